@@ -1,0 +1,40 @@
+# Set-up and everyday commands. Every target first installs any missing
+# Debian package the build needs (scripts/install-deps.sh).
+BUILD_DIR    ?= build
+SANITIZE_DIR ?= build-sanitize
+BENCH_DIR    ?= build-bench
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test sanitize demo bench format clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DVXNN_SANITIZE=ON
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	./$(BUILD_DIR)/bin/vxnn demo
+
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF -DVXNN_BUILD_BENCH=ON
+	cmake --build $(BENCH_DIR) -j $(JOBS)
+	@for b in $(BENCH_DIR)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+format:
+	find include src apps tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(BENCH_DIR)

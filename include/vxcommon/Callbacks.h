@@ -1,0 +1,57 @@
+// Call-backs a host hands to a library: progress, cancel, temporary files.
+#pragma once
+
+#include <string>
+
+namespace VXCommon_1_2 {
+
+// A progress report is queried by key; the keys a library answers are listed
+// by that library. Unknown keys answer 0 / 0.0.
+class ProgressReport {
+ public:
+  virtual ~ProgressReport() = default;
+  virtual int DiscreteMeasure(const std::string& name) = 0;
+  virtual double ScaleMeasure(const std::string& name) = 0;
+};
+
+// Called synchronously on the caller's thread. A listener must not assume the
+// report outlives the call.
+class ProgressListener {
+ public:
+  virtual ~ProgressListener() = default;
+  virtual void Report(ProgressReport& report) = 0;
+};
+
+// Polled between records and steps; true when the host asks to stop.
+class VXQueryCancel {
+ public:
+  virtual ~VXQueryCancel() = default;
+  virtual bool QueryCancel() = 0;
+};
+
+// Supplies names for temporary files. Each call returns a name not handed
+// out before by this maker.
+class VXTempFileNameMaker {
+ public:
+  virtual ~VXTempFileNameMaker() = default;
+  virtual std::string GetTempFileName() = 0;
+};
+
+// Names files "<prefix>-<pid>-<counter>-<random>.tmp" in a directory (the
+// system's temporary directory by default). The random part keeps two
+// processes that share a directory from colliding even across pid reuse.
+class VXDefaultTempFileNameMaker : public VXTempFileNameMaker {
+ public:
+  explicit VXDefaultTempFileNameMaker(std::string directory = "",
+                                      std::string prefix = "vxnn");
+  std::string GetTempFileName() override;
+  const std::string& Directory() const { return fDirectory; }
+
+ private:
+  std::string fDirectory;
+  std::string fPrefix;
+  unsigned long fCounter = 0;
+  unsigned long fSalt;
+};
+
+}  // namespace VXCommon_1_2

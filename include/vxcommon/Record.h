@@ -1,0 +1,80 @@
+// Records and record sources: how a host hands rows of numbers to a library.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace VXCommon_1_2 {
+
+// A fixed-length row of doubles, one per field. A field is missing when it
+// equals VXMV::gMissingValue. Categorical fields hold their category code or
+// value as a double; the variable list says how to read each position.
+class Record {
+ public:
+  Record() = default;
+  explicit Record(int n) : fValues(n > 0 ? static_cast<std::size_t>(n) : 0, 0.0) {}
+  explicit Record(std::vector<double> values) : fValues(std::move(values)) {}
+
+  double& operator[](int i) { return fValues[static_cast<std::size_t>(i)]; }
+  double operator[](int i) const { return fValues[static_cast<std::size_t>(i)]; }
+  int Size() const { return static_cast<int>(fValues.size()); }
+  // Contiguous values, valid until the next Resize.
+  double* GetAll() { return fValues.data(); }
+  const double* GetAll() const { return fValues.data(); }
+  // New fields are 0.0; false (and no change) for a negative size.
+  bool Resize(int n);
+
+ private:
+  std::vector<double> fValues;
+};
+
+// A forward-only record source. The pointer returned by Next stays valid
+// until the next call to Next (or Rewind) or the source's destruction.
+class RecordIterator {
+ public:
+  enum Status { kGood = 0, kEndOfData = 1, kError = 3 };
+
+  virtual ~RecordIterator() = default;
+  // True while a record can be fetched.
+  virtual bool IsGood() = 0;
+  // Advances and returns the next record, or null when there is none.
+  virtual const Record* Next() = 0;
+  // 0 good, 1 end of data, 3 error.
+  virtual int GetStatus() = 0;
+};
+
+// A record source that can be read again from its first record.
+class MultiPassRecordIter : public RecordIterator {
+ public:
+  // Back to the first record; returns the status afterwards.
+  virtual int Rewind() = 0;
+};
+
+// A rewindable source over records held in memory. It either copies the
+// records or borrows them; a borrowed vector must outlive the iterator and not
+// change while it is read.
+class VectorRecordIter : public MultiPassRecordIter {
+ public:
+  explicit VectorRecordIter(std::vector<Record> records);
+  static VectorRecordIter Borrow(const std::vector<Record>& records);
+
+  VectorRecordIter(const VectorRecordIter&) = delete;
+  VectorRecordIter& operator=(const VectorRecordIter&) = delete;
+  VectorRecordIter(VectorRecordIter&&) noexcept;
+  VectorRecordIter& operator=(VectorRecordIter&&) noexcept;
+  ~VectorRecordIter() override;
+
+  bool IsGood() override;
+  const Record* Next() override;
+  int GetStatus() override;
+  int Rewind() override;
+  std::size_t Count() const { return fRecords->size(); }
+
+ private:
+  VectorRecordIter() = default;
+  std::vector<Record> fOwned;
+  const std::vector<Record>* fRecords = nullptr;
+  std::size_t fPos = 0;
+};
+
+}  // namespace VXCommon_1_2

@@ -1,0 +1,110 @@
+// An element tree written as an XML document: used for exported documents
+// (PMML and statistics) and for the field-format fragments a host attaches to
+// its variables. Attribute values and text are escaped on output; numbers are
+// written in the shortest form that reads back to the same double.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace VXXML_1_2 {
+
+// Layout of written documents.
+struct ExportFormat {
+  int fIndent = 2;          // spaces per nesting level
+  bool fNewLines = true;    // one element per line
+  bool fDeclaration = true; // WriteTree starts with <?xml ...?>
+};
+
+class XMLNode {
+ public:
+  virtual ~XMLNode() = default;
+  virtual XMLNode* Clone() const = 0;
+  virtual void ToStream(std::ostream& out, const ExportFormat& format, int depth) const = 0;
+  virtual std::string ToString(const ExportFormat& format = ExportFormat()) const;
+};
+
+// A text node. Created on the heap; the element it is added to owns it.
+class XMLString : public XMLNode {
+ public:
+  static XMLString* Create(const std::string& text);
+  XMLString* Clone() const override;
+  void ToStream(std::ostream& out, const ExportFormat& format, int depth) const override;
+  const std::string& Text() const { return fText; }
+
+ private:
+  explicit XMLString(std::string text) : fText(std::move(text)) {}
+  std::string fText;
+};
+
+class XMLElement : public XMLNode {
+ public:
+  // Created on the heap; owned by whoever holds the pointer (the parent
+  // element once added). Names are written as given: callers pass XML names.
+  static XMLElement* Create(const std::string& name);
+  ~XMLElement() override;
+  XMLElement(const XMLElement&) = delete;
+  XMLElement& operator=(const XMLElement&) = delete;
+
+  // Adding an attribute that exists replaces its value, keeping its position.
+  void AddAttribute(const std::string& name, const std::string& value);
+  void AddAttribute(const std::string& name, const char* value);
+  void AddAttribute(const std::string& name, double value);
+  void AddAttribute(const std::string& name, int value);
+  // Takes ownership; a null child is ignored.
+  void AddElement(XMLElement* child);
+  void AddElement(XMLString* child);
+
+  XMLElement* Clone() const override;
+  void ToStream(std::ostream& out, const ExportFormat& format, int depth) const override;
+
+  const std::string& GetName() const { return fName; }
+  // Null when absent.
+  const std::string* GetAttribute(const std::string& name) const;
+  const std::vector<std::pair<std::string, std::string>>& Attributes() const { return fAttributes; }
+  const std::vector<std::unique_ptr<XMLNode>>& Children() const { return fChildren; }
+  // First child element of that name, or null.
+  const XMLElement* FindChild(const std::string& name) const;
+
+ private:
+  explicit XMLElement(std::string name) : fName(std::move(name)) {}
+  std::string fName;
+  std::vector<std::pair<std::string, std::string>> fAttributes;
+  std::vector<std::unique_ptr<XMLNode>> fChildren;
+};
+
+// <!DOCTYPE name SYSTEM "systemId">. The long is a reserved flag word kept
+// for the host interface; it does not change the output.
+class XMLDocType {
+ public:
+  static XMLDocType* Create(const std::string& name, const std::string& systemId, long flags);
+  void Write(std::ostream& out, const ExportFormat& format = ExportFormat()) const;
+  const std::string& GetName() const { return fName; }
+
+ private:
+  XMLDocType(std::string name, std::string systemId, long flags)
+      : fName(std::move(name)), fSystemId(std::move(systemId)), fFlags(flags) {}
+  std::string fName;
+  std::string fSystemId;
+  long fFlags;
+};
+
+// Writes a whole document: the declaration (when format.fDeclaration and
+// withDeclaration), the document type when not null, then the tree.
+// Returns whether the stream is still good.
+bool WriteTree(std::ostream& out, const XMLDocType* docType, const XMLElement& root,
+               bool withDeclaration, const ExportFormat& format = ExportFormat());
+
+// The root element of a saved-object document (see XMLStream.h): its start
+// tag followed by a one-line comment holding notice, and its end tag.
+bool StartRoot(std::ostream& out, const std::string& notice);
+bool EndRoot(std::ostream& out);
+
+// Text helpers shared by both writers.
+std::string EscapeXML(const std::string& text);     // & < > " ' escaped
+std::string FormatDouble(double value);             // shortest round-trip form
+
+}  // namespace VXXML_1_2

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, tests and benchmarks need, and only
+# those that are missing, so it is quick on a machine that has them all.
+set -euo pipefail
+
+packages=(
+  g++ make cmake          # toolchain
+  libgtest-dev libgmock-dev  # tests
+  libbenchmark-dev        # bench/
+  libxml2-utils           # xmllint, to check written XML is well formed
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+sudo_cmd=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd="sudo"
+fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo_cmd apt-get update -qq
+$sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
