@@ -1,6 +1,7 @@
 // Call-backs a host hands to a library: progress, cancel, temporary files.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace VXCommon_1_2 {
@@ -37,21 +38,22 @@ class VXTempFileNameMaker {
   virtual std::string GetTempFileName() = 0;
 };
 
-// Names files "<prefix>-<pid>-<counter>-<random>.tmp" in a directory (the
-// system's temporary directory by default). The random part keeps two
-// processes that share a directory from colliding even across pid reuse.
+// Names files "<prefix>-<salt>-<counter>.tmp" in a directory (the system's
+// temporary directory by default, the working directory when there is none).
+// The salt, 16 hexadecimal digits drawn once per maker, keeps makers in one
+// or several processes that share a directory from colliding; a name whose
+// file exists already is skipped. The maker creates no file.
 class VXDefaultTempFileNameMaker : public VXTempFileNameMaker {
  public:
-  explicit VXDefaultTempFileNameMaker(std::string directory = "",
-                                      std::string prefix = "vxnn");
+  explicit VXDefaultTempFileNameMaker(std::string directory = "", std::string prefix = "vxnn");
   std::string GetTempFileName() override;
   const std::string& Directory() const { return fDirectory; }
 
  private:
   std::string fDirectory;
   std::string fPrefix;
-  unsigned long fCounter = 0;
-  unsigned long fSalt;
+  std::uint64_t fCounter = 0;
+  std::uint64_t fSalt;
 };
 
 }  // namespace VXCommon_1_2

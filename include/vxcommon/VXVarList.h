@@ -19,8 +19,20 @@ namespace VXCommon_1_2 {
 // 5 time, 6 timestamp; anything else is undefined.
 class IVXVariable {
  public:
-  enum MeasureLevel { kUnknown = 0, kContinuous = 1, kNumericCategorical = 2, kStringCategorical = 3 };
-  enum Role { kRoleNone = 0, kRoleTarget = 1, kRoleTargetPartition = 2, kRoleInput = 3, kRoleBoth = 4, kRoleIgnore = 5 };
+  enum MeasureLevel {
+    kUnknown = 0,
+    kContinuous = 1,
+    kNumericCategorical = 2,
+    kStringCategorical = 3
+  };
+  enum Role {
+    kRoleNone = 0,
+    kRoleTarget = 1,
+    kRoleTargetPartition = 2,
+    kRoleInput = 3,
+    kRoleBoth = 4,
+    kRoleIgnore = 5
+  };
 
   IVXVariable(std::string name, std::string label, int role, int storage);
   virtual ~IVXVariable();
@@ -47,7 +59,9 @@ class IVXVariable {
   const std::vector<std::string>& GetDiscreteMissingLabels() const { return fMissingLabels; }
 
   // Null when none.
-  const std::string* GetMissingValueReplacement() const { return fHasReplacement ? &fReplacement : nullptr; }
+  const std::string* GetMissingValueReplacement() const {
+    return fHasReplacement ? &fReplacement : nullptr;
+  }
   void SetMissingValueReplacement(const std::string& text);
 
   // Takes ownership (null clears).
@@ -90,7 +104,9 @@ class VXCatVar : public IVXVariable {
  public:
   VXCatVar(std::string name, std::string label, int role, int storage, bool numeric,
            int declaredCategories);
-  int GetMeasureLevel() const override { return fNumeric ? kNumericCategorical : kStringCategorical; }
+  int GetMeasureLevel() const override {
+    return fNumeric ? kNumericCategorical : kStringCategorical;
+  }
 
   int GetNumberOfCategories() const { return fDeclaredCategories; }
   void SetNumericValues(std::vector<double> values) { fNumbers = std::move(values); }
@@ -102,7 +118,10 @@ class VXCatVar : public IVXVariable {
   // Number of category values carried (numeric or string by measure level).
   int GetNumberOfValues() const;
 
-  void SetBinaryFlag(bool flag, int trueIndex) { fBinary = flag; fBinaryTrueIndex = trueIndex; }
+  void SetBinaryFlag(bool flag, int trueIndex) {
+    fBinary = flag;
+    fBinaryTrueIndex = trueIndex;
+  }
   bool GetBinaryFlag() const { return fBinary; }
   int GetBinaryFlagTrueIndex() const { return fBinaryTrueIndex; }
   void SetOrdinalFlag(bool flag) { fOrdinal = flag; }
@@ -126,6 +145,7 @@ class VXVarList {
   VXVarList& operator=(const VXVarList&) = delete;
 
   // Takes ownership; returns the new variable's index (null is refused: -1).
+  // A variable belongs to one list, once.
   int Add(IVXVariable* variable);
   int Size() const { return static_cast<int>(fVars.size()); }
   // Null out of range.
@@ -150,3 +170,13 @@ struct VXApplicInfo4XML {
 };
 
 }  // namespace VXCommon_1_2
+
+// The variable list travels with the XML primitives in host code, which names
+// it from either namespace.
+namespace VXXML_1_2 {
+using VXCommon_1_2::IVXVariable;
+using VXCommon_1_2::VXApplicInfo4XML;
+using VXCommon_1_2::VXCatVar;
+using VXCommon_1_2::VXContVar;
+using VXCommon_1_2::VXVarList;
+}  // namespace VXXML_1_2

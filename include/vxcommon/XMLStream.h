@@ -21,7 +21,12 @@
 // Object names go in an attribute because they need not be XML names (a
 // versioned header such as "MLPAlgorithm 1.00" holds a space). Strings that
 // XML 1.0 cannot carry as text (control characters, invalid UTF-8) are written
-// as hexadecimal with enc="hex" so that every byte string survives.
+// as hexadecimal with enc="hex" so that every byte string survives; so are
+// such object names. Carriage returns are written as "&#13;". Doubles are
+// written in the shortest form that reads back to the same bits ("-0", "inf",
+// "-inf"), a NaN as "nan:0x" and the 16 hexadecimal digits of its bits.
+// Integers out of range for the type read, and anything after a number, are
+// refused. White space and comments may stand between any two constructs.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +38,10 @@ namespace VXXML_1_2 {
 // Every value sub-element takes at least this many bytes, so a reader can
 // bound a count of values by what remains in the stream.
 inline constexpr std::size_t kMinValueBytes = 8;
+
+// Longest string a reader accepts, so that a hostile stream cannot make it
+// allocate without bound.
+inline constexpr std::size_t kMaxStringBytes = std::size_t{1} << 26;
 
 // Name of the root element of every saved-object document.
 inline constexpr const char* kRootName = "VXXMLRoot";

@@ -14,9 +14,9 @@ namespace VXXML_1_2 {
 
 // Layout of written documents.
 struct ExportFormat {
-  int fIndent = 2;          // spaces per nesting level
-  bool fNewLines = true;    // one element per line
-  bool fDeclaration = true; // WriteTree starts with <?xml ...?>
+  int fIndent = 2;           // spaces per nesting level
+  bool fNewLines = true;     // one element per line
+  bool fDeclaration = true;  // WriteTree starts with <?xml ...?>
 };
 
 class XMLNode {
@@ -59,6 +59,9 @@ class XMLElement : public XMLNode {
   void AddElement(XMLString* child);
 
   XMLElement* Clone() const override;
+  // Written as <name .../> when it has no children and on one line when it
+  // holds only text (padding would change the text); otherwise each child
+  // on its own line, indented one level deeper.
   void ToStream(std::ostream& out, const ExportFormat& format, int depth) const override;
 
   const std::string& GetName() const { return fName; }
@@ -80,9 +83,16 @@ class XMLElement : public XMLNode {
 // for the host interface; it does not change the output.
 class XMLDocType {
  public:
+  // Created on the heap; the caller deletes it.
   static XMLDocType* Create(const std::string& name, const std::string& systemId, long flags);
+  // The XML declaration (when format.fDeclaration) and the document type,
+  // each on its own line: how a saved-object document begins.
   void Write(std::ostream& out, const ExportFormat& format = ExportFormat()) const;
+  // The document type declaration alone, without line end.
+  std::string ToString() const;
   const std::string& GetName() const { return fName; }
+  const std::string& GetSystemId() const { return fSystemId; }
+  long GetFlags() const { return fFlags; }
 
  private:
   XMLDocType(std::string name, std::string systemId, long flags)
@@ -104,7 +114,13 @@ bool StartRoot(std::ostream& out, const std::string& notice);
 bool EndRoot(std::ostream& out);
 
 // Text helpers shared by both writers.
-std::string EscapeXML(const std::string& text);     // & < > " ' escaped
-std::string FormatDouble(double value);             // shortest round-trip form
+// & < > " ' and carriage return become references; bytes that are not XML 1.0
+// characters (control characters, invalid UTF-8) become U+FFFD, so that the
+// document stays well formed whatever a caller passes.
+std::string EscapeXML(const std::string& text);
+// The shortest text, in fixed or exponent notation, that strtod reads back to
+// the same double: integers without a fraction ("3"), "1e+21", "0.1"; and
+// "NaN", "INF", "-INF" as XML Schema spells them.
+std::string FormatDouble(double value);
 
 }  // namespace VXXML_1_2
