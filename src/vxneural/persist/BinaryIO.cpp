@@ -9,8 +9,8 @@
 namespace VXNeural {
 namespace detail {
 
-void ThrowReadError(const char* prefix, const std::string& className) {
-  std::cerr << prefix << className << "!\n";
+void ThrowReadError(const char* prefix, const std::string& className, const char* suffix) {
+  std::cerr << prefix << className << suffix;
   throw new IOException();
 }
 

@@ -79,9 +79,10 @@ class BinReader {
 // stream cannot tell, 0 when it has failed.
 std::size_t StreamRemaining(std::istream& in);
 
-// Writes the read-failure line ("<prefix><className>!\n") to standard error
-// and throws a new IOException.
-[[noreturn]] void ThrowReadError(const char* prefix, const std::string& className);
+// Writes the read-failure line ("<prefix><className><suffix>") to standard
+// error and throws a new IOException.
+[[noreturn]] void ThrowReadError(const char* prefix, const std::string& className,
+                                 const char* suffix = "!\n");
 
 // Plausibility ceilings for counts read from streams. They are far above any
 // real model yet small enough that a corrupted count cannot trigger a

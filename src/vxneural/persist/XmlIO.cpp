@@ -45,12 +45,12 @@ int XmlWriter::End() {
 }
 
 XmlReader::XmlReader(std::istream& in, const std::string& objectName, std::string className,
-                     const char* prefix)
-    : fIn(in), fClass(std::move(className)), fPrefix(prefix) {
+                     const char* prefix, const char* suffix)
+    : fIn(in), fClass(std::move(className)), fPrefix(prefix), fSuffix(suffix) {
   if (!VXXML_1_2::ParseStartObj(fIn, objectName)) Fail();
 }
 
-void XmlReader::Fail() const { ThrowReadError(fPrefix, fClass); }
+void XmlReader::Fail() const { ThrowReadError(fPrefix, fClass, fSuffix); }
 
 template <typename T>
 T XmlReader::Value() {

@@ -4,7 +4,8 @@
 // reader mirrors it. Any failed step writes "<prefix><class>!\n" to standard
 // error and throws a newly allocated VXNeural::IOException by pointer. The
 // prefix is "Failure reading " for most classes; the settings classes use
-// "Error reading " in both streams.
+// "Error reading " in both streams. A class whose message does not end in
+// "!\n" gives its own suffix.
 #pragma once
 
 #include <cstddef>
@@ -49,7 +50,7 @@ class XmlReader {
  public:
   // Reads the start of the object at once.
   XmlReader(std::istream& in, const std::string& objectName, std::string className,
-            const char* prefix = "Failure reading ");
+            const char* prefix = "Failure reading ", const char* suffix = "!\n");
   XmlReader(const XmlReader&) = delete;
   XmlReader& operator=(const XmlReader&) = delete;
 
@@ -76,6 +77,7 @@ class XmlReader {
   std::istream& fIn;
   std::string fClass;
   const char* fPrefix;
+  const char* fSuffix;
   int fCount = 0;
 };
 
