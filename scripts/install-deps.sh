@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev  # tests
   libbenchmark-dev        # bench/
   libxml2-utils           # xmllint, to check written XML is well formed
+  libcsv-dev              # vxnn: RFC 4180 CSV reading
+  libcli11-dev            # vxnn: command-line parsing
 )
 
 missing=()

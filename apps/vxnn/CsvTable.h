@@ -1,0 +1,33 @@
+// A CSV file with a header row, read whole (RFC 4180: quoted fields,
+// embedded commas, quotes and line breaks).
+#pragma once
+
+#include <istream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vxnn {
+
+// One line of text that says what is wrong with the input.
+class InputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct CsvTable {
+  std::vector<std::string> fHeader;
+  // Every row has as many cells as the header.
+  std::vector<std::vector<std::string>> fRows;
+
+  // Index of a column by exact name, -1 when absent.
+  int Column(const std::string& name) const;
+};
+
+// Throws InputError naming the source and the line for: an empty input, an
+// empty or duplicated column name, a row with another number of fields than
+// the header, an unterminated quoted field, or bytes that break the quoting.
+CsvTable ReadCsv(std::istream& in, const std::string& sourceName);
+CsvTable ReadCsvFile(const std::string& path);
+
+}  // namespace vxnn
