@@ -25,3 +25,6 @@
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/network/VXRandom.h"
+#include "vxneural/data/BinaryRecordIterator.h"
+#include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/data/RecordBufferIter.h"

@@ -1,0 +1,53 @@
+// A rewindable source over a temporary file of encoded records.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "vxcommon/Record.h"
+
+namespace VXNeural {
+
+// The file is a bare sequence of records, each W IEEE-754 doubles of 8 bytes
+// in the machine's byte order, with no header, count, separator or padding.
+// The iterator reads it sequentially one record ahead. It owns the file:
+// destruction closes it and deletes it by name (when the name is not empty).
+//
+// Status 0: a record can be read; 1: end of data; 3: error (no file, a width
+// below 1, a read error or a trailing partial record). The file is not
+// trusted: a truncated or damaged one ends in status 3, never beyond it.
+class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
+ public:
+  // Reads ahead from the file's current position. A null file writes
+  // "Error: file handle is NULL in BinaryRecordIterator constructor" to
+  // standard output and gives status 3. Should construction throw (memory
+  // exhaustion), the caller keeps the file.
+  BinaryRecordIterator(std::FILE* file, int width, std::string fileName);
+  BinaryRecordIterator(const BinaryRecordIterator&) = delete;
+  BinaryRecordIterator& operator=(const BinaryRecordIterator&) = delete;
+  ~BinaryRecordIterator() override;
+
+  bool IsGood() override { return fStatus == kGood; }
+  // Null unless the status is 0. The status changes to 1 (or 3) together
+  // with the last good record, so IsGood is false right after it. The record
+  // stays valid until the next call.
+  const VXCommon_1_2::Record* Next() override;
+  int GetStatus() override { return fStatus; }
+  // Back to the start of the file and reads ahead; returns the status.
+  int Rewind() override;
+
+  int GetWidth() const { return fWidth; }
+  const std::string& GetFileName() const { return fFileName; }
+
+ private:
+  void ReadAhead();
+
+  VXCommon_1_2::Record fCurrent;
+  VXCommon_1_2::Record fLookAhead;
+  std::FILE* fFile;
+  int fWidth;
+  std::string fFileName;
+  int fStatus;
+};
+
+}  // namespace VXNeural

@@ -1,0 +1,138 @@
+// Turns the host's raw records into encoded records (the network's input
+// units followed by its target units), keeps the encoded training and test
+// records in memory or in temporary files, and encodes single records for
+// scoring.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vxcommon/Callbacks.h"
+#include "vxcommon/Record.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/variables/NNLinearEncoder.h"
+#include "vxneural/variables/NNVarList.h"
+
+class NeuralSettings;
+
+// Layout of an encoded record of width W = inputs + output units (from the
+// settings): Input variables in list order from unit 0, Output variables in
+// list order after the input units; a continuous variable takes one unit
+// (its encoder's Normalize of the raw value), a categorical one with n
+// categories n units, all 0.0 but 1.0 at its code. Other variables take no
+// unit. Raw records hold one value per variable of the list, categorical
+// fields as codes; a record shorter than the list reads as missing values
+// in its absent fields.
+//
+// The host's sources and call-back objects are not owned and must outlive
+// the preparator's use of them. The encoded sources are owned by the
+// preparator; destroying it deletes their temporary files.
+//
+// Status codes: 50002 error, no temporary file name or the file could not be
+// created or written; 50003 a categorical code outside its variable's
+// categories (warning while preparing: the record is skipped; error while
+// scoring); 50004 error, no record of a source could be kept; 50018 error, a
+// scoring record with a missing input. A variable list whose input units
+// (output units) differ from the settings' makes every operation answer
+// 50010 (50011) and encode nothing.
+class NNDataPreparator {
+ public:
+  // Copies the list and sets up its continuous encoders with the settings'
+  // standardisation modes (a refused mode keeps the previous encoder).
+  NNDataPreparator(const NNVarList& varList, const NeuralSettings& settings,
+                   VXCommon_1_2::MultiPassRecordIter* trainSource,
+                   VXCommon_1_2::MultiPassRecordIter* testSource);
+  NNDataPreparator(const NNDataPreparator&) = delete;
+  NNDataPreparator& operator=(const NNDataPreparator&) = delete;
+  virtual ~NNDataPreparator();
+
+  // Encodes the training source (at most GetNTrainRecords records kept) and
+  // then, unless that failed, the test source (at most GetNTestRecords).
+  // Training records stay in memory when fewer than GetMaxRecordsInMemory;
+  // test records when the training records are in memory and both counts
+  // together stay below the budget, or when the training records are in a
+  // file and the test count alone stays below it. Everything else goes to a
+  // temporary file. Each source is read once, in one pass, and rewound after
+  // its pass. Returns the status of the last pass (OK, warning 50003 when a
+  // record was skipped, or an error), which also becomes GetStatus. Earlier
+  // encoded data are released first.
+  VXCommon_1_2::VXStatus Prepare(const NeuralSettings& settings);
+
+  // Encodes up to maxRecords kept records of source into a new temporary
+  // file and returns a new source over it (owned by the caller) in encoded,
+  // and the number kept in written; encoded is null on an error. The source
+  // is not rewound. The result also becomes GetStatus.
+  VXCommon_1_2::VXStatus EncodeToTempFile(VXCommon_1_2::RecordIterator& source, int maxRecords,
+                                          VXCommon_1_2::MultiPassRecordIter*& encoded,
+                                          int& written);
+
+  // One raw record into all W units (encoded is resized to W when it has
+  // another size, so a reused record costs no allocation). OK, or warning
+  // 50003 when a categorical code is outside its categories (those units are
+  // left at 0). A missing continuous value becomes the missing value in its
+  // unit without changing the status.
+  VXCommon_1_2::VXStatus EncodeRecord(const VXCommon_1_2::Record& raw,
+                                      VXCommon_1_2::Record& encoded) const;
+  // One scoring record into the first I (input) units; encoded grows to I
+  // when shorter. Error 50018 at the first input equal to the missing value;
+  // error 50003 when a categorical code is invalid (encoding goes on).
+  VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
+                                      VXCommon_1_2::Record& encoded) const;
+
+  // Null until prepared, or when there is no test source / no record kept.
+  VXCommon_1_2::MultiPassRecordIter* GetTrainData() { return fEncodedTrain.get(); }
+  VXCommon_1_2::MultiPassRecordIter* GetTestData() { return fEncodedTest.get(); }
+  int GetNTrainRecordsWritten() const { return fNTrainWritten; }
+  int GetNTestRecordsWritten() const { return fNTestWritten; }
+  NNVarList& GetVarList() { return fVarList; }
+  const NNVarList& GetVarList() const { return fVarList; }
+  VXCommon_1_2::VXStatus GetStatus() const { return fStatus; }
+  // n >= 0 becomes the variable list's weighted count.
+  void SetWeightedCount(int n);
+  int GetRecordWidth() const { return fRecordWidth; }
+  int GetNumInputUnits() const { return fNInputUnits; }
+  VXCommon_1_2::VXQueryCancel* GetCancelPointer() const { return fCancel; }
+
+  void Display(std::ostream& out) const;
+
+ private:
+  struct PassResult;
+  template <typename Sink>
+  PassResult EncodePass(VXCommon_1_2::RecordIterator& source, int maxRecords, Sink&& sink);
+  VXCommon_1_2::VXStatus EncodeSource(VXCommon_1_2::RecordIterator& source, int maxRecords,
+                                      bool toFile,
+                                      std::unique_ptr<VXCommon_1_2::MultiPassRecordIter>& encoded,
+                                      int& written, bool& wentToFile);
+  std::string NewTempFileName();
+
+  std::vector<int> fUnitIndex;
+  std::vector<int> fCategories;
+  std::vector<int> fInputCategories;
+  NNVarList fVarList;
+  VXCommon_1_2::VXQueryCancel* fCancel;
+  VXCommon_1_2::VXTempFileNameMaker* fTempFileNameMaker;
+  int fNTrainWritten = 0;
+  int fNTestWritten = 0;
+  VXCommon_1_2::VXStatus fStatus;
+  VXCommon_1_2::MultiPassRecordIter* fTrainSource;
+  VXCommon_1_2::MultiPassRecordIter* fTestSource;
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fEncodedTrain;
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fEncodedTest;
+  int fNVariables = 0;
+  int fRecordWidth = 0;
+  int fNInputVars = 0;
+  int fNInputUnits = 0;
+  std::vector<const NNLinearEncoder*> fContEncoders;
+  std::vector<const NNLinearEncoder*> fContInputEncoders;
+  std::string fTempFileDir;
+
+  // Variable indices of the Input variables, in order (for EncodeInputs).
+  std::vector<int> fInputFields;
+  // OK, or the refusal every operation answers when the list does not match
+  // the settings' unit counts.
+  VXCommon_1_2::VXStatus fLayoutStatus;
+  // Names temporary files when the settings give no maker.
+  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fDefaultNameMaker;
+};

@@ -1,0 +1,91 @@
+// An in-memory, rewindable source of fixed-width records: the home of encoded
+// records that fit the settings' memory budget, and the buffer the optimizers
+// fill for mini-batches and samples.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include "vxcommon/Record.h"
+
+namespace VXNeural {
+
+// Holds up to a capacity of records of width W. Status 0: records can be
+// read; 1: end of data or empty; 3: unusable (the storage could not be
+// allocated, or a negative width or capacity was asked for).
+//
+// A record returned by Next or GetRecordAt stays valid until the next Add,
+// Fill, Empty or read of the buffer, or its destruction. Reading and
+// refilling after Empty allocate nothing.
+class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter {
+ public:
+  // Allocates every record up front; on failure the status is 3.
+  RecordBufferIter(int width, int capacity);
+  RecordBufferIter(const RecordBufferIter&) = delete;
+  RecordBufferIter& operator=(const RecordBufferIter&) = delete;
+  ~RecordBufferIter() override;
+
+  bool IsGood() override { return fStatus == kGood; }
+  // The record at the cursor; the status turns to 1 as the last one is
+  // handed out, so IsGood is false right after it.
+  const VXCommon_1_2::Record* Next() override;
+  int GetStatus() override { return fStatus; }
+  // Cursor back to the first record; status 0 when there is one (and the
+  // buffer is usable).
+  int Rewind() override;
+
+  // Binary form: "RBI", W (0 when the capacity is 0), capacity, count, cursor
+  // index, status, then count records of W doubles. Returns bytes.
+  virtual int WriteObject(std::ostream& out) const;
+  // Replaces the whole content with the stored one, or throws (by pointer) a
+  // VXNeural::IOException after "Error reading RecordBufferIter!\n" on
+  // standard error, leaving the buffer as it was. Only the stored records
+  // are allocated while reading; further room is allocated as records are
+  // added.
+  virtual int ReadObject(std::istream& in);
+  // XML object "RecordBufferIter" with the same values. Returns values.
+  virtual int WriteObjectXML(std::ostream& out, int level) const;
+  // As ReadObject; the failure message is
+  // "Error restoring VXNeural::RecordBufferIter from XML.\n".
+  virtual int ReadObjectXML(std::istream& in);
+
+  // Copies the record in after the last one. False when the buffer is full
+  // or unusable, or the record is null or not of width W (a buffer of width
+  // 0 holds no records).
+  bool Add(const VXCommon_1_2::Record& record);
+  bool Add(const VXCommon_1_2::Record* record);
+  // Takes records from source while it is good, the buffer has room and
+  // fewer than n were taken; stops at a null record. Returns the number of
+  // records taken from source (each is added unless of the wrong width).
+  int Fill(VXCommon_1_2::RecordIterator& source, int n);
+  // Moves the cursor past up to n records as Next would; returns how many.
+  int Skip(int n);
+  // The stored record at index (0 .. count-1), null outside.
+  const VXCommon_1_2::Record* GetRecordAt(int index) const;
+  // Forgets the records (their storage is kept) and rewinds; status 1 unless
+  // the buffer is unusable.
+  void Empty();
+
+  int GetWidth() const { return fWidth; }
+  int GetCapacity() const { return fCapacity; }
+  int GetCount() const { return fCount; }
+  bool IsFull() const { return fCount >= fCapacity; }
+
+  void Display(std::ostream& out) const;
+
+ private:
+  void SyncCursor();
+
+  int fWidth = 0;
+  // The owned records. Entries beyond fCount are room for later records;
+  // after a read only the stored records exist and the rest are created by
+  // Add.
+  std::vector<VXCommon_1_2::Record> fpBuffer;
+  int fCapacity = 0;
+  int fCount = 0;
+  const VXCommon_1_2::Record* fpCurRecord = nullptr;
+  int fIndCurRecord = 0;
+  int fStatus = kError;
+};
+
+}  // namespace VXNeural

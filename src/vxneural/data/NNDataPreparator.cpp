@@ -1,0 +1,323 @@
+#include "vxneural/data/NNDataPreparator.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+#include <utility>
+
+#include "persist/Display.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/data/BinaryRecordIterator.h"
+#include "vxneural/data/RecordBufferIter.h"
+#include "vxneural/variables/INNVariable.h"
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::Record;
+using VXCommon_1_2::RecordIterator;
+using VXCommon_1_2::VXStatus;
+
+namespace {
+
+constexpr int kTempFileFailed = 50002;
+constexpr int kCodeOutOfRange = 50003;
+constexpr int kNoRecordWritten = 50004;
+constexpr int kInputCountDiffers = 50010;
+constexpr int kOutputCountDiffers = 50011;
+constexpr int kTrainingSourceNotGood = 50014;
+constexpr int kMissingInput = 50018;
+
+// The code of a categorical field, truncated toward zero, or -1 when it
+// falls outside 0 .. n-1. The range is tested on the double so that a huge,
+// infinite or NaN value never reaches the integer conversion.
+int CategoryCode(double value, int n) {
+  if (!(value > -1.0 && value < static_cast<double>(n))) return -1;
+  return static_cast<int>(value);
+}
+
+double Field(const Record& raw, int index) {
+  return index < raw.Size() ? raw[index] : VXMV::gMissingValue;
+}
+
+double NormalizeWith(const NNLinearEncoder* encoder, double value) {
+  // A variable read from a stream that stored no encoder has no mapping:
+  // its values pass unchanged, as in standardisation mode 0.
+  return encoder != nullptr ? encoder->Normalize(value) : value;
+}
+
+// A temporary file being written: closed and deleted on every path unless
+// handed over to the iterator that will read it.
+class PendingFile {
+ public:
+  PendingFile(std::FILE* file, std::string name) : fFile(file), fName(std::move(name)) {}
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  ~PendingFile() {
+    if (fFile == nullptr) return;
+    std::fclose(fFile);
+    std::remove(fName.c_str());
+  }
+  std::FILE* Get() const { return fFile; }
+  const std::string& Name() const { return fName; }
+  void Release() { fFile = nullptr; }
+
+ private:
+  std::FILE* fFile;
+  std::string fName;
+};
+
+}  // namespace
+
+struct NNDataPreparator::PassResult {
+  int kept = 0;
+  bool skipped = false;
+  bool sinkFailed = false;
+};
+
+NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSettings& settings,
+                                   MultiPassRecordIter* trainSource,
+                                   MultiPassRecordIter* testSource)
+    : fVarList(varList),
+      fCancel(settings.GetCancelPointer()),
+      fTempFileNameMaker(settings.GetTempFileNameMaker()),
+      fTrainSource(trainSource),
+      fTestSource(testSource),
+      fNVariables(static_cast<int>(fVarList.Size())),
+      fRecordWidth(settings.GetNumInputs() + settings.GetNumOutUnits()),
+      fNInputUnits(settings.GetNumInputs()),
+      fTempFileDir(settings.GetTempFileDir()) {
+  int inputOffset = 0;
+  int outputOffset = fVarList.GetNumInputs();
+  for (int i = 0; i < fNVariables; ++i) {
+    const INNVariable* var = fVarList.GetVarAt(i);
+    const int n = var->GetNumberOfCategories();
+    fCategories.push_back(n);
+    switch (var->GetVariableRole()) {
+      case INNVariable::kInput:
+        fUnitIndex.push_back(inputOffset);
+        fInputCategories.push_back(n);
+        fInputFields.push_back(i);
+        inputOffset += n;
+        ++fNInputVars;
+        break;
+      case INNVariable::kOutput:
+        fUnitIndex.push_back(outputOffset);
+        outputOffset += n;
+        break;
+      default:
+        fUnitIndex.push_back(-1);
+    }
+  }
+  // Encoding writes unit index + category into a record of the settings'
+  // width, so a list laid out differently must not be encoded at all.
+  if (inputOffset != fNInputUnits) {
+    fLayoutStatus = VXStatus(kInputCountDiffers, false);
+  } else if (outputOffset - inputOffset != settings.GetNumOutUnits()) {
+    fLayoutStatus = VXStatus(kOutputCountDiffers, false);
+  }
+  fStatus = fLayoutStatus;
+
+  fVarList.SetupContEncoders(settings.GetStandInputs(), settings.GetStandOutputs());
+  for (int i = 0; i < fNVariables; ++i) {
+    if (fCategories[static_cast<std::size_t>(i)] != 1) continue;
+    INNVariable* var = fVarList.GetVarAt(i);
+    const auto* encoder = dynamic_cast<const NNLinearEncoder*>(var->GetEncoder());
+    const INNVariable::VariableRole role = var->GetVariableRole();
+    if (role == INNVariable::kInput) {
+      fContEncoders.push_back(encoder);
+      fContInputEncoders.push_back(encoder);
+    } else if (role == INNVariable::kOutput) {
+      fContEncoders.push_back(encoder);
+    }
+  }
+}
+
+NNDataPreparator::~NNDataPreparator() = default;
+
+VXStatus NNDataPreparator::EncodeRecord(const Record& raw, Record& encoded) const {
+  if (!fLayoutStatus.IsOK()) return fLayoutStatus;
+  if (encoded.Size() != fRecordWidth) encoded.Resize(fRecordWidth);
+  double* units = encoded.GetAll();
+  std::fill_n(units, fRecordWidth, 0.0);
+
+  VXStatus status;
+  std::size_t nextEncoder = 0;
+  for (int i = 0; i < fNVariables; ++i) {
+    const int unit = fUnitIndex[static_cast<std::size_t>(i)];
+    if (unit < 0) continue;
+    const int n = fCategories[static_cast<std::size_t>(i)];
+    const double value = Field(raw, i);
+    if (n == 1) {
+      units[unit] = NormalizeWith(fContEncoders[nextEncoder++], value);
+      continue;
+    }
+    const int code = CategoryCode(value, n);
+    if (code >= 0) {
+      units[unit + code] = 1.0;
+    } else {
+      status = VXStatus(kCodeOutOfRange, true);
+    }
+  }
+  return status;
+}
+
+VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) const {
+  if (!fLayoutStatus.IsOK()) return fLayoutStatus;
+  if (encoded.Size() < fNInputUnits) encoded.Resize(fNInputUnits);
+  double* units = encoded.GetAll();
+  std::fill_n(units, fNInputUnits, 0.0);
+
+  VXStatus status;
+  int offset = 0;
+  std::size_t nextEncoder = 0;
+  for (std::size_t k = 0; k < fInputFields.size(); ++k) {
+    const double value = Field(raw, fInputFields[k]);
+    if (value == VXMV::gMissingValue) return VXStatus(kMissingInput, false);
+    const int n = fInputCategories[k];
+    if (n == 1) {
+      units[offset] = NormalizeWith(fContInputEncoders[nextEncoder++], value);
+    } else {
+      const int code = CategoryCode(value, n);
+      if (code >= 0) {
+        units[offset + code] = 1.0;
+      } else {
+        status = VXStatus(kCodeOutOfRange, false);
+      }
+    }
+    offset += n;
+  }
+  return status;
+}
+
+// Reads source until maxRecords records were kept or it stops being good,
+// handing each record that encodes cleanly to sink; a sink that fails ends
+// the pass. One scratch record serves the whole pass.
+template <typename Sink>
+NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source, int maxRecords,
+                                                          Sink&& sink) {
+  PassResult result;
+  Record encoded(fRecordWidth);
+  while (result.kept < maxRecords && source.IsGood()) {
+    const Record* raw = source.Next();
+    if (raw == nullptr) continue;
+    if (!EncodeRecord(*raw, encoded).IsOK()) {
+      result.skipped = true;
+      continue;
+    }
+    if (!sink(encoded)) {
+      result.sinkFailed = true;
+      break;
+    }
+    ++result.kept;
+  }
+  return result;
+}
+
+std::string NNDataPreparator::NewTempFileName() {
+  if (fTempFileNameMaker != nullptr) return fTempFileNameMaker->GetTempFileName();
+  if (!fDefaultNameMaker) {
+    fDefaultNameMaker = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fTempFileDir);
+  }
+  return fDefaultNameMaker->GetTempFileName();
+}
+
+VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecords,
+                                            MultiPassRecordIter*& encoded, int& written) {
+  encoded = nullptr;
+  written = 0;
+  if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
+
+  const std::string name = NewTempFileName();
+  // "x": never truncate a file that already exists under the name handed
+  // out; only a file this call created is ever deleted.
+  std::FILE* handle = name.empty() ? nullptr : std::fopen(name.c_str(), "w+bx");
+  if (handle == nullptr) return fStatus = VXStatus(kTempFileFailed, false);
+  PendingFile file(handle, name);
+
+  const std::size_t width = static_cast<std::size_t>(fRecordWidth);
+  const PassResult pass = EncodePass(source, maxRecords, [&file, width](const Record& record) {
+    return std::fwrite(record.GetAll(), sizeof(double), width, file.Get()) == width;
+  });
+  if (pass.sinkFailed || std::fflush(file.Get()) != 0) {
+    return fStatus = VXStatus(kTempFileFailed, false);
+  }
+  if (pass.kept == 0) return fStatus = VXStatus(kNoRecordWritten, false);
+  if (std::fseek(file.Get(), 0, SEEK_SET) != 0) return fStatus = VXStatus(kTempFileFailed, false);
+
+  encoded = new VXNeural::BinaryRecordIterator(file.Get(), fRecordWidth, file.Name());
+  file.Release();
+  written = pass.kept;
+  fStatus = pass.skipped ? VXStatus(kCodeOutOfRange, true) : VXStatus();
+  return fStatus;
+}
+
+VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, bool toFile,
+                                        std::unique_ptr<MultiPassRecordIter>& encoded, int& written,
+                                        bool& wentToFile) {
+  encoded.reset();
+  written = 0;
+  if (!toFile) {
+    auto buffer = std::make_unique<VXNeural::RecordBufferIter>(fRecordWidth, maxRecords);
+    // Memory refused for the buffer: the file is the other place records
+    // can go.
+    toFile = buffer->GetStatus() == RecordIterator::kError;
+    if (!toFile) {
+      VXNeural::RecordBufferIter& target = *buffer;
+      const PassResult pass = EncodePass(
+          source, maxRecords, [&target](const Record& record) { return target.Add(record); });
+      wentToFile = false;
+      if (pass.kept == 0) return VXStatus(kNoRecordWritten, false);
+      encoded = std::move(buffer);
+      written = pass.kept;
+      return pass.skipped ? VXStatus(kCodeOutOfRange, true) : VXStatus();
+    }
+  }
+  wentToFile = true;
+  MultiPassRecordIter* fileSource = nullptr;
+  const VXStatus status = EncodeToTempFile(source, maxRecords, fileSource, written);
+  encoded.reset(fileSource);
+  return status;
+}
+
+VXStatus NNDataPreparator::Prepare(const NeuralSettings& settings) {
+  fEncodedTrain.reset();
+  fEncodedTest.reset();
+  fNTrainWritten = 0;
+  fNTestWritten = 0;
+  if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
+  if (fTrainSource == nullptr) return fStatus = VXStatus(kTrainingSourceNotGood, false);
+
+  const long long budget = settings.GetMaxRecordsInMemory();
+  const int nTrain = settings.GetNTrainRecords();
+  bool trainInFile = false;
+  VXStatus status = EncodeSource(*fTrainSource, nTrain, nTrain >= budget, fEncodedTrain,
+                                 fNTrainWritten, trainInFile);
+  fTrainSource->Rewind();
+
+  if (fTestSource != nullptr && !status.IsError()) {
+    const int nTest = settings.GetNTestRecords();
+    const bool testToFile =
+        trainInFile ? nTest >= budget : static_cast<long long>(nTrain) + nTest >= budget;
+    bool testInFile = false;
+    status = EncodeSource(*fTestSource, nTest, testToFile, fEncodedTest, fNTestWritten, testInFile);
+    fTestSource->Rewind();
+  }
+  fStatus = status;
+  return status;
+}
+
+void NNDataPreparator::SetWeightedCount(int n) {
+  if (n >= 0) fVarList.SetWeightedCount(n);
+}
+
+void NNDataPreparator::Display(std::ostream& out) const {
+  out << "NNDataPreparator object: \n";
+  VXNeural::detail::ShowVector(out, "\tVariable index", fUnitIndex);
+  VXNeural::detail::ShowVector(out, "\tNumbers of categories", fCategories);
+  if (fStatus.IsOK()) {
+    out << "\tStatus is OK.\n";
+  } else {
+    out << "\tStatus has error code " << fStatus.GetErrorCode() << '\n';
+  }
+  fVarList.Display(out);
+}
