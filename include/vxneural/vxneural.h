@@ -28,3 +28,6 @@
 #include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/data/RecordBufferIter.h"
+#include "vxneural/network/INLayer.h"
+#include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/NNetwork.h"

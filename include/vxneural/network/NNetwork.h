@@ -1,0 +1,221 @@
+// The network every algorithm trains and scores: a chain of layers with the
+// bookkeeping training needs (accumulated error, gradient, accuracy, target
+// averages).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <valarray>
+#include <vector>
+
+#include "vxcommon/Record.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/network/INLayer.h"
+
+class NeuralSettings;
+class VXRandom;
+
+// Works on encoded records: one array of doubles holding the fNInputs input
+// values and then the fNOutputs encoded target values. A `record` argument
+// points at such an array, a `targets` argument at its first target value.
+//
+// The flat weight vector holds every weight of layers 1..fNLayers, layer by
+// layer, unit by unit, each unit's bias first and then one weight per unit
+// of the layer below; the accumulated gradient has the same layout.
+//
+// Errors are summed over records: 0.5 * sum (t - o)^2 (sum of squares), or
+// -sum t (log p - log t) over non-zero targets (cross entropy, which the
+// network uses with a SoftMax output layer; its output layer then holds
+// log-probabilities after a forward pass).
+//
+// The network owns its layers. It keeps a pointer to the settings it was
+// built from (for the host's cancel object); they must outlive it or be
+// replaced with SetSettings. One network is used by one thread at a time.
+class NNetwork {
+ public:
+  // An empty MLP network (no layers, every count 0), to be filled by a reader.
+  NNetwork();
+  // Builds the layers the settings describe, all weights 0. MLP settings
+  // give MLPLayer objects; a SoftMax output is replaced by Identity (and the
+  // sum-of-squares error) when a target is continuous. RBF settings give, for
+  // now, a network without layers: the RBF layers are built elsewhere.
+  explicit NNetwork(const NeuralSettings& settings);
+  NNetwork(const NNetwork&) = delete;
+  NNetwork& operator=(const NNetwork&) = delete;
+  ~NNetwork();
+
+  // Unit values, combinations and deltas of every layer to 0.
+  void ResetUnitValues();
+  // Also the accumulated gradient, fAccumError, fAccuracy and the accuracy
+  // accumulators; the start of every pass.
+  void ResetDerivatives();
+  // As ResetDerivatives, and every weight to 0.
+  void ResetAll();
+
+  // The input layer takes the record's inputs; the layers above compute in
+  // turn. With computeOutput false the output layer keeps its old values.
+  void ForwardPass(const double* record, bool computeOutput);
+  // This record's error from the output layer's current values.
+  double RecordError(const double* targets) const;
+  // Adds RecordError to fAccumError, the error of predicting the output
+  // averages to fErrorAverages when that is on, and with computeAccuracy
+  // the record's hits (categorical) or absolute error (continuous) to the
+  // accuracy accumulators. Returns the record's error.
+  double AccumulateError(const double* targets, bool computeAccuracy);
+  // Adds this record's gradient of the error (not its negative) to the
+  // accumulated gradient. MLP only; needs ResetUnitValues before the
+  // record's forward pass.
+  void BackPropagate(const double* targets);
+
+  // One pass over at most maxRecords records of source: forward pass, error
+  // and, unless errorOnly, back-propagation per record. Adds to the error,
+  // gradient and accuracy accumulators without resetting them. Polls the
+  // cancel object once per record; a cancelled pass stops and skips the
+  // averaging and accuracy steps. status is set to OK. Records shorter than
+  // fNInputs + fNOutputs values are skipped and not counted.
+  void ProcessRecords(VXCommon_1_2::VXStatus& status, VXCommon_1_2::RecordIterator& source,
+                      int maxRecords, int& nProcessed, bool errorOnly, bool computeAccuracy);
+  // Forward pass and error of one record, without accuracy or gradient.
+  void ProcessRecord(VXCommon_1_2::VXStatus& status, const VXCommon_1_2::Record& record);
+  // Forward pass; fills outputs[0..fNOutputs) with the output values, as
+  // probabilities for a cross-entropy network. status is set to OK.
+  void Score(VXCommon_1_2::VXStatus& status, const double* record, double* outputs);
+
+  // The flat weight vector. GetWeights resizes v to fNWeights when its size
+  // differs; SetWeights returns 0 and changes nothing when v is shorter.
+  int GetWeights(std::valarray<double>& v) const;
+  int SetWeights(const std::valarray<double>& v);
+  // The accumulated gradient in the flat layout; MLP only (0 otherwise).
+  // GetGradient resizes v only when it is shorter, leaving extra entries as
+  // they were; SetGradient returns 0 and changes nothing when v is shorter.
+  int GetGradient(std::valarray<double>& v) const;
+  int SetGradient(const std::valarray<double>& v);
+  // Euclidean norm of the accumulated gradient; MLP only (0 otherwise).
+  double GradientNorm() const;
+
+  // Draw every weight of layers 1..fNLayers, with each layer's own range or
+  // with lo..hi; return the number drawn.
+  int RandomizeWeights(VXRandom& rng);
+  int RandomizeWeights(VXRandom& rng, double lo, double hi);
+
+  // Architecture search on an MLP with exactly one hidden layer; other
+  // networks are left unchanged (the unit-count operations return 0,
+  // FindLeastUsefulHiddenUnit names unit 0 and reads nothing).
+  // AddHiddenUnit appends a hidden unit with drawn weights (and a drawn
+  // weight into every output unit) and returns the new hidden unit count;
+  // RemoveHiddenUnit drops one (an index out of range changes nothing) and
+  // returns the count. Both set fAccumError to 0.
+  int AddHiddenUnit(VXRandom& rng);
+  int RemoveHiddenUnit(int unit);
+  // The hidden unit whose removal raises the summed error over the records
+  // least (of equal ones, the last); 0 when there are fewer than two units.
+  // fAccumError is left as it was. status is set to OK.
+  void FindLeastUsefulHiddenUnit(VXCommon_1_2::VXStatus& status,
+                                 VXCommon_1_2::RecordIterator& source, int maxRecords, int& unit);
+
+  // Turning the averages on zeroes them; during a pass fOutputAverages
+  // holds sums, afterwards means.
+  void SetComputeAverages(bool on);
+  bool GetComputeAverages() const { return fComputeAverages; }
+  void SetComputeErrorAverages(bool on) { fComputeErrorAverages = on; }
+  bool GetComputeErrorAverages() const { return fComputeErrorAverages; }
+  double GetErrorAverages() const { return fErrorAverages; }
+  const std::valarray<double>& GetOutputAverages() const { return fOutputAverages; }
+
+  // Asks the host's cancel object (when the flag is not yet set and the
+  // settings carry one) and latches a positive answer.
+  bool IsCanceled();
+
+  int GetNumLayers() const { return fNLayers; }
+  int GetNumInputs() const { return fNInputs; }
+  int GetNumOutputs() const { return fNOutputs; }
+  int GetNumOutputVariables() const { return fNOutputVariables; }
+  const std::vector<int>& GetNumOutputCategories() const { return fNOutputCategories; }
+  // 0 Continuous, 1 Categorical, 2 Mixed.
+  int GetOutputType() const { return fOutputType; }
+  // VXNNCommon::ErrorFunction: 0 sum of squares, 1 cross entropy.
+  int GetErrorFunction() const { return fErrorFunction; }
+  // VXNNCommon::AlgorithmType: 1 MLP, 2 RBF.
+  int GetAlgorithmType() const { return fAlgorithmType; }
+  int GetNumWeights() const { return fNWeights; }
+  double GetAccumError() const { return fAccumError; }
+  void SetAccumError(double error) { fAccumError = error; }
+  // In [0, 1] for sensible data; 0 until a pass computes it.
+  double GetAccuracy() const { return fAccuracy; }
+  // Layer 0 (input) .. GetNumLayers() (output); null outside that range or
+  // in a network without layers.
+  INLayer* GetLayer(int index);
+  const INLayer* GetLayer(int index) const;
+
+  const NeuralSettings* GetSettings() const { return fSettings; }
+  void SetSettings(const NeuralSettings* settings) { fSettings = settings; }
+
+  // The stop reason kept for export, and its enumerator name
+  // ("kStoppedMaxTime" ...; "kStoppedUndefined" for anything unknown).
+  void SetStopReason(int reason) { fStopReason = reason; }
+  int GetStopReason() const { return fStopReason; }
+  std::string GetStopReasonName() const;
+  // Stores the importance values unless the vector is empty; returns
+  // whether it stored them.
+  bool SetImportance(const std::vector<double>& importance);
+  const std::vector<double>& GetImportance() const { return fImportance; }
+
+  // Progress counters of a sensitivity run, zeroed at construction.
+  int GetSensRecordsProcessed() const { return fSensRecordsProcessed; }
+  void SetSensRecordsProcessed(int n) { fSensRecordsProcessed = n; }
+  double GetSensElapsedTime() const { return fSensElapsedTime; }
+  void SetSensElapsedTime(double seconds) { fSensElapsedTime = seconds; }
+
+  // Saved forms: binary "NNet", XML object "NNetwork" (level 1), each with
+  // its layers nested. Not saved: the accuracy and its accumulators, the
+  // target minima and maxima, the cancel flag and the export values. A
+  // reader meeting a wrong tag, a failed value or counts that do not fit
+  // together writes "Error reading NNetwork!\n" (binary) or "Failure reading
+  // NNetwork!\n" (XML), or its layer's own message, to standard error, throws
+  // a new VXNeural::IOException by pointer and leaves the network as it was.
+  // Reading RBF layers is not available yet: such a stream is refused.
+  int WriteObject(std::ostream& out) const;
+  int ReadObject(std::istream& in);
+  int WriteObjectXML(std::ostream& out) const;
+  int ReadObjectXML(std::istream& in);
+  void Display(std::ostream& out) const;
+
+ private:
+  // The values of a saved network, read and checked before the network
+  // changes.
+  struct Saved;
+  template <typename Reader>
+  static void ReadSaved(Reader& r, std::istream& in, bool xml, Saved& saved);
+  void Adopt(Saved& saved);
+  void BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden,
+                VXNNCommon::ActivationFunction output, double lo, double hi);
+  bool IsSingleHiddenMLP() const;
+  INLayer* OutputLayer() const { return fLayers.back(); }
+  void DeleteLayers();
+
+  int fNLayers;
+  std::vector<INLayer*> fLayers;
+  int fNInputs;
+  int fNOutputs;
+  int fNOutputVariables;
+  std::vector<int> fNOutputCategories;
+  int fOutputType;
+  int fErrorFunction;
+  int fAlgorithmType;
+  int fNWeights;
+  double fAccumError;
+  double fAccuracy;
+  std::vector<double> fAccuracyValues;
+  std::vector<double> fMinTargets;
+  std::vector<double> fMaxTargets;
+  bool fCanceled;
+  std::valarray<double> fOutputAverages;
+  double fErrorAverages;
+  bool fComputeAverages;
+  bool fComputeErrorAverages;
+  int fSensRecordsProcessed;
+  double fSensElapsedTime;
+  const NeuralSettings* fSettings;
+  std::vector<double> fImportance;
+  int fStopReason;
+};

@@ -1,0 +1,650 @@
+#include "vxneural/network/NNetwork.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <utility>
+
+#include "network/ArrayData.h"
+#include "persist/BinaryIO.h"
+#include "persist/Display.h"
+#include "persist/XmlIO.h"
+#include "vxcommon/Callbacks.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/VXRandom.h"
+
+using VXCommon_1_2::Record;
+using VXCommon_1_2::RecordIterator;
+using VXCommon_1_2::VXStatus;
+using VXNeural::detail::Data;
+
+namespace {
+
+constexpr const char* kClassName = "NNetwork";
+constexpr const char* kBinaryTag = "NNet";
+// The network's XML object sits inside the algorithm's (level 0).
+constexpr int kXmlLevel = 1;
+// The smallest saved MLP layer: tag, four ints, two doubles, a count.
+constexpr std::size_t kMinLayerBytes = 42;
+
+int ReadLayerCount(VXNeural::detail::BinReader& r) {
+  return r.Count(VXNeural::detail::kMaxVariables, kMinLayerBytes);
+}
+int ReadLayerCount(VXNeural::detail::XmlReader& r) {
+  return r.Count(VXNeural::detail::kMaxVariables);
+}
+int ReadVariableCount(VXNeural::detail::BinReader& r) {
+  return r.Count(VXNeural::detail::kMaxVariables, 4);
+}
+int ReadVariableCount(VXNeural::detail::XmlReader& r) {
+  return r.Count(VXNeural::detail::kMaxVariables);
+}
+
+// Reads records from source, as one pass does: at most maxRecords, stopping
+// when cancelled (polled before every record) or when the source has no
+// more. Records shorter than width are skipped. Calls body with each
+// record's values; returns the number of records handed to it.
+template <typename Cancelled, typename Body>
+int ForEachRecord(RecordIterator& source, int maxRecords, int width, Cancelled&& cancelled,
+                  Body&& body) {
+  int n = 0;
+  if (!source.IsGood()) return n;
+  do {
+    if (n >= maxRecords || cancelled()) break;
+    const Record* record = source.Next();
+    if (!record) break;
+    if (record->Size() < width) continue;
+    ++n;
+    body(record->GetAll());
+  } while (source.IsGood());
+  return n;
+}
+
+}  // namespace
+
+struct NNetwork::Saved {
+  int algorithmType = 0;
+  int nLayers = 0;
+  std::vector<std::unique_ptr<INLayer>> layers;
+  int nInputs = 0;
+  int nOutputs = 0;
+  std::vector<int> categories;
+  int outputType = 0;
+  int errorFunction = 0;
+  int nWeights = 0;
+  double accumError = 0.0;
+  std::vector<double> outputAverages;
+  double errorAverages = 0.0;
+  bool computeAverages = false;
+  bool computeErrorAverages = false;
+};
+
+NNetwork::NNetwork()
+    : fNLayers(0),
+      fNInputs(0),
+      fNOutputs(0),
+      fNOutputVariables(0),
+      fOutputType(0),
+      fErrorFunction(0),
+      fAlgorithmType(VXNNCommon::kMLP),
+      fNWeights(0),
+      fAccumError(0.0),
+      fAccuracy(0.0),
+      fCanceled(false),
+      fErrorAverages(0.0),
+      fComputeAverages(false),
+      fComputeErrorAverages(false),
+      fSensRecordsProcessed(0),
+      fSensElapsedTime(0.0),
+      fSettings(nullptr),
+      fStopReason(0) {}
+
+NNetwork::NNetwork(const NeuralSettings& settings) : NNetwork() {
+  fNLayers = settings.GetNumHiddenLayers() + 1;
+  fAlgorithmType = settings.GetAlgorithmType();
+  fNOutputVariables = settings.GetNumOutVars();
+  fNOutputCategories = settings.GetNumOutCategories();
+  fNOutputs = settings.GetNumOutUnits();
+  const std::size_t nVars = static_cast<std::size_t>(std::max(fNOutputVariables, 0));
+  fAccuracyValues.assign(nVars, 0.0);
+  fMinTargets.assign(nVars, DBL_MAX);
+  fMaxTargets.assign(nVars, -DBL_MAX);
+
+  const VXNNCommon::ActivationFunction hidden = settings.GetActivFnHiddenLayer();
+  VXNNCommon::ActivationFunction output = settings.GetActivFnOutputLayer();
+  fErrorFunction =
+      output == VXNNCommon::kSoftMax ? VXNNCommon::kCrossEntropy : VXNNCommon::kSumOfSquares;
+  const auto continuous = std::count(fNOutputCategories.begin(), fNOutputCategories.end(), 1);
+  const auto categorical = static_cast<std::ptrdiff_t>(fNOutputCategories.size()) - continuous;
+  if (continuous == 0)
+    fOutputType = VXNNCommon::kCategoricalOutput;
+  else
+    fOutputType = categorical > 0 ? VXNNCommon::kMixedOutput : VXNNCommon::kContinuousOutput;
+  // SoftMax needs every target categorical.
+  if (fOutputType != VXNNCommon::kCategoricalOutput && output == VXNNCommon::kSoftMax) {
+    output = VXNNCommon::kIdentity;
+    fErrorFunction = VXNNCommon::kSumOfSquares;
+  }
+
+  // RBF layers are built by the RBF network code; until it joins, an RBF
+  // request gives a network without layers, which every operation accepts.
+  if (fAlgorithmType == VXNNCommon::kMLP)
+    BuildMLP(settings, hidden, output, settings.GetRandomWeightRangeLo(),
+             settings.GetRandomWeightRangeHi());
+
+  fOutputAverages.resize(static_cast<std::size_t>(std::max(fNOutputs, 0)), 0.0);
+  fSettings = &settings;
+}
+
+void NNetwork::BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden,
+                        VXNNCommon::ActivationFunction output, double lo, double hi) {
+  fNInputs = settings.GetNumInputs();
+  fLayers.reserve(static_cast<std::size_t>(fNLayers) + 1);
+  fLayers.push_back(new MLPLayer(VXNNCommon::kInputLayer, fNInputs, nullptr, VXNNCommon::kIdentity,
+                                 VXMV::gMissingValue, VXMV::gMissingValue));
+  for (int i = 1; i < fNLayers; ++i)
+    fLayers.push_back(new MLPLayer(VXNNCommon::kHiddenLayer, settings.GetNumHiddenUnits(i),
+                                   fLayers.back(), hidden, lo, hi));
+  fLayers.push_back(new MLPLayer(VXNNCommon::kOutputLayer, fNOutputs, fLayers.back(), output,
+                                 fNOutputCategories, lo, hi));
+  for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+}
+
+NNetwork::~NNetwork() { DeleteLayers(); }
+
+void NNetwork::DeleteLayers() {
+  for (INLayer* layer : fLayers) delete layer;
+  fLayers.clear();
+}
+
+INLayer* NNetwork::GetLayer(int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < fLayers.size()
+             ? fLayers[static_cast<std::size_t>(index)]
+             : nullptr;
+}
+
+const INLayer* NNetwork::GetLayer(int index) const {
+  return const_cast<NNetwork*>(this)->GetLayer(index);
+}
+
+void NNetwork::ResetUnitValues() {
+  for (INLayer* layer : fLayers) layer->ResetUnitValues();
+}
+
+void NNetwork::ResetDerivatives() {
+  for (INLayer* layer : fLayers) layer->ResetDerivatives();
+  fAccumError = 0.0;
+  fAccuracy = 0.0;
+  fAccuracyValues.assign(static_cast<std::size_t>(std::max(fNOutputVariables, 0)), 0.0);
+}
+
+void NNetwork::ResetAll() {
+  ResetDerivatives();
+  for (INLayer* layer : fLayers) layer->ResetAll();
+}
+
+void NNetwork::ForwardPass(const double* record, bool computeOutput) {
+  if (fLayers.empty()) return;
+  fLayers[0]->SetUnitValues(record, fNInputs);
+  const std::size_t output = fLayers.size() - 1;
+  for (std::size_t l = 1; l < output; ++l) fLayers[l]->ComputeUnitValues(false);
+  if (computeOutput)
+    fLayers[output]->ComputeUnitValues(fErrorFunction == VXNNCommon::kCrossEntropy);
+}
+
+double NNetwork::RecordError(const double* targets) const {
+  if (fLayers.empty()) return 0.0;
+  const double* o = OutputLayer()->GetUnitValues();
+  if (fErrorFunction == VXNNCommon::kSumOfSquares) {
+    double e = 0.0;
+    for (int k = 0; k < fNOutputs; ++k) {
+      const double d = targets[k] - o[k];
+      e += 0.5 * d * d;
+    }
+    return e;
+  }
+  if (fErrorFunction == VXNNCommon::kCrossEntropy) {
+    double s = 0.0;
+    for (int k = 0; k < fNOutputs; ++k)
+      if (targets[k] != 0.0) s += targets[k] * (o[k] - std::log(targets[k]));
+    return -s;
+  }
+  return 0.0;
+}
+
+double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
+  const double e = RecordError(targets);
+  fAccumError += e;
+  if (fLayers.empty()) return e;
+  const double* t = targets;
+  const double* a = Data(fOutputAverages);
+  if (fComputeErrorAverages) {
+    double eAvg = 0.0;
+    if (fErrorFunction == VXNNCommon::kSumOfSquares) {
+      for (int k = 0; k < fNOutputs; ++k) {
+        const double d = t[k] - a[k];
+        eAvg += 0.5 * d * d;
+      }
+    } else if (fErrorFunction == VXNNCommon::kCrossEntropy) {
+      double s = 0.0;
+      for (int k = 0; k < fNOutputs; ++k) {
+        if (t[k] == 0.0) continue;
+        const double ratio = a[k] / t[k];
+        if (ratio > 0.0) s += t[k] * std::log(ratio);
+      }
+      eAvg = -s;
+    }
+    fErrorAverages += eAvg;
+  }
+  if (computeAccuracy) {
+    const double* o = OutputLayer()->GetUnitValues();
+    int first = 0;
+    for (int v = 0; v < fNOutputVariables; ++v) {
+      const int n = fNOutputCategories[static_cast<std::size_t>(v)];
+      if (first + n > fNOutputs) break;
+      if (n > 1) {
+        int truth = -1;
+        for (int u = first; u < first + n; ++u)
+          if (t[u] != 0.0) {
+            truth = u;
+            break;
+          }
+        int predicted = first;
+        for (int u = first + 1; u < first + n; ++u)
+          if (o[u] > o[predicted]) predicted = u;
+        if (truth == predicted) fAccuracyValues[static_cast<std::size_t>(v)] += 1.0;
+      } else if (n == 1) {
+        const std::size_t vi = static_cast<std::size_t>(v);
+        fAccuracyValues[vi] += std::fabs(t[first] - o[first]);
+        if (t[first] < fMinTargets[vi]) fMinTargets[vi] = t[first];
+        if (t[first] > fMaxTargets[vi]) fMaxTargets[vi] = t[first];
+      }
+      first += n;
+    }
+  }
+  return e;
+}
+
+void NNetwork::BackPropagate(const double* targets) {
+  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.empty()) return;
+  // An MLP network holds MLPLayer objects only (built or read that way).
+  static_cast<MLPLayer*>(OutputLayer())
+      ->ComputeOutputDeltas(targets, fErrorFunction == VXNNCommon::kCrossEntropy);
+  for (std::size_t l = fLayers.size() - 1; l >= 1; --l) {
+    MLPLayer* lower = l > 1 ? static_cast<MLPLayer*>(fLayers[l - 1]) : nullptr;
+    static_cast<MLPLayer*>(fLayers[l])->BackPropagate(lower);
+  }
+}
+
+void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxRecords,
+                              int& nProcessed, bool errorOnly, bool computeAccuracy) {
+  status = VXStatus();
+  nProcessed = 0;
+  if (fLayers.empty()) return;
+  double* averages = Data(fOutputAverages);
+  nProcessed = ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        const double* targets = values + fNInputs;
+        ResetUnitValues();
+        ForwardPass(values, true);
+        AccumulateError(targets, computeAccuracy);
+        if (fComputeAverages)
+          for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+        if (!errorOnly) BackPropagate(targets);
+      });
+
+  if (fComputeAverages && !IsCanceled() && nProcessed > 0)
+    fOutputAverages /= static_cast<double>(nProcessed);
+
+  if (computeAccuracy && !IsCanceled() && nProcessed >= 1) {
+    const double nVars = fNOutputVariables;
+    const double n = nProcessed;
+    double accuracy = 0.0;
+    for (std::size_t v = 0; v < fNOutputCategories.size(); ++v) {
+      const int units = fNOutputCategories[v];
+      if (units > 1) {
+        accuracy += fAccuracyValues[v] / (nVars * n);
+      } else if (units == 1) {
+        const double meanError = fAccuracyValues[v] / n;
+        const double range = fMaxTargets[v] - fMinTargets[v];
+        // A target that never varied cannot be scaled by its range: it
+        // counts as fully accurate when every prediction hit it, else not.
+        if (range > 0.0)
+          accuracy += (1.0 - meanError / range) / nVars;
+        else if (meanError == 0.0)
+          accuracy += 1.0 / nVars;
+      }
+    }
+    fAccuracy = accuracy;
+  }
+}
+
+void NNetwork::ProcessRecord(VXStatus& status, const Record& record) {
+  status = VXStatus();
+  if (record.Size() < fNInputs + fNOutputs) return;
+  ResetUnitValues();
+  ForwardPass(record.GetAll(), true);
+  AccumulateError(record.GetAll() + fNInputs, false);
+}
+
+void NNetwork::Score(VXStatus& status, const double* record, double* outputs) {
+  status = VXStatus();
+  if (fLayers.empty()) {
+    std::fill(outputs, outputs + std::max(fNOutputs, 0), VXMV::gMissingValue);
+    return;
+  }
+  ForwardPass(record, true);
+  const double* o = OutputLayer()->GetUnitValues();
+  const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy &&
+                          OutputLayer()->GetActivationFunction() == VXNNCommon::kSoftMax;
+  for (int k = 0; k < fNOutputs; ++k) outputs[k] = logOutputs ? INLayer::SafeExp(o[k]) : o[k];
+}
+
+int NNetwork::GetWeights(std::valarray<double>& v) const {
+  if (v.size() != static_cast<std::size_t>(fNWeights))
+    v.resize(static_cast<std::size_t>(fNWeights));
+  int offset = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l) offset += fLayers[l]->GetWeights(v, offset);
+  return offset;
+}
+
+int NNetwork::SetWeights(const std::valarray<double>& v) {
+  if (v.size() < static_cast<std::size_t>(fNWeights)) return 0;
+  int offset = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l) offset += fLayers[l]->SetWeights(v, offset);
+  return offset;
+}
+
+int NNetwork::GetGradient(std::valarray<double>& v) const {
+  if (fAlgorithmType != VXNNCommon::kMLP) return 0;
+  if (v.size() < static_cast<std::size_t>(fNWeights)) v.resize(static_cast<std::size_t>(fNWeights));
+  int offset = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l)
+    offset += static_cast<const MLPLayer*>(fLayers[l])->GetGradient(v, offset);
+  return offset;
+}
+
+int NNetwork::SetGradient(const std::valarray<double>& v) {
+  if (fAlgorithmType != VXNNCommon::kMLP) return 0;
+  if (v.size() < static_cast<std::size_t>(fNWeights)) return 0;
+  int offset = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l)
+    offset += static_cast<MLPLayer*>(fLayers[l])->SetGradient(v, offset);
+  return offset;
+}
+
+double NNetwork::GradientNorm() const {
+  if (fAlgorithmType != VXNNCommon::kMLP) return 0.0;
+  double s = 0.0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l)
+    for (double g : static_cast<const MLPLayer*>(fLayers[l])->GetAccumGradient()) s += g * g;
+  return std::sqrt(s);
+}
+
+int NNetwork::RandomizeWeights(VXRandom& rng) {
+  int n = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l) n += fLayers[l]->RandomizeWeights(rng);
+  return n;
+}
+
+int NNetwork::RandomizeWeights(VXRandom& rng, double lo, double hi) {
+  int n = 0;
+  for (std::size_t l = 1; l < fLayers.size(); ++l) n += fLayers[l]->RandomizeWeights(rng, lo, hi);
+  return n;
+}
+
+bool NNetwork::IsSingleHiddenMLP() const {
+  return fAlgorithmType == VXNNCommon::kMLP && fNLayers == 2 && fLayers.size() == 3;
+}
+
+int NNetwork::AddHiddenUnit(VXRandom& rng) {
+  if (!IsSingleHiddenMLP()) return 0;
+  const int hidden = fLayers[1]->AddUnit(rng);
+  fNWeights = hidden + fLayers[2]->AddUnit(rng);
+  fAccumError = 0.0;
+  return fLayers[1]->GetNumUnits();
+}
+
+int NNetwork::RemoveHiddenUnit(int unit) {
+  if (!IsSingleHiddenMLP()) return 0;
+  if (unit < 0 || unit >= fLayers[1]->GetNumUnits()) return fLayers[1]->GetNumUnits();
+  const int hidden = fLayers[1]->RemoveUnit(unit);
+  fNWeights = hidden + fLayers[2]->RemoveUnit(unit);
+  fAccumError = 0.0;
+  return fLayers[1]->GetNumUnits();
+}
+
+void NNetwork::FindLeastUsefulHiddenUnit(VXStatus& status, RecordIterator& source, int maxRecords,
+                                         int& unit) {
+  status = VXStatus();
+  unit = 0;
+  if (!IsSingleHiddenMLP()) return;
+  const int units = fLayers[1]->GetNumUnits();
+  if (units <= 1) return;
+  std::vector<double> errors(static_cast<std::size_t>(units), 0.0);
+  const double savedError = fAccumError;
+  const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy;
+  INLayer* output = fLayers[2];
+  ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        ResetUnitValues();
+        ForwardPass(values, false);
+        for (int u = 0; u < units; ++u) {
+          output->ComputeUnitValuesWithout(u, logOutputs);
+          errors[static_cast<std::size_t>(u)] += AccumulateError(values + fNInputs, false);
+        }
+      });
+  fAccumError = savedError;
+  for (int u = 1; u < units; ++u)
+    if (errors[static_cast<std::size_t>(u)] <= errors[static_cast<std::size_t>(unit)]) unit = u;
+}
+
+void NNetwork::SetComputeAverages(bool on) {
+  fComputeAverages = on;
+  if (on) {
+    fOutputAverages = 0.0;
+    fErrorAverages = 0.0;
+  }
+}
+
+bool NNetwork::IsCanceled() {
+  if (!fCanceled && fSettings) {
+    VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
+    if (cancel) fCanceled = cancel->QueryCancel();
+  }
+  return fCanceled;
+}
+
+std::string NNetwork::GetStopReasonName() const {
+  switch (fStopReason) {
+    case VXNNCommon::kStoppedMaxTime:
+      return "kStoppedMaxTime";
+    case VXNNCommon::kStoppedMaxDataPasses:
+      return "kStoppedMaxDataPasses";
+    case VXNNCommon::kStoppedErrorChangeLimit:
+      return "kStoppedErrorChangeLimit";
+    case VXNNCommon::kStoppedErrorRatioLimit:
+      return "kStoppedErrorRatioLimit";
+    case VXNNCommon::kStoppedSmallGradient:
+      return "kStoppedSmallGradient";
+    case VXNNCommon::kStoppedVerifyingCycle:
+      return "kStoppedVerifyingCycle";
+    case VXNNCommon::kStoppedAccuracy:
+      return "kStoppedAccuracy";
+    case VXNNCommon::kStoppedComputed:
+      return "kStoppedComputed";
+    default:
+      return "kStoppedUndefined";
+  }
+}
+
+bool NNetwork::SetImportance(const std::vector<double>& importance) {
+  if (importance.empty()) return false;
+  fImportance = importance;
+  return true;
+}
+
+int NNetwork::WriteObject(std::ostream& out) const {
+  VXNeural::detail::BinWriter w(out);
+  w.Tag(kBinaryTag).Int(fAlgorithmType).Int(fNLayers);
+  for (const INLayer* layer : fLayers) w.Nested(layer->WriteObject(out));
+  w.Int(fNInputs).Int(fNOutputs).Int(fNOutputVariables).Ints(fNOutputCategories);
+  w.Int(fOutputType).Int(fErrorFunction).Int(fNWeights).Double(fAccumError);
+  w.Doubles(Data(fOutputAverages), fOutputAverages.size());
+  w.Double(fErrorAverages).Bool(fComputeAverages).Bool(fComputeErrorAverages);
+  return w.Bytes();
+}
+
+int NNetwork::WriteObjectXML(std::ostream& out) const {
+  VXNeural::detail::XmlWriter w(out, kClassName, kXmlLevel);
+  w.Int(fAlgorithmType).Int(fNLayers);
+  for (const INLayer* layer : fLayers) w.Nested(layer->WriteObjectXML(out));
+  w.Int(fNInputs).Int(fNOutputs).Int(fNOutputVariables).Ints(fNOutputCategories);
+  w.Int(fOutputType).Int(fErrorFunction).Int(fNWeights).Double(fAccumError);
+  w.Doubles(Data(fOutputAverages), fOutputAverages.size());
+  w.Double(fErrorAverages).Int(fComputeAverages ? 1 : 0).Int(fComputeErrorAverages ? 1 : 0);
+  return w.End();
+}
+
+// Both saved forms hold the same values in the same order. A network
+// without layers is saved with no layer objects and read back as such when
+// its layer count is 0 (a built network always has an output layer).
+template <typename Reader>
+void NNetwork::ReadSaved(Reader& r, std::istream& in, bool xml, Saved& s) {
+  s.algorithmType = r.Int();
+  // RBF layers cannot be read until the RBF network code joins.
+  if (s.algorithmType != VXNNCommon::kMLP) r.Fail();
+  s.nLayers = ReadLayerCount(r);
+  if (s.nLayers > 0) {
+    INLayer* lower = nullptr;
+    for (int l = 0; l <= s.nLayers; ++l) {
+      auto layer = std::make_unique<MLPLayer>();
+      layer->SetLowerLayer(lower);
+      r.Nested(xml ? layer->ReadObjectXML(in) : layer->ReadObject(in));
+      lower = layer.get();
+      s.layers.push_back(std::move(layer));
+    }
+  }
+  s.nInputs = r.Int();
+  s.nOutputs = r.Int();
+  s.categories = r.Ints(ReadVariableCount(r));
+  s.outputType = r.Int();
+  s.errorFunction = r.Int();
+  s.nWeights = r.Int();
+  s.accumError = r.Double();
+  s.outputAverages = r.Doubles(s.nOutputs);
+  s.errorAverages = r.Double();
+  s.computeAverages = r.Int() == 1;
+  s.computeErrorAverages = r.Int() == 1;
+
+  // Counts that do not fit together would send the passes out of bounds.
+  std::int64_t units = 0;
+  for (int c : s.categories) {
+    if (c < 0) r.Fail();
+    units += c;
+  }
+  if (units != s.nOutputs) r.Fail();
+  if (s.outputType < VXNNCommon::kContinuousOutput || s.outputType > VXNNCommon::kMixedOutput)
+    r.Fail();
+  if (s.errorFunction < VXNNCommon::kSumOfSquares || s.errorFunction > VXNNCommon::kCrossEntropy)
+    r.Fail();
+  std::int64_t weights = 0;
+  for (std::size_t l = 0; l < s.layers.size(); ++l) {
+    const INLayer& layer = *s.layers[l];
+    const int expected = l == 0                    ? VXNNCommon::kInputLayer
+                         : l + 1 < s.layers.size() ? VXNNCommon::kHiddenLayer
+                                                   : VXNNCommon::kOutputLayer;
+    if (layer.GetLayerType() != expected) r.Fail();
+    if (l > 0 && layer.GetNumUnitsLower() != s.layers[l - 1]->GetNumUnits() + 1) r.Fail();
+    weights += layer.GetNumWeights();
+  }
+  if (weights != s.nWeights) r.Fail();
+  if (!s.layers.empty() && (s.layers.front()->GetNumUnits() != s.nInputs ||
+                            s.layers.back()->GetNumUnits() != s.nOutputs))
+    r.Fail();
+}
+
+void NNetwork::Adopt(Saved& s) {
+  DeleteLayers();
+  fLayers.reserve(s.layers.size());
+  for (auto& layer : s.layers) fLayers.push_back(layer.release());
+  fAlgorithmType = s.algorithmType;
+  fNLayers = s.nLayers;
+  fNInputs = s.nInputs;
+  fNOutputs = s.nOutputs;
+  fNOutputVariables = static_cast<int>(s.categories.size());
+  fNOutputCategories = std::move(s.categories);
+  fOutputType = s.outputType;
+  fErrorFunction = s.errorFunction;
+  fNWeights = s.nWeights;
+  fAccumError = s.accumError;
+  fOutputAverages.resize(s.outputAverages.size());
+  std::copy(s.outputAverages.begin(), s.outputAverages.end(), std::begin(fOutputAverages));
+  fErrorAverages = s.errorAverages;
+  fComputeAverages = s.computeAverages;
+  fComputeErrorAverages = s.computeErrorAverages;
+  fAccuracy = 0.0;
+  const std::size_t nVars = fNOutputCategories.size();
+  fAccuracyValues.assign(nVars, 0.0);
+  fMinTargets.assign(nVars, DBL_MAX);
+  fMaxTargets.assign(nVars, -DBL_MAX);
+}
+
+int NNetwork::ReadObject(std::istream& in) {
+  VXNeural::detail::BinReader r(in, kClassName);
+  r.ExpectTag(kBinaryTag);
+  Saved s;
+  ReadSaved(r, in, false, s);
+  Adopt(s);
+  return r.Bytes();
+}
+
+int NNetwork::ReadObjectXML(std::istream& in) {
+  VXNeural::detail::XmlReader r(in, kClassName, kClassName);
+  Saved s;
+  ReadSaved(r, in, true, s);
+  const int count = r.End();
+  Adopt(s);
+  return count;
+}
+
+void NNetwork::Display(std::ostream& out) const {
+  using VXNeural::detail::ShowValue;
+  using VXNeural::detail::ShowVector;
+  VXNeural::detail::DisplayPrecision precision(out);
+  out << "Start of NNetwork display\n";
+  ShowValue(out, "fNLayers = ", fNLayers);
+  for (std::size_t l = 0; l < fLayers.size(); ++l) {
+    ShowValue(out, "Layer index = ", l);
+    fLayers[l]->Display(out);
+  }
+  ShowValue(out, "fNInputs = ", fNInputs);
+  ShowValue(out, "fNOutputs = ", fNOutputs);
+  ShowValue(out, "fNOutputVariables = ", fNOutputVariables);
+  ShowVector(out, "fNOutputCategories", fNOutputCategories);
+  ShowValue(out, "Algorithm Type = ",
+            VXNNCommon::DisplayText(static_cast<VXNNCommon::AlgorithmType>(fAlgorithmType)));
+  ShowValue(out, "Output Type = ",
+            VXNNCommon::DisplayText(static_cast<VXNNCommon::NetworkOutputType>(fOutputType)));
+  ShowValue(out, "Error Function = ",
+            VXNNCommon::DisplayText(static_cast<VXNNCommon::ErrorFunction>(fErrorFunction)));
+  ShowValue(out, "fNWeights = ", fNWeights);
+  ShowValue(out, "fAccumError = ", fAccumError);
+  ShowValue(out, "fAccuracy = ", fAccuracy);
+  ShowVector(out, "Values for accuracy computation", fAccuracyValues);
+  ShowVector(out, "Minimum values of continuous targets", fMinTargets);
+  ShowVector(out, "Maximum values of continuous targets", fMaxTargets);
+  ShowValue(out, "fCanceled = ", fCanceled);
+  ShowVector(out, "fOutputAverages", fOutputAverages);
+  ShowValue(out, "fErrorAverages = ", fErrorAverages);
+  ShowValue(out, "fComputeAverages = ", fComputeAverages);
+  ShowValue(out, "fComputeErrorAverages = ", fComputeErrorAverages);
+  out << "End of NNetwork display\n";
+}
