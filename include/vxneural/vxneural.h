@@ -31,3 +31,7 @@
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/optim/IOptimizationAlgorithm.h"
+#include "vxneural/optim/GradientDescentBatch.h"
+#include "vxneural/optim/ScaledConjGrad.h"
+#include "vxneural/algorithm/MLPReporter.h"

@@ -1,0 +1,212 @@
+#include "vxneural/optim/GradientDescentBatch.h"
+
+#include <cmath>
+
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/network/NNetwork.h"
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::VXStatus;
+
+namespace {
+
+double Norm(const std::valarray<double>& v) { return std::sqrt((v * v).sum()); }
+
+}  // namespace
+
+GradientDescentBatch::GradientDescentBatch(MLPSettings* settings, NNetwork* network)
+    : BatchOptimizer(settings, network, 0.0) {}
+
+GradientDescentBatch::~GradientDescentBatch() = default;
+
+VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& train,
+                                     MultiPassRecordIter* test, int nTrain, int nTest) {
+  status = VXStatus();
+  StartRun();
+  double eta = fSettings->GetEtaInit();
+  double alpha = fSettings->GetAlpha();
+  const double rho = fSettings->GetAlphaReduction();
+  const bool noTest = test == nullptr;
+
+  // Allocated once per run.
+  const std::size_t n = static_cast<std::size_t>(fNetwork->GetNumWeights());
+  std::valarray<double> w(n), a(0.0, n), d(n);
+  fNetwork->GetWeights(w);
+  if (fAccumGradient.size() != n) fAccumGradient.resize(n);
+  fAlgorithmStatus = VXNNCommon::kInProgress;
+  fNDataPasses = 0;
+  int i = 1;
+
+  BestIterate best;
+  int testRecords = 0;
+  if (test != nullptr) {
+    testRecords = TestPass(*test, nTest);
+    fTestErrorNew = fTestErrorPrev = fNetwork->GetAccumError();
+    fAccuracy = fNetwork->GetAccuracy();
+  }
+
+  // The error of the mean model, fixed after the first trial step.
+  double eAvg = 0.0;
+  bool firstTrial = true;
+  bool stopped = false;
+  while (!stopped && !IsCanceled()) {
+    if (i == 1) {
+      fNetwork->SetComputeAverages(true);
+      fNetwork->ResetDerivatives();
+      fNRecordsProcessed = TrainPass(train, nTrain, noTest) + testRecords;
+      if (IsCanceled()) break;
+      fAccumError = fNetwork->GetAccumError();
+      if (noTest) fAccuracy = fNetwork->GetAccuracy();
+      eAvg = fAccumError;
+      fTrainErrorNew = fTrainErrorPrev = fAccumError;
+      fRelChangeInErr = fErrorRatio = VXMV::gMissingValue;
+      fNetwork->GetGradient(fAccumGradient);
+      fNetwork->SetComputeAverages(false);
+      fLastGradientNorm = fNetwork->GradientNorm();
+      stopped = TestGradientRule();
+      if (test != nullptr) StartVerifying(best, w);
+    }
+
+    // The step search: from the same W, A and G until a step lowers the
+    // training error.
+    while (!stopped) {
+      const double normA = Norm(a);
+      const double normG = Norm(fAccumGradient);
+      if (alpha * normA > eta * normG) alpha = (eta * normG / normA) * rho;
+      d = (w - eta * fAccumGradient) + alpha * a;
+
+      if (firstTrial) fNetwork->SetComputeErrorAverages(true);
+      fNetwork->ResetAll();
+      fNetwork->SetWeights(d);
+      TrainPass(train, nTrain, noTest);
+      const double eNew = fNetwork->GetAccumError();
+      if (firstTrial) {
+        fNetwork->SetComputeErrorAverages(false);
+        eAvg = fNetwork->GetErrorAverages();
+        firstTrial = false;
+      }
+      // A cancelled pass read nothing: its error and gradient say nothing
+      // about D.
+      if (IsCanceled()) {
+        fNetwork->ResetAll();
+        fNetwork->SetWeights(w);
+        break;
+      }
+
+      fLastGradientNorm = fNetwork->GradientNorm();
+      if (TestGradientRule()) {
+        // The network keeps D.
+        stopped = true;
+        fRelChangeInErr = RelativeChange(fAccumError, eNew);
+        fAccumError = fTrainErrorNew = eNew;
+        fNetwork->GetGradient(fAccumGradient);
+        fErrorRatio = ErrorRatio(eNew, eAvg);
+        if (noTest) fAccuracy = fNetwork->GetAccuracy();
+        break;
+      }
+      if (eNew < fAccumError) {
+        a = d - w;
+        w = d;
+        fRelChangeInErr = RelativeChange(fAccumError, eNew);
+        fAccumError = eNew;
+        fTrainErrorPrev = fTrainErrorNew;
+        fTrainErrorNew = eNew;
+        fNetwork->GetGradient(fAccumGradient);
+        fLastGradientNorm = fNetwork->GradientNorm();
+        fErrorRatio = ErrorRatio(eNew, eAvg);
+        if (noTest) fAccuracy = fNetwork->GetAccuracy();
+        break;
+      }
+      eta *= 0.5;
+      // Near a minimum no representable step may lower the error; the
+      // data-pass and time limits end such a search, which the stop rules
+      // then report.
+      if (fNDataPasses >= fLimits.maxNDataPasses || SecondsSinceStart() >= fLimits.maxTime) {
+        fNetwork->ResetAll();
+        fNetwork->SetWeights(w);
+        fLastGradientNorm = Norm(fAccumGradient);
+        break;
+      }
+    }
+    if (IsCanceled()) break;
+
+    ++i;
+    if (!stopped && test != nullptr) {
+      stopped = VerifyIteration(best, *test, nTest, i, w);
+      if (IsCanceled()) break;
+    }
+    if (!stopped) stopped = TestStopRules();
+    if (stopped && test != nullptr) RestoreBest(best, i);
+    ReportProgress(stopped);
+  }
+
+  fNIterations = i - 1;
+  return FinishRun(status);
+}
+
+VXStatus GradientDescentBatch::UpdateBatch(VXStatus& status, MultiPassRecordIter& train,
+                                           MultiPassRecordIter& newRecords, int nNew,
+                                           bool& changed) {
+  status = VXStatus();
+  changed = false;
+  const double eta = fSettings->GetEtaLow();
+  const double previousTime = fElapsedTime;
+  std::valarray<double> w;
+  fNetwork->GetWeights(w);
+
+  // Back at the end state of the last run, so that the new records' error
+  // and gradient add to the old totals.
+  fNetwork->SetAccumError(fAccumError);
+  fNetwork->SetGradient(fAccumGradient);
+  fAlgorithmStatus = VXNNCommon::kUpdating;
+  fStartClock = std::clock();
+
+  VXStatus passStatus;
+  int records = 0;
+  fNetwork->ProcessRecords(passStatus, newRecords, nNew, records, false, false);
+  newRecords.Rewind();
+  fAccumError = fNetwork->GetAccumError();
+  fNetwork->GetGradient(fAccumGradient);
+  fLastGradientNorm = fNetwork->GradientNorm();
+
+  const std::valarray<double> d = w - eta * fAccumGradient;
+  int recordsRead = 0;
+  if (!IsCanceled()) {
+    fNetwork->ResetAll();
+    fNetwork->SetWeights(d);
+    int oldRead = 0;
+    int newRead = 0;
+    fNetwork->ProcessRecords(passStatus, train, fNRecordsProcessed, oldRead, false, false);
+    train.Rewind();
+    fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
+    newRecords.Rewind();
+    ++fNDataPasses;
+    recordsRead = oldRead + newRead;
+    const double e = fNetwork->GetAccumError();
+    // A pass cut short by a cancel has a partial error, lower than it
+    // should be.
+    if (e < fAccumError && !IsCanceled()) {
+      changed = true;
+      fAccumError = e;
+      fNetwork->GetGradient(fAccumGradient);
+      fLastGradientNorm = fNetwork->GradientNorm();
+    } else {
+      fNetwork->SetWeights(w);
+    }
+  }
+
+  fEndClock = std::clock();
+  fAlgorithmStatus = VXNNCommon::kTrained;
+  fElapsedTime = SecondsSinceStart();
+  SetElapsedTime(fElapsedTime + previousTime);
+  fTrainErrorNew = fAccumError;
+  fNRecordsProcessed = recordsRead;
+  fRelChangeInErr = fErrorRatio = fTrainErrorPrev = VXMV::gMissingValue;
+  fTestErrorNew = fTestErrorPrev = VXMV::gMissingValue;
+  if (IsCanceled()) {
+    fAlgorithmStatus = VXNNCommon::kCancelled;
+    status = VXStatus(1, false);
+  }
+  return status;
+}
