@@ -35,3 +35,4 @@
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 #include "vxneural/algorithm/MLPReporter.h"
+#include "vxneural/optim/GradientDescentMBO.h"
