@@ -36,3 +36,8 @@
 #include "vxneural/optim/ScaledConjGrad.h"
 #include "vxneural/algorithm/MLPReporter.h"
 #include "vxneural/optim/GradientDescentMBO.h"
+#include "vxneural/algorithm/MLPInitializer.h"
+#include "vxneural/algorithm/MLPExpertReporter.h"
+#include "vxneural/algorithm/INeuralAlgorithm.h"
+#include "vxneural/algorithm/MLPAlgorithm.h"
+#include "vxneural/algorithm/MLPFactory.h"

@@ -1,0 +1,125 @@
+// The one object through which a host drives a model: train, continue
+// training on new records, score, measure error, save.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vxcommon/Callbacks.h"
+#include "vxcommon/Record.h"
+#include "vxcommon/VXVarList.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/VXStatus.h"
+
+class INNStopRules;
+class NeuralSettings;
+class NNOutputList;
+class NNOutputStatistics;
+class NNStructure;
+class NNVarList;
+
+// Algorithms come from a factory; the host owns the object it is handed and
+// must keep its record sources and call-back objects alive while it uses
+// the algorithm.
+//
+// Failures are returned, never thrown. Operations return a status (or a
+// count, a null pointer or VXMV::gMissingValue) and the algorithm stores the
+// last one for GetStatus. Once the stored status is an error, or the host's
+// cancel object has answered true, training and evaluation return an OK
+// status (the missing value for a number) and do nothing; the host reads the
+// reason with GetStatus.
+//
+// Codes: 1 error, cancelled; 4 warning, cannot save in this state; 5 error,
+// the algorithm failed to construct or restore; 6 warning, not available in
+// this state. Statuses of the data preparation, the network and the
+// optimizer pass through unchanged.
+//
+// Progress listeners are called synchronously from inside training. A call
+// back into the algorithm from a listener finds it busy: everything but
+// scoring and, during the architecture search, the error measurement is
+// refused (code 6, or 4 for a save).
+class INeuralAlgorithm {
+ public:
+  using UISettings = std::vector<std::pair<std::string, std::string>>;
+
+  INeuralAlgorithm() = default;
+  INeuralAlgorithm(const INeuralAlgorithm&) = default;
+  INeuralAlgorithm& operator=(const INeuralAlgorithm&) = default;
+  virtual ~INeuralAlgorithm();
+
+  // Name and value pairs that the next Update hands on to the settings.
+  virtual void SetUISettings(UISettings& settings) = 0;
+  virtual const UISettings& GetUISettings() const = 0;
+  // A one-line banner naming the component and its version.
+  virtual std::string GetComponentVersion() const = 0;
+
+  // nTrainRecords and nTestRecords bound the records each data pass reads;
+  // nTestRecords -1 means the settings' number of test records.
+  virtual VXCommon_1_2::VXStatus Train(int nTrainRecords, int nTestRecords) = 0;
+  // Continues training a trained model with n new raw records (the source
+  // is rewound afterwards).
+  virtual VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& records, int n) = 0;
+  // The network's summed error over at most nRecords records of the source
+  // (not rewound).
+  virtual double GetErrorOnData(VXCommon_1_2::RecordIterator& records, int nRecords) = 0;
+  // The accuracy of the last error or training pass, a percentage.
+  virtual double GetAccuracy() const = 0;
+  virtual VXCommon_1_2::VXStatus ComputeSensitivity(std::vector<double>& importance) const = 0;
+  virtual VXCommon_1_2::VXStatus ComputeSensitivity(int nInputVars,
+                                                    const std::vector<int>& nInputCats,
+                                                    bool useGivenRanges,
+                                                    const std::vector<double>& mins,
+                                                    const std::vector<double>& maxs,
+                                                    std::vector<double>& importance) const = 0;
+  virtual VXCommon_1_2::VXStatus ComputeOutputStats(VXCommon_1_2::MultiPassRecordIter& records,
+                                                    int nRecords, NNOutputStatistics& stats) = 0;
+  virtual double GetTrainingBIC() const = 0;
+  virtual double GetTrainingError() const = 0;
+  virtual double GetTestingError() const = 0;
+  // Scores one raw record. The list is the algorithm's own, valid until the
+  // next call; it is missing when the record could not be scored.
+  virtual const NNOutputList& Score(const VXCommon_1_2::Record& in) = 0;
+  // The raw network outputs of one raw record (probabilities for a
+  // cross-entropy network) into out; the stored status is not changed.
+  virtual VXCommon_1_2::VXStatus Score(const VXCommon_1_2::Record& in,
+                                       VXCommon_1_2::Record& out) const = 0;
+  virtual VXCommon_1_2::VXStatus ExportModelXML(
+      std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const = 0;
+  virtual VXCommon_1_2::VXStatus ExportModelStatXML(
+      std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const = 0;
+  // A new object the caller owns, or null.
+  virtual NNStructure* GetStructure() const = 0;
+  // The whole model (settings, variable list, network, optimizer) in the
+  // binary or the XML saved form; a factory restores it.
+  virtual VXCommon_1_2::VXStatus SaveState(std::ostream& out) const = 0;
+  virtual VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) const = 0;
+  virtual VXCommon_1_2::VXStatus GetStatus() const = 0;
+  virtual VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const = 0;
+  // Searches the number of hidden units before the first training run.
+  virtual VXCommon_1_2::VXStatus SelectArchitecture() = 0;
+  virtual VXNNCommon::StopReason GetStopReason() const = 0;
+  virtual VXNNCommon::AlgorithmType GetAlgorithmType() const = 0;
+  // Seconds.
+  virtual double GetElapsedTime() const = 0;
+  virtual int GetNumberOfDataPasses() const = 0;
+  virtual int GetNumberOfHiddenUnits() const = 0;
+  // The listener is not owned.
+  virtual void SetProgressListener(VXCommon_1_2::ProgressListener* listener) = 0;
+  virtual void RemoveProgressListener() = 0;
+  // Copies the values of the rules into the settings' own.
+  virtual void SetStopRules(INNStopRules* rules) = 0;
+  virtual INNStopRules* GetStopRules() = 0;
+  virtual const NeuralSettings* GetSettings() const = 0;
+  // Null when the algorithm works on encoded records.
+  virtual const NNVarList* GetVarList() const = 0;
+  virtual void Display(std::ostream& out) const = 0;
+
+ protected:
+  // Asks the host's cancel object until it first answers true, and keeps
+  // that answer.
+  virtual bool IsCanceled() const = 0;
+
+  UISettings fUISettings;
+};

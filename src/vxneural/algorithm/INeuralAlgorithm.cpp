@@ -1,0 +1,3 @@
+#include "vxneural/algorithm/INeuralAlgorithm.h"
+
+INeuralAlgorithm::~INeuralAlgorithm() = default;
