@@ -1,10 +1,13 @@
 #include "vxneural/algorithm/MLPFactory.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <istream>
 #include <memory>
 #include <vector>
 
 #include "algorithm/AlgorithmCodes.h"
+#include "persist/BinaryIO.h"
 #include "vxcommon/XMLStream.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
@@ -99,6 +102,32 @@ INeuralAlgorithm* MLPFactory::CreateNeuralAlgorithm(MLPSettings& settings, NNVar
   return Hand(new MLPAlgorithm(settings, preparator.release()));
 }
 
+namespace {
+
+// Weights of the network the settings describe, counted without overflow.
+std::uint64_t ImpliedWeights(const MLPSettings& settings) {
+  std::uint64_t total = 0;
+  std::uint64_t lower = static_cast<std::uint64_t>(std::max(settings.GetNumInputs(), 0));
+  for (int layer = 1; layer <= settings.GetNumHiddenLayers(); ++layer) {
+    const std::uint64_t units =
+        static_cast<std::uint64_t>(std::max(settings.GetNumHiddenUnits(layer), 0));
+    total += (lower + 1) * units;
+    lower = units;
+  }
+  return total + (lower + 1) * static_cast<std::uint64_t>(std::max(settings.GetNumOutUnits(), 0));
+}
+
+// A saved model holds every weight of its network after the settings, so
+// settings whose network could not fit in what remains of the stream are
+// damaged. Refusing them here keeps a corrupted size from sizing anything.
+void CheckNetworkFits(const MLPSettings& settings, std::istream& in, bool xml) {
+  const std::size_t perWeight = xml ? VXXML_1_2::kMinValueBytes : sizeof(double);
+  if (ImpliedWeights(settings) > VXNeural::detail::StreamRemaining(in) / perWeight)
+    VXNeural::detail::ThrowReadError("Error reading ", "MLPSettings");
+}
+
+}  // namespace
+
 bool MLPFactory::ReadHead(std::istream& in, bool xml) {
   ReleaseKept();
   auto settings = std::make_unique<MLPSettings>();
@@ -109,6 +138,7 @@ bool MLPFactory::ReadHead(std::istream& in, bool xml) {
     } else {
       settings->ReadObject(in);
     }
+    CheckNetworkFits(*settings, in, xml);
     if (settings->GetHasVarList()) {
       varList = std::make_unique<NNVarList>();
       if (xml) {

@@ -192,6 +192,26 @@ TEST_F(MlpFactoryTest, SettingsOrListsThatDoNotReadAreRefused) {
   ExpectStatus(f.GetStatus(), 50007, -1);
 }
 
+// Settings that read cleanly but claim a network far larger than the rest
+// of the stream could hold are refused before anything is sized by them.
+TEST_F(MlpFactoryTest, SettingsClaimingANetworkTheStreamCannotHoldAreRefused) {
+  Model& m = *fModel;
+  VectorRecordIter train(m.trainRecords);
+  std::stringstream saved;
+  m.Mlp().GetMLPSettings().WriteObject(saved);
+  MLPSettings huge = m.Mlp().GetMLPSettings();
+  huge.SetNumHiddenUnits(50000000, 1);
+  ASSERT_EQ(huge.GetNumHiddenUnits(1), 50000000);
+  std::stringstream lying;
+  huge.WriteObject(lying);
+  lying << fBinary.substr(saved.str().size());
+
+  MLPFactory f;
+  testing::internal::CaptureStderr();
+  ExpectRefusal(f, f.RestoreNeuralAlgorithmFromBinary(lying, train, nullptr), 50006);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error reading MLPSettings!\n");
+}
+
 TEST_F(MlpFactoryTest, AnUnknownTestCountIsCountedAndTheSourceRewound) {
   const std::vector<Record> raw = MakeRecords(60, 2);
   VectorRecordIter train(EncodeByHand(raw, raw, kCategoricalTarget));
