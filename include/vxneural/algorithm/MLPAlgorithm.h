@@ -36,13 +36,23 @@ class NNetwork;
 //   Update                [6 w]      update     [6 w]      [6 w]         [1 e]  [5 e]
 //   GetErrorOnData        pass       pass       pass, no   [6 w]         [1 e]  [5 e]
 //                                               accuracy
+//   ComputeSensitivity    [6 w]      computed   [6 w]      [6 w]         [1 e]  [5 e]
+//   ComputeOutputStats    computed   computed   [6 w]      [6 w]         [1 e]  [5 e]
 //   SaveState(XML)        saved      saved      [4 w]      [4 w]         [1 e]  [5 e]
 //   SelectArchitecture    search     [6 w]      [6 w]      [6 w]         [1 e]  [5 e]
 //
-// Predictor importance, output statistics, the exported documents and the
-// structure view are not available in this version: ComputeSensitivity (both
-// forms), ComputeOutputStats, ExportModelXML, ExportModelStatXML and
-// GetStructure answer [6 w] in every state (GetStructure with null).
+// The exported documents and the structure view are not available in this
+// version: ExportModelXML, ExportModelStatXML and GetStructure answer [6 w]
+// in every state (GetStructure with null).
+//
+// Predictor importance runs only when the settings ask for it (otherwise
+// both forms return OK and leave the vector alone), over the training and
+// then the test records (the settings' counts), in the Training state: a
+// progress listener calling back meets a busy algorithm. With a preparator
+// the arguments must match the variable list's input variables (else code
+// 50005, error) and the ranges are the list's own unless given. Without a
+// preparator the one-argument form answers [6 w]. Output statistics
+// encode the raw records first (with a preparator) and rewind them.
 //
 // Train, Update, GetErrorOnData, GetAccuracy, ComputeSensitivity and
 // ComputeOutputStats pass the gate first: once cancelled or holding an error
@@ -214,6 +224,12 @@ class MLPAlgorithm : public INeuralAlgorithm {
   VXCommon_1_2::VXStatus RunTraining(bool initialRun, int nTrain, int nTest);
   VXCommon_1_2::VXStatus RunUpdate(VXCommon_1_2::MultiPassRecordIter& records, int n);
   double RunErrorPass(VXCommon_1_2::RecordIterator& records, int n, bool computeAccuracy);
+  VXCommon_1_2::VXStatus RunOutputStats(VXCommon_1_2::MultiPassRecordIter& records, int n,
+                                        NNOutputStatistics& stats);
+  VXCommon_1_2::VXStatus RunSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                        bool useGivenRanges, const std::vector<double>& mins,
+                                        const std::vector<double>& maxs,
+                                        std::vector<double>& importance);
   VXCommon_1_2::VXStatus RunArchitectureSearch();
   // Updating trains by gradient descent in mini-batches: switches the
   // settings and replaces the optimizer (carrying its counters) if needed.

@@ -19,6 +19,8 @@
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/GradientDescentMBO.h"
@@ -529,7 +531,9 @@ VXStatus MLPAlgorithm::ComputeSensitivity(int nInputVars, const std::vector<int>
     }
   }
   if (!fSettings.GetComputeSensitivity()) return VXStatus();
-  return fCurrentContext->ComputeSensitivity(nInputVars, nInputCats, useGivenRanges, *useMins,
+  // With a preparator the ranges are always known: the list's or the given.
+  return fCurrentContext->ComputeSensitivity(nInputVars, nInputCats,
+                                             fDataPreparator ? true : useGivenRanges, *useMins,
                                              *useMaxs, importance);
 }
 
@@ -699,6 +703,32 @@ double MLPAlgorithm::RunErrorPass(RecordIterator& records, int n, bool computeAc
   // A cancelled pass stopped part way: its sum means nothing.
   if (CheckCancel()) return VXMV::gMissingValue;
   return error;
+}
+
+VXStatus MLPAlgorithm::RunOutputStats(MultiPassRecordIter& records, int n,
+                                      NNOutputStatistics& stats) {
+  if (fNetwork == nullptr || CheckCancel()) return fStatus;
+  Store(VXNeural::ComputeOutputStats(*fNetwork, records, n, stats));
+  CheckCancel();
+  return fStatus;
+}
+
+VXStatus MLPAlgorithm::RunSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                      bool useGivenRanges, const std::vector<double>& mins,
+                                      const std::vector<double>& maxs,
+                                      std::vector<double>& importance) {
+  if (fNetwork == nullptr || fTrainData == nullptr || CheckCancel()) return fStatus;
+  // Busy while the probes run: a listener calling back is refused. The
+  // algorithm status stays Trained.
+  MLPContext* previous = fCurrentContext;
+  fCurrentContext = fTrainingContext.get();
+  const VXStatus status = VXNeural::ComputeSensitivity(
+      *fNetwork, *fTrainData, fTestData, fSettings.GetNTrainRecords(), fSettings.GetNTestRecords(),
+      nInputVars, nInputCats, useGivenRanges, mins, maxs, importance);
+  fCurrentContext = previous;
+  Store(status);
+  CheckCancel();
+  return fStatus;
 }
 
 VXStatus MLPAlgorithm::RunArchitectureSearch() {

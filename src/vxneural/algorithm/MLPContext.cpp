@@ -29,10 +29,10 @@ double MLPContext::GetErrorOnData(RecordIterator&, int) {
 VXStatus MLPContext::ComputeSensitivity(int, const std::vector<int>&, bool,
                                         const std::vector<double>&, const std::vector<double>&,
                                         std::vector<double>&) {
-  return Unavailable();
+  return Refuse();
 }
 VXStatus MLPContext::ComputeOutputStats(MultiPassRecordIter&, int, NNOutputStatistics&) {
-  return Unavailable();
+  return Refuse();
 }
 VXStatus MLPContext::ExportModelXML(std::ostream&, int, const VXApplicInfo4XML*) {
   return Unavailable();
@@ -54,6 +54,10 @@ VXStatus MLPInitContext::Train(int nTrain, int nTest) {
 double MLPInitContext::GetErrorOnData(RecordIterator& records, int n) {
   return fAlgorithm->RunErrorPass(records, n, true);
 }
+VXStatus MLPInitContext::ComputeOutputStats(MultiPassRecordIter& records, int n,
+                                            NNOutputStatistics& stats) {
+  return fAlgorithm->RunOutputStats(records, n, stats);
+}
 VXStatus MLPInitContext::SaveState(std::ostream& out) { return fAlgorithm->DoSave(out); }
 VXStatus MLPInitContext::SaveStateXML(std::ostream& out) { return fAlgorithm->DoSaveXML(out); }
 VXStatus MLPInitContext::SelectArchitecture() { return fAlgorithm->RunArchitectureSearch(); }
@@ -66,6 +70,16 @@ VXStatus MLPTrainedContext::Update(MultiPassRecordIter& records, int n) {
 }
 double MLPTrainedContext::GetErrorOnData(RecordIterator& records, int n) {
   return fAlgorithm->RunErrorPass(records, n, true);
+}
+VXStatus MLPTrainedContext::ComputeSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                               bool useGivenRanges, const std::vector<double>& mins,
+                                               const std::vector<double>& maxs,
+                                               std::vector<double>& importance) {
+  return fAlgorithm->RunSensitivity(nInputVars, nInputCats, useGivenRanges, mins, maxs, importance);
+}
+VXStatus MLPTrainedContext::ComputeOutputStats(MultiPassRecordIter& records, int n,
+                                               NNOutputStatistics& stats) {
+  return fAlgorithm->RunOutputStats(records, n, stats);
 }
 VXStatus MLPTrainedContext::SaveState(std::ostream& out) { return fAlgorithm->DoSave(out); }
 VXStatus MLPTrainedContext::SaveStateXML(std::ostream& out) { return fAlgorithm->DoSaveXML(out); }

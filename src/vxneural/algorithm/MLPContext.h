@@ -16,9 +16,9 @@ class NNStructImp;
 
 // The base refuses everything: work with Refusal(), saves with
 // SaveRefusal(). Every state answers code 6 (warning) for the operations
-// this version does not provide: sensitivity, output statistics, exports and
-// the structure view. A returned status is a copy of the algorithm's stored
-// status after the operation.
+// this version does not provide: the exports and the structure view. A
+// returned status is a copy of the algorithm's stored status after the
+// operation.
 class MLPContext {
  public:
   explicit MLPContext(MLPAlgorithm* algorithm) : fAlgorithm(algorithm) {}
@@ -61,25 +61,34 @@ class MLPContext {
 };
 
 // Not Started: the first training run (with the sample initialisation when
-// the algorithm asks for it), error passes, saves, the architecture search.
+// the algorithm asks for it), error passes, output statistics, saves, the
+// architecture search.
 class MLPInitContext : public MLPContext {
  public:
   using MLPContext::MLPContext;
   VXCommon_1_2::VXStatus Train(int nTrain, int nTest) override;
   double GetErrorOnData(VXCommon_1_2::RecordIterator& records, int n) override;
+  VXCommon_1_2::VXStatus ComputeOutputStats(VXCommon_1_2::MultiPassRecordIter& records, int n,
+                                            NNOutputStatistics& stats) override;
   VXCommon_1_2::VXStatus SaveState(std::ostream& out) override;
   VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) override;
   VXCommon_1_2::VXStatus SelectArchitecture() override;
 };
 
 // Trained: further runs from the current weights, updates, error passes,
-// saves.
+// predictor importance, output statistics, saves.
 class MLPTrainedContext : public MLPContext {
  public:
   using MLPContext::MLPContext;
   VXCommon_1_2::VXStatus Train(int nTrain, int nTest) override;
   VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& records, int n) override;
   double GetErrorOnData(VXCommon_1_2::RecordIterator& records, int n) override;
+  VXCommon_1_2::VXStatus ComputeSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                            bool useGivenRanges, const std::vector<double>& mins,
+                                            const std::vector<double>& maxs,
+                                            std::vector<double>& importance) override;
+  VXCommon_1_2::VXStatus ComputeOutputStats(VXCommon_1_2::MultiPassRecordIter& records, int n,
+                                            NNOutputStatistics& stats) override;
   VXCommon_1_2::VXStatus SaveState(std::ostream& out) override;
   VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) override;
 };

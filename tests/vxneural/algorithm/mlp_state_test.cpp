@@ -12,6 +12,7 @@
 
 #include "algorithm/MLPContext.h"
 #include "mlp_driver_fixtures.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
 
 namespace {
 
@@ -33,14 +34,7 @@ void Expect(MLPAlgorithm& algorithm, const char* what, const std::function<VXSta
 // The operations this version does not provide answer code 6 (warning) in
 // every state; GetStructure gives null.
 void ExpectUnavailableOnState(MLPContext& state, MLPAlgorithm& algorithm) {
-  std::vector<double> importance{42.0};
   std::ostringstream out;
-  Expect(
-      algorithm, "ComputeSensitivity",
-      [&] {
-        return state.ComputeSensitivity(3, {1, 3, 1}, false, {}, {}, importance);
-      },
-      6, kWarning);
   Expect(
       algorithm, "ExportModelXML", [&] { return state.ExportModelXML(out, 0, nullptr); }, 6,
       kWarning);
@@ -50,25 +44,11 @@ void ExpectUnavailableOnState(MLPContext& state, MLPAlgorithm& algorithm) {
   EXPECT_EQ(state.GetStructure(), nullptr);
   ExpectStatus(algorithm.GetStatus(), 6, kWarning);
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(importance, std::vector<double>{42.0});
 }
 
 void ExpectUnavailable(INeuralAlgorithm& algorithm) {
   auto& mlp = dynamic_cast<MLPAlgorithm&>(algorithm);
-  const NNVarList* list = algorithm.GetVarList();
-  ASSERT_NE(list, nullptr);
-  std::vector<double> importance{42.0};
   std::ostringstream out;
-  Expect(
-      mlp, "ComputeSensitivity (importance)",
-      [&] { return algorithm.ComputeSensitivity(importance); }, 6, kWarning);
-  Expect(
-      mlp, "ComputeSensitivity (ranges)",
-      [&] {
-        return algorithm.ComputeSensitivity(list->GetNumInputVars(), list->GetNInputCats(), false,
-                                            {}, {}, importance);
-      },
-      6, kWarning);
   Expect(
       mlp, "ExportModelXML", [&] { return algorithm.ExportModelXML(out, 0, nullptr); }, 6,
       kWarning);
@@ -78,7 +58,6 @@ void ExpectUnavailable(INeuralAlgorithm& algorithm) {
   EXPECT_EQ(algorithm.GetStructure(), nullptr);
   ExpectStatus(algorithm.GetStatus(), 6, kWarning);
   EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(importance, std::vector<double>{42.0});
 }
 
 void WithSensitivity(MLPSettings& s) { s.SetComputeSensitivity(true); }
@@ -140,6 +119,20 @@ TEST(MlpStateTable, RefusingStatesAnswerWithTheirCodes) {
       EXPECT_EQ(error, kMissing);
       ExpectStatus(alg.GetStatus(), row.code, row.severity);
     }
+    std::vector<double> importance{42.0};
+    Expect(
+        alg, "ComputeSensitivity",
+        [&] {
+          return state->ComputeSensitivity(3, {1, 3, 1}, true, {0, 0}, {1, 1}, importance);
+        },
+        row.code, row.severity);
+    EXPECT_EQ(importance, std::vector<double>{42.0});
+    NNOutputStatistics stats;
+    encoded.Rewind();
+    Expect(
+        alg, "ComputeOutputStats", [&] { return state->ComputeOutputStats(encoded, 80, stats); },
+        row.code, row.severity);
+    EXPECT_EQ(stats.GetStatus(), VXNNCommon::kOutStatInvalid);
     ExpectUnavailableOnState(*state, alg);
   }
   // Nothing above changed the state the algorithm is in.
@@ -157,6 +150,14 @@ TEST(MlpStateTable, InitAndTrainedStatesRefuseWhatTheyCannotDo) {
       alg, "Init Update", [&] { return init.Update(raw, 10); }, 6, kWarning);
   Expect(
       alg, "Trained SelectArchitecture", [&] { return trained.SelectArchitecture(); }, 6, kWarning);
+  std::vector<double> importance{42.0};
+  Expect(
+      alg, "Init ComputeSensitivity",
+      [&] {
+        return init.ComputeSensitivity(3, {1, 3, 1}, true, {0, 0}, {1, 1}, importance);
+      },
+      6, kWarning);
+  EXPECT_EQ(importance, std::vector<double>{42.0});
   ExpectUnavailableOnState(init, alg);
   ExpectUnavailableOnState(trained, alg);
 }
@@ -190,6 +191,20 @@ TEST(MlpStates, InitialStateWorksAndRefusesAsTheTableSays) {
   Expect(
       m->Mlp(), "Update before Train", [&] { return a.Update(updates, 10); }, 6, kWarning);
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kNotStarted);
+  const NNVarList* list = a.GetVarList();
+  ASSERT_NE(list, nullptr);
+  std::vector<double> importance{42.0};
+  Expect(
+      m->Mlp(), "ComputeSensitivity (importance)", [&] { return a.ComputeSensitivity(importance); },
+      6, kWarning);
+  Expect(
+      m->Mlp(), "ComputeSensitivity (ranges)",
+      [&] {
+        return a.ComputeSensitivity(list->GetNumInputVars(), list->GetNInputCats(), false, {}, {},
+                                    importance);
+      },
+      6, kWarning);
+  EXPECT_EQ(importance, std::vector<double>{42.0});
   ExpectUnavailable(a);
   VectorRecordIter raw(m->trainRecords);
   EXPECT_NE(a.GetErrorOnData(raw, 80), kMissing);
@@ -210,6 +225,12 @@ TEST(MlpStates, TrainedStateWorksAndRefusesAsTheTableSays) {
   ASSERT_TRUE(a.Train(80, -1).IsOK());
   Expect(
       m->Mlp(), "SelectArchitecture", [&] { return a.SelectArchitecture(); }, 6, kWarning);
+  EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
+  std::vector<double> importance;
+  Expect(
+      m->Mlp(), "ComputeSensitivity", [&] { return a.ComputeSensitivity(importance); }, 0, kOK);
+  ASSERT_EQ(importance.size(), 3u);
+  EXPECT_NEAR(importance[0] + importance[1] + importance[2], 1.0, 1e-12);
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
   ExpectUnavailable(a);
   std::stringstream saved;

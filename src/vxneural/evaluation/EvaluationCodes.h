@@ -1,0 +1,16 @@
+// Status codes raised by the evaluation passes (the drivers' own codes are
+// in algorithm/AlgorithmCodes.h).
+#pragma once
+
+#include <cstdint>
+
+#include "algorithm/AlgorithmCodes.h"
+
+namespace VXNeural {
+namespace codes {
+
+// error: a categorical unit group of an encoded record has no active unit.
+inline constexpr int32_t kNoActiveCategory = 50008;
+
+}  // namespace codes
+}  // namespace VXNeural

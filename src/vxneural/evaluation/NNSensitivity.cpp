@@ -1,0 +1,315 @@
+#include "vxneural/evaluation/NNSensitivity.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstddef>
+#include <ctime>
+#include <utility>
+
+#include "evaluation/EvaluationCodes.h"
+#include "vxcommon/Callbacks.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/evaluation/NNSensReporter.h"
+#include "vxneural/network/INLayer.h"
+#include "vxneural/network/NNetwork.h"
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::ProgressListener;
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VXStatus;
+
+NNSensReporter::~NNSensReporter() = default;
+
+int NNSensReporter::DiscreteMeasure(const std::string& name) {
+  if (name == "records") return fNetwork->GetSensRecordsProcessed();
+  return -1;
+}
+
+double NNSensReporter::ScaleMeasure(const std::string& name) {
+  if (name == "elapsedTime") return fNetwork->GetSensElapsedTime();
+  return VXMV::gMissingValue;
+}
+
+namespace VXNeural {
+
+namespace {
+
+std::size_t Index(int i) { return static_cast<std::size_t>(i); }
+
+// Reports come at the first record, then once this many seconds have
+// passed, or more than this many records have been processed, since the
+// previous one.
+constexpr double kReportSeconds = 8.5;
+constexpr int kReportRecords = 899;
+constexpr int kContinuousProbes = 5;
+
+// One computation: the probe layout, the buffers (allocated once) and the
+// progress bookkeeping.
+class SensitivityRun {
+ public:
+  SensitivityRun(NNetwork& network, INLayer& outputLayer, const std::vector<int>& categories,
+                 std::vector<double>& importance)
+      : fNetwork(network),
+        fOutputLayer(outputLayer),
+        fCategories(categories),
+        fImportance(importance),
+        fNOutputs(outputLayer.GetNumUnits()),
+        fInputs(Index(network.GetNumInputs())),
+        fStart(std::clock()) {
+    const NeuralSettings* settings = network.GetSettings();
+    fListener = settings ? settings->GetProgressListener() : nullptr;
+    int probes = 1;
+    for (int n : categories) probes = std::max(probes, Probes(n));
+    fOutputs.assign(Index(probes) * Index(fNOutputs), 0.0);
+  }
+
+  // Range of each continuous input from the records (missing values
+  // ignored). False when cancelled.
+  bool FindRanges(MultiPassRecordIter& source, int maxRecords) {
+    const int width = fNetwork.GetNumInputs();
+    int n = 0;
+    bool cancelled = false;
+    while (n < maxRecords && source.IsGood()) {
+      if (fNetwork.IsCanceled()) {
+        cancelled = true;
+        break;
+      }
+      const Record* record = source.Next();
+      if (record == nullptr) break;
+      if (record->Size() < width) continue;
+      ++n;
+      const double* x = record->GetAll();
+      int column = 0;
+      std::size_t c = 0;
+      for (int k : fCategories) {
+        if (k == 1) {
+          const double v = x[column];
+          if (!VXMV::IsMissing(v) && !std::isnan(v)) {
+            fLo[c] = std::min(fLo[c], v);
+            fHi[c] = std::max(fHi[c], v);
+          }
+          ++c;
+        }
+        column += k;
+      }
+    }
+    source.Rewind();
+    return !cancelled;
+  }
+
+  void SetRanges(std::vector<double> lo, std::vector<double> hi) {
+    fLo = std::move(lo);
+    fHi = std::move(hi);
+  }
+  void StartRangeSearch(std::size_t nContinuous) {
+    fLo.assign(nContinuous, DBL_MAX);
+    fHi.assign(nContinuous, -DBL_MAX);
+  }
+  // A continuous input without any value has nothing to sweep.
+  void CloseRanges() {
+    for (std::size_t c = 0; c < fLo.size(); ++c)
+      if (fLo[c] > fHi[c]) fLo[c] = fHi[c] = 0.0;
+  }
+
+  // Outcome of reading one source.
+  enum Outcome { kDone, kCancelled, kNoActiveCategory };
+
+  Outcome Probe(MultiPassRecordIter& source, int maxRecords) {
+    const std::size_t width = fInputs.size();
+    int n = 0;
+    Outcome outcome = kDone;
+    while (n < maxRecords && source.IsGood()) {
+      if (fNetwork.IsCanceled()) {
+        outcome = kCancelled;
+        break;
+      }
+      const Record* record = source.Next();
+      if (record == nullptr) break;
+      if (record->Size() < static_cast<int>(width)) continue;
+      ++n;
+      std::copy(record->GetAll(), record->GetAll() + width, fInputs.begin());
+      if (!ProbeRecord()) {
+        outcome = kNoActiveCategory;
+        break;
+      }
+      ++fProcessed;
+      fNetwork.SetSensRecordsProcessed(fProcessed);
+      fNetwork.SetSensElapsedTime(Elapsed());
+      MaybeReport();
+    }
+    source.Rewind();
+    return outcome;
+  }
+
+  int Processed() const { return fProcessed; }
+
+  void FinalReport() {
+    if (fListener && fProcessed > fReportedAt) Report();
+  }
+
+ private:
+  static int Probes(int categories) { return categories == 1 ? kContinuousProbes : categories; }
+
+  // Adds every variable's contribution for the record in fInputs; false
+  // when a categorical variable has no active column.
+  bool ProbeRecord() {
+    std::size_t column = 0;
+    std::size_t continuous = 0;
+    for (std::size_t v = 0; v < fCategories.size(); ++v) {
+      const int k = fCategories[v];
+      double& x = fInputs[column];
+      if (k == 1) {
+        const double kept = x;
+        const double lo = fLo[continuous];
+        const double step = (fHi[continuous] - lo) / (kContinuousProbes - 1);
+        for (int p = 0; p < kContinuousProbes; ++p) {
+          x = lo + p * step;
+          Forward(p);
+        }
+        x = kept;
+        ++continuous;
+      } else {
+        double* group = &x;
+        int active = -1;
+        for (int j = 0; j < k && active < 0; ++j)
+          if (group[j] != 0.0) active = j;
+        if (active < 0) return false;
+        group[active] = 0.0;
+        for (int p = 0; p < k; ++p) {
+          group[p] = 1.0;
+          Forward(p);
+          group[p] = 0.0;
+        }
+        group[active] = 1.0;
+      }
+      fImportance[v] += LargestDistance(Probes(k));
+      column += Index(k);
+    }
+    return true;
+  }
+
+  void Forward(int probe) {
+    fNetwork.ResetUnitValues();
+    fNetwork.ForwardPass(fInputs.data(), true);
+    const double* o = fOutputLayer.GetUnitValues();
+    std::copy(o, o + fNOutputs, fOutputs.data() + Index(probe * fNOutputs));
+  }
+
+  double LargestDistance(int probes) const {
+    double largest = 0.0;
+    for (int p = 0; p < probes; ++p) {
+      const double* a = fOutputs.data() + Index(p * fNOutputs);
+      for (int q = p + 1; q < probes; ++q) {
+        const double* b = fOutputs.data() + Index(q * fNOutputs);
+        double sum = 0.0;
+        for (int u = 0; u < fNOutputs; ++u) sum += (a[u] - b[u]) * (a[u] - b[u]);
+        largest = std::max(largest, std::sqrt(sum));
+      }
+    }
+    return largest;
+  }
+
+  double Elapsed() const {
+    const double milliseconds =
+        static_cast<double>(std::clock() - fStart) * 1000.0 / CLOCKS_PER_SEC;
+    return milliseconds / 1000.0;
+  }
+
+  void MaybeReport() {
+    if (!fListener) return;
+    if (fProcessed == 1 || fNetwork.GetSensElapsedTime() - fReportedTime >= kReportSeconds ||
+        fProcessed - fReportedAt > kReportRecords)
+      Report();
+  }
+
+  void Report() {
+    fReportedAt = fProcessed;
+    fReportedTime = fNetwork.GetSensElapsedTime();
+    NNSensReporter reporter(fNetwork);
+    fListener->Report(reporter);
+  }
+
+  NNetwork& fNetwork;
+  INLayer& fOutputLayer;
+  const std::vector<int>& fCategories;
+  std::vector<double>& fImportance;
+  const int fNOutputs;
+  // The record being probed: a copy of its input columns.
+  std::vector<double> fInputs;
+  // One output vector per probe point, for the largest number of points.
+  std::vector<double> fOutputs;
+  std::vector<double> fLo;
+  std::vector<double> fHi;
+  ProgressListener* fListener = nullptr;
+  std::clock_t fStart;
+  int fProcessed = 0;
+  int fReportedAt = 0;
+  double fReportedTime = 0.0;
+};
+
+}  // namespace
+
+VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
+                            MultiPassRecordIter* test, int nTrain, int nTest, int nInputVars,
+                            const std::vector<int>& nInputCats, bool useGivenRanges,
+                            const std::vector<double>& mins, const std::vector<double>& maxs,
+                            std::vector<double>& importance) {
+  INLayer* outputLayer = network.GetLayer(network.GetNumLayers());
+  if (outputLayer == nullptr) return VXStatus(codes::kNotAvailable, true);
+
+  // The arguments must describe exactly the network's input columns: the
+  // probes write into them.
+  if (nInputVars < 0 || nInputCats.size() != Index(nInputVars))
+    return VXStatus(codes::kSensitivityArgumentsDiffer, false);
+  long columns = 0;
+  std::size_t nContinuous = 0;
+  for (int k : nInputCats) {
+    if (k < 1) return VXStatus(codes::kSensitivityArgumentsDiffer, false);
+    columns += k;
+    if (k == 1) ++nContinuous;
+  }
+  if (columns != network.GetNumInputs()) return VXStatus(codes::kSensitivityArgumentsDiffer, false);
+  if (useGivenRanges && (mins.size() < nContinuous || maxs.size() < nContinuous))
+    return VXStatus(codes::kSensitivityArgumentsDiffer, false);
+
+  network.ResetDerivatives();
+  network.SetSensRecordsProcessed(0);
+  network.SetSensElapsedTime(0.0);
+  importance.assign(Index(nInputVars), 0.0);
+  SensitivityRun run(network, *outputLayer, nInputCats, importance);
+
+  if (useGivenRanges) {
+    const auto n = static_cast<std::ptrdiff_t>(nContinuous);
+    run.SetRanges(std::vector<double>(mins.begin(), mins.begin() + n),
+                  std::vector<double>(maxs.begin(), maxs.begin() + n));
+  } else {
+    run.StartRangeSearch(nContinuous);
+    if (nContinuous > 0) {
+      if (!run.FindRanges(train, nTrain)) return VXStatus();
+      if (test && !run.FindRanges(*test, nTest)) return VXStatus();
+    }
+    run.CloseRanges();
+  }
+
+  SensitivityRun::Outcome outcome = run.Probe(train, nTrain);
+  if (outcome == SensitivityRun::kDone && test) outcome = run.Probe(*test, nTest);
+  if (outcome == SensitivityRun::kCancelled) return VXStatus();
+  run.FinalReport();
+  if (outcome == SensitivityRun::kNoActiveCategory)
+    return VXStatus(codes::kNoActiveCategory, false);
+
+  if (run.Processed() > 0) {
+    double sum = 0.0;
+    for (double& v : importance) {
+      v /= run.Processed();
+      sum += v;
+    }
+    if (sum > 0.0)
+      for (double& v : importance) v /= sum;
+  }
+  return VXStatus();
+}
+
+}  // namespace VXNeural
