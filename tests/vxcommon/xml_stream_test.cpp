@@ -1,251 +1,239 @@
-// The XML object stream: its lexical form, and round trips of every value
-// type through the writer and the reader.
+// The XML object stream: its written form, round trips of every value type
+// through the writer and the reader, the readers' leniency towards other
+// spellings of the same document, and hostile input, which every reader
+// answers with false, never a throw, crash, endless loop or unbounded
+// allocation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <streambuf>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
+#include "common/stream_faults.h"
 #include "vxcommon/VXMissing.h"
 #include "vxcommon/XMLStream.h"
+#include "vxcommon/XMLTree.h"
 #include "xml_test_util.h"
 
 namespace {
 
+using namespace VXXML_1_2;
 using vxtest::Bits;
 using vxtest::FromBits;
-using VXXML_1_2::ParseEndObj;
-using VXXML_1_2::ParseStartObj;
-using VXXML_1_2::ParseValue;
-using VXXML_1_2::XMLObj;
+using vxtest::RunXmllint;
 
-// One object holding one value, written and read back.
-template <typename T>
-bool RoundTrip(const T& value, T& back, std::string* text = nullptr) {
-  std::stringstream stream;
-  const XMLObj obj("Value", 1);
-  EXPECT_TRUE(obj.StartObj(stream));
-  EXPECT_TRUE(obj.WriteSubElement(stream, value));
-  EXPECT_TRUE(obj.EndObj(stream));
-  if (text != nullptr) *text = stream.str();
-  return ParseStartObj(stream, "Value") && ParseValue(stream, back) && ParseEndObj(stream);
+std::string DocumentHead(const std::string& notice = "Saved by the vxcommon tests") {
+  std::ostringstream out;
+  std::unique_ptr<XMLDocType> docType(XMLDocType::Create(kRootName, "savexml.dtd", 0));
+  docType->Write(out);
+  StartRoot(out, notice);
+  return out.str();
 }
 
-std::vector<double> NastyDoubles() {
-  return {0.0,
-          -0.0,
-          1.0,
-          -1.5,
-          0.1,
-          1.0 / 3.0,
-          3.141592653589793,
-          1e21,
-          123456789012345678.0,
-          DBL_EPSILON,
-          DBL_MAX,
-          -DBL_MAX,
-          VXMV::gMissingValue,
-          DBL_MIN,
-          DBL_MIN / 3.0,
-          std::numeric_limits<double>::denorm_min(),
-          -std::numeric_limits<double>::denorm_min(),
-          std::numeric_limits<double>::infinity(),
-          -std::numeric_limits<double>::infinity(),
-          std::numeric_limits<double>::quiet_NaN(),
-          -std::numeric_limits<double>::quiet_NaN(),
-          FromBits(0x7FF0000000000001ULL),  // signalling NaN, smallest payload
-          FromBits(0x7FF7FFFFFFFFFFFFULL),  // signalling NaN, largest payload
-          FromBits(0xFFF8000000000ABCULL)};
+// Names and values of the sample document.
+const std::string kOuterName = "MLPAlgorithm 1.00";
+const std::string kMiddleName = "Nested <&\"'> name";
+const std::string kInnerName = "inn\x02r \xC3\xBC";  // control character: hex name
+const double kNanPayload = FromBits(0xFFF0000000000123ULL);
+const std::string kPlain = "a & b <c> \xC3\xA9t\xC3\xA9";
+const std::string kControl = std::string("\x01z\0", 3);
+const std::string kSpaces = "  two spaces\teach side  ";
+const double kTiny = std::numeric_limits<double>::denorm_min();
+const double kMinusInf = -std::numeric_limits<double>::infinity();
+
+template <typename... T>
+void WriteAll(std::ostream& out, const XMLObj& obj, const T&... values) {
+  (obj.WriteSubElement(out, values), ...);
+}
+
+// Three nested objects (levels 0, 1, 2) holding every value type.
+std::string SampleDocument() {
+  std::ostringstream out;
+  out << DocumentHead();
+  const XMLObj outer(kOuterName, 0), middle(kMiddleName, 1), inner(kInnerName, 2);
+  outer.StartObj(out);
+  WriteAll(out, outer, INT_MIN, LONG_MAX, UINT_MAX, -0.0, true, kPlain);
+  middle.StartObj(out);
+  WriteAll(out, middle, VXMV::gMissingValue, kNanPayload, std::string(), kControl);
+  inner.StartObj(out);
+  WriteAll(out, inner, kTiny, kMinusInf, false, kSpaces);
+  inner.EndObj(out);
+  middle.WriteSubElement(out, 7);
+  middle.EndObj(out);
+  outer.WriteSubElement(out, 0.1);
+  outer.EndObj(out);
+  EndRoot(out);
+  return out.str();
+}
+
+// Reads one value of the expected one's type and notes whether it is equal
+// (doubles bit for bit).
+struct ValueReader {
+  std::istream& in;
+  bool same = true;
+  template <typename T>
+  bool operator()(const T& expected) {
+    T value{};
+    if (!ParseValue(in, value)) return false;
+    if constexpr (std::is_same_v<T, double>)
+      same = same && Bits(value) == Bits(expected);
+    else
+      same = same && value == expected;
+    return true;
+  }
+};
+
+// Reads the sample back. Returns whether every read succeeded; *same tells
+// whether every value equals the one written.
+bool ReadSampleDocument(std::istream& in, bool* same) {
+  ValueReader read{in};
+  const bool ok = ParseStartXML(in) && ParseStartObj(in, kOuterName) && read(INT_MIN) &&
+                  read(LONG_MAX) && read(UINT_MAX) && read(-0.0) && read(true) && read(kPlain) &&
+                  ParseStartObj(in, kMiddleName) && read(VXMV::gMissingValue) &&
+                  read(kNanPayload) && read(std::string()) && read(kControl) &&
+                  ParseStartObj(in, kInnerName) && read(kTiny) && read(kMinusInf) && read(false) &&
+                  read(kSpaces) && ParseEndObj(in) && read(7) && ParseEndObj(in) && read(0.1) &&
+                  ParseEndObj(in) && ParseEndXML(in);
+  if (same != nullptr) *same = read.same;
+  return ok;
 }
 
 std::vector<std::string> NastyStrings() {
-  return {"",
-          " ",
-          "\n",
-          "  leading and trailing  ",
-          "a & b < c > d \" e ' f",
-          "&amp; is already escaped; &#65; too",
-          "]]> ends a section",
-          "<object name=\"x\"> </object>",
-          "<!-- not a comment -->",
-          "tab\there\tand\nline feed",
-          "cr\ronly and\r\npair\r",
-          "\xC3\xBCn\xC3\xAF\xC3\xA7\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93 \xF0\x9D\x84\x9E",
-          "\x7F delete is an XML character",
-          "\x01\x02 control",
-          std::string("nul\0inside", 10),
-          std::string(1, '\0'),
-          "\xFF\xFE invalid bytes",
-          "\xC3 truncated sequence",
-          "\xED\xA0\x80 surrogate",
-          "\xEF\xBF\xBE not a character",
-          "\xC0\xAF overlong",
-          "\xF4\x90\x80\x80 beyond U+10FFFF",
-          std::string(100000, 'x') + "&<>"};
+  using namespace std::string_literals;
+  std::vector<std::string> strings(
+      {"",
+       " ",
+       "\n",
+       "  leading and trailing  ",
+       "a & b < c > d \" e ' f",
+       "&amp; is already escaped; &#65; too",
+       "]]> ends a section",
+       "<object name=\"x\"> </object>",
+       "<!-- not a comment -->",
+       "tab\there\tand\nline feed",
+       "cr\ronly and\r\npair\r",
+       "\xC3\xBCn\xC3\xAF\xC3\xA7\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93 \xF0\x9D\x84\x9E",
+       "\x7F delete is an XML character",
+       "\x01\x02 control",
+       "nul\0inside"s,
+       "\0"s,
+       "\xFF\xFE invalid bytes",
+       "\xC3 truncated sequence",
+       "\xED\xA0\x80 surrogate",
+       "\xEF\xBF\xBE not a character",
+       "\xC0\xAF overlong",
+       "\xF4\x90\x80\x80 beyond U+10FFFF"});
+  strings.push_back(std::string(100000, 'x') + "&<>");
+  return strings;
 }
 
-TEST(XmlStreamFormat, ObjectIsIndentedByLevelWithOneLinePerValue) {
+template <typename T>
+std::string Written(const XMLObj& obj, const T& value) {
   std::ostringstream out;
-  const XMLObj obj("NNVarList", 1);
-  obj.StartObj(out);
-  obj.WriteSubElement(out, 3);
-  obj.WriteSubElement(out, 0.5);
-  obj.WriteSubElement(out, std::string("a & b"));
-  obj.EndObj(out);
-  EXPECT_EQ(out.str(),
-            "  <object name=\"NNVarList\">\n"
-            "    <int>3</int>\n"
-            "    <double>0.5</double>\n"
-            "    <string>a &amp; b</string>\n"
-            "  </object>\n");
+  obj.WriteSubElement(out, value);
+  return out.str();
 }
 
-TEST(XmlStreamFormat, EachTypeHasItsOwnElement) {
+std::string Started(const std::string& name) {
   std::ostringstream out;
-  const XMLObj obj("T", 0);
-  obj.WriteSubElement(out, -7L);
-  obj.WriteSubElement(out, 7U);
-  obj.WriteSubElement(out, true);
-  obj.WriteSubElement(out, "lit");  // a literal is a string, not a bool
-  obj.WriteSubElement(out, std::string("\x01", 1));
-  obj.WriteSubElement(out, "cr\r");
-  EXPECT_EQ(out.str(),
-            "  <long>-7</long>\n"
-            "  <unsigned>7</unsigned>\n"
-            "  <bool>1</bool>\n"
-            "  <string>lit</string>\n"
-            "  <string enc=\"hex\">01</string>\n"
-            "  <string>cr&#13;</string>\n");
+  XMLObj(name, 0).StartObj(out);
+  return out.str();
 }
 
-TEST(XmlStreamFormat, DoublesUseShortestFormAndExactNaNBits) {
-  const std::vector<std::pair<double, std::string>> cases = {
-      {0.1, "0.1"},
-      {-0.0, "-0"},
-      {3.0, "3"},
-      {1e21, "1e+21"},
-      {VXMV::gMissingValue, "-1.7976931348623157e+308"},
-      {std::numeric_limits<double>::denorm_min(), "5e-324"},
-      {std::numeric_limits<double>::infinity(), "inf"},
-      {-std::numeric_limits<double>::infinity(), "-inf"},
-      {FromBits(0xFFF0000000000123ULL), "nan:0xfff0000000000123"}};
-  for (const auto& [value, text] : cases) {
-    std::ostringstream out;
-    XMLObj("T", -1).WriteSubElement(out, value);
-    EXPECT_EQ(out.str(), "<double>" + text + "</double>\n") << text;
-  }
-}
-
-TEST(XmlStreamFormat, DocumentStartsWithDeclarationDocTypeAndNotice) {
-  EXPECT_EQ(vxtest::DocumentHead("notice"),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-            "<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">\n"
-            "<VXXMLRoot>\n"
-            "<!-- notice -->\n");
+TEST(XmlStreamFormat, WrittenForms) {
+  const XMLObj obj("NNVarList", 1), top("T", 0), bare("T", -1);
+  std::ostringstream object;
+  obj.StartObj(object);
+  obj.WriteSubElement(object, 3);
+  obj.WriteSubElement(object, std::string("a & b"));
+  obj.EndObj(object);
   std::ostringstream end;
-  VXXML_1_2::EndRoot(end);
-  EXPECT_EQ(end.str(), "</VXXMLRoot>\n");
+  EndRoot(end);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {object.str(),
+       "  <object name=\"NNVarList\">\n    <int>3</int>\n    <string>a &amp; b</string>\n"
+       "  </object>\n"},
+      {Written(top, -7L), "  <long>-7</long>\n"},
+      {Written(top, 7U), "  <unsigned>7</unsigned>\n"},
+      {Written(top, true), "  <bool>1</bool>\n"},
+      {Written(top, "lit"), "  <string>lit</string>\n"},  // a literal is a string, not a bool
+      {Written(top, std::string("\x01")), "  <string enc=\"hex\">01</string>\n"},
+      {Written(top, "cr\r"), "  <string>cr&#13;</string>\n"},
+      {Started("a<b & \"c\" 'd'\t\n"),
+       "<object name=\"a&lt;b &amp; &quot;c&quot; &apos;d&apos;&#9;&#10;\">\n"},
+      {Started("\x01"), "<object name=\"01\" enc=\"hex\">\n"},
+      {DocumentHead("notice"),
+       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">\n"
+       "<VXXMLRoot>\n<!-- notice -->\n"},
+      {end.str(), "</VXXMLRoot>\n"},
+      // Doubles in their shortest form, NaNs with their exact bits.
+      {Written(bare, 0.1), "<double>0.1</double>\n"},
+      {Written(bare, -0.0), "<double>-0</double>\n"},
+      {Written(bare, 3.0), "<double>3</double>\n"},
+      {Written(bare, 1e21), "<double>1e+21</double>\n"},
+      {Written(bare, VXMV::gMissingValue), "<double>-1.7976931348623157e+308</double>\n"},
+      {Written(bare, std::numeric_limits<double>::denorm_min()), "<double>5e-324</double>\n"},
+      {Written(bare, HUGE_VAL), "<double>inf</double>\n"},
+      {Written(bare, -HUGE_VAL), "<double>-inf</double>\n"},
+      {Written(bare, FromBits(0xFFF0000000000123ULL)),
+       "<double>nan:0xfff0000000000123</double>\n"}};
+  for (const auto& [written, expected] : cases) EXPECT_EQ(written, expected);
 }
 
-TEST(XmlStreamFormat, ObjectNamesAreEscapedOrHexEncoded) {
-  std::ostringstream out;
-  XMLObj("a<b & \"c\" 'd'\t\n", 0).StartObj(out);
-  XMLObj(std::string("\x01", 1), 0).StartObj(out);
-  EXPECT_EQ(out.str(),
-            "<object name=\"a&lt;b &amp; &quot;c&quot; &apos;d&apos;&#9;&#10;\">\n"
-            "<object name=\"01\" enc=\"hex\">\n");
-}
-
-TEST(XmlStreamFormat, EveryValueElementTakesAtLeastTheMinimumBytes) {
-  std::ostringstream out;
-  const XMLObj obj("T", 0);
-  obj.WriteSubElement(out, 0);
-  obj.WriteSubElement(out, 0L);
-  obj.WriteSubElement(out, 0U);
-  obj.WriteSubElement(out, 0.0);
-  obj.WriteSubElement(out, false);
-  obj.WriteSubElement(out, std::string());
-  std::istringstream lines(out.str());
-  std::string line;
-  int count = 0;
-  while (std::getline(lines, line)) {
-    EXPECT_GE(line.size() - line.find('<'), VXXML_1_2::kMinValueBytes) << line;
-    ++count;
-  }
-  EXPECT_EQ(count, 6);
-}
-
-TEST(XmlStreamRoundTrip, DoublesSurviveBitForBit) {
-  for (const double value : NastyDoubles()) {
-    double back = 1.0;
-    ASSERT_TRUE(RoundTrip(value, back)) << value;
-    EXPECT_EQ(Bits(back), Bits(value)) << std::hex << Bits(value);
-  }
-  EXPECT_TRUE(VXMV::IsMissing([] {
-    double back = 0.0;
-    RoundTrip(VXMV::gMissingValue, back);
-    return back;
-  }()));
-}
-
-TEST(XmlStreamRoundTrip, RandomBitPatternsSurvive) {
-  std::mt19937_64 random(20240611);
+// One object holding the values, written and read back. Each value element
+// (indented four spaces, with its line feed) is at least the minimum size.
+template <typename T>
+void ExpectRoundTrips(const std::vector<T>& values, T stale) {
   std::stringstream stream;
-  const XMLObj obj("Random", 0);
-  std::vector<std::uint64_t> written;
-  obj.StartObj(stream);
-  for (int i = 0; i < 20000; ++i) {
-    std::uint64_t bits = random();
-    // Every fourth value a NaN or infinity, to exercise the special forms.
-    if (i % 4 == 0) bits |= 0x7FF0000000000000ULL;
-    written.push_back(bits);
-    obj.WriteSubElement(stream, FromBits(bits));
+  const XMLObj obj("Values", 1);
+  EXPECT_TRUE(obj.StartObj(stream));
+  for (const T& value : values) {
+    const auto before = stream.tellp();
+    EXPECT_TRUE(obj.WriteSubElement(stream, value));
+    EXPECT_GE(static_cast<std::size_t>(stream.tellp() - before), kMinValueBytes + 5);
   }
-  obj.EndObj(stream);
-  ASSERT_TRUE(ParseStartObj(stream, "Random"));
-  for (const std::uint64_t bits : written) {
-    double back = 0.0;
-    ASSERT_TRUE(ParseValue(stream, back));
-    ASSERT_EQ(Bits(back), bits);
+  EXPECT_TRUE(obj.EndObj(stream));
+  ASSERT_TRUE(ParseStartObj(stream, "Values"));
+  for (const T& value : values) {
+    T back = stale;
+    ASSERT_TRUE(ParseValue(stream, back)) << ::testing::PrintToString(value);
+    if constexpr (std::is_same_v<T, double>)
+      EXPECT_EQ(Bits(back), Bits(value)) << std::hex << Bits(value);
+    else
+      EXPECT_EQ(back, value);
   }
   EXPECT_TRUE(ParseEndObj(stream));
 }
 
-TEST(XmlStreamRoundTrip, IntegersAtTheirLimits) {
-  for (const int value : {INT_MIN, INT_MIN + 1, -1, 0, 1, INT_MAX}) {
-    int back = 42;
-    ASSERT_TRUE(RoundTrip(value, back));
-    EXPECT_EQ(back, value);
-  }
-  for (const long value : {LONG_MIN, -1L, 0L, LONG_MAX}) {
-    long back = 42;
-    ASSERT_TRUE(RoundTrip(value, back));
-    EXPECT_EQ(back, value);
-  }
-  for (const unsigned value : {0U, 1U, 0x80000000U, UINT_MAX}) {
-    unsigned back = 42;
-    ASSERT_TRUE(RoundTrip(value, back));
-    EXPECT_EQ(back, value);
-  }
-  for (const bool value : {true, false}) {
-    bool back = !value;
-    ASSERT_TRUE(RoundTrip(value, back));
-    EXPECT_EQ(back, value);
-  }
-}
-
-TEST(XmlStreamRoundTrip, StringsSurviveByteForByte) {
-  for (const std::string& value : NastyStrings()) {
-    std::string back = "stale";
-    std::string text;
-    ASSERT_TRUE(RoundTrip(value, back, &text)) << text;
-    EXPECT_EQ(back, value) << text;
-  }
+TEST(XmlStreamRoundTrip, EveryTypeAtItsLimits) {
+  ExpectRoundTrips<int>({INT_MIN, INT_MIN + 1, -1, 0, 1, INT_MAX}, 42);
+  ExpectRoundTrips<long>({LONG_MIN, -1L, 0L, LONG_MAX}, 42);
+  ExpectRoundTrips<unsigned>({0U, 1U, 0x80000000U, UINT_MAX}, 42);
+  ExpectRoundTrips<bool>({true, false, true}, false);
+  ExpectRoundTrips<std::string>(NastyStrings(), "stale");
+  const double inf = HUGE_VAL, tiny = std::numeric_limits<double>::denorm_min();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> doubles({0.0, -0.0, 1.0 / 3.0, 1e21, 123456789012345678.0, DBL_EPSILON,
+                               DBL_MAX, -DBL_MAX, VXMV::gMissingValue, DBL_MIN, DBL_MIN / 3.0, tiny,
+                               -tiny, inf, -inf, nan, -nan});
+  // Signalling NaNs with the smallest and largest payloads, a negative quiet one.
+  for (std::uint64_t bits : {0x7FF0000000000001ULL, 0x7FF7FFFFFFFFFFFFULL, 0xFFF8000000000ABCULL})
+    doubles.push_back(FromBits(bits));
+  // Random bit patterns, every fourth a NaN or infinity.
+  std::mt19937_64 random(20240611);
+  for (int i = 0; i < 20000; ++i)
+    doubles.push_back(FromBits(random() | (i % 4 == 0 ? 0x7FF0000000000000ULL : 0)));
+  ExpectRoundTrips(doubles, 1.0);
 }
 
 TEST(XmlStreamRoundTrip, ObjectNamesSurvive) {
@@ -259,23 +247,13 @@ TEST(XmlStreamRoundTrip, ObjectNamesSurvive) {
 }
 
 TEST(XmlStreamRoundTrip, NestedObjectsReadBackInOrder) {
-  std::istringstream in(vxtest::SampleDocument());
+  std::istringstream in(SampleDocument());
   bool same = false;
-  EXPECT_TRUE(vxtest::ReadSampleDocument(in, &same));
+  EXPECT_TRUE(ReadSampleDocument(in, &same));
   EXPECT_TRUE(same);
 }
 
-TEST(XmlStreamRoundTrip, NestingIndentsTwoSpacesPerLevel) {
-  const std::string document = vxtest::SampleDocument();
-  EXPECT_NE(document.find("\n<object name=\"MLPAlgorithm 1.00\">\n  <int>"), std::string::npos);
-  EXPECT_NE(document.find("\n  <object name=\"Nested &lt;&amp;&quot;&apos;&gt; name\">\n    <"),
-            std::string::npos);
-  EXPECT_NE(document.find("\n    <object name=\"696e6e0272"), std::string::npos);
-  EXPECT_NE(document.find("\n      <bool>0</bool>\n"), std::string::npos);
-  EXPECT_NE(document.find("\n    </object>\n    <int>7</int>\n  </object>\n"), std::string::npos);
-}
-
-TEST(XmlStreamReader, AcceptsOtherSpellingsOfTheSameDocument) {
+TEST(XmlStreamReader, AcceptsOtherSpellingsAndStopsAfterItsConstruct) {
   // No declaration, comments and white space everywhere between constructs,
   // single quotes, spaces inside tags, references, words for bools.
   std::istringstream in(
@@ -284,68 +262,259 @@ TEST(XmlStreamReader, AcceptsOtherSpellingsOfTheSameDocument) {
       "<int> -12 </int ><bool>true</bool><bool> false </bool>"
       "<string>&#x1D11E;&#233;&lt;&#10;</string>"
       "<string enc='hex'> 41ff </string><string></string><double>1E3</double>"
-      "</object ></VXXMLRoot >");
+      "</object ></VXXMLRoot >tail");
   int i = 0;
   bool t = false, f = true;
-  std::string music, hex, empty = "x";
+  std::string music, hex, empty = "x", rest;
   double d = 0.0;
-  ASSERT_TRUE(VXXML_1_2::ParseStartXML(in));
-  ASSERT_TRUE(ParseStartObj(in, "A B"));
+  ASSERT_TRUE(ParseStartXML(in) && ParseStartObj(in, "A B"));
   ASSERT_TRUE(ParseValue(in, i) && ParseValue(in, t) && ParseValue(in, f));
   ASSERT_TRUE(ParseValue(in, music) && ParseValue(in, hex) && ParseValue(in, empty));
-  ASSERT_TRUE(ParseValue(in, d) && ParseEndObj(in) && VXXML_1_2::ParseEndXML(in));
+  ASSERT_TRUE(ParseValue(in, d) && ParseEndObj(in) && ParseEndXML(in));
   EXPECT_EQ(i, -12);
-  EXPECT_TRUE(t);
-  EXPECT_FALSE(f);
+  EXPECT_TRUE(t && !f);
   EXPECT_EQ(music, "\xF0\x9D\x84\x9E\xC3\xA9<\n");
   EXPECT_EQ(hex, "A\xFF");
   EXPECT_EQ(empty, "");
   EXPECT_EQ(d, 1000.0);
-}
-
-TEST(XmlStreamReader, StopsRightAfterItsConstruct) {
-  std::istringstream in("<int>5</int>tail");
-  int value = 0;
-  ASSERT_TRUE(ParseValue(in, value));
-  EXPECT_EQ(value, 5);
-  std::string rest;
   std::getline(in, rest);
   EXPECT_EQ(rest, "tail");
 }
 
-TEST(XmlStreamWellFormed, SampleDocumentPassesXmllint) {
+TEST(XmlStreamWellFormed, XmllintAcceptsTheSampleAndReadsTheSameStrings) {
   if (!vxtest::HaveXmllint()) GTEST_SKIP() << "/usr/bin/xmllint is not installed";
-  EXPECT_TRUE(vxtest::RunXmllint(vxtest::SampleDocument(), "--noout"));
-}
-
-TEST(XmlStreamWellFormed, XmllintReadsTheSameStrings) {
-  if (!vxtest::HaveXmllint()) GTEST_SKIP() << "/usr/bin/xmllint is not installed";
+  EXPECT_TRUE(RunXmllint(SampleDocument(), "--noout"));
   std::ostringstream out;
-  out << vxtest::DocumentHead("notice -- with\ndashes \x01 and \xFF bytes-");
+  out << DocumentHead("notice -- with\ndashes \x01 and \xFF bytes-");
   const XMLObj obj("Strings", 1);
   obj.StartObj(out);
   const std::vector<std::string> values = NastyStrings();
   for (const std::string& value : values) obj.WriteSubElement(out, value);
   obj.EndObj(out);
-  VXXML_1_2::EndRoot(out);
-  ASSERT_TRUE(vxtest::RunXmllint(out.str(), "--noout"));
+  EndRoot(out);
+  ASSERT_TRUE(RunXmllint(out.str(), "--noout"));
   // Every string written as text reads as the original in another parser.
   int checked = 0;
   for (std::size_t k = 0; k < values.size() && values[k].size() < 1000; ++k) {
-    std::ostringstream single;
-    obj.WriteSubElement(single, values[k]);
-    if (single.str().find("enc=\"hex\"") != std::string::npos) continue;
+    if (Written(obj, values[k]).find("enc=\"hex\"") != std::string::npos) continue;
     std::string text;
-    ASSERT_TRUE(vxtest::RunXmllint(
+    ASSERT_TRUE(RunXmllint(
         out.str(), "--xpath 'string(/VXXMLRoot/object/string[" + std::to_string(k + 1) + "])'",
         &text));
     // xmllint ends what it prints with a line feed of its own.
-    ASSERT_FALSE(text.empty());
-    text.pop_back();
-    EXPECT_EQ(text, values[k]) << k;
+    EXPECT_EQ(text, values[k] + "\n") << k;
     ++checked;
   }
   EXPECT_EQ(checked, 13);
+}
+
+// One reader: a value of a type, the start of an object named "a", the end
+// of an object, the prolog or the end of the root.
+using Reader = bool (*)(std::istream&);
+template <typename T>
+bool Value(std::istream& in) {
+  T value{};
+  return ParseValue(in, value);
+}
+bool ObjectA(std::istream& in) { return ParseStartObj(in, "a"); }
+const Reader kInt = Value<int>, kLong = Value<long>, kUnsigned = Value<unsigned>,
+             kDouble = Value<double>, kBool = Value<bool>, kString = Value<std::string>;
+
+bool Parse(Reader read, const std::string& text) {
+  std::istringstream in(text);
+  return read(in);
+}
+
+std::vector<std::string> Inside(const std::string& tag, const std::vector<std::string>& bodies) {
+  std::vector<std::string> texts;
+  for (const std::string& body : bodies) texts.push_back("<" + tag + ">" + body + "</" + tag + ">");
+  return texts;
+}
+
+TEST(XmlStreamCorruption, EveryTruncationFailsCleanly) {
+  const std::string doc = SampleDocument();
+  stream_faults::ExpectTruncationsRefused(
+      doc, {""},
+      [](const std::string& bytes) {
+        std::istringstream in(bytes);
+        return stream_faults::ReadOutcome{!ReadSampleDocument(in, nullptr), "", ""};
+      },
+      doc.find("</VXXMLRoot>") + 12);
+}
+
+// Marks the positions of the sample document where a byte may be replaced by
+// one that is neither markup, white space nor part of a number and the
+// document still reads: inside the declaration, the document type and the
+// comment, in plain string text outside reference names, and after the root.
+std::vector<bool> FreePositions(const std::string& doc) {
+  std::vector<bool> free(doc.size(), false);
+  const auto mark = [&](const std::string& open, const std::string& close) {
+    const std::size_t begin = doc.find(open) + open.size();
+    const std::size_t end = std::min(doc.find(close, begin), doc.size());
+    for (std::size_t k = begin; k < end; ++k) free[k] = true;
+  };
+  mark("<?xml ", "?>");
+  mark("<!DOCTYPE VXXMLRoot ", ">");
+  mark("<!--", "-->");
+  mark("</VXXMLRoot>", "never there");
+  for (std::size_t at = doc.find("<string>"); at != std::string::npos;
+       at = doc.find("<string>", at + 1)) {
+    // Inside a reference only its '&' is free: replaced, it leaves text.
+    bool inReference = false;
+    for (std::size_t k = at + 8; k < doc.find("</string>", at); ++k) {
+      free[k] = !inReference;
+      if (doc[k] == '&') inReference = true;
+      if (doc[k] == ';') inReference = false;
+    }
+  }
+  return free;
+}
+
+TEST(XmlStreamCorruption, ReplacedBytesFailOutsideFreeTextAndChangeTheValueInside) {
+  const std::string doc = SampleDocument();
+  const std::vector<bool> free = FreePositions(doc);
+  for (const char replacement : {'Z', '\0', '\x01', '\x80', '\xFF'}) {
+    for (std::size_t k = 0; k < doc.size(); ++k) {
+      std::string corrupt = doc;
+      corrupt[k] = replacement;
+      std::istringstream in(corrupt);
+      ASSERT_EQ(ReadSampleDocument(in, nullptr), free[k])
+          << "offset " << k << " near \"" << doc.substr(k, 16) << "\"";
+    }
+  }
+  std::string changed = doc;
+  changed[doc.find("two spaces")] = 'T';
+  std::istringstream in(changed);
+  bool same = true;
+  EXPECT_TRUE(ReadSampleDocument(in, &same));
+  EXPECT_FALSE(same);
+}
+
+TEST(XmlStreamCorruption, ObjectNameMustMatchExactly) {
+  const auto named = [](const std::string& text, const std::string& name) {
+    std::istringstream in(text);
+    return ParseStartObj(in, name);
+  };
+  EXPECT_TRUE(named("<object name=\"NNVarList\">", "NNVarList"));
+  for (const char* other : {"NNVarLis", "NNVarListX", "nnvarlist", ""})
+    EXPECT_FALSE(named("<object name=\"NNVarList\">", other)) << other;
+  // The hexadecimal spelling names the same bytes or nothing.
+  EXPECT_TRUE(named("<object name=\"4e4e\" enc=\"hex\">", "NN"));
+  EXPECT_FALSE(named("<object name=\"4e4e\" enc=\"hex\">", "4e4e"));
+  EXPECT_FALSE(named("<object name=\"4e4\" enc=\"hex\">", "N"));
+  EXPECT_FALSE(named("<object name=\"4e4e\" enc=\"b64\">", "NN"));
+}
+
+TEST(XmlStreamCorruption, EachValueReadsOnlyAsItsOwnType) {
+  const XMLObj obj("T", 0);
+  std::ostringstream i, l, u, d, b, s;
+  obj.WriteSubElement(i, 1);
+  obj.WriteSubElement(l, 1L);
+  obj.WriteSubElement(u, 1U);
+  obj.WriteSubElement(d, 1.0);
+  obj.WriteSubElement(b, true);
+  obj.WriteSubElement(s, std::string("1"));
+  const std::vector<std::string> written = {i.str(), l.str(), u.str(), d.str(), b.str(), s.str()};
+  const std::vector<Reader> readers = {kInt, kLong, kUnsigned, kDouble, kBool, kString};
+  for (std::size_t w = 0; w < written.size(); ++w)
+    for (std::size_t r = 0; r < readers.size(); ++r)
+      EXPECT_EQ(Parse(readers[r], written[w]), w == r) << written[w] << " as " << r;
+}
+
+// Malformed constructs no single-byte change of the sample produces.
+TEST(XmlStreamCorruption, MalformedTextIsRefused) {
+  const std::vector<std::pair<Reader, std::vector<std::string>>> cases = {
+      {kInt, Inside("int", {"2147483648", "-2147483649", "12x", "1 2", "+", "", "1e3"})},
+      {kLong, Inside("long", {"9223372036854775808", "-9223372036854775809"})},
+      {kUnsigned, Inside("unsigned", {"4294967296", "-1"})},
+      {kDouble, Inside("double", {"1.5e", "infinity", "nan(1)", "1e400", "1,5", "", "nan:0x7ff",
+                                  "nan:0x3ff0000000000000", "nan:0x7ff000000000000g",
+                                  // Longer than any double's text: refused before it is read.
+                                  std::string(100, '1')})},
+      {kBool, Inside("bool", {"2", "yes", "TRUE", "", "01", "1 0"})},
+      {kInt,
+       {"<int 1</int>", "<int>1</int x>", "<int a=\"1\">1</int>", "<int/>", "<!- c --><int>1</int>",
+        "<!-- unterminated -- ><int>1</int>", "<?pi?><int>1</int>", "<![CDATA[1]]>",
+        "<object name=\"int\">", "</object>"}},
+      {ObjectA,
+       {"<object name=\"a>", "<object name=\"a\" name=\"a\">", "<object>", "<object id=\"a\">",
+        "<object name=\"a\"enc=\"x\">", "<object name=\"a<\">", "<object name=\"a\"/>",
+        "< object name=\"a\">", "<a>1</a>", "</object>"}},
+      {kString,
+       {"<string enc=\"hex\">4</string>", "<string enc=\"hex\">4g</string>",
+        "<string enc=\"base64\">QQ==</string>", "<string enc=\"hex\" enc=\"hex\">",
+        "<string>a<b</string>", "<string>a"}},
+      {kString,
+       Inside("string", {"&nbsp;", "&amp", "&AMP;", "&;", "&#;", "&#0;", "&#x1F;", "&#xD800;",
+                         "&#xFFFE;", "&#x110000;", "&#x000000041;", "&#12a;", "&quot2;"})},
+      {ParseEndObj, {"<int>1</int>", "</VXXMLRoot>"}},
+      {ParseEndXML, {"</object>"}},
+      {ParseStartXML,
+       {"", "   ", "<Root>", "<VXXMLRoot", "<VXXMLRoot attr=\"1\">",
+        "<!DOCTYPE Other SYSTEM \"savexml.dtd\"><VXXMLRoot>",
+        "<!DOCTYPE VXXMLRoot [<!ENTITY e \"x\">]><VXXMLRoot>",
+        "<!DOCTYPE VXXMLRoot><!DOCTYPE VXXMLRoot><VXXMLRoot>",
+        "<!DOCTYPE VXXMLRoot><?xml version=\"1.0\"?><VXXMLRoot>", "<?xml?><VXXMLRoot>",
+        "<?xml version=\"1.0\"><VXXMLRoot>", "<?xmlversion=\"1.0\"?><VXXMLRoot>",
+        "<?xml version=\"1.0\"?><?xml version=\"1.0\"?><VXXMLRoot>",
+        "<!DOCTYPEVXXMLRoot><VXXMLRoot>", "<!DOCTYPE VXXMLRoot SYSTEM \"x\"",
+        "<object name=\"x\">"}},
+  };
+  for (const auto& [read, texts] : cases)
+    for (const std::string& text : texts) EXPECT_FALSE(Parse(read, text)) << text;
+  // What the refusals are measured against.
+  EXPECT_TRUE(Parse(ParseStartXML, "<VXXMLRoot>"));
+  EXPECT_TRUE(Parse(ObjectA, "<object name=\"a\">"));
+  // The limit on digits still admits every character XML has.
+  std::istringstream in("<string>&#x0010FFFF;&#00000065;</string>");
+  std::string value;
+  ASSERT_TRUE(ParseValue(in, value));
+  EXPECT_EQ(value, std::string("\xF4\x8F\xBF\xBF") + "A");
+}
+
+TEST(XmlStreamCorruption, FailedStreamIsRefused) {
+  std::istringstream in("<int>1</int>");
+  in.setstate(std::ios::failbit);
+  int value = 3;
+  EXPECT_FALSE(ParseValue(in, value));
+  EXPECT_EQ(value, 3);
+  std::istream none(nullptr);
+  EXPECT_FALSE(ParseStartXML(none));
+}
+
+// A source that repeats one character without end after a fixed head.
+class EndlessBuf : public std::streambuf {
+ public:
+  EndlessBuf(std::string head, char fill) : fHead(std::move(head)), fBlock(4096, fill) {
+    setg(fHead.data(), fHead.data(), fHead.data() + fHead.size());
+  }
+
+ protected:
+  int_type underflow() override {
+    setg(fBlock.data(), fBlock.data(), fBlock.data() + fBlock.size());
+    return traits_type::to_int_type(fBlock[0]);
+  }
+
+ private:
+  std::string fHead, fBlock;
+};
+
+TEST(XmlStreamCorruption, EndlessInputIsRefusedWithinBounds) {
+  const std::vector<std::tuple<std::string, char, Reader>> cases(
+      {{"", ' ', ParseStartXML},
+       {"<!--", 'c', ObjectA},
+       {"<?xml ", 'v', ParseStartXML},
+       {"<!DOCTYPE VXXMLRoot ", 's', ParseStartXML},
+       {"<object name=\"", 'n', ObjectA},
+       {"<object ", ' ', ObjectA},
+       {"<int>", '1', kInt},
+       {"<objectname", 'e', ObjectA},
+       {"<string>", 's', kString}});
+  for (const auto& [head, fill, read] : cases) {
+    EndlessBuf buffer(head, fill);
+    std::istream in(&buffer);
+    EXPECT_FALSE(read(in)) << head << fill;
+  }
 }
 
 }  // namespace

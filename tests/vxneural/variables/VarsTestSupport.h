@@ -1,7 +1,11 @@
-// A variable list holding every kind of variable, encoder and user-missing
-// object, with the fields only the XML form carries set.
+// The sample list holding every kind of variable, encoder and user-missing
+// object, and the saved forms of this module's objects.
 #pragma once
 
+#include <string>
+
+#include "common/saved_forms.h"
+#include "common/stream_faults.h"
 #include "vxcommon/VXMissing.h"
 #include "vxcommon/XMLTree.h"
 #include "vxneural/variables/NNCatVar.h"
@@ -9,6 +13,9 @@
 #include "vxneural/variables/NNVarList.h"
 
 namespace vars_test {
+
+using saved_forms::Saved;
+using stream_faults::ReadOutcome;
 
 inline NNVarList MakeFullList() {
   using VXMV::gMissingValue;
@@ -53,6 +60,11 @@ inline NNVarList MakeFullList() {
   list.SetFieldFormatsElement(VXXML_1_2::XMLElement::Create("DataDictionary"));
   list.GetVarAt(1)->SetFieldFormatElement(VXXML_1_2::XMLElement::Create("DataField"));
   return list;
+}
+
+// The line a reader of className writes when the given form is refused.
+inline std::string ReadMessage(const std::string& className, bool xml) {
+  return (xml ? "Failure reading " : "Error reading ") + className + "!\n";
 }
 
 }  // namespace vars_test

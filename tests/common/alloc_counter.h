@@ -1,0 +1,33 @@
+// Counts heap allocations while a piece of work runs. This header replaces
+// the global operator new and delete, so a test program includes it from
+// exactly one source file; the library's allocations go through them too.
+#pragma once
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace alloc_counter {
+
+inline std::atomic<long> gCount{0};
+inline std::atomic<bool> gCounting{false};
+
+// Allocations made while f runs.
+template <typename F>
+long Allocations(F&& f) {
+  gCount = 0;
+  gCounting = true;
+  f();
+  gCounting = false;
+  return gCount.load();
+}
+
+}  // namespace alloc_counter
+
+void* operator new(std::size_t n) {
+  if (alloc_counter::gCounting.load(std::memory_order_relaxed)) ++alloc_counter::gCount;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }

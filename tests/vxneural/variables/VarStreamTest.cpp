@@ -1,0 +1,441 @@
+// Every saved form of this module: round trips through binary and XML, what
+// the binary form leaves out, and every reader fed truncated, corrupted and
+// hand-made hostile streams. A refusal prints its documented line and throws;
+// the sanitizer build checks that nothing leaks.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cfloat>
+#include <functional>
+#include <sstream>
+
+#include "VarsTestSupport.h"
+#include "persist/BinaryIO.h"
+#include "persist/XmlIO.h"
+#include "vxneural/variables/NNCatNumEncoder.h"
+#include "vxneural/variables/NNLinearEncoder.h"
+#include "vxneural/variables/NNNumericInterval.h"
+#include "vxneural/variables/NNNumericUserMissing.h"
+#include "vxneural/variables/NNStringEncoder.h"
+#include "vxneural/variables/NNStringUserMissing.h"
+
+using VXMV::gMissingValue;
+using VXNeural::detail::BinWriter;
+using namespace vars_test;
+
+namespace {
+
+const char kWrongEncoderType[] = "Wrong encoder type in NNContVar!\n";
+
+// Invariants that hold after any read, failed or not.
+template <typename T>
+void ExpectConsistent(const T&, const ReadOutcome&) {}
+
+void ExpectConsistent(const NNContVar& var, const ReadOutcome& r) {
+  if (r.out == kWrongEncoderType) {
+    EXPECT_EQ(var.GetEncoder(), nullptr);
+  }
+}
+
+void ExpectConsistent(const NNVarList& list, const ReadOutcome&) {
+  int cont = 0;
+  for (int i = 0; i < static_cast<int>(list.Size()); ++i)
+    cont += list.GetVarAt(i)->GetMeasureLevel() == INNVariable::kContinuous;
+  EXPECT_EQ(list.GetNumContVar(), cont);
+  EXPECT_EQ(list.GetNumCatVar(), static_cast<int>(list.Size()) - cont);
+}
+
+// One read into a copy of a stale target, and what the target writes
+// afterwards: whatever a reader leaves behind can still be written.
+struct Attempt {
+  ReadOutcome outcome;
+  int readCount = 0, binaryCount = 0, xmlCount = 0;
+  std::string binary, xml;
+};
+
+template <typename T>
+Attempt AttemptRead(const T& target, const std::string& bytes, bool xml) {
+  T obj(target);
+  Attempt a;
+  a.outcome = stream_faults::ReadFrom(bytes, [&](std::istream& in) {
+    a.readCount = xml ? obj.ReadObjectXML(in) : obj.ReadObject(in);
+  });
+  ExpectConsistent(obj, a.outcome);
+  std::stringstream b, x;
+  a.binaryCount = obj.WriteObject(b);
+  a.xmlCount = obj.WriteObjectXML(x, 1);
+  a.binary = b.str();
+  a.xml = x.str();
+  return a;
+}
+
+struct ReaderCase {
+  std::string className, nested;  // nested: the classes read inside it
+  bool binaryComplete;            // the binary form carries all the XML form does
+  std::string binary, xml;
+  std::function<Attempt(const std::string&, bool)> read;
+};
+
+template <typename T>
+ReaderCase Case(const std::string& className, const T& sample, const T& target,
+                const std::string& nested, bool binaryComplete = true) {
+  const auto read = [target](const std::string& bytes, bool xml) {
+    return AttemptRead(target, bytes, xml);
+  };
+  return {className, nested, binaryComplete, Saved(sample, false), Saved(sample, true), read};
+}
+
+// A list that already holds variables, so that readers must replace them.
+NNVarList StaleList() {
+  NNVarList list;
+  list.AddContVar("stale", "", 0, 1, 0, 1, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("age", "", std::vector<std::string>{"x"}, INNVariable::kOutput,
+                 INNVariable::kString);
+  return list;
+}
+
+std::vector<ReaderCase> AllReaders() {
+  const NNVarList list = MakeFullList();
+  NNStringUserMissing strTarget;
+  strTarget.AddValue("old", "");
+  const auto& age = static_cast<const NNContVar&>(*list.GetVarAt(0));
+  const auto& income = static_cast<const NNContVar&>(*list.GetVarAt(1));
+  const auto& grade = static_cast<const NNCatVar&>(*list.GetVarAt(3));
+  NNCatVar smoker = static_cast<const NNCatVar&>(*list.GetVarAt(4));
+  smoker.SetOrdinalFlag(true);
+  const auto& colour = static_cast<const NNCatVar&>(*list.GetVarAt(5));
+  const std::string numericUm = "NNNumericUserMissing NNNumericInterval";
+  const std::string linear = "NNLinearEncoder " + numericUm;
+  const std::string cat = "NNCatNumEncoder NNStringEncoder NNStringUserMissing " + numericUm;
+  return {
+      Case("NNNumericInterval", NNNumericInterval(-2.0, gMissingValue), NNNumericInterval(1, 2),
+           ""),
+      Case("NNNumericUserMissing",
+           static_cast<const NNNumericUserMissing&>(*age.GetUserMissingInfo()),
+           static_cast<const NNNumericUserMissing&>(*grade.GetUserMissingInfo()), numericUm),
+      Case("NNStringUserMissing",
+           static_cast<const NNStringUserMissing&>(*colour.GetUserMissingInfo()), strTarget, ""),
+      Case("NNLinearEncoder", *age.GetLinearEncoder(), *income.GetLinearEncoder(), numericUm),
+      // Parameters no constructor computes from a range: read as stored.
+      Case("NNLinearEncoder", NNLinearEncoder(0.0, 7.0, 1.0, 3.0), *age.GetLinearEncoder(),
+           numericUm),
+      Case("NNCatNumEncoder", static_cast<const NNCatNumEncoder&>(*grade.GetEncoder()),
+           NNCatNumEncoder(std::vector<double>{5}), numericUm),
+      Case("NNStringEncoder", static_cast<const NNStringEncoder&>(*colour.GetEncoder()),
+           NNStringEncoder(std::vector<std::string>{"q"}), "NNStringUserMissing"),
+      Case("NNContVar", age, income, linear, false),
+      // A binary read clears the replacement and flags the record does not carry.
+      Case("NNContVar", income, age, linear),
+      Case("NNCatVar", grade, colour, cat, false),
+      Case("NNCatVar", colour, smoker, cat),
+      Case("NNVarList", list, StaleList(), "NNContVar NNCatVar " + linear + " " + cat, false),
+  };
+}
+
+std::vector<std::string> Messages(const ReaderCase& c, bool xml) {
+  std::vector<std::string> messages = {ReadMessage(c.className, xml)};
+  std::istringstream names(c.nested);
+  for (std::string n; names >> n;) messages.push_back(ReadMessage(n, xml));
+  return messages;
+}
+
+// A refusal printed exactly one documented line: a read-failure message of
+// the class or of one nested in it, or a continuous variable's wrong-encoder
+// line on standard output.
+::testing::AssertionResult FailedProperly(const ReaderCase& c, const ReadOutcome& r, bool xml) {
+  const bool hasContVar = (c.className + c.nested).find("NNContVar") != std::string::npos;
+  if (hasContVar && r.threw && r.err.empty() && r.out == kWrongEncoderType)
+    return ::testing::AssertionSuccess();
+  if (!r.out.empty()) return ::testing::AssertionFailure() << "stdout: " << r.out;
+  return stream_faults::RefusedWith(r, Messages(c, xml));
+}
+
+TEST(VariableStreams, EveryClassRoundTripsThroughBothForms) {
+  for (const ReaderCase& c : AllReaders()) {
+    for (bool xml : {false, true}) {
+      SCOPED_TRACE(c.className + (xml ? " from XML" : " from binary"));
+      const Attempt a = c.read(xml ? c.xml : c.binary, xml);
+      ASSERT_FALSE(a.outcome.threw) << a.outcome.err << a.outcome.out;
+      EXPECT_EQ(a.outcome.err + a.outcome.out, "");
+      EXPECT_EQ(a.readCount, xml ? a.xmlCount : a.binaryCount);
+      EXPECT_EQ(a.binaryCount, static_cast<int>(a.binary.size()));
+      EXPECT_EQ(a.binary, c.binary);
+      if (xml || c.binaryComplete) {
+        EXPECT_EQ(a.xml, c.xml);
+      }
+    }
+  }
+  // Values of a one-variable list: count, level, 9 leading values,
+  // has-replacement, encoder type, the encoder's 5, the two counters.
+  NNVarList one;
+  one.AddContVar("x", "", 0, 1, 0, 1, INNVariable::kInput, INNVariable::kReal);
+  std::stringstream x;
+  EXPECT_EQ(one.WriteObjectXML(x, 1), 1 + 1 + 9 + 1 + 1 + 5 + 2);
+}
+
+// Behaviour checked apart from the writers: restored categorical encoders
+// rebuild their code tables and user-missing values.
+TEST(VariableStreams, RestoredEncodersBehaveAsTheOriginals) {
+  const NNVarList list = MakeFullList();
+  for (bool xml : {false, true}) {
+    SCOPED_TRACE(xml ? "XML" : "binary");
+    NNVarList back;
+    ASSERT_FALSE(saved_forms::ReadInto(back, xml)(Saved(list, xml)).threw);
+    auto* grade = static_cast<NNCatNumEncoder*>(back.GetEncoderAt(3));
+    EXPECT_EQ(grade->EncodeConst(3.0), 2);
+    EXPECT_EQ(grade->Encode(15.0), -1);
+    auto* colour = static_cast<NNStringEncoder*>(back.GetEncoderAt(5));
+    EXPECT_EQ(colour->EncodeConst("blue"), 2);
+    EXPECT_EQ(colour->Encode("NA"), -1);
+  }
+}
+
+std::string Bytes(const std::function<void(BinWriter&)>& write) {
+  std::stringstream s;
+  BinWriter w(s);
+  write(w);
+  return s.str();
+}
+
+TEST(VariableStreams, BinaryLayoutOfTheSmallRecords) {
+  // Tag, four doubles, has-user-missing.
+  EXPECT_EQ(Saved(NNLinearEncoder(-1, 1), false).size(), 4u + 32u + 4u);
+  EXPECT_EQ(Saved(NNLinearEncoder(-1, 1), false).substr(0, 4), "LIEN");
+  // Tag, then the ends as stored: an open end is +DBL_MAX.
+  const std::string interval = Saved(NNNumericInterval(-2.5, gMissingValue), false);
+  ASSERT_EQ(interval.size(), 24u);
+  EXPECT_EQ(interval.substr(0, 8), "NNNumInt");
+  EXPECT_EQ(stream_faults::DoubleAt(interval, 8), -2.5);
+  EXPECT_EQ(stream_faults::DoubleAt(interval, 16), DBL_MAX);
+}
+
+// A continuous variable stored without an encoder (type 0), which the
+// list's own writer never produces for a variable built through its
+// interface.
+TEST(VariableStreams, ContinuousVariableWithoutEncoder) {
+  const std::string bytes = Bytes([](BinWriter& w) {
+    w.Tag("VARL").Int(1).Int(INNVariable::kContinuous);
+    w.Tag("COVR").String("raw").String("").Int(INNVariable::kInput).Int(INNVariable::kReal);
+    w.Doubles({5, 4, 0, 10, 0}).Int(INNEncoder::kNoEncoder).Int(1).Int(0);
+  });
+  NNVarList list;
+  ASSERT_FALSE(saved_forms::ReadInto(list, false)(bytes).threw);
+  auto* var = static_cast<NNContVar*>(list.GetVarAt(0));
+  EXPECT_EQ(list.GetEncoderAt(0), nullptr);
+  EXPECT_EQ(Saved(list, false), bytes);
+  NNVarList viaXml;
+  ASSERT_FALSE(saved_forms::ReadInto(viaXml, true)(Saved(list, true)).threw);
+  EXPECT_EQ(viaXml.GetEncoderAt(0), nullptr);
+
+  // Nothing to hold user-missing values; the raw range stands in.
+  NNNumericUserMissing um;
+  EXPECT_FALSE(var->SetUserMissingInfo(&um) || list.AddDiscreteUserMissing(0, 1.0, "") ||
+               list.SetMissingInterval(0, 0, 1));
+  std::vector<double> mins, maxs;
+  EXPECT_EQ(list.GetInpContMinMax(mins, maxs), 1);
+  EXPECT_EQ(mins, std::vector<double>{0.0});
+  EXPECT_EQ(maxs, std::vector<double>{10.0});
+  std::ostringstream out;
+  var->Display(out);
+  EXPECT_NE(out.str().find("\tEncoder not set.\n"), std::string::npos);
+  // Standardizing gives it an encoder again.
+  EXPECT_TRUE(var->SetupEncoder(VXNNCommon::kMinRange));
+  ASSERT_NE(var->GetLinearEncoder(), nullptr);
+  EXPECT_DOUBLE_EQ(var->GetLinearEncoder()->Normalize(5), 0.5);
+}
+
+std::size_t TrimmedSize(const std::string& text) {
+  std::size_t n = text.size();
+  while (n > 0 && std::isspace(static_cast<unsigned char>(text[n - 1]))) --n;
+  return n;
+}
+
+TEST(ReaderRobustness, TruncatedAtEveryOffset) {
+  for (const ReaderCase& c : AllReaders()) {
+    for (bool xml : {false, true}) {
+      SCOPED_TRACE(c.className + (xml ? " XML" : " binary"));
+      const std::string& full = xml ? c.xml : c.binary;
+      EXPECT_EQ(c.read("", xml).outcome.err, ReadMessage(c.className, xml));
+      stream_faults::ExpectTruncationsRefused(
+          full, Messages(c, xml),
+          [&](const std::string& bytes) { return c.read(bytes, xml).outcome; },
+          xml ? TrimmedSize(full) : full.size());
+    }
+  }
+}
+
+// Each byte replaced in turn: by its complement or high-bit flip in the
+// binary form, by markup and digits in the XML form.
+TEST(ReaderRobustness, EveryByteCorrupted) {
+  const char kXmlReplacements[] = {'<', '9', 'x', '"', '>', '-', '/', ' '};
+  for (const ReaderCase& c : AllReaders()) {
+    for (bool xml : {false, true}) {
+      const std::string& full = xml ? c.xml : c.binary;
+      for (std::size_t k = 0; k < full.size(); ++k) {
+        std::string bad = full;
+        if (xml) {
+          bad[k] = kXmlReplacements[k % sizeof(kXmlReplacements)];
+          if (bad[k] == full[k]) bad[k] = '#';
+        } else {
+          bad[k] = static_cast<char>(full[k] ^ (k % 2 ? 0x80 : 0xFF));
+        }
+        const ReadOutcome r = c.read(bad, xml).outcome;
+        if (r.threw)
+          ASSERT_TRUE(FailedProperly(c, r, xml)) << c.className << " xml=" << xml << " at " << k;
+        else
+          ASSERT_EQ(r.err + r.out, "") << c.className << " xml=" << xml << " at " << k;
+      }
+    }
+  }
+}
+
+// A changed tag or object name is refused by the reader of that class.
+TEST(ReaderRobustness, CorruptedTagNamesItsClass) {
+  const NNVarList list = MakeFullList();
+  const std::string tags =
+      "VARL NNVarList COVR NNContVar CAVR NNCatVar LIEN NNLinearEncoder CNEN NNCatNumEncoder "
+      "STEN NNStringEncoder NNNumUMi NNNumericUserMissing NNStrUMi NNStringUserMissing "
+      "NNNumInt NNNumericInterval";
+  for (bool xml : {false, true}) {
+    const std::string full = Saved(list, xml);
+    std::istringstream pairs(tags);
+    for (std::string tag, cls; pairs >> tag >> cls;) {
+      const std::string marker = xml ? "\"" + cls + "\"" : tag;
+      int seen = 0;
+      for (std::size_t p = full.find(marker); p != std::string::npos;
+           p = full.find(marker, p + 1), ++seen) {
+        std::string bad = full;
+        bad[p + marker.size() - (xml ? 2 : 1)] ^= 0x20;
+        NNVarList back;
+        EXPECT_TRUE(stream_faults::RefusedWith(saved_forms::ReadInto(back, xml)(bad),
+                                               {ReadMessage(cls, xml)}))
+            << marker << " at " << p;
+      }
+      EXPECT_GT(seen, 0) << marker;
+    }
+  }
+}
+
+void ContVarHead(BinWriter& w, int role, int encoderType) {
+  w.Tag("COVR").String("x").String("").Int(role).Int(INNVariable::kReal);
+  w.Doubles({0, 1, 0, 1, 0}).Int(encoderType);
+}
+
+// A string variable record with an empty string encoder.
+void CatVar(BinWriter& w, const char* name, int count, int level, int encoderType) {
+  w.Tag("CAVR").String(name).String("").Int(INNVariable::kInput).Int(INNVariable::kString);
+  w.Int(count).Int(level).Int(encoderType).Tag("STEN").Int(0).Int(0).Int(0);
+}
+
+std::string CatVarBytes(int count, int level, int encoderType) {
+  return Bytes([&](BinWriter& w) { CatVar(w, "c", count, level, encoderType); });
+}
+
+// A list of string variables, each stored with the given level, and the two
+// counters.
+std::string ListOf(std::vector<const char*> names, int count, int numCont, int numCat,
+                   int level = INNVariable::kStringCategorical) {
+  return Bytes([&](BinWriter& w) {
+    w.Tag("VARL").Int(count);
+    for (const char* name : names) CatVar(w.Int(level), name, 0, 3, 3);
+    w.Int(numCont).Int(numCat);
+  });
+}
+
+std::string ContVarXml(const std::function<void(VXNeural::detail::XmlWriter&)>& write) {
+  std::stringstream s;
+  VXNeural::detail::XmlWriter w(s, "NNContVar", 1);
+  write(w);
+  w.End();
+  return s.str();
+}
+
+template <typename T>
+std::function<ReadOutcome(const std::string&)> Into(const T& target, bool xml = false) {
+  return
+      [target, xml](const std::string& bytes) { return AttemptRead(target, bytes, xml).outcome; };
+}
+
+// Streams no writer produces, each refused with its exact line (or read, when
+// none is given).
+TEST(ReaderRefusals, HandMadeStreams) {
+  const NNContVar cont("t", "", 0, 1, 0, 1, INNVariable::kInput, INNVariable::kReal);
+  const NNCatVar catVar("t", "", 2, INNVariable::kStringCategorical, INNVariable::kInput,
+                        INNVariable::kString);
+  const NNVarList full = MakeFullList();
+  struct Case {
+    std::string what, bytes;
+    std::function<ReadOutcome(const std::string&)> read;
+    std::string message;  // empty when the stream reads
+  };
+  const std::string contError = "Error reading NNContVar!\n",
+                    catError = "Error reading NNCatVar!\n";
+  const std::string listError = "Error reading NNVarList!\n";
+  const Case cases[] = {
+      {"unknown encoder type", Bytes([](BinWriter& w) { ContVarHead(w, 1, 7); }), Into(cont),
+       kWrongEncoderType},
+      {"role 4", Bytes([](BinWriter& w) { ContVarHead(w, 4, 0); }), Into(cont), contError},
+      {"role -1", Bytes([](BinWriter& w) { ContVarHead(w, -1, 0); }), Into(cont), contError},
+      {"name longer than the stream",
+       Bytes([](BinWriter& w) { w.Tag("COVR").Int(1000).Tag("ab"); }), Into(cont), contError},
+      {"has-user-missing 2", Bytes([](BinWriter& w) {
+         ContVarHead(w, 1, 1);
+         w.Tag("LIEN").Doubles({0, 1, 1, 0}).Int(2);
+       }),
+       Into(cont), "Error reading NNLinearEncoder!\n"},
+      {"XML unknown encoder type", ContVarXml([](auto& w) {
+         w.String("x").Int(0).Int(1).Int(2).Doubles({0, 1, 0, 1, 0}).Bool(false).Int(3);
+       }),
+       Into(cont, true), kWrongEncoderType},
+      {"XML label length disagrees with the label", ContVarXml([](auto& w) {
+         w.String("x").Int(3).String("ab").Int(1).Int(2).Doubles({0, 1, 0, 1, 0});
+         w.Bool(false).Int(0);
+       }),
+       Into(cont, true), "Failure reading NNContVar!\n"},
+      {"negative category count", CatVarBytes(-2, 3, 3), Into(catVar), catError},
+      {"valid categorical", CatVarBytes(2, 3, 3), Into(catVar), ""},
+      // Measure level and encoder type must agree on a categorical encoder.
+      {"level 3, encoder 2", CatVarBytes(1, 3, 2), Into(catVar), catError},
+      {"level 2, encoder 3", CatVarBytes(1, 2, 3), Into(catVar), catError},
+      {"level 3, encoder 0", CatVarBytes(1, 3, 0), Into(catVar), catError},
+      {"level 3, encoder 1", CatVarBytes(1, 3, 1), Into(catVar), catError},
+      {"level 1, encoder 1", CatVarBytes(1, 1, 1), Into(catVar), catError},
+      {"level 4, encoder 3", CatVarBytes(1, 4, 3), Into(catVar), catError},
+      {"repeated number", Bytes([](BinWriter& w) {
+         w.Tag("CNEN").Int(3).Doubles({1.0, 2.0, 1.0}).Int(0).Int(0);
+       }),
+       Into(NNCatNumEncoder()), "Error reading NNCatNumEncoder!\n"},
+      {"missing value as a category",
+       Bytes([](BinWriter& w) { w.Tag("CNEN").Int(1).Double(gMissingValue).Int(0).Int(0); }),
+       Into(NNCatNumEncoder()), "Error reading NNCatNumEncoder!\n"},
+      {"repeated string",
+       Bytes([](BinWriter& w) { w.Tag("STEN").Int(2).String("a").String("a").Int(0).Int(0); }),
+       Into(NNStringEncoder()), "Error reading NNStringEncoder!\n"},
+      {"negative label count", Bytes([](BinWriter& w) { w.Tag("STEN").Int(0).Int(-1).Int(0); }),
+       Into(NNStringEncoder()), "Error reading NNStringEncoder!\n"},
+      {"has-interval 3", Bytes([](BinWriter& w) { w.Tag("NNNumUMi").Int(0).Int(3); }),
+       Into(NNNumericUserMissing()), "Error reading NNNumericUserMissing!\n"},
+      {"huge value count", Bytes([](BinWriter& w) { w.Tag("NNStrUMi").Int(0x7fffffff); }),
+       Into(NNStringUserMissing()), "Error reading NNStringUserMissing!\n"},
+      {"valid list", ListOf({"a", "b"}, 2, 0, 2), Into(full), ""},
+      {"duplicate name", ListOf({"a", "a"}, 2, 0, 2), Into(full), listError},
+      {"empty name", ListOf({"a", ""}, 2, 0, 2), Into(full), listError},
+      {"wrong counters", ListOf({"a", "b"}, 2, 1, 1), Into(full), listError},
+      {"too many categorical", ListOf({"a", "b"}, 2, 0, 3), Into(full), listError},
+      {"negative count", ListOf({}, -1, 0, 0), Into(full), listError},
+      {"huge count", ListOf({}, 0x7fffffff, 0, 0), Into(full), listError},
+      {"stored level differs", ListOf({"a"}, 1, 0, 1, INNVariable::kNumericCategorical), Into(full),
+       listError},
+      // The continuous reader meets a categorical record.
+      {"continuous level", ListOf({"a"}, 1, 1, 0, INNVariable::kContinuous), Into(full), contError},
+  };
+  for (const Case& c : cases) {
+    const ReadOutcome r = c.read(c.bytes);
+    EXPECT_EQ(r.threw, !c.message.empty()) << c.what;
+    EXPECT_EQ(r.err + r.out, c.message) << c.what;
+    // Only the wrong-encoder line goes to standard output.
+    EXPECT_EQ(r.out.empty(), c.message != kWrongEncoderType) << c.what;
+  }
+}
+
+}  // namespace
