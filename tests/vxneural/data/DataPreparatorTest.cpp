@@ -3,204 +3,84 @@
 // host's sources, and removal of every temporary file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
-#include <sstream>
+#include <tuple>
 
 #include "DataTestHelpers.h"
-#include "vxcommon/VXMissing.h"
-#include "vxneural/algorithm/MLPSettings.h"
+#include "common/text_checks.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/data/RecordBufferIter.h"
-#include "vxneural/variables/NNVarList.h"
 
-using datatest::CountingSource;
-using datatest::Values;
+using namespace datatest;
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::Record;
 using VXCommon_1_2::VXStatus;
 using VXNeural::BinaryRecordIterator;
-using VXNeural::RecordBufferIter;
 
 namespace {
 
-constexpr double kMissing = VXMV::gMissingValue;
-
-// x: continuous input on 0..10 (min/range: x / 10); c: input with 3
-// categories; u: unused; y: output with 2 categories. W = 1 + 3 + 2.
-NNVarList WorkedList() {
-  NNVarList list;
-  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
-                 INNVariable::kInteger);
-  list.AddContVar("u", "", 0.0, 1.0, 0.5, 0.1, INNVariable::kUnused, INNVariable::kReal);
-  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
-                 INNVariable::kInteger);
-  return list;
-}
-
-Record Raw(double x, double c, double y) { return Record(std::vector<double>{x, c, 123.0, y}); }
-
-// The encoding worked out by hand for the list above. Min/range on 0..10
-// has slope 1/10 and intercept -0.0; writing x * slope keeps the rounding
-// of the encoder's x * slope + intercept, so results compare exactly.
-std::vector<double> Encoded(double x, int c, int y) {
-  const double slope = 1.0 / 10.0;
-  return {x * slope + -(slope * 0.0), c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0,
-          c == 2 ? 1.0 : 0.0,         y == 0 ? 1.0 : 0.0, y == 1 ? 1.0 : 0.0};
-}
-
-// Record i of a generated source, and its encoding.
-Record RawAt(int i) { return Raw(i % 11, i % 3, (i / 3) % 2); }
-std::vector<double> EncodedAt(int i) { return Encoded(i % 11, i % 3, (i / 3) % 2); }
-
-std::vector<Record> Generate(int first, int count) {
-  std::vector<Record> records;
-  for (int i = first; i < first + count; ++i) records.push_back(RawAt(i));
-  return records;
-}
-
-MLPSettings Settings(const NNVarList& list, int nTrain, int nTest, long budget,
-                     VXCommon_1_2::VXTempFileNameMaker* maker) {
-  MLPSettings s(list, nTrain);
-  s.SetStandInputs(VXNNCommon::kMinRange);
-  s.SetNTestRecords(nTest);
-  s.SetMaxRecordsInMemory(budget);
-  s.SetTempFileNameMaker(maker);
-  return s;
-}
-
 // Hands out names from a list, then empty names.
-class ListNameMaker : public VXCommon_1_2::VXTempFileNameMaker {
- public:
+struct ListNameMaker : VXCommon_1_2::VXTempFileNameMaker {
   explicit ListNameMaker(std::vector<std::string> names) : fNames(std::move(names)) {}
-  std::string GetTempFileName() override {
-    return fNext < fNames.size() ? fNames[fNext++] : std::string();
-  }
-
- private:
+  std::string GetTempFileName() override { return fNext < fNames.size() ? fNames[fNext++] : ""; }
   std::vector<std::string> fNames;
   std::size_t fNext = 0;
 };
 
-std::vector<double> FileDoubles(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<double> values(bytes.size() / 8);
-  std::memcpy(values.data(), bytes.data(), values.size() * 8);
-  EXPECT_EQ(bytes.size() % 8, 0u);
-  return values;
-}
-
-void ExpectSource(MultiPassRecordIter* source, int first, int count) {
-  ASSERT_NE(source, nullptr);
-  ASSERT_EQ(source->Rewind(), 0);
-  for (int i = first; i < first + count; ++i) {
-    const Record* r = source->Next();
-    ASSERT_NE(r, nullptr) << "record " << i;
-    ASSERT_EQ(Values(*r), EncodedAt(i)) << "record " << i;
-  }
-  EXPECT_FALSE(source->IsGood());
-}
-
-class PreparatorTest : public datatest::ScratchDirTest {
- protected:
-  void SetUp() override {
-    ScratchDirTest::SetUp();
-    fNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fDir.string());
-  }
-  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames;
-  NNVarList fList = WorkedList();
-};
-
-}  // namespace
-
-// ---------------------------------------------------------------- encoding
-
-TEST_F(PreparatorTest, WorkedExampleEncodes) {
-  const MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
+TEST_F(PreparatorTest, EncodeRecordLayoutAndSkippingCodes) {
+  const MLPSettings s = Settings(10, 0, 1000);
   NNDataPreparator p(fList, s, nullptr, nullptr);
   EXPECT_EQ(p.GetRecordWidth(), 6);
-  Record out;
-  EXPECT_TRUE(p.EncodeRecord(Raw(5, 2, 0), out).IsOK());
-  EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 1, 1, 0}));
-  // The unused field does not matter, and a reused record is overwritten.
-  EXPECT_TRUE(p.EncodeRecord(Record(std::vector<double>{10, 0, kMissing, 1}), out).IsOK());
-  EXPECT_EQ(Values(out), Encoded(10, 0, 1));
-
-  std::ostringstream display;
-  p.Display(display);
-  const std::string text = display.str();
-  EXPECT_EQ(text.rfind("NNDataPreparator object: ", 0), 0u);
-  EXPECT_NE(text.find("\tVariable index: 0 1 -1 4\n"), std::string::npos);
-  EXPECT_NE(text.find("\tNumbers of categories: 1 3 1 2\n"), std::string::npos);
-  EXPECT_NE(text.find("\tStatus is OK.\n"), std::string::npos);
-  EXPECT_NE(text.find("Begin display of NNVarList object."), std::string::npos);
-}
-
-TEST_F(PreparatorTest, CategoryCodesAreTruncatedTowardZero) {
-  const MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
-  NNDataPreparator p(fList, s, nullptr, nullptr);
-  Record out;
-  EXPECT_TRUE(p.EncodeRecord(Raw(5, 2.9, 1), out).IsOK());
-  EXPECT_EQ(Values(out), Encoded(5, 2, 1));
-  EXPECT_TRUE(p.EncodeRecord(Raw(5, -0.5, 1), out).IsOK());
-  EXPECT_EQ(Values(out), Encoded(5, 0, 1));
-
-  const double bad[] = {
-      3.0, -1.0, 1e300, -1e300, kMissing, std::numeric_limits<double>::infinity(), std::nan("")};
-  for (double c : bad) {
-    EXPECT_EQ(p.EncodeRecord(Raw(5, c, 1), out), VXStatus(50003, true)) << c;
-    // The other fields are still encoded; the bad one is left at zeros.
+  const VXStatus ok, skipped(50003, true);
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    Record raw;
+    std::vector<double> encoded;
+    VXStatus status;
+  } const cases[] = {
+      {Raw(5, 2, 0), {0.5, 0, 0, 1, 1, 0}, ok},
+      // The unused field does not matter.
+      {Record(std::vector<double>{10, 0, kMissing, 1}), Encoded(10, 0, 1), ok},
+      // Codes are truncated toward zero.
+      {Raw(5, 2.9, 1), Encoded(5, 2, 1), ok},
+      {Raw(5, -0.5, 1), Encoded(5, 0, 1), ok},
+      // A missing continuous value, or a user-missing one, is missing in its unit.
+      {Raw(kMissing, 1, 0), {kMissing, 0, 1, 0, 1, 0}, ok},
+      {Raw(99, 1, 0), {kMissing, 0, 1, 0, 1, 0}, ok},
+      // A record shorter than the list reads as missing fields.
+      {Record(std::vector<double>{5, 1}), {0.5, 0, 1, 0, 0, 0}, skipped},
+  };
+  Record out;  // reused, so every field must be overwritten
+  for (const Case& c : cases) {
+    EXPECT_EQ(p.EncodeRecord(c.raw, out), c.status) << &c - cases;
+    EXPECT_EQ(Values(out), c.encoded) << &c - cases;
+  }
+  // A bad code leaves its units at zero; the other fields are still encoded.
+  for (double c : {3.0, -1.0, 1e300, -1e300, kMissing, inf, std::nan("")}) {
+    EXPECT_EQ(p.EncodeRecord(Raw(5, c, 1), out), skipped) << c;
     EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 0, 0, 1})) << c;
   }
-}
 
-TEST_F(PreparatorTest, MissingContinuousValueIsMissingInItsUnit) {
-  fList.AddDiscreteUserMissing(0, 99.0, "no answer");
-  const MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
-  NNDataPreparator p(fList, s, nullptr, nullptr);
-  Record out;
-  for (double x : {kMissing, 99.0}) {
-    EXPECT_TRUE(p.EncodeRecord(Raw(x, 1, 0), out).IsOK());
-    EXPECT_EQ(out[0], kMissing);
-    EXPECT_EQ(out[2], 1.0);
-  }
-  // A record shorter than the list reads as missing fields: the absent
-  // target is not a valid category.
-  EXPECT_EQ(p.EncodeRecord(Record(std::vector<double>{5, 1}), out), VXStatus(50003, true));
-  EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 1, 0, 0, 0}));
-}
-
-TEST_F(PreparatorTest, ContinuousTargetUsesTheOutputMode) {
-  NNVarList list;
-  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddContVar("z", "", 0.0, 4.0, 2.0, 1.0, INNVariable::kOutput, INNVariable::kReal);
-  MLPSettings s = Settings(list, 10, 0, 1000, fNames.get());
-  ASSERT_TRUE(s.SetStandOutputs(VXNNCommon::kMinRangeSymmetric));
-  NNDataPreparator p(list, s, nullptr, nullptr);
-  Record out;
-  for (auto [z, unit] : {std::pair{0.0, -1.0}, std::pair{2.0, 0.0}, std::pair{4.0, 1.0}}) {
-    EXPECT_TRUE(p.EncodeRecord(Record(std::vector<double>{5, z}), out).IsOK());
-    EXPECT_EQ(Values(out), (std::vector<double>{0.5, unit}));
-  }
-  // The host's list is copied, not changed.
-  EXPECT_EQ(dynamic_cast<const NNLinearEncoder*>(list.GetEncoderAt(1))->GetSlope(), 1.0);
+  text_checks::ExpectText(text_checks::Shown(p), "NNDataPreparator object: ",
+                          {"\tVariable index: 0 1 -1 4\n", "\tNumbers of categories: 1 3 1 2\n",
+                           "\tStatus is OK.\n", "Begin display of NNVarList object."},
+                          "");
 }
 
 TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
-  const MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
+  const MLPSettings s = Settings(10, 0, 1000);
   NNDataPreparator p(fList, s, nullptr, nullptr);
   Record out(std::vector<double>(6, 9.0));
   // The target field is not looked at.
   EXPECT_TRUE(p.EncodeInputs(Raw(5, 2, 7), out).IsOK());
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 1, 9, 9}));
-
   EXPECT_EQ(p.EncodeInputs(Raw(kMissing, 2, 0), out), VXStatus(50018, false));
   EXPECT_EQ(p.EncodeInputs(Raw(5, kMissing, 0), out), VXStatus(50018, false));
   // An invalid code is an error here, and the other inputs are still done.
@@ -212,244 +92,173 @@ TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
   EXPECT_TRUE(p.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
 }
 
+TEST_F(PreparatorTest, ContinuousTargetUsesTheOutputModeOnACopyOfTheList) {
+  NNVarList list;
+  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddContVar("z", "", 0.0, 4.0, 2.0, 1.0, INNVariable::kOutput, INNVariable::kReal);
+  MLPSettings s(list, 10);
+  s.SetStandInputs(VXNNCommon::kMinRange);
+  ASSERT_TRUE(s.SetStandOutputs(VXNNCommon::kMinRangeSymmetric));
+  NNDataPreparator p(list, s, nullptr, nullptr);
+  Record out;
+  for (auto [z, unit] : {std::pair{0.0, -1.0}, std::pair{2.0, 0.0}, std::pair{4.0, 1.0}}) {
+    EXPECT_TRUE(p.EncodeRecord(Record(std::vector<double>{5, z}), out).IsOK());
+    EXPECT_EQ(Values(out), (std::vector<double>{0.5, unit}));
+  }
+  EXPECT_EQ(dynamic_cast<const NNLinearEncoder*>(list.GetEncoderAt(1))->GetSlope(), 1.0);
+}
+
 TEST_F(PreparatorTest, ListThatDoesNotMatchTheSettingsIsRefused) {
-  const MLPSettings moreInputs(5, {2}, 10);
+  const MLPSettings moreInputs(5, {2}, 10), moreOutputs(4, {3}, 10);
   CountingSource train(Generate(0, 5));
-  NNDataPreparator p(fList, moreInputs, &train, nullptr);
+  NNDataPreparator p(fList, moreInputs, &train, nullptr), q(fList, moreOutputs, &train, nullptr);
   Record out;
   EXPECT_EQ(p.EncodeRecord(Raw(5, 2, 0), out), VXStatus(50010, false));
   EXPECT_EQ(p.EncodeInputs(Raw(5, 2, 0), out), VXStatus(50010, false));
   EXPECT_EQ(p.Prepare(moreInputs), VXStatus(50010, false));
-  EXPECT_EQ(train.NextCalls(), 0);
-
-  const MLPSettings moreOutputs(4, {3}, 10);
-  NNDataPreparator q(fList, moreOutputs, &train, nullptr);
   EXPECT_EQ(q.Prepare(moreOutputs), VXStatus(50011, false));
   EXPECT_EQ(q.GetTrainData(), nullptr);
+  EXPECT_EQ(train.fNextCalls, 0);
 }
 
-// ----------------------------------------------------------------- budget
-
-TEST_F(PreparatorTest, SixHundredAndThreeHundredStayInMemory) {
-  CountingSource train(Generate(0, 600)), test(Generate(600, 300));
-  const MLPSettings s = Settings(fList, 600, 300, 1000, fNames.get());
-  NNDataPreparator p(fList, s, &train, &test);
-  EXPECT_TRUE(p.Prepare(s).IsOK());
-  EXPECT_NE(dynamic_cast<RecordBufferIter*>(p.GetTrainData()), nullptr);
-  EXPECT_NE(dynamic_cast<RecordBufferIter*>(p.GetTestData()), nullptr);
-  EXPECT_EQ(p.GetNTrainRecordsWritten(), 600);
-  EXPECT_EQ(p.GetNTestRecordsWritten(), 300);
-  EXPECT_TRUE(Entries().empty()) << "no file while everything fits";
-  ExpectSource(p.GetTrainData(), 0, 600);
-  ExpectSource(p.GetTestData(), 600, 300);
-}
-
-TEST_F(PreparatorTest, SixHundredAndFourHundredSendTheTestRecordsToAFile) {
-  CountingSource train(Generate(0, 600)), test(Generate(600, 400));
-  const MLPSettings s = Settings(fList, 600, 400, 1000, fNames.get());
-  {
-    NNDataPreparator p(fList, s, &train, &test);
-    EXPECT_TRUE(p.Prepare(s).IsOK());
-    EXPECT_NE(dynamic_cast<RecordBufferIter*>(p.GetTrainData()), nullptr);
-    auto* file = dynamic_cast<BinaryRecordIterator*>(p.GetTestData());
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(p.GetNTestRecordsWritten(), 400);
-    ASSERT_EQ(Entries(), std::vector<std::string>{file->GetFileName()});
-
-    // The file is bare records: 400 x 6 doubles, nothing else.
-    const std::vector<double> doubles = FileDoubles(file->GetFileName());
-    ASSERT_EQ(doubles.size(), 400u * 6);
-    for (int i = 0; i < 400; ++i) {
-      const std::vector<double> record(doubles.begin() + 6 * i, doubles.begin() + 6 * i + 6);
-      ASSERT_EQ(record, EncodedAt(600 + i)) << "record " << i;
-    }
-    ExpectSource(p.GetTestData(), 600, 400);
-    ExpectSource(p.GetTestData(), 600, 400);
-  }
-  // TearDown checks that destroying the preparator removed the file.
-}
-
-TEST_F(PreparatorTest, BudgetBoundariesDecideSourceBySource) {
+// The budget decides source by source between memory and a file of bare
+// records; each source is read once, only as far as needed (the limits count
+// records kept, not read), and rewound; a skipped record stops nothing, and
+// Prepare answers with the status of the last pass.
+TEST_F(PreparatorTest, BudgetOnePassAndSkipping) {
   struct Case {
-    int nTrain, nTest;
+    int trainHeld, nTrain, testHeld, nTest;
     long budget;
-    bool trainInFile, testInFile;
-  };
-  const Case cases[] = {
-      {9, 0, 10, false, false}, {10, 5, 10, true, false}, {10, 10, 10, true, true},
-      {6, 3, 10, false, false}, {6, 4, 10, false, true},  {12, 9, 10, true, false},
+    bool trainInFile, testInFile, badTrainRecord;
+  } const cases[] = {
+      {600, 600, 300, 300, 1000, false, false, false},
+      {700, 600, 450, 400, 1000, false, true, false},
+      {700, 600, 450, 400, 100, true, true, false},
+      {9, 9, 0, 0, 10, false, false, false},
+      {10, 10, 5, 5, 10, true, false, false},
+      {10, 10, 10, 10, 10, true, true, false},
+      {6, 6, 3, 3, 10, false, false, false},
+      {6, 6, 4, 4, 10, false, true, false},
+      {12, 12, 9, 9, 10, true, false, false},
+      {4, 4, 0, 0, 1000, false, false, true},
+      {4, 4, 0, 0, 2, true, false, true},
+      {3, 10, 2, 2, 1000, false, false, true},
   };
   for (const Case& c : cases) {
-    CountingSource train(Generate(0, c.nTrain)), test(Generate(100, c.nTest));
-    const MLPSettings s = Settings(fList, c.nTrain, c.nTest, c.budget, fNames.get());
+    const std::string label = std::to_string(&c - cases);
+    std::vector<Record> records = Generate(0, c.trainHeld);
+    if (c.badTrainRecord) records.insert(records.begin() + 1, Raw(5, 3, 0));
+    CountingSource train(records), test(Generate(1000, c.testHeld));
+    const MLPSettings s = Settings(c.nTrain, c.nTest, c.budget);
     NNDataPreparator p(fList, s, &train, c.nTest > 0 ? &test : nullptr);
-    EXPECT_TRUE(p.Prepare(s).IsOK());
-    const std::string label = std::to_string(c.nTrain) + "/" + std::to_string(c.nTest);
-    EXPECT_EQ(dynamic_cast<BinaryRecordIterator*>(p.GetTrainData()) != nullptr, c.trainInFile)
-        << label;
-    if (c.nTest > 0) {
-      EXPECT_EQ(dynamic_cast<BinaryRecordIterator*>(p.GetTestData()) != nullptr, c.testInFile)
-          << label;
-      ExpectSource(p.GetTestData(), 100, c.nTest);
+    const bool lastPassSkipped = c.badTrainRecord && c.nTest == 0;
+    EXPECT_EQ(p.Prepare(s), lastPassSkipped ? VXStatus(50003, true) : VXStatus()) << label;
+    const int kept = std::min(c.trainHeld, c.nTrain);
+    EXPECT_EQ(p.GetNTrainRecordsWritten(), kept);
+    EXPECT_EQ(train.fNextCalls, std::min(c.trainHeld, c.nTrain) + c.badTrainRecord) << label;
+    EXPECT_EQ(train.fRewinds, 1);
+    EXPECT_EQ(train.fPos, 0u);
+    ExpectSource(p.GetTrainData(), 0, kept);
+    std::vector<std::string> files;
+    for (auto [data, inFile, first, count] :
+         {std::tuple{p.GetTrainData(), c.trainInFile, 0, kept},
+          std::tuple{p.GetTestData(), c.testInFile, 1000, c.nTest}}) {
+      if (count == 0) continue;
+      auto* file = dynamic_cast<BinaryRecordIterator*>(data);
+      EXPECT_EQ(file != nullptr, inFile) << label;
+      EXPECT_EQ(dynamic_cast<VXNeural::RecordBufferIter*>(data) != nullptr, !inFile) << label;
+      if (file == nullptr) continue;
+      files.push_back(file->GetFileName());
+      std::ifstream in(file->GetFileName(), std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+      // Bare records of 6 native doubles; ExpectSource reads them all back.
+      ASSERT_EQ(bytes.size(), 8u * 6 * static_cast<std::size_t>(count)) << label;
+      EXPECT_EQ(std::memcmp(bytes.data(), EncodedAt(first).data(), 48), 0) << label;
     }
-    ExpectSource(p.GetTrainData(), 0, c.nTrain);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(Entries(), files) << label;
+    if (c.nTest == 0) continue;
+    EXPECT_EQ(p.GetNTestRecordsWritten(), c.nTest);
+    EXPECT_EQ(test.fNextCalls, c.nTest);
+    EXPECT_EQ(test.fRewinds, 1);
+    ExpectSource(p.GetTestData(), 1000, c.nTest);
   }
 }
 
-TEST_F(PreparatorTest, WithoutANameMakerFilesGoToTheSettingsDirectory) {
+TEST_F(PreparatorTest, TemporaryFileNames) {
+  // Without a name maker files go to the settings' directory; preparing
+  // again releases the earlier file.
   CountingSource train(Generate(0, 20));
-  MLPSettings s = Settings(fList, 20, 0, 5, nullptr);
+  MLPSettings s = Settings(20, 0, 5);
+  s.SetTempFileNameMaker(nullptr);
   s.SetTempFileDir(fDir.string());
   NNDataPreparator p(fList, s, &train, nullptr);
+  EXPECT_TRUE(p.Prepare(s).IsOK());
   EXPECT_TRUE(p.Prepare(s).IsOK());
   ASSERT_NE(dynamic_cast<BinaryRecordIterator*>(p.GetTrainData()), nullptr);
   EXPECT_EQ(Entries().size(), 1u);
   ExpectSource(p.GetTrainData(), 0, 20);
-}
 
-// ------------------------------------------------------ skipping, one pass
-
-TEST_F(PreparatorTest, SkippedRecordDoesNotStopTheNextOnes) {
-  for (long budget : {1000L, 2L}) {
-    std::vector<Record> records = Generate(0, 4);
-    records.insert(records.begin() + 1, Raw(5, 3, 0));
-    CountingSource train(records);
-    const MLPSettings s = Settings(fList, 4, 0, budget, fNames.get());
-    NNDataPreparator p(fList, s, &train, nullptr);
-    EXPECT_EQ(p.Prepare(s), VXStatus(50003, true)) << "budget " << budget;
-    EXPECT_EQ(p.GetStatus(), VXStatus(50003, true));
-    EXPECT_EQ(p.GetNTrainRecordsWritten(), 4);
-    ExpectSource(p.GetTrainData(), 0, 4);
-    EXPECT_EQ(train.NextCalls(), 5) << "the limit counts records kept, not read";
+  // No usable name (empty, in a missing directory, or taken: the host's
+  // file is neither overwritten nor deleted) gives 50002 before any reading.
+  const std::string existing = Path("existing");
+  std::ofstream(existing) << "host data";
+  ListNameMaker names({"", Path("missing-dir/file"), existing});
+  s.SetTempFileNameMaker(&names);
+  NNDataPreparator q(fList, s, &train, nullptr);
+  train.fNextCalls = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    EXPECT_EQ(q.Prepare(s), VXStatus(50002, false)) << "attempt " << attempt;
+    EXPECT_EQ(q.GetTrainData(), nullptr);
   }
+  EXPECT_EQ(train.fNextCalls, 0);
+  EXPECT_EQ(std::filesystem::file_size(existing), 9u);
+  std::filesystem::remove(existing);
 }
-
-TEST_F(PreparatorTest, PrepareAnswersWithTheLastPass) {
-  std::vector<Record> records = Generate(0, 3);
-  records.push_back(Raw(1, -1, 0));
-  CountingSource train(records), test(Generate(10, 2));
-  const MLPSettings s = Settings(fList, 10, 2, 1000, fNames.get());
-  NNDataPreparator p(fList, s, &train, &test);
-  EXPECT_TRUE(p.Prepare(s).IsOK()) << "the clean test pass comes last";
-  EXPECT_EQ(p.GetNTrainRecordsWritten(), 3);
-  EXPECT_EQ(p.GetNTestRecordsWritten(), 2);
-}
-
-TEST_F(PreparatorTest, EachSourceIsReadOnceInOnePassAndRewound) {
-  for (long budget : {1000L, 100L}) {
-    CountingSource train(Generate(0, 700)), test(Generate(700, 450));
-    const MLPSettings s = Settings(fList, 600, 400, budget, fNames.get());
-    NNDataPreparator p(fList, s, &train, &test);
-    EXPECT_TRUE(p.Prepare(s).IsOK());
-    // Only as far as needed: 600 of 700 and 400 of 450 records.
-    EXPECT_EQ(train.NextCalls(), 600) << "budget " << budget;
-    EXPECT_EQ(test.NextCalls(), 400);
-    EXPECT_EQ(train.Rewinds(), 1);
-    EXPECT_EQ(test.Rewinds(), 1);
-    EXPECT_EQ(train.Position(), 0u);
-    ExpectSource(p.GetTrainData(), 0, 600);
-    ExpectSource(p.GetTestData(), 700, 400);
-  }
-}
-
-// --------------------------------------------------------------- failures
 
 TEST_F(PreparatorTest, NoGoodTrainingRecordGives50004AndSkipsTheTestPass) {
   for (long budget : {1000L, 1L}) {
     CountingSource train({Raw(1, 5, 0), Raw(1, 1, 2)}), test(Generate(0, 3));
-    const MLPSettings s = Settings(fList, 10, 3, budget, fNames.get());
+    const MLPSettings s = Settings(10, 3, budget);
     NNDataPreparator p(fList, s, &train, &test);
     EXPECT_EQ(p.Prepare(s), VXStatus(50004, false)) << "budget " << budget;
     EXPECT_EQ(p.GetTrainData(), nullptr);
     EXPECT_EQ(p.GetTestData(), nullptr);
-    EXPECT_EQ(p.GetNTrainRecordsWritten(), 0);
-    EXPECT_EQ(train.Rewinds(), 1) << "rewound whatever the outcome";
-    EXPECT_EQ(test.NextCalls(), 0);
-    EXPECT_EQ(test.Rewinds(), 0);
+    EXPECT_EQ(train.fRewinds, 1) << "rewound whatever the outcome";
+    EXPECT_EQ(test.fNextCalls + test.fRewinds, 0);
     EXPECT_TRUE(Entries().empty());
   }
-}
-
-TEST_F(PreparatorTest, FailedTestPassLeavesNoFileBehind) {
+  // A failed test pass after a training file: only the training file stays.
   CountingSource train(Generate(0, 8)), test({Raw(1, 1, 5)});
-  const MLPSettings s = Settings(fList, 8, 1, 4, fNames.get());
-  {
-    NNDataPreparator p(fList, s, &train, &test);
-    EXPECT_EQ(p.Prepare(s), VXStatus(50004, false));
-    EXPECT_NE(dynamic_cast<BinaryRecordIterator*>(p.GetTrainData()), nullptr);
-    EXPECT_EQ(p.GetTestData(), nullptr);
-    EXPECT_EQ(Entries().size(), 1u) << "only the training file";
-    EXPECT_EQ(test.Rewinds(), 1);
-    std::ostringstream display;
-    p.Display(display);
-    EXPECT_NE(display.str().find("\tStatus has error code 50004\n"), std::string::npos);
-  }
-}
-
-TEST_F(PreparatorTest, PreparingAgainReleasesTheEarlierFiles) {
-  CountingSource train(Generate(0, 8));
-  const MLPSettings s = Settings(fList, 8, 0, 4, fNames.get());
-  NNDataPreparator p(fList, s, &train, nullptr);
-  EXPECT_TRUE(p.Prepare(s).IsOK());
-  EXPECT_TRUE(p.Prepare(s).IsOK());
+  const MLPSettings s = Settings(8, 1, 4);
+  NNDataPreparator p(fList, s, &train, &test);
+  EXPECT_EQ(p.Prepare(s), VXStatus(50004, false));
+  EXPECT_NE(dynamic_cast<BinaryRecordIterator*>(p.GetTrainData()), nullptr);
+  EXPECT_EQ(p.GetTestData(), nullptr);
   EXPECT_EQ(Entries().size(), 1u);
-  ExpectSource(p.GetTrainData(), 0, 8);
-}
-
-TEST_F(PreparatorTest, NoUsableFileNameGives50002) {
-  const std::string existing = Path("existing");
-  std::ofstream(existing) << "host data";
-  ListNameMaker names({"", Path("missing-dir/file"), existing});
-  CountingSource train(Generate(0, 5));
-  const MLPSettings s = Settings(fList, 5, 0, 1, &names);
-  NNDataPreparator p(fList, s, &train, nullptr);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    EXPECT_EQ(p.Prepare(s), VXStatus(50002, false)) << "attempt " << attempt;
-    EXPECT_EQ(p.GetTrainData(), nullptr);
-    EXPECT_EQ(train.NextCalls(), 0);
-  }
-  // A name that is already taken is neither overwritten nor deleted.
-  std::ifstream in(existing);
-  std::string content;
-  std::getline(in, content);
-  EXPECT_EQ(content, "host data");
-  std::filesystem::remove(existing);
+  EXPECT_EQ(test.fRewinds, 1);
+  text_checks::ExpectText(text_checks::Shown(p), "", {"\tStatus has error code 50004\n"}, "");
 }
 
 TEST_F(PreparatorTest, EncodeToTempFileHandsTheFileToTheCaller) {
-  CountingSource more(Generate(50, 5));
-  const MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
+  const MLPSettings s = Settings(10, 0, 1000);
   NNDataPreparator p(fList, s, nullptr, nullptr);
+  CountingSource more(Generate(50, 5));
   MultiPassRecordIter* encoded = nullptr;
   int written = -1;
   EXPECT_TRUE(p.EncodeToTempFile(more, 3, encoded, written).IsOK());
   std::unique_ptr<MultiPassRecordIter> owned(encoded);
   EXPECT_EQ(written, 3);
-  EXPECT_EQ(more.NextCalls(), 3);
-  EXPECT_EQ(more.Rewinds(), 0) << "the caller decides about rewinding";
+  EXPECT_EQ(more.fNextCalls, 3);
+  EXPECT_EQ(more.fRewinds, 0) << "the caller decides about rewinding";
   EXPECT_EQ(Entries().size(), 1u);
   ExpectSource(owned.get(), 50, 3);
   owned.reset();
   EXPECT_TRUE(Entries().empty());
 
-  CountingSource bad({Raw(0, 0, 9)});
-  EXPECT_EQ(p.EncodeToTempFile(bad, 3, encoded, written), VXStatus(50004, false));
-  EXPECT_EQ(encoded, nullptr);
-  EXPECT_EQ(written, 0);
-  EXPECT_EQ(p.GetStatus(), VXStatus(50004, false));
-  EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(PreparatorTest, KeepsTheCallBacksAndTheWeightedCount) {
-  struct NeverCancel : VXCommon_1_2::VXQueryCancel {
-    bool QueryCancel() override { return false; }
-  } cancel;
-  MLPSettings s = Settings(fList, 10, 0, 1000, fNames.get());
-  s.SetCancelPointer(&cancel);
-  NNDataPreparator p(fList, s, nullptr, nullptr);
-  EXPECT_EQ(p.GetCancelPointer(), &cancel);
   p.SetWeightedCount(25);
-  EXPECT_EQ(p.GetVarList().GetWeightedCount(), 25.0);
   p.SetWeightedCount(-1);
   EXPECT_EQ(p.GetVarList().GetWeightedCount(), 25.0);
 }
+
+}  // namespace

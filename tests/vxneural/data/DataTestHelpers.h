@@ -1,28 +1,36 @@
 // Shared by the data tests: a scratch directory for temporary files that
 // must be empty again when a test ends, a record source that counts how it
-// is read, and a check for the read-failure protocol.
+// is read, and a variable list with raw records and their encodings worked
+// out by hand.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
-#include "vxneural/VXNNCommon.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/variables/NNVarList.h"
 
 namespace datatest {
 
-// A fresh directory per test. TearDown fails the test when anything is left
-// in it, then removes it.
+using VXCommon_1_2::Record;
+
+// A fresh directory per test; Entries lists it in name order. TearDown
+// fails the test when anything is left in it, then removes it.
 class ScratchDirTest : public testing::Test {
  protected:
   void SetUp() override {
     VXCommon_1_2::VXDefaultTempFileNameMaker names("", "vxnn-data-test");
     fDir = names.GetTempFileName() + ".d";
     ASSERT_TRUE(std::filesystem::create_directory(fDir));
+    fNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fDir.string());
   }
   void TearDown() override {
     EXPECT_EQ(Entries(), std::vector<std::string>{}) << "temporary files left behind";
@@ -32,20 +40,22 @@ class ScratchDirTest : public testing::Test {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(fDir))
       names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
   std::string Path(const std::string& name) const { return (fDir / name).string(); }
 
   std::filesystem::path fDir;
+  // Names temporary files in the scratch directory.
+  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames;
 };
 
 // Rewindable source over records that counts its Next and Rewind calls.
 class CountingSource : public VXCommon_1_2::MultiPassRecordIter {
  public:
-  explicit CountingSource(std::vector<VXCommon_1_2::Record> records)
-      : fRecords(std::move(records)) {}
+  explicit CountingSource(std::vector<Record> records) : fRecords(std::move(records)) {}
   bool IsGood() override { return fPos < fRecords.size(); }
-  const VXCommon_1_2::Record* Next() override {
+  const Record* Next() override {
     ++fNextCalls;
     return fPos < fRecords.size() ? &fRecords[fPos++] : nullptr;
   }
@@ -55,36 +65,77 @@ class CountingSource : public VXCommon_1_2::MultiPassRecordIter {
     fPos = 0;
     return GetStatus();
   }
-  int NextCalls() const { return fNextCalls; }
-  int Rewinds() const { return fRewinds; }
-  std::size_t Position() const { return fPos; }
-
- private:
-  std::vector<VXCommon_1_2::Record> fRecords;
-  std::size_t fPos = 0;
   int fNextCalls = 0;
   int fRewinds = 0;
+  std::size_t fPos = 0;
+
+ private:
+  std::vector<Record> fRecords;
 };
 
-// Runs a read that must fail with the documented message on standard error
-// and an IOException thrown by pointer.
-template <typename F>
-void ExpectReadFailure(F&& read, const std::string& message) {
-  testing::internal::CaptureStderr();
-  bool thrown = false;
-  try {
-    read();
-  } catch (VXNeural::IOException* e) {
-    delete e;
-    thrown = true;
-  }
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_TRUE(thrown);
-  EXPECT_EQ(err, message);
-}
-
-inline std::vector<double> Values(const VXCommon_1_2::Record& r) {
+inline std::vector<double> Values(const Record& r) {
   return std::vector<double>(r.GetAll(), r.GetAll() + r.Size());
 }
+
+constexpr double kMissing = VXMV::gMissingValue;
+
+// A raw record of the worked list below: x, c, u (whatever), y.
+inline Record Raw(double x, double c, double y) {
+  return Record(std::vector<double>{x, c, 123.0, y});
+}
+
+// The encoding worked out by hand for the worked list. Min/range on 0..10
+// has slope 1/10 and intercept -0.0; writing x * slope keeps the rounding
+// of the encoder's x * slope + intercept, so results compare exactly.
+inline std::vector<double> Encoded(double x, int c, int y) {
+  const double slope = 1.0 / 10.0;
+  return {x * slope + -(slope * 0.0), c == 0 ? 1.0 : 0.0, c == 1 ? 1.0 : 0.0,
+          c == 2 ? 1.0 : 0.0,         y == 0 ? 1.0 : 0.0, y == 1 ? 1.0 : 0.0};
+}
+
+// Records first .. first + count - 1 of a generated source; encoded record i.
+inline std::vector<Record> Generate(int first, int count) {
+  std::vector<Record> records;
+  for (int i = first; i < first + count; ++i) records.push_back(Raw(i % 11, i % 3, (i / 3) % 2));
+  return records;
+}
+inline std::vector<double> EncodedAt(int i) { return Encoded(i % 11, i % 3, (i / 3) % 2); }
+
+// Checks that source holds encoded records first .. first + count - 1.
+inline void ExpectSource(VXCommon_1_2::MultiPassRecordIter* source, int first, int count) {
+  ASSERT_NE(source, nullptr);
+  ASSERT_EQ(source->Rewind(), 0);
+  for (int i = first; i < first + count; ++i) {
+    const Record* r = source->Next();
+    ASSERT_NE(r, nullptr) << "record " << i;
+    ASSERT_EQ(Values(*r), EncodedAt(i)) << "record " << i;
+  }
+  EXPECT_FALSE(source->IsGood());
+}
+
+class PreparatorTest : public ScratchDirTest {
+ protected:
+  // x: continuous input on 0..10 (min/range: x / 10) with the user-missing
+  // value 99; c: input with 3 categories; u: unused; y: output with 2
+  // categories. W = 1 + 3 + 2.
+  PreparatorTest() {
+    fList.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+    fList.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                    INNVariable::kInteger);
+    fList.AddContVar("u", "", 0.0, 1.0, 0.5, 0.1, INNVariable::kUnused, INNVariable::kReal);
+    fList.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                    INNVariable::kInteger);
+    fList.AddDiscreteUserMissing(0, 99.0, "no answer");
+  }
+  MLPSettings Settings(int nTrain, int nTest, long budget) {
+    MLPSettings s(fList, nTrain);
+    s.SetStandInputs(VXNNCommon::kMinRange);
+    s.SetNTestRecords(nTest);
+    s.SetMaxRecordsInMemory(budget);
+    s.SetTempFileNameMaker(fNames.get());
+    return s;
+  }
+  NNVarList fList;
+};
 
 }  // namespace datatest

@@ -3,6 +3,7 @@
 // the network shapes the component builds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <tuple>
@@ -16,49 +17,35 @@ namespace {
 
 using namespace network_fixtures;
 using VXCommon_1_2::VectorRecordIter;
-using VXCommon_1_2::VXStatus;
 using VXNNCommon::ActivationFunction;
 
-enum class Targets { kContinuous, kCategorical, kMixed };
+constexpr int kInputs = 3;
+constexpr int kRecords = 12;
 
-std::vector<int> CategoriesOf(Targets t) {
-  switch (t) {
-    case Targets::kContinuous:
-      return {1, 1};
-    case Targets::kCategorical:
-      return {3, 2};
-    default:
-      return {3, 1, 2};
-  }
+// Summed error of one pass; with gradient, also the accumulated gradient.
+double Pass(NNetwork& net, VectorRecordIter& source, std::valarray<double>* gradient) {
+  source.Rewind();
+  net.ResetDerivatives();
+  VXCommon_1_2::VXStatus status;
+  int n = 0;
+  net.ProcessRecords(status, source, 1 << 30, n, gradient == nullptr, false);
+  EXPECT_EQ(n, kRecords);
+  if (gradient) net.GetGradient(*gradient);
+  return net.GetAccumError();
 }
 
-using Case = std::tuple<ActivationFunction, std::vector<int>, Targets, ActivationFunction>;
+// Hidden activation, hidden layer sizes, units per target, output activation.
+using Case = std::tuple<ActivationFunction, std::vector<int>, std::vector<int>, ActivationFunction>;
 
-class GradientCheck : public ::testing::TestWithParam<Case> {
- protected:
-  static constexpr int kInputs = 3;
-  static constexpr int kRecords = 12;
-
-  // Summed error of one pass; with gradient, also the accumulated gradient.
-  static double Pass(NNetwork& net, VectorRecordIter& source, std::valarray<double>* gradient) {
-    source.Rewind();
-    net.ResetDerivatives();
-    VXStatus status;
-    int n = 0;
-    net.ProcessRecords(status, source, 1 << 30, n, gradient == nullptr, false);
-    EXPECT_EQ(n, kRecords);
-    if (gradient) net.GetGradient(*gradient);
-    return net.GetAccumError();
-  }
-};
+class GradientCheck : public ::testing::TestWithParam<Case> {};
 
 TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
-  const auto& [hiddenFn, hidden, targets, outputFn] = GetParam();
-  const std::vector<int> categories = CategoriesOf(targets);
+  const auto& [hiddenFn, hidden, categories, outputFn] = GetParam();
   auto settings = MakeSettings(kInputs, categories, hidden, hiddenFn, outputFn);
   NNetwork net(*settings);
 
-  const bool softMax = outputFn == VXNNCommon::kSoftMax && targets == Targets::kCategorical;
+  const bool softMax =
+      outputFn == VXNNCommon::kSoftMax && std::count(categories.begin(), categories.end(), 1) == 0;
   ASSERT_EQ(net.GetErrorFunction(),
             softMax ? VXNNCommon::kCrossEntropy : VXNNCommon::kSumOfSquares);
   ASSERT_EQ(net.GetLayer(net.GetNumLayers())->GetActivationFunction(),
@@ -71,7 +58,6 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
 
   const auto records = MakeRecords(kInputs, categories, kRecords, 11);
   auto source = VectorRecordIter::Borrow(records);
-
   std::valarray<double> g;
   const double error = Pass(net, source, &g);
   ASSERT_EQ(g.size(), w.size());
@@ -94,15 +80,12 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
     net.SetWeights(wp);
     const double ep = Pass(net, source, nullptr);
     net.SetWeights(wm);
-    const double em = Pass(net, source, nullptr);
-    numeric[i] = (ep - em) / (2 * h);
+    numeric[i] = (ep - Pass(net, source, nullptr)) / (2 * h);
   }
-  const std::valarray<double> diff = g - numeric;
-  const double scale = std::max(std::sqrt((g * g).sum()), std::sqrt((numeric * numeric).sum()));
-  ASSERT_GT(scale, 0.0);
-  EXPECT_LT(std::sqrt((diff * diff).sum()) / scale, 1e-6);
+  ASSERT_GT(std::abs(numeric).max(), 1e-3);
   for (std::size_t i = 0; i < w.size(); ++i)
-    EXPECT_LT(std::fabs(diff[i]), 1e-6 * std::max(std::fabs(numeric[i]), 1e-2)) << "weight " << i;
+    EXPECT_LT(std::fabs(g[i] - numeric[i]), 1e-6 * std::max(std::fabs(numeric[i]), 1e-2))
+        << "weight " << i;
 
   // The norm is that of the vector just read.
   net.SetWeights(w);
@@ -110,24 +93,14 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
   EXPECT_NEAR(net.GradientNorm(), std::sqrt((g * g).sum()), 1e-12 * net.GradientNorm());
 }
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
-  const auto& [hiddenFn, hidden, targets, outputFn] = info.param;
-  std::string name = hiddenFn == VXNNCommon::kTanH ? "TanH" : "Sigmoid";
-  name += std::to_string(hidden.size());
-  name += targets == Targets::kContinuous    ? "Continuous"
-          : targets == Targets::kCategorical ? "Categorical"
-                                             : "Mixed";
-  name += outputFn == VXNNCommon::kSoftMax ? "SoftMax" : "Identity";
-  return name;
-}
-
+// Continuous, categorical and mixed targets.
 INSTANTIATE_TEST_SUITE_P(
     Shapes, GradientCheck,
-    ::testing::Combine(
-        ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
-        ::testing::Values(std::vector<int>{}, std::vector<int>{4}, std::vector<int>{4, 3}),
-        ::testing::Values(Targets::kContinuous, Targets::kCategorical, Targets::kMixed),
-        ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)),
-    CaseName);
+    ::testing::Combine(::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
+                       ::testing::Values(std::vector<int>{}, std::vector<int>{4},
+                                         std::vector<int>{4, 3}),
+                       ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2},
+                                         std::vector<int>{3, 1, 2}),
+                       ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)));
 
 }  // namespace

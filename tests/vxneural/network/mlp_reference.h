@@ -20,17 +20,6 @@ struct Shape {
   std::vector<int> categories;  // units per target variable
 };
 
-inline double Activate(VXNNCommon::ActivationFunction f, double x) {
-  switch (f) {
-    case VXNNCommon::kTanH:
-      return std::tanh(x);
-    case VXNNCommon::kSigmoid:
-      return 1.0 / (1.0 + std::exp(-x));
-    default:
-      return x;
-  }
-}
-
 // Output values as probabilities (SoftMax per category group).
 inline std::vector<double> Forward(const Shape& s, const std::valarray<double>& w,
                                    const double* inputs) {
@@ -53,8 +42,10 @@ inline std::vector<double> Forward(const Shape& s, const std::valarray<double>& 
         for (int u = 0; u < n; ++u) y[first + u] = std::exp(y[first + u]) / sum;
         first += static_cast<std::size_t>(n);
       }
-    } else {
-      for (double& yj : y) yj = Activate(f, yj);
+    } else if (f == VXNNCommon::kTanH) {
+      for (double& yj : y) yj = std::tanh(yj);
+    } else if (f == VXNNCommon::kSigmoid) {
+      for (double& yj : y) yj = 1.0 / (1.0 + std::exp(-yj));
     }
     x = y;
   }

@@ -6,41 +6,32 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <limits>
+#include <memory>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "vxneural/VXNNCommon.h"
+#include "network_fixtures.h"
 #include "vxneural/network/VXRandom.h"
-
-using VXNeural::IOException;
 
 namespace {
 
-constexpr uint64_t kModulus = 2147483647;
-constexpr uint64_t kMultiplier = 397204094;
+using namespace saved_forms;
 
 // (a * b) mod m by doubling and adding, never forming the full product: an
 // independent check of the generator's 64-bit arithmetic.
 uint64_t MulMod(uint64_t a, uint64_t b, uint64_t m) {
   uint64_t result = 0;
-  a %= m;
-  while (b > 0) {
+  for (a %= m; b > 0; b >>= 1, a = (a * 2) % m)
     if (b & 1) result = (result + a) % m;
-    a = (a * 2) % m;
-    b >>= 1;
-  }
   return result;
 }
 
 std::vector<double> ReferenceDraws(uint32_t seed, int n) {
   std::vector<double> draws;
-  uint64_t state = seed;
-  for (int i = 0; i < n; ++i) {
-    state = MulMod(state, kMultiplier, kModulus);
+  for (uint64_t state = seed; n-- > 0;) {
+    state = MulMod(state, 397204094, 2147483647);
     draws.push_back(static_cast<double>(state) / 2147483648.0);
   }
   return draws;
@@ -48,230 +39,98 @@ std::vector<double> ReferenceDraws(uint32_t seed, int n) {
 
 std::vector<double> Draws(VXRandom& g, int n) {
   std::vector<double> d;
-  for (int i = 0; i < n; ++i) d.push_back(g.Uniform());
+  while (n-- > 0) d.push_back(g.Uniform());
   return d;
 }
 
-std::string FailedRead(const std::function<void()>& read) {
-  testing::internal::CaptureStderr();
-  bool thrown = false;
-  try {
-    read();
-  } catch (IOException* e) {
-    delete e;
-    thrown = true;
-  }
-  const std::string err = testing::internal::GetCapturedStderr();
-  return thrown ? err : "no exception";
-}
-
-}  // namespace
-
-TEST(PortableRandom, FirstDrawForSeedOne) {
-  VXRandom g(1, true);
-  EXPECT_EQ(g.Uniform(), 397204094.0 / 2147483648.0);
-  EXPECT_EQ(g.GetSeed(), 397204094u);
-}
-
 TEST(PortableRandom, MatchesASecondImplementation) {
-  for (uint32_t seed : {1u, 12345u, 2147483646u, 2147483647u, 4294967295u}) {
-    VXRandom g(seed, true);
-    EXPECT_EQ(Draws(g, 200), ReferenceDraws(seed, 200)) << "seed " << seed;
+  VXRandom one(1, true);
+  EXPECT_EQ(one.Uniform(), 397204094.0 / 2147483648.0);
+  EXPECT_EQ(one.GetSeed(), 397204094u);
+  for (uint32_t seed : {0u, 1u, 12345u, 2147483646u, 2147483647u, 4294967295u}) {
+    VXRandom g;
+    g.SetSeed(seed);
+    const std::vector<double> d = Draws(g, 200);
+    EXPECT_EQ(d, ReferenceDraws(seed, 200)) << "seed " << seed;
+    // Seeds that are multiples of the modulus stay at 0; others never reach 0 or 1.
+    EXPECT_EQ(std::count_if(d.begin(), d.end(), [](double u) { return u <= 0.0 || u >= 1.0; }),
+              seed % 2147483647u == 0 ? 200 : 0);
   }
 }
 
-TEST(PortableRandom, DrawsLieStrictlyInsideTheUnitInterval) {
-  VXRandom g(987654321u, true);
-  for (int i = 0; i < 10000; ++i) {
-    const double u = g.Uniform();
-    ASSERT_GT(u, 0.0);
-    ASSERT_LT(u, 1.0);
-  }
-  VXRandom zero(0, true);
-  EXPECT_EQ(zero.Uniform(), 0.0);
-  EXPECT_EQ(zero.Uniform(), 0.0);
-}
-
-TEST(PortableRandom, SameSeedSameSequenceAndReseeding) {
-  VXRandom a(777, true);
-  VXRandom b;
-  b.SetSeed(777);
-  EXPECT_EQ(Draws(a, 50), Draws(b, 50));
-  a.SetSeed(3);
-  EXPECT_EQ(Draws(a, 5), ReferenceDraws(3, 5));
-}
-
-TEST(PortableRandom, SeedingNeverTouchesTheStandardGenerator) {
-  std::srand(4242);
-  const int expected1 = std::rand();
-  const int expected2 = std::rand();
-  std::srand(4242);
-  VXRandom g(99, true);
-  g.SetSeed(5);
-  g.Uniform();
-  g.SetSeed(6);
-  EXPECT_EQ(std::rand(), expected1);
-  EXPECT_EQ(std::rand(), expected2);
-}
-
-TEST(StandardRandom, SeedsAndDrawsFromRand) {
+TEST(PortableRandom, ModesAndTheStandardGenerator) {
   std::srand(31);
-  const double first = std::rand() / 32767.0;
-  const double second = std::rand() / 32767.0;
-  VXRandom g(31, false);
-  EXPECT_EQ(g.Uniform(), first);
-  EXPECT_EQ(g.Uniform(), second);
-  EXPECT_EQ(g.GetSeed(), 31u);
-  // Switching mode keeps the seed; SetSeed then seeds rand().
-  VXRandom h(1, true);
-  h.SetPortable(false);
-  EXPECT_FALSE(h.GetPortable());
-  h.SetSeed(31);
-  EXPECT_EQ(h.Uniform(), first);
+  const int r1 = std::rand(), r2 = std::rand();
+  // Portable seeding and drawing never touch rand()'s sequence.
+  std::srand(31);
+  VXRandom portable(99, true);
+  portable.SetSeed(5);
+  portable.Uniform();
+  EXPECT_EQ(std::rand(), r1);
+  EXPECT_EQ(std::rand(), r2);
+
+  VXRandom standard(31, false);
+  EXPECT_EQ(standard.Uniform(), r1 / 32767.0);
+  EXPECT_EQ(standard.Uniform(), r2 / 32767.0);
+  EXPECT_EQ(standard.GetSeed(), 31u);
 }
 
-TEST(RandomUsers, UniformRangeAndFill) {
+TEST(PortableRandom, RangesFillsAndTheShuffle) {
   VXRandom g(11, true);
   const std::vector<double> ref = ReferenceDraws(11, 4);
   EXPECT_EQ(g.Uniform(-0.5, 0.5), ref[0] * 1.0 - 0.5);
   double w[3];
   g.FillUniform(w, 3, 2.0, 6.0);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(w[i], ref[i + 1] * 4.0 + 2.0);
-}
 
-TEST(RandomUsers, ShuffleFollowsTheDocumentedSwaps) {
-  VXRandom g(2024, true);
-  std::vector<int> perm(10);
+  // From the end down, element i is swapped with element j = floor(u (i + 1)).
+  VXRandom s(2024, true);
+  std::vector<int> perm(10), expected(10);
   std::iota(perm.begin(), perm.end(), 0);
-  g.Shuffle(perm);
-
-  std::vector<int> expected(10);
   std::iota(expected.begin(), expected.end(), 0);
+  s.Shuffle(perm);
   const std::vector<double> draws = ReferenceDraws(2024, 9);
-  for (int i = 9, k = 0; i >= 1; --i, ++k) {
-    const int j = static_cast<int>(draws[k] * (i + 1));
-    std::swap(expected[i], expected[j]);
-  }
+  for (int i = 9; i >= 1; --i) std::swap(expected[i], expected[int(draws[9 - i] * (i + 1))]);
   EXPECT_EQ(perm, expected);
-  std::vector<int> sorted = perm;
-  std::sort(sorted.begin(), sorted.end());
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(sorted[i], i);
-
   // Trivial lengths draw nothing.
-  VXRandom h(2024, true);
-  std::vector<int> one{5};
-  h.Shuffle(one);
-  EXPECT_EQ(one, std::vector<int>{5});
-  EXPECT_EQ(h.GetSeed(), 2024u);
+  const uint32_t seed = s.GetSeed();
+  s.Shuffle(perm.data(), 1);
+  EXPECT_EQ(s.GetSeed(), seed);
 }
 
-TEST(RandomPersist, BinaryLayoutAndContinuation) {
+TEST(RandomPersist, RestoredGeneratorsContinueTheSequence) {
   VXRandom a(1, true);
   Draws(a, 5);
-  std::stringstream s;
-  EXPECT_EQ(a.WriteObject(s), 16);
-  const std::string bytes = s.str();
+  const std::string bytes = Saved(a, false);
   ASSERT_EQ(bytes.size(), 16u);
   EXPECT_EQ(bytes.substr(0, 4), "VXRa");
-  double seed;
-  std::memcpy(&seed, bytes.data() + 4, 8);  // the test host is little-endian
-  EXPECT_EQ(seed, static_cast<double>(a.GetSeed()));
-  EXPECT_EQ(bytes.substr(12, 4), std::string("\x01\0\0\0", 4));
-
-  VXRandom b(555, false);
-  EXPECT_EQ(b.ReadObject(s), 16);
-  EXPECT_TRUE(b.GetPortable());
-  EXPECT_EQ(Draws(a, 20), Draws(b, 20));
+  EXPECT_EQ(stream_faults::DoubleAt(bytes, 4), static_cast<double>(a.GetSeed()));
+  EXPECT_EQ(stream_faults::Int32At(bytes, 12), 1);
+  for (const auto& b : RoundTrips(
+           a, [] { return std::make_unique<VXRandom>(555, false); }, 2))
+    EXPECT_EQ(Draws(*b, 20), ReferenceDraws(a.GetSeed(), 20));
+  RoundTrips(
+      VXRandom(4000000000u, false), [] { return std::make_unique<VXRandom>(); }, 2);
 }
 
-TEST(RandomPersist, XmlContinuation) {
-  VXRandom a(4000000000u, true);
-  Draws(a, 3);
-  std::stringstream s;
-  EXPECT_EQ(a.WriteObjectXML(s), 2);
-  EXPECT_NE(s.str().find("VXRandom"), std::string::npos);
-  VXRandom b(1, false);
-  EXPECT_EQ(b.ReadObjectXML(s), 2);
-  EXPECT_EQ(b, a);
-  EXPECT_EQ(Draws(a, 20), Draws(b, 20));
-
-  VXRandom standard(4000000000u, false);
-  std::stringstream t;
-  standard.WriteObjectXML(t);
-  VXRandom c;
-  c.ReadObjectXML(t);
-  EXPECT_FALSE(c.GetPortable());
-  EXPECT_EQ(c.GetSeed(), 4000000000u);
-}
-
-TEST(RandomPersist, PortableIsTrueOnlyForOne) {
-  std::stringstream s;
-  VXRandom(8, true).WriteObject(s);
-  std::string bytes = s.str();
-  bytes[12] = 2;
-  std::stringstream in(bytes);
-  VXRandom b;
-  b.ReadObject(in);
-  EXPECT_FALSE(b.GetPortable());
-  EXPECT_EQ(b.GetSeed(), 8u);
-}
-
-TEST(RandomPersist, DamagedStreamsFail) {
+TEST(RandomPersist, DamagedStreamsAreRefusedAndChangeNothing) {
   const VXRandom a(123, true);
-  std::stringstream s;
-  a.WriteObject(s);
-  const std::string bytes = s.str();
+  const std::string binary = "Error reading VXRandom!\n";
   VXRandom b(9, false);
-  for (std::size_t n = 0; n < bytes.size(); ++n) {
-    EXPECT_EQ(FailedRead([&] {
-                std::stringstream in(bytes.substr(0, n));
-                b.ReadObject(in);
-              }),
-              "Error reading VXRandom!\n")
-        << n;
-  }
-  std::string wrongTag = bytes;
-  wrongTag[3] = 'b';
-  EXPECT_EQ(FailedRead([&] {
-              std::stringstream in(wrongTag);
-              b.ReadObject(in);
-            }),
-            "Error reading VXRandom!\n");
-  // Seeds no writer produces: negative, beyond 32 bits, not a number.
+  ExpectReadersRobust(a, b, {binary}, {"Failure reading VXRandom!\n"});
+  // A wrong tag, and seeds no writer produces: negative, beyond 32 bits, not a number.
+  std::vector<std::string> damaged = {stream_faults::Replaced(Saved(a, false), "VXRa", "VXRb")};
   for (double bad : {-5.0, 4294967296.0, std::numeric_limits<double>::quiet_NaN()}) {
-    std::string corrupt = bytes;
-    std::memcpy(&corrupt[4], &bad, 8);
-    EXPECT_EQ(FailedRead([&] {
-                std::stringstream in(corrupt);
-                b.ReadObject(in);
-              }),
-              "Error reading VXRandom!\n")
-        << bad;
+    damaged.push_back(Saved(a, false));
+    std::memcpy(&damaged.back()[4], &bad, 8);
   }
-  // The reader kept its own state throughout.
-  EXPECT_EQ(b, VXRandom(9, false));
-
-  std::stringstream xml;
-  a.WriteObjectXML(xml);
-  // Cut anywhere before the end of the object (trailing white space is not
-  // part of it).
-  const std::string text = xml.str();
-  const std::size_t objectEnd = text.find_last_not_of(" \n") + 1;
-  for (std::size_t n = 0; n < objectEnd; ++n) {
-    EXPECT_EQ(FailedRead([&] {
-                std::stringstream in(text.substr(0, n));
-                b.ReadObjectXML(in);
-              }),
-              "Failure reading VXRandom!\n")
-        << n;
-  }
-  EXPECT_EQ(b, VXRandom(9, false));
+  ExpectAllRefused(b, false, damaged, {binary});
 }
 
-TEST(RandomDisplay, ShowsSeedAndMode) {
-  std::ostringstream out;
-  VXRandom(42, false).Display(out);
-  EXPECT_EQ(out.str(),
+TEST(RandomPersist, Display) {
+  EXPECT_EQ(text_checks::Shown(VXRandom(42, false)),
             "\nStart of VXRandom display\nThe seed = 42\n"
             "Portable random number generator is used: No\nEnd of VXRandom display\n");
 }
+
+}  // namespace
