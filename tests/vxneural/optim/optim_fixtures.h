@@ -1,15 +1,15 @@
-// Small networks, encoded records and host call-backs shared by the
-// optimizer tests.
+// Small networks, encoded records, an oracle network and host call-backs
+// shared by the optimizer tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <random>
-#include <sstream>
-#include <string>
+#include <utility>
 #include <valarray>
 #include <vector>
 
@@ -19,15 +19,17 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/optim/IOptimizationAlgorithm.h"
 
 namespace optim_fixtures {
 
+using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::Record;
 using VXCommon_1_2::VectorRecordIter;
 using VXCommon_1_2::VXStatus;
 
 // Settings for inputs -> hidden... -> outputs, with every stop rule switched
-// off except a data-pass limit, and batch updates.
+// off except a data-pass limit of 50, and batch updates.
 inline std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<int>& categories,
                                                  const std::vector<int>& hidden,
                                                  VXNNCommon::ActivationFunction outputFn,
@@ -37,10 +39,7 @@ inline std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<i
   for (std::size_t l = 0; l < hidden.size(); ++l)
     s->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
   s->SetActivFnHiddenLayer(VXNNCommon::kTanH);
-  std::ostringstream quiet;
-  auto* old = std::cerr.rdbuf(quiet.rdbuf());
   s->SetActivFnOutputLayer(outputFn);
-  std::cerr.rdbuf(old);
   s->SetMaxTime(1e9);
   s->SetMaxNDataPasses(50);
   s->SetMinRelativeChangeError(0.0);
@@ -52,20 +51,27 @@ inline std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<i
   return s;
 }
 
-// A linear model, y = 0.8 x0 - 0.5 x1 + 0.3 + noise: with no hidden layer
-// and an Identity output its error is a convex quadratic of the weights.
-// slope scales the target (negative slopes give data that disagree).
-inline std::vector<Record> LinearRecords(int n, unsigned seed, double slope = 1.0) {
+// n records (x0, x1, f(x0, x1) + noise), everything drawn uniformly from
+// [-1, 1] (the noise scaled by 0.05).
+template <typename F>
+std::vector<Record> SampledRecords(int n, unsigned seed, F f) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   std::vector<Record> records;
   for (int r = 0; r < n; ++r) {
     const double x0 = u(gen);
     const double x1 = u(gen);
-    const double y = slope * (0.8 * x0 - 0.5 * x1 + 0.3) + 0.05 * u(gen);
-    records.emplace_back(std::vector<double>{x0, x1, y});
+    records.emplace_back(std::vector<double>{x0, x1, f(x0, x1) + 0.05 * u(gen)});
   }
   return records;
+}
+
+// With no hidden layer and an Identity output the error is a convex
+// quadratic of the weights; a negative slope gives data that disagree with
+// the positive one.
+inline std::vector<Record> LinearRecords(int n, unsigned seed, double slope = 1.0) {
+  return SampledRecords(
+      n, seed, [slope](double x0, double x1) { return slope * (0.8 * x0 - 0.5 * x1 + 0.3); });
 }
 
 inline std::valarray<double> UniformWeights(int n, unsigned seed, double lo, double hi) {
@@ -84,148 +90,176 @@ inline std::valarray<double> WeightsOf(const NNetwork& net) {
 
 inline double Norm(const std::valarray<double>& v) { return std::sqrt((v * v).sum()); }
 
-// Error and gradient of a network at weights w over the records: the
-// network serves as an oracle, the optimizer's logic is checked against a
-// second implementation in the tests.
+inline void ExpectWeightsNear(const std::valarray<double>& actual,
+                              const std::valarray<double>& expected, double tolerance = 1e-12) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i)
+    EXPECT_NEAR(actual[i], expected[i], tolerance) << "weight " << i;
+}
+
+// Error and gradient of a network at weights w over the records: the network
+// is the oracle, the optimizers' logic is checked against second
+// implementations written in the tests.
 struct Evaluation {
   double error = 0.0;
   std::valarray<double> gradient;
-  double accuracy = 0.0;
 };
 inline Evaluation Evaluate(NNetwork& net, const std::valarray<double>& w,
-                           const std::vector<Record>& records, bool accuracy = false) {
+                           const std::vector<Record>& records) {
   net.ResetAll();
   net.SetWeights(w);
   auto source = VectorRecordIter::Borrow(records);
   VXStatus status;
   int n = 0;
-  net.ProcessRecords(status, source, static_cast<int>(records.size()), n, false, accuracy);
+  net.ProcessRecords(status, source, static_cast<int>(records.size()), n, false, false);
   Evaluation e;
   e.error = net.GetAccumError();
   e.gradient.resize(static_cast<std::size_t>(net.GetNumWeights()));
   net.GetGradient(e.gradient);
-  e.accuracy = net.GetAccuracy();
   return e;
 }
 
-// Sum-of-squares error of predicting every record's target by the mean
-// target: the error of the mean model.
+// The sum-of-squares error of predicting every target by its mean.
 inline double MeanModelError(const std::vector<Record>& records, int inputs, int outputs) {
-  std::vector<double> mean(static_cast<std::size_t>(outputs), 0.0);
-  for (const Record& r : records)
-    for (int k = 0; k < outputs; ++k) mean[static_cast<std::size_t>(k)] += r[inputs + k];
-  for (double& m : mean) m /= static_cast<double>(records.size());
   double e = 0.0;
-  for (const Record& r : records)
-    for (int k = 0; k < outputs; ++k) {
-      const double d = r[inputs + k] - mean[static_cast<std::size_t>(k)];
-      e += 0.5 * d * d;
-    }
+  for (int k = inputs; k < inputs + outputs; ++k) {
+    double mean = 0.0;
+    for (const Record& r : records) mean += r[k] / static_cast<double>(records.size());
+    for (const Record& r : records) e += 0.5 * (r[k] - mean) * (r[k] - mean);
+  }
   return e;
 }
+
+inline double RelativeChange(double e0, double e1) {
+  return std::fabs(e1 - e0) / ((e0 + e1) / 2 + 1e-10);
+}
+
+// A network on its records, with a twin of the same shape (the oracle) on
+// settings of its own, so that a host cancel object set later cannot stop
+// the oracle.
+struct Problem {
+  Problem(int inputs, const std::vector<int>& categories, const std::vector<int>& hidden,
+          VXNNCommon::ActivationFunction output, std::vector<Record> data, unsigned seed)
+      : inputs(inputs),
+        outputs(static_cast<int>(categories.size())),
+        records(std::move(data)),
+        settings(
+            MakeSettings(inputs, categories, hidden, output, static_cast<int>(records.size()))),
+        oracleSettings(std::make_unique<MLPSettings>(*settings)),
+        net(std::make_unique<NNetwork>(*settings)),
+        oracle(std::make_unique<NNetwork>(*oracleSettings)),
+        initial(UniformWeights(net->GetNumWeights(), seed, -0.5, 0.5)) {
+    net->SetWeights(initial);
+  }
+  Evaluation At(const std::valarray<double>& w) { return Evaluate(*oracle, w, records); }
+  Evaluation AtNet() { return At(WeightsOf(*net)); }
+  double ErrorRatio(double e) const {
+    return e / (MeanModelError(records, inputs, outputs) + 1e-10);
+  }
+
+  int inputs, outputs;
+  std::vector<Record> records;
+  std::unique_ptr<MLPSettings> settings, oracleSettings;
+  std::unique_ptr<NNetwork> net, oracle;
+  std::valarray<double> initial;
+};
+
+// 2 inputs, hidden layers as given, 1 continuous target, linear records.
+inline Problem LinearProblem(const std::vector<int>& hidden, int n, unsigned dataSeed,
+                             unsigned weightSeed) {
+  return Problem(2, {1}, hidden, VXNNCommon::kIdentity, LinearRecords(n, dataSeed), weightSeed);
+}
+
+// A problem with an optimizer of the given class, rebuilt for every run
+// (it reads the host's cancel object from the settings when built).
+template <typename Optimizer>
+struct Trainee : Problem {
+  explicit Trainee(Problem p) : Problem(std::move(p)) {}
+  // Trains from the initial weights; the status is also returned.
+  VXStatus Run(MultiPassRecordIter* test = nullptr) {
+    net->SetWeights(initial);
+    opt = std::make_unique<Optimizer>(settings.get(), net.get());
+    auto train = VectorRecordIter::Borrow(records);
+    VXStatus status;
+    EXPECT_EQ(opt->Train(status, train, test, 100000, 100000), status);
+    return status;
+  }
+  VXStatus Run(const std::vector<Record>& test) {
+    auto source = VectorRecordIter::Borrow(test);
+    return Run(&source);
+  }
+  VXStatus Update(const std::vector<Record>& fresh, bool& changed) {
+    auto train = VectorRecordIter::Borrow(records);
+    auto source = VectorRecordIter::Borrow(fresh);
+    VXStatus status;
+    return opt->Update(status, train, source, static_cast<int>(fresh.size()), changed);
+  }
+  std::unique_ptr<Optimizer> opt;
+};
+
+// What each progress report showed.
+struct Shown {
+  int dataPasses, records;
+  double trainError, testError, gradNorm, errorRatio;
+};
+struct Recorder : VXCommon_1_2::ProgressListener {
+  void Report(VXCommon_1_2::ProgressReport& r) override {
+    shown.push_back({r.DiscreteMeasure("dataPasses"), r.DiscreteMeasure("records"),
+                     r.ScaleMeasure("trainError"), r.ScaleMeasure("testError"),
+                     r.ScaleMeasure("gradNorm"), r.ScaleMeasure("errorRatio")});
+    if (then) then(r);
+  }
+  std::vector<Shown> shown;
+  std::function<void(VXCommon_1_2::ProgressReport&)> then;
+};
 
 // A host cancel object driven by a predicate, counting its polls.
-class CancelWhen : public VXCommon_1_2::VXQueryCancel {
- public:
-  explicit CancelWhen(std::function<bool()> when) : fWhen(std::move(when)) {}
+struct CancelWhen : VXCommon_1_2::VXQueryCancel {
+  explicit CancelWhen(std::function<bool()> w) : when(std::move(w)) {}
   bool QueryCancel() override {
-    ++fPolls;
-    return fWhen();
+    ++polls;
+    return when();
   }
-  int Polls() const { return fPolls; }
-
- private:
-  std::function<bool()> fWhen;
-  int fPolls = 0;
+  std::function<bool()> when;
+  int polls = 0;
 };
 
 // A record source over borrowed records that counts the records handed out.
-class CountingIter : public VXCommon_1_2::MultiPassRecordIter {
- public:
-  explicit CountingIter(const std::vector<Record>& records)
-      : fInner(VectorRecordIter::Borrow(records)) {}
-  bool IsGood() override { return fInner.IsGood(); }
+struct CountingIter : VectorRecordIter {
+  explicit CountingIter(const std::vector<Record>& records) : VectorRecordIter(Borrow(records)) {}
   const Record* Next() override {
-    const Record* r = fInner.Next();
-    if (r != nullptr) ++fCount;
+    const Record* r = VectorRecordIter::Next();
+    handedOut += r != nullptr ? 1 : 0;
     return r;
   }
-  int GetStatus() override { return fInner.GetStatus(); }
-  int Rewind() override { return fInner.Rewind(); }
-  int Count() const { return fCount; }
-
- private:
-  VectorRecordIter fInner;
-  int fCount = 0;
+  int handedOut = 0;
 };
 
-// The iris data set with standardized inputs and a one-of-3 target.
-inline std::vector<Record> IrisRecords() {
-  std::ifstream in(VXNN_DATA_DIR "/iris.csv");
-  std::string line;
-  std::getline(in, line);
-  std::vector<std::vector<double>> inputs;
-  std::vector<int> classes;
-  const std::vector<std::string> names = {"setosa", "versicolor", "virginica"};
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    std::stringstream fields(line);
-    std::string field;
-    std::vector<double> x;
-    for (int i = 0; i < 4; ++i) {
-      std::getline(fields, field, ',');
-      x.push_back(std::stod(field));
-    }
-    std::getline(fields, field);
-    while (!field.empty() && (field.back() == '\r' || field.back() == ' ')) field.pop_back();
-    int c = -1;
-    for (int k = 0; k < 3; ++k)
-      if (field == names[static_cast<std::size_t>(k)]) c = k;
-    if (c < 0) continue;
-    inputs.push_back(x);
-    classes.push_back(c);
+// Arms every stop rule so that each would fire at the first stop test, then
+// relaxes them one by one: run() must then stop for the reasons time, data
+// passes, relative change, error ratio and accuracy in that order, with
+// status Trained. check() runs after each run with the reason.
+template <typename Run, typename Check>
+void ForEachStopRuleInOrder(MLPSettings& s, Run&& run, Check&& check) {
+  s.SetMaxTime(0.0);
+  s.SetMaxNDataPasses(1);
+  s.SetMinRelativeChangeError(10.0);
+  s.SetMinErrorRatio(10.0);
+  s.SetAccuracy(0.0);
+  const std::vector<std::pair<std::function<void()>, VXNNCommon::StopReason>> steps = {
+      {[] {}, VXNNCommon::kStoppedMaxTime},
+      {[&] { s.SetMaxTime(1e9); }, VXNNCommon::kStoppedMaxDataPasses},
+      {[&] { s.SetMaxNDataPasses(1000); }, VXNNCommon::kStoppedErrorChangeLimit},
+      {[&] { s.SetMinRelativeChangeError(0.0); }, VXNNCommon::kStoppedErrorRatioLimit},
+      {[&] { s.SetMinErrorRatio(0.0); }, VXNNCommon::kStoppedAccuracy}};
+  for (const auto& [relax, expected] : steps) {
+    relax();
+    SCOPED_TRACE(VXNNCommon::DisplayText(expected));
+    const IOptimizationAlgorithm& o = run();
+    EXPECT_EQ(o.GetStopReason(), expected);
+    EXPECT_EQ(o.GetAlgorithmStatus(), VXNNCommon::kTrained);
+    check(expected);
   }
-  const double n = static_cast<double>(inputs.size());
-  std::vector<Record> records;
-  std::vector<double> mean(4, 0.0), sd(4, 0.0);
-  for (const auto& x : inputs)
-    for (std::size_t i = 0; i < 4; ++i) mean[i] += x[i] / n;
-  for (const auto& x : inputs)
-    for (std::size_t i = 0; i < 4; ++i) sd[i] += (x[i] - mean[i]) * (x[i] - mean[i]) / (n - 1.0);
-  for (std::size_t r = 0; r < inputs.size(); ++r) {
-    std::vector<double> v;
-    for (std::size_t i = 0; i < 4; ++i) v.push_back((inputs[r][i] - mean[i]) / std::sqrt(sd[i]));
-    for (int k = 0; k < 3; ++k) v.push_back(k == classes[r] ? 1.0 : 0.0);
-    records.emplace_back(std::move(v));
-  }
-  return records;
-}
-
-// Runs f with standard error captured; returns what was written.
-template <typename F>
-std::string CaptureStderr(F&& f) {
-  std::ostringstream captured;
-  auto* old = std::cerr.rdbuf(captured.rdbuf());
-  try {
-    f();
-  } catch (...) {
-    std::cerr.rdbuf(old);
-    throw;
-  }
-  std::cerr.rdbuf(old);
-  return captured.str();
-}
-
-// True when f threw a VXNeural::IOException pointer (which is deleted).
-template <typename F>
-bool ThrowsIOException(F&& f) {
-  try {
-    f();
-  } catch (VXNeural::IOException* e) {
-    delete e;
-    return true;
-  }
-  return false;
 }
 
 }  // namespace optim_fixtures

@@ -2,7 +2,9 @@
 // names, and nothing else answers.
 #include <gtest/gtest.h>
 
+#include <iosfwd>
 #include <string>
+#include <utility>
 
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPReporter.h"
@@ -48,28 +50,19 @@ class Distinct : public IOptimizationAlgorithm {
   double fAccuracy = 0.875;
 };
 
-TEST(MLPReporter, AnswersEveryKeyOfItsTable) {
+TEST(MLPReporter, AnswersEveryKeyOfItsTableAndNothingElse) {
   Distinct optimizer;
   MLPReporter report(&optimizer);
   EXPECT_EQ(report.DiscreteMeasure("records"), 17);
   EXPECT_EQ(report.DiscreteMeasure("dataPasses"), 13);
-  EXPECT_EQ(report.ScaleMeasure("gradNorm"), 0.25);
-  EXPECT_EQ(report.ScaleMeasure("trainError"), 1.5);
-  EXPECT_EQ(report.ScaleMeasure("testError"), 2.5);
-  EXPECT_EQ(report.ScaleMeasure("relChangeError"), 0.125);
-  EXPECT_EQ(report.ScaleMeasure("errorRatio"), 0.0625);
-  EXPECT_EQ(report.ScaleMeasure("elapsedTime"), 3.75);
-  EXPECT_EQ(report.ScaleMeasure("accuracy"), 87.5);
-  // Read live, not copied at construction.
-  optimizer.fElapsed = 9.0;
-  EXPECT_EQ(report.ScaleMeasure("elapsedTime"), 9.0);
-  optimizer.fAccuracy = VXMV::gMissingValue;
-  EXPECT_EQ(report.ScaleMeasure("accuracy"), VXMV::gMissingValue);
-}
-
-TEST(MLPReporter, OtherKeysAndKindsAnswerNothing) {
-  Distinct optimizer;
-  MLPReporter report(&optimizer);
+  for (const auto& [key, value] : {std::pair{"gradNorm", 0.25},
+                                   {"trainError", 1.5},
+                                   {"testError", 2.5},
+                                   {"relChangeError", 0.125},
+                                   {"errorRatio", 0.0625},
+                                   {"elapsedTime", 3.75},
+                                   {"accuracy", 87.5}})
+    EXPECT_EQ(report.ScaleMeasure(key), value) << key;
   for (const char* key : {"gradNorm", "trainError", "accuracy", "Records", "records ", "",
                           "weights", "hiddenUnits", "whyStop"})
     EXPECT_EQ(report.DiscreteMeasure(key), -1) << key;
@@ -80,15 +73,14 @@ TEST(MLPReporter, OtherKeysAndKindsAnswerNothing) {
   EXPECT_EQ(none.ScaleMeasure("trainError"), VXMV::gMissingValue);
 }
 
-TEST(MLPReporter, CopiesReadTheSameOptimizer) {
-  Distinct a, b;
-  b.fElapsed = 1.0;
-  MLPReporter first(&a);
-  MLPReporter copy(first);
-  EXPECT_EQ(copy.ScaleMeasure("elapsedTime"), 3.75);
-  MLPReporter other(&b);
-  copy = other;
-  EXPECT_EQ(copy.ScaleMeasure("elapsedTime"), 1.0);
+TEST(MLPReporter, ReadsTheOptimizerLive) {
+  Distinct optimizer;
+  MLPReporter report(&optimizer);
+  MLPReporter copy(report);
+  optimizer.fElapsed = 9.0;
+  EXPECT_EQ(report.ScaleMeasure("elapsedTime"), 9.0);
+  optimizer.fAccuracy = VXMV::gMissingValue;
+  EXPECT_EQ(copy.ScaleMeasure("accuracy"), VXMV::gMissingValue);
 }
 
 }  // namespace

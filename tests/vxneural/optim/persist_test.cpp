@@ -1,0 +1,298 @@
+// The optimizers' saved forms and displays: layout, round trips, a restored
+// optimizer that carries on like the original, and refusal of truncated and
+// corrupted streams in both forms.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <istream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/stream_faults.h"
+#include "optim_fixtures.h"
+#include "vxneural/data/RecordBufferIter.h"
+#include "vxneural/network/VXRandom.h"
+#include "vxneural/optim/GradientDescentBatch.h"
+#include "vxneural/optim/GradientDescentMBO.h"
+#include "vxneural/optim/ScaledConjGrad.h"
+
+namespace {
+
+using namespace optim_fixtures;
+using namespace stream_faults;
+
+enum class Kind { kGradientDescent, kScaledConjGrad, kMiniBatch };
+const char* NameOf(Kind k) {
+  return k == Kind::kGradientDescent  ? "GradientDescentBatch"
+         : k == Kind::kScaledConjGrad ? "ScaledConjGrad"
+                                      : "GradientDescentMBO";
+}
+
+const std::string kBufferBinary = "Error reading RecordBufferIter!\n";
+const std::string kBufferXml = "Error restoring VXNeural::RecordBufferIter from XML.\n";
+
+// A trained optimizer of a network of 13 weights; with a buffer, one new
+// record waits in its mini-batch buffer of 8 (less than the quarter batch an
+// update steps on). A mini-batch optimizer without a buffer is a new one of
+// capacity 0, since it cannot train without one.
+struct Subject {
+  Subject(Kind k, bool buffer) : kind(k), p(LinearProblem({3}, 40, 7, 3)) {
+    p.settings->SetMaxNDataPasses(6);
+    if (kind == Kind::kMiniBatch)
+      p.settings->SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch);
+    opt = Fresh(buffer ? 8 : 0);
+    if (kind == Kind::kMiniBatch && !buffer) return;
+    auto train = VectorRecordIter::Borrow(p.records);
+    VXStatus status;
+    opt->Train(status, train, nullptr, 1000, 0);
+    if (buffer) {
+      p.settings->SetUpdateType(VXNNCommon::kMiniBatch);
+      p.settings->SetMiniBatchSize(8);
+      Update(LinearRecords(1, 5));
+    }
+  }
+  std::unique_ptr<IOptimizationAlgorithm> Fresh(int capacity = 2) {
+    if (kind == Kind::kGradientDescent)
+      return std::make_unique<GradientDescentBatch>(p.settings.get(), p.net.get());
+    if (kind == Kind::kScaledConjGrad)
+      return std::make_unique<ScaledConjGrad>(p.settings.get(), p.net.get());
+    return std::make_unique<GradientDescentMBO>(p.settings.get(), p.net.get(), 3, capacity,
+                                                &random);
+  }
+  // The mini-batch optimizer reports its update on standard output.
+  void Update(const std::vector<Record>& fresh) {
+    auto train = VectorRecordIter::Borrow(p.records);
+    auto source = VectorRecordIter::Borrow(fresh);
+    VXStatus status;
+    bool changed = false;
+    std::ostringstream quiet;
+    auto* old = std::cout.rdbuf(quiet.rdbuf());
+    opt->Update(status, train, source, static_cast<int>(fresh.size()), changed);
+    std::cout.rdbuf(old);
+  }
+  std::string Save(const IOptimizationAlgorithm& o, bool xml) const {
+    std::stringstream s;
+    const int n = xml ? o.WriteObjectXML(s) : o.WriteObject(s);
+    if (!xml) {
+      EXPECT_EQ(n, static_cast<int>(s.str().size()));
+    }
+    return s.str();
+  }
+  // Records waiting in the buffer, -1 without one.
+  static int Waiting(const IOptimizationAlgorithm& o) {
+    if (auto* mbo = dynamic_cast<const GradientDescentMBO*>(&o))
+      return mbo->GetMiniBatchSize() > 0 ? mbo->GetRecordBuffer().GetCount() : -1;
+    const auto* buffer = static_cast<const BatchOptimizer&>(o).GetRecordBuffer();
+    return buffer != nullptr ? buffer->GetCount() : -1;
+  }
+  // Reads bytes into a fresh optimizer, which a failed read must leave as
+  // it was.
+  ReadOutcome ReadFresh(const std::string& bytes, bool xml) {
+    auto target = Fresh();
+    const std::string before = Shown(*target);
+    const ReadOutcome outcome = ReadFrom(
+        bytes, [&](std::istream& in) { xml ? target->ReadObjectXML(in) : target->ReadObject(in); });
+    if (outcome.threw) {
+      EXPECT_EQ(Shown(*target), before);
+    }
+    return outcome;
+  }
+  // The optimizer's own display: without the network's (whose unit values
+  // are not saved) and without the buffer's addresses.
+  static std::string Shown(const IOptimizationAlgorithm& o) {
+    std::ostringstream out;
+    o.Display(out);
+    std::istringstream lines(out.str());
+    std::string line, kept;
+    bool inNetwork = false;
+    while (std::getline(lines, line)) {
+      inNetwork = inNetwork || line == "Start of NNetwork display";
+      if (!inNetwork && line.rfind("fpBuffer", 0) != 0 && line.rfind("fpCurRecord", 0) != 0)
+        kept += line + '\n';
+      inNetwork = inNetwork && line != "End of NNetwork display";
+    }
+    return kept;
+  }
+  std::string Own(bool xml) const {
+    return std::string(xml ? "Failure reading " : "Error reading ") + NameOf(kind) + "!\n";
+  }
+  // The value types of the saved fields in order ('i' int, 'd' double).
+  std::string Layout(bool buffer) const {
+    const std::string head = "iidiii";
+    const std::string tail = buffer ? "ii" : "i";
+    if (kind == Kind::kMiniBatch) return head + "dddddd" + tail;
+    return head + "ddddddd" + "i" + std::string(13, 'd') + "d" + tail;
+  }
+
+  Kind kind;
+  Problem p;
+  VXRandom random{777u, true};
+  std::unique_ptr<IOptimizationAlgorithm> opt;
+};
+
+class SavedForm : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
+ protected:
+  SavedForm() : s(std::get<0>(GetParam()), std::get<1>(GetParam())) {}
+  bool Buffer() const { return std::get<1>(GetParam()); }
+  bool Batch() const { return s.kind != Kind::kMiniBatch; }
+  std::size_t MiniBatchField() const { return Batch() ? 28 : 12; }
+  Subject s;
+};
+
+TEST_P(SavedForm, BinaryLayout) {
+  const IOptimizationAlgorithm& o = *s.opt;
+  const std::string bin = s.Save(o, false);
+  const std::string layout = s.Layout(Buffer());
+  EXPECT_EQ(bin.substr(0, 3), Batch() ? (s.kind == Kind::kScaledConjGrad ? "SCG" : "GDB") : "GDM");
+  EXPECT_EQ(Int32At(bin, 3), o.GetAlgorithmStatus());
+  EXPECT_EQ(Int32At(bin, 7), o.GetStopReason());
+  EXPECT_EQ(DoubleAt(bin, 11), o.GetElapsedTime());
+  EXPECT_EQ(Int32At(bin, 27), o.GetNRecordsProcessed());
+  EXPECT_EQ(DoubleAt(bin, 31 + 24), o.GetTestError());
+  if (Batch()) {
+    EXPECT_EQ(Int32At(bin, 87), 13);
+    EXPECT_EQ(DoubleAt(bin, 91), static_cast<const BatchOptimizer&>(o).GetAccumGradient()[0]);
+  }
+  const std::size_t miniBatchAt = FieldOffset(3, layout, MiniBatchField());
+  EXPECT_EQ(Int32At(bin, miniBatchAt), Buffer() ? 8 : 0);
+  if (!Buffer()) {
+    EXPECT_EQ(bin.size(), miniBatchAt + 4);
+    return;
+  }
+  EXPECT_EQ(Int32At(bin, miniBatchAt + 4), 3);
+  EXPECT_EQ(bin.substr(miniBatchAt + 8, 3), "RBI");
+  // The buffer: its tag, five ints, the waiting record.
+  EXPECT_EQ(bin.size(), miniBatchAt + 8 + 3 + 20 + 24);
+  EXPECT_EQ(DoubleAt(bin, bin.size() - 8), LinearRecords(1, 5)[0][2]);
+}
+
+TEST_P(SavedForm, BothFormsRoundTrip) {
+  for (const bool xml : {false, true}) {
+    SCOPED_TRACE(xml ? "XML" : "binary");
+    std::stringstream in;
+    const int written = xml ? s.opt->WriteObjectXML(in) : s.opt->WriteObject(in);
+    auto back = s.Fresh();
+    EXPECT_EQ(xml ? back->ReadObjectXML(in) : back->ReadObject(in), written);
+    const std::string shown = Subject::Shown(*back);
+    EXPECT_EQ(shown, Subject::Shown(*s.opt));
+    EXPECT_EQ(shown.rfind(std::string("Start of ") + NameOf(s.kind) + " display\n", 0), 0u);
+    EXPECT_NE(shown.find("\nfNDataPasses = " + std::to_string(s.opt->GetNDataPasses()) + "\n"),
+              std::string::npos);
+    EXPECT_EQ(s.Save(*back, xml), in.str());
+    EXPECT_EQ(Subject::Waiting(*back), Buffer() ? 1 : -1);
+    // A bufferless record read over it drops the buffer it had.
+    std::stringstream plain(s.Save(*s.Fresh(0), false));
+    back->ReadObject(plain);
+    EXPECT_EQ(Subject::Waiting(*back), -1);
+  }
+}
+
+TEST_P(SavedForm, TruncatedStreamsAreRefused) {
+  for (const bool xml : {false, true}) {
+    const std::string good = s.Save(*s.opt, xml);
+    // The XML document's last line end may go without harm.
+    ExpectTruncationsRefused(
+        good, {s.Own(xml), xml ? kBufferXml : kBufferBinary},
+        [&](const std::string& b) { return s.ReadFresh(b, xml); },
+        xml ? good.find_last_not_of('\n') + 1 : good.size());
+  }
+}
+
+TEST_P(SavedForm, EverySingleByteCorruptionReadsOrFailsCleanly) {
+  ExpectByteFlipsHandled(s.Save(*s.opt, false), {s.Own(false), kBufferBinary},
+                         [&](const std::string& b) { return s.ReadFresh(b, false); });
+}
+
+TEST_P(SavedForm, ImplausibleValuesAreRefusedInBothForms) {
+  struct Bad {
+    std::size_t field;
+    int value;
+  };
+  const std::size_t miniBatch = MiniBatchField();
+  std::vector<Bad> bad = {{0, 9}, {0, -1}, {1, 9}, {1, -1}, {miniBatch, -1}};
+  if (Batch()) bad.insert(bad.end(), {{13, 12}, {13, -5}, {13, 0x7fffffff}});
+  if (Buffer()) {
+    bad.push_back({miniBatch, 5});      // not the buffer's capacity
+    bad.push_back({miniBatch + 1, 4});  // not the network's width
+  } else {
+    bad.push_back({miniBatch, 3});  // a buffer that is not there
+  }
+  const std::string layout = s.Layout(Buffer());
+  for (const bool xml : {false, true}) {
+    const std::string good = s.Save(*s.opt, xml);
+    for (const Bad& b : bad) {
+      const std::string text = xml ? WithXmlValue(good, b.field, std::to_string(b.value))
+                                   : WithInt32(good, FieldOffset(3, layout, b.field), b.value);
+      EXPECT_TRUE(RefusedWith(s.ReadFresh(text, xml), {s.Own(xml)}))
+          << (xml ? "XML" : "binary") << " field " << b.field << " = " << b.value;
+    }
+  }
+}
+
+TEST_P(SavedForm, BrokenTagsAndUnparsableValuesAreRefused) {
+  const std::string bin = s.Save(*s.opt, false), xml = s.Save(*s.opt, true);
+  std::string tag = bin;
+  tag[2] = 'X';
+  EXPECT_TRUE(RefusedWith(s.ReadFresh(tag, false), {s.Own(false)}));
+  EXPECT_TRUE(
+      RefusedWith(s.ReadFresh(Replaced(xml, NameOf(s.kind), "Other"), true), {s.Own(true)}));
+  if (Buffer()) {
+    const std::size_t bufferAt = FieldOffset(3, s.Layout(true), MiniBatchField() + 2);
+    EXPECT_TRUE(RefusedWith(s.ReadFresh(WithInt32(bin, bufferAt, 0), false), {kBufferBinary}));
+    EXPECT_TRUE(RefusedWith(s.ReadFresh(Replaced(xml, "\"RecordBufferIter", "\"Other"), true),
+                            {kBufferXml}));
+  }
+  const std::size_t fields = s.Layout(Buffer()).size();
+  for (std::size_t k = 0; k < fields; ++k)
+    EXPECT_TRUE(RefusedWith(s.ReadFresh(WithXmlValue(xml, k, "x"), true), {s.Own(true)}))
+        << "value " << k;
+}
+
+TEST(SavedModel, RestoredOptimizerCarriesOnLikeTheOriginal) {
+  for (const Kind kind : {Kind::kGradientDescent, Kind::kScaledConjGrad, Kind::kMiniBatch})
+    for (const bool xml : {false, true}) {
+      SCOPED_TRACE(std::string(NameOf(kind)) + (xml ? " XML" : " binary"));
+      Subject a(kind, true), b(kind, true);
+      b.p.net->SetWeights(UniformWeights(13, 8, -1.0, 1.0));
+      b.random.SetSeed(5);
+      // A model's parts: settings (with the momentum a run stores),
+      // generator, network, optimizer.
+      std::stringstream model;
+      auto save = [&](const auto& part) {
+        xml ? part.WriteObjectXML(model) : part.WriteObject(model);
+      };
+      auto read = [&](auto& part) { xml ? part.ReadObjectXML(model) : part.ReadObject(model); };
+      save(*a.p.settings), save(a.random), save(*a.p.net), save(*a.opt);
+      read(*b.p.settings), read(b.random), read(*b.p.net), read(*b.opt);
+      EXPECT_EQ(Subject::Shown(*b.opt), Subject::Shown(*a.opt));
+      // An update that starts from the waiting record, then a new run.
+      for (Subject* x : {&a, &b}) {
+        x->Update(LinearRecords(19, 13));
+        x->p.settings->SetMaxNDataPasses(12);
+        auto train = VectorRecordIter::Borrow(x->p.records);
+        VXStatus status;
+        x->opt->Train(status, train, nullptr, 1000, 0);
+      }
+      ExpectWeightsNear(WeightsOf(*b.p.net), WeightsOf(*a.p.net), 0.0);
+      EXPECT_EQ(b.random.GetSeed(), a.random.GetSeed());
+      EXPECT_EQ(b.p.settings->GetAlpha(), a.p.settings->GetAlpha());
+      EXPECT_EQ(b.opt->GetNIterations(), a.opt->GetNIterations());
+      EXPECT_EQ(b.opt->GetNRecordsProcessed(), a.opt->GetNRecordsProcessed());
+      EXPECT_EQ(b.opt->GetTrainError(), a.opt->GetTrainError());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOptimizers, SavedForm,
+                         ::testing::Combine(::testing::Values(Kind::kGradientDescent,
+                                                              Kind::kScaledConjGrad,
+                                                              Kind::kMiniBatch),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(NameOf(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) ? "WithBuffer" : "");
+                         });
+
+}  // namespace
