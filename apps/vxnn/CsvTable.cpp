@@ -40,7 +40,8 @@ void OnRow(int, void* ctx) {
       std::set<std::string> seen;
       for (const std::string& name : st->fRow) {
         if (name.empty()) {
-          st->fError = "line " + std::to_string(st->fLine) + ": the header has an empty column name";
+          st->fError =
+              "line " + std::to_string(st->fLine) + ": the header has an empty column name";
           break;
         }
         if (!seen.insert(name).second) {
@@ -53,8 +54,7 @@ void OnRow(int, void* ctx) {
       st->fHaveHeader = true;
     } else if (st->fRow.size() != st->fTable->fHeader.size()) {
       st->fError = "line " + std::to_string(st->fLine) + ": " + std::to_string(st->fRow.size()) +
-                   " fields where the header has " +
-                   std::to_string(st->fTable->fHeader.size());
+                   " fields where the header has " + std::to_string(st->fTable->fHeader.size());
     } else {
       st->fTable->fRows.push_back(std::move(st->fRow));
     }
@@ -111,6 +111,26 @@ CsvTable ReadCsvFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError(path + ": cannot open the file");
   return ReadCsv(in, path);
+}
+
+void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) out << ',';
+    const std::string& f = fields[i];
+    const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
+                       (!f.empty() && (f.front() == ' ' || f.back() == ' '));
+    if (!quote) {
+      out << f;
+      continue;
+    }
+    out << '"';
+    for (const char c : f) {
+      if (c == '"') out << '"';
+      out << c;
+    }
+    out << '"';
+  }
+  out << '\n';
 }
 
 }  // namespace vxnn

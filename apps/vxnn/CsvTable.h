@@ -3,6 +3,7 @@
 #pragma once
 
 #include <istream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,5 +30,10 @@ struct CsvTable {
 // the header, an unterminated quoted field, or bytes that break the quoting.
 CsvTable ReadCsv(std::istream& in, const std::string& sourceName);
 CsvTable ReadCsvFile(const std::string& path);
+
+// One row in RFC 4180 form, ended by a line feed: a field holding a comma,
+// a quote, a line break or leading or trailing blanks is quoted, with its
+// quotes doubled.
+void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields);
 
 }  // namespace vxnn

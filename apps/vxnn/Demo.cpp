@@ -1,26 +1,18 @@
 #include "Demo.h"
 
 #include <cstdio>
-#include <fstream>
+#include <iomanip>
 #include <sstream>
 
-#include "CsvTable.h"
-#include "Dataset.h"
+#include "Commands.h"
 #include "EmbeddedData.h"
-#include "vxcommon/Callbacks.h"
-#include "vxcommon/XMLStream.h"
-#include "vxcommon/XMLTree.h"
-#include "vxneural/VXNNCommon.h"
+#include "Report.h"
+#include "vxneural/network/NNCategOutput.h"
+#include "vxneural/network/NNOutputList.h"
 
 namespace vxnn {
 
 namespace {
-
-std::string DisplayOf(const NNVarList& list) {
-  std::ostringstream s;
-  list.Display(s);
-  return s.str();
-}
 
 // Removes the file when it goes out of scope, whatever happened.
 struct TempFile {
@@ -28,69 +20,76 @@ struct TempFile {
   ~TempFile() { std::remove(fPath.c_str()); }
 };
 
-bool RoundTripBinary(const NNVarList& list, const std::string& path, NNVarList& back) {
-  {
-    std::fstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    list.WriteObject(out);
-    if (!out) return false;
+// The winning category and its probability for every record, or -1.
+std::vector<std::pair<int, double>> Predictions(INeuralAlgorithm& a,
+                                                VXCommon_1_2::VectorRecordIter& records) {
+  std::vector<std::pair<int, double>> p;
+  records.Rewind();
+  while (const VXCommon_1_2::Record* r = records.Next()) {
+    const NNOutputList& out = a.Score(*r);
+    const auto* cat =
+        out.IsMissing() ? nullptr : dynamic_cast<const NNCategOutput*>(out.GetOutputAt(0));
+    p.emplace_back(cat ? cat->GetWinningIndex() : -1, cat ? cat->GetMaxOutput() : 0.0);
   }
-  std::fstream in(path, std::ios::in | std::ios::binary);
-  try {
-    back.ReadObject(in);
-  } catch (VXNeural::IOException* e) {
-    delete e;
-    return false;
-  }
-  return true;
-}
-
-bool RoundTripXML(const NNVarList& list, const std::string& path, NNVarList& back) {
-  {
-    std::ofstream out(path);
-    std::unique_ptr<VXXML_1_2::XMLDocType> doc(
-        VXXML_1_2::XMLDocType::Create(VXXML_1_2::kRootName, "savexml.dtd", 0));
-    doc->Write(out);
-    VXXML_1_2::StartRoot(out, "vxnn demo variable list");
-    list.WriteObjectXML(out, 1);
-    VXXML_1_2::EndRoot(out);
-    if (!out) return false;
-  }
-  std::ifstream in(path);
-  if (!VXXML_1_2::ParseStartXML(in)) return false;
-  try {
-    back.ReadObjectXML(in);
-  } catch (VXNeural::IOException* e) {
-    delete e;
-    return false;
-  }
-  return VXXML_1_2::ParseEndXML(in);
+  records.Rewind();
+  return p;
 }
 
 }  // namespace
 
-int RunDemo(std::ostream& out) {
+int RunDemo(std::ostream& out, std::ostream& err) {
   std::istringstream csv(kIrisCsv);
-  const CsvTable table = ReadCsv(csv, "iris.csv");
-  DescribeOptions options;
-  options.fTargets = {"species"};
-  NNVarList list = BuildVarList(table, PlanFields(table, options), options);
-  // Inputs to [-1, 1] by their range: what training will use.
-  list.SetupContEncoders(VXNNCommon::kMinRangeSymmetric, VXNNCommon::kMinRange);
+  const CsvTable table = ReadCsv(csv, "iris.csv (embedded)");
+  TrainOptions options;
+  options.fDescribe.fTargets = {"species"};
 
-  out << "Iris: " << table.fRows.size() << " records, " << list.Size() << " fields, "
-      << list.GetNumInputVars() << " inputs (" << list.GetNumInputs() << " network input units)\n";
-  list.Display(out);
+  out << "vxnn demo: predict the species of iris flowers from four measurements\n"
+      << "(the same as: vxnn train data/iris.csv --target species)\n\n";
+  ProgressBar progress(err, ProgressBar::StderrIsTerminal());
+  InterruptGuard guard;
+  const std::unique_ptr<TrainResult> result = TrainModel(table, "iris.csv", options, progress);
+  PrintTrainSummary(out, *result, SavedAs{});
 
-  VXCommon_1_2::VXDefaultTempFileNameMaker names;
-  TempFile binFile{names.GetTempFileName()}, xmlFile{names.GetTempFileName()};
-  NNVarList fromBinary, fromXML;
-  const std::string original = DisplayOf(list);
-  const bool binOK = RoundTripBinary(list, binFile.fPath, fromBinary) &&
-                     DisplayOf(fromBinary) == original;
-  const bool xmlOK = RoundTripXML(list, xmlFile.fPath, fromXML) && DisplayOf(fromXML) == original;
-  out << "\nBinary saved form: " << (binOK ? "restored identically" : "FAILED") << "\n";
-  out << "XML saved form:    " << (xmlOK ? "restored identically" : "FAILED") << "\n";
-  return binOK && xmlOK ? 0 : 1;
+  // Save in both forms, reload, and score the held-out records again.
+  const std::vector<std::pair<int, double>> expected =
+      Predictions(*result->fAlgorithm, *result->fTestSource);
+  VXCommon_1_2::VXDefaultTempFileNameMaker names("", "vxnn-demo");
+  bool allAgree = true;
+  out << "\nSaved, reloaded and scored the " << expected.size() << " test records again:\n";
+  for (const ModelFormat format : {ModelFormat::kBinary, ModelFormat::kXML}) {
+    TempFile file{names.GetTempFileName()};
+    SaveModel(*result->fAlgorithm, file.fPath, format);
+    LoadedModel reloaded = LoadModel(file.fPath);
+    const std::vector<std::pair<int, double>> again =
+        Predictions(*reloaded.fAlgorithm, *result->fTestSource);
+    int same = 0;
+    for (std::size_t i = 0; i < again.size() && i < expected.size(); ++i)
+      same += again[i] == expected[i];
+    const bool agree = again.size() == expected.size() && same == static_cast<int>(expected.size());
+    allAgree = allAgree && agree;
+    out << "  " << std::left << std::setw(6) << FormatName(format) << std::right
+        << " model: " << same << " of " << expected.size()
+        << " predictions identical to the trained model's" << (agree ? "" : "  MISMATCH") << "\n";
+  }
+
+  // A few predictions, as `vxnn score` writes them.
+  const NNVarList& list = *result->fList;
+  const int target = list.FindVariable("species");
+  out << "\nFirst test records with their predictions:\n";
+  const auto& test = result->fPartition.fTest;
+  // Every test row became a record (the embedded data have no gaps), so
+  // row i of the partition is record i of the test source.
+  for (std::size_t i = 0; i < test.size() && i < expected.size() && i < 5; ++i) {
+    const auto& row = table.fRows[test[i]];
+    std::string inputs;
+    for (std::size_t c = 0; c + 1 < row.size(); ++c) inputs += (c ? ", " : "") + row[c];
+    char probability[16];
+    std::snprintf(probability, sizeof probability, "%.3f", expected[i].second);
+    out << "  " << inputs << "  actual " << row.back() << ", predicted "
+        << CategoryLabel(*list.GetVarAt(target), expected[i].first) << " (probability "
+        << probability << ")\n";
+  }
+  return allAgree ? 0 : 1;
 }
 
 }  // namespace vxnn

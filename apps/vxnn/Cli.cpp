@@ -1,0 +1,224 @@
+#include "Cli.h"
+
+#include <CLI/CLI.hpp>
+#include <functional>
+
+#include "Commands.h"
+#include "Demo.h"
+
+namespace vxnn {
+
+namespace {
+
+// Steps run after parsing.
+using Finishers = std::vector<std::function<void()>>;
+
+// An option whose value reaches the optional only when the user gave it.
+template <typename T>
+void Optional(CLI::App* app, Finishers& finish, const std::string& name, std::optional<T>& target,
+              T& scratch, const std::string& help) {
+  CLI::Option* option = app->add_option(name, scratch, help);
+  finish.push_back([option, &target, &scratch] {
+    if (option->count() > 0) target = scratch;
+  });
+}
+
+// One value per occurrence, so that a positional argument after the option
+// is not taken as a second value; every occurrence is kept.
+CLI::Option* Repeatable(CLI::Option* option) {
+  return option->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+}
+
+struct TrainScratch {
+  std::vector<std::string> fMissing;
+  std::string fFormat = "binary";
+  std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation;
+  int fMiniBatchSize = 0, fHiddenLayers = 0, fMaxDataPasses = 0, fSteps = 0;
+  int fMinHidden = 0, fMaxHidden = 0;
+  unsigned fSeed = 0, fSamplingSeed = 0;
+  double fLearningRate = 0, fMinLearningRate = 0, fMomentum = 0, fWeightRange = 0;
+  double fMaxTime = 0, fErrorChange = 0, fErrorRatio = 0, fGradientNorm = 0, fStopAccuracy = 0;
+  double fMaxSelectionTime = 0;
+  long fMemoryBudget = 0;
+  bool fNoSave = false, fNoImportance = false, fNoProgress = false;
+};
+
+void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainScratch& s) {
+  TrainOptions& o = c.fTrain;
+  train->add_option("data", c.fData, "CSV file with a header row")->required();
+  Repeatable(
+      train->add_option("--target", o.fDescribe.fTargets, "Column to predict (repeat for several)"))
+      ->required();
+  Repeatable(
+      train->add_option("--continuous", o.fDescribe.fContinuous, "Treat a column as continuous"));
+  Repeatable(train->add_option("--categorical", o.fDescribe.fCategorical,
+                               "Treat a column as categorical"));
+  Repeatable(train->add_option("--ignore", o.fDescribe.fIgnore, "Leave a column out"));
+  Repeatable(
+      train->add_option("--missing", s.fMissing, "COLUMN=VALUE: a value that counts as missing"));
+  train->add_option("--max-levels", o.fDescribe.fMaxCategoricalLevels,
+                    "Whole-number columns with at most this many values are categorical "
+                    "(default 10)");
+
+  train->add_option("--test-fraction", o.fTestFraction,
+                    "Fraction of the records held out for testing (default 0.3)");
+  train->add_option("--partition-seed", o.fPartitionSeed,
+                    "Seed of the training/test split (default 12345)");
+
+  train->add_option("--model", c.fModelPath, "Where to save the model (default <data>.model)");
+  train->add_flag("--no-save", s.fNoSave, "Do not save the model");
+  train->add_option("--format", s.fFormat, "Saved form: binary (default) or xml")
+      ->check(CLI::IsMember({"binary", "xml"}));
+  train->add_flag("--json", c.fJson, "Print the summary as JSON");
+  train->add_option("--summary-json", c.fSummaryJson, "Also write the JSON summary to FILE");
+  train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
+  train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
+
+  Optional(train, finish, "--method", o.fMethod, s.fMethod,
+           "scg (scaled conjugate gradient, default) or gd (gradient descent)");
+  Optional(train, finish, "--training-type", o.fTrainingType, s.fTrainingType,
+           "batch (default), minibatch or online");
+  Optional(train, finish, "--mini-batch-size", o.fMiniBatchSize, s.fMiniBatchSize,
+           "Records per mini-batch");
+  Optional(train, finish, "--hidden-layers", o.fHiddenLayers, s.fHiddenLayers,
+           "0, 1 (default) or 2");
+  Repeatable(
+      train->add_option("--hidden-units", o.fHiddenUnits, "Units per hidden layer, e.g. 8 or 8,4"))
+      ->delimiter(',');
+  Optional(train, finish, "--hidden-activation", o.fHiddenActivation, s.fHiddenActivation,
+           "tanh (default) or sigmoid");
+  Optional(train, finish, "--output-activation", o.fOutputActivation, s.fOutputActivation,
+           "softmax, identity, tanh or sigmoid (default: softmax when every target is "
+           "categorical, else identity)");
+  Optional(train, finish, "--seed", o.fSeed, s.fSeed,
+           "Seed of the initial weights (default 12345)");
+  Optional(train, finish, "--sampling-seed", o.fSamplingSeed, s.fSamplingSeed,
+           "Seed of the samples drawn for initialisation (default 12345)");
+  Optional(train, finish, "--learning-rate", o.fLearningRate, s.fLearningRate,
+           "Initial learning rate of gradient descent (default 0.4)");
+  Optional(train, finish, "--min-learning-rate", o.fMinLearningRate, s.fMinLearningRate,
+           "Lowest learning rate of gradient descent (default 0.001)");
+  Optional(train, finish, "--momentum", o.fMomentum, s.fMomentum,
+           "Momentum of gradient descent (default 0.9)");
+  Optional(train, finish, "--weight-range", o.fWeightRange, s.fWeightRange,
+           "Initial weights are drawn from [-R, R] (default 0.5)");
+
+  Optional(train, finish, "--max-data-passes", o.fMaxDataPasses, s.fMaxDataPasses,
+           "Stop after this many passes (default max(100, 2 x weights + 1))");
+  Optional(train, finish, "--max-time", o.fMaxTime, s.fMaxTime,
+           "Stop after this many seconds (default 600)");
+  Optional(train, finish, "--error-change", o.fErrorChange, s.fErrorChange,
+           "Stop when the relative change of the error falls below this (default 1e-4)");
+  Optional(train, finish, "--error-ratio", o.fErrorRatio, s.fErrorRatio,
+           "Stop when the error ratio falls below this (default 0.001)");
+  Optional(train, finish, "--gradient-norm", o.fGradientNorm, s.fGradientNorm,
+           "Stop when the gradient norm falls below this (default 1e-6)");
+  Optional(train, finish, "--stop-accuracy", o.fStopAccuracy, s.fStopAccuracy,
+           "Stop when the training accuracy reaches this percentage (default 100)");
+  Optional(train, finish, "--steps-without-improvement", o.fStepsWithoutImprovement, s.fSteps,
+           "With test records: stop after this many steps without a better test error "
+           "(default 5)");
+  train->add_flag("--check-training-error", o.fCheckTrainingError,
+                  "With test records: also watch the training error when deciding to stop");
+
+  train->add_flag("--select-architecture", o.fSelectArchitecture,
+                  "Search the number of hidden units before training");
+  Optional(train, finish, "--min-hidden-units", o.fMinHiddenUnits, s.fMinHidden,
+           "Smallest hidden layer the search tries (default 1)");
+  Optional(train, finish, "--max-hidden-units", o.fMaxHiddenUnits, s.fMaxHidden,
+           "Largest hidden layer the search tries (default 50)");
+  Optional(train, finish, "--max-selection-time", o.fMaxSelectionTime, s.fMaxSelectionTime,
+           "Seconds allowed for the search (default 600)");
+  Optional(train, finish, "--memory-budget", o.fMemoryBudget, s.fMemoryBudget,
+           "Encoded records kept in memory; more go to temporary files (default 1000)");
+  train->add_option("--temp-dir", o.fTempDir, "Directory for temporary files");
+}
+
+void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
+  if (c.fTrain.fDescribe.fMaxCategoricalLevels < 0)
+    throw InputError("--max-levels must be at least 0");
+  for (const std::string& m : s.fMissing) {
+    const std::size_t eq = m.find('=');
+    if (eq == std::string::npos || eq == 0)
+      throw InputError("--missing needs COLUMN=VALUE, not \"" + m + "\"");
+    c.fTrain.fDescribe.fMissing[m.substr(0, eq)].push_back(m.substr(eq + 1));
+  }
+  c.fFormat = s.fFormat == "xml" ? ModelFormat::kXML : ModelFormat::kBinary;
+  c.fSave = !s.fNoSave;
+  c.fProgress = !s.fNoProgress;
+  c.fTrain.fImportance = !s.fNoImportance;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CLI::App app{"vxnn: neural-network models from CSV files"};
+  app.require_subcommand(1);
+
+  TrainCommand train;
+  TrainScratch scratch;
+  CLI::App* trainCmd = app.add_subcommand("train", "Train a model on a CSV file and save it");
+  Finishers finish;
+  AddTrainOptions(trainCmd, finish, train, scratch);
+
+  ScoreCommand score;
+  CLI::App* scoreCmd =
+      app.add_subcommand("score", "Write the records of a CSV file with the model's predictions");
+  scoreCmd->add_option("model", score.fModel, "Saved model (binary or XML)")->required();
+  scoreCmd->add_option("data", score.fData, "CSV file with the model's input columns")->required();
+  scoreCmd->add_option("--output,-o", score.fOutput, "Write to FILE instead of standard output");
+
+  std::string evalModel, evalData;
+  bool evalJson = false;
+  CLI::App* evalCmd = app.add_subcommand("eval", "Measure a model on a CSV file with its targets");
+  evalCmd->add_option("model", evalModel, "Saved model (binary or XML)")->required();
+  evalCmd->add_option("data", evalData, "CSV file with the input and target columns")->required();
+  evalCmd->add_flag("--json", evalJson, "Print JSON");
+
+  std::string inspectModel;
+  bool inspectJson = false;
+  CLI::App* inspectCmd = app.add_subcommand("inspect", "Describe a saved model");
+  inspectCmd->add_option("model", inspectModel, "Saved model (binary or XML)")->required();
+  inspectCmd->add_flag("--json", inspectJson, "Print JSON");
+
+  CLI::App* demoCmd = app.add_subcommand(
+      "demo", "Train, evaluate, save, reload and score on the embedded iris data");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e, out, err);
+  } catch (const CLI::ParseError& e) {
+    err << "vxnn: error: " << e.what() << " (see vxnn --help)\n";
+    return 2;
+  }
+
+  try {
+    if (trainCmd->parsed()) {
+      for (const auto& f : finish) f();
+      FinishTrainOptions(train, scratch);
+      return RunTrain(train, out, err);
+    }
+    if (scoreCmd->parsed()) return RunScore(score, out, err);
+    if (evalCmd->parsed()) return RunEval(evalModel, evalData, evalJson, out, err);
+    if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, out);
+    if (demoCmd->parsed()) return RunDemo(out, err);
+  } catch (const Interrupted&) {
+    err << "vxnn: error: interrupted; nothing was saved\n";
+    return 130;
+  } catch (const InputError& e) {
+    err << "vxnn: error: " << e.what() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    err << "vxnn: error: out of memory\n";
+    return 1;
+  } catch (const std::exception& e) {
+    err << "vxnn: error: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace vxnn

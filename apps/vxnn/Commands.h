@@ -1,0 +1,47 @@
+// The subcommands. Each returns the process exit code; unusable input ends
+// in an InputError (or Interrupted after Ctrl-C) that the caller reports.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "ModelFile.h"
+#include "Training.h"
+
+namespace vxnn {
+
+struct TrainCommand {
+  std::string fData;
+  TrainOptions fTrain;
+  std::string fModelPath;  // empty: <data file stem>.model in the working directory
+  bool fSave = true;
+  ModelFormat fFormat = ModelFormat::kBinary;
+  bool fJson = false;        // JSON instead of the text summary
+  std::string fSummaryJson;  // also write the JSON summary to this file
+  bool fProgress = true;     // a progress bar when standard error is a terminal
+};
+int RunTrain(const TrainCommand& command, std::ostream& out, std::ostream& err);
+
+// The model's path when none is given: the data file's name without
+// directory and extension, with ".model".
+std::string DefaultModelPath(const std::string& dataPath);
+
+struct ScoreCommand {
+  std::string fModel;
+  std::string fData;
+  std::string fOutput;  // empty: standard output
+};
+int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
+
+// Columns `vxnn score` appends for a model: per target "predicted_<name>",
+// and for a categorical one a column per category and one for the winner
+// ("probability_<name>_<category>", "probability_<name>"; "output_..."
+// instead when the output layer is not SoftMax, whose units are not
+// probabilities).
+std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabilities);
+
+int RunEval(const std::string& model, const std::string& data, bool json, std::ostream& out,
+            std::ostream& err);
+int RunInspect(const std::string& model, bool json, std::ostream& out);
+
+}  // namespace vxnn

@@ -1,0 +1,80 @@
+// What the user sees and does while a model trains: a progress bar on
+// standard error, driven by the library's progress reports, and Ctrl-C,
+// which cancels through the library's cancel object.
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include "vxcommon/Callbacks.h"
+
+namespace vxnn {
+
+// The user pressed Ctrl-C and the work under way stopped.
+class Interrupted : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Draws one line, redrawn in place, while the library reports. A report
+// names the data passes made so far; the bar fills with the larger of
+// passes / pass limit and elapsed / time limit, the two limits that end a
+// run that does not converge first. Drawing is limited to ten times a
+// second. A disabled bar ignores every report.
+class ProgressBar : public VXCommon_1_2::ProgressListener {
+ public:
+  ProgressBar(std::ostream& out, bool enabled) : fOut(out), fEnabled(enabled) {}
+  ~ProgressBar() override { Finish(); }
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+  // A new phase: "training", with its limits; or "selecting" (the
+  // architecture search, which reports only when it starts and ends). The
+  // line shows the training accuracy when it means something (every target
+  // categorical), else the training error.
+  void Begin(const std::string& phase, int maxDataPasses, double maxSeconds, bool showAccuracy);
+  // Clears the line.
+  void Finish();
+  void Report(VXCommon_1_2::ProgressReport& report) override;
+
+  // True when standard error is a terminal.
+  static bool StderrIsTerminal();
+
+ private:
+  std::ostream& fOut;
+  bool fEnabled;
+  bool fDrawn = false;
+  std::string fPhase;
+  int fMaxPasses = 0;
+  double fMaxSeconds = 0.0;
+  bool fShowAccuracy = false;
+  std::chrono::steady_clock::time_point fLastDraw{};
+};
+
+// Answers the library's cancel queries from a flag that SIGINT sets.
+class InterruptCancel : public VXCommon_1_2::VXQueryCancel {
+ public:
+  bool QueryCancel() override { return Interrupted(); }
+  static bool Interrupted();
+};
+
+// Installs the SIGINT handler for its lifetime and puts the previous one
+// back afterwards (unless SIGINT was ignored: it then stays ignored).
+// While it is installed Ctrl-C only raises the flag, so
+// that the work under way ends by itself and cleans up (temporary files
+// are deleted by the objects that own them).
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction fPrevious;
+};
+
+}  // namespace vxnn

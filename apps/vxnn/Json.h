@@ -1,0 +1,52 @@
+// A small streaming JSON writer for the summaries the commands print.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace vxnn {
+
+// Writes one JSON document, indented by two spaces. Keys and values are
+// added in order; the writer inserts the commas. A number equal to the
+// missing value, or not finite, is written as null: JSON has no other way
+// to say "not computed".
+class JsonWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : fOut(out) {}
+  JsonWriter(const JsonWriter&) = delete;
+  JsonWriter& operator=(const JsonWriter&) = delete;
+
+  void BeginObject();
+  void EndObject();
+  void BeginArray();
+  void EndArray();
+  // The key of the next value inside an object.
+  JsonWriter& Key(const std::string& key);
+  void String(const std::string& value);
+  void Number(double value);
+  void Integer(long long value);
+  void Bool(bool value);
+  void Null();
+
+  // Shorthands for a key with a value.
+  void Field(const std::string& key, const std::string& value) { Key(key).String(value); }
+  void Field(const std::string& key, const char* value) { Key(key).String(value); }
+  void Field(const std::string& key, double value) { Key(key).Number(value); }
+  void Field(const std::string& key, int value) { Key(key).Integer(value); }
+  void Field(const std::string& key, long value) { Key(key).Integer(value); }
+  void Field(const std::string& key, bool value) { Key(key).Bool(value); }
+
+ private:
+  void BeforeValue();
+  void NewLine();
+
+  std::ostream& fOut;
+  // One entry per open object or array: whether it has a member yet.
+  std::vector<bool> fHasMember;
+  bool fAfterKey = false;
+};
+
+std::string JsonEscape(const std::string& text);
+
+}  // namespace vxnn

@@ -1,0 +1,123 @@
+#include "ModelFile.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "CsvTable.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPFactory.h"
+#include "vxneural/variables/NNContVar.h"
+
+namespace vxnn {
+
+namespace {
+
+// Collects what the library writes to std::cerr while it lives.
+class CerrCapture {
+ public:
+  CerrCapture() : fPrevious(std::cerr.rdbuf(fBuffer.rdbuf())) {}
+  ~CerrCapture() { std::cerr.rdbuf(fPrevious); }
+  CerrCapture(const CerrCapture&) = delete;
+  CerrCapture& operator=(const CerrCapture&) = delete;
+  // The first line written, without its end.
+  std::string FirstLine() const {
+    const std::string s = fBuffer.str();
+    return s.substr(0, s.find('\n'));
+  }
+
+ private:
+  std::ostringstream fBuffer;
+  std::streambuf* fPrevious;
+};
+
+std::string StatusText(const VXCommon_1_2::VXStatus& status) {
+  return "status " + std::to_string(status.GetErrorCode());
+}
+
+std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> SyntheticSource(const NNVarList& list) {
+  VXCommon_1_2::Record r(static_cast<int>(list.Size()));
+  for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+    const auto* cont = dynamic_cast<const NNContVar*>(list.GetVarAt(v));
+    r[v] = cont ? cont->GetMean() : 0.0;
+  }
+  return std::make_unique<VXCommon_1_2::VectorRecordIter>(std::vector<VXCommon_1_2::Record>{r});
+}
+
+}  // namespace
+
+const char* FormatName(ModelFormat format) {
+  return format == ModelFormat::kXML ? "XML" : "binary";
+}
+
+void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format) {
+  const std::string partial = path + ".partial";
+  VXCommon_1_2::VXStatus status;
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    if (!out) throw InputError(path + ": cannot write the model file");
+    status = format == ModelFormat::kXML ? algorithm.SaveStateXML(out) : algorithm.SaveState(out);
+    out.flush();
+    if (!out) status = VXCommon_1_2::VXStatus(50016, false);
+  }
+  if (!status.IsOK()) {
+    std::remove(partial.c_str());
+    throw InputError(path + ": the model could not be saved (" + StatusText(status) + ")");
+  }
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    std::remove(partial.c_str());
+    throw InputError(path + ": cannot write the model file");
+  }
+}
+
+ModelFormat DetectModelFormat(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path + ": cannot open the model file");
+  char head[64] = {};
+  in.read(head, sizeof head);
+  const std::string start(head, static_cast<std::size_t>(in.gcount()));
+  if (start.empty()) throw InputError(path + ": the model file is empty");
+  if (start.compare(0, 6, "MLPSet") == 0) return ModelFormat::kBinary;
+  if (start.compare(0, 6, "RBFSet") == 0)
+    throw InputError(path + ": a radial basis function model, which vxnn cannot use");
+  const std::size_t first = start.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && start.compare(first, 5, "<?xml") == 0) return ModelFormat::kXML;
+  throw InputError(path + ": not a vxnn model file");
+}
+
+LoadedModel LoadModel(const std::string& path) {
+  LoadedModel model;
+  model.fFormat = DetectModelFormat(path);
+  const bool xml = model.fFormat == ModelFormat::kXML;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path + ": cannot open the model file");
+
+  MLPFactory factory;
+  CerrCapture capture;
+  const NNVarList* list =
+      xml ? factory.RestoreNNVarListFromXML(in) : factory.RestoreNNVarListFromBinary(in);
+  const auto unreadable = [&](const VXCommon_1_2::VXStatus& status) {
+    const std::string said = capture.FirstLine();
+    return InputError(path + ": the model file is damaged or not a model (" +
+                      (said.empty() ? StatusText(status) : said) + ")");
+  };
+  if (!factory.GetStatus().IsOK()) throw unreadable(factory.GetStatus());
+  if (list == nullptr)
+    throw InputError(path +
+                     ": the model has no description of its fields, so vxnn cannot read "
+                     "data for it");
+  model.fSource = SyntheticSource(*list);
+  INeuralAlgorithm* algorithm =
+      xml ? factory.FinishRestoringAlgorithmFromXML(in, *model.fSource, nullptr)
+          : factory.FinishRestoringAlgorithmFromBinary(in, *model.fSource, nullptr);
+  model.fAlgorithm.reset(algorithm);
+  if (!model.fAlgorithm) throw unreadable(factory.GetStatus());
+  if (model.fAlgorithm->GetAlgorithmType() != VXNNCommon::kMLP || !model.fAlgorithm->GetVarList())
+    throw InputError(path + ": not an MLP model with a description of its fields");
+  if (model.fAlgorithm->GetAlgorithmStatus() != VXNNCommon::kTrained)
+    throw InputError(path + ": the model has not been trained");
+  return model;
+}
+
+}  // namespace vxnn

@@ -1,0 +1,50 @@
+// Saving a trained model to a file and reading it back, in either of the
+// library's saved forms.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "vxcommon/Record.h"
+#include "vxneural/algorithm/INeuralAlgorithm.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/variables/NNVarList.h"
+
+namespace vxnn {
+
+enum class ModelFormat { kBinary, kXML };
+
+const char* FormatName(ModelFormat format);
+
+// Writes the model to a temporary file beside path and renames it into
+// place, so that path never holds half a model. Throws InputError when the
+// file cannot be written or the algorithm refuses to save.
+void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format);
+
+// The form of a saved model, told by its first bytes. Throws InputError for
+// a file that cannot be read or is not a saved MLP model.
+ModelFormat DetectModelFormat(const std::string& path);
+
+// A restored model with the record source it was restored over. The
+// library prepares the training source of a restore as if to train, so
+// the model is handed one synthetic record (every continuous field at its
+// mean, every categorical field at its first category): enough to restore,
+// independent of whatever data the model is then used on.
+struct LoadedModel {
+  ModelFormat fFormat = ModelFormat::kBinary;
+  // Declared before the algorithm, which reads it, so it outlives it.
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fSource;
+  std::unique_ptr<INeuralAlgorithm> fAlgorithm;
+
+  const NNVarList& VarList() const { return *fAlgorithm->GetVarList(); }
+  const MLPSettings& Settings() const {
+    return static_cast<const MLPSettings&>(*fAlgorithm->GetSettings());
+  }
+};
+
+// Throws InputError, naming the file, for anything but a trained MLP model
+// with its variable list. The library's own read-failure message, which it
+// writes to standard error, becomes part of that one error line instead.
+LoadedModel LoadModel(const std::string& path);
+
+}  // namespace vxnn

@@ -1,0 +1,136 @@
+#include "Records.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Dataset.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/variables/NNCatNumEncoder.h"
+#include "vxneural/variables/NNNumericUserMissing.h"
+#include "vxneural/variables/NNStringEncoder.h"
+#include "vxneural/variables/NNStringUserMissing.h"
+
+namespace vxnn {
+
+std::string FormatNumber(double value) {
+  char buf[32];
+  for (int precision = 6; precision <= 17; ++precision) {
+    std::snprintf(buf, sizeof buf, "%.*g", precision, value);
+    if (std::strtod(buf, nullptr) == value) break;
+  }
+  return buf;
+}
+
+RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& header,
+                         bool targetsRequired, const std::string& sourceName)
+    : fList(list), fColumns(list.Size(), -1) {
+  for (unsigned v = 0; v < list.Size(); ++v) {
+    const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
+    const std::string name = var.GetVariableName();
+    for (std::size_t c = 0; c < header.size(); ++c)
+      if (header[c] == name) fColumns[v] = static_cast<int>(c);
+    const auto role = var.GetVariableRole();
+    const bool needed =
+        role == INNVariable::kInput || (targetsRequired && role == INNVariable::kOutput);
+    if (needed && fColumns[v] < 0)
+      throw InputError(sourceName + ": no column \"" + name + "\", which the model " +
+                       (role == INNVariable::kInput ? "needs as an input" : "predicts"));
+  }
+}
+
+double RecordMaker::Value(int variable, const std::string& cell, CellProblem& problem) const {
+  const INNVariable& var = *fList.GetVarAt(variable);
+  problem = CellProblem::kNone;
+  if (cell.empty()) {
+    problem = CellProblem::kMissing;
+    return VXMV::gMissingValue;
+  }
+  switch (var.GetMeasureLevel()) {
+    case INNVariable::kStringCategorical: {
+      const auto* enc = dynamic_cast<const NNStringEncoder*>(var.GetEncoder());
+      const int code = enc ? enc->EncodeConst(cell) : -1;
+      if (code >= 0) return code;
+      const auto* um = dynamic_cast<const NNStringUserMissing*>(var.GetUserMissingInfo());
+      problem = um && um->Contains(cell) ? CellProblem::kMissing : CellProblem::kUnseenCategory;
+      return VXMV::gMissingValue;
+    }
+    case INNVariable::kNumericCategorical:
+    case INNVariable::kContinuous: {
+      double x;
+      if (!ParseNumber(cell, x)) {
+        problem = CellProblem::kNotANumber;
+        return VXMV::gMissingValue;
+      }
+      const auto* um = dynamic_cast<const NNNumericUserMissing*>(var.GetUserMissingInfo());
+      if (um && um->Contains(x)) {
+        problem = CellProblem::kMissing;
+        return VXMV::gMissingValue;
+      }
+      if (var.GetMeasureLevel() == INNVariable::kContinuous) return x;
+      const auto* enc = dynamic_cast<const NNCatNumEncoder*>(var.GetEncoder());
+      const int code = enc ? enc->EncodeConst(x) : -1;
+      if (code >= 0) return code;
+      problem = CellProblem::kUnseenCategory;
+      return VXMV::gMissingValue;
+    }
+    default:
+      problem = CellProblem::kNotANumber;
+      return VXMV::gMissingValue;
+  }
+}
+
+RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
+                              bool checkTargets) const {
+  const int n = static_cast<int>(fList.Size());
+  if (record.Size() != n) record.Resize(n);
+  RecordIssue issue;
+  for (int v = 0; v < n; ++v) {
+    const auto role = fList.GetVariableRole(v);
+    const int column = fColumns[static_cast<std::size_t>(v)];
+    const bool read = role == INNVariable::kInput ||
+                      (role == INNVariable::kOutput && checkTargets && column >= 0);
+    if (!read) {
+      record[v] = role == INNVariable::kOutput ? VXMV::gMissingValue : 0.0;
+      continue;
+    }
+    CellProblem problem;
+    record[v] = Value(v, row[static_cast<std::size_t>(column)], problem);
+    if (problem != CellProblem::kNone && !issue) {
+      issue.fProblem = problem;
+      issue.fVariable = v;
+    }
+  }
+  return issue;
+}
+
+std::string CategoryLabel(const INNVariable& var, int code) {
+  if (const auto* s = dynamic_cast<const NNStringEncoder*>(var.GetEncoder()))
+    return s->Decode(code);
+  if (const auto* c = dynamic_cast<const NNCatNumEncoder*>(var.GetEncoder())) {
+    const double x = c->Decode(code);
+    return VXMV::IsMissing(x) ? std::string() : FormatNumber(x);
+  }
+  return std::string();
+}
+
+std::vector<std::string> CategoryLabels(const INNVariable& var) {
+  std::vector<std::string> labels;
+  for (int k = 0; k < var.GetNumberOfCategories(); ++k) labels.push_back(CategoryLabel(var, k));
+  return labels;
+}
+
+std::string ProblemText(CellProblem problem) {
+  switch (problem) {
+    case CellProblem::kMissing:
+      return "with a missing value";
+    case CellProblem::kUnseenCategory:
+      return "with a category the model does not know";
+    case CellProblem::kNotANumber:
+      return "with text where a number belongs";
+    case CellProblem::kNone:
+      break;
+  }
+  return "";
+}
+
+}  // namespace vxnn

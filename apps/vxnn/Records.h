@@ -1,0 +1,65 @@
+// Rows of a CSV table as the library's raw records: one double per variable
+// of the list, in list order; a categorical field holds the code its
+// variable's encoder gives the cell, a missing one the missing value.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CsvTable.h"
+#include "vxcommon/Record.h"
+#include "vxneural/variables/NNVarList.h"
+
+namespace vxnn {
+
+enum class CellProblem {
+  kNone,
+  kMissing,         // an empty cell or a declared missing value
+  kUnseenCategory,  // a category the variable does not know
+  kNotANumber,      // text where the variable holds numbers
+};
+
+struct RecordIssue {
+  CellProblem fProblem = CellProblem::kNone;
+  int fVariable = -1;  // the first variable with the problem
+  explicit operator bool() const { return fProblem != CellProblem::kNone; }
+};
+
+// Reads rows of a table whose header names the list's variables (extra
+// columns are ignored). Unused variables are never read and hold 0.
+class RecordMaker {
+ public:
+  // Throws InputError naming the first Input variable (and, when
+  // targetsRequired, the first Output variable) without a column.
+  RecordMaker(const NNVarList& list, const std::vector<std::string>& header, bool targetsRequired,
+              const std::string& sourceName);
+
+  // Fills record; Output variables are read only when checkTargets is true
+  // and they have a column, and hold the missing value otherwise. Returns
+  // the first problem among the fields read; the record is then unusable.
+  RecordIssue Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
+                   bool checkTargets) const;
+
+  // The column of a variable, -1 when the table has none.
+  int ColumnOf(int variable) const { return fColumns[static_cast<std::size_t>(variable)]; }
+
+ private:
+  double Value(int variable, const std::string& cell, CellProblem& problem) const;
+
+  const NNVarList& fList;
+  std::vector<int> fColumns;
+};
+
+// The text of category code of a categorical variable: the string, or the
+// number written shortest; "" for a code that names no category.
+std::string CategoryLabel(const INNVariable& var, int code);
+// Every category of a categorical variable, in code order.
+std::vector<std::string> CategoryLabels(const INNVariable& var);
+
+// A short phrase for counts of rows left out ("2 with a missing value").
+std::string ProblemText(CellProblem problem);
+
+// Shortest text that reads back as the same double.
+std::string FormatNumber(double value);
+
+}  // namespace vxnn

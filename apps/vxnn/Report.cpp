@@ -1,0 +1,638 @@
+#include "Report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+
+#include "vxcommon/VXMissing.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPAlgorithm.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/variables/NNCatVar.h"
+#include "vxneural/variables/NNContVar.h"
+
+namespace vxnn {
+
+namespace {
+
+std::string Fixed(double value, int digits) {
+  if (VXMV::IsMissing(value)) return "n/a";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+  return buf;
+}
+
+std::string General(double value) {
+  if (VXMV::IsMissing(value)) return "n/a";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.4g", value);
+  return buf;
+}
+
+// A percentage as a fraction, keeping the missing value missing.
+double Fraction(double percent) { return VXMV::IsMissing(percent) ? percent : percent / 100.0; }
+
+std::string Plural(long n, const std::string& word, const std::string& plural = "") {
+  return std::to_string(n) + " " + (n == 1 ? word : plural.empty() ? word + "s" : plural);
+}
+
+std::string Join(const std::vector<std::string>& items, const std::string& sep = ", ") {
+  std::string s;
+  for (std::size_t i = 0; i < items.size(); ++i) s += (i ? sep : "") + items[i];
+  return s;
+}
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  return s;
+}
+
+const char* TrainingTypeName(VXNNCommon::TrainingType t) {
+  switch (t) {
+    case VXNNCommon::kMiniBatch:
+      return "minibatch";
+    case VXNNCommon::kOnline:
+      return "online";
+    default:
+      return "batch";
+  }
+}
+
+const char* MethodName(VXNNCommon::MLPTrainingMethod m) {
+  switch (m) {
+    case VXNNCommon::kGradientDescent:
+      return "gradient descent";
+    case VXNNCommon::kLinearRegression:
+      return "linear regression";
+    default:
+      return "scaled conjugate gradient";
+  }
+}
+
+const MLPSettings& SettingsOf(const INeuralAlgorithm& a) {
+  return static_cast<const MLPSettings&>(*a.GetSettings());
+}
+
+// Units per layer (inputs first) and the activation of every layer above
+// the inputs, from the network itself.
+struct Shape {
+  std::vector<int> fUnits;
+  std::vector<std::string> fActivations;
+  int fWeights = 0;
+  std::string fError;
+};
+
+Shape ShapeOf(const INeuralAlgorithm& a) {
+  Shape shape;
+  const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a);
+  const NNetwork* net = mlp ? mlp->GetNetwork() : nullptr;
+  if (!net) return shape;
+  for (int l = 0; l <= net->GetNumLayers(); ++l) {
+    const INLayer* layer = net->GetLayer(l);
+    if (!layer) continue;
+    shape.fUnits.push_back(layer->GetNumUnits());
+    if (l > 0)
+      shape.fActivations.push_back(VXNNCommon::DisplayText(layer->GetActivationFunction()));
+  }
+  shape.fWeights = net->GetNumWeights();
+  shape.fError =
+      net->GetErrorFunction() == VXNNCommon::kCrossEntropy ? "cross entropy" : "sum of squares";
+  return shape;
+}
+
+std::string ShapeText(const Shape& s) {
+  if (s.fUnits.size() < 2) return "no network";
+  std::string t = Plural(s.fUnits.front(), "input unit") + ", ";
+  const std::size_t hidden = s.fUnits.size() - 2;
+  if (hidden == 0) t += "no hidden layer, ";
+  for (std::size_t l = 1; l + 1 < s.fUnits.size(); ++l)
+    t += "hidden layer " + (hidden > 1 ? std::to_string(l) + " " : std::string()) + "of " +
+         Plural(s.fUnits[l], "unit") + " (" + s.fActivations[l - 1] + "), ";
+  t += Plural(s.fUnits.back(), "output unit") + " (" + s.fActivations.back() + "); " +
+       Plural(s.fWeights, "weight");
+  return t;
+}
+
+void ShapeJson(JsonWriter& j, const Shape& s) {
+  j.Key("network").BeginObject();
+  j.Key("units_per_layer").BeginArray();
+  for (int u : s.fUnits) j.Integer(u);
+  j.EndArray();
+  j.Key("activations").BeginArray();
+  for (const auto& a : s.fActivations) j.String(a);
+  j.EndArray();
+  j.Field("weights", s.fWeights);
+  j.Field("error_function", s.fError);
+  j.EndObject();
+}
+
+void PrintConfusion(std::ostream& out, const TargetFigures& t, const std::string& indent) {
+  std::size_t width = 9;
+  for (const auto& c : t.fCategories) width = std::max(width, c.size() + 2);
+  for (const auto& row : t.fConfusion)
+    for (int n : row) width = std::max(width, std::to_string(n).size() + 2);
+  std::size_t first = 6;
+  for (const auto& c : t.fCategories) first = std::max(first, c.size());
+  out << indent << std::string(first, ' ');
+  for (const auto& c : t.fCategories) out << std::setw(static_cast<int>(width)) << c;
+  out << "\n";
+  for (std::size_t i = 0; i < t.fConfusion.size(); ++i) {
+    out << indent << std::left << std::setw(static_cast<int>(first)) << t.fCategories[i]
+        << std::right;
+    for (int n : t.fConfusion[i]) out << std::setw(static_cast<int>(width)) << n;
+    out << "\n";
+  }
+}
+
+void TargetJson(JsonWriter& j, const TargetFigures& t) {
+  j.BeginObject();
+  if (t.fCategorical) {
+    j.Field("accuracy", Fraction(t.fPercentCorrect));
+    j.Key("confusion_matrix").BeginArray();
+    for (const auto& row : t.fConfusion) {
+      j.BeginArray();
+      for (int n : row) j.Integer(n);
+      j.EndArray();
+    }
+    j.EndArray();
+  } else {
+    j.Field("relative_error", t.fRelativeError);
+  }
+  j.EndObject();
+}
+
+void LeftOutJson(JsonWriter& j, const std::vector<std::pair<CellProblem, int>>& leftOut) {
+  j.BeginObject();
+  for (const auto& p : leftOut) {
+    const char* key = p.first == CellProblem::kMissing          ? "missing_value"
+                      : p.first == CellProblem::kUnseenCategory ? "unknown_category"
+                                                                : "not_a_number";
+    j.Field(key, p.second);
+  }
+  j.EndObject();
+}
+
+// Training and test figures of every target, side by side.
+struct TargetPair {
+  TargetFigures fTrain;
+  TargetFigures fTest;
+  bool fHasTest = false;
+};
+
+std::vector<TargetPair> TargetPairs(const TrainResult& r) {
+  const std::vector<TargetFigures> train = TargetsOf(*r.fList, r.fTrain.fStats);
+  const std::vector<TargetFigures> test =
+      r.fTest.fRecords > 0 ? TargetsOf(*r.fList, r.fTest.fStats) : std::vector<TargetFigures>();
+  std::vector<TargetPair> pairs;
+  for (std::size_t i = 0; i < train.size(); ++i) {
+    TargetPair p;
+    p.fTrain = train[i];
+    if (i < test.size()) {
+      p.fTest = test[i];
+      p.fHasTest = true;
+    }
+    pairs.push_back(p);
+  }
+  return pairs;
+}
+
+std::string KindText(const INNVariable& v) {
+  switch (v.GetMeasureLevel()) {
+    case INNVariable::kContinuous:
+      return "continuous";
+    case INNVariable::kNumericCategorical:
+      return "categorical (numbers)";
+    case INNVariable::kStringCategorical:
+      return "categorical (text)";
+    default:
+      return "unknown";
+  }
+}
+
+std::string RoleText(INNVariable::VariableRole role) {
+  switch (role) {
+    case INNVariable::kInput:
+      return "input";
+    case INNVariable::kOutput:
+      return "target";
+    case INNVariable::kUnused:
+      return "unused";
+    default:
+      return "undefined";
+  }
+}
+
+void PrintImportance(std::ostream& out, const NNVarList& list, const std::vector<double>& imp) {
+  const auto ranked = RankImportance(list, imp);
+  if (ranked.empty()) return;
+  std::size_t width = 4;
+  for (const auto& r : ranked) width = std::max(width, r.first.size());
+  const double top = std::max(ranked.front().second, 1e-300);
+  out << "\nPredictor importance (sensitivity of the outputs; sums to 1)\n";
+  for (std::size_t i = 0; i < ranked.size(); ++i) {
+    const int bar = static_cast<int>(30.0 * ranked[i].second / top + 0.5);
+    out << std::setw(4) << i + 1 << ". " << std::left << std::setw(static_cast<int>(width))
+        << ranked[i].first << std::right << "  " << Fixed(ranked[i].second, 3) << "  "
+        << std::string(static_cast<std::size_t>(std::max(bar, 0)), '#') << "\n";
+  }
+}
+
+}  // namespace
+
+std::string StopReasonText(VXNNCommon::StopReason reason) {
+  switch (reason) {
+    case VXNNCommon::kStoppedMaxTime:
+      return "the time limit was reached";
+    case VXNNCommon::kStoppedMaxDataPasses:
+      return "the data-pass limit was reached";
+    case VXNNCommon::kStoppedErrorChangeLimit:
+      return "the training error stopped changing";
+    case VXNNCommon::kStoppedErrorRatioLimit:
+      return "the error ratio fell below its limit";
+    case VXNNCommon::kStoppedSmallGradient:
+      return "the gradient became negligible";
+    case VXNNCommon::kStoppedVerifyingCycle:
+      return "the test error stopped improving";
+    case VXNNCommon::kStoppedAccuracy:
+      return "the accuracy target was reached";
+    case VXNNCommon::kStoppedComputed:
+      return "the weights were computed directly";
+    default:
+      return "no stop reason recorded";
+  }
+}
+
+std::string LeftOutText(const std::vector<std::pair<CellProblem, int>>& leftOut) {
+  std::vector<std::string> parts;
+  for (const auto& p : leftOut)
+    parts.push_back(Plural(p.second, "record") + " " + ProblemText(p.first));
+  return Join(parts);
+}
+
+std::vector<TargetFigures> TargetsOf(const NNVarList& list, const NNOutputStatistics& stats) {
+  std::vector<TargetFigures> targets;
+  int cat = 0, cont = 0;
+  for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+    if (list.GetVariableRole(v) != INNVariable::kOutput) continue;
+    const INNVariable& var = *list.GetVarAt(v);
+    TargetFigures t;
+    t.fName = var.GetVariableName();
+    t.fCategorical = var.GetMeasureLevel() != INNVariable::kContinuous;
+    if (t.fCategorical) {
+      t.fCategories = CategoryLabels(var);
+      const auto& pc = stats.GetPercentsCorrect();
+      t.fPercentCorrect = cat < static_cast<int>(pc.size()) ? pc[static_cast<std::size_t>(cat)]
+                                                            : VXMV::gMissingValue;
+      t.fConfusion = stats.GetMisClassMatrixAsVecOfRows(cat);
+      ++cat;
+    } else {
+      const auto& re = stats.GetRelativeErrors();
+      t.fRelativeError = cont < static_cast<int>(re.size()) ? re[static_cast<std::size_t>(cont)]
+                                                            : VXMV::gMissingValue;
+      ++cont;
+    }
+    targets.push_back(t);
+  }
+  return targets;
+}
+
+std::vector<std::pair<std::string, double>> RankImportance(const NNVarList& list,
+                                                           const std::vector<double>& importance) {
+  std::vector<std::string> inputs, outputs;
+  list.GetVarNames(inputs, outputs);
+  std::vector<std::pair<std::string, double>> ranked;
+  for (std::size_t i = 0; i < inputs.size() && i < importance.size(); ++i)
+    ranked.emplace_back(inputs[i], importance[i]);
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  return ranked;
+}
+
+void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& saved) {
+  const INeuralAlgorithm& a = *r.fAlgorithm;
+  const MLPSettings& s = SettingsOf(a);
+  const NNVarList& list = *r.fList;
+  std::vector<std::string> inputs, outputs;
+  list.GetVarNames(inputs, outputs);
+
+  out << "Data: " << r.fSource << ", " << Plural(static_cast<long>(r.fRecordsRead), "record")
+      << ": " << r.fPartition.fTrain.size() << " for training, " << r.fPartition.fTest.size()
+      << " for testing (partition seed " << r.fPartitionSeed << ")\n";
+  const std::string trainOut = LeftOutText(r.fTrainLeftOut), testOut = LeftOutText(r.fTestLeftOut);
+  if (!trainOut.empty()) out << "  left out of training: " << trainOut << "\n";
+  if (!testOut.empty()) out << "  left out of testing: " << testOut << "\n";
+  if (!r.fUnusedConstant.empty())
+    out << "  not used (constant in the training records): " << Join(r.fUnusedConstant) << "\n";
+  out << "Inputs: " << Join(inputs) << "\n";
+  for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+    if (list.GetVariableRole(v) != INNVariable::kOutput) continue;
+    const INNVariable& var = *list.GetVarAt(v);
+    out << "Target: " << var.GetVariableName() << ", " << KindText(var);
+    if (var.GetMeasureLevel() != INNVariable::kContinuous) out << ": " << Join(CategoryLabels(var));
+    out << "\n";
+  }
+
+  const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a);
+  out << "Network: " << ShapeText(ShapeOf(a))
+      << (r.fSelectedArchitecture ? "; hidden units chosen by the architecture search" : "")
+      << "\n";
+  out << "Training: " << MethodName(s.GetTrainingMethod()) << ", "
+      << TrainingTypeName(s.GetTrainType());
+  if (s.GetTrainType() == VXNNCommon::kMiniBatch)
+    out << " of " << s.GetMiniBatchSize() << " records";
+  out << "; weight seed " << s.GetRandomSeed() << ", sampling seed " << s.GetRandomSeedSampling()
+      << "\n";
+  out << "Stopped: " << StopReasonText(a.GetStopReason()) << ", after "
+      << Plural(a.GetNumberOfDataPasses(), "data pass", "data passes")
+      << (mlp ? " (" + Plural(mlp->GetNumberOfIterations(), "iteration") + ")" : std::string())
+      << "; " << Fixed(a.GetElapsedTime(), 2) << " s of processor time, "
+      << Fixed(r.fWallSeconds, 2) << " s in all\n";
+  out << "Error (" << ShapeOf(a).fError << ", summed over records): training "
+      << General(a.GetTrainingError());
+  if (r.fTest.fRecords > 0) out << ", test " << General(a.GetTestingError());
+  out << "\n";
+
+  for (const TargetPair& p : TargetPairs(r)) {
+    out << "\n" << p.fTrain.fName << ": ";
+    if (p.fTrain.fCategorical) {
+      out << "accuracy " << Fixed(p.fTrain.fPercentCorrect, 1) << "% on training";
+      if (p.fHasTest) out << ", " << Fixed(p.fTest.fPercentCorrect, 1) << "% on test";
+      out << "\n";
+      const bool onTest = p.fHasTest;
+      out << "  confusion matrix on the " << (onTest ? "test" : "training")
+          << " records (rows: actual, columns: predicted)\n";
+      PrintConfusion(out, onTest ? p.fTest : p.fTrain, "    ");
+    } else {
+      out << "relative error " << Fixed(p.fTrain.fRelativeError, 3) << " on training";
+      if (p.fHasTest) out << ", " << Fixed(p.fTest.fRelativeError, 3) << " on test";
+      out << " (0 is perfect, 1 no better than the mean)\n";
+    }
+  }
+  PrintImportance(out, list, r.fImportance);
+  if (!saved.fPath.empty())
+    out << "\nModel saved to " << saved.fPath << " (" << FormatName(saved.fFormat) << ")\n";
+}
+
+void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& saved) {
+  const INeuralAlgorithm& a = *r.fAlgorithm;
+  const MLPSettings& s = SettingsOf(a);
+  JsonWriter j(out);
+  j.BeginObject();
+  j.Key("data").BeginObject();
+  j.Field("file", r.fSource);
+  j.Field("records", static_cast<long>(r.fRecordsRead));
+  j.Field("training_records", static_cast<long>(r.fPartition.fTrain.size()));
+  j.Field("test_records", static_cast<long>(r.fPartition.fTest.size()));
+  j.Field("test_fraction", r.fTestFraction);
+  j.Key("partition_seed").Integer(r.fPartitionSeed);
+  j.Key("left_out_of_training");
+  LeftOutJson(j, r.fTrainLeftOut);
+  j.Key("left_out_of_test");
+  LeftOutJson(j, r.fTestLeftOut);
+  j.Key("unused_constant_inputs").BeginArray();
+  for (const auto& n : r.fUnusedConstant) j.String(n);
+  j.EndArray();
+  j.EndObject();
+
+  ShapeJson(j, ShapeOf(a));
+  j.Key("training").BeginObject();
+  j.Field("method", MethodName(s.GetTrainingMethod()));
+  j.Field("training_type", TrainingTypeName(s.GetTrainType()));
+  if (s.GetTrainType() == VXNNCommon::kMiniBatch) j.Field("mini_batch_size", s.GetMiniBatchSize());
+  j.Field("architecture_selected", r.fSelectedArchitecture);
+  j.Key("weight_seed").Integer(s.GetRandomSeed());
+  j.Key("sampling_seed").Integer(s.GetRandomSeedSampling());
+  j.Field("stop_reason", VXNNCommon::DisplayText(a.GetStopReason()));
+  j.Field("data_passes", a.GetNumberOfDataPasses());
+  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a))
+    j.Field("iterations", mlp->GetNumberOfIterations());
+  j.Field("processor_seconds", a.GetElapsedTime());
+  j.Field("wall_seconds", r.fWallSeconds);
+  j.Field("training_error", a.GetTrainingError());
+  j.Field("test_error", r.fTest.fRecords > 0 ? a.GetTestingError() : VXMV::gMissingValue);
+  j.EndObject();
+
+  j.Key("targets").BeginArray();
+  for (const TargetPair& p : TargetPairs(r)) {
+    j.BeginObject();
+    j.Field("name", p.fTrain.fName);
+    j.Field("kind", p.fTrain.fCategorical ? "categorical" : "continuous");
+    if (p.fTrain.fCategorical) {
+      j.Key("categories").BeginArray();
+      for (const auto& c : p.fTrain.fCategories) j.String(c);
+      j.EndArray();
+    }
+    j.Key("training");
+    TargetJson(j, p.fTrain);
+    j.Key("test");
+    if (p.fHasTest)
+      TargetJson(j, p.fTest);
+    else
+      j.Null();
+    j.EndObject();
+  }
+  j.EndArray();
+
+  j.Key("importance").BeginArray();
+  for (const auto& imp : RankImportance(*r.fList, r.fImportance)) {
+    j.BeginObject();
+    j.Field("input", imp.first);
+    j.Field("importance", imp.second);
+    j.EndObject();
+  }
+  j.EndArray();
+  if (saved.fPath.empty()) {
+    j.Key("model_file").Null();
+  } else {
+    j.Field("model_file", saved.fPath);
+    j.Field("model_format", Lower(FormatName(saved.fFormat)));
+  }
+  j.EndObject();
+}
+
+void PrintEval(std::ostream& out, const NNVarList& list, const EvalResult& r) {
+  out << "Model " << r.fModelPath << " on " << r.fDataPath << ": "
+      << Plural(r.fFigures.fRecords, "record") << " evaluated of " << r.fRecordsRead << "\n";
+  const std::string leftOut = LeftOutText(r.fLeftOut);
+  if (!leftOut.empty()) out << "  left out: " << leftOut << "\n";
+  if (r.fFigures.fRecords == 0) return;
+  out << "Error (summed over records): " << General(r.fFigures.fStats.GetTotalError()) << "\n";
+  for (const TargetFigures& t : TargetsOf(list, r.fFigures.fStats)) {
+    out << "\n" << t.fName << ": ";
+    if (t.fCategorical) {
+      out << "accuracy " << Fixed(t.fPercentCorrect, 1) << "%\n"
+          << "  confusion matrix (rows: actual, columns: predicted)\n";
+      PrintConfusion(out, t, "    ");
+    } else {
+      out << "relative error " << Fixed(t.fRelativeError, 3)
+          << " (0 is perfect, 1 no better than the mean)\n";
+    }
+  }
+}
+
+void WriteEvalJson(std::ostream& out, const NNVarList& list, const EvalResult& r) {
+  JsonWriter j(out);
+  j.BeginObject();
+  j.Field("model_file", r.fModelPath);
+  j.Field("data_file", r.fDataPath);
+  j.Field("records", static_cast<long>(r.fRecordsRead));
+  j.Field("evaluated_records", r.fFigures.fRecords);
+  j.Key("left_out");
+  LeftOutJson(j, r.fLeftOut);
+  j.Field("total_error",
+          r.fFigures.fRecords > 0 ? r.fFigures.fStats.GetTotalError() : VXMV::gMissingValue);
+  j.Key("targets").BeginArray();
+  if (r.fFigures.fRecords > 0) {
+    for (const TargetFigures& t : TargetsOf(list, r.fFigures.fStats)) {
+      j.BeginObject();
+      j.Field("name", t.fName);
+      j.Field("kind", t.fCategorical ? "categorical" : "continuous");
+      if (t.fCategorical) {
+        j.Key("categories").BeginArray();
+        for (const auto& c : t.fCategories) j.String(c);
+        j.EndArray();
+        j.Field("accuracy", Fraction(t.fPercentCorrect));
+        j.Key("confusion_matrix").BeginArray();
+        for (const auto& row : t.fConfusion) {
+          j.BeginArray();
+          for (int n : row) j.Integer(n);
+          j.EndArray();
+        }
+        j.EndArray();
+      } else {
+        j.Field("relative_error", t.fRelativeError);
+      }
+      j.EndObject();
+    }
+  }
+  j.EndArray();
+  j.EndObject();
+}
+
+namespace {
+
+std::string VariableDetails(const INNVariable& var) {
+  if (const auto* c = dynamic_cast<const NNContVar*>(&var)) {
+    const double sd = c->GetVariance() > 0 ? std::sqrt(c->GetVariance()) : 0.0;
+    return "min " + General(c->GetMin()) + ", max " + General(c->GetMax()) + ", mean " +
+           General(c->GetMean()) + ", sd " + General(sd);
+  }
+  return Plural(var.GetNumberOfCategories(), "category", "categories") + ": " +
+         Join(CategoryLabels(var));
+}
+
+std::string MissingDetails(const INNVariable& var) {
+  const INNUserMissing* um = var.GetUserMissingInfo();
+  if (!um || (um->GetNDiscreteValues() == 0 && !um->HasInterval())) return "";
+  return "; " + Plural(um->GetNDiscreteValues(), "declared missing value");
+}
+
+}  // namespace
+
+void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
+                const INeuralAlgorithm& a) {
+  const MLPSettings& s = SettingsOf(a);
+  const NNVarList& list = *a.GetVarList();
+  out << "Model: " << path << " (" << FormatName(format) << "), " << a.GetComponentVersion()
+      << "\n";
+  out << "Status: " << VXNNCommon::DisplayText(a.GetAlgorithmStatus()) << "\n";
+  out << "\nFields (" << list.Size() << "):\n";
+  std::size_t width = 4;
+  for (unsigned v = 0; v < list.Size(); ++v)
+    width = std::max(width, list.GetVarAt(static_cast<int>(v))->GetVariableName().size());
+  for (unsigned v = 0; v < list.Size(); ++v) {
+    const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
+    out << "  " << std::left << std::setw(static_cast<int>(width)) << var.GetVariableName() << "  "
+        << std::setw(7) << RoleText(var.GetVariableRole()) << "  " << std::setw(22) << KindText(var)
+        << std::right << VariableDetails(var) << MissingDetails(var) << "\n";
+  }
+  const Shape shape = ShapeOf(a);
+  out << "\nNetwork: " << ShapeText(shape) << "; error function " << shape.fError << "\n";
+  out << "\nSettings:\n"
+      << "  method " << MethodName(s.GetTrainingMethod()) << ", training type "
+      << TrainingTypeName(s.GetTrainType());
+  if (s.GetTrainType() == VXNNCommon::kMiniBatch) out << ", mini-batch " << s.GetMiniBatchSize();
+  out << "\n  weight seed " << s.GetRandomSeed() << ", sampling seed " << s.GetRandomSeedSampling()
+      << ", memory budget " << s.GetMaxRecordsInMemory() << " records\n"
+      << "  inputs: " << Lower(VXNNCommon::DisplayText(s.GetStandInputs()))
+      << "; continuous targets: " << Lower(VXNNCommon::DisplayText(s.GetStandOutputs())) << "\n"
+      << "  stop rules: at most " << s.GetMaxNDataPasses() << " data passes and "
+      << General(s.GetMaxTime()) << " s; relative error change below "
+      << General(s.GetMinRelativeChangeError()) << "; error ratio below "
+      << General(s.GetMinErrorRatio()) << "; gradient norm below "
+      << General(s.GetGradientNormLimit()) << "; accuracy " << General(s.GetAccuracy()) << "%; "
+      << s.GetMaxNStepsTrackError() << " steps without a better test error\n";
+  out << "\nTraining:\n"
+      << "  " << s.GetNTrainRecords() << " training records, " << s.GetNTestRecords()
+      << " test records\n"
+      << "  stopped: " << StopReasonText(a.GetStopReason()) << "\n"
+      << "  " << Plural(a.GetNumberOfDataPasses(), "data pass", "data passes");
+  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a))
+    out << ", " << Plural(mlp->GetNumberOfIterations(), "iteration");
+  out << ", " << Fixed(a.GetElapsedTime(), 2) << " s of processor time\n"
+      << "  error (summed over records): training " << General(a.GetTrainingError()) << ", test "
+      << General(a.GetTestingError()) << "\n";
+}
+
+void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat format,
+                    const INeuralAlgorithm& a) {
+  const MLPSettings& s = SettingsOf(a);
+  const NNVarList& list = *a.GetVarList();
+  JsonWriter j(out);
+  j.BeginObject();
+  j.Field("model_file", path);
+  j.Field("model_format", Lower(FormatName(format)));
+  j.Field("status", VXNNCommon::DisplayText(a.GetAlgorithmStatus()));
+  j.Key("fields").BeginArray();
+  for (unsigned v = 0; v < list.Size(); ++v) {
+    const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
+    j.BeginObject();
+    j.Field("name", var.GetVariableName());
+    j.Field("role", RoleText(var.GetVariableRole()));
+    const bool categorical = var.GetMeasureLevel() != INNVariable::kContinuous;
+    j.Field("kind", categorical ? "categorical" : "continuous");
+    if (const auto* c = dynamic_cast<const NNContVar*>(&var)) {
+      j.Field("min", c->GetMin());
+      j.Field("max", c->GetMax());
+      j.Field("mean", c->GetMean());
+      j.Field("variance", c->GetVariance());
+    } else {
+      j.Key("categories").BeginArray();
+      for (const auto& label : CategoryLabels(var)) j.String(label);
+      j.EndArray();
+    }
+    j.EndObject();
+  }
+  j.EndArray();
+  ShapeJson(j, ShapeOf(a));
+  j.Key("settings").BeginObject();
+  j.Field("method", MethodName(s.GetTrainingMethod()));
+  j.Field("training_type", TrainingTypeName(s.GetTrainType()));
+  j.Key("weight_seed").Integer(s.GetRandomSeed());
+  j.Key("sampling_seed").Integer(s.GetRandomSeedSampling());
+  j.Field("memory_budget", s.GetMaxRecordsInMemory());
+  j.Field("max_data_passes", s.GetMaxNDataPasses());
+  j.Field("max_time", s.GetMaxTime());
+  j.Field("error_change", s.GetMinRelativeChangeError());
+  j.Field("error_ratio", s.GetMinErrorRatio());
+  j.Field("gradient_norm", s.GetGradientNormLimit());
+  j.Field("stop_accuracy", s.GetAccuracy());
+  j.Field("steps_without_improvement", s.GetMaxNStepsTrackError());
+  j.EndObject();
+  j.Key("training").BeginObject();
+  j.Field("training_records", s.GetNTrainRecords());
+  j.Field("test_records", s.GetNTestRecords());
+  j.Field("stop_reason", VXNNCommon::DisplayText(a.GetStopReason()));
+  j.Field("data_passes", a.GetNumberOfDataPasses());
+  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a))
+    j.Field("iterations", mlp->GetNumberOfIterations());
+  j.Field("processor_seconds", a.GetElapsedTime());
+  j.Field("training_error", a.GetTrainingError());
+  j.Field("test_error", a.GetTestingError());
+  j.EndObject();
+  j.EndObject();
+}
+
+}  // namespace vxnn

@@ -1,0 +1,323 @@
+#include "Training.h"
+
+#include <chrono>
+#include <cmath>
+#include <map>
+
+#include "vxcommon/VXMissing.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPFactory.h"
+
+namespace vxnn {
+
+namespace {
+
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VectorRecordIter;
+using VXCommon_1_2::VXStatus;
+
+std::string Code(const VXStatus& status) { return "code " + std::to_string(status.GetErrorCode()); }
+
+template <typename T>
+void Require(const std::optional<T>& value, bool ok, const std::string& message) {
+  if (value && !ok) throw InputError(message);
+}
+
+VXNNCommon::TrainingType ParseTrainingType(const std::string& t) {
+  if (t == "batch") return VXNNCommon::kBatch;
+  if (t == "minibatch") return VXNNCommon::kMiniBatch;
+  if (t == "online") return VXNNCommon::kOnline;
+  throw InputError("--training-type must be batch, minibatch or online, not \"" + t + "\"");
+}
+
+VXNNCommon::ActivationFunction ParseActivation(const std::string& a, const char* option) {
+  if (a == "tanh") return VXNNCommon::kTanH;
+  if (a == "sigmoid") return VXNNCommon::kSigmoid;
+  if (a == "softmax") return VXNNCommon::kSoftMax;
+  if (a == "identity") return VXNNCommon::kIdentity;
+  throw InputError(std::string(option) + ": unknown activation \"" + a + "\"");
+}
+
+void ApplyArchitecture(const TrainOptions& o, MLPSettings& s) {
+  int layers = s.GetNumHiddenLayers();
+  if (o.fHiddenLayers) {
+    if (*o.fHiddenLayers < 0 || *o.fHiddenLayers > 2)
+      throw InputError("--hidden-layers must be 0, 1 or 2");
+    layers = *o.fHiddenLayers;
+  } else if (!o.fHiddenUnits.empty()) {
+    layers = static_cast<int>(o.fHiddenUnits.size());
+    if (layers > 2) throw InputError("--hidden-units: at most 2 hidden layers");
+  }
+  if (!o.fHiddenUnits.empty() && static_cast<int>(o.fHiddenUnits.size()) != layers)
+    throw InputError("--hidden-units gives " + std::to_string(o.fHiddenUnits.size()) +
+                     " layer sizes for " + std::to_string(layers) + " hidden layers");
+  for (int u : o.fHiddenUnits)
+    if (u < 1) throw InputError("--hidden-units: every layer needs at least 1 unit");
+  if (o.fSelectArchitecture && (layers != 1 || !o.fHiddenUnits.empty()))
+    throw InputError(
+        "--select-architecture chooses the size of one hidden layer; drop --hidden-units and "
+        "--hidden-layers");
+
+  if (layers != s.GetNumHiddenLayers()) {
+    s.SetNumHiddenLayers(layers);
+    // Changing the layer count keeps the weight count of the old shape.
+    s.ComputeNWeights();
+    s.ComputeDefaultMinibatchSize();
+    s.GetStopRules()->ComputeDefaultMaxDataPasses(s.GetNWeights());
+  }
+  for (std::size_t l = 0; l < o.fHiddenUnits.size(); ++l)
+    s.SetNumHiddenUnits(o.fHiddenUnits[l], static_cast<int>(l) + 1);
+
+  if (o.fHiddenActivation) {
+    const auto f = ParseActivation(*o.fHiddenActivation, "--hidden-activation");
+    if (f != VXNNCommon::kTanH && f != VXNNCommon::kSigmoid)
+      throw InputError("--hidden-activation must be tanh or sigmoid");
+    s.SetActivFnHiddenLayer(f);
+  }
+  if (o.fOutputActivation) {
+    const auto f = ParseActivation(*o.fOutputActivation, "--output-activation");
+    if (f == VXNNCommon::kSoftMax)
+      for (int n : s.GetNumOutCategories())
+        if (n == 1)
+          throw InputError("--output-activation softmax needs every target to be categorical");
+    s.SetActivFnOutputLayer(f);
+  }
+}
+
+void ApplyMethod(const TrainOptions& o, MLPSettings& s) {
+  if (o.fMethod && *o.fMethod != "scg" && *o.fMethod != "gd")
+    throw InputError("--method must be scg or gd, not \"" + *o.fMethod + "\"");
+  const auto type = o.fTrainingType ? ParseTrainingType(*o.fTrainingType) : VXNNCommon::kBatch;
+  if (o.fMethod || o.fTrainingType) {
+    // Mini-batches and online updates exist only for gradient descent.
+    const bool gd = o.fMethod ? *o.fMethod == "gd" : type != VXNNCommon::kBatch;
+    if (!gd && type != VXNNCommon::kBatch)
+      throw InputError("--method scg trains in batch only; use --method gd for " +
+                       *o.fTrainingType + " training");
+    const auto method = gd ? VXNNCommon::kGradientDescent : VXNNCommon::kScaledConjugateGradient;
+    s.SetTrainingMethodAndType(method, type);
+    if (s.GetTrainingMethod() != method || s.GetTrainType() != type)
+      throw InputError("this network cannot be trained with that method and training type");
+  } else if (s.GetTrainingMethod() == VXNNCommon::kLinearRegression) {
+    // The settings pick the closed-form solver for a network without hidden
+    // layer and with linear outputs, but the library has no such optimizer
+    // for an MLP; the iterative default reaches the same least-squares fit.
+    s.SetTrainingMethodAndType(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch);
+  }
+  if (o.fMiniBatchSize) {
+    if (s.GetTrainType() != VXNNCommon::kMiniBatch)
+      throw InputError("--mini-batch-size applies to --training-type minibatch");
+    s.SetMiniBatchSize(*o.fMiniBatchSize);
+    if (s.GetMiniBatchSize() != *o.fMiniBatchSize)
+      throw InputError(
+          "--mini-batch-size must lie between 2 and " +
+          std::to_string(std::min<long>(s.GetMaxRecordsInMemory(), s.GetNTrainRecords())) +
+          " (the training records, and the memory budget)");
+  }
+  Require(o.fLearningRate, o.fLearningRate && *o.fLearningRate > 0,
+          "--learning-rate must be above 0");
+  Require(o.fMinLearningRate, o.fMinLearningRate && *o.fMinLearningRate > 0,
+          "--min-learning-rate must be above 0");
+  Require(o.fMomentum, o.fMomentum && *o.fMomentum >= 0 && *o.fMomentum < 1,
+          "--momentum must lie in [0, 1)");
+  Require(o.fWeightRange, o.fWeightRange && *o.fWeightRange > 0, "--weight-range must be above 0");
+  if (o.fLearningRate) s.SetEtaInit(*o.fLearningRate);
+  if (o.fMinLearningRate) s.SetEtaLow(*o.fMinLearningRate);
+  if (o.fMomentum) s.SetAlpha(*o.fMomentum);
+  if (o.fWeightRange) s.SetRandomWeightRange(-*o.fWeightRange, *o.fWeightRange);
+  if (o.fSeed) s.SetRandomSeed(*o.fSeed);
+  if (o.fSamplingSeed) s.SetRandomSeedSampling(*o.fSamplingSeed);
+}
+
+void ApplyStopRules(const TrainOptions& o, MLPSettings& s) {
+  Require(o.fMaxDataPasses, o.fMaxDataPasses && *o.fMaxDataPasses >= 1,
+          "--max-data-passes must be at least 1");
+  Require(o.fMaxTime, o.fMaxTime && *o.fMaxTime > 0, "--max-time must be above 0 seconds");
+  Require(o.fErrorChange, o.fErrorChange && *o.fErrorChange >= 0, "--error-change must be >= 0");
+  Require(o.fErrorRatio, o.fErrorRatio && *o.fErrorRatio >= 0, "--error-ratio must be >= 0");
+  Require(o.fGradientNorm, o.fGradientNorm && *o.fGradientNorm >= 0,
+          "--gradient-norm must be >= 0");
+  Require(o.fStopAccuracy, o.fStopAccuracy && *o.fStopAccuracy > 0 && *o.fStopAccuracy <= 100,
+          "--stop-accuracy must lie in (0, 100]");
+  Require(o.fStepsWithoutImprovement,
+          o.fStepsWithoutImprovement && *o.fStepsWithoutImprovement >= 1,
+          "--steps-without-improvement must be at least 1");
+  if (o.fMaxDataPasses) s.SetMaxNDataPasses(*o.fMaxDataPasses);
+  if (o.fMaxTime) s.SetMaxTime(*o.fMaxTime);
+  if (o.fErrorChange) s.SetMinRelativeChangeError(*o.fErrorChange);
+  if (o.fErrorRatio) s.SetMinErrorRatio(*o.fErrorRatio);
+  if (o.fGradientNorm) s.SetGradientNormLimit(*o.fGradientNorm);
+  if (o.fStopAccuracy) s.SetAccuracy(*o.fStopAccuracy);
+  if (o.fStepsWithoutImprovement) s.SetMaxNStepsTrackError(*o.fStepsWithoutImprovement);
+  if (o.fCheckTrainingError) s.SetCheckTrainErrVerifyingCycle(true);
+
+  const int lo = o.fMinHiddenUnits.value_or(s.GetMinNHiddenUnits());
+  const int hi = o.fMaxHiddenUnits.value_or(s.GetMaxNHiddenUnits());
+  if (lo < 1 || hi < lo)
+    throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
+  s.SetNHiddenUnitsRange(lo, hi);
+  Require(o.fMaxSelectionTime, o.fMaxSelectionTime && *o.fMaxSelectionTime > 0,
+          "--max-selection-time must be above 0 seconds");
+  if (o.fMaxSelectionTime) s.SetTimeForExpertArch(*o.fMaxSelectionTime);
+}
+
+// Rows of the table at the given indices, as raw records; the rows that
+// cannot be used are counted by reason.
+std::unique_ptr<VectorRecordIter> MakeSource(const CsvTable& table,
+                                             const std::vector<std::size_t>& rows,
+                                             const RecordMaker& maker,
+                                             std::vector<std::pair<CellProblem, int>>& leftOut) {
+  std::vector<Record> records;
+  records.reserve(rows.size());
+  std::map<CellProblem, int> problems;
+  Record r;
+  for (std::size_t i : rows) {
+    if (const RecordIssue issue = maker.Make(table.fRows[i], r, true)) {
+      ++problems[issue.fProblem];
+      continue;
+    }
+    records.push_back(r);
+  }
+  leftOut.assign(problems.begin(), problems.end());
+  return std::make_unique<VectorRecordIter>(std::move(records));
+}
+
+// Constant inputs carry nothing and would make the library refuse the
+// list: they are set aside. A constant or unusable target is an error.
+void CheckList(NNVarList& list, std::vector<std::string>& unused) {
+  std::vector<int> constant, invalid;
+  list.IsValidList(constant, invalid);
+  for (int v : invalid)
+    throw InputError("column \"" + list.GetVarAt(v)->GetVariableName() +
+                     "\" cannot be used: its values have no usable statistics");
+  for (int v : constant) {
+    const std::string name = list.GetVarAt(v)->GetVariableName();
+    if (list.GetVariableRole(v) == INNVariable::kOutput)
+      throw InputError("target \"" + name +
+                       "\" is constant: every training record has the same value");
+    list.SetVariableRole(v, INNVariable::kUnused);
+    unused.push_back(name);
+  }
+  if (list.GetNumInputVars() == 0)
+    throw InputError("no input column varies, so nothing predicts the target");
+}
+
+}  // namespace
+
+MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  MLPSettings s(list, nTrainRecords);
+  if (o.fMemoryBudget) {
+    if (*o.fMemoryBudget < 1) throw InputError("--memory-budget must be at least 1 record");
+    s.SetMaxRecordsInMemory(*o.fMemoryBudget);
+  }
+  ApplyArchitecture(o, s);
+  ApplyMethod(o, s);
+  ApplyStopRules(o, s);
+  return s;
+}
+
+SetFigures Evaluate(INeuralAlgorithm& algorithm, VectorRecordIter& records) {
+  SetFigures f;
+  f.fRecords = static_cast<int>(records.Count());
+  if (f.fRecords == 0) return f;
+  records.Rewind();
+  const VXStatus status = algorithm.ComputeOutputStats(records, f.fRecords, f.fStats);
+  records.Rewind();
+  if (!status.IsOK() || !algorithm.GetStatus().IsOK() || !f.fStats.StatsOK()) {
+    const VXStatus why = status.IsOK() ? algorithm.GetStatus() : status;
+    throw InputError("the output statistics could not be computed (" + Code(why) + ")");
+  }
+  return f;
+}
+
+std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
+                                        const TrainOptions& o, ProgressBar& progress) {
+  const auto started = std::chrono::steady_clock::now();
+  if (table.fRows.empty()) throw InputError(sourceName + ": no records below the header");
+  if (!(o.fTestFraction >= 0.0 && o.fTestFraction < 1.0))
+    throw InputError("--test-fraction must lie in [0, 1)");
+
+  auto result = std::make_unique<TrainResult>();
+  result->fSource = sourceName;
+  result->fRecordsRead = table.fRows.size();
+  result->fTestFraction = o.fTestFraction;
+  result->fPartitionSeed = o.fPartitionSeed;
+  const std::vector<FieldPlan> plan = PlanFields(table, o.fDescribe);
+  result->fPartition = SplitRecords(table.fRows.size(), o.fTestFraction, o.fPartitionSeed);
+  if (result->fPartition.fTrain.empty())
+    throw InputError(sourceName + ": too few records to train on");
+
+  // The model describes the data it learns from: statistics and categories
+  // come from the training records only.
+  CsvTable trainRows;
+  trainRows.fHeader = table.fHeader;
+  for (std::size_t i : result->fPartition.fTrain) trainRows.fRows.push_back(table.fRows[i]);
+  result->fList = std::make_unique<NNVarList>(BuildVarList(trainRows, plan, o.fDescribe));
+  CheckList(*result->fList, result->fUnusedConstant);
+
+  const RecordMaker maker(*result->fList, table.fHeader, true, sourceName);
+  result->fTrainSource = MakeSource(table, result->fPartition.fTrain, maker, result->fTrainLeftOut);
+  if (!result->fPartition.fTest.empty())
+    result->fTestSource = MakeSource(table, result->fPartition.fTest, maker, result->fTestLeftOut);
+  const int nTrain = static_cast<int>(result->fTrainSource->Count());
+  if (nTrain == 0)
+    throw InputError(sourceName + ": every training record has a missing or unusable value");
+  VectorRecordIter* test =
+      result->fTestSource && result->fTestSource->Count() > 0 ? result->fTestSource.get() : nullptr;
+
+  MLPSettings settings = MakeSettings(o, *result->fList, nTrain);
+  result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
+  settings.SetProgressListener(&progress);
+  settings.SetCancelPointer(&result->fCancel);
+  settings.SetTempFileNameMaker(result->fTempNames.get());
+  if (!o.fTempDir.empty()) settings.SetTempFileDir(o.fTempDir);
+  settings.SetComputeSensitivity(o.fImportance);
+
+  MLPFactory factory;
+  result->fAlgorithm.reset(factory.CreateNeuralAlgorithm(settings, *result->fList,
+                                                         *result->fTrainSource, test, nullptr));
+  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+  if (!result->fAlgorithm)
+    throw InputError("the library refused the data (" + Code(factory.GetStatus()) + ")");
+  INeuralAlgorithm& a = *result->fAlgorithm;
+
+  if (o.fSelectArchitecture) {
+    progress.Begin("selecting", 0, settings.GetTimeForExpertArch(), false);
+    const VXStatus status = a.SelectArchitecture();
+    progress.Finish();
+    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (!status.IsOK() || !a.GetStatus().IsOK())
+      throw InputError("the architecture search failed (" +
+                       Code(status.IsOK() ? a.GetStatus() : status) + ")");
+    result->fSelectedArchitecture = true;
+    // The search takes the listener away while it runs.
+    a.SetProgressListener(&progress);
+  }
+
+  const auto& used = static_cast<const MLPSettings&>(*a.GetSettings());
+  bool allCategorical = true;
+  for (int n : used.GetNumOutCategories()) allCategorical = allCategorical && n > 1;
+  progress.Begin("training", used.GetMaxNDataPasses(), used.GetMaxTime(), allCategorical);
+  const VXStatus status = a.Train(nTrain, -1);
+  progress.Finish();
+  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+  if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
+    throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
+  // The model no longer needs the terminal once trained.
+  a.RemoveProgressListener();
+
+  result->fTrain = Evaluate(a, *result->fTrainSource);
+  if (test) result->fTest = Evaluate(a, *test);
+  if (o.fImportance) {
+    const VXStatus s = a.ComputeSensitivity(result->fImportance);
+    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (!s.IsOK() || !a.GetStatus().IsOK())
+      throw InputError("predictor importance could not be computed (" +
+                       Code(s.IsOK() ? a.GetStatus() : s) + ")");
+  }
+  result->fWallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return result;
+}
+
+}  // namespace vxnn

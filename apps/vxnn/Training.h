@@ -1,0 +1,109 @@
+// `vxnn train`: from a CSV table and the user's options to a trained model
+// with its figures on the training and test sets.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Console.h"
+#include "CsvTable.h"
+#include "Dataset.h"
+#include "Partition.h"
+#include "Records.h"
+#include "vxcommon/Record.h"
+#include "vxneural/algorithm/INeuralAlgorithm.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/variables/NNVarList.h"
+
+namespace vxnn {
+
+// Every training setting the command line offers. An unset optional keeps
+// the library's default.
+struct TrainOptions {
+  DescribeOptions fDescribe;
+  double fTestFraction = 0.3;
+  unsigned fPartitionSeed = 12345;
+
+  std::optional<std::string> fMethod;        // scg | gd
+  std::optional<std::string> fTrainingType;  // batch | minibatch | online
+  std::optional<int> fMiniBatchSize;
+  std::optional<int> fHiddenLayers;
+  std::vector<int> fHiddenUnits;                 // per layer
+  std::optional<std::string> fHiddenActivation;  // tanh | sigmoid
+  std::optional<std::string> fOutputActivation;  // softmax | identity | tanh | sigmoid
+  std::optional<unsigned> fSeed;
+  std::optional<unsigned> fSamplingSeed;
+  std::optional<double> fLearningRate;
+  std::optional<double> fMinLearningRate;
+  std::optional<double> fMomentum;
+  std::optional<double> fWeightRange;  // initial weights in [-r, r]
+
+  std::optional<int> fMaxDataPasses;
+  std::optional<double> fMaxTime;
+  std::optional<double> fErrorChange;
+  std::optional<double> fErrorRatio;
+  std::optional<double> fGradientNorm;
+  std::optional<double> fStopAccuracy;
+  std::optional<int> fStepsWithoutImprovement;
+  bool fCheckTrainingError = false;
+
+  bool fSelectArchitecture = false;
+  std::optional<int> fMinHiddenUnits;
+  std::optional<int> fMaxHiddenUnits;
+  std::optional<double> fMaxSelectionTime;
+
+  std::optional<long> fMemoryBudget;
+  std::string fTempDir;  // empty: the system's temporary directory
+  bool fImportance = true;
+};
+
+// Settings for a list and a number of training records, with the options
+// applied. Throws InputError for a value out of range or a combination the
+// library would refuse (for instance scaled conjugate gradient with
+// mini-batches, or SoftMax outputs with a continuous target).
+MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+
+// The output statistics of one record set.
+struct SetFigures {
+  int fRecords = 0;
+  NNOutputStatistics fStats;
+};
+
+struct TrainResult {
+  std::string fSource;
+  std::size_t fRecordsRead = 0;
+  double fTestFraction = 0.0;
+  unsigned fPartitionSeed = 0;
+  Partition fPartition;
+  // Records of each set that were left out, by reason.
+  std::vector<std::pair<CellProblem, int>> fTrainLeftOut, fTestLeftOut;
+  std::vector<std::string> fUnusedConstant;  // constant inputs, not used
+  std::unique_ptr<NNVarList> fList;
+
+  // The sources and the call-back objects outlive the algorithm, which
+  // keeps pointers to them.
+  std::unique_ptr<VXCommon_1_2::VectorRecordIter> fTrainSource, fTestSource;
+  InterruptCancel fCancel;
+  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fTempNames;
+  std::unique_ptr<INeuralAlgorithm> fAlgorithm;
+  bool fSelectedArchitecture = false;
+  double fWallSeconds = 0.0;
+
+  SetFigures fTrain, fTest;  // fTest.fRecords == 0 without a test set
+  // Per input variable of the list, in list order; empty when not asked.
+  std::vector<double> fImportance;
+};
+
+// Reads nothing itself: table is the whole file. Throws InputError for
+// unusable input and Interrupted when the user pressed Ctrl-C.
+std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
+                                        const TrainOptions& options, ProgressBar& progress);
+
+// The figures of a model on a raw record source (which is rewound).
+// Throws InputError when the library refuses.
+SetFigures Evaluate(INeuralAlgorithm& algorithm, VXCommon_1_2::VectorRecordIter& records);
+
+}  // namespace vxnn
