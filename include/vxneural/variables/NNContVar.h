@@ -7,10 +7,10 @@
 #include <string>
 
 #include "vxneural/VXNNCommon.h"
-#include "vxneural/variables/INNVariable.h"
 #include "vxneural/variables/NNLinearEncoder.h"
+#include "vxneural/variables/NNVariableBase.h"
 
-class NNContVar : public INNVariable {
+class NNContVar : public NNVariableBase {
  public:
   // The encoder starts as the identity map over min..max. correction widens
   // min and max when the variable is a target and is standardized.
@@ -21,20 +21,8 @@ class NNContVar : public INNVariable {
   ~NNContVar() override;
 
   MeasureLevel GetMeasureLevel() const override { return kContinuous; }
-  std::string GetVariableName() const override { return fName; }
-  std::string GetVariableLabel() const override { return fLabel; }
-  void SetVariableLabel(const std::string& label) override { fLabel = label; }
   int GetNumberOfCategories() const override { return 1; }
-  VariableRole GetVariableRole() const override { return fRole; }
-  void SetVariableRole(VariableRole role) override { fRole = role; }
-  VariableStorage GetVariableStorage() const override { return fStorage; }
-  void SetVariableStorage(VariableStorage storage) override { fStorage = storage; }
   int UpdateNumberOfCategories() override { return 1; }
-  bool SetUserMissingInfo(INNUserMissing* um) override;
-  INNUserMissing* GetUserMissingInfo() override;
-  const INNUserMissing* GetUserMissingInfo() const override;
-  void SetMissingValueReplacement(const std::string& text) override;
-  const std::string* GetMissingValueReplacement() const override;
   NNContVar* Clone() const override { return new NNContVar(*this); }
   INNEncoder* GetEncoder() override { return fEncoder.get(); }
   const INNEncoder* GetEncoder() const override { return fEncoder.get(); }
@@ -49,11 +37,6 @@ class NNContVar : public INNVariable {
   int WriteObjectXML(std::ostream& out, int level) const override;
   int ReadObjectXML(std::istream& in) override;
   void Display(std::ostream& out) const override;
-  void SetFieldFormatElement(VXXML_1_2::XMLElement* element) override;
-  VXXML_1_2::XMLElement* GetFieldFormatElement() override { return fFieldFormatElement.get(); }
-  const VXXML_1_2::XMLElement* GetFieldFormatElement() const override {
-    return fFieldFormatElement.get();
-  }
 
   // The encoder with its concrete type; null only after reading a stream that
   // stored none.
@@ -78,17 +61,10 @@ class NNContVar : public INNVariable {
   bool SetupEncoder(VXNNCommon::Standardization mode);
 
  private:
-  std::string fName;
-  std::string fLabel;
-  VariableRole fRole;
-  VariableStorage fStorage;
   double fMean;
   double fVariance;
   double fMin;
   double fMax;
   double fCorrection;
   std::unique_ptr<NNLinearEncoder> fEncoder;
-  std::string fMissingValueReplacement;
-  bool fHasReplacement = false;
-  std::unique_ptr<VXXML_1_2::XMLElement> fFieldFormatElement;
 };

@@ -6,11 +6,17 @@
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
+#include "variables/EncoderCommon.h"
 #include "vxcommon/VXMissing.h"
 
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
+using VXNeural::detail::DisplayUserMissing;
 using VXNeural::detail::kMaxCategories;
+using VXNeural::detail::ReadLabels;
+using VXNeural::detail::ReadUserMissing;
+using VXNeural::detail::WriteLabels;
+using VXNeural::detail::WriteUserMissing;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 
@@ -57,24 +63,11 @@ void NNCatNumEncoder::Clear() {
 }
 
 void NNCatNumEncoder::SetValueLabel(int index, const std::string& label) {
-  const int n = GetNumberOfCategories();
-  if (fValueLabels.size() < static_cast<std::size_t>(n))
-    fValueLabels.resize(static_cast<std::size_t>(n));
-  if (index >= 0 && index < n) fValueLabels[static_cast<std::size_t>(index)] = label;
+  VXNeural::detail::SetPaddedLabel(fValueLabels, GetNumberOfCategories(), index, label);
 }
 
 bool NNCatNumEncoder::SetUserMissingInfo(INNUserMissing* um) {
-  if (um == nullptr) {
-    fUserMissing.reset();
-    return true;
-  }
-  auto* numeric = um->GetDataType() == INNUserMissing::kNumericData
-                      ? dynamic_cast<NNNumericUserMissing*>(um)
-                      : nullptr;
-  if (numeric == nullptr) return false;
-  // Handing back the object already held must not destroy it.
-  if (numeric != fUserMissing.get()) fUserMissing.reset(numeric);
-  return true;
+  return VXNeural::detail::AdoptUserMissing(fUserMissing, um, INNUserMissing::kNumericData);
 }
 
 INNUserMissing* NNCatNumEncoder::GetUserMissingInfo() { return fUserMissing.get(); }
@@ -107,10 +100,8 @@ double NNCatNumEncoder::Decode(int code) const {
 int NNCatNumEncoder::WriteObject(std::ostream& out) const {
   BinWriter w(out);
   w.Tag(kTag).Int(GetNumberOfCategories()).Doubles(fCateValues);
-  w.Int(static_cast<int>(fValueLabels.size()));
-  for (const std::string& label : fValueLabels) w.String(label);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObject(out));
+  WriteLabels(w, fValueLabels);
+  WriteUserMissing(w, out, fUserMissing.get());
   return w.Bytes();
 }
 
@@ -123,26 +114,16 @@ int NNCatNumEncoder::ReadObject(std::istream& in) {
     // A stored category that does not get back its own code (a repeat or a
     // missing value) cannot come from a valid encoder.
     if (Encode(r.Double()) != i) r.Fail();
-  const int nLabels = r.Count(kMaxCategories, 4);
-  std::vector<std::string> labels(static_cast<std::size_t>(nLabels));
-  for (std::string& label : labels) label = r.String();
-  fValueLabels = std::move(labels);
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  if (hasUserMissing == 1) {
-    auto um = std::make_unique<NNNumericUserMissing>();
-    r.Nested(um->ReadObject(in));
-    fUserMissing = std::move(um);
-  }
+  fValueLabels = ReadLabels(r);
+  fUserMissing = ReadUserMissing<NNNumericUserMissing>(r, in);
   return r.Bytes();
 }
 
 int NNCatNumEncoder::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
   w.Int(GetNumberOfCategories()).Doubles(fCateValues);
-  w.Int(static_cast<int>(fValueLabels.size())).Strings(fValueLabels);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObjectXML(out, level + 1));
+  WriteLabels(w, fValueLabels);
+  WriteUserMissing(w, out, level, fUserMissing.get());
   return w.End();
 }
 
@@ -152,15 +133,8 @@ int NNCatNumEncoder::ReadObjectXML(std::istream& in) {
   const int n = r.Count(kMaxCategories);
   for (int i = 0; i < n; ++i)
     if (Encode(r.Double()) != i) r.Fail();
-  const int nLabels = r.Count(kMaxCategories);
-  fValueLabels = r.Strings(nLabels);
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  if (hasUserMissing == 1) {
-    auto um = std::make_unique<NNNumericUserMissing>();
-    r.Nested(um->ReadObjectXML(in));
-    fUserMissing = std::move(um);
-  }
+  fValueLabels = ReadLabels(r);
+  fUserMissing = ReadUserMissing<NNNumericUserMissing>(r, in);
   return r.End();
 }
 
@@ -174,9 +148,6 @@ void NNCatNumEncoder::Display(std::ostream& out) const {
   out << "Value labels:\n";
   for (std::size_t i = 0; i < fValueLabels.size(); ++i)
     out << '\t' << i << ": " << fValueLabels[i] << '\n';
-  if (fUserMissing) {
-    out << "\t\tUser-missing values for this encoder:\n\t\t";
-    fUserMissing->Display(out);
-  }
+  DisplayUserMissing(out, fUserMissing.get());
   out << "End of NNCatNumEncoder display\n";
 }

@@ -4,17 +4,12 @@
 
 #include "persist/BinaryIO.h"
 #include "persist/XmlIO.h"
-#include "variables/VariableCodes.h"
-#include "vxcommon/XMLTree.h"
 #include "vxneural/variables/NNCatNumEncoder.h"
 #include "vxneural/variables/NNStringEncoder.h"
 
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
 using VXNeural::detail::kMaxCategories;
-using VXNeural::detail::ReadOptionalLabel;
-using VXNeural::detail::RoleFromCode;
-using VXNeural::detail::StorageFromCode;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 
@@ -57,46 +52,30 @@ int ReadCategoryCount(Reader& r) {
 
 NNCatVar::NNCatVar(const std::string& name, const std::string& label, int numberOfCategories,
                    MeasureLevel level, VariableRole role, VariableStorage storage)
-    : fName(name),
-      fLabel(label),
-      fRole(role),
-      fStorage(storage),
+    : NNVariableBase(name, label, role, storage),
       fNumberOfCategories(numberOfCategories > 0 ? numberOfCategories : 0),
       fMeasureLevel(CategoricalLevel(level)),
       fEncoder(NewEncoder(fMeasureLevel, fNumberOfCategories)) {}
 
 NNCatVar::NNCatVar(const NNCatVar& other)
-    : fName(other.fName),
-      fLabel(other.fLabel),
-      fRole(other.fRole),
-      fStorage(other.fStorage),
+    : NNVariableBase(other),
       fBinaryFlag(other.fBinaryFlag),
       fBinaryFlagTrueIndex(other.fBinaryFlagTrueIndex),
       fOrdinalFlag(other.fOrdinalFlag),
       fNumberOfCategories(other.fNumberOfCategories),
       fMeasureLevel(other.fMeasureLevel),
-      fEncoder(other.fEncoder ? other.fEncoder->Clone() : nullptr),
-      fMissingValueReplacement(other.fMissingValueReplacement),
-      fHasReplacement(other.fHasReplacement),
-      fFieldFormatElement(other.fFieldFormatElement ? other.fFieldFormatElement->Clone()
-                                                    : nullptr) {}
+      fEncoder(other.fEncoder ? other.fEncoder->Clone() : nullptr) {}
 
 NNCatVar& NNCatVar::operator=(const NNCatVar& other) {
   if (this != &other) {
     NNCatVar copy(other);
+    NNVariableBase::operator=(std::move(copy));
     fEncoder = std::move(copy.fEncoder);
-    fFieldFormatElement = std::move(copy.fFieldFormatElement);
-    fName = std::move(copy.fName);
-    fLabel = std::move(copy.fLabel);
-    fRole = copy.fRole;
-    fStorage = copy.fStorage;
     fBinaryFlag = copy.fBinaryFlag;
     fBinaryFlagTrueIndex = copy.fBinaryFlagTrueIndex;
     fOrdinalFlag = copy.fOrdinalFlag;
     fNumberOfCategories = copy.fNumberOfCategories;
     fMeasureLevel = copy.fMeasureLevel;
-    fMissingValueReplacement = std::move(copy.fMissingValueReplacement);
-    fHasReplacement = copy.fHasReplacement;
   }
   return *this;
 }
@@ -109,35 +88,10 @@ int NNCatVar::UpdateNumberOfCategories() {
   return fNumberOfCategories;
 }
 
-bool NNCatVar::SetUserMissingInfo(INNUserMissing* um) {
-  return fEncoder ? fEncoder->SetUserMissingInfo(um) : false;
-}
-
-INNUserMissing* NNCatVar::GetUserMissingInfo() {
-  return fEncoder ? fEncoder->GetUserMissingInfo() : nullptr;
-}
-
-const INNUserMissing* NNCatVar::GetUserMissingInfo() const {
-  return fEncoder ? fEncoder->GetUserMissingInfo() : nullptr;
-}
-
-void NNCatVar::SetMissingValueReplacement(const std::string& text) {
-  fMissingValueReplacement = text;
-  fHasReplacement = true;
-}
-
-const std::string* NNCatVar::GetMissingValueReplacement() const {
-  return fHasReplacement ? &fMissingValueReplacement : nullptr;
-}
-
 INNVariable::VarStatus NNCatVar::GetVarStatus() {
   const int n = UpdateNumberOfCategories();
   if (n == 1) return kVarConstant;
   return n > 1 ? kVarOK : kVarInvalid;
-}
-
-void NNCatVar::SetFieldFormatElement(VXXML_1_2::XMLElement* element) {
-  if (element != fFieldFormatElement.get()) fFieldFormatElement.reset(element);
 }
 
 void NNCatVar::GetBinaryFlag(bool& flag, int& trueIndex) const {
@@ -154,7 +108,8 @@ void NNCatVar::SetNumberOfCategories(int n) { fNumberOfCategories = n > 0 ? n : 
 
 int NNCatVar::WriteObject(std::ostream& out) const {
   BinWriter w(out);
-  w.Tag(kTag).String(fName).String(fLabel).Int(fRole).Int(fStorage);
+  w.Tag(kTag);
+  WriteIdentity(w);
   w.Int(fNumberOfCategories).Int(fMeasureLevel);
   w.Int(fEncoder ? fEncoder->GetEncoderType() : INNEncoder::kNoEncoder);
   if (fEncoder) w.Nested(fEncoder->WriteObject(out));
@@ -165,15 +120,11 @@ int NNCatVar::ReadObject(std::istream& in) {
   BinReader r(in, kClass);
   fEncoder.reset();
   r.ExpectTag(kTag);
-  fName = r.String();
-  fLabel = r.String();
-  fRole = RoleFromCode(r, r.Int());
-  fStorage = StorageFromCode(r, r.Int());
+  ReadIdentity(r);
   fNumberOfCategories = ReadCategoryCount(r);
   fMeasureLevel = LevelFromCode(r, r.Int());
   CheckEncoderType(r, fMeasureLevel, r.Int());
-  fMissingValueReplacement.clear();
-  fHasReplacement = false;
+  ClearReplacement();
   fBinaryFlag = false;
   fBinaryFlagTrueIndex = -1;
   fOrdinalFlag = false;
@@ -185,11 +136,9 @@ int NNCatVar::ReadObject(std::istream& in) {
 
 int NNCatVar::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
-  w.String(fName).Int(static_cast<int>(fLabel.size()));
-  if (!fLabel.empty()) w.String(fLabel);
-  w.Int(fRole).Int(fStorage).Int(fNumberOfCategories).Int(fMeasureLevel);
-  w.Bool(fHasReplacement);
-  if (fHasReplacement) w.String(fMissingValueReplacement);
+  WriteIdentity(w);
+  w.Int(fNumberOfCategories).Int(fMeasureLevel);
+  WriteReplacement(w);
   w.Int(fEncoder ? fEncoder->GetEncoderType() : INNEncoder::kNoEncoder);
   if (fEncoder) w.Nested(fEncoder->WriteObjectXML(out, level + 1));
   w.Bool(fBinaryFlag).Int(fBinaryFlagTrueIndex).Bool(fOrdinalFlag);
@@ -199,14 +148,10 @@ int NNCatVar::WriteObjectXML(std::ostream& out, int level) const {
 int NNCatVar::ReadObjectXML(std::istream& in) {
   fEncoder.reset();
   XmlReader r(in, kClass, kClass);
-  fName = r.String();
-  fLabel = ReadOptionalLabel(r);
-  fRole = RoleFromCode(r, r.Int());
-  fStorage = StorageFromCode(r, r.Int());
+  ReadIdentity(r);
   fNumberOfCategories = ReadCategoryCount(r);
   fMeasureLevel = LevelFromCode(r, r.Int());
-  fHasReplacement = r.Bool();
-  fMissingValueReplacement = fHasReplacement ? r.String() : std::string();
+  ReadReplacement(r);
   CheckEncoderType(r, fMeasureLevel, r.Int());
   std::unique_ptr<INNEncoder> encoder = NewEncoder(fMeasureLevel, 0);
   r.Nested(encoder->ReadObjectXML(in));
@@ -218,8 +163,8 @@ int NNCatVar::ReadObjectXML(std::istream& in) {
 }
 
 void NNCatVar::Display(std::ostream& out) const {
-  out << "Categorical variable: name = " << fName << ", label = " << fLabel
-      << ", role = " << DisplayText(fRole) << ", storage = " << DisplayText(fStorage) << '\n';
+  out << "Categorical variable: name = " << Name() << ", label = " << Label()
+      << ", role = " << DisplayText(Role()) << ", storage = " << DisplayText(Storage()) << '\n';
   out << "\tMeasurement Level = " << DisplayText(fMeasureLevel) << '\n';
   out << "\tNumber of Categories = " << fNumberOfCategories << '\n';
   if (fEncoder) fEncoder->Display(out);

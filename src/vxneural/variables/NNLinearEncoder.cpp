@@ -6,11 +6,15 @@
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
+#include "variables/EncoderCommon.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/variables/NNContVar.h"
 
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
+using VXNeural::detail::DisplayUserMissing;
+using VXNeural::detail::ReadUserMissing;
+using VXNeural::detail::WriteUserMissing;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 
@@ -83,17 +87,7 @@ NNLinearEncoder& NNLinearEncoder::operator=(const NNLinearEncoder& other) {
 NNLinearEncoder::~NNLinearEncoder() = default;
 
 bool NNLinearEncoder::SetUserMissingInfo(INNUserMissing* um) {
-  if (um == nullptr) {
-    fUserMissing.reset();
-    return true;
-  }
-  auto* numeric = um->GetDataType() == INNUserMissing::kNumericData
-                      ? dynamic_cast<NNNumericUserMissing*>(um)
-                      : nullptr;
-  if (numeric == nullptr) return false;
-  // Handing back the object already held must not destroy it.
-  if (numeric != fUserMissing.get()) fUserMissing.reset(numeric);
-  return true;
+  return VXNeural::detail::AdoptUserMissing(fUserMissing, um, INNUserMissing::kNumericData);
 }
 
 INNUserMissing* NNLinearEncoder::GetUserMissingInfo() { return fUserMissing.get(); }
@@ -112,8 +106,7 @@ std::array<double, 4> NNLinearEncoder::GetLinearNormData() const {
 int NNLinearEncoder::WriteObject(std::ostream& out) const {
   BinWriter w(out);
   w.Tag(kTag).Double(fMin).Double(fMax).Double(fSlope).Double(fIntercept);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObject(out));
+  WriteUserMissing(w, out, fUserMissing.get());
   return w.Bytes();
 }
 
@@ -124,13 +117,7 @@ int NNLinearEncoder::ReadObject(std::istream& in) {
   const double max = r.Double();
   const double slope = r.Double();
   const double intercept = r.Double();
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  std::unique_ptr<NNNumericUserMissing> um;
-  if (hasUserMissing == 1) {
-    um = std::make_unique<NNNumericUserMissing>();
-    r.Nested(um->ReadObject(in));
-  }
+  std::unique_ptr<NNNumericUserMissing> um = ReadUserMissing<NNNumericUserMissing>(r, in);
   fMin = min;
   fMax = max;
   fSlope = slope;
@@ -142,8 +129,7 @@ int NNLinearEncoder::ReadObject(std::istream& in) {
 int NNLinearEncoder::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
   w.Double(fMin).Double(fMax).Double(fSlope).Double(fIntercept);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObjectXML(out, level + 1));
+  WriteUserMissing(w, out, level, fUserMissing.get());
   return w.End();
 }
 
@@ -153,13 +139,7 @@ int NNLinearEncoder::ReadObjectXML(std::istream& in) {
   const double max = r.Double();
   const double slope = r.Double();
   const double intercept = r.Double();
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  std::unique_ptr<NNNumericUserMissing> um;
-  if (hasUserMissing == 1) {
-    um = std::make_unique<NNNumericUserMissing>();
-    r.Nested(um->ReadObjectXML(in));
-  }
+  std::unique_ptr<NNNumericUserMissing> um = ReadUserMissing<NNNumericUserMissing>(r, in);
   const int count = r.End();
   fMin = min;
   fMax = max;
@@ -174,9 +154,6 @@ void NNLinearEncoder::Display(std::ostream& out) const {
   out << "Start of NNLinearEncoder display\n";
   out << "Slope = " << fSlope << '\n';
   out << "Intercept = " << fIntercept << '\n';
-  if (fUserMissing) {
-    out << "\t\tUser-missing values for this encoder:\n\t\t";
-    fUserMissing->Display(out);
-  }
+  DisplayUserMissing(out, fUserMissing.get());
   out << "End of NNLinearEncoder display\n";
 }

@@ -6,11 +6,17 @@
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
+#include "variables/UserMissingCommon.h"
 #include "vxcommon/XMLTree.h"
 
+using VXNeural::detail::AddMissingValueElements;
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
+using VXNeural::detail::DisplayValuesAndLabels;
 using VXNeural::detail::kMaxCategories;
+using VXNeural::detail::ReadValuesAndLabels;
+using VXNeural::detail::ReleaseAll;
+using VXNeural::detail::WriteValuesAndLabels;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 using VXXML_1_2::XMLElement;
@@ -20,14 +26,6 @@ const char kClass[] = "NNNumericUserMissing";
 const char kTag[] = "NNNumUMi";
 // A value (8 bytes) and a label length (4 bytes) at least.
 constexpr std::size_t kMinEntryBytes = 12;
-
-std::unique_ptr<XMLElement> MissingValueElement(double value, const std::string& label) {
-  std::unique_ptr<XMLElement> e(XMLElement::Create("Value"));
-  e->AddAttribute("value", value);
-  if (!label.empty()) e->AddAttribute("displayValue", label);
-  e->AddAttribute("property", "missing");
-  return e;
-}
 
 std::unique_ptr<XMLElement> RangeExtension(const char* name, double value) {
   std::unique_ptr<XMLElement> e(XMLElement::Create("Extension"));
@@ -55,12 +53,8 @@ std::vector<XMLElement*> NNNumericUserMissing::ExportXML() const {
     if (!fInterval.IsRightOpen())
       elements.push_back(RangeExtension("invalidRangeUpper", fInterval.GetRightEnd()));
   }
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    elements.push_back(MissingValueElement(fDiscreteValues[i], fValueLabels[i]));
-  std::vector<XMLElement*> result;
-  result.reserve(elements.size());
-  for (auto& e : elements) result.push_back(e.release());
-  return result;
+  AddMissingValueElements(elements, fDiscreteValues, fValueLabels);
+  return ReleaseAll(elements);
 }
 
 void NNNumericUserMissing::AddValue(double value, const std::string& label) {
@@ -81,9 +75,8 @@ bool NNNumericUserMissing::Contains(double x) const {
 
 int NNNumericUserMissing::WriteObject(std::ostream& out) const {
   BinWriter w(out);
-  w.Tag(kTag).Int(GetNDiscreteValues());
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    w.Double(fDiscreteValues[i]).String(fValueLabels[i]);
+  w.Tag(kTag);
+  WriteValuesAndLabels(w, fDiscreteValues, fValueLabels);
   w.Int(fHasInterval ? 1 : 0);
   if (fHasInterval) w.Nested(fInterval.WriteObject(out));
   return w.Bytes();
@@ -92,15 +85,9 @@ int NNNumericUserMissing::WriteObject(std::ostream& out) const {
 int NNNumericUserMissing::ReadObject(std::istream& in) {
   BinReader r(in, kClass);
   r.ExpectTag(kTag);
-  const int n = r.Count(kMaxCategories, kMinEntryBytes);
   std::vector<double> values;
   std::vector<std::string> labels;
-  values.reserve(static_cast<std::size_t>(n));
-  labels.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    values.push_back(r.Double());
-    labels.push_back(r.String());
-  }
+  ReadValuesAndLabels(r, r.Count(kMaxCategories, kMinEntryBytes), values, labels);
   const int hasInterval = r.Int();
   if (hasInterval != 0 && hasInterval != 1) r.Fail();
   NNNumericInterval interval;
@@ -114,9 +101,7 @@ int NNNumericUserMissing::ReadObject(std::istream& in) {
 
 int NNNumericUserMissing::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
-  w.Int(GetNDiscreteValues());
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    w.Double(fDiscreteValues[i]).String(fValueLabels[i]);
+  WriteValuesAndLabels(w, fDiscreteValues, fValueLabels);
   w.Int(fHasInterval ? 1 : 0);
   if (fHasInterval) w.Nested(fInterval.WriteObjectXML(out, level + 1));
   return w.End();
@@ -124,15 +109,9 @@ int NNNumericUserMissing::WriteObjectXML(std::ostream& out, int level) const {
 
 int NNNumericUserMissing::ReadObjectXML(std::istream& in) {
   XmlReader r(in, kClass, kClass);
-  const int n = r.Count(kMaxCategories);
   std::vector<double> values;
   std::vector<std::string> labels;
-  values.reserve(static_cast<std::size_t>(n));
-  labels.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    values.push_back(r.Double());
-    labels.push_back(r.String());
-  }
+  ReadValuesAndLabels(r, r.Count(kMaxCategories), values, labels);
   const int hasInterval = r.Int();
   if (hasInterval != 0 && hasInterval != 1) r.Fail();
   NNNumericInterval interval;
@@ -148,9 +127,7 @@ int NNNumericUserMissing::ReadObjectXML(std::istream& in) {
 void NNNumericUserMissing::Display(std::ostream& out) const {
   VXNeural::detail::DisplayPrecision precision(out);
   out << "Start of NNNumericUserMissing display\n";
-  out << "Discrete missing values:\n";
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    out << '\t' << fDiscreteValues[i] << ", label = " << fValueLabels[i] << '\n';
+  DisplayValuesAndLabels(out, fDiscreteValues, fValueLabels);
   if (fHasInterval) {
     out << "Missing interval: ";
     fInterval.Display(out);

@@ -4,10 +4,16 @@
 
 #include "persist/BinaryIO.h"
 #include "persist/XmlIO.h"
+#include "variables/EncoderCommon.h"
 
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
+using VXNeural::detail::DisplayUserMissing;
 using VXNeural::detail::kMaxCategories;
+using VXNeural::detail::ReadLabels;
+using VXNeural::detail::ReadUserMissing;
+using VXNeural::detail::WriteLabels;
+using VXNeural::detail::WriteUserMissing;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 
@@ -62,24 +68,11 @@ void NNStringEncoder::Clear() {
 }
 
 void NNStringEncoder::SetValueLabel(int index, const std::string& label) {
-  const int n = GetNumberOfCategories();
-  if (fValueLabels.size() < static_cast<std::size_t>(n))
-    fValueLabels.resize(static_cast<std::size_t>(n));
-  if (index >= 0 && index < n) fValueLabels[static_cast<std::size_t>(index)] = label;
+  VXNeural::detail::SetPaddedLabel(fValueLabels, GetNumberOfCategories(), index, label);
 }
 
 bool NNStringEncoder::SetUserMissingInfo(INNUserMissing* um) {
-  if (um == nullptr) {
-    fUserMissing.reset();
-    return true;
-  }
-  auto* strings = um->GetDataType() == INNUserMissing::kStringData
-                      ? dynamic_cast<NNStringUserMissing*>(um)
-                      : nullptr;
-  if (strings == nullptr) return false;
-  // Handing back the object already held must not destroy it.
-  if (strings != fUserMissing.get()) fUserMissing.reset(strings);
-  return true;
+  return VXNeural::detail::AdoptUserMissing(fUserMissing, um, INNUserMissing::kStringData);
 }
 
 INNUserMissing* NNStringEncoder::GetUserMissingInfo() { return fUserMissing.get(); }
@@ -115,10 +108,8 @@ int NNStringEncoder::WriteObject(std::ostream& out) const {
   BinWriter w(out);
   w.Tag(kTag).Int(GetNumberOfCategories());
   for (const std::string* link : fLinks) w.String(link ? *link : std::string());
-  w.Int(static_cast<int>(fValueLabels.size()));
-  for (const std::string& label : fValueLabels) w.String(label);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObject(out));
+  WriteLabels(w, fValueLabels);
+  WriteUserMissing(w, out, fUserMissing.get());
   return w.Bytes();
 }
 
@@ -130,17 +121,8 @@ int NNStringEncoder::ReadObject(std::istream& in) {
   for (int i = 0; i < n; ++i)
     // A repeated string cannot come from a valid encoder.
     if (Encode(r.String()) != i) r.Fail();
-  const int nLabels = r.Count(kMaxCategories, 4);
-  std::vector<std::string> labels(static_cast<std::size_t>(nLabels));
-  for (std::string& label : labels) label = r.String();
-  fValueLabels = std::move(labels);
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  if (hasUserMissing == 1) {
-    auto um = std::make_unique<NNStringUserMissing>();
-    r.Nested(um->ReadObject(in));
-    fUserMissing = std::move(um);
-  }
+  fValueLabels = ReadLabels(r);
+  fUserMissing = ReadUserMissing<NNStringUserMissing>(r, in);
   return r.Bytes();
 }
 
@@ -148,9 +130,8 @@ int NNStringEncoder::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
   w.Int(GetNumberOfCategories());
   for (const std::string* link : fLinks) w.String(link ? *link : std::string());
-  w.Int(static_cast<int>(fValueLabels.size())).Strings(fValueLabels);
-  w.Int(fUserMissing ? 1 : 0);
-  if (fUserMissing) w.Nested(fUserMissing->WriteObjectXML(out, level + 1));
+  WriteLabels(w, fValueLabels);
+  WriteUserMissing(w, out, level, fUserMissing.get());
   return w.End();
 }
 
@@ -160,15 +141,8 @@ int NNStringEncoder::ReadObjectXML(std::istream& in) {
   const int n = r.Count(kMaxCategories);
   for (int i = 0; i < n; ++i)
     if (Encode(r.String()) != i) r.Fail();
-  const int nLabels = r.Count(kMaxCategories);
-  fValueLabels = r.Strings(nLabels);
-  const int hasUserMissing = r.Int();
-  if (hasUserMissing != 0 && hasUserMissing != 1) r.Fail();
-  if (hasUserMissing == 1) {
-    auto um = std::make_unique<NNStringUserMissing>();
-    r.Nested(um->ReadObjectXML(in));
-    fUserMissing = std::move(um);
-  }
+  fValueLabels = ReadLabels(r);
+  fUserMissing = ReadUserMissing<NNStringUserMissing>(r, in);
   return r.End();
 }
 
@@ -184,8 +158,5 @@ void NNStringEncoder::Display(std::ostream& out) const {
     out << *fLinks[i]
         << ",\t Label: " << (i < fValueLabels.size() ? fValueLabels[i] : std::string()) << '\n';
   }
-  if (fUserMissing) {
-    out << "\t\tUser-missing values for this encoder:\n\t\t";
-    fUserMissing->Display(out);
-  }
+  DisplayUserMissing(out, fUserMissing.get());
 }

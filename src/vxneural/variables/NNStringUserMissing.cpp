@@ -5,11 +5,17 @@
 
 #include "persist/BinaryIO.h"
 #include "persist/XmlIO.h"
+#include "variables/UserMissingCommon.h"
 #include "vxcommon/XMLTree.h"
 
+using VXNeural::detail::AddMissingValueElements;
 using VXNeural::detail::BinReader;
 using VXNeural::detail::BinWriter;
+using VXNeural::detail::DisplayValuesAndLabels;
 using VXNeural::detail::kMaxCategories;
+using VXNeural::detail::ReadValuesAndLabels;
+using VXNeural::detail::ReleaseAll;
+using VXNeural::detail::WriteValuesAndLabels;
 using VXNeural::detail::XmlReader;
 using VXNeural::detail::XmlWriter;
 using VXXML_1_2::XMLElement;
@@ -29,17 +35,8 @@ bool NNStringUserMissing::IsEqualTo(const INNUserMissing* other) const {
 
 std::vector<XMLElement*> NNStringUserMissing::ExportXML() const {
   std::vector<std::unique_ptr<XMLElement>> elements;
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i) {
-    std::unique_ptr<XMLElement> e(XMLElement::Create("Value"));
-    e->AddAttribute("value", fDiscreteValues[i]);
-    if (!fValueLabels[i].empty()) e->AddAttribute("displayValue", fValueLabels[i]);
-    e->AddAttribute("property", "missing");
-    elements.push_back(std::move(e));
-  }
-  std::vector<XMLElement*> result;
-  result.reserve(elements.size());
-  for (auto& e : elements) result.push_back(e.release());
-  return result;
+  AddMissingValueElements(elements, fDiscreteValues, fValueLabels);
+  return ReleaseAll(elements);
 }
 
 void NNStringUserMissing::AddValue(const std::string& value, const std::string& label) {
@@ -55,24 +52,17 @@ bool NNStringUserMissing::Contains(const std::string& s) const {
 
 int NNStringUserMissing::WriteObject(std::ostream& out) const {
   BinWriter w(out);
-  w.Tag(kTag).Int(GetNDiscreteValues());
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    w.String(fDiscreteValues[i]).String(fValueLabels[i]);
+  w.Tag(kTag);
+  WriteValuesAndLabels(w, fDiscreteValues, fValueLabels);
   return w.Bytes();
 }
 
 int NNStringUserMissing::ReadObject(std::istream& in) {
   BinReader r(in, kClass);
   r.ExpectTag(kTag);
-  const int n = r.Count(kMaxCategories, kMinEntryBytes);
   std::vector<std::string> values;
   std::vector<std::string> labels;
-  values.reserve(static_cast<std::size_t>(n));
-  labels.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    values.push_back(r.String());
-    labels.push_back(r.String());
-  }
+  ReadValuesAndLabels(r, r.Count(kMaxCategories, kMinEntryBytes), values, labels);
   fDiscreteValues = std::move(values);
   fValueLabels = std::move(labels);
   return r.Bytes();
@@ -80,23 +70,15 @@ int NNStringUserMissing::ReadObject(std::istream& in) {
 
 int NNStringUserMissing::WriteObjectXML(std::ostream& out, int level) const {
   XmlWriter w(out, kClass, level);
-  w.Int(GetNDiscreteValues());
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    w.String(fDiscreteValues[i]).String(fValueLabels[i]);
+  WriteValuesAndLabels(w, fDiscreteValues, fValueLabels);
   return w.End();
 }
 
 int NNStringUserMissing::ReadObjectXML(std::istream& in) {
   XmlReader r(in, kClass, kClass);
-  const int n = r.Count(kMaxCategories);
   std::vector<std::string> values;
   std::vector<std::string> labels;
-  values.reserve(static_cast<std::size_t>(n));
-  labels.reserve(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    values.push_back(r.String());
-    labels.push_back(r.String());
-  }
+  ReadValuesAndLabels(r, r.Count(kMaxCategories), values, labels);
   const int count = r.End();
   fDiscreteValues = std::move(values);
   fValueLabels = std::move(labels);
@@ -105,8 +87,6 @@ int NNStringUserMissing::ReadObjectXML(std::istream& in) {
 
 void NNStringUserMissing::Display(std::ostream& out) const {
   out << "Start of NNStringUserMissing display\n";
-  out << "Discrete missing values:\n";
-  for (std::size_t i = 0; i < fDiscreteValues.size(); ++i)
-    out << '\t' << fDiscreteValues[i] << ", label = " << fValueLabels[i] << '\n';
+  DisplayValuesAndLabels(out, fDiscreteValues, fValueLabels);
   out << "End of NNStringUserMissing display\n";
 }
