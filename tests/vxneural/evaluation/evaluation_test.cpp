@@ -1,0 +1,583 @@
+// The evaluation passes on small networks with weights set by hand.
+// Output statistics: record sets checked against hand-worked counts and a
+// two-pass reference, the accessors, the passes that do not finish, a
+// cross-entropy network and the display. Predictor importance: worked cases
+// and scenarios checked against a probe-by-probe reference through the
+// network's scoring, refusals and progress reports.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <valarray>
+#include <vector>
+
+#include "common/host_doubles.h"
+#include "common/text_checks.h"
+#include "vxcommon/Record.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/evaluation/NNSensReporter.h"
+#include "vxneural/evaluation/NNSensitivity.h"
+#include "vxneural/network/NNetwork.h"
+
+namespace {
+
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VXStatus;
+using Source = host_doubles::CountingSource;
+using Cancel = host_doubles::CountdownCancel;
+using host_doubles::FunctionListener;
+using Rows = std::vector<std::vector<double>>;
+using VXNeural::ComputeOutputStats;
+using VXNeural::ComputeSensitivity;
+constexpr double kMissing = VXMV::gMissingValue;
+const double kNaN = std::nan("");
+
+// A network and the settings it points to (which must outlive it).
+struct Net {
+  std::unique_ptr<MLPSettings> settings;
+  std::unique_ptr<NNetwork> network;
+  NNetwork& operator*() { return *network; }
+  NNetwork* operator->() { return network.get(); }
+};
+
+// hidden: units of each hidden layer (TanH); out: the output activation;
+// weight(i): weight i.
+Net MakeNet(int inputs, const std::vector<int>& categories, const std::vector<int>& hidden,
+            VXNNCommon::ActivationFunction out, const std::function<double(std::size_t)>& weight) {
+  Net n;
+  n.settings = std::make_unique<MLPSettings>(inputs, categories, 100);
+  n.settings->SetNumHiddenLayers(static_cast<int>(hidden.size()));
+  for (std::size_t l = 0; l < hidden.size(); ++l)
+    n.settings->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
+  n.settings->SetActivFnHiddenLayer(VXNNCommon::kTanH);
+  n.settings->SetActivFnOutputLayer(out);
+  n.network = std::make_unique<NNetwork>(*n.settings);
+  std::valarray<double> w(static_cast<std::size_t>(n->GetNumWeights()));
+  for (std::size_t i = 0; i < w.size(); ++i) w[i] = weight(i);
+  n->SetWeights(w);
+  return n;
+}
+
+// A network without hidden layers and with Identity outputs:
+// output k = bias[k] + sum_i weight[k][i] * input i.
+Net LinearNet(const std::vector<int>& categories, const std::vector<double>& bias,
+              const Rows& weight) {
+  std::vector<double> w;
+  for (std::size_t k = 0; k < bias.size(); ++k) {
+    w.push_back(bias[k]);
+    w.insert(w.end(), weight[k].begin(), weight[k].end());
+  }
+  Net n = MakeNet(static_cast<int>(weight.at(0).size()), categories, {}, VXNNCommon::kIdentity,
+                  [&](std::size_t i) { return w.at(i); });
+  EXPECT_EQ(w.size(), static_cast<std::size_t>(n->GetNumWeights()));
+  return n;
+}
+
+// A linear network whose output unit k copies input k: of the weights of
+// unit k (its bias first), only the one of input k is 1.
+Net CopyNet(const std::vector<int>& categories) {
+  std::size_t units = 0;
+  for (int c : categories) units += static_cast<std::size_t>(c);
+  return MakeNet(static_cast<int>(units), categories, {}, VXNNCommon::kIdentity,
+                 [units](std::size_t i) { return i % (units + 1) == i / (units + 1) + 1; });
+}
+
+// A record from its input values followed by its target values.
+Record Rec(std::vector<double> inputs, const std::vector<double>& targets = {}) {
+  inputs.insert(inputs.end(), targets.begin(), targets.end());
+  return Record(std::move(inputs));
+}
+
+// Summed network error, per-unit relative errors and the pooled ratio with
+// the textbook two-pass mean, over the first max records whose targets have
+// a value for every unit.
+struct Reference {
+  double total = 0.0, pooled = kMissing;
+  std::vector<double> relative;
+};
+
+Reference TwoPass(std::size_t units, const Rows& outputs, const Rows& targets, int max) {
+  std::vector<std::size_t> used;
+  for (std::size_t i = 0; i < targets.size(); ++i)
+    if (targets[i].size() == units && used.size() < static_cast<std::size_t>(max))
+      used.push_back(i);
+  Reference r;
+  double sse = 0.0, ssd = 0.0;
+  for (std::size_t u = 0; u < units; ++u) {
+    double mean = 0.0, e = 0.0, d = 0.0;
+    for (std::size_t i : used) mean += targets[i][u] / static_cast<double>(used.size());
+    for (std::size_t i : used) {
+      e += (targets[i][u] - outputs[i][u]) * (targets[i][u] - outputs[i][u]);
+      d += (targets[i][u] - mean) * (targets[i][u] - mean);
+    }
+    r.relative.push_back(d > 0.0 ? e / d : kMissing);
+    sse += e;
+    ssd += d;
+    r.total += 0.5 * e;
+  }
+  if (ssd > 0.0) r.pooled = sse / ssd;
+  return r;
+}
+
+std::vector<Record> Records(const Rows& outputs, const Rows& targets) {
+  std::vector<Record> records;
+  for (std::size_t i = 0; i < outputs.size(); ++i) records.push_back(Rec(outputs[i], targets[i]));
+  return records;
+}
+
+// Four records of a three-category target whose (target, predicted) pairs
+// are (0,0), (1,2), (2,2), (1,1).
+const Rows kScores = {{0.9, 0.05, 0.05}, {0.1, 0.3, 0.6}, {0.2, 0.2, 0.6}, {0.1, 0.8, 0.1}};
+const Rows kOneHot = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, 1, 0}};
+
+// Records for a copy network: the inputs are the outputs it gives.
+struct Case {
+  const char* name;
+  std::vector<int> categories;
+  Rows outputs, targets;  // a record with a short target row is short
+  int maxRecords;
+  std::vector<std::vector<int>> matrices;  // per categorical output, row by row
+  // Percents correct, and relative errors worked by hand (when there are
+  // none, only the reference counts).
+  std::vector<double> percentsCorrect, relative;
+};
+
+// clang-format off
+const std::vector<Case> kCases = {
+    {"worked example", {3}, kScores, kOneHot, 100, {{1, 0, 0, 0, 1, 1, 0, 0, 1}}, {75}, {}},
+    {"at most N records", {3}, kScores, kOneHot, 2, {{1, 0, 0, 0, 0, 1, 0, 0, 0}}, {50}, {}},
+    {"short record skipped", {3},
+     {kScores[0], {1, 0, 0, 0, 0}, kScores[1], kScores[2], kScores[3]},
+     {kOneHot[0], {}, kOneHot[1], kOneHot[2], kOneHot[3]},
+     100, {{1, 0, 0, 0, 1, 1, 0, 0, 1}}, {75}, {}},
+    {"first of equal maxima", {3}, {{0.4, 0.4, 0.2}}, {{0, 1, 0}}, 100,
+     {{0, 0, 0, 1, 0, 0, 0, 0, 0}}, {0}, {}},
+    // Misclassified, but in no cell.
+    {"no largest output", {2}, {{-DBL_MAX, kNaN}, {0.2, 0.7}}, {{1, 0}, {0, 1}}, 100,
+     {{0, 0, 0, 1}}, {50}, {}},
+    {"mean over categorical targets", {2, 2},
+     {{1, 0, 1, 0}, {0, 1, 0, 1}, {1, 0, 0, 1}, {0, 1, 1, 0}},
+     {{1, 0, 0, 1}, {0, 1, 1, 0}, {1, 0, 1, 0}, {0, 1, 1, 0}},
+     100, {{2, 0, 0, 2}, {1, 2, 1, 0}}, {100, 25}, {}},
+    {"zero records", {1, 3}, {{0, 0, 0, 0}}, {{0, 1, 0, 0}}, 0, {std::vector<int>(9, 0)}, {100},
+     {kMissing}},
+    {"exact prediction", {1}, {{0.5}, {-1.0}, {2.0}}, {{0.5}, {-1.0}, {2.0}}, 100, {}, {}, {0.0}},
+    // The targets' mean is 2.05.
+    {"mean model", {1}, Rows(5, {2.05}), {{1.0}, {4.0}, {-2.5}, {7.25}, {0.5}}, 100, {}, {}, {1.0}},
+    {"constant target", {1, 1}, {{0.9, 1.0}, {1.2, 3.0}}, {{1, 1}, {1, 3}}, 100, {}, {},
+     {kMissing, 0.0}},
+    {"mixed targets", {1, 2, 1, 3},
+     {{0.3, 0.8, 0.2, 1.5, 0.1, 0.1, 0.8}, {-0.4, 0.4, 0.6, 2.0, 0.5, 0.3, 0.2},
+      {1.1, 0.3, 0.7, 0.9, 0.2, 0.6, 0.2}, {0.0, 0.9, 0.1, 1.2, 0.3, 0.3, 0.4},
+      {0.7, 0.6, 0.4, 1.8, 0.1, 0.2, 0.7}},
+     {{0.5, 1, 0, 1.0, 0, 0, 1}, {-0.2, 0, 1, 2.5, 1, 0, 0}, {1.0, 0, 1, 1.0, 0, 1, 0},
+      {0.2, 1, 0, 1.5, 0, 0, 1}, {0.4, 1, 0, 2.0, 0, 0, 1}},
+     100, {{3, 0, 0, 2}, {1, 0, 0, 0, 1, 0, 0, 0, 3}}, {100, 100}, {}},
+};
+// clang-format on
+
+TEST(OutputStatistics, RecordSetsAgreeWithHandCountsAndTheTwoPassReference) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Net net = CopyNet(c.categories);
+    Source source(Records(c.outputs, c.targets));
+    NNOutputStatistics s;
+    ASSERT_EQ(ComputeOutputStats(*net, source, c.maxRecords, s), VXStatus());
+    EXPECT_TRUE(s.StatsOK());
+    EXPECT_EQ(source.Rewinds(), 1);
+    EXPECT_EQ(source.Position(), 0u);
+    EXPECT_EQ(s.GetNumCategories(), c.categories);
+
+    std::vector<int> catCategories;
+    std::vector<std::size_t> continuousUnits;
+    std::size_t units = 0;
+    for (int n : c.categories) {
+      if (n > 1) catCategories.push_back(n);
+      if (n == 1) continuousUnits.push_back(units);
+      units += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(s.GetNumCatCategories(), catCategories);
+    for (std::size_t k = 0; k < c.matrices.size(); ++k) {
+      const int kk = static_cast<int>(k), n = catCategories[k];
+      const std::vector<int>& want = c.matrices[k];
+      EXPECT_EQ(s.GetMisClassMatrixInOneVec(kk), want) << "output " << k;
+      // The other views show the same counts.
+      const std::vector<std::vector<int>> rows = s.GetMisClassMatrixAsVecOfRows(kk);
+      ASSERT_EQ(rows.size(), static_cast<std::size_t>(n));
+      for (int i = 0; i < n; ++i) {
+        EXPECT_EQ(s.GetMisClassRow(kk, i), rows[i]);
+        for (int j = 0; j < n; ++j) {
+          EXPECT_EQ(rows[i][j], want[n * i + j]);
+          EXPECT_EQ(s.GetMisClassElement(kk, i, j), want[n * i + j]);
+        }
+      }
+      // Indices out of range read nothing.
+      EXPECT_EQ(s.GetMisClassElement(kk, n, 0) + s.GetMisClassElement(kk, 0, -1), 0);
+      EXPECT_TRUE(s.GetMisClassRow(kk, n).empty());
+    }
+    const int past = static_cast<int>(catCategories.size());
+    EXPECT_TRUE(s.GetMisClassMatrixInOneVec(past).empty() && s.GetMisClassRow(-1, 0).empty());
+    EXPECT_TRUE(s.GetMisClassMatrixAsVecOfRows(past).empty());
+    EXPECT_EQ(s.GetPercentsCorrect(), c.percentsCorrect);
+    double incorrect = 0.0;
+    for (double p : c.percentsCorrect) incorrect += (100.0 - p) / c.percentsCorrect.size();
+    EXPECT_NEAR(s.GetAvgPercentIncorrect(), incorrect, 1e-12);
+
+    ASSERT_EQ(s.GetRelativeErrors().size(), continuousUnits.size());
+    for (std::size_t k = 0; k < c.relative.size(); ++k)
+      EXPECT_NEAR(s.GetRelativeErrors()[k], c.relative[k], 1e-12);
+    // Outputs without a largest value have no finite error to compare.
+    const Reference ref = TwoPass(units, c.outputs, c.targets, c.maxRecords);
+    if (!std::isfinite(ref.total)) continue;
+    EXPECT_NEAR(s.GetTotalError(), ref.total, 1e-12);
+    EXPECT_NEAR(s.GetAvgRelativeError(), ref.pooled, 1e-12);
+    for (std::size_t k = 0; k < continuousUnits.size(); ++k)
+      EXPECT_NEAR(s.GetRelativeErrors()[k], ref.relative[continuousUnits[k]], 1e-12);
+  }
+}
+
+// What Reset and a pass that did not finish leave, for one continuous output
+// and one of n categories: the sizes, zeros and missing values.
+void ExpectCleared(const NNOutputStatistics& s, VXNNCommon::OutStatStatus status, std::size_t n) {
+  EXPECT_EQ(s.GetStatus(), status);
+  EXPECT_EQ(s.GetNumCatCategories(), std::vector<int>{static_cast<int>(n)});
+  EXPECT_EQ(s.GetMisClassMatrixInOneVec(0), std::vector<int>(n * n, 0));
+  EXPECT_EQ(s.GetRelativeErrors(), std::vector<double>{kMissing});
+  EXPECT_EQ(s.GetPercentsCorrect(), std::vector<double>{kMissing});
+  EXPECT_EQ(s.GetTotalError(), kMissing);
+  EXPECT_EQ(s.GetAvgPercentIncorrect(), kMissing);
+}
+
+TEST(OutputStatistics, ResetReuseCopiesAndUnfinishedPasses) {
+  NNOutputStatistics s;
+  EXPECT_EQ(s.GetStatus(), VXNNCommon::kOutStatInvalid);
+  EXPECT_EQ(s.GetNumOutputVars(), 0);
+  for (double v : {s.GetTotalError(), s.GetAvgRelativeError(), s.GetAvgPercentIncorrect()})
+    EXPECT_EQ(v, kMissing);
+  EXPECT_TRUE(s.GetMisClassMatrixAsVecOfRows(0).empty());
+
+  Source worked(Records(kScores, kOneHot));
+  ComputeOutputStats(*CopyNet({3}), worked, 100, s);
+
+  // Reuse rebuilds for the new network; the copy keeps the old figures.
+  const NNOutputStatistics copy = s;
+  Source other({Rec({0.1, 0.3, 0.7}, {0.2, 0, 1})});
+  ComputeOutputStats(*CopyNet({1, 2}), other, 100, s);
+  EXPECT_EQ(s.GetMisClassMatrixAsVecOfRows(0), (std::vector<std::vector<int>>{{0, 0}, {0, 1}}));
+  EXPECT_EQ(copy.GetMisClassMatrixInOneVec(0), kCases[0].matrices[0]);
+  EXPECT_EQ(copy.GetPercentsCorrect(), std::vector<double>{75.0});
+  s.Reset();
+  ExpectCleared(s, VXNNCommon::kOutStatComputed, 2);
+
+  // Passes that do not finish.
+  const Rows inputs = {{0.2, 1, 0, 0}, {0.3, 0, 1, 0}, {0.4, 0, 0, 1}};
+  Rows targets = {{0.1, 1, 0, 0}, {0.3, 0, 1, 0}, {0.5, 0, 0, 1}};
+  Net net = CopyNet({1, 3});
+  Cancel cancel(2);  // true on the third query
+  net.settings->SetCancelPointer(&cancel);
+  Source source(Records(inputs, targets));
+  EXPECT_EQ(ComputeOutputStats(*net, source, 100, s), VXStatus());
+  ExpectCleared(s, VXNNCommon::kOutStatDefault, 3);
+  EXPECT_EQ(source.Position(), 2u);
+  EXPECT_EQ(source.Rewinds(), 0);
+
+  // A categorical target without an active unit (NaN is not one).
+  targets[1] = {0.3, kNaN, 0, 0};
+  Source bad(Records(inputs, targets));
+  EXPECT_EQ(ComputeOutputStats(*CopyNet({1, 3}), bad, 100, s), VXStatus(50008, false));
+  ExpectCleared(s, VXNNCommon::kOutStatDefault, 3);
+  EXPECT_EQ(bad.Rewinds(), 1);
+
+  // Without layers: sized for no outputs, and the source is not read.
+  NNetwork empty;
+  NNOutputStatistics fresh;
+  EXPECT_EQ(ComputeOutputStats(empty, bad, 100, fresh), VXStatus(6, true));
+  EXPECT_EQ(bad.Position(), 0u);
+  EXPECT_EQ(bad.Rewinds(), 1);
+  EXPECT_EQ(fresh.GetStatus(), VXNNCommon::kOutStatDefault);
+}
+
+// The output units of a cross-entropy network hold log-probabilities; the
+// total error is still the network's own error summed over the records.
+TEST(OutputStatistics, CrossEntropyNetworkTotalErrorIsTheNetworksOwn) {
+  Net net = MakeNet(3, {3}, {4}, VXNNCommon::kSoftMax,
+                    [](std::size_t i) { return std::sin(1.7 * i + 0.3); });
+  ASSERT_EQ(net->GetErrorFunction(), VXNNCommon::kCrossEntropy);
+  std::vector<Record> records;
+  for (int r = 0; r < 30; ++r)
+    records.push_back(Rec({std::cos(0.9 * r), std::sin(1.3 * r), std::cos(2.1 * r + 1)},
+                          kOneHot[static_cast<std::size_t>(r % 3)]));
+  Source source(records);
+  NNOutputStatistics s;
+  ASSERT_EQ(ComputeOutputStats(*net, source, 100, s), VXStatus());
+  net->ResetDerivatives();
+  VXStatus status;
+  int n = 0;
+  net->ProcessRecords(status, source, 100, n, true, false);
+  EXPECT_NEAR(s.GetTotalError(), net->GetAccumError(), 1e-12);
+}
+
+TEST(OutputStatistics, DisplayShowsEveryFigureInOrder) {
+  Source source(Records(kScores, kOneHot));
+  NNOutputStatistics s;
+  ComputeOutputStats(*CopyNet({3}), source, 100, s);
+  // The squared errors of the four records sum to 1.175, the squared
+  // deviations of the three target units to 2.5.
+  EXPECT_EQ(text_checks::Shown(s), R"(Start of NNOutputStatistics display
+Status = Computed
+Number of output variables = 1
+Number of output continuous variables = 0
+Number of output categorical variables = 1
+Number of categories of the categorical variable = 3
+Vector of relative errors of continuous output variables: (empty)
+Total error = 0.5875
+Average overall error (relative to the mean model) = 0.47
+Average overall error (average percent of incorrect predictions) = 25
+Output categorical variable index = 0, number of categories = 3
+MisClassification Matrix
+1 0 0
+0 1 1
+0 0 1
+Vector of percents of correct predictions: 75
+End of NNOutputStatistics display
+)");
+
+  Source other({Rec({1, 0, 0, 1, 0}, {1, 0, 0, 1, 0})});
+  ComputeOutputStats(*CopyNet({2, 3}), other, 100, s);
+  const std::string two = text_checks::Shown(s);
+  EXPECT_NE(two.find("Vector of numbers of categories of categorical variables: 2 3\n"),
+            std::string::npos);
+  EXPECT_EQ(two.find("Number of categories of the categorical variable"), std::string::npos);
+  EXPECT_NE(text_checks::Shown(NNOutputStatistics()).find("Status = Invalid\n"), std::string::npos);
+}
+
+// The definition, one whole probe record at a time through Score (the
+// networks here use the sum-of-squares error, so Score gives the output
+// layer's values). Unscaled: summed over the records.
+std::vector<double> ReferenceSums(NNetwork& net, const std::vector<Record>& records,
+                                  const std::vector<int>& cats, const std::vector<double>& lo,
+                                  const std::vector<double>& hi) {
+  const std::size_t nOut = static_cast<std::size_t>(net.GetNumOutputs());
+  std::vector<double> sums(cats.size(), 0.0);
+  for (const Record& r : records) {
+    const std::vector<double> x(r.GetAll(), r.GetAll() + net.GetNumInputs());
+    std::size_t col = 0, cont = 0;
+    for (std::size_t v = 0; v < cats.size(); ++v) {
+      const std::size_t k = static_cast<std::size_t>(cats[v]);
+      Rows outs;
+      for (std::size_t p = 0; p < (k == 1 ? 5 : k); ++p) {
+        std::vector<double> y = x;
+        if (k == 1) {
+          y[col] = lo[cont] + p * (hi[cont] - lo[cont]) / 4.0;
+        } else {
+          std::fill(y.begin() + static_cast<long>(col), y.begin() + static_cast<long>(col + k),
+                    0.0);
+          y[col + p] = 1.0;
+        }
+        outs.emplace_back(nOut);
+        VXStatus ignored;
+        net.Score(ignored, y.data(), outs.back().data());
+      }
+      double largest = 0.0;
+      for (const auto& a : outs)
+        for (const auto& b : outs) {
+          double d = 0.0;
+          for (std::size_t u = 0; u < nOut; ++u) d += (a[u] - b[u]) * (a[u] - b[u]);
+          largest = std::max(largest, std::sqrt(d));
+        }
+      sums[v] += largest;
+      cont += k == 1;
+      col += k;
+    }
+  }
+  return sums;
+}
+
+// Inputs: continuous, categorical (3), continuous, categorical (2).
+const std::vector<int> kCats = {1, 3, 1, 2};
+
+std::vector<Record> MixedRecords(int n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.5, 1.5);
+  std::vector<Record> records;
+  for (int i = 0; i < n; ++i) {
+    std::vector<double> x = {u(gen), 0, 0, 0, u(gen), 0, 0};
+    x[1 + gen() % 3] = 1.0;
+    x[5 + gen() % 2] = 1.0;
+    records.push_back(Rec(x));
+  }
+  return records;
+}
+
+// One hidden layer of 4 TanH units, two TanH outputs, fixed weights.
+Net MixedNet() {
+  return MakeNet(7, {1, 1}, {4}, VXNNCommon::kTanH,
+                 [](std::size_t i) { return 0.9 * std::sin(2.3 * i + 0.7); });
+}
+
+std::vector<Record> Head(const std::vector<Record>& r, std::size_t n) {
+  return std::vector<Record>(r.begin(), r.begin() + static_cast<long>(std::min(n, r.size())));
+}
+
+// One computation: what it reads, the ranges it is given (found when
+// empty), when the host cancels (the number of queries answered false
+// first; -1 never), and what it should give.
+struct Scenario {
+  const char* name;
+  Net (*make)();
+  std::vector<Record> train, test;
+  int nTrain, nTest;
+  std::vector<int> cats;
+  std::vector<double> lo, hi;
+  long cancelAfter;
+  VXStatus status;
+  std::size_t probed;  // records whose contributions count
+  bool scaled;
+  int rewinds;                 // of each source read
+  std::vector<double> worked;  // by hand, when given
+};
+
+TEST(Sensitivity, ScenariosAgreeWithTheDefinition) {
+  // Their first four columns: a continuous value and a valid one-of-3 group.
+  const std::vector<Record> six = MixedRecords(6, 1);
+  std::vector<Record> test = MixedRecords(5, 4);
+  // Beyond the test records read: must not widen a found range.
+  test[3][4] = 40.0;
+  const VXStatus ok;
+  // clang-format off
+  const std::vector<Scenario> scenarios = {
+      {"one effective input", [] { return LinearNet({1}, {0.3}, {{0, 2.5, 0}}); }, six, {}, 100, 0,
+       {1, 1, 1}, {-1, -2, -1}, {1, 2, 1}, -1, ok, 6, true, 1, {0, 1, 0}},
+      // Nothing to scale: the sum stays 0.
+      {"constant network", [] { return LinearNet({1, 1}, {0.7, -0.2}, Rows(2, {0, 0, 0, 0})); },
+       six, {}, 100, 0, {1, 3}, {}, {}, -1, ok, 6, true, 2, {0, 0}},
+      {"range of a single value", [] { return LinearNet({1}, {0.0}, {{4, 1}}); }, six, {}, 100, 0,
+       {1, 1}, {0.5, -1}, {0.5, 1}, -1, ok, 6, true, 1, {0, 1}},
+      {"given ranges, both sources", MixedNet, MixedRecords(12, 3), test, 10, 3, kCats,
+       {-2.0, -0.5}, {1.0, 2.5}, -1, ok, 13, true, 1, {}},
+      {"ranges found, both sources", MixedNet, MixedRecords(12, 3), test, 10, 3, kCats, {}, {}, -1,
+       ok, 13, true, 2, {}},
+      // Taken into the range, the missing value would sweep it over half the doubles.
+      {"missing value in a found range", [] { return LinearNet({1}, {0.0}, {{1, 1}}); },
+       {Rec({0, 1}), Rec({VXMV::gMissingValue, 3}), Rec({2, 2})}, {}, 100, 0, {1, 1}, {}, {}, -1,
+       ok, 3, true, 2, {}},
+      // Any value but 0 marks the active column. The second record stops it;
+      // its categorical input comes first and adds nothing.
+      {"categorical input without active column",
+       [] { return LinearNet({1}, {0.1}, {{1.0, -2.0, 0.5, 3.0}}); },
+       {Rec({0, 0.7, 0, 0.4}), Rec({0, 0, 0, 0.2}), Rec({1, 0, 0, 0.9})}, {}, 100, 0, {3, 1}, {-1},
+       {1}, -1, VXStatus(50008, false), 1, false, 1, {}},
+      // Polled once before each record.
+      {"cancelled while probing", MixedNet, MixedRecords(10, 8), {}, 100, 0, kCats, {-1, -1},
+       {1, 1}, 3, ok, 3, false, 1, {}},
+      {"cancelled while finding ranges", MixedNet, MixedRecords(10, 9), {}, 100, 0, kCats, {}, {},
+       1, ok, 0, false, 1, {}},
+  };
+  // clang-format on
+  for (const Scenario& c : scenarios) {
+    SCOPED_TRACE(c.name);
+    Net net = c.make();
+    Cancel cancel(c.cancelAfter);
+    net.settings->SetCancelPointer(&cancel);
+    Source train(c.train), testSource(c.test);
+    std::vector<double> importance = {5.0};
+    EXPECT_EQ(ComputeSensitivity(*net, train, c.test.empty() ? nullptr : &testSource, c.nTrain,
+                                 c.nTest, static_cast<int>(c.cats.size()), c.cats, !c.lo.empty(),
+                                 c.lo, c.hi, importance),
+              c.status);
+    EXPECT_EQ(train.Rewinds(), c.rewinds);
+    EXPECT_EQ(testSource.Rewinds(), c.test.empty() ? 0 : c.rewinds);
+    EXPECT_EQ(net->GetSensRecordsProcessed(), static_cast<int>(c.probed));
+    if (!c.worked.empty()) {
+      EXPECT_EQ(importance, c.worked);
+    }
+
+    // The records read, and the ranges the test finds over them.
+    std::vector<Record> read = Head(c.train, static_cast<std::size_t>(c.nTrain));
+    for (const Record& r : Head(c.test, static_cast<std::size_t>(c.nTest))) read.push_back(r);
+    std::vector<double> lo = c.lo, hi = c.hi;
+    std::size_t col = 0;
+    for (int k : c.cats) {
+      if (k == 1 && c.lo.empty()) {
+        lo.push_back(DBL_MAX);
+        hi.push_back(-DBL_MAX);
+        for (const Record& r : read) {
+          if (VXMV::IsMissing(r[col])) continue;
+          lo.back() = std::min(lo.back(), r[col]);
+          hi.back() = std::max(hi.back(), r[col]);
+        }
+      }
+      col += static_cast<std::size_t>(k);
+    }
+    std::vector<double> want = ReferenceSums(*net, Head(read, c.probed), c.cats, lo, hi);
+    if (c.scaled) {  // averaged, then divided by their sum when that is positive
+      double total = 0.0;
+      for (double& w : want) total += (w /= static_cast<double>(c.probed));
+      for (double& w : want) w /= total > 0.0 ? total : 1.0;
+    }
+    ASSERT_EQ(importance.size(), want.size());
+    for (std::size_t v = 0; v < want.size(); ++v) EXPECT_NEAR(importance[v], want[v], 1e-12) << v;
+  }
+}
+
+TEST(Sensitivity, ArgumentsThatDoNotDescribeTheInputsAreRefused) {
+  Net net = MixedNet();
+  Source train(MixedRecords(3, 7));
+  std::vector<double> importance = {9.0};
+  const std::vector<double> two = {-1, -1};
+  auto run = [&](int nVars, const std::vector<int>& cats, const std::vector<double>& mins) {
+    return ComputeSensitivity(*net, train, nullptr, 9, 0, nVars, cats, true, mins, two, importance);
+  };
+  const VXStatus refused(50005, false);
+  EXPECT_EQ(run(3, kCats, two), refused);
+  EXPECT_EQ(run(4, {1, 2, 1, 2}, two), refused);
+  EXPECT_EQ(run(5, {1, 3, 1, 2, 0}, two), refused);
+  EXPECT_EQ(run(4, kCats, {-1}), refused);
+  EXPECT_EQ(importance, std::vector<double>{9.0});
+  EXPECT_EQ(train.Position(), 0u);
+
+  NNetwork empty;
+  EXPECT_EQ(ComputeSensitivity(empty, train, nullptr, 9, 0, 0, {}, true, {}, {}, importance),
+            VXStatus(6, true));
+}
+
+TEST(Sensitivity, ProgressReportsComeFirstThenEvery900Records) {
+  Net net = LinearNet({1}, {0.0}, {{1.0}});
+  std::vector<Record> records;
+  for (int i = 0; i < 2000; ++i) records.push_back(Rec({0.001 * i}));
+  Source train(records);
+  std::vector<int> seen;
+  FunctionListener listener([&](VXCommon_1_2::ProgressReport& report) {
+    seen.push_back(report.DiscreteMeasure("records"));
+    EXPECT_GE(report.ScaleMeasure("elapsedTime"), 0.0);
+    EXPECT_EQ(report.DiscreteMeasure("Records"), -1);
+    EXPECT_EQ(report.ScaleMeasure("records"), VXMV::gMissingValue);
+  });
+  net.settings->SetProgressListener(&listener);
+  std::vector<double> importance;
+  ComputeSensitivity(*net, train, nullptr, 5000, 0, 1, {1}, true, {0}, {1}, importance);
+  EXPECT_EQ(seen, (std::vector<int>{1, 901, 1801, 2000}));
+  EXPECT_EQ(net->GetSensRecordsProcessed(), 2000);
+
+  // No final report when the last one covered every record.
+  seen.clear();
+  ComputeSensitivity(*net, train, nullptr, 901, 0, 1, {1}, true, {0}, {1}, importance);
+  EXPECT_EQ(seen, (std::vector<int>{1, 901}));
+
+  // The reporter reads the network's counters at the moment of the query.
+  NNSensReporter reporter(*net);
+  net->SetSensElapsedTime(1.25);
+  EXPECT_EQ(reporter.DiscreteMeasure("records"), 901);
+  EXPECT_EQ(reporter.ScaleMeasure("elapsedTime"), 1.25);
+}
+
+}  // namespace
