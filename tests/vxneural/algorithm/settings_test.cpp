@@ -14,107 +14,63 @@ using namespace VXNNCommon;
 
 namespace {
 
-const char kSoftMaxWarning[] =
-    "Warning! Not all output variables are categorical.\n"
-    "Softmax activation will not be used.\n\n";
+// Lists of values checked against lists of expected ones, in order.
+using Ints = std::vector<int>;
+using Doubles = std::vector<double>;
 
 // 10 inputs, one 3-category target, 1000 records: the worked example.
 MLPSettings TenInputsThreeClasses() { return MLPSettings(10, {3}, 1000); }
 // 4 inputs, one continuous target, 1000 records.
 MLPSettings FourInputsContinuous() { return MLPSettings(4, {1}, 1000); }
 
+// Hidden units, weights, hidden and output activations.
+template <typename Settings>
+Ints Shape(const Settings& s) {
+  return {s.GetNumHiddenUnits(1), s.GetNWeights(), s.GetActivFnHiddenLayer(),
+          s.GetActivFnOutputLayer()};
+}
+
 }  // namespace
 
 TEST(MLPSettingsDefaults, TenInputsThreeCategories) {
   MLPSettings s = TenInputsThreeClasses();
-  EXPECT_EQ(s.GetAlgorithmType(), kMLP);
-  EXPECT_EQ(s.GetNumInputs(), 10);
-  EXPECT_EQ(s.GetNumOutVars(), 1);
-  EXPECT_EQ(s.GetNumOutUnits(), 3);
-  EXPECT_EQ(s.GetNumOutCategories(), std::vector<int>{3});
-  EXPECT_EQ(s.GetNumHiddenLayers(), 1);
-  // 3 output units < 5 and 10 inputs >= 8: trunc(sqrt(13) + 4.5) = 8; the
-  // record limit trunc(997 / 14) = 71 does not bind.
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 8);
-  EXPECT_FALSE(s.GetUserSetNHidUnits());
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kTanH);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kSoftMax);
-  // 11 * 8 + 9 * 3.
-  EXPECT_EQ(s.GetNWeights(), 115);
-  EXPECT_EQ(s.GetTrainType(), kBatch);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
-  EXPECT_EQ(s.GetTrainingMethod(), kScaledConjugateGradient);
-  // min(2 * 115, 1000, 1000).
-  EXPECT_EQ(s.GetMiniBatchSize(), 230);
-  EXPECT_FALSE(s.GetUserSetMiniBatchSize());
-  // max(100, 2 * 115 + 1).
-  EXPECT_EQ(s.GetMaxNDataPasses(), 231);
-  EXPECT_FALSE(s.GetStopRules()->GetMaxNDataPassesSet());
-}
-
-TEST(MLPSettingsDefaults, EveryOtherFieldHasItsDocumentedDefault) {
-  MLPSettings s = TenInputsThreeClasses();
-  EXPECT_EQ(s.GetProgressListener(), nullptr);
-  EXPECT_EQ(s.GetCancelPointer(), nullptr);
-  EXPECT_EQ(s.GetTempFileNameMaker(), nullptr);
-  EXPECT_EQ(s.GetNSkippedReports(), 0);
-  EXPECT_EQ(s.GetStandInputs(), kMeanStdDev);
-  EXPECT_EQ(s.GetStandOutputs(), kMeanStdDev);
+  // 3 output units < 5 and 10 inputs >= 8: trunc(sqrt(13) + 4.5) = 8 hidden
+  // units; the record limit trunc(997 / 14) = 71 does not bind. 11 * 8 + 9 *
+  // 3 = 115 weights, a mini-batch of min(2 * 115, 1000, 1000), at most
+  // max(100, 2 * 115 + 1) data passes.
+  EXPECT_EQ((Ints{s.GetAlgorithmType(), s.GetNumInputs(), s.GetNumOutVars(), s.GetNumOutUnits(),
+                  s.GetNumHiddenLayers(), s.GetMiniBatchSize(), s.GetMaxNDataPasses()}),
+            (Ints{kMLP, 10, 1, 3, 1, 230, 231}));
+  EXPECT_EQ(Shape(s), (Ints{8, 115, kTanH, kSoftMax}));
+  EXPECT_EQ((Ints{s.GetTrainType(), s.GetUpdateType(), s.GetTrainingMethod()}),
+            (Ints{kBatch, kMiniBatch, kScaledConjugateGradient}));
+  EXPECT_FALSE(s.GetUserSetNHidUnits() || s.GetUserSetMiniBatchSize() ||
+               s.GetStopRules()->GetMaxNDataPassesSet());
+  // The documented defaults of the rest.
+  EXPECT_EQ((Ints{s.GetStandInputs(), s.GetStandOutputs(), int(s.GetMaxRecordsInMemory()),
+                  s.GetNTestRecords(), s.GetConfidenceMethod(), s.GetMinNHiddenUnits(),
+                  s.GetMaxNHiddenUnits(), s.GetMaxNStepsTrackError()}),
+            (Ints{kMeanStdDev, kMeanStdDev, 1000, 0, NeuralSettings::kConfidenceNone, 1, 50, 5}));
   EXPECT_EQ(s.GetRandomSeed(), 12345u);
   EXPECT_EQ(s.GetRandomSeedSampling(), 12345u);
   EXPECT_TRUE(s.GetUsePortableRNG());
-  EXPECT_EQ(s.GetMaxRecordsInMemory(), 1000);
-  EXPECT_EQ(s.GetNTrainRecords(), 1000);
-  EXPECT_EQ(s.GetNTestRecords(), 0);
-  EXPECT_EQ(s.GetModelID(), 0);
-  EXPECT_EQ(s.GetConfidenceMethod(), NeuralSettings::kConfidenceNone);
-  EXPECT_FALSE(s.GetHasVarList());
-  EXPECT_FALSE(s.GetListWiseDeletion());
-  EXPECT_FALSE(s.GetComputeSensitivity());
-  EXPECT_FALSE(s.GetOutputMEInfo());
-  EXPECT_TRUE(s.GetInputXMLAsRetraining());
-  EXPECT_TRUE(s.GetTempFileDir().empty());
-  EXPECT_TRUE(s.GetUISettings().empty());
-
-  EXPECT_EQ(s.GetCorrection(), 0.0);
-  EXPECT_EQ(s.GetRandomWeightRangeLo(), -0.5);
-  EXPECT_EQ(s.GetRandomWeightRangeHi(), 0.5);
-  EXPECT_EQ(s.GetLambdaInit(), 5e-07);
-  EXPECT_EQ(s.GetSigmaInit(), 5e-05);
-  EXPECT_EQ(s.GetUpperDelta(), 0.75);
-  EXPECT_EQ(s.GetLowerDelta(), 0.25);
-  EXPECT_EQ(s.GetLambdaReduction(), 0.25);
-  EXPECT_EQ(s.GetEtaInit(), 0.4);
-  EXPECT_EQ(s.GetEtaLow(), 0.001);
-  EXPECT_EQ(s.GetEtaHigh(), 0.15);
-  EXPECT_EQ(s.GetAlpha(), 0.9);
-  EXPECT_EQ(s.GetAlphaReduction(), 0.9);
-  EXPECT_EQ(s.GetNEpochs(), 10.0);
-  EXPECT_EQ(s.GetBetaInit(), 0.02);
-  EXPECT_EQ(s.GetMinNHiddenUnits(), 1);
-  EXPECT_EQ(s.GetMaxNHiddenUnits(), 50);
-
-  EXPECT_EQ(s.GetMinRelativeChangeError(), 0.0001);
-  EXPECT_EQ(s.GetMinErrorRatio(), 0.001);
-  EXPECT_EQ(s.GetGradientNormLimit(), 1e-06);
-  EXPECT_EQ(s.GetAccuracy(), 100.0);
-  EXPECT_EQ(s.GetMaxNStepsTrackError(), 5);
-  EXPECT_EQ(s.GetMaxTime(), 600.0);
-  EXPECT_FALSE(s.GetCheckTrainErrVerifyingCycle());
-  EXPECT_EQ(s.GetTimeForExpertArch(), 600.0);
+  EXPECT_EQ((Doubles{s.GetRandomWeightRangeLo(), s.GetRandomWeightRangeHi(), s.GetLambdaInit(),
+                     s.GetSigmaInit(), s.GetEtaInit(), s.GetEtaLow(), s.GetEtaHigh(), s.GetAlpha(),
+                     s.GetNEpochs(), s.GetBetaInit()}),
+            (Doubles{-0.5, 0.5, 5e-07, 5e-05, 0.4, 0.001, 0.15, 0.9, 10.0, 0.02}));
+  EXPECT_EQ((Doubles{s.GetMinRelativeChangeError(), s.GetMinErrorRatio(), s.GetGradientNormLimit(),
+                     s.GetAccuracy(), s.GetMaxTime(), s.GetTimeForExpertArch()}),
+            (Doubles{0.0001, 0.001, 1e-06, 100.0, 600.0, 600.0}));
 }
 
-TEST(MLPSettingsDefaults, HiddenUnitRules) {
+TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
   // Few outputs but fewer than 8 inputs: (4 + 1 + 1) / 2 = 3; continuous
-  // target, so Identity outputs.
+  // target, so Identity outputs; 5 * 3 + 4 * 1 = 19 weights; data passes
+  // stay at the floor of 100.
   MLPSettings cont = FourInputsContinuous();
-  EXPECT_EQ(cont.GetNumHiddenUnits(1), 3);
-  EXPECT_EQ(cont.GetActivFnOutputLayer(), kIdentity);
-  // 5 * 3 + 4 * 1 = 19 weights; data passes stay at the floor of 100.
-  EXPECT_EQ(cont.GetNWeights(), 19);
+  EXPECT_EQ(Shape(cont), (Ints{3, 19, kTanH, kIdentity}));
   EXPECT_EQ(cont.GetMiniBatchSize(), 38);
   EXPECT_EQ(cont.GetMaxNDataPasses(), 100);
-
   // trunc(sqrt(32) + 4.5) = 10; trunc(18 / 33) = 0 is below 1 and ignored.
   EXPECT_EQ(MLPSettings(30, {2}, 20).GetNumHiddenUnits(1), 10);
   // trunc(47 / 14) = 3 is below 8 and binds.
@@ -123,18 +79,13 @@ TEST(MLPSettingsDefaults, HiddenUnitRules) {
   EXPECT_EQ(MLPSettings(60, {5}, 0).GetNumHiddenUnits(1), 20);
   // No records: no record limit.
   EXPECT_EQ(MLPSettings(10, {3}, 0).GetNumHiddenUnits(1), 8);
-}
-
-TEST(MLPSettingsDefaults, OutputActivationFollowsTheTargets) {
+  // SoftMax only when every target is categorical.
   EXPECT_EQ(MLPSettings(5, {2, 3}, 100).GetActivFnOutputLayer(), kSoftMax);
   EXPECT_EQ(MLPSettings(5, {2, 1}, 100).GetActivFnOutputLayer(), kIdentity);
-  MLPSettings two(5, {2, 3}, 100);
-  EXPECT_EQ(two.GetNumOutVars(), 2);
-  EXPECT_EQ(two.GetNumOutUnits(), 5);
-  EXPECT_EQ(two.GetNOutCats(), (std::vector<int>{2, 3}));
-}
+  EXPECT_EQ(MLPSettings(5, {2, 3}, 100).GetNumOutUnits(), 5);
 
-TEST(MLPSettingsDefaults, FromVariableList) {
+  // From a variable list: the same shape as from counts, apart from the
+  // list flag.
   NNVarList list;
   list.AddContVar("x", "", 0, 1, 0.5, 0.1, INNVariable::kInput, INNVariable::kReal);
   list.AddCatVar("c", "", 4, INNVariable::kNumericCategorical, INNVariable::kInput,
@@ -143,149 +94,97 @@ TEST(MLPSettingsDefaults, FromVariableList) {
                  INNVariable::kInteger);
   MLPSettings s(list, 200);
   EXPECT_TRUE(s.GetHasVarList());
-  EXPECT_EQ(s.GetNumInputs(), 5);
-  EXPECT_EQ(s.GetNumOutCategories(), std::vector<int>{3});
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kSoftMax);
-  // Same shape from counts, apart from the list flag.
-  MLPSettings counted(5, {3}, 200);
-  EXPECT_TRUE(s == counted);
-  EXPECT_EQ(s.GetNWeights(), counted.GetNWeights());
-
-  RBFSettings r(list, 200);
-  EXPECT_TRUE(r.GetHasVarList());
-  EXPECT_EQ(r.GetNumInputs(), 5);
+  EXPECT_TRUE(s == MLPSettings(5, {3}, 200));
+  EXPECT_EQ(Shape(s), Shape(MLPSettings(5, {3}, 200)));
+  EXPECT_TRUE(RBFSettings(list, 200).GetHasVarList());
+  EXPECT_EQ(RBFSettings(list, 200).GetNumInputs(), 5);
 }
 
-TEST(MLPSettingsDefaults, DefaultConstructedIsEmpty) {
-  MLPSettings s;
-  EXPECT_EQ(s.GetAlgorithmType(), kMLP);
-  EXPECT_EQ(s.GetNumHiddenLayers(), 0);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), -1);
-  EXPECT_EQ(s.GetNumInputs(), 0);
-  EXPECT_EQ(s.GetNWeights(), 0);
-  EXPECT_EQ(s.GetMaxNDataPasses(), 100);
-  bool useDefault = false;
-  std::string name = "unchanged";
-  EXPECT_TRUE(s.GetModelName(useDefault, name));
-  EXPECT_TRUE(useDefault);
-  EXPECT_TRUE(s.GetInputXMLAsRetraining());
-
-  NeuralSettings base;
-  EXPECT_EQ(base.GetAlgorithmType(), kUnknownAlgorithm);
-  EXPECT_EQ(base.GetRandomWeightRangeLo(), VXMV::gMissingValue);
-  EXPECT_EQ(base.GetRandomWeightRangeHi(), VXMV::gMissingValue);
-  EXPECT_EQ(base.GetMaxRecordsInMemory(), 0);
-  EXPECT_EQ(base.GetRandomSeed(), 0u);
+TEST(NeuralSettingsDefaults, EmptyAndUnknownAlgorithms) {
+  EXPECT_EQ(MLPSettings().GetNumHiddenUnits(1), -1);
+  EXPECT_EQ(NeuralSettings().GetAlgorithmType(), kUnknownAlgorithm);
+  EXPECT_EQ(NeuralSettings().GetRandomWeightRangeLo(), VXMV::gMissingValue);
+  // Only MLP settings change their activations.
+  NeuralSettings unknown(kUnknownAlgorithm, 3, {2}, 10);
+  unknown.SetActivFnOutputLayer(kSigmoid);
+  unknown.SetActivFnHiddenLayer(kTanH);
+  EXPECT_EQ((Ints{unknown.GetNumHiddenUnits(1), unknown.GetActivFnHiddenLayer(),
+                  unknown.GetActivFnOutputLayer()}),
+            (Ints{-1, kIdentity, kIdentity}));
 }
 
-TEST(NeuralSettingsDefaults, UnknownAlgorithmType) {
-  NeuralSettings s(kUnknownAlgorithm, 3, {2}, 10);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), -1);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kIdentity);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kIdentity);
-  // Only MLP settings change their output activation.
-  s.SetActivFnOutputLayer(kSigmoid);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kIdentity);
-  s.SetActivFnHiddenLayer(kTanH);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kIdentity);
-}
-
-TEST(RBFSettingsDefaults, CountedConstructor) {
+TEST(RBFSettingsTest, DefaultsAndSetters) {
   RBFSettings s(4, {1, 3}, 100);
-  EXPECT_EQ(s.GetAlgorithmType(), kRBF);
-  EXPECT_EQ(s.GetNumOutUnits(), 4);
-  // (4 + 4 + 1) / 2.
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 4);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kNormalizedRadialBasis);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kIdentity);
+  // (4 + 4 + 1) / 2 centres; normalized bases need no bias: 4 outputs * 4.
+  EXPECT_EQ(Shape(s), (Ints{4, 16, kNormalizedRadialBasis, kIdentity}));
+  EXPECT_EQ((Ints{s.GetAlgorithmType(), s.GetNumOutUnits(), s.GetMinNHiddenUnits(),
+                  s.GetMaxNHiddenUnits()}),
+            (Ints{kRBF, 4, 1, -1}));
   EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 1.4);
-  EXPECT_EQ(s.GetMinNHiddenUnits(), 1);
-  EXPECT_EQ(s.GetMaxNHiddenUnits(), -1);
   EXPECT_TRUE(s.GetExpertOneDataPass());
-  // Normalized bases need no bias: 4 outputs * 4 centres.
-  EXPECT_EQ(s.GetNWeights(), 16);
   EXPECT_EQ(s.GetRandomWeightRangeLo(), VXMV::gMissingValue);
+  EXPECT_EQ(Shape(RBFSettings()), (Ints{-1, 0, kNormalizedRadialBasis, kIdentity}));
 
-  RBFSettings empty;
-  EXPECT_EQ(empty.GetAlgorithmType(), kRBF);
-  EXPECT_EQ(empty.GetActivFnHiddenLayer(), kNormalizedRadialBasis);
-  EXPECT_EQ(empty.GetActivFnOutputLayer(), kIdentity);
-  EXPECT_TRUE(empty.GetExpertOneDataPass());
-}
-
-TEST(RBFSettingsSetters, HiddenUnitsActivationsAndWeights) {
-  RBFSettings s(4, {1, 3}, 100);
   // Always layer 1, whatever layer is named.
   s.SetNumHiddenUnits(7, 3);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 7);
   EXPECT_TRUE(s.GetUserSetNHidUnits());
-  EXPECT_EQ(s.GetNWeights(), 28);
+  EXPECT_EQ(Shape(s), (Ints{7, 28, kNormalizedRadialBasis, kIdentity}));
+  // Radial bases only; the output activation cannot be changed, not even
+  // through the base interface.
   s.SetActivFnHiddenLayer(kTanH);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kNormalizedRadialBasis);
+  static_cast<NeuralSettings&>(s).SetActivFnOutputLayer(kSigmoid);
+  EXPECT_EQ(Shape(s), (Ints{7, 28, kNormalizedRadialBasis, kIdentity}));
   s.SetActivFnHiddenLayer(kRadialBasis);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kRadialBasis);
   s.ComputeNWeights();
   // Plain bases carry a bias: (7 + 1) * 4.
-  EXPECT_EQ(s.GetNWeights(), 32);
-  // The output activation of an RBF network cannot be changed, not even
-  // through the base interface.
-  NeuralSettings& base = s;
-  base.SetActivFnOutputLayer(kSigmoid);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), kIdentity);
+  EXPECT_EQ(Shape(s), (Ints{7, 32, kRadialBasis, kIdentity}));
   EXPECT_EQ(s.GetStandOutputs(), kMeanStdDev);
 }
 
-TEST(MLPSettingsSetters, TrainingMethodAndType) {
+TEST(MLPSettingsSetters, TrainingMethodTypeAndUpdateType) {
   MLPSettings s = TenInputsThreeClasses();
-  // Scaled conjugate gradient works on whole passes only.
-  s.SetTrainingMethodAndType(kScaledConjugateGradient, kOnline);
-  EXPECT_EQ(s.GetTrainingMethod(), kScaledConjugateGradient);
-  EXPECT_EQ(s.GetTrainType(), kBatch);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
-  EXPECT_EQ(s.GetMiniBatchSize(), 230);
-
-  s.SetTrainingMethodAndType(kGradientDescent, kOnline);
-  EXPECT_EQ(s.GetTrainingMethod(), kGradientDescent);
-  EXPECT_EQ(s.GetTrainType(), kOnline);
-  EXPECT_EQ(s.GetUpdateType(), kOnline);
-  EXPECT_EQ(s.GetMiniBatchSize(), 0);
-
-  // A tenth of the records, rounded up.
-  s.SetTrainingMethodAndType(kGradientDescent, kMiniBatch);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
-  EXPECT_EQ(s.GetMiniBatchSize(), 100);
+  // Each step: method, type asked for; then method, type, update type and
+  // mini-batch size that result.
+  const struct {
+    int method, type;
+    Ints want;
+  } steps[] = {
+      // Scaled conjugate gradient works on whole passes only.
+      {kScaledConjugateGradient, kOnline, {kScaledConjugateGradient, kBatch, kMiniBatch, 230}},
+      {kGradientDescent, kOnline, {kGradientDescent, kOnline, kOnline, 0}},
+      // A tenth of the records, rounded up.
+      {kGradientDescent, kMiniBatch, {kGradientDescent, kMiniBatch, kMiniBatch, 100}},
+      // Back to batch from online: the update type becomes MiniBatch.
+      {kGradientDescent, kOnline, {kGradientDescent, kOnline, kOnline, 0}},
+      {kGradientDescent, kBatch, {kGradientDescent, kBatch, kMiniBatch, 230}},
+      // Linear regression needs a network without hidden layer.
+      {kLinearRegression, kBatch, {kGradientDescent, kBatch, kMiniBatch, 230}},
+  };
+  for (const auto& step : steps) {
+    s.SetTrainingMethodAndType(static_cast<MLPTrainingMethod>(step.method),
+                               static_cast<TrainingType>(step.type));
+    EXPECT_EQ(
+        (Ints{s.GetTrainingMethod(), s.GetTrainType(), s.GetUpdateType(), s.GetMiniBatchSize()}),
+        step.want);
+  }
   MLPSettings odd(10, {3}, 1001);
   odd.SetTrainingMethodAndType(kGradientDescent, kMiniBatch);
   EXPECT_EQ(odd.GetMiniBatchSize(), 101);
 
-  // Back to batch: an Online update type would be left over, it becomes
-  // MiniBatch.
-  s.SetTrainingMethodAndType(kGradientDescent, kOnline);
-  s.SetTrainingMethodAndType(kGradientDescent, kBatch);
-  EXPECT_EQ(s.GetTrainType(), kBatch);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
-  EXPECT_EQ(s.GetMiniBatchSize(), 230);
-
-  // Linear regression needs a network without hidden layer.
-  s.SetTrainingMethodAndType(kLinearRegression, kBatch);
-  EXPECT_EQ(s.GetTrainingMethod(), kGradientDescent);
-}
-
-TEST(MLPSettingsSetters, UpdateType) {
-  MLPSettings s = TenInputsThreeClasses();
-  s.SetUpdateType(kOnline);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
-  s.SetUpdateType(kBatch);
-  EXPECT_EQ(s.GetUpdateType(), kBatch);
-  s.SetTrainingMethodAndType(kGradientDescent, kMiniBatch);
-  s.SetUpdateType(kBatch);
-  EXPECT_EQ(s.GetUpdateType(), kMiniBatch);
+  // Updates are never online; batch updates only for batch training.
+  MLPSettings u = TenInputsThreeClasses();
+  u.SetUpdateType(kOnline);
+  EXPECT_EQ(u.GetUpdateType(), kMiniBatch);
+  u.SetUpdateType(kBatch);
+  EXPECT_EQ(u.GetUpdateType(), kBatch);
+  u.SetTrainingMethodAndType(kGradientDescent, kMiniBatch);
+  u.SetUpdateType(kBatch);
+  EXPECT_EQ(u.GetUpdateType(), kMiniBatch);
 }
 
 TEST(MLPSettingsSetters, MiniBatchSizeBounds) {
   MLPSettings s = TenInputsThreeClasses();
   s.SetMiniBatchSize(1);
-  EXPECT_EQ(s.GetMiniBatchSize(), 230);
   s.SetMiniBatchSize(1001);  // records in memory + 1
   EXPECT_EQ(s.GetMiniBatchSize(), 230);
   EXPECT_FALSE(s.GetUserSetMiniBatchSize());
@@ -293,35 +192,33 @@ TEST(MLPSettingsSetters, MiniBatchSizeBounds) {
   EXPECT_EQ(s.GetMiniBatchSize(), 2);
   EXPECT_TRUE(s.GetUserSetMiniBatchSize());
   s.SetMiniBatchSize(1000);
-  EXPECT_EQ(s.GetMiniBatchSize(), 1000);
   // A user-set size is not recomputed by later changes...
   s.SetTrainingMethodAndType(kGradientDescent, kMiniBatch);
   EXPECT_EQ(s.GetMiniBatchSize(), 1000);
   // ...but never exceeds memory or the records.
   s.SetMaxRecordsInMemory(300);
-  EXPECT_EQ(s.GetMaxRecordsInMemory(), 300);
   EXPECT_EQ(s.GetMiniBatchSize(), 300);
   s.SetNTrainRecords(120);
-  EXPECT_EQ(s.GetNTrainRecords(), 120);
   EXPECT_EQ(s.GetMiniBatchSize(), 120);
   s.SetMiniBatchSize(121);
   EXPECT_EQ(s.GetMiniBatchSize(), 120);
-  // SetDefaults forgets the user's choice.
+  // SetDefaults forgets the user's choice; the size is derived while the
+  // training type is still MiniBatch (a tenth of 120, rounded up), before
+  // SetDefaults returns it to Batch.
   s.SetDefaults();
   EXPECT_FALSE(s.GetUserSetMiniBatchSize());
-  // Derived while the training type is still MiniBatch (a tenth of 120,
-  // rounded up), before SetDefaults returns it to Batch.
   EXPECT_EQ(s.GetMiniBatchSize(), 12);
   EXPECT_EQ(s.GetTrainType(), kBatch);
 }
 
-TEST(MLPSettingsSetters, OutputActivationAndStandardization) {
+TEST(MLPSettingsSetters, ActivationsAndStandardization) {
   MLPSettings cont = FourInputsContinuous();
   testing::internal::CaptureStderr();
   cont.SetActivFnOutputLayer(kSoftMax);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), kSoftMaxWarning);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Warning! Not all output variables are categorical.\n"
+            "Softmax activation will not be used.\n\n");
   EXPECT_EQ(cont.GetActivFnOutputLayer(), kIdentity);
-
   cont.SetActivFnOutputLayer(kSigmoid);
   EXPECT_EQ(cont.GetActivFnOutputLayer(), kSigmoid);
   EXPECT_EQ(cont.GetStandOutputs(), kMinRange);
@@ -330,8 +227,6 @@ TEST(MLPSettingsSetters, OutputActivationAndStandardization) {
   EXPECT_FALSE(cont.SetStandOutputs(kMinRangeSymmetric));
   EXPECT_EQ(cont.GetStandOutputs(), kMinRange);
   EXPECT_TRUE(cont.SetStandOutputs(kNoStandardization));
-  EXPECT_EQ(cont.GetStandOutputs(), kNoStandardization);
-
   cont.SetActivFnOutputLayer(kTanH);
   EXPECT_EQ(cont.GetStandOutputs(), kMinRangeSymmetric);
   EXPECT_TRUE(cont.SetStandOutputs(kMeanStdDev));
@@ -346,69 +241,49 @@ TEST(MLPSettingsSetters, OutputActivationAndStandardization) {
   // Identity with a hidden layer keeps the training method.
   cat.SetActivFnOutputLayer(kIdentity);
   EXPECT_EQ(cat.GetTrainingMethod(), kScaledConjugateGradient);
+  // Hidden layers take sigmoid or tanh only.
+  for (ActivationFunction f : {kSigmoid, kRadialBasis, kIdentity, kSoftMax})
+    cat.SetActivFnHiddenLayer(f);
+  EXPECT_EQ(cat.GetActivFnHiddenLayer(), kSigmoid);
 }
 
-TEST(MLPSettingsSetters, HiddenActivation) {
-  MLPSettings s = TenInputsThreeClasses();
-  s.SetActivFnHiddenLayer(kSigmoid);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kSigmoid);
-  s.SetActivFnHiddenLayer(kRadialBasis);
-  s.SetActivFnHiddenLayer(kIdentity);
-  s.SetActivFnHiddenLayer(kSoftMax);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), kSigmoid);
-}
-
-TEST(MLPSettingsSetters, HiddenUnitsRecomputeWeightsAndLimits) {
+TEST(MLPSettingsSetters, HiddenUnitsAndLayers) {
   MLPSettings s = TenInputsThreeClasses();
   EXPECT_EQ(s.GetNumHiddenUnits(2), -1);
   EXPECT_EQ(s.GetNumHiddenUnits(0), -1);
   s.SetNumHiddenUnits(20, 1);
   EXPECT_TRUE(s.GetUserSetNHidUnits());
   // 11 * 20 + 21 * 3 = 283.
-  EXPECT_EQ(s.GetNWeights(), 283);
-  EXPECT_EQ(s.GetMiniBatchSize(), 566);
-  EXPECT_EQ(s.GetMaxNDataPasses(), 567);
-
-  // A limit the user set stays put.
+  EXPECT_EQ((Ints{s.GetNWeights(), s.GetMiniBatchSize(), s.GetMaxNDataPasses()}),
+            (Ints{283, 566, 567}));
+  // A limit the user set stays put; a layer that does not exist is not
+  // stored.
   s.SetMaxNDataPasses(50);
-  EXPECT_TRUE(s.GetStopRules()->GetMaxNDataPassesSet());
   s.SetNumHiddenUnits(30, 1);
-  EXPECT_EQ(s.GetNWeights(), 11 * 30 + 31 * 3);
-  EXPECT_EQ(s.GetMaxNDataPasses(), 50);
-  // A layer that does not exist is not stored.
   s.SetNumHiddenUnits(5, 2);
-  EXPECT_EQ(s.GetNumHiddenUnits(2), -1);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 30);
+  EXPECT_EQ((Ints{s.GetNumHiddenUnits(1), s.GetNumHiddenUnits(2), s.GetNWeights(),
+                  s.GetMaxNDataPasses()}),
+            (Ints{30, -1, 11 * 30 + 31 * 3, 50}));
   // SetDefaults clears the user's limit and derives it again.
   s.SetDefaults();
   EXPECT_FALSE(s.GetStopRules()->GetMaxNDataPassesSet());
   EXPECT_EQ(s.GetMaxNDataPasses(), 2 * (11 * 30 + 31 * 3) + 1);
-}
 
-TEST(MLPSettingsSetters, HiddenLayers) {
-  MLPSettings s = TenInputsThreeClasses();
-  s.SetNumHiddenLayers(2);
-  EXPECT_EQ(s.GetNumHiddenLayers(), 2);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 8);
-  // Three quarters of 8.
-  EXPECT_EQ(s.GetNumHiddenUnits(2), 6);
-  // The weight count is left for SetNumHiddenUnits to recompute.
-  EXPECT_EQ(s.GetNWeights(), 115);
-  s.SetNumHiddenUnits(6, 2);
-  // 11 * 8 + 9 * 6 + 7 * 3.
-  EXPECT_EQ(s.GetNWeights(), 163);
-  EXPECT_EQ(s.GetMaxNDataPasses(), 327);
+  // A second layer of three quarters of 8; the weight count is left for
+  // SetNumHiddenUnits: 11 * 8 + 9 * 6 + 7 * 3.
+  MLPSettings two = TenInputsThreeClasses();
+  two.SetNumHiddenLayers(2);
+  EXPECT_EQ((Ints{two.GetNumHiddenUnits(2), two.GetNWeights()}), (Ints{6, 115}));
+  two.SetNumHiddenUnits(6, 2);
+  EXPECT_EQ((Ints{two.GetNWeights(), two.GetMaxNDataPasses()}), (Ints{163, 327}));
 
+  // No hidden layer: linear regression, and a hidden layer takes it away
+  // again.
   MLPSettings lin = FourInputsContinuous();
   lin.SetNumHiddenLayers(0);
-  EXPECT_EQ(lin.GetNumHiddenLayers(), 0);
-  EXPECT_EQ(lin.GetNumHiddenUnits(1), -1);
-  EXPECT_EQ(lin.GetTrainingMethod(), kLinearRegression);
   lin.ComputeNWeights();
-  EXPECT_EQ(lin.GetNWeights(), 5);
-  // Linear regression is now allowed, and a hidden layer takes it away again.
-  lin.SetTrainingMethodAndType(kLinearRegression, kBatch);
-  EXPECT_EQ(lin.GetTrainingMethod(), kLinearRegression);
+  EXPECT_EQ((Ints{lin.GetNumHiddenUnits(1), lin.GetTrainingMethod(), lin.GetNWeights()}),
+            (Ints{-1, kLinearRegression, 5}));
   lin.SetNumHiddenLayers(1);
   EXPECT_EQ(lin.GetNumHiddenUnits(1), 3);
   EXPECT_EQ(lin.GetTrainingMethod(), kScaledConjugateGradient);
@@ -417,7 +292,6 @@ TEST(MLPSettingsSetters, HiddenLayers) {
   EXPECT_EQ(lin.GetTrainType(), kOnline);
   lin.SetNumHiddenLayers(1);
   EXPECT_EQ(lin.GetTrainingMethod(), kGradientDescent);
-
   // Identity outputs straight on the inputs select linear regression.
   MLPSettings direct = FourInputsContinuous();
   direct.SetActivFnOutputLayer(kSigmoid);
@@ -427,7 +301,7 @@ TEST(MLPSettingsSetters, HiddenLayers) {
   EXPECT_EQ(direct.GetTrainingMethod(), kLinearRegression);
 }
 
-TEST(NeuralSettingsSetters, SmallRefusals) {
+TEST(NeuralSettingsSetters, SmallRefusalsAndTheModelName) {
   MLPSettings s = TenInputsThreeClasses();
   s.SetModelID(7);
   s.SetModelID(-1);
@@ -437,16 +311,14 @@ TEST(NeuralSettingsSetters, SmallRefusals) {
   EXPECT_EQ(s.GetTempFileDir(), "/tmp/a");
   s.SetUISettings({{"k", "v"}});
   s.SetUISettings({});
-  ASSERT_EQ(s.GetUISettings().size(), 1u);
-  EXPECT_EQ(s.GetUISettings()[0].second, "v");
-}
+  EXPECT_EQ(s.GetUISettings(), (NeuralSettings::UISettings{{"k", "v"}}));
 
-TEST(NeuralSettingsSetters, ModelName) {
-  MLPSettings s = TenInputsThreeClasses();
+  bool useDefault = false;
+  std::string name = "unchanged";
+  ASSERT_TRUE(s.GetModelName(useDefault, name));
+  EXPECT_TRUE(useDefault);
   EXPECT_FALSE(s.SetModelName(false, ""));
   EXPECT_TRUE(s.SetModelName(false, "churn"));
-  bool useDefault = true;
-  std::string name;
   ASSERT_TRUE(s.GetModelName(useDefault, name));
   EXPECT_FALSE(useDefault);
   EXPECT_EQ(name, "churn");
@@ -457,68 +329,56 @@ TEST(NeuralSettingsSetters, ModelName) {
   EXPECT_EQ(name, "churn");
 }
 
-TEST(NeuralSettingsCompare, EqualityIgnoresSeedsAndCallBacks) {
-  MLPSettings a = TenInputsThreeClasses();
-  MLPSettings b = TenInputsThreeClasses();
+TEST(MLPSettingsCompare, EqualityAndNeedNewNetwork) {
+  const MLPSettings a = TenInputsThreeClasses();
+  MLPSettings b = a;
+  // Equality ignores seeds, call-backs and the name.
   b.SetRandomSeed(1);
   b.SetRandomSeedSampling(2);
   b.SetUsePortableRNG(false);
   b.SetHasVarList(true);
   b.SetModelName(false, "other");
   EXPECT_TRUE(a == b);
-  b.SetModelID(3);
-  EXPECT_FALSE(a == b);
-  b = a;
-  b.SetNTestRecords(5);
-  EXPECT_TRUE(a != b);
-  b = a;
-  b.SetNumHiddenUnits(9, 1);
-  EXPECT_FALSE(a == b);
-}
-
-TEST(MLPSettingsCompare, NeedNewNetwork) {
-  const MLPSettings a = TenInputsThreeClasses();
-  MLPSettings b = a;
-  EXPECT_FALSE(a.NeedNewNetwork(b));
   // Learning-rate and stop-rule changes keep the network.
   b.SetEtaInit(0.1);
   b.SetMaxTime(5.0);
-  b.SetRandomSeed(99);
   EXPECT_FALSE(a.NeedNewNetwork(b));
-  b.SetRandomWeightRange(-1.0, 1.0);
-  EXPECT_TRUE(a.NeedNewNetwork(b));
-  b = a;
-  b.SetNumHiddenUnits(9, 1);
-  EXPECT_TRUE(a.NeedNewNetwork(b));
-  b = a;
-  b.SetLambdaReduction(0.5);
-  EXPECT_TRUE(a.NeedNewNetwork(b));
-  b = a;
-  b.SetTrainingMethodAndType(kGradientDescent, kBatch);
-  EXPECT_TRUE(a.NeedNewNetwork(b));
+  for (auto change : std::vector<void (*)(MLPSettings&)>{
+           [](MLPSettings& s) { s.SetModelID(3); }, [](MLPSettings& s) { s.SetNTestRecords(5); },
+           [](MLPSettings& s) { s.SetNumHiddenUnits(9, 1); }}) {
+    b = a;
+    change(b);
+    EXPECT_TRUE(a != b);
+  }
+  for (auto change : std::vector<void (*)(MLPSettings&)>{
+           [](MLPSettings& s) { s.SetRandomWeightRange(-1.0, 1.0); },
+           [](MLPSettings& s) { s.SetNumHiddenUnits(9, 1); },
+           [](MLPSettings& s) { s.SetLambdaReduction(0.5); },
+           [](MLPSettings& s) { s.SetTrainingMethodAndType(kGradientDescent, kBatch); }}) {
+    b = a;
+    change(b);
+    EXPECT_TRUE(a.NeedNewNetwork(b));
+  }
 }
 
-TEST(MLPSettingsStopRules, SetCopyAndForward) {
+TEST(MLPStopRulesTest, SetCopyForwardAndDerive) {
   MLPSettings a = TenInputsThreeClasses();
   MLPStopRules rules;
   rules.SetMaxTime(12.5);
   rules.SetAccuracy(90.0);
   rules.SetMaxNDataPasses(7);
   a.SetStopRules(&rules);
-  EXPECT_EQ(a.GetMaxTime(), 12.5);
-  EXPECT_EQ(a.GetAccuracy(), 90.0);
-  EXPECT_EQ(a.GetMaxNDataPasses(), 7);
   EXPECT_TRUE(*a.GetStopRules() == rules);
-  // A copy, not the caller's object.
+  EXPECT_EQ((Doubles{a.GetMaxTime(), a.GetAccuracy(), double(a.GetMaxNDataPasses())}),
+            (Doubles{12.5, 90.0, 7.0}));
+  // A copy, not the caller's object; null is ignored.
   rules.SetMaxTime(1.0);
-  EXPECT_EQ(a.GetMaxTime(), 12.5);
   a.SetStopRules(nullptr);
   EXPECT_EQ(a.GetMaxTime(), 12.5);
-
   MLPSettings b = TenInputsThreeClasses();
   b.CopyStopRules(a);
   EXPECT_TRUE(*b.GetStopRules() == *a.GetStopRules());
-
+  // The settings' setters reach the rules.
   b.SetMinRelativeChangeError(0.5);
   b.SetMinErrorRatio(0.25);
   b.SetGradientNormLimit(0.125);
@@ -526,23 +386,21 @@ TEST(MLPSettingsStopRules, SetCopyAndForward) {
   b.SetCheckTrainErrVerifyingCycle(true);
   b.SetTimeForExpertArch(3.0);
   const MLPStopRules* r = b.GetStopRules();
-  EXPECT_EQ(r->GetMinRelativeChangeError(), 0.5);
-  EXPECT_EQ(r->GetMinErrorRatio(), 0.25);
-  EXPECT_EQ(r->GetGradientNormLimit(), 0.125);
-  EXPECT_EQ(r->GetMaxNStepsTrackError(), 9);
+  EXPECT_EQ(
+      (Doubles{r->GetMinRelativeChangeError(), r->GetMinErrorRatio(), r->GetGradientNormLimit(),
+               double(r->GetMaxNStepsTrackError()), r->GetTimeForExpertArch()}),
+      (Doubles{0.5, 0.25, 0.125, 9.0, 3.0}));
   EXPECT_TRUE(r->GetCheckTrainErrVerifyingCycle());
-  EXPECT_EQ(r->GetTimeForExpertArch(), 3.0);
-}
 
-TEST(MLPStopRulesTest, DefaultsAndDerivedDataPasses) {
-  MLPStopRules r;
-  r.ComputeDefaultMaxDataPasses(10);
-  EXPECT_EQ(r.GetMaxNDataPasses(), 100);
-  r.ComputeDefaultMaxDataPasses(50);
-  EXPECT_EQ(r.GetMaxNDataPasses(), 101);
-  r.SetMaxNDataPasses(3);
-  r.ComputeDefaultMaxDataPasses(500);
-  EXPECT_EQ(r.GetMaxNDataPasses(), 3);
-  r.SetDefaults();
-  EXPECT_TRUE(r == MLPStopRules());
+  // max(100, 2 * weights + 1) unless the user set a limit.
+  MLPStopRules d;
+  d.ComputeDefaultMaxDataPasses(10);
+  EXPECT_EQ(d.GetMaxNDataPasses(), 100);
+  d.ComputeDefaultMaxDataPasses(50);
+  EXPECT_EQ(d.GetMaxNDataPasses(), 101);
+  d.SetMaxNDataPasses(3);
+  d.ComputeDefaultMaxDataPasses(500);
+  EXPECT_EQ(d.GetMaxNDataPasses(), 3);
+  d.SetDefaults();
+  EXPECT_TRUE(d == MLPStopRules());
 }
