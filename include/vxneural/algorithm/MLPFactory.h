@@ -96,6 +96,10 @@ class MLPFactory {
   // is an error; it is then destroyed.
   INeuralAlgorithm* Hand(INeuralAlgorithm* algorithm);
   void ReleaseKept();
+  // The second step of a restore in either stream form.
+  INeuralAlgorithm* FinishRestoring(std::istream& in, bool xml,
+                                    VXCommon_1_2::MultiPassRecordIter& train,
+                                    VXCommon_1_2::MultiPassRecordIter* test);
 
   NNVarList* fRestoredVarList = nullptr;
   MLPSettings* fRestoredSettings = nullptr;

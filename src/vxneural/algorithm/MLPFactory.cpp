@@ -239,24 +239,18 @@ const NNVarList* MLPFactory::RestoreNNVarListFromXML(std::istream& in) {
 INeuralAlgorithm* MLPFactory::FinishRestoringAlgorithmFromBinary(std::istream& in,
                                                                  MultiPassRecordIter& train,
                                                                  MultiPassRecordIter* test) {
-  fStatus = VXStatus();
-  if (!SourcesGood(train, test)) return nullptr;
-  if (!in.good()) {
-    fStatus = VXStatus(codes::kStreamNotGood, false);
-    return nullptr;
-  }
-  if (fRestoredSettings == nullptr ||
-      (fRestoredSettings->GetHasVarList() && fRestoredVarList == nullptr)) {
-    ReleaseKept();
-    fStatus = VXStatus(codes::kRestoreNotStarted, false);
-    return nullptr;
-  }
-  return RestoreBody(in, false, train, test);
+  return FinishRestoring(in, false, train, test);
 }
 
 INeuralAlgorithm* MLPFactory::FinishRestoringAlgorithmFromXML(std::istream& in,
                                                               MultiPassRecordIter& train,
                                                               MultiPassRecordIter* test) {
+  return FinishRestoring(in, true, train, test);
+}
+
+INeuralAlgorithm* MLPFactory::FinishRestoring(std::istream& in, bool xml,
+                                              MultiPassRecordIter& train,
+                                              MultiPassRecordIter* test) {
   fStatus = VXStatus();
   if (!SourcesGood(train, test)) return nullptr;
   if (!in.good()) {
@@ -269,5 +263,5 @@ INeuralAlgorithm* MLPFactory::FinishRestoringAlgorithmFromXML(std::istream& in,
     fStatus = VXStatus(codes::kRestoreNotStarted, false);
     return nullptr;
   }
-  return RestoreBody(in, true, train, test);
+  return RestoreBody(in, xml, train, test);
 }
