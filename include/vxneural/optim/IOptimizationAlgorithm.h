@@ -254,6 +254,15 @@ class BatchOptimizer : public IOptimizationAlgorithm {
   // when asked), then Rewind and one more data pass. Returns the records
   // read. The network's accumulators are not reset here.
   int TrainPass(VXCommon_1_2::MultiPassRecordIter& train, int nTrain, bool computeAccuracy);
+  // Start of a batch update: puts the last run's error and gradient back in
+  // the network, adds those of at most nNew new records (rewinding them) and
+  // keeps the sums; returns the new records read.
+  int AddNewRecords(VXCommon_1_2::MultiPassRecordIter& newRecords, int nNew);
+  // One data pass over the old records (at most fNRecordsProcessed of
+  // train) and the new ones at the network's weights, rewinding both;
+  // returns the records read.
+  int OldAndNewPass(VXCommon_1_2::MultiPassRecordIter& train,
+                    VXCommon_1_2::MultiPassRecordIter& newRecords, int nNew);
   // ResetDerivatives, an error-only pass with accuracy over at most nTest
   // records, Rewind. Returns the records read; counts no data pass.
   int TestPass(VXCommon_1_2::MultiPassRecordIter& test, int nTest);

@@ -155,19 +155,7 @@ VXStatus GradientDescentBatch::UpdateBatch(VXStatus& status, MultiPassRecordIter
   std::valarray<double> w;
   fNetwork->GetWeights(w);
 
-  // Back at the end state of the last run, so that the new records' error
-  // and gradient add to the old totals.
-  fNetwork->SetAccumError(fAccumError);
-  fNetwork->SetGradient(fAccumGradient);
-  fAlgorithmStatus = VXNNCommon::kUpdating;
-  fStartClock = std::clock();
-
-  VXStatus passStatus;
-  int records = 0;
-  fNetwork->ProcessRecords(passStatus, newRecords, nNew, records, false, false);
-  newRecords.Rewind();
-  fAccumError = fNetwork->GetAccumError();
-  fNetwork->GetGradient(fAccumGradient);
+  AddNewRecords(newRecords, nNew);
   fLastGradientNorm = fNetwork->GradientNorm();
 
   const std::valarray<double> d = w - eta * fAccumGradient;
@@ -175,14 +163,7 @@ VXStatus GradientDescentBatch::UpdateBatch(VXStatus& status, MultiPassRecordIter
   if (!IsCanceled()) {
     fNetwork->ResetAll();
     fNetwork->SetWeights(d);
-    int oldRead = 0;
-    int newRead = 0;
-    fNetwork->ProcessRecords(passStatus, train, fNRecordsProcessed, oldRead, false, false);
-    train.Rewind();
-    fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
-    newRecords.Rewind();
-    ++fNDataPasses;
-    recordsRead = oldRead + newRead;
+    recordsRead = OldAndNewPass(train, newRecords, nNew);
     const double e = fNetwork->GetAccumError();
     // A pass cut short by a cancel has a partial error, lower than it
     // should be.

@@ -225,6 +225,36 @@ void BatchOptimizer::StartRun() {
 
 double BatchOptimizer::SecondsSinceStart() const { return SecondsSince(fStartClock); }
 
+int BatchOptimizer::AddNewRecords(MultiPassRecordIter& newRecords, int nNew) {
+  // Back at the end state of the last run, so that the new records' error
+  // and gradient add to the old totals.
+  fNetwork->SetAccumError(fAccumError);
+  fNetwork->SetGradient(fAccumGradient);
+  fAlgorithmStatus = VXNNCommon::kUpdating;
+  fStartClock = std::clock();
+
+  VXStatus passStatus;
+  int newRead = 0;
+  fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
+  newRecords.Rewind();
+  fAccumError = fNetwork->GetAccumError();
+  fNetwork->GetGradient(fAccumGradient);
+  return newRead;
+}
+
+int BatchOptimizer::OldAndNewPass(MultiPassRecordIter& train, MultiPassRecordIter& newRecords,
+                                  int nNew) {
+  VXStatus passStatus;
+  int oldRead = 0;
+  int newRead = 0;
+  fNetwork->ProcessRecords(passStatus, train, fNRecordsProcessed, oldRead, false, false);
+  train.Rewind();
+  fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
+  newRecords.Rewind();
+  ++fNDataPasses;
+  return oldRead + newRead;
+}
+
 int BatchOptimizer::TrainPass(MultiPassRecordIter& train, int nTrain, bool computeAccuracy) {
   VXStatus passStatus;
   int records = 0;

@@ -234,19 +234,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
   fNetwork->GetWeights(w);
   const double previousTime = fElapsedTime;
 
-  // Back at the end state of the last run, so that the new records' error
-  // and gradient add to the old totals.
-  fNetwork->SetAccumError(fAccumError);
-  fNetwork->SetGradient(fAccumGradient);
-  fAlgorithmStatus = VXNNCommon::kUpdating;
-  fStartClock = std::clock();
-
-  VXStatus passStatus;
-  int newRead = 0;
-  fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
-  newRecords.Rewind();
-  fAccumError = fNetwork->GetAccumError();
-  fNetwork->GetGradient(fAccumGradient);
+  const int newRead = AddNewRecords(newRecords, nNew);
   const std::valarray<double> r = -fAccumGradient;
   const std::valarray<double>& p = r;
   const double pn = Norm(p);
@@ -256,14 +244,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
   // weights; returns the records read.
   auto passAt = [&](const std::valarray<double>& weights) {
     Load(*fNetwork, weights);
-    int oldRead = 0;
-    int added = 0;
-    fNetwork->ProcessRecords(passStatus, train, fNRecordsProcessed, oldRead, false, false);
-    train.Rewind();
-    fNetwork->ProcessRecords(passStatus, newRecords, nNew, added, false, false);
-    newRecords.Rewind();
-    ++fNDataPasses;
-    return oldRead + added;
+    return OldAndNewPass(train, newRecords, nNew);
   };
 
   // With a vanishing gradient no step is taken; the old records still count.
