@@ -146,17 +146,22 @@ void PrintConfusion(std::ostream& out, const TargetFigures& t, const std::string
   }
 }
 
+// Accuracy and the confusion matrix of a categorical target.
+void CategoricalFiguresJson(JsonWriter& j, const TargetFigures& t) {
+  j.Field("accuracy", Fraction(t.fPercentCorrect));
+  j.Key("confusion_matrix").BeginArray();
+  for (const auto& row : t.fConfusion) {
+    j.BeginArray();
+    for (int n : row) j.Integer(n);
+    j.EndArray();
+  }
+  j.EndArray();
+}
+
 void TargetJson(JsonWriter& j, const TargetFigures& t) {
   j.BeginObject();
   if (t.fCategorical) {
-    j.Field("accuracy", Fraction(t.fPercentCorrect));
-    j.Key("confusion_matrix").BeginArray();
-    for (const auto& row : t.fConfusion) {
-      j.BeginArray();
-      for (int n : row) j.Integer(n);
-      j.EndArray();
-    }
-    j.EndArray();
+    CategoricalFiguresJson(j, t);
   } else {
     j.Field("relative_error", t.fRelativeError);
   }
@@ -493,14 +498,7 @@ void WriteEvalJson(std::ostream& out, const NNVarList& list, const EvalResult& r
         j.Key("categories").BeginArray();
         for (const auto& c : t.fCategories) j.String(c);
         j.EndArray();
-        j.Field("accuracy", Fraction(t.fPercentCorrect));
-        j.Key("confusion_matrix").BeginArray();
-        for (const auto& row : t.fConfusion) {
-          j.BeginArray();
-          for (int n : row) j.Integer(n);
-          j.EndArray();
-        }
-        j.EndArray();
+        CategoricalFiguresJson(j, t);
       } else {
         j.Field("relative_error", t.fRelativeError);
       }
