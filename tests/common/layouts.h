@@ -28,6 +28,9 @@ struct Bytes {
     return *this;
   }
   Bytes& B(bool v) { return I(v ? 1 : 0); }
+  // Unsigned and long values take an int's 4 bytes in the binary stream.
+  Bytes& U(std::int64_t v) { return I(v); }
+  Bytes& L(std::int64_t v) { return I(v); }
   Bytes& D(double v) {
     std::uint64_t u;
     std::memcpy(&u, &v, sizeof u);
