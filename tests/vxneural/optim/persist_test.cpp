@@ -152,10 +152,6 @@ TEST_P(SavedForm, BinaryLayout) {
   EXPECT_EQ(DoubleAt(bin, 11), o.GetElapsedTime());
   EXPECT_EQ(Int32At(bin, 27), o.GetNRecordsProcessed());
   EXPECT_EQ(DoubleAt(bin, 31 + 24), o.GetTestError());
-  if (Batch()) {
-    EXPECT_EQ(Int32At(bin, 87), 13);
-    EXPECT_EQ(DoubleAt(bin, 91), static_cast<const BatchOptimizer&>(o).GetAccumGradient()[0]);
-  }
   const std::size_t miniBatchAt = FieldOffset(3, layout, MiniBatchField());
   EXPECT_EQ(Int32At(bin, miniBatchAt), Buffer() ? 8 : 0);
   if (!Buffer()) {
