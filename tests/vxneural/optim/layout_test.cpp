@@ -7,7 +7,9 @@
 #include "common/layouts.h"
 #include "optim_fixtures.h"
 #include "vxneural/data/RecordBufferIter.h"
+#include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/GradientDescentBatch.h"
+#include "vxneural/optim/GradientDescentMBO.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 
 namespace {
@@ -80,6 +82,58 @@ TEST(OptimizerLayouts, GradientDescentBatch) {
 
 TEST(OptimizerLayouts, ScaledConjGrad) {
   ExpectOptimizerLayout<ScaledConjGrad>("SCG", "ScaledConjGrad");
+}
+
+// The mini-batch optimizer keeps its fields to itself: a record assembled
+// here is read, the values must arrive where they belong, and the
+// optimizer must write the record again.
+TEST(OptimizerLayouts, GradientDescentMBO) {
+  for (bool buffer : {false, true}) {
+    SCOPED_TRACE(buffer ? "with a buffer" : "without a buffer");
+    Problem p = LinearProblem({3}, 4, 7, 3);
+    VXRandom random(1, true);
+    const auto make = [&] {
+      return std::make_unique<GradientDescentMBO>(p.settings.get(), p.net.get(), 3, 8, &random);
+    };
+    Bytes b;
+    Xml x;
+    const auto values = [&](auto& s) {
+      s.I(VXNNCommon::kTrained).I(VXNNCommon::kStoppedErrorRatioLimit).D(1.5).I(7).I(9).I(11);
+      s.D(0.25).D(0.5).D(0.75).D(1.25).D(1.75).D(2.25).I(buffer ? 8 : 0);
+      if (buffer) s.I(3);
+    };
+    values(b.Tag("GDM"));
+    values(x.Obj("GradientDescentMBO"));
+    if (buffer) {
+      const auto contents = [](auto& s) { s.I(3).I(8).I(1).I(0).I(0).D(4.0).D(-4.0).D(0.5); };
+      contents(b.Tag("RBI"));
+      contents(x.Obj("RecordBufferIter"));
+      x.End();
+    }
+    x.End();
+    auto opt = make();
+    std::stringstream in(b.s);
+    ASSERT_EQ(opt->ReadObject(in), static_cast<int>(b.s.size()));
+    EXPECT_EQ(opt->GetAlgorithmStatus(), VXNNCommon::kTrained);
+    EXPECT_EQ(opt->GetStopReason(), VXNNCommon::kStoppedErrorRatioLimit);
+    EXPECT_EQ(opt->GetElapsedTime(), 1.5);
+    EXPECT_EQ(opt->GetNIterations(), 7);
+    EXPECT_EQ(opt->GetNDataPasses(), 9);
+    EXPECT_EQ(opt->GetNRecordsProcessed(), 11);
+    EXPECT_EQ(opt->GetTrainError(), 0.75);
+    EXPECT_EQ(opt->GetTestError(), 1.25);
+    EXPECT_EQ(opt->GetRelChangeInErr(), 1.75);
+    EXPECT_EQ(opt->GetErrorRatio(), 2.25);
+    std::ostringstream shown;
+    opt->Display(shown);
+    EXPECT_NE(shown.str().find("fTrainErrorPrev = 0.25\n"), std::string::npos);
+    EXPECT_NE(shown.str().find("fTestErrorPrev = 0.5\n"), std::string::npos);
+    EXPECT_EQ(opt->GetMiniBatchSize(), buffer ? 8 : 0);
+    if (buffer) {
+      EXPECT_EQ(opt->GetRecordBuffer().GetCount(), 1);
+    }
+    layouts::ExpectLayout(*opt, make, b, x);
+  }
 }
 
 }  // namespace
