@@ -2,8 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
-#include <vector>
+#include <tuple>
 
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/VXStatus.h"
@@ -36,67 +37,50 @@ TEST(VXStatus, EqualityComparesCodeSeverityAndAllData) {
 }
 
 // Every entry of every shared enumeration, and what a value past either end
-// of the list shows: a fixed text, the number after a prefix, or nothing.
+// of the list shows: a fixed text (possibly nothing), or, after "#", a
+// prefix and the number.
 TEST(DisplayTexts, EveryEntryAndEachEnumerationsFallback) {
-  struct Table {
-    std::function<std::string(int)> text;
-    std::vector<std::string> entries;
-    std::string fallback;  // "#" the number after that prefix; "!" a fixed text
-    std::string prefix;
-  };
   const auto of = [](auto e) {
-    return [](int v) { return DisplayText(static_cast<decltype(e)>(v)); };
+    return std::function<std::string(int)>(
+        [](int v) { return DisplayText(static_cast<decltype(e)>(v)); });
   };
-  const Table tables[] = {
-      {of(kTanH),
-       {"TanH", "Sigmoid", "SoftMax", "Identity", "Radial Basis", "Normalized Radial Basis"},
-       "!",
+  const std::tuple<std::function<std::string(int)>, std::string, std::string> tables[] = {
+      {of(kTanH), "TanH|Sigmoid|SoftMax|Identity|Radial Basis|Normalized Radial Basis",
        "Unrecognized"},
       {of(kTrained),
-       {"Not Started", "In Progress", "Trained", "Updating", "Saving", "Cancelled", "Scoring",
-        "Expert", "Inconsistent"},
-       "#",
-       ""},
-      {of(kMLP), {"Unknown", "MLP", "RBF"}, "#", ""},
-      {of(kCrossEntropy), {"Sum of Squares Error", "Cross Entropy Error"}, "!", ""},
-      {of(kRBFLayer), {"Input", "Hidden", "Output", "RBFLayer"}, "#", ""},
+       "Not Started|In Progress|Trained|Updating|Saving|Cancelled|Scoring|Expert|Inconsistent",
+       "#"},
+      {of(kMLP), "Unknown|MLP|RBF", "#"},
+      {of(kCrossEntropy), "Sum of Squares Error|Cross Entropy Error", ""},
+      {of(kRBFLayer), "Input|Hidden|Output|RBFLayer", "#"},
       {of(INNVariable::kContinuous),
-       {"Unknown measure level", "Continuous", "Numeric Categorical", "String Categorical"},
-       "#",
-       "Measure level "},
-      {of(kGradientDescent),
-       {"Scaled Conjugate Gradient", "Gradient Descent", "Linear Regression"},
-       "#",
-       ""},
-      {of(kMixedOutput), {"Continuous", "Categorical", "Mixed"}, "!", ""},
-      {of(kOutStatInvalid), {"Default", "Computed", "Invalid"}, "!", ""},
-      {of(kTestData), {"BIC", "Test Data"}, "#", ""},
+       "Unknown measure level|Continuous|Numeric Categorical|String Categorical",
+       "#Measure level "},
+      {of(kGradientDescent), "Scaled Conjugate Gradient|Gradient Descent|Linear Regression", "#"},
+      {of(kMixedOutput), "Continuous|Categorical|Mixed", ""},
+      {of(kOutStatInvalid), "Default|Computed|Invalid", ""},
+      {of(kTestData), "BIC|Test Data", "#"},
       {of(kMinRange),
-       {"Values are not changed", "Subtract mean and divide by standard deviation",
-        "Subtract min and divide by range", "2*(subtract min and divide by range)-1"},
-       "#",
-       ""},
+       "Values are not changed|Subtract mean and divide by standard deviation|"
+       "Subtract min and divide by range|2*(subtract min and divide by range)-1",
+       "#"},
       {of(kStoppedComputed),
-       {"Stopped Undefined", "Stopped Max Time", "Stopped Max Data Passes",
-        "Stopped Error Change Limit", "Stopped Error Ratio Limit", "Stopped Small Gradient",
-        "Stopped Verifying Cycle", "Stopped Accuracy", "Stopped Computed"},
-       "#",
-       ""},
-      {of(kOnline), {"Batch", "MiniBatch", "Online"}, "!", ""},
-      {of(INNVariable::kInput),
-       {"Undefined variable role", "Input", "Output", "Unused variable"},
-       "#",
-       "Variable role "},
-      {of(INNVariable::kReal),
-       {"Undefined variable storage", "Integer", "Real", "String", "Date", "Time", "Timestamp"},
-       "#",
-       "Variable storage "},
+       "Stopped Undefined|Stopped Max Time|Stopped Max Data Passes|Stopped Error Change Limit|"
+       "Stopped Error Ratio Limit|Stopped Small Gradient|Stopped Verifying Cycle|"
+       "Stopped Accuracy|Stopped Computed",
+       "#"},
+      {of(kOnline), "Batch|MiniBatch|Online", ""},
+      {of(INNVariable::kInput), "Undefined variable role|Input|Output|Unused variable",
+       "#Variable role "},
+      {of(INNVariable::kReal), "Undefined variable storage|Integer|Real|String|Date|Time|Timestamp",
+       "#Variable storage "},
   };
-  for (const Table& t : tables) {
-    const int n = static_cast<int>(t.entries.size());
-    for (int v = 0; v < n; ++v) EXPECT_EQ(t.text(v), t.entries[v]);
+  for (const auto& [text, entries, other] : tables) {
+    std::istringstream list(entries);
+    int n = 0;
+    for (std::string entry; std::getline(list, entry, '|'); ++n) EXPECT_EQ(text(n), entry);
     for (int v : {n, -1})
-      EXPECT_EQ(t.text(v), t.fallback == "#" ? t.prefix + std::to_string(v) : t.prefix)
-          << t.entries[0] << " value " << v;
+      EXPECT_EQ(text(v), other[0] == '#' ? other.substr(1) + std::to_string(v) : other)
+          << entries << ": " << v;
   }
 }
