@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "DataTestHelpers.h"
+#include "common/layouts.h"
 #include "common/saved_forms.h"
 #include "common/text_checks.h"
 #include "persist/BinaryIO.h"
@@ -99,6 +100,20 @@ TEST(RecordBufferIter, FillTakesOnlyWhatFitsAndLosesNothing) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ((*b.GetRecordAt(i))[0], double(i));
   EXPECT_EQ(b.GetRecordAt(3), nullptr);
   EXPECT_EQ(b.GetRecordAt(-1), nullptr);
+}
+
+// Width, capacity, count, cursor, status, then the records' values bitwise
+// (-0.0 and the missing value included).
+TEST(RecordBufferIterPersist, LayoutFieldByField) {
+  const auto values = [](auto& s) {
+    s.I(2).I(4).I(3).I(1).I(0).D(1.0).D(-1.0).D(2.5).D(VXMV::gMissingValue).D(-0.0).D(1e-300);
+  };
+  layouts::Bytes b;
+  layouts::Xml x;
+  values(b.Tag("RBI"));
+  values(x.Obj("RecordBufferIter"));
+  layouts::ExpectLayout(
+      *Three(), [] { return std::make_unique<RecordBufferIter>(5, 1); }, b, x.End());
 }
 
 // Records (-0.0 and the missing value included), cursor and status come
