@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/layouts.h"
 #include "common/stream_faults.h"
 #include "mlp_driver_fixtures.h"
 #include "vxneural/optim/IOptimizationAlgorithm.h"
@@ -17,7 +18,6 @@ namespace {
 
 using namespace mlpdriver;
 using stream_faults::DoubleAt;
-using stream_faults::Int32At;
 
 // Same state, counters, weights, and the same score for every record.
 void ExpectSameModel(MLPAlgorithm& a, MLPAlgorithm& b, const std::vector<Record>& records) {
@@ -86,56 +86,46 @@ INSTANTIATE_TEST_SUITE_P(MlpModels, MlpRoundTrip,
                                          RoundTrip{kBothTargets, true, false},
                                          RoundTrip{kCategoricalTarget, true, true}));
 
-std::string Bytes(const std::function<void(std::ostream&)>& write) {
-  std::stringstream out;
-  write(out);
-  return out.str();
-}
-
-TEST(MlpSavedModel, TheBinaryFormIsSettingsListBlockGeneratorNetworkOptimizer) {
+// A saved model is the settings, the list when there is one, the algorithm
+// block, the generator, the network and the optimizer, in both forms; the
+// objects' own layouts are checked in their folders, the block here value
+// by value.
+TEST(MlpSavedModel, SettingsListBlockGeneratorNetworkOptimizer) {
   for (bool withList : {false, true}) {
     SCOPED_TRACE(withList ? "with a variable list" : "encoded records");
     auto m = MakeModel(kBothTargets, 150, 0, 1, {}, !withList);
     MLPAlgorithm& a = m->Mlp();
     ASSERT_TRUE(a.Train(150, -1).IsOK());
-    const std::string saved = Save(a, false);
-    const std::string settings = Bytes([&](std::ostream& o) { a.GetMLPSettings().WriteObject(o); });
-    const std::string list =
-        withList ? Bytes([&](std::ostream& o) { a.GetVarList()->WriteObject(o); }) : "";
-    const std::string optimizer = Bytes([&](std::ostream& o) { a.GetOptimizer()->WriteObject(o); });
     EXPECT_EQ(a.GetMLPSettings().GetHasVarList(), withList);
-    ASSERT_EQ(saved.compare(0, 6, "MLPSet"), 0);
-    EXPECT_EQ(saved.substr(0, settings.size()), settings);
-    EXPECT_EQ(saved.substr(settings.size(), list.size()), list);
-    EXPECT_EQ(list.substr(0, 4), withList ? "VARL" : "");
-    const std::size_t at = settings.size() + list.size() + 17;
-    ASSERT_EQ(saved.substr(at - 17, 17), "MLPAlgorithm 1.00");
-    const std::vector<int> ints = {VXNNCommon::kTrained,      0 /* re-initialise flag */,
-                                   a.GetStopReason(),         a.GetNumberOfDataPasses(),
-                                   a.GetNumberOfIterations(), 3};
-    for (std::size_t i = 0; i < ints.size(); ++i) EXPECT_EQ(Int32At(saved, at + 4 * i), ints[i]);
-    const std::vector<double> doubles = {a.GetElapsedTime(), a.GetTrainingError(),
-                                         a.GetTestingError(), kMissing};
-    for (std::size_t i = 0; i < doubles.size(); ++i)
-      EXPECT_EQ(DoubleAt(saved, at + 24 + 8 * i), doubles[i]);
-    EXPECT_EQ(saved.substr(at + 56, 4), "VXRa");
-    EXPECT_EQ(saved.substr(at + 72, 4), "NNet");
-    // The optimizer's object ends the model; no count, no end marker.
-    ASSERT_GE(saved.size(), optimizer.size());
-    EXPECT_EQ(saved.substr(saved.size() - optimizer.size()), optimizer);
-    EXPECT_EQ(optimizer.substr(0, 3), "SCG");
-  }
-}
+    const std::string saved = Save(a, false), xml = Save(a, true);
+    using saved_forms::Saved;
+    const std::string settings = Saved(a.GetMLPSettings(), false);
+    const std::string list = withList ? Saved(*a.GetVarList(), false) : "";
+    // The generator has no getter: its seed is read where it must stand.
+    const double seed = DoubleAt(saved, settings.size() + list.size() + 17 + 6 * 4 + 4 * 8 + 4);
+    // Status, re-initialise flag, stop reason, data passes, iterations,
+    // hidden units, then time, errors and BIC.
+    const auto block = [&](auto& s) {
+      s.I(VXNNCommon::kTrained).I(0).I(a.GetStopReason()).I(a.GetNumberOfDataPasses());
+      s.I(a.GetNumberOfIterations()).I(3).D(a.GetElapsedTime()).D(a.GetTrainingError());
+      s.D(a.GetTestingError()).D(kMissing);
+    };
+    layouts::Bytes b;
+    b.Tag(settings + list + "MLPAlgorithm 1.00");
+    block(b);
+    b.Tag("VXRa").D(seed).I(1).Tag(Saved(*a.GetNetwork(), false));
+    EXPECT_EQ(saved, b.Tag(Saved(*a.GetOptimizer(), false)).s);
 
-TEST(MlpSavedModel, TheXMLFormHoldsTheSameObjectsInTheSameOrder) {
-  auto m = MakeModel(kCategoricalTarget, 150, 0);
-  const std::string xml = Save(*m->algorithm, true);
-  std::size_t at = 0;
-  for (const char* name :
-       {"<?xml", "<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">", "\"MLPSettings\"",
-        "\"MLPStopRules\"", "\"NeuralSettings\"", "\"NNVarList\"", "\"MLPAlgorithm 1.00\"",
-        "\"VXRandom\"", "\"NNetwork\"", "\"MLPLayer\"", "\"ScaledConjGrad\"", "</VXXMLRoot>"})
-    EXPECT_NE(at = xml.find(name, at), std::string::npos) << name;
+    layouts::Xml x;
+    x.items = layouts::Items(Saved(a.GetMLPSettings(), true));
+    if (withList) x.Add({layouts::Items(Saved(*a.GetVarList(), true))});
+    block(x.Obj("MLPAlgorithm 1.00"));
+    x.Obj("VXRandom").D(seed).I(1).End().Add({layouts::Items(Saved(*a.GetNetwork(), true))});
+    x.Add({layouts::Items(Saved(*a.GetOptimizer(), true))}).End();
+    EXPECT_EQ(layouts::Items(xml), x.items);
+    EXPECT_NE(xml.find("<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">"), std::string::npos);
+    EXPECT_NE(xml.find("</VXXMLRoot>"), std::string::npos);
+  }
 }
 
 TEST(MlpSavedModel, AStreamThatFailsDuringTheSaveIsReportedAsAWarning) {

@@ -1,4 +1,4 @@
-// The optimizers' saved forms and displays: layout, round trips, a restored
+// The optimizers' saved forms and displays: round trips, a restored
 // optimizer that carries on like the original, and refusal of truncated and
 // corrupted streams in both forms.
 #include <gtest/gtest.h>
@@ -141,33 +141,6 @@ class SavedForm : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
   std::size_t MiniBatchField() const { return Batch() ? 28 : 12; }
   Subject s;
 };
-
-TEST_P(SavedForm, BinaryLayout) {
-  const IOptimizationAlgorithm& o = *s.opt;
-  const std::string bin = s.Save(o, false);
-  const std::string layout = s.Layout(Buffer());
-  EXPECT_EQ(bin.substr(0, 3), Batch() ? (s.kind == Kind::kScaledConjGrad ? "SCG" : "GDB") : "GDM");
-  EXPECT_EQ(Int32At(bin, 3), o.GetAlgorithmStatus());
-  EXPECT_EQ(Int32At(bin, 7), o.GetStopReason());
-  EXPECT_EQ(DoubleAt(bin, 11), o.GetElapsedTime());
-  EXPECT_EQ(Int32At(bin, 27), o.GetNRecordsProcessed());
-  EXPECT_EQ(DoubleAt(bin, 31 + 24), o.GetTestError());
-  if (Batch()) {
-    EXPECT_EQ(Int32At(bin, 87), 13);
-    EXPECT_EQ(DoubleAt(bin, 91), static_cast<const BatchOptimizer&>(o).GetAccumGradient()[0]);
-  }
-  const std::size_t miniBatchAt = FieldOffset(3, layout, MiniBatchField());
-  EXPECT_EQ(Int32At(bin, miniBatchAt), Buffer() ? 8 : 0);
-  if (!Buffer()) {
-    EXPECT_EQ(bin.size(), miniBatchAt + 4);
-    return;
-  }
-  EXPECT_EQ(Int32At(bin, miniBatchAt + 4), 3);
-  EXPECT_EQ(bin.substr(miniBatchAt + 8, 3), "RBI");
-  // The buffer: its tag, five ints, the waiting record.
-  EXPECT_EQ(bin.size(), miniBatchAt + 8 + 3 + 20 + 24);
-  EXPECT_EQ(DoubleAt(bin, bin.size() - 8), LinearRecords(1, 5)[0][2]);
-}
 
 TEST_P(SavedForm, BothFormsRoundTrip) {
   for (const bool xml : {false, true}) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cfloat>
 #include <functional>
 #include <sstream>
 
@@ -45,44 +44,38 @@ void ExpectConsistent(const NNVarList& list, const ReadOutcome&) {
   EXPECT_EQ(list.GetNumCatVar(), static_cast<int>(list.Size()) - cont);
 }
 
-// One read into a copy of a stale target, and what the target writes
-// afterwards: whatever a reader leaves behind can still be written.
+// One read into a copy of a stale target, which is then written again:
+// whatever a reader leaves behind can still be written.
 struct Attempt {
   ReadOutcome outcome;
-  int readCount = 0, binaryCount = 0, xmlCount = 0;
-  std::string binary, xml;
 };
 
 template <typename T>
 Attempt AttemptRead(const T& target, const std::string& bytes, bool xml) {
   T obj(target);
   Attempt a;
-  a.outcome = stream_faults::ReadFrom(bytes, [&](std::istream& in) {
-    a.readCount = xml ? obj.ReadObjectXML(in) : obj.ReadObject(in);
-  });
+  a.outcome = stream_faults::ReadFrom(
+      bytes, [&](std::istream& in) { xml ? obj.ReadObjectXML(in) : obj.ReadObject(in); });
   ExpectConsistent(obj, a.outcome);
   std::stringstream b, x;
-  a.binaryCount = obj.WriteObject(b);
-  a.xmlCount = obj.WriteObjectXML(x, 1);
-  a.binary = b.str();
-  a.xml = x.str();
+  obj.WriteObject(b);
+  obj.WriteObjectXML(x, 1);
   return a;
 }
 
 struct ReaderCase {
   std::string className, nested;  // nested: the classes read inside it
-  bool binaryComplete;            // the binary form carries all the XML form does
   std::string binary, xml;
   std::function<Attempt(const std::string&, bool)> read;
 };
 
 template <typename T>
 ReaderCase Case(const std::string& className, const T& sample, const T& target,
-                const std::string& nested, bool binaryComplete = true) {
+                const std::string& nested) {
   const auto read = [target](const std::string& bytes, bool xml) {
     return AttemptRead(target, bytes, xml);
   };
-  return {className, nested, binaryComplete, Saved(sample, false), Saved(sample, true), read};
+  return {className, nested, Saved(sample, false), Saved(sample, true), read};
 }
 
 // A list that already holds variables, so that readers must replace them.
@@ -123,12 +116,12 @@ std::vector<ReaderCase> AllReaders() {
            NNCatNumEncoder(std::vector<double>{5}), numericUm),
       Case("NNStringEncoder", static_cast<const NNStringEncoder&>(*colour.GetEncoder()),
            NNStringEncoder(std::vector<std::string>{"q"}), "NNStringUserMissing"),
-      Case("NNContVar", age, income, linear, false),
+      Case("NNContVar", age, income, linear),
       // A binary read clears the replacement and flags the record does not carry.
       Case("NNContVar", income, age, linear),
-      Case("NNCatVar", grade, colour, cat, false),
+      Case("NNCatVar", grade, colour, cat),
       Case("NNCatVar", colour, smoker, cat),
-      Case("NNVarList", list, StaleList(), "NNContVar NNCatVar " + linear + " " + cat, false),
+      Case("NNVarList", list, StaleList(), "NNContVar NNCatVar " + linear + " " + cat),
   };
 }
 
@@ -148,29 +141,6 @@ std::vector<std::string> Messages(const ReaderCase& c, bool xml) {
     return ::testing::AssertionSuccess();
   if (!r.out.empty()) return ::testing::AssertionFailure() << "stdout: " << r.out;
   return stream_faults::RefusedWith(r, Messages(c, xml));
-}
-
-TEST(VariableStreams, EveryClassRoundTripsThroughBothForms) {
-  for (const ReaderCase& c : AllReaders()) {
-    for (bool xml : {false, true}) {
-      SCOPED_TRACE(c.className + (xml ? " from XML" : " from binary"));
-      const Attempt a = c.read(xml ? c.xml : c.binary, xml);
-      ASSERT_FALSE(a.outcome.threw) << a.outcome.err << a.outcome.out;
-      EXPECT_EQ(a.outcome.err + a.outcome.out, "");
-      EXPECT_EQ(a.readCount, xml ? a.xmlCount : a.binaryCount);
-      EXPECT_EQ(a.binaryCount, static_cast<int>(a.binary.size()));
-      EXPECT_EQ(a.binary, c.binary);
-      if (xml || c.binaryComplete) {
-        EXPECT_EQ(a.xml, c.xml);
-      }
-    }
-  }
-  // Values of a one-variable list: count, level, 9 leading values,
-  // has-replacement, encoder type, the encoder's 5, the two counters.
-  NNVarList one;
-  one.AddContVar("x", "", 0, 1, 0, 1, INNVariable::kInput, INNVariable::kReal);
-  std::stringstream x;
-  EXPECT_EQ(one.WriteObjectXML(x, 1), 1 + 1 + 9 + 1 + 1 + 5 + 2);
 }
 
 // Behaviour checked apart from the writers: restored categorical encoders
@@ -195,18 +165,6 @@ std::string Bytes(const std::function<void(BinWriter&)>& write) {
   BinWriter w(s);
   write(w);
   return s.str();
-}
-
-TEST(VariableStreams, BinaryLayoutOfTheSmallRecords) {
-  // Tag, four doubles, has-user-missing.
-  EXPECT_EQ(Saved(NNLinearEncoder(-1, 1), false).size(), 4u + 32u + 4u);
-  EXPECT_EQ(Saved(NNLinearEncoder(-1, 1), false).substr(0, 4), "LIEN");
-  // Tag, then the ends as stored: an open end is +DBL_MAX.
-  const std::string interval = Saved(NNNumericInterval(-2.5, gMissingValue), false);
-  ASSERT_EQ(interval.size(), 24u);
-  EXPECT_EQ(interval.substr(0, 8), "NNNumInt");
-  EXPECT_EQ(stream_faults::DoubleAt(interval, 8), -2.5);
-  EXPECT_EQ(stream_faults::DoubleAt(interval, 16), DBL_MAX);
 }
 
 // A continuous variable stored without an encoder (type 0), which the
