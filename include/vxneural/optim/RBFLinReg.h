@@ -59,7 +59,8 @@ class RBFLinReg {
 
   // Forward pass through input and hidden layers, then the activations and
   // the record's targets are added to the regression with weight 1. record
-  // holds the network's inputs followed by its encoded targets.
+  // holds the network's inputs followed by its encoded targets; a shorter
+  // record is skipped.
   void AddRecord(const VXCommon_1_2::Record& record);
   void AddRecord(const double* record) { fSolver.AddRecord(record); }
   // Rewinds source, accumulates at most limit records (polling the cancel
