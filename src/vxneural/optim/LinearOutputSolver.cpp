@@ -367,11 +367,16 @@ int LinearOutputSolver::ReadObject(std::istream& in) {
   r.ExpectTag(kBinaryTag);
   const SavedProgress s = ReadProgress(r);
   std::unique_ptr<MultiVariateRegression> regression;
-  // The regression is written only when there is one; the model's stream
-  // may end right after the progress record.
-  if (in.peek() == 'M') {
+  // The regression is written only when there is one. A solver made for a
+  // network always had one, so its stream must hold it (a stream cut after
+  // the progress record is refused); a solver without a network also reads
+  // the form of a solver that never had one, where the model may end.
+  if (fNetwork != nullptr || in.peek() == 'M') {
     regression = std::make_unique<MultiVariateRegression>();
     r.Nested(regression->ReadObject(in));
+    // A regression that does not fit the network would write outside its
+    // output weights.
+    if (fNetwork != nullptr && !Fits(*regression)) r.Fail();
   }
   Adopt(s, std::move(regression));
   in.clear(in.rdstate() & ~std::ios::eofbit);
@@ -390,9 +395,10 @@ int LinearOutputSolver::ReadObjectXML(std::istream& in) {
   detail::XmlReader r(in, fClassName, fClassName);
   const SavedProgress s = ReadProgress(r);
   std::unique_ptr<MultiVariateRegression> regression;
-  if (XmlObjectFollows(in)) {
+  if (fNetwork != nullptr || XmlObjectFollows(in)) {
     regression = std::make_unique<MultiVariateRegression>();
     r.Nested(regression->ReadObjectXML(in));
+    if (fNetwork != nullptr && !Fits(*regression)) r.Fail();
   }
   const int count = r.End();
   Adopt(s, std::move(regression));
