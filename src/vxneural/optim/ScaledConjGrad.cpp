@@ -27,6 +27,17 @@ double Dot(const std::valarray<double>& a, const std::valarray<double>& b) {
 
 double Norm(const std::valarray<double>& v) { return std::sqrt(Dot(v, v)); }
 
+// The curvature along p from the gradient probed at sigma along p: first
+// s = (g + r) / sigma, which approximates the Hessian times p (r is the
+// negative gradient at the base point), then delta = p . s. The gradient
+// is turned into s in place; the two steps round as written, so runs
+// follow the method's own arithmetic exactly.
+double Curvature(const std::valarray<double>& p, std::valarray<double>& gradientToS,
+                 const std::valarray<double>& r, double sigma) {
+  for (std::size_t j = 0; j < p.size(); ++j) gradientToS[j] = (gradientToS[j] + r[j]) / sigma;
+  return Dot(p, gradientToS);
+}
+
 void Load(NNetwork& network, const std::valarray<double>& weights) {
   network.ResetAll();
   network.SetWeights(weights);
@@ -133,10 +144,7 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
           ReportProgress(false);
           ++fNDataPasses;
         }
-        // The difference of the two gradients over sigma approximates the
-        // Hessian times p; r is the negative gradient at w.
-        delta = 0.0;
-        for (std::size_t j = 0; j < n; ++j) delta += p[j] * (probeGradient[j] + r[j]) / sigma;
+        delta = Curvature(p, probeGradient, r, sigma);
       }
 
       delta += (lambda - lambdaBar) * pn2;
@@ -255,8 +263,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
     recordsRead = passAt(w + sigma * p);
     std::valarray<double> probeGradient(w.size());
     fNetwork->GetGradient(probeGradient);
-    double delta = 0.0;
-    for (std::size_t j = 0; j < w.size(); ++j) delta += p[j] * (probeGradient[j] + r[j]) / sigma;
+    double delta = Curvature(p, probeGradient, r, sigma);
     delta += lambda * pn2;
     if (delta <= 0.0) delta = lambda * pn2 - delta;
     const double mu = Dot(p, r);
