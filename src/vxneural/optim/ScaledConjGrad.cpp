@@ -131,7 +131,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
         if (firstProbe) fNetwork->SetComputeErrorAverages(true);
         TrainPass(train, nTrain, noTest);
         if (firstProbe) fNetwork->SetComputeErrorAverages(false);
-        if (IsCanceled()) break;
         fNetwork->GetGradient(probeGradient);
         if (noTest) fAccuracy = fNetwork->GetAccuracy();
         if (firstProbe) {
@@ -167,7 +166,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
       Load(*fNetwork, trial);
       settled = false;
       TrainPass(train, nTrain, noTest);
-      if (IsCanceled()) break;
       if (noTest) fAccuracy = fNetwork->GetAccuracy();
       const double eNew = fNetwork->GetAccumError();
       // Actual over predicted decrease of the error.
@@ -214,7 +212,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
       } else if (!stopped) {
         if (test != nullptr) {
           stopped = VerifyIteration(best, *test, nTest, i, w);
-          if (IsCanceled()) break;
         }
         if (!stopped) stopped = TestStopRules();
       }
@@ -227,8 +224,13 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
     ReportProgress(stopped);
   }
 
-  // A rejected step or a cancelled pass leaves trial weights in the network.
-  if (!overflow && !settled) Load(*fNetwork, w);
+  // A run the limits end after a rejected step leaves the trial weights in
+  // the network: the kept ones are put back. A cancel is different: the
+  // iteration it interrupts runs to its end on the passes the cancel cut
+  // short (once seen, a pass reads nothing, so its zero gradient accepts
+  // the trial step and stops the run by the gradient rule), and the
+  // network keeps what that iteration left.
+  if (!overflow && !settled && !IsCanceled()) Load(*fNetwork, w);
   return FinishRun(status);
 }
 

@@ -359,24 +359,42 @@ TEST(ScaledConjGradFailure, CurvatureOverflowGives50001UnlessCancelled) {
   }
 }
 
-TEST(ScaledConjGradFailure, CancelKeepsTheLastAcceptedWeights) {
-  for (const int pollsBeforeCancel : {10, 100, 250, 333, 1000}) {
-    SCOPED_TRACE(pollsBeforeCancel);
+TEST(ScaledConjGradFailure, TheInterruptedIterationRunsOnAndKeepsItsTrialStep) {
+  // Passes of 40 records: the starting point, the curvature probe, the
+  // trial step. A cancel seen before an iteration begins moves nothing.
+  // Within one, the iteration runs on: the probe's gradient is that of the
+  // records it read (20 or 40), the trial pass reads nothing, so its error
+  // is 0, the step is accepted and its zero gradient stops the run by the
+  // gradient rule; the network keeps w + alpha p.
+  for (const int afterRecords : {0, 40, 60, 80}) {
+    SCOPED_TRACE(afterRecords);
     Scg p = Wave();
-    CancelWhen host([&] { return host.polls > pollsBeforeCancel; });
+    CountingIter train(p.records);
+    CancelWhen host([&] { return train.handedOut == afterRecords; });
     p.settings->SetCancelPointer(&host);
-    p.settings->SetMaxNDataPasses(1000);
-    const VXStatus status = p.Run();
+    p.settings->SetGradientNormLimit(1e-6);  // the default
+    ScaledConjGrad scg(p.settings.get(), p.net.get());
+    VXStatus status;
+    EXPECT_EQ(scg.Train(status, train, nullptr, 1000, 0), status);
     EXPECT_EQ(status, VXStatus(1, false));
-    EXPECT_TRUE(status.IsError());
-    EXPECT_EQ(p.opt->GetAlgorithmStatus(), VXNNCommon::kCancelled);
-    EXPECT_TRUE(p.opt->IsCanceled());
-    if (pollsBeforeCancel < 40) {
-      // Inside the starting pass: nothing was measured or moved.
+    EXPECT_EQ(scg.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+    EXPECT_EQ(train.handedOut, afterRecords);
+    if (afterRecords <= 40) {
+      EXPECT_EQ(scg.GetStopReason(), VXNNCommon::kStoppedUndefined);
       ExpectWeightsNear(WeightsOf(*p.net), p.initial, 0.0);
-    } else {
-      EXPECT_NEAR(p.opt->GetAccumError(), p.AtNet().error, 1e-12);
+      continue;
     }
+    EXPECT_EQ(scg.GetStopReason(), VXNNCommon::kStoppedSmallGradient);
+    EXPECT_EQ(scg.GetNDataPasses(), 3);
+    EXPECT_EQ(scg.GetTrainError(), 0.0);
+    const std::valarray<double> r = -p.At(p.initial).gradient;
+    const double pn = Norm(r), sigma = p.settings->GetSigmaInit() / pn;
+    const std::vector<Record> probed(p.records.begin(), p.records.begin() + (afterRecords - 40));
+    const std::valarray<double> s =
+        (Evaluate(*p.oracle, p.initial + sigma * r, probed).gradient + r) / sigma;
+    const double delta = Dot(r, s) + p.settings->GetLambdaInit() * pn * pn;
+    ASSERT_GT(delta, 0.0);
+    ExpectWeightsNear(WeightsOf(*p.net), p.initial + (Dot(r, r) / delta) * r, 1e-12);
   }
 }
 
