@@ -250,12 +250,11 @@ TEST(DrawSample, WorkedExamples) {
 }
 
 // The selection rule written out once more: which indices of 0..n-1 a
-// generator with this seed selects.
-std::vector<int> ReferenceSelection(unsigned seed, int n, int wanted) {
-  VXRandom rng(seed, true);
+// generator selects. Every record draws, also once the buffer is full.
+std::vector<int> ReferenceSelection(VXRandom& rng, int n, int wanted) {
   std::vector<int> chosen;
-  for (int i = 0; i < n && wanted > 0; ++i) {
-    if (rng.Uniform() <= static_cast<double>(wanted) / (n - i)) {
+  for (int i = 0; i < n; ++i) {
+    if (rng.Uniform() <= static_cast<double>(wanted) / (n - i) && wanted > 0) {
       chosen.push_back(i);
       --wanted;
     }
@@ -269,7 +268,9 @@ TEST(SelectSample, OneBufferFollowsTheSelectionRule) {
     RecordBufferIter buffer(2, 13);
     VXRandom rng(seed, true);
     EXPECT_EQ(MLPInitializer::SelectSample(rng, source, 40, buffer), 13);
-    EXPECT_EQ(Indices(buffer), ReferenceSelection(seed, 40, 13)) << seed;
+    VXRandom reference(seed, true);
+    EXPECT_EQ(Indices(buffer), ReferenceSelection(reference, 40, 13)) << seed;
+    EXPECT_EQ(rng, reference) << "the generator ends where the reference's does";
     EXPECT_TRUE(source.IsGood());
   }
   // The settings promise 100 records, the source has 30.
@@ -449,7 +450,7 @@ TEST(SelectArchitecture, SettingsThatShapeTheNetworkDifferentlyGetANewOne) {
   EXPECT_NEAR(host->ErrorOnSampledTest(), host->testingError, 1e-9 * host->testingError);
 }
 
-TEST(SelectArchitecture, DataPassLimitFollowsTheSelectedSize) {
+TEST(SelectArchitecture, TheUsersDataPassLimitComesBackUnchanged) {
   // Ten inputs, of which the target uses two: far fewer hidden units than
   // the default suffice.
   MLPSettings s(10, {1}, 80);
@@ -462,7 +463,8 @@ TEST(SelectArchitecture, DataPassLimitFollowsTheSelectedSize) {
   ASSERT_TRUE(init.SelectArchitecture().IsOK());
   const int h = host.nHiddenUnits;
   ASSERT_LT(h, 8) << "the search did not shrink: this test checks nothing";
-  EXPECT_EQ(host.settings.GetMaxNDataPasses(), std::max(100, 2 * (12 * h + 1) + 1));
+  EXPECT_EQ(host.settings.GetNumHiddenUnits(1), h);
+  EXPECT_EQ(host.settings.GetMaxNDataPasses(), 2 * 97 + 1) << "not derived from the new size";
 }
 
 TEST(SelectArchitecture, NoTimeForStepsKeepsTheStartSize) {
