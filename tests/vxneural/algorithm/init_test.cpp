@@ -334,6 +334,148 @@ TEST(Annealing, KeepsBestWeightsWithTheirTestError) {
   EXPECT_NEAR(Host::ErrorOn(*host->network, host->testData), a.bestTest, 1e-9 * a.bestTest);
 }
 
+// ------------------------------------- a literal second implementation
+
+// The initialisation's and the search's steps written out once more,
+// working on a twin host built from the same settings and records (same
+// network, weights and generator). The sample itself is drawn by the
+// sampler checked above.
+struct Literal {
+  explicit Literal(Host& twin) : h(twin) {}
+  Host& h;
+
+  void Rebuild() {
+    delete std::exchange(h.optimizer, nullptr);
+    h.optimizer = h.CreateOptimizer(h.network);
+  }
+  double TrainError(MultiPassRecordIter& records, int n) {
+    VXStatus st;
+    int read = 0;
+    h.network->ResetDerivatives();
+    h.network->ProcessRecords(st, records, n, read, true, false);
+    records.Rewind();
+    return h.network->GetAccumError();
+  }
+
+  VXStatus Anneal(MultiPassRecordIter& train, MultiPassRecordIter* test, int nTrain, int nTest,
+                  bool keepFirst, double& bestTest, double& ratio, std::valarray<double>& bestW,
+                  bool& reached) {
+    NNetwork& net = *h.network;
+    double lo = h.settings.GetRandomWeightRangeLo(), hi = h.settings.GetRandomWeightRangeHi();
+    const double centre = (lo + hi) * 0.5;
+    double half = (hi - lo) * 0.5;
+    double trainError = DBL_MAX, testError = DBL_MAX;
+    const std::size_t n = static_cast<std::size_t>(net.GetNumWeights());
+    std::valarray<double> base(0.0, n), w(n), bestTry(n);
+    VXStatus st;
+    for (int stage = 0; stage < 4 && !h.IsCanceled(); ++stage) {
+      if (!keepFirst) {
+        double bestTryError = DBL_MAX;
+        int best = -1;
+        for (int t = 0; t < 5; ++t) {
+          net.RandomizeWeights(h.random, lo, hi);
+          net.GetWeights(w);
+          w += base;
+          net.SetWeights(w);
+          const double e = TrainError(train, nTrain);
+          if (best < 0 || e < bestTryError) {
+            bestTryError = e;
+            best = t;
+            bestTry = w;
+          }
+        }
+        if (!(bestTryError < trainError)) {
+          net.SetWeights(base);
+          if (testError < bestTest) {
+            bestTest = testError;
+            bestW = base;
+          }
+          break;
+        }
+        if (best != 4) net.SetWeights(bestTry);
+      }
+      keepFirst = false;
+      h.optimizer->Train(st, train, test, nTrain, nTest);
+      if (!st.IsOK()) return st;
+      ratio = h.optimizer->GetErrorRatio();
+      trainError = h.optimizer->GetTrainError();
+      testError = h.optimizer->GetTestError();
+      net.GetWeights(base);
+      if (ratio < 0.05) {
+        reached = true;
+        break;
+      }
+      if (stage == 3 && testError < bestTest) {
+        bestTest = testError;
+        bestW = base;
+      }
+      half *= 0.5;
+      lo = centre - half;
+      hi = centre + half;
+    }
+    return st;
+  }
+
+  void SampleWeights() {
+    MLPSettings kept = h.settings;
+    const unsigned seed = h.settings.GetRandomSeed(), sampling = h.settings.GetRandomSeedSampling();
+    h.settings.SetDefaults();
+    h.settings.SetRandomSeed(seed);
+    h.settings.SetRandomSeedSampling(sampling);
+    h.settings.RemoveProgressListener();
+    Rebuild();
+    MLPInitializer sampler(h.Parts(), h);
+    MLPSample sample = sampler.DrawSample(kept);
+    ++h.nDataPasses;
+    double bestTest = DBL_MAX, ratio = DBL_MAX;
+    std::valarray<double> bestW(0.0, static_cast<std::size_t>(h.network->GetNumWeights()));
+    bool keepLast = false;
+    for (int run = 0; run < 5; ++run) {
+      bool reached = false;
+      if (!Anneal(*sample.train, sample.nTest > 0 ? sample.test.get() : nullptr, sample.nTrain,
+                  sample.nTest, false, bestTest, ratio, bestW, reached)
+               .IsOK())
+        break;
+      if (reached || ratio < 0.1) {
+        keepLast = true;
+        break;
+      }
+    }
+    if (!keepLast) h.network->SetWeights(bestW);
+    h.settings = kept;
+    Rebuild();
+    h.reinitialize = false;
+  }
+};
+
+// Compares everything the two hosts hold after the same work.
+void ExpectSameHosts(const Host& made, const Host& literal) {
+  EXPECT_EQ(made.Weights(), literal.Weights());
+  EXPECT_EQ(made.random, literal.random) << "the same draws, no more and no fewer";
+  EXPECT_EQ(
+      (Ints{made.nDataPasses, made.nIterations, made.nHiddenUnits, made.stopReason}),
+      (Ints{literal.nDataPasses, literal.nIterations, literal.nHiddenUnits, literal.stopReason}));
+  EXPECT_EQ(made.trainingError, literal.trainingError);
+  EXPECT_EQ(made.testingError, literal.testingError);
+}
+
+// Targets of the inputs plus noise: with much noise no fit reaches the
+// good ratio (0.1), so every initialisation run, every stage and the
+// loading of the best weights are exercised.
+TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
+  for (const double noise : {3.0, 0.5}) {
+    SCOPED_TRACE(noise);
+    MLPSettings s(2, {1}, 60);
+    s.SetNumHiddenUnits(2, 1);
+    Host made(s, LinearRecords(60, 21, 2, noise)), twin(s, LinearRecords(60, 21, 2, noise));
+    MLPInitializer init(made.Parts(), made);
+    ASSERT_TRUE(init.ComputeSampleWeights().IsOK());
+    Literal(twin).SampleWeights();
+    ExpectSameHosts(made, twin);
+    EXPECT_EQ(made.reinitialize, false);
+  }
+}
+
 // ------------------------------------------------- weight initialisation
 
 TEST(ComputeSampleWeights, ImprovesOnRandomWeightsAndRestoresTheSettings) {
