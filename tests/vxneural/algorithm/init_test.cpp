@@ -320,20 +320,6 @@ TEST(Annealing, ReachesTargetOnEasyDataWithoutPerturbingWhenKeepingCurrent) {
   EXPECT_NE(host.random, before);
 }
 
-TEST(Annealing, KeepsBestWeightsWithTheirTestError) {
-  MLPSettings s = IrisSettings(100);
-  s.SetMaxNDataPasses(4);  // short runs: the target stays out of reach
-  auto host = IrisHost(s);
-  MLPInitializer init(host->Parts(), *host);
-  Anneal a(DBL_MAX);
-  ASSERT_TRUE(a.Run(init, host->trainData, &host->testData, 100, 50, false).IsOK());
-  ASSERT_FALSE(a.reached);
-  ASSERT_LT(a.bestTest, DBL_MAX);
-  ASSERT_EQ(a.best.size(), static_cast<std::size_t>(host->network->GetNumWeights()));
-  host->network->SetWeights(a.best);
-  EXPECT_NEAR(Host::ErrorOn(*host->network, host->testData), a.bestTest, 1e-9 * a.bestTest);
-}
-
 // ------------------------------------- a literal second implementation
 
 // The initialisation's and the search's steps written out once more,
@@ -446,6 +432,136 @@ struct Literal {
     Rebuild();
     h.reinitialize = false;
   }
+
+  // One candidate size of the search.
+  struct Candidate {
+    int size = 0, iterations = 0;
+    VXNNCommon::StopReason reason = VXNNCommon::kStoppedUndefined;
+    double train = 0, test = 0, ratio = 0;
+    double report[5] = {};
+    std::valarray<double> w;
+  };
+  int Units() const { return h.network->GetLayer(1)->GetNumUnits(); }
+  void Resize(int units) {
+    while (Units() < units) h.network->AddHiddenUnit(h.random);
+    while (Units() > units) h.network->RemoveHiddenUnit(0);
+    h.settings.SetNumHiddenUnits(units, 1);
+    h.nHiddenUnits = units;
+  }
+  bool Train(MLPSample& sample, bool keepFirst, Candidate& c) {
+    double bestTest = -1.0, ratio = DBL_MAX;
+    std::valarray<double> unused;
+    bool reached = false;
+    if (!Anneal(*sample.train, sample.nTest > 0 ? sample.test.get() : nullptr, sample.nTrain,
+                sample.nTest, keepFirst, bestTest, ratio, unused, reached)
+             .IsOK())
+      return false;
+    IOptimizationAlgorithm& o = *h.optimizer;
+    h.nIterations += o.GetNIterations();
+    h.stopReason = o.GetStopReason();
+    h.trainingError = o.GetTrainError();
+    h.testingError = o.GetTestError();
+    c.size = Units();
+    c.iterations = h.nIterations;
+    c.reason = h.stopReason;
+    c.train = h.trainingError;
+    c.test = h.testingError;
+    c.ratio = o.GetErrorRatio();
+    h.network->GetWeights(c.w);
+    o.GetProgressValues(c.report[0], c.report[1], c.report[2], c.report[3], c.report[4]);
+    return true;
+  }
+
+  // For settings whose search needs no new network.
+  void Search() {
+    const MLPSettings user = h.settings;
+    const int lo = user.GetMinNHiddenUnits(), hi = user.GetMaxNHiddenUnits();
+    const int start = std::min(std::max(user.GetNumHiddenUnits(1), lo), hi);
+    MLPSettings search(user.GetNumInputs(), user.GetNOutCats(), user.GetNTrainRecords());
+    search.SetNHiddenUnitsRange(lo, hi);
+    search.SetNumHiddenUnits(start, 1);
+    search.SetMaxTime(user.GetMaxTime());
+    search.SetTimeForExpertArch(user.GetTimeForExpertArch());
+    ASSERT_FALSE(search.NeedNewNetwork(user));
+    h.EnterExpertState();
+    h.settings.CopyStopRules(search);
+    MLPInitializer sampler(h.Parts(), h);
+    MLPSettings sizing = user;
+    MLPSample sample = sampler.DrawSample(sizing);
+    ++h.nDataPasses;
+    h.nHiddenUnits = Units();
+
+    Candidate overall;
+    overall.test = DBL_MAX;
+    auto consider = [&](const Candidate& c) {
+      if (c.test < overall.test || (c.test == overall.test && c.size < overall.size)) overall = c;
+    };
+    const Candidate* chosen = &overall;
+    Candidate runBest;
+    for (int run = 0; run < 5 && chosen == &overall; ++run) {
+      if (run > 0) {
+        Resize(start);
+        h.network->RandomizeWeights(h.random);
+        h.optimizer->ResetGradient();
+      }
+      Candidate first;
+      ASSERT_TRUE(Train(sample, false, first));
+      runBest = first;
+      consider(first);
+      Candidate previous = first;
+      bool shrinking = start > lo;
+      bool over = !shrinking && runBest.report[4] <= 0.01;
+      while (!over) {
+        if (shrinking) {
+          VXStatus st;
+          int unit = -1;
+          h.network->FindLeastUsefulHiddenUnit(st, *sample.train, sample.nTrain, unit);
+          sample.train->Rewind();
+          h.network->RemoveHiddenUnit(unit);
+        } else {
+          if (Units() >= hi) break;
+          h.network->AddHiddenUnit(h.random);
+        }
+        Resize(Units());
+        h.optimizer->ResetGradient();
+        Candidate c;
+        ASSERT_TRUE(Train(sample, true, c));
+        if (!shrinking) {
+          if (!(c.test < previous.test)) break;
+          if (c.test < runBest.test) runBest = c;
+          consider(c);
+          over = c.size >= hi || !(c.train < previous.train) || c.ratio <= 0.01;
+          previous = c;
+        } else if (!(c.test > previous.test)) {
+          if (!(c.test > runBest.test)) runBest = c;
+          consider(c);
+          over = c.size <= lo;
+          previous = c;
+        } else if (std::abs(c.size - start) > 1) {
+          over = true;
+        } else {
+          Resize(start);
+          h.network->SetWeights(first.w);
+          shrinking = false;
+          previous = first;
+          over = runBest.report[4] <= 0.01;
+        }
+      }
+      if (runBest.report[4] <= 0.1) chosen = &runBest;
+    }
+    const Candidate& best = *chosen;
+    Resize(best.size);
+    h.optimizer->ResetGradient();
+    h.network->SetWeights(best.w);
+    h.nIterations = best.iterations;
+    h.stopReason = best.reason;
+    h.trainingError = best.train;
+    h.testingError = best.test;
+    h.settings.CopyStopRules(user);
+    h.settings.SetMiniBatchSize(user.GetMiniBatchSize());
+    h.LeaveExpertState();
+    h.reinitialize = false;
+  }
 };
 
 // Compares everything the two hosts hold after the same work.
@@ -473,6 +589,35 @@ TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
     Literal(twin).SampleWeights();
     ExpectSameHosts(made, twin);
     EXPECT_EQ(made.reinitialize, false);
+  }
+}
+
+// Noisy data keeps the runs' error ratios above 0.1 (every run is made);
+// with little noise they fall below 0.05, and without noise below 0.01
+// (no growing at all). A memory of one record leaves the sample no test
+// part: every testing error is missing, so all are equal and the smaller
+// network must win each tie.
+TEST(SelectArchitecture, FollowsTheLiteralSteps) {
+  struct Case {
+    double noise;
+    int start, lo, hi;
+    long memory;
+  } const cases[] = {{0.5, 3, 1, 5, 1000},  {0.5, 1, 1, 4, 1000}, {0.02, 1, 1, 4, 1000},
+                     {0.02, 3, 1, 5, 1000}, {0.0, 1, 1, 4, 1000}, {0.5, 3, 1, 5, 1},
+                     {0.5, 1, 1, 4, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.noise << " " << c.start << " " << c.memory);
+    MLPSettings s(2, {1}, 60);
+    s.SetMaxRecordsInMemory(c.memory);
+    s.SetNumHiddenUnits(c.start, 1);
+    s.SetNHiddenUnitsRange(c.lo, c.hi);
+    s.SetTimeForExpertArch(1e9);
+    Host made(s, LinearRecords(60, 5, 2, c.noise)), twin(s, LinearRecords(60, 5, 2, c.noise));
+    MLPInitializer init(made.Parts(), made);
+    ASSERT_TRUE(init.SelectArchitecture().IsOK());
+    Literal(twin).Search();
+    ExpectSameHosts(made, twin);
+    EXPECT_EQ(made.settings.GetMaxNDataPasses(), twin.settings.GetMaxNDataPasses());
   }
 }
 
@@ -515,22 +660,7 @@ TEST(ComputeSampleWeights, DoesNothingAfterAnErrorOrCancellation) {
 
 // -------------------------------------------------- architecture search
 
-// The default size trained alone on the search's sample with the search's
-// draws: what the search's first candidate is.
-double DefaultSizeTestError(MLPSettings s) {
-  s.RemoveProgressListener();
-  auto host = IrisHost(s);
-  MLPInitializer init(host->Parts(), *host);
-  MLPSettings sizing = host->settings;
-  MLPSample sample = init.DrawSample(sizing);
-  host->optimizer->ResetGradient();
-  Anneal a(-1.0);
-  EXPECT_TRUE(
-      a.Run(init, *sample.train, sample.test.get(), sample.nTrain, sample.nTest, false).IsOK());
-  return host->optimizer->GetTestError();
-}
-
-TEST(SelectArchitecture, SizeInRangeAndNoWorseThanTheDefaultSize) {
+TEST(SelectArchitecture, SizeInRangeStatesAndReports) {
   MLPSettings s = IrisSettings(100);
   s.SetNHiddenUnitsRange(1, 8);
   ASSERT_EQ(s.GetNumHiddenUnits(1), 4);
@@ -550,10 +680,6 @@ TEST(SelectArchitecture, SizeInRangeAndNoWorseThanTheDefaultSize) {
   EXPECT_EQ((Ints{host->NetworkHiddenUnits(), host->settings.GetNumHiddenUnits(1),
                   host->network->GetNumWeights()}),
             (Ints{size, size, host->settings.GetNWeights()}));
-  EXPECT_LE(host->testingError, DefaultSizeTestError(s));
-  // The committed weights are the selected candidate's: their error on the
-  // sample's test part is the testing error reported.
-  EXPECT_NEAR(host->ErrorOnSampledTest(), host->testingError, 1e-9 * host->testingError);
 
   // In and out of the Expert state once, ready to train from the selected
   // weights; one sample pass.
