@@ -35,10 +35,10 @@ VXStatus MLPContext::ComputeOutputStats(MultiPassRecordIter&, int, NNOutputStati
   return Refuse();
 }
 VXStatus MLPContext::ExportModelXML(std::ostream&, int, const VXApplicInfo4XML*) {
-  return Unavailable();
+  return Refuse();
 }
 VXStatus MLPContext::ExportModelStatXML(std::ostream&, int, const VXApplicInfo4XML*) {
-  return Unavailable();
+  return Refuse();
 }
 NNStructImp* MLPContext::GetStructure() {
   Unavailable();

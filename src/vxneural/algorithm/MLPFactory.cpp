@@ -201,12 +201,10 @@ INeuralAlgorithm* MLPFactory::RestoreNeuralAlgorithmFromXML(std::istream& in,
     fStatus = VXStatus(codes::kStreamNotGood, false);
     return nullptr;
   }
-  // A document that does not even begin as a saved model is as damaged as
-  // one whose settings do not read.
-  if (!VXXML_1_2::ParseStartXML(in)) {
-    fStatus = VXStatus(codes::kXMLRestoreFailed, false);
-    return nullptr;
-  }
+  // A document that does not begin as a saved model is not read further:
+  // the answer is null with the status left as it was (OK), and no
+  // settings are read from what may be another document altogether.
+  if (!VXXML_1_2::ParseStartXML(in)) return nullptr;
   if (!ReadHead(in, true)) return nullptr;
   return RestoreBody(in, true, train, test);
 }
@@ -228,8 +226,9 @@ const NNVarList* MLPFactory::RestoreNNVarListFromXML(std::istream& in) {
     return nullptr;
   }
   if (!VXXML_1_2::ParseStartXML(in)) {
+    // As in the one-step restore: null, the status left OK; what an
+    // earlier first step kept is no longer wanted.
     ReleaseKept();
-    fStatus = VXStatus(codes::kXMLRestoreFailed, false);
     return nullptr;
   }
   if (!ReadHead(in, true)) return nullptr;
