@@ -208,10 +208,9 @@ void CFTree::CollectEntries(std::vector<double>& out) const {
   });
 }
 
-double CFTree::NextThreshold() {
-  // The median, over leaf entries, of the distance to the nearest entry of the
-  // same leaf: raising the threshold to it lets about half the entries merge
-  // with a neighbour, so a rebuild roughly halves the summary.
+void CFTree::NearestDistances() {
+  // Per leaf entry, the distance to the nearest entry of the same leaf: the
+  // thresholds at which entries would start to merge on a rebuild.
   fScratch.clear();
   if (fRoot >= 0)
     ForEachLeaf(fRoot, [&](int node) {
@@ -223,27 +222,47 @@ double CFTree::NextThreshold() {
           const double d = fLayout.Distance(Summary(Slot(node, i)), Summary(Slot(node, j)));
           if (nearest < 0.0 || d < nearest) nearest = d;
         }
-        if (nearest >= 0.0) fScratch.push_back(nearest);
+        if (nearest > fThreshold) fScratch.push_back(nearest);
       }
     });
-  double t = 0.0;
-  if (!fScratch.empty()) {
-    auto mid = fScratch.begin() + static_cast<std::ptrdiff_t>(fScratch.size() / 2);
-    std::nth_element(fScratch.begin(), mid, fScratch.end());
-    t = *mid;
-  }
-  return std::max({t, 2.0 * fThreshold, 1e-6});
+  std::sort(fScratch.begin(), fScratch.end());
+}
+
+bool CFTree::RebuildWith(double threshold, std::size_t n) {
+  Clear(threshold);
+  for (std::size_t i = 0; i < n; ++i)
+    if (!TryInsert(&fRebuildBuffer[i * static_cast<std::size_t>(fWidth)])) return false;
+  return true;
 }
 
 void CFTree::Rebuild() {
-  double threshold = NextThreshold();
+  // Aim for a tree between a quarter and three quarters full: emptier wastes
+  // the resolution the budget allows, fuller means rebuilding again soon. The
+  // threshold is searched among the nearest-entry distances, starting from
+  // their median; re-inserting is cheap next to reading the records.
+  NearestDistances();
   CollectEntries(fRebuildBuffer);
   const std::size_t n = fRebuildBuffer.size() / static_cast<std::size_t>(fWidth);
-  for (bool done = false; !done; threshold *= 2.0) {
-    Clear(threshold);
-    done = true;
-    for (std::size_t i = 0; i < n && done; ++i)
-      done = TryInsert(&fRebuildBuffer[i * static_cast<std::size_t>(fWidth)]);
+  const double least = fThreshold + 1e-9 * (1.0 + fThreshold);
+  const int lowTarget = fCapacity / 4, highTarget = fCapacity - std::max(1, fCapacity / 4);
+  bool ok = false;
+  double threshold = std::max(least, 1e-6);
+  int lo = 0, hi = static_cast<int>(fScratch.size()) - 1;
+  for (int tries = 0; tries < 8 && lo <= hi; ++tries) {
+    const int mid = lo + (hi - lo) / 2;
+    threshold = std::max(fScratch[static_cast<std::size_t>(mid)], least);
+    ok = RebuildWith(threshold, n);
+    if (ok && fNLeafEntries >= lowTarget && fNLeafEntries <= highTarget) break;
+    if (!ok || fNLeafEntries > highTarget)
+      lo = mid + 1;
+    else
+      hi = mid - 1;
+  }
+  // Too few distinct distances to search, or none leaving room: double until
+  // the tree has room again (merging everything into one entry always does).
+  while (!ok || fNLeafEntries > highTarget) {
+    threshold = std::max(2.0 * threshold, 1e-6);
+    ok = RebuildWith(threshold, n);
   }
   ++fNRebuilds;
 }

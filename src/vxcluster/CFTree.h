@@ -59,7 +59,8 @@ class CFTree {
   void Rebuild();
   template <typename F>
   void ForEachLeaf(int node, F f) const;
-  double NextThreshold();
+  void NearestDistances();
+  bool RebuildWith(double threshold, std::size_t n);
 
   const SummaryLayout& fLayout;
   const int fWidth;

@@ -34,6 +34,12 @@ class ClusterModel::Impl {
   std::vector<double> fEntries;
   VXCluster::Hierarchy fHierarchy;
   bool fPreClustered = false;
+  bool fHierarchyBuilt = false;  // merged on the first clustering call
+
+  void BuildHierarchy() {
+    if (!fHierarchyBuilt) fHierarchy.Build(fLayout, fEntries);
+    fHierarchyBuilt = true;
+  }
   long long fNRecords = 0;
   double fBIC = VXMV::gMissingValue;
   std::vector<double> fResultSums;  // per result cluster, its summary
@@ -115,7 +121,7 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
     return status;
   }
   m.fTree->CollectEntries(m.fEntries);
-  m.fHierarchy.Build(m.fLayout, m.fEntries);
+  m.fHierarchyBuilt = false;
   m.fPreClustered = true;
   return status;
 }
@@ -163,6 +169,7 @@ VXStatus ClusterModel::Cluster(int k) {
     s.SetDiscreteDatum(2, k);
     return s;
   }
+  m.BuildHierarchy();
   const int entries = m.fHierarchy.NumEntries();
   m.Form(std::min(k, entries));
   if (k <= entries) return VXStatus();
@@ -220,6 +227,7 @@ VXStatus ClusterModel::AutoCluster(int least, int most) {
     s.SetDiscreteDatum(2, least < 1 ? least : most);
     return s;
   }
+  m.BuildHierarchy();
   const int entries = m.fHierarchy.NumEntries();
   if (least > entries) {
     m.Form(entries);
@@ -264,7 +272,8 @@ int ClusterModel::AssignRecord(const VXCluster::Record& record) const {
 long long ClusterModel::GetNumRecords() const { return fImpl->fNRecords; }
 
 int ClusterModel::GetNumLeafEntries() const {
-  return fImpl->fPreClustered ? fImpl->fHierarchy.NumEntries() : 0;
+  const Impl& m = *fImpl;
+  return m.fPreClustered ? static_cast<int>(m.fEntries.size() / m.fLayout.Width()) : 0;
 }
 
 int ClusterModel::GetNumRebuilds() const { return fImpl->fTree ? fImpl->fTree->NumRebuilds() : 0; }
