@@ -64,6 +64,7 @@ ClusterModel::ClusterModel(ClusterSettings settings, ClusterVarList& vars)
   if (capacity == 0) {
     // The budget cannot hold even a handful of summaries of this width.
     m.fStatus = Error(VXCluster::kClusterInvalidSettings);
+    m.fStatus.SetDiscreteDatum(1, 0);
     return;
   }
   // Everything the pre-clustering needs is sized here, once.
