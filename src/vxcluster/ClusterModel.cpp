@@ -140,9 +140,11 @@ VXStatus ClusterModel::Impl::Form(int c) {
   std::vector<int> reps;
   for (int i = 0; i < n; ++i)
     if (labels[static_cast<std::size_t>(i)] == i) reps.push_back(i);
-  // Largest first; equal sizes by first entry, which is how reps are sorted.
-  std::stable_sort(reps.begin(), reps.end(), [&](int a, int b) {
-    return sums[static_cast<std::size_t>(a) * w] > sums[static_cast<std::size_t>(b) * w];
+  // Largest first; equal sizes by first entry (a cluster's representative).
+  std::sort(reps.begin(), reps.end(), [&](int a, int b) {
+    const double na = sums[static_cast<std::size_t>(a) * w];
+    const double nb = sums[static_cast<std::size_t>(b) * w];
+    return na != nb ? na > nb : a < b;
   });
   fResults.clear();
   fResultSums.clear();
