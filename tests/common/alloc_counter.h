@@ -24,10 +24,12 @@ long Allocations(F&& f) {
 
 }  // namespace alloc_counter
 
-void* operator new(std::size_t n) {
+// Kept out of line: once inlined into a caller, the compiler pairs the
+// caller's new-expression with the free() below and warns of a mismatch.
+__attribute__((noinline)) void* operator new(std::size_t n) {
   if (alloc_counter::gCounting.load(std::memory_order_relaxed)) ++alloc_counter::gCount;
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -1,7 +1,3 @@
-// The counting operator delete frees with free() what its operator new took
-// with malloc(); the compiler cannot see the pairing and warns.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 #include <gtest/gtest.h>
 
 #include <random>
