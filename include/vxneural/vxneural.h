@@ -39,6 +39,8 @@
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
+#include "vxneural/algorithm/NeuralAlgorithmBase.h"
+#include "vxneural/algorithm/NeuralFactory.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
 #include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/optim/GradientDescentMBO.h"
