@@ -42,8 +42,9 @@ class NNetwork;
 //   SelectArchitecture    search     [6 w]      [6 w]      [6 w]         [1 e]  [5 e]
 //
 // The exported documents and the structure view are not available in this
-// version: ExportModelXML, ExportModelStatXML and GetStructure answer [6 w]
-// in every state (GetStructure with null).
+// version: ExportModelXML and ExportModelStatXML are refused as work is
+// ([6 w], or the Cancel and FailedRestart errors), GetStructure answers
+// [6 w] with null in every state.
 //
 // Predictor importance runs only when the settings ask for it (otherwise
 // both forms return OK and leave the vector alone), over the training and

@@ -58,10 +58,10 @@ VXStatus AlgorithmContext::ComputeOutputStats(MultiPassRecordIter&, int, NNOutpu
   return Refuse();
 }
 VXStatus AlgorithmContext::ExportModelXML(std::ostream&, int, const VXApplicInfo4XML*) {
-  return Unavailable();
+  return Refuse();
 }
 VXStatus AlgorithmContext::ExportModelStatXML(std::ostream&, int, const VXApplicInfo4XML*) {
-  return Unavailable();
+  return Refuse();
 }
 NNStructImp* AlgorithmContext::GetStructure() {
   Unavailable();

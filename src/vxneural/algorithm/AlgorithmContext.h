@@ -18,10 +18,11 @@ class NNOutputStatistics;
 class NNStructImp;
 
 // The base refuses everything: work with Refusal(), saves with
-// SaveRefusal(). Every state answers code 6 (warning) for the operations
-// this version does not provide: the exports and the structure view. A
-// returned status is a copy of the algorithm's stored status after the
-// operation.
+// SaveRefusal(). This version provides neither export nor the structure
+// view, so every state refuses the exports as it refuses work (a cancelled
+// or broken algorithm keeps its error), and every state answers code 6
+// (warning) for the structure view. A returned status is a copy of the
+// algorithm's stored status after the operation.
 class AlgorithmContext {
  public:
   explicit AlgorithmContext(NeuralAlgorithmBase* algorithm) : fAlgorithm(algorithm) {}

@@ -125,12 +125,11 @@ bool NeuralFactory<Settings, Algorithm>::ReadHead(std::istream& in, bool xml) {
   ReleaseKept();
   const int failure =
       xml ? VXNeural::codes::kXMLRestoreFailed : VXNeural::codes::kBinaryRestoreFailed;
-  // A document that does not even begin as a saved model is as damaged as
-  // one whose settings do not read.
-  if (xml && !VXXML_1_2::ParseStartXML(in)) {
-    fStatus = VXCommon_1_2::VXStatus(failure, false);
-    return false;
-  }
+  // A document that does not begin as a saved model is not read further:
+  // the answer is null with the status left as it was (OK), and no
+  // settings are read from what may be another document altogether; what
+  // an earlier first step kept is no longer wanted either.
+  if (xml && !VXXML_1_2::ParseStartXML(in)) return false;
   auto settings = std::make_unique<Settings>();
   std::unique_ptr<NNVarList> varList;
   try {
