@@ -1,0 +1,109 @@
+// The engine shared by the two least-squares output solvers (RBFLinReg for
+// RBF networks, LinearRegr for MLPs without a hidden layer): the progress
+// record, the training pass, the solve, the update, the saved forms and the
+// display. The two differ only in where a record's regressors come from and
+// in their names.
+#pragma once
+
+#include <ctime>
+#include <iosfwd>
+#include <memory>
+
+#include "vxcommon/Record.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+
+class NeuralSettings;
+class NNetwork;
+
+namespace VXNeural {
+
+// The output layer's weights are the regression coefficients: the row of
+// output unit t is the p coefficients of dependent variable t (the bias
+// first when the model has the constant), so the whole layer is set by
+// copying them block by block.
+class LinearOutputSolver {
+ public:
+  // Hidden activations of an RBF network, or the network inputs of an MLP
+  // without a hidden layer.
+  enum Regressors { kHiddenActivations, kNetworkInputs };
+
+  // className names the saved object, the display and the read failures.
+  // settings and network are not owned and may be null (the reading form).
+  LinearOutputSolver(const char* className, Regressors regressors, const NeuralSettings* settings,
+                     NNetwork* network);
+  LinearOutputSolver(const LinearOutputSolver& other);
+  LinearOutputSolver& operator=(const LinearOutputSolver& other);
+  ~LinearOutputSolver();
+
+  void SetNetwork(const NeuralSettings* settings, NNetwork* network);
+  NNetwork* GetNetwork() const { return fNetwork; }
+  // A regression shaped for the network: regressors = its hidden units (or
+  // inputs), constant = RadialBasis hidden units (always for inputs), q =
+  // its outputs. Null without a network.
+  std::unique_ptr<MultiVariateRegression> MakeRegression() const;
+  // Makes a new regression and clears the progress record unless the one
+  // held already fits the network.
+  void ReInitialize();
+
+  // Polls the settings' cancel object while not cancelled; latches.
+  bool IsCanceled();
+  bool CancelFlag() const { return fCancelled; }
+
+  void AddRecord(const double* record);
+  VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                                   bool rewindFirst);
+  VXCommon_1_2::VXStatus Solve();
+  VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                                bool& changed);
+
+  void StartClock();
+  // Stores the seconds since StartClock in fElapsedTime and returns them.
+  double StopClock();
+  const MultiVariateRegression* GetRegression() const { return fRegression.get(); }
+
+  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const { return fStatus; }
+  VXNNCommon::StopReason GetStopReason() const { return fStopReason; }
+  double GetElapsedTime() const { return fElapsedTime; }
+  void SetElapsedTime(double seconds) { fElapsedTime = seconds; }
+  int GetNIterations() const { return fNIterations; }
+  int GetNDataPasses() const { return fNDataPasses; }
+  int GetNRecordsProcessed() const { return fNRecordsProcessed; }
+  double GetEstError() const { return fEstError; }
+
+  int WriteObject(std::ostream& out) const;
+  int ReadObject(std::istream& in);
+  int WriteObjectXML(std::ostream& out) const;
+  int ReadObjectXML(std::istream& in);
+  void Display(std::ostream& out) const;
+
+ private:
+  bool Fits(const MultiVariateRegression& r) const;
+  const double* RegressorValues(const double* record);
+  int Width() const;
+  void CopyCoefficients();
+  double SumOfResiduals() const;
+  VXCommon_1_2::VXStatus Cancelled();
+  VXCommon_1_2::VXStatus Estimate(bool countPass);
+
+  const char* fClassName;
+  Regressors fRegressors;
+  bool fCancelled;
+  const NeuralSettings* fSettings;
+  NNetwork* fNetwork;
+  VXNNCommon::AlgorithmStatus fStatus;
+  VXNNCommon::StopReason fStopReason;
+  double fElapsedTime;
+  int fNIterations;
+  int fNDataPasses;
+  int fNRecordsProcessed;
+  double fEstError;
+  std::clock_t fStartTicks;
+  std::clock_t fEndTicks;
+  std::unique_ptr<MultiVariateRegression> fRegression;
+  // Working vector of the update's predictions, sized once per update.
+  std::valarray<double> fPrediction;
+};
+
+}  // namespace VXNeural
