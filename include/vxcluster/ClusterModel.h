@@ -96,6 +96,12 @@ class ClusterModel {
   ResultIterator BeginResultClusters() const;
   ResultIterator EndResultClusters() const;
 
+  // The result cluster (its number in the result order) that loses the least
+  // log-likelihood by taking in the record, ties to the lower number: how a
+  // training or a new record is assigned after clustering. -1 before any
+  // result, or for a record of the wrong size or with a bad value.
+  int AssignRecord(const VXCluster::Record& record) const;
+
   // After PreCluster: records read, leaf entries kept, tree rebuilds, and the
   // absorption threshold reached.
   long long GetNumRecords() const;
