@@ -93,8 +93,9 @@ class RBFHiddenLayer : public INLayer {
   // "Con" elements. withActivation and targetIndex are not used.
   VXXML_1_2::XMLElement* CreatePMMLLayer(int firstNeuronId, bool withActivation, int targetIndex,
                                          int& nWeights) const override;
-  // Centre j and its width sqrt(a_j) (0 when a_j is not yet computed); an
-  // index outside the centres empties params and gives 0.
+  // Centre j and its width sqrt(a_j) (the fallback variance standing in for
+  // a_j before the width computation); an index outside the centres empties
+  // params and gives 0.
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
 

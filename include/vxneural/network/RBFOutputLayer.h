@@ -8,6 +8,8 @@
 
 #include "vxneural/network/INLayer.h"
 
+class RBFHiddenLayer;
+
 // Weights are stored row by row, one row per output unit. Over a
 // NormalizedRadialBasis hidden layer a row holds one weight per hidden unit
 // (the activations sum to 1, so a bias would be redundant); over a
@@ -89,7 +91,7 @@ class RBFOutputLayer : public INLayer {
   const std::vector<int>& GetNOutputCategories() const { return fNOutputCategories; }
   INLayer* GetLowerLayer() const { return fLowerLayer; }
   // Links the layer below without changing any count (network readers).
-  void SetLowerLayer(INLayer* lower) { fLowerLayer = lower; }
+  void SetLowerLayer(INLayer* lower);
 
  private:
   struct Saved;
@@ -101,6 +103,9 @@ class RBFOutputLayer : public INLayer {
   int fNUnitsLower;
   VXNNCommon::ActivationFunction fActivFuncHidden;
   INLayer* fLowerLayer;
+  // fLowerLayer as a hidden layer (null when it is not one), for its number
+  // of centres in use.
+  const RBFHiddenLayer* fHidden;
   std::valarray<double> fUnitValues;
   std::valarray<double> fLayerWeights;
   std::vector<int> fNOutputCategories;

@@ -51,6 +51,10 @@ class LinearOutputSolver {
   bool IsCanceled();
   bool CancelFlag() const { return fCancelled; }
 
+  // The operations below return code 50001 (error) and change nothing when
+  // the solver has no network or its regression does not fit the network
+  // (call ReInitialize after the hidden unit count changes); TrainPass
+  // makes a fitting regression itself, since it starts a new fit anyway.
   void AddRecord(const double* record);
   VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
                                    bool rewindFirst);
@@ -72,6 +76,9 @@ class LinearOutputSolver {
   int GetNRecordsProcessed() const { return fNRecordsProcessed; }
   double GetEstError() const { return fEstError; }
 
+  // The progress record of a saved solver.
+  struct SavedProgress;
+
   int WriteObject(std::ostream& out) const;
   int ReadObject(std::istream& in);
   int WriteObjectXML(std::ostream& out) const;
@@ -80,12 +87,27 @@ class LinearOutputSolver {
 
  private:
   bool Fits(const MultiVariateRegression& r) const;
-  const double* RegressorValues(const double* record);
+  // Forward pass as far as the regressors and the record added to the
+  // regression; with predictionError, also the output layer, and the
+  // record's squared error at the current weights is returned.
+  double Accumulate(const double* record, bool predictionError);
+  // Reads at most limit records of source from where it stands (polling
+  // the cancel object before each); returns the summed squared error when
+  // predictionError is set.
+  double ReadRecords(VXCommon_1_2::MultiPassRecordIter& source, int limit, bool predictionError,
+                     int& nRead);
   int Width() const;
+  // Estimates (keeping the cross-products) and returns 0.5 * the summed
+  // residual sums of squares.
+  double EstimateError();
   void CopyCoefficients();
-  double SumOfResiduals() const;
+  void StoreError(double error);
   VXCommon_1_2::VXStatus Cancelled();
-  VXCommon_1_2::VXStatus Estimate(bool countPass);
+  VXCommon_1_2::VXStatus Mismatch();
+  // The end of a training pass or solve: estimate, set the output weights
+  // and the error, count the iteration.
+  VXCommon_1_2::VXStatus SolveAccumulated();
+  void Adopt(const SavedProgress& saved, std::unique_ptr<MultiVariateRegression> regression);
 
   const char* fClassName;
   Regressors fRegressors;
@@ -102,8 +124,6 @@ class LinearOutputSolver {
   std::clock_t fStartTicks;
   std::clock_t fEndTicks;
   std::unique_ptr<MultiVariateRegression> fRegression;
-  // Working vector of the update's predictions, sized once per update.
-  std::valarray<double> fPrediction;
 };
 
 }  // namespace VXNeural

@@ -28,6 +28,8 @@ class NNetwork;
 // fNIterations, fNDataPasses, fNRecordsProcessed, fEstError (39 bytes), then
 // the regression's "MVR" record when there is one; XML object "RBFLinReg"
 // with the same values and the nested "MultiVariateRegression" object.
+// A solver given a network expects the regression in the stream; the
+// reading form without one also accepts a stream without it.
 // Readers fail with "Error reading RBFLinReg!\n" / "Failure reading
 // RBFLinReg!\n" (or the regression's own message), throw a new
 // VXNeural::IOException by pointer and leave the solver unchanged.
@@ -59,7 +61,8 @@ class RBFLinReg {
 
   // Forward pass through input and hidden layers, then the activations and
   // the record's targets are added to the regression with weight 1. record
-  // holds the network's inputs followed by its encoded targets.
+  // holds the network's inputs followed by its encoded targets; a shorter
+  // record is skipped.
   void AddRecord(const VXCommon_1_2::Record& record);
   void AddRecord(const double* record) { fSolver.AddRecord(record); }
   // Rewinds source, accumulates at most limit records (polling the cancel

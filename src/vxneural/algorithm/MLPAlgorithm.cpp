@@ -18,6 +18,7 @@
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/GradientDescentMBO.h"
 #include "vxneural/optim/IOptimizationAlgorithm.h"
+#include "vxneural/optim/LinearRegr.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
@@ -150,9 +151,14 @@ IOptimizationAlgorithm* MLPAlgorithm::CreateOptimizer(NNetwork* network) {
           }
         }
         return nullptr;
+      case VXNNCommon::kLinearRegression:
+        // Least squares solves the output weights only when they are the
+        // whole model: outputs straight on the inputs, without activation.
+        if (fSettings.GetNumHiddenLayers() == 0 &&
+            fSettings.GetActivFnOutputLayer() == VXNNCommon::kIdentity)
+          return new LinearRegr(&fSettings, network);
+        return nullptr;
       default:
-        // Linear regression needs its own solver, which this driver does
-        // not build.
         return nullptr;
     }
   } catch (const std::exception&) {
