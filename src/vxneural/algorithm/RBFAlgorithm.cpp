@@ -471,28 +471,32 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
   std::size_t best = candidates.size();
   double bestScore = DBL_MAX;
   for (std::size_t i = 0; i < candidates.size() && fStatus.IsOK(); ++i) {
+    if (IsCanceled()) {
+      Store(VXStatus(codes::kCancelled, false));
+      break;
+    }
     Candidate& c = candidates[i];
     fNetwork = c.network.release();
     fOptimizer = c.solver.release();
     Store(fOptimizer->Solve());
     c.error = std::max(0.0, fOptimizer->GetEstError());
-    if (withTest) {
-      c.testError = TestError(nTest);
-    } else {
-      c.bic = BIC(c.k, c.error, fSearchRecords);
+    if (fStatus.IsOK() && withTest) c.testError = TestError(nTest);
+    // A cancel during the solve or the error pass ends the search (and the
+    // error pass has already dropped the candidate).
+    if (fStatus.IsOK() && !IsCanceled()) {
+      if (!withTest) c.bic = BIC(c.k, c.error, fSearchRecords);
+      const double score = withTest ? c.testError : c.bic;
+      const bool better = Qualifies(score, withTest) && score < bestScore;
+      if (better || best == candidates.size()) {
+        best = i;
+        if (better) bestScore = score;
+      }
+      fTrainingBIC = c.bic;
+      fNHiddenUnits = c.k;
+      fTrainingError = c.error;
+      fTestingError = c.testError;
+      ReportCandidate();
     }
-    const double score = withTest ? c.testError : c.bic;
-    const bool better = Qualifies(score, withTest) && score < bestScore;
-    if (better || best == candidates.size()) {
-      best = i;
-      if (better) bestScore = score;
-    }
-    fTrainingBIC = c.bic;
-    fNHiddenUnits = c.k;
-    fTrainingError = c.error;
-    fTestingError = c.testError;
-    ReportCandidate();
-    // A cancel during the error pass has already dropped the candidate.
     c.network.reset(std::exchange(fNetwork, nullptr));
     c.solver.reset(std::exchange(fOptimizer, nullptr));
   }
