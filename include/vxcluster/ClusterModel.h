@@ -19,7 +19,8 @@
 // entry; when the entries would outgrow the memory budget or the maximum
 // number of entries, the threshold rises and the tree is rebuilt from its own
 // entries, so memory stays bounded however many records arrive and every
-// record is counted exactly once.
+// record is counted exactly once. The summary's memory is taken when the
+// model is built.
 //
 // Cluster and AutoCluster then merge the leaf entries bottom-up, each time
 // joining the two clusters whose merge loses the least log-likelihood: a
@@ -36,7 +37,10 @@
 // among the counts from the least bound up to that one, the count at which
 // the merge distance jumps the most (distance of the merge leaving count - 1
 // clusters divided by that of the merge leaving count), as
-// ClusterSettings::GetDistanceRatio describes.
+// ClusterSettings::GetDistanceRatio describes. The merging runs once, on the
+// first clustering call after PreCluster, in time roughly quadratic in the
+// number of leaf entries; later calls, for any count, read the merges it
+// recorded, so trying many counts is cheap.
 //
 // Result clusters are ordered by decreasing case count, equal counts by their
 // first leaf entry (that is, by the order in which the records opened them);

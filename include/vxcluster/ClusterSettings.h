@@ -15,7 +15,9 @@ class ClusterSettings {
   // Default 16 MiB. Together with the maximum number of leaf entries it fixes
   // how many entries the summary keeps: when a new entry would exceed either
   // bound, the absorption threshold rises and the tree is rebuilt from its own
-  // entries. At least 4 entries must fit (Check).
+  // entries. A budget too small for four entries of the variable list's
+  // width is refused when the model is built (kClusterInvalidSettings, datum
+  // 1 = 0); Check only asks for 1 KiB.
   std::size_t GetMemoryBudget() const { return fMemoryBudget; }
   void SetMemoryBudget(std::size_t bytes) { fMemoryBudget = bytes; }
 

@@ -23,7 +23,8 @@ class ClusterStats {
   ClusterStats(int caseCount, std::vector<VarSummary> vars)
       : fCaseCount(caseCount), fVars(std::move(vars)) {}
 
-  // Records in the cluster, with or without values for any variable.
+  // Records in the cluster, with or without values for any variable (counts
+  // beyond the range of int read as its largest value).
   int GetCaseCount() const { return fCaseCount; }
   int GetNumVars() const { return static_cast<int>(fVars.size()); }
 

@@ -34,6 +34,7 @@ CFTree::CFTree(const SummaryLayout& layout, int capacity, int branching, double 
   const std::size_t summaries = static_cast<std::size_t>(fCapacity + fMaxNodes);
   const std::size_t slots = static_cast<std::size_t>(fMaxNodes) * (fB + 1);
   fPool.resize(summaries * fWidth);
+  fLL.resize(summaries);
   fFreeSummaries.reserve(summaries);
   fSlots.resize(slots);
   fChildren.resize(slots);
@@ -70,16 +71,18 @@ int CFTree::NewSummary() {
   return s;
 }
 
-void CFTree::SumOfNode(int node, double* out) {
+void CFTree::SumOfNode(int node, int e) {
+  double* out = Summary(e);
   std::fill(out, out + fWidth, 0.0);
   for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i)
     SummaryLayout::Add(out, Summary(Slot(node, i)), fWidth);
+  Refresh(e);
 }
 
-int CFTree::Nearest(int node, const double* s, double& dist) const {
+int CFTree::Nearest(int node, const double* s, double llS, double& dist) const {
   int best = -1;
   for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i) {
-    const double d = fLayout.Distance(Summary(Slot(node, i)), s);
+    const double d = Dist(Slot(node, i), s, llS);
     if (best < 0 || d < dist) {
       best = i;
       dist = d;
@@ -98,7 +101,7 @@ bool CFTree::TryInsert(const double* s) {
     fHeight = 1;
   }
   int sibling = -1;
-  const Result r = InsertInto(fRoot, s, sibling);
+  const Result r = InsertInto(fRoot, s, fLayout.LogLikelihood(s), sibling);
   if (r == Result::kFull) return false;
   if (r == Result::kSplit) {
     // The room for this was reserved before the leaf took the entry.
@@ -107,7 +110,7 @@ bool CFTree::TryInsert(const double* s) {
       const int i = fCount[static_cast<std::size_t>(root)]++;
       Slot(root, i) = NewSummary();
       Child(root, i) = child;
-      SumOfNode(child, Summary(Slot(root, i)));
+      SumOfNode(child, Slot(root, i));
     }
     fRoot = root;
     ++fHeight;
@@ -115,13 +118,14 @@ bool CFTree::TryInsert(const double* s) {
   return true;
 }
 
-CFTree::Result CFTree::InsertInto(int node, const double* s, int& newNode) {
+CFTree::Result CFTree::InsertInto(int node, const double* s, double llS, int& newNode) {
   int& count = fCount[static_cast<std::size_t>(node)];
   double d = 0.0;
-  const int i = Nearest(node, s, d);
+  const int i = Nearest(node, s, llS, d);
   if (fLeaf[static_cast<std::size_t>(node)]) {
     if (i >= 0 && d <= fThreshold + Slack(fThreshold)) {
       SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      Refresh(Slot(node, i));
       return Result::kDone;
     }
     // A new entry may split every node up to a new root: reserve for the
@@ -132,21 +136,23 @@ CFTree::Result CFTree::InsertInto(int node, const double* s, int& newNode) {
       return Result::kFull;
     const int e = NewSummary();
     std::copy(s, s + fWidth, Summary(e));
+    fLL[static_cast<std::size_t>(e)] = llS;
     Slot(node, count++) = e;
     ++fNLeafEntries;
   } else {
     const int child = Child(node, i);
     int sibling = -1;
-    const Result r = InsertInto(child, s, sibling);
+    const Result r = InsertInto(child, s, llS, sibling);
     if (r == Result::kFull) return r;
     if (r == Result::kDone) {
       SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      Refresh(Slot(node, i));
       return r;
     }
-    SumOfNode(child, Summary(Slot(node, i)));
+    SumOfNode(child, Slot(node, i));
     Slot(node, count) = NewSummary();
     Child(node, count) = sibling;
-    SumOfNode(sibling, Summary(Slot(node, count)));
+    SumOfNode(sibling, Slot(node, count));
     ++count;
   }
   if (count <= fB) return Result::kDone;
@@ -160,7 +166,7 @@ int CFTree::Split(int node) {
   double far = -1.0;
   for (int i = 0; i < n; ++i)
     for (int j = i + 1; j < n; ++j) {
-      const double d = fLayout.Distance(Summary(Slot(node, i)), Summary(Slot(node, j)));
+      const double d = Dist(Slot(node, i), Slot(node, j));
       if (d > far) {
         far = d;
         a = i;
@@ -171,9 +177,8 @@ int CFTree::Split(int node) {
   const int other = NewNode(leaf);
   int keepSlot[65], keepChild[65], nKeep = 0;
   for (int i = 0; i < n; ++i) {
-    const double* s = Summary(Slot(node, i));
-    const bool toOther = i == b || (i != a && fLayout.Distance(s, Summary(Slot(node, b))) <
-                                                  fLayout.Distance(s, Summary(Slot(node, a))));
+    const int e = Slot(node, i);
+    const bool toOther = i == b || (i != a && Dist(e, Slot(node, b)) < Dist(e, Slot(node, a)));
     int& k = toOther ? fCount[static_cast<std::size_t>(other)] : nKeep;
     int* slot = toOther ? &Slot(other, 0) : keepSlot;
     int* child = toOther ? &Child(other, 0) : keepChild;
@@ -208,10 +213,9 @@ void CFTree::CollectEntries(std::vector<double>& out) const {
   });
 }
 
-double CFTree::NextThreshold() {
-  // The median, over leaf entries, of the distance to the nearest entry of the
-  // same leaf: raising the threshold to it lets about half the entries merge
-  // with a neighbour, so a rebuild roughly halves the summary.
+void CFTree::NearestDistances() {
+  // Per leaf entry, the distance to the nearest entry of the same leaf: the
+  // thresholds at which entries would start to merge on a rebuild.
   fScratch.clear();
   if (fRoot >= 0)
     ForEachLeaf(fRoot, [&](int node) {
@@ -220,30 +224,50 @@ double CFTree::NextThreshold() {
         double nearest = -1.0;
         for (int j = 0; j < n; ++j) {
           if (j == i) continue;
-          const double d = fLayout.Distance(Summary(Slot(node, i)), Summary(Slot(node, j)));
+          const double d = Dist(Slot(node, i), Slot(node, j));
           if (nearest < 0.0 || d < nearest) nearest = d;
         }
-        if (nearest >= 0.0) fScratch.push_back(nearest);
+        if (nearest > fThreshold) fScratch.push_back(nearest);
       }
     });
-  double t = 0.0;
-  if (!fScratch.empty()) {
-    auto mid = fScratch.begin() + static_cast<std::ptrdiff_t>(fScratch.size() / 2);
-    std::nth_element(fScratch.begin(), mid, fScratch.end());
-    t = *mid;
-  }
-  return std::max({t, 2.0 * fThreshold, 1e-6});
+  std::sort(fScratch.begin(), fScratch.end());
+}
+
+bool CFTree::RebuildWith(double threshold, std::size_t n) {
+  Clear(threshold);
+  for (std::size_t i = 0; i < n; ++i)
+    if (!TryInsert(&fRebuildBuffer[i * static_cast<std::size_t>(fWidth)])) return false;
+  return true;
 }
 
 void CFTree::Rebuild() {
-  double threshold = NextThreshold();
+  // Aim for a tree between a quarter and three quarters full: emptier wastes
+  // the resolution the budget allows, fuller means rebuilding again soon. The
+  // threshold is searched among the nearest-entry distances, starting from
+  // their median; re-inserting is cheap next to reading the records.
+  NearestDistances();
   CollectEntries(fRebuildBuffer);
   const std::size_t n = fRebuildBuffer.size() / static_cast<std::size_t>(fWidth);
-  for (bool done = false; !done; threshold *= 2.0) {
-    Clear(threshold);
-    done = true;
-    for (std::size_t i = 0; i < n && done; ++i)
-      done = TryInsert(&fRebuildBuffer[i * static_cast<std::size_t>(fWidth)]);
+  const double least = fThreshold + 1e-9 * (1.0 + fThreshold);
+  const int lowTarget = fCapacity / 4, highTarget = fCapacity - std::max(1, fCapacity / 4);
+  bool ok = false;
+  double threshold = std::max(least, 1e-6);
+  int lo = 0, hi = static_cast<int>(fScratch.size()) - 1;
+  for (int tries = 0; tries < 8 && lo <= hi; ++tries) {
+    const int mid = lo + (hi - lo) / 2;
+    threshold = std::max(fScratch[static_cast<std::size_t>(mid)], least);
+    ok = RebuildWith(threshold, n);
+    if (ok && fNLeafEntries >= lowTarget && fNLeafEntries <= highTarget) break;
+    if (!ok || fNLeafEntries > highTarget)
+      lo = mid + 1;
+    else
+      hi = mid - 1;
+  }
+  // Too few distinct distances to search, or none leaving room: double until
+  // the tree has room again (merging everything into one entry always does).
+  while (!ok || fNLeafEntries > highTarget) {
+    threshold = std::max(2.0 * threshold, 1e-6);
+    ok = RebuildWith(threshold, n);
   }
   ++fNRebuilds;
 }

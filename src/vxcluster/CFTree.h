@@ -50,16 +50,24 @@ class CFTree {
 
   void Clear(double threshold);
   bool TryInsert(const double* s);
-  Result InsertInto(int node, const double* s, int& newNode);
+  Result InsertInto(int node, const double* s, double llS, int& newNode);
   int NewNode(bool leaf);
   int NewSummary();
-  void SumOfNode(int node, double* out);
-  int Nearest(int node, const double* s, double& dist) const;
+  // Summary e becomes the sum of the node's slots.
+  void SumOfNode(int node, int e);
+  int Nearest(int node, const double* s, double llS, double& dist) const;
+  // Distances from pool summaries, their log-likelihoods cached in fLL.
+  void Refresh(int e) { fLL[static_cast<std::size_t>(e)] = fLayout.LogLikelihood(Summary(e)); }
+  double Dist(int e, const double* s, double llS) const {
+    return fLL[static_cast<std::size_t>(e)] + llS - fLayout.LogLikelihoodOfUnion(Summary(e), s);
+  }
+  double Dist(int e, int f) const { return Dist(e, Summary(f), fLL[static_cast<std::size_t>(f)]); }
   int Split(int node);
   void Rebuild();
   template <typename F>
   void ForEachLeaf(int node, F f) const;
-  double NextThreshold();
+  void NearestDistances();
+  bool RebuildWith(double threshold, std::size_t n);
 
   const SummaryLayout& fLayout;
   const int fWidth;
@@ -69,6 +77,7 @@ class CFTree {
   double fThreshold = 0.0;
 
   std::vector<double> fPool;  // summaries: leaf entries and inner slots
+  std::vector<double> fLL;    // log-likelihood of each pool summary
   std::vector<int> fFreeSummaries;
   std::vector<int> fSlots;     // per node B + 1 summary numbers
   std::vector<int> fChildren;  // per inner node B + 1 child node numbers

@@ -34,6 +34,12 @@ class ClusterModel::Impl {
   std::vector<double> fEntries;
   VXCluster::Hierarchy fHierarchy;
   bool fPreClustered = false;
+  bool fHierarchyBuilt = false;  // merged on the first clustering call
+
+  void BuildHierarchy() {
+    if (!fHierarchyBuilt) fHierarchy.Build(fLayout, fEntries);
+    fHierarchyBuilt = true;
+  }
   long long fNRecords = 0;
   double fBIC = VXMV::gMissingValue;
   std::vector<double> fResultSums;  // per result cluster, its summary
@@ -58,6 +64,7 @@ ClusterModel::ClusterModel(ClusterSettings settings, ClusterVarList& vars)
   if (capacity == 0) {
     // The budget cannot hold even a handful of summaries of this width.
     m.fStatus = Error(VXCluster::kClusterInvalidSettings);
+    m.fStatus.SetDiscreteDatum(1, 0);
     return;
   }
   // Everything the pre-clustering needs is sized here, once.
@@ -115,7 +122,7 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
     return status;
   }
   m.fTree->CollectEntries(m.fEntries);
-  m.fHierarchy.Build(m.fLayout, m.fEntries);
+  m.fHierarchyBuilt = false;
   m.fPreClustered = true;
   return status;
 }
@@ -133,9 +140,11 @@ VXStatus ClusterModel::Impl::Form(int c) {
   std::vector<int> reps;
   for (int i = 0; i < n; ++i)
     if (labels[static_cast<std::size_t>(i)] == i) reps.push_back(i);
-  // Largest first; equal sizes by first entry, which is how reps are sorted.
-  std::stable_sort(reps.begin(), reps.end(), [&](int a, int b) {
-    return sums[static_cast<std::size_t>(a) * w] > sums[static_cast<std::size_t>(b) * w];
+  // Largest first; equal sizes by first entry (a cluster's representative).
+  std::sort(reps.begin(), reps.end(), [&](int a, int b) {
+    const double na = sums[static_cast<std::size_t>(a) * w];
+    const double nb = sums[static_cast<std::size_t>(b) * w];
+    return na != nb ? na > nb : a < b;
   });
   fResults.clear();
   fResultSums.clear();
@@ -163,6 +172,7 @@ VXStatus ClusterModel::Cluster(int k) {
     s.SetDiscreteDatum(2, k);
     return s;
   }
+  m.BuildHierarchy();
   const int entries = m.fHierarchy.NumEntries();
   m.Form(std::min(k, entries));
   if (k <= entries) return VXStatus();
@@ -220,6 +230,7 @@ VXStatus ClusterModel::AutoCluster(int least, int most) {
     s.SetDiscreteDatum(2, least < 1 ? least : most);
     return s;
   }
+  m.BuildHierarchy();
   const int entries = m.fHierarchy.NumEntries();
   if (least > entries) {
     m.Form(entries);
@@ -264,7 +275,8 @@ int ClusterModel::AssignRecord(const VXCluster::Record& record) const {
 long long ClusterModel::GetNumRecords() const { return fImpl->fNRecords; }
 
 int ClusterModel::GetNumLeafEntries() const {
-  return fImpl->fPreClustered ? fImpl->fHierarchy.NumEntries() : 0;
+  const Impl& m = *fImpl;
+  return m.fPreClustered ? static_cast<int>(m.fEntries.size() / m.fLayout.Width()) : 0;
 }
 
 int ClusterModel::GetNumRebuilds() const { return fImpl->fTree ? fImpl->fTree->NumRebuilds() : 0; }

@@ -12,6 +12,11 @@ namespace {
 
 double XLogX(double x) { return x > 0.0 ? x * std::log(x) : 0.0; }
 
+// Counts are reported as int; beyond its range they saturate.
+int AsCount(double n) {
+  return static_cast<int>(std::min(n, static_cast<double>(std::numeric_limits<int>::max())));
+}
+
 }  // namespace
 
 SummaryLayout::SummaryLayout(const ClusterVarList& vars, double varianceFloor) {
@@ -105,12 +110,12 @@ ClusterStats SummaryLayout::ToStats(const double* s) const {
     } else {
       o.fCategoryCounts.resize(static_cast<std::size_t>(v.fNCategories));
       for (int k = 0; k < v.fNCategories; ++k) {
-        o.fCategoryCounts[static_cast<std::size_t>(k)] = static_cast<int>(s[v.fOffset + k]);
+        o.fCategoryCounts[static_cast<std::size_t>(k)] = AsCount(s[v.fOffset + k]);
         o.fCount += s[v.fOffset + k];
       }
     }
   }
-  return ClusterStats(static_cast<int>(s[0]), std::move(out));
+  return ClusterStats(AsCount(s[0]), std::move(out));
 }
 
 }  // namespace VXCluster

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -63,7 +64,8 @@ TEST(AutoCluster, HonoursItsBounds) {
   ASSERT_TRUE(model.PreCluster(src).IsOK());
   const struct {
     int least, most, lo, hi;
-  } rows[] = {{1, 2, 1, 2}, {1, 3, 1, 3}, {4, 4, 4, 4}, {6, 9, 6, 9}, {5, 5, 5, 5}, {2, 100000, 4, 4}};
+  } rows[] = {{1, 2, 1, 2}, {1, 3, 1, 3}, {4, 4, 4, 4},
+              {6, 9, 6, 9}, {5, 5, 5, 5}, {2, 100000, 4, 4}};
   for (const auto& r : rows) {
     ASSERT_TRUE(model.AutoCluster(r.least, r.most).IsOK()) << r.least << ".." << r.most;
     EXPECT_GE(model.GetNumOfClusters(), r.lo) << r.least << ".." << r.most;
@@ -99,6 +101,85 @@ TEST(Cluster, FewerClustersThanAsked) {
   for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
     means.push_back((*it)->GetMeanOfContVar(0));
   EXPECT_EQ(means, (std::vector<double>{0.0, 1.0, 2.0}));
+}
+
+}  // namespace
+
+namespace {
+
+// A literal bottom-up merging over single records: the log-likelihood of a
+// cluster is, per continuous variable, -c/2 log(population variance + floor)
+// and, per categorical one, the sum of n log(n / c) over its categories.
+double LogLikelihood(const std::vector<std::vector<double>>& rows,
+                     const std::vector<int>& members) {
+  const double floor = 1e-4;  // the default fraction of a scale of 1
+  double ll = 0;
+  for (int v : {0, 1}) {
+    double s = 0, ss = 0;
+    for (int r : members) s += rows[r][v], ss += rows[r][v] * rows[r][v];
+    const double c = static_cast<double>(members.size()), m = s / c;
+    ll -= 0.5 * c * std::log(ss / c - m * m + floor);
+  }
+  std::map<double, double> counts;
+  for (int r : members) counts[rows[r][2]] += 1;
+  for (auto& n : counts) ll += n.second * std::log(n.second / members.size());
+  return ll;
+}
+
+// (size, mean of variable 0) of every cluster, sorted.
+using Shape = std::vector<std::pair<int, double>>;
+
+Shape ShapeOf(const std::vector<std::vector<double>>& rows,
+              const std::vector<std::vector<int>>& clusters) {
+  Shape out;
+  for (const auto& c : clusters) {
+    double s = 0;
+    for (int r : c) s += rows[r][0];
+    out.push_back({static_cast<int>(c.size()), std::round(s / c.size() * 1e9) / 1e9});
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(Cluster, MergesAsALiteralGreedyMergingWould) {
+  std::mt19937 rng(3);
+  std::normal_distribution<double> x(0.0, 3.0);
+  std::uniform_int_distribution<int> cat(1, 3);
+  std::vector<std::vector<double>> rows;
+  for (int i = 0; i < 40; ++i) rows.push_back({x(rng), x(rng), double(cat(rng))});
+  ClusterVarList vars(3);
+  vars.AddContVar(0.0, 1.0);
+  vars.AddContVar(0.0, 1.0);
+  vars.AddCatVar(3, ClusterVar::kNumericCategorical);
+  ClusterModel model(ClusterSettings(), vars);
+  RowSource src(rows);
+  ASSERT_TRUE(model.PreCluster(src).IsOK());
+  ASSERT_EQ(model.GetNumLeafEntries(), 40);
+
+  std::vector<std::vector<int>> clusters;
+  for (int i = 0; i < 40; ++i) clusters.push_back({i});
+  while (!clusters.empty()) {
+    const int k = static_cast<int>(clusters.size());
+    ASSERT_TRUE(model.Cluster(k).IsOK());
+    Shape got;
+    for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
+      got.push_back({(*it)->GetCaseCount(), std::round((*it)->GetMeanOfContVar(0) * 1e9) / 1e9});
+    std::sort(got.begin(), got.end());
+    ASSERT_EQ(got, ShapeOf(rows, clusters)) << k << " clusters";
+    if (k == 1) break;
+    std::size_t bi = 0, bj = 1;
+    double best = 1e300;
+    for (std::size_t i = 0; i < clusters.size(); ++i)
+      for (std::size_t j = i + 1; j < clusters.size(); ++j) {
+        std::vector<int> both = clusters[i];
+        both.insert(both.end(), clusters[j].begin(), clusters[j].end());
+        const double d = LogLikelihood(rows, clusters[i]) + LogLikelihood(rows, clusters[j]) -
+                         LogLikelihood(rows, both);
+        if (d < best) best = d, bi = i, bj = j;
+      }
+    clusters[bi].insert(clusters[bi].end(), clusters[bj].begin(), clusters[bj].end());
+    clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(bj));
+  }
 }
 
 }  // namespace

@@ -137,6 +137,12 @@ TEST(ClusterStatus, InvalidListOrSettingsAreRefused) {
        kClusterInvalidVarList, 2},
       {"Budget", [](ClusterVarList&, ClusterSettings& s) { s.SetMemoryBudget(10); },
        kClusterInvalidSettings, 0},
+      {"BudgetForWidth",
+       [](ClusterVarList& v, ClusterSettings& s) {
+         v.AddCatVar(500, ClusterVar::kStringCategorical);
+         s.SetMemoryBudget(20000);
+       },
+       kClusterInvalidSettings, 0},
       {"Entries", [](ClusterVarList&, ClusterSettings& s) { s.SetMaxLeafEntries(1); },
        kClusterInvalidSettings, 1},
       {"Branching", [](ClusterVarList&, ClusterSettings& s) { s.SetBranchingFactor(65); },
@@ -152,7 +158,9 @@ TEST(ClusterStatus, InvalidListOrSettingsAreRefused) {
     ClusterVarList vars = TwoVars();
     ClusterSettings settings;
     c.spoil(vars, settings);
-    EXPECT_EQ(vars.Size(), 2) << c.name;  // a refused variable is not added
+    if (c.code == kClusterInvalidVarList) {
+      EXPECT_EQ(vars.Size(), 2) << c.name;  // a refused variable is not added
+    }
     ClusterModel model(settings, vars);
     EXPECT_EQ(model.GetStatus().GetErrorCode(), c.code) << c.name;
     EXPECT_EQ(model.GetStatus().GetDiscreteDatum(1), c.datum1) << c.name;
