@@ -370,6 +370,11 @@ TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
     c.net->ProcessRecords(status, source, 1000, n, true, false);
     EXPECT_NEAR(c.net->GetAccumError(), e.error, 1e-9);
 
+    // A second pass starts a new fit rather than adding to the first.
+    EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
+    EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
+    ExpectWeights(*c.net, e);
+
     // Records added one by one and solved give the same weights.
     RBFLinReg byRecord(&c.settings, c.net.get());
     for (const Record& r : c.records) byRecord.AddRecord(r);
