@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text_checks.h"
 #include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxcluster/ClusterModel.h"
@@ -436,6 +437,26 @@ TEST(RbfCancel, ACancelDuringClusteringOrSearchEndsInTheCancelState) {
     EXPECT_EQ(m->algorithm->Train(120, -1), VXStatus());
     ExpectStatus(m->algorithm->GetStatus(), 1);
   }
+}
+
+TEST(RbfDisplay, ShowsTheRBFCountersInOrder) {
+  auto m = MakeRbf(kBothTargets, 60, 0);
+  ASSERT_EQ(m->algorithm->Train(60, -1), VXStatus());
+  const std::string shown = text_checks::Shown(*m->algorithm);
+  std::size_t at = 0;
+  for (const std::string line :
+       {"Start of RBFAlgorithm display\n", "Start of RBFSettings display",
+        "End of RBFSettings display", "Current algorithm status: Trained\n", "fOutList:\n",
+        "Stop reason: Stopped Computed\n", "Number of data passes = 2\n",
+        "Number of records = 60\n",
+        "Number of units in first hidden layer = ", "Total elapsed time = ", "Training error ",
+        "Testing error ", "BIC ", "Random number generator:\n", "The optimizer:\n",
+        "Start of RBFLinReg display", "End of RBFAlgorithm display\n"}) {
+    const std::size_t found = shown.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line;
+    at = found + line.size();
+  }
+  EXPECT_EQ(at, shown.size());
 }
 
 TEST(RbfReporter, AnswersItsKeysFromTheAlgorithm) {
