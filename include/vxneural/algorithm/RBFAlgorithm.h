@@ -3,6 +3,7 @@
 // weights by least squares.
 #pragma once
 
+#include <ctime>
 #include <iosfwd>
 #include <string>
 #include <valarray>
@@ -147,6 +148,6 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   int fNRecords = 0;
   // The search's clock start and records per candidate (the records the
   // pre-clustering read).
-  long fSearchStart = 0;
+  std::clock_t fSearchStart = 0;
   int fSearchRecords = 0;
 };

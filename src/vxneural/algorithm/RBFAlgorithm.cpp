@@ -355,7 +355,7 @@ double RBFAlgorithm::BIC(int k, double error, int nRecords) const {
 }
 
 void RBFAlgorithm::ReportCandidate() {
-  fElapsedTime = SecondsSince(static_cast<std::clock_t>(fSearchStart));
+  fElapsedTime = SecondsSince(fSearchStart);
   VXCommon_1_2::ProgressListener* listener = fSettings.GetProgressListener();
   if (listener == nullptr) return;
   RBFExpertReporter report(this);
@@ -363,7 +363,7 @@ void RBFAlgorithm::ReportCandidate() {
 }
 
 VXStatus RBFAlgorithm::RunArchitectureSearch() {
-  fSearchStart = static_cast<long>(std::clock());
+  fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();
   int hi = fSettings.GetMaxNHiddenUnits();
   const bool automatic = hi < lo;
@@ -419,7 +419,7 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
     return fStatus;
   }
   if (fStatus.IsOK()) {
-    fElapsedTime = SecondsSince(static_cast<std::clock_t>(fSearchStart));
+    fElapsedTime = SecondsSince(fSearchStart);
     SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
   } else {
     EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
