@@ -68,6 +68,8 @@ void ApplyArchitecture(const TrainOptions& o, MLPSettings& s) {
     s.SetNumHiddenUnits(o.fHiddenUnits[l], static_cast<int>(l) + 1);
 
   if (o.fHiddenActivation) {
+    if (*o.fHiddenActivation == "radial-basis" || *o.fHiddenActivation == "normalized-radial-basis")
+      throw InputError("--hidden-activation " + *o.fHiddenActivation + " applies to --network rbf");
     const auto f = ParseActivation(*o.fHiddenActivation, "--hidden-activation");
     if (f != VXNNCommon::kTanH && f != VXNNCommon::kSigmoid)
       throw InputError("--hidden-activation must be tanh or sigmoid");
