@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -465,6 +467,34 @@ TEST(Commands, HiddenChoiceTexts) {
       {{HiddenChoice::kTestError, 2, 6}, "chosen by test error among 2..6 candidates"},
   };
   for (const auto& [choice, text] : cases) EXPECT_EQ(HiddenChoiceText(choice), text);
+}
+
+// The kind and form of a saved model come from its first bytes.
+TEST(Commands, ModelKindAndFormTold) {
+  const std::string xmlHead =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">\n<VXXMLRoot>\n"
+      "<!-- a notice -->\n  <object name=\"";
+  struct Case {
+    std::string fText;
+    ModelFormat fFormat;
+    NetworkKind fKind;
+  };
+  const std::vector<Case> cases = {
+      {"MLPSet\x01\x02", ModelFormat::kBinary, NetworkKind::kMLP},
+      {"RBFSet\x01\x02", ModelFormat::kBinary, NetworkKind::kRBF},
+      {xmlHead + "MLPSettings\">", ModelFormat::kXML, NetworkKind::kMLP},
+      {"\n  " + xmlHead + "RBFSettings\">", ModelFormat::kXML, NetworkKind::kRBF},
+  };
+  const std::string path = testing::TempDir() + "vxnn-kind.model";
+  for (const Case& c : cases) {
+    std::ofstream(path, std::ios::binary) << c.fText;
+    const ModelType t = DetectModelType(path);
+    EXPECT_EQ(t.fFormat, c.fFormat) << c.fText;
+    EXPECT_EQ(t.fKind, c.fKind) << c.fText;
+  }
+  std::ofstream(path, std::ios::binary) << "RBFSe";
+  EXPECT_THROW(DetectModelType(path), InputError);
+  std::remove(path.c_str());
 }
 
 TEST(Commands, ModelPathsAndPredictionColumns) {
