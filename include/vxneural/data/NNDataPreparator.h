@@ -76,8 +76,14 @@ class NNDataPreparator {
   VXCommon_1_2::VXStatus EncodeRecord(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
   // One scoring record into the first I (input) units; encoded grows to I
-  // when shorter. Error 50018 at the first input equal to the missing value;
-  // error 50003 when a categorical code is invalid (encoding goes on).
+  // when shorter. raw has the layout of a training record: one field per
+  // variable of the list, in the list's order, each input read at its
+  // variable's index. Output and unused fields may hold anything (they are
+  // not read) but must be there, so a record of the input fields alone is
+  // read wrongly unless every input precedes every other variable; a field
+  // beyond the end of raw counts as missing. Error 50018 at the first input
+  // equal to the missing value; error 50003 when a categorical code is
+  // invalid (encoding goes on).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
 

@@ -13,6 +13,8 @@
 #include "vxneural/network/INLayer.h"
 
 class NeuralSettings;
+class RBFHiddenLayer;
+class RBFOutputLayer;
 class VXRandom;
 
 // Works on encoded records: one array of doubles holding the fNInputs input
@@ -37,8 +39,9 @@ class NNetwork {
   NNetwork();
   // Builds the layers the settings describe, all weights 0. MLP settings
   // give MLPLayer objects; a SoftMax output is replaced by Identity (and the
-  // sum-of-squares error) when a target is continuous. RBF settings give, for
-  // now, a network without layers: the RBF layers are built elsewhere.
+  // sum-of-squares error) when a target is continuous. RBF settings give
+  // exactly three layers: RBFInputLayer, RBFHiddenLayer with the settings'
+  // first hidden layer size and hidden activation, RBFOutputLayer.
   explicit NNetwork(const NeuralSettings& settings);
   NNetwork(const NNetwork&) = delete;
   NNetwork& operator=(const NNetwork&) = delete;
@@ -113,6 +116,16 @@ class NNetwork {
   void FindLeastUsefulHiddenUnit(VXCommon_1_2::VXStatus& status,
                                  VXCommon_1_2::RecordIterator& source, int maxRecords, int& unit);
 
+  // RBF networks: resizes the hidden layer to k units (new centres and
+  // widths for the centre placement to fill), sets the output layer's hidden
+  // unit count to k (its weights 0 when that changes) and recomputes the
+  // weight count. Returns the weight count; other networks are left
+  // unchanged (0). A negative k is refused (0).
+  int SetNumHiddenUnits(int k);
+  // The RBF layers of an RBF network; null for any other network.
+  RBFHiddenLayer* GetRBFHiddenLayer();
+  RBFOutputLayer* GetRBFOutputLayer();
+
   // Turning the averages on zeroes them; during a pass fOutputAverages
   // holds sums, afterwards means.
   void SetComputeAverages(bool on);
@@ -173,7 +186,6 @@ class NNetwork {
   // together writes "Error reading NNetwork!\n" (binary) or "Failure reading
   // NNetwork!\n" (XML), or its layer's own message, to standard error, throws
   // a new VXNeural::IOException by pointer and leaves the network as it was.
-  // Reading RBF layers is not available yet: such a stream is refused.
   int WriteObject(std::ostream& out) const;
   int ReadObject(std::istream& in);
   int WriteObjectXML(std::ostream& out) const;
@@ -189,6 +201,7 @@ class NNetwork {
   void Adopt(Saved& saved);
   void BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden,
                 VXNNCommon::ActivationFunction output, double lo, double hi);
+  void BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden);
   bool IsSingleHiddenMLP() const;
   INLayer* OutputLayer() const { return fLayers.back(); }
   void DeleteLayers();

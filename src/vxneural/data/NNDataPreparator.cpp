@@ -228,9 +228,10 @@ VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecor
   if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
 
   const std::string name = NewTempFileName();
-  // "x": never truncate a file that already exists under the name handed
-  // out; only a file this call created is ever deleted.
-  std::FILE* handle = name.empty() ? nullptr : std::fopen(name.c_str(), "w+bx");
+  // Plain "w+b": a host's name maker may reserve its name by creating the
+  // file, which is then ours to fill and delete. The default maker skips
+  // names already in use.
+  std::FILE* handle = name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
   if (handle == nullptr) return fStatus = VXStatus(kTempFileFailed, false);
   PendingFile file(handle, name);
 

@@ -16,6 +16,9 @@
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/RBFInputLayer.h"
+#include "vxneural/network/RBFOutputLayer.h"
 #include "vxneural/network/VXRandom.h"
 
 using VXCommon_1_2::Record;
@@ -105,8 +108,9 @@ NNetwork::NNetwork()
       fStopReason(0) {}
 
 NNetwork::NNetwork(const NeuralSettings& settings) : NNetwork() {
-  fNLayers = settings.GetNumHiddenLayers() + 1;
   fAlgorithmType = settings.GetAlgorithmType();
+  // An RBF network has exactly one hidden layer.
+  fNLayers = fAlgorithmType == VXNNCommon::kRBF ? 2 : settings.GetNumHiddenLayers() + 1;
   fNOutputVariables = settings.GetNumOutVars();
   fNOutputCategories = settings.GetNumOutCategories();
   fNOutputs = settings.GetNumOutUnits();
@@ -131,11 +135,11 @@ NNetwork::NNetwork(const NeuralSettings& settings) : NNetwork() {
     fErrorFunction = VXNNCommon::kSumOfSquares;
   }
 
-  // RBF layers are built by the RBF network code; until it joins, an RBF
-  // request gives a network without layers, which every operation accepts.
   if (fAlgorithmType == VXNNCommon::kMLP)
     BuildMLP(settings, hidden, output, settings.GetRandomWeightRangeLo(),
              settings.GetRandomWeightRangeHi());
+  else if (fAlgorithmType == VXNNCommon::kRBF)
+    BuildRBF(settings, hidden);
 
   fOutputAverages.resize(static_cast<std::size_t>(std::max(fNOutputs, 0)), 0.0);
   fSettings = &settings;
@@ -155,7 +159,36 @@ void NNetwork::BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFu
   for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
 }
 
+void NNetwork::BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden) {
+  fNInputs = settings.GetNumInputs();
+  fLayers.reserve(3);
+  fLayers.push_back(new RBFInputLayer(fNInputs));
+  fLayers.push_back(new RBFHiddenLayer(settings.GetNumHiddenUnits(1), fLayers.back(), hidden));
+  fLayers.push_back(new RBFOutputLayer(fNOutputs, fLayers.back(), fNOutputCategories));
+  for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+}
+
 NNetwork::~NNetwork() { DeleteLayers(); }
+
+RBFHiddenLayer* NNetwork::GetRBFHiddenLayer() {
+  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) return nullptr;
+  return static_cast<RBFHiddenLayer*>(fLayers[1]);
+}
+
+RBFOutputLayer* NNetwork::GetRBFOutputLayer() {
+  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) return nullptr;
+  return static_cast<RBFOutputLayer*>(fLayers[2]);
+}
+
+int NNetwork::SetNumHiddenUnits(int k) {
+  RBFHiddenLayer* hidden = GetRBFHiddenLayer();
+  if (hidden == nullptr || k < 0) return 0;
+  hidden->Resize(k);
+  RBFOutputLayer* output = GetRBFOutputLayer();
+  output->SetNumUnitsLower(k);
+  fNWeights = output->GetNumWeights() + hidden->GetNumWeights();
+  return fNWeights;
+}
 
 void NNetwork::DeleteLayers() {
   for (INLayer* layer : fLayers) delete layer;
@@ -519,10 +552,23 @@ int NNetwork::WriteObjectXML(std::ostream& out) const {
 template <typename Reader>
 void NNetwork::ReadSaved(Reader& r, std::istream& in, bool xml, Saved& s) {
   s.algorithmType = r.Int();
-  // RBF layers cannot be read until the RBF network code joins.
-  if (s.algorithmType != VXNNCommon::kMLP) r.Fail();
+  const bool rbf = s.algorithmType == VXNNCommon::kRBF;
+  if (s.algorithmType != VXNNCommon::kMLP && !rbf) r.Fail();
   s.nLayers = ReadLayerCount(r);
-  if (s.nLayers > 0) {
+  if (rbf) {
+    // Input, hidden and output, each linked to the one below.
+    if (s.nLayers != 2) r.Fail();
+    auto input = std::make_unique<RBFInputLayer>();
+    r.Nested(xml ? input->ReadObjectXML(in) : input->ReadObject(in));
+    auto hidden = std::make_unique<RBFHiddenLayer>(input.get());
+    r.Nested(xml ? hidden->ReadObjectXML(in) : hidden->ReadObject(in));
+    auto output = std::make_unique<RBFOutputLayer>(hidden.get());
+    r.Nested(xml ? output->ReadObjectXML(in) : output->ReadObject(in));
+    if (output->GetActivFuncHidden() != hidden->GetActivationFunction()) r.Fail();
+    s.layers.push_back(std::move(input));
+    s.layers.push_back(std::move(hidden));
+    s.layers.push_back(std::move(output));
+  } else if (s.nLayers > 0) {
     INLayer* lower = nullptr;
     for (int l = 0; l <= s.nLayers; ++l) {
       auto layer = std::make_unique<MLPLayer>();
@@ -562,7 +608,9 @@ void NNetwork::ReadSaved(Reader& r, std::istream& in, bool xml, Saved& s) {
                          : l + 1 < s.layers.size() ? VXNNCommon::kHiddenLayer
                                                    : VXNNCommon::kOutputLayer;
     if (layer.GetLayerType() != expected) r.Fail();
-    if (l > 0 && layer.GetNumUnitsLower() != s.layers[l - 1]->GetNumUnits() + 1) r.Fail();
+    // An MLP layer counts the bias among its lower units, an RBF layer not.
+    if (l > 0 && layer.GetNumUnitsLower() != s.layers[l - 1]->GetNumUnits() + (rbf ? 0 : 1))
+      r.Fail();
     weights += layer.GetNumWeights();
   }
   if (weights != s.nWeights) r.Fail();

@@ -136,8 +136,14 @@ TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
                 "Error reading NNVarList!\n");
   ExpectListRefusal(f.RestoreNNVarListFromBinary(b2), 50006, "Error reading NNVarList!\n");
 
-  std::istringstream c("<?xml version=\"1.0\"?><nothing/>");
-  ExpectRefusal(f.RestoreNeuralAlgorithmFromXML(c, train, nullptr), 50007);
+  // A document that is not a saved model is not read past its start: null,
+  // the status left OK, nothing kept.
+  std::istringstream c("<?xml version=\"1.0\"?><nothing/>"), c2(c.str());
+  ExpectRefusal(f.RestoreNeuralAlgorithmFromXML(c, train, nullptr), 0);
+  std::istringstream first(fXML), c3(fXML);
+  ASSERT_NE(f.RestoreNNVarListFromXML(first), nullptr);
+  ExpectListRefusal(f.RestoreNNVarListFromXML(c2), 0);
+  ExpectRefusal(f.FinishRestoringAlgorithmFromXML(c3, train, nullptr), 50017);
   const std::string xml = stream_faults::Replaced(fXML, "\"NNVarList\"", "\"NNVarLisp\"");
   std::istringstream d(xml), e(xml);
   ExpectRefusal(f.RestoreNeuralAlgorithmFromXML(d, train, nullptr), 50007,

@@ -31,7 +31,7 @@ constexpr int W = 0, M = -100;
 struct StateRow {
   const char* name;
   std::unique_ptr<MLPContext> (*make)(MLPAlgorithm*);
-  int train, update, error, sensitivity, stats, save, select;
+  int train, update, error, sensitivity, stats, save, select, exports;
 };
 
 template <typename State>
@@ -40,13 +40,13 @@ std::unique_ptr<MLPContext> Make(MLPAlgorithm* a) {
 }
 
 const StateRow kStateTable[] = {
-    {"Init", Make<MLPInitContext>, M, 6, W, 6, W, W, M},
-    {"Trained", Make<MLPTrainedContext>, M, M, W, M, W, W, 6},
-    {"Expert", Make<MLPExpertContext>, 6, 6, W, 6, 6, 4, 6},
-    {"Training", Make<MLPTrainingContext>, 6, 6, 6, 6, 6, 4, 6},
-    {"Save", Make<MLPSaveContext>, 6, 6, 6, 6, 6, 4, 6},
-    {"Cancel", Make<MLPCancelContext>, 1, 1, 1, 1, 1, 1, 1},
-    {"FailedRestart", Make<MLPFailedRestartContext>, 5, 5, 5, 5, 5, 5, 5},
+    {"Init", Make<MLPInitContext>, M, 6, W, 6, W, W, M, 6},
+    {"Trained", Make<MLPTrainedContext>, M, M, W, M, W, W, 6, 6},
+    {"Expert", Make<MLPExpertContext>, 6, 6, W, 6, 6, 4, 6, 6},
+    {"Training", Make<MLPTrainingContext>, 6, 6, 6, 6, 6, 4, 6, 6},
+    {"Save", Make<MLPSaveContext>, 6, 6, 6, 6, 6, 4, 6, 6},
+    {"Cancel", Make<MLPCancelContext>, 1, 1, 1, 1, 1, 1, 1, 1},
+    {"FailedRestart", Make<MLPFailedRestartContext>, 5, 5, 5, 5, 5, 5, 5, 5},
 };
 
 TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
@@ -93,10 +93,13 @@ TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
       return state->ComputeOutputStats(encoded, 80, stats);
     });
     EXPECT_EQ(stats.StatsOK(), row.stats == W);
-    // This version provides neither export nor structure view: code 6 in
-    // every state.
-    cell("ExportModelXML", 6, [&] { return state->ExportModelXML(exported, 0, nullptr); });
-    cell("ExportModelStatXML", 6, [&] { return state->ExportModelStatXML(exported, 0, nullptr); });
+    // This version provides neither export nor structure view: the exports
+    // are refused as work is (6 where work would be done), the structure
+    // view with code 6 in every state.
+    cell("ExportModelXML", row.exports,
+         [&] { return state->ExportModelXML(exported, 0, nullptr); });
+    cell("ExportModelStatXML", row.exports,
+         [&] { return state->ExportModelStatXML(exported, 0, nullptr); });
     cell("GetStructure", 6, [&] {
       EXPECT_EQ(state->GetStructure(), nullptr);
       return alg.GetStatus();
@@ -281,8 +284,12 @@ TEST(MlpStates, AnAlgorithmWithoutAnOptimizerIsInTheFailedRestartState) {
   std::ostringstream out;
   ExpectStatus(a.SaveState(out), 5);
   EXPECT_EQ(out.str(), "");
-  // A warning opens the gate; the state itself still refuses with code 5.
-  ExpectStatus(a.ExportModelXML(out, 0, nullptr), 6);
+  // The exports keep the error; the structure view's warning opens the
+  // gate, and the state itself still refuses with code 5.
+  ExpectStatus(a.ExportModelXML(out, 0, nullptr), 5);
+  EXPECT_EQ(a.Train(80, -1), VXStatus());
+  EXPECT_EQ(a.GetStructure(), nullptr);
+  ExpectStatus(a.GetStatus(), 6);
   ExpectStatus(a.Train(80, -1), 5);
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
 
@@ -351,7 +358,7 @@ TEST(MlpCancel, ACancelAtAnyStageEndsInTheCancelState) {
       return m.Mlp().Train(150, -1);
     };
   };
-  const std::vector<std::pair<const char*, Run>> stages = {
+  std::vector<std::pair<const char*, Run>> stages = {
       {"before any work: the gate stays shut, a save finds the cancel",
        [](Model& m, CountdownCancel& c) {
          c.Arm();
@@ -391,6 +398,13 @@ TEST(MlpCancel, ACancelAtAnyStageEndsInTheCancelState) {
          return s;
        }},
   };
+  stages.push_back(
+      {"during an error pass: the sum so far is still returned", [](Model& m, CountdownCancel& c) {
+         VectorRecordIter raw(m.trainRecords);
+         c.Arm(2);  // past the gate and the state's entry check
+         EXPECT_NE(m.algorithm->GetErrorOnData(raw, 150), kMissing);
+         return m.algorithm->GetStatus();
+       }});
   for (const auto& [name, run] : stages) {
     SCOPED_TRACE(name);
     CountdownCancel cancel;
@@ -411,7 +425,10 @@ TEST(MlpCancel, ACancelAtAnyStageEndsInTheCancelState) {
     ExpectStatus(a.SaveState(saved), 1);
     ExpectStatus(a.SaveStateXML(saved), 1);
     ExpectStatus(a.SelectArchitecture(), 1);
+    ExpectStatus(a.ExportModelXML(saved, 0, nullptr), 1);
+    ExpectStatus(a.ExportModelStatXML(saved, 0, nullptr), 1);
     EXPECT_EQ(saved.str(), "");
+    EXPECT_EQ(a.Train(150, -1), VXStatus()) << "the gate stays shut";
     // The search's report reads the counters, and nothing of the network.
     MLPExpertReporter report(&a);
     EXPECT_EQ((Ints{report.DiscreteMeasure("dataPasses"), report.DiscreteMeasure("hiddenUnits"),

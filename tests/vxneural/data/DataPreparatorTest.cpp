@@ -90,6 +90,23 @@ TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
   EXPECT_TRUE(p.EncodeInputs(Raw(2, 0, 0), shortOut).IsOK());
   EXPECT_EQ(Values(shortOut), (std::vector<double>{0.2, 1, 0, 0}));
   EXPECT_TRUE(p.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
+
+  // Inputs are read at their variables' indices, wherever the target sits:
+  // with the target first, the record keeps a field for it.
+  NNVarList targetFirst;
+  targetFirst.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                        INNVariable::kInteger);
+  targetFirst.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+  targetFirst.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                        INNVariable::kInteger);
+  MLPSettings t(targetFirst, 10);
+  t.SetStandInputs(VXNNCommon::kMinRange);
+  NNDataPreparator q(targetFirst, t, nullptr, nullptr);
+  Record scored;
+  EXPECT_TRUE(q.EncodeInputs(Record(std::vector<double>{7, 5, 2}), scored).IsOK());
+  EXPECT_EQ(Values(scored), (std::vector<double>{0.5, 0, 0, 1}));
+  // The input fields alone are shifted by one: c's field is missing.
+  EXPECT_EQ(q.EncodeInputs(Record(std::vector<double>{5, 2}), scored), VXStatus(50018, false));
 }
 
 TEST_F(PreparatorTest, ContinuousTargetUsesTheOutputModeOnACopyOfTheList) {
@@ -199,21 +216,24 @@ TEST_F(PreparatorTest, TemporaryFileNames) {
   EXPECT_EQ(Entries().size(), 1u);
   ExpectSource(p.GetTrainData(), 0, 20);
 
-  // No usable name (empty, in a missing directory, or taken: the host's
-  // file is neither overwritten nor deleted) gives 50002 before any reading.
-  const std::string existing = Path("existing");
-  std::ofstream(existing) << "host data";
-  ListNameMaker names({"", Path("missing-dir/file"), existing});
+  // No usable name (empty, or in a missing directory) gives 50002 before
+  // any reading.
+  const std::string reserved = Path("reserved");
+  ListNameMaker names({"", Path("missing-dir/file"), reserved});
   s.SetTempFileNameMaker(&names);
   NNDataPreparator q(fList, s, &train, nullptr);
   train.fNextCalls = 0;
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_EQ(q.Prepare(s), VXStatus(50002, false)) << "attempt " << attempt;
     EXPECT_EQ(q.GetTrainData(), nullptr);
   }
   EXPECT_EQ(train.fNextCalls, 0);
-  EXPECT_EQ(std::filesystem::file_size(existing), 9u);
-  std::filesystem::remove(existing);
+  // A maker that reserves its name by creating the file hands over a file
+  // that is filled from the start and deleted with the records.
+  std::ofstream(reserved) << "placeholder longer than nothing";
+  EXPECT_TRUE(q.Prepare(s).IsOK());
+  ExpectSource(q.GetTrainData(), 0, 20);
+  EXPECT_EQ(std::filesystem::file_size(reserved), 20u * 6u * sizeof(double));
 }
 
 TEST_F(PreparatorTest, NoGoodTrainingRecordGives50004AndSkipsTheTestPass) {

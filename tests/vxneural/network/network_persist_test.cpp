@@ -84,26 +84,28 @@ TEST_F(SavedNetwork, DamagedStreamsAreRefusedAndChangeNothing) {
   ExpectReadersRobust(net, target, kBinaryMessages, kXmlMessages);
   const std::string b = Saved(net, false);
   const std::size_t hidden = 12 + 42, output = hidden + 170, tail = output + 210;
-  ExpectAllRefused(target, false,
-                   {stream_faults::Replaced(b, "NNet", "NNXt"),
-                    WithInt32(b, 4, 2),               // RBF layers are not available
-                    WithInt32(b, 4, 5),               // algorithm type
-                    WithInt32(b, 8, -1),              // negative layer count
-                    WithInt32(b, 8, 1),               // fewer layers than saved
-                    WithInt32(b, 8, 100000),          // more layers than the stream holds
-                    WithInt32(b, tail, 4),            // inputs differ from the input layer
-                    WithInt32(b, tail + 4, 3),        // outputs differ from the output layer
-                    WithInt32(b, tail + 8, 1 << 19),  // more variables than the stream holds
-                    WithInt32(b, tail + 8, 3),        // variables differ from the categories
-                    WithInt32(b, tail + 12, 2),       // categories do not add up to the outputs
-                    WithInt32(b, tail + 20, 4),       // output type
-                    WithInt32(b, tail + 24, 2),       // error function
-                    WithInt32(b, tail + 28, 50),      // weight count
-                    // The hidden layer's units: the output layer no longer fits on it.
-                    WithInt32(b, hidden + 10, 3),
-                    // The output layer saved as hidden.
-                    WithInt32(b, output + 6, 1)},
-                   kBinaryMessages);
+  ExpectAllRefused(
+      target, false,
+      {stream_faults::Replaced(b, "NNet", "NNXt"), WithInt32(b, 4, 5),  // algorithm type
+       WithInt32(b, 8, -1),                                             // negative layer count
+       WithInt32(b, 8, 1),                                              // fewer layers than saved
+       WithInt32(b, 8, 100000),          // more layers than the stream holds
+       WithInt32(b, tail, 4),            // inputs differ from the input layer
+       WithInt32(b, tail + 4, 3),        // outputs differ from the output layer
+       WithInt32(b, tail + 8, 1 << 19),  // more variables than the stream holds
+       WithInt32(b, tail + 8, 3),        // variables differ from the categories
+       WithInt32(b, tail + 12, 2),       // categories do not add up to the outputs
+       WithInt32(b, tail + 20, 4),       // output type
+       WithInt32(b, tail + 24, 2),       // error function
+       WithInt32(b, tail + 28, 50),      // weight count
+       // The hidden layer's units: the output layer no longer fits on it.
+       WithInt32(b, hidden + 10, 3),
+       // The output layer saved as hidden.
+       WithInt32(b, output + 6, 1)},
+      kBinaryMessages);
+  // MLP layers labelled as an RBF network: the RBF input layer's reader
+  // meets an MLP layer's tag.
+  ExpectAllRefused(target, false, {WithInt32(b, 4, 2)}, {"Error reading RBFInputLayer!\n"});
   ExpectAllRefused(target, true,
                    {stream_faults::Replaced(Saved(net, true), "NNetwork", "MLPLayer")},
                    {"Failure reading NNetwork!\n"});

@@ -1,4 +1,4 @@
-#include "vxneural/VXStatus.h"
+#include "vxcommon/VXStatus.h"
 
 #include <ostream>
 

@@ -1,0 +1,81 @@
+// Per-record cost of the RBF network's forward pass (input, hidden and
+// output layers, plain and normalised units) and of the least-squares
+// solver: adding one record to the cross-products, and solving.
+//
+// Counters: records/s.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "vxcommon/Record.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/VXRandom.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+
+namespace {
+
+constexpr int kRecords = 1000;
+
+std::vector<std::vector<double>> Rows(int n, int width, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<std::vector<double>> rows(static_cast<std::size_t>(n));
+  for (auto& r : rows)
+    for (int i = 0; i < width; ++i) r.push_back(u(gen));
+  return rows;
+}
+
+// Arguments: inputs, hidden units, outputs, normalised (1) or plain (0).
+void BM_RBFForward(benchmark::State& state) {
+  const int inputs = int(state.range(0)), hidden = int(state.range(1)),
+            outputs = int(state.range(2));
+  RBFSettings settings(inputs, std::vector<int>{outputs}, kRecords);
+  settings.SetActivFnHiddenLayer(state.range(3) ? VXNNCommon::kNormalizedRadialBasis
+                                                : VXNNCommon::kRadialBasis);
+  settings.SetNumHiddenUnits(hidden, 1);
+  NNetwork net(settings);
+  VXRandom rng(12345, true);
+  net.RandomizeWeights(rng, -1.0, 1.0);
+  const auto rows = Rows(kRecords, inputs + outputs, 7);
+  for (auto _ : state) {
+    for (const auto& r : rows) net.ForwardPass(r.data(), true);
+    benchmark::DoNotOptimize(net.GetLayer(2)->GetUnitValues()[0]);
+  }
+  state.counters["records/s"] =
+      benchmark::Counter(double(state.iterations()) * kRecords, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RBFForward)
+    ->Args({4, 10, 3, 1})
+    ->Args({4, 10, 3, 0})
+    ->Args({20, 50, 5, 1})
+    ->Args({100, 200, 10, 1});
+
+// Arguments: regressors (without the constant), dependent variables.
+void BM_RegressionAddRecord(benchmark::State& state) {
+  const int p = int(state.range(0)), q = int(state.range(1));
+  const auto rows = Rows(kRecords, p + q, 3);
+  MultiVariateRegression m(p, true, q);
+  for (auto _ : state) {
+    for (const auto& r : rows) m.AddRecord(r.data(), p, r.data() + p, q, 1.0);
+    benchmark::ClobberMemory();
+  }
+  state.counters["records/s"] =
+      benchmark::Counter(double(state.iterations()) * kRecords, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RegressionAddRecord)->Args({10, 3})->Args({50, 5})->Args({200, 10});
+
+void BM_RegressionSolve(benchmark::State& state) {
+  const int p = int(state.range(0)), q = int(state.range(1));
+  const auto rows = Rows(kRecords, p + q, 3);
+  MultiVariateRegression m(p, true, q);
+  for (const auto& r : rows) m.AddRecord(r.data(), p, r.data() + p, q, 1.0);
+  for (auto _ : state) benchmark::DoNotOptimize(m.EstimateCoefficients(true));
+}
+BENCHMARK(BM_RegressionSolve)->Args({10, 3})->Args({50, 5})->Args({200, 10});
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,118 @@
+// A clustering model: summarises any number of records in bounded memory,
+// then forms clusters from the summary.
+//
+// Use:
+//   ClusterVarList vars(2);
+//   vars.AddContVar(0.0, 1.0);
+//   vars.AddCatVar(3, ClusterVar::kNumericCategorical);
+//   ClusterModel model(ClusterSettings(), vars);
+//   VXStatus s = model.PreCluster(source);      // one pass over the records
+//   if (!s.IsError()) s = model.AutoCluster(1, 10);   // or model.Cluster(k)
+//   for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
+//     use((*it)->GetMeanOfContVar(0));
+//
+// How it works. PreCluster reads the records once into a height-balanced tree
+// of cluster summaries (count, per continuous variable the count, sum and sum
+// of squares about its location, per categorical variable the count of each
+// category). A record is absorbed into its nearest leaf entry when their
+// log-likelihood distance is within a threshold, and otherwise opens a new
+// entry; when the entries would outgrow the memory budget or the maximum
+// number of entries, the threshold rises and the tree is rebuilt from its own
+// entries, so memory stays bounded however many records arrive and every
+// record is counted exactly once.
+//
+// Cluster and AutoCluster then merge the leaf entries bottom-up, each time
+// joining the two clusters whose merge loses the least log-likelihood: a
+// continuous variable is modelled as a Gaussian per cluster (its variance
+// plus a small floor, see ClusterSettings), a categorical one as a
+// multinomial, so mixed data need no encoding. The distance between clusters
+// i and j is L(i) + L(j) - L(i and j together), L being the cluster's
+// maximised log-likelihood over the values it has. Ties go to the pair of
+// lowest entry numbers, so a run is fully determined by the records and their
+// order. AutoCluster chooses the number of clusters within its bounds: first
+// the count of least Bayesian information criterion (BIC = -2 log-likelihood
+// + parameters x ln(records), parameters = 2 per continuous and n - 1 per
+// categorical variable, per cluster; ties go to the smaller count), then,
+// among the counts from the least bound up to that one, the count at which
+// the merge distance jumps the most (distance of the merge leaving count - 1
+// clusters divided by that of the merge leaving count), as
+// ClusterSettings::GetDistanceRatio describes.
+//
+// Result clusters are ordered by decreasing case count, equal counts by their
+// first leaf entry (that is, by the order in which the records opened them);
+// the iterators number them 0, 1, ... in that order.
+//
+// Threading: a model is used from one thread at a time; models are independent.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "vxcluster/ClusterRecord.h"
+#include "vxcluster/ClusterSettings.h"
+#include "vxcluster/ClusterStats.h"
+#include "vxcluster/ClusterStatus.h"
+#include "vxcluster/ClusterVarList.h"
+
+class ClusterModel {
+ public:
+  using ResultIterator = std::vector<ClusterStats*>::const_iterator;
+
+  // Keeps copies of the settings and the list. An invalid list or settings
+  // make every later call return their error (GetStatus tells at once).
+  ClusterModel(ClusterSettings settings, ClusterVarList& vars);
+  ~ClusterModel();
+  ClusterModel(const ClusterModel&) = delete;
+  ClusterModel& operator=(const ClusterModel&) = delete;
+
+  // OK, or the error that makes the model unusable (invalid list or settings).
+  VXCommon_1_2::VXStatus GetStatus() const;
+
+  // Reads source until Next returns null and summarises the records; a second
+  // call starts afresh and drops earlier results. Errors: the model's own
+  // (kClusterInvalidVarList, kClusterInvalidSettings), kClusterEmptySource,
+  // kClusterSourceFailed, kClusterWrongRecordSize, kClusterCategoryOutOfRange,
+  // kClusterInfiniteValue; after an error the model holds no summary.
+  // Allocates nothing per record.
+  VXCommon_1_2::VXStatus PreCluster(VXCluster::RecordIterator& source);
+
+  // Forms k clusters, or as many as there are leaf entries when that is fewer
+  // (warning kClusterFewerClusters; the results are valid). Errors:
+  // kClusterNotPreClustered, kClusterBadClusterCount (k < 1); a refused call
+  // keeps the previous results.
+  VXCommon_1_2::VXStatus Cluster(int k);
+
+  // Chooses the number of clusters between least and most (both included)
+  // and forms them. most is capped at the number of leaf entries without
+  // comment; when least exceeds it, that many clusters are formed with warning
+  // kClusterFewerClusters. Errors: kClusterNotPreClustered,
+  // kClusterBadClusterCount (least < 1 or most < least).
+  VXCommon_1_2::VXStatus AutoCluster(int least, int most);
+
+  // Clusters of the last successful Cluster or AutoCluster (0 before any).
+  int GetNumOfClusters() const;
+  // The result clusters, each a ClusterStats*, in the documented order. Valid
+  // until the next PreCluster, Cluster or AutoCluster or the model's end.
+  ResultIterator BeginResultClusters() const;
+  ResultIterator EndResultClusters() const;
+
+  // The result cluster (its number in the result order) that loses the least
+  // log-likelihood by taking in the record, ties to the lower number: how a
+  // training or a new record is assigned after clustering. -1 before any
+  // result, or for a record of the wrong size or with a bad value.
+  int AssignRecord(const VXCluster::Record& record) const;
+
+  // After PreCluster: records read, leaf entries kept, tree rebuilds, and the
+  // absorption threshold reached.
+  long long GetNumRecords() const;
+  int GetNumLeafEntries() const;
+  int GetNumRebuilds() const;
+  double GetThreshold() const;
+  // BIC of the last clustering's result (log-likelihood up to a constant that
+  // depends only on the data), or VXMV::gMissingValue before any.
+  double GetBIC() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> fImpl;
+};

@@ -1,0 +1,64 @@
+// Tuning of a clustering model. The defaults suit data of any size; a caller
+// changes them only to trade memory or time for resolution.
+#pragma once
+
+#include <cstddef>
+
+#include "vxcluster/ClusterStatus.h"
+
+class ClusterSettings {
+ public:
+  ClusterSettings() = default;
+
+  // Bytes the pre-clustering summary may hold (tree nodes, leaf entries and
+  // the buffer used to rebuild the tree), whatever the number of records.
+  // Default 16 MiB. Together with the maximum number of leaf entries it fixes
+  // how many entries the summary keeps: when a new entry would exceed either
+  // bound, the absorption threshold rises and the tree is rebuilt from its own
+  // entries. At least 4 entries must fit (Check).
+  std::size_t GetMemoryBudget() const { return fMemoryBudget; }
+  void SetMemoryBudget(std::size_t bytes) { fMemoryBudget = bytes; }
+
+  // Most leaf entries the summary keeps (default 1000, at least 2). The
+  // hierarchical merging afterwards takes time roughly quadratic in this
+  // number, so it bounds the clustering time as the budget bounds memory.
+  int GetMaxLeafEntries() const { return fMaxLeafEntries; }
+  void SetMaxLeafEntries(int n) { fMaxLeafEntries = n; }
+
+  // Children of an inner node and entries of a leaf node (default 8, 2 .. 64).
+  int GetBranchingFactor() const { return fBranchingFactor; }
+  void SetBranchingFactor(int n) { fBranchingFactor = n; }
+
+  // Log-likelihood distance up to which a record is absorbed into its nearest
+  // leaf entry at the start (default 0: only identical records merge until
+  // the summary first fills up; then the threshold is raised as needed).
+  // At least 0.
+  double GetInitialThreshold() const { return fInitialThreshold; }
+  void SetInitialThreshold(double t) { fInitialThreshold = t; }
+
+  // Variance floor of a continuous variable, as a fraction of its scale
+  // squared (default 1e-4, above 0). It is added to every variance inside the
+  // log-likelihood so that a cluster of identical values has a finite fit;
+  // reported variances never include it.
+  double GetVarianceFloor() const { return fVarianceFloor; }
+  void SetVarianceFloor(double f) { fVarianceFloor = f; }
+
+  // Automatic clustering picks, among the counts up to the one of least BIC,
+  // the count where the merge distance jumps the most; the largest jump wins
+  // outright only when it is at least this many times the second largest,
+  // otherwise the larger of the two counts is taken (default 1.15, at least 1).
+  double GetDistanceRatio() const { return fDistanceRatio; }
+  void SetDistanceRatio(double r) { fDistanceRatio = r; }
+
+  // OK, or error kClusterInvalidSettings (datum 1: which setting, numbered
+  // in the order above from 0) when a value is outside its range.
+  VXCommon_1_2::VXStatus Check() const;
+
+ private:
+  std::size_t fMemoryBudget = std::size_t{16} << 20;
+  int fMaxLeafEntries = 1000;
+  int fBranchingFactor = 8;
+  double fInitialThreshold = 0.0;
+  double fVarianceFloor = 1e-4;
+  double fDistanceRatio = 1.15;
+};

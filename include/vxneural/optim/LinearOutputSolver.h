@@ -1,0 +1,129 @@
+// The engine shared by the two least-squares output solvers (RBFLinReg for
+// RBF networks, LinearRegr for MLPs without a hidden layer): the progress
+// record, the training pass, the solve, the update, the saved forms and the
+// display. The two differ only in where a record's regressors come from and
+// in their names.
+#pragma once
+
+#include <ctime>
+#include <iosfwd>
+#include <memory>
+
+#include "vxcommon/Record.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+
+class NeuralSettings;
+class NNetwork;
+
+namespace VXNeural {
+
+// The output layer's weights are the regression coefficients: the row of
+// output unit t is the p coefficients of dependent variable t (the bias
+// first when the model has the constant), so the whole layer is set by
+// copying them block by block.
+class LinearOutputSolver {
+ public:
+  // Hidden activations of an RBF network, or the network inputs of an MLP
+  // without a hidden layer.
+  enum Regressors { kHiddenActivations, kNetworkInputs };
+
+  // className names the saved object, the display and the read failures.
+  // settings and network are not owned and may be null (the reading form).
+  LinearOutputSolver(const char* className, Regressors regressors, const NeuralSettings* settings,
+                     NNetwork* network);
+  LinearOutputSolver(const LinearOutputSolver& other);
+  LinearOutputSolver& operator=(const LinearOutputSolver& other);
+  ~LinearOutputSolver();
+
+  void SetNetwork(const NeuralSettings* settings, NNetwork* network);
+  NNetwork* GetNetwork() const { return fNetwork; }
+  // A regression shaped for the network: regressors = its hidden units (or
+  // inputs), constant = RadialBasis hidden units (always for inputs), q =
+  // its outputs. Null without a network.
+  std::unique_ptr<MultiVariateRegression> MakeRegression() const;
+  // Makes a new regression and clears the progress record unless the one
+  // held already fits the network.
+  void ReInitialize();
+
+  // Polls the settings' cancel object while not cancelled; latches.
+  bool IsCanceled();
+  bool CancelFlag() const { return fCancelled; }
+
+  // The operations below return code 50001 (error) and change nothing when
+  // the solver has no network or its regression does not fit the network
+  // (call ReInitialize after the hidden unit count changes); TrainPass
+  // makes a fitting regression itself, since it starts a new fit anyway.
+  void AddRecord(const double* record);
+  VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                                   bool rewindFirst);
+  VXCommon_1_2::VXStatus Solve();
+  VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                                bool& changed);
+
+  void StartClock();
+  // Stores the seconds since StartClock in fElapsedTime and returns them.
+  double StopClock();
+  const MultiVariateRegression* GetRegression() const { return fRegression.get(); }
+
+  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const { return fStatus; }
+  VXNNCommon::StopReason GetStopReason() const { return fStopReason; }
+  double GetElapsedTime() const { return fElapsedTime; }
+  void SetElapsedTime(double seconds) { fElapsedTime = seconds; }
+  int GetNIterations() const { return fNIterations; }
+  int GetNDataPasses() const { return fNDataPasses; }
+  int GetNRecordsProcessed() const { return fNRecordsProcessed; }
+  double GetEstError() const { return fEstError; }
+
+  // The progress record of a saved solver.
+  struct SavedProgress;
+
+  int WriteObject(std::ostream& out) const;
+  int ReadObject(std::istream& in);
+  int WriteObjectXML(std::ostream& out) const;
+  int ReadObjectXML(std::istream& in);
+  void Display(std::ostream& out) const;
+
+ private:
+  bool Fits(const MultiVariateRegression& r) const;
+  // Forward pass as far as the regressors and the record added to the
+  // regression; with predictionError, also the output layer, and the
+  // record's squared error at the current weights is returned.
+  double Accumulate(const double* record, bool predictionError);
+  // Reads at most limit records of source from where it stands (polling
+  // the cancel object before each); returns the summed squared error when
+  // predictionError is set.
+  double ReadRecords(VXCommon_1_2::MultiPassRecordIter& source, int limit, bool predictionError,
+                     int& nRead);
+  int Width() const;
+  // Estimates (keeping the cross-products) and returns 0.5 * the summed
+  // residual sums of squares.
+  double EstimateError();
+  void CopyCoefficients();
+  void StoreError(double error);
+  VXCommon_1_2::VXStatus Cancelled();
+  VXCommon_1_2::VXStatus Mismatch();
+  // The end of a training pass or solve: estimate, set the output weights
+  // and the error, count the iteration.
+  VXCommon_1_2::VXStatus SolveAccumulated();
+  void Adopt(const SavedProgress& saved, std::unique_ptr<MultiVariateRegression> regression);
+
+  const char* fClassName;
+  Regressors fRegressors;
+  bool fCancelled;
+  const NeuralSettings* fSettings;
+  NNetwork* fNetwork;
+  VXNNCommon::AlgorithmStatus fStatus;
+  VXNNCommon::StopReason fStopReason;
+  double fElapsedTime;
+  int fNIterations;
+  int fNDataPasses;
+  int fNRecordsProcessed;
+  double fEstError;
+  std::clock_t fStartTicks;
+  std::clock_t fEndTicks;
+  std::unique_ptr<MultiVariateRegression> fRegression;
+};
+
+}  // namespace VXNeural

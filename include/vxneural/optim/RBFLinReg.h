@@ -1,0 +1,108 @@
+// The output solver of an RBF network: the output weights by least squares
+// on the hidden activations, in one data pass.
+#pragma once
+
+#include <iosfwd>
+
+#include "vxcommon/Record.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/optim/LinearOutputSolver.h"
+
+class NeuralSettings;
+class NNetwork;
+
+// The regressors of a record are the hidden layer's activations after a
+// forward pass through the input and hidden layers; the dependent variables
+// are the record's encoded targets. Over RadialBasis units the model has a
+// constant (the output bias); over NormalizedRadialBasis units it has none.
+// The solved error 0.5 * (sum of the residual sums of squares) becomes the
+// network's error and fEstError.
+//
+// The settings (for the host's cancel object) and the network are not owned
+// and must outlive the solver. Cancellation is latched: once the host said
+// stop, every later pass answers code 1 with error severity and status
+// Cancelled, and the output weights stay as they were.
+//
+// Saved forms: binary "LRG", status, stop reason, fElapsedTime,
+// fNIterations, fNDataPasses, fNRecordsProcessed, fEstError (39 bytes), then
+// the regression's "MVR" record when there is one; XML object "RBFLinReg"
+// with the same values and the nested "MultiVariateRegression" object.
+// A solver given a network expects the regression in the stream; the
+// reading form without one also accepts a stream without it.
+// Readers fail with "Error reading RBFLinReg!\n" / "Failure reading
+// RBFLinReg!\n" (or the regression's own message), throw a new
+// VXNeural::IOException by pointer and leave the solver unchanged.
+class RBFLinReg {
+ public:
+  // The reading form: no settings, no network, no regression. Give it a
+  // network with SetNetwork before solving.
+  RBFLinReg();
+  // A regression with regressors = the hidden layer's unit count, constant =
+  // (hidden activation is RadialBasis), q = the network's outputs.
+  RBFLinReg(const NeuralSettings* settings, NNetwork* network);
+  // Copies every value and the regression (deep); the settings and network
+  // references are shared.
+  RBFLinReg(const RBFLinReg& other);
+  RBFLinReg& operator=(const RBFLinReg& other);
+  virtual ~RBFLinReg();
+
+  virtual void SetElapsedTime(double seconds) { fSolver.SetElapsedTime(seconds); }
+
+  void SetNetwork(const NeuralSettings* settings, NNetwork* network) {
+    fSolver.SetNetwork(settings, network);
+  }
+  NNetwork* GetNetwork() const { return fSolver.GetNetwork(); }
+  // After the network's hidden unit count changed: when the regression no
+  // longer fits the network, a new one is made and elapsed time, status,
+  // stop reason, iterations and records go to 0, fEstError to the missing
+  // value. A regression that fits is kept as it is.
+  void ReInitialize() { fSolver.ReInitialize(); }
+
+  // Forward pass through input and hidden layers, then the activations and
+  // the record's targets are added to the regression with weight 1. record
+  // holds the network's inputs followed by its encoded targets; a shorter
+  // record is skipped.
+  void AddRecord(const VXCommon_1_2::Record& record);
+  void AddRecord(const double* record) { fSolver.AddRecord(record); }
+  // Rewinds source, accumulates at most limit records (polling the cancel
+  // object before each), rewinds again, then solves and sets the output
+  // weights, the network's error and fEstError. Status Trained, stop reason
+  // Stopped Computed; on cancellation status Cancelled and code 1 (error).
+  VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit) {
+    return fSolver.TrainPass(source, limit, true);
+  }
+  // Solves what AddRecord accumulated (no data is read); counts one
+  // iteration and one data pass.
+  VXCommon_1_2::VXStatus Solve() { return fSolver.Solve(); }
+  // Adds at most limit new records from where source stands (rewinding it
+  // afterwards) to the cross-products kept from earlier passes and solves
+  // again; the weights change (changed = true) only when the new fit's
+  // error is below the current weights' error over old and new records.
+  VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                                bool& changed) {
+    return fSolver.Update(source, limit, changed);
+  }
+
+  bool IsCanceled() { return fSolver.IsCanceled(); }
+  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const { return fSolver.GetAlgorithmStatus(); }
+  VXNNCommon::StopReason GetStopReason() const { return fSolver.GetStopReason(); }
+  double GetElapsedTime() const { return fSolver.GetElapsedTime(); }
+  int GetNIterations() const { return fSolver.GetNIterations(); }
+  int GetNDataPasses() const { return fSolver.GetNDataPasses(); }
+  int GetNRecordsProcessed() const { return fSolver.GetNRecordsProcessed(); }
+  double GetEstError() const { return fSolver.GetEstError(); }
+  void StartClock() { fSolver.StartClock(); }
+  double StopClock() { return fSolver.StopClock(); }
+  // Null in the reading form until a regression is read or made.
+  const MultiVariateRegression* GetRegression() const { return fSolver.GetRegression(); }
+
+  int WriteObject(std::ostream& out) const { return fSolver.WriteObject(out); }
+  int ReadObject(std::istream& in) { return fSolver.ReadObject(in); }
+  int WriteObjectXML(std::ostream& out) const { return fSolver.WriteObjectXML(out); }
+  int ReadObjectXML(std::istream& in) { return fSolver.ReadObjectXML(in); }
+  void Display(std::ostream& out) const { fSolver.Display(out); }
+
+ private:
+  VXNeural::LinearOutputSolver fSolver;
+};

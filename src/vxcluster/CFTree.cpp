@@ -1,0 +1,251 @@
+#include "CFTree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace VXCluster {
+
+namespace {
+
+// Rounding slack of the absorption test: a summary and an identical record
+// differ by a few units in the last place after sums of squares.
+double Slack(double threshold) { return 1e-9 * (1.0 + threshold); }
+
+}  // namespace
+
+int CFTree::CapacityFor(std::size_t budgetBytes, int maxEntries, int branching, int width) {
+  // Per leaf entry: its summary, up to two inner-slot summaries (nodes are
+  // bounded by twice the entries), its copy in the rebuild buffer, and two
+  // nodes' slot arrays.
+  const std::size_t perEntry =
+      sizeof(double) * static_cast<std::size_t>(width) * 4 +
+      2 * (sizeof(int) * 2 * static_cast<std::size_t>(branching + 1) + sizeof(int) * 2 + 1);
+  const std::size_t fit = budgetBytes / perEntry;
+  const int n = static_cast<int>(std::min<std::size_t>(fit, static_cast<std::size_t>(maxEntries)));
+  return n >= 4 ? n : 0;
+}
+
+CFTree::CFTree(const SummaryLayout& layout, int capacity, int branching, double threshold)
+    : fLayout(layout),
+      fWidth(layout.Width()),
+      fB(branching),
+      fCapacity(capacity),
+      fMaxNodes(2 * capacity + 2) {
+  const std::size_t summaries = static_cast<std::size_t>(fCapacity + fMaxNodes);
+  const std::size_t slots = static_cast<std::size_t>(fMaxNodes) * (fB + 1);
+  fPool.resize(summaries * fWidth);
+  fFreeSummaries.reserve(summaries);
+  fSlots.resize(slots);
+  fChildren.resize(slots);
+  fCount.resize(static_cast<std::size_t>(fMaxNodes));
+  fLeaf.resize(static_cast<std::size_t>(fMaxNodes));
+  fFreeNodes.reserve(static_cast<std::size_t>(fMaxNodes));
+  fRebuildBuffer.reserve(static_cast<std::size_t>(fCapacity) * fWidth);
+  fScratch.reserve(static_cast<std::size_t>(fCapacity));
+  Clear(threshold);
+}
+
+void CFTree::Clear(double threshold) {
+  fThreshold = threshold;
+  fFreeSummaries.clear();
+  for (int i = fCapacity + fMaxNodes - 1; i >= 0; --i) fFreeSummaries.push_back(i);
+  fFreeNodes.clear();
+  for (int i = fMaxNodes - 1; i >= 0; --i) fFreeNodes.push_back(i);
+  fRoot = -1;
+  fHeight = 0;
+  fNLeafEntries = 0;
+}
+
+int CFTree::NewNode(bool leaf) {
+  const int n = fFreeNodes.back();
+  fFreeNodes.pop_back();
+  fCount[static_cast<std::size_t>(n)] = 0;
+  fLeaf[static_cast<std::size_t>(n)] = leaf;
+  return n;
+}
+
+int CFTree::NewSummary() {
+  const int s = fFreeSummaries.back();
+  fFreeSummaries.pop_back();
+  return s;
+}
+
+void CFTree::SumOfNode(int node, double* out) {
+  std::fill(out, out + fWidth, 0.0);
+  for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i)
+    SummaryLayout::Add(out, Summary(Slot(node, i)), fWidth);
+}
+
+int CFTree::Nearest(int node, const double* s, double& dist) const {
+  int best = -1;
+  for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i) {
+    const double d = fLayout.Distance(Summary(Slot(node, i)), s);
+    if (best < 0 || d < dist) {
+      best = i;
+      dist = d;
+    }
+  }
+  return best;
+}
+
+void CFTree::Insert(const double* summary) {
+  while (!TryInsert(summary)) Rebuild();
+}
+
+bool CFTree::TryInsert(const double* s) {
+  if (fRoot < 0) {
+    fRoot = NewNode(true);
+    fHeight = 1;
+  }
+  int sibling = -1;
+  const Result r = InsertInto(fRoot, s, sibling);
+  if (r == Result::kFull) return false;
+  if (r == Result::kSplit) {
+    // The room for this was reserved before the leaf took the entry.
+    const int root = NewNode(false);
+    for (int child : {fRoot, sibling}) {
+      const int i = fCount[static_cast<std::size_t>(root)]++;
+      Slot(root, i) = NewSummary();
+      Child(root, i) = child;
+      SumOfNode(child, Summary(Slot(root, i)));
+    }
+    fRoot = root;
+    ++fHeight;
+  }
+  return true;
+}
+
+CFTree::Result CFTree::InsertInto(int node, const double* s, int& newNode) {
+  int& count = fCount[static_cast<std::size_t>(node)];
+  double d = 0.0;
+  const int i = Nearest(node, s, d);
+  if (fLeaf[static_cast<std::size_t>(node)]) {
+    if (i >= 0 && d <= fThreshold + Slack(fThreshold)) {
+      SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      return Result::kDone;
+    }
+    // A new entry may split every node up to a new root: reserve for the
+    // worst case now so that nothing on the path is left half changed.
+    const std::size_t levels = static_cast<std::size_t>(fHeight) + 1;
+    if (fNLeafEntries >= fCapacity || fFreeNodes.size() < levels ||
+        fFreeSummaries.size() < 1 + 2 * levels)
+      return Result::kFull;
+    const int e = NewSummary();
+    std::copy(s, s + fWidth, Summary(e));
+    Slot(node, count++) = e;
+    ++fNLeafEntries;
+  } else {
+    const int child = Child(node, i);
+    int sibling = -1;
+    const Result r = InsertInto(child, s, sibling);
+    if (r == Result::kFull) return r;
+    if (r == Result::kDone) {
+      SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      return r;
+    }
+    SumOfNode(child, Summary(Slot(node, i)));
+    Slot(node, count) = NewSummary();
+    Child(node, count) = sibling;
+    SumOfNode(sibling, Summary(Slot(node, count)));
+    ++count;
+  }
+  if (count <= fB) return Result::kDone;
+  newNode = Split(node);
+  return Result::kSplit;
+}
+
+int CFTree::Split(int node) {
+  const int n = fCount[static_cast<std::size_t>(node)];
+  int a = 0, b = 1;
+  double far = -1.0;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) {
+      const double d = fLayout.Distance(Summary(Slot(node, i)), Summary(Slot(node, j)));
+      if (d > far) {
+        far = d;
+        a = i;
+        b = j;
+      }
+    }
+  const bool leaf = fLeaf[static_cast<std::size_t>(node)];
+  const int other = NewNode(leaf);
+  int keepSlot[65], keepChild[65], nKeep = 0;
+  for (int i = 0; i < n; ++i) {
+    const double* s = Summary(Slot(node, i));
+    const bool toOther = i == b || (i != a && fLayout.Distance(s, Summary(Slot(node, b))) <
+                                                  fLayout.Distance(s, Summary(Slot(node, a))));
+    int& k = toOther ? fCount[static_cast<std::size_t>(other)] : nKeep;
+    int* slot = toOther ? &Slot(other, 0) : keepSlot;
+    int* child = toOther ? &Child(other, 0) : keepChild;
+    slot[k] = Slot(node, i);
+    if (!leaf) child[k] = Child(node, i);
+    ++k;
+  }
+  std::copy(keepSlot, keepSlot + nKeep, &Slot(node, 0));
+  if (!leaf) std::copy(keepChild, keepChild + nKeep, &Child(node, 0));
+  fCount[static_cast<std::size_t>(node)] = nKeep;
+  return other;
+}
+
+template <typename F>
+void CFTree::ForEachLeaf(int node, F f) const {
+  const std::size_t n = static_cast<std::size_t>(node);
+  if (fLeaf[n]) {
+    f(node);
+    return;
+  }
+  for (int i = 0; i < fCount[n]; ++i) ForEachLeaf(fChildren[n * (fB + 1) + i], f);
+}
+
+void CFTree::CollectEntries(std::vector<double>& out) const {
+  out.clear();
+  if (fRoot < 0) return;
+  ForEachLeaf(fRoot, [&](int node) {
+    for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i) {
+      const double* s = Summary(Slot(node, i));
+      out.insert(out.end(), s, s + fWidth);
+    }
+  });
+}
+
+double CFTree::NextThreshold() {
+  // The median, over leaf entries, of the distance to the nearest entry of the
+  // same leaf: raising the threshold to it lets about half the entries merge
+  // with a neighbour, so a rebuild roughly halves the summary.
+  fScratch.clear();
+  if (fRoot >= 0)
+    ForEachLeaf(fRoot, [&](int node) {
+      const int n = fCount[static_cast<std::size_t>(node)];
+      for (int i = 0; i < n; ++i) {
+        double nearest = -1.0;
+        for (int j = 0; j < n; ++j) {
+          if (j == i) continue;
+          const double d = fLayout.Distance(Summary(Slot(node, i)), Summary(Slot(node, j)));
+          if (nearest < 0.0 || d < nearest) nearest = d;
+        }
+        if (nearest >= 0.0) fScratch.push_back(nearest);
+      }
+    });
+  double t = 0.0;
+  if (!fScratch.empty()) {
+    auto mid = fScratch.begin() + static_cast<std::ptrdiff_t>(fScratch.size() / 2);
+    std::nth_element(fScratch.begin(), mid, fScratch.end());
+    t = *mid;
+  }
+  return std::max({t, 2.0 * fThreshold, 1e-6});
+}
+
+void CFTree::Rebuild() {
+  double threshold = NextThreshold();
+  CollectEntries(fRebuildBuffer);
+  const std::size_t n = fRebuildBuffer.size() / static_cast<std::size_t>(fWidth);
+  for (bool done = false; !done; threshold *= 2.0) {
+    Clear(threshold);
+    done = true;
+    for (std::size_t i = 0; i < n && done; ++i)
+      done = TryInsert(&fRebuildBuffer[i * static_cast<std::size_t>(fWidth)]);
+  }
+  ++fNRebuilds;
+}
+
+}  // namespace VXCluster

@@ -1,0 +1,86 @@
+// A height-balanced tree of cluster summaries held in pools sized once, so
+// that inserting allocates nothing and memory never grows past the budget.
+//
+// Every node holds up to B slots. A leaf slot is a leaf entry (the summary of
+// the records absorbed into it); an inner slot is a child node with the
+// summary of everything under it. A new summary descends to the nearest child
+// at each level and is absorbed by the nearest leaf entry when the
+// log-likelihood distance is within the threshold; otherwise it becomes a new
+// entry, and nodes that overflow split in two around their farthest pair.
+// When a new entry would exceed the entry or node capacity, the threshold
+// rises and the tree is rebuilt by re-inserting its own leaf entries.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "Summary.h"
+
+namespace VXCluster {
+
+class CFTree {
+ public:
+  // Capacity in leaf entries for a budget of bytes (0 when not even a few fit).
+  static int CapacityFor(std::size_t budgetBytes, int maxEntries, int branching, int width);
+
+  CFTree(const SummaryLayout& layout, int capacity, int branching, double threshold);
+
+  // Empties the tree, sets the threshold and forgets earlier rebuilds.
+  void Reset(double threshold) {
+    Clear(threshold);
+    fNRebuilds = 0;
+  }
+  // Adds a summary (a record's, or any other), rebuilding when full.
+  void Insert(const double* summary);
+
+  int NumEntries() const { return fNLeafEntries; }
+  int NumRebuilds() const { return fNRebuilds; }
+  double Threshold() const { return fThreshold; }
+  // Copies the leaf entries, left to right, into out (NumEntries() x width).
+  void CollectEntries(std::vector<double>& out) const;
+
+ private:
+  enum class Result { kDone, kSplit, kFull };
+
+  double* Summary(int i) { return &fPool[static_cast<std::size_t>(i) * fWidth]; }
+  const double* Summary(int i) const { return &fPool[static_cast<std::size_t>(i) * fWidth]; }
+  int& Slot(int node, int i) { return fSlots[static_cast<std::size_t>(node) * (fB + 1) + i]; }
+  int Slot(int node, int i) const { return fSlots[static_cast<std::size_t>(node) * (fB + 1) + i]; }
+  int& Child(int node, int i) { return fChildren[static_cast<std::size_t>(node) * (fB + 1) + i]; }
+
+  void Clear(double threshold);
+  bool TryInsert(const double* s);
+  Result InsertInto(int node, const double* s, int& newNode);
+  int NewNode(bool leaf);
+  int NewSummary();
+  void SumOfNode(int node, double* out);
+  int Nearest(int node, const double* s, double& dist) const;
+  int Split(int node);
+  void Rebuild();
+  template <typename F>
+  void ForEachLeaf(int node, F f) const;
+  double NextThreshold();
+
+  const SummaryLayout& fLayout;
+  const int fWidth;
+  const int fB;
+  const int fCapacity;
+  const int fMaxNodes;
+  double fThreshold = 0.0;
+
+  std::vector<double> fPool;  // summaries: leaf entries and inner slots
+  std::vector<int> fFreeSummaries;
+  std::vector<int> fSlots;     // per node B + 1 summary numbers
+  std::vector<int> fChildren;  // per inner node B + 1 child node numbers
+  std::vector<int> fCount;     // slots used per node
+  std::vector<char> fLeaf;
+  std::vector<int> fFreeNodes;
+  std::vector<double> fRebuildBuffer;
+  std::vector<double> fScratch;
+  int fRoot = -1;
+  int fHeight = 0;
+  int fNLeafEntries = 0;
+  int fNRebuilds = 0;
+};
+
+}  // namespace VXCluster

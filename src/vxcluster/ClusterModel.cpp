@@ -1,0 +1,274 @@
+#include "vxcluster/ClusterModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "CFTree.h"
+#include "Hierarchy.h"
+#include "Summary.h"
+#include "vxcommon/VXMissing.h"
+
+using VXCommon_1_2::VXStatus;
+
+namespace {
+
+VXStatus Error(int code) { return VXStatus(code, false); }
+
+}  // namespace
+
+class ClusterModel::Impl {
+ public:
+  Impl(const ClusterSettings& settings, const ClusterVarList& vars)
+      : fSettings(settings), fVars(vars), fLayout(vars, settings.GetVarianceFloor()) {}
+
+  VXStatus Form(int c);
+  int ChooseCount(int least, int most) const;
+
+  ClusterSettings fSettings;
+  ClusterVarList fVars;
+  VXCluster::SummaryLayout fLayout;
+  VXStatus fStatus;
+  std::unique_ptr<VXCluster::CFTree> fTree;
+  std::vector<double> fRecordSummary;
+  std::vector<double> fEntries;
+  VXCluster::Hierarchy fHierarchy;
+  bool fPreClustered = false;
+  long long fNRecords = 0;
+  double fBIC = VXMV::gMissingValue;
+  std::vector<double> fResultSums;  // per result cluster, its summary
+  std::vector<double> fResultLogLikelihoods;
+  std::vector<ClusterStats> fResults;
+  std::vector<ClusterStats*> fResultPointers;
+};
+
+ClusterModel::ClusterModel(ClusterSettings settings, ClusterVarList& vars)
+    : fImpl(std::make_unique<Impl>(settings, vars)) {
+  Impl& m = *fImpl;
+  if (!vars.IsValid()) {
+    m.fStatus = Error(VXCluster::kClusterInvalidVarList);
+    m.fStatus.SetDiscreteDatum(1, vars.GetStatus().GetDiscreteDatum(1));
+    return;
+  }
+  m.fStatus = settings.Check();
+  if (m.fStatus.IsError()) return;
+  const int capacity =
+      VXCluster::CFTree::CapacityFor(settings.GetMemoryBudget(), settings.GetMaxLeafEntries(),
+                                     settings.GetBranchingFactor(), m.fLayout.Width());
+  if (capacity == 0) {
+    // The budget cannot hold even a handful of summaries of this width.
+    m.fStatus = Error(VXCluster::kClusterInvalidSettings);
+    return;
+  }
+  // Everything the pre-clustering needs is sized here, once.
+  m.fTree = std::make_unique<VXCluster::CFTree>(m.fLayout, capacity, settings.GetBranchingFactor(),
+                                                settings.GetInitialThreshold());
+  m.fRecordSummary.resize(static_cast<std::size_t>(m.fLayout.Width()));
+}
+
+ClusterModel::~ClusterModel() = default;
+
+VXStatus ClusterModel::GetStatus() const { return fImpl->fStatus; }
+
+VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
+  m.fPreClustered = false;
+  m.fResults.clear();
+  m.fResultPointers.clear();
+  m.fResultSums.clear();
+  m.fResultLogLikelihoods.clear();
+  m.fBIC = VXMV::gMissingValue;
+  m.fNRecords = 0;
+  m.fTree->Reset(m.fSettings.GetInitialThreshold());
+
+  VXStatus status;
+  for (;;) {
+    const VXCluster::Record* r = source.Next();
+    if (!r) {
+      const int s = source.GetStatus();
+      if (s != VXCluster::RecordIterator::kGood && s != VXCluster::RecordIterator::kEndOfData)
+        status = Error(VXCluster::kClusterSourceFailed);
+      else if (m.fNRecords == 0)
+        status = Error(VXCluster::kClusterEmptySource);
+      break;
+    }
+    if (r->Size() != m.fVars.Size()) {
+      status = Error(VXCluster::kClusterWrongRecordSize);
+      status.SetDiscreteDatum(2, r->Size());
+    } else {
+      status = m.fLayout.FromRecord(*r, m.fRecordSummary.data());
+    }
+    if (status.IsError()) {
+      status.SetDiscreteDatum(0,
+                              static_cast<int>(std::min<long long>(m.fNRecords + 1, 2147483647)));
+      break;
+    }
+    m.fTree->Insert(m.fRecordSummary.data());
+    ++m.fNRecords;
+  }
+  if (status.GetErrorCode() == VXCluster::kClusterSourceFailed)
+    status.SetDiscreteDatum(0, static_cast<int>(std::min<long long>(m.fNRecords, 2147483647)));
+  if (status.IsError()) {
+    m.fTree->Reset(m.fSettings.GetInitialThreshold());
+    m.fNRecords = 0;
+    return status;
+  }
+  m.fTree->CollectEntries(m.fEntries);
+  m.fHierarchy.Build(m.fLayout, m.fEntries);
+  m.fPreClustered = true;
+  return status;
+}
+
+VXStatus ClusterModel::Impl::Form(int c) {
+  const int w = fLayout.Width();
+  const int n = fHierarchy.NumEntries();
+  std::vector<int> labels;
+  fHierarchy.Labels(c, labels);
+  // Sum the entries of each cluster into its representative's row.
+  std::vector<double> sums(fEntries.size(), 0.0);
+  for (int i = 0; i < n; ++i)
+    VXCluster::SummaryLayout::Add(&sums[static_cast<std::size_t>(labels[i]) * w],
+                                  &fEntries[static_cast<std::size_t>(i) * w], w);
+  std::vector<int> reps;
+  for (int i = 0; i < n; ++i)
+    if (labels[static_cast<std::size_t>(i)] == i) reps.push_back(i);
+  // Largest first; equal sizes by first entry, which is how reps are sorted.
+  std::stable_sort(reps.begin(), reps.end(), [&](int a, int b) {
+    return sums[static_cast<std::size_t>(a) * w] > sums[static_cast<std::size_t>(b) * w];
+  });
+  fResults.clear();
+  fResultSums.clear();
+  fResultLogLikelihoods.clear();
+  for (int r : reps) {
+    const double* s = &sums[static_cast<std::size_t>(r) * w];
+    fResults.push_back(fLayout.ToStats(s));
+    fResultSums.insert(fResultSums.end(), s, s + w);
+    fResultLogLikelihoods.push_back(fLayout.LogLikelihood(s));
+  }
+  fResultPointers.clear();
+  for (ClusterStats& s : fResults) fResultPointers.push_back(&s);
+  fBIC = -2.0 * fHierarchy.LogLikelihood(c) + static_cast<double>(c) *
+                                                  fLayout.ParametersPerCluster() *
+                                                  std::log(static_cast<double>(fNRecords));
+  return VXStatus();
+}
+
+VXStatus ClusterModel::Cluster(int k) {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
+  if (!m.fPreClustered) return Error(VXCluster::kClusterNotPreClustered);
+  if (k < 1) {
+    VXStatus s = Error(VXCluster::kClusterBadClusterCount);
+    s.SetDiscreteDatum(2, k);
+    return s;
+  }
+  const int entries = m.fHierarchy.NumEntries();
+  m.Form(std::min(k, entries));
+  if (k <= entries) return VXStatus();
+  VXStatus s(VXCluster::kClusterFewerClusters, true);
+  s.SetDiscreteDatum(2, k);
+  return s;
+}
+
+int ClusterModel::Impl::ChooseCount(int least, int most) const {
+  const int entries = fHierarchy.NumEntries();
+  const double logN = std::log(static_cast<double>(fNRecords));
+  const double perCluster = fLayout.ParametersPerCluster() * logN;
+  // The count of least BIC within the bounds; ties to the smaller count.
+  int byBic = least;
+  double best = 0.0;
+  for (int c = least; c <= most; ++c) {
+    const double bic = -2.0 * fHierarchy.LogLikelihood(c) + c * perCluster;
+    if (c == least || bic < best) {
+      best = bic;
+      byBic = c;
+    }
+  }
+  // Up to it, the count before the biggest jump in merge distance: merging
+  // below a natural count joins clusters that are far apart, so the distance
+  // of the merge leaving c - 1 clusters is large against the one leaving c.
+  // The slack keeps merges of identical entries (distance 0) from dividing by
+  // zero.
+  const double slack = 1e-9 * (1.0 + std::abs(fHierarchy.MergeDistance(2)));
+  int first = -1, second = -1;
+  double firstRatio = 0.0, secondRatio = 0.0;
+  for (int c = std::max(least, 2); c <= std::min(byBic, entries - 1); ++c) {
+    const double ratio =
+        (fHierarchy.MergeDistance(c) + slack) / (fHierarchy.MergeDistance(c + 1) + slack);
+    if (first < 0 || ratio > firstRatio) {
+      second = first;
+      secondRatio = firstRatio;
+      first = c;
+      firstRatio = ratio;
+    } else if (second < 0 || ratio > secondRatio) {
+      second = c;
+      secondRatio = ratio;
+    }
+  }
+  if (first < 0) return byBic;
+  if (second < 0 || firstRatio >= fSettings.GetDistanceRatio() * secondRatio) return first;
+  return std::max(first, second);
+}
+
+VXStatus ClusterModel::AutoCluster(int least, int most) {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
+  if (!m.fPreClustered) return Error(VXCluster::kClusterNotPreClustered);
+  if (least < 1 || most < least) {
+    VXStatus s = Error(VXCluster::kClusterBadClusterCount);
+    s.SetDiscreteDatum(2, least < 1 ? least : most);
+    return s;
+  }
+  const int entries = m.fHierarchy.NumEntries();
+  if (least > entries) {
+    m.Form(entries);
+    VXStatus s(VXCluster::kClusterFewerClusters, true);
+    s.SetDiscreteDatum(2, least);
+    return s;
+  }
+  return m.Form(m.ChooseCount(least, std::min(most, entries)));
+}
+
+int ClusterModel::GetNumOfClusters() const { return static_cast<int>(fImpl->fResults.size()); }
+
+ClusterModel::ResultIterator ClusterModel::BeginResultClusters() const {
+  return fImpl->fResultPointers.begin();
+}
+
+ClusterModel::ResultIterator ClusterModel::EndResultClusters() const {
+  return fImpl->fResultPointers.end();
+}
+
+int ClusterModel::AssignRecord(const VXCluster::Record& record) const {
+  Impl& m = *fImpl;
+  if (m.fResults.empty() || record.Size() != m.fVars.Size()) return -1;
+  // The record summary buffer is free between pre-clustering passes.
+  double* r = m.fRecordSummary.data();
+  if (m.fLayout.FromRecord(record, r).IsError()) return -1;
+  const double llRecord = m.fLayout.LogLikelihood(r);
+  const std::size_t w = static_cast<std::size_t>(m.fLayout.Width());
+  int best = -1;
+  double bestDist = 0.0;
+  for (std::size_t c = 0; c < m.fResults.size(); ++c) {
+    const double* s = &m.fResultSums[c * w];
+    const double d = m.fResultLogLikelihoods[c] + llRecord - m.fLayout.LogLikelihoodOfUnion(s, r);
+    if (best < 0 || d < bestDist) {
+      best = static_cast<int>(c);
+      bestDist = d;
+    }
+  }
+  return best;
+}
+
+long long ClusterModel::GetNumRecords() const { return fImpl->fNRecords; }
+
+int ClusterModel::GetNumLeafEntries() const {
+  return fImpl->fPreClustered ? fImpl->fHierarchy.NumEntries() : 0;
+}
+
+int ClusterModel::GetNumRebuilds() const { return fImpl->fTree ? fImpl->fTree->NumRebuilds() : 0; }
+
+double ClusterModel::GetThreshold() const { return fImpl->fTree ? fImpl->fTree->Threshold() : 0.0; }
+
+double ClusterModel::GetBIC() const { return fImpl->fBIC; }

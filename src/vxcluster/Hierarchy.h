@@ -1,0 +1,41 @@
+// Bottom-up merging of leaf entries with the log-likelihood distance,
+// recorded once so that any number of clusters can be read off afterwards.
+#pragma once
+
+#include <vector>
+
+#include "Summary.h"
+
+namespace VXCluster {
+
+class Hierarchy {
+ public:
+  struct Merge {
+    int fKept;  // the lower entry number; it stands for the merged cluster
+    int fGone;
+    double fDistance;
+  };
+
+  // Merges the m entries (m x width doubles) down to one cluster. Each step
+  // joins the pair of least distance; ties go to the lowest entry numbers.
+  void Build(const SummaryLayout& layout, const std::vector<double>& entries);
+
+  int NumEntries() const { return fM; }
+  // merges()[t] takes the clustering from M - t clusters to M - t - 1.
+  const std::vector<Merge>& Merges() const { return fMerges; }
+  // Log-likelihood (as SummaryLayout counts it) of the clustering into c
+  // clusters, 1 <= c <= M.
+  double LogLikelihood(int c) const;
+  // Distance of the merge that leaves c - 1 clusters, 2 <= c <= M.
+  double MergeDistance(int c) const { return fMerges[static_cast<std::size_t>(fM - c)].fDistance; }
+  // For each entry, the number of its cluster when there are c clusters: the
+  // number of its representative entry (lowest entry number of the cluster).
+  void Labels(int c, std::vector<int>& labels) const;
+
+ private:
+  int fM = 0;
+  double fLogLikelihoodOfEntries = 0.0;
+  std::vector<Merge> fMerges;
+};
+
+}  // namespace VXCluster

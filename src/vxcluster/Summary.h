@@ -1,0 +1,67 @@
+// Cluster summaries (clustering features): the sufficient statistics of a set
+// of records, stored as a fixed-length row of doubles so that summaries live
+// in flat pools and adding two of them is a plain loop.
+//
+// Layout: [0] records; per continuous variable three slots (records with a
+// value, sum and sum of squares of value - location); per categorical variable
+// one slot per category (records in that category). Counts are doubles,
+// exact up to 2^53 records.
+#pragma once
+
+#include <vector>
+
+#include "vxcluster/ClusterRecord.h"
+#include "vxcluster/ClusterStats.h"
+#include "vxcluster/ClusterStatus.h"
+#include "vxcluster/ClusterVarList.h"
+
+namespace VXCluster {
+
+class SummaryLayout {
+ public:
+  SummaryLayout(const ClusterVarList& vars, double varianceFloor);
+
+  int Width() const { return fWidth; }
+
+  // Writes the one-record summary of r into out (Width() doubles). OK, or the
+  // error for a bad value (datum 1: the variable, datum 2: the value).
+  VXStatus FromRecord(const Record& r, double* out) const;
+
+  static void Add(double* into, const double* from, int width) {
+    for (int i = 0; i < width; ++i) into[i] += from[i];
+  }
+
+  // Maximised log-likelihood of the summary's values, less the terms that
+  // depend only on the number of values (those cancel in every comparison
+  // the model makes): -1/2 c log(variance + floor) per continuous variable,
+  // sum n log(n / c) per categorical one.
+  double LogLikelihood(const double* s) const;
+  // The same for the union of a and b, without forming it.
+  double LogLikelihoodOfUnion(const double* a, const double* b) const;
+  // Log-likelihood lost by merging a and b, at least 0 up to rounding.
+  double Distance(const double* a, const double* b) const {
+    return LogLikelihood(a) + LogLikelihood(b) - LogLikelihoodOfUnion(a, b);
+  }
+  // Free parameters of one cluster: mean and variance per continuous
+  // variable, n - 1 proportions per categorical one.
+  int ParametersPerCluster() const { return fParameters; }
+
+  ClusterStats ToStats(const double* s) const;
+
+ private:
+  struct Var {
+    bool fContinuous;
+    int fOffset;
+    int fNCategories;
+    double fLocation;
+    double fFloor;
+  };
+  template <typename Get>
+  double LogLikelihoodOf(Get get) const;
+
+  std::vector<Var> fVars;
+  int fWidth = 1;
+  int fParameters = 0;
+};
+
+}  // namespace VXCluster

@@ -1,0 +1,380 @@
+// RBF layers: Gaussian and normalised activations against hand values,
+// widths from variance vectors, weight layouts, resizing, saved forms (with
+// their byte layouts assembled field by field) and the network built from
+// RBF settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <valarray>
+#include <vector>
+
+#include "common/le_bytes.h"
+#include "common/saved_forms.h"
+#include "vxcommon/XMLTree.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/RBFInputLayer.h"
+#include "vxneural/network/RBFOutputLayer.h"
+#include "vxneural/network/VXRandom.h"
+
+namespace {
+
+using VXNNCommon::ActivationFunction;
+using VXNNCommon::kNormalizedRadialBasis;
+using VXNNCommon::kRadialBasis;
+
+// Two inputs and a hidden layer whose centres and widths are placed through
+// its weight vector: the centres unit by unit, then the squared widths.
+struct TwoInputs {
+  TwoInputs(ActivationFunction f, const std::vector<std::vector<double>>& centres,
+            const std::vector<double>& widths2)
+      : in(2), hidden(static_cast<int>(centres.size()), &in, f) {
+    std::valarray<double> w(3 * centres.size());
+    std::size_t at = 0;
+    for (const auto& c : centres)
+      for (double x : c) w[at++] = x;
+    for (double a : widths2) w[at++] = a;
+    EXPECT_EQ(hidden.SetWeights(w, 0), int(w.size()));
+  }
+  std::vector<double> At(double x0, double x1) {
+    const double x[] = {x0, x1};
+    in.SetUnitValues(x, 2);
+    hidden.ComputeUnitValues(false);
+    const double* h = hidden.GetUnitValues();
+    return std::vector<double>(h, h + hidden.GetNumUnits());
+  }
+  RBFInputLayer in;
+  RBFHiddenLayer hidden;
+};
+
+const std::vector<std::vector<double>> kCentres = {{1, 2}, {0, 0}, {3, 2}};
+const std::vector<double> kWidths2 = {1.0, 2.5, 4.0};
+
+TEST(RBFHiddenLayer, ActivationsAtAPointMatchHandValues) {
+  // At x = (1, 2): squared distances 0, 5, 4 over widths^2 1, 2.5, 4 give
+  // exponents 0, -1, -0.5.
+  const double g[] = {1.0, std::exp(-1.0), std::exp(-0.5)};
+  const double sum = g[0] + g[1] + g[2];
+  struct Case {
+    ActivationFunction f;
+    std::vector<double> expected;
+  } cases[] = {{kRadialBasis, {g[0], g[1], g[2]}},
+               {kNormalizedRadialBasis, {g[0] / sum, g[1] / sum, g[2] / sum}}};
+  for (const Case& c : cases) {
+    TwoInputs t(c.f, kCentres, kWidths2);
+    const std::vector<double> h = t.At(1, 2);
+    for (std::size_t j = 0; j < 3; ++j) EXPECT_NEAR(h[j], c.expected[j], 1e-15) << c.f << " " << j;
+  }
+}
+
+TEST(RBFHiddenLayer, NormalisedActivationsFarFromEveryCentreStillSumToOne) {
+  // Every exponent is below -1e5: plain exponentials are all 0.
+  TwoInputs t(kNormalizedRadialBasis, {{0, 0}, {10, 10}, {-5, -5}}, {1, 1, 1});
+  const std::vector<double> h = t.At(1000, 1000);
+  EXPECT_DOUBLE_EQ(h[0] + h[1] + h[2], 1.0);
+  EXPECT_EQ(h[1], 1.0);  // the nearest centre
+  EXPECT_GT(h[1], h[0]);
+  // The others differ from it by about e^-9900.
+  EXPECT_EQ(h[0], 0.0);
+  // Two centres at the same far distance share the whole weight.
+  TwoInputs tie(kNormalizedRadialBasis, {{0, 0}, {2, 0}}, {1, 1});
+  const std::vector<double> h2 = tie.At(1, 1e4);
+  EXPECT_DOUBLE_EQ(h2[0], 0.5);
+  EXPECT_DOUBLE_EQ(h2[1], 0.5);
+}
+
+TEST(RBFHiddenLayer, UnitsBeyondTheCentresInUseAreLeftAlone) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  const double before = t.At(1, 2)[2];
+  t.hidden.SetNumCenters(2);
+  EXPECT_EQ(t.hidden.GetNumWeights(), 6);
+  std::valarray<double> w(6);
+  EXPECT_EQ(t.hidden.GetWeights(w, 0), 6);
+  EXPECT_EQ(w[4], 1.0);  // the first centres, then the first two widths
+  EXPECT_EQ(w[5], 2.5);
+  const std::vector<double> h = t.At(0, 0);
+  EXPECT_EQ(h[1], 1.0);
+  EXPECT_EQ(h[2], before);
+  // The output layer skips the weight of the unit not in use.
+  RBFOutputLayer out(1, &t.hidden, {1});
+  std::valarray<double> row = {0.5, 2.0, 3.0, 1000.0};
+  ASSERT_EQ(out.SetWeights(row, 0), 4);
+  out.ComputeUnitValues(false);
+  EXPECT_DOUBLE_EQ(out.GetUnitValues()[0], 0.5 + 2.0 * h[0] + 3.0 * 1.0);
+}
+
+TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
+  struct Case {
+    std::vector<std::vector<double>> variances;
+    double fallback;
+    std::vector<double> expected;
+  } cases[] = {
+      // A zero mean takes the smallest non-zero mean.
+      {{{0, 0}, {2, 4}}, 1.0, {3, 3}},
+      {{{1, 3}, {4, 4}, {0, 0}}, 1.0, {2, 4, 2}},
+      // All zero: the fallback variance.
+      {{{0, 0}, {0, 0}}, 2.5, {2.5, 2.5}},
+      // A negative entry counts as 0.
+      {{{-1, 3}, {2, 2}}, 1.0, {1.5, 2}},
+  };
+  for (const Case& c : cases) {
+    RBFInputLayer in(2);
+    RBFHiddenLayer hidden(static_cast<int>(c.variances.size()), &in, kRadialBasis);
+    hidden.SetFallbackVariance(c.fallback);
+    hidden.PrepareVarianceVectors() = c.variances;
+    hidden.ComputeAdjustedVariances();
+    EXPECT_EQ(hidden.GetAdjustedVariances(), c.expected);
+    EXPECT_TRUE(hidden.GetVarianceVectors().empty());
+  }
+}
+
+TEST(RBFHiddenLayer, FallbackVarianceKeepsOnlyPositiveValues) {
+  RBFInputLayer in(1);
+  RBFHiddenLayer hidden(1, &in, kRadialBasis);
+  EXPECT_EQ(hidden.GetFallbackVariance(), 1.0);
+  for (double bad : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN()}) {
+    hidden.SetFallbackVariance(bad);
+    EXPECT_EQ(hidden.GetFallbackVariance(), 1.0) << bad;
+  }
+  hidden.SetFallbackVariance(0.25);
+  EXPECT_EQ(hidden.GetFallbackVariance(), 0.25);
+}
+
+TEST(RBFHiddenLayer, ResizingToTheSameSizeKeepsTheCentres) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  t.hidden.Resize(3);
+  EXPECT_EQ(t.hidden.GetCenters(), kCentres);
+  EXPECT_EQ(t.hidden.GetAdjustedVariances(), kWidths2);
+  t.hidden.Resize(5);
+  EXPECT_EQ(t.hidden.GetNumUnits(), 5);
+  EXPECT_EQ(t.hidden.GetNumCenters(), 5);
+  EXPECT_EQ(t.hidden.GetCenters().size(), 5u);
+  EXPECT_EQ(t.hidden.GetAdjustedVariances().size(), 5u);
+  EXPECT_EQ(t.hidden.GetNumWeights(), 15);
+}
+
+TEST(RBFHiddenLayer, UnitParametersAreTheCentreAndTheWidth) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  std::vector<double> params;
+  double width = -1;
+  t.hidden.GetUnitParameters(2, params, width);
+  EXPECT_EQ(params, kCentres[2]);
+  EXPECT_EQ(width, 2.0);
+  t.hidden.GetUnitParameters(3, params, width);
+  EXPECT_TRUE(params.empty());
+  EXPECT_EQ(width, 0.0);
+}
+
+TEST(RBFOutputLayer, WeightLayoutFollowsTheHiddenActivation) {
+  struct Case {
+    ActivationFunction f;
+    int weights;
+    std::vector<double> row0;
+  } cases[] = {{kRadialBasis, 2 * 4, {0.5, 1, 2, 3}}, {kNormalizedRadialBasis, 2 * 3, {1, 2, 3}}};
+  for (const Case& c : cases) {
+    TwoInputs t(c.f, kCentres, kWidths2);
+    RBFOutputLayer out(2, &t.hidden, {2});
+    EXPECT_EQ(out.GetNumWeights(), c.weights);
+    std::valarray<double> w(0.0, static_cast<std::size_t>(c.weights));
+    for (std::size_t i = 0; i < c.row0.size(); ++i) w[i] = c.row0[i];
+    out.SetWeights(w, 0);
+    const std::vector<double> h = t.At(1, 2);
+    out.ComputeUnitValues(false);
+    const double bias = c.f == kRadialBasis ? 0.5 : 0.0;
+    EXPECT_DOUBLE_EQ(out.GetUnitValues()[0], bias + h[0] + 2 * h[1] + 3 * h[2]);
+    EXPECT_EQ(out.GetUnitValues()[1], 0.0);
+    std::vector<double> params;
+    double extra = -1;
+    out.GetUnitParameters(0, params, extra);
+    EXPECT_EQ(params, c.row0);
+    EXPECT_EQ(extra, 0.0);
+    out.SetNumUnitsLower(5);
+    EXPECT_EQ(out.GetNumWeights(), 2 * (c.f == kRadialBasis ? 6 : 5));
+    EXPECT_EQ(out.GetWeights()[0], 0.0);
+  }
+}
+
+TEST(RBFOutputLayer, PmmlOfTheLastTargetCoversEveryRemainingUnit) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  RBFOutputLayer out(4, &t.hidden, {1, 1});
+  int n = -1;
+  std::unique_ptr<VXXML_1_2::XMLElement> last(out.CreatePMMLLayer(10, true, 1, n));
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->Children().size(), 3u);
+  EXPECT_EQ(n, 3 * 4);  // a bias and three connections per neuron
+  std::unique_ptr<VXXML_1_2::XMLElement> hidden(t.hidden.CreatePMMLLayer(2, false, 0, n));
+  EXPECT_EQ(hidden->Children().size(), 3u);
+  EXPECT_EQ(n, 3 * 2);
+}
+
+// --- Saved forms -----------------------------------------------------------
+
+const std::vector<std::string> kHiddenErrors = {"Error reading RBFHiddenLayer!\n"};
+const std::vector<std::string> kHiddenFailures = {"Failure reading RBFHiddenLayer!\n"};
+
+TEST(RBFLayersSaved, BinaryLayoutsFieldByField) {
+  TwoInputs t(kNormalizedRadialBasis, {{1, 2}, {3, 4}}, {0.5, 0.25});
+  RBFOutputLayer out(2, &t.hidden, {2});
+  std::valarray<double> w = {1, 2, 3, 4};
+  out.SetWeights(w, 0);
+  le_bytes::Builder input, hidden, output;
+  input.Tag("RBFInp").Int(2);
+  hidden.Tag("RBFHid").Int(2).Int(2).Int(kNormalizedRadialBasis).Int(2);
+  hidden.Doubles({1, 2, 3, 4}).Int(0).Doubles({0.5, 0.25});
+  output.Tag("RBFOut").Int(2).Int(2).Int(kNormalizedRadialBasis).Int(4).Doubles({1, 2, 3, 4});
+  output.Int(1).Int(2);
+  EXPECT_EQ(saved_forms::Saved(t.in, false), input.Str());
+  EXPECT_EQ(saved_forms::Saved(t.hidden, false), hidden.Str());
+  EXPECT_EQ(saved_forms::Saved(out, false), output.Str());
+  EXPECT_EQ(t.hidden.WriteObject(*std::make_unique<std::ostringstream>()), 26 + 8 * 4 + 8 * 2);
+  EXPECT_EQ(out.WriteObject(*std::make_unique<std::ostringstream>()), 22 + 8 * 4 + 4 + 4);
+
+  // Before the widths are computed the variance vectors are saved instead.
+  RBFInputLayer in(1);
+  RBFHiddenLayer pending(2, &in, kRadialBasis);
+  pending.SetNumCenters(2) = {{7}, {8}};
+  pending.PrepareVarianceVectors() = {{0.5}, {0.75}};
+  le_bytes::Builder held;
+  held.Tag("RBFHid").Int(2).Int(1).Int(kRadialBasis).Int(2).Doubles({7, 8}).Int(2);
+  held.Doubles({0.5, 0.75});
+  EXPECT_EQ(saved_forms::Saved(pending, false), held.Str());
+}
+
+TEST(RBFLayersSaved, RoundTripsThroughBothForms) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  saved_forms::RoundTrips(
+      t.in, [] { return std::make_unique<RBFInputLayer>(); }, 3);
+  // 4 counts, 6 centre values, V, 3 widths, and the start and end.
+  auto back = saved_forms::RoundTrips(
+      t.hidden, [&] { return std::make_unique<RBFHiddenLayer>(&t.in); }, 2 + 4 + 6 + 1 + 3);
+  EXPECT_EQ(back[1]->GetCenters(), kCentres);
+  EXPECT_EQ(back[1]->GetActivationFunction(), kRadialBasis);
+  RBFInputLayer in(1);
+  RBFHiddenLayer pending(2, &in, kNormalizedRadialBasis);
+  pending.PrepareVarianceVectors() = {{0.5}, {0.75}};
+  auto held =
+      saved_forms::RoundTrips(pending, [&] { return std::make_unique<RBFHiddenLayer>(&in); });
+  EXPECT_EQ(held[0]->GetVarianceVectors(), pending.GetVarianceVectors());
+  RBFOutputLayer out(2, &t.hidden, {1, 1});
+  std::valarray<double> w = {1, 2, 3, 4, 5, 6, 7, 8};
+  out.SetWeights(w, 0);
+  saved_forms::RoundTrips(out, [&] { return std::make_unique<RBFOutputLayer>(&t.hidden); });
+}
+
+TEST(RBFLayersSaved, DamagedStreamsAreRefused) {
+  TwoInputs t(kRadialBasis, kCentres, kWidths2);
+  RBFHiddenLayer target(&t.in);
+  saved_forms::ExpectReadersRobust(t.hidden, target, kHiddenErrors, kHiddenFailures);
+  RBFOutputLayer out(2, &t.hidden, {2});
+  RBFOutputLayer outTarget(&t.hidden);
+  saved_forms::ExpectReadersRobust(out, outTarget, {"Error reading RBFOutputLayer!\n"},
+                                   {"Failure reading RBFOutputLayer!\n"});
+  // Counts that do not fit together: more centres than units, a weight
+  // count off the layout rule, an MLP activation.
+  le_bytes::Builder centres, weights, activation;
+  centres.Tag("RBFHid").Int(1).Int(2).Int(kRadialBasis).Int(2).Doubles({1, 2, 3, 4}).Int(0);
+  centres.Doubles({1, 1});
+  weights.Tag("RBFOut").Int(1).Int(2).Int(kRadialBasis).Int(2).Doubles({1, 2}).Int(1).Int(1);
+  activation.Tag("RBFOut").Int(1).Int(2).Int(VXNNCommon::kTanH).Int(3).Doubles({1, 2, 3});
+  activation.Int(1).Int(1);
+  saved_forms::ExpectAllRefused(target, false, {centres.Str()}, kHiddenErrors);
+  saved_forms::ExpectAllRefused(outTarget, false, {weights.Str(), activation.Str()},
+                                {"Error reading RBFOutputLayer!\n"});
+}
+
+TEST(RBFLayersDisplay, NamesEveryPart) {
+  TwoInputs t(kNormalizedRadialBasis, {{1, 2}}, {0.5});
+  std::ostringstream out;
+  t.hidden.Display(out);
+  const std::string text = out.str();
+  for (const char* line :
+       {"\nStart of RBFHiddenLayer display\n", "fActivFunc = Normalized Radial Basis\n",
+        "fNCenters = 1\n", "\nCluster center number 0:\n",
+        "Cluster center adjusted variance = 0.5\n", "End of RBFHiddenLayer display\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
+// --- The network -----------------------------------------------------------
+
+struct RBFNet {
+  explicit RBFNet(ActivationFunction f, int hidden = 4) : settings(2, {1, 3}, 100) {
+    settings.SetActivFnHiddenLayer(f);
+    settings.SetNumHiddenUnits(hidden, 1);
+    net = std::make_unique<NNetwork>(settings);
+  }
+  RBFSettings settings;
+  std::unique_ptr<NNetwork> net;
+};
+
+TEST(RBFNetwork, BuildsThreeRBFLayersAndCountsTheirWeights) {
+  struct Case {
+    ActivationFunction f;
+    int weights;
+  } cases[] = {{kNormalizedRadialBasis, 3 * 4 + 4 * 4}, {kRadialBasis, 3 * 4 + 4 * 5}};
+  for (const Case& c : cases) {
+    RBFNet n(c.f);
+    NNetwork& net = *n.net;
+    ASSERT_EQ(net.GetNumLayers(), 2);
+    EXPECT_NE(dynamic_cast<RBFInputLayer*>(net.GetLayer(0)), nullptr);
+    ASSERT_EQ(net.GetRBFHiddenLayer(), net.GetLayer(1));
+    ASSERT_EQ(net.GetRBFOutputLayer(), net.GetLayer(2));
+    EXPECT_EQ(net.GetErrorFunction(), VXNNCommon::kSumOfSquares);
+    EXPECT_EQ(net.GetNumWeights(), c.weights);
+    VXRandom rng(11, true);
+    EXPECT_EQ(net.RandomizeWeights(rng), 2 * 2 * 4 + (c.weights - 12));
+    const std::vector<double>& a = net.GetRBFHiddenLayer()->GetAdjustedVariances();
+    for (double v : a) EXPECT_GT(v, 0.0);
+    // Resizing to k hidden units sizes both layers and the weight count.
+    EXPECT_EQ(net.SetNumHiddenUnits(2), 3 * 2 + 4 * (c.f == kRadialBasis ? 3 : 2));
+    EXPECT_EQ(net.GetNumWeights(),
+              net.GetLayer(1)->GetNumWeights() + net.GetLayer(2)->GetNumWeights());
+    EXPECT_EQ(net.GetLayer(2)->GetNumUnitsLower(), 2);
+  }
+  NNetwork mlp;
+  EXPECT_EQ(mlp.GetRBFHiddenLayer(), nullptr);
+  EXPECT_EQ(mlp.SetNumHiddenUnits(3), 0);
+}
+
+TEST(RBFNetwork, ScoresThroughTheLayersAndSurvivesItsSavedForms) {
+  RBFNet n(kRadialBasis);
+  NNetwork& net = *n.net;
+  VXRandom rng(5, true);
+  net.RandomizeWeights(rng);
+  const double record[] = {0.3, 0.6};
+  double scored[4];
+  VXCommon_1_2::VXStatus status;
+  net.Score(status, record, scored);
+  // By hand from the layers' parameters.
+  const RBFHiddenLayer& h = *net.GetRBFHiddenLayer();
+  const double* w = net.GetLayer(2)->GetWeights();
+  for (int k = 0; k < 4; ++k) {
+    double y = w[k * 5];
+    for (int j = 0; j < 4; ++j) {
+      const auto& c = h.GetCenters()[static_cast<std::size_t>(j)];
+      const double d2 = (0.3 - c[0]) * (0.3 - c[0]) + (0.6 - c[1]) * (0.6 - c[1]);
+      y += w[k * 5 + 1 + j] *
+           std::exp(-d2 / (2 * h.GetAdjustedVariances()[static_cast<std::size_t>(j)]));
+    }
+    EXPECT_NEAR(scored[k], y, 1e-14) << k;
+  }
+  auto back = saved_forms::RoundTrips(net, [] { return std::make_unique<NNetwork>(); });
+  for (auto& b : back) {
+    double again[4];
+    b->Score(status, record, again);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(again[k], scored[k]);
+  }
+  NNetwork target;
+  saved_forms::ExpectReadersRobust(
+      net, target,
+      {"Error reading NNetwork!\n", "Error reading RBFInputLayer!\n", kHiddenErrors[0],
+       "Error reading RBFOutputLayer!\n"},
+      {"Failure reading NNetwork!\n", "Failure reading RBFInputLayer!\n", kHiddenFailures[0],
+       "Failure reading RBFOutputLayer!\n"});
+}
+
+}  // namespace

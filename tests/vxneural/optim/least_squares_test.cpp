@@ -1,0 +1,515 @@
+// The least-squares output solvers: the sweep-operator regression against
+// an independent normal-equation solve, its handling of collinear
+// regressors, and RBFLinReg / LinearRegr solving a network's output weights,
+// updating them, stopping on cancel, and saving themselves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/host_doubles.h"
+#include "common/le_bytes.h"
+#include "common/saved_forms.h"
+#include "least_squares_reference.h"
+#include "vxcommon/Record.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/VXRandom.h"
+#include "vxneural/optim/LinearRegr.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+#include "vxneural/optim/RBFLinReg.h"
+
+namespace {
+
+using least_squares_reference::Fit;
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VectorRecordIter;
+using VXCommon_1_2::VXStatus;
+using Rows = std::vector<std::vector<double>>;
+
+// n records of x (nx regressors from make) and q noisy linear responses.
+struct Data {
+  Rows x, y;
+  std::vector<double> w;
+};
+
+Data MakeData(int n, int nx, int q, unsigned seed, bool weighted,
+              const std::function<std::vector<double>(std::mt19937&)>& make = nullptr) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  Data d;
+  for (int r = 0; r < n; ++r) {
+    std::vector<double> x;
+    if (make) {
+      x = make(gen);
+    } else {
+      for (int i = 0; i < nx; ++i) x.push_back(u(gen));
+    }
+    std::vector<double> y;
+    for (int t = 0; t < q; ++t) {
+      double v = 0.5 * t + 0.1 * u(gen);
+      for (std::size_t i = 0; i < x.size(); ++i) v += (1.0 + i + t) * x[i];
+      y.push_back(v);
+    }
+    d.x.push_back(x);
+    d.y.push_back(y);
+    d.w.push_back(weighted ? 0.5 + 0.75 * (u(gen) + 1.0) : 1.0);
+  }
+  return d;
+}
+
+void AddAll(MultiVariateRegression& m, const Data& d) {
+  for (std::size_t r = 0; r < d.x.size(); ++r)
+    m.AddRecord(d.x[r].data(), int(d.x[r].size()), d.y[r].data(), int(d.y[r].size()), d.w[r]);
+}
+
+// The reference fit on the columns kept (the constant column first).
+Fit Reference(const Data& d, bool constant, const std::vector<std::size_t>& keep) {
+  Rows x;
+  for (const auto& row : d.x) {
+    std::vector<double> r;
+    if (constant) r.push_back(1.0);
+    for (std::size_t i : keep) r.push_back(row[i]);
+    x.push_back(r);
+  }
+  return least_squares_reference::Solve(x, d.y, d.w);
+}
+
+std::vector<std::size_t> AllColumns(std::size_t n) {
+  std::vector<std::size_t> all;
+  for (std::size_t i = 0; i < n; ++i) all.push_back(i);
+  return all;
+}
+
+std::vector<double> Coefficients(const MultiVariateRegression& m, int t) {
+  std::vector<double> b(static_cast<std::size_t>(m.GetNumRegressors()));
+  m.GetCoefficients(t, b.data());
+  return b;
+}
+
+TEST(MultiVariateRegression, AgreesWithTheNormalEquations) {
+  struct Case {
+    int nx;
+    bool constant;
+    int q;
+    bool weighted;
+  } cases[] = {{3, true, 2, false}, {3, false, 1, false}, {5, true, 3, true}, {1, true, 1, true}};
+  for (const Case& c : cases) {
+    const Data d = MakeData(200, c.nx, c.q, 17, c.weighted);
+    MultiVariateRegression m(c.nx, c.constant, c.q);
+    AddAll(m, d);
+    EXPECT_EQ(m.GetCaseCount(), 200);
+    EXPECT_EQ(m.EstimateCoefficients(true), c.nx + (c.constant ? 1 : 0));
+    const Fit ref = Reference(d, c.constant, AllColumns(std::size_t(c.nx)));
+    for (int t = 0; t < c.q; ++t) {
+      const std::vector<double> b = Coefficients(m, t);
+      for (std::size_t i = 0; i < b.size(); ++i)
+        EXPECT_NEAR(b[i], ref.b[std::size_t(t)][i], 1e-9) << c.nx << " t" << t << " i" << i;
+      EXPECT_NEAR(m.GetResidualSumOfSquares(t), ref.rss[std::size_t(t)], 1e-9);
+    }
+    double predicted[3];
+    m.Predict(d.x[0].data(), predicted);
+    for (int t = 0; t < c.q; ++t) {
+      double v = c.constant ? ref.b[std::size_t(t)][0] : 0.0;
+      for (int i = 0; i < c.nx; ++i)
+        v += ref.b[std::size_t(t)][std::size_t(i + (c.constant ? 1 : 0))] * d.x[0][std::size_t(i)];
+      EXPECT_NEAR(predicted[t], v, 1e-9);
+    }
+  }
+}
+
+TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
+  struct Case {
+    const char* what;
+    std::function<std::vector<double>(std::mt19937&)> make;
+    std::size_t refused;  // regressor index, without the constant
+  };
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  const Case cases[] = {
+      {"identical",
+       [&](std::mt19937& g) {
+         const double a = u(g);
+         return std::vector<double>{a, a, u(g)};
+       },
+       1},
+      {"zero everywhere",
+       [&](std::mt19937& g) {
+         return std::vector<double>{u(g), 0.0, u(g)};
+       },
+       1},
+      {"constant column",
+       [&](std::mt19937& g) {
+         return std::vector<double>{u(g), 5.0, u(g)};
+       },
+       1},
+      {"a combination of two others",
+       [&](std::mt19937& g) {
+         const double a = u(g), b = u(g);
+         return std::vector<double>{a, b, a - 2 * b};
+       },
+       2},
+  };
+  for (const Case& c : cases) {
+    const Data d = MakeData(100, 3, 1, 5, false, c.make);
+    MultiVariateRegression m(3, true, 1);
+    AddAll(m, d);
+    EXPECT_EQ(m.EstimateCoefficients(true), 3) << c.what;
+    EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]) << c.what;
+    std::vector<std::size_t> keep;
+    for (std::size_t i = 0; i < 3; ++i)
+      if (i != c.refused) keep.push_back(i);
+    const Fit ref = Reference(d, true, keep);
+    const std::vector<double> b = Coefficients(m, 0);
+    EXPECT_EQ(b[c.refused + 1], 0.0) << c.what;
+    for (std::size_t k = 0, i = 0; i < b.size(); ++i) {
+      if (i == c.refused + 1) continue;
+      EXPECT_NEAR(b[i], ref.b[0][k++], 1e-9) << c.what << " " << i;
+    }
+    EXPECT_NEAR(m.GetResidualSumOfSquares(0), ref.rss[0], 1e-9) << c.what;
+  }
+}
+
+TEST(MultiVariateRegression, AnExactFitHasNoNegativeResidual) {
+  // y = 1 + 2x exactly: the residual is rounding, stored as at least 0.
+  MultiVariateRegression m(1, true, 1);
+  for (double x : {0.1, 0.7, 1.3, 2.9, 3.3}) {
+    const double y = 1.0 + 2.0 * x;
+    m.AddRecord(&x, 1, &y, 1, 1.0);
+  }
+  m.EstimateCoefficients(false);
+  EXPECT_GE(m.GetResidualSumOfSquares(0), 0.0);
+  EXPECT_NEAR(m.GetResidualSumOfSquares(0), 0.0, 1e-20);
+  EXPECT_NEAR(Coefficients(m, 0)[1], 2.0, 1e-12);
+  EXPECT_EQ(m.GetCaseCount(), 0) << "without keeping the matrix, new records start a new fit";
+}
+
+TEST(MultiVariateRegression, KeptCrossProductsContinueTheSameFit) {
+  const Data first = MakeData(60, 2, 1, 1, false), more = MakeData(40, 2, 1, 2, false);
+  MultiVariateRegression m(2, true, 1);
+  AddAll(m, first);
+  m.EstimateCoefficients(true);
+  const std::vector<double> once = Coefficients(m, 0);
+  m.EstimateCoefficients(true);
+  EXPECT_EQ(Coefficients(m, 0), once) << "estimating twice";
+  AddAll(m, more);
+  m.EstimateCoefficients(true);
+  Data all = first;
+  all.x.insert(all.x.end(), more.x.begin(), more.x.end());
+  all.y.insert(all.y.end(), more.y.begin(), more.y.end());
+  all.w.insert(all.w.end(), more.w.begin(), more.w.end());
+  const Fit ref = Reference(all, true, {0, 1});
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(Coefficients(m, 0)[i], ref.b[0][i], 1e-9);
+
+  // Removing the later records gives the first fit back.
+  for (std::size_t r = 0; r < more.x.size(); ++r)
+    m.RemoveRecord(more.x[r].data(), 2, more.y[r].data(), 1, 1.0);
+  EXPECT_EQ(m.GetCaseCount(), 60);
+  m.EstimateCoefficients(true);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(Coefficients(m, 0)[i], once[i], 1e-9);
+}
+
+TEST(MultiVariateRegression, WeightsAndRemovalsAtTheEdges) {
+  MultiVariateRegression m(1, true, 1);
+  const double x = 2.0, y = 3.0;
+  for (double w : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
+    EXPECT_EQ(m.AddRecord(&x, 1, &y, 1, w), 0) << w;
+  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kInitial);
+  EXPECT_EQ(m.AddRecord(&x, 1, &y, 1, 2.0), 1);
+  EXPECT_EQ(m.GetDiagonal(), (std::vector<double>{2.0, 8.0}));
+  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kMatrixBuilt);
+  EXPECT_EQ(m.RemoveRecord(&x, 1, &y, 1, 5.0), 0) << "removing the only case resets";
+  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kInitial);
+  EXPECT_EQ(m.GetDiagonal(), (std::vector<double>{0.0, 0.0}));
+}
+
+// Two records (1, 3) and (2, 5) on y = 1 + 2x.
+MultiVariateRegression TwoPointLine() {
+  MultiVariateRegression m(1, true, 1);
+  const double xs[] = {1, 2}, ys[] = {3, 5};
+  for (int r = 0; r < 2; ++r) m.AddRecord(&xs[r], 1, &ys[r], 1, 1.0);
+  m.EstimateCoefficients(true);
+  return m;
+}
+
+TEST(MultiVariateRegression, BinaryLayoutFieldByField) {
+  const MultiVariateRegression m = TwoPointLine();
+  const std::vector<double> b = Coefficients(m, 0);
+  le_bytes::Builder e;
+  e.Tag("MVR").Int(2).Int(1).Int(1).Double(1e-8);
+  // Rows of z z' for z = (1, x, y), summed: [2], [3 5], [8 13 34].
+  e.Int(6).Doubles({2, 3, 5, 8, 13, 34});
+  e.Int(2).Int(2).Int(1).Int(1).Doubles(b).Int(1).Double(m.GetResidualSumOfSquares(0)).Int(2);
+  std::ostringstream out;
+  EXPECT_EQ(m.WriteObject(out), 35 + 8 * 6 + 4 * 2 + 8 * 2 + 4 + 8 + 4);
+  EXPECT_EQ(out.str(), e.Str());
+  EXPECT_NEAR(b[0], 1.0, 1e-12);
+  EXPECT_NEAR(b[1], 2.0, 1e-12);
+}
+
+TEST(MultiVariateRegression, SavedFormsRoundTripAndRefuseDamage) {
+  const MultiVariateRegression m = TwoPointLine();
+  saved_forms::RoundTrips(m, [] { return std::make_unique<MultiVariateRegression>(); });
+  MultiVariateRegression target;
+  saved_forms::ExpectReadersRobust(m, target, {"Error reading MultiVariateRegression!\n"},
+                                   {"Failure reading MultiVariateRegression!\n"});
+  std::ostringstream shown;
+  m.Display(shown);
+  for (const char* line :
+       {"Start of MultiVariateRegression display\n",
+        "Number of regressors including constant = 2\n", "Constant is in the model\n",
+        "row 2 = 8 13 34\n", "Status: regression coefficients estimated\n",
+        "End of MultiVariateRegression display\n"})
+    EXPECT_NE(shown.str().find(line), std::string::npos) << line;
+}
+
+// --- Solvers on networks -----------------------------------------------------
+
+// Records of inputs uniform in [-1, 1] and targets: a continuous one and a
+// one-of-2 indicator that depend on the inputs.
+std::vector<Record> NetworkRecords(int n, int inputs, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<Record> records;
+  for (int r = 0; r < n; ++r) {
+    std::vector<double> v;
+    double s = 0.0;
+    for (int i = 0; i < inputs; ++i) {
+      v.push_back(u(gen));
+      s += (i + 1) * v.back();
+    }
+    v.push_back(std::sin(s) + 0.1 * u(gen));
+    v.push_back(s > 0 ? 1.0 : 0.0);
+    v.push_back(s > 0 ? 0.0 : 1.0);
+    records.emplace_back(std::move(v));
+  }
+  return records;
+}
+
+// The output weights a least-squares solve on the regressors gives, row by
+// row, with the network's error at them.
+struct Expected {
+  std::vector<double> weights;
+  double error = 0.0;
+};
+
+Expected ReferenceWeights(NNetwork& net, const std::vector<Record>& records, bool hidden,
+                          bool constant) {
+  Data d;
+  for (const Record& r : records) {
+    std::vector<double> x(r.GetAll(), r.GetAll() + net.GetNumInputs());
+    if (hidden) {
+      net.ForwardPass(r.GetAll(), false);
+      const INLayer* h = net.GetLayer(1);
+      x.assign(h->GetUnitValues(), h->GetUnitValues() + h->GetNumUnits());
+    }
+    d.x.push_back(x);
+    d.y.emplace_back(r.GetAll() + net.GetNumInputs(), r.GetAll() + r.Size());
+    d.w.push_back(1.0);
+  }
+  const Fit f = Reference(d, constant, AllColumns(d.x[0].size()));
+  Expected e;
+  for (std::size_t t = 0; t < f.b.size(); ++t) {
+    e.weights.insert(e.weights.end(), f.b[t].begin(), f.b[t].end());
+    e.error += 0.5 * f.rss[t];
+  }
+  return e;
+}
+
+void ExpectWeights(const NNetwork& net, const Expected& e) {
+  const INLayer* out = net.GetLayer(net.GetNumLayers());
+  ASSERT_EQ(out->GetNumWeights(), int(e.weights.size()));
+  for (std::size_t i = 0; i < e.weights.size(); ++i)
+    EXPECT_NEAR(out->GetWeights()[i], e.weights[i], 1e-9) << i;
+}
+
+struct RBFCase {
+  explicit RBFCase(VXNNCommon::ActivationFunction f) : settings(2, {1, 2}, 150) {
+    settings.SetActivFnHiddenLayer(f);
+    settings.SetNumHiddenUnits(5, 1);
+    net = std::make_unique<NNetwork>(settings);
+    VXRandom rng(3, true);
+    net->RandomizeWeights(rng, -1.0, 1.0);
+  }
+  RBFSettings settings;
+  std::unique_ptr<NNetwork> net;
+  std::vector<Record> records = NetworkRecords(150, 2, 9);
+};
+
+TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
+  for (auto f : {VXNNCommon::kRadialBasis, VXNNCommon::kNormalizedRadialBasis}) {
+    RBFCase c(f);
+    const bool constant = f == VXNNCommon::kRadialBasis;
+    RBFLinReg solver(&c.settings, c.net.get());
+    ASSERT_TRUE(solver.GetRegression());
+    EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), constant ? 6 : 5);
+    EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
+    const Expected e = ReferenceWeights(*c.net, c.records, true, constant);
+    VectorRecordIter source(c.records);
+    EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
+    ExpectWeights(*c.net, e);
+    EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+    EXPECT_EQ(c.net->GetAccumError(), solver.GetEstError());
+    EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
+    EXPECT_EQ(solver.GetStopReason(), VXNNCommon::kStoppedComputed);
+    EXPECT_EQ(solver.GetNIterations(), 1);
+    EXPECT_EQ(solver.GetNDataPasses(), 1);
+    EXPECT_EQ(solver.GetNRecordsProcessed(), 150);
+    // The network's own error pass at the solved weights agrees.
+    VXStatus status;
+    int n = 0;
+    c.net->ResetDerivatives();
+    c.net->ProcessRecords(status, source, 1000, n, true, false);
+    EXPECT_NEAR(c.net->GetAccumError(), e.error, 1e-9);
+
+    // Records added one by one and solved give the same weights.
+    RBFLinReg byRecord(&c.settings, c.net.get());
+    for (const Record& r : c.records) byRecord.AddRecord(r);
+    c.net->ResetAll();
+    EXPECT_EQ(byRecord.Solve(), VXStatus());
+    ExpectWeights(*c.net, e);
+    EXPECT_EQ(byRecord.GetNRecordsProcessed(), 150);
+  }
+}
+
+TEST(RBFLinReg, ReInitialisesOnlyWhenTheNetworkChangedShape) {
+  RBFCase c(VXNNCommon::kRadialBasis);
+  RBFLinReg solver(&c.settings, c.net.get());
+  VectorRecordIter source(c.records);
+  solver.TrainPass(source, 1000);
+  solver.ReInitialize();
+  EXPECT_EQ(solver.GetNIterations(), 1) << "a fitting regression is kept";
+  c.net->SetNumHiddenUnits(3);
+  EXPECT_EQ(solver.Solve().GetErrorCode(), 50001) << "the regression no longer fits";
+  solver.ReInitialize();
+  EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), 4);
+  EXPECT_EQ(solver.GetNIterations(), 0);
+  EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
+  // A copy is deep: the original's next pass leaves it alone.
+  const RBFLinReg copy = solver;
+  VXRandom rng(4, true);
+  c.net->GetRBFHiddenLayer()->RandomizeWeights(rng, -1.0, 1.0);
+  solver.TrainPass(source, 1000);
+  EXPECT_EQ(copy.GetRegression()->GetCaseCount(), 0);
+  EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
+}
+
+TEST(RBFLinReg, CancelledBeforeTheFirstRecordLeavesTheWeights) {
+  RBFCase c(VXNNCommon::kNormalizedRadialBasis);
+  host_doubles::CountdownCancel cancel(0);
+  c.settings.SetCancelPointer(&cancel);
+  RBFLinReg solver(&c.settings, c.net.get());
+  std::valarray<double> before;
+  c.net->GetWeights(before);
+  VectorRecordIter source(c.records);
+  EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus(1, false));
+  EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+  EXPECT_EQ(solver.GetNRecordsProcessed(), 0);
+  std::valarray<double> after;
+  c.net->GetWeights(after);
+  EXPECT_TRUE((after == before).min());
+  EXPECT_EQ(solver.Solve(), VXStatus(1, false)) << "the cancel is latched";
+}
+
+TEST(RBFLinReg, SavedFormsFieldByFieldAndRoundTrips) {
+  RBFCase c(VXNNCommon::kRadialBasis);
+  RBFLinReg solver(&c.settings, c.net.get());
+  VectorRecordIter source(c.records);
+  solver.TrainPass(source, 1000);
+  std::ostringstream mvr;
+  solver.GetRegression()->WriteObject(mvr);
+  le_bytes::Builder e;
+  e.Tag("LRG").Int(VXNNCommon::kTrained).Int(VXNNCommon::kStoppedComputed);
+  e.Double(solver.GetElapsedTime()).Int(1).Int(1).Int(150).Double(solver.GetEstError());
+  e.Raw(mvr.str());
+  std::ostringstream out;
+  EXPECT_EQ(solver.WriteObject(out), 39 + int(mvr.str().size()));
+  EXPECT_EQ(out.str(), e.Str());
+
+  saved_forms::RoundTrips(solver, [] { return std::make_unique<RBFLinReg>(); });
+  // A solver that never had a regression saves and reads without one.
+  const RBFLinReg bare;
+  auto back = saved_forms::RoundTrips(bare, [] { return std::make_unique<RBFLinReg>(); });
+  EXPECT_EQ(back[0]->GetRegression(), nullptr);
+  EXPECT_EQ(back[1]->GetRegression(), nullptr);
+
+  // A solver made for the network wants the regression, and one that fits.
+  RBFLinReg target(&c.settings, c.net.get());
+  saved_forms::ExpectReadersRobust(
+      solver, target, {"Error reading RBFLinReg!\n", "Error reading MultiVariateRegression!\n"},
+      {"Failure reading RBFLinReg!\n", "Failure reading MultiVariateRegression!\n"});
+  c.net->SetNumHiddenUnits(2);
+  saved_forms::ExpectAllRefused(target, false, {out.str()}, {"Error reading RBFLinReg!\n"});
+
+  std::ostringstream shown;
+  solver.Display(shown);
+  for (const char* line :
+       {"\nStart of RBFLinReg display\n", "IsCanceled() = false\n", "Algorithm status = Trained\n",
+        "Stop Reason = Stopped Computed\n", "fNRecordsProcessed = 150\n",
+        "Start of MultiVariateRegression display\n", "End of RBFLinReg display\n"})
+    EXPECT_NE(shown.str().find(line), std::string::npos) << line;
+}
+
+// An MLP without a hidden layer: 3 inputs, the continuous and one-of-2
+// targets.
+struct MLPCase {
+  MLPCase() : settings(3, {1, 2}, 200) {
+    settings.SetNumHiddenLayers(0);
+    settings.SetActivFnOutputLayer(VXNNCommon::kIdentity);
+    net = std::make_unique<NNetwork>(settings);
+  }
+  MLPSettings settings;
+  std::unique_ptr<NNetwork> net;
+};
+
+TEST(LinearRegr, TrainsInOnePassAndUpdatesOnlyForTheBetter) {
+  MLPCase c;
+  LinearRegr solver(&c.settings, c.net.get());
+  const std::vector<Record> first = NetworkRecords(120, 3, 1), later = NetworkRecords(80, 3, 2);
+  VectorRecordIter source(first), none(std::vector<Record>{}), more(later);
+  VXStatus status;
+  EXPECT_EQ(solver.Train(status, source, nullptr, 1000, 0), VXStatus());
+  ExpectWeights(*c.net, ReferenceWeights(*c.net, first, false, true));
+  EXPECT_EQ(solver.GetTrainError(), solver.GetEstError());
+  EXPECT_EQ(solver.GetNDataPasses(), 1);
+
+  // Nothing new: the same fit, no change.
+  std::valarray<double> before, after;
+  c.net->GetWeights(before);
+  bool changed = true;
+  EXPECT_EQ(solver.Update(status, source, none, 100, changed), VXStatus());
+  EXPECT_FALSE(changed);
+  c.net->GetWeights(after);
+  EXPECT_TRUE((after == before).min());
+
+  // New records join the kept cross-products: the fit of all 200.
+  std::vector<Record> all = first;
+  all.insert(all.end(), later.begin(), later.end());
+  const Expected e = ReferenceWeights(*c.net, all, false, true);
+  EXPECT_EQ(solver.Update(status, source, more, 100, changed), VXStatus());
+  EXPECT_TRUE(changed);
+  ExpectWeights(*c.net, e);
+  EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+  EXPECT_EQ(solver.GetNRecordsProcessed(), 200);
+  EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
+
+  std::ostringstream out;
+  solver.WriteObject(out);
+  EXPECT_EQ(out.str().substr(0, 3), "LRG");
+  LinearRegr back(&c.settings, c.net.get());
+  saved_forms::RoundTrips(solver,
+                          [&] { return std::make_unique<LinearRegr>(&c.settings, c.net.get()); });
+  saved_forms::ExpectReadersRobust(
+      solver, back, {"Error reading LinearRegr!\n", "Error reading MultiVariateRegression!\n"},
+      {"Failure reading LinearRegr!\n", "Failure reading MultiVariateRegression!\n"});
+}
+
+}  // namespace
