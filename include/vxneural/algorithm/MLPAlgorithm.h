@@ -27,7 +27,9 @@ class NNetwork;
 // always train by gradient descent in mini-batches (or online): other
 // settings are switched over and the optimizer replaced, carrying its
 // counters.
-class MLPAlgorithm : public NeuralAlgorithmBase {
+extern template class NeuralAlgorithmWith<IOptimizationAlgorithm>;
+
+class MLPAlgorithm : public NeuralAlgorithmWith<IOptimizationAlgorithm> {
  public:
   // Encoded records: the network reads train and test directly; the outputs
   // follow the settings' output category counts. Random initial weights;
@@ -91,15 +93,9 @@ class MLPAlgorithm : public NeuralAlgorithmBase {
                                            std::valarray<double>& bestWeights, bool& reachedTarget);
 
   // The optimizer the settings' training method and type select, or null.
-  IOptimizationAlgorithm* CreateOptimizer(NNetwork* network);
+  IOptimizationAlgorithm* CreateOptimizer(NNetwork* network) override;
 
   NeuralSettings& MutableSettings() override { return fSettings; }
-  bool HasOptimizer() const override { return fOptimizer != nullptr; }
-  void DestroyOptimizer() override;
-  bool BuildOptimizer() override;
-  bool RestoreOptimizer(std::istream& in, bool xml, NNetwork& network) override;
-  int WriteOptimizer(std::ostream& out, bool xml) const override;
-  void DisplayOptimizer(std::ostream& out) const override;
   const char* BlockHeader() const override { return "MLPAlgorithm 1.00"; }
   const char* ClassName() const override { return "MLPAlgorithm"; }
   const char* SavedModelNotice() const override;
@@ -116,7 +112,6 @@ class MLPAlgorithm : public NeuralAlgorithmBase {
   void SwitchToUpdateOptimizer();
 
   MLPSettings fSettings;
-  IOptimizationAlgorithm* fOptimizer = nullptr;
   bool fReinitializeWeights = true;
   int fNIterations = 0;
 };

@@ -173,8 +173,12 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
   virtual VXCommon_1_2::VXStatus RunArchitectureSearch() = 0;
 
   // --- Shared work, for the drivers and the states.
-  // What every constructor sets the same way, and the seven states; called
-  // once the driver's settings exist.
+  // The work of the constructors, called once the driver's settings exist:
+  // from settings (random weights, or the given ones), or from the saved
+  // block of a model.
+  void Construct(const std::valarray<double>* weights);
+  void ConstructFrom(std::istream& in, bool xml);
+  // What every constructor sets the same way, and the seven states.
   void Initialize();
   // The network (random weights, or the given ones in flat order) and the
   // optimizer of the constructors from settings. The wrong number of
@@ -258,4 +262,26 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
   // Scoring scratch, sized once: the encoded inputs and the output units.
   mutable VXCommon_1_2::Record fEncoded;
   mutable std::vector<double> fOutUnits;
+};
+
+// A driver whose optimizer is of type Optimizer (the MLP's optimizer
+// interface, the RBF's least-squares solver): owns it as fOptimizer and
+// provides the optimizer's part of the base's work through CreateOptimizer.
+// The library holds the instances for both drivers.
+template <class Optimizer>
+class NeuralAlgorithmWith : public NeuralAlgorithmBase {
+ protected:
+  using NeuralAlgorithmBase::NeuralAlgorithmBase;
+
+  // A new optimizer for the network, or null when none can be built.
+  virtual Optimizer* CreateOptimizer(NNetwork* network) = 0;
+
+  bool HasOptimizer() const override { return fOptimizer != nullptr; }
+  void DestroyOptimizer() override;
+  bool BuildOptimizer() override;
+  bool RestoreOptimizer(std::istream& in, bool xml, NNetwork& network) override;
+  int WriteOptimizer(std::ostream& out, bool xml) const override;
+  void DisplayOptimizer(std::ostream& out) const override;
+
+  Optimizer* fOptimizer = nullptr;
 };

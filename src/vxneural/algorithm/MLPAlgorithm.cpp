@@ -10,6 +10,7 @@
 
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/MLPContext.h"
+#include "algorithm/NeuralAlgorithmWith.h"
 #include "persist/Display.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/MLPInitializer.h"
@@ -74,54 +75,39 @@ class MLPAlgorithm::InitializerHooks : public MLPInitializer::Hooks {
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : NeuralAlgorithmBase(nullptr, &train, test), fSettings(settings) {
-  Initialize();
-  BuildModel(true, nullptr);
+    : NeuralAlgorithmWith(nullptr, &train, test), fSettings(settings) {
+  Construct(nullptr);
 }
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, NNDataPreparator* preparator)
-    : NeuralAlgorithmBase(preparator, nullptr, nullptr), fSettings(settings) {
-  Initialize();
-  if (TakePreparatorData()) BuildModel(true, nullptr);
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(nullptr);
 }
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, NNDataPreparator* preparator,
                            const std::valarray<double>& weights)
-    : NeuralAlgorithmBase(preparator, nullptr, nullptr), fSettings(settings) {
-  Initialize();
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(&weights);
   fReinitializeWeights = false;
-  if (TakePreparatorData()) BuildModel(false, &weights);
 }
 
 MLPAlgorithm::MLPAlgorithm(std::istream& in, const MLPSettings& settings,
                            NNDataPreparator* preparator, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : NeuralAlgorithmBase(preparator, &train, test), fSettings(settings) {
-  Initialize();
-  Restore(in, false);
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, false);
 }
 
 MLPAlgorithm::MLPAlgorithm(XMLStream, std::istream& in, const MLPSettings& settings,
                            NNDataPreparator* preparator, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : NeuralAlgorithmBase(preparator, &train, test), fSettings(settings) {
-  Initialize();
-  Restore(in, true);
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, true);
 }
 
 MLPAlgorithm::~MLPAlgorithm() {
   DestroyOptimizer();
   DestroyModel();
-}
-
-void MLPAlgorithm::DestroyOptimizer() {
-  delete fOptimizer;
-  fOptimizer = nullptr;
-}
-
-bool MLPAlgorithm::BuildOptimizer() {
-  fOptimizer = CreateOptimizer(fNetwork);
-  return fOptimizer != nullptr;
 }
 
 IOptimizationAlgorithm* MLPAlgorithm::CreateOptimizer(NNetwork* network) {
@@ -165,24 +151,6 @@ IOptimizationAlgorithm* MLPAlgorithm::CreateOptimizer(NNetwork* network) {
     return nullptr;
   }
 }
-
-bool MLPAlgorithm::RestoreOptimizer(std::istream& in, bool xml, NNetwork& network) {
-  std::unique_ptr<IOptimizationAlgorithm> optimizer(CreateOptimizer(&network));
-  if (!optimizer) return false;
-  if (xml) {
-    optimizer->ReadObjectXML(in);
-  } else {
-    optimizer->ReadObject(in);
-  }
-  fOptimizer = optimizer.release();
-  return true;
-}
-
-int MLPAlgorithm::WriteOptimizer(std::ostream& out, bool xml) const {
-  return xml ? fOptimizer->WriteObjectXML(out) : fOptimizer->WriteObject(out);
-}
-
-void MLPAlgorithm::DisplayOptimizer(std::ostream& out) const { fOptimizer->Display(out); }
 
 const char* MLPAlgorithm::SavedModelNotice() const {
   return "vxneural saved multi-layer perceptron model";
@@ -327,3 +295,5 @@ VXStatus MLPAlgorithm::Annealing(MultiPassRecordIter& train, MultiPassRecordIter
   return initializer.Annealing(train, test, nTrain, nTest, keepCurrentFirst, bestTestError,
                                trainErrorRatio, bestWeights, reachedTarget);
 }
+
+template class NeuralAlgorithmWith<IOptimizationAlgorithm>;

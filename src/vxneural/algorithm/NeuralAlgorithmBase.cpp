@@ -85,6 +85,16 @@ void NeuralAlgorithmBase::DestroyModel() {
   fDataPreparator.reset();
 }
 
+void NeuralAlgorithmBase::Construct(const std::valarray<double>* weights) {
+  Initialize();
+  if (TakePreparatorData()) BuildModel(weights == nullptr, weights);
+}
+
+void NeuralAlgorithmBase::ConstructFrom(std::istream& in, bool xml) {
+  Initialize();
+  Restore(in, xml);
+}
+
 void NeuralAlgorithmBase::Initialize() {
   NeuralSettings& settings = MutableSettings();
   fStatus = VXStatus();
