@@ -3,14 +3,10 @@
 #include <istream>
 #include <stdexcept>
 
-#include "CsvTable.h"
 #include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/algorithm/MLPSettings.h"
-#if __has_include("vxneural/algorithm/RBFFactory.h")
 #include "vxneural/algorithm/RBFFactory.h"
 #include "vxneural/algorithm/RBFSettings.h"
-#define VXNN_HAS_RBF 1
-#endif
 
 namespace vxnn {
 
@@ -54,11 +50,7 @@ NetworkKind KindOf(VXNNCommon::AlgorithmType type) {
 std::unique_ptr<ModelFactory> FactoryFor(NetworkKind kind) {
   if (kind == NetworkKind::kMLP)
     return std::make_unique<Twin<MLPFactory, MLPSettings, VXNNCommon::kMLP>>();
-#ifdef VXNN_HAS_RBF
   return std::make_unique<Twin<RBFFactory, RBFSettings, VXNNCommon::kRBF>>();
-#else
-  throw InputError("this build of the library has no radial basis function networks");
-#endif
 }
 
 }  // namespace vxnn

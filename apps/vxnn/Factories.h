@@ -42,8 +42,6 @@ class ModelFactory {
   virtual VXCommon_1_2::VXStatus GetStatus() const = 0;
 };
 
-// Throws InputError when this build of the library has no networks of
-// that kind.
 std::unique_ptr<ModelFactory> FactoryFor(NetworkKind kind);
 
 }  // namespace vxnn

@@ -235,14 +235,6 @@ INSTANTIATE_TEST_SUITE_P(Files, OnShippedData,
                                          Shipped{"diabetes.csv", "progression", false}),
                          [](const auto& info) { return std::string(info.param.fTarget); });
 
-// Until the library has RBF networks, vxnn refuses --network rbf and the
-// runs that need one are skipped.
-#if __has_include("vxneural/algorithm/RBFFactory.h")
-#define SKIP_WITHOUT_RBF()
-#else
-#define SKIP_WITHOUT_RBF() GTEST_SKIP() << "the library has no RBF networks"
-#endif
-
 // The test figure of one target recomputed from `vxnn score` output on
 // the records the split held out: accuracy, or the squared error over that
 // of predicting the test mean.
@@ -283,7 +275,6 @@ class RBFOnShippedData : public Vxnn, public testing::WithParamInterface<RBFCase
 // Trains an RBF network, saves it in both forms, and checks the summary
 // against the predictions of each restored model, eval and inspect.
 TEST_P(RBFOnShippedData, SummaryAgreesWithBothRestoredForms) {
-  SKIP_WITHOUT_RBF();
   const RBFCase& c = GetParam();
   const std::string data = kData + "/" + c.fFile;
   std::vector<std::string> args = {"train",          data,     "--target",       c.fTarget,
@@ -396,12 +387,12 @@ INSTANTIATE_TEST_SUITE_P(Files, RBFOnShippedData,
                          [](const auto& info) { return std::string(info.param.fName); });
 
 TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
-  SKIP_WITHOUT_RBF();
   const Outcome r = Go({"train", kData + "/wine.csv", "--target", "cultivar", "--network", "rbf",
                         "--select-architecture", "--search-pass-per-candidate", "--test-fraction",
                         "0", "--max-hidden-units", "5", "--no-save", "--json"});
   ASSERT_EQ(r.fCode, 0) << r.fErr;
-  const testjson::Value& h = testjson::Parse(r.fOut)["training"]["hidden_units"];
+  const testjson::Value summary = testjson::Parse(r.fOut);
+  const testjson::Value& h = summary["training"]["hidden_units"];
   EXPECT_EQ(h["chosen"].fString, "bic");
   EXPECT_EQ(h["low"].fNumber, 1.0);
   EXPECT_EQ(h["high"].fNumber, 5.0);
