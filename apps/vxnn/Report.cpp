@@ -427,7 +427,10 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
       << Fixed(r.fWallSeconds, 2) << " s in all\n";
   out << "Error (" << ShapeOf(a).fError << ", summed over records): training "
       << General(a.GetTrainingError());
-  if (r.fTest.fRecords > 0) out << ", test " << General(a.GetTestingError());
+  // An RBF network trained directly measures no test error while it
+  // trains; its test figures follow per target.
+  if (r.fTest.fRecords > 0 && !VXMV::IsMissing(a.GetTestingError()))
+    out << ", test " << General(a.GetTestingError());
   out << "\n";
 
   for (const TargetPair& p : TargetPairs(r)) {

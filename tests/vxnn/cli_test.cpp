@@ -294,6 +294,7 @@ TEST_P(RBFOnShippedData, SummaryAgreesWithBothRestoredForms) {
   const std::string line = "Centres: " + std::to_string(static_cast<int>(centres)) + ", " + c.fHow;
   EXPECT_NE(train.fOut.find("\n" + line + "\n"), std::string::npos) << line << "\n" << train.fOut;
   EXPECT_NE(train.fOut.find("Network: RBF, "), std::string::npos);
+  EXPECT_EQ(train.fOut.find("n/a"), std::string::npos) << train.fOut;
 
   // The same run saved as XML: both forms restore to the same predictions,
   // and those give the summary's test figure.
