@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <iosfwd>
 #include <string>
 
 #include "vxcommon/Record.h"
@@ -38,6 +39,10 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
 
   int GetWidth() const { return fWidth; }
   const std::string& GetFileName() const { return fFileName; }
+
+  // Debug dump: the file, the width, the status and the record read ahead
+  // (the one Next hands out next, shown only while the status is 0).
+  void Display(std::ostream& out) const;
 
  private:
   void ReadAhead();

@@ -34,11 +34,6 @@ constexpr double kLargest = DBL_MAX;
 // "No optimizer could be built".
 constexpr int kNoOptimizer = 50001;
 
-// A value the optimizer could not compute (the missing value, the most
-// negative double) compares as the worst one, so that it never passes for
-// a target reached or a best error.
-double Known(double v) { return VXMV::IsMissing(v) ? kLargest : v; }
-
 // Seconds from the processor clock read in milliseconds.
 double SecondsSince(std::clock_t start) {
   const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
@@ -75,7 +70,9 @@ struct MLPInitializer::Candidate {
   // The optimizer's own error ratio after the run.
   double errorRatio = VXMV::gMissingValue;
 
-  double Test() const { return Known(testError); }
+  // Compared as it is: a missing error (the most negative double) is below
+  // every other.
+  double Test() const { return testError; }
 };
 
 MLPInitializer::MLPInitializer(const Parts& parts, Hooks& hooks) : fParts(parts), fHooks(hooks) {}
@@ -104,11 +101,13 @@ int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int
                                  RecordBufferIter& buffer) {
   const int wanted = buffer.GetCapacity() - buffer.GetCount();
   int need = wanted;
-  for (int remaining = nRecords; remaining > 0 && need > 0 && source.IsGood(); --remaining) {
+  // Every record is read and draws, also once the buffer is full, so that
+  // the generator ends where the sampling of the whole source leaves it.
+  for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
     const Record* record = source.Next();
     if (record == nullptr) break;
     const double u = rng.Uniform();
-    if (u <= static_cast<double>(need) / remaining && buffer.Add(record)) --need;
+    if (u <= static_cast<double>(need) / remaining && need > 0 && buffer.Add(record)) --need;
   }
   source.Rewind();
   return wanted - need;
@@ -121,8 +120,7 @@ void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, in
   const int wantedB = second.GetCapacity() - second.GetCount();
   int needA = wantedA;
   int needB = wantedB;
-  for (int remaining = nRecords; remaining > 0 && (needA > 0 || needB > 0) && source.IsGood();
-       --remaining) {
+  for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
     const Record* record = source.Next();
     if (record == nullptr) break;
     const double u = rng.Uniform();
@@ -248,7 +246,7 @@ VXStatus MLPInitializer::Annealing(MultiPassRecordIter& train, MultiPassRecordIt
       if (!(bestTryError < trainError)) {
         // Perturbing no longer helps: the previous stage's result stands.
         network.SetWeights(base);
-        if (Known(testError) < bestTestError) {
+        if (testError < bestTestError) {
           bestTestError = testError;
           bestWeights = base;
         }
@@ -261,14 +259,14 @@ VXStatus MLPInitializer::Annealing(MultiPassRecordIter& train, MultiPassRecordIt
     optimizer.Train(status, train, test, nTrain, nTest);
     if (!status.IsOK()) return status;
     trainErrorRatio = optimizer.GetErrorRatio();
-    trainError = Known(optimizer.GetTrainError());
+    trainError = optimizer.GetTrainError();
     testError = optimizer.GetTestError();
     network.GetWeights(base);
-    if (Known(trainErrorRatio) < kTargetRatio) {
+    if (trainErrorRatio < kTargetRatio) {
       reachedTarget = true;
       break;
     }
-    if (stage == kAnnealingStages - 1 && Known(testError) < bestTestError) {
+    if (stage == kAnnealingStages - 1 && testError < bestTestError) {
       bestTestError = testError;
       bestWeights = base;
     }
@@ -310,15 +308,12 @@ VXStatus MLPInitializer::ComputeSampleWeights() {
       status = Annealing(*sample.train, test, sample.nTrain, sample.nTest, false, bestTestError,
                          trainErrorRatio, bestWeights, reachedTarget);
       if (!status.IsOK()) break;
-      if (reachedTarget || Known(trainErrorRatio) < kGoodRatio) {
+      if (reachedTarget || trainErrorRatio < kGoodRatio) {
         keepLastRun = true;
         break;
       }
     }
-    // Without any known test error no run was ever kept as best; the
-    // network then keeps the last run's weights rather than zeros.
-    if (!Canceled() && !keepLastRun && bestTestError < kLargest)
-      fParts.network->SetWeights(bestWeights);
+    if (!Canceled() && !keepLastRun) fParts.network->SetWeights(bestWeights);
   }
 
   settings = kept;
@@ -459,7 +454,7 @@ VXStatus MLPInitializer::SelectArchitecture() {
     Candidate previous = startCandidate;
 
     bool shrinking = startUnits > minUnits;
-    bool runOver = !shrinking && !(Known(runBest.reportErrorRatio) > kFitRatio);
+    bool runOver = !shrinking && !(runBest.reportErrorRatio > kFitRatio);
     while (!runOver && !Canceled() && fParts.elapsedTime < timeForSearch) {
       if (shrinking) {
         VXStatus pass;
@@ -480,8 +475,8 @@ VXStatus MLPInitializer::SelectArchitecture() {
         if (!(c.Test() < previous.Test())) break;
         if (c.Test() < runBest.Test()) runBest = c;
         consider(c);
-        runOver = c.size >= maxUnits || !(Known(c.trainError) < Known(previous.trainError)) ||
-                  !(Known(c.errorRatio) > kFitRatio);
+        runOver = c.size >= maxUnits || !(c.trainError < previous.trainError) ||
+                  !(c.errorRatio > kFitRatio);
         previous = std::move(c);
       } else if (!(c.Test() > previous.Test())) {
         if (c.Test() <= runBest.Test()) runBest = c;
@@ -496,11 +491,11 @@ VXStatus MLPInitializer::SelectArchitecture() {
         fParts.network->SetWeights(startCandidate.weights);
         shrinking = false;
         previous = startCandidate;
-        runOver = !(Known(runBest.reportErrorRatio) > kFitRatio);
+        runOver = !(runBest.reportErrorRatio > kFitRatio);
       }
     }
     if (!status.IsOK() || Canceled()) break;
-    if (Known(runBest.reportErrorRatio) <= kGoodRatio) {
+    if (runBest.reportErrorRatio <= kGoodRatio) {
       selected = &runBest;
       break;
     }
@@ -534,9 +529,9 @@ VXStatus MLPInitializer::SelectArchitecture() {
   if (listener != nullptr) fHooks.ReportExpertProgress(*listener);
 
   if (!newNetwork) {
+    // The user's stop rules come back as they were; the layer size set
+    // with the best candidate above stays.
     settings.CopyStopRules(user);
-    // The user's rules carry a data-pass limit derived from the old size.
-    settings.SetNumHiddenUnits(best.size, 1);
     settings.SetMiniBatchSize(user.GetMiniBatchSize());
     // The host expects the reports of the training that follows.
     settings.SetProgressListener(listener);

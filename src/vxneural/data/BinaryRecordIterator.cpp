@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <iostream>
 #include <utility>
+#include <vector>
+
+#include "persist/Display.h"
 
 namespace VXNeural {
 
@@ -58,6 +61,20 @@ int BinaryRecordIterator::Rewind() {
   fStatus = kGood;
   ReadAhead();
   return fStatus;
+}
+
+void BinaryRecordIterator::Display(std::ostream& out) const {
+  detail::DisplayPrecision precision(out);
+  out << "Start of BinaryRecordIterator display\n";
+  detail::ShowValue(out, "fFileName = ", fFileName);
+  out << "fFile = " << static_cast<const void*>(fFile) << '\n';
+  detail::ShowValue(out, "fWidth = ", fWidth);
+  detail::ShowValue(out, "fStatus = ", fStatus);
+  if (fStatus == kGood) {
+    const double* values = fLookAhead.GetAll();
+    detail::ShowVector(out, "fLookAhead", std::vector<double>(values, values + fLookAhead.Size()));
+  }
+  out << "End of BinaryRecordIterator display\n";
 }
 
 }  // namespace VXNeural

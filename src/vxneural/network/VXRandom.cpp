@@ -41,7 +41,9 @@ double VXRandom::Uniform() {
     fSeed = static_cast<std::uint32_t>((fSeed * kMultiplier) % kModulus);
     return fSeed * kInvTwoPow31;
   }
-  return std::rand() / 32767.0;
+  // Fifteen bits, whatever this platform's RAND_MAX: the draw stays in
+  // [0, 1] everywhere and equals rand() / 32767.0 where RAND_MAX is 32767.
+  return (std::rand() % 32768) / 32767.0;
 }
 
 void VXRandom::FillUniform(double* values, std::size_t count, double lo, double hi) {

@@ -55,7 +55,6 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
       fNetwork->SetComputeAverages(true);
       fNetwork->ResetDerivatives();
       fNRecordsProcessed = TrainPass(train, nTrain, noTest) + testRecords;
-      if (IsCanceled()) break;
       fAccumError = fNetwork->GetAccumError();
       if (noTest) fAccuracy = fNetwork->GetAccuracy();
       eAvg = fAccumError;
@@ -86,14 +85,9 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
         eAvg = fNetwork->GetErrorAverages();
         firstTrial = false;
       }
-      // A cancelled pass read nothing: its error and gradient say nothing
-      // about D.
-      if (IsCanceled()) {
-        fNetwork->ResetAll();
-        fNetwork->SetWeights(w);
-        break;
-      }
-
+      // A pass cut short by a cancel goes on like any other: once the cancel
+      // is seen a pass reads nothing, and its zero gradient ends the search
+      // by the gradient rule with D in the network.
       fLastGradientNorm = fNetwork->GradientNorm();
       if (TestGradientRule()) {
         // The network keeps D.
@@ -129,13 +123,8 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
         break;
       }
     }
-    if (IsCanceled()) break;
-
     ++i;
-    if (!stopped && test != nullptr) {
-      stopped = VerifyIteration(best, *test, nTest, i, w);
-      if (IsCanceled()) break;
-    }
+    if (!stopped && test != nullptr) stopped = VerifyIteration(best, *test, nTest, i, w);
     if (!stopped) stopped = TestStopRules();
     if (stopped && test != nullptr) RestoreBest(best, i);
     ReportProgress(stopped);

@@ -41,11 +41,13 @@ bool ValidReason(int v) {
 
 // The factor by which the learning rate shrinks after every step so that it
 // falls from eta0 to etaLow in epochs * (records / capacity) steps. A rate
-// that starts at or below etaLow, or a low rate that is not positive (no
-// geometric path leads to it), keeps its value; a schedule of no steps
-// drops to etaLow after the first.
+// that starts at or below etaLow keeps its value. A factor of 0 drops the
+// rate to etaLow after the first step: so it is for a schedule of no steps,
+// and for a low rate not above 0, where the factor the schedule gives is 0
+// (etaLow 0) or has no value (no geometric path leads below 0).
 double DecayFactor(double eta0, double etaLow, int records, int capacity, double epochs) {
-  if (!(eta0 > etaLow) || !(etaLow > 0.0)) return 1.0;
+  if (!(eta0 > etaLow)) return 1.0;
+  if (!(etaLow > 0.0)) return 0.0;
   const double steps =
       capacity > 0 ? static_cast<double>(records) / static_cast<double>(capacity) * epochs : 0.0;
   if (!(steps > 0.0)) return 0.0;
@@ -188,7 +190,9 @@ bool GradientDescentMBO::Step(Run& run, MultiPassRecordIter& group) {
     fNetwork->SetWeights(run.w);
   }
   ++fNIterations;
-  if (run.training && run.eta > run.etaLow) run.eta = std::max(run.eta * run.decay, run.etaLow);
+  if (run.training && run.eta > run.etaLow) {
+    run.eta = run.decay > 0.0 ? std::max(run.eta * run.decay, run.etaLow) : run.etaLow;
+  }
   return kept;
 }
 
@@ -235,7 +239,6 @@ bool GradientDescentMBO::EndEpoch(Run& run, MultiPassRecordIter& train, MultiPas
   fNRecordsProcessed = run.takenBefore;
 
   bool stopped = false;
-  bool newBestTest = false;
   bool newBestTrain = false;
   const int maxSteps = run.limits.maxNStepsTrackError;
   if (test != nullptr) {
@@ -245,7 +248,10 @@ bool GradientDescentMBO::EndEpoch(Run& run, MultiPassRecordIter& train, MultiPas
     fTestErrorPrev = fTestErrorNew;
     fTestErrorNew = fNetwork->GetAccumError();
     fAccuracy = fNetwork->GetAccuracy();
-    newBestTest = fTestErrorNew < run.bestTest.error;
+    // A new best is kept at once, with the values of this moment: the
+    // training figures are still those of the previous epoch.
+    const bool newBestTest = fTestErrorNew < run.bestTest.error;
+    if (newBestTest) TakeSnapshot(run.bestTest, run.epoch, fTestErrorNew, run.w);
     if (!newBestTest && run.epoch - run.bestTest.epoch >= maxSteps) {
       stopped = true;
       fStopReason = VXNNCommon::kStoppedVerifyingCycle;
@@ -273,9 +279,6 @@ bool GradientDescentMBO::EndEpoch(Run& run, MultiPassRecordIter& train, MultiPas
       fStopReason = VXNNCommon::kStoppedVerifyingCycle;
     }
   }
-  // Taken once both measurements are in, so that a snapshot holds the
-  // values of its own epoch.
-  if (newBestTest) TakeSnapshot(run.bestTest, run.epoch, fTestErrorNew, run.w);
   if (newBestTrain) TakeSnapshot(run.bestTrain, run.epoch, fTrainErrorNew, run.w);
 
   // The time limit is tested even after a verifying-cycle stop, and then

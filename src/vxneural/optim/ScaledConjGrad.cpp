@@ -27,6 +27,17 @@ double Dot(const std::valarray<double>& a, const std::valarray<double>& b) {
 
 double Norm(const std::valarray<double>& v) { return std::sqrt(Dot(v, v)); }
 
+// The curvature along p from the gradient probed at sigma along p: first
+// s = (g + r) / sigma, which approximates the Hessian times p (r is the
+// negative gradient at the base point), then delta = p . s. The gradient
+// is turned into s in place; the two steps round as written, so runs
+// follow the method's own arithmetic exactly.
+double Curvature(const std::valarray<double>& p, std::valarray<double>& gradientToS,
+                 const std::valarray<double>& r, double sigma) {
+  for (std::size_t j = 0; j < p.size(); ++j) gradientToS[j] = (gradientToS[j] + r[j]) / sigma;
+  return Dot(p, gradientToS);
+}
+
 void Load(NNetwork& network, const std::valarray<double>& weights) {
   network.ResetAll();
   network.SetWeights(weights);
@@ -120,7 +131,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
         if (firstProbe) fNetwork->SetComputeErrorAverages(true);
         TrainPass(train, nTrain, noTest);
         if (firstProbe) fNetwork->SetComputeErrorAverages(false);
-        if (IsCanceled()) break;
         fNetwork->GetGradient(probeGradient);
         if (noTest) fAccuracy = fNetwork->GetAccuracy();
         if (firstProbe) {
@@ -133,10 +143,7 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
           ReportProgress(false);
           ++fNDataPasses;
         }
-        // The difference of the two gradients over sigma approximates the
-        // Hessian times p; r is the negative gradient at w.
-        delta = 0.0;
-        for (std::size_t j = 0; j < n; ++j) delta += p[j] * (probeGradient[j] + r[j]) / sigma;
+        delta = Curvature(p, probeGradient, r, sigma);
       }
 
       delta += (lambda - lambdaBar) * pn2;
@@ -159,7 +166,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
       Load(*fNetwork, trial);
       settled = false;
       TrainPass(train, nTrain, noTest);
-      if (IsCanceled()) break;
       if (noTest) fAccuracy = fNetwork->GetAccuracy();
       const double eNew = fNetwork->GetAccumError();
       // Actual over predicted decrease of the error.
@@ -206,7 +212,6 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
       } else if (!stopped) {
         if (test != nullptr) {
           stopped = VerifyIteration(best, *test, nTest, i, w);
-          if (IsCanceled()) break;
         }
         if (!stopped) stopped = TestStopRules();
       }
@@ -219,8 +224,13 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
     ReportProgress(stopped);
   }
 
-  // A rejected step or a cancelled pass leaves trial weights in the network.
-  if (!overflow && !settled) Load(*fNetwork, w);
+  // A run the limits end after a rejected step leaves the trial weights in
+  // the network: the kept ones are put back. A cancel is different: the
+  // iteration it interrupts runs to its end on the passes the cancel cut
+  // short (once seen, a pass reads nothing, so its zero gradient accepts
+  // the trial step and stops the run by the gradient rule), and the
+  // network keeps what that iteration left.
+  if (!overflow && !settled && !IsCanceled()) Load(*fNetwork, w);
   return FinishRun(status);
 }
 
@@ -255,8 +265,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
     recordsRead = passAt(w + sigma * p);
     std::valarray<double> probeGradient(w.size());
     fNetwork->GetGradient(probeGradient);
-    double delta = 0.0;
-    for (std::size_t j = 0; j < w.size(); ++j) delta += p[j] * (probeGradient[j] + r[j]) / sigma;
+    double delta = Curvature(p, probeGradient, r, sigma);
     delta += lambda * pn2;
     if (delta <= 0.0) delta = lambda * pn2 - delta;
     const double mu = Dot(p, r);

@@ -85,19 +85,27 @@ class ClusteringRecords : public VXCluster::RecordIterator {
   std::size_t fPos = 0;
 };
 
-TEST(RbfTraining, DefaultSettingsTakeTheLibrarysClustersAsCentresAndWidths) {
-  auto m = MakeRbf(kCategoricalTarget, 120, 0);
-  ASSERT_EQ(m->algorithm->Train(120, -1), VXStatus());
-  // The same clustering, run here on records encoded by hand.
+// The clustering library's own clusters of the records of a
+// categorical-target model, their number chosen between 1 and most.
+std::unique_ptr<ClusterModel> LibraryClusters(const std::vector<Record>& raw, int most) {
   ClusterVarList vars;
   vars.AddContVar(0.0, 1.0);
   vars.AddCatVar(3, ClusterVar::kNumericCategorical);
   vars.AddContVar(0.0, 1.0);
   vars.AddCatVar(2, ClusterVar::kNumericCategorical);
-  ClusterModel model(ClusterSettings(), vars);
-  ClusteringRecords records(EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
-  ASSERT_FALSE(model.PreCluster(records).IsError());
-  ASSERT_FALSE(model.AutoCluster(1, 2 * (5 + 2)).IsError());
+  auto model = std::make_unique<ClusterModel>(ClusterSettings(), vars);
+  ClusteringRecords records(EncodeByHand(raw, raw, kCategoricalTarget));
+  EXPECT_FALSE(model->PreCluster(records).IsError());
+  EXPECT_FALSE(model->AutoCluster(1, most).IsError());
+  return model;
+}
+
+TEST(RbfTraining, DefaultSettingsTakeTheLibrarysClustersAsCentresAndWidths) {
+  auto m = MakeRbf(kCategoricalTarget, 120, 0);
+  ASSERT_EQ(m->algorithm->Train(120, -1), VXStatus());
+  // The same clustering, run here on records encoded by hand.
+  const std::unique_ptr<ClusterModel> clusters = LibraryClusters(m->trainRecords, 2 * (5 + 2));
+  const ClusterModel& model = *clusters;
   const int k = model.GetNumOfClusters();
   ASSERT_GE(k, 1);
   EXPECT_EQ(m->algorithm->GetNumberOfHiddenUnits(), k);
@@ -187,8 +195,11 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       const int candidates =
           seen.back().k == seen[seen.size() - 2].k + 1 ? int(seen.size()) : int(seen.size()) - 1;
       EXPECT_EQ(m->algorithm->GetNumberOfDataPasses(), 1 + (onePass ? 1 : candidates));
-      // Normalised units: the automatic range starts at 2 or more.
+      // Normalised units: the automatic range starts at 2 or more, and it
+      // runs to max(2K, outputs, 10), K the library's own choice.
       EXPECT_GE(seen[0].k, 2);
+      const int k = LibraryClusters(m->trainRecords, 2 * (5 + 2))->GetNumOfClusters();
+      EXPECT_EQ(seen[candidates - 1].k, std::max(2 * k, 10));
       std::size_t best = 0;
       for (int i = 0; i < candidates; ++i) {
         const Seen& s = seen[i];
@@ -214,6 +225,7 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_EQ(a.GetTrainingError(), seen[best].trainError);
       EXPECT_EQ(a.GetTestingError(), seen[best].testError);
       EXPECT_EQ(a.GetTrainingBIC(), seen[best].bic);
+      EXPECT_EQ(m->Alg().GetNetwork()->GetAccumError(), seen[best].trainError);
       // The kept network is the one scored: its error on the training
       // records is the kept training error.
       VectorRecordIter train(m->trainRecords);
@@ -270,6 +282,71 @@ TEST(RbfSearch, PerfectFitsGetTheLeastBICAndTiesKeepTheSmallerCandidate) {
     // The best is not the last tried: one more report for it.
     EXPECT_EQ(seen.back().k, seen[0].k);
   }
+}
+
+TEST(RbfSearch, TheRangeEndsWhereTheRecordsRunOutOfDistinctClusters) {
+  // Six distinct records, ten times each: no seventh cluster can form.
+  std::vector<Record> encoded;
+  const std::vector<Record> six = MakeRecords(6, 4);
+  for (int copy = 0; copy < 10; ++copy)
+    for (const Record& r : EncodeByHand(six, six, kContinuousTarget)) encoded.push_back(r);
+  for (bool onePass : {true, false}) {
+    RBFSettings settings(5, {1}, 60);
+    settings.SetExpertOneDataPass(onePass);
+    VectorRecordIter train(encoded);
+    RBFFactory factory;
+    RbfModel m;
+    m.algorithm.reset(factory.CreateNeuralAlgorithm(settings, train, nullptr));
+    ASSERT_TRUE(m.algorithm);
+    std::vector<Seen> seen = Search(m);
+    ASSERT_FALSE(seen.empty());
+    int last = 0;
+    for (const Seen& s : seen) last = std::max(last, s.k);
+    EXPECT_EQ(last, 6) << onePass;
+    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
+  }
+}
+
+// Encoded records handed to the clustering library as they are: every
+// column a continuous variable (a model without a variable list).
+class PassThrough : public VXCluster::RecordIterator {
+ public:
+  explicit PassThrough(std::vector<Record> records) : fRecords(std::move(records)) {}
+  bool IsGood() override { return fPos < fRecords.size(); }
+  Record* Next() override { return IsGood() ? &fRecords[fPos++] : nullptr; }
+  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
+
+ private:
+  std::vector<Record> fRecords;
+  std::size_t fPos = 0;
+};
+
+TEST(RbfSearch, AFewClearClustersStillGiveTenCandidates) {
+  // Two tight groups of 40 records: the library chooses few clusters, and
+  // the range still runs to max(2K, outputs, 10).
+  std::vector<Record> encoded;
+  for (int i = 0; i < 80; ++i) {
+    const double centre = i % 2 == 0 ? -2.0 : 2.0, jitter = 0.01 * (i % 7);
+    encoded.push_back(Record(std::vector<double>{centre + jitter, centre - jitter, centre, jitter,
+                                                 centre * jitter, centre / 2}));
+  }
+  ClusterVarList vars;
+  for (int v = 0; v < 6; ++v) vars.AddContVar(0.0, 1.0);
+  ClusterModel model(ClusterSettings(), vars);
+  PassThrough records(encoded);
+  ASSERT_FALSE(model.PreCluster(records).IsError());
+  ASSERT_FALSE(model.AutoCluster(1, 2 * (5 + 1)).IsError());
+  const int k = model.GetNumOfClusters();
+  ASSERT_LT(2 * k, 10);
+  RBFSettings settings(5, {1}, 80);
+  VectorRecordIter train(encoded);
+  RBFFactory factory;
+  RbfModel m;
+  m.algorithm.reset(factory.CreateNeuralAlgorithm(settings, train, nullptr));
+  ASSERT_TRUE(m.algorithm);
+  int last = 0;
+  for (const Seen& s : Search(m)) last = std::max(last, s.k);
+  EXPECT_EQ(last, 10);
 }
 
 // A source that claims to be good but has nothing to give.

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "DataTestHelpers.h"
+#include "common/text_checks.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 
 using datatest::Values;
@@ -54,6 +55,17 @@ TEST_F(BinaryRecordIteratorTest, WholeRecordsThenEndOrError) {
       EXPECT_EQ(it.Rewind(), c.records > 0 ? 0 : c.endStatus) << name;
     }
   }
+}
+
+TEST_F(BinaryRecordIteratorTest, DisplayNamesEveryField) {
+  BinaryRecordIterator it(MakeFile("shown", 2), 3, Path("shown"));
+  it.Next();
+  text_checks::ExpectText(text_checks::Shown(it), "Start of BinaryRecordIterator display\n",
+                          {"fFileName = " + Path("shown") + "\n", "fFile = ", "fWidth = 3\n",
+                           "fStatus = 0\n", "fLookAhead: 1 -1 0.25\n"},
+                          "End of BinaryRecordIterator display\n");
+  it.Next();
+  EXPECT_EQ(text_checks::Shown(it).find("fLookAhead"), std::string::npos) << "nothing ahead";
 }
 
 TEST_F(BinaryRecordIteratorTest, DestructionDeletesANamedFile) {

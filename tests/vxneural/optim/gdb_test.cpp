@@ -198,20 +198,26 @@ TEST(GradientDescentBatchVerify, AccuracyStopKeepsTheLastWeights) {
 
 // --- cancellation ----------------------------------------------------------
 
-TEST(GradientDescentBatchCancel, StopsAtTheNextRecordAndKeepsTheAcceptedWeights) {
+TEST(GradientDescentBatchCancel, TheInterruptedIterationRunsOnAndKeepsItsTrialStep) {
+  // Once the cancel is seen a pass reads nothing: the trial pass after it
+  // has a zero gradient, which ends the run by the gradient rule with the
+  // trial step D = W - eta G in the network, G the gradient of what the
+  // starting pass did read (5 records, or all 40). A cancel before the
+  // first pass does nothing.
   struct Case {
     int afterRecords, passes;
-    bool stepped;
+    VXNNCommon::StopReason reason;
   };
-  // Passes of 40 records: the starting pass, the accepted first trial, the
-  // second trial.
-  for (const Case c : {Case{0, 0, false}, Case{5, 1, false}, Case{100, 3, true}}) {
+  for (const Case c :
+       {Case{0, 0, VXNNCommon::kStoppedUndefined}, Case{5, 2, VXNNCommon::kStoppedSmallGradient},
+        Case{40, 2, VXNNCommon::kStoppedSmallGradient}}) {
     SCOPED_TRACE(c.afterRecords);
     Linear p;
     CountingIter train(p.records);
     // The host says so once: the optimizer must latch the answer.
     CancelWhen cancel([&] { return train.handedOut == c.afterRecords; });
     p.settings->SetCancelPointer(&cancel);
+    p.settings->SetGradientNormLimit(1e-6);  // the default
     GradientDescentBatch gdb(p.settings.get(), p.net.get());
     VXStatus status;
     EXPECT_EQ(gdb.Train(status, train, nullptr, 1000, 0), status);
@@ -219,10 +225,14 @@ TEST(GradientDescentBatchCancel, StopsAtTheNextRecordAndKeepsTheAcceptedWeights)
     EXPECT_EQ(status, VXStatus(1, false));
     EXPECT_TRUE(status.IsError());
     EXPECT_EQ(gdb.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-    EXPECT_EQ(gdb.GetStopReason(), VXNNCommon::kStoppedUndefined);
+    EXPECT_EQ(gdb.GetStopReason(), c.reason);
     EXPECT_EQ(gdb.GetNDataPasses(), c.passes);
     EXPECT_TRUE(gdb.IsCanceled());
-    ExpectWeightsNear(WeightsOf(*p.net), c.stepped ? p.FirstStep() : p.initial);
+    const std::vector<Record> read(p.records.begin(), p.records.begin() + c.afterRecords);
+    ExpectWeightsNear(WeightsOf(*p.net),
+                      c.passes == 0
+                          ? p.initial
+                          : p.initial - kEta * Evaluate(*p.oracle, p.initial, read).gradient);
   }
 }
 

@@ -156,6 +156,9 @@ TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
       {"whole mini-batches only", 25, VXNNCommon::kMiniBatch, 10, 0.05, 0.05, 0.9, 2, 3, 6},
       // Two steps to decay over: 0.1, 0.05, then 0.025 for good.
       {"rate halves to its low value", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.025, 0.0, 1, 3, 6},
+      // The schedule's factor is exp(-inf) = 0: the rate is 0 from the
+      // second step on, and no later step moves the weights.
+      {"low rate of zero", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.0, 0.0, 1, 3, 6},
       {"momentum capped", 40, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 5.0, 2, 4, 20},
       {"data smaller than a mini-batch", 5, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 0.9, 2, 3, 3},
       // Loads of 8, 8 and 4, each in its own shuffled order.
@@ -259,6 +262,41 @@ TEST(GradientDescentMBOStop, VerifyingCycleEndsAtTheBestTestedWeights) {
   ASSERT_EQ(recorder.shown.size(), 5u);
   EXPECT_GT(recorder.shown[3].testError, initialError);
   EXPECT_DOUBLE_EQ(recorder.shown[4].testError, initialError);
+}
+
+// A test source whose records change from one pass to the next (the last
+// set serves every later pass).
+struct PhasedSource : VXCommon_1_2::MultiPassRecordIter {
+  explicit PhasedSource(std::vector<std::vector<Record>> passes) : passes(std::move(passes)) {}
+  const std::vector<Record>& Current() const { return passes[std::min(pass, passes.size() - 1)]; }
+  bool IsGood() override { return pos < Current().size(); }
+  const Record* Next() override { return IsGood() ? &Current()[pos++] : nullptr; }
+  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    if (pos > 0) ++pass;
+    pos = 0;
+    return GetStatus();
+  }
+  std::vector<std::vector<Record>> passes;
+  std::size_t pass = 0, pos = 0;
+};
+
+TEST(GradientDescentMBOStop, TheBestTestEpochIsKeptWithTheValuesOfItsTestPass) {
+  // The test error is best at the first epoch's end and worse after; the
+  // run stops 3 epochs later and goes back to that epoch, whose snapshot
+  // was taken before its training-error pass: the training error restored
+  // is the starting one.
+  Fixture f;
+  const std::vector<Record> far = LinearRecords(20, 8, -1.0);
+  PhasedSource test({far, f.records, far});
+  f.settings->SetMaxNDataPasses(1000);
+  f.settings->SetMaxNStepsTrackError(3);
+  f.settings->SetCheckTrainErrVerifyingCycle(true);
+  f.Train(&test);
+  EXPECT_EQ(f.mbo->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
+  EXPECT_EQ(test.pass, 5u);
+  EXPECT_DOUBLE_EQ(f.mbo->GetTrainError(), f.At(f.initial).error);
+  EXPECT_DOUBLE_EQ(f.mbo->GetTestError(), f.At(WeightsOf(*f.net)).error);
 }
 
 TEST(GradientDescentMBOStop, CancelledRunKeepsTheSettingsMomentum) {
