@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Compares vxneural with peer neural-network libraries on the same data and
 # network shapes, in one run, and prints the figures with their ratios:
-# training throughput on synthetic records, and test accuracy / relative
-# error on the iris, wine and diabetes data (see bench/README.md).
+# training throughput on synthetic records, test accuracy / relative error
+# on the iris, wine and diabetes data, and our RBF network beside an RBF
+# network peer on the same splits (see bench/README.md).
 #
 # Run from anywhere:
 #   bash bench/compare_peers.sh                 # everything, a few minutes
@@ -24,7 +25,7 @@ bash "$root/scripts/install-bench-deps.sh"
 echo "compare_peers: building the drivers in $build" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
   -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vxnn_peer -j 2 >/dev/null
+cmake --build "$build" --target vxnn_peer vxnn -j 2 >/dev/null
 cc -O2 -std=c11 -Wall -Wextra -o "$build/bin/fann_peer" "$root/bench/peers/fann_peer.c" \
   -ldoublefann -lm
 
@@ -34,4 +35,5 @@ trap 'rm -rf "$work"' EXIT
 # Debian's interpreter, where the Debian peer packages are installed (a
 # python3 earlier on the PATH may be another one).
 /usr/bin/python3 "$root/bench/peers/compare.py" --vxnn "$build/bin/vxnn_peer" \
-  --fann "$build/bin/fann_peer" --data "$root/data" --work "$work" "$@"
+  --fann "$build/bin/fann_peer" --vxnn-cli "$build/bin/vxnn" --data "$root/data" \
+  --work "$work" "$@"

@@ -32,13 +32,14 @@ CLI::Option* Repeatable(CLI::Option* option) {
 struct TrainScratch {
   std::vector<std::string> fMissing;
   std::string fFormat = "binary";
+  std::string fNetwork = "mlp";
   std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation;
   int fMiniBatchSize = 0, fHiddenLayers = 0, fMaxDataPasses = 0, fSteps = 0;
   int fMinHidden = 0, fMaxHidden = 0;
   unsigned fSeed = 0, fSamplingSeed = 0;
   double fLearningRate = 0, fMinLearningRate = 0, fMomentum = 0, fWeightRange = 0;
   double fMaxTime = 0, fErrorChange = 0, fErrorRatio = 0, fGradientNorm = 0, fStopAccuracy = 0;
-  double fMaxSelectionTime = 0;
+  double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false;
 };
@@ -74,6 +75,11 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
   train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
 
+  train
+      ->add_option("--network", s.fNetwork,
+                   "mlp (multi-layer perceptron, default) or rbf (radial basis function "
+                   "network)")
+      ->check(CLI::IsMember({"mlp", "rbf"}));
   Optional(train, finish, "--method", o.fMethod, s.fMethod,
            "scg (scaled conjugate gradient, default) or gd (gradient descent)");
   Optional(train, finish, "--training-type", o.fTrainingType, s.fTrainingType,
@@ -83,10 +89,12 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   Optional(train, finish, "--hidden-layers", o.fHiddenLayers, s.fHiddenLayers,
            "0, 1 (default) or 2");
   Repeatable(
-      train->add_option("--hidden-units", o.fHiddenUnits, "Units per hidden layer, e.g. 8 or 8,4"))
+      train->add_option("--hidden-units", o.fHiddenUnits,
+                        "Units per hidden layer, e.g. 8 or 8,4 (rbf: the number of centres)"))
       ->delimiter(',');
   Optional(train, finish, "--hidden-activation", o.fHiddenActivation, s.fHiddenActivation,
-           "tanh (default) or sigmoid");
+           "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
+           "radial-basis");
   Optional(train, finish, "--output-activation", o.fOutputActivation, s.fOutputActivation,
            "softmax, identity, tanh or sigmoid (default: softmax when every target is "
            "categorical, else identity)");
@@ -122,11 +130,19 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                   "With test records: also watch the training error when deciding to stop");
 
   train->add_flag("--select-architecture", o.fSelectArchitecture,
-                  "Search the number of hidden units before training");
+                  "Search the number of hidden units before training (rbf: fit every candidate "
+                  "number of centres and keep the best by test error, or by BIC without test "
+                  "records)");
   Optional(train, finish, "--min-hidden-units", o.fMinHiddenUnits, s.fMinHidden,
-           "Smallest hidden layer the search tries (default 1)");
+           "Smallest hidden layer the search tries (default 1; rbf: also bounds the "
+           "clustering's own choice)");
   Optional(train, finish, "--max-hidden-units", o.fMaxHiddenUnits, s.fMaxHidden,
-           "Largest hidden layer the search tries (default 50)");
+           "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
+  Optional(train, finish, "--overlap", o.fOverlap, s.fOverlap,
+           "rbf: factor on the variance of each cluster that gives its centre's width "
+           "(default 1 + 0.1 x input units)");
+  train->add_flag("--search-pass-per-candidate", o.fSearchPassPerCandidate,
+                  "rbf search: one data pass per candidate instead of one pass for all");
   Optional(train, finish, "--max-selection-time", o.fMaxSelectionTime, s.fMaxSelectionTime,
            "Seconds allowed for the search (default 600)");
   Optional(train, finish, "--memory-budget", o.fMemoryBudget, s.fMemoryBudget,
@@ -144,6 +160,7 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
     c.fTrain.fDescribe.fMissing[m.substr(0, eq)].push_back(m.substr(eq + 1));
   }
   c.fFormat = s.fFormat == "xml" ? ModelFormat::kXML : ModelFormat::kBinary;
+  c.fTrain.fNetwork = s.fNetwork == "rbf" ? NetworkKind::kRBF : NetworkKind::kMLP;
   c.fSave = !s.fNoSave;
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;

@@ -51,6 +51,7 @@ void ProgressBar::Begin(const std::string& phase, int maxDataPasses, double maxS
   fMaxPasses = maxDataPasses;
   fMaxSeconds = maxSeconds;
   fLastDraw = {};
+  fFewestUnits = fMostUnits = 0;
 }
 
 void ProgressBar::Finish() {
@@ -60,6 +61,13 @@ void ProgressBar::Finish() {
 }
 
 void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
+  if (fPhase == "selecting") {
+    const int units = report.DiscreteMeasure("hiddenUnits");
+    if (units > 0) {
+      fFewestUnits = fFewestUnits > 0 ? std::min(fFewestUnits, units) : units;
+      fMostUnits = std::max(fMostUnits, units);
+    }
+  }
   if (!fEnabled) return;
   const auto now = std::chrono::steady_clock::now();
   if (fDrawn && now - fLastDraw < std::chrono::milliseconds(100)) return;

@@ -40,6 +40,12 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   void Finish();
   void Report(VXCommon_1_2::ProgressReport& report) override;
 
+  // The fewest and most hidden units reported since Begin (0 and 0 when
+  // none was): the RBF candidate search reports once per candidate, so
+  // these are the candidates it tried. Kept whether or not the bar draws.
+  int FewestUnitsReported() const { return fFewestUnits; }
+  int MostUnitsReported() const { return fMostUnits; }
+
   // True when standard error is a terminal.
   static bool StderrIsTerminal();
 
@@ -51,6 +57,7 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   int fMaxPasses = 0;
   double fMaxSeconds = 0.0;
   bool fShowAccuracy = false;
+  int fFewestUnits = 0, fMostUnits = 0;
   std::chrono::steady_clock::time_point fLastDraw{};
 };
 

@@ -7,7 +7,6 @@
 
 #include "CsvTable.h"
 #include "vxneural/VXNNCommon.h"
-#include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/variables/NNContVar.h"
 
 namespace vxnn {
@@ -71,50 +70,59 @@ void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, Model
   }
 }
 
-ModelFormat DetectModelFormat(const std::string& path) {
+ModelType DetectModelType(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError(path + ": cannot open the model file");
-  char head[64] = {};
+  // Enough for the XML declaration, the document type, the root and its
+  // notice before the first object.
+  char head[1024] = {};
   in.read(head, sizeof head);
   const std::string start(head, static_cast<std::size_t>(in.gcount()));
   if (start.empty()) throw InputError(path + ": the model file is empty");
-  if (start.compare(0, 6, "MLPSet") == 0) return ModelFormat::kBinary;
-  if (start.compare(0, 6, "RBFSet") == 0)
-    throw InputError(path + ": a radial basis function model, which vxnn cannot use");
+  if (start.compare(0, 6, "MLPSet") == 0) return {ModelFormat::kBinary, NetworkKind::kMLP};
+  if (start.compare(0, 6, "RBFSet") == 0) return {ModelFormat::kBinary, NetworkKind::kRBF};
   const std::size_t first = start.find_first_not_of(" \t\r\n");
-  if (first != std::string::npos && start.compare(first, 5, "<?xml") == 0) return ModelFormat::kXML;
+  if (first != std::string::npos && start.compare(first, 5, "<?xml") == 0) {
+    const std::string object = "<object name=\"";
+    const std::size_t at = start.find(object);
+    const std::size_t name = at == std::string::npos ? at : at + object.size();
+    if (name != std::string::npos && start.compare(name, 12, "RBFSettings\"") == 0)
+      return {ModelFormat::kXML, NetworkKind::kRBF};
+    // Anything else is left to the perceptron's reader, which names what
+    // it could not read.
+    return {ModelFormat::kXML, NetworkKind::kMLP};
+  }
   throw InputError(path + ": not a vxnn model file");
 }
 
 LoadedModel LoadModel(const std::string& path) {
   LoadedModel model;
-  model.fFormat = DetectModelFormat(path);
+  const ModelType type = DetectModelType(path);
+  model.fFormat = type.fFormat;
+  model.fKind = type.fKind;
   const bool xml = model.fFormat == ModelFormat::kXML;
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError(path + ": cannot open the model file");
 
-  MLPFactory factory;
+  const std::unique_ptr<ModelFactory> factory = FactoryFor(model.fKind);
   CerrCapture capture;
-  const NNVarList* list =
-      xml ? factory.RestoreNNVarListFromXML(in) : factory.RestoreNNVarListFromBinary(in);
+  const NNVarList* list = factory->RestoreVarList(in, xml);
   const auto unreadable = [&](const VXCommon_1_2::VXStatus& status) {
     const std::string said = capture.FirstLine();
     return InputError(path + ": the model file is damaged or not a model (" +
                       (said.empty() ? StatusText(status) : said) + ")");
   };
-  if (!factory.GetStatus().IsOK()) throw unreadable(factory.GetStatus());
+  if (!factory->GetStatus().IsOK()) throw unreadable(factory->GetStatus());
   if (list == nullptr)
     throw InputError(path +
                      ": the model has no description of its fields, so vxnn cannot read "
                      "data for it");
   model.fSource = SyntheticSource(*list);
-  INeuralAlgorithm* algorithm =
-      xml ? factory.FinishRestoringAlgorithmFromXML(in, *model.fSource, nullptr)
-          : factory.FinishRestoringAlgorithmFromBinary(in, *model.fSource, nullptr);
-  model.fAlgorithm.reset(algorithm);
-  if (!model.fAlgorithm) throw unreadable(factory.GetStatus());
-  if (model.fAlgorithm->GetAlgorithmType() != VXNNCommon::kMLP || !model.fAlgorithm->GetVarList())
-    throw InputError(path + ": not an MLP model with a description of its fields");
+  model.fAlgorithm.reset(factory->FinishRestoring(in, xml, *model.fSource));
+  if (!model.fAlgorithm) throw unreadable(factory->GetStatus());
+  if (KindOf(model.fAlgorithm->GetAlgorithmType()) != model.fKind ||
+      !model.fAlgorithm->GetVarList())
+    throw InputError(path + ": not a model with a description of its fields");
   if (model.fAlgorithm->GetAlgorithmStatus() != VXNNCommon::kTrained)
     throw InputError(path + ": the model has not been trained");
   return model;

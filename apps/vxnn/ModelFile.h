@@ -5,9 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "Factories.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
-#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/variables/NNVarList.h"
 
 namespace vxnn {
@@ -21,9 +22,16 @@ const char* FormatName(ModelFormat format);
 // file cannot be written or the algorithm refuses to save.
 void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format);
 
-// The form of a saved model, told by its first bytes. Throws InputError for
-// a file that cannot be read or is not a saved MLP model.
-ModelFormat DetectModelFormat(const std::string& path);
+// The form and the kind of a saved model, told by its first bytes: a
+// binary model begins with its settings' tag ("MLPSet" or "RBFSet"), an XML
+// one with the XML declaration, and its first object is the settings
+// ("MLPSettings" or "RBFSettings"). Throws InputError for a file that
+// cannot be read or is not a saved model.
+struct ModelType {
+  ModelFormat fFormat = ModelFormat::kBinary;
+  NetworkKind fKind = NetworkKind::kMLP;
+};
+ModelType DetectModelType(const std::string& path);
 
 // A restored model with the record source it was restored over. The
 // library prepares the training source of a restore as if to train, so
@@ -32,17 +40,16 @@ ModelFormat DetectModelFormat(const std::string& path);
 // independent of whatever data the model is then used on.
 struct LoadedModel {
   ModelFormat fFormat = ModelFormat::kBinary;
+  NetworkKind fKind = NetworkKind::kMLP;
   // Declared before the algorithm, which reads it, so it outlives it.
   std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fSource;
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
 
   const NNVarList& VarList() const { return *fAlgorithm->GetVarList(); }
-  const MLPSettings& Settings() const {
-    return static_cast<const MLPSettings&>(*fAlgorithm->GetSettings());
-  }
+  const NeuralSettings& Settings() const { return *fAlgorithm->GetSettings(); }
 };
 
-// Throws InputError, naming the file, for anything but a trained MLP model
+// Throws InputError, naming the file, for anything but a trained model
 // with its variable list. The library's own read-failure message, which it
 // writes to standard error, becomes part of that one error line instead.
 LoadedModel LoadModel(const std::string& path);

@@ -71,21 +71,44 @@ const char* MethodName(VXNNCommon::MLPTrainingMethod m) {
   }
 }
 
-const MLPSettings& SettingsOf(const INeuralAlgorithm& a) {
-  return static_cast<const MLPSettings&>(*a.GetSettings());
+bool IsRBF(const INeuralAlgorithm& a) { return a.GetAlgorithmType() == VXNNCommon::kRBF; }
+
+// The perceptron's settings; null for an RBF network.
+const MLPSettings* MLPSettingsOf(const INeuralAlgorithm& a) {
+  return IsRBF(a) ? nullptr : static_cast<const MLPSettings*>(a.GetSettings());
+}
+const RBFSettings* RBFSettingsOf(const INeuralAlgorithm& a) {
+  return IsRBF(a) ? static_cast<const RBFSettings*>(a.GetSettings()) : nullptr;
 }
 
 // Units per layer (inputs first) and the activation of every layer above
-// the inputs, from the network itself.
+// the inputs. For an RBF network the hidden layer holds the centres and the
+// weights are the output weights solved by least squares.
 struct Shape {
+  NetworkKind fKind = NetworkKind::kMLP;
   std::vector<int> fUnits;
   std::vector<std::string> fActivations;
   int fWeights = 0;
   std::string fError;
+  double fOverlap = 0.0;  // RBF
 };
 
 Shape ShapeOf(const INeuralAlgorithm& a) {
   Shape shape;
+  if (const RBFSettings* s = RBFSettingsOf(a)) {
+    const int centres = a.GetNumberOfHiddenUnits();
+    const bool normalized = s->GetActivFnHiddenLayer() == VXNNCommon::kNormalizedRadialBasis;
+    shape.fKind = NetworkKind::kRBF;
+    shape.fUnits = {s->GetNumInputs(), centres, s->GetNumOutUnits()};
+    shape.fActivations = {VXNNCommon::DisplayText(s->GetActivFnHiddenLayer()),
+                          VXNNCommon::DisplayText(VXNNCommon::kIdentity)};
+    // One row per output unit, with a bias unless the activations are
+    // normalised (they then sum to 1, which plays the bias's part).
+    shape.fWeights = s->GetNumOutUnits() * (centres + (normalized ? 0 : 1));
+    shape.fError = "sum of squares";
+    shape.fOverlap = s->GetOverlapFactor();
+    return shape;
+  }
   const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a);
   const NNetwork* net = mlp ? mlp->GetNetwork() : nullptr;
   if (!net) return shape;
@@ -105,6 +128,10 @@ Shape ShapeOf(const INeuralAlgorithm& a) {
 std::string ShapeText(const Shape& s) {
   if (s.fUnits.size() < 2) return "no network";
   std::string t = Plural(s.fUnits.front(), "input unit") + ", ";
+  if (s.fKind == NetworkKind::kRBF)
+    return t + Plural(s.fUnits[1], "centre") + " (" + s.fActivations[0] + ", overlap factor " +
+           General(s.fOverlap) + "), " + Plural(s.fUnits[2], "output unit") + " (" +
+           s.fActivations[1] + "); " + Plural(s.fWeights, "output weight");
   const std::size_t hidden = s.fUnits.size() - 2;
   if (hidden == 0) t += "no hidden layer, ";
   for (std::size_t l = 1; l + 1 < s.fUnits.size(); ++l)
@@ -117,6 +144,7 @@ std::string ShapeText(const Shape& s) {
 
 void ShapeJson(JsonWriter& j, const Shape& s) {
   j.Key("network").BeginObject();
+  j.Field("kind", KindName(s.fKind));
   j.Key("units_per_layer").BeginArray();
   for (int u : s.fUnits) j.Integer(u);
   j.EndArray();
@@ -125,7 +153,43 @@ void ShapeJson(JsonWriter& j, const Shape& s) {
   j.EndArray();
   j.Field("weights", s.fWeights);
   j.Field("error_function", s.fError);
+  if (s.fKind == NetworkKind::kRBF) {
+    j.Field("centres", s.fUnits[1]);
+    j.Field("overlap_factor", s.fOverlap);
+  }
   j.EndObject();
+}
+
+std::string Upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+// "MLP, 4 input units, ..." or "RBF, ...".
+std::string NetworkText(const Shape& s) { return Upper(KindName(s.fKind)) + ", " + ShapeText(s); }
+
+// The RBF settings that shape the centres, for inspect.
+std::string RBFSettingsText(const RBFSettings& s) {
+  std::string t = "  hidden activation " +
+                  Lower(VXNNCommon::DisplayText(s.GetActivFnHiddenLayer())) + ", overlap factor " +
+                  General(s.GetOverlapFactor()) + "\n  number of centres: ";
+  // The count itself is the network's; the settings keep the range the
+  // clustering and the candidate search were given.
+  if (s.GetMaxNHiddenUnits() < s.GetMinNHiddenUnits())
+    t += "range left to the data";
+  else
+    t += "range " + std::to_string(s.GetMinNHiddenUnits()) + ".." +
+         std::to_string(s.GetMaxNHiddenUnits());
+  t +=
+      std::string("; candidate search: ") +
+      (s.GetExpertOneDataPass() ? "one data pass for all candidates" : "a data pass per candidate");
+  return t + "\n";
+}
+
+// The training method in words.
+std::string MethodText(const INeuralAlgorithm& a) {
+  const MLPSettings* s = MLPSettingsOf(a);
+  return s ? MethodName(s->GetTrainingMethod()) : "clustering and least squares";
 }
 
 void PrintConfusion(std::ostream& out, const TargetFigures& t, const std::string& indent) {
@@ -317,7 +381,7 @@ std::vector<std::pair<std::string, double>> RankImportance(const NNVarList& list
 
 void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& saved) {
   const INeuralAlgorithm& a = *r.fAlgorithm;
-  const MLPSettings& s = SettingsOf(a);
+  const MLPSettings* mlpSettings = MLPSettingsOf(a);
   const NNVarList& list = *r.fList;
   std::vector<std::string> inputs, outputs;
   list.GetVarNames(inputs, outputs);
@@ -340,15 +404,22 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
   }
 
   const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a);
-  out << "Network: " << ShapeText(ShapeOf(a))
-      << (r.fSelectedArchitecture ? "; hidden units chosen by the architecture search" : "")
+  out << "Network: " << NetworkText(ShapeOf(a))
+      << (mlp && r.fSelectedArchitecture ? "; hidden units chosen by the architecture search" : "")
       << "\n";
-  out << "Training: " << MethodName(s.GetTrainingMethod()) << ", "
-      << TrainingTypeName(s.GetTrainType());
-  if (s.GetTrainType() == VXNNCommon::kMiniBatch)
-    out << " of " << s.GetMiniBatchSize() << " records";
-  out << "; weight seed " << s.GetRandomSeed() << ", sampling seed " << s.GetRandomSeedSampling()
-      << "\n";
+  if (const MLPSettings* s = mlpSettings) {
+    out << "Training: " << MethodName(s->GetTrainingMethod()) << ", "
+        << TrainingTypeName(s->GetTrainType());
+    if (s->GetTrainType() == VXNNCommon::kMiniBatch)
+      out << " of " << s->GetMiniBatchSize() << " records";
+    out << "; weight seed " << s->GetRandomSeed() << ", sampling seed "
+        << s->GetRandomSeedSampling() << "\n";
+  } else {
+    out << "Centres: " << a.GetNumberOfHiddenUnits() << ", " << HiddenChoiceText(r.fHiddenChoice)
+        << "\n"
+        << "Training: centres and widths from clustering the training records, output weights "
+           "by least squares\n";
+  }
   out << "Stopped: " << StopReasonText(a.GetStopReason()) << ", after "
       << Plural(a.GetNumberOfDataPasses(), "data pass", "data passes")
       << (mlp ? " (" + Plural(mlp->GetNumberOfIterations(), "iteration") + ")" : std::string())
@@ -356,7 +427,10 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
       << Fixed(r.fWallSeconds, 2) << " s in all\n";
   out << "Error (" << ShapeOf(a).fError << ", summed over records): training "
       << General(a.GetTrainingError());
-  if (r.fTest.fRecords > 0) out << ", test " << General(a.GetTestingError());
+  // An RBF network trained directly measures no test error while it
+  // trains; its test figures follow per target.
+  if (r.fTest.fRecords > 0 && !VXMV::IsMissing(a.GetTestingError()))
+    out << ", test " << General(a.GetTestingError());
   out << "\n";
 
   for (const TargetPair& p : TargetPairs(r)) {
@@ -382,7 +456,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
 
 void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& saved) {
   const INeuralAlgorithm& a = *r.fAlgorithm;
-  const MLPSettings& s = SettingsOf(a);
+  const MLPSettings* s = MLPSettingsOf(a);
   JsonWriter j(out);
   j.BeginObject();
   j.Key("data").BeginObject();
@@ -403,12 +477,25 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
 
   ShapeJson(j, ShapeOf(a));
   j.Key("training").BeginObject();
-  j.Field("method", MethodName(s.GetTrainingMethod()));
-  j.Field("training_type", TrainingTypeName(s.GetTrainType()));
-  if (s.GetTrainType() == VXNNCommon::kMiniBatch) j.Field("mini_batch_size", s.GetMiniBatchSize());
+  j.Field("method", MethodText(a));
+  if (s) {
+    j.Field("training_type", TrainingTypeName(s->GetTrainType()));
+    if (s->GetTrainType() == VXNNCommon::kMiniBatch)
+      j.Field("mini_batch_size", s->GetMiniBatchSize());
+  }
   j.Field("architecture_selected", r.fSelectedArchitecture);
-  j.Key("weight_seed").Integer(s.GetRandomSeed());
-  j.Key("sampling_seed").Integer(s.GetRandomSeedSampling());
+  j.Key("hidden_units").BeginObject();
+  j.Field("count", a.GetNumberOfHiddenUnits());
+  j.Field("chosen", HiddenChoiceKey(r.fHiddenChoice.fHow));
+  if (r.fHiddenChoice.fHigh > 0) {
+    j.Field("low", r.fHiddenChoice.fLow);
+    j.Field("high", r.fHiddenChoice.fHigh);
+  }
+  j.EndObject();
+  if (s) {
+    j.Key("weight_seed").Integer(s->GetRandomSeed());
+    j.Key("sampling_seed").Integer(s->GetRandomSeedSampling());
+  }
   j.Field("stop_reason", VXNNCommon::DisplayText(a.GetStopReason()));
   j.Field("data_passes", a.GetNumberOfDataPasses());
   if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a))
@@ -531,7 +618,7 @@ std::string MissingDetails(const INNVariable& var) {
 
 void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
                 const INeuralAlgorithm& a) {
-  const MLPSettings& s = SettingsOf(a);
+  const NeuralSettings& s = *a.GetSettings();
   const NNVarList& list = *a.GetVarList();
   out << "Model: " << path << " (" << FormatName(format) << "), " << a.GetComponentVersion()
       << "\n";
@@ -547,21 +634,29 @@ void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
         << std::right << VariableDetails(var) << MissingDetails(var) << "\n";
   }
   const Shape shape = ShapeOf(a);
-  out << "\nNetwork: " << ShapeText(shape) << "; error function " << shape.fError << "\n";
-  out << "\nSettings:\n"
-      << "  method " << MethodName(s.GetTrainingMethod()) << ", training type "
-      << TrainingTypeName(s.GetTrainType());
-  if (s.GetTrainType() == VXNNCommon::kMiniBatch) out << ", mini-batch " << s.GetMiniBatchSize();
-  out << "\n  weight seed " << s.GetRandomSeed() << ", sampling seed " << s.GetRandomSeedSampling()
-      << ", memory budget " << s.GetMaxRecordsInMemory() << " records\n"
+  out << "\nNetwork: " << NetworkText(shape) << "; error function " << shape.fError << "\n";
+  out << "\nSettings:\n";
+  const MLPSettings* m = MLPSettingsOf(a);
+  if (m) {
+    out << "  method " << MethodName(m->GetTrainingMethod()) << ", training type "
+        << TrainingTypeName(m->GetTrainType());
+    if (m->GetTrainType() == VXNNCommon::kMiniBatch)
+      out << ", mini-batch " << m->GetMiniBatchSize();
+    out << "\n  weight seed " << s.GetRandomSeed() << ", sampling seed "
+        << s.GetRandomSeedSampling() << ", ";
+  } else {
+    out << "  method " << MethodText(a) << "\n" << RBFSettingsText(*RBFSettingsOf(a)) << "  ";
+  }
+  out << "memory budget " << s.GetMaxRecordsInMemory() << " records\n"
       << "  inputs: " << Lower(VXNNCommon::DisplayText(s.GetStandInputs()))
-      << "; continuous targets: " << Lower(VXNNCommon::DisplayText(s.GetStandOutputs())) << "\n"
-      << "  stop rules: at most " << s.GetMaxNDataPasses() << " data passes and "
-      << General(s.GetMaxTime()) << " s; relative error change below "
-      << General(s.GetMinRelativeChangeError()) << "; error ratio below "
-      << General(s.GetMinErrorRatio()) << "; gradient norm below "
-      << General(s.GetGradientNormLimit()) << "; accuracy " << General(s.GetAccuracy()) << "%; "
-      << s.GetMaxNStepsTrackError() << " steps without a better test error\n";
+      << "; continuous targets: " << Lower(VXNNCommon::DisplayText(s.GetStandOutputs())) << "\n";
+  if (m)
+    out << "  stop rules: at most " << m->GetMaxNDataPasses() << " data passes and "
+        << General(m->GetMaxTime()) << " s; relative error change below "
+        << General(m->GetMinRelativeChangeError()) << "; error ratio below "
+        << General(m->GetMinErrorRatio()) << "; gradient norm below "
+        << General(m->GetGradientNormLimit()) << "; accuracy " << General(m->GetAccuracy()) << "%; "
+        << m->GetMaxNStepsTrackError() << " steps without a better test error\n";
   out << "\nTraining:\n"
       << "  " << s.GetNTrainRecords() << " training records, " << s.GetNTestRecords()
       << " test records\n"
@@ -576,7 +671,7 @@ void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
 
 void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat format,
                     const INeuralAlgorithm& a) {
-  const MLPSettings& s = SettingsOf(a);
+  const NeuralSettings& s = *a.GetSettings();
   const NNVarList& list = *a.GetVarList();
   JsonWriter j(out);
   j.BeginObject();
@@ -606,18 +701,27 @@ void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat form
   j.EndArray();
   ShapeJson(j, ShapeOf(a));
   j.Key("settings").BeginObject();
-  j.Field("method", MethodName(s.GetTrainingMethod()));
-  j.Field("training_type", TrainingTypeName(s.GetTrainType()));
-  j.Key("weight_seed").Integer(s.GetRandomSeed());
-  j.Key("sampling_seed").Integer(s.GetRandomSeedSampling());
+  j.Field("method", MethodText(a));
   j.Field("memory_budget", s.GetMaxRecordsInMemory());
-  j.Field("max_data_passes", s.GetMaxNDataPasses());
-  j.Field("max_time", s.GetMaxTime());
-  j.Field("error_change", s.GetMinRelativeChangeError());
-  j.Field("error_ratio", s.GetMinErrorRatio());
-  j.Field("gradient_norm", s.GetGradientNormLimit());
-  j.Field("stop_accuracy", s.GetAccuracy());
-  j.Field("steps_without_improvement", s.GetMaxNStepsTrackError());
+  if (const MLPSettings* m = MLPSettingsOf(a)) {
+    j.Field("training_type", TrainingTypeName(m->GetTrainType()));
+    j.Key("weight_seed").Integer(m->GetRandomSeed());
+    j.Key("sampling_seed").Integer(m->GetRandomSeedSampling());
+    j.Field("max_data_passes", m->GetMaxNDataPasses());
+    j.Field("max_time", m->GetMaxTime());
+    j.Field("error_change", m->GetMinRelativeChangeError());
+    j.Field("error_ratio", m->GetMinErrorRatio());
+    j.Field("gradient_norm", m->GetGradientNormLimit());
+    j.Field("stop_accuracy", m->GetAccuracy());
+    j.Field("steps_without_improvement", m->GetMaxNStepsTrackError());
+  } else {
+    const RBFSettings& r = *RBFSettingsOf(a);
+    j.Field("hidden_activation", VXNNCommon::DisplayText(r.GetActivFnHiddenLayer()));
+    j.Field("overlap_factor", r.GetOverlapFactor());
+    j.Field("min_hidden_units", r.GetMinNHiddenUnits());
+    j.Field("max_hidden_units", r.GetMaxNHiddenUnits());
+    j.Field("search_one_data_pass", r.GetExpertOneDataPass());
+  }
   j.EndObject();
   j.Key("training").BeginObject();
   j.Field("training_records", s.GetNTrainRecords());

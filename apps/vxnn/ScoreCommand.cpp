@@ -19,7 +19,7 @@ std::string Digits(double value, int digits) {
   return buf;
 }
 
-bool OutputsAreProbabilities(const MLPSettings& s) {
+bool OutputsAreProbabilities(const NeuralSettings& s) {
   return s.GetActivFnOutputLayer() == VXNNCommon::kSoftMax;
 }
 

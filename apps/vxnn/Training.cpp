@@ -6,7 +6,6 @@
 
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
-#include "vxneural/algorithm/MLPFactory.h"
 
 namespace vxnn {
 
@@ -69,6 +68,8 @@ void ApplyArchitecture(const TrainOptions& o, MLPSettings& s) {
     s.SetNumHiddenUnits(o.fHiddenUnits[l], static_cast<int>(l) + 1);
 
   if (o.fHiddenActivation) {
+    if (*o.fHiddenActivation == "radial-basis" || *o.fHiddenActivation == "normalized-radial-basis")
+      throw InputError("--hidden-activation " + *o.fHiddenActivation + " applies to --network rbf");
     const auto f = ParseActivation(*o.fHiddenActivation, "--hidden-activation");
     if (f != VXNNCommon::kTanH && f != VXNNCommon::kSigmoid)
       throw InputError("--hidden-activation must be tanh or sigmoid");
@@ -202,18 +203,170 @@ void CheckList(NNVarList& list, std::vector<std::string>& unused) {
     throw InputError("no input column varies, so nothing predicts the target");
 }
 
-}  // namespace
-
-MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
-  MLPSettings s(list, nTrainRecords);
+// What both kinds of network share, and the options of the other kind,
+// refused.
+void ApplyCommon(const TrainOptions& o, NeuralSettings& s, NetworkKind kind) {
   if (o.fMemoryBudget) {
     if (*o.fMemoryBudget < 1) throw InputError("--memory-budget must be at least 1 record");
     s.SetMaxRecordsInMemory(*o.fMemoryBudget);
   }
+  if (kind == NetworkKind::kMLP) {
+    if (o.fOverlap) throw InputError("--overlap applies to --network rbf");
+    if (o.fSearchPassPerCandidate)
+      throw InputError("--search-pass-per-candidate applies to --network rbf");
+  }
+}
+
+// How the library will decide, or decided, the number of hidden units.
+HiddenChoice ChoiceOf(const TrainOptions& o, const NeuralSettings& used, int nTrain, bool hasTest,
+                      const ProgressBar& progress) {
+  HiddenChoice c;
+  if (!o.fHiddenUnits.empty()) {
+    c.fHow = HiddenChoice::kUserSet;
+  } else if (used.GetAlgorithmType() == VXNNCommon::kMLP) {
+    if (o.fSelectArchitecture) {
+      const auto& m = static_cast<const MLPSettings&>(used);
+      c = {HiddenChoice::kSearch, m.GetMinNHiddenUnits(), m.GetMaxNHiddenUnits()};
+    }
+  } else if (o.fSelectArchitecture) {
+    // The search reports every candidate it fits.
+    c = {hasTest ? HiddenChoice::kTestError : HiddenChoice::kBIC, progress.FewestUnitsReported(),
+         progress.MostUnitsReported()};
+  } else {
+    // The range the clustering is given: the settings' own, or from 1 to
+    // twice the input and output units when they leave it open, at most
+    // one centre per training record.
+    const auto& r = static_cast<const RBFSettings&>(used);
+    int lo = r.GetMinNHiddenUnits(), hi = r.GetMaxNHiddenUnits();
+    if (hi < lo) {
+      lo = 1;
+      hi = 2 * (r.GetNumInputs() + r.GetNumOutUnits());
+    }
+    c = {HiddenChoice::kClustering, std::min(lo, nTrain), std::min(hi, nTrain)};
+  }
+  return c;
+}
+
+}  // namespace
+
+MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  MLPSettings s(list, nTrainRecords);
+  ApplyCommon(o, s, NetworkKind::kMLP);
   ApplyArchitecture(o, s);
   ApplyMethod(o, s);
   ApplyStopRules(o, s);
   return s;
+}
+
+RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  RBFSettings s(list, nTrainRecords);
+  ApplyCommon(o, s, NetworkKind::kRBF);
+  const std::pair<bool, const char*> optimizerOnly[] = {
+      {o.fMethod.has_value(), "--method"},
+      {o.fTrainingType.has_value(), "--training-type"},
+      {o.fMiniBatchSize.has_value(), "--mini-batch-size"},
+      {o.fLearningRate.has_value(), "--learning-rate"},
+      {o.fMinLearningRate.has_value(), "--min-learning-rate"},
+      {o.fMomentum.has_value(), "--momentum"},
+      {o.fWeightRange.has_value(), "--weight-range"},
+      {o.fSeed.has_value(), "--seed"},
+      {o.fSamplingSeed.has_value(), "--sampling-seed"},
+      {o.fOutputActivation.has_value(), "--output-activation"},
+      {o.fMaxDataPasses.has_value(), "--max-data-passes"},
+      {o.fMaxTime.has_value(), "--max-time"},
+      {o.fErrorChange.has_value(), "--error-change"},
+      {o.fErrorRatio.has_value(), "--error-ratio"},
+      {o.fGradientNorm.has_value(), "--gradient-norm"},
+      {o.fStopAccuracy.has_value(), "--stop-accuracy"},
+      {o.fStepsWithoutImprovement.has_value(), "--steps-without-improvement"},
+      {o.fCheckTrainingError, "--check-training-error"},
+      {o.fMaxSelectionTime.has_value(), "--max-selection-time"},
+  };
+  for (const auto& [given, option] : optimizerOnly)
+    if (given)
+      throw InputError(std::string(option) +
+                       " does not apply to --network rbf (its centres come from clustering and "
+                       "its output weights from least squares)");
+  if ((o.fHiddenLayers && *o.fHiddenLayers != 1) || o.fHiddenUnits.size() > 1)
+    throw InputError("--network rbf has exactly one hidden layer");
+
+  if (o.fHiddenActivation) {
+    if (*o.fHiddenActivation == "radial-basis")
+      s.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis);
+    else if (*o.fHiddenActivation == "normalized-radial-basis")
+      s.SetActivFnHiddenLayer(VXNNCommon::kNormalizedRadialBasis);
+    else
+      throw InputError(
+          "--hidden-activation must be radial-basis or normalized-radial-basis for --network rbf");
+  }
+  if (o.fOverlap) {
+    if (!(*o.fOverlap > 0.0 && std::isfinite(*o.fOverlap)))
+      throw InputError("--overlap must be above 0");
+    s.SetOverlapFactor(*o.fOverlap);
+  }
+
+  const bool range = o.fMinHiddenUnits || o.fMaxHiddenUnits;
+  if (!o.fHiddenUnits.empty()) {
+    if (o.fSelectArchitecture || range)
+      throw InputError(
+          "--hidden-units sets the number of centres; drop --select-architecture, "
+          "--min-hidden-units and --max-hidden-units");
+    if (o.fHiddenUnits[0] < 1) throw InputError("--hidden-units: at least 1 centre");
+    s.SetNumHiddenUnits(o.fHiddenUnits[0], 1);
+  }
+  if (range) {
+    // With one bound given, the other is the one the clustering would use
+    // by itself: from 1 up to twice the input and output units.
+    const int lo = o.fMinHiddenUnits.value_or(1);
+    const int hi =
+        o.fMaxHiddenUnits.value_or(std::max(lo, 2 * (s.GetNumInputs() + s.GetNumOutUnits())));
+    if (lo < 1 || hi < lo)
+      throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
+    s.SetNHiddenUnitsRange(lo, hi);
+  }
+  if (o.fSearchPassPerCandidate) {
+    if (!o.fSelectArchitecture)
+      throw InputError("--search-pass-per-candidate applies to --select-architecture");
+    s.SetExpertOneDataPass(false);
+  }
+  return s;
+}
+
+const char* HiddenChoiceKey(HiddenChoice::How how) {
+  switch (how) {
+    case HiddenChoice::kUserSet:
+      return "user-set";
+    case HiddenChoice::kSearch:
+      return "search";
+    case HiddenChoice::kClustering:
+      return "clustering";
+    case HiddenChoice::kBIC:
+      return "bic";
+    case HiddenChoice::kTestError:
+      return "test error";
+    default:
+      return "default";
+  }
+}
+
+std::string HiddenChoiceText(const HiddenChoice& c) {
+  const std::string range = std::to_string(c.fLow) + ".." + std::to_string(c.fHigh);
+  switch (c.fHow) {
+    case HiddenChoice::kUserSet:
+      return "user-set";
+    case HiddenChoice::kSearch:
+      return "chosen by the architecture search between " + std::to_string(c.fLow) + " and " +
+             std::to_string(c.fHigh);
+    case HiddenChoice::kClustering:
+      return "chosen by the clustering between " + std::to_string(c.fLow) + " and " +
+             std::to_string(c.fHigh);
+    case HiddenChoice::kBIC:
+      return "chosen by BIC among " + range + " candidates";
+    case HiddenChoice::kTestError:
+      return "chosen by test error among " + range + " candidates";
+    default:
+      return "the library's default";
+  }
 }
 
 SetFigures Evaluate(INeuralAlgorithm& algorithm, VectorRecordIter& records) {
@@ -265,24 +418,30 @@ std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string
   VectorRecordIter* test =
       result->fTestSource && result->fTestSource->Count() > 0 ? result->fTestSource.get() : nullptr;
 
-  MLPSettings settings = MakeSettings(o, *result->fList, nTrain);
+  const bool rbf = o.fNetwork == NetworkKind::kRBF;
+  std::unique_ptr<NeuralSettings> settings;
+  if (rbf)
+    settings = std::make_unique<RBFSettings>(MakeRBFSettings(o, *result->fList, nTrain));
+  else
+    settings = std::make_unique<MLPSettings>(MakeSettings(o, *result->fList, nTrain));
+  result->fKind = o.fNetwork;
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
-  settings.SetProgressListener(&progress);
-  settings.SetCancelPointer(&result->fCancel);
-  settings.SetTempFileNameMaker(result->fTempNames.get());
-  if (!o.fTempDir.empty()) settings.SetTempFileDir(o.fTempDir);
-  settings.SetComputeSensitivity(o.fImportance);
+  settings->SetProgressListener(&progress);
+  settings->SetCancelPointer(&result->fCancel);
+  settings->SetTempFileNameMaker(result->fTempNames.get());
+  if (!o.fTempDir.empty()) settings->SetTempFileDir(o.fTempDir);
+  settings->SetComputeSensitivity(o.fImportance);
 
-  MLPFactory factory;
-  result->fAlgorithm.reset(factory.CreateNeuralAlgorithm(settings, *result->fList,
-                                                         *result->fTrainSource, test, nullptr));
+  const std::unique_ptr<ModelFactory> factory = FactoryFor(o.fNetwork);
+  result->fAlgorithm.reset(factory->Create(*settings, *result->fList, *result->fTrainSource, test));
   if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
   if (!result->fAlgorithm)
-    throw InputError("the library refused the data (" + Code(factory.GetStatus()) + ")");
+    throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
   INeuralAlgorithm& a = *result->fAlgorithm;
+  const auto* mlp = rbf ? nullptr : static_cast<const MLPSettings*>(a.GetSettings());
 
   if (o.fSelectArchitecture) {
-    progress.Begin("selecting", 0, settings.GetTimeForExpertArch(), false);
+    progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
     const VXStatus status = a.SelectArchitecture();
     progress.Finish();
     if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
@@ -290,19 +449,24 @@ std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string
       throw InputError("the architecture search failed (" +
                        Code(status.IsOK() ? a.GetStatus() : status) + ")");
     result->fSelectedArchitecture = true;
-    // The search takes the listener away while it runs.
+    // The perceptron's search takes the listener away while it runs.
     a.SetProgressListener(&progress);
   }
+  result->fHiddenChoice = ChoiceOf(o, *a.GetSettings(), nTrain, test != nullptr, progress);
 
-  const auto& used = static_cast<const MLPSettings&>(*a.GetSettings());
-  bool allCategorical = true;
-  for (int n : used.GetNumOutCategories()) allCategorical = allCategorical && n > 1;
-  progress.Begin("training", used.GetMaxNDataPasses(), used.GetMaxTime(), allCategorical);
-  const VXStatus status = a.Train(nTrain, -1);
-  progress.Finish();
-  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
-  if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
-    throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
+  // The RBF candidate search leaves the best candidate trained; the
+  // perceptron's only chooses the size, and training follows.
+  if (!(rbf && o.fSelectArchitecture)) {
+    bool allCategorical = true;
+    for (int n : a.GetSettings()->GetNumOutCategories()) allCategorical = allCategorical && n > 1;
+    progress.Begin("training", mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
+                   allCategorical);
+    const VXStatus status = a.Train(nTrain, -1);
+    progress.Finish();
+    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
+      throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
+  }
   // The model no longer needs the terminal once trained.
   a.RemoveProgressListener();
 

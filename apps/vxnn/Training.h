@@ -10,11 +10,13 @@
 #include "Console.h"
 #include "CsvTable.h"
 #include "Dataset.h"
+#include "Factories.h"
 #include "Partition.h"
 #include "Records.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
 #include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/variables/NNVarList.h"
 
@@ -26,13 +28,15 @@ struct TrainOptions {
   DescribeOptions fDescribe;
   double fTestFraction = 0.3;
   unsigned fPartitionSeed = 12345;
+  NetworkKind fNetwork = NetworkKind::kMLP;
 
   std::optional<std::string> fMethod;        // scg | gd
   std::optional<std::string> fTrainingType;  // batch | minibatch | online
   std::optional<int> fMiniBatchSize;
   std::optional<int> fHiddenLayers;
-  std::vector<int> fHiddenUnits;                 // per layer
-  std::optional<std::string> fHiddenActivation;  // tanh | sigmoid
+  std::vector<int> fHiddenUnits;  // per layer
+  // mlp: tanh | sigmoid; rbf: radial-basis | normalized-radial-basis
+  std::optional<std::string> fHiddenActivation;
   std::optional<std::string> fOutputActivation;  // softmax | identity | tanh | sigmoid
   std::optional<unsigned> fSeed;
   std::optional<unsigned> fSamplingSeed;
@@ -54,6 +58,8 @@ struct TrainOptions {
   std::optional<int> fMinHiddenUnits;
   std::optional<int> fMaxHiddenUnits;
   std::optional<double> fMaxSelectionTime;
+  std::optional<double> fOverlap;        // rbf: widths of the centres
+  bool fSearchPassPerCandidate = false;  // rbf search: one data pass per candidate
 
   std::optional<long> fMemoryBudget;
   std::string fTempDir;  // empty: the system's temporary directory
@@ -65,6 +71,29 @@ struct TrainOptions {
 // library would refuse (for instance scaled conjugate gradient with
 // mini-batches, or SoftMax outputs with a continuous target).
 MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+// The same for a radial basis function network. Options that only steer
+// the perceptron's optimizer (method, learning rate, stop rules, ...) are
+// refused rather than ignored, so that a command line never says more than
+// the model does.
+RBFSettings MakeRBFSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+
+// How the number of hidden units (centres, for an RBF network) was decided.
+struct HiddenChoice {
+  enum How {
+    kDefault,     // the library's default size
+    kUserSet,     // --hidden-units
+    kSearch,      // the perceptron's architecture search, between fLow and fHigh
+    kClustering,  // the clustering's own choice between fLow and fHigh
+    kBIC,         // the RBF candidate search, by BIC among fLow..fHigh
+    kTestError,   // the RBF candidate search, by test error among fLow..fHigh
+  };
+  How fHow = kDefault;
+  int fLow = 0, fHigh = 0;
+};
+// "chosen by the clustering between 1 and 14" and the like.
+std::string HiddenChoiceText(const HiddenChoice& choice);
+// "default", "user-set", "search", "clustering", "bic", "test error".
+const char* HiddenChoiceKey(HiddenChoice::How how);
 
 // The output statistics of one record set.
 struct SetFigures {
@@ -89,7 +118,9 @@ struct TrainResult {
   InterruptCancel fCancel;
   std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fTempNames;
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
+  NetworkKind fKind = NetworkKind::kMLP;
   bool fSelectedArchitecture = false;
+  HiddenChoice fHiddenChoice;
   double fWallSeconds = 0.0;
 
   SetFigures fTrain, fTest;  // fTest.fRecords == 0 without a test set

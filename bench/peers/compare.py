@@ -12,10 +12,16 @@ relative error: the sum of squared errors divided by that of predicting the
 training mean), one hidden layer, inputs standardized with the training
 statistics, the same seeded 70/30 splits for every library, the same budget
 of data passes.
+
+Part C, RBF networks: on the same splits, our RBF network and our MLP as the
+vxnn program trains them with its defaults, next to Weka's RBFNetwork
+(weka_peer.py) with several numbers of clusters; every library's test
+predictions are scored by the same function.
 """
 
 import argparse
 import csv
+import json
 import os
 import platform
 import random
@@ -24,14 +30,19 @@ import subprocess
 import sys
 import time
 
-import numpy as np
-import sklearn
-import threadpoolctl
-
 # Leaves no bytecode cache in the source tree.
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import sklearn_peer  # noqa: E402
+import weka_peer  # noqa: E402
+
+try:
+    import numpy as np
+    import sklearn
+    import threadpoolctl
+
+    import sklearn_peer
+except ImportError:  # part C alone needs none of them
+    np = sklearn = threadpoolctl = sklearn_peer = None
 
 SHAPES = [(10, 8, 3), (64, 32, 10), (200, 50, 1)]
 
@@ -52,6 +63,17 @@ QUALITY_RUNS = [
 ]
 # file, task, hidden units
 DATASETS = [("iris.csv", "class", 6), ("wine.csv", "class", 8), ("diabetes.csv", "regr", 8)]
+# (label, extra options of `vxnn train`); the first is the one the target
+# is about.
+VXNN_RBF_RUNS = [
+    ("vxneural RBF", ["--network", "rbf"]),
+    ("vxneural RBF, BIC search", ["--network", "rbf", "--select-architecture"]),
+    # Wider centres than the default overlap (1 + 0.1 x inputs): a setting
+    # picked after seeing these splits, shown for the sensitivity only.
+    ("vxneural RBF, overlap 8", ["--network", "rbf", "--overlap", "8"]),
+    ("vxneural MLP", []),
+]
+WEKA_CLUSTERS = [2, 3, 5, 10, 20]  # 2 is RBFNetwork's default
 
 
 def parse_line(text):
@@ -130,13 +152,17 @@ def cpu_model():
     return platform.processor() or "unknown"
 
 
-def fann_version():
+def package_version(package):
     try:
-        out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "libfann-dev"],
+        out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
                              capture_output=True, text=True)
         return out.stdout.strip() or "unknown"
     except OSError:
         return "unknown"
+
+
+def fann_version():
+    return package_version("libfann-dev")
 
 
 def print_table(header, rows):
@@ -214,10 +240,101 @@ def quality(drivers, data, work, passes, splits):
     print_table(["data set", "library", "passes", "mean", "sd", "range", "ratio"], rows)
 
 
+def read_split(path):
+    with open(path, newline="") as f:
+        rows = [r for r in csv.reader(f) if r]
+    return rows[0], rows[1:]
+
+
+def test_figure(task, train, test, predictions):
+    """Accuracy, or the sum of squared errors over that of predicting the
+    training mean; a record without a prediction counts as wrong (class) or
+    as predicted by that mean."""
+    _, train_body = read_split(train)
+    _, test_body = read_split(test)
+    actual = [r[-1].strip() for r in test_body]
+    if task == "class":
+        return sum(a == p for a, p in zip(actual, predictions)) / len(actual)
+    mean = statistics.mean(float(r[-1]) for r in train_body)
+    y = [float(a) for a in actual]
+    p = [mean if v in (None, "") else float(v) for v in predictions]
+    return sum((a - b) ** 2 for a, b in zip(y, p)) / sum((a - mean) ** 2 for a in y)
+
+
+def vxnn_cli_run(vxnn, extra, train, test, work):
+    """Trains with `vxnn train` on the whole training file (no records held
+    out) and scores the test file with the saved model; returns the
+    predictions and the number of hidden units (centres)."""
+    header, _ = read_split(train)
+    target = header[-1]
+    model = os.path.join(work, "vxnn.model")
+    scored = os.path.join(work, "vxnn-scored.csv")
+    command = [vxnn, "train", train, "--target", target, "--test-fraction", "0", "--model",
+               model, "--no-progress", "--no-importance", "--json"] + extra
+    summary = json.loads(subprocess.run(command, check=True, capture_output=True,
+                                        text=True).stdout)
+    subprocess.run([vxnn, "score", model, test, "--output", scored], check=True,
+                   capture_output=True)
+    out_header, body = read_split(scored)
+    column = out_header.index("predicted_" + target)
+    return [r[column] for r in body], summary["training"]["hidden_units"]["count"]
+
+
+def rbf_quality(vxnn, jar, data, work, splits):
+    print(f"C. RBF networks: {splits} seeded 70/30 splits (the same as in B); vxneural as"
+          " `vxnn train` trains it by default on the training file, Weka's RBFNetwork with B"
+          " clusters")
+    print("   accuracy (higher is better) or relative error (lower is better): mean, sd, min..max;"
+          " units = mean hidden units (centres); ratio = vxneural RBF's mean / this mean\n")
+    rows, verdicts = [], []
+    for name, task, _ in DATASETS:
+        source = os.path.join(data, name)
+        labels = [label for label, _ in VXNN_RBF_RUNS] + \
+            [f"Weka RBFNetwork -B {b}" for b in WEKA_CLUSTERS]
+        results = {label: [] for label in labels}
+        units = {label: [] for label in labels}
+        for seed in range(1, splits + 1):
+            train = os.path.join(work, f"rbf-train-{seed}-{name}")
+            test = os.path.join(work, f"rbf-test-{seed}-{name}")
+            split(source, train, test, seed)
+            for label, extra in VXNN_RBF_RUNS:
+                predictions, hidden = vxnn_cli_run(vxnn, extra, train, test, work)
+                results[label].append(test_figure(task, train, test, predictions))
+                units[label].append(hidden)
+            for b in WEKA_CLUSTERS:
+                label = f"Weka RBFNetwork -B {b}"
+                predictions = weka_peer.predict(task, train, test, b, jar)
+                results[label].append(test_figure(task, train, test, predictions))
+                units[label].append(b)
+        ours = statistics.mean(results[VXNN_RBF_RUNS[0][0]])
+        metric = "accuracy" if task == "class" else "rel. error"
+        for label in labels:
+            v = results[label]
+            mean = statistics.mean(v)
+            rows.append([f"{name[:-4]} ({metric})", label, "%.1f" % statistics.mean(units[label]),
+                         "%.4f" % mean, "%.4f" % (statistics.stdev(v) if len(v) > 1 else 0.0),
+                         "%.3f..%.3f" % (min(v), max(v)), "%.3f" % (ours / mean)])
+        weka = statistics.mean(results[f"Weka RBFNetwork -B {WEKA_CLUSTERS[0]}"])
+        best = (max if task == "class" else min)(
+            statistics.mean(results[f"Weka RBFNetwork -B {b}"]) for b in WEKA_CLUSTERS)
+        better = (lambda a, b: a >= b) if task == "class" else (lambda a, b: a <= b)
+        verdicts.append(f"{name[:-4]}: vxneural RBF {ours:.4f}; Weka default {weka:.4f}"
+                        f" ({'met' if better(ours, weka) else 'NOT met'}), Weka's best B"
+                        f" {best:.4f} ({'met' if better(ours, best) else 'NOT met'})")
+    print_table(["data set", "model", "units", "mean", "sd", "range", "ratio"], rows)
+    print("Target, vxneural RBF at or above Weka's RBFNetwork:")
+    for v in verdicts:
+        print("  " + v)
+    print()
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--vxnn", required=True, help="path of vxnn_peer")
-    p.add_argument("--fann", required=True, help="path of fann_peer")
+    p.add_argument("--vxnn", help="path of vxnn_peer (parts A and B)")
+    p.add_argument("--fann", help="path of fann_peer (parts A and B)")
+    p.add_argument("--vxnn-cli", help="path of the vxnn program (part C)")
+    p.add_argument("--weka", default=weka_peer.DEFAULT_JAR, help="Weka's jar (part C)")
+    p.add_argument("--parts", default="ABC", help="which parts to run, e.g. C (default ABC)")
     p.add_argument("--data", required=True, help="folder of iris.csv, wine.csv, diabetes.csv")
     p.add_argument("--work", required=True, help="folder for the temporary CSV files")
     p.add_argument("--records", type=int, default=3000)
@@ -226,18 +343,32 @@ def main():
     p.add_argument("--quality-passes", type=int, default=200)
     p.add_argument("--splits", type=int, default=5)
     a = p.parse_args()
+    parts = a.parts.upper()
+    if ("A" in parts or "B" in parts) and (np is None or not a.vxnn or not a.fann):
+        p.error("parts A and B need --vxnn, --fann, numpy, scikit-learn and threadpoolctl")
+    if "C" in parts and not a.vxnn_cli:
+        p.error("part C needs --vxnn-cli")
     drivers = {"vxnn": a.vxnn, "fann": a.fann}
 
-    blas = [f"{i.get('internal_api')} {i.get('version')} ({i.get('architecture', '?')})"
-            for i in threadpoolctl.threadpool_info() if i.get("user_api") == "blas"]
     print(f"Machine: {os.cpu_count()} x {cpu_model()}; load average at start {load()}")
-    print(f"Peers: FANN {fann_version()} (double precision), scikit-learn {sklearn.__version__}"
-          f" with numpy {np.__version__}, BLAS {', '.join(blas) or 'unknown'} limited to 1 thread")
-    print("Times are processor time of the training call alone (data loading excluded).\n")
+    if "A" in parts or "B" in parts:
+        blas = [f"{i.get('internal_api')} {i.get('version')} ({i.get('architecture', '?')})"
+                for i in threadpoolctl.threadpool_info() if i.get("user_api") == "blas"]
+        print(f"Peers: FANN {fann_version()} (double precision), scikit-learn"
+              f" {sklearn.__version__} with numpy {np.__version__}, BLAS"
+              f" {', '.join(blas) or 'unknown'} limited to 1 thread")
+        print("Times are processor time of the training call alone (data loading excluded).")
+    if "C" in parts:
+        print(f"RBF peer: Weka {package_version('weka')} ({a.weka})")
+    print()
 
     start = time.perf_counter()
-    throughput(drivers, a.work, a.records, a.throughput_passes, a.repeats)
-    quality(drivers, a.data, a.work, a.quality_passes, a.splits)
+    if "A" in parts:
+        throughput(drivers, a.work, a.records, a.throughput_passes, a.repeats)
+    if "B" in parts:
+        quality(drivers, a.data, a.work, a.quality_passes, a.splits)
+    if "C" in parts:
+        rbf_quality(a.vxnn_cli, a.weka, a.data, a.work, a.splits)
     print(f"Load average at end {load()}; {time.perf_counter() - start:.0f} s in all.")
 
 

@@ -235,6 +235,195 @@ INSTANTIATE_TEST_SUITE_P(Files, OnShippedData,
                                          Shipped{"diabetes.csv", "progression", false}),
                          [](const auto& info) { return std::string(info.param.fTarget); });
 
+// The test figure of one target recomputed from `vxnn score` output on
+// the records the split held out: accuracy, or the squared error over that
+// of predicting the test mean.
+double FigureFromScores(const vxnn::CsvTable& table, const vxnn::CsvTable& scored,
+                        const std::string& target, bool categorical,
+                        const std::vector<std::size_t>& rows) {
+  const int actual = table.Column(target), predicted = scored.Column("predicted_" + target);
+  if (categorical) {
+    int hits = 0;
+    for (std::size_t i : rows) hits += table.fRows[i][actual] == scored.fRows[i][predicted];
+    return static_cast<double>(hits) / rows.size();
+  }
+  double mean = 0.0, sse = 0.0, ss = 0.0;
+  for (std::size_t i : rows) mean += std::stod(table.fRows[i][actual]) / rows.size();
+  for (std::size_t i : rows) {
+    const double y = std::stod(table.fRows[i][actual]);
+    sse += std::pow(y - std::stod(scored.fRows[i][predicted]), 2);
+    ss += (y - mean) * (y - mean);
+  }
+  return sse / ss;
+}
+
+struct RBFCase {
+  const char* fName;
+  const char* fFile;
+  const char* fTarget;
+  bool fCategorical;
+  std::vector<std::string> fOptions;
+  const char* fChosen;  // the summary's "chosen" key
+  std::string fHow;     // what the summary's centre line says after the count
+  int fLow, fHigh;      // the bounds of the count
+};
+
+void PrintTo(const RBFCase& c, std::ostream* os) { *os << c.fName; }
+
+class RBFOnShippedData : public Vxnn, public testing::WithParamInterface<RBFCase> {};
+
+// Trains an RBF network, saves it in both forms, and checks the summary
+// against the predictions of each restored model, eval and inspect.
+TEST_P(RBFOnShippedData, SummaryAgreesWithBothRestoredForms) {
+  const RBFCase& c = GetParam();
+  const std::string data = kData + "/" + c.fFile;
+  std::vector<std::string> args = {"train",          data,     "--target",       c.fTarget,
+                                   "--network",      "rbf",    "--model",        "m.bin",
+                                   "--summary-json", "s.json", "--no-importance"};
+  args.insert(args.end(), c.fOptions.begin(), c.fOptions.end());
+  const Outcome train = Go(args);
+  ASSERT_EQ(train.fCode, 0) << train.fErr;
+  const testjson::Value s = testjson::Parse(Slurp(fDir / "s.json"));
+  const double centres = s["training"]["hidden_units"]["count"].fNumber;
+  EXPECT_EQ(s["network"]["kind"].fString, "rbf");
+  EXPECT_EQ(s["network"]["centres"].fNumber, centres);
+  EXPECT_EQ(s["network"]["units_per_layer"][1].fNumber, centres);
+  EXPECT_EQ(s["training"]["hidden_units"]["chosen"].fString, c.fChosen);
+  EXPECT_GE(centres, c.fLow);
+  EXPECT_LE(centres, c.fHigh);
+  const std::string line = "Centres: " + std::to_string(static_cast<int>(centres)) + ", " + c.fHow;
+  EXPECT_NE(train.fOut.find("\n" + line + "\n"), std::string::npos) << line << "\n" << train.fOut;
+  EXPECT_NE(train.fOut.find("Network: RBF, "), std::string::npos);
+  EXPECT_EQ(train.fOut.find("n/a"), std::string::npos) << train.fOut;
+
+  // The same run saved as XML: both forms restore to the same predictions,
+  // and those give the summary's test figure.
+  args[7] = "m.xml";
+  args.insert(args.end(), {"--format", "xml"});
+  ASSERT_EQ(Go(args).fCode, 0);
+  EXPECT_EQ(Slurp(fDir / "m.bin").rfind("RBFSet", 0), 0u);
+  EXPECT_EQ(Slurp(fDir / "m.xml").rfind("<?xml", 0), 0u);
+  const Outcome binary = Go({"score", "m.bin", data});
+  const Outcome xml = Go({"score", "m.xml", data});
+  ASSERT_EQ(binary.fCode, 0) << binary.fErr;
+  EXPECT_EQ(binary.fErr, "");
+  EXPECT_EQ(binary.fOut, xml.fOut);
+  const vxnn::CsvTable table = vxnn::ReadCsvFile(data);
+  const vxnn::CsvTable scored = ReadText(binary.fOut);
+  ASSERT_EQ(scored.fRows.size(), table.fRows.size());
+  const vxnn::Partition split = vxnn::SplitRecords(table.fRows.size(), 0.3, 12345);
+  const testjson::Value& target = s["targets"][0]["test"];
+  EXPECT_NEAR(FigureFromScores(table, scored, c.fTarget, c.fCategorical, split.fTest),
+              c.fCategorical ? target["accuracy"].fNumber : target["relative_error"].fNumber, 1e-6);
+
+  const testjson::Value e = testjson::Parse(Go({"eval", "m.xml", data, "--json"}).fOut);
+  std::vector<std::size_t> all(table.fRows.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+  EXPECT_NEAR(FigureFromScores(table, scored, c.fTarget, c.fCategorical, all),
+              e["targets"][0][c.fCategorical ? "accuracy" : "relative_error"].fNumber, 1e-6);
+
+  const Outcome inspect = Go({"inspect", "m.bin"});
+  ASSERT_EQ(inspect.fCode, 0) << inspect.fErr;
+  for (const std::string& text :
+       {std::to_string(static_cast<int>(centres)) + " centres (Normalized Radial Basis, overlap",
+        std::string("method clustering and least squares"), std::string("overlap factor")})
+    EXPECT_NE(inspect.fOut.find(text), std::string::npos) << text << "\n" << inspect.fOut;
+  const testjson::Value i = testjson::Parse(Go({"inspect", "m.xml", "--json"}).fOut);
+  EXPECT_EQ(i["network"]["kind"].fString, "rbf");
+  EXPECT_EQ(i["network"]["centres"].fNumber, centres);
+  EXPECT_EQ(i["settings"]["hidden_activation"].fString, "Normalized Radial Basis");
+}
+
+// iris: 4 inputs and 3 output units, so the clustering chooses among
+// 1..2 x 7 centres; diabetes: 11 input units (sex is categorical) and one
+// output, 1..24.
+INSTANTIATE_TEST_SUITE_P(Files, RBFOnShippedData,
+                         testing::Values(RBFCase{"iris",
+                                                 "iris.csv",
+                                                 "species",
+                                                 true,
+                                                 {},
+                                                 "clustering",
+                                                 "chosen by the clustering between 1 and 14",
+                                                 1,
+                                                 14},
+                                         RBFCase{"diabetes",
+                                                 "diabetes.csv",
+                                                 "progression",
+                                                 false,
+                                                 {},
+                                                 "clustering",
+                                                 "chosen by the clustering between 1 and 24",
+                                                 1,
+                                                 24},
+                                         RBFCase{"iris_user_set",
+                                                 "iris.csv",
+                                                 "species",
+                                                 true,
+                                                 {"--hidden-units", "5"},
+                                                 "user-set",
+                                                 "user-set",
+                                                 5,
+                                                 5},
+                                         RBFCase{
+                                             "wine_range",
+                                             "wine.csv",
+                                             "cultivar",
+                                             true,
+                                             {"--min-hidden-units", "4", "--max-hidden-units", "9"},
+                                             "clustering",
+                                             "chosen by the clustering between 4 and 9",
+                                             4,
+                                             9},
+                                         RBFCase{"diabetes_search",
+                                                 "diabetes.csv",
+                                                 "progression",
+                                                 false,
+                                                 {"--select-architecture", "--min-hidden-units",
+                                                  "2", "--max-hidden-units", "6"},
+                                                 "test error",
+                                                 "chosen by test error among 2..6 candidates",
+                                                 2,
+                                                 6}),
+                         [](const auto& info) { return std::string(info.param.fName); });
+
+TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
+  const Outcome r = Go({"train", kData + "/wine.csv", "--target", "cultivar", "--network", "rbf",
+                        "--select-architecture", "--search-pass-per-candidate", "--test-fraction",
+                        "0", "--max-hidden-units", "5", "--no-save", "--json"});
+  ASSERT_EQ(r.fCode, 0) << r.fErr;
+  const testjson::Value summary = testjson::Parse(r.fOut);
+  const testjson::Value& h = summary["training"]["hidden_units"];
+  EXPECT_EQ(h["chosen"].fString, "bic");
+  EXPECT_EQ(h["low"].fNumber, 1.0);
+  EXPECT_EQ(h["high"].fNumber, 5.0);
+  EXPECT_GE(h["count"].fNumber, 1.0);
+  EXPECT_LE(h["count"].fNumber, 5.0);
+}
+
+TEST_F(Vxnn, OptionsOfTheOtherNetworkKindAreRefused) {
+  const std::string iris = kData + "/iris.csv";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--network", "rbf", "--method", "gd"}, "--method does not apply to --network rbf"},
+      {{"--network", "rbf", "--max-data-passes", "9"},
+       "--max-data-passes does not apply to --network rbf"},
+      {{"--network", "rbf", "--hidden-units", "4,2"}, "--network rbf has exactly one hidden layer"},
+      {{"--network", "rbf", "--hidden-activation", "tanh"},
+       "--hidden-activation must be radial-basis or normalized-radial-basis"},
+      {{"--network", "rbf", "--select-architecture", "--hidden-units", "3"},
+       "--hidden-units sets the number of centres"},
+      {{"--overlap", "1.5"}, "--overlap applies to --network rbf"},
+      {{"--hidden-activation", "radial-basis"},
+       "--hidden-activation radial-basis applies to --network rbf"},
+  };
+  for (const auto& [extra, message] : cases) {
+    std::vector<std::string> args = {"train", iris, "--target", "species", "--no-save"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ExpectError(args, 1, message);
+  }
+  ExpectError({"train", iris, "--target", "species", "--network", "svm"}, 2, "--network");
+}
+
 TEST_F(Vxnn, BothSavedFormsScoreAlikeAndAreToldApartByContent) {
   const std::string iris = kData + "/iris.csv";
   ASSERT_EQ(Go({"train", iris, "--target", "species", "--model", "a.model"}).fCode, 0);

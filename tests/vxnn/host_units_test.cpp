@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -347,6 +349,152 @@ TEST_F(Settings, RefusalsNameTheOption) {
   o = TrainOptions();
   o.fTrainingType = "stochastic";
   EXPECT_EQ(Refusal(o), "--training-type must be batch, minibatch or online, not \"stochastic\"");
+}
+
+// 3 continuous inputs and a target of 3 categories: the RBF defaults give
+// an overlap factor of 1 + 0.1 x 3 and leave the number of centres open.
+TEST_F(Settings, RBFOptionsReachTheSettings) {
+  TrainOptions o;
+  o.fNetwork = NetworkKind::kRBF;
+  const NNVarList list = ListOf(fTable, fCat);
+  RBFSettings s = MakeRBFSettings(o, list, 42);
+  EXPECT_TRUE(s == RBFSettings(list, 42));
+  EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 1.3);
+  EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kNormalizedRadialBasis);
+  EXPECT_FALSE(s.GetUserSetNHidUnits());
+  EXPECT_LT(s.GetMaxNHiddenUnits(), s.GetMinNHiddenUnits());
+
+  o.fHiddenUnits = {5};
+  o.fOverlap = 2.5;
+  s = MakeRBFSettings(o, list, 42);
+  EXPECT_TRUE(s.GetUserSetNHidUnits());
+  EXPECT_EQ(s.GetNumHiddenUnits(1), 5);
+  EXPECT_EQ(s.GetOverlapFactor(), 2.5);
+  EXPECT_EQ(s.GetNWeights(), 3 * 5);  // normalised: no bias per output unit
+  o.fHiddenActivation = "radial-basis";
+  s = MakeRBFSettings(o, list, 42);
+  EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kRadialBasis);
+  EXPECT_EQ(s.GetNWeights(), 3 * (5 + 1));
+
+  // One bound given: the other is what the clustering would take alone,
+  // 1 or 2 x (3 inputs + 3 output units).
+  struct Range {
+    std::optional<int> fMin, fMax;
+    int fLow, fHigh;
+  };
+  for (const Range& r :
+       {Range{3, {}, 3, 12}, Range{{}, 7, 1, 7}, Range{20, {}, 20, 20}, Range{2, 9, 2, 9}}) {
+    o = TrainOptions();
+    o.fNetwork = NetworkKind::kRBF;
+    o.fMinHiddenUnits = r.fMin;
+    o.fMaxHiddenUnits = r.fMax;
+    s = MakeRBFSettings(o, list, 42);
+    EXPECT_EQ(s.GetMinNHiddenUnits(), r.fLow);
+    EXPECT_EQ(s.GetMaxNHiddenUnits(), r.fHigh);
+  }
+  o.fSelectArchitecture = true;
+  EXPECT_TRUE(MakeRBFSettings(o, list, 42).GetExpertOneDataPass());
+  o.fSearchPassPerCandidate = true;
+  EXPECT_FALSE(MakeRBFSettings(o, list, 42).GetExpertOneDataPass());
+}
+
+TEST_F(Settings, OptionsOfTheOtherKindAreRefused) {
+  const NNVarList list = ListOf(fTable, fCat);
+  const std::string notRBF =
+      " does not apply to --network rbf (its centres come from clustering and its output "
+      "weights from least squares)";
+  using Edit = void (*)(TrainOptions&);
+  const std::vector<std::pair<Edit, std::string>> rbf = {
+      {[](TrainOptions& o) { o.fMethod = "gd"; }, "--method" + notRBF},
+      {[](TrainOptions& o) { o.fTrainingType = "online"; }, "--training-type" + notRBF},
+      {[](TrainOptions& o) { o.fLearningRate = 0.1; }, "--learning-rate" + notRBF},
+      {[](TrainOptions& o) { o.fMomentum = 0.5; }, "--momentum" + notRBF},
+      {[](TrainOptions& o) { o.fSeed = 3; }, "--seed" + notRBF},
+      {[](TrainOptions& o) { o.fOutputActivation = "identity"; }, "--output-activation" + notRBF},
+      {[](TrainOptions& o) { o.fMaxDataPasses = 10; }, "--max-data-passes" + notRBF},
+      {[](TrainOptions& o) { o.fCheckTrainingError = true; }, "--check-training-error" + notRBF},
+      {[](TrainOptions& o) { o.fMaxSelectionTime = 5; }, "--max-selection-time" + notRBF},
+      {[](TrainOptions& o) { o.fHiddenLayers = 2; }, "--network rbf has exactly one hidden layer"},
+      {[](TrainOptions& o) {
+         o.fHiddenUnits = {4, 2};
+       },
+       "--network rbf has exactly one hidden layer"},
+      {[](TrainOptions& o) { o.fHiddenActivation = "tanh"; },
+       "--hidden-activation must be radial-basis or normalized-radial-basis for --network rbf"},
+      {[](TrainOptions& o) { o.fOverlap = 0.0; }, "--overlap must be above 0"},
+      {[](TrainOptions& o) { o.fHiddenUnits = {0}; }, "--hidden-units: at least 1 centre"},
+      {[](TrainOptions& o) {
+         o.fHiddenUnits = {4};
+         o.fMaxHiddenUnits = 6;
+       },
+       "--hidden-units sets the number of centres; drop --select-architecture, "
+       "--min-hidden-units and --max-hidden-units"},
+      {[](TrainOptions& o) {
+         o.fMinHiddenUnits = 6;
+         o.fMaxHiddenUnits = 5;
+       },
+       "the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units"},
+      {[](TrainOptions& o) { o.fSearchPassPerCandidate = true; },
+       "--search-pass-per-candidate applies to --select-architecture"},
+  };
+  for (const auto& [edit, message] : rbf) {
+    TrainOptions o;
+    o.fNetwork = NetworkKind::kRBF;
+    edit(o);
+    std::string said;
+    try {
+      MakeRBFSettings(o, list, 42);
+    } catch (const InputError& e) {
+      said = e.what();
+    }
+    EXPECT_EQ(said, message);
+  }
+  TrainOptions o;
+  o.fOverlap = 2.0;
+  EXPECT_EQ(Refusal(o), "--overlap applies to --network rbf");
+  o = TrainOptions();
+  o.fSearchPassPerCandidate = true;
+  EXPECT_EQ(Refusal(o), "--search-pass-per-candidate applies to --network rbf");
+}
+
+TEST(Commands, HiddenChoiceTexts) {
+  const std::vector<std::pair<HiddenChoice, std::string>> cases = {
+      {{HiddenChoice::kDefault, 0, 0}, "the library's default"},
+      {{HiddenChoice::kUserSet, 0, 0}, "user-set"},
+      {{HiddenChoice::kSearch, 1, 50}, "chosen by the architecture search between 1 and 50"},
+      {{HiddenChoice::kClustering, 1, 14}, "chosen by the clustering between 1 and 14"},
+      {{HiddenChoice::kBIC, 3, 10}, "chosen by BIC among 3..10 candidates"},
+      {{HiddenChoice::kTestError, 2, 6}, "chosen by test error among 2..6 candidates"},
+  };
+  for (const auto& [choice, text] : cases) EXPECT_EQ(HiddenChoiceText(choice), text);
+}
+
+// The kind and form of a saved model come from its first bytes.
+TEST(Commands, ModelKindAndFormTold) {
+  const std::string xmlHead =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">\n<VXXMLRoot>\n"
+      "<!-- a notice -->\n  <object name=\"";
+  struct Case {
+    std::string fText;
+    ModelFormat fFormat;
+    NetworkKind fKind;
+  };
+  const std::vector<Case> cases = {
+      {"MLPSet\x01\x02", ModelFormat::kBinary, NetworkKind::kMLP},
+      {"RBFSet\x01\x02", ModelFormat::kBinary, NetworkKind::kRBF},
+      {xmlHead + "MLPSettings\">", ModelFormat::kXML, NetworkKind::kMLP},
+      {"\n  " + xmlHead + "RBFSettings\">", ModelFormat::kXML, NetworkKind::kRBF},
+  };
+  const std::string path = testing::TempDir() + "vxnn-kind.model";
+  for (const Case& c : cases) {
+    std::ofstream(path, std::ios::binary) << c.fText;
+    const ModelType t = DetectModelType(path);
+    EXPECT_EQ(t.fFormat, c.fFormat) << c.fText;
+    EXPECT_EQ(t.fKind, c.fKind) << c.fText;
+  }
+  std::ofstream(path, std::ios::binary) << "RBFSe";
+  EXPECT_THROW(DetectModelType(path), InputError);
+  std::remove(path.c_str());
 }
 
 TEST(Commands, ModelPathsAndPredictionColumns) {
