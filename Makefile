@@ -5,15 +5,17 @@ SANITIZE_DIR ?= build-sanitize
 BENCH_DIR    ?= build-bench
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test sanitize demo bench format clean
+.PHONY: all deps configure build test sanitize demo bench format clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
@@ -25,7 +27,9 @@ sanitize: deps
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo needs the program alone, not the test suites.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vxnn
 	./$(BUILD_DIR)/bin/vxnn demo
 
 bench: deps
