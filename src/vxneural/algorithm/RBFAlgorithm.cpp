@@ -309,9 +309,9 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   }
   if (fStatus.IsOK() && !IsCanceled()) {
     SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
-    // The records the solver used: the limit, or fewer when the source
-    // holds fewer.
-    fNRecords = fOptimizer->GetNRecordsProcessed();
+    // The count the host asked for; the solver's own counter tells how many
+    // records it actually read.
+    fNRecords = nTrain;
     fTrainingError = fOptimizer->GetEstError();
   } else {
     fAlgorithmStatus = VXNNCommon::kInconsistent;
@@ -322,11 +322,10 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
 
 VXStatus RBFAlgorithm::RunUpdate(MultiPassRecordIter& records, int n) {
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
-  const int before = fOptimizer->GetNRecordsProcessed();
   bool changed = false;
   // A negative count asks for every record of the source.
   Store(fOptimizer->Update(records, n < 0 ? INT_MAX : n, changed));
-  fNRecords += fOptimizer->GetNRecordsProcessed() - before;
+  fNRecords += n;
   fTrainingError = fOptimizer->GetEstError();
   SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
   CheckCancel();
