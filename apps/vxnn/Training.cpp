@@ -232,6 +232,10 @@ HiddenChoice ChoiceOf(const TrainOptions& o, const NeuralSettings& used, int nTr
     // The search reports every candidate it fits.
     c = {hasTest ? HiddenChoice::kTestError : HiddenChoice::kBIC, progress.FewestUnitsReported(),
          progress.MostUnitsReported()};
+  } else if (used.GetUserSetNHidUnits()) {
+    // Without --hidden-units, only this program's size rule
+    // (MakeRBFSettings) sets the number.
+    c = {HiddenChoice::kSizeRule, used.GetNumHiddenUnits(1), used.GetNumHiddenUnits(1)};
   } else {
     // The range the clustering is given: the settings' own, or from 1 to
     // twice the input and output units when they leave it open, at most
@@ -257,6 +261,8 @@ MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrai
   ApplyStopRules(o, s);
   return s;
 }
+
+int HostRBFCentres(const RBFSettings& s) { return 2 * (s.GetNumInputs() + s.GetNumOutUnits()); }
 
 RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
   RBFSettings s(list, nTrainRecords);
@@ -303,6 +309,13 @@ RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nT
     if (!(*o.fOverlap > 0.0 && std::isfinite(*o.fOverlap)))
       throw InputError("--overlap must be above 0");
     s.SetOverlapFactor(*o.fOverlap);
+  } else {
+    // This program's default overlap is kHostOverlapTimes the library's
+    // (which grows with the inputs): the many small clusters of the default
+    // size rule below have small variances, and basis functions that narrow
+    // leave gaps between the centres. Chosen, with the size rule, on splits
+    // other than the ones bench/README.md reports.
+    s.SetOverlapFactor(kHostOverlapTimes * s.GetOverlapFactor());
   }
 
   const bool range = o.fMinHiddenUnits || o.fMaxHiddenUnits;
@@ -324,6 +337,15 @@ RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nT
       throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
     s.SetNHiddenUnitsRange(lo, hi);
   }
+  if (o.fHiddenUnits.empty() && !range && !o.fSelectArchitecture) {
+    // Left to itself, the clustering picks the data's natural number of
+    // groups (two on iris: one species against the other two), far too few
+    // basis functions to model the targets. The program's default is the
+    // top of the range the clustering would be given, twice the input and
+    // output units, at most one centre per training record; the centres
+    // are still placed by the clustering.
+    s.SetNumHiddenUnits(std::min(HostRBFCentres(s), std::max(nTrainRecords, 1)), 1);
+  }
   if (o.fSearchPassPerCandidate) {
     if (!o.fSelectArchitecture)
       throw InputError("--search-pass-per-candidate applies to --select-architecture");
@@ -340,6 +362,8 @@ const char* HiddenChoiceKey(HiddenChoice::How how) {
       return "search";
     case HiddenChoice::kClustering:
       return "clustering";
+    case HiddenChoice::kSizeRule:
+      return "size rule";
     case HiddenChoice::kBIC:
       return "bic";
     case HiddenChoice::kTestError:
@@ -360,6 +384,8 @@ std::string HiddenChoiceText(const HiddenChoice& c) {
     case HiddenChoice::kClustering:
       return "chosen by the clustering between " + std::to_string(c.fLow) + " and " +
              std::to_string(c.fHigh);
+    case HiddenChoice::kSizeRule:
+      return "twice the input and output units";
     case HiddenChoice::kBIC:
       return "chosen by BIC among " + range + " candidates";
     case HiddenChoice::kTestError:

@@ -75,7 +75,12 @@ MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int
 // the perceptron's optimizer (method, learning rate, stop rules, ...) are
 // refused rather than ignored, so that a command line never says more than
 // the model does.
+// Unless the options say otherwise, an RBF network gets HostRBFCentres
+// centres and kHostOverlapTimes the library's default overlap factor.
 RBFSettings MakeRBFSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+constexpr double kHostOverlapTimes = 4.0;
+// Twice the settings' input and output units.
+int HostRBFCentres(const RBFSettings& settings);
 
 // How the number of hidden units (centres, for an RBF network) was decided.
 struct HiddenChoice {
@@ -84,6 +89,7 @@ struct HiddenChoice {
     kUserSet,     // --hidden-units
     kSearch,      // the perceptron's architecture search, between fLow and fHigh
     kClustering,  // the clustering's own choice between fLow and fHigh
+    kSizeRule,    // RBF default: twice the input and output units (at most the records)
     kBIC,         // the RBF candidate search, by BIC among fLow..fHigh
     kTestError,   // the RBF candidate search, by test error among fLow..fHigh
   };
@@ -92,7 +98,7 @@ struct HiddenChoice {
 };
 // "chosen by the clustering between 1 and 14" and the like.
 std::string HiddenChoiceText(const HiddenChoice& choice);
-// "default", "user-set", "search", "clustering", "bic", "test error".
+// "default", "user-set", "search", "clustering", "size rule", "bic", "test error".
 const char* HiddenChoiceKey(HiddenChoice::How how);
 
 // The output statistics of one record set.

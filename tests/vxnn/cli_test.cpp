@@ -334,15 +334,24 @@ TEST_P(RBFOnShippedData, SummaryAgreesWithBothRestoredForms) {
   EXPECT_EQ(i["settings"]["hidden_activation"].fString, "Normalized Radial Basis");
 }
 
-// iris: 4 inputs and 3 output units, so the clustering chooses among
-// 1..2 x 7 centres; diabetes: 11 input units (sex is categorical) and one
-// output, 1..24.
+// iris: 4 inputs and 3 output units, so the default is 2 x 7 centres, and
+// the clustering chooses among 1..14 when given the lower bound alone;
+// diabetes: 11 input units (sex is categorical) and one output, 24.
 INSTANTIATE_TEST_SUITE_P(Files, RBFOnShippedData,
                          testing::Values(RBFCase{"iris",
                                                  "iris.csv",
                                                  "species",
                                                  true,
                                                  {},
+                                                 "size rule",
+                                                 "twice the input and output units",
+                                                 14,
+                                                 14},
+                                         RBFCase{"iris_clustering",
+                                                 "iris.csv",
+                                                 "species",
+                                                 true,
+                                                 {"--min-hidden-units", "1"},
                                                  "clustering",
                                                  "chosen by the clustering between 1 and 14",
                                                  1,
@@ -352,9 +361,9 @@ INSTANTIATE_TEST_SUITE_P(Files, RBFOnShippedData,
                                                  "progression",
                                                  false,
                                                  {},
-                                                 "clustering",
-                                                 "chosen by the clustering between 1 and 24",
-                                                 1,
+                                                 "size rule",
+                                                 "twice the input and output units",
+                                                 24,
                                                  24},
                                          RBFCase{"iris_user_set",
                                                  "iris.csv",

@@ -351,18 +351,29 @@ TEST_F(Settings, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal(o), "--training-type must be batch, minibatch or online, not \"stochastic\"");
 }
 
-// 3 continuous inputs and a target of 3 categories: the RBF defaults give
-// an overlap factor of 1 + 0.1 x 3 and leave the number of centres open.
+// 3 continuous inputs and a target of 3 categories: the library's RBF
+// defaults are an overlap factor of 1 + 0.1 x 3 and an open number of
+// centres; the program's are 4 x 1.3 and 2 x (3 + 3) centres, at most one
+// per training record. A range or the search leaves the number open.
 TEST_F(Settings, RBFOptionsReachTheSettings) {
   TrainOptions o;
   o.fNetwork = NetworkKind::kRBF;
   const NNVarList list = ListOf(fTable, fCat);
   RBFSettings s = MakeRBFSettings(o, list, 42);
-  EXPECT_TRUE(s == RBFSettings(list, 42));
-  EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 1.3);
+  const RBFSettings library(list, 42);
+  EXPECT_DOUBLE_EQ(library.GetOverlapFactor(), 1.3);
+  EXPECT_FALSE(library.GetUserSetNHidUnits());
+  EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 5.2);
   EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kNormalizedRadialBasis);
+  EXPECT_TRUE(s.GetUserSetNHidUnits());
+  EXPECT_EQ(s.GetNumHiddenUnits(1), 12);
+  EXPECT_EQ(MakeRBFSettings(o, list, 9).GetNumHiddenUnits(1), 9);
+  o.fSelectArchitecture = true;
+  s = MakeRBFSettings(o, list, 42);
   EXPECT_FALSE(s.GetUserSetNHidUnits());
   EXPECT_LT(s.GetMaxNHiddenUnits(), s.GetMinNHiddenUnits());
+  EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 5.2);
+  o.fSelectArchitecture = false;
 
   o.fHiddenUnits = {5};
   o.fOverlap = 2.5;
@@ -389,6 +400,7 @@ TEST_F(Settings, RBFOptionsReachTheSettings) {
     o.fMinHiddenUnits = r.fMin;
     o.fMaxHiddenUnits = r.fMax;
     s = MakeRBFSettings(o, list, 42);
+    EXPECT_FALSE(s.GetUserSetNHidUnits());
     EXPECT_EQ(s.GetMinNHiddenUnits(), r.fLow);
     EXPECT_EQ(s.GetMaxNHiddenUnits(), r.fHigh);
   }
@@ -463,6 +475,7 @@ TEST(Commands, HiddenChoiceTexts) {
       {{HiddenChoice::kUserSet, 0, 0}, "user-set"},
       {{HiddenChoice::kSearch, 1, 50}, "chosen by the architecture search between 1 and 50"},
       {{HiddenChoice::kClustering, 1, 14}, "chosen by the clustering between 1 and 14"},
+      {{HiddenChoice::kSizeRule, 14, 14}, "twice the input and output units"},
       {{HiddenChoice::kBIC, 3, 10}, "chosen by BIC among 3..10 candidates"},
       {{HiddenChoice::kTestError, 2, 6}, "chosen by test error among 2..6 candidates"},
   };
