@@ -70,7 +70,9 @@ class NNStructure {
   VXNNCommon::Standardization GetStandInputs() const;
   VXNNCommon::Standardization GetStandOutputs() const;
   int GetNumLayers() const;
-  // Null when empty.
+  // Null when empty. Not a copy: the list of the algorithm that built the
+  // structure, valid while that algorithm lives (the names and categories
+  // of the units are copies and stay valid).
   const NNVarList* GetVariableList() const;
   // 0, 0.0, "", -1 and an empty vector for a bad index.
   int GetNumUnits(int layer) const;
