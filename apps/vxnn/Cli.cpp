@@ -197,6 +197,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App* inspectCmd = app.add_subcommand("inspect", "Describe a saved model");
   inspectCmd->add_option("model", inspectModel, "Saved model (binary or XML)")->required();
   inspectCmd->add_flag("--json", inspectJson, "Print JSON");
+  bool inspectWeights = false;
+  inspectCmd->add_flag("--weights", inspectWeights,
+                       "Also list every unit's weights (RBF hidden units: centre and width)");
 
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");
@@ -220,7 +223,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (scoreCmd->parsed()) return RunScore(score, out, err);
     if (evalCmd->parsed()) return RunEval(evalModel, evalData, evalJson, out, err);
-    if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, out);
+    if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (demoCmd->parsed()) return RunDemo(out, err);
   } catch (const Interrupted&) {
     err << "vxnn: error: interrupted; nothing was saved\n";

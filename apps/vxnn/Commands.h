@@ -42,6 +42,7 @@ std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabili
 
 int RunEval(const std::string& model, const std::string& data, bool json, std::ostream& out,
             std::ostream& err);
-int RunInspect(const std::string& model, bool json, std::ostream& out);
+// weights: every unit's weights (an RBF unit's centre and width) too.
+int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 
 }  // namespace vxnn

@@ -1,8 +1,10 @@
 #include <map>
+#include <memory>
 
 #include "Commands.h"
 #include "Records.h"
 #include "Report.h"
+#include "StructureView.h"
 
 namespace vxnn {
 
@@ -42,12 +44,16 @@ int RunEval(const std::string& modelPath, const std::string& dataPath, bool json
   return 0;
 }
 
-int RunInspect(const std::string& modelPath, bool json, std::ostream& out) {
+int RunInspect(const std::string& modelPath, bool json, bool weights, std::ostream& out) {
   const LoadedModel model = LoadModel(modelPath);
-  if (json)
-    WriteModelJson(out, modelPath, model.fFormat, *model.fAlgorithm);
-  else
+  const std::unique_ptr<NNStructure> structure(model.fAlgorithm->GetStructure());
+  if (json) {
+    WriteModelJson(out, modelPath, model.fFormat, *model.fAlgorithm,
+                   [&](JsonWriter& j) { WriteStructureJson(j, *structure, weights); });
+  } else {
     PrintModel(out, modelPath, model.fFormat, *model.fAlgorithm);
+    PrintStructure(out, *structure, weights);
+  }
   return 0;
 }
 

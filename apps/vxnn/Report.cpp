@@ -670,7 +670,7 @@ void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
 }
 
 void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat format,
-                    const INeuralAlgorithm& a) {
+                    const INeuralAlgorithm& a, const std::function<void(JsonWriter&)>& more) {
   const NeuralSettings& s = *a.GetSettings();
   const NNVarList& list = *a.GetVarList();
   JsonWriter j(out);
@@ -734,6 +734,7 @@ void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat form
   j.Field("training_error", a.GetTrainingError());
   j.Field("test_error", a.GetTestingError());
   j.EndObject();
+  if (more) more(j);
   j.EndObject();
 }
 

@@ -2,6 +2,7 @@
 // a data set and the description of a saved model, as text or as JSON.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -56,8 +57,10 @@ void WriteEvalJson(std::ostream& out, const NNVarList& list, const EvalResult& r
 // What a saved model is (`vxnn inspect`).
 void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
                 const INeuralAlgorithm& algorithm);
+// more, when given, adds members at the end of the model's object.
 void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat format,
-                    const INeuralAlgorithm& algorithm);
+                    const INeuralAlgorithm& algorithm,
+                    const std::function<void(JsonWriter&)>& more = {});
 
 // "2 records with a missing value, 1 record with ..." or "" when none.
 std::string LeftOutText(const std::vector<std::pair<CellProblem, int>>& leftOut);

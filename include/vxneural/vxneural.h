@@ -25,6 +25,7 @@
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
+#include "vxneural/network/NNStructure.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/data/NNDataPreparator.h"

@@ -713,3 +713,51 @@ TEST_F(Vxnn, HelpForEveryCommand) {
 }
 
 }  // namespace
+
+namespace {
+
+// The structure view of `vxnn inspect`: layers and unit counts always,
+// every unit's weights with --weights, in text and in JSON; each unit above
+// the input layer has one weight per unit of the layer below.
+TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
+  ASSERT_EQ(Go({"train", kData + "/iris.csv", "--target", "species", "--hidden-units", "3,2",
+                "--model", "m"})
+                .fCode,
+            0);
+  const Outcome text = Go({"inspect", "m"});
+  ASSERT_EQ(text.fCode, 0) << text.fErr;
+  for (const char* line :
+       {"Structure: MLP, 4 layers; hidden activation TanH, output activation SoftMax\n",
+        "  layer 0 (input): 5 units (1 bias)\n", "  layer 1 (hidden): 4 units (1 bias)\n",
+        "  layer 2 (hidden): 3 units (1 bias)\n", "  layer 3 (output): 3 units\n"})
+    EXPECT_NE(text.fOut.find(line), std::string::npos) << line << text.fOut;
+  EXPECT_EQ(text.fOut.find(": weights"), std::string::npos);
+  const Outcome withWeights = Go({"inspect", "m", "--weights"});
+  EXPECT_NE(withWeights.fOut.find("    unit 0 bias\n    unit 1 sepal_length\n"), std::string::npos)
+      << withWeights.fOut;
+  EXPECT_NE(withWeights.fOut.find("    unit 2 species[2]: weights "), std::string::npos);
+
+  const testjson::Value plain = testjson::Parse(Go({"inspect", "m", "--json"}).fOut);
+  EXPECT_FALSE(plain["structure"]["layers"][1].Has("unit_list"));
+  const testjson::Value j = testjson::Parse(Go({"inspect", "m", "--json", "--weights"}).fOut);
+  const testjson::Value& layers = j["structure"]["layers"];
+  ASSERT_EQ(layers.fArray.size(), 4u);
+  const double units[] = {5, 4, 3, 3};
+  for (std::size_t l = 0; l < 4; ++l) {
+    SCOPED_TRACE(l);
+    EXPECT_EQ(layers[l]["units"].fNumber, units[l]);
+    const auto& list = layers[l]["unit_list"].fArray;
+    ASSERT_EQ(list.size(), static_cast<std::size_t>(units[l]));
+    for (const testjson::Value& unit : list) {
+      if (l == 0 || unit["bias"].fBool) {
+        EXPECT_FALSE(unit.Has("weights"));
+        continue;
+      }
+      EXPECT_EQ(unit["weights"].fArray.size(), static_cast<std::size_t>(units[l - 1]));
+    }
+  }
+  EXPECT_EQ(layers[3]["unit_list"][1]["field"].fString, "species");
+  EXPECT_EQ(layers[3]["unit_list"][1]["category"].fNumber, 1.0);
+}
+
+}  // namespace

@@ -12,12 +12,12 @@
 #include "vxcommon/VXVarList.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/VXStatus.h"
+#include "vxneural/network/NNStructure.h"
 
 class INNStopRules;
 class NeuralSettings;
 class NNOutputList;
 class NNOutputStatistics;
-class NNStructure;
 class NNVarList;
 
 // Algorithms come from a factory; the host owns the object it is handed and
@@ -89,7 +89,8 @@ class INeuralAlgorithm {
       std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const = 0;
   virtual VXCommon_1_2::VXStatus ExportModelStatXML(
       std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const = 0;
-  // A new object the caller owns, or null.
+  // A new object the caller owns: the trained network's structure view, or
+  // an empty structure (and code 6 stored) when there is none to give.
   virtual NNStructure* GetStructure() const = 0;
   // The whole model (settings, variable list, network, optimizer) in the
   // binary or the XML saved form; a factory restores it.

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "vxcommon/VXVarList.h"
 #include "vxneural/algorithm/MLPStopRules.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 
@@ -25,6 +26,10 @@ class MLPSettings : public NeuralSettings {
   MLPSettings(int inputs, const std::vector<int>& outputCategories, int trainRecords);
   // Inputs and output categories from the list; sets the variable-list flag.
   MLPSettings(const NNVarList& varList, int trainRecords);
+  // The same from the host's own list, converted (without correction) into a
+  // temporary list; a list that does not convert whole gives the settings of
+  // the variables that did.
+  MLPSettings(const VXCommon_1_2::VXVarList& hostList, int trainRecords);
   MLPSettings(const MLPSettings&) = default;
   MLPSettings& operator=(const MLPSettings&) = default;
   ~MLPSettings() override;

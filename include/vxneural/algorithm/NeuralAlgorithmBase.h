@@ -41,10 +41,12 @@ class NNetwork;
 //   SaveState(XML)        saved      saved      [4 w]      [4 w]         [1 e]  [5 e]
 //   SelectArchitecture    search     [6 w]      [6 w]      [6 w]         [1 e]  [5 e]
 //
-// The exported documents and the structure view are not available in this
-// version: ExportModelXML and ExportModelStatXML are refused as work is
-// ([6 w], or the Cancel and FailedRestart errors), GetStructure answers
-// [6 w] with null in every state.
+// The exported documents are not available in this version: ExportModelXML
+// and ExportModelStatXML are refused as work is ([6 w], or the Cancel and
+// FailedRestart errors). GetStructure always returns a new NNStructure (the
+// caller owns it): in the Trained state with a network and a preparator the
+// network's view over the preparator's list, otherwise an empty one with
+// [6 w] stored, in every other state too.
 //
 // Predictor importance runs only when the settings ask for it (otherwise
 // both forms return OK and leave the vector alone), over the training and

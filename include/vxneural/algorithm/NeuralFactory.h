@@ -8,6 +8,7 @@
 #include <valarray>
 
 #include "vxcommon/Record.h"
+#include "vxcommon/VXVarList.h"
 #include "vxneural/VXStatus.h"
 
 class INeuralAlgorithm;
@@ -53,6 +54,15 @@ class NeuralFactory {
   // preparator that the algorithm keeps; weights (optional) are the
   // starting weights in the network's flat order.
   INeuralAlgorithm* CreateNeuralAlgorithm(Settings& settings, NNVarList& varList,
+                                          VXCommon_1_2::MultiPassRecordIter& train,
+                                          VXCommon_1_2::MultiPassRecordIter* test,
+                                          const std::valarray<double>* weights);
+  // The same over the host's own variable list, converted first (MLP
+  // factories apply the settings' correction to the continuous variables'
+  // statistics, RBF factories none). A list that does not convert whole
+  // gives null and leaves the status as it was.
+  INeuralAlgorithm* CreateNeuralAlgorithm(Settings& settings,
+                                          const VXCommon_1_2::VXVarList& hostList,
                                           VXCommon_1_2::MultiPassRecordIter& train,
                                           VXCommon_1_2::MultiPassRecordIter* test,
                                           const std::valarray<double>* weights);

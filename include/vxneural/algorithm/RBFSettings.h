@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <vector>
 
+#include "vxcommon/VXVarList.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 
 class NNVarList;
@@ -23,6 +24,10 @@ class RBFSettings : public NeuralSettings {
   RBFSettings(int inputs, const std::vector<int>& outputCategories, int trainRecords);
   // Inputs and output categories from the list; sets the variable-list flag.
   RBFSettings(const NNVarList& varList, int trainRecords);
+  // The same from the host's own list, converted (without correction) into a
+  // temporary list; a list that does not convert whole gives the settings of
+  // the variables that did.
+  RBFSettings(const VXCommon_1_2::VXVarList& hostList, int trainRecords);
   RBFSettings(const RBFSettings&) = default;
   RBFSettings& operator=(const RBFSettings&) = default;
   ~RBFSettings() override;

@@ -13,6 +13,8 @@
 #include "vxneural/network/INLayer.h"
 
 class NeuralSettings;
+class NNStructImp;
+class NNVarList;
 class RBFHiddenLayer;
 class RBFOutputLayer;
 class VXRandom;
@@ -159,6 +161,11 @@ class NNetwork {
   // in a network without layers.
   INLayer* GetLayer(int index);
   const INLayer* GetLayer(int index) const;
+
+  // A new structure view (the caller owns it) of this network's layers over
+  // list, the variable list the network's records were encoded with; the
+  // standardizations come from the settings (0 without settings).
+  NNStructImp* CreateStructure(const NNVarList& list) const;
 
   const NeuralSettings* GetSettings() const { return fSettings; }
   void SetSettings(const NeuralSettings* settings) { fSettings = settings; }

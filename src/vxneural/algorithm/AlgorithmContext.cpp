@@ -3,6 +3,8 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralAlgorithmBase.h"
+#include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/network/NNetwork.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::RecordIterator;
@@ -42,6 +44,13 @@ VXStatus AlgorithmContext::RunSensitivity(int nInputVars, const std::vector<int>
 VXStatus AlgorithmContext::RunSearch() { return fAlgorithm->RunArchitectureSearch(); }
 VXStatus AlgorithmContext::DoSave(std::ostream& out) { return fAlgorithm->DoSave(out); }
 VXStatus AlgorithmContext::DoSaveXML(std::ostream& out) { return fAlgorithm->DoSaveXML(out); }
+NNStructImp* AlgorithmContext::BuildStructure() {
+  if (fAlgorithm->fNetwork == nullptr || !fAlgorithm->fDataPreparator) {
+    Unavailable();
+    return nullptr;
+  }
+  return fAlgorithm->fNetwork->CreateStructure(fAlgorithm->fDataPreparator->GetVarList());
+}
 
 VXStatus AlgorithmContext::Train(int, int) { return Refuse(); }
 VXStatus AlgorithmContext::Update(MultiPassRecordIter&, int) { return Refuse(); }
@@ -102,6 +111,7 @@ VXStatus TrainedContext::ComputeOutputStats(MultiPassRecordIter& records, int n,
 }
 VXStatus TrainedContext::SaveState(std::ostream& out) { return DoSave(out); }
 VXStatus TrainedContext::SaveStateXML(std::ostream& out) { return DoSaveXML(out); }
+NNStructImp* TrainedContext::GetStructure() { return BuildStructure(); }
 
 double ExpertContext::GetErrorOnData(RecordIterator& records, int n) {
   return RunErrorPass(records, n, false);

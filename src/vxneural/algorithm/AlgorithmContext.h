@@ -18,11 +18,12 @@ class NNOutputStatistics;
 class NNStructImp;
 
 // The base refuses everything: work with Refusal(), saves with
-// SaveRefusal(). This version provides neither export nor the structure
-// view, so every state refuses the exports as it refuses work (a cancelled
-// or broken algorithm keeps its error), and every state answers code 6
-// (warning) for the structure view. A returned status is a copy of the
-// algorithm's stored status after the operation.
+// SaveRefusal(). This version provides no export, so every state refuses
+// the exports as it refuses work (a cancelled or broken algorithm keeps its
+// error). Only the Trained state builds a structure view; every other state
+// answers it with null and code 6 (warning), even a cancelled or broken
+// algorithm. A returned status is a copy of the algorithm's stored status
+// after the operation.
 class AlgorithmContext {
  public:
   explicit AlgorithmContext(NeuralAlgorithmBase* algorithm) : fAlgorithm(algorithm) {}
@@ -75,6 +76,9 @@ class AlgorithmContext {
   VXCommon_1_2::VXStatus RunSearch();
   VXCommon_1_2::VXStatus DoSave(std::ostream& out);
   VXCommon_1_2::VXStatus DoSaveXML(std::ostream& out);
+  // The network's view over the preparator's list; null with code 6 without
+  // either.
+  NNStructImp* BuildStructure();
 
   NeuralAlgorithmBase* fAlgorithm;
 };
@@ -94,7 +98,7 @@ class InitContext : public AlgorithmContext {
 };
 
 // Trained: further runs, updates, error passes, predictor importance,
-// output statistics, saves.
+// output statistics, saves, the structure view.
 class TrainedContext : public AlgorithmContext {
  public:
   using AlgorithmContext::AlgorithmContext;
@@ -109,6 +113,7 @@ class TrainedContext : public AlgorithmContext {
                                             NNOutputStatistics& stats) override;
   VXCommon_1_2::VXStatus SaveState(std::ostream& out) override;
   VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) override;
+  NNStructImp* GetStructure() override;
 };
 
 // During the search of the number of hidden units: error passes (without

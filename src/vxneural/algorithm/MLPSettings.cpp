@@ -7,6 +7,7 @@
 #include "algorithm/SettingsIO.h"
 #include "persist/Display.h"
 #include "vxneural/variables/NNVarList.h"
+#include "vxneural/variables/VXVarAdapter.h"
 
 using namespace VXNNCommon;
 using VXNeural::detail::BinReader;
@@ -40,6 +41,9 @@ MLPSettings::MLPSettings(const NNVarList& varList, int trainRecords)
     : MLPSettings(varList.GetNumInputs(), varList.GetNOutputCats(), trainRecords) {
   fbHasVarList = true;
 }
+
+MLPSettings::MLPSettings(const VXCommon_1_2::VXVarList& hostList, int trainRecords)
+    : MLPSettings(ConvertedHostVarList(hostList, 0.0), trainRecords) {}
 
 MLPSettings::~MLPSettings() = default;
 

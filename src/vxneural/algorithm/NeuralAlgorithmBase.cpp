@@ -18,6 +18,7 @@
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensitivity.h"
+#include "vxneural/network/NNStructure.h"
 #include "vxneural/network/NNetwork.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
@@ -475,8 +476,9 @@ VXStatus NeuralAlgorithmBase::ExportModelStatXML(std::ostream& out, int flags,
 }
 
 NNStructure* NeuralAlgorithmBase::GetStructure() const {
-  fCurrentContext->GetStructure();
-  return nullptr;
+  // A refusing state still gets its (empty) wrapper, so that the host can
+  // ask IsEmpty instead of testing for null.
+  return new NNStructure(fCurrentContext->GetStructure());
 }
 
 VXStatus NeuralAlgorithmBase::SaveState(std::ostream& out) const {

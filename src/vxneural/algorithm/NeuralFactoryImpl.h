@@ -14,9 +14,11 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "persist/BinaryIO.h"
 #include "vxcommon/XMLStream.h"
+#include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/NeuralFactory.h"
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/variables/NNVarList.h"
+#include "vxneural/variables/VXVarAdapter.h"
 
 template <class Settings, class Algorithm>
 NeuralFactory<Settings, Algorithm>::~NeuralFactory() {
@@ -118,6 +120,22 @@ INeuralAlgorithm* NeuralFactory<Settings, Algorithm>::CreateNeuralAlgorithm(
   if (fStatus.IsError()) return nullptr;
   if (weights != nullptr) return Hand(new Algorithm(settings, preparator.release(), *weights));
   return Hand(new Algorithm(settings, preparator.release()));
+}
+
+// The correction the host-list form applies to continuous statistics: the
+// settings' own for an MLP, none for an RBF network.
+inline double HostListCorrection(const NeuralSettings&) { return 0.0; }
+inline double HostListCorrection(const MLPSettings& settings) { return settings.GetCorrection(); }
+
+template <class Settings, class Algorithm>
+INeuralAlgorithm* NeuralFactory<Settings, Algorithm>::CreateNeuralAlgorithm(
+    Settings& settings, const VXCommon_1_2::VXVarList& hostList,
+    VXCommon_1_2::MultiPassRecordIter& train, VXCommon_1_2::MultiPassRecordIter* test,
+    const std::valarray<double>* weights) {
+  bool converted = false;
+  NNVarList list = ConvertedHostVarList(hostList, HostListCorrection(settings), &converted);
+  if (!converted) return nullptr;
+  return CreateNeuralAlgorithm(settings, list, train, test, weights);
 }
 
 template <class Settings, class Algorithm>

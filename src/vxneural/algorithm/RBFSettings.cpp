@@ -6,6 +6,7 @@
 #include "algorithm/SettingsIO.h"
 #include "persist/Display.h"
 #include "vxneural/variables/NNVarList.h"
+#include "vxneural/variables/VXVarAdapter.h"
 
 using namespace VXNNCommon;
 using VXNeural::detail::BinReader;
@@ -36,6 +37,9 @@ RBFSettings::RBFSettings(const NNVarList& varList, int trainRecords)
     : RBFSettings(varList.GetNumInputs(), varList.GetNOutputCats(), trainRecords) {
   fbHasVarList = true;
 }
+
+RBFSettings::RBFSettings(const VXCommon_1_2::VXVarList& hostList, int trainRecords)
+    : RBFSettings(ConvertedHostVarList(hostList, 0.0), trainRecords) {}
 
 RBFSettings::~RBFSettings() = default;
 

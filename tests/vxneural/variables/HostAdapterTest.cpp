@@ -1,0 +1,206 @@
+// Conversion of the host's own variable list: each host variable becomes
+// the variable the NNVarList operations would have made (compared through
+// the list's saved form), with the role and storage mappings, the flags,
+// user-missing values, replacements and the values that are not saved.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vxcommon/VXMissing.h"
+#include "vxcommon/VXVarList.h"
+#include "vxcommon/XMLTree.h"
+#include "vxneural/variables/NNCatVar.h"
+#include "vxneural/variables/NNContVar.h"
+#include "vxneural/variables/NNVarList.h"
+#include "vxneural/variables/VXVarAdapter.h"
+
+namespace {
+
+using VXCommon_1_2::IVXVariable;
+using VXCommon_1_2::VXCatVar;
+using VXCommon_1_2::VXContVar;
+using VXCommon_1_2::VXVarList;
+
+std::string Bytes(const NNVarList& list) {
+  std::ostringstream out;
+  list.WriteObject(out);
+  return out.str();
+}
+
+VXCatVar* StringCat(const char* name, int role, std::vector<std::string> values) {
+  auto* v = new VXCatVar(name, "", role, 3, false, static_cast<int>(values.size()));
+  v->SetStringValues(std::move(values));
+  return v;
+}
+
+// A host variable of a measure level the conversion does not know.
+class OddVar : public IVXVariable {
+ public:
+  OddVar() : IVXVariable("odd", "", 3, 2) {}
+  int GetMeasureLevel() const override { return kUnknown; }
+};
+
+TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
+  const double mv = VXMV::gMissingValue;
+  VXVarList host;
+  // A continuous target with standard deviation 2 (variance 4), user-missing
+  // values and a replacement.
+  auto* y = new VXContVar("y", "Yield", IVXVariable::kRoleTarget, 2, 0.0, 10.0, 5.0, 2.0);
+  y->SetMissingInterval(mv, -1.0);
+  y->AddDiscreteMissing(99.0, "refused");
+  y->SetMissingValueReplacement("5");
+  host.Add(y);
+  // A string input a, b with a discrete missing value; its interval cannot
+  // apply to strings and is left out.
+  auto* s = StringCat("s", IVXVariable::kRoleInput, {"a", "b"});
+  s->AddDiscreteMissing(std::string("?"), "unknown");
+  s->SetMissingInterval(1.0, 2.0);
+  host.Add(s);
+  // Numeric categories with labels, binary with true index 1 and ordinal.
+  auto* n = new VXCatVar("n", "", IVXVariable::kRoleBoth, 1, true, 2);
+  n->SetNumericValues({1.0, 2.0});
+  n->SetValueLabels({"one", "two"});
+  n->SetBinaryFlag(true, 1);
+  n->SetOrdinalFlag(true);
+  host.Add(n);
+  // Only a declared count, ordinal; storage 9 and role 2 (a target).
+  auto* d = new VXCatVar("d", "Declared", IVXVariable::kRoleTargetPartition, 9, true, 4);
+  d->SetOrdinalFlag(true);
+  host.Add(d);
+  // A string variable with a declared count only, role 5 (an input).
+  host.Add(new VXCatVar("t", "", IVXVariable::kRoleIgnore, 3, false, 3));
+  host.SetWeightedCount(12.5);
+  host.SetFieldFormatsElement(VXXML_1_2::XMLElement::Create("Formats"));
+  host.GetVarAt(0)->SetFieldFormatElement(VXXML_1_2::XMLElement::Create("Format"));
+
+  NNVarList expected;
+  expected.AddContVar("y", "Yield", 0.0, 10.0, 5.0, 4.0, INNVariable::kOutput, INNVariable::kReal);
+  expected.SetMissingInterval(0, mv, -1.0);
+  expected.AddDiscreteUserMissing(0, 99.0, "refused");
+  expected.AddCatVar("s", "", std::vector<std::string>{"a", "b"}, INNVariable::kInput,
+                     INNVariable::kString);
+  expected.AddDiscreteUserMissing(1, std::string("?"), "unknown");
+  expected.AddCatVar("n", "", std::vector<double>{1.0, 2.0}, {"one", "two"}, INNVariable::kInput,
+                     INNVariable::kInteger);
+  dynamic_cast<NNCatVar*>(expected.GetVarAt(2))->SetBinaryFlag(true, 1);
+  expected.AddCatVar("d", "Declared", 4, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                     INNVariable::kUndefinedStorage);
+  dynamic_cast<NNCatVar*>(expected.GetVarAt(3))->SetOrdinalFlag(true);
+  expected.AddCatVar("t", "", 3, INNVariable::kStringCategorical, INNVariable::kInput,
+                     INNVariable::kString);
+  expected.SetMissingValueReplacement(0, "5");
+
+  NNVarList out;
+  ASSERT_TRUE(ConvertHostVarList(host, out, 0.0));
+  EXPECT_EQ(Bytes(out), Bytes(expected));
+  bool binary = false;
+  int trueIndex = -1;
+  dynamic_cast<const NNCatVar*>(out.GetVarAt(2))->GetBinaryFlag(binary, trueIndex);
+  EXPECT_TRUE(binary);
+  EXPECT_EQ(trueIndex, 1);
+  EXPECT_FALSE(dynamic_cast<const NNCatVar*>(out.GetVarAt(2))->GetOrdinalFlag());
+  EXPECT_EQ(dynamic_cast<const NNContVar*>(out.GetVarAt(0))->GetVariance(), 4.0);
+  ASSERT_NE(out.GetVarAt(0)->GetMissingValueReplacement(), nullptr);
+  EXPECT_EQ(*out.GetVarAt(0)->GetMissingValueReplacement(), "5");
+  // Not in the saved form: the weighted count and the format elements,
+  // which are copies of the host's.
+  EXPECT_EQ(out.GetWeightedCount(), 12.5);
+  ASSERT_NE(out.GetFieldFormatsElement(), nullptr);
+  EXPECT_NE(out.GetFieldFormatsElement(), host.GetFieldFormatsElement());
+  EXPECT_EQ(out.GetFieldFormatsElement()->GetName(), "Formats");
+  ASSERT_NE(out.GetVarAt(0)->GetFieldFormatElement(), nullptr);
+  EXPECT_EQ(out.GetVarAt(0)->GetFieldFormatElement()->GetName(), "Format");
+  EXPECT_EQ(out.GetVarAt(1)->GetFieldFormatElement(), nullptr);
+}
+
+TEST(HostVarList, RolesAndStoragesMap) {
+  struct Case {
+    int hostRole, hostStorage;
+    INNVariable::VariableRole role;
+    INNVariable::VariableStorage storage;
+  } cases[] = {
+      {0, 0, INNVariable::kInput, INNVariable::kUndefinedStorage},
+      {1, 1, INNVariable::kOutput, INNVariable::kInteger},
+      {2, 6, INNVariable::kOutput, INNVariable::kTimestamp},
+      {3, 7, INNVariable::kInput, INNVariable::kUndefinedStorage},
+      {4, 4, INNVariable::kInput, INNVariable::kDate},
+      {5, -1, INNVariable::kInput, INNVariable::kUndefinedStorage},
+      {-3, 2, INNVariable::kInput, INNVariable::kReal},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.hostRole);
+    VXContVar v("v", "", c.hostRole, c.hostStorage, 0, 1, 0.5, 1);
+    std::unique_ptr<VXVarAdapter> a(VXVarAdapter::Create(&v));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->GetKind(), 1);
+    EXPECT_EQ(a->GetRole(), c.role);
+    EXPECT_EQ(a->GetStorage(), c.storage);
+  }
+}
+
+TEST(HostVarList, AdaptersOfEachKindAndTheirFlags) {
+  VXCatVar num("n", "", 3, 1, true, 2), str("s", "", 3, 3, false, 2);
+  num.SetBinaryFlag(true, 0);
+  num.SetOrdinalFlag(true);
+  str.SetOrdinalFlag(true);
+  std::unique_ptr<VXVarAdapter> a(VXVarAdapter::Create(&num)), b(VXVarAdapter::Create(&str));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a->GetKind(), 2);
+  EXPECT_EQ(b->GetKind(), 3);
+  EXPECT_TRUE(a->GetBinaryFlag());
+  EXPECT_EQ(a->GetBinaryTrueIndex(), 0);
+  EXPECT_FALSE(a->GetOrdinalFlag());
+  EXPECT_FALSE(b->GetBinaryFlag());
+  EXPECT_EQ(b->GetBinaryTrueIndex(), -1);
+  EXPECT_TRUE(b->GetOrdinalFlag());
+  EXPECT_FALSE(dynamic_cast<VXCateVarAdapter&>(*a).HasCategoryValues());
+  num.SetNumericValues({3.0});
+  EXPECT_TRUE(dynamic_cast<VXCateVarAdapter&>(*a).HasCategoryValues());
+  OddVar odd;
+  EXPECT_EQ(VXVarAdapter::Create(&odd), nullptr);
+  EXPECT_EQ(VXVarAdapter::Create(nullptr), nullptr);
+}
+
+// A failed variable stops the conversion; what came before stays, and the
+// list-wide values are still carried over.
+TEST(HostVarList, FailuresStopTheConversionAndKeepWhatCameBefore) {
+  struct Case {
+    const char* what;
+    IVXVariable* second;
+  };
+  auto repeated = [] { return new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1); };
+  auto empty = [] { return new VXContVar("", "", 3, 2, 0, 1, 0.5, 1); };
+  const Case cases[] = {{"repeated name", repeated()},
+                        {"empty name", empty()},
+                        {"unknown measure level", new OddVar()}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    VXVarList host;
+    host.Add(new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1));
+    host.Add(c.second);
+    host.Add(new VXContVar("c", "", 3, 2, 0, 1, 0.5, 1));
+    host.GetVarAt(0)->SetMissingValueReplacement("0.5");
+    host.SetWeightedCount(7.0);
+    NNVarList out;
+    EXPECT_FALSE(ConvertHostVarList(host, out, 0.0));
+    ASSERT_EQ(out.Size(), 1u);
+    EXPECT_EQ(out.GetVarAt(0)->GetVariableName(), "a");
+    EXPECT_EQ(out.GetVarAt(0)->GetMissingValueReplacement(), nullptr);
+    EXPECT_EQ(out.GetWeightedCount(), 7.0);
+  }
+}
+
+TEST(HostVarList, CorrectionReachesContinuousVariables) {
+  VXVarList host;
+  host.Add(new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1));
+  bool converted = false;
+  const NNVarList out = ConvertedHostVarList(host, 0.25, &converted);
+  EXPECT_TRUE(converted);
+  EXPECT_EQ(dynamic_cast<const NNContVar*>(out.GetVarAt(0))->GetCorrection(), 0.25);
+}
+
+}  // namespace
