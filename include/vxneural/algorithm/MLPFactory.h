@@ -1,107 +1,12 @@
 // The host's entry point for MLP algorithms: builds one from settings, a
-// variable list and record sources, or restores a saved one.
+// variable list and record sources, or restores a saved one. Its operations
+// and refusals are those of every factory (NeuralFactory).
 #pragma once
 
-#include <iosfwd>
-#include <valarray>
+#include "vxneural/algorithm/MLPAlgorithm.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/NeuralFactory.h"
 
-#include "vxcommon/Record.h"
-#include "vxneural/VXStatus.h"
+extern template class NeuralFactory<MLPSettings, MLPAlgorithm>;
 
-class INeuralAlgorithm;
-class MLPSettings;
-class NNVarList;
-
-// Each operation returns a new algorithm that the caller owns, or null with
-// the reason in GetStatus; after a refusal nothing the operation built
-// survives, and the caller still owns its settings, variable list and
-// sources. The sources must outlive the algorithm.
-//
-// Refusals (error severity): 50006 (50007) a settings object or variable
-// list that does not read from the binary (XML) stream; 50009 the variable
-// list is not valid (constant or invalid variables, no input or no output);
-// 50010 the settings' number of inputs differs from the list's; 50011 the
-// settings' output category counts differ from the list's; 50012 the
-// settings have no training records; 50014 the training source is not good;
-// 50015 a test source is given but not good; 50016 the stream is not good;
-// 50017 finishing a restore without the settings (or the variable list they
-// require) from its first step. Statuses of the data preparation and of the
-// algorithm's construction come through unchanged.
-//
-// Where a test source is given and the settings say fewer than 1 test
-// record, the test source is counted (read to its end and rewound) and the
-// count stored in the settings handed in.
-class MLPFactory {
- public:
-  MLPFactory() = default;
-  // The factory owns what a first restore step keeps; copying it would
-  // share that.
-  MLPFactory(const MLPFactory&) = delete;
-  MLPFactory& operator=(const MLPFactory&) = delete;
-  ~MLPFactory();
-
-  // Records already encoded (the network's inputs, then its targets).
-  INeuralAlgorithm* CreateNeuralAlgorithm(MLPSettings& settings,
-                                          VXCommon_1_2::MultiPassRecordIter& train,
-                                          VXCommon_1_2::MultiPassRecordIter* test);
-  // Raw records described by the variable list, encoded once by a data
-  // preparator that the algorithm keeps; weights (optional) are the
-  // starting weights in the network's flat order.
-  INeuralAlgorithm* CreateNeuralAlgorithm(MLPSettings& settings, NNVarList& varList,
-                                          VXCommon_1_2::MultiPassRecordIter& train,
-                                          VXCommon_1_2::MultiPassRecordIter* test,
-                                          const std::valarray<double>* weights);
-
-  // One-step restore of a model saved with SaveState (SaveStateXML). A model
-  // saved with a variable list is rebuilt over raw records from the sources,
-  // one without over encoded records.
-  INeuralAlgorithm* RestoreNeuralAlgorithmFromBinary(std::istream& in,
-                                                     VXCommon_1_2::MultiPassRecordIter& train,
-                                                     VXCommon_1_2::MultiPassRecordIter* test);
-  INeuralAlgorithm* RestoreNeuralAlgorithmFromXML(std::istream& in,
-                                                  VXCommon_1_2::MultiPassRecordIter& train,
-                                                  VXCommon_1_2::MultiPassRecordIter* test);
-
-  // Two-step restore. The first step reads the settings and, when the model
-  // has one, the variable list, keeps both, and returns the list (owned by
-  // the factory, valid until the second step or the factory's end; null when
-  // the model has none or on a refusal), so that the host can build sources
-  // to match. The second step reads the rest and releases what the first
-  // kept, whatever its outcome.
-  const NNVarList* RestoreNNVarListFromBinary(std::istream& in);
-  const NNVarList* RestoreNNVarListFromXML(std::istream& in);
-  INeuralAlgorithm* FinishRestoringAlgorithmFromBinary(std::istream& in,
-                                                       VXCommon_1_2::MultiPassRecordIter& train,
-                                                       VXCommon_1_2::MultiPassRecordIter* test);
-  INeuralAlgorithm* FinishRestoringAlgorithmFromXML(std::istream& in,
-                                                    VXCommon_1_2::MultiPassRecordIter& train,
-                                                    VXCommon_1_2::MultiPassRecordIter* test);
-
-  VXCommon_1_2::VXStatus GetStatus() const { return fStatus; }
-
- private:
-  // Checks common to every operation that takes sources.
-  bool SourcesGood(VXCommon_1_2::MultiPassRecordIter& train,
-                   VXCommon_1_2::MultiPassRecordIter* test);
-  void CountTestRecords(MLPSettings& settings, VXCommon_1_2::MultiPassRecordIter* test);
-  // Reads the settings and (when they say so) the variable list into the
-  // kept objects; false with the status set on a read failure.
-  bool ReadHead(std::istream& in, bool xml);
-  // Steps 3 to 5 of a restore from the kept settings and list, which it
-  // releases.
-  INeuralAlgorithm* RestoreBody(std::istream& in, bool xml,
-                                VXCommon_1_2::MultiPassRecordIter& train,
-                                VXCommon_1_2::MultiPassRecordIter* test);
-  // The algorithm, or null when its status (which becomes the factory's)
-  // is an error; it is then destroyed.
-  INeuralAlgorithm* Hand(INeuralAlgorithm* algorithm);
-  void ReleaseKept();
-  // The second step of a restore in either stream form.
-  INeuralAlgorithm* FinishRestoring(std::istream& in, bool xml,
-                                    VXCommon_1_2::MultiPassRecordIter& train,
-                                    VXCommon_1_2::MultiPassRecordIter* test);
-
-  NNVarList* fRestoredVarList = nullptr;
-  MLPSettings* fRestoredSettings = nullptr;
-  VXCommon_1_2::VXStatus fStatus;
-};
+class MLPFactory : public NeuralFactory<MLPSettings, MLPAlgorithm> {};

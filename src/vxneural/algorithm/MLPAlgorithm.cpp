@@ -5,22 +5,16 @@
 #include <ctime>
 #include <exception>
 #include <istream>
+#include <memory>
 #include <ostream>
-#include <utility>
 
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/MLPContext.h"
-#include "persist/BinaryIO.h"
+#include "algorithm/NeuralAlgorithmWith.h"
 #include "persist/Display.h"
-#include "persist/XmlIO.h"
-#include "vxcommon/VXMissing.h"
-#include "vxcommon/XMLStream.h"
-#include "vxcommon/XMLTree.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/data/NNDataPreparator.h"
-#include "vxneural/evaluation/NNOutputStatistics.h"
-#include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/GradientDescentMBO.h"
@@ -30,58 +24,14 @@
 
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::ProgressListener;
-using VXCommon_1_2::Record;
-using VXCommon_1_2::RecordIterator;
-using VXCommon_1_2::VXApplicInfo4XML;
 using VXCommon_1_2::VXStatus;
-using VXNNCommon::AlgorithmStatus;
 namespace codes = VXNeural::codes;
 
 namespace {
 
-constexpr const char* kBlockHeader = "MLPAlgorithm 1.00";
-constexpr const char* kClassName = "MLPAlgorithm";
-
 double SecondsSince(std::clock_t start) {
   const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
   return milliseconds / 1000.0;
-}
-
-// The values of the algorithm block before its nested objects.
-struct BlockValues {
-  int status = 0;
-  bool reinitialize = false;
-  int stopReason = 0;
-  int dataPasses = 0;
-  int iterations = 0;
-  int hiddenUnits = 0;
-  double elapsedTime = 0.0;
-  double trainingError = 0.0;
-  double testingError = 0.0;
-  double bic = 0.0;
-};
-
-// An enumeration value or a counter outside its range can only come from a
-// damaged stream.
-template <typename Reader>
-BlockValues ReadValues(Reader& r) {
-  BlockValues v;
-  v.status = r.Int();
-  v.reinitialize = r.Int() == 1;
-  v.stopReason = r.Int();
-  v.dataPasses = r.Int();
-  v.iterations = r.Int();
-  v.hiddenUnits = r.Int();
-  v.elapsedTime = r.Double();
-  v.trainingError = r.Double();
-  v.testingError = r.Double();
-  v.bic = r.Double();
-  const bool valid = v.status >= VXNNCommon::kNotStarted && v.status <= VXNNCommon::kInconsistent &&
-                     v.stopReason >= VXNNCommon::kStoppedUndefined &&
-                     v.stopReason <= VXNNCommon::kStoppedComputed && v.dataPasses >= 0 &&
-                     v.iterations >= 0 && v.hiddenUnits >= 0;
-  if (!valid) r.Fail();
-  return v;
 }
 
 }  // namespace
@@ -125,137 +75,39 @@ class MLPAlgorithm::InitializerHooks : public MLPInitializer::Hooks {
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : fSettings(settings), fTrainData(&train), fTestData(test) {
-  Initialize();
-  BuildModel(true, nullptr);
+    : NeuralAlgorithmWith(nullptr, &train, test), fSettings(settings) {
+  Construct(nullptr);
 }
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, NNDataPreparator* preparator)
-    : fSettings(settings), fDataPreparator(preparator) {
-  Initialize();
-  if (TakePreparatorData()) BuildModel(true, nullptr);
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(nullptr);
 }
 
 MLPAlgorithm::MLPAlgorithm(const MLPSettings& settings, NNDataPreparator* preparator,
                            const std::valarray<double>& weights)
-    : fSettings(settings), fDataPreparator(preparator) {
-  Initialize();
-  if (TakePreparatorData()) BuildModel(false, &weights);
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(&weights);
+  fReinitializeWeights = false;
 }
 
 MLPAlgorithm::MLPAlgorithm(std::istream& in, const MLPSettings& settings,
                            NNDataPreparator* preparator, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : fSettings(settings), fDataPreparator(preparator), fTrainData(&train), fTestData(test) {
-  Initialize();
-  Restore(in, false);
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, false);
 }
 
 MLPAlgorithm::MLPAlgorithm(XMLStream, std::istream& in, const MLPSettings& settings,
                            NNDataPreparator* preparator, MultiPassRecordIter& train,
                            MultiPassRecordIter* test)
-    : fSettings(settings), fDataPreparator(preparator), fTrainData(&train), fTestData(test) {
-  Initialize();
-  Restore(in, true);
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, true);
 }
 
 MLPAlgorithm::~MLPAlgorithm() {
-  // The optimizer goes before the network it was built for.
-  delete fOptimizer;
-  delete fNetwork;
-  fDataPreparator.reset();
-  fInitContext.reset();
-  fSaveContext.reset();
-  fFailedRestartContext.reset();
-  fCancelContext.reset();
-  fTrainingContext.reset();
-  fTrainedContext.reset();
-  fExpertContext.reset();
-}
-
-void MLPAlgorithm::Initialize() {
-  fStatus = VXStatus();
-  fRandomGenerator = VXRandom(fSettings.GetRandomSeed(), fSettings.GetUsePortableRNG());
-  fElapsedTime = 0.0;
-  fNDataPasses = 0;
-  fNIterations = 0;
-  fStopReason = VXNNCommon::kStoppedUndefined;
-  fAlgorithmStatus = VXNNCommon::kNotStarted;
-  fTrainingError = fTestingError = fTrainingBIC = VXMV::gMissingValue;
-  fNHiddenUnits = fSettings.GetNumHiddenLayers() >= 1 ? fSettings.GetNumHiddenUnits(1) : 0;
-  fCanceled = false;
-  // A saved model says by this flag whether a variable list follows the
-  // settings, which is exactly whether there is a preparator.
-  fSettings.SetHasVarList(fDataPreparator != nullptr);
-  if (fDataPreparator) {
-    fOutList = NNOutputList(fDataPreparator->GetVarList());
-  } else {
-    fOutList = NNOutputList(fSettings.GetNumOutCategories());
-  }
-  fInitContext = std::make_unique<MLPInitContext>(this);
-  fSaveContext = std::make_unique<MLPSaveContext>(this);
-  fFailedRestartContext = std::make_unique<MLPFailedRestartContext>(this);
-  fCancelContext = std::make_unique<MLPCancelContext>(this);
-  fTrainingContext = std::make_unique<MLPTrainingContext>(this);
-  fTrainedContext = std::make_unique<MLPTrainedContext>(this);
-  fExpertContext = std::make_unique<MLPExpertContext>(this);
-  fCurrentContext = fInitContext.get();
-}
-
-bool MLPAlgorithm::TakePreparatorData() {
-  if (fDataPreparator) {
-    fTrainData = fDataPreparator->GetTrainData();
-    fTestData = fDataPreparator->GetTestData();
-  }
-  if (fTrainData != nullptr) return true;
-  EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
-  return false;
-}
-
-void MLPAlgorithm::BuildModel(bool randomize, const std::valarray<double>* weights) {
-  fReinitializeWeights = weights == nullptr;
-  fNetwork = CreateNetwork(randomize);
-  if (fNetwork != nullptr && weights != nullptr) {
-    const int nWeights = fNetwork->GetNumWeights();
-    if (static_cast<std::size_t>(nWeights) != weights->size()) {
-      VXStatus status(codes::kWeightCountDiffers, false);
-      status.SetDiscreteDatum(0, nWeights);
-      status.SetDiscreteDatum(
-          1, static_cast<int32_t>(std::min<std::size_t>(weights->size(), INT_MAX)));
-      delete fNetwork;
-      fNetwork = nullptr;
-      EnterFailedRestart(status);
-      return;
-    }
-    fNetwork->SetWeights(*weights);
-  }
-  if (fNetwork != nullptr) fOptimizer = CreateOptimizer(fNetwork);
-  if (fOptimizer == nullptr) EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
-}
-
-void MLPAlgorithm::EnterFailedRestart(const VXStatus& status) {
-  SetContext(fFailedRestartContext.get(), VXNNCommon::kInconsistent);
-  fStatus = status;
-}
-
-NNetwork* MLPAlgorithm::CreateNetwork(bool randomize) {
-  std::unique_ptr<NNetwork> network;
-  try {
-    network = std::make_unique<NNetwork>(fSettings);
-    if (randomize) network->RandomizeWeights(fRandomGenerator);
-  } catch (const std::exception&) {
-    return nullptr;
-  }
-  return NetworkFits(*network) ? network.release() : nullptr;
-}
-
-bool MLPAlgorithm::NetworkFits(const NNetwork& network) const {
-  // Scoring hands the preparator's encoded inputs to the network and its
-  // outputs to the output list: the three must agree.
-  return network.GetAlgorithmType() == VXNNCommon::kMLP && network.GetNumLayers() >= 1 &&
-         network.GetNumInputs() == fSettings.GetNumInputs() &&
-         network.GetNumOutputs() == fOutList.GetNUnits() &&
-         (!fDataPreparator || fDataPreparator->GetNumInputUnits() == network.GetNumInputs());
+  DestroyOptimizer();
+  DestroyModel();
 }
 
 IOptimizationAlgorithm* MLPAlgorithm::CreateOptimizer(NNetwork* network) {
@@ -300,322 +152,44 @@ IOptimizationAlgorithm* MLPAlgorithm::CreateOptimizer(NNetwork* network) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Restore
+const char* MLPAlgorithm::SavedModelNotice() const {
+  return "vxneural saved multi-layer perceptron model";
+}
 
-void MLPAlgorithm::Restore(std::istream& in, bool xml) {
-  std::unique_ptr<NNetwork> network;
-  std::unique_ptr<IOptimizationAlgorithm> optimizer;
-  BlockValues values;
-  try {
-    std::unique_ptr<VXNeural::detail::XmlReader> xmlReader;
-    if (xml) {
-      xmlReader = std::make_unique<VXNeural::detail::XmlReader>(in, kBlockHeader, kClassName);
-      values = ReadValues(*xmlReader);
-    } else {
-      VXNeural::detail::BinReader reader(in, kClassName);
-      reader.ExpectTag(kBlockHeader);
-      values = ReadValues(reader);
-    }
-    VXRandom random = fRandomGenerator;
-    if (xml) {
-      random.ReadObjectXML(in);
-    } else {
-      random.ReadObject(in);
-    }
-    if (xml || in.good()) {
-      // An empty network takes its shape from the stream, whose reader
-      // bounds every count by what the stream holds; a network built from
-      // the settings first would allocate whatever sizes they claim.
-      network = std::make_unique<NNetwork>();
-      network->SetSettings(&fSettings);
-      if (xml) {
-        network->ReadObjectXML(in);
-      } else {
-        network->ReadObject(in);
-      }
-      if (NetworkFits(*network)) optimizer.reset(CreateOptimizer(network.get()));
-      if (optimizer) {
-        if (xml) {
-          optimizer->ReadObjectXML(in);
-        } else {
-          optimizer->ReadObject(in);
-        }
-      }
-    }
-    if (xmlReader && optimizer) xmlReader->End();
-    fRandomGenerator = random;
-  } catch (VXNeural::IOException* e) {
-    delete e;
-    optimizer.reset();
-  }
-  if (!optimizer) {
-    EnterFailedRestart(
-        VXStatus(xml ? codes::kXMLRestoreFailed : codes::kBinaryRestoreFailed, false));
-    return;
-  }
-  fNetwork = network.release();
-  fOptimizer = optimizer.release();
-  fReinitializeWeights = values.reinitialize;
-  fStopReason = static_cast<VXNNCommon::StopReason>(values.stopReason);
-  fNDataPasses = values.dataPasses;
-  fNIterations = values.iterations;
-  fNHiddenUnits = values.hiddenUnits;
-  fElapsedTime = values.elapsedTime;
-  fTrainingError = values.trainingError;
-  fTestingError = values.testingError;
-  fTrainingBIC = values.bic;
-  if (values.status == VXNNCommon::kTrained) {
-    SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
-  } else {
-    SetContext(fInitContext.get(), VXNNCommon::kNotStarted);
-  }
+std::vector<int> MLPAlgorithm::BlockCounters() const {
+  return {fReinitializeWeights ? 1 : 0, fStopReason, fNDataPasses, fNIterations, fNHiddenUnits};
+}
+
+bool MLPAlgorithm::TakeBlockCounters(const std::vector<int>& counters, bool apply) {
+  // A stop reason or a counter outside its range can only come from a
+  // damaged stream.
+  const bool valid = counters[1] >= VXNNCommon::kStoppedUndefined &&
+                     counters[1] <= VXNNCommon::kStoppedComputed && counters[2] >= 0 &&
+                     counters[3] >= 0 && counters[4] >= 0;
+  if (!valid || !apply) return valid;
+  fReinitializeWeights = counters[0] == 1;
+  fStopReason = static_cast<VXNNCommon::StopReason>(counters[1]);
+  fNDataPasses = counters[2];
+  fNIterations = counters[3];
+  fNHiddenUnits = counters[4];
+  return true;
 }
 
 // ---------------------------------------------------------------------------
 // State-independent operations
 
-void MLPAlgorithm::SetUISettings(UISettings& settings) { fUISettings = settings; }
-
 std::string MLPAlgorithm::GetComponentVersion() const {
   return "vxneural multi-layer perceptron component, version 1.0";
 }
 
-void MLPAlgorithm::SetProgressListener(ProgressListener* listener) {
-  fSettings.SetProgressListener(listener);
-}
-void MLPAlgorithm::RemoveProgressListener() { fSettings.RemoveProgressListener(); }
 void MLPAlgorithm::SetStopRules(INNStopRules* rules) { fSettings.SetStopRules(rules); }
 INNStopRules* MLPAlgorithm::GetStopRules() { return fSettings.GetStopRules(); }
 
-const NNVarList* MLPAlgorithm::GetVarList() const {
-  return fDataPreparator ? &fDataPreparator->GetVarList() : nullptr;
+void MLPAlgorithm::DisplayFields(std::ostream& out) const {
+  VXNeural::detail::ShowValue(
+      out, "Re-initialize weights flag = ", fReinitializeWeights ? "true" : "false");
+  DisplayCounters(out, "Number of iterations = ", fNIterations);
 }
-
-bool MLPAlgorithm::IsCanceled() const {
-  if (!fCanceled && fSettings.GetCancelPointer() != nullptr) {
-    fCanceled = fSettings.GetCancelPointer()->QueryCancel();
-  }
-  return fCanceled;
-}
-
-bool MLPAlgorithm::Gated() const { return IsCanceled() || fStatus.IsError(); }
-
-VXStatus MLPAlgorithm::Store(const VXStatus& status) const {
-  fStatus = status;
-  return fStatus;
-}
-
-void MLPAlgorithm::SetContext(MLPContext* context, AlgorithmStatus status) {
-  fCurrentContext = context;
-  fAlgorithmStatus = status;
-}
-
-bool MLPAlgorithm::CheckCancel() {
-  if (!IsCanceled()) return false;
-  DoCancel();
-  return true;
-}
-
-void MLPAlgorithm::DoCancel() {
-  SetContext(fCancelContext.get(), VXNNCommon::kCancelled);
-  fStatus = VXStatus(codes::kCancelled, false);
-  delete fOptimizer;
-  fOptimizer = nullptr;
-  delete fNetwork;
-  fNetwork = nullptr;
-}
-
-void MLPAlgorithm::Display(std::ostream& out) const {
-  using VXNeural::detail::ShowValue;
-  VXNeural::detail::DisplayPrecision precision(out);
-  out << "Start of MLPAlgorithm display\n";
-  fSettings.Display(out);
-  ShowValue(out, "Current algorithm status: ", VXNNCommon::DisplayText(fAlgorithmStatus));
-  out << "fOutList:\n";
-  fOutList.Display(out);
-  ShowValue(out, "Re-initialize weights flag = ", fReinitializeWeights ? "true" : "false");
-  ShowValue(out, "Stop reason: ", VXNNCommon::DisplayText(fStopReason));
-  ShowValue(out, "Number of data passes = ", fNDataPasses);
-  ShowValue(out, "Number of iterations = ", fNIterations);
-  ShowValue(out, "Number of units in first hidden layer = ", fNHiddenUnits);
-  ShowValue(out, "Total elapsed time = ", fElapsedTime);
-  ShowValue(out, "Training error ", fTrainingError);
-  ShowValue(out, "Testing error ", fTestingError);
-  out << "Random number generator:\n";
-  fRandomGenerator.Display(out);
-  out << "The optimizer:\n";
-  if (fOptimizer != nullptr) {
-    fOptimizer->Display(out);
-  } else {
-    out << "NULL\n";
-  }
-  out << "End of MLPAlgorithm display\n";
-}
-
-// ---------------------------------------------------------------------------
-// State-dependent operations
-
-VXStatus MLPAlgorithm::Train(int nTrainRecords, int nTestRecords) {
-  if (Gated()) return VXStatus();
-  return fCurrentContext->Train(nTrainRecords, nTestRecords);
-}
-
-std::unique_ptr<MultiPassRecordIter> MLPAlgorithm::Encode(RecordIterator& records, int n,
-                                                          int& written) {
-  MultiPassRecordIter* encoded = nullptr;
-  written = 0;
-  fStatus = fDataPreparator->EncodeToTempFile(records, n, encoded, written);
-  return std::unique_ptr<MultiPassRecordIter>(encoded);
-}
-
-VXStatus MLPAlgorithm::Update(MultiPassRecordIter& records, int n) {
-  if (Gated()) return VXStatus();
-  if (!fUISettings.empty()) fSettings.SetUISettings(fUISettings);
-  VXStatus result;
-  if (fDataPreparator) {
-    fDataPreparator->SetWeightedCount(n);
-    int written = 0;
-    // A negative count asks for every record of the source.
-    std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, n < 0 ? INT_MAX : n, written);
-    if (encoded) result = fCurrentContext->Update(*encoded, written);
-  } else {
-    result = fCurrentContext->Update(records, n);
-  }
-  records.Rewind();
-  return result;
-}
-
-double MLPAlgorithm::GetErrorOnData(RecordIterator& records, int nRecords) {
-  if (Gated()) return VXMV::gMissingValue;
-  // The architecture search measures its own samples, which are encoded.
-  if (fDataPreparator && fAlgorithmStatus != VXNNCommon::kExpert) {
-    int written = 0;
-    std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
-    if (!encoded) return VXMV::gMissingValue;
-    return fCurrentContext->GetErrorOnData(*encoded, written);
-  }
-  return fCurrentContext->GetErrorOnData(records, nRecords);
-}
-
-double MLPAlgorithm::GetAccuracy() const {
-  if (Gated() || fNetwork == nullptr) return VXMV::gMissingValue;
-  return fNetwork->GetAccuracy() * 100.0;
-}
-
-VXStatus MLPAlgorithm::ComputeSensitivity(std::vector<double>& importance) const {
-  if (Gated()) return VXStatus();
-  // Without a preparator there is no variable list to take the inputs from.
-  if (!fDataPreparator) return Store(VXStatus(codes::kNotAvailable, true));
-  if (!fSettings.GetComputeSensitivity()) return VXStatus();
-  const NNVarList& list = fDataPreparator->GetVarList();
-  std::vector<double> mins;
-  std::vector<double> maxs;
-  list.GetInpContMinMax(mins, maxs);
-  return fCurrentContext->ComputeSensitivity(list.GetNumInputVars(), list.GetNInputCats(), true,
-                                             mins, maxs, importance);
-}
-
-VXStatus MLPAlgorithm::ComputeSensitivity(int nInputVars, const std::vector<int>& nInputCats,
-                                          bool useGivenRanges, const std::vector<double>& mins,
-                                          const std::vector<double>& maxs,
-                                          std::vector<double>& importance) const {
-  if (Gated()) return VXStatus();
-  std::vector<double> listMins;
-  std::vector<double> listMaxs;
-  const std::vector<double>* useMins = &mins;
-  const std::vector<double>* useMaxs = &maxs;
-  if (fDataPreparator) {
-    const NNVarList& list = fDataPreparator->GetVarList();
-    if (nInputVars != list.GetNumInputVars() || nInputCats != list.GetNInputCats()) {
-      return Store(VXStatus(codes::kSensitivityArgumentsDiffer, false));
-    }
-    if (!useGivenRanges) {
-      list.GetInpContMinMax(listMins, listMaxs);
-      useMins = &listMins;
-      useMaxs = &listMaxs;
-    }
-  }
-  if (!fSettings.GetComputeSensitivity()) return VXStatus();
-  // With a preparator the ranges are always known: the list's or the given.
-  return fCurrentContext->ComputeSensitivity(nInputVars, nInputCats,
-                                             fDataPreparator ? true : useGivenRanges, *useMins,
-                                             *useMaxs, importance);
-}
-
-VXStatus MLPAlgorithm::ComputeOutputStats(MultiPassRecordIter& records, int nRecords,
-                                          NNOutputStatistics& stats) {
-  if (Gated()) return VXStatus();
-  if (!fDataPreparator) return fCurrentContext->ComputeOutputStats(records, nRecords, stats);
-  int written = 0;
-  std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
-  records.Rewind();
-  if (!encoded) return VXStatus();
-  return fCurrentContext->ComputeOutputStats(*encoded, written, stats);
-}
-
-const Record* MLPAlgorithm::NetworkInputs(const Record& in, VXStatus& status) const {
-  if (fDataPreparator) {
-    status = fDataPreparator->EncodeInputs(in, fEncoded);
-    return status.IsOK() ? &fEncoded : nullptr;
-  }
-  // Already encoded: a record without all the inputs cannot be scored.
-  status =
-      in.Size() >= fNetwork->GetNumInputs() ? VXStatus() : VXStatus(codes::kMissingInput, false);
-  return status.IsOK() ? &in : nullptr;
-}
-
-const NNOutputList& MLPAlgorithm::Score(const Record& in) {
-  if (IsCanceled() || fNetwork == nullptr) {
-    fOutList.SetMissing();
-    return fOutList;
-  }
-  const Record* inputs = NetworkInputs(in, fStatus);
-  if (inputs == nullptr) {
-    fOutList.SetMissing();
-    return fOutList;
-  }
-  fOutUnits.resize(static_cast<std::size_t>(fNetwork->GetNumOutputs()));
-  fNetwork->Score(fStatus, inputs->GetAll(), fOutUnits.data());
-  fOutList.SetOutputs(fOutUnits.data());
-  return fOutList;
-}
-
-VXStatus MLPAlgorithm::Score(const Record& in, Record& out) const {
-  if (Gated()) return fStatus;
-  if (fNetwork == nullptr) return VXStatus(codes::kNotAvailable, true);
-  VXStatus status;
-  const Record* inputs = NetworkInputs(in, status);
-  if (inputs == nullptr) return status;
-  out.Resize(fNetwork->GetNumOutputs());
-  fNetwork->Score(status, inputs->GetAll(), out.GetAll());
-  return status;
-}
-
-VXStatus MLPAlgorithm::ExportModelXML(std::ostream& out, int flags,
-                                      const VXApplicInfo4XML* info) const {
-  return fCurrentContext->ExportModelXML(out, flags, info);
-}
-
-VXStatus MLPAlgorithm::ExportModelStatXML(std::ostream& out, int flags,
-                                          const VXApplicInfo4XML* info) const {
-  return fCurrentContext->ExportModelStatXML(out, flags, info);
-}
-
-NNStructure* MLPAlgorithm::GetStructure() const {
-  fCurrentContext->GetStructure();
-  return nullptr;
-}
-
-VXStatus MLPAlgorithm::SaveState(std::ostream& out) const {
-  return fCurrentContext->SaveState(out);
-}
-
-VXStatus MLPAlgorithm::SaveStateXML(std::ostream& out) const {
-  return fCurrentContext->SaveStateXML(out);
-}
-
-VXStatus MLPAlgorithm::SelectArchitecture() { return fCurrentContext->SelectArchitecture(); }
 
 // ---------------------------------------------------------------------------
 // The work of the states
@@ -698,46 +272,6 @@ VXStatus MLPAlgorithm::RunUpdate(MultiPassRecordIter& records, int n) {
   return fStatus;
 }
 
-double MLPAlgorithm::RunErrorPass(RecordIterator& records, int n, bool computeAccuracy) {
-  if (fNetwork == nullptr || CheckCancel()) return VXMV::gMissingValue;
-  fNetwork->ResetDerivatives();
-  VXStatus status;
-  int processed = 0;
-  fNetwork->ProcessRecords(status, records, n, processed, true, computeAccuracy);
-  Store(status);
-  // A cancel seen during the pass ends the algorithm, but the caller still
-  // gets the sum of the records the pass did process.
-  const double error = fNetwork->GetAccumError();
-  CheckCancel();
-  return error;
-}
-
-VXStatus MLPAlgorithm::RunOutputStats(MultiPassRecordIter& records, int n,
-                                      NNOutputStatistics& stats) {
-  if (fNetwork == nullptr || CheckCancel()) return fStatus;
-  Store(VXNeural::ComputeOutputStats(*fNetwork, records, n, stats));
-  CheckCancel();
-  return fStatus;
-}
-
-VXStatus MLPAlgorithm::RunSensitivity(int nInputVars, const std::vector<int>& nInputCats,
-                                      bool useGivenRanges, const std::vector<double>& mins,
-                                      const std::vector<double>& maxs,
-                                      std::vector<double>& importance) {
-  if (fNetwork == nullptr || fTrainData == nullptr || CheckCancel()) return fStatus;
-  // Busy while the probes run: a listener calling back is refused. The
-  // algorithm status stays Trained.
-  MLPContext* previous = fCurrentContext;
-  fCurrentContext = fTrainingContext.get();
-  const VXStatus status = VXNeural::ComputeSensitivity(
-      *fNetwork, *fTrainData, fTestData, fSettings.GetNTrainRecords(), fSettings.GetNTestRecords(),
-      nInputVars, nInputCats, useGivenRanges, mins, maxs, importance);
-  fCurrentContext = previous;
-  Store(status);
-  CheckCancel();
-  return fStatus;
-}
-
 VXStatus MLPAlgorithm::RunArchitectureSearch() {
   InitializerHooks hooks(*this);
   MLPInitializer initializer(hooks.Parts(), hooks);
@@ -762,78 +296,4 @@ VXStatus MLPAlgorithm::Annealing(MultiPassRecordIter& train, MultiPassRecordIter
                                trainErrorRatio, bestWeights, reachedTarget);
 }
 
-// ---------------------------------------------------------------------------
-// Saving
-
-VXStatus MLPAlgorithm::DoSave(std::ostream& out) {
-  if (fNetwork == nullptr || fOptimizer == nullptr) {
-    return Store(VXStatus(codes::kCannotSave, true));
-  }
-  MLPContext* const context = fCurrentContext;
-  const AlgorithmStatus status = fAlgorithmStatus;
-  SetContext(fSaveContext.get(), VXNNCommon::kSaving);
-  fSettings.WriteObject(out);
-  if (fDataPreparator) fDataPreparator->GetVarList().WriteObject(out);
-  WriteBlock(out, status);
-  SetContext(context, status);
-  Store(out.good() ? VXStatus() : VXStatus(codes::kStreamNotGood, true));
-  CheckCancel();
-  return fStatus;
-}
-
-VXStatus MLPAlgorithm::DoSaveXML(std::ostream& out) {
-  if (fNetwork == nullptr || fOptimizer == nullptr) {
-    return Store(VXStatus(codes::kCannotSave, true));
-  }
-  MLPContext* const context = fCurrentContext;
-  const AlgorithmStatus status = fAlgorithmStatus;
-  SetContext(fSaveContext.get(), VXNNCommon::kSaving);
-  const std::unique_ptr<VXXML_1_2::XMLDocType> docType(
-      VXXML_1_2::XMLDocType::Create(VXXML_1_2::kRootName, "savexml.dtd", 0));
-  docType->Write(out, VXXML_1_2::ExportFormat());
-  VXXML_1_2::StartRoot(out, "vxneural saved multi-layer perceptron model");
-  fSettings.WriteObjectXML(out);
-  if (fDataPreparator) fDataPreparator->GetVarList().WriteObjectXML(out, 1);
-  WriteBlockXML(out, status);
-  VXXML_1_2::EndRoot(out);
-  SetContext(context, status);
-  Store(out.good() ? VXStatus() : VXStatus(codes::kStreamNotGood, true));
-  CheckCancel();
-  return fStatus;
-}
-
-void MLPAlgorithm::WriteBlock(std::ostream& out, AlgorithmStatus savedStatus) const {
-  VXNeural::detail::BinWriter w(out);
-  w.Tag(kBlockHeader)
-      .Int(savedStatus)
-      .Bool(fReinitializeWeights)
-      .Int(fStopReason)
-      .Int(fNDataPasses)
-      .Int(fNIterations)
-      .Int(fNHiddenUnits)
-      .Double(fElapsedTime)
-      .Double(fTrainingError)
-      .Double(fTestingError)
-      .Double(fTrainingBIC);
-  fRandomGenerator.WriteObject(out);
-  fNetwork->WriteObject(out);
-  fOptimizer->WriteObject(out);
-}
-
-void MLPAlgorithm::WriteBlockXML(std::ostream& out, AlgorithmStatus savedStatus) const {
-  VXNeural::detail::XmlWriter w(out, kBlockHeader, 0);
-  w.Int(savedStatus)
-      .Int(fReinitializeWeights ? 1 : 0)
-      .Int(fStopReason)
-      .Int(fNDataPasses)
-      .Int(fNIterations)
-      .Int(fNHiddenUnits)
-      .Double(fElapsedTime)
-      .Double(fTrainingError)
-      .Double(fTestingError)
-      .Double(fTrainingBIC);
-  w.Nested(fRandomGenerator.WriteObjectXML(out, 1));
-  w.Nested(fNetwork->WriteObjectXML(out));
-  w.Nested(fOptimizer->WriteObjectXML(out));
-  w.End();
-}
+template class NeuralAlgorithmWith<IOptimizationAlgorithm>;

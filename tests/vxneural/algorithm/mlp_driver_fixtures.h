@@ -19,6 +19,7 @@
 #include "common/stream_faults.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
+#include "vxcommon/XMLStream.h"
 #include "vxneural/VXStatus.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
@@ -210,37 +211,42 @@ inline MLPSettings WithoutOptimizer(const MLPSettings& settings) {
   return patched;
 }
 
-// Owns what a test's algorithm needs to outlive it.
-struct Model {
+// Owns what a test's algorithm needs to outlive it; Settings, Factory and
+// Algorithm are those of one kind of network.
+template <class Settings, class Factory, class Algorithm>
+struct ModelOf {
+  using SettingsType = Settings;
+  using FactoryType = Factory;
+  using AlgorithmType = Algorithm;
   std::vector<Record> trainRecords, testRecords;
   NNVarList list;
-  MLPSettings settings;
+  Settings settings;
   std::unique_ptr<VectorRecordIter> train, test;
-  MLPFactory factory;
+  Factory factory;
   std::unique_ptr<INeuralAlgorithm> algorithm;
 
-  MLPAlgorithm& Mlp() { return dynamic_cast<MLPAlgorithm&>(*algorithm); }
+  Algorithm& Alg() { return dynamic_cast<Algorithm&>(*algorithm); }
+};
+
+struct Model : ModelOf<MLPSettings, MLPFactory, MLPAlgorithm> {
+  MLPAlgorithm& Mlp() { return Alg(); }
 };
 
 // A model built by the factory over raw records and a variable list, or
-// (encoded) over records encoded by hand without one; small and quick: 3
-// hidden units, a search range of 1..3, few passes. nTest 0: no test source.
-inline std::unique_ptr<Model> MakeModel(Targets targets, int nTrain, int nTest, unsigned seed = 1,
-                                        const std::function<void(MLPSettings&)>& adjust = {},
-                                        bool encoded = false) {
-  auto m = std::make_unique<Model>();
+// (encoded) over records encoded by hand without one. settingsFor makes
+// the settings from the list (or, encoded, from the counts), before adjust
+// sees them. nTest 0: no test source.
+template <class M, class SettingsFor>
+std::unique_ptr<M> BuildModel(Targets targets, int nTrain, int nTest, unsigned seed, bool encoded,
+                              SettingsFor&& settingsFor,
+                              const std::function<void(typename M::SettingsType&)>& adjust) {
+  auto m = std::make_unique<M>();
   const std::vector<Record> raw = MakeRecords(nTrain, seed);
   m->trainRecords = encoded ? EncodeByHand(raw, raw, targets) : raw;
   m->testRecords = MakeRecords(nTest, seed + 100);
   if (encoded) m->testRecords = EncodeByHand(raw, m->testRecords, targets);
   m->list = MakeList(raw, targets);
-  m->settings =
-      encoded ? MLPSettings(5, OutputCategories(targets), nTrain) : MLPSettings(m->list, nTrain);
-  m->settings.SetNumHiddenUnits(3, 1);
-  m->settings.SetNHiddenUnitsRange(1, 3);
-  m->settings.SetMaxNDataPasses(40);
-  m->settings.SetRandomSeed(7);
-  m->settings.SetRandomSeedSampling(11);
+  m->settings = settingsFor(encoded ? nullptr : &m->list, nTrain);
   if (adjust) adjust(m->settings);
   m->train = std::make_unique<VectorRecordIter>(m->trainRecords);
   if (nTest > 0) m->test = std::make_unique<VectorRecordIter>(m->testRecords);
@@ -251,29 +257,91 @@ inline std::unique_ptr<Model> MakeModel(Targets targets, int nTrain, int nTest, 
   return m;
 }
 
+// An MLP model, small and quick: 3 hidden units, a search range of 1..3,
+// few passes.
+inline std::unique_ptr<Model> MakeModel(Targets targets, int nTrain, int nTest, unsigned seed = 1,
+                                        const std::function<void(MLPSettings&)>& adjust = {},
+                                        bool encoded = false) {
+  auto settingsFor = [targets](const NNVarList* list, int nTrain) {
+    MLPSettings s =
+        list ? MLPSettings(*list, nTrain) : MLPSettings(5, OutputCategories(targets), nTrain);
+    s.SetNumHiddenUnits(3, 1);
+    s.SetNHiddenUnitsRange(1, 3);
+    s.SetMaxNDataPasses(40);
+    s.SetRandomSeed(7);
+    s.SetRandomSeedSampling(11);
+    return s;
+  };
+  return BuildModel<Model>(targets, nTrain, nTest, seed, encoded, settingsFor, adjust);
+}
+
 inline std::unique_ptr<Model> MakeEncodedModel(Targets targets, int nTrain, int nTest) {
   return MakeModel(targets, nTrain, nTest, 1, {}, true);
 }
 
 // A restored algorithm with the sources it reads.
-struct Restored {
+template <class Algorithm>
+struct RestoredOf {
   std::unique_ptr<VectorRecordIter> train, test;
   VXStatus status;
   std::unique_ptr<INeuralAlgorithm> algorithm;
-  MLPAlgorithm& Mlp() { return dynamic_cast<MLPAlgorithm&>(*algorithm); }
+  Algorithm& Alg() { return dynamic_cast<Algorithm&>(*algorithm); }
 };
 
-// Restores a saved form of m's model in one step, over sources like m's.
-inline std::unique_ptr<Restored> Restore(const std::string& bytes, bool xml, const Model& m) {
-  auto r = std::make_unique<Restored>();
+struct Restored : RestoredOf<MLPAlgorithm> {
+  MLPAlgorithm& Mlp() { return Alg(); }
+};
+
+// Restores a saved form of m's model in one step (or two, when twoSteps:
+// the first reading the settings and list), over sources like m's.
+template <class M, class R = RestoredOf<typename M::AlgorithmType>>
+std::unique_ptr<R> RestoreModel(const std::string& bytes, bool xml, const M& m,
+                                bool twoSteps = false) {
+  auto r = std::make_unique<R>();
   r->train = std::make_unique<VectorRecordIter>(m.trainRecords);
   if (m.test) r->test = std::make_unique<VectorRecordIter>(m.testRecords);
   std::istringstream in(bytes);
-  MLPFactory factory;
-  r->algorithm.reset(xml ? factory.RestoreNeuralAlgorithmFromXML(in, *r->train, r->test.get())
-                         : factory.RestoreNeuralAlgorithmFromBinary(in, *r->train, r->test.get()));
+  typename M::FactoryType factory;
+  if (twoSteps) {
+    xml ? factory.RestoreNNVarListFromXML(in) : factory.RestoreNNVarListFromBinary(in);
+    if (factory.GetStatus().IsOK()) {
+      r->algorithm.reset(
+          xml ? factory.FinishRestoringAlgorithmFromXML(in, *r->train, r->test.get())
+              : factory.FinishRestoringAlgorithmFromBinary(in, *r->train, r->test.get()));
+    }
+  } else {
+    r->algorithm.reset(
+        xml ? factory.RestoreNeuralAlgorithmFromXML(in, *r->train, r->test.get())
+            : factory.RestoreNeuralAlgorithmFromBinary(in, *r->train, r->test.get()));
+  }
   r->status = factory.GetStatus();
   return r;
+}
+
+inline std::unique_ptr<Restored> Restore(const std::string& bytes, bool xml, const Model& m) {
+  return RestoreModel<Model, Restored>(bytes, xml, m);
+}
+
+// Restoring bytes gives no algorithm and the code of the form (OK for an
+// XML document whose start is cut: nothing more is read); standard error
+// is kept for the caller.
+template <class M>
+::testing::AssertionResult RefusedModel(const std::string& bytes, bool xml, const M& m,
+                                        std::string* err = nullptr) {
+  testing::internal::CaptureStderr();
+  auto r = RestoreModel(bytes, xml, m);
+  const std::string written = testing::internal::GetCapturedStderr();
+  if (err != nullptr) *err = written;
+  if (r->algorithm) return ::testing::AssertionFailure() << "restored";
+  const bool started =
+      !xml || bytes.find('>', bytes.find(std::string("<") + VXXML_1_2::kRootName)) != bytes.npos;
+  if (!started) {
+    if (r->status.IsOK() && written.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "status " << r->status << " before the start";
+  }
+  if (r->status.GetErrorCode() != (xml ? 50007 : 50006) || !r->status.IsError())
+    return ::testing::AssertionFailure() << "status " << r->status;
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace mlpdriver

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "algorithm/MLPContext.h"
 #include "common/text_checks.h"
 #include "mlp_driver_fixtures.h"
+#include "state_table.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 
@@ -22,98 +22,11 @@ using namespace mlpdriver;
 
 void WithSensitivity(MLPSettings& s) { s.SetComputeSensitivity(true); }
 
-// A cell of the state table: W the state does the work and answers OK; M it
-// does the work and moves the algorithm to another state, which the tests
-// further down follow through the public interface; any other value is the
-// code the state refuses with.
-constexpr int W = 0, M = -100;
-
-struct StateRow {
-  const char* name;
-  std::unique_ptr<MLPContext> (*make)(MLPAlgorithm*);
-  int train, update, error, sensitivity, stats, save, select, exports;
-};
-
-template <typename State>
-std::unique_ptr<MLPContext> Make(MLPAlgorithm* a) {
-  return std::make_unique<State>(a);
-}
-
-const StateRow kStateTable[] = {
-    {"Init", Make<MLPInitContext>, M, 6, W, 6, W, W, M, 6},
-    {"Trained", Make<MLPTrainedContext>, M, M, W, M, W, W, 6, 6},
-    {"Expert", Make<MLPExpertContext>, 6, 6, W, 6, 6, 4, 6, 6},
-    {"Training", Make<MLPTrainingContext>, 6, 6, 6, 6, 6, 4, 6, 6},
-    {"Save", Make<MLPSaveContext>, 6, 6, 6, 6, 6, 4, 6, 6},
-    {"Cancel", Make<MLPCancelContext>, 1, 1, 1, 1, 1, 1, 1, 1},
-    {"FailedRestart", Make<MLPFailedRestartContext>, 5, 5, 5, 5, 5, 5, 5, 5},
-};
-
 TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
   auto m = MakeModel(kCategoricalTarget, 80, 20);
   ASSERT_TRUE(m->algorithm);
-  MLPAlgorithm& alg = m->Mlp();
-  VectorRecordIter raw(m->trainRecords);
-  VectorRecordIter encoded(EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
-  for (const StateRow& row : kStateTable) {
-    SCOPED_TRACE(row.name);
-    const std::unique_ptr<MLPContext> state = row.make(&alg);
-    // Runs op unless the cell is M; the answer is also the stored status.
-    auto cell = [&](const char* what, int code, const std::function<VXStatus()>& op) {
-      if (code == M) return;
-      SCOPED_TRACE(what);
-      const VXStatus s = op();
-      ExpectStatus(s, code);
-      EXPECT_EQ(alg.GetStatus(), s);
-    };
-    std::ostringstream saved, exported;
-    cell("Train", row.train, [&] { return state->Train(80, -1); });
-    cell("Update", row.update, [&] { return state->Update(raw, 10); });
-    cell("SelectArchitecture", row.select, [&] { return state->SelectArchitecture(); });
-    cell("SaveState", row.save, [&] { return state->SaveState(saved); });
-    cell("SaveStateXML", row.save, [&] { return state->SaveStateXML(saved); });
-    EXPECT_EQ(saved.str().empty(), row.save != W) << "a refused save writes nothing";
-    double error = 0.0;
-    cell("GetErrorOnData", row.error, [&] {
-      encoded.Rewind();
-      error = state->GetErrorOnData(encoded, 80);
-      return alg.GetStatus();
-    });
-    EXPECT_EQ(error == kMissing, row.error != W);
-    std::vector<double> importance{42.0};
-    cell("ComputeSensitivity", row.sensitivity, [&] {
-      return state->ComputeSensitivity(3, {1, 3, 1}, true, {0, 0}, {1, 1}, importance);
-    });
-    if (row.sensitivity != M) {
-      EXPECT_EQ(importance, std::vector<double>{42.0});
-    }
-    NNOutputStatistics stats;
-    cell("ComputeOutputStats", row.stats, [&] {
-      encoded.Rewind();
-      return state->ComputeOutputStats(encoded, 80, stats);
-    });
-    EXPECT_EQ(stats.StatsOK(), row.stats == W);
-    // This version provides neither export nor structure view: the exports
-    // are refused as work is (6 where work would be done), the structure
-    // view with code 6 in every state.
-    cell("ExportModelXML", row.exports,
-         [&] { return state->ExportModelXML(exported, 0, nullptr); });
-    cell("ExportModelStatXML", row.exports,
-         [&] { return state->ExportModelStatXML(exported, 0, nullptr); });
-    cell("GetStructure", 6, [&] {
-      EXPECT_EQ(state->GetStructure(), nullptr);
-      return alg.GetStatus();
-    });
-    EXPECT_EQ(exported.str(), "");
-  }
-  // Nothing above changed the state the algorithm is in.
-  EXPECT_EQ(alg.GetAlgorithmStatus(), VXNNCommon::kNotStarted);
-  EXPECT_EQ(alg.GetNumberOfDataPasses(), 0);
-  // Without the settings' flag the public form computes nothing and
-  // refuses nothing.
-  std::vector<double> importance{42.0};
-  EXPECT_EQ(alg.ComputeSensitivity(importance), VXStatus());
-  EXPECT_EQ(importance, std::vector<double>{42.0});
+  ExpectStateTable(m->Mlp(), m->trainRecords,
+                   EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
 }
 
 TEST(MlpStates, ANewAlgorithmGoesFromInitToTrainedAsTheTableSays) {

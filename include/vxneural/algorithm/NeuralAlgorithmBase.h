@@ -1,0 +1,287 @@
+// What the multi-layer perceptron and the radial basis function drivers
+// share: the gate of the public operations, the stored status, the state
+// machine and its seven state objects, the data preparator and the encoding
+// of raw records, scoring, the error, statistics and importance passes, and
+// the framing of saved models. Each driver adds its settings, its optimizer,
+// how it trains and the counters of its saved block.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <valarray>
+#include <vector>
+
+#include "vxcommon/Record.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/VXStatus.h"
+#include "vxneural/algorithm/INeuralAlgorithm.h"
+#include "vxneural/network/NNOutputList.h"
+#include "vxneural/network/VXRandom.h"
+
+class AlgorithmContext;
+class NNDataPreparator;
+class NNetwork;
+
+// States and the AlgorithmStatus they stand for: Init 0 (Not Started),
+// Training 1 (In Progress; 8 Inconsistent after a failed run), Trained 2,
+// Save 4 (Saving, only while a save runs), Expert 7 (during the search of
+// the number of hidden units), Cancel 5, FailedRestart 8 (construction or
+// restore built no optimizer).
+//
+// What each state does (a code in brackets is stored and returned):
+//
+//   operation             Init       Trained    Expert     Training,Save Cancel FailedRestart
+//   Train                 first run  further    [6 w]      [6 w]         [1 e]  [5 e]
+//   Update                [6 w]      update     [6 w]      [6 w]         [1 e]  [5 e]
+//   GetErrorOnData        pass       pass       pass, no   [6 w]         [1 e]  [5 e]
+//                                               accuracy
+//   ComputeSensitivity    [6 w]      computed   [6 w]      [6 w]         [1 e]  [5 e]
+//   ComputeOutputStats    computed   computed   [6 w]      [6 w]         [1 e]  [5 e]
+//   SaveState(XML)        saved      saved      [4 w]      [4 w]         [1 e]  [5 e]
+//   SelectArchitecture    search     [6 w]      [6 w]      [6 w]         [1 e]  [5 e]
+//
+// The exported documents and the structure view are not available in this
+// version: ExportModelXML and ExportModelStatXML are refused as work is
+// ([6 w], or the Cancel and FailedRestart errors), GetStructure answers
+// [6 w] with null in every state.
+//
+// Predictor importance runs only when the settings ask for it (otherwise
+// both forms return OK and leave the vector alone), over the training and
+// then the test records (the settings' counts), in the Training state: a
+// progress listener calling back meets a busy algorithm. With a preparator
+// the arguments must match the variable list's input variables (else code
+// 50005, error) and the ranges are the list's own unless given. Without a
+// preparator the one-argument form answers [6 w]. Output statistics
+// encode the raw records first (with a preparator) and rewind them.
+//
+// Train, Update, GetErrorOnData, GetAccuracy, ComputeSensitivity and
+// ComputeOutputStats pass the gate first: once cancelled or holding an error
+// status they return OK (the missing value for a number) and do nothing.
+// Saves, exports, the structure view and SelectArchitecture reach their state
+// without the gate. Every operation that did work ends by looking at the
+// cancel object: a positive answer destroys the network and the optimizer
+// and enters Cancel with code 1.
+//
+// The algorithm keeps pointers to the training and test sources it is given
+// (the preparator's own sources when it has one) and to the call-back objects
+// in its settings; none of them is owned.
+class NeuralAlgorithmBase : public INeuralAlgorithm {
+ public:
+  // Selects the XML form of the restoring constructors.
+  struct XMLStream {};
+
+  NeuralAlgorithmBase(const NeuralAlgorithmBase&) = delete;
+  NeuralAlgorithmBase& operator=(const NeuralAlgorithmBase&) = delete;
+  ~NeuralAlgorithmBase() override;
+
+  void SetUISettings(UISettings& settings) override;
+  const UISettings& GetUISettings() const override { return fUISettings; }
+
+  VXCommon_1_2::VXStatus Train(int nTrainRecords, int nTestRecords) override;
+  // Raw records are encoded first (n < 0: all of them); a failed encoding
+  // stores its status and returns OK.
+  VXCommon_1_2::VXStatus Update(VXCommon_1_2::MultiPassRecordIter& records, int n) override;
+  // Raw records are encoded first (except during the search of the number
+  // of hidden units, whose sources are already encoded). The missing value
+  // when the encoding failed, the pass was cancelled, or the state refuses.
+  double GetErrorOnData(VXCommon_1_2::RecordIterator& records, int nRecords) override;
+  double GetAccuracy() const override;
+  // Takes the inputs and their ranges from the preparator's variable list;
+  // without a preparator there is none, and the answer is code 6.
+  VXCommon_1_2::VXStatus ComputeSensitivity(std::vector<double>& importance) const override;
+  // With a preparator the input count and the category counts must be the
+  // variable list's, else code 50005 (error).
+  VXCommon_1_2::VXStatus ComputeSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                            bool useGivenRanges, const std::vector<double>& mins,
+                                            const std::vector<double>& maxs,
+                                            std::vector<double>& importance) const override;
+  VXCommon_1_2::VXStatus ComputeOutputStats(VXCommon_1_2::MultiPassRecordIter& records,
+                                            int nRecords, NNOutputStatistics& stats) override;
+  double GetTrainingBIC() const override { return fTrainingBIC; }
+  double GetTrainingError() const override { return fTrainingError; }
+  double GetTestingError() const override { return fTestingError; }
+  // Independent of the state and of an error status; missing once cancelled,
+  // without a network, or when the record does not encode (the encoding and
+  // forward statuses are stored).
+  const NNOutputList& Score(const VXCommon_1_2::Record& in) override;
+  VXCommon_1_2::VXStatus Score(const VXCommon_1_2::Record& in,
+                               VXCommon_1_2::Record& out) const override;
+  VXCommon_1_2::VXStatus ExportModelXML(std::ostream& out, int flags,
+                                        const VXCommon_1_2::VXApplicInfo4XML* info) const override;
+  VXCommon_1_2::VXStatus ExportModelStatXML(
+      std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const override;
+  NNStructure* GetStructure() const override;
+  // While a save runs the algorithm reports Saving (4) and refuses other
+  // calls; afterwards it is as before. A stream that has failed by the end
+  // of the save gives code 50016 with warning severity: the saved form is
+  // incomplete, the model itself is unharmed. An initial state left without
+  // a network by a failed search cannot save (code 4).
+  VXCommon_1_2::VXStatus SaveState(std::ostream& out) const override;
+  VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) const override;
+  VXCommon_1_2::VXStatus GetStatus() const override { return fStatus; }
+  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const override { return fAlgorithmStatus; }
+  VXCommon_1_2::VXStatus SelectArchitecture() override;
+  VXNNCommon::StopReason GetStopReason() const override { return fStopReason; }
+  double GetElapsedTime() const override { return fElapsedTime; }
+  int GetNumberOfDataPasses() const override { return fNDataPasses; }
+  int GetNumberOfHiddenUnits() const override { return fNHiddenUnits; }
+  void SetProgressListener(VXCommon_1_2::ProgressListener* listener) override;
+  void RemoveProgressListener() override;
+  const NNVarList* GetVarList() const override;
+  void Display(std::ostream& out) const override;
+
+  // Null once cancelled or when construction failed.
+  const NNetwork* GetNetwork() const { return fNetwork; }
+
+ protected:
+  // The preparator (owned from here on, may be null) and the training and
+  // test sources; with a preparator its own encoded sources replace them.
+  NeuralAlgorithmBase(NNDataPreparator* preparator, VXCommon_1_2::MultiPassRecordIter* train,
+                      VXCommon_1_2::MultiPassRecordIter* test);
+
+  bool IsCanceled() const override;
+
+  // --- What each driver provides.
+  // The driver's copy of its settings.
+  virtual NeuralSettings& MutableSettings() = 0;
+  // The optimizer is the driver's own type.
+  virtual bool HasOptimizer() const = 0;
+  virtual void DestroyOptimizer() = 0;
+  // Builds the optimizer for fNetwork; false when none can be built.
+  virtual bool BuildOptimizer() = 0;
+  // Builds the optimizer for a network just read and lets it read its own
+  // object; keeps it only when that succeeded. A read failure throws.
+  virtual bool RestoreOptimizer(std::istream& in, bool xml, NNetwork& network) = 0;
+  virtual int WriteOptimizer(std::ostream& out, bool xml) const = 0;
+  virtual void DisplayOptimizer(std::ostream& out) const = 0;
+  // The saved block: its header ("MLPAlgorithm 1.00"), the class named in
+  // read-failure messages, the notice at the top of an XML document, and
+  // the driver's integer fields that follow the saved status, in order.
+  virtual const char* BlockHeader() const = 0;
+  virtual const char* ClassName() const = 0;
+  virtual const char* SavedModelNotice() const = 0;
+  virtual std::vector<int> BlockCounters() const = 0;
+  // Checks counters read back (same count as BlockCounters) and, when
+  // apply is true, takes them; false when a value cannot be right.
+  virtual bool TakeBlockCounters(const std::vector<int>& counters, bool apply) = 0;
+  // The display lines between the output list and the random generator.
+  virtual void DisplayFields(std::ostream& out) const = 0;
+  // The work of the states that differs between the drivers.
+  virtual VXCommon_1_2::VXStatus RunTraining(bool initialRun, int nTrain, int nTest) = 0;
+  virtual VXCommon_1_2::VXStatus RunUpdate(VXCommon_1_2::MultiPassRecordIter& records, int n) = 0;
+  virtual VXCommon_1_2::VXStatus RunArchitectureSearch() = 0;
+
+  // --- Shared work, for the drivers and the states.
+  // The work of the constructors, called once the driver's settings exist:
+  // from settings (random weights, or the given ones), or from the saved
+  // block of a model.
+  void Construct(const std::valarray<double>* weights);
+  void ConstructFrom(std::istream& in, bool xml);
+  // What every constructor sets the same way, and the seven states.
+  void Initialize();
+  // The network (random weights, or the given ones in flat order) and the
+  // optimizer of the constructors from settings. The wrong number of
+  // weights gives code 50019, no optimizer 50001, both in FailedRestart.
+  void BuildModel(bool randomize, const std::valarray<double>* weights);
+  // The training and test sources of a preparator; false (FailedRestart,
+  // code 50001) without training data.
+  bool TakePreparatorData();
+  // Both restoring constructors: the block, generator, network, optimizer.
+  void Restore(std::istream& in, bool xml);
+  void EnterFailedRestart(const VXCommon_1_2::VXStatus& status);
+  // Destroys the optimizer, the network and the preparator, in that order.
+  void DestroyModel();
+  // A new network from the settings (random weights on request), or null
+  // when it cannot be built or does not fit the outputs and the preparator.
+  NNetwork* CreateNetwork(bool randomize);
+  // The network is of this driver's kind, takes the encoded inputs and
+  // feeds the output list.
+  bool NetworkFits(const NNetwork& network) const;
+  void DoCancel();
+  VXCommon_1_2::VXStatus DoSave(std::ostream& out);
+  VXCommon_1_2::VXStatus DoSaveXML(std::ostream& out);
+  double RunErrorPass(VXCommon_1_2::RecordIterator& records, int n, bool computeAccuracy);
+  VXCommon_1_2::VXStatus RunOutputStats(VXCommon_1_2::MultiPassRecordIter& records, int n,
+                                        NNOutputStatistics& stats);
+  VXCommon_1_2::VXStatus RunSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                        bool useGivenRanges, const std::vector<double>& mins,
+                                        const std::vector<double>& maxs,
+                                        std::vector<double>& importance);
+  // After work: true (and Cancel entered) when the host has cancelled.
+  bool CheckCancel();
+  void SetContext(AlgorithmContext* context, VXNNCommon::AlgorithmStatus status);
+  VXCommon_1_2::VXStatus Store(const VXCommon_1_2::VXStatus& status) const;
+  // Cancelled, or an error stored: public work is skipped.
+  bool Gated() const;
+  // The lines of the counters every driver shows, with the driver's own
+  // count (iterations, records) after the data passes.
+  void DisplayCounters(std::ostream& out, const char* countLabel, int count) const;
+
+  mutable bool fCanceled = false;
+  std::unique_ptr<NNDataPreparator> fDataPreparator;
+  NNOutputList fOutList;
+  // The states work through their own pointer to this algorithm, which lets
+  // the const operations (saves, exports) move the state machine.
+  AlgorithmContext* fCurrentContext = nullptr;
+  mutable VXCommon_1_2::VXStatus fStatus;
+  VXNNCommon::AlgorithmStatus fAlgorithmStatus = VXNNCommon::kNotStarted;
+  VXNNCommon::StopReason fStopReason = VXNNCommon::kStoppedUndefined;
+  int fNDataPasses = 0;
+  int fNHiddenUnits = 0;
+  double fElapsedTime = 0.0;
+  double fTrainingError;
+  double fTestingError;
+  double fTrainingBIC;
+  VXRandom fRandomGenerator;
+  NNetwork* fNetwork = nullptr;
+  VXCommon_1_2::MultiPassRecordIter* fTrainData = nullptr;
+  VXCommon_1_2::MultiPassRecordIter* fTestData = nullptr;
+  std::unique_ptr<AlgorithmContext> fInitContext;
+  std::unique_ptr<AlgorithmContext> fSaveContext;
+  std::unique_ptr<AlgorithmContext> fFailedRestartContext;
+  std::unique_ptr<AlgorithmContext> fCancelContext;
+  std::unique_ptr<AlgorithmContext> fTrainingContext;
+  std::unique_ptr<AlgorithmContext> fTrainedContext;
+  std::unique_ptr<AlgorithmContext> fExpertContext;
+
+ private:
+  friend class AlgorithmContext;
+
+  // The raw record's network inputs (the preparator's encoding, or the
+  // record itself), or null with the reason in status.
+  const VXCommon_1_2::Record* NetworkInputs(const VXCommon_1_2::Record& in,
+                                            VXCommon_1_2::VXStatus& status) const;
+  // Encodes at most n raw records into a new source (null when the
+  // encoding failed; the encoding status is stored).
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> Encode(VXCommon_1_2::RecordIterator& records,
+                                                            int n, int& written);
+  VXCommon_1_2::VXStatus Save(std::ostream& out, bool xml);
+  void WriteBlock(std::ostream& out, VXNNCommon::AlgorithmStatus savedStatus, bool xml) const;
+
+  // Scoring scratch, sized once: the encoded inputs and the output units.
+  mutable VXCommon_1_2::Record fEncoded;
+  mutable std::vector<double> fOutUnits;
+};
+
+// A driver whose optimizer is of type Optimizer (the MLP's optimizer
+// interface, the RBF's least-squares solver): owns it as fOptimizer and
+// provides the optimizer's part of the base's work through CreateOptimizer.
+// The library holds the instances for both drivers.
+template <class Optimizer>
+class NeuralAlgorithmWith : public NeuralAlgorithmBase {
+ protected:
+  using NeuralAlgorithmBase::NeuralAlgorithmBase;
+
+  // A new optimizer for the network, or null when none can be built.
+  virtual Optimizer* CreateOptimizer(NNetwork* network) = 0;
+
+  bool HasOptimizer() const override { return fOptimizer != nullptr; }
+  void DestroyOptimizer() override;
+  bool BuildOptimizer() override;
+  bool RestoreOptimizer(std::istream& in, bool xml, NNetwork& network) override;
+  int WriteOptimizer(std::ostream& out, bool xml) const override;
+  void DisplayOptimizer(std::ostream& out) const override;
+
+  Optimizer* fOptimizer = nullptr;
+};

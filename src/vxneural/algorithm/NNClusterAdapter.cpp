@@ -1,0 +1,58 @@
+#include "vxneural/algorithm/NNClusterAdapter.h"
+
+#include <numeric>
+#include <utility>
+
+using VXCommon_1_2::MultiPassRecordIter;
+
+NNClusterAdapter::NNClusterAdapter(MultiPassRecordIter* source, std::vector<int> widths,
+                                   std::function<bool()> stop)
+    : fSource(source),
+      fWidths(std::move(widths)),
+      fStatus(kGood),
+      fRecord(static_cast<int>(fWidths.size())),
+      fColumns(std::accumulate(fWidths.begin(), fWidths.end(), 0)),
+      fStop(std::move(stop)) {
+  if (fSource == nullptr || !fSource->IsGood() || fWidths.empty()) fStatus = kError;
+}
+
+NNClusterAdapter::~NNClusterAdapter() = default;
+
+bool NNClusterAdapter::IsGood() { return fStatus == kGood && fSource->IsGood(); }
+
+VXCluster::Record* NNClusterAdapter::Next() {
+  if (fStatus == kError) return nullptr;
+  if (!fSource->IsGood()) {
+    fStatus = kEndOfData;
+    return nullptr;
+  }
+  if (fStop && fStop()) {
+    fStatus = kError;
+    return nullptr;
+  }
+  const VXCommon_1_2::Record* encoded = fSource->Next();
+  if (encoded == nullptr || encoded->Size() < fColumns) {
+    fStatus = kError;
+    return nullptr;
+  }
+  const double* columns = encoded->GetAll();
+  int c = 0;
+  for (std::size_t v = 0; v < fWidths.size(); ++v) {
+    const int n = fWidths[v];
+    if (n == 1) {
+      fRecord[static_cast<int>(v)] = columns[c];
+    } else {
+      int category = -1;
+      for (int j = c; j < c + n; ++j) {
+        if (columns[j] == 1.0) {
+          category = j - c + 1;
+          break;
+        }
+      }
+      fRecord[static_cast<int>(v)] = category;
+    }
+    c += n;
+  }
+  ++fCount;
+  return &fRecord;
+}

@@ -1,0 +1,587 @@
+#include "vxneural/algorithm/NeuralAlgorithmBase.h"
+
+#include <algorithm>
+#include <climits>
+#include <exception>
+#include <istream>
+#include <ostream>
+
+#include "algorithm/AlgorithmCodes.h"
+#include "algorithm/AlgorithmContext.h"
+#include "persist/BinaryIO.h"
+#include "persist/Display.h"
+#include "persist/XmlIO.h"
+#include "vxcommon/VXMissing.h"
+#include "vxcommon/XMLStream.h"
+#include "vxcommon/XMLTree.h"
+#include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/evaluation/NNSensitivity.h"
+#include "vxneural/network/NNetwork.h"
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::ProgressListener;
+using VXCommon_1_2::Record;
+using VXCommon_1_2::RecordIterator;
+using VXCommon_1_2::VXApplicInfo4XML;
+using VXCommon_1_2::VXStatus;
+using VXNNCommon::AlgorithmStatus;
+namespace codes = VXNeural::codes;
+
+namespace {
+
+// The values of a saved block before its nested objects: the status the
+// algorithm had when the save began, the driver's counters, then the
+// elapsed time and the three errors.
+struct BlockValues {
+  int status = 0;
+  std::vector<int> counters;
+  double elapsedTime = 0.0;
+  double trainingError = 0.0;
+  double testingError = 0.0;
+  double bic = 0.0;
+};
+
+template <typename Reader>
+BlockValues ReadValues(Reader& r, std::size_t nCounters) {
+  BlockValues v;
+  v.status = r.Int();
+  v.counters.resize(nCounters);
+  for (int& counter : v.counters) counter = r.Int();
+  v.elapsedTime = r.Double();
+  v.trainingError = r.Double();
+  v.testingError = r.Double();
+  v.bic = r.Double();
+  // A status outside its enumeration can only come from a damaged stream.
+  if (v.status < VXNNCommon::kNotStarted || v.status > VXNNCommon::kInconsistent) r.Fail();
+  return v;
+}
+
+template <typename Writer>
+void WriteValues(Writer& w, AlgorithmStatus status, const std::vector<int>& counters,
+                 const double (&values)[4]) {
+  w.Int(status);
+  for (int counter : counters) w.Int(counter);
+  for (double value : values) w.Double(value);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and destruction
+
+NeuralAlgorithmBase::NeuralAlgorithmBase(NNDataPreparator* preparator, MultiPassRecordIter* train,
+                                         MultiPassRecordIter* test)
+    : fDataPreparator(preparator), fTrainData(train), fTestData(test) {}
+
+NeuralAlgorithmBase::~NeuralAlgorithmBase() { DestroyModel(); }
+
+void NeuralAlgorithmBase::DestroyModel() {
+  // The drivers destroy their optimizer first: it goes before the network
+  // it was built for.
+  delete fNetwork;
+  fNetwork = nullptr;
+  fDataPreparator.reset();
+}
+
+void NeuralAlgorithmBase::Construct(const std::valarray<double>* weights) {
+  Initialize();
+  if (TakePreparatorData()) BuildModel(weights == nullptr, weights);
+}
+
+void NeuralAlgorithmBase::ConstructFrom(std::istream& in, bool xml) {
+  Initialize();
+  Restore(in, xml);
+}
+
+void NeuralAlgorithmBase::Initialize() {
+  NeuralSettings& settings = MutableSettings();
+  fStatus = VXStatus();
+  fRandomGenerator = VXRandom(settings.GetRandomSeed(), settings.GetUsePortableRNG());
+  fElapsedTime = 0.0;
+  fNDataPasses = 0;
+  fStopReason = VXNNCommon::kStoppedUndefined;
+  fAlgorithmStatus = VXNNCommon::kNotStarted;
+  fTrainingError = fTestingError = fTrainingBIC = VXMV::gMissingValue;
+  fNHiddenUnits = settings.GetNumHiddenLayers() >= 1 ? settings.GetNumHiddenUnits(1) : 0;
+  fCanceled = false;
+  // A saved model says by this flag whether a variable list follows the
+  // settings, which is exactly whether there is a preparator.
+  settings.SetHasVarList(fDataPreparator != nullptr);
+  // The variable list carries the category values and labels the
+  // predictions are given in; without one only the counts are known.
+  if (fDataPreparator) {
+    fOutList = NNOutputList(fDataPreparator->GetVarList());
+  } else {
+    fOutList = NNOutputList(settings.GetNumOutCategories());
+  }
+  fInitContext = std::make_unique<InitContext>(this);
+  fSaveContext = std::make_unique<SaveContext>(this);
+  fFailedRestartContext = std::make_unique<FailedRestartContext>(this);
+  fCancelContext = std::make_unique<CancelContext>(this);
+  fTrainingContext = std::make_unique<TrainingContext>(this);
+  fTrainedContext = std::make_unique<TrainedContext>(this);
+  fExpertContext = std::make_unique<ExpertContext>(this);
+  fCurrentContext = fInitContext.get();
+}
+
+bool NeuralAlgorithmBase::TakePreparatorData() {
+  if (fDataPreparator) {
+    fTrainData = fDataPreparator->GetTrainData();
+    fTestData = fDataPreparator->GetTestData();
+  }
+  if (fTrainData != nullptr) return true;
+  EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
+  return false;
+}
+
+void NeuralAlgorithmBase::BuildModel(bool randomize, const std::valarray<double>* weights) {
+  fNetwork = CreateNetwork(randomize);
+  if (fNetwork != nullptr && weights != nullptr) {
+    const int nWeights = fNetwork->GetNumWeights();
+    if (static_cast<std::size_t>(nWeights) != weights->size()) {
+      VXStatus status(codes::kWeightCountDiffers, false);
+      status.SetDiscreteDatum(0, nWeights);
+      status.SetDiscreteDatum(
+          1, static_cast<int32_t>(std::min<std::size_t>(weights->size(), INT_MAX)));
+      delete fNetwork;
+      fNetwork = nullptr;
+      EnterFailedRestart(status);
+      return;
+    }
+    fNetwork->SetWeights(*weights);
+  }
+  if (fNetwork == nullptr || !BuildOptimizer()) {
+    EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
+  }
+}
+
+void NeuralAlgorithmBase::EnterFailedRestart(const VXStatus& status) {
+  SetContext(fFailedRestartContext.get(), VXNNCommon::kInconsistent);
+  fStatus = status;
+}
+
+NNetwork* NeuralAlgorithmBase::CreateNetwork(bool randomize) {
+  std::unique_ptr<NNetwork> network;
+  try {
+    network = std::make_unique<NNetwork>(MutableSettings());
+    if (randomize) network->RandomizeWeights(fRandomGenerator);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  return NetworkFits(*network) ? network.release() : nullptr;
+}
+
+bool NeuralAlgorithmBase::NetworkFits(const NNetwork& network) const {
+  // Scoring hands the preparator's encoded inputs to the network and its
+  // outputs to the output list: the three must agree.
+  return network.GetAlgorithmType() == GetAlgorithmType() && network.GetNumLayers() >= 1 &&
+         network.GetNumInputs() == GetSettings()->GetNumInputs() &&
+         network.GetNumOutputs() == fOutList.GetNUnits() &&
+         (!fDataPreparator || fDataPreparator->GetNumInputUnits() == network.GetNumInputs());
+}
+
+// ---------------------------------------------------------------------------
+// Restore
+
+void NeuralAlgorithmBase::Restore(std::istream& in, bool xml) {
+  std::unique_ptr<NNetwork> network;
+  bool restored = false;
+  BlockValues values;
+  const std::size_t nCounters = BlockCounters().size();
+  try {
+    std::unique_ptr<VXNeural::detail::XmlReader> xmlReader;
+    if (xml) {
+      xmlReader = std::make_unique<VXNeural::detail::XmlReader>(in, BlockHeader(), ClassName());
+      values = ReadValues(*xmlReader, nCounters);
+      if (!TakeBlockCounters(values.counters, false)) xmlReader->Fail();
+    } else {
+      VXNeural::detail::BinReader reader(in, ClassName());
+      reader.ExpectTag(BlockHeader());
+      values = ReadValues(reader, nCounters);
+      if (!TakeBlockCounters(values.counters, false)) reader.Fail();
+    }
+    VXRandom random = fRandomGenerator;
+    if (xml) {
+      random.ReadObjectXML(in);
+    } else {
+      random.ReadObject(in);
+    }
+    if (xml || in.good()) {
+      // An empty network takes its shape from the stream, whose reader
+      // bounds every count by what the stream holds; a network built from
+      // the settings first would allocate whatever sizes they claim.
+      network = std::make_unique<NNetwork>();
+      network->SetSettings(&MutableSettings());
+      if (xml) {
+        network->ReadObjectXML(in);
+      } else {
+        network->ReadObject(in);
+      }
+      restored = NetworkFits(*network) && RestoreOptimizer(in, xml, *network);
+    }
+    if (xmlReader && restored) xmlReader->End();
+    fRandomGenerator = random;
+  } catch (VXNeural::IOException* e) {
+    delete e;
+    restored = false;
+  }
+  if (!restored) {
+    DestroyOptimizer();
+    EnterFailedRestart(
+        VXStatus(xml ? codes::kXMLRestoreFailed : codes::kBinaryRestoreFailed, false));
+    return;
+  }
+  fNetwork = network.release();
+  TakeBlockCounters(values.counters, true);
+  fElapsedTime = values.elapsedTime;
+  fTrainingError = values.trainingError;
+  fTestingError = values.testingError;
+  fTrainingBIC = values.bic;
+  if (values.status == VXNNCommon::kTrained) {
+    SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
+  } else {
+    SetContext(fInitContext.get(), VXNNCommon::kNotStarted);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// State-independent operations
+
+void NeuralAlgorithmBase::SetUISettings(UISettings& settings) { fUISettings = settings; }
+
+void NeuralAlgorithmBase::SetProgressListener(ProgressListener* listener) {
+  MutableSettings().SetProgressListener(listener);
+}
+void NeuralAlgorithmBase::RemoveProgressListener() { MutableSettings().RemoveProgressListener(); }
+
+const NNVarList* NeuralAlgorithmBase::GetVarList() const {
+  return fDataPreparator ? &fDataPreparator->GetVarList() : nullptr;
+}
+
+bool NeuralAlgorithmBase::IsCanceled() const {
+  VXCommon_1_2::VXQueryCancel* cancel = GetSettings()->GetCancelPointer();
+  if (!fCanceled && cancel != nullptr) fCanceled = cancel->QueryCancel();
+  return fCanceled;
+}
+
+bool NeuralAlgorithmBase::Gated() const { return IsCanceled() || fStatus.IsError(); }
+
+VXStatus NeuralAlgorithmBase::Store(const VXStatus& status) const {
+  fStatus = status;
+  return fStatus;
+}
+
+void NeuralAlgorithmBase::SetContext(AlgorithmContext* context, AlgorithmStatus status) {
+  fCurrentContext = context;
+  fAlgorithmStatus = status;
+}
+
+bool NeuralAlgorithmBase::CheckCancel() {
+  if (!IsCanceled()) return false;
+  DoCancel();
+  return true;
+}
+
+void NeuralAlgorithmBase::DoCancel() {
+  SetContext(fCancelContext.get(), VXNNCommon::kCancelled);
+  fStatus = VXStatus(codes::kCancelled, false);
+  DestroyOptimizer();
+  delete fNetwork;
+  fNetwork = nullptr;
+}
+
+void NeuralAlgorithmBase::Display(std::ostream& out) const {
+  VXNeural::detail::DisplayPrecision precision(out);
+  out << "Start of " << ClassName() << " display\n";
+  GetSettings()->Display(out);
+  VXNeural::detail::ShowValue(
+      out, "Current algorithm status: ", VXNNCommon::DisplayText(fAlgorithmStatus));
+  out << "fOutList:\n";
+  fOutList.Display(out);
+  DisplayFields(out);
+  out << "Random number generator:\n";
+  fRandomGenerator.Display(out);
+  out << "The optimizer:\n";
+  if (HasOptimizer()) {
+    DisplayOptimizer(out);
+  } else {
+    out << "NULL\n";
+  }
+  out << "End of " << ClassName() << " display\n";
+}
+
+void NeuralAlgorithmBase::DisplayCounters(std::ostream& out, const char* countLabel,
+                                          int count) const {
+  using VXNeural::detail::ShowValue;
+  ShowValue(out, "Stop reason: ", VXNNCommon::DisplayText(fStopReason));
+  ShowValue(out, "Number of data passes = ", fNDataPasses);
+  ShowValue(out, countLabel, count);
+  ShowValue(out, "Number of units in first hidden layer = ", fNHiddenUnits);
+  ShowValue(out, "Total elapsed time = ", fElapsedTime);
+  ShowValue(out, "Training error ", fTrainingError);
+  ShowValue(out, "Testing error ", fTestingError);
+}
+
+// ---------------------------------------------------------------------------
+// State-dependent operations
+
+VXStatus NeuralAlgorithmBase::Train(int nTrainRecords, int nTestRecords) {
+  if (Gated()) return VXStatus();
+  return fCurrentContext->Train(nTrainRecords, nTestRecords);
+}
+
+std::unique_ptr<MultiPassRecordIter> NeuralAlgorithmBase::Encode(RecordIterator& records, int n,
+                                                                 int& written) {
+  MultiPassRecordIter* encoded = nullptr;
+  written = 0;
+  fStatus = fDataPreparator->EncodeToTempFile(records, n, encoded, written);
+  return std::unique_ptr<MultiPassRecordIter>(encoded);
+}
+
+VXStatus NeuralAlgorithmBase::Update(MultiPassRecordIter& records, int n) {
+  if (Gated()) return VXStatus();
+  if (!fUISettings.empty()) MutableSettings().SetUISettings(fUISettings);
+  VXStatus result;
+  if (fDataPreparator) {
+    fDataPreparator->SetWeightedCount(n);
+    int written = 0;
+    // A negative count asks for every record of the source.
+    std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, n < 0 ? INT_MAX : n, written);
+    if (encoded) result = fCurrentContext->Update(*encoded, written);
+  } else {
+    result = fCurrentContext->Update(records, n);
+  }
+  records.Rewind();
+  return result;
+}
+
+double NeuralAlgorithmBase::GetErrorOnData(RecordIterator& records, int nRecords) {
+  if (Gated()) return VXMV::gMissingValue;
+  // The architecture search measures its own samples, which are encoded.
+  if (fDataPreparator && fAlgorithmStatus != VXNNCommon::kExpert) {
+    int written = 0;
+    std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
+    if (!encoded) return VXMV::gMissingValue;
+    return fCurrentContext->GetErrorOnData(*encoded, written);
+  }
+  return fCurrentContext->GetErrorOnData(records, nRecords);
+}
+
+double NeuralAlgorithmBase::GetAccuracy() const {
+  if (Gated() || fNetwork == nullptr) return VXMV::gMissingValue;
+  return fNetwork->GetAccuracy() * 100.0;
+}
+
+VXStatus NeuralAlgorithmBase::ComputeSensitivity(std::vector<double>& importance) const {
+  if (Gated()) return VXStatus();
+  // Without a preparator there is no variable list to take the inputs from.
+  if (!fDataPreparator) return Store(VXStatus(codes::kNotAvailable, true));
+  if (!GetSettings()->GetComputeSensitivity()) return VXStatus();
+  const NNVarList& list = fDataPreparator->GetVarList();
+  std::vector<double> mins;
+  std::vector<double> maxs;
+  list.GetInpContMinMax(mins, maxs);
+  return fCurrentContext->ComputeSensitivity(list.GetNumInputVars(), list.GetNInputCats(), true,
+                                             mins, maxs, importance);
+}
+
+VXStatus NeuralAlgorithmBase::ComputeSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                                 bool useGivenRanges,
+                                                 const std::vector<double>& mins,
+                                                 const std::vector<double>& maxs,
+                                                 std::vector<double>& importance) const {
+  if (Gated()) return VXStatus();
+  std::vector<double> listMins;
+  std::vector<double> listMaxs;
+  const std::vector<double>* useMins = &mins;
+  const std::vector<double>* useMaxs = &maxs;
+  if (fDataPreparator) {
+    const NNVarList& list = fDataPreparator->GetVarList();
+    if (nInputVars != list.GetNumInputVars() || nInputCats != list.GetNInputCats()) {
+      return Store(VXStatus(codes::kSensitivityArgumentsDiffer, false));
+    }
+    if (!useGivenRanges) {
+      list.GetInpContMinMax(listMins, listMaxs);
+      useMins = &listMins;
+      useMaxs = &listMaxs;
+    }
+  }
+  if (!GetSettings()->GetComputeSensitivity()) return VXStatus();
+  // With a preparator the ranges are always known: the list's or the given.
+  return fCurrentContext->ComputeSensitivity(nInputVars, nInputCats,
+                                             fDataPreparator ? true : useGivenRanges, *useMins,
+                                             *useMaxs, importance);
+}
+
+VXStatus NeuralAlgorithmBase::ComputeOutputStats(MultiPassRecordIter& records, int nRecords,
+                                                 NNOutputStatistics& stats) {
+  if (Gated()) return VXStatus();
+  if (!fDataPreparator) return fCurrentContext->ComputeOutputStats(records, nRecords, stats);
+  int written = 0;
+  std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
+  records.Rewind();
+  if (!encoded) return VXStatus();
+  return fCurrentContext->ComputeOutputStats(*encoded, written, stats);
+}
+
+const Record* NeuralAlgorithmBase::NetworkInputs(const Record& in, VXStatus& status) const {
+  if (fDataPreparator) {
+    status = fDataPreparator->EncodeInputs(in, fEncoded);
+    return status.IsOK() ? &fEncoded : nullptr;
+  }
+  // Already encoded: a record without all the inputs cannot be scored.
+  status =
+      in.Size() >= fNetwork->GetNumInputs() ? VXStatus() : VXStatus(codes::kMissingInput, false);
+  return status.IsOK() ? &in : nullptr;
+}
+
+const NNOutputList& NeuralAlgorithmBase::Score(const Record& in) {
+  if (IsCanceled() || fNetwork == nullptr) {
+    fOutList.SetMissing();
+    return fOutList;
+  }
+  const Record* inputs = NetworkInputs(in, fStatus);
+  if (inputs == nullptr) {
+    fOutList.SetMissing();
+    return fOutList;
+  }
+  fOutUnits.resize(static_cast<std::size_t>(fNetwork->GetNumOutputs()));
+  fNetwork->Score(fStatus, inputs->GetAll(), fOutUnits.data());
+  fOutList.SetOutputs(fOutUnits.data());
+  return fOutList;
+}
+
+VXStatus NeuralAlgorithmBase::Score(const Record& in, Record& out) const {
+  if (Gated()) return fStatus;
+  if (fNetwork == nullptr) return VXStatus(codes::kNotAvailable, true);
+  VXStatus status;
+  const Record* inputs = NetworkInputs(in, status);
+  if (inputs == nullptr) return status;
+  out.Resize(fNetwork->GetNumOutputs());
+  fNetwork->Score(status, inputs->GetAll(), out.GetAll());
+  return status;
+}
+
+VXStatus NeuralAlgorithmBase::ExportModelXML(std::ostream& out, int flags,
+                                             const VXApplicInfo4XML* info) const {
+  return fCurrentContext->ExportModelXML(out, flags, info);
+}
+
+VXStatus NeuralAlgorithmBase::ExportModelStatXML(std::ostream& out, int flags,
+                                                 const VXApplicInfo4XML* info) const {
+  return fCurrentContext->ExportModelStatXML(out, flags, info);
+}
+
+NNStructure* NeuralAlgorithmBase::GetStructure() const {
+  fCurrentContext->GetStructure();
+  return nullptr;
+}
+
+VXStatus NeuralAlgorithmBase::SaveState(std::ostream& out) const {
+  return fCurrentContext->SaveState(out);
+}
+
+VXStatus NeuralAlgorithmBase::SaveStateXML(std::ostream& out) const {
+  return fCurrentContext->SaveStateXML(out);
+}
+
+VXStatus NeuralAlgorithmBase::SelectArchitecture() { return fCurrentContext->SelectArchitecture(); }
+
+// ---------------------------------------------------------------------------
+// The work every driver's states share
+
+double NeuralAlgorithmBase::RunErrorPass(RecordIterator& records, int n, bool computeAccuracy) {
+  if (fNetwork == nullptr || CheckCancel()) return VXMV::gMissingValue;
+  fNetwork->ResetDerivatives();
+  VXStatus status;
+  int processed = 0;
+  fNetwork->ProcessRecords(status, records, n, processed, true, computeAccuracy);
+  Store(status);
+  // A cancel seen during the pass ends the algorithm, but the caller still
+  // gets the sum of the records the pass did process.
+  const double error = fNetwork->GetAccumError();
+  CheckCancel();
+  return error;
+}
+
+VXStatus NeuralAlgorithmBase::RunOutputStats(MultiPassRecordIter& records, int n,
+                                             NNOutputStatistics& stats) {
+  if (fNetwork == nullptr || CheckCancel()) return fStatus;
+  Store(VXNeural::ComputeOutputStats(*fNetwork, records, n, stats));
+  CheckCancel();
+  return fStatus;
+}
+
+VXStatus NeuralAlgorithmBase::RunSensitivity(int nInputVars, const std::vector<int>& nInputCats,
+                                             bool useGivenRanges, const std::vector<double>& mins,
+                                             const std::vector<double>& maxs,
+                                             std::vector<double>& importance) {
+  if (fNetwork == nullptr || fTrainData == nullptr || CheckCancel()) return fStatus;
+  // Busy while the probes run: a listener calling back is refused. The
+  // algorithm status stays Trained.
+  AlgorithmContext* previous = fCurrentContext;
+  fCurrentContext = fTrainingContext.get();
+  const NeuralSettings& settings = *GetSettings();
+  const VXStatus status = VXNeural::ComputeSensitivity(
+      *fNetwork, *fTrainData, fTestData, settings.GetNTrainRecords(), settings.GetNTestRecords(),
+      nInputVars, nInputCats, useGivenRanges, mins, maxs, importance);
+  fCurrentContext = previous;
+  Store(status);
+  CheckCancel();
+  return fStatus;
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+VXStatus NeuralAlgorithmBase::DoSave(std::ostream& out) { return Save(out, false); }
+
+VXStatus NeuralAlgorithmBase::DoSaveXML(std::ostream& out) { return Save(out, true); }
+
+VXStatus NeuralAlgorithmBase::Save(std::ostream& out, bool xml) {
+  if (fNetwork == nullptr || !HasOptimizer()) return Store(VXStatus(codes::kCannotSave, true));
+  AlgorithmContext* const context = fCurrentContext;
+  const AlgorithmStatus status = fAlgorithmStatus;
+  SetContext(fSaveContext.get(), VXNNCommon::kSaving);
+  const NeuralSettings& settings = *GetSettings();
+  if (xml) {
+    const std::unique_ptr<VXXML_1_2::XMLDocType> docType(
+        VXXML_1_2::XMLDocType::Create(VXXML_1_2::kRootName, "savexml.dtd", 0));
+    docType->Write(out, VXXML_1_2::ExportFormat());
+    VXXML_1_2::StartRoot(out, SavedModelNotice());
+    settings.WriteObjectXML(out);
+    if (fDataPreparator) fDataPreparator->GetVarList().WriteObjectXML(out, 1);
+    WriteBlock(out, status, true);
+    VXXML_1_2::EndRoot(out);
+  } else {
+    settings.WriteObject(out);
+    if (fDataPreparator) fDataPreparator->GetVarList().WriteObject(out);
+    WriteBlock(out, status, false);
+  }
+  SetContext(context, status);
+  Store(out.good() ? VXStatus() : VXStatus(codes::kStreamNotGood, true));
+  CheckCancel();
+  return fStatus;
+}
+
+void NeuralAlgorithmBase::WriteBlock(std::ostream& out, AlgorithmStatus savedStatus,
+                                     bool xml) const {
+  const double values[4] = {fElapsedTime, fTrainingError, fTestingError, fTrainingBIC};
+  if (xml) {
+    VXNeural::detail::XmlWriter w(out, BlockHeader(), 0);
+    WriteValues(w, savedStatus, BlockCounters(), values);
+    w.Nested(fRandomGenerator.WriteObjectXML(out, 1));
+    w.Nested(fNetwork->WriteObjectXML(out));
+    w.Nested(WriteOptimizer(out, true));
+    w.End();
+  } else {
+    VXNeural::detail::BinWriter w(out);
+    w.Tag(BlockHeader());
+    WriteValues(w, savedStatus, BlockCounters(), values);
+    fRandomGenerator.WriteObject(out);
+    fNetwork->WriteObject(out);
+    WriteOptimizer(out, false);
+  }
+}

@@ -1,0 +1,589 @@
+#include "vxneural/algorithm/RBFAlgorithm.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <utility>
+
+#include "algorithm/AlgorithmCodes.h"
+#include "algorithm/NeuralAlgorithmWith.h"
+#include "algorithm/RBFContext.h"
+#include "persist/Display.h"
+#include "vxcluster/ClusterModel.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/NNClusterAdapter.h"
+#include "vxneural/algorithm/RBFExpertReporter.h"
+#include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/optim/RBFLinReg.h"
+#include "vxneural/variables/NNVarList.h"
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::VXStatus;
+namespace codes = VXNeural::codes;
+
+namespace {
+
+double SecondsSince(std::clock_t start) {
+  const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
+  return milliseconds / 1000.0;
+}
+
+// A clustering library failure: one line on standard error, the library's
+// code with error severity.
+VXStatus ClusteringFailure(const char* call, const VXStatus& status) {
+  std::cerr << call << " returned error code " << status.GetErrorCode() << '\n';
+  return VXStatus(status.GetErrorCode(), false);
+}
+
+// A candidate's score can make it the best: a number, and for a test error
+// not the missing value (a BIC of -DBL_MAX is a perfect fit). When none
+// qualifies the smallest candidate is kept, the one least likely to
+// over-fit.
+bool Qualifies(double score, bool testError) {
+  return score == score && !(testError && VXMV::IsMissing(score));
+}
+
+}  // namespace
+
+// The clustering variables of the encoded records and the model built over
+// them. Continuous variables are standardised encodings already, so the
+// library is told 0 and 1 as their location and scale.
+class RBFAlgorithm::Clustering {
+ public:
+  explicit Clustering(const RBFAlgorithm& algorithm) : fVars(1) {
+    if (algorithm.fDataPreparator) {
+      const NNVarList& list = algorithm.fDataPreparator->GetVarList();
+      for (INNVariable::VariableRole role : {INNVariable::kInput, INNVariable::kOutput}) {
+        for (int i = 0; i < static_cast<int>(list.Size()); ++i) {
+          const INNVariable* var = list.GetVarAt(i);
+          if (var->GetVariableRole() != role) continue;
+          const bool continuous = var->GetMeasureLevel() == INNVariable::kContinuous;
+          Add(continuous ? 0 : var->GetNumberOfCategories(), role == INNVariable::kInput);
+        }
+      }
+    } else {
+      for (int i = 0; i < algorithm.fNetwork->GetNumInputs(); ++i) Add(0, true);
+      for (int n : algorithm.fNetwork->GetNumOutputCategories()) Add(n > 1 ? n : 0, false);
+    }
+    fModel = std::make_unique<ClusterModel>(ClusterSettings(), fVars);
+  }
+
+  ClusterModel& Model() { return *fModel; }
+  const std::vector<int>& AllWidths() const { return fAllWidths; }
+  // Records the pre-clustering read.
+  int fRecords = 0;
+
+  // Centres and variance vectors of the hidden layer from the result
+  // clusters, then the widths; returns the number of clusters.
+  int PlaceCentres(NNetwork& network, double overlap) const {
+    std::vector<const ClusterStats*> clusters(fModel->BeginResultClusters(),
+                                              fModel->EndResultClusters());
+    const int k = static_cast<int>(clusters.size());
+    RBFHiddenLayer& hidden = *network.GetRBFHiddenLayer();
+    std::vector<std::vector<double>>& centres = hidden.SetNumCenters(k);
+    std::vector<std::vector<double>>& variances = hidden.PrepareVarianceVectors();
+    std::size_t c = 0;
+    for (std::size_t v = 0; v < fInputWidths.size(); ++v) {
+      const int var = static_cast<int>(v);
+      const std::size_t n = static_cast<std::size_t>(fInputWidths[v]);
+      for (std::size_t j = 0; j < clusters.size(); ++j) {
+        const ClusterStats& cluster = *clusters[j];
+        if (fContinuous[v]) {
+          centres[j][c] = cluster.GetMeanOfContVar(var);
+          variances[j][c] = cluster.GetVarianceOfContVar(var) * overlap;
+          continue;
+        }
+        const std::vector<int>& counts = cluster.GetCountsOfCatVar(var);
+        const double cases = cluster.GetCaseCount();
+        for (std::size_t u = 0; u < n; ++u) {
+          const double p = cases > 0 && u < counts.size() ? counts[u] / cases : 0.0;
+          centres[j][c + u] = p;
+          variances[j][c + u] = overlap * p * (1.0 - p);
+        }
+      }
+      c += n;
+    }
+    hidden.SetFallbackVariance(overlap);
+    hidden.ComputeAdjustedVariances();
+    return k;
+  }
+
+ private:
+  // categories 0 for a continuous variable.
+  void Add(int categories, bool input) {
+    if (categories == 0) {
+      fVars.AddContVar(0.0, 1.0);
+    } else {
+      fVars.AddCatVar(categories, ClusterVar::kNumericCategorical);
+    }
+    const int width = categories == 0 ? 1 : categories;
+    fAllWidths.push_back(width);
+    if (!input) return;
+    fInputWidths.push_back(width);
+    fContinuous.push_back(categories == 0);
+  }
+
+  ClusterVarList fVars;
+  std::vector<int> fAllWidths;
+  std::vector<int> fInputWidths;
+  std::vector<bool> fContinuous;
+  std::unique_ptr<ClusterModel> fModel;
+};
+
+// One candidate of the one-pass search: its own network and solver.
+struct RBFAlgorithm::Candidate {
+  int k = 0;
+  std::unique_ptr<NNetwork> network;
+  std::unique_ptr<RBFLinReg> solver;
+  double error = 0.0;
+  double testError = VXMV::gMissingValue;
+  double bic = VXMV::gMissingValue;
+};
+
+// ---------------------------------------------------------------------------
+// Construction and destruction
+
+RBFAlgorithm::RBFAlgorithm(const RBFSettings& settings, MultiPassRecordIter& train,
+                           MultiPassRecordIter* test)
+    : NeuralAlgorithmWith(nullptr, &train, test), fSettings(settings) {
+  Construct(nullptr);
+}
+
+RBFAlgorithm::RBFAlgorithm(const RBFSettings& settings, NNDataPreparator* preparator)
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(nullptr);
+}
+
+RBFAlgorithm::RBFAlgorithm(const RBFSettings& settings, NNDataPreparator* preparator,
+                           const std::valarray<double>& weights)
+    : NeuralAlgorithmWith(preparator, nullptr, nullptr), fSettings(settings) {
+  Construct(&weights);
+}
+
+RBFAlgorithm::RBFAlgorithm(std::istream& in, const RBFSettings& settings,
+                           NNDataPreparator* preparator, MultiPassRecordIter& train,
+                           MultiPassRecordIter* test)
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, false);
+}
+
+RBFAlgorithm::RBFAlgorithm(XMLStream, std::istream& in, const RBFSettings& settings,
+                           NNDataPreparator* preparator, MultiPassRecordIter& train,
+                           MultiPassRecordIter* test)
+    : NeuralAlgorithmWith(preparator, &train, test), fSettings(settings) {
+  ConstructFrom(in, true);
+}
+
+RBFAlgorithm::~RBFAlgorithm() {
+  DestroyOptimizer();
+  DestroyModel();
+}
+
+RBFLinReg* RBFAlgorithm::CreateOptimizer(NNetwork* network) {
+  if (network == nullptr) return nullptr;
+  try {
+    return new RBFLinReg(&fSettings, network);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+const char* RBFAlgorithm::SavedModelNotice() const {
+  return "vxneural saved radial basis function model";
+}
+
+std::vector<int> RBFAlgorithm::BlockCounters() const {
+  return {fStopReason, fNDataPasses, fNRecords, fNHiddenUnits};
+}
+
+bool RBFAlgorithm::TakeBlockCounters(const std::vector<int>& counters, bool apply) {
+  // A stop reason or a count outside its range can only come from a
+  // damaged stream.
+  const bool valid = counters[0] >= VXNNCommon::kStoppedUndefined &&
+                     counters[0] <= VXNNCommon::kStoppedComputed && counters[1] >= 0 &&
+                     counters[2] >= 0 && counters[3] >= 0;
+  if (!valid || !apply) return valid;
+  fStopReason = static_cast<VXNNCommon::StopReason>(counters[0]);
+  fNDataPasses = counters[1];
+  fNRecords = counters[2];
+  fNHiddenUnits = counters[3];
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// State-independent operations
+
+std::string RBFAlgorithm::GetComponentVersion() const {
+  return "vxneural radial basis function component, version 1.0";
+}
+
+double RBFAlgorithm::GetAccuracy() const {
+  if (fStatus.IsError() || fNetwork == nullptr) return VXMV::gMissingValue;
+  return fNetwork->GetAccuracy() * 100.0;
+}
+
+void RBFAlgorithm::SetStopRules(INNStopRules*) {}
+INNStopRules* RBFAlgorithm::GetStopRules() { return nullptr; }
+
+void RBFAlgorithm::DisplayFields(std::ostream& out) const {
+  DisplayCounters(out, "Number of records = ", fNRecords);
+  VXNeural::detail::ShowValue(out, "BIC ", fTrainingBIC);
+}
+
+// ---------------------------------------------------------------------------
+// Clustering steps
+
+bool RBFAlgorithm::PreCluster(Clustering& clustering) {
+  // The pre-clustering reads every training record once; polling the
+  // cancel object before each record lets the host stop it part way.
+  fTrainData->Rewind();
+  NNClusterAdapter adapter(fTrainData, clustering.AllWidths(), [this] { return IsCanceled(); });
+  const VXStatus status = clustering.Model().PreCluster(adapter);
+  fTrainData->Rewind();
+  ++fNDataPasses;
+  clustering.fRecords = adapter.GetCount();
+  if (IsCanceled()) return false;
+  if (status.IsError()) {
+    Store(ClusteringFailure("PreCluster", status));
+    return false;
+  }
+  return true;
+}
+
+bool RBFAlgorithm::Clustered(const char* call, const VXStatus& status) {
+  if (!status.IsError()) return true;
+  Store(ClusteringFailure(call, status));
+  return false;
+}
+
+void RBFAlgorithm::ResizeHiddenLayer(int k) {
+  fNHiddenUnits = k;
+  fNetwork->SetNumHiddenUnits(k);
+  fOptimizer->ReInitialize();
+  fSettings.SetNumHiddenUnits(k, 1);
+}
+
+// ---------------------------------------------------------------------------
+// The work of the states
+
+VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
+  if (CheckCancel()) return fStatus;
+  SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
+  // The outcome of this run alone: a warning stored by an earlier call must
+  // not stop it.
+  Store(VXStatus());
+  Clustering clustering(*this);
+  if (PreCluster(clustering)) {
+    const int records = clustering.fRecords;
+    ClusterModel& model = clustering.Model();
+    bool formed;
+    if (fSettings.GetUserSetNHidUnits()) {
+      formed =
+          Clustered("Cluster", model.Cluster(std::min(fSettings.GetNumHiddenUnits(1), records)));
+    } else {
+      int lo = fSettings.GetMinNHiddenUnits();
+      int hi = fSettings.GetMaxNHiddenUnits();
+      if (hi < lo) {
+        lo = 1;
+        hi = 2 * (fNetwork->GetNumInputs() + fNetwork->GetNumOutputs());
+      }
+      formed =
+          Clustered("AutoCluster", model.AutoCluster(std::min(lo, records), std::min(hi, records)));
+    }
+    if (formed) {
+      const int k = model.GetNumOfClusters();
+      if (k != fNetwork->GetRBFHiddenLayer()->GetNumUnits()) ResizeHiddenLayer(k);
+      fNHiddenUnits = k;
+      clustering.PlaceCentres(*fNetwork, fSettings.GetOverlapFactor());
+      // A negative limit asks for every record.
+      Store(fOptimizer->TrainPass(*fTrainData, nTrain < 0 ? INT_MAX : nTrain));
+      fStopReason = VXNNCommon::kStoppedComputed;
+      ++fNDataPasses;
+    }
+  }
+  if (fStatus.IsOK() && !IsCanceled()) {
+    SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
+    // The records the solver used: the limit, or fewer when the source
+    // holds fewer.
+    fNRecords = fOptimizer->GetNRecordsProcessed();
+    fTrainingError = fOptimizer->GetEstError();
+  } else {
+    fAlgorithmStatus = VXNNCommon::kInconsistent;
+  }
+  CheckCancel();
+  return fStatus;
+}
+
+VXStatus RBFAlgorithm::RunUpdate(MultiPassRecordIter& records, int n) {
+  SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
+  const int before = fOptimizer->GetNRecordsProcessed();
+  bool changed = false;
+  // A negative count asks for every record of the source.
+  Store(fOptimizer->Update(records, n < 0 ? INT_MAX : n, changed));
+  fNRecords += fOptimizer->GetNRecordsProcessed() - before;
+  fTrainingError = fOptimizer->GetEstError();
+  SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
+  CheckCancel();
+  return fStatus;
+}
+
+// ---------------------------------------------------------------------------
+// The search of the number of hidden units
+
+double RBFAlgorithm::TestError(int nTest) {
+  const double error = fCurrentContext->GetErrorOnData(*fTestData, nTest);
+  fTestData->Rewind();
+  return error;
+}
+
+double RBFAlgorithm::BIC(int k, double error, int nRecords) const {
+  // A perfect fit has no finite BIC; it wins unless an earlier candidate
+  // also fitted perfectly.
+  if (error == 0.0) return -DBL_MAX;
+  const double nIn = fNetwork->GetNumInputs();
+  const double nOut = fNetwork->GetNumOutputs();
+  double parameters = k * (nIn + nOut + 1.0);
+  if (fSettings.GetActivFnHiddenLayer() == VXNNCommon::kRadialBasis) parameters += nOut;
+  const double n = nRecords;
+  return n * nOut * std::log(2.0 * error / (n * nOut)) + parameters * std::log(n);
+}
+
+void RBFAlgorithm::ReportCandidate() {
+  fElapsedTime = SecondsSince(static_cast<std::clock_t>(fSearchStart));
+  VXCommon_1_2::ProgressListener* listener = fSettings.GetProgressListener();
+  if (listener == nullptr) return;
+  RBFExpertReporter report(this);
+  listener->Report(report);
+}
+
+VXStatus RBFAlgorithm::RunArchitectureSearch() {
+  fSearchStart = static_cast<long>(std::clock());
+  int lo = fSettings.GetMinNHiddenUnits();
+  int hi = fSettings.GetMaxNHiddenUnits();
+  const bool automatic = hi < lo;
+  const int nIn = fNetwork->GetNumInputs();
+  const int nOut = fNetwork->GetNumOutputs();
+  const int nTrain = fSettings.GetNTrainRecords();
+  int nTest = 0;
+  if (fTestData != nullptr) {
+    nTest = fSettings.GetNTestRecords();
+    if (nTest <= 0) {
+      nTest = 0;
+      while (fTestData->IsGood() && fTestData->Next() != nullptr) ++nTest;
+      fTestData->Rewind();
+      fSettings.SetNTestRecords(nTest);
+    }
+  }
+  fNRecords = nTrain + nTest;
+  // The search works on candidates the host must not disturb: a progress
+  // listener calling back finds the algorithm busy.
+  SetContext(fExpertContext.get(), VXNNCommon::kExpert);
+  Store(VXStatus());
+  Clustering clustering(*this);
+  if (IsCanceled()) {
+    Store(VXStatus(codes::kCancelled, false));
+  } else if (PreCluster(clustering)) {
+    const int records = clustering.fRecords;
+    if (automatic && Clustered("AutoCluster", clustering.Model().AutoCluster(
+                                                  1, std::min(2 * (nIn + nOut), records)))) {
+      const int k = clustering.Model().GetNumOfClusters();
+      lo = std::min(k, nOut);
+      // A single normalised unit is 1 everywhere: it cannot tell records
+      // apart.
+      if (fSettings.GetActivFnHiddenLayer() == VXNNCommon::kNormalizedRadialBasis) {
+        lo = std::max(lo, 2);
+      }
+      hi = std::max({2 * k, nOut, 10});
+    }
+    // A number of hidden units below 1 has no meaning; the library would
+    // refuse it.
+    lo = std::max(1, std::min(lo, records));
+    hi = std::min(hi, records);
+    fSearchRecords = records;
+    if (fStatus.IsOK()) {
+      if (fSettings.GetExpertOneDataPass()) {
+        SearchOnePass(clustering, lo, hi, nTest);
+      } else {
+        SearchPassPerCandidate(clustering, lo, hi, nTest);
+      }
+    }
+  }
+  if (IsCanceled()) {
+    DoCancel();
+    return fStatus;
+  }
+  if (fStatus.IsOK()) {
+    fElapsedTime = SecondsSince(static_cast<std::clock_t>(fSearchStart));
+    SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
+  } else {
+    EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
+  }
+  return fStatus;
+}
+
+VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int nTest) {
+  std::vector<Candidate> candidates;
+  for (int k = lo; k <= hi; ++k) {
+    if (IsCanceled()) return Store(VXStatus(codes::kCancelled, false));
+    std::unique_ptr<NNetwork> network(CreateNetwork(false));
+    if (!network) return Store(VXStatus(codes::kNoOptimizer, false));
+    network->SetNumHiddenUnits(k);
+    const VXStatus clustered = clustering.Model().Cluster(k);
+    if (clustered.IsError()) {
+      if (k == lo) return Store(ClusteringFailure("Cluster", clustered));
+      break;
+    }
+    if (clustering.Model().GetNumOfClusters() < k) {
+      if (k == lo) return Store(VXStatus(codes::kNoOptimizer, false));
+      break;
+    }
+    clustering.PlaceCentres(*network, fSettings.GetOverlapFactor());
+    Candidate candidate;
+    candidate.k = k;
+    candidate.solver.reset(CreateOptimizer(network.get()));
+    candidate.network = std::move(network);
+    candidates.push_back(std::move(candidate));
+  }
+  if (candidates.empty()) return Store(VXStatus(codes::kNoOptimizer, false));
+
+  // Every candidate's least-squares sums from the same pass.
+  fTrainData->Rewind();
+  for (int read = 0; read < fSearchRecords && fTrainData->IsGood() && !IsCanceled(); ++read) {
+    const VXCommon_1_2::Record* record = fTrainData->Next();
+    if (record == nullptr) break;
+    for (Candidate& c : candidates) c.solver->AddRecord(*record);
+  }
+  ++fNDataPasses;
+  fTrainData->Rewind();
+  if (IsCanceled()) return Store(VXStatus(codes::kCancelled, false));
+
+  // The candidate being scored is the algorithm's network and solver, so
+  // that the error pass and a listener see it; it is handed back after.
+  std::unique_ptr<NNetwork> previousNetwork(std::exchange(fNetwork, nullptr));
+  std::unique_ptr<RBFLinReg> previousSolver(std::exchange(fOptimizer, nullptr));
+  const bool withTest = nTest > 0;
+  std::size_t best = candidates.size();
+  double bestScore = DBL_MAX;
+  for (std::size_t i = 0; i < candidates.size() && fStatus.IsOK(); ++i) {
+    if (IsCanceled()) {
+      Store(VXStatus(codes::kCancelled, false));
+      break;
+    }
+    Candidate& c = candidates[i];
+    fNetwork = c.network.release();
+    fOptimizer = c.solver.release();
+    Store(fOptimizer->Solve());
+    c.error = std::max(0.0, fOptimizer->GetEstError());
+    if (fStatus.IsOK() && withTest) c.testError = TestError(nTest);
+    // A cancel during the solve or the error pass ends the search (and the
+    // error pass has already dropped the candidate).
+    if (fStatus.IsOK() && !IsCanceled()) {
+      if (!withTest) c.bic = BIC(c.k, c.error, fSearchRecords);
+      const double score = withTest ? c.testError : c.bic;
+      const bool better = Qualifies(score, withTest) && score < bestScore;
+      if (better || best == candidates.size()) {
+        best = i;
+        if (better) bestScore = score;
+      }
+      fTrainingBIC = c.bic;
+      fNHiddenUnits = c.k;
+      fTrainingError = c.error;
+      fTestingError = c.testError;
+      ReportCandidate();
+    }
+    c.network.reset(std::exchange(fNetwork, nullptr));
+    c.solver.reset(std::exchange(fOptimizer, nullptr));
+  }
+  fNetwork = previousNetwork.release();
+  fOptimizer = previousSolver.release();
+  if (!fStatus.IsOK() || IsCanceled()) return fStatus;
+  Candidate& chosen = candidates[best];
+  DestroyOptimizer();
+  delete fNetwork;
+  fNetwork = chosen.network.release();
+  fOptimizer = chosen.solver.release();
+  fSettings.SetNumHiddenUnits(chosen.k, 1);
+  fNHiddenUnits = chosen.k;
+  fNetwork->SetAccumError(chosen.error);
+  fTrainingError = chosen.error;
+  fTestingError = chosen.testError;
+  fTrainingBIC = chosen.bic;
+  fStopReason = VXNNCommon::kStoppedComputed;
+  if (chosen.k != candidates.back().k) ReportCandidate();
+  return fStatus;
+}
+
+VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, int hi, int nTest) {
+  const bool withTest = nTest > 0;
+  const double overlap = fSettings.GetOverlapFactor();
+  fNetwork->GetRBFHiddenLayer()->SetFallbackVariance(overlap);
+  bool haveBest = false;
+  int bestK = 0;
+  int bestCentres = 0;
+  double bestScore = DBL_MAX;
+  double bestError = 0.0;
+  double bestTestError = VXMV::gMissingValue;
+  double bestBIC = VXMV::gMissingValue;
+  std::valarray<double> bestWeights;
+  std::unique_ptr<RBFLinReg> bestSolver;
+  int lastK = lo;
+  for (int k = lo; k <= hi && fStatus.IsOK(); ++k) {
+    if (IsCanceled()) return Store(VXStatus(codes::kCancelled, false));
+    const VXStatus clustered = clustering.Model().Cluster(k);
+    if (clustered.IsError()) {
+      if (!haveBest) Store(ClusteringFailure("Cluster", clustered));
+      break;
+    }
+    ResizeHiddenLayer(k);
+    const int centres = clustering.PlaceCentres(*fNetwork, overlap);
+    if (centres < k && k > lo) break;
+    lastK = k;
+    Store(fOptimizer->TrainPass(*fTrainData, fSearchRecords));
+    fTrainingError = std::max(0.0, fOptimizer->GetEstError());
+    ++fNDataPasses;
+    if (!fStatus.IsOK()) break;
+    double score;
+    if (withTest) {
+      fTestingError = score = TestError(nTest);
+      if (fNetwork == nullptr) break;
+    } else {
+      fTrainingBIC = score = BIC(k, fTrainingError, fSearchRecords);
+    }
+    const bool better = Qualifies(score, withTest) && score < bestScore;
+    if (better || !haveBest) {
+      haveBest = true;
+      bestK = k;
+      bestCentres = centres;
+      if (better) bestScore = score;
+      bestError = fTrainingError;
+      bestTestError = withTest ? score : VXMV::gMissingValue;
+      bestBIC = withTest ? VXMV::gMissingValue : score;
+      fNetwork->GetWeights(bestWeights);
+      bestSolver = std::make_unique<RBFLinReg>(*fOptimizer);
+    }
+    ReportCandidate();
+  }
+  if (!fStatus.IsOK() || IsCanceled() || !haveBest) {
+    return haveBest || !fStatus.IsOK() ? fStatus : Store(VXStatus(codes::kNoOptimizer, false));
+  }
+  ResizeHiddenLayer(bestK);
+  fNetwork->GetRBFHiddenLayer()->SetNumCenters(bestCentres);
+  fNetwork->SetWeights(bestWeights);
+  fNetwork->SetAccumError(bestError);
+  fTrainingError = bestError;
+  fTestingError = bestTestError;
+  fTrainingBIC = bestBIC;
+  fStopReason = VXNNCommon::kStoppedComputed;
+  DestroyOptimizer();
+  fOptimizer = bestSolver.release();
+  if (bestK != lastK) ReportCandidate();
+  return fStatus;
+}
+
+template class NeuralAlgorithmWith<RBFLinReg>;
