@@ -42,6 +42,10 @@ VXStatus AlgorithmContext::RunSensitivity(int nInputVars, const std::vector<int>
 VXStatus AlgorithmContext::RunSearch() { return fAlgorithm->RunArchitectureSearch(); }
 VXStatus AlgorithmContext::DoSave(std::ostream& out) { return fAlgorithm->DoSave(out); }
 VXStatus AlgorithmContext::DoSaveXML(std::ostream& out) { return fAlgorithm->DoSaveXML(out); }
+VXStatus AlgorithmContext::DoExport(std::ostream& out, const VXApplicInfo4XML* info,
+                                    bool statistics) {
+  return fAlgorithm->DoExport(out, info, statistics);
+}
 
 VXStatus AlgorithmContext::Train(int, int) { return Refuse(); }
 VXStatus AlgorithmContext::Update(MultiPassRecordIter&, int) { return Refuse(); }
@@ -102,6 +106,12 @@ VXStatus TrainedContext::ComputeOutputStats(MultiPassRecordIter& records, int n,
 }
 VXStatus TrainedContext::SaveState(std::ostream& out) { return DoSave(out); }
 VXStatus TrainedContext::SaveStateXML(std::ostream& out) { return DoSaveXML(out); }
+VXStatus TrainedContext::ExportModelXML(std::ostream& out, int, const VXApplicInfo4XML* info) {
+  return DoExport(out, info, false);
+}
+VXStatus TrainedContext::ExportModelStatXML(std::ostream& out, int, const VXApplicInfo4XML* info) {
+  return DoExport(out, info, true);
+}
 
 double ExpertContext::GetErrorOnData(RecordIterator& records, int n) {
   return RunErrorPass(records, n, false);

@@ -18,11 +18,10 @@ class NNOutputStatistics;
 class NNStructImp;
 
 // The base refuses everything: work with Refusal(), saves with
-// SaveRefusal(). This version provides neither export nor the structure
-// view, so every state refuses the exports as it refuses work (a cancelled
-// or broken algorithm keeps its error), and every state answers code 6
-// (warning) for the structure view. A returned status is a copy of the
-// algorithm's stored status after the operation.
+// SaveRefusal(). Only the Trained state exports; every other state refuses
+// the exports as it refuses work (a cancelled or broken algorithm keeps its
+// error). Every state answers code 6 (warning) for the structure view. A returned status is a copy
+// of the algorithm's stored status after the operation.
 class AlgorithmContext {
  public:
   explicit AlgorithmContext(NeuralAlgorithmBase* algorithm) : fAlgorithm(algorithm) {}
@@ -75,6 +74,8 @@ class AlgorithmContext {
   VXCommon_1_2::VXStatus RunSearch();
   VXCommon_1_2::VXStatus DoSave(std::ostream& out);
   VXCommon_1_2::VXStatus DoSaveXML(std::ostream& out);
+  VXCommon_1_2::VXStatus DoExport(std::ostream& out, const VXCommon_1_2::VXApplicInfo4XML* info,
+                                  bool statistics);
 
   NeuralAlgorithmBase* fAlgorithm;
 };
@@ -94,7 +95,7 @@ class InitContext : public AlgorithmContext {
 };
 
 // Trained: further runs, updates, error passes, predictor importance,
-// output statistics, saves.
+// output statistics, saves, the exported documents.
 class TrainedContext : public AlgorithmContext {
  public:
   using AlgorithmContext::AlgorithmContext;
@@ -109,6 +110,10 @@ class TrainedContext : public AlgorithmContext {
                                             NNOutputStatistics& stats) override;
   VXCommon_1_2::VXStatus SaveState(std::ostream& out) override;
   VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) override;
+  VXCommon_1_2::VXStatus ExportModelXML(std::ostream& out, int flags,
+                                        const VXCommon_1_2::VXApplicInfo4XML* info) override;
+  VXCommon_1_2::VXStatus ExportModelStatXML(std::ostream& out, int flags,
+                                            const VXCommon_1_2::VXApplicInfo4XML* info) override;
 };
 
 // During the search of the number of hidden units: error passes (without
