@@ -1,0 +1,160 @@
+// Exported PMML scores like the library: a scorer written from the PMML
+// standard (pmml_eval.py beside this file) reads each exported document and
+// must reproduce the library's probabilities and predicted values on the
+// test records of the shipped data sets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Console.h"
+#include "CsvTable.h"
+#include "Records.h"
+#include "Training.h"
+#include "vxcommon/XMLTree.h"
+#include "vxneural/algorithm/RBFFactory.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNCategOutput.h"
+#include "vxneural/network/NNContOutput.h"
+
+namespace {
+
+const std::string kScript = std::string(VXNN_SOURCE_TESTS) + "/vxnn/pmml/pmml_eval.py";
+
+// Standard output of a shell command, and its exit status.
+std::string Shell(const std::string& command, int& status) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  status = pclose(pipe);
+  return text;
+}
+
+struct Case {
+  const char* data;
+  bool rbf;
+  std::vector<std::string> targets;
+};
+
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  const std::string file = info.param.data;
+  std::string name = file.substr(0, file.find('.')) + (info.param.rbf ? "_RBF" : "_MLP");
+  for (const std::string& t : info.param.targets) name += "_" + t;
+  return name;
+}
+
+class PmmlScores : public testing::TestWithParam<Case> {};
+
+TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
+  const Case& c = GetParam();
+  const std::string stem = std::string(VXNN_BINARY_DIR) + "/pmml_" + CaseName({c, 0});
+  const vxnn::CsvTable table = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/" + c.data);
+  vxnn::TrainOptions options;
+  options.fMaxDataPasses = 40;
+  options.fDescribe.fTargets = c.targets;
+  std::ostringstream quiet;
+  vxnn::ProgressBar bar(quiet, false);
+  const std::unique_ptr<vxnn::TrainResult> trained = vxnn::TrainModel(table, c.data, options, bar);
+  INeuralAlgorithm* algorithm = trained->fAlgorithm.get();
+  std::unique_ptr<INeuralAlgorithm> rbf;
+  if (c.rbf) {
+    const int nTrain = static_cast<int>(trained->fTrainSource->Count());
+    RBFSettings settings(*trained->fList, nTrain);
+    settings.SetOutputMEInfo(true);
+    RBFFactory factory;
+    rbf.reset(factory.CreateNeuralAlgorithm(settings, *trained->fList, *trained->fTrainSource,
+                                            nullptr, nullptr));
+    ASSERT_NE(rbf, nullptr);
+    ASSERT_TRUE(rbf->Train(nTrain, -1).IsOK());
+    algorithm = rbf.get();
+  }
+  ASSERT_EQ(algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
+  {
+    std::ofstream pmml(stem + ".pmml");
+    ASSERT_TRUE(algorithm->ExportModelXML(pmml, 0, nullptr).IsOK());
+  }
+  int status = -1;
+  Shell("xmllint --noout '" + stem + ".pmml' 2>&1", status);
+  EXPECT_EQ(status, 0) << "not well formed";
+
+  // The test records, as the CSV text they came from, and the library's
+  // figures for each: per target its probabilities (categorical) or its
+  // predicted value (continuous), in target order.
+  const NNVarList& list = *algorithm->GetVarList();
+  const vxnn::RecordMaker maker(list, table.fHeader, true, c.data);
+  std::ofstream csv(stem + ".csv");
+  for (std::size_t i = 0; i < table.fHeader.size(); ++i) csv << (i ? "," : "") << table.fHeader[i];
+  csv << "\n";
+  std::vector<std::vector<double>> expected;
+  std::vector<int> winners;
+  VXCommon_1_2::Record record;
+  for (std::size_t row : trained->fPartition.fTest) {
+    const std::vector<std::string>& cells = table.fRows[row];
+    if (maker.Make(cells, record, true)) continue;
+    for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
+    csv << "\n";
+    const NNOutputList& outputs = algorithm->Score(record);
+    std::vector<double> figures;
+    for (int t = 0; t < static_cast<int>(outputs.GetNames().size()); ++t) {
+      const INNOutput* o = outputs.GetOutputAt(t);
+      if (const auto* cat = dynamic_cast<const NNCategOutput*>(o)) {
+        figures.insert(figures.end(), cat->GetOutputs().begin(), cat->GetOutputs().end());
+        if (t == 0) winners.push_back(cat->GetWinningIndex());
+      } else {
+        figures.push_back(static_cast<const NNContOutput*>(o)->GetRealOutput());
+      }
+    }
+    expected.push_back(figures);
+  }
+  csv.close();
+  ASSERT_GT(expected.size(), 10u);
+
+  std::istringstream lines(
+      Shell("/usr/bin/python3 '" + kScript + "' '" + stem + ".pmml' '" + stem + ".csv'", status));
+  ASSERT_EQ(status, 0);
+  std::string line;
+  std::size_t r = 0;
+  double worst = 0.0;
+  for (; std::getline(lines, line) && r < expected.size(); ++r) {
+    std::istringstream values(line);
+    std::vector<double> got;
+    for (double v; values >> v;) got.push_back(v);
+    ASSERT_EQ(got.size(), expected[r].size()) << "record " << r;
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      const double e = expected[r][k];
+      worst = std::max(worst, std::fabs(got[k] - e) / std::max(1.0, std::fabs(e)));
+      EXPECT_NEAR(got[k], e, 1e-9 * std::max(1.0, std::fabs(e))) << "record " << r << " unit " << k;
+    }
+    if (!winners.empty()) {
+      const int n = static_cast<int>(list.GetNOutputCats()[0]);
+      int best = 0;
+      for (int k = 1; k < n; ++k)
+        if (got[static_cast<std::size_t>(k)] > got[static_cast<std::size_t>(best)]) best = k;
+      EXPECT_EQ(best, winners[r]) << "record " << r;
+    }
+  }
+  EXPECT_EQ(r, expected.size()) << "the scorer gave fewer lines";
+  std::printf("%s: %zu records, largest relative difference %.3g\n", CaseName({c, 0}).c_str(),
+              expected.size(), worst);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores,
+                         testing::Values(Case{"iris.csv", false, {"species"}},
+                                         Case{"iris.csv", true, {"species"}},
+                                         Case{"wine.csv", false, {"cultivar"}},
+                                         Case{"wine.csv", true, {"cultivar"}},
+                                         Case{"diabetes.csv", false, {"progression"}},
+                                         Case{"diabetes.csv", true, {"progression"}},
+                                         Case{"diabetes.csv", false, {"sex", "progression"}},
+                                         Case{"diabetes.csv", true, {"sex", "progression"}}),
+                         CaseName);
+
+}  // namespace
