@@ -44,4 +44,11 @@ int RunEval(const std::string& model, const std::string& data, bool json, std::o
             std::ostream& err);
 int RunInspect(const std::string& model, bool json, std::ostream& out);
 
+struct ExportCommand {
+  std::string fModel;
+  std::string fPmml;
+  std::string fStats;  // empty: no statistics document
+};
+int RunExport(const ExportCommand& command, std::ostream& out);
+
 }  // namespace vxnn

@@ -551,6 +551,7 @@ VXStatus NeuralAlgorithmBase::DoExport(std::ostream& out, const VXApplicInfo4XML
     if (fNetwork == nullptr || fStatus.IsError()) return fStatus;
     fNetwork->SetImportance(importance);
   }
+  fNetwork->SetStopReason(fStopReason);
   const VXNeural::detail::ExportSource source{fNetwork, &settings, vars, info};
   // The whole tree is built before anything is written, so a model that
   // cannot give its document leaves the stream untouched.
