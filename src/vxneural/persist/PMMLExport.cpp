@@ -218,6 +218,17 @@ void AddTransformations(XMLElement& root, const NNVarList& vars) {
   }
 }
 
+const char* AlgorithmName(const NNetwork& net) {
+  switch (net.GetAlgorithmType()) {
+    case VXNNCommon::kRBF:
+      return "RBF";
+    case VXNNCommon::kMLP:
+      return "MLP";
+    default:
+      return "UNKNOWN";
+  }
+}
+
 const char* ActivationName(VXNNCommon::ActivationFunction f) {
   switch (f) {
     case VXNNCommon::kTanH:
@@ -359,11 +370,8 @@ bool AddNeuralNetwork(XMLElement& root, const ExportSource& s) {
   if (targets.empty() || net.GetNumLayers() < 1) return false;
   Element model = Make("NeuralNetwork");
   model->AddAttribute("functionName", IsCategorical(*targets[0]) ? "classification" : "regression");
-  const int type = net.GetAlgorithmType();
-  model->AddAttribute("algorithmName", type == VXNNCommon::kRBF   ? "RBF"
-                                       : type == VXNNCommon::kMLP ? "MLP"
-                                                                  : "UNKNOWN");
-  if (type == VXNNCommon::kRBF)
+  model->AddAttribute("algorithmName", AlgorithmName(net));
+  if (net.GetAlgorithmType() == VXNNCommon::kRBF)
     model->AddAttribute("activationFunction", "radialBasis");
   else
     model->AddAttribute("activationFunction",
@@ -462,10 +470,7 @@ XMLElement* BuildStatDocument(const ExportSource& s) {
   const std::vector<const INNVariable*> targets = Modelled(*s.vars, INNVariable::kOutput);
   if (targets.empty()) return nullptr;
   const NNetwork& net = *s.network;
-  const int type = net.GetAlgorithmType();
-  const char* algorithm = type == VXNNCommon::kRBF   ? "RBF"
-                          : type == VXNNCommon::kMLP ? "MLP"
-                                                     : "UNKNOWN";
+  const char* algorithm = AlgorithmName(net);
   Element root = Make("StatXML");
   root->AddAttribute("xmlns", kStatNamespace);
   root->AddAttribute("xmlns:xsi", kSchemaInstanceNamespace);
