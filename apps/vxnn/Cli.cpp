@@ -201,6 +201,13 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   inspectCmd->add_flag("--weights", inspectWeights,
                        "Also list every unit's weights (RBF hidden units: centre and width)");
 
+  ExportCommand exportModel;
+  CLI::App* exportCmd = app.add_subcommand("export", "Write a saved model as a PMML document");
+  exportCmd->add_option("model", exportModel.fModel, "Saved model (binary or XML)")->required();
+  exportCmd->add_option("--pmml", exportModel.fPmml, "Write the PMML document to FILE")->required();
+  exportCmd->add_option("--stats", exportModel.fStats,
+                        "Also write the statistics document to FILE");
+
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");
 
@@ -224,6 +231,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (scoreCmd->parsed()) return RunScore(score, out, err);
     if (evalCmd->parsed()) return RunEval(evalModel, evalData, evalJson, out, err);
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
+    if (exportCmd->parsed()) return RunExport(exportModel, out);
     if (demoCmd->parsed()) return RunDemo(out, err);
   } catch (const Interrupted&) {
     err << "vxnn: error: interrupted; nothing was saved\n";

@@ -45,4 +45,11 @@ int RunEval(const std::string& model, const std::string& data, bool json, std::o
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 
+struct ExportCommand {
+  std::string fModel;
+  std::string fPmml;
+  std::string fStats;  // empty: no statistics document
+};
+int RunExport(const ExportCommand& command, std::ostream& out);
+
 }  // namespace vxnn

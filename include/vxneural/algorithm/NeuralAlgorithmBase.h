@@ -41,12 +41,15 @@ class NNetwork;
 //   SaveState(XML)        saved      saved      [4 w]      [4 w]         [1 e]  [5 e]
 //   SelectArchitecture    search     [6 w]      [6 w]      [6 w]         [1 e]  [5 e]
 //
-// The exported documents are not available in this version: ExportModelXML
-// and ExportModelStatXML are refused as work is ([6 w], or the Cancel and
-// FailedRestart errors). GetStructure always returns a new NNStructure (the
-// caller owns it): in the Trained state with a network and a preparator the
-// network's view over the preparator's list, otherwise an empty one with
-// [6 w] stored, in every other state too.
+// ExportModelXML and ExportModelStatXML write their document in the
+// Trained state only and are refused elsewhere as work is ([6 w], or the
+// Cancel and FailedRestart errors). The PMML export first computes predictor
+// importance when the settings ask for it. A model whose document cannot be
+// built (no variable list, no network) writes nothing and leaves the status
+// as it was. GetStructure always returns a new NNStructure (the caller owns
+// it): in the Trained state with a network and a preparator the network's
+// view over the preparator's list, otherwise an empty one with [6 w] stored,
+// in every other state too.
 //
 // Predictor importance runs only when the settings ask for it (otherwise
 // both forms return OK and leave the vector alone), over the training and
@@ -203,6 +206,9 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
   void DoCancel();
   VXCommon_1_2::VXStatus DoSave(std::ostream& out);
   VXCommon_1_2::VXStatus DoSaveXML(std::ostream& out);
+  // The PMML document, or with statistics the "StatXML" document.
+  VXCommon_1_2::VXStatus DoExport(std::ostream& out, const VXCommon_1_2::VXApplicInfo4XML* info,
+                                  bool statistics);
   double RunErrorPass(VXCommon_1_2::RecordIterator& records, int n, bool computeAccuracy);
   VXCommon_1_2::VXStatus RunOutputStats(VXCommon_1_2::MultiPassRecordIter& records, int n,
                                         NNOutputStatistics& stats);

@@ -52,6 +52,11 @@ NNStructImp* AlgorithmContext::BuildStructure() {
   return fAlgorithm->fNetwork->CreateStructure(fAlgorithm->fDataPreparator->GetVarList());
 }
 
+VXStatus AlgorithmContext::DoExport(std::ostream& out, const VXApplicInfo4XML* info,
+                                    bool statistics) {
+  return fAlgorithm->DoExport(out, info, statistics);
+}
+
 VXStatus AlgorithmContext::Train(int, int) { return Refuse(); }
 VXStatus AlgorithmContext::Update(MultiPassRecordIter&, int) { return Refuse(); }
 double AlgorithmContext::GetErrorOnData(RecordIterator&, int) {
@@ -112,6 +117,12 @@ VXStatus TrainedContext::ComputeOutputStats(MultiPassRecordIter& records, int n,
 VXStatus TrainedContext::SaveState(std::ostream& out) { return DoSave(out); }
 VXStatus TrainedContext::SaveStateXML(std::ostream& out) { return DoSaveXML(out); }
 NNStructImp* TrainedContext::GetStructure() { return BuildStructure(); }
+VXStatus TrainedContext::ExportModelXML(std::ostream& out, int, const VXApplicInfo4XML* info) {
+  return DoExport(out, info, false);
+}
+VXStatus TrainedContext::ExportModelStatXML(std::ostream& out, int, const VXApplicInfo4XML* info) {
+  return DoExport(out, info, true);
+}
 
 double ExpertContext::GetErrorOnData(RecordIterator& records, int n) {
   return RunErrorPass(records, n, false);

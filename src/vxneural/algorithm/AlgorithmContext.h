@@ -18,7 +18,7 @@ class NNOutputStatistics;
 class NNStructImp;
 
 // The base refuses everything: work with Refusal(), saves with
-// SaveRefusal(). This version provides no export, so every state refuses
+// SaveRefusal(). Only the Trained state exports; every other state refuses
 // the exports as it refuses work (a cancelled or broken algorithm keeps its
 // error). Only the Trained state builds a structure view; every other state
 // answers it with null and code 6 (warning), even a cancelled or broken
@@ -79,6 +79,8 @@ class AlgorithmContext {
   // The network's view over the preparator's list; null with code 6 without
   // either.
   NNStructImp* BuildStructure();
+  VXCommon_1_2::VXStatus DoExport(std::ostream& out, const VXCommon_1_2::VXApplicInfo4XML* info,
+                                  bool statistics);
 
   NeuralAlgorithmBase* fAlgorithm;
 };
@@ -98,7 +100,7 @@ class InitContext : public AlgorithmContext {
 };
 
 // Trained: further runs, updates, error passes, predictor importance,
-// output statistics, saves, the structure view.
+// output statistics, saves, the exported documents, the structure view.
 class TrainedContext : public AlgorithmContext {
  public:
   using AlgorithmContext::AlgorithmContext;
@@ -114,6 +116,10 @@ class TrainedContext : public AlgorithmContext {
   VXCommon_1_2::VXStatus SaveState(std::ostream& out) override;
   VXCommon_1_2::VXStatus SaveStateXML(std::ostream& out) override;
   NNStructImp* GetStructure() override;
+  VXCommon_1_2::VXStatus ExportModelXML(std::ostream& out, int flags,
+                                        const VXCommon_1_2::VXApplicInfo4XML* info) override;
+  VXCommon_1_2::VXStatus ExportModelStatXML(std::ostream& out, int flags,
+                                            const VXCommon_1_2::VXApplicInfo4XML* info) override;
 };
 
 // During the search of the number of hidden units: error passes (without

@@ -10,6 +10,7 @@
 #include "algorithm/AlgorithmContext.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
+#include "persist/PMMLExport.h"
 #include "persist/XmlIO.h"
 #include "vxcommon/VXMissing.h"
 #include "vxcommon/XMLStream.h"
@@ -532,6 +533,34 @@ VXStatus NeuralAlgorithmBase::RunSensitivity(int nInputVars, const std::vector<i
   fCurrentContext = previous;
   Store(status);
   CheckCancel();
+  return fStatus;
+}
+
+// ---------------------------------------------------------------------------
+// Exporting
+
+VXStatus NeuralAlgorithmBase::DoExport(std::ostream& out, const VXApplicInfo4XML* info,
+                                       bool statistics) {
+  if (fNetwork == nullptr) return fStatus;
+  const NeuralSettings& settings = *GetSettings();
+  const NNVarList* vars = GetVarList();
+  if (!statistics && vars != nullptr && settings.GetComputeSensitivity()) {
+    std::vector<double> mins;
+    std::vector<double> maxs;
+    vars->GetInpContMinMax(mins, maxs);
+    std::vector<double> importance;
+    RunSensitivity(vars->GetNumInputVars(), vars->GetNInputCats(), true, mins, maxs, importance);
+    if (fNetwork == nullptr || fStatus.IsError()) return fStatus;
+    fNetwork->SetImportance(importance);
+  }
+  fNetwork->SetStopReason(fStopReason);
+  const VXNeural::detail::ExportSource source{fNetwork, &settings, vars, info};
+  // The whole tree is built before anything is written, so a model that
+  // cannot give its document leaves the stream untouched.
+  const std::unique_ptr<VXXML_1_2::XMLElement> root(
+      statistics ? VXNeural::detail::BuildStatDocument(source)
+                 : VXNeural::detail::BuildPMMLDocument(source));
+  if (root) VXXML_1_2::WriteTree(out, nullptr, *root, true);
   return fStatus;
 }
 

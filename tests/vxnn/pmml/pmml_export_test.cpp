@@ -1,0 +1,380 @@
+// Exported PMML scores like the library: a scorer written from the PMML
+// standard (pmml_eval.py beside this file) reads each exported document and
+// must reproduce the library's probabilities and predicted values on the
+// test records of the shipped data sets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Console.h"
+#include "CsvTable.h"
+#include "Records.h"
+#include "Training.h"
+#include "vxcommon/XMLTree.h"
+#include "vxneural/algorithm/RBFFactory.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNCategOutput.h"
+#include "vxneural/network/NNContOutput.h"
+
+namespace {
+
+const std::string kScript = std::string(VXNN_SOURCE_TESTS) + "/vxnn/pmml/pmml_eval.py";
+
+// Standard output of a shell command, and its exit status.
+std::string Shell(const std::string& command, int& status) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  status = pclose(pipe);
+  return text;
+}
+
+struct Case {
+  const char* data;
+  bool rbf;
+  std::vector<std::string> targets;
+  // RBF only: plain radial-basis hidden units instead of the normalised
+  // ones of the default settings.
+  bool plain = false;
+};
+
+// A model trained on a shipped data set: the MLP of the command line's
+// training, or an RBF network (with the output-ME-information flag set)
+// on the same list and records.
+struct Model {
+  explicit Model(const Case& c)
+      : table(vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/" + c.data)), bar(quiet, false) {
+    vxnn::TrainOptions options;
+    options.fMaxDataPasses = 40;
+    options.fDescribe.fTargets = c.targets;
+    trained = vxnn::TrainModel(table, c.data, options, bar);
+    algorithm = trained->fAlgorithm.get();
+    if (!c.rbf) return;
+    const int nTrain = static_cast<int>(trained->fTrainSource->Count());
+    RBFSettings settings(*trained->fList, nTrain);
+    settings.SetOutputMEInfo(true);
+    if (c.plain) settings.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis);
+    RBFFactory factory;
+    rbf.reset(factory.CreateNeuralAlgorithm(settings, *trained->fList, *trained->fTrainSource,
+                                            nullptr, nullptr));
+    algorithm = rbf.get();
+    if (rbf) rbf->Train(nTrain, -1);
+  }
+  std::string Export(bool stats) const {
+    std::ostringstream out;
+    if (stats)
+      algorithm->ExportModelStatXML(out, 0, nullptr);
+    else
+      algorithm->ExportModelXML(out, 0, nullptr);
+    return out.str();
+  }
+
+  vxnn::CsvTable table;
+  std::ostringstream quiet;
+  vxnn::ProgressBar bar;
+  std::unique_ptr<vxnn::TrainResult> trained;
+  std::unique_ptr<INeuralAlgorithm> rbf;
+  INeuralAlgorithm* algorithm = nullptr;
+};
+
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  const std::string file = info.param.data;
+  std::string name = file.substr(0, file.find('.')) + (info.param.rbf ? "_RBF" : "_MLP");
+  for (const std::string& t : info.param.targets) name += "_" + t;
+  if (info.param.plain) name += "_plain";
+  return name;
+}
+
+class PmmlScores : public testing::TestWithParam<Case> {};
+
+TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
+  const Case& c = GetParam();
+  const std::string stem = std::string(VXNN_BINARY_DIR) + "/pmml_" + CaseName({c, 0});
+  Model m(c);
+  const vxnn::CsvTable& table = m.table;
+  const std::unique_ptr<vxnn::TrainResult>& trained = m.trained;
+  INeuralAlgorithm* algorithm = m.algorithm;
+  ASSERT_EQ(algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
+  {
+    std::ofstream pmml(stem + ".pmml");
+    ASSERT_TRUE(algorithm->ExportModelXML(pmml, 0, nullptr).IsOK());
+  }
+  int status = -1;
+  Shell("xmllint --noout '" + stem + ".pmml' 2>&1", status);
+  EXPECT_EQ(status, 0) << "not well formed";
+
+  // The test records, as the CSV text they came from, and the library's
+  // figures for each: per target its probabilities (categorical) or its
+  // predicted value (continuous), in target order.
+  const NNVarList& list = *algorithm->GetVarList();
+  const vxnn::RecordMaker maker(list, table.fHeader, true, c.data);
+  std::ofstream csv(stem + ".csv");
+  for (std::size_t i = 0; i < table.fHeader.size(); ++i) csv << (i ? "," : "") << table.fHeader[i];
+  csv << "\n";
+  std::vector<std::vector<double>> expected;
+  std::vector<int> winners;
+  VXCommon_1_2::Record record;
+  for (std::size_t row : trained->fPartition.fTest) {
+    const std::vector<std::string>& cells = table.fRows[row];
+    if (maker.Make(cells, record, true)) continue;
+    for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
+    csv << "\n";
+    const NNOutputList& outputs = algorithm->Score(record);
+    std::vector<double> figures;
+    for (int t = 0; t < static_cast<int>(outputs.GetNames().size()); ++t) {
+      const INNOutput* o = outputs.GetOutputAt(t);
+      if (const auto* cat = dynamic_cast<const NNCategOutput*>(o)) {
+        figures.insert(figures.end(), cat->GetOutputs().begin(), cat->GetOutputs().end());
+        if (t == 0) winners.push_back(cat->GetWinningIndex());
+      } else {
+        figures.push_back(static_cast<const NNContOutput*>(o)->GetRealOutput());
+      }
+    }
+    expected.push_back(figures);
+  }
+  csv.close();
+  ASSERT_GT(expected.size(), 10u);
+
+  std::istringstream lines(
+      Shell("/usr/bin/python3 '" + kScript + "' '" + stem + ".pmml' '" + stem + ".csv'", status));
+  ASSERT_EQ(status, 0);
+  std::string line;
+  std::size_t r = 0;
+  double worst = 0.0;
+  for (; std::getline(lines, line) && r < expected.size(); ++r) {
+    std::istringstream values(line);
+    std::vector<double> got;
+    for (double v; values >> v;) got.push_back(v);
+    ASSERT_EQ(got.size(), expected[r].size()) << "record " << r;
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      const double e = expected[r][k];
+      worst = std::max(worst, std::fabs(got[k] - e) / std::max(1.0, std::fabs(e)));
+      EXPECT_NEAR(got[k], e, 1e-9 * std::max(1.0, std::fabs(e))) << "record " << r << " unit " << k;
+    }
+    if (!winners.empty()) {
+      const int n = static_cast<int>(list.GetNOutputCats()[0]);
+      int best = 0;
+      for (int k = 1; k < n; ++k)
+        if (got[static_cast<std::size_t>(k)] > got[static_cast<std::size_t>(best)]) best = k;
+      EXPECT_EQ(best, winners[r]) << "record " << r;
+    }
+  }
+  EXPECT_EQ(r, expected.size()) << "the scorer gave fewer lines";
+  std::printf("%s: %zu records, largest relative difference %.3g\n", CaseName({c, 0}).c_str(),
+              expected.size(), worst);
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores,
+                         testing::Values(Case{"iris.csv", false, {"species"}},
+                                         Case{"iris.csv", true, {"species"}},
+                                         Case{"iris.csv", true, {"species"}, true},
+                                         Case{"wine.csv", false, {"cultivar"}},
+                                         Case{"wine.csv", true, {"cultivar"}},
+                                         Case{"diabetes.csv", false, {"progression"}},
+                                         Case{"diabetes.csv", true, {"progression"}},
+                                         Case{"diabetes.csv", false, {"sex", "progression"}},
+                                         Case{"diabetes.csv", true, {"sex", "progression"}}),
+                         CaseName);
+
+int Count(const std::string& text, const std::string& fragment) {
+  int n = 0;
+  for (std::size_t at = text.find(fragment); at != std::string::npos;
+       at = text.find(fragment, at + 1))
+    ++n;
+  return n;
+}
+
+// What each model's documents hold: fragments with the number of times each
+// appears (0: absent), in the PMML document and in the statistics document.
+struct Shape {
+  Case model;
+  std::vector<std::pair<std::string, int>> pmml, stats;
+};
+
+const Shape kShapes[] = {
+    {{"iris.csv", false, {"species"}},
+     {{"<PMML version=\"4.0\" xmlns=\"http://www.dmg.org/PMML-4_0\" "
+       "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema\">",
+       1},
+      {"<Application name=\"vxneural\" version=\"1.0\"/>", 1},
+      {"<DataDictionary numberOfFields=\"5\">", 1},
+      {"<DataField name=\"species\" displayName=\"\" optype=\"categorical\" dataType=\"string\">",
+       1},
+      {"<Value value=\"virginica\"/>", 1},
+      {"<DerivedField optype=\"continuous\" dataType=\"double\" name=\"sepal_lengthNorm\">", 1},
+      {"<NormContinuous field=\"sepal_length\">", 1},
+      {"<LinearNorm orig=\"4.3\" norm=", 1},
+      {"name=\"speciesValue2\">", 1},
+      {"<NormDiscrete field=\"species\" value=\"virginica\"/>", 1},
+      {"<NeuralNetwork functionName=\"classification\" algorithmName=\"MLP\" "
+       "activationFunction=\"tanh\">",
+       1},
+      {"<Extension extender=\"vxneural\" name=\"modelID\" value=\"NeuralNet_0\"/>", 1},
+      {"<MiningField name=\"petal_width\" importance=\"", 1},
+      {"<MiningField name=\"species\" usageType=\"predicted\"/>", 1},
+      {"<NeuralInput id=\"3\">", 1},
+      {"<FieldRef field=\"petal_widthNorm\"/>", 1},
+      {"<NeuralLayer numberOfNeurons=\"3\" activationFunction=\"identity\" "
+       "normalizationMethod=\"softmax\">",
+       1},
+      {"<NeuralOutput outputNeuron=", 3},
+      {"<FieldRef field=\"speciesValue1\"/>", 1},
+      {"<ModelExplanation>", 0}},
+     {{"<Field name=\"species\" displayLabel=\"\" role=\"target\" measure=\"nominal\" "
+       "storage=\"string\"/>",
+       1},
+      {"<Parameter name=\"algorithm\" value=\"MLP\"/>", 1},
+      {"<PMMLModel modelID=\"0\" modelType=\"NeuralNetwork\">", 1},
+      {"<Statistic name=\"accuracy\" value=", 1},
+      {"<ModelDiagnostics", 0}}},
+    {{"iris.csv", true, {"species"}},
+     {{"algorithmName=\"RBF\" activationFunction=\"radialBasis\">", 1},
+      {"activationFunction=\"radialBasis\" normalizationMethod=\"simplemax\">", 1},
+      {"width=\"", -1},  // one per hidden unit
+      {"bias=\"", 0},
+      {"importance=", 0},
+      {"<PredictiveModelQuality targetField=\"species\" dataUsage=\"training\">", 1},
+      {"<Extension extender=\"vxneural\" name=\"observedMissing\" value=\"0\"/>", 1},
+      {"<Array n=\"3\" type=\"string\">&quot;setosa&quot; &quot;versicolor&quot; "
+       "&quot;virginica&quot;</Array>",
+       1},
+      {"<Array n=\"3\" type=\"int\">0 0 0</Array>", 3}},
+     {{"<TrainingSummary stoppingRule=\"kStoppedComputed\"/>", 1},
+      {"<Parameter name=\"algorithm\" value=\"RBF\"/>", 1},
+      {"<BivariateData description=\"observedByPredicted\">", 1}}},
+    {{"iris.csv", true, {"species"}, true},
+     {{"simplemax", 0}, {"bias=\"", 3}, {"activationFunction=\"radialBasis\">", 2}},
+     {}},
+    {{"diabetes.csv", false, {"progression"}},
+     {{"<NeuralNetwork functionName=\"regression\"", 1},
+      {"<DataField name=\"sex\" displayName=\"\" optype=\"categorical\" dataType=\"double\">", 1},
+      {"<Value value=\"2\"/>", 1},
+      {"<DerivedField optype=\"categorical\" dataType=\"integer\" name=\"sexValue1\">", 1},
+      {"<NormDiscrete field=\"sex\" value=\"", 2},
+      {"<FieldRef field=\"progressionNorm\"/>", 1},
+      {"<NeuralOutput outputNeuron=", 1}},
+     {{"<Statistic name=\"r-squared\" value=", 1}}},
+    {{"diabetes.csv", false, {"sex", "progression"}},
+     {{"<NeuralNetwork functionName=\"classification\"", 1},
+      {"<NeuralOutput outputNeuron=", 3},
+      {"usageType=\"predicted\"", 2}},
+     {{"<PredictiveSummary targetField=", 2}, {"<PMMLModel modelID=", 1}}},
+};
+
+class PmmlShape : public testing::TestWithParam<Shape> {};
+
+TEST_P(PmmlShape, ElementsAndAttributes) {
+  const Shape& shape = GetParam();
+  const Model m(shape.model);
+  ASSERT_NE(m.algorithm, nullptr);
+  const std::string pmml = m.Export(false);
+  const std::string stats = m.Export(true);
+  for (const auto& [fragment, n] : shape.pmml) {
+    if (n < 0) {
+      // One width per hidden unit, one Con per input on each.
+      EXPECT_EQ(Count(pmml, fragment), m.algorithm->GetNumberOfHiddenUnits());
+      continue;
+    }
+    EXPECT_EQ(Count(pmml, fragment), n) << fragment;
+  }
+  for (const auto& [fragment, n] : shape.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
+  // Both are well-formed documents.
+  for (const auto& [text, name] : {std::pair{pmml, "pmml"}, {stats, "stats"}}) {
+    const std::string path = std::string(VXNN_BINARY_DIR) + "/pmml_shape." + name;
+    std::ofstream(path) << text;
+    int status = -1;
+    Shell("xmllint --noout '" + path + "' 2>&1", status);
+    EXPECT_EQ(status, 0) << name;
+  }
+}
+
+std::string ShapeName(const testing::TestParamInfo<Shape>& info) {
+  return CaseName({info.param.model, info.index});
+}
+
+INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlShape, testing::ValuesIn(kShapes), ShapeName);
+
+TEST(PmmlHeader, ApplicationInformationOrBuiltInValues) {
+  const Model m({"iris.csv", false, {"species"}});
+  const VXCommon_1_2::VXApplicInfo4XML host{"Host", "7.1", "(c) Host", ""};
+  std::ostringstream out;
+  ASSERT_TRUE(m.algorithm->ExportModelXML(out, 0, &host).IsOK());
+  EXPECT_EQ(Count(out.str(), "<Header copyright=\"(c) Host\">"), 1);
+  EXPECT_EQ(Count(out.str(), "<Application name=\"Host\" version=\"7.1\"/>"), 1);
+  const std::string builtIn = m.Export(false);
+  EXPECT_EQ(
+      Count(builtIn, "<Header copyright=\"Exported by the vxneural neural-network library.\">"), 1);
+}
+
+// The command line: both documents from a saved model; a refusal or an
+// unwritable path gives one line and leaves no file behind.
+TEST(VxnnExport, WritesBothDocumentsOrNothing) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(VXNN_BINARY_DIR) / "pmml_cli";
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  auto cli = [](std::vector<std::string> args, std::string& out, std::string& err) {
+    args.insert(args.begin(), "vxnn");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    std::ostringstream o, e;
+    const int rc = vxnn::RunCli(static_cast<int>(argv.size()), argv.data(), o, e);
+    out = o.str();
+    err = e.str();
+    return rc;
+  };
+  std::string out, err;
+  const std::string model = (dir / "iris.model").string();
+  ASSERT_EQ(cli({"train", std::string(VXNN_DATA_DIR) + "/iris.csv", "--target", "species",
+                 "--max-data-passes", "20", "--model", model},
+                out, err),
+            0)
+      << err;
+  const std::string pmml = (dir / "iris.pmml").string();
+  const std::string stats = (dir / "iris.stat.xml").string();
+  ASSERT_EQ(cli({"export", model, "--pmml", pmml, "--stats", stats}, out, err), 0) << err;
+  EXPECT_EQ(out, "PMML written to " + pmml + "\nstatistics written to " + stats + "\n");
+  int status = -1;
+  Shell("xmllint --noout '" + pmml + "' '" + stats + "' 2>&1", status);
+  EXPECT_EQ(status, 0);
+
+  const std::string unwritable = (dir / "missing" / "x.pmml").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } refusals[] = {
+      {{"export", model, "--pmml", unwritable},
+       "vxnn: error: " + unwritable + ": cannot write the document\n"},
+      {{"export", model, "--pmml", (dir / "y.pmml").string(), "--stats", unwritable},
+       "vxnn: error: " + unwritable + ": cannot write the document\n"},
+      {{"export", (dir / "none.model").string(), "--pmml", (dir / "z.pmml").string()},
+       "vxnn: error: " + (dir / "none.model").string() + ": cannot open the model file\n"},
+  };
+  for (const auto& r : refusals) {
+    EXPECT_EQ(cli(r.args, out, err), 1);
+    EXPECT_EQ(err, r.error);
+  }
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+  EXPECT_FALSE(fs::exists(dir / "z.pmml"));
+  EXPECT_FALSE(fs::exists(dir / "none.model"));
+  // Every file left is one of the three written above (no ".partial").
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    ++files;
+    EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos);
+  }
+  EXPECT_EQ(files, 4) << "model, PMML, statistics and the PMML of the second refusal";
+}
+
+}  // namespace
