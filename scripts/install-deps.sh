@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev  # tests
   libbenchmark-dev        # bench/
   libxml2-utils           # xmllint, to check written XML is well formed
+  python3                 # the tests' independent PMML scorer
   libcsv-dev              # vxnn: RFC 4180 CSV reading
   libcli11-dev            # vxnn: command-line parsing
 )
