@@ -98,6 +98,8 @@ class RBFOutputLayer : public INLayer {
   template <typename Reader>
   static Saved ReadSaved(Reader& r);
   void Adopt(Saved& saved);
+  template <typename Writer>
+  void PutFields(Writer& w) const;
 
   int fNUnits;
   int fNUnitsLower;

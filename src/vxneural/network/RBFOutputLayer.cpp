@@ -174,11 +174,18 @@ void RBFOutputLayer::Adopt(Saved& s) {
   fNOutputCategories = std::move(s.categories);
 }
 
-int RBFOutputLayer::WriteObject(std::ostream& out) const {
-  VXNeural::detail::BinWriter w(out);
-  w.Tag(kBinaryTag).Int(fNUnits).Int(fNUnitsLower).Int(fActivFuncHidden);
+// Both saved forms write the same values in the same order.
+template <typename Writer>
+void RBFOutputLayer::PutFields(Writer& w) const {
+  w.Int(fNUnits).Int(fNUnitsLower).Int(fActivFuncHidden);
   w.Int(static_cast<int>(fLayerWeights.size())).Doubles(Data(fLayerWeights), fLayerWeights.size());
   w.Int(static_cast<int>(fNOutputCategories.size())).Ints(fNOutputCategories);
+}
+
+int RBFOutputLayer::WriteObject(std::ostream& out) const {
+  VXNeural::detail::BinWriter w(out);
+  w.Tag(kBinaryTag);
+  PutFields(w);
   return w.Bytes();
 }
 
@@ -192,9 +199,7 @@ int RBFOutputLayer::ReadObject(std::istream& in) {
 
 int RBFOutputLayer::WriteObjectXML(std::ostream& out) const {
   VXNeural::detail::XmlWriter w(out, kClassName, kXmlLevel);
-  w.Int(fNUnits).Int(fNUnitsLower).Int(fActivFuncHidden);
-  w.Int(static_cast<int>(fLayerWeights.size())).Doubles(Data(fLayerWeights), fLayerWeights.size());
-  w.Int(static_cast<int>(fNOutputCategories.size())).Ints(fNOutputCategories);
+  PutFields(w);
   return w.End() + kXmlFrame;
 }
 
