@@ -4,6 +4,7 @@
 // test records of the shipped data sets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -291,7 +292,10 @@ TEST_P(PmmlShape, ElementsAndAttributes) {
   for (const auto& [fragment, n] : shape.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
   // Both are well-formed documents.
   for (const auto& [text, name] : {std::pair{pmml, "pmml"}, {stats, "stats"}}) {
-    const std::string path = std::string(VXNN_BINARY_DIR) + "/pmml_shape." + name;
+    // Each case its own file: ctest runs the cases in parallel processes.
+    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '_');
+    const std::string path = std::string(VXNN_BINARY_DIR) + "/pmml_shape_" + test + "." + name;
     std::ofstream(path) << text;
     int status = -1;
     Shell("xmllint --noout '" + path + "' 2>&1", status);
