@@ -207,6 +207,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   exportCmd->add_option("--pmml", exportModel.fPmml, "Write the PMML document to FILE")->required();
   exportCmd->add_option("--stats", exportModel.fStats,
                         "Also write the statistics document to FILE");
+  exportCmd->add_option("--data", exportModel.fData,
+                        "CSV file with the model's input and target columns: the predictor "
+                        "importance in the PMML document is computed from its records (without "
+                        "it the document has none)");
 
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");

@@ -49,6 +49,9 @@ struct ExportCommand {
   std::string fModel;
   std::string fPmml;
   std::string fStats;  // empty: no statistics document
+  // Records for the predictor importance in the PMML document; empty: the
+  // document carries no importance.
+  std::string fData;
 };
 int RunExport(const ExportCommand& command, std::ostream& out);
 

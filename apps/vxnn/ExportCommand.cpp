@@ -2,9 +2,12 @@
 // statistics document.
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "Commands.h"
+#include "Records.h"
+#include "Report.h"
 
 namespace vxnn {
 
@@ -40,16 +43,49 @@ void WriteDocument(const std::string& text, const std::string& path) {
   throw InputError(path + ": cannot write the document");
 }
 
+// Rows of the CSV file that make complete records for the model; the rows
+// that do not are counted in leftOut.
+RecordsFor ReadRecords(const std::string& dataPath,
+                       std::vector<std::pair<CellProblem, int>>& leftOut) {
+  return [&dataPath, &leftOut](const NNVarList& list) {
+    const CsvTable table = ReadCsvFile(dataPath);
+    const RecordMaker maker(list, table.fHeader, true, dataPath);
+    std::vector<VXCommon_1_2::Record> records;
+    std::map<CellProblem, int> problems;
+    VXCommon_1_2::Record r;
+    for (const auto& row : table.fRows) {
+      if (const RecordIssue issue = maker.Make(row, r, true))
+        ++problems[issue.fProblem];
+      else
+        records.push_back(r);
+    }
+    leftOut.assign(problems.begin(), problems.end());
+    if (records.empty())
+      throw InputError(dataPath + ": no record to compute the importance from" +
+                       (leftOut.empty() ? std::string(" (the file has none)")
+                                        : " (" + LeftOutText(leftOut) + ")"));
+    return std::make_unique<VXCommon_1_2::VectorRecordIter>(std::move(records));
+  };
+}
+
 }  // namespace
 
 int RunExport(const ExportCommand& command, std::ostream& out) {
-  const LoadedModel model = LoadModel(command.fModel);
+  std::vector<std::pair<CellProblem, int>> leftOut;
+  const LoadedModel model = LoadModelWithImportance(
+      command.fModel, command.fData.empty() ? RecordsFor() : ReadRecords(command.fData, leftOut));
   // Both documents are made before either file is written.
   const std::string pmml = MakeDocument(model, command.fModel, false);
   const std::string stats =
       command.fStats.empty() ? std::string() : MakeDocument(model, command.fModel, true);
   WriteDocument(pmml, command.fPmml);
-  out << "PMML written to " << command.fPmml << "\n";
+  out << "PMML written to " << command.fPmml;
+  if (!command.fData.empty()) {
+    out << ", with predictor importance from " << model.fSource->Count() << " records of "
+        << command.fData;
+    if (!leftOut.empty()) out << " (left out: " << LeftOutText(leftOut) << ")";
+  }
+  out << "\n";
   if (!command.fStats.empty()) {
     WriteDocument(stats, command.fStats);
     out << "statistics written to " << command.fStats << "\n";

@@ -1,5 +1,6 @@
 #include "ModelFile.h"
 
+#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -7,6 +8,8 @@
 
 #include "CsvTable.h"
 #include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/variables/NNContVar.h"
 
 namespace vxnn {
@@ -35,7 +38,7 @@ std::string StatusText(const VXCommon_1_2::VXStatus& status) {
   return "status " + std::to_string(status.GetErrorCode());
 }
 
-std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> SyntheticSource(const NNVarList& list) {
+RecordSource SyntheticSource(const NNVarList& list) {
   VXCommon_1_2::Record r(static_cast<int>(list.Size()));
   for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
     const auto* cont = dynamic_cast<const NNContVar*>(list.GetVarAt(v));
@@ -95,15 +98,13 @@ ModelType DetectModelType(const std::string& path) {
   throw InputError(path + ": not a vxnn model file");
 }
 
-LoadedModel LoadModel(const std::string& path) {
-  LoadedModel model;
-  const ModelType type = DetectModelType(path);
-  model.fFormat = type.fFormat;
-  model.fKind = type.fKind;
-  const bool xml = model.fFormat == ModelFormat::kXML;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path + ": cannot open the model file");
+namespace {
 
+// The two steps of a restore from in, over the source makeSource builds for
+// the saved variable list.
+void Restore(LoadedModel& model, std::istream& in, const std::string& path,
+             const RecordsFor& makeSource) {
+  const bool xml = model.fFormat == ModelFormat::kXML;
   const std::unique_ptr<ModelFactory> factory = FactoryFor(model.fKind);
   CerrCapture capture;
   const NNVarList* list = factory->RestoreVarList(in, xml);
@@ -117,7 +118,7 @@ LoadedModel LoadModel(const std::string& path) {
     throw InputError(path +
                      ": the model has no description of its fields, so vxnn cannot read "
                      "data for it");
-  model.fSource = SyntheticSource(*list);
+  model.fSource = makeSource(*list);
   model.fAlgorithm.reset(factory->FinishRestoring(in, xml, *model.fSource));
   if (!model.fAlgorithm) throw unreadable(factory->GetStatus());
   if (KindOf(model.fAlgorithm->GetAlgorithmType()) != model.fKind ||
@@ -125,6 +126,67 @@ LoadedModel LoadModel(const std::string& path) {
     throw InputError(path + ": not a model with a description of its fields");
   if (model.fAlgorithm->GetAlgorithmStatus() != VXNNCommon::kTrained)
     throw InputError(path + ": the model has not been trained");
+}
+
+}  // namespace
+
+LoadedModel LoadModel(const std::string& path) {
+  LoadedModel model;
+  const ModelType type = DetectModelType(path);
+  model.fFormat = type.fFormat;
+  model.fKind = type.fKind;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path + ": cannot open the model file");
+  Restore(model, in, path, SyntheticSource);
+  return model;
+}
+
+LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& records) {
+  const LoadedModel saved = LoadModel(path);
+  // The model is restored once more from its binary form, whatever form the
+  // file has, with its settings rewritten in front of the rest.
+  std::ostringstream bytes;
+  if (!saved.fAlgorithm->SaveState(bytes).IsOK())
+    throw InputError(path + ": the model cannot be read back");
+  const std::string stream = bytes.str();
+  std::unique_ptr<NeuralSettings> settings;
+  if (saved.fKind == NetworkKind::kRBF)
+    settings = std::make_unique<RBFSettings>();
+  else
+    settings = std::make_unique<MLPSettings>();
+  std::istringstream in(stream);
+  try {
+    CerrCapture quiet;
+    settings->ReadObject(in);
+  } catch (VXNeural::IOException* e) {
+    delete e;
+    throw InputError(path + ": the model's settings cannot be read back");
+  }
+  const std::streamoff rest = in.tellg();
+  if (rest < 0) throw InputError(path + ": the model's settings cannot be read back");
+
+  RecordSource source;
+  if (records) {
+    source = records(saved.VarList());
+    const long n = static_cast<long>(source->Count());
+    if (n <= 0 || n > INT_MAX) throw InputError(path + ": no records to compute importance from");
+    // Every record given counts, and nothing else.
+    settings->SetNTrainRecords(static_cast<int>(n));
+    settings->SetNTestRecords(0);
+  }
+  settings->SetComputeSensitivity(static_cast<bool>(records));
+  std::ostringstream patched;
+  settings->WriteObject(patched);
+  patched.write(stream.data() + rest, static_cast<std::streamsize>(stream.size()) - rest);
+
+  LoadedModel model;
+  model.fFormat = ModelFormat::kBinary;
+  model.fKind = saved.fKind;
+  std::istringstream again(patched.str());
+  Restore(model, again, path, [&](const NNVarList& list) {
+    return source ? std::move(source) : SyntheticSource(list);
+  });
+  model.fFormat = saved.fFormat;
   return model;
 }
 

@@ -2,6 +2,7 @@
 // library's saved forms.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,11 +39,13 @@ ModelType DetectModelType(const std::string& path);
 // the model is handed one synthetic record (every continuous field at its
 // mean, every categorical field at its first category): enough to restore,
 // independent of whatever data the model is then used on.
+using RecordSource = std::unique_ptr<VXCommon_1_2::VectorRecordIter>;
+
 struct LoadedModel {
   ModelFormat fFormat = ModelFormat::kBinary;
   NetworkKind fKind = NetworkKind::kMLP;
   // Declared before the algorithm, which reads it, so it outlives it.
-  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fSource;
+  RecordSource fSource;
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
 
   const NNVarList& VarList() const { return *fAlgorithm->GetVarList(); }
@@ -53,5 +56,15 @@ struct LoadedModel {
 // with its variable list. The library's own read-failure message, which it
 // writes to standard error, becomes part of that one error line instead.
 LoadedModel LoadModel(const std::string& path);
+
+// Raw records for a saved variable list (the caller's, read from its data).
+using RecordsFor = std::function<RecordSource(const NNVarList&)>;
+// LoadModel for an export, which computes predictor importance when the
+// settings ask for it, and computes it from the records the model was
+// restored over. With records, the model is restored over them and the
+// settings ask for importance from all of them; without, the settings ask
+// for none, so that no importance ever comes from the synthetic record.
+// Throws InputError as LoadModel does, and when records gives none.
+LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& records);
 
 }  // namespace vxnn
