@@ -77,9 +77,10 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
 
   train
       ->add_option("--network", s.fNetwork,
-                   "mlp (multi-layer perceptron, default) or rbf (radial basis function "
-                   "network)")
-      ->check(CLI::IsMember({"mlp", "rbf"}));
+                   "mlp (multi-layer perceptron, default), rbf (radial basis function "
+                   "network), or auto: the linear model, the perceptron and the RBF network "
+                   "compared on the test records, the best kept")
+      ->check(CLI::IsMember({"mlp", "rbf", "auto"}));
   Optional(train, finish, "--method", o.fMethod, s.fMethod,
            "scg (scaled conjugate gradient, default) or gd (gradient descent)");
   Optional(train, finish, "--training-type", o.fTrainingType, s.fTrainingType,
@@ -161,6 +162,7 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   }
   c.fFormat = s.fFormat == "xml" ? ModelFormat::kXML : ModelFormat::kBinary;
   c.fTrain.fNetwork = s.fNetwork == "rbf" ? NetworkKind::kRBF : NetworkKind::kMLP;
+  c.fTrain.fAutoNetwork = s.fNetwork == "auto";
   c.fSave = !s.fNoSave;
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "NetworkComparison.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
@@ -432,6 +433,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
   if (r.fTest.fRecords > 0 && !VXMV::IsMissing(a.GetTestingError()))
     out << ", test " << General(a.GetTestingError());
   out << "\n";
+  PrintNetworksCompared(out, r);
 
   for (const TargetPair& p : TargetPairs(r)) {
     out << "\n" << p.fTrain.fName << ": ";
@@ -505,6 +507,7 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   j.Field("training_error", a.GetTrainingError());
   j.Field("test_error", r.fTest.fRecords > 0 ? a.GetTestingError() : VXMV::gMissingValue);
   j.EndObject();
+  NetworksComparedJson(j, r);
 
   j.Key("targets").BeginArray();
   for (const TargetPair& p : TargetPairs(r)) {

@@ -251,22 +251,9 @@ HiddenChoice ChoiceOf(const TrainOptions& o, const NeuralSettings& used, int nTr
   return c;
 }
 
-}  // namespace
-
-MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
-  MLPSettings s(list, nTrainRecords);
-  ApplyCommon(o, s, NetworkKind::kMLP);
-  ApplyArchitecture(o, s);
-  ApplyMethod(o, s);
-  ApplyStopRules(o, s);
-  return s;
-}
-
-int HostRBFCentres(const RBFSettings& s) { return 2 * (s.GetNumInputs() + s.GetNumOutUnits()); }
-
-RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
-  RBFSettings s(list, nTrainRecords);
-  ApplyCommon(o, s, NetworkKind::kRBF);
+// The first option given that steers the perceptron's optimizer or its
+// initial weights, or null.
+const char* OptimizerOption(const TrainOptions& o) {
   const std::pair<bool, const char*> optimizerOnly[] = {
       {o.fMethod.has_value(), "--method"},
       {o.fTrainingType.has_value(), "--training-type"},
@@ -289,10 +276,62 @@ RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nT
       {o.fMaxSelectionTime.has_value(), "--max-selection-time"},
   };
   for (const auto& [given, option] : optimizerOnly)
-    if (given)
-      throw InputError(std::string(option) +
-                       " does not apply to --network rbf (its centres come from clustering and "
-                       "its output weights from least squares)");
+    if (given) return option;
+  return nullptr;
+}
+
+}  // namespace
+
+MLPSettings MakeSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  MLPSettings s(list, nTrainRecords);
+  ApplyCommon(o, s, NetworkKind::kMLP);
+  ApplyArchitecture(o, s);
+  ApplyMethod(o, s);
+  ApplyStopRules(o, s);
+  return s;
+}
+
+MLPSettings MakeLinearSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  const char* option = OptimizerOption(o);
+  const std::pair<bool, const char*> networkOnly[] = {
+      {o.fHiddenLayers.has_value(), "--hidden-layers"},
+      {!o.fHiddenUnits.empty(), "--hidden-units"},
+      {o.fHiddenActivation.has_value(), "--hidden-activation"},
+      {o.fSelectArchitecture, "--select-architecture"},
+      {o.fMinHiddenUnits.has_value(), "--min-hidden-units"},
+      {o.fMaxHiddenUnits.has_value(), "--max-hidden-units"},
+      {o.fOverlap.has_value(), "--overlap"},
+      {o.fSearchPassPerCandidate, "--search-pass-per-candidate"},
+  };
+  for (const auto& [given, name] : networkOnly)
+    if (given && option == nullptr) option = name;
+  if (option)
+    throw InputError(std::string(option) +
+                     " does not apply to the linear model (no hidden layer, solved by least "
+                     "squares)");
+  MLPSettings s(list, nTrainRecords);
+  ApplyCommon(o, s, NetworkKind::kMLP);
+  s.SetNumHiddenLayers(0);
+  s.ComputeNWeights();
+  // Linear outputs, also for a categorical target (its indicator units are
+  // fitted by least squares and the largest wins): that is what makes the
+  // solution closed-form.
+  s.SetActivFnOutputLayer(VXNNCommon::kIdentity);
+  s.SetTrainingMethodAndType(VXNNCommon::kLinearRegression, VXNNCommon::kBatch);
+  if (s.GetTrainingMethod() != VXNNCommon::kLinearRegression)
+    throw InputError("the linear model cannot be solved by least squares here");
+  return s;
+}
+
+int HostRBFCentres(const RBFSettings& s) { return 2 * (s.GetNumInputs() + s.GetNumOutUnits()); }
+
+RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nTrainRecords) {
+  RBFSettings s(list, nTrainRecords);
+  ApplyCommon(o, s, NetworkKind::kRBF);
+  if (const char* option = OptimizerOption(o))
+    throw InputError(std::string(option) +
+                     " does not apply to --network rbf (its centres come from clustering and "
+                     "its output weights from least squares)");
   if ((o.fHiddenLayers && *o.fHiddenLayers != 1) || o.fHiddenUnits.size() > 1)
     throw InputError("--network rbf has exactly one hidden layer");
 
@@ -409,6 +448,150 @@ SetFigures Evaluate(INeuralAlgorithm& algorithm, VectorRecordIter& records) {
   return f;
 }
 
+namespace {
+
+// One network trained on the prepared records, with its figures.
+struct Fit {
+  std::unique_ptr<INeuralAlgorithm> fAlgorithm;
+  NetworkKind fKind = NetworkKind::kMLP;
+  bool fSelectedArchitecture = false;
+  HiddenChoice fHiddenChoice;
+  SetFigures fTrain, fTest;
+};
+
+// The candidates of --network auto, simplest first, so that of equal
+// held-out figures the simpler model is kept.
+enum class Candidate { kLinear, kMLP, kRBF };
+
+const char* CandidateName(Candidate c) {
+  return c == Candidate::kLinear ? "linear" : c == Candidate::kRBF ? "rbf" : "mlp";
+}
+
+std::unique_ptr<NeuralSettings> SettingsFor(Candidate c, const TrainOptions& o,
+                                            const NNVarList& list, int nTrain) {
+  if (c == Candidate::kRBF) return std::make_unique<RBFSettings>(MakeRBFSettings(o, list, nTrain));
+  if (c == Candidate::kMLP) return std::make_unique<MLPSettings>(MakeSettings(o, list, nTrain));
+  return std::make_unique<MLPSettings>(MakeLinearSettings(o, list, nTrain));
+}
+
+Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordIter* test,
+           ProgressBar& progress) {
+  const int nTrain = static_cast<int>(r.fTrainSource->Count());
+  const std::unique_ptr<NeuralSettings> settings = SettingsFor(which, o, *r.fList, nTrain);
+  const bool rbf = which == Candidate::kRBF;
+  Fit fit;
+  fit.fKind = rbf ? NetworkKind::kRBF : NetworkKind::kMLP;
+  settings->SetProgressListener(&progress);
+  settings->SetCancelPointer(&r.fCancel);
+  settings->SetTempFileNameMaker(r.fTempNames.get());
+  if (!o.fTempDir.empty()) settings->SetTempFileDir(o.fTempDir);
+  settings->SetComputeSensitivity(o.fImportance);
+
+  const std::unique_ptr<ModelFactory> factory = FactoryFor(fit.fKind);
+  fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, *r.fTrainSource, test));
+  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+  if (!fit.fAlgorithm)
+    throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
+  INeuralAlgorithm& a = *fit.fAlgorithm;
+  const auto* mlp = rbf ? nullptr : static_cast<const MLPSettings*>(a.GetSettings());
+
+  if (o.fSelectArchitecture) {
+    progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
+    const VXStatus status = a.SelectArchitecture();
+    progress.Finish();
+    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (!status.IsOK() || !a.GetStatus().IsOK())
+      throw InputError("the architecture search failed (" +
+                       Code(status.IsOK() ? a.GetStatus() : status) + ")");
+    fit.fSelectedArchitecture = true;
+    // The perceptron's search takes the listener away while it runs.
+    a.SetProgressListener(&progress);
+  }
+  fit.fHiddenChoice = ChoiceOf(o, *a.GetSettings(), nTrain, test != nullptr, progress);
+
+  // The RBF candidate search leaves the best candidate trained; the
+  // perceptron's only chooses the size, and training follows.
+  if (!(rbf && o.fSelectArchitecture)) {
+    bool allCategorical = true;
+    for (int n : a.GetSettings()->GetNumOutCategories()) allCategorical = allCategorical && n > 1;
+    progress.Begin("training", mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
+                   allCategorical);
+    const VXStatus status = a.Train(nTrain, -1);
+    progress.Finish();
+    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
+      throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
+  }
+  // The model no longer needs the terminal once trained.
+  a.RemoveProgressListener();
+
+  fit.fTrain = Evaluate(a, *r.fTrainSource);
+  if (test) fit.fTest = Evaluate(a, *test);
+  return fit;
+}
+
+// Trains every candidate the options allow and keeps the one with the
+// lowest held-out loss; the others are measured and dropped.
+Fit FitBest(const TrainOptions& o, TrainResult& r, VectorRecordIter* test, ProgressBar& progress) {
+  Fit best;
+  double bestLoss = VXMV::gMissingValue;
+  std::string firstRefusal;
+  for (Candidate c : {Candidate::kLinear, Candidate::kMLP, Candidate::kRBF}) {
+    NetworkTried tried;
+    tried.fName = CandidateName(c);
+    const auto started = std::chrono::steady_clock::now();
+    Fit fit;
+    try {
+      // Options that do not apply to a kind of network leave it out (a
+      // command line never says more than the kept model does), and so
+      // does a network the library cannot fit to these records.
+      fit = FitOne(c, o, r, test, progress);
+    } catch (const InputError& e) {
+      tried.fLeftOut = e.what();
+      // The perceptron's refusal names the problem best when none fits.
+      if (firstRefusal.empty() || c == Candidate::kMLP) firstRefusal = e.what();
+      r.fNetworksTried.push_back(tried);
+      continue;
+    }
+    tried.fSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    tried.fHiddenUnits = fit.fAlgorithm->GetNumberOfHiddenUnits();
+    tried.fTest = fit.fTest;
+    tried.fLoss = HeldOutLoss(fit.fTest.fStats);
+    // Strictly better only: of equal figures the simpler network stays. A
+    // loss that cannot be computed never wins over one that can.
+    const bool better = !best.fAlgorithm || (!VXMV::IsMissing(tried.fLoss) &&
+                                             (VXMV::IsMissing(bestLoss) || tried.fLoss < bestLoss));
+    r.fNetworksTried.push_back(tried);
+    if (better) {
+      best = std::move(fit);
+      bestLoss = tried.fLoss;
+      for (NetworkTried& t : r.fNetworksTried) t.fKept = false;
+      r.fNetworksTried.back().fKept = true;
+    }
+  }
+  if (!best.fAlgorithm) throw InputError(firstRefusal);
+  return best;
+}
+
+}  // namespace
+
+double HeldOutLoss(const NNOutputStatistics& stats) {
+  double sum = 0.0;
+  int n = 0;
+  for (double pc : stats.GetPercentsCorrect()) {
+    if (VXMV::IsMissing(pc)) return VXMV::gMissingValue;
+    sum += 1.0 - pc / 100.0;
+    ++n;
+  }
+  for (double re : stats.GetRelativeErrors()) {
+    if (VXMV::IsMissing(re)) return VXMV::gMissingValue;
+    sum += re;
+    ++n;
+  }
+  return n > 0 ? sum / n : VXMV::gMissingValue;
+}
+
 std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
                                         const TrainOptions& o, ProgressBar& progress) {
   const auto started = std::chrono::steady_clock::now();
@@ -443,61 +626,27 @@ std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string
     throw InputError(sourceName + ": every training record has a missing or unusable value");
   VectorRecordIter* test =
       result->fTestSource && result->fTestSource->Count() > 0 ? result->fTestSource.get() : nullptr;
-
-  const bool rbf = o.fNetwork == NetworkKind::kRBF;
-  std::unique_ptr<NeuralSettings> settings;
-  if (rbf)
-    settings = std::make_unique<RBFSettings>(MakeRBFSettings(o, *result->fList, nTrain));
-  else
-    settings = std::make_unique<MLPSettings>(MakeSettings(o, *result->fList, nTrain));
-  result->fKind = o.fNetwork;
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
-  settings->SetProgressListener(&progress);
-  settings->SetCancelPointer(&result->fCancel);
-  settings->SetTempFileNameMaker(result->fTempNames.get());
-  if (!o.fTempDir.empty()) settings->SetTempFileDir(o.fTempDir);
-  settings->SetComputeSensitivity(o.fImportance);
 
-  const std::unique_ptr<ModelFactory> factory = FactoryFor(o.fNetwork);
-  result->fAlgorithm.reset(factory->Create(*settings, *result->fList, *result->fTrainSource, test));
-  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
-  if (!result->fAlgorithm)
-    throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
+  Fit fit;
+  if (o.fAutoNetwork && test) {
+    fit = FitBest(o, *result, test, progress);
+  } else {
+    // Without held-out records there is nothing to compare the networks
+    // on; the perceptron is the one that models the most.
+    result->fAutoWithoutTest = o.fAutoNetwork;
+    fit = FitOne(
+        o.fNetwork == NetworkKind::kRBF && !o.fAutoNetwork ? Candidate::kRBF : Candidate::kMLP, o,
+        *result, test, progress);
+  }
+  result->fAlgorithm = std::move(fit.fAlgorithm);
+  result->fKind = fit.fKind;
+  result->fSelectedArchitecture = fit.fSelectedArchitecture;
+  result->fHiddenChoice = fit.fHiddenChoice;
+  result->fTrain = std::move(fit.fTrain);
+  result->fTest = std::move(fit.fTest);
+
   INeuralAlgorithm& a = *result->fAlgorithm;
-  const auto* mlp = rbf ? nullptr : static_cast<const MLPSettings*>(a.GetSettings());
-
-  if (o.fSelectArchitecture) {
-    progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
-    const VXStatus status = a.SelectArchitecture();
-    progress.Finish();
-    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
-    if (!status.IsOK() || !a.GetStatus().IsOK())
-      throw InputError("the architecture search failed (" +
-                       Code(status.IsOK() ? a.GetStatus() : status) + ")");
-    result->fSelectedArchitecture = true;
-    // The perceptron's search takes the listener away while it runs.
-    a.SetProgressListener(&progress);
-  }
-  result->fHiddenChoice = ChoiceOf(o, *a.GetSettings(), nTrain, test != nullptr, progress);
-
-  // The RBF candidate search leaves the best candidate trained; the
-  // perceptron's only chooses the size, and training follows.
-  if (!(rbf && o.fSelectArchitecture)) {
-    bool allCategorical = true;
-    for (int n : a.GetSettings()->GetNumOutCategories()) allCategorical = allCategorical && n > 1;
-    progress.Begin("training", mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
-                   allCategorical);
-    const VXStatus status = a.Train(nTrain, -1);
-    progress.Finish();
-    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
-    if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
-      throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
-  }
-  // The model no longer needs the terminal once trained.
-  a.RemoveProgressListener();
-
-  result->fTrain = Evaluate(a, *result->fTrainSource);
-  if (test) result->fTest = Evaluate(a, *test);
   if (o.fImportance) {
     const VXStatus s = a.ComputeSensitivity(result->fImportance);
     if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");

@@ -29,6 +29,10 @@ struct TrainOptions {
   double fTestFraction = 0.3;
   unsigned fPartitionSeed = 12345;
   NetworkKind fNetwork = NetworkKind::kMLP;
+  // Train the linear model, the perceptron and the RBF network, and keep
+  // the one with the best figures on the test records (fNetwork is then
+  // not used).
+  bool fAutoNetwork = false;
 
   std::optional<std::string> fMethod;        // scg | gd
   std::optional<std::string> fTrainingType;  // batch | minibatch | online
@@ -71,6 +75,11 @@ struct TrainOptions {
 // library would refuse (for instance scaled conjugate gradient with
 // mini-batches, or SoftMax outputs with a continuous target).
 MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+// The linear model: no hidden layer, linear outputs, solved in one pass by
+// least squares. Refuses every option about hidden layers, centres or the
+// iterative optimizer, none of which it has.
+MLPSettings MakeLinearSettings(const TrainOptions& options, const NNVarList& list,
+                               int nTrainRecords);
 // The same for a radial basis function network. Options that only steer
 // the perceptron's optimizer (method, learning rate, stop rules, ...) are
 // refused rather than ignored, so that a command line never says more than
@@ -107,6 +116,22 @@ struct SetFigures {
   NNOutputStatistics fStats;
 };
 
+// The held-out loss of a model: the mean over its targets of the share
+// misclassified (categorical) or of the relative error (continuous); 0 is
+// perfect. The missing value when a target's figure cannot be computed.
+double HeldOutLoss(const NNOutputStatistics& stats);
+
+// One network --network auto trained (or left out), with its test figures.
+struct NetworkTried {
+  std::string fName;     // "linear", "mlp" or "rbf"
+  std::string fLeftOut;  // why it was not trained; empty when it was
+  double fSeconds = 0.0;
+  int fHiddenUnits = 0;
+  SetFigures fTest;
+  double fLoss = 0.0;  // HeldOutLoss of fTest
+  bool fKept = false;
+};
+
 struct TrainResult {
   std::string fSource;
   std::size_t fRecordsRead = 0;
@@ -128,6 +153,12 @@ struct TrainResult {
   bool fSelectedArchitecture = false;
   HiddenChoice fHiddenChoice;
   double fWallSeconds = 0.0;
+  // --network auto: every network compared, in the order tried; empty
+  // otherwise.
+  std::vector<NetworkTried> fNetworksTried;
+  // --network auto without test records, which has nothing to compare on
+  // and trains the perceptron.
+  bool fAutoWithoutTest = false;
 
   SetFigures fTrain, fTest;  // fTest.fRecords == 0 without a test set
   // Per input variable of the list, in list order; empty when not asked.

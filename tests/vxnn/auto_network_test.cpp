@@ -1,0 +1,187 @@
+// `vxnn train --network auto`: the linear model, the perceptron and the RBF
+// network trained on the same records, compared on the test records, the
+// best kept; options that apply to one kind of network narrow the choice.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <sstream>
+
+#include "Console.h"
+#include "CsvTable.h"
+#include "Report.h"
+#include "TestJson.h"
+#include "Training.h"
+#include "vxneural/network/NNCategOutput.h"
+#include "vxneural/network/NNContOutput.h"
+#include "vxneural/network/NNOutputList.h"
+
+namespace {
+
+using vxnn::TrainOptions;
+using vxnn::TrainResult;
+
+std::unique_ptr<TrainResult> Train(const vxnn::CsvTable& table, TrainOptions o) {
+  std::ostringstream quiet;
+  vxnn::ProgressBar progress(quiet, false);
+  o.fAutoNetwork = true;
+  return vxnn::TrainModel(table, "t.csv", o, progress);
+}
+
+TrainOptions Target(const std::string& name) {
+  TrainOptions o;
+  o.fDescribe.fTargets = {name};
+  o.fImportance = false;
+  return o;
+}
+
+// Share of the test records whose predicted category is their own, scored
+// one by one through the kept model.
+double MisclassifiedShare(TrainResult& r, int targetVariable) {
+  int wrong = 0, n = 0;
+  r.fTestSource->Rewind();
+  while (const VXCommon_1_2::Record* rec = r.fTestSource->Next()) {
+    const NNOutputList& out = r.fAlgorithm->Score(*rec);
+    const auto* cat = dynamic_cast<const NNCategOutput*>(out.GetOutputAt(0));
+    if (cat == nullptr) return -1.0;
+    wrong += cat->GetWinningIndex() != static_cast<int>((*rec)[targetVariable]);
+    ++n;
+  }
+  r.fTestSource->Rewind();
+  return n ? static_cast<double>(wrong) / n : -1.0;
+}
+
+TEST(AutoNetwork, KeepsTheBestOfThreeOnTheTestRecords) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
+  auto r = Train(iris, Target("species"));
+  ASSERT_EQ(r->fNetworksTried.size(), 3u);
+  const char* names[] = {"linear", "mlp", "rbf"};
+  int kept = -1;
+  for (int i = 0; i < 3; ++i) {
+    const vxnn::NetworkTried& t = r->fNetworksTried[static_cast<std::size_t>(i)];
+    EXPECT_EQ(t.fName, names[i]);
+    EXPECT_TRUE(t.fLeftOut.empty()) << t.fLeftOut;
+    EXPECT_EQ(t.fTest.fRecords, r->fTest.fRecords);
+    if (t.fKept) {
+      EXPECT_EQ(kept, -1) << "two networks kept";
+      kept = i;
+    }
+  }
+  ASSERT_NE(kept, -1);
+  // The kept network has the lowest loss, and of equal ones the first.
+  const double best = r->fNetworksTried[static_cast<std::size_t>(kept)].fLoss;
+  for (int i = 0; i < 3; ++i) {
+    const double loss = r->fNetworksTried[static_cast<std::size_t>(i)].fLoss;
+    if (i < kept) {
+      EXPECT_GT(loss, best);
+    } else {
+      EXPECT_GE(loss, best);
+    }
+  }
+  // The loss of a single class target is the share misclassified, as the
+  // kept model scores the test records itself.
+  EXPECT_NEAR(r->fNetworksTried[static_cast<std::size_t>(kept)].fLoss,
+              MisclassifiedShare(*r, static_cast<int>(r->fList->Size()) - 1), 1e-12);
+  const bool keptRBF = kept == 2;
+  EXPECT_EQ(r->fAlgorithm->GetAlgorithmType() == VXNNCommon::kRBF, keptRBF);
+  EXPECT_EQ(r->fAlgorithm->GetNumberOfHiddenUnits(),
+            r->fNetworksTried[static_cast<std::size_t>(kept)].fHiddenUnits);
+}
+
+// y = 2a - 3b + 1 exactly: least squares finds it, and the comparison
+// keeps it over networks that only approach it.
+TEST(AutoNetwork, LinearModelIsSolvedByLeastSquares) {
+  std::ostringstream csv;
+  csv << "a,b,y\n";
+  for (int i = 0; i < 80; ++i) {
+    const double a = (i * 37 % 101) / 10.0, b = (i * 53 % 89) / 10.0 - 4.0;
+    csv << a << "," << b << "," << 2 * a - 3 * b + 1 << "\n";
+  }
+  std::istringstream in(csv.str());
+  auto r = Train(vxnn::ReadCsv(in, "t.csv"), Target("y"));
+  ASSERT_TRUE(r->fNetworksTried[0].fKept);
+  EXPECT_LT(r->fNetworksTried[0].fLoss, 1e-12);
+  EXPECT_EQ(r->fNetworksTried[0].fHiddenUnits, 0);
+  // A record far outside the training range is still predicted exactly.
+  const VXCommon_1_2::Record rec(std::vector<double>{20.0, -10.0, 0.0});
+  const auto* y = dynamic_cast<const NNContOutput*>(r->fAlgorithm->Score(rec).GetOutputAt(0));
+  ASSERT_NE(y, nullptr);
+  EXPECT_NEAR(y->GetRealOutput(), 2 * 20.0 - 3 * -10.0 + 1, 1e-6);
+}
+
+struct Narrowing {
+  const char* fOption;
+  std::function<void(TrainOptions&)> fSet;
+  std::vector<bool> fLeftOut;  // linear, mlp, rbf
+};
+
+TEST(AutoNetwork, OptionsOfOneKindLeaveTheOthersOut) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
+  const Narrowing cases[] = {
+      {"--method", [](TrainOptions& o) { o.fMethod = "gd"; }, {true, false, true}},
+      {"--overlap", [](TrainOptions& o) { o.fOverlap = 2.0; }, {true, true, false}},
+      {"--hidden-units", [](TrainOptions& o) { o.fHiddenUnits = {3}; }, {true, false, false}},
+      {"--memory-budget", [](TrainOptions& o) { o.fMemoryBudget = 50; }, {false, false, false}},
+  };
+  for (const Narrowing& c : cases) {
+    TrainOptions o = Target("species");
+    c.fSet(o);
+    auto r = Train(iris, o);
+    ASSERT_EQ(r->fNetworksTried.size(), 3u) << c.fOption;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const vxnn::NetworkTried& t = r->fNetworksTried[i];
+      EXPECT_EQ(!t.fLeftOut.empty(), c.fLeftOut[i]) << c.fOption << " " << t.fName;
+      if (!t.fLeftOut.empty()) {
+        EXPECT_FALSE(t.fKept);
+        EXPECT_NE(t.fLeftOut.find(c.fOption), std::string::npos) << t.fLeftOut;
+      }
+    }
+  }
+}
+
+TEST(AutoNetwork, RefusalOfEveryNetworkIsAnError) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
+  TrainOptions o = Target("species");
+  o.fMemoryBudget = 0;
+  EXPECT_THROW(Train(iris, o), vxnn::InputError);
+}
+
+TEST(AutoNetwork, WithoutTestRecordsThePerceptronIsTrained) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
+  TrainOptions o = Target("species");
+  o.fTestFraction = 0.0;
+  auto r = Train(iris, o);
+  EXPECT_TRUE(r->fAutoWithoutTest);
+  EXPECT_TRUE(r->fNetworksTried.empty());
+  EXPECT_EQ(r->fAlgorithm->GetAlgorithmType(), VXNNCommon::kMLP);
+  EXPECT_GT(r->fAlgorithm->GetNumberOfHiddenUnits(), 0);
+}
+
+TEST(AutoNetwork, SummaryAndJsonShowAllThree) {
+  const vxnn::CsvTable diabetes = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/diabetes.csv");
+  auto r = Train(diabetes, Target("progression"));
+  std::ostringstream text, json;
+  vxnn::PrintTrainSummary(text, *r, {});
+  vxnn::WriteTrainJson(json, *r, {});
+  EXPECT_NE(text.str().find("Networks compared on the " + std::to_string(r->fTest.fRecords) +
+                            " test records:"),
+            std::string::npos)
+      << text.str();
+  const testjson::Value v = testjson::Parse(json.str());
+  const testjson::Value& tried = v["networks_compared"];
+  ASSERT_EQ(tried.fArray.size(), 3u);
+  int kept = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const vxnn::NetworkTried& t = r->fNetworksTried[i];
+    EXPECT_EQ(tried[i]["network"].fString, t.fName);
+    kept += tried[i]["kept"].fBool;
+    EXPECT_NEAR(tried[i]["test"][0]["relative_error"].fNumber, t.fLoss, 1e-9);
+    // Each line of the text names the network and its figure.
+    char figure[32];
+    std::snprintf(figure, sizeof figure, "relative error %.3f", t.fLoss);
+    EXPECT_NE(text.str().find(figure), std::string::npos) << figure;
+  }
+  EXPECT_EQ(kept, 1);
+}
+
+}  // namespace
