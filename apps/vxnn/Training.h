@@ -29,10 +29,6 @@ struct TrainOptions {
   double fTestFraction = 0.3;
   unsigned fPartitionSeed = 12345;
   NetworkKind fNetwork = NetworkKind::kMLP;
-  // Train the linear model, the perceptron and the RBF network, and keep
-  // the one with the best figures on the test records (fNetwork is then
-  // not used).
-  bool fAutoNetwork = false;
 
   std::optional<std::string> fMethod;        // scg | gd
   std::optional<std::string> fTrainingType;  // batch | minibatch | online
@@ -68,13 +64,22 @@ struct TrainOptions {
   std::optional<long> fMemoryBudget;
   std::string fTempDir;  // empty: the system's temporary directory
   bool fImportance = true;
+  // Train the linear model, the perceptron and the RBF network, and keep
+  // the one with the best figures on the test records (fNetwork is then
+  // not used).
+  bool fAutoNetwork = false;
 };
 
 // Settings for a list and a number of training records, with the options
 // applied. Throws InputError for a value out of range or a combination the
 // library would refuse (for instance scaled conjugate gradient with
 // mini-batches, or SoftMax outputs with a continuous target).
+// Unless the options set the hidden layers, a perceptron whose targets are
+// all categorical gets at least kHostClassifierUnits hidden units (more when
+// the library's own rule gives more); with a continuous target the
+// library's rule stands.
 MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+constexpr int kHostClassifierUnits = 32;
 // The linear model: no hidden layer, linear outputs, solved in one pass by
 // least squares. Refuses every option about hidden layers, centres or the
 // iterative optimizer, none of which it has.
@@ -99,6 +104,7 @@ struct HiddenChoice {
     kSearch,      // the perceptron's architecture search, between fLow and fHigh
     kClustering,  // the clustering's own choice between fLow and fHigh
     kSizeRule,    // RBF default: twice the input and output units (at most the records)
+    kClassifier,  // MLP default with only categorical targets: kHostClassifierUnits
     kBIC,         // the RBF candidate search, by BIC among fLow..fHigh
     kTestError,   // the RBF candidate search, by test error among fLow..fHigh
   };
@@ -107,7 +113,8 @@ struct HiddenChoice {
 };
 // "chosen by the clustering between 1 and 14" and the like.
 std::string HiddenChoiceText(const HiddenChoice& choice);
-// "default", "user-set", "search", "clustering", "size rule", "bic", "test error".
+// "default", "user-set", "search", "clustering", "size rule", "classifier rule", "bic",
+// "test error".
 const char* HiddenChoiceKey(HiddenChoice::How how);
 
 // The output statistics of one record set.

@@ -460,7 +460,7 @@ TEST_F(Vxnn, BothSavedFormsScoreAlikeAndAreToldApartByContent) {
     return kept;
   };
   EXPECT_EQ(steady(ia.fOut), steady(ib.fOut));
-  EXPECT_NE(ia.fOut.find("hidden layer of 4 units (TanH)"), std::string::npos) << ia.fOut;
+  EXPECT_NE(ia.fOut.find("hidden layer of 32 units (TanH)"), std::string::npos) << ia.fOut;
   EXPECT_NE(ia.fOut.find("species       target   categorical (text)    3 categories: setosa, "
                          "versicolor, virginica"),
             std::string::npos);

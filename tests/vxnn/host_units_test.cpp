@@ -221,13 +221,19 @@ class Settings : public testing::Test {
   DescribeOptions fCat, fCont;
 };
 
+// The library's defaults, but for the hidden layer of a classifier: 32
+// units instead of the library's few.
 TEST_F(Settings, NoOptionsKeepTheLibraryDefaults) {
   const MLPSettings s = Make(TrainOptions());
-  const MLPSettings plain(ListOf(fTable, fCat), 42);
+  MLPSettings plain(ListOf(fTable, fCat), 42);
+  EXPECT_LT(plain.GetNumHiddenUnits(1), 32);
+  plain.SetNumHiddenUnits(32, 1);
   EXPECT_TRUE(s == plain);
   EXPECT_EQ(s.GetTrainingMethod(), VXNNCommon::kScaledConjugateGradient);
   EXPECT_EQ(s.GetMaxNDataPasses(), plain.GetMaxNDataPasses());
   EXPECT_EQ(s.GetActivFnOutputLayer(), VXNNCommon::kSoftMax);
+  const MLPSettings regression = Make(TrainOptions(), true);
+  EXPECT_TRUE(regression == MLPSettings(ListOf(fTable, fCont), 42));
 }
 
 TEST_F(Settings, ArchitectureOptions) {
