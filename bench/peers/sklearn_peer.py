@@ -3,7 +3,7 @@ and output line as vxnn_peer (see vxnn_peer.cpp), with scikit-learn's
 MLPClassifier / MLPRegressor.
 
     sklearn_peer.py --task class|regr --train FILE [--test FILE] --hidden H
-                    --passes P [--method lbfgs|sgd] [--seed S]
+                    --passes P [--method lbfgs|sgd|default] [--seed S]
 
 A class is learnt by a SoftMax output under the cross-entropy loss, a
 standardized regression target by an identity output under the squared
@@ -12,7 +12,8 @@ seeded initial weights. Both methods are full-batch: lbfgs evaluates the
 loss and gradient over all records at most P times (each evaluation is one
 data pass; they are counted), sgd takes P epochs of one batch holding every
 record (plain gradient steps with momentum 0.9, learning rate 0.01). The
-linear algebra runs on one thread, as the other libraries do.
+default method is the library's default fit instead: every setting at its
+default but the seed (hidden and passes do not apply). The linear algebra runs on one thread, as the other libraries do.
 
 train_error is the library's loss (mean per record), which is not the error
 vxnn_peer prints. compare.py imports run() to avoid starting Python for
@@ -85,8 +86,12 @@ def run(task, train, test, hidden, passes, method="lbfgs", seed=1):
             momentum=0.9,
             nesterovs_momentum=False,
         )
+    elif method == "default":
+        # The library's default fit: every setting at its default but the
+        # seed (hidden does not apply).
+        common = dict(random_state=seed)
     else:
-        raise SystemExit("sklearn_peer: error: --method is lbfgs or sgd")
+        raise SystemExit("sklearn_peer: error: --method is lbfgs, sgd or default")
     if classify:
         model, y = _CountingClassifier(**common), np.array(labels)
     else:
@@ -106,6 +111,7 @@ def run(task, train, test, hidden, passes, method="lbfgs", seed=1):
     result = {
         "records": x.shape[0],
         "passes": model.n_passes_ if method == "lbfgs" else model.n_iter_,
+        "hidden": model.hidden_layer_sizes[0],
         "cpu_s": cpu1 - cpu0,
         "wall_s": wall1 - wall0,
         "train_error": float(model.loss_),
@@ -133,7 +139,7 @@ def main():
     p.add_argument("--test")
     p.add_argument("--hidden", type=int, required=True)
     p.add_argument("--passes", type=int, required=True)
-    p.add_argument("--method", choices=["lbfgs", "sgd"], default="lbfgs")
+    p.add_argument("--method", choices=["lbfgs", "sgd", "default"], default="lbfgs")
     p.add_argument("--seed", type=int, default=1)
     a = p.parse_args()
     r = run(a.task, a.train, a.test, a.hidden, a.passes, a.method, a.seed)

@@ -5,7 +5,13 @@
 // same records, the same encoding and the same budget.
 //
 //   vxnn_peer --task class|regr --train FILE [--test FILE] --hidden H
-//             --passes P [--method scg|gdb] [--seed S]
+//             --passes P [--method scg|gdb|default] [--seed S]
+//
+// --method default is the library's own default training instead: an
+// algorithm built by the factory from settings left at their defaults (H
+// hidden units when H >= 1, else the default count; P is not used), whose
+// run initialises the weights from a sample and trains by scaled conjugate
+// gradient until its stop rules end it.
 //
 // Files: a header row, numeric input columns, the target last (any text for
 // a class, a number for regression). Inputs are standardized with the
@@ -26,6 +32,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -36,6 +43,7 @@
 
 #include "vxcommon/Record.h"
 #include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/VXRandom.h"
@@ -77,7 +85,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (key == "--passes") {
       o.passes = std::atoi(value.c_str());
     } else if (key == "--method") {
-      if (value != "scg" && value != "gdb") Fail("--method is scg or gdb");
+      if (value != "scg" && value != "gdb" && value != "default")
+        Fail("--method is scg, gdb or default");
       o.method = value;
     } else if (key == "--seed") {
       o.seed = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
@@ -85,8 +94,11 @@ Options ParseOptions(int argc, char** argv) {
       Fail("unknown option " + key);
     }
   }
-  if (o.train.empty() || o.hidden < 1 || o.passes < 1)
+  if (o.method == "default") {
+    if (o.train.empty()) Fail("--train is required");
+  } else if (o.train.empty() || o.hidden < 1 || o.passes < 1) {
     Fail("--train, --hidden (>= 1) and --passes (>= 1) are required");
+  }
   return o;
 }
 
@@ -217,28 +229,65 @@ int main(int argc, char** argv) {
   const auto records = Encode(train, e, o.classify);
   const int n = static_cast<int>(records.size());
 
-  auto settings = MakeSettings(o, e, n);
-  NNetwork net(*settings);
-  VXRandom rng(o.seed, true);
-  net.RandomizeWeights(rng, -0.5, 0.5);
-  std::unique_ptr<IOptimizationAlgorithm> optimizer;
-  if (o.method == "scg")
-    optimizer = std::make_unique<ScaledConjGrad>(settings.get(), &net);
-  else
-    optimizer = std::make_unique<GradientDescentBatch>(settings.get(), &net);
-
   auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
   VXCommon_1_2::VXStatus status;
-  const auto wall0 = std::chrono::steady_clock::now();
-  const std::clock_t cpu0 = std::clock();
-  optimizer->Train(status, source, nullptr, n, 0);
-  const std::clock_t cpu1 = std::clock();
-  const auto wall1 = std::chrono::steady_clock::now();
-  if (status.IsError()) Fail("training failed with code " + std::to_string(status.GetErrorCode()));
-
-  std::printf("records=%d passes=%d cpu_s=%.6f wall_s=%.6f train_error=%.6g", n,
-              optimizer->GetNDataPasses(), static_cast<double>(cpu1 - cpu0) / CLOCKS_PER_SEC,
-              std::chrono::duration<double>(wall1 - wall0).count(), optimizer->GetTrainError() / n);
+  // Scores one encoded record into out.
+  std::function<void(const VXCommon_1_2::Record&, std::vector<double>&)> score;
+  std::unique_ptr<MLPSettings> settings;
+  std::unique_ptr<NNetwork> net;
+  std::unique_ptr<INeuralAlgorithm> algorithm;
+  if (o.method == "default") {
+    settings = std::make_unique<MLPSettings>(static_cast<int>(e.inputs.size()),
+                                             std::vector<int>{o.classify ? e.outputs : 1}, n);
+    if (o.hidden >= 1) settings->SetNumHiddenUnits(o.hidden, 1);
+    settings->SetRandomSeed(o.seed);
+    settings->SetRandomSeedSampling(o.seed);
+    const auto wall0 = std::chrono::steady_clock::now();
+    const std::clock_t cpu0 = std::clock();
+    MLPFactory factory;
+    algorithm.reset(factory.CreateNeuralAlgorithm(*settings, source, nullptr));
+    if (!algorithm)
+      Fail("no algorithm: code " + std::to_string(factory.GetStatus().GetErrorCode()));
+    status = algorithm->Train(n, 0);
+    const std::clock_t cpu1 = std::clock();
+    const auto wall1 = std::chrono::steady_clock::now();
+    if (status.IsError())
+      Fail("training failed with code " + std::to_string(status.GetErrorCode()));
+    std::printf("records=%d hidden=%d passes=%d cpu_s=%.6f wall_s=%.6f train_error=%.6g", n,
+                algorithm->GetNumberOfHiddenUnits(), algorithm->GetNumberOfDataPasses(),
+                static_cast<double>(cpu1 - cpu0) / CLOCKS_PER_SEC,
+                std::chrono::duration<double>(wall1 - wall0).count(),
+                algorithm->GetTrainingError() / n);
+    score = [&](const VXCommon_1_2::Record& r, std::vector<double>& out) {
+      VXCommon_1_2::Record result;
+      algorithm->Score(r, result);
+      for (std::size_t k = 0; k < out.size(); ++k) out[k] = result[static_cast<int>(k)];
+    };
+  } else {
+    settings = MakeSettings(o, e, n);
+    net = std::make_unique<NNetwork>(*settings);
+    VXRandom rng(o.seed, true);
+    net->RandomizeWeights(rng, -0.5, 0.5);
+    std::unique_ptr<IOptimizationAlgorithm> optimizer;
+    if (o.method == "scg")
+      optimizer = std::make_unique<ScaledConjGrad>(settings.get(), net.get());
+    else
+      optimizer = std::make_unique<GradientDescentBatch>(settings.get(), net.get());
+    const auto wall0 = std::chrono::steady_clock::now();
+    const std::clock_t cpu0 = std::clock();
+    optimizer->Train(status, source, nullptr, n, 0);
+    const std::clock_t cpu1 = std::clock();
+    const auto wall1 = std::chrono::steady_clock::now();
+    if (status.IsError())
+      Fail("training failed with code " + std::to_string(status.GetErrorCode()));
+    std::printf("records=%d passes=%d cpu_s=%.6f wall_s=%.6f train_error=%.6g", n,
+                optimizer->GetNDataPasses(), static_cast<double>(cpu1 - cpu0) / CLOCKS_PER_SEC,
+                std::chrono::duration<double>(wall1 - wall0).count(),
+                optimizer->GetTrainError() / n);
+    score = [&](const VXCommon_1_2::Record& r, std::vector<double>& out) {
+      net->Score(status, r.GetAll(), out.data());
+    };
+  }
 
   if (!o.test.empty()) {
     const Table test = ReadCsv(o.test);
@@ -247,7 +296,7 @@ int main(int argc, char** argv) {
     std::vector<double> out(static_cast<std::size_t>(e.outputs));
     double hits = 0.0, sse = 0.0, sseMean = 0.0;
     for (std::size_t r = 0; r < encoded.size(); ++r) {
-      net.Score(status, encoded[r].GetAll(), out.data());
+      score(encoded[r], out);
       if (o.classify) {
         int best = 0;
         for (int k = 1; k < e.outputs; ++k)

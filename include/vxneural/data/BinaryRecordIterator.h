@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "vxcommon/Record.h"
 
@@ -11,7 +12,8 @@ namespace VXNeural {
 
 // The file is a bare sequence of records, each W IEEE-754 doubles of 8 bytes
 // in the machine's byte order, with no header, count, separator or padding.
-// The iterator reads it sequentially one record ahead. It owns the file:
+// The iterator reads it sequentially one record ahead, in blocks of many
+// whole records (one read call per block, not per record). It owns the file:
 // destruction closes it and deletes it by name (when the name is not empty).
 //
 // Status 0: a record can be read; 1: end of data; 3: error (no file, a width
@@ -46,13 +48,25 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
 
  private:
   void ReadAhead();
+  // Reads the next block of whole records; notes the end of the file.
+  void FillBlock();
 
   VXCommon_1_2::Record fCurrent;
-  VXCommon_1_2::Record fLookAhead;
+  // The record read ahead, within fBlock; null when there is none.
+  const double* fLookAhead;
   std::FILE* fFile;
   int fWidth;
   std::string fFileName;
   int fStatus;
+  // Whole records read from the file, fBlockRecords of them, the next
+  // unread one at fBlockNext. fAtEnd: the file has nothing after this
+  // block; the status then becomes fEndStatus (1, or 3 for a read error or
+  // a trailing partial record) once its records are used up.
+  std::vector<double> fBlock;
+  std::size_t fBlockRecords;
+  std::size_t fBlockNext;
+  bool fAtEnd;
+  int fEndStatus;
 };
 
 }  // namespace VXNeural

@@ -12,6 +12,16 @@ class NNetwork;
 
 namespace VXNeural {
 
+// How each probe's outputs are found. Moving one input changes only the
+// first layer's sums, by that input's weights (or its distance terms) times
+// the change: kFirstLayerUpdate keeps each record's sums and updates them,
+// which makes a probe cost the first layer's units rather than inputs x
+// units, so wide data no longer costs inputs squared per record.
+// kFullForward runs the whole network for every probe; it is the plain
+// form of the computation, kept to check the other against. The two agree
+// up to the rounding of the update.
+enum class SensitivityMethod { kFirstLayerUpdate, kFullForward };
+
 // Works on any network through its forward pass alone. Reads at most nTrain
 // encoded records of train and then at most nTest of test (which may be
 // null), rewinding each source after reading it.
@@ -53,6 +63,7 @@ VXCommon_1_2::VXStatus ComputeSensitivity(
     NNetwork& network, VXCommon_1_2::MultiPassRecordIter& train,
     VXCommon_1_2::MultiPassRecordIter* test, int nTrain, int nTest, int nInputVars,
     const std::vector<int>& nInputCats, bool useGivenRanges, const std::vector<double>& mins,
-    const std::vector<double>& maxs, std::vector<double>& importance);
+    const std::vector<double>& maxs, std::vector<double>& importance,
+    SensitivityMethod method = SensitivityMethod::kFirstLayerUpdate);
 
 }  // namespace VXNeural

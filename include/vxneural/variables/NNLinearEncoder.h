@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/variables/INNEncoder.h"
 #include "vxneural/variables/NNNumericUserMissing.h"
@@ -50,8 +51,13 @@ class NNLinearEncoder : public INNEncoder {
   int ReadObjectXML(std::istream& in) override;
   void Display(std::ostream& out) const override;
 
-  // The missing value for a system- or user-missing x.
-  double Normalize(double x) const;
+  // The missing value for a system- or user-missing x. Inline: scoring
+  // calls it for every continuous input of every record.
+  double Normalize(double x) const {
+    if (x == VXMV::gMissingValue) return VXMV::gMissingValue;
+    if (fUserMissing && fUserMissing->Contains(x)) return VXMV::gMissingValue;
+    return x * fSlope + fIntercept;
+  }
   // No missing-value test: the caller tests.
   double Unnormalize(double y) const { return (y - fIntercept) / fSlope; }
   double GetSlope() const { return fSlope; }

@@ -11,13 +11,23 @@ namespace VXNeural {
 
 using VXCommon_1_2::Record;
 
+namespace {
+// Bytes asked for per read call: enough that the calls cost nothing beside
+// the copying, little enough to stay in the cache beside the network.
+constexpr std::size_t kBlockBytes = std::size_t{1} << 18;
+}  // namespace
+
 BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::string fileName)
     : fCurrent(width),
-      fLookAhead(width),
+      fLookAhead(nullptr),
       fFile(file),
       fWidth(width),
       fFileName(std::move(fileName)),
-      fStatus(kGood) {
+      fStatus(kGood),
+      fBlockRecords(0),
+      fBlockNext(0),
+      fAtEnd(false),
+      fEndStatus(kEndOfData) {
   if (fFile == nullptr) {
     std::cout << "Error: file handle is NULL in BinaryRecordIterator constructor\n";
     fStatus = kError;
@@ -25,6 +35,9 @@ BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::stri
     // Records without values would make every read succeed without moving.
     fStatus = kError;
   } else {
+    const std::size_t records =
+        std::max<std::size_t>(1, kBlockBytes / (sizeof(double) * static_cast<std::size_t>(fWidth)));
+    fBlock.resize(records * static_cast<std::size_t>(fWidth));
     ReadAhead();
   }
 }
@@ -34,15 +47,42 @@ BinaryRecordIterator::~BinaryRecordIterator() {
   if (!fFileName.empty()) std::remove(fFileName.c_str());
 }
 
+void BinaryRecordIterator::FillBlock() {
+  // Count bytes, not doubles: a trailing partial double must count as a
+  // partial record, which an element count would hide. A short read is
+  // retried until the block is full or nothing more comes.
+  const std::size_t recordBytes = sizeof(double) * static_cast<std::size_t>(fWidth);
+  const std::size_t capacity = fBlock.size() * sizeof(double);
+  auto* bytes = reinterpret_cast<unsigned char*>(fBlock.data());
+  std::size_t got = 0;
+  while (got < capacity) {
+    const std::size_t n = std::fread(bytes + got, 1, capacity - got, fFile);
+    if (n == 0) break;
+    got += n;
+  }
+  fBlockRecords = got / recordBytes;
+  fBlockNext = 0;
+  if (got == capacity) return;
+  // The whole records before a failure or a partial record are still
+  // handed out; the status turns when they are used up.
+  fAtEnd = true;
+  fEndStatus = (std::ferror(fFile) || got % recordBytes != 0) ? kError : kEndOfData;
+}
+
 void BinaryRecordIterator::ReadAhead() {
-  std::copy_n(fLookAhead.GetAll(), fLookAhead.Size(), fCurrent.GetAll());
+  if (fLookAhead != nullptr)
+    std::copy_n(fLookAhead, static_cast<std::size_t>(fWidth), fCurrent.GetAll());
+  fLookAhead = nullptr;
   if (fStatus != kGood) return;
-  // Read bytes, not doubles: a trailing partial double must count as a
-  // partial record, which an element count would hide.
-  const std::size_t bytes = sizeof(double) * static_cast<std::size_t>(fWidth);
-  const std::size_t got = std::fread(fLookAhead.GetAll(), 1, bytes, fFile);
-  if (got == bytes) return;
-  fStatus = (got == 0 && std::feof(fFile) && !std::ferror(fFile)) ? kEndOfData : kError;
+  if (fBlockNext == fBlockRecords) {
+    if (!fAtEnd) FillBlock();
+    if (fBlockNext == fBlockRecords) {
+      fStatus = fEndStatus;
+      return;
+    }
+  }
+  fLookAhead = fBlock.data() + fBlockNext * static_cast<std::size_t>(fWidth);
+  ++fBlockNext;
 }
 
 const Record* BinaryRecordIterator::Next() {
@@ -54,6 +94,10 @@ const Record* BinaryRecordIterator::Next() {
 int BinaryRecordIterator::Rewind() {
   if (fFile == nullptr || fWidth < 1) return fStatus;
   std::clearerr(fFile);
+  fLookAhead = nullptr;
+  fBlockRecords = fBlockNext = 0;
+  fAtEnd = false;
+  fEndStatus = kEndOfData;
   if (std::fseek(fFile, 0, SEEK_SET) != 0) {
     fStatus = kError;
     return fStatus;
@@ -70,10 +114,9 @@ void BinaryRecordIterator::Display(std::ostream& out) const {
   out << "fFile = " << static_cast<const void*>(fFile) << '\n';
   detail::ShowValue(out, "fWidth = ", fWidth);
   detail::ShowValue(out, "fStatus = ", fStatus);
-  if (fStatus == kGood) {
-    const double* values = fLookAhead.GetAll();
-    detail::ShowVector(out, "fLookAhead", std::vector<double>(values, values + fLookAhead.Size()));
-  }
+  if (fStatus == kGood && fLookAhead != nullptr)
+    detail::ShowVector(out, "fLookAhead",
+                       std::vector<double>(fLookAhead, fLookAhead + fCurrent.Size()));
   out << "End of BinaryRecordIterator display\n";
 }
 

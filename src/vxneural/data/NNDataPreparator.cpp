@@ -167,26 +167,33 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   double* units = encoded.GetAll();
   std::fill_n(units, fNInputUnits, 0.0);
 
-  VXStatus status;
+  // Scoring runs this for every record: plain arrays, and the status built
+  // once at the end.
+  const double* values = raw.GetAll();
+  const int nValues = raw.Size();
+  const int* fields = fInputFields.data();
+  const int* categories = fInputCategories.data();
+  const NNLinearEncoder* const* encoders = fContInputEncoders.data();
+  const std::size_t nInputs = fInputFields.size();
+  bool outOfRange = false;
   int offset = 0;
-  std::size_t nextEncoder = 0;
-  for (std::size_t k = 0; k < fInputFields.size(); ++k) {
-    const double value = Field(raw, fInputFields[k]);
+  for (std::size_t k = 0; k < nInputs; ++k) {
+    const int field = fields[k];
+    const double value = field < nValues ? values[field] : VXMV::gMissingValue;
     if (value == VXMV::gMissingValue) return VXStatus(kMissingInput, false);
-    const int n = fInputCategories[k];
+    const int n = categories[k];
     if (n == 1) {
-      units[offset] = NormalizeWith(fContInputEncoders[nextEncoder++], value);
+      units[offset] = NormalizeWith(*encoders++, value);
     } else {
       const int code = CategoryCode(value, n);
-      if (code >= 0) {
+      if (code >= 0)
         units[offset + code] = 1.0;
-      } else {
-        status = VXStatus(kCodeOutOfRange, false);
-      }
+      else
+        outOfRange = true;
     }
     offset += n;
   }
-  return status;
+  return outOfRange ? VXStatus(kCodeOutOfRange, false) : VXStatus();
 }
 
 // Reads source until maxRecords records were kept or it stops being good,

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "evaluation/EvaluationCodes.h"
+#include "evaluation/FirstLayerProber.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
@@ -50,8 +51,10 @@ constexpr int kContinuousProbes = 5;
 class SensitivityRun {
  public:
   SensitivityRun(NNetwork& network, INLayer& outputLayer, const std::vector<int>& categories,
-                 std::vector<double>& importance)
+                 std::vector<double>& importance, SensitivityMethod method)
       : fNetwork(network),
+        fProber(network),
+        fUpdate(method == SensitivityMethod::kFirstLayerUpdate && fProber.Usable()),
         fOutputLayer(outputLayer),
         fCategories(categories),
         fImportance(importance),
@@ -130,6 +133,7 @@ class SensitivityRun {
       if (record->Size() < static_cast<int>(width)) continue;
       ++n;
       std::copy(record->GetAll(), record->GetAll() + width, fInputs.begin());
+      if (fUpdate) fProber.SetBase(fInputs.data());
       if (!ProbeRecord()) {
         outcome = kNoActiveCategory;
         break;
@@ -159,30 +163,37 @@ class SensitivityRun {
     std::size_t continuous = 0;
     for (std::size_t v = 0; v < fCategories.size(); ++v) {
       const int k = fCategories[v];
-      double& x = fInputs[column];
+      const int c = static_cast<int>(column);
       if (k == 1) {
-        const double kept = x;
         const double lo = fLo[continuous];
         const double step = (fHi[continuous] - lo) / (kContinuousProbes - 1);
         for (int p = 0; p < kContinuousProbes; ++p) {
-          x = lo + p * step;
-          Forward(p);
+          const FirstLayerProber::Change change{c, lo + p * step};
+          Evaluate(p, &change, 1);
         }
-        x = kept;
         ++continuous;
       } else {
-        double* group = &x;
+        const double* group = &fInputs[column];
         int active = -1;
         for (int j = 0; j < k && active < 0; ++j)
           if (group[j] != 0.0) active = j;
         if (active < 0) return false;
-        group[active] = 0.0;
+        // The active column off and column p on: for p = active, the active
+        // column at 1.
         for (int p = 0; p < k; ++p) {
-          group[p] = 1.0;
-          Forward(p);
-          group[p] = 0.0;
+          const FirstLayerProber::Change changes[2] = {{c + active, 0.0}, {c + p, 1.0}};
+          if (p == active)
+            Evaluate(p, changes + 1, 1);
+          else
+            Evaluate(p, changes, 2);
         }
-        group[active] = 1.0;
+        // Any value but 0 marks the active column; the record goes on with
+        // it at 1.
+        if (group[active] != 1.0) {
+          const FirstLayerProber::Change one{c + active, 1.0};
+          fInputs[column + Index(active)] = 1.0;
+          if (fUpdate) fProber.Move(one);
+        }
       }
       fImportance[v] += LargestDistance(Probes(k));
       column += Index(k);
@@ -190,11 +201,24 @@ class SensitivityRun {
     return true;
   }
 
-  void Forward(int probe) {
+  // The outputs of the record with the changes applied, into buffer probe.
+  void Evaluate(int probe, const FirstLayerProber::Change* changes, int n) {
+    double* out = fOutputs.data() + Index(probe * fNOutputs);
+    if (fUpdate) {
+      fProber.Probe(changes, n, out);
+      return;
+    }
+    double kept[2] = {0.0, 0.0};
+    for (int i = 0; i < n; ++i) {
+      double& x = fInputs[Index(changes[i].column)];
+      kept[i] = x;
+      x = changes[i].value;
+    }
     fNetwork.ResetUnitValues();
     fNetwork.ForwardPass(fInputs.data(), true);
     const double* o = fOutputLayer.GetUnitValues();
-    std::copy(o, o + fNOutputs, fOutputs.data() + Index(probe * fNOutputs));
+    std::copy(o, o + fNOutputs, out);
+    for (int i = n - 1; i >= 0; --i) fInputs[Index(changes[i].column)] = kept[i];
   }
 
   double LargestDistance(int probes) const {
@@ -232,6 +256,8 @@ class SensitivityRun {
   }
 
   NNetwork& fNetwork;
+  FirstLayerProber fProber;
+  const bool fUpdate;
   INLayer& fOutputLayer;
   const std::vector<int>& fCategories;
   std::vector<double>& fImportance;
@@ -255,7 +281,7 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
                             MultiPassRecordIter* test, int nTrain, int nTest, int nInputVars,
                             const std::vector<int>& nInputCats, bool useGivenRanges,
                             const std::vector<double>& mins, const std::vector<double>& maxs,
-                            std::vector<double>& importance) {
+                            std::vector<double>& importance, SensitivityMethod method) {
   INLayer* outputLayer = network.GetLayer(network.GetNumLayers());
   if (outputLayer == nullptr) return VXStatus(codes::kNotAvailable, true);
 
@@ -278,7 +304,7 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
   network.SetSensRecordsProcessed(0);
   network.SetSensElapsedTime(0.0);
   importance.assign(Index(nInputVars), 0.0);
-  SensitivityRun run(network, *outputLayer, nInputCats, importance);
+  SensitivityRun run(network, *outputLayer, nInputCats, importance, method);
 
   if (useGivenRanges) {
     const auto n = static_cast<std::ptrdiff_t>(nContinuous);

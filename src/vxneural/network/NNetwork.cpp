@@ -372,11 +372,13 @@ void NNetwork::Score(VXStatus& status, const double* record, double* outputs) {
     std::fill(outputs, outputs + std::max(fNOutputs, 0), VXMV::gMissingValue);
     return;
   }
-  ForwardPass(record, true);
+  // Scoring wants probabilities: the output layer computes them directly
+  // rather than as logarithms to be exponentiated again, which would double
+  // the transcendental calls of a SoftMax output.
+  fLayers[0]->SetUnitValues(record, fNInputs);
+  for (std::size_t l = 1; l < fLayers.size(); ++l) fLayers[l]->ComputeUnitValues(false);
   const double* o = OutputLayer()->GetUnitValues();
-  const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy &&
-                          OutputLayer()->GetActivationFunction() == VXNNCommon::kSoftMax;
-  for (int k = 0; k < fNOutputs; ++k) outputs[k] = logOutputs ? INLayer::SafeExp(o[k]) : o[k];
+  std::copy(o, o + fNOutputs, outputs);
 }
 
 int NNetwork::GetWeights(std::valarray<double>& v) const {

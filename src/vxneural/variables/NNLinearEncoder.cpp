@@ -93,12 +93,6 @@ bool NNLinearEncoder::SetUserMissingInfo(INNUserMissing* um) {
 INNUserMissing* NNLinearEncoder::GetUserMissingInfo() { return fUserMissing.get(); }
 const INNUserMissing* NNLinearEncoder::GetUserMissingInfo() const { return fUserMissing.get(); }
 
-double NNLinearEncoder::Normalize(double x) const {
-  if (x == VXMV::gMissingValue) return VXMV::gMissingValue;
-  if (fUserMissing && fUserMissing->Contains(x)) return VXMV::gMissingValue;
-  return x * fSlope + fIntercept;
-}
-
 std::array<double, 4> NNLinearEncoder::GetLinearNormData() const {
   return {fMin, Normalize(fMin), fMax, Normalize(fMax)};
 }
