@@ -233,6 +233,8 @@ def build_and_test(args, tag):
     cmd = ["ctest", "-j%d" % args.jobs, "--timeout", str(args.timeout)]
     if not args.full:
         cmd.append("--stop-on-failure")
+    if args.exclude:
+        cmd += ["-E", args.exclude]
     passed = run(cmd, args.build, test_log) == 0
     return True, passed, "" if passed else first_failed_test(test_log)
 
@@ -302,6 +304,7 @@ def main():
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--timeout", type=int, default=120, help="per-test timeout, seconds")
     p.add_argument("--full", action="store_true", help="run every test even after a failure")
+    p.add_argument("--exclude", help="ctest -E pattern of tests left out (the same in runs compared)")
     p.add_argument("--skip-clean", action="store_true", help="do not check the unmutated suite first")
     p.add_argument("--list", action="store_true", help="print the table and stop")
     args = p.parse_args()
