@@ -222,21 +222,40 @@ def first_failed_test(log):
     return ""
 
 
-def build_and_test(args, tag):
-    """(built, passed, failed test) for the tree as it stands."""
-    logs = os.path.join(args.build, "planted_faults_logs")
-    os.makedirs(logs, exist_ok=True)
-    build_log = os.path.join(logs, tag + ".build.log")
-    test_log = os.path.join(logs, tag + ".test.log")
-    if run(["cmake", "--build", args.build, "-j%d" % args.jobs], args.root, build_log) != 0:
-        return False, False, ""
+def ctest(args, tag, include=None, exclude=None):
+    """(passed, first failed test) of one ctest run in the build folder."""
+    log = os.path.join(args.build, "planted_faults_logs", tag + ".test.log")
     cmd = ["ctest", "-j%d" % args.jobs, "--timeout", str(args.timeout)]
     if not args.full:
         cmd.append("--stop-on-failure")
-    if args.exclude:
-        cmd += ["-E", args.exclude]
-    passed = run(cmd, args.build, test_log) == 0
-    return True, passed, "" if passed else first_failed_test(test_log)
+    if include:
+        cmd += ["-R", include]
+    excluded = "|".join(x for x in (args.exclude, exclude) if x)
+    if excluded:
+        cmd += ["-E", excluded]
+    passed = run(cmd, args.build, log) == 0
+    return passed, "" if passed else first_failed_test(log)
+
+
+def build_and_test(args, tag):
+    """(built, passed, failed test) for the tree as it stands.
+
+    With --dropped, the tests a slimmer suite leaves out are run only when
+    the rest all pass, and passed is then a pair: (slim suite, whole suite).
+    """
+    logs = os.path.join(args.build, "planted_faults_logs")
+    os.makedirs(logs, exist_ok=True)
+    build_log = os.path.join(logs, tag + ".build.log")
+    if run(["cmake", "--build", args.build, "-j%d" % args.jobs], args.root, build_log) != 0:
+        return False, False, ""
+    if not args.dropped:
+        return (True,) + ctest(args, tag)
+    slim, failed = ctest(args, tag, exclude=args.dropped)
+    if not slim:
+        # The whole suite holds the slim one: the same test fails in both.
+        return True, (False, False), failed
+    whole, failed = ctest(args, tag + ".dropped", include=args.dropped)
+    return True, (True, whole), failed
 
 
 def plant(args, fault):
@@ -263,6 +282,14 @@ def plant(args, fault):
     entry["seconds"] = round(time.time() - start, 1)
     if not built:
         entry.update(result="error", detail="does not compile")
+    elif isinstance(passed, tuple):
+        slim = dict(entry, result="missed" if passed[0] else "caught")
+        entry["result"] = "missed" if passed[1] else "caught"
+        if failed:
+            entry["failed_test"] = failed
+            if not passed[0]:
+                slim["failed_test"] = failed
+        return entry, slim
     else:
         entry["result"] = "missed" if passed else "caught"
         if failed:
@@ -293,6 +320,24 @@ def share(g):
     return text
 
 
+def compare(before_path, after_path):
+    """Per library: caught before and after, on the faults both runs scored."""
+    runs = []
+    for path in (before_path, after_path):
+        with open(path, encoding="utf-8") as f:
+            runs.append({r["id"]: r for r in json.load(f)["faults"] if r["result"] != "error"})
+    common = [fid for fid in runs[0] if fid in runs[1]]
+    sums = [summarise([run[fid] for fid in common]) for run in runs]
+    print("%-20s %-14s %s" % ("library", "before", "after"))
+    for key in LIBRARIES + sorted(k for k in sums[0] if "/" in k) + ["all"]:
+        if key in sums[0]:
+            print("%-20s %-14s %s" % (key, share(sums[0][key]), share(sums[1][key])))
+    lost = [fid for fid in common
+            if runs[0][fid]["result"] == "caught" and runs[1][fid]["result"] == "missed"]
+    print("caught before, missed after: %s" % (", ".join(lost) or "none"))
+    return 1 if lost else 0
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--root", default=".", help="source tree (default: .)")
@@ -305,9 +350,20 @@ def main():
     p.add_argument("--timeout", type=int, default=120, help="per-test timeout, seconds")
     p.add_argument("--full", action="store_true", help="run every test even after a failure")
     p.add_argument("--exclude", help="ctest -E pattern of tests left out (the same in runs compared)")
+    p.add_argument("--dropped", help="ctest -R pattern of the tests a slimmer suite leaves out: "
+                   "each fault is then scored for both suites in one build")
+    p.add_argument("--out-slim", help="results file of the slimmer suite (with --dropped)")
+    p.add_argument("--dropped-file", help="read the --dropped pattern from this file")
     p.add_argument("--skip-clean", action="store_true", help="do not check the unmutated suite first")
     p.add_argument("--list", action="store_true", help="print the table and stop")
+    p.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
+                   help="compare two results files on the faults both ran, and stop")
     args = p.parse_args()
+    if args.compare:
+        return compare(*args.compare)
+    if args.dropped_file:
+        with open(args.dropped_file, encoding="utf-8") as f:
+            args.dropped = f.read().strip()
     args.root = os.path.abspath(args.root)
     args.build = os.path.abspath(os.path.join(args.root, args.build)
                                  if not os.path.isabs(args.build) else args.build)
@@ -316,8 +372,10 @@ def main():
     if args.only:
         faults = [f for f in faults if f[1] == args.only or f[1].startswith(args.only + "/")]
     if args.ids:
-        wanted = set(args.ids.split(","))
-        faults = [f for f in faults if f[0] in wanted]
+        # In the order given, so that a run stopped early has covered what
+        # was asked first.
+        by_id = {f[0]: f for f in faults}
+        faults = [by_id[i] for i in args.ids.split(",") if i in by_id]
     if args.list:
         for f in faults:
             print("%-32s %-20s %-18s %s" % (f[0], f[1], f[5], f[2]))
@@ -335,15 +393,23 @@ def main():
             results = [r for r in json.load(f)["faults"] if r["result"] != "error"]
     done = {r["id"] for r in results}
 
+    slim_results = []
+    if args.resume and args.out_slim and os.path.exists(args.out_slim):
+        with open(args.out_slim, encoding="utf-8") as f:
+            slim_results = [r for r in json.load(f)["faults"] if r["id"] in done]
+
     def save():
-        if args.out:
-            with open(args.out, "w", encoding="utf-8") as f:
-                json.dump({"faults": results, "summary": summarise(results)}, f, indent=1)
-                f.write("\n")
+        for path, rs in ((args.out, results), (args.out_slim, slim_results)):
+            if path:
+                with open(path, "w", encoding="utf-8") as f:
+                    json.dump({"faults": rs, "summary": summarise(rs)}, f, indent=1)
+                    f.write("\n")
 
     try:
         if not args.skip_clean:
             built, passed, failed = build_and_test(args, "clean")
+            if isinstance(passed, tuple):
+                passed = all(passed)
             if not (built and passed):
                 print("the unmutated tree does not %s (%s): fix it first"
                       % ("pass its tests" if built else "build", failed), file=sys.stderr)
@@ -352,10 +418,18 @@ def main():
             if fault[0] in done:
                 continue
             entry = plant(args, fault)
+            if isinstance(entry, tuple):
+                entry, slim = entry
+                slim_results.append(slim)
+            elif args.dropped:
+                slim_results.append(entry)
             results.append(entry)
             save()
             print("%-32s %-8s %s" % (entry["id"], entry["result"],
                                      entry.get("failed_test", entry.get("detail", ""))), flush=True)
+            if args.dropped:
+                print("%-32s %-8s (without the dropped tests)" % ("", slim_results[-1]["result"]),
+                      flush=True)
     except (KeyboardInterrupt, Interrupted):
         print("interrupted; the tree is restored", file=sys.stderr)
         save()
