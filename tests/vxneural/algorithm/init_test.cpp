@@ -174,18 +174,6 @@ class Host : public MLPInitializer::Hooks {
 
 MLPSettings IrisSettings(int nTrain) { return MLPSettings(4, {3}, nTrain); }
 
-// The iris records as a network sees them, shuffled with the seed; the
-// first settings' number of training records train, the rest test.
-std::unique_ptr<Host> IrisHost(const MLPSettings& s, unsigned seed = 7) {
-  std::vector<iris::Flower> flowers = iris::Flowers();
-  const std::vector<iris::Flower> all = flowers;
-  iris::Shuffle(flowers, seed);
-  const std::vector<Record> records = iris::Encode(flowers, all);
-  const auto split = records.begin() + s.GetNTrainRecords();
-  return std::make_unique<Host>(s, std::vector<Record>(records.begin(), split),
-                                std::vector<Record>(split, records.end()));
-}
-
 // ------------------------------------------------------- sample sizes
 
 TEST(SampleSizes, WorkedExamplesAndBoundaries) {
@@ -247,44 +235,6 @@ TEST(DrawSample, WorkedExamples) {
   const std::vector<int> train = Indices(*sample.train);
   EXPECT_TRUE(std::is_sorted(train.begin(), train.end()));
   EXPECT_EQ(std::set<int>(train.begin(), train.end()).size(), 280u);
-}
-
-// The selection rule written out once more: which indices of 0..n-1 a
-// generator selects. Every record draws, also once the buffer is full.
-std::vector<int> ReferenceSelection(VXRandom& rng, int n, int wanted) {
-  std::vector<int> chosen;
-  for (int i = 0; i < n; ++i) {
-    if (rng.Uniform() <= static_cast<double>(wanted) / (n - i) && wanted > 0) {
-      chosen.push_back(i);
-      --wanted;
-    }
-  }
-  return chosen;
-}
-
-TEST(SelectSample, OneBufferFollowsTheSelectionRule) {
-  for (unsigned seed : {1u, 99u, 2024u}) {
-    VectorRecordIter source(IndexedRecords(40));
-    RecordBufferIter buffer(2, 13);
-    VXRandom rng(seed, true);
-    EXPECT_EQ(MLPInitializer::SelectSample(rng, source, 40, buffer), 13);
-    VXRandom reference(seed, true);
-    EXPECT_EQ(Indices(buffer), ReferenceSelection(reference, 40, 13)) << seed;
-    EXPECT_EQ(rng, reference) << "the generator ends where the reference's does";
-    EXPECT_TRUE(source.IsGood());
-  }
-  // The settings promise 100 records, the source has 30.
-  VectorRecordIter shortSource(IndexedRecords(30));
-  RecordBufferIter buffer(2, 50);
-  VXRandom rng(3, true);
-  const int taken = MLPInitializer::SelectSample(rng, shortSource, 100, buffer);
-  EXPECT_EQ(taken, buffer.GetCount());
-  EXPECT_GT(taken, 0);
-  EXPECT_LE(taken, 30);
-  // Records of the wrong width are refused, and not counted.
-  VectorRecordIter wide(IndexedRecords(10, 3));
-  RecordBufferIter narrow(2, 10);
-  EXPECT_EQ(MLPInitializer::SelectSample(rng, wide, 10, narrow), 0);
 }
 
 // -------------------------------------------------------------- annealing
@@ -623,143 +573,6 @@ TEST(SelectArchitecture, FollowsTheLiteralSteps) {
 
 // ------------------------------------------------- weight initialisation
 
-TEST(ComputeSampleWeights, ImprovesOnRandomWeightsAndRestoresTheSettings) {
-  MLPSettings s = IrisSettings(100);
-  s.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kBatch);
-  FunctionListener listener([](ProgressReport&) {});
-  s.SetProgressListener(&listener);
-  auto host = IrisHost(s);
-  const double before = Host::ErrorOn(*host->network, host->trainData);
-  MLPInitializer init(host->Parts(), *host);
-  ASSERT_TRUE(init.ComputeSampleWeights().IsOK());
-  EXPECT_LT(Host::ErrorOn(*host->network, host->trainData), 0.5 * before);
-  // One sample pass, no reports from the sample runs; the user's settings
-  // are back, with the test records counted.
-  EXPECT_EQ((Ints{host->reinitialize, host->nDataPasses, listener.fReports,
-                  host->settings.GetTrainingMethod(), host->settings.GetNTestRecords()}),
-            (Ints{0, 1, 0, VXNNCommon::kGradientDescent, 50}));
-  EXPECT_EQ(host->settings.GetProgressListener(), &listener);
-  EXPECT_NE(dynamic_cast<GradientDescentBatch*>(host->optimizer), nullptr)
-      << "the optimizer is rebuilt for the restored settings";
-}
-
-TEST(ComputeSampleWeights, DoesNothingAfterAnErrorOrCancellation) {
-  for (bool error : {true, false}) {
-    MLPSettings s = IrisSettings(100);
-    CountdownCancel cancel(0);
-    if (!error) s.SetCancelPointer(&cancel);
-    auto host = IrisHost(s);
-    if (error) host->status = VXStatus(50014, false);
-    const std::vector<double> w = host->Weights();
-    MLPInitializer init(host->Parts(), *host);
-    EXPECT_EQ(init.ComputeSampleWeights(), VXStatus());
-    EXPECT_EQ(host->Weights(), w);
-    EXPECT_EQ((Ints{host->reinitialize, host->nDataPasses}), (Ints{1, 0}));
-  }
-}
-
 // -------------------------------------------------- architecture search
-
-TEST(SelectArchitecture, SizeInRangeStatesAndReports) {
-  MLPSettings s = IrisSettings(100);
-  s.SetNHiddenUnitsRange(1, 8);
-  ASSERT_EQ(s.GetNumHiddenUnits(1), 4);
-  std::vector<int> seen;
-  FunctionListener listener(
-      [&](ProgressReport& r) { seen.push_back(r.DiscreteMeasure("hiddenUnits")); });
-  s.SetProgressListener(&listener);
-  auto host = IrisHost(s);
-  MLPInitializer init(host->Parts(), *host);
-  const VXStatus st = init.SelectArchitecture();
-  ASSERT_TRUE(st.IsOK()) << st;
-  EXPECT_EQ(host->status, st);
-
-  const int size = host->nHiddenUnits;
-  EXPECT_GE(size, 1);
-  EXPECT_LE(size, 8);
-  EXPECT_EQ((Ints{host->NetworkHiddenUnits(), host->settings.GetNumHiddenUnits(1),
-                  host->network->GetNumWeights()}),
-            (Ints{size, size, host->settings.GetNWeights()}));
-
-  // In and out of the Expert state once, ready to train from the selected
-  // weights; one sample pass.
-  EXPECT_EQ((Ints{host->enters, host->leaves, host->algorithmStatus, host->reinitialize,
-                  host->nDataPasses}),
-            (Ints{1, 1, VXNNCommon::kNotStarted, 0, 1}));
-  EXPECT_GT(host->nIterations, 0);
-  EXPECT_EQ(host->settings.GetProgressListener(), &listener);
-  // One report before the search (the start size), one after the commit;
-  // none from the many training runs in between.
-  EXPECT_EQ(seen, (std::vector<int>{4, size}));
-}
-
-TEST(SelectArchitecture, SettingsThatShapeTheNetworkDifferentlyGetANewOne) {
-  // Two sigmoid hidden layers, and a first layer above the range: the start
-  // is clamped into it.
-  MLPSettings s = IrisSettings(100);
-  s.SetNumHiddenLayers(2);
-  s.SetNumHiddenUnits(12, 1);
-  s.SetNumHiddenUnits(2, 2);
-  s.SetActivFnHiddenLayer(VXNNCommon::kSigmoid);
-  s.SetNHiddenUnitsRange(2, 3);
-  auto host = IrisHost(s);
-  ASSERT_EQ(host->network->GetNumLayers(), 3);
-  MLPInitializer init(host->Parts(), *host);
-  ASSERT_TRUE(init.SelectArchitecture().IsOK());
-  ASSERT_EQ(host->network->GetNumLayers(), 2);
-  ASSERT_NE(host->optimizer, nullptr);
-  const int size = host->nHiddenUnits;
-  EXPECT_TRUE(size == 2 || size == 3) << size;
-  EXPECT_EQ((Ints{host->settings.GetNumHiddenLayers(), host->settings.GetNumHiddenUnits(1),
-                  host->NetworkHiddenUnits(), host->settings.GetActivFnHiddenLayer(),
-                  host->network->GetLayer(1)->GetActivationFunction()}),
-            (Ints{1, size, size, VXNNCommon::kTanH, VXNNCommon::kTanH}));
-  // The selected weights survive the rebuild.
-  EXPECT_NEAR(host->ErrorOnSampledTest(), host->testingError, 1e-9 * host->testingError);
-}
-
-TEST(SelectArchitecture, TheUsersDataPassLimitComesBackUnchanged) {
-  // Ten inputs, of which the target uses two: far fewer hidden units than
-  // the default suffice.
-  MLPSettings s(10, {1}, 80);
-  s.SetNumHiddenUnits(8, 1);
-  s.SetNHiddenUnitsRange(1, 8);
-  // (10 + 1) * 8 + (8 + 1) weights, two passes per weight.
-  ASSERT_EQ(s.GetMaxNDataPasses(), 2 * 97 + 1);
-  Host host(s, LinearRecords(80, 3, 10, 0.5), LinearRecords(100, 4, 10, 0.5));
-  MLPInitializer init(host.Parts(), host);
-  ASSERT_TRUE(init.SelectArchitecture().IsOK());
-  const int h = host.nHiddenUnits;
-  ASSERT_LT(h, 8) << "the search did not shrink: this test checks nothing";
-  EXPECT_EQ(host.settings.GetNumHiddenUnits(1), h);
-  EXPECT_EQ(host.settings.GetMaxNDataPasses(), 2 * 97 + 1) << "not derived from the new size";
-}
-
-TEST(SelectArchitecture, NoTimeForStepsKeepsTheStartSize) {
-  MLPSettings s = IrisSettings(100);
-  s.SetNumHiddenUnits(6, 1);
-  s.SetTimeForExpertArch(0.0);
-  auto host = IrisHost(s);
-  MLPInitializer init(host->Parts(), *host);
-  ASSERT_TRUE(init.SelectArchitecture().IsOK());
-  EXPECT_EQ(host->nHiddenUnits, 6);
-  EXPECT_EQ(host->NetworkHiddenUnits(), 6);
-  // The user's own stop rules are back.
-  EXPECT_EQ(host->settings.GetTimeForExpertArch(), 0.0);
-}
-
-// A cancel during the search is followed through the algorithm with the
-// other cancels.
-TEST(SelectArchitecture, CancelledBeforeItStarts) {
-  MLPSettings s = IrisSettings(100);
-  CountdownCancel cancel(0);
-  s.SetCancelPointer(&cancel);
-  auto host = IrisHost(s);
-  EXPECT_EQ(MLPInitializer(host->Parts(), *host).SelectArchitecture(), VXStatus(1, false));
-  EXPECT_EQ((Ints{host->enters, host->leaves, host->cancels, host->nDataPasses}),
-            (Ints{0, 0, 1, 0}));
-  EXPECT_EQ(host->network, nullptr);
-  EXPECT_EQ(host->algorithmStatus, VXNNCommon::kCancelled);
-}
 
 }  // namespace

@@ -162,25 +162,6 @@ TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
   ExpectRefusal(f.RestoreNeuralAlgorithmFromBinary(lying, train, nullptr), 50006, settingsError);
 }
 
-TEST_F(MlpFactoryTest, AnUnknownTestCountIsCountedAndTheSourceRewound) {
-  const std::vector<Record>& raw = fModel->trainRecords;
-  VectorRecordIter train(EncodeByHand(raw, raw, kCategoricalTarget));
-  CountingSource test(EncodeByHand(raw, MakeRecords(40, 3), kCategoricalTarget)),
-      known(test.Records());
-  MLPSettings settings = fModel->settings;
-  settings.SetNTestRecords(0);
-  std::unique_ptr<INeuralAlgorithm> a(f.CreateNeuralAlgorithm(settings, train, &test));
-  ASSERT_TRUE(a) << f.GetStatus();
-  EXPECT_EQ((Ints{settings.GetNTestRecords(), a->GetSettings()->GetNTestRecords(), test.Rewinds(),
-                  int(test.Position()), settings.GetHasVarList()}),
-            (Ints{40, 40, 1, 0, 0}));
-  // A known count is left alone.
-  settings.SetNTestRecords(15);
-  std::unique_ptr<INeuralAlgorithm> b(f.CreateNeuralAlgorithm(settings, train, &known));
-  EXPECT_TRUE(b);
-  EXPECT_EQ((Ints{settings.GetNTestRecords(), known.Rewinds()}), (Ints{15, 0}));
-}
-
 TEST_F(MlpFactoryTest, FailedConstructionsTakeTheirPreparatorAndTemporaryFilesWithThem) {
   Model& m = *fModel;
   VXCommon_1_2::VXDefaultTempFileNameMaker scratch("", "vxnn-factory-test");
@@ -214,22 +195,6 @@ TEST_F(MlpFactoryTest, FailedConstructionsTakeTheirPreparatorAndTemporaryFilesWi
   a.reset();
   EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::remove_all(dir);
-}
-
-// The algorithms the factory hands over outlive it; a first step whose list
-// is never collected goes with it (the sanitizer build checks).
-TEST_F(MlpFactoryTest, TheHostOwnsWhatTheFactoryHandsOver) {
-  std::unique_ptr<INeuralAlgorithm> a;
-  {
-    MLPFactory factory;
-    a.reset(factory.CreateNeuralAlgorithm(fModel->settings, fModel->list, *fModel->train, nullptr,
-                                          nullptr));
-    std::istringstream binary(fBinary), xml(fXML);
-    ASSERT_NE(factory.RestoreNNVarListFromBinary(binary), nullptr);
-    ASSERT_NE(factory.RestoreNNVarListFromXML(xml), nullptr);
-  }
-  ASSERT_TRUE(a);
-  EXPECT_TRUE(a->Train(80, -1).IsOK());
 }
 
 }  // namespace

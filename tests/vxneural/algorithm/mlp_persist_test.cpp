@@ -141,33 +141,6 @@ TEST(MlpSavedModel, AStreamThatFailsDuringTheSaveIsReportedAsAWarning) {
   EXPECT_TRUE(m->algorithm->Train(80, -1).IsOK());
 }
 
-// The factory tests and the host's test restore models with variable lists
-// in two steps; a model over encoded records has none to show.
-TEST(MlpSavedModel, TwoStepRestoreOfAModelWithoutAList) {
-  for (bool xml : {false, true}) {
-    SCOPED_TRACE(xml ? "XML" : "binary");
-    auto m = MakeEncodedModel(kBothTargets, 150, 40);
-    ASSERT_TRUE(m->algorithm->Train(150, -1).IsOK());
-    const std::string saved = Save(*m->algorithm, xml);
-    std::istringstream in(saved);
-    MLPFactory factory;
-    EXPECT_EQ(xml ? factory.RestoreNNVarListFromXML(in) : factory.RestoreNNVarListFromBinary(in),
-              nullptr);
-    EXPECT_EQ(factory.GetStatus(), VXStatus());
-    VectorRecordIter train(m->trainRecords), test(m->testRecords);
-    std::unique_ptr<INeuralAlgorithm> r(
-        xml ? factory.FinishRestoringAlgorithmFromXML(in, train, &test)
-            : factory.FinishRestoringAlgorithmFromBinary(in, train, &test));
-    ASSERT_TRUE(r) << factory.GetStatus();
-    EXPECT_EQ(r->GetVarList(), nullptr);
-    EXPECT_EQ(Save(*r, false), Save(*m->algorithm, false));
-    // What the first step kept is gone.
-    std::istringstream again(saved);
-    EXPECT_EQ(factory.FinishRestoringAlgorithmFromBinary(again, train, &test), nullptr);
-    ExpectStatus(factory.GetStatus(), 50017);
-  }
-}
-
 ::testing::AssertionResult Refused(const std::string& bytes, bool xml, const Model& m,
                                    std::string* err = nullptr) {
   return RefusedModel(bytes, xml, m, err);

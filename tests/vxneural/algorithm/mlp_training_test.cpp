@@ -77,32 +77,6 @@ TEST(MlpTraining, TheFirstRunStartsFromASampleAndTakesTheOptimizerCounters) {
 // 1) * hidden + (hidden + 1) weights.
 int WeightCount(int hidden) { return 7 * hidden + 1; }
 
-TEST(MLPExpertReporter, ANewAlgorithmAndKeysOutsideTheTable) {
-  auto m = MakeEncodedModel(kContinuousTarget, 120, 40);
-  MLPExpertReporter r(&m->Mlp());
-  const char* const discrete[] = {"records", "dataPasses", "hiddenUnits", "weights", "whyStop"};
-  Ints answers;
-  for (const char* key : discrete) answers.push_back(r.DiscreteMeasure(key));
-  EXPECT_EQ(answers, (Ints{0, 0, 3, WeightCount(3), VXNNCommon::kStoppedUndefined}));
-  // Nothing trained: the optimizer knows no errors yet.
-  for (const char* key : {"gradNorm", "trainError", "testError", "relChangeError", "errorRatio"})
-    EXPECT_EQ(r.ScaleMeasure(key), kMissing) << key;
-  EXPECT_EQ(r.ScaleMeasure("elapsedTime"), 0.0);
-  // Keys are exact; a report on no algorithm answers nothing.
-  for (const char* key : {"", "Weights", "hiddenunits", "weights ", "bic", "trainError"})
-    EXPECT_EQ(r.DiscreteMeasure(key), -1) << key;
-  for (const char* key : {"", "TrainError", "bic", "accuracy", "dataPasses", "weights"})
-    EXPECT_EQ(r.ScaleMeasure(key), kMissing) << key;
-  MLPExpertReporter none(nullptr);
-  EXPECT_EQ(none.DiscreteMeasure("dataPasses"), -1);
-  EXPECT_EQ(none.ScaleMeasure("elapsedTime"), kMissing);
-  // Copies read the same algorithm; assignment retargets.
-  MLPExpertReporter copy(r);
-  EXPECT_EQ(copy.DiscreteMeasure("weights"), WeightCount(3));
-  copy = none;
-  EXPECT_EQ(copy.DiscreteMeasure("weights"), -1);
-}
-
 TEST(MlpTraining, GivenWeightsAreUsedAsTheyAreWithoutASampleAndMustFit) {
   auto m = MakeModel(kCategoricalTarget, 100, 0);
   const int nWeights = m->Mlp().GetNetwork()->GetNumWeights();
@@ -217,70 +191,6 @@ TEST(MlpTraining, ScoringRefusesRecordsItCannotEncode) {
   EXPECT_FALSE(e->algorithm->Score(e->trainRecords[0]).IsMissing());
 }
 
-TEST(MlpTraining, MinusOneTestRecordsMeansTheSettingsCount) {
-  const std::vector<Record> raw = MakeRecords(100, 1);
-  CountingSource train(EncodeByHand(raw, raw, kCategoricalTarget));
-  CountingSource test(EncodeByHand(raw, MakeRecords(30, 9), kCategoricalTarget));
-  MLPSettings settings(5, {2}, 100);
-  settings.SetNTestRecords(10);
-  settings.SetMaxNDataPasses(10);
-  MLPFactory factory;
-  std::unique_ptr<INeuralAlgorithm> a(factory.CreateNeuralAlgorithm(settings, train, &test));
-  ASSERT_TRUE(a);
-  ASSERT_TRUE(a->Train(100, -1).IsOK());
-  for (int n : {-1, 25}) {
-    test.ResetLongestRun();
-    ASSERT_TRUE(a->Train(100, n).IsOK());
-    EXPECT_EQ(test.LongestRun(), n < 0 ? 10 : n);
-  }
-  // Without test data -1 is simply passed on.
-  EXPECT_TRUE(MakeEncodedModel(kCategoricalTarget, 100, 0)->algorithm->Train(100, -1).IsOK());
-}
-
-TEST(MlpTraining, AnUpdateSwitchesToMiniBatchGradientDescentAndCarriesTheCounters) {
-  auto m = MakeModel(kBothTargets, 150, 0);
-  MLPAlgorithm& a = m->Mlp();
-  ASSERT_TRUE(a.Train(150, -1).IsOK());
-  const int scgPasses = a.GetOptimizer()->GetNDataPasses();
-  const int scgRecords = a.GetOptimizer()->GetNRecordsProcessed();
-  const std::vector<double> before = WeightsOf(a);
-
-  CountingSource updates(MakeRecords(40, 77));
-  INeuralAlgorithm::UISettings ui{{"mode", "update"}};
-  a.SetUISettings(ui);
-  EXPECT_EQ(a.GetUISettings(), ui);
-  ASSERT_EQ(a.Update(updates, 40), VXStatus());
-  EXPECT_EQ((Ints{a.GetAlgorithmStatus(), a.GetMLPSettings().GetTrainingMethod(),
-                  a.GetMLPSettings().GetTrainType()}),
-            (Ints{VXNNCommon::kTrained, VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch}));
-  EXPECT_EQ(a.GetSettings()->GetUISettings(), ui);
-  // The new optimizer goes on from the old one's counters.
-  const auto* mbo = dynamic_cast<const GradientDescentMBO*>(a.GetOptimizer());
-  ASSERT_NE(mbo, nullptr);
-  EXPECT_GE(mbo->GetNDataPasses(), scgPasses);
-  EXPECT_GT(mbo->GetNRecordsProcessed(), scgRecords);
-  EXPECT_LE(mbo->GetNRecordsProcessed(), scgRecords + 40);
-  EXPECT_EQ((Doubles{double(a.GetNumberOfDataPasses()), a.GetElapsedTime(), a.GetTrainingError()}),
-            (Doubles{double(mbo->GetNDataPasses()), mbo->GetElapsedTime(), mbo->GetTrainError()}));
-  EXPECT_EQ(updates.Position(), 0u) << "the records are rewound";
-  EXPECT_EQ(a.GetVarList()->GetWeightedCount(), 40.0);
-  EXPECT_NE(before, WeightsOf(a));
-  // A second update keeps the optimizer.
-  ASSERT_EQ(a.Update(updates, 40), VXStatus());
-  EXPECT_EQ(a.GetOptimizer(), mbo);
-
-  // An online model is already gradient descent without batches.
-  auto online = MakeModel(kCategoricalTarget, 120, 0, 1, [](MLPSettings& s) {
-    s.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kOnline);
-  });
-  ASSERT_TRUE(online->algorithm->Train(120, -1).IsOK());
-  const IOptimizationAlgorithm* kept = online->Mlp().GetOptimizer();
-  VectorRecordIter more(MakeRecords(20, 5));
-  ASSERT_EQ(online->algorithm->Update(more, 20), VXStatus());
-  EXPECT_EQ(online->Mlp().GetMLPSettings().GetTrainType(), VXNNCommon::kOnline);
-  EXPECT_EQ(online->Mlp().GetOptimizer(), kept);
-}
-
 // Everything a run produces: counters, errors, weights and the scores of
 // the test records.
 std::vector<double> TrainOnce(Targets targets, bool search, unsigned weightSeed,
@@ -311,33 +221,6 @@ TEST(MlpTraining, TheSameSeedsRepeatARunExactlyAndOtherSeedsDoNot) {
       EXPECT_NE(run, TrainOnce(t, search, 7, 12));
     }
   }
-}
-
-TEST(MlpTraining, StopRulesGoToTheSettings) {
-  auto m = MakeModel(kCategoricalTarget, 120, 0);
-  MLPStopRules rules;
-  rules.SetMaxNDataPasses(3);
-  rules.SetMinErrorRatio(0.0);
-  rules.SetMinRelativeChangeError(0.0);
-  rules.SetAccuracy(101.0);
-  m->algorithm->SetStopRules(&rules);
-  EXPECT_TRUE(*dynamic_cast<const MLPStopRules*>(m->algorithm->GetStopRules()) == rules);
-  ASSERT_TRUE(m->algorithm->Train(120, -1).IsOK());
-  EXPECT_EQ(m->algorithm->GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
-}
-
-TEST(MlpTraining, TheDisplayShowsTheDriversFields) {
-  auto m = MakeModel(kCategoricalTarget, 120, 0);
-  ASSERT_TRUE(m->algorithm->Train(120, -1).IsOK());
-  text_checks::ExpectText(
-      text_checks::Shown(*m->algorithm), "Start of MLPAlgorithm display\n",
-      {"Start of MLPSettings", "Current algorithm status: Trained\n", "fOutList:\n",
-       "Re-initialize weights flag = false\n", "Stop reason: Stopped",
-       "Number of data passes = " + std::to_string(m->algorithm->GetNumberOfDataPasses()) + "\n",
-       "Number of units in first hidden layer = 3\n", "Total elapsed time = ", "Training error ",
-       "Testing error ", "Random number generator:\n",
-       "The optimizer:\nStart of ScaledConjGrad display\n"},
-      "End of MLPAlgorithm display\n");
 }
 
 }  // namespace

@@ -28,45 +28,6 @@ TEST(RbfStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
                    EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
 }
 
-TEST(RbfStates, FromInitToTrainedAndOnThroughUpdates) {
-  auto m = MakeRbf(kCategoricalTarget, 80, 20);
-  INeuralAlgorithm& a = *m->algorithm;
-  RBFAlgorithm& rbf = m->Alg();
-  // (5 inputs + 2 output units + 1) / 2 hidden units to start with.
-  EXPECT_EQ((Doubles{double(a.GetAlgorithmStatus()), double(a.GetStopReason()),
-                     double(a.GetNumberOfDataPasses()), double(rbf.GetNumberOfRecords()),
-                     double(a.GetNumberOfHiddenUnits()), a.GetTrainingError(), a.GetTestingError(),
-                     a.GetTrainingBIC(), a.GetElapsedTime()}),
-            (Doubles{0, 0, 0, 0, 4, kMissing, kMissing, kMissing, 0}));
-  EXPECT_EQ(a.GetAlgorithmType(), VXNNCommon::kRBF);
-  EXPECT_NE(a.GetComponentVersion().find("radial basis function component, version 1.0"),
-            std::string::npos);
-  EXPECT_EQ(a.GetStopRules(), nullptr);
-
-  VectorRecordIter updates(MakeRecords(10, 50));
-  ExpectStatus(a.Update(updates, 10), 6);
-  ASSERT_EQ(a.Train(60, -1), VXStatus());
-  // One pass to pre-cluster, one to solve over the first 60 records.
-  EXPECT_EQ((Ints{a.GetAlgorithmStatus(), a.GetStopReason(), a.GetNumberOfDataPasses(),
-                  rbf.GetNumberOfRecords()}),
-            (Ints{VXNNCommon::kTrained, VXNNCommon::kStoppedComputed, 2, 60}));
-  ExpectStatus(a.SelectArchitecture(), 6);
-  // The solved error is the network's own sum over the records solved on.
-  VectorRecordIter first60(
-      std::vector<Record>(m->trainRecords.begin(), m->trainRecords.begin() + 60));
-  const double trainError = a.GetTrainingError();
-  EXPECT_NEAR(a.GetErrorOnData(first60, 60), trainError, 1e-9 * trainError);
-
-  const std::vector<double> centres = HiddenOf(a).GetCenters()[0];
-  ASSERT_EQ(a.Update(updates, 10), VXStatus());
-  EXPECT_EQ(rbf.GetNumberOfRecords(), 70);
-  EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
-  EXPECT_EQ(HiddenOf(a).GetCenters()[0], centres) << "updates never move centres";
-  // A further run clusters and solves again, and counts on.
-  ASSERT_EQ(a.Train(80, -1), VXStatus());
-  EXPECT_EQ(a.GetNumberOfDataPasses(), 4);
-}
-
 // The clustering records of encoded records, as the driver must build
 // them for a list x, c (3 categories), v, y (2): categories from 1.
 class ClusteringRecords : public VXCluster::RecordIterator {
@@ -146,19 +107,6 @@ TEST(RbfTraining, DefaultSettingsTakeTheLibrarysClustersAsCentresAndWidths) {
   for (int u = 0; u < k; ++u) {
     const double expected = means[u] > 0 ? means[u] : least;
     EXPECT_NEAR(hidden.GetAdjustedVariances()[u], expected, 1e-12 * expected) << u;
-  }
-}
-
-TEST(RbfTraining, AUserSetNumberOfHiddenUnitsIsKeptUpToTheRecords) {
-  const struct { int asked, records, expected; } cases[] = {{4, 80, 4}, {1, 40, 1}, {50, 30, 30}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.asked);
-    auto m = MakeRbf(kBothTargets, c.records, 0,
-                     [&](RBFSettings& s) { s.SetNumHiddenUnits(c.asked, 1); });
-    ASSERT_EQ(m->algorithm->Train(c.records, -1), VXStatus());
-    EXPECT_EQ(m->algorithm->GetNumberOfHiddenUnits(), c.expected);
-    EXPECT_EQ(HiddenOf(*m->algorithm).GetNumCenters(), c.expected);
-    EXPECT_EQ(m->Alg().GetRBFSettings().GetNumHiddenUnits(1), c.expected);
   }
 }
 
@@ -285,29 +233,6 @@ TEST(RbfSearch, PerfectFitsGetTheLeastBICAndTiesKeepTheSmallerCandidate) {
   }
 }
 
-TEST(RbfSearch, TheRangeEndsWhereTheRecordsRunOutOfDistinctClusters) {
-  // Six distinct records, ten times each: no seventh cluster can form.
-  std::vector<Record> encoded;
-  const std::vector<Record> six = MakeRecords(6, 4);
-  for (int copy = 0; copy < 10; ++copy)
-    for (const Record& r : EncodeByHand(six, six, kContinuousTarget)) encoded.push_back(r);
-  for (bool onePass : {true, false}) {
-    RBFSettings settings(5, {1}, 60);
-    settings.SetExpertOneDataPass(onePass);
-    VectorRecordIter train(encoded);
-    RBFFactory factory;
-    RbfModel m;
-    m.algorithm.reset(factory.CreateNeuralAlgorithm(settings, train, nullptr));
-    ASSERT_TRUE(m.algorithm);
-    std::vector<Seen> seen = Search(m);
-    ASSERT_FALSE(seen.empty());
-    int last = 0;
-    for (const Seen& s : seen) last = std::max(last, s.k);
-    EXPECT_EQ(last, 6) << onePass;
-    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
-  }
-}
-
 // Encoded records handed to the clustering library as they are: every
 // column a continuous variable (a model without a variable list).
 class PassThrough : public VXCluster::RecordIterator {
@@ -321,34 +246,6 @@ class PassThrough : public VXCluster::RecordIterator {
   std::vector<Record> fRecords;
   std::size_t fPos = 0;
 };
-
-TEST(RbfSearch, AFewClearClustersStillGiveTenCandidates) {
-  // Two tight groups of 40 records: the library chooses few clusters, and
-  // the range still runs to max(2K, outputs, 10).
-  std::vector<Record> encoded;
-  for (int i = 0; i < 80; ++i) {
-    const double centre = i % 2 == 0 ? -2.0 : 2.0, jitter = 0.01 * (i % 7);
-    encoded.push_back(Record(std::vector<double>{centre + jitter, centre - jitter, centre, jitter,
-                                                 centre * jitter, centre / 2}));
-  }
-  ClusterVarList vars;
-  for (int v = 0; v < 6; ++v) vars.AddContVar(0.0, 1.0);
-  ClusterModel model(ClusterSettings(), vars);
-  PassThrough records(encoded);
-  ASSERT_FALSE(model.PreCluster(records).IsError());
-  ASSERT_FALSE(model.AutoCluster(1, 2 * (5 + 1)).IsError());
-  const int k = model.GetNumOfClusters();
-  ASSERT_LT(2 * k, 10);
-  RBFSettings settings(5, {1}, 80);
-  VectorRecordIter train(encoded);
-  RBFFactory factory;
-  RbfModel m;
-  m.algorithm.reset(factory.CreateNeuralAlgorithm(settings, train, nullptr));
-  ASSERT_TRUE(m.algorithm);
-  int last = 0;
-  for (const Seen& s : Search(m)) last = std::max(last, s.k);
-  EXPECT_EQ(last, 10);
-}
 
 // A source that claims to be good but has nothing to give.
 class EmptyButGood : public VXCommon_1_2::MultiPassRecordIter {
@@ -397,82 +294,6 @@ TEST(RbfClusterAdapter, CategoriesAreNumberedFromOneAndMinusOneWhenNoIndicatorIs
     EXPECT_EQ(a.Next(), nullptr);
     EXPECT_EQ((Ints{a.GetStatus(), a.GetCount()}), (Ints{2, 0}));
   }
-}
-
-TEST(RbfCancel, ACancelDuringClusteringOrSearchEndsInTheCancelState) {
-  const struct {
-    const char* what;
-    bool search, onePass;
-  } cases[] = {{"training", false, true},
-               {"one-pass search", true, true},
-               {"search by passes", true, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    CountdownCancel cancel;
-    auto m = MakeRbf(kCategoricalTarget, 120, 30, [&](RBFSettings& s) {
-      s.SetCancelPointer(&cancel);
-      s.SetExpertOneDataPass(c.onePass);
-    });
-    FunctionListener listener([&](VXCommon_1_2::ProgressReport&) { cancel.Arm(); });
-    m->algorithm->SetProgressListener(&listener);
-    VXStatus s;
-    if (c.search) {
-      // Stopped at the first candidate's report.
-      s = m->algorithm->SelectArchitecture();
-      EXPECT_EQ(listener.fReports, 1);
-    } else {
-      // Stopped a few records into the pre-clustering.
-      cancel.Arm(5);
-      s = m->algorithm->Train(120, -1);
-      // Asked on entry, before the run, and before each of the first four
-      // records; the solve was never reached.
-      EXPECT_EQ(cancel.fQueries, 6);
-      EXPECT_EQ(m->algorithm->GetNumberOfDataPasses(), 1);
-    }
-    ExpectStatus(s, 1);
-    EXPECT_EQ(m->algorithm->GetAlgorithmStatus(), VXNNCommon::kCancelled);
-    EXPECT_EQ(m->Alg().GetNetwork(), nullptr);
-    EXPECT_EQ(m->Alg().GetOptimizer(), nullptr);
-    // The gate: nothing more is done, the code stays.
-    EXPECT_EQ(m->algorithm->Train(120, -1), VXStatus());
-    ExpectStatus(m->algorithm->GetStatus(), 1);
-  }
-}
-
-TEST(RbfDisplay, ShowsTheRBFCountersInOrder) {
-  auto m = MakeRbf(kBothTargets, 60, 0);
-  ASSERT_EQ(m->algorithm->Train(60, -1), VXStatus());
-  const std::string shown = text_checks::Shown(*m->algorithm);
-  std::size_t at = 0;
-  for (const std::string line :
-       {"Start of RBFAlgorithm display\n", "Start of RBFSettings display",
-        "End of RBFSettings display", "Current algorithm status: Trained\n", "fOutList:\n",
-        "Stop reason: Stopped Computed\n", "Number of data passes = 2\n",
-        "Number of records = 60\n",
-        "Number of units in first hidden layer = ", "Total elapsed time = ", "Training error ",
-        "Testing error ", "BIC ", "Random number generator:\n", "The optimizer:\n",
-        "Start of RBFLinReg display", "End of RBFAlgorithm display\n"}) {
-    const std::size_t found = shown.find(line, at);
-    ASSERT_NE(found, std::string::npos) << line;
-    at = found + line.size();
-  }
-  EXPECT_EQ(at, shown.size());
-}
-
-TEST(RbfReporter, AnswersItsKeysFromTheAlgorithm) {
-  auto m = MakeRbf(kBothTargets, 60, 0);
-  ASSERT_EQ(m->algorithm->Train(60, -1), VXStatus());
-  RBFAlgorithm& a = m->Alg();
-  RBFExpertReporter r(&a), none(nullptr);
-  EXPECT_EQ((Ints{r.DiscreteMeasure("hiddenUnits"), r.DiscreteMeasure("records"),
-                  r.DiscreteMeasure("weights"), r.DiscreteMeasure("dataPasses"),
-                  r.DiscreteMeasure("Records"), none.DiscreteMeasure("records")}),
-            (Ints{a.GetNumberOfHiddenUnits(), 60, a.GetNetwork()->GetNumWeights(), -1, -1, -1}));
-  EXPECT_EQ(
-      (Doubles{r.ScaleMeasure("trainError"), r.ScaleMeasure("testError"), r.ScaleMeasure("bic"),
-               r.ScaleMeasure("elapsedTime"), r.ScaleMeasure("gradNorm"),
-               none.ScaleMeasure("bic")}),
-      (Doubles{a.GetTrainingError(), kMissing, kMissing, a.GetElapsedTime(), kMissing, kMissing}));
 }
 
 }  // namespace

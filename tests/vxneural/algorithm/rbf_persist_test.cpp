@@ -73,15 +73,6 @@ TEST(RbfSavedModel, EveryStageRestoresThroughBothRoutesAndScoresTheSame) {
   }
 }
 
-TEST(RbfSavedModel, ARestoredUntrainedModelTrainsLikeTheOriginal) {
-  auto m = ModelAt(kUntrained);
-  auto r = RestoreModel(Save(*m->algorithm, false), false, *m);
-  ASSERT_TRUE(r->algorithm);
-  ASSERT_EQ(m->algorithm->Train(80, -1), VXStatus());
-  ASSERT_EQ(r->algorithm->Train(80, -1), VXStatus());
-  EXPECT_EQ(ScoresOf(*r->algorithm, m->testRecords), ScoresOf(*m->algorithm, m->testRecords));
-}
-
 // Little-endian bytes of the values, as a reader of the layout would
 // expect them.
 std::string Int32(std::int32_t v) {
@@ -132,28 +123,6 @@ TEST(RbfSavedModel, TheBinaryBlockFollowsTheLayout) {
     EXPECT_EQ(saved.substr(saved.size() - solver.size() - network.size(), network.size()), network);
     EXPECT_EQ(saved.substr(0, 6), "RBFSet");
   }
-}
-
-TEST(RbfSavedModel, TheXMLBlockHoldsTheSameValuesInTheSameOrder) {
-  auto m = ModelAt(kSearched);
-  RBFAlgorithm& a = m->Alg();
-  const std::string saved = Save(a, true);
-  const std::size_t at = saved.rfind("<", saved.find("RBFAlgorithm 1.00"));
-  ASSERT_NE(at, std::string::npos);
-  std::istringstream in(saved.substr(at));
-  VXNeural::detail::XmlReader r(in, "RBFAlgorithm 1.00", "RBFAlgorithm");
-  EXPECT_EQ((Ints{r.Int(), r.Int(), r.Int(), r.Int(), r.Int()}),
-            (Ints{a.GetAlgorithmStatus(), a.GetStopReason(), a.GetNumberOfDataPasses(),
-                  a.GetNumberOfRecords(), a.GetNumberOfHiddenUnits()}));
-  EXPECT_EQ(
-      (Doubles{r.Double(), r.Double(), r.Double(), r.Double()}),
-      (Doubles{a.GetElapsedTime(), a.GetTrainingError(), a.GetTestingError(), a.GetTrainingBIC()}));
-  // Then the generator, the network and the solver objects, in that order.
-  const std::size_t random = saved.find("VXRandom", at), network = saved.find("NNetwork", at),
-                    solver = saved.find("RBFLinReg", at);
-  EXPECT_LT(random, network);
-  EXPECT_LT(network, solver);
-  EXPECT_NE(solver, std::string::npos);
 }
 
 TEST(RbfDamagedModel, EveryTruncatedModelIsRefused) {

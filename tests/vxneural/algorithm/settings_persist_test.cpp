@@ -186,40 +186,6 @@ TEST(StopRulesPersist, FlagsAndDamage) {
   saved_forms::ExpectReadersRobust(a, target, {kStopRulesError}, {kStopRulesError});
 }
 
-TEST(MLPSettingsPersist, RoundTripsKeepTheReadersCallBacks) {
-  const MLPSettings a = Customized();
-  // A reader whose unstored state must survive the read.
-  Listener l;
-  Cancel c;
-  NameMaker m;
-  auto reader = [&] {
-    auto r = std::make_unique<MLPSettings>();
-    r->SetProgressListener(&l);
-    r->SetCancelPointer(&c);
-    r->SetTempFileNameMaker(&m);
-    r->SetTempFileDir("/reader/dir");
-    r->SetModelName(false, "reader");
-    r->SetInputXMLAsRetraining(false);
-    r->SetUISettings({{"a", "b"}});
-    return r;
-  };
-  // Every stored field comes back (the restored object writes the same
-  // bytes); the weight count is derived again: 13 * 9 + 10 * 4 + 5 * 8.
-  for (const auto& b : saved_forms::RoundTrips(a, reader)) {
-    EXPECT_TRUE(a == *b);
-    EXPECT_EQ(b->GetNWeights(), 197);
-    EXPECT_EQ(b->GetProgressListener(), &l);
-    EXPECT_EQ(b->GetCancelPointer(), &c);
-    EXPECT_EQ(b->GetTempFileNameMaker(), &m);
-    EXPECT_EQ(b->GetTempFileDir(), "/reader/dir");
-    bool useDefault = true;
-    std::string name;
-    EXPECT_TRUE(b->GetModelName(useDefault, name) && !useDefault && name == "reader");
-    EXPECT_FALSE(b->GetInputXMLAsRetraining());
-    EXPECT_EQ(b->GetUISettings(), (NeuralSettings::UISettings{{"a", "b"}}));
-  }
-}
-
 TEST(MLPSettingsPersist, TruncatedCorruptedAndImplausibleStreamsAreRefused) {
   MLPSettings target(5, {2}, 100);
   saved_forms::ExpectReadersRobust(Customized(), target, kMLPMessages, kMLPMessages);
@@ -255,17 +221,6 @@ TEST(MLPSettingsPersist, TruncatedCorruptedAndImplausibleStreamsAreRefused) {
   saved_forms::ExpectAllRefused(target, true, {xml}, {kNeuralSettingsError});
 }
 
-TEST(MLPSettingsPersist, ConfidenceMethodReadsAsOneTwoOrNone) {
-  MLPSettings b;
-  std::istringstream one(WithInt32(Saved(Customized(), false), kConfidenceAt, 1));
-  b.ReadObject(one);
-  EXPECT_EQ(b.GetConfidenceMethod(), NeuralSettings::kConfidenceSoftMax);
-  std::istringstream seven(WithInt32(Saved(Customized(), false), kConfidenceAt, 7));
-  b.ReadObject(seven);
-  EXPECT_EQ(b.GetConfidenceMethod(), NeuralSettings::kConfidenceNone);
-  EXPECT_EQ(b.GetModelID(), 42);
-}
-
 TEST(RBFSettingsPersist, RoundTripsAndDamage) {
   const RBFSettings a = CustomizedRBF();
   Cancel c;
@@ -289,27 +244,4 @@ TEST(RBFSettingsPersist, RoundTripsAndDamage) {
   saved_forms::ExpectAllRefused(target, false, {Saved(MLPSettings(6, {2, 1}, 300), false)},
                                 {kRBFSettingsError});
   saved_forms::ExpectAllRefused(target, true, {Saved(Customized(), true)}, {kRBFSettingsError});
-}
-
-TEST(SettingsDisplay, NamesTheFieldsAndEnumerations) {
-  text_checks::ExpectText(
-      text_checks::Shown(Customized()), "Start of MLPSettings display\n",
-      {"Random weights range: (-0.3, 0.7)\n", "Training method = Gradient Descent\n",
-       "Size of mini-batch is specified by user.\n", "The base:\nStart of NeuralSettings display\n",
-       "Algorithm Type = MLP\n", "Activation Function for hidden layers = Sigmoid\n",
-       "Standardization option for input data = Subtract min and divide by range\n",
-       "The flag of feConfidenceMethod is: SimpleMax\n", "End of NeuralSettings display\n"},
-      "Number of weights in the network = 197\nEnd of MLPSettings display\n");
-  // Every confidence method by its text.
-  MLPSettings s = Customized();
-  const char* const methods[] = {"None", "SoftMax", "SimpleMax"};
-  for (int m = 0; m < 3; ++m) {
-    s.SetConfidenceMethod(static_cast<NeuralSettings::CONFIDENCE_METHOD>(m));
-    EXPECT_NE(text_checks::Shown(s).find(std::string("The flag of feConfidenceMethod is: ") +
-                                         methods[m] + "\n"),
-              std::string::npos);
-  }
-  text_checks::ExpectText(text_checks::Shown(MLPStopRules()), "",
-                          {"Check training error in verifying cycle when test data present = no\n"},
-                          "");
 }

@@ -16,7 +16,6 @@ namespace {
 
 // Lists of values checked against lists of expected ones, in order.
 using Ints = std::vector<int>;
-using Doubles = std::vector<double>;
 
 // 10 inputs, one 3-category target, 1000 records: the worked example.
 MLPSettings TenInputsThreeClasses() { return MLPSettings(10, {3}, 1000); }
@@ -46,21 +45,6 @@ TEST(MLPSettingsDefaults, TenInputsThreeCategories) {
             (Ints{kBatch, kMiniBatch, kScaledConjugateGradient}));
   EXPECT_FALSE(s.GetUserSetNHidUnits() || s.GetUserSetMiniBatchSize() ||
                s.GetStopRules()->GetMaxNDataPassesSet());
-  // The documented defaults of the rest.
-  EXPECT_EQ((Ints{s.GetStandInputs(), s.GetStandOutputs(), int(s.GetMaxRecordsInMemory()),
-                  s.GetNTestRecords(), s.GetConfidenceMethod(), s.GetMinNHiddenUnits(),
-                  s.GetMaxNHiddenUnits(), s.GetMaxNStepsTrackError()}),
-            (Ints{kMeanStdDev, kMeanStdDev, 1000, 0, NeuralSettings::kConfidenceNone, 1, 50, 5}));
-  EXPECT_EQ(s.GetRandomSeed(), 12345u);
-  EXPECT_EQ(s.GetRandomSeedSampling(), 12345u);
-  EXPECT_TRUE(s.GetUsePortableRNG());
-  EXPECT_EQ((Doubles{s.GetRandomWeightRangeLo(), s.GetRandomWeightRangeHi(), s.GetLambdaInit(),
-                     s.GetSigmaInit(), s.GetEtaInit(), s.GetEtaLow(), s.GetEtaHigh(), s.GetAlpha(),
-                     s.GetNEpochs(), s.GetBetaInit()}),
-            (Doubles{-0.5, 0.5, 5e-07, 5e-05, 0.4, 0.001, 0.15, 0.9, 10.0, 0.02}));
-  EXPECT_EQ((Doubles{s.GetMinRelativeChangeError(), s.GetMinErrorRatio(), s.GetGradientNormLimit(),
-                     s.GetAccuracy(), s.GetMaxTime(), s.GetTimeForExpertArch()}),
-            (Doubles{0.0001, 0.001, 1e-06, 100.0, 600.0, 600.0}));
 }
 
 TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
@@ -98,19 +82,6 @@ TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
   EXPECT_EQ(Shape(s), Shape(MLPSettings(5, {3}, 200)));
   EXPECT_TRUE(RBFSettings(list, 200).GetHasVarList());
   EXPECT_EQ(RBFSettings(list, 200).GetNumInputs(), 5);
-}
-
-TEST(NeuralSettingsDefaults, EmptyAndUnknownAlgorithms) {
-  EXPECT_EQ(MLPSettings().GetNumHiddenUnits(1), -1);
-  EXPECT_EQ(NeuralSettings().GetAlgorithmType(), kUnknownAlgorithm);
-  EXPECT_EQ(NeuralSettings().GetRandomWeightRangeLo(), VXMV::gMissingValue);
-  // Only MLP settings change their activations.
-  NeuralSettings unknown(kUnknownAlgorithm, 3, {2}, 10);
-  unknown.SetActivFnOutputLayer(kSigmoid);
-  unknown.SetActivFnHiddenLayer(kTanH);
-  EXPECT_EQ((Ints{unknown.GetNumHiddenUnits(1), unknown.GetActivFnHiddenLayer(),
-                  unknown.GetActivFnOutputLayer()}),
-            (Ints{-1, kIdentity, kIdentity}));
 }
 
 TEST(RBFSettingsTest, DefaultsAndSetters) {
@@ -299,108 +270,4 @@ TEST(MLPSettingsSetters, HiddenUnitsAndLayers) {
   EXPECT_EQ(direct.GetTrainingMethod(), kScaledConjugateGradient);
   direct.SetActivFnOutputLayer(kIdentity);
   EXPECT_EQ(direct.GetTrainingMethod(), kLinearRegression);
-}
-
-TEST(NeuralSettingsSetters, SmallRefusalsAndTheModelName) {
-  MLPSettings s = TenInputsThreeClasses();
-  s.SetModelID(7);
-  s.SetModelID(-1);
-  EXPECT_EQ(s.GetModelID(), 7);
-  s.SetTempFileDir("/tmp/a");
-  s.SetTempFileDir("");
-  EXPECT_EQ(s.GetTempFileDir(), "/tmp/a");
-  s.SetUISettings({{"k", "v"}});
-  s.SetUISettings({});
-  EXPECT_EQ(s.GetUISettings(), (NeuralSettings::UISettings{{"k", "v"}}));
-
-  bool useDefault = false;
-  std::string name = "unchanged";
-  ASSERT_TRUE(s.GetModelName(useDefault, name));
-  EXPECT_TRUE(useDefault);
-  EXPECT_FALSE(s.SetModelName(false, ""));
-  EXPECT_TRUE(s.SetModelName(false, "churn"));
-  ASSERT_TRUE(s.GetModelName(useDefault, name));
-  EXPECT_FALSE(useDefault);
-  EXPECT_EQ(name, "churn");
-  // Back to the default name; the stored one is kept.
-  EXPECT_TRUE(s.SetModelName(true, "ignored"));
-  ASSERT_TRUE(s.GetModelName(useDefault, name));
-  EXPECT_TRUE(useDefault);
-  EXPECT_EQ(name, "churn");
-}
-
-TEST(MLPSettingsCompare, EqualityAndNeedNewNetwork) {
-  const MLPSettings a = TenInputsThreeClasses();
-  MLPSettings b = a;
-  // Equality ignores seeds, call-backs and the name.
-  b.SetRandomSeed(1);
-  b.SetRandomSeedSampling(2);
-  b.SetUsePortableRNG(false);
-  b.SetHasVarList(true);
-  b.SetModelName(false, "other");
-  EXPECT_TRUE(a == b);
-  // Learning-rate and stop-rule changes keep the network.
-  b.SetEtaInit(0.1);
-  b.SetMaxTime(5.0);
-  EXPECT_FALSE(a.NeedNewNetwork(b));
-  for (auto change : std::vector<void (*)(MLPSettings&)>{
-           [](MLPSettings& s) { s.SetModelID(3); }, [](MLPSettings& s) { s.SetNTestRecords(5); },
-           [](MLPSettings& s) { s.SetNumHiddenUnits(9, 1); }}) {
-    b = a;
-    change(b);
-    EXPECT_TRUE(a != b);
-  }
-  for (auto change : std::vector<void (*)(MLPSettings&)>{
-           [](MLPSettings& s) { s.SetRandomWeightRange(-1.0, 1.0); },
-           [](MLPSettings& s) { s.SetNumHiddenUnits(9, 1); },
-           [](MLPSettings& s) { s.SetLambdaReduction(0.5); },
-           [](MLPSettings& s) { s.SetTrainingMethodAndType(kGradientDescent, kBatch); }}) {
-    b = a;
-    change(b);
-    EXPECT_TRUE(a.NeedNewNetwork(b));
-  }
-}
-
-TEST(MLPStopRulesTest, SetCopyForwardAndDerive) {
-  MLPSettings a = TenInputsThreeClasses();
-  MLPStopRules rules;
-  rules.SetMaxTime(12.5);
-  rules.SetAccuracy(90.0);
-  rules.SetMaxNDataPasses(7);
-  a.SetStopRules(&rules);
-  EXPECT_TRUE(*a.GetStopRules() == rules);
-  EXPECT_EQ((Doubles{a.GetMaxTime(), a.GetAccuracy(), double(a.GetMaxNDataPasses())}),
-            (Doubles{12.5, 90.0, 7.0}));
-  // A copy, not the caller's object; null is ignored.
-  rules.SetMaxTime(1.0);
-  a.SetStopRules(nullptr);
-  EXPECT_EQ(a.GetMaxTime(), 12.5);
-  MLPSettings b = TenInputsThreeClasses();
-  b.CopyStopRules(a);
-  EXPECT_TRUE(*b.GetStopRules() == *a.GetStopRules());
-  // The settings' setters reach the rules.
-  b.SetMinRelativeChangeError(0.5);
-  b.SetMinErrorRatio(0.25);
-  b.SetGradientNormLimit(0.125);
-  b.SetMaxNStepsTrackError(9);
-  b.SetCheckTrainErrVerifyingCycle(true);
-  b.SetTimeForExpertArch(3.0);
-  const MLPStopRules* r = b.GetStopRules();
-  EXPECT_EQ(
-      (Doubles{r->GetMinRelativeChangeError(), r->GetMinErrorRatio(), r->GetGradientNormLimit(),
-               double(r->GetMaxNStepsTrackError()), r->GetTimeForExpertArch()}),
-      (Doubles{0.5, 0.25, 0.125, 9.0, 3.0}));
-  EXPECT_TRUE(r->GetCheckTrainErrVerifyingCycle());
-
-  // max(100, 2 * weights + 1) unless the user set a limit.
-  MLPStopRules d;
-  d.ComputeDefaultMaxDataPasses(10);
-  EXPECT_EQ(d.GetMaxNDataPasses(), 100);
-  d.ComputeDefaultMaxDataPasses(50);
-  EXPECT_EQ(d.GetMaxNDataPasses(), 101);
-  d.SetMaxNDataPasses(3);
-  d.ComputeDefaultMaxDataPasses(500);
-  EXPECT_EQ(d.GetMaxNDataPasses(), 3);
-  d.SetDefaults();
-  EXPECT_TRUE(d == MLPStopRules());
 }

@@ -56,26 +56,6 @@ std::unique_ptr<NNStructure> StructureOf(const INeuralAlgorithm& a) {
   return std::unique_ptr<NNStructure>(a.GetStructure());
 }
 
-TEST(NNStructure, EmptyAnswersItsNeutralValues) {
-  const NNStructure empty;
-  EXPECT_TRUE(empty.IsEmpty());
-  EXPECT_EQ(empty.GetNumLayers(), 0);
-  EXPECT_EQ(empty.GetAlgorithmType(), VXNNCommon::kMLP);
-  EXPECT_EQ(empty.GetActivFnHiddenLayer(), VXNNCommon::kIdentity);
-  EXPECT_EQ(empty.GetActivFnOutputLayer(), VXNNCommon::kIdentity);
-  EXPECT_EQ(empty.GetStandInputs(), VXNNCommon::kNoStandardization);
-  EXPECT_EQ(empty.GetStandOutputs(), VXNNCommon::kNoStandardization);
-  EXPECT_EQ(empty.GetVariableList(), nullptr);
-  EXPECT_EQ(empty.GetNumUnits(0), 0);
-  EXPECT_EQ(empty.GetWidth(0, 0), 0.0);
-  EXPECT_EQ(empty.GetVariableName(0, 0), "");
-  EXPECT_EQ(empty.GetVariableCatNum(0, 0), -1);
-  EXPECT_TRUE(empty.GetVecParm(0, 0).empty());
-  EXPECT_FALSE(empty.IsBiasUnit(0, 0));
-  const NNStructure copy(empty);
-  EXPECT_TRUE(copy.IsEmpty());
-}
-
 // MLPs with 0, 1 and 2 hidden layers, over each kind of target.
 struct MlpCase {
   int hiddenLayers;
@@ -135,68 +115,6 @@ TEST(NNStructure, MlpLayersUnitsAndWeights) {
     EXPECT_TRUE(s->GetVecParm(1, -1).empty());
     EXPECT_FALSE(s->IsBiasUnit(9, 0));
   }
-}
-
-// RBF: no input bias; a bias unit in the hidden layer only over RadialBasis
-// units. The weight vector holds the centres, then the adjusted variances
-// (the squared widths), then the output rows.
-TEST(NNStructure, RbfCentresWidthsAndOutputWeights) {
-  for (auto hidden : {VXNNCommon::kNormalizedRadialBasis, VXNNCommon::kRadialBasis}) {
-    SCOPED_TRACE(hidden);
-    auto m = MakeRbf(kBothTargets, 80, 0, [&](RBFSettings& s) {
-      s.SetNumHiddenUnits(4, 1);
-      s.SetActivFnHiddenLayer(hidden);
-    });
-    ASSERT_EQ(m->algorithm->Train(80, -1), VXStatus());
-    auto s = StructureOf(*m->algorithm);
-    ASSERT_EQ(s->GetNumLayers(), 3);
-    EXPECT_EQ(s->GetAlgorithmType(), VXNNCommon::kRBF);
-    EXPECT_EQ(s->GetActivFnHiddenLayer(), hidden);
-    EXPECT_EQ(s->GetActivFnOutputLayer(), VXNNCommon::kIdentity);
-    EXPECT_EQ(IdsOf(*s, 0), kInputs);
-    const int k = m->algorithm->GetNumberOfHiddenUnits();
-    ASSERT_GT(k, 0);
-    const bool bias = hidden == VXNNCommon::kRadialBasis;
-    const int first = bias ? 1 : 0;
-    EXPECT_EQ(s->GetNumUnits(1), k + first);
-    if (bias) {
-      EXPECT_TRUE(s->IsBiasUnit(1, 0));
-    }
-    EXPECT_EQ(IdsOf(*s, 2), (UnitIds{{"y", 0}, {"y", 1}, {"z", -1}}));
-    const Doubles w = WeightsOf(m->Alg().GetNetwork());
-    ASSERT_EQ(w.size(), static_cast<std::size_t>(5 * k + k + 3 * (k + first)));
-    Doubles centres, squaredWidths, outputs;
-    for (int u = first; u < s->GetNumUnits(1); ++u) {
-      const Doubles& c = s->GetVecParm(1, u);
-      ASSERT_EQ(c.size(), 5u);
-      centres.insert(centres.end(), c.begin(), c.end());
-      squaredWidths.push_back(s->GetWidth(1, u) * s->GetWidth(1, u));
-    }
-    for (int u = 0; u < 3; ++u) {
-      const Doubles& p = s->GetVecParm(2, u);
-      ASSERT_EQ(p.size(), static_cast<std::size_t>(k + first));
-      outputs.insert(outputs.end(), p.begin(), p.end());
-    }
-    EXPECT_EQ(centres, Doubles(w.begin(), w.begin() + 5 * k));
-    for (int j = 0; j < k; ++j) EXPECT_NEAR(squaredWidths[j], w[5 * k + j], 1e-12 * w[5 * k + j]);
-    EXPECT_EQ(outputs, Doubles(w.begin() + 6 * k, w.end()));
-  }
-}
-
-TEST(NNStructure, CopiesOutliveTheirSourceAndTheAlgorithm) {
-  auto m = MakeModel(kCategoricalTarget, 80, 0);
-  ASSERT_EQ(m->algorithm->Train(80, -1), VXStatus());
-  auto s = StructureOf(*m->algorithm);
-  const Doubles weights = WeightsOf(m->Mlp());
-  NNStructure assigned;
-  {
-    const NNStructure copy(*s);
-    s.reset();
-    assigned = copy;
-  }
-  m->algorithm.reset();
-  EXPECT_EQ(ParametersOf(assigned), weights);
-  EXPECT_EQ(IdsOf(assigned, 0), WithBias(kInputs));
 }
 
 // Only a trained algorithm with a network and a preparator gives a

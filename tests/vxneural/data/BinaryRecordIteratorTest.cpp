@@ -57,17 +57,6 @@ TEST_F(BinaryRecordIteratorTest, WholeRecordsThenEndOrError) {
   }
 }
 
-TEST_F(BinaryRecordIteratorTest, DisplayNamesEveryField) {
-  BinaryRecordIterator it(MakeFile("shown", 2), 3, Path("shown"));
-  it.Next();
-  text_checks::ExpectText(text_checks::Shown(it), "Start of BinaryRecordIterator display\n",
-                          {"fFileName = " + Path("shown") + "\n", "fFile = ", "fWidth = 3\n",
-                           "fStatus = 0\n", "fLookAhead: 1 -1 0.25\n"},
-                          "End of BinaryRecordIterator display\n");
-  it.Next();
-  EXPECT_EQ(text_checks::Shown(it).find("fLookAhead"), std::string::npos) << "nothing ahead";
-}
-
 TEST_F(BinaryRecordIteratorTest, DestructionDeletesANamedFile) {
   {
     BinaryRecordIterator it(MakeFile("owned", 2), 3, Path("owned"));

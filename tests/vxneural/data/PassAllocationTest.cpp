@@ -70,15 +70,4 @@ TEST_F(PassAllocationTest, EncodingAndReadingEitherSourceAllocateNothing) {
   EXPECT_EQ(buffer.GetCount(), 500);
 }
 
-TEST_F(PassAllocationTest, PrepareCostDoesNotGrowWithTheRecordsRead) {
-  // To a file: the same allocations for 20 and for 1000 records. (That the
-  // library's allocations are seen at all is shown by the count not being 0.)
-  const long few = PrepareAllocations(20, 10);
-  EXPECT_GT(few, 0);
-  EXPECT_EQ(few, PrepareAllocations(1000, 10));
-  // In memory the buffer is made for the settings' 2000 records up front,
-  // so reading 20 or 1000 of them costs the same.
-  EXPECT_EQ(PrepareAllocations(20, 5000), PrepareAllocations(1000, 5000));
-}
-
 }  // namespace

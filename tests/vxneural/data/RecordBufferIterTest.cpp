@@ -168,13 +168,4 @@ TEST(RecordBufferIterPersist, DamagedStreamsAreRefusedAndChangeNothing) {
       {kXmlMessage});
 }
 
-TEST(RecordBufferIter, DisplayNamesEveryField) {
-  RecordBufferIter b(2, 2);
-  b.Add(Rec({0.25, 3}));
-  text_checks::ExpectText(text_checks::Shown(b), "Start of RecordBufferIter display\n",
-                          {"fpBuffer = ", "fCapacity = 2\n", "fCount = 1\n", "fpCurRecord = ",
-                           "fIndCurRecord = 0\n", "fStatus = 0\n", "Rec.0: 0.25 3\n"},
-                          "End of RecordBufferIter display\n");
-}
-
 }  // namespace

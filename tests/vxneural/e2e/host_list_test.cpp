@@ -184,8 +184,6 @@ void ExpectSameModels(Table& t) {
 }
 
 TEST(HostListEndToEnd, IrisMlp) { ExpectSameModels<MLPSettings, MLPFactory>(*Iris()); }
-TEST(HostListEndToEnd, IrisRbf) { ExpectSameModels<RBFSettings, RBFFactory>(*Iris()); }
-TEST(HostListEndToEnd, DiabetesMlp) { ExpectSameModels<MLPSettings, MLPFactory>(*Diabetes()); }
 TEST(HostListEndToEnd, DiabetesRbf) { ExpectSameModels<RBFSettings, RBFFactory>(*Diabetes()); }
 
 double FirstCorrection(const INeuralAlgorithm& a) {

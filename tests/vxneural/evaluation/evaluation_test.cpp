@@ -245,67 +245,6 @@ TEST(OutputStatistics, RecordSetsAgreeWithHandCountsAndTheTwoPassReference) {
   }
 }
 
-// What Reset and a pass that did not finish leave, for one continuous output
-// and one of n categories: the sizes, zeros and missing values.
-void ExpectCleared(const NNOutputStatistics& s, VXNNCommon::OutStatStatus status, std::size_t n) {
-  EXPECT_EQ(s.GetStatus(), status);
-  EXPECT_EQ(s.GetNumCatCategories(), std::vector<int>{static_cast<int>(n)});
-  EXPECT_EQ(s.GetMisClassMatrixInOneVec(0), std::vector<int>(n * n, 0));
-  EXPECT_EQ(s.GetRelativeErrors(), std::vector<double>{kMissing});
-  EXPECT_EQ(s.GetPercentsCorrect(), std::vector<double>{kMissing});
-  EXPECT_EQ(s.GetTotalError(), kMissing);
-  EXPECT_EQ(s.GetAvgPercentIncorrect(), kMissing);
-}
-
-TEST(OutputStatistics, ResetReuseCopiesAndUnfinishedPasses) {
-  NNOutputStatistics s;
-  EXPECT_EQ(s.GetStatus(), VXNNCommon::kOutStatInvalid);
-  EXPECT_EQ(s.GetNumOutputVars(), 0);
-  for (double v : {s.GetTotalError(), s.GetAvgRelativeError(), s.GetAvgPercentIncorrect()})
-    EXPECT_EQ(v, kMissing);
-  EXPECT_TRUE(s.GetMisClassMatrixAsVecOfRows(0).empty());
-
-  Source worked(Records(kScores, kOneHot));
-  ComputeOutputStats(*CopyNet({3}), worked, 100, s);
-
-  // Reuse rebuilds for the new network; the copy keeps the old figures.
-  const NNOutputStatistics copy = s;
-  Source other({Rec({0.1, 0.3, 0.7}, {0.2, 0, 1})});
-  ComputeOutputStats(*CopyNet({1, 2}), other, 100, s);
-  EXPECT_EQ(s.GetMisClassMatrixAsVecOfRows(0), (std::vector<std::vector<int>>{{0, 0}, {0, 1}}));
-  EXPECT_EQ(copy.GetMisClassMatrixInOneVec(0), kCases[0].matrices[0]);
-  EXPECT_EQ(copy.GetPercentsCorrect(), std::vector<double>{75.0});
-  s.Reset();
-  ExpectCleared(s, VXNNCommon::kOutStatComputed, 2);
-
-  // Passes that do not finish.
-  const Rows inputs = {{0.2, 1, 0, 0}, {0.3, 0, 1, 0}, {0.4, 0, 0, 1}};
-  Rows targets = {{0.1, 1, 0, 0}, {0.3, 0, 1, 0}, {0.5, 0, 0, 1}};
-  Net net = CopyNet({1, 3});
-  Cancel cancel(2);  // true on the third query
-  net.settings->SetCancelPointer(&cancel);
-  Source source(Records(inputs, targets));
-  EXPECT_EQ(ComputeOutputStats(*net, source, 100, s), VXStatus());
-  ExpectCleared(s, VXNNCommon::kOutStatDefault, 3);
-  EXPECT_EQ(source.Position(), 2u);
-  EXPECT_EQ(source.Rewinds(), 0);
-
-  // A categorical target without an active unit (NaN is not one).
-  targets[1] = {0.3, kNaN, 0, 0};
-  Source bad(Records(inputs, targets));
-  EXPECT_EQ(ComputeOutputStats(*CopyNet({1, 3}), bad, 100, s), VXStatus(50008, false));
-  ExpectCleared(s, VXNNCommon::kOutStatDefault, 3);
-  EXPECT_EQ(bad.Rewinds(), 1);
-
-  // Without layers: sized for no outputs, and the source is not read.
-  NNetwork empty;
-  NNOutputStatistics fresh;
-  EXPECT_EQ(ComputeOutputStats(empty, bad, 100, fresh), VXStatus(6, true));
-  EXPECT_EQ(bad.Position(), 0u);
-  EXPECT_EQ(bad.Rewinds(), 1);
-  EXPECT_EQ(fresh.GetStatus(), VXNNCommon::kOutStatDefault);
-}
-
 // The output units of a cross-entropy network hold log-probabilities; the
 // total error is still the network's own error summed over the records.
 TEST(OutputStatistics, CrossEntropyNetworkTotalErrorIsTheNetworksOwn) {
@@ -548,36 +487,6 @@ TEST(Sensitivity, ArgumentsThatDoNotDescribeTheInputsAreRefused) {
   NNetwork empty;
   EXPECT_EQ(ComputeSensitivity(empty, train, nullptr, 9, 0, 0, {}, true, {}, {}, importance),
             VXStatus(6, true));
-}
-
-TEST(Sensitivity, ProgressReportsComeFirstThenEvery900Records) {
-  Net net = LinearNet({1}, {0.0}, {{1.0}});
-  std::vector<Record> records;
-  for (int i = 0; i < 2000; ++i) records.push_back(Rec({0.001 * i}));
-  Source train(records);
-  std::vector<int> seen;
-  FunctionListener listener([&](VXCommon_1_2::ProgressReport& report) {
-    seen.push_back(report.DiscreteMeasure("records"));
-    EXPECT_GE(report.ScaleMeasure("elapsedTime"), 0.0);
-    EXPECT_EQ(report.DiscreteMeasure("Records"), -1);
-    EXPECT_EQ(report.ScaleMeasure("records"), VXMV::gMissingValue);
-  });
-  net.settings->SetProgressListener(&listener);
-  std::vector<double> importance;
-  ComputeSensitivity(*net, train, nullptr, 5000, 0, 1, {1}, true, {0}, {1}, importance);
-  EXPECT_EQ(seen, (std::vector<int>{1, 901, 1801, 2000}));
-  EXPECT_EQ(net->GetSensRecordsProcessed(), 2000);
-
-  // No final report when the last one covered every record.
-  seen.clear();
-  ComputeSensitivity(*net, train, nullptr, 901, 0, 1, {1}, true, {0}, {1}, importance);
-  EXPECT_EQ(seen, (std::vector<int>{1, 901}));
-
-  // The reporter reads the network's counters at the moment of the query.
-  NNSensReporter reporter(*net);
-  net->SetSensElapsedTime(1.25);
-  EXPECT_EQ(reporter.DiscreteMeasure("records"), 901);
-  EXPECT_EQ(reporter.ScaleMeasure("elapsedTime"), 1.25);
 }
 
 }  // namespace

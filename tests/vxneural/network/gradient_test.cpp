@@ -49,7 +49,9 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
   ASSERT_EQ(net.GetErrorFunction(),
             softMax ? VXNNCommon::kCrossEntropy : VXNNCommon::kSumOfSquares);
   ASSERT_EQ(net.GetLayer(net.GetNumLayers())->GetActivationFunction(),
-            softMax ? VXNNCommon::kSoftMax : VXNNCommon::kIdentity);
+            softMax                            ? VXNNCommon::kSoftMax
+            : outputFn == VXNNCommon::kSigmoid ? VXNNCommon::kSigmoid
+                                               : VXNNCommon::kIdentity);
 
   const mlp_reference::Shape shape = ShapeOf(net);
   ASSERT_EQ(net.GetNumWeights(), mlp_reference::NumWeights(shape));
@@ -102,5 +104,11 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2},
                                          std::vector<int>{3, 1, 2}),
                        ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)));
+// Sigmoid outputs take their own derivative in the output deltas.
+INSTANTIATE_TEST_SUITE_P(
+    SigmoidOutputs, GradientCheck,
+    ::testing::Combine(::testing::Values(VXNNCommon::kTanH), ::testing::Values(std::vector<int>{4}),
+                       ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2}),
+                       ::testing::Values(VXNNCommon::kSigmoid)));
 
 }  // namespace

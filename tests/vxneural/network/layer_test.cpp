@@ -74,38 +74,6 @@ TEST(MLPLayerForward, SoftMaxWorksPerGroupInProbabilitiesOrLogarithms) {
   }
 }
 
-// Five rows take both the four-row block and the remainder of the sums.
-TEST(MLPLayerForward, LeavingOutALowerUnitIsZeroingItsWeights) {
-  TwoLayers t(VXNNCommon::kOutputLayer, 5, VXNNCommon::kSoftMax, {5});
-  const std::valarray<double> w = {0.1, 0.2,  0.3, -0.4, 0.5, -0.6, 0.7, 0.8,
-                                   0.9, -1.0, 1.1, 1.2,  0.0, -0.3, 2.0};
-  for (int k = 0; k < 2; ++k) {
-    t.Forward(w, 0.3, -2.0);
-    t.layer.ComputeUnitValuesWithout(k, true);
-    const auto without = t.Out();
-    std::valarray<double> zeroed = w;
-    for (int j = 0; j < 5; ++j) zeroed[static_cast<std::size_t>(j * 3 + k + 1)] = 0.0;
-    const auto expected = t.Forward(zeroed, 0.3, -2.0, true);
-    for (int j = 0; j < 5; ++j) EXPECT_DOUBLE_EQ(without[j], expected[j]) << k;
-  }
-}
-
-TEST(MLPLayerWeights, ShortVectorsAndUnitParameters) {
-  TwoLayers t(VXNNCommon::kHiddenLayer, 2, VXNNCommon::kTanH);
-  const std::valarray<double> v = {9, 1, 2, 3, 4, 5, 6, 9};
-  EXPECT_EQ(t.layer.SetWeights(v, 1), 6);
-  EXPECT_EQ(t.layer.SetWeights(v, 3), 0);  // too few values left
-  std::valarray<double> out(8);
-  EXPECT_EQ(t.layer.GetWeights(out, 3), 0);
-  std::vector<double> params;
-  double extra = 7.0;
-  t.layer.GetUnitParameters(1, params, extra);
-  EXPECT_EQ(params, (std::vector<double>{4, 5, 6}));
-  EXPECT_EQ(extra, 0.0);
-  t.layer.GetUnitParameters(2, params, extra);
-  EXPECT_TRUE(params.empty());
-}
-
 // A hidden layer gains a row of new weights; the output layer above it
 // gains a column, one new weight at the end of every row.
 TEST(MLPLayerArchitecture, UnitsAreAddedAndRemovedAsRowsOrColumns) {
@@ -144,15 +112,6 @@ class MLPLayerPersist : public ::testing::Test {
   MLPLayer input, layer;
 };
 
-TEST_F(MLPLayerPersist, RestoredLayersSizeTheirWorkingArrays) {
-  // A restored layer sizes its working arrays.
-  for (const auto& back : RoundTrips(layer, [] { return std::make_unique<MLPLayer>(); })) {
-    EXPECT_EQ(back->GetNOutputCategories(), (std::vector<int>{2, 1}));
-    EXPECT_EQ(back->GetAccumGradient().size(), 9u);
-    EXPECT_EQ(back->GetDeltas().size(), 3u);
-  }
-}
-
 TEST_F(MLPLayerPersist, DamagedStreamsAreRefusedAndChangeNothing) {
   const std::string binary = "Error reading MLPLayer!\n", xml = "Failure reading MLPLayer!\n";
   MLPLayer target(VXNNCommon::kHiddenLayer, 1, &input, VXNNCommon::kTanH, 0, 0);
@@ -173,51 +132,6 @@ TEST_F(MLPLayerPersist, DamagedStreamsAreRefusedAndChangeNothing) {
                    {binary});
   ExpectAllRefused(target, true,
                    {stream_faults::Replaced(Saved(layer, true), "MLPLayer", "NNetwork")}, {xml});
-}
-
-double Num(const VXXML_1_2::XMLElement& e, const char* name) {
-  const std::string* v = e.GetAttribute(name);
-  return v ? std::stod(*v) : -1.0;
-}
-const VXXML_1_2::XMLElement& Child(const VXXML_1_2::XMLElement& e, std::size_t i) {
-  std::vector<const VXXML_1_2::XMLElement*> elements;
-  for (const auto& c : e.Children())
-    if (auto* el = dynamic_cast<const VXXML_1_2::XMLElement*>(c.get())) elements.push_back(el);
-  EXPECT_LT(i, elements.size());
-  return i < elements.size() ? *elements[i] : e;
-}
-
-TEST_F(MLPLayerPersist, PmmlNeuronsAndConnections) {
-  TwoLayers t(VXNNCommon::kHiddenLayer, 2, VXNNCommon::kSigmoid);
-  t.layer.SetWeights({0.5, 1.5, -2.5, 3.5, 4.5, 5.5}, 0);
-  int n = -1;
-  std::unique_ptr<VXXML_1_2::XMLElement> e(t.layer.CreatePMMLLayer(2, true, 0, n));
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->GetName(), "NeuralLayer");
-  EXPECT_EQ(Num(*e, "numberOfNeurons"), 2.0);
-  EXPECT_EQ(*e->GetAttribute("activationFunction"), "logistic");
-  EXPECT_EQ(n, 6);
-  // The second neuron: id 3, bias 3.5, from neurons 0 and 1 with 4.5 and 5.5.
-  EXPECT_EQ(Num(Child(*e, 1), "id"), 3.0);
-  EXPECT_EQ(Num(Child(*e, 1), "bias"), 3.5);
-  EXPECT_EQ(Num(Child(Child(*e, 1), 1), "from"), 1.0);
-  EXPECT_EQ(Num(Child(Child(*e, 1), 1), "weight"), 5.5);
-  std::unique_ptr<VXXML_1_2::XMLElement> plain(t.layer.CreatePMMLLayer(2, false, 0, n));
-  EXPECT_EQ(plain->GetAttribute("activationFunction"), nullptr);
-  EXPECT_EQ(t.input.CreatePMMLLayer(0, true, 0, n), nullptr);
-
-  // The output layer writes the units of one target at a time.
-  std::unique_ptr<VXXML_1_2::XMLElement> first(layer.CreatePMMLLayer(10, true, 0, n));
-  EXPECT_EQ(Num(*first, "numberOfNeurons"), 2.0);
-  EXPECT_EQ(*first->GetAttribute("activationFunction"), "identity");
-  EXPECT_EQ(*first->GetAttribute("normalizationMethod"), "softmax");
-  EXPECT_EQ(n, 6);
-  std::unique_ptr<VXXML_1_2::XMLElement> second(layer.CreatePMMLLayer(10, false, 1, n));
-  EXPECT_EQ(Num(*second, "numberOfNeurons"), 1.0);
-  EXPECT_EQ(Num(Child(*second, 0), "id"), 12.0);
-  EXPECT_EQ(Num(Child(Child(*second, 0), 0), "from"), 8.0);
-  EXPECT_EQ(n, 3);
-  EXPECT_EQ(layer.CreatePMMLLayer(10, false, 2, n), nullptr);
 }
 
 }  // namespace

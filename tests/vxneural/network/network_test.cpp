@@ -1,5 +1,5 @@
-// NNetwork: construction from settings, the flat weight layout, errors,
-// accuracy, averages, passes and cancellation, scoring, architecture search.
+// NNetwork: the flat weight layout, errors, accuracy, averages and adding
+// and removing hidden units.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,37 +51,6 @@ std::valarray<double> WeightsOf(const NNetwork& net) {
   std::valarray<double> w;
   net.GetWeights(w);
   return w;
-}
-
-TEST(NetworkConstruction, FollowsTheSettings) {
-  MLPSettings settings(10, {3}, 1000);
-  NNetwork net(settings);
-  EXPECT_EQ(net.GetOutputType(), VXNNCommon::kCategoricalOutput);
-  EXPECT_EQ(net.GetLayer(1)->GetNumUnits(), 8);
-  EXPECT_EQ(net.GetNumWeights(), 8 * 11 + 3 * 9);
-  EXPECT_EQ(net.GetNumWeights(), settings.GetNWeights());
-  EXPECT_EQ(net.GetLayer(3), nullptr);
-  EXPECT_EQ(std::abs(WeightsOf(net)).max(), 0.0);
-  EXPECT_EQ(NNetwork(*NoHidden(2, {1, 1}, VXNNCommon::kIdentity)).GetOutputType(),
-            VXNNCommon::kContinuousOutput);
-}
-
-TEST(NetworkConstruction, NetworkWithoutLayersAcceptsEveryOperation) {
-  NNetwork net;
-  EXPECT_EQ(net.GetAlgorithmType(), VXNNCommon::kMLP);
-  EXPECT_EQ(net.GetLayer(0), nullptr);
-  const auto records = MakeRecords(3, {2}, 4, 1);
-  const double* record = records[0].GetAll();
-  EXPECT_EQ(Pass(net, records, true), 0);
-  net.ForwardPass(record, true);
-  net.BackPropagate(record);
-  EXPECT_EQ(net.RecordError(record), 0.0);
-  std::valarray<double> v(3);
-  EXPECT_EQ(net.GetWeights(v), 0);
-  EXPECT_EQ(v.size(), 0u);
-  VXRandom rng;
-  EXPECT_EQ(net.RandomizeWeights(rng), 0);
-  EXPECT_EQ(net.AddHiddenUnit(rng), 0);
 }
 
 // The flat layout itself is checked against the reference implementation
@@ -220,26 +189,6 @@ TEST(NetworkAverages, MeansThenTheErrorOfPredictingThem) {
   EXPECT_NEAR(classes.GetAccumError(), 4 * std::log(2.0), 1e-14);
 }
 
-TEST(NetworkPass, CancellationStopsThePassAndLatches) {
-  // Answers yes from its third query on.
-  struct CancelAfterTwo : VXCommon_1_2::VXQueryCancel {
-    bool QueryCancel() override { return ++fQueries >= 3; }
-    int fQueries = 0;
-  } cancel;
-  auto settings = NoHidden(2, {1}, VXNNCommon::kIdentity);
-  settings->SetCancelPointer(&cancel);
-  NNetwork net(*settings);
-  const auto records = MakeRecords(2, {1}, 10, 4);
-  net.SetComputeAverages(true);
-  EXPECT_EQ(Pass(net, records, true), 2);  // polled before records 1, 2 and 3
-  EXPECT_TRUE(net.IsCanceled());
-  EXPECT_EQ(net.GetAccuracy(), 0.0);  // skipped
-  // Averages are left as sums.
-  EXPECT_DOUBLE_EQ(net.GetOutputAverages()[0], records[0][2] + records[1][2]);
-  EXPECT_EQ(Pass(net, records, true), 0);
-  EXPECT_EQ(cancel.fQueries, 3);
-}
-
 TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {
   auto settings = MakeSettings(3, {2}, {2}, VXNNCommon::kSigmoid, VXNNCommon::kSoftMax);
   NNetwork net(*settings);
@@ -277,60 +226,6 @@ double ErrorWithout(const NNetwork& net, const std::valarray<double>& w, int u,
     e += mlp_reference::CrossEntropy(mlp_reference::Forward(shape, cut, r.GetAll()),
                                      r.GetAll() + inputs);
   return e;
-}
-
-TEST(NetworkArchitecture, LeastUsefulHiddenUnitCostsLeastWhenLeftOut) {
-  auto settings = MakeSettings(3, {3}, {4}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
-  NNetwork net(*settings);
-  const std::valarray<double> w = RandomWeights(net.GetNumWeights(), 5, -1.5, 1.5);
-  net.SetWeights(w);
-  const auto records = MakeRecords(3, {3}, 30, 8);
-  int expected = 0;
-  for (int u = 1; u < 4; ++u)
-    if (ErrorWithout(net, w, u, records) <= ErrorWithout(net, w, expected, records)) expected = u;
-  const auto search = [&](NNetwork& n) {
-    auto source = VectorRecordIter::Borrow(records);
-    VXStatus status;
-    int unit = -1;
-    n.FindLeastUsefulHiddenUnit(status, source, 1 << 30, unit);
-    return unit;
-  };
-  net.SetAccumError(2.5);
-  EXPECT_EQ(search(net), expected);
-  EXPECT_EQ(net.GetAccumError(), 2.5);
-
-  // With zero weights every hidden unit costs the same when left out: the last wins.
-  net.SetWeights(std::valarray<double>(0.0, w.size()));
-  EXPECT_EQ(search(net), 3);
-
-  auto single = MakeSettings(3, {3}, {1}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
-  NNetwork one(*single);
-  EXPECT_EQ(search(one), 0);
-}
-
-TEST(NetworkAccessors, StopReasonNamesImportanceAndDisplay) {
-  NNetwork net;
-  for (auto [reason, name] :
-       {std::pair{0, "kStoppedUndefined"}, std::pair{5, "kStoppedSmallGradient"},
-        std::pair{8, "kStoppedComputed"}, std::pair{9, "kStoppedUndefined"},
-        std::pair{-1, "kStoppedUndefined"}}) {
-    net.SetStopReason(reason);
-    EXPECT_EQ(net.GetStopReasonName(), name);
-  }
-  EXPECT_FALSE(net.SetImportance({}));
-  EXPECT_TRUE(net.SetImportance({0.25, 0.75}));
-  EXPECT_FALSE(net.SetImportance({}));
-  EXPECT_EQ(net.GetImportance(), (std::vector<double>{0.25, 0.75}));
-
-  auto settings = MakeSettings(2, {2, 1}, {2}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
-  text_checks::ExpectText(
-      text_checks::Shown(NNetwork(*settings)),
-      "Start of NNetwork display\nfNLayers = 2\nLayer index = 0\nStart of MLPLayer",
-      {"Layer index = 2\n", "fLayerType = Output\n", "fActivFunc = TanH\n",
-       "fNOutputCategories: 2 1\n", "End of MLPLayer display\n", "Output Type = Mixed\n",
-       "Error Function = Sum of Squares Error\n", "fNWeights = 15\n",
-       "Minimum values of continuous targets: 1.79769313486e+308"},
-      "End of NNetwork display\n");
 }
 
 }  // namespace

@@ -84,34 +84,6 @@ TEST(OutputList, SplitsUnitsAmongTheTargetsOfAVariableList) {
                           "");
 }
 
-TEST(OutputList, BuiltFromCategoryCountsHasNoNames) {
-  NNOutputList l(std::vector<int>{2, 1, 4});
-  EXPECT_EQ(l.GetNCategorical(), 2);
-  EXPECT_EQ(l.GetNUnits(), 7);
-  EXPECT_EQ(l.FindName(""), -1);
-  EXPECT_TRUE(l.GetNames().empty());
-  const double units[] = {0.1, 0.9, -7.5, 0.0, 0.0, 0.6, 0.6};
-  EXPECT_EQ(l.SetOutputs(units), 2.0);
-  EXPECT_EQ(Categ(l, 0).GetWinningIndex(), 1);
-  EXPECT_EQ(Cont(l, 1).GetRealOutput(), -7.5);  // identity-mapped
-  EXPECT_TRUE(Categ(l, 2).HasTie());
-  NNOutputList empty;
-  EXPECT_EQ(empty.SetOutputs(units), VXMV::gMissingValue);
-  EXPECT_TRUE(empty.IsMissing());
-}
-
-TEST(ContOutput, UnnormalizesEveryValue) {
-  // y = 2x - 1 on the range 0..10: a unit of 3 is x = 2.
-  NNContVar var("t", "", 0, 10, 5, 1, INNVariable::kOutput, INNVariable::kReal);
-  ASSERT_TRUE(var.SetupEncoder(VXNNCommon::kNoStandardization));
-  *var.GetLinearEncoder() = NNLinearEncoder(0.0, -1.0, 10.0, 19.0);
-  NNContOutput scaled(&var), identity;
-  EXPECT_EQ(identity.GetRealOutput(), VXMV::gMissingValue);
-  const double unit = 3.0, missing = VXMV::gMissingValue;
-  EXPECT_DOUBLE_EQ(scaled.SetOutputs(&unit), 2.0);
-  EXPECT_EQ(identity.SetOutputs(&missing), VXMV::gMissingValue);
-}
-
 TEST(CategOutput, FirstOfEqualMaximaWinsAndLaterOnesMarkATie) {
   struct Case {
     std::vector<double> units;

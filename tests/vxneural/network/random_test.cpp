@@ -58,35 +58,6 @@ TEST(PortableRandom, MatchesASecondImplementation) {
   }
 }
 
-TEST(PortableRandom, ModesAndTheStandardGenerator) {
-  std::srand(31);
-  const int r1 = std::rand(), r2 = std::rand();
-  // Portable seeding and drawing never touch rand()'s sequence.
-  std::srand(31);
-  VXRandom portable(99, true);
-  portable.SetSeed(5);
-  portable.Uniform();
-  EXPECT_EQ(std::rand(), r1);
-  EXPECT_EQ(std::rand(), r2);
-
-  // Standard mode uses 15 bits of rand() on every platform, so its draws
-  // lie in [0, 1] and spread over all of it.
-  VXRandom standard(31, false);
-  EXPECT_EQ(standard.Uniform(), (r1 % 32768) / 32767.0);
-  EXPECT_EQ(standard.Uniform(), (r2 % 32768) / 32767.0);
-  EXPECT_EQ(standard.GetSeed(), 31u);
-  double lowest = 1.0, highest = 0.0;
-  for (int i = 0; i < 100000; ++i) {
-    const double u = standard.Uniform();
-    lowest = std::min(lowest, u);
-    highest = std::max(highest, u);
-  }
-  EXPECT_GE(lowest, 0.0);
-  EXPECT_LE(highest, 1.0);
-  EXPECT_LT(lowest, 0.001);
-  EXPECT_GT(highest, 0.999);
-}
-
 TEST(PortableRandom, RangesFillsAndTheShuffle) {
   VXRandom g(11, true);
   const std::vector<double> ref = ReferenceDraws(11, 4);
@@ -129,12 +100,6 @@ TEST(RandomPersist, DamagedStreamsAreRefusedAndChangeNothing) {
     std::memcpy(&damaged.back()[4], &bad, 8);
   }
   ExpectAllRefused(b, false, damaged, {binary});
-}
-
-TEST(RandomPersist, Display) {
-  EXPECT_EQ(text_checks::Shown(VXRandom(42, false)),
-            "\nStart of VXRandom display\nThe seed = 42\n"
-            "Portable random number generator is used: No\nEnd of VXRandom display\n");
 }
 
 }  // namespace

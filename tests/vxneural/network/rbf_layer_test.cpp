@@ -88,26 +88,6 @@ TEST(RBFHiddenLayer, NormalisedActivationsFarFromEveryCentreStillSumToOne) {
   EXPECT_DOUBLE_EQ(h2[1], 0.5);
 }
 
-TEST(RBFHiddenLayer, UnitsBeyondTheCentresInUseAreLeftAlone) {
-  TwoInputs t(kRadialBasis, kCentres, kWidths2);
-  const double before = t.At(1, 2)[2];
-  t.hidden.SetNumCenters(2);
-  EXPECT_EQ(t.hidden.GetNumWeights(), 6);
-  std::valarray<double> w(6);
-  EXPECT_EQ(t.hidden.GetWeights(w, 0), 6);
-  EXPECT_EQ(w[4], 1.0);  // the first centres, then the first two widths
-  EXPECT_EQ(w[5], 2.5);
-  const std::vector<double> h = t.At(0, 0);
-  EXPECT_EQ(h[1], 1.0);
-  EXPECT_EQ(h[2], before);
-  // The output layer skips the weight of the unit not in use.
-  RBFOutputLayer out(1, &t.hidden, {1});
-  std::valarray<double> row = {0.5, 2.0, 3.0, 1000.0};
-  ASSERT_EQ(out.SetWeights(row, 0), 4);
-  out.ComputeUnitValues(false);
-  EXPECT_DOUBLE_EQ(out.GetUnitValues()[0], 0.5 + 2.0 * h[0] + 3.0 * 1.0);
-}
-
 TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
   struct Case {
     std::vector<std::vector<double>> variances;
@@ -131,43 +111,6 @@ TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
     EXPECT_EQ(hidden.GetAdjustedVariances(), c.expected);
     EXPECT_TRUE(hidden.GetVarianceVectors().empty());
   }
-}
-
-TEST(RBFHiddenLayer, FallbackVarianceKeepsOnlyPositiveValues) {
-  RBFInputLayer in(1);
-  RBFHiddenLayer hidden(1, &in, kRadialBasis);
-  EXPECT_EQ(hidden.GetFallbackVariance(), 1.0);
-  for (double bad : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN()}) {
-    hidden.SetFallbackVariance(bad);
-    EXPECT_EQ(hidden.GetFallbackVariance(), 1.0) << bad;
-  }
-  hidden.SetFallbackVariance(0.25);
-  EXPECT_EQ(hidden.GetFallbackVariance(), 0.25);
-}
-
-TEST(RBFHiddenLayer, ResizingToTheSameSizeKeepsTheCentres) {
-  TwoInputs t(kRadialBasis, kCentres, kWidths2);
-  t.hidden.Resize(3);
-  EXPECT_EQ(t.hidden.GetCenters(), kCentres);
-  EXPECT_EQ(t.hidden.GetAdjustedVariances(), kWidths2);
-  t.hidden.Resize(5);
-  EXPECT_EQ(t.hidden.GetNumUnits(), 5);
-  EXPECT_EQ(t.hidden.GetNumCenters(), 5);
-  EXPECT_EQ(t.hidden.GetCenters().size(), 5u);
-  EXPECT_EQ(t.hidden.GetAdjustedVariances().size(), 5u);
-  EXPECT_EQ(t.hidden.GetNumWeights(), 15);
-}
-
-TEST(RBFHiddenLayer, UnitParametersAreTheCentreAndTheWidth) {
-  TwoInputs t(kRadialBasis, kCentres, kWidths2);
-  std::vector<double> params;
-  double width = -1;
-  t.hidden.GetUnitParameters(2, params, width);
-  EXPECT_EQ(params, kCentres[2]);
-  EXPECT_EQ(width, 2.0);
-  t.hidden.GetUnitParameters(3, params, width);
-  EXPECT_TRUE(params.empty());
-  EXPECT_EQ(width, 0.0);
 }
 
 TEST(RBFOutputLayer, WeightLayoutFollowsTheHiddenActivation) {
@@ -197,19 +140,6 @@ TEST(RBFOutputLayer, WeightLayoutFollowsTheHiddenActivation) {
     EXPECT_EQ(out.GetNumWeights(), 2 * (c.f == kRadialBasis ? 6 : 5));
     EXPECT_EQ(out.GetWeights()[0], 0.0);
   }
-}
-
-TEST(RBFOutputLayer, PmmlOfTheLastTargetCoversEveryRemainingUnit) {
-  TwoInputs t(kRadialBasis, kCentres, kWidths2);
-  RBFOutputLayer out(4, &t.hidden, {1, 1});
-  int n = -1;
-  std::unique_ptr<VXXML_1_2::XMLElement> last(out.CreatePMMLLayer(10, true, 1, n));
-  ASSERT_TRUE(last);
-  EXPECT_EQ(last->Children().size(), 3u);
-  EXPECT_EQ(n, 3 * 4);  // a bias and three connections per neuron
-  std::unique_ptr<VXXML_1_2::XMLElement> hidden(t.hidden.CreatePMMLLayer(2, false, 0, n));
-  EXPECT_EQ(hidden->Children().size(), 3u);
-  EXPECT_EQ(n, 3 * 2);
 }
 
 // --- Saved forms -----------------------------------------------------------
@@ -245,27 +175,6 @@ TEST(RBFLayersSaved, BinaryLayoutsFieldByField) {
   EXPECT_EQ(saved_forms::Saved(pending, false), held.Str());
 }
 
-TEST(RBFLayersSaved, RoundTripsThroughBothForms) {
-  TwoInputs t(kRadialBasis, kCentres, kWidths2);
-  saved_forms::RoundTrips(
-      t.in, [] { return std::make_unique<RBFInputLayer>(); }, 3);
-  // 4 counts, 6 centre values, V, 3 widths, and the start and end.
-  auto back = saved_forms::RoundTrips(
-      t.hidden, [&] { return std::make_unique<RBFHiddenLayer>(&t.in); }, 2 + 4 + 6 + 1 + 3);
-  EXPECT_EQ(back[1]->GetCenters(), kCentres);
-  EXPECT_EQ(back[1]->GetActivationFunction(), kRadialBasis);
-  RBFInputLayer in(1);
-  RBFHiddenLayer pending(2, &in, kNormalizedRadialBasis);
-  pending.PrepareVarianceVectors() = {{0.5}, {0.75}};
-  auto held =
-      saved_forms::RoundTrips(pending, [&] { return std::make_unique<RBFHiddenLayer>(&in); });
-  EXPECT_EQ(held[0]->GetVarianceVectors(), pending.GetVarianceVectors());
-  RBFOutputLayer out(2, &t.hidden, {1, 1});
-  std::valarray<double> w = {1, 2, 3, 4, 5, 6, 7, 8};
-  out.SetWeights(w, 0);
-  saved_forms::RoundTrips(out, [&] { return std::make_unique<RBFOutputLayer>(&t.hidden); });
-}
-
 TEST(RBFLayersSaved, DamagedStreamsAreRefused) {
   TwoInputs t(kRadialBasis, kCentres, kWidths2);
   RBFHiddenLayer target(&t.in);
@@ -287,18 +196,6 @@ TEST(RBFLayersSaved, DamagedStreamsAreRefused) {
                                 {"Error reading RBFOutputLayer!\n"});
 }
 
-TEST(RBFLayersDisplay, NamesEveryPart) {
-  TwoInputs t(kNormalizedRadialBasis, {{1, 2}}, {0.5});
-  std::ostringstream out;
-  t.hidden.Display(out);
-  const std::string text = out.str();
-  for (const char* line :
-       {"\nStart of RBFHiddenLayer display\n", "fActivFunc = Normalized Radial Basis\n",
-        "fNCenters = 1\n", "\nCluster center number 0:\n",
-        "Cluster center adjusted variance = 0.5\n", "End of RBFHiddenLayer display\n"})
-    EXPECT_NE(text.find(line), std::string::npos) << line;
-}
-
 // --- The network -----------------------------------------------------------
 
 struct RBFNet {
@@ -310,35 +207,6 @@ struct RBFNet {
   RBFSettings settings;
   std::unique_ptr<NNetwork> net;
 };
-
-TEST(RBFNetwork, BuildsThreeRBFLayersAndCountsTheirWeights) {
-  struct Case {
-    ActivationFunction f;
-    int weights;
-  } cases[] = {{kNormalizedRadialBasis, 3 * 4 + 4 * 4}, {kRadialBasis, 3 * 4 + 4 * 5}};
-  for (const Case& c : cases) {
-    RBFNet n(c.f);
-    NNetwork& net = *n.net;
-    ASSERT_EQ(net.GetNumLayers(), 2);
-    EXPECT_NE(dynamic_cast<RBFInputLayer*>(net.GetLayer(0)), nullptr);
-    ASSERT_EQ(net.GetRBFHiddenLayer(), net.GetLayer(1));
-    ASSERT_EQ(net.GetRBFOutputLayer(), net.GetLayer(2));
-    EXPECT_EQ(net.GetErrorFunction(), VXNNCommon::kSumOfSquares);
-    EXPECT_EQ(net.GetNumWeights(), c.weights);
-    VXRandom rng(11, true);
-    EXPECT_EQ(net.RandomizeWeights(rng), 2 * 2 * 4 + (c.weights - 12));
-    const std::vector<double>& a = net.GetRBFHiddenLayer()->GetAdjustedVariances();
-    for (double v : a) EXPECT_GT(v, 0.0);
-    // Resizing to k hidden units sizes both layers and the weight count.
-    EXPECT_EQ(net.SetNumHiddenUnits(2), 3 * 2 + 4 * (c.f == kRadialBasis ? 3 : 2));
-    EXPECT_EQ(net.GetNumWeights(),
-              net.GetLayer(1)->GetNumWeights() + net.GetLayer(2)->GetNumWeights());
-    EXPECT_EQ(net.GetLayer(2)->GetNumUnitsLower(), 2);
-  }
-  NNetwork mlp;
-  EXPECT_EQ(mlp.GetRBFHiddenLayer(), nullptr);
-  EXPECT_EQ(mlp.SetNumHiddenUnits(3), 0);
-}
 
 TEST(RBFNetwork, ScoresThroughTheLayersAndSurvivesItsSavedForms) {
   RBFNet n(kRadialBasis);

@@ -178,59 +178,6 @@ TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
   }
 }
 
-TEST(MultiVariateRegression, AnExactFitHasNoNegativeResidual) {
-  // y = 1 + 2x exactly: the residual is rounding, stored as at least 0.
-  MultiVariateRegression m(1, true, 1);
-  for (double x : {0.1, 0.7, 1.3, 2.9, 3.3}) {
-    const double y = 1.0 + 2.0 * x;
-    m.AddRecord(&x, 1, &y, 1, 1.0);
-  }
-  m.EstimateCoefficients(false);
-  EXPECT_GE(m.GetResidualSumOfSquares(0), 0.0);
-  EXPECT_NEAR(m.GetResidualSumOfSquares(0), 0.0, 1e-20);
-  EXPECT_NEAR(Coefficients(m, 0)[1], 2.0, 1e-12);
-  EXPECT_EQ(m.GetCaseCount(), 0) << "without keeping the matrix, new records start a new fit";
-}
-
-TEST(MultiVariateRegression, KeptCrossProductsContinueTheSameFit) {
-  const Data first = MakeData(60, 2, 1, 1, false), more = MakeData(40, 2, 1, 2, false);
-  MultiVariateRegression m(2, true, 1);
-  AddAll(m, first);
-  m.EstimateCoefficients(true);
-  const std::vector<double> once = Coefficients(m, 0);
-  m.EstimateCoefficients(true);
-  EXPECT_EQ(Coefficients(m, 0), once) << "estimating twice";
-  AddAll(m, more);
-  m.EstimateCoefficients(true);
-  Data all = first;
-  all.x.insert(all.x.end(), more.x.begin(), more.x.end());
-  all.y.insert(all.y.end(), more.y.begin(), more.y.end());
-  all.w.insert(all.w.end(), more.w.begin(), more.w.end());
-  const Fit ref = Reference(all, true, {0, 1});
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(Coefficients(m, 0)[i], ref.b[0][i], 1e-9);
-
-  // Removing the later records gives the first fit back.
-  for (std::size_t r = 0; r < more.x.size(); ++r)
-    m.RemoveRecord(more.x[r].data(), 2, more.y[r].data(), 1, 1.0);
-  EXPECT_EQ(m.GetCaseCount(), 60);
-  m.EstimateCoefficients(true);
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(Coefficients(m, 0)[i], once[i], 1e-9);
-}
-
-TEST(MultiVariateRegression, WeightsAndRemovalsAtTheEdges) {
-  MultiVariateRegression m(1, true, 1);
-  const double x = 2.0, y = 3.0;
-  for (double w : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
-    EXPECT_EQ(m.AddRecord(&x, 1, &y, 1, w), 0) << w;
-  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kInitial);
-  EXPECT_EQ(m.AddRecord(&x, 1, &y, 1, 2.0), 1);
-  EXPECT_EQ(m.GetDiagonal(), (std::vector<double>{2.0, 8.0}));
-  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kMatrixBuilt);
-  EXPECT_EQ(m.RemoveRecord(&x, 1, &y, 1, 5.0), 0) << "removing the only case resets";
-  EXPECT_EQ(m.GetStatus(), MultiVariateRegression::kInitial);
-  EXPECT_EQ(m.GetDiagonal(), (std::vector<double>{0.0, 0.0}));
-}
-
 // Two records (1, 3) and (2, 5) on y = 1 + 2x.
 MultiVariateRegression TwoPointLine() {
   MultiVariateRegression m(1, true, 1);
@@ -383,45 +330,6 @@ TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
     ExpectWeights(*c.net, e);
     EXPECT_EQ(byRecord.GetNRecordsProcessed(), 150);
   }
-}
-
-TEST(RBFLinReg, ReInitialisesOnlyWhenTheNetworkChangedShape) {
-  RBFCase c(VXNNCommon::kRadialBasis);
-  RBFLinReg solver(&c.settings, c.net.get());
-  VectorRecordIter source(c.records);
-  solver.TrainPass(source, 1000);
-  solver.ReInitialize();
-  EXPECT_EQ(solver.GetNIterations(), 1) << "a fitting regression is kept";
-  c.net->SetNumHiddenUnits(3);
-  EXPECT_EQ(solver.Solve().GetErrorCode(), 50001) << "the regression no longer fits";
-  solver.ReInitialize();
-  EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), 4);
-  EXPECT_EQ(solver.GetNIterations(), 0);
-  EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
-  // A copy is deep: the original's next pass leaves it alone.
-  const RBFLinReg copy = solver;
-  VXRandom rng(4, true);
-  c.net->GetRBFHiddenLayer()->RandomizeWeights(rng, -1.0, 1.0);
-  solver.TrainPass(source, 1000);
-  EXPECT_EQ(copy.GetRegression()->GetCaseCount(), 0);
-  EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
-}
-
-TEST(RBFLinReg, CancelledBeforeTheFirstRecordLeavesTheWeights) {
-  RBFCase c(VXNNCommon::kNormalizedRadialBasis);
-  host_doubles::CountdownCancel cancel(0);
-  c.settings.SetCancelPointer(&cancel);
-  RBFLinReg solver(&c.settings, c.net.get());
-  std::valarray<double> before;
-  c.net->GetWeights(before);
-  VectorRecordIter source(c.records);
-  EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus(1, false));
-  EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-  EXPECT_EQ(solver.GetNRecordsProcessed(), 0);
-  std::valarray<double> after;
-  c.net->GetWeights(after);
-  EXPECT_TRUE((after == before).min());
-  EXPECT_EQ(solver.Solve(), VXStatus(1, false)) << "the cancel is latched";
 }
 
 TEST(RBFLinReg, SavedFormsFieldByFieldAndRoundTrips) {

@@ -205,25 +205,6 @@ TEST_P(SavedForm, ImplausibleValuesAreRefusedInBothForms) {
   }
 }
 
-TEST_P(SavedForm, BrokenTagsAndUnparsableValuesAreRefused) {
-  const std::string bin = s.Save(*s.opt, false), xml = s.Save(*s.opt, true);
-  std::string tag = bin;
-  tag[2] = 'X';
-  EXPECT_TRUE(RefusedWith(s.ReadFresh(tag, false), {s.Own(false)}));
-  EXPECT_TRUE(
-      RefusedWith(s.ReadFresh(Replaced(xml, NameOf(s.kind), "Other"), true), {s.Own(true)}));
-  if (Buffer()) {
-    const std::size_t bufferAt = FieldOffset(3, s.Layout(true), MiniBatchField() + 2);
-    EXPECT_TRUE(RefusedWith(s.ReadFresh(WithInt32(bin, bufferAt, 0), false), {kBufferBinary}));
-    EXPECT_TRUE(RefusedWith(s.ReadFresh(Replaced(xml, "\"RecordBufferIter", "\"Other"), true),
-                            {kBufferXml}));
-  }
-  const std::size_t fields = s.Layout(Buffer()).size();
-  for (std::size_t k = 0; k < fields; ++k)
-    EXPECT_TRUE(RefusedWith(s.ReadFresh(WithXmlValue(xml, k, "x"), true), {s.Own(true)}))
-        << "value " << k;
-}
-
 TEST(SavedModel, RestoredOptimizerCarriesOnLikeTheOriginal) {
   for (const Kind kind : {Kind::kGradientDescent, Kind::kScaledConjGrad, Kind::kMiniBatch})
     for (const bool xml : {false, true}) {

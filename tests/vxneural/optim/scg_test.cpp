@@ -109,20 +109,6 @@ Reference RunReference(Problem& p, const MLPSettings& s, int maxPasses) {
   return ref;
 }
 
-TEST(ScaledConjGradTrain, ProgressValuesStartMissingAndGoInAndOut) {
-  Scg p = Wave();
-  ScaledConjGrad scg(p.settings.get(), p.net.get());
-  for (double v : {scg.GetTestError(), scg.GetLastGradientNorm(), scg.GetAccuracy()})
-    EXPECT_TRUE(VXMV::IsMissing(v));
-  scg.SetProgressValues(1.5, 2.5, 3.5, 4.5, 5.5, 17);
-  scg.SetProgressValues(1.5, 2.5, 3.5, 4.5, 5.5, -1);  // keeps the record count
-  double v[5] = {};
-  scg.GetProgressValues(v[0], v[1], v[2], v[3], v[4]);
-  EXPECT_EQ(std::vector<double>(v, v + 5), (std::vector<double>{1.5, 2.5, 3.5, 4.5, 5.5}));
-  EXPECT_EQ(scg.GetErrorRatio(), 5.5);
-  EXPECT_EQ(scg.GetNRecordsProcessed(), 17);
-}
-
 TEST(ScaledConjGradTrain, FollowsASecondImplementation) {
   for (const unsigned seed : {11u, 12u, 13u}) {
     SCOPED_TRACE(seed);
@@ -158,67 +144,6 @@ TEST(ScaledConjGradTrain, FollowsASecondImplementation) {
   }
 }
 
-// The least-squares weights, bias first, of column t on the first k columns
-// of the records: the normal equations solved by Gauss-Jordan elimination
-// with partial pivoting.
-std::vector<double> LeastSquares(const std::vector<Record>& records, int k, int t) {
-  const std::size_t m = static_cast<std::size_t>(k) + 1;
-  std::vector<std::vector<double>> a(m, std::vector<double>(m + 1, 0.0));
-  for (const Record& r : records) {
-    std::vector<double> row{1.0};
-    for (int i = 0; i < k; ++i) row.push_back(r[i]);
-    row.push_back(r[t]);
-    for (std::size_t i = 0; i < m; ++i)
-      for (std::size_t j = 0; j <= m; ++j) a[i][j] += row[i] * row[j];
-  }
-  for (std::size_t c = 0; c < m; ++c) {
-    std::size_t pivot = c;
-    for (std::size_t i = c + 1; i < m; ++i)
-      if (std::fabs(a[i][c]) > std::fabs(a[pivot][c])) pivot = i;
-    std::swap(a[c], a[pivot]);
-    for (std::size_t i = 0; i < m; ++i) {
-      const double f = i == c ? 0.0 : a[i][c] / a[c][c];
-      for (std::size_t j = c; j <= m; ++j) a[i][j] -= f * a[c][j];
-    }
-  }
-  std::vector<double> beta(m);
-  for (std::size_t i = 0; i < m; ++i) beta[i] = a[i][m] / a[i][i];
-  return beta;
-}
-
-TEST(ScaledConjGradTrain, ConvergesToTheLeastSquaresSolution) {
-  // Three inputs, two continuous targets, no hidden layer: the error is a
-  // convex quadratic of the 8 weights.
-  std::mt19937 gen(99);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  std::vector<Record> records;
-  for (int r = 0; r < 60; ++r) {
-    const double a = u(gen), b = 2.0 * u(gen), c = 0.5 * u(gen);
-    records.emplace_back(std::vector<double>{a, b, c,
-                                             1.5 * a - 0.7 * b + 2.0 * c + 0.4 + 0.1 * u(gen),
-                                             -0.3 * a + 0.2 * b - 1.0 + 0.1 * u(gen)});
-  }
-  Scg p(Problem(3, {1, 1}, {}, VXNNCommon::kIdentity, records, 4));
-  p.settings->SetGradientNormLimit(1e-7);
-  p.settings->SetMaxNDataPasses(1000);
-  EXPECT_TRUE(p.Run().IsOK());
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedSmallGradient);
-  EXPECT_LT(p.opt->GetLastGradientNorm(), 1e-7);
-  // Conjugate directions on a quadratic: a few restarts' worth of steps.
-  EXPECT_LE(p.opt->GetNIterations(), 40);
-  // Unit by unit, bias first.
-  std::vector<double> expected = LeastSquares(records, 3, 3);
-  const std::vector<double> second = LeastSquares(records, 3, 4);
-  expected.insert(expected.end(), second.begin(), second.end());
-  const std::valarray<double> solution(expected.data(), 8);
-  ExpectWeightsNear(WeightsOf(*p.net), solution, 1e-8);
-  const double residual = p.At(solution).error;
-  EXPECT_NEAR(p.opt->GetTrainError(), residual, 1e-10);
-  EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(residual), 1e-10);
-}
-
-// --- stop rules --------------------------------------------------------------
-
 TEST(ScaledConjGradStop, RulesFireInTheirOrderAtTheFirstKeptStep) {
   // On the linear data the first step is kept and is no restart, so it
   // makes the first stop test.
@@ -238,95 +163,6 @@ TEST(ScaledConjGradStop, RulesFireInTheirOrderAtTheFirstKeptStep) {
         EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
         EXPECT_NEAR(p.AtNet().error, e1, 1e-12);
       });
-}
-
-TEST(ScaledConjGradStop, SmallGradientIsTestedAfterAStepNotAtTheStart) {
-  Scg p = Linear();
-  p.settings->SetGradientNormLimit(1e9);
-  p.Run();
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedSmallGradient);
-  EXPECT_EQ(p.opt->GetNDataPasses(), 3);
-  EXPECT_EQ(p.opt->GetNIterations(), 1);
-  EXPECT_NEAR(p.opt->GetLastGradientNorm(), Norm(p.AtNet().gradient), 1e-12);
-}
-
-TEST(ScaledConjGradStop, RestartIterationsTestOnlyTheTimeAndPassLimits) {
-  // One weight (the output bias, no inputs): every kept step is a restart,
-  // so the change rule, which would fire at any stop test, never does;
-  // reports go out only after the first probe and at the end.
-  std::vector<Record> records;
-  for (double t : {0.3, 1.1, -0.4, 2.2, 0.9}) records.emplace_back(std::vector<double>{t});
-  Scg p(Problem(0, {1}, {}, VXNNCommon::kIdentity, records, 3));
-  ASSERT_EQ(p.net->GetNumWeights(), 1);
-  Recorder recorder;
-  p.settings->SetProgressListener(&recorder);
-  p.settings->SetMinRelativeChangeError(1e9);
-  p.settings->SetMaxNDataPasses(9);
-  p.Run();
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
-  EXPECT_EQ(p.opt->GetNDataPasses(), 9);
-  EXPECT_EQ(p.opt->GetNIterations(), 4);
-  ASSERT_EQ(recorder.shown.size(), 2u);
-  EXPECT_EQ(recorder.shown[0].dataPasses, 1);
-  EXPECT_EQ(recorder.shown[1].dataPasses, 9);
-  EXPECT_NEAR(WeightsOf(*p.net)[0], (0.3 + 1.1 - 0.4 + 2.2 + 0.9) / 5, 1e-9);  // the mean
-}
-
-TEST(ScaledConjGradStop, NeverImprovingTestErrorEndsAtTheInitialWeights) {
-  // From weights 0 every step towards the training data moves away from the
-  // test data, whose targets have the opposite sign.
-  Scg p = Linear();
-  p.initial = 0.0;
-  const std::vector<Record> testRecords = LinearRecords(40, 8, -1.0);
-  p.settings->SetMaxNStepsTrackError(2);
-  p.settings->SetMaxNDataPasses(1000);
-  EXPECT_TRUE(p.Run(testRecords).IsOK());
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
-  EXPECT_EQ(p.opt->GetNIterations(), 2);
-  ExpectWeightsNear(WeightsOf(*p.net), p.initial, 0.0);
-  const Evaluation at = p.At(p.initial);
-  EXPECT_EQ(p.opt->GetTrainError(), at.error);
-  EXPECT_EQ(p.opt->GetAccumError(), at.error);
-  EXPECT_EQ(p.opt->GetTestError(), Evaluate(*p.oracle, p.initial, testRecords).error);
-  ExpectWeightsNear(p.opt->GetAccumGradient(), at.gradient);
-  EXPECT_EQ(p.opt->GetNRecordsProcessed(), 70);
-  // Recomputed from the restored error.
-  EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(at.error), 1e-12);
-}
-
-TEST(ScaledConjGradStop, SmallGradientWithTestDataEndsAtTheBestVerifiedWeights) {
-  // The test records are the training records: every verified iteration is
-  // a new best, but the iteration that meets the gradient limit is not
-  // verified, so the run goes back one iteration.
-  Scg p = Linear();
-  Recorder recorder;
-  p.settings->SetProgressListener(&recorder);
-  p.settings->SetGradientNormLimit(1e-6);
-  p.settings->SetMaxNDataPasses(1000);
-  p.Run(p.records);
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedSmallGradient);
-  ASSERT_GE(recorder.shown.size(), 3u);
-  const Shown& lastVerified = recorder.shown[recorder.shown.size() - 2];
-  const Evaluation at = p.AtNet();
-  EXPECT_EQ(p.opt->GetTrainError(), lastVerified.trainError);
-  EXPECT_EQ(recorder.shown.back().trainError, lastVerified.trainError);
-  EXPECT_NEAR(at.error, lastVerified.trainError, 1e-12);
-  EXPECT_NEAR(p.opt->GetTestError(), at.error, 1e-12);
-  EXPECT_GT(Norm(at.gradient), 1e-6);
-  EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(at.error), 1e-12);
-}
-
-TEST(ScaledConjGradStop, VanishingGradientEndsTheRunWithoutAStep) {
-  // Targets and weights 0: there is no direction to search, whatever the
-  // gradient limit.
-  Scg p = Linear();
-  for (Record& r : p.records) r[2] = 0.0;
-  p.initial = 0.0;
-  EXPECT_TRUE(p.Run().IsOK());
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedSmallGradient);
-  EXPECT_EQ(p.opt->GetNDataPasses(), 1);
-  EXPECT_EQ(p.opt->GetNIterations(), 0);
-  EXPECT_EQ(std::abs(WeightsOf(*p.net)).max(), 0.0);
 }
 
 // --- failures --------------------------------------------------------------------
@@ -356,45 +192,6 @@ TEST(ScaledConjGradFailure, CurvatureOverflowGives50001UnlessCancelled) {
     // The probe w + sigma0 / |p| p, p the steepest descent.
     const std::valarray<double> g = p.At(p.initial).gradient;
     ExpectWeightsNear(WeightsOf(*p.net), p.initial - (5e-5 / Norm(g)) * g, 1e-15);
-  }
-}
-
-TEST(ScaledConjGradFailure, TheInterruptedIterationRunsOnAndKeepsItsTrialStep) {
-  // Passes of 40 records: the starting point, the curvature probe, the
-  // trial step. A cancel seen before an iteration begins moves nothing.
-  // Within one, the iteration runs on: the probe's gradient is that of the
-  // records it read (20 or 40), the trial pass reads nothing, so its error
-  // is 0, the step is accepted and its zero gradient stops the run by the
-  // gradient rule; the network keeps w + alpha p.
-  for (const int afterRecords : {0, 40, 60, 80}) {
-    SCOPED_TRACE(afterRecords);
-    Scg p = Wave();
-    CountingIter train(p.records);
-    CancelWhen host([&] { return train.handedOut == afterRecords; });
-    p.settings->SetCancelPointer(&host);
-    p.settings->SetGradientNormLimit(1e-6);  // the default
-    ScaledConjGrad scg(p.settings.get(), p.net.get());
-    VXStatus status;
-    EXPECT_EQ(scg.Train(status, train, nullptr, 1000, 0), status);
-    EXPECT_EQ(status, VXStatus(1, false));
-    EXPECT_EQ(scg.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-    EXPECT_EQ(train.handedOut, afterRecords);
-    if (afterRecords <= 40) {
-      EXPECT_EQ(scg.GetStopReason(), VXNNCommon::kStoppedUndefined);
-      ExpectWeightsNear(WeightsOf(*p.net), p.initial, 0.0);
-      continue;
-    }
-    EXPECT_EQ(scg.GetStopReason(), VXNNCommon::kStoppedSmallGradient);
-    EXPECT_EQ(scg.GetNDataPasses(), 3);
-    EXPECT_EQ(scg.GetTrainError(), 0.0);
-    const std::valarray<double> r = -p.At(p.initial).gradient;
-    const double pn = Norm(r), sigma = p.settings->GetSigmaInit() / pn;
-    const std::vector<Record> probed(p.records.begin(), p.records.begin() + (afterRecords - 40));
-    const std::valarray<double> s =
-        (Evaluate(*p.oracle, p.initial + sigma * r, probed).gradient + r) / sigma;
-    const double delta = Dot(r, s) + p.settings->GetLambdaInit() * pn * pn;
-    ASSERT_GT(delta, 0.0);
-    ExpectWeightsNear(WeightsOf(*p.net), p.initial + (Dot(r, r) / delta) * r, 1e-12);
   }
 }
 

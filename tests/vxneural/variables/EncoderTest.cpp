@@ -134,18 +134,4 @@ TEST(StringEncoder, CodesInOrderUserMissingGetsNone) {
   EXPECT_EQ(values, (std::vector<std::string>{"keep", "b", "a", "", "na"}));
 }
 
-TEST(EncoderLabels, SetValueLabelPadsAndIgnoresOutOfRange) {
-  NNCatNumEncoder e(std::vector<double>{1, 2, 3});
-  NNStringEncoder s(std::vector<std::string>{"p", "q", "r"});
-  for (INNEncoder* encoder : {static_cast<INNEncoder*>(&e), static_cast<INNEncoder*>(&s)}) {
-    encoder->SetValueLabel(3, "nope");
-    encoder->SetValueLabel(-1, "nope");
-    EXPECT_EQ(*encoder->GetValueLabels(), (std::vector<std::string>(3)));
-    encoder->SetValueLabel(1, "x");
-    EXPECT_EQ(*encoder->GetValueLabels(), (std::vector<std::string>{"", "x", ""}));
-    encoder->SetValueLabels({"only"});
-    EXPECT_EQ(*encoder->GetValueLabels(), (std::vector<std::string>{"only"}));
-  }
-}
-
 }  // namespace

@@ -116,55 +116,6 @@ TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   EXPECT_EQ(out.GetVarAt(1)->GetFieldFormatElement(), nullptr);
 }
 
-TEST(HostVarList, RolesAndStoragesMap) {
-  struct Case {
-    int hostRole, hostStorage;
-    INNVariable::VariableRole role;
-    INNVariable::VariableStorage storage;
-  } cases[] = {
-      {0, 0, INNVariable::kInput, INNVariable::kUndefinedStorage},
-      {1, 1, INNVariable::kOutput, INNVariable::kInteger},
-      {2, 6, INNVariable::kOutput, INNVariable::kTimestamp},
-      {3, 7, INNVariable::kInput, INNVariable::kUndefinedStorage},
-      {4, 4, INNVariable::kInput, INNVariable::kDate},
-      {5, -1, INNVariable::kInput, INNVariable::kUndefinedStorage},
-      {-3, 2, INNVariable::kInput, INNVariable::kReal},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.hostRole);
-    VXContVar v("v", "", c.hostRole, c.hostStorage, 0, 1, 0.5, 1);
-    std::unique_ptr<VXVarAdapter> a(VXVarAdapter::Create(&v));
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->GetKind(), 1);
-    EXPECT_EQ(a->GetRole(), c.role);
-    EXPECT_EQ(a->GetStorage(), c.storage);
-  }
-}
-
-TEST(HostVarList, AdaptersOfEachKindAndTheirFlags) {
-  VXCatVar num("n", "", 3, 1, true, 2), str("s", "", 3, 3, false, 2);
-  num.SetBinaryFlag(true, 0);
-  num.SetOrdinalFlag(true);
-  str.SetOrdinalFlag(true);
-  std::unique_ptr<VXVarAdapter> a(VXVarAdapter::Create(&num)), b(VXVarAdapter::Create(&str));
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(a->GetKind(), 2);
-  EXPECT_EQ(b->GetKind(), 3);
-  EXPECT_TRUE(a->GetBinaryFlag());
-  EXPECT_EQ(a->GetBinaryTrueIndex(), 0);
-  EXPECT_FALSE(a->GetOrdinalFlag());
-  EXPECT_FALSE(b->GetBinaryFlag());
-  EXPECT_EQ(b->GetBinaryTrueIndex(), -1);
-  EXPECT_TRUE(b->GetOrdinalFlag());
-  EXPECT_FALSE(dynamic_cast<VXCateVarAdapter&>(*a).HasCategoryValues());
-  num.SetNumericValues({3.0});
-  EXPECT_TRUE(dynamic_cast<VXCateVarAdapter&>(*a).HasCategoryValues());
-  OddVar odd;
-  EXPECT_EQ(VXVarAdapter::Create(&odd), nullptr);
-  EXPECT_EQ(VXVarAdapter::Create(nullptr), nullptr);
-}
-
 // A failed variable stops the conversion; what came before stays, and the
 // list-wide values are still carried over.
 TEST(HostVarList, FailuresStopTheConversionAndKeepWhatCameBefore) {
@@ -192,15 +143,6 @@ TEST(HostVarList, FailuresStopTheConversionAndKeepWhatCameBefore) {
     EXPECT_EQ(out.GetVarAt(0)->GetMissingValueReplacement(), nullptr);
     EXPECT_EQ(out.GetWeightedCount(), 7.0);
   }
-}
-
-TEST(HostVarList, CorrectionReachesContinuousVariables) {
-  VXVarList host;
-  host.Add(new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1));
-  bool converted = false;
-  const NNVarList out = ConvertedHostVarList(host, 0.25, &converted);
-  EXPECT_TRUE(converted);
-  EXPECT_EQ(dynamic_cast<const NNContVar*>(out.GetVarAt(0))->GetCorrection(), 0.25);
 }
 
 }  // namespace

@@ -38,17 +38,6 @@ TEST(NumericInterval, MissingValueAsAnEndLeavesItOpen) {
   EXPECT_EQ(NNNumericInterval(10.0, gMissingValue).GetRightEnd(), gMissingValue);
 }
 
-TEST(NumericInterval, SettingEndsReportsOrder) {
-  NNNumericInterval interval(0.0, 1.0);
-  EXPECT_FALSE(interval.SetLeftEnd(5.0));
-  EXPECT_EQ(interval.GetLeftEnd(), 5.0);
-  EXPECT_TRUE(interval.IsEmpty());
-  EXPECT_TRUE(interval.SetRightEnd(gMissingValue));
-  EXPECT_TRUE(interval.SetLeftEnd(gMissingValue));
-  EXPECT_EQ(interval, NNNumericInterval(gMissingValue, gMissingValue));
-  EXPECT_NE(interval, NNNumericInterval(0.0, gMissingValue));
-}
-
 TEST(UserMissingEquality, ComparesValuesInOrderNotLabels) {
   NNNumericUserMissing a, b, c;
   a.AddValue(1, "a");
@@ -86,30 +75,6 @@ std::vector<std::string> Exported(const INNUserMissing& um) {
     lines.push_back(line);
   }
   return lines;
-}
-
-TEST(UserMissingExport, IntervalEndsAsExtensionsThenValues) {
-  const std::string extension = std::string("Extension extender=") + kPMMLExtender;
-  NNNumericUserMissing um;
-  um.SetInterval(NNNumericInterval());
-  EXPECT_TRUE(um.ExportXML().empty()) << "an empty interval exports nothing";
-  um.SetInterval(NNNumericInterval(gMissingValue, 0.0));
-  um.AddValue(99.0, "no answer");
-  um.AddValue(98.0, "");
-  EXPECT_EQ(Exported(um),
-            (std::vector<std::string>{extension + " name=invalidRangeUpper value=0",
-                                      "Value value=99 displayValue=no answer property=missing",
-                                      "Value value=98 property=missing"}));
-  um.SetInterval(NNNumericInterval(-3.0, 4.5));
-  EXPECT_EQ(Exported(um)[0], extension + " name=invalidRangeLower value=-3");
-  EXPECT_EQ(Exported(um)[1], extension + " name=invalidRangeUpper value=4.5");
-
-  NNStringUserMissing strings;
-  strings.AddValue("NA", "");
-  strings.AddValue("??", "unknown");
-  EXPECT_EQ(Exported(strings),
-            (std::vector<std::string>{"Value value=NA property=missing",
-                                      "Value value=?? displayValue=unknown property=missing"}));
 }
 
 }  // namespace

@@ -1,0 +1,447 @@
+#!/usr/bin/env python3
+"""Planted-fault run: how many deliberate bugs does the test suite catch?
+
+Each entry of FAULTS is one realistic bug planted in important code: an exact
+piece of text in a source file and what it becomes. For each fault the script
+applies it, rebuilds every target of the build folder, runs the whole suite
+with ctest, records whether any test failed (caught) or none did (missed), and
+puts the file back, whatever happens (Ctrl-C, a kill, a build error).
+
+A fault whose text is not found exactly once, or whose tree does not compile,
+is an error in the table, not a catch: it is reported as "error".
+
+    scripts/planted_faults.py --root . --build build --out results.json
+    scripts/planted_faults.py --only vxcluster       # one library
+    scripts/planted_faults.py --only vxneural/optim  # one subsystem
+    scripts/planted_faults.py --ids data-kept-zero,optim-scg-lambda
+
+The table is fixed: the same faults are planted before and after a change of
+the test suite, so that the two shares can be compared.
+"""
+
+import argparse
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+# (id, library, file, old text, new text, kind)
+# Kinds: condition flipped, constant changed, off-by-one, dropped statement.
+FAULTS = [
+    # --- vxcommon: XML stream, XML text, records, host variable list
+    ("common-entity-gt", "vxcommon", "src/vxcommon/XMLStream.cpp",
+     "} else if (entity == \"gt\") {\n      out += '>';",
+     "} else if (entity == \"gt\") {\n      out += '<';",
+     "constant changed"),
+    ("common-hex-odd", "vxcommon", "src/vxcommon/XmlText.cpp",
+     "  if (hex.size() % 2 != 0) return false;\n", "",
+     "dropped statement"),
+    ("common-escape-lt", "vxcommon", "src/vxcommon/XmlText.cpp",
+     "} else if (c == '<') {\n      out += \"&lt;\";",
+     "} else if (c == '>') {\n      out += \"&lt;\";",
+     "condition flipped"),
+    ("common-vector-iter-end", "vxcommon", "src/vxcommon/Record.cpp",
+     "if (fPos >= fRecords->size()) return nullptr;",
+     "if (fPos > fRecords->size()) return nullptr;",
+     "off-by-one"),
+    ("common-varlist-index", "vxcommon", "src/vxcommon/VXVarList.cpp",
+     "if (index < 0 || index >= Size()) return nullptr;",
+     "if (index < 0 || index > Size()) return nullptr;",
+     "off-by-one"),
+    # --- vxcluster: counts, assignment, likelihood, category range, tree
+    ("cluster-least-count", "vxcluster", "src/vxcluster/ClusterModel.cpp",
+     "if (least < 1 || most < least) {",
+     "if (least < 0 || most < least) {",
+     "off-by-one"),
+    ("cluster-assign-nearest", "vxcluster", "src/vxcluster/ClusterModel.cpp",
+     "if (best < 0 || d < bestDist) {",
+     "if (best < 0 || d > bestDist) {",
+     "condition flipped"),
+    ("cluster-loglik-half", "vxcluster", "src/vxcluster/Summary.cpp",
+     "ll -= 0.5 * c * std::log(var + v.fFloor);",
+     "ll -= 0.25 * c * std::log(var + v.fFloor);",
+     "constant changed"),
+    ("cluster-category-range", "vxcluster", "src/vxcluster/Summary.cpp",
+     "if (!(x >= 1.0 && x <= v.fNCategories && x == std::floor(x))) {",
+     "if (!(x >= 1.0 && x < v.fNCategories && x == std::floor(x))) {",
+     "off-by-one"),
+    ("cluster-node-split", "vxcluster", "src/vxcluster/CFTree.cpp",
+     "if (count <= fB) return Result::kDone;",
+     "if (count < fB) return Result::kDone;",
+     "off-by-one"),
+    # --- vxneural/variables
+    ("variables-symmetric-slope", "vxneural/variables",
+     "src/vxneural/variables/NNLinearEncoder.cpp",
+     "fSlope = 2.0 / (fMax - fMin);", "fSlope = 1.0 / (fMax - fMin);",
+     "constant changed"),
+    ("variables-usermissing-interval", "vxneural/variables",
+     "src/vxneural/variables/NNNumericUserMissing.cpp",
+     "return fHasInterval && fInterval.Contains(x);",
+     "return !fHasInterval && fInterval.Contains(x);",
+     "condition flipped"),
+    ("variables-catnum-decode", "vxneural/variables",
+     "src/vxneural/variables/NNCatNumEncoder.cpp",
+     "if (code < 0 || code >= GetNumberOfCategories()) return VXMV::gMissingValue;",
+     "if (code < 0 || code > GetNumberOfCategories()) return VXMV::gMissingValue;",
+     "off-by-one"),
+    # --- vxneural/data
+    ("data-kept-zero", "vxneural/data", "src/vxneural/data/NNDataPreparator.cpp",
+     "  if (pass.kept == 0) return fStatus = VXStatus(kNoRecordWritten, false);\n", "",
+     "dropped statement"),
+    ("data-memory-budget", "vxneural/data", "src/vxneural/data/NNDataPreparator.cpp",
+     "nTrain >= budget, fEncodedTrain,", "nTrain > budget, fEncodedTrain,",
+     "off-by-one"),
+    ("data-buffer-index", "vxneural/data", "src/vxneural/data/RecordBufferIter.cpp",
+     "if (h.index < 0 || h.index > h.count) return false;",
+     "if (h.index < 0 || h.index >= h.count) return false;",
+     "off-by-one"),
+    # --- vxneural/network
+    ("network-sigmoid-derivative", "vxneural/network", "src/vxneural/network/MLPLayer.cpp",
+     "      return (1.0 - y) * y;", "      return (2.0 - y) * y;",
+     "constant changed"),
+    ("network-bias-gradient", "vxneural/network", "src/vxneural/network/MLPLayer.cpp",
+     "    gj[0] += dj;\n", "",
+     "dropped statement"),
+    ("network-rbf-exponent", "vxneural/network", "src/vxneural/network/RBFHiddenLayer.cpp",
+     "z[j] = -0.5 * d;", "z[j] = -1.0 * d;",
+     "constant changed"),
+    ("network-sse-half", "vxneural/network", "src/vxneural/network/NNetwork.cpp",
+     "      e += 0.5 * d * d;", "      e += d * d;",
+     "constant changed"),
+    # --- vxneural/optim
+    ("optim-scg-lambda", "vxneural/optim", "src/vxneural/optim/ScaledConjGrad.cpp",
+     "lambda = 2.0 * (lambda - delta0 / pn2);", "lambda = 4.0 * (lambda - delta0 / pn2);",
+     "constant changed"),
+    ("optim-gd-halving", "vxneural/optim", "src/vxneural/optim/GradientDescentBatch.cpp",
+     "eta *= 0.5;", "eta *= 0.25;",
+     "constant changed"),
+    ("optim-max-passes", "vxneural/optim", "src/vxneural/optim/IOptimizationAlgorithm.cpp",
+     "if (dataPasses >= limits.maxNDataPasses) return VXNNCommon::kStoppedMaxDataPasses;",
+     "if (dataPasses > limits.maxNDataPasses) return VXNNCommon::kStoppedMaxDataPasses;",
+     "off-by-one"),
+    # --- vxneural/algorithm
+    ("algorithm-weight-count-bias", "vxneural/algorithm",
+     "src/vxneural/algorithm/MLPSettings.cpp",
+     "n += (fNHiddenUnits[layers - 1] + 1.0) * fNOutUnits;",
+     "n += (fNHiddenUnits[layers - 1] + 0.0) * fNOutUnits;",
+     "off-by-one"),
+    ("algorithm-cannot-save-severity", "vxneural/algorithm",
+     "src/vxneural/algorithm/NeuralAlgorithmBase.cpp",
+     "return Store(VXStatus(codes::kCannotSave, true));",
+     "return Store(VXStatus(codes::kCannotSave, false));",
+     "constant changed"),
+    ("algorithm-anneal-halving", "vxneural/algorithm",
+     "src/vxneural/algorithm/MLPInitializer.cpp",
+     "    half *= 0.5;", "    half *= 0.25;",
+     "constant changed"),
+    # --- vxneural/evaluation
+    ("evaluation-misclassified", "vxneural/evaluation",
+     "src/vxneural/evaluation/NNOutputStatistics.cpp",
+     "if (predicted != target) ++misclassified[Index(k)];",
+     "if (predicted == target) ++misclassified[Index(k)];",
+     "condition flipped"),
+    ("evaluation-deviation", "vxneural/evaluation",
+     "src/vxneural/evaluation/NNOutputStatistics.cpp",
+     "squaredDeviation[u] += (c - 1.0) / c * (t - m) * (t - m);",
+     "squaredDeviation[u] += (c - 2.0) / c * (t - m) * (t - m);",
+     "off-by-one"),
+    ("evaluation-sensitivity-step", "vxneural/evaluation",
+     "src/vxneural/evaluation/NNSensitivity.cpp",
+     "/ (kContinuousProbes - 1);", "/ kContinuousProbes;",
+     "off-by-one"),
+    # --- vxneural/persist
+    ("persist-binary-tag", "vxneural/persist", "src/vxneural/persist/BinaryIO.cpp",
+     "  if (got.compare(0, n, tag, n) != 0) Fail();\n", "",
+     "dropped statement"),
+    ("persist-binary-remaining", "vxneural/persist", "src/vxneural/persist/BinaryIO.cpp",
+     "  if (n > 0 && bytesEach > 0 && static_cast<std::size_t>(n) > Remaining() / bytesEach) Fail();\n",
+     "",
+     "dropped statement"),
+    ("persist-pmml-norm", "vxneural/persist", "src/vxneural/persist/PMMLExport.cpp",
+     "linear->AddAttribute(\"norm\", points[2 * p + 1]);",
+     "linear->AddAttribute(\"norm\", points[2 * p]);",
+     "off-by-one"),
+    # --- vxnn: the command-line host
+    ("vxnn-variance", "vxnn", "apps/vxnn/Dataset.cpp",
+     "n > 1 ? m2 / (n - 1) : 0.0;", "n > 1 ? m2 / n : 0.0;",
+     "off-by-one"),
+    ("vxnn-category-levels", "vxnn", "apps/vxnn/Dataset.cpp",
+     "distinct.size() <= static_cast<std::size_t>(options.fMaxCategoricalLevels))) {",
+     "distinct.size() < static_cast<std::size_t>(options.fMaxCategoricalLevels))) {",
+     "off-by-one"),
+    ("vxnn-csv-quote", "vxnn", "apps/vxnn/CsvTable.cpp",
+     "      if (c == '\"') out << '\"';\n", "",
+     "dropped statement"),
+    ("vxnn-json-control", "vxnn", "apps/vxnn/Json.cpp",
+     "if (static_cast<unsigned char>(c) < 0x20) {",
+     "if (static_cast<unsigned char>(c) < 0x10) {",
+     "constant changed"),
+]
+
+LIBRARIES = ["vxcommon", "vxcluster", "vxneural", "vxnn"]
+BACKUP_NAME = "planted_fault.backup.json"
+
+
+class Interrupted(Exception):
+    pass
+
+
+def on_signal(signum, _frame):
+    raise Interrupted("signal %d" % signum)
+
+
+def restore_leftover(build):
+    """Puts back a file that an earlier, killed run left mutated."""
+    path = os.path.join(build, BACKUP_NAME)
+    if not os.path.exists(path):
+        return
+    with open(path, encoding="utf-8") as f:
+        saved = json.load(f)
+    with open(saved["path"], "w", encoding="utf-8", newline="") as f:
+        f.write(saved["text"])
+    os.remove(path)
+    print("restored %s, left mutated by an earlier run" % saved["path"], flush=True)
+
+
+def run(cmd, cwd, log):
+    with open(log, "w", encoding="utf-8") as out:
+        return subprocess.call(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
+
+
+def first_failed_test(log):
+    try:
+        with open(log, encoding="utf-8", errors="replace") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return ""
+    for i, line in enumerate(lines):
+        if line.startswith("The following tests FAILED"):
+            return lines[i + 1].strip() if i + 1 < len(lines) else ""
+    return ""
+
+
+def ctest(args, tag, include=None, exclude=None):
+    """(passed, first failed test) of one ctest run in the build folder."""
+    log = os.path.join(args.build, "planted_faults_logs", tag + ".test.log")
+    cmd = ["ctest", "-j%d" % args.jobs, "--timeout", str(args.timeout)]
+    if not args.full:
+        cmd.append("--stop-on-failure")
+    if include:
+        cmd += ["-R", include]
+    excluded = "|".join(x for x in (args.exclude, exclude) if x)
+    if excluded:
+        cmd += ["-E", excluded]
+    passed = run(cmd, args.build, log) == 0
+    return passed, "" if passed else first_failed_test(log)
+
+
+def build_and_test(args, tag):
+    """(built, passed, failed test) for the tree as it stands.
+
+    With --dropped, the tests a slimmer suite leaves out are run only when
+    the rest all pass, and passed is then a pair: (slim suite, whole suite).
+    """
+    logs = os.path.join(args.build, "planted_faults_logs")
+    os.makedirs(logs, exist_ok=True)
+    build_log = os.path.join(logs, tag + ".build.log")
+    if run(["cmake", "--build", args.build, "-j%d" % args.jobs], args.root, build_log) != 0:
+        return False, False, ""
+    if not args.dropped:
+        return (True,) + ctest(args, tag)
+    slim, failed = ctest(args, tag, exclude=args.dropped)
+    if not slim:
+        # The whole suite holds the slim one: the same test fails in both.
+        return True, (False, False), failed
+    whole, failed = ctest(args, tag + ".dropped", include=args.dropped)
+    return True, (True, whole), failed
+
+
+def plant(args, fault):
+    fid, lib, rel, old, new, kind = fault
+    path = os.path.join(args.root, rel)
+    entry = {"id": fid, "library": lib, "file": rel, "kind": kind}
+    with open(path, encoding="utf-8", newline="") as f:
+        original = f.read()
+    if original.count(old) != 1:
+        entry.update(result="error", detail="text found %d times" % original.count(old))
+        return entry
+    backup = os.path.join(args.build, BACKUP_NAME)
+    with open(backup, "w", encoding="utf-8") as f:
+        json.dump({"path": path, "text": original}, f)
+    start = time.time()
+    try:
+        with open(path, "w", encoding="utf-8", newline="") as f:
+            f.write(original.replace(old, new))
+        built, passed, failed = build_and_test(args, fid)
+    finally:
+        with open(path, "w", encoding="utf-8", newline="") as f:
+            f.write(original)
+        os.remove(backup)
+    entry["seconds"] = round(time.time() - start, 1)
+    if not built:
+        entry.update(result="error", detail="does not compile")
+    elif isinstance(passed, tuple):
+        slim = dict(entry, result="missed" if passed[0] else "caught")
+        entry["result"] = "missed" if passed[1] else "caught"
+        if failed:
+            entry["failed_test"] = failed
+            if not passed[0]:
+                slim["failed_test"] = failed
+        return entry, slim
+    else:
+        entry["result"] = "missed" if passed else "caught"
+        if failed:
+            entry["failed_test"] = failed
+    return entry
+
+
+def summarise(results):
+    """Caught / scored per library, with the vxneural subsystems as well."""
+    groups = {}
+    for r in results:
+        keys = [r["library"].split("/")[0]]
+        if "/" in r["library"]:
+            keys.append(r["library"])
+        for key in keys + ["all"]:
+            g = groups.setdefault(key, {"caught": 0, "missed": 0, "error": 0})
+            g[r["result"]] += 1
+    return groups
+
+
+def share(g):
+    scored = g["caught"] + g["missed"]
+    text = "%d/%d" % (g["caught"], scored)
+    if scored:
+        text += " (%.0f%%)" % (100.0 * g["caught"] / scored)
+    if g["error"]:
+        text += ", %d table error(s)" % g["error"]
+    return text
+
+
+def compare(before_path, after_path):
+    """Per library: caught before and after, on the faults both runs scored."""
+    runs = []
+    for path in (before_path, after_path):
+        with open(path, encoding="utf-8") as f:
+            runs.append({r["id"]: r for r in json.load(f)["faults"] if r["result"] != "error"})
+    common = [fid for fid in runs[0] if fid in runs[1]]
+    sums = [summarise([run[fid] for fid in common]) for run in runs]
+    print("%-20s %-14s %s" % ("library", "before", "after"))
+    for key in LIBRARIES + sorted(k for k in sums[0] if "/" in k) + ["all"]:
+        if key in sums[0]:
+            print("%-20s %-14s %s" % (key, share(sums[0][key]), share(sums[1][key])))
+    lost = [fid for fid in common
+            if runs[0][fid]["result"] == "caught" and runs[1][fid]["result"] == "missed"]
+    print("caught before, missed after: %s" % (", ".join(lost) or "none"))
+    return 1 if lost else 0
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("--root", default=".", help="source tree (default: .)")
+    p.add_argument("--build", default="build", help="configured build folder (default: build)")
+    p.add_argument("--only", help="a library (vxcommon, vxcluster, vxneural, vxnn) or vxneural/<subsystem>")
+    p.add_argument("--ids", help="comma-separated fault ids")
+    p.add_argument("--out", help="results file (JSON), written after every fault")
+    p.add_argument("--resume", action="store_true", help="keep the faults already in --out")
+    p.add_argument("--jobs", type=int, default=2)
+    p.add_argument("--timeout", type=int, default=120, help="per-test timeout, seconds")
+    p.add_argument("--full", action="store_true", help="run every test even after a failure")
+    p.add_argument("--exclude", help="ctest -E pattern of tests left out (the same in runs compared)")
+    p.add_argument("--dropped", help="ctest -R pattern of the tests a slimmer suite leaves out: "
+                   "each fault is then scored for both suites in one build")
+    p.add_argument("--out-slim", help="results file of the slimmer suite (with --dropped)")
+    p.add_argument("--dropped-file", help="read the --dropped pattern from this file")
+    p.add_argument("--skip-clean", action="store_true", help="do not check the unmutated suite first")
+    p.add_argument("--list", action="store_true", help="print the table and stop")
+    p.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
+                   help="compare two results files on the faults both ran, and stop")
+    args = p.parse_args()
+    if args.compare:
+        return compare(*args.compare)
+    if args.dropped_file:
+        with open(args.dropped_file, encoding="utf-8") as f:
+            args.dropped = f.read().strip()
+    args.root = os.path.abspath(args.root)
+    args.build = os.path.abspath(os.path.join(args.root, args.build)
+                                 if not os.path.isabs(args.build) else args.build)
+
+    faults = FAULTS
+    if args.only:
+        faults = [f for f in faults if f[1] == args.only or f[1].startswith(args.only + "/")]
+    if args.ids:
+        # In the order given, so that a run stopped early has covered what
+        # was asked first.
+        by_id = {f[0]: f for f in faults}
+        faults = [by_id[i] for i in args.ids.split(",") if i in by_id]
+    if args.list:
+        for f in faults:
+            print("%-32s %-20s %-18s %s" % (f[0], f[1], f[5], f[2]))
+        return 0
+    if not faults:
+        p.error("no fault selected")
+
+    signal.signal(signal.SIGTERM, on_signal)
+    signal.signal(signal.SIGHUP, on_signal)
+    restore_leftover(args.build)
+
+    results = []
+    if args.resume and args.out and os.path.exists(args.out):
+        with open(args.out, encoding="utf-8") as f:
+            results = [r for r in json.load(f)["faults"] if r["result"] != "error"]
+    done = {r["id"] for r in results}
+
+    slim_results = []
+    if args.resume and args.out_slim and os.path.exists(args.out_slim):
+        with open(args.out_slim, encoding="utf-8") as f:
+            slim_results = [r for r in json.load(f)["faults"] if r["id"] in done]
+
+    def save():
+        for path, rs in ((args.out, results), (args.out_slim, slim_results)):
+            if path:
+                with open(path, "w", encoding="utf-8") as f:
+                    json.dump({"faults": rs, "summary": summarise(rs)}, f, indent=1)
+                    f.write("\n")
+
+    try:
+        if not args.skip_clean:
+            built, passed, failed = build_and_test(args, "clean")
+            if isinstance(passed, tuple):
+                passed = all(passed)
+            if not (built and passed):
+                print("the unmutated tree does not %s (%s): fix it first"
+                      % ("pass its tests" if built else "build", failed), file=sys.stderr)
+                return 2
+        for fault in faults:
+            if fault[0] in done:
+                continue
+            entry = plant(args, fault)
+            if isinstance(entry, tuple):
+                entry, slim = entry
+                slim_results.append(slim)
+            elif args.dropped:
+                slim_results.append(entry)
+            results.append(entry)
+            save()
+            print("%-32s %-8s %s" % (entry["id"], entry["result"],
+                                     entry.get("failed_test", entry.get("detail", ""))), flush=True)
+            if args.dropped:
+                print("%-32s %-8s (without the dropped tests)" % ("", slim_results[-1]["result"]),
+                      flush=True)
+    except (KeyboardInterrupt, Interrupted):
+        print("interrupted; the tree is restored", file=sys.stderr)
+        save()
+        return 130
+
+    groups = summarise(results)
+    print("\ncaught per library:")
+    for key in LIBRARIES + sorted(k for k in groups if "/" in k) + ["all"]:
+        if key in groups:
+            print("  %-20s %s" % (key, share(groups[key])))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
