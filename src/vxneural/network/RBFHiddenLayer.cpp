@@ -248,17 +248,17 @@ RBFHiddenLayer::Saved RBFHiddenLayer::ReadSaved(Reader& r, int lowerUnits, std::
   if (s.units < 0 || s.units > kMaxCategories || s.lower < 0 || s.lower > kMaxCategories) r.Fail();
   if (!IsRadial(s.activation) || s.centers < 0 || s.centers > s.units) r.Fail();
   if (static_cast<std::int64_t>(s.units) * s.lower > kMaxElements) r.Fail();
-  // Units without a centre yet are held in memory (zero-filled) but stored
-  // as nothing here, so their count must be bounded by something else before
-  // it sizes the arrays. A layer linked below must match that layer; a layer
-  // is of use only with an output layer above it, which stores a weight per
-  // hidden unit, so a stream with fewer values left than unplaced units is
-  // damaged. An unlinked layer has only the stream to answer for its width.
+  // Units without a centre yet are held in memory (zero-filled centre and
+  // variance vectors of the lower layer's width) but stored as nothing here,
+  // so their count must be bounded by something else before it sizes the
+  // arrays. A layer linked below must match that layer. A trained or new
+  // layer has a centre for every unit, so a saved model hardly ever holds
+  // unplaced units; more unplaced centre values than values left in the
+  // stream (a model goes on with the output weights and the solver) are
+  // taken for damage.
   if (lowerUnits >= 0 && s.lower != lowerUnits) r.Fail();
   const std::uint64_t unplaced = static_cast<std::uint64_t>(s.units - s.centers);
-  const std::uint64_t width =
-      lowerUnits >= 0 ? 1 : static_cast<std::uint64_t>(std::max(s.lower, 1));
-  if (unplaced * width > valuesLeft) r.Fail();
+  if (unplaced * static_cast<std::uint64_t>(std::max(s.lower, 1)) > valuesLeft) r.Fail();
   const auto readVectors = [&](Vectors& to) {
     // The whole block is checked against the stream before any allocation.
     std::vector<double> block =
