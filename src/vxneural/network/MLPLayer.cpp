@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "network/ArrayData.h"
+#include "network/InputUnits.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -108,10 +109,7 @@ SavedLayer ReadSavedLayer(Reader& r, std::size_t valuesLeft) {
   if (s.type < VXNNCommon::kInputLayer || s.type > VXNNCommon::kOutputLayer) r.Fail();
   if (s.units < 0 || s.units > kMaxCategories) r.Fail();
   if (input ? s.lower != 0 : (s.lower < 1 || s.lower > kMaxCategories + 1)) r.Fail();
-  // An input layer stores no weights, yet its units size its arrays; the
-  // layer above stores a weight per input unit, so a stream with fewer
-  // values left than input units is damaged.
-  if (input && static_cast<std::size_t>(s.units) > valuesLeft) r.Fail();
+  if (input && !VXNeural::detail::InputUnitsPlausible(s.units, valuesLeft)) r.Fail();
   if (s.activation < VXNNCommon::kTanH || s.activation > VXNNCommon::kIdentity) r.Fail();
   if (s.activation == VXNNCommon::kSoftMax && !input && s.type != VXNNCommon::kOutputLayer)
     r.Fail();
