@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   for (int v = 0; v < nVars; ++v) {
     VXStatus added;
     if (in.ConsumeBool()) {
-      const double location = in.ConsumeBool() ? AnyDouble(in) : 0.0;
-      const double scale = in.ConsumeBool() ? AnyDouble(in) : 1.0;
+      const double location = Noted(in.ConsumeBool() ? AnyDouble(in) : 0.0);
+      const double scale = Noted(in.ConsumeBool() ? AnyDouble(in) : 1.0);
       added = vars.AddContVar(location, scale);
     } else {
       const int n = in.ConsumeIntegralInRange<int>(-1, 8);
