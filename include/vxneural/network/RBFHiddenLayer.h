@@ -140,8 +140,10 @@ class RBFHiddenLayer : public INLayer {
 
  private:
   struct Saved;
+  // lowerUnits: the linked lower layer's units, -1 when unlinked;
+  // valuesLeft: how many more values the stream could hold.
   template <typename Reader>
-  static Saved ReadSaved(Reader& r);
+  static Saved ReadSaved(Reader& r, int lowerUnits, std::size_t valuesLeft);
   void Adopt(Saved& saved);
   template <typename Writer>
   void PutFields(Writer& w) const;

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "network/ArrayData.h"
+#include "network/InputUnits.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -92,8 +93,9 @@ int ReadCategoryCount(VXNeural::detail::XmlReader& r) {
 // Both saved forms hold the same values in the same order. Counts are
 // checked before anything is allocated for them; a layer whose counts do
 // not fit together is refused like a malformed one.
+// valuesLeft: how many more values the stream could hold.
 template <typename Reader>
-SavedLayer ReadSavedLayer(Reader& r) {
+SavedLayer ReadSavedLayer(Reader& r, std::size_t valuesLeft) {
   using VXNeural::detail::kMaxCategories;
   using VXNeural::detail::kMaxElements;
   SavedLayer s;
@@ -107,6 +109,7 @@ SavedLayer ReadSavedLayer(Reader& r) {
   if (s.type < VXNNCommon::kInputLayer || s.type > VXNNCommon::kOutputLayer) r.Fail();
   if (s.units < 0 || s.units > kMaxCategories) r.Fail();
   if (input ? s.lower != 0 : (s.lower < 1 || s.lower > kMaxCategories + 1)) r.Fail();
+  if (input && !VXNeural::detail::InputUnitsPlausible(s.units, valuesLeft)) r.Fail();
   if (s.activation < VXNNCommon::kTanH || s.activation > VXNNCommon::kIdentity) r.Fail();
   if (s.activation == VXNNCommon::kSoftMax && !input && s.type != VXNNCommon::kOutputLayer)
     r.Fail();
@@ -442,7 +445,7 @@ int MLPLayer::WriteObject(std::ostream& out) const {
 int MLPLayer::ReadObject(std::istream& in) {
   VXNeural::detail::BinReader r(in, kClassName);
   r.ExpectTag(kBinaryTag);
-  SavedLayer s = ReadSavedLayer(r);
+  SavedLayer s = ReadSavedLayer(r, r.Remaining() / sizeof(double));
   Restore(s.type, s.units, s.lower, static_cast<ActivationFunction>(s.activation), s.lo, s.hi,
           s.weights, std::move(s.categories));
   return r.Bytes();
@@ -459,7 +462,8 @@ int MLPLayer::WriteObjectXML(std::ostream& out) const {
 
 int MLPLayer::ReadObjectXML(std::istream& in) {
   VXNeural::detail::XmlReader r(in, kClassName, kClassName);
-  SavedLayer s = ReadSavedLayer(r);
+  SavedLayer s =
+      ReadSavedLayer(r, VXNeural::detail::StreamRemaining(in) / VXXML_1_2::kMinValueBytes);
   const int count = r.End();
   Restore(s.type, s.units, s.lower, static_cast<ActivationFunction>(s.activation), s.lo, s.hi,
           s.weights, std::move(s.categories));

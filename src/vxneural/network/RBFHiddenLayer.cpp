@@ -237,7 +237,7 @@ void RBFHiddenLayer::PutFields(Writer& w) const {
 // checked against each other and against what remains before anything is
 // allocated for them.
 template <typename Reader>
-RBFHiddenLayer::Saved RBFHiddenLayer::ReadSaved(Reader& r) {
+RBFHiddenLayer::Saved RBFHiddenLayer::ReadSaved(Reader& r, int lowerUnits, std::size_t valuesLeft) {
   using VXNeural::detail::kMaxCategories;
   using VXNeural::detail::kMaxElements;
   Saved s;
@@ -248,6 +248,17 @@ RBFHiddenLayer::Saved RBFHiddenLayer::ReadSaved(Reader& r) {
   if (s.units < 0 || s.units > kMaxCategories || s.lower < 0 || s.lower > kMaxCategories) r.Fail();
   if (!IsRadial(s.activation) || s.centers < 0 || s.centers > s.units) r.Fail();
   if (static_cast<std::int64_t>(s.units) * s.lower > kMaxElements) r.Fail();
+  // Units without a centre yet are held in memory (zero-filled centre and
+  // variance vectors of the lower layer's width) but stored as nothing here,
+  // so their count must be bounded by something else before it sizes the
+  // arrays. A layer linked below must match that layer. A trained or new
+  // layer has a centre for every unit, so a saved model hardly ever holds
+  // unplaced units; more unplaced centre values than values left in the
+  // stream (a model goes on with the output weights and the solver) are
+  // taken for damage.
+  if (lowerUnits >= 0 && s.lower != lowerUnits) r.Fail();
+  const std::uint64_t unplaced = static_cast<std::uint64_t>(s.units - s.centers);
+  if (unplaced * static_cast<std::uint64_t>(std::max(s.lower, 1)) > valuesLeft) r.Fail();
   const auto readVectors = [&](Vectors& to) {
     // The whole block is checked against the stream before any allocation.
     std::vector<double> block =
@@ -293,7 +304,8 @@ int RBFHiddenLayer::WriteObject(std::ostream& out) const {
 int RBFHiddenLayer::ReadObject(std::istream& in) {
   VXNeural::detail::BinReader r(in, kClassName);
   r.ExpectTag(kBinaryTag);
-  Saved s = ReadSaved(r);
+  Saved s =
+      ReadSaved(r, fLowerLayer ? fLowerLayer->GetNumUnits() : -1, r.Remaining() / sizeof(double));
   Adopt(s);
   return r.Bytes();
 }
@@ -306,7 +318,8 @@ int RBFHiddenLayer::WriteObjectXML(std::ostream& out) const {
 
 int RBFHiddenLayer::ReadObjectXML(std::istream& in) {
   VXNeural::detail::XmlReader r(in, kClassName, kClassName);
-  Saved s = ReadSaved(r);
+  Saved s = ReadSaved(r, fLowerLayer ? fLowerLayer->GetNumUnits() : -1,
+                      VXNeural::detail::StreamRemaining(in) / VXXML_1_2::kMinValueBytes);
   const int count = r.End();
   Adopt(s);
   return count + kXmlFrame;

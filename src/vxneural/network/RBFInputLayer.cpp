@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "network/ArrayData.h"
+#include "network/InputUnits.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -20,10 +21,12 @@ constexpr int kXmlLevel = 2;
 // The start and the end of an RBF layer's XML object count as values.
 constexpr int kXmlFrame = 2;
 
+// valuesLeft: how many more values the stream could hold.
 template <typename Reader>
-int ReadUnits(Reader& r) {
+int ReadUnits(Reader& r, std::size_t valuesLeft) {
   const int units = r.Int();
   if (units < 0 || units > VXNeural::detail::kMaxCategories) r.Fail();
+  if (!VXNeural::detail::InputUnitsPlausible(units, valuesLeft)) r.Fail();
   return units;
 }
 
@@ -54,7 +57,7 @@ int RBFInputLayer::WriteObject(std::ostream& out) const {
 int RBFInputLayer::ReadObject(std::istream& in) {
   VXNeural::detail::BinReader r(in, kClassName);
   r.ExpectTag(kBinaryTag);
-  fNUnits = ReadUnits(r);
+  fNUnits = ReadUnits(r, r.Remaining() / sizeof(double));
   fUnitValues.resize(static_cast<std::size_t>(fNUnits), 0.0);
   return r.Bytes();
 }
@@ -67,7 +70,7 @@ int RBFInputLayer::WriteObjectXML(std::ostream& out) const {
 
 int RBFInputLayer::ReadObjectXML(std::istream& in) {
   VXNeural::detail::XmlReader r(in, kClassName, kClassName);
-  const int units = ReadUnits(r);
+  const int units = ReadUnits(r, VXNeural::detail::StreamRemaining(in) / VXXML_1_2::kMinValueBytes);
   const int count = r.End();
   fNUnits = units;
   fUnitValues.resize(static_cast<std::size_t>(fNUnits), 0.0);
