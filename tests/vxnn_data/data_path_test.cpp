@@ -223,6 +223,30 @@ TEST(MissingInputs, ImputedFromTheListOrDropped) {
   EXPECT_EQ(r[0], 5.0);
 }
 
+TEST(MissingInputs, TrainingImputesDeclaredTextsOrLeavesTheirRecordsOut) {
+  CsvTable t = ReadCsvFile(kData + "/iris.csv");
+  t.fRows[3][0] = "NA";
+  t.fRows[10][0] = "NA";
+  t.fRows[20][4] = "";  // a missing target is never filled in
+  ProgressBar quiet(std::cerr, false);
+  for (const auto& [policy, imputed, leftOut] :
+       {std::tuple<MissingInputs, long, int>{MissingInputs::kImpute, 2, 1},
+        {MissingInputs::kDrop, 0, 3}}) {
+    TrainOptions o;
+    o.fDescribe.fTargets = {"species"};
+    o.fDescribe.fMissing["sepal_length"] = {"NA"};
+    o.fMissingInputs = policy;
+    o.fTestFraction = 0.0;
+    o.fMaxDataPasses = 1;
+    o.fImportance = false;
+    const auto r = TrainModel(t, "iris.csv", o, quiet);
+    EXPECT_EQ(r->fTrainCounts.fImputedCells, imputed);
+    ASSERT_EQ(r->fTrainLeftOut.size(), 1u);
+    EXPECT_EQ(r->fTrainLeftOut[0], std::make_pair(CellProblem::kMissing, leftOut));
+    EXPECT_EQ(r->fTrainCounts.fKept, 150u - static_cast<std::size_t>(leftOut));
+  }
+}
+
 TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
   Scratch s;
   // Row 3 has a missing target and row 5 an unseen category: both unusable.

@@ -62,7 +62,7 @@ struct Model {
     trained = vxnn::TrainModel(table, c.data, options, bar);
     algorithm = trained->fAlgorithm.get();
     if (!c.rbf) return;
-    const int nTrain = static_cast<int>(trained->fTrainSource->Count());
+    const int nTrain = static_cast<int>(trained->fTrainCounts.fKept);
     RBFSettings settings(*trained->fList, nTrain);
     settings.SetOutputMEInfo(true);
     if (c.plain) settings.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis);
@@ -126,7 +126,9 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   std::vector<std::vector<double>> expected;
   std::vector<int> winners;
   VXCommon_1_2::Record record;
-  for (std::size_t row : trained->fPartition.fTest) {
+  for (std::size_t row :
+       vxnn::SplitRecords(table.fRows.size(), trained->fTestFraction, trained->fPartitionSeed)
+           .fTest) {
     const std::vector<std::string>& cells = table.fRows[row];
     if (maker.Make(cells, record, true)) continue;
     for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
