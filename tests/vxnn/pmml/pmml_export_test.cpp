@@ -48,6 +48,8 @@ struct Case {
   // RBF only: plain radial-basis hidden units instead of the normalised
   // ones of the default settings.
   bool plain = false;
+  // Numeric inputs taken as categories (--categorical).
+  std::vector<std::string> categorical = {};
 };
 
 // A model trained on a shipped data set: the MLP of the command line's
@@ -59,6 +61,7 @@ struct Model {
     vxnn::TrainOptions options;
     options.fMaxDataPasses = 40;
     options.fDescribe.fTargets = c.targets;
+    options.fDescribe.fCategorical = c.categorical;
     trained = vxnn::TrainModel(table, c.data, options, bar);
     algorithm = trained->fAlgorithm.get();
     if (!c.rbf) return;
@@ -259,7 +262,7 @@ const Shape kShapes[] = {
     {{"iris.csv", true, {"species"}, true},
      {{"simplemax", 0}, {"bias=\"", 3}, {"activationFunction=\"radialBasis\">", 2}},
      {}},
-    {{"diabetes.csv", false, {"progression"}},
+    {{"diabetes.csv", false, {"progression"}, false, {"sex"}},
      {{"<NeuralNetwork functionName=\"regression\"", 1},
       {"<DataField name=\"sex\" displayName=\"\" optype=\"categorical\" dataType=\"double\">", 1},
       {"<Value value=\"2\"/>", 1},
