@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   g++ make cmake libbenchmark-dev  # our driver, built with the benchmarks
+  time                             # /usr/bin/time -v: peak memory in bench/*.sh
   libfann-dev                      # peer: a C multi-layer perceptron library
   python3-sklearn python3-numpy    # peer: MLPClassifier / MLPRegressor
   libopenblas0-pthread             # an optimized BLAS for numpy, not the reference one

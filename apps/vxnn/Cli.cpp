@@ -29,8 +29,21 @@ CLI::Option* Repeatable(CLI::Option* option) {
   return option->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 }
 
+// --missing-inputs, shared by train, score and eval.
+void AddMissingInputs(CLI::App* app, std::string& scratch) {
+  app->add_option("--missing-inputs", scratch,
+                  "impute (default): a missing input takes the training mean, or the most "
+                  "frequent training category; drop: the record is left out")
+      ->check(CLI::IsMember({"impute", "drop"}));
+}
+
+MissingInputs MissingInputsOf(const std::string& scratch) {
+  return scratch == "drop" ? MissingInputs::kDrop : MissingInputs::kImpute;
+}
+
 struct TrainScratch {
   std::vector<std::string> fMissing;
+  std::string fMissingInputs = "impute";
   std::string fFormat = "binary";
   std::string fNetwork = "mlp";
   std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation;
@@ -58,8 +71,9 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   Repeatable(
       train->add_option("--missing", s.fMissing, "COLUMN=VALUE: a value that counts as missing"));
   train->add_option("--max-levels", o.fDescribe.fMaxCategoricalLevels,
-                    "Whole-number columns with at most this many values are categorical "
-                    "(default 10)");
+                    "A whole-number target with at most this many values is categorical "
+                    "(default 10); numeric inputs are continuous unless --categorical");
+  AddMissingInputs(train, s.fMissingInputs);
 
   train->add_option("--test-fraction", o.fTestFraction,
                     "Fraction of the records held out for testing (default 0.3)");
@@ -160,6 +174,7 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
       throw InputError("--missing needs COLUMN=VALUE, not \"" + m + "\"");
     c.fTrain.fDescribe.fMissing[m.substr(0, eq)].push_back(m.substr(eq + 1));
   }
+  c.fTrain.fMissingInputs = MissingInputsOf(s.fMissingInputs);
   c.fFormat = s.fFormat == "xml" ? ModelFormat::kXML : ModelFormat::kBinary;
   c.fTrain.fNetwork = s.fNetwork == "rbf" ? NetworkKind::kRBF : NetworkKind::kMLP;
   c.fTrain.fAutoNetwork = s.fNetwork == "auto";
@@ -186,13 +201,16 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   scoreCmd->add_option("model", score.fModel, "Saved model (binary or XML)")->required();
   scoreCmd->add_option("data", score.fData, "CSV file with the model's input columns")->required();
   scoreCmd->add_option("--output,-o", score.fOutput, "Write to FILE instead of standard output");
+  std::string scoreMissing = "impute";
+  AddMissingInputs(scoreCmd, scoreMissing);
 
-  std::string evalModel, evalData;
-  bool evalJson = false;
+  EvalCommand eval;
   CLI::App* evalCmd = app.add_subcommand("eval", "Measure a model on a CSV file with its targets");
-  evalCmd->add_option("model", evalModel, "Saved model (binary or XML)")->required();
-  evalCmd->add_option("data", evalData, "CSV file with the input and target columns")->required();
-  evalCmd->add_flag("--json", evalJson, "Print JSON");
+  evalCmd->add_option("model", eval.fModel, "Saved model (binary or XML)")->required();
+  evalCmd->add_option("data", eval.fData, "CSV file with the input and target columns")->required();
+  evalCmd->add_flag("--json", eval.fJson, "Print JSON");
+  std::string evalMissing = "impute";
+  AddMissingInputs(evalCmd, evalMissing);
 
   std::string inspectModel;
   bool inspectJson = false;
@@ -234,8 +252,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       FinishTrainOptions(train, scratch);
       return RunTrain(train, out, err);
     }
-    if (scoreCmd->parsed()) return RunScore(score, out, err);
-    if (evalCmd->parsed()) return RunEval(evalModel, evalData, evalJson, out, err);
+    if (scoreCmd->parsed()) {
+      score.fMissingInputs = MissingInputsOf(scoreMissing);
+      return RunScore(score, out, err);
+    }
+    if (evalCmd->parsed()) {
+      eval.fMissingInputs = MissingInputsOf(evalMissing);
+      return RunEval(eval, out, err);
+    }
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (exportCmd->parsed()) return RunExport(exportModel, out);
     if (demoCmd->parsed()) return RunDemo(out, err);

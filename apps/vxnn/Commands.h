@@ -30,6 +30,7 @@ struct ScoreCommand {
   std::string fModel;
   std::string fData;
   std::string fOutput;  // empty: standard output
+  MissingInputs fMissingInputs = MissingInputs::kImpute;
 };
 int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
 
@@ -40,8 +41,13 @@ int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
 // probabilities).
 std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabilities);
 
-int RunEval(const std::string& model, const std::string& data, bool json, std::ostream& out,
-            std::ostream& err);
+struct EvalCommand {
+  std::string fModel;
+  std::string fData;
+  bool fJson = false;
+  MissingInputs fMissingInputs = MissingInputs::kImpute;
+};
+int RunEval(const EvalCommand& command, std::ostream& out, std::ostream& err);
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 

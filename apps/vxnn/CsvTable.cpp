@@ -13,97 +13,162 @@ int CsvTable::Column(const std::string& name) const {
   return -1;
 }
 
-namespace {
+struct CsvReader::State {
+  State(std::istream& in, const std::string& name) : fIn(in), fName(name) {}
 
-struct ParseState {
-  CsvTable* fTable;
-  std::vector<std::string> fRow;
+  std::istream& fIn;
+  std::string fName;
+  csv_parser fParser;
+  bool fParserLive = false;
+  std::vector<std::string> fHeader;
   bool fHaveHeader = false;
+  // The row being parsed; fFields of its strings are in use. The strings
+  // keep their storage from row to row.
+  std::vector<std::string> fRow;
+  std::size_t fFields = 0;
+  // Rows completed by the last feed, not yet handed out, with their lines.
+  std::vector<std::vector<std::string>> fReady;
+  std::vector<long> fReadyLine;
+  std::size_t fReadyCount = 0, fReadPos = 0;
   long fLine = 1;  // line where the current row started
   long fNewlines = 0;
+  long fLastLine = 0;
   std::string fError;
+  bool fFinished = false;
+  std::vector<char> fBuf = std::vector<char>(1 << 16);
+  std::size_t fBufLen = 0, fBufPos = 0;
+
+  void Fail(const std::string& what) {
+    if (fError.empty()) fError = fName + ": " + what;
+  }
+  void Throw() const { throw InputError(fError); }
+  // Parses input until at least one row is complete or the input ends.
+  void Feed();
 };
 
+namespace {
+
 void OnField(void* data, std::size_t len, void* ctx) {
-  auto* st = static_cast<ParseState*>(ctx);
-  st->fRow.emplace_back(data ? static_cast<const char*>(data) : "", data ? len : 0);
+  auto* st = static_cast<CsvReader::State*>(ctx);
+  const char* text = data ? static_cast<const char*>(data) : "";
+  if (!data) len = 0;
+  if (st->fFields < st->fRow.size())
+    st->fRow[st->fFields].assign(text, len);
+  else
+    st->fRow.emplace_back(text, len);
+  ++st->fFields;
 }
 
 void OnRow(int, void* ctx) {
-  auto* st = static_cast<ParseState*>(ctx);
+  auto* st = static_cast<CsvReader::State*>(ctx);
+  const std::size_t n = st->fFields;
+  st->fFields = 0;
+  const long line = st->fLine;
+  st->fLine = st->fNewlines + 2;  // this row ended on line fNewlines + 1
   if (!st->fError.empty()) return;
   // A blank line reaches us as a single empty field: skip it, as most CSV
   // writers end files with one.
-  const bool blank = st->fRow.size() == 1 && st->fRow[0].empty();
-  if (!blank) {
-    if (!st->fHaveHeader) {
-      std::set<std::string> seen;
-      for (const std::string& name : st->fRow) {
-        if (name.empty()) {
-          st->fError =
-              "line " + std::to_string(st->fLine) + ": the header has an empty column name";
-          break;
-        }
-        if (!seen.insert(name).second) {
-          st->fError = "line " + std::to_string(st->fLine) + ": column \"" + name +
-                       "\" appears twice in the header";
-          break;
-        }
-      }
-      st->fTable->fHeader = std::move(st->fRow);
-      st->fHaveHeader = true;
-    } else if (st->fRow.size() != st->fTable->fHeader.size()) {
-      st->fError = "line " + std::to_string(st->fLine) + ": " + std::to_string(st->fRow.size()) +
-                   " fields where the header has " + std::to_string(st->fTable->fHeader.size());
-    } else {
-      st->fTable->fRows.push_back(std::move(st->fRow));
+  if (n == 1 && st->fRow[0].empty()) return;
+  st->fRow.resize(n);
+  if (!st->fHaveHeader) {
+    std::set<std::string> seen;
+    for (const std::string& name : st->fRow) {
+      if (name.empty())
+        return st->Fail("line " + std::to_string(line) + ": the header has an empty column name");
+      if (!seen.insert(name).second)
+        return st->Fail("line " + std::to_string(line) + ": column \"" + name +
+                        "\" appears twice in the header");
     }
+    st->fHeader = st->fRow;
+    st->fHaveHeader = true;
+    return;
   }
-  st->fRow.clear();
-  st->fLine = st->fNewlines + 2;  // this row ended on line fNewlines + 1
+  if (n != st->fHeader.size())
+    return st->Fail("line " + std::to_string(line) + ": " + std::to_string(n) +
+                    " fields where the header has " + std::to_string(st->fHeader.size()));
+  if (st->fReadyCount == st->fReady.size()) {
+    st->fReady.emplace_back();
+    st->fReadyLine.push_back(0);
+  }
+  st->fReady[st->fReadyCount].swap(st->fRow);
+  st->fReadyLine[st->fReadyCount] = line;
+  ++st->fReadyCount;
 }
 
 }  // namespace
 
-CsvTable ReadCsv(std::istream& in, const std::string& sourceName) {
-  CsvTable table;
-  ParseState st;
-  st.fTable = &table;
-  csv_parser parser;
-  if (csv_init(&parser, CSV_STRICT | CSV_STRICT_FINI) != 0)
-    throw InputError(sourceName + ": cannot start the CSV reader");
-
-  char buf[1 << 16];
-  bool failed = false;
-  while (!failed && in) {
-    in.read(buf, sizeof buf);
-    const std::size_t n = static_cast<std::size_t>(in.gcount());
-    // Fed one line at a time so that the line count is exact whenever the
-    // parser ends a row, for messages that name the line.
-    std::size_t done = 0;
-    while (done < n) {
-      std::size_t end = done;
-      while (end < n && buf[end] != '\n') ++end;
-      if (end < n) ++end;
-      if (csv_parse(&parser, buf + done, end - done, OnField, OnRow, &st) != end - done) {
-        failed = true;
+void CsvReader::State::Feed() {
+  while (fReadyCount == 0 && !fFinished && fError.empty()) {
+    if (fBufPos == fBufLen) {
+      fBufPos = fBufLen = 0;
+      if (fIn) {
+        fIn.read(fBuf.data(), static_cast<std::streamsize>(fBuf.size()));
+        fBufLen = static_cast<std::size_t>(fIn.gcount());
+      }
+      if (fBufLen == 0) {
+        fFinished = true;
+        if (csv_fini(&fParser, OnField, OnRow, this) != 0)
+          Fail("malformed CSV near line " + std::to_string(fNewlines + 1) + " (" +
+               csv_strerror(csv_error(&fParser)) + ")");
         break;
       }
-      if (buf[end - 1] == '\n') ++st.fNewlines;
-      done = end;
-      if (!st.fError.empty()) break;
     }
-    if (!st.fError.empty()) break;
+    // Fed one line at a time so that the line count is exact whenever the
+    // parser ends a row, for messages that name the line.
+    const char* buf = fBuf.data();
+    std::size_t end = fBufPos;
+    while (end < fBufLen && buf[end] != '\n') ++end;
+    if (end < fBufLen) ++end;
+    if (csv_parse(&fParser, buf + fBufPos, end - fBufPos, OnField, OnRow, this) != end - fBufPos) {
+      Fail("malformed CSV near line " + std::to_string(fNewlines + 1) + " (" +
+           csv_strerror(csv_error(&fParser)) + ")");
+      break;
+    }
+    if (buf[end - 1] == '\n') ++fNewlines;
+    fBufPos = end;
   }
-  if (!failed && st.fError.empty() && csv_fini(&parser, OnField, OnRow, &st) != 0) failed = true;
-  const std::string parseError = failed ? csv_strerror(csv_error(&parser)) : "";
-  csv_free(&parser);
+}
 
-  if (!st.fError.empty()) throw InputError(sourceName + ": " + st.fError);
-  if (failed)
-    throw InputError(sourceName + ": malformed CSV near line " + std::to_string(st.fNewlines + 1) +
-                     " (" + parseError + ")");
+CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
+    : fState(std::make_unique<State>(in, sourceName)) {
+  State& st = *fState;
+  if (csv_init(&st.fParser, CSV_STRICT | CSV_STRICT_FINI) != 0)
+    throw InputError(sourceName + ": cannot start the CSV reader");
+  st.fParserLive = true;
+  while (!st.fHaveHeader && !st.fFinished && st.fError.empty()) st.Feed();
+  if (!st.fError.empty()) st.Throw();
   if (!st.fHaveHeader) throw InputError(sourceName + ": the file is empty (no header row)");
+}
+
+CsvReader::~CsvReader() {
+  if (fState->fParserLive) csv_free(&fState->fParser);
+}
+
+const std::vector<std::string>& CsvReader::Header() const { return fState->fHeader; }
+
+long CsvReader::Line() const { return fState->fLastLine; }
+
+const std::vector<std::string>* CsvReader::Next() {
+  State& st = *fState;
+  if (st.fReadPos == st.fReadyCount) {
+    st.fReadPos = st.fReadyCount = 0;
+    st.Feed();
+  }
+  // A row that completed before an error is still handed out, so the
+  // error surfaces at the row that caused it.
+  if (st.fReadPos < st.fReadyCount) {
+    st.fLastLine = st.fReadyLine[st.fReadPos];
+    return &st.fReady[st.fReadPos++];
+  }
+  if (!st.fError.empty()) st.Throw();
+  return nullptr;
+}
+
+CsvTable ReadCsv(std::istream& in, const std::string& sourceName) {
+  CsvReader reader(in, sourceName);
+  CsvTable table;
+  table.fHeader = reader.Header();
+  while (const std::vector<std::string>* row = reader.Next()) table.fRows.push_back(*row);
   return table;
 }
 

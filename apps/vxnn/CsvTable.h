@@ -3,6 +3,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,31 @@ struct CsvTable {
 
   // Index of a column by exact name, -1 when absent.
   int Column(const std::string& name) const;
+};
+
+// Reads a CSV stream one row at a time, so a file of any size passes
+// through a fixed amount of memory: the row handed out is reused for the
+// next one. The header is read by the constructor.
+class CsvReader {
+ public:
+  // Throws InputError as ReadCsv does.
+  CsvReader(std::istream& in, const std::string& sourceName);
+  ~CsvReader();
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
+
+  const std::vector<std::string>& Header() const;
+  // The next row, valid until the next call; null after the last row.
+  // Throws InputError as ReadCsv does.
+  const std::vector<std::string>* Next();
+  // The line where the row last handed out began.
+  long Line() const;
+
+  // The parser's state, public only for its call-backs.
+  struct State;
+
+ private:
+  std::unique_ptr<State> fState;
 };
 
 // Throws InputError naming the source and the line for: an empty input, an

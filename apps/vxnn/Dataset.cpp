@@ -5,22 +5,58 @@
 #include <cmath>
 #include <cstdlib>
 #include <set>
+#include <unordered_map>
 
 #include "vxcommon/VXMissing.h"
 
 namespace vxnn {
 
-bool ParseNumber(const std::string& text, double& value) {
-  const std::size_t b = text.find_first_not_of(" \t");
-  if (b == std::string::npos) return false;
-  const std::size_t e = text.find_last_not_of(" \t");
-  const std::string t = text.substr(b, e - b + 1);
+NumberText ReadNumber(const std::string& text, double& value) {
+  const char* p = text.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p == '\0') return NumberText::kText;
   char* end = nullptr;
   errno = 0;
-  const double v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size() || errno == ERANGE || !std::isfinite(v)) return false;
+  const double v = std::strtod(p, &end);
+  if (end == p) return NumberText::kText;
+  while (*end == ' ' || *end == '\t') ++end;
+  if (end != text.c_str() + text.size()) return NumberText::kText;
+  // An overflow comes back as an infinity; an underflow is a number near
+  // zero and stays one.
+  if (!std::isfinite(v)) return NumberText::kNonFinite;
   value = v;
-  return true;
+  return NumberText::kFinite;
+}
+
+bool ParseNumber(const std::string& text, double& value) {
+  return ReadNumber(text, value) == NumberText::kFinite;
+}
+
+std::string FieldKindText(const FieldPlan& f) {
+  const bool cat = f.fKind != FieldKind::kContinuous;
+  std::string why;
+  switch (f.fReason) {
+    case KindReason::kText:
+      why = "text";
+      break;
+    case KindReason::kNumbers:
+      why = "numbers";
+      break;
+    case KindReason::kFewWholeNumbers:
+      why = "taken as categorical: " + std::to_string(f.fWholeValues) +
+            " whole-number values; use --continuous to change";
+      break;
+    case KindReason::kUserCategorical:
+      why = "--categorical";
+      break;
+    case KindReason::kUserContinuous:
+      why = "--continuous";
+      break;
+  }
+  if (f.fNonFinite > 0)
+    why += "; " + std::to_string(f.fNonFinite) + " non-finite value" +
+           (f.fNonFinite == 1 ? "" : "s") + " counted as missing";
+  return std::string(cat ? "categorical" : "continuous") + " (" + why + ")";
 }
 
 namespace {
@@ -29,10 +65,10 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-void CheckNamesExist(const CsvTable& table, const std::vector<std::string>& names,
+void CheckNamesExist(const std::vector<std::string>& header, const std::vector<std::string>& names,
                      const char* option) {
   for (const std::string& n : names)
-    if (table.Column(n) < 0)
+    if (!Contains(header, n))
       throw InputError(std::string(option) + " names \"" + n + "\", which is not a column");
 }
 
@@ -40,124 +76,207 @@ bool IsMissingText(const std::string& cell, const std::vector<std::string>* decl
   return cell.empty() || (declared && Contains(*declared, cell));
 }
 
+const std::vector<std::string>* DeclaredMissing(const DescribeOptions& o, const std::string& name) {
+  const auto m = o.fMissing.find(name);
+  return m == o.fMissing.end() ? nullptr : &m->second;
+}
+
+// What one pass learns about a column before its kind is known.
+struct ColumnScan {
+  bool fNumeric = true, fWhole = true;
+  long fNonFinite = 0;
+  std::set<double> fDistinct;  // up to one more than the level limit
+};
+
+// Categories in order of first appearance, with their counts.
+template <typename T, typename Map>
+struct CategoryCount {
+  Map fIndex;
+  std::vector<std::pair<T, long>> fSeen;
+  void Add(const T& value) {
+    const auto it = fIndex.find(value);
+    if (it != fIndex.end()) {
+      ++fSeen[it->second].second;
+      return;
+    }
+    fIndex.emplace(value, fSeen.size());
+    fSeen.emplace_back(value, 1);
+  }
+  // Most frequent first; a stable sort keeps ties in order of appearance.
+  std::vector<T> Values(bool byFrequency) {
+    if (byFrequency)
+      std::stable_sort(fSeen.begin(), fSeen.end(),
+                       [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::vector<T> values;
+    values.reserve(fSeen.size());
+    for (const auto& s : fSeen) values.push_back(s.first);
+    return values;
+  }
+};
+
+// Statistics of one planned field over the training rows.
+struct FieldStats {
+  double fN = 0, fMean = 0, fM2 = 0, fLo = HUGE_VAL, fHi = -HUGE_VAL;
+  bool fHasEmpty = false;
+  CategoryCount<double, std::unordered_map<double, std::size_t>> fNumbers;
+  CategoryCount<std::string, std::unordered_map<std::string, std::size_t>> fStrings;
+};
+
 }  // namespace
 
-std::vector<FieldPlan> PlanFields(const CsvTable& table, const DescribeOptions& options) {
-  CheckNamesExist(table, options.fTargets, "--target");
-  CheckNamesExist(table, options.fContinuous, "--continuous");
-  CheckNamesExist(table, options.fCategorical, "--categorical");
-  CheckNamesExist(table, options.fIgnore, "--ignore");
+std::vector<FieldPlan> PlanFields(RowSource& rows, const DescribeOptions& options,
+                                  std::size_t* rowCount) {
+  const std::vector<std::string>& header = rows.Header();
+  CheckNamesExist(header, options.fTargets, "--target");
+  CheckNamesExist(header, options.fContinuous, "--continuous");
+  CheckNamesExist(header, options.fCategorical, "--categorical");
+  CheckNamesExist(header, options.fIgnore, "--ignore");
   for (const auto& m : options.fMissing)
-    if (table.Column(m.first) < 0)
+    if (!Contains(header, m.first))
       throw InputError("--missing names \"" + m.first + "\", which is not a column");
   if (options.fTargets.empty()) throw InputError("no target column given");
 
-  std::vector<FieldPlan> plan;
-  for (std::size_t c = 0; c < table.fHeader.size(); ++c) {
-    const std::string& name = table.fHeader[c];
-    if (Contains(options.fIgnore, name)) continue;
-    const auto missing = options.fMissing.find(name);
-    const std::vector<std::string>* declared =
-        missing == options.fMissing.end() ? nullptr : &missing->second;
-
-    bool numeric = true, whole = true;
-    std::set<double> distinct;
-    for (const auto& row : table.fRows) {
-      if (IsMissingText(row[c], declared)) continue;
-      double v;
-      if (!ParseNumber(row[c], v)) {
-        numeric = false;
-        break;
+  const std::size_t limit = static_cast<std::size_t>(options.fMaxCategoricalLevels);
+  std::vector<ColumnScan> scan(header.size());
+  std::vector<const std::vector<std::string>*> declared(header.size());
+  std::vector<bool> used(header.size());
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    declared[c] = DeclaredMissing(options, header[c]);
+    used[c] = !Contains(options.fIgnore, header[c]);
+  }
+  std::size_t n = 0;
+  rows.Rewind();
+  while (const std::vector<std::string>* row = rows.Next()) {
+    ++n;
+    for (std::size_t c = 0; c < header.size(); ++c) {
+      ColumnScan& s = scan[c];
+      if (!used[c] || !s.fNumeric) continue;
+      const std::string& cell = (*row)[c];
+      if (IsMissingText(cell, declared[c])) continue;
+      double v = 0;
+      switch (ReadNumber(cell, v)) {
+        case NumberText::kText:
+          s.fNumeric = false;
+          continue;
+        case NumberText::kNonFinite:
+          ++s.fNonFinite;
+          continue;
+        case NumberText::kFinite:
+          break;
       }
-      whole = whole && v == std::floor(v);
-      if (distinct.size() <= static_cast<std::size_t>(options.fMaxCategoricalLevels))
-        distinct.insert(v);
+      s.fWhole = s.fWhole && v == std::floor(v);
+      if (s.fDistinct.size() <= limit) s.fDistinct.insert(v);
     }
+  }
 
+  std::vector<FieldPlan> plan;
+  for (std::size_t c = 0; c < header.size(); ++c) {
+    if (!used[c]) continue;
+    const std::string& name = header[c];
+    const ColumnScan& s = scan[c];
     FieldPlan f;
     f.fName = name;
     f.fColumn = static_cast<int>(c);
     f.fTarget = Contains(options.fTargets, name);
+    f.fNonFinite = s.fNumeric ? s.fNonFinite : 0;
     if (Contains(options.fContinuous, name)) {
-      if (!numeric) throw InputError("column \"" + name + "\" holds text and cannot be continuous");
+      if (!s.fNumeric)
+        throw InputError("column \"" + name + "\" holds text and cannot be continuous");
       f.fKind = FieldKind::kContinuous;
-    } else if (!numeric) {
+      f.fReason = KindReason::kUserContinuous;
+    } else if (!s.fNumeric) {
       f.fKind = FieldKind::kStringCategorical;
-    } else if (Contains(options.fCategorical, name) ||
-               (whole && !distinct.empty() &&
-                distinct.size() <= static_cast<std::size_t>(options.fMaxCategoricalLevels))) {
+      f.fReason =
+          Contains(options.fCategorical, name) ? KindReason::kUserCategorical : KindReason::kText;
+    } else if (Contains(options.fCategorical, name)) {
       f.fKind = FieldKind::kNumericCategorical;
+      f.fReason = KindReason::kUserCategorical;
+    } else if (f.fTarget && s.fWhole && !s.fDistinct.empty() && s.fDistinct.size() <= limit) {
+      f.fKind = FieldKind::kNumericCategorical;
+      f.fReason = KindReason::kFewWholeNumbers;
+      f.fWholeValues = static_cast<int>(s.fDistinct.size());
     } else {
       f.fKind = FieldKind::kContinuous;
+      f.fReason = KindReason::kNumbers;
     }
     plan.push_back(f);
   }
+  if (rowCount) *rowCount = n;
   return plan;
 }
 
-NNVarList BuildVarList(const CsvTable& table, const std::vector<FieldPlan>& plan,
-                       const DescribeOptions& options) {
-  NNVarList list;
-  for (const FieldPlan& f : plan) {
-    const auto missing = options.fMissing.find(f.fName);
-    const std::vector<std::string>* declared =
-        missing == options.fMissing.end() ? nullptr : &missing->second;
-    const auto role = f.fTarget ? INNVariable::kOutput : INNVariable::kInput;
-    const std::size_t c = static_cast<std::size_t>(f.fColumn);
-    bool hasEmpty = false;
-    int index = -1;
+std::vector<FieldPlan> PlanFields(const CsvTable& table, const DescribeOptions& options) {
+  TableRows rows(table, "");
+  return PlanFields(rows, options);
+}
 
-    if (f.fKind == FieldKind::kContinuous) {
-      // Welford's update keeps the variance accurate for large offsets.
-      double n = 0, mean = 0, m2 = 0, lo = HUGE_VAL, hi = -HUGE_VAL;
-      for (const auto& row : table.fRows) {
-        double v;
-        if (IsMissingText(row[c], declared) || !ParseNumber(row[c], v)) {
-          hasEmpty = hasEmpty || row[c].empty();
-          continue;
-        }
-        n += 1;
-        const double d = v - mean;
-        mean += d / n;
-        m2 += d * (v - mean);
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
+NNVarList BuildVarList(RowSource& rows, const std::vector<FieldPlan>& plan,
+                       const DescribeOptions& options, SplitDraw* split) {
+  std::vector<FieldStats> stats(plan.size());
+  std::vector<const std::vector<std::string>*> declared(plan.size());
+  for (std::size_t i = 0; i < plan.size(); ++i)
+    declared[i] = DeclaredMissing(options, plan[i].fName);
+
+  double records = 0;
+  rows.Rewind();
+  if (split) split->Restart();
+  while (const std::vector<std::string>* row = rows.Next()) {
+    if (split && split->NextIsTest()) continue;
+    records += 1;
+    for (std::size_t i = 0; i < plan.size(); ++i) {
+      const FieldPlan& f = plan[i];
+      FieldStats& s = stats[i];
+      const std::string& cell = (*row)[static_cast<std::size_t>(f.fColumn)];
+      if (IsMissingText(cell, declared[i])) {
+        s.fHasEmpty = s.fHasEmpty || cell.empty();
+        continue;
       }
-      if (n == 0) throw InputError("column \"" + f.fName + "\" has no value");
-      const double variance = n > 1 ? m2 / (n - 1) : 0.0;
-      index = list.AddContVar(f.fName, "", lo, hi, mean, variance, role, INNVariable::kReal, 0.0);
+      if (f.fKind == FieldKind::kStringCategorical) {
+        s.fStrings.Add(cell);
+        continue;
+      }
+      double v;
+      if (!ParseNumber(cell, v)) continue;  // non-finite: missing
+      if (f.fKind == FieldKind::kNumericCategorical) {
+        s.fNumbers.Add(v);
+        continue;
+      }
+      // Welford's update keeps the variance accurate for large offsets.
+      s.fN += 1;
+      const double d = v - s.fMean;
+      s.fMean += d / s.fN;
+      s.fM2 += d * (v - s.fMean);
+      s.fLo = std::min(s.fLo, v);
+      s.fHi = std::max(s.fHi, v);
+    }
+  }
+
+  NNVarList list;
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    const FieldPlan& f = plan[i];
+    FieldStats& s = stats[i];
+    const auto role = f.fTarget ? INNVariable::kOutput : INNVariable::kInput;
+    int index = -1;
+    if (f.fKind == FieldKind::kContinuous) {
+      if (s.fN == 0) throw InputError("column \"" + f.fName + "\" has no value");
+      const double variance = s.fN > 1 ? s.fM2 / (s.fN - 1) : 0.0;
+      index = list.AddContVar(f.fName, "", s.fLo, s.fHi, s.fMean, variance, role,
+                              INNVariable::kReal, 0.0);
     } else if (f.fKind == FieldKind::kNumericCategorical) {
       // The list takes the number of categories from the vector's length,
-      // so each category is passed once, in order of first appearance.
-      std::vector<double> values;
-      std::set<double> seenNumbers;
-      for (const auto& row : table.fRows) {
-        double v;
-        if (IsMissingText(row[c], declared) || !ParseNumber(row[c], v)) {
-          hasEmpty = hasEmpty || row[c].empty();
-          continue;
-        }
-        if (seenNumbers.insert(v).second) values.push_back(v);
-      }
-      index = list.AddCatVar(f.fName, "", values, role, INNVariable::kInteger);
+      // so each category is passed once.
+      index =
+          list.AddCatVar(f.fName, "", s.fNumbers.Values(!f.fTarget), role, INNVariable::kInteger);
     } else {
-      std::vector<std::string> values;
-      std::set<std::string> seenStrings;
-      for (const auto& row : table.fRows) {
-        if (IsMissingText(row[c], declared)) {
-          hasEmpty = hasEmpty || row[c].empty();
-          continue;
-        }
-        if (seenStrings.insert(row[c]).second) values.push_back(row[c]);
-      }
-      index = list.AddCatVar(f.fName, "", values, role, INNVariable::kString);
+      index =
+          list.AddCatVar(f.fName, "", s.fStrings.Values(!f.fTarget), role, INNVariable::kString);
     }
     if (index < 0) throw InputError("column \"" + f.fName + "\" could not be described");
 
     // Declared missing texts become user-missing values of the variable, so
     // that the saved model recognises them in new data too.
-    if (declared) {
-      for (const std::string& text : *declared) {
+    if (declared[i]) {
+      for (const std::string& text : *declared[i]) {
         double v;
         if (f.fKind == FieldKind::kStringCategorical)
           list.AddDiscreteUserMissing(index, text, "");
@@ -165,11 +284,17 @@ NNVarList BuildVarList(const CsvTable& table, const std::vector<FieldPlan>& plan
           list.AddDiscreteUserMissing(index, v, "");
       }
     }
-    if (hasEmpty && f.fKind == FieldKind::kStringCategorical)
+    if (s.fHasEmpty && f.fKind == FieldKind::kStringCategorical)
       list.AddDiscreteUserMissing(index, std::string(), "empty");
   }
-  list.SetWeightedCount(static_cast<double>(table.fRows.size()));
+  list.SetWeightedCount(records);
   return list;
+}
+
+NNVarList BuildVarList(const CsvTable& table, const std::vector<FieldPlan>& plan,
+                       const DescribeOptions& options) {
+  TableRows rows(table, "");
+  return BuildVarList(rows, plan, options);
 }
 
 }  // namespace vxnn

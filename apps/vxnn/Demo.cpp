@@ -22,7 +22,7 @@ struct TempFile {
 
 // The winning category and its probability for every record, or -1.
 std::vector<std::pair<int, double>> Predictions(INeuralAlgorithm& a,
-                                                VXCommon_1_2::VectorRecordIter& records) {
+                                                VXCommon_1_2::MultiPassRecordIter& records) {
   std::vector<std::pair<int, double>> p;
   records.Rewind();
   while (const VXCommon_1_2::Record* r = records.Next()) {
@@ -76,7 +76,8 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   const NNVarList& list = *result->fList;
   const int target = list.FindVariable("species");
   out << "\nFirst test records with their predictions:\n";
-  const auto& test = result->fPartition.fTest;
+  const std::vector<std::size_t> test =
+      SplitRecords(table.fRows.size(), options.fTestFraction, options.fPartitionSeed).fTest;
   // Every test row became a record (the embedded data have no gaps), so
   // row i of the partition is record i of the test source.
   for (std::size_t i = 0; i < test.size() && i < expected.size() && i < 5; ++i) {

@@ -4,40 +4,38 @@
 #include "Commands.h"
 #include "Records.h"
 #include "Report.h"
+#include "RowRecords.h"
 #include "StructureView.h"
 
 namespace vxnn {
 
-int RunEval(const std::string& modelPath, const std::string& dataPath, bool json, std::ostream& out,
-            std::ostream& err) {
+int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
+  const std::string& modelPath = c.fModel;
+  const std::string& dataPath = c.fData;
   LoadedModel model = LoadModel(modelPath);
-  const CsvTable table = ReadCsvFile(dataPath);
   const NNVarList& list = model.VarList();
-  const RecordMaker maker(list, table.fHeader, true, dataPath);
+  // One pass to count the usable records, one for the library: the file
+  // is never held in memory.
+  auto rows = std::make_unique<CsvFileRows>(dataPath);
+  const RecordMaker maker(list, rows->Header(), true, dataPath, c.fMissingInputs);
+  RowRecordIter source(std::move(rows), maker, true, std::nullopt, RowSide::kAll);
 
   EvalResult result;
   result.fModelPath = modelPath;
   result.fDataPath = dataPath;
-  result.fRecordsRead = table.fRows.size();
-  std::vector<VXCommon_1_2::Record> records;
-  std::map<CellProblem, int> problems;
-  VXCommon_1_2::Record r;
-  for (const auto& row : table.fRows) {
-    if (const RecordIssue issue = maker.Make(row, r, true))
-      ++problems[issue.fProblem];
-    else
-      records.push_back(r);
-  }
-  result.fLeftOut.assign(problems.begin(), problems.end());
-  if (records.empty())
+  result.fImputed = ReadAll(source);
+  const PassCounts& counts = result.fImputed;
+  result.fLeftOut.assign(counts.fLeftOut.begin(), counts.fLeftOut.end());
+  result.fRecordsRead = counts.fKept;
+  for (const auto& p : result.fLeftOut) result.fRecordsRead += static_cast<std::size_t>(p.second);
+  if (counts.fKept == 0)
     throw InputError(dataPath + ": no record can be evaluated" +
                      (result.fLeftOut.empty() ? std::string(" (the file has none)")
                                               : " (" + LeftOutText(result.fLeftOut) + ")"));
-  VXCommon_1_2::VectorRecordIter source(std::move(records));
-  result.fFigures = Evaluate(*model.fAlgorithm, source);
+  result.fFigures = Evaluate(*model.fAlgorithm, source, static_cast<int>(counts.fKept));
   if (!result.fLeftOut.empty())
     err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the evaluation\n";
-  if (json)
+  if (c.fJson)
     WriteEvalJson(out, list, result);
   else
     PrintEval(out, list, result);

@@ -1,123 +1,79 @@
 #include "Json.h"
 
 #include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <vector>
 
 #include "vxcommon/VXMissing.h"
 
 namespace vxnn {
 
-std::string JsonEscape(const std::string& text) {
-  std::string s;
-  s.reserve(text.size() + 2);
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        s += "\\\"";
-        break;
-      case '\\':
-        s += "\\\\";
-        break;
-      case '\n':
-        s += "\\n";
-        break;
-      case '\r':
-        s += "\\r";
-        break;
-      case '\t':
-        s += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-          s += buf;
-        } else {
-          s += c;
-        }
+using Json = nlohmann::ordered_json;  // members stay in the order written
+
+struct JsonWriter::Document {
+  Json fRoot;
+  // The open objects and arrays, outermost first. Values are only ever
+  // added to the innermost, so the outer ones never move and the pointers
+  // stay valid.
+  std::vector<Json*> fOpen;
+  std::string fKey;
+  bool fHaveKey = false;
+
+  // Places value where the next value goes and returns where it now lives.
+  Json* Add(Json value) {
+    if (fOpen.empty()) {
+      fRoot = std::move(value);
+      return &fRoot;
     }
+    Json& parent = *fOpen.back();
+    if (parent.is_array()) {
+      parent.push_back(std::move(value));
+      return &parent.back();
+    }
+    fHaveKey = false;
+    Json& slot = parent[fKey];
+    slot = std::move(value);
+    return &slot;
   }
-  return s;
-}
+};
 
-void JsonWriter::NewLine() { fOut << '\n' << std::string(2 * fHasMember.size(), ' '); }
+JsonWriter::JsonWriter(std::ostream& out) : fOut(out), fDoc(std::make_unique<Document>()) {}
 
-void JsonWriter::BeforeValue() {
-  if (fAfterKey) {
-    fAfterKey = false;
-    return;
-  }
-  if (!fHasMember.empty()) {
-    if (fHasMember.back()) fOut << ',';
-    fHasMember.back() = true;
-    NewLine();
-  }
-}
+JsonWriter::~JsonWriter() = default;
 
 JsonWriter& JsonWriter::Key(const std::string& key) {
-  BeforeValue();
-  fOut << '"' << JsonEscape(key) << "\": ";
-  fAfterKey = true;
+  fDoc->fKey = key;
+  fDoc->fHaveKey = true;
   return *this;
 }
 
-void JsonWriter::BeginObject() {
-  BeforeValue();
-  fOut << '{';
-  fHasMember.push_back(false);
-}
+void JsonWriter::BeginObject() { fDoc->fOpen.push_back(fDoc->Add(Json::object())); }
+
+void JsonWriter::BeginArray() { fDoc->fOpen.push_back(fDoc->Add(Json::array())); }
 
 void JsonWriter::EndObject() {
-  const bool had = fHasMember.back();
-  fHasMember.pop_back();
-  if (had) NewLine();
-  fOut << '}';
-  if (fHasMember.empty()) fOut << '\n';
+  fDoc->fOpen.pop_back();
+  if (!fDoc->fOpen.empty()) return;
+  // Text that is not valid UTF-8 (a CSV in another encoding) is written
+  // with replacement characters rather than refused.
+  fOut << fDoc->fRoot.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
-void JsonWriter::BeginArray() {
-  BeforeValue();
-  fOut << '[';
-  fHasMember.push_back(false);
-}
+void JsonWriter::EndArray() { EndObject(); }
 
-void JsonWriter::EndArray() {
-  const bool had = fHasMember.back();
-  fHasMember.pop_back();
-  if (had) NewLine();
-  fOut << ']';
-  if (fHasMember.empty()) fOut << '\n';
-}
-
-void JsonWriter::String(const std::string& value) {
-  BeforeValue();
-  fOut << '"' << JsonEscape(value) << '"';
-}
+void JsonWriter::String(const std::string& value) { fDoc->Add(value); }
 
 void JsonWriter::Number(double value) {
-  BeforeValue();
-  if (VXMV::IsMissing(value) || !std::isfinite(value)) {
-    fOut << "null";
-    return;
-  }
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.10g", value);
-  fOut << buf;
+  if (VXMV::IsMissing(value) || !std::isfinite(value))
+    fDoc->Add(nullptr);
+  else
+    fDoc->Add(value);
 }
 
-void JsonWriter::Integer(long long value) {
-  BeforeValue();
-  fOut << value;
-}
+void JsonWriter::Integer(long long value) { fDoc->Add(value); }
 
-void JsonWriter::Bool(bool value) {
-  BeforeValue();
-  fOut << (value ? "true" : "false");
-}
+void JsonWriter::Bool(bool value) { fDoc->Add(value); }
 
-void JsonWriter::Null() {
-  BeforeValue();
-  fOut << "null";
-}
+void JsonWriter::Null() { fDoc->Add(nullptr); }
 
 }  // namespace vxnn

@@ -1,9 +1,12 @@
-// A small streaming JSON writer for the summaries the commands print.
+// A JSON writer for the summaries the commands print, in the order the
+// commands produce them; the document is built and written by a JSON
+// library (which takes care of escaping and number formatting) when the
+// outermost object or array ends.
 #pragma once
 
+#include <memory>
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace vxnn {
 
@@ -13,7 +16,8 @@ namespace vxnn {
 // to say "not computed".
 class JsonWriter {
  public:
-  explicit JsonWriter(std::ostream& out) : fOut(out) {}
+  explicit JsonWriter(std::ostream& out);
+  ~JsonWriter();
   JsonWriter(const JsonWriter&) = delete;
   JsonWriter& operator=(const JsonWriter&) = delete;
 
@@ -38,15 +42,9 @@ class JsonWriter {
   void Field(const std::string& key, bool value) { Key(key).Bool(value); }
 
  private:
-  void BeforeValue();
-  void NewLine();
-
+  struct Document;
   std::ostream& fOut;
-  // One entry per open object or array: whether it has a member yet.
-  std::vector<bool> fHasMember;
-  bool fAfterKey = false;
+  std::unique_ptr<Document> fDoc;
 };
-
-std::string JsonEscape(const std::string& text);
 
 }  // namespace vxnn

@@ -2,19 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <numeric>
-#include <random>
 
 namespace vxnn {
 
 namespace {
 
 // A uniform draw from 0..bound-1 without modulo bias (bound >= 1).
-std::uint32_t Below(std::mt19937& rng, std::uint32_t bound) {
-  const std::uint32_t limit = static_cast<std::uint32_t>(-bound) % bound;  // 2^32 mod bound
+std::uint64_t Below(std::mt19937_64& rng, std::uint64_t bound) {
+  const std::uint64_t limit = (0 - bound) % bound;  // 2^64 mod bound
   for (;;) {
-    const std::uint32_t r = static_cast<std::uint32_t>(rng());
+    const std::uint64_t r = rng();
     // Values below limit would make the low residues more likely.
     if (r >= limit) return r % bound;
   }
@@ -22,22 +19,35 @@ std::uint32_t Below(std::mt19937& rng, std::uint32_t bound) {
 
 }  // namespace
 
-Partition SplitRecords(std::size_t n, double testFraction, unsigned seed) {
-  const std::size_t nTest =
-      std::min(n, static_cast<std::size_t>(std::llround(static_cast<double>(n) * testFraction)));
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::mt19937 rng(seed);
-  // The first nTest places of a Fisher-Yates shuffle are a uniform sample.
-  for (std::size_t i = 0; i < nTest; ++i) {
-    const std::size_t j = i + Below(rng, static_cast<std::uint32_t>(n - i));
-    std::swap(order[i], order[j]);
+SplitDraw::SplitDraw(std::size_t n, double testFraction, unsigned seed)
+    : fN(n),
+      fTest(std::min(
+          n, static_cast<std::size_t>(std::llround(static_cast<double>(n) * testFraction)))),
+      fSeed(seed),
+      fRng(seed) {}
+
+void SplitDraw::Restart() {
+  fRng.seed(fSeed);
+  fSeen = fChosen = 0;
+}
+
+bool SplitDraw::NextIsTest() {
+  if (fSeen >= fN) return false;
+  const std::uint64_t left = fN - fSeen++;
+  const std::uint64_t wanted = fTest - fChosen;
+  // Once every remaining record is needed (or none is), no draw is taken.
+  if (wanted == 0) return false;
+  if (wanted == left || Below(fRng, left) < wanted) {
+    ++fChosen;
+    return true;
   }
+  return false;
+}
+
+Partition SplitRecords(std::size_t n, double testFraction, unsigned seed) {
+  SplitDraw draw(n, testFraction, seed);
   Partition p;
-  p.fTest.assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(nTest));
-  p.fTrain.assign(order.begin() + static_cast<std::ptrdiff_t>(nTest), order.end());
-  std::sort(p.fTest.begin(), p.fTest.end());
-  std::sort(p.fTrain.begin(), p.fTrain.end());
+  for (std::size_t i = 0; i < n; ++i) (draw.NextIsTest() ? p.fTest : p.fTrain).push_back(i);
   return p;
 }
 

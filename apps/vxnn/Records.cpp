@@ -1,11 +1,13 @@
 #include "Records.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "Dataset.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/variables/NNCatNumEncoder.h"
+#include "vxneural/variables/NNContVar.h"
 #include "vxneural/variables/NNNumericUserMissing.h"
 #include "vxneural/variables/NNStringEncoder.h"
 #include "vxneural/variables/NNStringUserMissing.h"
@@ -22,8 +24,8 @@ std::string FormatNumber(double value) {
 }
 
 RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& header,
-                         bool targetsRequired, const std::string& sourceName)
-    : fList(list), fColumns(list.Size(), -1) {
+                         bool targetsRequired, const std::string& sourceName, MissingInputs missing)
+    : fList(list), fColumns(list.Size(), -1), fFill(list.Size(), VXMV::gMissingValue) {
   for (unsigned v = 0; v < list.Size(); ++v) {
     const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
     const std::string name = var.GetVariableName();
@@ -35,13 +37,30 @@ RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& 
     if (needed && fColumns[v] < 0)
       throw InputError(sourceName + ": no column \"" + name + "\", which the model " +
                        (role == INNVariable::kInput ? "needs as an input" : "predicts"));
+    if (missing == MissingInputs::kImpute && role == INNVariable::kInput) {
+      if (const auto* cont = dynamic_cast<const NNContVar*>(&var))
+        fFill[v] = cont->GetMean();
+      else if (var.GetNumberOfCategories() > 0)
+        fFill[v] = 0.0;
+    }
+  }
+}
+
+void RecordMaker::DeclareMissing(const std::map<std::string, std::vector<std::string>>& missing) {
+  fDeclared.assign(fList.Size(), {});
+  for (unsigned v = 0; v < fList.Size(); ++v) {
+    const auto m = missing.find(fList.GetVarAt(static_cast<int>(v))->GetVariableName());
+    if (m != missing.end()) fDeclared[v] = m->second;
   }
 }
 
 double RecordMaker::Value(int variable, const std::string& cell, CellProblem& problem) const {
   const INNVariable& var = *fList.GetVarAt(variable);
   problem = CellProblem::kNone;
-  if (cell.empty()) {
+  const auto* declared =
+      fDeclared.empty() ? nullptr : &fDeclared[static_cast<std::size_t>(variable)];
+  if (cell.empty() ||
+      (declared && std::find(declared->begin(), declared->end(), cell) != declared->end())) {
     problem = CellProblem::kMissing;
     return VXMV::gMissingValue;
   }
@@ -56,9 +75,11 @@ double RecordMaker::Value(int variable, const std::string& cell, CellProblem& pr
     }
     case INNVariable::kNumericCategorical:
     case INNVariable::kContinuous: {
-      double x;
-      if (!ParseNumber(cell, x)) {
-        problem = CellProblem::kNotANumber;
+      double x = 0;
+      const NumberText read = ReadNumber(cell, x);
+      if (read != NumberText::kFinite) {
+        // nan, inf and overflowing numbers say "no value" as an empty cell does.
+        problem = read == NumberText::kNonFinite ? CellProblem::kMissing : CellProblem::kNotANumber;
         return VXMV::gMissingValue;
       }
       const auto* um = dynamic_cast<const NNNumericUserMissing*>(var.GetUserMissingInfo());
@@ -80,7 +101,7 @@ double RecordMaker::Value(int variable, const std::string& cell, CellProblem& pr
 }
 
 RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
-                              bool checkTargets) const {
+                              bool checkTargets, int* imputed) const {
   const int n = static_cast<int>(fList.Size());
   if (record.Size() != n) record.Resize(n);
   RecordIssue issue;
@@ -95,6 +116,12 @@ RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2:
     }
     CellProblem problem;
     record[v] = Value(v, row[static_cast<std::size_t>(column)], problem);
+    const double fill = fFill[static_cast<std::size_t>(v)];
+    if (problem == CellProblem::kMissing && !VXMV::IsMissing(fill)) {
+      record[v] = fill;
+      if (imputed) ++*imputed;
+      continue;
+    }
     if (problem != CellProblem::kNone && !issue) {
       issue.fProblem = problem;
       issue.fVariable = v;

@@ -3,6 +3,7 @@
 // variable's encoder gives the cell, a missing one the missing value.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ struct RecordIssue {
   explicit operator bool() const { return fProblem != CellProblem::kNone; }
 };
 
+// What becomes of a record with a missing input: kImpute fills a
+// continuous input with its variable's mean and a categorical one with its
+// code 0 (the most frequent training category: see BuildVarList), both
+// from the model's own variable list; kDrop leaves the record out.
+enum class MissingInputs { kImpute, kDrop };
+
 // Reads rows of a table whose header names the list's variables (extra
 // columns are ignored). Unused variables are never read and hold 0.
 class RecordMaker {
@@ -32,13 +39,21 @@ class RecordMaker {
   // Throws InputError naming the first Input variable (and, when
   // targetsRequired, the first Output variable) without a column.
   RecordMaker(const NNVarList& list, const std::vector<std::string>& header, bool targetsRequired,
-              const std::string& sourceName);
+              const std::string& sourceName, MissingInputs missing = MissingInputs::kDrop);
 
   // Fills record; Output variables are read only when checkTargets is true
   // and they have a column, and hold the missing value otherwise. Returns
   // the first problem among the fields read; the record is then unusable.
+  // A missing target is always a problem; a missing input only with
+  // kDrop, and with kImpute adds one to *imputed (when given) per input
+  // filled in.
   RecordIssue Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
-                   bool checkTargets) const;
+                   bool checkTargets, int* imputed = nullptr) const;
+
+  // Texts that count as missing per column name (--missing), beyond the
+  // user-missing values the list holds: a text such as "NA" in a numeric
+  // column cannot be one of those, and is missing rather than not a number.
+  void DeclareMissing(const std::map<std::string, std::vector<std::string>>& missing);
 
   // The column of a variable, -1 when the table has none.
   int ColumnOf(int variable) const { return fColumns[static_cast<std::size_t>(variable)]; }
@@ -48,6 +63,10 @@ class RecordMaker {
 
   const NNVarList& fList;
   std::vector<int> fColumns;
+  // Per variable: the value a missing input takes, or the missing value
+  // when it is left missing.
+  std::vector<double> fFill;
+  std::vector<std::vector<std::string>> fDeclared;  // per variable
 };
 
 // The text of category code of a categorical variable: the string, or the

@@ -244,6 +244,36 @@ void LeftOutJson(JsonWriter& j, const std::vector<std::pair<CellProblem, int>>& 
   j.EndObject();
 }
 
+void ImputedJson(JsonWriter& j, const PassCounts& c) {
+  j.BeginObject();
+  j.Field("inputs", c.fImputedCells);
+  j.Field("records", c.fImputedRecords);
+  j.EndObject();
+}
+
+// "5 inputs in 4 training records" or "" when none.
+std::string ImputedText(const PassCounts& c, const char* side) {
+  if (c.fImputedCells == 0) return "";
+  return Plural(c.fImputedCells, "input") + " in " + std::to_string(c.fImputedRecords) + " " +
+         side + (*side ? " " : "") + "record" + (c.fImputedRecords == 1 ? "" : "s");
+}
+
+const char* ReasonKey(KindReason r) {
+  switch (r) {
+    case KindReason::kText:
+      return "text";
+    case KindReason::kFewWholeNumbers:
+      return "few whole numbers";
+    case KindReason::kUserCategorical:
+      return "user-set categorical";
+    case KindReason::kUserContinuous:
+      return "user-set continuous";
+    case KindReason::kNumbers:
+      break;
+  }
+  return "numbers";
+}
+
 // Training and test figures of every target, side by side.
 struct TargetPair {
   TargetFigures fTrain;
@@ -388,13 +418,35 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
   list.GetVarNames(inputs, outputs);
 
   out << "Data: " << r.fSource << ", " << Plural(static_cast<long>(r.fRecordsRead), "record")
-      << ": " << r.fPartition.fTrain.size() << " for training, " << r.fPartition.fTest.size()
-      << " for testing (partition seed " << r.fPartitionSeed << ")\n";
+      << ": " << r.fTrainRows << " for training, " << r.fTestRows << " for testing (partition seed "
+      << r.fPartitionSeed << ")\n";
   const std::string trainOut = LeftOutText(r.fTrainLeftOut), testOut = LeftOutText(r.fTestLeftOut);
   if (!trainOut.empty()) out << "  left out of training: " << trainOut << "\n";
   if (!testOut.empty()) out << "  left out of testing: " << testOut << "\n";
+  if (r.fTrainCounts.fImputedCells > 0 || r.fTestCounts.fImputedCells > 0) {
+    std::string both = ImputedText(r.fTrainCounts, "training");
+    const std::string test = ImputedText(r.fTestCounts, "test");
+    if (!test.empty()) both += (both.empty() ? "" : ", ") + test;
+    out << "  missing inputs filled in (training mean, or most frequent category): " << both
+        << "\n";
+  }
   if (!r.fUnusedConstant.empty())
     out << "  not used (constant in the training records): " << Join(r.fUnusedConstant) << "\n";
+  // Every field's kind with the reason, grouped, so that a wide file stays
+  // readable; --categorical and --continuous change any of them.
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+  for (const FieldPlan& f : r.fFields) {
+    if (f.fTarget) continue;
+    const std::string kind = FieldKindText(f);
+    auto g =
+        std::find_if(groups.begin(), groups.end(), [&](const auto& e) { return e.first == kind; });
+    if (g == groups.end()) g = groups.insert(groups.end(), {kind, {}});
+    g->second.push_back(f.fName);
+  }
+  if (!r.fFields.empty()) out << "Field kinds:\n";
+  for (const auto& g : groups) out << "  " << g.first << ": " << Join(g.second) << "\n";
+  for (const FieldPlan& f : r.fFields)
+    if (f.fTarget) out << "  target " << f.fName << ": " << FieldKindText(f) << "\n";
   out << "Inputs: " << Join(inputs) << "\n";
   for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
     if (list.GetVariableRole(v) != INNVariable::kOutput) continue;
@@ -464,8 +516,8 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   j.Key("data").BeginObject();
   j.Field("file", r.fSource);
   j.Field("records", static_cast<long>(r.fRecordsRead));
-  j.Field("training_records", static_cast<long>(r.fPartition.fTrain.size()));
-  j.Field("test_records", static_cast<long>(r.fPartition.fTest.size()));
+  j.Field("training_records", static_cast<long>(r.fTrainRows));
+  j.Field("test_records", static_cast<long>(r.fTestRows));
   j.Field("test_fraction", r.fTestFraction);
   j.Key("partition_seed").Integer(r.fPartitionSeed);
   j.Key("left_out_of_training");
@@ -474,6 +526,23 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   LeftOutJson(j, r.fTestLeftOut);
   j.Key("unused_constant_inputs").BeginArray();
   for (const auto& n : r.fUnusedConstant) j.String(n);
+  j.EndArray();
+  j.Field("missing_inputs", r.fMissingInputs == MissingInputs::kImpute ? "impute" : "drop");
+  j.Key("imputed_training");
+  ImputedJson(j, r.fTrainCounts);
+  j.Key("imputed_test");
+  ImputedJson(j, r.fTestCounts);
+  j.Key("fields").BeginArray();
+  for (const FieldPlan& f : r.fFields) {
+    j.BeginObject();
+    j.Field("name", f.fName);
+    j.Field("role", f.fTarget ? "target" : "input");
+    j.Field("kind", f.fKind == FieldKind::kContinuous ? "continuous" : "categorical");
+    j.Field("reason", ReasonKey(f.fReason));
+    if (f.fReason == KindReason::kFewWholeNumbers) j.Field("whole_number_values", f.fWholeValues);
+    j.Field("non_finite_missing", f.fNonFinite);
+    j.EndObject();
+  }
   j.EndArray();
   j.EndObject();
 
@@ -552,6 +621,9 @@ void PrintEval(std::ostream& out, const NNVarList& list, const EvalResult& r) {
       << Plural(r.fFigures.fRecords, "record") << " evaluated of " << r.fRecordsRead << "\n";
   const std::string leftOut = LeftOutText(r.fLeftOut);
   if (!leftOut.empty()) out << "  left out: " << leftOut << "\n";
+  if (r.fImputed.fImputedCells > 0)
+    out << "  missing inputs filled in (training mean, or most frequent category): "
+        << ImputedText(r.fImputed, "") << "\n";
   if (r.fFigures.fRecords == 0) return;
   out << "Error (summed over records): " << General(r.fFigures.fStats.GetTotalError()) << "\n";
   for (const TargetFigures& t : TargetsOf(list, r.fFigures.fStats)) {
@@ -576,6 +648,8 @@ void WriteEvalJson(std::ostream& out, const NNVarList& list, const EvalResult& r
   j.Field("evaluated_records", r.fFigures.fRecords);
   j.Key("left_out");
   LeftOutJson(j, r.fLeftOut);
+  j.Key("imputed");
+  ImputedJson(j, r.fImputed);
   j.Field("total_error",
           r.fFigures.fRecords > 0 ? r.fFigures.fStats.GetTotalError() : VXMV::gMissingValue);
   j.Key("targets").BeginArray();

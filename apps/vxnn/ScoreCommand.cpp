@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Records.h"
 #include "Report.h"
+#include "RowSource.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
@@ -40,6 +41,31 @@ void PredictionCells(const NNVarList& list, const NNOutputList& outputs,
   }
 }
 
+// The predictions go to FILE.partial, renamed into place at the end, so a
+// run that stops half way (a malformed row far down a large file) leaves
+// no half-written output behind.
+struct PartialFile {
+  std::string fPath, fPartial;
+  std::ofstream fOut;
+  bool fDone = false;
+  explicit PartialFile(const std::string& path) : fPath(path), fPartial(path + ".partial") {
+    fOut.open(fPartial, std::ios::binary | std::ios::trunc);
+    if (!fOut) throw InputError(path + ": cannot write the predictions");
+  }
+  void Commit() {
+    fOut.close();
+    if (std::rename(fPartial.c_str(), fPath.c_str()) != 0)
+      throw InputError(fPath + ": cannot write the predictions");
+    fDone = true;
+  }
+  ~PartialFile() {
+    if (!fDone) {
+      fOut.close();
+      std::remove(fPartial.c_str());
+    }
+  }
+};
+
 }  // namespace
 
 std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabilities) {
@@ -60,18 +86,16 @@ std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabili
 
 int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   LoadedModel model = LoadModel(c.fModel);
-  const CsvTable table = ReadCsvFile(c.fData);
+  // One pass over the file, a row at a time.
+  CsvFileRows rows(c.fData);
   const NNVarList& list = model.VarList();
-  const RecordMaker maker(list, table.fHeader, false, c.fData);
+  const RecordMaker maker(list, rows.Header(), false, c.fData, c.fMissingInputs);
 
-  std::ofstream file;
-  if (!c.fOutput.empty()) {
-    file.open(c.fOutput, std::ios::binary | std::ios::trunc);
-    if (!file) throw InputError(c.fOutput + ": cannot write the predictions");
-  }
-  std::ostream& sink = c.fOutput.empty() ? out : file;
+  std::unique_ptr<PartialFile> file;
+  if (!c.fOutput.empty()) file = std::make_unique<PartialFile>(c.fOutput);
+  std::ostream& sink = file ? file->fOut : out;
 
-  std::vector<std::string> header = table.fHeader;
+  std::vector<std::string> header = rows.Header();
   const std::vector<std::string> columns =
       PredictionColumns(list, OutputsAreProbabilities(model.Settings()));
   header.insert(header.end(), columns.begin(), columns.end());
@@ -79,11 +103,17 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
 
   std::map<CellProblem, int> problems;
   int refused = 0;
+  long imputedCells = 0, imputedRecords = 0;
+  std::size_t read = 0;
   VXCommon_1_2::Record record;
   std::vector<std::string> cells;
-  for (const auto& row : table.fRows) {
-    cells = row;
-    const RecordIssue issue = maker.Make(row, record, false);
+  while (const std::vector<std::string>* row = rows.Next()) {
+    ++read;
+    cells = *row;
+    int imputed = 0;
+    const RecordIssue issue = maker.Make(*row, record, false, &imputed);
+    imputedCells += imputed;
+    imputedRecords += imputed > 0;
     const NNOutputList* outputs = nullptr;
     if (issue) {
       ++problems[issue.fProblem];
@@ -104,6 +134,11 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   if (!sink)
     throw InputError((c.fOutput.empty() ? "standard output" : c.fOutput) +
                      ": writing the predictions failed");
+  if (file) file->Commit();
+  if (imputedCells > 0)
+    err << "vxnn: " << imputedCells << " missing input" << (imputedCells == 1 ? "" : "s") << " in "
+        << imputedRecords << " record" << (imputedRecords == 1 ? "" : "s")
+        << " filled in with the training mean, or most frequent category\n";
 
   std::vector<std::pair<CellProblem, int>> leftOut(problems.begin(), problems.end());
   int unscored = refused;
@@ -113,7 +148,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
     if (refused > 0)
       why +=
           std::string(why.empty() ? "" : ", ") + std::to_string(refused) + " refused by the model";
-    err << "vxnn: " << unscored << " of " << table.fRows.size()
+    err << "vxnn: " << unscored << " of " << read
         << " records could not be scored and have empty predictions (" << why << ")\n";
   }
   return 0;

@@ -14,10 +14,11 @@ std::string DefaultModelPath(const std::string& dataPath) {
 }
 
 int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
-  const CsvTable table = ReadCsvFile(c.fData);
   ProgressBar progress(err, c.fProgress && ProgressBar::StderrIsTerminal());
   InterruptGuard guard;
-  const std::unique_ptr<TrainResult> result = TrainModel(table, c.fData, c.fTrain, progress);
+  // The file is streamed: read again on every pass rather than held.
+  const std::unique_ptr<TrainResult> result =
+      TrainModel(FileOpener(c.fData), c.fTrain, progress, false);
 
   SavedAs saved;
   if (c.fSave) {

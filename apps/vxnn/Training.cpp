@@ -162,27 +162,6 @@ void ApplyStopRules(const TrainOptions& o, MLPSettings& s) {
   if (o.fMaxSelectionTime) s.SetTimeForExpertArch(*o.fMaxSelectionTime);
 }
 
-// Rows of the table at the given indices, as raw records; the rows that
-// cannot be used are counted by reason.
-std::unique_ptr<VectorRecordIter> MakeSource(const CsvTable& table,
-                                             const std::vector<std::size_t>& rows,
-                                             const RecordMaker& maker,
-                                             std::vector<std::pair<CellProblem, int>>& leftOut) {
-  std::vector<Record> records;
-  records.reserve(rows.size());
-  std::map<CellProblem, int> problems;
-  Record r;
-  for (std::size_t i : rows) {
-    if (const RecordIssue issue = maker.Make(table.fRows[i], r, true)) {
-      ++problems[issue.fProblem];
-      continue;
-    }
-    records.push_back(r);
-  }
-  leftOut.assign(problems.begin(), problems.end());
-  return std::make_unique<VectorRecordIter>(std::move(records));
-}
-
 // Constant inputs carry nothing and would make the library refuse the
 // list: they are set aside. A constant or unusable target is an error.
 void CheckList(NNVarList& list, std::vector<std::string>& unused) {
@@ -463,12 +442,18 @@ std::string HiddenChoiceText(const HiddenChoice& c) {
   }
 }
 
-SetFigures Evaluate(INeuralAlgorithm& algorithm, VectorRecordIter& records) {
+void ThrowIfSourceFailed(VXCommon_1_2::MultiPassRecordIter* source) {
+  if (const auto* rows = dynamic_cast<const RowRecordIter*>(source)) rows->ThrowIfFailed();
+}
+
+SetFigures Evaluate(INeuralAlgorithm& algorithm, VXCommon_1_2::MultiPassRecordIter& records,
+                    int count) {
   SetFigures f;
-  f.fRecords = static_cast<int>(records.Count());
+  f.fRecords = count;
   if (f.fRecords == 0) return f;
   records.Rewind();
   const VXStatus status = algorithm.ComputeOutputStats(records, f.fRecords, f.fStats);
+  ThrowIfSourceFailed(&records);
   records.Rewind();
   if (!status.IsOK() || !algorithm.GetStatus().IsOK() || !f.fStats.StatsOK()) {
     const VXStatus why = status.IsOK() ? algorithm.GetStatus() : status;
@@ -478,6 +463,22 @@ SetFigures Evaluate(INeuralAlgorithm& algorithm, VectorRecordIter& records) {
 }
 
 namespace {
+
+// A source of the usable records of one side: the records themselves when
+// held in memory, the rows re-read on every pass otherwise.
+std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> MakeSource(const RowOpener& open,
+                                                              const RecordMaker& maker,
+                                                              const SplitDraw& split, RowSide side,
+                                                              bool inMemory, PassCounts& counts) {
+  auto rows = std::make_unique<RowRecordIter>(open(), maker, true, split, side);
+  if (!inMemory) {
+    counts = ReadAll(*rows);
+    return rows;
+  }
+  std::vector<Record> records;
+  counts = ReadAll(*rows, &records);
+  return std::make_unique<VectorRecordIter>(std::move(records));
+}
 
 // One network trained on the prepared records, with its figures.
 struct Fit {
@@ -503,9 +504,10 @@ std::unique_ptr<NeuralSettings> SettingsFor(Candidate c, const TrainOptions& o,
   return std::make_unique<MLPSettings>(MakeLinearSettings(o, list, nTrain));
 }
 
-Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordIter* test,
-           ProgressBar& progress) {
-  const int nTrain = static_cast<int>(r.fTrainSource->Count());
+Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
+           VXCommon_1_2::MultiPassRecordIter* test, ProgressBar& progress) {
+  const int nTrain = static_cast<int>(r.fTrainCounts.fKept);
+  const int nTest = static_cast<int>(r.fTestCounts.fKept);
   const std::unique_ptr<NeuralSettings> settings = SettingsFor(which, o, *r.fList, nTrain);
   const bool rbf = which == Candidate::kRBF;
   Fit fit;
@@ -518,6 +520,8 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordI
 
   const std::unique_ptr<ModelFactory> factory = FactoryFor(fit.fKind);
   fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, *r.fTrainSource, test));
+  ThrowIfSourceFailed(r.fTrainSource.get());
+  ThrowIfSourceFailed(test);
   if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
   if (!fit.fAlgorithm)
     throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
@@ -528,6 +532,8 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordI
     progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
     const VXStatus status = a.SelectArchitecture();
     progress.Finish();
+    ThrowIfSourceFailed(r.fTrainSource.get());
+    ThrowIfSourceFailed(test);
     if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
     if (!status.IsOK() || !a.GetStatus().IsOK())
       throw InputError("the architecture search failed (" +
@@ -547,6 +553,8 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordI
                    allCategorical);
     const VXStatus status = a.Train(nTrain, -1);
     progress.Finish();
+    ThrowIfSourceFailed(r.fTrainSource.get());
+    ThrowIfSourceFailed(test);
     if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
     if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
       throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
@@ -554,14 +562,15 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r, VectorRecordI
   // The model no longer needs the terminal once trained.
   a.RemoveProgressListener();
 
-  fit.fTrain = Evaluate(a, *r.fTrainSource);
-  if (test) fit.fTest = Evaluate(a, *test);
+  fit.fTrain = Evaluate(a, *r.fTrainSource, nTrain);
+  if (test) fit.fTest = Evaluate(a, *test, nTest);
   return fit;
 }
 
 // Trains every candidate the options allow and keeps the one with the
 // lowest held-out loss; the others are measured and dropped.
-Fit FitBest(const TrainOptions& o, TrainResult& r, VectorRecordIter* test, ProgressBar& progress) {
+Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecordIter* test,
+            ProgressBar& progress) {
   Fit best;
   double bestLoss = VXMV::gMissingValue;
   std::string firstRefusal;
@@ -623,38 +632,55 @@ double HeldOutLoss(const NNOutputStatistics& stats) {
 
 std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
                                         const TrainOptions& o, ProgressBar& progress) {
+  return TrainModel(TableOpener(table, sourceName), o, progress, true);
+}
+
+std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOptions& o,
+                                        ProgressBar& progress, bool inMemory) {
   const auto started = std::chrono::steady_clock::now();
-  if (table.fRows.empty()) throw InputError(sourceName + ": no records below the header");
   if (!(o.fTestFraction >= 0.0 && o.fTestFraction < 1.0))
     throw InputError("--test-fraction must lie in [0, 1)");
+  const std::unique_ptr<RowSource> rows = open();
+  const std::string sourceName = rows->Name();
 
   auto result = std::make_unique<TrainResult>();
   result->fSource = sourceName;
-  result->fRecordsRead = table.fRows.size();
   result->fTestFraction = o.fTestFraction;
   result->fPartitionSeed = o.fPartitionSeed;
-  const std::vector<FieldPlan> plan = PlanFields(table, o.fDescribe);
-  result->fPartition = SplitRecords(table.fRows.size(), o.fTestFraction, o.fPartitionSeed);
-  if (result->fPartition.fTrain.empty())
-    throw InputError(sourceName + ": too few records to train on");
+  result->fMissingInputs = o.fMissingInputs;
+  std::size_t n = 0;
+  result->fFields = PlanFields(*rows, o.fDescribe, &n);
+  if (n == 0) throw InputError(sourceName + ": no records below the header");
+  result->fRecordsRead = n;
+  SplitDraw split(n, o.fTestFraction, o.fPartitionSeed);
+  result->fTrainRows = split.TrainRecords();
+  result->fTestRows = split.TestRecords();
+  if (result->fTrainRows == 0) throw InputError(sourceName + ": too few records to train on");
 
   // The model describes the data it learns from: statistics and categories
   // come from the training records only.
-  CsvTable trainRows;
-  trainRows.fHeader = table.fHeader;
-  for (std::size_t i : result->fPartition.fTrain) trainRows.fRows.push_back(table.fRows[i]);
-  result->fList = std::make_unique<NNVarList>(BuildVarList(trainRows, plan, o.fDescribe));
+  result->fList =
+      std::make_unique<NNVarList>(BuildVarList(*rows, result->fFields, o.fDescribe, &split));
   CheckList(*result->fList, result->fUnusedConstant);
 
-  const RecordMaker maker(*result->fList, table.fHeader, true, sourceName);
-  result->fTrainSource = MakeSource(table, result->fPartition.fTrain, maker, result->fTrainLeftOut);
-  if (!result->fPartition.fTest.empty())
-    result->fTestSource = MakeSource(table, result->fPartition.fTest, maker, result->fTestLeftOut);
-  const int nTrain = static_cast<int>(result->fTrainSource->Count());
+  result->fMaker = std::make_unique<RecordMaker>(*result->fList, rows->Header(), true, sourceName,
+                                                 o.fMissingInputs);
+  result->fMaker->DeclareMissing(o.fDescribe.fMissing);
+  result->fTrainSource =
+      MakeSource(open, *result->fMaker, split, RowSide::kTrain, inMemory, result->fTrainCounts);
+  result->fTrainLeftOut.assign(result->fTrainCounts.fLeftOut.begin(),
+                               result->fTrainCounts.fLeftOut.end());
+  if (result->fTestRows > 0) {
+    result->fTestSource =
+        MakeSource(open, *result->fMaker, split, RowSide::kTest, inMemory, result->fTestCounts);
+    result->fTestLeftOut.assign(result->fTestCounts.fLeftOut.begin(),
+                                result->fTestCounts.fLeftOut.end());
+  }
+  const int nTrain = static_cast<int>(result->fTrainCounts.fKept);
+  const int nTest = static_cast<int>(result->fTestCounts.fKept);
   if (nTrain == 0)
     throw InputError(sourceName + ": every training record has a missing or unusable value");
-  VectorRecordIter* test =
-      result->fTestSource && result->fTestSource->Count() > 0 ? result->fTestSource.get() : nullptr;
+  VXCommon_1_2::MultiPassRecordIter* test = nTest > 0 ? result->fTestSource.get() : nullptr;
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
 
   Fit fit;

@@ -13,6 +13,8 @@
 #include "Factories.h"
 #include "Partition.h"
 #include "Records.h"
+#include "RowRecords.h"
+#include "RowSource.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -26,6 +28,7 @@ namespace vxnn {
 // the library's default.
 struct TrainOptions {
   DescribeOptions fDescribe;
+  MissingInputs fMissingInputs = MissingInputs::kImpute;
   double fTestFraction = 0.3;
   unsigned fPartitionSeed = 12345;
   NetworkKind fNetwork = NetworkKind::kMLP;
@@ -144,15 +147,21 @@ struct TrainResult {
   std::size_t fRecordsRead = 0;
   double fTestFraction = 0.0;
   unsigned fPartitionSeed = 0;
-  Partition fPartition;
-  // Records of each set that were left out, by reason.
+  std::size_t fTrainRows = 0, fTestRows = 0;  // rows on each side of the split
+  // Every field's kind and why.
+  std::vector<FieldPlan> fFields;
+  MissingInputs fMissingInputs = MissingInputs::kImpute;
+  // Records of each set that were left out, by reason, and inputs imputed.
   std::vector<std::pair<CellProblem, int>> fTrainLeftOut, fTestLeftOut;
+  PassCounts fTrainCounts, fTestCounts;
   std::vector<std::string> fUnusedConstant;  // constant inputs, not used
   std::unique_ptr<NNVarList> fList;
+  std::unique_ptr<RecordMaker> fMaker;  // reads rows for the sources below
 
   // The sources and the call-back objects outlive the algorithm, which
-  // keeps pointers to them.
-  std::unique_ptr<VXCommon_1_2::VectorRecordIter> fTrainSource, fTestSource;
+  // keeps pointers to them. A source holds its records in memory or
+  // re-reads the file on every pass (see TrainModel).
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fTrainSource, fTestSource;
   InterruptCancel fCancel;
   std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fTempNames;
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
@@ -172,13 +181,26 @@ struct TrainResult {
   std::vector<double> fImportance;
 };
 
-// Reads nothing itself: table is the whole file. Throws InputError for
-// unusable input and Interrupted when the user pressed Ctrl-C.
+// Reads the rows through rows(): one pass to decide the fields' kinds,
+// one over the training rows for the variable list, one per side to count
+// the usable records, then the passes the library asks for. With inMemory
+// the usable records are held after the counting pass; otherwise every
+// pass re-reads the rows, so a file of any size trains in a fixed amount
+// of memory (the library spills its encoded records to temporary files
+// beyond its memory budget). Both give the same model. Throws InputError
+// for unusable input and Interrupted when the user pressed Ctrl-C.
+std::unique_ptr<TrainResult> TrainModel(const RowOpener& rows, const TrainOptions& options,
+                                        ProgressBar& progress, bool inMemory);
+// A table already in memory.
 std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
                                         const TrainOptions& options, ProgressBar& progress);
 
-// The figures of a model on a raw record source (which is rewound).
-// Throws InputError when the library refuses.
-SetFigures Evaluate(INeuralAlgorithm& algorithm, VXCommon_1_2::VectorRecordIter& records);
+// The figures of a model on count records of a raw record source (which
+// is rewound). Throws InputError when the library refuses or the source
+// fails.
+SetFigures Evaluate(INeuralAlgorithm& algorithm, VXCommon_1_2::MultiPassRecordIter& records,
+                    int count);
+// Throws the input error a source over rows met, if any.
+void ThrowIfSourceFailed(VXCommon_1_2::MultiPassRecordIter* source);
 
 }  // namespace vxnn

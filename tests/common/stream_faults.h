@@ -86,8 +86,10 @@ void ExpectByteFlipsHandled(const std::string& good, const std::vector<std::stri
 
 // good with the little-endian 32-bit integer at offset at replaced by v.
 inline std::string WithInt32(std::string good, std::size_t at, std::int32_t v) {
-  for (int i = 0; i < 4; ++i) good.at(at + i) = static_cast<char>((v >> (8 * i)) & 0xff);
-  return good;
+  const auto u = static_cast<std::uint32_t>(v);
+  const char bytes[4] = {static_cast<char>(u & 0xff), static_cast<char>((u >> 8) & 0xff),
+                         static_cast<char>((u >> 16) & 0xff), static_cast<char>(u >> 24)};
+  return good.replace(at, 4, bytes, 4);
 }
 
 inline std::int32_t Int32At(const std::string& bytes, std::size_t at) {

@@ -69,14 +69,14 @@ TEST(Dataset, KindsAreInferredAndOverridable) {
   EXPECT_EQ(plan[1].fKind, FieldKind::kNumericCategorical);
   EXPECT_TRUE(plan[1].fTarget);
   EXPECT_EQ(plan[2].fKind, FieldKind::kStringCategorical);
-  EXPECT_EQ(plan[3].fKind, FieldKind::kNumericCategorical);  // few whole numbers
+  EXPECT_EQ(plan[3].fKind, FieldKind::kContinuous);  // an input of whole numbers stays numeric
 
-  o.fContinuous = {"score"};
+  o.fCategorical = {"score"};
   o.fIgnore = {"colour"};
   plan = PlanFields(t, o);
   ASSERT_EQ(plan.size(), 3u);
   EXPECT_EQ(plan[2].fName, "score");
-  EXPECT_EQ(plan[2].fKind, FieldKind::kContinuous);
+  EXPECT_EQ(plan[2].fKind, FieldKind::kNumericCategorical);
 }
 
 TEST(Dataset, OptionsNamingUnknownColumnsOrTextAsContinuousAreRefused) {
@@ -126,10 +126,9 @@ TEST(Dataset, ShippedDatasetsDescribeAsExpected) {
   o.fTargets = {"progression"};
   const NNVarList list = BuildVarList(diabetes, PlanFields(diabetes, o), o);
   EXPECT_EQ(diabetes.fRows.size(), 442u);
-  EXPECT_EQ(list.GetNumCatVar(), 1);  // sex, coded 1/2
-  EXPECT_EQ(list.GetNumContVar(), 10);
-  EXPECT_EQ(list.GetNumInputs(), 9 + 2);
-  EXPECT_EQ(list.GetVarAt(1)->GetNumberOfCategories(), 2);
+  EXPECT_EQ(list.GetNumCatVar(), 0);  // sex, coded 1/2, is a number like the rest
+  EXPECT_EQ(list.GetNumContVar(), 11);
+  EXPECT_EQ(list.GetNumInputs(), 10);
   std::vector<int> constant, invalid;
   EXPECT_TRUE(list.IsValidList(constant, invalid));
 }

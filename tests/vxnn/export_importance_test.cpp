@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "CsvTable.h"
+#include "Partition.h"
 #include "Training.h"
 
 namespace {
@@ -66,7 +67,9 @@ class ExportImportance : public ::testing::TestWithParam<vxnn::ModelFormat> {
     for (std::size_t c = 0; c < fIris.fHeader.size(); ++c)
       csv << (c ? "," : "") << fIris.fHeader[c];
     csv << "\n";
-    for (const auto* part : {&fTrained->fPartition.fTrain, &fTrained->fPartition.fTest})
+    const vxnn::Partition split =
+        vxnn::SplitRecords(fIris.fRows.size(), fTrained->fTestFraction, fTrained->fPartitionSeed);
+    for (const auto* part : {&split.fTrain, &split.fTest})
       for (std::size_t i : *part) {
         const auto& row = fIris.fRows[i];
         for (std::size_t c = 0; c < row.size(); ++c) csv << (c ? "," : "") << row[c];

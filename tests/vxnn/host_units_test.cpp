@@ -79,6 +79,7 @@ TEST(Records, CellsBecomeCodesValuesOrMissing) {
   DescribeOptions o;
   o.fTargets = {"y"};
   o.fIgnore = {"skip"};
+  o.fCategorical = {"n"};
   o.fMissing["n"] = {"9"};
   o.fMissing["x"] = {"-1"};
   const NNVarList list = ListOf(t, o);

@@ -172,7 +172,6 @@ class Host : public MLPInitializer::Hooks {
   int enters = 0, leaves = 0, cancels = 0;
 };
 
-MLPSettings IrisSettings(int nTrain) { return MLPSettings(4, {3}, nTrain); }
 
 // ------------------------------------------------------- sample sizes
 

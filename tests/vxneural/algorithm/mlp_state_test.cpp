@@ -18,7 +18,6 @@ namespace {
 
 using namespace mlpdriver;
 
-void WithSensitivity(MLPSettings& s) { s.SetComputeSensitivity(true); }
 
 TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
   auto m = MakeModel(kCategoricalTarget, 80, 20);

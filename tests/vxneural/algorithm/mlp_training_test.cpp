@@ -75,7 +75,6 @@ TEST(MlpTraining, TheFirstRunStartsFromASampleAndTakesTheOptimizerCounters) {
 // checked above, a cancelled one's and those of a search with the states.
 // A continuous target over encoded records, 120 training and 40 test: (5 +
 // 1) * hidden + (hidden + 1) weights.
-int WeightCount(int hidden) { return 7 * hidden + 1; }
 
 TEST(MlpTraining, GivenWeightsAreUsedAsTheyAreWithoutASampleAndMustFit) {
   auto m = MakeModel(kCategoricalTarget, 100, 0);

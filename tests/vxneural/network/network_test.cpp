@@ -212,20 +212,4 @@ TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {
   EXPECT_EQ(deep.RemoveHiddenUnit(0), 0);
 }
 
-// The summed error with hidden unit u's outgoing weights zeroed, from the
-// reference implementation.
-double ErrorWithout(const NNetwork& net, const std::valarray<double>& w, int u,
-                    const std::vector<Record>& records) {
-  const auto shape = ShapeOf(net);
-  std::valarray<double> cut = w;
-  const int hidden = shape.units[1], inputs = shape.units[0];
-  for (int k = 0; k < shape.units[2]; ++k)
-    cut[static_cast<std::size_t>(hidden * (inputs + 1) + k * (hidden + 1) + u + 1)] = 0.0;
-  double e = 0.0;
-  for (const auto& r : records)
-    e += mlp_reference::CrossEntropy(mlp_reference::Forward(shape, cut, r.GetAll()),
-                                     r.GetAll() + inputs);
-  return e;
-}
-
 }  // namespace

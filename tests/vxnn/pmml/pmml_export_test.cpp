@@ -48,6 +48,8 @@ struct Case {
   // RBF only: plain radial-basis hidden units instead of the normalised
   // ones of the default settings.
   bool plain = false;
+  // Numeric inputs taken as categories (--categorical).
+  std::vector<std::string> categorical = {};
 };
 
 // A model trained on a shipped data set: the MLP of the command line's
@@ -59,10 +61,11 @@ struct Model {
     vxnn::TrainOptions options;
     options.fMaxDataPasses = 40;
     options.fDescribe.fTargets = c.targets;
+    options.fDescribe.fCategorical = c.categorical;
     trained = vxnn::TrainModel(table, c.data, options, bar);
     algorithm = trained->fAlgorithm.get();
     if (!c.rbf) return;
-    const int nTrain = static_cast<int>(trained->fTrainSource->Count());
+    const int nTrain = static_cast<int>(trained->fTrainCounts.fKept);
     RBFSettings settings(*trained->fList, nTrain);
     settings.SetOutputMEInfo(true);
     if (c.plain) settings.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis);
@@ -126,7 +129,9 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   std::vector<std::vector<double>> expected;
   std::vector<int> winners;
   VXCommon_1_2::Record record;
-  for (std::size_t row : trained->fPartition.fTest) {
+  for (std::size_t row :
+       vxnn::SplitRecords(table.fRows.size(), trained->fTestFraction, trained->fPartitionSeed)
+           .fTest) {
     const std::vector<std::string>& cells = table.fRows[row];
     if (maker.Make(cells, record, true)) continue;
     for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
@@ -257,7 +262,7 @@ const Shape kShapes[] = {
     {{"iris.csv", true, {"species"}, true},
      {{"simplemax", 0}, {"bias=\"", 3}, {"activationFunction=\"radialBasis\">", 2}},
      {}},
-    {{"diabetes.csv", false, {"progression"}},
+    {{"diabetes.csv", false, {"progression"}, false, {"sex"}},
      {{"<NeuralNetwork functionName=\"regression\"", 1},
       {"<DataField name=\"sex\" displayName=\"\" optype=\"categorical\" dataType=\"double\">", 1},
       {"<Value value=\"2\"/>", 1},

@@ -1,0 +1,80 @@
+#include "RowRecords.h"
+
+#include <new>
+
+namespace vxnn {
+
+using VXCommon_1_2::Record;
+
+RowRecordIter::RowRecordIter(std::unique_ptr<RowSource> rows, const RecordMaker& maker,
+                             bool checkTargets, std::optional<SplitDraw> split, RowSide side)
+    : fRows(std::move(rows)),
+      fMaker(maker),
+      fCheckTargets(checkTargets),
+      fSplit(std::move(split)),
+      fSide(side) {
+  Rewind();
+}
+
+void RowRecordIter::Advance() {
+  if (!fError.empty()) return;
+  try {
+    while (const std::vector<std::string>* row = fRows->Next()) {
+      if (fSide != RowSide::kAll && fSplit->NextIsTest() != (fSide == RowSide::kTest)) continue;
+      int imputed = 0;
+      if (const RecordIssue issue = fMaker.Make(*row, fAhead, fCheckTargets, &imputed)) {
+        ++fCounts.fLeftOut[issue.fProblem];
+        continue;
+      }
+      fCounts.fImputedCells += imputed;
+      fCounts.fImputedRecords += imputed > 0;
+      ++fCounts.fKept;
+      fStatus = kGood;
+      return;
+    }
+    fStatus = kEndOfData;
+  } catch (const InputError& e) {
+    fError = e.what();
+    fStatus = kError;
+  } catch (const std::bad_alloc&) {
+    fError = fRows->Name() + ": out of memory while reading";
+    fStatus = kError;
+  }
+}
+
+const Record* RowRecordIter::Next() {
+  if (fStatus != kGood) return nullptr;
+  std::swap(fCurrent, fAhead);
+  Advance();
+  return &fCurrent;
+}
+
+int RowRecordIter::Rewind() {
+  if (!fError.empty()) return fStatus;
+  try {
+    fRows->Rewind();
+  } catch (const InputError& e) {
+    fError = e.what();
+    return fStatus = kError;
+  }
+  if (fSplit) fSplit->Restart();
+  fCounts = PassCounts();
+  Advance();
+  return fStatus;
+}
+
+void RowRecordIter::ThrowIfFailed() const {
+  if (!fError.empty()) throw InputError(fError);
+}
+
+PassCounts ReadAll(RowRecordIter& source, std::vector<Record>* keep) {
+  source.Rewind();
+  while (const Record* r = source.Next())
+    if (keep) keep->push_back(*r);
+  source.ThrowIfFailed();
+  PassCounts counts = source.Counts();
+  source.Rewind();
+  return counts;
+}
+
+}  // namespace vxnn

@@ -1,0 +1,429 @@
+// The data path of vxnn: field kinds, missing inputs, streaming a file
+// pass after pass, and the JSON writer.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <tuple>
+
+#include "Cli.h"
+#include "Dataset.h"
+#include "Json.h"
+#include "ModelFile.h"
+#include "Records.h"
+#include "RowRecords.h"
+#include "Training.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/network/NNCategOutput.h"
+#include "vxneural/network/NNOutputList.h"
+#include "vxneural/variables/NNContVar.h"
+
+namespace fs = std::filesystem;
+using namespace vxnn;
+
+namespace {
+
+const std::string kData = VXNN_DATA_DIR;
+
+CsvTable Read(const std::string& text) {
+  std::istringstream in(text);
+  return ReadCsv(in, "t.csv");
+}
+
+// A scratch directory of the test's own, removed afterwards.
+struct Scratch {
+  fs::path fDir;
+  Scratch() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    fDir = fs::temp_directory_path() /
+           ("vxnn_data_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+    fs::remove_all(fDir);
+    fs::create_directories(fDir);
+  }
+  ~Scratch() { fs::remove_all(fDir); }
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(fDir / name, std::ios::binary) << text;
+    return (fDir / name).string();
+  }
+};
+
+int Cli(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+  args.insert(args.begin(), "vxnn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::ostringstream o, e;
+  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), o, e);
+  if (out) *out = o.str();
+  if (err) *err = e.str();
+  return code;
+}
+}  // namespace
+
+TEST(ReadNumber, FiniteNonFiniteAndText) {
+  const struct {
+    const char* fText;
+    NumberText fKind;
+    double fValue;
+  } cases[] = {
+      {"1.5", NumberText::kFinite, 1.5},    {" -2 \t", NumberText::kFinite, -2},
+      {"1e-400", NumberText::kFinite, 0.0}, {"nan", NumberText::kNonFinite, 0},
+      {"-inf", NumberText::kNonFinite, 0},  {"Infinity", NumberText::kNonFinite, 0},
+      {"1e400", NumberText::kNonFinite, 0}, {"-1e400", NumberText::kNonFinite, 0},
+      {"", NumberText::kText, 0},           {"  ", NumberText::kText, 0},
+      {"1.2.3", NumberText::kText, 0},      {"12abc", NumberText::kText, 0},
+  };
+  for (const auto& c : cases) {
+    double v = 99;
+    EXPECT_EQ(ReadNumber(c.fText, v), c.fKind) << c.fText;
+    if (c.fKind == NumberText::kFinite) {
+      EXPECT_NEAR(v, c.fValue, 1e-300) << c.fText;
+    }
+  }
+}
+
+TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
+  // Column t11 holds 11 whole numbers: one over the default limit of 10.
+  std::string text = "a,x,colour,t3,t11,frac\n";
+  const char* xs[] = {"0.5", "nan", "2", "inf", "1e400", "3", "4", "5", "6", "7", "8"};
+  for (int i = 0; i < 11; ++i)
+    text += std::to_string(2 * (i % 4) + 1) + "," + xs[i] + "," + (i % 2 ? "red" : "blue") + "," +
+            std::to_string(i % 3) + "," + std::to_string(i) + "," + std::to_string(i) + ".5\n";
+  const CsvTable t = Read(text);
+  const struct {
+    std::vector<std::string> fTargets, fCategorical, fContinuous;
+    const char* fField;
+    std::string fKind;
+  } cases[] = {
+      {{"t3"}, {}, {}, "a", "continuous (numbers)"},
+      {{"t3"}, {}, {}, "x", "continuous (numbers; 3 non-finite values counted as missing)"},
+      {{"t3"}, {}, {}, "colour", "categorical (text)"},
+      {{"t3"},
+       {},
+       {},
+       "t3",
+       "categorical (taken as categorical: 3 whole-number values; use --continuous to change)"},
+      {{"t11"}, {}, {}, "t11", "continuous (numbers)"},
+      {{"frac"}, {}, {}, "frac", "continuous (numbers)"},
+      {{"t3"}, {"a"}, {}, "a", "categorical (--categorical)"},
+      {{"t3"}, {}, {"t3"}, "t3", "continuous (--continuous)"},
+      {{"t3"}, {"t11"}, {}, "t11", "categorical (--categorical)"},
+  };
+  for (const auto& c : cases) {
+    DescribeOptions o;
+    o.fTargets = c.fTargets;
+    o.fCategorical = c.fCategorical;
+    o.fContinuous = c.fContinuous;
+    std::size_t rows = 0;
+    TableRows source(t, "t.csv");
+    const std::vector<FieldPlan> plan = PlanFields(source, o, &rows);
+    EXPECT_EQ(rows, 11u);
+    const auto f = std::find_if(plan.begin(), plan.end(),
+                                [&](const FieldPlan& p) { return p.fName == c.fField; });
+    ASSERT_NE(f, plan.end());
+    EXPECT_EQ(FieldKindText(*f), c.fKind) << c.fField;
+  }
+}
+
+TEST(FieldKinds, NonFiniteCellsAreLeftOutOfTheStatistics) {
+  // x over the rows: 1, nan, 3, inf, 5 -> mean 3, unbiased variance 4.
+  const CsvTable t = Read("x,y\n1,a\nnan,b\n3,a\ninf,b\n5,a\n");
+  DescribeOptions o;
+  o.fTargets = {"y"};
+  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const auto* x = dynamic_cast<const NNContVar*>(list.GetVarAt(0));
+  ASSERT_NE(x, nullptr);
+  EXPECT_DOUBLE_EQ(x->GetMean(), 3.0);
+  EXPECT_DOUBLE_EQ(x->GetVariance(), 4.0);
+}
+
+TEST(FieldKinds, InputCategoriesMostFrequentFirstTargetsInOrderOfAppearance) {
+  const CsvTable t = Read("c,y\nb,b\na,a\nc,a\na,c\na,a\nb,b\n");
+  DescribeOptions o;
+  o.fTargets = {"y"};
+  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  // c: a 3 times, b 2, c 1; y keeps b, a, c.
+  EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(CategoryLabels(*list.GetVarAt(1)), (std::vector<std::string>{"b", "a", "c"}));
+}
+
+TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
+  std::string text = "x,y\n";
+  for (int i = 0; i < 40; ++i) text += std::to_string(i * i) + "," + (i % 2 ? "a" : "b") + "\n";
+  const CsvTable t = Read(text);
+  DescribeOptions o;
+  o.fTargets = {"y"};
+  SplitDraw split(40, 0.25, 3);
+  TableRows rows(t, "t.csv");
+  const NNVarList list = BuildVarList(rows, PlanFields(t, o), o, &split);
+  double sum = 0;
+  const Partition p = SplitRecords(40, 0.25, 3);
+  for (std::size_t i : p.fTrain) sum += static_cast<double>(i * i);
+  EXPECT_EQ(p.fTest.size(), 10u);
+  EXPECT_DOUBLE_EQ(dynamic_cast<const NNContVar*>(list.GetVarAt(0))->GetMean(), sum / 30);
+  EXPECT_EQ(list.GetWeightedCount(), 30.0);
+}
+
+TEST(SplitDraw, ReplaysTheSameSplitOnEveryPass) {
+  for (const auto& [n, fraction] :
+       {std::pair<std::size_t, double>{1000, 0.3}, {7, 0.5}, {5, 0.0}}) {
+    SplitDraw d(n, fraction, 42);
+    std::vector<bool> first;
+    for (std::size_t i = 0; i < n; ++i) first.push_back(d.NextIsTest());
+    EXPECT_EQ(static_cast<std::size_t>(std::count(first.begin(), first.end(), true)),
+              static_cast<std::size_t>(std::llround(n * fraction)));
+    d.Restart();
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(d.NextIsTest(), first[i]);
+    EXPECT_FALSE(d.NextIsTest());  // past the last record
+  }
+}
+
+TEST(MissingInputs, ImputedFromTheListOrDropped) {
+  // x: mean of 2, 4, 9 = 5; c: "q" is the most frequent category.
+  const CsvTable t = Read("x,c,y\n2,q,a\n4,p,b\n9,q,a\n");
+  DescribeOptions o;
+  o.fTargets = {"y"};
+  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const double m = VXMV::gMissingValue;
+  const struct {
+    std::vector<std::string> fRow;
+    MissingInputs fPolicy;
+    CellProblem fProblem;
+    int fImputed;
+    double fX, fC;
+  } cases[] = {
+      {{"", "p", "a"}, MissingInputs::kImpute, CellProblem::kNone, 1, 5, 1},
+      {{"nan", "", "a"}, MissingInputs::kImpute, CellProblem::kNone, 2, 5, 0},
+      {{"1e400", "p", "b"}, MissingInputs::kImpute, CellProblem::kNone, 1, 5, 1},
+      {{"", "p", "a"}, MissingInputs::kDrop, CellProblem::kMissing, 0, m, 1},
+      {{"3", "", "a"}, MissingInputs::kDrop, CellProblem::kMissing, 0, 3, m},
+      {{"3", "p", ""}, MissingInputs::kImpute, CellProblem::kMissing, 0, 3, 1},  // target
+      {{"x3", "p", "a"}, MissingInputs::kImpute, CellProblem::kNotANumber, 0, m, 1},
+      {{"3", "zz", "a"}, MissingInputs::kImpute, CellProblem::kUnseenCategory, 0, 3, m},
+  };
+  for (const auto& c : cases) {
+    const RecordMaker maker(list, t.fHeader, true, "t.csv", c.fPolicy);
+    VXCommon_1_2::Record r;
+    int imputed = 0;
+    EXPECT_EQ(maker.Make(c.fRow, r, true, &imputed).fProblem, c.fProblem) << c.fRow[0];
+    EXPECT_EQ(imputed, c.fImputed) << c.fRow[0];
+    EXPECT_EQ(r[0], c.fX) << c.fRow[0];
+    EXPECT_EQ(r[1], c.fC) << c.fRow[0];
+  }
+  // A declared missing text in a numeric column is missing, not text.
+  RecordMaker maker(list, t.fHeader, true, "t.csv", MissingInputs::kImpute);
+  VXCommon_1_2::Record r;
+  EXPECT_EQ(maker.Make({"NA", "p", "a"}, r, true).fProblem, CellProblem::kNotANumber);
+  maker.DeclareMissing({{"x", {"NA"}}});
+  EXPECT_FALSE(maker.Make({"NA", "p", "a"}, r, true));
+  EXPECT_EQ(r[0], 5.0);
+}
+
+TEST(MissingInputs, TrainingImputesDeclaredTextsOrLeavesTheirRecordsOut) {
+  CsvTable t = ReadCsvFile(kData + "/iris.csv");
+  t.fRows[3][0] = "NA";
+  t.fRows[10][0] = "NA";
+  t.fRows[20][4] = "";  // a missing target is never filled in
+  ProgressBar quiet(std::cerr, false);
+  for (const auto& [policy, imputed, leftOut] :
+       {std::tuple<MissingInputs, long, int>{MissingInputs::kImpute, 2, 1},
+        {MissingInputs::kDrop, 0, 3}}) {
+    TrainOptions o;
+    o.fDescribe.fTargets = {"species"};
+    o.fDescribe.fMissing["sepal_length"] = {"NA"};
+    o.fMissingInputs = policy;
+    o.fTestFraction = 0.0;
+    o.fMaxDataPasses = 1;
+    o.fImportance = false;
+    const auto r = TrainModel(t, "iris.csv", o, quiet);
+    EXPECT_EQ(r->fTrainCounts.fImputedCells, imputed);
+    ASSERT_EQ(r->fTrainLeftOut.size(), 1u);
+    EXPECT_EQ(r->fTrainLeftOut[0], std::make_pair(CellProblem::kMissing, leftOut));
+    EXPECT_EQ(r->fTrainCounts.fKept, 150u - static_cast<std::size_t>(leftOut));
+  }
+}
+
+TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
+  Scratch s;
+  // Row 3 has a missing target and row 5 an unseen category: both unusable.
+  const std::string path = s.Write("d.csv", "x,c,y\n1,p,a\n2,q,b\n3,p,\n4,q,a\n5,r,b\n6,p,a\n");
+  const CsvTable t = Read("x,c,y\n1,p,a\n2,q,b\n");
+  DescribeOptions o;
+  o.fTargets = {"y"};
+  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const RecordMaker maker(list, t.fHeader, true, "d.csv", MissingInputs::kImpute);
+  RowRecordIter all(std::make_unique<CsvFileRows>(path), maker, true, std::nullopt, RowSide::kAll);
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<double> xs;
+    all.Rewind();
+    while (all.IsGood()) xs.push_back((*all.Next())[0]);
+    EXPECT_EQ(all.Next(), nullptr);
+    EXPECT_EQ(xs, (std::vector<double>{1, 2, 4, 6}));
+    EXPECT_EQ(all.Counts().fLeftOut.at(CellProblem::kMissing), 1);
+    EXPECT_EQ(all.Counts().fLeftOut.at(CellProblem::kUnseenCategory), 1);
+  }
+  // The two sides of a split partition the rows.
+  const Partition p = SplitRecords(6, 0.5, 9);
+  for (const RowSide side : {RowSide::kTrain, RowSide::kTest}) {
+    RowRecordIter it(std::make_unique<CsvFileRows>(path), maker, false, SplitDraw(6, 0.5, 9), side);
+    std::vector<double> xs, want;
+    while (const auto* r = it.Next()) xs.push_back((*r)[0]);
+    // Targets unread, row 3 is usable; row 5's category is still unknown.
+    for (std::size_t i : side == RowSide::kTrain ? p.fTrain : p.fTest)
+      if (i != 4) want.push_back(i + 1.0);
+    EXPECT_EQ(xs, want);
+  }
+}
+
+TEST(Streaming, AFileThatChangesBetweenPassesFailsTheSource) {
+  Scratch s;
+  const std::string path = s.Write("d.csv", "x,y\n1,a\n2,b\n");
+  CsvFileRows rows(path);
+  while (rows.Next()) {
+  }
+  s.Write("d.csv", "x,y\n1,a\n2,b\n3,a\n");
+  rows.Rewind();
+  EXPECT_NE(rows.Next(), nullptr);
+  EXPECT_NE(rows.Next(), nullptr);
+  try {
+    rows.Next();
+    FAIL() << "a grown file was read as if unchanged";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("line 4: the file grew"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Streaming, TheSameModelAsFromMemory) {
+  // A budget well below the training records makes the library spill its
+  // encoded records to temporary files on both paths.
+  Scratch s;
+  TrainOptions o;
+  o.fDescribe.fTargets = {"cultivar"};
+  o.fMemoryBudget = 40;
+  o.fImportance = false;
+  o.fTempDir = s.fDir.string();
+  ProgressBar quiet(std::cerr, false);
+  const std::string path = kData + "/wine.csv";
+  auto streamed = TrainModel(FileOpener(path), o, quiet, false);
+  const CsvTable table = ReadCsvFile(path);
+  auto held = TrainModel(table, path, o, quiet);
+  EXPECT_EQ(streamed->fTrainCounts.fKept, held->fTrainCounts.fKept);
+  EXPECT_EQ(streamed->fTest.fRecords, held->fTest.fRecords);
+  EXPECT_GT(streamed->fTest.fRecords, 0);
+  EXPECT_EQ(streamed->fAlgorithm->GetNumberOfDataPasses(),
+            held->fAlgorithm->GetNumberOfDataPasses());
+  EXPECT_EQ(streamed->fAlgorithm->GetTrainingError(), held->fAlgorithm->GetTrainingError());
+  // Every output on every record the same, to the last bit.
+  int compared = 0;
+  for (auto* source : {held->fTrainSource.get(), held->fTestSource.get()}) {
+    source->Rewind();
+    while (const VXCommon_1_2::Record* r = source->Next()) {
+      const std::vector<double> a =
+          dynamic_cast<const NNCategOutput*>(streamed->fAlgorithm->Score(*r).GetOutputAt(0))
+              ->GetOutputs();
+      const std::vector<double> b =
+          dynamic_cast<const NNCategOutput*>(held->fAlgorithm->Score(*r).GetOutputAt(0))
+              ->GetOutputs();
+      EXPECT_EQ(a, b);
+      ++compared;
+    }
+  }
+  EXPECT_EQ(compared, 178);
+  // Both spilled their encoded records to files, and removed them after.
+  EXPECT_FALSE(fs::is_empty(s.fDir));
+  streamed.reset();
+  held.reset();
+  EXPECT_TRUE(fs::is_empty(s.fDir));
+}
+
+TEST(Streaming, ARaggedRowFarDownStopsWithItsLineAndLeavesNoFile) {
+  Scratch s;
+  std::string text = "a,b,y\n";
+  for (int i = 0; i < 3000; ++i)
+    text += i == 2500 ? "1,2\n"
+                      : std::to_string(i % 7) + "," + std::to_string(i % 5) + ",k" +
+                            std::to_string(i % 2) + "\n";
+  const std::string data = s.Write("r.csv", text);
+  fs::create_directories(s.fDir / "tmp");
+  const std::string model = (s.fDir / "r.model").string();
+  for (const char* command : {"train", "score", "eval"}) {
+    std::vector<std::string> args{command};
+    if (std::string(command) == "train")
+      args.insert(args.end(), {data, "--target", "y", "--temp-dir", (s.fDir / "tmp").string(),
+                               "--model", model});
+    else
+      args.insert(args.end(), {model, data, "-o", (s.fDir / "out.csv").string()});
+    if (std::string(command) == "eval") args.pop_back(), args.pop_back();
+    std::string err;
+    EXPECT_EQ(Cli(args, nullptr, &err), 1) << command;
+    EXPECT_EQ(err, "vxnn: error: " + data + ": line 2502: 2 fields where the header has 3\n");
+    if (std::string(command) != "train") continue;
+    EXPECT_TRUE(fs::is_empty(s.fDir / "tmp"));
+    EXPECT_FALSE(fs::exists(model));
+    // A good model for the other commands, which meet the row while scoring.
+    text.replace(text.find("\n1,2\n"), 5, "\n1,2,k0\n");
+    ASSERT_EQ(Cli({"train", s.Write("ok.csv", text), "--target", "y", "--model", model,
+                   "--max-data-passes", "2", "--no-importance"}),
+              0);
+  }
+  EXPECT_FALSE(fs::exists(s.fDir / "out.csv"));
+  EXPECT_FALSE(fs::exists(s.fDir / "out.csv.partial"));
+}
+
+TEST(MissingInputs, ScoreAndEvalImputeOrDropAndSaySo) {
+  Scratch s;
+  const std::string model = (s.fDir / "iris.model").string();
+  ASSERT_EQ(Cli({"train", kData + "/iris.csv", "--target", "species", "--model", model,
+                 "--no-importance"}),
+            0);
+  const std::string data =
+      s.Write("gaps.csv",
+              "sepal_length,sepal_width,petal_length,petal_width,species\n"
+              "5.1,3.5,1.4,0.2,setosa\n,3.0,,1.8,virginica\n6.1,nan,4.7,1.4,versicolor\n");
+  std::string out, err;
+  ASSERT_EQ(Cli({"score", model, data}, &out, &err), 0);
+  EXPECT_EQ(err,
+            "vxnn: 3 missing inputs in 2 records filled in with the training mean, or most "
+            "frequent category\n");
+  ASSERT_EQ(Cli({"score", model, data, "--missing-inputs", "drop"}, &out, &err), 0);
+  const CsvTable dropped = Read(out);
+  ASSERT_EQ(dropped.fRows.size(), 3u);
+  EXPECT_EQ(dropped.fRows[1][5], "");  // no prediction without its inputs
+  EXPECT_NE(dropped.fRows[0][5], "");
+
+  for (const auto& [policy, evaluated, imputed] :
+       {std::tuple<const char*, int, int>{"impute", 3, 3}, {"drop", 1, 0}}) {
+    ASSERT_EQ(Cli({"eval", model, data, "--json", "--missing-inputs", policy}, &out, &err), 0);
+    const auto j = nlohmann::json::parse(out);
+    EXPECT_EQ(j["evaluated_records"], evaluated) << policy;
+    EXPECT_EQ(j["imputed"]["inputs"], imputed) << policy;
+  }
+}
+
+TEST(Json, WriterKeepsOrderEscapesAndWritesNullForNoValue) {
+  std::ostringstream out;
+  {
+    JsonWriter j(out);
+    j.BeginObject();
+    j.Field("z", 1.5);
+    j.Field("a", "q\"\n\x01");
+    j.Field("missing", VXMV::gMissingValue);
+    j.Field("nan", std::nan(""));
+    j.Key("list").BeginArray();
+    j.Integer(3);
+    j.BeginObject();
+    j.EndObject();
+    j.Bool(false);
+    j.EndArray();
+    j.Key("empty").BeginArray();
+    j.EndArray();
+    j.EndObject();
+  }
+  EXPECT_EQ(out.str(),
+            "{\n  \"z\": 1.5,\n  \"a\": \"q\\\"\\n\\u0001\",\n  \"missing\": null,\n  \"nan\": "
+            "null,\n  \"list\": [\n    3,\n    {},\n    false\n  ],\n  \"empty\": []\n}\n");
+}
