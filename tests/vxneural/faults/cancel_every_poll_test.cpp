@@ -1,10 +1,12 @@
 // A host may cancel at any moment: for every operation that polls the cancel
 // object, an uncancelled run counts its polls P, then for every N in 1..P a
 // fresh model is cancelled at the N-th poll. Each time the algorithm must end
-// in the Cancelled state with code 1, stay usable as a cancelled algorithm,
-// and leave no temporary file of its own behind. The records are kept in
-// temporary files (a budget of one record in memory) so that every pass
-// reads a file the library must later delete.
+// in its documented state with code 1, stay usable as a cancelled algorithm,
+// and leave no temporary file of its own behind. Each case runs twice: over
+// raw records kept in temporary files (a budget of one record in memory), so
+// that every pass reads a file the library must later delete, and over
+// encoded records read straight from the test's sources, so that a record
+// read after the host said yes shows.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -35,17 +37,46 @@ struct Case {
   std::function<void(NeuralSettings&)> adjust;  // method, type, search
 };
 
-// What one run needs to outlive the algorithm it builds.
+// Answers yes from its at-th question on (never while at is 0), and notes
+// how many records had been read when it first did.
+struct CancelAt : VXCommon_1_2::VXQueryCancel {
+  bool QueryCancel() override {
+    ++fQueries;
+    if (fAt == 0 || fQueries < fAt) return false;
+    if (fReadsAtYes < 0) fReadsAtYes = *fReads;
+    return true;
+  }
+  long fAt = 0, fQueries = 0, fReadsAtYes = -1;
+  const long* fReads = nullptr;
+};
+
+// Records already encoded, counting every record handed out.
+struct CountingRecords : VectorRecordIter {
+  CountingRecords(std::vector<Record> records, long* reads)
+      : VectorRecordIter(std::move(records)), fReads(reads) {}
+  const Record* Next() override {
+    const Record* r = VectorRecordIter::Next();
+    fReads += r != nullptr;
+    return r;
+  }
+  long* fReads;
+};
+
+// What one run needs to outlive the algorithm it builds. Raw records go
+// through the data preparator into temporary files; encoded ones are read
+// straight from counting sources, so that the reads after the cancel show.
 struct CancelRun {
   scratch_dir::ScratchDir dir;
-  CountdownCancel cancel;
+  CancelAt cancel;
+  long reads = 0;
   std::unique_ptr<Model> mlp;
   std::unique_ptr<RbfModel> rbf;
   INeuralAlgorithm* a = nullptr;
   int preparatorFiles = 0;
   int stateBefore = 0;
 
-  explicit CancelRun(const Case& c) {
+  CancelRun(const Case& c, bool encoded) {
+    cancel.fReads = &reads;
     auto common = [&](NeuralSettings& s) {
       s.SetCancelPointer(&cancel);
       s.SetTempFileDir(dir.Path());
@@ -54,18 +85,32 @@ struct CancelRun {
       if (c.adjust) c.adjust(s);
     };
     if (c.rbf) {
-      rbf = MakeRbf(c.targets, kTrain, kTest, [&](RBFSettings& s) { common(s); });
-      a = rbf->algorithm.get();
+      rbf = MakeRbf(
+          c.targets, kTrain, kTest, [&](RBFSettings& s) { common(s); }, encoded);
+      a = Counted(*rbf, encoded);
     } else {
-      mlp = MakeModel(c.targets, kTrain, kTest, 1, [&](MLPSettings& s) {
-        s.SetMaxNDataPasses(3);
-        common(s);
-      });
-      a = mlp->algorithm.get();
+      mlp = MakeModel(
+          c.targets, kTrain, kTest, 1,
+          [&](MLPSettings& s) {
+            s.SetMaxNDataPasses(3);
+            common(s);
+          },
+          encoded);
+      a = Counted(*mlp, encoded);
     }
     preparatorFiles = dir.Count();
   }
-  const std::vector<Record>& Raw() const { return rbf ? rbf->testRecords : mlp->testRecords; }
+  // The model's algorithm, rebuilt over counting sources when encoded.
+  template <class M>
+  INeuralAlgorithm* Counted(M& m, bool encoded) {
+    if (!encoded) return m.algorithm.get();
+    m.algorithm.reset();
+    m.train = std::make_unique<CountingRecords>(m.trainRecords, &reads);
+    m.test = std::make_unique<CountingRecords>(m.testRecords, &reads);
+    m.algorithm.reset(m.factory.CreateNeuralAlgorithm(m.settings, *m.train, m.test.get()));
+    return m.algorithm.get();
+  }
+  const std::vector<Record>& Records() const { return rbf ? rbf->testRecords : mlp->testRecords; }
 
   // Trains first when the operation needs a trained model, then arms the
   // cancel object (when `at` > 0, to answer yes at its at-th question) and
@@ -75,8 +120,8 @@ struct CancelRun {
       EXPECT_EQ(a->Train(kTrain, -1), VXStatus());
     }
     stateBefore = a->GetAlgorithmStatus();
-    if (at > 0) cancel.Arm(at - 1);
     const long before = cancel.fQueries;
+    if (at > 0) cancel.fAt = before + at;
     VXStatus s = Perform(op);
     polls = cancel.fQueries - before;
     return s;
@@ -84,7 +129,7 @@ struct CancelRun {
 
  private:
   VXStatus Perform(Op op) {
-    VectorRecordIter raw = VectorRecordIter::Borrow(Raw());
+    CountingRecords raw(Records(), &reads);
     std::ostringstream out;
     NNOutputStatistics stats;
     std::vector<double> importance;
@@ -170,56 +215,65 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
       {"RBF output statistics", true, kBothTargets, Op::kStats, {}},
       {"RBF save", true, kCategoricalTarget, Op::kSave, {}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    long polls = 0;
-    {
-      CancelRun whole(c);
-      ASSERT_GT(whole.preparatorFiles, 0) << "the records must live in temporary files";
-      ASSERT_EQ(whole.Operate(c.op, 0, polls), VXStatus());
-      ASSERT_NE(whole.a->GetAlgorithmStatus(), VXNNCommon::kCancelled);
-      ASSERT_GT(polls, 0);
-      EXPECT_EQ(whole.dir.Count(), whole.preparatorFiles);
-    }
-    for (long at : PollsToTry(polls)) {
-      SCOPED_TRACE("cancelled at poll " + std::to_string(at) + " of " + std::to_string(polls));
-      CancelRun r(c);
-      long made = 0;
-      const VXStatus s = r.Operate(c.op, at, made);
-      EXPECT_GE(made, at) << "the poll that said yes was asked";
-      INeuralAlgorithm& a = *r.a;
-      // Training and evaluation ask first at their gate: a yes there does
-      // nothing and answers OK, and the algorithm stays as it was until an
-      // operation that is not gated (a save) finds the cancel.
-      const bool atGate =
-          at == 1 && c.op != Op::kSelect && c.op != Op::kSave && c.op != Op::kSaveXml;
-      if (atGate) {
-        EXPECT_EQ(s, VXStatus());
-        EXPECT_EQ(a.GetStatus(), VXStatus());
-        EXPECT_EQ(a.GetAlgorithmStatus(), r.stateBefore);
-      } else {
-        ExpectStatus(s, 1);
-        EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+  for (const Case& c : cases)
+    for (bool encoded : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (encoded ? ", encoded records" : ", raw records"));
+      // The one-argument importance takes its inputs from the variable
+      // list, which only raw records have.
+      if (encoded && c.op == Op::kSensitivity) continue;
+      long polls = 0;
+      {
+        CancelRun whole(c, encoded);
+        ASSERT_EQ(whole.preparatorFiles > 0, !encoded) << "raw records live in temporary files";
+        ASSERT_EQ(whole.Operate(c.op, 0, polls), VXStatus());
+        ASSERT_NE(whole.a->GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        ASSERT_GT(polls, 0);
+        EXPECT_EQ(whole.dir.Count(), whole.preparatorFiles);
       }
-      std::ostringstream saved;
-      ExpectStatus(a.SaveState(saved), 1);
-      EXPECT_EQ(saved.str().empty(), !atGate);
-      // A cancelled algorithm answers its counters and display, and nothing
-      // else: the gate stays shut and a save is refused with code 1.
-      EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-      EXPECT_EQ(a.Train(kTrain, -1), VXStatus());
-      EXPECT_TRUE(a.Score(r.Raw()[0]).IsMissing());
-      std::ostringstream shown;
-      a.Display(shown);
-      EXPECT_NE(shown.str().find("Current algorithm status: Cancelled\n"), std::string::npos);
-      ExpectStatus(a.GetStatus(), 1);
-      // Only the preparator's own files remain, and they go with it.
-      EXPECT_EQ(r.dir.Count(), r.preparatorFiles);
-      (r.rbf ? r.rbf->algorithm : r.mlp->algorithm).reset();
-      EXPECT_EQ(r.dir.Count(), 0);
-      if (testing::Test::HasFailure()) return;
+      for (long at : PollsToTry(polls)) {
+        SCOPED_TRACE("cancelled at poll " + std::to_string(at) + " of " + std::to_string(polls));
+        CancelRun r(c, encoded);
+        long made = 0;
+        const VXStatus s = r.Operate(c.op, at, made);
+        EXPECT_GE(made, at) << "the poll that said yes was asked";
+        INeuralAlgorithm& a = *r.a;
+        // Training and evaluation ask first at their gate: a yes there does
+        // nothing and answers OK, and the algorithm stays as it was until an
+        // operation that is not gated (a save) finds the cancel.
+        const bool atGate =
+            at == 1 && c.op != Op::kSelect && c.op != Op::kSave && c.op != Op::kSaveXml;
+        if (atGate) {
+          EXPECT_EQ(s, VXStatus());
+          EXPECT_EQ(a.GetStatus(), VXStatus());
+          EXPECT_EQ(a.GetAlgorithmStatus(), r.stateBefore);
+        } else {
+          ExpectStatus(s, 1);
+          EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        }
+        std::ostringstream saved;
+        ExpectStatus(a.SaveState(saved), 1);
+        EXPECT_EQ(saved.str().empty(), !atGate);
+        // A cancelled algorithm answers its counters and display, and nothing
+        // else: the gate stays shut and a save is refused with code 1.
+        EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        EXPECT_EQ(a.Train(kTrain, -1), VXStatus());
+        EXPECT_TRUE(a.Score(r.Records()[0]).IsMissing());
+        std::ostringstream shown;
+        a.Display(shown);
+        EXPECT_NE(shown.str().find("Current algorithm status: Cancelled\n"), std::string::npos);
+        ExpectStatus(a.GetStatus(), 1);
+        // Only the preparator's own files remain, and they go with it.
+        EXPECT_EQ(r.dir.Count(), r.preparatorFiles);
+        (r.rbf ? r.rbf->algorithm : r.mlp->algorithm).reset();
+        EXPECT_EQ(r.dir.Count(), 0);
+        // Every pass asks before each record: once the host has said yes, no
+        // record is read again.
+        if (encoded) {
+          EXPECT_EQ(r.reads, r.cancel.fReadsAtYes);
+        }
+        if (testing::Test::HasFailure()) return;
+      }
     }
-  }
 }
 
 }  // namespace
