@@ -37,29 +37,35 @@ struct Case {
   std::function<void(NeuralSettings&)> adjust;  // method, type, search
 };
 
-// Answers yes from its at-th question on (never while at is 0), and notes
-// how many records had been read when it first did.
+// Answers yes from its at-th question on (never while at is 0). Also the
+// log of the records read: how many had been read when it first said yes,
+// and how many were read with no question asked since the record before.
 struct CancelAt : VXCommon_1_2::VXQueryCancel {
   bool QueryCancel() override {
     ++fQueries;
     if (fAt == 0 || fQueries < fAt) return false;
-    if (fReadsAtYes < 0) fReadsAtYes = *fReads;
+    if (fReadsAtYes < 0) fReadsAtYes = fReads;
     return true;
   }
-  long fAt = 0, fQueries = 0, fReadsAtYes = -1;
-  const long* fReads = nullptr;
+  void Read() {
+    fUnpolledReads += fQueries == fQueriesAtLastRead;
+    fQueriesAtLastRead = fQueries;
+    ++fReads;
+  }
+  long fAt = 0, fQueries = 0, fReads = 0, fReadsAtYes = -1, fUnpolledReads = 0;
+  long fQueriesAtLastRead = -1;
 };
 
-// Records already encoded, counting every record handed out.
+// Records already encoded, logging every record handed out.
 struct CountingRecords : VectorRecordIter {
-  CountingRecords(std::vector<Record> records, long* reads)
-      : VectorRecordIter(std::move(records)), fReads(reads) {}
+  CountingRecords(std::vector<Record> records, CancelAt* log)
+      : VectorRecordIter(std::move(records)), fLog(log) {}
   const Record* Next() override {
     const Record* r = VectorRecordIter::Next();
-    fReads += r != nullptr;
+    if (r != nullptr) fLog->Read();
     return r;
   }
-  long* fReads;
+  CancelAt* fLog;
 };
 
 // What one run needs to outlive the algorithm it builds. Raw records go
@@ -68,7 +74,6 @@ struct CountingRecords : VectorRecordIter {
 struct CancelRun {
   scratch_dir::ScratchDir dir;
   CancelAt cancel;
-  long reads = 0;
   std::unique_ptr<Model> mlp;
   std::unique_ptr<RbfModel> rbf;
   INeuralAlgorithm* a = nullptr;
@@ -76,7 +81,6 @@ struct CancelRun {
   int stateBefore = 0;
 
   CancelRun(const Case& c, bool encoded) {
-    cancel.fReads = &reads;
     auto common = [&](NeuralSettings& s) {
       s.SetCancelPointer(&cancel);
       s.SetTempFileDir(dir.Path());
@@ -105,8 +109,8 @@ struct CancelRun {
   INeuralAlgorithm* Counted(M& m, bool encoded) {
     if (!encoded) return m.algorithm.get();
     m.algorithm.reset();
-    m.train = std::make_unique<CountingRecords>(m.trainRecords, &reads);
-    m.test = std::make_unique<CountingRecords>(m.testRecords, &reads);
+    m.train = std::make_unique<CountingRecords>(m.trainRecords, &cancel);
+    m.test = std::make_unique<CountingRecords>(m.testRecords, &cancel);
     m.algorithm.reset(m.factory.CreateNeuralAlgorithm(m.settings, *m.train, m.test.get()));
     return m.algorithm.get();
   }
@@ -129,7 +133,7 @@ struct CancelRun {
 
  private:
   VXStatus Perform(Op op) {
-    CountingRecords raw(Records(), &reads);
+    CountingRecords raw(Records(), &cancel);
     std::ostringstream out;
     NNOutputStatistics stats;
     std::vector<double> importance;
@@ -228,6 +232,10 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         ASSERT_EQ(whole.Operate(c.op, 0, polls), VXStatus());
         ASSERT_NE(whole.a->GetAlgorithmStatus(), VXNNCommon::kCancelled);
         ASSERT_GT(polls, 0);
+        if (encoded) {
+          EXPECT_GT(whole.cancel.fReads, 0);
+          EXPECT_EQ(whole.cancel.fUnpolledReads, 0) << "a record read with no poll before it";
+        }
         EXPECT_EQ(whole.dir.Count(), whole.preparatorFiles);
       }
       for (long at : PollsToTry(polls)) {
@@ -269,7 +277,7 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         // Every pass asks before each record: once the host has said yes, no
         // record is read again.
         if (encoded) {
-          EXPECT_EQ(r.reads, r.cancel.fReadsAtYes);
+          EXPECT_EQ(r.cancel.fReads, r.cancel.fReadsAtYes);
         }
         if (testing::Test::HasFailure()) return;
       }
