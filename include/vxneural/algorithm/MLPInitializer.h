@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <valarray>
 
@@ -158,13 +159,16 @@ class MLPInitializer {
   // source is added to buffer with probability need / remaining, so that
   // min(capacity, nRecords) records are taken from a source that has that
   // many. Rewinds the source. Returns the number of records added.
+  // cancelled, when given, is asked before every record; a yes ends the
+  // pass, whose sample is then incomplete and must not be used.
   static int SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
-                          VXNeural::RecordBufferIter& buffer);
+                          VXNeural::RecordBufferIter& buffer,
+                          const std::function<bool()>& cancelled = {});
   // The same into two buffers at once from one source; their capacities are
   // the numbers wanted. nFirst and nSecond receive the numbers added.
   static void SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                            VXNeural::RecordBufferIter& first, VXNeural::RecordBufferIter& second,
-                           int& nFirst, int& nSecond);
+                           int& nFirst, int& nSecond, const std::function<bool()>& cancelled = {});
 
   // Draws the sample the searches use, sized by `sizing` (records in
   // memory, training and test counts; an unknown test count, below 1, is

@@ -33,10 +33,12 @@ class NeuralSettings;
 // Status codes: 50002 error, no temporary file name or the file could not be
 // created or written; 50003 a categorical code outside its variable's
 // categories (warning while preparing: the record is skipped; error while
-// scoring); 50004 error, no record of a source could be kept; 50018 error, a
-// scoring record with a missing input. A variable list whose input units
-// (output units) differ from the settings' makes every operation answer
-// 50010 (50011) and encode nothing.
+// scoring); 50004 error, no record of a source could be kept; 50014 (50015
+// for the test source while preparing) error, a source whose status turned
+// to an error before it had given the records asked for: nothing of it is
+// kept; 50018 error, a scoring record with a missing input. A variable list
+// whose input units (output units) differ from the settings' makes every
+// operation answer 50010 (50011) and encode nothing.
 class NNDataPreparator {
  public:
   // Copies the list and sets up its continuous encoders with the settings'
@@ -107,8 +109,11 @@ class NNDataPreparator {
   struct PassResult;
   template <typename Sink>
   PassResult EncodePass(VXCommon_1_2::RecordIterator& source, int maxRecords, Sink&& sink);
+  VXCommon_1_2::VXStatus EncodeToFile(VXCommon_1_2::RecordIterator& source, int maxRecords,
+                                      VXCommon_1_2::MultiPassRecordIter*& encoded, int& written,
+                                      int sourceFailedCode);
   VXCommon_1_2::VXStatus EncodeSource(VXCommon_1_2::RecordIterator& source, int maxRecords,
-                                      bool toFile,
+                                      bool toFile, int sourceFailedCode,
                                       std::unique_ptr<VXCommon_1_2::MultiPassRecordIter>& encoded,
                                       int& written, bool& wentToFile);
   std::string NewTempFileName();

@@ -98,12 +98,13 @@ MLPSampleSizes MLPInitializer::ComputeSampleSizes(long maxRecordsInMemory, int n
 }
 
 int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
-                                 RecordBufferIter& buffer) {
+                                 RecordBufferIter& buffer, const std::function<bool()>& cancelled) {
   const int wanted = buffer.GetCapacity() - buffer.GetCount();
   int need = wanted;
   // Every record is read and draws, also once the buffer is full, so that
   // the generator ends where the sampling of the whole source leaves it.
   for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
+    if (cancelled && cancelled()) break;
     const Record* record = source.Next();
     if (record == nullptr) break;
     const double u = rng.Uniform();
@@ -115,12 +116,13 @@ int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int
 
 void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
                                   RecordBufferIter& first, RecordBufferIter& second, int& nFirst,
-                                  int& nSecond) {
+                                  int& nSecond, const std::function<bool()>& cancelled) {
   const int wantedA = first.GetCapacity() - first.GetCount();
   const int wantedB = second.GetCapacity() - second.GetCount();
   int needA = wantedA;
   int needB = wantedB;
   for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
+    if (cancelled && cancelled()) break;
     const Record* record = source.Next();
     if (record == nullptr) break;
     const double u = rng.Uniform();
@@ -155,13 +157,17 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   sample.train = std::make_unique<RecordBufferIter>(width, sizes.nTrain);
   sample.test = std::make_unique<RecordBufferIter>(width, sizes.nTest);
   fParts.random.SetSeed(sizing.GetRandomSeedSampling());
+  // The sample pass reads the whole training source, which may be far
+  // larger than memory: a host's cancel must not wait for its end.
+  const std::function<bool()> cancelled = [this] { return Canceled(); };
   if (fParts.trainData != nullptr) {
     if (sizes.fromTestSource) {
-      sample.nTrain = SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train);
-      sample.nTest = SelectSample(fParts.random, *test, nTestRecords, *sample.test);
+      sample.nTrain =
+          SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train, cancelled);
+      sample.nTest = SelectSample(fParts.random, *test, nTestRecords, *sample.test, cancelled);
     } else {
       SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train, *sample.test,
-                   sample.nTrain, sample.nTest);
+                   sample.nTrain, sample.nTest, cancelled);
     }
   }
   fParts.random.SetSeed(sizing.GetRandomSeed());

@@ -351,7 +351,9 @@ VXStatus NeuralAlgorithmBase::Update(MultiPassRecordIter& records, int n) {
     int written = 0;
     // A negative count asks for every record of the source.
     std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, n < 0 ? INT_MAX : n, written);
-    if (encoded) result = fCurrentContext->Update(*encoded, written);
+    // A spill that failed (no file, a full disk, a failing source) answers
+    // with its error, as the stored status does.
+    result = encoded ? fCurrentContext->Update(*encoded, written) : fStatus;
   } else {
     result = fCurrentContext->Update(records, n);
   }
@@ -424,7 +426,7 @@ VXStatus NeuralAlgorithmBase::ComputeOutputStats(MultiPassRecordIter& records, i
   int written = 0;
   std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
   records.Rewind();
-  if (!encoded) return VXStatus();
+  if (!encoded) return fStatus;
   return fCurrentContext->ComputeOutputStats(*encoded, written, stats);
 }
 

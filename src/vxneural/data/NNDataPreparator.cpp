@@ -25,6 +25,7 @@ constexpr int kNoRecordWritten = 50004;
 constexpr int kInputCountDiffers = 50010;
 constexpr int kOutputCountDiffers = 50011;
 constexpr int kTrainingSourceNotGood = 50014;
+constexpr int kTestSourceNotGood = 50015;
 constexpr int kMissingInput = 50018;
 
 // The code of a categorical field, truncated toward zero, or -1 when it
@@ -72,6 +73,8 @@ struct NNDataPreparator::PassResult {
   int kept = 0;
   bool skipped = false;
   bool sinkFailed = false;
+  // The source reported an error before the pass had kept all it wanted.
+  bool sourceFailed = false;
 };
 
 NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSettings& settings,
@@ -198,7 +201,10 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
 
 // Reads source until maxRecords records were kept or it stops being good,
 // handing each record that encodes cleanly to sink; a sink that fails ends
-// the pass. One scratch record serves the whole pass.
+// the pass. One scratch record serves the whole pass. A source whose status
+// turns to an error ends the pass as failed: training on the part read
+// before the failure would be a silent wrong answer, and a source that
+// still claims to be good while handing out nothing would never end.
 template <typename Sink>
 NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source, int maxRecords,
                                                           Sink&& sink) {
@@ -206,7 +212,10 @@ NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source
   Record encoded(fRecordWidth);
   while (result.kept < maxRecords && source.IsGood()) {
     const Record* raw = source.Next();
-    if (raw == nullptr) continue;
+    if (raw == nullptr) {
+      if (source.GetStatus() != RecordIterator::kError) continue;
+      break;
+    }
     if (!EncodeRecord(*raw, encoded).IsOK()) {
       result.skipped = true;
       continue;
@@ -217,6 +226,7 @@ NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source
     }
     ++result.kept;
   }
+  result.sourceFailed = result.kept < maxRecords && source.GetStatus() == RecordIterator::kError;
   return result;
 }
 
@@ -230,6 +240,12 @@ std::string NNDataPreparator::NewTempFileName() {
 
 VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecords,
                                             MultiPassRecordIter*& encoded, int& written) {
+  return EncodeToFile(source, maxRecords, encoded, written, kTrainingSourceNotGood);
+}
+
+VXStatus NNDataPreparator::EncodeToFile(RecordIterator& source, int maxRecords,
+                                        MultiPassRecordIter*& encoded, int& written,
+                                        int sourceFailedCode) {
   encoded = nullptr;
   written = 0;
   if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
@@ -246,6 +262,7 @@ VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecor
   const PassResult pass = EncodePass(source, maxRecords, [&file, width](const Record& record) {
     return std::fwrite(record.GetAll(), sizeof(double), width, file.Get()) == width;
   });
+  if (pass.sourceFailed) return fStatus = VXStatus(sourceFailedCode, false);
   if (pass.sinkFailed || std::fflush(file.Get()) != 0) {
     return fStatus = VXStatus(kTempFileFailed, false);
   }
@@ -260,6 +277,7 @@ VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecor
 }
 
 VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, bool toFile,
+                                        int sourceFailedCode,
                                         std::unique_ptr<MultiPassRecordIter>& encoded, int& written,
                                         bool& wentToFile) {
   encoded.reset();
@@ -274,6 +292,7 @@ VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, 
       const PassResult pass = EncodePass(
           source, maxRecords, [&target](const Record& record) { return target.Add(record); });
       wentToFile = false;
+      if (pass.sourceFailed) return VXStatus(sourceFailedCode, false);
       if (pass.kept == 0) return VXStatus(kNoRecordWritten, false);
       encoded = std::move(buffer);
       written = pass.kept;
@@ -282,7 +301,7 @@ VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, 
   }
   wentToFile = true;
   MultiPassRecordIter* fileSource = nullptr;
-  const VXStatus status = EncodeToTempFile(source, maxRecords, fileSource, written);
+  const VXStatus status = EncodeToFile(source, maxRecords, fileSource, written, sourceFailedCode);
   encoded.reset(fileSource);
   return status;
 }
@@ -298,8 +317,8 @@ VXStatus NNDataPreparator::Prepare(const NeuralSettings& settings) {
   const long long budget = settings.GetMaxRecordsInMemory();
   const int nTrain = settings.GetNTrainRecords();
   bool trainInFile = false;
-  VXStatus status = EncodeSource(*fTrainSource, nTrain, nTrain >= budget, fEncodedTrain,
-                                 fNTrainWritten, trainInFile);
+  VXStatus status = EncodeSource(*fTrainSource, nTrain, nTrain >= budget, kTrainingSourceNotGood,
+                                 fEncodedTrain, fNTrainWritten, trainInFile);
   fTrainSource->Rewind();
 
   if (fTestSource != nullptr && !status.IsError()) {
@@ -307,7 +326,8 @@ VXStatus NNDataPreparator::Prepare(const NeuralSettings& settings) {
     const bool testToFile =
         trainInFile ? nTest >= budget : static_cast<long long>(nTrain) + nTest >= budget;
     bool testInFile = false;
-    status = EncodeSource(*fTestSource, nTest, testToFile, fEncodedTest, fNTestWritten, testInFile);
+    status = EncodeSource(*fTestSource, nTest, testToFile, kTestSourceNotGood, fEncodedTest,
+                          fNTestWritten, testInFile);
     fTestSource->Rewind();
   }
   fStatus = status;
