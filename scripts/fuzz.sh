@@ -5,6 +5,7 @@
 # stops with the failing input saved under build-fuzz/artifacts/.
 #
 #   scripts/fuzz.sh [seconds-per-target] [target...]
+#   FUZZ_SEED=1 FUZZ_RUNS=500 scripts/fuzz.sh 30   # repeatable: fixed seed and count
 #
 # The corpus in fuzz/corpus/<target>/ is read, never written: new inputs go
 # to build-fuzz/corpus/<target>/, which later runs read as well.
@@ -35,6 +36,10 @@ for t in "${targets[@]}"; do
   args=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$build/artifacts/$t-")
   [ -f "fuzz/dict/$t.dict" ] && args+=(-dict="fuzz/dict/$t.dict")
+  # CI asks for a fixed seed and a fixed number of inputs, so that a run
+  # that passed once passes again on the same tree.
+  [ -n "${FUZZ_SEED:-}" ] && args+=(-seed="$FUZZ_SEED")
+  [ -n "${FUZZ_RUNS:-}" ] && args+=(-runs="$FUZZ_RUNS")
   log="$build/$t.log"
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       "$build/bin/fuzz_$t" "${args[@]}" "$work" "fuzz/corpus/$t" >"$log" 2>&1; then
