@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "network/ArrayData.h"
+#include "network/BlockPass.h"
+#include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -157,6 +159,7 @@ void NNetwork::BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFu
   fLayers.push_back(new MLPLayer(VXNNCommon::kOutputLayer, fNOutputs, fLayers.back(), output,
                                  fNOutputCategories, lo, hi));
   for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+  ReserveBlockPass();
 }
 
 void NNetwork::BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden) {
@@ -232,7 +235,10 @@ void NNetwork::ForwardPass(const double* record, bool computeOutput) {
 
 double NNetwork::RecordError(const double* targets) const {
   if (fLayers.empty()) return 0.0;
-  const double* o = OutputLayer()->GetUnitValues();
+  return RecordErrorOf(OutputLayer()->GetUnitValues(), targets);
+}
+
+double NNetwork::RecordErrorOf(const double* o, const double* targets) const {
   if (fErrorFunction == VXNNCommon::kSumOfSquares) {
     double e = 0.0;
     for (int k = 0; k < fNOutputs; ++k) {
@@ -251,9 +257,17 @@ double NNetwork::RecordError(const double* targets) const {
 }
 
 double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
-  const double e = RecordError(targets);
+  if (fLayers.empty()) {
+    const double e = RecordError(targets);
+    fAccumError += e;
+    return e;
+  }
+  return AccumulateErrorOf(OutputLayer()->GetUnitValues(), targets, computeAccuracy);
+}
+
+double NNetwork::AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy) {
+  const double e = RecordErrorOf(o, targets);
   fAccumError += e;
-  if (fLayers.empty()) return e;
   const double* t = targets;
   const double* a = Data(fOutputAverages);
   if (fComputeErrorAverages) {
@@ -275,7 +289,6 @@ double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
     fErrorAverages += eAvg;
   }
   if (computeAccuracy) {
-    const double* o = OutputLayer()->GetUnitValues();
     int first = 0;
     for (int v = 0; v < fNOutputVariables; ++v) {
       const int n = fNOutputCategories[static_cast<std::size_t>(v)];
@@ -319,18 +332,10 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   status = VXStatus();
   nProcessed = 0;
   if (fLayers.empty()) return;
-  double* averages = Data(fOutputAverages);
-  nProcessed = ForEachRecord(
-      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
-      [&](const double* values) {
-        const double* targets = values + fNInputs;
-        ResetUnitValues();
-        ForwardPass(values, true);
-        AccumulateError(targets, computeAccuracy);
-        if (fComputeAverages)
-          for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
-        if (!errorOnly) BackPropagate(targets);
-      });
+  const VXNeural::detail::KernelTable* kernel =
+      fAlgorithmType == VXNNCommon::kMLP ? VXNeural::detail::ActiveKernelTable() : nullptr;
+  nProcessed = kernel ? ProcessBlocks(*kernel, source, maxRecords, errorOnly, computeAccuracy)
+                      : ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
 
   if (fComputeAverages && !IsCanceled() && nProcessed > 0)
     fOutputAverages /= static_cast<double>(nProcessed);
@@ -356,6 +361,64 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
     }
     fAccuracy = accuracy;
   }
+}
+
+void NNetwork::ReserveBlockPass() {
+  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) return;
+  if (!fBlockPass) fBlockPass = std::make_unique<VXNeural::detail::MLPBlockPass>();
+  fBlockPass->Reserve(fLayers);
+}
+
+int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly,
+                          bool computeAccuracy) {
+  double* averages = Data(fOutputAverages);
+  return ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        const double* targets = values + fNInputs;
+        ResetUnitValues();
+        ForwardPass(values, true);
+        AccumulateError(targets, computeAccuracy);
+        if (fComputeAverages)
+          for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+        if (!errorOnly) BackPropagate(targets);
+      });
+}
+
+int NNetwork::ProcessBlocks(const VXNeural::detail::KernelTable& kernel, RecordIterator& source,
+                            int maxRecords, bool errorOnly, bool computeAccuracy) {
+  using VXNeural::detail::MLPBlockPass;
+  if (!fBlockPass) ReserveBlockPass();
+  MLPBlockPass& pass = *fBlockPass;
+  pass.Begin(kernel, fLayers, fErrorFunction == VXNNCommon::kCrossEntropy);
+  double* averages = Data(fOutputAverages);
+  int filled = 0;
+  int last = -1;
+  // Forward pass of the block, then the records' errors in record order,
+  // then back-propagation of the block.
+  auto flush = [&] {
+    pass.Forward(filled);
+    for (int r = 0; r < filled; ++r) {
+      const double* targets = pass.TargetRow(r);
+      AccumulateErrorOf(pass.OutputRow(r), targets, computeAccuracy);
+      if (fComputeAverages)
+        for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+    }
+    if (!errorOnly) pass.Backward(filled);
+    last = filled - 1;
+    filled = 0;
+  };
+  // The source may reuse its record for the next one: copy the values.
+  const int n = ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        std::copy(values, values + fNInputs, pass.InputRow(filled));
+        std::copy(values + fNInputs, values + fNInputs + fNOutputs, pass.TargetRow(filled));
+        if (++filled == MLPBlockPass::kBlock) flush();
+      });
+  if (filled > 0) flush();
+  pass.End(fLayers, last);
+  return n;
 }
 
 void NNetwork::ProcessRecord(VXStatus& status, const Record& record) {
@@ -441,6 +504,7 @@ int NNetwork::AddHiddenUnit(VXRandom& rng) {
   const int hidden = fLayers[1]->AddUnit(rng);
   fNWeights = hidden + fLayers[2]->AddUnit(rng);
   fAccumError = 0.0;
+  ReserveBlockPass();
   return fLayers[1]->GetNumUnits();
 }
 
@@ -450,6 +514,7 @@ int NNetwork::RemoveHiddenUnit(int unit) {
   const int hidden = fLayers[1]->RemoveUnit(unit);
   fNWeights = hidden + fLayers[2]->RemoveUnit(unit);
   fAccumError = 0.0;
+  ReserveBlockPass();
   return fLayers[1]->GetNumUnits();
 }
 
@@ -643,6 +708,7 @@ void NNetwork::Adopt(Saved& s) {
   fAccuracyValues.assign(nVars, 0.0);
   fMinTargets.assign(nVars, DBL_MAX);
   fMaxTargets.assign(nVars, -DBL_MAX);
+  ReserveBlockPass();
 }
 
 int NNetwork::ReadObject(std::istream& in) {
