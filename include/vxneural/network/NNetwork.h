@@ -22,7 +22,7 @@ class VXRandom;
 namespace VXNeural {
 namespace detail {
 class MLPBlockPass;
-struct KernelTable;
+class RBFBlockPass;
 }  // namespace detail
 }  // namespace VXNeural
 
@@ -86,7 +86,7 @@ class NNetwork {
   // averaging and accuracy steps. status is set to OK. Records shorter than
   // fNInputs + fNOutputs values are skipped and not counted.
   //
-  // An MLP network runs the pass with the kernel PassKernel.h selects:
+  // The pass runs with the kernel PassKernel.h selects:
   // record by record (the reference), or in blocks of records as matrix
   // products. Both give the same sums up to the order of additions; errors,
   // accuracy and averages are accumulated record by record, in record
@@ -235,9 +235,9 @@ class NNetwork {
   void ReserveBlockPass();
   int ProcessEach(VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
                   bool computeAccuracy);
-  int ProcessBlocks(const VXNeural::detail::KernelTable& kernel,
-                    VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
-                    bool computeAccuracy);
+  template <typename Pass>
+  int ProcessBlocks(Pass& pass, VXCommon_1_2::RecordIterator& source, int maxRecords,
+                    bool errorOnly, bool computeAccuracy);
   INLayer* OutputLayer() const { return fLayers.back(); }
   void DeleteLayers();
 
@@ -266,6 +266,8 @@ class NNetwork {
   const NeuralSettings* fSettings;
   std::vector<double> fImportance;
   int fStopReason;
-  // Buffers of the blocked pass, made at the first one.
-  std::unique_ptr<VXNeural::detail::MLPBlockPass> fBlockPass;
+  // Buffers of the blocked passes, sized whenever the layers change: an
+  // MLP network has the first, an RBF network the second.
+  std::unique_ptr<VXNeural::detail::MLPBlockPass> fMLPBlockPass;
+  std::unique_ptr<VXNeural::detail::RBFBlockPass> fRBFBlockPass;
 };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <type_traits>
 #include <utility>
 
 #include "network/ArrayData.h"
@@ -169,6 +170,7 @@ void NNetwork::BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFu
   fLayers.push_back(new RBFHiddenLayer(settings.GetNumHiddenUnits(1), fLayers.back(), hidden));
   fLayers.push_back(new RBFOutputLayer(fNOutputs, fLayers.back(), fNOutputCategories));
   for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+  ReserveBlockPass();
 }
 
 NNetwork::~NNetwork() { DeleteLayers(); }
@@ -190,6 +192,7 @@ int NNetwork::SetNumHiddenUnits(int k) {
   RBFOutputLayer* output = GetRBFOutputLayer();
   output->SetNumUnitsLower(k);
   fNWeights = output->GetNumWeights() + hidden->GetNumWeights();
+  ReserveBlockPass();
   return fNWeights;
 }
 
@@ -332,10 +335,16 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   status = VXStatus();
   nProcessed = 0;
   if (fLayers.empty()) return;
-  const VXNeural::detail::KernelTable* kernel =
-      fAlgorithmType == VXNNCommon::kMLP ? VXNeural::detail::ActiveKernelTable() : nullptr;
-  nProcessed = kernel ? ProcessBlocks(*kernel, source, maxRecords, errorOnly, computeAccuracy)
-                      : ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
+  const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
+  if (kernel && fMLPBlockPass) {
+    fMLPBlockPass->Begin(*kernel, fLayers, fErrorFunction == VXNNCommon::kCrossEntropy);
+    nProcessed = ProcessBlocks(*fMLPBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+  } else if (kernel && fRBFBlockPass) {
+    fRBFBlockPass->Begin(*kernel, fLayers);
+    nProcessed = ProcessBlocks(*fRBFBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+  } else {
+    nProcessed = ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
+  }
 
   if (fComputeAverages && !IsCanceled() && nProcessed > 0)
     fOutputAverages /= static_cast<double>(nProcessed);
@@ -364,9 +373,16 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
 }
 
 void NNetwork::ReserveBlockPass() {
-  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) return;
-  if (!fBlockPass) fBlockPass = std::make_unique<VXNeural::detail::MLPBlockPass>();
-  fBlockPass->Reserve(fLayers);
+  // A reader may have turned an MLP network into an RBF one or back.
+  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) fMLPBlockPass.reset();
+  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) fRBFBlockPass.reset();
+  if (fAlgorithmType == VXNNCommon::kMLP && fLayers.size() >= 2) {
+    if (!fMLPBlockPass) fMLPBlockPass = std::make_unique<VXNeural::detail::MLPBlockPass>();
+    fMLPBlockPass->Reserve(fLayers);
+  } else if (fAlgorithmType == VXNNCommon::kRBF && fLayers.size() == 3) {
+    if (!fRBFBlockPass) fRBFBlockPass = std::make_unique<VXNeural::detail::RBFBlockPass>();
+    fRBFBlockPass->Reserve(fLayers);
+  }
 }
 
 int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly,
@@ -385,12 +401,9 @@ int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly
       });
 }
 
-int NNetwork::ProcessBlocks(const VXNeural::detail::KernelTable& kernel, RecordIterator& source,
-                            int maxRecords, bool errorOnly, bool computeAccuracy) {
-  using VXNeural::detail::MLPBlockPass;
-  if (!fBlockPass) ReserveBlockPass();
-  MLPBlockPass& pass = *fBlockPass;
-  pass.Begin(kernel, fLayers, fErrorFunction == VXNNCommon::kCrossEntropy);
+template <typename Pass>
+int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, bool errorOnly,
+                            bool computeAccuracy) {
   double* averages = Data(fOutputAverages);
   int filled = 0;
   int last = -1;
@@ -404,7 +417,9 @@ int NNetwork::ProcessBlocks(const VXNeural::detail::KernelTable& kernel, RecordI
       if (fComputeAverages)
         for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
     }
-    if (!errorOnly) pass.Backward(filled);
+    if constexpr (std::is_same_v<Pass, VXNeural::detail::MLPBlockPass>) {
+      if (!errorOnly) pass.Backward(filled);
+    }
     last = filled - 1;
     filled = 0;
   };
@@ -414,7 +429,7 @@ int NNetwork::ProcessBlocks(const VXNeural::detail::KernelTable& kernel, RecordI
       [&](const double* values) {
         std::copy(values, values + fNInputs, pass.InputRow(filled));
         std::copy(values + fNInputs, values + fNInputs + fNOutputs, pass.TargetRow(filled));
-        if (++filled == MLPBlockPass::kBlock) flush();
+        if (++filled == Pass::kBlock) flush();
       });
   if (filled > 0) flush();
   pass.End(fLayers, last);

@@ -59,8 +59,8 @@ bool IsPassKernelAvailable(PassKernel kernel) {
 
 std::vector<PassKernel> AvailablePassKernels() {
   std::vector<PassKernel> kernels;
-  for (PassKernel k : {PassKernel::kReference, PassKernel::kBaseline, PassKernel::kAvx2,
-                       PassKernel::kAvx512})
+  for (PassKernel k :
+       {PassKernel::kReference, PassKernel::kBaseline, PassKernel::kAvx2, PassKernel::kAvx512})
     if (IsPassKernelAvailable(k)) kernels.push_back(k);
   return kernels;
 }
@@ -96,8 +96,8 @@ const char* PassKernelName(PassKernel kernel) {
 }
 
 bool ParsePassKernel(const std::string& name, PassKernel& kernel) {
-  for (PassKernel k : {PassKernel::kReference, PassKernel::kBaseline, PassKernel::kAvx2,
-                       PassKernel::kAvx512})
+  for (PassKernel k :
+       {PassKernel::kReference, PassKernel::kBaseline, PassKernel::kAvx2, PassKernel::kAvx512})
     if (name == PassKernelName(k)) {
       kernel = k;
       return true;

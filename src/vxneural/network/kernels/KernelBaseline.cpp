@@ -7,4 +7,6 @@
 #define VXNN_NV 2
 #include "network/kernels/Kernel.inc"
 
-const VXNeural::detail::KernelTable* VXNeural::detail::BaselineKernel() { return &baseline::kTable; }
+const VXNeural::detail::KernelTable* VXNeural::detail::BaselineKernel() {
+  return &baseline::kTable;
+}

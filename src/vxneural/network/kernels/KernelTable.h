@@ -22,10 +22,12 @@ struct KernelTable {
   // The strides of A let one kernel serve X * W^T (am = row length, ak = 1)
   // and D^T * X (am = 1, ak = row length).
   void (*gemm)(int M, int N, int K, const double* A, std::ptrdiff_t am, std::ptrdiff_t ak,
-               const double* B, std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc,
-               bool accumulate);
-  // y[i] = tanh(x[i]) for i < n.
+               const double* B, std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // y[i] = tanh(x[i]) for i < n, within a few units in the last place.
   void (*tanh)(const double* x, double* y, int n);
+  // y[i] = e^x[i] for x[i] <= 0 (0 below -708, where the result would not
+  // be a normal double), within a few units in the last place.
+  void (*expNonPositive)(const double* x, double* y, int n);
   // Floating-point operations of a register-only multiply-add loop run for
   // `rounds` rounds, for measuring the core's peak rate with this kernel's
   // instructions; *sink receives a value that depends on every operation.
