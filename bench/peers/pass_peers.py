@@ -154,15 +154,18 @@ def rbf_numpy_pass(shape, passes, repeats):
     return best_seconds(run, passes, repeats)
 
 
-def our_rates(bench):
+def our_rates(programs):
     """record x weight/s of each (pass, shape, kernel), and peak FLOP/s of
-    each kernel, from the Google Benchmark program's JSON output."""
-    out = subprocess.run(
-        [bench, "--benchmark_filter=^(GradientPass|RBFPass|Peak)/",
-         "--benchmark_format=json", "--benchmark_min_time=0.5"],
-        check=True, capture_output=True, text=True).stdout
+    each kernel, from the Google Benchmark programs' JSON output."""
     rates, peaks = {}, {}
-    for b in json.loads(out)["benchmarks"]:
+    found = []
+    for program in programs:
+        out = subprocess.run(
+            [program, "--benchmark_filter=^(GradientPass|RBFPass|Peak)/",
+             "--benchmark_format=json", "--benchmark_min_time=0.5"],
+            check=True, capture_output=True, text=True).stdout
+        found += json.loads(out)["benchmarks"]
+    for b in found:
         parts = b["name"].split("/")
         if parts[0] == "Peak":
             peaks[parts[1]] = b["FLOP/s"]
@@ -183,12 +186,13 @@ def flops_per_record_weight(shape):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--bench", required=True, help="bench_network program")
+    p.add_argument("--bench-rbf", required=True, help="bench_rbf program")
     p.add_argument("--fann-pass", help="fann_pass program")
     p.add_argument("--passes", type=int, default=20)
     p.add_argument("--repeats", type=int, default=5)
     a = p.parse_args()
 
-    rates, peaks = our_rates(a.bench)
+    rates, peaks = our_rates([a.bench, a.bench_rbf])
     kernels = sorted({k for (_, _, k) in rates}, key=lambda k: ["reference", "baseline", "avx2", "avx512"].index(k))
     print(f"One gradient pass over {RECORDS} records, one thread, fp64; "
           "record x weight / s (G), ratio to the best peer")
