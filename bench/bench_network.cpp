@@ -1,8 +1,12 @@
 // Per-record cost of the network's hot paths: the forward pass, and a
 // training pass (forward pass, error and back-propagation with gradient
-// accumulation), on three network sizes.
+// accumulation), on three network sizes. Then one full gradient pass over
+// 1797 records (the size of the peer comparison, bench/compare_pass.sh)
+// with each pass kernel this machine runs, and the core's peak measured
+// with each kernel's instructions.
 //
-// Counters: records/s, and FLOP/s as bench_common.h counts them.
+// Counters: records/s, and FLOP/s as bench_common.h counts them;
+// record_weights/s (records x weights of the network) for the full passes.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -10,9 +14,11 @@
 #include <vector>
 
 #include "bench_common.h"
+#include "network/kernels/KernelTable.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
 #include "vxneural/network/VXRandom.h"
 
 namespace {
@@ -63,6 +69,45 @@ void TrainingPass(benchmark::State& state, const Case& c) {
                          f.flops.forward + f.flops.backward);
 }
 
+// The shapes and record count of the peer comparison.
+constexpr int kPassRecords = 1797;
+const std::vector<Case> kPassCases = {{64, 32, 10}, {64, 128, 10}, {200, 50, 1}};
+
+// One full gradient pass with the kernel given (pinned for this benchmark).
+void GradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
+  const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  VXNeural::SetPassKernel(kernel);
+  MLPSettings settings(c.inputs, std::vector<int>{c.outputs}, kPassRecords);
+  settings.SetNumHiddenUnits(c.hidden, 1);
+  NNetwork net(settings);
+  VXRandom rng(12345, true);
+  net.RandomizeWeights(rng);
+  const auto records = bench::SyntheticRecords(c, kPassRecords, 7);
+  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  VXCommon_1_2::VXStatus status;
+  int n = 0;
+  for (auto _ : state) {
+    source.Rewind();
+    net.ResetDerivatives();
+    net.ProcessRecords(status, source, kPassRecords, n, false, false);
+    benchmark::DoNotOptimize(net.GetAccumError());
+  }
+  state.counters["record_weights/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kPassRecords * net.GetNumWeights(),
+      benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+  VXNeural::SetPassKernel(before);
+}
+
+// The core's peak with the kernel's instructions: independent multiply-add
+// chains in registers, no memory traffic.
+void Peak(benchmark::State& state, const VXNeural::detail::KernelTable* table) {
+  double flops = 0.0, sink = 0.0;
+  for (auto _ : state) flops += table->peak(1 << 20, &sink);
+  benchmark::DoNotOptimize(sink);
+  state.counters["FLOP/s"] =
+      benchmark::Counter(flops, benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +116,20 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("ForwardPass/" + shape).c_str(), ForwardPass, c);
     benchmark::RegisterBenchmark(("TrainingPass/" + shape).c_str(), TrainingPass, c);
   }
+  for (VXNeural::PassKernel k : VXNeural::AvailablePassKernels()) {
+    const std::string kernel = VXNeural::PassKernelName(k);
+    for (const Case& c : kPassCases)
+      benchmark::RegisterBenchmark(("GradientPass/" + bench::ShapeName(c) + "/" + kernel).c_str(),
+                                   GradientPass, c, k);
+  }
+  const std::pair<VXNeural::PassKernel, const VXNeural::detail::KernelTable*> tables[] = {
+      {VXNeural::PassKernel::kBaseline, VXNeural::detail::BaselineKernel()},
+      {VXNeural::PassKernel::kAvx2, VXNeural::detail::Avx2Kernel()},
+      {VXNeural::PassKernel::kAvx512, VXNeural::detail::Avx512Kernel()}};
+  for (const auto& [k, table] : tables)
+    if (VXNeural::IsPassKernelAvailable(k))
+      benchmark::RegisterBenchmark((std::string("Peak/") + VXNeural::PassKernelName(k)).c_str(),
+                                   Peak, table);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

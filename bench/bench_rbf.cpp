@@ -7,11 +7,13 @@
 
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/MultiVariateRegression.h"
 
@@ -76,6 +78,51 @@ void BM_RegressionSolve(benchmark::State& state) {
 }
 BENCHMARK(BM_RegressionSolve)->Args({10, 3})->Args({50, 5})->Args({200, 10});
 
+// One pass of an RBF network (distances, normalised activations, outputs,
+// error) over 1797 records with the kernel given, as bench/compare_pass.sh
+// sets it against numpy. record_weights/s counts the centres, widths and
+// output weights.
+void RBFPass(benchmark::State& state, int inputs, int hidden, int outputs,
+             VXNeural::PassKernel kernel) {
+  constexpr int kPassRecords = 1797;
+  const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  VXNeural::SetPassKernel(kernel);
+  RBFSettings settings(inputs, std::vector<int>{outputs}, kPassRecords);
+  settings.SetNumHiddenUnits(hidden, 1);
+  NNetwork net(settings);
+  VXRandom rng(12345, true);
+  net.RandomizeWeights(rng, -1.0, 1.0);
+  std::vector<VXCommon_1_2::Record> records;
+  for (auto& r : Rows(kPassRecords, inputs + outputs, 7)) records.emplace_back(std::move(r));
+  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  VXCommon_1_2::VXStatus status;
+  int n = 0;
+  for (auto _ : state) {
+    source.Rewind();
+    net.ResetDerivatives();
+    net.ProcessRecords(status, source, kPassRecords, n, true, false);
+    benchmark::DoNotOptimize(net.GetAccumError());
+  }
+  const double weights = hidden * (inputs + 1) + outputs * hidden;
+  state.counters["record_weights/s"] =
+      benchmark::Counter(double(state.iterations()) * kPassRecords * weights,
+                         benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+  VXNeural::SetPassKernel(before);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const int shapes[][3] = {{64, 100, 10}, {200, 50, 1}};
+  for (VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
+    for (const auto& s : shapes)
+      benchmark::RegisterBenchmark(("RBFPass/" + std::to_string(s[0]) + "-" + std::to_string(s[1]) +
+                                    "-" + std::to_string(s[2]) + "/" + VXNeural::PassKernelName(k))
+                                       .c_str(),
+                                   RBFPass, s[0], s[1], s[2], k);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -11,6 +11,7 @@ packages=(
   python3-sklearn python3-numpy    # peer: MLPClassifier / MLPRegressor
   libopenblas0-pthread             # an optimized BLAS for numpy, not the reference one
   python3-threadpoolctl            # to pin and report the BLAS threads
+  python3-torch                    # peer: one gradient pass in fp64 (compare_pass.sh)
   weka                             # peer: an RBF network (RBFNetwork), run by java
 )
 

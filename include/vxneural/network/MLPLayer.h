@@ -88,6 +88,8 @@ class MLPLayer : public INLayer {
   // returns the count, or 0 (nothing copied) when g is too short.
   int GetGradient(std::valarray<double>& g, int offset) const;
   int SetGradient(const std::valarray<double>& g, int offset);
+  // The accumulated gradient itself, for the blocked pass to add into.
+  double* GetAccumGradientData();
   // Sum of squares of the accumulated gradient.
   double GradientSumOfSquares() const;
 
@@ -106,6 +108,11 @@ class MLPLayer : public INLayer {
   // value is not defined here, and its derivative is 1.
   static double Activate(VXNNCommon::ActivationFunction f, double x);
   static double Derivative(VXNNCommon::ActivationFunction f, double y);
+  // SoftMax of the combinations c[0..units) into y, group by group (groups
+  // are the units per target variable), as probabilities or, with
+  // logOutputs, their logarithms. c and y must not overlap.
+  static void SoftMax(const double* c, double* y, int units, const std::vector<int>& groups,
+                      bool logOutputs);
 
  private:
   void SizeArrays();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <valarray>
 #include <vector>
@@ -18,6 +19,12 @@ class NNVarList;
 class RBFHiddenLayer;
 class RBFOutputLayer;
 class VXRandom;
+namespace VXNeural {
+namespace detail {
+class MLPBlockPass;
+class RBFBlockPass;
+}  // namespace detail
+}  // namespace VXNeural
 
 // Works on encoded records: one array of doubles holding the fNInputs input
 // values and then the fNOutputs encoded target values. A `record` argument
@@ -78,6 +85,13 @@ class NNetwork {
   // cancel object once per record; a cancelled pass stops and skips the
   // averaging and accuracy steps. status is set to OK. Records shorter than
   // fNInputs + fNOutputs values are skipped and not counted.
+  //
+  // The pass runs with the kernel PassKernel.h selects:
+  // record by record (the reference), or in blocks of records as matrix
+  // products. Both give the same sums up to the order of additions; errors,
+  // accuracy and averages are accumulated record by record, in record
+  // order, either way. Afterwards each layer holds the unit values of the
+  // last record.
   void ProcessRecords(VXCommon_1_2::VXStatus& status, VXCommon_1_2::RecordIterator& source,
                       int maxRecords, int& nProcessed, bool errorOnly, bool computeAccuracy);
   // Forward pass and error of one record, without accuracy or gradient.
@@ -210,6 +224,20 @@ class NNetwork {
                 VXNNCommon::ActivationFunction output, double lo, double hi);
   void BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden);
   bool IsSingleHiddenMLP() const;
+  // The error of one record from output values o, and its accumulation
+  // (AccumulateError's work for any row of output values).
+  double RecordErrorOf(const double* o, const double* targets) const;
+  double AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy);
+  // The record-by-record and the blocked body of ProcessRecords; each
+  // returns the number of records processed.
+  // Sizes the blocked pass's buffers for the current layers (MLP only), so
+  // that no pass allocates; called wherever the layers change.
+  void ReserveBlockPass();
+  int ProcessEach(VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
+                  bool computeAccuracy);
+  template <typename Pass>
+  int ProcessBlocks(Pass& pass, VXCommon_1_2::RecordIterator& source, int maxRecords,
+                    bool errorOnly, bool computeAccuracy);
   INLayer* OutputLayer() const { return fLayers.back(); }
   void DeleteLayers();
 
@@ -238,4 +266,8 @@ class NNetwork {
   const NeuralSettings* fSettings;
   std::vector<double> fImportance;
   int fStopReason;
+  // Buffers of the blocked passes, sized whenever the layers change: an
+  // MLP network has the first, an RBF network the second.
+  std::unique_ptr<VXNeural::detail::MLPBlockPass> fMLPBlockPass;
+  std::unique_ptr<VXNeural::detail::RBFBlockPass> fRBFBlockPass;
 };

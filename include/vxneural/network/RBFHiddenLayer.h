@@ -129,6 +129,9 @@ class RBFHiddenLayer : public INLayer {
   void ComputeAdjustedVariances();
   // a_j, one per unit (empty before the width computation).
   const std::vector<double>& GetAdjustedVariances() const { return fAdjustedVariances; }
+  // The variance a_j a forward pass divides by: the adjusted variance, or
+  // the fallback variance when unit j has none.
+  double GetUnitVariance(int j) const;
   // Resizes the layer to k units (k >= 0), all in use; centres (and variance
   // vectors or adjusted variances, whichever the layer holds) are made anew
   // with 0 values for the centre placement to fill. Resizing to the current

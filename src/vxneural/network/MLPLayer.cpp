@@ -246,11 +246,14 @@ void MLPLayer::Compute(int skip, bool logOutputs) {
 }
 
 void MLPLayer::ApplySoftMax(bool logOutputs) {
-  const double* c = Data(fUnitCombinations);
-  double* y = Data(fUnitValues);
+  SoftMax(Data(fUnitCombinations), Data(fUnitValues), fNUnits, fNOutputCategories, logOutputs);
+}
+
+void MLPLayer::SoftMax(const double* c, double* y, int units, const std::vector<int>& groups,
+                       bool logOutputs) {
   int first = 0;
-  for (int count : fNOutputCategories) {
-    const int end = std::min(first + count, fNUnits);
+  for (int count : groups) {
+    const int end = std::min(first + count, units);
     if (first >= end) break;
     double m = c[first];
     for (int j = first + 1; j < end; ++j)
@@ -269,6 +272,8 @@ void MLPLayer::ApplySoftMax(bool logOutputs) {
     first = end;
   }
 }
+
+double* MLPLayer::GetAccumGradientData() { return Data(fAccumGradient); }
 
 void MLPLayer::ComputeOutputDeltas(const double* targets, bool logOutputs) {
   const double* values = Data(fUnitValues);

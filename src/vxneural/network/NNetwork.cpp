@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <type_traits>
 #include <utility>
 
 #include "network/ArrayData.h"
+#include "network/BlockPass.h"
+#include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -157,6 +160,7 @@ void NNetwork::BuildMLP(const NeuralSettings& settings, VXNNCommon::ActivationFu
   fLayers.push_back(new MLPLayer(VXNNCommon::kOutputLayer, fNOutputs, fLayers.back(), output,
                                  fNOutputCategories, lo, hi));
   for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+  ReserveBlockPass();
 }
 
 void NNetwork::BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden) {
@@ -166,6 +170,7 @@ void NNetwork::BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFu
   fLayers.push_back(new RBFHiddenLayer(settings.GetNumHiddenUnits(1), fLayers.back(), hidden));
   fLayers.push_back(new RBFOutputLayer(fNOutputs, fLayers.back(), fNOutputCategories));
   for (const INLayer* layer : fLayers) fNWeights += layer->GetNumWeights();
+  ReserveBlockPass();
 }
 
 NNetwork::~NNetwork() { DeleteLayers(); }
@@ -187,6 +192,7 @@ int NNetwork::SetNumHiddenUnits(int k) {
   RBFOutputLayer* output = GetRBFOutputLayer();
   output->SetNumUnitsLower(k);
   fNWeights = output->GetNumWeights() + hidden->GetNumWeights();
+  ReserveBlockPass();
   return fNWeights;
 }
 
@@ -232,7 +238,10 @@ void NNetwork::ForwardPass(const double* record, bool computeOutput) {
 
 double NNetwork::RecordError(const double* targets) const {
   if (fLayers.empty()) return 0.0;
-  const double* o = OutputLayer()->GetUnitValues();
+  return RecordErrorOf(OutputLayer()->GetUnitValues(), targets);
+}
+
+double NNetwork::RecordErrorOf(const double* o, const double* targets) const {
   if (fErrorFunction == VXNNCommon::kSumOfSquares) {
     double e = 0.0;
     for (int k = 0; k < fNOutputs; ++k) {
@@ -251,9 +260,17 @@ double NNetwork::RecordError(const double* targets) const {
 }
 
 double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
-  const double e = RecordError(targets);
+  if (fLayers.empty()) {
+    const double e = RecordError(targets);
+    fAccumError += e;
+    return e;
+  }
+  return AccumulateErrorOf(OutputLayer()->GetUnitValues(), targets, computeAccuracy);
+}
+
+double NNetwork::AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy) {
+  const double e = RecordErrorOf(o, targets);
   fAccumError += e;
-  if (fLayers.empty()) return e;
   const double* t = targets;
   const double* a = Data(fOutputAverages);
   if (fComputeErrorAverages) {
@@ -275,7 +292,6 @@ double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
     fErrorAverages += eAvg;
   }
   if (computeAccuracy) {
-    const double* o = OutputLayer()->GetUnitValues();
     int first = 0;
     for (int v = 0; v < fNOutputVariables; ++v) {
       const int n = fNOutputCategories[static_cast<std::size_t>(v)];
@@ -319,18 +335,16 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   status = VXStatus();
   nProcessed = 0;
   if (fLayers.empty()) return;
-  double* averages = Data(fOutputAverages);
-  nProcessed = ForEachRecord(
-      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
-      [&](const double* values) {
-        const double* targets = values + fNInputs;
-        ResetUnitValues();
-        ForwardPass(values, true);
-        AccumulateError(targets, computeAccuracy);
-        if (fComputeAverages)
-          for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
-        if (!errorOnly) BackPropagate(targets);
-      });
+  const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
+  if (kernel && fMLPBlockPass) {
+    fMLPBlockPass->Begin(*kernel, fLayers, fErrorFunction == VXNNCommon::kCrossEntropy);
+    nProcessed = ProcessBlocks(*fMLPBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+  } else if (kernel && fRBFBlockPass) {
+    fRBFBlockPass->Begin(*kernel, fLayers);
+    nProcessed = ProcessBlocks(*fRBFBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+  } else {
+    nProcessed = ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
+  }
 
   if (fComputeAverages && !IsCanceled() && nProcessed > 0)
     fOutputAverages /= static_cast<double>(nProcessed);
@@ -356,6 +370,70 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
     }
     fAccuracy = accuracy;
   }
+}
+
+void NNetwork::ReserveBlockPass() {
+  // A reader may have turned an MLP network into an RBF one or back.
+  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) fMLPBlockPass.reset();
+  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) fRBFBlockPass.reset();
+  if (fAlgorithmType == VXNNCommon::kMLP && fLayers.size() >= 2) {
+    if (!fMLPBlockPass) fMLPBlockPass = std::make_unique<VXNeural::detail::MLPBlockPass>();
+    fMLPBlockPass->Reserve(fLayers);
+  } else if (fAlgorithmType == VXNNCommon::kRBF && fLayers.size() == 3) {
+    if (!fRBFBlockPass) fRBFBlockPass = std::make_unique<VXNeural::detail::RBFBlockPass>();
+    fRBFBlockPass->Reserve(fLayers);
+  }
+}
+
+int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly,
+                          bool computeAccuracy) {
+  double* averages = Data(fOutputAverages);
+  return ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        const double* targets = values + fNInputs;
+        ResetUnitValues();
+        ForwardPass(values, true);
+        AccumulateError(targets, computeAccuracy);
+        if (fComputeAverages)
+          for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+        if (!errorOnly) BackPropagate(targets);
+      });
+}
+
+template <typename Pass>
+int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, bool errorOnly,
+                            bool computeAccuracy) {
+  double* averages = Data(fOutputAverages);
+  int filled = 0;
+  int last = -1;
+  // Forward pass of the block, then the records' errors in record order,
+  // then back-propagation of the block.
+  auto flush = [&] {
+    pass.Forward(filled);
+    for (int r = 0; r < filled; ++r) {
+      const double* targets = pass.TargetRow(r);
+      AccumulateErrorOf(pass.OutputRow(r), targets, computeAccuracy);
+      if (fComputeAverages)
+        for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+    }
+    if constexpr (std::is_same_v<Pass, VXNeural::detail::MLPBlockPass>) {
+      if (!errorOnly) pass.Backward(filled);
+    }
+    last = filled - 1;
+    filled = 0;
+  };
+  // The source may reuse its record for the next one: copy the values.
+  const int n = ForEachRecord(
+      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
+      [&](const double* values) {
+        std::copy(values, values + fNInputs, pass.InputRow(filled));
+        std::copy(values + fNInputs, values + fNInputs + fNOutputs, pass.TargetRow(filled));
+        if (++filled == Pass::kBlock) flush();
+      });
+  if (filled > 0) flush();
+  pass.End(fLayers, last);
+  return n;
 }
 
 void NNetwork::ProcessRecord(VXStatus& status, const Record& record) {
@@ -443,6 +521,7 @@ int NNetwork::AddHiddenUnit(VXRandom& rng) {
   const int hidden = fLayers[1]->AddUnit(rng);
   fNWeights = hidden + fLayers[2]->AddUnit(rng);
   fAccumError = 0.0;
+  ReserveBlockPass();
   return fLayers[1]->GetNumUnits();
 }
 
@@ -452,6 +531,7 @@ int NNetwork::RemoveHiddenUnit(int unit) {
   const int hidden = fLayers[1]->RemoveUnit(unit);
   fNWeights = hidden + fLayers[2]->RemoveUnit(unit);
   fAccumError = 0.0;
+  ReserveBlockPass();
   return fLayers[1]->GetNumUnits();
 }
 
@@ -645,6 +725,7 @@ void NNetwork::Adopt(Saved& s) {
   fAccuracyValues.assign(nVars, 0.0);
   fMinTargets.assign(nVars, DBL_MAX);
   fMaxTargets.assign(nVars, -DBL_MAX);
+  ReserveBlockPass();
 }
 
 int NNetwork::ReadObject(std::istream& in) {

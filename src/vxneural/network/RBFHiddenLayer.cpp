@@ -89,6 +89,10 @@ static double UnitVariance(const std::vector<double>& adjusted, double fallback,
                                                        : fallback;
 }
 
+double RBFHiddenLayer::GetUnitVariance(int j) const {
+  return UnitVariance(fAdjustedVariances, fFallbackVariance, j);
+}
+
 void RBFHiddenLayer::ComputeUnitValues(bool) {
   if (!fLowerLayer || fNCenters == 0) return;
   const double* x = fLowerLayer->GetUnitValues();

@@ -1,0 +1,266 @@
+#include "network/BlockPass.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cstddef>
+
+#include "network/ArrayData.h"
+#include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/RBFOutputLayer.h"
+
+namespace VXNeural {
+namespace detail {
+
+namespace {
+
+// Resizes to n zeros only when the buffer is too small, so that passes over
+// one shape allocate once. Padding columns must read 0: a grown buffer is
+// zeroed whole.
+void Fit(std::vector<double>& b, std::size_t n) {
+  if (b.size() < n) b.assign(n, 0.0);
+}
+
+}  // namespace
+
+void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers,
+                         bool logOutputs) {
+  fKernel = &kernel;
+  fLogOutputs = logOutputs;
+  fHasGradient = false;
+  Reserve(layers);
+  Pack(layers);
+}
+
+void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
+  fNLayers = static_cast<int>(layers.size()) - 1;
+  const std::size_t nl = layers.size();
+  fUnits.resize(nl);
+  fLd.resize(nl);
+  fActivation.resize(nl);
+  for (std::size_t l = 0; l < nl; ++l) {
+    fUnits[l] = layers[l]->GetNumUnits();
+    fLd[l] = Padded(fUnits[l]);
+    fActivation[l] = layers[l]->GetActivationFunction();
+  }
+  fNOutputs = fUnits[nl - 1];
+  fCategories = static_cast<const MLPLayer*>(layers[nl - 1])->GetNOutputCategories();
+  for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias})
+    v->resize(nl);
+  Fit(fTargets, static_cast<std::size_t>(kBlock) * fNOutputs);
+  const std::size_t block = kBlock;
+  Fit(fValues[0], block * fLd[0]);
+  for (std::size_t l = 1; l < nl; ++l) {
+    const std::size_t units = fUnits[l], ld = fLd[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    Fit(fValues[l], block * ld);
+    Fit(fSums[l], block * ld);
+    Fit(fDeltas[l], block * ld);
+    Fit(fWeightsT[l], lower * ld);
+    Fit(fBias[l], ld);
+    Fit(fWeightsN[l], units * ldLower);
+    Fit(fGrad[l], units * ldLower);
+    Fit(fGradBias[l], units);
+  }
+}
+
+void MLPBlockPass::Pack(const std::vector<INLayer*>& layers) {
+  for (std::size_t l = 1; l < layers.size(); ++l) {
+    const std::size_t units = fUnits[l], ld = fLd[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
+    std::fill(fGradBias[l].begin(), fGradBias[l].begin() + units, 0.0);
+    // Padding columns read 0, whatever a pass over another shape left.
+    std::fill(fWeightsT[l].begin(), fWeightsT[l].begin() + lower * ld, 0.0);
+    std::fill(fWeightsN[l].begin(), fWeightsN[l].begin() + units * ldLower, 0.0);
+    std::fill(fBias[l].begin(), fBias[l].begin() + ld, 0.0);
+    // Row j of the layer's weights: bias, then one weight per lower unit.
+    const double* w = layers[l]->GetWeights();
+    const std::size_t stride = lower + 1;
+    double* wt = fWeightsT[l].data();
+    double* wn = fWeightsN[l].data();
+    double* bias = fBias[l].data();
+    for (std::size_t j = 0; j < units; ++j) {
+      const double* row = w + j * stride;
+      bias[j] = row[0];
+      for (std::size_t i = 0; i < lower; ++i) {
+        wt[i * ld + j] = row[1 + i];
+        wn[j * ldLower + i] = row[1 + i];
+      }
+    }
+  }
+}
+
+void MLPBlockPass::Forward(int n) {
+  for (int l = 1; l <= fNLayers; ++l) {
+    const std::ptrdiff_t ld = fLd[l], ldLower = fLd[l - 1];
+    const int units = fUnits[l];
+    double* z = fSums[l].data();
+    const double* bias = fBias[l].data();
+    for (int r = 0; r < n; ++r) std::copy(bias, bias + ld, z + r * ld);
+    fKernel->gemm(n, fLd[l], fUnits[l - 1], fValues[l - 1].data(), ldLower, 1, fWeightsT[l].data(),
+                  ld, z, ld, true);
+    double* y = fValues[l].data();
+    const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l]);
+    if (l == fNLayers && f == VXNNCommon::kSoftMax) {
+      for (int r = 0; r < n; ++r)
+        MLPLayer::SoftMax(z + r * ld, y + r * ld, units, fCategories, fLogOutputs);
+    } else if (f == VXNNCommon::kTanH) {
+      for (int r = 0; r < n; ++r) fKernel->tanh(z + r * ld, y + r * ld, units);
+    } else {
+      for (int r = 0; r < n; ++r)
+        for (int j = 0; j < units; ++j) y[r * ld + j] = MLPLayer::Activate(f, z[r * ld + j]);
+    }
+  }
+}
+
+void MLPBlockPass::Backward(int n) {
+  fHasGradient = true;
+  const int out = fNLayers;
+  {
+    const std::ptrdiff_t ld = fLd[out];
+    const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[out]);
+    const double* y = fValues[out].data();
+    double* d = fDeltas[out].data();
+    for (int r = 0; r < n; ++r) {
+      const double* t = &fTargets[static_cast<std::size_t>(r) * fNOutputs];
+      for (int j = 0; j < fNOutputs; ++j) {
+        const double v = fLogOutputs ? INLayer::SafeExp(y[r * ld + j]) : y[r * ld + j];
+        d[r * ld + j] = (v - t[j]) * MLPLayer::Derivative(f, v);
+      }
+    }
+  }
+  for (int l = out; l >= 1; --l) {
+    const std::ptrdiff_t ld = fLd[l], ldLower = fLd[l - 1];
+    const int units = fUnits[l], lower = fUnits[l - 1];
+    const double* d = fDeltas[l].data();
+    double* gb = fGradBias[l].data();
+    for (int r = 0; r < n; ++r)
+      for (int j = 0; j < units; ++j) gb[j] += d[r * ld + j];
+    // G (units x lower) += D^T (units x n) * X (n x lower).
+    fKernel->gemm(units, fLd[l - 1], n, d, 1, ld, fValues[l - 1].data(), ldLower, fGrad[l].data(),
+                  ldLower, true);
+    if (l == 1) break;
+    // Deltas of the layer below: D (n x units) * W (units x lower), then
+    // times the lower activation's derivative.
+    double* dl = fDeltas[l - 1].data();
+    fKernel->gemm(n, fLd[l - 1], units, d, ld, 1, fWeightsN[l].data(), ldLower, dl, ldLower, false);
+    const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l - 1]);
+    const double* y = fValues[l - 1].data();
+    for (int r = 0; r < n; ++r)
+      for (int i = 0; i < lower; ++i)
+        dl[r * ldLower + i] *= MLPLayer::Derivative(f, y[r * ldLower + i]);
+  }
+}
+
+void MLPBlockPass::End(const std::vector<INLayer*>& layers, int last) {
+  for (int l = 0; l <= fNLayers; ++l) {
+    const std::size_t row = static_cast<std::size_t>(last) * fLd[l];
+    if (last >= 0) layers[l]->SetUnitValues(&fValues[l][row], fUnits[l]);
+    if (l == 0 || !fHasGradient) continue;
+    const std::size_t units = fUnits[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    double* g = static_cast<MLPLayer*>(layers[l])->GetAccumGradientData();
+    const double* gp = fGrad[l].data();
+    for (std::size_t j = 0; j < units; ++j) {
+      double* row = g + j * (lower + 1);
+      row[0] += fGradBias[l][j];
+      for (std::size_t i = 0; i < lower; ++i) row[1 + i] += gp[j * ldLower + i];
+    }
+  }
+}
+
+void RBFBlockPass::Reserve(const std::vector<INLayer*>& layers) {
+  fNInputs = layers[0]->GetNumUnits();
+  fNHidden = layers[1]->GetNumUnits();
+  fNOutputs = layers[2]->GetNumUnits();
+  fLdIn = Padded(fNInputs);
+  fLdHidden = Padded(fNHidden);
+  fLdOut = Padded(fNOutputs);
+  const std::size_t block = kBlock;
+  Fit(fX, block * fLdIn);
+  Fit(fTargets, block * fNOutputs);
+  Fit(fXC, block * fLdHidden);
+  Fit(fH, block * fLdHidden);
+  Fit(fY, block * fLdOut);
+  Fit(fCentersT, static_cast<std::size_t>(fNInputs) * fLdHidden);
+  Fit(fCenterNorms, fNHidden);
+  Fit(fVariances, fNHidden);
+  Fit(fWeightsT, static_cast<std::size_t>(fNHidden) * fLdOut);
+  Fit(fBias, fLdOut);
+}
+
+void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers) {
+  fKernel = &kernel;
+  Reserve(layers);
+  const auto* hidden = static_cast<const RBFHiddenLayer*>(layers[1]);
+  const auto* output = static_cast<const RBFOutputLayer*>(layers[2]);
+  fNormalized = hidden->GetActivationFunction() == VXNNCommon::kNormalizedRadialBasis;
+  // Only the centres in use take part; the output layer skips the others.
+  fUsed = std::min(hidden->GetNumCenters(), fNHidden);
+  const std::size_t ldH = fLdHidden, ldO = fLdOut;
+  std::fill(fCentersT.begin(), fCentersT.begin() + fNInputs * ldH, 0.0);
+  for (int j = 0; j < fUsed; ++j) {
+    const std::vector<double>& c = hidden->GetCenters()[static_cast<std::size_t>(j)];
+    double norm = 0.0;
+    for (int i = 0; i < fNInputs; ++i) {
+      fCentersT[i * ldH + j] = c[static_cast<std::size_t>(i)];
+      norm += c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
+    }
+    fCenterNorms[static_cast<std::size_t>(j)] = norm;
+    fVariances[static_cast<std::size_t>(j)] = hidden->GetUnitVariance(j);
+  }
+  // Row k of the output weights: its bias when the units are not
+  // normalised, then one weight per hidden unit.
+  const bool bias = output->HasBias();
+  const int stride = output->GetRowLength();
+  const double* w = output->GetWeights();
+  std::fill(fWeightsT.begin(), fWeightsT.begin() + fNHidden * ldO, 0.0);
+  std::fill(fBias.begin(), fBias.begin() + ldO, 0.0);
+  for (int k = 0; k < fNOutputs; ++k) {
+    const double* row = w + static_cast<std::ptrdiff_t>(k) * stride;
+    if (bias) fBias[static_cast<std::size_t>(k)] = *row++;
+    for (int j = 0; j < fUsed; ++j) fWeightsT[j * ldO + k] = row[j];
+  }
+}
+
+void RBFBlockPass::Forward(int n) {
+  const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut, ldX = fLdIn;
+  if (fUsed > 0) {
+    fKernel->gemm(n, Padded(fUsed), fNInputs, fX.data(), ldX, 1, fCentersT.data(), ldH, fXC.data(),
+                  ldH, false);
+    for (int r = 0; r < n; ++r) {
+      const double* x = &fX[r * ldX];
+      double xx = 0.0;
+      for (int i = 0; i < fNInputs; ++i) xx += x[i] * x[i];
+      const double* xc = &fXC[r * ldH];
+      double* h = &fH[r * ldH];
+      double m = -DBL_MAX;
+      for (int j = 0; j < fUsed; ++j) {
+        // Rounding can take a distance a hair below 0; it is not negative.
+        const double d = std::max(xx - 2.0 * xc[j] + fCenterNorms[j], 0.0);
+        h[j] = -0.5 * (d / fVariances[j]);
+        m = std::max(m, h[j]);
+      }
+      if (fNormalized) {
+        for (int j = 0; j < fUsed; ++j) h[j] -= m;
+        fKernel->expNonPositive(h, h, fUsed);
+        double s = 0.0;
+        for (int j = 0; j < fUsed; ++j) s += h[j];
+        for (int j = 0; j < fUsed; ++j) h[j] /= s;
+      } else {
+        fKernel->expNonPositive(h, h, fUsed);
+      }
+    }
+  }
+  for (int r = 0; r < n; ++r) std::copy(fBias.data(), fBias.data() + ldO, &fY[r * ldO]);
+  fKernel->gemm(n, fLdOut, fUsed, fH.data(), ldH, 1, fWeightsT.data(), ldO, fY.data(), ldO, true);
+}
+
+void RBFBlockPass::End(const std::vector<INLayer*>& layers, int last) {
+  if (last < 0) return;
+  const std::size_t r = static_cast<std::size_t>(last);
+  std::copy_n(&fX[r * fLdIn], fNInputs, layers[0]->GetUnitValues());
+  std::copy_n(&fH[r * fLdHidden], fUsed, layers[1]->GetUnitValues());
+  std::copy_n(&fY[r * fLdOut], fNOutputs, layers[2]->GetUnitValues());
+}
+
+}  // namespace detail
+}  // namespace VXNeural

@@ -1,0 +1,116 @@
+// The blocked pass of a multi-layer perceptron: a block of records goes
+// through the network as matrices (records x units), the layer products
+// done by a register-tiled kernel (kernels/KernelTable.h). The weights are
+// repacked once per pass so that every product reads them with unit
+// stride and they stay in cache while the block's records stream by.
+//
+// Semantics are those of the record-by-record operations (forward pass,
+// back-propagation, gradient accumulation): the same sums up to the order of
+// the additions. The network keeps the per-record bookkeeping (errors,
+// accuracy, averages) in record order itself, from OutputRow.
+#pragma once
+
+#include <vector>
+
+#include "network/kernels/KernelTable.h"
+
+class INLayer;
+
+namespace VXNeural {
+namespace detail {
+
+class MLPBlockPass {
+ public:
+  // Records per block: enough rows for the register tiles to reuse each
+  // loaded weight many times, few enough for a block of every layer's
+  // values to stay in the first- or second-level cache.
+  static constexpr int kBlock = 96;
+
+  // Starts a pass over the network whose layers are given (input layer
+  // first, all MLPLayer), with the kernel given: sizes the buffers (once per
+  // shape) and packs the current weights. Allocates only when the shape
+  // grew since the last pass.
+  void Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers, bool logOutputs);
+  // Sizes the buffers for these layers without starting a pass, so that
+  // the passes themselves allocate nothing.
+  void Reserve(const std::vector<INLayer*>& layers);
+  // Where record r of the block puts its input values (the network copies
+  // them, as the record source may reuse its record) and its targets.
+  double* InputRow(int r) { return &fValues[0][static_cast<std::size_t>(r) * fLd[0]]; }
+  double* TargetRow(int r) { return &fTargets[static_cast<std::size_t>(r) * fNOutputs]; }
+  // Forward pass of the first n rows; the output layer's values of row r
+  // are then at OutputRow(r) (log-probabilities under cross entropy).
+  void Forward(int n);
+  const double* OutputRow(int r) const {
+    return &fValues[fNLayers][static_cast<std::size_t>(r) * fLd[fNLayers]];
+  }
+  // Back-propagation of the first n rows against their targets; the
+  // gradient is summed in the pass's own buffers.
+  void Backward(int n);
+  // Ends a pass: adds the pass's gradient (when Backward ran) to the
+  // layers' accumulated gradients and leaves in each layer the unit values
+  // of row `last` of the last block, as a record-by-record pass would.
+  void End(const std::vector<INLayer*>& layers, int last);
+
+ private:
+  using Buffer = std::vector<double>;
+  // Copies the current weights into the packed forms.
+  void Pack(const std::vector<INLayer*>& layers);
+  const KernelTable* fKernel = nullptr;
+  bool fLogOutputs = false;
+  bool fHasGradient = false;
+  int fNLayers = 0;
+  int fNOutputs = 0;
+  std::vector<int> fUnits;        // per layer, input layer first
+  std::vector<int> fLd;           // padded row lengths of the unit buffers
+  std::vector<int> fActivation;   // per layer
+  std::vector<int> fCategories;   // SoftMax groups of the output layer
+  std::vector<Buffer> fValues;    // per layer: kBlock x fLd unit values
+  std::vector<Buffer> fSums;      // per layer: kBlock x fLd combinations
+  std::vector<Buffer> fDeltas;    // per layer: kBlock x fLd deltas
+  std::vector<Buffer> fWeightsT;  // per layer: lower x fLd, W transposed
+  std::vector<Buffer> fBias;      // per layer: fLd biases, then zeros
+  std::vector<Buffer> fWeightsN;  // per layer: units x fLd[lower], W less bias
+  std::vector<Buffer> fGrad;      // per layer: units x fLd[lower]
+  std::vector<Buffer> fGradBias;  // per layer: units
+  Buffer fTargets;                // kBlock x outputs
+};
+
+// The blocked forward pass of an RBF network (input, hidden, output
+// layers). Squared distances come from one matrix product,
+// |x - c|^2 = |x|^2 - 2 x.c + |c|^2, which costs two operations per input
+// and centre instead of three; where x is near a centre the cancellation
+// leaves an absolute error of a few units in the last place of |x|^2,
+// which the activation e^(-d/2a) turns into an equally small absolute
+// error near its largest value. The network keeps the per-record
+// bookkeeping itself, as for MLPBlockPass.
+class RBFBlockPass {
+ public:
+  static constexpr int kBlock = MLPBlockPass::kBlock;
+
+  void Reserve(const std::vector<INLayer*>& layers);
+  // Sizes (when the shape grew) and packs the centres, variances and
+  // output weights of the network's three layers.
+  void Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers);
+  double* InputRow(int r) { return &fX[static_cast<std::size_t>(r) * fLdIn]; }
+  double* TargetRow(int r) { return &fTargets[static_cast<std::size_t>(r) * fNOutputs]; }
+  void Forward(int n);
+  const double* OutputRow(int r) const { return &fY[static_cast<std::size_t>(r) * fLdOut]; }
+  // Leaves the unit values of row `last` of the last block in the layers.
+  void End(const std::vector<INLayer*>& layers, int last);
+
+ private:
+  using Buffer = std::vector<double>;
+  const KernelTable* fKernel = nullptr;
+  int fNInputs = 0, fNHidden = 0, fNOutputs = 0, fUsed = 0;
+  int fLdIn = 0, fLdHidden = 0, fLdOut = 0;
+  bool fNormalized = false;
+  Buffer fX, fTargets, fXC, fH, fY;  // per block
+  Buffer fCentersT;                  // inputs x fLdHidden
+  Buffer fCenterNorms, fVariances;   // per centre
+  Buffer fWeightsT;                  // hidden x fLdOut
+  Buffer fBias;                      // fLdOut
+};
+
+}  // namespace detail
+}  // namespace VXNeural

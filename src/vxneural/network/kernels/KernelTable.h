@@ -1,0 +1,51 @@
+// The arithmetic of the blocked passes, compiled once per instruction set
+// and chosen at run time (PassKernel.h). Every kernel computes the same
+// sums; they differ only in the order of additions (vector width, register
+// tiles, fused multiply-adds), so results may differ in the last bits
+// between kernels but never between two runs of the same kernel.
+#pragma once
+
+#include <cstddef>
+
+namespace VXNeural {
+namespace detail {
+
+// Matrices are row-major with an explicit leading dimension. Column counts
+// handed to Gemm are multiples of kPad; callers pad rows with zeros.
+constexpr int kPad = 8;
+
+inline int Padded(int n) { return (n + kPad - 1) / kPad * kPad; }
+
+struct KernelTable {
+  // C[m][n] = (accumulate ? C[m][n] : 0) + sum over k < K of
+  //   A[m * am + k * ak] * B[k * ldb + n], for m < M, n < N (N % kPad == 0).
+  // The strides of A let one kernel serve X * W^T (am = row length, ak = 1)
+  // and D^T * X (am = 1, ak = row length).
+  void (*gemm)(int M, int N, int K, const double* A, std::ptrdiff_t am, std::ptrdiff_t ak,
+               const double* B, std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // y[i] = tanh(x[i]) for i < n, within a few units in the last place.
+  void (*tanh)(const double* x, double* y, int n);
+  // y[i] = e^x[i] for x[i] <= 0 (0 below -708, where the result would not
+  // be a normal double), within a few units in the last place.
+  void (*expNonPositive)(const double* x, double* y, int n);
+  // Floating-point operations of a register-only multiply-add loop run for
+  // `rounds` rounds, for measuring the core's peak rate with this kernel's
+  // instructions; *sink receives a value that depends on every operation.
+  double (*peak)(long rounds, double* sink);
+};
+
+// Null when the build has no such kernel (not an x86-64 build).
+const KernelTable* BaselineKernel();
+const KernelTable* Avx2Kernel();
+const KernelTable* Avx512Kernel();
+
+}  // namespace detail
+}  // namespace VXNeural
+
+namespace VXNeural {
+namespace detail {
+// The table of the kernel the passes use now; null for the reference
+// (record by record) kernel.
+const KernelTable* ActiveKernelTable();
+}  // namespace detail
+}  // namespace VXNeural
