@@ -11,6 +11,7 @@ packages=(
   python3                 # the tests' independent PMML scorer
   libcsv-dev              # vxnn: RFC 4180 CSV reading
   libcli11-dev            # vxnn: command-line parsing
+  chromium                # the report page's browser test (headless)
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "Demo.h"
+#include "HtmlReport.h"
 
 namespace vxnn {
 
@@ -72,6 +73,7 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
       ->check(CLI::IsMember({"binary", "xml"}));
   train->add_flag("--json", c.fJson, "Print the summary as JSON");
   train->add_option("--summary-json", c.fSummaryJson, "Also write the JSON summary to FILE");
+  train->add_option("--report", c.fReport, "Also write the report page (HTML) to FILE");
   train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
   train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
 
@@ -208,6 +210,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   exportCmd->add_option("--stats", exportModel.fStats,
                         "Also write the statistics document to FILE");
 
+  ReportCommand report;
+  CLI::App* reportCmd =
+      app.add_subcommand("report", "Write a page (HTML) showing a model measured on a CSV file");
+  reportCmd->add_option("model", report.fModel, "Saved model (binary or XML)")->required();
+  reportCmd->add_option("data", report.fData, "CSV file with the input and target columns")
+      ->required();
+  reportCmd->add_option("--output,-o", report.fOutput, "Write the page to FILE")->required();
+
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");
 
@@ -232,6 +242,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (evalCmd->parsed()) return RunEval(evalModel, evalData, evalJson, out, err);
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (exportCmd->parsed()) return RunExport(exportModel, out);
+    if (reportCmd->parsed()) return RunReport(report, out, err);
     if (demoCmd->parsed()) return RunDemo(out, err);
   } catch (const Interrupted&) {
     err << "vxnn: error: interrupted; nothing was saved\n";

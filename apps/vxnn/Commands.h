@@ -18,6 +18,7 @@ struct TrainCommand {
   ModelFormat fFormat = ModelFormat::kBinary;
   bool fJson = false;        // JSON instead of the text summary
   std::string fSummaryJson;  // also write the JSON summary to this file
+  std::string fReport;       // also write the report page to this file
   bool fProgress = true;     // a progress bar when standard error is a terminal
 };
 int RunTrain(const TrainCommand& command, std::ostream& out, std::ostream& err);
@@ -40,6 +41,12 @@ int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
 // probabilities).
 std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabilities);
 
+struct EvalResult;
+// The records of a data file with its targets that the list can read, as
+// raw records; fills the result's data path, records read and records left
+// out. Throws InputError when no record can be evaluated.
+VXCommon_1_2::VectorRecordIter EvalRecords(const NNVarList& list, const std::string& dataPath,
+                                           EvalResult& result);
 int RunEval(const std::string& model, const std::string& data, bool json, std::ostream& out,
             std::ostream& err);
 // weights: every unit's weights (an RBF unit's centre and width) too.
@@ -51,5 +58,8 @@ struct ExportCommand {
   std::string fStats;  // empty: no statistics document
 };
 int RunExport(const ExportCommand& command, std::ostream& out);
+// Writes text beside path and renames it into place, so that path never
+// holds half a document. Throws InputError when it cannot be written.
+void WriteDocument(const std::string& text, const std::string& path);
 
 }  // namespace vxnn

@@ -8,15 +8,10 @@
 
 namespace vxnn {
 
-int RunEval(const std::string& modelPath, const std::string& dataPath, bool json, std::ostream& out,
-            std::ostream& err) {
-  LoadedModel model = LoadModel(modelPath);
+VXCommon_1_2::VectorRecordIter EvalRecords(const NNVarList& list, const std::string& dataPath,
+                                           EvalResult& result) {
   const CsvTable table = ReadCsvFile(dataPath);
-  const NNVarList& list = model.VarList();
   const RecordMaker maker(list, table.fHeader, true, dataPath);
-
-  EvalResult result;
-  result.fModelPath = modelPath;
   result.fDataPath = dataPath;
   result.fRecordsRead = table.fRows.size();
   std::vector<VXCommon_1_2::Record> records;
@@ -33,7 +28,16 @@ int RunEval(const std::string& modelPath, const std::string& dataPath, bool json
     throw InputError(dataPath + ": no record can be evaluated" +
                      (result.fLeftOut.empty() ? std::string(" (the file has none)")
                                               : " (" + LeftOutText(result.fLeftOut) + ")"));
-  VXCommon_1_2::VectorRecordIter source(std::move(records));
+  return VXCommon_1_2::VectorRecordIter(std::move(records));
+}
+
+int RunEval(const std::string& modelPath, const std::string& dataPath, bool json, std::ostream& out,
+            std::ostream& err) {
+  LoadedModel model = LoadModel(modelPath);
+  const NNVarList& list = model.VarList();
+  EvalResult result;
+  result.fModelPath = modelPath;
+  VXCommon_1_2::VectorRecordIter source = EvalRecords(list, dataPath, result);
   result.fFigures = Evaluate(*model.fAlgorithm, source);
   if (!result.fLeftOut.empty())
     err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the evaluation\n";

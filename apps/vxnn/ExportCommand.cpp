@@ -23,8 +23,9 @@ std::string MakeDocument(const LoadedModel& model, const std::string& modelPath,
   return text.str();
 }
 
-// Written beside path and renamed into place: path never holds half a
-// document, and a failed write removes what it began.
+}  // namespace
+
+// A failed write removes what it began.
 void WriteDocument(const std::string& text, const std::string& path) {
   const std::string partial = path + ".partial";
   {
@@ -39,8 +40,6 @@ void WriteDocument(const std::string& text, const std::string& path) {
   std::remove(partial.c_str());
   throw InputError(path + ": cannot write the document");
 }
-
-}  // namespace
 
 int RunExport(const ExportCommand& command, std::ostream& out) {
   const LoadedModel model = LoadModel(command.fModel);
