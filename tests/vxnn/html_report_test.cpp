@@ -306,8 +306,10 @@ TEST_F(HtmlReportTest, ScatterIsThinnedEvenly) {
     EXPECT_GT(n, std::min<std::size_t>(max, records.size()) / 2);
     std::size_t stride = 1;
     while ((records.size() + stride - 1) / stride > n) stride *= 2;
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
+      ASSERT_LT(i * stride, records.size());
       EXPECT_EQ(series[0].fPoints[i].first, records[i * stride][target]) << i;
+    }
   }
 }
 
