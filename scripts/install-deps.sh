@@ -12,6 +12,7 @@ packages=(
   libcsv-dev              # vxnn: RFC 4180 CSV reading
   libcli11-dev            # vxnn: command-line parsing
   nlohmann-json3-dev      # vxnn: JSON output
+  chromium                # the report page's browser test (headless)
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "Demo.h"
+#include "HtmlReport.h"
 
 namespace vxnn {
 
@@ -86,6 +87,7 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
       ->check(CLI::IsMember({"binary", "xml"}));
   train->add_flag("--json", c.fJson, "Print the summary as JSON");
   train->add_option("--summary-json", c.fSummaryJson, "Also write the JSON summary to FILE");
+  train->add_option("--report", c.fReport, "Also write the report page (HTML) to FILE");
   train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
   train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
 
@@ -232,6 +234,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                         "importance in the PMML document is computed from its records (without "
                         "it the document has none)");
 
+  ReportCommand report;
+  CLI::App* reportCmd =
+      app.add_subcommand("report", "Write a page (HTML) showing a model measured on a CSV file");
+  reportCmd->add_option("model", report.fModel, "Saved model (binary or XML)")->required();
+  reportCmd->add_option("data", report.fData, "CSV file with the input and target columns")
+      ->required();
+  reportCmd->add_option("--output,-o", report.fOutput, "Write the page to FILE")->required();
+
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");
 
@@ -262,6 +272,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (exportCmd->parsed()) return RunExport(exportModel, out);
+    if (reportCmd->parsed()) return RunReport(report, out, err);
     if (demoCmd->parsed()) return RunDemo(out, err);
   } catch (const Interrupted&) {
     err << "vxnn: error: interrupted; nothing was saved\n";

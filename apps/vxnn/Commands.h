@@ -18,6 +18,7 @@ struct TrainCommand {
   ModelFormat fFormat = ModelFormat::kBinary;
   bool fJson = false;        // JSON instead of the text summary
   std::string fSummaryJson;  // also write the JSON summary to this file
+  std::string fReport;       // also write the report page to this file
   bool fProgress = true;     // a progress bar when standard error is a terminal
 };
 int RunTrain(const TrainCommand& command, std::ostream& out, std::ostream& err);
@@ -48,6 +49,20 @@ struct EvalCommand {
   MissingInputs fMissingInputs = MissingInputs::kImpute;
 };
 int RunEval(const EvalCommand& command, std::ostream& out, std::ostream& err);
+
+struct EvalResult;
+class RecordMaker;
+class RowRecordIter;
+// The usable records of a data file with its targets, streamed from the
+// file on every pass (the maker lives as long as the records). Counts them
+// once into the result (data path, records read, left out, imputed).
+// Throws InputError when no record can be evaluated.
+struct EvalSource {
+  std::unique_ptr<RecordMaker> fMaker;
+  std::unique_ptr<RowRecordIter> fRecords;
+};
+EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, MissingInputs missing,
+                       EvalResult& result);
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 
@@ -60,5 +75,8 @@ struct ExportCommand {
   std::string fData;
 };
 int RunExport(const ExportCommand& command, std::ostream& out);
+// Writes text beside path and renames it into place, so that path never
+// holds half a document. Throws InputError when it cannot be written.
+void WriteDocument(const std::string& text, const std::string& path);
 
 }  // namespace vxnn

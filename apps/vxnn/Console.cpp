@@ -52,6 +52,7 @@ void ProgressBar::Begin(const std::string& phase, int maxDataPasses, double maxS
   fMaxSeconds = maxSeconds;
   fLastDraw = {};
   fFewestUnits = fMostUnits = 0;
+  if (phase == "training") fSteps.clear();
 }
 
 void ProgressBar::Finish() {
@@ -67,6 +68,15 @@ void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
       fFewestUnits = fFewestUnits > 0 ? std::min(fFewestUnits, units) : units;
       fMostUnits = std::max(fMostUnits, units);
     }
+  }
+  if (fPhase == "training") {
+    // A later report on the same pass has the newer figures.
+    const TrainingStep step{report.DiscreteMeasure("dataPasses"), report.ScaleMeasure("trainError"),
+                            report.ScaleMeasure("testError")};
+    if (!fSteps.empty() && fSteps.back().fDataPasses == step.fDataPasses)
+      fSteps.back() = step;
+    else
+      fSteps.push_back(step);
   }
   if (!fEnabled) return;
   const auto now = std::chrono::steady_clock::now();

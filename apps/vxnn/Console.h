@@ -8,10 +8,20 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "vxcommon/Callbacks.h"
 
 namespace vxnn {
+
+// The error after one step of a training run, as the library reported it:
+// summed over the records, not averaged; the test error is the missing
+// value without test records.
+struct TrainingStep {
+  int fDataPasses = 0;
+  double fTrainError = 0.0;
+  double fTestError = 0.0;
+};
 
 // The user pressed Ctrl-C and the work under way stopped.
 class Interrupted : public std::runtime_error {
@@ -45,6 +55,10 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   // these are the candidates it tried. Kept whether or not the bar draws.
   int FewestUnitsReported() const { return fFewestUnits; }
   int MostUnitsReported() const { return fMostUnits; }
+  // One entry per report of the last "training" phase with a new number of
+  // data passes (the curve of the report page). Kept whether or not the bar
+  // draws.
+  const std::vector<TrainingStep>& TrainingSteps() const { return fSteps; }
 
   // True when standard error is a terminal.
   static bool StderrIsTerminal();
@@ -58,6 +72,7 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   double fMaxSeconds = 0.0;
   bool fShowAccuracy = false;
   int fFewestUnits = 0, fMostUnits = 0;
+  std::vector<TrainingStep> fSteps;
   std::chrono::steady_clock::time_point fLastDraw{};
 };
 

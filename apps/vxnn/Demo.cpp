@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "EmbeddedData.h"
+#include "HtmlReport.h"
 #include "Report.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNOutputList.h"
@@ -49,6 +50,15 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   InterruptGuard guard;
   const std::unique_ptr<TrainResult> result = TrainModel(table, "iris.csv", options, progress);
   PrintTrainSummary(out, *result, SavedAs{});
+  // The page is a convenience: a directory that cannot be written does not
+  // fail the demo.
+  const std::string page = "vxnn-demo-report.html";
+  try {
+    SaveHtmlReport(TrainingReport(*result, SavedAs{}, progress.TrainingSteps()), page);
+    out << "\nReport page written to " << page << " (open it in a browser)\n";
+  } catch (const InputError& e) {
+    out << "\nReport page not written: " << e.what() << "\n";
+  }
 
   // Save in both forms, reload, and score the held-out records again.
   const std::vector<std::pair<int, double>> expected =

@@ -9,21 +9,17 @@
 
 namespace vxnn {
 
-int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
-  const std::string& modelPath = c.fModel;
-  const std::string& dataPath = c.fData;
-  LoadedModel model = LoadModel(modelPath);
-  const NNVarList& list = model.VarList();
-  // One pass to count the usable records, one for the library: the file
-  // is never held in memory.
+EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, MissingInputs missing,
+                       EvalResult& result) {
+  // One pass to count the usable records here, the others for the library:
+  // the file is never held in memory.
   auto rows = std::make_unique<CsvFileRows>(dataPath);
-  const RecordMaker maker(list, rows->Header(), true, dataPath, c.fMissingInputs);
-  RowRecordIter source(std::move(rows), maker, true, std::nullopt, RowSide::kAll);
-
-  EvalResult result;
-  result.fModelPath = modelPath;
+  EvalSource source;
+  source.fMaker = std::make_unique<RecordMaker>(list, rows->Header(), true, dataPath, missing);
+  source.fRecords = std::make_unique<RowRecordIter>(std::move(rows), *source.fMaker, true,
+                                                    std::nullopt, RowSide::kAll);
   result.fDataPath = dataPath;
-  result.fImputed = ReadAll(source);
+  result.fImputed = ReadAll(*source.fRecords);
   const PassCounts& counts = result.fImputed;
   result.fLeftOut.assign(counts.fLeftOut.begin(), counts.fLeftOut.end());
   result.fRecordsRead = counts.fKept;
@@ -32,7 +28,17 @@ int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
     throw InputError(dataPath + ": no record can be evaluated" +
                      (result.fLeftOut.empty() ? std::string(" (the file has none)")
                                               : " (" + LeftOutText(result.fLeftOut) + ")"));
-  result.fFigures = Evaluate(*model.fAlgorithm, source, static_cast<int>(counts.fKept));
+  return source;
+}
+
+int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
+  LoadedModel model = LoadModel(c.fModel);
+  const NNVarList& list = model.VarList();
+  EvalResult result;
+  result.fModelPath = c.fModel;
+  const EvalSource source = EvalRecords(list, c.fData, c.fMissingInputs, result);
+  result.fFigures =
+      Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
   if (!result.fLeftOut.empty())
     err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the evaluation\n";
   if (c.fJson)

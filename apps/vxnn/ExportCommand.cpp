@@ -26,8 +26,9 @@ std::string MakeDocument(const LoadedModel& model, const std::string& modelPath,
   return text.str();
 }
 
-// Written beside path and renamed into place: path never holds half a
-// document, and a failed write removes what it began.
+}  // namespace
+
+// A failed write removes what it began.
 void WriteDocument(const std::string& text, const std::string& path) {
   const std::string partial = path + ".partial";
   {

@@ -341,6 +341,8 @@ void PrintImportance(std::ostream& out, const NNVarList& list, const std::vector
 
 }  // namespace
 
+std::string DescribeNetwork(const INeuralAlgorithm& a) { return NetworkText(ShapeOf(a)); }
+
 std::string StopReasonText(VXNNCommon::StopReason reason) {
   switch (reason) {
     case VXNNCommon::kStoppedMaxTime:

@@ -66,6 +66,9 @@ void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat form
 // "2 records with a missing value, 1 record with ..." or "" when none.
 std::string LeftOutText(const std::vector<std::pair<CellProblem, int>>& leftOut);
 
+// "MLP, 4 input units, hidden layer of 3 units (...), ...": the network in words.
+std::string DescribeNetwork(const INeuralAlgorithm& algorithm);
+
 // A phrase for why training stopped.
 std::string StopReasonText(VXNNCommon::StopReason reason);
 

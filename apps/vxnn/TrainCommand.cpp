@@ -1,6 +1,7 @@
 #include <fstream>
 
 #include "Commands.h"
+#include "HtmlReport.h"
 #include "Report.h"
 
 namespace vxnn {
@@ -31,10 +32,13 @@ int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
     if (file) WriteTrainJson(file, *result, saved);
     if (!file) throw InputError(c.fSummaryJson + ": cannot write the summary");
   }
+  if (!c.fReport.empty())
+    SaveHtmlReport(TrainingReport(*result, saved, progress.TrainingSteps()), c.fReport);
   if (c.fJson)
     WriteTrainJson(out, *result, saved);
   else
     PrintTrainSummary(out, *result, saved);
+  if (!c.fJson && !c.fReport.empty()) out << "Report written to " << c.fReport << "\n";
   return 0;
 }
 

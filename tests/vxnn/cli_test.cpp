@@ -701,8 +701,11 @@ TEST_F(Vxnn, DemoRunsTheWholeJob) {
   ASSERT_EQ(r.fCode, 0) << r.fErr;
   for (const char* text : {"accuracy", "confusion matrix", "Predictor importance",
                            "binary model: 45 of 45 predictions identical",
-                           "XML    model: 45 of 45 predictions identical", "predicted setosa"})
+                           "XML    model: 45 of 45 predictions identical", "predicted setosa",
+                           "Report page written to vxnn-demo-report.html"})
     EXPECT_NE(r.fOut.find(text), std::string::npos) << text << "\n" << r.fOut;
+  // The report page is all the demo leaves behind.
+  EXPECT_TRUE(fs::remove(fDir / "vxnn-demo-report.html"));
   EXPECT_TRUE(fs::is_empty(fDir));
 }
 

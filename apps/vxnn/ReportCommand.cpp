@@ -1,0 +1,64 @@
+// `vxnn report`: a saved model measured on a CSV file, as a page.
+#include <cstdio>
+#include <sstream>
+
+#include "Commands.h"
+#include "HtmlReport.h"
+#include "RowRecords.h"
+
+namespace vxnn {
+
+int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
+  LoadedModel model = LoadModel(c.fModel);
+  const NNVarList& list = model.VarList();
+  EvalResult result;
+  result.fModelPath = c.fModel;
+  const EvalSource source = EvalRecords(list, c.fData, c.fMissingInputs, result);
+  result.fFigures =
+      Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
+  if (!result.fLeftOut.empty())
+    err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the report\n";
+
+  ReportPage p;
+  p.fTitle = "vxnn model " + c.fModel + " on " + c.fData;
+  p.fSubtitle = DescribeNetwork(*model.fAlgorithm) + "; measured on " +
+                std::to_string(result.fFigures.fRecords) + " records";
+  std::ostringstream summary;
+  PrintModel(summary, c.fModel, model.fFormat, *model.fAlgorithm);
+  summary << "\n";
+  PrintEval(summary, list, result);
+  p.fSummaryText = summary.str();
+  p.fStructure.reset(model.fAlgorithm->GetStructure());
+  p.fTargets = TargetsOf(list, result.fFigures.fStats);
+  for (const TargetFigures& t : p.fTargets) {
+    char figure[48];
+    std::snprintf(figure, sizeof figure, t.fCategorical ? "%.4g%% correct" : "rel. error %.4g",
+                  t.fCategorical ? t.fPercentCorrect : t.fRelativeError);
+    p.fHeadline.emplace_back(t.fName, figure);
+  }
+  p.fFiguresOn = "the " + std::to_string(result.fFigures.fRecords) + " records of " + c.fData;
+  p.fScatter = PredictedVsActual(*model.fAlgorithm, list, *source.fRecords);
+
+  // The restored model sweeps each input over its training range with the
+  // others at the training means (first category for a categorical input):
+  // the saved form keeps no training records to average over.
+  std::vector<double> importance;
+  const VXCommon_1_2::VXStatus status = model.fAlgorithm->ComputeSensitivity(importance);
+  if (status.IsOK() && !importance.empty()) {
+    p.fImportance = RankImportance(list, importance);
+    p.fImportanceNote =
+        "Each input swept over its training range with the other inputs at their training "
+        "means (categorical inputs at their first category).";
+  } else {
+    p.fImportanceNote = status.IsOK() ? "Not computed (the model was trained with --no-importance)."
+                                      : "Could not be computed for this model.";
+  }
+  p.fCurveNote =
+      "The error per data pass is recorded while a model trains and is not kept in the saved "
+      "model: train with --report FILE to see it.";
+  SaveHtmlReport(p, c.fOutput);
+  out << "Report written to " << c.fOutput << "\n";
+  return 0;
+}
+
+}  // namespace vxnn
