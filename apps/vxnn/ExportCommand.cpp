@@ -44,6 +44,8 @@ void WriteDocument(const std::string& text, const std::string& path) {
   throw InputError(path + ": cannot write the document");
 }
 
+namespace {
+
 // Rows of the CSV file that make complete records for the model; the rows
 // that do not are counted in leftOut.
 RecordsFor ReadRecords(const std::string& dataPath,

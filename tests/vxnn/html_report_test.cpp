@@ -142,7 +142,13 @@ fs::path HtmlReportTest::gDir;
 
 std::vector<Case> Cases() {
   return {
-      {"mlp1_class", kData + "/iris.csv", {"--target", "species"}, true, true},
+      // A small hidden layer, so that every unit is drawn (the wide case
+      // tests the cap).
+      {"mlp1_class",
+       kData + "/iris.csv",
+       {"--target", "species", "--hidden-units", "6"},
+       true,
+       true},
       {"mlp0_regr",
        kData + "/diabetes.csv",
        {"--target", "progression", "--hidden-layers", "0"},
