@@ -63,6 +63,11 @@ struct EvalSource {
 };
 EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, MissingInputs missing,
                        EvalResult& result);
+// EvalRecords, then the model's figures on those records into the result;
+// the records left out are named on err as left out of "the <what>".
+EvalSource MeasureOnFile(LoadedModel& model, const std::string& modelPath,
+                         const std::string& dataPath, MissingInputs missing, const char* what,
+                         EvalResult& result, std::ostream& err);
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 

@@ -31,16 +31,23 @@ EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, Missi
   return source;
 }
 
+EvalSource MeasureOnFile(LoadedModel& model, const std::string& modelPath,
+                         const std::string& dataPath, MissingInputs missing, const char* what,
+                         EvalResult& result, std::ostream& err) {
+  result.fModelPath = modelPath;
+  EvalSource source = EvalRecords(model.VarList(), dataPath, missing, result);
+  result.fFigures =
+      Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
+  if (!result.fLeftOut.empty())
+    err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the " << what << "\n";
+  return source;
+}
+
 int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
   LoadedModel model = LoadModel(c.fModel);
   const NNVarList& list = model.VarList();
   EvalResult result;
-  result.fModelPath = c.fModel;
-  const EvalSource source = EvalRecords(list, c.fData, c.fMissingInputs, result);
-  result.fFigures =
-      Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
-  if (!result.fLeftOut.empty())
-    err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the evaluation\n";
+  MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs, "evaluation", result, err);
   if (c.fJson)
     WriteEvalJson(out, list, result);
   else

@@ -12,12 +12,8 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   LoadedModel model = LoadModel(c.fModel);
   const NNVarList& list = model.VarList();
   EvalResult result;
-  result.fModelPath = c.fModel;
-  const EvalSource source = EvalRecords(list, c.fData, c.fMissingInputs, result);
-  result.fFigures =
-      Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
-  if (!result.fLeftOut.empty())
-    err << "vxnn: " << LeftOutText(result.fLeftOut) << " left out of the report\n";
+  const EvalSource source =
+      MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs, "report", result, err);
 
   ReportPage p;
   p.fTitle = "vxnn model " + c.fModel + " on " + c.fData;
