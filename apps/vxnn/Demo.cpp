@@ -59,6 +59,20 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   } catch (const InputError& e) {
     out << "\nReport page not written: " << e.what() << "\n";
   }
+  // The same model as a PMML 4.0 document, for any scoring engine that
+  // reads the standard; its importances are the ones printed above.
+  const std::string pmml = "vxnn-demo.pmml";
+  std::ostringstream document;
+  const VXCommon_1_2::VXStatus exported = result->fAlgorithm->ExportModelXML(document, 0, nullptr);
+  try {
+    if (!exported.IsOK() || document.str().empty())
+      throw InputError("the model cannot be exported (status " +
+                       std::to_string(exported.GetErrorCode()) + ")");
+    WriteDocument(document.str(), pmml);
+    out << "PMML 4.0 document written to " << pmml << " (as `vxnn export` writes it)\n";
+  } catch (const InputError& e) {
+    out << "PMML document not written: " << e.what() << "\n";
+  }
 
   // Save in both forms, reload, and score the held-out records again.
   const std::vector<std::pair<int, double>> expected =

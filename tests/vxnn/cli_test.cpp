@@ -702,10 +702,20 @@ TEST_F(Vxnn, DemoRunsTheWholeJob) {
   for (const char* text : {"accuracy", "confusion matrix", "Predictor importance",
                            "binary model: 45 of 45 predictions identical",
                            "XML    model: 45 of 45 predictions identical", "predicted setosa",
-                           "Report page written to vxnn-demo-report.html"})
+                           "Report page written to vxnn-demo-report.html",
+                           "PMML 4.0 document written to vxnn-demo.pmml"})
     EXPECT_NE(r.fOut.find(text), std::string::npos) << text << "\n" << r.fOut;
-  // The report page is all the demo leaves behind.
+  // The PMML document names the four measurements with their importances.
+  const std::string pmml = Slurp(fDir / "vxnn-demo.pmml");
+  EXPECT_NE(pmml.find("<PMML version=\"4.0\""), std::string::npos);
+  int importances = 0;
+  for (std::size_t at = pmml.find("importance="); at != std::string::npos;
+       at = pmml.find("importance=", at + 1))
+    ++importances;
+  EXPECT_EQ(importances, 4);
+  // The report page and the document are all the demo leaves behind.
   EXPECT_TRUE(fs::remove(fDir / "vxnn-demo-report.html"));
+  EXPECT_TRUE(fs::remove(fDir / "vxnn-demo.pmml"));
   EXPECT_TRUE(fs::is_empty(fDir));
 }
 
