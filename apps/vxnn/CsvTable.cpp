@@ -42,6 +42,11 @@ struct CsvReader::State {
     if (fError.empty()) fError = fName + ": " + what;
   }
   void Throw() const { throw InputError(fError); }
+  // The parser is freed with the state, so a constructor that throws after
+  // starting it (a malformed header, an empty file) leaks nothing.
+  ~State() {
+    if (fParserLive) csv_free(&fParser);
+  }
   // Parses input until at least one row is complete or the input ends.
   void Feed();
 };
@@ -140,9 +145,7 @@ CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
   if (!st.fHaveHeader) throw InputError(sourceName + ": the file is empty (no header row)");
 }
 
-CsvReader::~CsvReader() {
-  if (fState->fParserLive) csv_free(&fState->fParser);
-}
+CsvReader::~CsvReader() = default;
 
 const std::vector<std::string>& CsvReader::Header() const { return fState->fHeader; }
 
