@@ -195,6 +195,8 @@ int ClusterModel::Impl::ChooseCount(int least, int most) const {
       byBic = c;
     }
   }
+  // A single entry has no merge to measure.
+  if (entries < 2) return byBic;
   // Up to it, the count before the biggest jump in merge distance: merging
   // below a natural count joins clusters that are far apart, so the distance
   // of the merge leaving c - 1 clusters is large against the one leaving c.

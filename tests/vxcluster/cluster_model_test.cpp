@@ -183,3 +183,23 @@ TEST(Cluster, MergesAsALiteralGreedyMergingWould) {
 }
 
 }  // namespace
+
+namespace {
+
+// Identical records leave one summary entry and nothing to merge: the
+// automatic count settles on one cluster holding them all.
+TEST(AutoCluster, OneDistinctRecord) {
+  const std::vector<std::vector<double>> rows(5, {2.5, 1.0});
+  ClusterVarList vars(2);
+  vars.AddContVar(0.0, 1.0);
+  vars.AddCatVar(2, ClusterVar::kNumericCategorical);
+  ClusterModel model(ClusterSettings(), vars);
+  RowSource src(rows);
+  ASSERT_TRUE(model.PreCluster(src).IsOK());
+  ASSERT_EQ(model.GetNumLeafEntries(), 1);
+  ASSERT_TRUE(model.AutoCluster(1, 5).IsOK());
+  ASSERT_EQ(model.GetNumOfClusters(), 1);
+  EXPECT_EQ((*model.BeginResultClusters())->GetCaseCount(), 5);
+}
+
+}  // namespace
