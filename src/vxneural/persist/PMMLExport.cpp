@@ -325,14 +325,12 @@ bool AddLayers(XMLElement& model, const NNetwork& net, const NeuralSettings& set
   // the end.
   combined->AddAttribute("numberOfNeurons", 0.0);
   int neurons = 0;
-  int connections = 0;
   std::vector<Element> hidden;
   for (int t = 0; t < net.GetNumOutputVariables(); ++t) {
     for (int l = 1; l <= nLayers; ++l) {
       int count = 0;
       Element layer(net.GetLayer(l)->CreatePMMLLayer(firstIds[static_cast<std::size_t>(l)],
                                                      l == nLayers && withActivation, t, count));
-      connections += count;
       if (!layer) continue;
       if (l < nLayers) {
         if (t == 0) hidden.push_back(std::move(layer));
