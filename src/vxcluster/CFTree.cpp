@@ -1,6 +1,7 @@
 #include "CFTree.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace VXCluster {
@@ -123,7 +124,11 @@ CFTree::Result CFTree::InsertInto(int node, const double* s, double llS, int& ne
   double d = 0.0;
   const int i = Nearest(node, s, llS, d);
   if (fLeaf[static_cast<std::size_t>(node)]) {
-    if (i >= 0 && d <= fThreshold + Slack(fThreshold)) {
+    // An infinite threshold absorbs whatever the distance says: the
+    // rebuild doubles up to it only when the sums have overflowed and the
+    // distances are no longer numbers, and merging everything must still
+    // make room.
+    if (i >= 0 && (d <= fThreshold + Slack(fThreshold) || std::isinf(fThreshold))) {
       SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
       Refresh(Slot(node, i));
       return Result::kDone;
