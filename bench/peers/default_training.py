@@ -34,7 +34,12 @@ def main():
     rows = []
     for name, task in DATASETS:
         figure = "accuracy" if task == "class" else "relerr"
-        runs = {"vxneural default": ("vxnn", "default"), "sklearn default": ("sklearn", "default")}
+        # The library's default as a host runs it with a held-out part of the
+        # training file for its verifying cycle, then as it runs with the
+        # training file alone (nothing stops it at the best test error).
+        runs = {"vxneural default, 30% held out": ("vxnn", "default-holdout"),
+                "vxneural default, no held-out": ("vxnn", "default"),
+                "sklearn default": ("sklearn", "default")}
         got = {label: [] for label in runs}
         for seed in range(1, a.splits + 1):
             train = os.path.join(a.work, f"train-{seed}-{name}")
@@ -49,8 +54,11 @@ def main():
                          "%.0f" % statistics.mean(x["passes"] for x in r),
                          "%.4f" % statistics.mean(x["cpu_s"] for x in r),
                          "%s %.4f" % (figure, statistics.mean(x[figure] for x in r))])
-        ours, peer = (statistics.mean(x["cpu_s"] for x in got[k]) for k in runs)
-        rows.append([name[:-4], "sklearn time / ours", "", "", "%.1fx" % (peer / ours), ""])
+        peer = statistics.mean(x["cpu_s"] for x in got["sklearn default"])
+        for label in list(runs)[:2]:
+            ours = statistics.mean(x["cpu_s"] for x in got[label])
+            rows.append([name[:-4], "sklearn time / " + label.split(", ")[1], "", "",
+                         "%.1fx" % (peer / ours), ""])
     compare.print_table(["data set", "run", "hidden", "passes", "CPU s", "test figure"], rows)
 
 

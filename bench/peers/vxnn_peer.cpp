@@ -5,13 +5,16 @@
 // same records, the same encoding and the same budget.
 //
 //   vxnn_peer --task class|regr --train FILE [--test FILE] --hidden H
-//             --passes P [--method scg|gdb|default] [--seed S]
+//             --passes P [--method scg|gdb|default|default-holdout] [--seed S]
 //
 // --method default is the library's own default training instead: an
 // algorithm built by the factory from settings left at their defaults (H
 // hidden units when H >= 1, else the default count; P is not used), whose
 // run initialises the weights from a sample and trains by scaled conjugate
-// gradient until its stop rules end it.
+// gradient until its stop rules end it. --method default-holdout is the same
+// with a seeded 30% of the training records handed to the factory as its
+// test source, as a host does that wants the verifying cycle to stop the
+// run at the best test error (the fit still sees only the training file).
 //
 // Files: a header row, numeric input columns, the target last (any text for
 // a class, a number for regression). Inputs are standardized with the
@@ -85,8 +88,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (key == "--passes") {
       o.passes = std::atoi(value.c_str());
     } else if (key == "--method") {
-      if (value != "scg" && value != "gdb" && value != "default")
-        Fail("--method is scg, gdb or default");
+      if (value != "scg" && value != "gdb" && value != "default" && value != "default-holdout")
+        Fail("--method is scg, gdb, default or default-holdout");
       o.method = value;
     } else if (key == "--seed") {
       o.seed = static_cast<unsigned>(std::strtoul(value.c_str(), nullptr, 10));
@@ -94,7 +97,7 @@ Options ParseOptions(int argc, char** argv) {
       Fail("unknown option " + key);
     }
   }
-  if (o.method == "default") {
+  if (o.method.rfind("default", 0) == 0) {
     if (o.train.empty()) Fail("--train is required");
   } else if (o.train.empty() || o.hidden < 1 || o.passes < 1) {
     Fail("--train, --hidden (>= 1) and --passes (>= 1) are required");
@@ -233,22 +236,36 @@ int main(int argc, char** argv) {
   VXCommon_1_2::VXStatus status;
   // Scores one encoded record into out.
   std::function<void(const VXCommon_1_2::Record&, std::vector<double>&)> score;
+  // The algorithm keeps its sources: they live as long as it does.
+  std::vector<VXCommon_1_2::Record> fit, held;
+  auto fitSource = VXCommon_1_2::VectorRecordIter::Borrow(fit);
+  auto heldSource = VXCommon_1_2::VectorRecordIter::Borrow(held);
   std::unique_ptr<MLPSettings> settings;
   std::unique_ptr<NNetwork> net;
   std::unique_ptr<INeuralAlgorithm> algorithm;
-  if (o.method == "default") {
+  if (o.method.rfind("default", 0) == 0) {
+    // The held-out records, when asked for: each training record is drawn
+    // into them with probability 0.3 from the seed (portable generator).
+    if (o.method == "default-holdout") {
+      VXRandom draw(o.seed, true);
+      for (const auto& r : records) (draw.Uniform() < 0.3 ? held : fit).push_back(r);
+    } else {
+      fit = records;
+    }
+    const int nFit = static_cast<int>(fit.size()), nHeld = static_cast<int>(held.size());
     settings = std::make_unique<MLPSettings>(static_cast<int>(e.inputs.size()),
-                                             std::vector<int>{o.classify ? e.outputs : 1}, n);
+                                             std::vector<int>{o.classify ? e.outputs : 1}, nFit);
     if (o.hidden >= 1) settings->SetNumHiddenUnits(o.hidden, 1);
     settings->SetRandomSeed(o.seed);
     settings->SetRandomSeedSampling(o.seed);
     const auto wall0 = std::chrono::steady_clock::now();
     const std::clock_t cpu0 = std::clock();
     MLPFactory factory;
-    algorithm.reset(factory.CreateNeuralAlgorithm(*settings, source, nullptr));
+    algorithm.reset(
+        factory.CreateNeuralAlgorithm(*settings, fitSource, nHeld > 0 ? &heldSource : nullptr));
     if (!algorithm)
       Fail("no algorithm: code " + std::to_string(factory.GetStatus().GetErrorCode()));
-    status = algorithm->Train(n, 0);
+    status = algorithm->Train(nFit, nHeld);
     const std::clock_t cpu1 = std::clock();
     const auto wall1 = std::chrono::steady_clock::now();
     if (status.IsError())
