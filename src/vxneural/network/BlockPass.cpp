@@ -17,7 +17,7 @@ namespace {
 // Resizes to n zeros only when the buffer is too small, so that passes over
 // one shape allocate once. Padding columns must read 0: a grown buffer is
 // zeroed whole.
-void Fit(std::vector<double>& b, std::size_t n) {
+void Fit(AlignedBuffer& b, std::size_t n) {
   if (b.size() < n) b.assign(n, 0.0);
 }
 

@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "network/kernels/AlignedBuffer.h"
 #include "network/kernels/KernelTable.h"
 
 class INLayer;
@@ -53,7 +54,7 @@ class MLPBlockPass {
   void End(const std::vector<INLayer*>& layers, int last);
 
  private:
-  using Buffer = std::vector<double>;
+  using Buffer = AlignedBuffer;
   // Copies the current weights into the packed forms.
   void Pack(const std::vector<INLayer*>& layers);
   const KernelTable* fKernel = nullptr;
@@ -100,7 +101,7 @@ class RBFBlockPass {
   void End(const std::vector<INLayer*>& layers, int last);
 
  private:
-  using Buffer = std::vector<double>;
+  using Buffer = AlignedBuffer;
   const KernelTable* fKernel = nullptr;
   int fNInputs = 0, fNHidden = 0, fNOutputs = 0, fUsed = 0;
   int fLdIn = 0, fLdHidden = 0, fLdOut = 0;
