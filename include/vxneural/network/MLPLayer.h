@@ -107,7 +107,17 @@ class MLPLayer : public INLayer {
   // the activation's value y. SoftMax is a group operation: its per-unit
   // value is not defined here, and its derivative is 1.
   static double Activate(VXNNCommon::ActivationFunction f, double x);
-  static double Derivative(VXNNCommon::ActivationFunction f, double y);
+  // Inline: the blocked passes call it in their innermost loops.
+  static double Derivative(VXNNCommon::ActivationFunction f, double y) {
+    switch (f) {
+      case VXNNCommon::kTanH:
+        return (1.0 + y) * (1.0 - y);
+      case VXNNCommon::kSigmoid:
+        return (1.0 - y) * y;
+      default:
+        return 1.0;
+    }
+  }
   // SoftMax of the combinations c[0..units) into y, group by group (groups
   // are the units per target variable), as probabilities or, with
   // logOutputs, their logarithms. c and y must not overlap.

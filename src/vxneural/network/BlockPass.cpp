@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstddef>
 
 #include "network/ArrayData.h"
@@ -101,10 +102,10 @@ void MLPBlockPass::Forward(int n) {
     double* y = fValues[l].data();
     const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l]);
     if (l == fNLayers && f == VXNNCommon::kSoftMax) {
-      for (int r = 0; r < n; ++r)
-        MLPLayer::SoftMax(z + r * ld, y + r * ld, units, fCategories, fLogOutputs);
+      SoftMax(n);
     } else if (f == VXNNCommon::kTanH) {
-      for (int r = 0; r < n; ++r) fKernel->tanh(z + r * ld, y + r * ld, units);
+      // The whole block in one call: padding columns hold sums of 0.
+      fKernel->tanh(z, y, n * static_cast<int>(ld));
     } else {
       for (int r = 0; r < n; ++r)
         for (int j = 0; j < units; ++j) y[r * ld + j] = MLPLayer::Activate(f, z[r * ld + j]);
@@ -112,20 +113,92 @@ void MLPBlockPass::Forward(int n) {
   }
 }
 
+// The SoftMax of the first n rows of the output sums, group by group as
+// MLPLayer::SoftMax does, with the kernel's exponential. Under log outputs
+// the probabilities go to the output deltas' buffer as well, so that the
+// backward pass need not take the exponential of the logarithms again.
+void MLPBlockPass::SoftMax(int n) {
+  const int out = fNLayers, units = fUnits[out];
+  const std::ptrdiff_t ld = fLd[out];
+  double* probabilities = fLogOutputs ? fDeltas[out].data() : fValues[out].data();
+  // Each group's sums less the group's largest, then the exponential of
+  // the whole block in one call (a call per group would spend more on its
+  // partial vectors than on the arithmetic). Units outside every group get
+  // 0 here and are not read afterwards.
+  for (int r = 0; r < n; ++r) {
+    const double* c = &fSums[out][r * ld];
+    double* p = probabilities + r * ld;
+    std::fill(p, p + ld, 0.0);
+    int first = 0;
+    for (int count : fCategories) {
+      const int end = std::min(first + count, units);
+      if (first >= end) break;
+      double m = c[first];
+      for (int j = first + 1; j < end; ++j)
+        if (c[j] > m) m = c[j];
+      for (int j = first; j < end; ++j) p[j] = c[j] - m;
+      first = end;
+    }
+  }
+  fKernel->expNonPositive(probabilities, probabilities, n * static_cast<int>(ld));
+  for (int r = 0; r < n; ++r) {
+    const double* c = &fSums[out][r * ld];
+    double* y = &fValues[out][r * ld];
+    double* p = probabilities + r * ld;
+    int first = 0;
+    for (int count : fCategories) {
+      const int end = std::min(first + count, units);
+      if (first >= end) break;
+      double s = 0.0;
+      for (int j = first; j < end; ++j) s += p[j];
+      for (int j = first; j < end; ++j) p[j] /= s;
+      if (fLogOutputs) {
+        // log p = c - m - log s, m the group's largest sum; m is where
+        // the exponential was 1.
+        double m = c[first];
+        for (int j = first + 1; j < end; ++j)
+          if (c[j] > m) m = c[j];
+        const double shift = std::log(s) + m;
+        for (int j = first; j < end; ++j) y[j] = c[j] - shift;
+      }
+      first = end;
+    }
+  }
+}
+
+namespace {
+
+// d[i] times the activation's derivative at y[i], the switch taken once per
+// row rather than once per unit.
+void TimesDerivative(VXNNCommon::ActivationFunction f, double* d, const double* y, int n) {
+  switch (f) {
+    case VXNNCommon::kTanH:
+      for (int i = 0; i < n; ++i) d[i] *= MLPLayer::Derivative(VXNNCommon::kTanH, y[i]);
+      break;
+    case VXNNCommon::kSigmoid:
+      for (int i = 0; i < n; ++i) d[i] *= MLPLayer::Derivative(VXNNCommon::kSigmoid, y[i]);
+      break;
+    default:
+      break;  // a derivative of 1
+  }
+}
+
+}  // namespace
+
 void MLPBlockPass::Backward(int n) {
   fHasGradient = true;
   const int out = fNLayers;
   {
     const std::ptrdiff_t ld = fLd[out];
     const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[out]);
-    const double* y = fValues[out].data();
+    // Log outputs come only from a SoftMax, whose probabilities Forward
+    // left in the deltas' buffer.
+    const double* v = fLogOutputs ? fDeltas[out].data() : fValues[out].data();
     double* d = fDeltas[out].data();
     for (int r = 0; r < n; ++r) {
       const double* t = &fTargets[static_cast<std::size_t>(r) * fNOutputs];
-      for (int j = 0; j < fNOutputs; ++j) {
-        const double v = fLogOutputs ? INLayer::SafeExp(y[r * ld + j]) : y[r * ld + j];
-        d[r * ld + j] = (v - t[j]) * MLPLayer::Derivative(f, v);
-      }
+      for (int j = 0; j < fNOutputs; ++j) d[r * ld + j] = v[r * ld + j] - t[j];
+      TimesDerivative(f, d + r * ld, v + r * ld, fNOutputs);
     }
   }
   for (int l = out; l >= 1; --l) {
@@ -145,9 +218,7 @@ void MLPBlockPass::Backward(int n) {
     fKernel->gemm(n, fLd[l - 1], units, d, ld, 1, fWeightsN[l].data(), ldLower, dl, ldLower, false);
     const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l - 1]);
     const double* y = fValues[l - 1].data();
-    for (int r = 0; r < n; ++r)
-      for (int i = 0; i < lower; ++i)
-        dl[r * ldLower + i] *= MLPLayer::Derivative(f, y[r * ldLower + i]);
+    for (int r = 0; r < n; ++r) TimesDerivative(f, dl + r * ldLower, y + r * ldLower, lower);
   }
 }
 

@@ -57,6 +57,7 @@ class MLPBlockPass {
   using Buffer = AlignedBuffer;
   // Copies the current weights into the packed forms.
   void Pack(const std::vector<INLayer*>& layers);
+  void SoftMax(int n);
   const KernelTable* fKernel = nullptr;
   bool fLogOutputs = false;
   bool fHasGradient = false;

@@ -205,17 +205,6 @@ double MLPLayer::Activate(ActivationFunction f, double x) {
   }
 }
 
-double MLPLayer::Derivative(ActivationFunction f, double y) {
-  switch (f) {
-    case VXNNCommon::kTanH:
-      return (1.0 + y) * (1.0 - y);
-    case VXNNCommon::kSigmoid:
-      return (1.0 - y) * y;
-    default:
-      return 1.0;
-  }
-}
-
 void MLPLayer::ComputeUnitValues(bool logOutputs) { Compute(fNUnitsLower, logOutputs); }
 
 void MLPLayer::ComputeUnitValuesWithout(int lowerUnit, bool logOutputs) {
