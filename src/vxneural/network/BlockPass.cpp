@@ -292,32 +292,51 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   }
 }
 
+namespace {
+
+// x . x in eight independent chains: one chain would wait on every
+// addition's latency (the order of the additions is free in a block pass).
+double SumOfSquares(const double* x, int n) {
+  double acc[8] = {};
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (int k = 0; k < 8; ++k) acc[k] += x[i + k] * x[i + k];
+  for (; i < n; ++i) acc[0] += x[i] * x[i];
+  return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
+}
+
+}  // namespace
+
 void RBFBlockPass::Forward(int n) {
   const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut, ldX = fLdIn;
   if (fUsed > 0) {
     fKernel->gemm(n, Padded(fUsed), fNInputs, fX.data(), ldX, 1, fCentersT.data(), ldH, fXC.data(),
                   ldH, false);
+    // The exponents of every row first, then the exponential of the whole
+    // block in one kernel call; columns past the centres in use hold 0.
     for (int r = 0; r < n; ++r) {
-      const double* x = &fX[r * ldX];
-      double xx = 0.0;
-      for (int i = 0; i < fNInputs; ++i) xx += x[i] * x[i];
+      const double xx = SumOfSquares(&fX[r * ldX], fNInputs);
       const double* xc = &fXC[r * ldH];
       double* h = &fH[r * ldH];
-      double m = -DBL_MAX;
       for (int j = 0; j < fUsed; ++j) {
         // Rounding can take a distance a hair below 0; it is not negative.
         const double d = std::max(xx - 2.0 * xc[j] + fCenterNorms[j], 0.0);
         h[j] = -0.5 * (d / fVariances[j]);
-        m = std::max(m, h[j]);
       }
       if (fNormalized) {
+        double m = -DBL_MAX;
+        for (int j = 0; j < fUsed; ++j) m = std::max(m, h[j]);
         for (int j = 0; j < fUsed; ++j) h[j] -= m;
-        fKernel->expNonPositive(h, h, fUsed);
+      }
+      std::fill(h + fUsed, h + ldH, 0.0);
+    }
+    fKernel->expNonPositive(fH.data(), fH.data(), n * static_cast<int>(ldH));
+    if (fNormalized) {
+      for (int r = 0; r < n; ++r) {
+        double* h = &fH[r * ldH];
         double s = 0.0;
         for (int j = 0; j < fUsed; ++j) s += h[j];
         for (int j = 0; j < fUsed; ++j) h[j] /= s;
-      } else {
-        fKernel->expNonPositive(h, h, fUsed);
       }
     }
   }
