@@ -151,7 +151,9 @@ void MLPBlockPass::SoftMax(int n) {
       if (first >= end) break;
       double s = 0.0;
       for (int j = first; j < end; ++j) s += p[j];
-      for (int j = first; j < end; ++j) p[j] /= s;
+      // One division per group rather than per unit.
+      const double inverse = 1.0 / s;
+      for (int j = first; j < end; ++j) p[j] *= inverse;
       if (fLogOutputs) {
         // log p = c - m - log s, m the group's largest sum; m is where
         // the exponential was 1.
