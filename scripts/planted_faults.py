@@ -112,6 +112,13 @@ FAULTS = [
      ("w.Bool(fOrdinalFlag).Int(fBinaryFlagTrueIndex).Bool(fBinaryFlag);",
       "fOrdinalFlag = r.Bool();\n  fBinaryFlagTrueIndex = r.Int();\n  fBinaryFlag = r.Bool();"),
      "field order swapped"),
+    ("variables-name-unique", "vxneural/variables", "src/vxneural/variables/NNVarList.cpp",
+     "return !name.empty() && FindVariable(name) == -1;", "return !name.empty();",
+     "dropped statement"),
+    ("variables-host-target-role", "vxneural/variables",
+     "src/vxneural/variables/VXVarAdapter.cpp",
+     "role == IVXVariable::kRoleTarget || role == IVXVariable::kRoleTargetPartition",
+     "role == IVXVariable::kRoleTarget", "condition flipped"),
     # --- vxneural/data
     ("data-kept-zero", "vxneural/data", "src/vxneural/data/NNDataPreparator.cpp",
      "  if (pass.kept == 0) return fStatus = VXStatus(kNoRecordWritten, false);\n", "",
@@ -134,6 +141,9 @@ FAULTS = [
       "  Header h;\n  h.width = r.Int();\n  h.capacity = r.Int();\n  h.count = r.Int();\n"
       "  h.status = r.Int();\n  h.index = r.Int();"),
      "field order swapped"),
+    ("data-partial-record", "vxneural/data", "src/vxneural/data/BinaryRecordIterator.cpp",
+     "(std::ferror(fFile) || got % recordBytes != 0) ? kError : kEndOfData",
+     "std::ferror(fFile) ? kError : kEndOfData", "dropped statement"),
     # --- vxneural/network
     ("network-sigmoid-derivative", "vxneural/network", "src/vxneural/network/MLPLayer.cpp",
      "      return (1.0 - y) * y;", "      return (2.0 - y) * y;",
@@ -159,6 +169,11 @@ FAULTS = [
      ("w.Int(fNUnitsLower).Int(fNUnits).Int(fActivFuncHidden);",
       "s.lower = r.Int();\n  s.units = r.Int();"),
      "field order swapped"),
+    ("network-categ-first-max", "vxneural/network", "src/vxneural/network/NNCategOutput.cpp",
+     "if (units[i] > max) {", "if (units[i] >= max) {", "off-by-one"),
+    ("network-shuffle-range", "vxneural/network", "src/vxneural/network/VXRandom.cpp",
+     "Uniform() * static_cast<double>(i + 1));", "Uniform() * static_cast<double>(i));",
+     "off-by-one"),
     # --- vxneural/optim
     ("optim-scg-lambda", "vxneural/optim", "src/vxneural/optim/ScaledConjGrad.cpp",
      "lambda = 2.0 * (lambda - delta0 / pn2);", "lambda = 4.0 * (lambda - delta0 / pn2);",
@@ -194,6 +209,12 @@ FAULTS = [
      ("w.Int(fNDataPasses).Int(fNIterations)",
       "s.nDataPasses = r.Int();\n  s.nIterations = r.Int();"),
      "field order swapped"),
+    ("optim-mbo-decay", "vxneural/optim", "src/vxneural/optim/GradientDescentMBO.cpp",
+     "std::max(run.eta * run.decay, run.etaLow)", "std::min(run.eta * run.decay, run.etaLow)",
+     "condition flipped"),
+    ("optim-buffer-kept", "vxneural/optim", "src/vxneural/optim/IOptimizationAlgorithm.cpp",
+     "  fRecordBuffer = std::move(s.buffer);",
+     "  if (s.buffer) fRecordBuffer = std::move(s.buffer);", "condition flipped"),
     # --- vxneural/algorithm
     ("algorithm-weight-count-bias", "vxneural/algorithm",
      "src/vxneural/algorithm/MLPSettings.cpp",
