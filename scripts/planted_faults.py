@@ -8,7 +8,9 @@ with ctest, records whether any test failed (caught) or none did (missed), and
 puts the file back, whatever happens (Ctrl-C, a kill, a build error).
 
 A fault whose text is not found exactly once, or whose tree does not compile,
-is an error in the table, not a catch: it is reported as "error".
+is an error in the table, not a catch: it is reported as "error". A fault may
+change several places of one file at once (old and new texts as tuples of the
+same length): a field order swapped in a writer and its reader alike.
 
     scripts/planted_faults.py --root . --build build --out results.json
     scripts/planted_faults.py --only vxcluster       # one library
@@ -86,17 +88,62 @@ FAULTS = [
      "if (code < 0 || code >= GetNumberOfCategories()) return VXMV::gMissingValue;",
      "if (code < 0 || code > GetNumberOfCategories()) return VXMV::gMissingValue;",
      "off-by-one"),
+    # Field orders swapped alike in a writer and its reader: only a layout
+    # test against a reference built field by field sees them.
+    ("variables-contvar-binary-order", "vxneural/variables",
+     "src/vxneural/variables/NNContVar.cpp",
+     ("w.Tag(kTag);\n  WriteIdentity(w);\n  w.Double(fMean).Double(fVariance)",
+      "r.ExpectTag(kTag);\n  ReadIdentity(r);\n  fMean = r.Double();\n  fVariance = r.Double();"),
+     ("w.Tag(kTag);\n  WriteIdentity(w);\n  w.Double(fVariance).Double(fMean)",
+      "r.ExpectTag(kTag);\n  ReadIdentity(r);\n  fVariance = r.Double();\n  fMean = r.Double();"),
+     "field order swapped"),
+    ("variables-contvar-xml-order", "vxneural/variables",
+     "src/vxneural/variables/NNContVar.cpp",
+     ("XmlWriter w(out, kClass, level);\n  WriteIdentity(w);\n  w.Double(fMean).Double(fVariance)",
+      "XmlReader r(in, kClass, kClass);\n  ReadIdentity(r);\n  fMean = r.Double();\n"
+      "  fVariance = r.Double();"),
+     ("XmlWriter w(out, kClass, level);\n  WriteIdentity(w);\n  w.Double(fVariance).Double(fMean)",
+      "XmlReader r(in, kClass, kClass);\n  ReadIdentity(r);\n  fVariance = r.Double();\n"
+      "  fMean = r.Double();"),
+     "field order swapped"),
+    ("variables-catvar-xml-flags", "vxneural/variables", "src/vxneural/variables/NNCatVar.cpp",
+     ("w.Bool(fBinaryFlag).Int(fBinaryFlagTrueIndex).Bool(fOrdinalFlag);",
+      "fBinaryFlag = r.Bool();\n  fBinaryFlagTrueIndex = r.Int();\n  fOrdinalFlag = r.Bool();"),
+     ("w.Bool(fOrdinalFlag).Int(fBinaryFlagTrueIndex).Bool(fBinaryFlag);",
+      "fOrdinalFlag = r.Bool();\n  fBinaryFlagTrueIndex = r.Int();\n  fBinaryFlag = r.Bool();"),
+     "field order swapped"),
+    ("variables-name-unique", "vxneural/variables", "src/vxneural/variables/NNVarList.cpp",
+     "return !name.empty() && FindVariable(name) == -1;", "return !name.empty();",
+     "dropped statement"),
+    ("variables-host-target-role", "vxneural/variables",
+     "src/vxneural/variables/VXVarAdapter.cpp",
+     "role == IVXVariable::kRoleTarget || role == IVXVariable::kRoleTargetPartition",
+     "role == IVXVariable::kRoleTarget", "condition flipped"),
     # --- vxneural/data
     ("data-kept-zero", "vxneural/data", "src/vxneural/data/NNDataPreparator.cpp",
      "  if (pass.kept == 0) return fStatus = VXStatus(kNoRecordWritten, false);\n", "",
      "dropped statement"),
     ("data-memory-budget", "vxneural/data", "src/vxneural/data/NNDataPreparator.cpp",
-     "nTrain >= budget, fEncodedTrain,", "nTrain > budget, fEncodedTrain,",
+     "nTrain, nTrain >= budget, kTrainingSourceNotGood,",
+     "nTrain, nTrain > budget, kTrainingSourceNotGood,",
      "off-by-one"),
     ("data-buffer-index", "vxneural/data", "src/vxneural/data/RecordBufferIter.cpp",
      "if (h.index < 0 || h.index > h.count) return false;",
      "if (h.index < 0 || h.index >= h.count) return false;",
      "off-by-one"),
+    ("data-buffer-xml-order", "vxneural/data", "src/vxneural/data/RecordBufferIter.cpp",
+     (".Int(fCount).Int(fIndCurRecord).Int(fStatus);",
+      "\"VXNeural::RecordBufferIter\", \"Error restoring \",\n                      \" from XML.\\n\");\n"
+      "  Header h;\n  h.width = r.Int();\n  h.capacity = r.Int();\n  h.count = r.Int();\n"
+      "  h.index = r.Int();\n  h.status = r.Int();"),
+     (".Int(fCount).Int(fStatus).Int(fIndCurRecord);",
+      "\"VXNeural::RecordBufferIter\", \"Error restoring \",\n                      \" from XML.\\n\");\n"
+      "  Header h;\n  h.width = r.Int();\n  h.capacity = r.Int();\n  h.count = r.Int();\n"
+      "  h.status = r.Int();\n  h.index = r.Int();"),
+     "field order swapped"),
+    ("data-partial-record", "vxneural/data", "src/vxneural/data/BinaryRecordIterator.cpp",
+     "(std::ferror(fFile) || got % recordBytes != 0) ? kError : kEndOfData",
+     "std::ferror(fFile) ? kError : kEndOfData", "dropped statement"),
     # --- vxneural/network
     ("network-sigmoid-derivative", "vxneural/network", "src/vxneural/network/MLPLayer.cpp",
      "      return (1.0 - y) * y;", "      return (2.0 - y) * y;",
@@ -110,6 +157,23 @@ FAULTS = [
     ("network-sse-half", "vxneural/network", "src/vxneural/network/NNetwork.cpp",
      "      e += 0.5 * d * d;", "      e += d * d;",
      "constant changed"),
+    ("network-rbf-hidden-order", "vxneural/network", "src/vxneural/network/RBFHiddenLayer.cpp",
+     ("w.Int(fNUnits).Int(fNUnitsLower).Int(fActivFunc).Int(fNCenters);",
+      "s.activation = r.Int();\n  s.centers = r.Int();"),
+     ("w.Int(fNUnits).Int(fNUnitsLower).Int(fNCenters).Int(fActivFunc);",
+      "s.centers = r.Int();\n  s.activation = r.Int();"),
+     "field order swapped"),
+    ("network-rbf-output-order", "vxneural/network", "src/vxneural/network/RBFOutputLayer.cpp",
+     ("w.Int(fNUnits).Int(fNUnitsLower).Int(fActivFuncHidden);",
+      "s.units = r.Int();\n  s.lower = r.Int();"),
+     ("w.Int(fNUnitsLower).Int(fNUnits).Int(fActivFuncHidden);",
+      "s.lower = r.Int();\n  s.units = r.Int();"),
+     "field order swapped"),
+    ("network-categ-first-max", "vxneural/network", "src/vxneural/network/NNCategOutput.cpp",
+     "if (units[i] > max) {", "if (units[i] >= max) {", "off-by-one"),
+    ("network-shuffle-range", "vxneural/network", "src/vxneural/network/VXRandom.cpp",
+     "Uniform() * static_cast<double>(i + 1));", "Uniform() * static_cast<double>(i));",
+     "off-by-one"),
     # --- vxneural/optim
     ("optim-scg-lambda", "vxneural/optim", "src/vxneural/optim/ScaledConjGrad.cpp",
      "lambda = 2.0 * (lambda - delta0 / pn2);", "lambda = 4.0 * (lambda - delta0 / pn2);",
@@ -121,6 +185,36 @@ FAULTS = [
      "if (dataPasses >= limits.maxNDataPasses) return VXNNCommon::kStoppedMaxDataPasses;",
      "if (dataPasses > limits.maxNDataPasses) return VXNNCommon::kStoppedMaxDataPasses;",
      "off-by-one"),
+    ("optim-mvr-order", "vxneural/optim", "src/vxneural/optim/MultiVariateRegression.cpp",
+     ("w.Int(fNRegressors).Int(fConstant ? 1 : 0).Int(fNDependent)",
+      "s.p = r.Int();\n  const int constant = r.Int();\n  s.q = r.Int();"),
+     ("w.Int(fNDependent).Int(fConstant ? 1 : 0).Int(fNRegressors)",
+      "s.q = r.Int();\n  const int constant = r.Int();\n  s.p = r.Int();"),
+     "field order swapped"),
+    ("optim-solver-order", "vxneural/optim", "src/vxneural/optim/LinearOutputSolver.cpp",
+     (".Double(fElapsedTime).Int(fNIterations);\n  w.Int(fNDataPasses).Int(fNRecordsProcessed)"
+      ".Double(fEstError);\n  if (fRegression) w.Nested(fRegression->WriteObject(out));",
+      ".Double(fElapsedTime).Int(fNIterations);\n  w.Int(fNDataPasses).Int(fNRecordsProcessed)"
+      ".Double(fEstError);\n  if (fRegression) w.Nested(fRegression->WriteObjectXML(",
+      "s.iterations = r.Int();\n  s.passes = r.Int();"),
+     (".Double(fElapsedTime).Int(fNDataPasses);\n  w.Int(fNIterations).Int(fNRecordsProcessed)"
+      ".Double(fEstError);\n  if (fRegression) w.Nested(fRegression->WriteObject(out));",
+      ".Double(fElapsedTime).Int(fNDataPasses);\n  w.Int(fNIterations).Int(fNRecordsProcessed)"
+      ".Double(fEstError);\n  if (fRegression) w.Nested(fRegression->WriteObjectXML(",
+      "s.passes = r.Int();\n  s.iterations = r.Int();"),
+     "field order swapped"),
+    ("optim-batch-order", "vxneural/optim", "src/vxneural/optim/IOptimizationAlgorithm.cpp",
+     ("w.Int(fNIterations).Int(fNDataPasses)",
+      "s.nIterations = r.Int();\n  s.nDataPasses = r.Int();"),
+     ("w.Int(fNDataPasses).Int(fNIterations)",
+      "s.nDataPasses = r.Int();\n  s.nIterations = r.Int();"),
+     "field order swapped"),
+    ("optim-mbo-decay", "vxneural/optim", "src/vxneural/optim/GradientDescentMBO.cpp",
+     "std::max(run.eta * run.decay, run.etaLow)", "std::min(run.eta * run.decay, run.etaLow)",
+     "condition flipped"),
+    ("optim-buffer-kept", "vxneural/optim", "src/vxneural/optim/IOptimizationAlgorithm.cpp",
+     "  fRecordBuffer = std::move(s.buffer);",
+     "  if (s.buffer) fRecordBuffer = std::move(s.buffer);", "condition flipped"),
     # --- vxneural/algorithm
     ("algorithm-weight-count-bias", "vxneural/algorithm",
      "src/vxneural/algorithm/MLPSettings.cpp",
@@ -264,16 +358,20 @@ def plant(args, fault):
     entry = {"id": fid, "library": lib, "file": rel, "kind": kind}
     with open(path, encoding="utf-8", newline="") as f:
         original = f.read()
-    if original.count(old) != 1:
-        entry.update(result="error", detail="text found %d times" % original.count(old))
-        return entry
+    olds, news = (old, new) if isinstance(old, tuple) else ((old,), (new,))
+    mutated = original
+    for o, n in zip(olds, news):
+        if mutated.count(o) != 1:
+            entry.update(result="error", detail="text found %d times" % mutated.count(o))
+            return entry
+        mutated = mutated.replace(o, n)
     backup = os.path.join(args.build, BACKUP_NAME)
     with open(backup, "w", encoding="utf-8") as f:
         json.dump({"path": path, "text": original}, f)
     start = time.time()
     try:
         with open(path, "w", encoding="utf-8", newline="") as f:
-            f.write(original.replace(old, new))
+            f.write(mutated)
         built, passed, failed = build_and_test(args, fid)
     finally:
         with open(path, "w", encoding="utf-8", newline="") as f:

@@ -1,79 +1,93 @@
-// The temporary-file record source: reading one record ahead, rewinding,
-// damaged files, and deletion of the file with the iterator.
+// The temporary-file record source: whole records read in blocks, on either
+// side of a block boundary; the end found whether or not it falls on one; a
+// damaged tail that ends the data in error after the whole records before
+// it; rewinding; and deletion of the file with the iterator.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "DataTestHelpers.h"
-#include "common/text_checks.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 
-using datatest::Values;
 using VXNeural::BinaryRecordIterator;
 
 namespace {
 
-class BinaryRecordIteratorTest : public datatest::ScratchDirTest {
- protected:
-  // Writes records of width 3 (record i holds i, -i, i/4) and extraBytes
-  // bytes after them, and returns the file rewound, as the preparator hands
-  // it over.
-  std::FILE* MakeFile(const std::string& name, int records, int extraBytes = 0) {
-    std::FILE* f = std::fopen(Path(name).c_str(), "w+b");
-    EXPECT_NE(f, nullptr);
-    for (int i = 0; i < records; ++i) {
-      const double v[3] = {double(i), double(-i), i / 4.0};
-      std::fwrite(v, sizeof(double), 3, f);
-    }
-    for (int i = 0; i < extraBytes; ++i) std::fputc(0x7f, f);
-    std::rewind(f);
-    return f;
-  }
-};
+// Record r of width w holds r * w + i at column i.
+double Value(int r, int w, int i) { return static_cast<double>(r) * w + i; }
 
-// Every whole record is handed out, IsGood turning false with the last one;
-// a partial trailing record (a whole stray double or a few bytes) ends the
-// data in error; the same again after Rewind.
-TEST_F(BinaryRecordIteratorTest, WholeRecordsThenEndOrError) {
-  struct Case {
-    int records, extraBytes, endStatus;
-  } const cases[] = {{3, 0, 1}, {0, 0, 1}, {2, 8, 3}, {2, 3, 3}, {2, 23, 3}, {0, 20, 3}};
-  for (const Case& c : cases) {
-    const std::string name = std::to_string(c.records) + "-" + std::to_string(c.extraBytes);
-    BinaryRecordIterator it(MakeFile(name, c.records, c.extraBytes), 3, Path(name));
+// A file of records and then extraBytes bytes of 0x7f, rewound, as the
+// preparator hands it over.
+std::FILE* WriteRecords(std::FILE* f, int width, int records, int extraBytes) {
+  std::vector<double> row(static_cast<std::size_t>(width));
+  for (int r = 0; r < records; ++r) {
+    for (int i = 0; i < width; ++i) row[static_cast<std::size_t>(i)] = Value(r, width, i);
+    std::fwrite(row.data(), sizeof(double), row.size(), f);
+  }
+  for (int b = 0; b < extraBytes; ++b) std::fputc(0x7f, f);
+  std::rewind(f);
+  return f;
+}
+
+TEST(BinaryRecordIterator, WholeRecordsAcrossBlocksThenEndOrError) {
+  // Width 1000: a little over 32 records fit in a block.
+  const struct {
+    int width, records, extraBytes, endStatus;
+  } cases[] = {{3, 3, 0, 1},      {3, 0, 0, 1},      {3, 2, 8, 3},       {3, 2, 23, 3},
+               {3, 0, 20, 3},     {1000, 31, 0, 1},  {1000, 32, 0, 1},   {1000, 33, 0, 1},
+               {1000, 100, 0, 1}, {1000, 65, 13, 3}, {1000, 64, 8000, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " wide, " + std::to_string(c.records) + " records, " +
+                 std::to_string(c.extraBytes));
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    BinaryRecordIterator it(WriteRecords(file, c.width, c.records, c.extraBytes), c.width, "");
+    // A whole extra record of 0x7f bytes is a record like any other.
+    const int whole = c.records + c.extraBytes / (c.width * 8);
     for (int pass = 0; pass < 2; ++pass) {
-      for (int i = 0; i < c.records; ++i) {
-        ASSERT_TRUE(it.IsGood()) << name << " record " << i;
+      int n = 0;
+      bool intact = true;
+      while (it.IsGood()) {
         const VXCommon_1_2::Record* r = it.Next();
         ASSERT_NE(r, nullptr);
-        EXPECT_EQ(Values(*r), (std::vector<double>{double(i), double(-i), i / 4.0}));
+        if (n < c.records)
+          for (int i = 0; i<c.width; i += c.width> 97 ? 97 : 1)
+            intact = intact && (*r)[i] == Value(n, c.width, i);
+        ++n;
       }
-      EXPECT_FALSE(it.IsGood()) << name;
-      EXPECT_EQ(it.GetStatus(), c.endStatus) << name;
+      EXPECT_TRUE(intact);
+      EXPECT_EQ(n, whole);
+      EXPECT_EQ(it.GetStatus(), c.endStatus);
       EXPECT_EQ(it.Next(), nullptr);
-      EXPECT_EQ(it.Rewind(), c.records > 0 ? 0 : c.endStatus) << name;
+      EXPECT_EQ(it.Rewind(), whole > 0 ? 0 : c.endStatus);
     }
   }
 }
 
-TEST_F(BinaryRecordIteratorTest, DestructionDeletesANamedFile) {
+class BinaryRecordIteratorFile : public datatest::ScratchDirTest {};
+
+TEST_F(BinaryRecordIteratorFile, DestructionDeletesANamedFileAndBadHandlesAreErrors) {
   {
-    BinaryRecordIterator it(MakeFile("owned", 2), 3, Path("owned"));
+    BinaryRecordIterator it(WriteRecords(std::fopen(Path("owned").c_str(), "w+b"), 3, 2, 0), 3,
+                            Path("owned"));
     it.Next();
   }
   EXPECT_FALSE(std::filesystem::exists(Path("owned")));
   // Without a name the file is only closed; the test removes it.
-  { BinaryRecordIterator it(MakeFile("anonymous", 1), 3, ""); }
-  EXPECT_TRUE(std::filesystem::remove(Path("anonymous")));
-}
+  {
+    BinaryRecordIterator it(WriteRecords(std::fopen(Path("anon").c_str(), "w+b"), 3, 1, 0), 3, "");
+  }
+  EXPECT_TRUE(std::filesystem::remove(Path("anon")));
 
-TEST_F(BinaryRecordIteratorTest, NullHandleOrNoWidthIsAnError) {
   testing::internal::CaptureStdout();
   BinaryRecordIterator none(nullptr, 3, "");
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Error: file handle is NULL in BinaryRecordIterator constructor\n");
-  BinaryRecordIterator narrow(MakeFile("narrow", 2), 0, Path("narrow"));
+  BinaryRecordIterator narrow(WriteRecords(std::fopen(Path("narrow").c_str(), "w+b"), 3, 2, 0), 0,
+                              Path("narrow"));
   for (BinaryRecordIterator* it : {&none, &narrow}) {
     EXPECT_EQ(it->GetStatus(), 3);
     EXPECT_EQ(it->Next(), nullptr);

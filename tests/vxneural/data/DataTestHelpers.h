@@ -1,7 +1,6 @@
 // Shared by the data tests: a scratch directory for temporary files that
-// must be empty again when a test ends, a record source that counts how it
-// is read, and a variable list with raw records and their encodings worked
-// out by hand.
+// must be empty again when a test ends, and a variable list with raw
+// records and their encodings worked out by hand.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/host_doubles.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
@@ -50,28 +50,8 @@ class ScratchDirTest : public testing::Test {
   std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames;
 };
 
-// Rewindable source over records that counts its Next and Rewind calls.
-class CountingSource : public VXCommon_1_2::MultiPassRecordIter {
- public:
-  explicit CountingSource(std::vector<Record> records) : fRecords(std::move(records)) {}
-  bool IsGood() override { return fPos < fRecords.size(); }
-  const Record* Next() override {
-    ++fNextCalls;
-    return fPos < fRecords.size() ? &fRecords[fPos++] : nullptr;
-  }
-  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
-  int Rewind() override {
-    ++fRewinds;
-    fPos = 0;
-    return GetStatus();
-  }
-  int fNextCalls = 0;
-  int fRewinds = 0;
-  std::size_t fPos = 0;
-
- private:
-  std::vector<Record> fRecords;
-};
+// Rewindable source that counts its rewinds and the records of a pass.
+using host_doubles::CountingSource;
 
 inline std::vector<double> Values(const Record& r) {
   return std::vector<double>(r.GetAll(), r.GetAll() + r.Size());

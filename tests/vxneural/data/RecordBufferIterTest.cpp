@@ -8,7 +8,6 @@
 #include "DataTestHelpers.h"
 #include "common/layouts.h"
 #include "common/saved_forms.h"
-#include "common/text_checks.h"
 #include "persist/BinaryIO.h"
 #include "persist/XmlIO.h"
 #include "vxcommon/VXMissing.h"
@@ -129,6 +128,11 @@ TEST(RecordBufferIterPersist, RoundTripsThroughBothFormsKeepRecordsCursorAndStat
     EXPECT_TRUE(back->Add(Rec({7, 8})));
     EXPECT_FALSE(back->Add(Rec({9, 9})));
   }
+  // A buffer read to its end comes back at its end.
+  b->Next();
+  b->Next();
+  for (const auto& back : RoundTrips(*b, [] { return std::make_unique<RecordBufferIter>(5, 1); }))
+    EXPECT_EQ(back->Next(), nullptr);
 }
 
 TEST(RecordBufferIterPersist, DamagedStreamsAreRefusedAndChangeNothing) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/le_bytes.h"
+#include "common/layouts.h"
 #include "common/stream_faults.h"
 #include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/RBFHiddenLayer.h"
@@ -18,13 +18,12 @@ namespace {
 // A hidden layer record: units, lower units, Radial Basis, centres, their
 // centre values (all 0.5), then one variance per centre.
 std::string HiddenRecord(int units, int lower, int centres, int trailingDoubles) {
-  le_bytes::Builder b;
-  b.Tag("RBFHid").Int(units).Int(lower).Int(VXNNCommon::kRadialBasis).Int(centres);
-  b.Doubles(std::vector<double>(static_cast<std::size_t>(centres * lower), 0.5));
-  b.Int(0).Doubles(std::vector<double>(static_cast<std::size_t>(centres), 1.0));
+  layouts::Bytes b;
+  b.Tag("RBFHid").I(units).I(lower).I(VXNNCommon::kRadialBasis).I(centres);
+  b.Ds(std::vector<double>(static_cast<std::size_t>(centres * lower), 0.5));
+  b.I(0).Ds(std::vector<double>(static_cast<std::size_t>(centres), 1.0));
   // What follows the layer in a saved network (the output layer's weights).
-  b.Doubles(std::vector<double>(static_cast<std::size_t>(trailingDoubles), 0.0));
-  return b.Str();
+  return b.Ds(std::vector<double>(static_cast<std::size_t>(trailingDoubles), 0.0)).s;
 }
 
 struct Case {
@@ -62,11 +61,10 @@ TEST(RBFHiddenLayerBounds, UnbackedCountsAreRefused) {
 // An MLP input layer record (no weights, no categories) followed by the
 // values a saved network holds after it.
 std::string InputRecord(int units, int trailingDoubles) {
-  le_bytes::Builder b;
-  b.Tag("MLPLay").Int(VXNNCommon::kInputLayer).Int(units).Int(0).Int(VXNNCommon::kIdentity);
-  b.Double(0.0).Double(0.0).Int(0);
-  b.Doubles(std::vector<double>(static_cast<std::size_t>(trailingDoubles), 0.0));
-  return b.Str();
+  layouts::Bytes b;
+  b.Tag("MLPLay").I(VXNNCommon::kInputLayer).I(units).I(0).I(VXNNCommon::kIdentity);
+  b.D(0.0).D(0.0).I(0);
+  return b.Ds(std::vector<double>(static_cast<std::size_t>(trailingDoubles), 0.0)).s;
 }
 
 // Input layers: up to 4096 units are taken as they are; beyond that the

@@ -1,5 +1,5 @@
-// The saved layouts of the network, its MLP layers and the random generator,
-// field by field against records assembled here.
+// The saved layouts of the network, its MLP and RBF layers and the random
+// generator, field by field against records assembled here.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,6 +8,9 @@
 #include "common/layouts.h"
 #include "network_fixtures.h"
 #include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/RBFInputLayer.h"
+#include "vxneural/network/RBFOutputLayer.h"
 #include "vxneural/network/VXRandom.h"
 
 namespace {
@@ -76,6 +79,58 @@ TEST(NetworkLayouts, RandomGenerator) {
     layouts::ExpectLayout(
         VXRandom(seed, portable), [] { return std::make_unique<VXRandom>(555, false); },
         Bytes().Tag("VXRa").D(seed).I(portable), Xml().Obj("VXRandom").D(seed).I(portable).End());
+}
+
+// Every count differs from its neighbours, so that two fields saved in each
+// other's place show. The layers' XML writers also count their two object
+// marks.
+TEST(NetworkLayouts, RBFLayers) {
+  constexpr int kNormalized = VXNNCommon::kNormalizedRadialBasis;
+  RBFInputLayer in(2);
+  // Hidden: units, lower units, activation, centres, the centres' values,
+  // held variance vectors (none), one squared width per centre.
+  RBFHiddenLayer hidden(3, &in, VXNNCommon::kNormalizedRadialBasis);
+  hidden.SetWeights(std::valarray<double>{1, 2, 3, 4, 5, 6, 0.5, 0.25, 2}, 0);
+  // Output: units, lower units, the hidden activation, the weights (no bias
+  // column under normalised units), the category counts.
+  RBFOutputLayer out(2, &hidden, {2});
+  out.SetWeights(std::valarray<double>{-1, -2, -3, -4, -5, -6}, 0);
+  layouts::ExpectLayout(
+      in, [] { return std::make_unique<RBFInputLayer>(7); }, Bytes().Tag("RBFInp").I(2),
+      Xml().Obj("RBFInputLayer").I(2).End(), 2);
+  const auto hiddenFields = [&](auto& s) {
+    s.I(3).I(2).I(kNormalized).I(3).Ds({1, 2, 3, 4, 5, 6}).I(0).Ds({0.5, 0.25, 2});
+  };
+  Bytes hb;
+  Xml hx;
+  hiddenFields(hb.Tag("RBFHid"));
+  hiddenFields(hx.Obj("RBFHiddenLayer"));
+  layouts::ExpectLayout(
+      hidden, [&] { return std::make_unique<RBFHiddenLayer>(&in); }, hb, hx.End(), 2);
+  const auto outputFields = [](auto& s) {
+    s.I(2).I(3).I(kNormalized).I(6).Ds({-1, -2, -3, -4, -5, -6}).I(1).I(2);
+  };
+  Bytes ob;
+  Xml ox;
+  outputFields(ob.Tag("RBFOut"));
+  outputFields(ox.Obj("RBFOutputLayer"));
+  layouts::ExpectLayout(
+      out, [&] { return std::make_unique<RBFOutputLayer>(&hidden); }, ob, ox.End(), 2);
+
+  // Before the widths are computed the variance vectors are held instead.
+  RBFInputLayer one(1);
+  RBFHiddenLayer pending(2, &one, VXNNCommon::kRadialBasis);
+  pending.SetNumCenters(2) = {{7}, {8}};
+  pending.PrepareVarianceVectors() = {{0.5}, {0.75}};
+  const auto pendingFields = [](auto& s) {
+    s.I(2).I(1).I(VXNNCommon::kRadialBasis).I(2).Ds({7, 8}).I(2).Ds({0.5, 0.75});
+  };
+  Bytes pb;
+  Xml px;
+  pendingFields(pb.Tag("RBFHid"));
+  pendingFields(px.Obj("RBFHiddenLayer"));
+  layouts::ExpectLayout(
+      pending, [&] { return std::make_unique<RBFHiddenLayer>(&one); }, pb, px.End(), 2);
 }
 
 }  // namespace

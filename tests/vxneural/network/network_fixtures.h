@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "common/saved_forms.h"
-#include "common/text_checks.h"
 #include "mlp_reference.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPSettings.h"

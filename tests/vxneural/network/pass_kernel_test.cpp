@@ -1,18 +1,15 @@
 // The blocked passes against the record-by-record reference, for every
 // kernel this machine runs, on the network shapes the gradient check covers
-// and on wider ones that fill the kernels' register tiles; and the kernel
-// choice itself.
+// and on wider ones that fill the kernels' register tiles (and so their
+// products and activations at every edge).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "network/kernels/KernelTable.h"
 #include "network_fixtures.h"
 #include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/network/NNetwork.h"
@@ -199,113 +196,6 @@ TEST(BlockedRbfPass, EveryKernelGivesTheReferenceErrorsAndOutputs) {
                     1e-12 * (1 + std::fabs(ref.lastOutputs[j])));
     }
   }
-}
-
-// The x86-64 tables this machine can run (the portable one everywhere).
-std::vector<std::pair<const char*, const VXNeural::detail::KernelTable*>> Tables() {
-  std::vector<std::pair<const char*, const VXNeural::detail::KernelTable*>> t = {
-      {"baseline", VXNeural::detail::BaselineKernel()}};
-  if (VXNeural::IsPassKernelAvailable(PassKernel::kAvx2))
-    t.emplace_back("avx2", VXNeural::detail::Avx2Kernel());
-  if (VXNeural::IsPassKernelAvailable(PassKernel::kAvx512))
-    t.emplace_back("avx512", VXNeural::detail::Avx512Kernel());
-  return t;
-}
-
-TEST(KernelProducts, AgreeWithThePlainTripleLoop) {
-  // Sizes around the tile edges; A read by rows (forward) or by columns
-  // (gradient); with and without accumulation.
-  const struct {
-    int m, n, k;
-    bool transposed, accumulate;
-  } cases[] = {{1, 8, 1, false, false}, {5, 8, 3, false, true},    {6, 16, 7, false, false},
-               {13, 40, 9, true, true}, {96, 32, 64, false, true}, {33, 56, 96, true, true},
-               {7, 24, 1, true, false}, {50, 200, 17, false, true}};
-  std::mt19937 gen(3);
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  for (const auto& c : cases)
-    for (const auto& [name, table] : Tables()) {
-      SCOPED_TRACE(std::string(name) + " " + std::to_string(c.m) + "x" + std::to_string(c.n) + "x" +
-                   std::to_string(c.k));
-      const int lda = c.transposed ? c.m + 3 : c.k + 2, ldb = c.n + 8, ldc = c.n + 8;
-      std::vector<double> a(static_cast<std::size_t>(lda) * (c.transposed ? c.k : c.m));
-      std::vector<double> b(static_cast<std::size_t>(ldb) * c.k),
-          cm(static_cast<std::size_t>(ldc) * c.m);
-      for (auto* v : {&a, &b, &cm})
-        for (double& x : *v) x = u(gen);
-      const std::ptrdiff_t am = c.transposed ? 1 : lda, ak = c.transposed ? lda : 1;
-      std::vector<double> expected = cm;
-      for (int i = 0; i < c.m; ++i)
-        for (int j = 0; j < c.n; ++j) {
-          double sum = c.accumulate ? cm[i * ldc + j] : 0.0;
-          for (int p = 0; p < c.k; ++p) sum += a[i * am + p * ak] * b[p * ldb + j];
-          expected[i * ldc + j] = sum;
-        }
-      table->gemm(c.m, c.n, c.k, a.data(), am, ak, b.data(), ldb, cm.data(), ldc, c.accumulate);
-      for (int i = 0; i < c.m; ++i)
-        for (int j = 0; j < ldc; ++j) {
-          // Columns past n are not written.
-          const double tol = j < c.n ? 1e-13 * c.k : 0.0;
-          ASSERT_NEAR(cm[i * ldc + j], expected[i * ldc + j], tol) << i << "," << j;
-        }
-    }
-}
-
-TEST(KernelTanh, WithinAFewUnitsInTheLastPlaceOfTheLibraryFunction) {
-  const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> x = {0.0, -0.0, 1e-300, -1e-8, 0.3,   0.5499999, 0.55,  -0.55, 0.7,
-                           1.0, -2.5, 9.0,    19.5,  -25.0, 400.0,     1e300, inf,   -inf};
-  for (double v = -12.0; v <= 12.0; v += 0.0173) x.push_back(v);
-  for (const auto& [name, table] : Tables()) {
-    SCOPED_TRACE(name);
-    // An odd count leaves a partial vector at the end.
-    std::vector<double> y(x.size() + 1, 7.0);
-    table->tanh(x.data(), y.data(), static_cast<int>(x.size()));
-    for (std::size_t i = 0; i < x.size(); ++i)
-      EXPECT_NEAR(y[i], std::tanh(x[i]), 4e-16 * std::fabs(std::tanh(x[i]))) << "x = " << x[i];
-    EXPECT_EQ(y[x.size()], 7.0);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    double yn = 0.0;
-    table->tanh(&nan, &yn, 1);
-    EXPECT_TRUE(std::isnan(yn));
-  }
-}
-
-TEST(PassKernelChoice, NamesAvailabilityAndPinning) {
-  const auto available = VXNeural::AvailablePassKernels();
-  ASSERT_GE(available.size(), 2u);
-  EXPECT_EQ(available[0], PassKernel::kReference);
-  EXPECT_EQ(available[1], PassKernel::kBaseline);
-  const struct {
-    const char* name;
-    PassKernel kernel;
-  } names[] = {{"reference", PassKernel::kReference},
-               {"baseline", PassKernel::kBaseline},
-               {"avx2", PassKernel::kAvx2},
-               {"avx512", PassKernel::kAvx512}};
-  for (const auto& n : names) {
-    PassKernel k = PassKernel::kReference;
-    EXPECT_TRUE(VXNeural::ParsePassKernel(n.name, k));
-    EXPECT_EQ(k, n.kernel);
-    EXPECT_STREQ(VXNeural::PassKernelName(n.kernel), n.name);
-  }
-  PassKernel k = PassKernel::kAvx2;
-  EXPECT_FALSE(VXNeural::ParsePassKernel("native", k));
-  EXPECT_EQ(k, PassKernel::kAvx2);
-  EXPECT_STREQ(VXNeural::PassKernelName(static_cast<PassKernel>(9)), "unknown");
-
-  const PassKernel before = VXNeural::GetPassKernel();
-  for (PassKernel kernel : available) {
-    EXPECT_TRUE(VXNeural::SetPassKernel(kernel));
-    EXPECT_EQ(VXNeural::GetPassKernel(), kernel);
-  }
-  // A kernel this machine cannot run is refused and changes nothing.
-  for (const auto& n : names)
-    if (std::find(available.begin(), available.end(), n.kernel) == available.end()) {
-      EXPECT_FALSE(VXNeural::SetPassKernel(n.kernel));
-      EXPECT_EQ(VXNeural::GetPassKernel(), available.back());
-    }
-  VXNeural::SetPassKernel(before);
 }
 
 }  // namespace

@@ -160,8 +160,4 @@ TEST(GradientDescentBatchVerify, RunEndsAtTheBestVerifiedWeights) {
   EXPECT_GT(p.opt->GetTrainError(), recorder.shown[recorder.shown.size() - 2].trainError);
 }
 
-// --- cancellation ----------------------------------------------------------
-
-// --- updates ---------------------------------------------------------------
-
 }  // namespace

@@ -1,6 +1,7 @@
-// The saved layouts of the optimizers and of the record buffer they carry:
-// a record assembled here field by field is read, every value must arrive
-// where it belongs, and the optimizer must write the record again.
+// The saved layouts of the optimizers and of the record buffer they carry,
+// and of the least-squares solvers and their regression: a record assembled
+// here field by field is read, every value must arrive where it belongs,
+// and the object must write the record again.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,6 +13,9 @@
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/GradientDescentMBO.h"
+#include "vxneural/optim/LinearRegr.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+#include "vxneural/optim/RBFLinReg.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 
 namespace {
@@ -103,6 +107,67 @@ TEST(OptimizerLayouts, EveryOptimizerWithAndWithoutBuffer) {
       layouts::ExpectLayout(*opt, o.make, b, x);
     }
   }
+}
+
+// Status, stop reason, time, iterations, passes, records, the estimated
+// error, then the regression; every value must arrive where it belongs.
+template <typename Make>
+void ExpectSolverLayout(const std::string& name, Make&& make, const Bytes& regression,
+                        const Xml& regressionXml) {
+  SCOPED_TRACE(name);
+  Bytes b;
+  Xml x;
+  b.Tag("LRG").I(VXNNCommon::kTrained).I(VXNNCommon::kStoppedComputed).D(0.5).I(3).I(5);
+  b.I(150).D(2.25).Add(regression);
+  x.Obj(name).I(VXNNCommon::kTrained).I(VXNNCommon::kStoppedComputed).D(0.5).I(3).I(5);
+  x.I(150).D(2.25).Add(regressionXml).End();
+  auto s = make();
+  std::stringstream in(b.s);
+  ASSERT_EQ(s->ReadObject(in), static_cast<int>(b.s.size()));
+  EXPECT_EQ(s->GetAlgorithmStatus(), VXNNCommon::kTrained);
+  EXPECT_EQ(s->GetStopReason(), VXNNCommon::kStoppedComputed);
+  EXPECT_EQ(s->GetElapsedTime(), 0.5);
+  EXPECT_EQ(std::make_pair(s->GetNIterations(), s->GetNDataPasses()), std::make_pair(3, 5));
+  EXPECT_EQ(s->GetNRecordsProcessed(), 150);
+  EXPECT_EQ(s->GetEstError(), 2.25);
+  layouts::ExpectLayout(*s, make, b, x);
+}
+
+TEST(SolverLayouts, RegressionAndBothSolvers) {
+  // y = 1 + 2x through (1, 3) and (2, 5).
+  MultiVariateRegression line(1, true, 1);
+  const double xs[] = {1, 2}, ys[] = {3, 5};
+  for (int r = 0; r < 2; ++r) line.AddRecord(&xs[r], 1, &ys[r], 1, 1.0);
+  ASSERT_EQ(line.EstimateCoefficients(true), 2);
+  std::vector<double> b(2);
+  line.GetCoefficients(0, b.data());
+  EXPECT_NEAR(b[0], 1.0, 1e-12);
+  EXPECT_NEAR(b[1], 2.0, 1e-12);
+  // Regressors with the constant, the constant flag, dependents, tolerance;
+  // the rows of z z' for z = (1, x, y) summed; cases; the swept flags; the
+  // coefficients (the sweep's last bits taken as they are); the residual
+  // sums of squares; the status.
+  const auto values = [&](auto& s) {
+    s.I(2).I(1).I(1).D(1e-8).I(6).Ds({2, 3, 5, 8, 13, 34}).I(2).I(2).I(1).I(1).Ds(b);
+    s.I(1).D(line.GetResidualSumOfSquares(0)).I(2);
+  };
+  Bytes mb;
+  Xml mx;
+  values(mb.Tag("MVR"));
+  values(mx.Obj("MultiVariateRegression"));
+  mx.End();
+  layouts::ExpectLayout(
+      line, [] { return std::make_unique<MultiVariateRegression>(); }, mb, mx);
+
+  ExpectSolverLayout(
+      "RBFLinReg", [] { return std::make_unique<RBFLinReg>(); }, mb, mx);
+  // One input and one continuous target: the regression fits the network's
+  // two output weights.
+  MLPSettings settings(1, {1}, 10);
+  settings.SetNumHiddenLayers(0);
+  NNetwork net(settings);
+  ExpectSolverLayout(
+      "LinearRegr", [&] { return std::make_unique<LinearRegr>(&settings, &net); }, mb, mx);
 }
 
 }  // namespace

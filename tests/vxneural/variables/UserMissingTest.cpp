@@ -1,17 +1,13 @@
-// Missing-value intervals and the user-missing declarations: membership,
-// equality, copies and their export as elements.
+// Missing-value intervals and the user-missing declarations: membership
+// and equality.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "vxcommon/VXMissing.h"
-#include "vxcommon/XMLTree.h"
 #include "vxneural/variables/NNNumericInterval.h"
 #include "vxneural/variables/NNNumericUserMissing.h"
 #include "vxneural/variables/NNStringUserMissing.h"
 
 using VXMV::gMissingValue;
-using VXXML_1_2::XMLElement;
 
 namespace {
 
@@ -63,18 +59,6 @@ TEST(UserMissingEquality, ComparesValuesInOrderNotLabels) {
   EXPECT_FALSE(s1.IsEqualTo(&a) || a.IsEqualTo(&s1));
   s2.AddValue("?", "");
   EXPECT_FALSE(s1.IsEqualTo(&s2));
-}
-
-// Each exported element as "name key=value ...", absent attributes left out.
-std::vector<std::string> Exported(const INNUserMissing& um) {
-  std::vector<std::string> lines;
-  for (XMLElement* raw : um.ExportXML()) {
-    const std::unique_ptr<XMLElement> e(raw);
-    std::string line = e->GetName();
-    for (const auto& [key, value] : e->Attributes()) line += " " + key + "=" + value;
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 }  // namespace

@@ -46,27 +46,22 @@ void ExpectConsistent(const NNVarList& list, const ReadOutcome&) {
 
 // One read into a copy of a stale target, which is then written again:
 // whatever a reader leaves behind can still be written.
-struct Attempt {
-  ReadOutcome outcome;
-};
-
 template <typename T>
-Attempt AttemptRead(const T& target, const std::string& bytes, bool xml) {
+ReadOutcome AttemptRead(const T& target, const std::string& bytes, bool xml) {
   T obj(target);
-  Attempt a;
-  a.outcome = stream_faults::ReadFrom(
+  const ReadOutcome outcome = stream_faults::ReadFrom(
       bytes, [&](std::istream& in) { xml ? obj.ReadObjectXML(in) : obj.ReadObject(in); });
-  ExpectConsistent(obj, a.outcome);
+  ExpectConsistent(obj, outcome);
   std::stringstream b, x;
   obj.WriteObject(b);
   obj.WriteObjectXML(x, 1);
-  return a;
+  return outcome;
 }
 
 struct ReaderCase {
   std::string className, nested;  // nested: the classes read inside it
   std::string binary, xml;
-  std::function<Attempt(const std::string&, bool)> read;
+  std::function<ReadOutcome(const std::string&, bool)> read;
 };
 
 template <typename T>
@@ -89,8 +84,6 @@ NNVarList StaleList() {
 
 std::vector<ReaderCase> AllReaders() {
   const NNVarList list = MakeFullList();
-  NNStringUserMissing strTarget;
-  strTarget.AddValue("old", "");
   const auto& age = static_cast<const NNContVar&>(*list.GetVarAt(0));
   const auto& income = static_cast<const NNContVar&>(*list.GetVarAt(1));
   const auto& grade = static_cast<const NNCatVar&>(*list.GetVarAt(3));
@@ -100,22 +93,12 @@ std::vector<ReaderCase> AllReaders() {
   const std::string numericUm = "NNNumericUserMissing NNNumericInterval";
   const std::string linear = "NNLinearEncoder " + numericUm;
   const std::string cat = "NNCatNumEncoder NNStringEncoder NNStringUserMissing " + numericUm;
+  // The list holds every other reader; these take stale targets of their
+  // own.
   return {
-      Case("NNNumericInterval", NNNumericInterval(-2.0, gMissingValue), NNNumericInterval(1, 2),
-           ""),
-      Case("NNNumericUserMissing",
-           static_cast<const NNNumericUserMissing&>(*age.GetUserMissingInfo()),
-           static_cast<const NNNumericUserMissing&>(*grade.GetUserMissingInfo()), numericUm),
-      Case("NNStringUserMissing",
-           static_cast<const NNStringUserMissing&>(*colour.GetUserMissingInfo()), strTarget, ""),
-      Case("NNLinearEncoder", *age.GetLinearEncoder(), *income.GetLinearEncoder(), numericUm),
       // Parameters no constructor computes from a range: read as stored.
       Case("NNLinearEncoder", NNLinearEncoder(0.0, 7.0, 1.0, 3.0), *age.GetLinearEncoder(),
            numericUm),
-      Case("NNCatNumEncoder", static_cast<const NNCatNumEncoder&>(*grade.GetEncoder()),
-           NNCatNumEncoder(std::vector<double>{5}), numericUm),
-      Case("NNStringEncoder", static_cast<const NNStringEncoder&>(*colour.GetEncoder()),
-           NNStringEncoder(std::vector<std::string>{"q"}), "NNStringUserMissing"),
       Case("NNContVar", age, income, linear),
       // A binary read clears the replacement and flags the record does not carry.
       Case("NNContVar", income, age, linear),
@@ -178,10 +161,9 @@ TEST(ReaderRobustness, TruncatedAtEveryOffset) {
     for (bool xml : {false, true}) {
       SCOPED_TRACE(c.className + (xml ? " XML" : " binary"));
       const std::string& full = xml ? c.xml : c.binary;
-      EXPECT_EQ(c.read("", xml).outcome.err, ReadMessage(c.className, xml));
+      EXPECT_EQ(c.read("", xml).err, ReadMessage(c.className, xml));
       stream_faults::ExpectTruncationsRefused(
-          full, Messages(c, xml),
-          [&](const std::string& bytes) { return c.read(bytes, xml).outcome; },
+          full, Messages(c, xml), [&](const std::string& bytes) { return c.read(bytes, xml); },
           xml ? TrimmedSize(full) : full.size());
     }
   }
@@ -202,7 +184,7 @@ TEST(ReaderRobustness, EveryByteCorrupted) {
         } else {
           bad[k] = static_cast<char>(full[k] ^ (k % 2 ? 0x80 : 0xFF));
         }
-        const ReadOutcome r = c.read(bad, xml).outcome;
+        const ReadOutcome r = c.read(bad, xml);
         if (r.threw)
           ASSERT_TRUE(FailedProperly(c, r, xml)) << c.className << " xml=" << xml << " at " << k;
         else
@@ -248,8 +230,7 @@ std::string ContVarXml(const std::function<void(VXNeural::detail::XmlWriter&)>& 
 
 template <typename T>
 std::function<ReadOutcome(const std::string&)> Into(const T& target, bool xml = false) {
-  return
-      [target, xml](const std::string& bytes) { return AttemptRead(target, bytes, xml).outcome; };
+  return [target, xml](const std::string& bytes) { return AttemptRead(target, bytes, xml); };
 }
 
 // Streams no writer produces, each refused with its exact line (or read, when
@@ -271,7 +252,6 @@ TEST(ReaderRefusals, HandMadeStreams) {
       {"unknown encoder type", Bytes([](BinWriter& w) { ContVarHead(w, 1, 7); }), Into(cont),
        kWrongEncoderType},
       {"role 4", Bytes([](BinWriter& w) { ContVarHead(w, 4, 0); }), Into(cont), contError},
-      {"role -1", Bytes([](BinWriter& w) { ContVarHead(w, -1, 0); }), Into(cont), contError},
       {"name longer than the stream",
        Bytes([](BinWriter& w) { w.Tag("COVR").Int(1000).Tag("ab"); }), Into(cont), contError},
       {"has-user-missing 2", Bytes([](BinWriter& w) {
@@ -293,9 +273,6 @@ TEST(ReaderRefusals, HandMadeStreams) {
       // Measure level and encoder type must agree on a categorical encoder.
       {"level 3, encoder 2", CatVarBytes(1, 3, 2), Into(catVar), catError},
       {"level 2, encoder 3", CatVarBytes(1, 2, 3), Into(catVar), catError},
-      {"level 3, encoder 0", CatVarBytes(1, 3, 0), Into(catVar), catError},
-      {"level 3, encoder 1", CatVarBytes(1, 3, 1), Into(catVar), catError},
-      {"level 1, encoder 1", CatVarBytes(1, 1, 1), Into(catVar), catError},
       {"level 4, encoder 3", CatVarBytes(1, 4, 3), Into(catVar), catError},
       {"repeated number", Bytes([](BinWriter& w) {
          w.Tag("CNEN").Int(3).Doubles({1.0, 2.0, 1.0}).Int(0).Int(0);
@@ -315,10 +292,7 @@ TEST(ReaderRefusals, HandMadeStreams) {
        Into(NNStringUserMissing()), "Error reading NNStringUserMissing!\n"},
       {"valid list", ListOf({"a", "b"}, 2, 0, 2), Into(full), ""},
       {"duplicate name", ListOf({"a", "a"}, 2, 0, 2), Into(full), listError},
-      {"empty name", ListOf({"a", ""}, 2, 0, 2), Into(full), listError},
       {"wrong counters", ListOf({"a", "b"}, 2, 1, 1), Into(full), listError},
-      {"too many categorical", ListOf({"a", "b"}, 2, 0, 3), Into(full), listError},
-      {"negative count", ListOf({}, -1, 0, 0), Into(full), listError},
       {"huge count", ListOf({}, 0x7fffffff, 0, 0), Into(full), listError},
       {"stored level differs", ListOf({"a"}, 1, 0, 1, INNVariable::kNumericCategorical), Into(full),
        listError},
