@@ -42,6 +42,14 @@ MissingInputs MissingInputsOf(const std::string& scratch) {
   return scratch == "drop" ? MissingInputs::kDrop : MissingInputs::kImpute;
 }
 
+// --importance-records, shared by report and export.
+void AddImportanceRecords(CLI::App* app, long& limit) {
+  app->add_option("--importance-records", limit,
+                  "Compute the predictor importance over the first N complete records of the "
+                  "data file (default " + std::to_string(kImportanceRecords) + "; 0: all of them)")
+      ->check(CLI::NonNegativeNumber);
+}
+
 struct TrainScratch {
   std::vector<std::string> fMissing;
   std::string fMissingInputs = "impute";
@@ -233,6 +241,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                         "CSV file with the model's input and target columns: the predictor "
                         "importance in the PMML document is computed from its records (without "
                         "it the document has none)");
+  AddImportanceRecords(exportCmd, exportModel.fImportanceRecords);
 
   ReportCommand report;
   CLI::App* reportCmd =
@@ -241,6 +250,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   reportCmd->add_option("data", report.fData, "CSV file with the input and target columns")
       ->required();
   reportCmd->add_option("--output,-o", report.fOutput, "Write the page to FILE")->required();
+  std::string reportMissing = "impute";
+  AddMissingInputs(reportCmd, reportMissing);
+  AddImportanceRecords(reportCmd, report.fImportanceRecords);
 
   CLI::App* demoCmd = app.add_subcommand(
       "demo", "Train, evaluate, save, reload and score on the embedded iris data");
@@ -272,7 +284,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (exportCmd->parsed()) return RunExport(exportModel, out);
-    if (reportCmd->parsed()) return RunReport(report, out, err);
+    if (reportCmd->parsed()) {
+      report.fMissingInputs = MissingInputsOf(reportMissing);
+      return RunReport(report, out, err);
+    }
     if (demoCmd->parsed()) return RunDemo(out, err);
   } catch (const Interrupted&) {
     err << "vxnn: error: interrupted; nothing was saved\n";

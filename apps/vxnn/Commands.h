@@ -4,6 +4,8 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ModelFile.h"
 #include "Training.h"
@@ -71,6 +73,13 @@ EvalSource MeasureOnFile(LoadedModel& model, const std::string& modelPath,
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 
+// The first `limit` rows of a CSV file (every row when limit is 0) that
+// make complete records for the model, as the source a saved model is
+// restored over to compute its predictor importance; the rows that do not
+// are counted in leftOut. Throws InputError when none does.
+RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing, long limit,
+                             std::vector<std::pair<CellProblem, int>>& leftOut);
+
 struct ExportCommand {
   std::string fModel;
   std::string fPmml;
@@ -78,6 +87,7 @@ struct ExportCommand {
   // Records for the predictor importance in the PMML document; empty: the
   // document carries no importance.
   std::string fData;
+  long fImportanceRecords = kImportanceRecords;
 };
 int RunExport(const ExportCommand& command, std::ostream& out);
 // Writes text beside path and renames it into place, so that path never

@@ -44,20 +44,21 @@ void WriteDocument(const std::string& text, const std::string& path) {
   throw InputError(path + ": cannot write the document");
 }
 
-namespace {
-
-// Rows of the CSV file that make complete records for the model; the rows
-// that do not are counted in leftOut.
-RecordsFor ReadRecords(const std::string& dataPath,
-                       std::vector<std::pair<CellProblem, int>>& leftOut) {
-  return [&dataPath, &leftOut](const NNVarList& list) {
-    const CsvTable table = ReadCsvFile(dataPath);
-    const RecordMaker maker(list, table.fHeader, true, dataPath);
+RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing, long limit,
+                             std::vector<std::pair<CellProblem, int>>& leftOut) {
+  return [dataPath, missing, limit, &leftOut](const NNVarList& list) {
+    std::ifstream in(dataPath, std::ios::binary);
+    if (!in) throw InputError(dataPath + ": cannot open the file");
+    // Streamed: a file of any size costs no more than the records kept.
+    CsvReader reader(in, dataPath);
+    const RecordMaker maker(list, reader.Header(), true, dataPath, missing);
     std::vector<VXCommon_1_2::Record> records;
     std::map<CellProblem, int> problems;
     VXCommon_1_2::Record r;
-    for (const auto& row : table.fRows) {
-      if (const RecordIssue issue = maker.Make(row, r, true))
+    while (limit <= 0 || static_cast<long>(records.size()) < limit) {
+      const std::vector<std::string>* row = reader.Next();
+      if (!row) break;
+      if (const RecordIssue issue = maker.Make(*row, r, true))
         ++problems[issue.fProblem];
       else
         records.push_back(r);
@@ -71,12 +72,14 @@ RecordsFor ReadRecords(const std::string& dataPath,
   };
 }
 
-}  // namespace
-
 int RunExport(const ExportCommand& command, std::ostream& out) {
   std::vector<std::pair<CellProblem, int>> leftOut;
   const LoadedModel model = LoadModelWithImportance(
-      command.fModel, command.fData.empty() ? RecordsFor() : ReadRecords(command.fData, leftOut));
+      command.fModel,
+      command.fData.empty()
+          ? RecordsFor()
+          : ImportanceRecords(command.fData, MissingInputs::kImpute, command.fImportanceRecords,
+                              leftOut));
   // Both documents are made before either file is written.
   const std::string pmml = MakeDocument(model, command.fModel, false);
   const std::string stats =

@@ -89,6 +89,9 @@ struct ReportCommand {
   std::string fData;
   std::string fOutput;
   MissingInputs fMissingInputs = MissingInputs::kImpute;
+  // Records of fData the predictor importance is computed over; 0: every
+  // complete record.
+  long fImportanceRecords = kImportanceRecords;
 };
 int RunReport(const ReportCommand& command, std::ostream& out, std::ostream& err);
 

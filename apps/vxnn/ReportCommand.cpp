@@ -4,6 +4,7 @@
 
 #include "Commands.h"
 #include "HtmlReport.h"
+#include "Report.h"
 #include "RowRecords.h"
 
 namespace vxnn {
@@ -35,19 +36,23 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   p.fFiguresOn = "the " + std::to_string(result.fFigures.fRecords) + " records of " + c.fData;
   p.fScatter = PredictedVsActual(*model.fAlgorithm, list, *source.fRecords);
 
-  // The restored model sweeps each input over its training range with the
-  // others at the training means (first category for a categorical input):
-  // the saved form keeps no training records to average over.
+  // The saved form keeps no training records, so the importance is computed
+  // over the page's own data: the model is restored once more over its
+  // first records, as its training records.
+  std::vector<std::pair<CellProblem, int>> leftOut;
+  const LoadedModel over = LoadModelWithImportance(
+      c.fModel, ImportanceRecords(c.fData, c.fMissingInputs, c.fImportanceRecords, leftOut));
   std::vector<double> importance;
-  const VXCommon_1_2::VXStatus status = model.fAlgorithm->ComputeSensitivity(importance);
+  const VXCommon_1_2::VXStatus status = over.fAlgorithm->ComputeSensitivity(importance);
   if (status.IsOK() && !importance.empty()) {
     p.fImportance = RankImportance(list, importance);
-    p.fImportanceNote =
-        "Each input swept over its training range with the other inputs at their training "
-        "means (categorical inputs at their first category).";
+    p.fImportanceNote = "Computed over the first " + std::to_string(over.fSource->Count()) +
+                        " complete records of " + c.fData +
+                        (leftOut.empty() ? std::string() : " (left out: " + LeftOutText(leftOut) + ")") +
+                        ".";
   } else {
-    p.fImportanceNote = status.IsOK() ? "Not computed (the model was trained with --no-importance)."
-                                      : "Could not be computed for this model.";
+    p.fImportanceNote = "Could not be computed for this model (status " +
+                        std::to_string(status.GetErrorCode()) + ").";
   }
   p.fCurveNote =
       "The error per data pass is recorded while a model trains and is not kept in the saved "

@@ -1,0 +1,130 @@
+// The predictor importance of `vxnn report` and `vxnn export --data`: a
+// saved model's importance comes from the data file's own records, so over
+// the records a model was trained on it is the training's importance.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "Cli.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int RunVxnn(std::vector<std::string> args, std::string* err = nullptr) {
+  args.insert(args.begin(), "vxnn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::ostringstream out, errors;
+  const int code = vxnn::RunCli(static_cast<int>(argv.size()), argv.data(), out, errors);
+  if (err) *err = errors.str() + out.str();
+  return code;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Every "<title>NAME: VALUE</title>" of the page's importance bars.
+std::map<std::string, double> PageImportance(const std::string& page) {
+  std::map<std::string, double> bars;
+  for (std::size_t at = page.find("<rect class=\"bar\""); at != std::string::npos;
+       at = page.find("<rect class=\"bar\"", at + 1)) {
+    const std::size_t b = page.find("<title>", at) + 7, e = page.find("</title>", b);
+    const std::string t = page.substr(b, e - b);
+    const std::size_t colon = t.rfind(": ");
+    bars[t.substr(0, colon)] = std::atof(t.c_str() + colon + 2);
+  }
+  return bars;
+}
+
+class ReportImportance : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gDir = fs::temp_directory_path() / ("vxnn_report_importance_" + std::to_string(getpid()));
+    fs::create_directories(gDir);
+    // x1 decides the class, x2 nudges it, noise does nothing. The ragged
+    // copy ends in a row of two fields after some fifteen good ones.
+    std::ofstream f(gDir / "data.csv");
+    f << "x1,x2,noise,y\n";
+    unsigned s = 11;
+    auto next = [&s] { return (s = s * 1103515245u + 12345u) / 65536u % 1000 / 1000.0; };
+    for (int r = 0; r < 120; ++r) {
+      const double x1 = next(), x2 = next(), noise = next();
+      f << x1 << "," << x2 << "," << noise << "," << (x1 + 0.3 * x2 > 0.65 ? "hi" : "lo") << "\n";
+    }
+    f.close();
+    const std::string text = Slurp(gDir / "data.csv");
+    std::ofstream(gDir / "ragged.csv") << text.substr(0, text.rfind('\n', 400) + 1) << "1,2\n";
+  }
+  static void TearDownTestSuite() { fs::remove_all(gDir); }
+  static fs::path gDir;
+};
+fs::path ReportImportance::gDir;
+
+TEST_F(ReportImportance, OverTheTrainingRecordsItIsTheTrainingsImportance) {
+  const std::string data = (gDir / "data.csv").string(), model = (gDir / "m.model").string();
+  ASSERT_EQ(RunVxnn({"train", data, "--target", "y", "--test-fraction", "0", "--model", model,
+                     "--no-progress", "--summary-json", (gDir / "s.json").string()}),
+            0);
+  const auto summary = nlohmann::json::parse(Slurp(gDir / "s.json"));
+  ASSERT_EQ(summary["importance"].size(), 3u);
+  EXPECT_EQ(summary["importance"][0]["input"], "x1");
+
+  std::string err;
+  const std::string page = (gDir / "all.html").string();
+  ASSERT_EQ(RunVxnn({"report", model, data, "-o", page, "--importance-records", "0"}, &err), 0)
+      << err;
+  const std::string html = Slurp(page);
+  EXPECT_NE(html.find("Computed over the first 120 complete records"), std::string::npos);
+  const auto bars = PageImportance(html);
+  ASSERT_EQ(bars.size(), 3u);
+  for (const auto& imp : summary["importance"]) {
+    const double want = imp["importance"];
+    EXPECT_NEAR(bars.at(imp["input"]), want, 5e-4 * want + 1e-12) << imp["input"];
+  }
+}
+
+// The reader stops at the records asked for: a damaged row further on is
+// never reached, while a reader asked for every record meets it.
+TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
+  const std::string model = (gDir / "m2.model").string(), ragged = (gDir / "ragged.csv").string();
+  ASSERT_EQ(RunVxnn({"train", (gDir / "data.csv").string(), "--target", "y", "--model", model,
+                     "--no-progress", "--no-importance"}),
+            0);
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string text;  // in the page, or in the error
+  } cases[] = {
+      {{"report", model, ragged, "-o", (gDir / "r.html").string(), "--importance-records", "5"},
+       1, "ragged.csv"},  // the page's own measure reads the whole file
+      {{"export", model, "--pmml", (gDir / "p5.pmml").string(), "--data", ragged,
+        "--importance-records", "5"},
+       0, "from 5 records"},
+      {{"export", model, "--pmml", (gDir / "p0.pmml").string(), "--data", ragged,
+        "--importance-records", "0"},
+       1, "ragged.csv"},
+      {{"export", model, "--pmml", (gDir / "pn.pmml").string(), "--data", ragged,
+        "--importance-records", "-1"},
+       2, "--importance-records"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args.back());
+    std::string text;
+    EXPECT_EQ(RunVxnn(c.args, &text), c.code);
+    EXPECT_NE(text.find(c.text), std::string::npos) << text;
+  }
+  EXPECT_FALSE(fs::exists(gDir / "p0.pmml"));
+}
+
+}  // namespace
