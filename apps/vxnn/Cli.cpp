@@ -46,7 +46,8 @@ MissingInputs MissingInputsOf(const std::string& scratch) {
 void AddImportanceRecords(CLI::App* app, long& limit) {
   app->add_option("--importance-records", limit,
                   "Compute the predictor importance over the first N complete records of the "
-                  "data file (default " + std::to_string(kImportanceRecords) + "; 0: all of them)")
+                  "data file (default " +
+                      std::to_string(kImportanceRecords) + "; 0: all of them)")
       ->check(CLI::NonNegativeNumber);
 }
 

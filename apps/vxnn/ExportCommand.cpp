@@ -75,11 +75,10 @@ RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing,
 int RunExport(const ExportCommand& command, std::ostream& out) {
   std::vector<std::pair<CellProblem, int>> leftOut;
   const LoadedModel model = LoadModelWithImportance(
-      command.fModel,
-      command.fData.empty()
-          ? RecordsFor()
-          : ImportanceRecords(command.fData, MissingInputs::kImpute, command.fImportanceRecords,
-                              leftOut));
+      command.fModel, command.fData.empty()
+                          ? RecordsFor()
+                          : ImportanceRecords(command.fData, MissingInputs::kImpute,
+                                              command.fImportanceRecords, leftOut));
   // Both documents are made before either file is written.
   const std::string pmml = MakeDocument(model, command.fModel, false);
   const std::string stats =

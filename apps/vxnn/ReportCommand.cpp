@@ -46,10 +46,10 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   const VXCommon_1_2::VXStatus status = over.fAlgorithm->ComputeSensitivity(importance);
   if (status.IsOK() && !importance.empty()) {
     p.fImportance = RankImportance(list, importance);
-    p.fImportanceNote = "Computed over the first " + std::to_string(over.fSource->Count()) +
-                        " complete records of " + c.fData +
-                        (leftOut.empty() ? std::string() : " (left out: " + LeftOutText(leftOut) + ")") +
-                        ".";
+    p.fImportanceNote =
+        "Computed over the first " + std::to_string(over.fSource->Count()) +
+        " complete records of " + c.fData +
+        (leftOut.empty() ? std::string() : " (left out: " + LeftOutText(leftOut) + ")") + ".";
   } else {
     p.fImportanceNote = "Could not be computed for this model (status " +
                         std::to_string(status.GetErrorCode()) + ").";

@@ -107,16 +107,20 @@ TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
     std::string text;  // in the page, or in the error
   } cases[] = {
       {{"report", model, ragged, "-o", (gDir / "r.html").string(), "--importance-records", "5"},
-       1, "ragged.csv"},  // the page's own measure reads the whole file
+       1,
+       "ragged.csv"},  // the page's own measure reads the whole file
       {{"export", model, "--pmml", (gDir / "p5.pmml").string(), "--data", ragged,
         "--importance-records", "5"},
-       0, "from 5 records"},
+       0,
+       "from 5 records"},
       {{"export", model, "--pmml", (gDir / "p0.pmml").string(), "--data", ragged,
         "--importance-records", "0"},
-       1, "ragged.csv"},
+       1,
+       "ragged.csv"},
       {{"export", model, "--pmml", (gDir / "pn.pmml").string(), "--data", ragged,
         "--importance-records", "-1"},
-       2, "--importance-records"},
+       2,
+       "--importance-records"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args.back());
