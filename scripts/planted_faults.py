@@ -52,6 +52,13 @@ FAULTS = [
      "if (index < 0 || index >= Size()) return nullptr;",
      "if (index < 0 || index > Size()) return nullptr;",
      "off-by-one"),
+    ("common-charref-hex", "vxcommon", "src/vxcommon/XMLStream.cpp",
+     "if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;",
+     "if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 9;",
+     "off-by-one"),
+    ("common-bool-false", "vxcommon", "src/vxcommon/XMLStream.cpp",
+     "if (text == \"0\" || text == \"false\") {", "if (text == \"0\") {",
+     "dropped statement"),
     # --- vxcluster: counts, assignment, likelihood, category range, tree
     ("cluster-least-count", "vxcluster", "src/vxcluster/ClusterModel.cpp",
      "if (least < 1 || most < least) {",
