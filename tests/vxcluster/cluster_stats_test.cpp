@@ -66,16 +66,6 @@ TEST(ClusterStats, SufficientStatisticsAreExact) {
   EXPECT_EQ(model.AssignRecord(VXCluster::Record(std::vector<double>{99, 4, 1})), -1);
 }
 
-TEST(ClusterStats, WrongKindOfVariableReadsMissing) {
-  const ClusterStats s(2, {ClusterStats::VarSummary{true, 2, 1.5, 0.25, {}},
-                           ClusterStats::VarSummary{false, 2, 0, 0, {1, 1}}});
-  EXPECT_EQ(s.GetMeanOfContVar(1), VXMV::gMissingValue);
-  EXPECT_EQ(s.GetVarianceOfContVar(5), VXMV::gMissingValue);
-  EXPECT_TRUE(s.GetCountsOfCatVar(0).empty());
-  EXPECT_TRUE(s.GetCountsOfCatVar(-1).empty());
-  EXPECT_EQ(s.GetValidCount(2), 0.0);
-}
-
 // Under a summary too small for the data the tree is rebuilt many times, yet
 // every record is counted once: the one-cluster statistics equal the tallies
 // made here, and the clusters' case counts add up.
@@ -117,7 +107,29 @@ TEST(ClusterModel, RebuildsKeepCountsExact) {
     for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
       total += (*it)->GetCaseCount();
     EXPECT_EQ(total, 2100);
+    // Records absorbed into their nearest entries: the planted clusters stay
+    // apart however small the tree.
+    std::vector<int> assigned;
+    for (const auto& r : p.rows) assigned.push_back(model.AssignRecord(VXCluster::Record(r)));
+    EXPECT_GE(AdjustedRandIndex(p.labels, assigned), 0.9) << b.maxEntries;
   }
+}
+
+// Forty distinct records far apart fit a tree of two slots per node and room
+// for 64 entries without a rebuild: every node holds up to its branching
+// factor.
+TEST(ClusterModel, NodesHoldUpToTheBranchingFactor) {
+  std::vector<std::vector<double>> rows;
+  for (int i = 0; i < 40; ++i) rows.push_back({100.0 * i, 100.0 * (i % 7), 1.0 + i % 4});
+  ClusterSettings settings;
+  settings.SetMaxLeafEntries(64);
+  settings.SetBranchingFactor(2);
+  ClusterVarList vars = MakeVars(2, 1);
+  ClusterModel model(settings, vars);
+  RowSource src(rows);
+  ASSERT_TRUE(model.PreCluster(src).IsOK());
+  EXPECT_EQ(model.GetNumRebuilds(), 0);
+  EXPECT_EQ(model.GetNumLeafEntries(), 40);
 }
 
 }  // namespace

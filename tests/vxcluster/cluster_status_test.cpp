@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
 
 #include "cluster_data.h"
 
@@ -20,80 +21,48 @@ ClusterVarList TwoVars() {
   return vars;
 }
 
-struct Refusal {
-  const char* name;
-  std::function<VXStatus(ClusterModel&)> call;
-  int code;
-  int datum0, datum1, datum2;
-};
+using Rows = std::vector<std::vector<double>>;
 
-VXStatus Feed(ClusterModel& m, std::vector<std::vector<double>> rows, int failAfter = -1) {
+VXStatus Feed(ClusterModel& m, const Rows& rows, int failAfter = -1) {
   RowSource src(rows, failAfter);
   return m.PreCluster(src);
 }
 
-VXStatus Fed(ClusterModel& m, const std::function<VXStatus(ClusterModel&)>& then) {
-  const VXStatus s = Feed(m, kRows);
-  return s.IsOK() ? then(m) : s;
-}
-
 // Every bad call gets its error code, error severity and the detail data.
+// Each case feeds its rows (when it has them) and, if that went well, asks
+// for least clusters, or for least..most when most is above 0.
 TEST(ClusterStatus, BadCallsAreRefused) {
   const double inf = std::numeric_limits<double>::infinity();
-  const Refusal rows[] = {
-      {"ClusterFirst", [](ClusterModel& m) { return m.Cluster(2); }, kClusterNotPreClustered, 0, 0,
-       0},
-      {"AutoFirst", [](ClusterModel& m) { return m.AutoCluster(1, 3); }, kClusterNotPreClustered, 0,
-       0, 0},
-      {"KZero",
-       [](ClusterModel& m) { return Fed(m, [](ClusterModel& x) { return x.Cluster(0); }); },
-       kClusterBadClusterCount, 0, 0, 0},
-      {"LeastZero",
-       [](ClusterModel& m) { return Fed(m, [](ClusterModel& x) { return x.AutoCluster(0, 3); }); },
-       kClusterBadClusterCount, 0, 0, 0},
-      {"MostBelowLeast",
-       [](ClusterModel& m) { return Fed(m, [](ClusterModel& x) { return x.AutoCluster(3, 2); }); },
-       kClusterBadClusterCount, 0, 0, 2},
-      {"Empty", [](ClusterModel& m) { return Feed(m, {}); }, kClusterEmptySource, 0, 0, 0},
-      {"FailsHalfWay", [](ClusterModel& m) { return Feed(m, kRows, 4); }, kClusterSourceFailed, 4,
-       0, 0},
-      {"FailsAtOnce", [](ClusterModel& m) { return Feed(m, kRows, 0); }, kClusterSourceFailed, 0, 0,
-       0},
-      {"ShortRecord",
-       [](ClusterModel& m) {
-         return Feed(m, {{1, 1}, {2, 2}, {3}});
-       },
-       kClusterWrongRecordSize, 3, 0, 1},
-      {"CategoryTooBig",
-       [](ClusterModel& m) {
-         return Feed(m, {{1, 1}, {2, 3}});
-       },
-       kClusterCategoryOutOfRange, 2, 1, 3},
-      {"CategoryZero",
-       [](ClusterModel& m) {
-         return Feed(m, {{1, 0}});
-       },
-       kClusterCategoryOutOfRange, 1, 1, 0},
-      {"CategoryFraction",
-       [](ClusterModel& m) {
-         return Feed(m, {{1, 1.5}});
-       },
-       kClusterCategoryOutOfRange, 1, 1, 1},
-      {"InfiniteValue",
-       [inf](ClusterModel& m) {
-         return Feed(m, {{1, 1}, {-inf, 1}});
-       },
-       kClusterInfiniteValue, 2, 0, 0},
+  const struct {
+    const char* name;
+    std::optional<Rows> rows;
+    int failAfter, least, most, code, datum0, datum1, datum2;
+  } cases[] = {
+      {"ClusterFirst", {}, -1, 2, 0, kClusterNotPreClustered, 0, 0, 0},
+      {"AutoFirst", {}, -1, 1, 3, kClusterNotPreClustered, 0, 0, 0},
+      {"KZero", kRows, -1, 0, 0, kClusterBadClusterCount, 0, 0, 0},
+      {"LeastZero", kRows, -1, 0, 3, kClusterBadClusterCount, 0, 0, 0},
+      {"MostBelowLeast", kRows, -1, 3, 2, kClusterBadClusterCount, 0, 0, 2},
+      {"Empty", Rows{}, -1, 1, 0, kClusterEmptySource, 0, 0, 0},
+      {"FailsHalfWay", kRows, 4, 1, 0, kClusterSourceFailed, 4, 0, 0},
+      {"FailsAtOnce", kRows, 0, 1, 0, kClusterSourceFailed, 0, 0, 0},
+      {"ShortRecord", Rows{{1, 1}, {2, 2}, {3}}, -1, 1, 0, kClusterWrongRecordSize, 3, 0, 1},
+      {"CategoryTooBig", Rows{{1, 1}, {2, 3}}, -1, 1, 0, kClusterCategoryOutOfRange, 2, 1, 3},
+      {"CategoryZero", Rows{{1, 0}}, -1, 1, 0, kClusterCategoryOutOfRange, 1, 1, 0},
+      {"CategoryFraction", Rows{{1, 1.5}}, -1, 1, 0, kClusterCategoryOutOfRange, 1, 1, 1},
+      {"InfiniteValue", Rows{{1, 1}, {-inf, 1}}, -1, 1, 0, kClusterInfiniteValue, 2, 0, 0},
   };
-  for (const Refusal& r : rows) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     ClusterVarList vars = TwoVars();
     ClusterModel model(ClusterSettings(), vars);
-    const VXStatus s = r.call(model);
-    EXPECT_EQ(s.GetErrorCode(), r.code) << r.name;
-    EXPECT_TRUE(s.IsError()) << r.name;
-    EXPECT_EQ(s.GetDiscreteDatum(0), r.datum0) << r.name;
-    EXPECT_EQ(s.GetDiscreteDatum(1), r.datum1) << r.name;
-    EXPECT_EQ(s.GetDiscreteDatum(2), r.datum2) << r.name;
+    VXStatus s = c.rows ? Feed(model, *c.rows, c.failAfter) : VXStatus();
+    if (s.IsOK()) s = c.most > 0 ? model.AutoCluster(c.least, c.most) : model.Cluster(c.least);
+    EXPECT_EQ(s.GetErrorCode(), c.code);
+    EXPECT_TRUE(s.IsError());
+    EXPECT_EQ(s.GetDiscreteDatum(0), c.datum0);
+    EXPECT_EQ(s.GetDiscreteDatum(1), c.datum1);
+    EXPECT_EQ(s.GetDiscreteDatum(2), c.datum2);
   }
 }
 

@@ -64,27 +64,6 @@ TEST(VectorRecordIterTest, CopyingSourceReadsAndRewinds) {
   EXPECT_EQ(empty.Rewind(), RecordIterator::kEndOfData);
 }
 
-TEST(VectorRecordIterTest, BorrowingAndMovedSourcesKeepRecordsAndPosition) {
-  const std::vector<Record> records = ThreeRecords();
-  VectorRecordIter borrowed = VectorRecordIter::Borrow(records);
-  EXPECT_EQ(borrowed.Next(), &records[0]);
-  EXPECT_EQ(borrowed.Next(), &records[1]);
-
-  VectorRecordIter owned(ThreeRecords());
-  owned.Next();
-  VectorRecordIter moved(std::move(owned));
-  EXPECT_EQ(Drain(moved), (std::vector<double>{3.0, 5.0}));
-  EXPECT_EQ(owned.Count(), 0u);
-  EXPECT_EQ(owned.GetStatus(), RecordIterator::kEndOfData);
-
-  VectorRecordIter assigned(std::vector<Record>{Record(1)});
-  assigned = std::move(borrowed);
-  EXPECT_EQ(assigned.Next(), &records[2]);
-  assigned = std::move(moved);  // an owning source moved into another
-  EXPECT_EQ(assigned.Rewind(), 0);
-  EXPECT_EQ(Drain(assigned), (std::vector<double>{1.0, 3.0, 5.0}));
-}
-
 TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   const fs::path dir = VXDefaultTempFileNameMaker("", "vxcommon-dir").GetTempFileName();
   ASSERT_TRUE(fs::create_directory(dir));
@@ -94,7 +73,7 @@ TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   } cleanup{dir};
   VXDefaultTempFileNameMaker first(dir.string(), "run"), second(dir.string(), "run");
   std::set<std::string> seen;
-  for (int k = 0; k < 1000; ++k) {
+  for (int k = 0; k < 100; ++k) {
     for (VXDefaultTempFileNameMaker* maker : {&first, &second}) {
       const fs::path name = maker->GetTempFileName();
       EXPECT_EQ(name.parent_path(), dir);
@@ -112,9 +91,8 @@ TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   EXPECT_FALSE(fs::exists(stem + "-3.tmp"));
 
   // By default, the system's temporary directory.
-  VXDefaultTempFileNameMaker defaults;
-  EXPECT_EQ(fs::path(defaults.Directory()), fs::temp_directory_path());
-  EXPECT_EQ(fs::path(defaults.GetTempFileName()).parent_path(), fs::temp_directory_path());
+  EXPECT_EQ(fs::path(VXDefaultTempFileNameMaker().GetTempFileName()).parent_path(),
+            fs::temp_directory_path());
 }
 
 }  // namespace

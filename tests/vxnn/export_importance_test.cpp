@@ -2,6 +2,7 @@
 // the records given with --data, and without them the document has none
 // (a restored model sees no real records of its own).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,18 +14,14 @@
 #include "Console.h"
 #include "CsvTable.h"
 #include "Partition.h"
+#include "TestHost.h"
 #include "Training.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testhost::Slurp;
 
 // Every "importance" of the document's mining fields, by field name.
 std::map<std::string, double> Importances(const std::string& pmml) {
@@ -43,93 +40,80 @@ std::map<std::string, double> Importances(const std::string& pmml) {
 
 class ExportImportance : public ::testing::TestWithParam<vxnn::ModelFormat> {
  protected:
+  // A folder of each case's own: ctest runs the two forms in parallel.
   void SetUp() override {
-    fDir = fs::path(VXNN_BINARY_DIR) /
-           ("export_importance_" + std::string(vxnn::FormatName(GetParam())));
+    fDir = fs::temp_directory_path() /
+           ("vxnn_export_importance_" + std::string(vxnn::FormatName(GetParam())) + "_" +
+            std::to_string(::getpid()));
     fs::remove_all(fDir);
     fs::create_directories(fDir);
-    fIris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
-    vxnn::TrainOptions o;
-    o.fDescribe.fTargets = {"species"};
-    o.fMaxDataPasses = 30;
-    std::ostringstream quiet;
-    vxnn::ProgressBar progress(quiet, false);
-    fTrained = vxnn::TrainModel(fIris, "iris.csv", o, progress);
-    fModel = (fDir / "iris.model").string();
-    vxnn::SaveModel(*fTrained->fAlgorithm, fModel, GetParam());
   }
   void TearDown() override { fs::remove_all(fDir); }
 
-  // The rows in the order training saw them: its records, then the test
-  // records.
-  std::string RowsAsTrained() const {
-    std::ostringstream csv;
-    for (std::size_t c = 0; c < fIris.fHeader.size(); ++c)
-      csv << (c ? "," : "") << fIris.fHeader[c];
-    csv << "\n";
-    const vxnn::Partition split =
-        vxnn::SplitRecords(fIris.fRows.size(), fTrained->fTestFraction, fTrained->fPartitionSeed);
-    for (const auto* part : {&split.fTrain, &split.fTest})
-      for (std::size_t i : *part) {
-        const auto& row = fIris.fRows[i];
-        for (std::size_t c = 0; c < row.size(); ++c) csv << (c ? "," : "") << row[c];
-        csv << "\n";
-      }
-    return csv.str();
-  }
-
-  std::string Export(const std::string& data) {
+  std::string Export(const std::string& model, const std::string& data, const std::string& pmml,
+                     std::string* out = nullptr) {
     vxnn::ExportCommand c;
-    c.fModel = fModel;
-    c.fPmml = (fDir / "iris.pmml").string();
+    c.fModel = model;
+    c.fPmml = (fDir / pmml).string();
     c.fData = data;
-    std::ostringstream out;
-    EXPECT_EQ(vxnn::RunExport(c, out), 0);
-    fOut = out.str();
+    std::ostringstream said;
+    EXPECT_EQ(vxnn::RunExport(c, said), 0);
+    if (out) *out = said.str();
     return Slurp(c.fPmml);
   }
 
   fs::path fDir;
-  vxnn::CsvTable fIris;
-  std::unique_ptr<vxnn::TrainResult> fTrained;
-  std::string fModel, fOut;
 };
 
-TEST_P(ExportImportance, WithoutDataTheDocumentHasNone) {
-  const std::string pmml = Export("");
-  EXPECT_NE(pmml.find("<MiningField name=\"petal_width\""), std::string::npos);
-  EXPECT_EQ(pmml.find("importance="), std::string::npos);
-}
+TEST_P(ExportImportance, ComesFromTheRecordsGivenOrIsLeftOut) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/iris.csv");
+  vxnn::TrainOptions o;
+  o.fDescribe.fTargets = {"species"};
+  o.fMaxDataPasses = 30;
+  std::ostringstream quiet;
+  vxnn::ProgressBar progress(quiet, false);
+  const auto trained = vxnn::TrainModel(iris, "iris.csv", o, progress);
+  const std::string model = (fDir / "iris.model").string();
+  vxnn::SaveModel(*trained->fAlgorithm, model, GetParam());
 
-// The same records in the same order give the importance training gave.
-TEST_P(ExportImportance, WithDataItComesFromThoseRecords) {
+  // Without data the document has no importance.
+  const std::string bare = Export(model, "", "bare.pmml");
+  EXPECT_NE(bare.find("<MiningField name=\"petal_width\""), std::string::npos);
+  EXPECT_EQ(bare.find("importance="), std::string::npos);
+
+  // The rows in the order training saw them (its records, then the test
+  // records) give the importance training gave.
+  std::ostringstream csv;
+  vxnn::WriteCsvRow(csv, iris.fHeader);
+  const vxnn::Partition split =
+      vxnn::SplitRecords(iris.fRows.size(), trained->fTestFraction, trained->fPartitionSeed);
+  for (const auto* part : {&split.fTrain, &split.fTest})
+    for (std::size_t i : *part) vxnn::WriteCsvRow(csv, iris.fRows[i]);
   const fs::path data = fDir / "rows.csv";
-  std::ofstream(data) << RowsAsTrained();
-  const std::map<std::string, double> got = Importances(Export(data.string()));
-  EXPECT_NE(fOut.find("with predictor importance from 150 records of " + data.string()),
+  std::ofstream(data) << csv.str();
+  std::string out;
+  const std::map<std::string, double> got =
+      Importances(Export(model, data.string(), "iris.pmml", &out));
+  EXPECT_NE(out.find("with predictor importance from 150 records of " + data.string()),
             std::string::npos)
-      << fOut;
+      << out;
   const char* inputs[] = {"sepal_length", "sepal_width", "petal_length", "petal_width"};
   ASSERT_EQ(got.size(), 4u);
-  ASSERT_EQ(fTrained->fImportance.size(), 4u);
-  double sum = 0.0;
+  ASSERT_EQ(trained->fImportance.size(), 4u);
   for (std::size_t i = 0; i < 4; ++i) {
     ASSERT_EQ(got.count(inputs[i]), 1u) << inputs[i];
-    EXPECT_NEAR(got.at(inputs[i]), fTrained->fImportance[i], 1e-12) << inputs[i];
-    sum += got.at(inputs[i]);
+    EXPECT_NEAR(got.at(inputs[i]), trained->fImportance[i], 1e-12) << inputs[i];
   }
-  EXPECT_NEAR(sum, 1.0, 1e-12);
-}
 
-TEST_P(ExportImportance, DataWithoutTheModelsColumnsIsRefused) {
-  const fs::path data = fDir / "no_target.csv";
-  std::ofstream(data) << "sepal_length,sepal_width,petal_length,petal_width\n5,3,1,0.2\n";
+  // Data without the model's target column is refused, and no file is left.
+  const fs::path noTarget = fDir / "no_target.csv";
+  std::ofstream(noTarget) << "sepal_length,sepal_width,petal_length,petal_width\n5,3,1,0.2\n";
   vxnn::ExportCommand c;
-  c.fModel = fModel;
+  c.fModel = model;
   c.fPmml = (fDir / "refused.pmml").string();
-  c.fData = data.string();
-  std::ostringstream out;
-  EXPECT_THROW(vxnn::RunExport(c, out), vxnn::InputError);
+  c.fData = noTarget.string();
+  std::ostringstream said;
+  EXPECT_THROW(vxnn::RunExport(c, said), vxnn::InputError);
   EXPECT_FALSE(fs::exists(c.fPmml));
 }
 

@@ -11,7 +11,6 @@
 #include <sstream>
 #include <tuple>
 
-#include "Cli.h"
 #include "Dataset.h"
 #include "Json.h"
 #include "ModelFile.h"
@@ -22,6 +21,7 @@
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/variables/NNContVar.h"
+#include "vxnn/TestHost.h"
 
 namespace fs = std::filesystem;
 using namespace vxnn;
@@ -52,16 +52,6 @@ struct Scratch {
   }
 };
 
-int Cli(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
-  args.insert(args.begin(), "vxnn");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream o, e;
-  const int code = RunCli(static_cast<int>(argv.size()), argv.data(), o, e);
-  if (out) *out = o.str();
-  if (err) *err = e.str();
-  return code;
-}
 }  // namespace
 
 TEST(ReadNumber, FiniteNonFiniteAndText) {
@@ -87,12 +77,14 @@ TEST(ReadNumber, FiniteNonFiniteAndText) {
 }
 
 TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
-  // Column t11 holds 11 whole numbers: one over the default limit of 10.
-  std::string text = "a,x,colour,t3,t11,frac\n";
+  // Columns t10 and t11 hold 10 and 11 whole numbers: at and one over the
+  // default limit of 10.
+  std::string text = "a,x,colour,t3,t10,t11,frac\n";
   const char* xs[] = {"0.5", "nan", "2", "inf", "1e400", "3", "4", "5", "6", "7", "8"};
   for (int i = 0; i < 11; ++i)
     text += std::to_string(2 * (i % 4) + 1) + "," + xs[i] + "," + (i % 2 ? "red" : "blue") + "," +
-            std::to_string(i % 3) + "," + std::to_string(i) + "," + std::to_string(i) + ".5\n";
+            std::to_string(i % 3) + "," + std::to_string(i % 10) + "," + std::to_string(i) + "," +
+            std::to_string(i) + ".5\n";
   const CsvTable t = Read(text);
   const struct {
     std::vector<std::string> fTargets, fCategorical, fContinuous;
@@ -107,6 +99,11 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
        {},
        "t3",
        "categorical (taken as categorical: 3 whole-number values; use --continuous to change)"},
+      {{"t10"},
+       {},
+       {},
+       "t10",
+       "categorical (taken as categorical: 10 whole-number values; use --continuous to change)"},
       {{"t11"}, {}, {}, "t11", "continuous (numbers)"},
       {{"frac"}, {}, {}, "frac", "continuous (numbers)"},
       {{"t3"}, {"a"}, {}, "a", "categorical (--categorical)"},
@@ -127,18 +124,6 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
     ASSERT_NE(f, plan.end());
     EXPECT_EQ(FieldKindText(*f), c.fKind) << c.fField;
   }
-}
-
-TEST(FieldKinds, NonFiniteCellsAreLeftOutOfTheStatistics) {
-  // x over the rows: 1, nan, 3, inf, 5 -> mean 3, unbiased variance 4.
-  const CsvTable t = Read("x,y\n1,a\nnan,b\n3,a\ninf,b\n5,a\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
-  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
-  const auto* x = dynamic_cast<const NNContVar*>(list.GetVarAt(0));
-  ASSERT_NE(x, nullptr);
-  EXPECT_DOUBLE_EQ(x->GetMean(), 3.0);
-  EXPECT_DOUBLE_EQ(x->GetVariance(), 4.0);
 }
 
 TEST(FieldKinds, InputCategoriesMostFrequentFirstTargetsInOrderOfAppearance) {
@@ -359,15 +344,15 @@ TEST(Streaming, ARaggedRowFarDownStopsWithItsLineAndLeavesNoFile) {
       args.insert(args.end(), {model, data, "-o", (s.fDir / "out.csv").string()});
     if (std::string(command) == "eval") args.pop_back(), args.pop_back();
     std::string err;
-    EXPECT_EQ(Cli(args, nullptr, &err), 1) << command;
+    EXPECT_EQ(testhost::Run(args, nullptr, &err), 1) << command;
     EXPECT_EQ(err, "vxnn: error: " + data + ": line 2502: 2 fields where the header has 3\n");
     if (std::string(command) != "train") continue;
     EXPECT_TRUE(fs::is_empty(s.fDir / "tmp"));
     EXPECT_FALSE(fs::exists(model));
     // A good model for the other commands, which meet the row while scoring.
     text.replace(text.find("\n1,2\n"), 5, "\n1,2,k0\n");
-    ASSERT_EQ(Cli({"train", s.Write("ok.csv", text), "--target", "y", "--model", model,
-                   "--max-data-passes", "2", "--no-importance"}),
+    ASSERT_EQ(testhost::Run({"train", s.Write("ok.csv", text), "--target", "y", "--model", model,
+                             "--max-data-passes", "2", "--no-importance"}),
               0);
   }
   EXPECT_FALSE(fs::exists(s.fDir / "out.csv"));
@@ -377,30 +362,32 @@ TEST(Streaming, ARaggedRowFarDownStopsWithItsLineAndLeavesNoFile) {
 TEST(MissingInputs, ScoreAndEvalImputeOrDropAndSaySo) {
   Scratch s;
   const std::string model = (s.fDir / "iris.model").string();
-  ASSERT_EQ(Cli({"train", kData + "/iris.csv", "--target", "species", "--model", model,
-                 "--no-importance"}),
+  ASSERT_EQ(testhost::Run({"train", kData + "/iris.csv", "--target", "species", "--model", model,
+                           "--no-importance"}),
             0);
   const std::string data =
       s.Write("gaps.csv",
               "sepal_length,sepal_width,petal_length,petal_width,species\n"
               "5.1,3.5,1.4,0.2,setosa\n,3.0,,1.8,virginica\n6.1,nan,4.7,1.4,versicolor\n");
   std::string out, err;
-  ASSERT_EQ(Cli({"score", model, data}, &out, &err), 0);
+  ASSERT_EQ(testhost::Run({"score", model, data}, &out, &err), 0);
   EXPECT_EQ(err,
             "vxnn: 3 missing inputs in 2 records filled in with the training mean, or most "
             "frequent category\n");
-  ASSERT_EQ(Cli({"score", model, data, "--missing-inputs", "drop"}, &out, &err), 0);
+  ASSERT_EQ(testhost::Run({"score", model, data, "--missing-inputs", "drop"}, &out, &err), 0);
   const CsvTable dropped = Read(out);
   ASSERT_EQ(dropped.fRows.size(), 3u);
   EXPECT_EQ(dropped.fRows[1][5], "");  // no prediction without its inputs
   EXPECT_NE(dropped.fRows[0][5], "");
 
-  for (const auto& [policy, evaluated, imputed] :
-       {std::tuple<const char*, int, int>{"impute", 3, 3}, {"drop", 1, 0}}) {
-    ASSERT_EQ(Cli({"eval", model, data, "--json", "--missing-inputs", policy}, &out, &err), 0);
+  for (const auto& [policy, evaluated, inputs, records] :
+       {std::tuple<const char*, int, int, int>{"impute", 3, 3, 2}, {"drop", 1, 0, 0}}) {
+    ASSERT_EQ(
+        testhost::Run({"eval", model, data, "--json", "--missing-inputs", policy}, &out, &err), 0);
     const auto j = nlohmann::json::parse(out);
     EXPECT_EQ(j["evaluated_records"], evaluated) << policy;
-    EXPECT_EQ(j["imputed"]["inputs"], imputed) << policy;
+    EXPECT_EQ(j["imputed"]["inputs"], inputs) << policy;
+    EXPECT_EQ(j["imputed"]["records"], records) << policy;
   }
 }
 
