@@ -9,29 +9,21 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "Cli.h"
+#include "TestHost.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-int RunVxnn(std::vector<std::string> args, std::string* err = nullptr) {
-  args.insert(args.begin(), "vxnn");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  std::ostringstream out, errors;
-  const int code = vxnn::RunCli(static_cast<int>(argv.size()), argv.data(), out, errors);
-  if (err) *err = errors.str() + out.str();
-  return code;
-}
+using testhost::Slurp;
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+// The exit code; text gets what was written to both streams.
+int RunVxnn(std::vector<std::string> args, std::string* text = nullptr) {
+  std::string out, err;
+  const int code = testhost::Run(std::move(args), &out, &err);
+  if (text) *text = err + out;
+  return code;
 }
 
 // Every "<title>NAME: VALUE</title>" of the page's importance bars.
