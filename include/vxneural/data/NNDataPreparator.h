@@ -83,9 +83,10 @@ class NNDataPreparator {
   // variable's index. Output and unused fields may hold anything (they are
   // not read) but must be there, so a record of the input fields alone is
   // read wrongly unless every input precedes every other variable; a field
-  // beyond the end of raw counts as missing. Error 50018 at the first input
-  // equal to the missing value; error 50003 when a categorical code is
-  // invalid (encoding goes on).
+  // beyond the end of raw counts as missing. Error 50018 when an input
+  // equals the missing value (the I units are then all 0); else error
+  // 50003 when a categorical code is invalid (its units stay 0, the others
+  // are encoded).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
 
@@ -139,8 +140,22 @@ class NNDataPreparator {
   std::vector<const NNLinearEncoder*> fContInputEncoders;
   std::string fTempFileDir;
 
-  // Variable indices of the Input variables, in order (for EncodeInputs).
+  // Variable indices of the Input variables, in order.
   std::vector<int> fInputFields;
+  // EncodeInputs' plan: per continuous input its field, unit and encoder;
+  // per categorical input its field, first unit and category count.
+  struct ContInput {
+    int field;
+    int unit;
+    const NNLinearEncoder* encoder;
+  };
+  struct CatInput {
+    int field;
+    int unit;
+    int n;
+  };
+  std::vector<ContInput> fContInputs;
+  std::vector<CatInput> fCatInputs;
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;

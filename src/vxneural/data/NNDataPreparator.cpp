@@ -133,6 +133,17 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
       fContEncoders.push_back(encoder);
     }
   }
+  // The scoring plan: where each input is read and written.
+  std::size_t nextEncoder = 0;
+  int unit = 0;
+  for (std::size_t k = 0; k < fInputFields.size(); ++k) {
+    const int n = fInputCategories[k];
+    if (n == 1)
+      fContInputs.push_back({fInputFields[k], unit, fContInputEncoders[nextEncoder++]});
+    else
+      fCatInputs.push_back({fInputFields[k], unit, n});
+    unit += n;
+  }
 }
 
 NNDataPreparator::~NNDataPreparator() = default;
@@ -168,33 +179,34 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   if (!fLayoutStatus.IsOK()) return fLayoutStatus;
   if (encoded.Size() < fNInputUnits) encoded.Resize(fNInputUnits);
   double* units = encoded.GetAll();
-  std::fill_n(units, fNInputUnits, 0.0);
 
-  // Scoring runs this for every record: plain arrays, and the status built
-  // once at the end.
+  // Scoring runs this for every record: the continuous inputs in one tight
+  // loop with no branch but the encoder's, the categorical ones in
+  // another, and the status built once at the end. Each input writes all
+  // of its own units (the layout check made them cover the I units
+  // exactly), so only a categorical input's units need clearing first.
   const double* values = raw.GetAll();
   const int nValues = raw.Size();
-  const int* fields = fInputFields.data();
-  const int* categories = fInputCategories.data();
-  const NNLinearEncoder* const* encoders = fContInputEncoders.data();
-  const std::size_t nInputs = fInputFields.size();
+  bool missing = false;
+  for (const ContInput& c : fContInputs) {
+    const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
+    missing |= value == VXMV::gMissingValue;
+    units[c.unit] = NormalizeWith(c.encoder, value);
+  }
   bool outOfRange = false;
-  int offset = 0;
-  for (std::size_t k = 0; k < nInputs; ++k) {
-    const int field = fields[k];
-    const double value = field < nValues ? values[field] : VXMV::gMissingValue;
-    if (value == VXMV::gMissingValue) return VXStatus(kMissingInput, false);
-    const int n = categories[k];
-    if (n == 1) {
-      units[offset] = NormalizeWith(*encoders++, value);
-    } else {
-      const int code = CategoryCode(value, n);
-      if (code >= 0)
-        units[offset + code] = 1.0;
-      else
-        outOfRange = true;
-    }
-    offset += n;
+  for (const CatInput& c : fCatInputs) {
+    const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
+    missing |= value == VXMV::gMissingValue;
+    std::fill_n(units + c.unit, c.n, 0.0);
+    const int code = CategoryCode(value, c.n);
+    if (code >= 0)
+      units[c.unit + code] = 1.0;
+    else
+      outOfRange = true;
+  }
+  if (missing) {
+    std::fill_n(units, fNInputUnits, 0.0);
+    return VXStatus(kMissingInput, false);
   }
   return outOfRange ? VXStatus(kCodeOutOfRange, false) : VXStatus();
 }
