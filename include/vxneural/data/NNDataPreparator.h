@@ -95,7 +95,13 @@ class NNDataPreparator {
   VXCommon_1_2::MultiPassRecordIter* GetTestData() { return fEncodedTest.get(); }
   int GetNTrainRecordsWritten() const { return fNTrainWritten; }
   int GetNTestRecordsWritten() const { return fNTestWritten; }
-  NNVarList& GetVarList() { return fVarList; }
+  // The writable list: scoring takes a fresh copy of the inputs' linear
+  // maps at its next record, so the reference may be used to change the
+  // encoders until then.
+  NNVarList& GetVarList() {
+    fPlanStale = true;
+    return fVarList;
+  }
   const NNVarList& GetVarList() const { return fVarList; }
   VXCommon_1_2::VXStatus GetStatus() const { return fStatus; }
   // n >= 0 becomes the variable list's weighted count.
@@ -156,6 +162,21 @@ class NNDataPreparator {
   };
   std::vector<ContInput> fContInputs;
   std::vector<CatInput> fCatInputs;
+  // The continuous inputs' linear maps copied out of their encoders, so
+  // that the scoring loop reads plain numbers; inputs whose encoder has
+  // user-missing values keep the encoder (fSpecialInputs). Taken again
+  // from the encoders when fPlanStale (at construction and whenever the
+  // writable list was handed out).
+  struct LinearInput {
+    int field;
+    int unit;
+    double slope;
+    double intercept;
+  };
+  void RefreshLinearPlan() const;
+  mutable std::vector<LinearInput> fLinearInputs;
+  mutable std::vector<ContInput> fSpecialInputs;
+  mutable bool fPlanStale = true;
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;

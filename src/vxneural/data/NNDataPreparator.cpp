@@ -144,6 +144,27 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
       fCatInputs.push_back({fInputFields[k], unit, n});
     unit += n;
   }
+  // Room for the linear plan once, so that refreshing it never allocates.
+  fLinearInputs.reserve(fContInputs.size());
+  fSpecialInputs.reserve(fContInputs.size());
+}
+
+void NNDataPreparator::RefreshLinearPlan() const {
+  fLinearInputs.clear();
+  fSpecialInputs.clear();
+  for (const ContInput& c : fContInputs) {
+    // Asked of the variable again: setting up its encoder anew replaces
+    // the encoder object.
+    const INNVariable* var = fVarList.GetVarAt(c.field);
+    const auto* encoder = var ? dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()) : nullptr;
+    if (encoder == nullptr)
+      fLinearInputs.push_back({c.field, c.unit, 1.0, 0.0});
+    else if (encoder->GetUserMissingInfo() == nullptr)
+      fLinearInputs.push_back({c.field, c.unit, encoder->GetSlope(), encoder->GetIntercept()});
+    else
+      fSpecialInputs.push_back({c.field, c.unit, encoder});
+  }
+  fPlanStale = false;
 }
 
 NNDataPreparator::~NNDataPreparator() = default;
@@ -187,8 +208,15 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   // exactly), so only a categorical input's units need clearing first.
   const double* values = raw.GetAll();
   const int nValues = raw.Size();
+  if (fPlanStale) RefreshLinearPlan();
   bool missing = false;
-  for (const ContInput& c : fContInputs) {
+  // A missing value goes through the map too; the units are cleared below.
+  for (const LinearInput& c : fLinearInputs) {
+    const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
+    missing |= value == VXMV::gMissingValue;
+    units[c.unit] = value * c.slope + c.intercept;
+  }
+  for (const ContInput& c : fSpecialInputs) {
     const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
     missing |= value == VXMV::gMissingValue;
     units[c.unit] = NormalizeWith(c.encoder, value);

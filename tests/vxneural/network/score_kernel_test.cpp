@@ -14,6 +14,7 @@
 #include "mlp_reference.h"
 #include "network_fixtures.h"
 #include "vxcommon/VXMissing.h"
+#include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/PassKernel.h"
 #include "vxneural/network/VXRandom.h"
@@ -21,6 +22,7 @@
 namespace {
 
 using namespace network_fixtures;
+using VXCommon_1_2::Record;
 using VXCommon_1_2::VXStatus;
 using VXNeural::PassKernel;
 using VXNNCommon::ActivationFunction;
@@ -184,6 +186,51 @@ TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
       const std::vector<double> got = ScoreWith(k, net, rows[0].data());
       for (std::size_t j = 0; j < ref.size(); ++j) ExpectSame(got[j], ref[j], std::to_string(j));
     }
+  }
+}
+
+// Encoding for scoring reads the inputs' linear maps from a copy; every
+// change made through the writable variable list must reach the next
+// record.
+TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
+  NNVarList list;
+  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                 INNVariable::kInteger);
+  list.AddContVar("z", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
+  MLPSettings settings(list, 10);
+  settings.SetStandInputs(VXNNCommon::kMinRange);
+  const struct {
+    const char* name;
+    std::function<void(NNVarList&)> change;
+    std::vector<double> units;  // of the raw record {5, 1, 1, 0}
+  } cases[] = {
+      {"none", [](NNVarList&) {}, {0.5, 0, 1, 0, 0.75}},
+      {"user-missing interval on x",
+       [](NNVarList& l) { l.SetMissingInterval(0, 4.0, 6.0); },
+       {VXMV::gMissingValue, 0, 1, 0, 0.75}},
+      {"standardised by mean and deviation",
+       [](NNVarList& l) {
+         l.SetupContEncoders(VXNNCommon::kMeanStdDev, VXNNCommon::kNoStandardization);
+       },
+       {0.0, 0, 1, 0, 1.0}},
+      {"left unchanged",
+       [](NNVarList& l) {
+         l.SetupContEncoders(VXNNCommon::kNoStandardization, VXNNCommon::kNoStandardization);
+       },
+       {5.0, 0, 1, 0, 1.0}},
+  };
+  const Record raw(std::vector<double>{5, 1, 1, 0});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NNDataPreparator p(list, settings, nullptr, nullptr);
+    Record out;
+    ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
+    c.change(p.GetVarList());
+    ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
+    EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()), c.units);
   }
 }
 
