@@ -163,18 +163,23 @@ class NNDataPreparator {
   std::vector<ContInput> fContInputs;
   std::vector<CatInput> fCatInputs;
   // The continuous inputs' linear maps copied out of their encoders, so
-  // that the scoring loop reads plain numbers; inputs whose encoder has
-  // user-missing values keep the encoder (fSpecialInputs). Taken again
-  // from the encoders when fPlanStale (at construction and whenever the
-  // writable list was handed out).
-  struct LinearInput {
+  // that the scoring loop reads plain numbers: runs of inputs whose fields
+  // and units both follow each other (one run for a list of continuous
+  // inputs alone), each with its slopes and intercepts from index `first`
+  // of fSlopes and fIntercepts. Inputs whose encoder has user-missing
+  // values keep the encoder (fSpecialInputs). Taken again from the
+  // variables when fPlanStale (at construction and whenever the writable
+  // list was handed out).
+  struct LinearRun {
     int field;
     int unit;
-    double slope;
-    double intercept;
+    int count;
+    int first;
   };
   void RefreshLinearPlan() const;
-  mutable std::vector<LinearInput> fLinearInputs;
+  mutable std::vector<LinearRun> fLinearRuns;
+  mutable std::vector<double> fSlopes;
+  mutable std::vector<double> fIntercepts;
   mutable std::vector<ContInput> fSpecialInputs;
   mutable bool fPlanStale = true;
   // OK, or the refusal every operation answers when the list does not match

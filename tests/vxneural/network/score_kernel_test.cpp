@@ -189,40 +189,48 @@ TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
   }
 }
 
-// Encoding for scoring reads the inputs' linear maps from a copy; every
+// Encoding for scoring reads the inputs' linear maps from a copy, in runs
+// of neighbouring continuous inputs (here x alone, then z and w); every
 // change made through the writable variable list must reach the next
-// record.
+// record, and a record too short for a run is refused.
 TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
   NNVarList list;
   list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+  // The target's field lies between x and z, whose units are neighbours.
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
                  INNVariable::kInteger);
   list.AddContVar("z", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+  list.AddContVar("w", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
                  INNVariable::kInteger);
   MLPSettings settings(list, 10);
   settings.SetStandInputs(VXNNCommon::kMinRange);
+  const double m = VXMV::gMissingValue;
   const struct {
     const char* name;
     std::function<void(NNVarList&)> change;
-    std::vector<double> units;  // of the raw record {5, 1, 1, 0}
+    std::vector<double> units;  // x, z, w, c of the raw record {5, 0, 1, -1, 1}
   } cases[] = {
-      {"none", [](NNVarList&) {}, {0.5, 0, 1, 0, 0.75}},
+      {"none", [](NNVarList&) {}, {0.5, 0.75, 0.25, 0, 1, 0}},
       {"user-missing interval on x",
        [](NNVarList& l) { l.SetMissingInterval(0, 4.0, 6.0); },
-       {VXMV::gMissingValue, 0, 1, 0, 0.75}},
+       {m, 0.75, 0.25, 0, 1, 0}},
+      {"user-missing interval on w",
+       [](NNVarList& l) { l.SetMissingInterval(3, -1.5, 0.0); },
+       {0.5, 0.75, m, 0, 1, 0}},
       {"standardised by mean and deviation",
        [](NNVarList& l) {
          l.SetupContEncoders(VXNNCommon::kMeanStdDev, VXNNCommon::kNoStandardization);
        },
-       {0.0, 0, 1, 0, 1.0}},
+       {0.0, 1.0, -1.0, 0, 1, 0}},
       {"left unchanged",
        [](NNVarList& l) {
          l.SetupContEncoders(VXNNCommon::kNoStandardization, VXNNCommon::kNoStandardization);
        },
-       {5.0, 0, 1, 0, 1.0}},
+       {5.0, 1.0, -1.0, 0, 1, 0}},
   };
-  const Record raw(std::vector<double>{5, 1, 1, 0});
+  const Record raw(std::vector<double>{5, 0, 1, -1, 1});
+  const Record withoutW(std::vector<double>{5, 0, 1});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     NNDataPreparator p(list, settings, nullptr, nullptr);
@@ -231,6 +239,9 @@ TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
     c.change(p.GetVarList());
     ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
     EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()), c.units);
+    EXPECT_EQ(p.EncodeInputs(withoutW, out), VXStatus(50018, false));
+    EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()),
+              std::vector<double>(6, 0.0));
   }
 }
 
