@@ -143,13 +143,13 @@ class NNDataPreparator {
   int fNInputVars = 0;
   int fNInputUnits = 0;
   std::vector<const NNLinearEncoder*> fContEncoders;
-  std::vector<const NNLinearEncoder*> fContInputEncoders;
   std::string fTempFileDir;
 
   // Variable indices of the Input variables, in order.
   std::vector<int> fInputFields;
-  // EncodeInputs' plan: per continuous input its field, unit and encoder;
-  // per categorical input its field, first unit and category count.
+  // EncodeInputs' plan: per continuous input its field, unit and (once
+  // looked up) encoder; per categorical input its field, first unit and
+  // category count.
   struct ContInput {
     int field;
     int unit;

@@ -128,18 +128,17 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
     const INNVariable::VariableRole role = var->GetVariableRole();
     if (role == INNVariable::kInput) {
       fContEncoders.push_back(encoder);
-      fContInputEncoders.push_back(encoder);
     } else if (role == INNVariable::kOutput) {
       fContEncoders.push_back(encoder);
     }
   }
-  // The scoring plan: where each input is read and written.
-  std::size_t nextEncoder = 0;
+  // The scoring plan: where each input is read and written. The
+  // continuous inputs' encoders are looked up by RefreshLinearPlan.
   int unit = 0;
   for (std::size_t k = 0; k < fInputFields.size(); ++k) {
     const int n = fInputCategories[k];
     if (n == 1)
-      fContInputs.push_back({fInputFields[k], unit, fContInputEncoders[nextEncoder++]});
+      fContInputs.push_back({fInputFields[k], unit, nullptr});
     else
       fCatInputs.push_back({fInputFields[k], unit, n});
     unit += n;
@@ -211,9 +210,10 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   if (encoded.Size() < fNInputUnits) encoded.Resize(fNInputUnits);
   double* units = encoded.GetAll();
 
-  // Scoring runs this for every record: the continuous inputs in one tight
-  // loop with no branch but the encoder's, the categorical ones in
-  // another, and the status built once at the end. Each input writes all
+  // Scoring runs this for every record: the continuous inputs in runs of
+  // plain linear maps (those with user-missing values through their
+  // encoders), the categorical ones in a loop of their own, and the
+  // status built once at the end. Each input writes all
   // of its own units (the layout check made them cover the I units
   // exactly), so only a categorical input's units need clearing first.
   const double* values = raw.GetAll();
