@@ -83,9 +83,10 @@ class NNDataPreparator {
   // variable's index. Output and unused fields may hold anything (they are
   // not read) but must be there, so a record of the input fields alone is
   // read wrongly unless every input precedes every other variable; a field
-  // beyond the end of raw counts as missing. Error 50018 at the first input
-  // equal to the missing value; error 50003 when a categorical code is
-  // invalid (encoding goes on).
+  // beyond the end of raw counts as missing. Error 50018 when an input
+  // equals the missing value (the I units are then all 0); else error
+  // 50003 when a categorical code is invalid (its units stay 0, the others
+  // are encoded).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
 
@@ -94,7 +95,13 @@ class NNDataPreparator {
   VXCommon_1_2::MultiPassRecordIter* GetTestData() { return fEncodedTest.get(); }
   int GetNTrainRecordsWritten() const { return fNTrainWritten; }
   int GetNTestRecordsWritten() const { return fNTestWritten; }
-  NNVarList& GetVarList() { return fVarList; }
+  // The writable list: scoring takes a fresh copy of the inputs' linear
+  // maps at its next record, so the reference may be used to change the
+  // encoders until then.
+  NNVarList& GetVarList() {
+    fPlanStale = true;
+    return fVarList;
+  }
   const NNVarList& GetVarList() const { return fVarList; }
   VXCommon_1_2::VXStatus GetStatus() const { return fStatus; }
   // n >= 0 becomes the variable list's weighted count.
@@ -136,11 +143,45 @@ class NNDataPreparator {
   int fNInputVars = 0;
   int fNInputUnits = 0;
   std::vector<const NNLinearEncoder*> fContEncoders;
-  std::vector<const NNLinearEncoder*> fContInputEncoders;
   std::string fTempFileDir;
 
-  // Variable indices of the Input variables, in order (for EncodeInputs).
+  // Variable indices of the Input variables, in order.
   std::vector<int> fInputFields;
+  // EncodeInputs' plan: per continuous input its field, unit and (once
+  // looked up) encoder; per categorical input its field, first unit and
+  // category count.
+  struct ContInput {
+    int field;
+    int unit;
+    const NNLinearEncoder* encoder;
+  };
+  struct CatInput {
+    int field;
+    int unit;
+    int n;
+  };
+  std::vector<ContInput> fContInputs;
+  std::vector<CatInput> fCatInputs;
+  // The continuous inputs' linear maps copied out of their encoders, so
+  // that the scoring loop reads plain numbers: runs of inputs whose fields
+  // and units both follow each other (one run for a list of continuous
+  // inputs alone), each with its slopes and intercepts from index `first`
+  // of fSlopes and fIntercepts. Inputs whose encoder has user-missing
+  // values keep the encoder (fSpecialInputs). Taken again from the
+  // variables when fPlanStale (at construction and whenever the writable
+  // list was handed out).
+  struct LinearRun {
+    int field;
+    int unit;
+    int count;
+    int first;
+  };
+  void RefreshLinearPlan() const;
+  mutable std::vector<LinearRun> fLinearRuns;
+  mutable std::vector<double> fSlopes;
+  mutable std::vector<double> fIntercepts;
+  mutable std::vector<ContInput> fSpecialInputs;
+  mutable bool fPlanStale = true;
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;

@@ -3,6 +3,7 @@
 // or Identity).
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <valarray>
 #include <vector>
@@ -88,6 +89,15 @@ class MLPLayer : public INLayer {
   // returns the count, or 0 (nothing copied) when g is too short.
   int GetGradient(std::valarray<double>& g, int offset) const;
   int SetGradient(const std::valarray<double>& g, int offset);
+  // The weights, read without counting as a change (see GetWeightStamp).
+  const double* GetWeightData() const { return fLayerWeights.size() ? &fLayerWeights[0] : nullptr; }
+  // A number that changes whenever the weights may have changed: on every
+  // operation that writes them and on every call of the writable
+  // GetWeights(), whose pointer may be written through until the layer is
+  // next read by a pass or a score. Stamps are unique across all layers of
+  // the process, so a layer that replaces another never repeats its stamp;
+  // scoring re-packs its copy of the weights only when a stamp moved.
+  std::uint64_t GetWeightStamp() const { return fWeightStamp; }
   // The accumulated gradient itself, for the blocked pass to add into.
   double* GetAccumGradientData();
   // Sum of squares of the accumulated gradient.
@@ -126,6 +136,7 @@ class MLPLayer : public INLayer {
 
  private:
   void SizeArrays();
+  void WeightsChanged();
   // Combinations of every unit with the lower unit at weight index skip
   // left out (skip beyond the row leaves nothing out), then the values.
   void Compute(int skip, bool logOutputs);
@@ -148,4 +159,5 @@ class MLPLayer : public INLayer {
   std::valarray<double> fAccumGradient;
   INLayer* fLowerLayer;
   std::vector<int> fNOutputCategories;
+  std::uint64_t fWeightStamp = 0;
 };

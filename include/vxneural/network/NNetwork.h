@@ -97,7 +97,12 @@ class NNetwork {
   // Forward pass and error of one record, without accuracy or gradient.
   void ProcessRecord(VXCommon_1_2::VXStatus& status, const VXCommon_1_2::Record& record);
   // Forward pass; fills outputs[0..fNOutputs) with the output values, as
-  // probabilities for a cross-entropy network. status is set to OK.
+  // probabilities for a cross-entropy network. status is set to OK. With
+  // the reference kernel the layers compute record by record and keep the
+  // record's unit values; with the others an MLP scores from a packed copy
+  // of its weights (re-packed only after the weights changed), the same
+  // sums up to the order of additions, and the layers' unit values are
+  // left as they were.
   void Score(VXCommon_1_2::VXStatus& status, const double* record, double* outputs);
 
   // The flat weight vector. GetWeights resizes v to fNWeights when its size

@@ -128,11 +128,52 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
     const INNVariable::VariableRole role = var->GetVariableRole();
     if (role == INNVariable::kInput) {
       fContEncoders.push_back(encoder);
-      fContInputEncoders.push_back(encoder);
     } else if (role == INNVariable::kOutput) {
       fContEncoders.push_back(encoder);
     }
   }
+  // The scoring plan: where each input is read and written. The
+  // continuous inputs' encoders are looked up by RefreshLinearPlan.
+  int unit = 0;
+  for (std::size_t k = 0; k < fInputFields.size(); ++k) {
+    const int n = fInputCategories[k];
+    if (n == 1)
+      fContInputs.push_back({fInputFields[k], unit, nullptr});
+    else
+      fCatInputs.push_back({fInputFields[k], unit, n});
+    unit += n;
+  }
+  // Room for the linear plan once, so that refreshing it never allocates.
+  fLinearRuns.reserve(fContInputs.size());
+  fSlopes.reserve(fContInputs.size());
+  fIntercepts.reserve(fContInputs.size());
+  fSpecialInputs.reserve(fContInputs.size());
+}
+
+void NNDataPreparator::RefreshLinearPlan() const {
+  fLinearRuns.clear();
+  fSlopes.clear();
+  fIntercepts.clear();
+  fSpecialInputs.clear();
+  for (const ContInput& c : fContInputs) {
+    // Asked of the variable again: setting up its encoder anew replaces
+    // the encoder object.
+    const INNVariable* var = fVarList.GetVarAt(c.field);
+    const auto* encoder = var ? dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()) : nullptr;
+    if (encoder != nullptr && encoder->GetUserMissingInfo() != nullptr) {
+      fSpecialInputs.push_back({c.field, c.unit, encoder});
+      continue;
+    }
+    LinearRun* last = fLinearRuns.empty() ? nullptr : &fLinearRuns.back();
+    if (last && c.field == last->field + last->count && c.unit == last->unit + last->count)
+      ++last->count;
+    else
+      fLinearRuns.push_back({c.field, c.unit, 1, static_cast<int>(fSlopes.size())});
+    // No encoder: the value passes unchanged.
+    fSlopes.push_back(encoder ? encoder->GetSlope() : 1.0);
+    fIntercepts.push_back(encoder ? encoder->GetIntercept() : 0.0);
+  }
+  fPlanStale = false;
 }
 
 NNDataPreparator::~NNDataPreparator() = default;
@@ -168,33 +209,60 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   if (!fLayoutStatus.IsOK()) return fLayoutStatus;
   if (encoded.Size() < fNInputUnits) encoded.Resize(fNInputUnits);
   double* units = encoded.GetAll();
-  std::fill_n(units, fNInputUnits, 0.0);
 
-  // Scoring runs this for every record: plain arrays, and the status built
-  // once at the end.
+  // Scoring runs this for every record: the continuous inputs in runs of
+  // plain linear maps (those with user-missing values through their
+  // encoders), the categorical ones in a loop of their own, and the
+  // status built once at the end. Each input writes all
+  // of its own units (the layout check made them cover the I units
+  // exactly), so only a categorical input's units need clearing first.
   const double* values = raw.GetAll();
   const int nValues = raw.Size();
-  const int* fields = fInputFields.data();
-  const int* categories = fInputCategories.data();
-  const NNLinearEncoder* const* encoders = fContInputEncoders.data();
-  const std::size_t nInputs = fInputFields.size();
-  bool outOfRange = false;
-  int offset = 0;
-  for (std::size_t k = 0; k < nInputs; ++k) {
-    const int field = fields[k];
-    const double value = field < nValues ? values[field] : VXMV::gMissingValue;
-    if (value == VXMV::gMissingValue) return VXStatus(kMissingInput, false);
-    const int n = categories[k];
-    if (n == 1) {
-      units[offset] = NormalizeWith(*encoders++, value);
+  if (fPlanStale) RefreshLinearPlan();
+  bool missing = false;
+  // A missing value goes through the map too; the units are cleared below.
+  for (const LinearRun& run : fLinearRuns) {
+    const double* slope = fSlopes.data() + run.first;
+    const double* intercept = fIntercepts.data() + run.first;
+    double* u = units + run.unit;
+    if (run.field + run.count <= nValues) {
+      // Contiguous fields into contiguous units: a loop the compiler
+      // turns into vector instructions.
+      const double* v = values + run.field;
+      int absent = 0;
+      for (int k = 0; k < run.count; ++k) {
+        absent |= v[k] == VXMV::gMissingValue;
+        u[k] = v[k] * slope[k] + intercept[k];
+      }
+      missing |= absent != 0;
     } else {
-      const int code = CategoryCode(value, n);
-      if (code >= 0)
-        units[offset + code] = 1.0;
-      else
-        outOfRange = true;
+      for (int k = 0; k < run.count; ++k) {
+        const int field = run.field + k;
+        const double value = field < nValues ? values[field] : VXMV::gMissingValue;
+        missing |= value == VXMV::gMissingValue;
+        u[k] = value * slope[k] + intercept[k];
+      }
     }
-    offset += n;
+  }
+  for (const ContInput& c : fSpecialInputs) {
+    const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
+    missing |= value == VXMV::gMissingValue;
+    units[c.unit] = NormalizeWith(c.encoder, value);
+  }
+  bool outOfRange = false;
+  for (const CatInput& c : fCatInputs) {
+    const double value = c.field < nValues ? values[c.field] : VXMV::gMissingValue;
+    missing |= value == VXMV::gMissingValue;
+    std::fill_n(units + c.unit, c.n, 0.0);
+    const int code = CategoryCode(value, c.n);
+    if (code >= 0)
+      units[c.unit + code] = 1.0;
+    else
+      outOfRange = true;
+  }
+  if (missing) {
+    std::fill_n(units, fNInputUnits, 0.0);
+    return VXStatus(kMissingInput, false);
   }
   return outOfRange ? VXStatus(kCodeOutOfRange, false) : VXStatus();
 }

@@ -24,15 +24,6 @@ void Fit(AlignedBuffer& b, std::size_t n) {
 
 }  // namespace
 
-void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers,
-                         bool logOutputs) {
-  fKernel = &kernel;
-  fLogOutputs = logOutputs;
-  fHasGradient = false;
-  Reserve(layers);
-  Pack(layers);
-}
-
 void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   fNLayers = static_cast<int>(layers.size()) - 1;
   const std::size_t nl = layers.size();
@@ -49,6 +40,9 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias})
     v->resize(nl);
   Fit(fTargets, static_cast<std::size_t>(kBlock) * fNOutputs);
+  // A new shape, or new layers: the packed weights are stale whatever the
+  // layers' stamps say.
+  fStamps.assign(nl, 0);
   const std::size_t block = kBlock;
   Fit(fValues[0], block * fLd[0]);
   for (std::size_t l = 1; l < nl; ++l) {
@@ -64,17 +58,32 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   }
 }
 
-void MLPBlockPass::Pack(const std::vector<INLayer*>& layers) {
+void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers,
+                         bool logOutputs) {
+  fKernel = &kernel;
+  fLogOutputs = logOutputs;
+  fHasGradient = false;
+  Reserve(layers);
+  Pack(layers);
   for (std::size_t l = 1; l < layers.size(); ++l) {
-    const std::size_t units = fUnits[l], ld = fLd[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
     std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
     std::fill(fGradBias[l].begin(), fGradBias[l].begin() + units, 0.0);
+  }
+}
+
+void MLPBlockPass::Pack(const std::vector<INLayer*>& layers) {
+  fStamps[0] = 0;
+  for (std::size_t l = 1; l < layers.size(); ++l) {
+    const std::size_t units = fUnits[l], ld = fLd[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    const auto* layer = static_cast<const MLPLayer*>(layers[l]);
+    fStamps[l] = layer->GetWeightStamp();
     // Padding columns read 0, whatever a pass over another shape left.
     std::fill(fWeightsT[l].begin(), fWeightsT[l].begin() + lower * ld, 0.0);
     std::fill(fWeightsN[l].begin(), fWeightsN[l].begin() + units * ldLower, 0.0);
     std::fill(fBias[l].begin(), fBias[l].begin() + ld, 0.0);
     // Row j of the layer's weights: bias, then one weight per lower unit.
-    const double* w = layers[l]->GetWeights();
+    const double* w = layer->GetWeightData();
     const std::size_t stride = lower + 1;
     double* wt = fWeightsT[l].data();
     double* wn = fWeightsN[l].data();
@@ -110,6 +119,83 @@ void MLPBlockPass::Forward(int n) {
       for (int r = 0; r < n; ++r)
         for (int j = 0; j < units; ++j) y[r * ld + j] = MLPLayer::Activate(f, z[r * ld + j]);
     }
+  }
+}
+
+void MLPBlockPass::ActivateRow(int l, const double* z, double* y) const {
+  const int ld = fLd[l];
+  switch (static_cast<VXNNCommon::ActivationFunction>(fActivation[l])) {
+    case VXNNCommon::kTanH:
+      fKernel->tanh(z, y, ld);
+      break;
+    case VXNNCommon::kSigmoid:
+      // 1 / (1 + e^-x) from e^-|x|, which never overflows: for x < 0 it is
+      // e^x / (1 + e^x). Below -708 the exponential is taken as 0, and so
+      // is the value, as the record-by-record code has it below -709.78
+      // (in between it differs from 0 by less than 1e-307).
+      for (int j = 0; j < ld; ++j) y[j] = z[j] < 0.0 ? z[j] : -z[j];
+      fKernel->expNonPositive(y, y, ld);
+      for (int j = 0; j < ld; ++j) {
+        const double e = y[j], inverse = 1.0 / (1.0 + e);
+        y[j] = z[j] < 0.0 ? e * inverse : inverse;
+      }
+      break;
+    default:
+      std::copy(z, z + ld, y);
+      break;
+  }
+}
+
+void MLPBlockPass::ScoreRecord(const KernelTable& kernel, const std::vector<INLayer*>& layers,
+                               const double* x, double* out) {
+  fKernel = &kernel;
+  bool stale = layers.size() != fStamps.size();
+  for (std::size_t l = 1; !stale && l < layers.size(); ++l)
+    stale = static_cast<const MLPLayer*>(layers[l])->GetWeightStamp() != fStamps[l];
+  if (stale) {
+    // Reserve notices a changed shape; it allocates only when it grew.
+    Reserve(layers);
+    Pack(layers);
+  }
+  const double* in = x;
+  for (int l = 1; l <= fNLayers; ++l) {
+    double* z = fSums[l].data();
+    double* y = fValues[l].data();
+    fKernel->rowDots(fUnits[l - 1], in, fWeightsT[l].data(), fLd[l], fBias[l].data(), z, fLd[l]);
+    if (l == fNLayers && fActivation[l] == VXNNCommon::kSoftMax)
+      ScoreSoftMax(z, y);
+    else
+      ActivateRow(l, z, y);
+    in = y;
+  }
+  std::copy(in, in + fNOutputs, out);
+}
+
+// Probabilities of one row of output sums, group by group, with the
+// kernel's exponential over the whole row at once.
+void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
+  const int units = fUnits[fNLayers], ld = fLd[fNLayers];
+  std::fill(y, y + ld, 0.0);
+  int first = 0;
+  for (int count : fCategories) {
+    const int end = std::min(first + count, units);
+    if (first >= end) break;
+    double m = c[first];
+    for (int j = first + 1; j < end; ++j)
+      if (c[j] > m) m = c[j];
+    for (int j = first; j < end; ++j) y[j] = c[j] - m;
+    first = end;
+  }
+  fKernel->expNonPositive(y, y, ld);
+  first = 0;
+  for (int count : fCategories) {
+    const int end = std::min(first + count, units);
+    if (first >= end) break;
+    double s = 0.0;
+    for (int j = first; j < end; ++j) s += y[j];
+    const double inverse = 1.0 / s;
+    for (int j = first; j < end; ++j) y[j] *= inverse;
+    first = end;
   }
 }
 

@@ -10,6 +10,7 @@
 // accuracy, averages) in record order itself, from OutputRow.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "network/kernels/AlignedBuffer.h"
@@ -48,6 +49,15 @@ class MLPBlockPass {
   // Back-propagation of the first n rows against their targets; the
   // gradient is summed in the pass's own buffers.
   void Backward(int n);
+  // Scores one encoded record (its first input values at x) into the
+  // output units' probabilities or values, out[0 .. outputs), as the
+  // network's record-by-record Score does, with the layers given. Reuses
+  // the packed weights and packs them again only when a layer's weight
+  // stamp moved since they were packed (or the shape changed). The layers'
+  // own unit values are left as they were. Allocates nothing unless the
+  // shape grew.
+  void ScoreRecord(const KernelTable& kernel, const std::vector<INLayer*>& layers, const double* x,
+                   double* out);
   // Ends a pass: adds the pass's gradient (when Backward ran) to the
   // layers' accumulated gradients and leaves in each layer the unit values
   // of row `last` of the last block, as a record-by-record pass would.
@@ -55,27 +65,34 @@ class MLPBlockPass {
 
  private:
   using Buffer = AlignedBuffer;
-  // Copies the current weights into the packed forms.
+  // Copies the current weights into the packed forms and notes the
+  // layers' weight stamps.
   void Pack(const std::vector<INLayer*>& layers);
   void SoftMax(int n);
+  // The activation of layer l over one row of sums z into y (fLd[l]
+  // values; the padding columns hold sums of 0).
+  void ActivateRow(int l, const double* z, double* y) const;
+  // Probabilities of one row of output sums c into y (fLd values).
+  void ScoreSoftMax(const double* c, double* y) const;
   const KernelTable* fKernel = nullptr;
   bool fLogOutputs = false;
   bool fHasGradient = false;
   int fNLayers = 0;
   int fNOutputs = 0;
-  std::vector<int> fUnits;        // per layer, input layer first
-  std::vector<int> fLd;           // padded row lengths of the unit buffers
-  std::vector<int> fActivation;   // per layer
-  std::vector<int> fCategories;   // SoftMax groups of the output layer
-  std::vector<Buffer> fValues;    // per layer: kBlock x fLd unit values
-  std::vector<Buffer> fSums;      // per layer: kBlock x fLd combinations
-  std::vector<Buffer> fDeltas;    // per layer: kBlock x fLd deltas
-  std::vector<Buffer> fWeightsT;  // per layer: lower x fLd, W transposed
-  std::vector<Buffer> fBias;      // per layer: fLd biases, then zeros
-  std::vector<Buffer> fWeightsN;  // per layer: units x fLd[lower], W less bias
-  std::vector<Buffer> fGrad;      // per layer: units x fLd[lower]
-  std::vector<Buffer> fGradBias;  // per layer: units
-  Buffer fTargets;                // kBlock x outputs
+  std::vector<int> fUnits;             // per layer, input layer first
+  std::vector<int> fLd;                // padded row lengths of the unit buffers
+  std::vector<int> fActivation;        // per layer
+  std::vector<int> fCategories;        // SoftMax groups of the output layer
+  std::vector<Buffer> fValues;         // per layer: kBlock x fLd unit values
+  std::vector<Buffer> fSums;           // per layer: kBlock x fLd combinations
+  std::vector<Buffer> fDeltas;         // per layer: kBlock x fLd deltas
+  std::vector<Buffer> fWeightsT;       // per layer: lower x fLd, W transposed
+  std::vector<Buffer> fBias;           // per layer: fLd biases, then zeros
+  std::vector<Buffer> fWeightsN;       // per layer: units x fLd[lower], W less bias
+  std::vector<Buffer> fGrad;           // per layer: units x fLd[lower]
+  std::vector<Buffer> fGradBias;       // per layer: units
+  Buffer fTargets;                     // kBlock x outputs
+  std::vector<std::uint64_t> fStamps;  // per layer: weight stamp when packed
 };
 
 // The blocked forward pass of an RBF network (input, hidden, output

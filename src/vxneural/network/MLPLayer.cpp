@@ -1,6 +1,7 @@
 #include "vxneural/network/MLPLayer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -158,7 +159,17 @@ MLPLayer::MLPLayer(int type, int units, INLayer* lower, ActivationFunction activ
 
 MLPLayer::~MLPLayer() = default;
 
+namespace {
+// Stamps start at 1: a packed copy that holds stamp 0 was never packed.
+std::atomic<std::uint64_t> gNextWeightStamp{1};
+}  // namespace
+
+void MLPLayer::WeightsChanged() {
+  fWeightStamp = gNextWeightStamp.fetch_add(1, std::memory_order_relaxed);
+}
+
 void MLPLayer::SizeArrays() {
+  WeightsChanged();
   const bool input = fLayerType == VXNNCommon::kInputLayer;
   const std::size_t units = static_cast<std::size_t>(fNUnits);
   const std::size_t weights = input ? 0 : units * static_cast<std::size_t>(fNUnitsLower);
@@ -172,6 +183,7 @@ void MLPLayer::SizeArrays() {
 void MLPLayer::ResetAll() {
   ResetDerivatives();
   fLayerWeights = 0.0;
+  WeightsChanged();
 }
 
 void MLPLayer::ResetDerivatives() {
@@ -192,7 +204,11 @@ void MLPLayer::SetUnitValues(const double* values, int n) {
 
 double* MLPLayer::GetUnitValues() { return Data(fUnitValues); }
 
-double* MLPLayer::GetWeights() { return Data(fLayerWeights); }
+double* MLPLayer::GetWeights() {
+  // The caller may write through the pointer.
+  WeightsChanged();
+  return Data(fLayerWeights);
+}
 
 double MLPLayer::Activate(ActivationFunction f, double x) {
   switch (f) {
@@ -315,6 +331,7 @@ int MLPLayer::SetWeights(const std::valarray<double>& v, int offset) {
   const std::size_t n = fLayerWeights.size();
   if (offset < 0 || static_cast<std::size_t>(offset) + n > v.size()) return 0;
   if (n > 0) CopyRow(&v[static_cast<std::size_t>(offset)], n, Data(fLayerWeights));
+  WeightsChanged();
   return static_cast<int>(n);
 }
 
@@ -351,6 +368,7 @@ int MLPLayer::RandomizeWeights(VXRandom& rng) {
 
 int MLPLayer::RandomizeWeights(VXRandom& rng, double lo, double hi) {
   rng.FillUniform(Data(fLayerWeights), fLayerWeights.size(), lo, hi);
+  WeightsChanged();
   return static_cast<int>(fLayerWeights.size());
 }
 
@@ -380,6 +398,7 @@ int MLPLayer::AddUnit(VXRandom& rng) {
     return 0;
   }
   fAccumGradient.resize(fLayerWeights.size(), 0.0);
+  WeightsChanged();
   return GetNumWeights();
 }
 
@@ -411,6 +430,7 @@ int MLPLayer::RemoveUnit(int unit) {
     return 0;
   }
   fAccumGradient.resize(fLayerWeights.size(), 0.0);
+  WeightsChanged();
   return GetNumWeights();
 }
 

@@ -25,14 +25,16 @@ double NNCategOutput::SetOutputs(const double* units) {
     fMaxOutput = VXMV::gMissingValue;
     return 0.0;
   }
+  std::copy(units, units + fNUnits, fOutputs.begin());
+  // The first largest unit, chosen without branches: which unit wins is
+  // the data's whim, and a mispredicted branch per record would cost more
+  // than the comparisons.
   double max = units[0];
   int winner = 0;
-  for (int i = 0; i < fNUnits; ++i) {
-    fOutputs[i] = units[i];
-    if (units[i] > max) {
-      winner = i;
-      max = units[i];
-    }
+  for (int i = 1; i < fNUnits; ++i) {
+    const bool greater = units[i] > max;
+    winner = greater ? i : winner;
+    max = greater ? units[i] : max;
   }
   fMaxOutput = max;
   fWinningIndex = winner;

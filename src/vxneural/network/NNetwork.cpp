@@ -450,6 +450,13 @@ void NNetwork::Score(VXStatus& status, const double* record, double* outputs) {
     std::fill(outputs, outputs + std::max(fNOutputs, 0), VXMV::gMissingValue);
     return;
   }
+  // With a vector kernel an MLP scores through the blocked pass's packed
+  // weights, all units of a layer at once.
+  const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
+  if (kernel && fMLPBlockPass) {
+    fMLPBlockPass->ScoreRecord(*kernel, fLayers, record, outputs);
+    return;
+  }
   // Scoring wants probabilities: the output layer computes them directly
   // rather than as logarithms to be exponentiated again, which would double
   // the transcendental calls of a SoftMax output.

@@ -23,6 +23,13 @@ struct KernelTable {
   // and D^T * X (am = 1, ak = row length).
   void (*gemm)(int M, int N, int K, const double* A, std::ptrdiff_t am, std::ptrdiff_t ak,
                const double* B, std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // One record through one layer, all units at once: z[n] = bias[n] + the
+  // sum over k < K of x[k] * W[k * ldw + n], for n < N (N % kPad == 0).
+  // Terms whose input is 0 may be left out, which changes no sum but the
+  // sign of a zero: a one-of-n input then costs about one weight row
+  // rather than n.
+  void (*rowDots)(int K, const double* x, const double* W, std::ptrdiff_t ldw, const double* bias,
+                  double* z, int N);
   // y[i] = tanh(x[i]) for i < n, within a few units in the last place.
   void (*tanh)(const double* x, double* y, int n);
   // y[i] = e^x[i] for x[i] <= 0 (0 below -708, where the result would not
