@@ -100,6 +100,7 @@ class NNDataPreparator {
   // encoders until then.
   NNVarList& GetVarList() {
     fPlanStale = true;
+    fEncodersStale = true;
     return fVarList;
   }
   const NNVarList& GetVarList() const { return fVarList; }
@@ -142,7 +143,13 @@ class NNDataPreparator {
   int fRecordWidth = 0;
   int fNInputVars = 0;
   int fNInputUnits = 0;
-  std::vector<const NNLinearEncoder*> fContEncoders;
+  // The continuous variables' encoders in variable order, for
+  // EncodeRecord. Setting an encoder up anew through the writable list
+  // replaces the object, so they are looked up again after the list was
+  // handed out.
+  void RefreshContEncoders() const;
+  mutable std::vector<const NNLinearEncoder*> fContEncoders;
+  mutable bool fEncodersStale = true;
   std::string fTempFileDir;
 
   // Variable indices of the Input variables, in order.

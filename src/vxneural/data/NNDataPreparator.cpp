@@ -121,17 +121,8 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
   fStatus = fLayoutStatus;
 
   fVarList.SetupContEncoders(settings.GetStandInputs(), settings.GetStandOutputs());
-  for (int i = 0; i < fNVariables; ++i) {
-    if (fCategories[static_cast<std::size_t>(i)] != 1) continue;
-    INNVariable* var = fVarList.GetVarAt(i);
-    const auto* encoder = dynamic_cast<const NNLinearEncoder*>(var->GetEncoder());
-    const INNVariable::VariableRole role = var->GetVariableRole();
-    if (role == INNVariable::kInput) {
-      fContEncoders.push_back(encoder);
-    } else if (role == INNVariable::kOutput) {
-      fContEncoders.push_back(encoder);
-    }
-  }
+  fContEncoders.reserve(static_cast<std::size_t>(fNVariables));
+  RefreshContEncoders();
   // The scoring plan: where each input is read and written. The
   // continuous inputs' encoders are looked up by RefreshLinearPlan.
   int unit = 0;
@@ -176,6 +167,18 @@ void NNDataPreparator::RefreshLinearPlan() const {
   fPlanStale = false;
 }
 
+void NNDataPreparator::RefreshContEncoders() const {
+  fContEncoders.clear();
+  for (int i = 0; i < fNVariables; ++i) {
+    if (fCategories[static_cast<std::size_t>(i)] != 1) continue;
+    const INNVariable* var = fVarList.GetVarAt(i);
+    const INNVariable::VariableRole role = var->GetVariableRole();
+    if (role == INNVariable::kInput || role == INNVariable::kOutput)
+      fContEncoders.push_back(dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()));
+  }
+  fEncodersStale = false;
+}
+
 NNDataPreparator::~NNDataPreparator() = default;
 
 VXStatus NNDataPreparator::EncodeRecord(const Record& raw, Record& encoded) const {
@@ -184,6 +187,7 @@ VXStatus NNDataPreparator::EncodeRecord(const Record& raw, Record& encoded) cons
   double* units = encoded.GetAll();
   std::fill_n(units, fRecordWidth, 0.0);
 
+  if (fEncodersStale) RefreshContEncoders();
   VXStatus status;
   std::size_t nextEncoder = 0;
   for (int i = 0; i < fNVariables; ++i) {

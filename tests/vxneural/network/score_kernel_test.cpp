@@ -192,7 +192,8 @@ TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
 // Encoding for scoring reads the inputs' linear maps from a copy, in runs
 // of neighbouring continuous inputs (here x alone, then z and w); every
 // change made through the writable variable list must reach the next
-// record, and a record too short for a run is refused.
+// record, for scoring and for training, and a record too short for a run is
+// refused.
 TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
   NNVarList list;
   list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
@@ -239,6 +240,11 @@ TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
     c.change(p.GetVarList());
     ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
     EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()), c.units);
+    // Encoding for training reads the replaced encoders too (the input
+    // units come first).
+    Record full;
+    ASSERT_TRUE(p.EncodeRecord(raw, full).IsOK());
+    EXPECT_EQ(std::vector<double>(full.GetAll(), full.GetAll() + 6), c.units);
     EXPECT_EQ(p.EncodeInputs(withoutW, out), VXStatus(50018, false));
     EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()),
               std::vector<double>(6, 0.0));
