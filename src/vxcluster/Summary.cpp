@@ -25,7 +25,7 @@ SummaryLayout::SummaryLayout(const ClusterVarList& vars, double varianceFloor) {
   for (int i = 0; i < vars.Size(); ++i) {
     const ClusterVar& v = vars.GetVar(i);
     // The floor is a fraction of the scale squared; for a scale beyond about
-    // 1e154 only its square root is a number, and LogVariance then scales.
+    // 1e154 only its square root is a number, and ScaledLogVariance uses it.
     Var s{v.IsContinuous(), fWidth, v.GetNumCategories(),
           varianceFloor * v.GetScale() * v.GetScale(), std::sqrt(varianceFloor) * v.GetScale()};
     fWidth += s.fContinuous ? 3 : s.fNCategories;
@@ -104,10 +104,8 @@ void SummaryLayout::Add(double* into, const double* from) const {
   }
 }
 
-double SummaryLayout::LogVariance(const Var& v, double wa, double sa, double wb, double sb,
-                                  double h) {
-  const double sum = wa * sa * sa + wb * sb * sb + 4.0 * wa * wb * h * h + v.fFloor;
-  if (sum < kHuge) return std::log(sum);
+double SummaryLayout::ScaledLogVariance(const Var& v, double wa, double sa, double wb, double sb,
+                                        double h) {
   const double s = std::max({sa, sb, std::abs(h), v.fFloorSd});
   const double ra = sa / s, rb = sb / s, rh = h / s, rf = v.fFloorSd / s;
   return 2.0 * std::log(s) +
@@ -133,7 +131,10 @@ double SummaryLayout::LogLikelihood(const double* s) const {
       continue;
     }
     const double* a = s + v.fOffset;
-    if (a[0] > 0.0) ll -= 0.5 * a[0] * LogVariance(v, 1.0, a[2], 0.0, 0.0, 0.0);
+    if (a[0] <= 0.0) continue;
+    const double sum = a[2] * a[2] + v.fFloor;
+    ll -=
+        0.5 * a[0] * (sum < kHuge ? std::log(sum) : ScaledLogVariance(v, 1.0, a[2], 0.0, 0.0, 0.0));
   }
   return ll;
 }
@@ -149,10 +150,18 @@ double SummaryLayout::LogLikelihoodOfUnion(const double* sa, const double* sb) c
     const double* b = sb + v.fOffset;
     const double n = a[0] + b[0];
     if (n <= 0.0) continue;
-    // A side without values adds nothing: its mean and spread are zeros.
-    const double wa = a[0] / n, wb = b[0] / n;
-    const double h = wa > 0.0 && wb > 0.0 ? 0.5 * b[1] - 0.5 * a[1] : 0.0;
-    ll -= 0.5 * n * LogVariance(v, wa, a[2], wb, b[2], h);
+    // A side without values adds nothing: its weight, mean and spread are
+    // zeros (and the weights multiply first, so a zero weight stays zero).
+    const double inverse = 1.0 / n;
+    const double wa = a[0] * inverse, wb = b[0] * inverse;
+    const double d = b[1] - a[1];
+    const double sum = wa * a[2] * a[2] + wb * b[2] * b[2] + wa * wb * d * d + v.fFloor;
+    if (sum < kHuge) {
+      ll -= 0.5 * n * std::log(sum);
+    } else {
+      const double h = wa > 0.0 && wb > 0.0 ? 0.5 * b[1] - 0.5 * a[1] : 0.0;
+      ll -= 0.5 * n * ScaledLogVariance(v, wa, a[2], wb, b[2], h);
+    }
   }
   return ll;
 }

@@ -65,8 +65,10 @@ class SummaryLayout {
   };
   // log(variance + floor) of a continuous variable whose variance is
   // wa sa^2 + wb sb^2 + 4 wa wb h^2 (weights wa + wb = 1, h half the
-  // difference of the means; wb = 0 for a single summary).
-  static double LogVariance(const Var& v, double wa, double sa, double wb, double sb, double h);
+  // difference of the means; wb = 0 for a single summary), for when the
+  // plain sum overflows: every term is scaled by the largest first.
+  static double ScaledLogVariance(const Var& v, double wa, double sa, double wb, double sb,
+                                  double h);
   template <typename Count>
   static double CategoricalLogLikelihood(const Var& v, Count count);
 
