@@ -168,6 +168,8 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
        kTrainNotGood, true},
       {"test source turns bad", kNever, {4, 2, false, false}, kTestNotGood, true},
       {"test source hands out nothing", kNever, {4, 2, false, true}, kTestNotGood, true},
+      {"test source turns bad from the third pass", kNever, {4, 3, false, false}, kTestNotGood,
+       true},
       // clang-format on
   };
   for (const Method& m : kMethods) {
