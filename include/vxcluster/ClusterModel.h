@@ -12,9 +12,10 @@
 //     use((*it)->GetMeanOfContVar(0));
 //
 // How it works. PreCluster reads the records once into a height-balanced tree
-// of cluster summaries (count, per continuous variable the count, sum and sum
-// of squares about its location, per categorical variable the count of each
-// category). A record is absorbed into its nearest leaf entry when their
+// of cluster summaries (count, per continuous variable the count, mean and
+// standard deviation, per categorical variable the count of each category;
+// means and spreads stay finite for any finite values, where sums of squares
+// would overflow). A record is absorbed into its nearest leaf entry when their
 // log-likelihood distance is within a threshold, and otherwise opens a new
 // entry; when the entries would outgrow the memory budget or the maximum
 // number of entries, the threshold rises and the tree is rebuilt from its own

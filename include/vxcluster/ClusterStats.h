@@ -9,7 +9,8 @@
 class ClusterStats {
  public:
   // One variable's summary. For a continuous variable: the records with a
-  // value (count), their mean and population variance; for a categorical
+  // value (count), their mean and population variance (saturating at the
+  // largest double); for a categorical
   // one: the records per category, category 1 first (count is their sum).
   struct VarSummary {
     bool fContinuous = true;
@@ -20,8 +21,11 @@ class ClusterStats {
   };
 
   ClusterStats() = default;
-  ClusterStats(int caseCount, std::vector<VarSummary> vars)
-      : fCaseCount(caseCount), fVars(std::move(vars)) {}
+  // stdDevs: per variable, the standard deviation of a continuous one, kept
+  // apart because a variance can overflow where it cannot; when absent, the
+  // square root of the variance.
+  ClusterStats(int caseCount, std::vector<VarSummary> vars, std::vector<double> stdDevs = {})
+      : fCaseCount(caseCount), fVars(std::move(vars)), fStdDevs(std::move(stdDevs)) {}
 
   // Records in the cluster, with or without values for any variable (counts
   // beyond the range of int read as its largest value).
@@ -35,8 +39,13 @@ class ClusterStats {
   // Population variance (sum of squared deviations divided by the count, not
   // by count - 1) of the same values: the spread of the cluster's own records,
   // which is what a radial unit's width or a Gaussian fit needs; 0 for a
-  // single record. VXMV::gMissingValue as for the mean.
+  // single record. VXMV::gMissingValue as for the mean. Values spread by more
+  // than about 1e154 have a variance beyond the range of double: it reads as
+  // the largest double, and GetStdDevOfContVar gives the spread.
   double GetVarianceOfContVar(int v) const;
+  // Square root of the population variance, finite for any finite values;
+  // VXMV::gMissingValue as for the mean.
+  double GetStdDevOfContVar(int v) const;
   // Records of the cluster per category of categorical variable v, category
   // 1 first (n entries for n categories); records without a category for v
   // are not counted. Empty when v is not a categorical variable of the list.
@@ -50,4 +59,5 @@ class ClusterStats {
 
   int fCaseCount = 0;
   std::vector<VarSummary> fVars;
+  std::vector<double> fStdDevs;
 };

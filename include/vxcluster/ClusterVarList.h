@@ -46,8 +46,9 @@ class ClusterVarList {
 
   // Appends a continuous variable. location and scale describe where its
   // values lie and how far they spread (for instance its mean and standard
-  // deviation, or 0 and 1 for values already standardised); the model
-  // accumulates its sums about location for accuracy, and scale sets the
+  // deviation, or 0 and 1 for values already standardised); the model keeps
+  // running means and spreads, which need no centre for accuracy, so location
+  // is only checked and kept, and scale sets the
   // size below which differences in spread stop counting (the variance floor
   // of ClusterSettings is a fraction of scale squared), so that a cluster of
   // identical values does not have an infinitely good fit. Refused (error

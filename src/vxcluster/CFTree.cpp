@@ -9,7 +9,7 @@ namespace VXCluster {
 namespace {
 
 // Rounding slack of the absorption test: a summary and an identical record
-// differ by a few units in the last place after sums of squares.
+// differ by a few units in the last place after merged spreads.
 double Slack(double threshold) { return 1e-9 * (1.0 + threshold); }
 
 }  // namespace
@@ -76,7 +76,7 @@ void CFTree::SumOfNode(int node, int e) {
   double* out = Summary(e);
   std::fill(out, out + fWidth, 0.0);
   for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i)
-    SummaryLayout::Add(out, Summary(Slot(node, i)), fWidth);
+    fLayout.Add(out, Summary(Slot(node, i)));
   Refresh(e);
 }
 
@@ -125,11 +125,11 @@ CFTree::Result CFTree::InsertInto(int node, const double* s, double llS, int& ne
   const int i = Nearest(node, s, llS, d);
   if (fLeaf[static_cast<std::size_t>(node)]) {
     // An infinite threshold absorbs whatever the distance says: the
-    // rebuild doubles up to it only when the sums have overflowed and the
-    // distances are no longer numbers, and merging everything must still
-    // make room.
+    // summaries keep distances finite, but should one ever stop being a
+    // number the rebuild doubles the threshold up to infinity, and merging
+    // everything must still make room.
     if (i >= 0 && (d <= fThreshold + Slack(fThreshold) || std::isinf(fThreshold))) {
-      SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      fLayout.Add(Summary(Slot(node, i)), s);
       Refresh(Slot(node, i));
       return Result::kDone;
     }
@@ -150,7 +150,7 @@ CFTree::Result CFTree::InsertInto(int node, const double* s, double llS, int& ne
     const Result r = InsertInto(child, s, llS, sibling);
     if (r == Result::kFull) return r;
     if (r == Result::kDone) {
-      SummaryLayout::Add(Summary(Slot(node, i)), s, fWidth);
+      fLayout.Add(Summary(Slot(node, i)), s);
       Refresh(Slot(node, i));
       return r;
     }

@@ -135,8 +135,8 @@ VXStatus ClusterModel::Impl::Form(int c) {
   // Sum the entries of each cluster into its representative's row.
   std::vector<double> sums(fEntries.size(), 0.0);
   for (int i = 0; i < n; ++i)
-    VXCluster::SummaryLayout::Add(&sums[static_cast<std::size_t>(labels[i]) * w],
-                                  &fEntries[static_cast<std::size_t>(i) * w], w);
+    fLayout.Add(&sums[static_cast<std::size_t>(labels[i]) * w],
+                &fEntries[static_cast<std::size_t>(i) * w]);
   std::vector<int> reps;
   for (int i = 0; i < n; ++i)
     if (labels[static_cast<std::size_t>(i)] == i) reps.push_back(i);

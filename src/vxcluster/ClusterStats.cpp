@@ -1,5 +1,7 @@
 #include "vxcluster/ClusterStats.h"
 
+#include <cmath>
+
 #include "vxcommon/VXMissing.h"
 
 const ClusterStats::VarSummary* ClusterStats::Var(int v) const {
@@ -15,6 +17,13 @@ double ClusterStats::GetMeanOfContVar(int v) const {
 double ClusterStats::GetVarianceOfContVar(int v) const {
   const VarSummary* s = Var(v);
   return s && s->fContinuous && s->fCount > 0.0 ? s->fVariance : VXMV::gMissingValue;
+}
+
+double ClusterStats::GetStdDevOfContVar(int v) const {
+  const VarSummary* s = Var(v);
+  if (!s || !s->fContinuous || s->fCount <= 0.0) return VXMV::gMissingValue;
+  const std::size_t i = static_cast<std::size_t>(v);
+  return i < fStdDevs.size() ? fStdDevs[i] : std::sqrt(s->fVariance);
 }
 
 const std::vector<int>& ClusterStats::GetCountsOfCatVar(int v) const {

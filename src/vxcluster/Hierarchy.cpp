@@ -55,7 +55,7 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
     const double d = nearestDist[static_cast<std::size_t>(i)];
     fMerges.push_back({kept, gone, d});
 
-    SummaryLayout::Add(at(kept), at(gone), layout.Width());
+    layout.Add(at(kept), at(gone));
     ll[static_cast<std::size_t>(kept)] = layout.LogLikelihood(at(kept));
     active[static_cast<std::size_t>(gone)] = 0;
 

@@ -10,6 +10,8 @@ namespace VXCluster {
 
 namespace {
 
+constexpr double kHuge = std::numeric_limits<double>::max();
+
 double XLogX(double x) { return x > 0.0 ? x * std::log(x) : 0.0; }
 
 // Counts are reported as int; beyond its range they saturate.
@@ -22,8 +24,10 @@ int AsCount(double n) {
 SummaryLayout::SummaryLayout(const ClusterVarList& vars, double varianceFloor) {
   for (int i = 0; i < vars.Size(); ++i) {
     const ClusterVar& v = vars.GetVar(i);
-    Var s{v.IsContinuous(), fWidth, v.GetNumCategories(), v.GetLocation(),
-          varianceFloor * v.GetScale() * v.GetScale()};
+    // The floor is a fraction of the scale squared; for a scale beyond about
+    // 1e154 only its square root is a number, and ScaledLogVariance uses it.
+    Var s{v.IsContinuous(), fWidth, v.GetNumCategories(),
+          varianceFloor * v.GetScale() * v.GetScale(), std::sqrt(varianceFloor) * v.GetScale()};
     fWidth += s.fContinuous ? 3 : s.fNCategories;
     fParameters += s.fContinuous ? 2 : s.fNCategories - 1;
     fVars.push_back(s);
@@ -44,10 +48,8 @@ VXStatus SummaryLayout::FromRecord(const Record& r, double* out) const {
         s.SetDiscreteDatum(1, i);
         return s;
       }
-      const double d = x - v.fLocation;
       out[v.fOffset] = 1.0;
-      out[v.fOffset + 1] = d;
-      out[v.fOffset + 2] = d * d;
+      out[v.fOffset + 1] = x;
       continue;
     }
     if (x == -1.0) continue;
@@ -63,39 +65,110 @@ VXStatus SummaryLayout::FromRecord(const Record& r, double* out) const {
   return VXStatus();
 }
 
-template <typename Get>
-double SummaryLayout::LogLikelihoodOf(Get get) const {
+void SummaryLayout::Add(double* into, const double* from) const {
+  into[0] += from[0];
+  for (const Var& v : fVars) {
+    double* a = into + v.fOffset;
+    const double* b = from + v.fOffset;
+    if (!v.fContinuous) {
+      for (int k = 0; k < v.fNCategories; ++k) a[k] += b[k];
+      continue;
+    }
+    if (b[0] <= 0.0) continue;
+    if (a[0] <= 0.0) {
+      std::copy(b, b + 3, a);
+      continue;
+    }
+    const double n = a[0] + b[0];
+    const double wa = a[0] / n, wb = b[0] / n;
+    const double delta = b[1] - a[1];
+    // Means of opposite signs near the largest double differ by more than
+    // it; their weighted average is then formed directly.
+    const double mean = std::isinf(delta) ? wa * a[1] + wb * b[1] : a[1] + delta * wb;
+    double var = wa * a[2] * a[2] + wb * b[2] * b[2] + wa * wb * delta * delta;
+    double sd;
+    if (var < kHuge) {
+      sd = std::sqrt(var);
+    } else {
+      // Scaled by the largest term so that no square overflows. The spread
+      // of the union is at most half its range, so only rounding can take
+      // it past the largest double.
+      const double h = 0.5 * b[1] - 0.5 * a[1];
+      const double s = std::max({a[2], b[2], std::abs(h)});
+      const double ra = a[2] / s, rb = b[2] / s, rh = h / s;
+      sd = std::min(s * std::sqrt(wa * ra * ra + wb * rb * rb + 4.0 * wa * wb * rh * rh), kHuge);
+    }
+    a[0] = n;
+    a[1] = mean;
+    a[2] = sd;
+  }
+}
+
+double SummaryLayout::ScaledLogVariance(const Var& v, double wa, double sa, double wb, double sb,
+                                        double h) {
+  const double s = std::max({sa, sb, std::abs(h), v.fFloorSd});
+  const double ra = sa / s, rb = sb / s, rh = h / s, rf = v.fFloorSd / s;
+  return 2.0 * std::log(s) +
+         std::log(wa * ra * ra + wb * rb * rb + 4.0 * wa * wb * rh * rh + rf * rf);
+}
+
+template <typename Count>
+double SummaryLayout::CategoricalLogLikelihood(const Var& v, Count count) {
+  double ll = 0.0, c = 0.0;
+  for (int k = 0; k < v.fNCategories; ++k) {
+    const double n = count(v.fOffset + k);
+    c += n;
+    ll += XLogX(n);
+  }
+  return ll - XLogX(c);
+}
+
+double SummaryLayout::LogLikelihood(const double* s) const {
   double ll = 0.0;
   for (const Var& v : fVars) {
-    if (v.fContinuous) {
-      const double c = get(v.fOffset);
-      if (c <= 0.0) continue;
-      const double mean = get(v.fOffset + 1) / c;
-      const double var = std::max(0.0, get(v.fOffset + 2) / c - mean * mean);
-      ll -= 0.5 * c * std::log(var + v.fFloor);
+    if (!v.fContinuous) {
+      ll += CategoricalLogLikelihood(v, [s](int i) { return s[i]; });
+      continue;
+    }
+    const double* a = s + v.fOffset;
+    if (a[0] <= 0.0) continue;
+    const double sum = a[2] * a[2] + v.fFloor;
+    ll -=
+        0.5 * a[0] * (sum < kHuge ? std::log(sum) : ScaledLogVariance(v, 1.0, a[2], 0.0, 0.0, 0.0));
+  }
+  return ll;
+}
+
+double SummaryLayout::LogLikelihoodOfUnion(const double* sa, const double* sb) const {
+  double ll = 0.0;
+  for (const Var& v : fVars) {
+    if (!v.fContinuous) {
+      ll += CategoricalLogLikelihood(v, [sa, sb](int i) { return sa[i] + sb[i]; });
+      continue;
+    }
+    const double* a = sa + v.fOffset;
+    const double* b = sb + v.fOffset;
+    const double n = a[0] + b[0];
+    if (n <= 0.0) continue;
+    // A side without values adds nothing: its weight, mean and spread are
+    // zeros (and the weights multiply first, so a zero weight stays zero).
+    const double inverse = 1.0 / n;
+    const double wa = a[0] * inverse, wb = b[0] * inverse;
+    const double d = b[1] - a[1];
+    const double sum = wa * a[2] * a[2] + wb * b[2] * b[2] + wa * wb * d * d + v.fFloor;
+    if (sum < kHuge) {
+      ll -= 0.5 * n * std::log(sum);
     } else {
-      double c = 0.0;
-      for (int k = 0; k < v.fNCategories; ++k) {
-        const double n = get(v.fOffset + k);
-        c += n;
-        ll += XLogX(n);
-      }
-      ll -= XLogX(c);
+      const double h = wa > 0.0 && wb > 0.0 ? 0.5 * b[1] - 0.5 * a[1] : 0.0;
+      ll -= 0.5 * n * ScaledLogVariance(v, wa, a[2], wb, b[2], h);
     }
   }
   return ll;
 }
 
-double SummaryLayout::LogLikelihood(const double* s) const {
-  return LogLikelihoodOf([s](int i) { return s[i]; });
-}
-
-double SummaryLayout::LogLikelihoodOfUnion(const double* a, const double* b) const {
-  return LogLikelihoodOf([a, b](int i) { return a[i] + b[i]; });
-}
-
 ClusterStats SummaryLayout::ToStats(const double* s) const {
   std::vector<ClusterStats::VarSummary> out(fVars.size());
+  std::vector<double> sds(fVars.size(), 0.0);
   for (std::size_t i = 0; i < fVars.size(); ++i) {
     const Var& v = fVars[i];
     ClusterStats::VarSummary& o = out[i];
@@ -103,9 +176,11 @@ ClusterStats SummaryLayout::ToStats(const double* s) const {
     if (v.fContinuous) {
       o.fCount = s[v.fOffset];
       if (o.fCount > 0.0) {
-        const double m = s[v.fOffset + 1] / o.fCount;
-        o.fMean = v.fLocation + m;
-        o.fVariance = std::max(0.0, s[v.fOffset + 2] / o.fCount - m * m);
+        o.fMean = s[v.fOffset + 1];
+        sds[i] = s[v.fOffset + 2];
+        // A spread beyond about 1e154 has no double variance; it reads as
+        // the largest one, its standard deviation staying exact.
+        o.fVariance = std::min(sds[i] * sds[i], kHuge);
       }
     } else {
       o.fCategoryCounts.resize(static_cast<std::size_t>(v.fNCategories));
@@ -115,7 +190,7 @@ ClusterStats SummaryLayout::ToStats(const double* s) const {
       }
     }
   }
-  return ClusterStats(AsCount(s[0]), std::move(out));
+  return ClusterStats(AsCount(s[0]), std::move(out), std::move(sds));
 }
 
 }  // namespace VXCluster

@@ -3,9 +3,17 @@
 // in flat pools and adding two of them is a plain loop.
 //
 // Layout: [0] records; per continuous variable three slots (records with a
-// value, sum and sum of squares of value - location); per categorical variable
-// one slot per category (records in that category). Counts are doubles,
-// exact up to 2^53 records.
+// value, their mean and their population standard deviation); per categorical
+// variable one slot per category (records in that category). Counts are
+// doubles, exact up to 2^53 records.
+//
+// Means and spreads rather than sums and sums of squares: a sum of squares
+// overflows once values pass about 1e154, and a sum of many values near the
+// largest double overflows too, turning means and distances into inf and NaN.
+// A mean lies between the smallest and largest value and a standard
+// deviation is at most half their range, so both stay finite for any finite
+// values; two summaries are merged with the pairwise update of mean and
+// spread, scaled where the squares would overflow.
 #pragma once
 
 #include <vector>
@@ -27,9 +35,8 @@ class SummaryLayout {
   // error for a bad value (datum 1: the variable, datum 2: the value).
   VXStatus FromRecord(const Record& r, double* out) const;
 
-  static void Add(double* into, const double* from, int width) {
-    for (int i = 0; i < width; ++i) into[i] += from[i];
-  }
+  // into becomes the summary of the union of into and from.
+  void Add(double* into, const double* from) const;
 
   // Maximised log-likelihood of the summary's values, less the terms that
   // depend only on the number of values (those cancel in every comparison
@@ -53,11 +60,17 @@ class SummaryLayout {
     bool fContinuous;
     int fOffset;
     int fNCategories;
-    double fLocation;
-    double fFloor;
+    double fFloor;    // variance floor; inf when it overflows
+    double fFloorSd;  // its square root, always finite
   };
-  template <typename Get>
-  double LogLikelihoodOf(Get get) const;
+  // log(variance + floor) of a continuous variable whose variance is
+  // wa sa^2 + wb sb^2 + 4 wa wb h^2 (weights wa + wb = 1, h half the
+  // difference of the means; wb = 0 for a single summary), for when the
+  // plain sum overflows: every term is scaled by the largest first.
+  static double ScaledLogVariance(const Var& v, double wa, double sa, double wb, double sb,
+                                  double h);
+  template <typename Count>
+  static double CategoricalLogLikelihood(const Var& v, Count count);
 
   std::vector<Var> fVars;
   int fWidth = 1;

@@ -35,6 +35,9 @@ struct MLPSample {
   std::unique_ptr<VXNeural::RecordBufferIter> test;
   int nTrain = 0;
   int nTest = 0;
+  // 50014 (50015) when the training (test) source failed while sampling:
+  // the sample then holds part of the data and must not be used. 0 else.
+  int sourceFailure = 0;
 };
 
 // Works on an MLP algorithm's own objects, which it reads and changes in
@@ -160,15 +163,18 @@ class MLPInitializer {
   // min(capacity, nRecords) records are taken from a source that has that
   // many. Rewinds the source. Returns the number of records added.
   // cancelled, when given, is asked before every record; a yes ends the
-  // pass, whose sample is then incomplete and must not be used.
+  // pass, whose sample is then incomplete and must not be used. failed,
+  // when given, tells whether the source failed during the pass (its status
+  // neither good nor end of data), which makes the sample as incomplete.
   static int SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                           VXNeural::RecordBufferIter& buffer,
-                          const std::function<bool()>& cancelled = {});
+                          const std::function<bool()>& cancelled = {}, bool* failed = nullptr);
   // The same into two buffers at once from one source; their capacities are
   // the numbers wanted. nFirst and nSecond receive the numbers added.
   static void SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                            VXNeural::RecordBufferIter& first, VXNeural::RecordBufferIter& second,
-                           int& nFirst, int& nSecond, const std::function<bool()>& cancelled = {});
+                           int& nFirst, int& nSecond, const std::function<bool()>& cancelled = {},
+                           bool* failed = nullptr);
 
   // Draws the sample the searches use, sized by `sizing` (records in
   // memory, training and test counts; an unknown test count, below 1, is

@@ -17,15 +17,21 @@ namespace VXNeural {
 // destruction closes it and deletes it by name (when the name is not empty).
 //
 // Status 0: a record can be read; 1: end of data; 3: error (no file, a width
-// below 1, a read error or a trailing partial record). The file is not
-// trusted: a truncated or damaged one ends in status 3, never beyond it.
+// below 1, a read error, a trailing partial record, or fewer records than
+// the writer said it wrote). The file is not trusted: a truncated or damaged
+// one ends in status 3, never beyond it. A read failure stays: Rewind then
+// answers 3 too, so that every later pass over the records fails as the
+// first did instead of quietly reading part of them.
 class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
  public:
   // Reads ahead from the file's current position. A null file writes
   // "Error: file handle is NULL in BinaryRecordIterator constructor" to
   // standard output and gives status 3. Should construction throw (memory
-  // exhaustion), the caller keeps the file.
-  BinaryRecordIterator(std::FILE* file, int width, std::string fileName);
+  // exhaustion), the caller keeps the file. expectedRecords, when not
+  // negative, is the count the file was written with: a pass that meets the
+  // end of the file before that many records ends in status 3.
+  BinaryRecordIterator(std::FILE* file, int width, std::string fileName,
+                       long long expectedRecords = -1);
   BinaryRecordIterator(const BinaryRecordIterator&) = delete;
   BinaryRecordIterator& operator=(const BinaryRecordIterator&) = delete;
   ~BinaryRecordIterator() override;
@@ -36,7 +42,8 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
   // stays valid until the next call.
   const VXCommon_1_2::Record* Next() override;
   int GetStatus() override { return fStatus; }
-  // Back to the start of the file and reads ahead; returns the status.
+  // Back to the start of the file and reads ahead; returns the status (3,
+  // without moving, once a read has failed).
   int Rewind() override;
 
   int GetWidth() const { return fWidth; }
@@ -67,6 +74,11 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
   std::size_t fBlockNext;
   bool fAtEnd;
   int fEndStatus;
+  // The count the file was written with (negative: not known), the records
+  // read ahead in this pass, and whether a read has failed for good.
+  long long fExpectedRecords;
+  long long fRecordsThisPass;
+  bool fFailed;
 };
 
 }  // namespace VXNeural

@@ -142,8 +142,9 @@ class GradientDescentMBO : public IOptimizationAlgorithm {
 
   // The run's vectors sized once, W the network's weights, A zero.
   void StartRun(Run& run);
-  // Empties the buffer and fills it with up to n records of source; in
-  // online mode draws the block's order. Returns the records taken.
+  // Empties the buffer and fills it with up to n records of source (training
+  // or new records: a failure latches 50014); in online mode draws the
+  // block's order. Returns the records taken.
   int Load(Run& run, VXCommon_1_2::RecordIterator& source, int n);
   // The next group to step on: the whole buffer, or in online mode the
   // next record of the block in a one-record buffer; null when none is left.
@@ -157,8 +158,10 @@ class GradientDescentMBO : public IOptimizationAlgorithm {
                 VXCommon_1_2::MultiPassRecordIter* test, int nTrain, int nTest);
   // The best epoch's weights and values back, as a stopped run ends.
   void RestoreBest(Run& run);
-  // A pass over at most n records (no gradient), then Rewind.
-  void ErrorPass(VXCommon_1_2::MultiPassRecordIter& source, int n, bool computeAccuracy);
+  // A pass over at most n records (no gradient), then Rewind; a source that
+  // failed during it latches failureCode.
+  void ErrorPass(VXCommon_1_2::MultiPassRecordIter& source, int n, bool computeAccuracy,
+                 int failureCode);
 
   template <typename Writer>
   void PutFields(Writer& w) const;

@@ -32,7 +32,7 @@ class IOptimizationAlgorithm {
  public:
   // cancel is the host's cancel object (may be null), not owned.
   explicit IOptimizationAlgorithm(VXCommon_1_2::VXQueryCancel* cancel)
-      : fCancel(cancel), fCanceled(false) {}
+      : fCancel(cancel), fCanceled(false), fSourceFailure(0) {}
   IOptimizationAlgorithm(const IOptimizationAlgorithm&) = delete;
   IOptimizationAlgorithm& operator=(const IOptimizationAlgorithm&) = delete;
   virtual ~IOptimizationAlgorithm() = default;
@@ -98,7 +98,24 @@ class IOptimizationAlgorithm {
   // positive answer: once cancelled, always cancelled.
   virtual bool IsCanceled();
 
+  // The code of a record source that failed during one of this optimizer's
+  // passes: 50014 for the training or new records, 50015 for the test
+  // records; 0 while none has. Latched like a cancel: the run stops at its
+  // next check and answers the code as an error, in state Inconsistent.
+  int GetSourceFailure() const { return fSourceFailure; }
+
  protected:
+  // After a pass over source and before rewinding it: a status other than
+  // good or end of data latches code (the first failure is kept). Returns
+  // whether a source has failed.
+  bool CheckSource(VXCommon_1_2::RecordIterator& source, int code);
+  // Cancelled or a source failed: the run must stop.
+  bool Halted() { return IsCanceled() || fSourceFailure != 0; }
+  // The end of a run: when cancelled, state Cancelled and code 1; else when
+  // a source failed, state Inconsistent and its code (both errors). Returns
+  // whether the run was halted; state and status are left alone otherwise.
+  bool EndHalted(VXNNCommon::AlgorithmStatus& state, VXCommon_1_2::VXStatus& status);
+
   // The thresholds and call-backs of one run, read from the settings at its
   // start.
   struct RunLimits {
@@ -138,6 +155,7 @@ class IOptimizationAlgorithm {
  private:
   VXCommon_1_2::VXQueryCancel* fCancel;
   bool fCanceled;
+  int fSourceFailure;
 };
 
 // The common part of GradientDescentBatch and ScaledConjGrad: the progress

@@ -55,6 +55,9 @@ class LinearOutputSolver {
   // the solver has no network or its regression does not fit the network
   // (call ReInitialize after the hidden unit count changes); TrainPass
   // makes a fitting regression itself, since it starts a new fit anyway.
+  // A source that fails during the pass of TrainPass or Update (its status
+  // neither good nor end of data) gives 50014 (error), state Inconsistent,
+  // and the output weights as they were.
   void AddRecord(const double* record);
   VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
                                    bool rewindFirst);
@@ -104,6 +107,7 @@ class LinearOutputSolver {
   void StoreError(double error);
   VXCommon_1_2::VXStatus Cancelled();
   VXCommon_1_2::VXStatus Mismatch();
+  VXCommon_1_2::VXStatus SourceFailure();
   // The end of a training pass or solve: estimate, set the output weights
   // and the error, count the iteration.
   VXCommon_1_2::VXStatus SolveAccumulated();

@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cstdlib>
 
+#include "algorithm/AlgorithmCodes.h"
+#include "data/SourceCheck.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
@@ -98,7 +100,8 @@ MLPSampleSizes MLPInitializer::ComputeSampleSizes(long maxRecordsInMemory, int n
 }
 
 int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
-                                 RecordBufferIter& buffer, const std::function<bool()>& cancelled) {
+                                 RecordBufferIter& buffer, const std::function<bool()>& cancelled,
+                                 bool* failed) {
   const int wanted = buffer.GetCapacity() - buffer.GetCount();
   int need = wanted;
   // Every record is read and draws, also once the buffer is full, so that
@@ -110,13 +113,15 @@ int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int
     const double u = rng.Uniform();
     if (u <= static_cast<double>(need) / remaining && need > 0 && buffer.Add(record)) --need;
   }
+  if (failed) *failed = VXNeural::detail::SourceFailed(source);
   source.Rewind();
   return wanted - need;
 }
 
 void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
                                   RecordBufferIter& first, RecordBufferIter& second, int& nFirst,
-                                  int& nSecond, const std::function<bool()>& cancelled) {
+                                  int& nSecond, const std::function<bool()>& cancelled,
+                                  bool* failed) {
   const int wantedA = first.GetCapacity() - first.GetCount();
   const int wantedB = second.GetCapacity() - second.GetCount();
   int needA = wantedA;
@@ -134,6 +139,7 @@ void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, in
       if (second.Add(record)) --needB;
     }
   }
+  if (failed) *failed = VXNeural::detail::SourceFailed(source);
   source.Rewind();
   nFirst = wantedA - needA;
   nSecond = wantedB - needB;
@@ -160,16 +166,22 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   // The sample pass reads the whole training source, which may be far
   // larger than memory: a host's cancel must not wait for its end.
   const std::function<bool()> cancelled = [this] { return Canceled(); };
+  bool trainFailed = false;
+  bool testFailed = false;
   if (fParts.trainData != nullptr) {
     if (sizes.fromTestSource) {
-      sample.nTrain =
-          SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train, cancelled);
-      sample.nTest = SelectSample(fParts.random, *test, nTestRecords, *sample.test, cancelled);
+      sample.nTrain = SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train,
+                                   cancelled, &trainFailed);
+      sample.nTest =
+          SelectSample(fParts.random, *test, nTestRecords, *sample.test, cancelled, &testFailed);
     } else {
       SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train, *sample.test,
-                   sample.nTrain, sample.nTest, cancelled);
+                   sample.nTrain, sample.nTest, cancelled, &trainFailed);
     }
   }
+  sample.sourceFailure = trainFailed  ? VXNeural::codes::kTrainSourceNotGood
+                         : testFailed ? VXNeural::codes::kTestSourceNotGood
+                                      : 0;
   fParts.random.SetSeed(sizing.GetRandomSeed());
   return sample;
 }
@@ -304,12 +316,13 @@ VXStatus MLPInitializer::ComputeSampleWeights() {
     MLPSample sample = DrawSample(kept);
     ++fParts.nDataPasses;
     MultiPassRecordIter* test = sample.nTest > 0 ? sample.test.get() : nullptr;
+    if (sample.sourceFailure != 0) status = VXStatus(sample.sourceFailure, false);
 
     double bestTestError = kLargest;
     double trainErrorRatio = kLargest;
     std::valarray<double> bestWeights(0.0,
                                       static_cast<std::size_t>(fParts.network->GetNumWeights()));
-    for (int run = 0; run < kInitialisationRuns; ++run) {
+    for (int run = 0; run < kInitialisationRuns && status.IsOK(); ++run) {
       bool reachedTarget = false;
       status = Annealing(*sample.train, test, sample.nTrain, sample.nTest, false, bestTestError,
                          trainErrorRatio, bestWeights, reachedTarget);
@@ -319,7 +332,7 @@ VXStatus MLPInitializer::ComputeSampleWeights() {
         break;
       }
     }
-    if (!Canceled() && !keepLastRun) fParts.network->SetWeights(bestWeights);
+    if (!Canceled() && !keepLastRun && status.IsOK()) fParts.network->SetWeights(bestWeights);
   }
 
   settings = kept;
@@ -421,6 +434,13 @@ VXStatus MLPInitializer::SelectArchitecture() {
   MLPSample sample = DrawSample(user);
   settings.SetNTestRecords(user.GetNTestRecords());
   ++fParts.nDataPasses;
+  if (sample.sourceFailure != 0 && !Canceled()) {
+    // As any failed search: the algorithm stays in the Expert state, which
+    // refuses the work it cannot do.
+    settings.SetProgressListener(listener);
+    fParts.status = VXStatus(sample.sourceFailure, false);
+    return fParts.status;
+  }
   fParts.nHiddenUnits = HiddenUnitsOf(*fParts.network);
   settings.RemoveProgressListener();
 

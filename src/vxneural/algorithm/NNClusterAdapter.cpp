@@ -3,6 +3,8 @@
 #include <numeric>
 #include <utility>
 
+#include "data/SourceCheck.h"
+
 using VXCommon_1_2::MultiPassRecordIter;
 
 NNClusterAdapter::NNClusterAdapter(MultiPassRecordIter* source, std::vector<int> widths,
@@ -23,7 +25,8 @@ bool NNClusterAdapter::IsGood() { return fStatus == kGood && fSource->IsGood(); 
 VXCluster::Record* NNClusterAdapter::Next() {
   if (fStatus == kError) return nullptr;
   if (!fSource->IsGood()) {
-    fStatus = kEndOfData;
+    // A source that stopped on a failure must not pass for one that ended.
+    fStatus = VXNeural::detail::SourceFailed(*fSource) ? kError : kEndOfData;
     return nullptr;
   }
   if (fStop && fStop()) {

@@ -12,6 +12,7 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/NeuralAlgorithmWith.h"
 #include "algorithm/RBFContext.h"
+#include "data/SourceCheck.h"
 #include "persist/Display.h"
 #include "vxcluster/ClusterModel.h"
 #include "vxcommon/VXMissing.h"
@@ -245,10 +246,16 @@ bool RBFAlgorithm::PreCluster(Clustering& clustering) {
   fTrainData->Rewind();
   NNClusterAdapter adapter(fTrainData, clustering.AllWidths(), [this] { return IsCanceled(); });
   const VXStatus status = clustering.Model().PreCluster(adapter);
+  const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();
   ++fNDataPasses;
   clustering.fRecords = adapter.GetCount();
   if (IsCanceled()) return false;
+  // Centres from part of the records would pass for a model of them all.
+  if (failed) {
+    Store(VXStatus(codes::kTrainSourceNotGood, false));
+    return false;
+  }
   if (status.IsError()) {
     Store(ClusteringFailure("PreCluster", status));
     return false;
@@ -421,7 +428,12 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
     fElapsedTime = SecondsSince(fSearchStart);
     SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
   } else {
-    EnterFailedRestart(VXStatus(codes::kNoOptimizer, false));
+    // A failed source keeps its own code; any other failure means no
+    // candidate could be built.
+    const int code = fStatus.GetErrorCode();
+    const bool sourceFailed =
+        code == codes::kTrainSourceNotGood || code == codes::kTestSourceNotGood;
+    EnterFailedRestart(sourceFailed ? fStatus : VXStatus(codes::kNoOptimizer, false));
   }
   return fStatus;
 }
@@ -459,8 +471,10 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
     for (Candidate& c : candidates) c.solver->AddRecord(*record);
   }
   ++fNDataPasses;
+  const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();
   if (IsCanceled()) return Store(VXStatus(codes::kCancelled, false));
+  if (failed) return Store(VXStatus(codes::kTrainSourceNotGood, false));
 
   // The candidate being scored is the algorithm's network and solver, so
   // that the error pass and a listener see it; it is handed back after.

@@ -17,7 +17,8 @@ namespace {
 constexpr std::size_t kBlockBytes = std::size_t{1} << 18;
 }  // namespace
 
-BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::string fileName)
+BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::string fileName,
+                                           long long expectedRecords)
     : fCurrent(width),
       fLookAhead(nullptr),
       fFile(file),
@@ -27,7 +28,10 @@ BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::stri
       fBlockRecords(0),
       fBlockNext(0),
       fAtEnd(false),
-      fEndStatus(kEndOfData) {
+      fEndStatus(kEndOfData),
+      fExpectedRecords(expectedRecords),
+      fRecordsThisPass(0),
+      fFailed(false) {
   if (fFile == nullptr) {
     std::cout << "Error: file handle is NULL in BinaryRecordIterator constructor\n";
     fStatus = kError;
@@ -77,12 +81,17 @@ void BinaryRecordIterator::ReadAhead() {
   if (fBlockNext == fBlockRecords) {
     if (!fAtEnd) FillBlock();
     if (fBlockNext == fBlockRecords) {
-      fStatus = fEndStatus;
+      // A file shorter than it was written is as damaged as one with a
+      // partial record: something removed or cut it while it was ours.
+      const bool cutShort = fExpectedRecords >= 0 && fRecordsThisPass < fExpectedRecords;
+      fStatus = cutShort ? kError : fEndStatus;
+      if (fStatus == kError) fFailed = true;
       return;
     }
   }
   fLookAhead = fBlock.data() + fBlockNext * static_cast<std::size_t>(fWidth);
   ++fBlockNext;
+  ++fRecordsThisPass;
 }
 
 const Record* BinaryRecordIterator::Next() {
@@ -92,14 +101,16 @@ const Record* BinaryRecordIterator::Next() {
 }
 
 int BinaryRecordIterator::Rewind() {
-  if (fFile == nullptr || fWidth < 1) return fStatus;
+  if (fFile == nullptr || fWidth < 1 || fFailed) return fStatus;
   std::clearerr(fFile);
   fLookAhead = nullptr;
   fBlockRecords = fBlockNext = 0;
   fAtEnd = false;
   fEndStatus = kEndOfData;
+  fRecordsThisPass = 0;
   if (std::fseek(fFile, 0, SEEK_SET) != 0) {
     fStatus = kError;
+    fFailed = true;
     return fStatus;
   }
   fStatus = kGood;

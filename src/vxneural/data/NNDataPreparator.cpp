@@ -341,7 +341,7 @@ VXStatus NNDataPreparator::EncodeToFile(RecordIterator& source, int maxRecords,
   if (pass.kept == 0) return fStatus = VXStatus(kNoRecordWritten, false);
   if (std::fseek(file.Get(), 0, SEEK_SET) != 0) return fStatus = VXStatus(kTempFileFailed, false);
 
-  encoded = new VXNeural::BinaryRecordIterator(file.Get(), fRecordWidth, file.Name());
+  encoded = new VXNeural::BinaryRecordIterator(file.Get(), fRecordWidth, file.Name(), pass.kept);
   file.Release();
   written = pass.kept;
   fStatus = pass.skipped ? VXStatus(kCodeOutOfRange, true) : VXStatus();

@@ -50,11 +50,13 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
   double eAvg = 0.0;
   bool firstTrial = true;
   bool stopped = false;
-  while (!stopped && !IsCanceled()) {
+  while (!stopped && !Halted()) {
     if (i == 1) {
       fNetwork->SetComputeAverages(true);
       fNetwork->ResetDerivatives();
       fNRecordsProcessed = TrainPass(train, nTrain, noTest) + testRecords;
+      // A failed source ends the run; its partial pass counts for nothing.
+      if (GetSourceFailure() != 0) break;
       fAccumError = fNetwork->GetAccumError();
       if (noTest) fAccuracy = fNetwork->GetAccuracy();
       eAvg = fAccumError;
@@ -79,6 +81,7 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
       fNetwork->ResetAll();
       fNetwork->SetWeights(d);
       TrainPass(train, nTrain, noTest);
+      if (GetSourceFailure() != 0) break;
       const double eNew = fNetwork->GetAccumError();
       if (firstTrial) {
         fNetwork->SetComputeErrorAverages(false);
@@ -123,6 +126,7 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
         break;
       }
     }
+    if (GetSourceFailure() != 0) break;
     ++i;
     if (!stopped && test != nullptr) stopped = VerifyIteration(best, *test, nTest, i, w);
     if (!stopped) stopped = TestStopRules();
@@ -149,14 +153,14 @@ VXStatus GradientDescentBatch::UpdateBatch(VXStatus& status, MultiPassRecordIter
 
   const std::valarray<double> d = w - eta * fAccumGradient;
   int recordsRead = 0;
-  if (!IsCanceled()) {
+  if (!Halted()) {
     fNetwork->ResetAll();
     fNetwork->SetWeights(d);
     recordsRead = OldAndNewPass(train, newRecords, nNew);
     const double e = fNetwork->GetAccumError();
     // A pass cut short by a cancel has a partial error, lower than it
     // should be.
-    if (e < fAccumError && !IsCanceled()) {
+    if (e < fAccumError && !Halted()) {
       changed = true;
       fAccumError = e;
       fNetwork->GetGradient(fAccumGradient);
@@ -174,9 +178,6 @@ VXStatus GradientDescentBatch::UpdateBatch(VXStatus& status, MultiPassRecordIter
   fNRecordsProcessed = recordsRead;
   fRelChangeInErr = fErrorRatio = fTrainErrorPrev = VXMV::gMissingValue;
   fTestErrorNew = fTestErrorPrev = VXMV::gMissingValue;
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-  }
+  EndHalted(fAlgorithmStatus, status);
   return status;
 }

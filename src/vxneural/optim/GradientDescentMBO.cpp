@@ -7,6 +7,7 @@
 #include <numeric>
 #include <utility>
 
+#include "algorithm/AlgorithmCodes.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -134,6 +135,7 @@ void GradientDescentMBO::StartRun(Run& run) {
 int GradientDescentMBO::Load(Run& run, RecordIterator& source, int n) {
   fRecordBuffer->Empty();
   const int taken = fRecordBuffer->Fill(source, std::max(n, 0));
+  CheckSource(source, VXNeural::codes::kTrainSourceNotGood);
   if (run.online) {
     run.order.resize(static_cast<std::size_t>(fRecordBuffer->GetCount()));
     std::iota(run.order.begin(), run.order.end(), 0);
@@ -196,11 +198,13 @@ bool GradientDescentMBO::Step(Run& run, MultiPassRecordIter& group) {
   return kept;
 }
 
-void GradientDescentMBO::ErrorPass(MultiPassRecordIter& source, int n, bool computeAccuracy) {
+void GradientDescentMBO::ErrorPass(MultiPassRecordIter& source, int n, bool computeAccuracy,
+                                   int failureCode) {
   VXStatus passStatus;
   int records = 0;
   fNetwork->ResetDerivatives();
   fNetwork->ProcessRecords(passStatus, source, n, records, true, computeAccuracy);
+  CheckSource(source, failureCode);
   source.Rewind();
 }
 
@@ -242,9 +246,9 @@ bool GradientDescentMBO::EndEpoch(Run& run, MultiPassRecordIter& train, MultiPas
   bool newBestTrain = false;
   const int maxSteps = run.limits.maxNStepsTrackError;
   if (test != nullptr) {
-    ErrorPass(*test, nTest, true);
+    ErrorPass(*test, nTest, true, VXNeural::codes::kTestSourceNotGood);
     // A cancelled pass read nothing; its error must not pass for a best.
-    if (IsCanceled()) return false;
+    if (Halted()) return false;
     fTestErrorPrev = fTestErrorNew;
     fTestErrorNew = fNetwork->GetAccumError();
     fAccuracy = fNetwork->GetAccuracy();
@@ -260,9 +264,9 @@ bool GradientDescentMBO::EndEpoch(Run& run, MultiPassRecordIter& train, MultiPas
   if (run.measureTrain) {
     const bool first = !run.errorAveragesKnown;
     if (first) fNetwork->SetComputeErrorAverages(true);
-    ErrorPass(train, nTrain, !run.hasTest);
+    ErrorPass(train, nTrain, !run.hasTest, VXNeural::codes::kTrainSourceNotGood);
     if (first) fNetwork->SetComputeErrorAverages(false);
-    if (IsCanceled()) return false;
+    if (Halted()) return false;
     ++fNDataPasses;
     if (first) {
       run.errorAverages = fNetwork->GetErrorAverages();
@@ -341,14 +345,14 @@ VXStatus GradientDescentMBO::Train(VXStatus& status, MultiPassRecordIter& train,
   fNRecordsProcessed = 0;
 
   if (test != nullptr) {
-    ErrorPass(*test, nTest, true);
+    ErrorPass(*test, nTest, true, VXNeural::codes::kTestSourceNotGood);
     fTestErrorNew = fTestErrorPrev = fNetwork->GetAccumError();
     fAccuracy = fNetwork->GetAccuracy();
     run.bestTest.epoch = 1;
   }
-  if (run.measureTrain && !IsCanceled()) {
+  if (run.measureTrain && !Halted()) {
     fNetwork->SetComputeAverages(true);
-    ErrorPass(train, nTrain, !run.hasTest);
+    ErrorPass(train, nTrain, !run.hasTest, VXNeural::codes::kTrainSourceNotGood);
     fNetwork->SetComputeAverages(false);
     ++fNDataPasses;
     if (!run.hasTest) fAccuracy = fNetwork->GetAccuracy();
@@ -363,8 +367,9 @@ VXStatus GradientDescentMBO::Train(VXStatus& status, MultiPassRecordIter& train,
     run.takenThisEpoch += Load(run, train, nTrain - run.takenThisEpoch);
   };
   bool stopped = false;
-  while (!stopped && !IsCanceled()) {
+  while (!stopped && !Halted()) {
     if (!run.online || run.next >= fRecordBuffer->GetCount()) refill();
+    if (GetSourceFailure() != 0) break;
     fElapsedTime = SecondsSince(fStartClock);
     RecordBufferIter* group = fElapsedTime >= run.limits.maxTime ? nullptr : NextGroup(run);
     if (group != nullptr) {
@@ -374,7 +379,7 @@ VXStatus GradientDescentMBO::Train(VXStatus& status, MultiPassRecordIter& train,
     stopped = EndEpoch(run, train, test, nTrain, nTest);
     if (stopped) {
       RestoreBest(run);
-    } else if (!IsCanceled()) {
+    } else if (!Halted()) {
       // The new epoch's first step follows at once.
       refill();
       group = NextGroup(run);
@@ -384,12 +389,7 @@ VXStatus GradientDescentMBO::Train(VXStatus& status, MultiPassRecordIter& train,
 
   fEndClock = std::clock();
   fElapsedTime = SecondsSince(fStartClock);
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-  } else {
-    fSettings->SetAlpha(run.alpha);
-  }
+  if (!EndHalted(fAlgorithmStatus, status)) fSettings->SetAlpha(run.alpha);
   return status;
 }
 
@@ -412,10 +412,10 @@ VXStatus GradientDescentMBO::Update(VXStatus& status, MultiPassRecordIter& /*tra
   fStartClock = std::clock();
 
   int taken = 0;
-  while (!IsCanceled()) {
+  while (!Halted()) {
     if (!run.online || run.next >= fRecordBuffer->GetCount()) {
       taken += Load(run, newRecords, nNew - taken);
-      if (fRecordBuffer->GetCount() < fill) break;
+      if (fRecordBuffer->GetCount() < fill || GetSourceFailure() != 0) break;
     }
     RecordBufferIter* group = run.online ? NextGroup(run) : fRecordBuffer.get();
     if (Step(run, *group)) changed = true;
@@ -423,12 +423,7 @@ VXStatus GradientDescentMBO::Update(VXStatus& status, MultiPassRecordIter& /*tra
   }
 
   fEndClock = std::clock();
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-  } else {
-    fAlgorithmStatus = VXNNCommon::kTrained;
-  }
+  if (!EndHalted(fAlgorithmStatus, status)) fAlgorithmStatus = VXNNCommon::kTrained;
   fElapsedTime = SecondsSince(fStartClock) + previousTime;
   fRelChangeInErr = fErrorRatio = VXMV::gMissingValue;
   fTrainErrorNew = fTrainErrorPrev = VXMV::gMissingValue;

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "algorithm/AlgorithmCodes.h"
+#include "data/SourceCheck.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -41,6 +43,24 @@ bool ValidReason(int v) {
 bool IOptimizationAlgorithm::IsCanceled() {
   if (!fCanceled && fCancel != nullptr) fCanceled = fCancel->QueryCancel();
   return fCanceled;
+}
+
+bool IOptimizationAlgorithm::CheckSource(VXCommon_1_2::RecordIterator& source, int code) {
+  if (fSourceFailure == 0 && VXNeural::detail::SourceFailed(source)) fSourceFailure = code;
+  return fSourceFailure != 0;
+}
+
+bool IOptimizationAlgorithm::EndHalted(VXNNCommon::AlgorithmStatus& state, VXStatus& status) {
+  if (IsCanceled()) {
+    state = VXNNCommon::kCancelled;
+    status = VXStatus(1, false);
+  } else if (fSourceFailure != 0) {
+    state = VXNNCommon::kInconsistent;
+    status = VXStatus(fSourceFailure, false);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 IOptimizationAlgorithm::RunLimits IOptimizationAlgorithm::ReadRunLimits(
@@ -164,9 +184,10 @@ VXStatus BatchOptimizer::UpdateMiniBatch(VXStatus& status, MultiPassRecordIter& 
 
   VXStatus passStatus;
   int records = 0;
-  while (!IsCanceled() && newRecords.IsGood() && consumed < nNew) {
+  while (!Halted() && newRecords.IsGood() && consumed < nNew) {
     const int taken = fRecordBuffer->Fill(newRecords, nNew - consumed);
     consumed += taken;
+    if (CheckSource(newRecords, VXNeural::codes::kTrainSourceNotGood)) break;
     if (fRecordBuffer->GetCount() < fill) {
       // A full buffer below the threshold (a capacity of 0) could loop
       // forever without taking anything.
@@ -187,7 +208,7 @@ VXStatus BatchOptimizer::UpdateMiniBatch(VXStatus& status, MultiPassRecordIter& 
     fRecordBuffer->Rewind();
     const double eNew = fNetwork->GetAccumError();
 
-    if (eNew < e && !IsCanceled()) {
+    if (eNew < e && !Halted()) {
       a = d - w;
       w = d;
       changed = true;
@@ -200,11 +221,7 @@ VXStatus BatchOptimizer::UpdateMiniBatch(VXStatus& status, MultiPassRecordIter& 
   }
 
   fEndClock = std::clock();
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-    return status;
-  }
+  if (EndHalted(fAlgorithmStatus, status)) return status;
   fAlgorithmStatus = VXNNCommon::kTrained;
   fElapsedTime = SecondsSinceStart();
   SetElapsedTime(fElapsedTime + previousTime);
@@ -236,6 +253,7 @@ int BatchOptimizer::AddNewRecords(MultiPassRecordIter& newRecords, int nNew) {
   VXStatus passStatus;
   int newRead = 0;
   fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
+  CheckSource(newRecords, VXNeural::codes::kTrainSourceNotGood);
   newRecords.Rewind();
   fAccumError = fNetwork->GetAccumError();
   fNetwork->GetGradient(fAccumGradient);
@@ -248,8 +266,10 @@ int BatchOptimizer::OldAndNewPass(MultiPassRecordIter& train, MultiPassRecordIte
   int oldRead = 0;
   int newRead = 0;
   fNetwork->ProcessRecords(passStatus, train, fNRecordsProcessed, oldRead, false, false);
+  CheckSource(train, VXNeural::codes::kTrainSourceNotGood);
   train.Rewind();
   fNetwork->ProcessRecords(passStatus, newRecords, nNew, newRead, false, false);
+  CheckSource(newRecords, VXNeural::codes::kTrainSourceNotGood);
   newRecords.Rewind();
   ++fNDataPasses;
   return oldRead + newRead;
@@ -259,6 +279,7 @@ int BatchOptimizer::TrainPass(MultiPassRecordIter& train, int nTrain, bool compu
   VXStatus passStatus;
   int records = 0;
   fNetwork->ProcessRecords(passStatus, train, nTrain, records, false, computeAccuracy);
+  CheckSource(train, VXNeural::codes::kTrainSourceNotGood);
   train.Rewind();
   ++fNDataPasses;
   return records;
@@ -269,6 +290,7 @@ int BatchOptimizer::TestPass(MultiPassRecordIter& test, int nTest) {
   int records = 0;
   fNetwork->ResetDerivatives();
   fNetwork->ProcessRecords(passStatus, test, nTest, records, true, true);
+  CheckSource(test, VXNeural::codes::kTestSourceNotGood);
   test.Rewind();
   return records;
 }
@@ -330,7 +352,7 @@ bool BatchOptimizer::VerifyIteration(BestIterate& best, MultiPassRecordIter& tes
                                      const std::valarray<double>& w) {
   TestPass(test, nTest);
   // A cancelled pass read nothing; its zero error must not pass for a best.
-  if (IsCanceled()) return false;
+  if (Halted()) return false;
   fTestErrorPrev = fTestErrorNew;
   fTestErrorNew = fNetwork->GetAccumError();
   fAccuracy = fNetwork->GetAccuracy();
@@ -368,10 +390,7 @@ void BatchOptimizer::ReportProgress(bool stopped) {
 VXStatus& BatchOptimizer::FinishRun(VXStatus& status) {
   fEndClock = std::clock();
   fElapsedTime = SecondsSinceStart();
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-  }
+  EndHalted(fAlgorithmStatus, status);
   return status;
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "algorithm/AlgorithmCodes.h"
+#include "data/SourceCheck.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -237,6 +238,13 @@ VXStatus LinearOutputSolver::Cancelled() {
   return VXStatus(1, false);
 }
 
+VXStatus LinearOutputSolver::SourceFailure() {
+  // The sums hold part of the data: solving them would give weights of a
+  // sample nobody chose.
+  fStatus = VXNNCommon::kInconsistent;
+  return VXStatus(codes::kTrainSourceNotGood, false);
+}
+
 VXStatus LinearOutputSolver::Mismatch() { return VXStatus(VXNeural::codes::kNoOptimizer, false); }
 
 VXStatus LinearOutputSolver::TrainPass(MultiPassRecordIter& source, int limit, bool rewindFirst) {
@@ -251,9 +259,11 @@ VXStatus LinearOutputSolver::TrainPass(MultiPassRecordIter& source, int limit, b
   int nRead = 0;
   ReadRecords(source, limit, false, nRead);
   fNRecordsProcessed = nRead;
+  const bool failed = detail::SourceFailed(source);
   source.Rewind();
   ++fNDataPasses;
   StopClock();
+  if (failed && !IsCanceled()) return SourceFailure();
   return SolveAccumulated();
 }
 
@@ -293,10 +303,11 @@ VXStatus LinearOutputSolver::Update(MultiPassRecordIter& source, int limit, bool
   const double oldError = VXMV::IsMissing(fEstError) ? DBL_MAX : fEstError + newError;
   fNRecordsProcessed += nRead;
   ++fNDataPasses;
+  const bool failed = detail::SourceFailed(source);
   source.Rewind();
-  if (IsCanceled()) {
+  if (IsCanceled() || failed) {
     fElapsedTime = previous + Seconds(fStartTicks, std::clock());
-    return Cancelled();
+    return IsCanceled() ? Cancelled() : SourceFailure();
   }
   const double fitted = EstimateError();
   if (oldError <= fitted) {

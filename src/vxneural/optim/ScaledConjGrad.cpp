@@ -84,7 +84,7 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
   fNetwork->ResetDerivatives();
   fNRecordsProcessed = TrainPass(train, nTrain, noTest) + testRecords;
   fNetwork->SetComputeAverages(false);
-  if (IsCanceled()) return FinishRun(status);
+  if (Halted()) return FinishRun(status);
   fAccumError = fTrainErrorNew = fTrainErrorPrev = fNetwork->GetAccumError();
   if (noTest) fAccuracy = fNetwork->GetAccuracy();
   fRelChangeInErr = fErrorRatio = VXMV::gMissingValue;
@@ -110,7 +110,7 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
   // the best-verified ones); false while it holds a probe or a trial step.
   bool settled = true;
 
-  while (!stopped && !IsCanceled()) {
+  while (!stopped && !Halted()) {
     const double pn = Norm(p);
     if (pn == 0.0) {
       // The gradient vanished exactly: there is no direction to search.
@@ -131,6 +131,8 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
         if (firstProbe) fNetwork->SetComputeErrorAverages(true);
         TrainPass(train, nTrain, noTest);
         if (firstProbe) fNetwork->SetComputeErrorAverages(false);
+        // A failed source ends the run with the kept weights put back.
+        if (GetSourceFailure() != 0) break;
         fNetwork->GetGradient(probeGradient);
         if (noTest) fAccuracy = fNetwork->GetAccuracy();
         if (firstProbe) {
@@ -166,6 +168,7 @@ VXStatus ScaledConjGrad::Train(VXStatus& status, MultiPassRecordIter& train,
       Load(*fNetwork, trial);
       settled = false;
       TrainPass(train, nTrain, noTest);
+      if (GetSourceFailure() != 0) break;
       if (noTest) fAccuracy = fNetwork->GetAccuracy();
       const double eNew = fNetwork->GetAccumError();
       // Actual over predicted decrease of the error.
@@ -259,7 +262,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
 
   // With a vanishing gradient no step is taken; the old records still count.
   int recordsRead = fNRecordsProcessed + newRead;
-  if (!IsCanceled() && pn > 0.0) {
+  if (!Halted() && pn > 0.0) {
     const double pn2 = pn * pn;
     const double sigma = sigma0 / pn;
     recordsRead = passAt(w + sigma * p);
@@ -270,13 +273,13 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
     if (delta <= 0.0) delta = lambda * pn2 - delta;
     const double mu = Dot(p, r);
     const double alpha = mu / delta;
-    if (!IsCanceled()) {
+    if (!Halted()) {
       recordsRead = passAt(w + alpha * p);
       const double e = fNetwork->GetAccumError();
       const double comparison = 2.0 * delta * (fAccumError - e) / (mu * mu);
       // A pass cut short by a cancel has a partial error, lower than it
       // should be.
-      if (comparison >= 0.0 && !IsCanceled()) {
+      if (comparison >= 0.0 && !Halted()) {
         changed = true;
         fAccumError = e;
         fNetwork->GetGradient(fAccumGradient);
@@ -293,10 +296,7 @@ VXStatus ScaledConjGrad::UpdateBatch(VXStatus& status, MultiPassRecordIter& trai
   fNRecordsProcessed = recordsRead;
   fRelChangeInErr = fErrorRatio = fTrainErrorPrev = VXMV::gMissingValue;
   fTestErrorNew = fTestErrorPrev = VXMV::gMissingValue;
-  if (IsCanceled()) {
-    fAlgorithmStatus = VXNNCommon::kCancelled;
-    status = VXStatus(1, false);
-  }
+  EndHalted(fAlgorithmStatus, status);
   return status;
 }
 

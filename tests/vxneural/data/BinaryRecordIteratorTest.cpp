@@ -45,8 +45,10 @@ TEST(BinaryRecordIterator, WholeRecordsAcrossBlocksThenEndOrError) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     BinaryRecordIterator it(WriteRecords(file, c.width, c.records, c.extraBytes), c.width, "");
-    // A whole extra record of 0x7f bytes is a record like any other.
+    // A whole extra record of 0x7f bytes is a record like any other. A
+    // damaged file fails for good: after the first pass nothing is read.
     const int whole = c.records + c.extraBytes / (c.width * 8);
+    const bool damaged = c.endStatus == 3;
     for (int pass = 0; pass < 2; ++pass) {
       int n = 0;
       bool intact = true;
@@ -59,11 +61,34 @@ TEST(BinaryRecordIterator, WholeRecordsAcrossBlocksThenEndOrError) {
         ++n;
       }
       EXPECT_TRUE(intact);
-      EXPECT_EQ(n, whole);
+      EXPECT_EQ(n, damaged && pass > 0 ? 0 : whole);
       EXPECT_EQ(it.GetStatus(), c.endStatus);
       EXPECT_EQ(it.Next(), nullptr);
-      EXPECT_EQ(it.Rewind(), whole > 0 ? 0 : c.endStatus);
+      EXPECT_EQ(it.Rewind(), whole > 0 && !damaged ? 0 : c.endStatus);
     }
+  }
+}
+
+TEST(BinaryRecordIterator, FewerRecordsThanWrittenFailForGood) {
+  // The count the writer gave (negative: none), the whole records in the
+  // file, and the status at the end of the first pass; a failure stays
+  // through Rewind, an end of data does not.
+  const struct {
+    long long written;
+    int inFile, endStatus;
+  } cases[] = {{5, 5, 1}, {-1, 3, 1}, {5, 3, 3}, {5, 0, 3}, {5, 4, 3}, {3, 5, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.written) + " written, " + std::to_string(c.inFile) + " in file");
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    BinaryRecordIterator it(WriteRecords(file, 2, c.inFile, 0), 2, "", c.written);
+    int n = 0;
+    while (it.IsGood() && it.Next() != nullptr) ++n;
+    EXPECT_EQ(n, c.inFile);
+    EXPECT_EQ(it.GetStatus(), c.endStatus);
+    const int rewound = it.Rewind();
+    EXPECT_EQ(rewound, c.endStatus == 3 ? 3 : c.inFile > 0 ? 0 : 1);
+    EXPECT_EQ(it.IsGood(), rewound == 0);
   }
 }
 

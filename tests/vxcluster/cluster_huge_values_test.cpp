@@ -1,0 +1,159 @@
+// Records whose values lie anywhere in the range of double, up to the
+// largest finite one: the summaries must keep every mean, spread, distance
+// and BIC finite, and planted clusters must be found as they are on ordinary
+// values (the log-likelihood distance does not change when every value and
+// the variable's scale are multiplied by the same factor).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <functional>
+
+#include "cluster_data.h"
+
+namespace {
+
+// Rows of k planted clusters (two continuous variables, perhaps a categorical
+// one) mapped by x -> offset + factor * x on the continuous values.
+struct HugeCase {
+  const char* name;
+  int k, nCat;
+  double offset, factor;
+  double varScale;  // the scale each continuous variable is declared with: a
+                    // spread far below it has no better fit than none at all
+};
+
+// Two clusters at the opposite ends of the range: their means differ by
+// more than the largest double.
+Planted OppositeEnds(int perCluster) {
+  Planted p = MakePlanted(2, perCluster, 2, 0, 5);
+  for (std::size_t i = 0; i < p.rows.size(); ++i) {
+    const double side = p.labels[i] == 0 ? -1.0 : 1.0;
+    for (double& x : p.rows[i]) x = side * 0.95 * DBL_MAX + std::fmod(x, 10.0) * 1e303;
+  }
+  return p;
+}
+
+Planted Scaled(const HugeCase& c, int perCluster) {
+  Planted p = MakePlanted(c.k, perCluster, 2, c.nCat, 17);
+  for (auto& row : p.rows)
+    for (int v = 0; v < 2; ++v) row[static_cast<std::size_t>(v)] = c.offset + c.factor * row[v];
+  return p;
+}
+
+// Mean and population standard deviation of variable v over the rows with
+// the given label, formed without overflow (each value divided before
+// summing, deviations scaled).
+void ExactMoments(const Planted& p, const std::vector<int>& labels, int label, int v, double& mean,
+                  double& sd, int& n) {
+  n = static_cast<int>(std::count(labels.begin(), labels.end(), label));
+  long double m = 0.0L;
+  for (std::size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] == label) m += static_cast<long double>(p.rows[i][v]) / n;
+  long double scale = 0.0L;
+  for (std::size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] == label) scale = std::max(scale, std::fabs(p.rows[i][v] - m));
+  long double ss = 0.0L;
+  for (std::size_t i = 0; i < labels.size(); ++i)
+    if (labels[i] == label && scale > 0) {
+      const long double d = (p.rows[i][v] - m) / scale;
+      ss += d * d / n;
+    }
+  mean = static_cast<double>(m);
+  sd = static_cast<double>(std::sqrt(ss) * scale);
+}
+
+class HugeValues : public ::testing::TestWithParam<HugeCase> {};
+
+TEST_P(HugeValues, SummariesStayFiniteAndPlantedClustersAreFound) {
+  const HugeCase& c = GetParam();
+  const Planted p = c.k == 0 ? OppositeEnds(300) : Scaled(c, 300);
+  const int k = c.k == 0 ? 2 : c.k;
+  ClusterVarList vars(2 + c.nCat);
+  for (int v = 0; v < 2; ++v) ASSERT_TRUE(vars.AddContVar(0.0, c.varScale).IsOK());
+  for (int v = 0; v < c.nCat; ++v) vars.AddCatVar(4, ClusterVar::kNumericCategorical);
+  // A small budget forces rebuilds, which merge entries of huge values too.
+  ClusterSettings settings;
+  settings.SetMaxLeafEntries(40);
+  ClusterModel model(settings, vars);
+  RowSource src(p.rows);
+  ASSERT_TRUE(model.PreCluster(src).IsOK());
+  EXPECT_GT(model.GetNumRebuilds(), 0);
+  EXPECT_TRUE(std::isfinite(model.GetThreshold()));
+
+  // The automatic count, the planted count, and everything in one cluster
+  // (which merges clusters far apart, beyond the largest double for
+  // OppositeEnds).
+  for (const int asked : {0, k, 1}) {
+    SCOPED_TRACE(::testing::Message() << "clusters asked (0: automatic) " << asked);
+    ASSERT_TRUE((asked == 0 ? model.AutoCluster(1, 10) : model.Cluster(asked)).IsOK());
+    ASSERT_EQ(model.GetNumOfClusters(), asked == 1 ? 1 : k);
+    EXPECT_TRUE(std::isfinite(model.GetBIC()));
+    std::vector<int> labels;
+    for (const auto& r : p.rows) labels.push_back(model.AssignRecord(VXCluster::Record(r)));
+    if (asked != 1) {
+      EXPECT_GE(AdjustedRandIndex(p.labels, labels), 0.9);
+    }
+
+    int cluster = 0;
+    for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it, ++cluster) {
+      const ClusterStats& s = **it;
+      for (int v = 0; v < 2; ++v) {
+        SCOPED_TRACE(::testing::Message() << "cluster " << cluster << " variable " << v);
+        const double mean = s.GetMeanOfContVar(v), sd = s.GetStdDevOfContVar(v);
+        const double var = s.GetVarianceOfContVar(v);
+        ASSERT_TRUE(std::isfinite(mean) && std::isfinite(sd) && std::isfinite(var));
+        EXPECT_GE(sd, 0.0);
+        EXPECT_EQ(var, std::min(sd * sd, DBL_MAX));
+        // The cluster's own records (those assigned back to it, as the
+        // clusters are well apart) give the same mean and spread.
+        double exactMean = 0.0, exactSd = 0.0;
+        int n = 0;
+        ExactMoments(p, labels, cluster, v, exactMean, exactSd, n);
+        if (n != s.GetCaseCount()) continue;
+        const double tol = 1e-9 * (std::fabs(exactMean) + exactSd) + 1e-12;
+        EXPECT_NEAR(mean, exactMean, tol);
+        EXPECT_NEAR(sd, exactSd, 1e-7 * exactSd + 1e-12);
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Range, HugeValues,
+                         ::testing::Values(HugeCase{"Ordinary", 3, 0, 0.0, 1.0, 1.0},
+                                           HugeCase{"Near1e300", 3, 1, 0.0, 1e298, 1e298},
+                                           HugeCase{"NegativeNearLargest", 4, 1, -0.8 * DBL_MAX,
+                                                    1e306, 1e306},
+                                           HugeCase{"SpreadAcrossZero", 3, 0, -2e307, 3e306, 1e307},
+                                           HugeCase{"OppositeEnds", 0, 0, 0.0, 0.0, 1e300}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every record the same: one cluster at that value, no spread; the largest
+// finite values stay values, the missing value (lowest double) stays missing.
+TEST(HugeValues, IdenticalExtremeRecords) {
+  const struct {
+    double value;
+    double mean;  // VXMV missing value when none counts
+    double count;
+  } rows[] = {{DBL_MAX, DBL_MAX, 40}, {-0.5 * DBL_MAX, -0.5 * DBL_MAX, 40}, {-DBL_MAX, 0.0, 0}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.value);
+    std::vector<std::vector<double>> data(40, {r.value, 1.0});
+    ClusterVarList vars = MakeVars(2, 0);
+    ClusterModel model(ClusterSettings(), vars);
+    RowSource src(data);
+    ASSERT_TRUE(model.PreCluster(src).IsOK());
+    ASSERT_TRUE(model.AutoCluster(1, 5).IsOK());
+    ASSERT_EQ(model.GetNumOfClusters(), 1);
+    const ClusterStats& s = **model.BeginResultClusters();
+    EXPECT_EQ(s.GetValidCount(0), r.count);
+    EXPECT_TRUE(std::isfinite(model.GetBIC()));
+    if (r.count > 0) {
+      EXPECT_EQ(s.GetMeanOfContVar(0), r.mean);
+      EXPECT_EQ(s.GetStdDevOfContVar(0), 0.0);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,238 @@
+// Encoded records that stop half way through a pass while a model trains:
+// a host's source of encoded records that fails, and a temporary file of
+// encoded records that is cut short under the library. A pass cut short by a
+// failure must not pass for a pass over all the data: every training method
+// must end with the source's code (50014 training, 50015 test), in state
+// Inconsistent, without asking the failed source again in the same pass,
+// and leave no temporary file behind.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/scratch_dir.h"
+#include "vxneural/algorithm/rbf_fixtures.h"
+
+namespace mlpdriver {
+namespace {
+
+using scratch_dir::ScratchDir;
+constexpr int kTrainNotGood = 50014, kTestNotGood = 50015;
+constexpr int kTrain = 40, kTest = 10;
+
+// When the passes of a source fail: at record failAt, in pass fromPass and
+// (unless once) every pass after it. A pass is what is read between two
+// rewinds, counted from 1 when its first record is asked for, so that a
+// rewind before any reading starts no pass. A failing pass either turns not good with an error
+// status, or keeps saying it is good while handing out nothing (its status an error).
+struct Plan {
+  int failAt;
+  int fromPass;
+  bool once;
+  bool claimsGood;
+};
+
+class FailingEncoded : public MultiPassRecordIter {
+ public:
+  FailingEncoded(std::vector<Record> records, Plan plan)
+      : fRecords(std::move(records)), fPlan(plan) {}
+  ~FailingEncoded() override { ExpectLetGo(); }
+  bool IsGood() override {
+    return fPos < fRecords.size() && (!Met() || (fPlan.claimsGood && fEmptyAnswers < 1000));
+  }
+  const Record* Next() override {
+    fStarted = true;
+    if (fPos < fRecords.size() && !Met()) return &fRecords[fPos++];
+    ++fEmptyAnswers;
+    return nullptr;
+  }
+  int GetStatus() override {
+    if (Met()) return kError;
+    return fPos < fRecords.size() ? kGood : kEndOfData;
+  }
+  int Rewind() override {
+    ExpectLetGo();
+    if (fStarted) ++fPass;
+    fStarted = false;
+    fPos = 0;
+    fEmptyAnswers = 0;
+    return GetStatus();
+  }
+  // Whether a reader ever met the failure.
+  bool Failed() const { return fFailed; }
+
+ private:
+  bool Failing() const {
+    const bool inPlan = fPass == fPlan.fromPass || (!fPlan.once && fPass > fPlan.fromPass);
+    return inPlan && fPos >= static_cast<std::size_t>(fPlan.failAt);
+  }
+  // Failing, noted as met by the reader that asks.
+  bool Met() {
+    if (Failing()) fFailed = true;
+    return Failing();
+  }
+  void ExpectLetGo() const { EXPECT_LE(fEmptyAnswers, 1) << "asked again after the failure"; }
+
+  std::vector<Record> fRecords;
+  Plan fPlan;
+  std::size_t fPos = 0;
+  int fPass = 1;
+  bool fStarted = false;  // whether this pass has been read
+  int fEmptyAnswers = 0;
+  bool fFailed = false;
+};
+
+struct Method {
+  const char* name;
+  bool rbf;
+  std::function<void(NeuralSettings&)> adjust;
+};
+
+auto Mlp(VXNNCommon::MLPTrainingMethod m, VXNNCommon::TrainingType t) {
+  return [m, t](NeuralSettings& s) {
+    auto& mlp = static_cast<MLPSettings&>(s);
+    mlp.SetTrainingMethodAndType(m, t);
+    mlp.SetMaxNDataPasses(6);
+  };
+}
+void Linear(NeuralSettings& s) {
+  auto& mlp = static_cast<MLPSettings&>(s);
+  mlp.SetNumHiddenLayers(0);
+  mlp.SetActivFnOutputLayer(VXNNCommon::kIdentity);
+  mlp.SetTrainingMethodAndType(VXNNCommon::kLinearRegression, VXNNCommon::kBatch);
+}
+
+const Method kMethods[] = {
+    {"SCG", false, Mlp(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch)},
+    {"batch GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kBatch)},
+    {"mini-batch GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch)},
+    {"online GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kOnline)},
+    {"linear regression", false, Linear},
+    {"RBF", true, [](NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }},
+};
+
+// The model of a method over records built by mixed_records, with its
+// algorithm rebuilt over failing sources of its encoded records.
+struct Hosted {
+  std::unique_ptr<Model> mlp;
+  std::unique_ptr<RbfModel> rbf;
+  std::unique_ptr<FailingEncoded> train, test;
+  INeuralAlgorithm* a = nullptr;
+
+  Hosted(const Method& m, Plan trainPlan, Plan testPlan) {
+    const auto build = [&](auto& model) {
+      model.algorithm.reset();
+      train = std::make_unique<FailingEncoded>(model.trainRecords, trainPlan);
+      test = std::make_unique<FailingEncoded>(model.testRecords, testPlan);
+      model.algorithm.reset(
+          model.factory.CreateNeuralAlgorithm(model.settings, *train, test.get()));
+      a = model.algorithm.get();
+    };
+    const Targets targets = m.rbf ? kCategoricalTarget : kContinuousTarget;
+    if (m.rbf) {
+      rbf = MakeRbf(
+          targets, kTrain, kTest, [&](RBFSettings& s) { m.adjust(s); }, true);
+      build(*rbf);
+    } else {
+      mlp = MakeModel(
+          targets, kTrain, kTest, 1, [&](MLPSettings& s) { m.adjust(s); }, true);
+      build(*mlp);
+    }
+  }
+};
+
+TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
+  constexpr Plan kNever{1000, 1, false, false};
+  // Which passes fail, and the code that must end the run. Training by a
+  // single solve (RBF, linear regression) reads two passes of training
+  // records and no test records: later failures never reach it.
+  const struct {
+    const char* what;
+    Plan train, test;
+    int code;  // 0: the run succeeds
+    bool beyondTwoPasses;
+  } plans[] = {
+      // clang-format off
+      {"no failure", kNever, kNever, 0, false},
+      {"training source turns bad from the second pass", {15, 2, false, false}, kNever,
+       kTrainNotGood, false},
+      {"training source hands out nothing from the second pass", {15, 2, false, true}, kNever,
+       kTrainNotGood, false},
+      {"training source fails in the first pass only", {15, 1, true, false}, kNever,
+       kTrainNotGood, false},
+      {"training source fails in the third pass only", {1, 3, true, true}, kNever,
+       kTrainNotGood, true},
+      {"test source turns bad", kNever, {4, 2, false, false}, kTestNotGood, true},
+      {"test source hands out nothing", kNever, {4, 2, false, true}, kTestNotGood, true},
+      {"test source turns bad from the third pass", kNever, {4, 3, false, false}, kTestNotGood,
+       true},
+      // clang-format on
+  };
+  for (const Method& m : kMethods) {
+    for (const auto& p : plans) {
+      if (p.beyondTwoPasses && (m.rbf || std::string(m.name) == "linear regression")) continue;
+      SCOPED_TRACE(std::string(m.name) + ": " + p.what);
+      Hosted h(m, p.train, p.test);
+      ASSERT_NE(h.a, nullptr);
+      const VXStatus trained = h.a->Train(kTrain, -1);
+      if (p.code == 0) {
+        EXPECT_EQ(trained, VXStatus());
+        EXPECT_EQ(h.a->GetAlgorithmStatus(), VXNNCommon::kTrained);
+        EXPECT_FALSE(h.train->Failed() || h.test->Failed());
+        continue;
+      }
+      ExpectStatus(trained, p.code);
+      ExpectStatus(h.a->GetStatus(), p.code);
+      EXPECT_EQ(h.a->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      EXPECT_TRUE((p.code == kTrainNotGood ? h.train : h.test)->Failed());
+      // The failure is kept: further training does nothing.
+      EXPECT_EQ(h.a->Train(kTrain, -1), VXStatus());
+      ExpectStatus(h.a->GetStatus(), p.code);
+    }
+  }
+}
+
+// Raw records spilled to a temporary file of encoded records (a budget of
+// one record in memory), which is then cut after the algorithm is built:
+// at a record boundary (fewer records than were written) or inside a
+// record. The first pass may still be served from the read-ahead block; a
+// later one meets the cut.
+TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
+  const struct {
+    const char* what;
+    double records;  // kept in the file, in records of the encoded width
+  } cuts[] = {{"cut at a record boundary", 12}, {"cut inside a record", 12.5}, {"emptied", 0}};
+  for (const Method& m : kMethods) {
+    for (const auto& cut : cuts) {
+      SCOPED_TRACE(std::string(m.name) + ": " + cut.what);
+      ScratchDir scratch;
+      auto settings = [&](NeuralSettings& s) {
+        s.SetTempFileDir(scratch.Path());
+        s.SetMaxRecordsInMemory(1);
+        m.adjust(s);
+      };
+      const Targets targets = m.rbf ? kCategoricalTarget : kContinuousTarget;
+      auto mlp = m.rbf ? nullptr : MakeModel(targets, kTrain, 0, 1, settings);
+      auto rbf = m.rbf ? MakeRbf(targets, kTrain, 0, settings) : nullptr;
+      std::unique_ptr<INeuralAlgorithm>& a = m.rbf ? rbf->algorithm : mlp->algorithm;
+      ASSERT_NE(a, nullptr);
+      ASSERT_EQ(scratch.Count(), 1) << "one file of training records";
+      const auto file = std::filesystem::directory_iterator(scratch.Path())->path();
+      const auto width = std::filesystem::file_size(file) / kTrain;
+      std::filesystem::resize_file(file, static_cast<std::uintmax_t>(cut.records * width));
+
+      ExpectStatus(a->Train(kTrain, -1), kTrainNotGood);
+      EXPECT_EQ(a->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      EXPECT_EQ(scratch.Count(), 1) << "the file stays with its reader";
+      a.reset();
+      EXPECT_EQ(scratch.Count(), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mlpdriver
