@@ -8,6 +8,7 @@
 
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/AlgorithmContext.h"
+#include "data/SourceCheck.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/PMMLExport.h"
@@ -504,6 +505,12 @@ double NeuralAlgorithmBase::RunErrorPass(RecordIterator& records, int n, bool co
   int processed = 0;
   fNetwork->ProcessRecords(status, records, n, processed, true, computeAccuracy);
   Store(status);
+  // The error of part of the records would pass for the whole: a source
+  // that failed half way answers with no error and the source's code.
+  if (status.IsOK() && !IsCanceled() && VXNeural::detail::SourceFailed(records)) {
+    Store(VXStatus(codes::kTrainSourceNotGood, false));
+    return VXMV::gMissingValue;
+  }
   // A cancel seen during the pass ends the algorithm, but the caller still
   // gets the sum of the records the pass did process.
   const double error = fNetwork->GetAccumError();

@@ -344,6 +344,9 @@ VXStatus RBFAlgorithm::RunUpdate(MultiPassRecordIter& records, int n) {
 
 double RBFAlgorithm::TestError(int nTest) {
   const double error = fCurrentContext->GetErrorOnData(*fTestData, nTest);
+  // The records measured here are the test records.
+  if (fStatus.GetErrorCode() == codes::kTrainSourceNotGood)
+    Store(VXStatus(codes::kTestSourceNotGood, false));
   fTestData->Rewind();
   return error;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <ostream>
 
+#include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
 #include "persist/Display.h"
 #include "vxcommon/VXMissing.h"
@@ -226,6 +227,14 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
   if (network.IsCanceled()) {
     stats.Reset();
     return VXStatus();
+  }
+  // Figures over part of the records would pass for the whole: a source
+  // that failed half way answers with the error instead (asked before the
+  // rewind, which may clear a host source's failure).
+  if (detail::SourceFailed(source)) {
+    stats.Reset();
+    source.Rewind();
+    return VXStatus(codes::kTrainSourceNotGood, false);
   }
   source.Rewind();
   if (invalidTarget) {

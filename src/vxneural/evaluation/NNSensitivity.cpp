@@ -7,6 +7,7 @@
 #include <ctime>
 #include <utility>
 
+#include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
 #include "evaluation/FirstLayerProber.h"
 #include "vxcommon/Callbacks.h"
@@ -98,9 +99,13 @@ class SensitivityRun {
         column += k;
       }
     }
+    if (!cancelled && detail::SourceFailed(source)) fSourceFailed = true;
     source.Rewind();
     return !cancelled;
   }
+  // Whether a source failed part way through FindRanges (a shortened range
+  // would be silently wrong).
+  bool SourceFailed() const { return fSourceFailed; }
 
   void SetRanges(std::vector<double> lo, std::vector<double> hi) {
     fLo = std::move(lo);
@@ -117,7 +122,7 @@ class SensitivityRun {
   }
 
   // Outcome of reading one source.
-  enum Outcome { kDone, kCancelled, kNoActiveCategory };
+  enum Outcome { kDone, kCancelled, kNoActiveCategory, kSourceFailed };
 
   Outcome Probe(MultiPassRecordIter& source, int maxRecords) {
     const std::size_t width = fInputs.size();
@@ -143,6 +148,8 @@ class SensitivityRun {
       fNetwork.SetSensElapsedTime(Elapsed());
       MaybeReport();
     }
+    // Asked before the rewind, which may clear a host source's failure.
+    if (outcome == kDone && detail::SourceFailed(source)) outcome = kSourceFailed;
     source.Rewind();
     return outcome;
   }
@@ -271,6 +278,7 @@ class SensitivityRun {
   ProgressListener* fListener = nullptr;
   std::clock_t fStart;
   int fProcessed = 0;
+  bool fSourceFailed = false;
   int fReportedAt = 0;
   double fReportedTime = 0.0;
 };
@@ -314,13 +322,19 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
     run.StartRangeSearch(nContinuous);
     if (nContinuous > 0) {
       if (!run.FindRanges(train, nTrain)) return VXStatus();
+      if (run.SourceFailed()) return VXStatus(codes::kTrainSourceNotGood, false);
       if (test && !run.FindRanges(*test, nTest)) return VXStatus();
+      if (run.SourceFailed()) return VXStatus(codes::kTestSourceNotGood, false);
     }
     run.CloseRanges();
   }
 
   SensitivityRun::Outcome outcome = run.Probe(train, nTrain);
-  if (outcome == SensitivityRun::kDone && test) outcome = run.Probe(*test, nTest);
+  if (outcome == SensitivityRun::kSourceFailed) return VXStatus(codes::kTrainSourceNotGood, false);
+  if (outcome == SensitivityRun::kDone && test) {
+    outcome = run.Probe(*test, nTest);
+    if (outcome == SensitivityRun::kSourceFailed) return VXStatus(codes::kTestSourceNotGood, false);
+  }
   if (outcome == SensitivityRun::kCancelled) return VXStatus();
   run.FinalReport();
   if (outcome == SensitivityRun::kNoActiveCategory)

@@ -16,6 +16,7 @@
 
 #include "common/scratch_dir.h"
 #include "vxneural/algorithm/rbf_fixtures.h"
+#include "vxneural/evaluation/NNOutputStatistics.h"
 
 namespace mlpdriver {
 namespace {
@@ -64,6 +65,10 @@ class FailingEncoded : public MultiPassRecordIter {
   }
   // Whether a reader ever met the failure.
   bool Failed() const { return fFailed; }
+  // Every pass from the next one on fails at record failAt.
+  void FailFromNextPass(int failAt) {
+    fPlan = {failAt, fStarted ? fPass + 1 : fPass, false, false};
+  }
 
  private:
   bool Failing() const {
@@ -230,6 +235,63 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
       EXPECT_EQ(scratch.Count(), 1) << "the file stays with its reader";
       a.reset();
       EXPECT_EQ(scratch.Count(), 0);
+    }
+  }
+}
+
+// A trained model measured over records that fail half way: the error, the
+// output statistics and the importance of part of the records would pass
+// for the whole, so each answers with the source's code instead.
+TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
+  constexpr Plan kNever{1000, 1, false, false};
+  const struct {
+    const char* what;
+    std::function<VXStatus(Hosted&)> measure;
+    int code;
+  } measures[] = {
+      {"error on data",
+       [](Hosted& h) {
+         h.test->FailFromNextPass(4);
+         EXPECT_EQ(h.a->GetErrorOnData(*h.test, kTest), VXMV::gMissingValue);
+         return h.a->GetStatus();
+       },
+       kTrainNotGood},
+      {"output statistics",
+       [](Hosted& h) {
+         h.test->FailFromNextPass(4);
+         NNOutputStatistics stats;
+         return h.a->ComputeOutputStats(*h.test, kTest, stats);
+       },
+       kTrainNotGood},
+      {"importance over failing training records",
+       [](Hosted& h) {
+         h.train->FailFromNextPass(15);
+         std::vector<double> importance;
+         const int n = h.a->GetSettings()->GetNumInputs();
+         return h.a->ComputeSensitivity(n, std::vector<int>(n, 1), true, std::vector<double>(n, 0),
+                                        std::vector<double>(n, 1), importance);
+       },
+       kTrainNotGood},
+      {"importance over failing test records",
+       [](Hosted& h) {
+         h.test->FailFromNextPass(4);
+         std::vector<double> importance;
+         const int n = h.a->GetSettings()->GetNumInputs();
+         return h.a->ComputeSensitivity(n, std::vector<int>(n, 1), false, {}, {}, importance);
+       },
+       kTestNotGood},
+  };
+  for (const Method& m : {kMethods[0], kMethods[5]}) {
+    for (const auto& c : measures) {
+      SCOPED_TRACE(std::string(m.name) + ": " + c.what);
+      const Method sensitive{m.name, m.rbf, [&m](NeuralSettings& s) {
+                               m.adjust(s);
+                               s.SetComputeSensitivity(true);
+                             }};
+      Hosted h(sensitive, kNever, kNever);
+      ASSERT_NE(h.a, nullptr);
+      ASSERT_EQ(h.a->Train(kTrain, kTest), VXStatus());
+      ExpectStatus(c.measure(h), c.code);
     }
   }
 }
