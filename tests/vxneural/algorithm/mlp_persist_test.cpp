@@ -129,18 +129,6 @@ TEST(MlpSavedModel, SettingsListBlockGeneratorNetworkOptimizer) {
   }
 }
 
-TEST(MlpSavedModel, AStreamThatFailsDuringTheSaveIsReportedAsAWarning) {
-  auto m = MakeModel(kCategoricalTarget, 80, 0);
-  for (bool xml : {false, true}) {
-    std::ostringstream out;
-    out.setstate(std::ios::badbit);
-    ExpectStatus(xml ? m->algorithm->SaveStateXML(out) : m->algorithm->SaveState(out), 50016, 1);
-    EXPECT_EQ(m->algorithm->GetAlgorithmStatus(), VXNNCommon::kNotStarted);
-  }
-  // A warning leaves the model at work.
-  EXPECT_TRUE(m->algorithm->Train(80, -1).IsOK());
-}
-
 ::testing::AssertionResult Refused(const std::string& bytes, bool xml, const Model& m,
                                    std::string* err = nullptr) {
   return RefusedModel(bytes, xml, m, err);
@@ -229,20 +217,6 @@ TEST(MlpDamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
       stream_faults::Replaced(Save(*m->algorithm, true), "MLPAlgorithm 1.00", "MLPAlgorithm 9.99"),
       true, *m, &err));
   EXPECT_EQ(err, "Failure reading MLPAlgorithm!\n");
-}
-
-TEST(MlpDamagedModel, ANetworkThatDoesNotFitTheSettingsIsRefused) {
-  // The settings and list of a one-target model followed by the block of a
-  // two-target model: every object reads, but the network's outputs are
-  // not the list's.
-  auto one = MakeModel(kCategoricalTarget, 60, 0);
-  auto two = MakeModel(kBothTargets, 60, 0);
-  for (bool xml : {false, true}) {
-    const std::string a = Save(*one->algorithm, xml), b = Save(*two->algorithm, xml);
-    const std::string head = xml ? "<object name=\"MLPAlgorithm 1.00\"" : "MLPAlgorithm 1.00";
-    ASSERT_NE(a.find(head), std::string::npos);
-    EXPECT_TRUE(Refused(a.substr(0, a.find(head)) + b.substr(b.find(head)), xml, *one)) << xml;
-  }
 }
 
 TEST(MlpDamagedModel, TheRestoringConstructorEntersTheFailedState) {

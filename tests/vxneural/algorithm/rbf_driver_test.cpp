@@ -1,7 +1,7 @@
 // The RBF driver: its state table, training with the clustering library's
 // choice or the user's number of hidden units (centres and widths checked
 // against a clustering run of the test's own), the candidate search in
-// both forms, the adapter's category walk, cancellation, the reporter.
+// both forms and the adapter's category walk.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "common/text_checks.h"
 #include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxcluster/ClusterModel.h"
@@ -188,48 +187,6 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_NEAR(forms[0][i].testError, forms[1][i].testError,
                   1e-9 * std::abs(forms[0][i].testError));
     }
-  }
-}
-
-TEST(RbfSearch, TheRangeStartsAtOneOutputForPlainUnitsAndAtTwoForNormalisedOnes) {
-  const struct {
-    VXNNCommon::ActivationFunction activation;
-    int first;
-  } cases[] = {{VXNNCommon::kRadialBasis, 1}, {VXNNCommon::kNormalizedRadialBasis, 2}};
-  for (const auto& c : cases) {
-    auto m = MakeRbf(kContinuousTarget, 60, 0,
-                     [&](RBFSettings& s) { s.SetActivFnHiddenLayer(c.activation); });
-    const std::vector<Seen> seen = Search(*m);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0].k, c.first) << c.activation;
-  }
-}
-
-TEST(RbfSearch, PerfectFitsGetTheLeastBICAndTiesKeepTheSmallerCandidate) {
-  // A target that is 0 on every record is fitted exactly by every
-  // candidate: E = 0, BIC -DBL_MAX for all, the first stays the best.
-  for (bool onePass : {true, false}) {
-    std::vector<Record> encoded =
-        EncodeByHand(MakeRecords(50, 1), MakeRecords(50, 1), kContinuousTarget);
-    for (Record& r : encoded) r[5] = 0.0;
-    RBFSettings settings(5, {1}, 50);
-    settings.SetExpertOneDataPass(onePass);
-    VectorRecordIter train(encoded);
-    RBFFactory factory;
-    std::unique_ptr<INeuralAlgorithm> a(factory.CreateNeuralAlgorithm(settings, train, nullptr));
-    ASSERT_TRUE(a);
-    RbfModel m;
-    m.algorithm = std::move(a);
-    const std::vector<Seen> seen = Search(m);
-    ASSERT_GE(seen.size(), 2u);
-    for (const Seen& s : seen) {
-      EXPECT_EQ(s.trainError, 0.0);
-      EXPECT_EQ(s.bic, -DBL_MAX);
-    }
-    EXPECT_EQ(m.algorithm->GetNumberOfHiddenUnits(), seen[0].k);
-    EXPECT_EQ(m.algorithm->GetTrainingBIC(), -DBL_MAX);
-    // The best is not the last tried: one more report for it.
-    EXPECT_EQ(seen.back().k, seen[0].k);
   }
 }
 

@@ -1,12 +1,11 @@
 // Saved RBF models: every stage of a model's life through both factory
 // routes and both stream forms, the layout of the algorithm block against
-// a reference assembled here, damaged streams, and the factory's refusals
+// a reference assembled here, damaged blocks, and the factory's refusals
 // of streams that are not RBF models.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -166,32 +165,6 @@ TEST(RbfDamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
       stream_faults::Replaced(Save(*m->algorithm, true), "RBFAlgorithm 1.00", "RBFAlgorithm 9.99"),
       true, *m, &err));
   EXPECT_EQ(err, "Failure reading RBFAlgorithm!\n");
-}
-
-TEST(RbfDamagedModel, CorruptedBytesAreRefusedOrGiveAUsableModel) {
-  auto m = ModelAt(kTrained, true);
-  const std::string saved = Save(*m->algorithm, false);
-  const std::size_t block = saved.find("RBFAlgorithm 1.00");
-  int refused = 0;
-  testing::internal::CaptureStderr();
-  for (std::size_t k = block; k < saved.size(); ++k) {
-    std::string damaged = saved;
-    damaged[k] = static_cast<char>(damaged[k] ^ 0xA5);
-    auto r = RestoreModel(damaged, false, *m);
-    if (!r->algorithm) {
-      ExpectStatus(r->status, 50006);
-      ++refused;
-      continue;
-    }
-    // A model that reads is whole: it scores, trains and saves.
-    Record out;
-    r->algorithm->Score(m->trainRecords[0], out);
-    r->algorithm->Train(80, -1);
-    std::ostringstream again;
-    r->algorithm->SaveState(again);
-  }
-  testing::internal::GetCapturedStderr();
-  EXPECT_GT(refused, 0);
 }
 
 TEST(RbfFactory, RefusesWhatIsNotAnRBFModelForTheseSources) {

@@ -4,20 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/layouts.h"
 #include "common/saved_forms.h"
-#include "common/text_checks.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
 
 using namespace VXNNCommon;
 using saved_forms::Saved;
-using stream_faults::RefusedWith;
 using stream_faults::WithInt32;
 
 namespace {
@@ -29,14 +26,8 @@ const std::string kStopRulesError = "Error reading MLPStopRules!\n";
 const std::vector<std::string> kMLPMessages = {kMLPSettingsError, kStopRulesError,
                                                kNeuralSettingsError};
 
-struct Listener : VXCommon_1_2::ProgressListener {
-  void Report(VXCommon_1_2::ProgressReport&) override {}
-};
 struct Cancel : VXCommon_1_2::VXQueryCancel {
   bool QueryCancel() override { return false; }
-};
-struct NameMaker : VXCommon_1_2::VXTempFileNameMaker {
-  std::string GetTempFileName() override { return "x"; }
 };
 
 // Every field differs from its default.
@@ -96,8 +87,6 @@ constexpr std::size_t kNSAt = 220;
 constexpr std::size_t kHiddenActAt = kNSAt + 2 + 3 * 4;
 constexpr std::size_t kOutUnitsAt = kNSAt + 2 + 9 * 4;
 constexpr std::size_t kHiddenLayersAt = kNSAt + 2 + 10 * 4;
-// After 2 hidden sizes, the user flag, 3 categories, 2 seeds and 7 ints.
-constexpr std::size_t kConfidenceAt = kNSAt + 2 + 11 * 4 + 2 * 4 + 4 + 3 * 4 + 2 * 4 + 7 * 4;
 
 }  // namespace
 
@@ -168,22 +157,6 @@ TEST(SettingsLayouts, SettingsAndStopRulesFieldByField) {
       mlpX);
   layouts::ExpectLayout(
       CustomizedRBF(), [] { return std::make_unique<RBFSettings>(); }, rbf, rbfX);
-}
-
-TEST(StopRulesPersist, FlagsAndDamage) {
-  MLPSettings settings = Customized();
-  const MLPStopRules a = *settings.GetStopRules();
-  const std::string bytes = Saved(a, false);
-  // The flags are true only for 1.
-  std::istringstream flags(WithInt32(WithInt32(bytes, 46, 2), 58, -1));
-  MLPStopRules b;
-  b.ReadObject(flags);
-  EXPECT_FALSE(b.GetMaxNDataPassesSet());
-  EXPECT_FALSE(b.GetCheckTrainErrVerifyingCycle());
-  EXPECT_EQ(b.GetMaxNDataPasses(), 321);
-
-  MLPStopRules target;
-  saved_forms::ExpectReadersRobust(a, target, {kStopRulesError}, {kStopRulesError});
 }
 
 TEST(MLPSettingsPersist, TruncatedCorruptedAndImplausibleStreamsAreRefused) {

@@ -1,5 +1,5 @@
-// NNetwork: the flat weight layout, errors, accuracy, averages and adding
-// and removing hidden units.
+// NNetwork: the flat weight layout, errors, accuracy, and adding and
+// removing hidden units.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -139,43 +139,6 @@ TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   copy->ResetDerivatives();
   Pass(*copy, {Record({0.4, 0.5})}, true);
   EXPECT_EQ(copy->GetAccuracy(), 0.0);
-}
-
-TEST(NetworkAverages, MeansThenTheErrorOfPredictingThem) {
-  auto settings = NoHidden(1, {1, 1}, VXNNCommon::kIdentity);
-  NNetwork net(*settings);
-  const std::vector<Record> records = {Record({0.0, 1.0, 2.0}), Record({0.0, 3.0, 2.0}),
-                                       Record({0.0, 5.0, 8.0})};
-  net.SetComputeAverages(true);
-  EXPECT_EQ(Pass(net, records, false), 3);
-  EXPECT_EQ(net.GetOutputAverages()[0], 3.0);
-  EXPECT_EQ(net.GetOutputAverages()[1], 4.0);
-  // maxRecords 0 leaves the sums undivided (here: untouched means).
-  EXPECT_EQ(Pass(net, records, false, 0), 0);
-  EXPECT_EQ(net.GetOutputAverages()[0], 3.0);
-
-  net.SetComputeAverages(false);
-  net.SetComputeErrorAverages(true);
-  Pass(net, records, false);
-  EXPECT_DOUBLE_EQ(net.GetErrorAverages(), 0.5 * (4 + 0 + 4) + 0.5 * (4 + 4 + 16));
-  net.SetComputeAverages(true);
-  EXPECT_EQ(net.GetErrorAverages(), 0.0);
-  EXPECT_EQ(net.GetOutputAverages()[1], 0.0);
-
-  // Cross entropy of predicting the class frequencies 3/4 and 1/4.
-  auto two = NoHidden(1, {2}, VXNNCommon::kSoftMax);
-  NNetwork classes(*two);
-  const std::vector<Record> labels = {Record({0.0, 1, 0}), Record({0.0, 1, 0}), Record({0.0, 1, 0}),
-                                      Record({0.0, 0, 1})};
-  classes.SetComputeAverages(true);
-  Pass(classes, labels, false);
-  classes.SetComputeAverages(false);
-  classes.SetComputeErrorAverages(true);
-  classes.ResetDerivatives();
-  Pass(classes, labels, false);
-  EXPECT_NEAR(classes.GetErrorAverages(), -3 * std::log(0.75) - std::log(0.25), 1e-14);
-  // Zero weights predict 1/2 for each class.
-  EXPECT_NEAR(classes.GetAccumError(), 4 * std::log(2.0), 1e-14);
 }
 
 TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {

@@ -1,14 +1,12 @@
 // Mini-batch and online gradient descent: steps, learning-rate decay,
 // momentum cap and record order checked against a second implementation;
-// stop rules; updates of a trained network.
+// stop rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <memory>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <valarray>
 #include <vector>
@@ -120,19 +118,6 @@ struct Fixture : Problem {
     auto train = VectorRecordIter::Borrow(records);
     VXStatus status;
     return mbo->Train(status, train, test, 1000, 1000);
-  }
-  // An update with the records; returns what it wrote to standard output.
-  std::string Update(const std::vector<Record>& fresh, int nNew, bool& changed,
-                     VXStatus* result = nullptr) {
-    auto train = VectorRecordIter::Borrow(records);
-    auto source = VectorRecordIter::Borrow(fresh);
-    VXStatus status;
-    std::ostringstream out;
-    auto* old = std::cout.rdbuf(out.rdbuf());
-    mbo->Update(status, train, source, nNew, changed);
-    std::cout.rdbuf(old);
-    if (result != nullptr) *result = status;
-    return out.str();
   }
   int capacity;
   VXRandom random{777u, true};

@@ -1,5 +1,5 @@
-// Missing-value intervals and the user-missing declarations: membership
-// and equality.
+// Missing-value intervals: an end given as the missing value leaves that
+// side open.
 #include <gtest/gtest.h>
 
 #include "vxcommon/VXMissing.h"
@@ -32,33 +32,6 @@ TEST(NumericInterval, MissingValueAsAnEndLeavesItOpen) {
   }
   EXPECT_TRUE(NNNumericInterval().IsEmpty());
   EXPECT_EQ(NNNumericInterval(10.0, gMissingValue).GetRightEnd(), gMissingValue);
-}
-
-TEST(UserMissingEquality, ComparesValuesInOrderNotLabels) {
-  NNNumericUserMissing a, b, c;
-  a.AddValue(1, "a");
-  a.AddValue(2, "b");
-  b.AddValue(1, "x");
-  b.AddValue(2, "y");
-  c.AddValue(2, "a");
-  c.AddValue(1, "b");
-  EXPECT_TRUE(a.IsEqualTo(&b));
-  EXPECT_FALSE(a.IsEqualTo(&c));
-  EXPECT_FALSE(a.IsEqualTo(nullptr));
-  b.SetInterval(NNNumericInterval(0, 1));
-  EXPECT_FALSE(a.IsEqualTo(&b));
-  a.SetInterval(NNNumericInterval(0, 2));
-  EXPECT_FALSE(a.IsEqualTo(&b));
-  a.SetInterval(NNNumericInterval(0, 1));
-  EXPECT_TRUE(a.IsEqualTo(&b));
-
-  NNStringUserMissing s1, s2;
-  s1.AddValue("N/A", "one");
-  s2.AddValue("N/A", "two");
-  EXPECT_TRUE(s1.IsEqualTo(&s2));
-  EXPECT_FALSE(s1.IsEqualTo(&a) || a.IsEqualTo(&s1));
-  s2.AddValue("?", "");
-  EXPECT_FALSE(s1.IsEqualTo(&s2));
 }
 
 }  // namespace
