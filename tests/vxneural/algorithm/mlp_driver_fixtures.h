@@ -256,10 +256,6 @@ inline std::unique_ptr<Model> MakeModel(Targets targets, int nTrain, int nTest, 
   return BuildModel<Model>(targets, nTrain, nTest, seed, encoded, settingsFor, adjust);
 }
 
-inline std::unique_ptr<Model> MakeEncodedModel(Targets targets, int nTrain, int nTest) {
-  return MakeModel(targets, nTrain, nTest, 1, {}, true);
-}
-
 // A restored algorithm with the sources it reads.
 template <class Algorithm>
 struct RestoredOf {

@@ -167,25 +167,4 @@ TEST_P(MlpHandComputation, ErrorAccuracyAndPredictionsMatch) {
 INSTANTIATE_TEST_SUITE_P(MlpTargets, MlpHandComputation,
                          testing::Values(kCategoricalTarget, kContinuousTarget, kBothTargets));
 
-TEST(MlpTraining, ScoringRefusesRecordsItCannotEncode) {
-  auto m = MakeModel(kCategoricalTarget, 100, 0);
-  MLPAlgorithm& a = m->Mlp();
-  Record badCode = m->trainRecords[0];
-  badCode[kC] = 7.0;
-  EXPECT_TRUE(a.Score(badCode).IsMissing());
-  ExpectStatus(a.GetStatus(), 50003);
-  EXPECT_FALSE(a.Score(m->trainRecords[0]).IsMissing());
-  EXPECT_EQ(a.GetStatus(), VXStatus());
-  // The two-record form answers the status without storing it.
-  Record out, missing = m->trainRecords[0];
-  missing[kX] = kMissing;
-  ExpectStatus(a.Score(missing, out), 50018);
-  EXPECT_EQ(a.GetStatus(), VXStatus());
-
-  auto e = MakeEncodedModel(kCategoricalTarget, 100, 0);
-  EXPECT_TRUE(e->algorithm->Score(Record(std::vector<double>{0.1, 0.0, 1.0, 0.0})).IsMissing());
-  ExpectStatus(e->algorithm->GetStatus(), 50018);
-  EXPECT_FALSE(e->algorithm->Score(e->trainRecords[0]).IsMissing());
-}
-
 }  // namespace

@@ -124,21 +124,6 @@ TEST(RbfSavedModel, TheBinaryBlockFollowsTheLayout) {
   }
 }
 
-TEST(RbfDamagedModel, EveryTruncatedModelIsRefused) {
-  auto m = ModelAt(kTrained);
-  const std::string saved = Save(*m->algorithm, false);
-  ASSERT_FALSE(saved.empty());
-  for (std::size_t k = 0; k < saved.size(); ++k)
-    EXPECT_TRUE(RefusedModel(saved.substr(0, k), false, *m)) << "cut at " << k;
-  // XML: the settings and list before the block have their own tests: every
-  // 13th cut there, every cut in the block.
-  const std::string xml = Save(*m->algorithm, true);
-  const std::size_t block = xml.find("RBFAlgorithm 1.00");
-  ASSERT_NE(xml.rfind("</object>"), std::string::npos);
-  for (std::size_t k = 0; k <= xml.rfind("</object>"); k += (k < block ? 13 : 1))
-    EXPECT_TRUE(RefusedModel(xml.substr(0, k), true, *m)) << "cut at " << k;
-}
-
 TEST(RbfDamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
   auto m = ModelAt(kTrained);
   const std::string saved = Save(*m->algorithm, false);

@@ -93,35 +93,6 @@ TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
   EXPECT_EQ(q.EncodeInputs(Record(std::vector<double>{5, 2}), scored), VXStatus(50018, false));
 }
 
-TEST_F(PreparatorTest, ContinuousTargetUsesTheOutputModeOnACopyOfTheList) {
-  NNVarList list;
-  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddContVar("z", "", 0.0, 4.0, 2.0, 1.0, INNVariable::kOutput, INNVariable::kReal);
-  MLPSettings s(list, 10);
-  s.SetStandInputs(VXNNCommon::kMinRange);
-  ASSERT_TRUE(s.SetStandOutputs(VXNNCommon::kMinRangeSymmetric));
-  NNDataPreparator p(list, s, nullptr, nullptr);
-  Record out;
-  for (auto [z, unit] : {std::pair{0.0, -1.0}, std::pair{2.0, 0.0}, std::pair{4.0, 1.0}}) {
-    EXPECT_TRUE(p.EncodeRecord(Record(std::vector<double>{5, z}), out).IsOK());
-    EXPECT_EQ(Values(out), (std::vector<double>{0.5, unit}));
-  }
-  EXPECT_EQ(dynamic_cast<const NNLinearEncoder*>(list.GetEncoderAt(1))->GetSlope(), 1.0);
-}
-
-TEST_F(PreparatorTest, ListThatDoesNotMatchTheSettingsIsRefused) {
-  const MLPSettings moreInputs(5, {2}, 10), moreOutputs(4, {3}, 10);
-  CountingSource train(Generate(0, 5));
-  NNDataPreparator p(fList, moreInputs, &train, nullptr), q(fList, moreOutputs, &train, nullptr);
-  Record out;
-  EXPECT_EQ(p.EncodeRecord(Raw(5, 2, 0), out), VXStatus(50010, false));
-  EXPECT_EQ(p.EncodeInputs(Raw(5, 2, 0), out), VXStatus(50010, false));
-  EXPECT_EQ(p.Prepare(moreInputs), VXStatus(50010, false));
-  EXPECT_EQ(q.Prepare(moreOutputs), VXStatus(50011, false));
-  EXPECT_EQ(q.GetTrainData(), nullptr);
-  EXPECT_EQ(train.LongestRun(), 0);
-}
-
 // The budget decides source by source between memory and a file of bare
 // records; each source is read once, only as far as needed (the limits count
 // records kept, not read), and rewound; a skipped record stops nothing, and

@@ -1,5 +1,4 @@
-// NNetwork: the flat weight layout, errors, accuracy, and adding and
-// removing hidden units.
+// NNetwork: errors, accuracy, and adding and removing hidden units.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -51,33 +50,6 @@ std::valarray<double> WeightsOf(const NNetwork& net) {
   std::valarray<double> w;
   net.GetWeights(w);
   return w;
-}
-
-// The flat layout itself is checked against the reference implementation
-// by the gradient tests.
-TEST(NetworkWeights, RandomizingExchangeAndResetting) {
-  auto settings = MakeSettings(2, {1}, {2}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
-  settings->SetRandomWeightRange(-2.0, 2.0);
-  NNetwork net(*settings);
-  VXRandom rng(3, true), twin(3, true);
-  EXPECT_EQ(net.RandomizeWeights(rng), 9);
-  for (double x : WeightsOf(net)) EXPECT_EQ(x, twin.Uniform() * 4.0 - 2.0);
-  EXPECT_EQ(net.RandomizeWeights(rng, 0.0, 1.0), 9);
-  const std::valarray<double> w = WeightsOf(net);
-  for (double x : w) EXPECT_EQ(x, twin.Uniform());
-  // A vector of the wrong length is refused.
-  EXPECT_EQ(net.SetWeights(std::valarray<double>(8)), 0);
-  EXPECT_EQ(net.GetLayer(1)->GetWeights()[0], w[0]);
-  // The gradient goes into a longer vector without touching the rest.
-  EXPECT_EQ(net.SetGradient({1, 2, 3, 4, 5, 6, 7, 8, 9, -7}), 9);
-  std::valarray<double> back(-1.0, 11);
-  EXPECT_EQ(net.GetGradient(back), 9);
-  EXPECT_EQ(back[4], 5.0);
-  EXPECT_EQ(back[9], -1.0);
-  EXPECT_DOUBLE_EQ(net.GradientNorm(), std::sqrt(285.0));  // 1 + 4 + ... + 81
-  net.ResetAll();
-  EXPECT_EQ(net.GradientNorm(), 0.0);
-  EXPECT_EQ(std::abs(WeightsOf(net)).max(), 0.0);
 }
 
 TEST(NetworkError, CrossEntropyIsMinusLogOfTheTrueCategory) {

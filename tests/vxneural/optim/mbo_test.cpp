@@ -1,6 +1,5 @@
 // Mini-batch and online gradient descent: steps, learning-rate decay,
-// momentum cap and record order checked against a second implementation;
-// stop rules.
+// momentum cap and record order checked against a second implementation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,7 +123,6 @@ struct Fixture : Problem {
   std::unique_ptr<GradientDescentMBO> mbo;
 };
 
-// --- steps, epochs and record order -----------------------------------------
 
 TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
   struct Case {
@@ -190,35 +188,5 @@ TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
   }
 }
 
-// --- stop rules --------------------------------------------------------------
-
-TEST(GradientDescentMBOStop, RulesFireInTheirOrderAtTheFirstEpochEnd) {
-  Fixture f;
-  const double e0 = f.At(f.initial).error;
-  ForEachStopRuleInOrder(
-      *f.settings,
-      [&]() -> IOptimizationAlgorithm& {
-        f.net->SetWeights(f.initial);
-        f.Rebuild();
-        f.Train();
-        return *f.mbo;
-      },
-      [&](VXNNCommon::StopReason expected) {
-        // A time limit of zero stops before the first step.
-        if (expected == VXNNCommon::kStoppedMaxTime) {
-          EXPECT_EQ(f.mbo->GetNIterations(), 0);
-          ExpectWeightsNear(WeightsOf(*f.net), f.initial, 0.0);
-          return;
-        }
-        EXPECT_EQ(f.mbo->GetNIterations(), 5);
-        EXPECT_EQ(f.mbo->GetNDataPasses(), 3);
-        const double e1 = f.AtNet().error;
-        EXPECT_DOUBLE_EQ(f.mbo->GetTrainError(), e1);
-        EXPECT_NEAR(f.mbo->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
-        EXPECT_NEAR(f.mbo->GetErrorRatio(), f.ErrorRatio(e1), 1e-9);
-        EXPECT_EQ(f.mbo->GetLastGradientNorm(), 0.0);
-        EXPECT_TRUE(VXMV::IsMissing(f.mbo->GetTestError()));
-      });
-}
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Scaled conjugate gradient: runs checked against a second implementation
-// and a least-squares solution, and the stop rules.
+// (the stop rules every optimizer shares: gdb_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -28,7 +28,6 @@ std::vector<Record> WaveRecords(int n, unsigned seed) {
 Scg Wave(unsigned seed = 11) {
   return Scg(Problem(2, {1}, {3}, VXNNCommon::kIdentity, WaveRecords(40, seed), seed));
 }
-Scg Linear() { return Scg(LinearProblem({}, 30, 5, 5)); }
 
 // Summed from the first product on, as the optimizer does (a valarray's
 // sum() may run the other way and change the last bits).
@@ -140,30 +139,5 @@ TEST(ScaledConjGradTrain, FollowsASecondImplementation) {
     ExpectWeightsNear(p.opt->GetAccumGradient(), end.gradient);
   }
 }
-
-TEST(ScaledConjGradStop, RulesFireInTheirOrderAtTheFirstKeptStep) {
-  // On the linear data the first step is kept and is no restart, so it
-  // makes the first stop test.
-  Scg p = Linear();
-  const double e0 = p.At(p.initial).error;
-  ForEachStopRuleInOrder(
-      *p.settings,
-      [&]() -> IOptimizationAlgorithm& {
-        EXPECT_TRUE(p.Run().IsOK());
-        return *p.opt;
-      },
-      [&](VXNNCommon::StopReason) {
-        EXPECT_EQ(p.opt->GetNIterations(), 1);
-        EXPECT_EQ(p.opt->GetNDataPasses(), 3);
-        const double e1 = p.opt->GetTrainError();
-        EXPECT_LT(e1, e0);
-        EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
-        EXPECT_NEAR(p.AtNet().error, e1, 1e-12);
-      });
-}
-
-// --- failures --------------------------------------------------------------------
-
-// --- updates ---------------------------------------------------------------------
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The variable list: what it accepts, which variables it finds constant or
-// invalid, how it standardizes, and its user-missing declarations.
+// invalid, and its user-missing declarations.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,31 +71,6 @@ TEST(VarListValidity, ConstantAndInvalidVariables) {
   EXPECT_EQ(v.GetVarStatus(), INNVariable::kVarConstant);
   v.SetVariance(0.5);
   EXPECT_EQ(v.GetVarStatus(), INNVariable::kVarOK);
-}
-
-TEST(VarListStandardization, SetupCountsSuccessesAndKeepsUserMissing) {
-  NNVarList list;
-  list.AddContVar("in", "", 0, 4, 2, 1, kIn, kReal);
-  list.AddContVar("flat", "", 2, 2, 2, 0, kIn, kReal);
-  list.AddCatVar("c", "", std::vector<double>{1, 2}, kIn, kReal);
-  list.AddContVar("out", "", 0, 10, 5, 4, kOut, kReal, 1.0);
-  list.AddContVar("skip", "", 0, 10, 5, 4, kUnused, kReal);
-  ASSERT_TRUE(list.AddDiscreteUserMissing(0, 99.0, "dk"));
-
-  EXPECT_EQ(list.SetupContEncoders(kMinRangeSymmetric, kMinRange), 2);
-  EXPECT_DOUBLE_EQ(Linear(list, 0).Normalize(2.0), 0.0);
-  EXPECT_EQ(Linear(list, 0).Normalize(99.0), gMissingValue);
-  EXPECT_EQ(Linear(list, 1).GetSlope(), 1.0) << "refused: min == max";
-  EXPECT_DOUBLE_EQ(Linear(list, 3).GetSlope(), 1.0 / 12.0);
-  EXPECT_EQ(Linear(list, 4).GetSlope(), 1.0) << "unused: untouched";
-  std::vector<double> mins, maxs;
-  EXPECT_EQ(list.GetInpContMinMax(mins, maxs), 2);
-  EXPECT_EQ(mins, (std::vector<double>{-1.0, 2.0}));
-  EXPECT_EQ(maxs, (std::vector<double>{1.0, 2.0}));
-
-  EXPECT_EQ(list.SetupContEncoders(kMeanStdDev, kMeanStdDev), 2) << "refused for zero variance";
-  EXPECT_DOUBLE_EQ(Linear(list, 0).Normalize(3.0), 1.0);
-  EXPECT_TRUE(static_cast<NNContVar*>(list.GetVarAt(1))->SetupEncoder(kNoStandardization));
 }
 
 TEST(VarListUserMissing, IntervalsDiscreteValuesAndReplacement) {
