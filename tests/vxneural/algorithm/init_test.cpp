@@ -473,7 +473,9 @@ TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
 // with little noise they fall below 0.05, and without noise below 0.01
 // (no growing at all). A memory of one record leaves the sample no test
 // part: every testing error is missing, so all are equal and the smaller
-// network must win each tie.
+// network must win each tie. Starting at the largest size allowed, a
+// search whose first smaller size does worse turns to growing, which the
+// largest size must stop at once.
 TEST(SelectArchitecture, FollowsTheLiteralSteps) {
   struct Case {
     double noise;
@@ -481,9 +483,10 @@ TEST(SelectArchitecture, FollowsTheLiteralSteps) {
     long memory;
   } const cases[] = {{0.5, 3, 1, 5, 1000},  {0.5, 1, 1, 4, 1000}, {0.02, 1, 1, 4, 1000},
                      {0.02, 3, 1, 5, 1000}, {0.0, 1, 1, 4, 1000}, {0.5, 3, 1, 5, 1},
-                     {0.5, 1, 1, 4, 1}};
+                     {0.5, 1, 1, 4, 1},     {0.5, 3, 1, 3, 1000}, {0.5, 2, 1, 2, 1000}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.noise << " " << c.start << " " << c.memory);
+    SCOPED_TRACE(testing::Message()
+                 << c.noise << " " << c.start << ".." << c.hi << " " << c.memory);
     MLPSettings s(2, {1}, 60);
     s.SetMaxRecordsInMemory(c.memory);
     s.SetNumHiddenUnits(c.start, 1);

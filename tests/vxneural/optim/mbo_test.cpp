@@ -123,7 +123,6 @@ struct Fixture : Problem {
   std::unique_ptr<GradientDescentMBO> mbo;
 };
 
-
 TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
   struct Case {
     const char* what;
@@ -187,6 +186,5 @@ TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
     }
   }
 }
-
 
 }  // namespace
