@@ -164,39 +164,6 @@ TEST(SampleSizes, WorkedExamplesAndBoundaries) {
   }
 }
 
-// -------------------------------------------------------------- annealing
-
-// One Annealing call's in-out values, from their starting values.
-struct Anneal {
-  explicit Anneal(double bestTestError) : bestTest(bestTestError) {}
-  double bestTest, ratio = 0.0;
-  std::valarray<double> best;
-  bool reached = false;
-  VXStatus Run(MLPInitializer& init, MultiPassRecordIter& train, MultiPassRecordIter* test,
-               int nTrain, int nTest, bool keepCurrentFirst) {
-    return init.Annealing(train, test, nTrain, nTest, keepCurrentFirst, bestTest, ratio, best,
-                          reached);
-  }
-};
-
-TEST(Annealing, ReachesTargetOnEasyDataWithoutPerturbingWhenKeepingCurrent) {
-  MLPSettings s(2, {1}, 200);
-  s.SetNumHiddenUnits(3, 1);
-  Host host(s, LinearRecords(200, 11), LinearRecords(60, 12));
-  MLPInitializer init(host.Parts(), host);
-  const VXRandom before = host.random;
-  Anneal a(-1.0);
-  ASSERT_TRUE(a.Run(init, host.trainData, &host.testData, 200, 60, true).IsOK());
-  EXPECT_TRUE(a.reached);
-  EXPECT_LT(a.ratio, 0.05);
-  EXPECT_EQ(host.random, before) << "kept weights need no random draws";
-  EXPECT_EQ(a.best.size(), 0u) << "a best test error of -1 keeps the caller's weights";
-  EXPECT_EQ(a.bestTest, -1.0);
-  // Without keeping, the first stage draws perturbations.
-  a.Run(init, host.trainData, &host.testData, 200, 60, false);
-  EXPECT_NE(host.random, before);
-}
-
 // ------------------------------------- a literal second implementation
 
 // The initialisation's and the search's steps written out once more,
@@ -500,9 +467,5 @@ TEST(SelectArchitecture, FollowsTheLiteralSteps) {
     EXPECT_EQ(made.settings.GetMaxNDataPasses(), twin.settings.GetMaxNDataPasses());
   }
 }
-
-// ------------------------------------------------- weight initialisation
-
-// -------------------------------------------------- architecture search
 
 }  // namespace

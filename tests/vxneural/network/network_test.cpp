@@ -52,31 +52,6 @@ std::valarray<double> WeightsOf(const NNetwork& net) {
   return w;
 }
 
-TEST(NetworkError, CrossEntropyIsMinusLogOfTheTrueCategory) {
-  auto settings = NoHidden(2, {3}, VXNNCommon::kSoftMax);
-  NNetwork net(*settings);
-  net.SetWeights({0.5, 1.0, 0.0, -0.5, 0.0, 1.0, 0.0, 0.0, 0.0});
-  const std::vector<Record> records = {Record({1.0, 3.0, 0, 1, 0}), Record({0.5, -1.0, 1, 0, 0}),
-                                       Record({3.0, 3.0, 0, 0, 0})};
-  double expected = 0.0;
-  for (const auto& r : records)
-    expected += mlp_reference::CrossEntropy(
-        mlp_reference::Forward(ShapeOf(net), WeightsOf(net), r.GetAll()), r.GetAll() + 2);
-  EXPECT_EQ(Pass(net, records, true), 3);
-  EXPECT_NEAR(net.GetAccumError(), expected, 1e-14);
-  // The all-zero third target adds no error and is never correct; the
-  // largest outputs of the first two are their true categories.
-  EXPECT_NEAR(net.GetAccuracy(), 2.0 / 3.0, 1e-15);
-
-  // Scores are probabilities although the layer holds their logarithms.
-  VXStatus status;
-  double p[3];
-  net.Score(status, records[0].GetAll(), p);
-  EXPECT_NEAR(p[0] + p[1] + p[2], 1.0, 1e-15);
-  net.ForwardPass(records[0].GetAll(), true);
-  for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(p[k], std::exp(net.GetLayer(1)->GetUnitValues()[k]));
-}
-
 TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   auto settings = NoHidden(3, {2, 1}, VXNNCommon::kIdentity);
   auto net = CopyNetwork(*settings);

@@ -1,6 +1,6 @@
 // RBF layers: Gaussian and normalised activations against hand values,
-// widths from variance vectors, weight layouts, resizing, damaged saved
-// forms and the network built from RBF settings.
+// widths from variance vectors, damaged saved forms and the network built
+// from RBF settings.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -90,35 +90,6 @@ TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
     hidden.ComputeAdjustedVariances();
     EXPECT_EQ(hidden.GetAdjustedVariances(), c.expected);
     EXPECT_TRUE(hidden.GetVarianceVectors().empty());
-  }
-}
-
-TEST(RBFOutputLayer, WeightLayoutFollowsTheHiddenActivation) {
-  struct Case {
-    ActivationFunction f;
-    int weights;
-    std::vector<double> row0;
-  } cases[] = {{kRadialBasis, 2 * 4, {0.5, 1, 2, 3}}, {kNormalizedRadialBasis, 2 * 3, {1, 2, 3}}};
-  for (const Case& c : cases) {
-    TwoInputs t(c.f, kCentres, kWidths2);
-    RBFOutputLayer out(2, &t.hidden, {2});
-    EXPECT_EQ(out.GetNumWeights(), c.weights);
-    std::valarray<double> w(0.0, static_cast<std::size_t>(c.weights));
-    for (std::size_t i = 0; i < c.row0.size(); ++i) w[i] = c.row0[i];
-    out.SetWeights(w, 0);
-    const std::vector<double> h = t.At(1, 2);
-    out.ComputeUnitValues(false);
-    const double bias = c.f == kRadialBasis ? 0.5 : 0.0;
-    EXPECT_DOUBLE_EQ(out.GetUnitValues()[0], bias + h[0] + 2 * h[1] + 3 * h[2]);
-    EXPECT_EQ(out.GetUnitValues()[1], 0.0);
-    std::vector<double> params;
-    double extra = -1;
-    out.GetUnitParameters(0, params, extra);
-    EXPECT_EQ(params, c.row0);
-    EXPECT_EQ(extra, 0.0);
-    out.SetNumUnitsLower(5);
-    EXPECT_EQ(out.GetNumWeights(), 2 * (c.f == kRadialBasis ? 6 : 5));
-    EXPECT_EQ(out.GetWeights()[0], 0.0);
   }
 }
 
