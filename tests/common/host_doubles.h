@@ -36,7 +36,6 @@ class CountingSource : public VXCommon_1_2::MultiPassRecordIter {
   int Rewinds() const { return fRewinds; }
   std::size_t Position() const { return fPos; }
   int LongestRun() const { return fLongestRun; }
-  void ResetLongestRun() { fLongestRun = 0; }
   const std::vector<VXCommon_1_2::Record>& Records() const { return fRecords; }
 
  private:

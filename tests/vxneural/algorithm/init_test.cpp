@@ -5,17 +5,14 @@
 
 #include <algorithm>
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <utility>
 #include <valarray>
 #include <vector>
 
-#include "common/iris.h"
 #include "mlp_driver_fixtures.h"
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/data/RecordBufferIter.h"
@@ -25,8 +22,6 @@
 
 namespace {
 
-using host_doubles::CountdownCancel;
-using host_doubles::FunctionListener;
 using mlpdriver::Ints;
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::ProgressListener;
@@ -35,21 +30,6 @@ using VXCommon_1_2::Record;
 using VXCommon_1_2::VectorRecordIter;
 using VXCommon_1_2::VXStatus;
 using VXNeural::RecordBufferIter;
-
-// n records of the given width whose first value is their index, so that a
-// sample can be traced back to the source.
-std::vector<Record> IndexedRecords(int n, int width = 2) {
-  std::vector<Record> records(static_cast<std::size_t>(n), Record(width));
-  for (int i = 0; i < n; ++i) records[static_cast<std::size_t>(i)][0] = i;
-  return records;
-}
-
-std::vector<int> Indices(const RecordBufferIter& buffer) {
-  std::vector<int> out;
-  for (int i = 0; i < buffer.GetCount(); ++i)
-    out.push_back(static_cast<int>((*buffer.GetRecordAt(i))[0]));
-  return out;
-}
 
 // `inputs` uniform inputs and a target that is 0.8 x0 - 0.5 x1 + 0.3 plus
 // noise of the given size.
@@ -139,22 +119,6 @@ class Host : public MLPInitializer::Hooks {
   }
 
   std::vector<double> Weights() const { return mlpdriver::WeightsOf(network); }
-  int NetworkHiddenUnits() const { return network->GetLayer(1)->GetNumUnits(); }
-  // The error of the network's weights on the test part of a new sample.
-  double ErrorOnSampledTest() {
-    MLPInitializer init(Parts(), *this);
-    MLPSettings sizing = settings;
-    return ErrorOn(*network, *init.DrawSample(sizing).test);
-  }
-  static double ErrorOn(NNetwork& network, MultiPassRecordIter& records) {
-    VXStatus st;
-    int read = 0;
-    network.ResetDerivatives();
-    network.ProcessRecords(st, records, INT_MAX, read, true, false);
-    records.Rewind();
-    return network.GetAccumError();
-  }
-
   MLPSettings settings;
   VXRandom random;
   NNetwork* network;
@@ -171,7 +135,6 @@ class Host : public MLPInitializer::Hooks {
   bool canceled = false;
   int enters = 0, leaves = 0, cancels = 0;
 };
-
 
 // ------------------------------------------------------- sample sizes
 
@@ -199,74 +162,6 @@ TEST(SampleSizes, WorkedExamplesAndBoundaries) {
     EXPECT_EQ(s.nTest, c.wantTest);
     EXPECT_EQ(s.fromTestSource, c.test >= 1);
   }
-}
-
-TEST(DrawSample, WorkedExamples) {
-  // 300 records without a test source: both buffers from the training
-  // source, together every record once.
-  MLPSettings s(1, {1}, 300);
-  Host host(s, IndexedRecords(300));
-  MLPSettings sizing = host.settings;
-  MLPSample sample = MLPInitializer(host.Parts(), host).DrawSample(sizing);
-  EXPECT_EQ((std::vector<int>{sample.nTrain, sample.nTest, sample.train->GetCount(),
-                              sample.test->GetCount()}),
-            (std::vector<int>{210, 90, 210, 90}));
-  std::set<int> all;
-  for (const auto* buffer : {sample.train.get(), sample.test.get()})
-    for (int i : Indices(*buffer)) all.insert(i);
-  EXPECT_EQ(all.size(), 300u) << "the two buffers share or repeat records";
-  EXPECT_TRUE(host.trainData.IsGood()) << "source not rewound";
-  EXPECT_EQ(host.random, VXRandom(s.GetRandomSeed(), true)) << "generator not reseeded";
-
-  // 5000 records, 400 in memory, a test source of 50 that the settings do
-  // not count yet.
-  MLPSettings big(1, {1}, 5000);
-  big.SetMaxRecordsInMemory(400);
-  Host bigHost(big, IndexedRecords(5000), IndexedRecords(50));
-  sizing = bigHost.settings;
-  sample = MLPInitializer(bigHost.Parts(), bigHost).DrawSample(sizing);
-  EXPECT_EQ(sizing.GetNTestRecords(), 50);
-  EXPECT_EQ(sample.nTrain, 280);
-  EXPECT_EQ(sample.nTest, 50);
-  std::vector<int> expected(50);
-  for (int i = 0; i < 50; ++i) expected[i] = i;
-  EXPECT_EQ(Indices(*sample.test), expected) << "all test records, in source order";
-  const std::vector<int> train = Indices(*sample.train);
-  EXPECT_TRUE(std::is_sorted(train.begin(), train.end()));
-  EXPECT_EQ(std::set<int>(train.begin(), train.end()).size(), 280u);
-}
-
-// -------------------------------------------------------------- annealing
-
-// One Annealing call's in-out values, from their starting values.
-struct Anneal {
-  explicit Anneal(double bestTestError) : bestTest(bestTestError) {}
-  double bestTest, ratio = 0.0;
-  std::valarray<double> best;
-  bool reached = false;
-  VXStatus Run(MLPInitializer& init, MultiPassRecordIter& train, MultiPassRecordIter* test,
-               int nTrain, int nTest, bool keepCurrentFirst) {
-    return init.Annealing(train, test, nTrain, nTest, keepCurrentFirst, bestTest, ratio, best,
-                          reached);
-  }
-};
-
-TEST(Annealing, ReachesTargetOnEasyDataWithoutPerturbingWhenKeepingCurrent) {
-  MLPSettings s(2, {1}, 200);
-  s.SetNumHiddenUnits(3, 1);
-  Host host(s, LinearRecords(200, 11), LinearRecords(60, 12));
-  MLPInitializer init(host.Parts(), host);
-  const VXRandom before = host.random;
-  Anneal a(-1.0);
-  ASSERT_TRUE(a.Run(init, host.trainData, &host.testData, 200, 60, true).IsOK());
-  EXPECT_TRUE(a.reached);
-  EXPECT_LT(a.ratio, 0.05);
-  EXPECT_EQ(host.random, before) << "kept weights need no random draws";
-  EXPECT_EQ(a.best.size(), 0u) << "a best test error of -1 keeps the caller's weights";
-  EXPECT_EQ(a.bestTest, -1.0);
-  // Without keeping, the first stage draws perturbations.
-  a.Run(init, host.trainData, &host.testData, 200, 60, false);
-  EXPECT_NE(host.random, before);
 }
 
 // ------------------------------------- a literal second implementation
@@ -545,7 +440,9 @@ TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
 // with little noise they fall below 0.05, and without noise below 0.01
 // (no growing at all). A memory of one record leaves the sample no test
 // part: every testing error is missing, so all are equal and the smaller
-// network must win each tie.
+// network must win each tie. Starting at the largest size allowed, a
+// search whose first smaller size does worse turns to growing, which the
+// largest size must stop at once.
 TEST(SelectArchitecture, FollowsTheLiteralSteps) {
   struct Case {
     double noise;
@@ -553,9 +450,10 @@ TEST(SelectArchitecture, FollowsTheLiteralSteps) {
     long memory;
   } const cases[] = {{0.5, 3, 1, 5, 1000},  {0.5, 1, 1, 4, 1000}, {0.02, 1, 1, 4, 1000},
                      {0.02, 3, 1, 5, 1000}, {0.0, 1, 1, 4, 1000}, {0.5, 3, 1, 5, 1},
-                     {0.5, 1, 1, 4, 1}};
+                     {0.5, 1, 1, 4, 1},     {0.5, 3, 1, 3, 1000}, {0.5, 2, 1, 2, 1000}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.noise << " " << c.start << " " << c.memory);
+    SCOPED_TRACE(testing::Message()
+                 << c.noise << " " << c.start << ".." << c.hi << " " << c.memory);
     MLPSettings s(2, {1}, 60);
     s.SetMaxRecordsInMemory(c.memory);
     s.SetNumHiddenUnits(c.start, 1);
@@ -569,9 +467,5 @@ TEST(SelectArchitecture, FollowsTheLiteralSteps) {
     EXPECT_EQ(made.settings.GetMaxNDataPasses(), twin.settings.GetMaxNDataPasses());
   }
 }
-
-// ------------------------------------------------- weight initialisation
-
-// -------------------------------------------------- architecture search
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Shared by the MLP driver tests: the variable lists and models built over
-// the generated mixed records, a stream that calls back while it is
-// written, and a plain reference of the encoding and the forward pass.
+// the generated mixed records, and a plain reference of the encoding and
+// the forward pass.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <valarray>
 #include <vector>
 
@@ -63,24 +62,6 @@ inline NNVarList MakeList(const std::vector<Record>& records, Targets targets) {
   continuous("z", kZ, targets == kCategoricalTarget ? INNVariable::kUnused : INNVariable::kOutput);
   return list;
 }
-
-// A stream buffer that runs a hook once, before the first byte is written.
-class HookStreamBuf : public std::stringbuf {
- public:
-  explicit HookStreamBuf(std::function<void()> hook) : fHook(std::move(hook)) {}
-
- protected:
-  int overflow(int c) override { return Fire(), std::stringbuf::overflow(c); }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    return Fire(), std::stringbuf::xsputn(s, n);
-  }
-
- private:
-  void Fire() {
-    if (fHook) std::exchange(fHook, nullptr)();
-  }
-  std::function<void()> fHook;
-};
 
 // Without a severity: the states' codes 4 and 6 are warnings, other codes
 // errors.
@@ -273,10 +254,6 @@ inline std::unique_ptr<Model> MakeModel(Targets targets, int nTrain, int nTest, 
     return s;
   };
   return BuildModel<Model>(targets, nTrain, nTest, seed, encoded, settingsFor, adjust);
-}
-
-inline std::unique_ptr<Model> MakeEncodedModel(Targets targets, int nTrain, int nTest) {
-  return MakeModel(targets, nTrain, nTest, 1, {}, true);
 }
 
 // A restored algorithm with the sources it reads.

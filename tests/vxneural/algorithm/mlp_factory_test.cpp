@@ -1,10 +1,7 @@
-// MLPFactory: every refusal with its code, the test-record count, what the
-// factory keeps between the two steps of a restore, and that nothing it
-// built survives a refusal (the sanitizer build checks the memory; a
-// scratch directory checks the temporary files).
+// MLPFactory: every refusal with its code and what the factory keeps
+// between the two steps of a restore.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -160,41 +157,6 @@ TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
   huge.WriteObject(lying);
   lying << fBinary.substr(settingsSize);
   ExpectRefusal(f.RestoreNeuralAlgorithmFromBinary(lying, train, nullptr), 50006, settingsError);
-}
-
-TEST_F(MlpFactoryTest, FailedConstructionsTakeTheirPreparatorAndTemporaryFilesWithThem) {
-  Model& m = *fModel;
-  VXCommon_1_2::VXDefaultTempFileNameMaker scratch("", "vxnn-factory-test");
-  const std::string dir = scratch.GetTempFileName() + ".d";
-  ASSERT_TRUE(std::filesystem::create_directory(dir));
-  VXCommon_1_2::VXDefaultTempFileNameMaker names(dir);
-  // Ten records in memory: the preparator spills the rest to files.
-  auto inScratch = [&](MLPSettings s) {
-    s.SetTempFileNameMaker(&names);
-    s.SetMaxRecordsInMemory(10);
-    return s;
-  };
-  MLPSettings noOptimizer = inScratch(WithoutOptimizer(m.settings));
-  ExpectRefusal(f.CreateNeuralAlgorithm(noOptimizer, m.list, *m.train, nullptr, nullptr), 50001);
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  ExpectRefusal(f.CreateNeuralAlgorithm(noOptimizer, *m.train, nullptr), 50001);
-  std::vector<Record> badCodes = m.trainRecords;
-  for (Record& r : badCodes) r[kC] = 9.0;
-  VectorRecordIter bad(badCodes);
-  MLPSettings good = inScratch(m.settings);
-  ExpectRefusal(f.CreateNeuralAlgorithm(good, m.list, bad, nullptr, nullptr), 50004);
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-
-  // The same settings with an optimizer do use the directory, until the
-  // algorithm goes.
-  m.train->Rewind();
-  std::unique_ptr<INeuralAlgorithm> a(
-      f.CreateNeuralAlgorithm(good, m.list, *m.train, nullptr, nullptr));
-  ASSERT_TRUE(a) << f.GetStatus();
-  EXPECT_FALSE(std::filesystem::is_empty(dir));
-  a.reset();
-  EXPECT_TRUE(std::filesystem::is_empty(dir));
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -2,13 +2,11 @@
 // with its exact code and severity, and the gate after an error.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/text_checks.h"
 #include "mlp_driver_fixtures.h"
 #include "state_table.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
@@ -17,7 +15,6 @@
 namespace {
 
 using namespace mlpdriver;
-
 
 TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
   auto m = MakeModel(kCategoricalTarget, 80, 20);
@@ -48,6 +45,11 @@ TEST(MlpStates, AnAlgorithmWithoutAnOptimizerIsInTheFailedRestartState) {
   ExpectStatus(a.GetStatus(), 6);
   ExpectStatus(a.Train(80, -1), 5);
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+  // A state that saves, put in front of an algorithm without a network or
+  // optimizer, refuses with the "cannot save" warning and writes nothing.
+  ExpectStatus(InitContext(&a).SaveState(out), 4);
+  ExpectStatus(TrainedContext(&a).SaveStateXML(out), 4);
+  EXPECT_EQ(out.str().find("<?xml"), std::string::npos);
 
   // So is an algorithm over a preparator that does not exist.
   MLPAlgorithm empty(m->settings, nullptr);

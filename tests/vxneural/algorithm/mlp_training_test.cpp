@@ -1,14 +1,12 @@
 // The MLP driver at work: training runs and their counters and reports,
-// updates, scoring and error measurement checked against a hand
-// computation, and the seeds that make runs repeatable.
+// updates, and scoring and error measurement checked against a hand
+// computation.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/text_checks.h"
 #include "mlp_driver_fixtures.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/MLPStopRules.h"
@@ -168,58 +166,5 @@ TEST_P(MlpHandComputation, ErrorAccuracyAndPredictionsMatch) {
 
 INSTANTIATE_TEST_SUITE_P(MlpTargets, MlpHandComputation,
                          testing::Values(kCategoricalTarget, kContinuousTarget, kBothTargets));
-
-TEST(MlpTraining, ScoringRefusesRecordsItCannotEncode) {
-  auto m = MakeModel(kCategoricalTarget, 100, 0);
-  MLPAlgorithm& a = m->Mlp();
-  Record badCode = m->trainRecords[0];
-  badCode[kC] = 7.0;
-  EXPECT_TRUE(a.Score(badCode).IsMissing());
-  ExpectStatus(a.GetStatus(), 50003);
-  EXPECT_FALSE(a.Score(m->trainRecords[0]).IsMissing());
-  EXPECT_EQ(a.GetStatus(), VXStatus());
-  // The two-record form answers the status without storing it.
-  Record out, missing = m->trainRecords[0];
-  missing[kX] = kMissing;
-  ExpectStatus(a.Score(missing, out), 50018);
-  EXPECT_EQ(a.GetStatus(), VXStatus());
-
-  auto e = MakeEncodedModel(kCategoricalTarget, 100, 0);
-  EXPECT_TRUE(e->algorithm->Score(Record(std::vector<double>{0.1, 0.0, 1.0, 0.0})).IsMissing());
-  ExpectStatus(e->algorithm->GetStatus(), 50018);
-  EXPECT_FALSE(e->algorithm->Score(e->trainRecords[0]).IsMissing());
-}
-
-// Everything a run produces: counters, errors, weights and the scores of
-// the test records.
-std::vector<double> TrainOnce(Targets targets, bool search, unsigned weightSeed,
-                              unsigned sampleSeed) {
-  auto m = MakeModel(targets, 150, 50, 1, [&](MLPSettings& s) {
-    s.SetRandomSeed(weightSeed);
-    s.SetRandomSeedSampling(sampleSeed);
-    // A sample smaller than the data, so that the sampling seed matters.
-    s.SetMaxRecordsInMemory(100);
-  });
-  MLPAlgorithm& a = m->Mlp();
-  if (search) {
-    EXPECT_TRUE(a.SelectArchitecture().IsOK());
-  }
-  EXPECT_TRUE(a.Train(150, -1).IsOK());
-  std::vector<double> run = RunOf(a);
-  for (double v : ScoresOf(a, m->testRecords)) run.push_back(v);
-  return run;
-}
-
-TEST(MlpTraining, TheSameSeedsRepeatARunExactlyAndOtherSeedsDoNot) {
-  for (bool search : {false, true}) {
-    for (Targets t : {kCategoricalTarget, kContinuousTarget, kBothTargets}) {
-      SCOPED_TRACE(std::string(search ? "with search, targets " : "targets ") + std::to_string(t));
-      const std::vector<double> run = TrainOnce(t, search, 7, 11);
-      EXPECT_EQ(run, TrainOnce(t, search, 7, 11));
-      EXPECT_NE(run, TrainOnce(t, search, 8, 11));
-      EXPECT_NE(run, TrainOnce(t, search, 7, 12));
-    }
-  }
-}
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The RBF driver: its state table, training with the clustering library's
 // choice or the user's number of hidden units (centres and widths checked
 // against a clustering run of the test's own), the candidate search in
-// both forms, the adapter's category walk, cancellation, the reporter.
+// both forms.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/text_checks.h"
 #include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxcluster/ClusterModel.h"
-#include "vxneural/algorithm/NNClusterAdapter.h"
 #include "vxneural/algorithm/RBFExpertReporter.h"
 
 namespace {
@@ -188,111 +186,6 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_NEAR(forms[0][i].testError, forms[1][i].testError,
                   1e-9 * std::abs(forms[0][i].testError));
     }
-  }
-}
-
-TEST(RbfSearch, TheRangeStartsAtOneOutputForPlainUnitsAndAtTwoForNormalisedOnes) {
-  const struct {
-    VXNNCommon::ActivationFunction activation;
-    int first;
-  } cases[] = {{VXNNCommon::kRadialBasis, 1}, {VXNNCommon::kNormalizedRadialBasis, 2}};
-  for (const auto& c : cases) {
-    auto m = MakeRbf(kContinuousTarget, 60, 0,
-                     [&](RBFSettings& s) { s.SetActivFnHiddenLayer(c.activation); });
-    const std::vector<Seen> seen = Search(*m);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen[0].k, c.first) << c.activation;
-  }
-}
-
-TEST(RbfSearch, PerfectFitsGetTheLeastBICAndTiesKeepTheSmallerCandidate) {
-  // A target that is 0 on every record is fitted exactly by every
-  // candidate: E = 0, BIC -DBL_MAX for all, the first stays the best.
-  for (bool onePass : {true, false}) {
-    std::vector<Record> encoded =
-        EncodeByHand(MakeRecords(50, 1), MakeRecords(50, 1), kContinuousTarget);
-    for (Record& r : encoded) r[5] = 0.0;
-    RBFSettings settings(5, {1}, 50);
-    settings.SetExpertOneDataPass(onePass);
-    VectorRecordIter train(encoded);
-    RBFFactory factory;
-    std::unique_ptr<INeuralAlgorithm> a(factory.CreateNeuralAlgorithm(settings, train, nullptr));
-    ASSERT_TRUE(a);
-    RbfModel m;
-    m.algorithm = std::move(a);
-    const std::vector<Seen> seen = Search(m);
-    ASSERT_GE(seen.size(), 2u);
-    for (const Seen& s : seen) {
-      EXPECT_EQ(s.trainError, 0.0);
-      EXPECT_EQ(s.bic, -DBL_MAX);
-    }
-    EXPECT_EQ(m.algorithm->GetNumberOfHiddenUnits(), seen[0].k);
-    EXPECT_EQ(m.algorithm->GetTrainingBIC(), -DBL_MAX);
-    // The best is not the last tried: one more report for it.
-    EXPECT_EQ(seen.back().k, seen[0].k);
-  }
-}
-
-// Encoded records handed to the clustering library as they are: every
-// column a continuous variable (a model without a variable list).
-class PassThrough : public VXCluster::RecordIterator {
- public:
-  explicit PassThrough(std::vector<Record> records) : fRecords(std::move(records)) {}
-  bool IsGood() override { return fPos < fRecords.size(); }
-  Record* Next() override { return IsGood() ? &fRecords[fPos++] : nullptr; }
-  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
-
- private:
-  std::vector<Record> fRecords;
-  std::size_t fPos = 0;
-};
-
-// A source that claims to be good but has nothing to give.
-class EmptyButGood : public VXCommon_1_2::MultiPassRecordIter {
- public:
-  bool IsGood() override { return true; }
-  const Record* Next() override { return nullptr; }
-  int GetStatus() override { return kGood; }
-  int Rewind() override { return kGood; }
-};
-
-TEST(RbfClusterAdapter, CategoriesAreNumberedFromOneAndMinusOneWhenNoIndicatorIsOne) {
-  // Widths: continuous, 3 categories, continuous, 2 categories.
-  const std::vector<int> widths{1, 3, 1, 2};
-  const struct {
-    std::vector<double> encoded, expected;
-  } cases[] = {
-      {{0.5, 1, 0, 0, -2, 0, 1}, {0.5, 1, -2, 2}},
-      {{0, 0, 0, 1, 3, 1, 0}, {0, 3, 3, 1}},
-      {{7, 0, 0, 0, 1, 0, 0}, {7, -1, 1, -1}},
-      {{1, 0.999, 0, 0, 1, 1, 1}, {1, -1, 1, 1}},  // not exactly 1; the first of two
-  };
-  std::vector<Record> records;
-  for (const auto& c : cases) records.push_back(Record(c.encoded));
-  VectorRecordIter source(records);
-  NNClusterAdapter adapter(&source, widths);
-  for (const auto& c : cases) {
-    ASSERT_TRUE(adapter.IsGood());
-    const Record* r = adapter.Next();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(std::vector<double>(r->GetAll(), r->GetAll() + r->Size()), c.expected);
-  }
-  EXPECT_EQ(adapter.Next(), nullptr);
-  EXPECT_EQ((Ints{adapter.GetStatus(), adapter.GetCount()}), (Ints{1, 4}));
-
-  // Errors: a good source without records, a short record, no widths, a
-  // source not good at the start, a request to stop.
-  EmptyButGood empty;
-  VectorRecordIter shortRecord(std::vector<Record>{Record(std::vector<double>{1, 0, 1})});
-  VectorRecordIter none(std::vector<Record>{});
-  VectorRecordIter one(std::vector<Record>{Record(cases[0].encoded)});
-  NNClusterAdapter adapters[] = {
-      {&empty, widths}, {&shortRecord, widths}, {&one, {}}, {&none, widths}, {&one, widths, [] {
-                                                                                return true;
-                                                                              }}};
-  for (NNClusterAdapter& a : adapters) {
-    EXPECT_EQ(a.Next(), nullptr);
-    EXPECT_EQ((Ints{a.GetStatus(), a.GetCount()}), (Ints{2, 0}));
   }
 }
 

@@ -1,11 +1,10 @@
 // The temporary-file record source: whole records read in blocks, on either
 // side of a block boundary; the end found whether or not it falls on one; a
 // damaged tail that ends the data in error after the whole records before
-// it; rewinding; and deletion of the file with the iterator.
+// it; and rewinding.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -89,34 +88,6 @@ TEST(BinaryRecordIterator, FewerRecordsThanWrittenFailForGood) {
     const int rewound = it.Rewind();
     EXPECT_EQ(rewound, c.endStatus == 3 ? 3 : c.inFile > 0 ? 0 : 1);
     EXPECT_EQ(it.IsGood(), rewound == 0);
-  }
-}
-
-class BinaryRecordIteratorFile : public datatest::ScratchDirTest {};
-
-TEST_F(BinaryRecordIteratorFile, DestructionDeletesANamedFileAndBadHandlesAreErrors) {
-  {
-    BinaryRecordIterator it(WriteRecords(std::fopen(Path("owned").c_str(), "w+b"), 3, 2, 0), 3,
-                            Path("owned"));
-    it.Next();
-  }
-  EXPECT_FALSE(std::filesystem::exists(Path("owned")));
-  // Without a name the file is only closed; the test removes it.
-  {
-    BinaryRecordIterator it(WriteRecords(std::fopen(Path("anon").c_str(), "w+b"), 3, 1, 0), 3, "");
-  }
-  EXPECT_TRUE(std::filesystem::remove(Path("anon")));
-
-  testing::internal::CaptureStdout();
-  BinaryRecordIterator none(nullptr, 3, "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Error: file handle is NULL in BinaryRecordIterator constructor\n");
-  BinaryRecordIterator narrow(WriteRecords(std::fopen(Path("narrow").c_str(), "w+b"), 3, 2, 0), 0,
-                              Path("narrow"));
-  for (BinaryRecordIterator* it : {&none, &narrow}) {
-    EXPECT_EQ(it->GetStatus(), 3);
-    EXPECT_EQ(it->Next(), nullptr);
-    EXPECT_EQ(it->Rewind(), 3);
   }
 }
 

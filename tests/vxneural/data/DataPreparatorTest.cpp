@@ -1,12 +1,11 @@
 // The data preparator: the encoded-record layout, skipping rules, the
-// memory budget and the temporary-file route, one-pass reading of the
-// host's sources, and removal of every temporary file.
+// memory budget and the temporary-file route, and one-pass reading of the
+// host's sources.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -18,20 +17,11 @@
 #include "vxneural/data/RecordBufferIter.h"
 
 using namespace datatest;
-using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::Record;
 using VXCommon_1_2::VXStatus;
 using VXNeural::BinaryRecordIterator;
 
 namespace {
-
-// Hands out names from a list, then empty names.
-struct ListNameMaker : VXCommon_1_2::VXTempFileNameMaker {
-  explicit ListNameMaker(std::vector<std::string> names) : fNames(std::move(names)) {}
-  std::string GetTempFileName() override { return fNext < fNames.size() ? fNames[fNext++] : ""; }
-  std::vector<std::string> fNames;
-  std::size_t fNext = 0;
-};
 
 TEST_F(PreparatorTest, EncodeRecordLayoutAndSkippingCodes) {
   const MLPSettings s = Settings(10, 0, 1000);
@@ -103,35 +93,6 @@ TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
   EXPECT_EQ(q.EncodeInputs(Record(std::vector<double>{5, 2}), scored), VXStatus(50018, false));
 }
 
-TEST_F(PreparatorTest, ContinuousTargetUsesTheOutputModeOnACopyOfTheList) {
-  NNVarList list;
-  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  list.AddContVar("z", "", 0.0, 4.0, 2.0, 1.0, INNVariable::kOutput, INNVariable::kReal);
-  MLPSettings s(list, 10);
-  s.SetStandInputs(VXNNCommon::kMinRange);
-  ASSERT_TRUE(s.SetStandOutputs(VXNNCommon::kMinRangeSymmetric));
-  NNDataPreparator p(list, s, nullptr, nullptr);
-  Record out;
-  for (auto [z, unit] : {std::pair{0.0, -1.0}, std::pair{2.0, 0.0}, std::pair{4.0, 1.0}}) {
-    EXPECT_TRUE(p.EncodeRecord(Record(std::vector<double>{5, z}), out).IsOK());
-    EXPECT_EQ(Values(out), (std::vector<double>{0.5, unit}));
-  }
-  EXPECT_EQ(dynamic_cast<const NNLinearEncoder*>(list.GetEncoderAt(1))->GetSlope(), 1.0);
-}
-
-TEST_F(PreparatorTest, ListThatDoesNotMatchTheSettingsIsRefused) {
-  const MLPSettings moreInputs(5, {2}, 10), moreOutputs(4, {3}, 10);
-  CountingSource train(Generate(0, 5));
-  NNDataPreparator p(fList, moreInputs, &train, nullptr), q(fList, moreOutputs, &train, nullptr);
-  Record out;
-  EXPECT_EQ(p.EncodeRecord(Raw(5, 2, 0), out), VXStatus(50010, false));
-  EXPECT_EQ(p.EncodeInputs(Raw(5, 2, 0), out), VXStatus(50010, false));
-  EXPECT_EQ(p.Prepare(moreInputs), VXStatus(50010, false));
-  EXPECT_EQ(q.Prepare(moreOutputs), VXStatus(50011, false));
-  EXPECT_EQ(q.GetTrainData(), nullptr);
-  EXPECT_EQ(train.LongestRun(), 0);
-}
-
 // The budget decides source by source between memory and a file of bare
 // records; each source is read once, only as far as needed (the limits count
 // records kept, not read), and rewound; a skipped record stops nothing, and
@@ -196,40 +157,6 @@ TEST_F(PreparatorTest, BudgetOnePassAndSkipping) {
   }
 }
 
-TEST_F(PreparatorTest, TemporaryFileNames) {
-  // Without a name maker files go to the settings' directory; preparing
-  // again releases the earlier file.
-  CountingSource train(Generate(0, 20));
-  MLPSettings s = Settings(20, 0, 5);
-  s.SetTempFileNameMaker(nullptr);
-  s.SetTempFileDir(fDir.string());
-  NNDataPreparator p(fList, s, &train, nullptr);
-  EXPECT_TRUE(p.Prepare(s).IsOK());
-  EXPECT_TRUE(p.Prepare(s).IsOK());
-  ASSERT_NE(dynamic_cast<BinaryRecordIterator*>(p.GetTrainData()), nullptr);
-  EXPECT_EQ(Entries().size(), 1u);
-  ExpectSource(p.GetTrainData(), 0, 20);
-
-  // No usable name (empty, or in a missing directory) gives 50002 before
-  // any reading.
-  const std::string reserved = Path("reserved");
-  ListNameMaker names({"", Path("missing-dir/file"), reserved});
-  s.SetTempFileNameMaker(&names);
-  NNDataPreparator q(fList, s, &train, nullptr);
-  train.ResetLongestRun();
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    EXPECT_EQ(q.Prepare(s), VXStatus(50002, false)) << "attempt " << attempt;
-    EXPECT_EQ(q.GetTrainData(), nullptr);
-  }
-  EXPECT_EQ(train.LongestRun(), 0);
-  // A maker that reserves its name by creating the file hands over a file
-  // that is filled from the start and deleted with the records.
-  std::ofstream(reserved) << "placeholder longer than nothing";
-  EXPECT_TRUE(q.Prepare(s).IsOK());
-  ExpectSource(q.GetTrainData(), 0, 20);
-  EXPECT_EQ(std::filesystem::file_size(reserved), 20u * 6u * sizeof(double));
-}
-
 TEST_F(PreparatorTest, NoGoodTrainingRecordGives50004AndSkipsTheTestPass) {
   for (long budget : {1000L, 1L}) {
     CountingSource train({Raw(1, 5, 0), Raw(1, 1, 2)}), test(Generate(0, 3));
@@ -251,23 +178,6 @@ TEST_F(PreparatorTest, NoGoodTrainingRecordGives50004AndSkipsTheTestPass) {
   EXPECT_EQ(p.GetTestData(), nullptr);
   EXPECT_EQ(Entries().size(), 1u);
   EXPECT_EQ(test.Rewinds(), 1);
-}
-
-TEST_F(PreparatorTest, EncodeToTempFileHandsTheFileToTheCaller) {
-  const MLPSettings s = Settings(10, 0, 1000);
-  NNDataPreparator p(fList, s, nullptr, nullptr);
-  CountingSource more(Generate(50, 5));
-  MultiPassRecordIter* encoded = nullptr;
-  int written = -1;
-  EXPECT_TRUE(p.EncodeToTempFile(more, 3, encoded, written).IsOK());
-  std::unique_ptr<MultiPassRecordIter> owned(encoded);
-  EXPECT_EQ(written, 3);
-  EXPECT_EQ(more.LongestRun(), 3);
-  EXPECT_EQ(more.Rewinds(), 0) << "the caller decides about rewinding";
-  EXPECT_EQ(Entries().size(), 1u);
-  ExpectSource(owned.get(), 50, 3);
-  owned.reset();
-  EXPECT_TRUE(Entries().empty());
 }
 
 }  // namespace

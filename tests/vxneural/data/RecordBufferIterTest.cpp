@@ -1,5 +1,5 @@
-// The in-memory record buffer: reading order and status, refusals, filling
-// from a source, and its two saved forms including damaged streams.
+// The in-memory record buffer: reading order and status, and its two saved
+// forms including damaged streams.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -69,50 +69,6 @@ TEST(RecordBufferIter, LastRecordEndsTheDataAsItIsHandedOut) {
   EXPECT_EQ((*b.Next())[0], 9.0);
 }
 
-TEST(RecordBufferIter, RefusesWhatDoesNotFit) {
-  RecordBufferIter b(2, 1);
-  EXPECT_FALSE(b.Add(Rec({1, 2, 3})));
-  EXPECT_FALSE(b.Add(static_cast<const Record*>(nullptr)));
-  const Record r = Rec({1, 2});
-  EXPECT_TRUE(b.Add(&r));
-  EXPECT_TRUE(b.IsFull());
-  EXPECT_FALSE(b.Add(r));
-  EXPECT_EQ(b.GetCount(), 1);
-  for (auto [width, capacity] : {std::pair{-1, 2}, std::pair{2, -1}}) {
-    RecordBufferIter bad(width, capacity);
-    EXPECT_EQ(bad.GetStatus(), 3);
-    EXPECT_FALSE(bad.Add(Rec({1, 2})));
-    EXPECT_EQ(bad.Rewind(), 3);
-  }
-  EXPECT_FALSE(RecordBufferIter(0, 3).Add(Record(0)));
-}
-
-// A capacity far beyond memory (a damaged saved model's record count) costs
-// only the records that arrive: the buffer works instead of failing.
-TEST(RecordBufferIter, AHugeCapacityTakesOnlyTheRoomItsRecordsNeed) {
-  RecordBufferIter b(1000, 2000000000);
-  EXPECT_NE(b.GetStatus(), 3);
-  Record r(1000);
-  r.GetAll()[999] = 7.0;
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(b.Add(r));
-  EXPECT_EQ(b.GetCount(), 3);
-  EXPECT_EQ(b.GetRecordAt(2)->GetAll()[999], 7.0);
-}
-
-TEST(RecordBufferIter, FillTakesOnlyWhatFitsAndLosesNothing) {
-  std::vector<Record> src;
-  for (int i = 0; i < 5; ++i) src.push_back(Rec({double(i), double(-i)}));
-  VXCommon_1_2::VectorRecordIter source(src);
-  RecordBufferIter b(2, 3);
-  EXPECT_EQ(b.Fill(source, 2), 2);
-  EXPECT_EQ(b.Fill(source, 10), 1) << "one slot was left";
-  EXPECT_EQ(b.Fill(source, 10), 0) << "a full buffer reads nothing";
-  EXPECT_EQ((*source.Next())[0], 3.0) << "the fourth record is still the source's next";
-  for (int i = 0; i < 3; ++i) EXPECT_EQ((*b.GetRecordAt(i))[0], double(i));
-  EXPECT_EQ(b.GetRecordAt(3), nullptr);
-  EXPECT_EQ(b.GetRecordAt(-1), nullptr);
-}
-
 // Width, capacity, count, cursor, status, then the records' values bitwise
 // (-0.0 and the missing value included).
 TEST(RecordBufferIterPersist, LayoutFieldByField) {
@@ -125,26 +81,6 @@ TEST(RecordBufferIterPersist, LayoutFieldByField) {
   values(x.Obj("RecordBufferIter"));
   layouts::ExpectLayout(
       *Three(), [] { return std::make_unique<RecordBufferIter>(5, 1); }, b, x.End());
-}
-
-// Records (-0.0 and the missing value included), cursor and status come
-// back from both forms.
-TEST(RecordBufferIterPersist, RoundTripsThroughBothFormsKeepRecordsCursorAndStatus) {
-  const auto b = Three();
-  // A buffer without capacity writes width 0.
-  EXPECT_EQ(stream_faults::Int32At(Saved(RecordBufferIter(7, 0), false), 3), 0);
-  // A reader of another shape takes the stored one.
-  for (const auto& back : RoundTrips(*b, [] { return std::make_unique<RecordBufferIter>(5, 1); })) {
-    EXPECT_EQ(Values(*back->Next()), Values(*b->GetRecordAt(1)));
-    // Room beyond the stored records is there to be used.
-    EXPECT_TRUE(back->Add(Rec({7, 8})));
-    EXPECT_FALSE(back->Add(Rec({9, 9})));
-  }
-  // A buffer read to its end comes back at its end.
-  b->Next();
-  b->Next();
-  for (const auto& back : RoundTrips(*b, [] { return std::make_unique<RecordBufferIter>(5, 1); }))
-    EXPECT_EQ(back->Next(), nullptr);
 }
 
 TEST(RecordBufferIterPersist, DamagedStreamsAreRefusedAndChangeNothing) {

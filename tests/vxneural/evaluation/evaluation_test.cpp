@@ -1,7 +1,7 @@
 // The evaluation passes on small networks with weights set by hand.
 // Output statistics: record sets checked against hand-worked counts and a
-// two-pass reference, the accessors, the passes that do not finish, a
-// cross-entropy network and the display. Predictor importance: worked cases
+// two-pass reference, the accessors and the passes that do not finish.
+// Predictor importance: worked cases
 // and scenarios checked against a probe-by-probe reference through the
 // network's scoring, refusals and progress reports.
 #include <gtest/gtest.h>
@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "common/host_doubles.h"
-#include "common/text_checks.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -34,7 +33,6 @@ using VXCommon_1_2::Record;
 using VXCommon_1_2::VXStatus;
 using Source = host_doubles::CountingSource;
 using Cancel = host_doubles::CountdownCancel;
-using host_doubles::FunctionListener;
 using Rows = std::vector<std::vector<double>>;
 using VXNeural::ComputeOutputStats;
 using VXNeural::ComputeSensitivity;
@@ -243,60 +241,6 @@ TEST(OutputStatistics, RecordSetsAgreeWithHandCountsAndTheTwoPassReference) {
     for (std::size_t k = 0; k < continuousUnits.size(); ++k)
       EXPECT_NEAR(s.GetRelativeErrors()[k], ref.relative[continuousUnits[k]], 1e-12);
   }
-}
-
-// The output units of a cross-entropy network hold log-probabilities; the
-// total error is still the network's own error summed over the records.
-TEST(OutputStatistics, CrossEntropyNetworkTotalErrorIsTheNetworksOwn) {
-  Net net = MakeNet(3, {3}, {4}, VXNNCommon::kSoftMax,
-                    [](std::size_t i) { return std::sin(1.7 * i + 0.3); });
-  ASSERT_EQ(net->GetErrorFunction(), VXNNCommon::kCrossEntropy);
-  std::vector<Record> records;
-  for (int r = 0; r < 30; ++r)
-    records.push_back(Rec({std::cos(0.9 * r), std::sin(1.3 * r), std::cos(2.1 * r + 1)},
-                          kOneHot[static_cast<std::size_t>(r % 3)]));
-  Source source(records);
-  NNOutputStatistics s;
-  ASSERT_EQ(ComputeOutputStats(*net, source, 100, s), VXStatus());
-  net->ResetDerivatives();
-  VXStatus status;
-  int n = 0;
-  net->ProcessRecords(status, source, 100, n, true, false);
-  EXPECT_NEAR(s.GetTotalError(), net->GetAccumError(), 1e-12);
-}
-
-TEST(OutputStatistics, DisplayShowsEveryFigureInOrder) {
-  Source source(Records(kScores, kOneHot));
-  NNOutputStatistics s;
-  ComputeOutputStats(*CopyNet({3}), source, 100, s);
-  // The squared errors of the four records sum to 1.175, the squared
-  // deviations of the three target units to 2.5.
-  EXPECT_EQ(text_checks::Shown(s), R"(Start of NNOutputStatistics display
-Status = Computed
-Number of output variables = 1
-Number of output continuous variables = 0
-Number of output categorical variables = 1
-Number of categories of the categorical variable = 3
-Vector of relative errors of continuous output variables: (empty)
-Total error = 0.5875
-Average overall error (relative to the mean model) = 0.47
-Average overall error (average percent of incorrect predictions) = 25
-Output categorical variable index = 0, number of categories = 3
-MisClassification Matrix
-1 0 0
-0 1 1
-0 0 1
-Vector of percents of correct predictions: 75
-End of NNOutputStatistics display
-)");
-
-  Source other({Rec({1, 0, 0, 1, 0}, {1, 0, 0, 1, 0})});
-  ComputeOutputStats(*CopyNet({2, 3}), other, 100, s);
-  const std::string two = text_checks::Shown(s);
-  EXPECT_NE(two.find("Vector of numbers of categories of categorical variables: 2 3\n"),
-            std::string::npos);
-  EXPECT_EQ(two.find("Number of categories of the categorical variable"), std::string::npos);
-  EXPECT_NE(text_checks::Shown(NNOutputStatistics()).find("Status = Invalid\n"), std::string::npos);
 }
 
 // The definition, one whole probe record at a time through Score (the

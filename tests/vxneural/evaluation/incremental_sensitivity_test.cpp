@@ -104,89 +104,25 @@ void ExpectSame(double got, double want, const std::string& what) {
   }
 }
 
-const std::vector<Shape>& Shapes() {
-  static const std::vector<Shape> shapes = {
-      {"MLP, no hidden layer, Identity",
-       false,
-       {},
-       VXNNCommon::kTanH,
-       VXNNCommon::kIdentity,
-       {1, 1},
-       false},
-      {"MLP, no hidden layer, SoftMax",
-       false,
-       {},
-       VXNNCommon::kTanH,
-       VXNNCommon::kSoftMax,
-       {3, 2},
-       false},
-      {"MLP, TanH, SoftMax", false, {5}, VXNNCommon::kTanH, VXNNCommon::kSoftMax, {3}, true},
-      {"MLP, Sigmoid, Identity, mixed targets",
-       false,
-       {4},
-       VXNNCommon::kSigmoid,
-       VXNNCommon::kIdentity,
-       {2, 1},
-       true},
-      {"MLP, two hidden layers",
-       false,
-       {6, 3},
-       VXNNCommon::kTanH,
-       VXNNCommon::kIdentity,
-       {1},
-       true},
-      {"RBF, normalised",
-       true,
-       {4},
-       VXNNCommon::kNormalizedRadialBasis,
-       VXNNCommon::kIdentity,
-       {3},
-       false},
-      {"RBF, plain", true, {5}, VXNNCommon::kRadialBasis, VXNNCommon::kIdentity, {1, 2}, false},
-      // The missing value's squared distance overflows: both ways give NaN
-      // or the same values.
-      {"RBF, missing values",
-       true,
-       {3},
-       VXNNCommon::kRadialBasis,
-       VXNNCommon::kIdentity,
-       {1},
-       true},
-  };
-  return shapes;
-}
-
-TEST(FirstLayerProber, ProbesGiveTheOutputsOfTheChangedRecord) {
-  for (const Shape& s : Shapes()) {
-    SCOPED_TRACE(s.name);
-    Net net = Build(s, 3);
-    NNetwork& nn = *net.network;
-    FirstLayerProber prober(nn);
-    ASSERT_TRUE(prober.Usable());
-    const int outputs = nn.GetLayer(nn.GetNumLayers())->GetNumUnits();
-    std::vector<double> got(static_cast<std::size_t>(outputs));
-    // Changes: a continuous value, a category switch, the missing value
-    // itself replaced, none at all.
-    const std::vector<std::vector<FirstLayerProber::Change>> changes = {
-        {{4, 1.75}}, {{0, -0.5}}, {{1, 0.0}, {3, 1.0}}, {}, {{0, 3.0}, {4, -1.0}}};
-    for (const Record& r : Records(6, 5, s.missing)) {
-      prober.SetBase(r.GetAll());
-      for (const auto& change : changes) {
-        std::vector<double> x(r.GetAll(), r.GetAll() + kColumns);
-        for (const auto& c : change) x[static_cast<std::size_t>(c.column)] = c.value;
-        prober.Probe(change.data(), static_cast<int>(change.size()), got.data());
-        nn.ForwardPass(x.data(), true);
-        const double* want = nn.GetLayer(nn.GetNumLayers())->GetUnitValues();
-        for (int k = 0; k < outputs; ++k)
-          ExpectSame(got[static_cast<std::size_t>(k)], want[k], "output " + std::to_string(k));
-      }
-    }
-  }
-}
+constexpr auto kTanH = VXNNCommon::kTanH, kSigmoid = VXNNCommon::kSigmoid,
+               kIdentity = VXNNCommon::kIdentity, kSoftMax = VXNNCommon::kSoftMax,
+               kRB = VXNNCommon::kRadialBasis, kNRB = VXNNCommon::kNormalizedRadialBasis;
+const Shape kShapes[] = {
+    {"MLP, no hidden layer, Identity", false, {}, kTanH, kIdentity, {1, 1}, false},
+    {"MLP, no hidden layer, SoftMax", false, {}, kTanH, kSoftMax, {3, 2}, false},
+    {"MLP, TanH, SoftMax", false, {5}, kTanH, kSoftMax, {3}, true},
+    {"MLP, Sigmoid, Identity, mixed targets", false, {4}, kSigmoid, kIdentity, {2, 1}, true},
+    {"MLP, two hidden layers", false, {6, 3}, kTanH, kIdentity, {1}, true},
+    {"RBF, normalised", true, {4}, kNRB, kIdentity, {3}, false},
+    {"RBF, plain", true, {5}, kRB, kIdentity, {1, 2}, false},
+    // The missing value's squared distance overflows: both ways give NaN
+    // or the same values.
+    {"RBF, missing values", true, {3}, kRB, kIdentity, {1}, true},
+};
 
 TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
   const std::vector<double> lo = {-2.0, -1.5}, hi = {2.0, 1.0};
-  for (const Shape& s : Shapes()) {
+  for (const Shape& s : kShapes) {
     for (bool givenRanges : {true, false}) {
       SCOPED_TRACE(std::string(s.name) + (givenRanges ? ", given ranges" : ", found ranges"));
       Net net = Build(s, 11);
@@ -204,25 +140,6 @@ TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
       for (std::size_t v = 0; v < 4; ++v) ExpectSame(fast[v], full[v], std::to_string(v));
     }
   }
-}
-
-TEST(SensitivityByFirstLayerUpdate, StopsAtACategoricalInputWithoutActiveUnit) {
-  std::vector<Record> train = Records(5, 31, false);
-  train[2][5] = train[2][6] = 0.0;
-  const Shape& s = Shapes()[2];
-  Net net = Build(s, 12);
-  std::vector<double> fast, full;
-  for (auto* out : {&fast, &full}) {
-    Source source(train);
-    const VXStatus status = ComputeSensitivity(
-        *net.network, source, nullptr, 5, 0, 4, kCats, true, {-2, -2}, {2, 2}, *out,
-        out == &fast ? SensitivityMethod::kFirstLayerUpdate : SensitivityMethod::kFullForward);
-    EXPECT_EQ(status.GetErrorCode(), 50008);
-    EXPECT_EQ(net.network->GetSensRecordsProcessed(), 2);
-  }
-  // Unscaled sums of the two records before it, and of the first three
-  // variables of the third.
-  for (std::size_t v = 0; v < 4; ++v) ExpectSame(fast[v], full[v], std::to_string(v));
 }
 
 }  // namespace

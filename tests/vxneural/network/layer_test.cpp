@@ -1,5 +1,4 @@
-// MLPLayer: forward pass, activations, weight layout and architecture
-// changes, saved forms and their failures, PMML element.
+// MLPLayer: SoftMax groups and damaged saved forms.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -45,19 +44,6 @@ struct TwoLayers {
   MLPLayer layer;
 };
 
-TEST(MLPLayerForward, ExponentLimits) {
-  EXPECT_EQ(MLPLayer::Activate(VXNNCommon::kSigmoid, -709.8), 0.0);
-  EXPECT_GT(MLPLayer::Activate(VXNNCommon::kSigmoid, -709.7), 0.0);
-  TwoLayers t(VXNNCommon::kHiddenLayer, 2, VXNNCommon::kSigmoid);
-  const auto y = t.Forward({-709.8, 0.0, 0.0, -709.7, 0.0, 0.0}, 0.0, 0.0);
-  EXPECT_EQ(y[0], 0.0);
-  EXPECT_GT(y[1], 0.0);
-
-  EXPECT_EQ(INLayer::SafeExp(0.0), 1.0);
-  EXPECT_DOUBLE_EQ(INLayer::SafeExp(709.0), std::exp(709.0));
-  EXPECT_EQ(INLayer::SafeExp(709.79), VXMV::gMissingValue);
-}
-
 TEST(MLPLayerForward, SoftMaxWorksPerGroupInProbabilitiesOrLogarithms) {
   TwoLayers t(VXNNCommon::kOutputLayer, 5, VXNNCommon::kSoftMax, {2, 3});
   // Combinations 1000 and 999 would overflow a naive exponential; the
@@ -72,33 +58,6 @@ TEST(MLPLayerForward, SoftMaxWorksPerGroupInProbabilitiesOrLogarithms) {
     EXPECT_NEAR(p[j], expected[j], 1e-15);
     EXPECT_NEAR(l[j], std::log(expected[j]), 1e-12);
   }
-}
-
-// A hidden layer gains a row of new weights; the output layer above it
-// gains a column, one new weight at the end of every row.
-TEST(MLPLayerArchitecture, UnitsAreAddedAndRemovedAsRowsOrColumns) {
-  TwoLayers hidden(VXNNCommon::kHiddenLayer, 2, VXNNCommon::kTanH);
-  TwoLayers output(VXNNCommon::kOutputLayer, 2, VXNNCommon::kIdentity, {1, 1});
-  VXRandom rng(5, true), twin(5, true);
-  for (TwoLayers* t : {&hidden, &output}) t->layer.SetWeights({1, 2, 3, 4, 5, 6}, 0);
-  EXPECT_EQ(hidden.layer.AddUnit(rng), 9);
-  EXPECT_EQ(output.layer.AddUnit(rng), 8);
-  double d[5];
-  for (double& x : d) x = twin.Uniform() - 0.25;
-  EXPECT_EQ(hidden.Weights(), (std::vector<double>{1, 2, 3, 4, 5, 6, d[0], d[1], d[2]}));
-  EXPECT_EQ(hidden.layer.GetAccumGradient().size(), 9u);
-  EXPECT_EQ(output.Weights(), (std::vector<double>{1, 2, 3, d[3], 4, 5, 6, d[4]}));
-  EXPECT_EQ(output.layer.GetNumUnitsLower(), 4);
-
-  EXPECT_EQ(hidden.layer.RemoveUnit(0), 6);
-  EXPECT_EQ(hidden.Weights(), (std::vector<double>{4, 5, 6, d[0], d[1], d[2]}));
-  EXPECT_EQ(output.layer.RemoveUnit(0), 6);
-  EXPECT_EQ(output.Weights(), (std::vector<double>{1, 3, d[3], 4, 6, d[4]}));
-  // Out of range: unchanged.
-  EXPECT_EQ(hidden.layer.RemoveUnit(2), 6);
-  EXPECT_EQ(output.layer.RemoveUnit(2), 6);
-  EXPECT_EQ(hidden.input.AddUnit(rng), 0);
-  EXPECT_EQ(hidden.input.RemoveUnit(0), 0);
 }
 
 class MLPLayerPersist : public ::testing::Test {

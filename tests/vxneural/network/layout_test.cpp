@@ -1,5 +1,5 @@
-// The saved layouts of the network, its MLP and RBF layers and the random
-// generator, field by field against records assembled here.
+// The saved layouts of the network and its MLP and RBF layers, field by
+// field against records assembled here.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,14 +71,6 @@ TEST(NetworkLayouts, NetworkWithItsLayers) {
   const auto other = MakeSettings(3, {1}, {4}, VXNNCommon::kSigmoid, VXNNCommon::kIdentity);
   layouts::ExpectLayout(
       net, [&] { return std::make_unique<NNetwork>(*other); }, b, x.End());
-}
-
-TEST(NetworkLayouts, RandomGenerator) {
-  // The seed as a double, then the portable flag.
-  for (const auto& [seed, portable] : {std::pair{4000000000u, false}, std::pair{123u, true}})
-    layouts::ExpectLayout(
-        VXRandom(seed, portable), [] { return std::make_unique<VXRandom>(555, false); },
-        Bytes().Tag("VXRa").D(seed).I(portable), Xml().Obj("VXRandom").D(seed).I(portable).End());
 }
 
 // Every count differs from its neighbours, so that two fields saved in each

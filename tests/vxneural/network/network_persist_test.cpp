@@ -1,5 +1,5 @@
-// NNetwork saved forms: what a restored network does, and refusal of truncated and
-// corrupted streams.
+// NNetwork saved forms: refusal of truncated and corrupted streams (the
+// layouts and what they read back: layout_test.cpp).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -50,27 +50,6 @@ class SavedNetwork : public ::testing::Test {
   NNetwork net, target;
   std::vector<VXCommon_1_2::Record> records;
 };
-
-TEST_F(SavedNetwork, RestoredNetworksScoreLikeTheOriginal) {
-  ASSERT_NE(net.GetAccuracy(), 0.0);
-  // A restored network's layers are replaced and linked again, and its
-  // accuracy is 0 until the next accuracy pass.
-  const auto make = [&] { return std::make_unique<NNetwork>(*small); };
-  for (const auto& back : RoundTrips(net, make)) {
-    EXPECT_EQ(back->GetAccuracy(), 0.0);
-    for (int l = 1; l <= back->GetNumLayers(); ++l)
-      EXPECT_EQ(dynamic_cast<const MLPLayer&>(*back->GetLayer(l)).GetLowerLayer(),
-                back->GetLayer(l - 1));
-    VXStatus status;
-    std::vector<double> x(4), y(4);
-    for (const auto& r : records) {
-      net.Score(status, r.GetAll(), x.data());
-      back->Score(status, r.GetAll(), y.data());
-      EXPECT_EQ(x, y);
-    }
-  }
-  for (const auto& back : RoundTrips(NNetwork(), make)) EXPECT_EQ(back->GetLayer(0), nullptr);
-}
 
 TEST_F(SavedNetwork, DamagedStreamsAreRefusedAndChangeNothing) {
   ExpectReadersRobust(net, target, kBinaryMessages, kXmlMessages);

@@ -1,5 +1,4 @@
-// NNetwork: the flat weight layout, errors, accuracy, averages and adding
-// and removing hidden units.
+// NNetwork: errors, accuracy, and adding and removing hidden units.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,58 +52,6 @@ std::valarray<double> WeightsOf(const NNetwork& net) {
   return w;
 }
 
-// The flat layout itself is checked against the reference implementation
-// by the gradient tests.
-TEST(NetworkWeights, RandomizingExchangeAndResetting) {
-  auto settings = MakeSettings(2, {1}, {2}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
-  settings->SetRandomWeightRange(-2.0, 2.0);
-  NNetwork net(*settings);
-  VXRandom rng(3, true), twin(3, true);
-  EXPECT_EQ(net.RandomizeWeights(rng), 9);
-  for (double x : WeightsOf(net)) EXPECT_EQ(x, twin.Uniform() * 4.0 - 2.0);
-  EXPECT_EQ(net.RandomizeWeights(rng, 0.0, 1.0), 9);
-  const std::valarray<double> w = WeightsOf(net);
-  for (double x : w) EXPECT_EQ(x, twin.Uniform());
-  // A vector of the wrong length is refused.
-  EXPECT_EQ(net.SetWeights(std::valarray<double>(8)), 0);
-  EXPECT_EQ(net.GetLayer(1)->GetWeights()[0], w[0]);
-  // The gradient goes into a longer vector without touching the rest.
-  EXPECT_EQ(net.SetGradient({1, 2, 3, 4, 5, 6, 7, 8, 9, -7}), 9);
-  std::valarray<double> back(-1.0, 11);
-  EXPECT_EQ(net.GetGradient(back), 9);
-  EXPECT_EQ(back[4], 5.0);
-  EXPECT_EQ(back[9], -1.0);
-  EXPECT_DOUBLE_EQ(net.GradientNorm(), std::sqrt(285.0));  // 1 + 4 + ... + 81
-  net.ResetAll();
-  EXPECT_EQ(net.GradientNorm(), 0.0);
-  EXPECT_EQ(std::abs(WeightsOf(net)).max(), 0.0);
-}
-
-TEST(NetworkError, CrossEntropyIsMinusLogOfTheTrueCategory) {
-  auto settings = NoHidden(2, {3}, VXNNCommon::kSoftMax);
-  NNetwork net(*settings);
-  net.SetWeights({0.5, 1.0, 0.0, -0.5, 0.0, 1.0, 0.0, 0.0, 0.0});
-  const std::vector<Record> records = {Record({1.0, 3.0, 0, 1, 0}), Record({0.5, -1.0, 1, 0, 0}),
-                                       Record({3.0, 3.0, 0, 0, 0})};
-  double expected = 0.0;
-  for (const auto& r : records)
-    expected += mlp_reference::CrossEntropy(
-        mlp_reference::Forward(ShapeOf(net), WeightsOf(net), r.GetAll()), r.GetAll() + 2);
-  EXPECT_EQ(Pass(net, records, true), 3);
-  EXPECT_NEAR(net.GetAccumError(), expected, 1e-14);
-  // The all-zero third target adds no error and is never correct; the
-  // largest outputs of the first two are their true categories.
-  EXPECT_NEAR(net.GetAccuracy(), 2.0 / 3.0, 1e-15);
-
-  // Scores are probabilities although the layer holds their logarithms.
-  VXStatus status;
-  double p[3];
-  net.Score(status, records[0].GetAll(), p);
-  EXPECT_NEAR(p[0] + p[1] + p[2], 1.0, 1e-15);
-  net.ForwardPass(records[0].GetAll(), true);
-  for (int k = 0; k < 3; ++k) EXPECT_DOUBLE_EQ(p[k], std::exp(net.GetLayer(1)->GetUnitValues()[k]));
-}
-
 TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   auto settings = NoHidden(3, {2, 1}, VXNNCommon::kIdentity);
   auto net = CopyNetwork(*settings);
@@ -139,43 +86,6 @@ TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   copy->ResetDerivatives();
   Pass(*copy, {Record({0.4, 0.5})}, true);
   EXPECT_EQ(copy->GetAccuracy(), 0.0);
-}
-
-TEST(NetworkAverages, MeansThenTheErrorOfPredictingThem) {
-  auto settings = NoHidden(1, {1, 1}, VXNNCommon::kIdentity);
-  NNetwork net(*settings);
-  const std::vector<Record> records = {Record({0.0, 1.0, 2.0}), Record({0.0, 3.0, 2.0}),
-                                       Record({0.0, 5.0, 8.0})};
-  net.SetComputeAverages(true);
-  EXPECT_EQ(Pass(net, records, false), 3);
-  EXPECT_EQ(net.GetOutputAverages()[0], 3.0);
-  EXPECT_EQ(net.GetOutputAverages()[1], 4.0);
-  // maxRecords 0 leaves the sums undivided (here: untouched means).
-  EXPECT_EQ(Pass(net, records, false, 0), 0);
-  EXPECT_EQ(net.GetOutputAverages()[0], 3.0);
-
-  net.SetComputeAverages(false);
-  net.SetComputeErrorAverages(true);
-  Pass(net, records, false);
-  EXPECT_DOUBLE_EQ(net.GetErrorAverages(), 0.5 * (4 + 0 + 4) + 0.5 * (4 + 4 + 16));
-  net.SetComputeAverages(true);
-  EXPECT_EQ(net.GetErrorAverages(), 0.0);
-  EXPECT_EQ(net.GetOutputAverages()[1], 0.0);
-
-  // Cross entropy of predicting the class frequencies 3/4 and 1/4.
-  auto two = NoHidden(1, {2}, VXNNCommon::kSoftMax);
-  NNetwork classes(*two);
-  const std::vector<Record> labels = {Record({0.0, 1, 0}), Record({0.0, 1, 0}), Record({0.0, 1, 0}),
-                                      Record({0.0, 0, 1})};
-  classes.SetComputeAverages(true);
-  Pass(classes, labels, false);
-  classes.SetComputeAverages(false);
-  classes.SetComputeErrorAverages(true);
-  classes.ResetDerivatives();
-  Pass(classes, labels, false);
-  EXPECT_NEAR(classes.GetErrorAverages(), -3 * std::log(0.75) - std::log(0.25), 1e-14);
-  // Zero weights predict 1/2 for each class.
-  EXPECT_NEAR(classes.GetAccumError(), 4 * std::log(2.0), 1e-14);
 }
 
 TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {

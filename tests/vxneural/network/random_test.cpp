@@ -1,6 +1,6 @@
-// The random generator: the portable sequence against a second
-// implementation, continuation after save and restore, the standard mode's
-// use of rand(), and damaged streams.
+// The random generator: ranges, fills and the shuffle against the portable
+// sequence worked out independently, continuation after save and restore,
+// and damaged streams.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,21 +41,6 @@ std::vector<double> Draws(VXRandom& g, int n) {
   std::vector<double> d;
   while (n-- > 0) d.push_back(g.Uniform());
   return d;
-}
-
-TEST(PortableRandom, MatchesASecondImplementation) {
-  VXRandom one(1, true);
-  EXPECT_EQ(one.Uniform(), 397204094.0 / 2147483648.0);
-  EXPECT_EQ(one.GetSeed(), 397204094u);
-  for (uint32_t seed : {0u, 1u, 12345u, 2147483646u, 2147483647u, 4294967295u}) {
-    VXRandom g;
-    g.SetSeed(seed);
-    const std::vector<double> d = Draws(g, 200);
-    EXPECT_EQ(d, ReferenceDraws(seed, 200)) << "seed " << seed;
-    // Seeds that are multiples of the modulus stay at 0; others never reach 0 or 1.
-    EXPECT_EQ(std::count_if(d.begin(), d.end(), [](double u) { return u <= 0.0 || u >= 1.0; }),
-              seed % 2147483647u == 0 ? 200 : 0);
-  }
 }
 
 TEST(PortableRandom, RangesFillsAndTheShuffle) {

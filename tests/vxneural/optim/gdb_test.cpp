@@ -1,6 +1,6 @@
 // Batch gradient descent: the step search and its progress reports against a
 // second implementation, the stop rules and the verifying cycle shared by the
-// batch optimizers, cancellation, and updates with new records.
+// batch optimizers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -122,17 +122,6 @@ TEST(GradientDescentBatchStop, RulesFireInTheirOrderAfterTheFirstStep) {
         EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
         EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(e1), 1e-12);
       });
-}
-
-TEST(GradientDescentBatchStop, SearchThatCannotLowerTheErrorEndsAtThePassLimit) {
-  // Targets and weights 0: error and gradient are exactly 0.
-  Linear p(true);
-  for (Record& r : p.records) r[2] = 0.0;
-  p.settings->SetMaxNDataPasses(30);
-  EXPECT_TRUE(p.Run().IsOK());
-  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
-  EXPECT_EQ(p.opt->GetNDataPasses(), 30);
-  ExpectWeightsNear(WeightsOf(*p.net), p.initial, 0.0);
 }
 
 // --- verifying cycle -------------------------------------------------------

@@ -1,14 +1,11 @@
 // Mini-batch and online gradient descent: steps, learning-rate decay,
-// momentum cap and record order checked against a second implementation;
-// stop rules; updates of a trained network.
+// momentum cap and record order checked against a second implementation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <memory>
 #include <numeric>
-#include <sstream>
 #include <string>
 #include <valarray>
 #include <vector>
@@ -121,25 +118,10 @@ struct Fixture : Problem {
     VXStatus status;
     return mbo->Train(status, train, test, 1000, 1000);
   }
-  // An update with the records; returns what it wrote to standard output.
-  std::string Update(const std::vector<Record>& fresh, int nNew, bool& changed,
-                     VXStatus* result = nullptr) {
-    auto train = VectorRecordIter::Borrow(records);
-    auto source = VectorRecordIter::Borrow(fresh);
-    VXStatus status;
-    std::ostringstream out;
-    auto* old = std::cout.rdbuf(out.rdbuf());
-    mbo->Update(status, train, source, nNew, changed);
-    std::cout.rdbuf(old);
-    if (result != nullptr) *result = status;
-    return out.str();
-  }
   int capacity;
   VXRandom random{777u, true};
   std::unique_ptr<GradientDescentMBO> mbo;
 };
-
-// --- steps, epochs and record order -----------------------------------------
 
 TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
   struct Case {
@@ -203,37 +185,6 @@ TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
       EXPECT_LT(ref.alpha, 5.0);
     }
   }
-}
-
-// --- stop rules --------------------------------------------------------------
-
-TEST(GradientDescentMBOStop, RulesFireInTheirOrderAtTheFirstEpochEnd) {
-  Fixture f;
-  const double e0 = f.At(f.initial).error;
-  ForEachStopRuleInOrder(
-      *f.settings,
-      [&]() -> IOptimizationAlgorithm& {
-        f.net->SetWeights(f.initial);
-        f.Rebuild();
-        f.Train();
-        return *f.mbo;
-      },
-      [&](VXNNCommon::StopReason expected) {
-        // A time limit of zero stops before the first step.
-        if (expected == VXNNCommon::kStoppedMaxTime) {
-          EXPECT_EQ(f.mbo->GetNIterations(), 0);
-          ExpectWeightsNear(WeightsOf(*f.net), f.initial, 0.0);
-          return;
-        }
-        EXPECT_EQ(f.mbo->GetNIterations(), 5);
-        EXPECT_EQ(f.mbo->GetNDataPasses(), 3);
-        const double e1 = f.AtNet().error;
-        EXPECT_DOUBLE_EQ(f.mbo->GetTrainError(), e1);
-        EXPECT_NEAR(f.mbo->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
-        EXPECT_NEAR(f.mbo->GetErrorRatio(), f.ErrorRatio(e1), 1e-9);
-        EXPECT_EQ(f.mbo->GetLastGradientNorm(), 0.0);
-        EXPECT_TRUE(VXMV::IsMissing(f.mbo->GetTestError()));
-      });
 }
 
 }  // namespace

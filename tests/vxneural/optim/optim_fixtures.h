@@ -188,12 +188,6 @@ struct Trainee : Problem {
     auto source = VectorRecordIter::Borrow(test);
     return Run(&source);
   }
-  VXStatus Update(const std::vector<Record>& fresh, bool& changed) {
-    auto train = VectorRecordIter::Borrow(records);
-    auto source = VectorRecordIter::Borrow(fresh);
-    VXStatus status;
-    return opt->Update(status, train, source, static_cast<int>(fresh.size()), changed);
-  }
   std::unique_ptr<Optimizer> opt;
 };
 
@@ -211,17 +205,6 @@ struct Recorder : VXCommon_1_2::ProgressListener {
   }
   std::vector<Shown> shown;
   std::function<void(VXCommon_1_2::ProgressReport&)> then;
-};
-
-// A host cancel object driven by a predicate, counting its polls.
-struct CancelWhen : VXCommon_1_2::VXQueryCancel {
-  explicit CancelWhen(std::function<bool()> w) : when(std::move(w)) {}
-  bool QueryCancel() override {
-    ++polls;
-    return when();
-  }
-  std::function<bool()> when;
-  int polls = 0;
 };
 
 // A record source over borrowed records that counts the records handed out.

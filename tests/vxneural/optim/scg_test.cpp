@@ -1,14 +1,11 @@
 // Scaled conjugate gradient: runs checked against a second implementation
-// and a least-squares solution, the stop rules, the failures and their
-// codes, and updates.
+// (the stop rules every optimizer shares: gdb_test.cpp).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <memory>
 #include <numeric>
-#include <random>
 #include <valarray>
 #include <vector>
 
@@ -31,7 +28,6 @@ std::vector<Record> WaveRecords(int n, unsigned seed) {
 Scg Wave(unsigned seed = 11) {
   return Scg(Problem(2, {1}, {3}, VXNNCommon::kIdentity, WaveRecords(40, seed), seed));
 }
-Scg Linear() { return Scg(LinearProblem({}, 30, 5, 5)); }
 
 // Summed from the first product on, as the optimizer does (a valarray's
 // sum() may run the other way and change the last bits).
@@ -141,97 +137,6 @@ TEST(ScaledConjGradTrain, FollowsASecondImplementation) {
     const Evaluation end = p.AtNet();
     EXPECT_NEAR(p.opt->GetAccumError(), end.error, 1e-12);
     ExpectWeightsNear(p.opt->GetAccumGradient(), end.gradient);
-  }
-}
-
-TEST(ScaledConjGradStop, RulesFireInTheirOrderAtTheFirstKeptStep) {
-  // On the linear data the first step is kept and is no restart, so it
-  // makes the first stop test.
-  Scg p = Linear();
-  const double e0 = p.At(p.initial).error;
-  ForEachStopRuleInOrder(
-      *p.settings,
-      [&]() -> IOptimizationAlgorithm& {
-        EXPECT_TRUE(p.Run().IsOK());
-        return *p.opt;
-      },
-      [&](VXNNCommon::StopReason) {
-        EXPECT_EQ(p.opt->GetNIterations(), 1);
-        EXPECT_EQ(p.opt->GetNDataPasses(), 3);
-        const double e1 = p.opt->GetTrainError();
-        EXPECT_LT(e1, e0);
-        EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
-        EXPECT_NEAR(p.AtNet().error, e1, 1e-12);
-      });
-}
-
-// --- failures --------------------------------------------------------------------
-
-TEST(ScaledConjGradFailure, CurvatureOverflowGives50001UnlessCancelled) {
-  for (const bool cancelFirst : {false, true}) {
-    Scg p = Wave();
-    bool cancel = false;
-    CancelWhen host([&] { return cancel; });
-    p.settings->SetCancelPointer(&host);
-    // The first report comes after the probe, before the curvature overflows.
-    Recorder recorder;
-    recorder.then = [&](VXCommon_1_2::ProgressReport&) { cancel = cancelFirst; };
-    p.settings->SetProgressListener(&recorder);
-    p.settings->SetLambdaInit(1e308);
-    const VXStatus status = p.Run();
-    if (cancelFirst) {
-      EXPECT_EQ(status, VXStatus(1, false));
-      EXPECT_EQ(p.opt->GetAlgorithmStatus(), VXNNCommon::kCancelled);
-      continue;
-    }
-    EXPECT_EQ(status.GetErrorCode(), 50001);
-    EXPECT_TRUE(status.IsError());
-    EXPECT_EQ(p.opt->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
-    EXPECT_EQ(p.opt->GetNIterations(), 1);
-    EXPECT_EQ(p.opt->GetNDataPasses(), 2);
-    // The probe w + sigma0 / |p| p, p the steepest descent.
-    const std::valarray<double> g = p.At(p.initial).gradient;
-    ExpectWeightsNear(WeightsOf(*p.net), p.initial - (5e-5 / Norm(g)) * g, 1e-15);
-  }
-}
-
-// --- updates ---------------------------------------------------------------------
-
-TEST(ScaledConjGradUpdate, ScaledStepAlongTheSteepestDescentOfOldAndNewRecordsOrNone) {
-  // A probe far out (sigma 1e4) in the saturated tanh units misjudges the
-  // curvature: the step overshoots and is refused.
-  for (const bool refused : {false, true}) {
-    SCOPED_TRACE(refused ? "refused" : "taken");
-    Scg t = Wave();
-    t.settings->SetMaxNDataPasses(30);
-    t.Run();
-    const std::valarray<double> before = WeightsOf(*t.net);
-    const std::vector<Record> newRecords = WaveRecords(12, 77);
-    std::vector<Record> all = t.records;
-    all.insert(all.end(), newRecords.begin(), newRecords.end());
-    const Evaluation at = Evaluate(*t.oracle, before, all);
-    const int passes = t.opt->GetNDataPasses();
-    if (refused) t.settings->SetSigmaInit(1e4);
-    bool changed = refused;
-    EXPECT_TRUE(t.Update(newRecords, changed).IsOK());
-    EXPECT_EQ(changed, !refused);
-    const Evaluation after = Evaluate(*t.oracle, WeightsOf(*t.net), all);
-    EXPECT_NEAR(t.opt->GetAccumError(), after.error, 1e-12);
-    EXPECT_EQ(t.opt->GetNRecordsProcessed(), 52);
-    EXPECT_EQ(t.opt->GetAlgorithmStatus(), VXNNCommon::kTrained);
-    if (refused) {
-      ExpectWeightsNear(WeightsOf(*t.net), before, 0.0);
-      continue;
-    }
-    EXPECT_LT(after.error, at.error);
-    EXPECT_NEAR(t.opt->GetTrainError(), after.error, 1e-12);
-    EXPECT_NEAR(t.opt->GetLastGradientNorm(), Norm(after.gradient), 1e-12);
-    EXPECT_EQ(t.opt->GetNDataPasses(), passes + 2);
-    for (double v : {t.opt->GetRelChangeInErr(), t.opt->GetErrorRatio(), t.opt->GetTestError()})
-      EXPECT_TRUE(VXMV::IsMissing(v));
-    const std::valarray<double> moved = WeightsOf(*t.net) - before;
-    const double scale = Norm(moved) * Norm(at.gradient);
-    EXPECT_NEAR(-Dot(moved, at.gradient), scale, 1e-9 * scale);
   }
 }
 

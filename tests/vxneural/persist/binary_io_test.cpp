@@ -1,16 +1,17 @@
 // The shared binary writer and reader: exact byte layout, and refusal of
-// hostile input before anything is allocated for it.
+// hostile input before anything is allocated for it; the XML reader's
+// counts are bounded by the stream as well.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <sstream>
 
 #include "common/stream_faults.h"
 #include "persist/BinaryIO.h"
+#include "persist/XmlIO.h"
 #include "vxcommon/VXMissing.h"
 
 using stream_faults::ReadFrom;
@@ -94,6 +95,24 @@ TEST(BinaryRefusal, HostileInputNamesTheClass) {
   std::stringstream s(Written([](BinWriter& w) { w.Int(2).Double(1).Double(2); }));
   BinReader r(s, "V");
   EXPECT_EQ(r.Doubles(r.Count(10, 8)), (std::vector<double>{1, 2}));
+}
+
+// A count is refused when the rest of the stream cannot hold that many
+// values, before a reader sizes anything by it: 9 values cannot back 1000.
+TEST(XmlRefusal, ACountBeyondTheStreamIsRefused) {
+  for (const int count : {2, 1000}) {
+    std::stringstream s;
+    VXNeural::detail::XmlWriter w(s, "Thing", 0);
+    w.Int(count).Doubles(std::vector<double>(9, 1.0)).End();
+    const auto outcome = ReadFrom(s.str(), [](std::istream& in) {
+      VXNeural::detail::XmlReader r(in, "Thing", "Thing");
+      r.Count(1 << 20);
+    });
+    EXPECT_EQ(outcome.threw, count == 1000) << count;
+    if (outcome.threw) {
+      EXPECT_TRUE(RefusedWith(outcome, {"Failure reading Thing!\n"}));
+    }
+  }
 }
 
 }  // namespace

@@ -65,29 +65,6 @@ TEST(LinearEncoder, StandardizationModesAndMissingValues) {
   EXPECT_DOUBLE_EQ(line.GetIntercept(), -1.0);
 }
 
-TEST(EncoderUserMissing, TypeMismatchRefusedAndOldKept) {
-  NNLinearEncoder e;
-  auto* numeric = new NNNumericUserMissing();
-  numeric->AddValue(99, "");
-  ASSERT_TRUE(e.SetUserMissingInfo(numeric));
-  NNStringUserMissing strings;
-  EXPECT_FALSE(e.SetUserMissingInfo(&strings));
-  EXPECT_EQ(e.GetUserMissingInfo(), numeric);
-  // Handing back the object it already holds keeps it alive.
-  EXPECT_TRUE(e.SetUserMissingInfo(numeric));
-  EXPECT_EQ(e.Normalize(99), gMissingValue);
-
-  NNCatNumEncoder cat;
-  EXPECT_FALSE(cat.SetUserMissingInfo(&strings));
-  NNStringEncoder str;
-  NNNumericUserMissing numbers;
-  EXPECT_FALSE(str.SetUserMissingInfo(&numbers));
-  EXPECT_EQ(str.GetUserMissingInfo(), nullptr);
-  ASSERT_TRUE(str.SetUserMissingInfo(new NNStringUserMissing()));
-  EXPECT_TRUE(str.SetUserMissingInfo(nullptr));
-  EXPECT_EQ(str.GetUserMissingInfo(), nullptr);
-}
-
 TEST(CatNumEncoder, CodesInOrderOfFirstAppearanceMissingGetsNone) {
   NNCatNumEncoder e(std::vector<double>{3.0, gMissingValue, 1.0, NAN, 3.0});
   EXPECT_EQ(e.GetCateValues(), (std::vector<double>{3.0, 1.0}));

@@ -36,13 +36,6 @@ VXCatVar* StringCat(const char* name, int role, std::vector<std::string> values)
   return v;
 }
 
-// A host variable of a measure level the conversion does not know.
-class OddVar : public IVXVariable {
- public:
-  OddVar() : IVXVariable("odd", "", 3, 2) {}
-  int GetMeasureLevel() const override { return kUnknown; }
-};
-
 TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   const double mv = VXMV::gMissingValue;
   VXVarList host;
@@ -114,35 +107,6 @@ TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   ASSERT_NE(out.GetVarAt(0)->GetFieldFormatElement(), nullptr);
   EXPECT_EQ(out.GetVarAt(0)->GetFieldFormatElement()->GetName(), "Format");
   EXPECT_EQ(out.GetVarAt(1)->GetFieldFormatElement(), nullptr);
-}
-
-// A failed variable stops the conversion; what came before stays, and the
-// list-wide values are still carried over.
-TEST(HostVarList, FailuresStopTheConversionAndKeepWhatCameBefore) {
-  struct Case {
-    const char* what;
-    IVXVariable* second;
-  };
-  auto repeated = [] { return new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1); };
-  auto empty = [] { return new VXContVar("", "", 3, 2, 0, 1, 0.5, 1); };
-  const Case cases[] = {{"repeated name", repeated()},
-                        {"empty name", empty()},
-                        {"unknown measure level", new OddVar()}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    VXVarList host;
-    host.Add(new VXContVar("a", "", 3, 2, 0, 1, 0.5, 1));
-    host.Add(c.second);
-    host.Add(new VXContVar("c", "", 3, 2, 0, 1, 0.5, 1));
-    host.GetVarAt(0)->SetMissingValueReplacement("0.5");
-    host.SetWeightedCount(7.0);
-    NNVarList out;
-    EXPECT_FALSE(ConvertHostVarList(host, out, 0.0));
-    ASSERT_EQ(out.Size(), 1u);
-    EXPECT_EQ(out.GetVarAt(0)->GetVariableName(), "a");
-    EXPECT_EQ(out.GetVarAt(0)->GetMissingValueReplacement(), nullptr);
-    EXPECT_EQ(out.GetWeightedCount(), 7.0);
-  }
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
-// The variable list: what it accepts, how it counts, standardizes and
-// copies, and what the debug displays of this module say.
+// The variable list: what it accepts, which variables it finds constant or
+// invalid, and its user-missing declarations.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
-#include <sstream>
 
 #include "VarsTestSupport.h"
 #include "vxneural/variables/NNCatNumEncoder.h"
@@ -43,67 +41,6 @@ TEST(VarListAdd, RefusesEmptyDuplicateAndNegativeVariance) {
   EXPECT_EQ(list.FindVariable("AGE"), -1);
 }
 
-TEST(VarListAdd, CategoryCountsRaisedNeverLowered) {
-  NNVarList list;
-  ASSERT_EQ(list.AddCatVar("n", "", std::vector<double>{1.0, 2.0, 1.0}, kIn, kReal), 0);
-  EXPECT_EQ(list.GetVarAt(0)->GetMeasureLevel(), INNVariable::kNumericCategorical);
-  EXPECT_EQ(list.GetVarAt(0)->GetNumberOfCategories(), 3) << "the values as given";
-  EXPECT_EQ(list.GetEncoderAt(0)->GetNumberOfCategories(), 2);
-  ASSERT_EQ(list.AddCatVar("c", "", 1, INNVariable::kNumericCategorical, kIn, kReal), 1);
-  ASSERT_EQ(list.AddCatVar("w", "", 5, INNVariable::kStringCategorical, kIn, kStr), 2);
-  auto& enc = static_cast<NNCatNumEncoder&>(*list.GetEncoderAt(1));
-  for (double v : {4.0, 5.0, 6.0}) enc.Encode(v);
-  EXPECT_EQ(list.GetVarAt(1)->GetNumberOfCategories(), 1);
-  EXPECT_EQ(list.UpdateNumbersOfCategories(), 3 + 3 + 5);
-  EXPECT_EQ(list.GetVarAt(1)->GetNumberOfCategories(), 3);
-  EXPECT_EQ(list.GetVarAt(2)->GetNumberOfCategories(), 5);
-}
-
-TEST(VarListIndex, RemovalShiftsAndOutOfRangeIsRefused) {
-  NNVarList list;
-  list.AddCatVar("a", "", std::vector<double>{1, 2}, kIn, kReal);
-  list.AddContVar("b", "", 0, 1, 0, 1, kIn, kReal);
-  list.AddContVar("c", "", 0, 1, 0, 1, kOut, kReal);
-  ASSERT_TRUE(list.RemoveVar(0));
-  EXPECT_EQ(list.GetVarAt(0)->GetVariableName(), "b");
-  EXPECT_EQ(list.GetNumCatVar(), 0);
-  EXPECT_TRUE(list.RemoveVar("c"));
-  EXPECT_FALSE(list.RemoveVar("c"));
-  EXPECT_EQ(list.GetNumContVar(), 1);
-  const NNVarList& c = list;
-  for (int i : {-1, 1, 100}) {
-    EXPECT_FALSE(list.RemoveVar(i));
-    EXPECT_TRUE(list.GetVarAt(i) == nullptr && c.GetVarAt(i) == nullptr);
-    EXPECT_TRUE(list.GetEncoderAt(i) == nullptr && c.GetEncoderAt(i) == nullptr);
-    EXPECT_EQ(list.GetVariableRole(i), INNVariable::kUndefinedRole);
-    EXPECT_FALSE(list.SetVariableRole(i, kOut));
-    EXPECT_FALSE(list.AddDiscreteUserMissing(i, 1.0, ""));
-    EXPECT_FALSE(list.AddDiscreteUserMissing(i, "a", ""));
-    EXPECT_FALSE(list.SetMissingInterval(i, 0, 1));
-    EXPECT_FALSE(list.SetMissingValueReplacement(i, "0"));
-  }
-  EXPECT_EQ(list.Size(), 1u);
-  EXPECT_TRUE(list.SetVariableRole(0, kOut));
-  EXPECT_EQ(list.GetVariableRole(0), kOut);
-}
-
-TEST(VarListCounting, UnitsAndNamesByRole) {
-  NNVarList list;
-  list.AddContVar("age", "", 18, 90, 40, 100, kIn, kReal);
-  list.AddCatVar("colour", "", std::vector<std::string>{"r", "g", "b", "k"}, kIn, kStr);
-  list.AddContVar("id", "", 0, 1e6, 5e5, 1e10, kUnused, kReal);
-  list.AddCatVar("buys", "", std::vector<double>{0, 1}, kOut, kReal);
-  list.AddContVar("spend", "", 0, 100, 20, 30, kOut, kReal);
-  EXPECT_EQ(list.GetNumInputs(), 5);
-  EXPECT_EQ(list.GetNumInputVars(), 2);
-  EXPECT_EQ(list.GetNInputCats(), (std::vector<int>{1, 4}));
-  EXPECT_EQ(list.GetNOutputCats(), (std::vector<int>{2, 1}));
-  std::vector<std::string> in{"stale"}, out{"stale"};
-  list.GetVarNames(in, out);
-  EXPECT_EQ(in, (std::vector<std::string>{"age", "colour"}));
-  EXPECT_EQ(out, (std::vector<std::string>{"buys", "spend"}));
-}
-
 TEST(VarListValidity, ConstantAndInvalidVariables) {
   NNVarList list;
   std::vector<int> constant{42}, invalid{42};
@@ -134,31 +71,6 @@ TEST(VarListValidity, ConstantAndInvalidVariables) {
   EXPECT_EQ(v.GetVarStatus(), INNVariable::kVarConstant);
   v.SetVariance(0.5);
   EXPECT_EQ(v.GetVarStatus(), INNVariable::kVarOK);
-}
-
-TEST(VarListStandardization, SetupCountsSuccessesAndKeepsUserMissing) {
-  NNVarList list;
-  list.AddContVar("in", "", 0, 4, 2, 1, kIn, kReal);
-  list.AddContVar("flat", "", 2, 2, 2, 0, kIn, kReal);
-  list.AddCatVar("c", "", std::vector<double>{1, 2}, kIn, kReal);
-  list.AddContVar("out", "", 0, 10, 5, 4, kOut, kReal, 1.0);
-  list.AddContVar("skip", "", 0, 10, 5, 4, kUnused, kReal);
-  ASSERT_TRUE(list.AddDiscreteUserMissing(0, 99.0, "dk"));
-
-  EXPECT_EQ(list.SetupContEncoders(kMinRangeSymmetric, kMinRange), 2);
-  EXPECT_DOUBLE_EQ(Linear(list, 0).Normalize(2.0), 0.0);
-  EXPECT_EQ(Linear(list, 0).Normalize(99.0), gMissingValue);
-  EXPECT_EQ(Linear(list, 1).GetSlope(), 1.0) << "refused: min == max";
-  EXPECT_DOUBLE_EQ(Linear(list, 3).GetSlope(), 1.0 / 12.0);
-  EXPECT_EQ(Linear(list, 4).GetSlope(), 1.0) << "unused: untouched";
-  std::vector<double> mins, maxs;
-  EXPECT_EQ(list.GetInpContMinMax(mins, maxs), 2);
-  EXPECT_EQ(mins, (std::vector<double>{-1.0, 2.0}));
-  EXPECT_EQ(maxs, (std::vector<double>{1.0, 2.0}));
-
-  EXPECT_EQ(list.SetupContEncoders(kMeanStdDev, kMeanStdDev), 2) << "refused for zero variance";
-  EXPECT_DOUBLE_EQ(Linear(list, 0).Normalize(3.0), 1.0);
-  EXPECT_TRUE(static_cast<NNContVar*>(list.GetVarAt(1))->SetupEncoder(kNoStandardization));
 }
 
 TEST(VarListUserMissing, IntervalsDiscreteValuesAndReplacement) {

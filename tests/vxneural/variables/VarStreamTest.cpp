@@ -1,7 +1,6 @@
-// Every saved form of this module: round trips through binary and XML, what
-// the binary form leaves out, and every reader fed truncated, corrupted and
-// hand-made hostile streams. A refusal prints its documented line and throws;
-// the sanitizer build checks that nothing leaks.
+// Every reader of this module fed truncated, corrupted and hand-made
+// hostile streams (their layouts and round trips: LayoutTest.cpp). A refusal prints its documented
+// line and throws; the sanitizer build checks that nothing leaks.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -124,23 +123,6 @@ std::vector<std::string> Messages(const ReaderCase& c, bool xml) {
     return ::testing::AssertionSuccess();
   if (!r.out.empty()) return ::testing::AssertionFailure() << "stdout: " << r.out;
   return stream_faults::RefusedWith(r, Messages(c, xml));
-}
-
-// Behaviour checked apart from the writers: restored categorical encoders
-// rebuild their code tables and user-missing values.
-TEST(VariableStreams, RestoredEncodersBehaveAsTheOriginals) {
-  const NNVarList list = MakeFullList();
-  for (bool xml : {false, true}) {
-    SCOPED_TRACE(xml ? "XML" : "binary");
-    NNVarList back;
-    ASSERT_FALSE(saved_forms::ReadInto(back, xml)(Saved(list, xml)).threw);
-    auto* grade = static_cast<NNCatNumEncoder*>(back.GetEncoderAt(3));
-    EXPECT_EQ(grade->EncodeConst(3.0), 2);
-    EXPECT_EQ(grade->Encode(15.0), -1);
-    auto* colour = static_cast<NNStringEncoder*>(back.GetEncoderAt(5));
-    EXPECT_EQ(colour->EncodeConst("blue"), 2);
-    EXPECT_EQ(colour->Encode("NA"), -1);
-  }
 }
 
 std::string Bytes(const std::function<void(BinWriter&)>& write) {

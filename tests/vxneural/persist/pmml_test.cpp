@@ -1,11 +1,14 @@
-// A model trained on records encoded by the host, without a variable list,
-// has no fields to describe: its PMML export writes nothing at all and
-// leaves the algorithm's status and state as they were, even when its
-// settings ask for predictor importance.
+// PMML export as the algorithm drives it. A model trained on records encoded
+// by the host, without a variable list, has no fields to describe: its
+// export writes nothing at all and leaves the algorithm's status and state
+// as they were, even when its settings ask for predictor importance. A
+// model with a list names in its output layer the normalization its
+// settings' confidence method asks for.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <sstream>
+#include <string>
 
 #include "vxneural/algorithm/rbf_fixtures.h"
 
@@ -50,5 +53,25 @@ TEST_P(PmmlWithoutList, RBFNetworkWritesNothingAndKeepsItsStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Importance, PmmlWithoutList, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Asked" : "NotAsked"; });
+
+TEST(PmmlOutputLayer, NormalizationFollowsTheConfidenceMethod) {
+  const struct {
+    NeuralSettings::CONFIDENCE_METHOD method;
+    const char *shown, *notShown;
+  } cases[] = {{NeuralSettings::kConfidenceNone, "softmax", "simplemax"},
+               {NeuralSettings::kConfidenceSoftMax, "softmax", "simplemax"},
+               {NeuralSettings::kConfidenceSimpleMax, "simplemax", "softmax"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    auto m = MakeModel(kCategoricalTarget, 60, 0, 1,
+                       [&](MLPSettings& s) { s.SetConfidenceMethod(c.method); });
+    ASSERT_TRUE(m->algorithm->Train(60, -1).IsOK());
+    std::ostringstream out;
+    ASSERT_TRUE(m->algorithm->ExportModelXML(out, 0, nullptr).IsOK());
+    const std::string attribute = "normalizationMethod=\"";
+    EXPECT_NE(out.str().find(attribute + c.shown + "\""), std::string::npos);
+    EXPECT_EQ(out.str().find(attribute + c.notShown + "\""), std::string::npos);
+  }
+}
 
 }  // namespace
