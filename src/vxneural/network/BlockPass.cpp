@@ -1,7 +1,6 @@
 #include "network/BlockPass.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstddef>
 
@@ -341,7 +340,7 @@ void RBFBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   Fit(fY, block * fLdOut);
   Fit(fCentersT, static_cast<std::size_t>(fNInputs) * fLdHidden);
   Fit(fCenterNorms, fNHidden);
-  Fit(fVariances, fNHidden);
+  Fit(fScales, fNHidden);
   Fit(fWeightsT, static_cast<std::size_t>(fNHidden) * fLdOut);
   Fit(fBias, fLdOut);
 }
@@ -364,7 +363,8 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
       norm += c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
     }
     fCenterNorms[static_cast<std::size_t>(j)] = norm;
-    fVariances[static_cast<std::size_t>(j)] = hidden->GetUnitVariance(j);
+    // The exponent -d / 2a as one product per record and centre.
+    fScales[static_cast<std::size_t>(j)] = -0.5 / hidden->GetUnitVariance(j);
   }
   // Row k of the output weights: its bias when the units are not
   // normalised, then one weight per hidden unit.
@@ -393,6 +393,28 @@ double SumOfSquares(const double* x, int n) {
   return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
 }
 
+// The largest of x[0..n), n >= 1, in four independent chains: one chain
+// waits on each comparison's latency. The largest does not depend on the
+// order in which it is sought.
+double Largest(const double* x, int n) {
+  double m[4] = {x[0], x[0], x[0], x[0]};
+  int i = 1;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k) m[k] = std::max(m[k], x[i + k]);
+  for (; i < n; ++i) m[0] = std::max(m[0], x[i]);
+  return std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+}
+
+// x[0] + ... + x[n - 1] in four independent chains, for the same reason.
+double Sum(const double* x, int n) {
+  double acc[4] = {};
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k) acc[k] += x[i + k];
+  for (; i < n; ++i) acc[0] += x[i];
+  return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+}
+
 }  // namespace
 
 void RBFBlockPass::Forward(int n) {
@@ -409,11 +431,10 @@ void RBFBlockPass::Forward(int n) {
       for (int j = 0; j < fUsed; ++j) {
         // Rounding can take a distance a hair below 0; it is not negative.
         const double d = std::max(xx - 2.0 * xc[j] + fCenterNorms[j], 0.0);
-        h[j] = -0.5 * (d / fVariances[j]);
+        h[j] = d * fScales[j];
       }
       if (fNormalized) {
-        double m = -DBL_MAX;
-        for (int j = 0; j < fUsed; ++j) m = std::max(m, h[j]);
+        const double m = Largest(h, fUsed);
         for (int j = 0; j < fUsed; ++j) h[j] -= m;
       }
       std::fill(h + fUsed, h + ldH, 0.0);
@@ -422,9 +443,10 @@ void RBFBlockPass::Forward(int n) {
     if (fNormalized) {
       for (int r = 0; r < n; ++r) {
         double* h = &fH[r * ldH];
-        double s = 0.0;
-        for (int j = 0; j < fUsed; ++j) s += h[j];
-        for (int j = 0; j < fUsed; ++j) h[j] /= s;
+        // One division per record rather than per unit; the largest term
+        // is 1, so the sum is at least 1.
+        const double inverse = 1.0 / Sum(h, fUsed);
+        for (int j = 0; j < fUsed; ++j) h[j] *= inverse;
       }
     }
   }

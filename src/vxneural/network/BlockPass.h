@@ -126,7 +126,7 @@ class RBFBlockPass {
   bool fNormalized = false;
   Buffer fX, fTargets, fXC, fH, fY;  // per block
   Buffer fCentersT;                  // inputs x fLdHidden
-  Buffer fCenterNorms, fVariances;   // per centre
+  Buffer fCenterNorms, fScales;      // per centre: |c|^2, -1 / 2a
   Buffer fWeightsT;                  // hidden x fLdOut
   Buffer fBias;                      // fLdOut
 };
