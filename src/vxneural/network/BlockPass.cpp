@@ -170,11 +170,12 @@ void MLPBlockPass::ScoreRecord(const KernelTable& kernel, const std::vector<INLa
   std::copy(in, in + fNOutputs, out);
 }
 
-// Probabilities of one row of output sums, group by group, with the
-// kernel's exponential over the whole row at once.
-void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
-  const int units = fUnits[fNLayers], ld = fLd[fNLayers];
-  std::fill(y, y + ld, 0.0);
+// One row of output sums less the largest of each SoftMax group, so that
+// the exponentials cannot overflow; the padding and units outside every
+// group get 0.
+void MLPBlockPass::LessGroupMaxima(const double* c, double* p) const {
+  const int units = fUnits[fNLayers];
+  std::fill(p, p + fLd[fNLayers], 0.0);
   int first = 0;
   for (int count : fCategories) {
     const int end = std::min(first + count, units);
@@ -182,11 +183,18 @@ void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
     double m = c[first];
     for (int j = first + 1; j < end; ++j)
       if (c[j] > m) m = c[j];
-    for (int j = first; j < end; ++j) y[j] = c[j] - m;
+    for (int j = first; j < end; ++j) p[j] = c[j] - m;
     first = end;
   }
+}
+
+// Probabilities of one row of output sums, group by group, with the
+// kernel's exponential over the whole row at once.
+void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
+  const int units = fUnits[fNLayers], ld = fLd[fNLayers];
+  LessGroupMaxima(c, y);
   fKernel->expNonPositive(y, y, ld);
-  first = 0;
+  int first = 0;
   for (int count : fCategories) {
     const int end = std::min(first + count, units);
     if (first >= end) break;
@@ -211,19 +219,7 @@ void MLPBlockPass::SoftMax(int n) {
   // partial vectors than on the arithmetic). Units outside every group get
   // 0 here and are not read afterwards.
   for (int r = 0; r < n; ++r) {
-    const double* c = &fSums[out][r * ld];
-    double* p = probabilities + r * ld;
-    std::fill(p, p + ld, 0.0);
-    int first = 0;
-    for (int count : fCategories) {
-      const int end = std::min(first + count, units);
-      if (first >= end) break;
-      double m = c[first];
-      for (int j = first + 1; j < end; ++j)
-        if (c[j] > m) m = c[j];
-      for (int j = first; j < end; ++j) p[j] = c[j] - m;
-      first = end;
-    }
+    LessGroupMaxima(&fSums[out][r * ld], probabilities + r * ld);
   }
   fKernel->expNonPositive(probabilities, probabilities, n * static_cast<int>(ld));
   for (int r = 0; r < n; ++r) {

@@ -73,6 +73,7 @@ class MLPBlockPass {
   // values; the padding columns hold sums of 0).
   void ActivateRow(int l, const double* z, double* y) const;
   // Probabilities of one row of output sums c into y (fLd values).
+  void LessGroupMaxima(const double* c, double* p) const;
   void ScoreSoftMax(const double* c, double* y) const;
   const KernelTable* fKernel = nullptr;
   bool fLogOutputs = false;
