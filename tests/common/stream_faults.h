@@ -92,12 +92,6 @@ inline std::string WithInt32(std::string good, std::size_t at, std::int32_t v) {
   return good.replace(at, 4, bytes, 4);
 }
 
-inline std::int32_t Int32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
-  return static_cast<std::int32_t>(v);
-}
-
 inline double DoubleAt(const std::string& bytes, std::size_t at) {
   std::uint64_t bits = 0;
   for (int i = 7; i >= 0; --i) bits = (bits << 8) | static_cast<unsigned char>(bytes.at(at + i));

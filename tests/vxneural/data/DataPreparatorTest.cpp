@@ -75,22 +75,8 @@ TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
   EXPECT_EQ(Values(shortOut), (std::vector<double>{0.2, 1, 0, 0}));
   EXPECT_TRUE(p.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
 
-  // Inputs are read at their variables' indices, wherever the target sits:
-  // with the target first, the record keeps a field for it.
-  NNVarList targetFirst;
-  targetFirst.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
-                        INNVariable::kInteger);
-  targetFirst.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  targetFirst.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
-                        INNVariable::kInteger);
-  MLPSettings t(targetFirst, 10);
-  t.SetStandInputs(VXNNCommon::kMinRange);
-  NNDataPreparator q(targetFirst, t, nullptr, nullptr);
-  Record scored;
-  EXPECT_TRUE(q.EncodeInputs(Record(std::vector<double>{7, 5, 2}), scored).IsOK());
-  EXPECT_EQ(Values(scored), (std::vector<double>{0.5, 0, 0, 1}));
-  // The input fields alone are shifted by one: c's field is missing.
-  EXPECT_EQ(q.EncodeInputs(Record(std::vector<double>{5, 2}), scored), VXStatus(50018, false));
+  // Inputs read at their variables' indices around a target field: the
+  // network's score-encoding test.
 }
 
 // The budget decides source by source between memory and a file of bare

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/host_doubles.h"
+#include "common/scratch_dir.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
@@ -26,28 +27,20 @@ using VXCommon_1_2::Record;
 // fails the test when anything is left in it, then removes it.
 class ScratchDirTest : public testing::Test {
  protected:
-  void SetUp() override {
-    VXCommon_1_2::VXDefaultTempFileNameMaker names("", "vxnn-data-test");
-    fDir = names.GetTempFileName() + ".d";
-    ASSERT_TRUE(std::filesystem::create_directory(fDir));
-    fNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fDir.string());
-  }
   void TearDown() override {
     EXPECT_EQ(Entries(), std::vector<std::string>{}) << "temporary files left behind";
-    std::filesystem::remove_all(fDir);
   }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(fDir))
+    for (const auto& entry : std::filesystem::directory_iterator(fScratch.Path()))
       names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Path(const std::string& name) const { return (fDir / name).string(); }
-
-  std::filesystem::path fDir;
+  scratch_dir::ScratchDir fScratch;
   // Names temporary files in the scratch directory.
-  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames;
+  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames =
+      std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fScratch.Path());
 };
 
 // Rewindable source that counts its rewinds and the records of a pass.

@@ -19,7 +19,6 @@ using namespace network_fixtures;
 using VXCommon_1_2::VectorRecordIter;
 using VXNNCommon::ActivationFunction;
 
-constexpr int kInputs = 3;
 constexpr int kRecords = 12;
 
 // Summed error of one pass; with gradient, also the accumulated gradient.
@@ -34,14 +33,11 @@ double Pass(NNetwork& net, VectorRecordIter& source, std::valarray<double>* grad
   return net.GetAccumError();
 }
 
-// Hidden activation, hidden layer sizes, units per target, output activation.
-using Case = std::tuple<ActivationFunction, std::vector<int>, std::vector<int>, ActivationFunction>;
-
-class GradientCheck : public ::testing::TestWithParam<Case> {};
+class GradientCheck : public ::testing::TestWithParam<KernelCase> {};
 
 TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
-  const auto& [hiddenFn, hidden, categories, outputFn] = GetParam();
-  auto settings = MakeSettings(kInputs, categories, hidden, hiddenFn, outputFn);
+  const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
+  auto settings = MakeSettings(inputs, categories, hidden, hiddenFn, outputFn);
   NNetwork net(*settings);
 
   const bool softMax =
@@ -58,7 +54,7 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
   std::valarray<double> w = RandomWeights(net.GetNumWeights(), 7, -1.0, 1.0);
   ASSERT_EQ(net.SetWeights(w), net.GetNumWeights());
 
-  const auto records = MakeRecords(kInputs, categories, kRecords, 11);
+  const auto records = MakeRecords(inputs, categories, kRecords, 11);
   auto source = VectorRecordIter::Borrow(records);
   std::valarray<double> g;
   const double error = Pass(net, source, &g);
@@ -68,8 +64,8 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
   for (const auto& r : records) {
     const double* v = r.GetAll();
     const auto o = mlp_reference::Forward(shape, w, v);
-    expected += softMax ? mlp_reference::CrossEntropy(o, v + kInputs)
-                        : mlp_reference::SumOfSquares(o, v + kInputs);
+    expected += softMax ? mlp_reference::CrossEntropy(o, v + inputs)
+                        : mlp_reference::SumOfSquares(o, v + inputs);
   }
   EXPECT_NEAR(error, expected, 1e-12 * expected);
 
@@ -95,19 +91,12 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
   EXPECT_NEAR(net.GradientNorm(), std::sqrt((g * g).sum()), 1e-12 * net.GradientNorm());
 }
 
-// Continuous, categorical and mixed targets.
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, GradientCheck,
-    ::testing::Combine(::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
-                       ::testing::Values(std::vector<int>{}, std::vector<int>{4},
-                                         std::vector<int>{4, 3}),
-                       ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2},
-                                         std::vector<int>{3, 1, 2}),
-                       ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)));
+INSTANTIATE_TEST_SUITE_P(Shapes, GradientCheck, GradientCheckShapes(3));
 // Sigmoid outputs take their own derivative in the output deltas.
 INSTANTIATE_TEST_SUITE_P(
     SigmoidOutputs, GradientCheck,
-    ::testing::Combine(::testing::Values(VXNNCommon::kTanH), ::testing::Values(std::vector<int>{4}),
+    ::testing::Combine(::testing::Values(3), ::testing::Values(VXNNCommon::kTanH),
+                       ::testing::Values(std::vector<int>{4}),
                        ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2}),
                        ::testing::Values(VXNNCommon::kSigmoid)));
 

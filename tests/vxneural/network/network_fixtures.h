@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <valarray>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
 
 namespace network_fixtures {
 
@@ -78,6 +80,36 @@ inline std::valarray<double> RandomWeights(int n, unsigned seed, double lo, doub
   std::valarray<double> w(static_cast<std::size_t>(n));
   for (double& x : w) x = u(gen);
   return w;
+}
+
+inline std::valarray<double> WeightsOf(const NNetwork& net) {
+  std::valarray<double> w;
+  net.GetWeights(w);
+  return w;
+}
+
+// Pins a pass kernel for one scope and puts the previous one back.
+struct KernelScope {
+  explicit KernelScope(VXNeural::PassKernel k) : previous(VXNeural::GetPassKernel()) {
+    EXPECT_TRUE(VXNeural::SetPassKernel(k));
+  }
+  ~KernelScope() { VXNeural::SetPassKernel(previous); }
+  VXNeural::PassKernel previous;
+};
+
+// Inputs, hidden activation, hidden layer sizes, units per target, output
+// activation.
+using KernelCase = std::tuple<int, VXNNCommon::ActivationFunction, std::vector<int>,
+                              std::vector<int>, VXNNCommon::ActivationFunction>;
+
+// The gradient check's shapes: both hidden activations, 0-2 hidden layers,
+// continuous, categorical and mixed targets, SoftMax and Identity outputs.
+inline auto GradientCheckShapes(int inputs) {
+  return ::testing::Combine(
+      ::testing::Values(inputs), ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
+      ::testing::Values(std::vector<int>{}, std::vector<int>{4}, std::vector<int>{4, 3}),
+      ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2}, std::vector<int>{3, 1, 2}),
+      ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax));
 }
 
 }  // namespace network_fixtures

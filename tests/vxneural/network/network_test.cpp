@@ -46,12 +46,6 @@ int Pass(NNetwork& net, const std::vector<Record>& records, bool accuracy, int m
   return n;
 }
 
-std::valarray<double> WeightsOf(const NNetwork& net) {
-  std::valarray<double> w;
-  net.GetWeights(w);
-  return w;
-}
-
 TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   auto settings = NoHidden(3, {2, 1}, VXNNCommon::kIdentity);
   auto net = CopyNetwork(*settings);

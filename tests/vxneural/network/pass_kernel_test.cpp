@@ -25,15 +25,6 @@ using VXCommon_1_2::VectorRecordIter;
 using VXNeural::PassKernel;
 using VXNNCommon::ActivationFunction;
 
-// Pins a kernel for one scope and puts the previous one back.
-struct KernelScope {
-  explicit KernelScope(PassKernel k) : previous(VXNeural::GetPassKernel()) {
-    EXPECT_TRUE(VXNeural::SetPassKernel(k));
-  }
-  ~KernelScope() { VXNeural::SetPassKernel(previous); }
-  PassKernel previous;
-};
-
 // What one pass leaves: counts, error, gradient, accuracy, averages, and the
 // output units of the last record.
 struct PassResult {
@@ -93,12 +84,7 @@ void ExpectClose(const std::valarray<double>& a, const std::valarray<double>& b,
     EXPECT_LE(std::fabs(a[i] - b[i]), tol * scale) << "entry " << i;
 }
 
-// Inputs, hidden activation, hidden layer sizes, units per target, output
-// activation.
-using Case =
-    std::tuple<int, ActivationFunction, std::vector<int>, std::vector<int>, ActivationFunction>;
-
-class BlockedPass : public ::testing::TestWithParam<Case> {};
+class BlockedPass : public ::testing::TestWithParam<KernelCase> {};
 
 TEST_P(BlockedPass, EveryKernelGivesTheReferenceSums) {
   const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
@@ -131,15 +117,7 @@ TEST_P(BlockedPass, EveryKernelGivesTheReferenceSums) {
 
 // The gradient check's shapes: both hidden activations, 0-2 hidden layers,
 // continuous, categorical and mixed targets, SoftMax and Identity.
-INSTANTIATE_TEST_SUITE_P(
-    GradientCheckShapes, BlockedPass,
-    ::testing::Combine(::testing::Values(3),
-                       ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
-                       ::testing::Values(std::vector<int>{}, std::vector<int>{4},
-                                         std::vector<int>{4, 3}),
-                       ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2},
-                                         std::vector<int>{3, 1, 2}),
-                       ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)));
+INSTANTIATE_TEST_SUITE_P(GradientCheckShapes, BlockedPass, GradientCheckShapes(3));
 
 // Layers wide enough for whole register tiles, with ragged edges.
 INSTANTIATE_TEST_SUITE_P(

@@ -27,14 +27,6 @@ using VXCommon_1_2::VXStatus;
 using VXNeural::PassKernel;
 using VXNNCommon::ActivationFunction;
 
-struct KernelScope {
-  explicit KernelScope(PassKernel k) : previous(VXNeural::GetPassKernel()) {
-    EXPECT_TRUE(VXNeural::SetPassKernel(k));
-  }
-  ~KernelScope() { VXNeural::SetPassKernel(previous); }
-  PassKernel previous;
-};
-
 // Input rows: dense values, one-of-n groups (mostly zeros, whole pairs of
 // zeros among them), an all-zero row, large inputs that saturate TanH and
 // take the Sigmoid below its floor, and one input at the missing value.
@@ -78,12 +70,7 @@ std::vector<double> ScoreWith(PassKernel k, NNetwork& net, const double* x) {
   return out;
 }
 
-// Inputs, hidden activation, hidden layer sizes, units per target, output
-// activation.
-using Case =
-    std::tuple<int, ActivationFunction, std::vector<int>, std::vector<int>, ActivationFunction>;
-
-class KernelScore : public ::testing::TestWithParam<Case> {};
+class KernelScore : public ::testing::TestWithParam<KernelCase> {};
 
 TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
   const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
@@ -113,15 +100,7 @@ TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
 }
 
 // The gradient check's shapes.
-INSTANTIATE_TEST_SUITE_P(
-    GradientCheckShapes, KernelScore,
-    ::testing::Combine(::testing::Values(3),
-                       ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
-                       ::testing::Values(std::vector<int>{}, std::vector<int>{4},
-                                         std::vector<int>{4, 3}),
-                       ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2},
-                                         std::vector<int>{3, 1, 2}),
-                       ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax)));
+INSTANTIATE_TEST_SUITE_P(GradientCheckShapes, KernelScore, GradientCheckShapes(3));
 
 // Layers as wide as and wider than every kernel's widest strip, with ragged
 // ends (1 to 7 vectors left over), odd input counts, and Sigmoid outputs.

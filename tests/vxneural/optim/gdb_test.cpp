@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "optim_fixtures.h"
-#include "vxneural/data/RecordBufferIter.h"
-#include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/GradientDescentBatch.h"
 
 namespace {

@@ -6,10 +6,11 @@
 
 #include <functional>
 #include <memory>
+#include <tuple>
+#include <vector>
 
 #include "common/layouts.h"
 #include "optim_fixtures.h"
-#include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/GradientDescentMBO.h"
@@ -84,16 +85,16 @@ TEST(OptimizerLayouts, EveryOptimizerWithAndWithoutBuffer) {
       auto opt = o.make();
       std::stringstream in(b.s);
       ASSERT_EQ(opt->ReadObject(in), static_cast<int>(b.s.size()));
-      EXPECT_EQ(opt->GetAlgorithmStatus(), VXNNCommon::kTrained);
-      EXPECT_EQ(opt->GetStopReason(), VXNNCommon::kStoppedErrorRatioLimit);
-      EXPECT_EQ(opt->GetElapsedTime(), 1.5);
-      EXPECT_EQ(std::make_pair(opt->GetNIterations(), opt->GetNDataPasses()), std::make_pair(7, 9));
-      EXPECT_EQ(opt->GetNRecordsProcessed(), 11);
-      EXPECT_EQ(opt->GetTrainError(), 0.75);
-      EXPECT_EQ(opt->GetTestError(), 1.25);
-      EXPECT_EQ(opt->GetLastGradientNorm(), o.batch ? 1.5 : 0.0);
-      EXPECT_EQ(opt->GetRelChangeInErr(), 1.75);
-      EXPECT_EQ(opt->GetErrorRatio(), 2.25);
+      // Read into the object whose layout is checked: a consistent swap in
+      // both directions shows here only.
+      EXPECT_EQ(
+          std::make_tuple(opt->GetAlgorithmStatus(), opt->GetStopReason(), opt->GetNIterations(),
+                          opt->GetNDataPasses(), opt->GetNRecordsProcessed()),
+          std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedErrorRatioLimit, 7, 9, 11));
+      EXPECT_EQ((std::vector<double>{opt->GetElapsedTime(), opt->GetTrainError(),
+                                     opt->GetTestError(), opt->GetLastGradientNorm(),
+                                     opt->GetRelChangeInErr(), opt->GetErrorRatio()}),
+                (std::vector<double>{1.5, 0.75, 1.25, o.batch ? 1.5 : 0.0, 1.75, 2.25}));
       std::ostringstream shown;
       opt->Display(shown);
       EXPECT_NE(shown.str().find("fTrainErrorPrev = 0.25\n"), std::string::npos);
@@ -124,12 +125,11 @@ void ExpectSolverLayout(const std::string& name, Make&& make, const Bytes& regre
   auto s = make();
   std::stringstream in(b.s);
   ASSERT_EQ(s->ReadObject(in), static_cast<int>(b.s.size()));
-  EXPECT_EQ(s->GetAlgorithmStatus(), VXNNCommon::kTrained);
-  EXPECT_EQ(s->GetStopReason(), VXNNCommon::kStoppedComputed);
-  EXPECT_EQ(s->GetElapsedTime(), 0.5);
-  EXPECT_EQ(std::make_pair(s->GetNIterations(), s->GetNDataPasses()), std::make_pair(3, 5));
-  EXPECT_EQ(s->GetNRecordsProcessed(), 150);
-  EXPECT_EQ(s->GetEstError(), 2.25);
+  EXPECT_EQ(
+      std::make_tuple(s->GetAlgorithmStatus(), s->GetStopReason(), s->GetElapsedTime(),
+                      s->GetNIterations(), s->GetNDataPasses(), s->GetNRecordsProcessed(),
+                      s->GetEstError()),
+      std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedComputed, 0.5, 3, 5, 150, 2.25));
   layouts::ExpectLayout(*s, make, b, x);
 }
 
@@ -141,8 +141,6 @@ TEST(SolverLayouts, RegressionAndBothSolvers) {
   ASSERT_EQ(line.EstimateCoefficients(true), 2);
   std::vector<double> b(2);
   line.GetCoefficients(0, b.data());
-  EXPECT_NEAR(b[0], 1.0, 1e-12);
-  EXPECT_NEAR(b[1], 2.0, 1e-12);
   // Regressors with the constant, the constant flag, dependents, tolerance;
   // the rows of z z' for z = (1, x, y) summed; cases; the swept flags; the
   // coefficients (the sweep's last bits taken as they are); the residual

@@ -1,7 +1,7 @@
 // The least-squares output solvers: the sweep-operator regression against
-// an independent normal-equation solve, its handling of collinear
-// regressors and refusal of damaged saved forms, and RBFLinReg / LinearRegr
-// solving a network's output weights and updating them.
+// an independent normal-equation solve and its handling of collinear
+// regressors, and RBFLinReg / LinearRegr solving a network's output weights
+// and updating them (the regression's damaged saved forms: LinearRegr's).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -166,22 +166,6 @@ TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
   }
 }
 
-// Two records (1, 3) and (2, 5) on y = 1 + 2x.
-MultiVariateRegression TwoPointLine() {
-  MultiVariateRegression m(1, true, 1);
-  const double xs[] = {1, 2}, ys[] = {3, 5};
-  for (int r = 0; r < 2; ++r) m.AddRecord(&xs[r], 1, &ys[r], 1, 1.0);
-  m.EstimateCoefficients(true);
-  return m;
-}
-
-TEST(MultiVariateRegression, DamagedStreamsAreRefused) {
-  MultiVariateRegression target;
-  saved_forms::ExpectReadersRobust(TwoPointLine(), target,
-                                   {"Error reading MultiVariateRegression!\n"},
-                                   {"Failure reading MultiVariateRegression!\n"});
-}
-
 // --- Solvers on networks -----------------------------------------------------
 
 // Records of inputs uniform in [-1, 1] and targets: a continuous one and a
@@ -274,12 +258,6 @@ TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
     EXPECT_EQ(solver.GetNIterations(), 1);
     EXPECT_EQ(solver.GetNDataPasses(), 1);
     EXPECT_EQ(solver.GetNRecordsProcessed(), 150);
-    // The network's own error pass at the solved weights agrees.
-    VXStatus status;
-    int n = 0;
-    c.net->ResetDerivatives();
-    c.net->ProcessRecords(status, source, 1000, n, true, false);
-    EXPECT_NEAR(c.net->GetAccumError(), e.error, 1e-9);
 
     // A second pass starts a new fit rather than adding to the first.
     EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());

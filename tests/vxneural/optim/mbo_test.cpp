@@ -92,33 +92,14 @@ struct Reference {
 };
 
 // A network of 2 inputs, 3 tanh hidden units and 1 continuous target on
-// linear data, with its optimizer and generator.
+// linear data, with its optimizer (mini-batches of c) and generator.
 struct Fixture : Problem {
-  explicit Fixture(int records = 40, VXNNCommon::TrainingType type = VXNNCommon::kMiniBatch,
-                   int capacity = 8)
-      : Problem(LinearProblem({3}, records, 1, 3)), capacity(capacity) {
+  Fixture(int records, VXNNCommon::TrainingType type, int c)
+      : Problem(LinearProblem({3}, records, 1, 3)) {
     settings->SetTrainingMethodAndType(VXNNCommon::kGradientDescent, type);
-    settings->SetEtaInit(0.1);
-    settings->SetEtaLow(0.01);
-    settings->SetAlpha(0.9);
     settings->SetAlphaReduction(0.5);
-    settings->SetNEpochs(2.0);
-    Rebuild();
+    mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), 3, c, &random);
   }
-  // The optimizer reads the host's cancel object from the settings when
-  // built.
-  void Rebuild() {
-    mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), 3, capacity, &random);
-  }
-  // Epochs a data-pass limit allows without test data: the first pass,
-  // then an epoch and a training-error pass per epoch.
-  void LimitEpochs(int epochs) { settings->SetMaxNDataPasses(1 + 2 * epochs); }
-  VXStatus Train(MultiPassRecordIter* test = nullptr) {
-    auto train = VectorRecordIter::Borrow(records);
-    VXStatus status;
-    return mbo->Train(status, train, test, 1000, 1000);
-  }
-  int capacity;
   VXRandom random{777u, true};
   std::unique_ptr<GradientDescentMBO> mbo;
 };
@@ -153,7 +134,9 @@ TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
     f.settings->SetEtaLow(c.etaLow);
     f.settings->SetAlpha(c.alpha);
     f.settings->SetNEpochs(c.nEpochs);
-    f.LimitEpochs(c.epochs);
+    // Without test data: the first pass, then an epoch and a training-error
+    // pass per epoch.
+    f.settings->SetMaxNDataPasses(1 + 2 * c.epochs);
     // The rate falls geometrically over nEpochs epochs of n / c steps.
     Reference ref(*f.oracle, f.initial, *f.settings,
                   c.eta == c.etaLow

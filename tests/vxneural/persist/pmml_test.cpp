@@ -16,8 +16,6 @@ namespace {
 
 using namespace mlpdriver;
 
-class PmmlWithoutList : public ::testing::TestWithParam<bool> {};
-
 template <class M>
 void ExpectNothingWritten(M& m) {
   ASSERT_NE(m.algorithm, nullptr);
@@ -35,24 +33,17 @@ void ExpectNothingWritten(M& m) {
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
 }
 
-TEST_P(PmmlWithoutList, PerceptronWritesNothingAndKeepsItsStatus) {
-  const bool sensitivity = GetParam();
-  auto m = MakeModel(
-      kCategoricalTarget, 60, 0, 1, [&](MLPSettings& s) { s.SetComputeSensitivity(sensitivity); },
-      true);
-  ExpectNothingWritten(*m);
+TEST(PmmlWithoutList, PerceptronAndRBFNetworkWriteNothingAndKeepTheirStatus) {
+  for (const bool sensitivity : {false, true}) {
+    SCOPED_TRACE(sensitivity ? "importance asked" : "importance not asked");
+    ExpectNothingWritten(*MakeModel(
+        kCategoricalTarget, 60, 0, 1, [&](MLPSettings& s) { s.SetComputeSensitivity(sensitivity); },
+        true));
+    ExpectNothingWritten(*MakeRbf(
+        kContinuousTarget, 60, 0, [&](RBFSettings& s) { s.SetComputeSensitivity(sensitivity); },
+        true));
+  }
 }
-
-TEST_P(PmmlWithoutList, RBFNetworkWritesNothingAndKeepsItsStatus) {
-  const bool sensitivity = GetParam();
-  auto m = MakeRbf(
-      kContinuousTarget, 60, 0, [&](RBFSettings& s) { s.SetComputeSensitivity(sensitivity); },
-      true);
-  ExpectNothingWritten(*m);
-}
-
-INSTANTIATE_TEST_SUITE_P(Importance, PmmlWithoutList, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Asked" : "NotAsked"; });
 
 TEST(PmmlOutputLayer, NormalizationFollowsTheConfidenceMethod) {
   const struct {

@@ -95,7 +95,6 @@ TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   EXPECT_TRUE(binary);
   EXPECT_EQ(trueIndex, 1);
   EXPECT_FALSE(dynamic_cast<const NNCatVar*>(out.GetVarAt(2))->GetOrdinalFlag());
-  EXPECT_EQ(dynamic_cast<const NNContVar*>(out.GetVarAt(0))->GetVariance(), 4.0);
   ASSERT_NE(out.GetVarAt(0)->GetMissingValueReplacement(), nullptr);
   EXPECT_EQ(*out.GetVarAt(0)->GetMissingValueReplacement(), "5");
   // Not in the saved form: the weighted count and the format elements,
