@@ -265,10 +265,6 @@ struct RestoredOf {
   Algorithm& Alg() { return dynamic_cast<Algorithm&>(*algorithm); }
 };
 
-struct Restored : RestoredOf<MLPAlgorithm> {
-  MLPAlgorithm& Mlp() { return Alg(); }
-};
-
 // Restores a saved form of m's model in one step (or two, when twoSteps:
 // the first reading the settings and list), over sources like m's.
 template <class M, class R = RestoredOf<typename M::AlgorithmType>>
@@ -293,10 +289,6 @@ std::unique_ptr<R> RestoreModel(const std::string& bytes, bool xml, const M& m,
   }
   r->status = factory.GetStatus();
   return r;
-}
-
-inline std::unique_ptr<Restored> Restore(const std::string& bytes, bool xml, const Model& m) {
-  return RestoreModel<Model, Restored>(bytes, xml, m);
 }
 
 // Restoring bytes gives no algorithm and the code of the form (OK for an

@@ -9,8 +9,6 @@
 
 #include "mlp_driver_fixtures.h"
 #include "state_table.h"
-#include "vxneural/algorithm/MLPExpertReporter.h"
-#include "vxneural/evaluation/NNOutputStatistics.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 // both forms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <memory>
@@ -60,7 +61,7 @@ std::unique_ptr<ClusterModel> LibraryClusters(const std::vector<Record>& raw, in
   return model;
 }
 
-TEST(RbfTraining, DefaultSettingsTakeTheLibrarysClustersAsCentresAndWidths) {
+TEST(RbfTraining, TakesTheLibrarysClustersOrTheUsersCountAsCentresAndWidths) {
   auto m = MakeRbf(kCategoricalTarget, 120, 0);
   ASSERT_EQ(m->algorithm->Train(120, -1), VXStatus());
   // The same clustering, run here on records encoded by hand.
@@ -105,6 +106,16 @@ TEST(RbfTraining, DefaultSettingsTakeTheLibrarysClustersAsCentresAndWidths) {
   for (int u = 0; u < k; ++u) {
     const double expected = means[u] > 0 ? means[u] : least;
     EXPECT_NEAR(hidden.GetAdjustedVariances()[u], expected, 1e-12 * expected) << u;
+  }
+  // A number the user set is taken as it is, but never above the records.
+  for (const auto& [records, units, want] : {std::array<int, 3>{120, 4, 4}, {3, 5, 3}}) {
+    auto user = MakeRbf(kCategoricalTarget, records, 0,
+                        [&](RBFSettings& s) { s.SetNumHiddenUnits(units, 1); });
+    ASSERT_EQ(user->algorithm->Train(records, -1), VXStatus());
+    EXPECT_EQ((Ints{user->algorithm->GetNumberOfHiddenUnits(),
+                    HiddenOf(*user->algorithm).GetNumCenters()}),
+              (Ints{want, want}))
+        << records << " records";
   }
 }
 

@@ -1,16 +1,17 @@
 // Saved RBF models: every stage of a model's life through both factory
-// routes and both stream forms, the layout of the algorithm block against
-// a reference assembled here, damaged blocks, and the factory's refusals
-// of streams that are not RBF models.
+// routes and both stream forms, the binary layout against a reference
+// assembled here, damaged algorithm blocks (of MLP models too), and the
+// factory's refusals of streams that are not RBF models.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "common/layouts.h"
+#include "common/saved_forms.h"
 #include "common/stream_faults.h"
 #include "persist/XmlIO.h"
 #include "rbf_fixtures.h"
@@ -19,6 +20,7 @@
 namespace {
 
 using namespace mlpdriver;
+using saved_forms::Saved;
 
 // The stages of a model's life a save can happen at.
 enum Stage { kUntrained, kTrained, kSearched, kUpdated };
@@ -72,29 +74,7 @@ TEST(RbfSavedModel, EveryStageRestoresThroughBothRoutesAndScoresTheSame) {
   }
 }
 
-// Little-endian bytes of the values, as a reader of the layout would
-// expect them.
-std::string Int32(std::int32_t v) {
-  std::string b;
-  for (int i = 0; i < 4; ++i)
-    b += static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xff);
-  return b;
-}
-std::string Double(double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  std::string b;
-  for (int i = 0; i < 8; ++i) b += static_cast<char>((bits >> (8 * i)) & 0xff);
-  return b;
-}
-template <class T>
-std::string Bytes(const T& object) {
-  std::stringstream out;
-  object.WriteObject(out);
-  return out.str();
-}
-
-TEST(RbfSavedModel, TheBinaryBlockFollowsTheLayout) {
+TEST(RbfSavedModel, TheBinaryFormFollowsTheLayout) {
   for (Stage stage : {kUntrained, kSearched}) {
     SCOPED_TRACE(stage);
     auto m = ModelAt(stage);
@@ -104,52 +84,50 @@ TEST(RbfSavedModel, TheBinaryBlockFollowsTheLayout) {
     // stop reason, data passes, records, hidden units, elapsed time,
     // training error, testing error, BIC; the generator; the network; the
     // solver, which ends the stream.
-    const std::string head = Bytes(a.GetRBFSettings()) + Bytes(*a.GetVarList());
-    std::string block = "RBFAlgorithm 1.00";
-    for (int v : {int(a.GetAlgorithmStatus()), int(a.GetStopReason()), a.GetNumberOfDataPasses(),
-                  a.GetNumberOfRecords(), a.GetNumberOfHiddenUnits()})
-      block += Int32(v);
-    for (double v :
-         {a.GetElapsedTime(), a.GetTrainingError(), a.GetTestingError(), a.GetTrainingBIC()})
-      block += Double(v);
-    const std::string network = Bytes(*a.GetNetwork()), solver = Bytes(*a.GetOptimizer());
-    ASSERT_GT(saved.size(), head.size() + block.size() + network.size() + solver.size());
-    EXPECT_EQ(saved.substr(0, head.size()), head);
-    EXPECT_EQ(saved.substr(head.size(), block.size()), block);
-    const std::size_t random = head.size() + block.size();
-    EXPECT_EQ(saved.substr(random, 4), "VXRa");
-    EXPECT_EQ(saved.substr(saved.size() - solver.size()), solver);
-    EXPECT_EQ(saved.substr(saved.size() - solver.size() - network.size(), network.size()), network);
-    EXPECT_EQ(saved.substr(0, 6), "RBFSet");
+    layouts::Bytes b;
+    b.Tag(Saved(a.GetRBFSettings(), false) + Saved(*a.GetVarList(), false) + "RBFAlgorithm 1.00");
+    b.I(a.GetAlgorithmStatus()).I(a.GetStopReason()).I(a.GetNumberOfDataPasses());
+    b.I(a.GetNumberOfRecords()).I(a.GetNumberOfHiddenUnits()).D(a.GetElapsedTime());
+    b.D(a.GetTrainingError()).D(a.GetTestingError()).D(a.GetTrainingBIC());
+    // The generator has no getter: its seed is read where it must stand.
+    const double seed = stream_faults::DoubleAt(saved, b.s.size() + 4);
+    b.Tag("VXRa").D(seed).I(1);
+    b.Tag(Saved(*a.GetNetwork(), false)).Tag(Saved(*a.GetOptimizer(), false));
+    EXPECT_EQ(saved, b.s);
   }
 }
 
-TEST(RbfDamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
-  auto m = ModelAt(kTrained);
-  const std::string saved = Save(*m->algorithm, false);
-  const std::size_t block = saved.find("RBFAlgorithm 1.00");
-  const std::string kAlgorithm = "Error reading RBFAlgorithm!\n";
-  const struct {
-    const char* what;
-    std::string bytes;
-  } cases[] = {
-      {"header", stream_faults::Replaced(saved, "RBFAlgorithm 1.00", "RBFAlgorithm 2.00")},
-      {"algorithm status", stream_faults::WithInt32(saved, block + 17, 9)},
-      {"stop reason", stream_faults::WithInt32(saved, block + 21, 99)},
-      {"data passes", stream_faults::WithInt32(saved, block + 25, -1)},
-      {"records", stream_faults::WithInt32(saved, block + 29, -1)},
-      {"hidden units", stream_faults::WithInt32(saved, block + 33, -3)},
-  };
-  for (const auto& c : cases) {
+// A damaged header or a value out of range at an offset of the algorithm
+// block (after its 17-byte header) is refused with the block's message.
+template <class M>
+void ExpectBlockChecked(const M& m, const std::string& name,
+                        const std::vector<std::pair<std::size_t, int>>& values) {
+  const std::string saved = Save(*m.algorithm, false);
+  const std::size_t block = saved.find(name + " 1.00");
+  std::vector<std::string> damaged = {
+      stream_faults::Replaced(saved, name + " 1.00", name + " 2.00")};
+  for (const auto& [at, v] : values)
+    damaged.push_back(stream_faults::WithInt32(saved, block + at, v));
+  for (std::size_t i = 0; i < damaged.size(); ++i) {
     std::string err;
-    EXPECT_TRUE(RefusedModel(c.bytes, false, *m, &err)) << c.what;
-    EXPECT_EQ(err, kAlgorithm) << c.what;
+    EXPECT_TRUE(RefusedModel(damaged[i], false, m, &err)) << name << " case " << i;
+    EXPECT_EQ(err, "Error reading " + name + "!\n") << name << " case " << i;
   }
   std::string err;
   EXPECT_TRUE(RefusedModel(
-      stream_faults::Replaced(Save(*m->algorithm, true), "RBFAlgorithm 1.00", "RBFAlgorithm 9.99"),
-      true, *m, &err));
-  EXPECT_EQ(err, "Failure reading RBFAlgorithm!\n");
+      stream_faults::Replaced(Save(*m.algorithm, true), name + " 1.00", name + " 9.99"), true, m,
+      &err));
+  EXPECT_EQ(err, "Failure reading " + name + "!\n");
+}
+
+TEST(DamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
+  // Status, (MLP: the re-initialise flag,) stop reason, data passes, (RBF:
+  // records,) hidden units.
+  auto mlp = MakeModel(kCategoricalTarget, 60, 0);
+  ASSERT_TRUE(mlp->algorithm->Train(60, -1).IsOK());
+  ExpectBlockChecked(*mlp, "MLPAlgorithm", {{17, 9}, {25, 99}, {29, -1}, {37, -3}});
+  ExpectBlockChecked(*ModelAt(kTrained), "RBFAlgorithm",
+                     {{17, 9}, {21, 99}, {25, -1}, {29, -1}, {33, -3}});
 }
 
 TEST(RbfFactory, RefusesWhatIsNotAnRBFModelForTheseSources) {

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <random>
-#include <sstream>
 #include <vector>
 
 #include "common/host_doubles.h"
@@ -118,17 +117,6 @@ TEST(AlgorithmEvaluation, TrainedModelThroughTheFactory) {
   // A trained model beats the mean model on data it can learn.
   EXPECT_LT(stats.GetRelativeErrors()[0], 0.2);
   EXPECT_GT(correct, 70.0);
-
-  std::stringstream saved;
-  ASSERT_EQ(host.algorithm->SaveState(saved), VXStatus());
-  std::unique_ptr<INeuralAlgorithm> restored(
-      MLPFactory().RestoreNeuralAlgorithmFromBinary(saved, host.train, &host.test));
-  ASSERT_TRUE(restored);
-  NNOutputStatistics after;
-  ASSERT_EQ(restored->ComputeOutputStats(host.holdout, 80, after), VXStatus());
-  EXPECT_EQ(after.GetMisClassMatrixInOneVec(0), matrix);
-  EXPECT_DOUBLE_EQ(after.GetRelativeErrors()[0], stats.GetRelativeErrors()[0]);
-  EXPECT_DOUBLE_EQ(after.GetTotalError(), stats.GetTotalError());
 
   // Importance, with a listener that calls back into the algorithm.
   std::vector<int> reported, statuses;

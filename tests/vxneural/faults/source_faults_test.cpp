@@ -1,14 +1,25 @@
-// Encoded records that stop half way through a pass while a model trains:
-// a host's source of encoded records that fails, and a temporary file of
-// encoded records that is cut short under the library. A pass cut short by a
-// failure must not pass for a pass over all the data: every training method
-// must end with the source's code (50014 training, 50015 test), in state
-// Inconsistent, without asking the failed source again in the same pass,
+// Faults the host's environment can throw at the library: a temporary
+// directory that cannot be written, a disk that fills while records are
+// spilled, record sources (raw or encoded, or a file of encoded records cut
+// short under the library) that fail half way through a pass, and a progress
+// listener that asks to stop. Each must end in its documented code (50014
+// training, 50015 test), never a crash or a hang, in state Inconsistent
+// when training, without asking the failed source again in the same pass,
 // and leave no temporary file behind.
+//
+// The tests may run as root, where file modes do not deny writes, so an
+// unwritable directory is a path under a regular file, a directory that does
+// not exist, or a name maker that gives no name. A full disk is a file-size
+// limit in a forked child: with SIGXFSZ ignored, writes past it fail.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -244,43 +255,17 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
 // for the whole, so each answers with the source's code instead.
 TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
   constexpr Plan kNever{1000, 1, false, false};
+  enum Measure { kError, kStats, kGivenRanges, kFoundRanges };
+  // The training records fail at record 15, the test records at 4. Only the
+  // ranges found over the test records answer with the test code.
   const struct {
     const char* what;
-    std::function<VXStatus(Hosted&)> measure;
-    int code;
-  } measures[] = {
-      {"error on data",
-       [](Hosted& h) {
-         h.test->FailFromNextPass(4);
-         EXPECT_EQ(h.a->GetErrorOnData(*h.test, kTest), VXMV::gMissingValue);
-         return h.a->GetStatus();
-       },
-       kTrainNotGood},
-      {"output statistics",
-       [](Hosted& h) {
-         h.test->FailFromNextPass(4);
-         NNOutputStatistics stats;
-         return h.a->ComputeOutputStats(*h.test, kTest, stats);
-       },
-       kTrainNotGood},
-      {"importance over failing training records",
-       [](Hosted& h) {
-         h.train->FailFromNextPass(15);
-         std::vector<double> importance;
-         const int n = h.a->GetSettings()->GetNumInputs();
-         return h.a->ComputeSensitivity(n, std::vector<int>(n, 1), true, std::vector<double>(n, 0),
-                                        std::vector<double>(n, 1), importance);
-       },
-       kTrainNotGood},
-      {"importance over failing test records",
-       [](Hosted& h) {
-         h.test->FailFromNextPass(4);
-         std::vector<double> importance;
-         const int n = h.a->GetSettings()->GetNumInputs();
-         return h.a->ComputeSensitivity(n, std::vector<int>(n, 1), false, {}, {}, importance);
-       },
-       kTestNotGood},
-  };
+    Measure measure;
+    bool trainFails;
+  } measures[] = {{"error on data", kError, false},
+                  {"output statistics", kStats, false},
+                  {"importance over failing training records", kGivenRanges, true},
+                  {"importance over failing test records", kFoundRanges, false}};
   for (const Method& m : {kMethods[0], kMethods[5]}) {
     for (const auto& c : measures) {
       SCOPED_TRACE(std::string(m.name) + ": " + c.what);
@@ -291,8 +276,169 @@ TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
       Hosted h(sensitive, kNever, kNever);
       ASSERT_NE(h.a, nullptr);
       ASSERT_EQ(h.a->Train(kTrain, kTest), VXStatus());
-      ExpectStatus(c.measure(h), c.code);
+      (c.trainFails ? h.train : h.test)->FailFromNextPass(c.trainFails ? 15 : 4);
+      const int n = h.a->GetSettings()->GetNumInputs();
+      const std::size_t given = c.measure == kGivenRanges ? n : 0;
+      std::vector<double> importance;
+      NNOutputStatistics stats;
+      VXStatus s;
+      if (c.measure == kError) {
+        EXPECT_EQ(h.a->GetErrorOnData(*h.test, kTest), VXMV::gMissingValue);
+        s = h.a->GetStatus();
+      } else if (c.measure == kStats) {
+        s = h.a->ComputeOutputStats(*h.test, kTest, stats);
+      } else {
+        s = h.a->ComputeSensitivity(n, std::vector<int>(n, 1), given > 0,
+                                    std::vector<double>(given, 0), std::vector<double>(given, 1),
+                                    importance);
+      }
+      ExpectStatus(s, c.measure == kFoundRanges ? kTestNotGood : kTrainNotGood);
     }
+  }
+}
+
+constexpr int kTempFileFailed = 50002;
+
+// Hands out one name, whatever it is asked.
+struct FixedMaker : VXCommon_1_2::VXTempFileNameMaker {
+  std::string GetTempFileName() override { return fName; }
+  std::string fName;
+};
+
+TEST(UnwritableTemporaryDirectory, PreparingGives50002AndLeavesNothing) {
+  const struct {
+    const char* what;
+    std::string dir;  // under the scratch directory
+    bool maker;       // a maker naming files there, instead of the directory
+  } cases[] = {{"a directory under a regular file", "plain/sub", false},
+               {"a directory that does not exist", "missing", false},
+               {"a maker naming a file under a regular file", "plain/sub", true},
+               {"a maker that gives no name", "", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    std::ofstream(scratch.Path() + "/plain") << "x";
+    FixedMaker maker;
+    maker.fName = c.dir.empty() ? "" : scratch.Path() + "/" + c.dir + "/f";
+    ScratchDir settingsDir;  // unused by the maker's cases
+    auto m = MakeModel(kCategoricalTarget, 40, 10, 1, [&](MLPSettings& s) {
+      s.SetTempFileDir(c.maker ? settingsDir.Path() : scratch.Path() + "/" + c.dir);
+      if (c.maker) s.SetTempFileNameMaker(&maker);
+      s.SetMaxRecordsInMemory(1);
+    });
+    EXPECT_EQ(m->algorithm, nullptr);
+    ExpectStatus(m->factory.GetStatus(), kTempFileFailed);
+    EXPECT_EQ(scratch.Count(), 1) << "only the regular file";
+    EXPECT_EQ(settingsDir.Count(), 0);
+  }
+}
+
+// Runs body in a child whose files may not grow past `bytes`; the child's
+// exit code is the number of failed checks, which the parent expects 0.
+void WithFileSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
+    _exit(body());
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "checks failed in the child";
+}
+
+TEST(DiskFullDuringSpill, PreparingGives50002AndRemovesThePartialFile) {
+  // 2000 records of 7 units are 112000 bytes: the file fills at 16 KiB.
+  ScratchDir scratch;
+  WithFileSizeLimit(16384, [&] {
+    auto m = MakeModel(kCategoricalTarget, 2000, 0, 1, [&](MLPSettings& s) {
+      s.SetTempFileDir(scratch.Path());
+      s.SetMaxRecordsInMemory(1);
+    });
+    const VXStatus s = m->factory.GetStatus();
+    return (m->algorithm != nullptr) + (s != VXStatus(kTempFileFailed, false)) +
+           (scratch.Count() != 0);
+  });
+  EXPECT_EQ(scratch.Count(), 0);
+}
+
+TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
+  const struct {
+    const char* what;
+    bool testFails, claimsGood, inFiles;
+    int code;
+  } cases[] = {
+      {"training source turns bad, records in files", false, false, true, kTrainNotGood},
+      {"training source turns bad, records in memory", false, false, false, kTrainNotGood},
+      {"training source hands out nothing", false, true, true, kTrainNotGood},
+      {"test source turns bad", true, false, true, kTestNotGood},
+      {"test source hands out nothing, records in memory", true, true, false, kTestNotGood},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    const std::vector<Record> raw = MakeRecords(40, 1);
+    NNVarList list = MakeList(raw, kCategoricalTarget);
+    MLPSettings settings(list, 40);
+    settings.SetTempFileDir(scratch.Path());
+    settings.SetMaxRecordsInMemory(c.inFiles ? 1 : 100000);
+    settings.SetNTestRecords(10);
+    FailingEncoded train(raw, {c.testFails ? 1000 : 15, 1, false, c.claimsGood});
+    FailingEncoded test(MakeRecords(10, 101), {c.testFails ? 4 : 1000, 1, false, c.claimsGood});
+    MLPFactory factory;
+    std::unique_ptr<INeuralAlgorithm> a(
+        factory.CreateNeuralAlgorithm(settings, list, train, &test, nullptr));
+    EXPECT_EQ(a, nullptr);
+    ExpectStatus(factory.GetStatus(), c.code);
+    EXPECT_EQ(scratch.Count(), 0);
+  }
+}
+
+TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
+  const struct {
+    const char* what;
+    bool rbf, trainFirst;
+    std::function<VXStatus(INeuralAlgorithm&)> run;
+  } cases[] = {
+      {"MLP training", false, false, [](INeuralAlgorithm& a) { return a.Train(40, -1); }},
+      {"MLP architecture search", false, false,
+       [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
+      {"RBF centre search", true, false,
+       [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
+      {"MLP sensitivity", false, true,
+       [](INeuralAlgorithm& a) {
+         std::vector<double> importance;
+         return a.ComputeSensitivity(importance);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    CountdownCancel cancel;
+    FunctionListener listener([&](VXCommon_1_2::ProgressReport&) { cancel.Arm(); });
+    auto settings = [&](NeuralSettings& s) {
+      s.SetTempFileDir(scratch.Path());
+      s.SetMaxRecordsInMemory(1);
+      s.SetCancelPointer(&cancel);
+      s.SetComputeSensitivity(true);
+    };
+    auto mlp = c.rbf ? nullptr : MakeModel(kCategoricalTarget, 40, 10, 1, settings);
+    auto rbf = c.rbf ? MakeRbf(kCategoricalTarget, 40, 10, settings) : nullptr;
+    INeuralAlgorithm& a = *(c.rbf ? rbf->algorithm : mlp->algorithm);
+    const int files = scratch.Count();
+    if (c.trainFirst) {
+      ASSERT_EQ(a.Train(40, -1), VXStatus());
+    }
+    a.SetProgressListener(&listener);
+    ExpectStatus(c.run(a), 1);
+    EXPECT_GE(listener.fReports, 1);
+    EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+    EXPECT_EQ(scratch.Count(), files);
+    (c.rbf ? rbf->algorithm : mlp->algorithm).reset();
+    EXPECT_EQ(scratch.Count(), 0);
   }
 }
 
