@@ -5,12 +5,12 @@
 
 #include <cmath>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "Console.h"
 #include "CsvTable.h"
 #include "Report.h"
-#include "TestJson.h"
 #include "Training.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
@@ -149,15 +149,15 @@ TEST(AutoNetwork, SummaryAndJsonShowAllThree) {
                             " test records:"),
             std::string::npos)
       << text.str();
-  const testjson::Value v = testjson::Parse(json.str());
-  const testjson::Value& tried = v["networks_compared"];
-  ASSERT_EQ(tried.fArray.size(), 3u);
+  nlohmann::json v = nlohmann::json::parse(json.str());
+  nlohmann::json& tried = v["networks_compared"];
+  ASSERT_EQ(tried.size(), 3u);
   int kept = 0;
   for (std::size_t i = 0; i < 3; ++i) {
     const vxnn::NetworkTried& t = r->fNetworksTried[i];
-    EXPECT_EQ(tried[i]["network"].fString, t.fName);
-    kept += tried[i]["kept"].fBool;
-    EXPECT_NEAR(tried[i]["test"][0]["relative_error"].fNumber, t.fLoss, 1e-9);
+    EXPECT_EQ(tried[i]["network"].get<std::string>(), t.fName);
+    kept += tried[i]["kept"].get<bool>();
+    EXPECT_NEAR(tried[i]["test"][0]["relative_error"].get<double>(), t.fLoss, 1e-9);
   }
   EXPECT_EQ(kept, 1);
 }

@@ -11,13 +11,13 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "CsvTable.h"
 #include "Partition.h"
 #include "TestHost.h"
-#include "TestJson.h"
 
 namespace fs = std::filesystem;
 
@@ -84,10 +84,10 @@ class Vxnn : public testing::Test {
   void TearDown() override { fs::remove_all(fDir); }
 
   Outcome Go(const std::vector<std::string>& args) { return Finish(fDir, Start(fDir, args)); }
-  testjson::Value Json(const std::vector<std::string>& args) {
+  nlohmann::json Json(const std::vector<std::string>& args) {
     const Outcome r = Go(args);
     EXPECT_EQ(r.fCode, 0) << r.fErr;
-    return testjson::Parse(r.fOut);
+    return nlohmann::json::parse(r.fOut);
   }
 
   // The shipped file with one cell replaced per (row, column) pair.
@@ -156,7 +156,7 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
   for (std::string o; options >> o;) args.push_back(o);
   const Outcome train = Go(args);
   ASSERT_EQ(train.fCode, 0) << train.fErr;
-  const testjson::Value s = testjson::Parse(Slurp(fDir / "s.json"));
+  nlohmann::json s = nlohmann::json::parse(Slurp(fDir / "s.json"));
   args[5] = "m.xml";
   args.insert(args.end(), {"--format", "xml"});
   ASSERT_EQ(Go(args).fCode, 0);
@@ -165,9 +165,9 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
 
   const vxnn::CsvTable table = vxnn::ReadCsvFile(data);
   const std::size_t n = table.fRows.size();
-  EXPECT_EQ(s["data"]["records"].fNumber, n);
-  EXPECT_EQ(s["data"]["test_records"].fNumber, std::round(0.3 * n));
-  EXPECT_EQ(s["model_file"].fString, "m.bin");
+  EXPECT_EQ(s["data"]["records"].get<double>(), n);
+  EXPECT_EQ(s["data"]["test_records"].get<double>(), std::round(0.3 * n));
+  EXPECT_EQ(s["model_file"].get<std::string>(), "m.bin");
   const Outcome binary = Go({"score", "m.bin", data});
   ASSERT_EQ(binary.fCode, 0) << binary.fErr;
   EXPECT_EQ(binary.fErr, "");
@@ -178,18 +178,18 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
     EXPECT_EQ(scored.fHeader[c], table.fHeader[c]);
 
   const vxnn::Partition split = vxnn::SplitRecords(n, 0.3, 12345);
-  const testjson::Value& target = s["targets"][0];
-  EXPECT_EQ(target["name"].fString, d.fTarget);
+  nlohmann::json& target = s["targets"][0];
+  EXPECT_EQ(target["name"].get<std::string>(), d.fTarget);
   const double figure = FigureFromScores(table, scored, d.fTarget, d.fCategorical, split.fTest);
   const char* key = d.fCategorical ? "accuracy" : "relative_error";
-  EXPECT_NEAR(target["test"][key].fNumber, figure, 1e-6);
+  EXPECT_NEAR(target["test"][key].get<double>(), figure, 1e-6);
   if (d.fCategorical) {
     // The confusion matrix counts the same predictions; each record's
     // probabilities (an RBF network's outputs) sum to 1 and the winner's is
     // the largest.
     const std::string figures = (rbf ? "output_" : "probability_") + std::string(d.fTarget);
     std::vector<std::string> categories;
-    for (const auto& c : target["categories"].fArray) categories.push_back(c.fString);
+    for (const auto& c : target["categories"]) categories.push_back(c.get<std::string>());
     auto index = [&](const std::string& c) {
       return std::find(categories.begin(), categories.end(), c) - categories.begin();
     };
@@ -214,7 +214,7 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
     }
     for (std::size_t i = 0; i < categories.size(); ++i)
       for (std::size_t j = 0; j < categories.size(); ++j)
-        EXPECT_EQ(target["test"]["confusion_matrix"][i][j].fNumber, confusion[i][j]);
+        EXPECT_EQ(target["test"]["confusion_matrix"][i][j].get<double>(), confusion[i][j]);
   }
   if (!rbf) {
     EXPECT_GT(d.fCategorical ? figure : 1.0 - figure, d.fCategorical ? 0.8 : 0.2);
@@ -222,22 +222,22 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
 
   std::vector<std::size_t> all(n);
   for (std::size_t i = 0; i < n; ++i) all[i] = i;
-  const testjson::Value e = Json({"eval", "m.xml", data, "--json"});
-  EXPECT_EQ(e["evaluated_records"].fNumber, n);
+  nlohmann::json e = Json({"eval", "m.xml", data, "--json"});
+  EXPECT_EQ(e["evaluated_records"].get<double>(), n);
   EXPECT_NEAR(FigureFromScores(table, scored, d.fTarget, d.fCategorical, all),
-              e["targets"][0][key].fNumber, 1e-6);
+              e["targets"][0][key].get<double>(), 1e-6);
   if (!rbf) {
     // The importances rank every input and sum to 1.
     double total = 0.0;
-    for (const auto& imp : s["importance"].fArray) total += imp["importance"].fNumber;
+    for (const auto& imp : s["importance"]) total += imp["importance"].get<double>();
     EXPECT_NEAR(total, 1.0, 1e-9);
-    EXPECT_EQ(s["importance"].fArray.size(), table.fHeader.size() - 1);
+    EXPECT_EQ(s["importance"].size(), table.fHeader.size() - 1);
     return;
   }
-  const double centres = s["training"]["hidden_units"]["count"].fNumber;
-  EXPECT_EQ(s["network"]["kind"].fString, "rbf");
-  EXPECT_EQ(s["network"]["units_per_layer"][1].fNumber, centres);
-  EXPECT_EQ(s["training"]["hidden_units"]["chosen"].fString, d.fChosen);
+  const double centres = s["training"]["hidden_units"]["count"].get<double>();
+  EXPECT_EQ(s["network"]["kind"].get<std::string>(), "rbf");
+  EXPECT_EQ(s["network"]["units_per_layer"][1].get<double>(), centres);
+  EXPECT_EQ(s["training"]["hidden_units"]["chosen"].get<std::string>(), d.fChosen);
   EXPECT_GE(centres, d.fLow);
   EXPECT_LE(centres, d.fHigh);
   const std::string count = std::to_string(static_cast<int>(centres));
@@ -262,16 +262,16 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.fName); });
 
 TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
-  const testjson::Value s =
+  nlohmann::json s =
       Json({"train", kData + "/wine.csv", "--target", "cultivar", "--network", "rbf",
             "--select-architecture", "--search-pass-per-candidate", "--test-fraction", "0",
             "--max-hidden-units", "5", "--no-save", "--json"});
-  const testjson::Value& h = s["training"]["hidden_units"];
-  EXPECT_EQ(h["chosen"].fString, "bic");
-  EXPECT_EQ(h["low"].fNumber, 1.0);
-  EXPECT_EQ(h["high"].fNumber, 5.0);
-  EXPECT_GE(h["count"].fNumber, 1.0);
-  EXPECT_LE(h["count"].fNumber, 5.0);
+  nlohmann::json& h = s["training"]["hidden_units"];
+  EXPECT_EQ(h["chosen"].get<std::string>(), "bic");
+  EXPECT_EQ(h["low"].get<double>(), 1.0);
+  EXPECT_EQ(h["high"].get<double>(), 5.0);
+  EXPECT_GE(h["count"].get<double>(), 1.0);
+  EXPECT_LE(h["count"].get<double>(), 5.0);
 }
 
 TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
@@ -284,16 +284,16 @@ TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
   t.fRows[120][2] = "-1";
   t.fRows[7][1] = t.fRows[99][4] = "";
   Spit(fDir / "gaps.csv", CsvText(t));
-  const testjson::Value s =
+  nlohmann::json s =
       Json({"train", "gaps.csv", "--target", "species", "--missing", "sepal_length=NA", "--missing",
             "petal_length=-1", "--missing-inputs", "drop", "--json", "--no-save"});
   double leftOut = 0;
   for (const char* set : {"left_out_of_training", "left_out_of_test"})
-    for (const auto& m : s["data"][set].fObject) leftOut += m.second.fNumber;
+    for (const auto& m : s["data"][set]) leftOut += m.get<double>();
   EXPECT_EQ(leftOut, 5.0);
-  ASSERT_EQ(s["data"]["unused_constant_inputs"].fArray.size(), 1u);
-  EXPECT_EQ(s["data"]["unused_constant_inputs"][0].fString, "site");
-  EXPECT_EQ(s["importance"].fArray.size(), 4u);
+  ASSERT_EQ(s["data"]["unused_constant_inputs"].size(), 1u);
+  EXPECT_EQ(s["data"]["unused_constant_inputs"][0].get<std::string>(), "site");
+  EXPECT_EQ(s["importance"].size(), 4u);
 }
 
 TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
@@ -547,10 +547,10 @@ TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
 
   // In JSON, each unit above the input layer has one weight per unit of the
   // layer below.
-  const testjson::Value j = Json({"inspect", "x", "--json", "--weights"});
-  const testjson::Value& unit = j["structure"]["layers"][3]["unit_list"][1];
-  EXPECT_EQ(unit["weights"].fArray.size(), 3u);
-  EXPECT_EQ(unit["category"].fNumber, 1.0);
+  nlohmann::json j = Json({"inspect", "x", "--json", "--weights"});
+  nlohmann::json& unit = j["structure"]["layers"][3]["unit_list"][1];
+  EXPECT_EQ(unit["weights"].size(), 3u);
+  EXPECT_EQ(unit["category"].get<double>(), 1.0);
 }
 
 }  // namespace
