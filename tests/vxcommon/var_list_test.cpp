@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "vxcommon/VXMissing.h"
 #include "vxcommon/VXVarList.h"
 
 namespace {
@@ -40,27 +39,11 @@ TEST(VarListTest, HoldsVariablesInOrder) {
   EXPECT_EQ(code->GetNumberOfValues(), 0);
   code->SetNumericValues({1.0, 2.0, 4.0});
   EXPECT_EQ(code->GetNumberOfValues(), 3);
-}
-
-TEST(VarListTest, MissingValueDeclarations) {
-  VXContVar income("income", "", 3, 2, 0, 1e6, 5e4, 1e4);
-  income.SetMissingInterval(VXMV::gMissingValue, -1.0);
-  EXPECT_TRUE(income.HasMissingInterval());
-  EXPECT_TRUE(VXMV::IsMissing(income.GetMissingIntervalLow()));
-  EXPECT_EQ(income.GetMissingIntervalHigh(), -1.0);
-  income.AddDiscreteMissing(999.0, "refused");
-  income.AddDiscreteMissing(998.0, "");
-  EXPECT_EQ(income.GetDiscreteMissingNumbers(), (std::vector<double>{999.0, 998.0}));
-  EXPECT_EQ(income.GetDiscreteMissingLabels(), (std::vector<std::string>{"refused", ""}));
-
-  VXCatVar answer("answer", "", 3, 3, false, 0);
-  answer.AddDiscreteMissing(std::string("n/a"), "not asked");
-  EXPECT_EQ(answer.GetDiscreteMissingStrings(), (std::vector<std::string>{"n/a"}));
-  // An empty replacement is a replacement.
-  EXPECT_EQ(answer.GetMissingValueReplacement(), nullptr);
-  answer.SetMissingValueReplacement("");
-  ASSERT_NE(answer.GetMissingValueReplacement(), nullptr);
-  EXPECT_EQ(*answer.GetMissingValueReplacement(), "");
+  // An empty replacement of a missing value is a replacement.
+  EXPECT_EQ(code->GetMissingValueReplacement(), nullptr);
+  code->SetMissingValueReplacement("");
+  ASSERT_NE(code->GetMissingValueReplacement(), nullptr);
+  EXPECT_EQ(*code->GetMissingValueReplacement(), "");
 }
 
 // Run under the sanitizer build: each replaced or cleared element is freed

@@ -332,31 +332,11 @@ TEST(XmlStreamCorruption, EveryTruncationFailsCleanly) {
       doc.find("</VXXMLRoot>") + 12);
 }
 
-TEST(XmlStreamCorruption, ObjectNameMustMatchExactly) {
-  const auto named = [](const std::string& text, const std::string& name) {
-    std::istringstream in(text);
-    return ParseStartObj(in, name);
-  };
-  EXPECT_TRUE(named("<object name=\"NNVarList\">", "NNVarList"));
-  for (const char* other : {"NNVarLis", "NNVarListX", "nnvarlist", ""})
-    EXPECT_FALSE(named("<object name=\"NNVarList\">", other)) << other;
-  // The hexadecimal spelling names the same bytes or nothing.
-  EXPECT_TRUE(named("<object name=\"4e4e\" enc=\"hex\">", "NN"));
-  EXPECT_FALSE(named("<object name=\"4e4e\" enc=\"hex\">", "4e4e"));
-  EXPECT_FALSE(named("<object name=\"4e4\" enc=\"hex\">", "N"));
-  EXPECT_FALSE(named("<object name=\"4e4e\" enc=\"b64\">", "NN"));
-}
-
 TEST(XmlStreamCorruption, EachValueReadsOnlyAsItsOwnType) {
   const XMLObj obj("T", 0);
-  std::ostringstream i, l, u, d, b, s;
-  obj.WriteSubElement(i, 1);
-  obj.WriteSubElement(l, 1L);
-  obj.WriteSubElement(u, 1U);
-  obj.WriteSubElement(d, 1.0);
-  obj.WriteSubElement(b, true);
-  obj.WriteSubElement(s, std::string("1"));
-  const std::vector<std::string> written = {i.str(), l.str(), u.str(), d.str(), b.str(), s.str()};
+  const std::vector<std::string> written = {Written(obj, 1),    Written(obj, 1L),
+                                            Written(obj, 1U),   Written(obj, 1.0),
+                                            Written(obj, true), Written(obj, std::string("1"))};
   const std::vector<Reader> readers = {kInt, kLong, kUnsigned, kDouble, kBool, kString};
   for (std::size_t w = 0; w < written.size(); ++w)
     for (std::size_t r = 0; r < readers.size(); ++r)
@@ -379,7 +359,9 @@ TEST(XmlStreamCorruption, MalformedTextIsRefused) {
         "<!-- unterminated -- ><int>1</int>", "<?pi?><int>1</int>", "<![CDATA[1]]>",
         "<object name=\"int\">", "</object>"}},
       {ObjectA,
-       {"<object name=\"a>", "<object name=\"a\" name=\"a\">", "<object>", "<object id=\"a\">",
+       {"<object name=\"ab\">", "<object name=\"A\">", "<object name=\"\">",
+        "<object name=\"61\" enc=\"b64\">", "<object name=\"6\" enc=\"hex\">", "<object name=\"a>",
+        "<object name=\"a\" name=\"a\">", "<object>", "<object id=\"a\">",
         "<object name=\"a\"enc=\"x\">", "<object name=\"a<\">", "<object name=\"a\"/>",
         "< object name=\"a\">", "<a>1</a>", "</object>"}},
       {kString,
@@ -407,6 +389,13 @@ TEST(XmlStreamCorruption, MalformedTextIsRefused) {
   // What the refusals are measured against.
   EXPECT_TRUE(Parse(ParseStartXML, "<VXXMLRoot>"));
   EXPECT_TRUE(Parse(ObjectA, "<object name=\"a\">"));
+  EXPECT_TRUE(Parse(ObjectA, "<object name=\"61\" enc=\"hex\">"));
+  // Neither a longer expected name nor the hexadecimal text itself matches.
+  for (const auto& [text, name] : {std::pair<std::string, std::string>{"<object name=\"a\">", "a "},
+                                   {"<object name=\"61\" enc=\"hex\">", "61"}}) {
+    std::istringstream in(text);
+    EXPECT_FALSE(ParseStartObj(in, name)) << text;
+  }
   // The limit on digits still admits every character XML has.
   std::istringstream in("<string>&#x0010FFFF;&#00000065;</string>");
   std::string value;

@@ -308,57 +308,10 @@ TEST_F(HtmlReportTest, BrowserRendersThePage) {
   EXPECT_EQ(Count(messages, "CONSOLE"), 0) << messages;
   EXPECT_EQ(Count(messages, "Failed to load"), 0) << messages;
 
-  // The shares of pixels that are not near-white and that are blue (the
-  // weights, the bars), read from the top of the page with a few lines of
-  // Python (zlib and the PNG filters).
-  const fs::path script = gDir / "ink.py", result = gDir / "ink.txt";
-  std::ofstream(script) << R"(import struct, sys, zlib
-data = open(sys.argv[1], 'rb').read()
-assert data[:8] == b'\x89PNG\r\n\x1a\n'
-pos, idat = 8, b''
-while pos < len(data):
-    n, kind = struct.unpack('>I4s', data[pos:pos + 8])
-    if kind == b'IHDR':
-        w, h, depth, colour = struct.unpack('>IIBB', data[pos + 8:pos + 18])
-    if kind == b'IDAT':
-        idat += data[pos + 8:pos + 8 + n]
-    pos += 12 + n
-assert depth == 8 and colour in (2, 6)
-bpp = 3 if colour == 2 else 4
-raw, stride = zlib.decompress(idat), w * bpp
-prev, ink, blue = bytes(stride), 0, 0
-for y in range(h):
-    f = raw[y * (stride + 1)]
-    line = bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-    if f == 2:
-        line = bytearray((x + b) & 255 for x, b in zip(line, prev))
-    elif f:
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            if f == 1:
-                line[i] = (line[i] + a) & 255
-            elif f == 3:
-                line[i] = (line[i] + (a + prev[i]) // 2) & 255
-            else:
-                b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-    r, g, b = line[0::bpp], line[1::bpp], line[2::bpp]
-    ink += sum(1 for x in zip(r, g, b) if min(x) < 200)
-    blue += sum(1 for x, z in zip(r, b) if z - x > 80)
-    prev = line
-print(ink / (w * h), blue / (w * h))
-)";
-  ASSERT_EQ(
-      std::system(
-          ("python3 " + script.string() + " " + shot.string() + " >" + result.string()).c_str()),
-      0);
-  std::istringstream shares(Slurp(result));
-  double ink = 0, blue = 0;
-  shares >> ink >> blue;
-  EXPECT_GT(ink, 0.05) << "the screenshot is nearly blank";
-  EXPECT_GT(blue, 0.002) << "no drawing in the screenshot";
+  // The screenshot's compressed size tells how much is drawn: a blank page
+  // takes a few kilobytes, this page's text alone some 75, and with its
+  // network, bars and matrix well over twice that.
+  EXPECT_GT(fs::file_size(shot), 120u * 1024) << "the drawings are missing from the screenshot";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The predictor importance of `vxnn report` and `vxnn export --data`: a
 // saved model's importance comes from the data file's own records, so over
-// the records a model was trained on it is the training's importance.
+// the records a model was trained on it is the training's importance;
+// without records the exported document has none (a restored model sees no
+// real records of its own).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -39,6 +41,18 @@ std::map<std::string, double> PageImportance(const std::string& page) {
   return bars;
 }
 
+// Every importance="VALUE" of the document's mining fields, by field name.
+std::map<std::string, double> PmmlImportance(const std::string& pmml) {
+  std::map<std::string, double> found;
+  const std::string field = "<MiningField name=\"", attr = "importance=\"";
+  for (std::size_t at = pmml.find(field); at != std::string::npos; at = pmml.find(field, at + 1)) {
+    const std::size_t name = at + field.size(), imp = pmml.find(attr, at);
+    if (imp < pmml.find('>', at))
+      found[pmml.substr(name, pmml.find('"', name) - name)] = std::atof(&pmml[imp + attr.size()]);
+  }
+  return found;
+}
+
 class ReportImportance : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -57,6 +71,7 @@ class ReportImportance : public ::testing::Test {
     f.close();
     const std::string text = Slurp(gDir / "data.csv");
     std::ofstream(gDir / "ragged.csv") << text.substr(0, text.rfind('\n', 400) + 1) << "1,2\n";
+    std::ofstream(gDir / "no_target.csv") << "x1,x2,noise\n0.5,0.5,0.5\n";
   }
   static void TearDownTestSuite() { fs::remove_all(gDir); }
   static fs::path gDir;
@@ -80,10 +95,23 @@ TEST_F(ReportImportance, OverTheTrainingRecordsItIsTheTrainingsImportance) {
   EXPECT_NE(html.find("Computed over the first 120 complete records"), std::string::npos);
   const auto bars = PageImportance(html);
   ASSERT_EQ(bars.size(), 3u);
+  const fs::path pmml = gDir / "m.pmml", bare = gDir / "bare.pmml";
+  ASSERT_EQ(RunVxnn({"export", model, "--pmml", pmml.string(), "--data", data,
+                     "--importance-records", "0"},
+                    &err),
+            0)
+      << err;
+  EXPECT_NE(err.find("with predictor importance from 120 records of " + data), std::string::npos);
+  const auto exported = PmmlImportance(Slurp(pmml));
+  ASSERT_EQ(exported.size(), 3u);
   for (const auto& imp : summary["importance"]) {
     const double want = imp["importance"];
     EXPECT_NEAR(bars.at(imp["input"]), want, 5e-4 * want + 1e-12) << imp["input"];
+    EXPECT_NEAR(exported.at(imp["input"]), want, 1e-12) << imp["input"];
   }
+  ASSERT_EQ(RunVxnn({"export", model, "--pmml", bare.string()}), 0);
+  EXPECT_NE(Slurp(bare).find("<MiningField name=\"noise\""), std::string::npos);
+  EXPECT_EQ(Slurp(bare).find("importance="), std::string::npos);
 }
 
 // The reader stops at the records asked for: a damaged row further on is
@@ -109,6 +137,10 @@ TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
         "--importance-records", "0"},
        1,
        "ragged.csv"},
+      {{"export", model, "--pmml", (gDir / "nt.pmml").string(), "--data",
+        (gDir / "no_target.csv").string()},
+       1,
+       "no column \"y\""},
       {{"export", model, "--pmml", (gDir / "pn.pmml").string(), "--data", ragged,
         "--importance-records", "-1"},
        2,
@@ -121,6 +153,7 @@ TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
     EXPECT_NE(text.find(c.text), std::string::npos) << text;
   }
   EXPECT_FALSE(fs::exists(gDir / "p0.pmml"));
+  EXPECT_FALSE(fs::exists(gDir / "nt.pmml"));
 }
 
 }  // namespace

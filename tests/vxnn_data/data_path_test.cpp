@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -86,35 +87,35 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
             std::to_string(i % 3) + "," + std::to_string(i % 10) + "," + std::to_string(i) + "," +
             std::to_string(i) + ".5\n";
   const CsvTable t = Read(text);
+  // Target, --categorical, --continuous (each one field or none), the field.
+  const char* kAsked =
+      "categorical (taken as categorical: %d whole-number values; use "
+      "--continuous to change)";
+  auto asked = [&](int n) {
+    char text[128];
+    std::snprintf(text, sizeof text, kAsked, n);
+    return std::string(text);
+  };
   const struct {
-    std::vector<std::string> fTargets, fCategorical, fContinuous;
-    const char* fField;
+    const char *fTarget, *fCategorical, *fContinuous, *fField;
     std::string fKind;
   } cases[] = {
-      {{"t3"}, {}, {}, "a", "continuous (numbers)"},
-      {{"t3"}, {}, {}, "x", "continuous (numbers; 3 non-finite values counted as missing)"},
-      {{"t3"}, {}, {}, "colour", "categorical (text)"},
-      {{"t3"},
-       {},
-       {},
-       "t3",
-       "categorical (taken as categorical: 3 whole-number values; use --continuous to change)"},
-      {{"t10"},
-       {},
-       {},
-       "t10",
-       "categorical (taken as categorical: 10 whole-number values; use --continuous to change)"},
-      {{"t11"}, {}, {}, "t11", "continuous (numbers)"},
-      {{"frac"}, {}, {}, "frac", "continuous (numbers)"},
-      {{"t3"}, {"a"}, {}, "a", "categorical (--categorical)"},
-      {{"t3"}, {}, {"t3"}, "t3", "continuous (--continuous)"},
-      {{"t3"}, {"t11"}, {}, "t11", "categorical (--categorical)"},
+      {"t3", "", "", "a", "continuous (numbers)"},
+      {"t3", "", "", "x", "continuous (numbers; 3 non-finite values counted as missing)"},
+      {"t3", "", "", "colour", "categorical (text)"},
+      {"t3", "", "", "t3", asked(3)},
+      {"t10", "", "", "t10", asked(10)},
+      {"t11", "", "", "t11", "continuous (numbers)"},
+      {"frac", "", "", "frac", "continuous (numbers)"},
+      {"t3", "a", "", "a", "categorical (--categorical)"},
+      {"t3", "", "t3", "t3", "continuous (--continuous)"},
+      {"t3", "t11", "", "t11", "categorical (--categorical)"},
   };
   for (const auto& c : cases) {
     DescribeOptions o;
-    o.fTargets = c.fTargets;
-    o.fCategorical = c.fCategorical;
-    o.fContinuous = c.fContinuous;
+    o.fTargets = {c.fTarget};
+    if (*c.fCategorical) o.fCategorical = {c.fCategorical};
+    if (*c.fContinuous) o.fContinuous = {c.fContinuous};
     std::size_t rows = 0;
     TableRows source(t, "t.csv");
     const std::vector<FieldPlan> plan = PlanFields(source, o, &rows);

@@ -107,7 +107,6 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   const std::string stem = std::string(VXNN_BINARY_DIR) + "/pmml_" + CaseName({c, 0});
   Model m(c);
   const vxnn::CsvTable& table = m.table;
-  const std::unique_ptr<vxnn::TrainResult>& trained = m.trained;
   INeuralAlgorithm* algorithm = m.algorithm;
   ASSERT_EQ(algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
   {
@@ -130,7 +129,7 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   std::vector<int> winners;
   VXCommon_1_2::Record record;
   for (std::size_t row :
-       vxnn::SplitRecords(table.fRows.size(), trained->fTestFraction, trained->fPartitionSeed)
+       vxnn::SplitRecords(table.fRows.size(), m.trained->fTestFraction, m.trained->fPartitionSeed)
            .fTest) {
     const std::vector<std::string>& cells = table.fRows[row];
     if (maker.Make(cells, record, true)) continue;
@@ -157,7 +156,6 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   ASSERT_EQ(status, 0);
   std::string line;
   std::size_t r = 0;
-  double worst = 0.0;
   for (; std::getline(lines, line) && r < expected.size(); ++r) {
     std::istringstream values(line);
     std::vector<double> got;
@@ -165,7 +163,6 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
     ASSERT_EQ(got.size(), expected[r].size()) << "record " << r;
     for (std::size_t k = 0; k < got.size(); ++k) {
       const double e = expected[r][k];
-      worst = std::max(worst, std::fabs(got[k] - e) / std::max(1.0, std::fabs(e)));
       EXPECT_NEAR(got[k], e, 1e-9 * std::max(1.0, std::fabs(e))) << "record " << r << " unit " << k;
     }
     if (!winners.empty()) {
@@ -177,8 +174,6 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
     }
   }
   EXPECT_EQ(r, expected.size()) << "the scorer gave fewer lines";
-  std::printf("%s: %zu records, largest relative difference %.3g\n", CaseName({c, 0}).c_str(),
-              expected.size(), worst);
 }
 
 INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores,
@@ -255,17 +250,13 @@ TEST_P(PmmlShape, ElementsAndAttributes) {
     EXPECT_EQ(Count(pmml, fragment), n) << fragment;
   }
   for (const auto& [fragment, n] : shape.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
-  // Both are well-formed documents.
-  for (const auto& [text, name] : {std::pair{pmml, "pmml"}, {stats, "stats"}}) {
-    // Each case its own file: ctest runs the cases in parallel processes.
-    std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::replace(test.begin(), test.end(), '/', '_');
-    const std::string path = std::string(VXNN_BINARY_DIR) + "/pmml_shape_" + test + "." + name;
-    std::ofstream(path) << text;
-    int status = -1;
-    Shell("xmllint --noout '" + path + "' 2>&1", status);
-    EXPECT_EQ(status, 0) << name;
-  }
+  // The statistics document is well formed (the scored one is checked above).
+  const std::string path =
+      std::string(VXNN_BINARY_DIR) + "/pmml_shape_" + CaseName({shape.model, 0}) + ".stat.xml";
+  std::ofstream(path) << stats;
+  int status = -1;
+  Shell("xmllint --noout '" + path + "' 2>&1", status);
+  EXPECT_EQ(status, 0);
 }
 
 std::string ShapeName(const testing::TestParamInfo<Shape>& info) {
