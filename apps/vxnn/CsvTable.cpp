@@ -185,8 +185,11 @@ void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) out << ',';
     const std::string& f = fields[i];
+    // The reader trims unquoted fields of spaces and tabs, so a field that
+    // begins or ends with either is quoted too.
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!f.empty() && (f.front() == ' ' || f.back() == ' '));
+                       (!f.empty() && (blank(f.front()) || blank(f.back())));
     if (!quote) {
       out << f;
       continue;

@@ -58,7 +58,7 @@ CsvTable ReadCsv(std::istream& in, const std::string& sourceName);
 CsvTable ReadCsvFile(const std::string& path);
 
 // One row in RFC 4180 form, ended by a line feed: a field holding a comma,
-// a quote, a line break or leading or trailing blanks is quoted, with its
+// a quote, a line break or leading or trailing spaces or tabs is quoted, with its
 // quotes doubled.
 void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields);
 

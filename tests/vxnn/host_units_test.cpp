@@ -115,9 +115,10 @@ TEST(Records, CategoryLabelsAndNumbersReadBack) {
 }
 
 TEST(CsvWriter, RowsReadBackThroughTheReader) {
-  const std::vector<std::string> row = {"plain", "a,b", "say \"hi\"", "two\nlines", " pad", ""};
+  const std::vector<std::string> row = {"plain",   "a,b", "say \"hi\"", "two\nlines", " pad",
+                                        "\ttab\t", ""};
   std::ostringstream out;
-  WriteCsvRow(out, {"c1", "c2", "c3", "c4", "c5", "c6"});
+  WriteCsvRow(out, {"c1", "c2", "c3", "c4", "c5", "c6", "c7"});
   WriteCsvRow(out, row);
   const CsvTable t = Table(out.str());
   ASSERT_EQ(t.fRows.size(), 1u);
