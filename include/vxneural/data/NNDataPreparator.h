@@ -95,11 +95,10 @@ class NNDataPreparator {
   VXCommon_1_2::MultiPassRecordIter* GetTestData() { return fEncodedTest.get(); }
   int GetNTrainRecordsWritten() const { return fNTrainWritten; }
   int GetNTestRecordsWritten() const { return fNTestWritten; }
-  // The writable list: scoring takes a fresh copy of the inputs' linear
-  // maps at its next record, so the reference may be used to change the
-  // encoders until then.
+  // The writable list: encoding looks its encoders up again (and scoring
+  // takes a fresh copy of the inputs' linear maps) at the next record, so
+  // the reference may be used to change the encoders until then.
   NNVarList& GetVarList() {
-    fPlanStale = true;
     fEncodersStale = true;
     return fVarList;
   }
@@ -144,10 +143,11 @@ class NNDataPreparator {
   int fNInputVars = 0;
   int fNInputUnits = 0;
   // The continuous variables' encoders in variable order, for
-  // EncodeRecord. Setting an encoder up anew through the writable list
-  // replaces the object, so they are looked up again after the list was
-  // handed out.
-  void RefreshContEncoders() const;
+  // EncodeRecord, and the scoring plan below. Setting an encoder up anew
+  // through the writable list replaces the object, so both are taken again
+  // from the variables when fEncodersStale (at construction and whenever
+  // the writable list was handed out).
+  void RefreshEncoders() const;
   mutable std::vector<const NNLinearEncoder*> fContEncoders;
   mutable bool fEncodersStale = true;
   std::string fTempFileDir;
@@ -174,21 +174,17 @@ class NNDataPreparator {
   // and units both follow each other (one run for a list of continuous
   // inputs alone), each with its slopes and intercepts from index `first`
   // of fSlopes and fIntercepts. Inputs whose encoder has user-missing
-  // values keep the encoder (fSpecialInputs). Taken again from the
-  // variables when fPlanStale (at construction and whenever the writable
-  // list was handed out).
+  // values keep the encoder (fSpecialInputs).
   struct LinearRun {
     int field;
     int unit;
     int count;
     int first;
   };
-  void RefreshLinearPlan() const;
   mutable std::vector<LinearRun> fLinearRuns;
   mutable std::vector<double> fSlopes;
   mutable std::vector<double> fIntercepts;
   mutable std::vector<ContInput> fSpecialInputs;
-  mutable bool fPlanStale = true;
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;

@@ -121,10 +121,8 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
   fStatus = fLayoutStatus;
 
   fVarList.SetupContEncoders(settings.GetStandInputs(), settings.GetStandOutputs());
-  fContEncoders.reserve(static_cast<std::size_t>(fNVariables));
-  RefreshContEncoders();
   // The scoring plan: where each input is read and written. The
-  // continuous inputs' encoders are looked up by RefreshLinearPlan.
+  // continuous inputs' encoders are looked up by RefreshEncoders.
   int unit = 0;
   for (std::size_t k = 0; k < fInputFields.size(); ++k) {
     const int n = fInputCategories[k];
@@ -134,14 +132,24 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
       fCatInputs.push_back({fInputFields[k], unit, n});
     unit += n;
   }
-  // Room for the linear plan once, so that refreshing it never allocates.
+  // Room for the encoders and the linear plan once, so that refreshing
+  // them never allocates.
+  fContEncoders.reserve(static_cast<std::size_t>(fNVariables));
   fLinearRuns.reserve(fContInputs.size());
   fSlopes.reserve(fContInputs.size());
   fIntercepts.reserve(fContInputs.size());
   fSpecialInputs.reserve(fContInputs.size());
 }
 
-void NNDataPreparator::RefreshLinearPlan() const {
+void NNDataPreparator::RefreshEncoders() const {
+  fContEncoders.clear();
+  for (int i = 0; i < fNVariables; ++i) {
+    if (fCategories[static_cast<std::size_t>(i)] != 1) continue;
+    const INNVariable* var = fVarList.GetVarAt(i);
+    const INNVariable::VariableRole role = var->GetVariableRole();
+    if (role == INNVariable::kInput || role == INNVariable::kOutput)
+      fContEncoders.push_back(dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()));
+  }
   fLinearRuns.clear();
   fSlopes.clear();
   fIntercepts.clear();
@@ -164,18 +172,6 @@ void NNDataPreparator::RefreshLinearPlan() const {
     fSlopes.push_back(encoder ? encoder->GetSlope() : 1.0);
     fIntercepts.push_back(encoder ? encoder->GetIntercept() : 0.0);
   }
-  fPlanStale = false;
-}
-
-void NNDataPreparator::RefreshContEncoders() const {
-  fContEncoders.clear();
-  for (int i = 0; i < fNVariables; ++i) {
-    if (fCategories[static_cast<std::size_t>(i)] != 1) continue;
-    const INNVariable* var = fVarList.GetVarAt(i);
-    const INNVariable::VariableRole role = var->GetVariableRole();
-    if (role == INNVariable::kInput || role == INNVariable::kOutput)
-      fContEncoders.push_back(dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()));
-  }
   fEncodersStale = false;
 }
 
@@ -187,7 +183,7 @@ VXStatus NNDataPreparator::EncodeRecord(const Record& raw, Record& encoded) cons
   double* units = encoded.GetAll();
   std::fill_n(units, fRecordWidth, 0.0);
 
-  if (fEncodersStale) RefreshContEncoders();
+  if (fEncodersStale) RefreshEncoders();
   VXStatus status;
   std::size_t nextEncoder = 0;
   for (int i = 0; i < fNVariables; ++i) {
@@ -222,7 +218,7 @@ VXStatus NNDataPreparator::EncodeInputs(const Record& raw, Record& encoded) cons
   // exactly), so only a categorical input's units need clearing first.
   const double* values = raw.GetAll();
   const int nValues = raw.Size();
-  if (fPlanStale) RefreshLinearPlan();
+  if (fEncodersStale) RefreshEncoders();
   bool missing = false;
   // A missing value goes through the map too; the units are cleared below.
   for (const LinearRun& run : fLinearRuns) {
