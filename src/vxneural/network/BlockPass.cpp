@@ -53,7 +53,7 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
     Fit(fBias[l], ld);
     Fit(fWeightsN[l], units * ldLower);
     Fit(fGrad[l], units * ldLower);
-    Fit(fGradBias[l], units);
+    Fit(fGradBias[l], ld);
   }
 }
 
@@ -67,7 +67,7 @@ void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   for (std::size_t l = 1; l < layers.size(); ++l) {
     const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
     std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
-    std::fill(fGradBias[l].begin(), fGradBias[l].begin() + units, 0.0);
+    std::fill(fGradBias[l].begin(), fGradBias[l].begin() + fLd[l], 0.0);
   }
 }
 
@@ -288,9 +288,8 @@ void MLPBlockPass::Backward(int n) {
     const std::ptrdiff_t ld = fLd[l], ldLower = fLd[l - 1];
     const int units = fUnits[l], lower = fUnits[l - 1];
     const double* d = fDeltas[l].data();
-    double* gb = fGradBias[l].data();
-    for (int r = 0; r < n; ++r)
-      for (int j = 0; j < units; ++j) gb[j] += d[r * ld + j];
+    // The padding columns' sums land in the padding of gb, never read.
+    fKernel->columnSums(n, fLd[l], d, ld, fGradBias[l].data());
     // G (units x lower) += D^T (units x n) * X (n x lower).
     fKernel->gemm(units, fLd[l - 1], n, d, 1, ld, fValues[l - 1].data(), ldLower, fGrad[l].data(),
                   ldLower, true);
@@ -301,7 +300,12 @@ void MLPBlockPass::Backward(int n) {
     fKernel->gemm(n, fLd[l - 1], units, d, ld, 1, fWeightsN[l].data(), ldLower, dl, ldLower, false);
     const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l - 1]);
     const double* y = fValues[l - 1].data();
-    for (int r = 0; r < n; ++r) TimesDerivative(f, dl + r * ldLower, y + r * ldLower, lower);
+    if (f == VXNNCommon::kTanH) {
+      // The whole block in one call; the padding columns hold 0.
+      fKernel->timesTanhDerivative(dl, y, n * static_cast<int>(ldLower));
+    } else {
+      for (int r = 0; r < n; ++r) TimesDerivative(f, dl + r * ldLower, y + r * ldLower, lower);
+    }
   }
 }
 
@@ -331,12 +335,11 @@ void RBFBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   const std::size_t block = kBlock;
   Fit(fX, block * fLdIn);
   Fit(fTargets, block * fNOutputs);
-  Fit(fXC, block * fLdHidden);
   Fit(fH, block * fLdHidden);
   Fit(fY, block * fLdOut);
   Fit(fCentersT, static_cast<std::size_t>(fNInputs) * fLdHidden);
-  Fit(fCenterNorms, fNHidden);
-  Fit(fScales, fNHidden);
+  Fit(fCenterNorms, fLdHidden);
+  Fit(fScales, fLdHidden);
   Fit(fWeightsT, static_cast<std::size_t>(fNHidden) * fLdOut);
   Fit(fBias, fLdOut);
 }
@@ -351,6 +354,10 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   fUsed = std::min(hidden->GetNumCenters(), fNHidden);
   const std::size_t ldH = fLdHidden, ldO = fLdOut;
   std::fill(fCentersT.begin(), fCentersT.begin() + fNInputs * ldH, 0.0);
+  // The kernel reads whole vectors of these; past the centres in use they
+  // are masked, but must be numbers.
+  std::fill(fCenterNorms.begin(), fCenterNorms.begin() + ldH, 0.0);
+  std::fill(fScales.begin(), fScales.begin() + ldH, 0.0);
   for (int j = 0; j < fUsed; ++j) {
     const std::vector<double>& c = hidden->GetCenters()[static_cast<std::size_t>(j)];
     double norm = 0.0;
@@ -376,75 +383,15 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   }
 }
 
-namespace {
-
-// x . x in eight independent chains: one chain would wait on every
-// addition's latency (the order of the additions is free in a block pass).
-double SumOfSquares(const double* x, int n) {
-  double acc[8] = {};
-  int i = 0;
-  for (; i + 8 <= n; i += 8)
-    for (int k = 0; k < 8; ++k) acc[k] += x[i + k] * x[i + k];
-  for (; i < n; ++i) acc[0] += x[i] * x[i];
-  return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
-}
-
-// The largest of x[0..n), n >= 1, in four independent chains: one chain
-// waits on each comparison's latency. The largest does not depend on the
-// order in which it is sought.
-double Largest(const double* x, int n) {
-  double m[4] = {x[0], x[0], x[0], x[0]};
-  int i = 1;
-  for (; i + 4 <= n; i += 4)
-    for (int k = 0; k < 4; ++k) m[k] = std::max(m[k], x[i + k]);
-  for (; i < n; ++i) m[0] = std::max(m[0], x[i]);
-  return std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
-}
-
-// x[0] + ... + x[n - 1] in four independent chains, for the same reason.
-double Sum(const double* x, int n) {
-  double acc[4] = {};
-  int i = 0;
-  for (; i + 4 <= n; i += 4)
-    for (int k = 0; k < 4; ++k) acc[k] += x[i + k];
-  for (; i < n; ++i) acc[0] += x[i];
-  return (acc[0] + acc[1]) + (acc[2] + acc[3]);
-}
-
-}  // namespace
-
 void RBFBlockPass::Forward(int n) {
   const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut, ldX = fLdIn;
   if (fUsed > 0) {
-    fKernel->gemm(n, Padded(fUsed), fNInputs, fX.data(), ldX, 1, fCentersT.data(), ldH, fXC.data(),
+    // x . c for every record and centre, then distances, exponentials and
+    // the normalisation row by row in one kernel call.
+    fKernel->gemm(n, Padded(fUsed), fNInputs, fX.data(), ldX, 1, fCentersT.data(), ldH, fH.data(),
                   ldH, false);
-    // The exponents of every row first, then the exponential of the whole
-    // block in one kernel call; columns past the centres in use hold 0.
-    for (int r = 0; r < n; ++r) {
-      const double xx = SumOfSquares(&fX[r * ldX], fNInputs);
-      const double* xc = &fXC[r * ldH];
-      double* h = &fH[r * ldH];
-      for (int j = 0; j < fUsed; ++j) {
-        // Rounding can take a distance a hair below 0; it is not negative.
-        const double d = std::max(xx - 2.0 * xc[j] + fCenterNorms[j], 0.0);
-        h[j] = d * fScales[j];
-      }
-      if (fNormalized) {
-        const double m = Largest(h, fUsed);
-        for (int j = 0; j < fUsed; ++j) h[j] -= m;
-      }
-      std::fill(h + fUsed, h + ldH, 0.0);
-    }
-    fKernel->expNonPositive(fH.data(), fH.data(), n * static_cast<int>(ldH));
-    if (fNormalized) {
-      for (int r = 0; r < n; ++r) {
-        double* h = &fH[r * ldH];
-        // One division per record rather than per unit; the largest term
-        // is 1, so the sum is at least 1.
-        const double inverse = 1.0 / Sum(h, fUsed);
-        for (int j = 0; j < fUsed; ++j) h[j] *= inverse;
-      }
-    }
+    fKernel->radialRows(n, fUsed, fX.data(), ldX, fNInputs, fCenterNorms.data(), fScales.data(),
+                        fNormalized, fH.data(), ldH);
   }
   for (int r = 0; r < n; ++r) std::copy(fBias.data(), fBias.data() + ldO, &fY[r * ldO]);
   fKernel->gemm(n, fLdOut, fUsed, fH.data(), ldH, 1, fWeightsT.data(), ldO, fY.data(), ldO, true);

@@ -91,7 +91,7 @@ class MLPBlockPass {
   std::vector<Buffer> fBias;           // per layer: fLd biases, then zeros
   std::vector<Buffer> fWeightsN;       // per layer: units x fLd[lower], W less bias
   std::vector<Buffer> fGrad;           // per layer: units x fLd[lower]
-  std::vector<Buffer> fGradBias;       // per layer: units
+  std::vector<Buffer> fGradBias;       // per layer: fLd
   Buffer fTargets;                     // kBlock x outputs
   std::vector<std::uint64_t> fStamps;  // per layer: weight stamp when packed
 };
@@ -125,11 +125,11 @@ class RBFBlockPass {
   int fNInputs = 0, fNHidden = 0, fNOutputs = 0, fUsed = 0;
   int fLdIn = 0, fLdHidden = 0, fLdOut = 0;
   bool fNormalized = false;
-  Buffer fX, fTargets, fXC, fH, fY;  // per block
-  Buffer fCentersT;                  // inputs x fLdHidden
-  Buffer fCenterNorms, fScales;      // per centre: |c|^2, -1 / 2a
-  Buffer fWeightsT;                  // hidden x fLdOut
-  Buffer fBias;                      // fLdOut
+  Buffer fX, fTargets, fH, fY;   // per block
+  Buffer fCentersT;              // inputs x fLdHidden
+  Buffer fCenterNorms, fScales;  // per centre: |c|^2, -1 / 2a
+  Buffer fWeightsT;              // hidden x fLdOut
+  Buffer fBias;                  // fLdOut
 };
 
 }  // namespace detail

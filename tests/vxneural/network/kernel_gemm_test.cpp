@@ -1,10 +1,11 @@
-// The kernels' matrix product against a plain triple loop, for every kernel
+// The kernels against plain loops and the C library, for every kernel
 // this machine runs: column counts of every strip width and remainder, row
 // counts that leave partial register tiles, inner lengths past the cache
 // chunk at which a strip cuts K, both strides of A, with and without
 // accumulation. Cells outside the M x N result must keep what they held.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -101,6 +102,124 @@ TEST(KernelGemm, EveryKernelMatchesThePlainProduct) {
             magnitude += std::fabs(t);
           }
           ASSERT_NEAR(C[at], want, 1e-14 * (1.0 + magnitude)) << "at " << m << "," << n;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Element-wise functions against the C library, whole vectors and a partial
+// last one: tanh to a few units in the last place (sign, 0, saturation and
+// NaN kept), e^x for x <= 0 likewise, and 0 below the normal range.
+TEST(KernelElementwise, TanhAndExponentialMatchTheLibrary) {
+  const std::vector<double> x = {0.0,  -0.0, 1e-300, -1e-12, 3e-4, -0.17, 0.3466, -0.5,   1.0,
+                                 -2.2, 5.5,  -9.75,  19.9,   -25,  400,   -707.5, -708.5, -1e5};
+  for (const auto& [kernel, table] : Tables()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
+    std::vector<double> y(x.size() + 1, 7.0);
+    table->tanh(x.data(), y.data(), static_cast<int>(x.size()));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double want = std::tanh(x[i]);
+      EXPECT_NEAR(y[i], want, 1e-15 * std::fabs(want)) << "tanh " << x[i];
+      EXPECT_EQ(std::signbit(y[i]), std::signbit(want)) << "tanh " << x[i];
+    }
+    EXPECT_EQ(y.back(), 7.0) << "written past the end";
+    const double nan = std::nan("");
+    table->tanh(&nan, y.data(), 1);
+    EXPECT_TRUE(std::isnan(y[0]));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double in = -std::fabs(x[i]);
+      table->expNonPositive(&in, y.data(), 1);
+      const double want = in < -708.0 ? 0.0 : std::exp(in);
+      EXPECT_NEAR(y[0], want, 1e-15 * want) << "exp " << in;
+    }
+  }
+}
+
+// Column sums and tanh's derivative over padded rows; cells past the
+// columns given keep their values.
+TEST(KernelElementwise, ColumnSumsAndTanhDerivative) {
+  constexpr int kM = 7, kN = 40, kLd = 45;
+  std::vector<double> a(kM * kLd), y(kN), d(kN + 1);
+  for (std::size_t i = 0; i < a.size(); ++i) a[i] = Value(static_cast<int>(i));
+  for (int j = 0; j < kN; ++j) y[j] = Value(j + 300), d[j] = Value(j + 600);
+  d[kN] = 5.0;
+  for (const auto& [kernel, table] : Tables()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
+    std::vector<double> sums(kN + 1, 0.25);
+    table->columnSums(kM, kN, a.data(), kLd, sums.data());
+    for (int j = 0; j < kN; ++j) {
+      double want = 0.25;
+      for (int m = 0; m < kM; ++m) want += a[m * kLd + j];
+      EXPECT_NEAR(sums[j], want, 1e-14) << j;
+    }
+    EXPECT_EQ(sums[kN], 0.25);
+    std::vector<double> got = d;
+    table->timesTanhDerivative(got.data(), y.data(), kN);
+    for (int j = 0; j < kN; ++j) EXPECT_NEAR(got[j], d[j] * (1 - y[j] * y[j]), 1e-15) << j;
+    EXPECT_EQ(got[kN], 5.0);
+  }
+}
+
+// Radial units from the products x . c against e^(s |x - c|^2) computed
+// directly, plain and normalised, for centre counts that end in every part
+// of a vector, with a record far from every centre (all its terms below
+// the normal range before the normalisation takes the largest out).
+TEST(KernelRadialRows, MatchTheDirectFormula) {
+  constexpr int kInputs = 11, kLdX = 16, kLdH = 24, kRows = 3;
+  std::vector<double> x(kRows * kLdX, 0.0);
+  for (int r = 0; r < kRows; ++r)
+    for (int i = 0; i < kInputs; ++i) x[r * kLdX + i] = Value(r * 31 + i) * (r == 2 ? 60.0 : 1.0);
+  for (int used : {1, 2, 7, 9, 16, 17}) {
+    std::vector<double> c(static_cast<std::size_t>(used * kInputs)), norms(kLdH, 0.0),
+        scales(kLdH, 0.0);
+    for (std::size_t i = 0; i < c.size(); ++i) c[i] = Value(static_cast<int>(i) + 700);
+    for (int j = 0; j < used; ++j) {
+      for (int i = 0; i < kInputs; ++i) norms[j] += c[j * kInputs + i] * c[j * kInputs + i];
+      scales[j] = -0.5 / (0.2 + 0.1 * j);
+    }
+    for (bool normalized : {false, true}) {
+      std::vector<double> want(kRows * kLdH, 0.0), h(kRows * kLdH, 9.0);
+      for (int r = 0; r < kRows; ++r) {
+        double largest = -HUGE_VAL;
+        for (int j = 0; j < used; ++j) {
+          double dist = 0.0, dot = 0.0;
+          for (int i = 0; i < kInputs; ++i) {
+            const double xi = x[r * kLdX + i], ci = c[j * kInputs + i];
+            dist += (xi - ci) * (xi - ci);
+            dot += xi * ci;
+          }
+          want[r * kLdH + j] = dist * scales[j];
+          largest = std::max(largest, want[r * kLdH + j]);
+          h[r * kLdH + j] = dot;
+        }
+        double sum = 0.0;
+        for (int j = 0; j < used; ++j) {
+          double& w = want[r * kLdH + j];
+          w = std::exp(normalized ? w - largest : w);
+          sum += w;
+        }
+        for (int j = 0; j < used && normalized; ++j) want[r * kLdH + j] /= sum;
+      }
+      for (const auto& [kernel, table] : Tables()) {
+        SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " used " << used
+                                        << (normalized ? " normalised" : ""));
+        std::vector<double> got = h;
+        table->radialRows(kRows, used, x.data(), kLdX, kInputs, norms.data(), scales.data(),
+                          normalized, got.data(), kLdH);
+        for (int r = 0; r < kRows; ++r) {
+          for (int j = 0; j < kLdH; ++j) {
+            const double g = got[r * kLdH + j];
+            if (j >= VXNeural::detail::Padded(used))
+              EXPECT_EQ(g, 9.0) << "past the padded row at " << r << "," << j;
+            else  // |x|^2 - 2 x.c + |c|^2 cancels on the far record
+              EXPECT_NEAR(g, want[r * kLdH + j], 1e-10 * (1.0 + want[r * kLdH + j]))
+                  << r << "," << j;
+          }
         }
       }
     }

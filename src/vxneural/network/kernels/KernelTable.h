@@ -39,6 +39,22 @@ struct KernelTable {
   // `rounds` rounds, for measuring the core's peak rate with this kernel's
   // instructions; *sink receives a value that depends on every operation.
   double (*peak)(long rounds, double* sink);
+  // The radial units of n records. On entry row r of h holds x_r . c_j for
+  // the centres j < used; on return e^(s_j d) with d = |x_r|^2 - 2 x_r . c_j
+  // + |c_j|^2 (0 where rounding leaves it below 0), x_r having `inputs`
+  // values. Normalised, each row is then divided by its sum, the row's
+  // largest exponent being taken out first so that not every term can
+  // underflow. norms and scales hold |c_j|^2 and s_j and are read up to
+  // Padded(used); the columns from `used` to Padded(used) come back 0.
+  void (*radialRows)(int n, int used, const double* x, std::ptrdiff_t ldx, int inputs,
+                     const double* norms, const double* scales, bool normalized, double* h,
+                     std::ptrdiff_t ldh);
+  // sums[j] += the sum over m < M of A[m * lda + j], for j < N
+  // (N % kPad == 0).
+  void (*columnSums)(int M, int N, const double* A, std::ptrdiff_t lda, double* sums);
+  // d[i] *= (1 + y[i]) (1 - y[i]), tanh's derivative at its value y, for
+  // i < n (n % kPad == 0).
+  void (*timesTanhDerivative)(double* d, const double* y, int n);
 };
 
 // Null when the build has no such kernel (not an x86-64 build).
