@@ -40,7 +40,10 @@ struct PairTerms {
 __attribute__((target_clones("arch=haswell", "default")))
 #endif
 bool ProductExceeds(const PairTerms& t) {
-  long exponent = 0;  // the product is mantissa * 2^exponent, mantissa in [1, 2)
+  // The product is mantissa * 2^exponent with mantissa in [1, 4^blocks):
+  // each block's four lanes are joined two by two, and each half's binary
+  // exponent set apart.
+  long exponent = 0;
   double mantissa = 1.0;
   double needed = 0.0;
   for (int blk = 0; blk < t.blocks; ++blk) {
@@ -51,13 +54,12 @@ bool ProductExceeds(const PairTerms& t) {
         const double d = t.mb[k + l] - t.ma[k + l];
         lane[l] *= t.wa * t.va[k + l] + t.wb * t.vb[k + l] + t.wab * d * d;
       }
-    for (double x : lane) mantissa *= Split(x, exponent);
-    mantissa = Split(mantissa, exponent);
+    mantissa *= Split(lane[0] * lane[1], exponent) * Split(lane[2] * lane[3], exponent);
+    if (blk % 64 == 63) mantissa = Split(mantissa, exponent);
     needed = (t.base + t.na * t.pa[blk] + t.nb * t.pb[blk]) * t.scale;
     if (static_cast<double>(exponent) > needed) return true;
   }
-  return static_cast<double>(exponent) + 1.0 > needed &&
-         static_cast<double>(exponent) + std::log2(mantissa) > needed;
+  return static_cast<double>(exponent) + std::log2(mantissa) > needed;
 }
 
 // Every distance is a sum of logarithms over all variables, and the merging
@@ -83,7 +85,7 @@ class DistanceBound {
     const int nc = static_cast<int>(fColumns.size());
     fBlocks = (nc + kBlock - 1) / kBlock;
     fStride = fBlocks * kBlock;
-    // Products of four union variances must stay normal doubles: bound the
+    // Products of eight union variances must stay normal doubles: bound the
     // floors here and the means and spreads per entry (Refresh), which puts
     // every union variance within [2^-100, 2^97].
     fEnabled = nc > 0;
