@@ -166,6 +166,29 @@ double SummaryLayout::LogLikelihoodOfUnion(const double* sa, const double* sb) c
   return ll;
 }
 
+std::vector<SummaryLayout::ContinuousColumn> SummaryLayout::ContinuousColumns() const {
+  std::vector<ContinuousColumn> out;
+  for (const Var& v : fVars)
+    if (v.fContinuous) out.push_back({v.fOffset, v.fFloor});
+  return out;
+}
+
+double SummaryLayout::LogLikelihoodMagnitude(const double* s) const {
+  double m = 0.0;
+  for (const Var& v : fVars) {
+    if (!v.fContinuous) {
+      m += CategoricalLogLikelihood(v, [s](int i) { return s[i]; });
+      double c = 0.0;
+      for (int k = 0; k < v.fNCategories; ++k) c += s[v.fOffset + k];
+      m += 2.0 * XLogX(c);
+      continue;
+    }
+    const double* a = s + v.fOffset;
+    if (a[0] > 0.0) m += 0.5 * a[0] * std::abs(std::log(a[2] * a[2] + v.fFloor));
+  }
+  return m;
+}
+
 ClusterStats SummaryLayout::ToStats(const double* s) const {
   std::vector<ClusterStats::VarSummary> out(fVars.size());
   std::vector<double> sds(fVars.size(), 0.0);

@@ -55,6 +55,18 @@ class SummaryLayout {
 
   ClusterStats ToStats(const double* s) const;
 
+  // For quick bounds on distances: the slot offset (count, mean, spread) and
+  // the variance floor of each continuous variable, in variable order.
+  struct ContinuousColumn {
+    int fOffset;
+    double fFloor;
+  };
+  std::vector<ContinuousColumn> ContinuousColumns() const;
+  int NumVariables() const { return static_cast<int>(fVars.size()); }
+  // Sum of the magnitudes of the terms LogLikelihood adds up: a scale for
+  // the rounding error of log-likelihoods and distances built from them.
+  double LogLikelihoodMagnitude(const double* s) const;
+
  private:
   struct Var {
     bool fContinuous;
