@@ -64,7 +64,7 @@ struct TrainScratch {
   double fMaxTime = 0, fErrorChange = 0, fErrorRatio = 0, fGradientNorm = 0, fStopAccuracy = 0;
   double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
-  bool fNoSave = false, fNoImportance = false, fNoProgress = false;
+  bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
 };
 
 void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainScratch& s) {
@@ -89,6 +89,9 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                     "Fraction of the records held out for testing (default 0.3)");
   train->add_option("--partition-seed", o.fPartitionSeed,
                     "Seed of the training/test split (default 12345)");
+  train->add_flag("--no-refit", s.fNoRefit,
+                  "Keep the perceptron trained on the training share (by default it is trained "
+                  "again on every record, for the passes the test records chose)");
 
   train->add_option("--model", c.fModelPath, "Where to save the model (default <data>.model)");
   train->add_flag("--no-save", s.fNoSave, "Do not save the model");
@@ -192,6 +195,7 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   c.fSave = !s.fNoSave;
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;
+  c.fTrain.fRefit = !s.fNoRefit;
 }
 
 }  // namespace

@@ -662,7 +662,9 @@ ReportPage TrainingReport(const TrainResult& r, const SavedAs& saved,
                       : "the " + std::to_string(r.fTrain.fRecords) +
                             " training records (there is no test set)";
   VXCommon_1_2::MultiPassRecordIter* source = test ? r.fTestSource.get() : r.fTrainSource.get();
-  if (source) p.fScatter = PredictedVsActual(*r.fAlgorithm, *r.fList, *source);
+  // A refitted model has learnt the test records: the held-out run's model
+  // draws them, as it gave every other figure.
+  if (source) p.fScatter = PredictedVsActual(r.MeasuredModel(), *r.fList, *source);
 
   if (!r.fImportance.empty())
     p.fImportance = RankImportance(*r.fList, r.fImportance);

@@ -475,18 +475,33 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
         << "Training: centres and widths from clustering the training records, output weights "
            "by least squares\n";
   }
-  out << "Stopped: " << StopReasonText(a.GetStopReason()) << ", after "
-      << Plural(a.GetNumberOfDataPasses(), "data pass", "data passes")
-      << (mlp ? " (" + Plural(mlp->GetNumberOfIterations(), "iteration") + ")" : std::string())
-      << "; " << Fixed(a.GetElapsedTime(), 2) << " s of processor time, "
+  // The stop, the errors and the figures below are the held-out run's; a
+  // refitted model has no test records left to be measured on.
+  const INeuralAlgorithm& m = r.MeasuredModel();
+  const auto* measuredMlp = dynamic_cast<const MLPAlgorithm*>(&m);
+  out << "Stopped: " << StopReasonText(m.GetStopReason()) << ", after "
+      << Plural(m.GetNumberOfDataPasses(), "data pass", "data passes")
+      << (measuredMlp ? " (" + Plural(measuredMlp->GetNumberOfIterations(), "iteration") + ")"
+                      : std::string())
+      << "; " << Fixed(m.GetElapsedTime(), 2) << " s of processor time, "
       << Fixed(r.fWallSeconds, 2) << " s in all\n";
-  out << "Error (" << ShapeOf(a).fError << ", summed over records): training "
-      << General(a.GetTrainingError());
+  out << "Error (" << ShapeOf(m).fError << ", summed over records): training "
+      << General(m.GetTrainingError());
   // An RBF network trained directly measures no test error while it
   // trains; its test figures follow per target.
-  if (r.fTest.fRecords > 0 && !VXMV::IsMissing(a.GetTestingError()))
-    out << ", test " << General(a.GetTestingError());
+  if (r.fTest.fRecords > 0 && !VXMV::IsMissing(m.GetTestingError()))
+    out << ", test " << General(m.GetTestingError());
   out << "\n";
+  if (r.fHeldOutModel) {
+    out << "Refitted: the model kept was trained again on all " << Plural(r.fRefitRecords, "record")
+        << " (training and test)";
+    if (r.fRefitPassLimit > 0)
+      out << " for at most " << Plural(r.fRefitPassLimit, "data pass", "data passes")
+          << ", where the test error was lowest (stopped: " << StopReasonText(a.GetStopReason())
+          << ", after " << a.GetNumberOfDataPasses() << ")";
+    out << "; the figures here are those of the run on the " << r.fTrain.fRecords
+        << " training records (--no-refit keeps that model)\n";
+  }
   PrintNetworksCompared(out, r);
 
   for (const TargetPair& p : TargetPairs(r)) {
@@ -569,15 +584,30 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
     j.Key("weight_seed").Integer(s->GetRandomSeed());
     j.Key("sampling_seed").Integer(s->GetRandomSeedSampling());
   }
-  j.Field("stop_reason", VXNNCommon::DisplayText(a.GetStopReason()));
-  j.Field("data_passes", a.GetNumberOfDataPasses());
-  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a))
+  // The held-out run's, as every figure; the refit has its own object.
+  const INeuralAlgorithm& m = r.MeasuredModel();
+  j.Field("stop_reason", VXNNCommon::DisplayText(m.GetStopReason()));
+  j.Field("data_passes", m.GetNumberOfDataPasses());
+  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&m))
     j.Field("iterations", mlp->GetNumberOfIterations());
-  j.Field("processor_seconds", a.GetElapsedTime());
+  j.Field("processor_seconds", m.GetElapsedTime());
   j.Field("wall_seconds", r.fWallSeconds);
-  j.Field("training_error", a.GetTrainingError());
-  j.Field("test_error", r.fTest.fRecords > 0 ? a.GetTestingError() : VXMV::gMissingValue);
+  j.Field("training_error", m.GetTrainingError());
+  j.Field("test_error", r.fTest.fRecords > 0 ? m.GetTestingError() : VXMV::gMissingValue);
   j.EndObject();
+  j.Key("refit");
+  if (r.fHeldOutModel) {
+    j.BeginObject();
+    j.Field("records", r.fRefitRecords);
+    j.Field("max_data_passes", r.fRefitPassLimit);
+    j.Field("stop_reason", VXNNCommon::DisplayText(a.GetStopReason()));
+    j.Field("data_passes", a.GetNumberOfDataPasses());
+    j.Field("processor_seconds", a.GetElapsedTime());
+    j.Field("training_error", a.GetTrainingError());
+    j.EndObject();
+  } else {
+    j.Null();
+  }
   NetworksComparedJson(j, r);
 
   j.Key("targets").BeginArray();
@@ -734,8 +764,10 @@ void PrintModel(std::ostream& out, const std::string& path, ModelFormat format,
         << General(m->GetMaxTime()) << " s; relative error change below "
         << General(m->GetMinRelativeChangeError()) << "; error ratio below "
         << General(m->GetMinErrorRatio()) << "; gradient norm below "
-        << General(m->GetGradientNormLimit()) << "; accuracy " << General(m->GetAccuracy()) << "%; "
-        << m->GetMaxNStepsTrackError() << " steps without a better test error\n";
+        << General(m->GetGradientNormLimit()) << "; "
+        << (m->GetAccuracy() > 100.0 ? "no accuracy target"
+                                     : "accuracy " + General(m->GetAccuracy()) + "%")
+        << "; " << m->GetMaxNStepsTrackError() << " steps without a better test error\n";
   out << "\nTraining:\n"
       << "  " << s.GetNTrainRecords() << " training records, " << s.GetNTestRecords()
       << " test records\n"
@@ -791,7 +823,11 @@ void WriteModelJson(std::ostream& out, const std::string& path, ModelFormat form
     j.Field("error_change", m->GetMinRelativeChangeError());
     j.Field("error_ratio", m->GetMinErrorRatio());
     j.Field("gradient_norm", m->GetGradientNormLimit());
-    j.Field("stop_accuracy", m->GetAccuracy());
+    // Above 100% the accuracy stop is off.
+    if (m->GetAccuracy() > 100.0)
+      j.Key("stop_accuracy").Null();
+    else
+      j.Field("stop_accuracy", m->GetAccuracy());
     j.Field("steps_without_improvement", m->GetMaxNStepsTrackError());
   } else {
     const RBFSettings& r = *RBFSettingsOf(a);

@@ -71,6 +71,19 @@ struct TrainOptions {
   // the one with the best figures on the test records (fNetwork is then
   // not used).
   bool fAutoNetwork = false;
+  // Once the held-out records have chosen the model (its number of data
+  // passes, and with --network auto its kind), train it again on every
+  // usable record, training and held-out, and keep that one. Applies to
+  // the perceptron (unless its size was searched for) and the linear
+  // model, and only with held-out records.
+  bool fRefit = true;
+  // Set by TrainModel, not by the user: the end of the run is decided by
+  // the test records (or, in a refit, by the passes they chose), so the
+  // stop rules that judge the fit to the training records alone, the
+  // accuracy target and the error ratio, are off unless the options set
+  // them, and the run waits kHostStepsWithoutImprovement iterations for a
+  // better test error.
+  bool fTestErrorDecides = false;
 };
 
 // Settings for a list and a number of training records, with the options
@@ -78,11 +91,19 @@ struct TrainOptions {
 // library would refuse (for instance scaled conjugate gradient with
 // mini-batches, or SoftMax outputs with a continuous target).
 // Unless the options set the hidden layers, a perceptron whose targets are
-// all categorical gets at least kHostClassifierUnits hidden units (more when
-// the library's own rule gives more); with a continuous target the
-// library's rule stands.
+// all categorical gets HostClassifierUnits hidden units (more when the
+// library's own rule gives more); with a continuous target the library's
+// rule stands. With fTestErrorDecides, the stop rules the user left alone
+// follow the host's early-stopping defaults (see TrainOptions).
 MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
-constexpr int kHostClassifierUnits = 32;
+// Four times the input and output units, between 32 and 100.
+int HostClassifierUnits(int inputUnits, int outputUnits);
+constexpr int kHostClassifierMinUnits = 32, kHostClassifierMaxUnits = 100;
+// The early-stopping defaults: a run checked against test records waits
+// this many iterations for a better test error (the library waits 5).
+constexpr int kHostStepsWithoutImprovement = 10;
+// An accuracy limit (percent) no run reaches: the accuracy stop is off.
+constexpr double kNoAccuracyStop = 1000.0;
 // The linear model: no hidden layer, linear outputs, solved in one pass by
 // least squares. Refuses every option about hidden layers, centres or the
 // iterative optimizer, none of which it has.
@@ -107,7 +128,7 @@ struct HiddenChoice {
     kSearch,      // the perceptron's architecture search, between fLow and fHigh
     kClustering,  // the clustering's own choice between fLow and fHigh
     kSizeRule,    // RBF default: twice the input and output units (at most the records)
-    kClassifier,  // MLP default with only categorical targets: kHostClassifierUnits
+    kClassifier,  // MLP default with only categorical targets: HostClassifierUnits
     kBIC,         // the RBF candidate search, by BIC among fLow..fHigh
     kTestError,   // the RBF candidate search, by test error among fLow..fHigh
   };
@@ -119,6 +140,11 @@ std::string HiddenChoiceText(const HiddenChoice& choice);
 // "default", "user-set", "search", "clustering", "size rule", "classifier rule", "bic",
 // "test error".
 const char* HiddenChoiceKey(HiddenChoice::How how);
+
+// The data passes made when a run's test error was lowest (the earliest,
+// on a tie, as the library keeps the earliest best), or 0 when no step
+// measured a test error.
+int PassesAtBestTest(const std::vector<TrainingStep>& steps);
 
 // The output statistics of one record set.
 struct SetFigures {
@@ -162,6 +188,8 @@ struct TrainResult {
   // keeps pointers to them. A source holds its records in memory or
   // re-reads the file on every pass (see TrainModel).
   std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fTrainSource, fTestSource;
+  // Both sides together, for the refit (see TrainOptions::fRefit).
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fAllSource;
   InterruptCancel fCancel;
   std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fTempNames;
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
@@ -176,6 +204,15 @@ struct TrainResult {
   // and trains the perceptron.
   bool fAutoWithoutTest = false;
 
+  // When the kept model was refitted on every record (TrainOptions::fRefit):
+  // the model of the held-out run, which every figure of this result
+  // (training and test) and the stop reason describe; null otherwise.
+  std::unique_ptr<INeuralAlgorithm> fHeldOutModel;
+  int fRefitRecords = 0;
+  int fRefitPassLimit = 0;  // 0 for the linear model, solved in one pass
+  // The model the figures describe: the held-out run's when refitted.
+  INeuralAlgorithm& MeasuredModel() const { return fHeldOutModel ? *fHeldOutModel : *fAlgorithm; }
+
   SetFigures fTrain, fTest;  // fTest.fRecords == 0 without a test set
   // Per input variable of the list, in list order; empty when not asked.
   std::vector<double> fImportance;
@@ -183,7 +220,8 @@ struct TrainResult {
 
 // Reads the rows through rows(): one pass to decide the fields' kinds,
 // one over the training rows for the variable list, one per side to count
-// the usable records, then the passes the library asks for. With inMemory
+// the usable records, then the passes the library asks for (and for a
+// refit, one more counting pass over both sides and its own). With inMemory
 // the usable records are held after the counting pass; otherwise every
 // pass re-reads the rows, so a file of any size trains in a fixed amount
 // of memory (the library spills its encoded records to temporary files

@@ -3,7 +3,8 @@ MLPRegressor with theirs, on the same seeded 70/30 splits. Started by
 bench/defaults.sh; see bench/README.md.
 
 Every vxnn configuration trains on the training file exactly as a user
-would run it (the program holds out its own test share of that file), and
+would run it (the program holds out its own test share of that file to
+choose when to stop, then by default trains again on all of it), and
 scores the test file with the saved model. scikit-learn gets its defaults
 (100 ReLU hidden units, adam, at most 200 epochs) behind a StandardScaler
 on the inputs, as its documentation asks; a regression target is left as

@@ -41,7 +41,7 @@ double MisclassifiedShare(TrainResult& r, int targetVariable) {
   int wrong = 0, n = 0;
   r.fTestSource->Rewind();
   while (const VXCommon_1_2::Record* rec = r.fTestSource->Next()) {
-    const NNOutputList& out = r.fAlgorithm->Score(*rec);
+    const NNOutputList& out = r.MeasuredModel().Score(*rec);
     const auto* cat = dynamic_cast<const NNCategOutput*>(out.GetOutputAt(0));
     if (cat == nullptr) return -1.0;
     wrong += cat->GetWinningIndex() != static_cast<int>((*rec)[targetVariable]);
