@@ -107,7 +107,6 @@ TEST(BinaryRecordIterator, FewerRecordsThanWrittenFailForGood) {
 
 // --- The in-memory buffer ---------------------------------------------------
 
-
 Record Rec(std::vector<double> v) { return Record(std::move(v)); }
 
 // A buffer of width 2 and capacity 4 holding three records, its cursor
