@@ -27,9 +27,15 @@ using namespace VXNNCommon;
 
 namespace {
 
+constexpr auto kIn = INNVariable::kInput;
+constexpr auto kOut = INNVariable::kOutput;
+constexpr auto kUnused = INNVariable::kUnused;
+constexpr auto kReal = INNVariable::kReal;
+constexpr auto kStr = INNVariable::kString;
+
 NNContVar Var(double min, double max, double mean, double variance, INNVariable::VariableRole role,
               double correction) {
-  return NNContVar("x", "", min, max, mean, variance, role, INNVariable::kReal, correction);
+  return NNContVar("x", "", min, max, mean, variance, role, kReal, correction);
 }
 
 // Slopes and intercepts worked by hand. The correction widens the range of
@@ -43,11 +49,11 @@ TEST(LinearEncoder, StandardizationModesAndMissingValues) {
     double slope, intercept, rangeMin, rangeMax;
   };
   const Case cases[] = {
-      {kMinRange, INNVariable::kOutput, 0, 10, 5, 9, 1, 1.0 / 12, 1.0 / 12, -1, 11},
-      {kMinRange, INNVariable::kInput, 0, 10, 5, 9, 1, 0.1, 0, 0, 10},
-      {kMinRangeSymmetric, INNVariable::kInput, 0, 4, 2, 1, 0.5, 0.5, -1, 0, 4},
-      {kMeanStdDev, INNVariable::kOutput, 0, 10, 5, 4, 3, 0.5, -2.5, -3, 13},
-      {kNoStandardization, INNVariable::kInput, 0, 10, 5, 4, 0, 1, 0, 0, 10},
+      {kMinRange, kOut, 0, 10, 5, 9, 1, 1.0 / 12, 1.0 / 12, -1, 11},
+      {kMinRange, kIn, 0, 10, 5, 9, 1, 0.1, 0, 0, 10},
+      {kMinRangeSymmetric, kIn, 0, 4, 2, 1, 0.5, 0.5, -1, 0, 4},
+      {kMeanStdDev, kOut, 0, 10, 5, 4, 3, 0.5, -2.5, -3, 13},
+      {kNoStandardization, kIn, 0, 10, 5, 4, 0, 1, 0, 0, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(DisplayText(c.mode) + " " + DisplayText(c.role));
@@ -113,12 +119,6 @@ TEST(StringEncoder, CodesInOrderUserMissingGetsNone) {
 }
 
 // --- The list ---------------------------------------------------------------
-
-constexpr auto kIn = INNVariable::kInput;
-constexpr auto kOut = INNVariable::kOutput;
-constexpr auto kUnused = INNVariable::kUnused;
-constexpr auto kReal = INNVariable::kReal;
-constexpr auto kStr = INNVariable::kString;
 
 const NNLinearEncoder& Linear(const NNVarList& list, int i) {
   return static_cast<const NNLinearEncoder&>(*list.GetEncoderAt(i));
@@ -256,20 +256,18 @@ TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   host.GetVarAt(0)->SetFieldFormatElement(VXXML_1_2::XMLElement::Create("Format"));
 
   NNVarList expected;
-  expected.AddContVar("y", "Yield", 0.0, 10.0, 5.0, 4.0, INNVariable::kOutput, INNVariable::kReal);
+  expected.AddContVar("y", "Yield", 0.0, 10.0, 5.0, 4.0, kOut, kReal);
   expected.SetMissingInterval(0, mv, -1.0);
   expected.AddDiscreteUserMissing(0, 99.0, "refused");
-  expected.AddCatVar("s", "", std::vector<std::string>{"a", "b"}, INNVariable::kInput,
-                     INNVariable::kString);
+  expected.AddCatVar("s", "", std::vector<std::string>{"a", "b"}, kIn, kStr);
   expected.AddDiscreteUserMissing(1, std::string("?"), "unknown");
-  expected.AddCatVar("n", "", std::vector<double>{1.0, 2.0}, {"one", "two"}, INNVariable::kInput,
+  expected.AddCatVar("n", "", std::vector<double>{1.0, 2.0}, {"one", "two"}, kIn,
                      INNVariable::kInteger);
   dynamic_cast<NNCatVar*>(expected.GetVarAt(2))->SetBinaryFlag(true, 1);
-  expected.AddCatVar("d", "Declared", 4, INNVariable::kNumericCategorical, INNVariable::kOutput,
+  expected.AddCatVar("d", "Declared", 4, INNVariable::kNumericCategorical, kOut,
                      INNVariable::kUndefinedStorage);
   dynamic_cast<NNCatVar*>(expected.GetVarAt(3))->SetOrdinalFlag(true);
-  expected.AddCatVar("t", "", 3, INNVariable::kStringCategorical, INNVariable::kInput,
-                     INNVariable::kString);
+  expected.AddCatVar("t", "", 3, INNVariable::kStringCategorical, kIn, kStr);
   expected.SetMissingValueReplacement(0, "5");
 
   // The XML form holds the flags and the replacement the binary one leaves out.
