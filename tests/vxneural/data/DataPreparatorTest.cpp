@@ -23,7 +23,7 @@ using VXNeural::BinaryRecordIterator;
 
 namespace {
 
-TEST_F(PreparatorTest, EncodeRecordLayoutAndSkippingCodes) {
+TEST_F(PreparatorTest, EncodedLayoutSkippingCodesAndScoringRecords) {
   const MLPSettings s = Settings(10, 0, 1000);
   NNDataPreparator p(fList, s, nullptr, nullptr);
   EXPECT_EQ(p.GetRecordWidth(), 6);
@@ -56,27 +56,21 @@ TEST_F(PreparatorTest, EncodeRecordLayoutAndSkippingCodes) {
     EXPECT_EQ(p.EncodeRecord(Raw(5, c, 1), out), skipped) << c;
     EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 0, 0, 1})) << c;
   }
-}
 
-TEST_F(PreparatorTest, ScoringRecordFillsTheInputUnitsOnly) {
-  const MLPSettings s = Settings(10, 0, 1000);
-  NNDataPreparator p(fList, s, nullptr, nullptr);
-  Record out(std::vector<double>(6, 9.0));
-  // The target field is not looked at.
-  EXPECT_TRUE(p.EncodeInputs(Raw(5, 2, 7), out).IsOK());
+  // Scoring fills the input units only: the target field is not looked at.
+  NNDataPreparator q(fList, s, nullptr, nullptr);  // its status still fresh
+  out = Record(std::vector<double>(6, 9.0));
+  EXPECT_TRUE(q.EncodeInputs(Raw(5, 2, 7), out).IsOK());
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 1, 9, 9}));
-  EXPECT_EQ(p.EncodeInputs(Raw(kMissing, 2, 0), out), VXStatus(50018, false));
-  EXPECT_EQ(p.EncodeInputs(Raw(5, kMissing, 0), out), VXStatus(50018, false));
+  EXPECT_EQ(q.EncodeInputs(Raw(kMissing, 2, 0), out), VXStatus(50018, false));
+  EXPECT_EQ(q.EncodeInputs(Raw(5, kMissing, 0), out), VXStatus(50018, false));
   // An invalid code is an error here, and the other inputs are still done.
-  EXPECT_EQ(p.EncodeInputs(Raw(5, 3, 0), out), VXStatus(50003, false));
+  EXPECT_EQ(q.EncodeInputs(Raw(5, 3, 0), out), VXStatus(50003, false));
   EXPECT_EQ(out[0], 0.5);
   Record shortOut;
-  EXPECT_TRUE(p.EncodeInputs(Raw(2, 0, 0), shortOut).IsOK());
+  EXPECT_TRUE(q.EncodeInputs(Raw(2, 0, 0), shortOut).IsOK());
   EXPECT_EQ(Values(shortOut), (std::vector<double>{0.2, 1, 0, 0}));
-  EXPECT_TRUE(p.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
-
-  // Inputs read at their variables' indices around a target field: the
-  // network's score-encoding test.
+  EXPECT_TRUE(q.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
 }
 
 // The budget decides source by source between memory and a file of bare

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/saved_forms.h"
@@ -68,22 +70,15 @@ void AddAll(MultiVariateRegression& m, const Data& d) {
     m.AddRecord(d.x[r].data(), int(d.x[r].size()), d.y[r].data(), int(d.y[r].size()), d.w[r]);
 }
 
-// The reference fit on the columns kept (the constant column first).
-Fit Reference(const Data& d, bool constant, const std::vector<std::size_t>& keep) {
+// The reference fit on every column but skip (the constant column first).
+Fit Reference(const Data& d, bool constant, std::size_t skip = SIZE_MAX) {
   Rows x;
   for (const auto& row : d.x) {
-    std::vector<double> r;
-    if (constant) r.push_back(1.0);
-    for (std::size_t i : keep) r.push_back(row[i]);
-    x.push_back(r);
+    x.emplace_back(constant ? 1 : 0, 1.0);
+    for (std::size_t i = 0; i < row.size(); ++i)
+      if (i != skip) x.back().push_back(row[i]);
   }
   return least_squares_reference::Solve(x, d.y, d.w);
-}
-
-std::vector<std::size_t> AllColumns(std::size_t n) {
-  std::vector<std::size_t> all;
-  for (std::size_t i = 0; i < n; ++i) all.push_back(i);
-  return all;
 }
 
 std::vector<double> Coefficients(const MultiVariateRegression& m, int t) {
@@ -105,57 +100,44 @@ TEST(MultiVariateRegression, AgreesWithTheNormalEquations) {
     AddAll(m, d);
     EXPECT_EQ(m.GetCaseCount(), 200);
     EXPECT_EQ(m.EstimateCoefficients(true), c.nx + (c.constant ? 1 : 0));
-    const Fit ref = Reference(d, c.constant, AllColumns(std::size_t(c.nx)));
-    for (int t = 0; t < c.q; ++t) {
-      const std::vector<double> b = Coefficients(m, t);
-      for (std::size_t i = 0; i < b.size(); ++i)
-        EXPECT_NEAR(b[i], ref.b[std::size_t(t)][i], 1e-9) << c.nx << " t" << t << " i" << i;
-      EXPECT_NEAR(m.GetResidualSumOfSquares(t), ref.rss[std::size_t(t)], 1e-9);
-    }
+    const Fit ref = Reference(d, c.constant);
     double predicted[3];
     m.Predict(d.x[0].data(), predicted);
-    for (int t = 0; t < c.q; ++t) {
-      double v = c.constant ? ref.b[std::size_t(t)][0] : 0.0;
-      for (int i = 0; i < c.nx; ++i)
-        v += ref.b[std::size_t(t)][std::size_t(i + (c.constant ? 1 : 0))] * d.x[0][std::size_t(i)];
+    for (std::size_t t = 0; t < std::size_t(c.q); ++t) {
+      const std::vector<double> b = Coefficients(m, int(t));
+      double v = 0.0;
+      for (std::size_t i = 0; i < b.size(); ++i) {
+        EXPECT_NEAR(b[i], ref.b[t][i], 1e-9) << c.nx << " t" << t << " i" << i;
+        v += ref.b[t][i] * (c.constant && i == 0 ? 1.0 : d.x[0][i - (c.constant ? 1 : 0)]);
+      }
+      EXPECT_NEAR(m.GetResidualSumOfSquares(int(t)), ref.rss[t], 1e-9);
       EXPECT_NEAR(predicted[t], v, 1e-9);
     }
   }
 }
 
 TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
-  // Each record's regressors from three uniform draws a, b, c.
-  using Row = std::vector<double>;
+  // Each record's regressors: combinations m of three uniform draws a, b, c.
   const struct {
     const char* what;
-    Row (*row)(double a, double b, double c);
+    double m[3][3];
     std::size_t refused;  // regressor index, without the constant
-  } cases[] = {
-      {"identical",
-       [](double a, double, double c) {
-         return Row{a, a, c};
-       },
-       1},
-      {"a combination of two others",
-       [](double a, double b, double) {
-         return Row{a, b, a - 2 * b};
-       },
-       2},
-  };
+  } cases[] = {{"identical", {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 1},
+               {"a combination of two others", {{1, 0, 0}, {0, 1, 0}, {1, -2, 0}}, 2}};
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (const auto& c : cases) {
     const Data d = MakeData(100, 3, 1, 5, false, [&](std::mt19937& g) {
-      const double a = u(g), b = u(g);
-      return c.row(a, b, u(g));
+      const double abc[] = {u(g), u(g), u(g)};
+      std::vector<double> x(3, 0.0);
+      for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k) x[i] += c.m[i][k] * abc[k];
+      return x;
     });
     MultiVariateRegression m(3, true, 1);
     AddAll(m, d);
     EXPECT_EQ(m.EstimateCoefficients(true), 3) << c.what;
     EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]) << c.what;
-    std::vector<std::size_t> keep;
-    for (std::size_t i = 0; i < 3; ++i)
-      if (i != c.refused) keep.push_back(i);
-    const Fit ref = Reference(d, true, keep);
+    const Fit ref = Reference(d, true, c.refused);
     const std::vector<double> b = Coefficients(m, 0);
     EXPECT_EQ(b[c.refused + 1], 0.0) << c.what;
     for (std::size_t k = 0, i = 0; i < b.size(); ++i) {
@@ -210,7 +192,7 @@ Expected ReferenceWeights(NNetwork& net, const std::vector<Record>& records, boo
     d.y.emplace_back(r.GetAll() + net.GetNumInputs(), r.GetAll() + r.Size());
     d.w.push_back(1.0);
   }
-  const Fit f = Reference(d, constant, AllColumns(d.x[0].size()));
+  const Fit f = Reference(d, constant);
   Expected e;
   for (std::size_t t = 0; t < f.b.size(); ++t) {
     e.weights.insert(e.weights.end(), f.b[t].begin(), f.b[t].end());
@@ -226,98 +208,82 @@ void ExpectWeights(const NNetwork& net, const Expected& e) {
     EXPECT_NEAR(out->GetWeights()[i], e.weights[i], 1e-9) << i;
 }
 
-struct RBFCase {
-  explicit RBFCase(VXNNCommon::ActivationFunction f) : settings(2, {1, 2}, 150) {
-    settings.SetActivFnHiddenLayer(f);
-    settings.SetNumHiddenUnits(5, 1);
-    net = std::make_unique<NNetwork>(settings);
-    VXRandom rng(3, true);
-    net->RandomizeWeights(rng, -1.0, 1.0);
-  }
-  RBFSettings settings;
-  std::unique_ptr<NNetwork> net;
-  std::vector<Record> records = NetworkRecords(150, 2, 9);
-};
-
 TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
   for (auto f : {VXNNCommon::kRadialBasis, VXNNCommon::kNormalizedRadialBasis}) {
-    RBFCase c(f);
+    RBFSettings settings(2, {1, 2}, 150);
+    settings.SetActivFnHiddenLayer(f);
+    settings.SetNumHiddenUnits(5, 1);
+    NNetwork net(settings);
+    VXRandom rng(3, true);
+    net.RandomizeWeights(rng, -1.0, 1.0);
+    const std::vector<Record> records = NetworkRecords(150, 2, 9);
     const bool constant = f == VXNNCommon::kRadialBasis;
-    RBFLinReg solver(&c.settings, c.net.get());
+    RBFLinReg solver(&settings, &net);
     ASSERT_TRUE(solver.GetRegression());
     EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), constant ? 6 : 5);
     EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
-    const Expected e = ReferenceWeights(*c.net, c.records, true, constant);
-    VectorRecordIter source(c.records);
+    const Expected e = ReferenceWeights(net, records, true, constant);
+    VectorRecordIter source(records);
     EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
-    ExpectWeights(*c.net, e);
+    ExpectWeights(net, e);
     EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
-    EXPECT_EQ(c.net->GetAccumError(), solver.GetEstError());
-    EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
-    EXPECT_EQ(solver.GetStopReason(), VXNNCommon::kStoppedComputed);
-    EXPECT_EQ(solver.GetNIterations(), 1);
-    EXPECT_EQ(solver.GetNDataPasses(), 1);
-    EXPECT_EQ(solver.GetNRecordsProcessed(), 150);
+    EXPECT_EQ(net.GetAccumError(), solver.GetEstError());
+    EXPECT_EQ(std::make_tuple(solver.GetAlgorithmStatus(), solver.GetStopReason(),
+                              solver.GetNIterations(), solver.GetNDataPasses(),
+                              solver.GetNRecordsProcessed()),
+              std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedComputed, 1, 1, 150));
 
     // A second pass starts a new fit rather than adding to the first.
     EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
     EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
-    ExpectWeights(*c.net, e);
+    ExpectWeights(net, e);
 
     // Records added one by one and solved give the same weights.
-    RBFLinReg byRecord(&c.settings, c.net.get());
-    for (const Record& r : c.records) byRecord.AddRecord(r);
-    c.net->ResetAll();
+    RBFLinReg byRecord(&settings, &net);
+    for (const Record& r : records) byRecord.AddRecord(r);
+    net.ResetAll();
     EXPECT_EQ(byRecord.Solve(), VXStatus());
-    ExpectWeights(*c.net, e);
+    ExpectWeights(net, e);
     EXPECT_EQ(byRecord.GetNRecordsProcessed(), 150);
   }
 }
 
-// An MLP without a hidden layer: 3 inputs, the continuous and one-of-2
-// targets.
-struct MLPCase {
-  MLPCase() : settings(3, {1, 2}, 200) {
-    settings.SetNumHiddenLayers(0);
-    settings.SetActivFnOutputLayer(VXNNCommon::kIdentity);
-    net = std::make_unique<NNetwork>(settings);
-  }
-  MLPSettings settings;
-  std::unique_ptr<NNetwork> net;
-};
-
 TEST(LinearRegr, TrainsInOnePassAndUpdatesOnlyForTheBetter) {
-  MLPCase c;
-  LinearRegr solver(&c.settings, c.net.get());
+  // No hidden layer: 3 inputs, the continuous and one-of-2 targets.
+  MLPSettings settings(3, {1, 2}, 200);
+  settings.SetNumHiddenLayers(0);
+  settings.SetActivFnOutputLayer(VXNNCommon::kIdentity);
+  NNetwork net(settings);
+  LinearRegr solver(&settings, &net);
   const std::vector<Record> first = NetworkRecords(120, 3, 1), later = NetworkRecords(80, 3, 2);
   VectorRecordIter source(first), none(std::vector<Record>{}), more(later);
   VXStatus status;
   EXPECT_EQ(solver.Train(status, source, nullptr, 1000, 0), VXStatus());
-  ExpectWeights(*c.net, ReferenceWeights(*c.net, first, false, true));
+  ExpectWeights(net, ReferenceWeights(net, first, false, true));
   EXPECT_EQ(solver.GetTrainError(), solver.GetEstError());
   EXPECT_EQ(solver.GetNDataPasses(), 1);
 
   // Nothing new: the same fit, no change.
   std::valarray<double> before, after;
-  c.net->GetWeights(before);
+  net.GetWeights(before);
   bool changed = true;
   EXPECT_EQ(solver.Update(status, source, none, 100, changed), VXStatus());
   EXPECT_FALSE(changed);
-  c.net->GetWeights(after);
+  net.GetWeights(after);
   EXPECT_TRUE((after == before).min());
 
   // New records join the kept cross-products: the fit of all 200.
   std::vector<Record> all = first;
   all.insert(all.end(), later.begin(), later.end());
-  const Expected e = ReferenceWeights(*c.net, all, false, true);
+  const Expected e = ReferenceWeights(net, all, false, true);
   EXPECT_EQ(solver.Update(status, source, more, 100, changed), VXStatus());
   EXPECT_TRUE(changed);
-  ExpectWeights(*c.net, e);
+  ExpectWeights(net, e);
   EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
   EXPECT_EQ(solver.GetNRecordsProcessed(), 200);
   EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
 
-  LinearRegr back(&c.settings, c.net.get());
+  LinearRegr back(&settings, &net);
   saved_forms::ExpectReadersRobust(
       solver, back, {"Error reading LinearRegr!\n", "Error reading MultiVariateRegression!\n"},
       {"Failure reading LinearRegr!\n", "Failure reading MultiVariateRegression!\n"});

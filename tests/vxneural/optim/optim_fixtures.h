@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <valarray>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/network_fixtures.h"
 #include "vxneural/optim/IOptimizationAlgorithm.h"
 
 namespace optim_fixtures {
@@ -74,18 +76,16 @@ inline std::vector<Record> LinearRecords(int n, unsigned seed, double slope = 1.
       n, seed, [slope](double x0, double x1) { return slope * (0.8 * x0 - 0.5 * x1 + 0.3); });
 }
 
+// Weights drawn uniformly from [lo, hi], and the weights a network holds.
 inline std::valarray<double> UniformWeights(int n, unsigned seed, double lo, double hi) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(lo, hi);
-  std::valarray<double> w(static_cast<std::size_t>(n));
-  for (double& x : w) x = u(gen);
-  return w;
+  return network_fixtures::RandomWeights(n, seed, lo, hi);
 }
+using network_fixtures::WeightsOf;
 
-inline std::valarray<double> WeightsOf(const NNetwork& net) {
-  std::valarray<double> w;
-  net.GetWeights(w);
-  return w;
+// Stop reason, status, data passes, iterations and records of a run.
+inline auto Counts(const IOptimizationAlgorithm& o) {
+  return std::make_tuple(o.GetStopReason(), o.GetAlgorithmStatus(), o.GetNDataPasses(),
+                         o.GetNIterations(), o.GetNRecordsProcessed());
 }
 
 inline double Norm(const std::valarray<double>& v) { return std::sqrt((v * v).sum()); }
@@ -217,32 +217,5 @@ struct CountingIter : VectorRecordIter {
   }
   int handedOut = 0;
 };
-
-// Arms every stop rule so that each would fire at the first stop test, then
-// relaxes them one by one: run() must then stop for the reasons time, data
-// passes, relative change, error ratio and accuracy in that order, with
-// status Trained. check() runs after each run with the reason.
-template <typename Run, typename Check>
-void ForEachStopRuleInOrder(MLPSettings& s, Run&& run, Check&& check) {
-  s.SetMaxTime(0.0);
-  s.SetMaxNDataPasses(1);
-  s.SetMinRelativeChangeError(10.0);
-  s.SetMinErrorRatio(10.0);
-  s.SetAccuracy(0.0);
-  const std::vector<std::pair<std::function<void()>, VXNNCommon::StopReason>> steps = {
-      {[] {}, VXNNCommon::kStoppedMaxTime},
-      {[&] { s.SetMaxTime(1e9); }, VXNNCommon::kStoppedMaxDataPasses},
-      {[&] { s.SetMaxNDataPasses(1000); }, VXNNCommon::kStoppedErrorChangeLimit},
-      {[&] { s.SetMinRelativeChangeError(0.0); }, VXNNCommon::kStoppedErrorRatioLimit},
-      {[&] { s.SetMinErrorRatio(0.0); }, VXNNCommon::kStoppedAccuracy}};
-  for (const auto& [relax, expected] : steps) {
-    relax();
-    SCOPED_TRACE(VXNNCommon::DisplayText(expected));
-    const IOptimizationAlgorithm& o = run();
-    EXPECT_EQ(o.GetStopReason(), expected);
-    EXPECT_EQ(o.GetAlgorithmStatus(), VXNNCommon::kTrained);
-    check(expected);
-  }
-}
 
 }  // namespace optim_fixtures
