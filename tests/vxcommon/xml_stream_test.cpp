@@ -110,31 +110,29 @@ bool ReadSampleDocument(std::istream& in, bool* same) {
 
 std::vector<std::string> NastyStrings() {
   using namespace std::string_literals;
-  std::vector<std::string> strings(
-      {"",
-       " ",
-       "\n",
-       "  leading and trailing  ",
-       "a & b < c > d \" e ' f",
-       "&amp; is already escaped; &#65; too",
-       "]]> ends a section",
-       "<object name=\"x\"> </object>",
-       "<!-- not a comment -->",
-       "tab\there\tand\nline feed",
-       "cr\ronly and\r\npair\r",
-       "\xC3\xBCn\xC3\xAF\xC3\xA7\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93 \xF0\x9D\x84\x9E",
-       "\x7F delete is an XML character",
-       "\x01\x02 control",
-       "nul\0inside"s,
-       "\0"s,
-       "\xFF\xFE invalid bytes",
-       "\xC3 truncated sequence",
-       "\xED\xA0\x80 surrogate",
-       "\xEF\xBF\xBE not a character",
-       "\xC0\xAF overlong",
-       "\xF4\x90\x80\x80 beyond U+10FFFF"});
-  strings.push_back(std::string(100000, 'x') + "&<>");
-  return strings;
+  return {"",
+          " ",
+          "\n",
+          "  leading and trailing  ",
+          "a & b < c > d \" e ' f",
+          "&amp; is already escaped; &#65; too",
+          "]]> ends a section",
+          "<object name=\"x\"> </object>",
+          "<!-- not a comment -->",
+          "tab\there\tand\nline feed",
+          "cr\ronly and\r\npair\r",
+          "\xC3\xBCn\xC3\xAF\xC3\xA7\xC3\xB8\x64\xC3\xA9 \xE2\x9C\x93 \xF0\x9D\x84\x9E",
+          "\x7F delete is an XML character",
+          "\x01\x02 control",
+          "nul\0inside"s,
+          "\0"s,
+          "\xFF\xFE invalid bytes",
+          "\xC3 truncated sequence",
+          "\xED\xA0\x80 surrogate",
+          "\xEF\xBF\xBE not a character",
+          "\xC0\xAF overlong",
+          "\xF4\x90\x80\x80 beyond U+10FFFF",
+          std::string(100000, 'x') + "&<>"};
 }
 
 template <typename T>

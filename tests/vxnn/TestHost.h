@@ -1,7 +1,9 @@
-// Helpers of the host's tests: files read and written whole, the command
-// line run in this process, and how often a text occurs in another.
+// Helpers of the host's tests: files read and written whole, CSV text, a
+// scratch folder, the command line run in this process, and how often a
+// text occurs in another.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "CsvTable.h"
 
 namespace testhost {
 
@@ -22,6 +25,26 @@ inline std::string Slurp(const std::filesystem::path& path) {
 inline void Spit(const std::filesystem::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
+
+inline vxnn::CsvTable CsvFromText(const std::string& text) {
+  std::istringstream in(text);
+  return vxnn::ReadCsv(in, "t.csv");
+}
+
+// A folder of the test's own, removed with its files when the test ends.
+struct Scratch {
+  std::filesystem::path fDir;
+  Scratch() {
+    char name[] = "/tmp/vxnn-test-XXXXXX";
+    if (mkdtemp(name) != nullptr) fDir = name;
+  }
+  ~Scratch() { std::filesystem::remove_all(fDir); }
+  // Writes a file in the folder; its path.
+  std::string Write(const std::string& name, const std::string& text) const {
+    Spit(fDir / name, text);
+    return (fDir / name).string();
+  }
+};
 
 inline int Count(const std::string& text, const std::string& needle) {
   int n = 0;

@@ -25,6 +25,7 @@ namespace {
 
 const std::string kBinary = std::string(VXNN_BINARY_DIR) + "/bin/vxnn";
 const std::string kData = VXNN_DATA_DIR;
+const std::string kIris = kData + "/iris.csv";
 
 struct Outcome {
   int fCode = -1;
@@ -41,13 +42,21 @@ std::string CsvText(const vxnn::CsvTable& t) {
   return out.str();
 }
 
-vxnn::CsvTable ReadText(const std::string& text) {
-  std::istringstream in(text);
-  return vxnn::ReadCsv(in, "output");
+int Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+// A command line split at spaces: "data/" names the shipped data folder,
+// and a leading "+" stands for training on iris without saving.
+std::vector<std::string> Args(const std::string& line) {
+  std::istringstream in(
+      line[0] == '+' ? "train data/iris.csv --target species --no-save" + line.substr(1) : line);
+  std::vector<std::string> args;
+  for (std::string a; in >> a;) args.push_back(a.rfind("data/", 0) ? a : kData + a.substr(4));
+  return args;
 }
 
 // Starts vxnn in dir with its output going to files there.
-pid_t Start(const fs::path& dir, const std::vector<std::string>& args) {
+pid_t Start(const fs::path& dir, const std::string& line) {
+  const std::vector<std::string> args = Args(line);
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -65,10 +74,8 @@ pid_t Start(const fs::path& dir, const std::vector<std::string>& args) {
 Outcome Finish(const fs::path& dir, pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
-  Outcome r;
-  r.fCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.fOut = Slurp(dir / ".stdout");
-  r.fErr = Slurp(dir / ".stderr");
+  Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            Slurp(dir / ".stdout"), Slurp(dir / ".stderr")};
   fs::remove(dir / ".stdout");
   fs::remove(dir / ".stderr");
   return r;
@@ -83,20 +90,11 @@ class Vxnn : public testing::Test {
   }
   void TearDown() override { fs::remove_all(fDir); }
 
-  Outcome Go(const std::vector<std::string>& args) { return Finish(fDir, Start(fDir, args)); }
-  nlohmann::json Json(const std::vector<std::string>& args) {
-    const Outcome r = Go(args);
+  Outcome Go(const std::string& line) { return Finish(fDir, Start(fDir, line)); }
+  nlohmann::json Json(const std::string& line) {
+    const Outcome r = Go(line);
     EXPECT_EQ(r.fCode, 0) << r.fErr;
     return nlohmann::json::parse(r.fOut);
-  }
-
-  // The shipped file with one cell replaced per (row, column) pair.
-  std::string Damaged(const std::string& file,
-                      std::vector<std::tuple<int, int, std::string>> edits) {
-    vxnn::CsvTable t = vxnn::ReadCsvFile(kData + "/" + file);
-    for (const auto& [row, col, text] : edits) t.fRows[row][col] = text;
-    Spit(fDir / ("damaged-" + file), CsvText(t));
-    return (fDir / ("damaged-" + file)).string();
   }
 
   fs::path fDir;
@@ -147,55 +145,46 @@ class OnShippedData : public Vxnn, public testing::WithParamInterface<Shipped> {
 // the whole file agrees with the same predictions.
 TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
   const Shipped& d = GetParam();
-  const std::string data = kData + "/" + d.fFile;
+  const std::string data = kData + "/" + d.fFile, target = d.fTarget;
   const bool rbf = !d.fRbf.empty();
-  std::vector<std::string> args = {"train",   data,    "--target",       d.fTarget,
-                                   "--model", "m.bin", "--summary-json", "s.json"};
-  if (rbf) args.insert(args.end(), {"--network", "rbf", "--no-importance"});
-  if (!rbf) args.push_back("--no-refit");  // a refitted model is not the one measured
-  std::istringstream options(d.fRbf);
-  for (std::string o; options >> o;) args.push_back(o);
-  const Outcome train = Go(args);
-  ASSERT_EQ(train.fCode, 0) << train.fErr;
+  const std::string train = "train " + data + " --target " + target +
+                            (rbf ? " --network rbf --no-importance " : " --no-refit ") + d.fRbf;
+  const Outcome trained = Go(train + " --model m.bin --summary-json s.json");
+  ASSERT_EQ(trained.fCode, 0) << trained.fErr;
+  ASSERT_EQ(Go(train + " --model m.xml --format xml").fCode, 0);
   nlohmann::json s = nlohmann::json::parse(Slurp(fDir / "s.json"));
-  args[5] = "m.xml";
-  args.insert(args.end(), {"--format", "xml"});
-  ASSERT_EQ(Go(args).fCode, 0);
   EXPECT_EQ(Slurp(fDir / "m.bin").rfind(rbf ? "RBFSet" : "MLPSet", 0), 0u);
   EXPECT_EQ(Slurp(fDir / "m.xml").rfind("<?xml", 0), 0u);
 
   const vxnn::CsvTable table = vxnn::ReadCsvFile(data);
   const std::size_t n = table.fRows.size();
-  EXPECT_EQ(s["data"]["records"].get<double>(), n);
-  EXPECT_EQ(s["data"]["test_records"].get<double>(), std::round(0.3 * n));
-  EXPECT_EQ(s["model_file"].get<std::string>(), "m.bin");
-  const Outcome binary = Go({"score", "m.bin", data});
+  EXPECT_EQ(s["data"]["records"], n);
+  EXPECT_EQ(s["data"]["test_records"], std::round(0.3 * n));
+  EXPECT_EQ(s["model_file"], "m.bin");
+  const Outcome binary = Go("score m.bin " + data);
   ASSERT_EQ(binary.fCode, 0) << binary.fErr;
   EXPECT_EQ(binary.fErr, "");
-  EXPECT_EQ(Go({"score", "m.xml", data}).fOut, binary.fOut);
-  const vxnn::CsvTable scored = ReadText(binary.fOut);
+  EXPECT_EQ(Go("score m.xml " + data).fOut, binary.fOut);
+  const vxnn::CsvTable scored = testhost::CsvFromText(binary.fOut);
   ASSERT_EQ(scored.fRows.size(), n);
-  for (std::size_t c = 0; c < table.fHeader.size(); ++c)
-    EXPECT_EQ(scored.fHeader[c], table.fHeader[c]);
+  EXPECT_TRUE(std::equal(table.fHeader.begin(), table.fHeader.end(), scored.fHeader.begin()));
 
   const vxnn::Partition split = vxnn::SplitRecords(n, 0.3, 12345);
-  nlohmann::json& target = s["targets"][0];
-  EXPECT_EQ(target["name"].get<std::string>(), d.fTarget);
-  const double figure = FigureFromScores(table, scored, d.fTarget, d.fCategorical, split.fTest);
+  nlohmann::json& summary = s["targets"][0];
+  EXPECT_EQ(summary["name"], target);
+  const double figure = FigureFromScores(table, scored, target, d.fCategorical, split.fTest);
   const char* key = d.fCategorical ? "accuracy" : "relative_error";
-  EXPECT_NEAR(target["test"][key].get<double>(), figure, 1e-6);
+  EXPECT_NEAR(summary["test"][key].get<double>(), figure, 1e-6);
   if (d.fCategorical) {
     // The confusion matrix counts the same predictions; each record's
-    // probabilities (an RBF network's outputs) sum to 1 and the winner's is
-    // the largest.
-    const std::string figures = (rbf ? "output_" : "probability_") + std::string(d.fTarget);
-    std::vector<std::string> categories;
-    for (const auto& c : target["categories"]) categories.push_back(c.get<std::string>());
+    // probabilities sum to 1 (an RBF network's outputs need not) and the
+    // winner's is the largest.
+    const std::string figures = (rbf ? "output_" : "probability_") + target;
+    const std::vector<std::string> categories = summary["categories"];
     auto index = [&](const std::string& c) {
       return std::find(categories.begin(), categories.end(), c) - categories.begin();
     };
-    const int actual = table.Column(d.fTarget);
-    const int predicted = scored.Column(std::string("predicted_") + d.fTarget);
+    const int actual = table.Column(target), predicted = scored.Column("predicted_" + target);
     std::vector<std::vector<double>> confusion(categories.size(),
                                                std::vector<double>(categories.size(), 0.0));
     for (std::size_t i : split.fTest) {
@@ -208,14 +197,10 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
         sum += std::stod(row[column]);
         top = std::max(top, std::stod(row[column]));
       }
-      if (!rbf) {
-        EXPECT_NEAR(sum, 1.0, 1e-5);
-      }
+      EXPECT_NEAR(rbf ? 1.0 : sum, 1.0, 1e-5);
       EXPECT_NEAR(std::stod(row[scored.Column(figures)]), top, 1e-6);
     }
-    for (std::size_t i = 0; i < categories.size(); ++i)
-      for (std::size_t j = 0; j < categories.size(); ++j)
-        EXPECT_EQ(target["test"]["confusion_matrix"][i][j].get<double>(), confusion[i][j]);
+    EXPECT_EQ(summary["test"]["confusion_matrix"], nlohmann::json(confusion));
   }
   if (!rbf) {
     EXPECT_GT(d.fCategorical ? figure : 1.0 - figure, d.fCategorical ? 0.8 : 0.2);
@@ -223,9 +208,9 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
 
   std::vector<std::size_t> all(n);
   for (std::size_t i = 0; i < n; ++i) all[i] = i;
-  nlohmann::json e = Json({"eval", "m.xml", data, "--json"});
-  EXPECT_EQ(e["evaluated_records"].get<double>(), n);
-  EXPECT_NEAR(FigureFromScores(table, scored, d.fTarget, d.fCategorical, all),
+  nlohmann::json e = Json("eval m.xml " + data + " --json");
+  EXPECT_EQ(e["evaluated_records"], n);
+  EXPECT_NEAR(FigureFromScores(table, scored, target, d.fCategorical, all),
               e["targets"][0][key].get<double>(), 1e-6);
   if (!rbf) {
     // The importances rank every input and sum to 1.
@@ -235,16 +220,16 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
     EXPECT_EQ(s["importance"].size(), table.fHeader.size() - 1);
     return;
   }
-  const double centres = s["training"]["hidden_units"]["count"].get<double>();
-  EXPECT_EQ(s["network"]["kind"].get<std::string>(), "rbf");
-  EXPECT_EQ(s["network"]["units_per_layer"][1].get<double>(), centres);
-  EXPECT_EQ(s["training"]["hidden_units"]["chosen"].get<std::string>(), d.fChosen);
+  const double centres = s["training"]["hidden_units"]["count"];
+  EXPECT_EQ(s["network"]["kind"], "rbf");
+  EXPECT_EQ(s["network"]["units_per_layer"][1], centres);
+  EXPECT_EQ(s["training"]["hidden_units"]["chosen"], d.fChosen);
   EXPECT_GE(centres, d.fLow);
   EXPECT_LE(centres, d.fHigh);
   const std::string count = std::to_string(static_cast<int>(centres));
-  EXPECT_NE(train.fOut.find("\nCentres: " + count + ", " + d.fHow + "\n"), std::string::npos)
-      << train.fOut;
-  EXPECT_EQ(train.fOut.find("n/a"), std::string::npos) << train.fOut;
+  EXPECT_NE(trained.fOut.find("\nCentres: " + count + ", " + d.fHow + "\n"), std::string::npos)
+      << trained.fOut;
+  EXPECT_EQ(trained.fOut.find("n/a"), std::string::npos) << trained.fOut;
 }
 
 // iris: 4 inputs and 3 output units, so the clustering chooses among 1..14
@@ -263,14 +248,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.fName); });
 
 TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
-  nlohmann::json s =
-      Json({"train", kData + "/wine.csv", "--target", "cultivar", "--network", "rbf",
-            "--select-architecture", "--search-pass-per-candidate", "--test-fraction", "0",
-            "--max-hidden-units", "5", "--no-save", "--json"});
-  nlohmann::json& h = s["training"]["hidden_units"];
-  EXPECT_EQ(h["chosen"].get<std::string>(), "bic");
-  EXPECT_EQ(h["low"].get<double>(), 1.0);
-  EXPECT_EQ(h["high"].get<double>(), 5.0);
+  const nlohmann::json h = Json(
+      "train data/wine.csv --target cultivar --network rbf --select-architecture "
+      "--search-pass-per-candidate --test-fraction 0 --max-hidden-units 5 --no-save "
+      "--json")["training"]["hidden_units"];
+  EXPECT_EQ(h["chosen"], "bic");
+  EXPECT_EQ(h["low"], 1.0);
+  EXPECT_EQ(h["high"], 5.0);
   EXPECT_GE(h["count"].get<double>(), 1.0);
   EXPECT_LE(h["count"].get<double>(), 5.0);
 }
@@ -278,38 +262,39 @@ TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
 TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
   // Three records with a declared missing value, two with an empty cell,
   // and a constant column.
-  vxnn::CsvTable t = vxnn::ReadCsvFile(kData + "/iris.csv");
+  vxnn::CsvTable t = vxnn::ReadCsvFile(kIris);
   t.fHeader.push_back("site");
   for (auto& row : t.fRows) row.push_back("north");
   t.fRows[3][0] = t.fRows[50][0] = "NA";
   t.fRows[120][2] = "-1";
   t.fRows[7][1] = t.fRows[99][4] = "";
   Spit(fDir / "gaps.csv", CsvText(t));
-  nlohmann::json s =
-      Json({"train", "gaps.csv", "--target", "species", "--missing", "sepal_length=NA", "--missing",
-            "petal_length=-1", "--missing-inputs", "drop", "--json", "--no-save"});
+  nlohmann::json s = Json(
+      "train gaps.csv --target species --missing sepal_length=NA --missing petal_length=-1 "
+      "--missing-inputs drop --json --no-save");
   double leftOut = 0;
   for (const char* set : {"left_out_of_training", "left_out_of_test"})
     for (const auto& m : s["data"][set]) leftOut += m.get<double>();
   EXPECT_EQ(leftOut, 5.0);
-  ASSERT_EQ(s["data"]["unused_constant_inputs"].size(), 1u);
-  EXPECT_EQ(s["data"]["unused_constant_inputs"][0].get<std::string>(), "site");
+  EXPECT_EQ(s["data"]["unused_constant_inputs"], nlohmann::json::array({"site"}));
   EXPECT_EQ(s["importance"].size(), 4u);
 }
 
 TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
-  ASSERT_EQ(Go({"train", kData + "/diabetes.csv", "--target", "progression", "--model", "d",
-                "--categorical", "sex"})
-                .fCode,
+  ASSERT_EQ(Go("train data/diabetes.csv --target progression --model d --categorical sex").fCode,
             0);
   // An empty input, text in a number column, and a category (sex 3) the
   // model never saw.
-  const std::string bad = Damaged("diabetes.csv", {{0, 2, ""}, {5, 3, "high"}, {9, 1, "3"}});
-  const Outcome r = Go({"score", "d", bad, "--missing-inputs", "drop"});
+  vxnn::CsvTable t = vxnn::ReadCsvFile(kData + "/diabetes.csv");
+  t.fRows[0][2] = "";
+  t.fRows[5][3] = "high";
+  t.fRows[9][1] = "3";
+  Spit(fDir / "bad.csv", CsvText(t));
+  const Outcome r = Go("score d bad.csv --missing-inputs drop");
   EXPECT_EQ(r.fCode, 0);
   EXPECT_EQ(r.fErr.rfind("vxnn: 3 of 442 records could not be scored", 0), 0u) << r.fErr;
-  EXPECT_EQ(std::count(r.fErr.begin(), r.fErr.end(), '\n'), 1);
-  const vxnn::CsvTable scored = ReadText(r.fOut);
+  EXPECT_EQ(Lines(r.fErr), 1);
+  const vxnn::CsvTable scored = testhost::CsvFromText(r.fOut);
   ASSERT_EQ(scored.fRows.size(), 442u);
   const int p = scored.Column("predicted_progression");
   for (int i : {0, 5, 9}) EXPECT_EQ(scored.fRows[i][p], "") << i;
@@ -321,11 +306,11 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   inputs.fHeader.pop_back();
   for (auto& row : inputs.fRows) row.pop_back();
   Spit(fDir / "inputs.csv", CsvText(inputs));
-  const Outcome s = Go({"score", "d", "inputs.csv"});
+  const Outcome s = Go("score d inputs.csv");
   EXPECT_EQ(s.fErr, "");
-  EXPECT_EQ(ReadText(s.fOut).fRows.size(), 442u);
+  EXPECT_EQ(testhost::CsvFromText(s.fOut).fRows.size(), 442u);
 
-  const Outcome e = Go({"eval", "d", bad, "--missing-inputs", "drop"});
+  const Outcome e = Go("eval d bad.csv --missing-inputs drop");
   EXPECT_EQ(e.fCode, 0);
   EXPECT_NE(e.fOut.find("439 records evaluated of 442"), std::string::npos) << e.fOut;
 }
@@ -333,100 +318,74 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
 // Every command run with its exit code and a text of its output: help on
 // standard output, and bad input as one line on standard error.
 TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
-  const std::string iris = kData + "/iris.csv";
-  Spit(fDir / "empty.csv", "");
   Spit(fDir / "header.csv", "a,b,t\n");
-  Spit(fDir / "ragged.csv", "a,b,t\n1,2,x\n3\n");
-  Spit(fDir / "quote.csv", "a,b,t\n1,\"2,x\n");
   Spit(fDir / "constant.csv", "a,b,t\n1,2,x\n3,4,x\n5,1,x\n");
   Spit(fDir / "text.model", "this is not a model\n");
   Spit(fDir / "empty.model", "");
-  ASSERT_EQ(Go({"train", iris, "--target", "species", "--model", "m.bin"}).fCode, 0);
-  vxnn::CsvTable renamed = vxnn::ReadCsvFile(iris);
+  ASSERT_EQ(Go("train data/iris.csv --target species --model m.bin").fCode, 0);
+  vxnn::CsvTable renamed = vxnn::ReadCsvFile(kIris);
   renamed.fHeader[4] = "kind";
   Spit(fDir / "renamed.csv", CsvText(renamed));
-  const std::vector<std::string> train = {"train", iris, "--target", "species", "--no-save"};
-  auto withTrain = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = train;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
   const struct {
-    std::vector<std::string> fArgs;
+    const char* fLine;
     int fCode;
     std::string fText;
   } cases[] = {
-      {{"train", "--help"}, 0, "--memory-budget"},
-      {{"score", "--help"}, 0, "Usage"},
-      {{"train", "absent.csv", "--target", "t"}, 1, "absent.csv: cannot open the file"},
-      {{"train", "empty.csv", "--target", "t"}, 1, "the file is empty (no header row)"},
-      {{"train", "header.csv", "--target", "t"}, 1, "no records below the header"},
-      {{"train", "ragged.csv", "--target", "t"},
-       1,
-       "ragged.csv: line 3: 1 fields where the header has 3"},
-      {{"train", "quote.csv", "--target", "t"}, 1, "malformed CSV"},
-      {{"train", iris, "--target", "colour"},
-       1,
+      {"train --help", 0, "--memory-budget"},
+      {"score --help", 0, "Usage"},
+      {"train absent.csv --target t", 1, "absent.csv: cannot open the file"},
+      {"train header.csv --target t", 1, "no records below the header"},
+      {"train data/iris.csv --target colour", 1,
        "--target names \"colour\", which is not a column"},
-      {{"train", "constant.csv", "--target", "t"}, 1, "target \"t\" is constant"},
-      {withTrain({"--test-fraction", "1.5"}), 1, "--test-fraction must lie in [0, 1)"},
-      {withTrain({"--method", "newton"}), 1, "--method must be scg or gd"},
-      {withTrain({"--method", "scg", "--training-type", "online"}), 1,
+      {"train constant.csv --target t", 1, "target \"t\" is constant"},
+      {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
+      {"+ --method newton", 1, "--method must be scg or gd"},
+      {"+ --method scg --training-type online", 1,
        "--method scg trains in batch only; use --method gd for online training"},
-      {withTrain({"--mini-batch-size", "10"}), 1,
-       "--mini-batch-size applies to --training-type minibatch"},
-      {withTrain({"--training-type", "minibatch", "--mini-batch-size", "200"}), 1,
+      {"+ --mini-batch-size 10", 1, "--mini-batch-size applies to --training-type minibatch"},
+      {"+ --training-type minibatch --mini-batch-size 200", 1,
        "--mini-batch-size must lie between 2 and 105"},
-      {withTrain({"--hidden-units", "3,2,1"}), 1, "--hidden-units: at most 2 hidden layers"},
-      {withTrain({"--hidden-layers", "1", "--hidden-units", "3,2"}), 1,
+      {"+ --hidden-units 3,2,1", 1, "--hidden-units: at most 2 hidden layers"},
+      {"+ --hidden-layers 1 --hidden-units 3,2", 1,
        "--hidden-units gives 2 layer sizes for 1 hidden layers"},
-      {withTrain({"--hidden-activation", "softmax"}), 1,
-       "--hidden-activation must be tanh or sigmoid"},
-      {withTrain({"--max-data-passes", "0"}), 1, "--max-data-passes must be at least 1"},
-      {withTrain({"--overlap", "1.5"}), 1, "--overlap applies to --network rbf"},
-      {withTrain({"--search-pass-per-candidate"}), 1,
-       "--search-pass-per-candidate applies to --network rbf"},
-      {withTrain({"--network", "rbf", "--method", "gd"}), 1,
+      {"+ --hidden-activation softmax", 1, "--hidden-activation must be tanh or sigmoid"},
+      {"+ --max-data-passes 0", 1, "--max-data-passes must be at least 1"},
+      {"+ --overlap 1.5", 1, "--overlap applies to --network rbf"},
+      {"+ --search-pass-per-candidate", 1, "--search-pass-per-candidate applies to --network rbf"},
+      {"+ --network rbf --method gd", 1,
        "--method does not apply to --network rbf (its centres come from clustering and its "
        "output weights from least squares)"},
-      {withTrain({"--network", "rbf", "--hidden-layers", "2"}), 1,
-       "--network rbf has exactly one hidden layer"},
-      {withTrain({"--network", "rbf", "--hidden-activation", "tanh"}), 1,
+      {"+ --network rbf --hidden-layers 2", 1, "--network rbf has exactly one hidden layer"},
+      {"+ --network rbf --hidden-activation tanh", 1,
        "--hidden-activation must be radial-basis or normalized-radial-basis for --network rbf"},
-      {withTrain({"--network", "rbf", "--overlap", "0"}), 1, "--overlap must be above 0"},
-      {withTrain({"--network", "rbf", "--hidden-units", "0"}), 1,
-       "--hidden-units: at least 1 centre"},
-      {withTrain({"--network", "rbf", "--hidden-units", "4", "--max-hidden-units", "6"}), 1,
+      {"+ --network rbf --overlap 0", 1, "--overlap must be above 0"},
+      {"+ --network rbf --hidden-units 0", 1, "--hidden-units: at least 1 centre"},
+      {"+ --network rbf --hidden-units 4 --max-hidden-units 6", 1,
        "--hidden-units sets the number of centres; drop --select-architecture, "
        "--min-hidden-units and --max-hidden-units"},
-      {withTrain({"--network", "rbf", "--min-hidden-units", "6", "--max-hidden-units", "5"}), 1,
+      {"+ --network rbf --min-hidden-units 6 --max-hidden-units 5", 1,
        "the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units"},
-      {withTrain({"--network", "rbf", "--search-pass-per-candidate"}), 1,
+      {"+ --network rbf --search-pass-per-candidate", 1,
        "--search-pass-per-candidate applies to --select-architecture"},
-      {{"train", iris, "--target", "species", "--model", "no/such/dir/m"},
-       1,
+      {"train data/iris.csv --target species --model no/such/dir/m", 1,
        "no/such/dir/m: cannot write the model file"},
-      {{"train", iris}, 2, "--target is required"},
-      {withTrain({"--colour"}), 2, "--colour"},
-      {{}, 2, "subcommand"},
-      {{"score", "text.model", iris}, 1, "text.model: not a vxnn model file"},
-      {{"score", "empty.model", iris}, 1, "the model file is empty"},
-      {{"eval", "absent.model", iris}, 1, "absent.model: cannot open the model file"},
-      {{"inspect", iris}, 1, "not a vxnn model file"},
-      {{"score", "m.bin", kData + "/wine.csv"},
-       1,
+      {"train data/iris.csv", 2, "--target is required"},
+      {"+ --colour", 2, "--colour"},
+      {"", 2, "subcommand"},
+      {"score text.model data/iris.csv", 1, "text.model: not a vxnn model file"},
+      {"score empty.model data/iris.csv", 1, "the model file is empty"},
+      {"eval absent.model data/iris.csv", 1, "absent.model: cannot open the model file"},
+      {"inspect data/iris.csv", 1, "not a vxnn model file"},
+      {"score m.bin data/wine.csv", 1,
        "no column \"sepal_length\", which the model needs as an input"},
-      {{"eval", "m.bin", "renamed.csv"}, 1, "no column \"species\", which the model predicts"},
-      {{"export", "m.bin", "--pmml", "m.pmml", "--stats", "m.stat.xml"},
-       0,
+      {"eval m.bin renamed.csv", 1, "no column \"species\", which the model predicts"},
+      {"export m.bin --pmml m.pmml --stats m.stat.xml", 0,
        "PMML written to m.pmml\nstatistics written to m.stat.xml\n"},
-      {{"export", "m.bin", "--pmml", "no/x.pmml"}, 1, "no/x.pmml: cannot write the document"},
+      {"export m.bin --pmml no/x.pmml", 1, "no/x.pmml: cannot write the document"},
   };
   for (const auto& c : cases) {
-    std::string command;
-    for (const auto& a : c.fArgs) command += a + " ";
-    SCOPED_TRACE(command);
-    const Outcome r = Go(c.fArgs);
+    SCOPED_TRACE(c.fLine);
+    const Outcome r = Go(c.fLine);
     EXPECT_EQ(r.fCode, c.fCode) << r.fErr;
     if (c.fCode == 0) {
       EXPECT_NE(r.fOut.find(c.fText), std::string::npos);
@@ -434,7 +393,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
     }
     EXPECT_EQ(r.fOut, "");
     EXPECT_EQ(r.fErr.rfind("vxnn: error: ", 0), 0u) << r.fErr;
-    EXPECT_EQ(std::count(r.fErr.begin(), r.fErr.end(), '\n'), 1) << r.fErr;
+    EXPECT_EQ(Lines(r.fErr), 1) << r.fErr;
     EXPECT_NE(r.fErr.find(c.fText), std::string::npos) << r.fErr;
   }
   // Nothing is left half written.
@@ -443,16 +402,15 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 
   // Damaged models: cut short, in either form.
-  ASSERT_EQ(Go({"train", iris, "--target", "species", "--model", "m.xml", "--format", "xml"}).fCode,
-            0);
+  ASSERT_EQ(Go("train data/iris.csv --target species --model m.xml --format xml").fCode, 0);
   for (const char* name : {"m.bin", "m.xml"}) {
     const std::string whole = Slurp(fDir / name);
     for (const double cut : {0.01, 0.3, 0.9}) {
       Spit(fDir / "cut.model", whole.substr(0, static_cast<std::size_t>(whole.size() * cut)));
-      const Outcome r = Go({"score", "cut.model", iris});
+      const Outcome r = Go("score cut.model data/iris.csv");
       EXPECT_EQ(r.fCode, 1);
       EXPECT_EQ(r.fErr.rfind("vxnn: error: cut.model: the model file is damaged", 0), 0u) << r.fErr;
-      EXPECT_EQ(std::count(r.fErr.begin(), r.fErr.end(), '\n'), 1) << r.fErr;
+      EXPECT_EQ(Lines(r.fErr), 1) << r.fErr;
     }
   }
 }
@@ -473,12 +431,10 @@ TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
   }
   Spit(fDir / "big.csv", big.str());
   fs::create_directory(fDir / "tmp");
-  const pid_t pid = Start(
-      fDir,
-      {"train",           "big.csv", "--target",          "y",        "--memory-budget", "100",
-       "--temp-dir",      "tmp",     "--max-data-passes", "1000000",  "--max-time",      "300",
-       "--error-change",  "0",       "--error-ratio",     "0",        "--gradient-norm", "0",
-       "--test-fraction", "0",       "--model",           "big.model"});
+  const pid_t pid = Start(fDir,
+                          "train big.csv --target y --memory-budget 100 --temp-dir tmp "
+                          "--max-data-passes 1000000 --max-time 300 --error-change 0 "
+                          "--error-ratio 0 --gradient-norm 0 --test-fraction 0 --model big.model");
   // Interrupt once the encoded records are in their temporary file.
   for (int i = 0; i < 200 && fs::is_empty(fDir / "tmp"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -494,7 +450,7 @@ TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
 }
 
 TEST_F(Vxnn, DemoRunsTheWholeJob) {
-  const Outcome r = Go({"demo"});
+  const Outcome r = Go("demo");
   ASSERT_EQ(r.fCode, 0) << r.fErr;
   for (const char* text : {"accuracy", "confusion matrix", "Predictor importance",
                            "binary model: 45 of 45 predictions identical",
@@ -503,8 +459,7 @@ TEST_F(Vxnn, DemoRunsTheWholeJob) {
                            "PMML 4.0 document written to vxnn-demo.pmml"})
     EXPECT_NE(r.fOut.find(text), std::string::npos) << text << "\n" << r.fOut;
   // The PMML document gives the four measurements their importances.
-  const std::string pmml = Slurp(fDir / "vxnn-demo.pmml");
-  EXPECT_EQ(testhost::Count(pmml, "importance="), 4);
+  EXPECT_EQ(testhost::Count(Slurp(fDir / "vxnn-demo.pmml"), "importance="), 4);
   // The report page and the document are all the demo leaves behind.
   EXPECT_TRUE(fs::remove(fDir / "vxnn-demo-report.html"));
   EXPECT_TRUE(fs::remove(fDir / "vxnn-demo.pmml"));
@@ -514,14 +469,10 @@ TEST_F(Vxnn, DemoRunsTheWholeJob) {
 // The structure view of `vxnn inspect` on both saved forms: layers and unit
 // counts always, every unit's weights with --weights.
 TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
-  const std::vector<std::string> train = {
-      "train", kData + "/iris.csv", "--target", "species", "--hidden-units", "3,2", "--model", "m"};
-  ASSERT_EQ(Go(train).fCode, 0);
-  std::vector<std::string> xml = train;
-  xml[7] = "x";
-  xml.insert(xml.end(), {"--format", "xml"});
-  ASSERT_EQ(Go(xml).fCode, 0);
-  const Outcome text = Go({"inspect", "m"});
+  const std::string train = "train data/iris.csv --target species --hidden-units 3,2 --model ";
+  ASSERT_EQ(Go(train + "m").fCode, 0);
+  ASSERT_EQ(Go(train + "x --format xml").fCode, 0);
+  const Outcome text = Go("inspect m");
   ASSERT_EQ(text.fCode, 0) << text.fErr;
   for (const char* line :
        {"Structure: MLP, 4 layers; hidden activation TanH, output activation SoftMax\n",
@@ -540,18 +491,18 @@ TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
       if (line.find("processor time") == std::string::npos) kept += line + "\n";
     return kept;
   };
-  EXPECT_EQ(steady(text.fOut), steady(Go({"inspect", "x"}).fOut));
-  const Outcome withWeights = Go({"inspect", "m", "--weights"});
+  EXPECT_EQ(steady(text.fOut), steady(Go("inspect x").fOut));
+  const Outcome withWeights = Go("inspect m --weights");
   EXPECT_NE(withWeights.fOut.find("    unit 0 bias\n    unit 1 sepal_length\n"), std::string::npos)
       << withWeights.fOut;
   EXPECT_NE(withWeights.fOut.find("    unit 2 species[2]: weights "), std::string::npos);
 
   // In JSON, each unit above the input layer has one weight per unit of the
   // layer below.
-  nlohmann::json j = Json({"inspect", "x", "--json", "--weights"});
-  nlohmann::json& unit = j["structure"]["layers"][3]["unit_list"][1];
+  const nlohmann::json unit =
+      Json("inspect x --json --weights")["structure"]["layers"][3]["unit_list"][1];
   EXPECT_EQ(unit["weights"].size(), 3u);
-  EXPECT_EQ(unit["category"].get<double>(), 1.0);
+  EXPECT_EQ(unit["category"], 1.0);
 }
 
 }  // namespace

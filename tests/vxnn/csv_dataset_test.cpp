@@ -5,6 +5,7 @@
 
 #include "CsvTable.h"
 #include "Dataset.h"
+#include "TestHost.h"
 #include "vxneural/variables/NNCatVar.h"
 #include "vxneural/variables/NNContVar.h"
 #include "vxneural/variables/NNStringEncoder.h"
@@ -13,10 +14,7 @@ using namespace vxnn;
 
 namespace {
 
-CsvTable Read(const std::string& text) {
-  std::istringstream in(text);
-  return ReadCsv(in, "t.csv");
-}
+using testhost::CsvFromText;
 
 template <typename F>
 std::string ErrorOf(F f) {
@@ -41,7 +39,7 @@ TEST(Csv, QuotesEmptyCellsLineEndsAndBlankLines) {
   };
   for (const auto& [text, rows] : cases) {
     SCOPED_TRACE(text);
-    const CsvTable t = Read(text);
+    const CsvTable t = CsvFromText(text);
     EXPECT_EQ(t.fRows, rows);
     EXPECT_EQ(t.Column("b"), 1);
     EXPECT_EQ(t.Column("z"), -1);
@@ -59,11 +57,11 @@ TEST(Csv, MalformedInputIsRefusedWithTheLine) {
       {"a,b\n\"x\"y,2\n", "t.csv: malformed CSV"},
   };
   for (const auto& [text, error] : cases)
-    EXPECT_EQ(ErrorOf([&] { Read(text); }).substr(0, error.size()), error) << text;
+    EXPECT_EQ(ErrorOf([&] { CsvFromText(text); }).substr(0, error.size()), error) << text;
 }
 
 TEST(Dataset, OptionsNamingUnknownColumnsOrTextAsContinuousAreRefused) {
-  const CsvTable t = Read("x,y\n1,a\n2,b\n");
+  const CsvTable t = CsvFromText("x,y\n1,a\n2,b\n");
   const struct {
     std::vector<std::string> fTargets, fContinuous;
     std::string fError;
@@ -85,7 +83,7 @@ TEST(Dataset, StatisticsSkipMissingCells) {
   // missing): mean 7/3 + 1/4, unbiased variance
   // ((4/3)^2 + (1/3)^2 + (5/3)^2) / 2 = 7/3.
   const CsvTable t =
-      Read("v,c,t\n1.25,a,1\n,b,2\n2.25,,1\n-9,a,2\n4.25,b,1\n1.5,a,2\nnan,a,1\ninf,b,2\n");
+      CsvFromText("v,c,t\n1.25,a,1\n,b,2\n2.25,,1\n-9,a,2\n4.25,b,1\n1.5,a,2\nnan,a,1\ninf,b,2\n");
   DescribeOptions o;
   o.fTargets = {"t"};
   o.fMissing["v"] = {"-9", "1.5"};

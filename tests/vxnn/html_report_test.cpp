@@ -61,7 +61,7 @@ void WriteAwkward(const fs::path& path) {
 struct Case {
   const char* fName;
   std::string fData;
-  std::vector<std::string> fOptions;
+  std::string fOptions;  // separated by spaces
   bool fCategorical;
   bool fCurve;  // an error per data pass is drawn
 };
@@ -79,12 +79,13 @@ class HtmlReportTest : public ::testing::Test {
   // Trains with --report and returns the page; the model goes to
   // <name>.model.
   static std::string Train(const Case& c) {
-    std::vector<std::string> args{
-        "train",        c.fData,
-        "--model",      (gDir / (std::string(c.fName) + ".model")).string(),
-        "--report",     (gDir / (std::string(c.fName) + ".html")).string(),
-        "--no-progress"};
-    args.insert(args.end(), c.fOptions.begin(), c.fOptions.end());
+    const fs::path stem = gDir / c.fName;
+    std::vector<std::string> args{"train",        c.fData,
+                                  "--model",      stem.string() + ".model",
+                                  "--report",     stem.string() + ".html",
+                                  "--no-progress"};
+    std::istringstream options(c.fOptions);
+    for (std::string o; options >> o;) args.push_back(o);
     std::string err;
     EXPECT_EQ(testhost::Run(args, nullptr, &err), 0) << err;
     return Slurp(gDir / (std::string(c.fName) + ".html"));
@@ -122,26 +123,15 @@ class HtmlReportTest : public ::testing::Test {
 };
 fs::path HtmlReportTest::gDir;
 
+// A small hidden layer, so that every unit is drawn (the wide case tests
+// the cap).
 std::vector<Case> Cases() {
   return {
-      // A small hidden layer, so that every unit is drawn (the wide case
-      // tests the cap).
-      {"mlp1_class",
-       kData + "/iris.csv",
-       {"--target", "species", "--hidden-units", "6"},
-       true,
-       true},
-      {"mlp0_regr",
-       kData + "/diabetes.csv",
-       {"--target", "progression", "--hidden-layers", "0"},
-       false,
-       true},
-      {"mlp2_class",
-       kData + "/wine.csv",
-       {"--target", "cultivar", "--hidden-layers", "2", "--hidden-units", "5,3"},
-       true,
-       true},
-      {"rbf_class", kData + "/iris.csv", {"--target", "species", "--network", "rbf"}, true, false},
+      {"mlp1_class", kData + "/iris.csv", "--target species --hidden-units 6", true, true},
+      {"mlp0_regr", kData + "/diabetes.csv", "--target progression --hidden-layers 0", false, true},
+      {"mlp2_class", kData + "/wine.csv", "--target cultivar --hidden-layers 2 --hidden-units 5,3",
+       true, true},
+      {"rbf_class", kData + "/iris.csv", "--target species --network rbf", true, false},
   };
 }
 
@@ -190,13 +180,9 @@ TEST_F(HtmlReportTest, TrainedPagesDrawWhatTheModelHolds) {
 // Hundreds of inputs: each layer shows at most the cap, the rest in one
 // node, so the page stays small.
 TEST_F(HtmlReportTest, WideNetworksAreCapped) {
-  const Case c{
-      "wide",
-      (gDir / "wide.csv").string(),
-      {"--target", "label", "--hidden-units", "30", "--max-data-passes", "5", "--continuous", "p0"},
-      true,
-      true};
-  const std::string page = Train(c);
+  const std::string page =
+      Train({"wide", (gDir / "wide.csv").string(),
+             "--target label --hidden-units 30 --max-data-passes 5 --continuous p0", true, true});
   int drawn = 0, capped = 0;
   for (const int n : ShapeOf("wide").fUnits) {
     drawn += n > vxnn::kMaxUnitsDrawn ? vxnn::kMaxUnitsDrawn - 1 : n;
@@ -215,8 +201,8 @@ TEST_F(HtmlReportTest, WideNetworksAreCapped) {
 }
 
 TEST_F(HtmlReportTest, TextFromTheDataIsEscaped) {
-  const Case c{"awkward", (gDir / "awkward.csv").string(), {"--target", "k\"ind"}, true, true};
-  const std::string page = Train(c);
+  const std::string page =
+      Train({"awkward", (gDir / "awkward.csv").string(), "--target k\"ind", true, true});
   EXPECT_TRUE(WellFormed(gDir / "awkward.html"));
   for (const char* raw : {"<a&b>", "x<y", "p&q", "k\"ind"}) EXPECT_EQ(Count(page, raw), 0) << raw;
   EXPECT_EQ(vxnn::HtmlEscape("'&amp;"), "&#39;&amp;amp;");

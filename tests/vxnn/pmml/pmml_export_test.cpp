@@ -1,7 +1,8 @@
 // Exported PMML scores like the library: a scorer written from the PMML
 // standard (pmml_eval.py beside this file) reads each exported document and
 // must reproduce the library's probabilities and predicted values on the
-// test records of the shipped data sets.
+// test records of the shipped data sets; both documents are well formed and
+// hold the elements each kind of model needs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,8 @@
 
 namespace {
 
+using testhost::Count;
+
 const std::string kScript = std::string(VXNN_SOURCE_TESTS) + "/vxnn/pmml/pmml_eval.py";
 
 // Standard output of a shell command, and its exit status.
@@ -50,6 +53,9 @@ struct Case {
   bool plain = false;
   // Numeric inputs taken as categories (--categorical).
   std::vector<std::string> categorical = {};
+  // Fragments of the PMML and the statistics documents with the number of
+  // times each appears (0: absent; -1: once per hidden unit).
+  std::vector<std::pair<std::string, int>> pmml = {}, stats = {};
 };
 
 // A model trained on a shipped data set: the MLP of the command line's
@@ -113,9 +119,16 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
     std::ofstream pmml(stem + ".pmml");
     ASSERT_TRUE(algorithm->ExportModelXML(pmml, 0, nullptr).IsOK());
   }
+  std::ofstream(stem + ".stat.xml") << m.Export(true);
   int status = -1;
-  Shell("xmllint --noout '" + stem + ".pmml' 2>&1", status);
-  EXPECT_EQ(status, 0) << "not well formed";
+  for (const char* suffix : {".pmml", ".stat.xml"}) {
+    Shell("xmllint --noout '" + stem + suffix + "' 2>&1", status);
+    EXPECT_EQ(status, 0) << suffix << " not well formed";
+  }
+  const std::string pmml = m.Export(false), stats = m.Export(true);
+  for (const auto& [fragment, n] : c.pmml)
+    EXPECT_EQ(Count(pmml, fragment), n < 0 ? algorithm->GetNumberOfHiddenUnits() : n) << fragment;
+  for (const auto& [fragment, n] : c.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
 
   // The test records, as the CSV text they came from, and the library's
   // figures for each: per target its probabilities (categorical) or its
@@ -176,27 +189,12 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   EXPECT_EQ(r, expected.size()) << "the scorer gave fewer lines";
 }
 
-INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores,
-                         testing::Values(Case{"iris.csv", false, {"species"}},
-                                         Case{"iris.csv", true, {"species"}},
-                                         Case{"iris.csv", true, {"species"}, true},
-                                         Case{"wine.csv", true, {"cultivar"}},
-                                         Case{"diabetes.csv", true, {"progression"}},
-                                         Case{"diabetes.csv", false, {"sex", "progression"}},
-                                         Case{"diabetes.csv", true, {"sex", "progression"}}),
-                         CaseName);
-
-using testhost::Count;
-
-// What each model's documents hold: fragments with the number of times each
-// appears (0: absent), in the PMML document and in the statistics document.
-struct Shape {
-  Case model;
-  std::vector<std::pair<std::string, int>> pmml, stats;
-};
-
-const Shape kShapes[] = {
-    {{"iris.csv", false, {"species"}},
+const Case kCases[] = {
+    {"iris.csv",
+     false,
+     {"species"},
+     false,
+     {},
      {{"<PMML version=\"4.0\" xmlns=\"http://www.dmg.org/PMML-4_0\" "
        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema\">",
        1},
@@ -219,50 +217,32 @@ const Shape kShapes[] = {
        "storage=\"string\"/>",
        1},
       {"<Statistic name=\"accuracy\" value=", 1}}},
-    {{"iris.csv", true, {"species"}},
+    {"iris.csv",
+     true,
+     {"species"},
+     false,
+     {},
      {{"algorithmName=\"RBF\" activationFunction=\"radialBasis\">", 1},
-      {"width=\"", -1},  // one per hidden unit
+      {"width=\"", -1},
       {"importance=", 0},
       {"<PredictiveModelQuality targetField=\"species\" dataUsage=\"training\">", 1}},
      {{"<Parameter name=\"algorithm\" value=\"RBF\"/>", 1},
       {"<BivariateData description=\"observedByPredicted\">", 1}}},
-    {{"diabetes.csv", false, {"sex", "progression"}},
+    {"iris.csv", true, {"species"}, true},
+    {"wine.csv", true, {"cultivar"}},
+    {"diabetes.csv", true, {"progression"}},
+    {"diabetes.csv",
+     false,
+     {"sex", "progression"},
+     false,
+     {},
      {{"<NeuralNetwork functionName=\"classification\"", 1},
       {"<NeuralOutput outputNeuron=", 3},
       {"usageType=\"predicted\"", 2}},
      {{"<PredictiveSummary targetField=", 2}}},
+    {"diabetes.csv", true, {"sex", "progression"}},
 };
 
-class PmmlShape : public testing::TestWithParam<Shape> {};
-
-TEST_P(PmmlShape, ElementsAndAttributes) {
-  const Shape& shape = GetParam();
-  const Model m(shape.model);
-  ASSERT_NE(m.algorithm, nullptr);
-  const std::string pmml = m.Export(false);
-  const std::string stats = m.Export(true);
-  for (const auto& [fragment, n] : shape.pmml) {
-    if (n < 0) {
-      // One width per hidden unit, one Con per input on each.
-      EXPECT_EQ(Count(pmml, fragment), m.algorithm->GetNumberOfHiddenUnits());
-      continue;
-    }
-    EXPECT_EQ(Count(pmml, fragment), n) << fragment;
-  }
-  for (const auto& [fragment, n] : shape.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
-  // The statistics document is well formed (the scored one is checked above).
-  const std::string path =
-      std::string(VXNN_BINARY_DIR) + "/pmml_shape_" + CaseName({shape.model, 0}) + ".stat.xml";
-  std::ofstream(path) << stats;
-  int status = -1;
-  Shell("xmllint --noout '" + path + "' 2>&1", status);
-  EXPECT_EQ(status, 0);
-}
-
-std::string ShapeName(const testing::TestParamInfo<Shape>& info) {
-  return CaseName({info.param.model, info.index});
-}
-
-INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlShape, testing::ValuesIn(kShapes), ShapeName);
+INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores, testing::ValuesIn(kCases), CaseName);
 
 }  // namespace
