@@ -1,11 +1,5 @@
 // MLPFactory: every refusal with its code and what the factory keeps
 // between the two steps of a restore.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "common/saved_forms.h"
 #include "mlp_driver_fixtures.h"
