@@ -30,7 +30,6 @@
 namespace mlpdriver {
 
 using host_doubles::CountdownCancel;
-using host_doubles::CountingSource;
 using host_doubles::FunctionListener;
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::Record;
@@ -42,6 +41,13 @@ constexpr double kMissing = VXMV::gMissingValue;
 // Lists of values checked against lists of expected ones, in order.
 using Ints = std::vector<int>;
 using Doubles = std::vector<double>;
+
+// got and want agree in size and, element by element, within tol.
+inline void ExpectNear(const std::vector<double>& got, const std::vector<double>& want,
+                       double tol) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
+}
 
 // Which targets a list declares; the other target field is Unused.
 enum Targets { kCategoricalTarget, kContinuousTarget, kBothTargets };

@@ -1,11 +1,5 @@
 // MLPFactory: every refusal with its code and what the factory keeps
 // between the two steps of a restore.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "common/saved_forms.h"
 #include "mlp_driver_fixtures.h"
@@ -152,7 +146,6 @@ TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
   MLPSettings huge = fModel->Mlp().GetMLPSettings();
   const std::size_t settingsSize = saved_forms::Saved(huge, false).size();
   huge.SetNumHiddenUnits(50000000, 1);
-  ASSERT_EQ(huge.GetNumHiddenUnits(1), 50000000);
   std::stringstream lying;
   huge.WriteObject(lying);
   lying << fBinary.substr(settingsSize);

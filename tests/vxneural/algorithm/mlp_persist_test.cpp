@@ -3,12 +3,6 @@
 // architecture search), and truncated streams, which must give 50006 or
 // 50007 and never a crash (damaged algorithm blocks are checked with the
 // RBF ones).
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "common/layouts.h"
 #include "common/stream_faults.h"

@@ -1,19 +1,14 @@
 // The MLP driver at work: training runs and their counters and reports,
 // updates, and scoring and error measurement checked against a hand
-// computation.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <string>
-#include <vector>
+// computation; its state machine: each state's answer to each operation with
+// its exact code and severity, and the gate after an error.
 
 #include "mlp_driver_fixtures.h"
+#include "state_table.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
-#include "vxneural/algorithm/MLPStopRules.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
-#include "vxneural/optim/GradientDescentMBO.h"
 #include "vxneural/optim/IOptimizationAlgorithm.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 
@@ -61,18 +56,12 @@ TEST(MlpTraining, TheFirstRunStartsFromASampleAndTakesTheOptimizerCounters) {
   const std::vector<double> before = WeightsOf(a);
   ASSERT_TRUE(a.Train(150, -1).IsOK());
   EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
-  EXPECT_EQ(a.GetNumberOfDataPasses(), passes + a.GetOptimizer()->GetNDataPasses());
-  EXPECT_EQ(a.GetNumberOfIterations(), iterations + a.GetOptimizer()->GetNIterations());
-  EXPECT_GT(a.GetNumberOfDataPasses(), passes);
+  EXPECT_EQ((Ints{a.GetNumberOfDataPasses(), a.GetNumberOfIterations()}),
+            (Ints{passes + a.GetOptimizer()->GetNDataPasses(),
+                  iterations + a.GetOptimizer()->GetNIterations()}));
   EXPECT_GE(a.GetElapsedTime(), elapsed);
   EXPECT_NE(before, WeightsOf(a));
 }
-
-// The report an MLP algorithm hands the host's listener during the
-// architecture search, on a new algorithm; a trained algorithm's report is
-// checked above, a cancelled one's and those of a search with the states.
-// A continuous target over encoded records, 120 training and 40 test: (5 +
-// 1) * hidden + (hidden + 1) weights.
 
 TEST(MlpTraining, GivenWeightsAreUsedAsTheyAreWithoutASampleAndMustFit) {
   auto m = MakeModel(kCategoricalTarget, 100, 0);
@@ -87,16 +76,13 @@ TEST(MlpTraining, GivenWeightsAreUsedAsTheyAreWithoutASampleAndMustFit) {
   auto& a = dynamic_cast<MLPAlgorithm&>(*given);
   EXPECT_FALSE(a.GetReinitializeWeights());
   EXPECT_EQ(WeightsOf(a), w);
-  for (int i = 0; i < 10; ++i) {
-    const Record& r = m->trainRecords[static_cast<std::size_t>(i)];
-    const std::vector<double> p =
-        ForwardByHand(w, EncodeInputsByHand(m->trainRecords, r), 3, 2, true);
-    Record out;
-    ASSERT_EQ(a.Score(r, out), VXStatus());
-    ASSERT_EQ(out.Size(), 2);
-    EXPECT_NEAR(out[0], p[0], 1e-12);
-    EXPECT_NEAR(out[1], p[1], 1e-12);
+  const std::vector<Record> some(m->trainRecords.begin(), m->trainRecords.begin() + 10);
+  std::vector<double> want;
+  for (const Record& r : some) {
+    for (double p : ForwardByHand(w, EncodeInputsByHand(m->trainRecords, r), 3, 2, true))
+      want.push_back(p);
   }
+  ExpectNear(ScoresOf(a, some), want, 1e-12);
   ASSERT_TRUE(a.Train(100, -1).IsOK());
   EXPECT_EQ(a.GetNumberOfDataPasses(), a.GetOptimizer()->GetNDataPasses()) << "no sample pass";
 
@@ -166,5 +152,85 @@ TEST_P(MlpHandComputation, ErrorAccuracyAndPredictionsMatch) {
 
 INSTANTIATE_TEST_SUITE_P(MlpTargets, MlpHandComputation,
                          testing::Values(kCategoricalTarget, kContinuousTarget, kBothTargets));
+
+TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
+  auto m = MakeModel(kCategoricalTarget, 80, 20);
+  ASSERT_TRUE(m->algorithm);
+  ExpectStateTable(m->Mlp(), m->trainRecords,
+                   EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
+}
+
+TEST(MlpStates, AnAlgorithmWithoutAnOptimizerIsInTheFailedRestartState) {
+  auto m = MakeModel(kCategoricalTarget, 80, 20);
+  VectorRecordIter train(EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
+  MLPAlgorithm a(WithoutOptimizer(m->settings), train, nullptr);
+  EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+  ExpectStatus(a.GetStatus(), 50001);
+  EXPECT_EQ(a.GetOptimizer(), nullptr);
+  // Gated: nothing happens, the error stays.
+  EXPECT_EQ(a.Train(80, -1), VXStatus());
+  ExpectStatus(a.GetStatus(), 50001);
+  // The saves are not gated and reach the state.
+  std::ostringstream out;
+  ExpectStatus(a.SaveState(out), 5);
+  EXPECT_EQ(out.str(), "");
+  // The exports keep the error; the structure view's warning opens the
+  // gate, and the state itself still refuses with code 5.
+  ExpectStatus(a.ExportModelXML(out, 0, nullptr), 5);
+  EXPECT_EQ(a.Train(80, -1), VXStatus());
+  EXPECT_TRUE(std::unique_ptr<NNStructure>(a.GetStructure())->IsEmpty());
+  ExpectStatus(a.GetStatus(), 6);
+  ExpectStatus(a.Train(80, -1), 5);
+  EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+  // A state that saves, put in front of an algorithm without a network or
+  // optimizer, refuses with the "cannot save" warning and writes nothing.
+  ExpectStatus(InitContext(&a).SaveState(out), 4);
+  ExpectStatus(TrainedContext(&a).SaveStateXML(out), 4);
+  EXPECT_EQ(out.str().find("<?xml"), std::string::npos);
+
+  // So is an algorithm over a preparator that does not exist.
+  MLPAlgorithm empty(m->settings, nullptr);
+  EXPECT_EQ(empty.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+  ExpectStatus(empty.GetStatus(), 50001);
+  EXPECT_EQ(empty.GetVarList(), nullptr);
+  EXPECT_TRUE(empty.Score(m->trainRecords[0]).IsMissing());
+}
+
+// The gated operations do nothing and answer OK or the missing value; the
+// stored status, the state and the counters stay as they were.
+void ExpectGated(INeuralAlgorithm& a, const std::vector<Record>& records) {
+  const VXStatus stored = a.GetStatus();
+  const int passes = a.GetNumberOfDataPasses(), state = a.GetAlgorithmStatus();
+  VectorRecordIter raw(records);
+  std::vector<double> importance{42.0};
+  EXPECT_EQ(a.Train(80, -1), VXStatus());
+  EXPECT_EQ(a.Update(raw, 10), VXStatus());
+  EXPECT_EQ(a.GetErrorOnData(raw, 80), kMissing);
+  EXPECT_EQ(a.GetAccuracy(), kMissing);
+  EXPECT_EQ(a.ComputeSensitivity(importance), VXStatus());
+  EXPECT_EQ(importance, std::vector<double>{42.0});
+  EXPECT_EQ(raw.Count(), records.size()) << "nothing read";
+  EXPECT_EQ((std::vector<int>{a.GetNumberOfDataPasses(), a.GetAlgorithmStatus()}),
+            (std::vector<int>{passes, state}));
+  EXPECT_EQ(a.GetStatus(), stored);
+}
+
+TEST(MlpStates, AnErrorClosesTheGateUntilAnotherOperationClearsIt) {
+  auto m = MakeModel(kCategoricalTarget, 80, 20);
+  INeuralAlgorithm& a = *m->algorithm;
+  Record missingInput = m->trainRecords[0];
+  missingInput[kV] = kMissing;
+  EXPECT_TRUE(a.Score(missingInput).IsMissing());
+  ExpectStatus(a.GetStatus(), 50018);
+  ExpectGated(a, m->trainRecords);
+  Record out;
+  EXPECT_EQ(a.Score(m->trainRecords[1], out), a.GetStatus());
+  EXPECT_EQ(out.Size(), 0);
+
+  // Scoring has no gate: a good record stores OK again and work resumes.
+  EXPECT_FALSE(a.Score(m->trainRecords[1]).IsMissing());
+  EXPECT_EQ(a.GetStatus(), VXStatus());
+  EXPECT_TRUE(a.Train(80, -1).IsOK());
+}
 
 }  // namespace

@@ -2,23 +2,20 @@
 // choice or the user's number of hidden units (centres and widths checked
 // against a clustering run of the test's own), the candidate search in
 // both forms.
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cfloat>
-#include <cmath>
-#include <memory>
-#include <string>
-#include <vector>
 
+#include "common/alloc_counter.h"
 #include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxcluster/ClusterModel.h"
-#include "vxneural/algorithm/RBFExpertReporter.h"
+#include "vxneural/network/NNOutputList.h"
 
 namespace {
 
 using namespace mlpdriver;
+using alloc_counter::Allocations;
 
 TEST(RbfStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
   auto m = MakeRbf(kCategoricalTarget, 80, 20);
@@ -94,8 +91,7 @@ TEST(RbfTraining, TakesTheLibrarysClustersOrTheUsersCountAsCentresAndWidths) {
     }
     centre.push_back(s.GetMeanOfContVar(2));
     variance.push_back(s.GetVarianceOfContVar(2));
-    for (std::size_t i = 0; i < 5; ++i)
-      EXPECT_NEAR(hidden.GetCenters()[j][i], centre[i], 1e-12) << "centre " << j << "," << i;
+    ExpectNear(hidden.GetCenters()[j], centre, 1e-12);
     double sum = 0.0;
     for (double v : variance) sum += std::max(0.0, v * overlap);
     means.push_back(sum / 5);
@@ -197,6 +193,48 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_NEAR(forms[0][i].testError, forms[1][i].testError,
                   1e-9 * std::abs(forms[0][i].testError));
     }
+  }
+}
+
+// Scoring raw records through the algorithms allocates nothing per record:
+// encoding, forward pass and output list reuse what the first record set
+// up, on every path (a scored record, a missing input, a code outside its
+// categories), for MLP and RBF models with both kinds of targets.
+TEST(ScoreAllocation, RawRecordsAreScoredWithoutAllocating) {
+  std::unique_ptr<Model> mlp = MakeModel(kBothTargets, 60, 0);
+  std::unique_ptr<RbfModel> rbf = MakeRbf(kBothTargets, 60, 0);
+  ASSERT_TRUE(mlp->algorithm && rbf->algorithm);
+  ASSERT_TRUE(mlp->algorithm->Train(60, 0).IsOK());
+  ASSERT_TRUE(rbf->algorithm->Train(60, 0).IsOK());
+
+  std::vector<Record> records = MakeRecords(40, 9);
+  records[3][kX] = kMissing;  // refused with 50018
+  records[5][kC] = 7.0;       // refused with 50003
+  struct Case {
+    const char* name;
+    INeuralAlgorithm* algorithm;
+  } const cases[] = {{"MLP", mlp->algorithm.get()}, {"RBF", rbf->algorithm.get()}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The first call may size the scratch records.
+    c.algorithm->Score(records[0]);
+    Record out;
+    c.algorithm->Score(records[0], out);
+    std::vector<int> codes;
+    codes.reserve(records.size());
+    int scored = 0;
+    EXPECT_EQ(Allocations([&] {
+                for (const Record& r : records) {
+                  const NNOutputList& list = c.algorithm->Score(r);
+                  scored += list.GetOutputAt(0) != nullptr;
+                  codes.push_back(c.algorithm->Score(r, out).GetErrorCode());
+                }
+              }),
+              0);
+    EXPECT_EQ(scored, 38);
+    EXPECT_EQ(codes[3], 50018);
+    EXPECT_EQ(codes[5], 50003);
+    EXPECT_EQ(codes[4], 0);
   }
 }
 

@@ -2,10 +2,6 @@
 // built the way the MLP driver tests build theirs.
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <vector>
-
 #include "mlp_driver_fixtures.h"
 #include "vxneural/algorithm/RBFAlgorithm.h"
 #include "vxneural/algorithm/RBFFactory.h"
@@ -27,6 +23,40 @@ inline std::unique_ptr<RbfModel> MakeRbf(Targets targets, int nTrain, int nTest,
     return s;
   };
   return BuildModel<RbfModel>(targets, nTrain, nTest, seed, encoded, settingsFor, adjust);
+}
+
+// A model of either kind, for the tests that run the same steps on both;
+// adjust sees the settings the two kinds share.
+struct AnyModel {
+  std::unique_ptr<Model> mlp;
+  std::unique_ptr<RbfModel> rbf;
+
+  std::unique_ptr<INeuralAlgorithm>& Algorithm() { return rbf ? rbf->algorithm : mlp->algorithm; }
+  const std::vector<Record>& Records(bool test) const {
+    if (rbf) return test ? rbf->testRecords : rbf->trainRecords;
+    return test ? mlp->testRecords : mlp->trainRecords;
+  }
+  // The algorithm built again by the model's factory over other sources of
+  // encoded records.
+  INeuralAlgorithm* Rebuild(MultiPassRecordIter& train, MultiPassRecordIter* test) {
+    Algorithm().reset();
+    Algorithm().reset(rbf ? rbf->factory.CreateNeuralAlgorithm(rbf->settings, train, test)
+                          : mlp->factory.CreateNeuralAlgorithm(mlp->settings, train, test));
+    return Algorithm().get();
+  }
+};
+
+inline AnyModel MakeAny(bool rbf, Targets targets, int nTrain, int nTest,
+                        const std::function<void(NeuralSettings&)>& adjust, bool encoded = false) {
+  AnyModel m;
+  if (rbf) {
+    m.rbf = MakeRbf(
+        targets, nTrain, nTest, [&](RBFSettings& s) { adjust(s); }, encoded);
+  } else {
+    m.mlp = MakeModel(
+        targets, nTrain, nTest, 1, [&](MLPSettings& s) { adjust(s); }, encoded);
+  }
+  return m;
 }
 
 inline const RBFHiddenLayer& HiddenOf(const INeuralAlgorithm& a) {

@@ -2,13 +2,8 @@
 // routes and both stream forms, the binary layout against a reference
 // assembled here, damaged algorithm blocks (of MLP models too), and the
 // factory's refusals of streams that are not RBF models.
-#include <gtest/gtest.h>
 
-#include <memory>
-#include <sstream>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "common/layouts.h"
 #include "common/saved_forms.h"
@@ -134,35 +129,27 @@ TEST(RbfFactory, RefusesWhatIsNotAnRBFModelForTheseSources) {
   auto m = ModelAt(kUntrained);
   VectorRecordIter train(m->trainRecords);
   RBFFactory f;
-  const auto refused = [&](INeuralAlgorithm* made, int code, const std::string& err,
-                           const std::string& captured) {
-    std::unique_ptr<INeuralAlgorithm> owned(made);
+  // make must build nothing, leave code in the factory's status and write
+  // err to standard error.
+  const auto refused = [&](const std::function<INeuralAlgorithm*()>& make, int code,
+                           const std::string& err = "") {
+    testing::internal::CaptureStderr();
+    std::unique_ptr<INeuralAlgorithm> made(make());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
     EXPECT_EQ(made, nullptr);
     ExpectStatus(f.GetStatus(), code);
-    EXPECT_EQ(captured, err);
   };
   // A saved MLP is not an RBF model: its settings do not read.
-  auto mlp = MakeModel(kBothTargets, 80, 0);
-  std::istringstream mlpSaved(Save(*mlp->algorithm, false));
-  testing::internal::CaptureStderr();
-  INeuralAlgorithm* made = f.RestoreNeuralAlgorithmFromBinary(mlpSaved, train, nullptr);
-  refused(made, 50006, "Error reading RBFSettings!\n", testing::internal::GetCapturedStderr());
-
+  std::istringstream mlpSaved(Save(*MakeModel(kBothTargets, 80, 0)->algorithm, false));
+  refused([&] { return f.RestoreNeuralAlgorithmFromBinary(mlpSaved, train, nullptr); }, 50006,
+          "Error reading RBFSettings!\n");
   std::istringstream saved(Save(*m->algorithm, false));
-  testing::internal::CaptureStderr();
-  made = f.FinishRestoringAlgorithmFromBinary(saved, train, nullptr);
-  refused(made, 50017, "", testing::internal::GetCapturedStderr());
-
+  refused([&] { return f.FinishRestoringAlgorithmFromBinary(saved, train, nullptr); }, 50017);
   RBFSettings none = m->settings;
   none.SetNTrainRecords(0);
-  testing::internal::CaptureStderr();
-  made = f.CreateNeuralAlgorithm(none, m->list, train, nullptr, nullptr);
-  refused(made, 50012, "", testing::internal::GetCapturedStderr());
-
+  refused([&] { return f.CreateNeuralAlgorithm(none, m->list, train, nullptr, nullptr); }, 50012);
   RBFSettings wider(6, {2, 1}, 80);
-  testing::internal::CaptureStderr();
-  made = f.CreateNeuralAlgorithm(wider, m->list, train, nullptr, nullptr);
-  refused(made, 50010, "", testing::internal::GetCapturedStderr());
+  refused([&] { return f.CreateNeuralAlgorithm(wider, m->list, train, nullptr, nullptr); }, 50010);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-// Settings and stop rules through both saved forms: every stored field in
-// its place, and damaged streams failing with the documented message.
+// Settings: derived defaults (hidden units, weights, mini-batch size,
+// data-pass limit) worked out by hand; settings and stop rules through both
+// saved forms: every stored field in its place, and damaged streams failing
+// with the documented message.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +13,7 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/variables/NNVarList.h"
 
 using namespace VXNNCommon;
 using saved_forms::Saved;
@@ -81,6 +84,17 @@ constexpr std::size_t kNSAt = 220;
 constexpr std::size_t kHiddenActAt = kNSAt + 2 + 3 * 4;
 constexpr std::size_t kOutUnitsAt = kNSAt + 2 + 9 * 4;
 constexpr std::size_t kHiddenLayersAt = kNSAt + 2 + 10 * 4;
+
+using Ints = std::vector<int>;
+
+// Hidden units, weights, hidden and output activations, output units,
+// mini-batch size and data-pass limit.
+template <typename Settings>
+Ints Shape(const Settings& s) {
+  return {s.GetNumHiddenUnits(1),    s.GetNWeights(),    s.GetActivFnHiddenLayer(),
+          s.GetActivFnOutputLayer(), s.GetNumOutUnits(), s.GetMiniBatchSize(),
+          s.GetMaxNDataPasses()};
+}
 
 }  // namespace
 
@@ -186,4 +200,60 @@ TEST(MLPSettingsPersist, TruncatedCorruptedAndImplausibleStreamsAreRefused) {
   const std::string xml = stream_faults::Replaced(
       Saved(Customized(), true), "<unsigned>4000000000</unsigned>", "<int>4</int>");
   saved_forms::ExpectAllRefused(target, true, {xml}, {kNeuralSettingsError});
+}
+
+TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
+  const struct {
+    int inputs;
+    std::vector<int> categories;
+    int records;
+    Ints shape;
+  } cases[] = {
+      // 3 output units < 5 and 10 inputs >= 8: trunc(sqrt(13) + 4.5) = 8
+      // hidden units; the record limit trunc(997 / 14) = 71 does not bind.
+      // 11 * 8 + 9 * 3 = 115 weights, a mini-batch of min(2 * 115, 1000,
+      // 1000), at most max(100, 2 * 115 + 1) data passes.
+      {10, {3}, 1000, {8, 115, kTanH, kSoftMax, 3, 230, 231}},
+      // Few outputs but fewer than 8 inputs: (4 + 1 + 1) / 2 = 3; a
+      // continuous target, so Identity outputs; 5 * 3 + 4 * 1 = 19 weights;
+      // data passes stay at the floor of 100.
+      {4, {1}, 1000, {3, 19, kTanH, kIdentity, 1, 38, 100}},
+      // trunc(sqrt(32) + 4.5) = 10; trunc(18 / 33) = 0 is below 1 and ignored.
+      {30, {2}, 20, {10, 332, kTanH, kSoftMax, 2, 20, 665}},
+      // trunc(47 / 14) = 3 is below 8 and binds.
+      {10, {3}, 50, {3, 45, kTanH, kSoftMax, 3, 50, 100}},
+      // (60 + 5 + 1) / 2 = 33, capped at 20 (5 output units is not "few");
+      // no records: no record limit, and a mini-batch of min(2W, 0, 1000).
+      {60, {5}, 0, {20, 1325, kTanH, kSoftMax, 5, 0, 2651}},
+      {10, {3}, 0, {8, 115, kTanH, kSoftMax, 3, 0, 231}},
+      // SoftMax only when every target is categorical: (10 + 1) / 2 = 5
+      // and (8 + 1) / 2 = 4 hidden units, neither bound by the records.
+      {5, {2, 3}, 100, {5, 60, kTanH, kSoftMax, 5, 100, 121}},
+      {5, {2, 1}, 100, {4, 39, kTanH, kIdentity, 3, 78, 100}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.inputs << " inputs, " << c.records << " records");
+    EXPECT_EQ(Shape(MLPSettings(c.inputs, c.categories, c.records)), c.shape);
+  }
+  MLPSettings s(10, {3}, 1000);
+  EXPECT_EQ((Ints{s.GetAlgorithmType(), s.GetNumInputs(), s.GetNumOutVars(), s.GetNumHiddenLayers(),
+                  s.GetTrainType(), s.GetUpdateType(), s.GetTrainingMethod()}),
+            (Ints{kMLP, 10, 1, 1, kBatch, kMiniBatch, kScaledConjugateGradient}));
+  EXPECT_FALSE(s.GetUserSetNHidUnits() || s.GetUserSetMiniBatchSize() ||
+               s.GetStopRules()->GetMaxNDataPassesSet());
+
+  // From a variable list: the same shape as from counts, apart from the
+  // list flag.
+  NNVarList list;
+  list.AddContVar("x", "", 0, 1, 0.5, 0.1, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 4, INNVariable::kNumericCategorical, INNVariable::kInput,
+                 INNVariable::kInteger);
+  list.AddCatVar("y", "", 3, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
+  MLPSettings fromList(list, 200);
+  EXPECT_TRUE(fromList.GetHasVarList());
+  EXPECT_TRUE(fromList == MLPSettings(5, {3}, 200));
+  EXPECT_EQ(Shape(fromList), Shape(MLPSettings(5, {3}, 200)));
+  EXPECT_TRUE(RBFSettings(list, 200).GetHasVarList());
+  EXPECT_EQ(RBFSettings(list, 200).GetNumInputs(), 5);
 }

@@ -2,14 +2,6 @@
 // answers to each operation, with its exact code and severity.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
-
 #include "algorithm/AlgorithmContext.h"
 #include "mlp_driver_fixtures.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"

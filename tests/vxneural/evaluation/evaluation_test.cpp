@@ -1,9 +1,13 @@
-// The evaluation passes on small networks with weights set by hand.
+// The evaluation passes on small networks with weights set by hand or drawn.
 // Output statistics: record sets checked against hand-worked counts and a
 // two-pass reference, the accessors and the passes that do not finish.
-// Predictor importance: worked cases
-// and scenarios checked against a probe-by-probe reference through the
-// network's scoring, refusals and progress reports.
+// Predictor importance: worked cases and scenarios checked against a
+// probe-by-probe reference through the network's scoring, refusals; and the
+// update of the first layer's sums checked against the full forward pass per
+// probe on every kind of network it serves: MLPs with 0, 1 and 2 hidden
+// layers, both hidden activations, SoftMax and Identity outputs, RBF networks
+// with plain and normalised units; categorical inputs of several units and
+// missing values in the records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,13 +23,16 @@
 #include <vector>
 
 #include "common/host_doubles.h"
+#include "evaluation/FirstLayerProber.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/VXRandom.h"
 
 namespace {
 
@@ -36,29 +43,36 @@ using Cancel = host_doubles::CountdownCancel;
 using Rows = std::vector<std::vector<double>>;
 using VXNeural::ComputeOutputStats;
 using VXNeural::ComputeSensitivity;
+using VXNeural::SensitivityMethod;
+using VXNNCommon::ActivationFunction;
 constexpr double kMissing = VXMV::gMissingValue;
 const double kNaN = std::nan("");
 
 // A network and the settings it points to (which must outlive it).
 struct Net {
-  std::unique_ptr<MLPSettings> settings;
+  std::unique_ptr<NeuralSettings> settings;
   std::unique_ptr<NNetwork> network;
   NNetwork& operator*() { return *network; }
   NNetwork* operator->() { return network.get(); }
 };
 
-// hidden: units of each hidden layer (TanH); out: the output activation;
-// weight(i): weight i.
+// hidden: units of each hidden layer; out: the output activation;
+// weight(i): weight i, or without it weights drawn from [-1.5, 1.5].
 Net MakeNet(int inputs, const std::vector<int>& categories, const std::vector<int>& hidden,
-            VXNNCommon::ActivationFunction out, const std::function<double(std::size_t)>& weight) {
+            ActivationFunction out, const std::function<double(std::size_t)>& weight,
+            ActivationFunction hiddenFn = VXNNCommon::kTanH) {
   Net n;
-  n.settings = std::make_unique<MLPSettings>(inputs, categories, 100);
-  n.settings->SetNumHiddenLayers(static_cast<int>(hidden.size()));
+  auto settings = std::make_unique<MLPSettings>(inputs, categories, 100);
+  settings->SetNumHiddenLayers(static_cast<int>(hidden.size()));
   for (std::size_t l = 0; l < hidden.size(); ++l)
-    n.settings->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
-  n.settings->SetActivFnHiddenLayer(VXNNCommon::kTanH);
-  n.settings->SetActivFnOutputLayer(out);
-  n.network = std::make_unique<NNetwork>(*n.settings);
+    settings->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
+  settings->SetActivFnHiddenLayer(hiddenFn);
+  settings->SetActivFnOutputLayer(out);
+  n.network = std::make_unique<NNetwork>(*settings);
+  n.settings = std::move(settings);
+  VXRandom rng(11, true);
+  if (!weight) n->RandomizeWeights(rng, -1.5, 1.5);
+  if (!weight) return n;
   std::valarray<double> w(static_cast<std::size_t>(n->GetNumWeights()));
   for (std::size_t i = 0; i < w.size(); ++i) w[i] = weight(i);
   n->SetWeights(w);
@@ -288,9 +302,11 @@ std::vector<double> ReferenceSums(NNetwork& net, const std::vector<Record>& reco
 // Inputs: continuous, categorical (3), continuous, categorical (2).
 const std::vector<int> kCats = {1, 3, 1, 2};
 
-std::vector<Record> MixedRecords(int n, unsigned seed) {
+// Records of that layout (and no targets): continuous values drawn from
+// [-half, half], one active unit per categorical group.
+std::vector<Record> MixedRecords(int n, unsigned seed, double half = 1.5) {
   std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> u(-1.5, 1.5);
+  std::uniform_real_distribution<double> u(-half, half);
   std::vector<Record> records;
   for (int i = 0; i < n; ++i) {
     std::vector<double> x = {u(gen), 0, 0, 0, u(gen), 0, 0};
@@ -431,6 +447,93 @@ TEST(Sensitivity, ArgumentsThatDoNotDescribeTheInputsAreRefused) {
   NNetwork empty;
   EXPECT_EQ(ComputeSensitivity(empty, train, nullptr, 9, 0, 0, {}, true, {}, {}, importance),
             VXStatus(6, true));
+}
+
+constexpr int kColumns = 7;
+
+struct Shape {
+  const char* name;
+  bool rbf;
+  std::vector<int> hidden;  // MLP hidden layer sizes, or {centres} for RBF
+  ActivationFunction hiddenFn;
+  ActivationFunction outFn;  // MLP only
+  std::vector<int> outputs;
+  bool missing;  // whether the records hold missing continuous values
+};
+
+// An MLP, or an RBF network with its centres drawn from [0.2, 1.5].
+Net Build(const Shape& s) {
+  if (!s.rbf) return MakeNet(kColumns, s.outputs, s.hidden, s.outFn, nullptr, s.hiddenFn);
+  Net n;
+  auto r = std::make_unique<RBFSettings>(kColumns, s.outputs, 100);
+  r->SetActivFnHiddenLayer(s.hiddenFn);
+  r->SetNumHiddenUnits(s.hidden[0], 1);
+  n.network = std::make_unique<NNetwork>(*r);
+  n.settings = std::move(r);
+  VXRandom rng(11, true);
+  n->RandomizeWeights(rng, 0.2, 1.5);
+  return n;
+}
+
+// Mixed records with values in [-2, 2] (every fourth marks its active unit
+// of the first group with 0.5: any value but 0 counts); with missing, every
+// third record has its first continuous value missing.
+std::vector<Record> ProbeRecords(int n, unsigned seed, bool missing) {
+  std::vector<Record> records = MixedRecords(n, seed, 2.0);
+  for (int i = 0; i < n; ++i) {
+    Record& r = records[static_cast<std::size_t>(i)];
+    for (int c = 1; c < 4; ++c) r[c] = i % 4 == 2 && r[c] != 0.0 ? 0.5 : r[c];
+    if (missing && i % 3 == 1) r[0] = kMissing;
+  }
+  return records;
+}
+
+// Both NaN, or within tolerance of each other.
+void ExpectSame(double got, double want, const std::string& what) {
+  if (std::isnan(want)) {
+    EXPECT_TRUE(std::isnan(got)) << what;
+  } else {
+    EXPECT_NEAR(got, want, 1e-12) << what;
+  }
+}
+
+constexpr auto kTanH = VXNNCommon::kTanH, kSigmoid = VXNNCommon::kSigmoid,
+               kIdentity = VXNNCommon::kIdentity, kSoftMax = VXNNCommon::kSoftMax,
+               kRB = VXNNCommon::kRadialBasis, kNRB = VXNNCommon::kNormalizedRadialBasis;
+const Shape kShapes[] = {
+    {"MLP, no hidden layer, Identity", false, {}, kTanH, kIdentity, {1, 1}, false},
+    {"MLP, no hidden layer, SoftMax", false, {}, kTanH, kSoftMax, {3, 2}, false},
+    {"MLP, TanH, SoftMax", false, {5}, kTanH, kSoftMax, {3}, true},
+    {"MLP, Sigmoid, Identity, mixed targets", false, {4}, kSigmoid, kIdentity, {2, 1}, true},
+    {"MLP, two hidden layers", false, {6, 3}, kTanH, kIdentity, {1}, true},
+    {"RBF, normalised", true, {4}, kNRB, kIdentity, {3}, false},
+    {"RBF, plain", true, {5}, kRB, kIdentity, {1, 2}, false},
+    // The missing value's squared distance overflows: both ways give NaN
+    // or the same values.
+    {"RBF, missing values", true, {3}, kRB, kIdentity, {1}, true},
+};
+
+TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
+  const std::vector<double> lo = {-2.0, -1.5}, hi = {2.0, 1.0};
+  for (const Shape& s : kShapes) {
+    for (bool givenRanges : {true, false}) {
+      SCOPED_TRACE(std::string(s.name) + (givenRanges ? ", given ranges" : ", found ranges"));
+      Net net = Build(s);
+      std::vector<Record> train = ProbeRecords(9, 21, s.missing),
+                          test = ProbeRecords(4, 22, s.missing);
+      std::vector<double> fast, full;
+      for (auto* out : {&fast, &full}) {
+        Source trainSource(train), testSource(test);
+        const VXStatus status = ComputeSensitivity(
+            *net.network, trainSource, &testSource, 9, 3, 4, kCats, givenRanges, lo, hi, *out,
+            out == &fast ? SensitivityMethod::kFirstLayerUpdate : SensitivityMethod::kFullForward);
+        EXPECT_TRUE(status.IsOK());
+      }
+      ASSERT_EQ(fast.size(), 4u);
+      ASSERT_EQ(full.size(), 4u);
+      for (std::size_t v = 0; v < 4; ++v) ExpectSame(fast[v], full[v], std::to_string(v));
+    }
+  }
 }
 
 }  // namespace

@@ -4,11 +4,6 @@
 // as they were, even when its settings ask for predictor importance. A
 // model with a list names in its output layer the normalization its
 // settings' confidence method asks for.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <sstream>
-#include <string>
 
 #include "vxneural/algorithm/rbf_fixtures.h"
 

@@ -11,7 +11,17 @@
 // unwritable directory is a path under a regular file, a directory that does
 // not exist, or a name maker that gives no name. A full disk is a file-size
 // limit in a forked child: with SIGXFSZ ignored, writes past it fail.
-#include <gtest/gtest.h>
+//
+// And a host may cancel at any moment: for every operation that polls the cancel
+// object, an uncancelled run counts its polls P, then for every N in 1..P a
+// fresh model is cancelled at the N-th poll. Each time the algorithm must end
+// in its documented state with code 1, stay usable as a cancelled algorithm,
+// and leave no temporary file of its own behind. Each case runs twice: over
+// raw records kept in temporary files (a budget of one record in memory), so
+// that every pass reads a file the library must later delete, and over
+// encoded records read straight from the test's sources, so that a record
+// read after the host said yes shows.
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +30,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "common/scratch_dir.h"
 #include "vxneural/algorithm/rbf_fixtures.h"
@@ -42,10 +48,8 @@ constexpr int kTrain = 40, kTest = 10;
 // rewind before any reading starts no pass. A failing pass either turns not good with an error
 // status, or keeps saying it is good while handing out nothing (its status an error).
 struct Plan {
-  int failAt;
-  int fromPass;
-  bool once;
-  bool claimsGood;
+  int failAt, fromPass;
+  bool once, claimsGood;
 };
 
 class FailingEncoded : public MultiPassRecordIter {
@@ -96,10 +100,8 @@ class FailingEncoded : public MultiPassRecordIter {
   std::vector<Record> fRecords;
   Plan fPlan;
   std::size_t fPos = 0;
-  int fPass = 1;
-  bool fStarted = false;  // whether this pass has been read
-  int fEmptyAnswers = 0;
-  bool fFailed = false;
+  int fPass = 1, fEmptyAnswers = 0;
+  bool fStarted = false, fFailed = false;  // fStarted: whether this pass has been read
 };
 
 struct Method {
@@ -108,11 +110,12 @@ struct Method {
   std::function<void(NeuralSettings&)> adjust;
 };
 
-auto Mlp(VXNNCommon::MLPTrainingMethod m, VXNNCommon::TrainingType t) {
-  return [m, t](NeuralSettings& s) {
+// An MLP trained by method m and type t, with a limit of passes unless 0.
+auto Using(VXNNCommon::MLPTrainingMethod m, VXNNCommon::TrainingType t, int passes = 0) {
+  return [m, t, passes](NeuralSettings& s) {
     auto& mlp = static_cast<MLPSettings&>(s);
     mlp.SetTrainingMethodAndType(m, t);
-    mlp.SetMaxNDataPasses(6);
+    if (passes > 0) mlp.SetMaxNDataPasses(passes);
   };
 }
 void Linear(NeuralSettings& s) {
@@ -123,10 +126,10 @@ void Linear(NeuralSettings& s) {
 }
 
 const Method kMethods[] = {
-    {"SCG", false, Mlp(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch)},
-    {"batch GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kBatch)},
-    {"mini-batch GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch)},
-    {"online GD", false, Mlp(VXNNCommon::kGradientDescent, VXNNCommon::kOnline)},
+    {"SCG", false, Using(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, 6)},
+    {"batch GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kBatch, 6)},
+    {"mini-batch GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 6)},
+    {"online GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kOnline, 6)},
     {"linear regression", false, Linear},
     {"RBF", true, [](NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }},
 };
@@ -134,30 +137,16 @@ const Method kMethods[] = {
 // The model of a method over records built by mixed_records, with its
 // algorithm rebuilt over failing sources of its encoded records.
 struct Hosted {
-  std::unique_ptr<Model> mlp;
-  std::unique_ptr<RbfModel> rbf;
   std::unique_ptr<FailingEncoded> train, test;
+  AnyModel m;
   INeuralAlgorithm* a = nullptr;
 
-  Hosted(const Method& m, Plan trainPlan, Plan testPlan) {
-    const auto build = [&](auto& model) {
-      model.algorithm.reset();
-      train = std::make_unique<FailingEncoded>(model.trainRecords, trainPlan);
-      test = std::make_unique<FailingEncoded>(model.testRecords, testPlan);
-      model.algorithm.reset(
-          model.factory.CreateNeuralAlgorithm(model.settings, *train, test.get()));
-      a = model.algorithm.get();
-    };
-    const Targets targets = m.rbf ? kCategoricalTarget : kContinuousTarget;
-    if (m.rbf) {
-      rbf = MakeRbf(
-          targets, kTrain, kTest, [&](RBFSettings& s) { m.adjust(s); }, true);
-      build(*rbf);
-    } else {
-      mlp = MakeModel(
-          targets, kTrain, kTest, 1, [&](MLPSettings& s) { m.adjust(s); }, true);
-      build(*mlp);
-    }
+  Hosted(const Method& method, Plan trainPlan, Plan testPlan)
+      : m(MakeAny(method.rbf, method.rbf ? kCategoricalTarget : kContinuousTarget, kTrain, kTest,
+                  method.adjust, true)) {
+    train = std::make_unique<FailingEncoded>(m.Records(false), trainPlan);
+    test = std::make_unique<FailingEncoded>(m.Records(true), testPlan);
+    a = m.Rebuild(*train, test.get());
   }
 };
 
@@ -231,10 +220,9 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
         s.SetMaxRecordsInMemory(1);
         m.adjust(s);
       };
-      const Targets targets = m.rbf ? kCategoricalTarget : kContinuousTarget;
-      auto mlp = m.rbf ? nullptr : MakeModel(targets, kTrain, 0, 1, settings);
-      auto rbf = m.rbf ? MakeRbf(targets, kTrain, 0, settings) : nullptr;
-      std::unique_ptr<INeuralAlgorithm>& a = m.rbf ? rbf->algorithm : mlp->algorithm;
+      AnyModel model =
+          MakeAny(m.rbf, m.rbf ? kCategoricalTarget : kContinuousTarget, kTrain, 0, settings);
+      std::unique_ptr<INeuralAlgorithm>& a = model.Algorithm();
       ASSERT_NE(a, nullptr);
       ASSERT_EQ(scratch.Count(), 1) << "one file of training records";
       const auto file = std::filesystem::directory_iterator(scratch.Path())->path();
@@ -425,9 +413,8 @@ TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
       s.SetCancelPointer(&cancel);
       s.SetComputeSensitivity(true);
     };
-    auto mlp = c.rbf ? nullptr : MakeModel(kCategoricalTarget, 40, 10, 1, settings);
-    auto rbf = c.rbf ? MakeRbf(kCategoricalTarget, 40, 10, settings) : nullptr;
-    INeuralAlgorithm& a = *(c.rbf ? rbf->algorithm : mlp->algorithm);
+    AnyModel model = MakeAny(c.rbf, kCategoricalTarget, 40, 10, settings);
+    INeuralAlgorithm& a = *model.Algorithm();
     const int files = scratch.Count();
     if (c.trainFirst) {
       ASSERT_EQ(a.Train(40, -1), VXStatus());
@@ -437,9 +424,248 @@ TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
     EXPECT_GE(listener.fReports, 1);
     EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
     EXPECT_EQ(scratch.Count(), files);
-    (c.rbf ? rbf->algorithm : mlp->algorithm).reset();
+    model.Algorithm().reset();
     EXPECT_EQ(scratch.Count(), 0);
   }
+}
+
+constexpr int kPollTrain = 24, kPollTest = 8;
+// Above this many polls the values of N are taken with a stride; the
+// smallest cases are always stepped through whole.
+constexpr int kMaxRuns = 1000;
+
+enum class Op { kTrain, kSelect, kSensitivity, kStats, kError, kUpdate, kSave, kSaveXml };
+
+struct Case {
+  const char* name;
+  bool rbf;
+  Targets targets;
+  Op op;
+  std::function<void(NeuralSettings&)> adjust;  // method, type, search
+};
+
+// Answers yes from its at-th question on (never while at is 0). Also the
+// log of the records read: how many had been read when it first said yes,
+// and how many were read with no question asked since the record before.
+struct CancelAt : VXCommon_1_2::VXQueryCancel {
+  bool QueryCancel() override {
+    ++fQueries;
+    if (fAt == 0 || fQueries < fAt) return false;
+    if (fReadsAtYes < 0) fReadsAtYes = fReads;
+    return true;
+  }
+  void Read() {
+    fUnpolledReads += fQueries == fQueriesAtLastRead;
+    fQueriesAtLastRead = fQueries;
+    ++fReads;
+  }
+  long fAt = 0, fQueries = 0, fReads = 0, fReadsAtYes = -1, fUnpolledReads = 0;
+  long fQueriesAtLastRead = -1;
+};
+
+// Records already encoded, logging every record handed out.
+struct CountingRecords : VectorRecordIter {
+  CountingRecords(std::vector<Record> records, CancelAt* log)
+      : VectorRecordIter(std::move(records)), fLog(log) {}
+  const Record* Next() override {
+    const Record* r = VectorRecordIter::Next();
+    if (r != nullptr) fLog->Read();
+    return r;
+  }
+  CancelAt* fLog;
+};
+
+// What one run needs to outlive the algorithm it builds. Raw records go
+// through the data preparator into temporary files; encoded ones are read
+// straight from counting sources, so that the reads after the cancel show.
+struct CancelRun {
+  scratch_dir::ScratchDir dir;
+  CancelAt cancel;
+  std::unique_ptr<CountingRecords> train, test;
+  AnyModel m;
+  INeuralAlgorithm* a = nullptr;
+  int preparatorFiles = 0;
+  int stateBefore = 0;
+
+  CancelRun(const Case& c, bool encoded) {
+    m = MakeAny(
+        c.rbf, c.targets, kPollTrain, kPollTest,
+        [&](NeuralSettings& s) {
+          if (!c.rbf) static_cast<MLPSettings&>(s).SetMaxNDataPasses(3);
+          s.SetCancelPointer(&cancel);
+          s.SetTempFileDir(dir.Path());
+          s.SetMaxRecordsInMemory(1);
+          s.SetComputeSensitivity(true);
+          if (c.adjust) c.adjust(s);
+        },
+        encoded);
+    a = m.Algorithm().get();
+    if (encoded) {
+      train = std::make_unique<CountingRecords>(m.Records(false), &cancel);
+      test = std::make_unique<CountingRecords>(m.Records(true), &cancel);
+      a = m.Rebuild(*train, test.get());
+    }
+    preparatorFiles = dir.Count();
+  }
+  const std::vector<Record>& Records() const { return m.Records(true); }
+
+  // Trains first when the operation needs a trained model, then arms the
+  // cancel object (when `at` > 0, to answer yes at its at-th question) and
+  // runs the operation. Returns its status and the polls it made.
+  VXStatus Operate(Op op, long at, long& polls) {
+    if (op != Op::kTrain && op != Op::kSelect) {
+      EXPECT_EQ(a->Train(kPollTrain, -1), VXStatus());
+    }
+    stateBefore = a->GetAlgorithmStatus();
+    const long before = cancel.fQueries;
+    if (at > 0) cancel.fAt = before + at;
+    VXStatus s = Perform(op);
+    polls = cancel.fQueries - before;
+    return s;
+  }
+
+ private:
+  VXStatus Perform(Op op) {
+    CountingRecords raw(Records(), &cancel);
+    std::ostringstream out;
+    NNOutputStatistics stats;
+    std::vector<double> importance;
+    switch (op) {
+      case Op::kTrain:
+        return a->Train(kPollTrain, -1);
+      case Op::kSelect:
+        return a->SelectArchitecture();
+      case Op::kSensitivity:
+        return a->ComputeSensitivity(importance);
+      case Op::kStats:
+        return a->ComputeOutputStats(raw, kPollTest, stats);
+      case Op::kError:
+        a->GetErrorOnData(raw, kPollTest);
+        return a->GetStatus();
+      case Op::kUpdate:
+        return a->Update(raw, kPollTest);
+      case Op::kSave:
+        return a->SaveState(out);
+      case Op::kSaveXml:
+        return a->SaveStateXML(out);
+    }
+    return VXStatus();
+  }
+};
+
+void FixedCentres(NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }
+void SearchByPasses(NeuralSettings& s) {
+  auto& rbf = static_cast<RBFSettings&>(s);
+  rbf.SetNHiddenUnitsRange(2, 4);
+  rbf.SetExpertOneDataPass(false);
+}
+void SearchInOnePass(NeuralSettings& s) { static_cast<RBFSettings&>(s).SetNHiddenUnitsRange(2, 4); }
+
+// The values of N tried for P polls: all of them, or a stride that keeps
+// the first and last two.
+std::vector<long> PollsToTry(long polls) {
+  std::vector<long> at;
+  const long stride = polls <= kMaxRuns ? 1 : (polls + kMaxRuns - 1) / kMaxRuns;
+  for (long n = 1; n <= polls; n += stride) at.push_back(n);
+  for (long n = std::max(1L, polls - 1); n <= polls; ++n)
+    if (at.back() < n) at.push_back(n);
+  return at;
+}
+
+TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
+  using VXNNCommon::kBatch;
+  using VXNNCommon::kGradientDescent;
+  using VXNNCommon::kMiniBatch;
+  using VXNNCommon::kOnline;
+  using VXNNCommon::kScaledConjugateGradient;
+  const Case cases[] = {
+      {"MLP SCG classification", false, kCategoricalTarget, Op::kTrain,
+       Using(kScaledConjugateGradient, kBatch)},
+      {"MLP SCG regression", false, kContinuousTarget, Op::kTrain,
+       Using(kScaledConjugateGradient, kBatch)},
+      {"MLP batch GD", false, kBothTargets, Op::kTrain, Using(kGradientDescent, kBatch)},
+      {"MLP mini-batch GD", false, kCategoricalTarget, Op::kTrain,
+       Using(kGradientDescent, kMiniBatch)},
+      {"MLP online GD", false, kContinuousTarget, Op::kTrain, Using(kGradientDescent, kOnline)},
+      {"MLP linear regression", false, kContinuousTarget, Op::kTrain, Linear},
+      {"MLP architecture search", false, kCategoricalTarget, Op::kSelect, {}},
+      {"MLP sensitivity", false, kBothTargets, Op::kSensitivity, {}},
+      {"MLP output statistics", false, kBothTargets, Op::kStats, {}},
+      {"MLP error on data", false, kCategoricalTarget, Op::kError, {}},
+      {"MLP update", false, kCategoricalTarget, Op::kUpdate, {}},
+      {"MLP save", false, kCategoricalTarget, Op::kSave, {}},
+      {"MLP save XML", false, kContinuousTarget, Op::kSaveXml, {}},
+      {"RBF classification, fixed centres", true, kCategoricalTarget, Op::kTrain, FixedCentres},
+      {"RBF regression, clustered centres", true, kContinuousTarget, Op::kTrain, {}},
+      {"RBF centre search in one pass", true, kCategoricalTarget, Op::kSelect, SearchInOnePass},
+      {"RBF centre search by passes", true, kContinuousTarget, Op::kSelect, SearchByPasses},
+      {"RBF sensitivity", true, kCategoricalTarget, Op::kSensitivity, {}},
+      {"RBF output statistics", true, kBothTargets, Op::kStats, {}},
+      {"RBF save", true, kCategoricalTarget, Op::kSave, {}},
+  };
+  for (const Case& c : cases)
+    for (bool encoded : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (encoded ? ", encoded records" : ", raw records"));
+      // The one-argument importance takes its inputs from the variable
+      // list, which only raw records have.
+      if (encoded && c.op == Op::kSensitivity) continue;
+      long polls = 0;
+      {
+        CancelRun whole(c, encoded);
+        ASSERT_EQ(whole.preparatorFiles > 0, !encoded) << "raw records live in temporary files";
+        ASSERT_EQ(whole.Operate(c.op, 0, polls), VXStatus());
+        ASSERT_NE(whole.a->GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        ASSERT_GT(polls, 0);
+        if (encoded) {
+          EXPECT_GT(whole.cancel.fReads, 0);
+          EXPECT_EQ(whole.cancel.fUnpolledReads, 0) << "a record read with no poll before it";
+        }
+        EXPECT_EQ(whole.dir.Count(), whole.preparatorFiles);
+      }
+      for (long at : PollsToTry(polls)) {
+        SCOPED_TRACE("cancelled at poll " + std::to_string(at) + " of " + std::to_string(polls));
+        CancelRun r(c, encoded);
+        long made = 0;
+        const VXStatus s = r.Operate(c.op, at, made);
+        EXPECT_GE(made, at) << "the poll that said yes was asked";
+        INeuralAlgorithm& a = *r.a;
+        // Training and evaluation ask first at their gate: a yes there does
+        // nothing and answers OK, and the algorithm stays as it was until an
+        // operation that is not gated (a save) finds the cancel.
+        const bool atGate =
+            at == 1 && c.op != Op::kSelect && c.op != Op::kSave && c.op != Op::kSaveXml;
+        if (atGate) {
+          EXPECT_EQ(s, VXStatus());
+          EXPECT_EQ(a.GetStatus(), VXStatus());
+          EXPECT_EQ(a.GetAlgorithmStatus(), r.stateBefore);
+        } else {
+          ExpectStatus(s, 1);
+          EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        }
+        std::ostringstream saved;
+        ExpectStatus(a.SaveState(saved), 1);
+        EXPECT_EQ(saved.str().empty(), !atGate);
+        // A cancelled algorithm answers its counters and display, and nothing
+        // else: the gate stays shut and a save is refused with code 1.
+        EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        EXPECT_EQ(a.Train(kPollTrain, -1), VXStatus());
+        EXPECT_TRUE(a.Score(r.Records()[0]).IsMissing());
+        std::ostringstream shown;
+        a.Display(shown);
+        EXPECT_NE(shown.str().find("Current algorithm status: Cancelled\n"), std::string::npos);
+        ExpectStatus(a.GetStatus(), 1);
+        // Only the preparator's own files remain, and they go with it.
+        EXPECT_EQ(r.dir.Count(), r.preparatorFiles);
+        r.m.Algorithm().reset();
+        EXPECT_EQ(r.dir.Count(), 0);
+        // Every pass asks before each record: once the host has said yes, no
+        // record is read again.
+        if (encoded) {
+          EXPECT_EQ(r.cancel.fReads, r.cancel.fReadsAtYes);
+        }
+        if (testing::Test::HasFailure()) return;
+      }
+    }
 }
 
 }  // namespace
