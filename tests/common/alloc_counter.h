@@ -33,3 +33,14 @@ __attribute__((noinline)) void* operator new(std::size_t n) {
 }
 __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+// The standard library asks for temporary buffers (stable_sort, for one)
+// through the nothrow form and gives them back through the sized delete
+// above: both forms must come from malloc, or a sanitizer build sees a
+// mismatched pair.
+__attribute__((noinline)) void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  if (alloc_counter::gCounting.load(std::memory_order_relaxed)) ++alloc_counter::gCount;
+  return std::malloc(n ? n : 1);
+}
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
