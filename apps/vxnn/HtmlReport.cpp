@@ -642,9 +642,15 @@ ReportPage TrainingReport(const TrainResult& r, const SavedAs& saved,
   p.fTitle = "vxnn model of " + r.fSource;
   const bool test = r.fTest.fRecords > 0;
   const SetFigures& figures = test ? r.fTest : r.fTrain;
+  // A refitted model learnt the test records too; its figures are the
+  // held-out run's.
   p.fSubtitle = DescribeNetwork(*r.fAlgorithm) + "; trained on " +
-                std::to_string(r.fTrain.fRecords) + " records" +
-                (test ? ", tested on " + std::to_string(r.fTest.fRecords) : std::string());
+                std::to_string(r.fHeldOutModel ? r.fRefitRecords : r.fTrain.fRecords) + " records" +
+                (r.fHeldOutModel
+                     ? " (refitted; figures from the run on " + std::to_string(r.fTrain.fRecords) +
+                           ", tested on " + std::to_string(r.fTest.fRecords) + ")"
+                 : test ? ", tested on " + std::to_string(r.fTest.fRecords)
+                        : std::string());
   std::ostringstream summary;
   PrintTrainSummary(summary, r, saved);
   p.fSummaryText = summary.str();

@@ -9,6 +9,7 @@
 
 #include "CsvTable.h"
 #include "Dataset.h"
+#include "HtmlReport.h"
 #include "TestHost.h"
 #include "Training.h"
 #include "vxcommon/VXMissing.h"
@@ -94,6 +95,8 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
   EXPECT_LT(r->fRefitPassLimit, r->fHeldOutModel->GetNumberOfDataPasses());
   // Scaled conjugate gradient tests the limit after an iteration of two passes.
   EXPECT_LE(r->fAlgorithm->GetNumberOfDataPasses(), r->fRefitPassLimit + 2);
+  EXPECT_NE(vxnn::TrainingReport(*r, {}, {}).fSubtitle.find("; trained on 150 records (refit"),
+            std::string::npos);
 
   // The held-out run is the model --no-refit keeps, and the figures are its.
   const auto kept = Train([](TrainOptions& o) { o.fRefit = false; });
