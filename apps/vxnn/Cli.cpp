@@ -56,7 +56,7 @@ struct TrainScratch {
   std::string fMissingInputs = "impute";
   std::string fFormat = "binary";
   std::string fNetwork = "mlp";
-  std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation;
+  std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation, fInputScaling;
   int fMiniBatchSize = 0, fHiddenLayers = 0, fMaxDataPasses = 0, fSteps = 0;
   int fMinHidden = 0, fMaxHidden = 0;
   unsigned fSeed = 0, fSamplingSeed = 0;
@@ -124,6 +124,10 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   Optional(train, finish, "--hidden-activation", o.fHiddenActivation, s.fHiddenActivation,
            "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
            "radial-basis");
+  Optional(train, finish, "--input-scaling", o.fInputScaling, s.fInputScaling,
+           "standard (mean 0, sd 1) or range (-1..1) for continuous inputs (default: range "
+           "for a perceptron with " +
+               std::to_string(kHostRangeScalingInputs) + " input units or more, else standard)");
   Optional(train, finish, "--output-activation", o.fOutputActivation, s.fOutputActivation,
            "softmax, identity, tanh or sigmoid (default: softmax when every target is "
            "categorical, else identity)");

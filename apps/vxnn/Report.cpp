@@ -126,6 +126,20 @@ Shape ShapeOf(const INeuralAlgorithm& a) {
   return shape;
 }
 
+// How continuous inputs reach the network: the key in JSON, and the text.
+std::pair<const char*, const char*> ScalingOf(VXNNCommon::Standardization s) {
+  switch (s) {
+    case VXNNCommon::kMeanStdDev:
+      return {"standard", "continuous inputs scaled to mean 0, sd 1"};
+    case VXNNCommon::kMinRangeSymmetric:
+      return {"range", "continuous inputs scaled to -1..1"};
+    case VXNNCommon::kMinRange:
+      return {"unit range", "continuous inputs scaled to 0..1"};
+    default:
+      return {"none", "continuous inputs unscaled"};
+  }
+}
+
 std::string ShapeText(const Shape& s) {
   if (s.fUnits.size() < 2) return "no network";
   std::string t = Plural(s.fUnits.front(), "input unit") + ", ";
@@ -468,7 +482,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
     if (s->GetTrainType() == VXNNCommon::kMiniBatch)
       out << " of " << s->GetMiniBatchSize() << " records";
     out << "; weight seed " << s->GetRandomSeed() << ", sampling seed "
-        << s->GetRandomSeedSampling() << "\n";
+        << s->GetRandomSeedSampling() << "; " << ScalingOf(s->GetStandInputs()).second << "\n";
   } else {
     out << "Centres: " << a.GetNumberOfHiddenUnits() << ", " << HiddenChoiceText(r.fHiddenChoice)
         << "\n"
@@ -566,6 +580,7 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   ShapeJson(j, ShapeOf(a));
   j.Key("training").BeginObject();
   j.Field("method", MethodText(a));
+  j.Field("input_scaling", ScalingOf(a.GetSettings()->GetStandInputs()).first);
   if (s) {
     j.Field("training_type", TrainingTypeName(s->GetTrainType()));
     if (s->GetTrainType() == VXNNCommon::kMiniBatch)

@@ -40,6 +40,9 @@ struct TrainOptions {
   std::vector<int> fHiddenUnits;  // per layer
   // mlp: tanh | sigmoid; rbf: radial-basis | normalized-radial-basis
   std::optional<std::string> fHiddenActivation;
+  // mlp: how continuous inputs are scaled for the network, "standard" (mean
+  // 0, standard deviation 1) or "range" (-1..1); unset: HostInputScaling.
+  std::optional<std::string> fInputScaling;
   std::optional<std::string> fOutputActivation;  // softmax | identity | tanh | sigmoid
   std::optional<unsigned> fSeed;
   std::optional<unsigned> fSamplingSeed;
@@ -99,6 +102,11 @@ MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int
 // Four times the input and output units, between 32 and 100.
 int HostClassifierUnits(int inputUnits, int outputUnits);
 constexpr int kHostClassifierMinUnits = 32, kHostClassifierMaxUnits = 100;
+// How a perceptron's continuous inputs are scaled unless --input-scaling
+// says: to mean 0 and standard deviation 1, or, from kHostRangeScalingInputs
+// input units up, to -1..1.
+VXNNCommon::Standardization HostInputScaling(int inputUnits);
+constexpr int kHostRangeScalingInputs = 32;
 // The early-stopping defaults: a run checked against test records waits
 // this many iterations for a better test error (the library waits 5).
 constexpr int kHostStepsWithoutImprovement = 10;

@@ -38,6 +38,27 @@ TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
   for (const auto& c : cases) EXPECT_EQ(vxnn::PassesAtBestTest(c.fSteps), c.fPasses);
   const int units[][3] = {{4, 3, 32}, {5, 3, 32}, {13, 3, 64}, {21, 4, 100}, {64, 10, 100}};
   for (const auto& u : units) EXPECT_EQ(vxnn::HostClassifierUnits(u[0], u[1]), u[2]) << u[0];
+  for (int inputs : {1, 13, 31})
+    EXPECT_EQ(vxnn::HostInputScaling(inputs), VXNNCommon::kMeanStdDev) << inputs;
+  for (int inputs : {32, 64, 500})
+    EXPECT_EQ(vxnn::HostInputScaling(inputs), VXNNCommon::kMinRangeSymmetric) << inputs;
+}
+
+// The rule is the perceptron's; --input-scaling sets any network's.
+TEST(HostDefaults, InputScalingOption) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
+  vxnn::DescribeOptions d;
+  d.fTargets = {"species"};
+  const NNVarList list = vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+  TrainOptions o;
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
+  o.fInputScaling = "range";
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
+  EXPECT_EQ(vxnn::MakeRBFSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
+  o.fInputScaling = "standard";
+  EXPECT_EQ(vxnn::MakeLinearSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
+  o.fInputScaling = "minmax";
+  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
 }
 
 TEST(HostDefaults, TestErrorDecidesTurnsOffTheTrainingFitStops) {
@@ -128,6 +149,7 @@ TEST(HostDefaults, SummaryAndJsonTellTheRefit) {
   EXPECT_EQ(j["refit"]["records"], 150);
   EXPECT_EQ(j["training"]["stop_reason"], "Stopped Verifying Cycle");
   EXPECT_EQ(j["training"]["hidden_units"]["count"], 32);
+  EXPECT_EQ(j["training"]["input_scaling"], "standard");
   ASSERT_EQ(testhost::Run(with({"--json", "--no-refit"}), &out), 0);
   EXPECT_TRUE(nlohmann::json::parse(out)["refit"].is_null());
   ASSERT_EQ(testhost::Run(with({}), &out), 0);
