@@ -142,7 +142,7 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   Optional(train, finish, "--momentum", o.fMomentum, s.fMomentum,
            "Momentum of gradient descent (default 0.9)");
   Optional(train, finish, "--weight-range", o.fWeightRange, s.fWeightRange,
-           "Initial weights are drawn from [-R, R] (default 0.5)");
+           "Architecture search draws initial weights from [-R, R] (default 0.5)");
 
   Optional(train, finish, "--max-data-passes", o.fMaxDataPasses, s.fMaxDataPasses,
            "Stop after this many passes (default max(100, 2 x weights + 1))");

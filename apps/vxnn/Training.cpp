@@ -123,6 +123,14 @@ void ApplyMethod(const TrainOptions& o, MLPSettings& s) {
   Require(o.fMomentum, o.fMomentum && *o.fMomentum >= 0 && *o.fMomentum < 1,
           "--momentum must lie in [0, 1)");
   Require(o.fWeightRange, o.fWeightRange && *o.fWeightRange > 0, "--weight-range must be above 0");
+  // A plain run draws its first weights by training on samples from the
+  // library's default range, whatever the settings say; only the
+  // architecture search draws from the range given. Refused rather than
+  // silently ignored.
+  if (o.fWeightRange && !o.fSelectArchitecture)
+    throw InputError(
+        "--weight-range applies with --select-architecture (a plain run starts from weights "
+        "found by training on samples)");
   if (o.fLearningRate) s.SetEtaInit(*o.fLearningRate);
   if (o.fMinLearningRate) s.SetEtaLow(*o.fMinLearningRate);
   if (o.fMomentum) s.SetAlpha(*o.fMomentum);

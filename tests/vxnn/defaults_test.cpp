@@ -61,6 +61,20 @@ TEST(HostDefaults, InputScalingOption) {
   EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
 }
 
+// Only the architecture search draws from the given range; a plain run
+// would ignore it, so it is refused there.
+TEST(HostDefaults, WeightRangeNeedsTheArchitectureSearch) {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
+  vxnn::DescribeOptions d;
+  d.fTargets = {"species"};
+  const NNVarList list = vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+  TrainOptions o;
+  o.fWeightRange = 0.2;
+  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
+  o.fSelectArchitecture = true;
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetRandomWeightRangeHi(), 0.2);
+}
+
 TEST(HostDefaults, TestErrorDecidesTurnsOffTheTrainingFitStops) {
   const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
   vxnn::DescribeOptions d;
