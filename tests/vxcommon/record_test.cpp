@@ -64,6 +64,29 @@ TEST(VectorRecordIterTest, CopyingSourceReadsAndRewinds) {
   EXPECT_EQ(empty.Rewind(), RecordIterator::kEndOfData);
 }
 
+// Blocks of rows where the vector holds them, short records passed over;
+// a source of its own kind that does not say otherwise cannot hand rows out.
+TEST(VectorRecordIterTest, RowsInPlaceSkippingShortRecords) {
+  std::vector<Record> records = ThreeRecords();
+  records.insert(records.begin() + 1, Record(std::vector<double>{7.0}));
+  auto source = VectorRecordIter::Borrow(records);
+  const double* rows[3] = {};
+  ASSERT_EQ(source.NextRows(rows, 2, 2), 2);
+  EXPECT_EQ(rows[0], records[0].GetAll());
+  EXPECT_EQ(rows[1], records[2].GetAll());
+  ASSERT_EQ(source.NextRows(rows, 3, 2), 1);
+  EXPECT_EQ(rows[0][0], 5.0);
+  EXPECT_EQ(source.NextRows(rows, 3, 2), 0);
+  EXPECT_FALSE(source.IsGood());
+
+  struct OneAtATime : RecordIterator {
+    bool IsGood() override { return true; }
+    const Record* Next() override { return nullptr; }
+    int GetStatus() override { return kGood; }
+  } other;
+  EXPECT_EQ(other.NextRows(rows, 3, 1), -1);
+}
+
 TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   const fs::path dir = VXDefaultTempFileNameMaker("", "vxcommon-dir").GetTempFileName();
   ASSERT_TRUE(fs::create_directory(dir));
