@@ -64,8 +64,7 @@ TEST(VectorRecordIterTest, CopyingSourceReadsAndRewinds) {
   EXPECT_EQ(empty.Rewind(), RecordIterator::kEndOfData);
 }
 
-// Blocks of rows where the vector holds them, short records passed over;
-// a source of its own kind that does not say otherwise cannot hand rows out.
+// Blocks of rows where the vector holds them, short records passed over.
 TEST(VectorRecordIterTest, RowsInPlaceSkippingShortRecords) {
   std::vector<Record> records = ThreeRecords();
   records.insert(records.begin() + 1, Record(std::vector<double>{7.0}));
@@ -78,13 +77,6 @@ TEST(VectorRecordIterTest, RowsInPlaceSkippingShortRecords) {
   EXPECT_EQ(rows[0][0], 5.0);
   EXPECT_EQ(source.NextRows(rows, 3, 2), 0);
   EXPECT_FALSE(source.IsGood());
-
-  struct OneAtATime : RecordIterator {
-    bool IsGood() override { return true; }
-    const Record* Next() override { return nullptr; }
-    int GetStatus() override { return kGood; }
-  } other;
-  EXPECT_EQ(other.NextRows(rows, 3, 1), -1);
 }
 
 TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
