@@ -42,6 +42,16 @@ class RecordIterator {
   virtual const Record* Next() = 0;
   // 0 good, 1 end of data, 3 error.
   virtual int GetStatus() = 0;
+  // Hands out up to `max` of the next records at once, for a reader that
+  // works on several together: rows[i] gets the values of the i-th, and
+  // all of them stay in place until the source is next advanced, rewound,
+  // changed or destroyed. Records with fewer than `width` fields are passed
+  // over, uncounted. Returns how many were handed out (fewer than `max`
+  // only when the data ends there; 0: no more), or -1,
+  // having read nothing, when the source cannot keep its records in place
+  // (it reuses one record, say): read it with Next then. The default is
+  // that -1.
+  virtual int NextRows(const double** rows, int max, int width);
 };
 
 // A record source that can be read again from its first record.
@@ -68,6 +78,7 @@ class VectorRecordIter : public MultiPassRecordIter {
   bool IsGood() override;
   const Record* Next() override;
   int GetStatus() override;
+  int NextRows(const double** rows, int max, int width) override;
   int Rewind() override;
   std::size_t Count() const { return fRecords->size(); }
 

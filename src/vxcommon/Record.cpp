@@ -10,6 +10,8 @@ bool Record::Resize(int n) {
   return true;
 }
 
+int RecordIterator::NextRows(const double** /*rows*/, int /*max*/, int /*width*/) { return -1; }
+
 VectorRecordIter::VectorRecordIter(std::vector<Record> records)
     : fOwned(std::move(records)), fRecords(&fOwned) {}
 
@@ -49,6 +51,16 @@ bool VectorRecordIter::IsGood() { return fPos < fRecords->size(); }
 const Record* VectorRecordIter::Next() {
   if (fPos >= fRecords->size()) return nullptr;
   return &(*fRecords)[fPos++];
+}
+
+// The records stay in the vector, so a block of them is handed out as is.
+int VectorRecordIter::NextRows(const double** rows, int max, int width) {
+  int n = 0;
+  while (n < max && fPos < fRecords->size()) {
+    const Record& record = (*fRecords)[fPos++];
+    if (record.Size() >= width) rows[n++] = record.GetAll();
+  }
+  return n;
 }
 
 int VectorRecordIter::GetStatus() { return IsGood() ? kGood : kEndOfData; }

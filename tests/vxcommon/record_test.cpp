@@ -64,6 +64,21 @@ TEST(VectorRecordIterTest, CopyingSourceReadsAndRewinds) {
   EXPECT_EQ(empty.Rewind(), RecordIterator::kEndOfData);
 }
 
+// Blocks of rows where the vector holds them, short records passed over.
+TEST(VectorRecordIterTest, RowsInPlaceSkippingShortRecords) {
+  std::vector<Record> records = ThreeRecords();
+  records.insert(records.begin() + 1, Record(std::vector<double>{7.0}));
+  auto source = VectorRecordIter::Borrow(records);
+  const double* rows[3] = {};
+  ASSERT_EQ(source.NextRows(rows, 2, 2), 2);
+  EXPECT_EQ(rows[0], records[0].GetAll());
+  EXPECT_EQ(rows[1], records[2].GetAll());
+  ASSERT_EQ(source.NextRows(rows, 3, 2), 1);
+  EXPECT_EQ(rows[0][0], 5.0);
+  EXPECT_EQ(source.NextRows(rows, 3, 2), 0);
+  EXPECT_FALSE(source.IsGood());
+}
+
 TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   const fs::path dir = VXDefaultTempFileNameMaker("", "vxcommon-dir").GetTempFileName();
   ASSERT_TRUE(fs::create_directory(dir));

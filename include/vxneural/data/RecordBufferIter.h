@@ -31,6 +31,8 @@ class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter {
   // handed out, so IsGood is false right after it.
   const VXCommon_1_2::Record* Next() override;
   int GetStatus() override { return fStatus; }
+  // Records stay in the buffer (see above), so blocks are handed out as is.
+  int NextRows(const double** rows, int max, int width) override;
   // Cursor back to the first record; status 0 when there is one (and the
   // buffer is usable).
   int Rewind() override;

@@ -105,6 +105,19 @@ const Record* RecordBufferIter::Next() {
   return record;
 }
 
+int RecordBufferIter::NextRows(const double** rows, int max, int width) {
+  int n = 0;
+  if (fWidth < width) {
+    // Every record is too short: pass over them all, as Next's reader would.
+    while (Next() != nullptr) {
+    }
+    return 0;
+  }
+  const Record* record = nullptr;
+  while (n < max && (record = Next()) != nullptr) rows[n++] = record->GetAll();
+  return n;
+}
+
 int RecordBufferIter::Rewind() {
   fIndCurRecord = 0;
   SyncCursor();

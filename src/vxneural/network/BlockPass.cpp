@@ -21,6 +21,25 @@ void Fit(AlignedBuffer& b, std::size_t n) {
   if (b.size() < n) b.assign(n, 0.0);
 }
 
+// C (n x units, padded) = or += X W for X's rows at x (K values each) and
+// W given twice, as B (K x ldb) and transposed as Bt (units x ldbt). One
+// or two units past the last whole vector cost fewer multiply-adds as dot
+// products with Bt's rows than as a vector that is mostly padding; with
+// more, the sums across each dot product's lanes eat up the saving.
+void Product(const KernelTable& kernel, int n, int units, int K, const double* const* x,
+             const double* B, std::ptrdiff_t ldb, const double* Bt, std::ptrdiff_t ldbt, double* C,
+             std::ptrdiff_t ldc, bool accumulate) {
+  const int whole = units / kPad * kPad, tail = units - whole;
+  if (tail == 0 || tail > 2) {
+    kernel.gemmRowsA(n, Padded(units), K, x, B, ldb, C, ldc, accumulate);
+    return;
+  }
+  if (whole > 0) kernel.gemmRowsA(n, whole, K, x, B, ldb, C, ldc, accumulate);
+  if (!accumulate)
+    for (int r = 0; r < n; ++r) std::fill_n(C + r * ldc + whole, kPad, 0.0);
+  kernel.dots(n, tail, K, x, Bt + whole * ldbt, ldbt, C + whole, ldc);
+}
+
 }  // namespace
 
 void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
@@ -39,6 +58,7 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias})
     v->resize(nl);
   Fit(fTargets, static_cast<std::size_t>(kBlock) * fNOutputs);
+  Fit(fInputTail, static_cast<std::size_t>(kBlock) * kPad);
   // A new shape, or new layers: the packed weights are stale whatever the
   // layers' stamps say.
   fStamps.assign(nl, 0);
@@ -105,8 +125,8 @@ void MLPBlockPass::Forward(int n) {
     double* z = fSums[l].data();
     const double* bias = fBias[l].data();
     for (int r = 0; r < n; ++r) std::copy(bias, bias + ld, z + r * ld);
-    fKernel->gemm(n, fLd[l], fUnits[l - 1], fValues[l - 1].data(), ldLower, 1, fWeightsT[l].data(),
-                  ld, z, ld, true);
+    Product(*fKernel, n, units, fUnits[l - 1], RowsOf(l - 1, n), fWeightsT[l].data(), ld,
+            fWeightsN[l].data(), ldLower, z, ld, true);
     double* y = fValues[l].data();
     const auto f = static_cast<VXNNCommon::ActivationFunction>(fActivation[l]);
     if (l == fNLayers && f == VXNNCommon::kSoftMax) {
@@ -119,6 +139,13 @@ void MLPBlockPass::Forward(int n) {
         for (int j = 0; j < units; ++j) y[r * ld + j] = MLPLayer::Activate(f, z[r * ld + j]);
     }
   }
+}
+
+const double* const* MLPBlockPass::RowsOf(int l, int n) {
+  if (l == 0) return fInputRows.data();
+  for (int r = 0; r < n; ++r)
+    fRows[static_cast<std::size_t>(r)] = &fValues[l][static_cast<std::size_t>(r) * fLd[l]];
+  return fRows.data();
 }
 
 void MLPBlockPass::ActivateRow(int l, const double* z, double* y) const {
@@ -291,9 +318,12 @@ void MLPBlockPass::Backward(int n) {
     // The padding columns' sums land in the padding of gb, never read.
     fKernel->columnSums(n, fLd[l], d, ld, fGradBias[l].data());
     // G (units x lower) += D^T (units x n) * X (n x lower).
+    if (l == 1) {
+      InputGradient(n, d, ld);
+      break;
+    }
     fKernel->gemm(units, fLd[l - 1], n, d, 1, ld, fValues[l - 1].data(), ldLower, fGrad[l].data(),
                   ldLower, true);
-    if (l == 1) break;
     // Deltas of the layer below: D (n x units) * W (units x lower), then
     // times the lower activation's derivative.
     double* dl = fDeltas[l - 1].data();
@@ -309,10 +339,31 @@ void MLPBlockPass::Backward(int n) {
   }
 }
 
+// The first layer's G += D^T X with the block's input rows where they lie:
+// the whole vectors of each row read in place, the last few inputs (a row
+// in place has no zero padding to read up to a whole vector) through a
+// zero-padded copy.
+void MLPBlockPass::InputGradient(int n, const double* d, std::ptrdiff_t ld) {
+  const int inputs = fUnits[0], whole = inputs / kPad * kPad, units = fUnits[1];
+  const std::ptrdiff_t ldG = fLd[0];
+  double* g = fGrad[1].data();
+  if (whole > 0) fKernel->gemmRowsB(units, whole, n, d, 1, ld, fInputRows.data(), g, ldG, true);
+  if (whole == inputs) return;
+  double* tail = fInputTail.data();
+  for (int r = 0; r < n; ++r) {
+    const double* x = fInputRows[static_cast<std::size_t>(r)];
+    std::copy(x + whole, x + inputs, tail + r * kPad);
+    std::fill(tail + r * kPad + (inputs - whole), tail + (r + 1) * kPad, 0.0);
+  }
+  fKernel->gemm(units, kPad, n, d, 1, ld, tail, kPad, g + whole, ldG, true);
+}
+
 void MLPBlockPass::End(const std::vector<INLayer*>& layers, int last) {
   for (int l = 0; l <= fNLayers; ++l) {
     const std::size_t row = static_cast<std::size_t>(last) * fLd[l];
-    if (last >= 0) layers[l]->SetUnitValues(&fValues[l][row], fUnits[l]);
+    if (last >= 0)
+      layers[l]->SetUnitValues(
+          l == 0 ? fInputRows[static_cast<std::size_t>(last)] : &fValues[l][row], fUnits[l]);
     if (l == 0 || !fHasGradient) continue;
     const std::size_t units = fUnits[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
     double* g = static_cast<MLPLayer*>(layers[l])->GetAccumGradientData();
@@ -338,9 +389,11 @@ void RBFBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   Fit(fH, block * fLdHidden);
   Fit(fY, block * fLdOut);
   Fit(fCentersT, static_cast<std::size_t>(fNInputs) * fLdHidden);
+  Fit(fCenters, static_cast<std::size_t>(fNHidden) * fLdIn);
   Fit(fCenterNorms, fLdHidden);
   Fit(fScales, fLdHidden);
   Fit(fWeightsT, static_cast<std::size_t>(fNHidden) * fLdOut);
+  Fit(fWeightsN, static_cast<std::size_t>(fNOutputs) * fLdHidden);
   Fit(fBias, fLdOut);
 }
 
@@ -363,6 +416,7 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
     double norm = 0.0;
     for (int i = 0; i < fNInputs; ++i) {
       fCentersT[i * ldH + j] = c[static_cast<std::size_t>(i)];
+      fCenters[j * fLdIn + i] = c[static_cast<std::size_t>(i)];
       norm += c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
     }
     fCenterNorms[static_cast<std::size_t>(j)] = norm;
@@ -379,28 +433,30 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   for (int k = 0; k < fNOutputs; ++k) {
     const double* row = w + static_cast<std::ptrdiff_t>(k) * stride;
     if (bias) fBias[static_cast<std::size_t>(k)] = *row++;
-    for (int j = 0; j < fUsed; ++j) fWeightsT[j * ldO + k] = row[j];
+    for (int j = 0; j < fUsed; ++j) fWeightsT[j * ldO + k] = fWeightsN[k * ldH + j] = row[j];
   }
 }
 
 void RBFBlockPass::Forward(int n) {
-  const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut, ldX = fLdIn;
+  const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut;
   if (fUsed > 0) {
     // x . c for every record and centre, then distances, exponentials and
     // the normalisation row by row in one kernel call.
-    fKernel->gemm(n, Padded(fUsed), fNInputs, fX.data(), ldX, 1, fCentersT.data(), ldH, fH.data(),
-                  ldH, false);
-    fKernel->radialRows(n, fUsed, fX.data(), ldX, fNInputs, fCenterNorms.data(), fScales.data(),
+    Product(*fKernel, n, fUsed, fNInputs, fInputRows.data(), fCentersT.data(), ldH, fCenters.data(),
+            fLdIn, fH.data(), ldH, false);
+    fKernel->radialRows(n, fUsed, fInputRows.data(), fNInputs, fCenterNorms.data(), fScales.data(),
                         fNormalized, fH.data(), ldH);
   }
   for (int r = 0; r < n; ++r) std::copy(fBias.data(), fBias.data() + ldO, &fY[r * ldO]);
-  fKernel->gemm(n, fLdOut, fUsed, fH.data(), ldH, 1, fWeightsT.data(), ldO, fY.data(), ldO, true);
+  for (int r = 0; r < n; ++r) fHRows[static_cast<std::size_t>(r)] = &fH[r * ldH];
+  Product(*fKernel, n, fNOutputs, fUsed, fHRows.data(), fWeightsT.data(), ldO, fWeightsN.data(),
+          ldH, fY.data(), ldO, true);
 }
 
 void RBFBlockPass::End(const std::vector<INLayer*>& layers, int last) {
   if (last < 0) return;
   const std::size_t r = static_cast<std::size_t>(last);
-  std::copy_n(&fX[r * fLdIn], fNInputs, layers[0]->GetUnitValues());
+  std::copy_n(fInputRows[r], fNInputs, layers[0]->GetUnitValues());
   std::copy_n(&fH[r * fLdHidden], fUsed, layers[1]->GetUnitValues());
   std::copy_n(&fY[r * fLdOut], fNOutputs, layers[2]->GetUnitValues());
 }

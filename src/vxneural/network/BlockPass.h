@@ -10,6 +10,8 @@
 // accuracy, averages) in record order itself, from OutputRow.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -36,9 +38,20 @@ class MLPBlockPass {
   // Sizes the buffers for these layers without starting a pass, so that
   // the passes themselves allocate nothing.
   void Reserve(const std::vector<INLayer*>& layers);
-  // Where record r of the block puts its input values (the network copies
-  // them, as the record source may reuse its record) and its targets.
-  double* InputRow(int r) { return &fValues[0][static_cast<std::size_t>(r) * fLd[0]]; }
+  // Where record r of the block finds its input values: either the pass's
+  // own row, which InputRow returns for the network to copy them into (when
+  // the record source may reuse its record), or the source's, which
+  // UseInputRow takes, to be read in place until the block has gone
+  // through Backward (and, for the last block, End). The targets are
+  // always copied.
+  double* InputRow(int r) {
+    double* row = &fValues[0][static_cast<std::size_t>(r) * fLd[0]];
+    fInputRows[static_cast<std::size_t>(r)] = row;
+    return row;
+  }
+  void UseInputRow(int r, const double* values) {
+    fInputRows[static_cast<std::size_t>(r)] = values;
+  }
   double* TargetRow(int r) { return &fTargets[static_cast<std::size_t>(r) * fNOutputs]; }
   // Forward pass of the first n rows; the output layer's values of row r
   // are then at OutputRow(r) (log-probabilities under cross entropy).
@@ -69,6 +82,10 @@ class MLPBlockPass {
   // layers' weight stamps.
   void Pack(const std::vector<INLayer*>& layers);
   void SoftMax(int n);
+  void InputGradient(int n, const double* d, std::ptrdiff_t ld);
+  // Where the first n rows of layer l's values lie: the block's input rows
+  // for the input layer.
+  const double* const* RowsOf(int l, int n);
   // The activation of layer l over one row of sums z into y (fLd[l]
   // values; the padding columns hold sums of 0).
   void ActivateRow(int l, const double* z, double* y) const;
@@ -80,20 +97,23 @@ class MLPBlockPass {
   bool fHasGradient = false;
   int fNLayers = 0;
   int fNOutputs = 0;
-  std::vector<int> fUnits;             // per layer, input layer first
-  std::vector<int> fLd;                // padded row lengths of the unit buffers
-  std::vector<int> fActivation;        // per layer
-  std::vector<int> fCategories;        // SoftMax groups of the output layer
-  std::vector<Buffer> fValues;         // per layer: kBlock x fLd unit values
-  std::vector<Buffer> fSums;           // per layer: kBlock x fLd combinations
-  std::vector<Buffer> fDeltas;         // per layer: kBlock x fLd deltas
-  std::vector<Buffer> fWeightsT;       // per layer: lower x fLd, W transposed
-  std::vector<Buffer> fBias;           // per layer: fLd biases, then zeros
-  std::vector<Buffer> fWeightsN;       // per layer: units x fLd[lower], W less bias
-  std::vector<Buffer> fGrad;           // per layer: units x fLd[lower]
-  std::vector<Buffer> fGradBias;       // per layer: fLd
-  Buffer fTargets;                     // kBlock x outputs
-  std::vector<std::uint64_t> fStamps;  // per layer: weight stamp when packed
+  std::vector<int> fUnits;        // per layer, input layer first
+  std::vector<int> fLd;           // padded row lengths of the unit buffers
+  std::vector<int> fActivation;   // per layer
+  std::vector<int> fCategories;   // SoftMax groups of the output layer
+  std::vector<Buffer> fValues;    // per layer: kBlock x fLd unit values
+  std::vector<Buffer> fSums;      // per layer: kBlock x fLd combinations
+  std::vector<Buffer> fDeltas;    // per layer: kBlock x fLd deltas
+  std::vector<Buffer> fWeightsT;  // per layer: lower x fLd, W transposed
+  std::vector<Buffer> fBias;      // per layer: fLd biases, then zeros
+  std::vector<Buffer> fWeightsN;  // per layer: units x fLd[lower], W less bias
+  std::vector<Buffer> fGrad;      // per layer: units x fLd[lower]
+  std::vector<Buffer> fGradBias;  // per layer: fLd
+  Buffer fTargets;                // kBlock x outputs
+  Buffer fInputTail;              // kBlock x kPad: inputs past the last whole vector
+  std::array<const double*, kBlock> fInputRows{};  // the block's input values
+  std::array<const double*, kBlock> fRows{};       // rows of a layer's values
+  std::vector<std::uint64_t> fStamps;              // per layer: weight stamp when packed
 };
 
 // The blocked forward pass of an RBF network (input, hidden, output
@@ -112,7 +132,15 @@ class RBFBlockPass {
   // Sizes (when the shape grew) and packs the centres, variances and
   // output weights of the network's three layers.
   void Begin(const KernelTable& kernel, const std::vector<INLayer*>& layers);
-  double* InputRow(int r) { return &fX[static_cast<std::size_t>(r) * fLdIn]; }
+  // As MLPBlockPass's.
+  double* InputRow(int r) {
+    double* row = &fX[static_cast<std::size_t>(r) * fLdIn];
+    fInputRows[static_cast<std::size_t>(r)] = row;
+    return row;
+  }
+  void UseInputRow(int r, const double* values) {
+    fInputRows[static_cast<std::size_t>(r)] = values;
+  }
   double* TargetRow(int r) { return &fTargets[static_cast<std::size_t>(r) * fNOutputs]; }
   void Forward(int n);
   const double* OutputRow(int r) const { return &fY[static_cast<std::size_t>(r) * fLdOut]; }
@@ -125,10 +153,14 @@ class RBFBlockPass {
   int fNInputs = 0, fNHidden = 0, fNOutputs = 0, fUsed = 0;
   int fLdIn = 0, fLdHidden = 0, fLdOut = 0;
   bool fNormalized = false;
-  Buffer fX, fTargets, fH, fY;   // per block
+  Buffer fX, fTargets, fH, fY;  // per block
+  std::array<const double*, kBlock> fInputRows{};
+  std::array<const double*, kBlock> fHRows{};
   Buffer fCentersT;              // inputs x fLdHidden
+  Buffer fCenters;               // hidden x fLdIn, the centres row by row
   Buffer fCenterNorms, fScales;  // per centre: |c|^2, -1 / 2a
   Buffer fWeightsT;              // hidden x fLdOut
+  Buffer fWeightsN;              // outputs x fLdHidden, the weights row by row
   Buffer fBias;                  // fLdOut
 };
 

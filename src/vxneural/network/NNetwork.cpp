@@ -1,6 +1,7 @@
 #include "vxneural/network/NNetwork.h"
 
 #include <algorithm>
+#include <array>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -423,15 +424,42 @@ int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, 
     last = filled - 1;
     filled = 0;
   };
-  // The source may reuse its record for the next one: copy the values.
-  const int n = ForEachRecord(
-      source, maxRecords, fNInputs + fNOutputs, [this] { return IsCanceled(); },
-      [&](const double* values) {
-        std::copy(values, values + fNInputs, pass.InputRow(filled));
-        std::copy(values + fNInputs, values + fNInputs + fNOutputs, pass.TargetRow(filled));
-        if (++filled == Pass::kBlock) flush();
-      });
-  if (filled > 0) flush();
+  const int width = fNInputs + fNOutputs;
+  // A source that keeps its records in place hands them out a block at a
+  // time, and the pass reads their inputs where they are; cancelling is
+  // then noticed between blocks.
+  std::array<const double*, Pass::kBlock> rows;
+  int n = 0;
+  int want = std::min(Pass::kBlock, std::max(maxRecords, 0));
+  int got =
+      want > 0 && !IsCanceled() && source.IsGood() ? source.NextRows(rows.data(), want, width) : 0;
+  if (got >= 0) {
+    while (got > 0) {
+      for (int r = 0; r < got; ++r) {
+        pass.UseInputRow(r, rows[static_cast<std::size_t>(r)]);
+        std::copy_n(rows[static_cast<std::size_t>(r)] + fNInputs, fNOutputs, pass.TargetRow(r));
+      }
+      filled = got;
+      n += got;
+      flush();
+      // Fewer than asked for: the source has no more. Not asking again
+      // keeps the last block's rows in place for End.
+      if (got < want) break;
+      want = std::min(Pass::kBlock, maxRecords - n);
+      if (want == 0 || IsCanceled() || !source.IsGood()) break;
+      got = source.NextRows(rows.data(), want, width);
+    }
+  } else {
+    // The source may reuse its record for the next one: copy the values.
+    n = ForEachRecord(
+        source, maxRecords, width, [this] { return IsCanceled(); },
+        [&](const double* values) {
+          std::copy(values, values + fNInputs, pass.InputRow(filled));
+          std::copy(values + fNInputs, values + width, pass.TargetRow(filled));
+          if (++filled == Pass::kBlock) flush();
+        });
+    if (filled > 0) flush();
+  }
   pass.End(fLayers, last);
   return n;
 }

@@ -156,6 +156,24 @@ TEST(RecordBufferIter, LastRecordEndsTheDataAsItIsHandedOut) {
   EXPECT_EQ((*b.Next())[0], 9.0);
 }
 
+// Blocks of rows from the cursor on, in place, then the end; a reader
+// wanting wider records than the buffer's gets none and the buffer is read.
+TEST(RecordBufferIter, RowsAreHandedOutInPlaceBlockByBlock) {
+  RecordBufferIter b(2, 5);
+  for (double v : {1.0, 2.0, 3.0}) ASSERT_TRUE(b.Add(Rec({v, -v})));
+  ASSERT_EQ(b.Next()->GetAll()[0], 1.0);
+  const double* rows[4] = {};
+  ASSERT_EQ(b.NextRows(rows, 1, 2), 1);
+  EXPECT_EQ(rows[0], b.GetRecordAt(1)->GetAll());
+  ASSERT_EQ(b.NextRows(rows, 4, 1), 1);
+  EXPECT_EQ(rows[0][1], -3.0);
+  EXPECT_FALSE(b.IsGood());
+  EXPECT_EQ(b.NextRows(rows, 4, 2), 0);
+  b.Rewind();
+  EXPECT_EQ(b.NextRows(rows, 4, 3), 0);
+  EXPECT_FALSE(b.IsGood());
+}
+
 // Width, capacity, count, cursor, status, then the records' values bitwise
 // (-0.0 and the missing value included).
 TEST(RecordBufferIterPersist, LayoutFieldByField) {

@@ -85,23 +85,80 @@ TEST(KernelGemm, EveryKernelMatchesThePlainProduct) {
       for (std::size_t i = 0; i < B.size(); ++i) B[i] = Value(static_cast<int>(i + 5000));
       for (std::size_t i = 0; i < C.size(); ++i) C[i] = Value(static_cast<int>(i + 9000));
       const std::vector<double> before = C;
+      // The same operands as rows of their own, no longer than what the
+      // product may read, for the variants that take row pointers.
+      std::vector<std::vector<double>> aRows, bRows;
+      std::vector<const double*> aPtrs, bPtrs;
+      for (int m = 0; m < c.M && !c.transposedA; ++m)
+        aRows.emplace_back(A.begin() + m * lda, A.begin() + m * lda + c.K);
+      for (int k = 0; k < c.K; ++k)
+        bRows.emplace_back(B.begin() + k * ldb, B.begin() + k * ldb + c.N);
+      for (const auto& r : aRows) aPtrs.push_back(r.data());
+      for (const auto& r : bRows) bPtrs.push_back(r.data());
 
-      table->gemm(c.M, c.N, c.K, A.data(), am, ak, B.data(), ldb, C.data(), ldc, c.accumulate);
+      for (int variant = 0; variant < 3; ++variant) {
+        if (variant == 1 && c.transposedA) continue;
+        SCOPED_TRACE(variant == 0 ? "strided" : variant == 1 ? "rows of A" : "rows of B");
+        C = before;
+        if (variant == 0)
+          table->gemm(c.M, c.N, c.K, A.data(), am, ak, B.data(), ldb, C.data(), ldc, c.accumulate);
+        else if (variant == 1)
+          table->gemmRowsA(c.M, c.N, c.K, aPtrs.data(), B.data(), ldb, C.data(), ldc, c.accumulate);
+        else
+          table->gemmRowsB(c.M, c.N, c.K, A.data(), am, ak, bPtrs.data(), C.data(), ldc,
+                           c.accumulate);
 
-      for (int m = 0; m <= c.M; ++m) {
-        for (int n = 0; n < ldc; ++n) {
-          const std::size_t at = static_cast<std::size_t>(m * ldc + n);
-          if (m == c.M || n >= c.N) {
-            ASSERT_EQ(C[at], before[at]) << "outside the result at " << m << "," << n;
-            continue;
+        for (int m = 0; m <= c.M; ++m) {
+          for (int n = 0; n < ldc; ++n) {
+            const std::size_t at = static_cast<std::size_t>(m * ldc + n);
+            if (m == c.M || n >= c.N) {
+              ASSERT_EQ(C[at], before[at]) << "outside the result at " << m << "," << n;
+              continue;
+            }
+            double want = c.accumulate ? before[at] : 0.0, magnitude = std::fabs(want);
+            for (int k = 0; k < c.K; ++k) {
+              const double t = A[m * am + k * ak] * B[k * ldb + n];
+              want += t;
+              magnitude += std::fabs(t);
+            }
+            ASSERT_NEAR(C[at], want, 1e-14 * (1.0 + magnitude)) << "at " << m << "," << n;
           }
-          double want = c.accumulate ? before[at] : 0.0, magnitude = std::fabs(want);
-          for (int k = 0; k < c.K; ++k) {
-            const double t = A[m * am + k * ak] * B[k * ldb + n];
-            want += t;
-            magnitude += std::fabs(t);
+        }
+      }
+    }
+  }
+}
+
+// The last few columns of a product as dot products: C += A_m . B_j for
+// j < T, rows of A of exactly K values (any K: whole vectors and a ragged
+// end), odd and even row counts; cells past T keep their values.
+TEST(KernelGemm, DotsMatchThePlainSums) {
+  constexpr int kLdb = 45, kLdc = 9;
+  for (const auto& [kernel, table] : Tables()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
+    for (int M : {1, 4, 7}) {
+      for (int T : {1, 2, 4, 5}) {
+        for (int K : {0, 3, 8, 21, 40}) {
+          SCOPED_TRACE(testing::Message() << M << " rows, " << T << " columns, K " << K);
+          std::vector<std::vector<double>> rows;
+          std::vector<const double*> ptrs;
+          for (int m = 0; m < M; ++m) {
+            rows.emplace_back(static_cast<std::size_t>(K));
+            for (int k = 0; k < K; ++k) rows.back()[k] = Value(m * 100 + k);
           }
-          ASSERT_NEAR(C[at], want, 1e-14 * (1.0 + magnitude)) << "at " << m << "," << n;
+          for (const auto& r : rows) ptrs.push_back(r.data());
+          std::vector<double> B(T * kLdb), C(M * kLdc);
+          for (std::size_t i = 0; i < B.size(); ++i) B[i] = Value(static_cast<int>(i) + 3000);
+          for (std::size_t i = 0; i < C.size(); ++i) C[i] = Value(static_cast<int>(i) + 6000);
+          const std::vector<double> before = C;
+          table->dots(M, T, K, ptrs.data(), B.data(), kLdb, C.data(), kLdc);
+          for (int m = 0; m < M; ++m) {
+            for (int j = 0; j < kLdc; ++j) {
+              double want = before[m * kLdc + j];
+              for (int k = 0; k < K && j < T; ++k) want += rows[m][k] * B[j * kLdb + k];
+              ASSERT_NEAR(C[m * kLdc + j], want, 1e-14 * (1.0 + K)) << m << "," << j;
+            }
+          }
         }
       }
     }
@@ -174,6 +231,12 @@ TEST(KernelRadialRows, MatchTheDirectFormula) {
   std::vector<double> x(kRows * kLdX, 0.0);
   for (int r = 0; r < kRows; ++r)
     for (int i = 0; i < kInputs; ++i) x[r * kLdX + i] = Value(r * 31 + i) * (r == 2 ? 60.0 : 1.0);
+  // Each record's row as its own vector of exactly its inputs.
+  std::vector<std::vector<double>> xOwn;
+  std::vector<const double*> xRows;
+  for (int r = 0; r < kRows; ++r)
+    xOwn.emplace_back(x.begin() + r * kLdX, x.begin() + r * kLdX + kInputs);
+  for (const auto& row : xOwn) xRows.push_back(row.data());
   for (int used : {1, 2, 7, 9, 16, 17}) {
     std::vector<double> c(static_cast<std::size_t>(used * kInputs)), norms(kLdH, 0.0),
         scales(kLdH, 0.0);
@@ -209,7 +272,7 @@ TEST(KernelRadialRows, MatchTheDirectFormula) {
         SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " used " << used
                                         << (normalized ? " normalised" : ""));
         std::vector<double> got = h;
-        table->radialRows(kRows, used, x.data(), kLdX, kInputs, norms.data(), scales.data(),
+        table->radialRows(kRows, used, xRows.data(), kInputs, norms.data(), scales.data(),
                           normalized, got.data(), kLdH);
         for (int r = 0; r < kRows; ++r) {
           for (int j = 0; j < kLdH; ++j) {

@@ -207,13 +207,19 @@ struct Recorder : VXCommon_1_2::ProgressListener {
   std::function<void(VXCommon_1_2::ProgressReport&)> then;
 };
 
-// A record source over borrowed records that counts the records handed out.
+// A record source over borrowed records that counts the records handed out,
+// one by one or in blocks.
 struct CountingIter : VectorRecordIter {
   explicit CountingIter(const std::vector<Record>& records) : VectorRecordIter(Borrow(records)) {}
   const Record* Next() override {
     const Record* r = VectorRecordIter::Next();
     handedOut += r != nullptr ? 1 : 0;
     return r;
+  }
+  int NextRows(const double** rows, int max, int width) override {
+    const int n = VectorRecordIter::NextRows(rows, max, width);
+    handedOut += n > 0 ? n : 0;
+    return n;
   }
   int handedOut = 0;
 };

@@ -23,6 +23,20 @@ struct KernelTable {
   // and D^T * X (am = 1, ak = row length).
   void (*gemm)(int M, int N, int K, const double* A, std::ptrdiff_t am, std::ptrdiff_t ak,
                const double* B, std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // As gemm, with A's row m read at aRows[m] (ak = 1): the rows of a block
+  // of records where their source keeps them.
+  void (*gemmRowsA)(int M, int N, int K, const double* const* aRows, const double* B,
+                    std::ptrdiff_t ldb, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // As gemm, with B's row k read at bRows[k]; only its first N values are
+  // read.
+  void (*gemmRowsB)(int M, int N, int K, const double* A, std::ptrdiff_t am, std::ptrdiff_t ak,
+                    const double* const* bRows, double* C, std::ptrdiff_t ldc, bool accumulate);
+  // C[m * ldc + j] += the sum over k < K of aRows[m][k] * B[j * ldb + k],
+  // for m < M, j < T: a product's last few columns (T of a vector or less)
+  // as dot products along k, at about T / (vector width) of the
+  // multiply-adds that a whole vector of padded columns would cost.
+  void (*dots)(int M, int T, int K, const double* const* aRows, const double* B, std::ptrdiff_t ldb,
+               double* C, std::ptrdiff_t ldc);
   // One record through one layer, all units at once: z[n] = bias[n] + the
   // sum over k < K of x[k] * W[k * ldw + n], for n < N (N % kPad == 0).
   // Terms whose input is 0 may be left out, which changes no sum but the
@@ -41,14 +55,13 @@ struct KernelTable {
   double (*peak)(long rounds, double* sink);
   // The radial units of n records. On entry row r of h holds x_r . c_j for
   // the centres j < used; on return e^(s_j d) with d = |x_r|^2 - 2 x_r . c_j
-  // + |c_j|^2 (0 where rounding leaves it below 0), x_r having `inputs`
-  // values. Normalised, each row is then divided by its sum, the row's
+  // + |c_j|^2 (0 where rounding leaves it below 0), x_r (at x[r]) having
+  // `inputs` values. Normalised, each row is then divided by its sum, the row's
   // largest exponent being taken out first so that not every term can
   // underflow. norms and scales hold |c_j|^2 and s_j and are read up to
   // Padded(used); the columns from `used` to Padded(used) come back 0.
-  void (*radialRows)(int n, int used, const double* x, std::ptrdiff_t ldx, int inputs,
-                     const double* norms, const double* scales, bool normalized, double* h,
-                     std::ptrdiff_t ldh);
+  void (*radialRows)(int n, int used, const double* const* x, int inputs, const double* norms,
+                     const double* scales, bool normalized, double* h, std::ptrdiff_t ldh);
   // sums[j] += the sum over m < M of A[m * lda + j], for j < N
   // (N % kPad == 0).
   void (*columnSums)(int M, int N, const double* A, std::ptrdiff_t lda, double* sums);
