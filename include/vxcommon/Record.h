@@ -42,16 +42,26 @@ class RecordIterator {
   virtual const Record* Next() = 0;
   // 0 good, 1 end of data, 3 error.
   virtual int GetStatus() = 0;
-  // Hands out up to `max` of the next records at once, for a reader that
-  // works on several together: rows[i] gets the values of the i-th, and
-  // all of them stay in place until the source is next advanced, rewound,
-  // changed or destroyed. Records with fewer than `width` fields are passed
-  // over, uncounted. Returns how many were handed out (fewer than `max`
-  // only when the data ends there; 0: no more), or -1,
-  // having read nothing, when the source cannot keep its records in place
-  // (it reuses one record, say): read it with Next then. The default is
-  // that -1.
-  virtual int NextRows(const double** rows, int max, int width);
+};
+
+// Offered besides RecordIterator by a source that keeps its records in
+// place, for a reader that works on several at once. It stands apart so that
+// the record-source interface keeps its layout (a host's sources are built
+// against it); a reader asks for it with dynamic_cast and reads with Next
+// when the source does not offer it.
+class RecordRowSource {
+ public:
+  // Hands out up to `max` of the next records at once: rows[i] gets the
+  // values of the i-th, and all of them stay in place until the source is
+  // next advanced, rewound, changed or destroyed. Records with fewer than
+  // `width` fields are passed over, uncounted. Returns how many were handed
+  // out (fewer than `max` only when the data ends there; 0: no more), or -1,
+  // having read nothing, when the records cannot be handed out in place
+  // just now: read them with Next then.
+  virtual int NextRows(const double** rows, int max, int width) = 0;
+
+ protected:
+  ~RecordRowSource() = default;
 };
 
 // A record source that can be read again from its first record.
@@ -64,7 +74,7 @@ class MultiPassRecordIter : public RecordIterator {
 // A rewindable source over records held in memory. It either copies the
 // records or borrows them; a borrowed vector must outlive the iterator and not
 // change while it is read.
-class VectorRecordIter : public MultiPassRecordIter {
+class VectorRecordIter : public MultiPassRecordIter, public RecordRowSource {
  public:
   explicit VectorRecordIter(std::vector<Record> records);
   static VectorRecordIter Borrow(const std::vector<Record>& records);
@@ -78,9 +88,16 @@ class VectorRecordIter : public MultiPassRecordIter {
   bool IsGood() override;
   const Record* Next() override;
   int GetStatus() override;
+  // -1 in a derived class, whose Next may filter or change what it hands
+  // out: reading past it would skip that. Such a class that keeps the
+  // records as they are can offer HandOutRows as its own NextRows.
   int NextRows(const double** rows, int max, int width) override;
   int Rewind() override;
   std::size_t Count() const { return fRecords->size(); }
+
+ protected:
+  // NextRows without the check of the class.
+  int HandOutRows(const double** rows, int max, int width);
 
  private:
   VectorRecordIter() = default;

@@ -1,5 +1,6 @@
 #include "vxcommon/Record.h"
 
+#include <typeinfo>
 #include <utility>
 
 namespace VXCommon_1_2 {
@@ -9,8 +10,6 @@ bool Record::Resize(int n) {
   fValues.resize(static_cast<std::size_t>(n), 0.0);
   return true;
 }
-
-int RecordIterator::NextRows(const double** /*rows*/, int /*max*/, int /*width*/) { return -1; }
 
 VectorRecordIter::VectorRecordIter(std::vector<Record> records)
     : fOwned(std::move(records)), fRecords(&fOwned) {}
@@ -53,8 +52,13 @@ const Record* VectorRecordIter::Next() {
   return &(*fRecords)[fPos++];
 }
 
-// The records stay in the vector, so a block of them is handed out as is.
 int VectorRecordIter::NextRows(const double** rows, int max, int width) {
+  if (typeid(*this) != typeid(VectorRecordIter)) return -1;
+  return HandOutRows(rows, max, width);
+}
+
+// The records stay in the vector, so a block of them is handed out as is.
+int VectorRecordIter::HandOutRows(const double** rows, int max, int width) {
   int n = 0;
   while (n < max && fPos < fRecords->size()) {
     const Record& record = (*fRecords)[fPos++];

@@ -79,6 +79,17 @@ TEST(VectorRecordIterTest, RowsInPlaceSkippingShortRecords) {
   EXPECT_FALSE(source.IsGood());
 }
 
+// A derived source may change what Next hands out, so it is read with Next.
+TEST(VectorRecordIterTest, DerivedSourceIsNotReadPastItsNext) {
+  struct Filtering : VectorRecordIter {
+    using VectorRecordIter::VectorRecordIter;
+    const Record* Next() override { return VectorRecordIter::Next(); }
+  } source(ThreeRecords());
+  const double* rows[3] = {};
+  EXPECT_EQ(source.NextRows(rows, 3, 2), -1);
+  EXPECT_TRUE(source.IsGood());
+}
+
 TEST(TempNameTest, UniqueNamesInTheDirectorySkippingExistingFiles) {
   const fs::path dir = VXDefaultTempFileNameMaker("", "vxcommon-dir").GetTempFileName();
   ASSERT_TRUE(fs::create_directory(dir));

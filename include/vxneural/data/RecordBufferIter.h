@@ -18,7 +18,8 @@ namespace VXNeural {
 // Fill, Empty or read of the buffer, or its destruction. Storage for up to
 // 16 MiB of values is made at construction and the rest as records first
 // arrive; reading and refilling after Empty allocate nothing.
-class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter {
+class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter,
+                         public VXCommon_1_2::RecordRowSource {
  public:
   // Allocates every record up front; on failure the status is 3.
   RecordBufferIter(int width, int capacity);
@@ -31,7 +32,8 @@ class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter {
   // handed out, so IsGood is false right after it.
   const VXCommon_1_2::Record* Next() override;
   int GetStatus() override { return fStatus; }
-  // Records stay in the buffer (see above), so blocks are handed out as is.
+  // Records stay in the buffer (see above), so blocks are handed out as is;
+  // -1 in a derived class, whose Next may hand out something else.
   int NextRows(const double** rows, int max, int width) override;
   // Cursor back to the first record; status 0 when there is one (and the
   // buffer is usable).

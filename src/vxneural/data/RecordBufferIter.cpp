@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 #include <ostream>
+#include <typeinfo>
 #include <utility>
 
 #include "persist/BinaryIO.h"
@@ -106,6 +107,7 @@ const Record* RecordBufferIter::Next() {
 }
 
 int RecordBufferIter::NextRows(const double** rows, int max, int width) {
+  if (typeid(*this) != typeid(RecordBufferIter)) return -1;
   int n = 0;
   if (fWidth < width) {
     // Every record is too short: pass over them all, as Next's reader would.

@@ -431,8 +431,11 @@ int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, 
   std::array<const double*, Pass::kBlock> rows;
   int n = 0;
   int want = std::min(Pass::kBlock, std::max(maxRecords, 0));
-  int got =
-      want > 0 && !IsCanceled() && source.IsGood() ? source.NextRows(rows.data(), want, width) : 0;
+  auto* inPlace = dynamic_cast<VXCommon_1_2::RecordRowSource*>(&source);
+  int got = !inPlace ? -1
+            : want > 0 && !IsCanceled() && source.IsGood()
+                ? inPlace->NextRows(rows.data(), want, width)
+                : 0;
   if (got >= 0) {
     while (got > 0) {
       for (int r = 0; r < got; ++r) {
@@ -447,7 +450,7 @@ int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, 
       if (got < want) break;
       want = std::min(Pass::kBlock, maxRecords - n);
       if (want == 0 || IsCanceled() || !source.IsGood()) break;
-      got = source.NextRows(rows.data(), want, width);
+      got = inPlace->NextRows(rows.data(), want, width);
     }
   } else {
     // The source may reuse its record for the next one: copy the values.

@@ -217,7 +217,7 @@ struct CountingIter : VectorRecordIter {
     return r;
   }
   int NextRows(const double** rows, int max, int width) override {
-    const int n = VectorRecordIter::NextRows(rows, max, width);
+    const int n = HandOutRows(rows, max, width);
     handedOut += n > 0 ? n : 0;
     return n;
   }
