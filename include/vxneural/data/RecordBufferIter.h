@@ -15,12 +15,12 @@ namespace VXNeural {
 // allocated, or a negative width or capacity was asked for).
 //
 // A record returned by Next or GetRecordAt stays valid until the next Add,
-// Fill, Empty or read of the buffer, or its destruction. Storage for up to
-// 16 MiB of values is made at construction and the rest as records first
-// arrive; reading and refilling after Empty allocate nothing.
+// Fill, Empty or read of the buffer, or its destruction. A record's storage
+// is made as it first arrives, never for a capacity alone; reading and
+// refilling after Empty allocate nothing.
 class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter {
  public:
-  // Allocates every record up front; on failure the status is 3.
+  // On a negative width or capacity, or no memory, the status is 3.
   RecordBufferIter(int width, int capacity);
   RecordBufferIter(const RecordBufferIter&) = delete;
   RecordBufferIter& operator=(const RecordBufferIter&) = delete;
