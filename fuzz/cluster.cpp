@@ -4,7 +4,8 @@
 //   - every call answers OK, or a status with one of the library's codes,
 //     never a crash;
 //   - an invalid list or invalid settings make the model refuse at once;
-//   - after a successful pre-clustering every record read is counted once:
+//   - after a successful pre-clustering the tree's threshold is finite, and
+//     every record read is counted once:
 //     the result clusters hold them all, no cluster is empty, and no more
 //     clusters are formed than asked;
 //   - reported means and variances of a continuous variable are finite
@@ -161,9 +162,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
   Source source(std::move(records), failAt);
   const VXStatus pre = model.PreCluster(source);
   fuzz::Check(LibraryCode(pre) && !pre.IsWarning(), "pre-clustering answers with a library code");
-  if (pre.IsOK())
+  if (pre.IsOK()) {
     fuzz::Check(model.GetNumRecords() == source.Delivered(),
                 "pre-clustering reads every record the source delivers");
+    // Distances are numbers for any settings and finite values, so some
+    // finite threshold always makes room in the tree.
+    fuzz::Check(std::isfinite(model.GetThreshold()), "the tree's threshold stays finite");
+  }
 
   for (int call = 0; call < 3 && in.remaining_bytes() > 0; ++call) {
     const bool automatic = in.ConsumeBool();

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "FuzzCommon.h"
 #include "vxcommon/XMLStream.h"
@@ -60,7 +61,11 @@ bool Same(const double& a, const double& b) {
 // Writes value as the one value of an object named name and reads it back.
 template <typename T>
 void CheckRoundTrip(const std::string& name, const T& value) {
-  std::stringstream s;
+  // One stream for every round trip, emptied each time: building a string
+  // stream (its locale above all) cost more than the trip of a short value.
+  static std::stringstream s;
+  s.str(std::string());
+  s.clear();
   const XMLObj obj(name, 1);
   fuzz::Check(obj.StartObj(s) && obj.WriteSubElement(s, value) && obj.EndObj(s),
               "the writer writes to a good stream");
@@ -92,7 +97,8 @@ bool TryValue(std::istringstream& in) {
 
 // The name of the next tag after position at, skipping comments: a guess
 // that picks which reader to try first (the others are tried after it).
-std::string NextTag(const std::string& bytes, std::size_t at) {
+// where: the position of its '<'.
+std::string NextTag(const std::string& bytes, std::size_t at, std::size_t& where) {
   for (;;) {
     at = bytes.find('<', at);
     if (at == std::string::npos) return "";
@@ -100,12 +106,14 @@ std::string NextTag(const std::string& bytes, std::size_t at) {
     at = bytes.find("-->", at);
     if (at == std::string::npos) return "";
   }
+  where = at;
   const std::size_t end = bytes.find_first_of(" \t\r\n>", at);
   return bytes.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
 }
 
 bool TryStep(std::istringstream& in, const std::string& bytes) {
-  const std::string tag = NextTag(bytes, static_cast<std::size_t>(in.tellg()));
+  std::size_t where = 0;
+  const std::string tag = NextTag(bytes, static_cast<std::size_t>(in.tellg()), where);
   if (tag == "int" && TryValue<int>(in)) return true;
   if (tag == "long" && TryValue<long>(in)) return true;
   if (tag == "unsigned" && TryValue<unsigned int>(in)) return true;
@@ -114,10 +122,16 @@ bool TryStep(std::istringstream& in, const std::string& bytes) {
   if (tag == "string" && TryValue<std::string>(in)) return true;
   if (tag == "/object" && Try(in, [&] { return ParseEndObj(in); })) return true;
   if (tag == "object") {
-    const std::size_t at = static_cast<std::size_t>(in.tellg());
-    const std::size_t open = bytes.find("name=\"", at), close = bytes.find('"', open + 6);
-    if (open != std::string::npos && close != std::string::npos) {
-      const std::string name = bytes.substr(open + 6, close - open - 6);
+    // The name is looked for up to the next '<' (which no attribute value
+    // holds) only: searching the rest of the document at every step made
+    // long inputs cost quadratic time.
+    const std::size_t end = bytes.find('<', where + 1);
+    const std::string_view text(bytes.data() + where,
+                                (end == std::string::npos ? bytes.size() : end) - where);
+    const std::size_t open = text.find("name=\"");
+    const std::size_t close = open == text.npos ? text.npos : text.find('"', open + 6);
+    if (close != text.npos) {
+      const std::string name(text.substr(open + 6, close - open - 6));
       if (Try(in, [&] { return ParseStartObj(in, name); })) return true;
     }
   }

@@ -270,8 +270,14 @@ void CFTree::Rebuild() {
   }
   // Too few distinct distances to search, or none leaving room: double until
   // the tree has room again (merging everything into one entry always does).
-  while (!ok || fNLeafEntries > highTarget) {
-    threshold = std::max(2.0 * threshold, 1e-6);
+  // Distances that are not numbers merge only at an infinite threshold, which
+  // doubling from 1e-6 reaches after a thousand rebuilds; past kPlainDoublings
+  // the step itself grows (squares), so that takes a dozen more at most.
+  constexpr int kPlainDoublings = 16;
+  double factor = 2.0;
+  for (int doublings = 0; !ok || fNLeafEntries > highTarget; ++doublings) {
+    if (doublings >= kPlainDoublings) factor *= factor;
+    threshold = std::max(factor * threshold, 1e-6);
     ok = RebuildWith(threshold, n);
   }
   ++fNRebuilds;

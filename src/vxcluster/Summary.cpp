@@ -26,8 +26,12 @@ SummaryLayout::SummaryLayout(const ClusterVarList& vars, double varianceFloor) {
     const ClusterVar& v = vars.GetVar(i);
     // The floor is a fraction of the scale squared; for a scale beyond about
     // 1e154 only its square root is a number, and ScaledLogVariance uses it.
+    // That root overflows too for a fraction above 1 at the largest scales:
+    // bounded, it keeps log-likelihoods numbers (an infinite one made every
+    // distance NaN, which nothing short of an infinite threshold absorbs).
     Var s{v.IsContinuous(), fWidth, v.GetNumCategories(),
-          varianceFloor * v.GetScale() * v.GetScale(), std::sqrt(varianceFloor) * v.GetScale()};
+          varianceFloor * v.GetScale() * v.GetScale(),
+          std::min(std::sqrt(varianceFloor) * v.GetScale(), kHuge)};
     fWidth += s.fContinuous ? 3 : s.fNCategories;
     fParameters += s.fContinuous ? 2 : s.fNCategories - 1;
     fVars.push_back(s);

@@ -73,7 +73,7 @@ class SummaryLayout {
     int fOffset;
     int fNCategories;
     double fFloor;    // variance floor; inf when it overflows
-    double fFloorSd;  // its square root, always finite
+    double fFloorSd;  // its square root, bounded by the largest double
   };
   // log(variance + floor) of a continuous variable whose variance is
   // wa sa^2 + wb sb^2 + 4 wa wb h^2 (weights wa + wb = 1, h half the

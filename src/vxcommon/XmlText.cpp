@@ -153,25 +153,24 @@ std::string CommentText(const std::string& text) {
 
 std::string HexEncode(const std::string& bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0xF];
+  // Sized once and filled by index: a string value may be megabytes long.
+  std::string out(bytes.size() * 2, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out[2 * i] = kDigits[b >> 4];
+    out[2 * i + 1] = kDigits[b & 0xF];
   }
   return out;
 }
 
 bool HexDecode(const std::string& hex, std::string& bytes) {
   if (hex.size() % 2 != 0) return false;
-  std::string out;
-  out.reserve(hex.size() / 2);
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexValue(hex[i]);
-    const int lo = HexValue(hex[i + 1]);
+  std::string out(hex.size() / 2, '\0');
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const int hi = HexValue(hex[2 * i]);
+    const int lo = HexValue(hex[2 * i + 1]);
     if (hi < 0 || lo < 0) return false;
-    out += static_cast<char>((hi << 4) | lo);
+    out[i] = static_cast<char>((hi << 4) | lo);
   }
   bytes = std::move(out);
   return true;

@@ -156,4 +156,22 @@ TEST(HugeValues, IdenticalExtremeRecords) {
   }
 }
 
+// The largest variance floor the settings allow on variables of the largest
+// scale: the floor's square root must stay a number, or every distance is NaN
+// and only an infinite threshold makes room in the tree.
+TEST(HugeValues, LargestVarianceFloorAndScale) {
+  ClusterVarList vars;
+  for (int v = 0; v < 2; ++v) ASSERT_TRUE(vars.AddContVar(0.0, DBL_MAX).IsOK());
+  ClusterSettings settings;
+  settings.SetVarianceFloor(DBL_MAX);
+  settings.SetMaxLeafEntries(8);
+  ClusterModel model(settings, vars);
+  const Planted p = MakePlanted(3, 40, 2, 0, 7);
+  RowSource src(p.rows);
+  ASSERT_TRUE(model.PreCluster(src).IsOK());
+  EXPECT_TRUE(std::isfinite(model.GetThreshold()));
+  ASSERT_TRUE(model.AutoCluster(1, 5).IsOK());
+  EXPECT_TRUE(std::isfinite(model.GetBIC()));
+}
+
 }  // namespace

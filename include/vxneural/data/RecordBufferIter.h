@@ -15,13 +15,13 @@ namespace VXNeural {
 // allocated, or a negative width or capacity was asked for).
 //
 // A record returned by Next or GetRecordAt stays valid until the next Add,
-// Fill, Empty or read of the buffer, or its destruction. Storage for up to
-// 16 MiB of values is made at construction and the rest as records first
-// arrive; reading and refilling after Empty allocate nothing.
+// Fill, Empty or read of the buffer, or its destruction. A record's storage
+// is made as it first arrives, never for a capacity alone; reading and
+// refilling after Empty allocate nothing.
 class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter,
                          public VXCommon_1_2::RecordRowSource {
  public:
-  // Allocates every record up front; on failure the status is 3.
+  // On a negative width or capacity, or no memory, the status is 3.
   RecordBufferIter(int width, int capacity);
   RecordBufferIter(const RecordBufferIter&) = delete;
   RecordBufferIter& operator=(const RecordBufferIter&) = delete;
@@ -32,9 +32,6 @@ class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter,
   // handed out, so IsGood is false right after it.
   const VXCommon_1_2::Record* Next() override;
   int GetStatus() override { return fStatus; }
-  // Records stay in the buffer (see above), so blocks are handed out as is;
-  // -1 in a derived class, whose Next may hand out something else.
-  int NextRows(const double** rows, int max, int width) override;
   // Cursor back to the first record; status 0 when there is one (and the
   // buffer is usable).
   int Rewind() override;
@@ -53,6 +50,10 @@ class RecordBufferIter : public VXCommon_1_2::MultiPassRecordIter,
   // As ReadObject; the failure message is
   // "Error restoring VXNeural::RecordBufferIter from XML.\n".
   virtual int ReadObjectXML(std::istream& in);
+  // Records stay in the buffer (see above), so blocks are handed out as is;
+  // -1 in a derived class, whose Next may hand out something else. Declared
+  // after the saved-form operations so that theirs keep their slots.
+  int NextRows(const double** rows, int max, int width) override;
 
   // Copies the record in after the last one. False when the buffer is full
   // or unusable, or the record is null or not of width W (a buffer of width

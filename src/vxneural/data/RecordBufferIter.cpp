@@ -63,21 +63,21 @@ std::vector<Record> ReadRecords(const Header& h, NextValue&& next) {
 }  // namespace
 
 namespace {
-constexpr std::size_t kUpFrontDoubles = std::size_t{1} << 21;  // 16 MiB
+// Record slots reserved when a buffer is built (the slots alone, a few bytes
+// each, not the records' values).
+constexpr std::size_t kReservedRecords = 4096;
 }  // namespace
 
 RecordBufferIter::RecordBufferIter(int width, int capacity) : fWidth(width) {
   if (width >= 0 && capacity >= 0) {
     try {
-      // Room is made up front for at most kUpFrontDoubles values; Add makes
-      // the rest on first use. A capacity taken from a damaged saved model
-      // (or a host's overstated record count) then costs only the records
-      // that really arrive, while buffers of the usual sizes still allocate
-      // nothing once built.
-      const std::size_t upFront =
-          std::min<std::size_t>(static_cast<std::size_t>(capacity),
-                                kUpFrontDoubles / static_cast<std::size_t>(std::max(width, 1)));
-      fpBuffer.assign(upFront, Record(width));
+      // Each record's values are allocated by Add as the record arrives and
+      // kept when the buffer is emptied and filled again, so a refill
+      // allocates nothing. A capacity taken from a damaged saved model (or a
+      // host's overstated record count) then costs only the records that
+      // really arrive: building records for it up front cost one allocation
+      // per claimed record, millions for a narrow record.
+      fpBuffer.reserve(std::min<std::size_t>(static_cast<std::size_t>(capacity), kReservedRecords));
       fCapacity = capacity;
       fStatus = kEndOfData;
     } catch (const std::bad_alloc&) {

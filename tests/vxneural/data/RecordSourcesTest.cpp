@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DataTestHelpers.h"
+#include "common/alloc_counter.h"
 #include "common/saved_forms.h"
 #include "persist/BinaryIO.h"
 #include "persist/XmlIO.h"
@@ -172,6 +173,27 @@ TEST(RecordBufferIter, RowsAreHandedOutInPlaceBlockByBlock) {
   b.Rewind();
   EXPECT_EQ(b.NextRows(rows, 4, 3), 0);
   EXPECT_FALSE(b.IsGood());
+}
+
+// A capacity alone (a damaged saved model's record count can be anything)
+// makes no records: storage follows the records added, and a refill after
+// Empty reuses it.
+TEST(RecordBufferIter, StorageFollowsTheRecordsAddedNotTheCapacity) {
+  using alloc_counter::Allocations;
+  std::unique_ptr<RecordBufferIter> b;
+  EXPECT_LE(Allocations([&] { b = std::make_unique<RecordBufferIter>(1, 1 << 30); }), 2);
+  EXPECT_EQ(b->GetStatus(), 1);
+  const Record r = Rec({7.0});
+  EXPECT_EQ(Allocations([&] {
+              for (int i = 0; i < 3; ++i) EXPECT_TRUE(b->Add(r));
+            }),
+            3);
+  b->Empty();
+  EXPECT_EQ(Allocations([&] {
+              for (int i = 0; i < 3; ++i) EXPECT_TRUE(b->Add(r));
+            }),
+            0);
+  EXPECT_EQ(b->GetCount(), 3);
 }
 
 // Width, capacity, count, cursor, status, then the records' values bitwise
