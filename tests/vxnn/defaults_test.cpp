@@ -22,6 +22,13 @@ using vxnn::TrainOptions;
 
 const std::string kIris = std::string(VXNN_DATA_DIR) + "/iris.csv";
 
+NNVarList IrisVarList() {
+  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
+  vxnn::DescribeOptions d;
+  d.fTargets = {"species"};
+  return vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+}
+
 TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
   const double gone = VXMV::gMissingValue;
   const struct {
@@ -46,10 +53,7 @@ TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
 
 // The rule is the perceptron's; --input-scaling sets any network's.
 TEST(HostDefaults, InputScalingOption) {
-  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
-  vxnn::DescribeOptions d;
-  d.fTargets = {"species"};
-  const NNVarList list = vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+  const NNVarList list = IrisVarList();
   TrainOptions o;
   EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
   o.fInputScaling = "range";
@@ -64,10 +68,7 @@ TEST(HostDefaults, InputScalingOption) {
 // Only the architecture search draws from the given range; a plain run
 // would ignore it, so it is refused there.
 TEST(HostDefaults, WeightRangeNeedsTheArchitectureSearch) {
-  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
-  vxnn::DescribeOptions d;
-  d.fTargets = {"species"};
-  const NNVarList list = vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+  const NNVarList list = IrisVarList();
   TrainOptions o;
   o.fWeightRange = 0.2;
   EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
@@ -76,10 +77,7 @@ TEST(HostDefaults, WeightRangeNeedsTheArchitectureSearch) {
 }
 
 TEST(HostDefaults, TestErrorDecidesTurnsOffTheTrainingFitStops) {
-  const vxnn::CsvTable iris = vxnn::ReadCsvFile(kIris);
-  vxnn::DescribeOptions d;
-  d.fTargets = {"species"};
-  const NNVarList list = vxnn::BuildVarList(iris, vxnn::PlanFields(iris, d), d);
+  const NNVarList list = IrisVarList();
   TrainOptions o;
   o.fTestErrorDecides = true;
   const MLPSettings early = vxnn::MakeSettings(o, list, 100), library(list, 100);
