@@ -39,8 +39,14 @@ BinaryRecordIterator::BinaryRecordIterator(std::FILE* file, int width, std::stri
     // Records without values would make every read succeed without moving.
     fStatus = kError;
   } else {
-    const std::size_t records =
+    // A file known to be short gets a block of its own size: a restore or a
+    // small spill would otherwise touch 256 KiB of fresh pages for a few
+    // records.
+    std::size_t records =
         std::max<std::size_t>(1, kBlockBytes / (sizeof(double) * static_cast<std::size_t>(fWidth)));
+    if (fExpectedRecords >= 0)
+      records =
+          std::min(records, std::max<std::size_t>(1, static_cast<std::size_t>(fExpectedRecords)));
     fBlock.resize(records * static_cast<std::size_t>(fWidth));
     ReadAhead();
   }
