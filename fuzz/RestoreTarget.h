@@ -21,6 +21,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FuzzCommon.h"
@@ -68,7 +69,7 @@ inline std::vector<Record> RawRecordsFor(const NNVarList& list) {
         record[v] = n > 0 ? (r + v) % (n + 1) : 0.0;
       }
     }
-    records.push_back(record);
+    records.push_back(std::move(record));
   }
   return records;
 }
@@ -90,7 +91,7 @@ std::vector<Record> EncodedRecordsFor(const std::string& bytes, bool xml) {
   for (int r = 0; r < 6; ++r) {
     Record record(static_cast<int>(width));
     for (int u = 0; u < static_cast<int>(width); ++u) record[u] = ((r + u) % 3) * 0.5;
-    records.push_back(record);
+    records.push_back(std::move(record));
   }
   return records;
 }

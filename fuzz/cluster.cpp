@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "FuzzCommon.h"
@@ -156,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
                       ? AnyDouble(in)
                       : in.ConsumeIntegralInRange<int>(-1, vars.GetVar(v).GetNumCategories()));
     }
-    records.push_back(record);
+    records.push_back(std::move(record));
   }
   const int failAt = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, nRecords) : -1;
   Source source(std::move(records), failAt);

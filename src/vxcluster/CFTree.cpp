@@ -22,7 +22,8 @@ int CFTree::CapacityFor(std::size_t budgetBytes, int maxEntries, int branching, 
       sizeof(double) * static_cast<std::size_t>(width) * 4 +
       2 * (sizeof(int) * 2 * static_cast<std::size_t>(branching + 1) + sizeof(int) * 2 + 1);
   const std::size_t fit = budgetBytes / perEntry;
-  const int n = static_cast<int>(std::min<std::size_t>(fit, static_cast<std::size_t>(maxEntries)));
+  const int n = static_cast<int>(std::min<std::size_t>(
+      {fit, static_cast<std::size_t>(std::max(maxEntries, 0)), std::size_t{kMaxCapacity}}));
   return n >= 4 ? n : 0;
 }
 
@@ -31,44 +32,57 @@ CFTree::CFTree(const SummaryLayout& layout, int capacity, int branching, double 
       fWidth(layout.Width()),
       fB(branching),
       fCapacity(capacity),
-      fMaxNodes(2 * capacity + 2) {
-  const std::size_t summaries = static_cast<std::size_t>(fCapacity + fMaxNodes);
-  const std::size_t slots = static_cast<std::size_t>(fMaxNodes) * (fB + 1);
-  fPool.resize(summaries * fWidth);
-  fLL.resize(summaries);
-  fFreeSummaries.reserve(summaries);
-  fSlots.resize(slots);
-  fChildren.resize(slots);
-  fCount.resize(static_cast<std::size_t>(fMaxNodes));
-  fLeaf.resize(static_cast<std::size_t>(fMaxNodes));
-  fFreeNodes.reserve(static_cast<std::size_t>(fMaxNodes));
-  fRebuildBuffer.reserve(static_cast<std::size_t>(fCapacity) * fWidth);
-  fScratch.reserve(static_cast<std::size_t>(fCapacity));
+      fMaxNodes(2 * capacity + 2),
+      fMaxSummaries(capacity + fMaxNodes) {
   Clear(threshold);
+}
+
+namespace {
+
+// The size a pool grows to so that it holds at least n: doubling from a
+// first step that covers a small data set at once, never beyond the most.
+std::size_t Grown(std::size_t have, std::size_t n, std::size_t most) {
+  std::size_t size = std::max<std::size_t>(have, 64);
+  while (size < n) size *= 2;
+  return std::min(size, most);
+}
+
+}  // namespace
+
+void CFTree::GrowNodes(std::size_t n) {
+  const std::size_t nodes = Grown(fCount.size(), n, static_cast<std::size_t>(fMaxNodes));
+  fSlots.resize(nodes * static_cast<std::size_t>(fB + 1));
+  fChildren.resize(nodes * static_cast<std::size_t>(fB + 1));
+  fCount.resize(nodes);
+  fLeaf.resize(nodes);
+}
+
+void CFTree::GrowSummaries(std::size_t n) {
+  const std::size_t summaries = Grown(fLL.size(), n, static_cast<std::size_t>(fMaxSummaries));
+  fPool.resize(summaries * static_cast<std::size_t>(fWidth));
+  fLL.resize(summaries);
 }
 
 void CFTree::Clear(double threshold) {
   fThreshold = threshold;
-  fFreeSummaries.clear();
-  for (int i = fCapacity + fMaxNodes - 1; i >= 0; --i) fFreeSummaries.push_back(i);
-  fFreeNodes.clear();
-  for (int i = fMaxNodes - 1; i >= 0; --i) fFreeNodes.push_back(i);
+  fNodesUsed = 0;
+  fSummariesUsed = 0;
   fRoot = -1;
   fHeight = 0;
   fNLeafEntries = 0;
 }
 
 int CFTree::NewNode(bool leaf) {
-  const int n = fFreeNodes.back();
-  fFreeNodes.pop_back();
+  const int n = fNodesUsed++;
+  if (static_cast<std::size_t>(n) >= fCount.size()) GrowNodes(static_cast<std::size_t>(n) + 1);
   fCount[static_cast<std::size_t>(n)] = 0;
   fLeaf[static_cast<std::size_t>(n)] = leaf;
   return n;
 }
 
 int CFTree::NewSummary() {
-  const int s = fFreeSummaries.back();
-  fFreeSummaries.pop_back();
+  const int s = fSummariesUsed++;
+  if (static_cast<std::size_t>(s) >= fLL.size()) GrowSummaries(static_cast<std::size_t>(s) + 1);
   return s;
 }
 
@@ -97,6 +111,14 @@ void CFTree::Insert(const double* summary) {
 }
 
 bool CFTree::TryInsert(const double* s) {
+  // The pools grow before the descent, for the worst case (a split at every
+  // level and a new root), so that none moves under the references held on
+  // the way down.
+  const std::size_t levels = static_cast<std::size_t>(fHeight) + 1;
+  if (static_cast<std::size_t>(fNodesUsed) + levels > fCount.size())
+    GrowNodes(static_cast<std::size_t>(fNodesUsed) + levels);
+  if (static_cast<std::size_t>(fSummariesUsed) + 1 + 2 * levels > fLL.size())
+    GrowSummaries(static_cast<std::size_t>(fSummariesUsed) + 1 + 2 * levels);
   if (fRoot < 0) {
     fRoot = NewNode(true);
     fHeight = 1;
@@ -136,8 +158,8 @@ CFTree::Result CFTree::InsertInto(int node, const double* s, double llS, int& ne
     // A new entry may split every node up to a new root: reserve for the
     // worst case now so that nothing on the path is left half changed.
     const std::size_t levels = static_cast<std::size_t>(fHeight) + 1;
-    if (fNLeafEntries >= fCapacity || fFreeNodes.size() < levels ||
-        fFreeSummaries.size() < 1 + 2 * levels)
+    if (fNLeafEntries >= fCapacity || static_cast<std::size_t>(fMaxNodes - fNodesUsed) < levels ||
+        static_cast<std::size_t>(fMaxSummaries - fSummariesUsed) < 1 + 2 * levels)
       return Result::kFull;
     const int e = NewSummary();
     std::copy(s, s + fWidth, Summary(e));
@@ -209,6 +231,7 @@ void CFTree::ForEachLeaf(int node, F f) const {
 
 void CFTree::CollectEntries(std::vector<double>& out) const {
   out.clear();
+  out.reserve(static_cast<std::size_t>(fNLeafEntries) * static_cast<std::size_t>(fWidth));
   if (fRoot < 0) return;
   ForEachLeaf(fRoot, [&](int node) {
     for (int i = 0; i < fCount[static_cast<std::size_t>(node)]; ++i) {
@@ -222,6 +245,7 @@ void CFTree::NearestDistances() {
   // Per leaf entry, the distance to the nearest entry of the same leaf: the
   // thresholds at which entries would start to merge on a rebuild.
   fScratch.clear();
+  fScratch.reserve(static_cast<std::size_t>(fNLeafEntries));
   if (fRoot >= 0)
     ForEachLeaf(fRoot, [&](int node) {
       const int n = fCount[static_cast<std::size_t>(node)];

@@ -1,5 +1,8 @@
-// A height-balanced tree of cluster summaries held in pools sized once, so
-// that inserting allocates nothing and memory never grows past the budget.
+// A height-balanced tree of cluster summaries held in pools that grow with
+// the entries up to the capacity the budget allows, and never past it: a
+// model with a large budget that sees a few records pays for those records
+// only, and once the pools have grown (one pass over the data) inserting and
+// rebuilding allocate nothing more.
 //
 // Every node holds up to B slots. A leaf slot is a leaf entry (the summary of
 // the records absorbed into it); an inner slot is a child node with the
@@ -20,7 +23,9 @@ namespace VXCluster {
 
 class CFTree {
  public:
-  // Capacity in leaf entries for a budget of bytes (0 when not even a few fit).
+  // Capacity in leaf entries for a budget of bytes (0 when not even a few fit),
+  // at most kMaxCapacity, which keeps node and summary numbers within an int.
+  static constexpr int kMaxCapacity = (2147483647 - 2) / 3;
   static int CapacityFor(std::size_t budgetBytes, int maxEntries, int branching, int width);
 
   CFTree(const SummaryLayout& layout, int capacity, int branching, double threshold);
@@ -49,6 +54,10 @@ class CFTree {
   int& Child(int node, int i) { return fChildren[static_cast<std::size_t>(node) * (fB + 1) + i]; }
 
   void Clear(double threshold);
+  // Grows the node or summary pools, in doubling steps, so that they hold at
+  // least n entries (n never beyond the most the capacity allows).
+  void GrowNodes(std::size_t n);
+  void GrowSummaries(std::size_t n);
   bool TryInsert(const double* s);
   Result InsertInto(int node, const double* s, double llS, int& newNode);
   int NewNode(bool leaf);
@@ -74,16 +83,19 @@ class CFTree {
   const int fB;
   const int fCapacity;
   const int fMaxNodes;
+  const int fMaxSummaries;
   double fThreshold = 0.0;
 
-  std::vector<double> fPool;  // summaries: leaf entries and inner slots
-  std::vector<double> fLL;    // log-likelihood of each pool summary
-  std::vector<int> fFreeSummaries;
+  // Nodes and summaries are handed out in order and only ever freed all at
+  // once (by Clear), so a count of those in use is the whole free list.
+  int fNodesUsed = 0;
+  int fSummariesUsed = 0;
+  std::vector<double> fPool;   // summaries: leaf entries and inner slots
+  std::vector<double> fLL;     // log-likelihood of each pool summary
   std::vector<int> fSlots;     // per node B + 1 summary numbers
   std::vector<int> fChildren;  // per inner node B + 1 child node numbers
   std::vector<int> fCount;     // slots used per node
   std::vector<char> fLeaf;
-  std::vector<int> fFreeNodes;
   std::vector<double> fRebuildBuffer;
   std::vector<double> fScratch;
   int fRoot = -1;

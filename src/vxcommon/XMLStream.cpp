@@ -1,5 +1,6 @@
 #include "vxcommon/XMLStream.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -32,6 +33,37 @@ constexpr std::size_t kMaxReferenceDigits = 8;
 // hexadecimal). It keeps even an endless stream from holding a reader.
 constexpr std::size_t kReadBudget = std::size_t{1} << 20;
 constexpr std::size_t kStringReadBudget = kReadBudget + 2 * kMaxStringBytes;
+
+// Which reads of a stream buffer (a byte, or end of input at index 0) may
+// be taken as they are inside character data (kTextPlain) or a quoted
+// attribute value (kValuePlain): everything but markup, references, quotes
+// and the end. Runs of them are read with one test a byte, which matters
+// because string values and names may be long.
+constexpr int kEndIndex = 0;
+struct PlainTable {
+  bool plain[257];
+  constexpr explicit PlainTable(bool quotes) : plain() {
+    for (int c = 0; c < 256; ++c)
+      plain[c + 1] = c != '<' && c != '&' && (!quotes || (c != '"' && c != '\''));
+    plain[kEndIndex] = false;
+  }
+};
+constexpr PlainTable kTextPlain(false);
+constexpr PlainTable kValuePlain(true);
+
+// The reads that end a tag or attribute name: the end, white space and the
+// markup characters. Every element's name is read twice, so one test a byte
+// instead of a dozen shows.
+struct NameEndTable {
+  bool ends[257];
+  constexpr NameEndTable() : ends() {
+    ends[kEndIndex] = true;
+    for (const char c : {' ', '\t', '\n', '\r', '>', '/', '=', '<', '&', '"', '\''})
+      ends[static_cast<unsigned char>(c) + 1] = true;
+  }
+};
+constexpr NameEndTable kNameEnds;
+static_assert(std::char_traits<char>::eof() == -1, "end of input indexes the tables at 0");
 
 std::string Indent(int level) {
   return std::string(level > 0 ? static_cast<std::size_t>(level) * 2 : 0, ' ');
@@ -176,6 +208,31 @@ class Lexer {
 
   bool Expect(char expected) { return Get() == static_cast<unsigned char>(expected); }
 
+  // Reads bytes the table calls plain onto out, until out holds room bytes
+  // more or the budget is spent (then kRunFull), or until a byte that is not
+  // plain, or the end, which is consumed and returned as Get would return it.
+  static constexpr int kRunFull = -2;
+  int PlainRun(std::string& out, std::size_t room, const PlainTable& table) {
+    room = std::min(room, fBudget);
+    fBudget -= room;
+    for (; room > 0; --room) {
+      const int c = fBuf->sbumpc();
+      if (table.plain[c + 1]) {
+        out += static_cast<char>(c);
+        continue;
+      }
+      fBudget += room - 1;
+      if (c == std::char_traits<char>::eof()) fIn.setstate(std::ios::eofbit | std::ios::failbit);
+      return c;
+    }
+    return kRunFull;
+  }
+
+  // Room for a value refused beyond maxBytes: up to one byte past it.
+  static std::size_t Room(const std::string& value, std::size_t maxBytes) {
+    return value.size() > maxBytes ? 0 : maxBytes - value.size() + 1;
+  }
+
   bool ExpectWord(const char* word) {
     for (; *word != '\0'; ++word)
       if (!Expect(*word)) return false;
@@ -215,10 +272,7 @@ class Lexer {
   bool ReadName(std::string& name) {
     name.clear();
     for (;;) {
-      const int c = Peek();
-      if (c == std::char_traits<char>::eof() || IsXmlSpace(c) || c == '>' || c == '/' || c == '=' ||
-          c == '<' || c == '&' || c == '"' || c == '\'')
-        break;
+      if (kNameEnds.ends[Peek() + 1]) break;
       if (name.size() >= kMaxNameBytes) return false;
       name += static_cast<char>(Get());
     }
@@ -287,7 +341,9 @@ class Lexer {
     const int quote = Get();
     if (quote != '"' && quote != '\'') return false;
     for (;;) {
-      const int c = Get();
+      int c = PlainRun(value, Room(value, maxBytes), kValuePlain);
+      if (value.size() > maxBytes) return false;
+      if (c == kRunFull) c = Get();
       if (c == quote) return true;
       if (c == std::char_traits<char>::eof() || c == '<') return false;
       if (c == '&') {
@@ -332,7 +388,9 @@ class Lexer {
   bool ReadText(std::string& text, std::size_t maxBytes) {
     text.clear();
     for (;;) {
-      const int c = Get();
+      int c = PlainRun(text, Room(text, maxBytes), kTextPlain);
+      if (text.size() > maxBytes) return false;
+      if (c == kRunFull) c = Get();
       if (c == '<') return true;
       if (c == std::char_traits<char>::eof()) return false;
       if (c == '&') {

@@ -11,12 +11,27 @@ bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 constexpr const char* kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Per byte, its value as a hexadecimal digit, or -1; and whether, alone, it
+// is an XML character that escaping leaves as it is. Looked up rather than
+// tested range by range: strings and names are converted a byte at a time
+// and may be long.
+struct ByteTables {
+  signed char hex[256];
+  bool plainAscii[256];
+  constexpr ByteTables() : hex(), plainAscii() {
+    for (int c = 0; c < 256; ++c) {
+      hex[c] = c >= '0' && c <= '9'   ? static_cast<signed char>(c - '0')
+               : c >= 'a' && c <= 'f' ? static_cast<signed char>(c - 'a' + 10)
+               : c >= 'A' && c <= 'F' ? static_cast<signed char>(c - 'A' + 10)
+                                      : -1;
+      plainAscii[c] = c < 0x80 && (c >= 0x20 || c == '\t' || c == '\n') && c != '&' && c != '<' &&
+                      c != '>' && c != '"' && c != '\'';
+    }
+  }
+};
+constexpr ByteTables kBytes;
+
+int HexValue(char c) { return kBytes.hex[static_cast<unsigned char>(c)]; }
 
 // Escapes the markup characters, carriage return and, when asked, tab and
 // line feed; replaces what XML cannot carry.
@@ -25,13 +40,20 @@ std::string Escape(const std::string& text, bool attribute) {
   out.reserve(text.size() + text.size() / 8);
   std::size_t i = 0;
   while (i < text.size()) {
+    const char c = text[i];
+    // Most bytes are ASCII that needs no escaping (tab and line feed need it
+    // only in attributes, below).
+    if (kBytes.plainAscii[static_cast<unsigned char>(c)] && (!attribute || c >= 0x20)) {
+      out += c;
+      ++i;
+      continue;
+    }
     const std::size_t n = XmlCharLength(text, i);
     if (n == 0) {
       out += kReplacement;
       ++i;
       continue;
     }
-    const char c = text[i];
     if (n > 1) {
       out.append(text, i, n);
     } else if (c == '&') {
@@ -98,6 +120,10 @@ std::size_t XmlCharLength(const std::string& text, std::size_t i) {
 bool IsXmlText(const std::string& text) {
   std::size_t i = 0;
   while (i < text.size()) {
+    if (kBytes.plainAscii[static_cast<unsigned char>(text[i])]) {
+      ++i;
+      continue;
+    }
     const std::size_t n = XmlCharLength(text, i);
     if (n == 0) return false;
     i += n;
@@ -169,7 +195,8 @@ bool HexDecode(const std::string& hex, std::string& bytes) {
   for (std::size_t i = 0; i < out.size(); ++i) {
     const int hi = HexValue(hex[2 * i]);
     const int lo = HexValue(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
+    // Both negative or neither: one test for the pair.
+    if ((hi | lo) < 0) return false;
     out[i] = static_cast<char>((hi << 4) | lo);
   }
   bytes = std::move(out);
