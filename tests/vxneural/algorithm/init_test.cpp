@@ -373,9 +373,11 @@ void ExpectSameHosts(const Host& made, const Host& literal) {
 
 // Targets of the inputs plus noise: with much noise no fit reaches the
 // good ratio (0.1), so every initialisation run, every stage and the
-// loading of the best weights are exercised.
+// loading of the best weights are exercised. With a noise of 0.28 a stage
+// ends with an error ratio just above the target of 0.05, which a target
+// moved up would count as reached.
 TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
-  for (const double noise : {3.0, 0.5}) {
+  for (const double noise : {3.0, 0.5, 0.28}) {
     SCOPED_TRACE(noise);
     MLPSettings s(2, {1}, 60);
     s.SetNumHiddenUnits(2, 1);
