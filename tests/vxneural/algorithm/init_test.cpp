@@ -11,7 +11,6 @@
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/network/VXRandom.h"
-#include "vxneural/optim/GradientDescentBatch.h"
 #include "vxneural/optim/ScaledConjGrad.h"
 
 namespace {
@@ -43,24 +42,18 @@ std::vector<Record> LinearRecords(int n, unsigned seed, int inputs = 2, double n
 // the hooks the way the algorithm's members are specified.
 class Host : public MLPInitializer::Hooks {
  public:
-  // An empty test set: no test source.
-  Host(const MLPSettings& s, std::vector<Record> train, std::vector<Record> test = {})
-      : settings(s),
-        random(s.GetRandomSeed(), s.GetUsePortableRNG()),
-        network(CreateNetwork(true)),
-        optimizer(CreateOptimizer(network)),
-        hasTest(!test.empty()),
-        trainData(std::move(train)),
-        testData(std::move(test)),
-        nHiddenUnits(s.GetNumHiddenUnits(1)) {}
-  ~Host() override { DropNetwork(); }
+  Host(const MLPSettings& s, std::vector<Record> train)
+      : settings(s), trainData(std::move(train)) {}
+  ~Host() override {
+    delete optimizer;
+    delete network;
+  }
 
+  // No test source.
   MLPInitializer::Parts Parts() {
-    return {settings,    network,       optimizer,
-            random,      &trainData,    hasTest ? &testData : nullptr,
-            status,      reinitialize,  stopReason,
-            nDataPasses, nIterations,   nHiddenUnits,
-            elapsedTime, trainingError, testingError};
+    return {settings,    network,      optimizer,    random,        &trainData,
+            nullptr,     status,       reinitialize, stopReason,    nDataPasses,
+            nIterations, nHiddenUnits, elapsedTime,  trainingError, testingError};
   }
   // Nothing here cancels, and no listener is set.
   bool IsCanceled() override { return false; }
@@ -71,32 +64,24 @@ class Host : public MLPInitializer::Hooks {
     if (randomize) n->RandomizeWeights(random);
     return n;
   }
+  // Every settings object here, the user's and the defaults the sample
+  // weights are found with, trains by scaled conjugate gradient in batches.
   IOptimizationAlgorithm* CreateOptimizer(NNetwork* n) override {
-    if (settings.GetTrainType() != VXNNCommon::kBatch) return nullptr;
-    if (settings.GetTrainingMethod() == VXNNCommon::kScaledConjugateGradient)
-      return new ScaledConjGrad(&settings, n);
-    if (settings.GetTrainingMethod() == VXNNCommon::kGradientDescent)
-      return new GradientDescentBatch(&settings, n);
-    return nullptr;
+    return new ScaledConjGrad(&settings, n);
   }
   void EnterExpertState() override { ++enters; }
   void LeaveExpertState() override { ++leaves; }
-  void DropNetwork() {
-    delete std::exchange(optimizer, nullptr);
-    delete std::exchange(network, nullptr);
-  }
 
   std::vector<double> Weights() const { return mlpdriver::WeightsOf(network); }
   MLPSettings settings;
-  VXRandom random;
-  NNetwork* network;
-  IOptimizationAlgorithm* optimizer;
-  bool hasTest;
-  VectorRecordIter trainData, testData;
+  VectorRecordIter trainData;
+  VXRandom random{settings.GetRandomSeed(), settings.GetUsePortableRNG()};
+  NNetwork* network = CreateNetwork(true);
+  IOptimizationAlgorithm* optimizer = CreateOptimizer(network);
   VXStatus status;
   bool reinitialize = true;
   VXNNCommon::StopReason stopReason = VXNNCommon::kStoppedUndefined;
-  int nDataPasses = 0, nIterations = 0, nHiddenUnits;
+  int nDataPasses = 0, nIterations = 0, nHiddenUnits = settings.GetNumHiddenUnits(1);
   double elapsedTime = 0.0;
   double trainingError = VXMV::gMissingValue, testingError = VXMV::gMissingValue;
   int enters = 0, leaves = 0;
@@ -388,9 +373,11 @@ void ExpectSameHosts(const Host& made, const Host& literal) {
 
 // Targets of the inputs plus noise: with much noise no fit reaches the
 // good ratio (0.1), so every initialisation run, every stage and the
-// loading of the best weights are exercised.
+// loading of the best weights are exercised. With a noise of 0.28 a stage
+// ends with an error ratio just above the target of 0.05, which a target
+// moved up would count as reached.
 TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
-  for (const double noise : {3.0, 0.5}) {
+  for (const double noise : {3.0, 0.5, 0.28}) {
     SCOPED_TRACE(noise);
     MLPSettings s(2, {1}, 60);
     s.SetNumHiddenUnits(2, 1);

@@ -150,20 +150,6 @@ inline std::vector<double> WeightsOf(const NNetwork* network) {
 }
 inline std::vector<double> WeightsOf(const MLPAlgorithm& a) { return WeightsOf(a.GetNetwork()); }
 
-// What a run leaves: state, flag, counters, the training method and type,
-// errors, then the weights.
-inline std::vector<double> RunOf(const MLPAlgorithm& a) {
-  std::vector<double> run;
-  for (int v :
-       {int(a.GetAlgorithmStatus()), int(a.GetReinitializeWeights()), a.GetNumberOfDataPasses(),
-        a.GetNumberOfIterations(), a.GetNumberOfHiddenUnits(), int(a.GetStopReason()),
-        int(a.GetMLPSettings().GetTrainingMethod()), int(a.GetMLPSettings().GetTrainType())})
-    run.push_back(v);
-  for (double v : {a.GetTrainingError(), a.GetTestingError(), a.GetTrainingBIC()}) run.push_back(v);
-  for (double w : WeightsOf(a)) run.push_back(w);
-  return run;
-}
-
 // The raw network outputs of every record, one after another.
 inline std::vector<double> ScoresOf(const INeuralAlgorithm& a, const std::vector<Record>& records) {
   std::vector<double> all;
@@ -173,6 +159,22 @@ inline std::vector<double> ScoresOf(const INeuralAlgorithm& a, const std::vector
     all.insert(all.end(), out.GetAll(), out.GetAll() + out.Size());
   }
   return all;
+}
+
+// What a run leaves: state, counters, errors (and for an MLP its iterations
+// and its flag to reinitialise the weights), then the raw outputs of every
+// record.
+inline std::vector<double> RunOf(const INeuralAlgorithm& a, const std::vector<Record>& records) {
+  std::vector<double> run{a.GetTrainingError(), a.GetTestingError(), a.GetTrainingBIC()};
+  for (int v : {int(a.GetAlgorithmStatus()), a.GetNumberOfDataPasses(), a.GetNumberOfHiddenUnits(),
+                int(a.GetStopReason())})
+    run.push_back(v);
+  if (const auto* mlp = dynamic_cast<const MLPAlgorithm*>(&a)) {
+    run.push_back(mlp->GetNumberOfIterations());
+    run.push_back(mlp->GetReinitializeWeights());
+  }
+  for (double s : ScoresOf(a, records)) run.push_back(s);
+  return run;
 }
 
 inline std::string Save(const INeuralAlgorithm& a, bool xml) {

@@ -3,7 +3,7 @@
 // computation; its state machine: each state's answer to each operation with
 // its exact code and severity, and the gate after an error.
 
-#include "mlp_driver_fixtures.h"
+#include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/network/NNCategOutput.h"
@@ -22,12 +22,12 @@ TEST(MlpTraining, TheFirstRunStartsFromASampleAndTakesTheOptimizerCounters) {
   ASSERT_EQ(a.Train(150, -1), VXStatus());
   const IOptimizationAlgorithm* opt = a.GetOptimizer();
   ASSERT_NE(dynamic_cast<const ScaledConjGrad*>(opt), nullptr);
-  EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kTrained);
-  EXPECT_FALSE(a.GetReinitializeWeights());
   EXPECT_NE(a.GetStopReason(), VXNNCommon::kStoppedUndefined);
   // The sample drawn for the starting weights counts as one data pass.
-  EXPECT_EQ((Ints{a.GetNumberOfDataPasses(), a.GetNumberOfIterations(), a.GetStopReason()}),
-            (Ints{opt->GetNDataPasses() + 1, opt->GetNIterations(), opt->GetStopReason()}));
+  EXPECT_EQ((Ints{a.GetAlgorithmStatus(), a.GetReinitializeWeights(), a.GetNumberOfDataPasses(),
+                  a.GetNumberOfIterations(), a.GetStopReason()}),
+            (Ints{VXNNCommon::kTrained, false, opt->GetNDataPasses() + 1, opt->GetNIterations(),
+                  opt->GetStopReason()}));
   EXPECT_EQ((Doubles{a.GetTrainingError(), a.GetTestingError(), a.GetTrainingBIC()}),
             (Doubles{opt->GetTrainError(), opt->GetTestError(), kMissing}));
   EXPECT_GE(a.GetElapsedTime(), opt->GetElapsedTime());
@@ -153,11 +153,14 @@ TEST_P(MlpHandComputation, ErrorAccuracyAndPredictionsMatch) {
 INSTANTIATE_TEST_SUITE_P(MlpTargets, MlpHandComputation,
                          testing::Values(kCategoricalTarget, kContinuousTarget, kBothTargets));
 
-TEST(MlpStateTable, EveryStateAnswersEveryOperationAsTheTableSays) {
-  auto m = MakeModel(kCategoricalTarget, 80, 20);
-  ASSERT_TRUE(m->algorithm);
-  ExpectStateTable(m->Mlp(), m->trainRecords,
-                   EncodeByHand(m->trainRecords, m->trainRecords, kCategoricalTarget));
+TEST(StateTable, EveryStateOfBothDriversAnswersEveryOperationAsTheTableSays) {
+  for (bool rbf : {false, true}) {
+    SCOPED_TRACE(rbf ? "RBF" : "MLP");
+    AnyModel m = MakeAny(rbf, kCategoricalTarget, 80, 20, {});
+    ASSERT_TRUE(m.Algorithm());
+    ExpectStateTable(dynamic_cast<NeuralAlgorithmBase&>(*m.Algorithm()), m.Records(false),
+                     EncodeByHand(m.Records(false), m.Records(false), kCategoricalTarget));
+  }
 }
 
 TEST(MlpStates, AnAlgorithmWithoutAnOptimizerIsInTheFailedRestartState) {

@@ -44,6 +44,13 @@ struct AnyModel {
                           : mlp->factory.CreateNeuralAlgorithm(mlp->settings, train, test));
     return Algorithm().get();
   }
+  // The model restored from bytes by its factory over sources like its own.
+  std::unique_ptr<RestoredOf<INeuralAlgorithm>> Restore(const std::string& bytes, bool xml,
+                                                        bool twoSteps = false) const {
+    using R = RestoredOf<INeuralAlgorithm>;
+    return rbf ? RestoreModel<RbfModel, R>(bytes, xml, *rbf, twoSteps)
+               : RestoreModel<Model, R>(bytes, xml, *mlp, twoSteps);
+  }
 };
 
 inline AnyModel MakeAny(bool rbf, Targets targets, int nTrain, int nTest,
@@ -51,10 +58,18 @@ inline AnyModel MakeAny(bool rbf, Targets targets, int nTrain, int nTest,
   AnyModel m;
   if (rbf) {
     m.rbf = MakeRbf(
-        targets, nTrain, nTest, [&](RBFSettings& s) { adjust(s); }, encoded);
+        targets, nTrain, nTest,
+        [&](RBFSettings& s) {
+          if (adjust) adjust(s);
+        },
+        encoded);
   } else {
     m.mlp = MakeModel(
-        targets, nTrain, nTest, 1, [&](MLPSettings& s) { adjust(s); }, encoded);
+        targets, nTrain, nTest, 1,
+        [&](MLPSettings& s) {
+          if (adjust) adjust(s);
+        },
+        encoded);
   }
   return m;
 }

@@ -13,7 +13,6 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
-#include "vxneural/variables/NNVarList.h"
 
 using namespace VXNNCommon;
 using saved_forms::Saved;
@@ -241,19 +240,4 @@ TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
             (Ints{kMLP, 10, 1, 1, kBatch, kMiniBatch, kScaledConjugateGradient}));
   EXPECT_FALSE(s.GetUserSetNHidUnits() || s.GetUserSetMiniBatchSize() ||
                s.GetStopRules()->GetMaxNDataPassesSet());
-
-  // From a variable list: the same shape as from counts, apart from the
-  // list flag.
-  NNVarList list;
-  list.AddContVar("x", "", 0, 1, 0.5, 0.1, INNVariable::kInput, INNVariable::kReal);
-  list.AddCatVar("c", "", 4, INNVariable::kNumericCategorical, INNVariable::kInput,
-                 INNVariable::kInteger);
-  list.AddCatVar("y", "", 3, INNVariable::kNumericCategorical, INNVariable::kOutput,
-                 INNVariable::kInteger);
-  MLPSettings fromList(list, 200);
-  EXPECT_TRUE(fromList.GetHasVarList());
-  EXPECT_TRUE(fromList == MLPSettings(5, {3}, 200));
-  EXPECT_EQ(Shape(fromList), Shape(MLPSettings(5, {3}, 200)));
-  EXPECT_TRUE(RBFSettings(list, 200).GetHasVarList());
-  EXPECT_EQ(RBFSettings(list, 200).GetNumInputs(), 5);
 }

@@ -39,9 +39,8 @@ inline const StateRow kStateTable[] = {
 // Puts each state of the table in front of alg, a new algorithm of either
 // driver over raw records (with its 80 encoded records) with the settings'
 // sensitivity flag off, and checks every cell.
-template <class Algorithm>
-void ExpectStateTable(Algorithm& alg, const std::vector<Record>& rawRecords,
-                      const std::vector<Record>& encodedRecords) {
+inline void ExpectStateTable(NeuralAlgorithmBase& alg, const std::vector<Record>& rawRecords,
+                             const std::vector<Record>& encodedRecords) {
   VectorRecordIter raw(rawRecords);
   VectorRecordIter encoded(encodedRecords);
   for (const StateRow& row : kStateTable) {

@@ -39,18 +39,20 @@ namespace mlpdriver {
 namespace {
 
 using scratch_dir::ScratchDir;
-constexpr int kTrainNotGood = 50014, kTestNotGood = 50015;
+constexpr int kTrainNotGood = 50014, kTestNotGood = 50015, kTempFileFailed = 50002;
 constexpr int kTrain = 40, kTest = 10;
 
 // When the passes of a source fail: at record failAt, in pass fromPass and
 // (unless once) every pass after it. A pass is what is read between two
 // rewinds, counted from 1 when its first record is asked for, so that a
-// rewind before any reading starts no pass. A failing pass either turns not good with an error
-// status, or keeps saying it is good while handing out nothing (its status an error).
+// rewind before any reading starts no pass. A failing pass either turns not
+// good with an error status, or keeps saying it is good while handing out
+// nothing (its status an error).
 struct Plan {
   int failAt, fromPass;
   bool once, claimsGood;
 };
+constexpr Plan kNever{1000, 1, false, false};
 
 class FailingEncoded : public MultiPassRecordIter {
  public:
@@ -66,34 +68,25 @@ class FailingEncoded : public MultiPassRecordIter {
     ++fEmptyAnswers;
     return nullptr;
   }
-  int GetStatus() override {
-    if (Met()) return kError;
-    return fPos < fRecords.size() ? kGood : kEndOfData;
-  }
+  int GetStatus() override { return Met() ? kError : fPos < fRecords.size() ? kGood : kEndOfData; }
   int Rewind() override {
     ExpectLetGo();
-    if (fStarted) ++fPass;
+    fPass += fStarted;
     fStarted = false;
-    fPos = 0;
-    fEmptyAnswers = 0;
+    fPos = fEmptyAnswers = 0;
     return GetStatus();
   }
   // Whether a reader ever met the failure.
   bool Failed() const { return fFailed; }
   // Every pass from the next one on fails at record failAt.
-  void FailFromNextPass(int failAt) {
-    fPlan = {failAt, fStarted ? fPass + 1 : fPass, false, false};
-  }
+  void FailFromNextPass(int failAt) { fPlan = {failAt, fPass + fStarted, false, false}; }
 
  private:
-  bool Failing() const {
-    const bool inPlan = fPass == fPlan.fromPass || (!fPlan.once && fPass > fPlan.fromPass);
-    return inPlan && fPos >= static_cast<std::size_t>(fPlan.failAt);
-  }
   // Failing, noted as met by the reader that asks.
   bool Met() {
-    if (Failing()) fFailed = true;
-    return Failing();
+    const bool inPlan = fPass == fPlan.fromPass || (!fPlan.once && fPass > fPlan.fromPass);
+    fFailed |= inPlan && fPos >= static_cast<std::size_t>(fPlan.failAt);
+    return inPlan && fPos >= static_cast<std::size_t>(fPlan.failAt);
   }
   void ExpectLetGo() const { EXPECT_LE(fEmptyAnswers, 1) << "asked again after the failure"; }
 
@@ -151,7 +144,6 @@ struct Hosted {
 };
 
 TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
-  constexpr Plan kNever{1000, 1, false, false};
   // Which passes fail, and the code that must end the run. Training by a
   // single solve (RBF, linear regression) reads two passes of training
   // records and no test records: later failures never reach it.
@@ -163,18 +155,13 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
   } plans[] = {
       // clang-format off
       {"no failure", kNever, kNever, 0, false},
-      {"training source turns bad from the second pass", {15, 2, false, false}, kNever,
-       kTrainNotGood, false},
-      {"training source hands out nothing from the second pass", {15, 2, false, true}, kNever,
-       kTrainNotGood, false},
-      {"training source fails in the first pass only", {15, 1, true, false}, kNever,
-       kTrainNotGood, false},
-      {"training source fails in the third pass only", {1, 3, true, true}, kNever,
-       kTrainNotGood, true},
-      {"test source turns bad", kNever, {4, 2, false, false}, kTestNotGood, true},
-      {"test source hands out nothing", kNever, {4, 2, false, true}, kTestNotGood, true},
-      {"test source turns bad from the third pass", kNever, {4, 3, false, false}, kTestNotGood,
-       true},
+      {"training turns bad from pass 2", {15, 2, false, false}, kNever, kTrainNotGood, false},
+      {"training gives nothing from pass 2", {15, 2, false, true}, kNever, kTrainNotGood, false},
+      {"training fails in pass 1 only", {15, 1, true, false}, kNever, kTrainNotGood, false},
+      {"training fails in pass 3 only", {1, 3, true, true}, kNever, kTrainNotGood, true},
+      {"test turns bad", kNever, {4, 2, false, false}, kTestNotGood, true},
+      {"test gives nothing", kNever, {4, 2, false, true}, kTestNotGood, true},
+      {"test turns bad from pass 3", kNever, {4, 3, false, false}, kTestNotGood, true},
       // clang-format on
   };
   for (const Method& m : kMethods) {
@@ -191,7 +178,6 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
         continue;
       }
       ExpectStatus(trained, p.code);
-      ExpectStatus(h.a->GetStatus(), p.code);
       EXPECT_EQ(h.a->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
       EXPECT_TRUE((p.code == kTrainNotGood ? h.train : h.test)->Failed());
       // The failure is kept: further training does nothing.
@@ -203,17 +189,13 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
 
 // Raw records spilled to a temporary file of encoded records (a budget of
 // one record in memory), which is then cut after the algorithm is built:
-// at a record boundary (fewer records than were written) or inside a
-// record. The first pass may still be served from the read-ahead block; a
-// later one meets the cut.
+// at a record boundary (fewer records than were written), inside a record,
+// or to nothing. The first pass may still be served from the read-ahead
+// block; a later one meets the cut.
 TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
-  const struct {
-    const char* what;
-    double records;  // kept in the file, in records of the encoded width
-  } cuts[] = {{"cut at a record boundary", 12}, {"cut inside a record", 12.5}, {"emptied", 0}};
   for (const Method& m : kMethods) {
-    for (const auto& cut : cuts) {
-      SCOPED_TRACE(std::string(m.name) + ": " + cut.what);
+    for (const double kept : {12.0, 12.5, 0.0}) {  // records of the encoded width
+      SCOPED_TRACE(std::string(m.name) + ": " + std::to_string(kept));
       ScratchDir scratch;
       auto settings = [&](NeuralSettings& s) {
         s.SetTempFileDir(scratch.Path());
@@ -227,7 +209,7 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
       ASSERT_EQ(scratch.Count(), 1) << "one file of training records";
       const auto file = std::filesystem::directory_iterator(scratch.Path())->path();
       const auto width = std::filesystem::file_size(file) / kTrain;
-      std::filesystem::resize_file(file, static_cast<std::uintmax_t>(cut.records * width));
+      std::filesystem::resize_file(file, static_cast<std::uintmax_t>(kept * width));
 
       ExpectStatus(a->Train(kTrain, -1), kTrainNotGood);
       EXPECT_EQ(a->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
@@ -240,23 +222,14 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
 
 // A trained model measured over records that fail half way: the error, the
 // output statistics and the importance of part of the records would pass
-// for the whole, so each answers with the source's code instead.
+// for the whole, so each answers with the source's code instead. The
+// training records fail at record 15, the test records at 4; only the
+// ranges found over the test records answer with the test code.
 TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
-  constexpr Plan kNever{1000, 1, false, false};
   enum Measure { kError, kStats, kGivenRanges, kFoundRanges };
-  // The training records fail at record 15, the test records at 4. Only the
-  // ranges found over the test records answer with the test code.
-  const struct {
-    const char* what;
-    Measure measure;
-    bool trainFails;
-  } measures[] = {{"error on data", kError, false},
-                  {"output statistics", kStats, false},
-                  {"importance over failing training records", kGivenRanges, true},
-                  {"importance over failing test records", kFoundRanges, false}};
   for (const Method& m : {kMethods[0], kMethods[5]}) {
-    for (const auto& c : measures) {
-      SCOPED_TRACE(std::string(m.name) + ": " + c.what);
+    for (const Measure c : {kError, kStats, kGivenRanges, kFoundRanges}) {
+      SCOPED_TRACE(std::string(m.name) + ": measure " + std::to_string(c));
       const Method sensitive{m.name, m.rbf, [&m](NeuralSettings& s) {
                                m.adjust(s);
                                s.SetComputeSensitivity(true);
@@ -264,28 +237,26 @@ TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
       Hosted h(sensitive, kNever, kNever);
       ASSERT_NE(h.a, nullptr);
       ASSERT_EQ(h.a->Train(kTrain, kTest), VXStatus());
-      (c.trainFails ? h.train : h.test)->FailFromNextPass(c.trainFails ? 15 : 4);
+      (c == kGivenRanges ? h.train : h.test)->FailFromNextPass(c == kGivenRanges ? 15 : 4);
       const int n = h.a->GetSettings()->GetNumInputs();
-      const std::size_t given = c.measure == kGivenRanges ? n : 0;
+      const std::size_t given = c == kGivenRanges ? n : 0;
       std::vector<double> importance;
       NNOutputStatistics stats;
       VXStatus s;
-      if (c.measure == kError) {
+      if (c == kError) {
         EXPECT_EQ(h.a->GetErrorOnData(*h.test, kTest), VXMV::gMissingValue);
         s = h.a->GetStatus();
-      } else if (c.measure == kStats) {
+      } else if (c == kStats) {
         s = h.a->ComputeOutputStats(*h.test, kTest, stats);
       } else {
         s = h.a->ComputeSensitivity(n, std::vector<int>(n, 1), given > 0,
                                     std::vector<double>(given, 0), std::vector<double>(given, 1),
                                     importance);
       }
-      ExpectStatus(s, c.measure == kFoundRanges ? kTestNotGood : kTrainNotGood);
+      ExpectStatus(s, c == kFoundRanges ? kTestNotGood : kTrainNotGood);
     }
   }
 }
-
-constexpr int kTempFileFailed = 50002;
 
 // Hands out one name, whatever it is asked.
 struct FixedMaker : VXCommon_1_2::VXTempFileNameMaker {
@@ -304,11 +275,10 @@ TEST(UnwritableTemporaryDirectory, PreparingGives50002AndLeavesNothing) {
                {"a maker that gives no name", "", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ScratchDir scratch;
+    ScratchDir scratch, settingsDir;  // the latter unused by the maker's cases
     std::ofstream(scratch.Path() + "/plain") << "x";
     FixedMaker maker;
     maker.fName = c.dir.empty() ? "" : scratch.Path() + "/" + c.dir + "/f";
-    ScratchDir settingsDir;  // unused by the maker's cases
     auto m = MakeModel(kCategoricalTarget, 40, 10, 1, [&](MLPSettings& s) {
       s.SetTempFileDir(c.maker ? settingsDir.Path() : scratch.Path() + "/" + c.dir);
       if (c.maker) s.SetTempFileNameMaker(&maker);
@@ -321,35 +291,27 @@ TEST(UnwritableTemporaryDirectory, PreparingGives50002AndLeavesNothing) {
   }
 }
 
-// Runs body in a child whose files may not grow past `bytes`; the child's
-// exit code is the number of failed checks, which the parent expects 0.
-void WithFileSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+TEST(DiskFullDuringSpill, PreparingGives50002AndRemovesThePartialFile) {
+  // 2000 records of 7 units are 112000 bytes: the file fills at 16 KiB. The
+  // child's exit code is the number of failed checks.
+  ScratchDir scratch;
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, bytes};
+    const rlimit limit{16384, 16384};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(100);
-    _exit(body());
+    auto m = MakeModel(kCategoricalTarget, 2000, 0, 1, [&](MLPSettings& s) {
+      s.SetTempFileDir(scratch.Path());
+      s.SetMaxRecordsInMemory(1);
+    });
+    _exit((m->algorithm != nullptr) + (m->factory.GetStatus() != VXStatus(kTempFileFailed, false)) +
+          (scratch.Count() != 0));
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "checks failed in the child";
-}
-
-TEST(DiskFullDuringSpill, PreparingGives50002AndRemovesThePartialFile) {
-  // 2000 records of 7 units are 112000 bytes: the file fills at 16 KiB.
-  ScratchDir scratch;
-  WithFileSizeLimit(16384, [&] {
-    auto m = MakeModel(kCategoricalTarget, 2000, 0, 1, [&](MLPSettings& s) {
-      s.SetTempFileDir(scratch.Path());
-      s.SetMaxRecordsInMemory(1);
-    });
-    const VXStatus s = m->factory.GetStatus();
-    return (m->algorithm != nullptr) + (s != VXStatus(kTempFileFailed, false)) +
-           (scratch.Count() != 0);
-  });
   EXPECT_EQ(scratch.Count(), 0);
 }
 
@@ -357,13 +319,12 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
   const struct {
     const char* what;
     bool testFails, claimsGood, inFiles;
-    int code;
   } cases[] = {
-      {"training source turns bad, records in files", false, false, true, kTrainNotGood},
-      {"training source turns bad, records in memory", false, false, false, kTrainNotGood},
-      {"training source hands out nothing", false, true, true, kTrainNotGood},
-      {"test source turns bad", true, false, true, kTestNotGood},
-      {"test source hands out nothing, records in memory", true, true, false, kTestNotGood},
+      {"training source turns bad, records in files", false, false, true},
+      {"training source turns bad, records in memory", false, false, false},
+      {"training source hands out nothing", false, true, true},
+      {"test source turns bad", true, false, true},
+      {"test source hands out nothing, records in memory", true, true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -380,7 +341,7 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
     std::unique_ptr<INeuralAlgorithm> a(
         factory.CreateNeuralAlgorithm(settings, list, train, &test, nullptr));
     EXPECT_EQ(a, nullptr);
-    ExpectStatus(factory.GetStatus(), c.code);
+    ExpectStatus(factory.GetStatus(), c.testFails ? kTestNotGood : kTrainNotGood);
     EXPECT_EQ(scratch.Count(), 0);
   }
 }
@@ -392,10 +353,8 @@ TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
     std::function<VXStatus(INeuralAlgorithm&)> run;
   } cases[] = {
       {"MLP training", false, false, [](INeuralAlgorithm& a) { return a.Train(40, -1); }},
-      {"MLP architecture search", false, false,
-       [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
-      {"RBF centre search", true, false,
-       [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
+      {"MLP search", false, false, [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
+      {"RBF search", true, false, [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
       {"MLP sensitivity", false, true,
        [](INeuralAlgorithm& a) {
          std::vector<double> importance;
@@ -407,18 +366,15 @@ TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
     ScratchDir scratch;
     CountdownCancel cancel;
     FunctionListener listener([&](VXCommon_1_2::ProgressReport&) { cancel.Arm(); });
-    auto settings = [&](NeuralSettings& s) {
+    AnyModel model = MakeAny(c.rbf, kCategoricalTarget, 40, 10, [&](NeuralSettings& s) {
       s.SetTempFileDir(scratch.Path());
       s.SetMaxRecordsInMemory(1);
       s.SetCancelPointer(&cancel);
       s.SetComputeSensitivity(true);
-    };
-    AnyModel model = MakeAny(c.rbf, kCategoricalTarget, 40, 10, settings);
+    });
     INeuralAlgorithm& a = *model.Algorithm();
     const int files = scratch.Count();
-    if (c.trainFirst) {
-      ASSERT_EQ(a.Train(40, -1), VXStatus());
-    }
+    ASSERT_TRUE(!c.trainFirst || a.Train(40, -1).IsOK());
     a.SetProgressListener(&listener);
     ExpectStatus(c.run(a), 1);
     EXPECT_GE(listener.fReports, 1);
@@ -433,16 +389,6 @@ constexpr int kPollTrain = 24, kPollTest = 8;
 // Above this many polls the values of N are taken with a stride; the
 // smallest cases are always stepped through whole.
 constexpr int kMaxRuns = 1000;
-
-enum class Op { kTrain, kSelect, kSensitivity, kStats, kError, kUpdate, kSave, kSaveXml };
-
-struct Case {
-  const char* name;
-  bool rbf;
-  Targets targets;
-  Op op;
-  std::function<void(NeuralSettings&)> adjust;  // method, type, search
-};
 
 // Answers yes from its at-th question on (never while at is 0). Also the
 // log of the records read: how many had been read when it first said yes,
@@ -475,6 +421,46 @@ struct CountingRecords : VectorRecordIter {
   CancelAt* fLog;
 };
 
+// An operation run on the algorithm (with a source of the test records):
+// whether it needs a trained model first, and whether it asks at the gate of
+// training and evaluation before anything else.
+struct Op {
+  bool trainsFirst, gated;
+  std::function<VXStatus(INeuralAlgorithm&, CountingRecords&)> run;
+};
+const Op kTrainOp{false, true, [](INeuralAlgorithm& a, auto&) { return a.Train(kPollTrain, -1); }};
+const Op kSelect{false, false, [](INeuralAlgorithm& a, auto&) { return a.SelectArchitecture(); }};
+const Op kSensitivity{true, true, [](INeuralAlgorithm& a, auto&) {
+                        std::vector<double> importance;
+                        return a.ComputeSensitivity(importance);
+                      }};
+const Op kStats{true, true, [](INeuralAlgorithm& a, CountingRecords& raw) {
+                  NNOutputStatistics stats;
+                  return a.ComputeOutputStats(raw, kPollTest, stats);
+                }};
+const Op kError{true, true, [](INeuralAlgorithm& a, CountingRecords& raw) {
+                  a.GetErrorOnData(raw, kPollTest);
+                  return a.GetStatus();
+                }};
+const Op kUpdate{true, true,
+                 [](INeuralAlgorithm& a, auto& raw) { return a.Update(raw, kPollTest); }};
+const Op kSave{true, false, [](INeuralAlgorithm& a, auto&) {
+                 std::ostringstream out;
+                 return a.SaveState(out);
+               }};
+const Op kSaveXml{true, false, [](INeuralAlgorithm& a, auto&) {
+                    std::ostringstream out;
+                    return a.SaveStateXML(out);
+                  }};
+
+struct Case {
+  const char* name;
+  bool rbf;
+  Targets targets;
+  const Op& op;
+  std::function<void(NeuralSettings&)> adjust;  // method, type, search
+};
+
 // What one run needs to outlive the algorithm it builds. Raw records go
 // through the data preparator into temporary files; encoded ones are read
 // straight from counting sources, so that the reads after the cancel show.
@@ -484,8 +470,7 @@ struct CancelRun {
   std::unique_ptr<CountingRecords> train, test;
   AnyModel m;
   INeuralAlgorithm* a = nullptr;
-  int preparatorFiles = 0;
-  int stateBefore = 0;
+  int preparatorFiles = 0, stateBefore = 0;
 
   CancelRun(const Case& c, bool encoded) {
     m = MakeAny(
@@ -507,49 +492,21 @@ struct CancelRun {
     }
     preparatorFiles = dir.Count();
   }
-  const std::vector<Record>& Records() const { return m.Records(true); }
 
   // Trains first when the operation needs a trained model, then arms the
   // cancel object (when `at` > 0, to answer yes at its at-th question) and
   // runs the operation. Returns its status and the polls it made.
-  VXStatus Operate(Op op, long at, long& polls) {
-    if (op != Op::kTrain && op != Op::kSelect) {
+  VXStatus Operate(const Op& op, long at, long& polls) {
+    if (op.trainsFirst) {
       EXPECT_EQ(a->Train(kPollTrain, -1), VXStatus());
     }
     stateBefore = a->GetAlgorithmStatus();
     const long before = cancel.fQueries;
     if (at > 0) cancel.fAt = before + at;
-    VXStatus s = Perform(op);
+    CountingRecords raw(m.Records(true), &cancel);
+    VXStatus s = op.run(*a, raw);
     polls = cancel.fQueries - before;
     return s;
-  }
-
- private:
-  VXStatus Perform(Op op) {
-    CountingRecords raw(Records(), &cancel);
-    std::ostringstream out;
-    NNOutputStatistics stats;
-    std::vector<double> importance;
-    switch (op) {
-      case Op::kTrain:
-        return a->Train(kPollTrain, -1);
-      case Op::kSelect:
-        return a->SelectArchitecture();
-      case Op::kSensitivity:
-        return a->ComputeSensitivity(importance);
-      case Op::kStats:
-        return a->ComputeOutputStats(raw, kPollTest, stats);
-      case Op::kError:
-        a->GetErrorOnData(raw, kPollTest);
-        return a->GetStatus();
-      case Op::kUpdate:
-        return a->Update(raw, kPollTest);
-      case Op::kSave:
-        return a->SaveState(out);
-      case Op::kSaveXml:
-        return a->SaveStateXML(out);
-    }
-    return VXStatus();
   }
 };
 
@@ -573,42 +530,37 @@ std::vector<long> PollsToTry(long polls) {
 }
 
 TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
-  using VXNNCommon::kBatch;
-  using VXNNCommon::kGradientDescent;
-  using VXNNCommon::kMiniBatch;
-  using VXNNCommon::kOnline;
-  using VXNNCommon::kScaledConjugateGradient;
+  using namespace VXNNCommon;
+  constexpr auto kCat = kCategoricalTarget, kCont = kContinuousTarget, kBoth = kBothTargets;
+  const auto scg = Using(kScaledConjugateGradient, kBatch);
   const Case cases[] = {
-      {"MLP SCG classification", false, kCategoricalTarget, Op::kTrain,
-       Using(kScaledConjugateGradient, kBatch)},
-      {"MLP SCG regression", false, kContinuousTarget, Op::kTrain,
-       Using(kScaledConjugateGradient, kBatch)},
-      {"MLP batch GD", false, kBothTargets, Op::kTrain, Using(kGradientDescent, kBatch)},
-      {"MLP mini-batch GD", false, kCategoricalTarget, Op::kTrain,
-       Using(kGradientDescent, kMiniBatch)},
-      {"MLP online GD", false, kContinuousTarget, Op::kTrain, Using(kGradientDescent, kOnline)},
-      {"MLP linear regression", false, kContinuousTarget, Op::kTrain, Linear},
-      {"MLP architecture search", false, kCategoricalTarget, Op::kSelect, {}},
-      {"MLP sensitivity", false, kBothTargets, Op::kSensitivity, {}},
-      {"MLP output statistics", false, kBothTargets, Op::kStats, {}},
-      {"MLP error on data", false, kCategoricalTarget, Op::kError, {}},
-      {"MLP update", false, kCategoricalTarget, Op::kUpdate, {}},
-      {"MLP save", false, kCategoricalTarget, Op::kSave, {}},
-      {"MLP save XML", false, kContinuousTarget, Op::kSaveXml, {}},
-      {"RBF classification, fixed centres", true, kCategoricalTarget, Op::kTrain, FixedCentres},
-      {"RBF regression, clustered centres", true, kContinuousTarget, Op::kTrain, {}},
-      {"RBF centre search in one pass", true, kCategoricalTarget, Op::kSelect, SearchInOnePass},
-      {"RBF centre search by passes", true, kContinuousTarget, Op::kSelect, SearchByPasses},
-      {"RBF sensitivity", true, kCategoricalTarget, Op::kSensitivity, {}},
-      {"RBF output statistics", true, kBothTargets, Op::kStats, {}},
-      {"RBF save", true, kCategoricalTarget, Op::kSave, {}},
+      {"MLP SCG classification", false, kCat, kTrainOp, scg},
+      {"MLP SCG regression", false, kCont, kTrainOp, scg},
+      {"MLP batch GD", false, kBoth, kTrainOp, Using(kGradientDescent, kBatch)},
+      {"MLP mini-batch GD", false, kCat, kTrainOp, Using(kGradientDescent, kMiniBatch)},
+      {"MLP online GD", false, kCont, kTrainOp, Using(kGradientDescent, kOnline)},
+      {"MLP linear regression", false, kCont, kTrainOp, Linear},
+      {"MLP architecture search", false, kCat, kSelect, {}},
+      {"MLP sensitivity", false, kBoth, kSensitivity, {}},
+      {"MLP output statistics", false, kBoth, kStats, {}},
+      {"MLP error on data", false, kCat, kError, {}},
+      {"MLP update", false, kCat, kUpdate, {}},
+      {"MLP save", false, kCat, kSave, {}},
+      {"MLP save XML", false, kCont, kSaveXml, {}},
+      {"RBF classification, fixed centres", true, kCat, kTrainOp, FixedCentres},
+      {"RBF regression, clustered centres", true, kCont, kTrainOp, {}},
+      {"RBF centre search in one pass", true, kCat, kSelect, SearchInOnePass},
+      {"RBF centre search by passes", true, kCont, kSelect, SearchByPasses},
+      {"RBF sensitivity", true, kCat, kSensitivity, {}},
+      {"RBF output statistics", true, kBoth, kStats, {}},
+      {"RBF save", true, kCat, kSave, {}},
   };
   for (const Case& c : cases)
     for (bool encoded : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (encoded ? ", encoded records" : ", raw records"));
       // The one-argument importance takes its inputs from the variable
       // list, which only raw records have.
-      if (encoded && c.op == Op::kSensitivity) continue;
+      if (encoded && &c.op == &kSensitivity) continue;
       long polls = 0;
       {
         CancelRun whole(c, encoded);
@@ -632,16 +584,10 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         // Training and evaluation ask first at their gate: a yes there does
         // nothing and answers OK, and the algorithm stays as it was until an
         // operation that is not gated (a save) finds the cancel.
-        const bool atGate =
-            at == 1 && c.op != Op::kSelect && c.op != Op::kSave && c.op != Op::kSaveXml;
-        if (atGate) {
-          EXPECT_EQ(s, VXStatus());
-          EXPECT_EQ(a.GetStatus(), VXStatus());
-          EXPECT_EQ(a.GetAlgorithmStatus(), r.stateBefore);
-        } else {
-          ExpectStatus(s, 1);
-          EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-        }
+        const bool atGate = at == 1 && c.op.gated;
+        ExpectStatus(s, atGate ? 0 : 1);
+        EXPECT_EQ(a.GetStatus(), atGate ? VXStatus() : s);
+        EXPECT_EQ(a.GetAlgorithmStatus(), atGate ? r.stateBefore : VXNNCommon::kCancelled);
         std::ostringstream saved;
         ExpectStatus(a.SaveState(saved), 1);
         EXPECT_EQ(saved.str().empty(), !atGate);
@@ -649,7 +595,7 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         // else: the gate stays shut and a save is refused with code 1.
         EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
         EXPECT_EQ(a.Train(kPollTrain, -1), VXStatus());
-        EXPECT_TRUE(a.Score(r.Records()[0]).IsMissing());
+        EXPECT_TRUE(a.Score(r.m.Records(true)[0]).IsMissing());
         std::ostringstream shown;
         a.Display(shown);
         EXPECT_NE(shown.str().find("Current algorithm status: Cancelled\n"), std::string::npos);
