@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -133,6 +134,18 @@ XMLElement* Format(const std::string& pattern) {
 }
 
 TEST(VarListTest, HoldsVariablesInOrder) {
+  // The list's storage grows by doubling, so the slot after its third
+  // variable is spare capacity, which an index check off by one would read.
+  // Blocks of the sizes that storage takes, filled with ones and freed just
+  // before, make that slot hold garbage rather than a null by luck.
+  {
+    std::vector<std::unique_ptr<unsigned char[]>> blocks;
+    for (const std::size_t bytes : {8, 16, 32, 64})
+      for (int k = 0; k < 8; ++k) {
+        blocks.emplace_back(new unsigned char[bytes]);
+        std::fill_n(blocks.back().get(), bytes, 0xFF);
+      }
+  }
   VXVarList list;
   EXPECT_EQ(list.Add(new VXContVar("age", "Age", IVXVariable::kRoleInput, 2, 18, 90, 40, 2)), 0);
   auto* colour = new VXCatVar("colour", "", IVXVariable::kRoleTarget, 3, false, 2);
