@@ -1,13 +1,18 @@
 // Record sources and planted-cluster data for the clustering tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <map>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
 
 #include "vxcluster/vxcluster.h"
+
+using Rows = std::vector<std::vector<double>>;
 
 // Reads rows in order; with failAfter >= 0 it reports an error (status 2)
 // instead of the record after that many.
@@ -86,4 +91,34 @@ inline double AdjustedRandIndex(const std::vector<int>& a, const std::vector<int
   const double expected = sumA * sumB / pairs(static_cast<double>(a.size()));
   const double maximum = (sumA + sumB) / 2;
   return (index - expected) / (maximum - expected);
+}
+
+// A model of the list and settings that has pre-clustered rows.
+inline std::unique_ptr<ClusterModel> Fed(ClusterVarList vars, const Rows& rows,
+                                         const ClusterSettings& settings = ClusterSettings()) {
+  auto model = std::make_unique<ClusterModel>(settings, vars);
+  RowSource src(rows);
+  EXPECT_TRUE(model->PreCluster(src).IsOK());
+  return model;
+}
+
+// The cluster each row is assigned to.
+inline std::vector<int> Assign(const ClusterModel& model, const Rows& rows) {
+  std::vector<int> out;
+  for (const auto& r : rows) out.push_back(model.AssignRecord(VXCluster::Record(r)));
+  return out;
+}
+
+inline std::vector<ClusterStats*> Results(const ClusterModel& model) {
+  return {model.BeginResultClusters(), model.EndResultClusters()};
+}
+
+// Settings with a summary tree of at most maxLeafEntries entries; branching
+// factor and memory budget the defaults when 0.
+inline ClusterSettings Limits(int maxLeafEntries, int branching = 0, std::size_t bytes = 0) {
+  ClusterSettings s;
+  s.SetMaxLeafEntries(maxLeafEntries);
+  if (branching > 0) s.SetBranchingFactor(branching);
+  if (bytes > 0) s.SetMemoryBudget(bytes);
+  return s;
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <functional>
 
 #include "cluster_data.h"
 
@@ -47,19 +46,14 @@ Planted Scaled(const HugeCase& c, int perCluster) {
 // summing, deviations scaled).
 void ExactMoments(const Planted& p, const std::vector<int>& labels, int label, int v, double& mean,
                   double& sd, int& n) {
-  n = static_cast<int>(std::count(labels.begin(), labels.end(), label));
-  long double m = 0.0L;
+  std::vector<long double> x;
   for (std::size_t i = 0; i < labels.size(); ++i)
-    if (labels[i] == label) m += static_cast<long double>(p.rows[i][v]) / n;
-  long double scale = 0.0L;
-  for (std::size_t i = 0; i < labels.size(); ++i)
-    if (labels[i] == label) scale = std::max(scale, std::fabs(p.rows[i][v] - m));
-  long double ss = 0.0L;
-  for (std::size_t i = 0; i < labels.size(); ++i)
-    if (labels[i] == label && scale > 0) {
-      const long double d = (p.rows[i][v] - m) / scale;
-      ss += d * d / n;
-    }
+    if (labels[i] == label) x.push_back(p.rows[i][v]);
+  n = static_cast<int>(x.size());
+  long double m = 0.0L, scale = 0.0L, ss = 0.0L;
+  for (const long double xi : x) m += xi / n;
+  for (const long double xi : x) scale = std::max(scale, std::fabs(xi - m));
+  for (const long double xi : x) ss += scale > 0 ? ((xi - m) / scale) * ((xi - m) / scale) / n : 0;
   mean = static_cast<double>(m);
   sd = static_cast<double>(std::sqrt(ss) * scale);
 }
@@ -74,31 +68,22 @@ TEST_P(HugeValues, SummariesStayFiniteAndPlantedClustersAreFound) {
   for (int v = 0; v < 2; ++v) ASSERT_TRUE(vars.AddContVar(0.0, c.varScale).IsOK());
   for (int v = 0; v < c.nCat; ++v) vars.AddCatVar(4, ClusterVar::kNumericCategorical);
   // A small budget forces rebuilds, which merge entries of huge values too.
-  ClusterSettings settings;
-  settings.SetMaxLeafEntries(40);
-  ClusterModel model(settings, vars);
-  RowSource src(p.rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
-  EXPECT_GT(model.GetNumRebuilds(), 0);
-  EXPECT_TRUE(std::isfinite(model.GetThreshold()));
+  const auto model = Fed(vars, p.rows, Limits(40));
+  EXPECT_GT(model->GetNumRebuilds(), 0);
+  EXPECT_TRUE(std::isfinite(model->GetThreshold()));
 
   // The automatic count, the planted count, and everything in one cluster
   // (which merges clusters far apart, beyond the largest double for
   // OppositeEnds).
   for (const int asked : {0, k, 1}) {
     SCOPED_TRACE(::testing::Message() << "clusters asked (0: automatic) " << asked);
-    ASSERT_TRUE((asked == 0 ? model.AutoCluster(1, 10) : model.Cluster(asked)).IsOK());
-    ASSERT_EQ(model.GetNumOfClusters(), asked == 1 ? 1 : k);
-    EXPECT_TRUE(std::isfinite(model.GetBIC()));
-    std::vector<int> labels;
-    for (const auto& r : p.rows) labels.push_back(model.AssignRecord(VXCluster::Record(r)));
-    if (asked != 1) {
-      EXPECT_GE(AdjustedRandIndex(p.labels, labels), 0.9);
-    }
-
-    int cluster = 0;
-    for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it, ++cluster) {
-      const ClusterStats& s = **it;
+    ASSERT_TRUE((asked == 0 ? model->AutoCluster(1, 10) : model->Cluster(asked)).IsOK());
+    ASSERT_EQ(model->GetNumOfClusters(), asked == 1 ? 1 : k);
+    EXPECT_TRUE(std::isfinite(model->GetBIC()));
+    const std::vector<int> labels = Assign(*model, p.rows);
+    EXPECT_GE(asked == 1 ? 1.0 : AdjustedRandIndex(p.labels, labels), 0.9);
+    for (int cluster = 0; cluster < model->GetNumOfClusters(); ++cluster) {
+      const ClusterStats& s = *Results(*model)[cluster];
       for (int v = 0; v < 2; ++v) {
         SCOPED_TRACE(::testing::Message() << "cluster " << cluster << " variable " << v);
         const double mean = s.GetMeanOfContVar(v), sd = s.GetStdDevOfContVar(v);
@@ -139,16 +124,12 @@ TEST(HugeValues, IdenticalExtremeRecords) {
   } rows[] = {{DBL_MAX, DBL_MAX, 40}, {-0.5 * DBL_MAX, -0.5 * DBL_MAX, 40}, {-DBL_MAX, 0.0, 0}};
   for (const auto& r : rows) {
     SCOPED_TRACE(r.value);
-    std::vector<std::vector<double>> data(40, {r.value, 1.0});
-    ClusterVarList vars = MakeVars(2, 0);
-    ClusterModel model(ClusterSettings(), vars);
-    RowSource src(data);
-    ASSERT_TRUE(model.PreCluster(src).IsOK());
-    ASSERT_TRUE(model.AutoCluster(1, 5).IsOK());
-    ASSERT_EQ(model.GetNumOfClusters(), 1);
-    const ClusterStats& s = **model.BeginResultClusters();
+    const auto model = Fed(MakeVars(2, 0), Rows(40, {r.value, 1.0}));
+    ASSERT_TRUE(model->AutoCluster(1, 5).IsOK());
+    ASSERT_EQ(model->GetNumOfClusters(), 1);
+    const ClusterStats& s = *Results(*model)[0];
     EXPECT_EQ(s.GetValidCount(0), r.count);
-    EXPECT_TRUE(std::isfinite(model.GetBIC()));
+    EXPECT_TRUE(std::isfinite(model->GetBIC()));
     if (r.count > 0) {
       EXPECT_EQ(s.GetMeanOfContVar(0), r.mean);
       EXPECT_EQ(s.GetStdDevOfContVar(0), 0.0);
@@ -162,16 +143,12 @@ TEST(HugeValues, IdenticalExtremeRecords) {
 TEST(HugeValues, LargestVarianceFloorAndScale) {
   ClusterVarList vars;
   for (int v = 0; v < 2; ++v) ASSERT_TRUE(vars.AddContVar(0.0, DBL_MAX).IsOK());
-  ClusterSettings settings;
+  ClusterSettings settings = Limits(8);
   settings.SetVarianceFloor(DBL_MAX);
-  settings.SetMaxLeafEntries(8);
-  ClusterModel model(settings, vars);
-  const Planted p = MakePlanted(3, 40, 2, 0, 7);
-  RowSource src(p.rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
-  EXPECT_TRUE(std::isfinite(model.GetThreshold()));
-  ASSERT_TRUE(model.AutoCluster(1, 5).IsOK());
-  EXPECT_TRUE(std::isfinite(model.GetBIC()));
+  const auto model = Fed(vars, MakePlanted(3, 40, 2, 0, 7).rows, settings);
+  EXPECT_TRUE(std::isfinite(model->GetThreshold()));
+  ASSERT_TRUE(model->AutoCluster(1, 5).IsOK());
+  EXPECT_TRUE(std::isfinite(model->GetBIC()));
 }
 
 }  // namespace

@@ -1,109 +1,81 @@
+// The clustering's results: planted clusters recovered, the automatic count
+// within its bounds, exact sufficient statistics through rebuilds of the
+// summary tree, merges as a literal greedy merging would make them, and no
+// allocation per record.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <functional>
 
+#include "../../src/vxcluster/Hierarchy.h"
 #include "cluster_data.h"
+#include "common/alloc_counter.h"
 #include "vxcommon/VXMissing.h"
 
 namespace {
 
 using VXCluster::VXStatus;
 
-std::vector<int> Assign(const ClusterModel& model, const std::vector<std::vector<double>>& rows) {
-  std::vector<int> out;
-  for (const auto& r : rows) out.push_back(model.AssignRecord(VXCluster::Record(r)));
-  return out;
-}
-
 // Planted clusters, well separated: the automatic count finds them and both
 // the automatic and the fixed-k clustering recover the labels.
-struct RecoveryCase {
-  const char* name;
-  int k, nCont, nCat;
-};
-
-class Recovery : public ::testing::TestWithParam<RecoveryCase> {};
-
-TEST_P(Recovery, PlantedClustersAreRecovered) {
-  const RecoveryCase& c = GetParam();
-  const Planted p = MakePlanted(c.k, 300, c.nCont, c.nCat, 7);
-  ClusterVarList vars = MakeVars(c.nCont, c.nCat);
-  ClusterModel model(ClusterSettings(), vars);
-  RowSource src(p.rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
-  EXPECT_EQ(model.GetNumRecords(), c.k * 300);
-
-  ASSERT_TRUE(model.AutoCluster(1, 10).IsOK());
-  EXPECT_EQ(model.GetNumOfClusters(), c.k);
-  EXPECT_GE(AdjustedRandIndex(p.labels, Assign(model, p.rows)), 0.9);
-
-  ASSERT_TRUE(model.Cluster(c.k).IsOK());
-  EXPECT_EQ(model.GetNumOfClusters(), c.k);
-  EXPECT_GE(AdjustedRandIndex(p.labels, Assign(model, p.rows)), 0.9);
+TEST(ClusterModel, PlantedClustersAreRecovered) {
+  const struct { int k, nCont, nCat; } cases[] = {{3, 2, 0}, {3, 0, 6}, {4, 2, 2}, {5, 3, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.k << " clusters " << c.nCont << "+" << c.nCat);
+    const Planted p = MakePlanted(c.k, 300, c.nCont, c.nCat, 7);
+    const auto model = Fed(MakeVars(c.nCont, c.nCat), p.rows);
+    EXPECT_EQ(model->GetNumRecords(), c.k * 300);
+    for (const bool automatic : {true, false}) {
+      ASSERT_TRUE((automatic ? model->AutoCluster(1, 10) : model->Cluster(c.k)).IsOK());
+      EXPECT_EQ(model->GetNumOfClusters(), c.k);
+      EXPECT_GE(AdjustedRandIndex(p.labels, Assign(*model, p.rows)), 0.9);
+    }
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, Recovery,
-                         ::testing::Values(RecoveryCase{"Continuous", 3, 2, 0},
-                                           RecoveryCase{"Categorical", 3, 0, 6},
-                                           RecoveryCase{"Mixed", 4, 2, 2},
-                                           RecoveryCase{"Five", 5, 3, 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
 // The automatic count stays within its bounds, whatever the data prefer.
-TEST(AutoCluster, HonoursItsBounds) {
-  const Planted p = MakePlanted(4, 200, 2, 2, 11);
-  ClusterVarList vars = MakeVars(2, 2);
-  ClusterModel model(ClusterSettings(), vars);
-  RowSource src(p.rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
+TEST(ClusterModel, AutoClusterHonoursItsBounds) {
+  const auto model = Fed(MakeVars(2, 2), MakePlanted(4, 200, 2, 2, 11).rows);
   const struct {
     int least, most, lo, hi;
   } rows[] = {{1, 2, 1, 2}, {1, 3, 1, 3}, {4, 4, 4, 4},
               {6, 9, 6, 9}, {5, 5, 5, 5}, {2, 100000, 4, 4}};
   for (const auto& r : rows) {
-    ASSERT_TRUE(model.AutoCluster(r.least, r.most).IsOK()) << r.least << ".." << r.most;
-    EXPECT_GE(model.GetNumOfClusters(), r.lo) << r.least << ".." << r.most;
-    EXPECT_LE(model.GetNumOfClusters(), r.hi) << r.least << ".." << r.most;
+    SCOPED_TRACE(::testing::Message() << r.least << ".." << r.most);
+    ASSERT_TRUE(model->AutoCluster(r.least, r.most).IsOK());
+    EXPECT_GE(model->GetNumOfClusters(), r.lo);
+    EXPECT_LE(model->GetNumOfClusters(), r.hi);
   }
 }
 
 // Three distinct records, repeated: the summary holds three entries, so more
 // clusters cannot be formed; the call says so with a warning and forms three.
-TEST(Cluster, FewerClustersThanAsked) {
-  std::vector<std::vector<double>> rows;
+TEST(ClusterModel, FewerClustersThanAsked) {
+  Rows rows;
   for (int i = 0; i < 30; ++i) rows.push_back({double(i % 3), double(i % 3 + 1)});
   ClusterVarList vars(2);
   vars.AddContVar(0.0, 1.0);
   vars.AddCatVar(3, ClusterVar::kStringCategorical);
-  ClusterModel model(ClusterSettings(), vars);
-  RowSource src(rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
-  EXPECT_EQ(model.GetNumLeafEntries(), 3);
-  const std::function<VXStatus()> calls[] = {[&] { return model.Cluster(5); },
-                                             [&] { return model.AutoCluster(4, 8); }};
-  for (const auto& call : calls) {
-    const VXStatus s = call();
+  const auto model = Fed(vars, rows);
+  EXPECT_EQ(model->GetNumLeafEntries(), 3);
+  for (const bool automatic : {false, true}) {
+    const VXStatus s = automatic ? model->AutoCluster(4, 8) : model->Cluster(5);
     EXPECT_EQ(s.GetErrorCode(), VXCluster::kClusterFewerClusters);
     EXPECT_TRUE(s.IsWarning());
-    EXPECT_EQ(model.GetNumOfClusters(), 3);
-    for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
-      EXPECT_EQ((*it)->GetCaseCount(), 10);
+    EXPECT_EQ(model->GetNumOfClusters(), 3);
+    for (const ClusterStats* c : Results(*model)) EXPECT_EQ(c->GetCaseCount(), 10);
   }
-  ASSERT_TRUE(model.Cluster(3).IsOK());
+  ASSERT_TRUE(model->Cluster(3).IsOK());
   // Equal sizes keep the order in which the records opened the clusters.
   std::vector<double> means;
-  for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
-    means.push_back((*it)->GetMeanOfContVar(0));
+  for (const ClusterStats* c : Results(*model)) means.push_back(c->GetMeanOfContVar(0));
   EXPECT_EQ(means, (std::vector<double>{0.0, 1.0, 2.0}));
 }
 
 // A literal bottom-up merging over single records: the log-likelihood of a
 // cluster is, per continuous variable, -c/2 log(population variance + floor)
 // and, per categorical one, the sum of n log(n / c) over its categories.
-double LogLikelihood(const std::vector<std::vector<double>>& rows,
-                     const std::vector<int>& members) {
+double LogLikelihood(const Rows& rows, const std::vector<int>& members) {
   const double floor = 1e-4;  // the default fraction of a scale of 1
   double ll = 0;
   for (int v : {0, 1}) {
@@ -118,46 +90,37 @@ double LogLikelihood(const std::vector<std::vector<double>>& rows,
   return ll;
 }
 
-// (size, mean of variable 0) of every cluster, sorted.
-using Shape = std::vector<std::pair<int, double>>;
-
-Shape ShapeOf(const std::vector<std::vector<double>>& rows,
-              const std::vector<std::vector<int>>& clusters) {
-  Shape out;
-  for (const auto& c : clusters) {
-    double s = 0;
-    for (int r : c) s += rows[r][0];
-    out.push_back({static_cast<int>(c.size()), std::round(s / c.size() * 1e9) / 1e9});
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-TEST(Cluster, MergesAsALiteralGreedyMergingWould) {
+TEST(ClusterModel, MergesAsALiteralGreedyMergingWould) {
   std::mt19937 rng(3);
   std::normal_distribution<double> x(0.0, 3.0);
   std::uniform_int_distribution<int> cat(1, 3);
-  std::vector<std::vector<double>> rows;
+  Rows rows;
   for (int i = 0; i < 40; ++i) rows.push_back({x(rng), x(rng), double(cat(rng))});
   ClusterVarList vars(3);
   vars.AddContVar(0.0, 1.0);
   vars.AddContVar(0.0, 1.0);
   vars.AddCatVar(3, ClusterVar::kNumericCategorical);
-  ClusterModel model(ClusterSettings(), vars);
-  RowSource src(rows);
-  ASSERT_TRUE(model.PreCluster(src).IsOK());
-  ASSERT_EQ(model.GetNumLeafEntries(), 40);
+  const auto model = Fed(vars, rows);
+  ASSERT_EQ(model->GetNumLeafEntries(), 40);
 
+  auto rounded = [](double x) { return std::round(x * 1e9) / 1e9; };
   std::vector<std::vector<int>> clusters;
   for (int i = 0; i < 40; ++i) clusters.push_back({i});
   while (!clusters.empty()) {
     const int k = static_cast<int>(clusters.size());
-    ASSERT_TRUE(model.Cluster(k).IsOK());
-    Shape got;
-    for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it)
-      got.push_back({(*it)->GetCaseCount(), std::round((*it)->GetMeanOfContVar(0) * 1e9) / 1e9});
+    ASSERT_TRUE(model->Cluster(k).IsOK());
+    // (size, mean of variable 0) of every cluster, sorted.
+    std::vector<std::pair<int, double>> got, want;
+    for (const ClusterStats* c : Results(*model))
+      got.push_back({c->GetCaseCount(), rounded(c->GetMeanOfContVar(0))});
+    for (const auto& c : clusters) {
+      double s = 0;
+      for (int r : c) s += rows[r][0];
+      want.push_back({static_cast<int>(c.size()), rounded(s / c.size())});
+    }
     std::sort(got.begin(), got.end());
-    ASSERT_EQ(got, ShapeOf(rows, clusters)) << k << " clusters";
+    std::sort(want.begin(), want.end());
+    ASSERT_EQ(got, want) << k << " clusters";
     if (k == 1) break;
     std::size_t bi = 0, bj = 1;
     double best = 1e300;
@@ -171,6 +134,216 @@ TEST(Cluster, MergesAsALiteralGreedyMergingWould) {
       }
     clusters[bi].insert(clusters[bi].end(), clusters[bj].begin(), clusters[bj].end());
     clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(bj));
+  }
+}
+
+// Group A (4 records) and group B (2 records), far apart. Variable 0
+// continuous, 1 categorical with 3 categories, 2 continuous with a missing
+// value; the -1 and the missing value still count for the other variables.
+// Hand values: A's variable 0 is 1, 2, 3, 6: mean 3, population variance
+// (4 + 1 + 0 + 9) / 4 = 3.5. B's is 100, 104: mean 102, variance 4. All six:
+// mean 216 / 6 = 36, variance 20866 / 6 - 36^2. Variable 2: A 0.5 three
+// times; B 10, 20: mean 15, variance 25; all five: mean 31.5 / 5, variance
+// 500.75 / 5 - 6.3^2.
+TEST(ClusterStats, SufficientStatisticsAreExact) {
+  ClusterVarList vars(3);
+  vars.AddContVar(50.0, 10.0);  // sums kept about 50: the results must not show it
+  vars.AddCatVar(3, ClusterVar::kNumericCategorical);
+  vars.AddContVar(0.0, 1.0);
+  const double gone = VXMV::gMissingValue;
+  const auto model =
+      Fed(vars, {{1, 1, 0.5}, {100, 3, 10}, {2, 1, gone}, {3, 2, 0.5}, {104, 3, 20}, {6, -1, 0.5}});
+  // Cases, mean and variance of variable 0, of variable 2 the valid count,
+  // mean and variance, then the counts of variable 1.
+  auto expect = [&](int cluster, const std::vector<double>& want) {
+    const ClusterStats* s = Results(*model)[cluster];
+    std::vector<double> v{double(s->GetCaseCount()),  s->GetMeanOfContVar(0),
+                          s->GetVarianceOfContVar(0), s->GetValidCount(2),
+                          s->GetMeanOfContVar(2),     s->GetVarianceOfContVar(2)};
+    for (int n : s->GetCountsOfCatVar(1)) v.push_back(n);
+    EXPECT_THAT(v, testing::Pointwise(testing::DoubleNear(1e-9), want)) << cluster;
+  };
+  ASSERT_TRUE(model->Cluster(1).IsOK());
+  ASSERT_EQ(model->GetNumOfClusters(), 1);
+  expect(0, {6, 36.0, 20866.0 / 6 - 1296.0, 5, 6.3, 500.75 / 5 - 6.3 * 6.3, 2, 1, 2});
+  ASSERT_TRUE(model->Cluster(2).IsOK());
+  ASSERT_EQ(model->GetNumOfClusters(), 2);
+  expect(0, {4, 3, 3.5, 3, 0.5, 0, 2, 1, 0});  // the larger cluster first
+  expect(1, {2, 102, 4, 2, 15, 25, 0, 0, 2});
+  EXPECT_EQ(Assign(*model, {{5, 1, 0.4}, {99, -1, std::nan("")}, {99, 4, 1}}),
+            (std::vector<int>{0, 1, -1}));
+}
+
+// Under a summary too small for the data the tree is rebuilt many times, yet
+// every record is counted once: the one-cluster statistics equal the tallies
+// made here, and the clusters' case counts add up.
+TEST(ClusterModel, RebuildsKeepCountsExact) {
+  const Planted p = MakePlanted(3, 700, 2, 2, 5);
+  double sum = 0, sumSq = 0;
+  std::vector<int> counts(4, 0);
+  for (const auto& r : p.rows) {
+    sum += r[0];
+    sumSq += r[0] * r[0];
+    ++counts[static_cast<std::size_t>(r[2]) - 1];
+  }
+  const double n = static_cast<double>(p.rows.size());
+  for (const ClusterSettings& settings : {Limits(8, 2), Limits(1000, 3, 4096), Limits(50, 8)}) {
+    SCOPED_TRACE(settings.GetMaxLeafEntries());
+    const auto model = Fed(MakeVars(2, 2), p.rows, settings);
+    EXPECT_GT(model->GetNumRebuilds(), 0);
+    EXPECT_LE(model->GetNumLeafEntries(), settings.GetMaxLeafEntries());
+    EXPECT_GT(model->GetThreshold(), 0.0);
+    ASSERT_TRUE(model->Cluster(1).IsOK());
+    const ClusterStats& all = *Results(*model)[0];
+    EXPECT_EQ(all.GetCaseCount(), 2100);
+    EXPECT_EQ(all.GetCountsOfCatVar(2), counts);
+    EXPECT_NEAR(all.GetMeanOfContVar(0), sum / n, 1e-9);
+    EXPECT_NEAR(all.GetVarianceOfContVar(0), sumSq / n - (sum / n) * (sum / n), 1e-7);
+    ASSERT_FALSE(model->Cluster(3).IsError());
+    int total = 0;
+    for (const ClusterStats* c : Results(*model)) total += c->GetCaseCount();
+    EXPECT_EQ(total, 2100);
+    // Records absorbed into their nearest entries: the planted clusters stay
+    // apart however small the tree.
+    EXPECT_GE(AdjustedRandIndex(p.labels, Assign(*model, p.rows)), 0.9);
+  }
+}
+
+// Forty distinct records far apart fit a tree of two slots per node and room
+// for 64 entries without a rebuild: every node holds up to its branching
+// factor.
+TEST(ClusterModel, NodesHoldUpToTheBranchingFactor) {
+  Rows rows;
+  for (int i = 0; i < 40; ++i) rows.push_back({100.0 * i, 100.0 * (i % 7), 1.0 + i % 4});
+  const auto model = Fed(MakeVars(2, 1), rows, Limits(64, 2));
+  EXPECT_EQ(model->GetNumRebuilds(), 0);
+  EXPECT_EQ(model->GetNumLeafEntries(), 40);
+}
+
+// Records drawn into one reused record, so that the source allocates nothing.
+class Drawn : public VXCluster::RecordIterator {
+ public:
+  explicit Drawn(int n) : fLeft(n), fRecord(3) {}
+  bool IsGood() override { return fLeft > 0; }
+  VXCluster::Record* Next() override {
+    if (fLeft-- <= 0) return nullptr;
+    fRecord[0] = fNoise(fRng);
+    fRecord[1] = fNoise(fRng) + (fLeft % 2) * 9;
+    fRecord[2] = fLeft % 3 + 1;
+    return &fRecord;
+  }
+  int GetStatus() override { return fLeft > 0 ? kGood : kEndOfData; }
+
+ private:
+  int fLeft;
+  std::mt19937 fRng{1};
+  std::normal_distribution<double> fNoise{0.0, 1.0};
+  VXCluster::Record fRecord;
+};
+
+// Pre-clustering forty thousand records, rebuilding the tree many times over,
+// allocates no more than a first pass over a few hundred: nothing per record.
+TEST(ClusterModel, PreClusterAllocatesNothingPerRecord) {
+  ClusterVarList vars = MakeVars(2, 1);
+  ClusterModel model(Limits(64), vars);
+  long counts[2];
+  int rebuilds[2];
+  for (int i : {0, 1}) {
+    Drawn source(i == 0 ? 300 : 40000);
+    counts[i] = alloc_counter::Allocations([&] { ASSERT_TRUE(model.PreCluster(source).IsOK()); });
+    rebuilds[i] = model.GetNumRebuilds();
+  }
+  EXPECT_GT(rebuilds[1], rebuilds[0]);
+  EXPECT_LE(counts[1], counts[0]);
+  EXPECT_LT(counts[0], 50);
+}
+
+// Measures every pair of active clusters at every step and joins the least
+// distance, ties to the lowest pair: what Hierarchy::Build must reproduce
+// exactly.
+std::vector<VXCluster::Hierarchy::Merge> Reference(const VXCluster::SummaryLayout& layout,
+                                                   std::vector<double> cf) {
+  const int w = layout.Width(), m = static_cast<int>(cf.size()) / w;
+  std::vector<char> active(m, 1);
+  std::vector<VXCluster::Hierarchy::Merge> merges;
+  for (int left = m; left > 1; --left) {
+    VXCluster::Hierarchy::Merge best{-1, -1, 0.0};
+    for (int a = 0; a < m; ++a)
+      for (int b = a + 1; b < m; ++b) {
+        const double d = layout.Distance(&cf[a * w], &cf[b * w]);
+        if (active[a] && active[b] && (best.fKept < 0 || d < best.fDistance)) best = {a, b, d};
+      }
+    merges.push_back(best);
+    layout.Add(&cf[best.fKept * w], &cf[best.fGone * w]);
+    active[best.fGone] = 0;
+  }
+  return merges;
+}
+
+TEST(Hierarchy, MergesAsMeasuringEveryPair) {
+  const struct {
+    const char* name;
+    int nCont, nCat;
+    double spread;   // distance between the planted centres
+    double missing;  // share of missing values
+    bool grid;       // whole-number values: many equal distances
+    double offset;   // added to continuous values (beyond 2^47: no quick bound)
+  } cases[] = {
+      {"continuous", 5, 0, 6.0, 0.0, false, 0.0},
+      {"many variables", 40, 0, 3.0, 0.0, false, 0.0},
+      {"categorical fields", 20, 3, 4.0, 0.0, false, 0.0},
+      {"missing values", 18, 2, 4.0, 0.15, false, 0.0},
+      {"ties", 3, 1, 2.0, 0.0, true, 0.0},
+      {"ties, many variables", 33, 0, 1.0, 0.0, true, 0.0},
+      {"huge values", 4, 1, 1e3, 0.0, false, 1e15},
+      {"only categorical", 0, 4, 0.0, 0.1, true, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClusterVarList vars(c.nCont + c.nCat);
+    for (int v = 0; v < c.nCont; ++v) vars.AddContVar(0.0, 1.0);
+    for (int v = 0; v < c.nCat; ++v) vars.AddCatVar(3, ClusterVar::kNumericCategorical);
+    const VXCluster::SummaryLayout layout(vars, 1e-4);
+    const int w = layout.Width(), m = 48;
+
+    // Entries of one to three records around four planted centres, as the
+    // summary tree would leave them.
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<double> entries(m * w), one(w);
+    for (int e = 0; e < m; ++e) {
+      const int centre = (e * 7) % 4;
+      for (int r = 0; r < 1 + e % 3; ++r) {
+        VXCluster::Record rec(c.nCont + c.nCat);
+        for (int v = 0; v < c.nCont; ++v) {
+          const double x = (v % 4 == centre ? c.spread : 0.0) + noise(rng);
+          rec[v] = u(rng) < c.missing ? std::nan("") : c.offset + (c.grid ? std::round(x) : x);
+        }
+        for (int v = 0; v < c.nCat; ++v) {
+          rec[c.nCont + v] = u(rng) < c.missing ? -1.0 : (centre + v) % 3 + 1 + (u(rng) < 0.2);
+          if (rec[c.nCont + v] > 3.0) rec[c.nCont + v] = 1.0;
+        }
+        ASSERT_TRUE(layout.FromRecord(rec, one.data()).IsOK());
+        if (r == 0)
+          std::copy(one.begin(), one.end(), &entries[e * w]);
+        else
+          layout.Add(&entries[e * w], one.data());
+      }
+    }
+    // Entries with two exact copies, so that whole distances tie.
+    for (int e : {5, 17, 30})
+      for (int copy : {e + 1, e + 2}) std::copy_n(&entries[e * w], w, &entries[copy * w]);
+
+    VXCluster::Hierarchy h;
+    h.Build(layout, entries);
+    const auto expected = Reference(layout, entries);
+    ASSERT_EQ(h.Merges().size(), expected.size());
+    for (std::size_t t = 0; t < expected.size(); ++t) {
+      SCOPED_TRACE(t);
+      EXPECT_EQ(std::make_tuple(h.Merges()[t].fKept, h.Merges()[t].fGone, h.Merges()[t].fDistance),
+                std::make_tuple(expected[t].fKept, expected[t].fGone, expected[t].fDistance));
+    }
   }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -20,8 +19,6 @@ ClusterVarList TwoVars() {
   vars.AddCatVar(2, ClusterVar::kNumericCategorical);
   return vars;
 }
-
-using Rows = std::vector<std::vector<double>>;
 
 VXStatus Feed(ClusterModel& m, const Rows& rows, int failAfter = -1) {
   RowSource src(rows, failAfter);
@@ -58,11 +55,10 @@ TEST(ClusterStatus, BadCallsAreRefused) {
     ClusterModel model(ClusterSettings(), vars);
     VXStatus s = c.rows ? Feed(model, *c.rows, c.failAfter) : VXStatus();
     if (s.IsOK()) s = c.most > 0 ? model.AutoCluster(c.least, c.most) : model.Cluster(c.least);
-    EXPECT_EQ(s.GetErrorCode(), c.code);
     EXPECT_TRUE(s.IsError());
-    EXPECT_EQ(s.GetDiscreteDatum(0), c.datum0);
-    EXPECT_EQ(s.GetDiscreteDatum(1), c.datum1);
-    EXPECT_EQ(s.GetDiscreteDatum(2), c.datum2);
+    EXPECT_EQ(std::make_tuple(s.GetErrorCode(), s.GetDiscreteDatum(0), s.GetDiscreteDatum(1),
+                              s.GetDiscreteDatum(2)),
+              std::make_tuple(c.code, c.datum0, c.datum1, c.datum2));
   }
 }
 
@@ -94,47 +90,38 @@ TEST(ClusterStatus, InvalidListOrSettingsAreRefused) {
     std::function<void(ClusterVarList&, ClusterSettings&)> spoil;
     int code, datum1;
   } cases[] = {
-      {"ZeroScale", [](ClusterVarList& v, ClusterSettings&) { v.AddContVar(0, 0); },
+      {"ZeroScale", [](auto& v, auto&) { v.AddContVar(0, 0); }, kClusterInvalidVarList, 2},
+      {"NaN", [](auto& v, auto&) { v.AddContVar(std::nan(""), 1); }, kClusterInvalidVarList, 2},
+      {"NoCategories", [](auto& v, auto&) { v.AddCatVar(0, ClusterVar::kNumericCategorical); },
        kClusterInvalidVarList, 2},
-      {"NaNLocation", [](ClusterVarList& v, ClusterSettings&) { v.AddContVar(std::nan(""), 1); },
+      {"ContinuousLevel", [](auto& v, auto&) { v.AddCatVar(3, ClusterVar::kContinuous); },
        kClusterInvalidVarList, 2},
-      {"NoCategories",
-       [](ClusterVarList& v, ClusterSettings&) { v.AddCatVar(0, ClusterVar::kNumericCategorical); },
-       kClusterInvalidVarList, 2},
-      {"ContinuousLevel",
-       [](ClusterVarList& v, ClusterSettings&) { v.AddCatVar(3, ClusterVar::kContinuous); },
-       kClusterInvalidVarList, 2},
-      {"Budget", [](ClusterVarList&, ClusterSettings& s) { s.SetMemoryBudget(10); },
-       kClusterInvalidSettings, 0},
+      {"Budget", [](auto&, auto& s) { s.SetMemoryBudget(10); }, kClusterInvalidSettings, 0},
       {"BudgetForWidth",
-       [](ClusterVarList& v, ClusterSettings& s) {
+       [](auto& v, auto& s) {
          v.AddCatVar(500, ClusterVar::kStringCategorical);
          s.SetMemoryBudget(20000);
        },
        kClusterInvalidSettings, 0},
-      {"Entries", [](ClusterVarList&, ClusterSettings& s) { s.SetMaxLeafEntries(1); },
-       kClusterInvalidSettings, 1},
-      {"Branching", [](ClusterVarList&, ClusterSettings& s) { s.SetBranchingFactor(65); },
-       kClusterInvalidSettings, 2},
-      {"Threshold", [](ClusterVarList&, ClusterSettings& s) { s.SetInitialThreshold(-1); },
-       kClusterInvalidSettings, 3},
-      {"Floor", [](ClusterVarList&, ClusterSettings& s) { s.SetVarianceFloor(0); },
-       kClusterInvalidSettings, 4},
-      {"Ratio", [](ClusterVarList&, ClusterSettings& s) { s.SetDistanceRatio(0.5); },
-       kClusterInvalidSettings, 5},
+      {"Entries", [](auto&, auto& s) { s.SetMaxLeafEntries(1); }, kClusterInvalidSettings, 1},
+      {"Branching", [](auto&, auto& s) { s.SetBranchingFactor(65); }, kClusterInvalidSettings, 2},
+      {"Threshold", [](auto&, auto& s) { s.SetInitialThreshold(-1); }, kClusterInvalidSettings, 3},
+      {"Floor", [](auto&, auto& s) { s.SetVarianceFloor(0); }, kClusterInvalidSettings, 4},
+      {"Ratio", [](auto&, auto& s) { s.SetDistanceRatio(0.5); }, kClusterInvalidSettings, 5},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     ClusterVarList vars = TwoVars();
     ClusterSettings settings;
     c.spoil(vars, settings);
     if (c.code == kClusterInvalidVarList) {
-      EXPECT_EQ(vars.Size(), 2) << c.name;  // a refused variable is not added
+      EXPECT_EQ(vars.Size(), 2);  // a refused variable is not added
     }
     ClusterModel model(settings, vars);
-    EXPECT_EQ(model.GetStatus().GetErrorCode(), c.code) << c.name;
-    EXPECT_EQ(model.GetStatus().GetDiscreteDatum(1), c.datum1) << c.name;
-    EXPECT_EQ(Feed(model, kRows), model.GetStatus()) << c.name;
-    EXPECT_EQ(model.Cluster(1), model.GetStatus()) << c.name;
+    EXPECT_EQ(model.GetStatus().GetErrorCode(), c.code);
+    EXPECT_EQ(model.GetStatus().GetDiscreteDatum(1), c.datum1);
+    EXPECT_EQ(Feed(model, kRows), model.GetStatus());
+    EXPECT_EQ(model.Cluster(1), model.GetStatus());
   }
   ClusterVarList empty(0);
   ClusterModel model(ClusterSettings(), empty);

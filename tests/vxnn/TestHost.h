@@ -1,19 +1,25 @@
 // Helpers of the host's tests: files read and written whole, CSV text, a
-// scratch folder, the command line run in this process, and how often a
-// text occurs in another.
+// scratch folder, the command line run in this process, training in this
+// process, and how often a text occurs in another.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Cli.h"
+#include "Console.h"
 #include "CsvTable.h"
+#include "Dataset.h"
+#include "Training.h"
 
 namespace testhost {
+
+inline const std::string kData = VXNN_DATA_DIR;
 
 inline std::string Slurp(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -31,20 +37,10 @@ inline vxnn::CsvTable CsvFromText(const std::string& text) {
   return vxnn::ReadCsv(in, "t.csv");
 }
 
-// A folder of the test's own, removed with its files when the test ends.
-struct Scratch {
-  std::filesystem::path fDir;
-  Scratch() {
-    char name[] = "/tmp/vxnn-test-XXXXXX";
-    if (mkdtemp(name) != nullptr) fDir = name;
-  }
-  ~Scratch() { std::filesystem::remove_all(fDir); }
-  // Writes a file in the folder; its path.
-  std::string Write(const std::string& name, const std::string& text) const {
-    Spit(fDir / name, text);
-    return (fDir / name).string();
-  }
-};
+// A shipped data set, such as "iris.csv".
+inline vxnn::CsvTable Shipped(const std::string& file) {
+  return vxnn::ReadCsvFile(kData + "/" + file);
+}
 
 inline int Count(const std::string& text, const std::string& needle) {
   int n = 0;
@@ -65,6 +61,70 @@ inline int Run(std::vector<std::string> args, std::string* out = nullptr,
   if (out) *out = o.str();
   if (err) *err = e.str();
   return code;
+}
+
+// A command line split at spaces: "data/" at the start of an argument names
+// the shipped data folder.
+inline std::vector<std::string> Args(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> args;
+  for (std::string a; in >> a;) args.push_back(a.rfind("data/", 0) ? a : kData + a.substr(4));
+  return args;
+}
+
+inline int RunLine(const std::string& line, std::string* out = nullptr,
+                   std::string* err = nullptr) {
+  return Run(Args(line), out, err);
+}
+
+// A folder of the test's own, removed with its files when the test ends.
+struct Scratch {
+  std::filesystem::path fDir;
+  Scratch() {
+    char name[] = "/tmp/vxnn-test-XXXXXX";
+    if (mkdtemp(name) != nullptr) fDir = name;
+  }
+  ~Scratch() { std::filesystem::remove_all(fDir); }
+  // Writes a file in the folder; its path.
+  std::string Write(const std::string& name, const std::string& text) const {
+    Spit(fDir / name, text);
+    return (fDir / name).string();
+  }
+  std::string operator/(const std::string& name) const { return (fDir / name).string(); }
+  // The command line run with "@" standing for this folder and a slash.
+  int Run(std::string line, std::string* out = nullptr, std::string* err = nullptr) const {
+    for (std::size_t i = line.find('@'); i != std::string::npos; i = line.find('@', i))
+      line.replace(i, 1, fDir.string() + "/");
+    return RunLine(line, out, err);
+  }
+};
+
+inline vxnn::DescribeOptions Targets(const std::vector<std::string>& targets) {
+  vxnn::DescribeOptions o;
+  o.fTargets = targets;
+  return o;
+}
+
+// The variable list the host builds for the table.
+inline NNVarList VarList(const vxnn::CsvTable& t, const vxnn::DescribeOptions& o) {
+  return vxnn::BuildVarList(t, vxnn::PlanFields(t, o), o);
+}
+
+// Training options for one target, without the importance measure.
+inline vxnn::TrainOptions ForTarget(const std::string& target) {
+  vxnn::TrainOptions o;
+  o.fDescribe.fTargets = {target};
+  o.fImportance = false;
+  return o;
+}
+
+// Trains in this process, without a progress bar.
+inline std::unique_ptr<vxnn::TrainResult> Train(const vxnn::CsvTable& table,
+                                                const vxnn::TrainOptions& o,
+                                                const std::string& name = "t.csv") {
+  std::ostringstream quiet;
+  vxnn::ProgressBar progress(quiet, false);
+  return vxnn::TrainModel(table, name, o, progress);
 }
 
 }  // namespace testhost

@@ -2,20 +2,15 @@
 // of them: exit codes, what it prints, and the figures it reports checked
 // against its own predictions.
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <random>
 #include <thread>
 
-#include "CsvTable.h"
 #include "Partition.h"
 #include "TestHost.h"
 
@@ -24,8 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kBinary = std::string(VXNN_BINARY_DIR) + "/bin/vxnn";
-const std::string kData = VXNN_DATA_DIR;
-const std::string kIris = kData + "/iris.csv";
+using testhost::kData;
+using testing::HasSubstr;
 
 struct Outcome {
   int fCode = -1;
@@ -44,19 +39,12 @@ std::string CsvText(const vxnn::CsvTable& t) {
 
 int Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
-// A command line split at spaces: "data/" names the shipped data folder,
-// and a leading "+" stands for training on iris without saving.
-std::vector<std::string> Args(const std::string& line) {
-  std::istringstream in(
-      line[0] == '+' ? "train data/iris.csv --target species --no-save" + line.substr(1) : line);
-  std::vector<std::string> args;
-  for (std::string a; in >> a;) args.push_back(a.rfind("data/", 0) ? a : kData + a.substr(4));
-  return args;
-}
-
-// Starts vxnn in dir with its output going to files there.
+// Starts vxnn in dir with its output going to files there. The command line
+// is split at spaces (see testhost::Args); a leading "+" stands for training
+// on iris without saving.
 pid_t Start(const fs::path& dir, const std::string& line) {
-  const std::vector<std::string> args = Args(line);
+  const std::vector<std::string> args = testhost::Args(
+      line[0] == '+' ? "train data/iris.csv --target species --no-save" + line.substr(1) : line);
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -83,13 +71,6 @@ Outcome Finish(const fs::path& dir, pid_t pid) {
 
 class Vxnn : public testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/vxnn-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    fDir = name;
-  }
-  void TearDown() override { fs::remove_all(fDir); }
-
   Outcome Go(const std::string& line) { return Finish(fDir, Start(fDir, line)); }
   nlohmann::json Json(const std::string& line) {
     const Outcome r = Go(line);
@@ -97,7 +78,8 @@ class Vxnn : public testing::Test {
     return nlohmann::json::parse(r.fOut);
   }
 
-  fs::path fDir;
+  const testhost::Scratch fScratch;
+  const fs::path fDir = fScratch.fDir;
 };
 
 // The test figure of one target recomputed from `vxnn score` output on
@@ -158,9 +140,8 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
 
   const vxnn::CsvTable table = vxnn::ReadCsvFile(data);
   const std::size_t n = table.fRows.size();
-  EXPECT_EQ(s["data"]["records"], n);
-  EXPECT_EQ(s["data"]["test_records"], std::round(0.3 * n));
-  EXPECT_EQ(s["model_file"], "m.bin");
+  EXPECT_EQ(nlohmann::json({s["data"]["records"], s["data"]["test_records"], s["model_file"]}),
+            nlohmann::json({n, std::round(0.3 * n), "m.bin"}));
   const Outcome binary = Go("score m.bin " + data);
   ASSERT_EQ(binary.fCode, 0) << binary.fErr;
   EXPECT_EQ(binary.fErr, "");
@@ -221,15 +202,14 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
     return;
   }
   const double centres = s["training"]["hidden_units"]["count"];
-  EXPECT_EQ(s["network"]["kind"], "rbf");
-  EXPECT_EQ(s["network"]["units_per_layer"][1], centres);
-  EXPECT_EQ(s["training"]["hidden_units"]["chosen"], d.fChosen);
+  EXPECT_EQ(nlohmann::json({s["network"]["kind"], s["network"]["units_per_layer"][1],
+                            s["training"]["hidden_units"]["chosen"]}),
+            nlohmann::json({"rbf", centres, d.fChosen}));
   EXPECT_GE(centres, d.fLow);
   EXPECT_LE(centres, d.fHigh);
   const std::string count = std::to_string(static_cast<int>(centres));
-  EXPECT_NE(trained.fOut.find("\nCentres: " + count + ", " + d.fHow + "\n"), std::string::npos)
-      << trained.fOut;
-  EXPECT_EQ(trained.fOut.find("n/a"), std::string::npos) << trained.fOut;
+  EXPECT_THAT(trained.fOut, HasSubstr("\nCentres: " + count + ", " + d.fHow + "\n"));
+  EXPECT_THAT(trained.fOut, testing::Not(HasSubstr("n/a")));
 }
 
 // iris: 4 inputs and 3 output units, so the clustering chooses among 1..14
@@ -262,7 +242,7 @@ TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
 TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
   // Three records with a declared missing value, two with an empty cell,
   // and a constant column.
-  vxnn::CsvTable t = vxnn::ReadCsvFile(kIris);
+  vxnn::CsvTable t = testhost::Shipped("iris.csv");
   t.fHeader.push_back("site");
   for (auto& row : t.fRows) row.push_back("north");
   t.fRows[3][0] = t.fRows[50][0] = "NA";
@@ -285,7 +265,7 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
             0);
   // An empty input, text in a number column, and a category (sex 3) the
   // model never saw.
-  vxnn::CsvTable t = vxnn::ReadCsvFile(kData + "/diabetes.csv");
+  vxnn::CsvTable t = testhost::Shipped("diabetes.csv");
   t.fRows[0][2] = "";
   t.fRows[5][3] = "high";
   t.fRows[9][1] = "3";
@@ -302,7 +282,7 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   EXPECT_EQ(scored.fRows[5][3], "high");  // input cells pass through
 
   // Scoring needs no target column.
-  vxnn::CsvTable inputs = vxnn::ReadCsvFile(kData + "/diabetes.csv");
+  vxnn::CsvTable inputs = testhost::Shipped("diabetes.csv");
   inputs.fHeader.pop_back();
   for (auto& row : inputs.fRows) row.pop_back();
   Spit(fDir / "inputs.csv", CsvText(inputs));
@@ -312,7 +292,7 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
 
   const Outcome e = Go("eval d bad.csv --missing-inputs drop");
   EXPECT_EQ(e.fCode, 0);
-  EXPECT_NE(e.fOut.find("439 records evaluated of 442"), std::string::npos) << e.fOut;
+  EXPECT_THAT(e.fOut, HasSubstr("439 records evaluated of 442"));
 }
 
 // Every command run with its exit code and a text of its output: help on
@@ -323,7 +303,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   Spit(fDir / "text.model", "this is not a model\n");
   Spit(fDir / "empty.model", "");
   ASSERT_EQ(Go("train data/iris.csv --target species --model m.bin").fCode, 0);
-  vxnn::CsvTable renamed = vxnn::ReadCsvFile(kIris);
+  vxnn::CsvTable renamed = testhost::Shipped("iris.csv");
   renamed.fHeader[4] = "kind";
   Spit(fDir / "renamed.csv", CsvText(renamed));
   const struct {
@@ -387,14 +367,11 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
     SCOPED_TRACE(c.fLine);
     const Outcome r = Go(c.fLine);
     EXPECT_EQ(r.fCode, c.fCode) << r.fErr;
-    if (c.fCode == 0) {
-      EXPECT_NE(r.fOut.find(c.fText), std::string::npos);
-      continue;
-    }
+    EXPECT_THAT(c.fCode ? r.fErr : r.fOut, HasSubstr(c.fText));
+    if (c.fCode == 0) continue;
     EXPECT_EQ(r.fOut, "");
-    EXPECT_EQ(r.fErr.rfind("vxnn: error: ", 0), 0u) << r.fErr;
+    EXPECT_THAT(r.fErr, testing::StartsWith("vxnn: error: "));
     EXPECT_EQ(Lines(r.fErr), 1) << r.fErr;
-    EXPECT_NE(r.fErr.find(c.fText), std::string::npos) << r.fErr;
   }
   // Nothing is left half written.
   EXPECT_FALSE(fs::exists(fDir / "no"));
@@ -420,13 +397,10 @@ TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
   // and stop rules that never end the run by themselves.
   std::ostringstream big;
   big << "a,b,c,y\n";
-  unsigned state = 1;
-  auto uniform = [&state] {
-    state = state * 1103515245u + 12345u;
-    return static_cast<double>((state >> 8) & 0xFFFF) / 65536.0;
-  };
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<double> u;
   for (int i = 0; i < 20000; ++i) {
-    const double a = uniform(), b = uniform(), c = uniform();
+    const double a = u(rng), b = u(rng), c = u(rng);
     big << a << ',' << b << ',' << c << ',' << a * b + c << '\n';
   }
   Spit(fDir / "big.csv", big.str());
@@ -457,7 +431,7 @@ TEST_F(Vxnn, DemoRunsTheWholeJob) {
                            "XML    model: 45 of 45 predictions identical", "predicted setosa",
                            "Report page written to vxnn-demo-report.html",
                            "PMML 4.0 document written to vxnn-demo.pmml"})
-    EXPECT_NE(r.fOut.find(text), std::string::npos) << text << "\n" << r.fOut;
+    EXPECT_THAT(r.fOut, HasSubstr(text));
   // The PMML document gives the four measurements their importances.
   EXPECT_EQ(testhost::Count(Slurp(fDir / "vxnn-demo.pmml"), "importance="), 4);
   // The report page and the document are all the demo leaves behind.
@@ -480,8 +454,8 @@ TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
         "  layer 2 (hidden): 3 units (1 bias)\n", "  layer 3 (output): 3 units\n",
         "species       target   categorical (text)    3 categories: setosa, versicolor, "
         "virginica"})
-    EXPECT_NE(text.fOut.find(line), std::string::npos) << line << text.fOut;
-  EXPECT_EQ(text.fOut.find(": weights"), std::string::npos);
+    EXPECT_THAT(text.fOut, HasSubstr(line));
+  EXPECT_THAT(text.fOut, testing::Not(HasSubstr(": weights")));
   // Alike for the two forms but for the first line (file and form) and the
   // processor time, which the two training runs spent differently.
   auto steady = [](const std::string& out) {
@@ -493,9 +467,8 @@ TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
   };
   EXPECT_EQ(steady(text.fOut), steady(Go("inspect x").fOut));
   const Outcome withWeights = Go("inspect m --weights");
-  EXPECT_NE(withWeights.fOut.find("    unit 0 bias\n    unit 1 sepal_length\n"), std::string::npos)
-      << withWeights.fOut;
-  EXPECT_NE(withWeights.fOut.find("    unit 2 species[2]: weights "), std::string::npos);
+  EXPECT_THAT(withWeights.fOut, HasSubstr("    unit 0 bias\n    unit 1 sepal_length\n"));
+  EXPECT_THAT(withWeights.fOut, HasSubstr("    unit 2 species[2]: weights "));
 
   // In JSON, each unit above the input layer has one weight per unit of the
   // layer below.

@@ -1,22 +1,19 @@
-// The host's own pieces: the split, raw records, settings from options,
-// CSV writing and saved-model detection.
+// The host's own pieces: CSV reading and writing, the description of a table
+// as a variable list, the split, raw records, settings from options and
+// saved-model detection.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "Commands.h"
-#include "CsvTable.h"
-#include "Dataset.h"
 #include "Partition.h"
 #include "Records.h"
 #include "TestHost.h"
-#include "Training.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/variables/NNCatNumEncoder.h"
+#include "vxneural/variables/NNCatVar.h"
+#include "vxneural/variables/NNContVar.h"
 #include "vxneural/variables/NNStringEncoder.h"
 
 using namespace vxnn;
@@ -24,12 +21,105 @@ using namespace vxnn;
 namespace {
 
 using testhost::CsvFromText;
+using testhost::Targets;
+using testhost::VarList;
 
-NNVarList ListOf(const CsvTable& t, DescribeOptions o) {
-  return BuildVarList(t, PlanFields(t, o), o);
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace
+
+TEST(Csv, QuotesEmptyCellsLineEndsAndBlankLines) {
+  using Rows = std::vector<std::vector<std::string>>;
+  const std::pair<std::string, Rows> cases[] = {
+      {"a,b\r\n\"x, y\",\"say \"\"hi\"\"\"\n\"two\nlines\",3\n",
+       {{"x, y", "say \"hi\""}, {"two\nlines", "3"}}},
+      {"a,b,c\n1,,3\n,,", {{"1", "", "3"}, {"", "", ""}}},
+      // Blank lines, and lines of white space alone, are skipped.
+      {"a,b\n1,2\n\n \t\n3,4\n\n", {{"1", "2"}, {"3", "4"}}},
+  };
+  for (const auto& [text, rows] : cases) {
+    SCOPED_TRACE(text);
+    const CsvTable t = CsvFromText(text);
+    EXPECT_EQ(t.fRows, rows);
+    EXPECT_EQ(t.Column("b"), 1);
+    EXPECT_EQ(t.Column("z"), -1);
+  }
+  // Rows written read back through the reader.
+  const std::vector<std::string> row = {"plain",   "a,b", "say \"hi\"", "two\nlines", " pad",
+                                        "\ttab\t", ""};
+  std::ostringstream out;
+  WriteCsvRow(out, {"c1", "c2", "c3", "c4", "c5", "c6", "c7"});
+  WriteCsvRow(out, row);
+  EXPECT_EQ(CsvFromText(out.str()).fRows, std::vector<std::vector<std::string>>{row});
+}
+
+TEST(Csv, MalformedInputIsRefusedWithTheLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "t.csv: the file is empty (no header row)"},
+      {"a,b\n1,2\n3\n", "t.csv: line 3: 1 fields where the header has 2"},
+      {"a,b\n\"x\ny\",2\n1,2,3\n", "t.csv: line 4: 3 fields where the header has 2"},
+      {"a,a\n1,2\n", "t.csv: line 1: column \"a\" appears twice in the header"},
+      {"a,,c\n", "t.csv: line 1: the header has an empty column name"},
+      {"a,b\n\"open,2\n", "t.csv: malformed CSV"},
+      {"a,b\n\"x\"y,2\n", "t.csv: malformed CSV"},
+  };
+  for (const auto& [text, error] : cases)
+    EXPECT_EQ(ErrorOf([&] { CsvFromText(text); }).substr(0, error.size()), error) << text;
+}
+
+TEST(Dataset, OptionsNamingUnknownColumnsOrTextAsContinuousAreRefused) {
+  const CsvTable t = CsvFromText("x,y\n1,a\n2,b\n");
+  const struct {
+    std::vector<std::string> fTargets, fContinuous;
+    std::string fError;
+  } cases[] = {
+      {{}, {}, "no target column given"},
+      {{"z"}, {}, "--target names \"z\", which is not a column"},
+      {{"x"}, {"y"}, "column \"y\" holds text and cannot be continuous"},
+  };
+  for (const auto& c : cases) {
+    DescribeOptions o = Targets(c.fTargets);
+    o.fContinuous = c.fContinuous;
+    EXPECT_EQ(ErrorOf([&] { PlanFields(t, o); }), c.fError);
+  }
+}
+
+TEST(Dataset, StatisticsSkipMissingCells) {
+  // Values 1.25, 2.25, 4.25 (the empty cell, -9, 1.5, nan and inf are
+  // missing): mean 7/3 + 1/4, unbiased variance
+  // ((4/3)^2 + (1/3)^2 + (5/3)^2) / 2 = 7/3.
+  const CsvTable t =
+      CsvFromText("v,c,t\n1.25,a,1\n,b,2\n2.25,,1\n-9,a,2\n4.25,b,1\n1.5,a,2\nnan,a,1\ninf,b,2\n");
+  DescribeOptions o = Targets({"t"});
+  o.fMissing["v"] = {"-9", "1.5"};
+  NNVarList list = VarList(t, o);
+  ASSERT_EQ(list.Size(), 3u);
+  const auto* v = dynamic_cast<const NNContVar*>(list.GetVarAt(0));
+  ASSERT_NE(v, nullptr);
+  EXPECT_DOUBLE_EQ(v->GetMean(), 7.0 / 3.0 + 0.25);
+  EXPECT_DOUBLE_EQ(v->GetVariance(), 7.0 / 3.0);
+  EXPECT_EQ(std::make_pair(v->GetMin(), v->GetMax()), std::make_pair(1.25, 4.25));
+  ASSERT_NE(v->GetUserMissingInfo(), nullptr);
+  EXPECT_EQ(v->GetUserMissingInfo()->GetNDiscreteValues(), 2);
+
+  // The empty string category is declared missing rather than a category.
+  const auto* c = dynamic_cast<const NNCatVar*>(list.GetVarAt(1));
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetNumberOfCategories(), 2);
+  const auto* enc = dynamic_cast<const NNStringEncoder*>(c->GetEncoder());
+  ASSERT_NE(enc, nullptr);
+  EXPECT_EQ(std::make_pair(enc->EncodeConst(""), enc->EncodeConst("b")), std::make_pair(-1, 1));
+  EXPECT_EQ(list.GetVariableRole(2), INNVariable::kOutput);
+  EXPECT_EQ(list.GetWeightedCount(), 8.0);
+}
 
 TEST(Partition, DisjointSortedRepeatableAndUnbiased) {
   for (const auto& [n, fraction, test] :
@@ -55,13 +145,11 @@ TEST(Partition, DisjointSortedRepeatableAndUnbiased) {
 
 TEST(Records, CellsBecomeCodesValuesOrMissing) {
   const CsvTable t = CsvFromText("x,c,n,skip,y\n1.5,red,1,a,yes\n2.5,blue,2,b,no\n3.5,,9,c,yes\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
+  DescribeOptions o = Targets({"y"});
   o.fIgnore = {"skip"};
   o.fCategorical = {"n"};
-  o.fMissing["n"] = {"9"};
-  o.fMissing["x"] = {"-1"};
-  const NNVarList list = ListOf(t, o);
+  o.fMissing = {{"n", {"9"}}, {"x", {"-1"}}};
+  const NNVarList list = VarList(t, o);
   ASSERT_EQ(list.Size(), 4u);
 
   // Columns in another order, with one the model does not know.
@@ -100,27 +188,15 @@ TEST(Records, CellsBecomeCodesValuesOrMissing) {
 
 TEST(Records, CategoryLabelsAndNumbersReadBack) {
   const CsvTable t = CsvFromText("g,v,y\n2,0.5,a\n0.25,1,b\n2,2,a\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
+  DescribeOptions o = Targets({"y"});
   o.fCategorical = {"g"};
-  const NNVarList list = ListOf(t, o);
+  const NNVarList list = VarList(t, o);
   EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"2", "0.25"}));
   EXPECT_EQ(CategoryLabels(*list.GetVarAt(2)), (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(CategoryLabel(*list.GetVarAt(2), 5), "");
   for (double x : {0.1, 2.0, -1e-300, 1e300, 1.0 / 3.0})
     EXPECT_EQ(std::strtod(FormatNumber(x).c_str(), nullptr), x) << FormatNumber(x);
   EXPECT_EQ(FormatNumber(2.0), "2");
-}
-
-TEST(CsvWriter, RowsReadBackThroughTheReader) {
-  const std::vector<std::string> row = {"plain",   "a,b", "say \"hi\"", "two\nlines", " pad",
-                                        "\ttab\t", ""};
-  std::ostringstream out;
-  WriteCsvRow(out, {"c1", "c2", "c3", "c4", "c5", "c6", "c7"});
-  WriteCsvRow(out, row);
-  const CsvTable t = CsvFromText(out.str());
-  ASSERT_EQ(t.fRows.size(), 1u);
-  EXPECT_EQ(t.fRows[0], row);
 }
 
 class Settings : public testing::Test {
@@ -133,27 +209,25 @@ class Settings : public testing::Test {
       text += std::to_string(i % 7) + ".5," + std::to_string(i % 5) + ".25," + std::to_string(i) +
               ".75," + "abc"[i % 3] + "," + std::to_string(i) + ".1\n";
     fTable = CsvFromText(text);
-    fCat.fTargets = {"y"};
     fCat.fIgnore = {"z"};
-    fCont.fTargets = {"z"};
     fCont.fIgnore = {"y"};
   }
   MLPSettings Make(const TrainOptions& o, bool continuous = false) {
-    return MakeSettings(o, ListOf(fTable, continuous ? fCont : fCat), 42);
+    return MakeSettings(o, VarList(fTable, continuous ? fCont : fCat), 42);
   }
   CsvTable fTable;
-  DescribeOptions fCat, fCont;
+  DescribeOptions fCat = Targets({"y"}), fCont = Targets({"z"});
 };
 
 // The library's defaults, but for the hidden layer of a classifier: 32
 // units instead of the library's few.
 TEST_F(Settings, NoOptionsKeepTheLibraryDefaults) {
   const MLPSettings s = Make(TrainOptions());
-  MLPSettings plain(ListOf(fTable, fCat), 42);
+  MLPSettings plain(VarList(fTable, fCat), 42);
   EXPECT_LT(plain.GetNumHiddenUnits(1), 32);
   plain.SetNumHiddenUnits(32, 1);
   EXPECT_TRUE(s == plain);
-  EXPECT_TRUE(Make(TrainOptions(), true) == MLPSettings(ListOf(fTable, fCont), 42));
+  EXPECT_TRUE(Make(TrainOptions(), true) == MLPSettings(VarList(fTable, fCont), 42));
 }
 
 TEST_F(Settings, OptionsReachTheSettings) {
@@ -162,11 +236,9 @@ TEST_F(Settings, OptionsReachTheSettings) {
   o.fHiddenActivation = "sigmoid";
   o.fOutputActivation = "tanh";
   MLPSettings s = Make(o);
-  EXPECT_EQ(s.GetNumHiddenLayers(), 2);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 8);
-  EXPECT_EQ(s.GetNumHiddenUnits(2), 4);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kSigmoid);
-  EXPECT_EQ(s.GetActivFnOutputLayer(), VXNNCommon::kTanH);
+  EXPECT_EQ(std::make_tuple(s.GetNumHiddenLayers(), s.GetNumHiddenUnits(1), s.GetNumHiddenUnits(2),
+                            s.GetActivFnHiddenLayer(), s.GetActivFnOutputLayer()),
+            std::make_tuple(2, 8, 4, VXNNCommon::kSigmoid, VXNNCommon::kTanH));
   // Two layers of their default sizes; none leaves 3 inputs and the bias.
   o = TrainOptions();
   o.fHiddenLayers = 2;
@@ -182,12 +254,10 @@ TEST_F(Settings, OptionsReachTheSettings) {
   o.fMemoryBudget = 500;
   s = Make(o);
   // A training type of gradient descent alone chooses that method.
-  EXPECT_EQ(s.GetTrainingMethod(), VXNNCommon::kGradientDescent);
-  EXPECT_EQ(s.GetTrainType(), VXNNCommon::kMiniBatch);
-  EXPECT_EQ(s.GetMiniBatchSize(), 10);
-  EXPECT_EQ(s.GetRandomSeedSampling(), 8u);
-  EXPECT_EQ(s.GetAccuracy(), 90.0);
-  EXPECT_EQ(s.GetMaxRecordsInMemory(), 500);
+  EXPECT_EQ(
+      std::make_tuple(s.GetTrainingMethod(), s.GetTrainType(), s.GetMiniBatchSize(),
+                      s.GetRandomSeedSampling(), s.GetAccuracy(), s.GetMaxRecordsInMemory()),
+      std::make_tuple(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 10, 8u, 90.0, 500L));
 }
 
 // 3 continuous inputs and a target of 3 categories: the library's RBF
@@ -197,22 +267,21 @@ TEST_F(Settings, OptionsReachTheSettings) {
 TEST_F(Settings, RBFOptionsReachTheSettings) {
   TrainOptions o;
   o.fNetwork = NetworkKind::kRBF;
-  const NNVarList list = ListOf(fTable, fCat);
+  const NNVarList list = VarList(fTable, fCat);
   RBFSettings s = MakeRBFSettings(o, list, 42);
   EXPECT_DOUBLE_EQ(RBFSettings(list, 42).GetOverlapFactor(), 1.3);
   EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 5.2);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kNormalizedRadialBasis);
-  EXPECT_TRUE(s.GetUserSetNHidUnits());
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 12);
-  EXPECT_EQ(MakeRBFSettings(o, list, 9).GetNumHiddenUnits(1), 9);
+  EXPECT_EQ(
+      std::make_tuple(s.GetActivFnHiddenLayer(), s.GetUserSetNHidUnits(), s.GetNumHiddenUnits(1),
+                      MakeRBFSettings(o, list, 9).GetNumHiddenUnits(1)),
+      std::make_tuple(VXNNCommon::kNormalizedRadialBasis, true, 12, 9));
   o.fHiddenUnits = {5};
   o.fOverlap = 2.5;
   o.fHiddenActivation = "radial-basis";
   s = MakeRBFSettings(o, list, 42);
-  EXPECT_EQ(s.GetNumHiddenUnits(1), 5);
-  EXPECT_EQ(s.GetOverlapFactor(), 2.5);
-  EXPECT_EQ(s.GetActivFnHiddenLayer(), VXNNCommon::kRadialBasis);
-  EXPECT_EQ(s.GetNWeights(), 3 * (5 + 1));
+  EXPECT_EQ(std::make_tuple(s.GetNumHiddenUnits(1), s.GetOverlapFactor(), s.GetActivFnHiddenLayer(),
+                            s.GetNWeights()),
+            std::make_tuple(5, 2.5, VXNNCommon::kRadialBasis, 3 * (5 + 1)));
 
   // One bound given: the other is what the clustering would take alone,
   // 1 or 2 x (3 inputs + 3 output units); the search alone leaves it open.
@@ -227,9 +296,9 @@ TEST_F(Settings, RBFOptionsReachTheSettings) {
     o.fMinHiddenUnits = r.fMin;
     o.fMaxHiddenUnits = r.fMax;
     s = MakeRBFSettings(o, list, 42);
-    EXPECT_FALSE(s.GetUserSetNHidUnits());
-    EXPECT_EQ(s.GetMinNHiddenUnits(), r.fLow);
-    EXPECT_EQ(s.GetMaxNHiddenUnits(), r.fHigh);
+    EXPECT_EQ(
+        std::make_tuple(s.GetUserSetNHidUnits(), s.GetMinNHiddenUnits(), s.GetMaxNHiddenUnits()),
+        std::make_tuple(false, r.fLow, r.fHigh));
   }
   o.fSelectArchitecture = true;
   EXPECT_TRUE(MakeRBFSettings(o, list, 42).GetExpertOneDataPass());
@@ -252,16 +321,13 @@ TEST(Commands, ModelKindAndFormTold) {
       {xmlHead + "MLPSettings\">", ModelFormat::kXML, NetworkKind::kMLP},
       {"\n  " + xmlHead + "RBFSettings\">", ModelFormat::kXML, NetworkKind::kRBF},
   };
-  const std::string path = testing::TempDir() + "vxnn-kind.model";
+  const testhost::Scratch s;
   for (const auto& c : cases) {
-    std::ofstream(path, std::ios::binary) << c.fText;
-    const ModelType t = DetectModelType(path);
+    const ModelType t = DetectModelType(s.Write("kind.model", c.fText));
     EXPECT_EQ(t.fFormat, c.fFormat) << c.fText;
     EXPECT_EQ(t.fKind, c.fKind) << c.fText;
   }
-  std::ofstream(path, std::ios::binary) << "RBFSe";
-  EXPECT_THROW(DetectModelType(path), InputError);
-  std::remove(path.c_str());
+  EXPECT_THROW(DetectModelType(s.Write("kind.model", "RBFSe")), InputError);
 }
 
 TEST(Commands, ModelPathsAndPredictionColumns) {
@@ -270,10 +336,8 @@ TEST(Commands, ModelPathsAndPredictionColumns) {
                                     {"dir.v2/table", "table"},
                                     {"a.b.csv", "a.b"}})
     EXPECT_EQ(DefaultModelPath(data), model + ".model");
-  const CsvTable t = CsvFromText("x,k,v\n1,p,0.5\n2,q,1.5\n3,p,2\n");
-  DescribeOptions o;
-  o.fTargets = {"k", "v"};
-  const NNVarList list = ListOf(t, o);
+  const NNVarList list =
+      VarList(CsvFromText("x,k,v\n1,p,0.5\n2,q,1.5\n3,p,2\n"), Targets({"k", "v"}));
   EXPECT_EQ(PredictionColumns(list, true),
             (std::vector<std::string>{"predicted_k", "probability_k_p", "probability_k_q",
                                       "probability_k", "predicted_v"}));

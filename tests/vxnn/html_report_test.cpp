@@ -1,17 +1,16 @@
 // The report page, built by `vxnn train --report` and `vxnn report` for
 // every shape of network: what it draws is checked against the model's
 // structure view and the data, the page against an XML parser, and the
-// finished page in a real browser.
-#include <gtest/gtest.h>
-#include <unistd.h>
+// finished page in a real browser. And the predictor importance of `vxnn
+// report` and `vxnn export --data`: a saved model's importance comes from the
+// data file's own records, so over the records a model was trained on it is
+// the training's importance; without records the exported document has none
+// (a restored model sees no real records of its own).
+#include <gmock/gmock.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <numeric>
-#include <sstream>
 
 #include "HtmlReport.h"
 #include "ModelFile.h"
@@ -22,41 +21,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kData = VXNN_DATA_DIR;
-
 using testhost::Count;
+using testhost::kData;
 using testhost::Slurp;
+using testing::HasSubstr;
 
 bool WellFormed(const fs::path& page) {
   return std::system(("xmllint --noout " + page.string() + " 2>/dev/null").c_str()) == 0;
 }
 
-// Wide whole-number data (many inputs, three classes), and a small table
-// whose field and category names need escaping.
-void WriteWide(const fs::path& path, int inputs, int rows) {
-  std::ofstream f(path);
-  for (int i = 0; i < inputs; ++i) f << "p" << i << ",";
-  f << "label\n";
-  unsigned s = 7;
-  for (int r = 0; r < rows; ++r) {
-    int sum = 0;
-    for (int i = 0; i < inputs; ++i) {
-      s = s * 1103515245u + 12345u;
-      const int v = static_cast<int>((s >> 16) % 16);
-      sum += i < 5 ? v : 0;
-      f << v << ",";
-    }
-    f << "c" << sum % 3 << "\n";
-  }
-}
-
-void WriteAwkward(const fs::path& path) {
-  std::ofstream f(path);
-  f << "<a&b>,plain,\"k\"\"ind\"\n";
-  for (int r = 0; r < 90; ++r)
-    f << r % 10 << "." << r % 7 << "," << (r * 37) % 11 << "," << (r % 10 < 5 ? "x<y" : "p&q")
-      << "\n";
-}
+// Pseudo-random numbers of 16 bits.
+struct Draw {
+  unsigned fState;
+  unsigned operator()() { return (fState = fState * 1103515245u + 12345u) >> 16; }
+};
 
 struct Case {
   const char* fName;
@@ -69,26 +47,65 @@ struct Case {
 class HtmlReportTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    gDir = fs::temp_directory_path() / ("vxnn-html-" + std::to_string(getpid()));
-    fs::create_directories(gDir);
-    WriteWide(gDir / "wide.csv", 300, 60);
-    WriteAwkward(gDir / "awkward.csv");
+    gScratch = new testhost::Scratch;
+    // Wide whole-number data (many inputs, three classes).
+    std::ofstream wide(Path("wide.csv"));
+    for (int i = 0; i < 300; ++i) wide << "p" << i << ",";
+    wide << "label\n";
+    Draw draw{7};
+    for (int r = 0; r < 60; ++r) {
+      int sum = 0;
+      for (int i = 0; i < 300; ++i) {
+        const int v = static_cast<int>(draw() % 16);
+        sum += i < 5 ? v : 0;
+        wide << v << ",";
+      }
+      wide << "c" << sum % 3 << "\n";
+    }
+    // A small table whose field and category names need escaping.
+    std::ofstream awkward(Path("awkward.csv"));
+    awkward << "<a&b>,plain,\"k\"\"ind\"\n";
+    for (int r = 0; r < 90; ++r)
+      awkward << r % 10 << "." << r % 7 << "," << (r * 37) % 11 << ","
+              << (r % 10 < 5 ? "x<y" : "p&q") << "\n";
+    // x1 decides the class, x2 nudges it, noise does nothing. The ragged
+    // copy ends in a row of two fields after some fifteen good ones.
+    std::ostringstream data;
+    data << "x1,x2,noise,y\n";
+    Draw next{11};
+    for (int r = 0; r < 120; ++r) {
+      const double x1 = next() % 1000 / 1000.0, x2 = next() % 1000 / 1000.0,
+                   noise = next() % 1000 / 1000.0;
+      data << x1 << "," << x2 << "," << noise << "," << (x1 + 0.3 * x2 > 0.65 ? "hi" : "lo")
+           << "\n";
+    }
+    gScratch->Write("data.csv", data.str());
+    gScratch->Write("ragged.csv", data.str().substr(0, data.str().rfind('\n', 400) + 1) + "1,2\n");
+    gScratch->Write("no_target.csv", "x1,x2,noise\n0.5,0.5,0.5\n");
   }
-  static void TearDownTestSuite() { fs::remove_all(gDir); }
+  static void TearDownTestSuite() { delete gScratch; }
+  static std::string Path(const std::string& name) { return *gScratch / name; }
 
   // Trains with --report and returns the page; the model goes to
   // <name>.model.
   static std::string Train(const Case& c) {
-    const fs::path stem = gDir / c.fName;
-    std::vector<std::string> args{"train",        c.fData,
-                                  "--model",      stem.string() + ".model",
-                                  "--report",     stem.string() + ".html",
-                                  "--no-progress"};
-    std::istringstream options(c.fOptions);
-    for (std::string o; options >> o;) args.push_back(o);
+    std::vector<std::string> args = testhost::Args(c.fOptions);
+    const std::vector<std::string> head{"train",        c.fData,
+                                        "--model",      Path(c.fName) + ".model",
+                                        "--report",     Path(c.fName) + ".html",
+                                        "--no-progress"};
+    args.insert(args.begin(), head.begin(), head.end());
     std::string err;
     EXPECT_EQ(testhost::Run(args, nullptr, &err), 0) << err;
-    return Slurp(gDir / (std::string(c.fName) + ".html"));
+    return Slurp(Path(c.fName) + ".html");
+  }
+  // The exit code of the command line (split at spaces, "@" standing for the
+  // test's folder); text gets what was written to both streams.
+  static int RunVxnn(std::string line, std::string* text = nullptr) {
+    std::string out, err;
+    const int code = gScratch->Run(line, &out, &err);
+    if (text) *text = err + out;
+    return code;
   }
   // What the saved model's structure view holds, read while the model
   // lives (the view points into its variable list).
@@ -101,7 +118,7 @@ class HtmlReportTest : public ::testing::Test {
     int Total() const { return std::accumulate(fUnits.begin(), fUnits.end(), 0); }
   };
   static Shape ShapeOf(const std::string& name) {
-    const vxnn::LoadedModel model = vxnn::LoadModel((gDir / (name + ".model")).string());
+    const vxnn::LoadedModel model = vxnn::LoadModel(Path(name + ".model"));
     const std::unique_ptr<NNStructure> s(model.fAlgorithm->GetStructure());
     Shape shape;
     for (int l = 0; l < s->GetNumLayers(); ++l) {
@@ -119,9 +136,9 @@ class HtmlReportTest : public ::testing::Test {
     }
     return shape;
   }
-  static fs::path gDir;
+  static testhost::Scratch* gScratch;
 };
-fs::path HtmlReportTest::gDir;
+testhost::Scratch* HtmlReportTest::gScratch = nullptr;
 
 // A small hidden layer, so that every unit is drawn (the wide case tests
 // the cap).
@@ -143,8 +160,7 @@ TEST_F(HtmlReportTest, TrainedPagesDrawWhatTheModelHolds) {
     SCOPED_TRACE(c.fName);
     const std::string page = Train(c);
     ASSERT_FALSE(page.empty());
-    const fs::path file = gDir / (std::string(c.fName) + ".html");
-    EXPECT_TRUE(WellFormed(file));
+    EXPECT_TRUE(WellFormed(Path(c.fName) + ".html"));
 
     const Shape s = ShapeOf(c.fName);
     EXPECT_EQ(Count(page, "<circle class=\"unit "), s.Total());
@@ -181,7 +197,7 @@ TEST_F(HtmlReportTest, TrainedPagesDrawWhatTheModelHolds) {
 // node, so the page stays small.
 TEST_F(HtmlReportTest, WideNetworksAreCapped) {
   const std::string page =
-      Train({"wide", (gDir / "wide.csv").string(),
+      Train({"wide", Path("wide.csv"),
              "--target label --hidden-units 30 --max-data-passes 5 --continuous p0", true, true});
   int drawn = 0, capped = 0;
   for (const int n : ShapeOf("wide").fUnits) {
@@ -196,14 +212,13 @@ TEST_F(HtmlReportTest, WideNetworksAreCapped) {
   EXPECT_EQ(Count(page, "class=\"weight\""),
             static_cast<int>(vxnn::kMaxWeightsDrawn) + (vxnn::kMaxUnitsDrawn - 1) * 3);
   EXPECT_EQ(Count(page, "<rect class=\"bar\""), vxnn::kMaxImportanceBars);
-  EXPECT_NE(page.find("270 more inputs"), std::string::npos);
+  EXPECT_THAT(page, HasSubstr("270 more inputs"));
   EXPECT_LT(page.size(), 250u * 1024);
 }
 
 TEST_F(HtmlReportTest, TextFromTheDataIsEscaped) {
-  const std::string page =
-      Train({"awkward", (gDir / "awkward.csv").string(), "--target k\"ind", true, true});
-  EXPECT_TRUE(WellFormed(gDir / "awkward.html"));
+  const std::string page = Train({"awkward", Path("awkward.csv"), "--target k\"ind", true, true});
+  EXPECT_TRUE(WellFormed(Path("awkward.html")));
   for (const char* raw : {"<a&b>", "x<y", "p&q", "k\"ind"}) EXPECT_EQ(Count(page, raw), 0) << raw;
   EXPECT_EQ(vxnn::HtmlEscape("'&amp;"), "&#39;&amp;amp;");
   // The field in the network, the bars and the summary; the categories in
@@ -218,35 +233,27 @@ TEST_F(HtmlReportTest, TextFromTheDataIsEscaped) {
 // file given, and the curve explained rather than drawn.
 TEST_F(HtmlReportTest, ReportCommandOnASavedModel) {
   Train(Cases()[0]);
-  const fs::path page = gDir / "saved.html";
   std::string err;
-  ASSERT_EQ(testhost::Run({"report", (gDir / "mlp1_class.model").string(), kData + "/iris.csv",
-                           "-o", page.string()},
-                          nullptr, &err),
-            0)
-      << err;
-  const std::string text = Slurp(page);
-  EXPECT_TRUE(WellFormed(page));
+  ASSERT_EQ(RunVxnn("report @mlp1_class.model data/iris.csv -o @saved.html", &err), 0) << err;
+  const std::string text = Slurp(Path("saved.html"));
+  EXPECT_TRUE(WellFormed(Path("saved.html")));
   EXPECT_EQ(Count(text, "<circle class=\"unit "), ShapeOf("mlp1_class").Total());
   EXPECT_EQ(Count(text, "<rect class=\"bar\""), 4);
   EXPECT_EQ(Count(text, "<td class=\"cell"), 9);
-  EXPECT_NE(text.find("the 150 records of"), std::string::npos);
+  EXPECT_THAT(text, HasSubstr("the 150 records of"));
   EXPECT_EQ(Count(text, "<polyline"), 0);
-  EXPECT_NE(text.find("train with --report FILE"), std::string::npos);
-
+  EXPECT_THAT(text, HasSubstr("train with --report FILE"));
   // Refusals: no output file, a model that is not one.
-  EXPECT_EQ(testhost::Run({"report", (gDir / "mlp1_class.model").string(), kData + "/iris.csv"}),
-            2);
-  EXPECT_EQ(
-      testhost::Run({"report", kData + "/iris.csv", kData + "/iris.csv", "-o", page.string()}), 1);
+  EXPECT_EQ(RunVxnn("report @mlp1_class.model data/iris.csv"), 2);
+  EXPECT_EQ(RunVxnn("report data/iris.csv data/iris.csv -o @saved.html"), 1);
 }
 
 // Thinning keeps every stride-th record, the stride a power of two, and
 // never more points than asked.
 TEST_F(HtmlReportTest, ScatterIsThinnedEvenly) {
   Train(Cases()[1]);
-  vxnn::LoadedModel model = vxnn::LoadModel((gDir / "mlp0_regr.model").string());
-  const vxnn::CsvTable table = vxnn::ReadCsvFile(kData + "/diabetes.csv");
+  vxnn::LoadedModel model = vxnn::LoadModel(Path("mlp0_regr.model"));
+  const vxnn::CsvTable table = testhost::Shipped("diabetes.csv");
   const vxnn::RecordMaker maker(model.VarList(), table.fHeader, true, "diabetes");
   std::vector<VXCommon_1_2::Record> records;
   VXCommon_1_2::Record r;
@@ -277,27 +284,112 @@ TEST_F(HtmlReportTest, BrowserRendersThePage) {
   for (const char* candidate : {"/usr/bin/chromium", "/usr/bin/chromium-headless-shell"})
     if (fs::exists(candidate)) browser = candidate;
   if (!browser) GTEST_SKIP() << "no chromium installed";
-  const std::string page = Train(Cases()[2]);
-  ASSERT_FALSE(page.empty());
-  const fs::path shot = gDir / "shot.png", log = gDir / "browser.log";
+  ASSERT_FALSE(Train(Cases()[2]).empty());
+  const std::string shot = Path("shot.png"), log = Path("browser.log");
   const std::string command =
       "timeout 90 " + std::string(browser) +
       " --headless --disable-gpu --no-sandbox --hide-scrollbars --no-first-run"
       " --enable-logging=stderr --v=0 --user-data-dir=" +
-      (gDir / "profile").string() + " --window-size=1000,760 --screenshot=" + shot.string() +
-      " file://" + (gDir / "mlp2_class.html").string() + " >" + log.string() + " 2>&1";
+      Path("profile") + " --window-size=1000,760 --screenshot=" + shot + " file://" +
+      Path("mlp2_class.html") + " >" + log + " 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << Slurp(log);
   ASSERT_TRUE(fs::exists(shot)) << Slurp(log);
   // Console messages and failed loads are logged as "CONSOLE" lines or
   // "Failed to load".
-  const std::string messages = Slurp(log);
-  EXPECT_EQ(Count(messages, "CONSOLE"), 0) << messages;
-  EXPECT_EQ(Count(messages, "Failed to load"), 0) << messages;
-
+  EXPECT_THAT(Slurp(log), testing::AllOf(testing::Not(HasSubstr("CONSOLE")),
+                                         testing::Not(HasSubstr("Failed to load"))));
   // The screenshot's compressed size tells how much is drawn: a blank page
   // takes a few kilobytes, this page's text alone some 75, and with its
   // network, bars and matrix well over twice that.
   EXPECT_GT(fs::file_size(shot), 120u * 1024) << "the drawings are missing from the screenshot";
+}
+
+using ReportImportance = HtmlReportTest;
+
+// Every "<title>NAME: VALUE</title>" of the page's importance bars.
+std::map<std::string, double> PageImportance(const std::string& page) {
+  std::map<std::string, double> bars;
+  for (std::size_t at = page.find("<rect class=\"bar\""); at != std::string::npos;
+       at = page.find("<rect class=\"bar\"", at + 1)) {
+    const std::size_t b = page.find("<title>", at) + 7, e = page.find("</title>", b);
+    const std::string t = page.substr(b, e - b);
+    const std::size_t colon = t.rfind(": ");
+    bars[t.substr(0, colon)] = std::atof(t.c_str() + colon + 2);
+  }
+  return bars;
+}
+
+// Every importance="VALUE" of the document's mining fields, by field name.
+std::map<std::string, double> PmmlImportance(const std::string& pmml) {
+  std::map<std::string, double> found;
+  const std::string field = "<MiningField name=\"", attr = "importance=\"";
+  for (std::size_t at = pmml.find(field); at != std::string::npos; at = pmml.find(field, at + 1)) {
+    const std::size_t name = at + field.size(), imp = pmml.find(attr, at);
+    if (imp < pmml.find('>', at))
+      found[pmml.substr(name, pmml.find('"', name) - name)] = std::atof(&pmml[imp + attr.size()]);
+  }
+  return found;
+}
+
+TEST_F(ReportImportance, OverTheTrainingRecordsItIsTheTrainingsImportance) {
+  ASSERT_EQ(RunVxnn("train @data.csv --target y --test-fraction 0 --model @m.model --no-progress "
+                    "--summary-json @s.json"),
+            0);
+  const auto summary = nlohmann::json::parse(Slurp(Path("s.json")));
+  ASSERT_EQ(summary["importance"].size(), 3u);
+  EXPECT_EQ(summary["importance"][0]["input"], "x1");
+
+  std::string err;
+  ASSERT_EQ(RunVxnn("report @m.model @data.csv -o @all.html --importance-records 0", &err), 0)
+      << err;
+  const std::string html = Slurp(Path("all.html"));
+  EXPECT_THAT(html, HasSubstr("Computed over the first 120 complete records"));
+  const auto bars = PageImportance(html);
+  ASSERT_EQ(bars.size(), 3u);
+  ASSERT_EQ(RunVxnn("export @m.model --pmml @m.pmml --data @data.csv --importance-records 0", &err),
+            0)
+      << err;
+  EXPECT_THAT(err, HasSubstr("with predictor importance from 120 records of " + Path("data.csv")));
+  const auto exported = PmmlImportance(Slurp(Path("m.pmml")));
+  ASSERT_EQ(exported.size(), 3u);
+  for (const auto& imp : summary["importance"]) {
+    const double want = imp["importance"];
+    EXPECT_NEAR(bars.at(imp["input"]), want, 5e-4 * want + 1e-12) << imp["input"];
+    EXPECT_NEAR(exported.at(imp["input"]), want, 1e-12) << imp["input"];
+  }
+  ASSERT_EQ(RunVxnn("export @m.model --pmml @bare.pmml"), 0);
+  EXPECT_THAT(Slurp(Path("bare.pmml")), testing::AllOf(HasSubstr("<MiningField name=\"noise\""),
+                                                       testing::Not(HasSubstr("importance="))));
+}
+
+// The reader stops at the records asked for: a damaged row further on is
+// never reached, while a reader asked for every record meets it.
+TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
+  ASSERT_EQ(RunVxnn("train @data.csv --target y --model @m2.model --no-progress --no-importance"),
+            0);
+  const struct {
+    std::string line;
+    int code;
+    std::string text;  // in the page, or in the error
+  } cases[] = {
+      // The page's own measure reads the whole file.
+      {"report @m2.model @ragged.csv -o @r.html --importance-records 5", 1, "ragged.csv"},
+      {"export @m2.model --pmml @p5.pmml --data @ragged.csv --importance-records 5", 0,
+       "from 5 records"},
+      {"export @m2.model --pmml @p0.pmml --data @ragged.csv --importance-records 0", 1,
+       "ragged.csv"},
+      {"export @m2.model --pmml @nt.pmml --data @no_target.csv", 1, "no column \"y\""},
+      {"export @m2.model --pmml @pn.pmml --data @ragged.csv --importance-records -1", 2,
+       "--importance-records"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::string text;
+    EXPECT_EQ(RunVxnn(c.line, &text), c.code);
+    EXPECT_THAT(text, HasSubstr(c.text));
+  }
+  EXPECT_FALSE(fs::exists(Path("p0.pmml")));
+  EXPECT_FALSE(fs::exists(Path("nt.pmml")));
 }
 
 }  // namespace

@@ -1,21 +1,13 @@
 // The data path of vxnn: field kinds, missing inputs, streaming a file
 // pass after pass, and the JSON writer.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
-#include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
-#include <tuple>
 
-#include "Dataset.h"
 #include "Json.h"
-#include "ModelFile.h"
 #include "Records.h"
 #include "RowRecords.h"
-#include "Training.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNOutputList.h"
@@ -27,10 +19,10 @@ using namespace vxnn;
 
 namespace {
 
-const std::string kData = VXNN_DATA_DIR;
-
 using testhost::CsvFromText;
 using testhost::Scratch;
+using testhost::Targets;
+using testhost::VarList;
 
 }  // namespace
 
@@ -87,8 +79,7 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
       {"t3", "t11", "", "t11", "categorical (--categorical)"},
   };
   for (const auto& c : cases) {
-    DescribeOptions o;
-    o.fTargets = {c.fTarget};
+    DescribeOptions o = Targets({c.fTarget});
     if (*c.fCategorical) o.fCategorical = {c.fCategorical};
     if (*c.fContinuous) o.fContinuous = {c.fContinuous};
     std::size_t rows = 0;
@@ -103,10 +94,8 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
 }
 
 TEST(FieldKinds, InputCategoriesMostFrequentFirstTargetsInOrderOfAppearance) {
-  const CsvTable t = CsvFromText("c,y\nb,b\na,a\nc,a\na,c\na,a\nb,b\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
-  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const NNVarList list =
+      VarList(CsvFromText("c,y\nb,b\na,a\nc,a\na,c\na,a\nb,b\n"), Targets({"y"}));
   // c: a 3 times, b 2, c 1; y keeps b, a, c.
   EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(CategoryLabels(*list.GetVarAt(1)), (std::vector<std::string>{"b", "a", "c"}));
@@ -116,11 +105,9 @@ TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   std::string text = "x,y\n";
   for (int i = 0; i < 40; ++i) text += std::to_string(i * i) + "," + (i % 2 ? "a" : "b") + "\n";
   const CsvTable t = CsvFromText(text);
-  DescribeOptions o;
-  o.fTargets = {"y"};
   SplitDraw split(40, 0.25, 3);
   TableRows rows(t, "t.csv");
-  const NNVarList list = BuildVarList(rows, PlanFields(t, o), o, &split);
+  const NNVarList list = BuildVarList(rows, PlanFields(t, Targets({"y"})), Targets({"y"}), &split);
   double sum = 0;
   const Partition p = SplitRecords(40, 0.25, 3);
   for (std::size_t i : p.fTrain) sum += static_cast<double>(i * i);
@@ -146,9 +133,7 @@ TEST(SplitDraw, ReplaysTheSameSplitOnEveryPass) {
 TEST(MissingInputs, ImputedFromTheListOrDropped) {
   // x: mean of 2, 4, 9 = 5; c: "q" is the most frequent category.
   const CsvTable t = CsvFromText("x,c,y\n2,q,a\n4,p,b\n9,q,a\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
-  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const NNVarList list = VarList(t, Targets({"y"}));
   const double m = VXMV::gMissingValue;
   const struct {
     std::vector<std::string> fRow;
@@ -170,10 +155,10 @@ TEST(MissingInputs, ImputedFromTheListOrDropped) {
     const RecordMaker maker(list, t.fHeader, true, "t.csv", c.fPolicy);
     VXCommon_1_2::Record r;
     int imputed = 0;
-    EXPECT_EQ(maker.Make(c.fRow, r, true, &imputed).fProblem, c.fProblem) << c.fRow[0];
-    EXPECT_EQ(imputed, c.fImputed) << c.fRow[0];
-    EXPECT_EQ(r[0], c.fX) << c.fRow[0];
-    EXPECT_EQ(r[1], c.fC) << c.fRow[0];
+    const CellProblem problem = maker.Make(c.fRow, r, true, &imputed).fProblem;
+    EXPECT_EQ(std::make_tuple(problem, imputed, r[0], r[1]),
+              std::make_tuple(c.fProblem, c.fImputed, c.fX, c.fC))
+        << c.fRow[0];
   }
   // A declared missing text in a numeric column is missing, not text.
   RecordMaker maker(list, t.fHeader, true, "t.csv", MissingInputs::kImpute);
@@ -185,22 +170,19 @@ TEST(MissingInputs, ImputedFromTheListOrDropped) {
 }
 
 TEST(MissingInputs, TrainingImputesDeclaredTextsOrLeavesTheirRecordsOut) {
-  CsvTable t = ReadCsvFile(kData + "/iris.csv");
+  CsvTable t = testhost::Shipped("iris.csv");
   t.fRows[3][0] = "NA";
   t.fRows[10][0] = "NA";
   t.fRows[20][4] = "";  // a missing target is never filled in
-  ProgressBar quiet(std::cerr, false);
   for (const auto& [policy, imputed, leftOut] :
        {std::tuple<MissingInputs, long, int>{MissingInputs::kImpute, 2, 1},
         {MissingInputs::kDrop, 0, 3}}) {
-    TrainOptions o;
-    o.fDescribe.fTargets = {"species"};
+    TrainOptions o = testhost::ForTarget("species");
     o.fDescribe.fMissing["sepal_length"] = {"NA"};
     o.fMissingInputs = policy;
     o.fTestFraction = 0.0;
     o.fMaxDataPasses = 1;
-    o.fImportance = false;
-    const auto r = TrainModel(t, "iris.csv", o, quiet);
+    const auto r = testhost::Train(t, o, "iris.csv");
     EXPECT_EQ(r->fTrainCounts.fImputedCells, imputed);
     ASSERT_EQ(r->fTrainLeftOut.size(), 1u);
     EXPECT_EQ(r->fTrainLeftOut[0], std::make_pair(CellProblem::kMissing, leftOut));
@@ -213,9 +195,7 @@ TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
   // Row 3 has a missing target and row 5 an unseen category: both unusable.
   const std::string path = s.Write("d.csv", "x,c,y\n1,p,a\n2,q,b\n3,p,\n4,q,a\n5,r,b\n6,p,a\n");
   const CsvTable t = CsvFromText("x,c,y\n1,p,a\n2,q,b\n");
-  DescribeOptions o;
-  o.fTargets = {"y"};
-  const NNVarList list = BuildVarList(t, PlanFields(t, o), o);
+  const NNVarList list = VarList(t, Targets({"y"}));
   const RecordMaker maker(list, t.fHeader, true, "d.csv", MissingInputs::kImpute);
   RowRecordIter all(std::make_unique<CsvFileRows>(path), maker, true, std::nullopt, RowSide::kAll);
   for (int pass = 0; pass < 2; ++pass) {
@@ -224,8 +204,9 @@ TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
     while (all.IsGood()) xs.push_back((*all.Next())[0]);
     EXPECT_EQ(all.Next(), nullptr);
     EXPECT_EQ(xs, (std::vector<double>{1, 2, 4, 6}));
-    EXPECT_EQ(all.Counts().fLeftOut.at(CellProblem::kMissing), 1);
-    EXPECT_EQ(all.Counts().fLeftOut.at(CellProblem::kUnseenCategory), 1);
+    EXPECT_EQ(all.Counts().fLeftOut,
+              (decltype(all.Counts().fLeftOut){{CellProblem::kMissing, 1},
+                                               {CellProblem::kUnseenCategory, 1}}));
   }
   // The two sides of a split partition the rows.
   const Partition p = SplitRecords(6, 0.5, 9);
@@ -250,47 +231,42 @@ TEST(Streaming, AFileThatChangesBetweenPassesFailsTheSource) {
   rows.Rewind();
   EXPECT_NE(rows.Next(), nullptr);
   EXPECT_NE(rows.Next(), nullptr);
-  std::string error = "a grown file was read as if unchanged";
   try {
     rows.Next();
+    ADD_FAILURE() << "a grown file was read as if unchanged";
   } catch (const InputError& e) {
-    error = e.what();
+    EXPECT_THAT(e.what(), testing::HasSubstr("line 4: the file grew"));
   }
-  EXPECT_NE(error.find("line 4: the file grew"), std::string::npos) << error;
 }
 
 TEST(Streaming, TheSameModelAsFromMemory) {
   // A budget well below the training records makes the library spill its
   // encoded records to temporary files on both paths.
   Scratch s;
-  TrainOptions o;
-  o.fDescribe.fTargets = {"cultivar"};
+  TrainOptions o = testhost::ForTarget("cultivar");
   o.fMemoryBudget = 40;
-  o.fImportance = false;
   o.fTempDir = s.fDir.string();
-  ProgressBar quiet(std::cerr, false);
-  const std::string path = kData + "/wine.csv";
-  auto streamed = TrainModel(FileOpener(path), o, quiet, false);
-  const CsvTable table = ReadCsvFile(path);
-  auto held = TrainModel(table, path, o, quiet);
-  EXPECT_EQ(streamed->fTrainCounts.fKept, held->fTrainCounts.fKept);
-  EXPECT_EQ(streamed->fTest.fRecords, held->fTest.fRecords);
+  std::ostringstream quiet;
+  ProgressBar progress(quiet, false);
+  const std::string path = testhost::kData + "/wine.csv";
+  auto streamed = TrainModel(FileOpener(path), o, progress, false);
+  auto held = testhost::Train(ReadCsvFile(path), o, path);
+  auto figures = [](const TrainResult& r) {
+    return std::make_tuple(r.fTrainCounts.fKept, r.fTest.fRecords,
+                           r.fAlgorithm->GetNumberOfDataPasses(), r.fAlgorithm->GetTrainingError());
+  };
+  EXPECT_EQ(figures(*streamed), figures(*held));
   EXPECT_GT(streamed->fTest.fRecords, 0);
-  EXPECT_EQ(streamed->fAlgorithm->GetNumberOfDataPasses(),
-            held->fAlgorithm->GetNumberOfDataPasses());
-  EXPECT_EQ(streamed->fAlgorithm->GetTrainingError(), held->fAlgorithm->GetTrainingError());
   // Every output on every record the same, to the last bit.
   int compared = 0;
   for (auto* source : {held->fTrainSource.get(), held->fTestSource.get()}) {
     source->Rewind();
     while (const VXCommon_1_2::Record* r = source->Next()) {
-      const std::vector<double> a =
-          dynamic_cast<const NNCategOutput*>(streamed->fAlgorithm->Score(*r).GetOutputAt(0))
-              ->GetOutputs();
-      const std::vector<double> b =
-          dynamic_cast<const NNCategOutput*>(held->fAlgorithm->Score(*r).GetOutputAt(0))
-              ->GetOutputs();
-      EXPECT_EQ(a, b);
+      auto outputs = [r](const TrainResult& t) {
+        return dynamic_cast<const NNCategOutput*>(t.fAlgorithm->Score(*r).GetOutputAt(0))
+            ->GetOutputs();
+      };
+      EXPECT_EQ(outputs(*streamed), outputs(*held));
       ++compared;
     }
   }
@@ -309,48 +285,39 @@ TEST(Streaming, ARaggedRowFarDownStopsWithItsLineAndLeavesNoFile) {
     text += i == 2500 ? "1,2\n"
                       : std::to_string(i % 7) + "," + std::to_string(i % 5) + ",k" +
                             std::to_string(i % 2) + "\n";
-  const std::string data = s.Write("r.csv", text), model = (s.fDir / "r.model").string(),
-                    tmp = (s.fDir / "tmp").string(), out = (s.fDir / "out.csv").string();
   const std::string error =
-      "vxnn: error: " + data + ": line 2502: 2 fields where the header has 3\n";
-  fs::create_directories(tmp);
+      "vxnn: error: " + s.Write("r.csv", text) + ": line 2502: 2 fields where the header has 3\n";
+  fs::create_directories(s / "tmp");
   std::string err;
-  EXPECT_EQ(testhost::Run({"train", data, "--target", "y", "--temp-dir", tmp, "--model", model},
-                          nullptr, &err),
-            1);
+  EXPECT_EQ(s.Run("train @r.csv --target y --temp-dir @tmp --model @r.model", nullptr, &err), 1);
   EXPECT_EQ(err, error);
-  EXPECT_TRUE(fs::is_empty(tmp));
-  EXPECT_FALSE(fs::exists(model));
+  EXPECT_TRUE(fs::is_empty(s / "tmp"));
+  EXPECT_FALSE(fs::exists(s / "r.model"));
   // A good model for the other commands, which meet the row while scoring.
   text.replace(text.find("\n1,2\n"), 5, "\n1,2,k0\n");
-  ASSERT_EQ(testhost::Run({"train", s.Write("ok.csv", text), "--target", "y", "--model", model,
-                           "--max-data-passes", "2", "--no-importance"}),
+  s.Write("ok.csv", text);
+  ASSERT_EQ(s.Run("train @ok.csv --target y --model @r.model --max-data-passes 2 --no-importance"),
             0);
-  for (const auto& args :
-       {std::vector<std::string>{"score", model, data, "-o", out}, {"eval", model, data}}) {
-    EXPECT_EQ(testhost::Run(args, nullptr, &err), 1) << args[0];
+  for (const char* command : {"score @r.model @r.csv -o @out.csv", "eval @r.model @r.csv"}) {
+    EXPECT_EQ(s.Run(command, nullptr, &err), 1) << command;
     EXPECT_EQ(err, error);
   }
-  EXPECT_FALSE(fs::exists(out));
-  EXPECT_FALSE(fs::exists(out + ".partial"));
+  EXPECT_FALSE(fs::exists(s / "out.csv"));
+  EXPECT_FALSE(fs::exists(s / "out.csv.partial"));
 }
 
 TEST(MissingInputs, ScoreAndEvalImputeOrDropAndSaySo) {
   Scratch s;
-  const std::string model = (s.fDir / "iris.model").string();
-  ASSERT_EQ(testhost::Run({"train", kData + "/iris.csv", "--target", "species", "--model", model,
-                           "--no-importance"}),
-            0);
-  const std::string data =
-      s.Write("gaps.csv",
-              "sepal_length,sepal_width,petal_length,petal_width,species\n"
-              "5.1,3.5,1.4,0.2,setosa\n,3.0,,1.8,virginica\n6.1,nan,4.7,1.4,versicolor\n");
+  ASSERT_EQ(s.Run("train data/iris.csv --target species --no-importance --model @iris.model"), 0);
+  s.Write("gaps.csv",
+          "sepal_length,sepal_width,petal_length,petal_width,species\n"
+          "5.1,3.5,1.4,0.2,setosa\n,3.0,,1.8,virginica\n6.1,nan,4.7,1.4,versicolor\n");
   std::string out, err;
-  ASSERT_EQ(testhost::Run({"score", model, data}, &out, &err), 0);
+  ASSERT_EQ(s.Run("score @iris.model @gaps.csv", &out, &err), 0);
   EXPECT_EQ(err,
             "vxnn: 3 missing inputs in 2 records filled in with the training mean, or most "
             "frequent category\n");
-  ASSERT_EQ(testhost::Run({"score", model, data, "--missing-inputs", "drop"}, &out, &err), 0);
+  ASSERT_EQ(s.Run("score @iris.model @gaps.csv --missing-inputs drop", &out, &err), 0);
   const CsvTable dropped = CsvFromText(out);
   ASSERT_EQ(dropped.fRows.size(), 3u);
   EXPECT_EQ(dropped.fRows[1][5], "");  // no prediction without its inputs
@@ -359,11 +326,13 @@ TEST(MissingInputs, ScoreAndEvalImputeOrDropAndSaySo) {
   for (const auto& [policy, evaluated, inputs, records] :
        {std::tuple<const char*, int, int, int>{"impute", 3, 3, 2}, {"drop", 1, 0, 0}}) {
     ASSERT_EQ(
-        testhost::Run({"eval", model, data, "--json", "--missing-inputs", policy}, &out, &err), 0);
+        s.Run("eval @iris.model @gaps.csv --json --missing-inputs " + std::string(policy), &out),
+        0);
     const auto j = nlohmann::json::parse(out);
-    EXPECT_EQ(j["evaluated_records"], evaluated) << policy;
-    EXPECT_EQ(j["imputed"]["inputs"], inputs) << policy;
-    EXPECT_EQ(j["imputed"]["records"], records) << policy;
+    EXPECT_EQ(
+        nlohmann::json({j["evaluated_records"], j["imputed"]["inputs"], j["imputed"]["records"]}),
+        nlohmann::json({evaluated, inputs, records}))
+        << policy;
   }
 }
 

@@ -5,20 +5,10 @@
 // hold the elements each kind of model needs.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "Console.h"
-#include "CsvTable.h"
 #include "Records.h"
-#include "Training.h"
 #include "vxcommon/XMLTree.h"
 #include "vxneural/algorithm/RBFFactory.h"
 #include "vxneural/algorithm/RBFSettings.h"
@@ -51,24 +41,20 @@ struct Case {
   // RBF only: plain radial-basis hidden units instead of the normalised
   // ones of the default settings.
   bool plain = false;
-  // Numeric inputs taken as categories (--categorical).
-  std::vector<std::string> categorical = {};
   // Fragments of the PMML and the statistics documents with the number of
   // times each appears (0: absent; -1: once per hidden unit).
-  std::vector<std::pair<std::string, int>> pmml = {}, stats = {};
+  std::vector<std::pair<int, std::string>> pmml = {}, stats = {};
 };
 
 // A model trained on a shipped data set: the MLP of the command line's
 // training, or an RBF network (with the output-ME-information flag set)
 // on the same list and records.
 struct Model {
-  explicit Model(const Case& c)
-      : table(vxnn::ReadCsvFile(std::string(VXNN_DATA_DIR) + "/" + c.data)), bar(quiet, false) {
+  explicit Model(const Case& c) : table(testhost::Shipped(c.data)) {
     vxnn::TrainOptions options;
     options.fMaxDataPasses = 40;
     options.fDescribe.fTargets = c.targets;
-    options.fDescribe.fCategorical = c.categorical;
-    trained = vxnn::TrainModel(table, c.data, options, bar);
+    trained = testhost::Train(table, options, c.data);
     algorithm = trained->fAlgorithm.get();
     if (!c.rbf) return;
     const int nTrain = static_cast<int>(trained->fTrainCounts.fKept);
@@ -91,8 +77,6 @@ struct Model {
   }
 
   vxnn::CsvTable table;
-  std::ostringstream quiet;
-  vxnn::ProgressBar bar;
   std::unique_ptr<vxnn::TrainResult> trained;
   std::unique_ptr<INeuralAlgorithm> rbf;
   INeuralAlgorithm* algorithm = nullptr;
@@ -126,9 +110,9 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
     EXPECT_EQ(status, 0) << suffix << " not well formed";
   }
   const std::string pmml = m.Export(false), stats = m.Export(true);
-  for (const auto& [fragment, n] : c.pmml)
+  for (const auto& [n, fragment] : c.pmml)
     EXPECT_EQ(Count(pmml, fragment), n < 0 ? algorithm->GetNumberOfHiddenUnits() : n) << fragment;
-  for (const auto& [fragment, n] : c.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
+  for (const auto& [n, fragment] : c.stats) EXPECT_EQ(Count(stats, fragment), n) << fragment;
 
   // The test records, as the CSV text they came from, and the library's
   // figures for each: per target its probabilities (categorical) or its
@@ -189,57 +173,51 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   EXPECT_EQ(r, expected.size()) << "the scorer gave fewer lines";
 }
 
+// Fragments of the documents of the three models that have them.
+using Fragments = std::vector<std::pair<int, std::string>>;
+const Fragments kIrisMlpPmml = {
+    {1,
+     "<PMML version=\"4.0\" xmlns=\"http://www.dmg.org/PMML-4_0\" "
+     "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema\">"},
+    {1, "<DataDictionary numberOfFields=\"5\">"},
+    {1, "<DataField name=\"species\" displayName=\"\" optype=\"categorical\" dataType=\"string\">"},
+    {1, "<DerivedField optype=\"continuous\" dataType=\"double\" name=\"sepal_lengthNorm\">"},
+    {1, "<LinearNorm orig=\"4.3\" norm="},
+    {1, "<NormDiscrete field=\"species\" value=\"virginica\"/>"},
+    {1,
+     "<NeuralNetwork functionName=\"classification\" algorithmName=\"MLP\" "
+     "activationFunction=\"tanh\">"},
+    {1, "<MiningField name=\"petal_width\" importance=\""},
+    {1, "<MiningField name=\"species\" usageType=\"predicted\"/>"},
+    {1,
+     "<NeuralLayer numberOfNeurons=\"3\" activationFunction=\"identity\" "
+     "normalizationMethod=\"softmax\">"},
+    {3, "<NeuralOutput outputNeuron="}};
+const Fragments kIrisMlpStats = {
+    {1,
+     "<Field name=\"species\" displayLabel=\"\" role=\"target\" measure=\"nominal\" "
+     "storage=\"string\"/>"},
+    {1, "<Statistic name=\"accuracy\" value="}};
+const Fragments kIrisRbfPmml = {
+    {1, "algorithmName=\"RBF\" activationFunction=\"radialBasis\">"},
+    {-1, "width=\""},
+    {0, "importance="},
+    {1, "<PredictiveModelQuality targetField=\"species\" dataUsage=\"training\">"}};
+const Fragments kIrisRbfStats = {{1, "<Parameter name=\"algorithm\" value=\"RBF\"/>"},
+                                 {1, "<BivariateData description=\"observedByPredicted\">"}};
+const Fragments kTwoTargetsPmml = {{1, "<NeuralNetwork functionName=\"classification\""},
+                                   {3, "<NeuralOutput outputNeuron="},
+                                   {2, "usageType=\"predicted\""}};
+
+const Fragments kTwoTargetsStats = {{2, "<PredictiveSummary targetField="}};
+
 const Case kCases[] = {
-    {"iris.csv",
-     false,
-     {"species"},
-     false,
-     {},
-     {{"<PMML version=\"4.0\" xmlns=\"http://www.dmg.org/PMML-4_0\" "
-       "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema\">",
-       1},
-      {"<DataDictionary numberOfFields=\"5\">", 1},
-      {"<DataField name=\"species\" displayName=\"\" optype=\"categorical\" dataType=\"string\">",
-       1},
-      {"<DerivedField optype=\"continuous\" dataType=\"double\" name=\"sepal_lengthNorm\">", 1},
-      {"<LinearNorm orig=\"4.3\" norm=", 1},
-      {"<NormDiscrete field=\"species\" value=\"virginica\"/>", 1},
-      {"<NeuralNetwork functionName=\"classification\" algorithmName=\"MLP\" "
-       "activationFunction=\"tanh\">",
-       1},
-      {"<MiningField name=\"petal_width\" importance=\"", 1},
-      {"<MiningField name=\"species\" usageType=\"predicted\"/>", 1},
-      {"<NeuralLayer numberOfNeurons=\"3\" activationFunction=\"identity\" "
-       "normalizationMethod=\"softmax\">",
-       1},
-      {"<NeuralOutput outputNeuron=", 3}},
-     {{"<Field name=\"species\" displayLabel=\"\" role=\"target\" measure=\"nominal\" "
-       "storage=\"string\"/>",
-       1},
-      {"<Statistic name=\"accuracy\" value=", 1}}},
-    {"iris.csv",
-     true,
-     {"species"},
-     false,
-     {},
-     {{"algorithmName=\"RBF\" activationFunction=\"radialBasis\">", 1},
-      {"width=\"", -1},
-      {"importance=", 0},
-      {"<PredictiveModelQuality targetField=\"species\" dataUsage=\"training\">", 1}},
-     {{"<Parameter name=\"algorithm\" value=\"RBF\"/>", 1},
-      {"<BivariateData description=\"observedByPredicted\">", 1}}},
+    {"iris.csv", false, {"species"}, false, kIrisMlpPmml, kIrisMlpStats},
+    {"iris.csv", true, {"species"}, false, kIrisRbfPmml, kIrisRbfStats},
     {"iris.csv", true, {"species"}, true},
     {"wine.csv", true, {"cultivar"}},
     {"diabetes.csv", true, {"progression"}},
-    {"diabetes.csv",
-     false,
-     {"sex", "progression"},
-     false,
-     {},
-     {{"<NeuralNetwork functionName=\"classification\"", 1},
-      {"<NeuralOutput outputNeuron=", 3},
-      {"usageType=\"predicted\"", 2}},
-     {{"<PredictiveSummary targetField=", 2}}},
+    {"diabetes.csv", false, {"sex", "progression"}, false, kTwoTargetsPmml, kTwoTargetsStats},
     {"diabetes.csv", true, {"sex", "progression"}},
 };
 
