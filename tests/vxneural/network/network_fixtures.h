@@ -1,55 +1,15 @@
-// Settings, encoded records and small helpers shared by the network tests.
+// Encoded records and network weights, shared by the network and optimizer
+// tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <random>
-#include <string>
-#include <tuple>
 #include <valarray>
 #include <vector>
 
-#include "common/saved_forms.h"
-#include "mlp_reference.h"
 #include "vxcommon/Record.h"
-#include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
-#include "vxneural/network/PassKernel.h"
 
 namespace network_fixtures {
-
-// Settings that take the output activation as given, even SoftMax over a
-// continuous target, which the setter would refuse: the network must then
-// fall back on its own.
-class TestSettings : public MLPSettings {
- public:
-  using MLPSettings::MLPSettings;
-  void ForceOutput(VXNNCommon::ActivationFunction f) { fActivFnOutput = f; }
-};
-
-inline std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<int>& categories,
-                                                 const std::vector<int>& hidden,
-                                                 VXNNCommon::ActivationFunction hiddenFn,
-                                                 VXNNCommon::ActivationFunction outputFn) {
-  auto s = std::make_unique<TestSettings>(inputs, categories, 100);
-  s->SetNumHiddenLayers(static_cast<int>(hidden.size()));
-  for (std::size_t l = 0; l < hidden.size(); ++l)
-    s->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
-  s->SetActivFnHiddenLayer(hiddenFn);
-  s->ForceOutput(outputFn);
-  return s;
-}
-
-// The reference shape of a network built from such settings.
-inline mlp_reference::Shape ShapeOf(const NNetwork& net) {
-  mlp_reference::Shape s;
-  for (int l = 0; l <= net.GetNumLayers(); ++l) s.units.push_back(net.GetLayer(l)->GetNumUnits());
-  if (net.GetNumLayers() > 1) s.hidden = net.GetLayer(1)->GetActivationFunction();
-  s.output = net.GetLayer(net.GetNumLayers())->GetActivationFunction();
-  s.categories = net.GetNumOutputCategories();
-  return s;
-}
 
 // Encoded records: inputs uniform in [-1, 1]; a continuous target uniform in
 // [0, 1]; a categorical one a one-of-n indicator.
@@ -86,30 +46,6 @@ inline std::valarray<double> WeightsOf(const NNetwork& net) {
   std::valarray<double> w;
   net.GetWeights(w);
   return w;
-}
-
-// Pins a pass kernel for one scope and puts the previous one back.
-struct KernelScope {
-  explicit KernelScope(VXNeural::PassKernel k) : previous(VXNeural::GetPassKernel()) {
-    EXPECT_TRUE(VXNeural::SetPassKernel(k));
-  }
-  ~KernelScope() { VXNeural::SetPassKernel(previous); }
-  VXNeural::PassKernel previous;
-};
-
-// Inputs, hidden activation, hidden layer sizes, units per target, output
-// activation.
-using KernelCase = std::tuple<int, VXNNCommon::ActivationFunction, std::vector<int>,
-                              std::vector<int>, VXNNCommon::ActivationFunction>;
-
-// The gradient check's shapes: both hidden activations, 0-2 hidden layers,
-// continuous, categorical and mixed targets, SoftMax and Identity outputs.
-inline auto GradientCheckShapes(int inputs) {
-  return ::testing::Combine(
-      ::testing::Values(inputs), ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
-      ::testing::Values(std::vector<int>{}, std::vector<int>{4}, std::vector<int>{4, 3}),
-      ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2}, std::vector<int>{3, 1, 2}),
-      ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax));
 }
 
 }  // namespace network_fixtures

@@ -1,22 +1,51 @@
-// NNetwork: errors and accuracy, the gradient against central differences
-// and a reference implementation, adding and removing hidden units, passes
-// that allocate nothing, the output list and the portable generator.
+// The network module. NNetwork: errors and accuracy, the gradient against
+// central differences and a plain reference implementation, adding and
+// removing hidden units, passes that allocate nothing, the output list and
+// the portable generator. Layers against hand values: SoftMax groups of an
+// MLP layer, Gaussian and normalised RBF activations, widths from variance
+// vectors, and the network built from RBF settings scoring through its
+// layers. The saved forms of the network, its MLP and RBF layers and the
+// generator: layouts field by field against records assembled here, and
+// refusal of truncated, corrupted and implausible streams. The vector
+// kernels: blocked passes and one-record scoring against the reference for
+// every kernel this machine runs, and the kernels' products and
+// element-wise functions against plain loops and the C library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <numeric>
+#include <sstream>
+#include <string>
 #include <tuple>
+#include <utility>
+#include <valarray>
 #include <vector>
 
 #include "common/alloc_counter.h"
-#include "mlp_reference.h"
+#include "common/host_doubles.h"
+#include "common/saved_forms.h"
+#include "common/stream_faults.h"
+#include "network/kernels/KernelTable.h"
 #include "network_fixtures.h"
+#include "record_fields.h"
 #include "vxcommon/VXMissing.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/RBFInputLayer.h"
+#include "vxneural/network/RBFOutputLayer.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/variables/NNCatVar.h"
 #include "vxneural/variables/NNContVar.h"
@@ -29,6 +58,136 @@ using alloc_counter::Allocations;
 using VXCommon_1_2::Record;
 using VXCommon_1_2::VectorRecordIter;
 using VXCommon_1_2::VXStatus;
+using namespace saved_forms;
+using layouts::Bytes;
+using record_fields::Close;
+using record_fields::ExpectFields;
+using record_fields::Open;
+using stream_faults::Replaced;
+using stream_faults::WithInt32;
+using VXNeural::PassKernel;
+using VXNeural::detail::KernelTable;
+
+// A second, deliberately plain implementation of an MLP for checking the
+// network: nested vectors, one weight at a time from the flat weight vector,
+// probabilities from exp and a direct division, errors straight from their
+// definitions.
+namespace mlp_reference {
+
+struct Shape {
+  std::vector<int> units;  // input, hidden..., output
+  VXNNCommon::ActivationFunction hidden = VXNNCommon::kTanH;
+  VXNNCommon::ActivationFunction output = VXNNCommon::kIdentity;
+  std::vector<int> categories;  // units per target variable
+};
+
+// Output values as probabilities (SoftMax per category group).
+std::vector<double> Forward(const Shape& s, const std::valarray<double>& w, const double* inputs) {
+  std::vector<double> x(inputs, inputs + s.units[0]);
+  std::size_t k = 0;
+  const std::size_t layers = s.units.size() - 1;
+  for (std::size_t l = 1; l <= layers; ++l) {
+    std::vector<double> y(static_cast<std::size_t>(s.units[l]));
+    for (double& yj : y) {
+      double c = w[k++];
+      for (double xi : x) c += w[k++] * xi;
+      yj = c;
+    }
+    const auto f = l < layers ? s.hidden : s.output;
+    if (f == VXNNCommon::kSoftMax) {
+      std::size_t first = 0;
+      for (int n : s.categories) {
+        double sum = 0.0;
+        for (int u = 0; u < n; ++u) sum += std::exp(y[first + u]);
+        for (int u = 0; u < n; ++u) y[first + u] = std::exp(y[first + u]) / sum;
+        first += static_cast<std::size_t>(n);
+      }
+    } else if (f == VXNNCommon::kTanH) {
+      for (double& yj : y) yj = std::tanh(yj);
+    } else if (f == VXNNCommon::kSigmoid) {
+      for (double& yj : y) yj = 1.0 / (1.0 + std::exp(-yj));
+    }
+    x = y;
+  }
+  return x;
+}
+
+double SumOfSquares(const std::vector<double>& o, const double* t) {
+  double e = 0.0;
+  for (std::size_t k = 0; k < o.size(); ++k) e += 0.5 * (t[k] - o[k]) * (t[k] - o[k]);
+  return e;
+}
+
+double CrossEntropy(const std::vector<double>& p, const double* t) {
+  double e = 0.0;
+  for (std::size_t k = 0; k < p.size(); ++k)
+    if (t[k] != 0.0) e -= t[k] * std::log(p[k] / t[k]);
+  return e;
+}
+
+int NumWeights(const Shape& s) {
+  int n = 0;
+  for (std::size_t l = 1; l < s.units.size(); ++l) n += s.units[l] * (s.units[l - 1] + 1);
+  return n;
+}
+
+}  // namespace mlp_reference
+
+// Settings that take the output activation as given, even SoftMax over a
+// continuous target, which the setter would refuse: the network must then
+// fall back on its own.
+class TestSettings : public MLPSettings {
+ public:
+  using MLPSettings::MLPSettings;
+  void ForceOutput(VXNNCommon::ActivationFunction f) { fActivFnOutput = f; }
+};
+
+std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<int>& categories,
+                                          const std::vector<int>& hidden,
+                                          VXNNCommon::ActivationFunction hiddenFn,
+                                          VXNNCommon::ActivationFunction outputFn) {
+  auto s = std::make_unique<TestSettings>(inputs, categories, 100);
+  s->SetNumHiddenLayers(static_cast<int>(hidden.size()));
+  for (std::size_t l = 0; l < hidden.size(); ++l)
+    s->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
+  s->SetActivFnHiddenLayer(hiddenFn);
+  s->ForceOutput(outputFn);
+  return s;
+}
+
+// The reference shape of a network built from such settings.
+mlp_reference::Shape ShapeOf(const NNetwork& net) {
+  mlp_reference::Shape s;
+  for (int l = 0; l <= net.GetNumLayers(); ++l) s.units.push_back(net.GetLayer(l)->GetNumUnits());
+  if (net.GetNumLayers() > 1) s.hidden = net.GetLayer(1)->GetActivationFunction();
+  s.output = net.GetLayer(net.GetNumLayers())->GetActivationFunction();
+  s.categories = net.GetNumOutputCategories();
+  return s;
+}
+
+// Pins a pass kernel for one scope and puts the previous one back.
+struct KernelScope {
+  explicit KernelScope(VXNeural::PassKernel k) : previous(VXNeural::GetPassKernel()) {
+    EXPECT_TRUE(VXNeural::SetPassKernel(k));
+  }
+  ~KernelScope() { VXNeural::SetPassKernel(previous); }
+  VXNeural::PassKernel previous;
+};
+
+// Inputs, hidden activation, hidden layer sizes, units per target, output
+// activation.
+using KernelCase = std::tuple<int, VXNNCommon::ActivationFunction, std::vector<int>,
+                              std::vector<int>, VXNNCommon::ActivationFunction>;
+
+// The gradient check's shapes: both hidden activations, 0-2 hidden layers,
+// continuous, categorical and mixed targets, SoftMax and Identity outputs.
+auto GradientCheckShapes(int inputs) {
+  return ::testing::Combine(
+      ::testing::Values(inputs), ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
+      ::testing::Values(std::vector<int>{}, std::vector<int>{4}, std::vector<int>{4, 3}),
+      ::testing::Values(std::vector<int>{1, 1}, std::vector<int>{3, 2}, std::vector<int>{3, 1, 2}),
+      ::testing::Values(VXNNCommon::kIdentity, VXNNCommon::kSoftMax));
+}
 
 // A network without hidden layers whose output unit k copies input k, so a
 // record's outputs are its inputs.
@@ -75,8 +234,7 @@ TEST(NetworkError, SumOfSquaresAndMixedAccuracy) {
   EXPECT_EQ(Pass(*net, records, true, 0), 0);
   EXPECT_NEAR(net->GetAccuracy(), accuracy, 1e-15);
   net->ResetDerivatives();
-  EXPECT_EQ(net->GetAccuracy(), 0.0);
-  EXPECT_EQ(net->GetAccumError(), 0.0);
+  EXPECT_EQ(std::make_pair(net->GetAccuracy(), net->GetAccumError()), std::make_pair(0.0, 0.0));
 
   // A continuous target whose range is one value counts only exact hits.
   auto one = MakeSettings(1, {1}, {}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
@@ -288,16 +446,15 @@ TEST(CategOutput, FirstOfEqualMaximaWinsAndLaterOnesMarkATie) {
                {{-3.0, -1.0, -2.0}, 1, false}};
   NNCategOutput c(3);
   for (const auto& k : cases) {
-    EXPECT_EQ(c.SetOutputs(k.units.data()), k.winner);
-    EXPECT_EQ(c.GetWinningIndex(), k.winner);
-    EXPECT_EQ(c.GetMaxOutput(), k.units[static_cast<std::size_t>(k.winner)]);
-    EXPECT_EQ(c.HasTie(), k.tie);
+    const int winner = c.SetOutputs(k.units.data());
+    EXPECT_EQ(std::make_tuple(winner, c.GetWinningIndex(), c.GetMaxOutput(), c.HasTie()),
+              std::make_tuple(k.winner, k.winner, k.units[std::size_t(k.winner)], k.tie));
   }
   NNCatVar var("c", "", 4, INNVariable::kNumericCategorical, INNVariable::kOutput,
                INNVariable::kInteger);
   const NNCategOutput fresh(&var);
-  EXPECT_EQ(fresh.GetOutputs(), std::vector<double>(4, VXMV::gMissingValue));
-  EXPECT_EQ(fresh.GetWinningIndex(), -1);
+  EXPECT_EQ(std::make_pair(fresh.GetOutputs(), fresh.GetWinningIndex()),
+            std::make_pair(std::vector<double>(4, VXMV::gMissingValue), -1));
 }
 
 // --- The portable generator --------------------------------------------------
@@ -326,9 +483,9 @@ TEST(PortableRandom, RangesFillsAndTheShuffle) {
 
   // From the end down, element i is swapped with element j = floor(u (i + 1)).
   VXRandom s(2024, true);
-  std::vector<int> perm(10), expected(10);
+  std::vector<int> perm(10);
   std::iota(perm.begin(), perm.end(), 0);
-  std::iota(expected.begin(), expected.end(), 0);
+  std::vector<int> expected = perm;
   s.Shuffle(perm);
   const std::vector<double> draws = ReferenceDraws(2024, 9);
   for (int i = 9; i >= 1; --i) std::swap(expected[i], expected[int(draws[9 - i] * (i + 1))]);
@@ -337,6 +494,927 @@ TEST(PortableRandom, RangesFillsAndTheShuffle) {
   const uint32_t seed = s.GetSeed();
   s.Shuffle(perm.data(), 1);
   EXPECT_EQ(s.GetSeed(), seed);
+}
+
+// --- Layers -------------------------------------------------------------------
+
+using VXNNCommon::ActivationFunction;
+using VXNNCommon::kNormalizedRadialBasis;
+using VXNNCommon::kRadialBasis;
+
+TEST(MLPLayerForward, SoftMaxWorksPerGroupInProbabilitiesOrLogarithms) {
+  MLPLayer input(VXNNCommon::kInputLayer, 2, nullptr, VXNNCommon::kIdentity, VXMV::gMissingValue,
+                 VXMV::gMissingValue);
+  MLPLayer layer(VXNNCommon::kOutputLayer, 5, &input, VXNNCommon::kSoftMax, {2, 3}, -0.25, 0.75);
+  // Combinations 1000 and 999 would overflow a naive exponential; the
+  // second group's combinations are 1, 2 and 0.
+  layer.SetWeights({1000, 0, 0, 999, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, 0);
+  const double x[] = {1.0, 2.0};
+  input.SetUnitValues(x, 2);
+  const double z = std::exp(1.0) + std::exp(2.0) + 1.0;
+  const double expected[] = {1.0 / (1.0 + std::exp(-1.0)), 1.0 / (1.0 + std::exp(1.0)),
+                             std::exp(1.0) / z, std::exp(2.0) / z, 1.0 / z};
+  for (const bool log : {false, true}) {
+    layer.ComputeUnitValues(log);
+    for (int j = 0; j < 5; ++j)
+      EXPECT_NEAR(layer.GetUnitValues()[j], log ? std::log(expected[j]) : expected[j],
+                  log ? 1e-12 : 1e-15)
+          << log << " " << j;
+  }
+}
+
+TEST(RBFHiddenLayer, ActivationsAtAPointMatchHandValues) {
+  // At x = (1, 2): squared distances 0, 5, 4 to the centres (1, 2), (0, 0),
+  // (3, 2) over squared widths 1, 2.5, 4 give exponents 0, -1, -0.5.
+  const double g[] = {1.0, std::exp(-1.0), std::exp(-0.5)};
+  const double sum = g[0] + g[1] + g[2];
+  for (const ActivationFunction f : {kRadialBasis, kNormalizedRadialBasis}) {
+    RBFInputLayer in(2);
+    RBFHiddenLayer hidden(3, &in, f);
+    // The centres unit by unit, then the squared widths.
+    ASSERT_EQ(hidden.SetWeights(std::valarray<double>{1, 2, 0, 0, 3, 2, 1.0, 2.5, 4.0}, 0), 9);
+    const double x[] = {1, 2};
+    in.SetUnitValues(x, 2);
+    hidden.ComputeUnitValues(false);
+    for (int j = 0; j < 3; ++j)
+      EXPECT_NEAR(hidden.GetUnitValues()[j], f == kRadialBasis ? g[j] : g[j] / sum, 1e-15)
+          << f << " " << j;
+  }
+}
+
+TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
+  const struct {
+    std::vector<std::vector<double>> variances;
+    double fallback;
+    std::vector<double> expected;
+  } cases[] = {
+      // A zero mean takes the smallest non-zero mean.
+      {{{0, 0}, {2, 4}}, 1.0, {3, 3}},
+      {{{1, 3}, {4, 4}, {0, 0}}, 1.0, {2, 4, 2}},
+      // All zero: the fallback variance.
+      {{{0, 0}, {0, 0}}, 2.5, {2.5, 2.5}},
+      // A negative entry counts as 0.
+      {{{-1, 3}, {2, 2}}, 1.0, {1.5, 2}},
+  };
+  for (const auto& c : cases) {
+    RBFInputLayer in(2);
+    RBFHiddenLayer hidden(static_cast<int>(c.variances.size()), &in, kRadialBasis);
+    hidden.SetFallbackVariance(c.fallback);
+    hidden.PrepareVarianceVectors() = c.variances;
+    hidden.ComputeAdjustedVariances();
+    EXPECT_EQ(hidden.GetAdjustedVariances(), c.expected);
+    EXPECT_TRUE(hidden.GetVarianceVectors().empty());
+  }
+}
+
+TEST(RBFNetwork, ScoresThroughTheLayersAndSurvivesItsSavedForms) {
+  RBFSettings settings(2, {1, 3}, 100);
+  settings.SetActivFnHiddenLayer(kRadialBasis);
+  settings.SetNumHiddenUnits(4, 1);
+  NNetwork net(settings);
+  VXRandom rng(5, true);
+  net.RandomizeWeights(rng);
+  const double record[] = {0.3, 0.6};
+  double scored[4];
+  VXCommon_1_2::VXStatus status;
+  net.Score(status, record, scored);
+  // By hand from the layers' parameters.
+  const RBFHiddenLayer& h = *net.GetRBFHiddenLayer();
+  const double* w = net.GetLayer(2)->GetWeights();
+  for (int k = 0; k < 4; ++k) {
+    double y = w[k * 5];
+    for (std::size_t j = 0; j < 4; ++j) {
+      const auto& c = h.GetCenters()[j];
+      const double d2 = (0.3 - c[0]) * (0.3 - c[0]) + (0.6 - c[1]) * (0.6 - c[1]);
+      y += w[k * 5 + 1 + int(j)] * std::exp(-d2 / (2 * h.GetAdjustedVariances()[j]));
+    }
+    EXPECT_NEAR(scored[k], y, 1e-14) << k;
+  }
+  for (auto& b : saved_forms::RoundTrips(net, [] { return std::make_unique<NNetwork>(); })) {
+    double again[4];
+    b->Score(status, record, again);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(again[k], scored[k]);
+  }
+  NNetwork target;
+  saved_forms::ExpectReadersRobust(
+      net, target,
+      {"Error reading NNetwork!\n", "Error reading RBFInputLayer!\n",
+       "Error reading RBFHiddenLayer!\n", "Error reading RBFOutputLayer!\n"},
+      {"Failure reading NNetwork!\n", "Failure reading RBFInputLayer!\n",
+       "Failure reading RBFHiddenLayer!\n", "Failure reading RBFOutputLayer!\n"});
+}
+
+// --- Saved forms ------------------------------------------------------------
+
+TEST(NetworkLayouts, NetworkWithItsLayers) {
+  // One input, one TanH hidden unit, two SoftMax outputs: 2 + 4 weights.
+  const auto settings = MakeSettings(1, {2}, {1}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+  NNetwork net(*settings);
+  net.SetWeights(std::valarray<double>{0.125, -0.25, 0.5, -1.0, 2.0, -4.0});
+  net.SetAccumError(2.5);
+  net.SetComputeAverages(true);
+  const auto& in = dynamic_cast<const MLPLayer&>(*net.GetLayer(0));
+  const std::vector<double> averages(std::begin(net.GetOutputAverages()),
+                                     std::end(net.GetOutputAverages()));
+  ASSERT_EQ(averages.size(), 2u);
+  // One record per layer: type, units, lower units, activation, the initial
+  // weight range, the weights when not an input layer, the category counts.
+  const auto layer = [](auto& s, int type, int units, int lower, int f, double low, double high,
+                        const std::vector<double>& w, const std::vector<int>& categories) {
+    Open(s, "MLPLay", "MLPLayer").I(type).I(units).I(lower).I(f).D(low).D(high).Ds(w);
+    Close(s.I(static_cast<int>(categories.size())).Is(categories));
+  };
+  const auto other = MakeSettings(3, {1}, {4}, VXNNCommon::kSigmoid, VXNNCommon::kIdentity);
+  ExpectFields(
+      net, [&] { return std::make_unique<NNetwork>(*other); }, "NNet", "NNetwork",
+      [&](auto& s) {
+        layer(s.I(1).I(2), 0, 1, in.GetNumUnitsLower(), in.GetActivationFunction(),
+              in.GetInitWeightLower(), in.GetInitWeightUpper(), {}, {});
+        layer(s, 1, 1, 2, VXNNCommon::kTanH, -0.5, 0.5, {0.125, -0.25}, {});
+        layer(s, 2, 2, 2, VXNNCommon::kSoftMax, -0.5, 0.5, {0.5, -1.0, 2.0, -4.0}, {2});
+        // Inputs, outputs, output variables, their categories, categorical
+        // output type, cross entropy, weights, error, averages, the flags.
+        s.I(1).I(2).I(1).I(2).I(1).I(1).I(6).D(2.5).Ds(averages).D(net.GetErrorAverages());
+        s.I(1).I(0);
+      });
+}
+
+// Every count differs from its neighbours, so that two fields saved in each
+// other's place show. The layers' XML writers also count their two object
+// marks.
+constexpr int kNormalized = VXNNCommon::kNormalizedRadialBasis;
+
+TEST(NetworkLayouts, RBFLayers) {
+  RBFInputLayer in(2);
+  // Hidden: units, lower units, activation, centres, the centres' values,
+  // held variance vectors (none), one squared width per centre.
+  RBFHiddenLayer hidden(3, &in, VXNNCommon::kNormalizedRadialBasis);
+  hidden.SetWeights(std::valarray<double>{1, 2, 3, 4, 5, 6, 0.5, 0.25, 2}, 0);
+  // Output: units, lower units, the hidden activation, the weights (no bias
+  // column under normalised units), the category counts.
+  RBFOutputLayer out(2, &hidden, {2});
+  out.SetWeights(std::valarray<double>{-1, -2, -3, -4, -5, -6}, 0);
+  ExpectFields(
+      in, [] { return std::make_unique<RBFInputLayer>(7); }, "RBFInp", "RBFInputLayer",
+      [](auto& s) { s.I(2); }, 2);
+  ExpectFields(
+      hidden, [&] { return std::make_unique<RBFHiddenLayer>(&in); }, "RBFHid", "RBFHiddenLayer",
+      [](auto& s) {
+        s.I(3).I(2).I(kNormalized).I(3).Ds({1, 2, 3, 4, 5, 6}).I(0).Ds({.5, .25, 2});
+      },
+      2);
+  ExpectFields(
+      out, [&] { return std::make_unique<RBFOutputLayer>(&hidden); }, "RBFOut", "RBFOutputLayer",
+      [](auto& s) {
+        s.I(2).I(3).I(kNormalized).I(6).Ds({-1, -2, -3, -4, -5, -6}).I(1).I(2);
+      },
+      2);
+
+  // Before the widths are computed the variance vectors are held instead.
+  RBFInputLayer one(1);
+  RBFHiddenLayer pending(2, &one, VXNNCommon::kRadialBasis);
+  pending.SetNumCenters(2) = {{7}, {8}};
+  pending.PrepareVarianceVectors() = {{0.5}, {0.75}};
+  ExpectFields(
+      pending, [&] { return std::make_unique<RBFHiddenLayer>(&one); }, "RBFHid", "RBFHiddenLayer",
+      [](auto& s) {
+        s.I(2).I(1).I(VXNNCommon::kRadialBasis).I(2).Ds({7, 8}).I(2).Ds({.5, .75});
+      },
+      2);
+
+  // Counts that do not fit together: more centres than units, an output
+  // weight count off the layout rule, an MLP activation.
+  RBFHiddenLayer plain(3, &in, VXNNCommon::kRadialBasis);
+  plain.SetWeights(std::valarray<double>{1, 2, 0, 0, 3, 2, 1, 2.5, 4}, 0);
+  RBFHiddenLayer hiddenTarget(&in);
+  RBFOutputLayer outTarget(&plain);
+  const int rbf = VXNNCommon::kRadialBasis, mlp = VXNNCommon::kTanH;
+  ExpectAllRefused(hiddenTarget, false,
+                   {Bytes().Tag("RBFHid").I(1).I(2).I(rbf).I(2).Ds({1, 2, 3, 4}).I(0).Ds({1, 1}).s},
+                   {"Error reading RBFHiddenLayer!\n"});
+  ExpectAllRefused(outTarget, false,
+                   {Bytes().Tag("RBFOut").I(1).I(2).I(rbf).I(2).Ds({1, 2}).I(1).I(1).s,
+                    Bytes().Tag("RBFOut").I(1).I(2).I(mlp).I(3).Ds({1, 2, 3}).I(1).I(1).s},
+                   {"Error reading RBFOutputLayer!\n"});
+}
+
+// An RBF hidden layer's units without a centre are held in memory but not
+// stored in the layer's own record, so a damaged count must be refused
+// before it sizes anything. The record: units, lower units, Radial Basis,
+// centres, their values (all 0.5), one variance per centre, then what
+// follows the layer in a saved network (the output layer's weights).
+TEST(RBFHiddenLayerBounds, UnbackedCountsAreRefused) {
+  const struct {
+    const char* what;
+    bool linked;  // read by a layer linked to a 2-unit input layer
+    int units, lower, centres, trailing;
+    bool refused;
+  } cases[] = {
+      {"every unit placed", true, 3, 2, 3, 0, false},
+      {"unplaced units backed by what follows", true, 5, 2, 3, 2, false},
+      {"unplaced units beyond what the stream holds", true, 20, 2, 1, 0, true},
+      {"a million unplaced units", true, 1 << 20, 2, 0, 8, true},
+      {"lower width differs from the linked layer", true, 3, 3, 3, 0, true},
+      {"unlinked: unplaced values backed", false, 3, 2, 1, 4, false},
+      {"unlinked: wide lower with no centre", false, 2, 1 << 24, 0, 8, true},
+  };
+  for (const auto& c : cases) {
+    Bytes b;
+    b.Tag("RBFHid").I(c.units).I(c.lower).I(VXNNCommon::kRadialBasis).I(c.centres);
+    b.Ds(std::vector<double>(static_cast<std::size_t>(c.centres * c.lower), 0.5));
+    b.I(0).Ds(std::vector<double>(static_cast<std::size_t>(c.centres), 1.0));
+    b.Ds(std::vector<double>(static_cast<std::size_t>(c.trailing), 0.0));
+    RBFInputLayer input(2);
+    RBFHiddenLayer layer(c.linked ? &input : nullptr);
+    const auto outcome =
+        stream_faults::ReadFrom(b.s, [&](std::istream& s) { layer.ReadObject(s); });
+    EXPECT_EQ(outcome.threw, c.refused) << c.what;
+    EXPECT_EQ(outcome.err, c.refused ? "Error reading RBFHiddenLayer!\n" : "") << c.what;
+    if (!c.refused) {
+      EXPECT_EQ(layer.GetNumUnits(), c.units) << c.what;
+    }
+  }
+}
+
+TEST(MLPLayerPersist, DamagedStreamsAreRefusedAndChangeNothing) {
+  MLPLayer input(VXNNCommon::kInputLayer, 2, nullptr, VXNNCommon::kIdentity, 0, 0);
+  MLPLayer layer(VXNNCommon::kOutputLayer, 3, &input, VXNNCommon::kSoftMax, {2, 1}, -0.3, 0.7);
+  layer.SetWeights({1.5, -2.25, 3.125, 0.1, 0.2, 0.3, -1e-300, 1e300, 4.0}, 0);
+  const std::string binary = "Error reading MLPLayer!\n", xml = "Failure reading MLPLayer!\n";
+  MLPLayer target(VXNNCommon::kHiddenLayer, 1, &input, VXNNCommon::kTanH, 0, 0);
+  ExpectReadersRobust(layer, target, {binary}, {xml});
+  const std::string b = Saved(layer, false);
+  // The tag; then at the offsets given: the layer type; units negative and
+  // beyond any plausible layer; no bias column on an output layer, more
+  // weights than the stream holds; the activation; category counts negative
+  // and beyond the stream; groups that do not add up to the units; SoftMax
+  // on a hidden layer.
+  std::vector<std::string> damaged = {Replaced(b, "MLPLay", "MLPLaX"),
+                                      WithInt32(WithInt32(b, 6, 1), 18, 2)};
+  const std::pair<int, int> fields[] = {{6, 7},  {10, -1},  {10, 1 << 30},  {14, 0}, {14, 1 << 20},
+                                        {18, 9}, {110, -3}, {110, 1 << 19}, {114, 3}};
+  for (auto [at, v] : fields) damaged.push_back(WithInt32(b, at, v));
+  ExpectAllRefused(target, false, damaged, {binary});
+  ExpectAllRefused(target, true, {Replaced(Saved(layer, true), "MLPLayer", "NNetwork")}, {xml});
+}
+
+TEST(NetworkPersist, DamagedStreamsAreRefusedAndChangeNothing) {
+  // A trained-looking network: drawn weights, an error, averages and flags.
+  const auto settings = MakeSettings(3, {3, 1}, {4}, VXNNCommon::kSigmoid, VXNNCommon::kIdentity);
+  const auto small = MakeSettings(1, {1}, {1}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
+  NNetwork net(*settings), target(*small);
+  VXRandom rng(99, true);
+  net.RandomizeWeights(rng);
+  target.RandomizeWeights(rng);
+  const auto records = MakeRecords(3, {3, 1}, 20, 2);
+  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  VXCommon_1_2::VXStatus status;
+  int n = 0;
+  net.SetComputeAverages(true);
+  net.ProcessRecords(status, source, 1000, n, false, true);
+  net.SetComputeErrorAverages(true);
+  source.Rewind();
+  net.ProcessRecords(status, source, 1000, n, false, true);
+
+  const std::vector<std::string> binary = {"Error reading NNetwork!\n",
+                                           "Error reading MLPLayer!\n"};
+  ExpectReadersRobust(net, target, binary,
+                      {"Failure reading NNetwork!\n", "Failure reading MLPLayer!\n"});
+  const std::string b = Saved(net, false);
+  const std::size_t h = 12 + 42, o = h + 170, t = o + 210;  // hidden, output layers, tail
+  // The tag; then at the offsets given: the algorithm type; a negative
+  // layer count, fewer layers than saved, more than the stream holds;
+  // inputs that differ from the input layer, outputs from the output layer;
+  // more variables than the stream holds, variables that differ from the
+  // categories, categories that do not add up to the outputs; the output
+  // type, the error function, the weight count; hidden units the output
+  // layer misfits; the output layer saved as hidden.
+  std::vector<std::string> damaged = {Replaced(b, "NNet", "NNXt")};
+  const std::pair<std::size_t, int> fields[] = {
+      {4, 5},      {8, -1},          {8, 1},      {8, 100000}, {t, 4},
+      {t + 4, 3},  {t + 8, 1 << 19}, {t + 8, 3},  {t + 12, 2}, {t + 20, 4},
+      {t + 24, 2}, {t + 28, 50},     {h + 10, 3}, {o + 6, 1}};
+  for (auto [at, v] : fields) damaged.push_back(WithInt32(b, at, v));
+  ExpectAllRefused(target, false, damaged, binary);
+  // MLP layers labelled as an RBF network: the RBF input layer's reader
+  // meets an MLP layer's tag.
+  ExpectAllRefused(target, false, {WithInt32(b, 4, 2)}, {"Error reading RBFInputLayer!\n"});
+  ExpectAllRefused(target, true, {Replaced(Saved(net, true), "NNetwork", "MLPLayer")},
+                   {"Failure reading NNetwork!\n"});
+}
+
+TEST(RandomPersist, DamagedStreamsAreRefusedAndChangeNothing) {
+  const VXRandom a(123, true);
+  const std::string binary = "Error reading VXRandom!\n";
+  VXRandom b(9, false);
+  ExpectReadersRobust(a, b, {binary}, {"Failure reading VXRandom!\n"});
+  // A wrong tag, and seeds no writer produces: negative, beyond 32 bits, not a number.
+  std::vector<std::string> damaged = {Replaced(Saved(a, false), "VXRa", "VXRb")};
+  for (double bad : {-5.0, 4294967296.0, std::numeric_limits<double>::quiet_NaN()}) {
+    damaged.push_back(Saved(a, false));
+    std::memcpy(&damaged.back()[4], &bad, 8);
+  }
+  ExpectAllRefused(b, false, damaged, {binary});
+}
+
+// --- The vector kernels ------------------------------------------------------
+
+// The vector kernels against the record-by-record reference, for every
+// kernel this machine runs: blocked passes (in place and over a stream) on
+// the network shapes the gradient check covers and on wider ones that fill
+// the kernels' register tiles (and so their products and activations at
+// every edge); scoring one record (packed weights, all units of a layer at
+// once) against the layer code and the plain reference implementation; and
+// the packed weights and encoders following every way they can change.
+
+// What one pass leaves: counts, error, gradient, accuracy, averages, and the
+// output units of the last record.
+struct PassResult {
+  int n = 0;
+  double error = 0.0, errorOnly = 0.0, accuracy = 0.0, errorAverages = 0.0;
+  std::valarray<double> gradient, averages;
+  std::vector<double> lastOutputs;
+};
+
+// A source that reuses one record, as a stream does: it cannot hand out
+// blocks, so the blocked pass copies each record's values.
+struct StreamedRecords : host_doubles::CountingSource {
+  using CountingSource::CountingSource;
+  const Record* Next() override {
+    const Record* r = CountingSource::Next();
+    return r ? &(fRecord = *r) : nullptr;
+  }
+  Record fRecord;
+};
+
+// In place: the records read where the vector holds them.
+PassResult RunPasses(PassKernel kernel, NNetwork& net, const std::vector<Record>& records,
+                     bool inPlace = true) {
+  KernelScope scope(kernel);
+  auto borrowed = VectorRecordIter::Borrow(records);
+  StreamedRecords streamed(records);
+  VXCommon_1_2::MultiPassRecordIter& source =
+      inPlace ? static_cast<VXCommon_1_2::MultiPassRecordIter&>(borrowed) : streamed;
+  VXStatus status;
+  PassResult r;
+  net.ResetDerivatives();
+  net.SetComputeAverages(true);
+  net.ProcessRecords(status, source, 1 << 30, r.n, false, true);
+  net.SetComputeAverages(false);
+  r.error = net.GetAccumError();
+  r.accuracy = net.GetAccuracy();
+  net.GetGradient(r.gradient);
+  r.averages = net.GetOutputAverages();
+  const INLayer* out = net.GetLayer(net.GetNumLayers());
+  r.lastOutputs.assign(out->GetUnitValues(), out->GetUnitValues() + out->GetNumUnits());
+  // An error-only pass that also sums the mean model's error.
+  source.Rewind();
+  net.ResetDerivatives();
+  net.SetComputeErrorAverages(true);
+  int n = 0;
+  net.ProcessRecords(status, source, 1 << 30, n, true, false);
+  net.SetComputeErrorAverages(false);
+  r.errorOnly = net.GetAccumError();
+  r.errorAverages = net.GetErrorAverages();
+  return r;
+}
+
+// Records of the shape, with a categorical target left without a category
+// (all its units 0, as a missing or unknown category is encoded) and a
+// record too short to be used, which both kinds of pass must skip; the
+// inputs scaled by spread.
+std::vector<Record> RecordsFor(int inputs, const std::vector<int>& categories, int n,
+                               double spread = 1.0) {
+  auto records = MakeRecords(inputs, categories, n, 11);
+  for (std::size_t r = 0; r < records.size(); ++r) {
+    std::vector<double> v(records[r].GetAll(), records[r].GetAll() + records[r].Size());
+    for (int i = 0; i < inputs; ++i) v[i] *= spread;
+    for (std::size_t t = 0, unit = inputs; t < categories.size() && r == 3; unit += categories[t++])
+      if (categories[t] > 1) std::fill(v.begin() + unit, v.begin() + unit + categories[t], 0.0);
+    records[r] = Record(v);
+  }
+  records.insert(records.begin() + 7, Record(std::vector<double>(inputs, 0.5)));
+  return records;
+}
+
+void ExpectClose(const std::valarray<double>& a, const std::valarray<double>& b, double tol) {
+  ASSERT_EQ(a.size(), b.size());
+  const double scale = std::max(std::abs(b).max(), 1e-300);
+  for (std::size_t i = 0; i < a.size(); ++i)
+    EXPECT_LE(std::fabs(a[i] - b[i]), tol * scale) << "entry " << i;
+}
+
+// Every kernel, in place and streamed, against the reference pass over the
+// records, of which used are used; the gradients and target averages
+// (summed in record order by all) only when the network has them.
+void ExpectKernelsAsReference(NNetwork& net, const std::vector<Record>& records, int used,
+                              bool gradients) {
+  const PassResult ref = RunPasses(PassKernel::kReference, net, records);
+  ASSERT_EQ(ref.n, used);
+  ASSERT_GT(gradients ? std::abs(ref.gradient).max() : ref.error, gradients ? 1e-3 : 0.0);
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    for (bool inPlace : {true, false}) {
+      if (k == PassKernel::kReference) continue;
+      SCOPED_TRACE(std::string(VXNeural::PassKernelName(k)) +
+                   (inPlace ? " in place" : " streamed"));
+      const PassResult got = RunPasses(k, net, records, inPlace);
+      EXPECT_EQ(got.n, ref.n);
+      EXPECT_NEAR(got.error, ref.error, 1e-12 * ref.error);
+      EXPECT_NEAR(got.errorOnly, ref.errorOnly, 1e-12 * ref.errorOnly);
+      EXPECT_NEAR(got.errorAverages, ref.errorAverages, 1e-12 * ref.errorAverages);
+      EXPECT_NEAR(got.accuracy, ref.accuracy, 1e-12);
+      for (std::size_t j = 0; j < ref.lastOutputs.size(); ++j)
+        EXPECT_NEAR(got.lastOutputs[j], ref.lastOutputs[j],
+                    1e-12 * (1 + std::fabs(ref.lastOutputs[j])));
+      if (!gradients) continue;
+      ExpectClose(got.gradient, ref.gradient, 1e-12);
+      ExpectClose(got.averages, ref.averages, 0.0);
+    }
+  }
+}
+
+class BlockedPass : public ::testing::TestWithParam<KernelCase> {};
+
+TEST_P(BlockedPass, EveryKernelGivesTheReferenceSums) {
+  const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
+  auto settings = MakeSettings(inputs, categories, hidden, hiddenFn, outputFn);
+  NNetwork net(*settings);
+  net.SetWeights(RandomWeights(net.GetNumWeights(), 7, -1.0, 1.0));
+  // Two whole blocks and a part of one.
+  ExpectKernelsAsReference(net, RecordsFor(inputs, categories, 2 * 96 + 17), 2 * 96 + 17, true);
+}
+
+// The gradient check's shapes: both hidden activations, 0-2 hidden layers,
+// continuous, categorical and mixed targets, SoftMax and Identity.
+INSTANTIATE_TEST_SUITE_P(GradientCheckShapes, BlockedPass, GradientCheckShapes(3));
+
+// Layers wide enough for whole register tiles, with ragged edges: units
+// past the last whole vector few enough for dot products (33, 50, 10) or
+// not (14, 1 + 3).
+INSTANTIATE_TEST_SUITE_P(
+    WideShapes, BlockedPass,
+    ::testing::Combine(::testing::Values(37), ::testing::Values(VXNNCommon::kTanH),
+                       ::testing::Values(std::vector<int>{33}, std::vector<int>{50, 14}),
+                       ::testing::Values(std::vector<int>{10}, std::vector<int>{1, 3}),
+                       ::testing::Values(VXNNCommon::kSoftMax)));
+
+// RBF networks: plain and normalised units, all centres in use or only some,
+// records near and far from the centres.
+TEST(BlockedRbfPass, EveryKernelGivesTheReferenceErrorsAndOutputs) {
+  const struct {
+    ActivationFunction hidden;
+    int inputs, units, centers;
+    std::vector<int> categories;
+    double spread;  // inputs uniform in [-spread, spread]
+  } cases[] = {{VXNNCommon::kNormalizedRadialBasis, 5, 12, 12, {3, 1}, 1.0},
+               {VXNNCommon::kRadialBasis, 5, 12, 12, {3, 1}, 1.0},
+               {VXNNCommon::kNormalizedRadialBasis, 37, 21, 17, {10}, 1.0},
+               {VXNNCommon::kRadialBasis, 9, 30, 25, {1}, 0.5},
+               // Every point far from every centre: the normalisation
+               // still finds the nearest.
+               {VXNNCommon::kNormalizedRadialBasis, 4, 9, 9, {2}, 40.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.inputs) + "-" + std::to_string(c.units) + "/" +
+                 std::to_string(c.centers));
+    RBFSettings settings(c.inputs, c.categories, 300);
+    settings.SetActivFnHiddenLayer(c.hidden);
+    settings.SetNumHiddenUnits(c.units, 1);
+    NNetwork net(settings);
+    VXRandom rng(5, true);
+    net.RandomizeWeights(rng, -1.0, 1.0);
+    net.GetRBFHiddenLayer()->SetNumCenters(c.centers);
+    ExpectKernelsAsReference(net, RecordsFor(c.inputs, c.categories, 2 * 96 + 5, c.spread),
+                             2 * 96 + 5, false);
+  }
+}
+
+// --- Scoring one record ------------------------------------------------------
+
+// Input rows: dense values, one-of-n groups (mostly zeros, whole pairs of
+// zeros among them), an all-zero row, large inputs that saturate TanH and
+// take the Sigmoid below its floor, and one input at the missing value.
+std::vector<std::vector<double>> InputRows(int inputs) {
+  std::vector<std::vector<double>> rows;
+  for (const auto& r : MakeRecords(inputs, {}, 6, 3))
+    rows.emplace_back(r.GetAll(), r.GetAll() + inputs);
+  for (int hot = 0; hot < 3; ++hot) {
+    rows.emplace_back(static_cast<std::size_t>(inputs), 0.0);
+    for (int i = hot; i < inputs; i += 5) rows.back()[static_cast<std::size_t>(i)] = 1.0;
+  }
+  rows.emplace_back(static_cast<std::size_t>(inputs), 0.0);
+  rows.push_back(rows[0]);
+  for (double& x : rows.back()) x *= 900.0;
+  rows.push_back(rows[1]);
+  rows.back()[static_cast<std::size_t>(inputs / 2)] = VXMV::gMissingValue;
+  return rows;
+}
+
+// Equal within 1e-12 of the larger magnitude (plus 1e-12 absolute), or
+// the same infinity or both NaN.
+void ExpectSame(double got, double want, const std::string& what) {
+  if (std::isnan(want)) {
+    EXPECT_TRUE(std::isnan(got)) << what;
+  } else if (std::isinf(want)) {
+    EXPECT_EQ(got, want) << what;
+  } else {
+    EXPECT_NEAR(got, want, 1e-12 * (1.0 + std::fabs(want))) << what;
+  }
+}
+
+std::vector<double> ScoreWith(PassKernel k, NNetwork& net, const double* x) {
+  KernelScope scope(k);
+  std::vector<double> out(static_cast<std::size_t>(net.GetNumOutputs()), -7.0);
+  VXStatus status(1, false);
+  net.Score(status, x, out.data());
+  EXPECT_TRUE(status.IsOK());
+  return out;
+}
+
+class KernelScore : public ::testing::TestWithParam<KernelCase> {};
+
+TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
+  const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
+  auto settings = MakeSettings(inputs, categories, hidden, hiddenFn, outputFn);
+  NNetwork net(*settings);
+  const std::valarray<double> w = RandomWeights(net.GetNumWeights(), 5, -1.0, 1.0);
+  net.SetWeights(w);
+  const auto rows = InputRows(inputs);
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(k));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const std::vector<double> ref = ScoreWith(PassKernel::kReference, net, rows[r].data());
+      const std::vector<double> got = ScoreWith(k, net, rows[r].data());
+      ASSERT_EQ(got.size(), ref.size());
+      // The plain implementation has no notion of a missing value.
+      const std::vector<double> want =
+          r + 1 < rows.size() ? mlp_reference::Forward(ShapeOf(net), w, rows[r].data()) : ref;
+      for (std::size_t j = 0; j < ref.size(); ++j) {
+        const std::string what = "row " + std::to_string(r) + " unit " + std::to_string(j);
+        ExpectSame(got[j], ref[j], what);
+        ExpectSame(got[j], want[j], what + " (plain)");
+      }
+    }
+  }
+}
+
+// The gradient check's shapes.
+INSTANTIATE_TEST_SUITE_P(GradientCheckShapes, KernelScore, GradientCheckShapes(3));
+
+// Layers as wide as and wider than every kernel's widest strip, with ragged
+// ends (1 to 7 vectors left over), odd input counts, and Sigmoid outputs.
+INSTANTIATE_TEST_SUITE_P(
+    WideShapes, KernelScore,
+    ::testing::Combine(::testing::Values(1, 64, 77),
+                       ::testing::Values(VXNNCommon::kTanH, VXNNCommon::kSigmoid),
+                       ::testing::Values(std::vector<int>{32}, std::vector<int>{71, 9}),
+                       ::testing::Values(std::vector<int>{10}, std::vector<int>{1, 3}),
+                       ::testing::Values(VXNNCommon::kSoftMax, VXNNCommon::kSigmoid)));
+
+// Every way the weights change between two scores; the second score must
+// see the new weights, not the packed copy of the old ones.
+TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
+  auto settings = MakeSettings(6, {3, 1}, {5}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
+  VXRandom rng(4, true);
+  NNetwork other(*settings);
+  other.SetWeights(RandomWeights(other.GetNumWeights(), 13, -1.0, 1.0));
+  const struct {
+    const char* name;
+    std::function<void(NNetwork&)> change;
+  } changes[] = {
+      {"SetWeights",
+       [](NNetwork& n) { n.SetWeights(RandomWeights(n.GetNumWeights(), 9, -2.0, 2.0)); }},
+      {"RandomizeWeights", [&](NNetwork& n) { n.RandomizeWeights(rng, -2.0, 2.0); }},
+      {"write through GetWeights", [](NNetwork& n) { n.GetLayer(1)->GetWeights()[3] += 0.75; }},
+      {"output weights through GetWeights",
+       [](NNetwork& n) { n.GetLayer(2)->GetWeights()[0] -= 1.5; }},
+      {"layer SetWeights",
+       [](NNetwork& n) {
+         n.GetLayer(2)->SetWeights(std::valarray<double>(0.25, n.GetLayer(2)->GetNumWeights()), 0);
+       }},
+      {"ResetAll", [](NNetwork& n) { n.ResetAll(); }},
+      {"AddHiddenUnit", [&](NNetwork& n) { n.AddHiddenUnit(rng); }},
+      {"RemoveHiddenUnit", [](NNetwork& n) { n.RemoveHiddenUnit(1); }},
+      {"ReadObject of other weights",
+       [&](NNetwork& n) {
+         std::stringstream s;
+         other.WriteObject(s);
+         n.ReadObject(s);
+       }},
+  };
+  const auto rows = InputRows(6);
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    if (k == PassKernel::kReference) continue;
+    for (const auto& c : changes) {
+      SCOPED_TRACE(std::string(VXNeural::PassKernelName(k)) + ", " + c.name);
+      NNetwork net(*settings);
+      net.SetWeights(RandomWeights(net.GetNumWeights(), 1, -1.0, 1.0));
+      const std::vector<double> before = ScoreWith(k, net, rows[0].data());
+      c.change(net);
+      const std::vector<double> ref = ScoreWith(PassKernel::kReference, net, rows[0].data());
+      ASSERT_NE(ref, before) << "the change must change the scores";
+      const std::vector<double> got = ScoreWith(k, net, rows[0].data());
+      for (std::size_t j = 0; j < ref.size(); ++j) ExpectSame(got[j], ref[j], std::to_string(j));
+    }
+  }
+}
+
+// Encoding for scoring reads the inputs' linear maps from a copy, in runs
+// of neighbouring continuous inputs (here x alone, then z and w); every
+// change made through the writable variable list must reach the next
+// record, for scoring and for training, and a record too short for a run is
+// refused.
+TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
+  NNVarList list;
+  list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+  // The target's field lies between x and z, whose units are neighbours.
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
+  list.AddContVar("z", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddContVar("w", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                 INNVariable::kInteger);
+  MLPSettings settings(list, 10);
+  settings.SetStandInputs(VXNNCommon::kMinRange);
+  const double m = VXMV::gMissingValue;
+  const struct {
+    const char* name;
+    std::function<void(NNVarList&)> change;
+    std::vector<double> units;  // x, z, w, c of the raw record {5, 0, 1, -1, 1}
+  } cases[] = {
+      {"none", [](NNVarList&) {}, {0.5, 0.75, 0.25, 0, 1, 0}},
+      {"user-missing interval on x",
+       [](NNVarList& l) { l.SetMissingInterval(0, 4.0, 6.0); },
+       {m, 0.75, 0.25, 0, 1, 0}},
+      {"user-missing interval on w",
+       [](NNVarList& l) { l.SetMissingInterval(3, -1.5, 0.0); },
+       {0.5, 0.75, m, 0, 1, 0}},
+      {"standardised by mean and deviation",
+       [](NNVarList& l) {
+         l.SetupContEncoders(VXNNCommon::kMeanStdDev, VXNNCommon::kNoStandardization);
+       },
+       {0.0, 1.0, -1.0, 0, 1, 0}},
+      {"left unchanged",
+       [](NNVarList& l) {
+         l.SetupContEncoders(VXNNCommon::kNoStandardization, VXNNCommon::kNoStandardization);
+       },
+       {5.0, 1.0, -1.0, 0, 1, 0}},
+  };
+  const Record raw(std::vector<double>{5, 0, 1, -1, 1});
+  const Record withoutW(std::vector<double>{5, 0, 1});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NNDataPreparator p(list, settings, nullptr, nullptr);
+    Record out;
+    ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
+    c.change(p.GetVarList());
+    ASSERT_TRUE(p.EncodeInputs(raw, out).IsOK());
+    EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()), c.units);
+    // Encoding for training reads the replaced encoders too (the input
+    // units come first).
+    Record full;
+    ASSERT_TRUE(p.EncodeRecord(raw, full).IsOK());
+    EXPECT_EQ(std::vector<double>(full.GetAll(), full.GetAll() + 6), c.units);
+    EXPECT_EQ(p.EncodeInputs(withoutW, out), VXStatus(50018, false));
+    EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()),
+              std::vector<double>(6, 0.0));
+  }
+}
+
+// --- The kernels themselves ----------------------------------------------------
+
+// The kernels against plain loops and the C library, for every kernel
+// this machine runs: column counts of every strip width and remainder, row
+// counts that leave partial register tiles, inner lengths past the cache
+// chunk at which a strip cuts K, both strides of A, with and without
+// accumulation. Cells outside the M x N result must keep what they held.
+
+// The kernels this machine runs, with their tables.
+std::vector<std::pair<PassKernel, const KernelTable*>> Tables() {
+  std::vector<std::pair<PassKernel, const KernelTable*>> usable;
+  for (auto t : {std::pair{PassKernel::kBaseline, VXNeural::detail::BaselineKernel()},
+                 std::pair{PassKernel::kAvx2, VXNeural::detail::Avx2Kernel()},
+                 std::pair{PassKernel::kAvx512, VXNeural::detail::Avx512Kernel()}})
+    if (t.second && VXNeural::IsPassKernelAvailable(t.first)) usable.push_back(t);
+  return usable;
+}
+
+// Deterministic values in [-1, 1) without a random engine: n of them from
+// the i-th on.
+double Value(int i) { return ((i * 7919 + 13) % 2001) / 1000.0 - 1.0; }
+std::vector<double> Values(std::size_t n, int from) {
+  std::vector<double> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = Value(from + static_cast<int>(i));
+  return v;
+}
+
+// count rows of n values each, from data + i * ld, copied into vectors of
+// their own (no longer than what a kernel may read), and pointers to them.
+struct OwnRows {
+  OwnRows(const double* data, int count, std::ptrdiff_t ld, int n) {
+    for (int i = 0; i < count; ++i) rows.emplace_back(data + i * ld, data + i * ld + n);
+    for (const auto& r : rows) ptrs.push_back(r.data());
+  }
+  std::vector<std::vector<double>> rows;
+  std::vector<const double*> ptrs;
+};
+
+struct GemmCase {
+  int M, N, K;
+  bool transposedA;  // A read as D^T (am = 1) rather than row by row
+  bool accumulate;
+};
+
+TEST(KernelGemm, EveryKernelMatchesThePlainProduct) {
+  // N of 1 to 16 vectors of the widest kernel: every strip width and the
+  // remainders after them; the wide-input gradient (50 x 200 over a block of
+  // 96 records) and strips cut into several chunks of K; K = 0: C cleared,
+  // or left as it was.
+  const GemmCase cases[] = {
+      {13, 8, 5, 0, 0},   {13, 16, 7, 0, 1},   {7, 24, 9, 1, 0},    {9, 32, 11, 0, 0},
+      {11, 40, 37, 0, 1}, {17, 48, 20, 1, 1},  {96, 56, 200, 0, 0}, {50, 56, 96, 1, 1},
+      {19, 64, 3, 0, 0},  {23, 72, 10, 1, 0},  {5, 80, 4, 0, 1},    {31, 88, 6, 0, 0},
+      {4, 96, 15, 1, 1},  {8, 104, 2, 0, 0},   {3, 112, 160, 0, 1}, {1, 120, 8, 1, 0},
+      {29, 128, 9, 0, 0}, {50, 200, 96, 1, 1}, {6, 56, 300, 0, 1},  {10, 40, 250, 1, 0},
+      {7, 56, 0, 0, 0},   {7, 40, 0, 0, 1}};
+  for (const auto& [kernel, table] : Tables()) {
+    for (const GemmCase& c : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << VXNeural::PassKernelName(kernel) << " " << c.M << "x" << c.N << " K " << c.K
+                   << (c.transposedA ? " A^T" : "") << (c.accumulate ? " +=" : ""));
+      // Leading dimensions wider than the matrices, so that a kernel
+      // reading or writing past its columns shows.
+      const std::ptrdiff_t lda = c.transposedA ? c.M + 3 : c.K + 5, ldb = c.N + 8, ldc = c.N + 16;
+      const std::ptrdiff_t am = c.transposedA ? 1 : lda, ak = c.transposedA ? lda : 1;
+      const auto A = Values((c.transposedA ? c.K : c.M) * lda + 8, 0);
+      const auto B = Values(c.K * ldb + 8, 5000), before = Values((c.M + 1) * ldc, 9000);
+      // The same operands as rows of their own for the variants that take
+      // row pointers.
+      const OwnRows aRows(A.data(), c.transposedA ? 0 : c.M, lda, c.K),
+          bRows(B.data(), c.K, ldb, c.N);
+      for (int variant = 0; variant < 3; ++variant) {
+        if (variant == 1 && c.transposedA) continue;
+        SCOPED_TRACE(variant == 0 ? "strided" : variant == 1 ? "rows of A" : "rows of B");
+        std::vector<double> C = before;
+        if (variant == 0)
+          table->gemm(c.M, c.N, c.K, A.data(), am, ak, B.data(), ldb, C.data(), ldc, c.accumulate);
+        else if (variant == 1)
+          table->gemmRowsA(c.M, c.N, c.K, aRows.ptrs.data(), B.data(), ldb, C.data(), ldc,
+                           c.accumulate);
+        else
+          table->gemmRowsB(c.M, c.N, c.K, A.data(), am, ak, bRows.ptrs.data(), C.data(), ldc,
+                           c.accumulate);
+        for (int m = 0; m <= c.M; ++m) {
+          for (int n = 0; n < ldc; ++n) {
+            const std::size_t at = static_cast<std::size_t>(m * ldc + n);
+            const bool inside = m < c.M && n < c.N;
+            double want = inside && !c.accumulate ? 0.0 : before[at], magnitude = std::fabs(want);
+            for (int k = 0; k < c.K && inside; ++k) {
+              want += A[m * am + k * ak] * B[k * ldb + n];
+              magnitude += std::fabs(A[m * am + k * ak] * B[k * ldb + n]);
+            }
+            // Cells outside the result keep their values exactly.
+            ASSERT_NEAR(C[at], want, inside ? 1e-14 * (1.0 + magnitude) : 0.0)
+                << "at " << m << "," << n;
+          }
+        }
+      }
+    }
+  }
+}
+
+// The last few columns of a product as dot products: C += A_m . B_j for
+// j < T, rows of A of exactly K values (any K: whole vectors and a ragged
+// end), odd and even row counts; cells past T keep their values.
+TEST(KernelGemm, DotsMatchThePlainSums) {
+  constexpr int kLdb = 45, kLdc = 9;
+  const auto a = Values(700, 0);
+  for (const auto& [kernel, table] : Tables()) {
+    for (int M : {1, 4, 7}) {
+      for (int T : {1, 2, 4, 5}) {
+        for (int K : {0, 3, 8, 21, 40}) {
+          SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " " << M
+                                          << " rows, " << T << " columns, K " << K);
+          const OwnRows rows(a.data(), M, 100, K);
+          const auto B = Values(T * kLdb, 3000), before = Values(M * kLdc, 6000);
+          std::vector<double> C = before;
+          table->dots(M, T, K, rows.ptrs.data(), B.data(), kLdb, C.data(), kLdc);
+          for (int m = 0; m < M; ++m) {
+            for (int j = 0; j < kLdc; ++j) {
+              double want = before[m * kLdc + j];
+              for (int k = 0; k < K && j < T; ++k) want += rows.rows[m][k] * B[j * kLdb + k];
+              ASSERT_NEAR(C[m * kLdc + j], want, 1e-14 * (1.0 + K)) << m << "," << j;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Element-wise functions against the C library, whole vectors and a partial
+// last one: tanh to a few units in the last place (sign, 0, saturation and
+// NaN kept), e^x for x <= 0 likewise, and 0 below the normal range.
+TEST(KernelElementwise, TanhAndExponentialMatchTheLibrary) {
+  const std::vector<double> x = {0.0,  -0.0, 1e-300, -1e-12, 3e-4, -0.17, 0.3466, -0.5,   1.0,
+                                 -2.2, 5.5,  -9.75,  19.9,   -25,  400,   -707.5, -708.5, -1e5};
+  for (const auto& [kernel, table] : Tables()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
+    std::vector<double> y(x.size() + 1, 7.0);
+    table->tanh(x.data(), y.data(), static_cast<int>(x.size()));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double want = std::tanh(x[i]);
+      EXPECT_NEAR(y[i], want, 1e-15 * std::fabs(want)) << "tanh " << x[i];
+      EXPECT_EQ(std::signbit(y[i]), std::signbit(want)) << "tanh " << x[i];
+    }
+    EXPECT_EQ(y.back(), 7.0) << "written past the end";
+    const double nan = std::nan("");
+    table->tanh(&nan, y.data(), 1);
+    EXPECT_TRUE(std::isnan(y[0]));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const double in = -std::fabs(x[i]);
+      table->expNonPositive(&in, y.data(), 1);
+      EXPECT_NEAR(y[0], in < -708.0 ? 0.0 : std::exp(in), 1e-15 * std::exp(in)) << "exp " << in;
+    }
+  }
+}
+
+// Column sums and tanh's derivative over padded rows; cells past the
+// columns given keep their values.
+TEST(KernelElementwise, ColumnSumsAndTanhDerivative) {
+  constexpr int kM = 7, kN = 40, kLd = 45;
+  const auto a = Values(kM * kLd, 0), y = Values(kN, 300);
+  auto d = Values(kN + 1, 600);
+  d[kN] = 5.0;
+  for (const auto& [kernel, table] : Tables()) {
+    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
+    std::vector<double> sums(kN + 1, 0.25), got = d;
+    table->columnSums(kM, kN, a.data(), kLd, sums.data());
+    table->timesTanhDerivative(got.data(), y.data(), kN);
+    for (int j = 0; j < kN; ++j) {
+      double want = 0.25;
+      for (int m = 0; m < kM; ++m) want += a[m * kLd + j];
+      EXPECT_NEAR(sums[j], want, 1e-14) << j;
+      EXPECT_NEAR(got[j], d[j] * (1 - y[j] * y[j]), 1e-15) << j;
+    }
+    EXPECT_EQ(sums[kN], 0.25);
+    EXPECT_EQ(got[kN], 5.0);
+  }
+}
+
+// Radial units from the products x . c against e^(s |x - c|^2) computed
+// directly, plain and normalised, for centre counts that end in every part
+// of a vector, with a record far from every centre (all its terms below
+// the normal range before the normalisation takes the largest out).
+TEST(KernelRadialRows, MatchTheDirectFormula) {
+  constexpr int kInputs = 11, kLdX = 16, kLdH = 24, kRows = 3;
+  std::vector<double> x(kRows * kLdX, 0.0);
+  for (int r = 0; r < kRows; ++r)
+    for (int i = 0; i < kInputs; ++i) x[r * kLdX + i] = Value(r * 31 + i) * (r == 2 ? 60.0 : 1.0);
+  const OwnRows xRows(x.data(), kRows, kLdX, kInputs);
+  for (int used : {1, 2, 7, 9, 16, 17}) {
+    const auto c = Values(used * kInputs, 700);
+    std::vector<double> norms(kLdH, 0.0), scales(kLdH, 0.0);
+    for (int j = 0; j < used; ++j) {
+      for (int i = 0; i < kInputs; ++i) norms[j] += c[j * kInputs + i] * c[j * kInputs + i];
+      scales[j] = -0.5 / (0.2 + 0.1 * j);
+    }
+    for (bool normalized : {false, true}) {
+      std::vector<double> want(kRows * kLdH, 0.0), h(kRows * kLdH, 9.0);
+      for (int r = 0; r < kRows; ++r) {
+        double largest = -HUGE_VAL, sum = 0.0;
+        for (int j = 0; j < used; ++j) {
+          double dist = 0.0, dot = 0.0;
+          for (int i = 0; i < kInputs; ++i) {
+            const double xi = x[r * kLdX + i], ci = c[j * kInputs + i];
+            dist += (xi - ci) * (xi - ci);
+            dot += xi * ci;
+          }
+          want[r * kLdH + j] = dist * scales[j];
+          largest = std::max(largest, want[r * kLdH + j]);
+          h[r * kLdH + j] = dot;
+        }
+        for (int j = 0; j < used; ++j)
+          sum += want[r * kLdH + j] = std::exp(want[r * kLdH + j] - (normalized ? largest : 0.0));
+        for (int j = 0; j < used && normalized; ++j) want[r * kLdH + j] /= sum;
+      }
+      for (const auto& [kernel, table] : Tables()) {
+        SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " used " << used
+                                        << (normalized ? " normalised" : ""));
+        std::vector<double> got = h;
+        table->radialRows(kRows, used, xRows.ptrs.data(), kInputs, norms.data(), scales.data(),
+                          normalized, got.data(), kLdH);
+        for (int r = 0; r < kRows; ++r) {
+          for (int j = 0; j < kLdH; ++j) {
+            // Past the padded row the cells keep their values; |x|^2 - 2 x.c
+            // + |c|^2 cancels on the far record.
+            const bool padded = j < VXNeural::detail::Padded(used);
+            const double w = padded ? want[r * kLdH + j] : 9.0;
+            EXPECT_NEAR(got[r * kLdH + j], w, padded ? 1e-10 * (1.0 + w) : 0.0) << r << "," << j;
+          }
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

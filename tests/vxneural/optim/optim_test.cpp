@@ -1,0 +1,1207 @@
+// The optimizers and solvers. The iterative optimizers checked against
+// second implementations written out plainly here: batch gradient descent
+// (its step search, progress reports, the stop rules and the verifying
+// cycle the batch optimizers share), mini-batch and online gradient descent
+// (steps, rate decay, momentum cap, record order) and scaled conjugate
+// gradient. The least-squares output solvers: the sweep-operator regression
+// against an independent normal-equation solve and its handling of
+// collinear regressors, and RBFLinReg / LinearRegr solving a network's
+// output weights and updating them. The saved forms of all of them and the
+// record buffer they carry: layouts against records assembled here field
+// by field (every value must arrive where it belongs), a restored optimizer
+// that carries on like the original, and refusal of truncated, corrupted
+// and implausible streams in both forms.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <valarray>
+#include <vector>
+
+#include "common/saved_forms.h"
+#include "vxcommon/Callbacks.h"
+#include "vxcommon/Record.h"
+#include "vxcommon/VXMissing.h"
+#include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/VXRandom.h"
+#include "vxneural/network/network_fixtures.h"
+#include "vxneural/network/record_fields.h"
+#include "vxneural/optim/GradientDescentBatch.h"
+#include "vxneural/optim/GradientDescentMBO.h"
+#include "vxneural/optim/IOptimizationAlgorithm.h"
+#include "vxneural/optim/LinearRegr.h"
+#include "vxneural/optim/MultiVariateRegression.h"
+#include "vxneural/optim/RBFLinReg.h"
+#include "vxneural/optim/ScaledConjGrad.h"
+
+// An independent weighted least-squares solve for the solver tests: the
+// normal equations (X'WX) b = X'WY by Gaussian elimination with partial
+// pivoting, and the residual sums of squares of the solution.
+namespace least_squares_reference {
+
+struct Fit {
+  std::vector<std::vector<double>> b;  // b[t][i]
+  std::vector<double> rss;             // per dependent variable
+};
+
+// x: one row of regressors per record (the constant column included when
+// wanted), y: one row of dependent values per record, w: the weights.
+inline Fit Solve(const std::vector<std::vector<double>>& x,
+                 const std::vector<std::vector<double>>& y, const std::vector<double>& w) {
+  const std::size_t n = x.size(), p = x[0].size(), q = y[0].size();
+  std::vector<std::vector<double>> a(p, std::vector<double>(p + q, 0.0));
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t i = 0; i < p; ++i) {
+      for (std::size_t j = 0; j < p; ++j) a[i][j] += w[r] * x[r][i] * x[r][j];
+      for (std::size_t t = 0; t < q; ++t) a[i][p + t] += w[r] * x[r][i] * y[r][t];
+    }
+  for (std::size_t c = 0; c < p; ++c) {
+    std::size_t best = c;
+    for (std::size_t r = c + 1; r < p; ++r)
+      if (std::fabs(a[r][c]) > std::fabs(a[best][c])) best = r;
+    std::swap(a[c], a[best]);
+    for (std::size_t r = 0; r < p; ++r) {
+      if (r == c) continue;
+      const double f = a[r][c] / a[c][c];
+      for (std::size_t k = c; k < p + q; ++k) a[r][k] -= f * a[c][k];
+    }
+  }
+  Fit fit;
+  fit.b.assign(q, std::vector<double>(p));
+  for (std::size_t t = 0; t < q; ++t)
+    for (std::size_t i = 0; i < p; ++i) fit.b[t][i] = a[i][p + t] / a[i][i];
+  fit.rss.assign(q, 0.0);
+  for (std::size_t r = 0; r < n; ++r)
+    for (std::size_t t = 0; t < q; ++t) {
+      double e = y[r][t];
+      for (std::size_t i = 0; i < p; ++i) e -= x[r][i] * fit.b[t][i];
+      fit.rss[t] += w[r] * e * e;
+    }
+  return fit;
+}
+
+}  // namespace least_squares_reference
+
+namespace {
+
+using VXCommon_1_2::MultiPassRecordIter;
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VectorRecordIter;
+using VXCommon_1_2::VXStatus;
+
+// Settings for inputs -> hidden... -> outputs, with every stop rule switched
+// off except a data-pass limit of 50, and batch updates.
+std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<int>& categories,
+                                          const std::vector<int>& hidden,
+                                          VXNNCommon::ActivationFunction outputFn, int records) {
+  auto s = std::make_unique<MLPSettings>(inputs, categories, records);
+  s->SetNumHiddenLayers(static_cast<int>(hidden.size()));
+  for (std::size_t l = 0; l < hidden.size(); ++l)
+    s->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
+  s->SetActivFnHiddenLayer(VXNNCommon::kTanH);
+  s->SetActivFnOutputLayer(outputFn);
+  s->SetMaxTime(1e9);
+  s->SetMaxNDataPasses(50);
+  s->SetMinRelativeChangeError(0.0);
+  s->SetMinErrorRatio(0.0);
+  s->SetGradientNormLimit(0.0);
+  s->SetAccuracy(101.0);
+  s->SetMaxNStepsTrackError(1000);
+  s->SetUpdateType(VXNNCommon::kBatch);
+  return s;
+}
+
+// n records (x0, x1, f(x0, x1) + noise), everything drawn uniformly from
+// [-1, 1] (the noise scaled by 0.05).
+template <typename F>
+std::vector<Record> SampledRecords(int n, unsigned seed, F f) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::vector<Record> records;
+  for (int r = 0; r < n; ++r) {
+    const double x0 = u(gen);
+    const double x1 = u(gen);
+    records.emplace_back(std::vector<double>{x0, x1, f(x0, x1) + 0.05 * u(gen)});
+  }
+  return records;
+}
+
+// With no hidden layer and an Identity output the error is a convex
+// quadratic of the weights; a negative slope gives data that disagree with
+// the positive one.
+std::vector<Record> LinearRecords(int n, unsigned seed, double slope = 1.0) {
+  return SampledRecords(
+      n, seed, [slope](double x0, double x1) { return slope * (0.8 * x0 - 0.5 * x1 + 0.3); });
+}
+
+using network_fixtures::RandomWeights;
+using network_fixtures::WeightsOf;
+
+// Stop reason, status, data passes, iterations and records of a run.
+auto Counts(const IOptimizationAlgorithm& o) {
+  return std::make_tuple(o.GetStopReason(), o.GetAlgorithmStatus(), o.GetNDataPasses(),
+                         o.GetNIterations(), o.GetNRecordsProcessed());
+}
+
+double Norm(const std::valarray<double>& v) { return std::sqrt((v * v).sum()); }
+
+void ExpectWeightsNear(const std::valarray<double>& actual, const std::valarray<double>& expected,
+                       double tolerance = 1e-12) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i)
+    EXPECT_NEAR(actual[i], expected[i], tolerance) << "weight " << i;
+}
+
+// Error and gradient of a network at weights w over the records: the network
+// is the oracle, the optimizers' logic is checked against second
+// implementations written in the tests.
+struct Evaluation {
+  double error = 0.0;
+  std::valarray<double> gradient;
+};
+Evaluation Evaluate(NNetwork& net, const std::valarray<double>& w,
+                    const std::vector<Record>& records) {
+  net.ResetAll();
+  net.SetWeights(w);
+  auto source = VectorRecordIter::Borrow(records);
+  VXStatus status;
+  int n = 0;
+  net.ProcessRecords(status, source, static_cast<int>(records.size()), n, false, false);
+  Evaluation e{net.GetAccumError(), {}};
+  net.GetGradient(e.gradient);
+  return e;
+}
+
+// The sum-of-squares error of predicting every target by its mean.
+double MeanModelError(const std::vector<Record>& records, int inputs, int outputs) {
+  double e = 0.0;
+  for (int k = inputs; k < inputs + outputs; ++k) {
+    double mean = 0.0;
+    for (const Record& r : records) mean += r[k] / static_cast<double>(records.size());
+    for (const Record& r : records) e += 0.5 * (r[k] - mean) * (r[k] - mean);
+  }
+  return e;
+}
+
+double RelativeChange(double e0, double e1) { return std::fabs(e1 - e0) / ((e0 + e1) / 2 + 1e-10); }
+
+// A network on its records, with a twin of the same shape (the oracle) on
+// settings of its own, so that a host cancel object set later cannot stop
+// the oracle.
+struct Problem {
+  Problem(int inputs, const std::vector<int>& categories, const std::vector<int>& hidden,
+          VXNNCommon::ActivationFunction output, std::vector<Record> data, unsigned seed)
+      : inputs(inputs),
+        outputs(static_cast<int>(categories.size())),
+        records(std::move(data)),
+        settings(
+            MakeSettings(inputs, categories, hidden, output, static_cast<int>(records.size()))),
+        oracleSettings(std::make_unique<MLPSettings>(*settings)),
+        net(std::make_unique<NNetwork>(*settings)),
+        oracle(std::make_unique<NNetwork>(*oracleSettings)),
+        initial(RandomWeights(net->GetNumWeights(), seed, -0.5, 0.5)) {
+    net->SetWeights(initial);
+  }
+  Evaluation At(const std::valarray<double>& w) { return Evaluate(*oracle, w, records); }
+  Evaluation AtNet() { return At(WeightsOf(*net)); }
+  double ErrorRatio(double e) const {
+    return e / (MeanModelError(records, inputs, outputs) + 1e-10);
+  }
+
+  int inputs, outputs;
+  std::vector<Record> records;
+  std::unique_ptr<MLPSettings> settings, oracleSettings;
+  std::unique_ptr<NNetwork> net, oracle;
+  std::valarray<double> initial;
+};
+
+// 2 inputs, hidden layers as given, 1 continuous target, linear records.
+Problem LinearProblem(const std::vector<int>& hidden, int n, unsigned dataSeed,
+                      unsigned weightSeed) {
+  return Problem(2, {1}, hidden, VXNNCommon::kIdentity, LinearRecords(n, dataSeed), weightSeed);
+}
+
+// A problem with an optimizer of the given class, rebuilt for every run
+// (it reads the host's cancel object from the settings when built).
+template <typename Optimizer>
+struct Trainee : Problem {
+  explicit Trainee(Problem p) : Problem(std::move(p)) {}
+  // Trains from the initial weights; the status is also returned.
+  VXStatus Run(MultiPassRecordIter* test = nullptr) {
+    net->SetWeights(initial);
+    opt = std::make_unique<Optimizer>(settings.get(), net.get());
+    auto train = VectorRecordIter::Borrow(records);
+    VXStatus status;
+    EXPECT_EQ(opt->Train(status, train, test, 100000, 100000), status);
+    return status;
+  }
+  VXStatus Run(const std::vector<Record>& test) {
+    auto source = VectorRecordIter::Borrow(test);
+    return Run(&source);
+  }
+  std::unique_ptr<Optimizer> opt;
+};
+
+// What each progress report showed.
+struct Shown {
+  int dataPasses, records;
+  double trainError, testError, errorRatio;
+};
+struct Recorder : VXCommon_1_2::ProgressListener {
+  void Report(VXCommon_1_2::ProgressReport& r) override {
+    shown.push_back({r.DiscreteMeasure("dataPasses"), r.DiscreteMeasure("records"),
+                     r.ScaleMeasure("trainError"), r.ScaleMeasure("testError"),
+                     r.ScaleMeasure("errorRatio")});
+  }
+  std::vector<Shown> shown;
+};
+
+// A record source over borrowed records that counts the records handed out,
+// one by one or in blocks.
+struct CountingIter : VectorRecordIter {
+  explicit CountingIter(const std::vector<Record>& records) : VectorRecordIter(Borrow(records)) {}
+  const Record* Next() override {
+    const Record* r = VectorRecordIter::Next();
+    handedOut += r != nullptr ? 1 : 0;
+    return r;
+  }
+  int NextRows(const double** rows, int max, int width) override {
+    const int n = HandOutRows(rows, max, width);
+    handedOut += n > 0 ? n : 0;
+    return n;
+  }
+  int handedOut = 0;
+};
+
+// --- The least-squares solvers -----------------------------------------------
+
+using least_squares_reference::Fit;
+using Rows = std::vector<std::vector<double>>;
+
+// n records of x (nx regressors from make) and q noisy linear responses.
+struct Data {
+  Rows x, y;
+  std::vector<double> w;
+};
+
+Data MakeData(int n, int nx, int q, unsigned seed, bool weighted, const double (*m)[3] = nullptr) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  Data d;
+  for (int r = 0; r < n; ++r) {
+    std::vector<double> x(static_cast<std::size_t>(nx), 0.0), y;
+    for (int i = 0; i < nx; ++i) x[i] = u(gen);
+    // Regressors as combinations m of the draws, which may make them collinear.
+    const std::vector<double> draws = x;
+    for (int i = 0; i < nx && m; ++i)
+      x[i] = m[i][0] * draws[0] + m[i][1] * draws[1] + m[i][2] * draws[2];
+    for (int t = 0; t < q; ++t) {
+      y.push_back(0.5 * t + 0.1 * u(gen));
+      for (std::size_t i = 0; i < x.size(); ++i) y.back() += (1.0 + i + t) * x[i];
+    }
+    d.x.push_back(x);
+    d.y.push_back(y);
+    d.w.push_back(weighted ? 0.5 + 0.75 * (u(gen) + 1.0) : 1.0);
+  }
+  return d;
+}
+
+void AddAll(MultiVariateRegression& m, const Data& d) {
+  for (std::size_t r = 0; r < d.x.size(); ++r)
+    m.AddRecord(d.x[r].data(), int(d.x[r].size()), d.y[r].data(), int(d.y[r].size()), d.w[r]);
+}
+
+// The reference fit on every column but skip (the constant column first).
+Fit Reference(const Data& d, bool constant, std::size_t skip = SIZE_MAX) {
+  Rows x;
+  for (const auto& row : d.x) {
+    x.emplace_back(constant ? 1 : 0, 1.0);
+    for (std::size_t i = 0; i < row.size(); ++i)
+      if (i != skip) x.back().push_back(row[i]);
+  }
+  return least_squares_reference::Solve(x, d.y, d.w);
+}
+
+std::vector<double> Coefficients(const MultiVariateRegression& m, int t) {
+  std::vector<double> b(static_cast<std::size_t>(m.GetNumRegressors()));
+  m.GetCoefficients(t, b.data());
+  return b;
+}
+
+TEST(MultiVariateRegression, AgreesWithTheNormalEquations) {
+  struct Case {
+    int nx;
+    bool constant;
+    int q;
+    bool weighted;
+  } cases[] = {{3, true, 2, false}, {3, false, 1, false}, {5, true, 3, true}, {1, true, 1, true}};
+  for (const Case& c : cases) {
+    const Data d = MakeData(200, c.nx, c.q, 17, c.weighted);
+    MultiVariateRegression m(c.nx, c.constant, c.q);
+    AddAll(m, d);
+    EXPECT_EQ((std::pair{m.GetCaseCount(), m.EstimateCoefficients(true)}),
+              std::pair(200, c.nx + (c.constant ? 1 : 0)));
+    const Fit ref = Reference(d, c.constant);
+    double predicted[3];
+    m.Predict(d.x[0].data(), predicted);
+    for (std::size_t t = 0; t < std::size_t(c.q); ++t) {
+      const std::vector<double> b = Coefficients(m, int(t));
+      double v = 0.0;
+      for (std::size_t i = 0; i < b.size(); ++i) {
+        EXPECT_NEAR(b[i], ref.b[t][i], 1e-9) << c.nx << " t" << t << " i" << i;
+        v += ref.b[t][i] * (c.constant && i == 0 ? 1.0 : d.x[0][i - (c.constant ? 1 : 0)]);
+      }
+      EXPECT_NEAR(m.GetResidualSumOfSquares(int(t)), ref.rss[t], 1e-9);
+      EXPECT_NEAR(predicted[t], v, 1e-9);
+    }
+  }
+}
+
+TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
+  // Each record's regressors: combinations m of three uniform draws a, b, c.
+  const struct {
+    const char* what;
+    double m[3][3];
+    std::size_t refused;  // regressor index, without the constant
+  } cases[] = {{"identical", {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 1},
+               {"a combination of two others", {{1, 0, 0}, {0, 1, 0}, {1, -2, 0}}, 2}};
+  for (const auto& c : cases) {
+    const Data d = MakeData(100, 3, 1, 5, false, c.m);
+    MultiVariateRegression m(3, true, 1);
+    AddAll(m, d);
+    EXPECT_EQ(m.EstimateCoefficients(true), 3) << c.what;
+    EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]) << c.what;
+    const Fit ref = Reference(d, true, c.refused);
+    const std::vector<double> b = Coefficients(m, 0);
+    EXPECT_EQ(b[c.refused + 1], 0.0) << c.what;
+    for (std::size_t k = 0, i = 0; i < b.size(); ++i) {
+      if (i == c.refused + 1) continue;
+      EXPECT_NEAR(b[i], ref.b[0][k++], 1e-9) << c.what << " " << i;
+    }
+    EXPECT_NEAR(m.GetResidualSumOfSquares(0), ref.rss[0], 1e-9) << c.what;
+  }
+}
+
+// --- Solvers on networks -----------------------------------------------------
+
+// The output weights a least-squares solve on the regressors gives, row by
+// row, with the network's error at them.
+struct Expected {
+  std::vector<double> weights;
+  double error = 0.0;
+};
+
+Expected ReferenceWeights(NNetwork& net, const std::vector<Record>& records, bool hidden,
+                          bool constant) {
+  Data d;
+  for (const Record& r : records) {
+    std::vector<double> x(r.GetAll(), r.GetAll() + net.GetNumInputs());
+    if (hidden) {
+      net.ForwardPass(r.GetAll(), false);
+      const INLayer* h = net.GetLayer(1);
+      x.assign(h->GetUnitValues(), h->GetUnitValues() + h->GetNumUnits());
+    }
+    d.x.push_back(x);
+    d.y.emplace_back(r.GetAll() + net.GetNumInputs(), r.GetAll() + r.Size());
+    d.w.push_back(1.0);
+  }
+  const Fit f = Reference(d, constant);
+  Expected e;
+  for (std::size_t t = 0; t < f.b.size(); ++t) {
+    e.weights.insert(e.weights.end(), f.b[t].begin(), f.b[t].end());
+    e.error += 0.5 * f.rss[t];
+  }
+  return e;
+}
+
+void ExpectWeights(const NNetwork& net, const Expected& e) {
+  const INLayer* out = net.GetLayer(net.GetNumLayers());
+  ASSERT_EQ(out->GetNumWeights(), int(e.weights.size()));
+  for (std::size_t i = 0; i < e.weights.size(); ++i)
+    EXPECT_NEAR(out->GetWeights()[i], e.weights[i], 1e-9) << i;
+}
+
+TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
+  for (auto f : {VXNNCommon::kRadialBasis, VXNNCommon::kNormalizedRadialBasis}) {
+    RBFSettings settings(2, {1, 2}, 150);
+    settings.SetActivFnHiddenLayer(f);
+    settings.SetNumHiddenUnits(5, 1);
+    NNetwork net(settings);
+    VXRandom rng(3, true);
+    net.RandomizeWeights(rng, -1.0, 1.0);
+    const std::vector<Record> records = network_fixtures::MakeRecords(2, {1, 2}, 150, 9);
+    const bool constant = f == VXNNCommon::kRadialBasis;
+    RBFLinReg solver(&settings, &net);
+    ASSERT_TRUE(solver.GetRegression());
+    EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), constant ? 6 : 5);
+    EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
+    const Expected e = ReferenceWeights(net, records, true, constant);
+    VectorRecordIter source(records);
+    EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
+    ExpectWeights(net, e);
+    EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+    EXPECT_EQ(net.GetAccumError(), solver.GetEstError());
+    EXPECT_EQ(std::make_tuple(solver.GetAlgorithmStatus(), solver.GetStopReason(),
+                              solver.GetNIterations(), solver.GetNDataPasses(),
+                              solver.GetNRecordsProcessed()),
+              std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedComputed, 1, 1, 150));
+
+    // A second pass starts a new fit rather than adding to the first.
+    EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
+    EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
+    ExpectWeights(net, e);
+
+    // Records added one by one and solved give the same weights.
+    RBFLinReg byRecord(&settings, &net);
+    for (const Record& r : records) byRecord.AddRecord(r);
+    net.ResetAll();
+    EXPECT_EQ(byRecord.Solve(), VXStatus());
+    ExpectWeights(net, e);
+    EXPECT_EQ(byRecord.GetNRecordsProcessed(), 150);
+  }
+}
+
+TEST(LinearRegr, TrainsInOnePassAndUpdatesOnlyForTheBetter) {
+  // No hidden layer: 3 inputs, the continuous and one-of-2 targets.
+  MLPSettings settings(3, {1, 2}, 200);
+  settings.SetNumHiddenLayers(0);
+  settings.SetActivFnOutputLayer(VXNNCommon::kIdentity);
+  NNetwork net(settings);
+  LinearRegr solver(&settings, &net);
+  const auto first = network_fixtures::MakeRecords(3, {1, 2}, 120, 1),
+             later = network_fixtures::MakeRecords(3, {1, 2}, 80, 2);
+  VectorRecordIter source(first), none(std::vector<Record>{}), more(later);
+  VXStatus status;
+  EXPECT_EQ(solver.Train(status, source, nullptr, 1000, 0), VXStatus());
+  ExpectWeights(net, ReferenceWeights(net, first, false, true));
+  EXPECT_EQ(solver.GetTrainError(), solver.GetEstError());
+  EXPECT_EQ(solver.GetNDataPasses(), 1);
+
+  // Nothing new: the same fit, no change.
+  std::valarray<double> before, after;
+  net.GetWeights(before);
+  bool changed = true;
+  EXPECT_EQ(solver.Update(status, source, none, 100, changed), VXStatus());
+  EXPECT_FALSE(changed);
+  net.GetWeights(after);
+  EXPECT_TRUE((after == before).min());
+
+  // New records join the kept cross-products: the fit of all 200.
+  std::vector<Record> all = first;
+  all.insert(all.end(), later.begin(), later.end());
+  const Expected e = ReferenceWeights(net, all, false, true);
+  EXPECT_EQ(solver.Update(status, source, more, 100, changed), VXStatus());
+  EXPECT_TRUE(changed);
+  ExpectWeights(net, e);
+  EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+  EXPECT_EQ(solver.GetNRecordsProcessed(), 200);
+  EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
+
+  LinearRegr back(&settings, &net);
+  saved_forms::ExpectReadersRobust(
+      solver, back, {"Error reading LinearRegr!\n", "Error reading MultiVariateRegression!\n"},
+      {"Failure reading LinearRegr!\n", "Failure reading MultiVariateRegression!\n"});
+}
+
+// --- Batch gradient descent --------------------------------------------------
+
+// Small enough for every plain step on the linear data to be taken.
+constexpr double kEta = 0.02;
+
+// A linear network (no hidden layer) on 40 linear records, from random or
+// zero weights.
+struct Linear : Trainee<GradientDescentBatch> {
+  explicit Linear(bool zeroWeights = false) : Trainee(LinearProblem({}, 40, 7, 3)) {
+    if (zeroWeights) initial = 0.0;
+    settings->SetEtaInit(kEta);
+    settings->SetAlpha(0.0);
+  }
+  std::valarray<double> FirstStep() { return initial - kEta * At(initial).gradient; }
+};
+
+// Batch gradient descent written out plainly: momentum capped at the
+// gradient term, eta halved until a step lowers the error, a stop once the
+// data-pass limit is reached after an iteration (or inside a search).
+struct BatchReference {
+  std::valarray<double> w;
+  double error = 0.0, relChange = 0.0;
+  int passes = 1, iterations = 0;
+  std::vector<int> passesAt;  // after each iteration
+};
+BatchReference RunBatchReference(Problem& p, double eta, double alpha, double rho, int maxPasses) {
+  BatchReference ref;
+  ref.w = p.initial;
+  std::valarray<double> a(0.0, ref.w.size());
+  Evaluation at = p.At(ref.w);
+  while (ref.passes < maxPasses) {
+    for (bool accepted = false; !accepted && ref.passes < maxPasses;) {
+      if (alpha * Norm(a) > eta * Norm(at.gradient))
+        alpha = eta * Norm(at.gradient) / Norm(a) * rho;
+      const std::valarray<double> d = (ref.w - eta * at.gradient) + alpha * a;
+      const Evaluation trial = p.At(d);
+      ++ref.passes;
+      accepted = trial.error < at.error;
+      if (accepted) {
+        a = d - ref.w;
+        ref.w = d;
+        ref.relChange = RelativeChange(at.error, trial.error);
+        at = trial;
+      } else {
+        eta *= 0.5;
+      }
+    }
+    ++ref.iterations;
+    ref.passesAt.push_back(ref.passes);
+  }
+  ref.error = at.error;
+  return ref;
+}
+
+TEST(GradientDescentBatchTrain, FollowsMomentumAndHalvingLikeASecondImplementation) {
+  for (const double eta : {kEta, 0.4, 50.0}) {
+    SCOPED_TRACE(eta);
+    Linear p;
+    p.settings->SetEtaInit(eta);
+    p.settings->SetAlpha(0.9);
+    p.settings->SetAlphaReduction(0.9);
+    p.settings->SetMaxNDataPasses(40);
+    Recorder recorder;
+    p.settings->SetProgressListener(&recorder);
+    p.settings->SetNSkippedReports(2);
+    EXPECT_TRUE(p.Run().IsOK());
+    const BatchReference ref = RunBatchReference(p, eta, 0.9, 0.9, 40);
+    ExpectWeightsNear(WeightsOf(*p.net), ref.w);
+    EXPECT_EQ(Counts(*p.opt),
+              std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained, ref.passes,
+                              ref.iterations, 40));
+    EXPECT_NEAR(p.opt->GetTrainError(), ref.error, 1e-12);
+    EXPECT_NEAR(p.opt->GetAccumError(), ref.error, 1e-12);
+    EXPECT_NEAR(p.opt->GetRelChangeInErr(), ref.relChange, 1e-12);
+    EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(ref.error), 1e-12);
+    EXPECT_TRUE(eta != 50.0 || ref.passes > ref.iterations + 1) << "no step was refused";
+    // A report every third iteration, and one as the run stops.
+    std::vector<int> expected, reported;
+    for (std::size_t i = 0; i < ref.passesAt.size(); i += 3) expected.push_back(ref.passesAt[i]);
+    if ((ref.passesAt.size() - 1) % 3 != 0) expected.push_back(ref.passes);
+    for (const Shown& shown : recorder.shown) reported.push_back(shown.dataPasses);
+    EXPECT_EQ(reported, expected);
+  }
+}
+
+// Every stop rule armed to fire at the first stop test, then relaxed one by
+// one: the run stops for the reasons time, data passes, relative change,
+// error ratio and accuracy in that order, always after one accepted step
+// (the change and ratio rules had no value before).
+TEST(GradientDescentBatchStop, RulesFireInTheirOrderAfterTheFirstStep) {
+  Linear p;
+  const double e0 = p.At(p.initial).error;
+  const double e1 = p.At(p.FirstStep()).error;
+  ASSERT_LT(e1, e0);
+  MLPSettings& s = *p.settings;
+  s.SetMaxTime(0.0);
+  s.SetMaxNDataPasses(1);
+  s.SetMinRelativeChangeError(10.0);
+  s.SetMinErrorRatio(10.0);
+  s.SetAccuracy(0.0);
+  const std::pair<std::function<void()>, VXNNCommon::StopReason> steps[] = {
+      {[] {}, VXNNCommon::kStoppedMaxTime},
+      {[&] { s.SetMaxTime(1e9); }, VXNNCommon::kStoppedMaxDataPasses},
+      {[&] { s.SetMaxNDataPasses(1000); }, VXNNCommon::kStoppedErrorChangeLimit},
+      {[&] { s.SetMinRelativeChangeError(0.0); }, VXNNCommon::kStoppedErrorRatioLimit},
+      {[&] { s.SetMinErrorRatio(0.0); }, VXNNCommon::kStoppedAccuracy}};
+  for (const auto& [relax, expected] : steps) {
+    relax();
+    SCOPED_TRACE(VXNNCommon::DisplayText(expected));
+    EXPECT_TRUE(p.Run().IsOK());
+    EXPECT_EQ(Counts(*p.opt), std::make_tuple(expected, VXNNCommon::kTrained, 2, 1, 40));
+    ExpectWeightsNear(WeightsOf(*p.net), p.FirstStep());
+    EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
+    EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(e1), 1e-12);
+  }
+}
+
+// --- verifying cycle -------------------------------------------------------
+
+TEST(GradientDescentBatchVerify, RunEndsAtTheBestVerifiedWeights) {
+  Linear p(true);
+  // Test targets halfway: the test error falls, then rises again.
+  const std::vector<Record> testRecords = LinearRecords(20, 8, 0.5);
+  Recorder recorder;
+  p.settings->SetProgressListener(&recorder);
+  p.settings->SetMaxNStepsTrackError(3);
+  p.settings->SetMaxNDataPasses(1000);
+  p.Run(testRecords);
+  EXPECT_EQ(p.opt->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
+  ASSERT_GE(recorder.shown.size(), 5u);
+  // Every iteration was reported; the last report shows the restored best.
+  std::vector<double> seen;
+  for (std::size_t i = 0; i + 1 < recorder.shown.size(); ++i)
+    seen.push_back(recorder.shown[i].testError);
+  const double best = *std::min_element(seen.begin(), seen.end());
+  EXPECT_LT(best, seen.back());
+  EXPECT_NEAR(Evaluate(*p.oracle, WeightsOf(*p.net), testRecords).error, best, 1e-12);
+  EXPECT_NEAR(recorder.shown.back().testError, best, 1e-12);
+  EXPECT_NEAR(p.opt->GetTrainError(), p.AtNet().error, 1e-12);
+  EXPECT_GT(p.opt->GetTrainError(), recorder.shown[recorder.shown.size() - 2].trainError);
+}
+
+// --- Mini-batch and online gradient descent ----------------------------------
+
+std::vector<Record> Slice(const std::vector<Record>& records, std::size_t from, std::size_t n) {
+  return {records.begin() + from, records.begin() + from + n};
+}
+
+// The order of a block of n records as the generator shuffles it.
+std::vector<int> ShuffledOrder(VXRandom& random, int n) {
+  std::vector<int> order(static_cast<std::size_t>(n));
+  std::iota(order.begin(), order.end(), 0);
+  random.Shuffle(order);
+  return order;
+}
+
+// A second implementation of the steps and epochs of a run without test
+// data, with the oracle network's errors and gradients.
+struct MboReference {
+  MboReference(NNetwork& o, const MLPSettings& settings, double d, const std::valarray<double>& w0)
+      : oracle(o), s(settings), decay(d), w(w0) {}
+  NNetwork& oracle;
+  const MLPSettings& s;
+  double decay;
+  std::valarray<double> w, a = std::valarray<double>(0.0, w.size());
+  // Rates and momentum from the settings as a run starts (before Train
+  // stores its final momentum in them).
+  double eta = s.GetEtaInit(), etaLow = s.GetEtaLow(), alpha = s.GetAlpha();
+  double rho = s.GetAlphaReduction();
+  int steps = 0;
+
+  void Step(const std::vector<Record>& group) {
+    const Evaluation at = Evaluate(oracle, w, group);
+    if (alpha * Norm(a) > eta * Norm(at.gradient)) alpha = eta * Norm(at.gradient) / Norm(a) * rho;
+    const std::valarray<double> d = (w - eta * at.gradient) + alpha * a;
+    if (Evaluate(oracle, d, group).error < at.error) {
+      a = d - w;
+      w = d;
+    }
+    ++steps;
+    if (eta > etaLow) eta = std::max(eta * decay, etaLow);
+  }
+  // Whole mini-batches of c in record order (all records at once when they
+  // are fewer than c), or (online) loads of c taken in shuffled order; the
+  // run ends at its best training epoch.
+  void Train(const std::vector<Record>& records, std::size_t c, int epochs,
+             VXRandom* shuffler = nullptr) {
+    std::valarray<double> best = w;
+    double bestError = Evaluate(oracle, w, records).error;
+    int bestEpoch = 1;
+    for (int epoch = 1; epoch <= epochs; ++epoch) {
+      for (std::size_t from = 0; from < records.size(); from += c) {
+        const std::size_t n = std::min(records.size() - from, c);
+        if (shuffler == nullptr && (n == c || records.size() < c)) Step(Slice(records, from, n));
+        if (shuffler != nullptr)
+          for (int k : ShuffledOrder(*shuffler, static_cast<int>(n)))
+            Step(Slice(records, from + static_cast<std::size_t>(k), 1));
+      }
+      const double e = Evaluate(oracle, w, records).error;
+      if (e < bestError) {
+        bestError = e;
+        best = w;
+        bestEpoch = epoch;
+      }
+    }
+    if (bestEpoch != epochs) w = best;
+  }
+};
+
+// A network of 2 inputs, 3 tanh hidden units and 1 continuous target on
+// linear data, with its optimizer (mini-batches of c) and generator.
+struct MboFixture : Problem {
+  MboFixture(int records, VXNNCommon::TrainingType type, int c)
+      : Problem(LinearProblem({3}, records, 1, 3)) {
+    settings->SetTrainingMethodAndType(VXNNCommon::kGradientDescent, type);
+    settings->SetAlphaReduction(0.5);
+    mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), 3, c, &random);
+  }
+  VXRandom random{777u, true};
+  std::unique_ptr<GradientDescentMBO> mbo;
+};
+
+TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
+  struct Case {
+    const char* what;
+    int n;
+    VXNNCommon::TrainingType type;
+    int c;
+    double eta, etaLow, alpha, nEpochs;
+    int epochs, steps;
+  };
+  const Case cases[] = {
+      // Two steps per epoch; the last 5 records are left out of the steps
+      // but not out of the measured error.
+      {"whole mini-batches only", 25, VXNNCommon::kMiniBatch, 10, 0.05, 0.05, 0.9, 2, 3, 6},
+      // Two steps to decay over: 0.1, 0.05, then 0.025 for good.
+      {"rate halves to its low value", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.025, 0.0, 1, 3, 6},
+      // The schedule's factor is exp(-inf) = 0: the rate is 0 from the
+      // second step on, and no later step moves the weights.
+      {"low rate of zero", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.0, 0.0, 1, 3, 6},
+      {"momentum capped", 40, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 5.0, 2, 4, 20},
+      {"data smaller than a mini-batch", 5, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 0.9, 2, 3, 3},
+      // Loads of 8, 8 and 4, each in its own shuffled order.
+      {"online", 20, VXNNCommon::kOnline, 8, 0.05, 0.01, 0.5, 2, 3, 60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MboFixture f(c.n, c.type, c.c);
+    f.settings->SetEtaInit(c.eta);
+    f.settings->SetEtaLow(c.etaLow);
+    f.settings->SetAlpha(c.alpha);
+    f.settings->SetNEpochs(c.nEpochs);
+    // Without test data: the first pass, then an epoch and a training-error
+    // pass per epoch.
+    f.settings->SetMaxNDataPasses(1 + 2 * c.epochs);
+    // The rate falls geometrically over nEpochs epochs of n / c steps.
+    const double decay =
+        c.eta == c.etaLow ? 1.0
+                          : std::exp(-std::log(c.eta / c.etaLow) / (1.0 * c.n / c.c * c.nEpochs));
+    MboReference ref(*f.oracle, *f.settings, decay, f.initial);
+    CountingIter train(f.records);
+    VXStatus status;
+    f.mbo->Train(status, train, nullptr, 1000, 0);
+    EXPECT_TRUE(status.IsOK());
+    EXPECT_EQ(Counts(*f.mbo),
+              std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained,
+                              1 + 2 * c.epochs, c.steps, c.n * c.epochs));
+    EXPECT_EQ(train.handedOut, c.n * (1 + 2 * c.epochs));
+
+    VXRandom shuffler(777u, true);
+    ref.Train(f.records, static_cast<std::size_t>(c.c), c.epochs,
+              c.type == VXNNCommon::kOnline ? &shuffler : nullptr);
+    EXPECT_EQ(ref.steps, c.steps);
+    ExpectWeightsNear(WeightsOf(*f.net), ref.w);
+    EXPECT_DOUBLE_EQ(f.settings->GetAlpha(), ref.alpha);
+    EXPECT_DOUBLE_EQ(f.mbo->GetTrainError(), f.At(ref.w).error);
+    // The shared generator moved on by exactly the draws of the loads.
+    if (c.type == VXNNCommon::kOnline) {
+      EXPECT_EQ(f.random.GetSeed(), shuffler.GetSeed());
+    }
+    EXPECT_TRUE(c.alpha != 5.0 || ref.alpha < 5.0) << "the momentum was not capped";
+  }
+}
+
+// --- Scaled conjugate gradient -----------------------------------------------
+
+using Scg = Trainee<ScaledConjGrad>;
+
+// A noisy smooth surface that a small tanh network cannot fit exactly, so
+// that training meets curvature of every sign.
+std::vector<Record> WaveRecords(int n, unsigned seed) {
+  return SampledRecords(n, seed, [](double x0, double x1) {
+    return 0.6 * std::sin(3.0 * x0) * x1 + 0.4 * x0 * x0 - 0.2;
+  });
+}
+
+Scg Wave(unsigned seed = 11) {
+  return Scg(Problem(2, {1}, {3}, VXNNCommon::kIdentity, WaveRecords(40, seed), seed));
+}
+
+// Summed from the first product on, as the optimizer does (a valarray's
+// sum() may run the other way and change the last bits).
+double Dot(const std::valarray<double>& a, const std::valarray<double>& b) {
+  return std::inner_product(std::begin(a), std::end(a), std::begin(b), 0.0);
+}
+
+// Scaled conjugate gradient written out plainly after its textbook form. It
+// stops once the data-pass limit is reached after any iteration, and notes
+// what a listener would see: the starting error after the first probe, the
+// error after every kept step that is not a restart, and the final error.
+struct ScgReference {
+  std::valarray<double> w;
+  double error = 0.0;
+  int passes = 1, iterations = 0, failures = 0, restarts = 0;
+  std::vector<double> shown;
+};
+ScgReference RunScgReference(Problem& p, const MLPSettings& s, int maxPasses) {
+  ScgReference ref;
+  ref.w = p.initial;
+  const std::size_t n = ref.w.size();
+  Evaluation at = p.At(ref.w);
+  std::valarray<double> r = -at.gradient, d = r;
+  double lambda = s.GetLambdaInit(), lambdaBar = 0.0, delta = 0.0;
+  bool success = true;
+  for (std::size_t k = 1;; ++k) {
+    ++ref.iterations;
+    const double dn = std::sqrt(Dot(d, d)), dd = dn * dn;
+    if (success) {
+      const double sigma = s.GetSigmaInit() / dn;
+      const Evaluation probe = p.At(ref.w + sigma * d);
+      if (++ref.passes == 2) ref.shown.push_back(at.error);
+      const std::valarray<double> hessianTimesD = (probe.gradient + r) / sigma;
+      delta = Dot(d, hessianTimesD);
+    }
+    delta += (lambda - lambdaBar) * dd;
+    if (delta <= 0.0) {
+      lambdaBar = 2.0 * (lambda - delta / dd);
+      delta = -delta + lambda * dd;
+      lambda = lambdaBar;
+    }
+    const double mu = Dot(d, r);
+    const double alpha = mu / delta;
+    const Evaluation step = p.At(ref.w + alpha * d);
+    ++ref.passes;
+    const double comparison = 2.0 * delta * (at.error - step.error) / (mu * mu);
+    bool restart = false;
+    success = comparison >= 0.0;
+    if (success) {
+      ref.w += alpha * d;
+      const std::valarray<double> rOld = r;
+      at = step;
+      r = -at.gradient;
+      lambdaBar = 0.0;
+      restart = k == n;
+      if (restart) {
+        d = r;
+        k = 0;
+        ++ref.restarts;
+      } else {
+        const double rn = std::sqrt(Dot(r, r));
+        d = r + ((rn * rn - Dot(r, rOld)) / mu) * d;
+        if (comparison >= s.GetUpperDelta()) lambda *= s.GetLambdaReduction();
+      }
+    } else {
+      lambdaBar = lambda;
+      ++ref.failures;
+    }
+    if (!restart && comparison < s.GetLowerDelta()) lambda += delta * (1.0 - comparison) / dd;
+    // A report after every kept step that is not a restart, and at the end.
+    if ((success && !restart) || ref.passes >= maxPasses) ref.shown.push_back(at.error);
+    if (ref.passes >= maxPasses) break;
+  }
+  ref.error = at.error;
+  return ref;
+}
+
+TEST(ScaledConjGradTrain, FollowsASecondImplementation) {
+  for (const unsigned seed : {11u, 12u, 13u}) {
+    SCOPED_TRACE(seed);
+    Scg p = Wave(seed);
+    Recorder recorder;
+    p.settings->SetProgressListener(&recorder);
+    p.settings->SetMaxNDataPasses(120);
+    EXPECT_TRUE(p.Run().IsOK());
+    const ScgReference ref = RunScgReference(p, *p.settings, 120);
+    // The comparison covers rejected steps and restarts.
+    EXPECT_GE(ref.failures, 1);
+    EXPECT_GE(ref.restarts, 1);
+    // The twin network computes errors and gradients bit for bit as the
+    // optimizer's does, so the two runs agree exactly: a different order of
+    // operations would drift apart over the run.
+    ExpectWeightsNear(WeightsOf(*p.net), ref.w, 0.0);
+    EXPECT_EQ(Counts(*p.opt),
+              std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained, ref.passes,
+                              ref.iterations, 40));
+    EXPECT_EQ(p.opt->GetTrainError(), ref.error);
+    ASSERT_EQ(recorder.shown.size(), ref.shown.size());
+    EXPECT_EQ(recorder.shown[0].dataPasses, 1);
+    EXPECT_EQ(recorder.shown[0].records, 40);
+    for (std::size_t i = 0; i < ref.shown.size(); ++i) {
+      EXPECT_EQ(recorder.shown[i].trainError, ref.shown[i]) << "report " << i;
+      EXPECT_NEAR(recorder.shown[i].errorRatio, p.ErrorRatio(recorder.shown[i].trainError), 1e-12);
+    }
+    // What the optimizer keeps describes the weights the network holds.
+    const Evaluation end = p.AtNet();
+    EXPECT_NEAR(p.opt->GetAccumError(), end.error, 1e-12);
+    ExpectWeightsNear(p.opt->GetAccumGradient(), end.gradient);
+  }
+}
+
+// --- Saved forms -------------------------------------------------------------
+
+using namespace stream_faults;
+using record_fields::Close;
+using record_fields::ExpectFields;
+using record_fields::Open;
+
+// Status, stop reason, time, iterations, passes, records; the errors before
+// and after (the batch optimizers add the gradient norm between the errors
+// and the relative change, then the gradient and the error sum; no one
+// saves the accuracy); the mini-batch size and, with a buffer of 8, the
+// record width 3 and the buffer (width, capacity, count, cursor, status,
+// one record).
+template <typename Sink>
+void Values(Sink& s, bool batch, bool buffer) {
+  s.I(VXNNCommon::kTrained).I(VXNNCommon::kStoppedErrorRatioLimit).D(1.5).I(7).I(9).I(11);
+  s.D(0.25).D(0.5).D(0.75).D(1.25);
+  if (batch) s.D(1.5);
+  s.D(1.75).D(2.25);
+  if (batch) {
+    s.I(13);
+    for (int k = 0; k < 13; ++k) s.D(k + 0.5);
+    s.D(3.5);
+  }
+  s.I(buffer ? 8 : 0);
+  if (buffer) {
+    Open(s.I(3), "RBI", "RecordBufferIter").I(3).I(8).I(1).I(0).I(0).D(4.0).D(-4.0).D(0.5);
+    Close(s);
+  }
+}
+
+TEST(OptimizerLayouts, EveryOptimizerWithAndWithoutBuffer) {
+  Problem p = LinearProblem({3}, 4, 7, 3);
+  VXRandom random(1, true);
+  using Make = std::function<std::unique_ptr<IOptimizationAlgorithm>()>;
+  const struct {
+    const char *tag, *name;
+    bool batch;
+    Make make;
+  } optimizers[] = {
+      {"GDB", "GradientDescentBatch", true,
+       [&] { return std::make_unique<GradientDescentBatch>(p.settings.get(), p.net.get()); }},
+      {"SCG", "ScaledConjGrad", true,
+       [&] { return std::make_unique<ScaledConjGrad>(p.settings.get(), p.net.get()); }},
+      {"GDM", "GradientDescentMBO", false,
+       [&] {
+         return std::make_unique<GradientDescentMBO>(p.settings.get(), p.net.get(), 3, 8, &random);
+       }},
+  };
+  for (const auto& o : optimizers) {
+    for (bool buffer : {false, true}) {
+      SCOPED_TRACE(std::string(o.name) + (buffer ? " with a buffer" : ""));
+      layouts::Bytes b;
+      Values(b.Tag(o.tag), o.batch, buffer);
+      auto opt = o.make();
+      std::stringstream in(b.s);
+      ASSERT_EQ(opt->ReadObject(in), static_cast<int>(b.s.size()));
+      // Read into the object whose layout is checked: a consistent swap in
+      // both directions shows here only.
+      EXPECT_EQ(
+          std::make_tuple(opt->GetAlgorithmStatus(), opt->GetStopReason(), opt->GetNIterations(),
+                          opt->GetNDataPasses(), opt->GetNRecordsProcessed()),
+          std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedErrorRatioLimit, 7, 9, 11));
+      EXPECT_EQ((std::vector<double>{opt->GetElapsedTime(), opt->GetTrainError(),
+                                     opt->GetTestError(), opt->GetLastGradientNorm(),
+                                     opt->GetRelChangeInErr(), opt->GetErrorRatio()}),
+                (std::vector<double>{1.5, 0.75, 1.25, o.batch ? 1.5 : 0.0, 1.75, 2.25}));
+      std::ostringstream shown;
+      opt->Display(shown);
+      EXPECT_NE(shown.str().find("fTrainErrorPrev = 0.25\n"), std::string::npos);
+      EXPECT_NE(shown.str().find("fTestErrorPrev = 0.5\n"), std::string::npos);
+      if (o.batch) {
+        const auto& batch = static_cast<const BatchOptimizer&>(*opt);
+        EXPECT_EQ(batch.GetAccumGradient()[12], 12.5);
+        EXPECT_EQ(batch.GetAccumError(), 3.5);
+        EXPECT_EQ(batch.GetMiniBatchSize(), buffer ? 8 : 0);
+      }
+      ExpectFields(*opt, o.make, o.tag, o.name, [&](auto& s) { Values(s, o.batch, buffer); });
+    }
+  }
+}
+
+TEST(SolverLayouts, RegressionAndBothSolvers) {
+  // y = 1 + 2x through (1, 3) and (2, 5).
+  MultiVariateRegression line(1, true, 1);
+  const double xs[] = {1, 2}, ys[] = {3, 5};
+  for (int r = 0; r < 2; ++r) line.AddRecord(&xs[r], 1, &ys[r], 1, 1.0);
+  ASSERT_EQ(line.EstimateCoefficients(true), 2);
+  std::vector<double> b(2);
+  line.GetCoefficients(0, b.data());
+  // Regressors with the constant, the constant flag, dependents, tolerance;
+  // the rows of z z' for z = (1, x, y) summed; cases; the swept flags; the
+  // coefficients (the sweep's last bits taken as they are); the residual
+  // sums of squares; the status.
+  const auto regression = [&](auto& s) {
+    s.I(2).I(1).I(1).D(1e-8).I(6).Ds({2, 3, 5, 8, 13, 34}).I(2).I(2).I(1).I(1).Ds(b);
+    s.I(1).D(line.GetResidualSumOfSquares(0)).I(2);
+  };
+  ExpectFields(
+      line, [] { return std::make_unique<MultiVariateRegression>(); }, "MVR",
+      "MultiVariateRegression", regression);
+
+  // Status, stop reason, time, iterations, passes, records, the estimated
+  // error, then the regression; every value must arrive where it belongs.
+  const auto solver = [&](const std::string& name, auto&& make) {
+    SCOPED_TRACE(name);
+    const auto fields = [&](auto& s) {
+      s.I(VXNNCommon::kTrained).I(VXNNCommon::kStoppedComputed).D(0.5).I(3).I(5).I(150).D(2.25);
+      regression(Open(s, "MVR", "MultiVariateRegression"));
+      Close(s);
+    };
+    layouts::Bytes bytes;
+    fields(bytes.Tag("LRG"));
+    auto s = make();
+    std::stringstream in(bytes.s);
+    ASSERT_EQ(s->ReadObject(in), static_cast<int>(bytes.s.size()));
+    EXPECT_EQ(
+        std::make_tuple(s->GetAlgorithmStatus(), s->GetStopReason(), s->GetElapsedTime(),
+                        s->GetNIterations(), s->GetNDataPasses(), s->GetNRecordsProcessed(),
+                        s->GetEstError()),
+        std::make_tuple(VXNNCommon::kTrained, VXNNCommon::kStoppedComputed, 0.5, 3, 5, 150, 2.25));
+    ExpectFields(*s, make, "LRG", name, fields);
+  };
+  solver("RBFLinReg", [] { return std::make_unique<RBFLinReg>(); });
+  // One input and one continuous target: the regression fits the network's
+  // two output weights.
+  MLPSettings settings(1, {1}, 10);
+  settings.SetNumHiddenLayers(0);
+  NNetwork net(settings);
+  solver("LinearRegr", [&] { return std::make_unique<LinearRegr>(&settings, &net); });
+}
+
+enum class Kind { kGradientDescent, kScaledConjGrad, kMiniBatch };
+const char* NameOf(Kind k) {
+  return k == Kind::kGradientDescent  ? "GradientDescentBatch"
+         : k == Kind::kScaledConjGrad ? "ScaledConjGrad"
+                                      : "GradientDescentMBO";
+}
+
+// A trained optimizer of a network of 13 weights; with a buffer, one new
+// record waits in its mini-batch buffer of 8 (less than the quarter batch an
+// update steps on). A mini-batch optimizer without a buffer is a new one of
+// capacity 0, since it cannot train without one.
+struct Subject {
+  Subject(Kind k, bool buffer) : kind(k), p(LinearProblem({3}, 40, 7, 3)) {
+    p.settings->SetMaxNDataPasses(6);
+    if (kind == Kind::kMiniBatch)
+      p.settings->SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch);
+    opt = Fresh(buffer ? 8 : 0);
+    if (kind == Kind::kMiniBatch && !buffer) return;
+    auto train = VectorRecordIter::Borrow(p.records);
+    VXStatus status;
+    opt->Train(status, train, nullptr, 1000, 0);
+    if (buffer) {
+      p.settings->SetUpdateType(VXNNCommon::kMiniBatch);
+      p.settings->SetMiniBatchSize(8);
+      Update(LinearRecords(1, 5));
+    }
+  }
+  std::unique_ptr<IOptimizationAlgorithm> Fresh(int capacity = 2) {
+    if (kind == Kind::kGradientDescent)
+      return std::make_unique<GradientDescentBatch>(p.settings.get(), p.net.get());
+    if (kind == Kind::kScaledConjGrad)
+      return std::make_unique<ScaledConjGrad>(p.settings.get(), p.net.get());
+    return std::make_unique<GradientDescentMBO>(p.settings.get(), p.net.get(), 3, capacity,
+                                                &random);
+  }
+  // The mini-batch optimizer reports its update on standard output.
+  void Update(const std::vector<Record>& fresh) {
+    auto train = VectorRecordIter::Borrow(p.records);
+    auto source = VectorRecordIter::Borrow(fresh);
+    VXStatus status;
+    bool changed = false;
+    std::ostringstream quiet;
+    auto* old = std::cout.rdbuf(quiet.rdbuf());
+    opt->Update(status, train, source, static_cast<int>(fresh.size()), changed);
+    std::cout.rdbuf(old);
+  }
+  std::string Own(bool xml) const {
+    return std::string(xml ? "Failure reading " : "Error reading ") + NameOf(kind) + "!\n";
+  }
+
+  Kind kind;
+  Problem p;
+  VXRandom random{777u, true};
+  std::unique_ptr<IOptimizationAlgorithm> opt;
+};
+
+class SavedForm : public ::testing::TestWithParam<std::tuple<Kind, bool>> {};
+
+TEST_P(SavedForm, DamagedAndImplausibleStreamsAreRefused) {
+  const auto [kind, buffer] = GetParam();
+  Subject s(kind, buffer);
+  auto target = s.Fresh();
+  saved_forms::ExpectReadersRobust(
+      *s.opt, *target, {s.Own(false), "Error reading RecordBufferIter!\n"},
+      {s.Own(true), "Error restoring VXNeural::RecordBufferIter from XML.\n"});
+  // Implausible values, in both forms; the value types of the saved fields
+  // in order ('i' int, 'd' double).
+  const bool batch = kind != Kind::kMiniBatch;
+  const std::size_t miniBatch = batch ? 28 : 12;
+  // Fields and values: with a buffer, a size that is not the buffer's
+  // capacity and a width that is not the network's; without one, a size
+  // for a buffer that is not there.
+  std::vector<std::pair<std::size_t, int>> bad = {
+      {0, 9}, {0, -1}, {1, 9}, {1, -1}, {miniBatch, -1}};
+  if (batch) bad.insert(bad.end(), {{13, 12}, {13, -5}, {13, 0x7fffffff}});
+  if (buffer) bad.insert(bad.end(), {{miniBatch, 5}, {miniBatch + 1, 4}});
+  if (!buffer) bad.push_back({miniBatch, 3});
+  const std::string layout =
+      std::string("iidiii") +
+      (batch ? "ddddddd" + std::string("i") + std::string(13, 'd') + "d" : "dddddd") +
+      (buffer ? "ii" : "i");
+  target = s.Fresh();
+  for (const bool xml : {false, true}) {
+    const std::string good = saved_forms::Saved(*s.opt, xml);
+    std::vector<std::string> damaged;
+    for (const auto& [field, value] : bad)
+      damaged.push_back(xml ? WithXmlValue(good, field, std::to_string(value))
+                            : WithInt32(good, FieldOffset(3, layout, field), value));
+    saved_forms::ExpectAllRefused(*target, xml, damaged, {s.Own(xml)});
+  }
+  // A bufferless record read over the optimizer drops the buffer it had.
+  std::stringstream plain(saved_forms::Saved(*s.Fresh(0), false));
+  s.opt->ReadObject(plain);
+  if (const auto* b = dynamic_cast<const BatchOptimizer*>(s.opt.get())) {
+    EXPECT_EQ(b->GetRecordBuffer(), nullptr);
+  } else {
+    EXPECT_EQ(static_cast<const GradientDescentMBO&>(*s.opt).GetMiniBatchSize(), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOptimizers, SavedForm,
+                         ::testing::Combine(::testing::Values(Kind::kGradientDescent,
+                                                              Kind::kScaledConjGrad,
+                                                              Kind::kMiniBatch),
+                                            ::testing::Bool()),
+                         [](const auto& info) {
+                           return std::string(NameOf(std::get<0>(info.param))) +
+                                  (std::get<1>(info.param) ? "WithBuffer" : "");
+                         });
+
+TEST(SavedModel, RestoredOptimizerCarriesOnLikeTheOriginal) {
+  for (const Kind kind : {Kind::kGradientDescent, Kind::kScaledConjGrad, Kind::kMiniBatch})
+    for (const bool xml : {false, true}) {
+      SCOPED_TRACE(std::string(NameOf(kind)) + (xml ? " XML" : " binary"));
+      Subject a(kind, true), b(kind, true);
+      b.p.net->SetWeights(RandomWeights(13, 8, -1.0, 1.0));
+      b.random.SetSeed(5);
+      // A model's parts: settings (with the momentum a run stores),
+      // generator, network, optimizer.
+      std::stringstream model;
+      auto save = [&](const auto& part) {
+        xml ? part.WriteObjectXML(model) : part.WriteObject(model);
+      };
+      auto read = [&](auto& part) { xml ? part.ReadObjectXML(model) : part.ReadObject(model); };
+      save(*a.p.settings), save(a.random), save(*a.p.net), save(*a.opt);
+      read(*b.p.settings), read(b.random), read(*b.p.net), read(*b.opt);
+      EXPECT_EQ(saved_forms::Saved(*b.opt, false), saved_forms::Saved(*a.opt, false));
+      // An update that starts from the waiting record, then a new run.
+      for (Subject* x : {&a, &b}) {
+        x->Update(LinearRecords(19, 13));
+        x->p.settings->SetMaxNDataPasses(12);
+        auto train = VectorRecordIter::Borrow(x->p.records);
+        VXStatus status;
+        x->opt->Train(status, train, nullptr, 1000, 0);
+      }
+      ExpectWeightsNear(WeightsOf(*b.p.net), WeightsOf(*a.p.net), 0.0);
+      EXPECT_EQ(b.random.GetSeed(), a.random.GetSeed());
+      EXPECT_EQ(b.p.settings->GetAlpha(), a.p.settings->GetAlpha());
+      EXPECT_EQ(b.opt->GetNIterations(), a.opt->GetNIterations());
+      EXPECT_EQ(b.opt->GetNRecordsProcessed(), a.opt->GetNRecordsProcessed());
+      EXPECT_EQ(b.opt->GetTrainError(), a.opt->GetTrainError());
+    }
+}
+
+}  // namespace
