@@ -195,7 +195,7 @@ bool HexDecode(const std::string& hex, std::string& bytes) {
   for (std::size_t i = 0; i < out.size(); ++i) {
     const int hi = HexValue(hex[2 * i]);
     const int lo = HexValue(hex[2 * i + 1]);
-    // Both negative or neither: one test for the pair.
+    // Negative when either is: one test for the pair.
     if ((hi | lo) < 0) return false;
     out[i] = static_cast<char>((hi << 4) | lo);
   }
