@@ -1,5 +1,5 @@
-// The network module. NNetwork: errors and accuracy, the gradient against
-// central differences and a plain reference implementation, adding and
+// The network module. NNetwork: errors and accuracy, errors and scores
+// worked by hand, the gradient against central differences, adding and
 // removing hidden units, passes that allocate nothing, the output list and
 // the portable generator. Layers against hand values: SoftMax groups of an
 // MLP layer, Gaussian and normalised RBF activations, widths from variance
@@ -8,8 +8,10 @@
 // generator: layouts field by field against records assembled here, and
 // refusal of truncated, corrupted and implausible streams. The vector
 // kernels: blocked passes and one-record scoring against the reference for
-// every kernel this machine runs, and the kernels' products and
-// element-wise functions against plain loops and the C library.
+// every kernel this machine runs (which also drive the dot products of a
+// layer's last units and the radial units at every edge), and the kernels'
+// general products and element-wise functions against plain loops and the
+// C library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -68,71 +70,6 @@ using stream_faults::WithInt32;
 using VXNeural::PassKernel;
 using VXNeural::detail::KernelTable;
 
-// A second, deliberately plain implementation of an MLP for checking the
-// network: nested vectors, one weight at a time from the flat weight vector,
-// probabilities from exp and a direct division, errors straight from their
-// definitions.
-namespace mlp_reference {
-
-struct Shape {
-  std::vector<int> units;  // input, hidden..., output
-  VXNNCommon::ActivationFunction hidden = VXNNCommon::kTanH;
-  VXNNCommon::ActivationFunction output = VXNNCommon::kIdentity;
-  std::vector<int> categories;  // units per target variable
-};
-
-// Output values as probabilities (SoftMax per category group).
-std::vector<double> Forward(const Shape& s, const std::valarray<double>& w, const double* inputs) {
-  std::vector<double> x(inputs, inputs + s.units[0]);
-  std::size_t k = 0;
-  const std::size_t layers = s.units.size() - 1;
-  for (std::size_t l = 1; l <= layers; ++l) {
-    std::vector<double> y(static_cast<std::size_t>(s.units[l]));
-    for (double& yj : y) {
-      double c = w[k++];
-      for (double xi : x) c += w[k++] * xi;
-      yj = c;
-    }
-    const auto f = l < layers ? s.hidden : s.output;
-    if (f == VXNNCommon::kSoftMax) {
-      std::size_t first = 0;
-      for (int n : s.categories) {
-        double sum = 0.0;
-        for (int u = 0; u < n; ++u) sum += std::exp(y[first + u]);
-        for (int u = 0; u < n; ++u) y[first + u] = std::exp(y[first + u]) / sum;
-        first += static_cast<std::size_t>(n);
-      }
-    } else if (f == VXNNCommon::kTanH) {
-      for (double& yj : y) yj = std::tanh(yj);
-    } else if (f == VXNNCommon::kSigmoid) {
-      for (double& yj : y) yj = 1.0 / (1.0 + std::exp(-yj));
-    }
-    x = y;
-  }
-  return x;
-}
-
-double SumOfSquares(const std::vector<double>& o, const double* t) {
-  double e = 0.0;
-  for (std::size_t k = 0; k < o.size(); ++k) e += 0.5 * (t[k] - o[k]) * (t[k] - o[k]);
-  return e;
-}
-
-double CrossEntropy(const std::vector<double>& p, const double* t) {
-  double e = 0.0;
-  for (std::size_t k = 0; k < p.size(); ++k)
-    if (t[k] != 0.0) e -= t[k] * std::log(p[k] / t[k]);
-  return e;
-}
-
-int NumWeights(const Shape& s) {
-  int n = 0;
-  for (std::size_t l = 1; l < s.units.size(); ++l) n += s.units[l] * (s.units[l - 1] + 1);
-  return n;
-}
-
-}  // namespace mlp_reference
-
 // Settings that take the output activation as given, even SoftMax over a
 // continuous target, which the setter would refuse: the network must then
 // fall back on its own.
@@ -152,16 +89,6 @@ std::unique_ptr<MLPSettings> MakeSettings(int inputs, const std::vector<int>& ca
     s->SetNumHiddenUnits(hidden[l], static_cast<int>(l) + 1);
   s->SetActivFnHiddenLayer(hiddenFn);
   s->ForceOutput(outputFn);
-  return s;
-}
-
-// The reference shape of a network built from such settings.
-mlp_reference::Shape ShapeOf(const NNetwork& net) {
-  mlp_reference::Shape s;
-  for (int l = 0; l <= net.GetNumLayers(); ++l) s.units.push_back(net.GetLayer(l)->GetNumUnits());
-  if (net.GetNumLayers() > 1) s.hidden = net.GetLayer(1)->GetActivationFunction();
-  s.output = net.GetLayer(net.GetNumLayers())->GetActivationFunction();
-  s.categories = net.GetNumOutputCategories();
   return s;
 }
 
@@ -264,7 +191,7 @@ double Pass(NNetwork& net, VectorRecordIter& source, std::valarray<double>* grad
 
 class GradientCheck : public ::testing::TestWithParam<KernelCase> {};
 
-TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
+TEST_P(GradientCheck, AgreesWithCentralDifferences) {
   const auto& [inputs, hiddenFn, hidden, categories, outputFn] = GetParam();
   auto settings = MakeSettings(inputs, categories, hidden, hiddenFn, outputFn);
   NNetwork net(*settings);
@@ -277,24 +204,14 @@ TEST_P(GradientCheck, AgreesWithCentralDifferencesAndReferenceError) {
             softMax                            ? VXNNCommon::kSoftMax
             : outputFn == VXNNCommon::kSigmoid ? VXNNCommon::kSigmoid
                                                : VXNNCommon::kIdentity);
-  const mlp_reference::Shape shape = ShapeOf(net);
-  ASSERT_EQ(net.GetNumWeights(), mlp_reference::NumWeights(shape));
   std::valarray<double> w = RandomWeights(net.GetNumWeights(), 7, -1.0, 1.0);
   ASSERT_EQ(net.SetWeights(w), net.GetNumWeights());
 
   const auto records = MakeRecords(inputs, categories, kRecords, 11);
   auto source = VectorRecordIter::Borrow(records);
   std::valarray<double> g;
-  const double error = Pass(net, source, &g);
+  Pass(net, source, &g);
   ASSERT_EQ(g.size(), w.size());
-  double expected = 0.0;
-  for (const auto& r : records) {
-    const double* v = r.GetAll();
-    const auto o = mlp_reference::Forward(shape, w, v);
-    expected += softMax ? mlp_reference::CrossEntropy(o, v + inputs)
-                        : mlp_reference::SumOfSquares(o, v + inputs);
-  }
-  EXPECT_NEAR(error, expected, 1e-12 * expected);
 
   const double h = 1e-5;
   std::valarray<double> numeric(w.size());
@@ -824,8 +741,8 @@ TEST(RandomPersist, DamagedStreamsAreRefusedAndChangeNothing) {
 // the network shapes the gradient check covers and on wider ones that fill
 // the kernels' register tiles (and so their products and activations at
 // every edge); scoring one record (packed weights, all units of a layer at
-// once) against the layer code and the plain reference implementation; and
-// the packed weights and encoders following every way they can change.
+// once) against the layer code; and the packed weights and encoders
+// following every way they can change.
 
 // What one pass leaves: counts, error, gradient, accuracy, averages, and the
 // output units of the last record.
@@ -1030,6 +947,44 @@ std::vector<double> ScoreWith(PassKernel k, NNetwork& net, const double* x) {
   return out;
 }
 
+// Passes small enough to work by hand, at combinations whose activations
+// are exact fractions: tanh(ln 2) = 3/5, tanh(ln 3) = 4/5, sigmoid(ln 3) =
+// 3/4. Weights unit by unit, the bias first.
+TEST(NetworkForward, HandWorkedErrorsAndScoresOnEveryKernel) {
+  // One input, x = 1/2 in every record; the targets follow it.
+  const auto check = [](ActivationFunction hiddenFn, ActivationFunction outputFn,
+                        const std::vector<int>& hidden, const std::vector<int>& categories,
+                        const std::valarray<double>& w, const std::vector<double>& outputs,
+                        const std::vector<Record>& records, double error) {
+    auto settings = MakeSettings(1, categories, hidden, hiddenFn, outputFn);
+    NNetwork net(*settings);
+    ASSERT_EQ(net.SetWeights(w), int(w.size()));
+    for (PassKernel k : VXNeural::AvailablePassKernels()) {
+      SCOPED_TRACE(VXNeural::PassKernelName(k));
+      const double x = 0.5;
+      const std::vector<double> got = ScoreWith(k, net, &x);
+      ASSERT_EQ(got.size(), outputs.size());
+      for (std::size_t j = 0; j < got.size(); ++j) EXPECT_NEAR(got[j], outputs[j], 1e-14);
+      KernelScope scope(k);
+      net.ResetDerivatives();
+      EXPECT_EQ(Pass(net, records, false), 2);
+      EXPECT_NEAR(net.GetAccumError(), error, 1e-14);
+    }
+  };
+  const double l2 = std::log(2.0), l3 = std::log(3.0);
+  // -ln 2 + 4 ln 2 x = ln 2; ln 3 - 1 + (5/3)(3/5) = ln 3; the outputs'
+  // combinations 1/2 - (5/8)(4/5) = 0 and ln 3 - 1 + (5/4)(4/5) = ln 3:
+  // probabilities 1/4 and 3/4, cross entropy -ln(3/4) - ln(1/4).
+  check(VXNNCommon::kTanH, VXNNCommon::kSoftMax, {1, 1}, {2},
+        {-l2, 4 * l2, l3 - 1, 5.0 / 3, 0.5, -0.625, l3 - 1, 1.25}, {0.25, 0.75},
+        {Record({0.5, 0, 1}), Record({0.5, 1, 0})}, std::log(16.0 / 3));
+  // 1 + 2 (ln 3 - 1) x = ln 3; -1 + (4/3)(1 + ln 3)(3/4) = ln 3: the output
+  // 3/4, (1/4)^2 / 2 from each target.
+  check(VXNNCommon::kSigmoid, VXNNCommon::kSigmoid, {1}, {1},
+        {1, 2 * (l3 - 1), -1, 4 * (1 + l3) / 3}, {0.75}, {Record({0.5, 0.5}), Record({0.5, 1.0})},
+        1.0 / 16);
+}
+
 class KernelScore : public ::testing::TestWithParam<KernelCase> {};
 
 TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
@@ -1045,14 +1000,8 @@ TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
       const std::vector<double> ref = ScoreWith(PassKernel::kReference, net, rows[r].data());
       const std::vector<double> got = ScoreWith(k, net, rows[r].data());
       ASSERT_EQ(got.size(), ref.size());
-      // The plain implementation has no notion of a missing value.
-      const std::vector<double> want =
-          r + 1 < rows.size() ? mlp_reference::Forward(ShapeOf(net), w, rows[r].data()) : ref;
-      for (std::size_t j = 0; j < ref.size(); ++j) {
-        const std::string what = "row " + std::to_string(r) + " unit " + std::to_string(j);
-        ExpectSame(got[j], ref[j], what);
-        ExpectSame(got[j], want[j], what + " (plain)");
-      }
+      for (std::size_t j = 0; j < ref.size(); ++j)
+        ExpectSame(got[j], ref[j], "row " + std::to_string(r) + " unit " + std::to_string(j));
     }
   }
 }
@@ -1282,35 +1231,6 @@ TEST(KernelGemm, EveryKernelMatchesThePlainProduct) {
   }
 }
 
-// The last few columns of a product as dot products: C += A_m . B_j for
-// j < T, rows of A of exactly K values (any K: whole vectors and a ragged
-// end), odd and even row counts; cells past T keep their values.
-TEST(KernelGemm, DotsMatchThePlainSums) {
-  constexpr int kLdb = 45, kLdc = 9;
-  const auto a = Values(700, 0);
-  for (const auto& [kernel, table] : Tables()) {
-    for (int M : {1, 4, 7}) {
-      for (int T : {1, 2, 4, 5}) {
-        for (int K : {0, 3, 8, 21, 40}) {
-          SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " " << M
-                                          << " rows, " << T << " columns, K " << K);
-          const OwnRows rows(a.data(), M, 100, K);
-          const auto B = Values(T * kLdb, 3000), before = Values(M * kLdc, 6000);
-          std::vector<double> C = before;
-          table->dots(M, T, K, rows.ptrs.data(), B.data(), kLdb, C.data(), kLdc);
-          for (int m = 0; m < M; ++m) {
-            for (int j = 0; j < kLdc; ++j) {
-              double want = before[m * kLdc + j];
-              for (int k = 0; k < K && j < T; ++k) want += rows.rows[m][k] * B[j * kLdb + k];
-              ASSERT_NEAR(C[m * kLdc + j], want, 1e-14 * (1.0 + K)) << m << "," << j;
-            }
-          }
-        }
-      }
-    }
-  }
-}
-
 // Element-wise functions against the C library, whole vectors and a partial
 // last one: tanh to a few units in the last place (sign, 0, saturation and
 // NaN kept), e^x for x <= 0 likewise, and 0 below the normal range.
@@ -1359,62 +1279,6 @@ TEST(KernelElementwise, ColumnSumsAndTanhDerivative) {
     }
     EXPECT_EQ(sums[kN], 0.25);
     EXPECT_EQ(got[kN], 5.0);
-  }
-}
-
-// Radial units from the products x . c against e^(s |x - c|^2) computed
-// directly, plain and normalised, for centre counts that end in every part
-// of a vector, with a record far from every centre (all its terms below
-// the normal range before the normalisation takes the largest out).
-TEST(KernelRadialRows, MatchTheDirectFormula) {
-  constexpr int kInputs = 11, kLdX = 16, kLdH = 24, kRows = 3;
-  std::vector<double> x(kRows * kLdX, 0.0);
-  for (int r = 0; r < kRows; ++r)
-    for (int i = 0; i < kInputs; ++i) x[r * kLdX + i] = Value(r * 31 + i) * (r == 2 ? 60.0 : 1.0);
-  const OwnRows xRows(x.data(), kRows, kLdX, kInputs);
-  for (int used : {1, 2, 7, 9, 16, 17}) {
-    const auto c = Values(used * kInputs, 700);
-    std::vector<double> norms(kLdH, 0.0), scales(kLdH, 0.0);
-    for (int j = 0; j < used; ++j) {
-      for (int i = 0; i < kInputs; ++i) norms[j] += c[j * kInputs + i] * c[j * kInputs + i];
-      scales[j] = -0.5 / (0.2 + 0.1 * j);
-    }
-    for (bool normalized : {false, true}) {
-      std::vector<double> want(kRows * kLdH, 0.0), h(kRows * kLdH, 9.0);
-      for (int r = 0; r < kRows; ++r) {
-        double largest = -HUGE_VAL, sum = 0.0;
-        for (int j = 0; j < used; ++j) {
-          double dist = 0.0, dot = 0.0;
-          for (int i = 0; i < kInputs; ++i) {
-            const double xi = x[r * kLdX + i], ci = c[j * kInputs + i];
-            dist += (xi - ci) * (xi - ci);
-            dot += xi * ci;
-          }
-          want[r * kLdH + j] = dist * scales[j];
-          largest = std::max(largest, want[r * kLdH + j]);
-          h[r * kLdH + j] = dot;
-        }
-        for (int j = 0; j < used; ++j)
-          sum += want[r * kLdH + j] = std::exp(want[r * kLdH + j] - (normalized ? largest : 0.0));
-        for (int j = 0; j < used && normalized; ++j) want[r * kLdH + j] /= sum;
-      }
-      for (const auto& [kernel, table] : Tables()) {
-        SCOPED_TRACE(testing::Message() << VXNeural::PassKernelName(kernel) << " used " << used
-                                        << (normalized ? " normalised" : ""));
-        std::vector<double> got = h;
-        table->radialRows(kRows, used, xRows.ptrs.data(), kInputs, norms.data(), scales.data(),
-                          normalized, got.data(), kLdH);
-        for (int r = 0; r < kRows; ++r) {
-          for (int j = 0; j < kLdH; ++j) {
-            // Past the padded row the cells keep their values; |x|^2 - 2 x.c
-            // + |c|^2 cancels on the far record.
-            const bool padded = j < VXNeural::detail::Padded(used);
-            const double w = padded ? want[r * kLdH + j] : 9.0;
-            EXPECT_NEAR(got[r * kLdH + j], w, padded ? 1e-10 * (1.0 + w) : 0.0) << r << "," << j;
-          }
-        }
-      }
-    }
   }
 }
 

@@ -1,10 +1,10 @@
-// The optimizers and solvers. The iterative optimizers checked against
-// second implementations written out plainly here: batch gradient descent
-// (its step search, progress reports, the stop rules and the verifying
-// cycle the batch optimizers share), mini-batch and online gradient descent
-// (steps, rate decay, momentum cap, record order) and scaled conjugate
-// gradient. The least-squares output solvers: the sweep-operator regression
-// against an independent normal-equation solve and its handling of
+// The optimizers and solvers. Batch gradient descent worked by hand (its
+// step search, momentum cap and progress reports), the stop rules and the
+// verifying cycle the batch optimizers share; mini-batch and online
+// gradient descent (steps, rate decay, momentum cap, record order) and
+// scaled conjugate gradient against second implementations written out
+// plainly here. The least-squares output solvers: the sweep-operator
+// regression by the normal equations its fit must satisfy, its handling of
 // collinear regressors, and RBFLinReg / LinearRegr solving a network's
 // output weights and updating them. The saved forms of all of them and the
 // record buffer they carry: layouts against records assembled here field
@@ -48,54 +48,6 @@
 #include "vxneural/optim/MultiVariateRegression.h"
 #include "vxneural/optim/RBFLinReg.h"
 #include "vxneural/optim/ScaledConjGrad.h"
-
-// An independent weighted least-squares solve for the solver tests: the
-// normal equations (X'WX) b = X'WY by Gaussian elimination with partial
-// pivoting, and the residual sums of squares of the solution.
-namespace least_squares_reference {
-
-struct Fit {
-  std::vector<std::vector<double>> b;  // b[t][i]
-  std::vector<double> rss;             // per dependent variable
-};
-
-// x: one row of regressors per record (the constant column included when
-// wanted), y: one row of dependent values per record, w: the weights.
-inline Fit Solve(const std::vector<std::vector<double>>& x,
-                 const std::vector<std::vector<double>>& y, const std::vector<double>& w) {
-  const std::size_t n = x.size(), p = x[0].size(), q = y[0].size();
-  std::vector<std::vector<double>> a(p, std::vector<double>(p + q, 0.0));
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t i = 0; i < p; ++i) {
-      for (std::size_t j = 0; j < p; ++j) a[i][j] += w[r] * x[r][i] * x[r][j];
-      for (std::size_t t = 0; t < q; ++t) a[i][p + t] += w[r] * x[r][i] * y[r][t];
-    }
-  for (std::size_t c = 0; c < p; ++c) {
-    std::size_t best = c;
-    for (std::size_t r = c + 1; r < p; ++r)
-      if (std::fabs(a[r][c]) > std::fabs(a[best][c])) best = r;
-    std::swap(a[c], a[best]);
-    for (std::size_t r = 0; r < p; ++r) {
-      if (r == c) continue;
-      const double f = a[r][c] / a[c][c];
-      for (std::size_t k = c; k < p + q; ++k) a[r][k] -= f * a[c][k];
-    }
-  }
-  Fit fit;
-  fit.b.assign(q, std::vector<double>(p));
-  for (std::size_t t = 0; t < q; ++t)
-    for (std::size_t i = 0; i < p; ++i) fit.b[t][i] = a[i][p + t] / a[i][i];
-  fit.rss.assign(q, 0.0);
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t t = 0; t < q; ++t) {
-      double e = y[r][t];
-      for (std::size_t i = 0; i < p; ++i) e -= x[r][i] * fit.b[t][i];
-      fit.rss[t] += w[r] * e * e;
-    }
-  return fit;
-}
-
-}  // namespace least_squares_reference
 
 namespace {
 
@@ -290,7 +242,6 @@ struct CountingIter : VectorRecordIter {
 
 // --- The least-squares solvers -----------------------------------------------
 
-using least_squares_reference::Fit;
 using Rows = std::vector<std::vector<double>>;
 
 // n records of x (nx regressors from make) and q noisy linear responses.
@@ -326,24 +277,54 @@ void AddAll(MultiVariateRegression& m, const Data& d) {
     m.AddRecord(d.x[r].data(), int(d.x[r].size()), d.y[r].data(), int(d.y[r].size()), d.w[r]);
 }
 
-// The reference fit on every column but skip (the constant column first).
-Fit Reference(const Data& d, bool constant, std::size_t skip = SIZE_MAX) {
-  Rows x;
-  for (const auto& row : d.x) {
-    x.emplace_back(constant ? 1 : 0, 1.0);
-    for (std::size_t i = 0; i < row.size(); ++i)
-      if (i != skip) x.back().push_back(row[i]);
-  }
-  return least_squares_reference::Solve(x, d.y, d.w);
-}
-
 std::vector<double> Coefficients(const MultiVariateRegression& m, int t) {
   std::vector<double> b(static_cast<std::size_t>(m.GetNumRegressors()));
   m.GetCoefficients(t, b.data());
   return b;
 }
 
-TEST(MultiVariateRegression, AgreesWithTheNormalEquations) {
+// Coefficients b[t] (the constant first) are the weighted least-squares fit
+// of the data exactly when the weighted residuals are orthogonal to every
+// regressor: the normal equations, checked without solving them. Returns
+// the residual sums of squares.
+std::vector<double> ExpectLeastSquares(const Data& d, bool constant, const Rows& b) {
+  std::vector<double> rss(b.size(), 0.0);
+  for (std::size_t t = 0; t < b.size(); ++t) {
+    std::vector<double> normal(d.x[0].size() + (constant ? 1 : 0), 0.0);
+    EXPECT_EQ(b[t].size(), normal.size());
+    if (b[t].size() != normal.size()) return rss;
+    for (std::size_t r = 0; r < d.x.size(); ++r) {
+      std::vector<double> z = d.x[r];
+      if (constant) z.insert(z.begin(), 1.0);
+      const double e = d.y[r][t] - std::inner_product(z.begin(), z.end(), b[t].begin(), 0.0);
+      for (std::size_t i = 0; i < z.size(); ++i) normal[i] += d.w[r] * e * z[i];
+      rss[t] += d.w[r] * e * e;
+    }
+    for (std::size_t i = 0; i < normal.size(); ++i)
+      EXPECT_NEAR(normal[i], 0.0, 1e-9) << "target " << t << " regressor " << i;
+  }
+  return rss;
+}
+
+// The fit, its residual sums of squares and its prediction of the first
+// record.
+void ExpectFit(const MultiVariateRegression& m, const Data& d) {
+  Rows b;
+  for (int t = 0; t < m.GetNumDependent(); ++t) b.push_back(Coefficients(m, t));
+  const std::vector<double> rss = ExpectLeastSquares(d, m.HasConstant(), b);
+  double predicted[3];
+  m.Predict(d.x[0].data(), predicted);
+  for (std::size_t t = 0; t < b.size(); ++t) {
+    EXPECT_NEAR(m.GetResidualSumOfSquares(int(t)), rss[t], 1e-9);
+    const std::size_t c = m.HasConstant() ? 1 : 0;
+    EXPECT_NEAR(predicted[t],
+                (c ? b[t][0] : 0.0) +
+                    std::inner_product(d.x[0].begin(), d.x[0].end(), b[t].begin() + c, 0.0),
+                1e-12);
+  }
+}
+
+TEST(MultiVariateRegression, SolvesTheWeightedNormalEquations) {
   struct Case {
     int nx;
     bool constant;
@@ -356,19 +337,7 @@ TEST(MultiVariateRegression, AgreesWithTheNormalEquations) {
     AddAll(m, d);
     EXPECT_EQ((std::pair{m.GetCaseCount(), m.EstimateCoefficients(true)}),
               std::pair(200, c.nx + (c.constant ? 1 : 0)));
-    const Fit ref = Reference(d, c.constant);
-    double predicted[3];
-    m.Predict(d.x[0].data(), predicted);
-    for (std::size_t t = 0; t < std::size_t(c.q); ++t) {
-      const std::vector<double> b = Coefficients(m, int(t));
-      double v = 0.0;
-      for (std::size_t i = 0; i < b.size(); ++i) {
-        EXPECT_NEAR(b[i], ref.b[t][i], 1e-9) << c.nx << " t" << t << " i" << i;
-        v += ref.b[t][i] * (c.constant && i == 0 ? 1.0 : d.x[0][i - (c.constant ? 1 : 0)]);
-      }
-      EXPECT_NEAR(m.GetResidualSumOfSquares(int(t)), ref.rss[t], 1e-9);
-      EXPECT_NEAR(predicted[t], v, 1e-9);
-    }
+    ExpectFit(m, d);
   }
 }
 
@@ -381,33 +350,25 @@ TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
   } cases[] = {{"identical", {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 1},
                {"a combination of two others", {{1, 0, 0}, {0, 1, 0}, {1, -2, 0}}, 2}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     const Data d = MakeData(100, 3, 1, 5, false, c.m);
     MultiVariateRegression m(3, true, 1);
     AddAll(m, d);
-    EXPECT_EQ(m.EstimateCoefficients(true), 3) << c.what;
-    EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]) << c.what;
-    const Fit ref = Reference(d, true, c.refused);
-    const std::vector<double> b = Coefficients(m, 0);
-    EXPECT_EQ(b[c.refused + 1], 0.0) << c.what;
-    for (std::size_t k = 0, i = 0; i < b.size(); ++i) {
-      if (i == c.refused + 1) continue;
-      EXPECT_NEAR(b[i], ref.b[0][k++], 1e-9) << c.what << " " << i;
-    }
-    EXPECT_NEAR(m.GetResidualSumOfSquares(0), ref.rss[0], 1e-9) << c.what;
+    EXPECT_EQ(m.EstimateCoefficients(true), 3);
+    EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]);
+    // With the refused coefficient 0 the others still fit: the refused
+    // regressor is a combination of them.
+    EXPECT_EQ(Coefficients(m, 0)[c.refused + 1], 0.0);
+    ExpectFit(m, d);
   }
 }
 
 // --- Solvers on networks -----------------------------------------------------
 
-// The output weights a least-squares solve on the regressors gives, row by
-// row, with the network's error at them.
-struct Expected {
-  std::vector<double> weights;
-  double error = 0.0;
-};
-
-Expected ReferenceWeights(NNetwork& net, const std::vector<Record>& records, bool hidden,
-                          bool constant) {
+// The network's output weights, row by row, are the least-squares fit of
+// the targets on the regressors (the hidden units' values, or the inputs);
+// returns the network's error at them.
+double ExpectSolved(NNetwork& net, const std::vector<Record>& records, bool hidden, bool constant) {
   Data d;
   for (const Record& r : records) {
     std::vector<double> x(r.GetAll(), r.GetAll() + net.GetNumInputs());
@@ -420,20 +381,14 @@ Expected ReferenceWeights(NNetwork& net, const std::vector<Record>& records, boo
     d.y.emplace_back(r.GetAll() + net.GetNumInputs(), r.GetAll() + r.Size());
     d.w.push_back(1.0);
   }
-  const Fit f = Reference(d, constant);
-  Expected e;
-  for (std::size_t t = 0; t < f.b.size(); ++t) {
-    e.weights.insert(e.weights.end(), f.b[t].begin(), f.b[t].end());
-    e.error += 0.5 * f.rss[t];
-  }
-  return e;
-}
-
-void ExpectWeights(const NNetwork& net, const Expected& e) {
   const INLayer* out = net.GetLayer(net.GetNumLayers());
-  ASSERT_EQ(out->GetNumWeights(), int(e.weights.size()));
-  for (std::size_t i = 0; i < e.weights.size(); ++i)
-    EXPECT_NEAR(out->GetWeights()[i], e.weights[i], 1e-9) << i;
+  const std::size_t p = d.x[0].size() + (constant ? 1 : 0);
+  EXPECT_EQ(out->GetNumWeights(), int(p * d.y[0].size()));
+  Rows b;
+  for (std::size_t t = 0; t < d.y[0].size(); ++t)
+    b.emplace_back(out->GetWeights() + t * p, out->GetWeights() + (t + 1) * p);
+  const std::vector<double> rss = ExpectLeastSquares(d, constant, b);
+  return 0.5 * std::accumulate(rss.begin(), rss.end(), 0.0);
 }
 
 TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
@@ -450,11 +405,10 @@ TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
     ASSERT_TRUE(solver.GetRegression());
     EXPECT_EQ(solver.GetRegression()->GetNumRegressors(), constant ? 6 : 5);
     EXPECT_TRUE(VXMV::IsMissing(solver.GetEstError()));
-    const Expected e = ReferenceWeights(net, records, true, constant);
     VectorRecordIter source(records);
     EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
-    ExpectWeights(net, e);
-    EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+    const double error = ExpectSolved(net, records, true, constant);
+    EXPECT_NEAR(solver.GetEstError(), error, 1e-9);
     EXPECT_EQ(net.GetAccumError(), solver.GetEstError());
     EXPECT_EQ(std::make_tuple(solver.GetAlgorithmStatus(), solver.GetStopReason(),
                               solver.GetNIterations(), solver.GetNDataPasses(),
@@ -464,14 +418,14 @@ TEST(RBFLinReg, TrainingPassSolvesTheOutputWeights) {
     // A second pass starts a new fit rather than adding to the first.
     EXPECT_EQ(solver.TrainPass(source, 1000), VXStatus());
     EXPECT_EQ(solver.GetRegression()->GetCaseCount(), 150);
-    ExpectWeights(net, e);
+    EXPECT_NEAR(ExpectSolved(net, records, true, constant), error, 1e-9);
 
     // Records added one by one and solved give the same weights.
     RBFLinReg byRecord(&settings, &net);
     for (const Record& r : records) byRecord.AddRecord(r);
     net.ResetAll();
     EXPECT_EQ(byRecord.Solve(), VXStatus());
-    ExpectWeights(net, e);
+    EXPECT_NEAR(ExpectSolved(net, records, true, constant), error, 1e-9);
     EXPECT_EQ(byRecord.GetNRecordsProcessed(), 150);
   }
 }
@@ -488,7 +442,7 @@ TEST(LinearRegr, TrainsInOnePassAndUpdatesOnlyForTheBetter) {
   VectorRecordIter source(first), none(std::vector<Record>{}), more(later);
   VXStatus status;
   EXPECT_EQ(solver.Train(status, source, nullptr, 1000, 0), VXStatus());
-  ExpectWeights(net, ReferenceWeights(net, first, false, true));
+  ExpectSolved(net, first, false, true);
   EXPECT_EQ(solver.GetTrainError(), solver.GetEstError());
   EXPECT_EQ(solver.GetNDataPasses(), 1);
 
@@ -504,11 +458,9 @@ TEST(LinearRegr, TrainsInOnePassAndUpdatesOnlyForTheBetter) {
   // New records join the kept cross-products: the fit of all 200.
   std::vector<Record> all = first;
   all.insert(all.end(), later.begin(), later.end());
-  const Expected e = ReferenceWeights(net, all, false, true);
   EXPECT_EQ(solver.Update(status, source, more, 100, changed), VXStatus());
   EXPECT_TRUE(changed);
-  ExpectWeights(net, e);
-  EXPECT_NEAR(solver.GetEstError(), e.error, 1e-9);
+  EXPECT_NEAR(solver.GetEstError(), ExpectSolved(net, all, false, true), 1e-9);
   EXPECT_EQ(solver.GetNRecordsProcessed(), 200);
   EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kTrained);
 
@@ -534,73 +486,73 @@ struct Linear : Trainee<GradientDescentBatch> {
   std::valarray<double> FirstStep() { return initial - kEta * At(initial).gradient; }
 };
 
-// Batch gradient descent written out plainly: momentum capped at the
-// gradient term, eta halved until a step lowers the error, a stop once the
-// data-pass limit is reached after an iteration (or inside a search).
-struct BatchReference {
-  std::valarray<double> w;
-  double error = 0.0, relChange = 0.0;
-  int passes = 1, iterations = 0;
-  std::vector<int> passesAt;  // after each iteration
-};
-BatchReference RunBatchReference(Problem& p, double eta, double alpha, double rho, int maxPasses) {
-  BatchReference ref;
-  ref.w = p.initial;
-  std::valarray<double> a(0.0, ref.w.size());
-  Evaluation at = p.At(ref.w);
-  while (ref.passes < maxPasses) {
-    for (bool accepted = false; !accepted && ref.passes < maxPasses;) {
-      if (alpha * Norm(a) > eta * Norm(at.gradient))
-        alpha = eta * Norm(at.gradient) / Norm(a) * rho;
-      const std::valarray<double> d = (ref.w - eta * at.gradient) + alpha * a;
-      const Evaluation trial = p.At(d);
-      ++ref.passes;
-      accepted = trial.error < at.error;
-      if (accepted) {
-        a = d - ref.w;
-        ref.w = d;
-        ref.relChange = RelativeChange(at.error, trial.error);
-        at = trial;
-      } else {
-        eta *= 0.5;
-      }
-    }
-    ++ref.iterations;
-    ref.passesAt.push_back(ref.passes);
-  }
-  ref.error = at.error;
-  return ref;
+// Two records (x, t) = (0, 0) and (1, 1) on a network without hidden
+// layers: the error of bias b and weight v is (b^2 + (b + v - 1)^2) / 2,
+// its gradient (2b + v - 1, b + v - 1), the mean model's error 1/4.
+double TwoPointError(const std::valarray<double>& w) {
+  return (w[0] * w[0] + (w[0] + w[1] - 1) * (w[0] + w[1] - 1)) / 2;
+}
+std::valarray<double> TwoPointGradient(const std::valarray<double>& w) {
+  return {2 * w[0] + w[1] - 1, w[0] + w[1] - 1};
 }
 
-TEST(GradientDescentBatchTrain, FollowsMomentumAndHalvingLikeASecondImplementation) {
-  for (const double eta : {kEta, 0.4, 50.0}) {
-    SCOPED_TRACE(eta);
-    Linear p;
-    p.settings->SetEtaInit(eta);
-    p.settings->SetAlpha(0.9);
-    p.settings->SetAlphaReduction(0.9);
-    p.settings->SetMaxNDataPasses(40);
-    Recorder recorder;
-    p.settings->SetProgressListener(&recorder);
-    p.settings->SetNSkippedReports(2);
+TEST(GradientDescentBatchTrain, HalvesTheRateAndCapsTheMomentumByHand) {
+  Trainee<GradientDescentBatch> p(
+      Problem(1, {1}, {}, VXNNCommon::kIdentity, {Record({0.0, 0.0}), Record({1.0, 1.0})}, 1));
+  p.initial = 0.0;
+  p.settings->SetEtaInit(1.0);
+  p.settings->SetAlpha(0.9);
+  p.settings->SetAlphaReduction(0.9);
+  // From (0, 0), error 1/2 and gradient (-1, -1), eta 1 tries (1, 1), error
+  // 1: refused, and eta halves for the rest of the run; (1/2, 1/2), error
+  // 1/8, is taken. There the gradient is (1/2, 0) and eta |g| = 1/4 is
+  // below 0.9 |A| = 0.9 / sqrt 2: alpha becomes 0.9 (1/4) / |A|, a momentum
+  // term of m = 0.225 / sqrt 2 on both weights. The third step keeps that
+  // alpha (0.225 sqrt 2 |w2 - w1| < eta |g2|) and its momentum is the
+  // second step taken.
+  const double m = 0.225 / std::sqrt(2.0);
+  const std::valarray<double> w0 = {0.0, 0.0}, w1 = {0.5, 0.5}, w2 = {0.25 + m, 0.5 + m},
+                              w3 = w2 - 0.5 * TwoPointGradient(w2) +
+                                   0.225 * std::sqrt(2.0) * (w2 - w1);
+  const struct {
+    int passes, iterations;
+    std::valarray<double> w;
+    double change;  // relative change of the last step's error
+  } runs[] = {
+      // The limit ends the first search: the run keeps the weights it
+      // started from.
+      {2, 1, w0, VXMV::gMissingValue},
+      {3, 1, w1, RelativeChange(0.5, 0.125)},
+      {4, 2, w2, RelativeChange(0.125, TwoPointError(w2))},
+      {5, 3, w3, RelativeChange(TwoPointError(w2), TwoPointError(w3))},
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.passes);
+    p.settings->SetMaxNDataPasses(r.passes);
     EXPECT_TRUE(p.Run().IsOK());
-    const BatchReference ref = RunBatchReference(p, eta, 0.9, 0.9, 40);
-    ExpectWeightsNear(WeightsOf(*p.net), ref.w);
-    EXPECT_EQ(Counts(*p.opt),
-              std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained, ref.passes,
-                              ref.iterations, 40));
-    EXPECT_NEAR(p.opt->GetTrainError(), ref.error, 1e-12);
-    EXPECT_NEAR(p.opt->GetAccumError(), ref.error, 1e-12);
-    EXPECT_NEAR(p.opt->GetRelChangeInErr(), ref.relChange, 1e-12);
-    EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(ref.error), 1e-12);
-    EXPECT_TRUE(eta != 50.0 || ref.passes > ref.iterations + 1) << "no step was refused";
-    // A report every third iteration, and one as the run stops.
-    std::vector<int> expected, reported;
-    for (std::size_t i = 0; i < ref.passesAt.size(); i += 3) expected.push_back(ref.passesAt[i]);
-    if ((ref.passesAt.size() - 1) % 3 != 0) expected.push_back(ref.passes);
-    for (const Shown& shown : recorder.shown) reported.push_back(shown.dataPasses);
-    EXPECT_EQ(reported, expected);
+    ExpectWeightsNear(WeightsOf(*p.net), r.w);
+    EXPECT_EQ(Counts(*p.opt), std::make_tuple(VXNNCommon::kStoppedMaxDataPasses,
+                                              VXNNCommon::kTrained, r.passes, r.iterations, 2));
+    EXPECT_NEAR(p.opt->GetTrainError(), TwoPointError(r.w), 1e-12);
+    EXPECT_NEAR(p.opt->GetAccumError(), TwoPointError(r.w), 1e-12);
+    EXPECT_NEAR(p.opt->GetRelChangeInErr(), r.change, 1e-12);
+    if (r.passes > 2) {
+      EXPECT_NEAR(p.opt->GetErrorRatio(), TwoPointError(r.w) / 0.25, 1e-9);
+    }
   }
+
+  // Steps small enough to be taken one per pass, a report every third
+  // iteration and one as the run stops.
+  p.settings->SetEtaInit(0.5);
+  p.settings->SetAlpha(0.0);
+  p.settings->SetMaxNDataPasses(10);
+  Recorder recorder;
+  p.settings->SetProgressListener(&recorder);
+  p.settings->SetNSkippedReports(2);
+  EXPECT_TRUE(p.Run().IsOK());
+  std::vector<int> reported;
+  for (const Shown& shown : recorder.shown) reported.push_back(shown.dataPasses);
+  EXPECT_EQ(reported, (std::vector<int>{2, 5, 8, 10}));
 }
 
 // Every stop rule armed to fire at the first stop test, then relaxed one by
