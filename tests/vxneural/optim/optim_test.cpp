@@ -110,8 +110,6 @@ auto Counts(const IOptimizationAlgorithm& o) {
                          o.GetNIterations(), o.GetNRecordsProcessed());
 }
 
-double Norm(const std::valarray<double>& v) { return std::sqrt((v * v).sum()); }
-
 void ExpectWeightsNear(const std::valarray<double>& actual, const std::valarray<double>& expected,
                        double tolerance = 1e-12) {
   ASSERT_EQ(actual.size(), expected.size());
@@ -614,10 +612,6 @@ TEST(GradientDescentBatchVerify, RunEndsAtTheBestVerifiedWeights) {
 
 // --- Mini-batch and online gradient descent ----------------------------------
 
-std::vector<Record> Slice(const std::vector<Record>& records, std::size_t from, std::size_t n) {
-  return {records.begin() + from, records.begin() + from + n};
-}
-
 // The order of a block of n records as the generator shuffles it.
 std::vector<int> ShuffledOrder(VXRandom& random, int n) {
   std::vector<int> order(static_cast<std::size_t>(n));
@@ -626,132 +620,119 @@ std::vector<int> ShuffledOrder(VXRandom& random, int n) {
   return order;
 }
 
-// A second implementation of the steps and epochs of a run without test
-// data, with the oracle network's errors and gradients.
-struct MboReference {
-  MboReference(NNetwork& o, const MLPSettings& settings, double d, const std::valarray<double>& w0)
-      : oracle(o), s(settings), decay(d), w(w0) {}
-  NNetwork& oracle;
-  const MLPSettings& s;
-  double decay;
-  std::valarray<double> w, a = std::valarray<double>(0.0, w.size());
-  // Rates and momentum from the settings as a run starts (before Train
-  // stores its final momentum in them).
-  double eta = s.GetEtaInit(), etaLow = s.GetEtaLow(), alpha = s.GetAlpha();
-  double rho = s.GetAlphaReduction();
-  int steps = 0;
-
-  void Step(const std::vector<Record>& group) {
-    const Evaluation at = Evaluate(oracle, w, group);
-    if (alpha * Norm(a) > eta * Norm(at.gradient)) alpha = eta * Norm(at.gradient) / Norm(a) * rho;
-    const std::valarray<double> d = (w - eta * at.gradient) + alpha * a;
-    if (Evaluate(oracle, d, group).error < at.error) {
-      a = d - w;
-      w = d;
-    }
-    ++steps;
-    if (eta > etaLow) eta = std::max(eta * decay, etaLow);
-  }
-  // Whole mini-batches of c in record order (all records at once when they
-  // are fewer than c), or (online) loads of c taken in shuffled order; the
-  // run ends at its best training epoch.
-  void Train(const std::vector<Record>& records, std::size_t c, int epochs,
-             VXRandom* shuffler = nullptr) {
-    std::valarray<double> best = w;
-    double bestError = Evaluate(oracle, w, records).error;
-    int bestEpoch = 1;
-    for (int epoch = 1; epoch <= epochs; ++epoch) {
-      for (std::size_t from = 0; from < records.size(); from += c) {
-        const std::size_t n = std::min(records.size() - from, c);
-        if (shuffler == nullptr && (n == c || records.size() < c)) Step(Slice(records, from, n));
-        if (shuffler != nullptr)
-          for (int k : ShuffledOrder(*shuffler, static_cast<int>(n)))
-            Step(Slice(records, from + static_cast<std::size_t>(k), 1));
-      }
-      const double e = Evaluate(oracle, w, records).error;
-      if (e < bestError) {
-        bestError = e;
-        best = w;
-        bestEpoch = epoch;
-      }
-    }
-    if (bestEpoch != epochs) w = best;
-  }
-};
-
-// A network of 2 inputs, 3 tanh hidden units and 1 continuous target on
-// linear data, with its optimizer (mini-batches of c) and generator.
-struct MboFixture : Problem {
-  MboFixture(int records, VXNNCommon::TrainingType type, int c)
-      : Problem(LinearProblem({3}, records, 1, 3)) {
+// A run without test data over a problem's records: mini-batches (or
+// online loads) of c, for the given epochs, with its own generator.
+struct MboRun : Problem {
+  MboRun(Problem p, VXNNCommon::TrainingType type, int c, double eta, double etaLow, double alpha,
+         int epochs)
+      : Problem(std::move(p)) {
     settings->SetTrainingMethodAndType(VXNNCommon::kGradientDescent, type);
+    settings->SetEtaInit(eta);
+    settings->SetEtaLow(etaLow);
+    settings->SetAlpha(alpha);
     settings->SetAlphaReduction(0.5);
-    mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), 3, c, &random);
+    settings->SetNEpochs(1);
+    // The first pass, then an epoch and a training-error pass per epoch.
+    settings->SetMaxNDataPasses(1 + 2 * epochs);
+    mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), inputs + outputs, c,
+                                               &random);
+    CountingIter train(records);
+    VXStatus status;
+    mbo->Train(status, train, nullptr, 1000, 0);
+    EXPECT_TRUE(status.IsOK());
+    handedOut = train.handedOut;
   }
   VXRandom random{777u, true};
   std::unique_ptr<GradientDescentMBO> mbo;
+  int handedOut = 0;
 };
 
-TEST(GradientDescentMBOTrain, FollowsASecondImplementation) {
-  struct Case {
-    const char* what;
-    int n;
-    VXNNCommon::TrainingType type;
+// Runs worked by hand on records (x, t) of errors (b + v x - t)^2 / 2 and
+// gradients (b + v x - t)(1, x). (1, 1) then (0, 1) in mini-batches of one:
+// over the one-epoch schedule of two steps eta falls from 1/2 to its low
+// value 1/8 by a factor of 1/2.
+TEST(GradientDescentMBOTrain, StepsAndRateDecayAndTheBestEpochByHand) {
+  const std::vector<Record> records = {Record({1.0, 1.0}), Record({0.0, 1.0})};
+  const std::vector<Record> apart = {Record({1.0, 1.0}), Record({1.0, -1.0})};
+  const struct {
+    std::vector<Record> records;
     int c;
-    double eta, etaLow, alpha, nEpochs;
-    int epochs, steps;
+    double etaLow;
+    std::valarray<double> w;
+    int steps;
+  } cases[] = {
+      // (0, 0) - (1/2)(-1, -1) = (1/2, 1/2); eta 1/4 on the second record:
+      // (5/8, 1/2); then eta 1/8 for good: (39/64, 31/64), then
+      // (39/64 + 25/512, 31/64).
+      {records, 1, 0.125, {337.0 / 512, 31.0 / 64}, 4},
+      // A low rate of 0 makes the factor 0: eta is 0 from the second step
+      // on, and no later step moves the weights.
+      {records, 1, 0.0, {0.5, 0.5}, 4},
+      // Both records in one mini-batch: a schedule of one step, a factor of
+      // 1/4. (0, 0) - (1/2)(-2, -1) = (1, 1/2), then - (1/8)(1/2, 1/2).
+      {records, 2, 0.125, {15.0 / 16, 7.0 / 16}, 2},
+      // Targets 1 and -1 at x = 1, eta 1/2 throughout: (1/2, 1/2), then
+      // (-1/2, -1/2), twice; every epoch ends with an error of 2 against the
+      // 1 it started from, so the run ends at the first epoch's weights.
+      {apart, 1, 0.5, {0.0, 0.0}, 4},
   };
-  const Case cases[] = {
-      // Two steps per epoch; the last 5 records are left out of the steps
-      // but not out of the measured error.
-      {"whole mini-batches only", 25, VXNNCommon::kMiniBatch, 10, 0.05, 0.05, 0.9, 2, 3, 6},
-      // Two steps to decay over: 0.1, 0.05, then 0.025 for good.
-      {"rate halves to its low value", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.025, 0.0, 1, 3, 6},
-      // The schedule's factor is exp(-inf) = 0: the rate is 0 from the
-      // second step on, and no later step moves the weights.
-      {"low rate of zero", 20, VXNNCommon::kMiniBatch, 10, 0.1, 0.0, 0.0, 1, 3, 6},
-      {"momentum capped", 40, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 5.0, 2, 4, 20},
-      {"data smaller than a mini-batch", 5, VXNNCommon::kMiniBatch, 8, 0.1, 0.01, 0.9, 2, 3, 3},
-      // Loads of 8, 8 and 4, each in its own shuffled order.
-      {"online", 20, VXNNCommon::kOnline, 8, 0.05, 0.01, 0.5, 2, 3, 60},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    MboFixture f(c.n, c.type, c.c);
-    f.settings->SetEtaInit(c.eta);
-    f.settings->SetEtaLow(c.etaLow);
-    f.settings->SetAlpha(c.alpha);
-    f.settings->SetNEpochs(c.nEpochs);
-    // Without test data: the first pass, then an epoch and a training-error
-    // pass per epoch.
-    f.settings->SetMaxNDataPasses(1 + 2 * c.epochs);
-    // The rate falls geometrically over nEpochs epochs of n / c steps.
-    const double decay =
-        c.eta == c.etaLow ? 1.0
-                          : std::exp(-std::log(c.eta / c.etaLow) / (1.0 * c.n / c.c * c.nEpochs));
-    MboReference ref(*f.oracle, *f.settings, decay, f.initial);
-    CountingIter train(f.records);
-    VXStatus status;
-    f.mbo->Train(status, train, nullptr, 1000, 0);
-    EXPECT_TRUE(status.IsOK());
-    EXPECT_EQ(Counts(*f.mbo),
-              std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained,
-                              1 + 2 * c.epochs, c.steps, c.n * c.epochs));
-    EXPECT_EQ(train.handedOut, c.n * (1 + 2 * c.epochs));
-
-    VXRandom shuffler(777u, true);
-    ref.Train(f.records, static_cast<std::size_t>(c.c), c.epochs,
-              c.type == VXNNCommon::kOnline ? &shuffler : nullptr);
-    EXPECT_EQ(ref.steps, c.steps);
-    ExpectWeightsNear(WeightsOf(*f.net), ref.w);
-    EXPECT_DOUBLE_EQ(f.settings->GetAlpha(), ref.alpha);
-    EXPECT_DOUBLE_EQ(f.mbo->GetTrainError(), f.At(ref.w).error);
-    // The shared generator moved on by exactly the draws of the loads.
-    if (c.type == VXNNCommon::kOnline) {
-      EXPECT_EQ(f.random.GetSeed(), shuffler.GetSeed());
-    }
-    EXPECT_TRUE(c.alpha != 5.0 || ref.alpha < 5.0) << "the momentum was not capped";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.c << " " << c.etaLow);
+    Problem p(1, {1}, {}, VXNNCommon::kIdentity, c.records, 1);
+    p.net->SetWeights(std::valarray<double>(0.0, 2));
+    MboRun r(std::move(p), VXNNCommon::kMiniBatch, c.c, 0.5, c.etaLow, 0.0, 2);
+    ExpectWeightsNear(WeightsOf(*r.net), c.w, 0.0);
+    EXPECT_EQ(Counts(*r.mbo), std::make_tuple(VXNNCommon::kStoppedMaxDataPasses,
+                                              VXNNCommon::kTrained, 5, c.steps, 4));
+    EXPECT_EQ(r.handedOut, 2 * 5);
+    double error = 0.0;
+    for (const Record& x : c.records) error += std::pow(c.w[0] + c.w[1] * x[0] - x[1], 2) / 2;
+    EXPECT_DOUBLE_EQ(r.mbo->GetTrainError(), error);
   }
+}
+
+// Fewer records than a mini-batch holds are stepped on whole once an
+// epoch: a step of batch gradient descent, the momentum capped alike (and
+// the capped momentum kept in the settings), as long as every step is
+// taken. Of 25 records in mini-batches of 10 the last 5 take no step.
+TEST(GradientDescentMBOTrain, AWholeBatchStepsAsBatchGradientDescent) {
+  MboRun r(LinearProblem({3}, 5, 1, 3), VXNNCommon::kMiniBatch, 8, 0.05, 0.05, 5.0, 3);
+  Trainee<GradientDescentBatch> batch(LinearProblem({3}, 5, 1, 3));
+  batch.settings->SetEtaInit(0.05);
+  batch.settings->SetAlpha(5.0);
+  batch.settings->SetAlphaReduction(0.5);
+  batch.settings->SetMaxNDataPasses(4);
+  EXPECT_TRUE(batch.Run().IsOK());
+  ASSERT_EQ(batch.opt->GetNIterations(), 3) << "a step was refused";
+  ExpectWeightsNear(WeightsOf(*r.net), WeightsOf(*batch.net), 1e-15);
+  EXPECT_EQ(r.mbo->GetNIterations(), 3);
+  EXPECT_LT(r.settings->GetAlpha(), 5.0);
+
+  MboRun part(LinearProblem({3}, 25, 1, 3), VXNNCommon::kMiniBatch, 10, 0.05, 0.01, 0.9, 2);
+  EXPECT_EQ(Counts(*part.mbo),
+            std::make_tuple(VXNNCommon::kStoppedMaxDataPasses, VXNNCommon::kTrained, 5, 4, 50));
+  EXPECT_EQ(part.handedOut, 25 * 5);
+}
+
+// Online, one record at a time in an order the generator shuffles afresh
+// for every load (8, 8, then 4 of 20 records), steps as mini-batches of one
+// over the records in that order; the shared generator moves on by those
+// draws only.
+TEST(GradientDescentMBOTrain, OnlineStepsInTheShuffledOrderOfEachLoad) {
+  const std::vector<Record> records = LinearRecords(20, 1);
+  VXRandom twin(777u, true);
+  std::vector<Record> shuffled;
+  for (std::size_t from = 0; from < records.size(); from += 8)
+    for (int k : ShuffledOrder(twin, static_cast<int>(std::min<std::size_t>(8, 20 - from))))
+      shuffled.push_back(records[from + static_cast<std::size_t>(k)]);
+  const auto problem = [](const std::vector<Record>& data) {
+    return Problem(2, {1}, {3}, VXNNCommon::kIdentity, data, 3);
+  };
+  MboRun online(problem(records), VXNNCommon::kOnline, 8, 0.05, 0.05, 0.5, 1);
+  MboRun ones(problem(shuffled), VXNNCommon::kMiniBatch, 1, 0.05, 0.05, 0.5, 1);
+  EXPECT_EQ(online.mbo->GetNIterations(), 20);
+  ExpectWeightsNear(WeightsOf(*online.net), WeightsOf(*ones.net), 1e-15);
+  EXPECT_EQ(online.random.GetSeed(), twin.GetSeed());
 }
 
 // --- Scaled conjugate gradient -----------------------------------------------
