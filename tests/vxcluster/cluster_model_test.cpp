@@ -1,7 +1,7 @@
 // The clustering's results: planted clusters recovered, the automatic count
-// within its bounds, exact sufficient statistics through rebuilds of the
-// summary tree, merges as a literal greedy merging would make them, and no
-// allocation per record.
+// within its bounds, log-likelihoods worked by hand, exact sufficient
+// statistics through rebuilds of the summary tree, merges as measuring every
+// pair would make them, and no allocation per record.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -72,69 +72,31 @@ TEST(ClusterModel, FewerClustersThanAsked) {
   EXPECT_EQ(means, (std::vector<double>{0.0, 1.0, 2.0}));
 }
 
-// A literal bottom-up merging over single records: the log-likelihood of a
-// cluster is, per continuous variable, -c/2 log(population variance + floor)
-// and, per categorical one, the sum of n log(n / c) over its categories.
-double LogLikelihood(const Rows& rows, const std::vector<int>& members) {
-  const double floor = 1e-4;  // the default fraction of a scale of 1
-  double ll = 0;
-  for (int v : {0, 1}) {
-    double s = 0, ss = 0;
-    for (int r : members) s += rows[r][v], ss += rows[r][v] * rows[r][v];
-    const double c = static_cast<double>(members.size()), m = s / c;
-    ll -= 0.5 * c * std::log(ss / c - m * m + floor);
-  }
-  std::map<double, double> counts;
-  for (int r : members) counts[rows[r][2]] += 1;
-  for (auto& n : counts) ll += n.second * std::log(n.second / members.size());
-  return ll;
-}
-
-TEST(ClusterModel, MergesAsALiteralGreedyMergingWould) {
-  std::mt19937 rng(3);
-  std::normal_distribution<double> x(0.0, 3.0);
-  std::uniform_int_distribution<int> cat(1, 3);
-  Rows rows;
-  for (int i = 0; i < 40; ++i) rows.push_back({x(rng), x(rng), double(cat(rng))});
+// Records (0, 1, 1), (2, missing, 2) and (4, 5, 1); the second variable's
+// scale of 2 makes its floor 4e-4. Variable 0: mean 2, population variance
+// 8/3, so -3/2 log(8/3 + 1e-4); variable 1: 1 and 5, variance 4, so
+// -log(4 + 4e-4); the categories counted 2, 1, 0 of 3: 2 log(2/3) + log(1/3).
+// The union of the first two with the third, formed without adding them,
+// has the same log-likelihood, and merging loses some.
+TEST(SummaryLayout, LogLikelihoodByHandAndOfAUnionBothWays) {
   ClusterVarList vars(3);
   vars.AddContVar(0.0, 1.0);
-  vars.AddContVar(0.0, 1.0);
+  vars.AddContVar(0.0, 2.0);
   vars.AddCatVar(3, ClusterVar::kNumericCategorical);
-  const auto model = Fed(vars, rows);
-  ASSERT_EQ(model->GetNumLeafEntries(), 40);
-
-  auto rounded = [](double x) { return std::round(x * 1e9) / 1e9; };
-  std::vector<std::vector<int>> clusters;
-  for (int i = 0; i < 40; ++i) clusters.push_back({i});
-  while (!clusters.empty()) {
-    const int k = static_cast<int>(clusters.size());
-    ASSERT_TRUE(model->Cluster(k).IsOK());
-    // (size, mean of variable 0) of every cluster, sorted.
-    std::vector<std::pair<int, double>> got, want;
-    for (const ClusterStats* c : Results(*model))
-      got.push_back({c->GetCaseCount(), rounded(c->GetMeanOfContVar(0))});
-    for (const auto& c : clusters) {
-      double s = 0;
-      for (int r : c) s += rows[r][0];
-      want.push_back({static_cast<int>(c.size()), rounded(s / c.size())});
-    }
-    std::sort(got.begin(), got.end());
-    std::sort(want.begin(), want.end());
-    ASSERT_EQ(got, want) << k << " clusters";
-    if (k == 1) break;
-    std::size_t bi = 0, bj = 1;
-    double best = 1e300;
-    for (std::size_t i = 0; i < clusters.size(); ++i)
-      for (std::size_t j = i + 1; j < clusters.size(); ++j) {
-        std::vector<int> both = clusters[i];
-        both.insert(both.end(), clusters[j].begin(), clusters[j].end());
-        const double d = LogLikelihood(rows, clusters[i]) + LogLikelihood(rows, clusters[j]) -
-                         LogLikelihood(rows, both);
-        if (d < best) best = d, bi = i, bj = j;
-      }
-    clusters[bi].insert(clusters[bi].end(), clusters[bj].begin(), clusters[bj].end());
-    clusters.erase(clusters.begin() + static_cast<std::ptrdiff_t>(bj));
-  }
+  const VXCluster::SummaryLayout layout(vars, 1e-4);
+  const Rows rows = {{0, 1, 1}, {2, VXMV::gMissingValue, 2}, {4, 5, 1}};
+  std::vector<double> a(layout.Width()), b(layout.Width()), all(layout.Width());
+  ASSERT_TRUE(layout.FromRecord(VXCluster::Record(rows[0]), a.data()).IsOK());
+  ASSERT_TRUE(layout.FromRecord(VXCluster::Record(rows[1]), b.data()).IsOK());
+  layout.Add(a.data(), b.data());
+  ASSERT_TRUE(layout.FromRecord(VXCluster::Record(rows[2]), b.data()).IsOK());
+  all = a;
+  layout.Add(all.data(), b.data());
+  const double expected = -1.5 * std::log(8.0 / 3 + 1e-4) - std::log(4.0004) +
+                          2 * std::log(2.0 / 3) + std::log(1.0 / 3);
+  EXPECT_NEAR(layout.LogLikelihood(all.data()), expected, 1e-12);
+  EXPECT_NEAR(layout.LogLikelihoodOfUnion(a.data(), b.data()), expected, 1e-12);
+  EXPECT_GT(layout.Distance(a.data(), b.data()), 0.1);
 }
 
 // Group A (4 records) and group B (2 records), far apart. Variable 0
@@ -343,6 +305,21 @@ TEST(Hierarchy, MergesAsMeasuringEveryPair) {
       SCOPED_TRACE(t);
       EXPECT_EQ(std::make_tuple(h.Merges()[t].fKept, h.Merges()[t].fGone, h.Merges()[t].fDistance),
                 std::make_tuple(expected[t].fKept, expected[t].fGone, expected[t].fDistance));
+    }
+    // Labels name each of c clusters by its lowest entry; the merge that
+    // leaves c clusters has joined its pair.
+    std::vector<int> labels;
+    for (int c = m; c >= 1; --c) {
+      h.Labels(c, labels);
+      int named = 0;
+      for (int i = 0; i < m; ++i) {
+        named += labels[i] == i;
+        ASSERT_TRUE(labels[i] <= i && labels[labels[i]] == labels[i]) << c << " " << i;
+      }
+      EXPECT_EQ(named, c);
+      if (c == m) continue;
+      const auto& joined = h.Merges()[m - c - 1];
+      EXPECT_EQ(labels[joined.fKept], labels[joined.fGone]) << c;
     }
   }
 }
