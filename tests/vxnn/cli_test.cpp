@@ -239,47 +239,67 @@ TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
   EXPECT_LE(h["count"].get<double>(), 5.0);
 }
 
+// Three records with a declared missing value, two with an empty input
+// (one of them among the three) and one with an empty target, and a
+// constant column. Dropped, the five records are left out; filled in, only
+// the one without its target is, and five inputs in four records are.
 TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
-  // Three records with a declared missing value, two with an empty cell,
-  // and a constant column.
   vxnn::CsvTable t = testhost::Shipped("iris.csv");
   t.fHeader.push_back("site");
   for (auto& row : t.fRows) row.push_back("north");
   t.fRows[3][0] = t.fRows[50][0] = "NA";
   t.fRows[120][2] = "-1";
-  t.fRows[7][1] = t.fRows[99][4] = "";
+  t.fRows[7][1] = t.fRows[3][1] = t.fRows[99][4] = "";
   Spit(fDir / "gaps.csv", CsvText(t));
-  nlohmann::json s = Json(
-      "train gaps.csv --target species --missing sepal_length=NA --missing petal_length=-1 "
-      "--missing-inputs drop --json --no-save");
-  double leftOut = 0;
-  for (const char* set : {"left_out_of_training", "left_out_of_test"})
-    for (const auto& m : s["data"][set]) leftOut += m.get<double>();
-  EXPECT_EQ(leftOut, 5.0);
-  EXPECT_EQ(s["data"]["unused_constant_inputs"], nlohmann::json::array({"site"}));
-  EXPECT_EQ(s["importance"].size(), 4u);
+  for (const auto& [policy, leftOut, cells, records] :
+       {std::tuple<std::string, double, double, double>{"drop", 5, 0, 0}, {"impute", 1, 5, 4}}) {
+    nlohmann::json s = Json(
+        "train gaps.csv --target species --missing sepal_length=NA --missing petal_length=-1 "
+        "--max-data-passes 5 --json --no-save --missing-inputs " +
+        policy);
+    double out = 0, in = 0, filled = 0;
+    for (const char* set : {"left_out_of_training", "left_out_of_test"})
+      for (const auto& m : s["data"][set]) out += m.get<double>();
+    for (const char* set : {"imputed_training", "imputed_test"}) {
+      in += s["data"][set]["inputs"].get<double>();
+      filled += s["data"][set]["records"].get<double>();
+    }
+    EXPECT_EQ(std::make_tuple(out, in, filled), std::make_tuple(leftOut, cells, records)) << policy;
+    EXPECT_EQ(s["data"]["unused_constant_inputs"], nlohmann::json::array({"site"}));
+    EXPECT_EQ(s["importance"].size(), 4u);
+  }
 }
 
+// An empty input, a record with two (one of them nan), text in a number
+// column, and a category (sex 3) the model never saw: filled in, the first
+// two are scored; dropped, none of the four.
 TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   ASSERT_EQ(Go("train data/diabetes.csv --target progression --model d --categorical sex").fCode,
             0);
-  // An empty input, text in a number column, and a category (sex 3) the
-  // model never saw.
   vxnn::CsvTable t = testhost::Shipped("diabetes.csv");
-  t.fRows[0][2] = "";
+  t.fRows[0][2] = t.fRows[1][2] = "";
+  t.fRows[1][3] = "nan";
   t.fRows[5][3] = "high";
   t.fRows[9][1] = "3";
   Spit(fDir / "bad.csv", CsvText(t));
   const Outcome r = Go("score d bad.csv --missing-inputs drop");
   EXPECT_EQ(r.fCode, 0);
-  EXPECT_EQ(r.fErr.rfind("vxnn: 3 of 442 records could not be scored", 0), 0u) << r.fErr;
+  EXPECT_EQ(r.fErr.rfind("vxnn: 4 of 442 records could not be scored", 0), 0u) << r.fErr;
   EXPECT_EQ(Lines(r.fErr), 1);
   const vxnn::CsvTable scored = testhost::CsvFromText(r.fOut);
   ASSERT_EQ(scored.fRows.size(), 442u);
   const int p = scored.Column("predicted_progression");
-  for (int i : {0, 5, 9}) EXPECT_EQ(scored.fRows[i][p], "") << i;
-  for (int i : {1, 4, 10, 441}) EXPECT_NE(scored.fRows[i][p], "") << i;
+  for (int i : {0, 1, 5, 9}) EXPECT_EQ(scored.fRows[i][p], "") << i;
+  for (int i : {2, 4, 10, 441}) EXPECT_NE(scored.fRows[i][p], "") << i;
   EXPECT_EQ(scored.fRows[5][3], "high");  // input cells pass through
+  const Outcome filled = Go("score d bad.csv");
+  EXPECT_THAT(filled.fErr, testing::StartsWith(
+                               "vxnn: 3 missing inputs in 2 records filled in with the training "
+                               "mean, or most frequent category\nvxnn: 2 of 442 records could not "
+                               "be scored"));
+  const vxnn::CsvTable imputed = testhost::CsvFromText(filled.fOut);
+  EXPECT_NE(imputed.fRows[1][p], "");
+  EXPECT_EQ(imputed.fRows[9][p], "");
 
   // Scoring needs no target column.
   vxnn::CsvTable inputs = testhost::Shipped("diabetes.csv");
@@ -292,7 +312,11 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
 
   const Outcome e = Go("eval d bad.csv --missing-inputs drop");
   EXPECT_EQ(e.fCode, 0);
-  EXPECT_THAT(e.fOut, HasSubstr("439 records evaluated of 442"));
+  EXPECT_THAT(e.fOut, HasSubstr("438 records evaluated of 442"));
+  const nlohmann::json j = Json("eval d bad.csv --json");
+  EXPECT_EQ(
+      nlohmann::json({j["evaluated_records"], j["imputed"]["inputs"], j["imputed"]["records"]}),
+      nlohmann::json({440, 3, 2}));
 }
 
 // Every command run with its exit code and a text of its output: help on

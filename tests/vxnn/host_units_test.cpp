@@ -122,8 +122,11 @@ TEST(Dataset, StatisticsSkipMissingCells) {
 }
 
 TEST(Partition, DisjointSortedRepeatableAndUnbiased) {
-  for (const auto& [n, fraction, test] :
-       {std::tuple<std::size_t, double, std::size_t>{10, 0.3, 3}, {150, 0.3, 45}, {5, 0.0, 0}}) {
+  // 7 x 0.5 rounds half away from zero, to 4.
+  for (const auto& [n, fraction, test] : {std::tuple<std::size_t, double, std::size_t>{10, 0.3, 3},
+                                          {150, 0.3, 45},
+                                          {7, 0.5, 4},
+                                          {5, 0.0, 0}}) {
     const Partition p = SplitRecords(n, fraction, 7);
     EXPECT_EQ(p.fTest.size(), test);
     std::set<std::size_t> all(p.fTrain.begin(), p.fTrain.end());
@@ -132,6 +135,16 @@ TEST(Partition, DisjointSortedRepeatableAndUnbiased) {
     EXPECT_TRUE(std::is_sorted(p.fTrain.begin(), p.fTrain.end()));
     EXPECT_TRUE(std::is_sorted(p.fTest.begin(), p.fTest.end()));
     EXPECT_EQ(SplitRecords(n, fraction, 7).fTest, p.fTest);
+    // A draw restarted after its last record replays the same split (as a
+    // file streamed pass after pass needs), and holds out nothing past it.
+    SplitDraw d(n, fraction, 7);
+    for (std::size_t i = 0; i < n; ++i) d.NextIsTest();
+    EXPECT_FALSE(d.NextIsTest());
+    d.Restart();
+    std::vector<std::size_t> replayed;
+    for (std::size_t i = 0; i < n; ++i)
+      if (d.NextIsTest()) replayed.push_back(i);
+    EXPECT_EQ(replayed, p.fTest);
   }
   EXPECT_NE(SplitRecords(200, 0.25, 99).fTest, SplitRecords(200, 0.25, 100).fTest);
   // 3 of 10 held out, over 20000 seeds: each record about 6000 times, with
@@ -143,8 +156,10 @@ TEST(Partition, DisjointSortedRepeatableAndUnbiased) {
   for (int c : count) EXPECT_NEAR(c, 6000, 330);
 }
 
-TEST(Records, CellsBecomeCodesValuesOrMissing) {
-  const CsvTable t = CsvFromText("x,c,n,skip,y\n1.5,red,1,a,yes\n2.5,blue,2,b,no\n3.5,,9,c,yes\n");
+// x: the mean of 1, 2 and 6 is 3; c: q, the most frequent category, is code
+// 0; n: numbers as categories, 9 declared missing; y: yes, then no.
+TEST(Records, CellsBecomeCodesValuesMissingOrImputed) {
+  const CsvTable t = CsvFromText("x,c,n,skip,y\n1,q,1,a,yes\n2,p,2,b,no\n6,q,9,c,yes\n");
   DescribeOptions o = Targets({"y"});
   o.fIgnore = {"skip"};
   o.fCategorical = {"n"};
@@ -153,37 +168,53 @@ TEST(Records, CellsBecomeCodesValuesOrMissing) {
   ASSERT_EQ(list.Size(), 4u);
 
   // Columns in another order, with one the model does not know.
-  const RecordMaker maker(list, {"extra", "y", "n", "c", "x"}, true, "s.csv", MissingInputs::kDrop);
+  const std::vector<std::string> header = {"extra", "y", "n", "c", "x"};
+  const RecordMaker drop(list, header, true, "s.csv", MissingInputs::kDrop);
+  RecordMaker impute(list, header, true, "s.csv", MissingInputs::kImpute);
   VXCommon_1_2::Record r;
-  EXPECT_FALSE(maker.Make({"?", "no", "2", "blue", "0.25"}, r, true));
+  EXPECT_FALSE(drop.Make({"?", "no", "2", "p", "0.25"}, r, true));
   EXPECT_EQ(r[0], 0.25);
-  EXPECT_EQ(r[1], dynamic_cast<const NNStringEncoder&>(*list.GetEncoderAt(1)).EncodeConst("blue"));
+  EXPECT_EQ(r[1], dynamic_cast<const NNStringEncoder&>(*list.GetEncoderAt(1)).EncodeConst("p"));
   EXPECT_EQ(r[2], dynamic_cast<const NNCatNumEncoder&>(*list.GetEncoderAt(2)).EncodeConst(2.0));
-  EXPECT_EQ(r[3], 1.0);  // "no" came second
+  EXPECT_EQ(r[3], 1.0);
 
+  const double m = VXMV::gMissingValue;
   const struct {
-    std::vector<std::string> fRow;
-    bool fTargets;
+    std::vector<std::string> fRow;  // extra, y, n, c, x
+    bool fImpute;
     CellProblem fProblem;
-    int fVariable;
+    int fVariable, fImputed;
+    double fX, fC;
   } cases[] = {
-      {{"", "no", "2", "", "1"}, true, CellProblem::kMissing, 1},
-      {{"", "no", "9", "red", "1"}, true, CellProblem::kMissing, 2},
-      {{"", "no", "1", "red", "-1"}, true, CellProblem::kMissing, 0},
-      {{"", "no", "3", "red", "1"}, true, CellProblem::kUnseenCategory, 2},
-      {{"", "no", "1", "green", "1"}, true, CellProblem::kUnseenCategory, 1},
-      {{"", "no", "1", "red", "abc"}, true, CellProblem::kNotANumber, 0},
-      {{"", "maybe", "1", "red", "1"}, true, CellProblem::kUnseenCategory, 3},
-      // Targets not read when scoring: the slot holds the missing value.
-      {{"", "maybe", "1", "red", "1"}, false, CellProblem::kNone, -1},
+      {{"", "no", "2", "", "1"}, false, CellProblem::kMissing, 1, 0, 1, m},
+      {{"", "no", "9", "q", "1"}, false, CellProblem::kMissing, 2, 0, 1, 0},
+      {{"", "no", "1", "q", "-1"}, false, CellProblem::kMissing, 0, 0, m, 0},
+      {{"", "no", "1", "q", ""}, false, CellProblem::kMissing, 0, 0, m, 0},
+      {{"", "no", "3", "q", "1"}, false, CellProblem::kUnseenCategory, 2, 0, 1, 0},
+      {{"", "no", "1", "green", "1"}, true, CellProblem::kUnseenCategory, 1, 0, 1, m},
+      {{"", "no", "1", "q", "abc"}, true, CellProblem::kNotANumber, 0, 0, m, 0},
+      {{"", "maybe", "1", "q", "1"}, true, CellProblem::kUnseenCategory, 3, 0, 1, 0},
+      // Inputs are filled in, a target never is.
+      {{"", "", "1", "q", "1"}, true, CellProblem::kMissing, 3, 0, 1, 0},
+      {{"", "no", "1", "p", ""}, true, CellProblem::kNone, -1, 1, 3, 1},
+      {{"", "no", "1", "", "nan"}, true, CellProblem::kNone, -1, 2, 3, 0},
+      {{"", "no", "1", "p", "1e400"}, true, CellProblem::kNone, -1, 1, 3, 1},
+      {{"", "no", "1", "p", "-1"}, true, CellProblem::kNone, -1, 1, 3, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fRow[1] + " " + c.fRow[2] + " " + c.fRow[3] + " " + c.fRow[4]);
-    const RecordIssue issue = maker.Make(c.fRow, r, c.fTargets);
-    EXPECT_EQ(issue.fProblem, c.fProblem);
-    EXPECT_EQ(issue.fVariable, c.fVariable);
+    int imputed = 0;
+    const RecordIssue issue = (c.fImpute ? impute : drop).Make(c.fRow, r, true, &imputed);
+    EXPECT_EQ(std::make_tuple(issue.fProblem, issue.fVariable, imputed, r[0], r[1]),
+              std::make_tuple(c.fProblem, c.fVariable, c.fImputed, c.fX, c.fC));
   }
-  EXPECT_EQ(r[3], VXMV::gMissingValue);
+  // Targets not read when scoring: the slot holds the missing value.
+  EXPECT_FALSE(drop.Make({"", "maybe", "1", "q", "1"}, r, false));
+  EXPECT_EQ(r[3], m);
+  // A text the scorer declares missing is filled in rather than refused.
+  impute.DeclareMissing({{"x", {"NA"}}});
+  EXPECT_FALSE(impute.Make({"", "no", "1", "q", "NA"}, r, true));
+  EXPECT_EQ(r[0], 3.0);
 }
 
 TEST(Records, CategoryLabelsAndNumbersReadBack) {
@@ -197,113 +228,6 @@ TEST(Records, CategoryLabelsAndNumbersReadBack) {
   for (double x : {0.1, 2.0, -1e-300, 1e300, 1.0 / 3.0})
     EXPECT_EQ(std::strtod(FormatNumber(x).c_str(), nullptr), x) << FormatNumber(x);
   EXPECT_EQ(FormatNumber(2.0), "2");
-}
-
-class Settings : public testing::Test {
- protected:
-  // 3 continuous inputs and a categorical target with 3 categories, 60
-  // records; a continuous target for the regression cases.
-  void SetUp() override {
-    std::string text = "a,b,c,y,z\n";
-    for (int i = 0; i < 60; ++i)
-      text += std::to_string(i % 7) + ".5," + std::to_string(i % 5) + ".25," + std::to_string(i) +
-              ".75," + "abc"[i % 3] + "," + std::to_string(i) + ".1\n";
-    fTable = CsvFromText(text);
-    fCat.fIgnore = {"z"};
-    fCont.fIgnore = {"y"};
-  }
-  MLPSettings Make(const TrainOptions& o, bool continuous = false) {
-    return MakeSettings(o, VarList(fTable, continuous ? fCont : fCat), 42);
-  }
-  CsvTable fTable;
-  DescribeOptions fCat = Targets({"y"}), fCont = Targets({"z"});
-};
-
-// The library's defaults, but for the hidden layer of a classifier: 32
-// units instead of the library's few.
-TEST_F(Settings, NoOptionsKeepTheLibraryDefaults) {
-  const MLPSettings s = Make(TrainOptions());
-  MLPSettings plain(VarList(fTable, fCat), 42);
-  EXPECT_LT(plain.GetNumHiddenUnits(1), 32);
-  plain.SetNumHiddenUnits(32, 1);
-  EXPECT_TRUE(s == plain);
-  EXPECT_TRUE(Make(TrainOptions(), true) == MLPSettings(VarList(fTable, fCont), 42));
-}
-
-TEST_F(Settings, OptionsReachTheSettings) {
-  TrainOptions o;
-  o.fHiddenUnits = {8, 4};
-  o.fHiddenActivation = "sigmoid";
-  o.fOutputActivation = "tanh";
-  MLPSettings s = Make(o);
-  EXPECT_EQ(std::make_tuple(s.GetNumHiddenLayers(), s.GetNumHiddenUnits(1), s.GetNumHiddenUnits(2),
-                            s.GetActivFnHiddenLayer(), s.GetActivFnOutputLayer()),
-            std::make_tuple(2, 8, 4, VXNNCommon::kSigmoid, VXNNCommon::kTanH));
-  // Two layers of their default sizes; none leaves 3 inputs and the bias.
-  o = TrainOptions();
-  o.fHiddenLayers = 2;
-  EXPECT_GT(Make(o).GetNumHiddenUnits(2), 0);
-  o.fHiddenLayers = 0;
-  EXPECT_EQ(Make(o, true).GetNWeights(), 4);
-
-  o = TrainOptions();
-  o.fTrainingType = "minibatch";
-  o.fMiniBatchSize = 10;
-  o.fSamplingSeed = 8;
-  o.fStopAccuracy = 90;
-  o.fMemoryBudget = 500;
-  s = Make(o);
-  // A training type of gradient descent alone chooses that method.
-  EXPECT_EQ(
-      std::make_tuple(s.GetTrainingMethod(), s.GetTrainType(), s.GetMiniBatchSize(),
-                      s.GetRandomSeedSampling(), s.GetAccuracy(), s.GetMaxRecordsInMemory()),
-      std::make_tuple(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 10, 8u, 90.0, 500L));
-}
-
-// 3 continuous inputs and a target of 3 categories: the library's RBF
-// defaults are an overlap factor of 1 + 0.1 x 3 and an open number of
-// centres; the program's are 4 x 1.3 and 2 x (3 + 3) centres, at most one
-// per training record. A range or the search leaves the number open.
-TEST_F(Settings, RBFOptionsReachTheSettings) {
-  TrainOptions o;
-  o.fNetwork = NetworkKind::kRBF;
-  const NNVarList list = VarList(fTable, fCat);
-  RBFSettings s = MakeRBFSettings(o, list, 42);
-  EXPECT_DOUBLE_EQ(RBFSettings(list, 42).GetOverlapFactor(), 1.3);
-  EXPECT_DOUBLE_EQ(s.GetOverlapFactor(), 5.2);
-  EXPECT_EQ(
-      std::make_tuple(s.GetActivFnHiddenLayer(), s.GetUserSetNHidUnits(), s.GetNumHiddenUnits(1),
-                      MakeRBFSettings(o, list, 9).GetNumHiddenUnits(1)),
-      std::make_tuple(VXNNCommon::kNormalizedRadialBasis, true, 12, 9));
-  o.fHiddenUnits = {5};
-  o.fOverlap = 2.5;
-  o.fHiddenActivation = "radial-basis";
-  s = MakeRBFSettings(o, list, 42);
-  EXPECT_EQ(std::make_tuple(s.GetNumHiddenUnits(1), s.GetOverlapFactor(), s.GetActivFnHiddenLayer(),
-                            s.GetNWeights()),
-            std::make_tuple(5, 2.5, VXNNCommon::kRadialBasis, 3 * (5 + 1)));
-
-  // One bound given: the other is what the clustering would take alone,
-  // 1 or 2 x (3 inputs + 3 output units); the search alone leaves it open.
-  struct Range {
-    std::optional<int> fMin, fMax;
-    int fLow, fHigh;
-  };
-  for (const Range& r :
-       {Range{3, {}, 3, 12}, Range{{}, 7, 1, 7}, Range{20, {}, 20, 20}, Range{2, 9, 2, 9}}) {
-    o = TrainOptions();
-    o.fNetwork = NetworkKind::kRBF;
-    o.fMinHiddenUnits = r.fMin;
-    o.fMaxHiddenUnits = r.fMax;
-    s = MakeRBFSettings(o, list, 42);
-    EXPECT_EQ(
-        std::make_tuple(s.GetUserSetNHidUnits(), s.GetMinNHiddenUnits(), s.GetMaxNHiddenUnits()),
-        std::make_tuple(false, r.fLow, r.fHigh));
-  }
-  o.fSelectArchitecture = true;
-  EXPECT_TRUE(MakeRBFSettings(o, list, 42).GetExpertOneDataPass());
-  o.fSearchPassPerCandidate = true;
-  EXPECT_FALSE(MakeRBFSettings(o, list, 42).GetExpertOneDataPass());
 }
 
 // The kind and form of a saved model come from its first bytes.

@@ -10,7 +10,6 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
-#include <numeric>
 
 #include "HtmlReport.h"
 #include "ModelFile.h"
@@ -42,6 +41,9 @@ struct Case {
   std::string fOptions;  // separated by spaces
   bool fCategorical;
   bool fCurve;  // an error per data pass is drawn
+  // Units (bias units among them), weights (an RBF network's centres are
+  // not weights), inputs and RBF centres the page draws.
+  int fUnits = 0, fWeights = 0, fInputs = 0, fCentres = 0;
 };
 
 class HtmlReportTest : public ::testing::Test {
@@ -68,20 +70,12 @@ class HtmlReportTest : public ::testing::Test {
     for (int r = 0; r < 90; ++r)
       awkward << r % 10 << "." << r % 7 << "," << (r * 37) % 11 << ","
               << (r % 10 < 5 ? "x<y" : "p&q") << "\n";
-    // x1 decides the class, x2 nudges it, noise does nothing. The ragged
-    // copy ends in a row of two fields after some fifteen good ones.
-    std::ostringstream data;
-    data << "x1,x2,noise,y\n";
-    Draw next{11};
-    for (int r = 0; r < 120; ++r) {
-      const double x1 = next() % 1000 / 1000.0, x2 = next() % 1000 / 1000.0,
-                   noise = next() % 1000 / 1000.0;
-      data << x1 << "," << x2 << "," << noise << "," << (x1 + 0.3 * x2 > 0.65 ? "hi" : "lo")
-           << "\n";
-    }
-    gScratch->Write("data.csv", data.str());
-    gScratch->Write("ragged.csv", data.str().substr(0, data.str().rfind('\n', 400) + 1) + "1,2\n");
-    gScratch->Write("no_target.csv", "x1,x2,noise\n0.5,0.5,0.5\n");
+    // The ragged copy of iris ends in a row of two fields after some
+    // fifteen good ones.
+    const std::string iris = Slurp(kData + "/iris.csv");
+    gScratch->Write("ragged.csv", iris.substr(0, iris.rfind('\n', 400) + 1) + "1,2\n");
+    gScratch->Write("no_target.csv",
+                    "sepal_length,sepal_width,petal_length,petal_width\n1,2,3,4\n");
   }
   static void TearDownTestSuite() { delete gScratch; }
   static std::string Path(const std::string& name) { return *gScratch / name; }
@@ -107,48 +101,27 @@ class HtmlReportTest : public ::testing::Test {
     if (text) *text = err + out;
     return code;
   }
-  // What the saved model's structure view holds, read while the model
-  // lives (the view points into its variable list).
-  struct Shape {
-    std::vector<int> fUnits;  // per layer
-    int fInputs = 0;          // input variables
-    bool fRbf = false;
-    int fCentres = 0;           // RBF hidden units that are not the bias
-    std::vector<int> fWeights;  // per pair of layers; RBF centres are not weights
-    int Total() const { return std::accumulate(fUnits.begin(), fUnits.end(), 0); }
-  };
-  static Shape ShapeOf(const std::string& name) {
-    const vxnn::LoadedModel model = vxnn::LoadModel(Path(name + ".model"));
-    const std::unique_ptr<NNStructure> s(model.fAlgorithm->GetStructure());
-    Shape shape;
-    for (int l = 0; l < s->GetNumLayers(); ++l) {
-      shape.fUnits.push_back(s->GetNumUnits(l));
-      if (l == 0) continue;
-      shape.fWeights.push_back(0);
-      for (int u = 0; u < s->GetNumUnits(l); ++u)
-        shape.fWeights.back() += static_cast<int>(s->GetVecParm(l, u).size());
-    }
-    shape.fInputs = model.VarList().GetNumInputVars();
-    shape.fRbf = s->GetAlgorithmType() == VXNNCommon::kRBF;
-    if (shape.fRbf) {
-      shape.fCentres = s->GetNumUnits(1) - (s->IsBiasUnit(1, 0) ? 1 : 0);
-      shape.fWeights.front() = 0;
-    }
-    return shape;
-  }
   static testhost::Scratch* gScratch;
 };
 testhost::Scratch* HtmlReportTest::gScratch = nullptr;
 
 // A small hidden layer, so that every unit is drawn (the wide case tests
-// the cap).
+// the cap). Iris: 4 inputs and a bias, 6 hidden units and a bias, 3
+// classes: 5 + 7 + 3 units, 6 x 5 + 3 x 7 weights. Diabetes without a
+// hidden layer: 10 inputs and a bias, one output. Wine: 13 inputs, 5 and 3
+// hidden units, 3 classes: 14 + 6 + 4 + 3 units, 5 x 14 + 3 x 6 + 3 x 4
+// weights. RBF on iris, without bias units: 4 inputs, 2 x (4 + 3)
+// centres and 3 outputs, each weighing the 14 centres.
 std::vector<Case> Cases() {
   return {
-      {"mlp1_class", kData + "/iris.csv", "--target species --hidden-units 6", true, true},
-      {"mlp0_regr", kData + "/diabetes.csv", "--target progression --hidden-layers 0", false, true},
+      {"mlp1_class", kData + "/iris.csv", "--target species --hidden-units 6", true, true, 15, 51,
+       4},
+      {"mlp0_regr", kData + "/diabetes.csv", "--target progression --hidden-layers 0", false, true,
+       12, 11, 10},
       {"mlp2_class", kData + "/wine.csv", "--target cultivar --hidden-layers 2 --hidden-units 5,3",
-       true, true},
-      {"rbf_class", kData + "/iris.csv", "--target species --network rbf", true, false},
+       true, true, 27, 100, 13},
+      {"rbf_class", kData + "/iris.csv", "--target species --network rbf", true, false, 21, 42, 4,
+       14},
   };
 }
 
@@ -162,18 +135,15 @@ TEST_F(HtmlReportTest, TrainedPagesDrawWhatTheModelHolds) {
     ASSERT_FALSE(page.empty());
     EXPECT_TRUE(WellFormed(Path(c.fName) + ".html"));
 
-    const Shape s = ShapeOf(c.fName);
-    EXPECT_EQ(Count(page, "<circle class=\"unit "), s.Total());
+    EXPECT_EQ(Count(page, "<circle class=\"unit "), c.fUnits);
     EXPECT_EQ(Count(page, "<rect class=\"more\""), 0);
-    int weights = 0;
-    for (int w : s.fWeights) weights += std::min(w, static_cast<int>(vxnn::kMaxWeightsDrawn));
-    EXPECT_EQ(Count(page, "class=\"weight\""), weights);
-    EXPECT_EQ(Count(page, "<rect class=\"bar\""), s.fInputs);
+    EXPECT_EQ(Count(page, "class=\"weight\""), c.fWeights);
+    EXPECT_EQ(Count(page, "<rect class=\"bar\""), c.fInputs);
     if (c.fCategorical) {
-      // A square of cells, one per actual and predicted category.
-      const int categories = s.fUnits.back();
-      EXPECT_EQ(Count(page, "<td class=\"cell"), categories * categories);
-      EXPECT_EQ(Count(page, "<td class=\"cell diag\""), categories);
+      // A square of cells, one per actual and predicted category (three
+      // in each data set).
+      EXPECT_EQ(Count(page, "<td class=\"cell"), 9);
+      EXPECT_EQ(Count(page, "<td class=\"cell diag\""), 3);
       EXPECT_EQ(Count(page, "class=\"pt\""), 0);
     } else {
       // Every test record of the default 70/30 split is one point.
@@ -185,8 +155,8 @@ TEST_F(HtmlReportTest, TrainedPagesDrawWhatTheModelHolds) {
     }
     EXPECT_EQ(Count(page, "<polyline class=\"train\""), c.fCurve ? 1 : 0);
     EXPECT_EQ(Count(page, "<polyline class=\"test\""), c.fCurve ? 1 : 0);
-    EXPECT_EQ(Count(page, "<table class=\"centres\""), s.fRbf ? 1 : 0);
-    EXPECT_EQ(Count(page, "class=\"unit centre\""), s.fCentres);
+    EXPECT_EQ(Count(page, "<table class=\"centres\""), c.fCentres ? 1 : 0);
+    EXPECT_EQ(Count(page, "class=\"unit centre\""), c.fCentres);
     // Self-contained: nothing is fetched, nothing runs.
     for (const char* outside : {"<script", "src=", "href=", "url(", "@import"})
       EXPECT_EQ(Count(page, outside), 0) << outside;
@@ -199,14 +169,10 @@ TEST_F(HtmlReportTest, WideNetworksAreCapped) {
   const std::string page =
       Train({"wide", Path("wide.csv"),
              "--target label --hidden-units 30 --max-data-passes 5 --continuous p0", true, true});
-  int drawn = 0, capped = 0;
-  for (const int n : ShapeOf("wide").fUnits) {
-    drawn += n > vxnn::kMaxUnitsDrawn ? vxnn::kMaxUnitsDrawn - 1 : n;
-    capped += n > vxnn::kMaxUnitsDrawn ? 1 : 0;
-  }
-  EXPECT_EQ(capped, 2);  // the inputs and the hidden layer
-  EXPECT_EQ(Count(page, "<circle class=\"unit "), drawn);
-  EXPECT_EQ(Count(page, "<rect class=\"more\""), capped);
+  // 301 input and 31 hidden units: each layer drawn as all but one of the
+  // cap and a node for the rest; the 3 outputs in full.
+  EXPECT_EQ(Count(page, "<circle class=\"unit "), 2 * (vxnn::kMaxUnitsDrawn - 1) + 3);
+  EXPECT_EQ(Count(page, "<rect class=\"more\""), 2);
   // The largest weights between the drawn inputs and hidden units; every
   // drawn hidden unit (the bias too) feeds the three outputs.
   EXPECT_EQ(Count(page, "class=\"weight\""),
@@ -237,7 +203,7 @@ TEST_F(HtmlReportTest, ReportCommandOnASavedModel) {
   ASSERT_EQ(RunVxnn("report @mlp1_class.model data/iris.csv -o @saved.html", &err), 0) << err;
   const std::string text = Slurp(Path("saved.html"));
   EXPECT_TRUE(WellFormed(Path("saved.html")));
-  EXPECT_EQ(Count(text, "<circle class=\"unit "), ShapeOf("mlp1_class").Total());
+  EXPECT_EQ(Count(text, "<circle class=\"unit "), Cases()[0].fUnits);
   EXPECT_EQ(Count(text, "<rect class=\"bar\""), 4);
   EXPECT_EQ(Count(text, "<td class=\"cell"), 9);
   EXPECT_THAT(text, HasSubstr("the 150 records of"));
@@ -332,41 +298,45 @@ std::map<std::string, double> PmmlImportance(const std::string& pmml) {
 }
 
 TEST_F(ReportImportance, OverTheTrainingRecordsItIsTheTrainingsImportance) {
-  ASSERT_EQ(RunVxnn("train @data.csv --target y --test-fraction 0 --model @m.model --no-progress "
-                    "--summary-json @s.json"),
+  ASSERT_EQ(RunVxnn("train data/iris.csv --target species --test-fraction 0 --model @m.model "
+                    "--no-progress --summary-json @s.json"),
             0);
   const auto summary = nlohmann::json::parse(Slurp(Path("s.json")));
-  ASSERT_EQ(summary["importance"].size(), 3u);
-  EXPECT_EQ(summary["importance"][0]["input"], "x1");
+  ASSERT_EQ(summary["importance"].size(), 4u);
 
   std::string err;
-  ASSERT_EQ(RunVxnn("report @m.model @data.csv -o @all.html --importance-records 0", &err), 0)
+  ASSERT_EQ(RunVxnn("report @m.model data/iris.csv -o @all.html --importance-records 0", &err), 0)
       << err;
   const std::string html = Slurp(Path("all.html"));
-  EXPECT_THAT(html, HasSubstr("Computed over the first 120 complete records"));
+  EXPECT_THAT(html, HasSubstr("Computed over the first 150 complete records"));
   const auto bars = PageImportance(html);
-  ASSERT_EQ(bars.size(), 3u);
-  ASSERT_EQ(RunVxnn("export @m.model --pmml @m.pmml --data @data.csv --importance-records 0", &err),
-            0)
+  ASSERT_EQ(bars.size(), 4u);
+  ASSERT_EQ(
+      RunVxnn("export @m.model --pmml @m.pmml --data data/iris.csv --importance-records 0", &err),
+      0)
       << err;
-  EXPECT_THAT(err, HasSubstr("with predictor importance from 120 records of " + Path("data.csv")));
+  EXPECT_THAT(err,
+              HasSubstr("with predictor importance from 150 records of " + kData + "/iris.csv"));
   const auto exported = PmmlImportance(Slurp(Path("m.pmml")));
-  ASSERT_EQ(exported.size(), 3u);
+  ASSERT_EQ(exported.size(), 4u);
   for (const auto& imp : summary["importance"]) {
     const double want = imp["importance"];
     EXPECT_NEAR(bars.at(imp["input"]), want, 5e-4 * want + 1e-12) << imp["input"];
     EXPECT_NEAR(exported.at(imp["input"]), want, 1e-12) << imp["input"];
   }
   ASSERT_EQ(RunVxnn("export @m.model --pmml @bare.pmml"), 0);
-  EXPECT_THAT(Slurp(Path("bare.pmml")), testing::AllOf(HasSubstr("<MiningField name=\"noise\""),
-                                                       testing::Not(HasSubstr("importance="))));
+  EXPECT_THAT(Slurp(Path("bare.pmml")),
+              testing::AllOf(HasSubstr("<MiningField name=\"sepal_width\""),
+                             testing::Not(HasSubstr("importance="))));
 }
 
 // The reader stops at the records asked for: a damaged row further on is
 // never reached, while a reader asked for every record meets it.
 TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
-  ASSERT_EQ(RunVxnn("train @data.csv --target y --model @m2.model --no-progress --no-importance"),
-            0);
+  ASSERT_EQ(
+      RunVxnn(
+          "train data/iris.csv --target species --model @m2.model --no-progress --no-importance"),
+      0);
   const struct {
     std::string line;
     int code;
@@ -378,7 +348,7 @@ TEST_F(ReportImportance, OnlyTheRecordsAskedForAreRead) {
        "from 5 records"},
       {"export @m2.model --pmml @p0.pmml --data @ragged.csv --importance-records 0", 1,
        "ragged.csv"},
-      {"export @m2.model --pmml @nt.pmml --data @no_target.csv", 1, "no column \"y\""},
+      {"export @m2.model --pmml @nt.pmml --data @no_target.csv", 1, "no column \"species\""},
       {"export @m2.model --pmml @pn.pmml --data @ragged.csv --importance-records -1", 2,
        "--importance-records"},
   };

@@ -116,80 +116,6 @@ TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   EXPECT_EQ(list.GetWeightedCount(), 30.0);
 }
 
-TEST(SplitDraw, ReplaysTheSameSplitOnEveryPass) {
-  for (const auto& [n, fraction] :
-       {std::pair<std::size_t, double>{1000, 0.3}, {7, 0.5}, {5, 0.0}}) {
-    SplitDraw d(n, fraction, 42);
-    std::vector<bool> first;
-    for (std::size_t i = 0; i < n; ++i) first.push_back(d.NextIsTest());
-    EXPECT_EQ(static_cast<std::size_t>(std::count(first.begin(), first.end(), true)),
-              static_cast<std::size_t>(std::llround(n * fraction)));
-    d.Restart();
-    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(d.NextIsTest(), first[i]);
-    EXPECT_FALSE(d.NextIsTest());  // past the last record
-  }
-}
-
-TEST(MissingInputs, ImputedFromTheListOrDropped) {
-  // x: mean of 2, 4, 9 = 5; c: "q" is the most frequent category.
-  const CsvTable t = CsvFromText("x,c,y\n2,q,a\n4,p,b\n9,q,a\n");
-  const NNVarList list = VarList(t, Targets({"y"}));
-  const double m = VXMV::gMissingValue;
-  const struct {
-    std::vector<std::string> fRow;
-    MissingInputs fPolicy;
-    CellProblem fProblem;
-    int fImputed;
-    double fX, fC;
-  } cases[] = {
-      {{"", "p", "a"}, MissingInputs::kImpute, CellProblem::kNone, 1, 5, 1},
-      {{"nan", "", "a"}, MissingInputs::kImpute, CellProblem::kNone, 2, 5, 0},
-      {{"1e400", "p", "b"}, MissingInputs::kImpute, CellProblem::kNone, 1, 5, 1},
-      {{"", "p", "a"}, MissingInputs::kDrop, CellProblem::kMissing, 0, m, 1},
-      {{"3", "", "a"}, MissingInputs::kDrop, CellProblem::kMissing, 0, 3, m},
-      {{"3", "p", ""}, MissingInputs::kImpute, CellProblem::kMissing, 0, 3, 1},  // target
-      {{"x3", "p", "a"}, MissingInputs::kImpute, CellProblem::kNotANumber, 0, m, 1},
-      {{"3", "zz", "a"}, MissingInputs::kImpute, CellProblem::kUnseenCategory, 0, 3, m},
-  };
-  for (const auto& c : cases) {
-    const RecordMaker maker(list, t.fHeader, true, "t.csv", c.fPolicy);
-    VXCommon_1_2::Record r;
-    int imputed = 0;
-    const CellProblem problem = maker.Make(c.fRow, r, true, &imputed).fProblem;
-    EXPECT_EQ(std::make_tuple(problem, imputed, r[0], r[1]),
-              std::make_tuple(c.fProblem, c.fImputed, c.fX, c.fC))
-        << c.fRow[0];
-  }
-  // A declared missing text in a numeric column is missing, not text.
-  RecordMaker maker(list, t.fHeader, true, "t.csv", MissingInputs::kImpute);
-  VXCommon_1_2::Record r;
-  EXPECT_EQ(maker.Make({"NA", "p", "a"}, r, true).fProblem, CellProblem::kNotANumber);
-  maker.DeclareMissing({{"x", {"NA"}}});
-  EXPECT_FALSE(maker.Make({"NA", "p", "a"}, r, true));
-  EXPECT_EQ(r[0], 5.0);
-}
-
-TEST(MissingInputs, TrainingImputesDeclaredTextsOrLeavesTheirRecordsOut) {
-  CsvTable t = testhost::Shipped("iris.csv");
-  t.fRows[3][0] = "NA";
-  t.fRows[10][0] = "NA";
-  t.fRows[20][4] = "";  // a missing target is never filled in
-  for (const auto& [policy, imputed, leftOut] :
-       {std::tuple<MissingInputs, long, int>{MissingInputs::kImpute, 2, 1},
-        {MissingInputs::kDrop, 0, 3}}) {
-    TrainOptions o = testhost::ForTarget("species");
-    o.fDescribe.fMissing["sepal_length"] = {"NA"};
-    o.fMissingInputs = policy;
-    o.fTestFraction = 0.0;
-    o.fMaxDataPasses = 1;
-    const auto r = testhost::Train(t, o, "iris.csv");
-    EXPECT_EQ(r->fTrainCounts.fImputedCells, imputed);
-    ASSERT_EQ(r->fTrainLeftOut.size(), 1u);
-    EXPECT_EQ(r->fTrainLeftOut[0], std::make_pair(CellProblem::kMissing, leftOut));
-    EXPECT_EQ(r->fTrainCounts.fKept, 150u - static_cast<std::size_t>(leftOut));
-  }
-}
-
 TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
   Scratch s;
   // Row 3 has a missing target and row 5 an unseen category: both unusable.
@@ -304,36 +230,6 @@ TEST(Streaming, ARaggedRowFarDownStopsWithItsLineAndLeavesNoFile) {
   }
   EXPECT_FALSE(fs::exists(s / "out.csv"));
   EXPECT_FALSE(fs::exists(s / "out.csv.partial"));
-}
-
-TEST(MissingInputs, ScoreAndEvalImputeOrDropAndSaySo) {
-  Scratch s;
-  ASSERT_EQ(s.Run("train data/iris.csv --target species --no-importance --model @iris.model"), 0);
-  s.Write("gaps.csv",
-          "sepal_length,sepal_width,petal_length,petal_width,species\n"
-          "5.1,3.5,1.4,0.2,setosa\n,3.0,,1.8,virginica\n6.1,nan,4.7,1.4,versicolor\n");
-  std::string out, err;
-  ASSERT_EQ(s.Run("score @iris.model @gaps.csv", &out, &err), 0);
-  EXPECT_EQ(err,
-            "vxnn: 3 missing inputs in 2 records filled in with the training mean, or most "
-            "frequent category\n");
-  ASSERT_EQ(s.Run("score @iris.model @gaps.csv --missing-inputs drop", &out, &err), 0);
-  const CsvTable dropped = CsvFromText(out);
-  ASSERT_EQ(dropped.fRows.size(), 3u);
-  EXPECT_EQ(dropped.fRows[1][5], "");  // no prediction without its inputs
-  EXPECT_NE(dropped.fRows[0][5], "");
-
-  for (const auto& [policy, evaluated, inputs, records] :
-       {std::tuple<const char*, int, int, int>{"impute", 3, 3, 2}, {"drop", 1, 0, 0}}) {
-    ASSERT_EQ(
-        s.Run("eval @iris.model @gaps.csv --json --missing-inputs " + std::string(policy), &out),
-        0);
-    const auto j = nlohmann::json::parse(out);
-    EXPECT_EQ(
-        nlohmann::json({j["evaluated_records"], j["imputed"]["inputs"], j["imputed"]["records"]}),
-        nlohmann::json({evaluated, inputs, records}))
-        << policy;
-  }
 }
 
 TEST(Json, WriterKeepsOrderEscapesAndWritesNullForNoValue) {
