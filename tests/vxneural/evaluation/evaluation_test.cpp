@@ -1,13 +1,12 @@
 // The evaluation passes on small networks with weights set by hand or drawn.
-// Output statistics: record sets checked against hand-worked counts and a
-// two-pass reference, the accessors and the passes that do not finish.
-// Predictor importance: worked cases and scenarios checked against a
-// probe-by-probe reference through the network's scoring, refusals; and the
-// update of the first layer's sums checked against the full forward pass per
-// probe on every kind of network it serves: MLPs with 0, 1 and 2 hidden
-// layers, both hidden activations, SoftMax and Identity outputs, RBF networks
-// with plain and normalised units; categorical inputs of several units and
-// missing values in the records.
+// Output statistics: record sets checked against hand-worked counts and
+// errors, the accessors and the passes that do not finish. Predictor
+// importance: linear networks whose importance is worked by hand, refusals;
+// and the update of the first layer's sums checked against the full forward
+// pass per probe on every kind of network it serves: MLPs with 0, 1 and 2
+// hidden layers, both hidden activations, SoftMax and Identity outputs, RBF
+// networks with plain and normalised units; categorical inputs of several
+// units and missing values in the records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -173,7 +172,7 @@ const std::vector<Case> kCases = {
 };
 // clang-format on
 
-TEST(OutputStatistics, RecordSetsAgreeWithHandCountsAndTheTwoPassReference) {
+TEST(OutputStatistics, RecordSetsAgreeWithHandWorkedFigures) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Net net = CopyNet(c.categories);
