@@ -1,17 +1,16 @@
 // Sample-based weight initialisation and the hidden-layer search, driven
 // through a stand-in for the MLP algorithm that owns the network, the
-// optimizer, the generator and the counters.
+// generator and the counters, with an optimizer that trains by script so
+// that every branch of the annealing and the search can be steered.
 
 #include <algorithm>
-#include <cfloat>
 #include <random>
 #include <utility>
 
 #include "mlp_driver_fixtures.h"
 #include "vxneural/algorithm/MLPInitializer.h"
-#include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/network/VXRandom.h"
-#include "vxneural/optim/ScaledConjGrad.h"
+#include "vxneural/optim/IOptimizationAlgorithm.h"
 
 namespace {
 
@@ -21,7 +20,6 @@ using VXCommon_1_2::ProgressListener;
 using VXCommon_1_2::Record;
 using VXCommon_1_2::VectorRecordIter;
 using VXCommon_1_2::VXStatus;
-using VXNeural::RecordBufferIter;
 
 // `inputs` uniform inputs and a target that is 0.8 x0 - 0.5 x1 + 0.3 plus
 // noise of the given size.
@@ -37,6 +35,64 @@ std::vector<Record> LinearRecords(int n, unsigned seed, int inputs = 2, double n
   }
   return records;
 }
+
+// What one scripted training run answers.
+struct Answer {
+  double train, test, ratio;
+};
+
+// The script of a host's optimizers, and what each run was handed.
+struct Script {
+  std::function<Answer(int run, int units)> answer;
+  std::vector<std::valarray<double>> handed;
+  Ints units;
+};
+
+// Run k (counted from 1 over all the optimizers of a host) takes k
+// iterations, leaves every weight at 10 k, and answers script.answer(k,
+// hidden units): the weights a run leaves show which run made them.
+class Scripted : public IOptimizationAlgorithm {
+ public:
+  Scripted(NNetwork* n, Script& s) : IOptimizationAlgorithm(nullptr), fNet(n), fScript(s) {}
+  VXStatus Train(VXStatus& status, MultiPassRecordIter&, MultiPassRecordIter*, int, int) override {
+    std::valarray<double> w;
+    fNet->GetWeights(w);
+    fScript.handed.push_back(w);
+    fScript.units.push_back(fNet->GetLayer(1)->GetNumUnits());
+    fRun = static_cast<int>(fScript.handed.size());
+    fLast = fScript.answer(fRun, fScript.units.back());
+    fNet->SetWeights(std::valarray<double>(10.0 * fRun, w.size()));
+    return status = VXStatus();
+  }
+  VXStatus Update(VXStatus& s, MultiPassRecordIter&, MultiPassRecordIter&, int, bool&) override {
+    return s;
+  }
+  int GetNIterations() const override { return fRun; }
+  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const override { return VXNNCommon::kTrained; }
+  VXNNCommon::StopReason GetStopReason() const override { return VXNNCommon::kStoppedComputed; }
+  double GetElapsedTime() const override { return 0.0; }
+  void SetElapsedTime(double) override {}
+  int GetNDataPasses() const override { return 1; }
+  int GetNRecordsProcessed() const override { return 0; }
+  double GetLastGradientNorm() const override { return 0.0; }
+  double GetTrainError() const override { return fLast.train; }
+  double GetTestError() const override { return fLast.test; }
+  double GetRelChangeInErr() const override { return 0.0; }
+  double GetErrorRatio() const override { return fLast.ratio; }
+  double GetAccuracy() const override { return 0.0; }
+  void ResetGradient() override {}
+  int WriteObject(std::ostream&) const override { return 0; }
+  int ReadObject(std::istream&) override { return 0; }
+  int WriteObjectXML(std::ostream&) const override { return 0; }
+  int ReadObjectXML(std::istream&) override { return 0; }
+  void Display(std::ostream&) const override {}
+
+ private:
+  NNetwork* fNet;
+  Script& fScript;
+  int fRun = 0;
+  Answer fLast{};
+};
 
 // Stands in for the algorithm: owns what the algorithm owns and implements
 // the hooks the way the algorithm's members are specified.
@@ -64,17 +120,23 @@ class Host : public MLPInitializer::Hooks {
     if (randomize) n->RandomizeWeights(random);
     return n;
   }
-  // Every settings object here, the user's and the defaults the sample
-  // weights are found with, trains by scaled conjugate gradient in batches.
   IOptimizationAlgorithm* CreateOptimizer(NNetwork* n) override {
-    return new ScaledConjGrad(&settings, n);
+    ++optimizers;
+    return new Scripted(n, script);
   }
   void EnterExpertState() override { ++enters; }
   void LeaveExpertState() override { ++leaves; }
 
   std::vector<double> Weights() const { return mlpdriver::WeightsOf(network); }
+  // Every weight of the network at v.
+  bool AllAt(double v) const {
+    const std::vector<double> w = Weights();
+    return !w.empty() && std::count(w.begin(), w.end(), v) == static_cast<long>(w.size());
+  }
   MLPSettings settings;
   VectorRecordIter trainData;
+  Script script;
+  int optimizers = 0;
   VXRandom random{settings.GetRandomSeed(), settings.GetUsePortableRNG()};
   NNetwork* network = CreateNetwork(true);
   IOptimizationAlgorithm* optimizer = CreateOptimizer(network);
@@ -115,310 +177,202 @@ TEST(SampleSizes, WorkedExamplesAndBoundaries) {
   }
 }
 
-// ------------------------------------- a literal second implementation
+// ------------------------------------------------------------ annealing
 
-// The initialisation's and the search's steps written out once more,
-// working on a twin host built from the same settings and records (same
-// network, weights and generator). The sample itself is drawn by the
-// sampler checked above.
-struct Literal {
-  explicit Literal(Host& twin) : h(twin) {}
-  Host& h;
-
-  void Rebuild() {
-    delete std::exchange(h.optimizer, nullptr);
-    h.optimizer = h.CreateOptimizer(h.network);
-  }
-  double TrainError(MultiPassRecordIter& records, int n) {
-    VXStatus st;
-    int read = 0;
-    h.network->ResetDerivatives();
-    h.network->ProcessRecords(st, records, n, read, true, false);
-    records.Rewind();
-    return h.network->GetAccumError();
-  }
-
-  VXStatus Anneal(MultiPassRecordIter& train, MultiPassRecordIter* test, int nTrain, int nTest,
-                  bool keepFirst, double& bestTest, double& ratio, std::valarray<double>& bestW,
-                  bool& reached) {
-    NNetwork& net = *h.network;
-    double lo = h.settings.GetRandomWeightRangeLo(), hi = h.settings.GetRandomWeightRangeHi();
-    const double centre = (lo + hi) * 0.5;
-    double half = (hi - lo) * 0.5;
-    double trainError = DBL_MAX, testError = DBL_MAX;
-    const std::size_t n = static_cast<std::size_t>(net.GetNumWeights());
-    std::valarray<double> base(0.0, n), w(n), bestTry(n);
-    VXStatus st;
-    for (int stage = 0; stage < 4 && !h.IsCanceled(); ++stage) {
-      if (!keepFirst) {
-        double bestTryError = DBL_MAX;
-        int best = -1;
-        for (int t = 0; t < 5; ++t) {
-          net.RandomizeWeights(h.random, lo, hi);
-          net.GetWeights(w);
-          w += base;
-          net.SetWeights(w);
-          const double e = TrainError(train, nTrain);
-          if (best < 0 || e < bestTryError) {
-            bestTryError = e;
-            best = t;
-            bestTry = w;
-          }
-        }
-        if (!(bestTryError < trainError)) {
-          net.SetWeights(base);
-          if (testError < bestTest) {
-            bestTest = testError;
-            bestW = base;
-          }
-          break;
-        }
-        if (best != 4) net.SetWeights(bestTry);
-      }
-      keepFirst = false;
-      h.optimizer->Train(st, train, test, nTrain, nTest);
-      if (!st.IsOK()) return st;
-      ratio = h.optimizer->GetErrorRatio();
-      trainError = h.optimizer->GetTrainError();
-      testError = h.optimizer->GetTestError();
-      net.GetWeights(base);
-      if (ratio < 0.05) {
-        reached = true;
-        break;
-      }
-      if (stage == 3 && testError < bestTest) {
-        bestTest = testError;
-        bestW = base;
-      }
-      half *= 0.5;
-      lo = centre - half;
-      hi = centre + half;
-    }
-    return st;
-  }
-
-  void SampleWeights() {
-    MLPSettings kept = h.settings;
-    const unsigned seed = h.settings.GetRandomSeed(), sampling = h.settings.GetRandomSeedSampling();
-    h.settings.SetDefaults();
-    h.settings.SetRandomSeed(seed);
-    h.settings.SetRandomSeedSampling(sampling);
-    h.settings.RemoveProgressListener();
-    Rebuild();
-    MLPInitializer sampler(h.Parts(), h);
-    MLPSample sample = sampler.DrawSample(kept);
-    ++h.nDataPasses;
-    double bestTest = DBL_MAX, ratio = DBL_MAX;
-    std::valarray<double> bestW(0.0, static_cast<std::size_t>(h.network->GetNumWeights()));
-    bool keepLast = false;
-    for (int run = 0; run < 5; ++run) {
-      bool reached = false;
-      if (!Anneal(*sample.train, sample.nTest > 0 ? sample.test.get() : nullptr, sample.nTrain,
-                  sample.nTest, false, bestTest, ratio, bestW, reached)
-               .IsOK())
-        break;
-      if (reached || ratio < 0.1) {
-        keepLast = true;
-        break;
-      }
-    }
-    if (!keepLast) h.network->SetWeights(bestW);
-    h.settings = kept;
-    Rebuild();
-    h.reinitialize = false;
-  }
-
-  // One candidate size of the search.
-  struct Candidate {
-    int size = 0, iterations = 0;
-    VXNNCommon::StopReason reason = VXNNCommon::kStoppedUndefined;
-    double train = 0, test = 0, ratio = 0;
-    double report[5] = {};
-    std::valarray<double> w;
-  };
-  int Units() const { return h.network->GetLayer(1)->GetNumUnits(); }
-  void Resize(int units) {
-    while (Units() < units) h.network->AddHiddenUnit(h.random);
-    while (Units() > units) h.network->RemoveHiddenUnit(0);
-    h.settings.SetNumHiddenUnits(units, 1);
-    h.nHiddenUnits = units;
-  }
-  bool Train(MLPSample& sample, bool keepFirst, Candidate& c) {
-    double bestTest = -1.0, ratio = DBL_MAX;
-    std::valarray<double> unused;
-    bool reached = false;
-    if (!Anneal(*sample.train, sample.nTest > 0 ? sample.test.get() : nullptr, sample.nTrain,
-                sample.nTest, keepFirst, bestTest, ratio, unused, reached)
-             .IsOK())
-      return false;
-    IOptimizationAlgorithm& o = *h.optimizer;
-    h.nIterations += o.GetNIterations();
-    h.stopReason = o.GetStopReason();
-    h.trainingError = o.GetTrainError();
-    h.testingError = o.GetTestError();
-    c.size = Units();
-    c.iterations = h.nIterations;
-    c.reason = h.stopReason;
-    c.train = h.trainingError;
-    c.test = h.testingError;
-    c.ratio = o.GetErrorRatio();
-    h.network->GetWeights(c.w);
-    o.GetProgressValues(c.report[0], c.report[1], c.report[2], c.report[3], c.report[4]);
-    return true;
-  }
-
-  // For settings whose search needs no new network.
-  void Search() {
-    const MLPSettings user = h.settings;
-    const int lo = user.GetMinNHiddenUnits(), hi = user.GetMaxNHiddenUnits();
-    const int start = std::min(std::max(user.GetNumHiddenUnits(1), lo), hi);
-    MLPSettings search(user.GetNumInputs(), user.GetNOutCats(), user.GetNTrainRecords());
-    search.SetNHiddenUnitsRange(lo, hi);
-    search.SetNumHiddenUnits(start, 1);
-    search.SetMaxTime(user.GetMaxTime());
-    search.SetTimeForExpertArch(user.GetTimeForExpertArch());
-    ASSERT_FALSE(search.NeedNewNetwork(user));
-    h.EnterExpertState();
-    h.settings.CopyStopRules(search);
-    MLPInitializer sampler(h.Parts(), h);
-    MLPSettings sizing = user;
-    MLPSample sample = sampler.DrawSample(sizing);
-    ++h.nDataPasses;
-    h.nHiddenUnits = Units();
-
-    Candidate overall;
-    overall.test = DBL_MAX;
-    auto consider = [&](const Candidate& c) {
-      if (c.test < overall.test || (c.test == overall.test && c.size < overall.size)) overall = c;
-    };
-    const Candidate* chosen = &overall;
-    Candidate runBest;
-    for (int run = 0; run < 5 && chosen == &overall; ++run) {
-      if (run > 0) {
-        Resize(start);
-        h.network->RandomizeWeights(h.random);
-        h.optimizer->ResetGradient();
-      }
-      Candidate first;
-      ASSERT_TRUE(Train(sample, false, first));
-      runBest = first;
-      consider(first);
-      Candidate previous = first;
-      bool shrinking = start > lo;
-      bool over = !shrinking && runBest.report[4] <= 0.01;
-      while (!over) {
-        if (shrinking) {
-          VXStatus st;
-          int unit = -1;
-          h.network->FindLeastUsefulHiddenUnit(st, *sample.train, sample.nTrain, unit);
-          sample.train->Rewind();
-          h.network->RemoveHiddenUnit(unit);
-        } else {
-          if (Units() >= hi) break;
-          h.network->AddHiddenUnit(h.random);
-        }
-        Resize(Units());
-        h.optimizer->ResetGradient();
-        Candidate c;
-        ASSERT_TRUE(Train(sample, true, c));
-        if (!shrinking) {
-          if (!(c.test < previous.test)) break;
-          if (c.test < runBest.test) runBest = c;
-          consider(c);
-          over = c.size >= hi || !(c.train < previous.train) || c.ratio <= 0.01;
-          previous = c;
-        } else if (!(c.test > previous.test)) {
-          if (!(c.test > runBest.test)) runBest = c;
-          consider(c);
-          over = c.size <= lo;
-          previous = c;
-        } else if (std::abs(c.size - start) > 1) {
-          over = true;
-        } else {
-          Resize(start);
-          h.network->SetWeights(first.w);
-          shrinking = false;
-          previous = first;
-          over = runBest.report[4] <= 0.01;
-        }
-      }
-      if (runBest.report[4] <= 0.1) chosen = &runBest;
-    }
-    const Candidate& best = *chosen;
-    Resize(best.size);
-    h.optimizer->ResetGradient();
-    h.network->SetWeights(best.w);
-    h.nIterations = best.iterations;
-    h.stopReason = best.reason;
-    h.trainingError = best.train;
-    h.testingError = best.test;
-    h.settings.CopyStopRules(user);
-    h.settings.SetMiniBatchSize(user.GetMiniBatchSize());
-    h.LeaveExpertState();
-    h.reinitialize = false;
-  }
-};
-
-// Compares everything the two hosts hold after the same work.
-void ExpectSameHosts(const Host& made, const Host& literal) {
-  EXPECT_EQ(made.Weights(), literal.Weights());
-  EXPECT_EQ(made.random, literal.random) << "the same draws, no more and no fewer";
-  EXPECT_EQ((Ints{made.nDataPasses, made.nIterations, made.nHiddenUnits, made.stopReason,
-                  made.enters, made.leaves}),
-            (Ints{literal.nDataPasses, literal.nIterations, literal.nHiddenUnits,
-                  literal.stopReason, literal.enters, literal.leaves}));
-  EXPECT_EQ(made.trainingError, literal.trainingError);
-  EXPECT_EQ(made.testingError, literal.testingError);
+// The network's summed error over records, as the tries are ranked.
+double ErrorOf(NNetwork& n, MultiPassRecordIter& records) {
+  VXStatus status;
+  int read = 0;
+  n.ResetDerivatives();
+  n.ProcessRecords(status, records, 60, read, true, false);
+  records.Rewind();
+  return n.GetAccumError();
 }
 
-// Targets of the inputs plus noise: with much noise no fit reaches the
-// good ratio (0.1), so every initialisation run, every stage and the
-// loading of the best weights are exercised. With a noise of 0.28 a stage
-// ends with an error ratio just above the target of 0.05, which a target
-// moved up would count as reached.
-TEST(ComputeSampleWeights, FollowsTheLiteralSteps) {
-  for (const double noise : {3.0, 0.5, 0.28}) {
-    SCOPED_TRACE(noise);
+// The settings' weight range is [-0.5, 0.5]: stage s draws its tries from
+// +-0.5 / 2^s around the previous stage's result (10 s after run s).
+TEST(Annealing, StagesPerturbTheBaseInHalvingRangesUntilOneOfThreeStops) {
+  const struct {
+    const char* name;
+    std::vector<Answer> answers;  // of runs 1, 2, ...
+    bool keepFirst;
+    double bestTest;  // from 7
+    bool reached;
+    double weights;  // every weight at the end
+  } cases[] = {
+      // A ratio of 0.05 is not below the target; only the last stage's test
+      // error competes.
+      {"four stages",
+       {{1e9, 5, 0.05}, {1e9, 6, 0.05}, {1e9, 4, 0.05}, {1e9, 5, 0.05}},
+       false,
+       5,
+       false,
+       40},
+      {"target reached", {{1e9, 1, 0.5}, {1e9, 1, 0.049}}, false, 7, true, 20},
+      // No try beats a training error of 0: run 2's result goes back.
+      {"perturbing no longer helps", {{1e9, 9, 0.5}, {0, 3, 0.5}}, false, 3, false, 20},
+      // The current weights (all 3) are trained first, with no draw.
+      {"current weights first", {{1e9, 9, 0.01}}, true, 7, true, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     MLPSettings s(2, {1}, 60);
     s.SetNumHiddenUnits(2, 1);
-    Host made(s, LinearRecords(60, 21, 2, noise)), twin(s, LinearRecords(60, 21, 2, noise));
-    MLPInitializer init(made.Parts(), made);
-    ASSERT_TRUE(init.ComputeSampleWeights().IsOK());
-    Literal(twin).SampleWeights();
-    ExpectSameHosts(made, twin);
-    EXPECT_EQ(made.reinitialize, false);
+    Host h(s, LinearRecords(60, 21, 2, 0.5));
+    h.script.answer = [&](int run, int) { return c.answers.at(static_cast<std::size_t>(run - 1)); };
+    const std::size_t n = static_cast<std::size_t>(h.network->GetNumWeights());
+    if (c.keepFirst) h.network->SetWeights(std::valarray<double>(3.0, n));
+    const VXRandom before = h.random;
+    MLPInitializer init(h.Parts(), h);
+    double bestTest = 7.0, ratio = 0.0;
+    std::valarray<double> bestWeights(-1.0, n);
+    bool reached = !c.reached;
+    ASSERT_TRUE(init.Annealing(h.trainData, nullptr, 60, 0, c.keepFirst, bestTest, ratio,
+                               bestWeights, reached)
+                    .IsOK());
+    ASSERT_EQ(h.script.handed.size(), c.answers.size());
+    EXPECT_EQ(ratio, c.answers.back().ratio);
+    EXPECT_EQ(reached, c.reached);
+    EXPECT_EQ(bestTest, c.bestTest);
+    EXPECT_EQ(std::count(std::begin(bestWeights), std::end(bestWeights),
+                         bestTest == 7.0 ? -1.0 : c.weights),
+              static_cast<long>(n));
+    EXPECT_TRUE(h.AllAt(c.weights));
+    if (c.keepFirst) {
+      EXPECT_EQ(std::count(std::begin(h.script.handed[0]), std::end(h.script.handed[0]), 3.0),
+                static_cast<long>(n));
+      EXPECT_EQ(h.random, before);
+      continue;
+    }
+    // The first stage trains the best of five tries drawn in the range.
+    VXRandom replay = before;
+    NNetwork twin(h.settings);
+    double least = 0.0;
+    std::valarray<double> best;
+    for (int t = 0; t < 5; ++t) {
+      twin.RandomizeWeights(replay, -0.5, 0.5);
+      const double e = ErrorOf(twin, h.trainData);
+      if (t == 0 || e < least) {
+        least = e;
+        twin.GetWeights(best);
+      }
+    }
+    const std::valarray<double>& first = h.script.handed[0];
+    EXPECT_TRUE(std::equal(std::begin(first), std::end(first), std::begin(best)));
+    for (std::size_t stage = 0; stage < h.script.handed.size(); ++stage) {
+      const std::valarray<double> draw = std::abs(h.script.handed[stage] - 10.0 * stage);
+      const double half = 0.5 / (1 << stage), widest = draw.max();
+      EXPECT_LE(widest, half) << stage;
+      EXPECT_GT(widest, half / 2) << stage;
+    }
   }
 }
 
-// Noisy data keeps the runs' error ratios above 0.1 (every run is made);
-// with little noise they fall below 0.05, and without noise below 0.01
-// (no growing at all). A memory of one record leaves the sample no test
-// part: every testing error is missing, so all are equal and the smaller
-// network must win each tie. Starting at the largest size allowed, a
-// search whose first smaller size does worse turns to growing, which the
-// largest size must stop at once.
-TEST(SelectArchitecture, FollowsTheLiteralSteps) {
-  struct Case {
-    double noise;
-    int start, lo, hi;
-    long memory;
-  } const cases[] = {{0.5, 3, 1, 5, 1000},  {0.5, 1, 1, 4, 1000}, {0.02, 1, 1, 4, 1000},
-                     {0.02, 3, 1, 5, 1000}, {0.0, 1, 1, 4, 1000}, {0.5, 3, 1, 5, 1},
-                     {0.5, 1, 1, 4, 1},     {0.5, 3, 1, 3, 1000}, {0.5, 2, 1, 2, 1000}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << c.noise << " " << c.start << ".." << c.hi << " " << c.memory);
+// A training error of 0 is never beaten by a try: each initialisation run
+// trains once unless its ratio reaches the target.
+TEST(ComputeSampleWeights, KeepsTheBestTestErrorOfFiveRunsOrTheFirstGoodRun) {
+  const struct {
+    std::vector<Answer> answers;
+    double weights;
+  } cases[] = {
+      // A ratio of 0.1 is not good: five runs, run 2's test error is the best.
+      {{{0, 3, 0.1}, {0, 1, 0.1}, {0, 2, 0.1}, {0, 5, 0.1}, {0, 4, 0.1}}, 20},
+      // Good in run 3: its weights, not run 2's.
+      {{{0, 3, 0.5}, {0, 1, 0.5}, {0, 2, 0.09}}, 30},
+      {{{1e9, 3, 0.04}}, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.weights);
+    // The user's settings are borrowed: the defaults' weight range is used.
     MLPSettings s(2, {1}, 60);
-    s.SetMaxRecordsInMemory(c.memory);
-    s.SetNumHiddenUnits(c.start, 1);
-    s.SetNHiddenUnitsRange(c.lo, c.hi);
-    s.SetTimeForExpertArch(1e9);
-    Host made(s, LinearRecords(60, 5, 2, c.noise)), twin(s, LinearRecords(60, 5, 2, c.noise));
-    MLPInitializer init(made.Parts(), made);
-    ASSERT_TRUE(init.SelectArchitecture().IsOK());
-    Literal(twin).Search();
-    ExpectSameHosts(made, twin);
-    EXPECT_EQ(made.settings.GetMaxNDataPasses(), twin.settings.GetMaxNDataPasses());
+    s.SetRandomWeightRange(-2.0, 2.0);
+    s.SetMaxNDataPasses(321);
+    Host h(s, LinearRecords(60, 21));
+    h.script.answer = [&](int run, int) { return c.answers.at(static_cast<std::size_t>(run - 1)); };
+    MLPInitializer init(h.Parts(), h);
+    ASSERT_TRUE(init.ComputeSampleWeights().IsOK());
+    EXPECT_EQ(h.script.handed.size(), c.answers.size());
+    EXPECT_LE(std::abs(h.script.handed[0]).max(), 0.5);
+    EXPECT_TRUE(h.AllAt(c.weights));
+    EXPECT_EQ((Ints{h.nDataPasses, h.optimizers, h.reinitialize, h.settings.GetMaxNDataPasses()}),
+              (Ints{1, 3, false, 321}));
+    EXPECT_EQ(h.settings.GetRandomWeightRangeHi(), 2.0);
+  }
+}
+
+// ---------------------------------------------------------- the search
+
+// The search over [lo, hi] from start units; answer scripts the runs.
+std::unique_ptr<Host> Search(int start, int lo, int hi,
+                             const std::function<Answer(int, int)>& answer) {
+  MLPSettings s(2, {1}, 60);
+  s.SetNumHiddenUnits(start, 1);
+  s.SetNHiddenUnitsRange(lo, hi);
+  s.SetTimeForExpertArch(1e9);
+  s.SetMaxNDataPasses(321);
+  auto h = std::make_unique<Host>(s, LinearRecords(60, 5));
+  h->script.answer = answer;
+  MLPInitializer init(h->Parts(), *h);
+  EXPECT_TRUE(init.SelectArchitecture().IsOK());
+  return h;
+}
+
+// The size committed, after run k of the script: its weights, k (k + 1) / 2
+// iterations, its errors, the user's stop rules back.
+void ExpectCommitted(const Host& h, int units, int run, const Answer& a) {
+  EXPECT_TRUE(h.AllAt(10.0 * run)) << run;
+  EXPECT_EQ((Ints{h.nHiddenUnits, h.settings.GetNumHiddenUnits(1), h.nIterations, h.enters,
+                  h.leaves, h.reinitialize, h.settings.GetMaxNDataPasses()}),
+            (Ints{units, units, run * (run + 1) / 2, 1, 1, false, 321}));
+  EXPECT_EQ(h.trainingError, a.train);
+  EXPECT_EQ(h.testingError, a.test);
+}
+
+// Good runs (ratio 0.08): the first run decides. Each size anneals once, its
+// training error (1e-6 / units) never beaten by a try.
+TEST(SelectArchitecture, ShrinksOrGrowsOneUnitAtATimeAndKeepsTheBestTestError) {
+  const struct {
+    int start, lo, hi;
+    std::vector<double> test;  // by units, from 1
+    Ints sizes;                // trained, in turn
+    int chosen;
+    double ratio;
+  } cases[] = {
+      {1, 1, 4, {4, 3, 2, 1}, {1, 2, 3, 4}, 4, 0.08},
+      {1, 1, 4, {4, 3, 3, 1}, {1, 2, 3}, 2, 0.08},
+      // A ratio of 0.01 is fitted: no growing.
+      {1, 1, 4, {4, 3, 2, 1}, {1}, 1, 0.01},
+      {3, 1, 5, {1, 2, 3, 9, 9}, {3, 2, 1}, 1, 0.08},
+      // Worse two units from the start: the run is over.
+      {4, 1, 5, {9, 4.5, 4, 5, 9}, {4, 3, 2}, 3, 0.08},
+      // Worse one unit from the start: it grows from the start instead.
+      {3, 1, 5, {9, 4, 3, 2, 2.5}, {3, 2, 4, 5}, 4, 0.08},
+      // ... which at the largest size stops at once.
+      {2, 1, 2, {4, 3}, {2, 1}, 2, 0.08},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.start << " in " << c.lo << ".." << c.hi);
+    const auto answer = [&](int, int units) {
+      return Answer{1e-6 / units, c.test.at(static_cast<std::size_t>(units - 1)), c.ratio};
+    };
+    auto h = Search(c.start, c.lo, c.hi, answer);
+    EXPECT_EQ(h->script.units, c.sizes);
+    const int run = 1 + int(std::find(c.sizes.begin(), c.sizes.end(), c.chosen) - c.sizes.begin());
+    ExpectCommitted(*h, c.chosen, run, answer(run, c.chosen));
+  }
+}
+
+// Runs that are not good (ratio 0.5): five runs from the start size, 2 then
+// 1 unit, and the lowest test error of all; of equal ones the smaller size.
+TEST(SelectArchitecture, WithoutAGoodRunTheBestOfFiveRunsIsCommitted) {
+  for (const int best : {5, 0}) {
+    SCOPED_TRACE(best);
+    const auto answer = [&](int run, int units) {
+      return Answer{1e-6 / units, run == best ? 1.0 : 3.0, 0.5};
+    };
+    auto h = Search(2, 1, 2, answer);
+    EXPECT_EQ(h->script.units, (Ints{2, 1, 2, 1, 2, 1, 2, 1, 2, 1}));
+    ExpectCommitted(*h, best ? 2 : 1, best ? 5 : 2, answer(best ? 5 : 2, best ? 2 : 1));
   }
 }
 

@@ -1,6 +1,5 @@
 // Shared by the MLP driver tests: the variable lists and models built over
-// the generated mixed records, and a plain reference of the encoding and
-// the forward pass.
+// the generated mixed records, and a plain reference of the encoding.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -116,31 +115,6 @@ inline std::vector<Record> EncodeByHand(const std::vector<Record>& train,
     encoded.push_back(Record(units));
   }
   return encoded;
-}
-
-// A one-hidden-layer forward pass straight from the flat weights: TanH
-// hidden units, and either one SoftMax group or Identity outputs.
-inline std::vector<double> ForwardByHand(const std::vector<double>& w,
-                                         const std::vector<double>& in, int hidden, int outputs,
-                                         bool softMax) {
-  std::size_t k = 0;
-  std::vector<double> h(static_cast<std::size_t>(hidden));
-  for (double& hj : h) {
-    double a = w[k++];
-    for (double xi : in) a += w[k++] * xi;
-    hj = std::tanh(a);
-  }
-  std::vector<double> o(static_cast<std::size_t>(outputs));
-  for (double& oj : o) {
-    oj = w[k++];
-    for (double hj : h) oj += w[k++] * hj;
-  }
-  if (softMax) {
-    double sum = 0.0;
-    for (double oj : o) sum += std::exp(oj);
-    for (double& oj : o) oj = std::exp(oj) / sum;
-  }
-  return o;
 }
 
 inline std::vector<double> WeightsOf(const NNetwork* network) {

@@ -115,18 +115,12 @@ TEST_F(MlpFactoryTest, SettingsAndVariableListsMustBeValidAndAgree) {
   EXPECT_TRUE(m.train->IsGood());
 }
 
+// A damaged component of a saved model gives 50006 or 50007 (see the saved
+// model tests) with the component's own message (see its folder); here what
+// is the factory's own.
 TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
   VectorRecordIter train(fModel->trainRecords);
   const std::string settingsError = "Error reading MLPSettings!\n";
-  std::istringstream a("X" + fBinary.substr(1));
-  ExpectRefusal(f.RestoreNeuralAlgorithmFromBinary(a, train, nullptr), 50006, settingsError);
-  // A damaged list: its tag follows the settings.
-  const std::string notList = stream_faults::Replaced(fBinary, "VARL", "WARL");
-  std::istringstream b(notList), b2(notList);
-  ExpectRefusal(f.RestoreNeuralAlgorithmFromBinary(b, train, nullptr), 50006,
-                "Error reading NNVarList!\n");
-  ExpectListRefusal(f.RestoreNNVarListFromBinary(b2), 50006, "Error reading NNVarList!\n");
-
   // A document that is not a saved model is not read past its start: null,
   // the status left OK, nothing kept.
   std::istringstream c("<?xml version=\"1.0\"?><nothing/>"), c2(c.str());
@@ -135,11 +129,6 @@ TEST_F(MlpFactoryTest, SavedFormsThatDoNotReadAreRefused) {
   ASSERT_NE(f.RestoreNNVarListFromXML(first), nullptr);
   ExpectListRefusal(f.RestoreNNVarListFromXML(c2), 0);
   ExpectRefusal(f.FinishRestoringAlgorithmFromXML(c3, train, nullptr), 50017);
-  const std::string xml = stream_faults::Replaced(fXML, "\"NNVarList\"", "\"NNVarLisp\"");
-  std::istringstream d(xml), e(xml);
-  ExpectRefusal(f.RestoreNeuralAlgorithmFromXML(d, train, nullptr), 50007,
-                "Failure reading NNVarList!\n");
-  ExpectListRefusal(f.RestoreNNVarListFromXML(e), 50007, "Failure reading NNVarList!\n");
 
   // Settings that read cleanly but claim a network far larger than the rest
   // of the stream could hold are refused before anything is sized by them.

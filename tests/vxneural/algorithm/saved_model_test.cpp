@@ -217,31 +217,19 @@ TEST(DamagedModel, TheAlgorithmBlockIsCheckedValueByValue) {
                      {{17, 9}, {21, 99}, {25, -1}, {29, -1}, {33, -3}});
 }
 
-TEST(RbfFactory, RefusesWhatIsNotAnRBFModelForTheseSources) {
+// The checks of sources, settings and lists both factories share are the MLP
+// factory's tests; an RBF factory must not read a saved MLP.
+TEST(RbfFactory, RefusesASavedMLP) {
   auto m = RbfAt(kUntrained);
   VectorRecordIter train(m->trainRecords);
   RBFFactory f;
-  // make must build nothing, leave code in the factory's status and write
-  // err to standard error.
-  const auto refused = [&](const std::function<INeuralAlgorithm*()>& make, int code,
-                           const std::string& err = "") {
-    testing::internal::CaptureStderr();
-    std::unique_ptr<INeuralAlgorithm> made(make());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
-    EXPECT_EQ(made, nullptr);
-    ExpectStatus(f.GetStatus(), code);
-  };
-  // A saved MLP is not an RBF model: its settings do not read.
   std::istringstream mlpSaved(Save(*MakeModel(kBothTargets, 80, 0)->algorithm, false));
-  refused([&] { return f.RestoreNeuralAlgorithmFromBinary(mlpSaved, train, nullptr); }, 50006,
-          "Error reading RBFSettings!\n");
-  std::istringstream saved(Save(*m->algorithm, false));
-  refused([&] { return f.FinishRestoringAlgorithmFromBinary(saved, train, nullptr); }, 50017);
-  RBFSettings none = m->settings;
-  none.SetNTrainRecords(0);
-  refused([&] { return f.CreateNeuralAlgorithm(none, m->list, train, nullptr, nullptr); }, 50012);
-  RBFSettings wider(6, {2, 1}, 80);
-  refused([&] { return f.CreateNeuralAlgorithm(wider, m->list, train, nullptr, nullptr); }, 50010);
+  testing::internal::CaptureStderr();
+  std::unique_ptr<INeuralAlgorithm> made(
+      f.RestoreNeuralAlgorithmFromBinary(mlpSaved, train, nullptr));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error reading RBFSettings!\n");
+  EXPECT_EQ(made, nullptr);
+  ExpectStatus(f.GetStatus(), 50006);
 }
 
 }  // namespace
