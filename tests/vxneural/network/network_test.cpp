@@ -1,17 +1,16 @@
-// The network module. NNetwork: errors and accuracy, errors and scores
-// worked by hand, the gradient against central differences, adding and
-// removing hidden units, passes that allocate nothing, the output list and
-// the portable generator. Layers against hand values: SoftMax groups of an
-// MLP layer, Gaussian and normalised RBF activations, widths from variance
-// vectors, and the network built from RBF settings scoring through its
-// layers. The saved forms of the network, its MLP and RBF layers and the
-// generator: layouts field by field against records assembled here, and
-// refusal of truncated, corrupted and implausible streams. The vector
-// kernels: blocked passes and one-record scoring against the reference for
-// every kernel this machine runs (which also drive the dot products of a
-// layer's last units and the radial units at every edge), and the kernels'
-// general products and element-wise functions against plain loops and the
-// C library.
+// The network module. NNetwork: errors and accuracy worked by hand, the
+// gradient against central differences, adding and removing hidden units,
+// passes that allocate nothing, the output list and the portable
+// generator. Layers against hand values: SoftMax groups of an MLP layer,
+// widths from variance vectors, and networks built from RBF settings
+// (plain and normalised units) scoring through their layers. The saved
+// forms of the network, its MLP and RBF layers and the generator: layouts
+// field by field against records assembled here, and refusal of truncated,
+// corrupted and implausible streams. The vector kernels: blocked passes and
+// one-record scoring against the reference for every kernel this machine
+// runs (which also drive the dot products of a layer's last units and the
+// radial units at every edge), and the kernels' general products and
+// element-wise functions against plain loops and the C library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -440,25 +439,6 @@ TEST(MLPLayerForward, SoftMaxWorksPerGroupInProbabilitiesOrLogarithms) {
   }
 }
 
-TEST(RBFHiddenLayer, ActivationsAtAPointMatchHandValues) {
-  // At x = (1, 2): squared distances 0, 5, 4 to the centres (1, 2), (0, 0),
-  // (3, 2) over squared widths 1, 2.5, 4 give exponents 0, -1, -0.5.
-  const double g[] = {1.0, std::exp(-1.0), std::exp(-0.5)};
-  const double sum = g[0] + g[1] + g[2];
-  for (const ActivationFunction f : {kRadialBasis, kNormalizedRadialBasis}) {
-    RBFInputLayer in(2);
-    RBFHiddenLayer hidden(3, &in, f);
-    // The centres unit by unit, then the squared widths.
-    ASSERT_EQ(hidden.SetWeights(std::valarray<double>{1, 2, 0, 0, 3, 2, 1.0, 2.5, 4.0}, 0), 9);
-    const double x[] = {1, 2};
-    in.SetUnitValues(x, 2);
-    hidden.ComputeUnitValues(false);
-    for (int j = 0; j < 3; ++j)
-      EXPECT_NEAR(hidden.GetUnitValues()[j], f == kRadialBasis ? g[j] : g[j] / sum, 1e-15)
-          << f << " " << j;
-  }
-}
-
 TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
   const struct {
     std::vector<std::vector<double>> variances;
@@ -484,41 +464,52 @@ TEST(RBFHiddenLayer, WidthsComeFromTheMeanVarianceOfEachUnit) {
   }
 }
 
+// Plain units add a bias to the Gaussians of the squared distances over
+// twice the squared widths; normalised ones share out 1 among the units
+// and have no bias column.
 TEST(RBFNetwork, ScoresThroughTheLayersAndSurvivesItsSavedForms) {
-  RBFSettings settings(2, {1, 3}, 100);
-  settings.SetActivFnHiddenLayer(kRadialBasis);
-  settings.SetNumHiddenUnits(4, 1);
-  NNetwork net(settings);
-  VXRandom rng(5, true);
-  net.RandomizeWeights(rng);
-  const double record[] = {0.3, 0.6};
-  double scored[4];
-  VXCommon_1_2::VXStatus status;
-  net.Score(status, record, scored);
-  // By hand from the layers' parameters.
-  const RBFHiddenLayer& h = *net.GetRBFHiddenLayer();
-  const double* w = net.GetLayer(2)->GetWeights();
-  for (int k = 0; k < 4; ++k) {
-    double y = w[k * 5];
+  for (const ActivationFunction f : {kRadialBasis, kNormalizedRadialBasis}) {
+    SCOPED_TRACE(f);
+    RBFSettings settings(2, {1, 3}, 100);
+    settings.SetActivFnHiddenLayer(f);
+    settings.SetNumHiddenUnits(4, 1);
+    NNetwork net(settings);
+    VXRandom rng(5, true);
+    net.RandomizeWeights(rng);
+    const double record[] = {0.3, 0.6};
+    double scored[4];
+    VXCommon_1_2::VXStatus status;
+    net.Score(status, record, scored);
+    // By hand from the layers' parameters.
+    const RBFHiddenLayer& h = *net.GetRBFHiddenLayer();
+    std::vector<double> g;
     for (std::size_t j = 0; j < 4; ++j) {
       const auto& c = h.GetCenters()[j];
       const double d2 = (0.3 - c[0]) * (0.3 - c[0]) + (0.6 - c[1]) * (0.6 - c[1]);
-      y += w[k * 5 + 1 + int(j)] * std::exp(-d2 / (2 * h.GetAdjustedVariances()[j]));
+      g.push_back(std::exp(-d2 / (2 * h.GetAdjustedVariances()[j])));
     }
-    EXPECT_NEAR(scored[k], y, 1e-14) << k;
+    const int bias = f == kRadialBasis ? 1 : 0;
+    const double sum = bias ? 1.0 : std::accumulate(g.begin(), g.end(), 0.0);
+    const double* w = net.GetLayer(2)->GetWeights();
+    for (int k = 0; k < 4; ++k) {
+      double y = bias ? w[k * 5] : 0.0;
+      for (int j = 0; j < 4; ++j) y += w[k * (4 + bias) + bias + j] * g[std::size_t(j)] / sum;
+      EXPECT_NEAR(scored[k], y, 1e-14) << k;
+    }
+    for (auto& b : saved_forms::RoundTrips(net, [] { return std::make_unique<NNetwork>(); })) {
+      double again[4];
+      b->Score(status, record, again);
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(again[k], scored[k]);
+    }
+    if (!bias) continue;
+    NNetwork target;
+    saved_forms::ExpectReadersRobust(
+        net, target,
+        {"Error reading NNetwork!\n", "Error reading RBFInputLayer!\n",
+         "Error reading RBFHiddenLayer!\n", "Error reading RBFOutputLayer!\n"},
+        {"Failure reading NNetwork!\n", "Failure reading RBFInputLayer!\n",
+         "Failure reading RBFHiddenLayer!\n", "Failure reading RBFOutputLayer!\n"});
   }
-  for (auto& b : saved_forms::RoundTrips(net, [] { return std::make_unique<NNetwork>(); })) {
-    double again[4];
-    b->Score(status, record, again);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(again[k], scored[k]);
-  }
-  NNetwork target;
-  saved_forms::ExpectReadersRobust(
-      net, target,
-      {"Error reading NNetwork!\n", "Error reading RBFInputLayer!\n",
-       "Error reading RBFHiddenLayer!\n", "Error reading RBFOutputLayer!\n"},
-      {"Failure reading NNetwork!\n", "Failure reading RBFInputLayer!\n",
-       "Failure reading RBFHiddenLayer!\n", "Failure reading RBFOutputLayer!\n"});
 }
 
 // --- Saved forms ------------------------------------------------------------
@@ -599,16 +590,12 @@ TEST(NetworkLayouts, RBFLayers) {
       },
       2);
 
-  // Counts that do not fit together: more centres than units, an output
-  // weight count off the layout rule, an MLP activation.
+  // Output counts that do not fit together: a weight count off the layout
+  // rule, an MLP activation.
   RBFHiddenLayer plain(3, &in, VXNNCommon::kRadialBasis);
   plain.SetWeights(std::valarray<double>{1, 2, 0, 0, 3, 2, 1, 2.5, 4}, 0);
-  RBFHiddenLayer hiddenTarget(&in);
   RBFOutputLayer outTarget(&plain);
   const int rbf = VXNNCommon::kRadialBasis, mlp = VXNNCommon::kTanH;
-  ExpectAllRefused(hiddenTarget, false,
-                   {Bytes().Tag("RBFHid").I(1).I(2).I(rbf).I(2).Ds({1, 2, 3, 4}).I(0).Ds({1, 1}).s},
-                   {"Error reading RBFHiddenLayer!\n"});
   ExpectAllRefused(outTarget, false,
                    {Bytes().Tag("RBFOut").I(1).I(2).I(rbf).I(2).Ds({1, 2}).I(1).I(1).s,
                     Bytes().Tag("RBFOut").I(1).I(2).I(mlp).I(3).Ds({1, 2, 3}).I(1).I(1).s},
@@ -632,6 +619,7 @@ TEST(RBFHiddenLayerBounds, UnbackedCountsAreRefused) {
       {"unplaced units beyond what the stream holds", true, 20, 2, 1, 0, true},
       {"a million unplaced units", true, 1 << 20, 2, 0, 8, true},
       {"lower width differs from the linked layer", true, 3, 3, 3, 0, true},
+      {"more centres than units", true, 1, 2, 2, 0, true},
       {"unlinked: unplaced values backed", false, 3, 2, 1, 4, false},
       {"unlinked: wide lower with no centre", false, 2, 1 << 24, 0, 8, true},
   };
@@ -947,44 +935,6 @@ std::vector<double> ScoreWith(PassKernel k, NNetwork& net, const double* x) {
   return out;
 }
 
-// Passes small enough to work by hand, at combinations whose activations
-// are exact fractions: tanh(ln 2) = 3/5, tanh(ln 3) = 4/5, sigmoid(ln 3) =
-// 3/4. Weights unit by unit, the bias first.
-TEST(NetworkForward, HandWorkedErrorsAndScoresOnEveryKernel) {
-  // One input, x = 1/2 in every record; the targets follow it.
-  const auto check = [](ActivationFunction hiddenFn, ActivationFunction outputFn,
-                        const std::vector<int>& hidden, const std::vector<int>& categories,
-                        const std::valarray<double>& w, const std::vector<double>& outputs,
-                        const std::vector<Record>& records, double error) {
-    auto settings = MakeSettings(1, categories, hidden, hiddenFn, outputFn);
-    NNetwork net(*settings);
-    ASSERT_EQ(net.SetWeights(w), int(w.size()));
-    for (PassKernel k : VXNeural::AvailablePassKernels()) {
-      SCOPED_TRACE(VXNeural::PassKernelName(k));
-      const double x = 0.5;
-      const std::vector<double> got = ScoreWith(k, net, &x);
-      ASSERT_EQ(got.size(), outputs.size());
-      for (std::size_t j = 0; j < got.size(); ++j) EXPECT_NEAR(got[j], outputs[j], 1e-14);
-      KernelScope scope(k);
-      net.ResetDerivatives();
-      EXPECT_EQ(Pass(net, records, false), 2);
-      EXPECT_NEAR(net.GetAccumError(), error, 1e-14);
-    }
-  };
-  const double l2 = std::log(2.0), l3 = std::log(3.0);
-  // -ln 2 + 4 ln 2 x = ln 2; ln 3 - 1 + (5/3)(3/5) = ln 3; the outputs'
-  // combinations 1/2 - (5/8)(4/5) = 0 and ln 3 - 1 + (5/4)(4/5) = ln 3:
-  // probabilities 1/4 and 3/4, cross entropy -ln(3/4) - ln(1/4).
-  check(VXNNCommon::kTanH, VXNNCommon::kSoftMax, {1, 1}, {2},
-        {-l2, 4 * l2, l3 - 1, 5.0 / 3, 0.5, -0.625, l3 - 1, 1.25}, {0.25, 0.75},
-        {Record({0.5, 0, 1}), Record({0.5, 1, 0})}, std::log(16.0 / 3));
-  // 1 + 2 (ln 3 - 1) x = ln 3; -1 + (4/3)(1 + ln 3)(3/4) = ln 3: the output
-  // 3/4, (1/4)^2 / 2 from each target.
-  check(VXNNCommon::kSigmoid, VXNNCommon::kSigmoid, {1}, {1},
-        {1, 2 * (l3 - 1), -1, 4 * (1 + l3) / 3}, {0.75}, {Record({0.5, 0.5}), Record({0.5, 1.0})},
-        1.0 / 16);
-}
-
 class KernelScore : public ::testing::TestWithParam<KernelCase> {};
 
 TEST_P(KernelScore, EqualsTheRecordByRecordForwardPass) {
@@ -1233,10 +1183,16 @@ TEST(KernelGemm, EveryKernelMatchesThePlainProduct) {
 
 // Element-wise functions against the C library, whole vectors and a partial
 // last one: tanh to a few units in the last place (sign, 0, saturation and
-// NaN kept), e^x for x <= 0 likewise, and 0 below the normal range.
-TEST(KernelElementwise, TanhAndExponentialMatchTheLibrary) {
+// NaN kept), e^x for x <= 0 likewise, and 0 below the normal range. Column
+// sums and tanh's derivative over padded rows; cells past the columns
+// given keep their values.
+TEST(KernelElementwise, MatchTheLibraryAndPlainLoops) {
   const std::vector<double> x = {0.0,  -0.0, 1e-300, -1e-12, 3e-4, -0.17, 0.3466, -0.5,   1.0,
                                  -2.2, 5.5,  -9.75,  19.9,   -25,  400,   -707.5, -708.5, -1e5};
+  constexpr int kM = 7, kN = 40, kLd = 45;
+  const auto a = Values(kM * kLd, 0), t = Values(kN, 300);
+  auto d = Values(kN + 1, 600);
+  d[kN] = 5.0;
   for (const auto& [kernel, table] : Tables()) {
     SCOPED_TRACE(VXNeural::PassKernelName(kernel));
     std::vector<double> y(x.size() + 1, 7.0);
@@ -1256,26 +1212,15 @@ TEST(KernelElementwise, TanhAndExponentialMatchTheLibrary) {
       const double want = in < -708.0 ? 0.0 : std::exp(in);
       EXPECT_NEAR(y[0], want, 1e-15 * want) << "exp " << in;
     }
-  }
-}
 
-// Column sums and tanh's derivative over padded rows; cells past the
-// columns given keep their values.
-TEST(KernelElementwise, ColumnSumsAndTanhDerivative) {
-  constexpr int kM = 7, kN = 40, kLd = 45;
-  const auto a = Values(kM * kLd, 0), y = Values(kN, 300);
-  auto d = Values(kN + 1, 600);
-  d[kN] = 5.0;
-  for (const auto& [kernel, table] : Tables()) {
-    SCOPED_TRACE(VXNeural::PassKernelName(kernel));
     std::vector<double> sums(kN + 1, 0.25), got = d;
     table->columnSums(kM, kN, a.data(), kLd, sums.data());
-    table->timesTanhDerivative(got.data(), y.data(), kN);
+    table->timesTanhDerivative(got.data(), t.data(), kN);
     for (int j = 0; j < kN; ++j) {
       double want = 0.25;
       for (int m = 0; m < kM; ++m) want += a[m * kLd + j];
       EXPECT_NEAR(sums[j], want, 1e-14) << j;
-      EXPECT_NEAR(got[j], d[j] * (1 - y[j] * y[j]), 1e-15) << j;
+      EXPECT_NEAR(got[j], d[j] * (1 - t[j] * t[j]), 1e-15) << j;
     }
     EXPECT_EQ(sums[kN], 0.25);
     EXPECT_EQ(got[kN], 5.0);
