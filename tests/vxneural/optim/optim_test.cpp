@@ -322,41 +322,34 @@ void ExpectFit(const MultiVariateRegression& m, const Data& d) {
   }
 }
 
-TEST(MultiVariateRegression, SolvesTheWeightedNormalEquations) {
-  struct Case {
+TEST(MultiVariateRegression, SolvesTheWeightedNormalEquationsWithoutCollinearRegressors) {
+  // Collinear regressors as combinations m of three uniform draws a, b, c:
+  // identical ones, and one a combination of two others.
+  const double identical[3][3] = {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}},
+               combined[3][3] = {{1, 0, 0}, {0, 1, 0}, {1, -2, 0}};
+  const struct {
     int nx;
     bool constant;
     int q;
     bool weighted;
-  } cases[] = {{3, true, 2, false}, {3, false, 1, false}, {5, true, 3, true}, {1, true, 1, true}};
-  for (const Case& c : cases) {
-    const Data d = MakeData(200, c.nx, c.q, 17, c.weighted);
+    const double (*m)[3];
+    int refused;  // regressor index, without the constant
+  } cases[] = {{3, true, 2, false, nullptr, -1},  {3, false, 1, false, nullptr, -1},
+               {5, true, 3, true, nullptr, -1},   {1, true, 1, true, nullptr, -1},
+               {3, true, 1, false, identical, 1}, {3, true, 1, false, combined, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const Data d = MakeData(200, c.nx, c.q, 17, c.weighted, c.m);
     MultiVariateRegression m(c.nx, c.constant, c.q);
     AddAll(m, d);
     EXPECT_EQ((std::pair{m.GetCaseCount(), m.EstimateCoefficients(true)}),
-              std::pair(200, c.nx + (c.constant ? 1 : 0)));
-    ExpectFit(m, d);
-  }
-}
-
-TEST(MultiVariateRegression, CollinearRegressorsAreLeftOutOfTheFit) {
-  // Each record's regressors: combinations m of three uniform draws a, b, c.
-  const struct {
-    const char* what;
-    double m[3][3];
-    std::size_t refused;  // regressor index, without the constant
-  } cases[] = {{"identical", {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 1},
-               {"a combination of two others", {{1, 0, 0}, {0, 1, 0}, {1, -2, 0}}, 2}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Data d = MakeData(100, 3, 1, 5, false, c.m);
-    MultiVariateRegression m(3, true, 1);
-    AddAll(m, d);
-    EXPECT_EQ(m.EstimateCoefficients(true), 3);
-    EXPECT_FALSE(m.GetSweptPivots()[c.refused + 1]);
-    // With the refused coefficient 0 the others still fit: the refused
-    // regressor is a combination of them.
-    EXPECT_EQ(Coefficients(m, 0)[c.refused + 1], 0.0);
+              std::pair(200, c.nx + (c.constant ? 1 : 0) - (c.refused >= 0 ? 1 : 0)));
+    if (c.refused >= 0) {
+      EXPECT_FALSE(m.GetSweptPivots()[std::size_t(c.refused) + 1]);
+      // With the refused coefficient 0 the others still fit: the refused
+      // regressor is a combination of them.
+      EXPECT_EQ(Coefficients(m, 0)[std::size_t(c.refused) + 1], 0.0);
+    }
     ExpectFit(m, d);
   }
 }
