@@ -42,6 +42,25 @@ using scratch_dir::ScratchDir;
 constexpr int kTrainNotGood = 50014, kTestNotGood = 50015, kTempFileFailed = 50002;
 constexpr int kTrain = 40, kTest = 10;
 
+// Answers yes from its at-th question on (never while at is 0). Also the
+// log of the records read: how many had been read when it first said yes,
+// and how many were read with no question asked since the record before.
+struct CancelAt : VXCommon_1_2::VXQueryCancel {
+  bool QueryCancel() override {
+    ++fQueries;
+    if (fAt == 0 || fQueries < fAt) return false;
+    if (fReadsAtYes < 0) fReadsAtYes = fReads;
+    return true;
+  }
+  void Read() {
+    fUnpolledReads += fQueries == fQueriesAtLastRead;
+    fQueriesAtLastRead = fQueries;
+    ++fReads;
+  }
+  long fAt = 0, fQueries = 0, fReads = 0, fReadsAtYes = -1, fUnpolledReads = 0;
+  long fQueriesAtLastRead = -1;
+};
+
 // When the passes of a source fail: at record failAt, in pass fromPass and
 // (unless once) every pass after it. A pass is what is read between two
 // rewinds, counted from 1 when its first record is asked for, so that a
@@ -56,15 +75,18 @@ constexpr Plan kNever{1000, 1, false, false};
 
 class FailingEncoded : public MultiPassRecordIter {
  public:
-  FailingEncoded(std::vector<Record> records, Plan plan)
-      : fRecords(std::move(records)), fPlan(plan) {}
+  FailingEncoded(std::vector<Record> records, Plan plan, CancelAt* log = nullptr)
+      : fRecords(std::move(records)), fPlan(plan), fLog(log) {}
   ~FailingEncoded() override { ExpectLetGo(); }
   bool IsGood() override {
     return fPos < fRecords.size() && (!Met() || (fPlan.claimsGood && fEmptyAnswers < 1000));
   }
   const Record* Next() override {
     fStarted = true;
-    if (fPos < fRecords.size() && !Met()) return &fRecords[fPos++];
+    if (fPos < fRecords.size() && !Met()) {
+      if (fLog != nullptr) fLog->Read();
+      return &fRecords[fPos++];
+    }
     ++fEmptyAnswers;
     return nullptr;
   }
@@ -92,6 +114,7 @@ class FailingEncoded : public MultiPassRecordIter {
 
   std::vector<Record> fRecords;
   Plan fPlan;
+  CancelAt* fLog;  // logs each record handed out, when given
   std::size_t fPos = 0;
   int fPass = 1, fEmptyAnswers = 0;
   bool fStarted = false, fFailed = false;  // fStarted: whether this pass has been read
@@ -346,109 +369,44 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
   }
 }
 
-TEST(ListenerAsksToStop, EveryReportingOperationEndsCancelledAndLeavesNothing) {
-  const struct {
-    const char* what;
-    bool rbf, trainFirst;
-    std::function<VXStatus(INeuralAlgorithm&)> run;
-  } cases[] = {
-      {"MLP training", false, false, [](INeuralAlgorithm& a) { return a.Train(40, -1); }},
-      {"MLP search", false, false, [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
-      {"RBF search", true, false, [](INeuralAlgorithm& a) { return a.SelectArchitecture(); }},
-      {"MLP sensitivity", false, true,
-       [](INeuralAlgorithm& a) {
-         std::vector<double> importance;
-         return a.ComputeSensitivity(importance);
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScratchDir scratch;
-    CountdownCancel cancel;
-    FunctionListener listener([&](VXCommon_1_2::ProgressReport&) { cancel.Arm(); });
-    AnyModel model = MakeAny(c.rbf, kCategoricalTarget, 40, 10, [&](NeuralSettings& s) {
-      s.SetTempFileDir(scratch.Path());
-      s.SetMaxRecordsInMemory(1);
-      s.SetCancelPointer(&cancel);
-      s.SetComputeSensitivity(true);
-    });
-    INeuralAlgorithm& a = *model.Algorithm();
-    const int files = scratch.Count();
-    ASSERT_TRUE(!c.trainFirst || a.Train(40, -1).IsOK());
-    a.SetProgressListener(&listener);
-    ExpectStatus(c.run(a), 1);
-    EXPECT_GE(listener.fReports, 1);
-    EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-    EXPECT_EQ(scratch.Count(), files);
-    model.Algorithm().reset();
-    EXPECT_EQ(scratch.Count(), 0);
-  }
-}
-
 constexpr int kPollTrain = 24, kPollTest = 8;
 // Above this many polls the values of N are taken with a stride; the
 // smallest cases are always stepped through whole.
 constexpr int kMaxRuns = 1000;
 
-// Answers yes from its at-th question on (never while at is 0). Also the
-// log of the records read: how many had been read when it first said yes,
-// and how many were read with no question asked since the record before.
-struct CancelAt : VXCommon_1_2::VXQueryCancel {
-  bool QueryCancel() override {
-    ++fQueries;
-    if (fAt == 0 || fQueries < fAt) return false;
-    if (fReadsAtYes < 0) fReadsAtYes = fReads;
-    return true;
-  }
-  void Read() {
-    fUnpolledReads += fQueries == fQueriesAtLastRead;
-    fQueriesAtLastRead = fQueries;
-    ++fReads;
-  }
-  long fAt = 0, fQueries = 0, fReads = 0, fReadsAtYes = -1, fUnpolledReads = 0;
-  long fQueriesAtLastRead = -1;
-};
-
-// Records already encoded, logging every record handed out.
-struct CountingRecords : VectorRecordIter {
-  CountingRecords(std::vector<Record> records, CancelAt* log)
-      : VectorRecordIter(std::move(records)), fLog(log) {}
-  const Record* Next() override {
-    const Record* r = VectorRecordIter::Next();
-    if (r != nullptr) fLog->Read();
-    return r;
-  }
-  CancelAt* fLog;
-};
-
 // An operation run on the algorithm (with a source of the test records):
 // whether it needs a trained model first, and whether it asks at the gate of
-// training and evaluation before anything else.
+// training and evaluation before anything else, and whether it reports its
+// progress.
 struct Op {
-  bool trainsFirst, gated;
-  std::function<VXStatus(INeuralAlgorithm&, CountingRecords&)> run;
+  bool trainsFirst, gated, reports;
+  std::function<VXStatus(INeuralAlgorithm&, FailingEncoded&)> run;
 };
-const Op kTrainOp{false, true, [](INeuralAlgorithm& a, auto&) { return a.Train(kPollTrain, -1); }};
-const Op kSelect{false, false, [](INeuralAlgorithm& a, auto&) { return a.SelectArchitecture(); }};
-const Op kSensitivity{true, true, [](INeuralAlgorithm& a, auto&) {
+const Op kTrainOp{false, true, true,
+                  [](INeuralAlgorithm& a, auto&) { return a.Train(kPollTrain, -1); }};
+// Training by a single solve, and RBF training, report nothing.
+const Op kSolve{false, true, false, kTrainOp.run};
+const Op kSelect{false, false, true,
+                 [](INeuralAlgorithm& a, auto&) { return a.SelectArchitecture(); }};
+const Op kSensitivity{true, true, true, [](INeuralAlgorithm& a, auto&) {
                         std::vector<double> importance;
                         return a.ComputeSensitivity(importance);
                       }};
-const Op kStats{true, true, [](INeuralAlgorithm& a, CountingRecords& raw) {
+const Op kStats{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
                   NNOutputStatistics stats;
                   return a.ComputeOutputStats(raw, kPollTest, stats);
                 }};
-const Op kError{true, true, [](INeuralAlgorithm& a, CountingRecords& raw) {
+const Op kError{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
                   a.GetErrorOnData(raw, kPollTest);
                   return a.GetStatus();
                 }};
-const Op kUpdate{true, true,
+const Op kUpdate{true, true, false,
                  [](INeuralAlgorithm& a, auto& raw) { return a.Update(raw, kPollTest); }};
-const Op kSave{true, false, [](INeuralAlgorithm& a, auto&) {
+const Op kSave{true, false, false, [](INeuralAlgorithm& a, auto&) {
                  std::ostringstream out;
                  return a.SaveState(out);
                }};
-const Op kSaveXml{true, false, [](INeuralAlgorithm& a, auto&) {
+const Op kSaveXml{true, false, false, [](INeuralAlgorithm& a, auto&) {
                     std::ostringstream out;
                     return a.SaveStateXML(out);
                   }};
@@ -467,7 +425,7 @@ struct Case {
 struct CancelRun {
   scratch_dir::ScratchDir dir;
   CancelAt cancel;
-  std::unique_ptr<CountingRecords> train, test;
+  std::unique_ptr<FailingEncoded> train, test;
   AnyModel m;
   INeuralAlgorithm* a = nullptr;
   int preparatorFiles = 0, stateBefore = 0;
@@ -486,8 +444,8 @@ struct CancelRun {
         encoded);
     a = m.Algorithm().get();
     if (encoded) {
-      train = std::make_unique<CountingRecords>(m.Records(false), &cancel);
-      test = std::make_unique<CountingRecords>(m.Records(true), &cancel);
+      train = std::make_unique<FailingEncoded>(m.Records(false), kNever, &cancel);
+      test = std::make_unique<FailingEncoded>(m.Records(true), kNever, &cancel);
       a = m.Rebuild(*train, test.get());
     }
     preparatorFiles = dir.Count();
@@ -495,15 +453,18 @@ struct CancelRun {
 
   // Trains first when the operation needs a trained model, then arms the
   // cancel object (when `at` > 0, to answer yes at its at-th question) and
-  // runs the operation. Returns its status and the polls it made.
-  VXStatus Operate(const Op& op, long at, long& polls) {
+  // runs the operation, reporting to listener when given. Returns its status
+  // and the polls it made.
+  VXStatus Operate(const Op& op, long at, long& polls,
+                   VXCommon_1_2::ProgressListener* listener = nullptr) {
     if (op.trainsFirst) {
       EXPECT_EQ(a->Train(kPollTrain, -1), VXStatus());
     }
+    a->SetProgressListener(listener);
     stateBefore = a->GetAlgorithmStatus();
     const long before = cancel.fQueries;
     if (at > 0) cancel.fAt = before + at;
-    CountingRecords raw(m.Records(true), &cancel);
+    FailingEncoded raw(m.Records(true), kNever, &cancel);
     VXStatus s = op.run(*a, raw);
     polls = cancel.fQueries - before;
     return s;
@@ -539,7 +500,7 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
       {"MLP batch GD", false, kBoth, kTrainOp, Using(kGradientDescent, kBatch)},
       {"MLP mini-batch GD", false, kCat, kTrainOp, Using(kGradientDescent, kMiniBatch)},
       {"MLP online GD", false, kCont, kTrainOp, Using(kGradientDescent, kOnline)},
-      {"MLP linear regression", false, kCont, kTrainOp, Linear},
+      {"MLP linear regression", false, kCont, kSolve, Linear},
       {"MLP architecture search", false, kCat, kSelect, {}},
       {"MLP sensitivity", false, kBoth, kSensitivity, {}},
       {"MLP output statistics", false, kBoth, kStats, {}},
@@ -547,8 +508,8 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
       {"MLP update", false, kCat, kUpdate, {}},
       {"MLP save", false, kCat, kSave, {}},
       {"MLP save XML", false, kCont, kSaveXml, {}},
-      {"RBF classification, fixed centres", true, kCat, kTrainOp, FixedCentres},
-      {"RBF regression, clustered centres", true, kCont, kTrainOp, {}},
+      {"RBF classification, fixed centres", true, kCat, kSolve, FixedCentres},
+      {"RBF regression, clustered centres", true, kCont, kSolve, {}},
       {"RBF centre search in one pass", true, kCat, kSelect, SearchInOnePass},
       {"RBF centre search by passes", true, kCont, kSelect, SearchByPasses},
       {"RBF sensitivity", true, kCat, kSensitivity, {}},
@@ -573,6 +534,19 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
           EXPECT_EQ(whole.cancel.fUnpolledReads, 0) << "a record read with no poll before it";
         }
         EXPECT_EQ(whole.dir.Count(), whole.preparatorFiles);
+      }
+      // A progress listener that asks to stop (through the cancel object)
+      // ends a reporting operation the same way.
+      if (c.op.reports) {
+        CancelRun r(c, encoded);
+        FunctionListener listener([&](VXCommon_1_2::ProgressReport&) { r.cancel.fAt = 1; });
+        long made = 0;
+        ExpectStatus(r.Operate(c.op, 0, made, &listener), 1);
+        EXPECT_GE(listener.fReports, 1);
+        EXPECT_EQ(r.a->GetAlgorithmStatus(), VXNNCommon::kCancelled);
+        EXPECT_EQ(r.dir.Count(), r.preparatorFiles);
+        r.m.Algorithm().reset();
+        EXPECT_EQ(r.dir.Count(), 0);
       }
       for (long at : PollsToTry(polls)) {
         SCOPED_TRACE("cancelled at poll " + std::to_string(at) + " of " + std::to_string(polls));
