@@ -40,7 +40,7 @@ namespace {
 
 using scratch_dir::ScratchDir;
 constexpr int kTrainNotGood = 50014, kTestNotGood = 50015, kTempFileFailed = 50002;
-constexpr int kTrain = 40, kTest = 10;
+constexpr int kTrain = 24, kTest = 8;
 
 // Answers yes from its at-th question on (never while at is 0). Also the
 // log of the records read: how many had been read when it first said yes,
@@ -120,10 +120,105 @@ class FailingEncoded : public MultiPassRecordIter {
   bool fStarted = false, fFailed = false;  // fStarted: whether this pass has been read
 };
 
-struct Method {
+// Above this many polls the values of N are taken with a stride; the
+// smallest cases are always stepped through whole.
+constexpr int kMaxRuns = 1000;
+
+// An operation run on the algorithm (with a source of the test records):
+// whether it needs a trained model first, and whether it asks at the gate of
+// training and evaluation before anything else, and whether it reports its
+// progress.
+struct Op {
+  bool trainsFirst, gated, reports;
+  std::function<VXStatus(INeuralAlgorithm&, FailingEncoded&)> run;
+};
+const Op kTrainOp{false, true, true,
+                  [](INeuralAlgorithm& a, auto&) { return a.Train(kTrain, -1); }};
+// Training by a single solve, and RBF training, report nothing.
+const Op kSolve{false, true, false, kTrainOp.run};
+const Op kSelect{false, false, true,
+                 [](INeuralAlgorithm& a, auto&) { return a.SelectArchitecture(); }};
+const Op kSensitivity{true, true, true, [](INeuralAlgorithm& a, auto&) {
+                        std::vector<double> importance;
+                        return a.ComputeSensitivity(importance);
+                      }};
+const Op kStats{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
+                  NNOutputStatistics stats;
+                  return a.ComputeOutputStats(raw, kTest, stats);
+                }};
+const Op kError{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
+                  a.GetErrorOnData(raw, kTest);
+                  return a.GetStatus();
+                }};
+const Op kUpdate{true, true, false,
+                 [](INeuralAlgorithm& a, auto& raw) { return a.Update(raw, kTest); }};
+const Op kSave{true, false, false, [](INeuralAlgorithm& a, auto&) {
+                 std::ostringstream out;
+                 return a.SaveState(out);
+               }};
+const Op kSaveXml{true, false, false, [](INeuralAlgorithm& a, auto&) {
+                    std::ostringstream out;
+                    return a.SaveStateXML(out);
+                  }};
+
+struct Case {
   const char* name;
   bool rbf;
-  std::function<void(NeuralSettings&)> adjust;
+  Targets targets;
+  const Op& op;
+  std::function<void(NeuralSettings&)> adjust;  // method, type, search
+};
+
+// What one run needs to outlive the algorithm it builds. Raw records go
+// through the data preparator into temporary files; encoded ones are read
+// straight from counting sources, so that the reads after the cancel show.
+struct CancelRun {
+  scratch_dir::ScratchDir dir;
+  CancelAt cancel;
+  std::unique_ptr<FailingEncoded> train, test;
+  AnyModel m;
+  INeuralAlgorithm* a = nullptr;
+  int preparatorFiles = 0, stateBefore = 0;
+
+  CancelRun(const Case& c, bool encoded, Plan trainPlan = kNever, Plan testPlan = kNever) {
+    m = MakeAny(
+        c.rbf, c.targets, kTrain, kTest,
+        [&](NeuralSettings& s) {
+          if (!c.rbf) static_cast<MLPSettings&>(s).SetMaxNDataPasses(3);
+          s.SetCancelPointer(&cancel);
+          s.SetTempFileDir(dir.Path());
+          s.SetMaxRecordsInMemory(1);
+          s.SetComputeSensitivity(true);
+          if (c.adjust) c.adjust(s);
+        },
+        encoded);
+    a = m.Algorithm().get();
+    if (encoded) {
+      train = std::make_unique<FailingEncoded>(m.Records(false), trainPlan, &cancel);
+      test = std::make_unique<FailingEncoded>(m.Records(true), testPlan, &cancel);
+      a = m.Rebuild(*train, test.get());
+    }
+    preparatorFiles = dir.Count();
+  }
+
+  // Trains first when the operation needs a trained model, then arms the
+  // cancel object (when `at` > 0, to answer yes at its at-th question) and
+  // runs the operation, reporting to listener when given. Returns its status
+  // and the polls it made.
+  VXStatus Operate(const Op& op, long at, long& polls,
+                   VXCommon_1_2::ProgressListener* listener = nullptr) {
+    if (op.trainsFirst) {
+      EXPECT_EQ(a->Train(kTrain, -1), VXStatus());
+    }
+    a->SetProgressListener(listener);
+    stateBefore = a->GetAlgorithmStatus();
+    const long before = cancel.fQueries;
+    if (at > 0) cancel.fAt = before + at;
+    FailingEncoded raw(m.Records(true), kNever, &cancel);
+    VXStatus s = op.run(*a, raw);
+    polls = cancel.fQueries - before;
+    return s;
+  }
 };
 
 // An MLP trained by method m and type t, with a limit of passes unless 0.
@@ -141,29 +236,19 @@ void Linear(NeuralSettings& s) {
   mlp.SetTrainingMethodAndType(VXNNCommon::kLinearRegression, VXNNCommon::kBatch);
 }
 
-const Method kMethods[] = {
-    {"SCG", false, Using(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, 6)},
-    {"batch GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kBatch, 6)},
-    {"mini-batch GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 6)},
-    {"online GD", false, Using(VXNNCommon::kGradientDescent, VXNNCommon::kOnline, 6)},
-    {"linear regression", false, Linear},
-    {"RBF", true, [](NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }},
-};
-
-// The model of a method over records built by mixed_records, with its
-// algorithm rebuilt over failing sources of its encoded records.
-struct Hosted {
-  std::unique_ptr<FailingEncoded> train, test;
-  AnyModel m;
-  INeuralAlgorithm* a = nullptr;
-
-  Hosted(const Method& method, Plan trainPlan, Plan testPlan)
-      : m(MakeAny(method.rbf, method.rbf ? kCategoricalTarget : kContinuousTarget, kTrain, kTest,
-                  method.adjust, true)) {
-    train = std::make_unique<FailingEncoded>(m.Records(false), trainPlan);
-    test = std::make_unique<FailingEncoded>(m.Records(true), testPlan);
-    a = m.Rebuild(*train, test.get());
-  }
+// Each method trains the model, MLPs for a continuous target and the RBF
+// for a categorical one.
+const Case kMethods[] = {
+    {"SCG", false, kContinuousTarget, kTrainOp,
+     Using(VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, 6)},
+    {"batch GD", false, kContinuousTarget, kTrainOp,
+     Using(VXNNCommon::kGradientDescent, VXNNCommon::kBatch, 6)},
+    {"mini-batch GD", false, kContinuousTarget, kTrainOp,
+     Using(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 6)},
+    {"online GD", false, kContinuousTarget, kTrainOp,
+     Using(VXNNCommon::kGradientDescent, VXNNCommon::kOnline, 6)},
+    {"linear regression", false, kContinuousTarget, kSolve, Linear},
+    {"RBF", true, kCategoricalTarget, kSolve, [](NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }},
 };
 
 TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
@@ -187,11 +272,11 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
       {"test turns bad from pass 3", kNever, {4, 3, false, false}, kTestNotGood, true},
       // clang-format on
   };
-  for (const Method& m : kMethods) {
+  for (const Case& m : kMethods) {
     for (const auto& p : plans) {
       if (p.beyondTwoPasses && (m.rbf || std::string(m.name) == "linear regression")) continue;
       SCOPED_TRACE(std::string(m.name) + ": " + p.what);
-      Hosted h(m, p.train, p.test);
+      CancelRun h(m, true, p.train, p.test);
       ASSERT_NE(h.a, nullptr);
       const VXStatus trained = h.a->Train(kTrain, -1);
       if (p.code == 0) {
@@ -216,7 +301,7 @@ TEST(EncodedSourceFailingMidPass, TrainingEndsWithTheSourceCode) {
 // or to nothing. The first pass may still be served from the read-ahead
 // block; a later one meets the cut.
 TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
-  for (const Method& m : kMethods) {
+  for (const Case& m : kMethods) {
     for (const double kept : {12.0, 12.5, 0.0}) {  // records of the encoded width
       SCOPED_TRACE(std::string(m.name) + ": " + std::to_string(kept));
       ScratchDir scratch;
@@ -225,8 +310,7 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
         s.SetMaxRecordsInMemory(1);
         m.adjust(s);
       };
-      AnyModel model =
-          MakeAny(m.rbf, m.rbf ? kCategoricalTarget : kContinuousTarget, kTrain, 0, settings);
+      AnyModel model = MakeAny(m.rbf, m.targets, kTrain, 0, settings);
       std::unique_ptr<INeuralAlgorithm>& a = model.Algorithm();
       ASSERT_NE(a, nullptr);
       ASSERT_EQ(scratch.Count(), 1) << "one file of training records";
@@ -250,14 +334,10 @@ TEST(EncodedFileCutShort, TrainingEndsWithTheTrainingCodeAndLeavesNothing) {
 // ranges found over the test records answer with the test code.
 TEST(EncodedSourceFailingMidPass, MeasuresAnswerTheSourceCode) {
   enum Measure { kError, kStats, kGivenRanges, kFoundRanges };
-  for (const Method& m : {kMethods[0], kMethods[5]}) {
+  for (const Case& m : {kMethods[0], kMethods[5]}) {
     for (const Measure c : {kError, kStats, kGivenRanges, kFoundRanges}) {
       SCOPED_TRACE(std::string(m.name) + ": measure " + std::to_string(c));
-      const Method sensitive{m.name, m.rbf, [&m](NeuralSettings& s) {
-                               m.adjust(s);
-                               s.SetComputeSensitivity(true);
-                             }};
-      Hosted h(sensitive, kNever, kNever);
+      CancelRun h(m, true);
       ASSERT_NE(h.a, nullptr);
       ASSERT_EQ(h.a->Train(kTrain, kTest), VXStatus());
       (c == kGivenRanges ? h.train : h.test)->FailFromNextPass(c == kGivenRanges ? 15 : 4);
@@ -369,108 +449,6 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
   }
 }
 
-constexpr int kPollTrain = 24, kPollTest = 8;
-// Above this many polls the values of N are taken with a stride; the
-// smallest cases are always stepped through whole.
-constexpr int kMaxRuns = 1000;
-
-// An operation run on the algorithm (with a source of the test records):
-// whether it needs a trained model first, and whether it asks at the gate of
-// training and evaluation before anything else, and whether it reports its
-// progress.
-struct Op {
-  bool trainsFirst, gated, reports;
-  std::function<VXStatus(INeuralAlgorithm&, FailingEncoded&)> run;
-};
-const Op kTrainOp{false, true, true,
-                  [](INeuralAlgorithm& a, auto&) { return a.Train(kPollTrain, -1); }};
-// Training by a single solve, and RBF training, report nothing.
-const Op kSolve{false, true, false, kTrainOp.run};
-const Op kSelect{false, false, true,
-                 [](INeuralAlgorithm& a, auto&) { return a.SelectArchitecture(); }};
-const Op kSensitivity{true, true, true, [](INeuralAlgorithm& a, auto&) {
-                        std::vector<double> importance;
-                        return a.ComputeSensitivity(importance);
-                      }};
-const Op kStats{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
-                  NNOutputStatistics stats;
-                  return a.ComputeOutputStats(raw, kPollTest, stats);
-                }};
-const Op kError{true, true, false, [](INeuralAlgorithm& a, FailingEncoded& raw) {
-                  a.GetErrorOnData(raw, kPollTest);
-                  return a.GetStatus();
-                }};
-const Op kUpdate{true, true, false,
-                 [](INeuralAlgorithm& a, auto& raw) { return a.Update(raw, kPollTest); }};
-const Op kSave{true, false, false, [](INeuralAlgorithm& a, auto&) {
-                 std::ostringstream out;
-                 return a.SaveState(out);
-               }};
-const Op kSaveXml{true, false, false, [](INeuralAlgorithm& a, auto&) {
-                    std::ostringstream out;
-                    return a.SaveStateXML(out);
-                  }};
-
-struct Case {
-  const char* name;
-  bool rbf;
-  Targets targets;
-  const Op& op;
-  std::function<void(NeuralSettings&)> adjust;  // method, type, search
-};
-
-// What one run needs to outlive the algorithm it builds. Raw records go
-// through the data preparator into temporary files; encoded ones are read
-// straight from counting sources, so that the reads after the cancel show.
-struct CancelRun {
-  scratch_dir::ScratchDir dir;
-  CancelAt cancel;
-  std::unique_ptr<FailingEncoded> train, test;
-  AnyModel m;
-  INeuralAlgorithm* a = nullptr;
-  int preparatorFiles = 0, stateBefore = 0;
-
-  CancelRun(const Case& c, bool encoded) {
-    m = MakeAny(
-        c.rbf, c.targets, kPollTrain, kPollTest,
-        [&](NeuralSettings& s) {
-          if (!c.rbf) static_cast<MLPSettings&>(s).SetMaxNDataPasses(3);
-          s.SetCancelPointer(&cancel);
-          s.SetTempFileDir(dir.Path());
-          s.SetMaxRecordsInMemory(1);
-          s.SetComputeSensitivity(true);
-          if (c.adjust) c.adjust(s);
-        },
-        encoded);
-    a = m.Algorithm().get();
-    if (encoded) {
-      train = std::make_unique<FailingEncoded>(m.Records(false), kNever, &cancel);
-      test = std::make_unique<FailingEncoded>(m.Records(true), kNever, &cancel);
-      a = m.Rebuild(*train, test.get());
-    }
-    preparatorFiles = dir.Count();
-  }
-
-  // Trains first when the operation needs a trained model, then arms the
-  // cancel object (when `at` > 0, to answer yes at its at-th question) and
-  // runs the operation, reporting to listener when given. Returns its status
-  // and the polls it made.
-  VXStatus Operate(const Op& op, long at, long& polls,
-                   VXCommon_1_2::ProgressListener* listener = nullptr) {
-    if (op.trainsFirst) {
-      EXPECT_EQ(a->Train(kPollTrain, -1), VXStatus());
-    }
-    a->SetProgressListener(listener);
-    stateBefore = a->GetAlgorithmStatus();
-    const long before = cancel.fQueries;
-    if (at > 0) cancel.fAt = before + at;
-    FailingEncoded raw(m.Records(true), kNever, &cancel);
-    VXStatus s = op.run(*a, raw);
-    polls = cancel.fQueries - before;
-    return s;
-  }
-};
-
 void FixedCentres(NeuralSettings& s) { s.SetNumHiddenUnits(3, 1); }
 void SearchByPasses(NeuralSettings& s) {
   auto& rbf = static_cast<RBFSettings&>(s);
@@ -568,7 +546,7 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         // A cancelled algorithm answers its counters and display, and nothing
         // else: the gate stays shut and a save is refused with code 1.
         EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
-        EXPECT_EQ(a.Train(kPollTrain, -1), VXStatus());
+        EXPECT_EQ(a.Train(kTrain, -1), VXStatus());
         EXPECT_TRUE(a.Score(r.m.Records(true)[0]).IsMissing());
         std::ostringstream shown;
         a.Display(shown);
