@@ -120,10 +120,6 @@ class FailingEncoded : public MultiPassRecordIter {
   bool fStarted = false, fFailed = false;  // fStarted: whether this pass has been read
 };
 
-// Above this many polls the values of N are taken with a stride; the
-// smallest cases are always stepped through whole.
-constexpr int kMaxRuns = 1000;
-
 // An operation run on the algorithm (with a source of the test records):
 // whether it needs a trained model first, and whether it asks at the gate of
 // training and evaluation before anything else, and whether it reports its
@@ -452,17 +448,6 @@ void SearchByPasses(NeuralSettings& s) {
 }
 void SearchInOnePass(NeuralSettings& s) { static_cast<RBFSettings&>(s).SetNHiddenUnitsRange(2, 4); }
 
-// The values of N tried for P polls: all of them, or a stride that keeps
-// the first and last two.
-std::vector<long> PollsToTry(long polls) {
-  std::vector<long> at;
-  const long stride = polls <= kMaxRuns ? 1 : (polls + kMaxRuns - 1) / kMaxRuns;
-  for (long n = 1; n <= polls; n += stride) at.push_back(n);
-  for (long n = std::max(1L, polls - 1); n <= polls; ++n)
-    if (at.back() < n) at.push_back(n);
-  return at;
-}
-
 TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
   using namespace VXNNCommon;
   constexpr auto kCat = kCategoricalTarget, kCont = kContinuousTarget, kBoth = kBothTargets;
@@ -518,7 +503,7 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         r.m.Algorithm().reset();
         EXPECT_EQ(r.dir.Count(), 0);
       }
-      for (long at : PollsToTry(polls)) {
+      for (long at = 1; at <= polls; ++at) {
         SCOPED_TRACE("cancelled at poll " + std::to_string(at) + " of " + std::to_string(polls));
         CancelRun r(c, encoded);
         long made = 0;
