@@ -271,6 +271,44 @@ TEST(XmlStreamReader, AcceptsOtherSpellingsAndStopsAfterItsConstruct) {
   EXPECT_EQ(rest, "tail");
 }
 
+// Long string values and names were once read, escaped and decoded one
+// range test after another per byte. The readers now take runs of ordinary
+// bytes at once; these cases pin where such a run must stop and what it
+// leaves consumed.
+TEST(XmlStreamReader, PlainRunsStopWhereTheConstructSays) {
+  const struct {
+    std::string document;
+    std::string objectName;  // empty: the document is a string value
+    bool accepted;
+    std::string value;        // the string read, when accepted
+    std::streamoff consumed;  // where a refusal leaves the stream (-1: failed)
+  } cases[] = {
+      {"<string>a&amp;b&lt;c'\"d</string>", "", true, "a&b<c'\"d", 0},
+      {"<string>abc", "", false, "", -1},
+      {"<string enc=\"hex\">00ff41</string>", "", true, std::string("\0\xff\x41", 3), 0},
+      {"<object name='a\"b'>", "a\"b", true, "", 0},
+      {"<object name=\"a&quot;b\">", "a\"b", true, "", 0},
+      // Twice the name's length is read, and one byte more, then refused.
+      {"<object name=\"abcdefgh\">", "ab", false, "", 19},
+      {"<object name=\"ab", "ab", false, "", -1},
+      {"<object name=\"a<b\">", "a<b", false, "", 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document);
+    std::istringstream in(c.document);
+    std::string value;
+    const bool accepted =
+        c.objectName.empty() ? ParseValue(in, value) : ParseStartObj(in, c.objectName);
+    ASSERT_EQ(accepted, c.accepted);
+    if (accepted && c.objectName.empty()) {
+      EXPECT_EQ(value, c.value);
+    }
+    if (!accepted) {
+      EXPECT_EQ(in.good() ? static_cast<std::streamoff>(in.tellg()) : -1, c.consumed);
+    }
+  }
+}
+
 TEST(XmlStreamWellFormed, XmllintAcceptsTheSampleAndReadsTheSameStrings) {
   if (!vxtest::HaveXmllint()) GTEST_SKIP() << "/usr/bin/xmllint is not installed";
   EXPECT_TRUE(RunXmllint(SampleDocument(), "--noout"));
