@@ -25,7 +25,11 @@ class RowSource : public VXCluster::RecordIterator {
     if (fFailAfter >= 0 && fPos == static_cast<std::size_t>(fFailAfter)) fStatus = kError;
     if (fPos >= fRows.size() && fStatus == kGood) fStatus = kEndOfData;
     if (fStatus != kGood) return nullptr;
-    fRecord = VXCluster::Record(fRows[fPos++]);
+    // Copied into the one record, whose storage is kept: no allocation per
+    // record once it has held the widest row.
+    const std::vector<double>& row = fRows[fPos++];
+    fRecord.Resize(static_cast<int>(row.size()));
+    for (std::size_t v = 0; v < row.size(); ++v) fRecord[static_cast<int>(v)] = row[v];
     return &fRecord;
   }
   int GetStatus() override { return fStatus; }

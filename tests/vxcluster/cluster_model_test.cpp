@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "../../src/vxcluster/Hierarchy.h"
 #include "cluster_data.h"
@@ -182,36 +183,34 @@ TEST(ClusterModel, NodesHoldUpToTheBranchingFactor) {
   EXPECT_EQ(model->GetNumLeafEntries(), 40);
 }
 
-// Records drawn into one reused record, so that the source allocates nothing.
-class Drawn : public VXCluster::RecordIterator {
- public:
-  explicit Drawn(int n) : fLeft(n), fRecord(3) {}
-  bool IsGood() override { return fLeft > 0; }
-  VXCluster::Record* Next() override {
-    if (fLeft-- <= 0) return nullptr;
-    fRecord[0] = fNoise(fRng);
-    fRecord[1] = fNoise(fRng) + (fLeft % 2) * 9;
-    fRecord[2] = fLeft % 3 + 1;
-    return &fRecord;
+// A budget and leaf-entry limit far beyond the data: the tree's pools grow
+// with the entries, so a handful of records costs a handful of entries
+// (pools sized for the whole capacity up front took gigabytes here, and the
+// largest limits overflowed the node count).
+TEST(ClusterModel, LargeBudgetsAreNotSizedUpFront) {
+  const Planted p = MakePlanted(2, 20, 2, 1, 3);
+  for (const auto& [budget, entries] :
+       {std::pair<std::size_t, int>{std::size_t{1} << 40, 1 << 28},
+        {std::numeric_limits<std::size_t>::max(), std::numeric_limits<int>::max()}}) {
+    SCOPED_TRACE(entries);
+    const auto model = Fed(MakeVars(2, 1), p.rows, Limits(entries, 0, budget));
+    ASSERT_TRUE(model->GetStatus().IsOK());
+    EXPECT_EQ(model->GetNumRecords(), 40);
+    ASSERT_TRUE(model->Cluster(2).IsOK());
+    EXPECT_EQ(model->GetNumOfClusters(), 2);
   }
-  int GetStatus() override { return fLeft > 0 ? kGood : kEndOfData; }
-
- private:
-  int fLeft;
-  std::mt19937 fRng{1};
-  std::normal_distribution<double> fNoise{0.0, 1.0};
-  VXCluster::Record fRecord;
-};
+}
 
 // Pre-clustering forty thousand records, rebuilding the tree many times over,
 // allocates no more than a first pass over a few hundred: nothing per record.
 TEST(ClusterModel, PreClusterAllocatesNothingPerRecord) {
   ClusterVarList vars = MakeVars(2, 1);
   ClusterModel model(Limits(64), vars);
+  const Rows few = MakePlanted(3, 100, 2, 1, 1).rows, many = MakePlanted(4, 10000, 2, 1, 2).rows;
   long counts[2];
   int rebuilds[2];
   for (int i : {0, 1}) {
-    Drawn source(i == 0 ? 300 : 40000);
+    RowSource source(i == 0 ? few : many);
     counts[i] = alloc_counter::Allocations([&] { ASSERT_TRUE(model.PreCluster(source).IsOK()); });
     rebuilds[i] = model.GetNumRebuilds();
   }
