@@ -30,15 +30,12 @@ TEST(RbfTraining, TakesTheUsersCountAsCentresAndWidths) {
     }
   }
   NNVarList list;
-  for (const char* name : {"x", "c", "v", "y"}) {
-    if (name[0] == 'x' || name[0] == 'v') {
-      list.AddContVar(name, "", 0.0, 10.6, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
-    } else {
-      list.AddCatVar(name, "", name[0] == 'c' ? 3 : 2, INNVariable::kNumericCategorical,
-                     name[0] == 'c' ? INNVariable::kInput : INNVariable::kOutput,
-                     INNVariable::kInteger);
-    }
-  }
+  list.AddContVar("x", "", 0.0, 10.6, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                 INNVariable::kInteger);
+  list.AddContVar("v", "", 0.0, 10.6, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
   VectorRecordIter train(records);
   RBFSettings settings(list, 8);
   settings.SetRandomSeed(7);
