@@ -41,13 +41,6 @@ constexpr double kMissing = VXMV::gMissingValue;
 using Ints = std::vector<int>;
 using Doubles = std::vector<double>;
 
-// got and want agree in size and, element by element, within tol.
-inline void ExpectNear(const std::vector<double>& got, const std::vector<double>& want,
-                       double tol) {
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
-}
-
 // Which targets a list declares; the other target field is Unused.
 enum Targets { kCategoricalTarget, kContinuousTarget, kBothTargets };
 
