@@ -10,7 +10,7 @@
 #include "mlp_driver_fixtures.h"
 #include "vxneural/algorithm/MLPInitializer.h"
 #include "vxneural/network/VXRandom.h"
-#include "vxneural/optim/IOptimizationAlgorithm.h"
+#include "vxneural/optim/ScaledConjGrad.h"
 
 namespace {
 
@@ -50,10 +50,12 @@ struct Script {
 
 // Run k (counted from 1 over all the optimizers of a host) takes k
 // iterations, leaves every weight at 10 k, and answers script.answer(k,
-// hidden units): the weights a run leaves show which run made them.
-class Scripted : public IOptimizationAlgorithm {
+// hidden units): the weights a run leaves show which run made them. What
+// the search does not read is the real optimizer's.
+class Scripted : public ScaledConjGrad {
  public:
-  Scripted(NNetwork* n, Script& s) : IOptimizationAlgorithm(nullptr), fNet(n), fScript(s) {}
+  Scripted(MLPSettings* s, NNetwork* n, Script& script)
+      : ScaledConjGrad(s, n), fNet(n), fScript(script) {}
   VXStatus Train(VXStatus& status, MultiPassRecordIter&, MultiPassRecordIter*, int, int) override {
     std::valarray<double> w;
     fNet->GetWeights(w);
@@ -64,28 +66,12 @@ class Scripted : public IOptimizationAlgorithm {
     fNet->SetWeights(std::valarray<double>(10.0 * fRun, w.size()));
     return status = VXStatus();
   }
-  VXStatus Update(VXStatus& s, MultiPassRecordIter&, MultiPassRecordIter&, int, bool&) override {
-    return s;
-  }
   int GetNIterations() const override { return fRun; }
-  VXNNCommon::AlgorithmStatus GetAlgorithmStatus() const override { return VXNNCommon::kTrained; }
-  VXNNCommon::StopReason GetStopReason() const override { return VXNNCommon::kStoppedComputed; }
-  double GetElapsedTime() const override { return 0.0; }
-  void SetElapsedTime(double) override {}
-  int GetNDataPasses() const override { return 1; }
-  int GetNRecordsProcessed() const override { return 0; }
-  double GetLastGradientNorm() const override { return 0.0; }
   double GetTrainError() const override { return fLast.train; }
   double GetTestError() const override { return fLast.test; }
-  double GetRelChangeInErr() const override { return 0.0; }
   double GetErrorRatio() const override { return fLast.ratio; }
-  double GetAccuracy() const override { return 0.0; }
-  void ResetGradient() override {}
-  int WriteObject(std::ostream&) const override { return 0; }
-  int ReadObject(std::istream&) override { return 0; }
-  int WriteObjectXML(std::ostream&) const override { return 0; }
-  int ReadObjectXML(std::istream&) override { return 0; }
-  void Display(std::ostream&) const override {}
+  // No report values of its own: the search takes the getters'.
+  void GetProgressValues(double&, double&, double&, double&, double&) override {}
 
  private:
   NNetwork* fNet;
@@ -122,7 +108,7 @@ class Host : public MLPInitializer::Hooks {
   }
   IOptimizationAlgorithm* CreateOptimizer(NNetwork* n) override {
     ++optimizers;
-    return new Scripted(n, script);
+    return new Scripted(&settings, n, script);
   }
   void EnterExpertState() override { ++enters; }
   void LeaveExpertState() override { ++leaves; }

@@ -41,13 +41,6 @@ constexpr double kMissing = VXMV::gMissingValue;
 using Ints = std::vector<int>;
 using Doubles = std::vector<double>;
 
-// got and want agree in size and, element by element, within tol.
-inline void ExpectNear(const std::vector<double>& got, const std::vector<double>& want,
-                       double tol) {
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "at " << i;
-}
-
 // Which targets a list declares; the other target field is Unused.
 enum Targets { kCategoricalTarget, kContinuousTarget, kBothTargets };
 
@@ -87,31 +80,24 @@ inline std::vector<double> EncodeInputsByHand(const std::vector<Record>& train, 
   return in;
 }
 
-// The target units of a record: y one-hot (two units), z as
-// (value - mean) / standard deviation.
-inline std::vector<double> EncodeTargetsByHand(const std::vector<Record>& train, const Record& r,
-                                               Targets targets) {
-  std::vector<double> t;
-  if (targets != kContinuousTarget) t = {r[kY] == 0.0 ? 1.0 : 0.0, r[kY] == 1.0 ? 1.0 : 0.0};
-  if (targets != kCategoricalTarget) {
-    const Moments z = MomentsOf(train, kZ);
-    t.push_back((r[kZ] - z.mean) / std::sqrt(z.variance));
-  }
-  return t;
-}
-
 inline std::vector<int> OutputCategories(Targets targets) {
   if (targets == kBothTargets) return {2, 1};
   return {targets == kCategoricalTarget ? 2 : 1};
 }
 
-// Encoded records (inputs, then targets) of raw ones, by hand.
+// Encoded records of raw ones, by hand: the inputs, then y one-hot (two
+// units) and z as (value - mean) / standard deviation.
 inline std::vector<Record> EncodeByHand(const std::vector<Record>& train,
                                         const std::vector<Record>& records, Targets targets) {
+  const Moments z = MomentsOf(train, kZ);
   std::vector<Record> encoded;
   for (const Record& r : records) {
     std::vector<double> units = EncodeInputsByHand(train, r);
-    for (double t : EncodeTargetsByHand(train, r, targets)) units.push_back(t);
+    if (targets != kContinuousTarget) {
+      units.push_back(r[kY] == 0.0 ? 1.0 : 0.0);
+      units.push_back(r[kY] == 1.0 ? 1.0 : 0.0);
+    }
+    if (targets != kCategoricalTarget) units.push_back((r[kZ] - z.mean) / std::sqrt(z.variance));
     encoded.push_back(Record(units));
   }
   return encoded;
@@ -123,17 +109,6 @@ inline std::vector<double> WeightsOf(const NNetwork* network) {
   return std::vector<double>(std::begin(w), std::end(w));
 }
 inline std::vector<double> WeightsOf(const MLPAlgorithm& a) { return WeightsOf(a.GetNetwork()); }
-
-// The raw network outputs of every record, one after another.
-inline std::vector<double> ScoresOf(const INeuralAlgorithm& a, const std::vector<Record>& records) {
-  std::vector<double> all;
-  for (const Record& r : records) {
-    Record out;
-    EXPECT_EQ(a.Score(r, out), VXStatus());
-    all.insert(all.end(), out.GetAll(), out.GetAll() + out.Size());
-  }
-  return all;
-}
 
 // What a run leaves: state, counters, errors (and for an MLP its iterations
 // and its flag to reinitialise the weights), then the raw outputs of every
@@ -147,7 +122,11 @@ inline std::vector<double> RunOf(const INeuralAlgorithm& a, const std::vector<Re
     run.push_back(mlp->GetNumberOfIterations());
     run.push_back(mlp->GetReinitializeWeights());
   }
-  for (double s : ScoresOf(a, records)) run.push_back(s);
+  for (const Record& r : records) {
+    Record out;
+    EXPECT_EQ(a.Score(r, out), VXStatus());
+    run.insert(run.end(), out.GetAll(), out.GetAll() + out.Size());
+  }
   return run;
 }
 

@@ -1,13 +1,11 @@
-// The RBF driver: its state table, training with the clustering library's
-// choice or the user's number of hidden units (centres and widths checked
-// against a clustering run of the test's own), the candidate search in
-// both forms.
+// The RBF driver: training with the clustering library's choice or the
+// user's number of hidden units (centres and widths worked out by hand for
+// two groups of records), the candidate search in both forms.
 
-#include <array>
+#include <gmock/gmock.h>
 
 #include "common/alloc_counter.h"
 #include "rbf_fixtures.h"
-#include "vxcluster/ClusterModel.h"
 #include "vxneural/network/NNOutputList.h"
 
 namespace {
@@ -15,84 +13,66 @@ namespace {
 using namespace mlpdriver;
 using alloc_counter::Allocations;
 
-// The clustering records of encoded records, as the driver must build
-// them for a list x, c (3 categories), v, y (2): categories from 1.
-class ClusteringRecords : public VXCluster::RecordIterator {
- public:
-  explicit ClusteringRecords(const std::vector<Record>& encoded) {
-    for (const Record& e : encoded) {
-      const double c = e[1] == 1.0 ? 1 : e[2] == 1.0 ? 2 : 3;
-      fRecords.push_back(Record(std::vector<double>{e[0], c, e[4], e[5] == 1.0 ? 1.0 : 2.0}));
+// Two groups of four records ten apart in x and v, which the list declares
+// with mean 0 and variance 1 so that they are encoded as they are. Within a
+// group x runs 0, 0.2, 0.4, 0.6 (variance 0.05) and v 0, 0.1, 0, 0.1
+// (0.0025); the first group has c in its first category three times and
+// its second once, the second group always its last; y is the group.
+// The library's own choice of clusters is followed by the search's range
+// below; here the user's count, and the centres and widths of the clusters.
+TEST(RbfTraining, TakesTheUsersCountAsCentresAndWidths) {
+  std::vector<Record> records;
+  for (int g = 0; g < 2; ++g) {
+    for (int i = 0; i < 4; ++i) {
+      const double c = g == 1 ? 2 : i == 3;
+      records.push_back(Record(
+          std::vector<double>{10.0 * g + 0.2 * i, c, 10.0 * g + 0.1 * (i % 2), double(g), 0.0}));
     }
   }
-  bool IsGood() override { return fPos < fRecords.size(); }
-  Record* Next() override { return IsGood() ? &fRecords[fPos++] : nullptr; }
-  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
-
- private:
-  std::vector<Record> fRecords;
-  std::size_t fPos = 0;
-};
-
-// The clustering library's own clusters of the records of a
-// categorical-target model, their number chosen between 1 and most.
-std::unique_ptr<ClusterModel> LibraryClusters(const std::vector<Record>& raw, int most) {
-  ClusterVarList vars;
-  vars.AddContVar(0.0, 1.0);
-  vars.AddCatVar(3, ClusterVar::kNumericCategorical);
-  vars.AddContVar(0.0, 1.0);
-  vars.AddCatVar(2, ClusterVar::kNumericCategorical);
-  auto model = std::make_unique<ClusterModel>(ClusterSettings(), vars);
-  ClusteringRecords records(EncodeByHand(raw, raw, kCategoricalTarget));
-  EXPECT_FALSE(model->PreCluster(records).IsError());
-  EXPECT_FALSE(model->AutoCluster(1, most).IsError());
-  return model;
-}
-
-TEST(RbfTraining, TakesTheLibrarysClustersOrTheUsersCountAsCentresAndWidths) {
-  auto m = MakeRbf(kCategoricalTarget, 120, 0);
-  ASSERT_EQ(m->algorithm->Train(120, -1), VXStatus());
-  // The same clustering, run here on records encoded by hand.
-  const std::unique_ptr<ClusterModel> clusters = LibraryClusters(m->trainRecords, 2 * (5 + 2));
-  const ClusterModel& model = *clusters;
-  const int k = model.GetNumOfClusters();
-  ASSERT_GE(k, 1);
-  const RBFHiddenLayer& hidden = HiddenOf(*m->algorithm);
+  NNVarList list;
+  list.AddContVar("x", "", 0.0, 10.6, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                 INNVariable::kInteger);
+  list.AddContVar("v", "", 0.0, 10.6, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
+  VectorRecordIter train(records);
+  RBFSettings settings(list, 8);
+  settings.SetRandomSeed(7);
+  settings.SetNumHiddenUnits(2, 1);
+  RBFFactory factory;
+  std::unique_ptr<INeuralAlgorithm> a(
+      factory.CreateNeuralAlgorithm(settings, list, train, nullptr, nullptr));
+  ASSERT_TRUE(a) << factory.GetStatus();
+  ASSERT_EQ(a->Train(8, -1), VXStatus());
+  const RBFHiddenLayer& hidden = HiddenOf(*a);
   ASSERT_EQ(
-      (Ints{m->algorithm->GetNumberOfHiddenUnits(), m->Alg().GetRBFSettings().GetNumHiddenUnits(1),
+      (Ints{a->GetNumberOfHiddenUnits(),
+            dynamic_cast<RBFAlgorithm&>(*a).GetRBFSettings().GetNumHiddenUnits(1),
             hidden.GetNumUnits(), hidden.GetNumCenters(), int(hidden.GetVarianceVectors().size())}),
-      (Ints{k, k, k, k, 0}));
-
+      (Ints{2, 2, 2, 2, 0}));
   // Centres: means of x and v, proportions of c's categories. Squared
   // widths: the mean over the 5 input units of variance x overlap (p (1 - p)
-  // for a category); the layer's own tests take a zero mean.
-  const double overlap = 0.1 * 5 + 1.0;
-  EXPECT_EQ(m->Alg().GetRBFSettings().GetOverlapFactor(), overlap);
-  int j = 0;
-  for (auto it = model.BeginResultClusters(); it != model.EndResultClusters(); ++it, ++j) {
-    const ClusterStats& s = **it;
-    std::vector<double> centre{s.GetMeanOfContVar(0)};
-    double sum = s.GetVarianceOfContVar(0) + s.GetVarianceOfContVar(2);
-    for (int u = 0; u < 3; ++u) {
-      const double p = double(s.GetCountsOfCatVar(1)[u]) / s.GetCaseCount();
-      centre.push_back(p);
-      sum += p * (1 - p);
-    }
-    centre.push_back(s.GetMeanOfContVar(2));
-    ExpectNear(hidden.GetCenters()[j], centre, 1e-12);
-    ASSERT_GT(sum, 0.0);
-    EXPECT_NEAR(hidden.GetAdjustedVariances()[j], sum * overlap / 5, 1e-12 * sum) << j;
-  }
-  // A number the user set is taken as it is, but never above the records.
-  for (const auto& [records, units, want] : {std::array<int, 3>{120, 4, 4}, {3, 5, 3}}) {
-    auto user = MakeRbf(kCategoricalTarget, records, 0,
-                        [&](RBFSettings& s) { s.SetNumHiddenUnits(units, 1); });
-    ASSERT_EQ(user->algorithm->Train(records, -1), VXStatus());
-    EXPECT_EQ((Ints{user->algorithm->GetNumberOfHiddenUnits(),
-                    HiddenOf(*user->algorithm).GetNumCenters()}),
-              (Ints{want, want}))
-        << records << " records";
-  }
+  // for a category), the overlap 0.1 * 5 + 1 = 1.5: (0.05 + 0.0025 + 2 *
+  // 0.75 * 0.25) * 1.5 / 5 = 0.12825 for the first group, (0.05 + 0.0025) *
+  // 0.3 = 0.01575 for the second.
+  EXPECT_EQ(settings.GetOverlapFactor(), 1.5);
+
+  const std::size_t first = hidden.GetCenters()[0][0] < 5.0 ? 0 : 1;
+  using testing::DoubleNear, testing::Pointwise;
+  EXPECT_THAT(hidden.GetCenters()[first],
+              Pointwise(DoubleNear(1e-12), {0.3, 0.75, 0.25, 0.0, 0.05}));
+  EXPECT_THAT(hidden.GetCenters()[1 - first],
+              Pointwise(DoubleNear(1e-12), {10.3, 0.0, 0.0, 1.0, 10.05}));
+  EXPECT_NEAR(hidden.GetAdjustedVariances()[first], 0.12825, 1e-12);
+  EXPECT_NEAR(hidden.GetAdjustedVariances()[1 - first], 0.01575, 1e-12);
+  // A number the user set is taken as it is (above), but never above the
+  // records.
+  auto few = MakeRbf(kCategoricalTarget, 3, 0, [](RBFSettings& s) { s.SetNumHiddenUnits(5, 1); });
+  ASSERT_EQ(few->algorithm->Train(3, -1), VXStatus());
+  EXPECT_EQ(
+      (Ints{few->algorithm->GetNumberOfHiddenUnits(), HiddenOf(*few->algorithm).GetNumCenters()}),
+      (Ints{3, 3}));
 }
 
 // What the listener saw of each candidate.
@@ -116,6 +96,14 @@ std::vector<Seen> Search(RbfModel& m) {
 }
 
 TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
+  // Training without a count takes the clustering library's choice K, in
+  // the settings too; the search's range follows the same choice.
+  auto trained = MakeRbf(kCategoricalTarget, 100, 0);
+  ASSERT_TRUE(trained->algorithm->Train(100, -1).IsOK());
+  const int k = trained->algorithm->GetNumberOfHiddenUnits();
+  EXPECT_EQ((Ints{trained->Alg().GetRBFSettings().GetNumHiddenUnits(1),
+                  HiddenOf(*trained->algorithm).GetNumCenters()}),
+            (Ints{k, k}));
   for (bool withTest : {false, true}) {
     SCOPED_TRACE(withTest ? "test data" : "BIC");
     std::vector<Seen> forms[2];
@@ -130,9 +118,8 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
           seen.back().k == seen[seen.size() - 2].k + 1 ? int(seen.size()) : int(seen.size()) - 1;
       EXPECT_EQ(m->algorithm->GetNumberOfDataPasses(), 1 + (onePass ? 1 : candidates));
       // Normalised units: the automatic range starts at 2 or more, and it
-      // runs to max(2K, outputs, 10), K the library's own choice.
+      // runs to max(2K, outputs, 10).
       EXPECT_GE(seen[0].k, 2);
-      const int k = LibraryClusters(m->trainRecords, 2 * (5 + 2))->GetNumOfClusters();
       EXPECT_EQ(seen[candidates - 1].k, std::max(2 * k, 10));
       std::size_t best = 0;
       for (int i = 0; i < candidates; ++i) {

@@ -97,13 +97,17 @@ std::unique_ptr<RbfModel> RbfAt(Stage stage) {
 // A saved model is the settings, the list when there is one, the algorithm
 // block, the generator, the network and the optimizer, in both forms; the
 // objects' own layouts are checked in their folders, the block here value
-// by value.
-TEST(MlpSavedModel, SettingsListBlockGeneratorNetworkOptimizer) {
+// by value. Every cut is refused.
+TEST(MlpSavedModel, SettingsListBlockGeneratorNetworkOptimizerAndNoCutReads) {
   for (bool withList : {false, true}) {
     SCOPED_TRACE(withList ? "with a variable list" : "encoded records");
-    auto m = MakeModel(kBothTargets, 150, 0, 1, {}, !withList);
+    auto m = MakeModel(kBothTargets, 60, 0, 1, {}, !withList);
     MLPAlgorithm& a = m->Mlp();
-    ASSERT_TRUE(a.Train(150, -1).IsOK());
+    VectorRecordIter updates(
+        withList ? MakeRecords(10, 3)
+                 : EncodeByHand(MakeRecords(60, 1), MakeRecords(10, 3), kBothTargets));
+    ASSERT_TRUE(a.Train(60, -1).IsOK());
+    ASSERT_TRUE(a.Update(updates, 10).IsOK());
     EXPECT_EQ(a.GetMLPSettings().GetHasVarList(), withList);
     const std::string saved = Save(a, false), xml = Save(a, true);
     const std::string settings = Saved(a.GetMLPSettings(), false);
@@ -132,33 +136,18 @@ TEST(MlpSavedModel, SettingsListBlockGeneratorNetworkOptimizer) {
     EXPECT_EQ(layouts::Items(xml), x.items);
     EXPECT_NE(xml.find("<!DOCTYPE VXXMLRoot SYSTEM \"savexml.dtd\">"), std::string::npos);
     EXPECT_NE(xml.find("</VXXMLRoot>"), std::string::npos);
-  }
-}
 
-TEST(MlpDamagedModel, EveryTruncatedModelIsRefused) {
-  for (bool withList : {false, true}) {
-    SCOPED_TRACE(withList ? "with a variable list" : "encoded records");
-    auto m = MakeModel(kBothTargets, 60, 0, 1, {}, !withList);
-    VectorRecordIter updates(
-        withList ? MakeRecords(10, 3)
-                 : EncodeByHand(MakeRecords(60, 1), MakeRecords(10, 3), kBothTargets));
-    ASSERT_TRUE(m->algorithm->Train(60, -1).IsOK());
-    ASSERT_TRUE(m->algorithm->Update(updates, 10).IsOK());
-    const std::string saved = Save(*m->algorithm, false);
     for (std::size_t k = 0; k < saved.size(); ++k)
       EXPECT_TRUE(RefusedModel(saved.substr(0, k), false, *m)) << "cut at " << k;
+    // XML: everything up to the end of the algorithm object is needed; the
+    // root's end after it is not read. The settings and list before the
+    // block have their own tests: every 13th cut there.
+    const std::size_t start = xml.find("MLPAlgorithm 1.00");
+    for (std::size_t k = 0; k <= xml.rfind("</object>"); k += (k < start ? 13 : 1))
+      EXPECT_TRUE(RefusedModel(xml.substr(0, k), true, *m)) << "XML cut at " << k;
     EXPECT_TRUE(RestoreModel(saved, false, *m)->algorithm);
+    EXPECT_TRUE(RestoreModel(xml, true, *m)->algorithm);
   }
-  // XML: everything up to the end of the algorithm object is needed; the
-  // root's end after it is not read. The settings and list before the
-  // block have their own tests: every 13th cut there.
-  auto m = MakeModel(kCategoricalTarget, 60, 0);
-  ASSERT_TRUE(m->algorithm->Train(60, -1).IsOK());
-  const std::string xml = Save(*m->algorithm, true);
-  const std::size_t block = xml.find("MLPAlgorithm 1.00");
-  for (std::size_t k = 0; k <= xml.rfind("</object>"); k += (k < block ? 13 : 1))
-    EXPECT_TRUE(RefusedModel(xml.substr(0, k), true, *m)) << "cut at " << k;
-  EXPECT_TRUE(RestoreModel(xml, true, *m)->algorithm);
 }
 
 TEST(RbfSavedModel, TheBinaryFormFollowsTheLayout) {

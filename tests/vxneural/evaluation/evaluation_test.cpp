@@ -130,15 +130,14 @@ struct Case {
 // clang-format off
 const std::vector<Case> kCases = {
     // Squared errors 0.015, 0.86, 0.24, 0.06; unit deviations 0.75, 1, 0.75.
-    {"worked example", {3}, kScores, kOneHot, 100, {{1, 0, 0, 0, 1, 1, 0, 0, 1}}, {75}, {},
-     0.5875, 1.175 / 2.5},
-    // 0.015 + 0.86 over deviations 0.5 + 0.5.
-    {"at most N records", {3}, kScores, kOneHot, 2, {{1, 0, 0, 0, 0, 1, 0, 0, 0}}, {50}, {},
-     0.4375, 0.875},
-    {"short record skipped", {3},
+    // The short second record is skipped.
+    {"worked example", {3},
      {kScores[0], {1, 0, 0, 0, 0}, kScores[1], kScores[2], kScores[3]},
      {kOneHot[0], {}, kOneHot[1], kOneHot[2], kOneHot[3]},
      100, {{1, 0, 0, 0, 1, 1, 0, 0, 1}}, {75}, {}, 0.5875, 1.175 / 2.5},
+    // 0.015 + 0.86 over deviations 0.5 + 0.5.
+    {"at most N records", {3}, kScores, kOneHot, 2, {{1, 0, 0, 0, 0, 1, 0, 0, 0}}, {50}, {},
+     0.4375, 0.875},
     {"first of equal maxima", {3}, {{0.4, 0.4, 0.2}}, {{0, 1, 0}}, 100,
      {{0, 0, 0, 1, 0, 0, 0, 0, 0}}, {0}, {}, 0.28, kMissing},
     // Misclassified, but in no cell.
@@ -151,12 +150,11 @@ const std::vector<Case> kCases = {
      100, {{2, 0, 0, 2}, {1, 2, 1, 0}}, {100, 25}, {}, 3.0, 6 / 3.5},
     {"zero records", {1, 3}, {{0, 0, 0, 0}}, {{0, 1, 0, 0}}, 0, {std::vector<int>(9, 0)}, {100},
      {kMissing}, 0.0, kMissing},
-    {"exact prediction", {1}, {{0.5}, {-1.0}, {2.0}}, {{0.5}, {-1.0}, {2.0}}, 100, {}, {}, {0.0},
-     0.0, 0.0},
     // The targets' mean is 2.05; squared deviations sum to 55.05.
     {"mean model", {1}, Rows(5, {2.05}), {{1.0}, {4.0}, {-2.5}, {7.25}, {0.5}}, 100, {}, {}, {1.0},
      55.05 / 2, 1.0},
-    {"constant target", {1, 1}, {{0.9, 1.0}, {1.2, 3.0}}, {{1, 1}, {1, 3}}, 100, {}, {},
+    // The first unit's target is constant; the second is predicted exactly.
+    {"constant target, exact prediction", {1, 1}, {{0.9, 1.0}, {1.2, 3.0}}, {{1, 1}, {1, 3}}, 100, {}, {},
      {kMissing, 0.0}, 0.025, 0.025},
     // Continuous units: squared errors 0.22 and 0.64, deviations (means 0.38
     // and 1.6) 0.768 and 1.7; the categorical units add errors 0.92 and 1.36
