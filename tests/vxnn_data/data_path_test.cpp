@@ -93,14 +93,6 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
   }
 }
 
-TEST(FieldKinds, InputCategoriesMostFrequentFirstTargetsInOrderOfAppearance) {
-  const NNVarList list =
-      VarList(CsvFromText("c,y\nb,b\na,a\nc,a\na,c\na,a\nb,b\n"), Targets({"y"}));
-  // c: a 3 times, b 2, c 1; y keeps b, a, c.
-  EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(CategoryLabels(*list.GetVarAt(1)), (std::vector<std::string>{"b", "a", "c"}));
-}
-
 TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   std::string text = "x,y\n";
   for (int i = 0; i < 40; ++i) text += std::to_string(i * i) + "," + (i % 2 ? "a" : "b") + "\n";
@@ -116,7 +108,7 @@ TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   EXPECT_EQ(list.GetWeightedCount(), 30.0);
 }
 
-TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
+TEST(Streaming, RowSourceHandsOutTheUsableRecordsPassAfterPass) {
   Scratch s;
   // Row 3 has a missing target and row 5 an unseen category: both unusable.
   const std::string path = s.Write("d.csv", "x,c,y\n1,p,a\n2,q,b\n3,p,\n4,q,a\n5,r,b\n6,p,a\n");
@@ -133,17 +125,6 @@ TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
     EXPECT_EQ(all.Counts().fLeftOut,
               (decltype(all.Counts().fLeftOut){{CellProblem::kMissing, 1},
                                                {CellProblem::kUnseenCategory, 1}}));
-  }
-  // The two sides of a split partition the rows.
-  const Partition p = SplitRecords(6, 0.5, 9);
-  for (const RowSide side : {RowSide::kTrain, RowSide::kTest}) {
-    RowRecordIter it(std::make_unique<CsvFileRows>(path), maker, false, SplitDraw(6, 0.5, 9), side);
-    std::vector<double> xs, want;
-    while (const auto* r = it.Next()) xs.push_back((*r)[0]);
-    // Targets unread, row 3 is usable; row 5's category is still unknown.
-    for (std::size_t i : side == RowSide::kTrain ? p.fTrain : p.fTest)
-      if (i != 4) want.push_back(i + 1.0);
-    EXPECT_EQ(xs, want);
   }
 }
 
