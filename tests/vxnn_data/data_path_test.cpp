@@ -108,26 +108,6 @@ TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   EXPECT_EQ(list.GetWeightedCount(), 30.0);
 }
 
-TEST(Streaming, RowSourceHandsOutTheUsableRecordsPassAfterPass) {
-  Scratch s;
-  // Row 3 has a missing target and row 5 an unseen category: both unusable.
-  const std::string path = s.Write("d.csv", "x,c,y\n1,p,a\n2,q,b\n3,p,\n4,q,a\n5,r,b\n6,p,a\n");
-  const CsvTable t = CsvFromText("x,c,y\n1,p,a\n2,q,b\n");
-  const NNVarList list = VarList(t, Targets({"y"}));
-  const RecordMaker maker(list, t.fHeader, true, "d.csv", MissingInputs::kImpute);
-  RowRecordIter all(std::make_unique<CsvFileRows>(path), maker, true, std::nullopt, RowSide::kAll);
-  for (int pass = 0; pass < 2; ++pass) {
-    std::vector<double> xs;
-    all.Rewind();
-    while (all.IsGood()) xs.push_back((*all.Next())[0]);
-    EXPECT_EQ(all.Next(), nullptr);
-    EXPECT_EQ(xs, (std::vector<double>{1, 2, 4, 6}));
-    EXPECT_EQ(all.Counts().fLeftOut,
-              (decltype(all.Counts().fLeftOut){{CellProblem::kMissing, 1},
-                                               {CellProblem::kUnseenCategory, 1}}));
-  }
-}
-
 TEST(Streaming, AFileThatChangesBetweenPassesFailsTheSource) {
   Scratch s;
   const std::string path = s.Write("d.csv", "x,y\n1,a\n2,b\n");
