@@ -177,6 +177,9 @@ const Fragments kIrisMlpPmml = {
     {1, "<DataDictionary numberOfFields=\"5\">"},
     {1, "<DataField name=\"species\" displayName=\"\" optype=\"categorical\" dataType=\"string\">"},
     {1, "<DerivedField optype=\"continuous\" dataType=\"double\" name=\"sepal_lengthNorm\">"},
+    // The scorer lists the outputs in order; which category each stands for
+    // is told here.
+    {1, "<NormDiscrete field=\"species\" value=\"virginica\"/>"},
     {1,
      "<NeuralNetwork functionName=\"classification\" algorithmName=\"MLP\" "
      "activationFunction=\"tanh\">"},
