@@ -345,6 +345,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"train data/iris.csv --target colour", 1,
        "--target names \"colour\", which is not a column"},
       {"train constant.csv --target t", 1, "target \"t\" is constant"},
+      {"+ --continuous species", 1, "column \"species\" holds text and cannot be continuous"},
       {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
       {"+ --method newton", 1, "--method must be scg or gd"},
       {"+ --method scg --training-type online", 1,

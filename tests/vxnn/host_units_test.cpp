@@ -75,23 +75,6 @@ TEST(Csv, MalformedInputIsRefusedWithTheLine) {
     EXPECT_EQ(ErrorOf([&] { CsvFromText(text); }).substr(0, error.size()), error) << text;
 }
 
-TEST(Dataset, OptionsNamingUnknownColumnsOrTextAsContinuousAreRefused) {
-  const CsvTable t = CsvFromText("x,y\n1,a\n2,b\n");
-  const struct {
-    std::vector<std::string> fTargets, fContinuous;
-    std::string fError;
-  } cases[] = {
-      {{}, {}, "no target column given"},
-      {{"z"}, {}, "--target names \"z\", which is not a column"},
-      {{"x"}, {"y"}, "column \"y\" holds text and cannot be continuous"},
-  };
-  for (const auto& c : cases) {
-    DescribeOptions o = Targets(c.fTargets);
-    o.fContinuous = c.fContinuous;
-    EXPECT_EQ(ErrorOf([&] { PlanFields(t, o); }), c.fError);
-  }
-}
-
 TEST(Dataset, StatisticsSkipMissingCells) {
   // Values 1.25, 2.25, 4.25 (the empty cell, -9, 1.5, nan and inf are
   // missing): mean 7/3 + 1/4, unbiased variance
