@@ -35,10 +35,6 @@ TEST(HostDefaults, NoOptionsKeepTheLibraryDefaults) {
   const NNVarList regression =
       testhost::VarList(Shipped("diabetes.csv"), testhost::Targets({"progression"}));
   EXPECT_TRUE(vxnn::MakeSettings(TrainOptions(), regression, 42) == MLPSettings(regression, 42));
-  // No hidden layer leaves the 10 inputs and the bias.
-  TrainOptions o;
-  o.fHiddenLayers = 0;
-  EXPECT_EQ(vxnn::MakeSettings(o, regression, 42).GetNWeights(), 11);
 }
 
 TEST(HostDefaults, OptionsReachTheSettings) {
