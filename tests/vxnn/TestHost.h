@@ -72,11 +72,6 @@ inline std::vector<std::string> Args(const std::string& line) {
   return args;
 }
 
-inline int RunLine(const std::string& line, std::string* out = nullptr,
-                   std::string* err = nullptr) {
-  return Run(Args(line), out, err);
-}
-
 // A folder of the test's own, removed with its files when the test ends.
 struct Scratch {
   std::filesystem::path fDir;
@@ -95,7 +90,7 @@ struct Scratch {
   int Run(std::string line, std::string* out = nullptr, std::string* err = nullptr) const {
     for (std::size_t i = line.find('@'); i != std::string::npos; i = line.find('@', i))
       line.replace(i, 1, fDir.string() + "/");
-    return RunLine(line, out, err);
+    return testhost::Run(Args(line), out, err);
   }
 };
 

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <thread>
 
 #include "Partition.h"
@@ -232,9 +231,7 @@ TEST_F(Vxnn, RBFSearchWithoutTestRecordsChoosesByBIC) {
       "train data/wine.csv --target cultivar --network rbf --select-architecture "
       "--search-pass-per-candidate --test-fraction 0 --max-hidden-units 5 --no-save "
       "--json")["training"]["hidden_units"];
-  EXPECT_EQ(h["chosen"], "bic");
-  EXPECT_EQ(h["low"], 1.0);
-  EXPECT_EQ(h["high"], 5.0);
+  EXPECT_EQ(nlohmann::json({h["chosen"], h["low"], h["high"]}), nlohmann::json({"bic", 1, 5}));
   EXPECT_GE(h["count"].get<double>(), 1.0);
   EXPECT_LE(h["count"].get<double>(), 5.0);
 }
@@ -326,7 +323,13 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   Spit(fDir / "constant.csv", "a,b,t\n1,2,x\n3,4,x\n5,1,x\n");
   Spit(fDir / "text.model", "this is not a model\n");
   Spit(fDir / "empty.model", "");
+  // Damaged models: cut short, in either form.
   ASSERT_EQ(Go("train data/iris.csv --target species --model m.bin").fCode, 0);
+  ASSERT_EQ(Go("train data/iris.csv --target species --model m.xml --format xml").fCode, 0);
+  for (const std::string name : {"m.bin", "m.xml"}) {
+    const std::string whole = Slurp(fDir / name);
+    Spit(fDir / ("cut." + name), whole.substr(0, whole.size() / 3));
+  }
   vxnn::CsvTable renamed = testhost::Shipped("iris.csv");
   renamed.fHeader[4] = "kind";
   Spit(fDir / "renamed.csv", CsvText(renamed));
@@ -342,6 +345,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"train data/iris.csv --target colour", 1,
        "--target names \"colour\", which is not a column"},
       {"train constant.csv --target t", 1, "target \"t\" is constant"},
+      {"+ --continuous species", 1, "column \"species\" holds text and cannot be continuous"},
       {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
       {"+ --method newton", 1, "--method must be scg or gd"},
       {"+ --method scg --training-type online", 1,
@@ -386,6 +390,8 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"export m.bin --pmml m.pmml --stats m.stat.xml", 0,
        "PMML written to m.pmml\nstatistics written to m.stat.xml\n"},
       {"export m.bin --pmml no/x.pmml", 1, "no/x.pmml: cannot write the document"},
+      {"score cut.m.bin data/iris.csv", 1, "cut.m.bin: the model file is damaged"},
+      {"eval cut.m.xml data/iris.csv", 1, "cut.m.xml: the model file is damaged"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fLine);
@@ -401,38 +407,17 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   EXPECT_FALSE(fs::exists(fDir / "no"));
   for (const auto& entry : fs::directory_iterator(fDir))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
-
-  // Damaged models: cut short, in either form.
-  ASSERT_EQ(Go("train data/iris.csv --target species --model m.xml --format xml").fCode, 0);
-  for (const char* name : {"m.bin", "m.xml"}) {
-    const std::string whole = Slurp(fDir / name);
-    for (const double cut : {0.01, 0.3, 0.9}) {
-      Spit(fDir / "cut.model", whole.substr(0, static_cast<std::size_t>(whole.size() * cut)));
-      const Outcome r = Go("score cut.model data/iris.csv");
-      EXPECT_EQ(r.fCode, 1);
-      EXPECT_EQ(r.fErr.rfind("vxnn: error: cut.model: the model file is damaged", 0), 0u) << r.fErr;
-      EXPECT_EQ(Lines(r.fErr), 1) << r.fErr;
-    }
-  }
 }
 
 TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
-  // Enough records, kept in a temporary file by a small memory budget,
-  // and stop rules that never end the run by themselves.
-  std::ostringstream big;
-  big << "a,b,c,y\n";
-  std::mt19937 rng(1);
-  std::uniform_real_distribution<double> u;
-  for (int i = 0; i < 20000; ++i) {
-    const double a = u(rng), b = u(rng), c = u(rng);
-    big << a << ',' << b << ',' << c << ',' << a * b + c << '\n';
-  }
-  Spit(fDir / "big.csv", big.str());
+  // Records kept in a temporary file by a small memory budget, and stop
+  // rules that never end the run by themselves.
   fs::create_directory(fDir / "tmp");
-  const pid_t pid = Start(fDir,
-                          "train big.csv --target y --memory-budget 100 --temp-dir tmp "
-                          "--max-data-passes 1000000 --max-time 300 --error-change 0 "
-                          "--error-ratio 0 --gradient-norm 0 --test-fraction 0 --model big.model");
+  const pid_t pid =
+      Start(fDir,
+            "train data/diabetes.csv --target progression --memory-budget 100 --temp-dir tmp "
+            "--max-data-passes 1000000 --max-time 300 --error-change 0 "
+            "--error-ratio 0 --gradient-norm 0 --test-fraction 0 --model big.model");
   // Interrupt once the encoded records are in their temporary file.
   for (int i = 0; i < 200 && fs::is_empty(fDir / "tmp"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -480,16 +465,6 @@ TEST_F(Vxnn, InspectShowsTheLayersAndOnRequestTheWeights) {
         "virginica"})
     EXPECT_THAT(text.fOut, HasSubstr(line));
   EXPECT_THAT(text.fOut, testing::Not(HasSubstr(": weights")));
-  // Alike for the two forms but for the first line (file and form) and the
-  // processor time, which the two training runs spent differently.
-  auto steady = [](const std::string& out) {
-    std::istringstream in(out.substr(out.find('\n')));
-    std::string kept;
-    for (std::string line; std::getline(in, line);)
-      if (line.find("processor time") == std::string::npos) kept += line + "\n";
-    return kept;
-  };
-  EXPECT_EQ(steady(text.fOut), steady(Go("inspect x").fOut));
   const Outcome withWeights = Go("inspect m --weights");
   EXPECT_THAT(withWeights.fOut, HasSubstr("    unit 0 bias\n    unit 1 sepal_length\n"));
   EXPECT_THAT(withWeights.fOut, HasSubstr("    unit 2 species[2]: weights "));

@@ -75,23 +75,6 @@ TEST(Csv, MalformedInputIsRefusedWithTheLine) {
     EXPECT_EQ(ErrorOf([&] { CsvFromText(text); }).substr(0, error.size()), error) << text;
 }
 
-TEST(Dataset, OptionsNamingUnknownColumnsOrTextAsContinuousAreRefused) {
-  const CsvTable t = CsvFromText("x,y\n1,a\n2,b\n");
-  const struct {
-    std::vector<std::string> fTargets, fContinuous;
-    std::string fError;
-  } cases[] = {
-      {{}, {}, "no target column given"},
-      {{"z"}, {}, "--target names \"z\", which is not a column"},
-      {{"x"}, {"y"}, "column \"y\" holds text and cannot be continuous"},
-  };
-  for (const auto& c : cases) {
-    DescribeOptions o = Targets(c.fTargets);
-    o.fContinuous = c.fContinuous;
-    EXPECT_EQ(ErrorOf([&] { PlanFields(t, o); }), c.fError);
-  }
-}
-
 TEST(Dataset, StatisticsSkipMissingCells) {
   // Values 1.25, 2.25, 4.25 (the empty cell, -9, 1.5, nan and inf are
   // missing): mean 7/3 + 1/4, unbiased variance
@@ -217,14 +200,17 @@ TEST(Records, CellsBecomeCodesValuesMissingOrImputed) {
   EXPECT_EQ(r[0], 3.0);
 }
 
+// Input categories come most frequent first (g: 2 twice, c: a twice),
+// a target's in order of appearance (y: b, then a).
 TEST(Records, CategoryLabelsAndNumbersReadBack) {
-  const CsvTable t = CsvFromText("g,v,y\n2,0.5,a\n0.25,1,b\n2,2,a\n");
+  const CsvTable t = CsvFromText("g,c,v,y\n0.25,b,0.5,b\n2,a,1,a\n2,a,2,a\n");
   DescribeOptions o = Targets({"y"});
   o.fCategorical = {"g"};
   const NNVarList list = VarList(t, o);
   EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"2", "0.25"}));
-  EXPECT_EQ(CategoryLabels(*list.GetVarAt(2)), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(CategoryLabel(*list.GetVarAt(2), 5), "");
+  EXPECT_EQ(CategoryLabels(*list.GetVarAt(1)), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(CategoryLabels(*list.GetVarAt(3)), (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(CategoryLabel(*list.GetVarAt(3), 5), "");
   for (double x : {0.1, 2.0, -1e-300, 1e300, 1.0 / 3.0})
     EXPECT_EQ(std::strtod(FormatNumber(x).c_str(), nullptr), x) << FormatNumber(x);
   EXPECT_EQ(FormatNumber(2.0), "2");

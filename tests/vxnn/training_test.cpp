@@ -35,10 +35,6 @@ TEST(HostDefaults, NoOptionsKeepTheLibraryDefaults) {
   const NNVarList regression =
       testhost::VarList(Shipped("diabetes.csv"), testhost::Targets({"progression"}));
   EXPECT_TRUE(vxnn::MakeSettings(TrainOptions(), regression, 42) == MLPSettings(regression, 42));
-  // No hidden layer leaves the 10 inputs and the bias.
-  TrainOptions o;
-  o.fHiddenLayers = 0;
-  EXPECT_EQ(vxnn::MakeSettings(o, regression, 42).GetNWeights(), 11);
 }
 
 TEST(HostDefaults, OptionsReachTheSettings) {
@@ -68,6 +64,42 @@ TEST(HostDefaults, OptionsReachTheSettings) {
       std::make_tuple(s.GetTrainingMethod(), s.GetTrainType(), s.GetMiniBatchSize(),
                       s.GetRandomSeedSampling(), s.GetAccuracy(), s.GetMaxRecordsInMemory()),
       std::make_tuple(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, 10, 8u, 90.0, 500L));
+
+  // The input scaling rule is the perceptron's; --input-scaling sets any
+  // network's. Only the architecture search draws from a weight range; a
+  // plain run would ignore it, so it is refused there.
+  o = TrainOptions();
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
+  o.fInputScaling = "range";
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
+  EXPECT_EQ(vxnn::MakeRBFSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
+  o.fInputScaling = "standard";
+  EXPECT_EQ(vxnn::MakeLinearSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
+  o.fInputScaling = "minmax";
+  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
+  o = TrainOptions();
+  o.fWeightRange = 0.2;
+  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
+  o.fSelectArchitecture = true;
+  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetRandomWeightRangeHi(), 0.2);
+
+  // Letting the test error decide turns off the training-fit stops; what
+  // the user sets stands.
+  o = TrainOptions();
+  o.fTestErrorDecides = true;
+  const MLPSettings early = vxnn::MakeSettings(o, list, 100), library(list, 100);
+  EXPECT_GT(early.GetAccuracy(), 100.0);
+  EXPECT_EQ(std::make_tuple(early.GetMinErrorRatio(), early.GetMaxNStepsTrackError(),
+                            early.GetMinRelativeChangeError()),
+            std::make_tuple(0.0, vxnn::kHostStepsWithoutImprovement,
+                            library.GetMinRelativeChangeError()));
+  o.fStopAccuracy = 95;
+  o.fErrorRatio = 0.01;
+  o.fStepsWithoutImprovement = 3;
+  const MLPSettings user = vxnn::MakeSettings(o, list, 100);
+  EXPECT_EQ(
+      std::make_tuple(user.GetAccuracy(), user.GetMinErrorRatio(), user.GetMaxNStepsTrackError()),
+      std::make_tuple(95.0, 0.01, 3));
 }
 
 // 4 continuous inputs and a target of 3 categories: the library's RBF
@@ -138,48 +170,6 @@ TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
         << inputs;
 }
 
-// The input scaling rule is the perceptron's; --input-scaling sets any
-// network's. Only the architecture search draws from a weight range; a plain
-// run would ignore it, so it is refused there.
-TEST(HostDefaults, InputScalingAndWeightRangeOptions) {
-  const NNVarList list = Iris();
-  TrainOptions o;
-  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
-  o.fInputScaling = "range";
-  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
-  EXPECT_EQ(vxnn::MakeRBFSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMinRangeSymmetric);
-  o.fInputScaling = "standard";
-  EXPECT_EQ(vxnn::MakeLinearSettings(o, list, 100).GetStandInputs(), VXNNCommon::kMeanStdDev);
-  o.fInputScaling = "minmax";
-  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
-
-  o = TrainOptions();
-  o.fWeightRange = 0.2;
-  EXPECT_THROW(vxnn::MakeSettings(o, list, 100), vxnn::InputError);
-  o.fSelectArchitecture = true;
-  EXPECT_EQ(vxnn::MakeSettings(o, list, 100).GetRandomWeightRangeHi(), 0.2);
-}
-
-TEST(HostDefaults, TestErrorDecidesTurnsOffTheTrainingFitStops) {
-  const NNVarList list = Iris();
-  TrainOptions o;
-  o.fTestErrorDecides = true;
-  const MLPSettings early = vxnn::MakeSettings(o, list, 100), library(list, 100);
-  EXPECT_GT(early.GetAccuracy(), 100.0);
-  EXPECT_EQ(std::make_tuple(early.GetMinErrorRatio(), early.GetMaxNStepsTrackError(),
-                            early.GetMinRelativeChangeError()),
-            std::make_tuple(0.0, vxnn::kHostStepsWithoutImprovement,
-                            library.GetMinRelativeChangeError()));
-  // What the user sets stands.
-  o.fStopAccuracy = 95;
-  o.fErrorRatio = 0.01;
-  o.fStepsWithoutImprovement = 3;
-  const MLPSettings user = vxnn::MakeSettings(o, list, 100);
-  EXPECT_EQ(
-      std::make_tuple(user.GetAccuracy(), user.GetMinErrorRatio(), user.GetMaxNStepsTrackError()),
-      std::make_tuple(95.0, 0.01, 3));
-}
-
 std::unique_ptr<vxnn::TrainResult> TrainIris(const std::function<void(TrainOptions&)>& set = {}) {
   TrainOptions o = ForTarget("species");
   if (set) set(o);
@@ -219,6 +209,20 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
   EXPECT_EQ(Outputs(*kept->fAlgorithm, *kept->fTestSource), heldOut);
   EXPECT_NE(Outputs(*r->fAlgorithm, *r->fTestSource), heldOut);
   EXPECT_EQ(r->fTest.fStats.GetPercentsCorrect(), kept->fTest.fStats.GetPercentsCorrect());
+  // The summary and the JSON tell the refit, or that there was none.
+  std::ostringstream text, json, keptJson;
+  vxnn::PrintTrainSummary(text, *r, {});
+  vxnn::WriteTrainJson(json, *r, {});
+  vxnn::WriteTrainJson(keptJson, *kept, {});
+  EXPECT_EQ(
+      testhost::Count(text.str(), "Refitted: the model kept was trained again on all 150 records"),
+      1)
+      << text.str();
+  const auto j = nlohmann::json::parse(json.str());
+  EXPECT_EQ(nlohmann::json({j["refit"]["records"], j["training"]["stop_reason"],
+                            j["training"]["input_scaling"]}),
+            nlohmann::json({150, "Stopped Verifying Cycle", "standard"}));
+  EXPECT_TRUE(nlohmann::json::parse(keptJson.str())["refit"].is_null());
 
   const std::pair<const char*, std::function<void(TrainOptions&)>> none[] = {
       {"no test records", [](TrainOptions& o) { o.fTestFraction = 0.0; }},
@@ -226,25 +230,6 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
       {"size search", [](TrainOptions& o) { o.fSelectArchitecture = true; }},
   };
   for (const auto& [what, set] : none) EXPECT_EQ(TrainIris(set)->fHeldOutModel, nullptr) << what;
-}
-
-TEST(HostDefaults, SummaryAndJsonTellTheRefit) {
-  const std::string train =
-      "train data/iris.csv --target species --no-progress --no-importance "
-      "--no-save";
-  std::string out;
-  ASSERT_EQ(testhost::RunLine(train + " --json", &out), 0);
-  const auto j = nlohmann::json::parse(out);
-  EXPECT_EQ(j["refit"]["records"], 150);
-  EXPECT_EQ(j["training"]["stop_reason"], "Stopped Verifying Cycle");
-  EXPECT_EQ(j["training"]["hidden_units"]["count"], 32);
-  EXPECT_EQ(j["training"]["input_scaling"], "standard");
-  ASSERT_EQ(testhost::RunLine(train + " --json --no-refit", &out), 0);
-  EXPECT_TRUE(nlohmann::json::parse(out)["refit"].is_null());
-  ASSERT_EQ(testhost::RunLine(train, &out), 0);
-  EXPECT_EQ(testhost::Count(out, "Refitted: the model kept was trained again on all 150 records"),
-            1)
-      << out;
 }
 
 std::unique_ptr<vxnn::TrainResult> Auto(const vxnn::CsvTable& table, TrainOptions o) {

@@ -93,14 +93,6 @@ TEST(FieldKinds, NumbersAreContinuousAndFewWholeNumberTargetsCategorical) {
   }
 }
 
-TEST(FieldKinds, InputCategoriesMostFrequentFirstTargetsInOrderOfAppearance) {
-  const NNVarList list =
-      VarList(CsvFromText("c,y\nb,b\na,a\nc,a\na,c\na,a\nb,b\n"), Targets({"y"}));
-  // c: a 3 times, b 2, c 1; y keeps b, a, c.
-  EXPECT_EQ(CategoryLabels(*list.GetVarAt(0)), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(CategoryLabels(*list.GetVarAt(1)), (std::vector<std::string>{"b", "a", "c"}));
-}
-
 TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   std::string text = "x,y\n";
   for (int i = 0; i < 40; ++i) text += std::to_string(i * i) + "," + (i % 2 ? "a" : "b") + "\n";
@@ -114,37 +106,6 @@ TEST(FieldKinds, StatisticsComeFromTheTrainingSideOnly) {
   EXPECT_EQ(p.fTest.size(), 10u);
   EXPECT_DOUBLE_EQ(dynamic_cast<const NNContVar*>(list.GetVarAt(0))->GetMean(), sum / 30);
   EXPECT_EQ(list.GetWeightedCount(), 30.0);
-}
-
-TEST(Streaming, RowSourceHandsOutTheUsableRecordsOfASidePassAfterPass) {
-  Scratch s;
-  // Row 3 has a missing target and row 5 an unseen category: both unusable.
-  const std::string path = s.Write("d.csv", "x,c,y\n1,p,a\n2,q,b\n3,p,\n4,q,a\n5,r,b\n6,p,a\n");
-  const CsvTable t = CsvFromText("x,c,y\n1,p,a\n2,q,b\n");
-  const NNVarList list = VarList(t, Targets({"y"}));
-  const RecordMaker maker(list, t.fHeader, true, "d.csv", MissingInputs::kImpute);
-  RowRecordIter all(std::make_unique<CsvFileRows>(path), maker, true, std::nullopt, RowSide::kAll);
-  for (int pass = 0; pass < 2; ++pass) {
-    std::vector<double> xs;
-    all.Rewind();
-    while (all.IsGood()) xs.push_back((*all.Next())[0]);
-    EXPECT_EQ(all.Next(), nullptr);
-    EXPECT_EQ(xs, (std::vector<double>{1, 2, 4, 6}));
-    EXPECT_EQ(all.Counts().fLeftOut,
-              (decltype(all.Counts().fLeftOut){{CellProblem::kMissing, 1},
-                                               {CellProblem::kUnseenCategory, 1}}));
-  }
-  // The two sides of a split partition the rows.
-  const Partition p = SplitRecords(6, 0.5, 9);
-  for (const RowSide side : {RowSide::kTrain, RowSide::kTest}) {
-    RowRecordIter it(std::make_unique<CsvFileRows>(path), maker, false, SplitDraw(6, 0.5, 9), side);
-    std::vector<double> xs, want;
-    while (const auto* r = it.Next()) xs.push_back((*r)[0]);
-    // Targets unread, row 3 is usable; row 5's category is still unknown.
-    for (std::size_t i : side == RowSide::kTrain ? p.fTrain : p.fTest)
-      if (i != 4) want.push_back(i + 1.0);
-    EXPECT_EQ(xs, want);
-  }
 }
 
 TEST(Streaming, AFileThatChangesBetweenPassesFailsTheSource) {

@@ -46,26 +46,6 @@ using VXNeural::RecordBufferIter;
 
 namespace {
 
-// A fresh directory per test; Entries lists it in name order. TearDown
-// fails the test when anything is left in it, then removes it.
-class ScratchDirTest : public testing::Test {
- protected:
-  void TearDown() override {
-    EXPECT_EQ(Entries(), std::vector<std::string>{}) << "temporary files left behind";
-  }
-  std::vector<std::string> Entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(fScratch.Path()))
-      names.push_back(entry.path().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  scratch_dir::ScratchDir fScratch;
-  // Names temporary files in the scratch directory.
-  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames =
-      std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fScratch.Path());
-};
-
 std::vector<double> Values(const Record& r) {
   return std::vector<double>(r.GetAll(), r.GetAll() + r.Size());
 }
@@ -104,7 +84,9 @@ void ExpectSource(VXCommon_1_2::MultiPassRecordIter* source, int first, int coun
   EXPECT_FALSE(source->IsGood());
 }
 
-class PreparatorTest : public ScratchDirTest {
+// A fresh directory per test; Entries lists it in name order. TearDown
+// fails the test when anything is left in it, then removes it.
+class PreparatorTest : public testing::Test {
  protected:
   // x: continuous input on 0..10 (min/range: x / 10) with the user-missing
   // value 99; c: input with 3 categories; u: unused; y: output with 2
@@ -126,6 +108,20 @@ class PreparatorTest : public ScratchDirTest {
     s.SetTempFileNameMaker(fNames.get());
     return s;
   }
+  void TearDown() override {
+    EXPECT_EQ(Entries(), std::vector<std::string>{}) << "temporary files left behind";
+  }
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(fScratch.Path()))
+      names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  scratch_dir::ScratchDir fScratch;
+  // Names temporary files in the scratch directory.
+  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fNames =
+      std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fScratch.Path());
   NNVarList fList;
 };
 
@@ -357,7 +353,7 @@ std::unique_ptr<RecordBufferIter> Three() {
 const std::string kBinaryMessage = "Error reading RecordBufferIter!\n";
 const std::string kXmlMessage = "Error restoring VXNeural::RecordBufferIter from XML.\n";
 
-TEST(RecordBufferIter, LastRecordEndsTheDataAsItIsHandedOut) {
+TEST(RecordBufferIter, LastRecordEndsTheDataAsItIsHandedOutRowByRowOrInBlocks) {
   RecordBufferIter b(2, 3);
   EXPECT_EQ(b.GetStatus(), 1) << "a new buffer is empty";
   EXPECT_EQ(b.Rewind(), 1);
@@ -382,30 +378,26 @@ TEST(RecordBufferIter, LastRecordEndsTheDataAsItIsHandedOut) {
   b.Rewind();
   EXPECT_EQ(b.Skip(1), 1);
   EXPECT_EQ((*b.Next())[0], 3.0);
+  // Blocks of rows from the cursor on, in place, then the end; a reader
+  // wanting wider records than the buffer's gets none and the buffer is read.
+  b.Rewind();
+  ASSERT_EQ(b.Next()->GetAll()[0], 1.0);
+  const double* rows[4] = {};
+  ASSERT_EQ(b.NextRows(rows, 1, 2), 1);
+  EXPECT_EQ(rows[0], b.GetRecordAt(1)->GetAll());
+  ASSERT_EQ(b.NextRows(rows, 4, 1), 1);
+  EXPECT_EQ(rows[0][1], 6.0);
+  EXPECT_FALSE(b.IsGood());
+  EXPECT_EQ(b.NextRows(rows, 4, 2), 0);
+  b.Rewind();
+  EXPECT_EQ(b.NextRows(rows, 4, 3), 0);
+  EXPECT_FALSE(b.IsGood());
 
   b.Empty();
   EXPECT_EQ(b.GetCount(), 0);
   EXPECT_EQ(b.GetStatus(), 1);
   EXPECT_TRUE(b.Add(Rec({9, 9})));
   EXPECT_EQ((*b.Next())[0], 9.0);
-}
-
-// Blocks of rows from the cursor on, in place, then the end; a reader
-// wanting wider records than the buffer's gets none and the buffer is read.
-TEST(RecordBufferIter, RowsAreHandedOutInPlaceBlockByBlock) {
-  RecordBufferIter b(2, 5);
-  for (double v : {1.0, 2.0, 3.0}) ASSERT_TRUE(b.Add(Rec({v, -v})));
-  ASSERT_EQ(b.Next()->GetAll()[0], 1.0);
-  const double* rows[4] = {};
-  ASSERT_EQ(b.NextRows(rows, 1, 2), 1);
-  EXPECT_EQ(rows[0], b.GetRecordAt(1)->GetAll());
-  ASSERT_EQ(b.NextRows(rows, 4, 1), 1);
-  EXPECT_EQ(rows[0][1], -3.0);
-  EXPECT_FALSE(b.IsGood());
-  EXPECT_EQ(b.NextRows(rows, 4, 2), 0);
-  b.Rewind();
-  EXPECT_EQ(b.NextRows(rows, 4, 3), 0);
-  EXPECT_FALSE(b.IsGood());
 }
 
 // A capacity alone (a damaged saved model's record count can be anything)

@@ -228,17 +228,17 @@ TEST(VarListValidity, ConstantAndInvalidVariables) {
   EXPECT_EQ(constant, (std::vector<int>{2, 3}));
   EXPECT_EQ(invalid, (std::vector<int>{4, 5, 7}));
 
-  // Invalid wins over constant.
-  NNContVar v("v", "", 2, 2, 2, -1, kIn, kReal);
-  std::vector<int> seen = {v.GetVarStatus()};
-  v.SetVariance(0.0);
-  seen.push_back(v.GetVarStatus());
-  v.SetMinMax(1, 3);
-  seen.push_back(v.GetVarStatus());
-  v.SetVariance(0.5);
-  seen.push_back(v.GetVarStatus());
-  EXPECT_EQ(seen, (std::vector<int>{INNVariable::kVarInvalid, INNVariable::kVarConstant,
-                                    INNVariable::kVarConstant, INNVariable::kVarOK}));
+  // Invalid wins over constant; a zero variance or an empty range alone is
+  // constant.
+  const std::tuple<double, double, double, int> statuses[] = {
+      {2, 2, -1, INNVariable::kVarInvalid},
+      {2, 2, 0, INNVariable::kVarConstant},
+      {1, 3, 0, INNVariable::kVarConstant},
+      {2, 2, 0.5, INNVariable::kVarConstant},
+      {1, 3, 0.5, INNVariable::kVarOK}};
+  for (const auto& [min, max, variance, status] : statuses)
+    EXPECT_EQ(NNContVar("v", "", min, max, 2, variance, kIn, kReal).GetVarStatus(), status)
+        << min << ".." << max << ", variance " << variance;
 }
 
 TEST(VarListUserMissing, IntervalsDiscreteValuesAndReplacement) {
@@ -285,12 +285,6 @@ TEST(VarListUserMissing, IntervalsDiscreteValuesAndReplacement) {
 
 // --- The host's list -------------------------------------------------------
 
-VXCatVar* StringCat(const char* name, int role, std::vector<std::string> values) {
-  auto* v = new VXCatVar(name, "", role, 3, false, static_cast<int>(values.size()));
-  v->SetStringValues(std::move(values));
-  return v;
-}
-
 TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   const double mv = VXMV::gMissingValue;
   VXVarList host;
@@ -303,7 +297,8 @@ TEST(HostVarList, EveryKindConvertsAsTheListOperationsWouldAddIt) {
   host.Add(y);
   // A string input a, b with a discrete missing value; its interval cannot
   // apply to strings and is left out.
-  auto* s = StringCat("s", IVXVariable::kRoleInput, {"a", "b"});
+  auto* s = new VXCatVar("s", "", IVXVariable::kRoleInput, 3, false, 2);
+  s->SetStringValues({"a", "b"});
   s->AddDiscreteMissing(std::string("?"), "unknown");
   s->SetMissingInterval(1.0, 2.0);
   host.Add(s);
