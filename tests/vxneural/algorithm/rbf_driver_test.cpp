@@ -66,6 +66,24 @@ TEST(RbfTraining, TakesTheUsersCountAsCentresAndWidths) {
               Pointwise(DoubleNear(1e-12), {10.3, 0.0, 0.0, 1.0, 10.05}));
   EXPECT_NEAR(hidden.GetAdjustedVariances()[first], 0.12825, 1e-12);
   EXPECT_NEAR(hidden.GetAdjustedVariances()[1 - first], 0.01575, 1e-12);
+  // Without a count the clustering library chooses one from 1 up: sixty
+  // records in one category of c, spread far less than the clustering's
+  // variance floor, are one cluster centred on their means (x: 174 / 60
+  // thousandths, v: one thousandth).
+  std::vector<Record> close;
+  for (int i = 0; i < 60; ++i) {
+    close.push_back(Record(std::vector<double>{0.001 * (i % 7), 0, 0.001 * (i % 3), 0, 0}));
+  }
+  VectorRecordIter group(close);
+  RBFSettings automatic(list, 60);
+  automatic.SetRandomSeed(7);
+  std::unique_ptr<INeuralAlgorithm> one(
+      factory.CreateNeuralAlgorithm(automatic, list, group, nullptr, nullptr));
+  ASSERT_TRUE(one) << factory.GetStatus();
+  ASSERT_EQ(one->Train(60, -1), VXStatus());
+  ASSERT_EQ(HiddenOf(*one).GetNumCenters(), 1);
+  EXPECT_THAT(HiddenOf(*one).GetCenters()[0],
+              Pointwise(DoubleNear(1e-12), {0.0029, 1.0, 0.0, 0.0, 0.001}));
   // A number the user set is taken as it is (above), but never above the
   // records.
   auto few = MakeRbf(kCategoricalTarget, 3, 0, [](RBFSettings& s) { s.SetNumHiddenUnits(5, 1); });
