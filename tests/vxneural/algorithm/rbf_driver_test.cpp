@@ -84,6 +84,19 @@ TEST(RbfTraining, TakesTheUsersCountAsCentresAndWidths) {
   ASSERT_EQ(HiddenOf(*one).GetNumCenters(), 1);
   EXPECT_THAT(HiddenOf(*one).GetCenters()[0],
               Pointwise(DoubleNear(1e-12), {0.0029, 1.0, 0.0, 0.0, 0.001}));
+  // The search's range starts at that choice (at most the outputs): with
+  // plain units, which one unit can serve, at 1.
+  automatic.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis);
+  std::unique_ptr<INeuralAlgorithm> searched(
+      factory.CreateNeuralAlgorithm(automatic, list, group, nullptr, nullptr));
+  ASSERT_TRUE(searched) << factory.GetStatus();
+  std::vector<int> sizes;
+  FunctionListener listener(
+      [&](VXCommon_1_2::ProgressReport& r) { sizes.push_back(r.DiscreteMeasure("hiddenUnits")); });
+  searched->SetProgressListener(&listener);
+  ASSERT_EQ(searched->SelectArchitecture(), VXStatus());
+  ASSERT_FALSE(sizes.empty());
+  EXPECT_EQ(sizes[0], 1);
   // A number the user set is taken as it is (above), but never above the
   // records.
   auto few = MakeRbf(kCategoricalTarget, 3, 0, [](RBFSettings& s) { s.SetNumHiddenUnits(5, 1); });
