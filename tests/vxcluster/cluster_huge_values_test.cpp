@@ -59,8 +59,8 @@ void ExactMoments(const Planted& p, const std::vector<int>& labels, int label, i
 }
 
 TEST(HugeValues, SummariesStayFiniteAndPlantedClustersAreFound) {
-  const HugeCase cases[] = {{"ordinary", 3, 0, 0.0, 1.0, 1.0},
-                            {"near 1e300", 3, 1, 0.0, 1e298, 1e298},
+  // Ordinary values are the other tests' business.
+  const HugeCase cases[] = {{"near 1e300", 3, 1, 0.0, 1e298, 1e298},
                             {"negative near the largest", 4, 1, -0.8 * DBL_MAX, 1e306, 1e306},
                             {"spread across zero", 3, 0, -2e307, 3e306, 1e307},
                             {"opposite ends", 0, 0, 0.0, 0.0, 1e300}};
