@@ -18,9 +18,10 @@ using alloc_counter::Allocations;
 // group x runs 0, 0.2, 0.4, 0.6 (variance 0.05) and v 0, 0.1, 0, 0.1
 // (0.0025); the first group has c in its first category three times and
 // its second once, the second group always its last; y is the group.
-// The library's own choice of clusters is followed by the search's range
-// below; here the user's count, and the centres and widths of the clusters.
-TEST(RbfTraining, TakesTheUsersCountAsCentresAndWidths) {
+// Here the user's count with the centres and widths of its clusters, then
+// the clustering library's own choice on records that form one cluster, and
+// where that choice starts the search's range.
+TEST(RbfTraining, TakesTheUsersCountOrTheClusteringsChoice) {
   std::vector<Record> records;
   for (int g = 0; g < 2; ++g) {
     for (int i = 0; i < 4; ++i) {
