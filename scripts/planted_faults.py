@@ -18,7 +18,14 @@ same length): a field order swapped in a writer and its reader alike.
     scripts/planted_faults.py --ids data-kept-zero,optim-scg-lambda
 
 The table is fixed: the same faults are planted before and after a change of
-the test suite, so that the two shares can be compared.
+the test suite, so that the two shares can be compared. Faults planted by hand
+for one question come from a file of their own (--table). With --full every
+test runs after a failure and the results list every test that failed: which
+tests are the only ones to catch a fault.
+
+    scripts/planted_faults.py --full --out matrix.json
+    scripts/planted_faults.py --full --table hand.json --out hand-results.json
+    scripts/planted_faults.py --catchers matrix.json hand-results.json
 """
 
 import argparse
@@ -426,20 +433,23 @@ def run(cmd, cwd, log):
         return subprocess.call(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
 
 
-def first_failed_test(log):
+def failed_tests(log):
+    """The names of the tests ctest lists as failed, in its order."""
     try:
         with open(log, encoding="utf-8", errors="replace") as f:
             lines = f.read().splitlines()
     except OSError:
-        return ""
+        return []
     for i, line in enumerate(lines):
         if line.startswith("The following tests FAILED"):
-            return lines[i + 1].strip() if i + 1 < len(lines) else ""
-    return ""
+            # "	 25 - Suite.Case (Failed)"
+            return [l.strip() for l in lines[i + 1:] if " - " in l]
+    return []
 
 
 def ctest(args, tag, include=None, exclude=None):
-    """(passed, first failed test) of one ctest run in the build folder."""
+    """(passed, failed tests) of one ctest run in the build folder: with
+    --full every test that failed, otherwise the first."""
     log = os.path.join(args.build, "planted_faults_logs", tag + ".test.log")
     cmd = ["ctest", "-j%d" % args.jobs, "--timeout", str(args.timeout)]
     if not args.full:
@@ -450,11 +460,11 @@ def ctest(args, tag, include=None, exclude=None):
     if excluded:
         cmd += ["-E", excluded]
     passed = run(cmd, args.build, log) == 0
-    return passed, "" if passed else first_failed_test(log)
+    return passed, [] if passed else failed_tests(log)
 
 
 def build_and_test(args, tag):
-    """(built, passed, failed test) for the tree as it stands.
+    """(built, passed, failed tests) for the tree as it stands.
 
     With --dropped, the tests a slimmer suite leaves out are run only when
     the rest all pass, and passed is then a pair: (slim suite, whole suite).
@@ -463,7 +473,7 @@ def build_and_test(args, tag):
     os.makedirs(logs, exist_ok=True)
     build_log = os.path.join(logs, tag + ".build.log")
     if run(["cmake", "--build", args.build, "-j%d" % args.jobs], args.root, build_log) != 0:
-        return False, False, ""
+        return False, False, []
     if not args.dropped:
         return (True,) + ctest(args, tag)
     slim, failed = ctest(args, tag, exclude=args.dropped)
@@ -500,6 +510,11 @@ def plant(args, fault):
             f.write(original)
         os.remove(backup)
     entry["seconds"] = round(time.time() - start, 1)
+    # The first failed test names the catch; with --full the whole list is
+    # kept too, which tells which tests are the only ones to catch a fault.
+    if args.full and failed:
+        entry["failed_tests"] = failed
+    failed = failed[0] if failed else ""
     if not built:
         entry.update(result="error", detail="does not compile")
     elif isinstance(passed, tuple):
@@ -558,6 +573,34 @@ def compare(before_path, after_path):
     return 1 if lost else 0
 
 
+def test_case(name):
+    """Suite.Case of a ctest name such as "25 - Prefix/Suite.Case/param (Failed)"."""
+    name = name.split(" - ", 1)[-1].rsplit(" (", 1)[0]
+    return next((part for part in name.split("/") if "." in part), name)
+
+
+def catchers(paths):
+    """Per test case of runs made with --full: the faults it catches, and
+    those no other test case catches. A case that is the only catcher of a
+    fault is not to be cut without another test taking that fault over."""
+    caught, alone = {}, {}
+    for path in paths:
+        with open(path, encoding="utf-8") as f:
+            for r in json.load(f)["faults"]:
+                if r["result"] == "caught" and "failed_tests" not in r:
+                    print("%s: %s was run without --full" % (path, r["id"]), file=sys.stderr)
+                    return 2
+                cases = sorted({test_case(t) for t in r.get("failed_tests", [])})
+                for c in cases:
+                    caught.setdefault(c, []).append(r["id"])
+                if len(cases) == 1:
+                    alone.setdefault(cases[0], []).append(r["id"])
+    print("%-72s %6s  %s" % ("test case", "caught", "caught by no other test"))
+    for c in sorted(caught, key=lambda c: (-len(alone.get(c, [])), -len(caught[c]), c)):
+        print("%-72s %6d  %s" % (c, len(caught[c]), ", ".join(alone.get(c, [])) or "-"))
+    return 0
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--root", default=".", help="source tree (default: .)")
@@ -575,12 +618,20 @@ def main():
     p.add_argument("--out-slim", help="results file of the slimmer suite (with --dropped)")
     p.add_argument("--dropped-file", help="read the --dropped pattern from this file")
     p.add_argument("--skip-clean", action="store_true", help="do not check the unmutated suite first")
+    p.add_argument("--table", help="plant the faults of this JSON file instead of the fixed table: "
+                   "a list of {id, library, file, old, new, kind}, old and new strings or "
+                   "lists of strings of the same length")
     p.add_argument("--list", action="store_true", help="print the table and stop")
     p.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
                    help="compare two results files on the faults both ran, and stop")
+    p.add_argument("--catchers", nargs="+", metavar="RESULTS",
+                   help="per test case of results made with --full: the faults it catches "
+                   "and those it alone catches, and stop")
     args = p.parse_args()
     if args.compare:
         return compare(*args.compare)
+    if args.catchers:
+        return catchers(args.catchers)
     if args.dropped_file:
         with open(args.dropped_file, encoding="utf-8") as f:
             args.dropped = f.read().strip()
@@ -589,6 +640,15 @@ def main():
                                  if not os.path.isabs(args.build) else args.build)
 
     faults = FAULTS
+    if args.table:
+        # Faults planted by hand for one question, e.g. whether a test is the
+        # only one to catch what it was written for; kept out of the fixed
+        # table so that runs before and after a change stay comparable.
+        with open(args.table, encoding="utf-8") as f:
+            faults = [(e["id"], e["library"], e["file"],
+                       tuple(e["old"]) if isinstance(e["old"], list) else e["old"],
+                       tuple(e["new"]) if isinstance(e["new"], list) else e["new"], e["kind"])
+                      for e in json.load(f)]
     if args.only:
         faults = [f for f in faults if f[1] == args.only or f[1].startswith(args.only + "/")]
     if args.ids:
@@ -632,7 +692,8 @@ def main():
                 passed = all(passed)
             if not (built and passed):
                 print("the unmutated tree does not %s (%s): fix it first"
-                      % ("pass its tests" if built else "build", failed), file=sys.stderr)
+                      % ("pass its tests" if built else "build", ", ".join(failed)),
+                      file=sys.stderr)
                 return 2
         for fault in faults:
             if fault[0] in done:
