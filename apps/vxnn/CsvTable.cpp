@@ -71,9 +71,9 @@ void OnRow(int, void* ctx) {
   const long line = st->fLine;
   st->fLine = st->fNewlines + 2;  // this row ended on line fNewlines + 1
   if (!st->fError.empty()) return;
-  // A blank line reaches us as a single empty field: skip it, as most CSV
-  // writers end files with one.
-  if (n == 1 && st->fRow[0].empty()) return;
+  // Blank lines never get here (the parser skips them). A line holding only
+  // "" does: it is a row of one empty field, a missing value in a file of
+  // one column and a short row otherwise, never a line to pass over.
   st->fRow.resize(n);
   if (!st->fHaveHeader) {
     std::set<std::string> seen;

@@ -55,6 +55,7 @@ TEST(Csv, MalformedInputIsRefusedWithTheLine) {
   const std::pair<std::string, std::string> cases[] = {
       {"", "t.csv: the file is empty (no header row)"},
       {"a,b\n1,2\n3\n", "t.csv: line 3: 1 fields where the header has 2"},
+      {"a,b\n1,2\n\"\"\n", "t.csv: line 3: 1 fields where the header has 2"},
       {"a,b\n\"x\ny\",2\n1,2,3\n", "t.csv: line 4: 3 fields where the header has 2"},
       {"a,a\n1,2\n", "t.csv: line 1: column \"a\" appears twice in the header"},
       {"a,,c\n", "t.csv: line 1: the header has an empty column name"},
