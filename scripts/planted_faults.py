@@ -385,7 +385,10 @@ FAULTS = [
      "dropped statement"),
     # vxnn-csv-blank-line, a dropped skip of one-empty-field rows, left the
     # table with the statement itself: the parser skips blank lines, and a
-    # line holding only "" is a row like any other.
+    # line holding only "" is a row like any other. Its writer side instead:
+    ("vxnn-csv-lone-empty", "vxnn", "apps/vxnn/CsvTable.cpp",
+     " ||\n                       (f.empty() && fields.size() == 1);", ";",
+     "dropped statement"),
     ("vxnn-csv-ragged", "vxnn", "apps/vxnn/CsvTable.cpp",
      "  if (n != st->fHeader.size())\n", "  if (n > st->fHeader.size())\n",
      "condition flipped"),

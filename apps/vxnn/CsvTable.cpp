@@ -186,10 +186,12 @@ void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
     if (i) out << ',';
     const std::string& f = fields[i];
     // The reader trims unquoted fields of spaces and tabs, so a field that
-    // begins or ends with either is quoted too.
+    // begins or ends with either is quoted too; and it skips blank lines, so
+    // a row of one empty field is written as "".
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
     const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!f.empty() && (blank(f.front()) || blank(f.back())));
+                       (!f.empty() && (blank(f.front()) || blank(f.back()))) ||
+                       (f.empty() && fields.size() == 1);
     if (!quote) {
       out << f;
       continue;

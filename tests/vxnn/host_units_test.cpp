@@ -49,6 +49,10 @@ TEST(Csv, QuotesEmptyCellsLineEndsAndBlankLines) {
   WriteCsvRow(out, {"c1", "c2", "c3", "c4", "c5", "c6", "c7"});
   WriteCsvRow(out, row);
   EXPECT_EQ(CsvFromText(out.str()).fRows, std::vector<std::vector<std::string>>{row});
+  // One column: an empty cell is written so that it is not a blank line.
+  out.str("");
+  for (const char* cell : {"c", "", "1"}) WriteCsvRow(out, {cell});
+  EXPECT_EQ(CsvFromText(out.str()).fRows, (std::vector<std::vector<std::string>>{{""}, {"1"}}));
 }
 
 TEST(Csv, MalformedInputIsRefusedWithTheLine) {
