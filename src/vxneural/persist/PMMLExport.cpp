@@ -224,11 +224,13 @@ void AddTransformations(XMLElement& root, const NNVarList& vars) {
       derived->AddAttribute("name", names[0]);
       XMLElement* norm = Add(*derived, "NormContinuous");
       norm->AddAttribute("field", v->GetVariableName());
-      const std::array<double, 4> points = enc->GetLinearNormData();
-      for (int p = 0; p < 2; ++p) {
+      // The two points of the map at the ends of the range, from the map
+      // itself: an end declared user-missing would normalise to the
+      // missing value, which is no point of the map.
+      for (const double orig : {enc->GetMin(), enc->GetMax()}) {
         XMLElement* linear = Add(*norm, "LinearNorm");
-        linear->AddAttribute("orig", points[2 * p]);
-        linear->AddAttribute("norm", points[2 * p + 1]);
+        linear->AddAttribute("orig", orig);
+        linear->AddAttribute("norm", orig * enc->GetSlope() + enc->GetIntercept());
       }
       continue;
     }
