@@ -44,12 +44,14 @@ class NNetwork;
 // ExportModelXML and ExportModelStatXML write their document in the
 // Trained state only and are refused elsewhere as work is ([6 w], or the
 // Cancel and FailedRestart errors). The PMML export first computes predictor
-// importance when the settings ask for it. A model whose document cannot be
-// built (no variable list, no network) writes nothing and leaves the status
-// as it was. GetStructure always returns a new NNStructure (the caller owns
-// it): in the Trained state with a network and a preparator the network's
-// view over the preparator's list, otherwise an empty one with [6 w] stored,
-// in every other state too.
+// importance when the settings ask for it, through ComputeSensitivity and
+// its gate (after a stored error or a cancel there is no pass); a pass that
+// fails leaves its status stored and the document without importance. A
+// model whose document cannot be built (no variable list, no network)
+// writes nothing and leaves the status as it was. GetStructure always
+// returns a new NNStructure (the caller owns it): in the Trained state with
+// a network and a preparator the network's view over the preparator's list,
+// otherwise an empty one with [6 w] stored, in every other state too.
 //
 // Predictor importance runs only when the settings ask for it (otherwise
 // both forms return OK and leave the vector alone), over the training and

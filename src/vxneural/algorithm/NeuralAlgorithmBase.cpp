@@ -554,14 +554,17 @@ VXStatus NeuralAlgorithmBase::DoExport(std::ostream& out, const VXApplicInfo4XML
   const NeuralSettings& settings = *GetSettings();
   const NNVarList* vars = GetVarList();
   if (!statistics && vars != nullptr && settings.GetComputeSensitivity()) {
-    std::vector<double> mins;
-    std::vector<double> maxs;
-    vars->GetInpContMinMax(mins, maxs);
+    // The host's own entry, gate included: after a stored error or a cancel
+    // no pass runs and the stored status stays for the host to read.
     std::vector<double> importance;
-    RunSensitivity(vars->GetNumInputVars(), vars->GetNInputCats(), true, mins, maxs, importance);
-    if (fNetwork == nullptr || fStatus.IsError()) return fStatus;
-    fNetwork->SetImportance(importance);
+    const VXStatus computed = ComputeSensitivity(importance);
+    // A cancel noticed during the pass has ended the algorithm already.
+    if (fNetwork == nullptr) return fStatus;
+    // A pass that failed leaves partial sums: the document goes without
+    // importance rather than not at all.
+    if (!computed.IsError()) fNetwork->SetImportance(importance);
   }
+  // Both documents name the stop reason, whichever is written first.
   fNetwork->SetStopReason(fStopReason);
   const VXNeural::detail::ExportSource source{fNetwork, &settings, vars, info};
   // The whole tree is built before anything is written, so a model that
@@ -570,6 +573,9 @@ VXStatus NeuralAlgorithmBase::DoExport(std::ostream& out, const VXApplicInfo4XML
       statistics ? VXNeural::detail::BuildStatDocument(source)
                  : VXNeural::detail::BuildPMMLDocument(source));
   if (root) VXXML_1_2::WriteTree(out, nullptr, *root, true);
+  // Like every operation that did work, the export ends by asking whether
+  // the host has cancelled.
+  CheckCancel();
   return fStatus;
 }
 

@@ -147,6 +147,26 @@ const char* CategoricalDataType(const INNVariable& v) {
   return "double";
 }
 
+// The variable's user-missing declarations as data-field children: the
+// "Extension" elements (the ends of a missing range) and the "Value"
+// elements with property "missing", each list in declaration order.
+struct MissingFragments {
+  std::vector<Element> extensions;
+  std::vector<Element> values;
+};
+
+MissingFragments UserMissingFragments(const INNVariable& v) {
+  MissingFragments fragments;
+  const INNUserMissing* um = v.GetUserMissingInfo();
+  if (um == nullptr) return fragments;
+  for (XMLElement* e : um->ExportXML()) {
+    Element owned(e);
+    (owned->GetName() == "Extension" ? fragments.extensions : fragments.values)
+        .push_back(std::move(owned));
+  }
+  return fragments;
+}
+
 void AddDataDictionary(XMLElement& root, const NNVarList& vars) {
   const std::vector<const INNVariable*> fields = Modelled(vars);
   XMLElement* dict = Add(root, "DataDictionary");
@@ -155,9 +175,15 @@ void AddDataDictionary(XMLElement& root, const NNVarList& vars) {
     XMLElement* field = Add(*dict, "DataField");
     field->AddAttribute("name", v->GetVariableName());
     field->AddAttribute("displayName", v->GetVariableLabel());
+    // A consumer that does not know the declared missing codes scores them
+    // as real values. The schema wants every "Extension" of a data field
+    // before its "Value" elements.
+    MissingFragments missing = UserMissingFragments(*v);
     if (!IsCategorical(*v)) {
       field->AddAttribute("optype", "continuous");
       field->AddAttribute("dataType", ContinuousDataType(*v));
+      for (Element& e : missing.extensions) field->AddElement(e.release());
+      for (Element& e : missing.values) field->AddElement(e.release());
       continue;
     }
     field->AddAttribute("optype", IsOrdinal(*v) ? "ordinal" : "categorical");
@@ -172,6 +198,7 @@ void AddDataDictionary(XMLElement& root, const NNVarList& vars) {
       ext->AddAttribute("name", "flagTypeTrueValue");
       ext->AddAttribute("value", values[static_cast<std::size_t>(trueIndex)]);
     }
+    for (Element& e : missing.extensions) field->AddElement(e.release());
     const std::vector<std::string>* labels =
         v->GetEncoder() ? v->GetEncoder()->GetValueLabels() : nullptr;
     for (std::size_t k = 0; k < values.size(); ++k) {
@@ -180,6 +207,7 @@ void AddDataDictionary(XMLElement& root, const NNVarList& vars) {
       if (labels && k < labels->size() && !(*labels)[k].empty())
         value->AddAttribute("displayValue", (*labels)[k]);
     }
+    for (Element& e : missing.values) field->AddElement(e.release());
   }
 }
 
@@ -196,11 +224,13 @@ void AddTransformations(XMLElement& root, const NNVarList& vars) {
       derived->AddAttribute("name", names[0]);
       XMLElement* norm = Add(*derived, "NormContinuous");
       norm->AddAttribute("field", v->GetVariableName());
-      const std::array<double, 4> points = enc->GetLinearNormData();
-      for (int p = 0; p < 2; ++p) {
+      // The two points of the map at the ends of the range, from the map
+      // itself: an end declared user-missing would normalise to the
+      // missing value, which is no point of the map.
+      for (const double orig : {enc->GetMin(), enc->GetMax()}) {
         XMLElement* linear = Add(*norm, "LinearNorm");
-        linear->AddAttribute("orig", points[2 * p]);
-        linear->AddAttribute("norm", points[2 * p + 1]);
+        linear->AddAttribute("orig", orig);
+        linear->AddAttribute("norm", orig * enc->GetSlope() + enc->GetIntercept());
       }
       continue;
     }

@@ -460,3 +460,83 @@ TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
 }
 
 }  // namespace
+
+namespace {
+
+// A normalised RBF network over two inputs whose records all lie so far
+// from every centre that each unit's own exponential underflows to 0: the
+// activations are defined only relative to each other. The importance is
+// worked here directly from the rule: for each record and input, the
+// output at five evenly spaced points of the input's range, the largest
+// difference between two of them, averaged over the records and scaled to
+// sum 1; each activation is taken as 1 / sum_k exp(z_k - z_j), which needs
+// no exponential of a single z.
+TEST(Sensitivity, NormalisedRBFFarFromEveryCentreAgreesWithADirectComputation) {
+  const double centre[3][2] = {{0.0, 0.0}, {1.0, 0.0}, {0.0, 1.5}};
+  const double variance = 1.0;
+  const double weight[3] = {0.5, 2.0, -1.0};
+  const std::vector<double> lo = {39.0, 39.0}, hi = {42.0, 42.0};
+  const Rows inputs = {{40.0, 40.3}, {40.4, 39.4}, {40.9, 40.8},
+                       {41.3, 40.1}, {39.5, 40.5}, {40.2, 39.8}};
+
+  auto output = [&](const double* x) {
+    double z[3];
+    for (int j = 0; j < 3; ++j)
+      z[j] = -0.5 *
+             ((x[0] - centre[j][0]) * (x[0] - centre[j][0]) +
+              (x[1] - centre[j][1]) * (x[1] - centre[j][1])) /
+             variance;
+    double y = 0.0;
+    for (int j = 0; j < 3; ++j) {
+      double s = 0.0;
+      for (int k = 0; k < 3; ++k) s += std::exp(z[k] - z[j]);
+      y += weight[j] / s;
+    }
+    return y;
+  };
+  ASSERT_EQ(std::exp(-0.5 * (39.0 * 39.0 + 39.0 * 39.0 - 80.0) / variance), 0.0);
+  std::vector<double> expected(2, 0.0);
+  for (const std::vector<double>& r : inputs) {
+    for (int v = 0; v < 2; ++v) {
+      double out[5];
+      for (int p = 0; p < 5; ++p) {
+        double x[2] = {r[0], r[1]};
+        x[v] = lo[v] + p * (hi[v] - lo[v]) / 4;
+        out[p] = output(x);
+      }
+      double largest = 0.0;
+      for (int p = 0; p < 5; ++p)
+        for (int q = p + 1; q < 5; ++q) largest = std::max(largest, std::fabs(out[p] - out[q]));
+      expected[v] += largest / static_cast<double>(inputs.size());
+    }
+  }
+  const double sum = expected[0] + expected[1];
+  for (double& e : expected) e /= sum;
+  // Both inputs move the outputs: neither share is near 0 or 1.
+  EXPECT_GT(expected[0], 0.1);
+  EXPECT_GT(expected[1], 0.1);
+
+  RBFSettings settings(2, {1}, 100);
+  settings.SetActivFnHiddenLayer(VXNNCommon::kNormalizedRadialBasis);
+  settings.SetNumHiddenUnits(3, 1);
+  NNetwork network(settings);
+  const std::valarray<double> w = {0.0,      0.0,      1.0,      0.0,       0.0,       1.5,
+                                   variance, variance, variance, weight[0], weight[1], weight[2]};
+  ASSERT_EQ(network.GetNumWeights(), static_cast<int>(w.size()));
+  network.SetWeights(w);
+  std::vector<Record> records;
+  for (const std::vector<double>& r : inputs) records.push_back(Rec(r, {0.0}));
+  for (const SensitivityMethod method :
+       {SensitivityMethod::kFirstLayerUpdate, SensitivityMethod::kFullForward}) {
+    SCOPED_TRACE(method == SensitivityMethod::kFullForward ? "full forward" : "first-layer update");
+    Source source(records);
+    std::vector<double> importance;
+    ASSERT_EQ(ComputeSensitivity(network, source, nullptr, 100, 0, 2, {1, 1}, true, lo, hi,
+                                 importance, method),
+              VXStatus());
+    ASSERT_EQ(importance.size(), 2u);
+    for (std::size_t v = 0; v < 2; ++v) EXPECT_NEAR(importance[v], expected[v], 1e-9) << v;
+  }
+}
+
+}  // namespace

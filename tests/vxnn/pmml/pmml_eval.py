@@ -8,6 +8,12 @@ Prints one line per CSV record: for every NeuralOutput in document order,
 the neuron's value when the output names a category of the target
 (NormDiscrete), or the value mapped back into the target's units
 (NormContinuous), as repr() floats separated by spaces.
+
+A field's value is missing when its cell is empty, when it equals one of the
+field's Value elements with property "missing", or when it lies in the
+missing range the exporter declares with its own extensions
+("invalidRangeLower" and "invalidRangeUpper", ends included). A missing
+input takes its MiningField's missingValueReplacement.
 """
 import csv
 import math
@@ -28,20 +34,53 @@ def numeric(data_type):
 class Fields:
     """Data fields of one record and the derived fields defined on them."""
 
-    def __init__(self, root):
-        self.types = {f.get("name"): f.get("dataType")
-                      for f in root.iter(q("DataField"))}
+    def __init__(self, root, model):
+        self.types = {}
+        self.missing = {}  # name: values with property "missing"
+        self.ranges = {}  # name: (lower or None, upper or None)
+        for f in root.iter(q("DataField")):
+            name, data_type = f.get("name"), f.get("dataType")
+            self.types[name] = data_type
+            self.missing[name] = [
+                self.parse(data_type, v.get("value"))
+                for v in f.findall(q("Value")) if v.get("property") == "missing"]
+            ends = {e.get("name"): float(e.get("value"))
+                    for e in f.findall(q("Extension"))}
+            if "invalidRangeLower" in ends or "invalidRangeUpper" in ends:
+                self.ranges[name] = (ends.get("invalidRangeLower"),
+                                     ends.get("invalidRangeUpper"))
+        self.replacements = {
+            m.get("name"): m.get("missingValueReplacement")
+            for m in model.find(q("MiningSchema")).findall(q("MiningField"))
+            if m.get("missingValueReplacement") is not None}
         self.derived = {}
         td = root.find(q("TransformationDictionary"))
         if td is not None:
             for d in td.findall(q("DerivedField")):
                 self.derived[d.get("name")] = d
 
+    @staticmethod
+    def parse(data_type, text):
+        return float(text) if numeric(data_type) else text
+
+    def is_missing(self, name, value):
+        if value in self.missing.get(name, []):
+            return True
+        if name not in self.ranges:
+            return False
+        lower, upper = self.ranges[name]
+        return ((lower is None or value >= lower) and
+                (upper is None or value <= upper))
+
     def raw(self, name, record):
+        data_type = self.types.get(name, "double")
         text = record.get(name, "")
-        if text == "":
-            return None
-        return float(text) if numeric(self.types.get(name, "double")) else text
+        value = None if text == "" else self.parse(data_type, text)
+        if value is not None and self.is_missing(name, value):
+            value = None
+        if value is None and name in self.replacements:
+            value = self.parse(data_type, self.replacements[name])
+        return value
 
     def value(self, name, record):
         if name in self.derived:
@@ -176,7 +215,7 @@ def score(model, fields, record):
 def main(pmml_path, csv_path):
     root = ET.parse(pmml_path).getroot()
     model = root.find(q("NeuralNetwork"))
-    fields = Fields(root)
+    fields = Fields(root, model)
     with open(csv_path, newline="") as f:
         for record in csv.DictReader(f):
             print(" ".join(repr(v) for v in score(model, fields, record)))

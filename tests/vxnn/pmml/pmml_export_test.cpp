@@ -2,18 +2,28 @@
 // standard (pmml_eval.py beside this file) reads each exported document and
 // must reproduce the library's probabilities and predicted values on the
 // test records of the shipped data sets; both documents are well formed and
-// hold the elements each kind of model needs.
+// hold the elements each kind of model needs. One model declares
+// user-missing values (discrete numbers, a string, a range) and the
+// replacement the host scores a missing input with: the document must say
+// both, so that the scorer treats those codes as missing and replaces them
+// as the host does.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "Records.h"
 #include "vxcommon/XMLTree.h"
+#include "vxneural/algorithm/MLPFactory.h"
+#include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFFactory.h"
 #include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
+#include "vxneural/variables/NNContVar.h"
+#include "vxneural/variables/NNNumericUserMissing.h"
+#include "vxneural/variables/NNStringUserMissing.h"
 #include "vxnn/TestHost.h"
 
 namespace {
@@ -44,6 +54,9 @@ struct Case {
   // Fragments of the PMML and the statistics documents with the number of
   // times each appears (0: absent; -1: once per hidden unit).
   std::vector<std::pair<int, std::string>> pmml = {}, stats = {};
+  // MLP on iris only: with a string input and user-missing values (see
+  // AddUserMissing).
+  bool userMissing = false;
 };
 
 // A model trained on a shipped data set: the MLP of the command line's
@@ -54,8 +67,10 @@ struct Model {
     vxnn::TrainOptions options;
     options.fMaxDataPasses = 40;
     options.fDescribe.fTargets = c.targets;
+    if (c.userMissing) AddUserMissing(options.fDescribe);
     trained = testhost::Train(table, options, c.data);
     algorithm = trained->fAlgorithm.get();
+    if (c.userMissing) TrainWithReplacements();
     if (!c.rbf) return;
     const int nTrain = static_cast<int>(trained->fTrainCounts.fKept);
     RBFSettings settings(*trained->fList, nTrain);
@@ -75,17 +90,83 @@ struct Model {
     return out.str();
   }
 
+  // Iris with a string input "size" (small, medium or large by the petal
+  // length; "?" in every ninth row), 5.0 of the sepal length and "?" of the
+  // size declared missing.
+  void AddUserMissing(vxnn::DescribeOptions& describe) {
+    table.fHeader.push_back("size");
+    const int petal = Column("petal_length");
+    for (std::size_t r = 0; r < table.fRows.size(); ++r) {
+      const double length = std::stod(table.fRows[r][static_cast<std::size_t>(petal)]);
+      table.fRows[r].push_back(r % 9 == 4     ? "?"
+                               : length < 2.0 ? "small"
+                               : length < 5.0 ? "medium"
+                                              : "large");
+    }
+    describe.fMissing = {{"sepal_length", {"5.0"}}, {"size", {"?"}}};
+  }
+
+  // The host's list with the sepal widths 2.0 to 2.3 declared missing too,
+  // and every input given the replacement the host scores a missing input
+  // with (the training mean, or the category of code 0); an MLP trained
+  // on the same training rows over it.
+  void TrainWithReplacements() {
+    NNVarList list = *trained->fList;
+    ASSERT_TRUE(list.SetMissingInterval(list.FindVariable("sepal_width"), 2.0, 2.3));
+    for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+      const INNVariable& var = *list.GetVarAt(v);
+      if (var.GetVariableRole() != INNVariable::kInput) continue;
+      const auto* cont = dynamic_cast<const NNContVar*>(&var);
+      ASSERT_TRUE(list.SetMissingValueReplacement(
+          v, cont ? vxnn::FormatNumber(cont->GetMean()) : vxnn::CategoryLabel(var, 0)));
+    }
+    const vxnn::RecordMaker maker(list, table.fHeader, true, "iris", vxnn::MissingInputs::kImpute);
+    std::vector<VXCommon_1_2::Record> records;
+    for (std::size_t row :
+         vxnn::SplitRecords(table.fRows.size(), trained->fTestFraction, trained->fPartitionSeed)
+             .fTrain) {
+      VXCommon_1_2::Record record;
+      if (!maker.Make(table.fRows[row], record, true)) records.push_back(record);
+    }
+    const int n = static_cast<int>(records.size());
+    source = std::make_unique<VXCommon_1_2::VectorRecordIter>(std::move(records));
+    MLPSettings settings(list, n);
+    settings.SetMaxNDataPasses(40);
+    settings.SetRandomSeed(5);
+    own.reset(MLPFactory().CreateNeuralAlgorithm(settings, list, *source, nullptr, nullptr));
+    ASSERT_TRUE(own);
+    ASSERT_TRUE(own->Train(n, -1).IsOK());
+    algorithm = own.get();
+  }
+
+  int Column(const std::string& name) const {
+    for (std::size_t i = 0; i < table.fHeader.size(); ++i)
+      if (table.fHeader[i] == name) return static_cast<int>(i);
+    return -1;
+  }
+
   vxnn::CsvTable table;
   std::unique_ptr<vxnn::TrainResult> trained;
   std::unique_ptr<INeuralAlgorithm> rbf;
+  std::unique_ptr<VXCommon_1_2::VectorRecordIter> source;
+  std::unique_ptr<INeuralAlgorithm> own;
   INeuralAlgorithm* algorithm = nullptr;
 };
+
+// Whether a cell holds one of the variable's user-missing values.
+bool UserMissing(const INNVariable& var, const std::string& cell) {
+  if (const auto* s = dynamic_cast<const NNStringUserMissing*>(var.GetUserMissingInfo()))
+    return s->Contains(cell);
+  const auto* n = dynamic_cast<const NNNumericUserMissing*>(var.GetUserMissingInfo());
+  return n != nullptr && n->Contains(std::stod(cell));
+}
 
 std::string CaseName(const testing::TestParamInfo<Case>& info) {
   const std::string file = info.param.data;
   std::string name = file.substr(0, file.find('.')) + (info.param.rbf ? "_RBF" : "_MLP");
   for (const std::string& t : info.param.targets) name += "_" + t;
   if (info.param.plain) name += "_plain";
+  if (info.param.userMissing) name += "_user_missing";
   return name;
 }
 
@@ -113,7 +194,11 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   // figures for each: per target its probabilities (categorical) or its
   // predicted value (continuous), in target order.
   const NNVarList& list = *algorithm->GetVarList();
-  const vxnn::RecordMaker maker(list, table.fHeader, true, c.data);
+  // Missing inputs are scored as the host scores them, with the replacement.
+  const vxnn::RecordMaker maker(list, table.fHeader, true, c.data, vxnn::MissingInputs::kImpute);
+  // Per input variable, the test records holding one of its user-missing
+  // values.
+  std::map<std::string, int> userMissing;
   std::ofstream csv(stem + ".csv");
   for (std::size_t i = 0; i < table.fHeader.size(); ++i) csv << (i ? "," : "") << table.fHeader[i];
   csv << "\n";
@@ -125,6 +210,12 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
            .fTest) {
     const std::vector<std::string>& cells = table.fRows[row];
     if (maker.Make(cells, record, true)) continue;
+    for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+      const INNVariable& var = *list.GetVarAt(v);
+      if (var.GetVariableRole() == INNVariable::kInput &&
+          UserMissing(var, cells[static_cast<std::size_t>(maker.ColumnOf(v))]))
+        ++userMissing[var.GetVariableName()];
+    }
     for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
     csv << "\n";
     const NNOutputList& outputs = algorithm->Score(record);
@@ -142,6 +233,12 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   }
   csv.close();
   ASSERT_GT(expected.size(), 10u);
+  // The user-missing model meets each kind of declaration among its test
+  // records; the others meet none.
+  std::map<std::string, int> kinds;
+  for (const auto& [name, n] : userMissing) kinds[name] = n > 0;
+  const std::map<std::string, int> every = {{"sepal_length", 1}, {"sepal_width", 1}, {"size", 1}};
+  EXPECT_EQ(kinds, c.userMissing ? every : decltype(every)());
 
   std::istringstream lines(
       Shell("/usr/bin/python3 '" + kScript + "' '" + stem + ".pmml' '" + stem + ".csv'", status));
@@ -204,6 +301,13 @@ const Fragments kTwoTargetsPmml = {{1, "<NeuralNetwork functionName=\"classifica
                                    {2, "usageType=\"predicted\""}};
 
 const Fragments kTwoTargetsStats = {{2, "<PredictiveSummary targetField="}};
+// The user-missing declarations in the data fields, and the replacements.
+const Fragments kUserMissingPmml = {
+    {1, "<Value value=\"5\" property=\"missing\"/>"},
+    {1, "<Extension extender=\"vxneural\" name=\"invalidRangeLower\" value=\"2\"/>"},
+    {1, "<Extension extender=\"vxneural\" name=\"invalidRangeUpper\" value=\"2.3\"/>"},
+    {1, "<Value value=\"?\" property=\"missing\"/>"},
+    {5, "missingValueReplacement=\""}};
 
 const Case kCases[] = {
     {"iris.csv", false, {"species"}, false, kIrisMlpPmml, kIrisMlpStats},
@@ -213,6 +317,7 @@ const Case kCases[] = {
     {"diabetes.csv", true, {"progression"}},
     {"diabetes.csv", false, {"sex", "progression"}, false, kTwoTargetsPmml, kTwoTargetsStats},
     {"diabetes.csv", true, {"sex", "progression"}},
+    {"iris.csv", false, {"species"}, false, kUserMissingPmml, {}, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(ShippedData, PmmlScores, testing::ValuesIn(kCases), CaseName);
