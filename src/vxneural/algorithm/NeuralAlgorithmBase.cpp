@@ -564,8 +564,10 @@ VXStatus NeuralAlgorithmBase::DoExport(std::ostream& out, const VXApplicInfo4XML
     // importance rather than not at all.
     if (!computed.IsError()) fNetwork->SetImportance(importance);
   }
-  // Both documents name the stop reason, whichever is written first.
-  fNetwork->SetStopReason(fStopReason);
+  // The network learns the stop reason when the PMML document is built; the
+  // statistics document names the one the network holds, so before any PMML
+  // export that is the network's own (undefined) reason.
+  if (!statistics) fNetwork->SetStopReason(fStopReason);
   const VXNeural::detail::ExportSource source{fNetwork, &settings, vars, info};
   // The whole tree is built before anything is written, so a model that
   // cannot give its document leaves the stream untouched.
