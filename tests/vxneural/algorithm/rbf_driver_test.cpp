@@ -98,13 +98,14 @@ TEST(RbfTraining, TakesTheUsersCountOrTheClusteringsChoice) {
   ASSERT_EQ(searched->SelectArchitecture(), VXStatus());
   ASSERT_FALSE(sizes.empty());
   EXPECT_EQ(sizes[0], 1);
-  // A number the user set is taken as it is (above), but never above the
-  // records.
+  // A number the user set is taken as it is (above), but never more
+  // clusters than records are asked for: the layer keeps the user's units
+  // and uses one per record.
   auto few = MakeRbf(kCategoricalTarget, 3, 0, [](RBFSettings& s) { s.SetNumHiddenUnits(5, 1); });
   ASSERT_EQ(few->algorithm->Train(3, -1), VXStatus());
-  EXPECT_EQ(
-      (Ints{few->algorithm->GetNumberOfHiddenUnits(), HiddenOf(*few->algorithm).GetNumCenters()}),
-      (Ints{3, 3}));
+  EXPECT_EQ((Ints{few->algorithm->GetNumberOfHiddenUnits(), HiddenOf(*few->algorithm).GetNumUnits(),
+                  HiddenOf(*few->algorithm).GetNumCenters()}),
+            (Ints{5, 5, 3}));
 }
 
 // What the listener saw of each candidate.
@@ -116,8 +117,8 @@ struct Seen {
 std::vector<Seen> Search(RbfModel& m) {
   std::vector<Seen> seen;
   FunctionListener listener([&](VXCommon_1_2::ProgressReport& r) {
-    // The algorithm is busy while it reports.
-    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kExpert);
+    // The search reports from the initial state.
+    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kNotStarted);
     seen.push_back({r.DiscreteMeasure("hiddenUnits"), r.ScaleMeasure("trainError"),
                     r.ScaleMeasure("testError"), r.ScaleMeasure("bic")});
   });
