@@ -102,11 +102,11 @@ class RBFAlgorithm::Clustering {
   int fRecords = 0;
 
   // Centres and variance vectors of the hidden layer from the result
-  // clusters, then the widths; returns the number of clusters. A layer with
-  // more units than clusters uses only the first ones; the others are
-  // zeroed, so that a model reads the same before and after a save (which
-  // keeps only the centres in use). The callers never form more clusters
-  // than the layer has units.
+  // clusters, then the widths; returns the number of centres placed: the
+  // clusters, at most one per unit. A layer with more units than clusters
+  // uses only the first ones; the others are zeroed, so that a model reads
+  // the same before and after a save (which keeps only the centres in
+  // use).
   int PlaceCentres(NNetwork& network, double overlap) const {
     std::vector<const ClusterStats*> clusters(fModel->BeginResultClusters(),
                                               fModel->EndResultClusters());
@@ -335,10 +335,10 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
       // The user's count stays the layer's, even when fewer clusters form
       // (fewer distinct records than units): the centre placement then uses
       // only the first units, and the others stay out of every pass, the
-      // solve and the export. A layer restored with fewer units than its
-      // settings name cannot hold more centres than it has.
-      formed = Clustered("Cluster",
-                         model.Cluster(std::min({fSettings.GetNumHiddenUnits(1), records, units})));
+      // solve and the export. (A layer restored with fewer units than its
+      // settings name places only as many centres as it has units.)
+      formed =
+          Clustered("Cluster", model.Cluster(std::min(fSettings.GetNumHiddenUnits(1), records)));
     } else {
       int lo = fSettings.GetMinNHiddenUnits();
       int hi = fSettings.GetMaxNHiddenUnits();
