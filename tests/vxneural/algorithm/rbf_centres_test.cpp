@@ -94,15 +94,19 @@ struct GroupModel {
   VectorRecordIter train{records};
   std::unique_ptr<INeuralAlgorithm> algorithm;
 
-  GroupModel(int units, VXNNCommon::ActivationFunction activation) {
+  // Trained with the user's count of units, or (adjust given) built with
+  // the settings adjust leaves and not trained.
+  GroupModel(int units, VXNNCommon::ActivationFunction activation,
+             const std::function<void(RBFSettings&)>& adjust = {}) {
     RBFSettings settings(list, 20);
     settings.SetRandomSeed(7);
     settings.SetActivFnHiddenLayer(activation);
     settings.SetNumHiddenUnits(units, 1);
+    if (adjust) adjust(settings);
     RBFFactory factory;
     algorithm.reset(factory.CreateNeuralAlgorithm(settings, list, train, nullptr, nullptr));
     EXPECT_TRUE(algorithm) << factory.GetStatus();
-    if (algorithm) {
+    if (algorithm && !adjust) {
       EXPECT_EQ(algorithm->Train(20, -1), VXStatus());
     }
   }
@@ -227,6 +231,35 @@ TEST(RbfFewerClusters, TheUsersUnitsStayAndOnlyTheClustersFormedAreUsed) {
       EXPECT_EQ(Scores(*restored), Scores(a));
       EXPECT_EQ(HiddenUnitsOf(*restored), HiddenUnitsOf(a));
     }
+  }
+}
+
+// A search whose smallest candidate forms fewer clusters than its units:
+// the one-pass search fails (code 50001); the search with a pass per
+// candidate keeps it, three units with two in use, the model of two units
+// over the same centres. Its next candidate, still two clusters, ends the
+// range.
+TEST(RbfFewerClusters, AtTheSearchsSmallestCandidate) {
+  GroupModel two(2, VXNNCommon::kNormalizedRadialBasis);
+  for (bool onePass : {true, false}) {
+    SCOPED_TRACE(onePass ? "one pass" : "a pass each");
+    GroupModel m(3, VXNNCommon::kNormalizedRadialBasis, [&](RBFSettings& s) {
+      s.SetNHiddenUnitsRange(3, 5);
+      s.SetExpertOneDataPass(onePass);
+    });
+    ASSERT_TRUE(m.algorithm && two.algorithm);
+    INeuralAlgorithm& a = *m.algorithm;
+    if (onePass) {
+      ExpectStatus(a.SelectArchitecture(), 50001);
+      EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      continue;
+    }
+    ASSERT_EQ(a.SelectArchitecture(), VXStatus());
+    EXPECT_EQ((Ints{a.GetAlgorithmStatus(), a.GetNumberOfHiddenUnits(), HiddenOf(a).GetNumUnits(),
+                    HiddenOf(a).GetNumCenters()}),
+              (Ints{VXNNCommon::kTrained, 3, 3, 2}));
+    EXPECT_THAT(Scores(a), Pointwise(DoubleNear(1e-12), Scores(*two.algorithm)));
+    EXPECT_NEAR(a.GetTrainingError(), two.algorithm->GetTrainingError(), 1e-12);
   }
 }
 
