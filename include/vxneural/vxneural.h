@@ -17,6 +17,7 @@
 #include "vxneural/variables/NNStringUserMissing.h"
 #include "vxneural/variables/NNVarList.h"
 #include "vxneural/variables/NNVariableBase.h"
+#include "vxneural/variables/VXVarAdapter.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/MLPStopRules.h"
 #include "vxneural/algorithm/NeuralSettings.h"

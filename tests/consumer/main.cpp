@@ -11,5 +11,14 @@ int main() {
   list.AddCatVar("buys", "", std::vector<double>{0.0, 1.0}, INNVariable::kOutput,
                  INNVariable::kInteger);
   std::cout << "inputs=" << list.GetNumInputs() << "\n";
-  return list.GetNumInputs() == 5 ? 0 : 1;
+  // A host that describes its fields by its own variable list converts it
+  // through the umbrella header alone: a continuous input, standard
+  // deviation 2.
+  VXCommon_1_2::VXVarList host;
+  host.Add(new VXCommon_1_2::VXContVar("income", "", 0, 2, 0.0, 10.0, 5.0, 2.0));
+  NNVarList converted;
+  const bool ok = ConvertHostVarList(host, converted, 0.0) && converted.Size() == 1 &&
+                  converted.GetNumInputs() == 1;
+  std::cout << "converted=" << ok << "\n";
+  return list.GetNumInputs() == 5 && ok ? 0 : 1;
 }

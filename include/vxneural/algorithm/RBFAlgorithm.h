@@ -32,9 +32,14 @@ class RBFLinReg;
 // + outputs)). Each cluster becomes a hidden unit: its centre the inputs'
 // means (category proportions for a categorical input), its width from the
 // inputs' variances times the overlap factor. The output weights are then
-// solved by least squares over at most nTrainRecords records. The network
-// ends with exactly as many hidden units as clusters were formed, and the
-// settings' number of hidden units follows it. nTestRecords is not used.
+// solved by least squares over at most nTrainRecords records. With the
+// clustering library's choice the network ends with exactly as many hidden
+// units as clusters were formed, and the settings' number of hidden units
+// and GetNumberOfHiddenUnits follow it. With the user's count the network
+// keeps its units even when fewer clusters form (fewer distinct records):
+// only the first units, one per cluster, are in use (the hidden layer's
+// GetNumCenters), and the others take no part in scoring, the solve or the
+// export. nTestRecords is not used.
 //
 // SelectArchitecture (Init state only) tries every number of hidden units in
 // a range and keeps the best: the one of least test error with test data,
@@ -43,10 +48,20 @@ class RBFLinReg;
 // default), one around the number the clustering library would choose.
 // With GetExpertOneDataPass (the default) every candidate's least-squares
 // sums are gathered in one data pass; otherwise each candidate has a pass of
-// its own. During the search the algorithm is in the Expert state (7): a
-// progress listener, called with an RBFExpertReporter once per candidate,
-// meets a busy algorithm. A search that cannot form its smallest candidate
-// ends in FailedRestart with code 50001.
+// its own. The search runs in the initial state (Not Started) until it
+// ends, in Trained or in FailedRestart with code 50001. A progress listener
+// is called with an RBFExpertReporter once per candidate, while that
+// candidate is the algorithm's network: a call back meets the initial
+// state, where scoring, error passes (accuracy included), output statistics
+// and saves work on the candidate, Train and SelectArchitecture are refused
+// (code 6, warning) as long as the search runs, and the other operations
+// are refused as in any initial state. What such a call leaves in the stored
+// status does not stop the one-pass search, which scores every candidate;
+// a warning still stored when the search ends makes it end in FailedRestart
+// (code 50001). With test data the candidates' test errors are ordinary
+// error passes, so the kept network answers GetAccuracy with its test
+// accuracy. A search that cannot form its smallest candidate ends in
+// FailedRestart with code 50001.
 //
 // Update (Trained state) adds the new records to the least-squares sums; the
 // output weights change only when the fit improves, the centres never.
@@ -150,4 +165,7 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   // pre-clustering read).
   std::clock_t fSearchStart = 0;
   int fSearchRecords = 0;
+  // Set while SelectArchitecture runs: a listener calling Train or
+  // SelectArchitecture back is refused (code 6, warning).
+  bool fSearching = false;
 };

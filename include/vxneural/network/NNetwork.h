@@ -176,6 +176,9 @@ class NNetwork {
   void SetAccumError(double error) { fAccumError = error; }
   // In [0, 1] for sensible data; 0 until a pass computes it.
   double GetAccuracy() const { return fAccuracy; }
+  // Puts back the accuracy of an earlier pass (a driver keeping the scores
+  // of the model it chose).
+  void SetAccuracy(double accuracy) { fAccuracy = accuracy; }
   // Layer 0 (input) .. GetNumLayers() (output); null outside that range or
   // in a network without layers.
   INLayer* GetLayer(int index);

@@ -8,14 +8,20 @@
 using VXCommon_1_2::MultiPassRecordIter;
 
 NNClusterAdapter::NNClusterAdapter(MultiPassRecordIter* source, std::vector<int> widths,
-                                   std::function<bool()> stop)
+                                   std::vector<bool> categorical, std::function<bool()> stop)
     : fSource(source),
       fWidths(std::move(widths)),
+      fCategorical(std::move(categorical)),
       fStatus(kGood),
       fRecord(static_cast<int>(fWidths.size())),
       fColumns(std::accumulate(fWidths.begin(), fWidths.end(), 0)),
       fStop(std::move(stop)) {
-  if (fSource == nullptr || !fSource->IsGood() || fWidths.empty()) fStatus = kError;
+  // A continuous variable is one column, a categorical one at least one.
+  bool described = !fWidths.empty() && fCategorical.size() == fWidths.size();
+  for (std::size_t v = 0; described && v < fWidths.size(); ++v) {
+    described = fCategorical[v] ? fWidths[v] >= 1 : fWidths[v] == 1;
+  }
+  if (fSource == nullptr || !fSource->IsGood() || !described) fStatus = kError;
 }
 
 NNClusterAdapter::~NNClusterAdapter() = default;
@@ -42,7 +48,7 @@ VXCluster::Record* NNClusterAdapter::Next() {
   int c = 0;
   for (std::size_t v = 0; v < fWidths.size(); ++v) {
     const int n = fWidths[v];
-    if (n == 1) {
+    if (!fCategorical[v]) {
       fRecord[static_cast<int>(v)] = columns[c];
     } else {
       int category = -1;

@@ -50,6 +50,26 @@ bool Qualifies(double score, bool testError) {
   return score == score && !(testError && VXMV::IsMissing(score));
 }
 
+// The network's weight count covers the hidden layer's centres in use only;
+// after their number changed it is worked out again (resizing the layer to
+// its own size keeps every centre), or the flat weight vector and the
+// saved model would still count the unused units.
+void RecountWeights(NNetwork& network) {
+  network.SetNumHiddenUnits(network.GetRBFHiddenLayer()->GetNumUnits());
+}
+
+// Sets a flag for as long as it lives.
+class SearchFlag {
+ public:
+  explicit SearchFlag(bool& flag) : fFlag(flag) { fFlag = true; }
+  SearchFlag(const SearchFlag&) = delete;
+  SearchFlag& operator=(const SearchFlag&) = delete;
+  ~SearchFlag() { fFlag = false; }
+
+ private:
+  bool& fFlag;
+};
+
 }  // namespace
 
 // The clustering variables of the encoded records and the model built over
@@ -64,31 +84,41 @@ class RBFAlgorithm::Clustering {
         for (int i = 0; i < static_cast<int>(list.Size()); ++i) {
           const INNVariable* var = list.GetVarAt(i);
           if (var->GetVariableRole() != role) continue;
-          const bool continuous = var->GetMeasureLevel() == INNVariable::kContinuous;
-          Add(continuous ? 0 : var->GetNumberOfCategories(), role == INNVariable::kInput);
+          const bool categorical = var->GetMeasureLevel() != INNVariable::kContinuous;
+          Add(categorical, var->GetNumberOfCategories(), role == INNVariable::kInput);
         }
       }
     } else {
-      for (int i = 0; i < algorithm.fNetwork->GetNumInputs(); ++i) Add(0, true);
-      for (int n : algorithm.fNetwork->GetNumOutputCategories()) Add(n > 1 ? n : 0, false);
+      for (int i = 0; i < algorithm.fNetwork->GetNumInputs(); ++i) Add(false, 1, true);
+      for (int n : algorithm.fNetwork->GetNumOutputCategories()) Add(n > 1, n, false);
     }
     fModel = std::make_unique<ClusterModel>(ClusterSettings(), fVars);
   }
 
   ClusterModel& Model() { return *fModel; }
   const std::vector<int>& AllWidths() const { return fAllWidths; }
+  const std::vector<bool>& AllCategorical() const { return fAllCategorical; }
   // Records the pre-clustering read.
   int fRecords = 0;
 
   // Centres and variance vectors of the hidden layer from the result
-  // clusters, then the widths; returns the number of clusters.
+  // clusters, then the widths; returns the number of centres placed: the
+  // clusters, at most one per unit. A layer with more units than clusters
+  // uses only the first ones; the others are zeroed, so that a model reads
+  // the same before and after a save (which keeps only the centres in
+  // use).
   int PlaceCentres(NNetwork& network, double overlap) const {
     std::vector<const ClusterStats*> clusters(fModel->BeginResultClusters(),
                                               fModel->EndResultClusters());
-    const int k = static_cast<int>(clusters.size());
     RBFHiddenLayer& hidden = *network.GetRBFHiddenLayer();
-    std::vector<std::vector<double>>& centres = hidden.SetNumCenters(k);
+    std::vector<std::vector<double>>& centres =
+        hidden.SetNumCenters(static_cast<int>(clusters.size()));
+    clusters.resize(static_cast<std::size_t>(hidden.GetNumCenters()));
     std::vector<std::vector<double>>& variances = hidden.PrepareVarianceVectors();
+    for (std::size_t j = clusters.size(); j < centres.size(); ++j) {
+      std::fill(centres[j].begin(), centres[j].end(), 0.0);
+      std::fill(variances[j].begin(), variances[j].end(), 0.0);
+    }
     std::size_t c = 0;
     for (std::size_t v = 0; v < fInputWidths.size(); ++v) {
       const int var = static_cast<int>(v);
@@ -112,26 +142,30 @@ class RBFAlgorithm::Clustering {
     }
     hidden.SetFallbackVariance(overlap);
     hidden.ComputeAdjustedVariances();
-    return k;
+    RecountWeights(network);
+    return static_cast<int>(clusters.size());
   }
 
  private:
-  // categories 0 for a continuous variable.
-  void Add(int categories, bool input) {
-    if (categories == 0) {
-      fVars.AddContVar(0.0, 1.0);
-    } else {
+  // A categorical variable with its number of categories (one of them is
+  // still categorical: its indicator may be 0), or a continuous one.
+  void Add(bool categorical, int categories, bool input) {
+    if (categorical) {
       fVars.AddCatVar(categories, ClusterVar::kNumericCategorical);
+    } else {
+      fVars.AddContVar(0.0, 1.0);
     }
-    const int width = categories == 0 ? 1 : categories;
+    const int width = categorical ? categories : 1;
     fAllWidths.push_back(width);
+    fAllCategorical.push_back(categorical);
     if (!input) return;
     fInputWidths.push_back(width);
-    fContinuous.push_back(categories == 0);
+    fContinuous.push_back(!categorical);
   }
 
   ClusterVarList fVars;
   std::vector<int> fAllWidths;
+  std::vector<bool> fAllCategorical;
   std::vector<int> fInputWidths;
   std::vector<bool> fContinuous;
   std::unique_ptr<ClusterModel> fModel;
@@ -145,6 +179,9 @@ struct RBFAlgorithm::Candidate {
   double error = 0.0;
   double testError = VXMV::gMissingValue;
   double bic = VXMV::gMissingValue;
+  // The network's accuracy after the candidate was scored (its test
+  // accuracy with test data), which the kept model answers.
+  double accuracy = 0.0;
 };
 
 // ---------------------------------------------------------------------------
@@ -244,7 +281,8 @@ bool RBFAlgorithm::PreCluster(Clustering& clustering) {
   // The pre-clustering reads every training record once; polling the
   // cancel object before each record lets the host stop it part way.
   fTrainData->Rewind();
-  NNClusterAdapter adapter(fTrainData, clustering.AllWidths(), [this] { return IsCanceled(); });
+  NNClusterAdapter adapter(fTrainData, clustering.AllWidths(), clustering.AllCategorical(),
+                           [this] { return IsCanceled(); });
   const VXStatus status = clustering.Model().PreCluster(adapter);
   const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();
@@ -280,6 +318,8 @@ void RBFAlgorithm::ResizeHiddenLayer(int k) {
 // The work of the states
 
 VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
+  // Called back by a listener during the search (see RunArchitectureSearch).
+  if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   // The outcome of this run alone: a warning stored by an earlier call must
@@ -289,8 +329,14 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   if (PreCluster(clustering)) {
     const int records = clustering.fRecords;
     ClusterModel& model = clustering.Model();
+    const int units = fNetwork->GetRBFHiddenLayer()->GetNumUnits();
     bool formed;
     if (fSettings.GetUserSetNHidUnits()) {
+      // The user's count stays the layer's, even when fewer clusters form
+      // (fewer distinct records than units): the centre placement then uses
+      // only the first units, and the others stay out of every pass, the
+      // solve and the export. (A layer restored with fewer units than its
+      // settings name places only as many centres as it has units.)
       formed =
           Clustered("Cluster", model.Cluster(std::min(fSettings.GetNumHiddenUnits(1), records)));
     } else {
@@ -302,11 +348,14 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
       }
       formed =
           Clustered("AutoCluster", model.AutoCluster(std::min(lo, records), std::min(hi, records)));
+      // The clustering's choice is the model's size.
+      if (formed) {
+        const int k = model.GetNumOfClusters();
+        if (k != units) ResizeHiddenLayer(k);
+        fNHiddenUnits = k;
+      }
     }
     if (formed) {
-      const int k = model.GetNumOfClusters();
-      if (k != fNetwork->GetRBFHiddenLayer()->GetNumUnits()) ResizeHiddenLayer(k);
-      fNHiddenUnits = k;
       clustering.PlaceCentres(*fNetwork, fSettings.GetOverlapFactor());
       // A negative limit asks for every record.
       Store(fOptimizer->TrainPass(*fTrainData, nTrain < 0 ? INT_MAX : nTrain));
@@ -372,6 +421,11 @@ void RBFAlgorithm::ReportCandidate() {
 }
 
 VXStatus RBFAlgorithm::RunArchitectureSearch() {
+  // The search stays in the initial state, so a progress listener may call
+  // back into the algorithm; a second search or a training run started from
+  // there would replace the candidate being scored under the search.
+  if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
+  SearchFlag searching(fSearching);
   fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();
   int hi = fSettings.GetMaxNHiddenUnits();
@@ -390,9 +444,6 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
     }
   }
   fNRecords = nTrain + nTest;
-  // The search works on candidates the host must not disturb: a progress
-  // listener calling back finds the algorithm busy.
-  SetContext(fExpertContext.get(), VXNNCommon::kExpert);
   Store(VXStatus());
   Clustering clustering(*this);
   if (IsCanceled()) {
@@ -481,12 +532,17 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
 
   // The candidate being scored is the algorithm's network and solver, so
   // that the error pass and a listener see it; it is handed back after.
+  // Only the search's own work (the solve, the test error pass) or a cancel
+  // ends the scoring early: what a listener's call leaves in the stored
+  // status does not stop it. It stays stored until the next test error pass
+  // replaces it, and a warning still there at the end fails the search.
   std::unique_ptr<NNetwork> previousNetwork(std::exchange(fNetwork, nullptr));
   std::unique_ptr<RBFLinReg> previousSolver(std::exchange(fOptimizer, nullptr));
   const bool withTest = nTest > 0;
   std::size_t best = candidates.size();
   double bestScore = DBL_MAX;
-  for (std::size_t i = 0; i < candidates.size() && fStatus.IsOK(); ++i) {
+  bool scored = true;
+  for (std::size_t i = 0; i < candidates.size() && scored; ++i) {
     if (IsCanceled()) {
       Store(VXStatus(codes::kCancelled, false));
       break;
@@ -494,12 +550,19 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
     Candidate& c = candidates[i];
     fNetwork = c.network.release();
     fOptimizer = c.solver.release();
-    Store(fOptimizer->Solve());
+    // The solve fails only when cancelled; a successful one leaves the
+    // stored status as it was.
+    const VXStatus solved = fOptimizer->Solve();
+    if (!solved.IsOK()) Store(solved);
+    scored = solved.IsOK();
     c.error = std::max(0.0, fOptimizer->GetEstError());
-    if (fStatus.IsOK() && withTest) c.testError = TestError(nTest);
-    // A cancel during the solve or the error pass ends the search (and the
-    // error pass has already dropped the candidate).
-    if (fStatus.IsOK() && !IsCanceled()) {
+    if (scored && withTest) c.testError = TestError(nTest);
+    // A failed error pass or a cancel during the solve or the pass ends the
+    // search (and a cancelled pass has already dropped the candidate).
+    if (scored && withTest) scored = fStatus.IsOK();
+    scored = scored && fNetwork != nullptr && !IsCanceled();
+    if (scored) {
+      c.accuracy = fNetwork->GetAccuracy();
       if (!withTest) c.bic = BIC(c.k, c.error, fSearchRecords);
       const double score = withTest ? c.testError : c.bic;
       const bool better = Qualifies(score, withTest) && score < bestScore;
@@ -518,7 +581,7 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
   }
   fNetwork = previousNetwork.release();
   fOptimizer = previousSolver.release();
-  if (!fStatus.IsOK() || IsCanceled()) return fStatus;
+  if (!scored || IsCanceled()) return fStatus;
   Candidate& chosen = candidates[best];
   DestroyOptimizer();
   delete fNetwork;
@@ -526,12 +589,15 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
   fOptimizer = chosen.solver.release();
   fSettings.SetNumHiddenUnits(chosen.k, 1);
   fNHiddenUnits = chosen.k;
+  // A listener's own error pass on the kept candidate must not stand for its
+  // scores.
   fNetwork->SetAccumError(chosen.error);
+  fNetwork->SetAccuracy(chosen.accuracy);
   fTrainingError = chosen.error;
   fTestingError = chosen.testError;
   fTrainingBIC = chosen.bic;
   fStopReason = VXNNCommon::kStoppedComputed;
-  if (chosen.k != candidates.back().k) ReportCandidate();
+  if (fStatus.IsOK() && chosen.k != candidates.back().k) ReportCandidate();
   return fStatus;
 }
 
@@ -546,6 +612,7 @@ VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, in
   double bestError = 0.0;
   double bestTestError = VXMV::gMissingValue;
   double bestBIC = VXMV::gMissingValue;
+  double bestAccuracy = 0.0;
   std::valarray<double> bestWeights;
   std::unique_ptr<RBFLinReg> bestSolver;
   int lastK = lo;
@@ -580,6 +647,7 @@ VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, in
       bestError = fTrainingError;
       bestTestError = withTest ? score : VXMV::gMissingValue;
       bestBIC = withTest ? VXMV::gMissingValue : score;
+      bestAccuracy = fNetwork->GetAccuracy();
       fNetwork->GetWeights(bestWeights);
       bestSolver = std::make_unique<RBFLinReg>(*fOptimizer);
     }
@@ -590,8 +658,10 @@ VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, in
   }
   ResizeHiddenLayer(bestK);
   fNetwork->GetRBFHiddenLayer()->SetNumCenters(bestCentres);
+  RecountWeights(*fNetwork);
   fNetwork->SetWeights(bestWeights);
   fNetwork->SetAccumError(bestError);
+  fNetwork->SetAccuracy(bestAccuracy);
   fTrainingError = bestError;
   fTestingError = bestTestError;
   fTrainingBIC = bestBIC;

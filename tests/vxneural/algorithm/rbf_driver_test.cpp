@@ -98,33 +98,65 @@ TEST(RbfTraining, TakesTheUsersCountOrTheClusteringsChoice) {
   ASSERT_EQ(searched->SelectArchitecture(), VXStatus());
   ASSERT_FALSE(sizes.empty());
   EXPECT_EQ(sizes[0], 1);
-  // A number the user set is taken as it is (above), but never above the
-  // records.
+  // A number the user set is taken as it is (above), but never more
+  // clusters than records are asked for: the layer keeps the user's units
+  // and uses one per record.
   auto few = MakeRbf(kCategoricalTarget, 3, 0, [](RBFSettings& s) { s.SetNumHiddenUnits(5, 1); });
   ASSERT_EQ(few->algorithm->Train(3, -1), VXStatus());
-  EXPECT_EQ(
-      (Ints{few->algorithm->GetNumberOfHiddenUnits(), HiddenOf(*few->algorithm).GetNumCenters()}),
-      (Ints{3, 3}));
+  EXPECT_EQ((Ints{few->algorithm->GetNumberOfHiddenUnits(), HiddenOf(*few->algorithm).GetNumUnits(),
+                  HiddenOf(*few->algorithm).GetNumCenters()}),
+            (Ints{5, 5, 3}));
 }
 
-// What the listener saw of each candidate.
+// What the listener saw of each candidate, the algorithm's accuracy
+// included.
 struct Seen {
   int k;
-  double trainError, testError, bic;
+  double trainError, testError, bic, accuracy;
 };
 
-std::vector<Seen> Search(RbfModel& m) {
+// The search with a listener that records each report, then does what
+// callBack says (nothing by default); the search's status is returned in
+// status.
+std::vector<Seen> Search(RbfModel& m, VXStatus* status = nullptr,
+                         const std::function<void(VXCommon_1_2::ProgressReport&)>& callBack = {}) {
   std::vector<Seen> seen;
   FunctionListener listener([&](VXCommon_1_2::ProgressReport& r) {
-    // The algorithm is busy while it reports.
-    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kExpert);
+    // The search reports from the initial state.
+    EXPECT_EQ(m.algorithm->GetAlgorithmStatus(), VXNNCommon::kNotStarted);
     seen.push_back({r.DiscreteMeasure("hiddenUnits"), r.ScaleMeasure("trainError"),
-                    r.ScaleMeasure("testError"), r.ScaleMeasure("bic")});
+                    r.ScaleMeasure("testError"), r.ScaleMeasure("bic"),
+                    m.algorithm->GetAccuracy()});
+    if (callBack) callBack(r);
   });
   m.algorithm->SetProgressListener(&listener);
-  EXPECT_EQ(m.algorithm->SelectArchitecture(), VXStatus());
+  const VXStatus searched = m.algorithm->SelectArchitecture();
+  if (status != nullptr) {
+    *status = searched;
+  } else {
+    EXPECT_EQ(searched, VXStatus());
+  }
   m.algorithm->RemoveProgressListener();
   return seen;
+}
+
+// The reports of the candidates: the last report repeats the best when it
+// is not the last candidate.
+std::size_t Candidates(const std::vector<Seen>& seen) {
+  const std::size_t n = seen.size();
+  return n >= 2 && seen[n - 1].k != seen[n - 2].k + 1 ? n - 1 : n;
+}
+
+// The percentage of records whose first largest output is the unit of
+// their category y, from the model's scores.
+double ScoredAccuracy(const INeuralAlgorithm& a, const std::vector<Record>& records) {
+  int right = 0;
+  for (const Record& r : records) {
+    Record out;
+    EXPECT_EQ(a.Score(r, out), VXStatus());
+    right += (out[1] > out[0] ? 1.0 : 0.0) == r[kY];
+  }
+  return 100.0 * right / records.size();
 }
 
 TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
@@ -146,8 +178,7 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       ASSERT_GE(seen.size(), 2u);
       // Pre-clustering, then one pass for all or one per candidate (the
       // last report may repeat the best).
-      const int candidates =
-          seen.back().k == seen[seen.size() - 2].k + 1 ? int(seen.size()) : int(seen.size()) - 1;
+      const int candidates = int(Candidates(seen));
       EXPECT_EQ(m->algorithm->GetNumberOfDataPasses(), 1 + (onePass ? 1 : candidates));
       // Normalised units: the automatic range starts at 2 or more, and it
       // runs to max(2K, outputs, 10).
@@ -179,6 +210,14 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_EQ(a.GetTestingError(), seen[best].testError);
       EXPECT_EQ(a.GetTrainingBIC(), seen[best].bic);
       EXPECT_EQ(m->Alg().GetNetwork()->GetAccumError(), seen[best].trainError);
+      // With test data each candidate's error pass measured its accuracy,
+      // and the kept one answers its own: the share of the test records its
+      // scores place in their category.
+      if (withTest) {
+        EXPECT_GT(a.GetAccuracy(), 0.0);
+        EXPECT_EQ(a.GetAccuracy(), seen[best].accuracy);
+        EXPECT_NEAR(a.GetAccuracy(), ScoredAccuracy(a, m->testRecords), 1e-9);
+      }
       // The kept network is the one scored: its error on the training
       // records is the kept training error.
       VectorRecordIter train(m->trainRecords);
@@ -191,6 +230,88 @@ TEST(RbfSearch, BothFormsScoreTheSameCandidatesAndKeepTheBest) {
       EXPECT_NEAR(forms[0][i].trainError, forms[1][i].trainError, 1e-9 * forms[0][i].trainError);
       EXPECT_NEAR(forms[0][i].testError, forms[1][i].testError,
                   1e-9 * std::abs(forms[0][i].testError));
+    }
+  }
+}
+
+// A listener may call back into the algorithm during the search, which
+// stays in its initial state: scoring, error passes and saves work on the
+// candidate being reported and leave the search's result as it is without
+// them; Train and SelectArchitecture are refused with code 6 (warning).
+// What a refused call leaves does not stop the one-pass search, which
+// reports every candidate and, the warning still stored at its end, fails
+// with 50001; the search with a pass per candidate stops at it.
+TEST(RbfSearch, AListenerCallingBackLeavesTheCandidatesAlone) {
+  enum CallBack { kMeasures, kSaves, kTrains };
+  struct Case {
+    const char* name;
+    bool onePass;
+    CallBack callBack;
+  };
+  for (const Case& c :
+       {Case{"measures", true, kMeasures}, Case{"saves", true, kSaves},
+        Case{"trains", true, kTrains}, Case{"measures, pass each", false, kMeasures},
+        Case{"trains, pass each", false, kTrains}}) {
+    SCOPED_TRACE(c.name);
+    auto make = [&] {
+      return MakeRbf(kCategoricalTarget, 100, 40,
+                     [&](RBFSettings& s) { s.SetExpertOneDataPass(c.onePass); });
+    };
+    auto plain = make();
+    const std::vector<Seen> expected = Search(*plain);
+    auto m = make();
+    INeuralAlgorithm& a = *m->algorithm;
+    std::string saved;
+    VXStatus status;
+    const std::vector<Seen> seen = Search(*m, &status, [&](VXCommon_1_2::ProgressReport& r) {
+      switch (c.callBack) {
+        case kMeasures: {
+          // The candidate's error on the training records is its training
+          // error.
+          VectorRecordIter train(m->trainRecords);
+          const double error = a.GetErrorOnData(train, 100);
+          EXPECT_NEAR(error, r.ScaleMeasure("trainError"), 1e-9 * error);
+          EXPECT_NE(a.Score(m->testRecords[0]).GetOutputAt(0), nullptr);
+          EXPECT_EQ(a.GetStatus(), VXStatus());
+          break;
+        }
+        case kSaves:
+          saved = Save(a, false);
+          break;
+        case kTrains:
+          ExpectStatus(a.Train(100, -1), 6);
+          ExpectStatus(a.SelectArchitecture(), 6);
+          break;
+      }
+    });
+    if (c.callBack == kTrains) {
+      ExpectStatus(status, 50001);
+      EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      ASSERT_EQ(seen.size(), c.onePass ? Candidates(expected) : 1u);
+      for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].k, expected[i].k);
+      continue;
+    }
+    EXPECT_EQ(status, VXStatus());
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      EXPECT_EQ((Doubles{double(seen[i].k), seen[i].trainError, seen[i].testError}),
+                (Doubles{double(expected[i].k), expected[i].trainError, expected[i].testError}));
+    }
+    const INeuralAlgorithm& p = *plain->algorithm;
+    EXPECT_EQ((Doubles{double(a.GetAlgorithmStatus()), double(a.GetNumberOfHiddenUnits()),
+                       a.GetTrainingError(), a.GetTestingError(), a.GetAccuracy(),
+                       m->Alg().GetNetwork()->GetAccumError()}),
+              (Doubles{double(p.GetAlgorithmStatus()), double(p.GetNumberOfHiddenUnits()),
+                       p.GetTrainingError(), p.GetTestingError(), p.GetAccuracy(),
+                       plain->Alg().GetNetwork()->GetAccumError()}));
+    EXPECT_EQ(WeightsOf(m->Alg().GetNetwork()), WeightsOf(plain->Alg().GetNetwork()));
+    if (c.callBack == kSaves) {
+      // The last save holds the last candidate, untrained.
+      auto restored = RestoreModel(saved, false, *m);
+      ASSERT_TRUE(restored->algorithm) << restored->status;
+      EXPECT_EQ((Ints{restored->algorithm->GetAlgorithmStatus(),
+                      HiddenOf(*restored->algorithm).GetNumCenters()}),
+                (Ints{VXNNCommon::kNotStarted, seen[Candidates(seen) - 1].k}));
     }
   }
 }
