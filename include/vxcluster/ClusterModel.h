@@ -37,7 +37,9 @@
 // categorical variable, per cluster; ties go to the smaller count), then,
 // among the counts from the least bound up to that one, the count at which
 // the merge distance jumps the most (distance of the merge leaving count - 1
-// clusters divided by that of the merge leaving count), as
+// clusters divided by that of the merge leaving count, each plus a slack of
+// 1e-9 x (1 + the distance of the last merge) so that merges of identical
+// entries do not divide by zero; equal ratios go to the smaller count), as
 // ClusterSettings::GetDistanceRatio describes. The merging runs once, on the
 // first clustering call after PreCluster, in time roughly quadratic in the
 // number of leaf entries; later calls, for any count, read the merges it

@@ -24,6 +24,13 @@ class ClusterModel::Impl {
 
   VXStatus Form(int c);
   int ChooseCount(int least, int most) const;
+  // BIC of the clustering into c clusters, 1 <= c <= the number of entries:
+  // the one formula both the reported BIC and the automatic count read.
+  double BIC(int c) const {
+    const double perCluster =
+        fLayout.ParametersPerCluster() * std::log(static_cast<double>(fNRecords));
+    return -2.0 * fHierarchy.LogLikelihood(c) + c * perCluster;
+  }
 
   ClusterSettings fSettings;
   ClusterVarList fVars;
@@ -157,9 +164,7 @@ VXStatus ClusterModel::Impl::Form(int c) {
   }
   fResultPointers.clear();
   for (ClusterStats& s : fResults) fResultPointers.push_back(&s);
-  fBIC = -2.0 * fHierarchy.LogLikelihood(c) + static_cast<double>(c) *
-                                                  fLayout.ParametersPerCluster() *
-                                                  std::log(static_cast<double>(fNRecords));
+  fBIC = BIC(c);
   return VXStatus();
 }
 
@@ -183,13 +188,11 @@ VXStatus ClusterModel::Cluster(int k) {
 
 int ClusterModel::Impl::ChooseCount(int least, int most) const {
   const int entries = fHierarchy.NumEntries();
-  const double logN = std::log(static_cast<double>(fNRecords));
-  const double perCluster = fLayout.ParametersPerCluster() * logN;
   // The count of least BIC within the bounds; ties to the smaller count.
   int byBic = least;
   double best = 0.0;
   for (int c = least; c <= most; ++c) {
-    const double bic = -2.0 * fHierarchy.LogLikelihood(c) + c * perCluster;
+    const double bic = BIC(c);
     if (c == least || bic < best) {
       best = bic;
       byBic = c;

@@ -44,7 +44,13 @@ VXStatus SummaryLayout::FromRecord(const Record& r, double* out) const {
   for (int i = 0; i < static_cast<int>(fVars.size()); ++i) {
     const Var& v = fVars[static_cast<std::size_t>(i)];
     const double x = r[i];
-    // The missing value, NaN and (for categories) -1 all mean "no value".
+    // The missing value, NaN and (for categories) -1 all mean "no value":
+    // the record still counts for the cluster and its other variables, but
+    // adds nothing to this variable's count, mean or spread. The missing
+    // value is the lowest double; taken as a value it would drag a cluster's
+    // mean to about -1.8e308 / count (and a centre placed there), and a
+    // caller such as the RBF driver hands it over unchanged for an absent
+    // encoded input.
     if (VXMV::IsMissing(x) || std::isnan(x)) continue;
     if (v.fContinuous) {
       if (std::isinf(x)) {

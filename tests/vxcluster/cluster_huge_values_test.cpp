@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <random>
+#include <tuple>
 
 #include "cluster_data.h"
+#include "vxcommon/VXMissing.h"
 
 namespace {
 
@@ -105,6 +108,74 @@ TEST(HugeValues, SummariesStayFiniteAndPlantedClustersAreFound) {
           EXPECT_NEAR(mean, exactMean, tol);
           EXPECT_NEAR(sd, exactSd, 1e-7 * exactSd + 1e-12);
         }
+      }
+    }
+  }
+}
+
+// Three groups far apart on the first variable; within each, the second
+// variable mixes magnitudes from 1e-300 to 1e306 of both signs and the
+// missing value, so that merges join summaries of every size. Means and standard deviations of
+// every cluster, of one cluster of all the records, and of the automatic clustering, against a
+// plain two-pass computation in long double (whose range holds the squares).
+TEST(HugeValues, MixedMagnitudesWithinClusters) {
+  const double centres[] = {-1.2e307, 0.0, 1.5e307};
+  const double magnitudes[] = {1e-300, 1e-5, 1.0, 3e150, 1e200, 1e306};
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  Rows rows;
+  std::vector<int> group;
+  for (int i = 0; i < 600; ++i) {
+    const int g = i % 3;
+    const double m = magnitudes[static_cast<std::size_t>(i / 3 + i / 17) % 6];
+    const double x = i % 29 == 0 ? VXMV::gMissingValue : m * u(rng);
+    rows.push_back({centres[g] + 1e300 * u(rng), x});
+    group.push_back(g);
+  }
+  ClusterVarList vars(2);
+  // The second variable's scale keeps its spreads from deciding the
+  // clusters: its floor is near the spread of its largest values.
+  vars.AddContVar(0.0, 1e300);
+  vars.AddContVar(0.0, 1e306);
+  const auto model = Fed(vars, rows, Limits(30));
+  EXPECT_GT(model->GetNumRebuilds(), 0);
+  // Count, mean and standard deviation of variable v over the rows of group
+  // g (every row for g < 0).
+  auto exact = [&](int g, int v) {
+    std::vector<long double> x;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if ((g < 0 || group[i] == g) && rows[i][v] != VXMV::gMissingValue) x.push_back(rows[i][v]);
+    long double mean = 0.0L, ss = 0.0L;
+    for (long double xi : x) mean += xi;
+    mean /= x.size();
+    for (long double xi : x) ss += (xi - mean) * (xi - mean);
+    return std::make_tuple(static_cast<double>(x.size()), static_cast<double>(mean),
+                           static_cast<double>(std::sqrt(ss / x.size())));
+  };
+  for (const int asked : {1, 3, 0}) {
+    SCOPED_TRACE(::testing::Message() << "clusters asked (0: automatic) " << asked);
+    ASSERT_TRUE((asked == 0 ? model->AutoCluster(1, 8) : model->Cluster(asked)).IsOK());
+    EXPECT_TRUE(std::isfinite(model->GetBIC()));
+    const int k = model->GetNumOfClusters();
+    ASSERT_EQ(k, asked == 1 ? 1 : 3);
+    for (int c = 0; c < k; ++c) {
+      const ClusterStats& s = *Results(*model)[c];
+      // The groups are equal in size: a cluster is named by its mean.
+      const int g = k == 1                           ? -1
+                    : s.GetMeanOfContVar(0) < -1e306 ? 0
+                    : s.GetMeanOfContVar(0) < 1e306  ? 1
+                                                     : 2;
+      ASSERT_EQ(s.GetCaseCount(), k == 1 ? 600 : 200);
+      for (int v = 0; v < 2; ++v) {
+        SCOPED_TRACE(::testing::Message() << "cluster " << c << " variable " << v);
+        const auto [n, mean, sd] = exact(g, v);
+        EXPECT_EQ(s.GetValidCount(v), n);
+        // Deviations from a mean far from zero carry its rounding: a few
+        // units in the last place of the mean.
+        const double tol = 1e-12 * sd + 1e-14 * std::fabs(mean);
+        EXPECT_NEAR(s.GetMeanOfContVar(v), mean, tol);
+        EXPECT_NEAR(s.GetStdDevOfContVar(v), sd, tol);
+        EXPECT_EQ(s.GetVarianceOfContVar(v), std::min(sd * sd, DBL_MAX));
       }
     }
   }
