@@ -78,15 +78,15 @@ class NNDataPreparator {
   VXCommon_1_2::VXStatus EncodeRecord(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
   // One scoring record into the first I (input) units; encoded grows to I
-  // when shorter. raw has the layout of a training record: one field per
-  // variable of the list, in the list's order, each input read at its
-  // variable's index. Output and unused fields may hold anything (they are
-  // not read) but must be there, so a record of the input fields alone is
-  // read wrongly unless every input precedes every other variable; a field
-  // beyond the end of raw counts as missing. Error 50018 when an input
-  // equals the missing value (the I units are then all 0); else error
-  // 50003 when a categorical code is invalid (its units stay 0, the others
-  // are encoded).
+  // when shorter. raw holds the inputs alone: field k is the k-th Input
+  // variable of the list, in list order, wherever the outputs and unused
+  // variables stand (a training record, with one field per variable, is
+  // not a scoring record unless every input precedes every other
+  // variable). Fields after the inputs are not read; an input field beyond
+  // the end of raw counts as missing. Error 50018 when an input equals the
+  // missing value (the I units are then all 0); else error 50003 when a
+  // categorical code is invalid (its units stay 0, the others are
+  // encoded).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
 
@@ -154,9 +154,10 @@ class NNDataPreparator {
 
   // Variable indices of the Input variables, in order.
   std::vector<int> fInputFields;
-  // EncodeInputs' plan: per continuous input its field, unit and (once
-  // looked up) encoder; per categorical input its field, first unit and
-  // category count.
+  // EncodeInputs' plan: per continuous input its field of the scoring
+  // record (its place among the inputs), unit and (once looked up)
+  // encoder; per categorical input its field, first unit and category
+  // count.
   struct ContInput {
     int field;
     int unit;

@@ -121,15 +121,18 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
   fStatus = fLayoutStatus;
 
   fVarList.SetupContEncoders(settings.GetStandInputs(), settings.GetStandOutputs());
-  // The scoring plan: where each input is read and written. The
-  // continuous inputs' encoders are looked up by RefreshEncoders.
+  // The scoring plan: where each input is read and written. A scoring
+  // record holds the inputs alone, so the k-th input is read from field k
+  // whatever its place in the list. The continuous inputs' encoders are
+  // looked up by RefreshEncoders.
   int unit = 0;
   for (std::size_t k = 0; k < fInputFields.size(); ++k) {
     const int n = fInputCategories[k];
+    const int field = static_cast<int>(k);
     if (n == 1)
-      fContInputs.push_back({fInputFields[k], unit, nullptr});
+      fContInputs.push_back({field, unit, nullptr});
     else
-      fCatInputs.push_back({fInputFields[k], unit, n});
+      fCatInputs.push_back({field, unit, n});
     unit += n;
   }
   // Room for the encoders and the linear plan once, so that refreshing
@@ -157,7 +160,7 @@ void NNDataPreparator::RefreshEncoders() const {
   for (const ContInput& c : fContInputs) {
     // Asked of the variable again: setting up its encoder anew replaces
     // the encoder object.
-    const INNVariable* var = fVarList.GetVarAt(c.field);
+    const INNVariable* var = fVarList.GetVarAt(fInputFields[static_cast<std::size_t>(c.field)]);
     const auto* encoder = var ? dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()) : nullptr;
     if (encoder != nullptr && encoder->GetUserMissingInfo() != nullptr) {
       fSpecialInputs.push_back({c.field, c.unit, encoder});
