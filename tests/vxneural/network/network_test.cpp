@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -379,6 +380,32 @@ std::vector<double> ReferenceDraws(uint64_t state, int n) {
     draws.push_back(static_cast<double>(state) / 2147483648.0);
   }
   return draws;
+}
+
+// Standard mode draws from the C library's generator, which on this
+// platform goes far beyond 32767: a draw is 15 bits of rand() over 32767,
+// so every draw is a whole number of 32767ths in [0, 1], the sequence
+// follows rand() after the seed, and the draws reach both ends.
+TEST(StandardRandom, DrawsStayInTheUnitIntervalWhateverRandMax) {
+  std::srand(31);
+  const int r1 = std::rand(), r2 = std::rand();
+  VXRandom standard(31, false);
+  EXPECT_EQ(standard.Uniform(), (r1 % 32768) / 32767.0);
+  EXPECT_EQ(standard.Uniform(), (r2 % 32768) / 32767.0);
+  double lowest = 1.0, highest = 0.0;
+  int fractional = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const double u = standard.Uniform();
+    lowest = std::min(lowest, u);
+    highest = std::max(highest, u);
+    const double steps = u * 32767.0;
+    fractional += std::fabs(steps - std::round(steps)) > 1e-6;
+  }
+  EXPECT_GE(lowest, 0.0);
+  EXPECT_LE(highest, 1.0);
+  EXPECT_LT(lowest, 0.001);
+  EXPECT_GT(highest, 0.999);
+  EXPECT_EQ(fractional, 0);
 }
 
 TEST(PortableRandom, RangesFillsAndTheShuffle) {

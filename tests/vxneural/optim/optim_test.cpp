@@ -686,6 +686,67 @@ TEST(GradientDescentMBOTrain, StepsAndRateDecayAndTheBestEpochByHand) {
   }
 }
 
+// Training toward slope 1 from zero weights, tested on targets of slope
+// 1/2: the test error falls, then rises. The run stops 3 epochs after the
+// best and goes back to the weights of that epoch, kept with the values of
+// its test pass: the test error there, and the training error of the
+// epoch before (that epoch's own training pass comes later). A run stopped
+// by the data-pass limit at the best epoch ends at the same weights.
+TEST(GradientDescentMBOVerify, RunEndsAtTheWeightsOfTheBestTestEpoch) {
+  const std::vector<Record> testRecords = LinearRecords(20, 8, 0.5);
+  struct Run : Problem {
+    Run(int maxPasses, Recorder* recorder, const std::vector<Record>& testRecords)
+        : Problem(LinearProblem({}, 40, 7, 3)) {
+      MLPSettings& s = *settings;
+      s.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch);
+      s.SetEtaInit(0.01);
+      s.SetEtaLow(0.01);
+      s.SetAlpha(0.0);
+      s.SetMaxNDataPasses(maxPasses);
+      s.SetMaxNStepsTrackError(3);
+      s.SetCheckTrainErrVerifyingCycle(true);
+      s.SetProgressListener(recorder);
+      net->SetWeights(std::valarray<double>(0.0, 3));
+      mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), inputs + outputs, 10,
+                                                 &random);
+      auto train = VectorRecordIter::Borrow(records);
+      auto test = VectorRecordIter::Borrow(testRecords);
+      VXStatus status;
+      mbo->Train(status, train, &test, 1000, 1000);
+      EXPECT_TRUE(status.IsOK());
+    }
+    VXRandom random{5u, true};
+    std::unique_ptr<GradientDescentMBO> mbo;
+  };
+  const auto run = [&](int maxPasses, Recorder* recorder) {
+    return std::make_unique<Run>(maxPasses, recorder, testRecords);
+  };
+  Recorder recorder;
+  const auto r = run(1000, &recorder);
+  EXPECT_EQ(r->mbo->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
+  // One report per epoch, then one for the restored epoch.
+  ASSERT_GE(recorder.shown.size(), 6u);
+  const std::size_t epochs = recorder.shown.size() - 1;
+  std::size_t best = 0;
+  for (std::size_t e = 1; e < epochs; ++e)
+    if (recorder.shown[e].testError < recorder.shown[best].testError) best = e;
+  ASSERT_GE(best, 1u) << "the test error must fall first";
+  ASSERT_EQ(epochs, best + 4) << "the stop comes 3 epochs after the best";
+  const double bestTest = recorder.shown[best].testError;
+  EXPECT_GT(recorder.shown[epochs - 1].testError, bestTest);
+  const std::valarray<double> kept = WeightsOf(*r->net);
+  EXPECT_NEAR(Evaluate(*r->oracle, kept, testRecords).error, bestTest, 1e-12);
+  EXPECT_EQ(r->mbo->GetTestError(), bestTest);
+  EXPECT_EQ(r->mbo->GetTrainError(), recorder.shown[best - 1].trainError);
+  EXPECT_NE(recorder.shown[best].trainError, recorder.shown[best - 1].trainError);
+  EXPECT_EQ(recorder.shown.back().testError, bestTest);
+
+  // The first pass, then an epoch and a training-error pass per epoch.
+  const auto twin = run(1 + 2 * static_cast<int>(best + 1), nullptr);
+  EXPECT_EQ(twin->mbo->GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
+  ExpectWeightsNear(WeightsOf(*twin->net), kept, 0.0);
+}
+
 // Fewer records than a mini-batch holds are stepped on whole once an
 // epoch: a step of batch gradient descent, the momentum capped alike (and
 // the capped momentum kept in the settings), as long as every step is
