@@ -4,6 +4,7 @@
 // scoring.
 #pragma once
 
+#include <cstdio>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -65,7 +66,10 @@ class NNDataPreparator {
   // Encodes up to maxRecords kept records of source into a new temporary
   // file and returns a new source over it (owned by the caller) in encoded,
   // and the number kept in written; encoded is null on an error. The source
-  // is not rewound. The result also becomes GetStatus.
+  // is not rewound. The result also becomes GetStatus. The file takes the
+  // name the settings' name maker gives, or without a maker a name the C
+  // library makes, with no prefix, in the settings' temporary directory (the
+  // system's when none is set); the returned source deletes it.
   VXCommon_1_2::VXStatus EncodeToTempFile(VXCommon_1_2::RecordIterator& source, int maxRecords,
                                           VXCommon_1_2::MultiPassRecordIter*& encoded,
                                           int& written);
@@ -123,7 +127,9 @@ class NNDataPreparator {
                                       bool toFile, int sourceFailedCode,
                                       std::unique_ptr<VXCommon_1_2::MultiPassRecordIter>& encoded,
                                       int& written, bool& wentToFile);
-  std::string NewTempFileName();
+  // A new temporary file opened for writing and reading, and its name; null
+  // when there is no name or the file cannot be made.
+  std::FILE* OpenTempFile(std::string& name) const;
 
   std::vector<int> fUnitIndex;
   std::vector<int> fCategories;
@@ -189,6 +195,4 @@ class NNDataPreparator {
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;
-  // Names temporary files when the settings give no maker.
-  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fDefaultNameMaker;
 };

@@ -1,5 +1,9 @@
 #include "vxneural/data/NNDataPreparator.h"
 
+#include <stdio.h>   // fdopen, P_tmpdir
+#include <stdlib.h>  // mkstemp
+#include <unistd.h>  // close
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
@@ -301,12 +305,34 @@ NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source
   return result;
 }
 
-std::string NNDataPreparator::NewTempFileName() {
-  if (fTempFileNameMaker != nullptr) return fTempFileNameMaker->GetTempFileName();
-  if (!fDefaultNameMaker) {
-    fDefaultNameMaker = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fTempFileDir);
+std::FILE* NNDataPreparator::OpenTempFile(std::string& name) const {
+  if (fTempFileNameMaker != nullptr) {
+    // Plain "w+b": a host's name maker may reserve its name by creating the
+    // file, which is then ours to fill and delete.
+    name = fTempFileNameMaker->GetTempFileName();
+    return name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
   }
-  return fDefaultNameMaker->GetTempFileName();
+  // Without a maker the C library names the file, in the settings'
+  // directory (the system's own when none is set) and with no prefix.
+  // mkstemp makes the name and creates the file, private to us, in one
+  // step: the functions that only hand out a name leave a gap in which
+  // another process can take that name (or plant a link under it), which is
+  // why the linker warns of them. The stream is then opened in "w+b" on the
+  // file just made, through its descriptor, so the name is not looked up
+  // again.
+  std::string pattern = fTempFileDir.empty() ? std::string(P_tmpdir) : fTempFileDir;
+  if (pattern.empty() || pattern.back() != '/') pattern += '/';
+  pattern += "XXXXXX";
+  const int descriptor = ::mkstemp(pattern.data());
+  if (descriptor < 0) return nullptr;
+  std::FILE* file = ::fdopen(descriptor, "w+b");
+  if (file == nullptr) {
+    ::close(descriptor);
+    std::remove(pattern.c_str());
+    return nullptr;
+  }
+  name = pattern;
+  return file;
 }
 
 VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecords,
@@ -321,11 +347,8 @@ VXStatus NNDataPreparator::EncodeToFile(RecordIterator& source, int maxRecords,
   written = 0;
   if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
 
-  const std::string name = NewTempFileName();
-  // Plain "w+b": a host's name maker may reserve its name by creating the
-  // file, which is then ours to fill and delete. The default maker skips
-  // names already in use.
-  std::FILE* handle = name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
+  std::string name;
+  std::FILE* handle = OpenTempFile(name);
   if (handle == nullptr) return fStatus = VXStatus(kTempFileFailed, false);
   PendingFile file(handle, name);
 

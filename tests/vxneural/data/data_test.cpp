@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -231,6 +232,61 @@ TEST(ScoringRecord, HoldsTheInputsAloneWhereverTheTargetStands) {
     EXPECT_EQ(p.EncodeInputs(Record(std::vector<double>{5, 3, 1}), scored), VXStatus(50003, false));
     EXPECT_EQ(Values(scored), (std::vector<double>{0.5, 0, 0, 0, 0.75}));
   }
+}
+
+// Without a name maker the C library makes each file in the settings'
+// directory, under six characters of its own and no prefix; a file lives as
+// long as the encoded source over it. A directory that cannot hold a file
+// gives 50002 and leaves nothing behind.
+TEST_F(PreparatorTest, WithoutANameMakerTheFileIsMadeInTheSettingsDirectory) {
+  MLPSettings s = Settings(3, 0, 1);
+  s.SetTempFileNameMaker(nullptr);
+  s.SetTempFileDir(fScratch.Path());
+  NNDataPreparator p(fList, s, nullptr, nullptr);
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> first, second;
+  for (auto* owned : {&first, &second}) {
+    CountingSource source(Generate(0, 3));
+    VXCommon_1_2::MultiPassRecordIter* encoded = nullptr;
+    int written = 0;
+    ASSERT_EQ(p.EncodeToTempFile(source, 3, encoded, written), VXStatus());
+    owned->reset(encoded);
+    EXPECT_EQ(written, 3);
+    ExpectSource(encoded, 0, 3);
+  }
+  const std::vector<std::string> names = Entries();
+  ASSERT_EQ(names.size(), 2u) << "one file per encoded source";
+  for (const std::string& name : names) {
+    const std::filesystem::path path(name);
+    EXPECT_EQ(path.parent_path(), std::filesystem::path(fScratch.Path()));
+    const std::string file = path.filename().string();
+    EXPECT_EQ(file.size(), 6u) << file;
+    EXPECT_TRUE(std::all_of(file.begin(), file.end(), [](char c) { return std::isalnum(c); }))
+        << file;
+    EXPECT_EQ(std::filesystem::file_size(path), 3u * 6u * sizeof(double));
+  }
+  std::vector<std::string> held = {dynamic_cast<BinaryRecordIterator&>(*first).GetFileName(),
+                                   dynamic_cast<BinaryRecordIterator&>(*second).GetFileName()};
+  std::sort(held.begin(), held.end());
+  EXPECT_EQ(held, names) << "each source holds its own file";
+  first.reset();
+  EXPECT_EQ(Entries().size(), 1u);
+  second.reset();
+  EXPECT_EQ(Entries(), std::vector<std::string>{});
+
+  // A directory under a regular file cannot exist.
+  const std::string plain = fScratch.Path() + "/plain";
+  std::ofstream(plain) << "x";
+  s.SetTempFileDir(plain + "/sub");
+  NNDataPreparator q(fList, s, nullptr, nullptr);
+  CountingSource source(Generate(0, 3));
+  VXCommon_1_2::MultiPassRecordIter* encoded = nullptr;
+  int written = 7;
+  EXPECT_EQ(q.EncodeToTempFile(source, 3, encoded, written), VXStatus(50002, false));
+  EXPECT_EQ(encoded, nullptr);
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(q.GetStatus(), VXStatus(50002, false));
+  EXPECT_EQ(Entries(), std::vector<std::string>{plain});
+  std::filesystem::remove(plain);
 }
 
 // The budget decides source by source between memory and a file of bare
