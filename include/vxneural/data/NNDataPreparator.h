@@ -23,9 +23,10 @@ class NeuralSettings;
 // list order after the input units; a continuous variable takes one unit
 // (its encoder's Normalize of the raw value), a categorical one with n
 // categories n units, all 0.0 but 1.0 at its code. Other variables take no
-// unit. Raw records hold one value per variable of the list, categorical
-// fields as codes; a record shorter than the list reads as missing values
-// in its absent fields.
+// unit. Raw training records (the sources, EncodeRecord) hold one value
+// per variable of the list, categorical fields as codes; a record shorter
+// than the list reads as missing values in its absent fields. Scoring
+// records (EncodeInputs) hold the inputs alone, in list order.
 //
 // The host's sources and call-back objects are not owned and must outlive
 // the preparator's use of them. The encoded sources are owned by the
