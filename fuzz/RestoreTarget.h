@@ -74,6 +74,15 @@ inline std::vector<Record> RawRecordsFor(const NNVarList& list) {
   return records;
 }
 
+// The scoring record of a raw record: the inputs' fields alone, in list
+// order, as Score takes them.
+inline Record InputsOf(const NNVarList& list, const Record& raw) {
+  std::vector<double> inputs;
+  for (int v = 0; v < static_cast<int>(list.Size()) && v < raw.Size(); ++v)
+    if (list.GetVariableRole(v) == INNVariable::kInput) inputs.push_back(raw[v]);
+  return Record(inputs);
+}
+
 // Encoded records for a model saved without a variable list: the settings
 // give the width (inputs, then one unit per continuous target or per
 // category). Widths beyond what a stream of this size could describe get no
@@ -160,7 +169,9 @@ class Restorer {
     Check(!status.IsError() && !algorithm->GetStatus().IsError(),
           "a restored algorithm comes with no error status");
     Check(algorithm->GetAlgorithmType() == fKind, "the factory restores its own kind of model");
-    for (const Record& record : records) algorithm->Score(record);
+    const NNVarList* list = algorithm->GetVarList();
+    for (const Record& record : records)
+      algorithm->Score(list != nullptr ? InputsOf(*list, record) : record);
     VectorRecordIter source = VectorRecordIter::Borrow(records);
     algorithm->GetErrorOnData(source, static_cast<int>(records.size()));
     std::ostringstream display;

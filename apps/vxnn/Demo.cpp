@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "EmbeddedData.h"
 #include "HtmlReport.h"
+#include "Records.h"
 #include "Report.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNOutputList.h"
@@ -25,9 +26,10 @@ struct TempFile {
 std::vector<std::pair<int, double>> Predictions(INeuralAlgorithm& a,
                                                 VXCommon_1_2::MultiPassRecordIter& records) {
   std::vector<std::pair<int, double>> p;
+  ScoringRecord inputs(*a.GetVarList());
   records.Rewind();
   while (const VXCommon_1_2::Record* r = records.Next()) {
-    const NNOutputList& out = a.Score(*r);
+    const NNOutputList& out = a.Score(inputs.Of(*r));
     const auto* cat =
         out.IsMissing() ? nullptr : dynamic_cast<const NNCategOutput*>(out.GetOutputAt(0));
     p.emplace_back(cat ? cat->GetWinningIndex() : -1, cat ? cat->GetMaxOutput() : 0.0);

@@ -613,9 +613,10 @@ std::vector<ScatterSeries> PredictedVsActual(INeuralAlgorithm& a, const NNVarLis
   // one is dropped and the stride doubles, so memory stays bounded and the
   // points stay evenly spread over the file.
   std::size_t stride = 1, index = 0;
+  ScoringRecord inputs(list);
   records.Rewind();
   while (const VXCommon_1_2::Record* r = records.Next()) {
-    const NNOutputList& out = a.Score(*r);
+    const NNOutputList& out = a.Score(inputs.Of(*r));
     if (out.IsMissing()) continue;
     const bool keep = index++ % stride == 0;
     for (std::size_t s = 0; s < series.size(); ++s) {

@@ -130,6 +130,21 @@ RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2:
   return issue;
 }
 
+ScoringRecord::ScoringRecord(const NNVarList& list) {
+  for (int v = 0; v < static_cast<int>(list.Size()); ++v)
+    if (list.GetVariableRole(v) == INNVariable::kInput) fInputs.push_back(v);
+  fRecord.Resize(static_cast<int>(fInputs.size()));
+}
+
+const VXCommon_1_2::Record& ScoringRecord::Of(const VXCommon_1_2::Record& full) {
+  // A full record too short for an input leaves it missing, which the
+  // library refuses (50018) rather than scoring a stale value.
+  for (std::size_t k = 0; k < fInputs.size(); ++k)
+    fRecord[static_cast<int>(k)] =
+        fInputs[k] < full.Size() ? full[fInputs[k]] : VXMV::gMissingValue;
+  return fRecord;
+}
+
 std::string CategoryLabel(const INNVariable& var, int code) {
   if (const auto* s = dynamic_cast<const NNStringEncoder*>(var.GetEncoder()))
     return s->Decode(code);

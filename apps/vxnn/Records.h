@@ -74,6 +74,22 @@ class RecordMaker {
   std::vector<std::vector<std::string>> fDeclared;  // per variable
 };
 
+// The library scores records of the inputs alone: one field per Input
+// variable, in list order, wherever the targets stand in the list. This
+// picks those fields out of a full record (one field per variable, as
+// RecordMaker makes them and training reads them).
+class ScoringRecord {
+ public:
+  // list must outlive this object.
+  explicit ScoringRecord(const NNVarList& list);
+  // The inputs of full, valid until the next call.
+  const VXCommon_1_2::Record& Of(const VXCommon_1_2::Record& full);
+
+ private:
+  std::vector<int> fInputs;  // variable indices of the inputs, in order
+  VXCommon_1_2::Record fRecord;
+};
+
 // The text of category code of a categorical variable: the string, or the
 // number written shortest; "" for a code that names no category.
 std::string CategoryLabel(const INNVariable& var, int code);

@@ -106,6 +106,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   long imputedCells = 0, imputedRecords = 0;
   std::size_t read = 0;
   VXCommon_1_2::Record record;
+  ScoringRecord inputs(list);
   std::vector<std::string> cells;
   while (const std::vector<std::string>* row = rows.Next()) {
     ++read;
@@ -118,7 +119,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
     if (issue) {
       ++problems[issue.fProblem];
     } else {
-      outputs = &model.fAlgorithm->Score(record);
+      outputs = &model.fAlgorithm->Score(inputs.Of(record));
       if (outputs->IsMissing()) {
         outputs = nullptr;
         ++refused;

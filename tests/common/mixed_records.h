@@ -38,6 +38,12 @@ inline std::vector<VXCommon_1_2::Record> MakeRecords(int n, unsigned seed) {
   return records;
 }
 
+// The scoring record of a record: the fields of the inputs x, c and v
+// alone, in that order (the order the tests' lists give them).
+inline VXCommon_1_2::Record InputsOf(const VXCommon_1_2::Record& r) {
+  return VXCommon_1_2::Record(std::vector<double>{r[kX], r[kC], r[kV]});
+}
+
 struct Moments {
   double min, max, mean, variance;  // the sample variance
 };

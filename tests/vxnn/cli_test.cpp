@@ -316,6 +316,43 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
       nlohmann::json({440, 3, 2}));
 }
 
+// The model's variable list follows the file's columns, so the target may
+// come first or stand between the inputs; the encoded records, and so the
+// model and its predictions, are those of the target last, and each model
+// scores a file of any column order alike.
+TEST_F(Vxnn, PredictionsDoNotDependOnWhereTheTargetColumnStands) {
+  const vxnn::CsvTable iris = testhost::Shipped("iris.csv");
+  const auto moved = [&](std::ptrdiff_t to) {
+    vxnn::CsvTable t = iris;
+    auto move = [to](std::vector<std::string>& row) {
+      std::rotate(row.begin() + to, row.end() - 1, row.end());
+    };
+    move(t.fHeader);
+    for (auto& row : t.fRows) move(row);
+    return CsvText(t);
+  };
+  Spit(fDir / "first.csv", moved(0));
+  Spit(fDir / "between.csv", moved(2));
+  ASSERT_EQ(Go("train data/iris.csv --target species --model last").fCode, 0);
+  ASSERT_EQ(Go("train first.csv --target species --model first").fCode, 0);
+  ASSERT_EQ(Go("train between.csv --target species --model between").fCode, 0);
+  const auto predictions = [&](const std::string& model, const std::string& file) {
+    const Outcome r = Go("score " + model + " " + file);
+    EXPECT_EQ(r.fCode, 0) << r.fErr;
+    EXPECT_EQ(r.fErr, "") << model << " on " << file;
+    const vxnn::CsvTable scored = testhost::CsvFromText(r.fOut);
+    std::vector<std::vector<std::string>> cells;
+    for (const auto& row : scored.fRows)
+      cells.emplace_back(row.end() - 5, row.end());  // the label, three probabilities, the top one
+    return cells;
+  };
+  const auto expected = predictions("last", "data/iris.csv");
+  ASSERT_EQ(expected.size(), 150u);
+  for (const char* model : {"last", "first", "between"})
+    for (const char* file : {"data/iris.csv", "first.csv", "between.csv"})
+      EXPECT_EQ(predictions(model, file), expected) << model << " on " << file;
+}
+
 // Every command run with its exit code and a text of its output: help on
 // standard output, and bad input as one line on standard error.
 TEST_F(Vxnn, ExitCodesAndOneLineErrors) {

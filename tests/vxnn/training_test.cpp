@@ -172,9 +172,10 @@ std::unique_ptr<vxnn::TrainResult> TrainIris(const std::function<void(TrainOptio
 // The class probabilities of every test record.
 std::vector<double> Outputs(INeuralAlgorithm& a, VXCommon_1_2::MultiPassRecordIter& records) {
   std::vector<double> v;
+  vxnn::ScoringRecord inputs(*a.GetVarList());
   records.Rewind();
   while (const VXCommon_1_2::Record* r = records.Next()) {
-    const auto* c = dynamic_cast<const NNCategOutput*>(a.Score(*r).GetOutputAt(0));
+    const auto* c = dynamic_cast<const NNCategOutput*>(a.Score(inputs.Of(*r)).GetOutputAt(0));
     if (c) v.insert(v.end(), c->GetOutputs().begin(), c->GetOutputs().end());
   }
   records.Rewind();
@@ -279,7 +280,7 @@ TEST(AutoNetwork, LinearModelIsSolvedByLeastSquares) {
   EXPECT_LT(r->fNetworksTried[0].fLoss, 1e-12);
   EXPECT_EQ(r->fNetworksTried[0].fHiddenUnits, 0);
   // A record far outside the training range is still predicted exactly.
-  const VXCommon_1_2::Record rec(std::vector<double>{20.0, -10.0, 0.0});
+  const VXCommon_1_2::Record rec(std::vector<double>{20.0, -10.0});
   const auto* y = dynamic_cast<const NNContOutput*>(r->fAlgorithm->Score(rec).GetOutputAt(0));
   ASSERT_NE(y, nullptr);
   EXPECT_NEAR(y->GetRealOutput(), 2 * 20.0 - 3 * -10.0 + 1, 1e-6);

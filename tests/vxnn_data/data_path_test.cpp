@@ -143,11 +143,13 @@ TEST(Streaming, TheSameModelAsFromMemory) {
   EXPECT_GT(streamed->fTest.fRecords, 0);
   // Every output on every record the same, to the last bit.
   int compared = 0;
+  vxnn::ScoringRecord inputs(*held->fAlgorithm->GetVarList());
   for (auto* source : {held->fTrainSource.get(), held->fTestSource.get()}) {
     source->Rewind();
     while (const VXCommon_1_2::Record* r = source->Next()) {
-      auto outputs = [r](const TrainResult& t) {
-        return dynamic_cast<const NNCategOutput*>(t.fAlgorithm->Score(*r).GetOutputAt(0))
+      const VXCommon_1_2::Record& in = inputs.Of(*r);
+      auto outputs = [&in](const TrainResult& t) {
+        return dynamic_cast<const NNCategOutput*>(t.fAlgorithm->Score(in).GetOutputAt(0))
             ->GetOutputs();
       };
       EXPECT_EQ(outputs(*streamed), outputs(*held));

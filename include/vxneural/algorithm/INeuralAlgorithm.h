@@ -78,11 +78,15 @@ class INeuralAlgorithm {
   virtual double GetTrainingBIC() const = 0;
   virtual double GetTrainingError() const = 0;
   virtual double GetTestingError() const = 0;
-  // Scores one raw record. The list is the algorithm's own, valid until the
-  // next call; it is missing when the record could not be scored.
+  // Scores one raw record of the inputs alone: one field per Input variable,
+  // in list order, wherever the targets stand in the list (an algorithm
+  // without a variable list takes encoded records, input units first). The
+  // list is the algorithm's own, valid until the next call; it is missing
+  // when the record could not be scored.
   virtual const NNOutputList& Score(const VXCommon_1_2::Record& in) = 0;
-  // The raw network outputs of one raw record (probabilities for a
-  // cross-entropy network) into out; the stored status is not changed.
+  // The raw network outputs of one scoring record, as above (probabilities
+  // for a cross-entropy network), into out; the stored status is not
+  // changed.
   virtual VXCommon_1_2::VXStatus Score(const VXCommon_1_2::Record& in,
                                        VXCommon_1_2::Record& out) const = 0;
   virtual VXCommon_1_2::VXStatus ExportModelXML(

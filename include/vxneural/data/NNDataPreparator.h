@@ -4,6 +4,7 @@
 // scoring.
 #pragma once
 
+#include <cstdio>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -22,9 +23,10 @@ class NeuralSettings;
 // list order after the input units; a continuous variable takes one unit
 // (its encoder's Normalize of the raw value), a categorical one with n
 // categories n units, all 0.0 but 1.0 at its code. Other variables take no
-// unit. Raw records hold one value per variable of the list, categorical
-// fields as codes; a record shorter than the list reads as missing values
-// in its absent fields.
+// unit. Raw training records (the sources, EncodeRecord) hold one value
+// per variable of the list, categorical fields as codes; a record shorter
+// than the list reads as missing values in its absent fields. Scoring
+// records (EncodeInputs) hold the inputs alone, in list order.
 //
 // The host's sources and call-back objects are not owned and must outlive
 // the preparator's use of them. The encoded sources are owned by the
@@ -65,7 +67,10 @@ class NNDataPreparator {
   // Encodes up to maxRecords kept records of source into a new temporary
   // file and returns a new source over it (owned by the caller) in encoded,
   // and the number kept in written; encoded is null on an error. The source
-  // is not rewound. The result also becomes GetStatus.
+  // is not rewound. The result also becomes GetStatus. The file takes the
+  // name the settings' name maker gives, or without a maker a name the C
+  // library makes, with no prefix, in the settings' temporary directory (the
+  // system's when none is set); the returned source deletes it.
   VXCommon_1_2::VXStatus EncodeToTempFile(VXCommon_1_2::RecordIterator& source, int maxRecords,
                                           VXCommon_1_2::MultiPassRecordIter*& encoded,
                                           int& written);
@@ -78,15 +83,15 @@ class NNDataPreparator {
   VXCommon_1_2::VXStatus EncodeRecord(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
   // One scoring record into the first I (input) units; encoded grows to I
-  // when shorter. raw has the layout of a training record: one field per
-  // variable of the list, in the list's order, each input read at its
-  // variable's index. Output and unused fields may hold anything (they are
-  // not read) but must be there, so a record of the input fields alone is
-  // read wrongly unless every input precedes every other variable; a field
-  // beyond the end of raw counts as missing. Error 50018 when an input
-  // equals the missing value (the I units are then all 0); else error
-  // 50003 when a categorical code is invalid (its units stay 0, the others
-  // are encoded).
+  // when shorter. raw holds the inputs alone: field k is the k-th Input
+  // variable of the list, in list order, wherever the outputs and unused
+  // variables stand (a training record, with one field per variable, is
+  // not a scoring record unless every input precedes every other
+  // variable). Fields after the inputs are not read; an input field beyond
+  // the end of raw counts as missing. Error 50018 when an input equals the
+  // missing value (the I units are then all 0); else error 50003 when a
+  // categorical code is invalid (its units stay 0, the others are
+  // encoded).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
 
@@ -123,7 +128,9 @@ class NNDataPreparator {
                                       bool toFile, int sourceFailedCode,
                                       std::unique_ptr<VXCommon_1_2::MultiPassRecordIter>& encoded,
                                       int& written, bool& wentToFile);
-  std::string NewTempFileName();
+  // A new temporary file opened for writing and reading, and its name; null
+  // when there is no name or the file cannot be made.
+  std::FILE* OpenTempFile(std::string& name) const;
 
   std::vector<int> fUnitIndex;
   std::vector<int> fCategories;
@@ -154,9 +161,10 @@ class NNDataPreparator {
 
   // Variable indices of the Input variables, in order.
   std::vector<int> fInputFields;
-  // EncodeInputs' plan: per continuous input its field, unit and (once
-  // looked up) encoder; per categorical input its field, first unit and
-  // category count.
+  // EncodeInputs' plan: per continuous input its field of the scoring
+  // record (its place among the inputs), unit and (once looked up)
+  // encoder; per categorical input its field, first unit and category
+  // count.
   struct ContInput {
     int field;
     int unit;
@@ -188,6 +196,4 @@ class NNDataPreparator {
   // OK, or the refusal every operation answers when the list does not match
   // the settings' unit counts.
   VXCommon_1_2::VXStatus fLayoutStatus;
-  // Names temporary files when the settings give no maker.
-  std::unique_ptr<VXCommon_1_2::VXDefaultTempFileNameMaker> fDefaultNameMaker;
 };

@@ -1,5 +1,9 @@
 #include "vxneural/data/NNDataPreparator.h"
 
+#include <stdio.h>   // fdopen, P_tmpdir
+#include <stdlib.h>  // mkstemp
+#include <unistd.h>  // close
+
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
@@ -121,15 +125,18 @@ NNDataPreparator::NNDataPreparator(const NNVarList& varList, const NeuralSetting
   fStatus = fLayoutStatus;
 
   fVarList.SetupContEncoders(settings.GetStandInputs(), settings.GetStandOutputs());
-  // The scoring plan: where each input is read and written. The
-  // continuous inputs' encoders are looked up by RefreshEncoders.
+  // The scoring plan: where each input is read and written. A scoring
+  // record holds the inputs alone, so the k-th input is read from field k
+  // whatever its place in the list. The continuous inputs' encoders are
+  // looked up by RefreshEncoders.
   int unit = 0;
   for (std::size_t k = 0; k < fInputFields.size(); ++k) {
     const int n = fInputCategories[k];
+    const int field = static_cast<int>(k);
     if (n == 1)
-      fContInputs.push_back({fInputFields[k], unit, nullptr});
+      fContInputs.push_back({field, unit, nullptr});
     else
-      fCatInputs.push_back({fInputFields[k], unit, n});
+      fCatInputs.push_back({field, unit, n});
     unit += n;
   }
   // Room for the encoders and the linear plan once, so that refreshing
@@ -157,7 +164,7 @@ void NNDataPreparator::RefreshEncoders() const {
   for (const ContInput& c : fContInputs) {
     // Asked of the variable again: setting up its encoder anew replaces
     // the encoder object.
-    const INNVariable* var = fVarList.GetVarAt(c.field);
+    const INNVariable* var = fVarList.GetVarAt(fInputFields[static_cast<std::size_t>(c.field)]);
     const auto* encoder = var ? dynamic_cast<const NNLinearEncoder*>(var->GetEncoder()) : nullptr;
     if (encoder != nullptr && encoder->GetUserMissingInfo() != nullptr) {
       fSpecialInputs.push_back({c.field, c.unit, encoder});
@@ -298,12 +305,34 @@ NNDataPreparator::PassResult NNDataPreparator::EncodePass(RecordIterator& source
   return result;
 }
 
-std::string NNDataPreparator::NewTempFileName() {
-  if (fTempFileNameMaker != nullptr) return fTempFileNameMaker->GetTempFileName();
-  if (!fDefaultNameMaker) {
-    fDefaultNameMaker = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(fTempFileDir);
+std::FILE* NNDataPreparator::OpenTempFile(std::string& name) const {
+  if (fTempFileNameMaker != nullptr) {
+    // Plain "w+b": a host's name maker may reserve its name by creating the
+    // file, which is then ours to fill and delete.
+    name = fTempFileNameMaker->GetTempFileName();
+    return name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
   }
-  return fDefaultNameMaker->GetTempFileName();
+  // Without a maker the C library names the file, in the settings'
+  // directory (the system's own when none is set) and with no prefix.
+  // mkstemp makes the name and creates the file, private to us, in one
+  // step: the functions that only hand out a name leave a gap in which
+  // another process can take that name (or plant a link under it), which is
+  // why the linker warns of them. The stream is then opened in "w+b" on the
+  // file just made, through its descriptor, so the name is not looked up
+  // again.
+  std::string pattern = fTempFileDir.empty() ? std::string(P_tmpdir) : fTempFileDir;
+  if (pattern.empty() || pattern.back() != '/') pattern += '/';
+  pattern += "XXXXXX";
+  const int descriptor = ::mkstemp(pattern.data());
+  if (descriptor < 0) return nullptr;
+  std::FILE* file = ::fdopen(descriptor, "w+b");
+  if (file == nullptr) {
+    ::close(descriptor);
+    std::remove(pattern.c_str());
+    return nullptr;
+  }
+  name = pattern;
+  return file;
 }
 
 VXStatus NNDataPreparator::EncodeToTempFile(RecordIterator& source, int maxRecords,
@@ -318,11 +347,8 @@ VXStatus NNDataPreparator::EncodeToFile(RecordIterator& source, int maxRecords,
   written = 0;
   if (!fLayoutStatus.IsOK()) return fStatus = fLayoutStatus;
 
-  const std::string name = NewTempFileName();
-  // Plain "w+b": a host's name maker may reserve its name by creating the
-  // file, which is then ours to fill and delete. The default maker skips
-  // names already in use.
-  std::FILE* handle = name.empty() ? nullptr : std::fopen(name.c_str(), "w+b");
+  std::string name;
+  std::FILE* handle = OpenTempFile(name);
   if (handle == nullptr) return fStatus = VXStatus(kTempFileFailed, false);
   PendingFile file(handle, name);
 

@@ -134,7 +134,10 @@ VXStatus GradientDescentBatch::Train(VXStatus& status, MultiPassRecordIter& trai
     ReportProgress(stopped);
   }
 
-  fNIterations = i - 1;
+  // The iteration counter i serves this run's stop rules and reports only:
+  // fNIterations keeps the value it had (the counters a replaced optimizer
+  // handed over, or what a mini-batch update counted), and the driver adds
+  // that value to its own count after every run.
   return FinishRun(status);
 }
 

@@ -6,6 +6,7 @@
 #include "rbf_fixtures.h"
 #include "state_table.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
+#include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
@@ -88,6 +89,102 @@ TEST(MlpTraining, GivenWeightsAreUsedAsTheyAreWithoutASampleAndMustFit) {
   EXPECT_EQ(s.GetDiscreteDatum(1), nWeights + 1);
 }
 
+// Batch gradient descent counts its iterations for its own stop rules and
+// reports only: its count stays as it was, and the driver adds that. A run
+// from given weights (no sample) of 5 data passes with every step taken
+// makes 4 iterations, one report each; both counts stay 0, run after run.
+TEST(MlpTraining, BatchGradientDescentLeavesTheIterationCountsAsTheyWere) {
+  auto m = MakeModel(kContinuousTarget, 100, 0);
+  MLPSettings s = m->settings;
+  s.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kBatch);
+  s.SetMaxNDataPasses(5);
+  s.SetEtaInit(1e-4);
+  s.SetAlpha(0.0);
+  s.SetMinRelativeChangeError(0.0);
+  s.SetMinErrorRatio(0.0);
+  s.SetGradientNormLimit(0.0);
+  s.SetNSkippedReports(0);
+  FunctionListener listener([](VXCommon_1_2::ProgressReport&) {});
+  s.SetProgressListener(&listener);
+  std::valarray<double> weights(0.01,
+                                static_cast<std::size_t>(m->Mlp().GetNetwork()->GetNumWeights()));
+  MLPFactory factory;
+  std::unique_ptr<INeuralAlgorithm> given(
+      factory.CreateNeuralAlgorithm(s, m->list, *m->train, nullptr, &weights));
+  ASSERT_TRUE(given) << factory.GetStatus();
+  auto& a = dynamic_cast<MLPAlgorithm&>(*given);
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(a.Train(100, -1), VXStatus());
+    EXPECT_EQ(a.GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
+    EXPECT_EQ(
+        (Ints{listener.fReports, a.GetOptimizer()->GetNDataPasses(), a.GetNumberOfDataPasses()}),
+        (Ints{4 * run, 5, 5 * run}));
+    EXPECT_EQ((Ints{a.GetOptimizer()->GetNIterations(), a.GetNumberOfIterations()}), (Ints{0, 0}));
+  }
+}
+
+// A list with the target first and one with it between the inputs: a
+// record of the inputs alone, in list order, scores exactly as the network
+// scores the input units of the training encoding of the same values (by a
+// preparator of the model's list and settings).
+TEST(MlpScoring, ScoringRecordsHoldTheInputsAloneWhereverTheTargetStands) {
+  const std::vector<Record> raw = MakeRecords(120, 3);
+  for (const std::vector<int>& order : {std::vector<int>{kY, kX, kC, kV}, {kX, kC, kY, kZ, kV}}) {
+    SCOPED_TRACE(order.size());
+    NNVarList list;
+    for (const int field : order) {
+      const Moments mo = MomentsOf(raw, field);
+      switch (field) {
+        case kC:
+        case kY:
+          list.AddCatVar(
+              field == kC ? "c" : "y", "", field == kC ? 3 : 2, INNVariable::kNumericCategorical,
+              field == kC ? INNVariable::kInput : INNVariable::kOutput, INNVariable::kInteger);
+          break;
+        default:
+          list.AddContVar(field == kX   ? "x"
+                          : field == kV ? "v"
+                                        : "z",
+                          "", mo.min, mo.max, mo.mean, mo.variance,
+                          field == kZ ? INNVariable::kUnused : INNVariable::kInput,
+                          INNVariable::kReal);
+      }
+    }
+    std::vector<Record> records;
+    for (const Record& r : raw) {
+      std::vector<double> fields;
+      for (const int field : order) fields.push_back(r[field]);
+      records.emplace_back(fields);
+    }
+    MLPSettings s(list, 120);
+    s.SetNumHiddenUnits(3, 1);
+    s.SetMaxNDataPasses(10);
+    s.SetRandomSeed(7);
+    VectorRecordIter train(records);
+    MLPFactory factory;
+    std::unique_ptr<INeuralAlgorithm> a(
+        factory.CreateNeuralAlgorithm(s, list, train, nullptr, nullptr));
+    ASSERT_TRUE(a) << factory.GetStatus();
+    ASSERT_EQ(a->Train(120, -1), VXStatus());
+    const auto& mlp = dynamic_cast<const MLPAlgorithm&>(*a);
+    NNetwork twin(mlp.GetMLPSettings());
+    std::valarray<double> w;
+    mlp.GetNetwork()->GetWeights(w);
+    twin.SetWeights(w);
+    NNDataPreparator p(list, mlp.GetMLPSettings(), nullptr, nullptr);
+    for (std::size_t i = 0; i < 20; ++i) {
+      Record encoded, out;
+      ASSERT_EQ(p.EncodeRecord(records[i], encoded), VXStatus());
+      std::vector<double> expected(static_cast<std::size_t>(twin.GetNumOutputs()));
+      VXStatus status;
+      twin.Score(status, encoded.GetAll(), expected.data());
+      ASSERT_EQ(a->Score(InputsOf(raw[i]), out), VXStatus()) << i;
+      EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()), expected) << i;
+    }
+  }
+}
+
 // Raw records scored, measured and counted by the algorithm agree with the
 // network's own passes over the records encoded by hand: the algorithm's
 // encoding of inputs and targets, its decoding of the outputs, its error and
@@ -110,7 +207,7 @@ TEST_P(MlpHandComputation, ErrorAccuracyAndPredictionsMatch) {
     std::vector<double> o(static_cast<std::size_t>(twin.GetNumOutputs()));
     twin.Score(status, EncodeInputsByHand(m->trainRecords, r).data(), o.data());
     if (targets == kCategoricalTarget) hits += (o[1] > o[0]) == (r[kY] == 1.0);
-    const NNOutputList& list = a.Score(r);
+    const NNOutputList& list = a.Score(InputsOf(r));
     ASSERT_FALSE(list.IsMissing());
     int next = 0;
     if (targets != kContinuousTarget) {
@@ -184,7 +281,7 @@ TEST(MlpStates, AnAlgorithmWithoutAnOptimizerIsInTheFailedRestartState) {
   EXPECT_EQ(empty.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
   ExpectStatus(empty.GetStatus(), 50001);
   EXPECT_EQ(empty.GetVarList(), nullptr);
-  EXPECT_TRUE(empty.Score(m->trainRecords[0]).IsMissing());
+  EXPECT_TRUE(empty.Score(InputsOf(m->trainRecords[0])).IsMissing());
 }
 
 // The gated operations do nothing and answer OK or the missing value; the
@@ -209,17 +306,17 @@ void ExpectGated(INeuralAlgorithm& a, const std::vector<Record>& records) {
 TEST(MlpStates, AnErrorClosesTheGateUntilAnotherOperationClearsIt) {
   auto m = MakeModel(kCategoricalTarget, 80, 20);
   INeuralAlgorithm& a = *m->algorithm;
-  Record missingInput = m->trainRecords[0];
+  Record missingInput = InputsOf(m->trainRecords[0]);
   missingInput[kV] = kMissing;
   EXPECT_TRUE(a.Score(missingInput).IsMissing());
   ExpectStatus(a.GetStatus(), 50018);
   ExpectGated(a, m->trainRecords);
   Record out;
-  EXPECT_EQ(a.Score(m->trainRecords[1], out), a.GetStatus());
+  EXPECT_EQ(a.Score(InputsOf(m->trainRecords[1]), out), a.GetStatus());
   EXPECT_EQ(out.Size(), 0);
 
   // Scoring has no gate: a good record stores OK again and work resumes.
-  EXPECT_FALSE(a.Score(m->trainRecords[1]).IsMissing());
+  EXPECT_FALSE(a.Score(InputsOf(m->trainRecords[1])).IsMissing());
   EXPECT_EQ(a.GetStatus(), VXStatus());
   EXPECT_TRUE(a.Train(80, -1).IsOK());
 }

@@ -321,7 +321,8 @@ TEST(RbfSearch, AListenerCallingBackLeavesTheCandidatesAlone) {
 // up, on every path (a scored record, a missing input, a code outside its
 // categories), for MLP and RBF models with both kinds of targets.
 TEST(ScoreAllocation, RawRecordsAreScoredWithoutAllocating) {
-  std::vector<Record> records = MakeRecords(40, 9);
+  std::vector<Record> records;
+  for (const Record& r : MakeRecords(40, 9)) records.push_back(InputsOf(r));
   records[3][kX] = kMissing;  // refused with 50018
   records[5][kC] = 7.0;       // refused with 50003
   for (bool rbf : {false, true}) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -159,20 +160,133 @@ TEST_F(PreparatorTest, EncodedLayoutSkippingCodesAndScoringRecords) {
     EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 0, 0, 1})) << c;
   }
 
-  // Scoring fills the input units only: the target field is not looked at.
+  // Scoring reads a record of the inputs alone (x, c) and fills the input
+  // units only.
   NNDataPreparator q(fList, s, nullptr, nullptr);  // its status still fresh
+  const auto inputs = [](double x, double c) { return Record(std::vector<double>{x, c}); };
   out = Record(std::vector<double>(6, 9.0));
-  EXPECT_TRUE(q.EncodeInputs(Raw(5, 2, 7), out).IsOK());
+  EXPECT_TRUE(q.EncodeInputs(inputs(5, 2), out).IsOK());
   EXPECT_EQ(Values(out), (std::vector<double>{0.5, 0, 0, 1, 9, 9}));
-  EXPECT_EQ(q.EncodeInputs(Raw(kMissing, 2, 0), out), VXStatus(50018, false));
-  EXPECT_EQ(q.EncodeInputs(Raw(5, kMissing, 0), out), VXStatus(50018, false));
+  EXPECT_EQ(q.EncodeInputs(inputs(kMissing, 2), out), VXStatus(50018, false));
+  EXPECT_EQ(q.EncodeInputs(inputs(5, kMissing), out), VXStatus(50018, false));
+  EXPECT_EQ(q.EncodeInputs(Record(std::vector<double>{5}), out), VXStatus(50018, false));
   // An invalid code is an error here, and the other inputs are still done.
-  EXPECT_EQ(q.EncodeInputs(Raw(5, 3, 0), out), VXStatus(50003, false));
+  EXPECT_EQ(q.EncodeInputs(inputs(5, 3), out), VXStatus(50003, false));
   EXPECT_EQ(out[0], 0.5);
   Record shortOut;
-  EXPECT_TRUE(q.EncodeInputs(Raw(2, 0, 0), shortOut).IsOK());
+  EXPECT_TRUE(q.EncodeInputs(inputs(2, 0), shortOut).IsOK());
   EXPECT_EQ(Values(shortOut), (std::vector<double>{0.2, 1, 0, 0}));
   EXPECT_TRUE(q.GetStatus().IsOK()) << "scoring leaves the preparator's status alone";
+}
+
+// A scoring record holds one field per input, in list order, wherever the
+// target and the unused variables stand in the list; its input units are
+// those the training encoding gives the full record of the same values.
+// Inputs: x continuous on 0..10 (min/range: 0.5 for 5), c with 3
+// categories (code 2), z continuous on -2..2 (0.75 for 1); target y with 2
+// categories; u unused.
+TEST(ScoringRecord, HoldsTheInputsAloneWhereverTheTargetStands) {
+  const std::vector<double> expected = {0.5, 0, 0, 1, 0.75};
+  for (const std::string order : {"yxcz", "xycz", "xcyuz", "uyxcz", "xczy"}) {
+    SCOPED_TRACE(order);
+    NNVarList list;
+    std::vector<double> full;  // the training record: one field per variable
+    for (const char v : order) {
+      switch (v) {
+        case 'x':
+          list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+          full.push_back(5);
+          break;
+        case 'c':
+          list.AddCatVar("c", "", 3, INNVariable::kNumericCategorical, INNVariable::kInput,
+                         INNVariable::kInteger);
+          full.push_back(2);
+          break;
+        case 'z':
+          list.AddContVar("z", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
+          full.push_back(1);
+          break;
+        case 'y':
+          list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                         INNVariable::kInteger);
+          full.push_back(1);
+          break;
+        default:
+          list.AddContVar("u", "", 0.0, 1.0, 0.5, 0.1, INNVariable::kUnused, INNVariable::kReal);
+          full.push_back(0.25);
+      }
+    }
+    MLPSettings s(list, 10);
+    s.SetStandInputs(VXNNCommon::kMinRange);
+    NNDataPreparator p(list, s, nullptr, nullptr);
+    Record scored, trained;
+    ASSERT_EQ(p.EncodeInputs(Record(std::vector<double>{5, 2, 1}), scored), VXStatus());
+    EXPECT_EQ(Values(scored), expected);
+    ASSERT_EQ(p.EncodeRecord(Record(full), trained), VXStatus());
+    EXPECT_EQ(std::vector<double>(trained.GetAll(), trained.GetAll() + 5), expected);
+    // Each input is read from its own field: a missing or bad value there
+    // is that input's.
+    EXPECT_EQ(p.EncodeInputs(Record(std::vector<double>{5, 2, kMissing}), scored),
+              VXStatus(50018, false));
+    EXPECT_EQ(p.EncodeInputs(Record(std::vector<double>{5, 2}), scored), VXStatus(50018, false));
+    EXPECT_EQ(p.EncodeInputs(Record(std::vector<double>{5, 3, 1}), scored), VXStatus(50003, false));
+    EXPECT_EQ(Values(scored), (std::vector<double>{0.5, 0, 0, 0, 0.75}));
+  }
+}
+
+// Without a name maker the C library makes each file in the settings'
+// directory, under six characters of its own and no prefix; a file lives as
+// long as the encoded source over it. A directory that cannot hold a file
+// gives 50002 and leaves nothing behind.
+TEST_F(PreparatorTest, WithoutANameMakerTheFileIsMadeInTheSettingsDirectory) {
+  MLPSettings s = Settings(3, 0, 1);
+  s.SetTempFileNameMaker(nullptr);
+  s.SetTempFileDir(fScratch.Path());
+  NNDataPreparator p(fList, s, nullptr, nullptr);
+  std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> first, second;
+  for (auto* owned : {&first, &second}) {
+    CountingSource source(Generate(0, 3));
+    VXCommon_1_2::MultiPassRecordIter* encoded = nullptr;
+    int written = 0;
+    ASSERT_EQ(p.EncodeToTempFile(source, 3, encoded, written), VXStatus());
+    owned->reset(encoded);
+    EXPECT_EQ(written, 3);
+    ExpectSource(encoded, 0, 3);
+  }
+  const std::vector<std::string> names = Entries();
+  ASSERT_EQ(names.size(), 2u) << "one file per encoded source";
+  for (const std::string& name : names) {
+    const std::filesystem::path path(name);
+    EXPECT_EQ(path.parent_path(), std::filesystem::path(fScratch.Path()));
+    const std::string file = path.filename().string();
+    EXPECT_EQ(file.size(), 6u) << file;
+    EXPECT_TRUE(std::all_of(file.begin(), file.end(), [](char c) { return std::isalnum(c); }))
+        << file;
+    EXPECT_EQ(std::filesystem::file_size(path), 3u * 6u * sizeof(double));
+  }
+  std::vector<std::string> held = {dynamic_cast<BinaryRecordIterator&>(*first).GetFileName(),
+                                   dynamic_cast<BinaryRecordIterator&>(*second).GetFileName()};
+  std::sort(held.begin(), held.end());
+  EXPECT_EQ(held, names) << "each source holds its own file";
+  first.reset();
+  EXPECT_EQ(Entries().size(), 1u);
+  second.reset();
+  EXPECT_EQ(Entries(), std::vector<std::string>{});
+
+  // A directory under a regular file cannot exist.
+  const std::string plain = fScratch.Path() + "/plain";
+  std::ofstream(plain) << "x";
+  s.SetTempFileDir(plain + "/sub");
+  NNDataPreparator q(fList, s, nullptr, nullptr);
+  CountingSource source(Generate(0, 3));
+  VXCommon_1_2::MultiPassRecordIter* encoded = nullptr;
+  int written = 7;
+  EXPECT_EQ(q.EncodeToTempFile(source, 3, encoded, written), VXStatus(50002, false));
+  EXPECT_EQ(encoded, nullptr);
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(q.GetStatus(), VXStatus(50002, false));
+  EXPECT_EQ(Entries(), std::vector<std::string>{plain});
+  std::filesystem::remove(plain);
 }
 
 // The budget decides source by source between memory and a file of bare

@@ -38,7 +38,7 @@ TEST(AlgorithmEvaluation, TrainedModelThroughTheFactory) {
   const std::vector<Record>& records = holdout.Records();
   for (const Record& r : records) mean += r[kZ] / static_cast<double>(records.size());
   for (const Record& r : records) {
-    const NNOutputList& out = algorithm->Score(r);
+    const NNOutputList& out = algorithm->Score(InputsOf(r));
     ASSERT_FALSE(out.IsMissing());
     const int k =
         dynamic_cast<const NNCategOutput&>(*out.GetOutputAt(out.FindName("y"))).GetWinningIndex();

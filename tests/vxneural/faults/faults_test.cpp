@@ -518,7 +518,8 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
         // else: the gate stays shut and a save is refused with code 1.
         EXPECT_EQ(a.GetAlgorithmStatus(), VXNNCommon::kCancelled);
         EXPECT_EQ(a.Train(kTrain, -1), VXStatus());
-        EXPECT_TRUE(a.Score(r.m.Records(true)[0]).IsMissing());
+        const Record& first = r.m.Records(true)[0];
+        EXPECT_TRUE(a.Score(a.GetVarList() ? InputsOf(first) : first).IsMissing());
         std::ostringstream shown;
         a.Display(shown);
         EXPECT_NE(shown.str().find("Current algorithm status: Cancelled\n"), std::string::npos);

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -379,6 +380,32 @@ std::vector<double> ReferenceDraws(uint64_t state, int n) {
     draws.push_back(static_cast<double>(state) / 2147483648.0);
   }
   return draws;
+}
+
+// Standard mode draws from the C library's generator, which on this
+// platform goes far beyond 32767: a draw is 15 bits of rand() over 32767,
+// so every draw is a whole number of 32767ths in [0, 1], the sequence
+// follows rand() after the seed, and the draws reach both ends.
+TEST(StandardRandom, DrawsStayInTheUnitIntervalWhateverRandMax) {
+  std::srand(31);
+  const int r1 = std::rand(), r2 = std::rand();
+  VXRandom standard(31, false);
+  EXPECT_EQ(standard.Uniform(), (r1 % 32768) / 32767.0);
+  EXPECT_EQ(standard.Uniform(), (r2 % 32768) / 32767.0);
+  double lowest = 1.0, highest = 0.0;
+  int fractional = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const double u = standard.Uniform();
+    lowest = std::min(lowest, u);
+    highest = std::max(highest, u);
+    const double steps = u * 32767.0;
+    fractional += std::fabs(steps - std::round(steps)) > 1e-6;
+  }
+  EXPECT_GE(lowest, 0.0);
+  EXPECT_LE(highest, 1.0);
+  EXPECT_LT(lowest, 0.001);
+  EXPECT_GT(highest, 0.999);
+  EXPECT_EQ(fractional, 0);
 }
 
 TEST(PortableRandom, RangesFillsAndTheShuffle) {
@@ -1010,14 +1037,15 @@ TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
 }
 
 // Encoding for scoring reads the inputs' linear maps from a copy, in runs
-// of neighbouring continuous inputs (here x alone, then z and w); every
+// of neighbouring continuous inputs (here x, z and w: the target standing
+// between x and z in the list has no field in a scoring record); every
 // change made through the writable variable list must reach the next
 // record, for scoring and for training, and a record too short for a run is
 // refused.
 TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
   NNVarList list;
   list.AddContVar("x", "", 0.0, 10.0, 5.0, 4.0, INNVariable::kInput, INNVariable::kReal);
-  // The target's field lies between x and z, whose units are neighbours.
+  // The target lies between x and z in the list.
   list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
                  INNVariable::kInteger);
   list.AddContVar("z", "", -2.0, 2.0, 0.0, 1.0, INNVariable::kInput, INNVariable::kReal);
@@ -1030,7 +1058,7 @@ TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
   const struct {
     const char* name;
     std::function<void(NNVarList&)> change;
-    std::vector<double> units;  // x, z, w, c of the raw record {5, 0, 1, -1, 1}
+    std::vector<double> units;  // x, z, w, c of the scoring record {5, 1, -1, 1}
   } cases[] = {
       {"none", [](NNVarList&) {}, {0.5, 0.75, 0.25, 0, 1, 0}},
       {"user-missing interval on x",
@@ -1050,8 +1078,11 @@ TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
        },
        {5.0, 1.0, -1.0, 0, 1, 0}},
   };
-  const Record raw(std::vector<double>{5, 0, 1, -1, 1});
-  const Record withoutW(std::vector<double>{5, 0, 1});
+  // The scoring record holds the inputs alone; the training record of the
+  // same values has the target's field too, in list order.
+  const Record raw(std::vector<double>{5, 1, -1, 1});
+  const Record training(std::vector<double>{5, 0, 1, -1, 1});
+  const Record withoutW(std::vector<double>{5, 1});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     NNDataPreparator p(list, settings, nullptr, nullptr);
@@ -1063,7 +1094,7 @@ TEST(ScoreEncoding, FollowsChangesOfTheEncoders) {
     // Encoding for training reads the replaced encoders too (the input
     // units come first).
     Record full;
-    ASSERT_TRUE(p.EncodeRecord(raw, full).IsOK());
+    ASSERT_TRUE(p.EncodeRecord(training, full).IsOK());
     EXPECT_EQ(std::vector<double>(full.GetAll(), full.GetAll() + 6), c.units);
     EXPECT_EQ(p.EncodeInputs(withoutW, out), VXStatus(50018, false));
     EXPECT_EQ(std::vector<double>(out.GetAll(), out.GetAll() + out.Size()),

@@ -507,24 +507,25 @@ TEST(GradientDescentBatchTrain, HalvesTheRateAndCapsTheMomentumByHand) {
                               w3 = w2 - 0.5 * TwoPointGradient(w2) +
                                    0.225 * std::sqrt(2.0) * (w2 - w1);
   const struct {
-    int passes, iterations;
+    int passes;
     std::valarray<double> w;
     double change;  // relative change of the last step's error
   } runs[] = {
       // The limit ends the first search: the run keeps the weights it
       // started from.
-      {2, 1, w0, VXMV::gMissingValue},
-      {3, 1, w1, RelativeChange(0.5, 0.125)},
-      {4, 2, w2, RelativeChange(0.125, TwoPointError(w2))},
-      {5, 3, w3, RelativeChange(TwoPointError(w2), TwoPointError(w3))},
+      {2, w0, VXMV::gMissingValue},
+      {3, w1, RelativeChange(0.5, 0.125)},
+      {4, w2, RelativeChange(0.125, TwoPointError(w2))},
+      {5, w3, RelativeChange(TwoPointError(w2), TwoPointError(w3))},
   };
   for (const auto& r : runs) {
     SCOPED_TRACE(r.passes);
     p.settings->SetMaxNDataPasses(r.passes);
     EXPECT_TRUE(p.Run().IsOK());
     ExpectWeightsNear(WeightsOf(*p.net), r.w);
+    // The run's iterations are its own: the optimizer's count stays 0.
     EXPECT_EQ(Counts(*p.opt), std::make_tuple(VXNNCommon::kStoppedMaxDataPasses,
-                                              VXNNCommon::kTrained, r.passes, r.iterations, 2));
+                                              VXNNCommon::kTrained, r.passes, 0, 2));
     EXPECT_NEAR(p.opt->GetTrainError(), TwoPointError(r.w), 1e-12);
     EXPECT_NEAR(p.opt->GetAccumError(), TwoPointError(r.w), 1e-12);
     EXPECT_NEAR(p.opt->GetRelChangeInErr(), r.change, 1e-12);
@@ -572,7 +573,7 @@ TEST(GradientDescentBatchStop, RulesFireInTheirOrderAfterTheFirstStep) {
     relax();
     SCOPED_TRACE(VXNNCommon::DisplayText(expected));
     EXPECT_TRUE(p.Run().IsOK());
-    EXPECT_EQ(Counts(*p.opt), std::make_tuple(expected, VXNNCommon::kTrained, 2, 1, 40));
+    EXPECT_EQ(Counts(*p.opt), std::make_tuple(expected, VXNNCommon::kTrained, 2, 0, 40));
     ExpectWeightsNear(WeightsOf(*p.net), p.FirstStep());
     EXPECT_NEAR(p.opt->GetRelChangeInErr(), RelativeChange(e0, e1), 1e-12);
     EXPECT_NEAR(p.opt->GetErrorRatio(), p.ErrorRatio(e1), 1e-12);
@@ -685,6 +686,67 @@ TEST(GradientDescentMBOTrain, StepsAndRateDecayAndTheBestEpochByHand) {
   }
 }
 
+// Training toward slope 1 from zero weights, tested on targets of slope
+// 1/2: the test error falls, then rises. The run stops 3 epochs after the
+// best and goes back to the weights of that epoch, kept with the values of
+// its test pass: the test error there, and the training error of the
+// epoch before (that epoch's own training pass comes later). A run stopped
+// by the data-pass limit at the best epoch ends at the same weights.
+TEST(GradientDescentMBOVerify, RunEndsAtTheWeightsOfTheBestTestEpoch) {
+  const std::vector<Record> testRecords = LinearRecords(20, 8, 0.5);
+  struct Run : Problem {
+    Run(int maxPasses, Recorder* recorder, const std::vector<Record>& testRecords)
+        : Problem(LinearProblem({}, 40, 7, 3)) {
+      MLPSettings& s = *settings;
+      s.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch);
+      s.SetEtaInit(0.01);
+      s.SetEtaLow(0.01);
+      s.SetAlpha(0.0);
+      s.SetMaxNDataPasses(maxPasses);
+      s.SetMaxNStepsTrackError(3);
+      s.SetCheckTrainErrVerifyingCycle(true);
+      s.SetProgressListener(recorder);
+      net->SetWeights(std::valarray<double>(0.0, 3));
+      mbo = std::make_unique<GradientDescentMBO>(settings.get(), net.get(), inputs + outputs, 10,
+                                                 &random);
+      auto train = VectorRecordIter::Borrow(records);
+      auto test = VectorRecordIter::Borrow(testRecords);
+      VXStatus status;
+      mbo->Train(status, train, &test, 1000, 1000);
+      EXPECT_TRUE(status.IsOK());
+    }
+    VXRandom random{5u, true};
+    std::unique_ptr<GradientDescentMBO> mbo;
+  };
+  const auto run = [&](int maxPasses, Recorder* recorder) {
+    return std::make_unique<Run>(maxPasses, recorder, testRecords);
+  };
+  Recorder recorder;
+  const auto r = run(1000, &recorder);
+  EXPECT_EQ(r->mbo->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
+  // One report per epoch, then one for the restored epoch.
+  ASSERT_GE(recorder.shown.size(), 6u);
+  const std::size_t epochs = recorder.shown.size() - 1;
+  std::size_t best = 0;
+  for (std::size_t e = 1; e < epochs; ++e)
+    if (recorder.shown[e].testError < recorder.shown[best].testError) best = e;
+  ASSERT_GE(best, 1u) << "the test error must fall first";
+  ASSERT_EQ(epochs, best + 4) << "the stop comes 3 epochs after the best";
+  const double bestTest = recorder.shown[best].testError;
+  EXPECT_GT(recorder.shown[epochs - 1].testError, bestTest);
+  const std::valarray<double> kept = WeightsOf(*r->net);
+  EXPECT_NEAR(Evaluate(*r->oracle, kept, testRecords).error, bestTest, 1e-12);
+  EXPECT_EQ(r->mbo->GetTestError(), bestTest);
+  EXPECT_EQ(r->mbo->GetTrainError(), recorder.shown[best - 1].trainError);
+  EXPECT_NE(recorder.shown[best].trainError, recorder.shown[best - 1].trainError);
+  EXPECT_EQ(recorder.shown.back().testError, bestTest);
+
+  // The first pass, then an epoch and a training-error pass per epoch.
+  const auto twin = run(1 + 2 * static_cast<int>(best + 1), nullptr);
+  EXPECT_EQ(twin->mbo->GetStopReason(), VXNNCommon::kStoppedMaxDataPasses);
+  ExpectWeightsNear(WeightsOf(*twin->net), kept, 0.0);
+}
+
 // Fewer records than a mini-batch holds are stepped on whole once an
 // epoch: a step of batch gradient descent, the momentum capped alike (and
 // the capped momentum kept in the settings), as long as every step is
@@ -697,7 +759,9 @@ TEST(GradientDescentMBOTrain, AWholeBatchStepsAsBatchGradientDescent) {
   batch.settings->SetAlphaReduction(0.5);
   batch.settings->SetMaxNDataPasses(4);
   EXPECT_TRUE(batch.Run().IsOK());
-  ASSERT_EQ(batch.opt->GetNIterations(), 3) << "a step was refused";
+  // The starting pass and three trial steps: the same weights as three
+  // mini-batch steps only when none of the trials was refused.
+  ASSERT_EQ(batch.opt->GetNDataPasses(), 4);
   ExpectWeightsNear(WeightsOf(*r.net), WeightsOf(*batch.net), 1e-15);
   EXPECT_EQ(r.mbo->GetNIterations(), 3);
   EXPECT_LT(r.settings->GetAlpha(), 5.0);

@@ -205,6 +205,7 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   std::vector<std::vector<double>> expected;
   std::vector<int> winners;
   VXCommon_1_2::Record record;
+  vxnn::ScoringRecord inputs(list);
   for (std::size_t row :
        vxnn::SplitRecords(table.fRows.size(), m.trained->fTestFraction, m.trained->fPartitionSeed)
            .fTest) {
@@ -218,7 +219,7 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
     }
     for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << cells[i];
     csv << "\n";
-    const NNOutputList& outputs = algorithm->Score(record);
+    const NNOutputList& outputs = algorithm->Score(inputs.Of(record));
     std::vector<double> figures;
     for (int t = 0; t < static_cast<int>(outputs.GetNames().size()); ++t) {
       const INNOutput* o = outputs.GetOutputAt(t);
