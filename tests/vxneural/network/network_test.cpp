@@ -885,6 +885,115 @@ TEST(BlockedRbfPass, EveryKernelGivesTheReferenceErrorsAndOutputs) {
   }
 }
 
+// Far from the origin the blocked RBF pass must still sum each squared
+// difference as the hidden layer does, (x_i - c_ji)^2 / a_j term by term: a
+// form through |x|^2 - 2 x.c + |c|^2 cancels away most of a distance there.
+// Centres and records sit around an offset. For every kernel this
+// machine runs: the hidden and output units of each record (the last one of
+// a pass over the records up to it, at every place in a block) against a
+// record-by-record forward pass, and the summed error of the whole pass.
+// The distances are the same bits; the activations may differ in the last
+// places, since the kernel's exponential is its own polynomial and its
+// normalising sums run in vector lanes, hence relative 1e-13 (values below
+// the smallest normal double may be 0; outputs
+// relative to the sum of their terms' magnitudes, whose order of addition
+// differs too).
+TEST(BlockedRbfPass, AgreesWithTheRecordByRecordSumsAtAnyOffset) {
+  // With one width for all units a far record's exponents are thousands
+  // each but within a few hundred of each other: a distance rounded
+  // otherwise than term by term shows in the normalised units.
+  const struct {
+    int inputs, units, centers;
+    bool oneWidth;
+  } shapes[] = {{1, 3, 3, false},
+                {3, 12, 12, false},
+                {9, 21, 17, false},
+                {37, 9, 5, false},
+                {20, 10, 10, true}};
+  for (const double offset : {0.0, 1e4, 1e6})
+    for (const ActivationFunction hiddenFn :
+         {VXNNCommon::kRadialBasis, VXNNCommon::kNormalizedRadialBasis})
+      for (const auto& shape : shapes) {
+        SCOPED_TRACE("offset " + std::to_string(offset) + ", activation " +
+                     std::to_string(hiddenFn) + ", " + std::to_string(shape.inputs) + "-" +
+                     std::to_string(shape.units) + "/" + std::to_string(shape.centers));
+        const std::vector<int> categories = {3, 1};
+        RBFSettings settings(shape.inputs, categories, 300);
+        settings.SetActivFnHiddenLayer(hiddenFn);
+        settings.SetNumHiddenUnits(shape.units, 1);
+        NNetwork net(settings);
+        net.GetRBFHiddenLayer()->SetNumCenters(shape.centers);
+        std::mt19937 gen(static_cast<unsigned>(shape.inputs * 31 + shape.centers));
+        std::uniform_real_distribution<double> u(-1.0, 1.0), width(0.5, 3.0);
+        std::valarray<double> hidden(static_cast<std::size_t>((shape.inputs + 1) * shape.centers));
+        for (std::size_t i = 0; i < hidden.size(); ++i)
+          hidden[i] = i < static_cast<std::size_t>(shape.inputs * shape.centers) ? offset + u(gen)
+                                                                                 : width(gen);
+        if (shape.oneWidth)
+          hidden[std::slice(shape.inputs * shape.centers, shape.centers, 1)] = 1.7;
+        ASSERT_EQ(net.GetLayer(1)->SetWeights(hidden, 0), static_cast<int>(hidden.size()));
+        INLayer* out = net.GetLayer(2);
+        std::valarray<double> w(static_cast<std::size_t>(out->GetNumWeights()));
+        for (double& x : w) x = u(gen);
+        out->SetWeights(w, 0);
+        // Every fourth record far from every centre.
+        std::vector<Record> records = MakeRecords(shape.inputs, categories, 2 * 96 + 5, 17);
+        for (std::size_t r = 0; r < records.size(); ++r)
+          for (int i = 0; i < shape.inputs; ++i)
+            records[r].GetAll()[i] = offset + (r % 4 == 3 ? 25.0 : 1.5) * records[r].GetAll()[i];
+
+        // The record-by-record forward pass.
+        const int nOut = net.GetNumOutputs();
+        std::vector<std::vector<double>> hiddenRef, outRef, outScale;
+        double errorRef = 0.0;
+        for (const Record& r : records) {
+          net.ResetUnitValues();
+          net.ForwardPass(r.GetAll(), true);
+          const double* h = net.GetLayer(1)->GetUnitValues();
+          const double* y = out->GetUnitValues();
+          hiddenRef.emplace_back(h, h + shape.centers);
+          outRef.emplace_back(y, y + nOut);
+          outScale.emplace_back();
+          const bool bias = hiddenFn == VXNNCommon::kRadialBasis;
+          const int row = shape.units + (bias ? 1 : 0);
+          for (int k = 0; k < nOut; ++k) {
+            double scale = bias ? std::fabs(w[k * row]) : 0.0;
+            for (int j = 0; j < shape.centers; ++j)
+              scale += std::fabs(h[j] * w[k * row + (bias ? 1 : 0) + j]);
+            outScale.back().push_back(scale);
+          }
+          errorRef += net.RecordError(r.GetAll() + shape.inputs);
+        }
+        for (PassKernel k : VXNeural::AvailablePassKernels()) {
+          if (k == PassKernel::kReference) continue;
+          SCOPED_TRACE(VXNeural::PassKernelName(k));
+          KernelScope scope(k);
+          auto source = VectorRecordIter::Borrow(records);
+          VXStatus status;
+          int n = 0;
+          net.ResetDerivatives();
+          net.ProcessRecords(status, source, 1 << 30, n, true, false);
+          ASSERT_EQ(n, static_cast<int>(records.size()));
+          EXPECT_NEAR(net.GetAccumError(), errorRef, 1e-13 * errorRef);
+          for (int last = 0; last < n; ++last) {
+            source.Rewind();
+            net.ResetDerivatives();
+            int read = 0;
+            net.ProcessRecords(status, source, last + 1, read, true, false);
+            ASSERT_EQ(read, last + 1);
+            const double* h = net.GetLayer(1)->GetUnitValues();
+            const double* y = out->GetUnitValues();
+            for (int j = 0; j < shape.centers; ++j)
+              ASSERT_NEAR(h[j], hiddenRef[last][j], 1e-13 * hiddenRef[last][j] + 1e-300)
+                  << "record " << last << " unit " << j;
+            for (int o = 0; o < nOut; ++o)
+              ASSERT_NEAR(y[o], outRef[last][o], 1e-13 * outScale[last][o])
+                  << "record " << last << " output " << o;
+          }
+        }
+      }
+}
+
 // --- Scoring one record ------------------------------------------------------
 
 // Input rows: dense values, one-of-n groups (mostly zeros, whole pairs of
