@@ -994,6 +994,80 @@ TEST(BlockedRbfPass, AgreesWithTheRecordByRecordSumsAtAnyOffset) {
       }
 }
 
+// The cancel object is asked before every record, by the record-by-record
+// pass and by every blocked one alike: with a host that says yes at its
+// N-th question, the pass reads exactly the N - 1 records before it (polls:
+// one per record read, and the yes), leaves the source at record N - 1 and
+// sums those records alone; a host that never says yes is asked once per
+// record. Sources: records in place, records copied from a stream, and
+// records in place that the source stops handing out in place part way
+// (the pass then reads on with Next without asking twice for one record).
+struct InPlaceRecords : VectorRecordIter {
+  InPlaceRecords(const std::vector<Record>& records, std::size_t refuseFrom)
+      : VectorRecordIter(Borrow(records)), fRefuseFrom(refuseFrom) {}
+  const Record* Next() override {
+    const Record* r = VectorRecordIter::Next();
+    fRead += r != nullptr;
+    return r;
+  }
+  int NextRows(const double** rows, int max, int width) override {
+    if (fRead >= fRefuseFrom) return -1;
+    const int n = HandOutRows(rows, max, width);
+    fRead += static_cast<std::size_t>(std::max(n, 0));
+    return n;
+  }
+  std::size_t fRefuseFrom, fRead = 0;
+};
+
+TEST(PassCancel, EveryPassAsksBeforeEachRecordAndStopsRightThere) {
+  const int kRecords = 2 * 96 + 17;
+  const std::vector<Record> records = MakeRecords(5, {3}, kRecords, 23);
+  const long never = -1;
+  for (const bool rbf : {false, true})
+    for (PassKernel kernel : VXNeural::AvailablePassKernels())
+      for (const char* how : {"in place", "streamed", "in place, then refused"})
+        for (const long yesAt : {1L, 2L, 96L, 97L, 98L, 150L, 209L, 210L, never}) {
+          SCOPED_TRACE(std::string(rbf ? "RBF " : "MLP ") + VXNeural::PassKernelName(kernel) +
+                       ", " + how + ", yes at poll " + std::to_string(yesAt));
+          KernelScope scope(kernel);
+          host_doubles::CountdownCancel cancel(yesAt == never ? never : yesAt - 1);
+          RBFSettings rbfSettings(5, {3}, kRecords);
+          auto mlpSettings = MakeSettings(5, {3}, {4}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+          NeuralSettings& settings = rbf ? static_cast<NeuralSettings&>(rbfSettings) : *mlpSettings;
+          settings.SetCancelPointer(&cancel);
+          NNetwork net(settings);
+          net.SetWeights(RandomWeights(net.GetNumWeights(), 3, 0.2, 1.0));
+          const std::string h = how;
+          InPlaceRecords inPlace(records, h == "in place" ? kRecords : 50);
+          host_doubles::CountingSource streamed(records);
+          VXCommon_1_2::RecordIterator& source =
+              h == "streamed" ? static_cast<VXCommon_1_2::RecordIterator&>(streamed) : inPlace;
+          VXStatus status;
+          int n = -1;
+          net.ProcessRecords(status, source, 1 << 30, n, false, false);
+          const int read = yesAt == never ? kRecords : std::min<int>(yesAt - 1, kRecords);
+          EXPECT_EQ(n, read);
+          EXPECT_EQ(h == "streamed" ? streamed.Position() : inPlace.fRead,
+                    static_cast<std::size_t>(read));
+          EXPECT_EQ(cancel.fQueries, yesAt == never || yesAt > kRecords ? read : read + 1);
+          if (yesAt != never && yesAt <= kRecords) {
+            EXPECT_TRUE(net.IsCanceled());
+            EXPECT_EQ(cancel.fQueries, read + 1) << "latched: the host is not asked again";
+          }
+          // The records read are the ones summed: the reference pass over
+          // as many.
+          const double error = net.GetAccumError();
+          KernelScope reference(PassKernel::kReference);
+          settings.SetCancelPointer(nullptr);
+          NNetwork again(settings);
+          again.SetWeights(RandomWeights(again.GetNumWeights(), 3, 0.2, 1.0));
+          auto all = VectorRecordIter::Borrow(records);
+          int m = 0;
+          again.ProcessRecords(status, all, read, m, false, false);
+          EXPECT_NEAR(error, again.GetAccumError(), 1e-12 * again.GetAccumError());
+        }
+}
+
 // --- Scoring one record ------------------------------------------------------
 
 // Input rows: dense values, one-of-n groups (mostly zeros, whole pairs of
