@@ -36,6 +36,7 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/network/VXRandom.h"
@@ -237,6 +238,101 @@ struct CountingIter : VectorRecordIter {
   }
   int handedOut = 0;
 };
+
+// --- Sources that fail part way --------------------------------------------
+
+// A pass over a source that fails part way must not pass for a pass over
+// all of it: training and test passes end the run with 50014 (training
+// records) or 50015 (test records), in state Inconsistent, and the solver
+// leaves the output weights as they were. The sources: a temporary file of
+// encoded records cut inside its 13th record (the system's own reader ends
+// in status 3), and a source that turns bad when asked for its 13th record
+// (so that nothing told of the failure before).
+class TurnsBad : public MultiPassRecordIter {
+ public:
+  TurnsBad(const std::vector<Record>& records, std::size_t badAt)
+      : fRecords(records), fBadAt(badAt) {}
+  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
+  const Record* Next() override {
+    if (!IsGood()) return nullptr;
+    if (fPos == fBadAt) {
+      fBad = true;
+      return nullptr;
+    }
+    return &fRecords[fPos++];
+  }
+  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    fPos = 0;
+    fBad = false;
+    return GetStatus();
+  }
+
+ private:
+  const std::vector<Record>& fRecords;
+  std::size_t fBadAt, fPos = 0;
+  bool fBad = false;
+};
+
+// The records up to the middle of record cut, in a temporary file read by
+// the system's reader (which deletes nothing: the file has no name).
+std::unique_ptr<MultiPassRecordIter> CutFile(const std::vector<Record>& records, std::size_t cut) {
+  std::FILE* file = std::tmpfile();
+  const std::size_t width = records[0].Size();
+  for (std::size_t r = 0; r < cut; ++r)
+    std::fwrite(records[r].GetAll(), sizeof(double), width, file);
+  std::fwrite(records[cut].GetAll(), sizeof(double), width / 2, file);
+  std::rewind(file);
+  return std::make_unique<VXNeural::BinaryRecordIterator>(file, static_cast<int>(width), "");
+}
+
+TEST(SourceFailingPartWay, EveryTrainingAndTestPassAnswersTheSourceCode) {
+  const std::vector<Record> records = network_fixtures::MakeRecords(2, {1}, 30, 5);
+  enum Method { kSCG, kGD, kRBFSolver, kLinear };
+  const struct {
+    Method method;
+    bool test;  // the test records fail, not the training records
+  } runs[] = {{kSCG, false}, {kSCG, true},        {kGD, false},
+              {kGD, true},   {kRBFSolver, false}, {kLinear, false}};
+  for (const auto& run : runs)
+    for (const bool cutFile : {true, false}) {
+      SCOPED_TRACE(std::to_string(run.method) + (run.test ? " test" : " training") +
+                   (cutFile ? ", file cut" : ", turns bad"));
+      TurnsBad turnsBad(records, 12);
+      std::unique_ptr<MultiPassRecordIter> cut = CutFile(records, 12);
+      MultiPassRecordIter& failing = cutFile ? *cut : turnsBad;
+      auto good = VectorRecordIter::Borrow(records);
+      MultiPassRecordIter& train = run.test ? good : failing;
+      MultiPassRecordIter* test = run.test ? &failing : nullptr;
+      const int code = run.test ? 50015 : 50014;
+      VXStatus status;
+      if (run.method == kRBFSolver) {
+        RBFSettings settings(2, {1}, 30);
+        settings.SetNumHiddenUnits(4, 1);
+        NNetwork net(settings);
+        VXRandom rng(3, true);
+        net.RandomizeWeights(rng, -1.0, 1.0);
+        const std::valarray<double> before = WeightsOf(net);
+        RBFLinReg solver(&settings, &net);
+        status = solver.TrainPass(train, 1000);
+        EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+        ExpectWeightsNear(WeightsOf(net), before, 0.0);
+      } else {
+        auto settings =
+            MakeSettings(2, {1}, run.method == kLinear ? std::vector<int>{} : std::vector<int>{3},
+                         VXNNCommon::kIdentity, 30);
+        NNetwork net(*settings);
+        net.SetWeights(RandomWeights(net.GetNumWeights(), 4, -0.5, 0.5));
+        std::unique_ptr<IOptimizationAlgorithm> opt;
+        if (run.method == kSCG) opt = std::make_unique<ScaledConjGrad>(settings.get(), &net);
+        if (run.method == kGD) opt = std::make_unique<GradientDescentBatch>(settings.get(), &net);
+        if (run.method == kLinear) opt = std::make_unique<LinearRegr>(settings.get(), &net);
+        opt->Train(status, train, test, 1000, 1000);
+        EXPECT_EQ(opt->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      }
+      EXPECT_EQ(status, VXStatus(code, false));
+    }
+}
 
 // --- The least-squares solvers -----------------------------------------------
 
