@@ -2,8 +2,9 @@
 // training pass (forward pass, error and back-propagation with gradient
 // accumulation), on three network sizes. Then one full gradient pass over
 // 1797 records (the size of the peer comparison, bench/compare_pass.sh)
-// with each pass kernel this machine runs, and the core's peak measured
-// with each kernel's instructions.
+// with each pass kernel this machine runs, an error-only pass with a host
+// cancel object (what polling it before every record costs), and the core's
+// peak measured with each kernel's instructions.
 //
 // Counters: records/s, and FLOP/s as bench_common.h counts them;
 // record_weights/s (records x weights of the network) for the full passes.
@@ -15,6 +16,7 @@
 
 #include "bench_common.h"
 #include "network/kernels/KernelTable.h"
+#include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
@@ -98,6 +100,45 @@ void GradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel k
   VXNeural::SetPassKernel(before);
 }
 
+// A host cancel object that never says yes and counts its questions.
+struct CountingCancel : VXCommon_1_2::VXQueryCancel {
+  bool QueryCancel() override {
+    ++fQueries;
+    return false;
+  }
+  long fQueries = 0;
+};
+
+// The error-only pass of a test-error measurement (the pass whose cost is
+// mostly per record, not per weight) over records held in memory, with a
+// host cancel object in the settings: polls/record tells how often the pass
+// asks it, the time what asking costs.
+void CancelPolledPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
+  const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  VXNeural::SetPassKernel(kernel);
+  CountingCancel cancel;
+  MLPSettings settings(c.inputs, std::vector<int>{c.outputs}, kPassRecords);
+  settings.SetNumHiddenUnits(c.hidden, 1);
+  settings.SetCancelPointer(&cancel);
+  NNetwork net(settings);
+  VXRandom rng(12345, true);
+  net.RandomizeWeights(rng);
+  const auto records = bench::SyntheticRecords(c, kPassRecords, 7);
+  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  VXCommon_1_2::VXStatus status;
+  int n = 0;
+  for (auto _ : state) {
+    source.Rewind();
+    net.ResetDerivatives();
+    net.ProcessRecords(status, source, kPassRecords, n, true, false);
+    benchmark::DoNotOptimize(net.GetAccumError());
+  }
+  const double read = static_cast<double>(state.iterations()) * kPassRecords;
+  state.counters["records/s"] = benchmark::Counter(read, benchmark::Counter::kIsRate);
+  state.counters["polls/record"] = static_cast<double>(cancel.fQueries) / read;
+  VXNeural::SetPassKernel(before);
+}
+
 // The core's peak with the kernel's instructions: independent multiply-add
 // chains in registers, no memory traffic.
 void Peak(benchmark::State& state, const VXNeural::detail::KernelTable* table) {
@@ -121,6 +162,10 @@ int main(int argc, char** argv) {
     for (const Case& c : kPassCases)
       benchmark::RegisterBenchmark(("GradientPass/" + bench::ShapeName(c) + "/" + kernel).c_str(),
                                    GradientPass, c, k);
+    for (const Case& c : {bench::Case{10, 8, 3}, bench::Case{64, 32, 10}})
+      benchmark::RegisterBenchmark(
+          ("CancelPolledPass/" + bench::ShapeName(c) + "/" + kernel).c_str(), CancelPolledPass, c,
+          k);
   }
   const std::pair<VXNeural::PassKernel, const VXNeural::detail::KernelTable*> tables[] = {
       {VXNeural::PassKernel::kBaseline, VXNeural::detail::BaselineKernel()},

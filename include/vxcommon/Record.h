@@ -53,7 +53,8 @@ class RecordRowSource {
  public:
   // Hands out up to `max` of the next records at once: rows[i] gets the
   // values of the i-th, and all of them stay in place until the source is
-  // next advanced, rewound, changed or destroyed. Records with fewer than
+  // rewound, changed or destroyed (reading on, by either call, moves none of
+  // them: a reader may take a block's records a few at a time). Records with fewer than
   // `width` fields are passed over, uncounted. Returns how many were handed
   // out (fewer than `max` only when the data ends there; 0: no more), or -1,
   // having read nothing, when the records cannot be handed out in place

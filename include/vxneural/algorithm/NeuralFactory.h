@@ -100,7 +100,9 @@ class NeuralFactory {
                    VXCommon_1_2::MultiPassRecordIter* test);
   // The stream is good, else 50016.
   bool StreamGood(std::istream& in);
-  void CountTestRecords(Settings& settings, VXCommon_1_2::MultiPassRecordIter* test);
+  // When the settings have no test record count, counts the test records
+  // into them; false with 50015 when the source fails while counted.
+  bool CountTestRecords(Settings& settings, VXCommon_1_2::MultiPassRecordIter* test);
   // Reads the settings and (when they say so) the variable list into the
   // kept objects; false with the status set on a read failure. The XML
   // form reads the document start first.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "algorithm/AlgorithmCodes.h"
+#include "data/SourceCheck.h"
 #include "persist/BinaryIO.h"
 #include "vxcommon/XMLStream.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -55,13 +56,22 @@ bool NeuralFactory<Settings, Algorithm>::StreamGood(std::istream& in) {
 }
 
 template <class Settings, class Algorithm>
-void NeuralFactory<Settings, Algorithm>::CountTestRecords(Settings& settings,
+bool NeuralFactory<Settings, Algorithm>::CountTestRecords(Settings& settings,
                                                           VXCommon_1_2::MultiPassRecordIter* test) {
-  if (test == nullptr || settings.GetNTestRecords() >= 1) return;
+  if (test == nullptr || settings.GetNTestRecords() >= 1) return true;
   int count = 0;
   while (test->IsGood() && test->Next() != nullptr) ++count;
+  // Every later pass stops at this count: a source that failed here would
+  // fail no pass, and every test error would be that of the records before
+  // its failure.
+  const bool failed = VXNeural::detail::SourceFailed(*test);
   test->Rewind();
+  if (failed) {
+    fStatus = VXCommon_1_2::VXStatus(VXNeural::codes::kTestSourceNotGood, false);
+    return false;
+  }
   settings.SetNTestRecords(count);
+  return true;
 }
 
 template <class Settings, class Algorithm>
@@ -82,7 +92,7 @@ INeuralAlgorithm* NeuralFactory<Settings, Algorithm>::CreateNeuralAlgorithm(
     fStatus = VXCommon_1_2::VXStatus(VXNeural::codes::kNoTrainingRecords, false);
     return nullptr;
   }
-  CountTestRecords(settings, test);
+  if (!CountTestRecords(settings, test)) return nullptr;
   settings.SetHasVarList(false);
   return Hand(new Algorithm(settings, train, test));
 }
@@ -113,7 +123,7 @@ INeuralAlgorithm* NeuralFactory<Settings, Algorithm>::CreateNeuralAlgorithm(
     fStatus = VXStatus(codes::kOutputCategoriesDiffer, false);
     return nullptr;
   }
-  CountTestRecords(settings, test);
+  if (!CountTestRecords(settings, test)) return nullptr;
   settings.SetHasVarList(true);
   auto preparator = std::make_unique<NNDataPreparator>(varList, settings, &train, test);
   fStatus = preparator->Prepare(settings);

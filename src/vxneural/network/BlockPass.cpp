@@ -389,9 +389,7 @@ void RBFBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   Fit(fH, block * fLdHidden);
   Fit(fY, block * fLdOut);
   Fit(fCentersT, static_cast<std::size_t>(fNInputs) * fLdHidden);
-  Fit(fCenters, static_cast<std::size_t>(fNHidden) * fLdIn);
-  Fit(fCenterNorms, fLdHidden);
-  Fit(fScales, fLdHidden);
+  Fit(fVariances, fLdHidden);
   Fit(fWeightsT, static_cast<std::size_t>(fNHidden) * fLdOut);
   Fit(fWeightsN, static_cast<std::size_t>(fNOutputs) * fLdHidden);
   Fit(fBias, fLdOut);
@@ -408,20 +406,12 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   const std::size_t ldH = fLdHidden, ldO = fLdOut;
   std::fill(fCentersT.begin(), fCentersT.begin() + fNInputs * ldH, 0.0);
   // The kernel reads whole vectors of these; past the centres in use they
-  // are masked, but must be numbers.
-  std::fill(fCenterNorms.begin(), fCenterNorms.begin() + ldH, 0.0);
-  std::fill(fScales.begin(), fScales.begin() + ldH, 0.0);
+  // are masked, but must be numbers, and the variances not 0.
+  std::fill(fVariances.begin(), fVariances.begin() + ldH, 1.0);
   for (int j = 0; j < fUsed; ++j) {
     const std::vector<double>& c = hidden->GetCenters()[static_cast<std::size_t>(j)];
-    double norm = 0.0;
-    for (int i = 0; i < fNInputs; ++i) {
-      fCentersT[i * ldH + j] = c[static_cast<std::size_t>(i)];
-      fCenters[j * fLdIn + i] = c[static_cast<std::size_t>(i)];
-      norm += c[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(i)];
-    }
-    fCenterNorms[static_cast<std::size_t>(j)] = norm;
-    // The exponent -d / 2a as one product per record and centre.
-    fScales[static_cast<std::size_t>(j)] = -0.5 / hidden->GetUnitVariance(j);
+    for (int i = 0; i < fNInputs; ++i) fCentersT[i * ldH + j] = c[static_cast<std::size_t>(i)];
+    fVariances[static_cast<std::size_t>(j)] = hidden->GetUnitVariance(j);
   }
   // Row k of the output weights: its bias when the units are not
   // normalised, then one weight per hidden unit.
@@ -439,14 +429,9 @@ void RBFBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
 
 void RBFBlockPass::Forward(int n) {
   const std::ptrdiff_t ldH = fLdHidden, ldO = fLdOut;
-  if (fUsed > 0) {
-    // x . c for every record and centre, then distances, exponentials and
-    // the normalisation row by row in one kernel call.
-    Product(*fKernel, n, fUsed, fNInputs, fInputRows.data(), fCentersT.data(), ldH, fCenters.data(),
-            fLdIn, fH.data(), ldH, false);
-    fKernel->radialRows(n, fUsed, fInputRows.data(), fNInputs, fCenterNorms.data(), fScales.data(),
-                        fNormalized, fH.data(), ldH);
-  }
+  if (fUsed > 0)
+    fKernel->radialRows(n, fUsed, fInputRows.data(), fNInputs, fCentersT.data(), ldH,
+                        fVariances.data(), fNormalized, fH.data(), ldH);
   for (int r = 0; r < n; ++r) std::copy(fBias.data(), fBias.data() + ldO, &fY[r * ldO]);
   for (int r = 0; r < n; ++r) fHRows[static_cast<std::size_t>(r)] = &fH[r * ldH];
   Product(*fKernel, n, fNOutputs, fUsed, fHRows.data(), fWeightsT.data(), ldO, fWeightsN.data(),

@@ -117,13 +117,13 @@ class MLPBlockPass {
 };
 
 // The blocked forward pass of an RBF network (input, hidden, output
-// layers). Squared distances come from one matrix product,
-// |x - c|^2 = |x|^2 - 2 x.c + |c|^2, which costs two operations per input
-// and centre instead of three; where x is near a centre the cancellation
-// leaves an absolute error of a few units in the last place of |x|^2,
-// which the activation e^(-d/2a) turns into an equally small absolute
-// error near its largest value. The network keeps the per-record
-// bookkeeping itself, as for MLPBlockPass.
+// layers). Squared distances are summed from the differences, term by term
+// as the hidden layer sums them (kernels/KernelTable.h, radialRows), so that
+// they agree with the record-by-record pass bit for bit however far the
+// records lie from the origin; the exponentials and the normalising sums
+// are the kernel's own, within a few units in the last place. The output
+// layer is a matrix product. The network keeps the per-record bookkeeping
+// itself, as for MLPBlockPass.
 class RBFBlockPass {
  public:
   static constexpr int kBlock = MLPBlockPass::kBlock;
@@ -156,12 +156,11 @@ class RBFBlockPass {
   Buffer fX, fTargets, fH, fY;  // per block
   std::array<const double*, kBlock> fInputRows{};
   std::array<const double*, kBlock> fHRows{};
-  Buffer fCentersT;              // inputs x fLdHidden
-  Buffer fCenters;               // hidden x fLdIn, the centres row by row
-  Buffer fCenterNorms, fScales;  // per centre: |c|^2, -1 / 2a
-  Buffer fWeightsT;              // hidden x fLdOut
-  Buffer fWeightsN;              // outputs x fLdHidden, the weights row by row
-  Buffer fBias;                  // fLdOut
+  Buffer fCentersT;   // inputs x fLdHidden
+  Buffer fVariances;  // fLdHidden: a_j, then 1 in the padding
+  Buffer fWeightsT;   // hidden x fLdOut
+  Buffer fWeightsN;   // outputs x fLdHidden, the weights row by row
+  Buffer fBias;       // fLdOut
 };
 
 }  // namespace detail

@@ -425,37 +425,46 @@ int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, 
     filled = 0;
   };
   const int width = fNInputs + fNOutputs;
-  // A source that keeps its records in place hands them out a block at a
-  // time, and the pass reads their inputs where they are; cancelling is
-  // then noticed between blocks.
-  std::array<const double*, Pass::kBlock> rows;
+  // Either way the cancel object is asked before every record, as the
+  // record-by-record pass asks it: a pass that asked once per block read up
+  // to a block of records after the host had said stop.
   int n = 0;
-  int want = std::min(Pass::kBlock, std::max(maxRecords, 0));
   auto* inPlace = dynamic_cast<VXCommon_1_2::RecordRowSource*>(&source);
-  int got = !inPlace ? -1
-            : want > 0 && !IsCanceled() && source.IsGood()
-                ? inPlace->NextRows(rows.data(), want, width)
-                : 0;
-  if (got >= 0) {
-    while (got > 0) {
-      for (int r = 0; r < got; ++r) {
-        pass.UseInputRow(r, rows[static_cast<std::size_t>(r)]);
-        std::copy_n(rows[static_cast<std::size_t>(r)] + fNInputs, fNOutputs, pass.TargetRow(r));
+  bool copy = inPlace == nullptr;
+  if (inPlace && source.IsGood()) {
+    // A source that keeps its records in place hands them out one by one
+    // and the pass reads their inputs where they are; the rows stay put
+    // until the source is rewound, so a block of them is still there when
+    // it goes through the network (and its last row for End).
+    while (n < maxRecords && !IsCanceled()) {
+      const double* row = nullptr;
+      const int got = inPlace->NextRows(&row, 1, width);
+      if (got <= 0) {
+        copy = got < 0;
+        break;
       }
-      filled = got;
-      n += got;
-      flush();
-      // Fewer than asked for: the source has no more. Not asking again
-      // keeps the last block's rows in place for End.
-      if (got < want) break;
-      want = std::min(Pass::kBlock, maxRecords - n);
-      if (want == 0 || IsCanceled() || !source.IsGood()) break;
-      got = inPlace->NextRows(rows.data(), want, width);
+      pass.UseInputRow(filled, row);
+      std::copy_n(row + fNInputs, fNOutputs, pass.TargetRow(filled));
+      ++n;
+      if (++filled == Pass::kBlock) flush();
+      if (!source.IsGood()) break;
     }
-  } else {
+    if (filled > 0) flush();
+  }
+  if (copy) {
     // The source may reuse its record for the next one: copy the values.
-    n = ForEachRecord(
-        source, maxRecords, width, [this] { return IsCanceled(); },
+    // When it refused to hand out in place part way, the record it refused
+    // has had its poll already.
+    bool polled = inPlace != nullptr;
+    n += ForEachRecord(
+        source, maxRecords - n, width,
+        [&] {
+          if (polled) {
+            polled = false;
+            return false;
+          }
+          return IsCanceled();
+        },
         [&](const double* values) {
           std::copy(values, values + fNInputs, pass.InputRow(filled));
           std::copy(values + fNInputs, values + width, pass.TargetRow(filled));

@@ -435,6 +435,76 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
   }
 }
 
+// A test source counted by the factory (the settings give no count) that
+// fails while counted: every later pass would stop at the count, before the
+// failure, and measure the records before it as if they were all. The
+// factories refuse it with 50015, over raw and over encoded records alike;
+// the source finds its failure only when asked for the record, so no pass
+// after the count would ever see it.
+class FailsWhenAsked : public MultiPassRecordIter {
+ public:
+  FailsWhenAsked(std::vector<Record> records, std::size_t at)
+      : fRecords(std::move(records)), fAt(at) {}
+  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
+  const Record* Next() override {
+    if (!IsGood()) return nullptr;
+    fBad = fPos == fAt;
+    return fBad ? nullptr : &fRecords[fPos++];
+  }
+  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    fPos = 0;
+    fBad = false;
+    return GetStatus();
+  }
+
+ private:
+  std::vector<Record> fRecords;
+  std::size_t fAt, fPos = 0;
+  bool fBad = false;
+};
+
+TEST(TestSourceFailingWhileCounted, FactoriesAnswer50015) {
+  for (const bool rbf : {false, true})
+    for (const bool encoded : {false, true}) {
+      SCOPED_TRACE(std::string(rbf ? "RBF" : "MLP") + (encoded ? ", encoded" : ", raw"));
+      AnyModel m = MakeAny(rbf, kCategoricalTarget, kTrain, kTest, {}, encoded);
+      FailsWhenAsked train(m.Records(false), 1000), test(m.Records(true), 4);
+      INeuralAlgorithm* a = nullptr;
+      VXStatus status;
+      if (encoded) {
+        if (rbf)
+          m.rbf->settings.SetNTestRecords(0);
+        else
+          m.mlp->settings.SetNTestRecords(0);
+        a = m.Rebuild(train, &test);
+        status = rbf ? m.rbf->factory.GetStatus() : m.mlp->factory.GetStatus();
+      } else {
+        NNVarList list = MakeList(m.Records(false), kCategoricalTarget);
+        std::unique_ptr<NeuralSettings> settings;
+        if (rbf) {
+          auto s = std::make_unique<RBFSettings>(list, kTrain);
+          s->SetNumHiddenUnits(3, 1);
+          settings = std::move(s);
+        } else {
+          settings = std::make_unique<MLPSettings>(list, kTrain);
+        }
+        settings->SetNTestRecords(0);
+        RBFFactory rbfFactory;
+        MLPFactory mlpFactory;
+        m.Algorithm().reset(
+            rbf ? rbfFactory.CreateNeuralAlgorithm(static_cast<RBFSettings&>(*settings), list,
+                                                   train, &test, nullptr)
+                : mlpFactory.CreateNeuralAlgorithm(static_cast<MLPSettings&>(*settings), list,
+                                                   train, &test, nullptr));
+        a = m.Algorithm().get();
+        status = rbf ? rbfFactory.GetStatus() : mlpFactory.GetStatus();
+      }
+      EXPECT_EQ(a, nullptr);
+      ExpectStatus(status, kTestNotGood);
+    }
+}
+
 void SearchByPasses(NeuralSettings& s) {
   auto& rbf = static_cast<RBFSettings&>(s);
   rbf.SetNHiddenUnitsRange(2, 4);

@@ -912,6 +912,189 @@ TEST(BlockedRbfPass, EveryKernelGivesTheReferenceErrorsAndOutputs) {
   }
 }
 
+// Far from the origin the blocked RBF pass must still sum each squared
+// difference as the hidden layer does, (x_i - c_ji)^2 / a_j term by term: a
+// form through |x|^2 - 2 x.c + |c|^2 cancels away most of a distance there.
+// Centres and records sit around an offset. For every kernel this
+// machine runs: the hidden and output units of each record (the last one of
+// a pass over the records up to it, at every place in a block) against a
+// record-by-record forward pass, and the summed error of the whole pass.
+// The distances are the same bits; the activations may differ in the last
+// places, since the kernel's exponential is its own polynomial and its
+// normalising sums run in vector lanes, hence relative 1e-13 (values below
+// the smallest normal double may be 0; outputs
+// relative to the sum of their terms' magnitudes, whose order of addition
+// differs too).
+TEST(BlockedRbfPass, AgreesWithTheRecordByRecordSumsAtAnyOffset) {
+  // With one width for all units a far record's exponents are thousands
+  // each but within a few hundred of each other: a distance rounded
+  // otherwise than term by term shows in the normalised units.
+  const struct {
+    int inputs, units, centers;
+    bool oneWidth;
+  } shapes[] = {{1, 3, 3, false},
+                {3, 12, 12, false},
+                {9, 21, 17, false},
+                {37, 9, 5, false},
+                {20, 10, 10, true}};
+  for (const double offset : {0.0, 1e4, 1e6})
+    for (const ActivationFunction hiddenFn :
+         {VXNNCommon::kRadialBasis, VXNNCommon::kNormalizedRadialBasis})
+      for (const auto& shape : shapes) {
+        SCOPED_TRACE("offset " + std::to_string(offset) + ", activation " +
+                     std::to_string(hiddenFn) + ", " + std::to_string(shape.inputs) + "-" +
+                     std::to_string(shape.units) + "/" + std::to_string(shape.centers));
+        const std::vector<int> categories = {3, 1};
+        RBFSettings settings(shape.inputs, categories, 300);
+        settings.SetActivFnHiddenLayer(hiddenFn);
+        settings.SetNumHiddenUnits(shape.units, 1);
+        NNetwork net(settings);
+        net.GetRBFHiddenLayer()->SetNumCenters(shape.centers);
+        std::mt19937 gen(static_cast<unsigned>(shape.inputs * 31 + shape.centers));
+        std::uniform_real_distribution<double> u(-1.0, 1.0), width(0.5, 3.0);
+        std::valarray<double> hidden(static_cast<std::size_t>((shape.inputs + 1) * shape.centers));
+        for (std::size_t i = 0; i < hidden.size(); ++i)
+          hidden[i] = i < static_cast<std::size_t>(shape.inputs * shape.centers) ? offset + u(gen)
+                                                                                 : width(gen);
+        if (shape.oneWidth)
+          hidden[std::slice(shape.inputs * shape.centers, shape.centers, 1)] = 1.7;
+        ASSERT_EQ(net.GetLayer(1)->SetWeights(hidden, 0), static_cast<int>(hidden.size()));
+        INLayer* out = net.GetLayer(2);
+        std::valarray<double> w(static_cast<std::size_t>(out->GetNumWeights()));
+        for (double& x : w) x = u(gen);
+        out->SetWeights(w, 0);
+        // Every fourth record far from every centre.
+        std::vector<Record> records = MakeRecords(shape.inputs, categories, 2 * 96 + 5, 17);
+        for (std::size_t r = 0; r < records.size(); ++r)
+          for (int i = 0; i < shape.inputs; ++i)
+            records[r].GetAll()[i] = offset + (r % 4 == 3 ? 25.0 : 1.5) * records[r].GetAll()[i];
+
+        // The record-by-record forward pass.
+        const int nOut = net.GetNumOutputs();
+        std::vector<std::vector<double>> hiddenRef, outRef, outScale;
+        double errorRef = 0.0;
+        for (const Record& r : records) {
+          net.ResetUnitValues();
+          net.ForwardPass(r.GetAll(), true);
+          const double* h = net.GetLayer(1)->GetUnitValues();
+          const double* y = out->GetUnitValues();
+          hiddenRef.emplace_back(h, h + shape.centers);
+          outRef.emplace_back(y, y + nOut);
+          outScale.emplace_back();
+          const bool bias = hiddenFn == VXNNCommon::kRadialBasis;
+          const int row = shape.units + (bias ? 1 : 0);
+          for (int k = 0; k < nOut; ++k) {
+            double scale = bias ? std::fabs(w[k * row]) : 0.0;
+            for (int j = 0; j < shape.centers; ++j)
+              scale += std::fabs(h[j] * w[k * row + (bias ? 1 : 0) + j]);
+            outScale.back().push_back(scale);
+          }
+          errorRef += net.RecordError(r.GetAll() + shape.inputs);
+        }
+        for (PassKernel k : VXNeural::AvailablePassKernels()) {
+          if (k == PassKernel::kReference) continue;
+          SCOPED_TRACE(VXNeural::PassKernelName(k));
+          KernelScope scope(k);
+          auto source = VectorRecordIter::Borrow(records);
+          VXStatus status;
+          int n = 0;
+          net.ResetDerivatives();
+          net.ProcessRecords(status, source, 1 << 30, n, true, false);
+          ASSERT_EQ(n, static_cast<int>(records.size()));
+          EXPECT_NEAR(net.GetAccumError(), errorRef, 1e-13 * errorRef);
+          for (int last = 0; last < n; ++last) {
+            source.Rewind();
+            net.ResetDerivatives();
+            int read = 0;
+            net.ProcessRecords(status, source, last + 1, read, true, false);
+            ASSERT_EQ(read, last + 1);
+            const double* h = net.GetLayer(1)->GetUnitValues();
+            const double* y = out->GetUnitValues();
+            for (int j = 0; j < shape.centers; ++j)
+              ASSERT_NEAR(h[j], hiddenRef[last][j], 1e-13 * hiddenRef[last][j] + 1e-300)
+                  << "record " << last << " unit " << j;
+            for (int o = 0; o < nOut; ++o)
+              ASSERT_NEAR(y[o], outRef[last][o], 1e-13 * outScale[last][o])
+                  << "record " << last << " output " << o;
+          }
+        }
+      }
+}
+
+// The cancel object is asked before every record, by the record-by-record
+// pass and by every blocked one alike: with a host that says yes at its
+// N-th question, the pass reads exactly the N - 1 records before it (polls:
+// one per record read, and the yes), leaves the source at record N - 1 and
+// sums those records alone; a host that never says yes is asked once per
+// record. Sources: records in place, records copied from a stream, and
+// records in place that the source stops handing out in place part way
+// (the pass then reads on with Next without asking twice for one record).
+struct InPlaceRecords : VectorRecordIter {
+  InPlaceRecords(const std::vector<Record>& records, std::size_t refuseFrom)
+      : VectorRecordIter(Borrow(records)), fRefuseFrom(refuseFrom) {}
+  const Record* Next() override {
+    const Record* r = VectorRecordIter::Next();
+    fRead += r != nullptr;
+    return r;
+  }
+  int NextRows(const double** rows, int max, int width) override {
+    if (fRead >= fRefuseFrom) return -1;
+    const int n = HandOutRows(rows, max, width);
+    fRead += static_cast<std::size_t>(std::max(n, 0));
+    return n;
+  }
+  std::size_t fRefuseFrom, fRead = 0;
+};
+
+TEST(PassCancel, EveryPassAsksBeforeEachRecordAndStopsRightThere) {
+  const int kRecords = 2 * 96 + 17;
+  const std::vector<Record> records = MakeRecords(5, {3}, kRecords, 23);
+  const long never = -1;
+  for (const bool rbf : {false, true})
+    for (PassKernel kernel : VXNeural::AvailablePassKernels())
+      for (const char* how : {"in place", "streamed", "in place, then refused"})
+        for (const long yesAt : {1L, 2L, 96L, 97L, 98L, 150L, 209L, 210L, never}) {
+          SCOPED_TRACE(std::string(rbf ? "RBF " : "MLP ") + VXNeural::PassKernelName(kernel) +
+                       ", " + how + ", yes at poll " + std::to_string(yesAt));
+          KernelScope scope(kernel);
+          host_doubles::CountdownCancel cancel(yesAt == never ? never : yesAt - 1);
+          RBFSettings rbfSettings(5, {3}, kRecords);
+          auto mlpSettings = MakeSettings(5, {3}, {4}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+          NeuralSettings& settings = rbf ? static_cast<NeuralSettings&>(rbfSettings) : *mlpSettings;
+          settings.SetCancelPointer(&cancel);
+          NNetwork net(settings);
+          net.SetWeights(RandomWeights(net.GetNumWeights(), 3, 0.2, 1.0));
+          const std::string h = how;
+          InPlaceRecords inPlace(records, h == "in place" ? kRecords : 50);
+          host_doubles::CountingSource streamed(records);
+          VXCommon_1_2::RecordIterator& source =
+              h == "streamed" ? static_cast<VXCommon_1_2::RecordIterator&>(streamed) : inPlace;
+          VXStatus status;
+          int n = -1;
+          net.ProcessRecords(status, source, 1 << 30, n, false, false);
+          const int read = yesAt == never ? kRecords : std::min<int>(yesAt - 1, kRecords);
+          EXPECT_EQ(n, read);
+          EXPECT_EQ(h == "streamed" ? streamed.Position() : inPlace.fRead,
+                    static_cast<std::size_t>(read));
+          EXPECT_EQ(cancel.fQueries, yesAt == never || yesAt > kRecords ? read : read + 1);
+          if (yesAt != never && yesAt <= kRecords) {
+            EXPECT_TRUE(net.IsCanceled());
+            EXPECT_EQ(cancel.fQueries, read + 1) << "latched: the host is not asked again";
+          }
+          // The records read are the ones summed: the reference pass over
+          // as many.
+          const double error = net.GetAccumError();
+          KernelScope reference(PassKernel::kReference);
+          settings.SetCancelPointer(nullptr);
+          NNetwork again(settings);
+          again.SetWeights(RandomWeights(again.GetNumWeights(), 3, 0.2, 1.0));
+          auto all = VectorRecordIter::Borrow(records);
+          int m = 0;
+          again.ProcessRecords(status, all, read, m, false, false);
+          EXPECT_NEAR(error, again.GetAccumError(), 1e-12 * again.GetAccumError());
+        }
+}
+
 // --- Scoring one record ------------------------------------------------------
 
 // Input rows: dense values, one-of-n groups (mostly zeros, whole pairs of

@@ -36,6 +36,7 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/network/VXRandom.h"
@@ -238,6 +239,101 @@ struct CountingIter : VectorRecordIter {
   int handedOut = 0;
 };
 
+// --- Sources that fail part way --------------------------------------------
+
+// A pass over a source that fails part way must not pass for a pass over
+// all of it: training and test passes end the run with 50014 (training
+// records) or 50015 (test records), in state Inconsistent, and the solver
+// leaves the output weights as they were. The sources: a temporary file of
+// encoded records cut inside its 13th record (the system's own reader ends
+// in status 3), and a source that turns bad when asked for its 13th record
+// (so that nothing told of the failure before).
+class TurnsBad : public MultiPassRecordIter {
+ public:
+  TurnsBad(const std::vector<Record>& records, std::size_t badAt)
+      : fRecords(records), fBadAt(badAt) {}
+  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
+  const Record* Next() override {
+    if (!IsGood()) return nullptr;
+    if (fPos == fBadAt) {
+      fBad = true;
+      return nullptr;
+    }
+    return &fRecords[fPos++];
+  }
+  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    fPos = 0;
+    fBad = false;
+    return GetStatus();
+  }
+
+ private:
+  const std::vector<Record>& fRecords;
+  std::size_t fBadAt, fPos = 0;
+  bool fBad = false;
+};
+
+// The records up to the middle of record cut, in a temporary file read by
+// the system's reader (which deletes nothing: the file has no name).
+std::unique_ptr<MultiPassRecordIter> CutFile(const std::vector<Record>& records, std::size_t cut) {
+  std::FILE* file = std::tmpfile();
+  const std::size_t width = records[0].Size();
+  for (std::size_t r = 0; r < cut; ++r)
+    std::fwrite(records[r].GetAll(), sizeof(double), width, file);
+  std::fwrite(records[cut].GetAll(), sizeof(double), width / 2, file);
+  std::rewind(file);
+  return std::make_unique<VXNeural::BinaryRecordIterator>(file, static_cast<int>(width), "");
+}
+
+TEST(SourceFailingPartWay, EveryTrainingAndTestPassAnswersTheSourceCode) {
+  const std::vector<Record> records = network_fixtures::MakeRecords(2, {1}, 30, 5);
+  enum Method { kSCG, kGD, kRBFSolver, kLinear };
+  const struct {
+    Method method;
+    bool test;  // the test records fail, not the training records
+  } runs[] = {{kSCG, false}, {kSCG, true},        {kGD, false},
+              {kGD, true},   {kRBFSolver, false}, {kLinear, false}};
+  for (const auto& run : runs)
+    for (const bool cutFile : {true, false}) {
+      SCOPED_TRACE(std::to_string(run.method) + (run.test ? " test" : " training") +
+                   (cutFile ? ", file cut" : ", turns bad"));
+      TurnsBad turnsBad(records, 12);
+      std::unique_ptr<MultiPassRecordIter> cut = CutFile(records, 12);
+      MultiPassRecordIter& failing = cutFile ? *cut : turnsBad;
+      auto good = VectorRecordIter::Borrow(records);
+      MultiPassRecordIter& train = run.test ? good : failing;
+      MultiPassRecordIter* test = run.test ? &failing : nullptr;
+      const int code = run.test ? 50015 : 50014;
+      VXStatus status;
+      if (run.method == kRBFSolver) {
+        RBFSettings settings(2, {1}, 30);
+        settings.SetNumHiddenUnits(4, 1);
+        NNetwork net(settings);
+        VXRandom rng(3, true);
+        net.RandomizeWeights(rng, -1.0, 1.0);
+        const std::valarray<double> before = WeightsOf(net);
+        RBFLinReg solver(&settings, &net);
+        status = solver.TrainPass(train, 1000);
+        EXPECT_EQ(solver.GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+        ExpectWeightsNear(WeightsOf(net), before, 0.0);
+      } else {
+        auto settings =
+            MakeSettings(2, {1}, run.method == kLinear ? std::vector<int>{} : std::vector<int>{3},
+                         VXNNCommon::kIdentity, 30);
+        NNetwork net(*settings);
+        net.SetWeights(RandomWeights(net.GetNumWeights(), 4, -0.5, 0.5));
+        std::unique_ptr<IOptimizationAlgorithm> opt;
+        if (run.method == kSCG) opt = std::make_unique<ScaledConjGrad>(settings.get(), &net);
+        if (run.method == kGD) opt = std::make_unique<GradientDescentBatch>(settings.get(), &net);
+        if (run.method == kLinear) opt = std::make_unique<LinearRegr>(settings.get(), &net);
+        opt->Train(status, train, test, 1000, 1000);
+        EXPECT_EQ(opt->GetAlgorithmStatus(), VXNNCommon::kInconsistent);
+      }
+      EXPECT_EQ(status, VXStatus(code, false));
+    }
+}
+
 // --- The least-squares solvers -----------------------------------------------
 
 using Rows = std::vector<std::vector<double>>;
@@ -352,6 +448,209 @@ TEST(MultiVariateRegression, SolvesTheWeightedNormalEquationsWithoutCollinearReg
     }
     ExpectFit(m, d);
   }
+}
+
+// Near-collinear designs against a textbook fit written out here: modified
+// Gram-Schmidt in long double on the weighted columns (the constant first),
+// taking the regressors in order and dropping one when
+//   - its sum of squares D_k is below the tolerance times the largest, or
+//   - what is left of it after the columns taken is no more than the
+//     tolerance times D_k, or
+//   - taking it would lift the inverse diagonal of a column i already taken
+//     to 1 / (tolerance D_i) or beyond;
+// then least squares on the columns taken. Designs: a regressor a
+// combination of two others plus noise from 1e-7 to 1e-1 (the others of
+// scales far apart, or large and nearly cancelling), a regressor that is
+// nearly the constant, and a column shrunk to a tiny scale. Each design
+// must drop the same columns, and fit the same coefficients (each times its
+// column's norm, within 1e-6 of that and of the targets' norm: columns
+// nearly collinear yet kept make large shares that nearly cancel) and
+// residual sums.
+// Designs whose decisions lie within a millionth of a threshold are left
+// out (rounding may take either side); a few are.
+struct ReferenceFit {
+  std::vector<bool> kept;
+  Rows b;  // per target, per column (0 for dropped ones)
+  std::vector<double> rss;
+  double margin = HUGE_VAL;  // the smallest |log(value / threshold)| of any decision
+};
+
+using LColumns = std::vector<std::vector<long double>>;
+
+// Q (orthonormal in the weighted inner product) and R of the columns cols.
+void GramSchmidt(const LColumns& z, const std::vector<double>& w, const std::vector<int>& cols,
+                 LColumns& q, LColumns& r) {
+  const std::size_t m = cols.size(), n = w.size();
+  q.assign(m, {});
+  r.assign(m, std::vector<long double>(m, 0.0L));
+  for (std::size_t j = 0; j < m; ++j) {
+    std::vector<long double> v = z[static_cast<std::size_t>(cols[j])];
+    for (std::size_t i = 0; i < j; ++i) {
+      long double dot = 0.0L;
+      for (std::size_t t = 0; t < n; ++t) dot += w[t] * q[i][t] * v[t];
+      r[i][j] = dot;
+      for (std::size_t t = 0; t < n; ++t) v[t] -= dot * q[i][t];
+    }
+    long double norm = 0.0L;
+    for (std::size_t t = 0; t < n; ++t) norm += w[t] * v[t] * v[t];
+    r[j][j] = std::sqrt(norm);
+    for (long double& x : v) x = norm > 0.0L ? x / r[j][j] : 0.0L;
+    q[j] = v;
+  }
+}
+
+// R^-1 of an upper triangular R.
+LColumns Inverse(const LColumns& r) {
+  const std::size_t m = r.size();
+  LColumns inv(m, std::vector<long double>(m, 0.0L));
+  for (std::size_t j = 0; j < m; ++j) {
+    inv[j][j] = 1.0L / r[j][j];
+    for (std::size_t i = j; i-- > 0;) {
+      long double s = 0.0L;
+      for (std::size_t k = i + 1; k <= j; ++k) s += r[i][k] * inv[k][j];
+      inv[i][j] = -s / r[i][i];
+    }
+  }
+  return inv;
+}
+
+// z: the columns (the constant first when there is one), y: the targets.
+ReferenceFit FitByGramSchmidt(const LColumns& z, const LColumns& y, const std::vector<double>& w,
+                              double tol) {
+  const std::size_t p = z.size(), n = w.size();
+  ReferenceFit f;
+  f.kept.assign(p, false);
+  auto note = [&](long double value, long double threshold) {
+    f.margin = std::min(f.margin, double(std::fabs(std::log(value / threshold))));
+  };
+  std::vector<long double> d(p, 0.0L);
+  for (std::size_t k = 0; k < p; ++k)
+    for (std::size_t t = 0; t < n; ++t) d[k] += w[t] * z[k][t] * z[k][t];
+  const long double largest = *std::max_element(d.begin(), d.end());
+  std::vector<int> taken;
+  LColumns q, r;
+  for (std::size_t k = 0; k < p; ++k) {
+    note(d[k], tol * largest);
+    if (d[k] < tol * largest || d[k] == 0.0L) continue;
+    std::vector<int> cols = taken;
+    cols.push_back(int(k));
+    GramSchmidt(z, w, cols, q, r);
+    const long double left = r.back().back() * r.back().back();
+    note(left, tol * d[k]);
+    bool take = left > tol * d[k];
+    const LColumns inv = Inverse(r);
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+      long double diagonal = 0.0L;
+      for (std::size_t j = i; j < cols.size(); ++j) diagonal += inv[i][j] * inv[i][j];
+      const long double limit = 1.0L / (tol * d[static_cast<std::size_t>(taken[i])]);
+      note(diagonal, limit);
+      take = take && diagonal < limit;
+    }
+    if (take) taken.push_back(int(k));
+  }
+  for (int k : taken) f.kept[static_cast<std::size_t>(k)] = true;
+  GramSchmidt(z, w, taken, q, r);
+  const LColumns inv = Inverse(r);
+  for (const std::vector<long double>& target : y) {
+    std::vector<long double> qy(taken.size(), 0.0L);
+    for (std::size_t i = 0; i < taken.size(); ++i)
+      for (std::size_t t = 0; t < n; ++t) qy[i] += w[t] * q[i][t] * target[t];
+    std::vector<double> b(p, 0.0);
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+      long double s = 0.0L;
+      for (std::size_t j = i; j < taken.size(); ++j) s += inv[i][j] * qy[j];
+      b[static_cast<std::size_t>(taken[i])] = double(s);
+    }
+    long double rss = 0.0L;
+    for (std::size_t t = 0; t < n; ++t) {
+      long double e = target[t];
+      for (std::size_t k = 0; k < p; ++k) e -= b[k] * z[k][t];
+      rss += w[t] * e * e;
+    }
+    f.b.push_back(b);
+    f.rss.push_back(double(rss));
+  }
+  return f;
+}
+
+TEST(MultiVariateRegression, NearCollinearDesignsDropWhatAPlainFitDrops) {
+  constexpr int kDesigns = 3000, kRecords = 40, kRegressors = 3, kTargets = 2;
+  std::mt19937 gen(2024);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  auto logUniform = [&](double lo, double hi) {
+    return std::exp(std::log(lo) + (std::log(hi) - std::log(lo)) * 0.5 * (u(gen) + 1.0));
+  };
+  int compared = 0, dropping = 0;
+  for (int design = 0; design < kDesigns; ++design) {
+    SCOPED_TRACE("design " + std::to_string(design));
+    const int family = design % 4;
+    const bool constant = family != 3 || design % 8 == 3, weighted = design % 3 == 0;
+    // Relative noise and scales around the thresholds (a ratio of 1e-8 of
+    // sums of squares is a noise near 1e-4), so that about half the designs
+    // drop a column.
+    const double noise = logUniform(1e-7, 1e-1);
+    const double s1 = logUniform(1e-3, 1e3), s2 = logUniform(1e-3, 1e3);
+    const double a = u(gen), c = u(gen), big = logUniform(10.0, 1e4);
+    const double tiny = family == 3 ? logUniform(1e-7, 1e-1) : 1.0;
+    Data d;
+    for (int r = 0; r < kRecords; ++r) {
+      const double u1 = u(gen), u2 = u(gen), e = u(gen);
+      std::vector<double> x(kRegressors);
+      switch (family) {
+        case 0:  // x3 = a x1 + c x2 + noise, x1 and x2 of scales far apart
+          x = {s1 * u1, s2 * u2, a * s1 * u1 + c * s2 * u2 + noise * (s1 + s2) * e};
+          break;
+        case 1:  // x1 and x2 large and nearly the same; x3 their small difference
+          x = {big * u1 + u2, big * u1, u2 + noise * e};
+          break;
+        case 2:  // x2 nearly the constant
+          x = {u1, big * (1.0 + noise * e), u2};
+          break;
+        default:  // a column of a tiny scale beside a combination
+          x = {u1, tiny * u2, u1 + u2 + noise * e};
+          break;
+      }
+      std::vector<double> y;
+      for (int t = 0; t < kTargets; ++t)
+        y.push_back(1.0 + t + (1.0 - 0.02 * t) * u1 - 0.5 * u2 + 0.1 * u(gen));
+      d.x.push_back(x);
+      d.y.push_back(y);
+      d.w.push_back(weighted ? 0.5 + 0.75 * (u(gen) + 1.0) : 1.0);
+    }
+    MultiVariateRegression m(kRegressors, constant, kTargets);
+    AddAll(m, d);
+    LColumns z, y(kTargets);
+    if (constant) z.emplace_back(kRecords, 1.0L);
+    for (int i = 0; i < kRegressors; ++i) {
+      z.emplace_back();
+      for (const auto& x : d.x) z.back().push_back(x[static_cast<std::size_t>(i)]);
+    }
+    for (int t = 0; t < kTargets; ++t)
+      for (const auto& row : d.y) y[static_cast<std::size_t>(t)].push_back(row[t]);
+    const ReferenceFit want = FitByGramSchmidt(z, y, d.w, m.GetTolerance());
+    m.EstimateCoefficients(true);
+    if (want.margin < 1e-6) continue;
+    ++compared;
+    dropping += std::count(want.kept.begin(), want.kept.end(), false) > 0;
+    ASSERT_EQ(m.GetSweptPivots(), want.kept);
+    for (int t = 0; t < kTargets; ++t) {
+      long double yy = 0.0L;
+      for (std::size_t r = 0; r < d.y.size(); ++r) yy += d.w[r] * y[t][r] * y[t][r];
+      const std::vector<double> got = Coefficients(m, t);
+      for (std::size_t k = 0; k < z.size(); ++k) {
+        long double norm = 0.0L;
+        for (std::size_t r = 0; r < d.y.size(); ++r) norm += d.w[r] * z[k][r] * z[k][r];
+        const double share = want.b[t][k] * double(std::sqrt(norm));
+        ASSERT_NEAR(got[k] * double(std::sqrt(norm)), share,
+                    1e-6 * (double(std::sqrt(yy)) + std::fabs(share)))
+            << "target " << t << " column " << k;
+      }
+      ASSERT_NEAR(m.GetResidualSumOfSquares(t), want.rss[t], 1e-8 * double(yy)) << "target " << t;
+    }
+  }
+  EXPECT_GE(compared, kDesigns * 99 / 100);
+  EXPECT_GE(dropping, kDesigns / 4);
+  EXPECT_LE(dropping, compared * 3 / 4);
 }
 
 // --- Solvers on networks -----------------------------------------------------

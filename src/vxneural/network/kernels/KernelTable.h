@@ -53,15 +53,22 @@ struct KernelTable {
   // `rounds` rounds, for measuring the core's peak rate with this kernel's
   // instructions; *sink receives a value that depends on every operation.
   double (*peak)(long rounds, double* sink);
-  // The radial units of n records. On entry row r of h holds x_r . c_j for
-  // the centres j < used; on return e^(s_j d) with d = |x_r|^2 - 2 x_r . c_j
-  // + |c_j|^2 (0 where rounding leaves it below 0), x_r (at x[r]) having
-  // `inputs` values. Normalised, each row is then divided by its sum, the row's
-  // largest exponent being taken out first so that not every term can
-  // underflow. norms and scales hold |c_j|^2 and s_j and are read up to
-  // Padded(used); the columns from `used` to Padded(used) come back 0.
-  void (*radialRows)(int n, int used, const double* const* x, int inputs, const double* norms,
-                     const double* scales, bool normalized, double* h, std::ptrdiff_t ldh);
+  // The radial units of n records, x_r at x[r] with `inputs` values, for
+  // the centres j < used: coordinate i of centre j at centersT[i * ldc + j]
+  // and its variance a_j at variances[j]. The squared distance is summed
+  // from the differences themselves, d = the sum over i, in order, of
+  // (x_i - c_ji)^2 / a_j, each term divided before it is added, exactly as
+  // a hidden layer computes it record by record: the bits of d are the
+  // same at any distance from the origin, where |x|^2 - 2 x.c + |c|^2
+  // would lose them to cancellation. The unit is then e^(-d / 2);
+  // normalised, each row is divided by its sum, the row's largest exponent
+  // taken out first so that not every term can underflow. centersT and
+  // variances are read up to Padded(used) columns, which must hold numbers
+  // and a variance other than 0; the columns from `used` to Padded(used)
+  // of h come back 0.
+  void (*radialRows)(int n, int used, const double* const* x, int inputs, const double* centersT,
+                     std::ptrdiff_t ldc, const double* variances, bool normalized, double* h,
+                     std::ptrdiff_t ldh);
   // sums[j] += the sum over m < M of A[m * lda + j], for j < N
   // (N % kPad == 0).
   void (*columnSums)(int M, int N, const double* A, std::ptrdiff_t lda, double* sums);
