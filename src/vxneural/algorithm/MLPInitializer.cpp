@@ -147,9 +147,14 @@ void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, in
 
 MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   MultiPassRecordIter* test = fParts.testData;
+  bool trainFailed = false;
+  bool testFailed = false;
   if (test != nullptr && sizing.GetNTestRecords() < 1) {
     int count = 0;
     while (test->IsGood() && test->Next() != nullptr) ++count;
+    // Every later pass would stop at a count cut short by a failure, and
+    // measure the records before it as if they were all.
+    testFailed = VXNeural::detail::SourceFailed(*test);
     test->Rewind();
     sizing.SetNTestRecords(count);
   }
@@ -166,9 +171,7 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   // The sample pass reads the whole training source, which may be far
   // larger than memory: a host's cancel must not wait for its end.
   const std::function<bool()> cancelled = [this] { return Canceled(); };
-  bool trainFailed = false;
-  bool testFailed = false;
-  if (fParts.trainData != nullptr) {
+  if (fParts.trainData != nullptr && !testFailed) {
     if (sizes.fromTestSource) {
       sample.nTrain = SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train,
                                    cancelled, &trainFailed);

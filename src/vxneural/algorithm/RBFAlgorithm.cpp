@@ -434,19 +434,25 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   const int nOut = fNetwork->GetNumOutputs();
   const int nTrain = fSettings.GetNTrainRecords();
   int nTest = 0;
+  // A test source that fails while counted would end every error pass at
+  // the count, before its failure, and score candidates on part of it.
+  bool testFailed = false;
   if (fTestData != nullptr) {
     nTest = fSettings.GetNTestRecords();
     if (nTest <= 0) {
       nTest = 0;
       while (fTestData->IsGood() && fTestData->Next() != nullptr) ++nTest;
+      testFailed = VXNeural::detail::SourceFailed(*fTestData);
       fTestData->Rewind();
-      fSettings.SetNTestRecords(nTest);
+      if (!testFailed) fSettings.SetNTestRecords(nTest);
     }
   }
   fNRecords = nTrain + nTest;
   Store(VXStatus());
   Clustering clustering(*this);
-  if (IsCanceled()) {
+  if (testFailed) {
+    Store(VXStatus(codes::kTestSourceNotGood, false));
+  } else if (IsCanceled()) {
     Store(VXStatus(codes::kCancelled, false));
   } else if (PreCluster(clustering)) {
     const int records = clustering.fRecords;

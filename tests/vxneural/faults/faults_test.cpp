@@ -505,6 +505,32 @@ TEST(TestSourceFailingWhileCounted, FactoriesAnswer50015) {
     }
 }
 
+// The drivers count a test source themselves when the settings still give
+// no count (a source that was empty when the factory counted it, or an
+// algorithm built without a factory): the MLP's first training run and the
+// RBF search. A failure during that count is the test source's code, as
+// in the factories, and no pass measures the records before it as the whole.
+TEST(TestSourceFailingWhileCounted, DriversCountingThemselvesAnswer50015) {
+  for (const bool rbf : {false, true}) {
+    SCOPED_TRACE(rbf ? "RBF search" : "MLP first training run");
+    AnyModel m = MakeAny(rbf, kCategoricalTarget, kTrain, kTest, {}, true);
+    FailsWhenAsked train(m.Records(false), 1000), test(m.Records(true), 4);
+    std::unique_ptr<INeuralAlgorithm> a;
+    if (rbf) {
+      m.rbf->settings.SetNTestRecords(0);
+      m.rbf->settings.SetNHiddenUnitsRange(2, 3);
+      a = std::make_unique<RBFAlgorithm>(m.rbf->settings, train, &test);
+      ExpectStatus(a->SelectArchitecture(), kTestNotGood);
+    } else {
+      m.mlp->settings.SetNTestRecords(0);
+      a = std::make_unique<MLPAlgorithm>(m.mlp->settings, train, &test);
+      ExpectStatus(a->Train(kTrain, -1), kTestNotGood);
+    }
+    ExpectStatus(a->GetStatus(), kTestNotGood);
+    EXPECT_NE(a->GetAlgorithmStatus(), VXNNCommon::kTrained);
+  }
+}
+
 void SearchByPasses(NeuralSettings& s) {
   auto& rbf = static_cast<RBFSettings&>(s);
   rbf.SetNHiddenUnitsRange(2, 4);
