@@ -586,10 +586,10 @@ void WriteHtmlReport(std::ostream& o, const ReportPage& p) {
     << "</pre></section>\n</main>\n</body>\n</html>\n";
 }
 
-void SaveHtmlReport(const ReportPage& page, const std::string& path) {
+void SaveHtmlReport(const ReportPage& page, const std::string& path, std::ostream& standardOutput) {
   std::ostringstream text;
   WriteHtmlReport(text, page);
-  WriteDocument(text.str(), path);
+  WriteOutput(path, text.str(), standardOutput, kDocumentFailure);
 }
 
 std::vector<ScatterSeries> PredictedVsActual(INeuralAlgorithm& a, const NNVarList& list,
