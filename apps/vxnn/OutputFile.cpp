@@ -30,6 +30,14 @@ struct Resolved {
 // by one (a relative link is read from the link's own folder). A dangling
 // link resolves to the path it names, not found.
 Resolved Resolve(const std::string& path, const std::string& failure) {
+  // What the whole chain ends at, first: a link the kernel resolves by
+  // itself (/dev/stdout, /proc/self/fd/N) may name a pipe or a terminal
+  // that no path spells, and such a file is written through its own name.
+  std::error_code followed;
+  const fs::file_status end = fs::status(path, followed);
+  if (!followed && end.type() != fs::file_type::regular && end.type() != fs::file_type::directory &&
+      end.type() != fs::file_type::not_found)
+    return {path, end.type()};
   fs::path target = path;
   for (int hops = 0;; ++hops) {
     std::error_code ec;

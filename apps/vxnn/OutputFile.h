@@ -12,9 +12,10 @@
 //   stays a link. A dangling link gets the file it names created, as a
 //   shell redirection through it would.
 // - Any other existing file (a character or block device, a FIFO, a
-//   socket): opened and written straight through. Renaming over it would
-//   put a regular file in place of the device, and a reader waiting on a
-//   FIFO would never see the bytes.
+//   socket), also at the end of links (/dev/stdout on a pipe): opened and
+//   written straight through. Renaming over it would put a regular file in
+//   place of the device, and a reader waiting on a FIFO would never see the
+//   bytes.
 // - A directory: refused.
 #pragma once
 

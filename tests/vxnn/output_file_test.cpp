@@ -212,6 +212,27 @@ TEST(OutputFile, EachKindOfPathIsWrittenAsItsKindRequires) {
   }
 }
 
+// A link the kernel resolves by itself, such as /dev/stdout, may end at a
+// pipe no path names: it is written through as the pipe it is.
+TEST(OutputFile, AKernelLinkToAPipeIsWrittenThrough) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string read;
+  std::thread reader([&] {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+      read.append(buf, static_cast<std::size_t>(n));
+  });
+  std::ostringstream out;
+  const std::string text(100000, 'x');
+  EXPECT_NO_THROW(
+      vxnn::WriteOutput("/proc/self/fd/" + std::to_string(fds[1]), text, out, "cannot write"));
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_EQ(read, text);
+}
+
 // A write that does not reach Commit leaves the file, or the file a link
 // points to, as it was, and nothing beside it.
 TEST(OutputFile, AnUnfinishedWriteLeavesTheOldFile) {
