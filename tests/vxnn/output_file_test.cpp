@@ -54,6 +54,13 @@ class FifoReader {
       fDone = true;
     });
   }
+  // A test that stopped early still ends the thread.
+  ~FifoReader() {
+    if (fThread.joinable()) Finish();
+  }
+  FifoReader(const FifoReader&) = delete;
+  FifoReader& operator=(const FifoReader&) = delete;
+
   // The bytes read. A writer that never came is stood in for (once the
   // thread waits for one), so that the reader ends.
   std::string Finish() {
