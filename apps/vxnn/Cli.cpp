@@ -93,13 +93,16 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                   "Keep the perceptron trained on the training share (by default it is trained "
                   "again on every record, for the passes the test records chose)");
 
-  train->add_option("--model", c.fModelPath, "Where to save the model (default <data>.model)");
+  train->add_option("--model", c.fModelPath,
+                    "Where to save the model (default <data>.model; -: standard output)");
   train->add_flag("--no-save", s.fNoSave, "Do not save the model");
   train->add_option("--format", s.fFormat, "Saved form: binary (default) or xml")
       ->check(CLI::IsMember({"binary", "xml"}));
   train->add_flag("--json", c.fJson, "Print the summary as JSON");
-  train->add_option("--summary-json", c.fSummaryJson, "Also write the JSON summary to FILE");
-  train->add_option("--report", c.fReport, "Also write the report page (HTML) to FILE");
+  train->add_option("--summary-json", c.fSummaryJson,
+                    "Also write the JSON summary to FILE (-: standard output)");
+  train->add_option("--report", c.fReport,
+                    "Also write the report page (HTML) to FILE (-: standard output)");
   train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
   train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
 
@@ -243,9 +246,12 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   ExportCommand exportModel;
   CLI::App* exportCmd = app.add_subcommand("export", "Write a saved model as a PMML document");
   exportCmd->add_option("model", exportModel.fModel, "Saved model (binary or XML)")->required();
-  exportCmd->add_option("--pmml", exportModel.fPmml, "Write the PMML document to FILE")->required();
+  exportCmd
+      ->add_option("--pmml", exportModel.fPmml,
+                   "Write the PMML document to FILE (-: standard output)")
+      ->required();
   exportCmd->add_option("--stats", exportModel.fStats,
-                        "Also write the statistics document to FILE");
+                        "Also write the statistics document to FILE (-: standard output)");
   exportCmd->add_option("--data", exportModel.fData,
                         "CSV file with the model's input and target columns: the predictor "
                         "importance in the PMML document is computed from its records (without "
@@ -258,7 +264,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   reportCmd->add_option("model", report.fModel, "Saved model (binary or XML)")->required();
   reportCmd->add_option("data", report.fData, "CSV file with the input and target columns")
       ->required();
-  reportCmd->add_option("--output,-o", report.fOutput, "Write the page to FILE")->required();
+  reportCmd
+      ->add_option("--output,-o", report.fOutput, "Write the page to FILE (-: standard output)")
+      ->required();
   std::string reportMissing = "impute";
   AddMissingInputs(reportCmd, reportMissing);
   AddImportanceRecords(reportCmd, report.fImportanceRecords);
@@ -292,7 +300,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       return RunEval(eval, out, err);
     }
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
-    if (exportCmd->parsed()) return RunExport(exportModel, out);
+    if (exportCmd->parsed()) return RunExport(exportModel, out, err);
     if (reportCmd->parsed()) {
       report.fMissingInputs = MissingInputsOf(reportMissing);
       return RunReport(report, out, err);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ModelFile.h"
+#include "OutputFile.h"
 #include "Training.h"
 
 namespace vxnn {
@@ -32,7 +33,7 @@ std::string DefaultModelPath(const std::string& dataPath);
 struct ScoreCommand {
   std::string fModel;
   std::string fData;
-  std::string fOutput;  // empty: standard output
+  std::string fOutput;  // empty or "-": standard output
   MissingInputs fMissingInputs = MissingInputs::kImpute;
 };
 int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
@@ -89,9 +90,10 @@ struct ExportCommand {
   std::string fData;
   long fImportanceRecords = kImportanceRecords;
 };
-int RunExport(const ExportCommand& command, std::ostream& out);
-// Writes text beside path and renames it into place, so that path never
-// holds half a document. Throws InputError when it cannot be written.
-void WriteDocument(const std::string& text, const std::string& path);
+// Output paths as OutputFile takes them; with a document on standard
+// output the confirmations go to err.
+int RunExport(const ExportCommand& command, std::ostream& out, std::ostream& err);
+// The error text of a document that cannot be written.
+constexpr const char* kDocumentFailure = "cannot write the document";
 
 }  // namespace vxnn

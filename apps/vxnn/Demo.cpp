@@ -56,7 +56,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   // fail the demo.
   const std::string page = "vxnn-demo-report.html";
   try {
-    SaveHtmlReport(TrainingReport(*result, SavedAs{}, progress.TrainingSteps()), page);
+    SaveHtmlReport(TrainingReport(*result, SavedAs{}, progress.TrainingSteps()), page, out);
     out << "\nReport page written to " << page << " (open it in a browser)\n";
   } catch (const InputError& e) {
     out << "\nReport page not written: " << e.what() << "\n";
@@ -70,7 +70,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
     if (!exported.IsOK() || document.str().empty())
       throw InputError("the model cannot be exported (status " +
                        std::to_string(exported.GetErrorCode()) + ")");
-    WriteDocument(document.str(), pmml);
+    WriteOutput(pmml, document.str(), out, kDocumentFailure);
     out << "PMML 4.0 document written to " << pmml << " (as `vxnn export` writes it)\n";
   } catch (const InputError& e) {
     out << "PMML document not written: " << e.what() << "\n";
@@ -84,7 +84,7 @@ int RunDemo(std::ostream& out, std::ostream& err) {
   out << "\nSaved, reloaded and scored the " << expected.size() << " test records again:\n";
   for (const ModelFormat format : {ModelFormat::kBinary, ModelFormat::kXML}) {
     TempFile file{names.GetTempFileName()};
-    SaveModel(*result->fAlgorithm, file.fPath, format);
+    SaveModel(*result->fAlgorithm, file.fPath, format, out);
     LoadedModel reloaded = LoadModel(file.fPath);
     const std::vector<std::pair<int, double>> again =
         Predictions(*reloaded.fAlgorithm, *result->fTestSource);

@@ -1,6 +1,5 @@
 // `vxnn export`: the PMML document of a saved model and, on request, its
 // statistics document.
-#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -27,22 +26,6 @@ std::string MakeDocument(const LoadedModel& model, const std::string& modelPath,
 }
 
 }  // namespace
-
-// A failed write removes what it began.
-void WriteDocument(const std::string& text, const std::string& path) {
-  const std::string partial = path + ".partial";
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (out) out << text;
-    out.flush();
-    if (out && out.good()) {
-      out.close();
-      if (std::rename(partial.c_str(), path.c_str()) == 0) return;
-    }
-  }
-  std::remove(partial.c_str());
-  throw InputError(path + ": cannot write the document");
-}
 
 RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing, long limit,
                              std::vector<std::pair<CellProblem, int>>& leftOut) {
@@ -72,7 +55,11 @@ RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing,
   };
 }
 
-int RunExport(const ExportCommand& command, std::ostream& out) {
+int RunExport(const ExportCommand& command, std::ostream& out, std::ostream& err) {
+  CheckOutputPaths({{"--pmml", command.fPmml}, {"--stats", command.fStats}});
+  // A document on standard output is not followed by the confirmations.
+  const bool toStandardOutput = IsStandardOutput(command.fPmml) || IsStandardOutput(command.fStats);
+  std::ostream& said = toStandardOutput ? err : out;
   std::vector<std::pair<CellProblem, int>> leftOut;
   const LoadedModel model = LoadModelWithImportance(
       command.fModel, command.fData.empty()
@@ -83,17 +70,17 @@ int RunExport(const ExportCommand& command, std::ostream& out) {
   const std::string pmml = MakeDocument(model, command.fModel, false);
   const std::string stats =
       command.fStats.empty() ? std::string() : MakeDocument(model, command.fModel, true);
-  WriteDocument(pmml, command.fPmml);
-  out << "PMML written to " << command.fPmml;
+  WriteOutput(command.fPmml, pmml, out, kDocumentFailure);
+  said << "PMML written to " << command.fPmml;
   if (!command.fData.empty()) {
-    out << ", with predictor importance from " << model.fSource->Count() << " records of "
-        << command.fData;
-    if (!leftOut.empty()) out << " (left out: " << LeftOutText(leftOut) << ")";
+    said << ", with predictor importance from " << model.fSource->Count() << " records of "
+         << command.fData;
+    if (!leftOut.empty()) said << " (left out: " << LeftOutText(leftOut) << ")";
   }
-  out << "\n";
+  said << "\n";
   if (!command.fStats.empty()) {
-    WriteDocument(stats, command.fStats);
-    out << "statistics written to " << command.fStats << "\n";
+    WriteOutput(command.fStats, stats, out, kDocumentFailure);
+    said << "statistics written to " << command.fStats << "\n";
   }
   return 0;
 }

@@ -52,6 +52,34 @@ const char* kNegative = "#ea580c";
 
 bool Usable(double v) { return !VXMV::IsMissing(v) && std::isfinite(v); }
 
+// Axis labels a reader can interpolate between: steps of 1, 2 or 5 times a
+// power of ten (at least minStep), about kTickIntervals of them, the first
+// tick at or below lo and the last at or above hi, so that the axis spans
+// exactly its labelled range. Needs lo < hi, both finite.
+constexpr int kTickIntervals = 5;
+std::vector<double> RoundTicks(double lo, double hi, double minStep = 0.0) {
+  const double raw = (hi - lo) / kTickIntervals;
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  double step = 10 * power;
+  for (const double m : {1.0, 2.0, 5.0})
+    if (m * power >= raw) {
+      step = m * power;
+      break;
+    }
+  step = std::max(step, minStep);
+  // The slack keeps a bound that is a multiple of the step (0.3 / 0.1 is
+  // 2.9999999999999996, 0.07 / 0.01 is 7.000000000000001) from gaining a
+  // tick beyond it.
+  const double first = std::floor(lo / step + 1e-9), last = std::ceil(hi / step - 1e-9);
+  std::vector<double> ticks;
+  // Counted, not stepped: far from 0 a range narrower than the precision of
+  // its values gives multiples too large to count by adding one.
+  for (int k = 0; k <= 2 * kTickIntervals + 2 && first + k <= last; ++k)
+    ticks.push_back((first + k) * step);
+  if (ticks.size() < 2 || !(ticks.back() > ticks.front())) return {lo, hi};
+  return ticks;
+}
+
 // ---- the network ----------------------------------------------------------
 
 bool IsRbfHidden(const NNStructure& s, int layer) {
@@ -377,6 +405,11 @@ void ScatterSvg(std::ostream& o, const ScatterSeries& s, double relativeError) {
     lo -= 1;
     hi += 1;
   }
+  // Both axes share one range, so that the dashed diagonal is the line of
+  // perfect predictions.
+  const std::vector<double> ticks = RoundTicks(lo, hi);
+  lo = ticks.front();
+  hi = ticks.back();
   const double size = 360, left = 60, top = 12, plot = size - left - 12, bottom = top + plot;
   const auto sx = [&](double v) { return left + (v - lo) / (hi - lo) * plot; };
   const auto sy = [&](double v) { return top + plot - (v - lo) / (hi - lo) * plot; };
@@ -388,7 +421,7 @@ void ScatterSvg(std::ostream& o, const ScatterSeries& s, double relativeError) {
     << Px(sx(hi)) << "\" y2=\"" << Px(sy(hi)) << "\"/>\n";
   for (const auto& [a, p] : s.fPoints)
     o << "<circle class=\"pt\" cx=\"" << Px(sx(a)) << "\" cy=\"" << Px(sy(p)) << "\" r=\"2.2\"/>\n";
-  for (const double v : {lo, (lo + hi) / 2, hi}) {
+  for (const double v : ticks) {
     o << "<text class=\"tick\" x=\"" << Px(sx(v)) << "\" y=\"" << Px(bottom + 18)
       << "\" text-anchor=\"middle\">" << Num(v) << "</text>"
       << "<text class=\"tick\" x=\"" << Px(left - 8) << "\" y=\"" << Px(sy(v) + 4)
@@ -451,20 +484,24 @@ void CurveSection(std::ostream& o, const ReportPage& p) {
     }
   if (!(x1 > x0)) x1 = x0 + 1;
   if (!(y1 > 0)) y1 = 1;
+  // Data passes are whole numbers; the error axis starts at 0.
+  const std::vector<double> xTicks = RoundTicks(x0, x1, 1.0), yTicks = RoundTicks(0.0, y1);
+  x0 = xTicks.front();
+  x1 = xTicks.back();
+  y1 = yTicks.back();
   const double w = 720, h = 280, left = 64, right = 16, top = 14, bottom = 40;
   const auto sx = [&](double v) { return left + (v - x0) / (x1 - x0) * (w - left - right); };
   const auto sy = [&](double v) { return top + (1 - v / y1) * (h - top - bottom); };
   o << "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"curve\" width=\"" << Px(w)
     << "\" height=\"" << Px(h) << "\" role=\"img\">\n";
-  for (int k = 0; k <= 4; ++k) {
-    const double v = y1 * k / 4;
+  for (const double v : yTicks) {
     o << "<line class=\"grid\" x1=\"" << Px(left) << "\" x2=\"" << Px(w - right) << "\" y1=\""
       << Px(sy(v)) << "\" y2=\"" << Px(sy(v)) << "\"/><text class=\"tick\" x=\"" << Px(left - 6)
       << "\" y=\"" << Px(sy(v) + 4) << "\" text-anchor=\"end\">" << Num(v) << "</text>\n";
   }
-  for (const double v : {x0, (x0 + x1) / 2, x1})
+  for (const double v : xTicks)
     o << "<text class=\"tick\" x=\"" << Px(sx(v)) << "\" y=\"" << Px(h - bottom + 16)
-      << "\" text-anchor=\"middle\">" << Num(std::round(v)) << "</text>\n";
+      << "\" text-anchor=\"middle\">" << Num(v) << "</text>\n";
   o << "<text class=\"axis\" x=\"" << Px((left + w - right) / 2) << "\" y=\"" << Px(h - 6)
     << "\" text-anchor=\"middle\">data passes</text>\n";
   const auto line = [&](const std::vector<std::pair<double, double>>& pts, const char* cls) {
@@ -586,10 +623,10 @@ void WriteHtmlReport(std::ostream& o, const ReportPage& p) {
     << "</pre></section>\n</main>\n</body>\n</html>\n";
 }
 
-void SaveHtmlReport(const ReportPage& page, const std::string& path) {
+void SaveHtmlReport(const ReportPage& page, const std::string& path, std::ostream& standardOutput) {
   std::ostringstream text;
   WriteHtmlReport(text, page);
-  WriteDocument(text.str(), path);
+  WriteOutput(path, text.str(), standardOutput, kDocumentFailure);
 }
 
 std::vector<ScatterSeries> PredictedVsActual(INeuralAlgorithm& a, const NNVarList& list,

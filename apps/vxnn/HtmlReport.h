@@ -63,9 +63,9 @@ constexpr std::size_t kMaxCurvePoints = 400;
 std::string HtmlEscape(const std::string& text);
 
 void WriteHtmlReport(std::ostream& out, const ReportPage& page);
-// Written beside path and renamed into place, so that path never holds
-// half a page. Throws InputError when the file cannot be written.
-void SaveHtmlReport(const ReportPage& page, const std::string& path);
+// Written through OutputFile ("-": standardOutput), so that a file never
+// holds half a page. Throws InputError when the file cannot be written.
+void SaveHtmlReport(const ReportPage& page, const std::string& path, std::ostream& standardOutput);
 
 // Scores every record of the source (rewound before and after) and keeps
 // (actual, predicted) for each continuous target of the list, thinned
@@ -87,7 +87,7 @@ ReportPage TrainingReport(const TrainResult& result, const SavedAs& saved,
 struct ReportCommand {
   std::string fModel;
   std::string fData;
-  std::string fOutput;
+  std::string fOutput;  // "-": standard output
   MissingInputs fMissingInputs = MissingInputs::kImpute;
   // Records of fData the predictor importance is computed over; 0: every
   // complete record.

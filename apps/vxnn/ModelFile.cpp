@@ -1,12 +1,12 @@
 #include "ModelFile.h"
 
 #include <climits>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
 #include "CsvTable.h"
+#include "OutputFile.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
@@ -53,24 +53,17 @@ const char* FormatName(ModelFormat format) {
   return format == ModelFormat::kXML ? "XML" : "binary";
 }
 
-void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format) {
-  const std::string partial = path + ".partial";
-  VXCommon_1_2::VXStatus status;
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (!out) throw InputError(path + ": cannot write the model file");
-    status = format == ModelFormat::kXML ? algorithm.SaveStateXML(out) : algorithm.SaveState(out);
-    out.flush();
-    if (!out) status = VXCommon_1_2::VXStatus(50016, false);
-  }
-  if (!status.IsOK()) {
-    std::remove(partial.c_str());
+void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format,
+               std::ostream& standardOutput) {
+  OutputFile file(path, standardOutput, "cannot write the model file");
+  std::ostream& out = file.Stream();
+  VXCommon_1_2::VXStatus status =
+      format == ModelFormat::kXML ? algorithm.SaveStateXML(out) : algorithm.SaveState(out);
+  out.flush();
+  if (!out) status = VXCommon_1_2::VXStatus(50016, false);
+  if (!status.IsOK())
     throw InputError(path + ": the model could not be saved (" + StatusText(status) + ")");
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    std::remove(partial.c_str());
-    throw InputError(path + ": cannot write the model file");
-  }
+  file.Commit();
 }
 
 ModelType DetectModelType(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "Factories.h"
@@ -18,10 +19,12 @@ enum class ModelFormat { kBinary, kXML };
 
 const char* FormatName(ModelFormat format);
 
-// Writes the model to a temporary file beside path and renames it into
-// place, so that path never holds half a model. Throws InputError when the
-// file cannot be written or the algorithm refuses to save.
-void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format);
+// Writes the model to path through OutputFile (all or nothing for a file;
+// "-": standardOutput, in either form, so that a model can be piped).
+// Throws InputError when the file cannot be written or the algorithm
+// refuses to save.
+void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, ModelFormat format,
+               std::ostream& standardOutput);
 
 // The form and the kind of a saved model, told by its first bytes: a
 // binary model begins with its settings' tag ("MLPSet" or "RBFSet"), an XML

@@ -10,6 +10,7 @@
 namespace vxnn {
 
 int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
+  CheckOutputPaths({{"--output", c.fOutput}});
   LoadedModel model = LoadModel(c.fModel);
   const NNVarList& list = model.VarList();
   EvalResult result;
@@ -57,8 +58,9 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   p.fCurveNote =
       "The error per data pass is recorded while a model trains and is not kept in the saved "
       "model: train with --report FILE to see it.";
-  SaveHtmlReport(p, c.fOutput);
-  out << "Report written to " << c.fOutput << "\n";
+  SaveHtmlReport(p, c.fOutput, out);
+  // Not after a page on standard output, which it would end.
+  (IsStandardOutput(c.fOutput) ? err : out) << "Report written to " << c.fOutput << "\n";
   return 0;
 }
 

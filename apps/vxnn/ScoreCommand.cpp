@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <fstream>
 #include <map>
 
 #include "Commands.h"
@@ -41,31 +40,6 @@ void PredictionCells(const NNVarList& list, const NNOutputList& outputs,
   }
 }
 
-// The predictions go to FILE.partial, renamed into place at the end, so a
-// run that stops half way (a malformed row far down a large file) leaves
-// no half-written output behind.
-struct PartialFile {
-  std::string fPath, fPartial;
-  std::ofstream fOut;
-  bool fDone = false;
-  explicit PartialFile(const std::string& path) : fPath(path), fPartial(path + ".partial") {
-    fOut.open(fPartial, std::ios::binary | std::ios::trunc);
-    if (!fOut) throw InputError(path + ": cannot write the predictions");
-  }
-  void Commit() {
-    fOut.close();
-    if (std::rename(fPartial.c_str(), fPath.c_str()) != 0)
-      throw InputError(fPath + ": cannot write the predictions");
-    fDone = true;
-  }
-  ~PartialFile() {
-    if (!fDone) {
-      fOut.close();
-      std::remove(fPartial.c_str());
-    }
-  }
-};
-
 }  // namespace
 
 std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabilities) {
@@ -91,9 +65,10 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   const NNVarList& list = model.VarList();
   const RecordMaker maker(list, rows.Header(), false, c.fData, c.fMissingInputs);
 
-  std::unique_ptr<PartialFile> file;
-  if (!c.fOutput.empty()) file = std::make_unique<PartialFile>(c.fOutput);
-  std::ostream& sink = file ? file->fOut : out;
+  // A run that stops half way (a malformed row far down a large file, or
+  // Ctrl-C) leaves the output file as it was.
+  OutputFile file(c.fOutput.empty() ? "-" : c.fOutput, out, "cannot write the predictions");
+  std::ostream& sink = file.Stream();
 
   std::vector<std::string> header = rows.Header();
   const std::vector<std::string> columns =
@@ -109,6 +84,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   ScoringRecord inputs(list);
   std::vector<std::string> cells;
   while (const std::vector<std::string>* row = rows.Next()) {
+    if (InterruptCancel::Interrupted()) throw Interrupted("interrupted");
     ++read;
     cells = *row;
     int imputed = 0;
@@ -131,11 +107,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
       cells.resize(cells.size() + columns.size());
     WriteCsvRow(sink, cells);
   }
-  sink.flush();
-  if (!sink)
-    throw InputError((c.fOutput.empty() ? "standard output" : c.fOutput) +
-                     ": writing the predictions failed");
-  if (file) file->Commit();
+  file.Commit();
   if (imputedCells > 0)
     err << "vxnn: " << imputedCells << " missing input" << (imputedCells == 1 ? "" : "s") << " in "
         << imputedRecords << " record" << (imputedRecords == 1 ? "" : "s")

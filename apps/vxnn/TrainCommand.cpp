@@ -1,4 +1,4 @@
-#include <fstream>
+#include <sstream>
 
 #include "Commands.h"
 #include "HtmlReport.h"
@@ -15,6 +15,15 @@ std::string DefaultModelPath(const std::string& dataPath) {
 }
 
 int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
+  const std::string modelPath =
+      c.fSave ? (c.fModelPath.empty() ? DefaultModelPath(c.fData) : c.fModelPath) : std::string();
+  // Refused before the training, not after it.
+  CheckOutputPaths(
+      {{"--model", modelPath}, {"--summary-json", c.fSummaryJson}, {"--report", c.fReport}});
+  // With a file on standard output the summary goes to standard error.
+  const bool toStandardOutput = IsStandardOutput(modelPath) || IsStandardOutput(c.fSummaryJson) ||
+                                IsStandardOutput(c.fReport);
+  std::ostream& said = toStandardOutput ? err : out;
   ProgressBar progress(err, c.fProgress && ProgressBar::StderrIsTerminal());
   InterruptGuard guard;
   // The file is streamed: read again on every pass rather than held.
@@ -23,22 +32,22 @@ int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
 
   SavedAs saved;
   if (c.fSave) {
-    saved.fPath = c.fModelPath.empty() ? DefaultModelPath(c.fData) : c.fModelPath;
+    saved.fPath = modelPath;
     saved.fFormat = c.fFormat;
-    SaveModel(*result->fAlgorithm, saved.fPath, saved.fFormat);
+    SaveModel(*result->fAlgorithm, saved.fPath, saved.fFormat, out);
   }
   if (!c.fSummaryJson.empty()) {
-    std::ofstream file(c.fSummaryJson);
-    if (file) WriteTrainJson(file, *result, saved);
-    if (!file) throw InputError(c.fSummaryJson + ": cannot write the summary");
+    std::ostringstream json;
+    WriteTrainJson(json, *result, saved);
+    WriteOutput(c.fSummaryJson, json.str(), out, "cannot write the summary");
   }
   if (!c.fReport.empty())
-    SaveHtmlReport(TrainingReport(*result, saved, progress.TrainingSteps()), c.fReport);
+    SaveHtmlReport(TrainingReport(*result, saved, progress.TrainingSteps()), c.fReport, out);
   if (c.fJson)
-    WriteTrainJson(out, *result, saved);
+    WriteTrainJson(said, *result, saved);
   else
-    PrintTrainSummary(out, *result, saved);
-  if (!c.fJson && !c.fReport.empty()) out << "Report written to " << c.fReport << "\n";
+    PrintTrainSummary(said, *result, saved);
+  if (!c.fJson && !c.fReport.empty()) said << "Report written to " << c.fReport << "\n";
   return 0;
 }
 

@@ -427,6 +427,12 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"export m.bin --pmml m.pmml --stats m.stat.xml", 0,
        "PMML written to m.pmml\nstatistics written to m.stat.xml\n"},
       {"export m.bin --pmml no/x.pmml", 1, "no/x.pmml: cannot write the document"},
+      {"export m.bin --pmml - --stats -", 1,
+       "--pmml and --stats both write to standard output (-); give one of them a file"},
+      {"train data/iris.csv --target species --model - --report -", 1,
+       "--model and --report both write to standard output (-); give one of them a file"},
+      {"score m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
+      {"report m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
       {"score cut.m.bin data/iris.csv", 1, "cut.m.bin: the model file is damaged"},
       {"eval cut.m.xml data/iris.csv", 1, "cut.m.xml: the model file is damaged"},
   };

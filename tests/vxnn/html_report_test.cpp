@@ -10,11 +10,13 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 #include "HtmlReport.h"
 #include "ModelFile.h"
 #include "Records.h"
 #include "TestHost.h"
+#include "vxcommon/VXMissing.h"
 
 namespace fs = std::filesystem;
 
@@ -168,6 +170,28 @@ TEST_F(HtmlReportTest, WideNetworksAreCapped) {
   EXPECT_EQ(Count(page, "<rect class=\"bar\""), vxnn::kMaxImportanceBars);
   EXPECT_THAT(page, HasSubstr("270 more inputs"));
   EXPECT_LT(page.size(), 250u * 1024);
+
+  // Per layer, from the model's own structure view: the heading gives its
+  // units, and the units drawn in its column and the "+N" beside them add
+  // up to them.
+  const vxnn::LoadedModel model = vxnn::LoadModel(Path("wide.model"));
+  const std::unique_ptr<const NNStructure> s(model.fAlgorithm->GetStructure());
+  const std::regex layer("<text class=\"layer\" x=\"([0-9.]+)\" y=\"16\">[a-z]+ \\(([0-9]+)\\)");
+  int l = 0;
+  for (std::sregex_iterator m(page.begin(), page.end(), layer), end; m != end; ++m, ++l) {
+    SCOPED_TRACE(l);
+    const std::string x = (*m)[1];
+    ASSERT_LT(l, s->GetNumLayers());
+    const int units = s->GetNumUnits(l);
+    EXPECT_EQ(std::stoi((*m)[2]), units);
+    const int drawn = Count(page, "cx=\"" + x + "\"");
+    const std::regex more("class=\"moretext\" x=\"" + x + "\"[^>]*>\\+([0-9]+)<");
+    std::smatch plus;
+    const int hidden = std::regex_search(page, plus, more) ? std::stoi(plus[1]) : 0;
+    EXPECT_EQ(hidden, units - drawn);
+    EXPECT_EQ(hidden, units > vxnn::kMaxUnitsDrawn ? units - (vxnn::kMaxUnitsDrawn - 1) : 0);
+  }
+  EXPECT_EQ(l, 3);
 }
 
 TEST_F(HtmlReportTest, TextFromTheDataIsEscaped) {
@@ -210,6 +234,160 @@ TEST_F(HtmlReportTest, ScatterIsThinnedEvenly) {
       ASSERT_LT(i * stride, records.size());
       EXPECT_EQ(series[0].fPoints[i].first, records[i * stride][target]) << i;
     }
+  }
+}
+
+// ---- numbers and positions of the drawings -------------------------------
+
+// The element of the page that is an svg of the class.
+std::string Svg(const std::string& page, const std::string& cls) {
+  const std::size_t at = page.find("class=\"" + cls + "\"");
+  if (at == std::string::npos) return "";
+  return page.substr(at, page.find("</svg>", at) - at);
+}
+
+// A tick label: its position along its axis (x for the horizontal axis, y
+// for the vertical one) and its text, in the order drawn.
+struct Tick {
+  double fPos;
+  std::string fLabel;
+};
+std::vector<Tick> Ticks(const std::string& svg, bool horizontal) {
+  const std::regex tick(
+      "<text class=\"tick\" x=\"([-0-9.]+)\" y=\"([-0-9.]+)\" "
+      "text-anchor=\"(middle|end)\">([^<]*)<");
+  std::vector<Tick> ticks;
+  for (std::sregex_iterator m(svg.begin(), svg.end(), tick), end; m != end; ++m)
+    if (((*m)[3] == "middle") == horizontal)
+      ticks.push_back({std::stod((*m)[horizontal ? 1 : 2]), (*m)[4]});
+  return ticks;
+}
+std::vector<std::string> Labels(const std::vector<Tick>& ticks) {
+  std::vector<std::string> labels;
+  for (const Tick& t : ticks) labels.push_back(t.fLabel);
+  return labels;
+}
+// Where value v lies on an axis whose values a and b are drawn at pa and pb.
+double Along(double v, double a, double pa, double b, double pb) {
+  return pa + (v - a) / (b - a) * (pb - pa);
+}
+
+// Predicted against actual: both axes labelled with the same round values,
+// the actual values growing to the right and the predicted ones upwards,
+// and every point where its two labels put it.
+TEST(ReportGeometry, ScatterPointsSitWhereTheAxesSay) {
+  const struct {
+    std::vector<std::pair<double, double>> fPoints;  // (actual, predicted)
+    std::vector<std::string> fTicks;
+  } cases[] = {
+      // 12..95: a fifth of the range is 16.6, the round step above it 20.
+      {{{12, 20}, {47, 40}, {30, 33}, {95, 88}}, {"0", "20", "40", "60", "80", "100"}},
+      // -3.2..2.2: a fifth is 1.08, the step 2.
+      {{{-3.2, -2.5}, {0.4, 0.1}, {1.7, 2.2}}, {"-4", "-2", "0", "2", "4"}},
+      // 0.31..0.342: a fifth is 0.0064, the step 0.01.
+      {{{0.31, 0.342}, {0.33, 0.32}}, {"0.31", "0.32", "0.33", "0.34", "0.35"}},
+      // 0.3..0.7, bounds on the step 0.1: no tick beyond either.
+      {{{0.3, 0.45}, {0.7, 0.52}, {0.5, 0.38}}, {"0.3", "0.4", "0.5", "0.6", "0.7"}},
+      {{{0.06, 0.1}, {0.14, 0.12}}, {"0.06", "0.08", "0.1", "0.12", "0.14"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fTicks.front());
+    vxnn::ReportPage p;
+    vxnn::TargetFigures t;
+    t.fName = "y";
+    p.fTargets = {t};
+    p.fScatter = {{"y", c.fPoints, c.fPoints.size()}};
+    std::ostringstream page;
+    vxnn::WriteHtmlReport(page, p);
+    const std::string svg = Svg(page.str(), "scatter");
+    const std::vector<Tick> xs = Ticks(svg, true), ys = Ticks(svg, false);
+    ASSERT_EQ(Labels(xs), c.fTicks);
+    ASSERT_EQ(Labels(ys), c.fTicks);
+    const double lo = std::stod(c.fTicks.front()), hi = std::stod(c.fTicks.back());
+    // The dashed diagonal joins (lo, lo) to (hi, hi): its ends fix where
+    // the vertical axis puts lo and hi (its labels sit on the text's
+    // baseline, a few pixels off).
+    std::smatch ideal;
+    ASSERT_TRUE(std::regex_search(svg, ideal,
+                                  std::regex("class=\"ideal\" x1=\"([-0-9.]+)\" y1=\"([-0-9.]+)\" "
+                                             "x2=\"([-0-9.]+)\" y2=\"([-0-9.]+)\"")));
+    const double yLo = std::stod(ideal[2]), yHi = std::stod(ideal[4]);
+    EXPECT_NEAR(std::stod(ideal[1]), xs.front().fPos, 0.11);
+    EXPECT_NEAR(std::stod(ideal[3]), xs.back().fPos, 0.11);
+    EXPECT_LT(yHi, yLo) << "larger predictions must be drawn higher";
+    for (std::size_t i = 1; i < xs.size(); ++i) {
+      EXPECT_GT(xs[i].fPos, xs[i - 1].fPos) << "labels grow to the right";
+      EXPECT_LT(ys[i].fPos, ys[i - 1].fPos) << "labels grow upwards";
+      EXPECT_NEAR(ys[i].fPos, Along(std::stod(ys[i].fLabel), lo, yLo, hi, yHi), 6.0);
+    }
+    const std::regex point("class=\"pt\" cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\"");
+    std::size_t k = 0;
+    for (std::sregex_iterator m(svg.begin(), svg.end(), point), end; m != end; ++m, ++k) {
+      ASSERT_LT(k, c.fPoints.size());
+      const auto [actual, predicted] = c.fPoints[k];
+      EXPECT_NEAR(std::stod((*m)[1]), Along(actual, lo, xs.front().fPos, hi, xs.back().fPos), 0.11);
+      EXPECT_NEAR(std::stod((*m)[2]), Along(predicted, lo, yLo, hi, yHi), 0.11);
+    }
+    EXPECT_EQ(k, c.fPoints.size());
+  }
+}
+
+// The error per record against the data passes: round labels on both axes
+// (whole passes), the error growing upwards from 0, the passes to the right,
+// and the training curve's points where the labels put them.
+TEST(ReportGeometry, ErrorCurveTicksAreRoundAndThePointsFollowThem) {
+  const struct {
+    int fPasses;
+    double fFirst, fLast;  // error per record after the first and the last pass
+    std::vector<std::string> fX, fY;
+  } cases[] = {
+      // Passes 1..37: a fifth is 7.2, the step 10; errors up to 0.4: the
+      // step 0.1, and no tick past 0.4.
+      {37, 0.4, 0.118, {"0", "10", "20", "30", "40"}, {"0", "0.1", "0.2", "0.3", "0.4"}},
+      // Passes 1..3: the step is never below one pass; errors up to 2.6:
+      // a fifth is 0.52, the step 1.
+      {3, 2.6, 1.1, {"1", "2", "3"}, {"0", "1", "2", "3"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fPasses);
+    vxnn::ReportPage p;
+    p.fTrainRecords = 100;
+    std::vector<std::pair<double, double>> expected;
+    for (int i = 1; i <= c.fPasses; ++i) {
+      const double e = c.fFirst + (c.fLast - c.fFirst) * (i - 1) / (c.fPasses - 1);
+      p.fCurve.push_back({i, e * p.fTrainRecords, VXMV::gMissingValue});
+      expected.emplace_back(i, e);
+    }
+    std::ostringstream page;
+    vxnn::WriteHtmlReport(page, p);
+    const std::string svg = Svg(page.str(), "curve");
+    const std::vector<Tick> xs = Ticks(svg, true), ys = Ticks(svg, false);
+    ASSERT_EQ(Labels(xs), c.fX);
+    ASSERT_EQ(Labels(ys), c.fY);
+    // Each label of the error axis has its grid line, at the value's height.
+    std::vector<double> grid;
+    const std::regex line("class=\"grid\" x1=\"[-0-9.]+\" x2=\"[-0-9.]+\" y1=\"([-0-9.]+)\"");
+    for (std::sregex_iterator m(svg.begin(), svg.end(), line), end; m != end; ++m)
+      grid.push_back(std::stod((*m)[1]));
+    ASSERT_EQ(grid.size(), ys.size());
+    for (std::size_t i = 1; i < xs.size(); ++i)
+      EXPECT_GT(xs[i].fPos, xs[i - 1].fPos) << "passes grow to the right";
+    for (std::size_t i = 1; i < grid.size(); ++i)
+      EXPECT_LT(grid[i], grid[i - 1]) << "the error grows upwards";
+    const double x0 = std::stod(c.fX.front()), x1 = std::stod(c.fX.back());
+    const double y0 = std::stod(c.fY.front()), y1 = std::stod(c.fY.back());
+    std::smatch train;
+    ASSERT_TRUE(std::regex_search(svg, train, std::regex("class=\"train\" points=\"([^\"]*)\"")));
+    std::istringstream points(train[1]);
+    std::size_t k = 0;
+    double px = 0, py = 0;
+    char comma = 0;
+    for (; points >> px >> comma >> py; ++k) {
+      ASSERT_LT(k, expected.size());
+      EXPECT_NEAR(px, Along(expected[k].first, x0, xs.front().fPos, x1, xs.back().fPos), 0.11);
+      EXPECT_NEAR(py, Along(expected[k].second, y0, grid.front(), y1, grid.back()), 0.11);
+    }
+    EXPECT_EQ(k, expected.size());
   }
 }
 
