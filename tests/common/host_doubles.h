@@ -1,5 +1,5 @@
 // Stand-ins for what a host hands the library: a rewindable record source
-// that shows how it was read, a cancel object that answers true after a
+// that shows how it was read, one that fails part way, a cancel object that answers true after a
 // countdown, and a progress listener that runs a function.
 #pragma once
 
@@ -44,6 +44,32 @@ class CountingSource : public VXCommon_1_2::MultiPassRecordIter {
   int fRun = 0;
   int fLongestRun = 0;
   int fRewinds = 0;
+};
+
+// A source that fails only when asked for record `at`: until then it looks
+// good, so nothing told of the failure before. Rewinding makes it good
+// again (and it fails again at the same record).
+class FailsWhenAsked : public VXCommon_1_2::MultiPassRecordIter {
+ public:
+  FailsWhenAsked(std::vector<VXCommon_1_2::Record> records, std::size_t at)
+      : fRecords(std::move(records)), fAt(at) {}
+  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
+  const VXCommon_1_2::Record* Next() override {
+    if (!IsGood()) return nullptr;
+    fBad = fPos == fAt;
+    return fBad ? nullptr : &fRecords[fPos++];
+  }
+  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    fPos = 0;
+    fBad = false;
+    return GetStatus();
+  }
+
+ private:
+  std::vector<VXCommon_1_2::Record> fRecords;
+  std::size_t fAt, fPos = 0;
+  bool fBad = false;
 };
 
 // Answers false until armed, then true once `after` further queries have

@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/host_doubles.h"
 #include "common/scratch_dir.h"
 #include "vxneural/algorithm/rbf_fixtures.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
@@ -441,28 +442,7 @@ TEST(SourceFailingMidPass, PreparingGivesTheSourceCodeAndLeavesNothing) {
 // factories refuse it with 50015, over raw and over encoded records alike;
 // the source finds its failure only when asked for the record, so no pass
 // after the count would ever see it.
-class FailsWhenAsked : public MultiPassRecordIter {
- public:
-  FailsWhenAsked(std::vector<Record> records, std::size_t at)
-      : fRecords(std::move(records)), fAt(at) {}
-  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
-  const Record* Next() override {
-    if (!IsGood()) return nullptr;
-    fBad = fPos == fAt;
-    return fBad ? nullptr : &fRecords[fPos++];
-  }
-  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
-  int Rewind() override {
-    fPos = 0;
-    fBad = false;
-    return GetStatus();
-  }
-
- private:
-  std::vector<Record> fRecords;
-  std::size_t fAt, fPos = 0;
-  bool fBad = false;
-};
+using host_doubles::FailsWhenAsked;
 
 TEST(TestSourceFailingWhileCounted, FactoriesAnswer50015) {
   for (const bool rbf : {false, true})

@@ -29,6 +29,7 @@
 #include <valarray>
 #include <vector>
 
+#include "common/host_doubles.h"
 #include "common/saved_forms.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
@@ -248,32 +249,6 @@ struct CountingIter : VectorRecordIter {
 // encoded records cut inside its 13th record (the system's own reader ends
 // in status 3), and a source that turns bad when asked for its 13th record
 // (so that nothing told of the failure before).
-class TurnsBad : public MultiPassRecordIter {
- public:
-  TurnsBad(const std::vector<Record>& records, std::size_t badAt)
-      : fRecords(records), fBadAt(badAt) {}
-  bool IsGood() override { return !fBad && fPos < fRecords.size(); }
-  const Record* Next() override {
-    if (!IsGood()) return nullptr;
-    if (fPos == fBadAt) {
-      fBad = true;
-      return nullptr;
-    }
-    return &fRecords[fPos++];
-  }
-  int GetStatus() override { return fBad ? kError : IsGood() ? kGood : kEndOfData; }
-  int Rewind() override {
-    fPos = 0;
-    fBad = false;
-    return GetStatus();
-  }
-
- private:
-  const std::vector<Record>& fRecords;
-  std::size_t fBadAt, fPos = 0;
-  bool fBad = false;
-};
-
 // The records up to the middle of record cut, in a temporary file read by
 // the system's reader (which deletes nothing: the file has no name).
 std::unique_ptr<MultiPassRecordIter> CutFile(const std::vector<Record>& records, std::size_t cut) {
@@ -298,7 +273,7 @@ TEST(SourceFailingPartWay, EveryTrainingAndTestPassAnswersTheSourceCode) {
     for (const bool cutFile : {true, false}) {
       SCOPED_TRACE(std::to_string(run.method) + (run.test ? " test" : " training") +
                    (cutFile ? ", file cut" : ", turns bad"));
-      TurnsBad turnsBad(records, 12);
+      host_doubles::FailsWhenAsked turnsBad(records, 12);
       std::unique_ptr<MultiPassRecordIter> cut = CutFile(records, 12);
       MultiPassRecordIter& failing = cutFile ? *cut : turnsBad;
       auto good = VectorRecordIter::Borrow(records);
