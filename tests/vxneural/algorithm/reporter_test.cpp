@@ -1,8 +1,9 @@
 // The report an MLP training run hands its listener: every key read from
-// the optimizer, the accuracy as a percentage unless it is missing.
+// the optimizer, the accuracy as a percentage of whatever it holds.
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,10 +63,11 @@ TEST(MLPReporterKeys, AnswerFromTheOptimizerWithTheAccuracyAsAPercentage) {
       {"relChangeError", 0.01}, {"errorRatio", 0.75}, {"elapsedTime", 1.5},
       {"accuracy", 37.5},       {"bic", kMissing},    {"records", kMissing}};
   for (const auto& [key, value] : scale) EXPECT_EQ(report.ScaleMeasure(key), value) << key;
-  // Not yet measured: the missing value itself, which scaled would be an
-  // infinity.
+  // Not yet measured: the missing value, scaled like any accuracy, is
+  // minus infinity.
   FixedProgress unmeasured(kMissing);
-  EXPECT_EQ(MLPReporter(&unmeasured).ScaleMeasure("accuracy"), kMissing);
+  EXPECT_EQ(MLPReporter(&unmeasured).ScaleMeasure("accuracy"),
+            -std::numeric_limits<double>::infinity());
   // Without an optimizer every key is unknown.
   MLPReporter none(nullptr);
   EXPECT_EQ((std::make_pair(none.DiscreteMeasure("records"), none.ScaleMeasure("accuracy"))),
