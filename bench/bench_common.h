@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "vxcommon/Record.h"
+#include "vxneural/network/NNetwork.h"
 
 namespace bench {
 
@@ -28,6 +29,21 @@ inline const std::vector<Case>& Cases() {
 inline std::string ShapeName(const Case& c) {
   return std::to_string(c.inputs) + "-" + std::to_string(c.hidden) + "-" +
          std::to_string(c.outputs);
+}
+
+// Times whole passes of the network over the first n records of the
+// source, one pass per iteration: the source rewound and the sums cleared
+// before each, as a training or error pass starts.
+inline void TimePasses(benchmark::State& state, NNetwork& net,
+                       VXCommon_1_2::MultiPassRecordIter& source, int n, bool errorOnly) {
+  VXCommon_1_2::VXStatus status;
+  int processed = 0;
+  for (auto _ : state) {
+    source.Rewind();
+    net.ResetDerivatives();
+    net.ProcessRecords(status, source, n, processed, errorOnly, false);
+    benchmark::DoNotOptimize(net.GetAccumError());
+  }
 }
 
 // Encoded records of the case: inputs uniform in [-1, 1], then a uniform

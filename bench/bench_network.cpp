@@ -75,29 +75,32 @@ void TrainingPass(benchmark::State& state, const Case& c) {
 constexpr int kPassRecords = 1797;
 const std::vector<Case> kPassCases = {{64, 32, 10}, {64, 128, 10}, {200, 50, 1}};
 
-// One full gradient pass with the kernel given (pinned for this benchmark).
-void GradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
+// Passes of a network of the case with seeded weights over the case's
+// records, with the kernel given pinned and the host cancel object given (or
+// none) in the settings; returns the network's weight count.
+int TimeCasePasses(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel,
+                   bool errorOnly, VXCommon_1_2::VXQueryCancel* cancel) {
   const VXNeural::PassKernel before = VXNeural::GetPassKernel();
   VXNeural::SetPassKernel(kernel);
   MLPSettings settings(c.inputs, std::vector<int>{c.outputs}, kPassRecords);
   settings.SetNumHiddenUnits(c.hidden, 1);
+  if (cancel != nullptr) settings.SetCancelPointer(cancel);
   NNetwork net(settings);
   VXRandom rng(12345, true);
   net.RandomizeWeights(rng);
   const auto records = bench::SyntheticRecords(c, kPassRecords, 7);
   auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
-  VXCommon_1_2::VXStatus status;
-  int n = 0;
-  for (auto _ : state) {
-    source.Rewind();
-    net.ResetDerivatives();
-    net.ProcessRecords(status, source, kPassRecords, n, false, false);
-    benchmark::DoNotOptimize(net.GetAccumError());
-  }
-  state.counters["record_weights/s"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kPassRecords * net.GetNumWeights(),
-      benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+  bench::TimePasses(state, net, source, kPassRecords, errorOnly);
   VXNeural::SetPassKernel(before);
+  return net.GetNumWeights();
+}
+
+// One full gradient pass with the kernel given (pinned for this benchmark).
+void GradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
+  const int weights = TimeCasePasses(state, c, kernel, false, nullptr);
+  state.counters["record_weights/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kPassRecords * weights,
+                         benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
 }
 
 // A host cancel object that never says yes and counts its questions.
@@ -114,29 +117,11 @@ struct CountingCancel : VXCommon_1_2::VXQueryCancel {
 // host cancel object in the settings: polls/record tells how often the pass
 // asks it, the time what asking costs.
 void CancelPolledPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
-  const VXNeural::PassKernel before = VXNeural::GetPassKernel();
-  VXNeural::SetPassKernel(kernel);
   CountingCancel cancel;
-  MLPSettings settings(c.inputs, std::vector<int>{c.outputs}, kPassRecords);
-  settings.SetNumHiddenUnits(c.hidden, 1);
-  settings.SetCancelPointer(&cancel);
-  NNetwork net(settings);
-  VXRandom rng(12345, true);
-  net.RandomizeWeights(rng);
-  const auto records = bench::SyntheticRecords(c, kPassRecords, 7);
-  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
-  VXCommon_1_2::VXStatus status;
-  int n = 0;
-  for (auto _ : state) {
-    source.Rewind();
-    net.ResetDerivatives();
-    net.ProcessRecords(status, source, kPassRecords, n, true, false);
-    benchmark::DoNotOptimize(net.GetAccumError());
-  }
+  TimeCasePasses(state, c, kernel, true, &cancel);
   const double read = static_cast<double>(state.iterations()) * kPassRecords;
   state.counters["records/s"] = benchmark::Counter(read, benchmark::Counter::kIsRate);
   state.counters["polls/record"] = static_cast<double>(cancel.fQueries) / read;
-  VXNeural::SetPassKernel(before);
 }
 
 // The core's peak with the kernel's instructions: independent multiply-add

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/network/NNetwork.h"
@@ -95,14 +96,7 @@ void RBFPass(benchmark::State& state, int inputs, int hidden, int outputs,
   std::vector<VXCommon_1_2::Record> records;
   for (auto& r : Rows(kPassRecords, inputs + outputs, 7)) records.emplace_back(std::move(r));
   auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
-  VXCommon_1_2::VXStatus status;
-  int n = 0;
-  for (auto _ : state) {
-    source.Rewind();
-    net.ResetDerivatives();
-    net.ProcessRecords(status, source, kPassRecords, n, true, false);
-    benchmark::DoNotOptimize(net.GetAccumError());
-  }
+  bench::TimePasses(state, net, source, kPassRecords, true);
   const double weights = hidden * (inputs + 1) + outputs * hidden;
   state.counters["record_weights/s"] =
       benchmark::Counter(double(state.iterations()) * kPassRecords * weights,
