@@ -30,8 +30,13 @@ namespace vxnn {
 
 class InterruptGuard;
 
-// The path that names standard output.
-inline bool IsStandardOutput(const std::string& path) { return path == "-"; }
+// The paths that name standard output: "-", and the names the system gives
+// the process's own descriptor 1. Written through the open descriptor, not
+// reopened by name, so that a shell's redirection keeps its meaning (an
+// append stays an append, a file is not replaced under it).
+inline bool IsStandardOutput(const std::string& path) {
+  return path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1";
+}
 
 // The output paths of one command, each with the option that gave it
 // ("--model", "-o"); empty paths are not written and ignored. Throws

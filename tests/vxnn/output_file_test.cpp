@@ -238,6 +238,14 @@ TEST(OutputFile, AKernelLinkToAPipeIsWrittenThrough) {
   reader.join();
   close(fds[0]);
   EXPECT_EQ(read, text);
+  // The names of the process's own standard output are standard output
+  // itself: written through the stream, never reopened (a shell's append
+  // redirection would be truncated) nor replaced by a rename.
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    std::ostringstream standard;
+    EXPECT_NO_THROW(vxnn::WriteOutput(name, "through the stream\n", standard, "cannot write"));
+    EXPECT_EQ(standard.str(), "through the stream\n") << name;
+  }
 }
 
 // A write that does not reach Commit leaves the file, or the file a link
@@ -267,6 +275,8 @@ TEST(OutputFile, DirectoriesAndTwoStandardOutputsAreRefused) {
       {{{"-o", here}}, here + ": is a directory; give a file name"},
       {{{"--model", "-"}, {"--report", ""}, {"--summary-json", "-"}},
        "--model and --summary-json both write to standard output (-); give one of them a file"},
+      {{{"-o", "/dev/stdout"}, {"--model", "-"}},
+       "-o and --model both write to standard output (-); give one of them a file"},
   };
   for (const auto& [outputs, error] : cases)
     EXPECT_THAT([&] { vxnn::CheckOutputPaths(outputs); },
