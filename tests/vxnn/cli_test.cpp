@@ -434,6 +434,9 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
        "--pmml and --stats both write to standard output (-); give one of them a file"},
       {"train data/iris.csv --target species --model - --report -", 1,
        "--model and --report both write to standard output (-); give one of them a file"},
+      {"score m.bin data/iris.csv --unknown-categories keep", 2, "--unknown-categories: keep"},
+      {"eval m.bin data/iris.csv --unknown-categories Impute", 2, "--unknown-categories: Impute"},
+      {"report m.bin data/iris.csv -o p.html --unknown-categories", 2, "--unknown-categories"},
       {"score m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
       {"report m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
       {"score cut.m.bin data/iris.csv", 1, "cut.m.bin: the model file is damaged"},
@@ -451,6 +454,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   }
   // Nothing is left half written.
   EXPECT_FALSE(fs::exists(fDir / "no"));
+  EXPECT_FALSE(fs::exists(fDir / "p.html"));
   for (const auto& entry : fs::directory_iterator(fDir))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 }

@@ -278,23 +278,4 @@ TEST(UnknownCategories, ScoringFollowsTheRuleAndCountsTheFilledIn) {
                              "category): 4 inputs in 4 records\n"));
 }
 
-TEST(UnknownCategories, TheOptionRefusesOtherRules) {
-  const testhost::Scratch s;
-  ASSERT_EQ(s.Run("train data/iris.csv --target species --max-data-passes 2 --no-importance "
-                  "--model @m"),
-            0);
-  for (const char* line : {"score @m data/iris.csv --unknown-categories keep",
-                           "eval @m data/iris.csv --unknown-categories zero",
-                           "report @m data/iris.csv -o @p.html --unknown-categories Impute",
-                           "score @m data/iris.csv --unknown-categories"}) {
-    SCOPED_TRACE(line);
-    std::string out, err;
-    EXPECT_EQ(s.Run(line, &out, &err), 2);
-    EXPECT_EQ(out, "");
-    EXPECT_THAT(err, testing::StartsWith("vxnn: error: --unknown-categories"));
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-  }
-  EXPECT_FALSE(std::filesystem::exists(s / "p.html"));
-}
-
 }  // namespace
