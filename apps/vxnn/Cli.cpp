@@ -42,6 +42,23 @@ MissingInputs MissingInputsOf(const std::string& scratch) {
   return scratch == "drop" ? MissingInputs::kDrop : MissingInputs::kImpute;
 }
 
+// --unknown-categories, shared by score, eval and report. Impute by default:
+// a category the training file never held tells the model nothing, exactly
+// as a missing input does, and a user scoring a file wants a prediction for
+// every record rather than holes for a level added after training; the
+// count on standard error and in the summaries says how many were filled in.
+void AddUnknownCategories(CLI::App* app, std::string& scratch) {
+  app->add_option("--unknown-categories", scratch,
+                  "impute (default): an input holding a category the model does not know takes "
+                  "the most frequent training category, as a missing one does; drop: the record "
+                  "is left out")
+      ->check(CLI::IsMember({"impute", "drop"}));
+}
+
+UnknownCategories UnknownCategoriesOf(const std::string& scratch) {
+  return scratch == "drop" ? UnknownCategories::kDrop : UnknownCategories::kImpute;
+}
+
 // --importance-records, shared by report and export.
 void AddImportanceRecords(CLI::App* app, long& limit) {
   app->add_option("--importance-records", limit,
@@ -223,16 +240,18 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   scoreCmd->add_option("model", score.fModel, "Saved model (binary or XML)")->required();
   scoreCmd->add_option("data", score.fData, "CSV file with the model's input columns")->required();
   scoreCmd->add_option("--output,-o", score.fOutput, "Write to FILE instead of standard output");
-  std::string scoreMissing = "impute";
+  std::string scoreMissing = "impute", scoreUnknown = "impute";
   AddMissingInputs(scoreCmd, scoreMissing);
+  AddUnknownCategories(scoreCmd, scoreUnknown);
 
   EvalCommand eval;
   CLI::App* evalCmd = app.add_subcommand("eval", "Measure a model on a CSV file with its targets");
   evalCmd->add_option("model", eval.fModel, "Saved model (binary or XML)")->required();
   evalCmd->add_option("data", eval.fData, "CSV file with the input and target columns")->required();
   evalCmd->add_flag("--json", eval.fJson, "Print JSON");
-  std::string evalMissing = "impute";
+  std::string evalMissing = "impute", evalUnknown = "impute";
   AddMissingInputs(evalCmd, evalMissing);
+  AddUnknownCategories(evalCmd, evalUnknown);
 
   std::string inspectModel;
   bool inspectJson = false;
@@ -267,8 +286,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   reportCmd
       ->add_option("--output,-o", report.fOutput, "Write the page to FILE (-: standard output)")
       ->required();
-  std::string reportMissing = "impute";
+  std::string reportMissing = "impute", reportUnknown = "impute";
   AddMissingInputs(reportCmd, reportMissing);
+  AddUnknownCategories(reportCmd, reportUnknown);
   AddImportanceRecords(reportCmd, report.fImportanceRecords);
 
   CLI::App* demoCmd = app.add_subcommand(
@@ -293,16 +313,19 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     }
     if (scoreCmd->parsed()) {
       score.fMissingInputs = MissingInputsOf(scoreMissing);
+      score.fUnknownCategories = UnknownCategoriesOf(scoreUnknown);
       return RunScore(score, out, err);
     }
     if (evalCmd->parsed()) {
       eval.fMissingInputs = MissingInputsOf(evalMissing);
+      eval.fUnknownCategories = UnknownCategoriesOf(evalUnknown);
       return RunEval(eval, out, err);
     }
     if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
     if (exportCmd->parsed()) return RunExport(exportModel, out, err);
     if (reportCmd->parsed()) {
       report.fMissingInputs = MissingInputsOf(reportMissing);
+      report.fUnknownCategories = UnknownCategoriesOf(reportUnknown);
       return RunReport(report, out, err);
     }
     if (demoCmd->parsed()) return RunDemo(out, err);

@@ -35,6 +35,7 @@ struct ScoreCommand {
   std::string fData;
   std::string fOutput;  // empty or "-": standard output
   MissingInputs fMissingInputs = MissingInputs::kImpute;
+  UnknownCategories fUnknownCategories = UnknownCategories::kImpute;
 };
 int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
 
@@ -50,6 +51,7 @@ struct EvalCommand {
   std::string fData;
   bool fJson = false;
   MissingInputs fMissingInputs = MissingInputs::kImpute;
+  UnknownCategories fUnknownCategories = UnknownCategories::kImpute;
 };
 int RunEval(const EvalCommand& command, std::ostream& out, std::ostream& err);
 
@@ -58,19 +60,20 @@ class RecordMaker;
 class RowRecordIter;
 // The usable records of a data file with its targets, streamed from the
 // file on every pass (the maker lives as long as the records). Counts them
-// once into the result (data path, records read, left out, imputed).
-// Throws InputError when no record can be evaluated.
+// once into the result (data path, records read, left out, imputed, unknown
+// categories filled in). Throws InputError when no record can be evaluated.
 struct EvalSource {
   std::unique_ptr<RecordMaker> fMaker;
   std::unique_ptr<RowRecordIter> fRecords;
 };
 EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, MissingInputs missing,
-                       EvalResult& result);
+                       UnknownCategories unknown, EvalResult& result);
 // EvalRecords, then the model's figures on those records into the result;
 // the records left out are named on err as left out of "the <what>".
 EvalSource MeasureOnFile(LoadedModel& model, const std::string& modelPath,
-                         const std::string& dataPath, MissingInputs missing, const char* what,
-                         EvalResult& result, std::ostream& err);
+                         const std::string& dataPath, MissingInputs missing,
+                         UnknownCategories unknown, const char* what, EvalResult& result,
+                         std::ostream& err);
 // weights: every unit's weights (an RBF unit's centre and width) too.
 int RunInspect(const std::string& model, bool json, bool weights, std::ostream& out);
 
@@ -78,7 +81,8 @@ int RunInspect(const std::string& model, bool json, bool weights, std::ostream& 
 // make complete records for the model, as the source a saved model is
 // restored over to compute its predictor importance; the rows that do not
 // are counted in leftOut. Throws InputError when none does.
-RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing, long limit,
+RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing,
+                             UnknownCategories unknown, long limit,
                              std::vector<std::pair<CellProblem, int>>& leftOut);
 
 struct ExportCommand {

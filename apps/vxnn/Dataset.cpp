@@ -114,12 +114,24 @@ struct CategoryCount {
   }
 };
 
-// Statistics of one planned field over the training rows.
+// The categories of the training rows in their order, then those that only
+// the test rows hold, most frequent there first.
+template <typename T, typename Map>
+std::vector<T> Categories(CategoryCount<T, Map>& train, CategoryCount<T, Map>& test,
+                          bool byFrequency) {
+  std::vector<T> values = train.Values(byFrequency);
+  for (const T& v : test.Values(byFrequency))
+    if (train.fIndex.count(v) == 0) values.push_back(v);
+  return values;
+}
+
+// Statistics of one planned field: numbers over the training rows, the
+// categories of each side apart.
 struct FieldStats {
   double fN = 0, fMean = 0, fM2 = 0, fLo = HUGE_VAL, fHi = -HUGE_VAL;
   bool fHasEmpty = false;
-  CategoryCount<double, std::unordered_map<double, std::size_t>> fNumbers;
-  CategoryCount<std::string, std::unordered_map<std::string, std::size_t>> fStrings;
+  CategoryCount<double, std::unordered_map<double, std::size_t>> fNumbers, fTestNumbers;
+  CategoryCount<std::string, std::unordered_map<std::string, std::size_t>> fStrings, fTestStrings;
 };
 
 }  // namespace
@@ -221,8 +233,8 @@ NNVarList BuildVarList(RowSource& rows, const std::vector<FieldPlan>& plan,
   rows.Rewind();
   if (split) split->Restart();
   while (const std::vector<std::string>* row = rows.Next()) {
-    if (split && split->NextIsTest()) continue;
-    records += 1;
+    const bool test = split && split->NextIsTest();
+    if (!test) records += 1;
     for (std::size_t i = 0; i < plan.size(); ++i) {
       const FieldPlan& f = plan[i];
       FieldStats& s = stats[i];
@@ -232,15 +244,18 @@ NNVarList BuildVarList(RowSource& rows, const std::vector<FieldPlan>& plan,
         continue;
       }
       if (f.fKind == FieldKind::kStringCategorical) {
-        s.fStrings.Add(cell);
+        (test ? s.fTestStrings : s.fStrings).Add(cell);
         continue;
       }
       double v;
       if (!ParseNumber(cell, v)) continue;  // non-finite: missing
       if (f.fKind == FieldKind::kNumericCategorical) {
-        s.fNumbers.Add(v);
+        (test ? s.fTestNumbers : s.fNumbers).Add(v);
         continue;
       }
+      // The test rows measure the model, so the scaling they go through is
+      // the training rows' alone, as new data's would be.
+      if (test) continue;
       // Welford's update keeps the variance accurate for large offsets.
       s.fN += 1;
       const double d = v - s.fMean;
@@ -265,11 +280,11 @@ NNVarList BuildVarList(RowSource& rows, const std::vector<FieldPlan>& plan,
     } else if (f.fKind == FieldKind::kNumericCategorical) {
       // The list takes the number of categories from the vector's length,
       // so each category is passed once.
-      index =
-          list.AddCatVar(f.fName, "", s.fNumbers.Values(!f.fTarget), role, INNVariable::kInteger);
+      index = list.AddCatVar(f.fName, "", Categories(s.fNumbers, s.fTestNumbers, !f.fTarget), role,
+                             INNVariable::kInteger);
     } else {
-      index =
-          list.AddCatVar(f.fName, "", s.fStrings.Values(!f.fTarget), role, INNVariable::kString);
+      index = list.AddCatVar(f.fName, "", Categories(s.fStrings, s.fTestStrings, !f.fTarget), role,
+                             INNVariable::kString);
     }
     if (index < 0) throw InputError("column \"" + f.fName + "\" could not be described");
 

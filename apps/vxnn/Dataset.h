@@ -63,14 +63,17 @@ std::vector<FieldPlan> PlanFields(RowSource& rows, const DescribeOptions& option
                                   std::size_t* rowCount = nullptr);
 std::vector<FieldPlan> PlanFields(const CsvTable& table, const DescribeOptions& options);
 
-// Builds the variable list in column order, in one pass over the rows (the
-// training rows of split only, when given): statistics over the
-// non-missing cells (mean, unbiased variance, min, max) for continuous
-// fields; for categorical ones the categories, a target's in order of
-// first appearance, an input's from most to least frequent (ties in order
-// of first appearance), so that an input's code 0 is its most frequent
-// training category, the value a missing input takes; and the declared
-// missing texts (plus the empty cell, where a column has one) as
+// Builds the variable list in column order, in one pass over the rows:
+// statistics over the non-missing cells (mean, unbiased variance, min,
+// max) of continuous fields, from the training rows of split only when
+// given; for categorical ones the categories of every row, so that no
+// record of the file holds a category the model does not know. The
+// training rows' categories come first, a target's in order of first
+// appearance, an input's from most to least frequent (ties in order of
+// first appearance), so that an input's code 0 is its most frequent
+// training category, the value a missing input takes; the categories only
+// the test rows of split hold follow in the same order. The declared
+// missing texts (plus the empty cell, where a column has one) become
 // user-missing values.
 NNVarList BuildVarList(RowSource& rows, const std::vector<FieldPlan>& plan,
                        const DescribeOptions& options, SplitDraw* split = nullptr);

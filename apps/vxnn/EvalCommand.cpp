@@ -10,12 +10,13 @@
 namespace vxnn {
 
 EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, MissingInputs missing,
-                       EvalResult& result) {
+                       UnknownCategories unknown, EvalResult& result) {
   // One pass to count the usable records here, the others for the library:
   // the file is never held in memory.
   auto rows = std::make_unique<CsvFileRows>(dataPath);
   EvalSource source;
-  source.fMaker = std::make_unique<RecordMaker>(list, rows->Header(), true, dataPath, missing);
+  source.fMaker =
+      std::make_unique<RecordMaker>(list, rows->Header(), true, dataPath, missing, unknown);
   source.fRecords = std::make_unique<RowRecordIter>(std::move(rows), *source.fMaker, true,
                                                     std::nullopt, RowSide::kAll);
   result.fDataPath = dataPath;
@@ -32,10 +33,11 @@ EvalSource EvalRecords(const NNVarList& list, const std::string& dataPath, Missi
 }
 
 EvalSource MeasureOnFile(LoadedModel& model, const std::string& modelPath,
-                         const std::string& dataPath, MissingInputs missing, const char* what,
-                         EvalResult& result, std::ostream& err) {
+                         const std::string& dataPath, MissingInputs missing,
+                         UnknownCategories unknown, const char* what, EvalResult& result,
+                         std::ostream& err) {
   result.fModelPath = modelPath;
-  EvalSource source = EvalRecords(model.VarList(), dataPath, missing, result);
+  EvalSource source = EvalRecords(model.VarList(), dataPath, missing, unknown, result);
   result.fFigures =
       Evaluate(*model.fAlgorithm, *source.fRecords, static_cast<int>(result.fImputed.fKept));
   if (!result.fLeftOut.empty())
@@ -47,7 +49,8 @@ int RunEval(const EvalCommand& c, std::ostream& out, std::ostream& err) {
   LoadedModel model = LoadModel(c.fModel);
   const NNVarList& list = model.VarList();
   EvalResult result;
-  MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs, "evaluation", result, err);
+  MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs, c.fUnknownCategories, "evaluation",
+                result, err);
   if (c.fJson)
     WriteEvalJson(out, list, result);
   else

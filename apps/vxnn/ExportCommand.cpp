@@ -27,14 +27,15 @@ std::string MakeDocument(const LoadedModel& model, const std::string& modelPath,
 
 }  // namespace
 
-RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing, long limit,
+RecordsFor ImportanceRecords(const std::string& dataPath, MissingInputs missing,
+                             UnknownCategories unknown, long limit,
                              std::vector<std::pair<CellProblem, int>>& leftOut) {
-  return [dataPath, missing, limit, &leftOut](const NNVarList& list) {
+  return [dataPath, missing, unknown, limit, &leftOut](const NNVarList& list) {
     std::ifstream in(dataPath, std::ios::binary);
     if (!in) throw InputError(dataPath + ": cannot open the file");
     // Streamed: a file of any size costs no more than the records kept.
     CsvReader reader(in, dataPath);
-    const RecordMaker maker(list, reader.Header(), true, dataPath, missing);
+    const RecordMaker maker(list, reader.Header(), true, dataPath, missing, unknown);
     std::vector<VXCommon_1_2::Record> records;
     std::map<CellProblem, int> problems;
     VXCommon_1_2::Record r;
@@ -62,10 +63,11 @@ int RunExport(const ExportCommand& command, std::ostream& out, std::ostream& err
   std::ostream& said = toStandardOutput ? err : out;
   std::vector<std::pair<CellProblem, int>> leftOut;
   const LoadedModel model = LoadModelWithImportance(
-      command.fModel, command.fData.empty()
-                          ? RecordsFor()
-                          : ImportanceRecords(command.fData, MissingInputs::kImpute,
-                                              command.fImportanceRecords, leftOut));
+      command.fModel,
+      command.fData.empty()
+          ? RecordsFor()
+          : ImportanceRecords(command.fData, MissingInputs::kImpute, UnknownCategories::kImpute,
+                              command.fImportanceRecords, leftOut));
   // Both documents are made before either file is written.
   const std::string pmml = MakeDocument(model, command.fModel, false);
   const std::string stats =

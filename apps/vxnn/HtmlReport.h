@@ -89,6 +89,7 @@ struct ReportCommand {
   std::string fData;
   std::string fOutput;  // "-": standard output
   MissingInputs fMissingInputs = MissingInputs::kImpute;
+  UnknownCategories fUnknownCategories = UnknownCategories::kImpute;
   // Records of fData the predictor importance is computed over; 0: every
   // complete record.
   long fImportanceRecords = kImportanceRecords;

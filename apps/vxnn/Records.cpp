@@ -24,8 +24,12 @@ std::string FormatNumber(double value) {
 }
 
 RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& header,
-                         bool targetsRequired, const std::string& sourceName, MissingInputs missing)
-    : fList(list), fColumns(list.Size(), -1), fFill(list.Size(), VXMV::gMissingValue) {
+                         bool targetsRequired, const std::string& sourceName, MissingInputs missing,
+                         UnknownCategories unknown)
+    : fList(list),
+      fColumns(list.Size(), -1),
+      fFill(list.Size(), VXMV::gMissingValue),
+      fImputeUnknown(unknown == UnknownCategories::kImpute) {
   for (unsigned v = 0; v < list.Size(); ++v) {
     const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
     const std::string name = var.GetVariableName();
@@ -101,7 +105,7 @@ double RecordMaker::Value(int variable, const std::string& cell, CellProblem& pr
 }
 
 RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
-                              bool checkTargets, int* imputed) const {
+                              bool checkTargets, int* imputed, int* unknown) const {
   const int n = static_cast<int>(fList.Size());
   if (record.Size() != n) record.Resize(n);
   RecordIssue issue;
@@ -120,6 +124,13 @@ RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2:
     if (problem == CellProblem::kMissing && !VXMV::IsMissing(fill)) {
       record[v] = fill;
       if (imputed) ++*imputed;
+      continue;
+    }
+    // Code 0 is the most frequent training category (see BuildVarList), the
+    // value a missing categorical input takes.
+    if (problem == CellProblem::kUnseenCategory && fImputeUnknown && role == INNVariable::kInput) {
+      record[v] = 0.0;
+      if (unknown) ++*unknown;
       continue;
     }
     if (problem != CellProblem::kNone && !issue) {

@@ -32,6 +32,14 @@ struct RecordIssue {
 // from the model's own variable list; kDrop leaves the record out.
 enum class MissingInputs { kImpute, kDrop };
 
+// What becomes of an input holding a category the model does not know (one
+// its training file never held): kImpute takes it as a missing input and
+// fills in code 0, the most frequent training category, whatever
+// MissingInputs says; kDrop leaves the record out, with no prediction. A
+// target's unknown category always leaves the record out: there is nothing
+// to measure the prediction against.
+enum class UnknownCategories { kImpute, kDrop };
+
 // How many records of a data file a saved model's predictor importance is
 // computed over by default: enough for stable figures on any data, few
 // enough that the page or document costs seconds, not the file's length.
@@ -44,16 +52,18 @@ class RecordMaker {
   // Throws InputError naming the first Input variable (and, when
   // targetsRequired, the first Output variable) without a column.
   RecordMaker(const NNVarList& list, const std::vector<std::string>& header, bool targetsRequired,
-              const std::string& sourceName, MissingInputs missing = MissingInputs::kDrop);
+              const std::string& sourceName, MissingInputs missing = MissingInputs::kDrop,
+              UnknownCategories unknown = UnknownCategories::kDrop);
 
   // Fills record; Output variables are read only when checkTargets is true
   // and they have a column, and hold the missing value otherwise. Returns
   // the first problem among the fields read; the record is then unusable.
   // A missing target is always a problem; a missing input only with
   // kDrop, and with kImpute adds one to *imputed (when given) per input
-  // filled in.
+  // filled in. An input of an unknown category likewise, with
+  // UnknownCategories, counted in *unknown.
   RecordIssue Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
-                   bool checkTargets, int* imputed = nullptr) const;
+                   bool checkTargets, int* imputed = nullptr, int* unknown = nullptr) const;
 
   // Texts that count as missing per column name (--missing), beyond the
   // user-missing values the list holds: a text such as "NA" in a numeric
@@ -71,6 +81,7 @@ class RecordMaker {
   // Per variable: the value a missing input takes, or the missing value
   // when it is left missing.
   std::vector<double> fFill;
+  bool fImputeUnknown;
   std::vector<std::vector<std::string>> fDeclared;  // per variable
 };
 

@@ -671,6 +671,10 @@ void PrintEval(std::ostream& out, const NNVarList& list, const EvalResult& r) {
   if (r.fImputed.fImputedCells > 0)
     out << "  missing inputs filled in (training mean, or most frequent category): "
         << ImputedText(r.fImputed, "") << "\n";
+  if (r.fImputed.fUnknownCells > 0)
+    out << "  unknown categories filled in (most frequent training category): "
+        << Plural(r.fImputed.fUnknownCells, "input") << " in "
+        << Plural(r.fImputed.fUnknownRecords, "record") << "\n";
   if (r.fFigures.fRecords == 0) return;
   out << "Error (summed over records): " << General(r.fFigures.fStats.GetTotalError()) << "\n";
   for (const TargetFigures& t : TargetsOf(list, r.fFigures.fStats)) {
@@ -697,6 +701,10 @@ void WriteEvalJson(std::ostream& out, const NNVarList& list, const EvalResult& r
   LeftOutJson(j, r.fLeftOut);
   j.Key("imputed");
   ImputedJson(j, r.fImputed);
+  j.Key("unknown_categories_imputed").BeginObject();
+  j.Field("inputs", r.fImputed.fUnknownCells);
+  j.Field("records", r.fImputed.fUnknownRecords);
+  j.EndObject();
   j.Field("total_error",
           r.fFigures.fRecords > 0 ? r.fFigures.fStats.GetTotalError() : VXMV::gMissingValue);
   j.Key("targets").BeginArray();

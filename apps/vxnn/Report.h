@@ -49,7 +49,7 @@ struct EvalResult {
   std::string fDataPath;
   std::size_t fRecordsRead = 0;
   std::vector<std::pair<CellProblem, int>> fLeftOut;
-  PassCounts fImputed;  // missing inputs filled in
+  PassCounts fImputed;  // missing inputs and unknown categories filled in
   SetFigures fFigures;
 };
 void PrintEval(std::ostream& out, const NNVarList& list, const EvalResult& result);

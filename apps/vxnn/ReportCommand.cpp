@@ -14,8 +14,8 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   LoadedModel model = LoadModel(c.fModel);
   const NNVarList& list = model.VarList();
   EvalResult result;
-  const EvalSource source =
-      MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs, "report", result, err);
+  const EvalSource source = MeasureOnFile(model, c.fModel, c.fData, c.fMissingInputs,
+                                          c.fUnknownCategories, "report", result, err);
 
   ReportPage p;
   p.fTitle = "vxnn model " + c.fModel + " on " + c.fData;
@@ -42,7 +42,8 @@ int RunReport(const ReportCommand& c, std::ostream& out, std::ostream& err) {
   // first records, as its training records.
   std::vector<std::pair<CellProblem, int>> leftOut;
   const LoadedModel over = LoadModelWithImportance(
-      c.fModel, ImportanceRecords(c.fData, c.fMissingInputs, c.fImportanceRecords, leftOut));
+      c.fModel, ImportanceRecords(c.fData, c.fMissingInputs, c.fUnknownCategories,
+                                  c.fImportanceRecords, leftOut));
   std::vector<double> importance;
   const VXCommon_1_2::VXStatus status = over.fAlgorithm->ComputeSensitivity(importance);
   if (status.IsOK() && !importance.empty()) {

@@ -21,13 +21,15 @@ void RowRecordIter::Advance() {
   try {
     while (const std::vector<std::string>* row = fRows->Next()) {
       if (fSide != RowSide::kAll && fSplit->NextIsTest() != (fSide == RowSide::kTest)) continue;
-      int imputed = 0;
-      if (const RecordIssue issue = fMaker.Make(*row, fAhead, fCheckTargets, &imputed)) {
+      int imputed = 0, unknown = 0;
+      if (const RecordIssue issue = fMaker.Make(*row, fAhead, fCheckTargets, &imputed, &unknown)) {
         ++fCounts.fLeftOut[issue.fProblem];
         continue;
       }
       fCounts.fImputedCells += imputed;
       fCounts.fImputedRecords += imputed > 0;
+      fCounts.fUnknownCells += unknown;
+      fCounts.fUnknownRecords += unknown > 0;
       ++fCounts.fKept;
       fStatus = kGood;
       return;

@@ -22,6 +22,8 @@ struct PassCounts {
   std::map<CellProblem, int> fLeftOut;  // unusable records, by reason
   long fImputedCells = 0;               // missing inputs filled in
   long fImputedRecords = 0;             // records with at least one
+  long fUnknownCells = 0;               // inputs of an unknown category filled in
+  long fUnknownRecords = 0;             // records with at least one
 };
 
 // Which rows a source hands out: all of them, or one side of a split.

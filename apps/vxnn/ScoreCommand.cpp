@@ -63,7 +63,8 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   // One pass over the file, a row at a time.
   CsvFileRows rows(c.fData);
   const NNVarList& list = model.VarList();
-  const RecordMaker maker(list, rows.Header(), false, c.fData, c.fMissingInputs);
+  const RecordMaker maker(list, rows.Header(), false, c.fData, c.fMissingInputs,
+                          c.fUnknownCategories);
 
   // A run that stops half way (a malformed row far down a large file, or
   // Ctrl-C) leaves the output file as it was.
@@ -78,7 +79,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
 
   std::map<CellProblem, int> problems;
   int refused = 0;
-  long imputedCells = 0, imputedRecords = 0;
+  long imputedCells = 0, imputedRecords = 0, unknownCells = 0, unknownRecords = 0;
   std::size_t read = 0;
   VXCommon_1_2::Record record;
   ScoringRecord inputs(list);
@@ -87,10 +88,12 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
     if (InterruptCancel::Interrupted()) throw Interrupted("interrupted");
     ++read;
     cells = *row;
-    int imputed = 0;
-    const RecordIssue issue = maker.Make(*row, record, false, &imputed);
+    int imputed = 0, unknown = 0;
+    const RecordIssue issue = maker.Make(*row, record, false, &imputed, &unknown);
     imputedCells += imputed;
     imputedRecords += imputed > 0;
+    unknownCells += unknown;
+    unknownRecords += unknown > 0;
     const NNOutputList* outputs = nullptr;
     if (issue) {
       ++problems[issue.fProblem];
@@ -112,6 +115,11 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
     err << "vxnn: " << imputedCells << " missing input" << (imputedCells == 1 ? "" : "s") << " in "
         << imputedRecords << " record" << (imputedRecords == 1 ? "" : "s")
         << " filled in with the training mean, or most frequent category\n";
+  if (unknownCells > 0)
+    err << "vxnn: " << unknownCells << " input" << (unknownCells == 1 ? "" : "s") << " in "
+        << unknownRecords << " record" << (unknownRecords == 1 ? "" : "s")
+        << " with a category the model does not know filled in with the most frequent "
+           "training category\n";
 
   std::vector<std::pair<CellProblem, int>> leftOut(problems.begin(), problems.end());
   int unscored = refused;

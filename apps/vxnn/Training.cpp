@@ -755,8 +755,8 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   result->fTestRows = split.TestRecords();
   if (result->fTrainRows == 0) throw InputError(sourceName + ": too few records to train on");
 
-  // The model describes the data it learns from: statistics and categories
-  // come from the training records only.
+  // The model describes the data it learns from: statistics come from the
+  // training records, categories from every record (see BuildVarList).
   result->fList =
       std::make_unique<NNVarList>(BuildVarList(*rows, result->fFields, o.fDescribe, &split));
   CheckList(*result->fList, result->fUnusedConstant);

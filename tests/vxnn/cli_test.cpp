@@ -268,8 +268,8 @@ TEST_F(Vxnn, MissingValuesAndConstantInputsAreSetAside) {
 }
 
 // An empty input, a record with two (one of them nan), text in a number
-// column, and a category (sex 3) the model never saw: filled in, the first
-// two are scored; dropped, none of the four.
+// column, and a category (sex 3) the model never saw: filled in, all but the
+// text are scored; dropped, none of the four.
 TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   ASSERT_EQ(Go("train data/diabetes.csv --target progression --model d --categorical sex").fCode,
             0);
@@ -279,7 +279,7 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   t.fRows[5][3] = "high";
   t.fRows[9][1] = "3";
   Spit(fDir / "bad.csv", CsvText(t));
-  const Outcome r = Go("score d bad.csv --missing-inputs drop");
+  const Outcome r = Go("score d bad.csv --missing-inputs drop --unknown-categories drop");
   EXPECT_EQ(r.fCode, 0);
   EXPECT_EQ(r.fErr.rfind("vxnn: 4 of 442 records could not be scored", 0), 0u) << r.fErr;
   EXPECT_EQ(Lines(r.fErr), 1);
@@ -292,11 +292,14 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   const Outcome filled = Go("score d bad.csv");
   EXPECT_THAT(filled.fErr, testing::StartsWith(
                                "vxnn: 3 missing inputs in 2 records filled in with the training "
-                               "mean, or most frequent category\nvxnn: 2 of 442 records could not "
-                               "be scored"));
+                               "mean, or most frequent category\nvxnn: 1 input in 1 record with a "
+                               "category the model does not know filled in with the most "
+                               "frequent training category\nvxnn: 1 of 442 records could not be "
+                               "scored"));
   const vxnn::CsvTable imputed = testhost::CsvFromText(filled.fOut);
   EXPECT_NE(imputed.fRows[1][p], "");
-  EXPECT_EQ(imputed.fRows[9][p], "");
+  EXPECT_NE(imputed.fRows[9][p], "");
+  EXPECT_EQ(imputed.fRows[5][p], "");
 
   // Scoring needs no target column.
   vxnn::CsvTable inputs = testhost::Shipped("diabetes.csv");
@@ -307,13 +310,13 @@ TEST_F(Vxnn, UnscorableRecordsGetEmptyPredictionsAndAreCounted) {
   EXPECT_EQ(s.fErr, "");
   EXPECT_EQ(testhost::CsvFromText(s.fOut).fRows.size(), 442u);
 
-  const Outcome e = Go("eval d bad.csv --missing-inputs drop");
+  const Outcome e = Go("eval d bad.csv --missing-inputs drop --unknown-categories drop");
   EXPECT_EQ(e.fCode, 0);
   EXPECT_THAT(e.fOut, HasSubstr("438 records evaluated of 442"));
   const nlohmann::json j = Json("eval d bad.csv --json");
   EXPECT_EQ(
       nlohmann::json({j["evaluated_records"], j["imputed"]["inputs"], j["imputed"]["records"]}),
-      nlohmann::json({440, 3, 2}));
+      nlohmann::json({441, 3, 2}));
 }
 
 // The model's variable list follows the file's columns, so the target may
@@ -431,6 +434,9 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
        "--pmml and --stats both write to standard output (-); give one of them a file"},
       {"train data/iris.csv --target species --model - --report -", 1,
        "--model and --report both write to standard output (-); give one of them a file"},
+      {"score m.bin data/iris.csv --unknown-categories keep", 2, "--unknown-categories: keep"},
+      {"eval m.bin data/iris.csv --unknown-categories Impute", 2, "--unknown-categories: Impute"},
+      {"report m.bin data/iris.csv -o p.html --unknown-categories", 2, "--unknown-categories"},
       {"score m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
       {"report m.bin data/iris.csv -o .", 1, ".: is a directory; give a file name"},
       {"score cut.m.bin data/iris.csv", 1, "cut.m.bin: the model file is damaged"},
@@ -448,6 +454,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   }
   // Nothing is left half written.
   EXPECT_FALSE(fs::exists(fDir / "no"));
+  EXPECT_FALSE(fs::exists(fDir / "p.html"));
   for (const auto& entry : fs::directory_iterator(fDir))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 }
