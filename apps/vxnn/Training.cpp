@@ -537,7 +537,9 @@ struct Fit {
   bool fSelectedArchitecture = false;
   HiddenChoice fHiddenChoice;
   SetFigures fTrain, fTest;
-  int fBestPasses = 0;  // a perceptron's data passes at its best test error
+  // A perceptron's data passes at its best test error (PassesAtBestTest),
+  // -1 when the run does not tell them.
+  int fBestPasses = -1;
   bool fLinear = false;
 };
 
@@ -621,7 +623,8 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   // After a size search the training goes on from the search's weights, so
   // its passes would not mean the same from fresh weights.
   if (mlp && test && !o.fSelectArchitecture && !fit.fLinear)
-    fit.fBestPasses = PassesAtBestTest(progress.TrainingSteps());
+    fit.fBestPasses = PassesAtBestTest(progress.TrainingSteps(),
+                                       a.GetStopReason() == VXNNCommon::kStoppedVerifyingCycle);
 
   fit.fTrain = Evaluate(a, train, nTrain);
   if (test) fit.fTest = Evaluate(a, *test, nTest);
@@ -680,9 +683,9 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
 }
 
 // The options that train the held-out run's network again on more
-// records: the same shape and seeds, and for the perceptron the data
-// passes at which its test error was lowest.
-TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit) {
+// records: the same shape and seeds, and for the perceptron the data-pass
+// limit that repeats the held-out run up to its lowest test error.
+TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimit& limit) {
   TrainOptions r = o;
   if (fit.fLinear) return r;
   const NeuralSettings& used = *fit.fAlgorithm->GetSettings();
@@ -693,23 +696,63 @@ TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit) {
   r.fSelectArchitecture = false;
   r.fMinHiddenUnits.reset();
   r.fMaxHiddenUnits.reset();
-  r.fMaxDataPasses = fit.fBestPasses;
+  r.fMaxDataPasses = limit.fLibraryLimit;
+  // Without test records, mini-batch and online training stop once the
+  // training error has not improved for this many epochs, a rule the
+  // held-out run (which watched its test error) did not have: it must not
+  // end the refit before its limit. No run has more epochs than passes.
+  r.fStepsWithoutImprovement = limit.fLibraryLimit;
   return r;
 }
 
 }  // namespace
 
-int PassesAtBestTest(const std::vector<TrainingStep>& steps) {
-  int passes = 0;
+int PassesAtBestTest(const std::vector<TrainingStep>& steps, bool lastIsRestored) {
+  int passes = -1;
   double best = 0.0;
-  for (const TrainingStep& s : steps) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const TrainingStep& s = steps[i];
     if (VXMV::IsMissing(s.fTestError) || !std::isfinite(s.fTestError)) continue;
-    if (passes == 0 || s.fTestError < best) {
+    if (passes < 0 || s.fTestError < best) {
       best = s.fTestError;
       passes = s.fDataPasses;
+      at = i;
     }
   }
+  if (passes >= 0 && lastIsRestored && at + 1 == steps.size()) return 0;
   return passes;
+}
+
+RefitLimit RefitLimitFor(const MLPSettings& s, int passesAtBest) {
+  const int p = std::max(passesAtBest, 0);
+  RefitLimit r;
+  int most = 0;  // the optimizer's own passes at most
+  if (s.GetTrainType() != VXNNCommon::kBatch) {
+    // Mini-batches and online updates: with test records an epoch is one
+    // pass (two, and one more at the start, when --check-training-error
+    // also measures the training error); the refit, without test records,
+    // always measures it: 1 + 2 x epochs, tested after every epoch, so the
+    // limit is met exactly. At least one epoch.
+    const int epochs = s.GetCheckTrainErrVerifyingCycle() ? (p - 1) / 2 : p;
+    r.fLibraryLimit = most = 1 + 2 * std::max(epochs, 1);
+  } else if (s.GetTrainingMethod() == VXNNCommon::kGradientDescent) {
+    // One pass at the start and one per trial step; the step search itself
+    // ends at the limit, so the run stops on it exactly, after at least one
+    // iteration (2 passes).
+    r.fLibraryLimit = most = std::max(p, 2);
+  } else {
+    // Scaled conjugate gradient: one pass at the start, then two per
+    // iteration (the curvature probe and the step), one after a rejected
+    // step; the first test comes after 3. Tested once the limit is reached,
+    // a run ends at most one pass beyond it, so the limit is one short of
+    // the held-out run's passes at its best, where an unbroken run of
+    // accepted steps stops exactly.
+    r.fLibraryLimit = std::max(p - 1, 1);
+    most = std::max(r.fLibraryLimit + 1, 3);
+  }
+  r.fMostPasses = kSamplingPasses + most;
+  return r;
 }
 
 double HeldOutLoss(const NNOutputStatistics& stats) {
@@ -794,7 +837,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         o.fNetwork == NetworkKind::kRBF && !o.fAutoNetwork ? Candidate::kRBF : Candidate::kMLP, run,
         *result, test, progress);
   }
-  if (o.fRefit && test && fit.fKind == NetworkKind::kMLP && (fit.fLinear || fit.fBestPasses > 0)) {
+  if (o.fRefit && test && fit.fKind == NetworkKind::kMLP && (fit.fLinear || fit.fBestPasses >= 0)) {
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the
     // records, which on small data is worth more than the early stop
@@ -803,10 +846,15 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     result->fAllSource =
         MakeSource(open, *result->fMaker, split, RowSide::kAll, inMemory, allCounts);
     const int nAll = static_cast<int>(allCounts.fKept);
-    Fit refit = FitOn(fit.fLinear ? Candidate::kLinear : Candidate::kMLP, RefitOptions(run, fit),
-                      *result, *result->fAllSource, nAll, nullptr, 0, true, progress);
+    RefitLimit limit;
+    if (!fit.fLinear)
+      limit = RefitLimitFor(static_cast<const MLPSettings&>(*fit.fAlgorithm->GetSettings()),
+                            fit.fBestPasses);
+    Fit refit = FitOn(fit.fLinear ? Candidate::kLinear : Candidate::kMLP,
+                      RefitOptions(run, fit, limit), *result, *result->fAllSource, nAll, nullptr,
+                      0, true, progress);
     result->fRefitRecords = nAll;
-    result->fRefitPassLimit = fit.fLinear ? 0 : fit.fBestPasses;
+    result->fRefitPassLimit = limit.fMostPasses;
     result->fHeldOutModel = std::move(fit.fAlgorithm);
     fit.fAlgorithm = std::move(refit.fAlgorithm);
   }
