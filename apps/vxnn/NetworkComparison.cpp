@@ -49,6 +49,7 @@ void PrintNetworksCompared(std::ostream& out, const TrainResult& r) {
     }
     out << "; " << Digits("%.2f", t.fSeconds) << " s" << (t.fKept ? "  (kept)" : "") << "\n";
   }
+  out << "  kept: " << r.fKeptBecause << "\n";
 }
 
 void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
@@ -85,6 +86,8 @@ void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
     j.EndObject();
   }
   j.EndArray();
+  j.Field("comparison_baseline_loss", r.fBaselineLoss);
+  j.Field("comparison_kept_because", r.fKeptBecause);
 }
 
 }  // namespace vxnn

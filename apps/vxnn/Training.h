@@ -193,6 +193,14 @@ struct SetFigures {
 // perfect. The missing value when a target's figure cannot be computed.
 double HeldOutLoss(const NNOutputStatistics& stats);
 
+// The held-out loss of the simplest prediction, the floor every network
+// --network auto keeps must beat: for a categorical target the share of
+// test records outside the training records' most frequent category, for a
+// continuous one 1 (the relative error of the test records' own mean).
+// train and test are any model's figures on the two sets: only their
+// actual categories are read. The missing value without test figures.
+double BaselineLoss(const NNOutputStatistics& train, const NNOutputStatistics& test);
+
 // One network --network auto trained (or left out), with its test figures.
 struct NetworkTried {
   std::string fName;     // "linear", "mlp" or "rbf"
@@ -239,6 +247,10 @@ struct TrainResult {
   // --network auto without test records, which has nothing to compare on
   // and trains the perceptron.
   bool fAutoWithoutTest = false;
+  // --network auto: BaselineLoss on the test records, and why the kept
+  // network was kept.
+  double fBaselineLoss = 0.0;
+  std::string fKeptBecause;
 
   // When the kept model was refitted on every record (TrainOptions::fRefit):
   // the model of the held-out run, which every figure of this result
