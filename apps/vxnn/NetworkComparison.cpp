@@ -56,6 +56,8 @@ void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
   j.Key("networks_compared");
   if (r.fNetworksTried.empty()) {
     j.Null();
+    j.Key("comparison_baseline_loss").Null();
+    j.Key("comparison_kept_because").Null();
     return;
   }
   j.BeginArray();
