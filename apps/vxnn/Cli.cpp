@@ -82,6 +82,7 @@ struct TrainScratch {
   double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
+  std::string fOutput;  // -o
 };
 
 void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainScratch& s) {
@@ -112,6 +113,8 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
 
   train->add_option("--model", c.fModelPath,
                     "Where to save the model (default <data>.model; -: standard output)");
+  // -o as for score and report, where it names the file written.
+  train->add_option("-o", s.fOutput, "Same as --model");
   train->add_flag("--no-save", s.fNoSave, "Do not save the model");
   train->add_option("--format", s.fFormat, "Saved form: binary (default) or xml")
       ->check(CLI::IsMember({"binary", "xml"}));
@@ -211,6 +214,12 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
     if (eq == std::string::npos || eq == 0)
       throw InputError("--missing needs COLUMN=VALUE, not \"" + m + "\"");
     c.fTrain.fDescribe.fMissing[m.substr(0, eq)].push_back(m.substr(eq + 1));
+  }
+  if (!s.fOutput.empty()) {
+    if (!c.fModelPath.empty() && c.fModelPath != s.fOutput)
+      throw InputError("-o and --model give different model paths (\"" + s.fOutput + "\" and \"" +
+                       c.fModelPath + "\"); give one");
+    c.fModelPath = s.fOutput;
   }
   c.fTrain.fMissingInputs = MissingInputsOf(s.fMissingInputs);
   c.fFormat = s.fFormat == "xml" ? ModelFormat::kXML : ModelFormat::kBinary;

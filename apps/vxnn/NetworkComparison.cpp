@@ -49,12 +49,15 @@ void PrintNetworksCompared(std::ostream& out, const TrainResult& r) {
     }
     out << "; " << Digits("%.2f", t.fSeconds) << " s" << (t.fKept ? "  (kept)" : "") << "\n";
   }
+  out << "  kept: " << r.fKeptBecause << "\n";
 }
 
 void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
   j.Key("networks_compared");
   if (r.fNetworksTried.empty()) {
     j.Null();
+    j.Key("comparison_baseline_loss").Null();
+    j.Key("comparison_kept_because").Null();
     return;
   }
   j.BeginArray();
@@ -85,6 +88,8 @@ void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
     j.EndObject();
   }
   j.EndArray();
+  j.Field("comparison_baseline_loss", r.fBaselineLoss);
+  j.Field("comparison_kept_because", r.fKeptBecause);
 }
 
 }  // namespace vxnn

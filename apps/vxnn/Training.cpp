@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <map>
 
 #include "vxcommon/VXMissing.h"
@@ -537,7 +538,9 @@ struct Fit {
   bool fSelectedArchitecture = false;
   HiddenChoice fHiddenChoice;
   SetFigures fTrain, fTest;
-  int fBestPasses = 0;  // a perceptron's data passes at its best test error
+  // A perceptron's data passes at its best test error (PassesAtBestTest),
+  // -1 when the run does not tell them.
+  int fBestPasses = -1;
   bool fLinear = false;
 };
 
@@ -621,7 +624,8 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   // After a size search the training goes on from the search's weights, so
   // its passes would not mean the same from fresh weights.
   if (mlp && test && !o.fSelectArchitecture && !fit.fLinear)
-    fit.fBestPasses = PassesAtBestTest(progress.TrainingSteps());
+    fit.fBestPasses = PassesAtBestTest(progress.TrainingSteps(),
+                                       a.GetStopReason() == VXNNCommon::kStoppedVerifyingCycle);
 
   fit.fTrain = Evaluate(a, train, nTrain);
   if (test) fit.fTest = Evaluate(a, *test, nTest);
@@ -634,18 +638,41 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
                static_cast<int>(r.fTestCounts.fKept), false, progress);
 }
 
-// Trains every candidate the options allow and keeps the one with the
-// lowest held-out loss; the others are measured and dropped.
+std::string LossText(double loss) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", loss);
+  return buf;
+}
+
+// Trains every candidate the options allow, measures each on the same test
+// records by the same loss, and keeps the one with the lowest loss among
+// those below the baseline (the majority class, or the mean); the others
+// are dropped. On small data a network can land below that floor by chance
+// and still beat the others by a record or two: it has learnt nothing the
+// simplest rule does not know, and is not kept. When no network beats the
+// floor the perceptron, the program's default, is kept and the summary
+// says so. The linear model is left out when its weights (one per input
+// unit, and the bias) are at least as many as the training records:
+// unregularised least squares then fits every training record exactly,
+// noise included, and its test figure is luck.
 Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecordIter* test,
             ProgressBar& progress) {
-  Fit best;
-  double bestLoss = VXMV::gMissingValue;
+  const int nTrain = static_cast<int>(r.fTrainCounts.fKept);
+  std::vector<Fit> fits;
+  std::vector<std::size_t> triedOf;  // the fNetworksTried entry of each fit
   std::string firstRefusal;
   for (Candidate c : {Candidate::kLinear, Candidate::kMLP, Candidate::kRBF}) {
     NetworkTried tried;
     tried.fName = CandidateName(c);
     const auto started = std::chrono::steady_clock::now();
     Fit fit;
+    if (c == Candidate::kLinear && r.fList->GetNumInputs() + 1 >= nTrain) {
+      tried.fLeftOut = std::to_string(r.fList->GetNumInputs()) + " input units and a bias for " +
+                       std::to_string(nTrain) +
+                       " training records: least squares would fit them exactly";
+      r.fNetworksTried.push_back(tried);
+      continue;
+    }
     try {
       // Options that do not apply to a kind of network leave it out (a
       // command line never says more than the kept model does), and so
@@ -663,26 +690,48 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
     tried.fHiddenUnits = fit.fAlgorithm->GetNumberOfHiddenUnits();
     tried.fTest = fit.fTest;
     tried.fLoss = HeldOutLoss(fit.fTest.fStats);
-    // Strictly better only: of equal figures the simpler network stays. A
-    // loss that cannot be computed never wins over one that can.
-    const bool better = !best.fAlgorithm || (!VXMV::IsMissing(tried.fLoss) &&
-                                             (VXMV::IsMissing(bestLoss) || tried.fLoss < bestLoss));
+    if (fits.empty()) r.fBaselineLoss = BaselineLoss(fit.fTrain.fStats, fit.fTest.fStats);
     r.fNetworksTried.push_back(tried);
-    if (better) {
-      best = std::move(fit);
-      bestLoss = tried.fLoss;
-      for (NetworkTried& t : r.fNetworksTried) t.fKept = false;
-      r.fNetworksTried.back().fKept = true;
-    }
+    triedOf.push_back(r.fNetworksTried.size() - 1);
+    fits.push_back(std::move(fit));
   }
-  if (!best.fAlgorithm) throw InputError(firstRefusal);
-  return best;
+  if (fits.empty()) throw InputError(firstRefusal);
+
+  // Strictly better only: of equal figures the simpler network stays. A
+  // loss that cannot be computed never wins.
+  const double floor = r.fBaselineLoss;
+  std::size_t kept = fits.size();
+  for (std::size_t i = 0; i < fits.size(); ++i) {
+    const double loss = r.fNetworksTried[triedOf[i]].fLoss;
+    // The losses come from percentages: a tie with the floor may differ in
+    // the last bits, and a tie does not beat it.
+    if (VXMV::IsMissing(loss) || VXMV::IsMissing(floor) || !(loss < floor - 1e-9)) continue;
+    if (kept == fits.size() || loss < r.fNetworksTried[triedOf[kept]].fLoss) kept = i;
+  }
+  const std::string floorText =
+      "the baseline's " + LossText(floor) + " (the most frequent training category, or the mean)";
+  if (kept < fits.size()) {
+    const NetworkTried& t = r.fNetworksTried[triedOf[kept]];
+    r.fKeptBecause =
+        t.fName + ", for the lowest test loss, " + LossText(t.fLoss) + ", below " + floorText;
+  } else {
+    for (std::size_t i = 0; i < fits.size(); ++i)
+      if (!fits[i].fLinear && fits[i].fKind == NetworkKind::kMLP) kept = i;
+    if (kept == fits.size()) kept = 0;
+    const bool mlp = fits[kept].fKind == NetworkKind::kMLP && !fits[kept].fLinear;
+    r.fKeptBecause = "no network's test loss was below " + floorText + "; " +
+                     (mlp ? std::string("mlp, the default network,")
+                          : r.fNetworksTried[triedOf[kept]].fName + ", the first trained,") +
+                     " is kept";
+  }
+  r.fNetworksTried[triedOf[kept]].fKept = true;
+  return std::move(fits[kept]);
 }
 
 // The options that train the held-out run's network again on more
-// records: the same shape and seeds, and for the perceptron the data
-// passes at which its test error was lowest.
-TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit) {
+// records: the same shape and seeds, and for the perceptron the data-pass
+// limit that repeats the held-out run up to its lowest test error.
+TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimit& limit) {
   TrainOptions r = o;
   if (fit.fLinear) return r;
   const NeuralSettings& used = *fit.fAlgorithm->GetSettings();
@@ -693,23 +742,98 @@ TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit) {
   r.fSelectArchitecture = false;
   r.fMinHiddenUnits.reset();
   r.fMaxHiddenUnits.reset();
-  r.fMaxDataPasses = fit.fBestPasses;
+  r.fMaxDataPasses = limit.fLibraryLimit;
+  // Without test records, mini-batch and online training stop once the
+  // training error has not improved for this many epochs, a rule the
+  // held-out run (which watched its test error) did not have: it must not
+  // end the refit before its limit. No run has more epochs than passes.
+  r.fStepsWithoutImprovement = limit.fLibraryLimit;
   return r;
 }
 
 }  // namespace
 
-int PassesAtBestTest(const std::vector<TrainingStep>& steps) {
-  int passes = 0;
+int PassesAtBestTest(const std::vector<TrainingStep>& steps, bool lastIsRestored) {
+  int passes = -1;
   double best = 0.0;
-  for (const TrainingStep& s : steps) {
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const TrainingStep& s = steps[i];
     if (VXMV::IsMissing(s.fTestError) || !std::isfinite(s.fTestError)) continue;
-    if (passes == 0 || s.fTestError < best) {
+    if (passes < 0 || s.fTestError < best) {
       best = s.fTestError;
       passes = s.fDataPasses;
+      at = i;
     }
   }
+  if (passes >= 0 && lastIsRestored && at + 1 == steps.size()) return 0;
   return passes;
+}
+
+RefitLimit RefitLimitFor(const MLPSettings& s, int passesAtBest) {
+  const int p = std::max(passesAtBest, 0);
+  RefitLimit r;
+  int most = 0;  // the optimizer's own passes at most
+  if (s.GetTrainType() != VXNNCommon::kBatch) {
+    // Mini-batches and online updates: with test records an epoch is one
+    // pass (two, and one more at the start, when --check-training-error
+    // also measures the training error); the refit, without test records,
+    // always measures it: 1 + 2 x epochs, tested after every epoch, so the
+    // limit is met exactly. At least one epoch.
+    const int epochs = s.GetCheckTrainErrVerifyingCycle() ? (p - 1) / 2 : p;
+    r.fLibraryLimit = most = 1 + 2 * std::max(epochs, 1);
+  } else if (s.GetTrainingMethod() == VXNNCommon::kGradientDescent) {
+    // One pass at the start and one per trial step; the step search itself
+    // ends at the limit, so the run stops on it exactly, after at least one
+    // iteration (2 passes).
+    r.fLibraryLimit = most = std::max(p, 2);
+  } else {
+    // Scaled conjugate gradient: one pass at the start, then two per
+    // iteration (the curvature probe and the step), one after a rejected
+    // step; the first test comes after 3. Tested once the limit is reached,
+    // a run ends at most one pass beyond it, so the limit is one short of
+    // the held-out run's passes at its best, where an unbroken run of
+    // accepted steps stops exactly.
+    r.fLibraryLimit = std::max(p - 1, 1);
+    most = std::max(r.fLibraryLimit + 1, 3);
+  }
+  r.fMostPasses = kSamplingPasses + most;
+  return r;
+}
+
+double BaselineLoss(const NNOutputStatistics& train, const NNOutputStatistics& test) {
+  double sum = 0.0;
+  int n = 0;
+  for (int k = 0; k < test.GetNumCatOutputs(); ++k) {
+    if (k >= train.GetNumCatOutputs()) return VXMV::gMissingValue;
+    // Rows are the actual categories.
+    const auto trainRows = train.GetMisClassMatrixAsVecOfRows(k);
+    const auto testRows = test.GetMisClassMatrixAsVecOfRows(k);
+    std::size_t majority = 0;
+    long most = -1;
+    for (std::size_t c = 0; c < trainRows.size(); ++c) {
+      long count = 0;
+      for (int v : trainRows[c]) count += v;
+      if (count > most) {
+        most = count;
+        majority = c;
+      }
+    }
+    long total = 0, right = 0;
+    for (std::size_t c = 0; c < testRows.size(); ++c)
+      for (int v : testRows[c]) {
+        total += v;
+        if (c == majority) right += v;
+      }
+    if (total == 0) return VXMV::gMissingValue;
+    sum += 1.0 - static_cast<double>(right) / static_cast<double>(total);
+    ++n;
+  }
+  for (int k = 0; k < test.GetNumContOutputs(); ++k) {
+    sum += 1.0;
+    ++n;
+  }
+  return n > 0 ? sum / n : VXMV::gMissingValue;
 }
 
 double HeldOutLoss(const NNOutputStatistics& stats) {
@@ -794,7 +918,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         o.fNetwork == NetworkKind::kRBF && !o.fAutoNetwork ? Candidate::kRBF : Candidate::kMLP, run,
         *result, test, progress);
   }
-  if (o.fRefit && test && fit.fKind == NetworkKind::kMLP && (fit.fLinear || fit.fBestPasses > 0)) {
+  if (o.fRefit && test && fit.fKind == NetworkKind::kMLP && (fit.fLinear || fit.fBestPasses >= 0)) {
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the
     // records, which on small data is worth more than the early stop
@@ -803,10 +927,15 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     result->fAllSource =
         MakeSource(open, *result->fMaker, split, RowSide::kAll, inMemory, allCounts);
     const int nAll = static_cast<int>(allCounts.fKept);
-    Fit refit = FitOn(fit.fLinear ? Candidate::kLinear : Candidate::kMLP, RefitOptions(run, fit),
-                      *result, *result->fAllSource, nAll, nullptr, 0, true, progress);
+    RefitLimit limit;
+    if (!fit.fLinear)
+      limit = RefitLimitFor(static_cast<const MLPSettings&>(*fit.fAlgorithm->GetSettings()),
+                            fit.fBestPasses);
+    Fit refit =
+        FitOn(fit.fLinear ? Candidate::kLinear : Candidate::kMLP, RefitOptions(run, fit, limit),
+              *result, *result->fAllSource, nAll, nullptr, 0, true, progress);
     result->fRefitRecords = nAll;
-    result->fRefitPassLimit = fit.fLinear ? 0 : fit.fBestPasses;
+    result->fRefitPassLimit = limit.fMostPasses;
     result->fHeldOutModel = std::move(fit.fAlgorithm);
     fit.fAlgorithm = std::move(refit.fAlgorithm);
   }

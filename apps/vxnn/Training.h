@@ -150,9 +150,37 @@ std::string HiddenChoiceText(const HiddenChoice& choice);
 const char* HiddenChoiceKey(HiddenChoice::How how);
 
 // The data passes made when a run's test error was lowest (the earliest,
-// on a tie, as the library keeps the earliest best), or 0 when no step
-// measured a test error.
-int PassesAtBestTest(const std::vector<TrainingStep>& steps);
+// on a tie, as the library keeps the earliest best), or -1 when no step
+// measured a test error. A run that ends at a best it found earlier reports
+// those weights once more on its last pass; when that last report is the
+// only one with the lowest test error (lastIsRestored: the run stopped
+// because the test error stopped improving, so its last step was no best),
+// the best were the starting weights, which gradient descent never
+// reports, and the answer is 0.
+int PassesAtBestTest(const std::vector<TrainingStep>& steps, bool lastIsRestored);
+
+// How the refit is told to stop. The library tests its data-pass limit at
+// the end of an iteration (an epoch for mini-batches and online updates),
+// so a run goes past the limit by what its last iteration read, and a
+// refit, which has no test records, makes passes the held-out run did not
+// (mini-batch and online training measure the training error after every
+// epoch instead). The host therefore sets the library's limit from the
+// method's pass pattern so that the refit repeats the held-out run's
+// iterations up to its best test error and never makes more passes than
+// fMostPasses, the figure the summary states.
+struct RefitLimit {
+  int fLibraryLimit = 0;  // the stop rule's data-pass limit for the refit
+  // The most data passes the refit can make, counted as the library's
+  // driver counts them: the pass that draws the initialisation sample too.
+  int fMostPasses = 0;
+};
+// passesAtBest: PassesAtBestTest of the held-out run that these settings
+// trained (0 or 1: the starting weights were best, and the refit makes the
+// fewest iterations a run can make, one).
+RefitLimit RefitLimitFor(const MLPSettings& heldOut, int passesAtBest);
+// The driver's pass that draws the initialisation sample, counted before
+// the optimizer's own.
+constexpr int kSamplingPasses = 1;
 
 // The output statistics of one record set.
 struct SetFigures {
@@ -164,6 +192,14 @@ struct SetFigures {
 // misclassified (categorical) or of the relative error (continuous); 0 is
 // perfect. The missing value when a target's figure cannot be computed.
 double HeldOutLoss(const NNOutputStatistics& stats);
+
+// The held-out loss of the simplest prediction, the floor every network
+// --network auto keeps must beat: for a categorical target the share of
+// test records outside the training records' most frequent category, for a
+// continuous one 1 (the relative error of the test records' own mean).
+// train and test are any model's figures on the two sets: only their
+// actual categories are read. The missing value without test figures.
+double BaselineLoss(const NNOutputStatistics& train, const NNOutputStatistics& test);
 
 // One network --network auto trained (or left out), with its test figures.
 struct NetworkTried {
@@ -211,13 +247,18 @@ struct TrainResult {
   // --network auto without test records, which has nothing to compare on
   // and trains the perceptron.
   bool fAutoWithoutTest = false;
+  // --network auto: BaselineLoss on the test records, and why the kept
+  // network was kept.
+  double fBaselineLoss = 0.0;
+  std::string fKeptBecause;
 
   // When the kept model was refitted on every record (TrainOptions::fRefit):
   // the model of the held-out run, which every figure of this result
   // (training and test) and the stop reason describe; null otherwise.
   std::unique_ptr<INeuralAlgorithm> fHeldOutModel;
   int fRefitRecords = 0;
-  int fRefitPassLimit = 0;  // 0 for the linear model, solved in one pass
+  // RefitLimitFor's fMostPasses; 0 for the linear model, solved in one pass.
+  int fRefitPassLimit = 0;
   // The model the figures describe: the held-out run's when refitted.
   INeuralAlgorithm& MeasuredModel() const { return fHeldOutModel ? *fHeldOutModel : *fAlgorithm; }
 

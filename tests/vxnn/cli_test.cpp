@@ -364,8 +364,10 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   Spit(fDir / "text.model", "this is not a model\n");
   Spit(fDir / "empty.model", "");
   // Damaged models: cut short, in either form.
-  ASSERT_EQ(Go("train data/iris.csv --target species --model m.bin").fCode, 0);
-  ASSERT_EQ(Go("train data/iris.csv --target species --model m.xml --format xml").fCode, 0);
+  // -o names the model file as --model does, alone or with the same path.
+  ASSERT_EQ(Go("train data/iris.csv --target species -o m.bin").fCode, 0);
+  ASSERT_EQ(Go("train data/iris.csv --target species -o m.xml --model m.xml --format xml").fCode,
+            0);
   for (const std::string name : {"m.bin", "m.xml"}) {
     const std::string whole = Slurp(fDir / name);
     Spit(fDir / ("cut." + name), whole.substr(0, whole.size() / 3));
@@ -417,6 +419,8 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
        "--search-pass-per-candidate applies to --select-architecture"},
       {"train data/iris.csv --target species --model no/such/dir/m", 1,
        "no/such/dir/m: cannot write the model file"},
+      {"train data/iris.csv --target species -o a.model --model b.model", 1,
+       "-o and --model give different model paths (\"a.model\" and \"b.model\"); give one"},
       {"train data/iris.csv", 2, "--target is required"},
       {"+ --colour", 2, "--colour"},
       {"", 2, "subcommand"},

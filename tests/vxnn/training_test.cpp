@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <numeric>
 
 #include "HtmlReport.h"
 #include "Report.h"
@@ -147,14 +148,21 @@ TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
     std::vector<vxnn::TrainingStep> fSteps;
     int fPasses;
   } cases[] = {
-      {{}, 0},
-      {{{3, 9.0, gone}, {5, 8.0, gone}}, 0},
+      {{}, -1},
+      {{{3, 9.0, gone}, {5, 8.0, gone}}, -1},
       // The restored best is reported again at the end: the earliest counts.
       {{{3, 9.0, 4.0}, {5, 8.0, 2.0}, {7, 7.0, 3.0}, {9, 8.0, 2.0}}, 5},
       {{{3, 9.0, gone}, {5, 8.0, 6.0}, {7, 7.0, gone}}, 5},
       {{{3, 9.0, 1.0}, {5, 8.0, 2.0}}, 3},
   };
-  for (const auto& c : cases) EXPECT_EQ(vxnn::PassesAtBestTest(c.fSteps), c.fPasses);
+  for (const auto& c : cases) EXPECT_EQ(vxnn::PassesAtBestTest(c.fSteps, false), c.fPasses);
+  // A run stopped by its test error ends on a step that is no best: a last
+  // step alone at the lowest error is the starting weights, restored.
+  const std::vector<vxnn::TrainingStep> restoredStart = {
+      {2, 9.0, 4.0}, {3, 8.0, 5.0}, {3, 9.5, 1.0}};
+  EXPECT_EQ(vxnn::PassesAtBestTest(restoredStart, true), 0);
+  EXPECT_EQ(vxnn::PassesAtBestTest(restoredStart, false), 3);
+  EXPECT_EQ(vxnn::PassesAtBestTest(cases[2].fSteps, true), 5);
   const int units[][3] = {{4, 3, 32}, {5, 3, 32}, {13, 3, 64}, {21, 4, 100}, {64, 10, 100}};
   for (const auto& u : units) EXPECT_EQ(vxnn::HostClassifierUnits(u[0], u[1]), u[2]) << u[0];
   for (int inputs : {1, 13, 31, 32, 64, 500})
@@ -190,8 +198,7 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
   EXPECT_EQ(r->fAlgorithm->GetNumberOfHiddenUnits(), r->fHeldOutModel->GetNumberOfHiddenUnits());
   EXPECT_GT(r->fRefitPassLimit, 0);
   EXPECT_LT(r->fRefitPassLimit, r->fHeldOutModel->GetNumberOfDataPasses());
-  // Scaled conjugate gradient tests the limit after an iteration of two passes.
-  EXPECT_LE(r->fAlgorithm->GetNumberOfDataPasses(), r->fRefitPassLimit + 2);
+  EXPECT_LE(r->fAlgorithm->GetNumberOfDataPasses(), r->fRefitPassLimit);
   EXPECT_NE(vxnn::TrainingReport(*r, {}, {}).fSubtitle.find("; trained on 150 records (refit"),
             std::string::npos);
 
@@ -217,6 +224,7 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
                             j["training"]["input_scaling"]}),
             nlohmann::json({150, "Stopped Verifying Cycle", "standard"}));
   EXPECT_TRUE(nlohmann::json::parse(keptJson.str())["refit"].is_null());
+  EXPECT_TRUE(j["comparison_kept_because"].is_null());
 
   const std::pair<const char*, std::function<void(TrainOptions&)>> none[] = {
       {"no test records", [](TrainOptions& o) { o.fTestFraction = 0.0; }},
@@ -224,6 +232,81 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
       {"size search", [](TrainOptions& o) { o.fSelectArchitecture = true; }},
   };
   for (const auto& [what, set] : none) EXPECT_EQ(TrainIris(set)->fHeldOutModel, nullptr) << what;
+}
+
+// The refit's library limit and the most passes it can make, worked out
+// by hand from each method's pass pattern: scaled conjugate gradient makes
+// 1 pass at the start and 1 or 2 per iteration, tested from 3 on; batch
+// gradient descent 1 at the start and 1 per trial step, tested from 2 on;
+// mini-batch and online training without test records 1 + 2 per epoch.
+// The driver's sampling pass adds 1 to the most.
+TEST(RefitLimit, EachMethodStopsWithinTheStatedPasses) {
+  const struct {
+    const char* fMethod;
+    VXNNCommon::MLPTrainingMethod fTraining;
+    VXNNCommon::TrainingType fType;
+    bool fCheckTraining;
+    int fPassesAtBest, fLibraryLimit, fMost;
+  } cases[] = {
+      {"scg", VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, false, 1, 1, 4},
+      {"scg", VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, false, 3, 2, 4},
+      {"scg", VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, false, 4, 3, 5},
+      {"scg", VXNNCommon::kScaledConjugateGradient, VXNNCommon::kBatch, false, 17, 16, 18},
+      {"gd", VXNNCommon::kGradientDescent, VXNNCommon::kBatch, false, 0, 2, 3},
+      {"gd", VXNNCommon::kGradientDescent, VXNNCommon::kBatch, false, 2, 2, 3},
+      {"gd", VXNNCommon::kGradientDescent, VXNNCommon::kBatch, false, 16, 16, 17},
+      {"minibatch", VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, false, 0, 3, 4},
+      {"minibatch", VXNNCommon::kGradientDescent, VXNNCommon::kMiniBatch, false, 11, 23, 24},
+      {"online", VXNNCommon::kGradientDescent, VXNNCommon::kOnline, true, 7, 7, 8},
+      {"online", VXNNCommon::kGradientDescent, VXNNCommon::kOnline, true, 0, 3, 4},
+  };
+  for (const auto& c : cases) {
+    MLPSettings s(Iris(), 105);
+    s.SetTrainingMethodAndType(c.fTraining, c.fType);
+    s.SetCheckTrainErrVerifyingCycle(c.fCheckTraining);
+    const vxnn::RefitLimit l = vxnn::RefitLimitFor(s, c.fPassesAtBest);
+    EXPECT_EQ(std::make_pair(l.fLibraryLimit, l.fMostPasses),
+              std::make_pair(c.fLibraryLimit, c.fMost))
+        << c.fMethod << " " << c.fPassesAtBest;
+  }
+}
+
+// End to end, with every training method vxnn offers and several held-out
+// limits: the summary and the JSON state the refit's limit, and the refit
+// stays within it; gradient descent, whose passes follow the limit
+// exactly, stops on it.
+TEST(RefitLimit, SummaryAndJsonStateALimitTheRefitKeeps) {
+  const std::pair<const char*, std::function<void(TrainOptions&)>> methods[] = {
+      {"scg", [](TrainOptions&) {}},
+      {"gd", [](TrainOptions& o) { o.fMethod = "gd"; }},
+      {"minibatch", [](TrainOptions& o) { o.fTrainingType = "minibatch"; }},
+      {"online", [](TrainOptions& o) { o.fTrainingType = "online"; }},
+  };
+  for (const auto& [method, set] : methods)
+    for (int limit : {1, 6, 15, 40}) {
+      SCOPED_TRACE(std::string(method) + " " + std::to_string(limit));
+      const auto r = TrainIris([&](TrainOptions& o) {
+        set(o);
+        o.fMaxDataPasses = limit;
+      });
+      ASSERT_NE(r->fHeldOutModel, nullptr);
+      const int most = r->fRefitPassLimit, made = r->fAlgorithm->GetNumberOfDataPasses();
+      EXPECT_LE(made, most);
+      EXPECT_GE(made, vxnn::kSamplingPasses + 2);
+      if (std::string(method) != "scg") {
+        EXPECT_EQ(made, most);
+      }
+      std::ostringstream text, json;
+      vxnn::PrintTrainSummary(text, *r, {});
+      vxnn::WriteTrainJson(json, *r, {});
+      const std::string limitText = "for at most " + std::to_string(most) + " data passes";
+      const std::string madeText = ", after " + std::to_string(made) + ")";
+      EXPECT_EQ(testhost::Count(text.str(), limitText), 1) << text.str();
+      EXPECT_EQ(testhost::Count(text.str(), madeText), 1) << text.str();
+      const auto j = nlohmann::json::parse(json.str())["refit"];
+      EXPECT_EQ(nlohmann::json({j["max_data_passes"], j["data_passes"]}),
+                nlohmann::json({most, made}));
+    }
 }
 
 std::unique_ptr<vxnn::TrainResult> Auto(const vxnn::CsvTable& table, TrainOptions o) {
@@ -242,7 +325,11 @@ TEST(AutoNetwork, KeepsTheBestOfThreeOnTheTestRecords) {
   vxnn::WriteTrainJson(json, *r, {});
   EXPECT_NE(text.str().find("Networks compared on the 45 test records:"), std::string::npos)
       << text.str();
-  const nlohmann::json tried = nlohmann::json::parse(json.str())["networks_compared"];
+  const nlohmann::json whole = nlohmann::json::parse(json.str());
+  const nlohmann::json tried = whole["networks_compared"];
+  EXPECT_EQ(nlohmann::json({whole["comparison_baseline_loss"], whole["comparison_kept_because"]}),
+            nlohmann::json({r->fBaselineLoss, r->fKeptBecause}));
+  EXPECT_EQ(testhost::Count(text.str(), "  kept: " + r->fKeptBecause + "\n"), 1) << text.str();
   ASSERT_EQ(tried.size(), 3u);
   const char* names[] = {"linear", "mlp", "rbf"};
   std::size_t kept = 0;
@@ -277,6 +364,12 @@ TEST(AutoNetwork, LinearModelIsSolvedByLeastSquares) {
   }
   auto r = Auto(testhost::CsvFromText(csv.str()), ForTarget("y"));
   ASSERT_TRUE(r->fNetworksTried[0].fKept);
+  EXPECT_EQ(r->fBaselineLoss, 1.0);
+  EXPECT_EQ(r->fKeptBecause.rfind("linear, for the lowest test loss, 0.000, below the baseline's "
+                                  "1.000",
+                                  0),
+            0u)
+      << r->fKeptBecause;
   EXPECT_LT(r->fNetworksTried[0].fLoss, 1e-12);
   EXPECT_EQ(r->fNetworksTried[0].fHiddenUnits, 0);
   // A record far outside the training range is still predicted exactly.
@@ -284,6 +377,68 @@ TEST(AutoNetwork, LinearModelIsSolvedByLeastSquares) {
   const auto* y = dynamic_cast<const NNContOutput*>(r->fAlgorithm->Score(rec).GetOutputAt(0));
   ASSERT_NE(y, nullptr);
   EXPECT_NEAR(y->GetRealOutput(), 2 * 20.0 - 3 * -10.0 + 1, 1e-6);
+}
+
+// Noise: inputs that say nothing about a target with a majority class. The
+// linear model with more weights than training records is left out; no
+// network is kept that does not beat the majority class, whose loss is the
+// share of test records outside the training records' majority.
+TEST(AutoNetwork, NoNetworkWinsOnNoiseByChance) {
+  unsigned x = 7;
+  const auto draw = [&x] {
+    x = x * 1103515245u + 12345u;
+    return (x >> 8 & 0xffff) / 65536.0;
+  };
+  const struct {
+    int fRecords, fInputs;
+    bool fLinearLeftOut;
+  } cases[] = {{40, 30, true}, {60, 12, false}};
+  for (const auto& c : cases)
+    for (unsigned seed : {1u, 2u, 3u, 4u}) {
+      SCOPED_TRACE(std::to_string(c.fInputs) + " inputs, seed " + std::to_string(seed));
+      std::ostringstream csv;
+      for (int i = 0; i < c.fInputs; ++i) csv << "x" << i << ",";
+      csv << "t\n";
+      for (int n = 0; n < c.fRecords; ++n) {
+        for (int i = 0; i < c.fInputs; ++i) csv << draw() << ",";
+        csv << (draw() < 0.7 ? "a" : "b") << "\n";
+      }
+      TrainOptions o = ForTarget("t");
+      o.fPartitionSeed = seed;
+      auto r = Auto(testhost::CsvFromText(csv.str()), o);
+      ASSERT_EQ(r->fNetworksTried.size(), 3u);
+      EXPECT_EQ(!r->fNetworksTried[0].fLeftOut.empty(), c.fLinearLeftOut);
+      if (c.fLinearLeftOut) {
+        EXPECT_EQ(r->fNetworksTried[0].fLeftOut,
+                  "30 input units and a bias for 28 training records: least squares would fit "
+                  "them exactly");
+      }
+      // The baseline from the actual categories on both sides.
+      const auto train = r->fTrain.fStats.GetMisClassMatrixAsVecOfRows(0);
+      const auto test = r->fTest.fStats.GetMisClassMatrixAsVecOfRows(0);
+      const auto sum = [](const std::vector<int>& row) {
+        return std::accumulate(row.begin(), row.end(), 0);
+      };
+      const std::size_t major = sum(train[0]) >= sum(train[1]) ? 0 : 1;
+      const double baseline = 1.0 - double(sum(test[major])) / (sum(test[0]) + sum(test[1]));
+      EXPECT_NEAR(r->fBaselineLoss, baseline, 1e-12);
+      int kept = 0;
+      for (const vxnn::NetworkTried& t : r->fNetworksTried) {
+        if (!t.fKept) continue;
+        ++kept;
+        const bool beat = t.fLoss < baseline - 1e-9;
+        EXPECT_EQ(r->fKeptBecause.rfind(t.fName + ", for the lowest test loss", 0) == 0, beat)
+            << r->fKeptBecause;
+        if (!beat) {
+          EXPECT_EQ(t.fName, "mlp");
+          EXPECT_NE(r->fKeptBecause.find("no network's test loss was below"), std::string::npos);
+        }
+        for (const vxnn::NetworkTried& other : r->fNetworksTried)
+          EXPECT_TRUE(!beat || !other.fLeftOut.empty() || t.fLoss <= other.fLoss + 1e-12)
+              << other.fName;
+      }
+      EXPECT_EQ(kept, 1);
+    }
 }
 
 TEST(AutoNetwork, OptionsOfOneKindLeaveTheOthersOut) {
