@@ -37,6 +37,14 @@ inline vxnn::CsvTable CsvFromText(const std::string& text) {
   return vxnn::ReadCsv(in, "t.csv");
 }
 
+// The table as the CSV writer writes it, header first.
+inline std::string CsvText(const vxnn::CsvTable& t) {
+  std::ostringstream out;
+  vxnn::WriteCsvRow(out, t.fHeader);
+  for (const auto& row : t.fRows) vxnn::WriteCsvRow(out, row);
+  return out.str();
+}
+
 // A shipped data set, such as "iris.csv".
 inline vxnn::CsvTable Shipped(const std::string& file) {
   return vxnn::ReadCsvFile(kData + "/" + file);

@@ -29,13 +29,7 @@ struct Outcome {
 using testhost::Slurp;
 using testhost::Spit;
 
-std::string CsvText(const vxnn::CsvTable& t) {
-  std::ostringstream out;
-  vxnn::WriteCsvRow(out, t.fHeader);
-  for (const auto& row : t.fRows) vxnn::WriteCsvRow(out, row);
-  return out.str();
-}
-
+using testhost::CsvText;
 int Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 // Starts vxnn in dir with its output going to files there. The command line

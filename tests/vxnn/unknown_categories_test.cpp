@@ -23,13 +23,7 @@ using vxnn::CellProblem;
 using vxnn::MissingInputs;
 using vxnn::UnknownCategories;
 
-std::string CsvText(const vxnn::CsvTable& t) {
-  std::ostringstream out;
-  vxnn::WriteCsvRow(out, t.fHeader);
-  for (const auto& row : t.fRows) vxnn::WriteCsvRow(out, row);
-  return out.str();
-}
-
+using testhost::CsvText;
 // 20 rows, 5 held out. Input c: a 8 times and b 7 times on the training
 // side, b 3 times and z twice on the test side, so that b is the most
 // frequent over the whole file but a over the training rows; n (numbers
