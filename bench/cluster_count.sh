@@ -11,15 +11,12 @@
 # Release build folder where cluster_count is built.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 
 bash "$root/scripts/install-bench-deps.sh"
 
 echo "cluster_count: building cluster_count in $build" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target cluster_count -j 2 >/dev/null
+bench_build cluster_count
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -13,15 +13,12 @@
 # (scripts/install-bench-deps.sh).
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 
 bash "$root/scripts/install-bench-deps.sh"
 
 echo "compare_pass: building the programs in $build" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench_network bench_rbf -j 2 >/dev/null
+bench_build bench_network bench_rbf
 cc -O2 -std=c11 -Wall -Wextra -o "$build/bin/fann_pass" "$root/bench/peers/fann_pass.c" \
   -ldoublefann -lm
 

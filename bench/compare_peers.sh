@@ -16,16 +16,12 @@
 # Debian packages, as root or with sudo). The peers serve this script only.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 
 bash "$root/scripts/install-bench-deps.sh"
 
-# The same configuration as `make bench`, so the two share one build folder.
 echo "compare_peers: building the drivers in $build" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vxnn_peer vxnn -j 2 >/dev/null
+bench_build vxnn_peer vxnn
 cc -O2 -std=c11 -Wall -Wextra -o "$build/bin/fann_peer" "$root/bench/peers/fann_peer.c" \
   -ldoublefann -lm
 

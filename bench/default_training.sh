@@ -10,13 +10,10 @@
 # folder. The peer is installed by scripts/install-bench-deps.sh.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 
 bash "$root/scripts/install-bench-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vxnn_peer -j 2 >/dev/null
+bench_build vxnn_peer
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -12,15 +12,12 @@
 # Release build folder where vxnn is built.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 
 bash "$root/scripts/install-bench-deps.sh"
 
 echo "defaults: building vxnn in $build" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vxnn -j 2 >/dev/null
+bench_build vxnn
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

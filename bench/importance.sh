@@ -11,14 +11,11 @@
 # folder where vxnn is built.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 records="${1:-50}"
 inputs="${2:-5000}"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vxnn -j 2 >/dev/null
+bench_build vxnn
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -12,15 +12,12 @@
 # folder. The peer is installed by scripts/install-bench-deps.sh.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/${BENCH_DIR:-build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
 shape="${SHAPE:-64-32-10}"
 IFS=- read -r inputs hidden outputs <<<"$shape"
 
 bash "$root/scripts/install-bench-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF \
-  -DVXNN_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench_score -j 2 >/dev/null
+bench_build bench_score
 cc -O2 -std=c11 -Wall -Wextra -o "$build/bin/score_peer" "$root/bench/peers/score_peer.c" \
   -ldoublefann -lm
 
