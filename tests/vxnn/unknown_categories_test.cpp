@@ -79,6 +79,9 @@ TEST(UnknownCategories, TheMakerFillsInOrLeavesOutAnInputOfAnUnknownCategory) {
       }());
   const std::vector<std::string> header = {"x", "c", "n", "y"};
   const double m = VXMV::gMissingValue;
+  using MI = MissingInputs;
+  using UC = UnknownCategories;
+  using CP = CellProblem;
   const struct {
     MissingInputs fMissing;
     UnknownCategories fUnknown;
@@ -87,64 +90,15 @@ TEST(UnknownCategories, TheMakerFillsInOrLeavesOutAnInputOfAnUnknownCategory) {
     int fImputed, fUnknownCount;
     double fC, fN;
   } cases[] = {
-      {MissingInputs::kDrop,
-       UnknownCategories::kImpute,
-       {"1", "green", "2", "no"},
-       CellProblem::kNone,
-       0,
-       1,
-       0,
-       1},
-      {MissingInputs::kDrop,
-       UnknownCategories::kImpute,
-       {"1", "green", "5", "no"},
-       CellProblem::kNone,
-       0,
-       2,
-       0,
-       0},
-      {MissingInputs::kImpute,
-       UnknownCategories::kImpute,
-       {"1", "", "5", "no"},
-       CellProblem::kNone,
-       1,
-       1,
-       0,
-       0},
+      {MI::kDrop, UC::kImpute, {"1", "green", "2", "no"}, CP::kNone, 0, 1, 0, 1},
+      {MI::kDrop, UC::kImpute, {"1", "green", "5", "no"}, CP::kNone, 0, 2, 0, 0},
+      {MI::kImpute, UC::kImpute, {"1", "", "5", "no"}, CP::kNone, 1, 1, 0, 0},
       // A missing input still follows its own rule.
-      {MissingInputs::kDrop,
-       UnknownCategories::kImpute,
-       {"1", "", "5", "no"},
-       CellProblem::kMissing,
-       0,
-       1,
-       m,
-       0},
-      {MissingInputs::kImpute,
-       UnknownCategories::kDrop,
-       {"1", "green", "2", "no"},
-       CellProblem::kUnseenCategory,
-       0,
-       0,
-       m,
-       1},
-      {MissingInputs::kImpute,
-       UnknownCategories::kDrop,
-       {"1", "p", "5", "no"},
-       CellProblem::kUnseenCategory,
-       0,
-       0,
-       1,
-       m},
+      {MI::kDrop, UC::kImpute, {"1", "", "5", "no"}, CP::kMissing, 0, 1, m, 0},
+      {MI::kImpute, UC::kDrop, {"1", "green", "2", "no"}, CP::kUnseenCategory, 0, 0, m, 1},
+      {MI::kImpute, UC::kDrop, {"1", "p", "5", "no"}, CP::kUnseenCategory, 0, 0, 1, m},
       // A target's unknown category is never filled in.
-      {MissingInputs::kImpute,
-       UnknownCategories::kImpute,
-       {"1", "p", "2", "maybe"},
-       CellProblem::kUnseenCategory,
-       0,
-       0,
-       1,
-       1},
+      {MI::kImpute, UC::kImpute, {"1", "p", "2", "maybe"}, CP::kUnseenCategory, 0, 0, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fRow[1] + " " + c.fRow[2] + " " + c.fRow[3]);
