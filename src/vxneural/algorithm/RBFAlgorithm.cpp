@@ -50,12 +50,16 @@ bool Qualifies(double score, bool testError) {
   return score == score && !(testError && VXMV::IsMissing(score));
 }
 
-// The network's weight count covers the hidden layer's centres in use only;
-// after their number changed it is worked out again (resizing the layer to
-// its own size keeps every centre), or the flat weight vector and the
-// saved model would still count the unused units.
-void RecountWeights(NNetwork& network) {
-  network.SetNumHiddenUnits(network.GetRBFHiddenLayer()->GetNumUnits());
+// Sets how many of the hidden layer's centres are in use (at most its
+// units) and returns the centre list. The network's weight count covers the
+// centres in use only, so it is worked out again (resizing the layer to its
+// own size keeps every centre), or the flat weight vector and the saved
+// model would still count the unused units.
+std::vector<std::vector<double>>& SetCentresInUse(NNetwork& network, int k) {
+  RBFHiddenLayer& hidden = *network.GetRBFHiddenLayer();
+  std::vector<std::vector<double>>& centres = hidden.SetNumCenters(k);
+  network.SetNumHiddenUnits(hidden.GetNumUnits());
+  return centres;
 }
 
 // Sets a flag for as long as it lives.
@@ -112,7 +116,7 @@ class RBFAlgorithm::Clustering {
                                               fModel->EndResultClusters());
     RBFHiddenLayer& hidden = *network.GetRBFHiddenLayer();
     std::vector<std::vector<double>>& centres =
-        hidden.SetNumCenters(static_cast<int>(clusters.size()));
+        SetCentresInUse(network, static_cast<int>(clusters.size()));
     clusters.resize(static_cast<std::size_t>(hidden.GetNumCenters()));
     std::vector<std::vector<double>>& variances = hidden.PrepareVarianceVectors();
     for (std::size_t j = clusters.size(); j < centres.size(); ++j) {
@@ -142,7 +146,6 @@ class RBFAlgorithm::Clustering {
     }
     hidden.SetFallbackVariance(overlap);
     hidden.ComputeAdjustedVariances();
-    RecountWeights(network);
     return static_cast<int>(clusters.size());
   }
 
@@ -663,8 +666,7 @@ VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, in
     return haveBest || !fStatus.IsOK() ? fStatus : Store(VXStatus(codes::kNoOptimizer, false));
   }
   ResizeHiddenLayer(bestK);
-  fNetwork->GetRBFHiddenLayer()->SetNumCenters(bestCentres);
-  RecountWeights(*fNetwork);
+  SetCentresInUse(*fNetwork, bestCentres);
   fNetwork->SetWeights(bestWeights);
   fNetwork->SetAccumError(bestError);
   fNetwork->SetAccuracy(bestAccuracy);
