@@ -151,11 +151,7 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   bool testFailed = false;
   if (test != nullptr && sizing.GetNTestRecords() < 1) {
     int count = 0;
-    while (test->IsGood() && test->Next() != nullptr) ++count;
-    // Every later pass would stop at a count cut short by a failure, and
-    // measure the records before it as if they were all.
-    testFailed = VXNeural::detail::SourceFailed(*test);
-    test->Rewind();
+    testFailed = !VXNeural::detail::CountRecords(*test, count);
     sizing.SetNTestRecords(count);
   }
   const int nTestRecords = test != nullptr ? sizing.GetNTestRecords() : 0;

@@ -60,13 +60,7 @@ bool NeuralFactory<Settings, Algorithm>::CountTestRecords(Settings& settings,
                                                           VXCommon_1_2::MultiPassRecordIter* test) {
   if (test == nullptr || settings.GetNTestRecords() >= 1) return true;
   int count = 0;
-  while (test->IsGood() && test->Next() != nullptr) ++count;
-  // Every later pass stops at this count: a source that failed here would
-  // fail no pass, and every test error would be that of the records before
-  // its failure.
-  const bool failed = VXNeural::detail::SourceFailed(*test);
-  test->Rewind();
-  if (failed) {
+  if (!VXNeural::detail::CountRecords(*test, count)) {
     fStatus = VXCommon_1_2::VXStatus(VXNeural::codes::kTestSourceNotGood, false);
     return false;
   }

@@ -443,10 +443,7 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   if (fTestData != nullptr) {
     nTest = fSettings.GetNTestRecords();
     if (nTest <= 0) {
-      nTest = 0;
-      while (fTestData->IsGood() && fTestData->Next() != nullptr) ++nTest;
-      testFailed = VXNeural::detail::SourceFailed(*fTestData);
-      fTestData->Rewind();
+      testFailed = !VXNeural::detail::CountRecords(*fTestData, nTest);
       if (!testFailed) fSettings.SetNTestRecords(nTest);
     }
   }

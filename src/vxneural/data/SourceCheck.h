@@ -17,5 +17,16 @@ inline bool SourceFailed(VXCommon_1_2::RecordIterator& source) {
          status != VXCommon_1_2::RecordIterator::kEndOfData;
 }
 
+// Counts the records of a source read to its end, then rewinds it. False
+// when the source failed on the way: every later pass would stop at a count
+// cut short by the failure and take the records before it for the whole.
+inline bool CountRecords(VXCommon_1_2::MultiPassRecordIter& source, int& count) {
+  count = 0;
+  while (source.IsGood() && source.Next() != nullptr) ++count;
+  const bool failed = SourceFailed(source);
+  source.Rewind();
+  return !failed;
+}
+
 }  // namespace detail
 }  // namespace VXNeural
