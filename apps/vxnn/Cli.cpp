@@ -82,6 +82,8 @@ struct TrainScratch {
   double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
+  std::string fSizeSelection = "cv";
+  int fFolds = 0;
   std::string fOutput;  // -o
 };
 
@@ -108,8 +110,8 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   train->add_option("--partition-seed", o.fPartitionSeed,
                     "Seed of the training/test split (default 12345)");
   train->add_flag("--no-refit", s.fNoRefit,
-                  "Keep the perceptron trained on the training share (by default it is trained "
-                  "again on every record, for the passes the test records chose)");
+                  "Keep the network trained on the training share (by default it is trained "
+                  "again on every record: a perceptron for the passes the test records chose)");
 
   train->add_option("--model", c.fModelPath,
                     "Where to save the model (default <data>.model; -: standard output)");
@@ -194,6 +196,14 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
            "clustering's own choice)");
   Optional(train, finish, "--max-hidden-units", o.fMaxHiddenUnits, s.fMaxHidden,
            "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
+  train
+      ->add_option("--size-selection", s.fSizeSelection,
+                   "cv (default): unless the options fix the size, choose the hidden units "
+                   "(rbf: the centres and their overlap) by cross-validation on the training "
+                   "records; rule: the size rules alone")
+      ->check(CLI::IsMember({"cv", "rule"}));
+  Optional(train, finish, "--folds", o.fFolds, s.fFolds,
+           "Folds of the size selection (default 5 up to 1000 training records, else 3)");
   Optional(train, finish, "--overlap", o.fOverlap, s.fOverlap,
            "rbf: factor on the variance of each cluster that gives its centre's width "
            "(default 1 + 0.1 x input units)");
@@ -229,6 +239,9 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;
   c.fTrain.fRefit = !s.fNoRefit;
+  c.fTrain.fSelectSize = s.fSizeSelection == "cv";
+  if (c.fTrain.fFolds && (*c.fTrain.fFolds < 2 || *c.fTrain.fFolds > 20))
+    throw InputError("--folds must lie between 2 and 20");
 }
 
 }  // namespace

@@ -92,4 +92,77 @@ void NetworksComparedJson(JsonWriter& j, const TrainResult& r) {
   j.Field("comparison_kept_because", r.fKeptBecause);
 }
 
+namespace {
+
+// "16 hidden units", "8 centres, overlap 2.4".
+std::string SizeLabel(const SizeSelection& s, const SizeCandidate& c) {
+  const std::string n = std::to_string(c.fUnits);
+  if (s.fNetwork == "rbf")
+    return n + (c.fUnits == 1 ? " centre" : " centres") + ", overlap " + Digits("%.4g", c.fOverlap);
+  return n + (c.fUnits == 1 ? " hidden unit" : " hidden units");
+}
+
+}  // namespace
+
+void PrintSizeSelections(std::ostream& out, const TrainResult& r) {
+  for (const SizeSelection& s : r.fSizeSelections) {
+    if (!s.fSkipped.empty()) {
+      out << "Size selection (" << s.fNetwork << "): not run, " << s.fSkipped
+          << "; the size rule applies\n";
+      continue;
+    }
+    out << "Size selection (" << s.fNetwork << "), " << s.fFolds << "-fold cross-validation on the "
+        << s.fRecords
+        << " training records; mean held-out loss (share misclassified, or relative error):\n";
+    for (const SizeCandidate& c : s.fCandidates) {
+      out << "  " << SizeLabel(s, c) << ": ";
+      if (!c.fLeftOut.empty())
+        out << "left out (" << c.fLeftOut << ")";
+      else
+        out << Digits("%.4f", c.fLoss);
+      out << "; " << Digits("%.2f", c.fSeconds) << " s" << (c.fKept ? "  (kept)" : "") << "\n";
+    }
+    out << "  kept: " << s.fKeptBecause << "\n";
+  }
+}
+
+void SizeSelectionsJson(JsonWriter& j, const TrainResult& r) {
+  j.Key("size_selection");
+  if (r.fSizeSelections.empty()) {
+    j.Null();
+    return;
+  }
+  j.BeginArray();
+  for (const SizeSelection& s : r.fSizeSelections) {
+    j.BeginObject();
+    j.Field("network", s.fNetwork);
+    j.Field("records", s.fRecords);
+    j.Key("skipped");
+    if (s.fSkipped.empty())
+      j.Null();
+    else
+      j.String(s.fSkipped);
+    j.Field("folds", s.fFolds);
+    j.Key("candidates").BeginArray();
+    for (const SizeCandidate& c : s.fCandidates) {
+      j.BeginObject();
+      j.Field(s.fNetwork == "rbf" ? "centres" : "hidden_units", c.fUnits);
+      if (s.fNetwork == "rbf") j.Field("overlap", c.fOverlap);
+      if (!c.fLeftOut.empty()) j.Field("left_out", c.fLeftOut);
+      j.Field("mean_held_out_loss", c.fLoss);
+      j.Field("seconds", c.fSeconds);
+      j.Field("kept", c.fKept);
+      j.EndObject();
+    }
+    j.EndArray();
+    j.Key("kept_because");
+    if (s.fKeptBecause.empty())
+      j.Null();
+    else
+      j.String(s.fKeptBecause);
+    j.EndObject();
+  }
+  j.EndArray();
+}
+
 }  // namespace vxnn

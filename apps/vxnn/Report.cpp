@@ -516,6 +516,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
     out << "; the figures here are those of the run on the " << r.fTrain.fRecords
         << " training records (--no-refit keeps that model)\n";
   }
+  PrintSizeSelections(out, r);
   PrintNetworksCompared(out, r);
 
   for (const TargetPair& p : TargetPairs(r)) {
@@ -623,6 +624,7 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   } else {
     j.Null();
   }
+  SizeSelectionsJson(j, r);
   NetworksComparedJson(j, r);
 
   j.Key("targets").BeginArray();

@@ -461,6 +461,8 @@ const char* HiddenChoiceKey(HiddenChoice::How how) {
       return "bic";
     case HiddenChoice::kTestError:
       return "test error";
+    case HiddenChoice::kCrossValidation:
+      return "cross-validation";
     default:
       return "default";
   }
@@ -488,6 +490,9 @@ std::string HiddenChoiceText(const HiddenChoice& c) {
       return "chosen by BIC among " + range + " candidates";
     case HiddenChoice::kTestError:
       return "chosen by test error among " + range + " candidates";
+    case HiddenChoice::kCrossValidation:
+      return "chosen by cross-validation between " + std::to_string(c.fLow) + " and " +
+             std::to_string(c.fHigh);
     default:
       return "the library's default";
   }
@@ -559,11 +564,18 @@ std::unique_ptr<NeuralSettings> SettingsFor(Candidate c, const TrainOptions& o,
   return std::make_unique<MLPSettings>(MakeLinearSettings(o, list, nTrain));
 }
 
+// What a fit is for: the run the summary describes, measured on both
+// sets; a refit on every record, not measured (its figures are the
+// held-out run's); or one fold of the size selection, measured on its
+// held-out fold only.
+enum class Purpose { kMeasure, kRefit, kSelect };
+
 // Trains one network on nTrain records of train, checked against test
-// when given. A refit is not measured: its figures are the held-out run's.
+// when given.
 Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
           VXCommon_1_2::MultiPassRecordIter& train, int nTrain,
-          VXCommon_1_2::MultiPassRecordIter* test, int nTest, bool refit, ProgressBar& progress) {
+          VXCommon_1_2::MultiPassRecordIter* test, int nTest, Purpose purpose,
+          ProgressBar& progress) {
   const std::unique_ptr<NeuralSettings> settings = SettingsFor(which, o, *r.fList, nTrain);
   const bool rbf = which == Candidate::kRBF;
   Fit fit;
@@ -606,10 +618,13 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   if (!(rbf && o.fSelectArchitecture)) {
     bool allCategorical = true;
     for (int n : a.GetSettings()->GetNumOutCategories()) allCategorical = allCategorical && n > 1;
-    // A refit's progress stays out of the recorded curve, which shows the
-    // held-out run.
-    progress.Begin(refit ? "refitting" : "training", mlp ? mlp->GetMaxNDataPasses() : 0,
-                   mlp ? mlp->GetMaxTime() : 0.0, allCategorical);
+    // A refit's and the selection's progress stays out of the recorded
+    // curve, which shows the held-out run.
+    progress.Begin(purpose == Purpose::kRefit    ? "refitting"
+                   : purpose == Purpose::kSelect ? "selecting"
+                                                 : "training",
+                   mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
+                   allCategorical);
     const VXStatus status = a.Train(nTrain, -1);
     progress.Finish();
     ThrowIfSourceFailed(&train);
@@ -620,7 +635,11 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   }
   // The model no longer needs the terminal once trained.
   a.RemoveProgressListener();
-  if (refit) return fit;
+  if (purpose == Purpose::kRefit) return fit;
+  if (purpose == Purpose::kSelect) {
+    fit.fTest = Evaluate(a, *test, nTest);
+    return fit;
+  }
   // After a size search the training goes on from the search's weights, so
   // its passes would not mean the same from fresh weights.
   if (mlp && test && !o.fSelectArchitecture && !fit.fLinear)
@@ -632,10 +651,175 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   return fit;
 }
 
+// Whether the options leave the size of this network to the selection.
+bool SizeIsOpen(Candidate which, const TrainOptions& o) {
+  return which != Candidate::kLinear && o.fSelectSize && o.fHiddenUnits.empty() &&
+         !o.fHiddenLayers && !o.fSelectArchitecture && !o.fMinHiddenUnits && !o.fMaxHiddenUnits;
+}
+
+// The training records, read into memory once for the folds.
+std::vector<Record> Collect(VXCommon_1_2::MultiPassRecordIter& source) {
+  std::vector<Record> records;
+  source.Rewind();
+  while (const Record* rec = source.Next()) records.push_back(*rec);
+  ThrowIfSourceFailed(&source);
+  source.Rewind();
+  return records;
+}
+
+// The stratum of each record: the code of the first target when it is
+// categorical, so that every fold holds each class in proportion; one
+// stratum otherwise.
+std::vector<int> StrataOf(const std::vector<Record>& records, const NNVarList& list) {
+  std::vector<int> strata(records.size(), 0);
+  for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
+    if (list.GetVariableRole(v) != INNVariable::kOutput) continue;
+    if (list.GetVarAt(v)->GetMeasureLevel() == INNVariable::kContinuous) return strata;
+    std::map<double, int> codes;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const double value = records[i][v];
+      strata[i] = codes.emplace(value, static_cast<int>(codes.size())).first->second;
+    }
+    return strata;
+  }
+  return strata;
+}
+
+SizeCandidate Sized(int units, double overlap) {
+  SizeCandidate c;
+  c.fUnits = units;
+  c.fOverlap = overlap;
+  return c;
+}
+
+// The options that fit one candidate size.
+TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const SizeCandidate& c) {
+  TrainOptions t = o;
+  t.fHiddenUnits = {c.fUnits};
+  if (which == Candidate::kRBF) t.fOverlap = c.fOverlap;
+  // Every fold stops early on its held-out fold, as the kept run will on
+  // the test records.
+  t.fTestErrorDecides = true;
+  t.fImportance = false;
+  return t;
+}
+
+// Chooses the size of the network by k-fold cross-validation on the
+// training records (see SizeSelection.h), records what was tried in
+// r.fSizeSelections, and returns the options that fix the size chosen;
+// the options as given when the selection cannot run. A perceptron tries
+// MlpUnitGrid; an RBF network tries RbfCentreGrid at its overlap, then
+// OverlapGrid at the best count unless --overlap fixed it.
+TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
+                        ProgressBar& progress) {
+  const bool rbf = which == Candidate::kRBF;
+  SizeSelection sel;
+  sel.fNetwork = CandidateName(which);
+  const int n = static_cast<int>(r.fTrainCounts.fKept);
+  sel.fRecords = n;
+  const int folds = o.fFolds ? std::min(*o.fFolds, n) : FoldsFor(n);
+  const long values = static_cast<long>(n) * static_cast<long>(r.fList->Size());
+  if (folds < 2 || n < kSelectionMinRecords) {
+    sel.fSkipped = std::to_string(n) + " training records are too few to cross-validate";
+  } else if (values > kSelectionMaxValues) {
+    sel.fSkipped = std::to_string(n) + " training records are too many to hold for the folds";
+  }
+  if (!sel.fSkipped.empty()) {
+    r.fSizeSelections.push_back(sel);
+    return o;
+  }
+  sel.fFolds = folds;
+
+  const std::vector<Record> records = Collect(*r.fTrainSource);
+  const std::vector<int> foldOf = FoldOf(StrataOf(records, *r.fList), folds, o.fPartitionSeed);
+  std::vector<std::vector<Record>> inFold(static_cast<std::size_t>(folds)),
+      outFold(static_cast<std::size_t>(folds));
+  for (std::size_t i = 0; i < records.size(); ++i)
+    for (int f = 0; f < folds; ++f)
+      (foldOf[i] == f ? inFold : outFold)[static_cast<std::size_t>(f)].push_back(records[i]);
+
+  auto measure = [&](SizeCandidate c) {
+    const auto started = std::chrono::steady_clock::now();
+    const TrainOptions t = CandidateOptions(o, which, c);
+    double sum = 0.0;
+    try {
+      for (std::size_t f = 0; f < inFold.size(); ++f) {
+        auto train = VXCommon_1_2::VectorRecordIter::Borrow(outFold[f]);
+        auto test = VXCommon_1_2::VectorRecordIter::Borrow(inFold[f]);
+        const Fit fit = FitOn(which, t, r, train, static_cast<int>(outFold[f].size()), &test,
+                              static_cast<int>(inFold[f].size()), Purpose::kSelect, progress);
+        const double loss = HeldOutLoss(fit.fTest.fStats);
+        if (VXMV::IsMissing(loss)) {
+          sum = VXMV::gMissingValue;
+          break;
+        }
+        sum += loss;
+      }
+    } catch (const InputError& e) {
+      c.fLeftOut = e.what();
+    }
+    c.fLoss = VXMV::IsMissing(sum) ? sum : sum / folds;
+    c.fSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    sel.fCandidates.push_back(c);
+  };
+
+  const int foldTrain = n - (n + folds - 1) / folds;
+  if (rbf) {
+    const double base =
+        o.fOverlap ? *o.fOverlap : MakeRBFSettings(o, *r.fList, n).GetOverlapFactor();
+    for (int k : RbfCentreGrid(foldTrain)) measure(Sized(k, base));
+    const int best = LeastLoss(sel.fCandidates);
+    if (best >= 0 && !o.fOverlap) {
+      const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
+      for (double overlap : OverlapGrid(base)) measure(Sized(k, overlap));
+    }
+  } else {
+    int outputUnits = 0;
+    for (int c : r.fList->GetNOutputCats()) outputUnits += std::max(c, 1);
+    for (int h : MlpUnitGrid(r.fList->GetNumInputs(), outputUnits)) measure(Sized(h, 0.0));
+  }
+  const int best = LeastLoss(sel.fCandidates);
+  if (best < 0) {
+    sel.fSkipped = "no candidate size could be measured on the folds";
+    sel.fCandidates.clear();
+    r.fSizeSelections.push_back(sel);
+    return o;
+  }
+  SizeCandidate& kept = sel.fCandidates[static_cast<std::size_t>(best)];
+  kept.fKept = true;
+  bool tied = false;
+  for (const SizeCandidate& c : sel.fCandidates)
+    tied = tied || (&c != &kept && c.fLeftOut.empty() && std::fabs(c.fLoss - kept.fLoss) <= 1e-12);
+  char loss[32];
+  std::snprintf(loss, sizeof loss, "%.4f", kept.fLoss);
+  sel.fKeptBecause = std::string(rbf ? "the centre count and overlap" : "the size") +
+                     " with the lowest mean held-out loss over the " + std::to_string(folds) +
+                     " folds, " + loss + (tied ? "; of equal losses the smaller network" : "");
+  r.fSizeSelections.push_back(sel);
+  TrainOptions chosen = o;
+  chosen.fHiddenUnits = {kept.fUnits};
+  if (rbf) chosen.fOverlap = kept.fOverlap;
+  return chosen;
+}
+
 Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
            VXCommon_1_2::MultiPassRecordIter* test, ProgressBar& progress) {
-  return FitOn(which, o, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
-               static_cast<int>(r.fTestCounts.fKept), false, progress);
+  if (!SizeIsOpen(which, o))
+    return FitOn(which, o, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
+                 static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
+  const TrainOptions chosen = SelectSize(which, o, r, progress);
+  Fit fit = FitOn(which, chosen, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
+                  static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
+  const SizeSelection& sel = r.fSizeSelections.back();
+  if (!sel.fCandidates.empty()) {
+    int lo = sel.fCandidates.front().fUnits, hi = lo;
+    for (const SizeCandidate& c : sel.fCandidates) {
+      lo = std::min(lo, c.fUnits);
+      hi = std::max(hi, c.fUnits);
+    }
+    fit.fHiddenChoice = {HiddenChoice::kCrossValidation, lo, hi};
+  }
+  return fit;
 }
 
 std::string LossText(double loss) {
@@ -735,13 +919,20 @@ TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimi
   TrainOptions r = o;
   if (fit.fLinear) return r;
   const NeuralSettings& used = *fit.fAlgorithm->GetSettings();
-  r.fHiddenLayers = used.GetNumHiddenLayers();
   r.fHiddenUnits.clear();
   for (int l = 1; l <= used.GetNumHiddenLayers(); ++l)
     r.fHiddenUnits.push_back(used.GetNumHiddenUnits(l));
   r.fSelectArchitecture = false;
   r.fMinHiddenUnits.reset();
   r.fMaxHiddenUnits.reset();
+  if (fit.fKind == NetworkKind::kRBF) {
+    // The same centre count and overlap; the centres themselves are placed
+    // again by clustering every record.
+    r.fOverlap = static_cast<const RBFSettings&>(used).GetOverlapFactor();
+    r.fSearchPassPerCandidate = false;
+    return r;
+  }
+  r.fHiddenLayers = used.GetNumHiddenLayers();
   r.fMaxDataPasses = limit.fLibraryLimit;
   // Without test records, mini-batch and online training stop once the
   // training error has not improved for this many epochs, a rule the
@@ -918,7 +1109,8 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         o.fNetwork == NetworkKind::kRBF && !o.fAutoNetwork ? Candidate::kRBF : Candidate::kMLP, run,
         *result, test, progress);
   }
-  if (o.fRefit && test && fit.fKind == NetworkKind::kMLP && (fit.fLinear || fit.fBestPasses >= 0)) {
+  const bool rbf = fit.fKind == NetworkKind::kRBF;
+  if (o.fRefit && test && (rbf || fit.fLinear || fit.fBestPasses >= 0)) {
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the
     // records, which on small data is worth more than the early stop
@@ -928,12 +1120,14 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         MakeSource(open, *result->fMaker, split, RowSide::kAll, inMemory, allCounts);
     const int nAll = static_cast<int>(allCounts.fKept);
     RefitLimit limit;
-    if (!fit.fLinear)
+    if (!fit.fLinear && !rbf)
       limit = RefitLimitFor(static_cast<const MLPSettings&>(*fit.fAlgorithm->GetSettings()),
                             fit.fBestPasses);
-    Fit refit =
-        FitOn(fit.fLinear ? Candidate::kLinear : Candidate::kMLP, RefitOptions(run, fit, limit),
-              *result, *result->fAllSource, nAll, nullptr, 0, true, progress);
+    const Candidate kind = fit.fLinear ? Candidate::kLinear
+                           : rbf       ? Candidate::kRBF
+                                       : Candidate::kMLP;
+    Fit refit = FitOn(kind, RefitOptions(run, fit, limit), *result, *result->fAllSource, nAll,
+                      nullptr, 0, Purpose::kRefit, progress);
     result->fRefitRecords = nAll;
     result->fRefitPassLimit = limit.fMostPasses;
     result->fHeldOutModel = std::move(fit.fAlgorithm);

@@ -15,6 +15,7 @@
 #include "Records.h"
 #include "RowRecords.h"
 #include "RowSource.h"
+#include "SizeSelection.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -77,9 +78,15 @@ struct TrainOptions {
   // Once the held-out records have chosen the model (its number of data
   // passes, and with --network auto its kind), train it again on every
   // usable record, training and held-out, and keep that one. Applies to
-  // the perceptron (unless its size was searched for) and the linear
+  // the perceptron (for the passes chosen), the RBF network (with its
+  // centre count and overlap; the centres are placed again) and the linear
   // model, and only with held-out records.
   bool fRefit = true;
+  // Unless the options fix the size, choose a perceptron's hidden units,
+  // or an RBF network's centres and overlap, by cross-validation on the
+  // training records (SizeSelection.h); false keeps the size rules.
+  bool fSelectSize = true;
+  std::optional<int> fFolds;  // unset: FoldsFor
   // Set by TrainModel, not by the user: the end of the run is decided by
   // the test records (or, in a refit, by the passes they chose), so the
   // stop rules that judge the fit to the training records alone, the
@@ -131,14 +138,15 @@ int HostRBFCentres(const RBFSettings& settings);
 // How the number of hidden units (centres, for an RBF network) was decided.
 struct HiddenChoice {
   enum How {
-    kDefault,     // the library's default size
-    kUserSet,     // --hidden-units
-    kSearch,      // the perceptron's architecture search, between fLow and fHigh
-    kClustering,  // the clustering's own choice between fLow and fHigh
-    kSizeRule,    // RBF default: twice the input and output units (at most the records)
-    kClassifier,  // MLP default with only categorical targets: HostClassifierUnits
-    kBIC,         // the RBF candidate search, by BIC among fLow..fHigh
-    kTestError,   // the RBF candidate search, by test error among fLow..fHigh
+    kDefault,          // the library's default size
+    kUserSet,          // --hidden-units
+    kSearch,           // the perceptron's architecture search, between fLow and fHigh
+    kClustering,       // the clustering's own choice between fLow and fHigh
+    kSizeRule,         // RBF default: twice the input and output units (at most the records)
+    kClassifier,       // MLP default with only categorical targets: HostClassifierUnits
+    kBIC,              // the RBF candidate search, by BIC among fLow..fHigh
+    kTestError,        // the RBF candidate search, by test error among fLow..fHigh
+    kCrossValidation,  // this program's selection, among fLow..fHigh
   };
   How fHow = kDefault;
   int fLow = 0, fHigh = 0;
@@ -244,6 +252,9 @@ struct TrainResult {
   // --network auto: every network compared, in the order tried; empty
   // otherwise.
   std::vector<NetworkTried> fNetworksTried;
+  // The size selection of each network trained (two with --network auto),
+  // in the order run; empty when the options fixed the size.
+  std::vector<SizeSelection> fSizeSelections;
   // --network auto without test records, which has nothing to compare on
   // and trains the perceptron.
   bool fAutoWithoutTest = false;

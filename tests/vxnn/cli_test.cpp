@@ -123,7 +123,8 @@ TEST_P(OnShippedData, SummaryAgreesWithThePredictionsOfBothSavedForms) {
   const std::string data = kData + "/" + d.fFile, target = d.fTarget;
   const bool rbf = !d.fRbf.empty();
   const std::string train = "train " + data + " --target " + target +
-                            (rbf ? " --network rbf --no-importance " : " --no-refit ") + d.fRbf;
+                            (rbf ? " --network rbf --no-importance --no-refit " : " --no-refit ") +
+                            d.fRbf;
   const Outcome trained = Go(train + " --model m.bin --summary-json s.json");
   ASSERT_EQ(trained.fCode, 0) << trained.fErr;
   ASSERT_EQ(Go(train + " --model m.xml --format xml").fCode, 0);

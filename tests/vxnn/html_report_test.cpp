@@ -100,8 +100,8 @@ testhost::Scratch* HtmlReportTest::gScratch = nullptr;
 // classes: 5 + 7 + 3 units, 6 x 5 + 3 x 7 weights. Diabetes without a
 // hidden layer: 10 inputs and a bias, one output. Wine: 13 inputs, 5 and 3
 // hidden units, 3 classes: 14 + 6 + 4 + 3 units, 5 x 14 + 3 x 6 + 3 x 4
-// weights. RBF on iris, without bias units: 4 inputs, 2 x (4 + 3)
-// centres and 3 outputs, each weighing the 14 centres.
+// weights. RBF on iris by the size rule, without bias units: 4 inputs,
+// 2 x (4 + 3) centres and 3 outputs, each weighing the 14 centres.
 std::vector<Case> Cases() {
   return {
       {"mlp1_class", kData + "/iris.csv", "--target species --hidden-units 6", true, true, 15, 51,
@@ -110,8 +110,8 @@ std::vector<Case> Cases() {
        12, 11, 10},
       {"mlp2_class", kData + "/wine.csv", "--target cultivar --hidden-layers 2 --hidden-units 5,3",
        true, true, 27, 100, 13},
-      {"rbf_class", kData + "/iris.csv", "--target species --network rbf", true, false, 21, 42, 4,
-       14},
+      {"rbf_class", kData + "/iris.csv", "--target species --network rbf --size-selection rule",
+       true, false, 21, 42, 4, 14},
   };
 }
 

@@ -228,10 +228,25 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
 
   const std::pair<const char*, std::function<void(TrainOptions&)>> none[] = {
       {"no test records", [](TrainOptions& o) { o.fTestFraction = 0.0; }},
-      {"rbf", [](TrainOptions& o) { o.fNetwork = vxnn::NetworkKind::kRBF; }},
       {"size search", [](TrainOptions& o) { o.fSelectArchitecture = true; }},
   };
   for (const auto& [what, set] : none) EXPECT_EQ(TrainIris(set)->fHeldOutModel, nullptr) << what;
+
+  // An RBF network is fitted again with the centre count and overlap the
+  // selection chose (here not the overlap it started from, so that a refit
+  // falling back to the default would show); its centres are placed anew.
+  const auto rbf = TrainIris([](TrainOptions& o) { o.fNetwork = vxnn::NetworkKind::kRBF; });
+  ASSERT_NE(rbf->fHeldOutModel, nullptr);
+  const auto overlap = [](const INeuralAlgorithm& a) {
+    return static_cast<const RBFSettings*>(a.GetSettings())->GetOverlapFactor();
+  };
+  const vxnn::SizeSelection& sel = rbf->fSizeSelections.at(0);
+  ASSERT_NE(overlap(*rbf->fHeldOutModel), sel.fCandidates.at(0).fOverlap);
+  EXPECT_EQ(overlap(*rbf->fAlgorithm), overlap(*rbf->fHeldOutModel));
+  EXPECT_EQ(rbf->fAlgorithm->GetNumberOfHiddenUnits(),
+            rbf->fHeldOutModel->GetNumberOfHiddenUnits());
+  EXPECT_EQ(rbf->fAlgorithm->GetSettings()->GetNTrainRecords(), 150);
+  EXPECT_EQ(rbf->fRefitPassLimit, 0);
 }
 
 // The refit's library limit and the most passes it can make, worked out

@@ -1,0 +1,80 @@
+// How `vxnn train` chooses the size of a network from the data: the number
+// of hidden units of a perceptron, the number of centres and their overlap
+// of an RBF network, each candidate measured by k-fold cross-validation on
+// the training records. The rules here (folds, candidate grids, the choice)
+// are pure functions of counts and losses, so that they can be checked
+// without training anything; Training.cpp fits the candidates.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vxnn {
+
+// One size tried.
+struct SizeCandidate {
+  int fUnits = 0;         // hidden units, or centres
+  double fOverlap = 0.0;  // rbf: the overlap factor tried; 0 for a perceptron
+  // The mean over the folds of the held-out loss (HeldOutLoss: share
+  // misclassified, or relative error), the missing value when a fold could
+  // not be measured.
+  double fLoss = 0.0;
+  double fSeconds = 0.0;
+  std::string fLeftOut;  // why it could not be fitted; empty when it was
+  bool fKept = false;
+};
+
+// What the selection of one network did, for the summary.
+struct SizeSelection {
+  std::string fNetwork;  // "mlp" or "rbf"
+  int fFolds = 0;
+  int fRecords = 0;  // the training records the folds were drawn from
+  std::vector<SizeCandidate> fCandidates;
+  std::string fKeptBecause;
+  // Why no selection ran although the options left the size open (too few
+  // records, or too many to hold in memory); empty otherwise.
+  std::string fSkipped;
+};
+
+// Fewer records than this leave too little in each fold to tell sizes
+// apart: the size rules apply instead.
+constexpr int kSelectionMinRecords = 20;
+// The selection holds the training records in memory, this many values
+// (records x fields) at most; beyond it the size rules apply.
+constexpr long kSelectionMaxValues = 4000000;
+
+// The folds for n training records: 5 up to 1000 records, where every
+// record counts and each fit is cheap; 3 above, where the held-out folds
+// are large enough and the fits cost more. 0 below kSelectionMinRecords.
+int FoldsFor(int records);
+
+// The fold of each record. Records are shuffled with the seed, then each
+// stratum (a categorical target's category; one stratum for a continuous
+// target) is dealt to the folds in turn, continuing where the previous
+// stratum stopped, so that every fold holds each category in proportion
+// and fold sizes differ by at most one.
+std::vector<int> FoldOf(const std::vector<int>& strata, int folds, unsigned seed);
+
+// The hidden-layer sizes tried for a perceptron: powers of two from 2 to
+// 64, the range where early stopping on the held-out fold keeps a larger
+// network from over-fitting and a smaller one has room to learn; and 100
+// when four times the input and output units reach it, the size the wide
+// pixel data of bench/defaults.sh was best at.
+std::vector<int> MlpUnitGrid(int inputUnits, int outputUnits);
+
+// The centre counts tried for an RBF network: powers of two from 2 while
+// at most a third of the fold's training records (each centre's variance
+// needs records of its own) and at most 256, and never fewer than 2 (a
+// normalised layer needs two).
+std::vector<int> RbfCentreGrid(int foldTrainRecords);
+
+// The overlap factors tried at the chosen centre count, around base (the
+// one the counts were compared at): base / 4, base / 2, base x 2, base x 4.
+std::vector<double> OverlapGrid(double base);
+
+// The candidate of least loss; on a tie the earlier (the simpler, as the
+// grids run from small to large). A missing loss never wins; -1 when every
+// loss is missing.
+int LeastLoss(const std::vector<SizeCandidate>& candidates);
+
+}  // namespace vxnn
