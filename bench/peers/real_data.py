@@ -1,6 +1,8 @@
-"""vxnn against the peers on real data: data sets from Debian packages, with
-categorical fields, missing values and both task kinds, on the same seeded
-70/30 splits. Started by bench/real_data.sh; see bench/README.md.
+"""vxnn against its MLP and RBF peers on real data from Debian packages.
+
+The data sets have categorical fields, missing values and both task kinds;
+every model gets the same seeded 70/30 splits. Started by
+bench/real_data.sh; see bench/README.md.
 
 Models, each trained on the training file of a split and scored on its test
 file:
@@ -215,8 +217,9 @@ def main():
     p.add_argument("--jar", default=weka_peer.DEFAULT_JAR, help="Weka's jar")
     p.add_argument("--only", default=",".join(SETS),
                    help="comma-separated data sets (default: all): " + ",".join(SETS))
-    p.add_argument("--splits", type=int, default=5)
-    p.add_argument("--first-seed", type=int, default=1)
+    p.add_argument("--splits", type=int, default=5, help="number of splits (default 5)")
+    p.add_argument("--first-seed", type=int, default=1,
+                   help="seed of the first split (default 1); the others follow")
     p.add_argument("--config", action="append", default=[],
                    help="LABEL=OPTIONS: a vxnn configuration (OPTIONS split on spaces); it"
                         " replaces the default of that label (mlp=, rbf=--network rbf,"
@@ -267,6 +270,7 @@ def main():
         task, source, coded = SETS[name]
         about[name] = dict(describe(paths[name], task, coded), task=task, source=source)
         runs = {label: [] for label, _, _ in models}
+        set_started = time.perf_counter()
         for seed in seeds:
             train = os.path.join(a.work, f"{name}-train-{seed}.csv")
             test = os.path.join(a.work, f"{name}-test-{seed}.csv")
@@ -276,6 +280,8 @@ def main():
                 r["set"] = name
                 runs[label].append(r)
                 results.append(r)
+        print(f"real_data: {name} done in {time.perf_counter() - set_started:.0f} s",
+              file=sys.stderr)
         metric = "accuracy" if task == "class" else "rel. error"
         mean = {}
         for label, _, _ in models:
