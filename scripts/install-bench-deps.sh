@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages of the peer comparison (bench/compare_peers.sh),
-# and only those that are missing. The libraries and their tests never need
-# them, so `make test` does not call this script.
+# Installs the Debian packages of the peer comparisons (bench/compare_peers.sh,
+# bench/real_data.sh and the like), and only those that are missing. The
+# libraries and their tests never need them, so `make test` does not call
+# this script.
 set -euo pipefail
 
 packages=(
@@ -12,7 +13,8 @@ packages=(
   libopenblas0-pthread             # an optimized BLAS for numpy, not the reference one
   python3-threadpoolctl            # to pin and report the BLAS threads
   python3-torch                    # peer: one gradient pass in fp64 (compare_pass.sh)
-  weka                             # peer: an RBF network (RBFNetwork), run by java
+  weka                             # peer: RBFNetwork and MultilayerPerceptron, run by java
+  r-base-core r-cran-mass r-cran-mlbench  # real data sets of bench/real_data.sh
 )
 
 missing=()
