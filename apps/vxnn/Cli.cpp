@@ -49,8 +49,9 @@ MissingInputs MissingInputsOf(const std::string& scratch) {
 // count on standard error and in the summaries says how many were filled in.
 void AddUnknownCategories(CLI::App* app, std::string& scratch) {
   app->add_option("--unknown-categories", scratch,
-                  "impute (default): an input holding a category the model does not know takes "
-                  "the most frequent training category, as a missing one does; drop: the record "
+                  "impute (default): an input holding a category the model does not know, or "
+                  "text in a numeric column, takes the most frequent training category or the "
+                  "training mean, as a missing one does; drop: the record "
                   "is left out")
       ->check(CLI::IsMember({"impute", "drop"}));
 }
@@ -83,6 +84,7 @@ struct TrainScratch {
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
   std::string fSizeSelection = "cv";
+  std::string fEarlyStopping = "auto";
   int fFolds = 0;
   std::string fOutput;  // -o
 };
@@ -202,6 +204,12 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                    "(rbf: the centres and their overlap) by cross-validation on the training "
                    "records; rule: the size rules alone")
       ->check(CLI::IsMember({"cv", "rule"}));
+  train
+      ->add_option("--early-stopping", s.fEarlyStopping,
+                   "mlp with test records: on (stop at the lowest test error), off (train to "
+                   "the stop rules; the test records only measure), or auto (default: the "
+                   "size selection tries both; on when it does not run)")
+      ->check(CLI::IsMember({"auto", "on", "off"}));
   Optional(train, finish, "--folds", o.fFolds, s.fFolds,
            "Folds of the size selection (default 5 up to 1000 training records, else 3)");
   Optional(train, finish, "--overlap", o.fOverlap, s.fOverlap,
@@ -240,6 +248,7 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   c.fTrain.fImportance = !s.fNoImportance;
   c.fTrain.fRefit = !s.fNoRefit;
   c.fTrain.fSelectSize = s.fSizeSelection == "cv";
+  if (s.fEarlyStopping != "auto") c.fTrain.fEarlyStopping = s.fEarlyStopping == "on";
   if (c.fTrain.fFolds && (*c.fTrain.fFolds < 2 || *c.fTrain.fFolds > 20))
     throw InputError("--folds must lie between 2 and 20");
 }

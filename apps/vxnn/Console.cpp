@@ -52,7 +52,7 @@ void ProgressBar::Begin(const std::string& phase, int maxDataPasses, double maxS
   fMaxSeconds = maxSeconds;
   fLastDraw = {};
   fFewestUnits = fMostUnits = 0;
-  if (phase == "training") fSteps.clear();
+  if (RecordsSteps()) fSteps.clear();
 }
 
 void ProgressBar::Finish() {
@@ -69,7 +69,7 @@ void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
       fMostUnits = std::max(fMostUnits, units);
     }
   }
-  if (fPhase == "training") {
+  if (RecordsSteps()) {
     // A later report on the same pass has the newer figures.
     const TrainingStep step{report.DiscreteMeasure("dataPasses"), report.ScaleMeasure("trainError"),
                             report.ScaleMeasure("testError")};
@@ -98,7 +98,7 @@ void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
     fraction = std::min(fraction, 1.0);
     const int width = 30;
     const int filled = static_cast<int>(fraction * width + 0.5);
-    line = "training [" + std::string(static_cast<std::size_t>(filled), '#') +
+    line = fPhase + " [" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(width - filled), '.') + "] " +
            std::to_string(std::max(passes, 0)) + "/" + std::to_string(fMaxPasses) + " passes";
     const double value = report.ScaleMeasure(fShowAccuracy ? "accuracy" : "trainError");

@@ -55,8 +55,9 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   // these are the candidates it tried. Kept whether or not the bar draws.
   int FewestUnitsReported() const { return fFewestUnits; }
   int MostUnitsReported() const { return fMostUnits; }
-  // One entry per report of the last "training" phase with a new number of
-  // data passes (the curve of the report page). Kept whether or not the bar
+  // One entry per report of the last "training" or "cross-validating"
+  // phase with a new number of data passes (the curve of the report page,
+  // and where a run's test error was lowest). Kept whether or not the bar
   // draws.
   const std::vector<TrainingStep>& TrainingSteps() const { return fSteps; }
 
@@ -64,6 +65,7 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   static bool StderrIsTerminal();
 
  private:
+  bool RecordsSteps() const { return fPhase == "training" || fPhase == "cross-validating"; }
   std::ostream& fOut;
   bool fEnabled;
   bool fDrawn = false;

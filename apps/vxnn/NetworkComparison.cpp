@@ -99,7 +99,8 @@ std::string SizeLabel(const SizeSelection& s, const SizeCandidate& c) {
   const std::string n = std::to_string(c.fUnits);
   if (s.fNetwork == "rbf")
     return n + (c.fUnits == 1 ? " centre" : " centres") + ", overlap " + Digits("%.4g", c.fOverlap);
-  return n + (c.fUnits == 1 ? " hidden unit" : " hidden units");
+  return n + (c.fUnits == 1 ? " hidden unit" : " hidden units") +
+         (c.fToStopRules ? ", trained to the stop rules" : ", stopped early");
 }
 
 }  // namespace
@@ -147,7 +148,10 @@ void SizeSelectionsJson(JsonWriter& j, const TrainResult& r) {
     for (const SizeCandidate& c : s.fCandidates) {
       j.BeginObject();
       j.Field(s.fNetwork == "rbf" ? "centres" : "hidden_units", c.fUnits);
-      if (s.fNetwork == "rbf") j.Field("overlap", c.fOverlap);
+      if (s.fNetwork == "rbf")
+        j.Field("overlap", c.fOverlap);
+      else
+        j.Field("early_stopping", !c.fToStopRules);
       if (!c.fLeftOut.empty()) j.Field("left_out", c.fLeftOut);
       j.Field("mean_held_out_loss", c.fLoss);
       j.Field("seconds", c.fSeconds);

@@ -29,7 +29,7 @@ RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& 
     : fList(list),
       fColumns(list.Size(), -1),
       fFill(list.Size(), VXMV::gMissingValue),
-      fImputeUnknown(unknown == UnknownCategories::kImpute) {
+      fUnknownFill(list.Size(), VXMV::gMissingValue) {
   for (unsigned v = 0; v < list.Size(); ++v) {
     const INNVariable& var = *list.GetVarAt(static_cast<int>(v));
     const std::string name = var.GetVariableName();
@@ -41,12 +41,15 @@ RecordMaker::RecordMaker(const NNVarList& list, const std::vector<std::string>& 
     if (needed && fColumns[v] < 0)
       throw InputError(sourceName + ": no column \"" + name + "\", which the model " +
                        (role == INNVariable::kInput ? "needs as an input" : "predicts"));
-    if (missing == MissingInputs::kImpute && role == INNVariable::kInput) {
+    double fill = VXMV::gMissingValue;
+    if (role == INNVariable::kInput) {
       if (const auto* cont = dynamic_cast<const NNContVar*>(&var))
-        fFill[v] = cont->GetMean();
+        fill = cont->GetMean();
       else if (var.GetNumberOfCategories() > 0)
-        fFill[v] = 0.0;
+        fill = 0.0;
     }
+    if (missing == MissingInputs::kImpute) fFill[v] = fill;
+    if (unknown == UnknownCategories::kImpute) fUnknownFill[v] = fill;
   }
 }
 
@@ -127,9 +130,12 @@ RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2:
       continue;
     }
     // Code 0 is the most frequent training category (see BuildVarList), the
-    // value a missing categorical input takes.
-    if (problem == CellProblem::kUnseenCategory && fImputeUnknown && role == INNVariable::kInput) {
-      record[v] = 0.0;
+    // value a missing categorical input takes; a numeric input takes the
+    // training mean.
+    const double unknownFill = fUnknownFill[static_cast<std::size_t>(v)];
+    if ((problem == CellProblem::kUnseenCategory || problem == CellProblem::kNotANumber) &&
+        !VXMV::IsMissing(unknownFill)) {
+      record[v] = unknownFill;
       if (unknown) ++*unknown;
       continue;
     }

@@ -32,12 +32,13 @@ struct RecordIssue {
 // from the model's own variable list; kDrop leaves the record out.
 enum class MissingInputs { kImpute, kDrop };
 
-// What becomes of an input holding a category the model does not know (one
-// its training file never held): kImpute takes it as a missing input and
-// fills in code 0, the most frequent training category, whatever
-// MissingInputs says; kDrop leaves the record out, with no prediction. A
-// target's unknown category always leaves the record out: there is nothing
-// to measure the prediction against.
+// What becomes of an input holding a value the model does not know: a
+// category its training file never held, or text in a column the training
+// file held only numbers in. kImpute takes it as a missing input and fills
+// in code 0, the most frequent training category, or the training mean,
+// whatever MissingInputs says; kDrop leaves the record out, with no
+// prediction. A target's unknown value always leaves the record out: there
+// is nothing to measure the prediction against.
 enum class UnknownCategories { kImpute, kDrop };
 
 // How many records of a data file a saved model's predictor importance is
@@ -81,7 +82,8 @@ class RecordMaker {
   // Per variable: the value a missing input takes, or the missing value
   // when it is left missing.
   std::vector<double> fFill;
-  bool fImputeUnknown;
+  // The same for an input holding a value the model does not know.
+  std::vector<double> fUnknownFill;
   std::vector<std::vector<std::string>> fDeclared;  // per variable
 };
 

@@ -674,7 +674,8 @@ void PrintEval(std::ostream& out, const NNVarList& list, const EvalResult& r) {
     out << "  missing inputs filled in (training mean, or most frequent category): "
         << ImputedText(r.fImputed, "") << "\n";
   if (r.fImputed.fUnknownCells > 0)
-    out << "  unknown categories filled in (most frequent training category): "
+    out << "  unknown values filled in (a new category, or text in a numeric column; most "
+           "frequent training category, or training mean): "
         << Plural(r.fImputed.fUnknownCells, "input") << " in "
         << Plural(r.fImputed.fUnknownRecords, "record") << "\n";
   if (r.fFigures.fRecords == 0) return;

@@ -118,8 +118,8 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   if (unknownCells > 0)
     err << "vxnn: " << unknownCells << " input" << (unknownCells == 1 ? "" : "s") << " in "
         << unknownRecords << " record" << (unknownRecords == 1 ? "" : "s")
-        << " with a category the model does not know filled in with the most frequent "
-           "training category\n";
+        << " with a value the model does not know (a new category, or text in a numeric "
+           "column) filled in with the most frequent training category, or the training mean\n";
 
   std::vector<std::pair<CellProblem, int>> leftOut(problems.begin(), problems.end());
   int unscored = refused;

@@ -1,6 +1,7 @@
 #include "SizeSelection.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <random>
 
@@ -33,11 +34,7 @@ std::vector<int> FoldOf(const std::vector<int>& strata, int folds, unsigned seed
   return fold;
 }
 
-std::vector<int> MlpUnitGrid(int inputUnits, int outputUnits) {
-  std::vector<int> grid = {2, 4, 8, 16, 32, 64};
-  if (4 * (inputUnits + outputUnits) >= 100) grid.push_back(100);
-  return grid;
-}
+std::vector<int> MlpUnitGrid() { return {4, 16, 64}; }
 
 std::vector<int> RbfCentreGrid(int foldTrainRecords) {
   std::vector<int> grid = {2};
@@ -45,7 +42,9 @@ std::vector<int> RbfCentreGrid(int foldTrainRecords) {
   return grid;
 }
 
-std::vector<double> OverlapGrid(double base) { return {base / 4, base / 2, base * 2, base * 4}; }
+std::vector<double> OverlapGrid(double base) {
+  return {base / 4, base / 2, base * 2, base * 4, base * 16, base * 64};
+}
 
 int LeastLoss(const std::vector<SizeCandidate>& candidates) {
   int best = -1;
@@ -58,6 +57,27 @@ int LeastLoss(const std::vector<SizeCandidate>& candidates) {
       best = static_cast<int>(i);
   }
   return best;
+}
+
+int ChooseOverRule(const std::vector<SizeCandidate>& candidates, int ruleIndex) {
+  const int best = LeastLoss(candidates);
+  if (best < 0 || ruleIndex < 0 || best == ruleIndex) return best;
+  const SizeCandidate& rule = candidates[static_cast<std::size_t>(ruleIndex)];
+  const SizeCandidate& other = candidates[static_cast<std::size_t>(best)];
+  if (!rule.fLeftOut.empty() || VXMV::IsMissing(rule.fLoss)) return best;
+  const std::size_t folds = std::min(rule.fFoldLosses.size(), other.fFoldLosses.size());
+  if (folds < 2) return ruleIndex;
+  double mean = 0.0;
+  for (std::size_t f = 0; f < folds; ++f) mean += other.fFoldLosses[f] - rule.fFoldLosses[f];
+  mean /= static_cast<double>(folds);
+  double squares = 0.0;
+  for (std::size_t f = 0; f < folds; ++f) {
+    const double d = other.fFoldLosses[f] - rule.fFoldLosses[f] - mean;
+    squares += d * d;
+  }
+  const double standardError =
+      std::sqrt(squares / static_cast<double>(folds - 1) / static_cast<double>(folds));
+  return mean + standardError < 0.0 ? best : ruleIndex;
 }
 
 }  // namespace vxnn

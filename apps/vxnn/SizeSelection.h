@@ -15,10 +15,14 @@ namespace vxnn {
 struct SizeCandidate {
   int fUnits = 0;         // hidden units, or centres
   double fOverlap = 0.0;  // rbf: the overlap factor tried; 0 for a perceptron
+  // mlp: trained to the library's stop rules rather than stopped early on
+  // the held-out fold.
+  bool fToStopRules = false;
   // The mean over the folds of the held-out loss (HeldOutLoss: share
   // misclassified, or relative error), the missing value when a fold could
   // not be measured.
   double fLoss = 0.0;
+  std::vector<double> fFoldLosses;  // one per fold, in fold order
   double fSeconds = 0.0;
   std::string fLeftOut;  // why it could not be fitted; empty when it was
   bool fKept = false;
@@ -31,6 +35,8 @@ struct SizeSelection {
   int fRecords = 0;  // the training records the folds were drawn from
   std::vector<SizeCandidate> fCandidates;
   std::string fKeptBecause;
+  // The size the rules give, among the candidates; 0 when none is preferred.
+  int fRuleUnits = 0;
   // Why no selection ran although the options left the size open (too few
   // records, or too many to hold in memory); empty otherwise.
   std::string fSkipped;
@@ -55,12 +61,10 @@ int FoldsFor(int records);
 // and fold sizes differ by at most one.
 std::vector<int> FoldOf(const std::vector<int>& strata, int folds, unsigned seed);
 
-// The hidden-layer sizes tried for a perceptron: powers of two from 2 to
-// 64, the range where early stopping on the held-out fold keeps a larger
-// network from over-fitting and a smaller one has room to learn; and 100
-// when four times the input and output units reach it, the size the wide
-// pixel data of bench/defaults.sh was best at.
-std::vector<int> MlpUnitGrid(int inputUnits, int outputUnits);
+// The hidden-layer sizes a perceptron tries besides the size rule's: few,
+// a factor of four apart, since each costs a fit per fold and sizes close
+// together differ by less than the noise of training from random weights.
+std::vector<int> MlpUnitGrid();
 
 // The centre counts tried for an RBF network: powers of two from 2 while
 // at most a third of the fold's training records (each centre's variance
@@ -69,12 +73,26 @@ std::vector<int> MlpUnitGrid(int inputUnits, int outputUnits);
 std::vector<int> RbfCentreGrid(int foldTrainRecords);
 
 // The overlap factors tried at the chosen centre count, around base (the
-// one the counts were compared at): base / 4, base / 2, base x 2, base x 4.
+// one the counts were compared at): base / 4, base / 2, base x 2, base x 4,
+// and far wider, base x 16 and base x 64: with many inputs the clusters'
+// variances along each axis are small beside the distances between
+// records, and the basis functions need widths many times theirs to reach
+// beyond their own centre.
 std::vector<double> OverlapGrid(double base);
 
 // The candidate of least loss; on a tie the earlier (the simpler, as the
 // grids run from small to large). A missing loss never wins; -1 when every
 // loss is missing.
 int LeastLoss(const std::vector<SizeCandidate>& candidates);
+
+// The candidate kept when the size rule's candidate (ruleIndex) is the
+// default: the one of least mean loss replaces it only when its loss is
+// lower on the same folds by more than the standard error of that
+// difference (the fold-by-fold differences' standard deviation over the
+// square root of the folds). A perceptron's fold losses carry the noise of
+// its training from random weights, and a size that wins on that noise
+// alone is no better than the rule's. LeastLoss when ruleIndex is -1 or
+// the rule's candidate could not be measured; -1 when none could.
+int ChooseOverRule(const std::vector<SizeCandidate>& candidates, int ruleIndex);
 
 }  // namespace vxnn

@@ -547,6 +547,9 @@ struct Fit {
   // -1 when the run does not tell them.
   int fBestPasses = -1;
   bool fLinear = false;
+  // A perceptron trained to the library's stop rules, the test records
+  // only measuring it (TrainOptions::fEarlyStopping false).
+  bool fToStopRules = false;
 };
 
 // The candidates of --network auto, simplest first, so that of equal
@@ -587,8 +590,13 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   if (!o.fTempDir.empty()) settings->SetTempFileDir(o.fTempDir);
   settings->SetComputeSensitivity(o.fImportance);
 
+  // A perceptron trained to the stop rules does not watch the test
+  // records (the library would stop it at their lowest error); they only
+  // measure it afterwards.
+  fit.fToStopRules = !rbf && !fit.fLinear && !o.fEarlyStopping.value_or(true);
+  VXCommon_1_2::MultiPassRecordIter* watched = fit.fToStopRules ? nullptr : test;
   const std::unique_ptr<ModelFactory> factory = FactoryFor(fit.fKind);
-  fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, test));
+  fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, watched));
   ThrowIfSourceFailed(&train);
   ThrowIfSourceFailed(test);
   if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
@@ -621,7 +629,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
     // A refit's and the selection's progress stays out of the recorded
     // curve, which shows the held-out run.
     progress.Begin(purpose == Purpose::kRefit    ? "refitting"
-                   : purpose == Purpose::kSelect ? "selecting"
+                   : purpose == Purpose::kSelect ? "cross-validating"
                                                  : "training",
                    mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
                    allCategorical);
@@ -636,20 +644,19 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   // The model no longer needs the terminal once trained.
   a.RemoveProgressListener();
   if (purpose == Purpose::kRefit) return fit;
-  if (purpose == Purpose::kSelect) {
-    fit.fTest = Evaluate(a, *test, nTest);
-    return fit;
-  }
   // After a size search the training goes on from the search's weights, so
   // its passes would not mean the same from fresh weights.
-  if (mlp && test && !o.fSelectArchitecture && !fit.fLinear)
+  if (mlp && watched && !o.fSelectArchitecture && !fit.fLinear)
     fit.fBestPasses = PassesAtBestTest(progress.TrainingSteps(),
                                        a.GetStopReason() == VXNNCommon::kStoppedVerifyingCycle);
+  if (purpose == Purpose::kSelect) return fit;
 
   fit.fTrain = Evaluate(a, train, nTrain);
   if (test) fit.fTest = Evaluate(a, *test, nTest);
   return fit;
 }
+
+TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimit& limit);
 
 // Whether the options leave the size of this network to the selection.
 bool SizeIsOpen(Candidate which, const TrainOptions& o) {
@@ -685,10 +692,17 @@ std::vector<int> StrataOf(const std::vector<Record>& records, const NNVarList& l
   return strata;
 }
 
-SizeCandidate Sized(int units, double overlap) {
+std::string Digits4(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", value);
+  return text;
+}
+
+SizeCandidate Sized(int units, double overlap, bool toStopRules = false) {
   SizeCandidate c;
   c.fUnits = units;
   c.fOverlap = overlap;
+  c.fToStopRules = toStopRules;
   return c;
 }
 
@@ -697,9 +711,10 @@ TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const Size
   TrainOptions t = o;
   t.fHiddenUnits = {c.fUnits};
   if (which == Candidate::kRBF) t.fOverlap = c.fOverlap;
-  // Every fold stops early on its held-out fold, as the kept run will on
-  // the test records.
-  t.fTestErrorDecides = true;
+  // An early-stopped candidate stops on its held-out fold, as the kept run
+  // will on the test records; the other trains to the stop rules.
+  t.fEarlyStopping = !c.fToStopRules;
+  t.fTestErrorDecides = !c.fToStopRules;
   t.fImportance = false;
   return t;
 }
@@ -715,7 +730,11 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   const bool rbf = which == Candidate::kRBF;
   SizeSelection sel;
   sel.fNetwork = CandidateName(which);
-  const int n = static_cast<int>(r.fTrainCounts.fKept);
+  // The folds are drawn from every usable record, training and test
+  // share: the selection needs all the data it can get, and the test
+  // share's own work (when to stop, and which kind of network) is not
+  // changed by it.
+  const int n = static_cast<int>(r.fTrainCounts.fKept + r.fTestCounts.fKept);
   sel.fRecords = n;
   const int folds = o.fFolds ? std::min(*o.fFolds, n) : FoldsFor(n);
   const long values = static_cast<long>(n) * static_cast<long>(r.fList->Size());
@@ -730,7 +749,12 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   }
   sel.fFolds = folds;
 
-  const std::vector<Record> records = Collect(*r.fTrainSource);
+  std::vector<Record> records = Collect(*r.fTrainSource);
+  if (r.fTestSource && r.fTestCounts.fKept > 0) {
+    std::vector<Record> test = Collect(*r.fTestSource);
+    records.insert(records.end(), std::make_move_iterator(test.begin()),
+                   std::make_move_iterator(test.end()));
+  }
   const std::vector<int> foldOf = FoldOf(StrataOf(records, *r.fList), folds, o.fPartitionSeed);
   std::vector<std::vector<Record>> inFold(static_cast<std::size_t>(folds)),
       outFold(static_cast<std::size_t>(folds));
@@ -738,22 +762,53 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     for (int f = 0; f < folds; ++f)
       (foldOf[i] == f ? inFold : outFold)[static_cast<std::size_t>(f)].push_back(records[i]);
 
+  // Early stopping is judged as the kept model will be trained: within a
+  // fold's training records a third is held out to stop on, the passes
+  // found are refitted on all of them, and the fold measures the result.
+  // Stopping on the measured fold itself would flatter it against a
+  // network trained to the stop rules.
+  std::vector<std::vector<Record>> innerTrain(inFold.size()), innerStop(inFold.size());
+  if (!rbf) {
+    for (std::size_t f = 0; f < inFold.size(); ++f) {
+      const std::vector<int> inner =
+          FoldOf(StrataOf(outFold[f], *r.fList), 3, o.fPartitionSeed + static_cast<unsigned>(f));
+      for (std::size_t i = 0; i < outFold[f].size(); ++i)
+        (inner[i] == 0 ? innerStop : innerTrain)[f].push_back(outFold[f][i]);
+    }
+  }
+  auto fitFold = [&](const TrainOptions& t, std::size_t f) {
+    auto all = VXCommon_1_2::VectorRecordIter::Borrow(outFold[f]);
+    const int nAll = static_cast<int>(outFold[f].size());
+    if (rbf || !t.fEarlyStopping.value_or(true))
+      return FitOn(which, t, r, all, nAll, nullptr, 0, Purpose::kSelect, progress);
+    auto train = VXCommon_1_2::VectorRecordIter::Borrow(innerTrain[f]);
+    auto stop = VXCommon_1_2::VectorRecordIter::Borrow(innerStop[f]);
+    const Fit held = FitOn(which, t, r, train, static_cast<int>(innerTrain[f].size()), &stop,
+                           static_cast<int>(innerStop[f].size()), Purpose::kSelect, progress);
+    const RefitLimit limit = RefitLimitFor(
+        static_cast<const MLPSettings&>(*held.fAlgorithm->GetSettings()), held.fBestPasses);
+    return FitOn(which, RefitOptions(t, held, limit), r, all, nAll, nullptr, 0, Purpose::kRefit,
+                 progress);
+  };
   auto measure = [&](SizeCandidate c) {
     const auto started = std::chrono::steady_clock::now();
     const TrainOptions t = CandidateOptions(o, which, c);
     double sum = 0.0;
     try {
       for (std::size_t f = 0; f < inFold.size(); ++f) {
-        auto train = VXCommon_1_2::VectorRecordIter::Borrow(outFold[f]);
+        const Fit fit = fitFold(t, f);
         auto test = VXCommon_1_2::VectorRecordIter::Borrow(inFold[f]);
-        const Fit fit = FitOn(which, t, r, train, static_cast<int>(outFold[f].size()), &test,
-                              static_cast<int>(inFold[f].size()), Purpose::kSelect, progress);
-        const double loss = HeldOutLoss(fit.fTest.fStats);
+        // Judged by what the user is shown, the share misclassified or
+        // the relative error: early-stopped and fully trained networks are
+        // compared on the same footing.
+        const double loss =
+            HeldOutLoss(Evaluate(*fit.fAlgorithm, test, static_cast<int>(inFold[f].size())).fStats);
         if (VXMV::IsMissing(loss)) {
           sum = VXMV::gMissingValue;
           break;
         }
         sum += loss;
+        c.fFoldLosses.push_back(loss);
       }
     } catch (const InputError& e) {
       c.fLeftOut = e.what();
@@ -764,6 +819,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   };
 
   const int foldTrain = n - (n + folds - 1) / folds;
+  int ruleIndexAt = -1;  // the rule's size, trained the better way
   if (rbf) {
     const double base =
         o.fOverlap ? *o.fOverlap : MakeRBFSettings(o, *r.fList, n).GetOverlapFactor();
@@ -772,13 +828,34 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
       for (double overlap : OverlapGrid(base)) measure(Sized(k, overlap));
+      // Wider basis functions may want another number of them: the counts
+      // again at the overlap chosen, when it moved.
+      const SizeCandidate chosen =
+          sel.fCandidates[static_cast<std::size_t>(LeastLoss(sel.fCandidates))];
+      if (chosen.fOverlap != base)
+        for (int c : RbfCentreGrid(foldTrain))
+          if (c != k) measure(Sized(c, chosen.fOverlap));
     }
   } else {
-    int outputUnits = 0;
-    for (int c : r.fList->GetNOutputCats()) outputUnits += std::max(c, 1);
-    for (int h : MlpUnitGrid(r.fList->GetNumInputs(), outputUnits)) measure(Sized(h, 0.0));
+    // First how to train, at the size the rules give: stopped early on the
+    // held-out fold, or to the stop rules. Then the other sizes, trained
+    // the better way; the rule's size stays the default to beat.
+    TrainOptions ruled = o;
+    ruled.fSelectSize = false;
+    sel.fRuleUnits =
+        MakeSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept)).GetNumHiddenUnits(1);
+    if (o.fEarlyStopping.value_or(true)) measure(Sized(sel.fRuleUnits, 0.0, false));
+    if (!o.fEarlyStopping.value_or(false)) measure(Sized(sel.fRuleUnits, 0.0, true));
+    const int way = LeastLoss(sel.fCandidates);
+    const bool toStopRules =
+        way >= 0 ? sel.fCandidates[static_cast<std::size_t>(way)].fToStopRules : false;
+    ruleIndexAt = way;
+    for (int h : MlpUnitGrid())
+      if (h != sel.fRuleUnits) measure(Sized(h, 0.0, toStopRules));
   }
-  const int best = LeastLoss(sel.fCandidates);
+  const int ruleIndex = ruleIndexAt;
+  const int least = LeastLoss(sel.fCandidates);
+  const int best = ChooseOverRule(sel.fCandidates, ruleIndex);
   if (best < 0) {
     sel.fSkipped = "no candidate size could be measured on the folds";
     sel.fCandidates.clear();
@@ -790,15 +867,31 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   bool tied = false;
   for (const SizeCandidate& c : sel.fCandidates)
     tied = tied || (&c != &kept && c.fLeftOut.empty() && std::fabs(c.fLoss - kept.fLoss) <= 1e-12);
-  char loss[32];
-  std::snprintf(loss, sizeof loss, "%.4f", kept.fLoss);
-  sel.fKeptBecause = std::string(rbf ? "the centre count and overlap" : "the size") +
-                     " with the lowest mean held-out loss over the " + std::to_string(folds) +
-                     " folds, " + loss + (tied ? "; of equal losses the smaller network" : "");
+  const std::string overFolds = " over the " + std::to_string(sel.fFolds) + " folds";
+  if (best == ruleIndex && least != ruleIndex)
+    sel.fKeptBecause = "the size rule's " + std::to_string(sel.fRuleUnits) +
+                       " units: the lowest mean loss, " +
+                       Digits4(sel.fCandidates[static_cast<std::size_t>(least)].fLoss) + " at " +
+                       std::to_string(sel.fCandidates[static_cast<std::size_t>(least)].fUnits) +
+                       ", is not below the rule's " + Digits4(kept.fLoss) +
+                       " by more than its standard error" + overFolds;
+  else
+    sel.fKeptBecause = std::string(rbf ? "the centre count and overlap" : "the size") +
+                       " with the lowest mean held-out loss" + overFolds + ", " +
+                       Digits4(kept.fLoss) +
+                       (best != ruleIndex && ruleIndex >= 0
+                            ? ", below the size rule's " + std::to_string(sel.fRuleUnits) +
+                                  " units by more than its standard error"
+                            : "") +
+                       (tied ? "; of equal losses the smaller network" : "");
   r.fSizeSelections.push_back(sel);
   TrainOptions chosen = o;
   chosen.fHiddenUnits = {kept.fUnits};
   if (rbf) chosen.fOverlap = kept.fOverlap;
+  if (!rbf) {
+    chosen.fEarlyStopping = !kept.fToStopRules;
+    chosen.fTestErrorDecides = o.fTestErrorDecides && !kept.fToStopRules;
+  }
   return chosen;
 }
 
@@ -807,6 +900,9 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
   if (!SizeIsOpen(which, o))
     return FitOn(which, o, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
                  static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
+  // Options the library refuses are reported for the records the kept
+  // model trains on, before any fold is fitted.
+  SettingsFor(which, o, *r.fList, static_cast<int>(r.fTrainCounts.fKept));
   const TrainOptions chosen = SelectSize(which, o, r, progress);
   Fit fit = FitOn(which, chosen, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
                   static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
@@ -925,6 +1021,13 @@ TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimi
   r.fSelectArchitecture = false;
   r.fMinHiddenUnits.reset();
   r.fMaxHiddenUnits.reset();
+  if (fit.fToStopRules) {
+    // Trained to the stop rules again, on more records.
+    r.fHiddenLayers = used.GetNumHiddenLayers();
+    r.fEarlyStopping = false;
+    r.fTestErrorDecides = false;
+    return r;
+  }
   if (fit.fKind == NetworkKind::kRBF) {
     // The same centre count and overlap; the centres themselves are placed
     // again by clustering every record.
@@ -1097,7 +1200,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
 
   TrainOptions run = o;
-  run.fTestErrorDecides = test != nullptr;
+  run.fTestErrorDecides = test != nullptr && o.fEarlyStopping.value_or(true);
   Fit fit;
   if (o.fAutoNetwork && test) {
     fit = FitBest(run, *result, test, progress);
@@ -1110,7 +1213,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         *result, test, progress);
   }
   const bool rbf = fit.fKind == NetworkKind::kRBF;
-  if (o.fRefit && test && (rbf || fit.fLinear || fit.fBestPasses >= 0)) {
+  if (o.fRefit && test && (rbf || fit.fLinear || fit.fToStopRules || fit.fBestPasses >= 0)) {
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the
     // records, which on small data is worth more than the early stop
@@ -1120,7 +1223,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         MakeSource(open, *result->fMaker, split, RowSide::kAll, inMemory, allCounts);
     const int nAll = static_cast<int>(allCounts.fKept);
     RefitLimit limit;
-    if (!fit.fLinear && !rbf)
+    if (!fit.fLinear && !rbf && !fit.fToStopRules)
       limit = RefitLimitFor(static_cast<const MLPSettings&>(*fit.fAlgorithm->GetSettings()),
                             fit.fBestPasses);
     const Candidate kind = fit.fLinear ? Candidate::kLinear

@@ -86,6 +86,11 @@ struct TrainOptions {
   // or an RBF network's centres and overlap, by cross-validation on the
   // training records (SizeSelection.h); false keeps the size rules.
   bool fSelectSize = true;
+  // With test records a perceptron stops at its lowest test error (true),
+  // or trains to the library's stop rules while the test records only
+  // measure it (false). Unset: the size selection tries both, and without
+  // a selection the perceptron stops early.
+  std::optional<bool> fEarlyStopping;
   std::optional<int> fFolds;  // unset: FoldsFor
   // Set by TrainModel, not by the user: the end of the run is decided by
   // the test records (or, in a refit, by the passes they chose), so the

@@ -171,8 +171,10 @@ TEST(HostDefaults, PassesAtBestTestAndClassifierUnits) {
         << inputs;
 }
 
+// Early stopping, whose refit these tests check, unless set says otherwise.
 std::unique_ptr<vxnn::TrainResult> TrainIris(const std::function<void(TrainOptions&)>& set = {}) {
   TrainOptions o = ForTarget("species");
+  o.fEarlyStopping = true;
   if (set) set(o);
   return testhost::Train(Shipped("iris.csv"), o, "iris.csv");
 }
@@ -235,7 +237,9 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
   // An RBF network is fitted again with the centre count and overlap the
   // selection chose (here not the overlap it started from, so that a refit
   // falling back to the default would show); its centres are placed anew.
-  const auto rbf = TrainIris([](TrainOptions& o) { o.fNetwork = vxnn::NetworkKind::kRBF; });
+  TrainOptions wine = ForTarget("cultivar");
+  wine.fNetwork = vxnn::NetworkKind::kRBF;
+  const auto rbf = testhost::Train(Shipped("wine.csv"), wine, "wine.csv");
   ASSERT_NE(rbf->fHeldOutModel, nullptr);
   const auto overlap = [](const INeuralAlgorithm& a) {
     return static_cast<const RBFSettings*>(a.GetSettings())->GetOverlapFactor();
@@ -245,7 +249,7 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
   EXPECT_EQ(overlap(*rbf->fAlgorithm), overlap(*rbf->fHeldOutModel));
   EXPECT_EQ(rbf->fAlgorithm->GetNumberOfHiddenUnits(),
             rbf->fHeldOutModel->GetNumberOfHiddenUnits());
-  EXPECT_EQ(rbf->fAlgorithm->GetSettings()->GetNTrainRecords(), 150);
+  EXPECT_EQ(rbf->fAlgorithm->GetSettings()->GetNTrainRecords(), 178);
   EXPECT_EQ(rbf->fRefitPassLimit, 0);
 }
 

@@ -166,8 +166,9 @@ TEST(UnknownCategories, ScoringFollowsTheRuleAndCountsTheFilledIn) {
       "vxnn: 4 missing inputs in 4 records filled in with the training mean, or most frequent "
       "category\n";
   const std::string unknownNotice =
-      "vxnn: 4 inputs in 4 records with a category the model does not know filled in with the "
-      "most frequent training category\n";
+      "vxnn: 4 inputs in 4 records with a value the model does not know (a new category, or text "
+      "in a numeric column) filled in with the most frequent training category, or the training "
+      "mean\n";
   const std::string unscored =
       "vxnn: 4 of 16 records could not be scored and have empty predictions (4 records with a ";
   const struct {
@@ -222,8 +223,9 @@ TEST(UnknownCategories, ScoringFollowsTheRuleAndCountsTheFilledIn) {
   }
   std::string out;
   ASSERT_EQ(s.Run("eval @d @new.csv", &out), 0);
-  EXPECT_THAT(out, HasSubstr("\n  unknown categories filled in (most frequent training "
-                             "category): 4 inputs in 4 records\n"));
+  EXPECT_THAT(out, HasSubstr("\n  unknown values filled in (a new category, or text in a "
+                             "numeric column; most frequent training category, or training "
+                             "mean): 4 inputs in 4 records\n"));
 }
 
 }  // namespace
