@@ -87,7 +87,7 @@ TEST(SizeSelectionRules, FoldCountsAndGrids) {
       {100000, {2, 4, 8, 16, 32, 64, 128, 256}},
   };
   for (const auto& [records, grid] : centres) EXPECT_EQ(RbfCentreGrid(records), grid) << records;
-  EXPECT_EQ(OverlapGrid(8.0), (std::vector<double>{2.0, 4.0, 16.0, 32.0}));
+  EXPECT_EQ(OverlapGrid(8.0), (std::vector<double>{2.0, 4.0, 16.0, 32.0, 128.0, 512.0}));
 }
 
 // Least loss, the earlier on a tie, never a missing or left-out one; and

@@ -251,6 +251,22 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
             rbf->fHeldOutModel->GetNumberOfHiddenUnits());
   EXPECT_EQ(rbf->fAlgorithm->GetSettings()->GetNTrainRecords(), 178);
   EXPECT_EQ(rbf->fRefitPassLimit, 0);
+
+  // A perceptron trained to the stop rules is refitted to them too: no
+  // pass limit, the library's own stop rules (the accuracy target among
+  // them) and no early stopping, which needs test records the refit has
+  // none of.
+  const auto full = TrainIris([](TrainOptions& o) { o.fEarlyStopping = false; });
+  ASSERT_NE(full->fHeldOutModel, nullptr);
+  EXPECT_EQ(full->fRefitPassLimit, 0);
+  const auto* fullHeldOut = static_cast<const MLPSettings*>(full->fHeldOutModel->GetSettings());
+  const auto* refit = static_cast<const MLPSettings*>(full->fAlgorithm->GetSettings());
+  const MLPSettings library(*full->fList, 150);
+  EXPECT_EQ(std::make_tuple(fullHeldOut->GetAccuracy(), refit->GetAccuracy(),
+                            refit->GetMaxNDataPasses(), refit->GetNumHiddenUnits(1)),
+            std::make_tuple(library.GetAccuracy(), library.GetAccuracy(),
+                            fullHeldOut->GetMaxNDataPasses(), fullHeldOut->GetNumHiddenUnits(1)));
+  EXPECT_NE(full->fHeldOutModel->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
 }
 
 // The refit's library limit and the most passes it can make, worked out
