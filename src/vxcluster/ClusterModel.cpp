@@ -6,6 +6,7 @@
 
 #include "CFTree.h"
 #include "Hierarchy.h"
+#include "Mixture.h"
 #include "Summary.h"
 #include "vxcommon/VXMissing.h"
 
@@ -24,13 +25,22 @@ class ClusterModel::Impl {
 
   VXStatus Form(int c);
   int ChooseCount(int least, int most) const;
-  // BIC of the clustering into c clusters, 1 <= c <= the number of entries:
-  // the one formula both the reported BIC and the automatic count read.
-  double BIC(int c) const {
-    const double perCluster =
-        fLayout.ParametersPerCluster() * std::log(static_cast<double>(fNRecords));
-    return -2.0 * fHierarchy.LogLikelihood(c) + c * perCluster;
+  // Free parameters of c clusters: each cluster's own and c - 1 shares.
+  double Parameters(int c) const {
+    return static_cast<double>(c) * fLayout.ParametersPerCluster() + (c - 1);
   }
+  // BIC of the clustering into c clusters, 1 <= c <= the number of entries,
+  // the records assigned hard to their clusters: the likelihood counts each
+  // record's cluster share too (without it, more clusters always look
+  // cheaper). The reported BIC and the automatic count's first step.
+  double BIC(int c) const {
+    return -2.0 * (fHierarchy.LogLikelihood(c) + fHierarchy.ShareLogLikelihood(c)) +
+           Parameters(c) * std::log(static_cast<double>(fNRecords));
+  }
+  // Steps of each mixture fit, and counts past the best one before the
+  // automatic count stops looking.
+  static constexpr int kMixtureSteps = 20;
+  static constexpr int kPatience = 3;
 
   ClusterSettings fSettings;
   ClusterVarList fVars;
@@ -187,43 +197,42 @@ VXStatus ClusterModel::Cluster(int k) {
 }
 
 int ClusterModel::Impl::ChooseCount(int least, int most) const {
-  const int entries = fHierarchy.NumEntries();
-  // The count of least BIC within the bounds; ties to the smaller count.
-  int byBic = least;
-  double best = 0.0;
+  // First the hard criterion: the count of least BIC within the bounds, ties
+  // to the smaller count.
+  int byHard = least;
+  for (int c = least + 1; c <= most; ++c)
+    if (BIC(c) < BIC(byHard)) byHard = c;
+  // Then the mixture's BIC for each count from the least up, each fit
+  // started from the hierarchy's clusters. A mixture's likelihood rises
+  // little once the count passes the true one, so the scan ends when the
+  // hard criterion's count is passed and kPatience counts in a row have not
+  // improved on the best; the hard criterion's count is never beyond the
+  // mixture's by much, as the hard likelihood is the lower of the two.
+  VXCluster::MixtureFit mixture(fLayout, fEntries);
+  const double logN = std::log(static_cast<double>(fNRecords));
+  std::vector<int> labels, number(static_cast<std::size_t>(fHierarchy.NumEntries()));
+  int best = least, misses = 0;
+  double bestBic = 0.0;
   for (int c = least; c <= most; ++c) {
-    const double bic = BIC(c);
-    if (c == least || bic < best) {
-      best = bic;
-      byBic = c;
+    fHierarchy.Labels(c, labels);
+    // Clusters numbered 0 .. c - 1 by their representative entries.
+    int next = 0;
+    for (std::size_t e = 0; e < labels.size(); ++e)
+      if (labels[e] == static_cast<int>(e)) number[e] = next++;
+    for (int& l : labels) l = number[static_cast<std::size_t>(l)];
+    const double ll = mixture.Fit(labels, c, kMixtureSteps);
+    // Values whose squared differences overflow: the hard criterion alone.
+    if (!std::isfinite(ll)) return byHard;
+    const double bic = -2.0 * ll + Parameters(c) * logN;
+    if (c == least || bic < bestBic) {
+      best = c;
+      bestBic = bic;
+      misses = 0;
+    } else if (++misses >= kPatience && c >= byHard) {
+      break;
     }
   }
-  // A single entry has no merge to measure.
-  if (entries < 2) return byBic;
-  // Up to it, the count before the biggest jump in merge distance: merging
-  // below a natural count joins clusters that are far apart, so the distance
-  // of the merge leaving c - 1 clusters is large against the one leaving c.
-  // The slack keeps merges of identical entries (distance 0) from dividing by
-  // zero.
-  const double slack = 1e-9 * (1.0 + std::abs(fHierarchy.MergeDistance(2)));
-  int first = -1, second = -1;
-  double firstRatio = 0.0, secondRatio = 0.0;
-  for (int c = std::max(least, 2); c <= std::min(byBic, entries - 1); ++c) {
-    const double ratio =
-        (fHierarchy.MergeDistance(c) + slack) / (fHierarchy.MergeDistance(c + 1) + slack);
-    if (first < 0 || ratio > firstRatio) {
-      second = first;
-      secondRatio = firstRatio;
-      first = c;
-      firstRatio = ratio;
-    } else if (second < 0 || ratio > secondRatio) {
-      second = c;
-      secondRatio = ratio;
-    }
-  }
-  if (first < 0) return byBic;
-  if (second < 0 || firstRatio >= fSettings.GetDistanceRatio() * secondRatio) return first;
-  return std::max(first, second);
+  return best;
 }
 
 VXStatus ClusterModel::AutoCluster(int least, int most) {

@@ -282,7 +282,7 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
     const int j = nearest[static_cast<std::size_t>(i)];
     const int kept = std::min(i, j), gone = std::max(i, j);
     const double d = nearestDist[static_cast<std::size_t>(i)];
-    fMerges.push_back({kept, gone, d});
+    fMerges.push_back({kept, gone, d, at(kept)[0], at(gone)[0]});
 
     layout.Add(at(kept), at(gone));
     ll[static_cast<std::size_t>(kept)] = layout.LogLikelihood(at(kept));
@@ -329,6 +329,26 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
       else
         findNearest(k, kept, known[ek] ? toKept[ek] : dist(k, kept));
     }
+  }
+  Shares(entries, static_cast<int>(w));
+}
+
+void Hierarchy::Shares(const std::vector<double>& entries, int width) {
+  auto xlogx = [](double x) { return x > 0.0 ? x * std::log(x) : 0.0; };
+  double records = 0.0, share = 0.0;
+  for (int i = 0; i < fM; ++i) {
+    const double n = entries[static_cast<std::size_t>(i) * static_cast<std::size_t>(width)];
+    records += n;
+    share += xlogx(n);
+  }
+  fShares.assign(static_cast<std::size_t>(fM) + 1, 0.0);
+  share -= xlogx(records);
+  for (int c = fM; c >= 1; --c) {
+    fShares[static_cast<std::size_t>(c)] = share;
+    if (c == 1) break;
+    const Merge& mg = fMerges[static_cast<std::size_t>(fM - c)];
+    share += xlogx(mg.fRecordsKept + mg.fRecordsGone) - xlogx(mg.fRecordsKept) -
+             xlogx(mg.fRecordsGone);
   }
 }
 

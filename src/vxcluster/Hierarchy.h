@@ -14,6 +14,8 @@ class Hierarchy {
     int fKept;  // the lower entry number; it stands for the merged cluster
     int fGone;
     double fDistance;
+    // Records of the two clusters joined (kept, gone).
+    double fRecordsKept, fRecordsGone;
   };
 
   // Merges the m entries (m x width doubles) down to one cluster. Each step
@@ -26,6 +28,10 @@ class Hierarchy {
   // Log-likelihood (as SummaryLayout counts it) of the clustering into c
   // clusters, 1 <= c <= M.
   double LogLikelihood(int c) const;
+  // sum over the c clusters of n log(n / N), n their records and N all
+  // records: the log-likelihood of the hard assignment under the clusters'
+  // shares, 0 for one cluster and lower the more evenly records are split.
+  double ShareLogLikelihood(int c) const { return fShares[static_cast<std::size_t>(c)]; }
   // Distance of the merge that leaves c - 1 clusters, 2 <= c <= M.
   double MergeDistance(int c) const { return fMerges[static_cast<std::size_t>(fM - c)].fDistance; }
   // For each entry, the number of its cluster when there are c clusters: the
@@ -33,9 +39,12 @@ class Hierarchy {
   void Labels(int c, std::vector<int>& labels) const;
 
  private:
+  void Shares(const std::vector<double>& entries, int width);
+
   int fM = 0;
   double fLogLikelihoodOfEntries = 0.0;
   std::vector<Merge> fMerges;
+  std::vector<double> fShares;  // ShareLogLikelihood by count, [0] unused
 };
 
 }  // namespace VXCluster

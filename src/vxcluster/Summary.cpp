@@ -183,6 +183,13 @@ std::vector<SummaryLayout::ContinuousColumn> SummaryLayout::ContinuousColumns() 
   return out;
 }
 
+std::vector<SummaryLayout::CategoricalColumn> SummaryLayout::CategoricalColumns() const {
+  std::vector<CategoricalColumn> out;
+  for (const Var& v : fVars)
+    if (!v.fContinuous) out.push_back({v.fOffset, v.fNCategories});
+  return out;
+}
+
 double SummaryLayout::LogLikelihoodMagnitude(const double* s) const {
   double m = 0.0;
   for (const Var& v : fVars) {

@@ -62,6 +62,13 @@ class SummaryLayout {
     double fFloor;
   };
   std::vector<ContinuousColumn> ContinuousColumns() const;
+  // The first slot and the number of categories of each categorical
+  // variable, in variable order.
+  struct CategoricalColumn {
+    int fOffset;
+    int fNCategories;
+  };
+  std::vector<CategoricalColumn> CategoricalColumns() const;
   int NumVariables() const { return static_cast<int>(fVars.size()); }
   // Sum of the magnitudes of the terms LogLikelihood adds up: a scale for
   // the rounding error of log-likelihoods and distances built from them.

@@ -1,0 +1,180 @@
+#include "Mixture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace VXCluster {
+
+namespace {
+
+// Probabilities below this count as it inside logarithms, so that a
+// category a component has never seen costs a great deal instead of making
+// 0 x log 0 a NaN for entries without it.
+constexpr double kLeastProbability = 1e-300;
+
+}  // namespace
+
+MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& entries) {
+  const std::size_t w = static_cast<std::size_t>(layout.Width());
+  fM = static_cast<int>(entries.size() / w);
+  const std::vector<SummaryLayout::ContinuousColumn> cont = layout.ContinuousColumns();
+  const std::vector<SummaryLayout::CategoricalColumn> cat = layout.CategoricalColumns();
+  fNCont = static_cast<int>(cont.size());
+  fNCat = static_cast<int>(cat.size());
+  for (const auto& c : cont) fFloor.push_back(c.fFloor);
+  for (int v = 0; v < fNCat; ++v)
+    for (int k = 0; k < cat[static_cast<std::size_t>(v)].fNCategories; ++k) fSlotVar.push_back(v);
+  fNSlots = static_cast<int>(fSlotVar.size());
+
+  fN.resize(static_cast<std::size_t>(fM));
+  fCount.resize(static_cast<std::size_t>(fM) * fNCont);
+  fMean.resize(fCount.size());
+  fSquare.resize(fCount.size());
+  fCat.resize(static_cast<std::size_t>(fM) * fNSlots);
+  fCatTotal.assign(static_cast<std::size_t>(fM) * fNCat, 0.0);
+  for (int e = 0; e < fM; ++e) {
+    const double* s = &entries[static_cast<std::size_t>(e) * w];
+    fN[static_cast<std::size_t>(e)] = s[0];
+    fRecords += s[0];
+    for (int k = 0; k < fNCont; ++k) {
+      const double* a = s + cont[static_cast<std::size_t>(k)].fOffset;
+      const std::size_t i = static_cast<std::size_t>(e) * fNCont + k;
+      fCount[i] = a[0];
+      fMean[i] = a[0] > 0.0 ? a[1] : 0.0;
+      fSquare[i] = a[0] > 0.0 ? a[2] * a[2] : 0.0;
+    }
+    int slot = 0;
+    for (int v = 0; v < fNCat; ++v) {
+      const SummaryLayout::CategoricalColumn& c = cat[static_cast<std::size_t>(v)];
+      for (int k = 0; k < c.fNCategories; ++k, ++slot) {
+        const double n = s[c.fOffset + k];
+        fCat[static_cast<std::size_t>(e) * fNSlots + slot] = n;
+        fCatTotal[static_cast<std::size_t>(e) * fNCat + v] += n;
+      }
+    }
+  }
+  // A component left without any value of a variable scores that variable
+  // as all records together do, so that it neither gains nor loses by it.
+  fPooledMean.assign(static_cast<std::size_t>(fNCont), 0.0);
+  fPooledVar.assign(static_cast<std::size_t>(fNCont), 1.0);
+  for (int k = 0; k < fNCont; ++k) {
+    double c = 0.0, mean = 0.0, ss = 0.0;
+    for (int e = 0; e < fM; ++e) {
+      const std::size_t i = static_cast<std::size_t>(e) * fNCont + k;
+      if (fCount[i] <= 0.0) continue;
+      c += fCount[i];
+      mean += fCount[i] / c * (fMean[i] - mean);
+    }
+    for (int e = 0; e < fM; ++e) {
+      const std::size_t i = static_cast<std::size_t>(e) * fNCont + k;
+      const double d = fMean[i] - mean;
+      ss += fCount[i] * (fSquare[i] + d * d);
+    }
+    fPooledMean[static_cast<std::size_t>(k)] = mean;
+    fPooledVar[static_cast<std::size_t>(k)] =
+        (c > 0.0 ? ss / c : 0.0) + fFloor[static_cast<std::size_t>(k)];
+  }
+}
+
+double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
+  const std::size_t m = static_cast<std::size_t>(fM), nc = static_cast<std::size_t>(fNCont),
+                    ns = static_cast<std::size_t>(fNSlots), nv = static_cast<std::size_t>(fNCat),
+                    cc = static_cast<std::size_t>(c);
+  // Responsibilities, entry by entry: the share of each component.
+  fResp.assign(m * cc, 0.0);
+  for (std::size_t e = 0; e < m; ++e) fResp[e * cc + static_cast<std::size_t>(labels[e])] = 1.0;
+  fWeight.resize(cc);
+  fMu.resize(cc * nc);
+  fInvV.resize(cc * nc);
+  fLogV.resize(cc * nc);
+  fLogP.resize(cc * ns);
+  fSlotSum.resize(ns);
+  fVarSum.resize(nv);
+  std::vector<double> ell(cc);
+  const double logRecords = std::log(fRecords);
+
+  double ll = -std::numeric_limits<double>::infinity();
+  for (int step = 0; step <= steps; ++step) {
+    // Parameters of each component from the responsibilities: its share,
+    // per continuous variable the weighted mean and variance (plus the
+    // floor), per categorical variable the weighted category shares.
+    for (std::size_t j = 0; j < cc; ++j) {
+      double n = 0.0;
+      for (std::size_t e = 0; e < m; ++e) n += fResp[e * cc + j] * fN[e];
+      fWeight[j] = n > 0.0 ? std::log(n) - logRecords : -std::numeric_limits<double>::infinity();
+      for (std::size_t k = 0; k < nc; ++k) {
+        double count = 0.0, sum = 0.0;
+        for (std::size_t e = 0; e < m; ++e) {
+          const double r = fResp[e * cc + j] * fCount[e * nc + k];
+          count += r;
+          sum += r * fMean[e * nc + k];
+        }
+        double mean = fPooledMean[k], var = fPooledVar[k];
+        if (count > 0.0) {
+          mean = sum / count;
+          double ss = 0.0;
+          for (std::size_t e = 0; e < m; ++e) {
+            const double d = fMean[e * nc + k] - mean;
+            ss += fResp[e * cc + j] * fCount[e * nc + k] * (fSquare[e * nc + k] + d * d);
+          }
+          var = ss / count + fFloor[k];
+        }
+        fMu[j * nc + k] = mean;
+        fInvV[j * nc + k] = 1.0 / var;
+        fLogV[j * nc + k] = std::log(var);
+      }
+      if (ns == 0) continue;
+      std::fill(fSlotSum.begin(), fSlotSum.end(), 0.0);
+      std::fill(fVarSum.begin(), fVarSum.end(), 0.0);
+      for (std::size_t e = 0; e < m; ++e) {
+        const double r = fResp[e * cc + j];
+        if (r == 0.0) continue;
+        for (std::size_t s = 0; s < ns; ++s) fSlotSum[s] += r * fCat[e * ns + s];
+      }
+      for (std::size_t s = 0; s < ns; ++s)
+        fVarSum[static_cast<std::size_t>(fSlotVar[s])] += fSlotSum[s];
+      for (std::size_t s = 0; s < ns; ++s) {
+        const double total = fVarSum[static_cast<std::size_t>(fSlotVar[s])];
+        const double p = total > 0.0 ? fSlotSum[s] / total : 0.0;
+        fLogP[j * ns + s] = std::log(std::max(p, kLeastProbability));
+      }
+    }
+    // Each entry's log-likelihood under each component with all its records
+    // there: n log(share), per continuous variable the expected Gaussian
+    // log-density of its values (-1/2 per value, the part of the constant a
+    // single cluster's fit drops, added back so that a perfect fit reads as
+    // the hard clustering's), per category its count times log(share).
+    // Then the mixture's, and the new responsibilities.
+    double total = 0.0;
+    for (std::size_t e = 0; e < m; ++e) {
+      double top = -std::numeric_limits<double>::infinity();
+      for (std::size_t j = 0; j < cc; ++j) {
+        double l = fN[e] * fWeight[j];
+        for (std::size_t k = 0; k < nc; ++k) {
+          const double count = fCount[e * nc + k];
+          if (count <= 0.0) continue;
+          const double d = fMean[e * nc + k] - fMu[j * nc + k];
+          l -= 0.5 * count *
+               (fLogV[j * nc + k] + (fSquare[e * nc + k] + d * d) * fInvV[j * nc + k] - 1.0);
+        }
+        for (std::size_t s = 0; s < ns; ++s) l += fCat[e * ns + s] * fLogP[j * ns + s];
+        ell[j] = l;
+        top = std::max(top, l);
+      }
+      if (!std::isfinite(top)) return top;
+      double sum = 0.0;
+      for (std::size_t j = 0; j < cc; ++j) sum += std::exp(ell[j] - top);
+      total += top + std::log(sum);
+      for (std::size_t j = 0; j < cc; ++j) fResp[e * cc + j] = std::exp(ell[j] - top) / sum;
+    }
+    if (!std::isfinite(total)) return total;
+    // Each step raises the likelihood; stop once it barely moves.
+    const bool settled = step > 0 && total - ll <= 1e-9 * std::abs(total) + 1e-6;
+    ll = total;
+    if (settled) break;
+  }
+  return ll;
+}
+
+}  // namespace VXCluster
