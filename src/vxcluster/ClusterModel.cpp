@@ -23,8 +23,13 @@ class ClusterModel::Impl {
   Impl(const ClusterSettings& settings, const ClusterVarList& vars)
       : fSettings(settings), fVars(vars), fLayout(vars, settings.GetVarianceFloor()) {}
 
-  VXStatus Form(int c);
-  int ChooseCount(int least, int most) const;
+  // Results from the hierarchy's clusters for count c, or from any
+  // clustering of the entries (each entry's label the lowest entry of its
+  // cluster).
+  void Form(int c);
+  void Form(const std::vector<int>& labels);
+  // The clustering AutoCluster keeps, as nodes of the merge tree.
+  std::vector<int> ChoosePartition(int least, int most) const;
   // Free parameters of c clusters: each cluster's own and c - 1 shares.
   double Parameters(int c) const {
     return static_cast<double>(c) * fLayout.ParametersPerCluster() + (c - 1);
@@ -144,11 +149,15 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
   return status;
 }
 
-VXStatus ClusterModel::Impl::Form(int c) {
-  const int w = fLayout.Width();
-  const int n = fHierarchy.NumEntries();
+void ClusterModel::Impl::Form(int c) {
   std::vector<int> labels;
   fHierarchy.Labels(c, labels);
+  Form(labels);
+}
+
+void ClusterModel::Impl::Form(const std::vector<int>& labels) {
+  const int w = fLayout.Width();
+  const int n = fHierarchy.NumEntries();
   // Sum the entries of each cluster into its representative's row.
   std::vector<double> sums(fEntries.size(), 0.0);
   for (int i = 0; i < n; ++i)
@@ -174,8 +183,16 @@ VXStatus ClusterModel::Impl::Form(int c) {
   }
   fResultPointers.clear();
   for (ClusterStats& s : fResults) fResultPointers.push_back(&s);
-  fBIC = BIC(c);
-  return VXStatus();
+  // The hard BIC from the clusters themselves, as BIC(c) reads it off the
+  // merges.
+  double ll = 0.0;
+  const double records = static_cast<double>(fNRecords);
+  for (std::size_t i = 0; i < fResults.size(); ++i) {
+    const double size = fResultSums[i * static_cast<std::size_t>(w)];
+    ll += fResultLogLikelihoods[i] + size * std::log(size / records);
+  }
+  const int c = static_cast<int>(fResults.size());
+  fBIC = -2.0 * ll + Parameters(c) * std::log(records);
 }
 
 VXStatus ClusterModel::Cluster(int k) {
@@ -196,41 +213,87 @@ VXStatus ClusterModel::Cluster(int k) {
   return s;
 }
 
-int ClusterModel::Impl::ChooseCount(int least, int most) const {
+std::vector<int> ClusterModel::Impl::ChoosePartition(int least, int most) const {
+  const VXCluster::Hierarchy& h = fHierarchy;
   // First the hard criterion: the count of least BIC within the bounds, ties
   // to the smaller count.
   int byHard = least;
   for (int c = least + 1; c <= most; ++c)
     if (BIC(c) < BIC(byHard)) byHard = c;
-  // Then the mixture's BIC for each count from the least up, each fit
-  // started from the hierarchy's clusters. A mixture's likelihood rises
-  // little once the count passes the true one, so the scan ends when the
-  // hard criterion's count is passed and kPatience counts in a row have not
-  // improved on the best; the hard criterion's count is never beyond the
-  // mixture's by much, as the hard likelihood is the lower of the two.
+
+  // Clusterings as sets of tree nodes. Undoing the newest merge of a set
+  // (the node of highest number) goes from the clusters of one count to
+  // those of the next.
+  auto split = [&](std::vector<int>& nodes, std::size_t i) {
+    const int n = nodes[i];
+    nodes[i] = h.Left(n);
+    nodes.push_back(h.Right(n));
+  };
+  auto cut = [&](std::vector<int>& nodes) {
+    split(nodes, static_cast<std::size_t>(std::max_element(nodes.begin(), nodes.end()) -
+                                          nodes.begin()));
+  };
+  // The mixture's BIC of a clustering, its fit started from those clusters;
+  // not finite when the values are too large for the fit.
   VXCluster::MixtureFit mixture(fLayout, fEntries);
   const double logN = std::log(static_cast<double>(fNRecords));
-  std::vector<int> labels, number(static_cast<std::size_t>(fHierarchy.NumEntries()));
-  int best = least, misses = 0;
-  double bestBic = 0.0;
-  for (int c = least; c <= most; ++c) {
-    fHierarchy.Labels(c, labels);
-    // Clusters numbered 0 .. c - 1 by their representative entries.
-    int next = 0;
-    for (std::size_t e = 0; e < labels.size(); ++e)
-      if (labels[e] == static_cast<int>(e)) number[e] = next++;
+  std::vector<int> labels, number(static_cast<std::size_t>(h.NumEntries()));
+  auto score = [&](const std::vector<int>& nodes) {
+    h.LabelsOf(nodes, labels);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+      number[static_cast<std::size_t>(h.Lowest(nodes[i]))] = static_cast<int>(i);
     for (int& l : labels) l = number[static_cast<std::size_t>(l)];
-    const double ll = mixture.Fit(labels, c, kMixtureSteps);
-    // Values whose squared differences overflow: the hard criterion alone.
-    if (!std::isfinite(ll)) return byHard;
-    const double bic = -2.0 * ll + Parameters(c) * logN;
-    if (c == least || bic < bestBic) {
-      best = c;
+    const int c = static_cast<int>(nodes.size());
+    return -2.0 * mixture.Fit(labels, c, kMixtureSteps) + Parameters(c) * logN;
+  };
+
+  // The mixture's BIC for each count from the least up, over the
+  // hierarchy's clusters. A mixture's likelihood rises little once the count
+  // passes the true one, so the scan ends when the hard criterion's count is
+  // passed and kPatience counts in a row have not improved on the best (the
+  // hard likelihood is the lower one, so its count is rarely beyond).
+  std::vector<int> nodes{h.Root()}, best;
+  double bestBic = 0.0;
+  int misses = 0;
+  for (int c = 1; c <= most; ++c) {
+    if (c > 1) cut(nodes);
+    if (c < least) continue;
+    const double bic = score(nodes);
+    if (!std::isfinite(bic)) {
+      // Values whose squared differences overflow: the hard criterion alone.
+      nodes.assign(1, h.Root());
+      for (int k = 1; k < byHard; ++k) cut(nodes);
+      return nodes;
+    }
+    if (best.empty() || bic < bestBic) {
+      best = nodes;
       bestBic = bic;
       misses = 0;
     } else if (++misses >= kPatience && c >= byHard) {
       break;
     }
+  }
+  // The merging joins a small cluster to a near one before it joins the
+  // halves of a large one, since a merge costs in proportion to the records
+  // it moves: a small cluster may then be missing from every count's
+  // clusters. Each cluster's split into the two it was merged from is tried,
+  // and the best split kept while it lowers the mixture's BIC.
+  while (static_cast<int>(best.size()) < most) {
+    std::vector<int> chosen;
+    double chosenBic = bestBic;
+    for (std::size_t i = 0; i < best.size(); ++i) {
+      if (h.IsLeaf(best[i])) continue;
+      std::vector<int> trial = best;
+      split(trial, i);
+      const double bic = score(trial);
+      if (bic < chosenBic) {
+        chosen = std::move(trial);
+        chosenBic = bic;
+      }
+    }
+    if (chosen.empty()) break;
+    best = std::move(chosen);
+    bestBic = chosenBic;
   }
   return best;
 }
@@ -252,7 +315,10 @@ VXStatus ClusterModel::AutoCluster(int least, int most) {
     s.SetDiscreteDatum(2, least);
     return s;
   }
-  return m.Form(m.ChooseCount(least, std::min(most, entries)));
+  std::vector<int> labels;
+  m.fHierarchy.LabelsOf(m.ChoosePartition(least, std::min(most, entries)), labels);
+  m.Form(labels);
+  return VXStatus();
 }
 
 int ClusterModel::GetNumOfClusters() const { return static_cast<int>(fImpl->fResults.size()); }

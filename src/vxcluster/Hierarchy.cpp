@@ -341,6 +341,15 @@ void Hierarchy::Shares(const std::vector<double>& entries, int width) {
     records += n;
     share += xlogx(n);
   }
+  // Each entry's newest node, merge by merge, gives every merge its children.
+  std::vector<int> node(static_cast<std::size_t>(fM));
+  std::iota(node.begin(), node.end(), 0);
+  fChildren.clear();
+  for (std::size_t t = 0; t < fMerges.size(); ++t) {
+    const std::size_t kept = static_cast<std::size_t>(fMerges[t].fKept);
+    fChildren.push_back({node[kept], node[static_cast<std::size_t>(fMerges[t].fGone)]});
+    node[kept] = fM + static_cast<int>(t);
+  }
   fShares.assign(static_cast<std::size_t>(fM) + 1, 0.0);
   share -= xlogx(records);
   for (int c = fM; c >= 1; --c) {
@@ -349,6 +358,25 @@ void Hierarchy::Shares(const std::vector<double>& entries, int width) {
     const Merge& mg = fMerges[static_cast<std::size_t>(fM - c)];
     share += xlogx(mg.fRecordsKept + mg.fRecordsGone) - xlogx(mg.fRecordsKept) -
              xlogx(mg.fRecordsGone);
+  }
+}
+
+void Hierarchy::LabelsOf(const std::vector<int>& nodes, std::vector<int>& labels) const {
+  labels.assign(static_cast<std::size_t>(fM), -1);
+  std::vector<int> stack;
+  for (int top : nodes) {
+    const int name = Lowest(top);
+    stack.assign(1, top);
+    while (!stack.empty()) {
+      const int n = stack.back();
+      stack.pop_back();
+      if (IsLeaf(n)) {
+        labels[static_cast<std::size_t>(n)] = name;
+      } else {
+        stack.push_back(Left(n));
+        stack.push_back(Right(n));
+      }
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // recorded once so that any number of clusters can be read off afterwards.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "Summary.h"
@@ -38,12 +39,27 @@ class Hierarchy {
   // number of its representative entry (lowest entry number of the cluster).
   void Labels(int c, std::vector<int>& labels) const;
 
+  // The merges as a tree: node e < M is entry e, node M + t the cluster
+  // merge t formed (the root is the last node). A node's two children, and
+  // its lowest entry number, which names its cluster.
+  int Root() const { return fM < 2 ? fM - 1 : 2 * fM - 2; }
+  bool IsLeaf(int node) const { return node < fM; }
+  int Left(int node) const { return fChildren[static_cast<std::size_t>(node - fM)].first; }
+  int Right(int node) const { return fChildren[static_cast<std::size_t>(node - fM)].second; }
+  int Lowest(int node) const {
+    return node < fM ? node : fMerges[static_cast<std::size_t>(node - fM)].fKept;
+  }
+  // For each entry, the lowest entry of the node among `nodes` (disjoint,
+  // covering every entry) that holds it, as Labels gives them for a count.
+  void LabelsOf(const std::vector<int>& nodes, std::vector<int>& labels) const;
+
  private:
   void Shares(const std::vector<double>& entries, int width);
 
   int fM = 0;
   double fLogLikelihoodOfEntries = 0.0;
   std::vector<Merge> fMerges;
+  std::vector<std::pair<int, int>> fChildren;  // per merge: its two nodes
   std::vector<double> fShares;  // ShareLogLikelihood by count, [0] unused
 };
 
