@@ -230,8 +230,8 @@ std::vector<int> ClusterModel::Impl::ChoosePartition(int least, int most) const 
     nodes.push_back(h.Right(n));
   };
   auto cut = [&](std::vector<int>& nodes) {
-    split(nodes, static_cast<std::size_t>(std::max_element(nodes.begin(), nodes.end()) -
-                                          nodes.begin()));
+    split(nodes,
+          static_cast<std::size_t>(std::max_element(nodes.begin(), nodes.end()) - nodes.begin()));
   };
   // The mixture's BIC of a clustering, its fit started from those clusters;
   // not finite when the values are too large for the fit.
@@ -276,19 +276,38 @@ std::vector<int> ClusterModel::Impl::ChoosePartition(int least, int most) const 
   // The merging joins a small cluster to a near one before it joins the
   // halves of a large one, since a merge costs in proportion to the records
   // it moves: a small cluster may then be missing from every count's
-  // clusters. Each cluster's split into the two it was merged from is tried,
-  // and the best split kept while it lowers the mixture's BIC.
-  while (static_cast<int>(best.size()) < most) {
+  // clusters, and the best count have the large one in pieces instead. So
+  // from the best clustering each cluster's split into the two it was
+  // merged from is tried, and each pair of clusters merged from one is
+  // joined again; the best of these is kept while it lowers the mixture's
+  // BIC (within the bounds).
+  for (;;) {
     std::vector<int> chosen;
     double chosenBic = bestBic;
-    for (std::size_t i = 0; i < best.size(); ++i) {
-      if (h.IsLeaf(best[i])) continue;
-      std::vector<int> trial = best;
-      split(trial, i);
+    auto consider = [&](std::vector<int>&& trial) {
       const double bic = score(trial);
       if (bic < chosenBic) {
         chosen = std::move(trial);
         chosenBic = bic;
+      }
+    };
+    const int c = static_cast<int>(best.size());
+    for (std::size_t i = 0; i < best.size(); ++i) {
+      const int n = best[i];
+      if (c < most && !h.IsLeaf(n)) {
+        std::vector<int> trial = best;
+        split(trial, i);
+        consider(std::move(trial));
+      }
+      // The pair once, from its left member.
+      const int parent = h.Parent(n);
+      if (c > least && parent >= 0 && h.Left(parent) == n) {
+        const auto right = std::find(best.begin(), best.end(), h.Right(parent));
+        if (right == best.end()) continue;
+        std::vector<int> trial = best;
+        trial[i] = parent;
+        trial.erase(trial.begin() + (right - best.begin()));
+        consider(std::move(trial));
       }
     }
     if (chosen.empty()) break;

@@ -282,7 +282,7 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
     const int j = nearest[static_cast<std::size_t>(i)];
     const int kept = std::min(i, j), gone = std::max(i, j);
     const double d = nearestDist[static_cast<std::size_t>(i)];
-    fMerges.push_back({kept, gone, d, at(kept)[0], at(gone)[0]});
+    fMerges.push_back({kept, gone, d});
 
     layout.Add(at(kept), at(gone));
     ll[static_cast<std::size_t>(kept)] = layout.LogLikelihood(at(kept));
@@ -335,29 +335,32 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
 
 void Hierarchy::Shares(const std::vector<double>& entries, int width) {
   auto xlogx = [](double x) { return x > 0.0 ? x * std::log(x) : 0.0; };
-  double records = 0.0, share = 0.0;
-  for (int i = 0; i < fM; ++i) {
-    const double n = entries[static_cast<std::size_t>(i) * static_cast<std::size_t>(width)];
-    records += n;
-    share += xlogx(n);
-  }
-  // Each entry's newest node, merge by merge, gives every merge its children.
+  // Each entry's newest node, merge by merge, gives every merge its children;
+  // each representative's records, the shares of every count.
   std::vector<int> node(static_cast<std::size_t>(fM));
   std::iota(node.begin(), node.end(), 0);
-  fChildren.clear();
-  for (std::size_t t = 0; t < fMerges.size(); ++t) {
-    const std::size_t kept = static_cast<std::size_t>(fMerges[t].fKept);
-    fChildren.push_back({node[kept], node[static_cast<std::size_t>(fMerges[t].fGone)]});
-    node[kept] = fM + static_cast<int>(t);
+  std::vector<double> records(static_cast<std::size_t>(fM));
+  double all = 0.0, share = 0.0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i] = entries[i * static_cast<std::size_t>(width)];
+    all += records[i];
+    share += xlogx(records[i]);
   }
+  share -= xlogx(all);
   fShares.assign(static_cast<std::size_t>(fM) + 1, 0.0);
-  share -= xlogx(records);
-  for (int c = fM; c >= 1; --c) {
-    fShares[static_cast<std::size_t>(c)] = share;
-    if (c == 1) break;
-    const Merge& mg = fMerges[static_cast<std::size_t>(fM - c)];
-    share += xlogx(mg.fRecordsKept + mg.fRecordsGone) - xlogx(mg.fRecordsKept) -
-             xlogx(mg.fRecordsGone);
+  if (fM > 0) fShares[static_cast<std::size_t>(fM)] = share;
+  fChildren.clear();
+  fParent.assign(fM > 0 ? 2 * static_cast<std::size_t>(fM) - 1 : 0, -1);
+  for (std::size_t t = 0; t < fMerges.size(); ++t) {
+    const std::size_t kept = static_cast<std::size_t>(fMerges[t].fKept),
+                      gone = static_cast<std::size_t>(fMerges[t].fGone);
+    fChildren.push_back({node[kept], node[gone]});
+    fParent[static_cast<std::size_t>(node[kept])] = fM + static_cast<int>(t);
+    fParent[static_cast<std::size_t>(node[gone])] = fM + static_cast<int>(t);
+    node[kept] = fM + static_cast<int>(t);
+    share += xlogx(records[kept] + records[gone]) - xlogx(records[kept]) - xlogx(records[gone]);
+    records[kept] += records[gone];
+    fShares[static_cast<std::size_t>(fM) - t - 1] = share;
   }
 }
 

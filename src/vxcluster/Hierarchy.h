@@ -15,8 +15,6 @@ class Hierarchy {
     int fKept;  // the lower entry number; it stands for the merged cluster
     int fGone;
     double fDistance;
-    // Records of the two clusters joined (kept, gone).
-    double fRecordsKept, fRecordsGone;
   };
 
   // Merges the m entries (m x width doubles) down to one cluster. Each step
@@ -46,6 +44,8 @@ class Hierarchy {
   bool IsLeaf(int node) const { return node < fM; }
   int Left(int node) const { return fChildren[static_cast<std::size_t>(node - fM)].first; }
   int Right(int node) const { return fChildren[static_cast<std::size_t>(node - fM)].second; }
+  // The node merged from this one and another; -1 for the root.
+  int Parent(int node) const { return fParent[static_cast<std::size_t>(node)]; }
   int Lowest(int node) const {
     return node < fM ? node : fMerges[static_cast<std::size_t>(node - fM)].fKept;
   }
@@ -54,13 +54,15 @@ class Hierarchy {
   void LabelsOf(const std::vector<int>& nodes, std::vector<int>& labels) const;
 
  private:
+  // After the merging: every merge's children and the shares of every count.
   void Shares(const std::vector<double>& entries, int width);
 
   int fM = 0;
   double fLogLikelihoodOfEntries = 0.0;
   std::vector<Merge> fMerges;
   std::vector<std::pair<int, int>> fChildren;  // per merge: its two nodes
-  std::vector<double> fShares;  // ShareLogLikelihood by count, [0] unused
+  std::vector<int> fParent;                    // per node
+  std::vector<double> fShares;                 // ShareLogLikelihood by count, [0] unused
 };
 
 }  // namespace VXCluster

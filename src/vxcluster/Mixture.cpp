@@ -22,7 +22,6 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
   const std::vector<SummaryLayout::CategoricalColumn> cat = layout.CategoricalColumns();
   fNCont = static_cast<int>(cont.size());
   fNCat = static_cast<int>(cat.size());
-  for (const auto& c : cont) fFloor.push_back(c.fFloor);
   for (int v = 0; v < fNCat; ++v)
     for (int k = 0; k < cat[static_cast<std::size_t>(v)].fNCategories; ++k) fSlotVar.push_back(v);
   fNSlots = static_cast<int>(fSlotVar.size());
@@ -31,6 +30,21 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
   fCount.resize(static_cast<std::size_t>(fM) * fNCont);
   fMean.resize(fCount.size());
   fSquare.resize(fCount.size());
+  // Continuous values in units of the largest magnitude each variable
+  // reaches (a mean or a spread), so that no square overflows: the
+  // log-likelihood moves by the same amount for every clustering.
+  std::vector<double> unit(static_cast<std::size_t>(fNCont));
+  for (int k = 0; k < fNCont; ++k) {
+    const SummaryLayout::ContinuousColumn& c = cont[static_cast<std::size_t>(k)];
+    double u = c.fFloorSd;
+    for (int e = 0; e < fM; ++e) {
+      const double* a = &entries[static_cast<std::size_t>(e) * w + c.fOffset];
+      if (a[0] > 0.0) u = std::max({u, std::abs(a[1]), a[2]});
+    }
+    unit[static_cast<std::size_t>(k)] = u > 0.0 ? u : 1.0;
+    const double f = c.fFloorSd / unit[static_cast<std::size_t>(k)];
+    fFloor.push_back(f * f);
+  }
   fCat.resize(static_cast<std::size_t>(fM) * fNSlots);
   fCatTotal.assign(static_cast<std::size_t>(fM) * fNCat, 0.0);
   for (int e = 0; e < fM; ++e) {
@@ -40,9 +54,10 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
     for (int k = 0; k < fNCont; ++k) {
       const double* a = s + cont[static_cast<std::size_t>(k)].fOffset;
       const std::size_t i = static_cast<std::size_t>(e) * fNCont + k;
+      const double u = unit[static_cast<std::size_t>(k)];
       fCount[i] = a[0];
-      fMean[i] = a[0] > 0.0 ? a[1] : 0.0;
-      fSquare[i] = a[0] > 0.0 ? a[2] * a[2] : 0.0;
+      fMean[i] = a[0] > 0.0 ? a[1] / u : 0.0;
+      fSquare[i] = a[0] > 0.0 ? (a[2] / u) * (a[2] / u) : 0.0;
     }
     int slot = 0;
     for (int v = 0; v < fNCat; ++v) {

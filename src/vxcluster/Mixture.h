@@ -30,21 +30,21 @@ class MixtureFit {
   double Fit(const std::vector<int>& labels, int c, int steps);
 
  private:
-  int fM = 0;         // entries
-  int fNCont = 0;     // continuous variables
-  int fNSlots = 0;    // category slots over all categorical variables
+  int fM = 0;       // entries
+  int fNCont = 0;   // continuous variables
+  int fNSlots = 0;  // category slots over all categorical variables
   double fRecords = 0.0;
-  std::vector<double> fN;            // per entry: records
-  std::vector<double> fCount;        // per entry and continuous variable
-  std::vector<double> fMean;         // the same
-  std::vector<double> fSquare;       // the same: spread squared
-  std::vector<double> fFloor;        // per continuous variable
-  std::vector<double> fPooledMean;   // over all entries, per continuous variable
-  std::vector<double> fPooledVar;    // the same, floor included
-  std::vector<double> fCat;          // per entry and category slot
-  std::vector<int> fSlotVar;         // per slot: its categorical variable
-  std::vector<double> fCatTotal;     // per entry and categorical variable
-  int fNCat = 0;                     // categorical variables
+  std::vector<double> fN;           // per entry: records
+  std::vector<double> fCount;       // per entry and continuous variable
+  std::vector<double> fMean;        // the same
+  std::vector<double> fSquare;      // the same: spread squared
+  std::vector<double> fFloor;       // per continuous variable
+  std::vector<double> fPooledMean;  // over all entries, per continuous variable
+  std::vector<double> fPooledVar;   // the same, floor included
+  std::vector<double> fCat;         // per entry and category slot
+  std::vector<int> fSlotVar;        // per slot: its categorical variable
+  std::vector<double> fCatTotal;    // per entry and categorical variable
+  int fNCat = 0;                    // categorical variables
   // Work space of Fit, kept between calls.
   std::vector<double> fResp, fWeight, fMu, fInvV, fLogV, fLogP, fSlotSum, fVarSum;
 };

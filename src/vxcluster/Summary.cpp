@@ -179,7 +179,7 @@ double SummaryLayout::LogLikelihoodOfUnion(const double* sa, const double* sb) c
 std::vector<SummaryLayout::ContinuousColumn> SummaryLayout::ContinuousColumns() const {
   std::vector<ContinuousColumn> out;
   for (const Var& v : fVars)
-    if (v.fContinuous) out.push_back({v.fOffset, v.fFloor});
+    if (v.fContinuous) out.push_back({v.fOffset, v.fFloor, v.fFloorSd});
   return out;
 }
 

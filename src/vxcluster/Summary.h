@@ -55,11 +55,14 @@ class SummaryLayout {
 
   ClusterStats ToStats(const double* s) const;
 
-  // For quick bounds on distances: the slot offset (count, mean, spread) and
-  // the variance floor of each continuous variable, in variable order.
+  // For quick bounds on distances and for the mixture fit: the slot offset
+  // (count, mean, spread), the variance floor and its square root (bounded
+  // by the largest double where the floor overflows) of each continuous
+  // variable, in variable order.
   struct ContinuousColumn {
     int fOffset;
     double fFloor;
+    double fFloorSd;
   };
   std::vector<ContinuousColumn> ContinuousColumns() const;
   // The first slot and the number of categories of each categorical

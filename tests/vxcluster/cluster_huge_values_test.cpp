@@ -134,9 +134,11 @@ TEST(HugeValues, MixedMagnitudesWithinClusters) {
   }
   ClusterVarList vars(2);
   // The second variable's scale keeps its spreads from deciding the
-  // clusters: its floor is near the spread of its largest values.
+  // clusters: its floor (as a spread, a hundredth of the scale) is near the
+  // spread of its largest values. With a floor far below it, the values near
+  // 0 and the largest ones are two populations in each group.
   vars.AddContVar(0.0, 1e300);
-  vars.AddContVar(0.0, 1e306);
+  vars.AddContVar(0.0, 1e308);
   const auto model = Fed(vars, rows, Limits(30));
   EXPECT_GT(model->GetNumRebuilds(), 0);
   // Count, mean and standard deviation of variable v over the rows of group
