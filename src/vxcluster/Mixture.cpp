@@ -46,11 +46,9 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
     fFloor.push_back(f * f);
   }
   fCat.resize(static_cast<std::size_t>(fM) * fNSlots);
-  fCatTotal.assign(static_cast<std::size_t>(fM) * fNCat, 0.0);
   for (int e = 0; e < fM; ++e) {
     const double* s = &entries[static_cast<std::size_t>(e) * w];
     fN[static_cast<std::size_t>(e)] = s[0];
-    fRecords += s[0];
     for (int k = 0; k < fNCont; ++k) {
       const double* a = s + cont[static_cast<std::size_t>(k)].fOffset;
       const std::size_t i = static_cast<std::size_t>(e) * fNCont + k;
@@ -65,7 +63,6 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
       for (int k = 0; k < c.fNCategories; ++k, ++slot) {
         const double n = s[c.fOffset + k];
         fCat[static_cast<std::size_t>(e) * fNSlots + slot] = n;
-        fCatTotal[static_cast<std::size_t>(e) * fNCat + v] += n;
       }
     }
   }
@@ -92,13 +89,18 @@ MixtureFit::MixtureFit(const SummaryLayout& layout, const std::vector<double>& e
   }
 }
 
-double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
-  const std::size_t m = static_cast<std::size_t>(fM), nc = static_cast<std::size_t>(fNCont),
+double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& labels, int c,
+                       int steps) {
+  const std::size_t m = members.size(), nc = static_cast<std::size_t>(fNCont),
                     ns = static_cast<std::size_t>(fNSlots), nv = static_cast<std::size_t>(fNCat),
                     cc = static_cast<std::size_t>(c);
-  // Responsibilities, entry by entry: the share of each component.
+  // Responsibilities, member by member: the share of each component.
   fResp.assign(m * cc, 0.0);
-  for (std::size_t e = 0; e < m; ++e) fResp[e * cc + static_cast<std::size_t>(labels[e])] = 1.0;
+  double records = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    fResp[i * cc + static_cast<std::size_t>(labels[i])] = 1.0;
+    records += fN[static_cast<std::size_t>(members[i])];
+  }
   fWeight.resize(cc);
   fMu.resize(cc * nc);
   fInvV.resize(cc * nc);
@@ -107,7 +109,7 @@ double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
   fSlotSum.resize(ns);
   fVarSum.resize(nv);
   std::vector<double> ell(cc);
-  const double logRecords = std::log(fRecords);
+  const double logRecords = std::log(records);
 
   double ll = -std::numeric_limits<double>::infinity();
   for (int step = 0; step <= steps; ++step) {
@@ -116,35 +118,55 @@ double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
     // floor), per categorical variable the weighted category shares.
     for (std::size_t j = 0; j < cc; ++j) {
       double n = 0.0;
-      for (std::size_t e = 0; e < m; ++e) n += fResp[e * cc + j] * fN[e];
+      for (std::size_t i = 0; i < m; ++i)
+        n += fResp[i * cc + j] * fN[static_cast<std::size_t>(members[i])];
       fWeight[j] = n > 0.0 ? std::log(n) - logRecords : -std::numeric_limits<double>::infinity();
+      // Sums over the members with a share in j, variable by variable in
+      // contiguous rows; the variance about the mean in a second pass.
+      double* mu = &fMu[j * nc];
+      double* invV = &fInvV[j * nc];
+      double* logV = &fLogV[j * nc];
+      std::fill(mu, mu + nc, 0.0);
+      std::fill(invV, invV + nc, 0.0);  // the counts, for now
+      for (std::size_t i = 0; i < m; ++i) {
+        const double r = fResp[i * cc + j];
+        if (r == 0.0) continue;
+        const std::size_t e = static_cast<std::size_t>(members[i]);
+        const double* count = &fCount[e * nc];
+        const double* mean = &fMean[e * nc];
+        for (std::size_t k = 0; k < nc; ++k) {
+          invV[k] += r * count[k];
+          mu[k] += r * count[k] * mean[k];
+        }
+      }
       for (std::size_t k = 0; k < nc; ++k) {
-        double count = 0.0, sum = 0.0;
-        for (std::size_t e = 0; e < m; ++e) {
-          const double r = fResp[e * cc + j] * fCount[e * nc + k];
-          count += r;
-          sum += r * fMean[e * nc + k];
+        logV[k] = 0.0;  // the sums of squares, for now
+        mu[k] = invV[k] > 0.0 ? mu[k] / invV[k] : fPooledMean[k];
+      }
+      for (std::size_t i = 0; i < m; ++i) {
+        const double r = fResp[i * cc + j];
+        if (r == 0.0) continue;
+        const std::size_t e = static_cast<std::size_t>(members[i]);
+        const double* count = &fCount[e * nc];
+        const double* mean = &fMean[e * nc];
+        const double* square = &fSquare[e * nc];
+        for (std::size_t k = 0; k < nc; ++k) {
+          const double d = mean[k] - mu[k];
+          logV[k] += r * count[k] * (square[k] + d * d);
         }
-        double mean = fPooledMean[k], var = fPooledVar[k];
-        if (count > 0.0) {
-          mean = sum / count;
-          double ss = 0.0;
-          for (std::size_t e = 0; e < m; ++e) {
-            const double d = fMean[e * nc + k] - mean;
-            ss += fResp[e * cc + j] * fCount[e * nc + k] * (fSquare[e * nc + k] + d * d);
-          }
-          var = ss / count + fFloor[k];
-        }
-        fMu[j * nc + k] = mean;
-        fInvV[j * nc + k] = 1.0 / var;
-        fLogV[j * nc + k] = std::log(var);
+      }
+      for (std::size_t k = 0; k < nc; ++k) {
+        const double var = invV[k] > 0.0 ? logV[k] / invV[k] + fFloor[k] : fPooledVar[k];
+        invV[k] = 1.0 / var;
+        logV[k] = std::log(var);
       }
       if (ns == 0) continue;
       std::fill(fSlotSum.begin(), fSlotSum.end(), 0.0);
       std::fill(fVarSum.begin(), fVarSum.end(), 0.0);
-      for (std::size_t e = 0; e < m; ++e) {
-        const double r = fResp[e * cc + j];
+      for (std::size_t i = 0; i < m; ++i) {
+        const double r = fResp[i * cc + j];
         if (r == 0.0) continue;
+        const std::size_t e = static_cast<std::size_t>(members[i]);
         for (std::size_t s = 0; s < ns; ++s) fSlotSum[s] += r * fCat[e * ns + s];
       }
       for (std::size_t s = 0; s < ns; ++s)
@@ -162,17 +184,25 @@ double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
     // the hard clustering's), per category its count times log(share).
     // Then the mixture's, and the new responsibilities.
     double total = 0.0;
-    for (std::size_t e = 0; e < m; ++e) {
+    for (std::size_t i = 0; i < m; ++i) {
+      const std::size_t e = static_cast<std::size_t>(members[i]);
       double top = -std::numeric_limits<double>::infinity();
       for (std::size_t j = 0; j < cc; ++j) {
         double l = fN[e] * fWeight[j];
+        // A variable without values has count 0, mean and spread 0: it adds
+        // 0, and the loop stays free of branches.
+        const double* count = &fCount[e * nc];
+        const double* mean = &fMean[e * nc];
+        const double* square = &fSquare[e * nc];
+        const double* mu = &fMu[j * nc];
+        const double* invV = &fInvV[j * nc];
+        const double* logV = &fLogV[j * nc];
+        double sum = 0.0;
         for (std::size_t k = 0; k < nc; ++k) {
-          const double count = fCount[e * nc + k];
-          if (count <= 0.0) continue;
-          const double d = fMean[e * nc + k] - fMu[j * nc + k];
-          l -= 0.5 * count *
-               (fLogV[j * nc + k] + (fSquare[e * nc + k] + d * d) * fInvV[j * nc + k] - 1.0);
+          const double d = mean[k] - mu[k];
+          sum += count[k] * (logV[k] + (square[k] + d * d) * invV[k] - 1.0);
         }
+        l -= 0.5 * sum;
         for (std::size_t s = 0; s < ns; ++s) l += fCat[e * ns + s] * fLogP[j * ns + s];
         ell[j] = l;
         top = std::max(top, l);
@@ -181,7 +211,7 @@ double MixtureFit::Fit(const std::vector<int>& labels, int c, int steps) {
       double sum = 0.0;
       for (std::size_t j = 0; j < cc; ++j) sum += std::exp(ell[j] - top);
       total += top + std::log(sum);
-      for (std::size_t j = 0; j < cc; ++j) fResp[e * cc + j] = std::exp(ell[j] - top) / sum;
+      for (std::size_t j = 0; j < cc; ++j) fResp[i * cc + j] = std::exp(ell[j] - top) / sum;
     }
     if (!std::isfinite(total)) return total;
     // Each step raises the likelihood; stop once it barely moves.

@@ -23,17 +23,16 @@ class MixtureFit {
   // entries: m summaries of the layout's width, back to back.
   MixtureFit(const SummaryLayout& layout, const std::vector<double>& entries);
 
-  // Mixture log-likelihood after at most `steps` steps from the partition
-  // that puts entry e in component labels[e] (0 .. c - 1), up to terms that
-  // depend only on the data; not finite when the values are too large for
-  // squares of their differences (the caller then falls back).
-  double Fit(const std::vector<int>& labels, int c, int steps);
+  // Mixture log-likelihood of the entries `members` after at most `steps`
+  // steps from the partition that puts members[i] in component labels[i]
+  // (0 .. c - 1), up to terms that depend only on those entries; not finite
+  // when the values are too large for the fit (the caller then falls back).
+  double Fit(const std::vector<int>& members, const std::vector<int>& labels, int c, int steps);
 
  private:
   int fM = 0;       // entries
   int fNCont = 0;   // continuous variables
   int fNSlots = 0;  // category slots over all categorical variables
-  double fRecords = 0.0;
   std::vector<double> fN;           // per entry: records
   std::vector<double> fCount;       // per entry and continuous variable
   std::vector<double> fMean;        // the same
