@@ -39,19 +39,23 @@
 // plus the clusters' shares, count - 1). The hard clustering's likelihood is
 // a poor guide: without the clusters' shares, cutting a Gaussian cluster
 // anywhere shrinks the variances by more than the penalty, and with them
-// clusters that overlap are charged for the records they share. For each count
-// from the least bound up, a mixture of that many Gaussian/multinomial
-// components is fitted to the leaf entries by expectation-maximisation,
-// started from the merging's clusters for the count (an entry's records stay
-// together); the scan stops past the count of least hard BIC once three
-// counts in a row have not improved on the best. Then, as long as it lowers
-// the mixture's BIC and the count stays within the upper bound, one cluster
-// of the best is split into the two clusters it was merged from: the merging
-// joins a small cluster to a near one before it joins the halves of a large
-// one, so a small cluster may be missing from every count's clusters. The
+// clusters that overlap are charged for the records they share. For each
+// count from the least bound up, a mixture of that many Gaussian/multinomial
+// components is fitted to the leaf entries by expectation-maximisation (an
+// entry's records stay together), started from the merging's clusters for
+// that count, until three counts in a row have not improved on the best.
+// The merging joins a small cluster to a near one before it joins the
+// halves of a large one, so a small cluster may be missing from every
+// count's clusters; so from the best clustering, each cluster's split into
+// the two it was merged from (when both hold more leaf entries than a
+// cluster has parameters) and each pair's join back are ranked by a split
+// test on that cluster's records alone (the BIC of two components against
+// one), the first three are fitted over all records, and the first that
+// lowers the mixture's BIC within the bounds is kept, until none does. The
 // results are the chosen clusters' records (hard, as Cluster forms them);
 // ties go to the smaller count. When the values are too large for the
-// mixture's arithmetic, the count of least hard BIC (GetBIC) is taken.
+// mixture's arithmetic, the merging's clusters for the count of least hard
+// BIC (GetBIC) are taken.
 //
 // The merging runs once, on the first clustering call after PreCluster, in
 // time roughly quadratic in the number of leaf entries; later calls, for any count, read the merges

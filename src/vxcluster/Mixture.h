@@ -30,9 +30,9 @@ class MixtureFit {
   double Fit(const std::vector<int>& members, const std::vector<int>& labels, int c, int steps);
 
  private:
-  int fM = 0;       // entries
-  int fNCont = 0;   // continuous variables
-  int fNSlots = 0;  // category slots over all categorical variables
+  int fM = 0;                       // entries
+  int fNCont = 0;                   // continuous variables
+  int fNSlots = 0;                  // category slots over all categorical variables
   std::vector<double> fN;           // per entry: records
   std::vector<double> fCount;       // per entry and continuous variable
   std::vector<double> fMean;        // the same

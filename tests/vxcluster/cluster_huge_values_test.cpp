@@ -27,12 +27,18 @@ struct HugeCase {
 };
 
 // Two clusters at the opposite ends of the range: their means differ by
-// more than the largest double.
+// more than the largest double. Each value is its planted noise (the value
+// less its cluster's centre, 10 on the second variable for the second
+// cluster) scaled; folding the values instead would give the second cluster
+// two modes, and a count that sees them.
 Planted OppositeEnds(int perCluster) {
   Planted p = MakePlanted(2, perCluster, 2, 0, 5);
   for (std::size_t i = 0; i < p.rows.size(); ++i) {
     const double side = p.labels[i] == 0 ? -1.0 : 1.0;
-    for (double& x : p.rows[i]) x = side * 0.95 * DBL_MAX + std::fmod(x, 10.0) * 1e303;
+    for (std::size_t v = 0; v < 2; ++v) {
+      const double noise = p.rows[i][v] - (v == 1 && p.labels[i] == 1 ? 10.0 : 0.0);
+      p.rows[i][v] = side * 0.95 * DBL_MAX + noise * 1e303;
+    }
   }
   return p;
 }
