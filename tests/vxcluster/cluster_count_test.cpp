@@ -428,7 +428,7 @@ TEST(ClusterCount, AutomaticCountOnPlantedData) {
       case kOverlapping:
         for (int j = 0; j < c.k; ++j) {
           const double angle = 2.0 * 3.14159265358979 * j / c.k;
-          gaussian(j, c.perCluster, {2.0 * std::cos(angle), 2.0 * std::sin(angle)}, {0.8, 0.8});
+          gaussian(j, c.perCluster, {2.0 * std::cos(angle), 2.0 * std::sin(angle)}, {0.9, 0.9});
         }
         break;
     }
