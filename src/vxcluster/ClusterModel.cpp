@@ -34,10 +34,12 @@ class ClusterModel::Impl {
   double Parameters(int c) const {
     return static_cast<double>(c) * fLayout.ParametersPerCluster() + (c - 1);
   }
-  // BIC of the clustering into c clusters, 1 <= c <= the number of entries,
-  // the records assigned hard to their clusters: the likelihood counts each
-  // record's cluster share too (without it, more clusters always look
-  // cheaper). The reported BIC and the automatic count's first step.
+  // BIC of the hierarchy's clustering into c clusters, 1 <= c <= the number
+  // of entries, read off the merges, the records assigned hard to their
+  // clusters: the likelihood counts each record's cluster share too
+  // (without it, more clusters always look cheaper). Form reports the same
+  // from the result clusters; the automatic count falls back on it when the
+  // values are too large for the mixture.
   double BIC(int c) const {
     return -2.0 * (fHierarchy.LogLikelihood(c) + fHierarchy.ShareLogLikelihood(c)) +
            Parameters(c) * std::log(static_cast<double>(fNRecords));

@@ -1,15 +1,15 @@
 // A mixture of Gaussian and multinomial components fitted to the leaf
 // entries by expectation-maximisation, for the automatic cluster count.
 //
-// The hard clustering's own likelihood cannot choose a count: splitting a
-// Gaussian cluster at any cut always shrinks the variances by more than any
-// penalty for the new parameters. A mixture's likelihood counts every record
-// under every component, so a cut through one population gains almost
-// nothing, while clusters that overlap are not charged for the records
-// they share. Each entry (a group of records summarised by counts, means
-// and spreads) is given to one component as a whole, which is exact for the
-// entries of one record and a close lower bound otherwise; the fit starts
-// from the hierarchy's partition, so it needs only a few steps.
+// The hard clustering's likelihood is a poor guide to the count: splitting
+// a Gaussian cluster at any cut shrinks the variances by more than the
+// penalty for the new parameters, and clusters that overlap are charged for
+// the records they share. A mixture's likelihood counts every record under
+// every component, so a cut through one population gains almost nothing.
+// Each entry (a group of records summarised by counts, means and spreads)
+// is given to one component as a whole, which is exact for the entries of
+// one record and a lower bound otherwise; the fit starts from clusters
+// already formed, so it needs only a few steps.
 #pragma once
 
 #include <vector>
