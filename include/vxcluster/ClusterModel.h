@@ -31,19 +31,35 @@
 // i and j is L(i) + L(j) - L(i and j together), L being the cluster's
 // maximised log-likelihood over the values it has. Ties go to the pair of
 // lowest entry numbers, so a run is fully determined by the records and their
-// order. AutoCluster chooses the number of clusters within its bounds: first
-// the count of least Bayesian information criterion (BIC = -2 log-likelihood
-// + parameters x ln(records), parameters = 2 per continuous and n - 1 per
-// categorical variable, per cluster; ties go to the smaller count), then,
-// among the counts from the least bound up to that one, the count at which
-// the merge distance jumps the most (distance of the merge leaving count - 1
-// clusters divided by that of the merge leaving count, each plus a slack of
-// 1e-9 x (1 + the distance of the last merge) so that merges of identical
-// entries do not divide by zero; equal ratios go to the smaller count), as
-// ClusterSettings::GetDistanceRatio describes. The merging runs once, on the
-// first clustering call after PreCluster, in time roughly quadratic in the
-// number of leaf entries; later calls, for any count, read the merges it
-// recorded, so trying many counts is cheap.
+// order.
+//
+// AutoCluster chooses the clusters by the Bayesian information criterion of
+// a mixture model (BIC = -2 log-likelihood + parameters x ln(records);
+// parameters per cluster 2 per continuous and n - 1 per categorical variable,
+// plus the clusters' shares, count - 1). The hard clustering's likelihood is
+// a poor guide: without the clusters' shares, cutting a Gaussian cluster
+// anywhere shrinks the variances by more than the penalty, and with them
+// clusters that overlap are charged for the records they share. For each
+// count from the least bound up, a mixture of that many Gaussian/multinomial
+// components is fitted to the leaf entries by expectation-maximisation (an
+// entry's records stay together), started from the merging's clusters for
+// that count, until three counts in a row have not improved on the best.
+// The merging joins a small cluster to a near one before it joins the
+// halves of a large one, so a small cluster may be missing from every
+// count's clusters; so from the best clustering, each cluster's split into
+// the two it was merged from (when both hold more leaf entries than a
+// cluster has parameters) and each pair's join back are ranked by a split
+// test on that cluster's records alone (the BIC of two components against
+// one), the first three are fitted over all records, and the first that
+// lowers the mixture's BIC within the bounds is kept, until none does. The
+// results are the chosen clusters' records (hard, as Cluster forms them);
+// ties go to the smaller count. When the values are too large for the
+// mixture's arithmetic, the merging's clusters for the count of least hard
+// BIC (GetBIC) are taken.
+//
+// The merging runs once, on the first clustering call after PreCluster, in
+// time roughly quadratic in the number of leaf entries; later calls, for any count, read the merges
+// it recorded, so trying many counts is cheap.
 //
 // Result clusters are ordered by decreasing case count, equal counts by their
 // first leaf entry (that is, by the order in which the records opened them);
@@ -115,8 +131,11 @@ class ClusterModel {
   int GetNumLeafEntries() const;
   int GetNumRebuilds() const;
   double GetThreshold() const;
-  // BIC of the last clustering's result (log-likelihood up to a constant that
-  // depends only on the data), or VXMV::gMissingValue before any.
+  // BIC of the last clustering's result, each record counted in its own
+  // cluster: -2 (log-likelihood + sum over the clusters of n ln(n / N), n
+  // their records and N all) + (count x parameters per cluster + count - 1)
+  // ln(N), the log-likelihood up to a constant that depends only on the data;
+  // or VXMV::gMissingValue before any.
   double GetBIC() const;
 
  private:

@@ -45,10 +45,10 @@ class ClusterSettings {
   double GetVarianceFloor() const { return fVarianceFloor; }
   void SetVarianceFloor(double f) { fVarianceFloor = f; }
 
-  // Automatic clustering picks, among the counts up to the one of least BIC,
-  // the count where the merge distance jumps the most; the largest jump wins
-  // outright only when it is at least this many times the second largest,
-  // otherwise the larger of the two counts is taken (default 1.15, at least 1).
+  // Checked (default 1.15, at least 1) but no longer read: automatic
+  // clustering once took the count where the merge distance jumped the most,
+  // which missed single clusters and small ones; it now compares mixture
+  // fits (see ClusterModel). Kept so that callers that set it still build.
   double GetDistanceRatio() const { return fDistanceRatio; }
   void SetDistanceRatio(double r) { fDistanceRatio = r; }
 

@@ -6,6 +6,7 @@
 
 #include "CFTree.h"
 #include "Hierarchy.h"
+#include "Mixture.h"
 #include "Summary.h"
 #include "vxcommon/VXMissing.h"
 
@@ -22,15 +23,34 @@ class ClusterModel::Impl {
   Impl(const ClusterSettings& settings, const ClusterVarList& vars)
       : fSettings(settings), fVars(vars), fLayout(vars, settings.GetVarianceFloor()) {}
 
-  VXStatus Form(int c);
-  int ChooseCount(int least, int most) const;
-  // BIC of the clustering into c clusters, 1 <= c <= the number of entries:
-  // the one formula both the reported BIC and the automatic count read.
-  double BIC(int c) const {
-    const double perCluster =
-        fLayout.ParametersPerCluster() * std::log(static_cast<double>(fNRecords));
-    return -2.0 * fHierarchy.LogLikelihood(c) + c * perCluster;
+  // Results from the hierarchy's clusters for count c, or from any
+  // clustering of the entries (each entry's label the lowest entry of its
+  // cluster).
+  void Form(int c);
+  void Form(const std::vector<int>& labels);
+  // The clustering AutoCluster keeps, as nodes of the merge tree.
+  std::vector<int> ChoosePartition(int least, int most) const;
+  // Free parameters of c clusters: each cluster's own and c - 1 shares.
+  double Parameters(int c) const {
+    return static_cast<double>(c) * fLayout.ParametersPerCluster() + (c - 1);
   }
+  // BIC of the hierarchy's clustering into c clusters, 1 <= c <= the number
+  // of entries, read off the merges, the records assigned hard to their
+  // clusters: the likelihood counts each record's cluster share too
+  // (without it, more clusters always look cheaper). Form reports the same
+  // from the result clusters; the automatic count falls back on it when the
+  // values are too large for the mixture.
+  double BIC(int c) const {
+    return -2.0 * (fHierarchy.LogLikelihood(c) + fHierarchy.ShareLogLikelihood(c)) +
+           Parameters(c) * std::log(static_cast<double>(fNRecords));
+  }
+  // Most steps of each mixture fit: it starts from clusters already formed,
+  // so it settles in a few.
+  static constexpr int kMixtureSteps = 10;
+  // Counts past the best one before the automatic count stops looking, and
+  // changes to the best clustering fitted over all records per round.
+  static constexpr int kPatience = 3;
+  static constexpr std::size_t kTries = 3;
 
   ClusterSettings fSettings;
   ClusterVarList fVars;
@@ -134,11 +154,15 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
   return status;
 }
 
-VXStatus ClusterModel::Impl::Form(int c) {
-  const int w = fLayout.Width();
-  const int n = fHierarchy.NumEntries();
+void ClusterModel::Impl::Form(int c) {
   std::vector<int> labels;
   fHierarchy.Labels(c, labels);
+  Form(labels);
+}
+
+void ClusterModel::Impl::Form(const std::vector<int>& labels) {
+  const int w = fLayout.Width();
+  const int n = fHierarchy.NumEntries();
   // Sum the entries of each cluster into its representative's row.
   std::vector<double> sums(fEntries.size(), 0.0);
   for (int i = 0; i < n; ++i)
@@ -164,8 +188,16 @@ VXStatus ClusterModel::Impl::Form(int c) {
   }
   fResultPointers.clear();
   for (ClusterStats& s : fResults) fResultPointers.push_back(&s);
-  fBIC = BIC(c);
-  return VXStatus();
+  // The hard BIC from the clusters themselves, as BIC(c) reads it off the
+  // merges.
+  double ll = 0.0;
+  const double records = static_cast<double>(fNRecords);
+  for (std::size_t i = 0; i < fResults.size(); ++i) {
+    const double size = fResultSums[i * static_cast<std::size_t>(w)];
+    ll += fResultLogLikelihoods[i] + size * std::log(size / records);
+  }
+  const int c = static_cast<int>(fResults.size());
+  fBIC = -2.0 * ll + Parameters(c) * std::log(records);
 }
 
 VXStatus ClusterModel::Cluster(int k) {
@@ -186,44 +218,158 @@ VXStatus ClusterModel::Cluster(int k) {
   return s;
 }
 
-int ClusterModel::Impl::ChooseCount(int least, int most) const {
-  const int entries = fHierarchy.NumEntries();
-  // The count of least BIC within the bounds; ties to the smaller count.
-  int byBic = least;
-  double best = 0.0;
-  for (int c = least; c <= most; ++c) {
-    const double bic = BIC(c);
-    if (c == least || bic < best) {
-      best = bic;
-      byBic = c;
+std::vector<int> ClusterModel::Impl::ChoosePartition(int least, int most) const {
+  const VXCluster::Hierarchy& h = fHierarchy;
+  const int m = h.NumEntries();
+  // Clusterings as sets of tree nodes. Undoing the newest merge of a set
+  // (the node of highest number) goes from the hierarchy's clusters for one
+  // count to those for the next.
+  auto split = [&](std::vector<int>& nodes, std::size_t i) {
+    const int n = nodes[i];
+    nodes[i] = h.Left(n);
+    nodes.push_back(h.Right(n));
+  };
+  auto cut = [&](std::vector<int>& nodes) {
+    split(nodes,
+          static_cast<std::size_t>(std::max_element(nodes.begin(), nodes.end()) - nodes.begin()));
+  };
+  // When the values are too large for the fits: the hierarchy's clusters
+  // for the count of least hard BIC, ties to the smaller count.
+  auto hardChoice = [&] {
+    int byHard = least;
+    for (int c = least + 1; c <= most; ++c)
+      if (BIC(c) < BIC(byHard)) byHard = c;
+    std::vector<int> nodes{h.Root()};
+    for (int c = 1; c < byHard; ++c) cut(nodes);
+    return nodes;
+  };
+
+  VXCluster::MixtureFit mixture(fLayout, fEntries);
+  const double logN = std::log(static_cast<double>(fNRecords));
+  std::vector<int> members, labels, stack, number(static_cast<std::size_t>(m));
+  std::vector<int> all(static_cast<std::size_t>(m));
+  std::iota(all.begin(), all.end(), 0);
+  // BIC of a mixture of all the records, fitted from the given clusters.
+  auto score = [&](const std::vector<int>& nodes) {
+    h.LabelsOf(nodes, labels);
+    for (std::size_t i = 0; i < nodes.size(); ++i)
+      number[static_cast<std::size_t>(h.Lowest(nodes[i]))] = static_cast<int>(i);
+    for (int& l : labels) l = number[static_cast<std::size_t>(l)];
+    const int c = static_cast<int>(nodes.size());
+    return -2.0 * mixture.Fit(all, labels, c, kMixtureSteps) + Parameters(c) * logN;
+  };
+  // The split test of the merge that formed node n: the BIC of a mixture of
+  // two components over n's records alone, started from the two clusters
+  // merged, less that of one. Negative: n looks better as two clusters.
+  auto collect = [&](int node, int label) {
+    stack.assign(1, node);
+    while (!stack.empty()) {
+      const int k = stack.back();
+      stack.pop_back();
+      if (h.IsLeaf(k)) {
+        members.push_back(k);
+        labels.push_back(label);
+      } else {
+        stack.push_back(h.Right(k));
+        stack.push_back(h.Left(k));
+      }
+    }
+  };
+  // A cluster of a few leaf entries is too little to fit a component to:
+  // a leaf entry's records are a compact cell, tighter than the cluster
+  // they come from, and a component fitted to a few such cells gains more
+  // than the criterion's penalty. Splits into clusters of fewer entries
+  // than a component's parameters are not tried.
+  std::vector<int> entriesUnder(static_cast<std::size_t>(2 * m - 1), 1);
+  for (int n = m; n < 2 * m - 1; ++n)
+    entriesUnder[static_cast<std::size_t>(n)] = entriesUnder[static_cast<std::size_t>(h.Left(n))] +
+                                                entriesUnder[static_cast<std::size_t>(h.Right(n))];
+  auto enough = [&](int n) {
+    return entriesUnder[static_cast<std::size_t>(n)] > fLayout.ParametersPerCluster();
+  };
+  std::vector<int> ones;
+  auto splitTest = [&](int n) {
+    members.clear();
+    labels.clear();
+    collect(h.Left(n), 0);
+    collect(h.Right(n), 1);
+    ones.assign(members.size(), 0);
+    return -2.0 *
+               (mixture.Fit(members, labels, 2, kMixtureSteps) - mixture.Fit(members, ones, 1, 0)) +
+           (fLayout.ParametersPerCluster() + 1) * logN;
+  };
+
+  // The mixture's BIC for the hierarchy's clusters of each count from the
+  // least up, until kPatience counts in a row have not improved on the best
+  // (a mixture's likelihood rises little once the count passes the true
+  // one). Ties go to the smaller count.
+  std::vector<int> nodes{h.Root()}, best;
+  double bestBic = 0.0;
+  int misses = 0;
+  for (int c = 1; c <= most; ++c) {
+    if (c > 1) cut(nodes);
+    if (c < least) continue;
+    const double bic = score(nodes);
+    if (!std::isfinite(bic)) return hardChoice();
+    if (best.empty() || bic < bestBic) {
+      best = nodes;
+      bestBic = bic;
+      misses = 0;
+    } else if (++misses >= kPatience) {
+      break;
     }
   }
-  // A single entry has no merge to measure.
-  if (entries < 2) return byBic;
-  // Up to it, the count before the biggest jump in merge distance: merging
-  // below a natural count joins clusters that are far apart, so the distance
-  // of the merge leaving c - 1 clusters is large against the one leaving c.
-  // The slack keeps merges of identical entries (distance 0) from dividing by
-  // zero.
-  const double slack = 1e-9 * (1.0 + std::abs(fHierarchy.MergeDistance(2)));
-  int first = -1, second = -1;
-  double firstRatio = 0.0, secondRatio = 0.0;
-  for (int c = std::max(least, 2); c <= std::min(byBic, entries - 1); ++c) {
-    const double ratio =
-        (fHierarchy.MergeDistance(c) + slack) / (fHierarchy.MergeDistance(c + 1) + slack);
-    if (first < 0 || ratio > firstRatio) {
-      second = first;
-      secondRatio = firstRatio;
-      first = c;
-      firstRatio = ratio;
-    } else if (second < 0 || ratio > secondRatio) {
-      second = c;
-      secondRatio = ratio;
+  // The merging joins a small cluster to a near one before it joins the
+  // halves of a large one, since a merge costs in proportion to the records
+  // it moves: a small cluster may then be missing from every count's
+  // clusters, and the best count have a large one in pieces instead. So
+  // from the best clustering, each cluster's split into the two it was
+  // merged from and each pair's join back into the cluster they were merged
+  // into are ranked by their split tests (which see one cluster's records
+  // only, and would split a cluster cut from overlapping ones again); the
+  // first kTries of them are fitted over all records, and the first that
+  // lowers the mixture's BIC is kept, until none does.
+  std::vector<std::pair<double, std::vector<int>>> moves;
+  for (;;) {
+    moves.clear();
+    const int c = static_cast<int>(best.size());
+    for (std::size_t i = 0; i < best.size(); ++i) {
+      const int n = best[i];
+      if (c < most && !h.IsLeaf(n) && enough(h.Left(n)) && enough(h.Right(n))) {
+        const double test = splitTest(n);
+        if (!std::isfinite(test)) return hardChoice();
+        std::vector<int> trial = best;
+        split(trial, i);
+        moves.push_back({test, std::move(trial)});
+      }
+      // A pair once, from its left member; joining undoes a split.
+      const int parent = h.Parent(n);
+      if (c > least && parent >= 0 && h.Left(parent) == n) {
+        const auto right = std::find(best.begin(), best.end(), h.Right(parent));
+        if (right == best.end()) continue;
+        const double test = splitTest(parent);
+        if (!std::isfinite(test)) return hardChoice();
+        std::vector<int> trial = best;
+        trial[i] = parent;
+        trial.erase(trial.begin() + (right - best.begin()));
+        moves.push_back({-test, std::move(trial)});
+      }
     }
+    std::stable_sort(moves.begin(), moves.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    bool moved = false;
+    for (std::size_t t = 0; t < moves.size() && t < kTries && !moved; ++t) {
+      const double bic = score(moves[t].second);
+      if (!std::isfinite(bic)) return hardChoice();
+      if (bic < bestBic) {
+        best = std::move(moves[t].second);
+        bestBic = bic;
+        moved = true;
+      }
+    }
+    if (!moved) break;
   }
-  if (first < 0) return byBic;
-  if (second < 0 || firstRatio >= fSettings.GetDistanceRatio() * secondRatio) return first;
-  return std::max(first, second);
+  return best;
 }
 
 VXStatus ClusterModel::AutoCluster(int least, int most) {
@@ -243,7 +389,10 @@ VXStatus ClusterModel::AutoCluster(int least, int most) {
     s.SetDiscreteDatum(2, least);
     return s;
   }
-  return m.Form(m.ChooseCount(least, std::min(most, entries)));
+  std::vector<int> labels;
+  m.fHierarchy.LabelsOf(m.ChoosePartition(least, std::min(most, entries)), labels);
+  m.Form(labels);
+  return VXStatus();
 }
 
 int ClusterModel::GetNumOfClusters() const { return static_cast<int>(fImpl->fResults.size()); }

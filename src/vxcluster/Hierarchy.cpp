@@ -330,6 +330,57 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
         findNearest(k, kept, known[ek] ? toKept[ek] : dist(k, kept));
     }
   }
+  Shares(entries, static_cast<int>(w));
+}
+
+void Hierarchy::Shares(const std::vector<double>& entries, int width) {
+  auto xlogx = [](double x) { return x > 0.0 ? x * std::log(x) : 0.0; };
+  // Each entry's newest node, merge by merge, gives every merge its children;
+  // each representative's records, the shares of every count.
+  std::vector<int> node(static_cast<std::size_t>(fM));
+  std::iota(node.begin(), node.end(), 0);
+  std::vector<double> records(static_cast<std::size_t>(fM));
+  double all = 0.0, share = 0.0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records[i] = entries[i * static_cast<std::size_t>(width)];
+    all += records[i];
+    share += xlogx(records[i]);
+  }
+  share -= xlogx(all);
+  fShares.assign(static_cast<std::size_t>(fM) + 1, 0.0);
+  if (fM > 0) fShares[static_cast<std::size_t>(fM)] = share;
+  fChildren.clear();
+  fParent.assign(fM > 0 ? 2 * static_cast<std::size_t>(fM) - 1 : 0, -1);
+  for (std::size_t t = 0; t < fMerges.size(); ++t) {
+    const std::size_t kept = static_cast<std::size_t>(fMerges[t].fKept),
+                      gone = static_cast<std::size_t>(fMerges[t].fGone);
+    fChildren.push_back({node[kept], node[gone]});
+    fParent[static_cast<std::size_t>(node[kept])] = fM + static_cast<int>(t);
+    fParent[static_cast<std::size_t>(node[gone])] = fM + static_cast<int>(t);
+    node[kept] = fM + static_cast<int>(t);
+    share += xlogx(records[kept] + records[gone]) - xlogx(records[kept]) - xlogx(records[gone]);
+    records[kept] += records[gone];
+    fShares[static_cast<std::size_t>(fM) - t - 1] = share;
+  }
+}
+
+void Hierarchy::LabelsOf(const std::vector<int>& nodes, std::vector<int>& labels) const {
+  labels.assign(static_cast<std::size_t>(fM), -1);
+  std::vector<int> stack;
+  for (int top : nodes) {
+    const int name = Lowest(top);
+    stack.assign(1, top);
+    while (!stack.empty()) {
+      const int n = stack.back();
+      stack.pop_back();
+      if (IsLeaf(n)) {
+        labels[static_cast<std::size_t>(n)] = name;
+      } else {
+        stack.push_back(Left(n));
+        stack.push_back(Right(n));
+      }
+    }
+  }
 }
 
 double Hierarchy::LogLikelihood(int c) const {

@@ -179,7 +179,14 @@ double SummaryLayout::LogLikelihoodOfUnion(const double* sa, const double* sb) c
 std::vector<SummaryLayout::ContinuousColumn> SummaryLayout::ContinuousColumns() const {
   std::vector<ContinuousColumn> out;
   for (const Var& v : fVars)
-    if (v.fContinuous) out.push_back({v.fOffset, v.fFloor});
+    if (v.fContinuous) out.push_back({v.fOffset, v.fFloor, v.fFloorSd});
+  return out;
+}
+
+std::vector<SummaryLayout::CategoricalColumn> SummaryLayout::CategoricalColumns() const {
+  std::vector<CategoricalColumn> out;
+  for (const Var& v : fVars)
+    if (!v.fContinuous) out.push_back({v.fOffset, v.fNCategories});
   return out;
 }
 

@@ -55,13 +55,23 @@ class SummaryLayout {
 
   ClusterStats ToStats(const double* s) const;
 
-  // For quick bounds on distances: the slot offset (count, mean, spread) and
-  // the variance floor of each continuous variable, in variable order.
+  // For quick bounds on distances and for the mixture fit: the slot offset
+  // (count, mean, spread), the variance floor and its square root (bounded
+  // by the largest double where the floor overflows) of each continuous
+  // variable, in variable order.
   struct ContinuousColumn {
     int fOffset;
     double fFloor;
+    double fFloorSd;
   };
   std::vector<ContinuousColumn> ContinuousColumns() const;
+  // The first slot and the number of categories of each categorical
+  // variable, in variable order.
+  struct CategoricalColumn {
+    int fOffset;
+    int fNCategories;
+  };
+  std::vector<CategoricalColumn> CategoricalColumns() const;
   int NumVariables() const { return static_cast<int>(fVars.size()); }
   // Sum of the magnitudes of the terms LogLikelihood adds up: a scale for
   // the rounding error of log-likelihoods and distances built from them.

@@ -27,12 +27,18 @@ struct HugeCase {
 };
 
 // Two clusters at the opposite ends of the range: their means differ by
-// more than the largest double.
+// more than the largest double. Each value is its planted noise (the value
+// less its cluster's centre, 10 on the second variable for the second
+// cluster) scaled; folding the values instead would give the second cluster
+// two modes, and a count that sees them.
 Planted OppositeEnds(int perCluster) {
   Planted p = MakePlanted(2, perCluster, 2, 0, 5);
   for (std::size_t i = 0; i < p.rows.size(); ++i) {
     const double side = p.labels[i] == 0 ? -1.0 : 1.0;
-    for (double& x : p.rows[i]) x = side * 0.95 * DBL_MAX + std::fmod(x, 10.0) * 1e303;
+    for (std::size_t v = 0; v < 2; ++v) {
+      const double noise = p.rows[i][v] - (v == 1 && p.labels[i] == 1 ? 10.0 : 0.0);
+      p.rows[i][v] = side * 0.95 * DBL_MAX + noise * 1e303;
+    }
   }
   return p;
 }
@@ -134,9 +140,11 @@ TEST(HugeValues, MixedMagnitudesWithinClusters) {
   }
   ClusterVarList vars(2);
   // The second variable's scale keeps its spreads from deciding the
-  // clusters: its floor is near the spread of its largest values.
+  // clusters: its floor (as a spread, a hundredth of the scale) is near the
+  // spread of its largest values. With a floor far below it, the values near
+  // 0 and the largest ones are two populations in each group.
   vars.AddContVar(0.0, 1e300);
-  vars.AddContVar(0.0, 1e306);
+  vars.AddContVar(0.0, 1e308);
   const auto model = Fed(vars, rows, Limits(30));
   EXPECT_GT(model->GetNumRebuilds(), 0);
   // Count, mean and standard deviation of variable v over the rows of group

@@ -320,6 +320,33 @@ TEST(Hierarchy, MergesAsMeasuringEveryPair) {
       const auto& joined = h.Merges()[m - c - 1];
       EXPECT_EQ(labels[joined.fKept], labels[joined.fGone]) << c;
     }
+    // The merges as a tree: from the root, undoing the newest merge (the
+    // node of highest number) each time gives the clusters Labels gives for
+    // each count, and every node is its children's parent. Each count's
+    // shares are sum n ln(n / N) over the clusters' records.
+    double records = 0.0;
+    for (int e = 0; e < m; ++e) records += entries[e * w];
+    std::vector<int> nodes{h.Root()}, byNodes;
+    EXPECT_EQ(h.Parent(h.Root()), -1);
+    for (int c = 1; c <= m; ++c) {
+      SCOPED_TRACE(::testing::Message() << c << " clusters");
+      if (c > 1) {
+        const auto newest = std::max_element(nodes.begin(), nodes.end());
+        const int n = *newest;
+        ASSERT_FALSE(h.IsLeaf(n));
+        EXPECT_EQ(std::make_pair(h.Parent(h.Left(n)), h.Parent(h.Right(n))), std::make_pair(n, n));
+        *newest = h.Left(n);
+        nodes.push_back(h.Right(n));
+      }
+      h.Labels(c, labels);
+      h.LabelsOf(nodes, byNodes);
+      EXPECT_EQ(byNodes, labels);
+      std::map<int, double> sizes;
+      for (int e = 0; e < m; ++e) sizes[labels[e]] += entries[e * w];
+      double shares = 0.0;
+      for (const auto& [cluster, n] : sizes) shares += n * std::log(n / records);
+      EXPECT_NEAR(h.ShareLogLikelihood(c), shares, 1e-9 * (1.0 + std::fabs(shares)));
+    }
   }
 }
 

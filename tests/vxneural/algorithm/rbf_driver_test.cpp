@@ -306,12 +306,13 @@ TEST(RbfSearch, AListenerCallingBackLeavesTheCandidatesAlone) {
                        plain->Alg().GetNetwork()->GetAccumError()}));
     EXPECT_EQ(WeightsOf(m->Alg().GetNetwork()), WeightsOf(plain->Alg().GetNetwork()));
     if (c.callBack == kSaves) {
-      // The last save holds the last candidate, untrained.
+      // The last save holds the candidate of the last report (the best one
+      // again when it was not the last), untrained.
       auto restored = RestoreModel(saved, false, *m);
       ASSERT_TRUE(restored->algorithm) << restored->status;
       EXPECT_EQ((Ints{restored->algorithm->GetAlgorithmStatus(),
                       HiddenOf(*restored->algorithm).GetNumCenters()}),
-                (Ints{VXNNCommon::kNotStarted, seen[Candidates(seen) - 1].k}));
+                (Ints{VXNNCommon::kNotStarted, seen.back().k}));
     }
   }
 }
