@@ -596,14 +596,20 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
   fSettings.SetNumHiddenUnits(chosen.k, 1);
   fNHiddenUnits = chosen.k;
   // A listener's own error pass on the kept candidate must not stand for its
-  // scores.
-  fNetwork->SetAccumError(chosen.error);
-  fNetwork->SetAccuracy(chosen.accuracy);
-  fTrainingError = chosen.error;
-  fTestingError = chosen.testError;
-  fTrainingBIC = chosen.bic;
+  // scores, neither before the last report nor during it.
+  const auto keep = [&] {
+    fNetwork->SetAccumError(chosen.error);
+    fNetwork->SetAccuracy(chosen.accuracy);
+    fTrainingError = chosen.error;
+    fTestingError = chosen.testError;
+    fTrainingBIC = chosen.bic;
+  };
+  keep();
   fStopReason = VXNNCommon::kStoppedComputed;
-  if (fStatus.IsOK() && chosen.k != candidates.back().k) ReportCandidate();
+  if (fStatus.IsOK() && chosen.k != candidates.back().k) {
+    ReportCandidate();
+    keep();
+  }
   return fStatus;
 }
 
@@ -665,15 +671,21 @@ VXStatus RBFAlgorithm::SearchPassPerCandidate(Clustering& clustering, int lo, in
   ResizeHiddenLayer(bestK);
   SetCentresInUse(*fNetwork, bestCentres);
   fNetwork->SetWeights(bestWeights);
-  fNetwork->SetAccumError(bestError);
-  fNetwork->SetAccuracy(bestAccuracy);
-  fTrainingError = bestError;
-  fTestingError = bestTestError;
-  fTrainingBIC = bestBIC;
+  const auto keep = [&] {
+    fNetwork->SetAccumError(bestError);
+    fNetwork->SetAccuracy(bestAccuracy);
+    fTrainingError = bestError;
+    fTestingError = bestTestError;
+    fTrainingBIC = bestBIC;
+  };
+  keep();
   fStopReason = VXNNCommon::kStoppedComputed;
   DestroyOptimizer();
   fOptimizer = bestSolver.release();
-  if (bestK != lastK) ReportCandidate();
+  if (bestK != lastK) {
+    ReportCandidate();
+    keep();
+  }
   return fStatus;
 }
 
