@@ -550,6 +550,9 @@ struct Fit {
   // A perceptron trained to the library's stop rules, the test records
   // only measuring it (TrainOptions::fEarlyStopping false).
   bool fToStopRules = false;
+  // The options it was trained with (after any size selection): a refit
+  // starts from them.
+  TrainOptions fOptions;
 };
 
 // The candidates of --network auto, simplest first, so that of equal
@@ -583,6 +586,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   const bool rbf = which == Candidate::kRBF;
   Fit fit;
   fit.fKind = rbf ? NetworkKind::kRBF : NetworkKind::kMLP;
+  fit.fOptions = o;
   fit.fLinear = which == Candidate::kLinear;
   settings->SetProgressListener(&progress);
   settings->SetCancelPointer(&r.fCancel);
@@ -1024,8 +1028,6 @@ TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimi
   if (fit.fToStopRules) {
     // Trained to the stop rules again, on more records.
     r.fHiddenLayers = used.GetNumHiddenLayers();
-    r.fEarlyStopping = false;
-    r.fTestErrorDecides = false;
     return r;
   }
   if (fit.fKind == NetworkKind::kRBF) {
@@ -1229,8 +1231,8 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     const Candidate kind = fit.fLinear ? Candidate::kLinear
                            : rbf       ? Candidate::kRBF
                                        : Candidate::kMLP;
-    Fit refit = FitOn(kind, RefitOptions(run, fit, limit), *result, *result->fAllSource, nAll,
-                      nullptr, 0, Purpose::kRefit, progress);
+    Fit refit = FitOn(kind, RefitOptions(fit.fOptions, fit, limit), *result, *result->fAllSource,
+                      nAll, nullptr, 0, Purpose::kRefit, progress);
     result->fRefitRecords = nAll;
     result->fRefitPassLimit = limit.fMostPasses;
     result->fHeldOutModel = std::move(fit.fAlgorithm);
