@@ -112,9 +112,10 @@ void PrintSizeSelections(std::ostream& out, const TrainResult& r) {
           << "; the size rule applies\n";
       continue;
     }
-    out << "Size selection (" << s.fNetwork << "), " << s.fFolds << "-fold cross-validation on the "
+    out << "Size selection (" << s.fNetwork << "), " << s.fFolds << "-fold cross-validation on all "
         << s.fRecords
-        << " training records; mean held-out loss (share misclassified, or relative error):\n";
+        << " records (training and test); mean held-out loss (share misclassified, or relative "
+           "error):\n";
     for (const SizeCandidate& c : s.fCandidates) {
       out << "  " << SizeLabel(s, c) << ": ";
       if (!c.fLeftOut.empty())

@@ -32,7 +32,7 @@ struct SizeCandidate {
 struct SizeSelection {
   std::string fNetwork;  // "mlp" or "rbf"
   int fFolds = 0;
-  int fRecords = 0;  // the training records the folds were drawn from
+  int fRecords = 0;  // the records the folds were drawn from, training and test
   std::vector<SizeCandidate> fCandidates;
   std::string fKeptBecause;
   // The size the rules give, among the candidates; 0 when none is preferred.

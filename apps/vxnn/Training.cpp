@@ -743,9 +743,9 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   const int folds = o.fFolds ? std::min(*o.fFolds, n) : FoldsFor(n);
   const long values = static_cast<long>(n) * static_cast<long>(r.fList->Size());
   if (folds < 2 || n < kSelectionMinRecords) {
-    sel.fSkipped = std::to_string(n) + " training records are too few to cross-validate";
+    sel.fSkipped = std::to_string(n) + " records are too few to cross-validate";
   } else if (values > kSelectionMaxValues) {
-    sel.fSkipped = std::to_string(n) + " training records are too many to hold for the folds";
+    sel.fSkipped = std::to_string(n) + " records are too many to hold for the folds";
   }
   if (!sel.fSkipped.empty()) {
     r.fSizeSelections.push_back(sel);

@@ -191,3 +191,29 @@ TEST(SizeSelection, RbfCountFromDataWhereTheAnswerIsKnown) {
   EXPECT_THAT(text.str(), testing::HasSubstr("Size selection (rbf), 5-fold cross-validation"));
   EXPECT_EQ(testhost::Count(text.str(), "  (kept)"), 1) << text.str();
 }
+
+// Below 20 usable records there is no selection: the size rule's network
+// is trained, and the summary says why.
+TEST(SizeSelection, TooFewRecordsKeepTheSizeRule) {
+  std::ostringstream csv;
+  csv << "x,y,label\n";
+  for (int i = 0; i < 19; ++i) csv << i << "," << (i * 7) % 5 << "," << (i % 3 ? "a" : "b") << "\n";
+  const CsvTable table = testhost::CsvFromText(csv.str());
+  TrainOptions o;
+  o.fDescribe.fTargets = {"label"};
+  o.fImportance = false;
+  ProgressBar quiet(std::cerr, false);
+  const auto r = TrainModel(table, "few.csv", o, quiet);
+  ASSERT_EQ(r->fSizeSelections.size(), 1u);
+  EXPECT_EQ(r->fSizeSelections[0].fSkipped, "19 records are too few to cross-validate");
+  EXPECT_TRUE(r->fSizeSelections[0].fCandidates.empty());
+  TrainOptions rule = o;
+  rule.fSelectSize = false;
+  EXPECT_EQ(
+      r->fAlgorithm->GetNumberOfHiddenUnits(),
+      MakeSettings(rule, *r->fList, static_cast<int>(r->fTrainCounts.fKept)).GetNumHiddenUnits(1));
+  std::ostringstream text;
+  PrintTrainSummary(text, *r, {});
+  EXPECT_THAT(text.str(), testing::HasSubstr("Size selection (mlp): not run, 19 records are too "
+                                             "few to cross-validate; the size rule applies\n"));
+}
