@@ -827,7 +827,20 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   if (rbf) {
     const double base =
         o.fOverlap ? *o.fOverlap : MakeRBFSettings(o, *r.fList, n).GetOverlapFactor();
-    for (int k : RbfCentreGrid(foldTrain)) measure(Sized(k, base));
+    // The size rule's count competes too: it follows the width of the
+    // encoded inputs, which on wide data can place more centres than the
+    // grid's third of the records, and sometimes that is what the data want.
+    std::vector<int> counts = RbfCentreGrid(foldTrain);
+    TrainOptions ruled = o;
+    ruled.fSelectSize = false;
+    sel.fRuleUnits =
+        std::min(MakeRBFSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept))
+                     .GetNumHiddenUnits(1),
+                 foldTrain);
+    counts.push_back(sel.fRuleUnits);
+    std::sort(counts.begin(), counts.end());
+    counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
+    for (int k : counts) measure(Sized(k, base));
     const int best = LeastLoss(sel.fCandidates);
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
@@ -837,7 +850,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
       const SizeCandidate chosen =
           sel.fCandidates[static_cast<std::size_t>(LeastLoss(sel.fCandidates))];
       if (chosen.fOverlap != base)
-        for (int c : RbfCentreGrid(foldTrain))
+        for (int c : counts)
           if (c != k) measure(Sized(c, chosen.fOverlap));
     }
   } else {
