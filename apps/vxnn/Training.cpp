@@ -845,13 +845,30 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
       for (double overlap : OverlapGrid(base)) measure(Sized(k, overlap));
-      // Wider basis functions may want another number of them: the counts
-      // again at the overlap chosen, when it moved.
+      // Wider basis functions may want another number of them: when the
+      // overlap moved, the counts next to the chosen one are tried at it,
+      // on in the direction that keeps lowering the loss (a climb of a few
+      // fits, where the whole grid again would cost as much as the first
+      // round on large data).
       const SizeCandidate chosen =
           sel.fCandidates[static_cast<std::size_t>(LeastLoss(sel.fCandidates))];
-      if (chosen.fOverlap != base)
-        for (int c : counts)
-          if (c != k) measure(Sized(c, chosen.fOverlap));
+      if (chosen.fOverlap != base) {
+        const auto at = std::find(counts.begin(), counts.end(), k) - counts.begin();
+        for (const int step : {1, -1}) {
+          double bestLoss = chosen.fLoss;
+          bool moved = false;
+          for (auto i = at + step; i >= 0 && i < static_cast<long>(counts.size()); i += step) {
+            measure(Sized(counts[static_cast<std::size_t>(i)], chosen.fOverlap));
+            const SizeCandidate& tried = sel.fCandidates.back();
+            if (!tried.fLeftOut.empty() || VXMV::IsMissing(tried.fLoss) ||
+                !(tried.fLoss < bestLoss))
+              break;
+            bestLoss = tried.fLoss;
+            moved = true;
+          }
+          if (moved) break;
+        }
+      }
     }
   } else {
     // First how to train, at the size the rules give: stopped early on the
