@@ -94,6 +94,9 @@ double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& 
   const std::size_t m = members.size(), nc = static_cast<std::size_t>(fNCont),
                     ns = static_cast<std::size_t>(fNSlots), nv = static_cast<std::size_t>(fNCat),
                     cc = static_cast<std::size_t>(c);
+  // Rows are reached through data(): with no continuous variables the
+  // arrays are empty, and indexing an empty vector is undefined even for
+  // a pointer nobody reads through.
   // Responsibilities, member by member: the share of each component.
   fResp.assign(m * cc, 0.0);
   double records = 0.0;
@@ -123,17 +126,17 @@ double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& 
       fWeight[j] = n > 0.0 ? std::log(n) - logRecords : -std::numeric_limits<double>::infinity();
       // Sums over the members with a share in j, variable by variable in
       // contiguous rows; the variance about the mean in a second pass.
-      double* mu = &fMu[j * nc];
-      double* invV = &fInvV[j * nc];
-      double* logV = &fLogV[j * nc];
+      double* mu = fMu.data() + j * nc;
+      double* invV = fInvV.data() + j * nc;
+      double* logV = fLogV.data() + j * nc;
       std::fill(mu, mu + nc, 0.0);
       std::fill(invV, invV + nc, 0.0);  // the counts, for now
       for (std::size_t i = 0; i < m; ++i) {
         const double r = fResp[i * cc + j];
         if (r == 0.0) continue;
         const std::size_t e = static_cast<std::size_t>(members[i]);
-        const double* count = &fCount[e * nc];
-        const double* mean = &fMean[e * nc];
+        const double* count = fCount.data() + e * nc;
+        const double* mean = fMean.data() + e * nc;
         for (std::size_t k = 0; k < nc; ++k) {
           invV[k] += r * count[k];
           mu[k] += r * count[k] * mean[k];
@@ -147,9 +150,9 @@ double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& 
         const double r = fResp[i * cc + j];
         if (r == 0.0) continue;
         const std::size_t e = static_cast<std::size_t>(members[i]);
-        const double* count = &fCount[e * nc];
-        const double* mean = &fMean[e * nc];
-        const double* square = &fSquare[e * nc];
+        const double* count = fCount.data() + e * nc;
+        const double* mean = fMean.data() + e * nc;
+        const double* square = fSquare.data() + e * nc;
         for (std::size_t k = 0; k < nc; ++k) {
           const double d = mean[k] - mu[k];
           logV[k] += r * count[k] * (square[k] + d * d);
@@ -191,12 +194,12 @@ double MixtureFit::Fit(const std::vector<int>& members, const std::vector<int>& 
         double l = fN[e] * fWeight[j];
         // A variable without values has count 0, mean and spread 0: it adds
         // 0, and the loop stays free of branches.
-        const double* count = &fCount[e * nc];
-        const double* mean = &fMean[e * nc];
-        const double* square = &fSquare[e * nc];
-        const double* mu = &fMu[j * nc];
-        const double* invV = &fInvV[j * nc];
-        const double* logV = &fLogV[j * nc];
+        const double* count = fCount.data() + e * nc;
+        const double* mean = fMean.data() + e * nc;
+        const double* square = fSquare.data() + e * nc;
+        const double* mu = fMu.data() + j * nc;
+        const double* invV = fInvV.data() + j * nc;
+        const double* logV = fLogV.data() + j * nc;
         double sum = 0.0;
         for (std::size_t k = 0; k < nc; ++k) {
           const double d = mean[k] - mu[k];
