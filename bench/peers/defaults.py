@@ -68,25 +68,32 @@ def pixels(path):
     compare.write_csv(path, header, rows)
 
 
+def sklearn_mlp(task, seed, steps, x, y, xt):
+    """scikit-learn's MLPClassifier / MLPRegressor with their defaults
+    (random state seed) behind the given pipeline steps, fitted on one BLAS
+    thread: the predictions for xt and the seconds of the fit."""
+    if task == "class":
+        model = MLPClassifier(random_state=seed)
+    else:
+        model = MLPRegressor(random_state=seed)
+        y = [float(v) for v in y]
+    pipe = make_pipeline(*steps, model)
+    with threadpool_limits(limits=1), warnings.catch_warnings():
+        warnings.simplefilter("ignore", ConvergenceWarning)
+        start = time.perf_counter()
+        pipe.fit(x, np.array(y))
+        seconds = time.perf_counter() - start
+        predicted = pipe.predict(xt)
+    return [str(p) for p in predicted], seconds
+
+
 def sklearn_default(task, train, test, seed):
     header, body = compare.read_split(train)
     _, test_body = compare.read_split(test)
     x = np.array([[float(v) for v in r[:-1]] for r in body])
     xt = np.array([[float(v) for v in r[:-1]] for r in test_body])
     y = [r[-1].strip() for r in body]
-    if task == "class":
-        model = MLPClassifier(random_state=seed)
-    else:
-        model = MLPRegressor(random_state=seed)
-        y = [float(v) for v in y]
-    pipe = make_pipeline(StandardScaler(), model)
-    with threadpool_limits(limits=1), warnings.catch_warnings():
-        warnings.simplefilter("ignore", ConvergenceWarning)
-        start = time.perf_counter()
-        pipe.fit(x, np.array(y))
-        predicted = pipe.predict(xt)
-        seconds = time.perf_counter() - start
-    return [str(p) for p in predicted], seconds
+    return sklearn_mlp(task, seed, [StandardScaler()], x, y, xt)
 
 
 def vxnn_run(vxnn, extra, train, test, work):

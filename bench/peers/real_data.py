@@ -32,24 +32,20 @@ import statistics
 import subprocess
 import sys
 import time
-import warnings
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import compare  # noqa: E402  (its seeded split, table and machine lines)
-import defaults  # noqa: E402  (vxnn_run: train and score as a user does)
+import defaults  # noqa: E402  (vxnn_run: train and score as a user does; sklearn_mlp)
 import weka_peer  # noqa: E402
 
 import numpy as np  # noqa: E402
 import sklearn  # noqa: E402
 from sklearn.compose import ColumnTransformer  # noqa: E402
 from sklearn.datasets import load_diabetes, load_wine  # noqa: E402
-from sklearn.exceptions import ConvergenceWarning  # noqa: E402
 from sklearn.impute import SimpleImputer  # noqa: E402
-from sklearn.neural_network import MLPClassifier, MLPRegressor  # noqa: E402
 from sklearn.pipeline import make_pipeline  # noqa: E402
 from sklearn.preprocessing import FunctionTransformer, OneHotEncoder, StandardScaler  # noqa: E402
-from threadpoolctl import threadpool_limits  # noqa: E402
 
 # name: (task, source, columns of numeric codes that are categories). The
 # R sets are written by real_data_export.R, the scikit-learn ones here.
@@ -142,19 +138,7 @@ def sklearn_fit(task, train, test, seed, coded):
     encode = ColumnTransformer([("numbers", numbers, numeric),
                                 ("categories", categories, categorical)])
     y = [r[-1].strip() for r in body]
-    if task == "class":
-        model = MLPClassifier(random_state=seed)
-    else:
-        model = MLPRegressor(random_state=seed)
-        y = [float(v) for v in y]
-    pipe = make_pipeline(encode, model)
-    with threadpool_limits(limits=1), warnings.catch_warnings():
-        warnings.simplefilter("ignore", ConvergenceWarning)
-        start = time.perf_counter()
-        pipe.fit(matrix(body), np.array(y))
-        seconds = time.perf_counter() - start
-        predicted = pipe.predict(matrix(test_body))
-    return [str(p) for p in predicted], seconds
+    return defaults.sklearn_mlp(task, seed, [encode], matrix(body), y, matrix(test_body))
 
 
 def figure(task, train, test, predictions):
