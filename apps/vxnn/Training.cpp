@@ -735,9 +735,10 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   SizeSelection sel;
   sel.fNetwork = CandidateName(which);
   // The folds are drawn from every usable record, training and test
-  // share: the selection needs all the data it can get, and the test
-  // share's own work (when to stop, and which kind of network) is not
-  // changed by it.
+  // share: on a few hundred records the selection needs all the data it
+  // can get. The test share still decides when to stop and which kind of
+  // network to keep, but its figures then come from records that helped
+  // choose the size; the summary says which records the folds used.
   const int n = static_cast<int>(r.fTrainCounts.fKept + r.fTestCounts.fKept);
   sel.fRecords = n;
   const int folds = o.fFolds ? std::min(*o.fFolds, n) : FoldsFor(n);
