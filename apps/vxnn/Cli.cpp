@@ -83,7 +83,7 @@ struct TrainScratch {
   double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
-  std::string fSizeSelection = "cv";
+  std::string fSizeSelection = "auto";
   std::string fEarlyStopping = "auto";
   int fFolds = 0;
   std::string fOutput;  // -o
@@ -200,10 +200,11 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
            "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
   train
       ->add_option("--size-selection", s.fSizeSelection,
-                   "cv (default): unless the options fix the size, choose the hidden units "
-                   "(rbf: the centres and their overlap) by cross-validation on the training "
-                   "records; rule: the size rules alone")
-      ->check(CLI::IsMember({"cv", "rule"}));
+                   "auto (default): unless the options fix the size, choose the hidden units "
+                   "(rbf: the centres and their overlap) by cross-validation on up to " +
+                       std::to_string(kSelectionAutoMaxRecords) +
+                       " records; cv: at any count; rule: the size rules alone")
+      ->check(CLI::IsMember({"auto", "cv", "rule"}));
   train
       ->add_option("--early-stopping", s.fEarlyStopping,
                    "mlp with test records: on (stop at the lowest test error), off (train to "
@@ -247,7 +248,9 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;
   c.fTrain.fRefit = !s.fNoRefit;
-  c.fTrain.fSelectSize = s.fSizeSelection == "cv";
+  c.fTrain.fSizeSelection = s.fSizeSelection == "cv"     ? SizeSelectionMode::kCV
+                            : s.fSizeSelection == "rule" ? SizeSelectionMode::kRule
+                                                         : SizeSelectionMode::kAuto;
   if (s.fEarlyStopping != "auto") c.fTrain.fEarlyStopping = s.fEarlyStopping == "on";
   if (c.fTrain.fFolds && (*c.fTrain.fFolds < 2 || *c.fTrain.fFolds > 20))
     throw InputError("--folds must lie between 2 and 20");

@@ -42,11 +42,20 @@ struct SizeSelection {
   std::string fSkipped;
 };
 
+// When the size is chosen from the data (--size-selection).
+enum class SizeSelectionMode { kAuto, kCV, kRule };
+
+// Above this many usable records kAuto keeps the size rules: the folds
+// would cost many times the training itself, on data large enough that
+// the rules' sizes are near what the folds would choose.
+constexpr int kSelectionAutoMaxRecords = 20000;
+
 // Fewer records than this leave too little in each fold to tell sizes
 // apart: the size rules apply instead.
 constexpr int kSelectionMinRecords = 20;
-// The selection holds the training records in memory, this many values
-// (records x fields) at most; beyond it the size rules apply.
+// The selection holds the usable records in memory once (the folds are
+// lists of their indices), this many values (records x fields, 32 MB) at
+// most; beyond it the size rules apply whatever the mode.
 constexpr long kSelectionMaxValues = 4000000;
 
 // The folds for n training records: 5 up to 1000 records, where every

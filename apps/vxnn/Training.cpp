@@ -662,10 +662,43 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
 
 TrainOptions RefitOptions(const TrainOptions& o, const Fit& fit, const RefitLimit& limit);
 
+// Some of the records of a vector held elsewhere, in the order of their
+// positions: the folds of the size selection share one copy of the
+// records rather than each holding its own.
+class IndexedRecordIter : public VXCommon_1_2::MultiPassRecordIter,
+                          public VXCommon_1_2::RecordRowSource {
+ public:
+  IndexedRecordIter(const std::vector<Record>& records, const std::vector<std::size_t>& at)
+      : fRecords(records), fAt(at) {}
+  bool IsGood() override { return fNext < fAt.size(); }
+  const Record* Next() override { return fNext < fAt.size() ? &fRecords[fAt[fNext++]] : nullptr; }
+  int GetStatus() override { return IsGood() ? kGood : kEndOfData; }
+  int Rewind() override {
+    fNext = 0;
+    return GetStatus();
+  }
+  // The records stay where they are, so a block is handed out in place.
+  int NextRows(const double** rows, int max, int width) override {
+    int n = 0;
+    while (n < max && fNext < fAt.size()) {
+      const Record& record = fRecords[fAt[fNext++]];
+      if (record.Size() >= width) rows[n++] = record.GetAll();
+    }
+    return n;
+  }
+  int Count() const { return static_cast<int>(fAt.size()); }
+
+ private:
+  const std::vector<Record>& fRecords;
+  const std::vector<std::size_t>& fAt;
+  std::size_t fNext = 0;
+};
+
 // Whether the options leave the size of this network to the selection.
 bool SizeIsOpen(Candidate which, const TrainOptions& o) {
-  return which != Candidate::kLinear && o.fSelectSize && o.fHiddenUnits.empty() &&
-         !o.fHiddenLayers && !o.fSelectArchitecture && !o.fMinHiddenUnits && !o.fMaxHiddenUnits;
+  return which != Candidate::kLinear && o.fSizeSelection != SizeSelectionMode::kRule &&
+         o.fHiddenUnits.empty() && !o.fHiddenLayers && !o.fSelectArchitecture &&
+         !o.fMinHiddenUnits && !o.fMaxHiddenUnits;
 }
 
 // The training records, read into memory once for the folds.
@@ -747,6 +780,10 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     sel.fSkipped = std::to_string(n) + " records are too few to cross-validate";
   } else if (values > kSelectionMaxValues) {
     sel.fSkipped = std::to_string(n) + " records are too many to hold for the folds";
+  } else if (o.fSizeSelection == SizeSelectionMode::kAuto && n > kSelectionAutoMaxRecords) {
+    sel.fSkipped = std::to_string(n) + " records are more than the " +
+                   std::to_string(kSelectionAutoMaxRecords) +
+                   " it cross-validates unasked (--size-selection cv does)";
   }
   if (!sel.fSkipped.empty()) {
     r.fSizeSelections.push_back(sel);
@@ -761,39 +798,45 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
                    std::make_move_iterator(test.end()));
   }
   const std::vector<int> foldOf = FoldOf(StrataOf(records, *r.fList), folds, o.fPartitionSeed);
-  std::vector<std::vector<Record>> inFold(static_cast<std::size_t>(folds)),
+  // Read with their positions from here on.
+  std::vector<std::vector<std::size_t>> inFold(static_cast<std::size_t>(folds)),
       outFold(static_cast<std::size_t>(folds));
   for (std::size_t i = 0; i < records.size(); ++i)
     for (int f = 0; f < folds; ++f)
-      (foldOf[i] == f ? inFold : outFold)[static_cast<std::size_t>(f)].push_back(records[i]);
+      (foldOf[i] == f ? inFold : outFold)[static_cast<std::size_t>(f)].push_back(i);
 
   // Early stopping is judged as the kept model will be trained: within a
   // fold's training records a third is held out to stop on, the passes
   // found are refitted on all of them, and the fold measures the result.
   // Stopping on the measured fold itself would flatter it against a
   // network trained to the stop rules.
-  std::vector<std::vector<Record>> innerTrain(inFold.size()), innerStop(inFold.size());
+  const std::vector<int> strata = StrataOf(records, *r.fList);
+  std::vector<std::vector<std::size_t>> innerTrain(inFold.size()), innerStop(inFold.size());
   if (!rbf) {
     for (std::size_t f = 0; f < inFold.size(); ++f) {
+      // Numbered in the order the fold's records meet them, as StrataOf
+      // numbers a set of records.
+      std::vector<int> outStrata;
+      std::map<int, int> codes;
+      for (std::size_t i : outFold[f])
+        outStrata.push_back(codes.emplace(strata[i], static_cast<int>(codes.size())).first->second);
       const std::vector<int> inner =
-          FoldOf(StrataOf(outFold[f], *r.fList), 3, o.fPartitionSeed + static_cast<unsigned>(f));
-      for (std::size_t i = 0; i < outFold[f].size(); ++i)
-        (inner[i] == 0 ? innerStop : innerTrain)[f].push_back(outFold[f][i]);
+          FoldOf(outStrata, 3, o.fPartitionSeed + static_cast<unsigned>(f));
+      for (std::size_t k = 0; k < outFold[f].size(); ++k)
+        (inner[k] == 0 ? innerStop : innerTrain)[f].push_back(outFold[f][k]);
     }
   }
   auto fitFold = [&](const TrainOptions& t, std::size_t f) {
-    auto all = VXCommon_1_2::VectorRecordIter::Borrow(outFold[f]);
-    const int nAll = static_cast<int>(outFold[f].size());
+    IndexedRecordIter all(records, outFold[f]);
     if (rbf || !t.fEarlyStopping.value_or(true))
-      return FitOn(which, t, r, all, nAll, nullptr, 0, Purpose::kSelect, progress);
-    auto train = VXCommon_1_2::VectorRecordIter::Borrow(innerTrain[f]);
-    auto stop = VXCommon_1_2::VectorRecordIter::Borrow(innerStop[f]);
-    const Fit held = FitOn(which, t, r, train, static_cast<int>(innerTrain[f].size()), &stop,
-                           static_cast<int>(innerStop[f].size()), Purpose::kSelect, progress);
+      return FitOn(which, t, r, all, all.Count(), nullptr, 0, Purpose::kSelect, progress);
+    IndexedRecordIter train(records, innerTrain[f]), stop(records, innerStop[f]);
+    const Fit held =
+        FitOn(which, t, r, train, train.Count(), &stop, stop.Count(), Purpose::kSelect, progress);
     const RefitLimit limit = RefitLimitFor(
         static_cast<const MLPSettings&>(*held.fAlgorithm->GetSettings()), held.fBestPasses);
-    return FitOn(which, RefitOptions(t, held, limit), r, all, nAll, nullptr, 0, Purpose::kRefit,
-                 progress);
+    return FitOn(which, RefitOptions(t, held, limit), r, all, all.Count(), nullptr, 0,
+                 Purpose::kRefit, progress);
   };
   auto measure = [&](SizeCandidate c) {
     const auto started = std::chrono::steady_clock::now();
@@ -802,12 +845,11 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     try {
       for (std::size_t f = 0; f < inFold.size(); ++f) {
         const Fit fit = fitFold(t, f);
-        auto test = VXCommon_1_2::VectorRecordIter::Borrow(inFold[f]);
+        IndexedRecordIter test(records, inFold[f]);
         // Judged by what the user is shown, the share misclassified or
         // the relative error: early-stopped and fully trained networks are
         // compared on the same footing.
-        const double loss =
-            HeldOutLoss(Evaluate(*fit.fAlgorithm, test, static_cast<int>(inFold[f].size())).fStats);
+        const double loss = HeldOutLoss(Evaluate(*fit.fAlgorithm, test, test.Count()).fStats);
         if (VXMV::IsMissing(loss)) {
           sum = VXMV::gMissingValue;
           break;
@@ -833,7 +875,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     // grid's third of the records, and sometimes that is what the data want.
     std::vector<int> counts = RbfCentreGrid(foldTrain);
     TrainOptions ruled = o;
-    ruled.fSelectSize = false;
+    ruled.fSizeSelection = SizeSelectionMode::kRule;
     sel.fRuleUnits =
         std::min(MakeRBFSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept))
                      .GetNumHiddenUnits(1),
@@ -876,7 +918,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     // held-out fold, or to the stop rules. Then the other sizes, trained
     // the better way; the rule's size stays the default to beat.
     TrainOptions ruled = o;
-    ruled.fSelectSize = false;
+    ruled.fSizeSelection = SizeSelectionMode::kRule;
     sel.fRuleUnits =
         MakeSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept)).GetNumHiddenUnits(1);
     if (o.fEarlyStopping.value_or(true)) measure(Sized(sel.fRuleUnits, 0.0, false));

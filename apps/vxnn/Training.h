@@ -83,9 +83,10 @@ struct TrainOptions {
   // model, and only with held-out records.
   bool fRefit = true;
   // Unless the options fix the size, choose a perceptron's hidden units,
-  // or an RBF network's centres and overlap, by cross-validation on the
-  // training records (SizeSelection.h); false keeps the size rules.
-  bool fSelectSize = true;
+  // or an RBF network's centres and overlap, by cross-validation
+  // (SizeSelection.h): kAuto up to kSelectionAutoMaxRecords records,
+  // kCV at any count the memory cap allows, kRule never.
+  SizeSelectionMode fSizeSelection = SizeSelectionMode::kAuto;
   // With test records a perceptron stops at its lowest test error (true),
   // or trains to the library's stop rules while the test records only
   // measure it (false). Unset: the size selection tries both, and without

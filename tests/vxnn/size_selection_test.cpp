@@ -208,7 +208,7 @@ TEST(SizeSelection, TooFewRecordsKeepTheSizeRule) {
   EXPECT_EQ(r->fSizeSelections[0].fSkipped, "19 records are too few to cross-validate");
   EXPECT_TRUE(r->fSizeSelections[0].fCandidates.empty());
   TrainOptions rule = o;
-  rule.fSelectSize = false;
+  rule.fSizeSelection = SizeSelectionMode::kRule;
   EXPECT_EQ(
       r->fAlgorithm->GetNumberOfHiddenUnits(),
       MakeSettings(rule, *r->fList, static_cast<int>(r->fTrainCounts.fKept)).GetNumHiddenUnits(1));
@@ -216,4 +216,24 @@ TEST(SizeSelection, TooFewRecordsKeepTheSizeRule) {
   PrintTrainSummary(text, *r, {});
   EXPECT_THAT(text.str(), testing::HasSubstr("Size selection (mlp): not run, 19 records are too "
                                              "few to cross-validate; the size rule applies\n"));
+}
+
+// Above 20000 usable records the default keeps the size rules and says
+// why; the count includes the test share.
+TEST(SizeSelection, LargeDataKeepTheSizeRuleUnlessAsked) {
+  std::ostringstream csv;
+  csv << "x,label\n";
+  for (int i = 0; i <= kSelectionAutoMaxRecords; ++i)
+    csv << i % 97 << "," << (i % 97 < 50 ? "a" : "b") << "\n";
+  const CsvTable table = testhost::CsvFromText(csv.str());
+  TrainOptions o;
+  o.fDescribe.fTargets = {"label"};
+  o.fImportance = false;
+  o.fMaxDataPasses = 3;
+  ProgressBar quiet(std::cerr, false);
+  const auto r = TrainModel(table, "large.csv", o, quiet);
+  ASSERT_EQ(r->fSizeSelections.size(), 1u);
+  EXPECT_EQ(r->fSizeSelections[0].fSkipped,
+            "20001 records are more than the 20000 it cross-validates unasked "
+            "(--size-selection cv does)");
 }
