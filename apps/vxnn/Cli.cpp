@@ -212,7 +212,7 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                    "size selection tries both; on when it does not run)")
       ->check(CLI::IsMember({"auto", "on", "off"}));
   Optional(train, finish, "--folds", o.fFolds, s.fFolds,
-           "Folds of the size selection (default 5 up to 1000 training records, else 3)");
+           "Folds of the size selection (default 5 up to 1000 records, else 3)");
   Optional(train, finish, "--overlap", o.fOverlap, s.fOverlap,
            "rbf: factor on the variance of each cluster that gives its centre's width "
            "(default 1 + 0.1 x input units)");

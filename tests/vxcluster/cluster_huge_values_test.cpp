@@ -212,6 +212,24 @@ TEST(HugeValues, IdenticalExtremeRecords) {
   }
 }
 
+// Two groups of identical extreme records: too large for the mixture's
+// fit, so the count falls back on the least hard BIC, which must find the
+// two groups (one cluster leaves half the records far from its mean; more
+// than two gain nothing for their penalty).
+TEST(HugeValues, TwoExtremeGroupsFoundByTheHardBic) {
+  auto rows = Rows(40, {DBL_MAX, 1.0});
+  const auto other = Rows(30, {-0.5 * DBL_MAX, 1.0});
+  rows.insert(rows.end(), other.begin(), other.end());
+  const auto model = Fed(MakeVars(2, 0), rows);
+  ASSERT_TRUE(model->AutoCluster(1, 5).IsOK());
+  ASSERT_EQ(model->GetNumOfClusters(), 2);
+  std::vector<double> counts;
+  for (const ClusterStats* s : Results(*model)) counts.push_back(s->GetValidCount(0));
+  std::sort(counts.begin(), counts.end());
+  EXPECT_EQ(counts, (std::vector<double>{30, 40}));
+  EXPECT_TRUE(std::isfinite(model->GetBIC()));
+}
+
 // The largest variance floor the settings allow on variables of the largest
 // scale: the floor's square root must stay a number, or every distance is NaN
 // and only an infinite threshold makes room in the tree.
