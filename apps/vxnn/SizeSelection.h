@@ -1,7 +1,7 @@
 // How `vxnn train` chooses the size of a network from the data: the number
 // of hidden units of a perceptron, the number of centres and their overlap
 // of an RBF network, each candidate measured by k-fold cross-validation on
-// the training records. The rules here (folds, candidate grids, the choice)
+// every usable record of the file. The rules here (folds, candidate grids, the choice)
 // are pure functions of counts and losses, so that they can be checked
 // without training anything; Training.cpp fits the candidates.
 #pragma once
@@ -58,7 +58,7 @@ constexpr int kSelectionMinRecords = 20;
 // most; beyond it the size rules apply whatever the mode.
 constexpr long kSelectionMaxValues = 4000000;
 
-// The folds for n training records: 5 up to 1000 records, where every
+// The folds for n usable records: 5 up to 1000 records, where every
 // record counts and each fit is cheap; 3 above, where the held-out folds
 // are large enough and the fits cost more. 0 below kSelectionMinRecords.
 int FoldsFor(int records);
@@ -89,9 +89,10 @@ std::vector<int> RbfCentreGrid(int foldTrainRecords);
 // beyond their own centre.
 std::vector<double> OverlapGrid(double base);
 
-// The candidate of least loss; on a tie the earlier (the simpler, as the
-// grids run from small to large). A missing loss never wins; -1 when every
-// loss is missing.
+// The candidate of least loss; on a tie the earlier (for a perceptron the
+// size rule's, tried first; for an RBF network the smaller count, as its
+// counts run from small to large). A missing loss never wins; -1 when
+// every loss is missing.
 int LeastLoss(const std::vector<SizeCandidate>& candidates);
 
 // The candidate kept when the size rule's candidate (ruleIndex) is the
