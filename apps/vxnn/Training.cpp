@@ -729,9 +729,10 @@ std::vector<int> StrataOf(const std::vector<Record>& records, const NNVarList& l
   return strata;
 }
 
-std::string Digits4(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4f", value);
+// value with the given number of decimals, for the summary's texts.
+std::string Decimals(double value, int digits) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.*f", digits, value);
   return text;
 }
 
@@ -797,7 +798,8 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     records.insert(records.end(), std::make_move_iterator(test.begin()),
                    std::make_move_iterator(test.end()));
   }
-  const std::vector<int> foldOf = FoldOf(StrataOf(records, *r.fList), folds, o.fPartitionSeed);
+  const std::vector<int> strata = StrataOf(records, *r.fList);
+  const std::vector<int> foldOf = FoldOf(strata, folds, o.fPartitionSeed);
   // Read with their positions from here on.
   std::vector<std::vector<std::size_t>> inFold(static_cast<std::size_t>(folds)),
       outFold(static_cast<std::size_t>(folds));
@@ -810,7 +812,6 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   // found are refitted on all of them, and the fold measures the result.
   // Stopping on the measured fold itself would flatter it against a
   // network trained to the stop rules.
-  const std::vector<int> strata = StrataOf(records, *r.fList);
   std::vector<std::vector<std::size_t>> innerTrain(inFold.size()), innerStop(inFold.size());
   if (!rbf) {
     for (std::size_t f = 0; f < inFold.size(); ++f) {
@@ -866,7 +867,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   };
 
   const int foldTrain = n - (n + folds - 1) / folds;
-  int ruleIndexAt = -1;  // the rule's size, trained the better way
+  int ruleIndex = -1;  // the rule's size, trained the better way
   if (rbf) {
     const double base =
         o.fOverlap ? *o.fOverlap : MakeRBFSettings(o, *r.fList, n).GetOverlapFactor();
@@ -926,11 +927,10 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     const int way = LeastLoss(sel.fCandidates);
     const bool toStopRules =
         way >= 0 ? sel.fCandidates[static_cast<std::size_t>(way)].fToStopRules : false;
-    ruleIndexAt = way;
+    ruleIndex = way;
     for (int h : MlpUnitGrid())
       if (h != sel.fRuleUnits) measure(Sized(h, 0.0, toStopRules));
   }
-  const int ruleIndex = ruleIndexAt;
   const int least = LeastLoss(sel.fCandidates);
   const int best = ChooseOverRule(sel.fCandidates, ruleIndex);
   if (best < 0) {
@@ -946,16 +946,16 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     tied = tied || (&c != &kept && c.fLeftOut.empty() && std::fabs(c.fLoss - kept.fLoss) <= 1e-12);
   const std::string overFolds = " over the " + std::to_string(sel.fFolds) + " folds";
   if (best == ruleIndex && least != ruleIndex)
-    sel.fKeptBecause = "the size rule's " + std::to_string(sel.fRuleUnits) +
-                       " units: the lowest mean loss, " +
-                       Digits4(sel.fCandidates[static_cast<std::size_t>(least)].fLoss) + " at " +
-                       std::to_string(sel.fCandidates[static_cast<std::size_t>(least)].fUnits) +
-                       ", is not below the rule's " + Digits4(kept.fLoss) +
-                       " by more than its standard error" + overFolds;
+    sel.fKeptBecause =
+        "the size rule's " + std::to_string(sel.fRuleUnits) + " units: the lowest mean loss, " +
+        Decimals(sel.fCandidates[static_cast<std::size_t>(least)].fLoss, 4) + " at " +
+        std::to_string(sel.fCandidates[static_cast<std::size_t>(least)].fUnits) +
+        ", is not below the rule's " + Decimals(kept.fLoss, 4) +
+        " by more than its standard error" + overFolds;
   else
     sel.fKeptBecause = std::string(rbf ? "the centre count and overlap" : "the size") +
                        " with the lowest mean held-out loss" + overFolds + ", " +
-                       Digits4(kept.fLoss) +
+                       Decimals(kept.fLoss, 4) +
                        (best != ruleIndex && ruleIndex >= 0
                             ? ", below the size rule's " + std::to_string(sel.fRuleUnits) +
                                   " units by more than its standard error"
@@ -993,12 +993,6 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
     fit.fHiddenChoice = {HiddenChoice::kCrossValidation, lo, hi};
   }
   return fit;
-}
-
-std::string LossText(double loss) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", loss);
-  return buf;
 }
 
 // Trains every candidate the options allow, measures each on the same test
@@ -1065,12 +1059,12 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
     if (VXMV::IsMissing(loss) || VXMV::IsMissing(floor) || !(loss < floor - 1e-9)) continue;
     if (kept == fits.size() || loss < r.fNetworksTried[triedOf[kept]].fLoss) kept = i;
   }
-  const std::string floorText =
-      "the baseline's " + LossText(floor) + " (the most frequent training category, or the mean)";
+  const std::string floorText = "the baseline's " + Decimals(floor, 3) +
+                                " (the most frequent training category, or the mean)";
   if (kept < fits.size()) {
     const NetworkTried& t = r.fNetworksTried[triedOf[kept]];
     r.fKeptBecause =
-        t.fName + ", for the lowest test loss, " + LossText(t.fLoss) + ", below " + floorText;
+        t.fName + ", for the lowest test loss, " + Decimals(t.fLoss, 3) + ", below " + floorText;
   } else {
     for (std::size_t i = 0; i < fits.size(); ++i)
       if (!fits[i].fLinear && fits[i].fKind == NetworkKind::kMLP) kept = i;
