@@ -78,6 +78,7 @@ void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
     else
       fSteps.push_back(step);
   }
+  if (fObserver) fObserver(fPhase, report);
   if (!fEnabled) return;
   const auto now = std::chrono::steady_clock::now();
   if (fDrawn && now - fLastDraw < std::chrono::milliseconds(100)) return;

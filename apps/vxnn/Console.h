@@ -3,8 +3,10 @@
 // which cancels through the library's cancel object.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -64,6 +66,11 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   // True when standard error is a terminal.
   static bool StderrIsTerminal();
 
+  // A host that shows progress its own way (a callback of a Python caller)
+  // gets every report with the phase it belongs to, drawn or not.
+  using Observer = std::function<void(const std::string& phase, VXCommon_1_2::ProgressReport&)>;
+  void SetObserver(Observer observer) { fObserver = std::move(observer); }
+
  private:
   bool RecordsSteps() const { return fPhase == "training" || fPhase == "cross-validating"; }
   std::ostream& fOut;
@@ -76,13 +83,23 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   int fFewestUnits = 0, fMostUnits = 0;
   std::vector<TrainingStep> fSteps;
   std::chrono::steady_clock::time_point fLastDraw{};
+  Observer fObserver;
 };
 
-// Answers the library's cancel queries from a flag that SIGINT sets.
+// Answers the library's cancel queries from a flag that SIGINT sets, and
+// from the run's own request flag when the host gives one: a host that
+// runs several trainings at once (threads of a Python process) cancels one
+// without touching the others.
 class InterruptCancel : public VXCommon_1_2::VXQueryCancel {
  public:
-  bool QueryCancel() override { return Interrupted(); }
+  bool QueryCancel() override { return Requested(); }
+  bool Requested() const { return Interrupted() || (fRequest && fRequest->load()); }
+  // request must outlive the runs this object cancels; null: SIGINT only.
+  void SetRequest(const std::atomic<bool>* request) { fRequest = request; }
   static bool Interrupted();
+
+ private:
+  const std::atomic<bool>* fRequest = nullptr;
 };
 
 // Installs the SIGINT handler for its lifetime and puts the previous one

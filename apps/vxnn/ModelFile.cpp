@@ -66,29 +66,39 @@ void SaveModel(const INeuralAlgorithm& algorithm, const std::string& path, Model
   file.Commit();
 }
 
-ModelType DetectModelType(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw InputError(path + ": cannot open the model file");
-  // Enough for the XML declaration, the document type, the root and its
-  // notice before the first object.
-  char head[1024] = {};
-  in.read(head, sizeof head);
-  const std::string start(head, static_cast<std::size_t>(in.gcount()));
-  if (start.empty()) throw InputError(path + ": the model file is empty");
+namespace {
+
+// The form and kind told by the first bytes of a saved model.
+ModelType TypeOfHead(const std::string& start, const std::string& name) {
+  if (start.empty()) throw InputError(name + ": the model file is empty");
   if (start.compare(0, 6, "MLPSet") == 0) return {ModelFormat::kBinary, NetworkKind::kMLP};
   if (start.compare(0, 6, "RBFSet") == 0) return {ModelFormat::kBinary, NetworkKind::kRBF};
   const std::size_t first = start.find_first_not_of(" \t\r\n");
   if (first != std::string::npos && start.compare(first, 5, "<?xml") == 0) {
     const std::string object = "<object name=\"";
     const std::size_t at = start.find(object);
-    const std::size_t name = at == std::string::npos ? at : at + object.size();
-    if (name != std::string::npos && start.compare(name, 12, "RBFSettings\"") == 0)
+    const std::size_t objectName = at == std::string::npos ? at : at + object.size();
+    if (objectName != std::string::npos && start.compare(objectName, 12, "RBFSettings\"") == 0)
       return {ModelFormat::kXML, NetworkKind::kRBF};
     // Anything else is left to the perceptron's reader, which names what
     // it could not read.
     return {ModelFormat::kXML, NetworkKind::kMLP};
   }
-  throw InputError(path + ": not a vxnn model file");
+  throw InputError(name + ": not a vxnn model file");
+}
+
+// Enough for the XML declaration, the document type, the root and its
+// notice before the first object.
+constexpr std::size_t kHeadBytes = 1024;
+
+}  // namespace
+
+ModelType DetectModelType(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw InputError(path + ": cannot open the model file");
+  char head[kHeadBytes] = {};
+  in.read(head, sizeof head);
+  return TypeOfHead(std::string(head, static_cast<std::size_t>(in.gcount())), path);
 }
 
 namespace {
@@ -131,6 +141,16 @@ LoadedModel LoadModel(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw InputError(path + ": cannot open the model file");
   Restore(model, in, path, SyntheticSource);
+  return model;
+}
+
+LoadedModel LoadModelFromBytes(const std::string& bytes, const std::string& name) {
+  LoadedModel model;
+  const ModelType type = TypeOfHead(bytes.substr(0, kHeadBytes), name);
+  model.fFormat = type.fFormat;
+  model.fKind = type.fKind;
+  std::istringstream in(bytes);
+  Restore(model, in, name, SyntheticSource);
   return model;
 }
 

@@ -59,6 +59,9 @@ struct LoadedModel {
 // with its variable list. The library's own read-failure message, which it
 // writes to standard error, becomes part of that one error line instead.
 LoadedModel LoadModel(const std::string& path);
+// The same from a saved model held in memory (either form); name stands
+// for the file in messages.
+LoadedModel LoadModelFromBytes(const std::string& bytes, const std::string& name);
 
 // Raw records for a saved variable list (the caller's, read from its data).
 using RecordsFor = std::function<RecordSource(const NNVarList&)>;

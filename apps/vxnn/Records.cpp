@@ -107,6 +107,28 @@ double RecordMaker::Value(int variable, const std::string& cell, CellProblem& pr
   }
 }
 
+double RecordMaker::ReadValue(int variable, const std::string& cell, CellProblem& problem,
+                              int* imputed, int* unknown) const {
+  const double value = Value(variable, cell, problem);
+  const double fill = fFill[static_cast<std::size_t>(variable)];
+  if (problem == CellProblem::kMissing && !VXMV::IsMissing(fill)) {
+    problem = CellProblem::kNone;
+    if (imputed) ++*imputed;
+    return fill;
+  }
+  // Code 0 is the most frequent training category (see BuildVarList), the
+  // value a missing categorical input takes; a numeric input takes the
+  // training mean.
+  const double unknownFill = fUnknownFill[static_cast<std::size_t>(variable)];
+  if ((problem == CellProblem::kUnseenCategory || problem == CellProblem::kNotANumber) &&
+      !VXMV::IsMissing(unknownFill)) {
+    problem = CellProblem::kNone;
+    if (unknown) ++*unknown;
+    return unknownFill;
+  }
+  return value;
+}
+
 RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
                               bool checkTargets, int* imputed, int* unknown) const {
   const int n = static_cast<int>(fList.Size());
@@ -122,23 +144,7 @@ RecordIssue RecordMaker::Make(const std::vector<std::string>& row, VXCommon_1_2:
       continue;
     }
     CellProblem problem;
-    record[v] = Value(v, row[static_cast<std::size_t>(column)], problem);
-    const double fill = fFill[static_cast<std::size_t>(v)];
-    if (problem == CellProblem::kMissing && !VXMV::IsMissing(fill)) {
-      record[v] = fill;
-      if (imputed) ++*imputed;
-      continue;
-    }
-    // Code 0 is the most frequent training category (see BuildVarList), the
-    // value a missing categorical input takes; a numeric input takes the
-    // training mean.
-    const double unknownFill = fUnknownFill[static_cast<std::size_t>(v)];
-    if ((problem == CellProblem::kUnseenCategory || problem == CellProblem::kNotANumber) &&
-        !VXMV::IsMissing(unknownFill)) {
-      record[v] = unknownFill;
-      if (unknown) ++*unknown;
-      continue;
-    }
+    record[v] = ReadValue(v, row[static_cast<std::size_t>(column)], problem, imputed, unknown);
     if (problem != CellProblem::kNone && !issue) {
       issue.fProblem = problem;
       issue.fVariable = v;

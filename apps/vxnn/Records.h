@@ -66,6 +66,13 @@ class RecordMaker {
   RecordIssue Make(const std::vector<std::string>& row, VXCommon_1_2::Record& record,
                    bool checkTargets, int* imputed = nullptr, int* unknown = nullptr) const;
 
+  // The value of one field read from its cell, as Make reads it: filled in
+  // (and counted) as the options say, problem left kNone then; otherwise
+  // the missing value and the problem. A host that holds its data by column
+  // reads each distinct cell once this way.
+  double ReadValue(int variable, const std::string& cell, CellProblem& problem,
+                   int* imputed = nullptr, int* unknown = nullptr) const;
+
   // Texts that count as missing per column name (--missing), beyond the
   // user-missing values the list holds: a text such as "NA" in a numeric
   // column cannot be one of those, and is missing rather than not a number.

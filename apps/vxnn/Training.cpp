@@ -136,9 +136,17 @@ void ApplyMethod(const TrainOptions& o, MLPSettings& s) {
   if (o.fMinLearningRate) s.SetEtaLow(*o.fMinLearningRate);
   if (o.fMomentum) s.SetAlpha(*o.fMomentum);
   if (o.fWeightRange) s.SetRandomWeightRange(-*o.fWeightRange, *o.fWeightRange);
-  if (o.fSeed) s.SetRandomSeed(*o.fSeed);
-  if (o.fSamplingSeed) s.SetRandomSeedSampling(*o.fSamplingSeed);
+  if (o.fSeed) s.SetRandomSeed(LibrarySeed(*o.fSeed));
+  if (o.fSamplingSeed) s.SetRandomSeedSampling(LibrarySeed(*o.fSamplingSeed));
 }
+
+}  // namespace
+
+unsigned LibrarySeed(unsigned seed) {
+  return seed % kPortableModulus == 0 ? kPortableModulus - 1 : seed;
+}
+
+namespace {
 
 void ApplyStopRules(const TrainOptions& o, MLPSettings& s) {
   Require(o.fMaxDataPasses, o.fMaxDataPasses && *o.fMaxDataPasses >= 1,
@@ -603,7 +611,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, watched));
   ThrowIfSourceFailed(&train);
   ThrowIfSourceFailed(test);
-  if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+  if (r.fCancel.Requested()) throw Interrupted("training cancelled");
   if (!fit.fAlgorithm)
     throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
   INeuralAlgorithm& a = *fit.fAlgorithm;
@@ -615,7 +623,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
     progress.Finish();
     ThrowIfSourceFailed(&train);
     ThrowIfSourceFailed(test);
-    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (r.fCancel.Requested()) throw Interrupted("training cancelled");
     if (!status.IsOK() || !a.GetStatus().IsOK())
       throw InputError("the architecture search failed (" +
                        Code(status.IsOK() ? a.GetStatus() : status) + ")");
@@ -641,7 +649,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
     progress.Finish();
     ThrowIfSourceFailed(&train);
     ThrowIfSourceFailed(test);
-    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (r.fCancel.Requested()) throw Interrupted("training cancelled");
     if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
       throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
   }
@@ -1229,6 +1237,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   const std::string sourceName = rows->Name();
 
   auto result = std::make_unique<TrainResult>();
+  result->fCancel.SetRequest(o.fCancelRequest);
   result->fSource = sourceName;
   result->fTestFraction = o.fTestFraction;
   result->fPartitionSeed = o.fPartitionSeed;
@@ -1315,7 +1324,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   INeuralAlgorithm& a = *result->fAlgorithm;
   if (o.fImportance) {
     const VXStatus s = a.ComputeSensitivity(result->fImportance);
-    if (InterruptCancel::Interrupted()) throw Interrupted("training cancelled");
+    if (result->fCancel.Requested()) throw Interrupted("training cancelled");
     if (!s.IsOK() || !a.GetStatus().IsOK())
       throw InputError("predictor importance could not be computed (" +
                        Code(s.IsOK() ? a.GetStatus() : s) + ")");

@@ -2,6 +2,7 @@
 // with its figures on the training and test sets.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +101,9 @@ struct TrainOptions {
   // them, and the run waits kHostStepsWithoutImprovement iterations for a
   // better test error.
   bool fTestErrorDecides = false;
+  // A host's own request to cancel this run, besides Ctrl-C (see
+  // InterruptCancel); it must outlive TrainModel. Null: Ctrl-C only.
+  const std::atomic<bool>* fCancelRequest = nullptr;
 };
 
 // Settings for a list and a number of training records, with the options
@@ -112,6 +116,14 @@ struct TrainOptions {
 // rule stands. With fTestErrorDecides, the stop rules the user left alone
 // follow the host's early-stopping defaults (see TrainOptions).
 MLPSettings MakeSettings(const TrainOptions& options, const NNVarList& list, int nTrainRecords);
+// The seed handed to the library for a seed the user gave. The library's
+// portable generator multiplies its state modulo 2^31 - 1, so a state of 0
+// (seed 0, the seed people type first, or a multiple of the modulus) stays
+// 0: every initial weight would be the same and the hidden units would
+// never tell apart. Such seeds become kPortableModulus - 1; every other
+// seed is handed on as it is.
+unsigned LibrarySeed(unsigned seed);
+constexpr unsigned kPortableModulus = 2147483647u;
 // Four times the input and output units, between 32 and 100.
 int HostClassifierUnits(int inputUnits, int outputUnits);
 constexpr int kHostClassifierMinUnits = 32, kHostClassifierMaxUnits = 100;

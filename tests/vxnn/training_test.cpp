@@ -17,6 +17,7 @@
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
+#include "vxneural/network/VXRandom.h"
 
 namespace {
 
@@ -36,6 +37,29 @@ TEST(HostDefaults, NoOptionsKeepTheLibraryDefaults) {
   const NNVarList regression =
       testhost::VarList(Shipped("diabetes.csv"), testhost::Targets({"progression"}));
   EXPECT_TRUE(vxnn::MakeSettings(TrainOptions(), regression, 42) == MLPSettings(regression, 42));
+}
+
+// The portable generator's state is multiplied modulo 2^31 - 1, so a state
+// of 0 stays 0; the host hands the library another seed for those, and
+// every other seed as it is.
+TEST(HostDefaults, SeedsTheGeneratorCannotUseAreReplaced) {
+  const struct {
+    unsigned given, library;
+  } table[] = {{0u, 2147483646u},          {2147483647u, 2147483646u},
+               {4294967294u, 2147483646u}, {1u, 1u},
+               {12345u, 12345u},           {2147483646u, 2147483646u},
+               {2147483648u, 2147483648u}, {4294967295u, 4294967295u}};
+  for (const auto& row : table) EXPECT_EQ(vxnn::LibrarySeed(row.given), row.library) << row.given;
+  TrainOptions o;
+  o.fSeed = 0;
+  o.fSamplingSeed = 0;
+  const MLPSettings s = vxnn::MakeSettings(o, Iris(), 42);
+  EXPECT_EQ(s.GetRandomSeed(), 2147483646u);
+  EXPECT_EQ(s.GetRandomSeedSampling(), 2147483646u);
+  // Seed 0 as given would draw nothing but zeros.
+  VXRandom zero(0u, true), replaced(vxnn::LibrarySeed(0u), true);
+  EXPECT_EQ(zero.Uniform(), 0.0);
+  EXPECT_GT(replaced.Uniform(), 0.0);
 }
 
 TEST(HostDefaults, OptionsReachTheSettings) {
