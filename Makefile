@@ -5,7 +5,7 @@ SANITIZE_DIR ?= build-sanitize
 BENCH_DIR    ?= build-bench
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test sanitize demo bench format clean
+.PHONY: all deps configure build test sanitize demo python bench format clean
 
 all: build
 
@@ -31,6 +31,12 @@ sanitize: deps
 demo: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target vxnn
 	./$(BUILD_DIR)/bin/vxnn demo
+
+# The Python package, built and installed for the system's python3 (see
+# python/CMakeLists.txt for where).
+python: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target _vxneural
+	cmake --install $(BUILD_DIR) --component python
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF -DVXNN_BUILD_BENCH=ON

@@ -13,6 +13,10 @@ packages=(
   libcli11-dev            # vxnn: command-line parsing
   nlohmann-json3-dev      # vxnn: JSON output
   chromium                # the report page's browser test (headless)
+  python3-dev pybind11-dev python3-pybind11  # the Python package's extension module
+  python3-numpy python3-pandas python3-sklearn  # ... and what it works with
+  python3-pytest          # its tests
+  python3-setuptools python3-wheel python3-venv  # pip install ./python
 )
 
 missing=()
