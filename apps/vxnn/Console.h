@@ -93,13 +93,19 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
 class InterruptCancel : public VXCommon_1_2::VXQueryCancel {
  public:
   bool QueryCancel() override { return Requested(); }
-  bool Requested() const { return Interrupted() || (fRequest && fRequest->load()); }
+  bool Requested() const {
+    return Interrupted() || fCancelled.load() || (fRequest && fRequest->load());
+  }
+  // Cancels every run this object serves, from any thread: the first fit
+  // of several in parallel to fail stops the others.
+  void Cancel() { fCancelled.store(true); }
   // request must outlive the runs this object cancels; null: SIGINT only.
   void SetRequest(const std::atomic<bool>* request) { fRequest = request; }
   static bool Interrupted();
 
  private:
   const std::atomic<bool>* fRequest = nullptr;
+  std::atomic<bool> fCancelled{false};
 };
 
 // Installs the SIGINT handler for its lifetime and puts the previous one

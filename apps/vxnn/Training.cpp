@@ -1,10 +1,14 @@
 #include "Training.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <map>
+#include <sstream>
+#include <thread>
 
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
@@ -752,6 +756,11 @@ SizeCandidate Sized(int units, double overlap, bool toStopRules = false) {
   return c;
 }
 
+unsigned SelectionThreads(const TrainOptions& o) {
+  if (o.fSelectionThreads > 0) return static_cast<unsigned>(o.fSelectionThreads);
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 // The options that fit one candidate size.
 TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const SizeCandidate& c) {
   TrainOptions t = o;
@@ -771,8 +780,7 @@ TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const Size
 // the options as given when the selection cannot run. A perceptron tries
 // MlpUnitGrid; an RBF network tries RbfCentreGrid at its overlap, then
 // OverlapGrid at the best count unless --overlap fixed it.
-TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
-                        ProgressBar& progress) {
+TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) {
   const bool rbf = which == Candidate::kRBF;
   SizeSelection sel;
   sel.fNetwork = CandidateName(which);
@@ -835,44 +843,86 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
         (inner[k] == 0 ? innerStop : innerTrain)[f].push_back(outFold[f][k]);
     }
   }
-  auto fitFold = [&](const TrainOptions& t, std::size_t f) {
+  auto fitFold = [&](const TrainOptions& t, std::size_t f, ProgressBar& own) {
     IndexedRecordIter all(records, outFold[f]);
     if (rbf || !t.fEarlyStopping.value_or(true))
-      return FitOn(which, t, r, all, all.Count(), nullptr, 0, Purpose::kSelect, progress);
+      return FitOn(which, t, r, all, all.Count(), nullptr, 0, Purpose::kSelect, own);
     IndexedRecordIter train(records, innerTrain[f]), stop(records, innerStop[f]);
     const Fit held =
-        FitOn(which, t, r, train, train.Count(), &stop, stop.Count(), Purpose::kSelect, progress);
+        FitOn(which, t, r, train, train.Count(), &stop, stop.Count(), Purpose::kSelect, own);
     const RefitLimit limit = RefitLimitFor(
         static_cast<const MLPSettings&>(*held.fAlgorithm->GetSettings()), held.fBestPasses);
     return FitOn(which, RefitOptions(t, held, limit), r, all, all.Count(), nullptr, 0,
-                 Purpose::kRefit, progress);
+                 Purpose::kRefit, own);
   };
-  auto measure = [&](SizeCandidate c) {
-    const auto started = std::chrono::steady_clock::now();
-    const TrainOptions t = CandidateOptions(o, which, c);
-    double sum = 0.0;
-    try {
-      for (std::size_t f = 0; f < inFold.size(); ++f) {
-        const Fit fit = fitFold(t, f);
-        IndexedRecordIter test(records, inFold[f]);
-        // Judged by what the user is shown, the share misclassified or
-        // the relative error: early-stopped and fully trained networks are
-        // compared on the same footing.
-        const double loss = HeldOutLoss(Evaluate(*fit.fAlgorithm, test, test.Count()).fStats);
-        if (VXMV::IsMissing(loss)) {
+  // The candidates of one round, every fold of every candidate fitted on
+  // its own thread as threads come free. Each fit reads only the shared
+  // records and writes only its own result, and the losses are summed per
+  // candidate in fold order afterwards, so that the choice, and the model,
+  // are the same for any number of threads.
+  auto measureRound = [&](const std::vector<SizeCandidate>& round) {
+    struct Task {
+      double fLoss = VXMV::gMissingValue;
+      std::string fLeftOut;
+      std::exception_ptr fFailure;  // anything but a refusal of the data: rethrown
+      double fSeconds = 0.0;
+    };
+    const std::size_t nFolds = inFold.size();
+    std::vector<Task> tasks(round.size() * nFolds);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+      for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) {
+        Task& task = tasks[i];
+        const std::size_t f = i % nFolds;
+        const auto started = std::chrono::steady_clock::now();
+        try {
+          std::ostringstream quiet;
+          ProgressBar own(quiet, false);
+          const Fit fit = fitFold(CandidateOptions(o, which, round[i / nFolds]), f, own);
+          IndexedRecordIter test(records, inFold[f]);
+          // Judged by what the user is shown, the share misclassified or
+          // the relative error: early-stopped and fully trained networks
+          // are compared on the same footing.
+          task.fLoss = HeldOutLoss(Evaluate(*fit.fAlgorithm, test, test.Count()).fStats);
+        } catch (const InputError& e) {
+          task.fLeftOut = e.what();
+        } catch (...) {
+          task.fFailure = std::current_exception();
+          r.fCancel.Cancel();  // the other fits end at their next poll
+        }
+        task.fSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      }
+    };
+    const unsigned threads = std::min<std::size_t>(SelectionThreads(o), tasks.size());
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
+    for (const Task& task : tasks)
+      if (task.fFailure) std::rethrow_exception(task.fFailure);
+    for (std::size_t c = 0; c < round.size(); ++c) {
+      SizeCandidate candidate = round[c];
+      double sum = 0.0;
+      for (std::size_t f = 0; f < nFolds; ++f) {
+        const Task& task = tasks[c * nFolds + f];
+        candidate.fSeconds += task.fSeconds;
+        if (!task.fLeftOut.empty()) {
+          candidate.fLeftOut = task.fLeftOut;
+          break;
+        }
+        if (VXMV::IsMissing(task.fLoss)) {
           sum = VXMV::gMissingValue;
           break;
         }
-        sum += loss;
-        c.fFoldLosses.push_back(loss);
+        sum += task.fLoss;
+        candidate.fFoldLosses.push_back(task.fLoss);
       }
-    } catch (const InputError& e) {
-      c.fLeftOut = e.what();
+      candidate.fLoss = VXMV::IsMissing(sum) ? sum : sum / folds;
+      sel.fCandidates.push_back(candidate);
     }
-    c.fLoss = VXMV::IsMissing(sum) ? sum : sum / folds;
-    c.fSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    sel.fCandidates.push_back(c);
   };
+  auto measure = [&](const SizeCandidate& c) { measureRound({c}); };
 
   const int foldTrain = n - (n + folds - 1) / folds;
   int ruleIndex = -1;  // the rule's size, trained the better way
@@ -892,11 +942,15 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     counts.push_back(sel.fRuleUnits);
     std::sort(counts.begin(), counts.end());
     counts.erase(std::unique(counts.begin(), counts.end()), counts.end());
-    for (int k : counts) measure(Sized(k, base));
+    std::vector<SizeCandidate> round;
+    for (int k : counts) round.push_back(Sized(k, base));
+    measureRound(round);
     const int best = LeastLoss(sel.fCandidates);
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
-      for (double overlap : OverlapGrid(base)) measure(Sized(k, overlap));
+      round.clear();
+      for (double overlap : OverlapGrid(base)) round.push_back(Sized(k, overlap));
+      measureRound(round);
       // Wider basis functions may want another number of them: when the
       // overlap moved, the counts next to the chosen one are tried at it,
       // on in the direction that keeps lowering the loss (a climb of a few
@@ -930,14 +984,18 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     ruled.fSizeSelection = SizeSelectionMode::kRule;
     sel.fRuleUnits =
         MakeSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept)).GetNumHiddenUnits(1);
-    if (o.fEarlyStopping.value_or(true)) measure(Sized(sel.fRuleUnits, 0.0, false));
-    if (!o.fEarlyStopping.value_or(false)) measure(Sized(sel.fRuleUnits, 0.0, true));
+    std::vector<SizeCandidate> ways;
+    if (o.fEarlyStopping.value_or(true)) ways.push_back(Sized(sel.fRuleUnits, 0.0, false));
+    if (!o.fEarlyStopping.value_or(false)) ways.push_back(Sized(sel.fRuleUnits, 0.0, true));
+    measureRound(ways);
     const int way = LeastLoss(sel.fCandidates);
     const bool toStopRules =
         way >= 0 ? sel.fCandidates[static_cast<std::size_t>(way)].fToStopRules : false;
     ruleIndex = way;
+    std::vector<SizeCandidate> sizes;
     for (int h : MlpUnitGrid())
-      if (h != sel.fRuleUnits) measure(Sized(h, 0.0, toStopRules));
+      if (h != sel.fRuleUnits) sizes.push_back(Sized(h, 0.0, toStopRules));
+    measureRound(sizes);
   }
   const int least = LeastLoss(sel.fCandidates);
   const int best = ChooseOverRule(sel.fCandidates, ruleIndex);
@@ -988,7 +1046,7 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
   // Options the library refuses are reported for the records the kept
   // model trains on, before any fold is fitted.
   SettingsFor(which, o, *r.fList, static_cast<int>(r.fTrainCounts.fKept));
-  const TrainOptions chosen = SelectSize(which, o, r, progress);
+  const TrainOptions chosen = SelectSize(which, o, r);
   Fit fit = FitOn(which, chosen, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
                   static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
   const SizeSelection& sel = r.fSizeSelections.back();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace VXCommon_1_2 {
@@ -42,7 +43,8 @@ class VXTempFileNameMaker {
 // temporary directory by default, the working directory when there is none).
 // The salt, 16 hexadecimal digits drawn once per maker, keeps makers in one
 // or several processes that share a directory from colliding; a name whose
-// file exists already is skipped. The maker creates no file.
+// file exists already is skipped. The maker creates no file. Several threads
+// may ask one maker for names at once.
 class VXDefaultTempFileNameMaker : public VXTempFileNameMaker {
  public:
   explicit VXDefaultTempFileNameMaker(std::string directory = "", std::string prefix = "vxnn");
@@ -54,6 +56,7 @@ class VXDefaultTempFileNameMaker : public VXTempFileNameMaker {
   std::string fPrefix;
   std::uint64_t fCounter = 0;
   std::uint64_t fSalt;
+  std::mutex fMutex;  // guards fCounter
 };
 
 }  // namespace VXCommon_1_2

@@ -58,6 +58,7 @@ std::string VXDefaultTempFileNameMaker::GetTempFileName() {
   // A name is skipped when a file of that name exists already; after a few
   // such clashes something else is wrong, and the next name is handed out.
   constexpr int kAttempts = 64;
+  std::lock_guard<std::mutex> lock(fMutex);
   std::filesystem::path path;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     ++fCounter;

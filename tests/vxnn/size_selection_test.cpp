@@ -192,6 +192,51 @@ TEST(SizeSelection, RbfCountFromDataWhereTheAnswerIsKnown) {
   EXPECT_EQ(testhost::Count(text.str(), "  (kept)"), 1) << text.str();
 }
 
+// The folds of a round are fitted side by side; the losses, the choice and
+// the model are the same, bit for bit, whatever the number of threads.
+TEST(SizeSelection, SameChoiceAndModelForAnyNumberOfThreads) {
+  std::ostringstream csv;
+  csv << "x,y,colour,label\n";
+  for (int i = 0; i < 120; ++i)
+    csv << std::sin(0.37 * i) << "," << std::cos(0.91 * i) << ","
+        << "rgb"[i % 3] << "," << (std::sin(0.37 * i) * std::cos(0.91 * i) > 0 ? "p" : "q") << "\n";
+  const CsvTable table = testhost::CsvFromText(csv.str());
+  for (const NetworkKind kind : {NetworkKind::kMLP, NetworkKind::kRBF}) {
+    std::vector<std::vector<double>> losses;
+    std::vector<double> outputs;
+    for (const int threads : {1, 2, 3, 8}) {
+      TrainOptions o;
+      o.fDescribe.fTargets = {"label"};
+      o.fNetwork = kind;
+      o.fImportance = false;
+      o.fSelectionThreads = threads;
+      ProgressBar quiet(std::cerr, false);
+      const auto r = TrainModel(table, "xy.csv", o, quiet);
+      ASSERT_EQ(r->fSizeSelections.size(), 1u);
+      std::vector<std::vector<double>> mine;
+      for (const SizeCandidate& c : r->fSizeSelections[0].fCandidates)
+        mine.push_back(c.fFoldLosses);
+      ASSERT_GE(mine.size(), 3u);
+      std::vector<double> scored;
+      VXCommon_1_2::Record in(3), out;
+      for (int i = 0; i < 120; ++i) {
+        in[0] = std::sin(0.37 * i);
+        in[1] = std::cos(0.91 * i);
+        in[2] = i % 3;
+        ASSERT_TRUE(r->fAlgorithm->Score(in, out).IsOK());
+        scored.insert(scored.end(), out.GetAll(), out.GetAll() + out.Size());
+      }
+      if (threads == 1) {
+        losses = mine;
+        outputs = scored;
+      } else {
+        EXPECT_EQ(mine, losses) << threads << " threads";
+        EXPECT_EQ(scored, outputs) << threads << " threads";
+      }
+    }
+  }
+}
+
 // Below 20 usable records there is no selection: the size rule's network
 // is trained, and the summary says why.
 TEST(SizeSelection, TooFewRecordsKeepTheSizeRule) {
