@@ -117,7 +117,7 @@ def describe(path, task, coded):
             "classes": classes}
 
 
-def sklearn_fit(task, train, test, seed, coded):
+def sklearn_fit(task, train, test, seed, coded, timings=None):
     """scikit-learn's MLP with its defaults in the usual pipeline; the test
     predictions and the seconds of the fit."""
     header, body = compare.read_split(train)
@@ -138,7 +138,8 @@ def sklearn_fit(task, train, test, seed, coded):
     encode = ColumnTransformer([("numbers", numbers, numeric),
                                 ("categories", categories, categorical)])
     y = [r[-1].strip() for r in body]
-    return defaults.sklearn_mlp(task, seed, [encode], matrix(body), y, matrix(test_body))
+    return defaults.sklearn_mlp(task, seed, [encode], matrix(body), y, matrix(test_body),
+                                timings)
 
 
 def figure(task, train, test, predictions):
