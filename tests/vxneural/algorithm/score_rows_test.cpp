@@ -37,6 +37,8 @@ struct Shape {
   std::function<void(NeuralSettings&)> adjust;
 };
 
+void PrintTo(const Shape& shape, std::ostream* os) { *os << shape.name; }
+
 const std::vector<Shape>& Shapes() {
   static const std::vector<Shape> shapes{
       {"MlpOneHiddenCategorical", false, kCategoricalTarget, false, true, {}},
