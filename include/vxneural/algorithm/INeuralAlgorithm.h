@@ -104,8 +104,9 @@ class INeuralAlgorithm {
   // inStride below the record's width (error 50010, the input count
   // differs); a null `out` with n > 0, or an outStride below the number of
   // output units (error 50011). Refused as the second Score refuses, with
-  // every output missing: a cancelled algorithm or one whose stored status
-  // is an error (a copy of that status), no network (warning 6).
+  // every output missing: an algorithm whose stored status is an error (a
+  // copy of that status), a cancelled one (error 1 when no error is
+  // stored), one without a network (warning 6).
   virtual VXCommon_1_2::VXStatus ScoreRows(const double* in, int n, int inStride, double* out,
                                            int outStride) const = 0;
   virtual VXCommon_1_2::VXStatus ExportModelXML(
