@@ -89,6 +89,26 @@ class INeuralAlgorithm {
   // changed.
   virtual VXCommon_1_2::VXStatus Score(const VXCommon_1_2::Record& in,
                                        VXCommon_1_2::Record& out) const = 0;
+  // Scores n raw records of the inputs alone, each laid out as the record
+  // Score takes (one field per Input variable, in list order; an algorithm
+  // without a variable list takes encoded records), record i's fields at
+  // in[i * inStride ...], into out: record i's network outputs, as the
+  // second Score gives them (probabilities for a cross-entropy network), at
+  // out[i * outStride ...]. The records go through the network in blocks. A
+  // record that cannot be scored gets missing outputs (VXMV::gMissingValue)
+  // and scoring goes on; the status returned is the first such failure, or
+  // OK. Safe to call from several threads at once on one algorithm: it
+  // keeps its buffers to itself.
+  //
+  // Refused, with nothing written: n < 0, a null `in` with n > 0, or an
+  // inStride below the record's width (error 50010, the input count
+  // differs); a null `out` with n > 0, or an outStride below the number of
+  // output units (error 50011). Refused as the second Score refuses, with
+  // every output missing: an algorithm whose stored status is an error (a
+  // copy of that status), a cancelled one (error 1 when no error is
+  // stored), one without a network (warning 6).
+  virtual VXCommon_1_2::VXStatus ScoreRows(const double* in, int n, int inStride, double* out,
+                                           int outStride) const = 0;
   virtual VXCommon_1_2::VXStatus ExportModelXML(
       std::ostream& out, int flags, const VXCommon_1_2::VXApplicInfo4XML* info) const = 0;
   virtual VXCommon_1_2::VXStatus ExportModelStatXML(

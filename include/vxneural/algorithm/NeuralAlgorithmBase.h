@@ -6,6 +6,7 @@
 // how it trains and the counters of its saved block.
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -114,6 +115,10 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
   const NNOutputList& Score(const VXCommon_1_2::Record& in) override;
   VXCommon_1_2::VXStatus Score(const VXCommon_1_2::Record& in,
                                VXCommon_1_2::Record& out) const override;
+  // Encodes each block of records into buffers of the call's own, then
+  // scores the block through the network's RowScorer.
+  VXCommon_1_2::VXStatus ScoreRows(const double* in, int n, int inStride, double* out,
+                                   int outStride) const override;
   VXCommon_1_2::VXStatus ExportModelXML(std::ostream& out, int flags,
                                         const VXCommon_1_2::VXApplicInfo4XML* info) const override;
   VXCommon_1_2::VXStatus ExportModelStatXML(
@@ -228,7 +233,8 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
   // count (iterations, records) after the data passes.
   void DisplayCounters(std::ostream& out, const char* countLabel, int count) const;
 
-  mutable bool fCanceled = false;
+  // Atomic: ScoreRows asks for it from several threads at once.
+  mutable std::atomic<bool> fCanceled{false};
   std::unique_ptr<NNDataPreparator> fDataPreparator;
   NNOutputList fOutList;
   // The states work through their own pointer to this algorithm, which lets

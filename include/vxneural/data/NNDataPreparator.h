@@ -4,9 +4,11 @@
 // scoring.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -94,6 +96,10 @@ class NNDataPreparator {
   // encoded).
   VXCommon_1_2::VXStatus EncodeInputs(const VXCommon_1_2::Record& raw,
                                       VXCommon_1_2::Record& encoded) const;
+  // The same from nValues raw fields at values into the I units at units.
+  // Safe to call from several threads at once (with the Record form too),
+  // as long as no thread changes the list through GetVarList meanwhile.
+  VXCommon_1_2::VXStatus EncodeInputs(const double* values, int nValues, double* units) const;
 
   // Null until prepared, or when there is no test source / no record kept.
   VXCommon_1_2::MultiPassRecordIter* GetTrainData() { return fEncodedTrain.get(); }
@@ -154,9 +160,14 @@ class NNDataPreparator {
   // through the writable list replaces the object, so both are taken again
   // from the variables when fEncodersStale (at construction and whenever
   // the writable list was handed out).
+  // Encoding is const and may run on several threads at once: the first
+  // to find the encoders stale takes them again under the lock, and the
+  // others wait for it rather than read a half-built plan.
   void RefreshEncoders() const;
+  void EnsureEncoders() const;
   mutable std::vector<const NNLinearEncoder*> fContEncoders;
-  mutable bool fEncodersStale = true;
+  mutable std::atomic<bool> fEncodersStale{true};
+  mutable std::mutex fRefreshLock;
   std::string fTempFileDir;
 
   // Variable indices of the Input variables, in order.

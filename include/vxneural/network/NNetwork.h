@@ -23,6 +23,7 @@ namespace VXNeural {
 namespace detail {
 class MLPBlockPass;
 class RBFBlockPass;
+class RowScorer;
 }  // namespace detail
 }  // namespace VXNeural
 
@@ -41,7 +42,8 @@ class RBFBlockPass;
 //
 // The network owns its layers. It keeps a pointer to the settings it was
 // built from (for the host's cancel object); they must outlive it or be
-// replaced with SetSettings. One network is used by one thread at a time.
+// replaced with SetSettings. One network is used by one thread at a time,
+// but for RowScorers (network/RowScorer.h), which only read it.
 class NNetwork {
  public:
   // An empty MLP network (no layers, every count 0), to be filled by a reader.
@@ -222,6 +224,9 @@ class NNetwork {
   void Display(std::ostream& out) const;
 
  private:
+  // Scoring many records reads the layers as the blocked passes do, with
+  // buffers of its own.
+  friend class VXNeural::detail::RowScorer;
   // The values of a saved network, read and checked before the network
   // changes.
   struct Saved;

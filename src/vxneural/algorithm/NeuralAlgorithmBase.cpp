@@ -9,6 +9,7 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/AlgorithmContext.h"
 #include "data/SourceCheck.h"
+#include "network/RowScorer.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/PMMLExport.h"
@@ -467,6 +468,61 @@ VXStatus NeuralAlgorithmBase::Score(const Record& in, Record& out) const {
   out.Resize(fNetwork->GetNumOutputs());
   fNetwork->Score(status, inputs->GetAll(), out.GetAll());
   return status;
+}
+
+VXStatus NeuralAlgorithmBase::ScoreRows(const double* in, int n, int inStride, double* out,
+                                        int outStride) const {
+  using VXNeural::detail::RowScorer;
+  if (n < 0 || (n > 0 && in == nullptr)) return VXStatus(codes::kInputCountDiffers, false);
+  if (n > 0 && out == nullptr) return VXStatus(codes::kOutputCategoriesDiffer, false);
+  const int width = fDataPreparator ? fDataPreparator->GetVarList().GetNumInputVars()
+                                    : (fNetwork ? fNetwork->GetNumInputs() : 0);
+  const int outputs = fNetwork ? std::max(fNetwork->GetNumOutputs(), 0) : 0;
+  if (inStride < 0 || inStride < width) return VXStatus(codes::kInputCountDiffers, false);
+  if (outStride < 0 || outStride < outputs) return VXStatus(codes::kOutputCategoriesDiffer, false);
+  auto outRow = [&](int i) { return out + static_cast<std::ptrdiff_t>(i) * outStride; };
+  auto missing = [&](int i) { std::fill_n(outRow(i), outputs, VXMV::gMissingValue); };
+  // Refused as the one-record Score refuses, but never with an OK status
+  // beside outputs that are all missing: a cancel the stored status has
+  // not yet recorded answers code 1.
+  const bool gated = Gated();
+  if (gated || fNetwork == nullptr) {
+    for (int i = 0; i < n; ++i) missing(i);
+    if (!gated) return VXStatus(codes::kNotAvailable, true);
+    return fStatus.IsError() ? fStatus : VXStatus(codes::kCancelled, false);
+  }
+  if (n == 0) return VXStatus();
+  // Everything written below is the call's own: the encoded block, the
+  // scorer's packed weights and unit values. The network and the
+  // preparator are only read.
+  RowScorer scorer(*fNetwork);
+  const int units = fNetwork->GetNumInputs();
+  std::vector<double> encoded(fDataPreparator ? static_cast<std::size_t>(RowScorer::kBlock) * units
+                                              : 0);
+  const double* rows[RowScorer::kBlock];
+  double* outRows[RowScorer::kBlock];
+  VXStatus first;
+  for (int start = 0; start < n; start += RowScorer::kBlock) {
+    const int end = std::min(n, start + RowScorer::kBlock);
+    int filled = 0;
+    for (int i = start; i < end; ++i) {
+      const double* record = in + static_cast<std::ptrdiff_t>(i) * inStride;
+      if (fDataPreparator) {
+        double* encodedRow = &encoded[static_cast<std::size_t>(filled) * units];
+        const VXStatus status = fDataPreparator->EncodeInputs(record, width, encodedRow);
+        if (!status.IsOK()) {
+          missing(i);
+          if (first.IsOK()) first = status;
+          continue;
+        }
+        record = encodedRow;
+      }
+      rows[filled] = record;
+      outRows[filled++] = outRow(i);
+    }
+    scorer.Score(rows, filled, outRows);
+  }
+  return first;
 }
 
 VXStatus NeuralAlgorithmBase::ExportModelXML(std::ostream& out, int flags,

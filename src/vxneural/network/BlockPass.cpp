@@ -141,6 +141,25 @@ void MLPBlockPass::Forward(int n) {
   }
 }
 
+void MLPBlockPass::ForwardScores(int n) {
+  for (int l = 1; l <= fNLayers; ++l) {
+    const std::ptrdiff_t ld = fLd[l], ldLower = fLd[l - 1];
+    double* z = fSums[l].data();
+    const double* bias = fBias[l].data();
+    for (int r = 0; r < n; ++r) std::copy(bias, bias + ld, z + r * ld);
+    Product(*fKernel, n, fUnits[l], fUnits[l - 1], RowsOf(l - 1, n), fWeightsT[l].data(), ld,
+            fWeightsN[l].data(), ldLower, z, ld, true);
+    double* y = fValues[l].data();
+    const bool softMax = l == fNLayers && fActivation[l] == VXNNCommon::kSoftMax;
+    for (int r = 0; r < n; ++r) {
+      if (softMax)
+        ScoreSoftMax(z + r * ld, y + r * ld);
+      else
+        ActivateRow(l, z + r * ld, y + r * ld);
+    }
+  }
+}
+
 const double* const* MLPBlockPass::RowsOf(int l, int n) {
   if (l == 0) return fInputRows.data();
   for (int r = 0; r < n; ++r)

@@ -59,6 +59,11 @@ class MLPBlockPass {
   const double* OutputRow(int r) const {
     return &fValues[fNLayers][static_cast<std::size_t>(r) * fLd[fNLayers]];
   }
+  // The forward pass of scoring, after Begin without log outputs: the first
+  // n rows' outputs (probabilities under SoftMax) at OutputRow. Each unit's
+  // activation is the one ScoreRecord applies, so that the two differ only
+  // in the order each unit's sum is added up in.
+  void ForwardScores(int n);
   // Back-propagation of the first n rows against their targets; the
   // gradient is summed in the pass's own buffers.
   void Backward(int n);

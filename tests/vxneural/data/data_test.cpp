@@ -234,6 +234,47 @@ TEST(ScoringRecord, HoldsTheInputsAloneWhereverTheTargetStands) {
   }
 }
 
+// Five continuous inputs on 0..8 make one run of linear maps (min/range:
+// v / 8, exact in binary); a missing value in any of its places refuses the record and
+// clears every unit, a value next to the missing one does not. The pointer
+// form encodes as the record form does.
+TEST(ScoringRecord, AMissingValueAnywhereInARunOfInputs) {
+  NNVarList list;
+  for (const char* name : {"a", "b", "c", "d", "e"})
+    list.AddContVar(name, "", 0.0, 8.0, 4.0, 4.0, INNVariable::kInput, INNVariable::kReal);
+  list.AddCatVar("y", "", 2, INNVariable::kNumericCategorical, INNVariable::kOutput,
+                 INNVariable::kInteger);
+  MLPSettings s(list, 10);
+  s.SetStandInputs(VXNNCommon::kMinRange);
+  NNDataPreparator p(list, s, nullptr, nullptr);
+  const double nearMissing = std::nextafter(kMissing, 0.0);
+  struct Case {
+    int at;
+    double value;
+    VXStatus status;
+    std::vector<double> units;
+  };
+  const std::vector<Case> cases{
+      {-1, 0.0, VXStatus(), {0.125, 0.25, 0.375, 0.5, 0.625}},
+      {0, kMissing, VXStatus(50018, false), std::vector<double>(5, 0.0)},
+      {1, kMissing, VXStatus(50018, false), std::vector<double>(5, 0.0)},
+      {3, kMissing, VXStatus(50018, false), std::vector<double>(5, 0.0)},
+      {4, kMissing, VXStatus(50018, false), std::vector<double>(5, 0.0)},
+      {2, nearMissing, VXStatus(), {0.125, 0.25, nearMissing / 8.0, 0.5, 0.625}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.at);
+    std::vector<double> values{1, 2, 3, 4, 5};
+    if (c.at >= 0) values[static_cast<std::size_t>(c.at)] = c.value;
+    Record scored;
+    EXPECT_EQ(p.EncodeInputs(Record(values), scored), c.status);
+    EXPECT_EQ(Values(scored), c.units);
+    std::vector<double> units(5, 9.0);
+    EXPECT_EQ(p.EncodeInputs(values.data(), 5, units.data()), c.status);
+    EXPECT_EQ(units, c.units);
+  }
+}
+
 // Without a name maker the C library makes each file in the settings'
 // directory, under six characters of its own and no prefix; a file lives as
 // long as the encoded source over it. A directory that cannot hold a file
