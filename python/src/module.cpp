@@ -104,7 +104,9 @@ class ColumnRows : public RowSource {
 };
 
 // A column from Python: a 1-d float64 array, or a pair (codes, texts).
-Column ColumnOf(const py::handle& item, std::size_t rows) {
+py::value_error InfiniteError(const std::string& column);
+
+Column ColumnOf(const py::handle& item, std::size_t rows, const std::string& name) {
   Column c;
   if (py::isinstance<py::tuple>(item)) {
     const auto pair = item.cast<py::tuple>();
@@ -129,7 +131,10 @@ Column ColumnOf(const py::handle& item, std::size_t rows) {
     throw py::value_error("every column must have one value per row");
   const auto view = values.unchecked<1>();
   c.fValues.resize(rows);
-  for (std::size_t i = 0; i < rows; ++i) c.fValues[i] = view(static_cast<py::ssize_t>(i));
+  for (std::size_t i = 0; i < rows; ++i) {
+    c.fValues[i] = view(static_cast<py::ssize_t>(i));
+    if (std::isinf(c.fValues[i])) throw InfiniteError(name);
+  }
   return c;
 }
 
@@ -401,8 +406,6 @@ class Model {
   LoadedModel fModel;
   std::vector<int> fInputs, fTargets;
   int fUnits = 0;
-  // The algorithm's record-by-record scoring keeps buffers of its own.
-  std::mutex fScoring;
 };
 
 // How one input is read from its column: a number copied (NaN: fill), or a
@@ -420,6 +423,19 @@ struct InputReader {
   std::unordered_map<double, double> fNumberValues;
   int fVariable = 0;
 };
+
+// A number that is not finite: NaN is missing and takes the fill value;
+// an infinite one is refused (infinite gets its variable) and scores as
+// the fill value until the error is raised.
+double Unusual(double v, const InputReader& r, int& infinite) {
+  if (std::isinf(v)) infinite = r.fVariable;
+  return r.fFill;
+}
+
+py::value_error InfiniteError(const std::string& column) {
+  return py::value_error("Input X contains infinity or a value too large for dtype('float64') "
+                         "(column " + column + "); missing values are NaN");
+}
 
 py::array_t<double> Model::Predict(const py::list& columns, const std::vector<std::string>& names,
                                    bool unknownIsError) {
@@ -491,43 +507,62 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
 
   py::array_t<double> out({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(fUnits)});
   double* o = out.mutable_data();
-  const bool continuous =
-      fUnits == 1 && list.GetVarAt(fTargets[0])->GetMeasureLevel() == INNVariable::kContinuous;
+  const bool continuous = fUnits == 1 && list.GetVarAt(fTargets[0])->GetMeasureLevel() ==
+                                             INNVariable::kContinuous;
   bool failed = false;
+  int infinite = -1;  // a variable holding an infinite value, if any
   {
+    // ScoreRows keeps its buffers to itself: several Python threads may
+    // score one model at once.
     py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(fScoring);
+    const int width = static_cast<int>(readers.size());
+    bool plainNumbers = true;
+    for (const InputReader& r : readers) plainNumbers = plainNumbers && r.fNumbers && !r.fNumbersAsText;
+    // Rows go to the library a chunk at a time, so that the raw records
+    // cost a fixed amount of memory whatever the number of rows.
+    constexpr std::size_t kChunk = 4096;
+    std::vector<double> raw(kChunk * readers.size());
     NNOutputList decode(list);
-    VXCommon_1_2::Record in(static_cast<int>(fInputs.size())), units;
-    for (std::size_t i = 0; i < rows; ++i) {
-      for (std::size_t k = 0; k < readers.size(); ++k) {
-        const InputReader& r = readers[k];
-        double x;
-        if (r.fCodes) {
-          x = r.fValues[static_cast<std::size_t>(
-              r.fCodes[static_cast<py::ssize_t>(i) * r.fCodeStride] + 1)];
-        } else {
-          x = r.fNumbers[static_cast<py::ssize_t>(i) * r.fStride];
-          if (std::isnan(x))
-            x = r.fFill;
-          else if (r.fNumbersAsText)
-            x = r.fNumberValues.at(x);
+    for (std::size_t first = 0; first < rows; first += kChunk) {
+      const std::size_t n = std::min(kChunk, rows - first);
+      if (plainNumbers) {
+        // Row by row, so that the rows of a C-ordered array are read in
+        // the order they lie in memory.
+        double* x = raw.data();
+        for (std::size_t i = first; i < first + n; ++i)
+          for (const InputReader& r : readers) {
+            const double v = r.fNumbers[static_cast<py::ssize_t>(i) * r.fStride];
+            *x++ = std::isfinite(v) ? v : Unusual(v, r, infinite);
+          }
+      } else {
+        for (std::size_t k = 0; k < readers.size(); ++k) {
+          const InputReader& r = readers[k];
+          double* x = raw.data() + k;
+          for (std::size_t i = first; i < first + n; ++i, x += width) {
+            const auto at = static_cast<py::ssize_t>(i);
+            if (r.fCodes) {
+              *x = r.fValues[static_cast<std::size_t>(r.fCodes[at * r.fCodeStride] + 1)];
+            } else {
+              const double v = r.fNumbers[at * r.fStride];
+              *x = !std::isfinite(v)      ? Unusual(v, r, infinite)
+                   : r.fNumbersAsText ? r.fNumberValues.at(v)
+                                      : v;
+            }
+          }
         }
-        in[static_cast<int>(k)] = x;
       }
-      const VXCommon_1_2::VXStatus status = fModel.fAlgorithm->Score(in, units);
-      double* row = o + i * static_cast<std::size_t>(fUnits);
-      if (!status.IsOK() || units.Size() < fUnits) {
-        failed = true;
-        std::fill(row, row + fUnits, std::nan(""));
-        continue;
+      double* block = o + first * static_cast<std::size_t>(fUnits);
+      const VXCommon_1_2::VXStatus status = fModel.fAlgorithm->ScoreRows(
+          raw.data(), static_cast<int>(n), width, block, fUnits);
+      if (!status.IsOK()) failed = true;
+      for (std::size_t i = 0; i < n; ++i) {
+        double* row = block + i * static_cast<std::size_t>(fUnits);
+        if (continuous && !VXMV::IsMissing(row[0])) row[0] = decode.SetOutputs(row);
+        for (int u = 0; u < fUnits; ++u) row[u] = OrNaN(row[u]);
       }
-      if (continuous)
-        row[0] = OrNaN(decode.SetOutputs(units.GetAll()));
-      else
-        for (int u = 0; u < fUnits; ++u) row[u] = OrNaN(units[u]);
     }
   }
+  if (infinite >= 0) throw InfiniteError(list.GetVarAt(infinite)->GetVariableName());
   if (failed) throw py::value_error("some rows could not be scored");
   return out;
 }
@@ -543,7 +578,8 @@ py::dict Fit(const py::list& columns, const std::vector<std::string>& names, int
   auto table = std::make_shared<Table>();
   table->fHeader = names;
   table->fRows = RowsOf(columns);
-  for (const py::handle item : columns) table->fColumns.push_back(ColumnOf(item, table->fRows));
+  for (std::size_t c = 0; c < names.size(); ++c)
+    table->fColumns.push_back(ColumnOf(columns[c], table->fRows, names[c]));
 
   TrainOptions o = OptionsOf(options);
   o.fDescribe.fTargets = {names[static_cast<std::size_t>(target)]};

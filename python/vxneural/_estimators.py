@@ -4,6 +4,7 @@ fitted model's saved forms."""
 
 import numbers
 import sys
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -36,7 +37,11 @@ def _is_number(value):
 def _categories(values):
     """A column as category codes (-1: missing) and the categories' texts.
     Values that read as the same text (1 and "1") are one category."""
-    codes, uniques = pd.factorize(pd.Series(values, dtype=object), use_na_sentinel=True)
+    with warnings.catch_warnings():
+        # pandas announces another inference for object indexes; the
+        # uniques are only read here, whatever their index's type.
+        warnings.simplefilter("ignore", FutureWarning)
+        codes, uniques = pd.factorize(pd.Series(values, dtype=object), use_na_sentinel=True)
     texts, index, remap = [], {}, np.empty(len(uniques), dtype=np.int64)
     for k, u in enumerate(uniques):
         if not isinstance(u, (str, numbers.Number, np.generic)):
@@ -60,20 +65,12 @@ def _object_column(values, name):
            for k in kinds):
         out = np.full(len(values), np.nan)
         out[~missing] = present.astype(np.float64)
-        return _finite(out, name)
+        return out
     for k in kinds:
         if not issubclass(k, (str, numbers.Number, np.generic)):
             raise TypeError(
                 f"argument must be a string or a number, not '{k.__name__}' (column {name})")
     return _categories(values)
-
-
-def _finite(values, name):
-    if np.isinf(values).any():
-        raise ValueError(
-            f"Input X contains infinity or a value too large for dtype('float64') "
-            f"(column {name}); missing values are NaN")
-    return values
 
 
 def _frame_columns(X):
@@ -94,7 +91,7 @@ def _frame_columns(X):
                 pd.api.types.is_string_dtype(dtype):
             columns.append(_categories(col.to_numpy(dtype=object)))
         elif pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_complex_dtype(dtype):
-            columns.append(_finite(col.to_numpy(dtype=np.float64, na_value=np.nan), name))
+            columns.append(col.to_numpy(dtype=np.float64, na_value=np.nan))
         else:
             raise ValueError(f"column {name!r} has dtype {dtype}, which is neither numbers "
                              "nor categories")
@@ -102,10 +99,10 @@ def _frame_columns(X):
 
 
 def _array_columns(X):
-    """The columns of a 2-d array: numbers, or (codes, texts) for text."""
+    """The columns of a 2-d array: numbers, or (codes, texts) for text.
+    Infinite numbers are refused where the module reads them."""
     if X.dtype.kind in "fiub":
         X = X.astype(np.float64, copy=False)
-        _finite(X, "of X")
         return [X[:, j] for j in range(X.shape[1])]
     if X.dtype.kind in "US":
         return [_categories(X[:, j]) for j in range(X.shape[1])]
