@@ -41,9 +41,16 @@ SETS = dict(real_data.SETS, iris=("class", "data/iris.csv", []))
 
 
 def frame(path):
-    """A split file as the estimators read it: only the empty cell is
-    missing, as for vxnn."""
-    return pd.read_csv(path, keep_default_na=False, na_values=[""])
+    """A split file as vxnn reads it: only the empty cell is missing, and a
+    column is numbers when every cell present is a number, else text (no
+    true/false guessing)."""
+    data = pd.read_csv(path, dtype=str, keep_default_na=False, na_values=[""])
+    for name in data.columns:
+        try:
+            data[name] = pd.to_numeric(data[name])
+        except ValueError:
+            pass
+    return data
 
 
 def python_fit(kind, task, train, test, coded, seed):

@@ -65,6 +65,18 @@ void NumberText(double value, std::string& out) {
   out.assign(buf, done.ptr);
 }
 
+// The text of a number read as a category, as the Python side writes it
+// (and a CSV file holds it): a whole number without a decimal point.
+void CategoryText(double value, std::string& out) {
+  if (value == std::floor(value) && std::fabs(value) < 1e16) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", value);
+    out = buf;
+  } else {
+    NumberText(value, out);
+  }
+}
+
 // The table's rows as text cells, made on every pass: the training reads
 // the rows a few times before it holds the encoded records itself.
 class ColumnRows : public RowSource {
@@ -392,9 +404,10 @@ class Model {
   // input of the model among them): the target's category probabilities,
   // or its predicted value. unknownIsError: a category the model does not
   // know, or text where it reads numbers, raises ValueError instead of
-  // being imputed.
+  // being imputed. order, when not empty, names the output unit of each
+  // column of the result (ClassUnits: the classes' order).
   py::array_t<double> Predict(const py::list& columns, const std::vector<std::string>& names,
-                              bool unknownIsError);
+                              bool unknownIsError, const std::vector<int>& order);
 
  private:
   int OutputUnits() const {
@@ -433,12 +446,14 @@ double Unusual(double v, const InputReader& r, int& infinite) {
 }
 
 py::value_error InfiniteError(const std::string& column) {
-  return py::value_error("Input X contains infinity or a value too large for dtype('float64') "
-                         "(column " + column + "); missing values are NaN");
+  return py::value_error(
+      "Input X contains infinity or a value too large for dtype('float64') "
+      "(column " +
+      column + "); missing values are NaN");
 }
 
 py::array_t<double> Model::Predict(const py::list& columns, const std::vector<std::string>& names,
-                                   bool unknownIsError) {
+                                   bool unknownIsError, const std::vector<int>& order) {
   const NNVarList& list = fModel.VarList();
   if (columns.size() != names.size()) throw py::value_error("one name per column is needed");
   const std::size_t rows = columns.empty() ? 0 : RowsOf(columns);
@@ -498,17 +513,23 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
         for (std::size_t i = 0; i < rows; ++i) {
           const double x = r.fNumbers[static_cast<py::ssize_t>(i) * r.fStride];
           if (std::isnan(x) || r.fNumberValues.count(x)) continue;
-          NumberText(x, text);
+          CategoryText(x, text);
           r.fNumberValues[x] = valueOf(text, text);
         }
       }
     }
   }
 
-  py::array_t<double> out({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(fUnits)});
+  std::vector<int> columnUnits = order;
+  if (columnUnits.empty())
+    for (int u = 0; u < fUnits; ++u) columnUnits.push_back(u);
+  for (const int u : columnUnits)
+    if (u < 0 || u >= fUnits) throw py::value_error("an output unit out of range");
+  const std::size_t width_out = columnUnits.size();
+  py::array_t<double> out({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(width_out)});
   double* o = out.mutable_data();
-  const bool continuous = fUnits == 1 && list.GetVarAt(fTargets[0])->GetMeasureLevel() ==
-                                             INNVariable::kContinuous;
+  const bool continuous =
+      fUnits == 1 && list.GetVarAt(fTargets[0])->GetMeasureLevel() == INNVariable::kContinuous;
   bool failed = false;
   int infinite = -1;  // a variable holding an infinite value, if any
   {
@@ -517,11 +538,13 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
     py::gil_scoped_release release;
     const int width = static_cast<int>(readers.size());
     bool plainNumbers = true;
-    for (const InputReader& r : readers) plainNumbers = plainNumbers && r.fNumbers && !r.fNumbersAsText;
+    for (const InputReader& r : readers)
+      plainNumbers = plainNumbers && r.fNumbers && !r.fNumbersAsText;
     // Rows go to the library a chunk at a time, so that the raw records
     // cost a fixed amount of memory whatever the number of rows.
     constexpr std::size_t kChunk = 4096;
     std::vector<double> raw(kChunk * readers.size());
+    std::vector<double> units(kChunk * static_cast<std::size_t>(fUnits));
     NNOutputList decode(list);
     for (std::size_t first = 0; first < rows; first += kChunk) {
       const std::size_t n = std::min(kChunk, rows - first);
@@ -544,21 +567,21 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
               *x = r.fValues[static_cast<std::size_t>(r.fCodes[at * r.fCodeStride] + 1)];
             } else {
               const double v = r.fNumbers[at * r.fStride];
-              *x = !std::isfinite(v)      ? Unusual(v, r, infinite)
+              *x = !std::isfinite(v)  ? Unusual(v, r, infinite)
                    : r.fNumbersAsText ? r.fNumberValues.at(v)
                                       : v;
             }
           }
         }
       }
-      double* block = o + first * static_cast<std::size_t>(fUnits);
       const VXCommon_1_2::VXStatus status = fModel.fAlgorithm->ScoreRows(
-          raw.data(), static_cast<int>(n), width, block, fUnits);
+          raw.data(), static_cast<int>(n), width, units.data(), fUnits);
       if (!status.IsOK()) failed = true;
-      for (std::size_t i = 0; i < n; ++i) {
-        double* row = block + i * static_cast<std::size_t>(fUnits);
-        if (continuous && !VXMV::IsMissing(row[0])) row[0] = decode.SetOutputs(row);
-        for (int u = 0; u < fUnits; ++u) row[u] = OrNaN(row[u]);
+      double* row = o + first * width_out;
+      for (std::size_t i = 0; i < n; ++i, row += width_out) {
+        double* u = units.data() + i * static_cast<std::size_t>(fUnits);
+        if (continuous && !VXMV::IsMissing(u[0])) u[0] = decode.SetOutputs(u);
+        for (std::size_t c = 0; c < width_out; ++c) row[c] = OrNaN(u[columnUnits[c]]);
       }
     }
   }
@@ -677,7 +700,7 @@ PYBIND11_MODULE(_vxneural, m) {
       .def("data_passes", &Model::DataPasses)
       .def("class_units", &Model::ClassUnits)
       .def("predict", &Model::Predict, py::arg("columns"), py::arg("names"),
-           py::arg("unknown_is_error") = false);
+           py::arg("unknown_is_error") = false, py::arg("order") = std::vector<int>());
   m.def("fit", &vxnn::Fit, py::arg("columns"), py::arg("names"), py::arg("target"),
         py::arg("options"), py::arg("callback") = py::none());
 }

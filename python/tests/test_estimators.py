@@ -351,3 +351,26 @@ def test_fit_releases_the_interpreter():
     thread.join()
     # The other thread ran throughout the fit, not only between its calls.
     assert len(ticks) > 0.1 * seconds / 0.0011
+
+
+@pytest.mark.parametrize("value, text", [
+    (6, "6"), (6.0, "6"), (np.float32(6.0), "6"), (-2.0, "-2"), (0.5, "0.5"), (0.1, "0.1"),
+    (1e20, "1e+20"), (2.0**53, "9007199254740992"), (1e16, "1e+16"), (True, "True"), ("x", "x"),
+])
+def test_category_texts_are_those_a_csv_file_holds(value, text):
+    from vxneural._estimators import _label_text
+    assert _label_text(value) == text
+
+
+def test_numbers_read_as_categories_of_text():
+    # A column of text at fit ("rotary" among the numbers) and of numbers at
+    # predict: 6 must find the category "6".
+    X, y = iris()
+    X = X.assign(cylinders=np.where(X["petal_width"] > 1.5, "6",
+                                    np.where(X["sepal_length"] > 7.5, "rotary", "4")))
+    est = vxneural.MLPClassifier(hidden_layer_sizes=(4,), handle_unknown="error").fit(X, y)
+    as_numbers = X.assign(cylinders=X["cylinders"].replace("rotary", "4").astype(np.int64))
+    as_text = as_numbers.assign(cylinders=as_numbers["cylinders"].astype(str))
+    np.testing.assert_array_equal(est.predict_proba(as_numbers), est.predict_proba(as_text))
+    with pytest.raises(ValueError, match='category "5" was not seen'):
+        est.predict(as_numbers.assign(cylinders=5))

@@ -20,13 +20,16 @@ from . import _vxneural
 
 
 def _label_text(value):
-    """The text a category has in the model (and in a CSV file)."""
+    """The text a category has in the model (and in a CSV file). The
+    module writes numbers read as categories the same way."""
     if isinstance(value, (bool, np.bool_)):
         return str(bool(value))
     if isinstance(value, numbers.Integral):
         return str(int(value))
     if isinstance(value, numbers.Real):
-        return repr(float(value))
+        # A whole number is written as a CSV file holds it: 6, not 6.0.
+        x = float(value)
+        return str(int(x)) if x.is_integer() and abs(x) < 1e16 else repr(x)
     return str(value)
 
 
@@ -342,11 +345,12 @@ class _Network(BaseEstimator):
 
     # ---- scoring
 
-    def _outputs(self, X):
+    def _outputs(self, X, order=()):
         check_is_fitted(self)
         columns = self._columns(X, reset=False)
         return self._model.predict(columns, self._names,
-                                   unknown_is_error=self.handle_unknown == "error")
+                                   unknown_is_error=self.handle_unknown == "error",
+                                   order=list(order))
 
     # ---- saved forms
 
@@ -430,7 +434,7 @@ class _ClassifierBase(ClassifierMixin, _Network):
         units = np.asarray(self._model.class_units(texts))
         if (units < 0).any():
             raise RuntimeError("the model lost a class of y")
-        self._units = units
+        self._units = [int(u) for u in units]
 
     def predict_proba(self, X):
         """The probability of each class (columns in the order of classes_).
@@ -438,9 +442,9 @@ class _ClassifierBase(ClassifierMixin, _Network):
         An RBF network's outputs are least-squares fits of the class
         indicators, which sum to 1 but may stray below 0 or above 1: they
         are clipped at 0 and rescaled to sum to 1, which keeps their order."""
-        p = self._outputs(X)[:, self._units]
+        p = self._outputs(X, self._units)
         if self._network == "rbf":
-            p = np.clip(p, 0.0, None)
+            np.clip(p, 0.0, None, out=p)
             total = p.sum(axis=1, keepdims=True)
             p = np.divide(p, total, out=np.full_like(p, 1.0 / p.shape[1]), where=total > 0)
         return p
@@ -468,7 +472,7 @@ class _ClassifierBase(ClassifierMixin, _Network):
             classes = np.asarray(labels, dtype=object)
         order = np.argsort(classes, kind="stable")
         est.classes_ = classes[order]
-        est._units = order
+        est._units = [int(u) for u in order]
         return est
 
 
