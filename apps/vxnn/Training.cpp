@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
+#include "vxneural/algorithm/RBFAlgorithm.h"
 
 namespace vxnn {
 
@@ -613,6 +615,8 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   VXCommon_1_2::MultiPassRecordIter* watched = fit.fToStopRules ? nullptr : test;
   const std::unique_ptr<ModelFactory> factory = FactoryFor(fit.fKind);
   fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, watched));
+  if (auto* radial = dynamic_cast<RBFAlgorithm*>(fit.fAlgorithm.get()))
+    radial->SetKeepClusters(o.fKeepClusters);
   ThrowIfSourceFailed(&train);
   ThrowIfSourceFailed(test);
   if (r.fCancel.Requested()) throw Interrupted("training cancelled");
@@ -860,67 +864,138 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
   // records and writes only its own result, and the losses are summed per
   // candidate in fold order afterwards, so that the choice, and the model,
   // are the same for any number of threads.
-  auto measureRound = [&](const std::vector<SizeCandidate>& round) {
-    struct Task {
-      double fLoss = VXMV::gMissingValue;
-      std::string fLeftOut;
-      std::exception_ptr fFailure;  // anything but a refusal of the data: rethrown
-      double fSeconds = 0.0;
-    };
-    const std::size_t nFolds = inFold.size();
-    std::vector<Task> tasks(round.size() * nFolds);
+  // One fit's outcome on one fold: its loss, or why the data were refused.
+  struct Cell {
+    double fLoss = VXMV::gMissingValue;
+    std::string fLeftOut;
+    double fSeconds = 0.0;
+  };
+  const std::size_t nFolds = inFold.size();
+  // Runs task(0 .. count - 1) on as many threads as the options allow, as
+  // threads come free. Each task reads only the shared records and writes
+  // only its own cells, so that the outcome does not depend on the number
+  // of threads. A failure other than a refusal of the data cancels the
+  // other fits and is thrown once all have ended.
+  auto runTasks = [&](std::size_t count, const std::function<void(std::size_t)>& task) {
+    std::vector<std::exception_ptr> failures(count);
     std::atomic<std::size_t> next{0};
     auto work = [&] {
-      for (std::size_t i; (i = next.fetch_add(1)) < tasks.size();) {
-        Task& task = tasks[i];
-        const std::size_t f = i % nFolds;
-        const auto started = std::chrono::steady_clock::now();
+      for (std::size_t i; (i = next.fetch_add(1)) < count;) {
         try {
-          std::ostringstream quiet;
-          ProgressBar own(quiet, false);
-          const Fit fit = fitFold(CandidateOptions(o, which, round[i / nFolds]), f, own);
-          IndexedRecordIter test(records, inFold[f]);
-          // Judged by what the user is shown, the share misclassified or
-          // the relative error: early-stopped and fully trained networks
-          // are compared on the same footing.
-          task.fLoss = HeldOutLoss(Evaluate(*fit.fAlgorithm, test, test.Count()).fStats);
-        } catch (const InputError& e) {
-          task.fLeftOut = e.what();
+          task(i);
         } catch (...) {
-          task.fFailure = std::current_exception();
+          failures[i] = std::current_exception();
           r.fCancel.Cancel();  // the other fits end at their next poll
         }
-        task.fSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       }
     };
-    const unsigned threads = std::min<std::size_t>(SelectionThreads(o), tasks.size());
+    const unsigned threads = std::min<std::size_t>(SelectionThreads(o), count);
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
     work();
     for (std::thread& t : pool) t.join();
-    for (const Task& task : tasks)
-      if (task.fFailure) std::rethrow_exception(task.fFailure);
+    for (const std::exception_ptr& failure : failures)
+      if (failure) std::rethrow_exception(failure);
+  };
+  // Judged by what the user is shown, the share misclassified or the
+  // relative error: early-stopped and fully trained networks are compared
+  // on the same footing.
+  auto lossOn = [&](INeuralAlgorithm& a, std::size_t f) {
+    IndexedRecordIter test(records, inFold[f]);
+    return HeldOutLoss(Evaluate(a, test, test.Count()).fStats);
+  };
+  // The candidates of a round from their cells (candidate by candidate,
+  // fold after fold), each candidate's losses summed in fold order.
+  auto collect = [&](const std::vector<SizeCandidate>& round, const std::vector<Cell>& cells) {
     for (std::size_t c = 0; c < round.size(); ++c) {
       SizeCandidate candidate = round[c];
       double sum = 0.0;
       for (std::size_t f = 0; f < nFolds; ++f) {
-        const Task& task = tasks[c * nFolds + f];
-        candidate.fSeconds += task.fSeconds;
-        if (!task.fLeftOut.empty()) {
-          candidate.fLeftOut = task.fLeftOut;
+        const Cell& cell = cells[c * nFolds + f];
+        candidate.fSeconds += cell.fSeconds;
+        if (!cell.fLeftOut.empty()) {
+          candidate.fLeftOut = cell.fLeftOut;
           break;
         }
-        if (VXMV::IsMissing(task.fLoss)) {
+        if (VXMV::IsMissing(cell.fLoss)) {
           sum = VXMV::gMissingValue;
           break;
         }
-        sum += task.fLoss;
-        candidate.fFoldLosses.push_back(task.fLoss);
+        sum += cell.fLoss;
+        candidate.fFoldLosses.push_back(cell.fLoss);
       }
       candidate.fLoss = VXMV::IsMissing(sum) ? sum : sum / folds;
       sel.fCandidates.push_back(candidate);
     }
+  };
+  // Every fold of every candidate of a round is a fit of its own.
+  auto measureRound = [&](const std::vector<SizeCandidate>& round) {
+    std::vector<Cell> cells(round.size() * nFolds);
+    runTasks(cells.size(), [&](std::size_t i) {
+      Cell& cell = cells[i];
+      const std::size_t f = i % nFolds;
+      const auto started = std::chrono::steady_clock::now();
+      try {
+        std::ostringstream quiet;
+        ProgressBar own(quiet, false);
+        const Fit fit = fitFold(CandidateOptions(o, which, round[i / nFolds]), f, own);
+        cell.fLoss = lossOn(*fit.fAlgorithm, f);
+      } catch (const InputError& e) {
+        cell.fLeftOut = e.what();
+      }
+      cell.fSeconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    });
+    collect(round, cells);
+  };
+  // An RBF network's overlaps at one centre count: the clusters do not
+  // depend on the overlap, so each fold clusters once, at the first
+  // overlap, and the others only scale the widths and solve the output
+  // weights again (RBFAlgorithm::RetrainAtOverlap), which trains the same
+  // network a fresh fit would.
+  auto measureOverlaps = [&](int units, const std::vector<double>& overlaps) {
+    std::vector<SizeCandidate> round;
+    for (double overlap : overlaps) round.push_back(Sized(units, overlap));
+    std::vector<Cell> cells(round.size() * nFolds);
+    runTasks(nFolds, [&](std::size_t f) {
+      auto started = std::chrono::steady_clock::now();
+      auto seconds = [&started] {
+        const auto now = std::chrono::steady_clock::now();
+        const double s = std::chrono::duration<double>(now - started).count();
+        started = now;
+        return s;
+      };
+      std::ostringstream quiet;
+      ProgressBar own(quiet, false);
+      TrainOptions first = CandidateOptions(o, which, round[0]);
+      first.fKeepClusters = true;
+      Fit fit;
+      try {
+        fit = fitFold(first, f, own);
+        cells[f].fLoss = lossOn(*fit.fAlgorithm, f);
+      } catch (const InputError& e) {
+        for (std::size_t c = 0; c < round.size(); ++c) cells[c * nFolds + f].fLeftOut = e.what();
+        return;
+      }
+      cells[f].fSeconds = seconds();
+      auto& a = dynamic_cast<RBFAlgorithm&>(*fit.fAlgorithm);
+      for (std::size_t c = 1; c < round.size(); ++c) {
+        Cell& cell = cells[c * nFolds + f];
+        try {
+          if (a.RetrainAtOverlap(round[c].fOverlap).IsOK()) {
+            cell.fLoss = lossOn(a, f);
+          } else {
+            const Fit again = fitFold(CandidateOptions(o, which, round[c]), f, own);
+            cell.fLoss = lossOn(*again.fAlgorithm, f);
+          }
+        } catch (const InputError& e) {
+          cell.fLeftOut = e.what();
+        }
+        if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+        cell.fSeconds = seconds();
+      }
+    });
+    collect(round, cells);
   };
   auto measure = [&](const SizeCandidate& c) { measureRound({c}); };
 
@@ -948,9 +1023,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
     const int best = LeastLoss(sel.fCandidates);
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
-      round.clear();
-      for (double overlap : OverlapGrid(base)) round.push_back(Sized(k, overlap));
-      measureRound(round);
+      measureOverlaps(k, OverlapGrid(base));
       // Wider basis functions may want another number of them: when the
       // overlap moved, the counts next to the chosen one are tried at it,
       // on in the direction that keeps lowering the loss (a climb of a few

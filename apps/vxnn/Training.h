@@ -104,6 +104,9 @@ struct TrainOptions {
   // them, and the run waits kHostStepsWithoutImprovement iterations for a
   // better test error.
   bool fTestErrorDecides = false;
+  // Set by the size selection, not by the user: an RBF network keeps its
+  // clusters after training, to be trained again at other overlaps.
+  bool fKeepClusters = false;
   // A host's own request to cancel this run, besides Ctrl-C (see
   // InterruptCancel); it must outlive TrainModel. Null: Ctrl-C only.
   const std::atomic<bool>* fCancelRequest = nullptr;

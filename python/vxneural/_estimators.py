@@ -442,6 +442,7 @@ class _ClassifierBase(ClassifierMixin, _Network):
         An RBF network's outputs are least-squares fits of the class
         indicators, which sum to 1 but may stray below 0 or above 1: they
         are clipped at 0 and rescaled to sum to 1, which keeps their order."""
+        check_is_fitted(self)
         p = self._outputs(X, self._units)
         if self._network == "rbf":
             np.clip(p, 0.0, None, out=p)

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <valarray>
 #include <vector>
@@ -123,6 +124,19 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   int GetNumberOfRecords() const { return fNRecords; }
   const RBFLinReg* GetOptimizer() const { return fOptimizer; }
 
+  // Whether the next training runs keep their clusters (off by default:
+  // the clustering's summary costs memory), so that RetrainAtOverlap can
+  // use them.
+  void SetKeepClusters(bool keep) { fKeepClusters = keep; }
+  // Trains the network again at another overlap factor from the clusters
+  // the last training run kept: the same centres, the widths of the new
+  // factor, the output weights solved again on the same training records,
+  // which is the network a fresh run at that factor trains, without
+  // clustering again. The settings take the new factor. Code 6 (a warning,
+  // nothing changed) when no clusters were kept, the algorithm is not
+  // trained, or the factor is not a positive number.
+  VXCommon_1_2::VXStatus RetrainAtOverlap(double overlap);
+
  private:
   struct Candidate;
   class Clustering;
@@ -139,6 +153,9 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   bool TakeBlockCounters(const std::vector<int>& counters, bool apply) override;
   void DisplayFields(std::ostream& out) const override;
   VXCommon_1_2::VXStatus RunTraining(bool initialRun, int nTrain, int nTest) override;
+  // The end of a training run (RunTraining, RetrainAtOverlap): trained or
+  // inconsistent, the counters and the training error.
+  VXCommon_1_2::VXStatus FinishRun(int nTrain);
   VXCommon_1_2::VXStatus RunUpdate(VXCommon_1_2::MultiPassRecordIter& records, int n) override;
   VXCommon_1_2::VXStatus RunArchitectureSearch() override;
 
@@ -168,4 +185,9 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   // Set while SelectArchitecture runs: a listener calling Train or
   // SelectArchitecture back is refused (code 6, warning).
   bool fSearching = false;
+  // The clusters of the last training run, kept when asked
+  // (SetKeepClusters), with the records it trained on.
+  bool fKeepClusters = false;
+  std::unique_ptr<Clustering> fKeptClusters;
+  int fKeptTrainRecords = 0;
 };

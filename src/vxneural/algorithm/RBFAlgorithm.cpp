@@ -328,7 +328,10 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
   Store(VXStatus());
-  Clustering clustering(*this);
+  fKeptClusters.reset();
+  auto kept = std::make_unique<Clustering>(*this);
+  Clustering& clustering = *kept;
+  bool placed = false;
   if (PreCluster(clustering)) {
     const int records = clustering.fRecords;
     ClusterModel& model = clustering.Model();
@@ -364,8 +367,36 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
       Store(fOptimizer->TrainPass(*fTrainData, nTrain < 0 ? INT_MAX : nTrain));
       fStopReason = VXNNCommon::kStoppedComputed;
       ++fNDataPasses;
+      placed = true;
     }
   }
+  if (placed && fKeepClusters && fStatus.IsOK() && !IsCanceled()) {
+    fKeptClusters = std::move(kept);
+    fKeptTrainRecords = nTrain;
+  }
+  return FinishRun(nTrain);
+}
+
+VXStatus RBFAlgorithm::RetrainAtOverlap(double overlap) {
+  if (CheckCancel()) return fStatus;
+  if (!fKeptClusters || fAlgorithmStatus != VXNNCommon::kTrained)
+    return Store(VXStatus(codes::kNotAvailable, true));
+  if (!(overlap > 0.0 && std::isfinite(overlap)))
+    return Store(VXStatus(codes::kNotAvailable, true));
+  SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
+  Store(VXStatus());
+  fSettings.SetOverlapFactor(overlap);
+  // The clusters do not depend on the overlap: only the widths move, and
+  // the output weights are solved again from scratch, as a fresh run at
+  // this factor would solve them.
+  fKeptClusters->PlaceCentres(*fNetwork, overlap);
+  Store(fOptimizer->TrainPass(*fTrainData, fKeptTrainRecords < 0 ? INT_MAX : fKeptTrainRecords));
+  fStopReason = VXNNCommon::kStoppedComputed;
+  ++fNDataPasses;
+  return FinishRun(fKeptTrainRecords);
+}
+
+VXStatus RBFAlgorithm::FinishRun(int nTrain) {
   if (fStatus.IsOK() && !IsCanceled()) {
     SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
     // The count the host asked for; the solver's own counter tells how many

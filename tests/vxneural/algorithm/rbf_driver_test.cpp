@@ -355,3 +355,60 @@ TEST(ScoreAllocation, RawRecordsAreScoredWithoutAllocating) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a trained RBF model gives: its centres, widths and the outputs of
+// every record.
+std::vector<double> Fingerprint(mlpdriver::RbfModel& m) {
+  using namespace mlpdriver;
+  const RBFHiddenLayer& hidden = HiddenOf(*m.algorithm);
+  std::vector<double> all;
+  for (const auto& c : hidden.GetCenters()) all.insert(all.end(), c.begin(), c.end());
+  const auto& widths = hidden.GetAdjustedVariances();
+  all.insert(all.end(), std::begin(widths), std::end(widths));
+  for (const Record& r : m.trainRecords) {
+    Record out;
+    EXPECT_EQ(m.algorithm->Score(InputsOf(r), out), VXStatus());
+    all.insert(all.end(), out.GetAll(), out.GetAll() + out.Size());
+  }
+  return all;
+}
+
+}  // namespace
+
+// Another overlap from the clusters the last run kept trains the network a
+// fresh run at that overlap trains, bit for bit, for either target; without
+// kept clusters, or for a factor that is no positive number, nothing moves.
+TEST(RbfRetrain, AnotherOverlapFromTheKeptClustersIsTheFreshRun) {
+  using namespace mlpdriver;
+  for (const Targets targets : {kCategoricalTarget, kContinuousTarget}) {
+    auto sized = [](double overlap) {
+      return [overlap](RBFSettings& s) {
+        s.SetNumHiddenUnits(6, 1);
+        if (overlap > 0) s.SetOverlapFactor(overlap);
+      };
+    };
+    auto kept = MakeRbf(targets, 120, 0, sized(0.0));
+    kept->Alg().SetKeepClusters(true);
+    ASSERT_EQ(kept->algorithm->Train(120, -1), VXStatus());
+    for (const double overlap : {0.25, 4.0, 1.5, 64.0}) {
+      SCOPED_TRACE(overlap);
+      ASSERT_EQ(kept->Alg().RetrainAtOverlap(overlap), VXStatus());
+      EXPECT_EQ(kept->Alg().GetRBFSettings().GetOverlapFactor(), overlap);
+      EXPECT_EQ(kept->algorithm->GetAlgorithmStatus(), VXNNCommon::kTrained);
+      auto fresh = MakeRbf(targets, 120, 0, sized(overlap));
+      ASSERT_EQ(fresh->algorithm->Train(120, -1), VXStatus());
+      EXPECT_EQ(Fingerprint(*kept), Fingerprint(*fresh));
+      EXPECT_EQ(kept->algorithm->GetTrainingError(), fresh->algorithm->GetTrainingError());
+    }
+    const std::vector<double> before = Fingerprint(*kept);
+    for (const double bad : {0.0, -1.0, std::nan(""), HUGE_VAL}) {
+      EXPECT_EQ(kept->Alg().RetrainAtOverlap(bad).GetErrorCode(), 6);
+      EXPECT_EQ(Fingerprint(*kept), before);
+    }
+    auto plain = MakeRbf(targets, 120, 0, sized(0.0));
+    ASSERT_EQ(plain->algorithm->Train(120, -1), VXStatus());
+    EXPECT_EQ(plain->Alg().RetrainAtOverlap(2.0).GetErrorCode(), 6);
+  }
+}
