@@ -1023,7 +1023,13 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
     const int best = LeastLoss(sel.fCandidates);
     if (best >= 0 && !o.fOverlap) {
       const int k = sel.fCandidates[static_cast<std::size_t>(best)].fUnits;
-      measureOverlaps(k, OverlapGrid(base));
+      if (o.fReuseClusters) {
+        measureOverlaps(k, OverlapGrid(base));
+      } else {
+        round.clear();
+        for (double overlap : OverlapGrid(base)) round.push_back(Sized(k, overlap));
+        measureRound(round);
+      }
       // Wider basis functions may want another number of them: when the
       // overlap moved, the counts next to the chosen one are tried at it,
       // on in the direction that keeps lowering the loss (a climb of a few

@@ -107,6 +107,10 @@ struct TrainOptions {
   // Set by the size selection, not by the user: an RBF network keeps its
   // clusters after training, to be trained again at other overlaps.
   bool fKeepClusters = false;
+  // Whether the RBF selection's overlaps retrain from each fold's kept
+  // clusters (true) or cluster afresh for every overlap: the same
+  // candidates and losses, the second slower; kept for comparison.
+  bool fReuseClusters = true;
   // A host's own request to cancel this run, besides Ctrl-C (see
   // InterruptCancel); it must outlive TrainModel. Null: Ctrl-C only.
   const std::atomic<bool>* fCancelRequest = nullptr;
