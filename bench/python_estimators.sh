@@ -13,6 +13,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/bench_build.sh"
+bash "$root/scripts/install-deps.sh"  # pybind11, pandas: the module
 bash "$root/scripts/install-bench-deps.sh"
 echo "python_estimators: building vxnn and the Python module in $build" >&2
 bench_build vxnn _vxneural
