@@ -67,9 +67,11 @@ class ProgressBar : public VXCommon_1_2::ProgressListener {
   static bool StderrIsTerminal();
 
   // A host that shows progress its own way (a callback of a Python caller)
-  // gets every report with the phase it belongs to, drawn or not.
+  // gets every report with the phase it belongs to, drawn or not. The size
+  // selection calls it from several threads at once.
   using Observer = std::function<void(const std::string& phase, VXCommon_1_2::ProgressReport&)>;
   void SetObserver(Observer observer) { fObserver = std::move(observer); }
+  const Observer& GetObserver() const { return fObserver; }
 
  private:
   bool RecordsSteps() const { return fPhase == "training" || fPhase == "cross-validating"; }

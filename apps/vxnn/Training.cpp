@@ -784,7 +784,8 @@ TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const Size
 // the options as given when the selection cannot run. A perceptron tries
 // MlpUnitGrid; an RBF network tries RbfCentreGrid at its overlap, then
 // OverlapGrid at the best count unless --overlap fixed it.
-TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) {
+TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
+                        const ProgressBar& progress) {
   const bool rbf = which == Candidate::kRBF;
   SizeSelection sel;
   sel.fNetwork = CandidateName(which);
@@ -864,6 +865,14 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
   // records and writes only its own result, and the losses are summed per
   // candidate in fold order afterwards, so that the choice, and the model,
   // are the same for any number of threads.
+  // The folds' fits draw no bar (several run at once); a host that
+  // watches the progress hears of them as the selection's, whatever step
+  // of a fold reports. The host's observer is called from the threads.
+  ProgressBar::Observer forward;
+  if (progress.GetObserver())
+    forward = [&progress](const std::string&, VXCommon_1_2::ProgressReport& report) {
+      progress.GetObserver()("cross-validating", report);
+    };
   // One fit's outcome on one fold: its loss, or why the data were refused.
   struct Cell {
     double fLoss = VXMV::gMissingValue;
@@ -938,6 +947,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
       try {
         std::ostringstream quiet;
         ProgressBar own(quiet, false);
+        own.SetObserver(forward);
         const Fit fit = fitFold(CandidateOptions(o, which, round[i / nFolds]), f, own);
         cell.fLoss = lossOn(*fit.fAlgorithm, f);
       } catch (const InputError& e) {
@@ -967,6 +977,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r) 
       };
       std::ostringstream quiet;
       ProgressBar own(quiet, false);
+      own.SetObserver(forward);
       TrainOptions first = CandidateOptions(o, which, round[0]);
       first.fKeepClusters = true;
       Fit fit;
@@ -1125,7 +1136,7 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
   // Options the library refuses are reported for the records the kept
   // model trains on, before any fold is fitted.
   SettingsFor(which, o, *r.fList, static_cast<int>(r.fTrainCounts.fKept));
-  const TrainOptions chosen = SelectSize(which, o, r);
+  const TrainOptions chosen = SelectSize(which, o, r, progress);
   Fit fit = FitOn(which, chosen, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
                   static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
   const SizeSelection& sel = r.fSizeSelections.back();

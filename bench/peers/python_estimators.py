@@ -2,12 +2,15 @@
 
 For every data set and seeded 70/30 split (compare.split, the files every
 benchmark here uses) and for the MLP and the RBF network:
-- vxnn: `vxnn train` on the training file (its defaults; the coded columns
-  as --categorical, a regression target --continuous) and `vxnn score` on
-  the test file.
-- Python: the estimator with its defaults on the same files read by
-  pandas (empty cells missing, text columns categorical, the coded columns
-  in categorical_features), fit then predict, timed in this process.
+- vxnn: `vxnn train` on the training file (its defaults but for
+  --no-importance; the coded columns as --categorical, a regression target
+  --continuous) and `vxnn score` on the test file.
+- Python: the estimator with its defaults (feature importances included)
+  on the same files read by pandas (empty cells missing, text columns
+  categorical, the coded columns in categorical_features), fit then
+  predict, timed in this process; and once more with
+  size_selection="rule", the cost of the training without the
+  cross-validation.
 - scikit-learn: MLPClassifier / MLPRegressor with their defaults in the
   usual pipeline (real_data.sklearn_fit), fit then predict, one BLAS thread.
 
@@ -53,15 +56,15 @@ def frame(path):
     return data
 
 
-def python_fit(kind, task, train, test, coded, seed):
+def python_fit(kind, task, train, test, coded, **options):
     """The estimator's test predictions, the seconds of fit plus predict,
-    and the estimator."""
+    and the estimator: its defaults but for options."""
     data, held = frame(train), frame(test)
     target = data.columns[-1]
     cls = {("mlp", "class"): vxneural.MLPClassifier, ("mlp", "regr"): vxneural.MLPRegressor,
            ("rbf", "class"): vxneural.RBFClassifier, ("rbf", "regr"): vxneural.RBFRegressor}
     est = cls[(kind, task)](categorical_features=[c for c in coded if c in data.columns] or None,
-                            compute_importances=False)
+                            **options)
     x, y = data.drop(columns=target), data[target]
     if task == "class":
         y = y.astype(str)
@@ -93,7 +96,9 @@ def main():
           f" (seeds {seeds[0]}..{seeds[-1]}); figure: accuracy or relative error on the test"
           " file, mean over the splits; seconds: mean wall time of fit plus predict (vxnn: the"
           " whole `vxnn train` run, a process of its own); same model: splits where vxnn's"
-          " saved model predicts the test file bit for bit as the estimator does\n")
+          " saved model predicts the test file bit for bit as the estimator does; time ratio:"
+          " python s over sklearn s; rule: the estimator with size_selection='rule' (no"
+          " cross-validation), its figure and seconds\n")
     rows, slower, different = [], [], []
     for name in names:
         task, _, coded = SETS[name]
@@ -115,14 +120,18 @@ def main():
                 options = ["--network", "rbf"] if kind == "rbf" else []
                 vx_pred, vx_seconds, _ = defaults.vxnn_run(a.vxnn, options + extra, train, test,
                                                            a.work)
-                py_pred, py_seconds, est = python_fit(kind, task, train, test, coded, seed)
+                py_pred, py_seconds, est = python_fit(kind, task, train, test, coded)
+                rule_pred, rule_seconds, _ = python_fit(kind, task, train, test, coded,
+                                                        size_selection="rule")
                 saved = vxneural.load(os.path.join(a.work, "defaults.model"))
                 x_test = frame(test).drop(columns=header[-1])
                 same = bool(np.array_equal(saved.predict(x_test), est.predict(x_test)))
                 runs[kind].append({
                     "py": real_data.figure(task, train, test, py_pred)[0],
                     "vx": real_data.figure(task, train, test, vx_pred)[0],
-                    "py_s": py_seconds, "vx_s": vx_seconds, "same": same})
+                    "py_s": py_seconds, "vx_s": vx_seconds, "same": same,
+                    "rule": real_data.figure(task, train, test, rule_pred)[0],
+                    "rule_s": rule_seconds})
         metric = "accuracy" if task == "class" else "rel. error"
         sk_figure = statistics.mean(f for f, _ in sk)
         sk_seconds = statistics.mean(s for _, s in sk)
@@ -135,14 +144,17 @@ def main():
                          "%.4f" % statistics.mean(x["vx"] for x in r), "%.1g" % diff,
                          f"{same}/{len(r)}", "%.3f" % py_s,
                          "%.3f" % statistics.mean(x["vx_s"] for x in r),
-                         "%.4f" % sk_figure, "%.3f" % sk_seconds, "%.2f" % (py_s / sk_seconds)])
+                         "%.4f" % sk_figure, "%.3f" % sk_seconds, "%.2f" % (py_s / sk_seconds),
+                         "%.4f" % statistics.mean(x["rule"] for x in r),
+                         "%.3f" % statistics.mean(x["rule_s"] for x in r)])
             if py_s > sk_seconds:
                 slower.append(f"{name} {kind}")
             if same < len(r):
                 different.append(f"{name} {kind}")
         print(f"python_estimators: {name} done", file=sys.stderr)
     compare.print_table(["data set", "model", "python", "vxnn", "max diff", "same model",
-                         "python s", "vxnn s", "sklearn", "sklearn s", "time ratio"], rows)
+                         "python s", "vxnn s", "sklearn", "sklearn s", "time ratio", "rule",
+                         "rule s"], rows)
     print(f"\nsame model on every split: {len(rows) - len(different)}/{len(rows)}"
           + (f" (not: {', '.join(different)})" if different else ""))
     print(f"fit plus predict within scikit-learn's time: {len(rows) - len(slower)}/{len(rows)}"

@@ -295,6 +295,18 @@ def test_progress_reaches_the_callback_and_verbose(capsys):
     assert len(printed) == len(events) and printed[0].startswith(events[0]["phase"] + ": pass")
 
 
+def test_the_size_selection_reports_too():
+    X, y = iris()
+    events = []
+    vxneural.MLPClassifier(callback=events.append).fit(X, y)
+    phases = [e["phase"] for e in events]
+    # The folds' fits (side by side), then the run measured, then the refit.
+    first_training = phases.index("training")
+    assert set(phases[:first_training]) == {"cross-validating"}
+    assert set(phases[first_training:]) == {"training", "refitting"}
+    assert phases[-1] == "refitting"
+
+
 def test_callback_exception_stops_the_fit():
     X, y = iris()
 
