@@ -101,7 +101,8 @@ void ProgressBar::Report(VXCommon_1_2::ProgressReport& report) {
     const int filled = static_cast<int>(fraction * width + 0.5);
     line = fPhase + " [" + std::string(static_cast<std::size_t>(filled), '#') +
            std::string(static_cast<std::size_t>(width - filled), '.') + "] " +
-           std::to_string(std::max(passes, 0)) + "/" + std::to_string(fMaxPasses) + " passes";
+           std::to_string(std::max(passes, 0)) +
+           (fMaxPasses > 0 ? "/" + std::to_string(fMaxPasses) : std::string()) + " passes";
     const double value = report.ScaleMeasure(fShowAccuracy ? "accuracy" : "trainError");
     if (!VXMV::IsMissing(value) && value >= 0) {
       char buf[48];

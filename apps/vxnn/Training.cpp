@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -785,7 +786,7 @@ TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const Size
 // MlpUnitGrid; an RBF network tries RbfCentreGrid at its overlap, then
 // OverlapGrid at the best count unless --overlap fixed it.
 TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
-                        const ProgressBar& progress) {
+                        ProgressBar& progress) {
   const bool rbf = which == Candidate::kRBF;
   SizeSelection sel;
   sel.fNetwork = CandidateName(which);
@@ -865,14 +866,16 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   // records and writes only its own result, and the losses are summed per
   // candidate in fold order afterwards, so that the choice, and the model,
   // are the same for any number of threads.
-  // The folds' fits draw no bar (several run at once); a host that
-  // watches the progress hears of them as the selection's, whatever step
-  // of a fold reports. The host's observer is called from the threads.
-  ProgressBar::Observer forward;
-  if (progress.GetObserver())
-    forward = [&progress](const std::string&, VXCommon_1_2::ProgressReport& report) {
-      progress.GetObserver()("cross-validating", report);
-    };
+  // The folds' fits report through the bar of the whole run, one at a
+  // time, as the selection's, whatever step of a fold reports: a host's
+  // observer is called from the threads.
+  std::mutex reporting;
+  progress.Begin("cross-validating", 0, 0.0, false);
+  const ProgressBar::Observer forward = [&](const std::string&,
+                                            VXCommon_1_2::ProgressReport& report) {
+    const std::lock_guard<std::mutex> lock(reporting);
+    progress.Report(report);
+  };
   // One fit's outcome on one fold: its loss, or why the data were refused.
   struct Cell {
     double fLoss = VXMV::gMissingValue;
@@ -1087,6 +1090,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
       if (h != sel.fRuleUnits) sizes.push_back(Sized(h, 0.0, toStopRules));
     measureRound(sizes);
   }
+  progress.Finish();
   const int least = LeastLoss(sel.fCandidates);
   const int best = ChooseOverRule(sel.fCandidates, ruleIndex);
   if (best < 0) {
