@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -1430,6 +1431,50 @@ TEST(KernelElementwise, MatchTheLibraryAndPlainLoops) {
     }
     EXPECT_EQ(sums[kN], 0.25);
     EXPECT_EQ(got[kN], 5.0);
+  }
+}
+
+// The encoding's map y = x a + b against the plain expression, bit for bit:
+// lengths around each kernel's vector widths (the last partial vector goes
+// through a copy), and the flag at the front, in a whole vector, in the
+// partial last one, or nowhere; a flag of 0 is not found in the zero
+// padding of a partial vector. The first three terms are exact in the
+// product's last bits: rounded before the addition, x a + b is 2^-29;
+// fused it would be 2^-29 + 2^-60.
+TEST(KernelAffine, EveryKernelGivesThePlainExpressionAndFindsTheFlag) {
+  constexpr double kMissing = -DBL_MAX;
+  const double tiny = std::ldexp(1.0, -30);
+  struct Case {
+    int n;
+    int flagAt;  // -1: no flag
+    double flag;
+  };
+  const Case cases[] = {
+      {0, -1, kMissing},  {1, -1, kMissing},  {1, 0, kMissing},   {3, 2, kMissing},
+      {7, -1, kMissing},  {8, 7, kMissing},   {9, 8, kMissing},   {9, -1, kMissing},
+      {15, 12, kMissing}, {16, 0, kMissing},  {17, 16, kMissing}, {64, -1, kMissing},
+      {64, 33, kMissing}, {70, 69, kMissing}, {3, -1, 0.0},       {13, 10, 0.0}};
+  for (const auto& [kernel, table] : Tables()) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << VXNeural::PassKernelName(kernel) << " n " << c.n << " flag " << c.flagAt);
+      std::vector<double> x = Values(c.n, 10), a = Values(c.n, 400), b = Values(c.n, 800);
+      for (int i = 0; i < std::min(c.n, 3); ++i) {
+        x[i] = a[i] = 1.0 + tiny;
+        b[i] = -1.0;
+      }
+      if (c.flagAt >= 0) x[static_cast<std::size_t>(c.flagAt)] = c.flag;
+      std::vector<double> y(static_cast<std::size_t>(c.n) + 1, 5.0);
+      EXPECT_EQ(table->affine(x.data(), a.data(), b.data(), y.data(), c.n, c.flag), c.flagAt >= 0);
+      for (int i = 0; i < c.n; ++i) {
+        const double product = x[i] * a[i];
+        EXPECT_EQ(y[i], product + b[i]) << i;
+        if (i < 3 && i != c.flagAt) {
+          EXPECT_EQ(y[i], std::ldexp(1.0, -29)) << i;
+        }
+      }
+      EXPECT_EQ(y.back(), 5.0) << "written past the end";
+    }
   }
 }
 
