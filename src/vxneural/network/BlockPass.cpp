@@ -254,33 +254,48 @@ void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
 // ScoreSoftMax over the first n rows of the output sums, each row's units
 // packed one after the other for the exponential: with 10 outputs in rows
 // padded to 16, the padding was more than a third of the exponentials.
-// Each unit's value goes through the same operations as in ScoreSoftMax,
-// so the two agree bit for bit (the padding columns are left as they were:
-// only the units are read).
+// Each unit's value goes through the same operations as in ScoreSoftMax
+// (its sum less its group's largest, the exponential, times one over the
+// group's sum added up in unit order; a unit after the last group gets
+// e^0), so the two agree bit for bit. Written straight to and from the
+// packed rows, without the copies and clearing of a padded row between
+// them, which had cost as much as the arithmetic. The padding columns of
+// the values are left as they were: only the units are read.
 void MLPBlockPass::ScoreSoftMaxRows(int n) {
   const int out = fNLayers, units = fUnits[out];
   const std::ptrdiff_t ld = fLd[out];
   const double* sums = fSums[out].data();
-  double* y = fValues[out].data();
+  double* values = fValues[out].data();
   double* packed = fDeltas[out].data();  // not used by scoring otherwise
   for (int r = 0; r < n; ++r) {
-    LessGroupMaxima(sums + r * ld, y + r * ld);
-    std::copy(y + r * ld, y + r * ld + units, packed + r * units);
+    const double* c = sums + r * ld;
+    double* e = packed + r * units;
+    int first = 0;
+    for (int count : fCategories) {
+      const int end = std::min(first + count, units);
+      if (first >= end) break;
+      double m = c[first];
+      for (int j = first + 1; j < end; ++j) m = c[j] > m ? c[j] : m;
+      for (int j = first; j < end; ++j) e[j] = c[j] - m;
+      first = end;
+    }
+    for (int j = first; j < units; ++j) e[j] = 0.0;
   }
   fKernel->expNonPositive(packed, packed, n * units);
   for (int r = 0; r < n; ++r) {
-    double* p = y + r * ld;
-    std::copy(packed + r * units, packed + (r + 1) * units, p);
+    const double* e = packed + r * units;
+    double* y = values + r * ld;
     int first = 0;
     for (int count : fCategories) {
       const int end = std::min(first + count, units);
       if (first >= end) break;
       double s = 0.0;
-      for (int j = first; j < end; ++j) s += p[j];
+      for (int j = first; j < end; ++j) s += e[j];
       const double inverse = 1.0 / s;
-      for (int j = first; j < end; ++j) p[j] *= inverse;
+      for (int j = first; j < end; ++j) y[j] = e[j] * inverse;
       first = end;
     }
+    for (int j = first; j < units; ++j) y[j] = e[j];
   }
 }
 
