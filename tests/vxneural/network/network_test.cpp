@@ -33,6 +33,7 @@
 #include "common/host_doubles.h"
 #include "common/saved_forms.h"
 #include "common/stream_faults.h"
+#include "network/RowScorer.h"
 #include "network/kernels/KernelTable.h"
 #include "network_fixtures.h"
 #include "record_fields.h"
@@ -1171,6 +1172,49 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(std::vector<int>{32}, std::vector<int>{71, 9}),
                        ::testing::Values(std::vector<int>{10}, std::vector<int>{1, 3}),
                        ::testing::Values(VXNNCommon::kSoftMax, VXNNCommon::kSigmoid)));
+
+// Scoring a block through the SoftMax against a second, plain
+// implementation (long double, the group less its largest sum), for every
+// vector kernel: output sums near +-800 over several rows, whose
+// exponentials overflow unless the largest is taken out first.
+TEST(KernelScoreRows, SoftMaxOfLargeSums) {
+  const double hidden[2][3] = {{0.0, 1.0, 0.0}, {0.5, 0.0, -1.0}};  // bias, then weights
+  const double output[3][3] = {{500.0, 300.0, 0.0}, {480.0, 0.0, -200.0}, {-700.0, 50.0, 50.0}};
+  const double inputs[5][2] = {{0.0, 0.0}, {0.3, -0.2}, {-1.0, 2.0}, {2.5, 0.1}, {-0.05, -3.0}};
+  auto settings = MakeSettings(2, {3}, {2}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+  NNetwork net(*settings);
+  std::copy(&hidden[0][0], &hidden[0][0] + 6, net.GetLayer(1)->GetWeights());
+  std::copy(&output[0][0], &output[0][0] + 9, net.GetLayer(2)->GetWeights());
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    if (k == PassKernel::kReference) continue;  // scores record by record
+    SCOPED_TRACE(VXNeural::PassKernelName(k));
+    KernelScope scope(k);
+    VXNeural::detail::RowScorer scorer(net);
+    std::vector<double> y(5 * 4, -7.0);
+    const double* rows[5];
+    double* outRows[5];
+    for (int r = 0; r < 5; ++r) {
+      rows[r] = inputs[r];
+      outRows[r] = &y[static_cast<std::size_t>(r) * 4];
+    }
+    scorer.Score(rows, 5, outRows);
+    for (int r = 0; r < 5; ++r) {
+      long double h[2], c[3];
+      for (int j = 0; j < 2; ++j)
+        h[j] = std::tanh(static_cast<long double>(hidden[j][0]) + hidden[j][1] * inputs[r][0] +
+                         hidden[j][2] * inputs[r][1]);
+      for (int u = 0; u < 3; ++u) c[u] = output[u][0] + output[u][1] * h[0] + output[u][2] * h[1];
+      const long double m = *std::max_element(c, c + 3);
+      long double s = 0.0L;
+      for (int j = 0; j < 3; ++j) s += std::exp(c[j] - m);
+      for (int j = 0; j < 3; ++j) {
+        const double want = static_cast<double>(std::exp(c[j] - m) / s);
+        EXPECT_NEAR(y[r * 4 + j], want, 1e-12 * want + 1e-300) << r << " " << j;
+      }
+      EXPECT_EQ(y[r * 4 + 3], -7.0) << "written past the outputs";
+    }
+  }
+}
 
 // Every way the weights change between two scores; the second score must
 // see the new weights, not the packed copy of the old ones.
