@@ -1479,12 +1479,11 @@ TEST(KernelElementwise, MatchTheLibraryAndPlainLoops) {
 }
 
 // The encoding's map y = x a + b against the plain expression, bit for bit:
-// lengths around each kernel's vector widths (the last partial vector goes
-// through a copy), and the flag at the front, in a whole vector, in the
-// partial last one, or nowhere; a flag of 0 is not found in the zero
-// padding of a partial vector. The first three terms are exact in the
-// product's last bits: rounded before the addition, x a + b is 2^-29;
-// fused it would be 2^-29 + 2^-60.
+// lengths around each kernel's vector widths (whole vectors, then the last
+// few one by one), and the flag at the front, in a whole vector, among the
+// last few, or nowhere; a flag of 0 as well, which no value here equals.
+// The first three terms are exact in the product's last bits: rounded
+// before the addition, x a + b is 2^-29; fused it would be 2^-29 + 2^-60.
 TEST(KernelAffine, EveryKernelGivesThePlainExpressionAndFindsTheFlag) {
   constexpr double kMissing = -DBL_MAX;
   const double tiny = std::ldexp(1.0, -30);
