@@ -1216,6 +1216,46 @@ TEST(KernelScoreRows, SoftMaxOfLargeSums) {
   }
 }
 
+// A saved SoftMax output layer whose groups are 2, 0 and 1 units: the empty
+// group ends the groups, and the unit after it is scored by the block as by
+// the kernel's one-record Score (e^0, 1), the others within rounding.
+TEST(KernelScoreRows, AUnitAfterAnEmptyGroupAsTheOneRecordScore) {
+  auto settings = MakeSettings(2, {3}, {2}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+  NNetwork saved(*settings);
+  saved.SetWeights(RandomWeights(saved.GetNumWeights(), 21, -2.0, 2.0));
+  std::ostringstream xml;
+  saved.WriteObjectXML(xml);
+  std::string text = xml.str();
+  const std::string groups = "<int>1</int>\n      <int>3</int>\n    </object>";
+  const std::size_t at = text.rfind(groups);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, groups.size(),
+               "<int>3</int><int>2</int><int>0</int><int>1</int>\n    </object>");
+  NNetwork net;
+  std::istringstream in(text);
+  net.ReadObjectXML(in);
+  ASSERT_EQ(static_cast<const MLPLayer*>(net.GetLayer(2))->GetNOutputCategories(),
+            (std::vector<int>{2, 0, 1}));
+  const double inputs[3][2] = {{0.0, 0.0}, {0.7, -1.3}, {-2.0, 0.4}};
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    if (k == PassKernel::kReference) continue;  // leaves such a unit as it was
+    SCOPED_TRACE(VXNeural::PassKernelName(k));
+    KernelScope scope(k);
+    VXNeural::detail::RowScorer scorer(net);
+    std::vector<double> y(3 * 3, -7.0);
+    const double* rows[3] = {inputs[0], inputs[1], inputs[2]};
+    double* outRows[3] = {&y[0], &y[3], &y[6]};
+    scorer.Score(rows, 3, outRows);
+    for (int r = 0; r < 3; ++r) {
+      const std::vector<double> one = ScoreWith(k, net, inputs[r]);
+      EXPECT_NEAR(y[r * 3], one[0], 1e-14) << r;
+      EXPECT_NEAR(y[r * 3 + 1], one[1], 1e-14) << r;
+      EXPECT_EQ(one[2], 1.0) << r;
+      EXPECT_EQ(y[r * 3 + 2], 1.0) << r;
+    }
+  }
+}
+
 // Every way the weights change between two scores; the second score must
 // see the new weights, not the packed copy of the old ones.
 TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
