@@ -9,6 +9,7 @@
 #include <ostream>
 #include <utility>
 
+#include "network/kernels/KernelTable.h"
 #include "persist/Display.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
@@ -236,12 +237,19 @@ VXStatus NNDataPreparator::EncodeInputs(const double* values, int nValues, doubl
   // exactly), so only a categorical input's units need clearing first.
   EnsureEncoders();
   bool missing = false;
+  // The library itself is built for any x86-64 (two doubles a vector);
+  // the pass kernel in use has the machine's widest vectors, and its map
+  // gives the same bits as the loop below.
+  const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
   // A missing value goes through the map too; the units are cleared below.
   for (const LinearRun& run : fLinearRuns) {
     const double* slope = fSlopes.data() + run.first;
     const double* intercept = fIntercepts.data() + run.first;
     double* u = units + run.unit;
-    if (run.field + run.count <= nValues) {
+    if (kernel && run.field + run.count <= nValues) {
+      missing |=
+          kernel->affine(values + run.field, slope, intercept, u, run.count, VXMV::gMissingValue);
+    } else if (run.field + run.count <= nValues) {
       // Contiguous fields into contiguous units: a loop the compiler
       // turns into vector instructions. The flag is a double chosen, not
       // an int or'ed: a comparison turned into an integer kept the loop

@@ -149,14 +149,13 @@ void MLPBlockPass::ForwardScores(int n) {
     for (int r = 0; r < n; ++r) std::copy(bias, bias + ld, z + r * ld);
     Product(*fKernel, n, fUnits[l], fUnits[l - 1], RowsOf(l - 1, n), fWeightsT[l].data(), ld,
             fWeightsN[l].data(), ldLower, z, ld, true);
-    double* y = fValues[l].data();
-    const bool softMax = l == fNLayers && fActivation[l] == VXNNCommon::kSoftMax;
-    for (int r = 0; r < n; ++r) {
-      if (softMax)
-        ScoreSoftMax(z + r * ld, y + r * ld);
-      else
-        ActivateRow(l, z + r * ld, y + r * ld);
-    }
+    // The activations are element by element, so the block's rows, one
+    // after the other, go through the kernel in one call: a call per row
+    // spent as much on its own overhead as on the row's few vectors.
+    if (l == fNLayers && fActivation[l] == VXNNCommon::kSoftMax)
+      ScoreSoftMaxRows(n);
+    else
+      Activate(l, z, fValues[l].data(), n * static_cast<int>(ld));
   }
 }
 
@@ -167,8 +166,8 @@ const double* const* MLPBlockPass::RowsOf(int l, int n) {
   return fRows.data();
 }
 
-void MLPBlockPass::ActivateRow(int l, const double* z, double* y) const {
-  const int ld = fLd[l];
+void MLPBlockPass::Activate(int l, const double* z, double* y, int count) const {
+  const int ld = count;
   switch (static_cast<VXNNCommon::ActivationFunction>(fActivation[l])) {
     case VXNNCommon::kTanH:
       fKernel->tanh(z, y, ld);
@@ -210,7 +209,7 @@ void MLPBlockPass::ScoreRecord(const KernelTable& kernel, const std::vector<INLa
     if (l == fNLayers && fActivation[l] == VXNNCommon::kSoftMax)
       ScoreSoftMax(z, y);
     else
-      ActivateRow(l, z, y);
+      Activate(l, z, y, fLd[l]);
     in = y;
   }
   std::copy(in, in + fNOutputs, out);
@@ -249,6 +248,54 @@ void MLPBlockPass::ScoreSoftMax(const double* c, double* y) const {
     const double inverse = 1.0 / s;
     for (int j = first; j < end; ++j) y[j] *= inverse;
     first = end;
+  }
+}
+
+// ScoreSoftMax over the first n rows of the output sums, each row's units
+// packed one after the other for the exponential: with 10 outputs in rows
+// padded to 16, the padding was more than a third of the exponentials.
+// Each unit's value goes through the same operations as in ScoreSoftMax
+// (its sum less its group's largest, the exponential, times one over the
+// group's sum added up in unit order; a unit after the last group gets
+// e^0), so the two agree bit for bit. Written straight to and from the
+// packed rows, without the copies and clearing of a padded row between
+// them, which had cost as much as the arithmetic. The padding columns of
+// the values are left as they were: only the units are read.
+void MLPBlockPass::ScoreSoftMaxRows(int n) {
+  const int out = fNLayers, units = fUnits[out];
+  const std::ptrdiff_t ld = fLd[out];
+  const double* sums = fSums[out].data();
+  double* values = fValues[out].data();
+  double* packed = fDeltas[out].data();  // not used by scoring otherwise
+  for (int r = 0; r < n; ++r) {
+    const double* c = sums + r * ld;
+    double* e = packed + r * units;
+    int first = 0;
+    for (int count : fCategories) {
+      const int end = std::min(first + count, units);
+      if (first >= end) break;
+      double m = c[first];
+      for (int j = first + 1; j < end; ++j) m = c[j] > m ? c[j] : m;
+      for (int j = first; j < end; ++j) e[j] = c[j] - m;
+      first = end;
+    }
+    for (int j = first; j < units; ++j) e[j] = 0.0;
+  }
+  fKernel->expNonPositive(packed, packed, n * units);
+  for (int r = 0; r < n; ++r) {
+    const double* e = packed + r * units;
+    double* y = values + r * ld;
+    int first = 0;
+    for (int count : fCategories) {
+      const int end = std::min(first + count, units);
+      if (first >= end) break;
+      double s = 0.0;
+      for (int j = first; j < end; ++j) s += e[j];
+      const double inverse = 1.0 / s;
+      for (int j = first; j < end; ++j) y[j] = e[j] * inverse;
+      first = end;
+    }
+    for (int j = first; j < units; ++j) y[j] = e[j];
   }
 }
 

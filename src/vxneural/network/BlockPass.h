@@ -91,12 +91,15 @@ class MLPBlockPass {
   // Where the first n rows of layer l's values lie: the block's input rows
   // for the input layer.
   const double* const* RowsOf(int l, int n);
-  // The activation of layer l over one row of sums z into y (fLd[l]
-  // values; the padding columns hold sums of 0).
-  void ActivateRow(int l, const double* z, double* y) const;
+  // The activation of layer l over `count` sums z into y: one padded row
+  // (fLd[l] values) or several one after the other; the padding columns
+  // hold sums of 0.
+  void Activate(int l, const double* z, double* y, int count) const;
   // Probabilities of one row of output sums c into y (fLd values).
   void LessGroupMaxima(const double* c, double* p) const;
   void ScoreSoftMax(const double* c, double* y) const;
+  // ScoreSoftMax of the first n rows of the output sums into their values.
+  void ScoreSoftMaxRows(int n);
   const KernelTable* fKernel = nullptr;
   bool fLogOutputs = false;
   bool fHasGradient = false;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +33,7 @@
 #include "common/host_doubles.h"
 #include "common/saved_forms.h"
 #include "common/stream_faults.h"
+#include "network/RowScorer.h"
 #include "network/kernels/KernelTable.h"
 #include "network_fixtures.h"
 #include "record_fields.h"
@@ -1171,6 +1173,89 @@ INSTANTIATE_TEST_SUITE_P(
                        ::testing::Values(std::vector<int>{10}, std::vector<int>{1, 3}),
                        ::testing::Values(VXNNCommon::kSoftMax, VXNNCommon::kSigmoid)));
 
+// Scoring a block through the SoftMax against a second, plain
+// implementation (long double, the group less its largest sum), for every
+// vector kernel: output sums near +-800 over several rows, whose
+// exponentials overflow unless the largest is taken out first.
+TEST(KernelScoreRows, SoftMaxOfLargeSums) {
+  const double hidden[2][3] = {{0.0, 1.0, 0.0}, {0.5, 0.0, -1.0}};  // bias, then weights
+  const double output[3][3] = {{500.0, 300.0, 0.0}, {480.0, 0.0, -200.0}, {-700.0, 50.0, 50.0}};
+  const double inputs[5][2] = {{0.0, 0.0}, {0.3, -0.2}, {-1.0, 2.0}, {2.5, 0.1}, {-0.05, -3.0}};
+  auto settings = MakeSettings(2, {3}, {2}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+  NNetwork net(*settings);
+  std::copy(&hidden[0][0], &hidden[0][0] + 6, net.GetLayer(1)->GetWeights());
+  std::copy(&output[0][0], &output[0][0] + 9, net.GetLayer(2)->GetWeights());
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    if (k == PassKernel::kReference) continue;  // scores record by record
+    SCOPED_TRACE(VXNeural::PassKernelName(k));
+    KernelScope scope(k);
+    VXNeural::detail::RowScorer scorer(net);
+    std::vector<double> y(5 * 4, -7.0);
+    const double* rows[5];
+    double* outRows[5];
+    for (int r = 0; r < 5; ++r) {
+      rows[r] = inputs[r];
+      outRows[r] = &y[static_cast<std::size_t>(r) * 4];
+    }
+    scorer.Score(rows, 5, outRows);
+    for (int r = 0; r < 5; ++r) {
+      long double h[2], c[3];
+      for (int j = 0; j < 2; ++j)
+        h[j] = std::tanh(static_cast<long double>(hidden[j][0]) + hidden[j][1] * inputs[r][0] +
+                         hidden[j][2] * inputs[r][1]);
+      for (int u = 0; u < 3; ++u) c[u] = output[u][0] + output[u][1] * h[0] + output[u][2] * h[1];
+      const long double m = *std::max_element(c, c + 3);
+      long double s = 0.0L;
+      for (int j = 0; j < 3; ++j) s += std::exp(c[j] - m);
+      for (int j = 0; j < 3; ++j) {
+        const double want = static_cast<double>(std::exp(c[j] - m) / s);
+        EXPECT_NEAR(y[r * 4 + j], want, 1e-12 * want + 1e-300) << r << " " << j;
+      }
+      EXPECT_EQ(y[r * 4 + 3], -7.0) << "written past the outputs";
+    }
+  }
+}
+
+// A saved SoftMax output layer whose groups are 2, 0 and 1 units: the empty
+// group ends the groups, and the unit after it is scored by the block as by
+// the kernel's one-record Score (e^0, 1), the others within rounding.
+TEST(KernelScoreRows, AUnitAfterAnEmptyGroupAsTheOneRecordScore) {
+  auto settings = MakeSettings(2, {3}, {2}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
+  NNetwork saved(*settings);
+  saved.SetWeights(RandomWeights(saved.GetNumWeights(), 21, -2.0, 2.0));
+  std::ostringstream xml;
+  saved.WriteObjectXML(xml);
+  std::string text = xml.str();
+  const std::string groups = "<int>1</int>\n      <int>3</int>\n    </object>";
+  const std::size_t at = text.rfind(groups);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, groups.size(),
+               "<int>3</int><int>2</int><int>0</int><int>1</int>\n    </object>");
+  NNetwork net;
+  std::istringstream in(text);
+  net.ReadObjectXML(in);
+  ASSERT_EQ(static_cast<const MLPLayer*>(net.GetLayer(2))->GetNOutputCategories(),
+            (std::vector<int>{2, 0, 1}));
+  const double inputs[3][2] = {{0.0, 0.0}, {0.7, -1.3}, {-2.0, 0.4}};
+  for (PassKernel k : VXNeural::AvailablePassKernels()) {
+    if (k == PassKernel::kReference) continue;  // leaves such a unit as it was
+    SCOPED_TRACE(VXNeural::PassKernelName(k));
+    KernelScope scope(k);
+    VXNeural::detail::RowScorer scorer(net);
+    std::vector<double> y(3 * 3, -7.0);
+    const double* rows[3] = {inputs[0], inputs[1], inputs[2]};
+    double* outRows[3] = {&y[0], &y[3], &y[6]};
+    scorer.Score(rows, 3, outRows);
+    for (int r = 0; r < 3; ++r) {
+      const std::vector<double> one = ScoreWith(k, net, inputs[r]);
+      EXPECT_NEAR(y[r * 3], one[0], 1e-14) << r;
+      EXPECT_NEAR(y[r * 3 + 1], one[1], 1e-14) << r;
+      EXPECT_EQ(one[2], 1.0) << r;
+      EXPECT_EQ(y[r * 3 + 2], 1.0) << r;
+    }
+  }
+}
+
 // Every way the weights change between two scores; the second score must
 // see the new weights, not the packed copy of the old ones.
 TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
@@ -1430,6 +1515,49 @@ TEST(KernelElementwise, MatchTheLibraryAndPlainLoops) {
     }
     EXPECT_EQ(sums[kN], 0.25);
     EXPECT_EQ(got[kN], 5.0);
+  }
+}
+
+// The encoding's map y = x a + b against the plain expression, bit for bit:
+// lengths around each kernel's vector widths (whole vectors, then the last
+// few one by one), and the flag at the front, in a whole vector, among the
+// last few, or nowhere; a flag of 0 as well, which no value here equals.
+// The first three terms are exact in the product's last bits: rounded
+// before the addition, x a + b is 2^-29; fused it would be 2^-29 + 2^-60.
+TEST(KernelAffine, EveryKernelGivesThePlainExpressionAndFindsTheFlag) {
+  constexpr double kMissing = -DBL_MAX;
+  const double tiny = std::ldexp(1.0, -30);
+  struct Case {
+    int n;
+    int flagAt;  // -1: no flag
+    double flag;
+  };
+  const Case cases[] = {
+      {0, -1, kMissing},  {1, -1, kMissing},  {1, 0, kMissing},   {3, 2, kMissing},
+      {7, -1, kMissing},  {8, 7, kMissing},   {9, 8, kMissing},   {9, -1, kMissing},
+      {15, 12, kMissing}, {16, 0, kMissing},  {17, 16, kMissing}, {64, -1, kMissing},
+      {64, 33, kMissing}, {70, 69, kMissing}, {3, -1, 0.0},       {13, 10, 0.0}};
+  for (const auto& [kernel, table] : Tables()) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message()
+                   << VXNeural::PassKernelName(kernel) << " n " << c.n << " flag " << c.flagAt);
+      std::vector<double> x = Values(c.n, 10), a = Values(c.n, 400), b = Values(c.n, 800);
+      for (int i = 0; i < std::min(c.n, 3); ++i) {
+        x[i] = a[i] = 1.0 + tiny;
+        b[i] = -1.0;
+      }
+      if (c.flagAt >= 0) x[static_cast<std::size_t>(c.flagAt)] = c.flag;
+      std::vector<double> y(static_cast<std::size_t>(c.n) + 1, 5.0);
+      EXPECT_EQ(table->affine(x.data(), a.data(), b.data(), y.data(), c.n, c.flag), c.flagAt >= 0);
+      for (int i = 0; i < c.n; ++i) {
+        const double product = x[i] * a[i];
+        EXPECT_EQ(y[i], product + b[i]) << i;
+        if (i < 3 && i != c.flagAt) {
+          EXPECT_EQ(y[i], std::ldexp(1.0, -29)) << i;
+        }
+      }
+      EXPECT_EQ(y.back(), 5.0) << "written past the end";
+    }
   }
 }
 

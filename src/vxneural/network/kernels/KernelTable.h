@@ -75,6 +75,10 @@ struct KernelTable {
   // d[i] *= (1 + y[i]) (1 - y[i]), tanh's derivative at its value y, for
   // i < n (n % kPad == 0).
   void (*timesTanhDerivative)(double* d, const double* y, int n);
+  // y[i] = x[i] * a[i] + b[i] for i < n, the product rounded before b[i]
+  // is added (never fused), so that every kernel gives the bits of the
+  // plain expression; returns whether any x[i] equals `flag`.
+  bool (*affine)(const double* x, const double* a, const double* b, double* y, int n, double flag);
 };
 
 // Null when the build has no such kernel (not an x86-64 build).
