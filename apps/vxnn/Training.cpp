@@ -784,7 +784,9 @@ TrainOptions CandidateOptions(const TrainOptions& o, Candidate which, const Size
 // r.fSizeSelections, and returns the options that fix the size chosen;
 // the options as given when the selection cannot run. A perceptron tries
 // MlpUnitGrid; an RBF network tries RbfCentreGrid at its overlap, then
-// OverlapGrid at the best count unless --overlap fixed it.
+// OverlapGrid at the best count unless --overlap fixed it. The fits of a
+// round (every fold of every candidate) run side by side on
+// SelectionThreads threads; the outcome is the same for any number.
 TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
                         ProgressBar& progress) {
   const bool rbf = which == Candidate::kRBF;
@@ -861,11 +863,6 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     return FitOn(which, RefitOptions(t, held, limit), r, all, all.Count(), nullptr, 0,
                  Purpose::kRefit, own);
   };
-  // The candidates of one round, every fold of every candidate fitted on
-  // its own thread as threads come free. Each fit reads only the shared
-  // records and writes only its own result, and the losses are summed per
-  // candidate in fold order afterwards, so that the choice, and the model,
-  // are the same for any number of threads.
   // The folds' fits report through the bar of the whole run, one at a
   // time, as the selection's, whatever step of a fold reports: a host's
   // observer is called from the threads.

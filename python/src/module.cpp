@@ -15,7 +15,6 @@
 #include <deque>
 #include <exception>
 #include <iostream>
-#include <limits>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -431,7 +430,7 @@ struct InputReader {
   // numbers: the value of each distinct cell, read once.
   const std::int64_t* fCodes = nullptr;
   py::ssize_t fCodeStride = 0;
-  std::vector<double> fValues;  // per code; fMissingValue at index 0 for code -1
+  std::vector<double> fValues;  // per code, after the fill of a missing cell (code -1)
   bool fNumbersAsText = false;  // categorical read from a numeric column
   std::unordered_map<double, double> fNumberValues;
   int fVariable = 0;
