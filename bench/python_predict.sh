@@ -3,7 +3,7 @@
 # on the same network shape (64-100-10), 10^6 rows, one thread each, in one
 # run; see bench/README.md.
 #
-#   bash bench/python_predict.sh                # 10^6 rows, best of 3
+#   bash bench/python_predict.sh                # 10^6 rows, best of 7
 #   bash bench/python_predict.sh --rows 200000
 #
 # BENCH_DIR (default build-bench) is the Release build folder where the

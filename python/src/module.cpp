@@ -444,6 +444,19 @@ double Unusual(double v, const InputReader& r, int& infinite) {
   return r.fFill;
 }
 
+// Whether every value of n rows of width values (rows stride apart) is
+// finite. x - x is 0 for a finite x and NaN otherwise, so the test needs no
+// branch per value and the compiler can take several at once.
+bool Finite(const double* x, std::size_t n, int width, py::ssize_t stride) {
+  bool finite = true;
+  for (std::size_t i = 0; i < n; ++i, x += stride) {
+    double zero = 0.0;
+    for (int k = 0; k < width; ++k) zero += x[k] - x[k];
+    finite = finite && zero == 0.0;
+  }
+  return finite;
+}
+
 py::value_error InfiniteError(const std::string& column) {
   return py::value_error(
       "Input X contains infinity or a value too large for dtype('float64') "
@@ -539,6 +552,13 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
     bool plainNumbers = true;
     for (const InputReader& r : readers)
       plainNumbers = plainNumbers && r.fNumbers && !r.fNumbersAsText;
+    // The inputs side by side in the rows of one array, in the model's
+    // order (a C-ordered float64 array whose columns are all inputs): a
+    // chunk of finite rows goes to the library where it lies, uncopied.
+    bool inPlace = plainNumbers && !readers.empty();
+    for (std::size_t k = 0; inPlace && k < readers.size(); ++k)
+      inPlace = readers[k].fNumbers == readers[0].fNumbers + k &&
+                readers[k].fStride == readers[0].fStride && readers[0].fStride >= width;
     // Rows go to the library a chunk at a time, so that the raw records
     // cost a fixed amount of memory whatever the number of rows.
     constexpr std::size_t kChunk = 4096;
@@ -547,7 +567,13 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
     NNOutputList decode(list);
     for (std::size_t first = 0; first < rows; first += kChunk) {
       const std::size_t n = std::min(kChunk, rows - first);
-      if (plainNumbers) {
+      const double* in = raw.data();
+      int inStride = width;
+      if (inPlace &&
+          Finite(readers[0].fNumbers + first * readers[0].fStride, n, width, readers[0].fStride)) {
+        in = readers[0].fNumbers + first * readers[0].fStride;
+        inStride = static_cast<int>(readers[0].fStride);
+      } else if (plainNumbers) {
         // Row by row, so that the rows of a C-ordered array are read in
         // the order they lie in memory.
         double* x = raw.data();
@@ -573,8 +599,8 @@ py::array_t<double> Model::Predict(const py::list& columns, const std::vector<st
           }
         }
       }
-      const VXCommon_1_2::VXStatus status = fModel.fAlgorithm->ScoreRows(
-          raw.data(), static_cast<int>(n), width, units.data(), fUnits);
+      const VXCommon_1_2::VXStatus status =
+          fModel.fAlgorithm->ScoreRows(in, static_cast<int>(n), inStride, units.data(), fUnits);
       if (!status.IsOK()) failed = true;
       double* row = o + first * width_out;
       for (std::size_t i = 0; i < n; ++i, row += width_out) {

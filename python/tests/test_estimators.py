@@ -393,3 +393,24 @@ def test_numbers_read_as_categories_of_text():
     np.testing.assert_array_equal(est.predict_proba(as_numbers), est.predict_proba(as_text))
     with pytest.raises(ValueError, match='category "5" was not seen'):
         est.predict(as_numbers.assign(cylinders=5))
+
+
+@pytest.mark.filterwarnings("ignore:X does not have valid feature names")
+def test_rows_of_an_array_read_in_place_as_columns_are_read():
+    # A C-ordered float array goes to the library chunk by chunk where it
+    # lies (4096 rows to a chunk); a chunk with a missing value is copied
+    # and filled. Either way the outputs are those of the frame's columns.
+    X, y = iris()
+    big = pd.concat([X] * 40, ignore_index=True)
+    est = vxneural.MLPClassifier(hidden_layer_sizes=(5,), validation_fraction=0.0).fit(X, y)
+    array = np.ascontiguousarray(big.to_numpy())
+    array[4100, 2] = np.nan
+    frame = pd.DataFrame(array, columns=X.columns)
+    np.testing.assert_array_equal(est.predict_proba(array), est.predict_proba(frame))
+    filled = array.copy()
+    filled[4100, 2] = X["petal_length"].mean()
+    np.testing.assert_allclose(est.predict_proba(array)[4100], est.predict_proba(filled)[4100],
+                               rtol=1e-12)
+    array[5000, 0] = -np.inf
+    with pytest.raises(ValueError, match="infinity"):
+        est.predict_proba(array)
