@@ -151,10 +151,9 @@ def _in_python_words(message):
 
 class _Network(BaseEstimator):
     """What the four estimators share. Subclasses set _network ("mlp" or
-    "rbf") and _classifier, and list their options in _options."""
+    "rbf") and give their own options in _options."""
 
     _network = "mlp"
-    _classifier = False
 
     # ---- data
 
@@ -400,8 +399,6 @@ class _Network(BaseEstimator):
 
 
 class _ClassifierBase(ClassifierMixin, _Network):
-    _classifier = True
-
     def _target(self, y, n):
         y = column_or_1d(y, warn=True)
         check_consistent_length(np.empty(n), y)
