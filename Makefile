@@ -33,10 +33,11 @@ demo: configure
 	./$(BUILD_DIR)/bin/vxnn demo
 
 # The Python package, built and installed for the system's python3 (see
-# python/CMakeLists.txt for where).
+# python/CMakeLists.txt for where: a system folder, hence sudo unless root).
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 python: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target _vxneural
-	cmake --install $(BUILD_DIR) --component python
+	$(SUDO) cmake --install $(BUILD_DIR) --component python
 
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF -DVXNN_BUILD_BENCH=ON
