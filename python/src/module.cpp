@@ -114,9 +114,16 @@ class ColumnRows : public RowSource {
   std::size_t fPos = 0;
 };
 
-// A column from Python: a 1-d float64 array, or a pair (codes, texts).
-py::value_error InfiniteError(const std::string& column);
+// The error of an infinite number, which the estimators refuse (NaN is
+// the missing value).
+py::value_error InfiniteError(const std::string& column) {
+  return py::value_error(
+      "Input X contains infinity or a value too large for dtype('float64') "
+      "(column " +
+      column + "); missing values are NaN");
+}
 
+// A column from Python: a 1-d float64 array, or a pair (codes, texts).
 Column ColumnOf(const py::handle& item, std::size_t rows, const std::string& name) {
   Column c;
   if (py::isinstance<py::tuple>(item)) {
@@ -455,13 +462,6 @@ bool Finite(const double* x, std::size_t n, int width, py::ssize_t stride) {
     finite = finite && zero == 0.0;
   }
   return finite;
-}
-
-py::value_error InfiniteError(const std::string& column) {
-  return py::value_error(
-      "Input X contains infinity or a value too large for dtype('float64') "
-      "(column " +
-      column + "); missing values are NaN");
 }
 
 py::array_t<double> Model::Predict(const py::list& columns, const std::vector<std::string>& names,

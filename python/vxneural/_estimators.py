@@ -181,23 +181,24 @@ class _Network(BaseEstimator):
             self._check_feature_names(X, reset=reset)
             self._check_n_features(X, reset=reset)
             columns = _array_columns(X)
-        forced = self._categorical_indices(len(columns)) if reset else self._forced
-        return [_as_categorical(c) if j in forced else c for j, c in enumerate(columns)]
+        if reset:
+            self._forced = self._categorical_indices(len(columns))
+        return [_as_categorical(c) if j in self._forced else c for j, c in enumerate(columns)]
 
     def _categorical_indices(self, n):
-        spec = self.categorical_features
-        if spec is None:
+        given = self.categorical_features
+        if given is None:
             return set()
-        if isinstance(spec, str):
-            spec = [spec]
-        spec = list(spec)
+        if isinstance(given, str):
+            given = [given]
+        given = list(given)
         names = list(getattr(self, "feature_names_in_", []))
-        if spec and all(isinstance(s, (bool, np.bool_)) for s in spec):
-            if len(spec) != n:
+        if given and all(isinstance(s, (bool, np.bool_)) for s in given):
+            if len(given) != n:
                 raise ValueError("categorical_features as a mask needs one entry per feature")
-            return {j for j, s in enumerate(spec) if s}
+            return {j for j, s in enumerate(given) if s}
         out = set()
-        for s in spec:
+        for s in given:
             if isinstance(s, str):
                 if s not in names:
                     raise ValueError(f"categorical_features: no feature named {s!r}")
@@ -294,7 +295,6 @@ class _Network(BaseEstimator):
         # The target keeps the name of a pandas Series, as a CSV column would.
         target_name = str(y.name) if isinstance(getattr(y, "name", None), str) and y.name else "y"
         columns = self._columns(X, reset=True)
-        self._forced = self._categorical_indices(len(columns))
         n = len(columns[0]) if not isinstance(columns[0], tuple) else len(columns[0][0])
         y = self._target(y, n)
         if sample_weight is not None:
@@ -619,8 +619,8 @@ def _keep_parameters(estimator, given):
             setattr(estimator, name, value)
 
 
-def _init_doc(cls, what, specific):
-    cls.__doc__ = f"{what}\n\n    Parameters\n    ----------{specific}{_COMMON_DOC}"
+def _init_doc(cls, what, own):
+    cls.__doc__ = f"{what}\n\n    Parameters\n    ----------{own}{_COMMON_DOC}"
     return cls
 
 
