@@ -27,6 +27,8 @@
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/network/NNStructure.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/data/NNDataPreparator.h"
