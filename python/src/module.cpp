@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <iostream>
@@ -30,6 +31,7 @@
 #include "Training.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/NNOutputList.h"
+#include "vxneural/network/PassThreads.h"
 
 namespace py = pybind11;
 
@@ -726,6 +728,16 @@ PYBIND11_MODULE(_vxneural, m) {
       .def("class_units", &Model::ClassUnits)
       .def("predict", &Model::Predict, py::arg("columns"), py::arg("names"),
            py::arg("unknown_is_error") = false, py::arg("order") = std::vector<int>());
+  // As for the vxnn program: every core the process may use, unless the
+  // environment variable VXNN_THREADS says otherwise. The model is the same
+  // for any count.
+  if (!std::getenv("VXNN_THREADS")) VXNeural::SetPassThreads(VXNeural::UsableCores());
+  m.def("get_threads", &VXNeural::GetPassThreads);
+  m.def("set_threads", [](int threads) {
+    if (!VXNeural::SetPassThreads(threads))
+      throw vxnn::InputError("threads must lie between 1 and " +
+                             std::to_string(VXNeural::kMaxPassThreads));
+  });
   m.def("fit", &vxnn::Fit, py::arg("columns"), py::arg("names"), py::arg("target"),
         py::arg("options"), py::arg("callback") = py::none());
 }

@@ -414,3 +414,30 @@ def test_rows_of_an_array_read_in_place_as_columns_are_read():
     array[5000, 0] = -np.inf
     with pytest.raises(ValueError, match="infinity"):
         est.predict_proba(array)
+
+
+@pytest.mark.parametrize("estimator", [vxneural.MLPClassifier, vxneural.RBFClassifier])
+def test_the_model_is_the_same_for_any_thread_count(estimator):
+    X, y = messy_frame()
+    X = pd.concat([X] * 4, ignore_index=True)  # several blocks of records
+    y = pd.concat([y] * 4, ignore_index=True)
+    before = vxneural.get_threads()
+    saved = {}
+    try:
+        for threads in (1, 3):
+            vxneural.set_threads(threads)
+            assert vxneural.get_threads() == threads
+            model = estimator(hidden_layer_sizes=(5,)) if estimator is vxneural.MLPClassifier \
+                else estimator(n_centers=6)
+            saved[threads] = model.fit(X, y).predict_proba(X)
+    finally:
+        vxneural.set_threads(before)
+    np.testing.assert_array_equal(saved[1], saved[3])
+
+
+@pytest.mark.parametrize("threads", [0, -1, 257])
+def test_set_threads_refuses_counts_out_of_range(threads):
+    before = vxneural.get_threads()
+    with pytest.raises(ValueError, match="between 1 and 256"):
+        vxneural.set_threads(threads)
+    assert vxneural.get_threads() == before

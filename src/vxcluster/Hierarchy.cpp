@@ -35,8 +35,10 @@ struct PairTerms {
 // exceeds (base + na SA + nb SB) scale, SA and SB the entries' sums of log V
 // over the same variables. Built for the widest vector unit the machine has
 // where the compiler can choose at load time; the builds differ only in
-// rounding, far inside the caller's margin.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// rounding, far inside the caller's margin. Not under ThreadSanitizer,
+// whose runtime is not ready when the loader runs the choosing code.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("arch=haswell", "default")))
 #endif
 bool ProductExceeds(const PairTerms& t) {

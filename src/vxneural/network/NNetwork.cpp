@@ -623,9 +623,16 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
       added.store(k + 1, std::memory_order_release);
     }
   };
-  // A std::function of one pointer is held without allocating.
-  auto* task = &work;
-  VXNeural::detail::RunWorkers(threads, [task](int w) { (*task)(w); });
+  // A pass of one block (a small source, or a mini-batch) is not worth
+  // waking another thread for: the first block is read before deciding.
+  readNext(false);
+  if (threads == 1 || total.load(std::memory_order_relaxed) >= 0) {
+    work(0);
+  } else {
+    // A std::function of one pointer is held without allocating.
+    auto* task = &work;
+    VXNeural::detail::RunWorkers(threads, [task](int w) { (*task)(w); });
+  }
 
   if (lastPass) lastPass->LeaveUnitValues(fLayers, lastRow);
   if constexpr (kMLP) {

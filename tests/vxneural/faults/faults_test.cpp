@@ -35,6 +35,7 @@
 #include "common/scratch_dir.h"
 #include "vxneural/algorithm/rbf_fixtures.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/network/PassThreads.h"
 
 namespace mlpdriver {
 namespace {
@@ -518,8 +519,17 @@ void SearchByPasses(NeuralSettings& s) {
 }
 void SearchInOnePass(NeuralSettings& s) { static_cast<RBFSettings&>(s).SetNHiddenUnitsRange(2, 4); }
 
-TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
+// With the passes on one thread and on several: the records are read, and
+// the host asked, on the calling thread either way.
+class CancelEveryPoll : public testing::TestWithParam<int> {};
+
+TEST_P(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
   using namespace VXNNCommon;
+  struct ThreadsGuard {
+    int before = VXNeural::GetPassThreads();
+    ~ThreadsGuard() { VXNeural::SetPassThreads(before); }
+  } guard;
+  ASSERT_TRUE(VXNeural::SetPassThreads(GetParam()));
   constexpr auto kCat = kCategoricalTarget, kCont = kContinuousTarget, kBoth = kBothTargets;
   const Case more[] = {
       {"SCG regression", false, kCont, kTrainOp, Using(kScaledConjugateGradient, kBatch)},
@@ -613,6 +623,9 @@ TEST(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
       }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, CancelEveryPoll, testing::Values(1, 3),
+                         [](const auto& info) { return std::to_string(info.param) + "Threads"; });
 
 }  // namespace
 }  // namespace mlpdriver

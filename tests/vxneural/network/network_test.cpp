@@ -46,6 +46,7 @@
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/network/RBFInputLayer.h"
 #include "vxneural/network/RBFOutputLayer.h"
@@ -268,6 +269,12 @@ TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {
 }
 
 TEST(NoAllocation, InPassesScoringAndTheWeightExchange) {
+  // On one thread: more start the pool's threads at their first pass.
+  struct ThreadsGuard {
+    int before = VXNeural::GetPassThreads();
+    ~ThreadsGuard() { VXNeural::SetPassThreads(before); }
+  } guard;
+  VXNeural::SetPassThreads(1);
   auto settings = MakeSettings(64, {10}, {32}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
   auto mixedSettings = MakeSettings(8, {3, 1}, {6, 4}, VXNNCommon::kSigmoid, VXNNCommon::kIdentity);
   NNetwork net(*settings), mixed(*mixedSettings);
