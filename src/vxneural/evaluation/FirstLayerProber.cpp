@@ -41,7 +41,7 @@ FirstLayerProber::FirstLayerProber(NNetwork& network) : fNetwork(network) {
   } else {
     fFirst = network.GetLayer(1);
     if (fFirst == nullptr || fFirst->GetNumUnitsLower() != fNInputs + 1 ||
-        fFirst->GetWeights() == nullptr)
+        fFirst->GetWeightData() == nullptr)
       return;
     fNUnits = fFirst->GetNumUnits();
     auto* mlp = dynamic_cast<MLPLayer*>(fFirst);
@@ -63,7 +63,7 @@ bool FirstLayerProber::Unsafe(double v) { return !(std::fabs(v) <= kLargestSafe)
 void FirstLayerProber::Sums(const double* x, double* sums) const {
   const int n = fNInputs;
   if (fKind == kMLP) {
-    const double* w = fFirst->GetWeights();
+    const double* w = fFirst->GetWeightData();
     const std::ptrdiff_t stride = n + 1;
     for (int j = 0; j < fNUnits; ++j) {
       const double* row = w + j * stride;
@@ -94,7 +94,8 @@ void FirstLayerProber::SetBase(const double* inputs) {
 }
 
 double FirstLayerProber::Term(int unit, int column, double value) const {
-  if (fKind == kMLP) return fFirst->GetWeights()[Index(unit * (fNInputs + 1) + column + 1)] * value;
+  if (fKind == kMLP)
+    return fFirst->GetWeightData()[Index(unit * (fNInputs + 1) + column + 1)] * value;
   const double diff = value - fRBF->GetCenters()[Index(unit)][Index(column)];
   return diff * diff / fVariances[Index(unit)];
 }
@@ -109,7 +110,7 @@ void FirstLayerProber::ChangedSums(const Change* changes, int nChanges, double* 
   } else if (fKind == kMLP) {
     // The weight's product with the change, rather than the difference of
     // two products: one rounding instead of two.
-    const double* w = fFirst->GetWeights();
+    const double* w = fFirst->GetWeightData();
     const std::ptrdiff_t stride = fNInputs + 1;
     if (sums != fBaseSums.data()) std::copy(fBaseSums.begin(), fBaseSums.end(), sums);
     for (int k = 0; k < nChanges; ++k) {
