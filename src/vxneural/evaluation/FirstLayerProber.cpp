@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "network/kernels/KernelTable.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
@@ -19,7 +20,8 @@ std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 constexpr double kLargestSafe = 1e150;
 }  // namespace
 
-FirstLayerProber::FirstLayerProber(NNetwork& network) : fNetwork(network) {
+FirstLayerProber::FirstLayerProber(NNetwork& network)
+    : fNetwork(network), fKernel(detail::ActiveKernelTable()) {
   const int layers = network.GetNumLayers();
   fNInputs = network.GetNumInputs();
   INLayer* output = network.GetLayer(layers);
@@ -175,7 +177,10 @@ void FirstLayerProber::FinishForward(const double* sums, double* outputs) {
     }
   } else {
     const VXNNCommon::ActivationFunction f = fFirst->GetActivationFunction();
-    for (int j = 0; j < fNUnits; ++j) y[j] = MLPLayer::Activate(f, sums[j]);
+    if (f == VXNNCommon::kTanH && fKernel)
+      fKernel->tanh(sums, y, fNUnits);
+    else
+      for (int j = 0; j < fNUnits; ++j) y[j] = MLPLayer::Activate(f, sums[j]);
   }
   const int layers = fNetwork.GetNumLayers();
   for (int l = 2; l <= layers; ++l)
