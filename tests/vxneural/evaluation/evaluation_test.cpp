@@ -13,10 +13,13 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <valarray>
 #include <vector>
@@ -30,7 +33,10 @@
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/evaluation/NNSensitivity.h"
+#include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 
 namespace {
@@ -46,6 +52,32 @@ using VXNeural::SensitivityMethod;
 using VXNNCommon::ActivationFunction;
 constexpr double kMissing = VXMV::gMissingValue;
 const double kNaN = std::nan("");
+// The thread counts every threaded pass is checked at.
+constexpr int kThreadCounts[] = {1, 2, 3, 8};
+
+// Pins the pass threads and kernel for one scope and puts the previous
+// ones back.
+struct PassScope {
+  PassScope(int threads, VXNeural::PassKernel kernel)
+      : threads(VXNeural::GetPassThreads()), kernel(VXNeural::GetPassKernel()) {
+    EXPECT_TRUE(VXNeural::SetPassThreads(threads));
+    EXPECT_TRUE(VXNeural::SetPassKernel(kernel));
+  }
+  ~PassScope() {
+    VXNeural::SetPassThreads(threads);
+    VXNeural::SetPassKernel(kernel);
+  }
+  int threads;
+  VXNeural::PassKernel kernel;
+};
+
+// The fastest kernel: the one whose passes use the threads.
+VXNeural::PassKernel FastKernel() { return VXNeural::AvailablePassKernels().back(); }
+
+// Same bits (NaN included), element by element.
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
 
 // A network and the settings it points to (which must outlive it).
 struct Net {
@@ -331,24 +363,26 @@ TEST(Sensitivity, ScenariosAgreeWithHandWorkedImportance) {
        1, ok, 0, 1, {0, 0, 0, 0}},
   };
   // clang-format on
-  for (const Scenario& c : scenarios) {
-    SCOPED_TRACE(c.name);
-    Net net = c.make();
-    Cancel cancel(c.cancelAfter);
-    net.settings->SetCancelPointer(&cancel);
-    Source trainSource(c.train), testSource(c.test);
-    std::vector<double> importance = {5.0};
-    EXPECT_EQ(ComputeSensitivity(*net, trainSource, c.test.empty() ? nullptr : &testSource,
-                                 c.nTrain, c.nTest, static_cast<int>(c.cats.size()), c.cats,
-                                 !c.lo.empty(), c.lo, c.hi, importance),
-              c.status);
-    EXPECT_EQ(trainSource.Rewinds(), c.rewinds);
-    EXPECT_EQ(testSource.Rewinds(), c.test.empty() ? 0 : c.rewinds);
-    EXPECT_EQ(net->GetSensRecordsProcessed(), c.probed);
-    ASSERT_EQ(importance.size(), c.worked.size());
-    for (std::size_t v = 0; v < c.worked.size(); ++v)
-      EXPECT_NEAR(importance[v], c.worked[v], 1e-12) << v;
-  }
+  for (int threads : kThreadCounts)
+    for (const Scenario& c : scenarios) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+      PassScope scope(threads, FastKernel());
+      Net net = c.make();
+      Cancel cancel(c.cancelAfter);
+      net.settings->SetCancelPointer(&cancel);
+      Source trainSource(c.train), testSource(c.test);
+      std::vector<double> importance = {5.0};
+      EXPECT_EQ(ComputeSensitivity(*net, trainSource, c.test.empty() ? nullptr : &testSource,
+                                   c.nTrain, c.nTest, static_cast<int>(c.cats.size()), c.cats,
+                                   !c.lo.empty(), c.lo, c.hi, importance),
+                c.status);
+      EXPECT_EQ(trainSource.Rewinds(), c.rewinds);
+      EXPECT_EQ(testSource.Rewinds(), c.test.empty() ? 0 : c.rewinds);
+      EXPECT_EQ(net->GetSensRecordsProcessed(), c.probed);
+      ASSERT_EQ(importance.size(), c.worked.size());
+      for (std::size_t v = 0; v < c.worked.size(); ++v)
+        EXPECT_NEAR(importance[v], c.worked[v], 1e-12) << v;
+    }
 }
 
 TEST(Sensitivity, ArgumentsThatDoNotDescribeTheInputsAreRefused) {
@@ -456,6 +490,72 @@ TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
       ASSERT_EQ(full.size(), 4u);
       for (std::size_t v = 0; v < 4; ++v) ExpectSame(fast[v], full[v], std::to_string(v));
     }
+  }
+}
+
+// Records are probed on as many threads as the passes use, each on a
+// network of its own, and their contributions added in record order: the
+// importance is the same bits for any thread count, under every kernel and
+// both methods, and agrees with the plain form (the full forward pass under
+// the reference kernel, on one thread) within the kernel's rounding. The
+// records (850, several chunks' worth) are read on the calling thread, as
+// the reports are made there, at the same counts; the probes only read the
+// weights, so no stamp moves.
+TEST(SensitivityThreads, SameBitsForAnyThreadCountAndKernel) {
+  const std::vector<double> lo = {-2.0, -1.5}, hi = {2.0, 1.0};
+  const std::vector<Record> train = ProbeRecords(700, 31, true), test = ProbeRecords(150, 32, true);
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const Shape& s : kShapes) {
+    Net net = Build(s);
+    std::vector<double> plain;
+    {
+      PassScope scope(1, VXNeural::PassKernel::kReference);
+      Source trainSource(train), testSource(test);
+      ASSERT_TRUE(ComputeSensitivity(*net, trainSource, &testSource, 700, 150, 4, kCats, true, lo,
+                                     hi, plain, SensitivityMethod::kFullForward)
+                      .IsOK());
+    }
+    for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels())
+      for (SensitivityMethod method :
+           {SensitivityMethod::kFirstLayerUpdate, SensitivityMethod::kFullForward}) {
+        std::vector<double> first;
+        for (int threads : kThreadCounts) {
+          SCOPED_TRACE(std::string(s.name) + ", " + VXNeural::PassKernelName(kernel) +
+                       (method == SensitivityMethod::kFullForward ? ", full forward" : ", update") +
+                       ", " + std::to_string(threads) + " threads");
+          PassScope scope(threads, kernel);
+          std::vector<int> reports;
+          host_doubles::FunctionListener listener([&](VXCommon_1_2::ProgressReport& r) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            reports.push_back(r.DiscreteMeasure("records"));
+          });
+          net.settings->SetProgressListener(&listener);
+          std::vector<std::uint64_t> stamps;
+          for (int l = 1; !s.rbf && l <= net->GetNumLayers(); ++l)
+            stamps.push_back(static_cast<MLPLayer*>(net->GetLayer(l))->GetWeightStamp());
+          Source trainSource(train), testSource(test);
+          std::vector<double> importance;
+          ASSERT_TRUE(ComputeSensitivity(*net, trainSource, &testSource, 700, 150, 4, kCats, true,
+                                         lo, hi, importance, method)
+                          .IsOK());
+          net.settings->SetProgressListener(nullptr);
+          EXPECT_EQ(net->GetSensRecordsProcessed(), 850);
+          for (int l = 1; !s.rbf && l <= net->GetNumLayers(); ++l)
+            EXPECT_EQ(static_cast<MLPLayer*>(net->GetLayer(l))->GetWeightStamp(),
+                      stamps[static_cast<std::size_t>(l - 1)])
+                << "layer " << l;
+          // The first record, then the last (fewer than 900 between them).
+          EXPECT_EQ(reports, (std::vector<int>{1, 850}));
+          if (threads == 1) {
+            first = importance;
+            ASSERT_EQ(importance.size(), plain.size());
+            for (std::size_t v = 0; v < plain.size(); ++v)
+              ExpectSame(importance[v], plain[v], std::to_string(v));
+          } else {
+            EXPECT_TRUE(SameBits(importance, first));
+          }
+        }
+      }
   }
 }
 
