@@ -7,17 +7,16 @@
 #include <cstddef>
 #include <ctime>
 #include <memory>
-#include <sstream>
 #include <utility>
 
 #include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
 #include "evaluation/FirstLayerProber.h"
+#include "evaluation/PassNetworks.h"
 #include "network/PassWorkers.h"
 #include "network/kernels/KernelTable.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/VXMissing.h"
-#include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/network/INLayer.h"
@@ -202,6 +201,7 @@ class SensitivityRun {
         fCategories(categories),
         fImportance(importance),
         fWidth(Index(network.GetNumInputs())),
+        fNetworks(network),
         fStart(std::clock()) {
     const NeuralSettings* settings = network.GetSettings();
     fListener = settings ? settings->GetProgressListener() : nullptr;
@@ -335,27 +335,13 @@ class SensitivityRun {
     });
   }
 
-  // Makes up to `wanted` probers, the first on the caller's network and
-  // the others on copies of it (the saved form carries every value a
-  // forward pass reads, bit for bit); returns how many there are. A copy
-  // that cannot be made leaves fewer threads at work.
+  // Makes up to `wanted` probers, one per network of fNetworks; returns
+  // how many there are (fewer when a copy cannot be made).
   int Probers(int wanted) {
-    while (static_cast<int>(fProbers.size()) < wanted) {
-      NNetwork* network = &fNetwork;
-      if (!fProbers.empty()) {
-        std::stringstream bytes;
-        fNetwork.WriteObject(bytes);
-        auto copy = std::make_unique<NNetwork>();
-        try {
-          copy->ReadObject(bytes);
-        } catch (IOException* e) {
-          delete e;
-          break;
-        }
-        network = copy.get();
-        fCopies.push_back(std::move(copy));
-      }
-      fProbers.push_back(std::make_unique<RecordProber>(*network, fCategories, fLo, fHi, fMethod));
+    const int networks = std::min(wanted, fNetworks.Ensure(wanted));
+    while (static_cast<int>(fProbers.size()) < networks) {
+      NNetwork& network = fNetworks.At(static_cast<int>(fProbers.size()));
+      fProbers.push_back(std::make_unique<RecordProber>(network, fCategories, fLo, fHi, fMethod));
     }
     return std::min(wanted, static_cast<int>(fProbers.size()));
   }
@@ -389,7 +375,7 @@ class SensitivityRun {
   int fChunk = 1;
   std::vector<double> fLo;
   std::vector<double> fHi;
-  std::vector<std::unique_ptr<NNetwork>> fCopies;
+  detail::PassNetworks fNetworks;
   std::vector<std::unique_ptr<RecordProber>> fProbers;
   // The chunk: input columns of each record, each record's contributions
   // and whether every categorical input had an active column (a byte per
