@@ -131,6 +131,14 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                     "Also write the report page (HTML) to FILE (-: standard output)");
   train->add_flag("--no-progress", s.fNoProgress, "No progress bar");
   train->add_flag("--no-importance", s.fNoImportance, "Skip the predictor importance");
+  train
+      ->add_option("--importance-sample", c.fTrain.fImportanceSample,
+                   "Compute the predictor importance from a sample of at most N of the model's "
+                   "records, drawn with a fixed seed (default " +
+                       std::to_string(kImportanceSample) +
+                       ", which keeps it well under a tenth of the training's time; 0: every "
+                       "record). The summary says when it came from a sample")
+      ->check(CLI::NonNegativeNumber);
 
   train
       ->add_option("--network", s.fNetwork,

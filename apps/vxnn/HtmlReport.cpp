@@ -710,9 +710,11 @@ ReportPage TrainingReport(const TrainResult& r, const SavedAs& saved,
   // draws them, as it gave every other figure.
   if (source) p.fScatter = PredictedVsActual(r.MeasuredModel(), *r.fList, *source);
 
-  if (!r.fImportance.empty())
+  if (!r.fImportance.empty()) {
     p.fImportance = RankImportance(*r.fList, r.fImportance);
-  else
+    const std::string sample = ImportanceSampleText(r);
+    if (!sample.empty()) p.fImportanceNote = "From " + sample + " (fixed seed).";
+  } else
     p.fImportanceNote = "Not computed (the model was trained with --no-importance).";
 
   p.fCurve = steps;

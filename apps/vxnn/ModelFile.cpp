@@ -156,14 +156,20 @@ LoadedModel LoadModelFromBytes(const std::string& bytes, const std::string& name
 
 LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& records) {
   const LoadedModel saved = LoadModel(path);
+  LoadedModel model = CopyWithImportance(*saved.fAlgorithm, saved.fKind, path, records);
+  model.fFormat = saved.fFormat;
+  return model;
+}
+
+LoadedModel CopyWithImportance(const INeuralAlgorithm& trained, NetworkKind kind,
+                               const std::string& path, const RecordsFor& records) {
   // The model is restored once more from its binary form, whatever form the
   // file has, with its settings rewritten in front of the rest.
   std::ostringstream bytes;
-  if (!saved.fAlgorithm->SaveState(bytes).IsOK())
-    throw InputError(path + ": the model cannot be read back");
+  if (!trained.SaveState(bytes).IsOK()) throw InputError(path + ": the model cannot be read back");
   const std::string stream = bytes.str();
   std::unique_ptr<NeuralSettings> settings;
-  if (saved.fKind == NetworkKind::kRBF)
+  if (kind == NetworkKind::kRBF)
     settings = std::make_unique<RBFSettings>();
   else
     settings = std::make_unique<MLPSettings>();
@@ -180,7 +186,7 @@ LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& r
 
   RecordSource source;
   if (records) {
-    source = records(saved.VarList());
+    source = records(*trained.GetVarList());
     const long n = static_cast<long>(source->Count());
     if (n <= 0 || n > INT_MAX) throw InputError(path + ": no records to compute importance from");
     // Every record given counts, and nothing else.
@@ -194,12 +200,11 @@ LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& r
 
   LoadedModel model;
   model.fFormat = ModelFormat::kBinary;
-  model.fKind = saved.fKind;
+  model.fKind = kind;
   std::istringstream again(patched.str());
   Restore(model, again, path, [&](const NNVarList& list) {
     return source ? std::move(source) : SyntheticSource(list);
   });
-  model.fFormat = saved.fFormat;
   return model;
 }
 

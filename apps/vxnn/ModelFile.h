@@ -72,5 +72,10 @@ using RecordsFor = std::function<RecordSource(const NNVarList&)>;
 // for none, so that no importance ever comes from the synthetic record.
 // Throws InputError as LoadModel does, and when records gives none.
 LoadedModel LoadModelWithImportance(const std::string& path, const RecordsFor& records);
+// The same for a trained model held by the caller (of the kind given):
+// a copy of it over the records, name standing for it in messages. The
+// copy's form is binary.
+LoadedModel CopyWithImportance(const INeuralAlgorithm& trained, NetworkKind kind,
+                               const std::string& name, const RecordsFor& records);
 
 }  // namespace vxnn

@@ -338,13 +338,15 @@ std::string RoleText(INNVariable::VariableRole role) {
   }
 }
 
-void PrintImportance(std::ostream& out, const NNVarList& list, const std::vector<double>& imp) {
-  const auto ranked = RankImportance(list, imp);
+void PrintImportance(std::ostream& out, const NNVarList& list, const TrainResult& result) {
+  const auto ranked = RankImportance(list, result.fImportance);
   if (ranked.empty()) return;
   std::size_t width = 4;
   for (const auto& r : ranked) width = std::max(width, r.first.size());
   const double top = std::max(ranked.front().second, 1e-300);
   out << "\nPredictor importance (sensitivity of the outputs; sums to 1)\n";
+  const std::string sample = ImportanceSampleText(result);
+  if (!sample.empty()) out << "  importance from " << sample << " (fixed seed)\n";
   for (std::size_t i = 0; i < ranked.size(); ++i) {
     const int bar = static_cast<int>(30.0 * ranked[i].second / top + 0.5);
     out << std::setw(4) << i + 1 << ". " << std::left << std::setw(static_cast<int>(width))
@@ -356,6 +358,12 @@ void PrintImportance(std::ostream& out, const NNVarList& list, const std::vector
 }  // namespace
 
 std::string DescribeNetwork(const INeuralAlgorithm& a) { return NetworkText(ShapeOf(a)); }
+
+std::string ImportanceSampleText(const TrainResult& r) {
+  if (r.fImportanceRecords >= r.fImportanceOf) return "";
+  return "a sample of " + std::to_string(r.fImportanceRecords) + " of " +
+         std::to_string(r.fImportanceOf) + " records";
+}
 
 std::string StopReasonText(VXNNCommon::StopReason reason) {
   switch (reason) {
@@ -535,7 +543,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
       out << " (0 is perfect, 1 no better than the mean)\n";
     }
   }
-  PrintImportance(out, list, r.fImportance);
+  PrintImportance(out, list, r);
   if (!saved.fPath.empty())
     out << "\nModel saved to " << saved.fPath << " (" << FormatName(saved.fFormat) << ")\n";
 }
@@ -656,6 +664,15 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
     j.EndObject();
   }
   j.EndArray();
+  // The records the importance came from (a fixed-seed sample when fewer
+  // than the model's); both null without importance.
+  if (r.fImportance.empty()) {
+    j.Key("importance_records").Null();
+    j.Key("importance_of_records").Null();
+  } else {
+    j.Field("importance_records", static_cast<long>(r.fImportanceRecords));
+    j.Field("importance_of_records", static_cast<long>(r.fImportanceOf));
+  }
   if (saved.fPath.empty()) {
     j.Key("model_file").Null();
   } else {

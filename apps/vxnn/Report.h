@@ -33,6 +33,9 @@ std::vector<TargetFigures> TargetsOf(const NNVarList& list, const NNOutputStatis
 // list order).
 std::vector<std::pair<std::string, double>> RankImportance(const NNVarList& list,
                                                            const std::vector<double>& importance);
+// The records a training's importance came from when they were a sample
+// ("a sample of 20000 of 300000 records"); empty when they were all.
+std::string ImportanceSampleText(const TrainResult& result);
 
 // Where the trained model went; an empty path when it was not saved.
 struct SavedAs {

@@ -9,9 +9,11 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <sstream>
 #include <thread>
 
+#include "ModelFile.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/RBFAlgorithm.h"
@@ -1377,6 +1379,84 @@ double HeldOutLoss(const NNOutputStatistics& stats) {
   return n > 0 ? sum / n : VXMV::gMissingValue;
 }
 
+std::vector<std::size_t> SamplePositions(std::size_t total, std::size_t n, std::uint64_t seed) {
+  std::vector<std::size_t> positions;
+  if (n >= total) {
+    positions.resize(total);
+    std::iota(positions.begin(), positions.end(), std::size_t{0});
+    return positions;
+  }
+  positions.reserve(n);
+  // splitmix64: 64 random bits per step from integer arithmetic alone.
+  std::uint64_t state = seed;
+  for (std::size_t i = 0; i < total && positions.size() < n; ++i) {
+    state += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+    const double u = static_cast<double>(z >> 11) * 0x1.0p-53;
+    // u < 1, so once the places left equal the records left every one is
+    // taken: the sample always has n records.
+    if (static_cast<double>(total - i) * u < static_cast<double>(n - positions.size()))
+      positions.push_back(i);
+  }
+  return positions;
+}
+
+namespace {
+
+// The kept model's predictor importance over the records it learnt from,
+// each source of population read up to its count in turn (the order the
+// library's own computation reads them in), or over a fixed-seed sample of
+// them when there are more than the options allow: the sample's records
+// are read on one pass over the sources and handed to a copy of the model
+// made over them, whose importance is that of exactly those records.
+void ComputeImportance(
+    TrainResult& r, const TrainOptions& o,
+    const std::vector<std::pair<VXCommon_1_2::MultiPassRecordIter*, std::size_t>>& population) {
+  INeuralAlgorithm& a = *r.fAlgorithm;
+  std::size_t total = 0;
+  for (const auto& side : population) total += side.second;
+  const bool sampled =
+      o.fImportanceSample > 0 && total > static_cast<std::size_t>(o.fImportanceSample);
+  INeuralAlgorithm* over = &a;
+  LoadedModel copy;
+  r.fImportanceRecords = total;
+  if (sampled) {
+    const std::vector<std::size_t> positions =
+        SamplePositions(total, static_cast<std::size_t>(o.fImportanceSample), kImportanceSeed);
+    std::vector<Record> records;
+    records.reserve(positions.size());
+    std::size_t at = 0;
+    for (const auto& [source, count] : population) {
+      source->Rewind();
+      for (std::size_t i = 0; i < count && records.size() < positions.size() && source->IsGood();
+           ++i, ++at) {
+        const Record* record = source->Next();
+        if (record == nullptr) break;
+        if (at == positions[records.size()]) records.push_back(*record);
+      }
+      ThrowIfSourceFailed(source);
+      source->Rewind();
+      if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+    }
+    r.fImportanceRecords = records.size();
+    copy = CopyWithImportance(a, r.fKind, r.fSource, [&](const NNVarList&) {
+      return std::make_unique<VectorRecordIter>(std::move(records));
+    });
+    over = copy.fAlgorithm.get();
+  }
+  r.fImportanceOf = total;
+  const VXStatus s = over->ComputeSensitivity(r.fImportance);
+  if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+  if (!s.IsOK() || !over->GetStatus().IsOK())
+    throw InputError("predictor importance could not be computed (" +
+                     Code(s.IsOK() ? over->GetStatus() : s) + ")");
+}
+
+}  // namespace
+
 std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
                                         const TrainOptions& o, ProgressBar& progress) {
   return TrainModel(TableOpener(table, sourceName), o, progress, true);
@@ -1475,13 +1555,18 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   result->fTrain = std::move(fit.fTrain);
   result->fTest = std::move(fit.fTest);
 
-  INeuralAlgorithm& a = *result->fAlgorithm;
   if (o.fImportance) {
-    const VXStatus s = a.ComputeSensitivity(result->fImportance);
-    if (result->fCancel.Requested()) throw Interrupted("training cancelled");
-    if (!s.IsOK() || !a.GetStatus().IsOK())
-      throw InputError("predictor importance could not be computed (" +
-                       Code(s.IsOK() ? a.GetStatus() : s) + ")");
+    // The records the model learnt from: every record after a refit, else
+    // the training records and the test records it watched.
+    std::vector<std::pair<VXCommon_1_2::MultiPassRecordIter*, std::size_t>> population;
+    if (result->fHeldOutModel) {
+      population.emplace_back(result->fAllSource.get(),
+                              static_cast<std::size_t>(result->fRefitRecords));
+    } else {
+      population.emplace_back(result->fTrainSource.get(), static_cast<std::size_t>(nTrain));
+      if (test && !fit.fToStopRules) population.emplace_back(test, static_cast<std::size_t>(nTest));
+    }
+    ComputeImportance(*result, o, population);
   }
   result->fWallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

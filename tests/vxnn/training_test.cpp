@@ -6,11 +6,16 @@
 // kept; options that apply to one kind of network narrow the choice.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <numeric>
+#include <sstream>
+#include <utility>
 
 #include "HtmlReport.h"
+#include "ModelFile.h"
 #include "Report.h"
 #include "TestHost.h"
 #include "vxcommon/VXMissing.h"
@@ -291,6 +296,106 @@ TEST(HostDefaults, RefitTrainsTheHeldOutChoiceOnEveryRecord) {
             std::make_tuple(library.GetAccuracy(), library.GetAccuracy(),
                             fullHeldOut->GetMaxNDataPasses(), fullHeldOut->GetNumHiddenUnits(1)));
   EXPECT_NE(full->fHeldOutModel->GetStopReason(), VXNNCommon::kStoppedVerifyingCycle);
+}
+
+// The sample the importance of large data comes from: its size, its order,
+// its seed, and the same chance for every record.
+TEST(ImportanceSample, PositionsAreTheSizeAskedSortedAndSeedStable) {
+  const struct {
+    std::size_t total, n;
+  } table[] = {{0, 5}, {7, 7}, {7, 9}, {10, 1}, {10, 9}, {1000, 250}, {10000, 1000}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(std::to_string(row.n) + " of " + std::to_string(row.total));
+    const std::vector<std::size_t> p = vxnn::SamplePositions(row.total, row.n, 7);
+    ASSERT_EQ(p.size(), std::min(row.n, row.total));
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      EXPECT_LT(p[i], row.total);
+      if (i > 0) {
+        EXPECT_LT(p[i - 1], p[i]);
+      }
+    }
+    EXPECT_EQ(vxnn::SamplePositions(row.total, row.n, 7), p);
+    if (row.n < row.total && row.n > 1) {
+      EXPECT_NE(vxnn::SamplePositions(row.total, row.n, 8), p);
+    }
+  }
+  // Every record has the same chance, n / total, of being in the sample:
+  // over 20000 seeds each of 20 records is taken about 5000 times in
+  // samples of 5 (a standard deviation of 61; four of them allowed).
+  int taken[20] = {};
+  for (std::uint64_t seed = 0; seed < 20000; ++seed)
+    for (std::size_t at : vxnn::SamplePositions(20, 5, seed)) ++taken[at];
+  for (int at = 0; at < 20; ++at) {
+    EXPECT_GE(taken[at], 4756) << at;
+    EXPECT_LE(taken[at], 5244) << at;
+  }
+}
+
+// Beyond the sample's size, the importance comes from the records at the
+// sample's positions among those the model learnt from (all 150 after the
+// refit; without it the training records and then the test records),
+// and the summary and the JSON say so; up to it, from every record, as the
+// library computes it from the model's own.
+TEST(ImportanceSample, LargeDataTakesTheSampleAndSaysSo) {
+  for (bool refit : {true, false}) {
+    SCOPED_TRACE(refit ? "refit" : "no refit");
+    const auto all = TrainIris([&](TrainOptions& o) {
+      o.fRefit = refit;
+      o.fImportance = true;
+      o.fImportanceSample = 150;
+    });
+    const auto every = TrainIris([&](TrainOptions& o) {
+      o.fRefit = refit;
+      o.fImportance = true;
+      o.fImportanceSample = 0;
+    });
+    const auto sampled = TrainIris([&](TrainOptions& o) {
+      o.fRefit = refit;
+      o.fImportance = true;
+      o.fImportanceSample = 40;
+    });
+    EXPECT_EQ(all->fImportance, every->fImportance);
+    EXPECT_EQ(std::make_pair(all->fImportanceRecords, all->fImportanceOf),
+              std::make_pair(std::size_t{150}, std::size_t{150}));
+    EXPECT_EQ(std::make_pair(sampled->fImportanceRecords, sampled->fImportanceOf),
+              std::make_pair(std::size_t{40}, std::size_t{150}));
+
+    // The same model's importance over the records at the positions, read
+    // here from the sources in the order the model learnt them.
+    std::vector<VXCommon_1_2::Record> records;
+    for (auto* source : {refit ? sampled->fAllSource.get() : sampled->fTrainSource.get(),
+                         refit ? nullptr : sampled->fTestSource.get()}) {
+      if (!source) continue;
+      source->Rewind();
+      while (const VXCommon_1_2::Record* r = source->Next()) records.push_back(*r);
+      source->Rewind();
+    }
+    ASSERT_EQ(records.size(), 150u);
+    std::vector<VXCommon_1_2::Record> picked;
+    for (std::size_t at : vxnn::SamplePositions(150, 40, vxnn::kImportanceSeed))
+      picked.push_back(records[at]);
+    const vxnn::LoadedModel over = vxnn::CopyWithImportance(
+        *sampled->fAlgorithm, sampled->fKind, "iris",
+        [&](const NNVarList&) { return std::make_unique<VXCommon_1_2::VectorRecordIter>(picked); });
+    std::vector<double> want;
+    ASSERT_TRUE(over.fAlgorithm->ComputeSensitivity(want).IsOK());
+    EXPECT_EQ(sampled->fImportance, want);
+
+    std::ostringstream text, json, allText, allJson;
+    vxnn::PrintTrainSummary(text, *sampled, {});
+    vxnn::WriteTrainJson(json, *sampled, {});
+    vxnn::PrintTrainSummary(allText, *all, {});
+    vxnn::WriteTrainJson(allJson, *all, {});
+    EXPECT_EQ(
+        testhost::Count(text.str(), "importance from a sample of 40 of 150 records (fixed seed)"),
+        1)
+        << text.str();
+    EXPECT_EQ(testhost::Count(allText.str(), "a sample of"), 0);
+    const auto j = nlohmann::json::parse(json.str()), a = nlohmann::json::parse(allJson.str());
+    EXPECT_EQ(nlohmann::json({j["importance_records"], j["importance_of_records"],
+                              a["importance_records"], a["importance_of_records"]}),
+              nlohmann::json({40, 150, 150, 150}));
+  }
 }
 
 // The refit's library limit and the most passes it can make, worked out

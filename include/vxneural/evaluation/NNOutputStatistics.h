@@ -31,6 +31,12 @@ namespace VXNeural {
 // each record; a cancelled pass returns OK, leaves the object at status 0
 // with zeros and missing values, and does not rewind the source.
 //
+// The records are read on the calling thread and run forward on the pass
+// threads (vxneural/network/PassThreads.h), each on a copy of the network;
+// their figures are added up in record order, so the result is the same
+// bits for any thread count. Afterwards the network's unit values are
+// those of some record of the pass.
+//
 // Code 50008 (error): a record's categorical target has no indicator unit
 // set (every unit 0.0 or NaN); the pass ends and the object is left at
 // status 0, reset. Code 6 (warning): the network has no layers, or its

@@ -57,6 +57,14 @@ enum class SensitivityMethod { kFirstLayerUpdate, kFullForward };
 // likewise. A cancel request (polled through the network before each
 // record) ends the computation with an OK status and importance unscaled.
 //
+// The records are read, the cancel object asked and the listener called on
+// the calling thread; the probes run on the pass threads
+// (vxneural/network/PassThreads.h), each on a copy of the network, and each
+// record's contributions are added in record order, so the importance is
+// the same bits for any thread count. The first layer's tanh is the pass
+// kernel's (PassKernel.h), within a few units in the last place of the
+// scalar one, which the reference kernel keeps.
+//
 // The network's sensitivity counters (records processed, elapsed seconds)
 // are reset at the start and kept up to date for the reporter.
 VXCommon_1_2::VXStatus ComputeSensitivity(

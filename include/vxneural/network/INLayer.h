@@ -81,10 +81,15 @@ class INLayer {
   // and one extra value; params is emptied when the unit has none.
   virtual void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const = 0;
   virtual void Display(std::ostream& out) const = 0;
+  // The weight array for reading only. Unlike the writable GetWeights(),
+  // which counts as a change of the weights (its pointer may be written
+  // through), this leaves every packed copy of them valid. Last, so that
+  // the slots above keep their places.
+  virtual const double* GetWeightData() const = 0;
 
-  // Read-only views of the two array slots.
+  // Read-only views of the two array slots; neither counts as a change.
   const double* GetUnitValues() const { return const_cast<INLayer*>(this)->GetUnitValues(); }
-  const double* GetWeights() const { return const_cast<INLayer*>(this)->GetWeights(); }
+  const double* GetWeights() const { return GetWeightData(); }
 
   // e^x, or the missing value (VXMV::gMissingValue) when e^x would overflow.
   static double SafeExp(double x);

@@ -72,6 +72,8 @@ class MLPLayer : public INLayer {
                                          int& nWeights) const override;
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
+  // The weights, read without counting as a change (see GetWeightStamp).
+  const double* GetWeightData() const override;
 
   using INLayer::GetUnitValues;
   using INLayer::GetWeights;
@@ -89,8 +91,6 @@ class MLPLayer : public INLayer {
   // returns the count, or 0 (nothing copied) when g is too short.
   int GetGradient(std::valarray<double>& g, int offset) const;
   int SetGradient(const std::valarray<double>& g, int offset);
-  // The weights, read without counting as a change (see GetWeightStamp).
-  const double* GetWeightData() const { return fLayerWeights.size() ? &fLayerWeights[0] : nullptr; }
   // A number that changes whenever the weights may have changed: on every
   // operation that writes them and on every call of the writable
   // GetWeights(), whose pointer may be written through until the layer is

@@ -98,6 +98,7 @@ class RBFHiddenLayer : public INLayer {
   // params and gives 0.
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
+  const double* GetWeightData() const override { return nullptr; }
 
   using INLayer::GetUnitValues;
   using INLayer::GetWeights;

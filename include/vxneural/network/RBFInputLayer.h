@@ -54,6 +54,7 @@ class RBFInputLayer : public INLayer {
   // params emptied, extra 0.
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
+  const double* GetWeightData() const override { return nullptr; }
 
   using INLayer::GetUnitValues;
   using INLayer::GetWeights;

@@ -76,6 +76,7 @@ class RBFOutputLayer : public INLayer {
   // outside the units empties params.
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
+  const double* GetWeightData() const override;
 
   using INLayer::GetUnitValues;
   using INLayer::GetWeights;

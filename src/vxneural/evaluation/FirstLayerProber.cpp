@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "network/kernels/KernelTable.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
@@ -19,7 +20,8 @@ std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 constexpr double kLargestSafe = 1e150;
 }  // namespace
 
-FirstLayerProber::FirstLayerProber(NNetwork& network) : fNetwork(network) {
+FirstLayerProber::FirstLayerProber(NNetwork& network)
+    : fNetwork(network), fKernel(detail::ActiveKernelTable()) {
   const int layers = network.GetNumLayers();
   fNInputs = network.GetNumInputs();
   INLayer* output = network.GetLayer(layers);
@@ -41,7 +43,7 @@ FirstLayerProber::FirstLayerProber(NNetwork& network) : fNetwork(network) {
   } else {
     fFirst = network.GetLayer(1);
     if (fFirst == nullptr || fFirst->GetNumUnitsLower() != fNInputs + 1 ||
-        fFirst->GetWeights() == nullptr)
+        fFirst->GetWeightData() == nullptr)
       return;
     fNUnits = fFirst->GetNumUnits();
     auto* mlp = dynamic_cast<MLPLayer*>(fFirst);
@@ -63,7 +65,7 @@ bool FirstLayerProber::Unsafe(double v) { return !(std::fabs(v) <= kLargestSafe)
 void FirstLayerProber::Sums(const double* x, double* sums) const {
   const int n = fNInputs;
   if (fKind == kMLP) {
-    const double* w = fFirst->GetWeights();
+    const double* w = fFirst->GetWeightData();
     const std::ptrdiff_t stride = n + 1;
     for (int j = 0; j < fNUnits; ++j) {
       const double* row = w + j * stride;
@@ -94,7 +96,8 @@ void FirstLayerProber::SetBase(const double* inputs) {
 }
 
 double FirstLayerProber::Term(int unit, int column, double value) const {
-  if (fKind == kMLP) return fFirst->GetWeights()[Index(unit * (fNInputs + 1) + column + 1)] * value;
+  if (fKind == kMLP)
+    return fFirst->GetWeightData()[Index(unit * (fNInputs + 1) + column + 1)] * value;
   const double diff = value - fRBF->GetCenters()[Index(unit)][Index(column)];
   return diff * diff / fVariances[Index(unit)];
 }
@@ -109,7 +112,7 @@ void FirstLayerProber::ChangedSums(const Change* changes, int nChanges, double* 
   } else if (fKind == kMLP) {
     // The weight's product with the change, rather than the difference of
     // two products: one rounding instead of two.
-    const double* w = fFirst->GetWeights();
+    const double* w = fFirst->GetWeightData();
     const std::ptrdiff_t stride = fNInputs + 1;
     if (sums != fBaseSums.data()) std::copy(fBaseSums.begin(), fBaseSums.end(), sums);
     for (int k = 0; k < nChanges; ++k) {
@@ -174,7 +177,10 @@ void FirstLayerProber::FinishForward(const double* sums, double* outputs) {
     }
   } else {
     const VXNNCommon::ActivationFunction f = fFirst->GetActivationFunction();
-    for (int j = 0; j < fNUnits; ++j) y[j] = MLPLayer::Activate(f, sums[j]);
+    if (f == VXNNCommon::kTanH && fKernel)
+      fKernel->tanh(sums, y, fNUnits);
+    else
+      for (int j = 0; j < fNUnits; ++j) y[j] = MLPLayer::Activate(f, sums[j]);
   }
   const int layers = fNetwork.GetNumLayers();
   for (int l = 2; l <= layers; ++l)

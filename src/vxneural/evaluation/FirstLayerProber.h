@@ -10,6 +10,9 @@ class NNetwork;
 class RBFHiddenLayer;
 
 namespace VXNeural {
+namespace detail {
+struct KernelTable;
+}
 
 // Only the first layer above the inputs sees the input columns. Changing
 // column c from u to v moves an MLP unit's combination by w_jc * (v - u),
@@ -19,6 +22,11 @@ namespace VXNeural {
 // (inputs x units multiply-adds).
 //
 // The sums agree with a fresh computation up to rounding of the update.
+// The first layer's tanh is the pass kernel's (PassKernel.h), a vector of
+// units at a time, within a few units in the last place of the library's
+// tanh: a probe costs little more than its tanh, which the scalar function
+// made the whole of its cost. The reference kernel keeps the scalar one.
+//
 // A base value that is not a modest finite number (the missing value, an
 // infinity, a NaN) would lose every digit of the other terms when taken out
 // again, so a probe that changes such a column sums the changed record
@@ -57,6 +65,8 @@ class FirstLayerProber {
   static bool Unsafe(double v);
 
   NNetwork& fNetwork;
+  // The kernel chosen when the prober was made; null for the reference.
+  const detail::KernelTable* fKernel;
   Kind fKind = kNone;
   INLayer* fFirst = nullptr;
   RBFHiddenLayer* fRBF = nullptr;

@@ -1,16 +1,23 @@
 #include "vxneural/evaluation/NNOutputStatistics.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <ostream>
+#include <vector>
 
 #include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
+#include "evaluation/PassNetworks.h"
+#include "network/PassWorkers.h"
+#include "network/kernels/KernelTable.h"
 #include "persist/Display.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassThreads.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::Record;
@@ -154,6 +161,62 @@ int PredictedCategory(const double* o, int n) {
   return best;
 }
 
+// Records are read in chunks of about this many multiply-adds of forward
+// passes, a millisecond or so: enough to keep every thread busy between
+// two hand-overs. The chunk's length changes no result.
+constexpr double kChunkWork = 1 << 22;
+constexpr int kMostChunkRecords = 1024;
+
+// The forward passes of a chunk of records on the pass threads, each
+// thread on a network of its own: per record its outputs and its error.
+// The caller adds them up in record order, so the figures are the same
+// bits for any number of threads.
+class ForwardChunk {
+ public:
+  ForwardChunk(NNetwork& network, int width, int outputs)
+      : fNetworks(network), fWidth(Index(width)), fNOutputs(Index(outputs)) {
+    // The reference kernel's passes stay on the calling thread.
+    fThreads = detail::ActiveKernelTable() ? GetPassThreads() : 1;
+    const double work = std::max(1, network.GetNumWeights());
+    fChunk = static_cast<int>(std::min<double>(kMostChunkRecords, kChunkWork / work));
+    fChunk = std::max(fChunk, fThreads);
+    fRecords.resize(Index(fChunk) * fWidth);
+    fOutputs.resize(Index(fChunk) * fNOutputs);
+    fErrors.resize(Index(fChunk));
+  }
+
+  int Capacity() const { return fChunk; }
+  double* Record(int r) { return &fRecords[Index(r) * fWidth]; }
+  const double* Outputs(int r) const { return &fOutputs[Index(r) * fNOutputs]; }
+  double Error(int r) const { return fErrors[Index(r)]; }
+
+  // Forward passes of the first n records held.
+  void Run(int n, int nInputs) {
+    if (n < 1) return;
+    const int workers = std::min(std::min(fThreads, n), fNetworks.Ensure(std::min(fThreads, n)));
+    std::atomic<int> next{0};
+    detail::RunWorkers(workers, [&](int w) {
+      NNetwork& network = fNetworks.At(w);
+      const INLayer& output = *network.GetLayer(network.GetNumLayers());
+      for (int r = next.fetch_add(1); r < n; r = next.fetch_add(1)) {
+        const double* values = Record(r);
+        network.ResetUnitValues();
+        network.ForwardPass(values, true);
+        fErrors[Index(r)] = network.RecordError(values + nInputs);
+        const double* o = output.GetUnitValues();
+        std::copy(o, o + fNOutputs, &fOutputs[Index(r) * fNOutputs]);
+      }
+    });
+  }
+
+ private:
+  detail::PassNetworks fNetworks;
+  const std::size_t fWidth, fNOutputs;
+  int fThreads = 1;
+  int fChunk = 1;
+  std::vector<double> fRecords, fOutputs, fErrors;
+};
+
 }  // namespace
 
 VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int maxRecords,
@@ -183,44 +246,58 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
   double totalError = 0.0;
   bool invalidTarget = false;
 
-  while (!invalidTarget && count < maxRecords && source.IsGood()) {
-    if (network.IsCanceled()) break;
-    const Record* record = source.Next();
-    if (record == nullptr) break;
-    if (record->Size() < nInputs + nOutputs) continue;
-    ++count;
-    const double* values = record->GetAll();
-    const double* targets = values + nInputs;
-    network.ResetUnitValues();
-    network.ForwardPass(values, true);
-    totalError += network.RecordError(targets);
-    const double* outputs = outputLayer->GetUnitValues();
-
-    const double c = count;
-    for (std::size_t u = 0; u < Index(nOutputs); ++u) {
-      const double t = targets[u];
-      const double e = t - outputs[u];
-      squaredError[u] += e * e;
-      const double m = targetMean[u];
-      targetMean[u] = m + (t - m) / c;
-      squaredDeviation[u] += (c - 1.0) / c * (t - m) * (t - m);
+  // The calling thread reads a chunk of records (asking the cancel object
+  // before each), the pass threads run them forward, and the calling
+  // thread adds them up in record order, as one thread would record after
+  // record.
+  const int width = nInputs + nOutputs;
+  ForwardChunk chunk(network, width, nOutputs);
+  int read = 0;
+  bool more = true;
+  while (more && !invalidTarget) {
+    int got = 0;
+    while (got < chunk.Capacity() && read < maxRecords && source.IsGood()) {
+      if (network.IsCanceled()) break;
+      const Record* record = source.Next();
+      if (record == nullptr) break;
+      if (record->Size() < width) continue;
+      ++read;
+      std::copy(record->GetAll(), record->GetAll() + width, chunk.Record(got++));
     }
+    more = got == chunk.Capacity();
+    chunk.Run(got, nInputs);
+    for (int r = 0; r < got && !invalidTarget; ++r) {
+      ++count;
+      const double* targets = chunk.Record(r) + nInputs;
+      totalError += chunk.Error(r);
+      const double* outputs = chunk.Outputs(r);
 
-    int offset = 0;
-    int k = 0;
-    for (int n : categories) {
-      if (n > 1) {
-        const int target = TargetCategory(targets + offset, n);
-        if (target < 0) {
-          invalidTarget = true;
-          break;
-        }
-        const int predicted = PredictedCategory(outputs + offset, n);
-        if (predicted != target) ++misclassified[Index(k)];
-        if (predicted >= 0) ++stats.fMisClassMatrices[Index(k)][Index(target * n + predicted)];
-        ++k;
+      const double c = count;
+      for (std::size_t u = 0; u < Index(nOutputs); ++u) {
+        const double t = targets[u];
+        const double e = t - outputs[u];
+        squaredError[u] += e * e;
+        const double m = targetMean[u];
+        targetMean[u] = m + (t - m) / c;
+        squaredDeviation[u] += (c - 1.0) / c * (t - m) * (t - m);
       }
-      offset += n;
+
+      int offset = 0;
+      int k = 0;
+      for (int n : categories) {
+        if (n > 1) {
+          const int target = TargetCategory(targets + offset, n);
+          if (target < 0) {
+            invalidTarget = true;
+            break;
+          }
+          const int predicted = PredictedCategory(outputs + offset, n);
+          if (predicted != target) ++misclassified[Index(k)];
+          if (predicted >= 0) ++stats.fMisClassMatrices[Index(k)][Index(target * n + predicted)];
+          ++k;
+        }
+        offset += n;
+      }
     }
   }
 

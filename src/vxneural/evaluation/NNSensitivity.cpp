@@ -1,21 +1,27 @@
 #include "vxneural/evaluation/NNSensitivity.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <ctime>
+#include <memory>
 #include <utility>
 
 #include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
 #include "evaluation/FirstLayerProber.h"
+#include "evaluation/PassNetworks.h"
+#include "network/PassWorkers.h"
+#include "network/kernels/KernelTable.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassThreads.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::ProgressListener;
@@ -46,27 +52,166 @@ std::size_t Index(int i) { return static_cast<std::size_t>(i); }
 constexpr double kReportSeconds = 8.5;
 constexpr int kReportRecords = 899;
 constexpr int kContinuousProbes = 5;
+// Records are read in chunks of about this many multiply-adds of probing
+// (a few milliseconds): enough to keep every thread busy between two
+// hand-overs, few enough that the progress reports and a cancel request
+// still come promptly. The chunk's length changes no result.
+constexpr double kChunkWork = 1 << 24;
+constexpr int kMostChunkRecords = 512;
 
-// One computation: the probe layout, the buffers (allocated once) and the
-// progress bookkeeping.
-class SensitivityRun {
+int Probes(int categories) { return categories == 1 ? kContinuousProbes : categories; }
+
+// Probes records one at a time on a network of its own: a probe writes the
+// layers' unit values, so each thread needs its own network (the caller's
+// for the first, a copy for the others). A record's contributions depend
+// on nothing but the record and the weights, so any prober gives the same
+// bits for it.
+class RecordProber {
  public:
-  SensitivityRun(NNetwork& network, INLayer& outputLayer, const std::vector<int>& categories,
-                 std::vector<double>& importance, SensitivityMethod method)
+  RecordProber(NNetwork& network, const std::vector<int>& categories, const std::vector<double>& lo,
+               const std::vector<double>& hi, SensitivityMethod method)
       : fNetwork(network),
         fProber(network),
         fUpdate(method == SensitivityMethod::kFirstLayerUpdate && fProber.Usable()),
-        fOutputLayer(outputLayer),
+        fOutputLayer(*network.GetLayer(network.GetNumLayers())),
         fCategories(categories),
-        fImportance(importance),
-        fNOutputs(outputLayer.GetNumUnits()),
-        fInputs(Index(network.GetNumInputs())),
-        fStart(std::clock()) {
-    const NeuralSettings* settings = network.GetSettings();
-    fListener = settings ? settings->GetProgressListener() : nullptr;
+        fLo(lo),
+        fHi(hi),
+        fNOutputs(fOutputLayer.GetNumUnits()),
+        fInputs(Index(network.GetNumInputs())) {
     int probes = 1;
     for (int n : categories) probes = std::max(probes, Probes(n));
     fOutputs.assign(Index(probes) * Index(fNOutputs), 0.0);
+  }
+
+  // Every variable's contribution for the record whose input columns start
+  // at x, into contribution[v]. False when a categorical variable has no
+  // active column: that variable and the ones after it get 0.
+  bool Contributions(const double* x, double* contribution) {
+    std::copy(x, x + fInputs.size(), fInputs.begin());
+    if (fUpdate) fProber.SetBase(fInputs.data());
+    std::size_t column = 0;
+    std::size_t continuous = 0;
+    for (std::size_t v = 0; v < fCategories.size(); ++v) {
+      const int k = fCategories[v];
+      const int c = static_cast<int>(column);
+      if (k == 1) {
+        const double lo = fLo[continuous];
+        const double step = (fHi[continuous] - lo) / (kContinuousProbes - 1);
+        for (int p = 0; p < kContinuousProbes; ++p) {
+          const FirstLayerProber::Change change{c, lo + p * step};
+          Evaluate(p, &change, 1);
+        }
+        ++continuous;
+      } else {
+        const double* group = &fInputs[column];
+        int active = -1;
+        for (int j = 0; j < k && active < 0; ++j)
+          if (group[j] != 0.0) active = j;
+        if (active < 0) {
+          std::fill(contribution + v, contribution + fCategories.size(), 0.0);
+          return false;
+        }
+        // The active column off and column p on: for p = active, the active
+        // column at 1.
+        for (int p = 0; p < k; ++p) {
+          const FirstLayerProber::Change changes[2] = {{c + active, 0.0}, {c + p, 1.0}};
+          if (p == active)
+            Evaluate(p, changes + 1, 1);
+          else
+            Evaluate(p, changes, 2);
+        }
+        // Any value but 0 marks the active column; the record goes on with
+        // it at 1.
+        if (group[active] != 1.0) {
+          const FirstLayerProber::Change one{c + active, 1.0};
+          fInputs[column + Index(active)] = 1.0;
+          if (fUpdate) fProber.Move(one);
+        }
+      }
+      contribution[v] = LargestDistance(Probes(k));
+      column += Index(k);
+    }
+    return true;
+  }
+
+ private:
+  // The outputs of the record with the changes applied, into buffer probe.
+  void Evaluate(int probe, const FirstLayerProber::Change* changes, int n) {
+    double* out = fOutputs.data() + Index(probe * fNOutputs);
+    if (fUpdate) {
+      fProber.Probe(changes, n, out);
+      return;
+    }
+    double kept[2] = {0.0, 0.0};
+    for (int i = 0; i < n; ++i) {
+      double& x = fInputs[Index(changes[i].column)];
+      kept[i] = x;
+      x = changes[i].value;
+    }
+    fNetwork.ResetUnitValues();
+    fNetwork.ForwardPass(fInputs.data(), true);
+    const double* o = fOutputLayer.GetUnitValues();
+    std::copy(o, o + fNOutputs, out);
+    for (int i = n - 1; i >= 0; --i) fInputs[Index(changes[i].column)] = kept[i];
+  }
+
+  double LargestDistance(int probes) const {
+    double largest = 0.0;
+    for (int p = 0; p < probes; ++p) {
+      const double* a = fOutputs.data() + Index(p * fNOutputs);
+      for (int q = p + 1; q < probes; ++q) {
+        const double* b = fOutputs.data() + Index(q * fNOutputs);
+        double sum = 0.0;
+        for (int u = 0; u < fNOutputs; ++u) sum += (a[u] - b[u]) * (a[u] - b[u]);
+        largest = std::max(largest, std::sqrt(sum));
+      }
+    }
+    return largest;
+  }
+
+  NNetwork& fNetwork;
+  FirstLayerProber fProber;
+  const bool fUpdate;
+  INLayer& fOutputLayer;
+  const std::vector<int>& fCategories;
+  const std::vector<double>& fLo;
+  const std::vector<double>& fHi;
+  const int fNOutputs;
+  // The record being probed: a copy of its input columns.
+  std::vector<double> fInputs;
+  // One output vector per probe point, for the largest number of points.
+  std::vector<double> fOutputs;
+};
+
+// One computation: the probe layout, the ranges, the probers (one per
+// thread) and the progress bookkeeping.
+//
+// The calling thread reads a chunk of records (asking the host's cancel
+// object before each), the pass threads probe them into one row of
+// contributions per record, and the calling thread adds the rows to the
+// importance in record order, as one thread probing record after record
+// would: the result is the same bits for any number of threads.
+class SensitivityRun {
+ public:
+  SensitivityRun(NNetwork& network, const std::vector<int>& categories,
+                 std::vector<double>& importance, SensitivityMethod method)
+      : fNetwork(network),
+        fMethod(method),
+        fCategories(categories),
+        fImportance(importance),
+        fWidth(Index(network.GetNumInputs())),
+        fNetworks(network),
+        fStart(std::clock()) {
+    const NeuralSettings* settings = network.GetSettings();
+    fListener = settings ? settings->GetProgressListener() : nullptr;
+    // The reference kernel's passes stay on the calling thread.
+    fThreads = detail::ActiveKernelTable() ? GetPassThreads() : 1;
+    double probes = 0.0;
+    for (int n : categories) probes += Probes(n);
+    const double work = std::max(1.0, probes * std::max(1, network.GetNumWeights()));
+    fChunk = static_cast<int>(std::min<double>(kMostChunkRecords, kChunkWork / work));
+    fChunk = std::max(fChunk, fThreads);
   }
 
   // Range of each continuous input from the records (missing values
@@ -125,28 +270,42 @@ class SensitivityRun {
   enum Outcome { kDone, kCancelled, kNoActiveCategory, kSourceFailed };
 
   Outcome Probe(MultiPassRecordIter& source, int maxRecords) {
-    const std::size_t width = fInputs.size();
+    const std::size_t nVars = fCategories.size();
+    fRecords.resize(Index(fChunk) * fWidth);
+    fContributions.resize(Index(fChunk) * nVars);
+    fComplete.resize(Index(fChunk));
     int n = 0;
     Outcome outcome = kDone;
-    while (n < maxRecords && source.IsGood()) {
-      if (fNetwork.IsCanceled()) {
-        outcome = kCancelled;
-        break;
+    bool more = true;
+    while (more && outcome == kDone) {
+      int got = 0;
+      while (got < fChunk && n < maxRecords && source.IsGood()) {
+        if (fNetwork.IsCanceled()) {
+          outcome = kCancelled;
+          break;
+        }
+        const Record* record = source.Next();
+        if (record == nullptr) break;
+        if (record->Size() < static_cast<int>(fWidth)) continue;
+        ++n;
+        std::copy(record->GetAll(), record->GetAll() + fWidth, &fRecords[Index(got) * fWidth]);
+        ++got;
       }
-      const Record* record = source.Next();
-      if (record == nullptr) break;
-      if (record->Size() < static_cast<int>(width)) continue;
-      ++n;
-      std::copy(record->GetAll(), record->GetAll() + width, fInputs.begin());
-      if (fUpdate) fProber.SetBase(fInputs.data());
-      if (!ProbeRecord()) {
-        outcome = kNoActiveCategory;
-        break;
+      more = got == fChunk;
+      ProbeChunk(got);
+      for (int r = 0; r < got; ++r) {
+        const double* c = &fContributions[Index(r) * nVars];
+        for (std::size_t v = 0; v < nVars; ++v) fImportance[v] += c[v];
+        // The records after it were read but are not counted.
+        if (!fComplete[Index(r)]) {
+          outcome = kNoActiveCategory;
+          break;
+        }
+        ++fProcessed;
+        fNetwork.SetSensRecordsProcessed(fProcessed);
+        fNetwork.SetSensElapsedTime(Elapsed());
+        MaybeReport();
       }
-      ++fProcessed;
-      fNetwork.SetSensRecordsProcessed(fProcessed);
-      fNetwork.SetSensElapsedTime(Elapsed());
-      MaybeReport();
     }
     // Asked before the rewind, which may clear a host source's failure.
     if (outcome == kDone && detail::SourceFailed(source)) outcome = kSourceFailed;
@@ -161,85 +320,30 @@ class SensitivityRun {
   }
 
  private:
-  static int Probes(int categories) { return categories == 1 ? kContinuousProbes : categories; }
-
-  // Adds every variable's contribution for the record in fInputs; false
-  // when a categorical variable has no active column.
-  bool ProbeRecord() {
-    std::size_t column = 0;
-    std::size_t continuous = 0;
-    for (std::size_t v = 0; v < fCategories.size(); ++v) {
-      const int k = fCategories[v];
-      const int c = static_cast<int>(column);
-      if (k == 1) {
-        const double lo = fLo[continuous];
-        const double step = (fHi[continuous] - lo) / (kContinuousProbes - 1);
-        for (int p = 0; p < kContinuousProbes; ++p) {
-          const FirstLayerProber::Change change{c, lo + p * step};
-          Evaluate(p, &change, 1);
-        }
-        ++continuous;
-      } else {
-        const double* group = &fInputs[column];
-        int active = -1;
-        for (int j = 0; j < k && active < 0; ++j)
-          if (group[j] != 0.0) active = j;
-        if (active < 0) return false;
-        // The active column off and column p on: for p = active, the active
-        // column at 1.
-        for (int p = 0; p < k; ++p) {
-          const FirstLayerProber::Change changes[2] = {{c + active, 0.0}, {c + p, 1.0}};
-          if (p == active)
-            Evaluate(p, changes + 1, 1);
-          else
-            Evaluate(p, changes, 2);
-        }
-        // Any value but 0 marks the active column; the record goes on with
-        // it at 1.
-        if (group[active] != 1.0) {
-          const FirstLayerProber::Change one{c + active, 1.0};
-          fInputs[column + Index(active)] = 1.0;
-          if (fUpdate) fProber.Move(one);
-        }
-      }
-      fImportance[v] += LargestDistance(Probes(k));
-      column += Index(k);
-    }
-    return true;
+  // Contributions of the first n records of the chunk, each record taken
+  // by whichever thread is free.
+  void ProbeChunk(int n) {
+    if (n < 1) return;
+    const int workers = Probers(std::min(fThreads, n));
+    std::atomic<int> next{0};
+    const std::size_t nVars = fCategories.size();
+    detail::RunWorkers(workers, [&](int w) {
+      RecordProber& prober = *fProbers[Index(w)];
+      for (int r = next.fetch_add(1); r < n; r = next.fetch_add(1))
+        fComplete[Index(r)] =
+            prober.Contributions(&fRecords[Index(r) * fWidth], &fContributions[Index(r) * nVars]);
+    });
   }
 
-  // The outputs of the record with the changes applied, into buffer probe.
-  void Evaluate(int probe, const FirstLayerProber::Change* changes, int n) {
-    double* out = fOutputs.data() + Index(probe * fNOutputs);
-    if (fUpdate) {
-      fProber.Probe(changes, n, out);
-      return;
+  // Makes up to `wanted` probers, one per network of fNetworks; returns
+  // how many there are (fewer when a copy cannot be made).
+  int Probers(int wanted) {
+    const int networks = std::min(wanted, fNetworks.Ensure(wanted));
+    while (static_cast<int>(fProbers.size()) < networks) {
+      NNetwork& network = fNetworks.At(static_cast<int>(fProbers.size()));
+      fProbers.push_back(std::make_unique<RecordProber>(network, fCategories, fLo, fHi, fMethod));
     }
-    double kept[2] = {0.0, 0.0};
-    for (int i = 0; i < n; ++i) {
-      double& x = fInputs[Index(changes[i].column)];
-      kept[i] = x;
-      x = changes[i].value;
-    }
-    fNetwork.ResetUnitValues();
-    fNetwork.ForwardPass(fInputs.data(), true);
-    const double* o = fOutputLayer.GetUnitValues();
-    std::copy(o, o + fNOutputs, out);
-    for (int i = n - 1; i >= 0; --i) fInputs[Index(changes[i].column)] = kept[i];
-  }
-
-  double LargestDistance(int probes) const {
-    double largest = 0.0;
-    for (int p = 0; p < probes; ++p) {
-      const double* a = fOutputs.data() + Index(p * fNOutputs);
-      for (int q = p + 1; q < probes; ++q) {
-        const double* b = fOutputs.data() + Index(q * fNOutputs);
-        double sum = 0.0;
-        for (int u = 0; u < fNOutputs; ++u) sum += (a[u] - b[u]) * (a[u] - b[u]);
-        largest = std::max(largest, std::sqrt(sum));
-      }
-    }
-    return largest;
+    return std::min(wanted, static_cast<int>(fProbers.size()));
   }
 
   double Elapsed() const {
@@ -263,18 +367,22 @@ class SensitivityRun {
   }
 
   NNetwork& fNetwork;
-  FirstLayerProber fProber;
-  const bool fUpdate;
-  INLayer& fOutputLayer;
+  const SensitivityMethod fMethod;
   const std::vector<int>& fCategories;
   std::vector<double>& fImportance;
-  const int fNOutputs;
-  // The record being probed: a copy of its input columns.
-  std::vector<double> fInputs;
-  // One output vector per probe point, for the largest number of points.
-  std::vector<double> fOutputs;
+  const std::size_t fWidth;
+  int fThreads = 1;
+  int fChunk = 1;
   std::vector<double> fLo;
   std::vector<double> fHi;
+  detail::PassNetworks fNetworks;
+  std::vector<std::unique_ptr<RecordProber>> fProbers;
+  // The chunk: input columns of each record, each record's contributions
+  // and whether every categorical input had an active column (a byte per
+  // record: threads write neighbouring ones at once).
+  std::vector<double> fRecords;
+  std::vector<double> fContributions;
+  std::vector<unsigned char> fComplete;
   ProgressListener* fListener = nullptr;
   std::clock_t fStart;
   int fProcessed = 0;
@@ -312,7 +420,7 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
   network.SetSensRecordsProcessed(0);
   network.SetSensElapsedTime(0.0);
   importance.assign(Index(nInputVars), 0.0);
-  SensitivityRun run(network, *outputLayer, nInputCats, importance, method);
+  SensitivityRun run(network, nInputCats, importance, method);
 
   if (useGivenRanges) {
     const auto n = static_cast<std::ptrdiff_t>(nContinuous);

@@ -210,6 +210,8 @@ double* MLPLayer::GetWeights() {
   return Data(fLayerWeights);
 }
 
+const double* MLPLayer::GetWeightData() const { return Data(fLayerWeights); }
+
 double MLPLayer::Activate(ActivationFunction f, double x) {
   switch (f) {
     case VXNNCommon::kTanH:

@@ -85,6 +85,8 @@ double* RBFOutputLayer::GetUnitValues() { return Data(fUnitValues); }
 
 double* RBFOutputLayer::GetWeights() { return Data(fLayerWeights); }
 
+const double* RBFOutputLayer::GetWeightData() const { return Data(fLayerWeights); }
+
 void RBFOutputLayer::ComputeUnitValues(bool) {
   if (!fLowerLayer || fNUnits == 0) return;
   const double* h = fLowerLayer->GetUnitValues();

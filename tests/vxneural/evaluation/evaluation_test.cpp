@@ -13,10 +13,14 @@
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <valarray>
 #include <vector>
@@ -30,7 +34,10 @@
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/evaluation/NNSensitivity.h"
+#include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 
 namespace {
@@ -46,6 +53,32 @@ using VXNeural::SensitivityMethod;
 using VXNNCommon::ActivationFunction;
 constexpr double kMissing = VXMV::gMissingValue;
 const double kNaN = std::nan("");
+// The thread counts every threaded pass is checked at.
+constexpr int kThreadCounts[] = {1, 2, 3, 8};
+
+// Pins the pass threads and kernel for one scope and puts the previous
+// ones back.
+struct PassScope {
+  PassScope(int threads, VXNeural::PassKernel kernel)
+      : threads(VXNeural::GetPassThreads()), kernel(VXNeural::GetPassKernel()) {
+    EXPECT_TRUE(VXNeural::SetPassThreads(threads));
+    EXPECT_TRUE(VXNeural::SetPassKernel(kernel));
+  }
+  ~PassScope() {
+    VXNeural::SetPassThreads(threads);
+    VXNeural::SetPassKernel(kernel);
+  }
+  int threads;
+  VXNeural::PassKernel kernel;
+};
+
+// The fastest kernel: the one whose passes use the threads.
+VXNeural::PassKernel FastKernel() { return VXNeural::AvailablePassKernels().back(); }
+
+// Same bits (NaN included), element by element.
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
 
 // A network and the settings it points to (which must outlive it).
 struct Net {
@@ -171,57 +204,59 @@ const std::vector<Case> kCases = {
 // clang-format on
 
 TEST(OutputStatistics, RecordSetsAgreeWithHandWorkedFigures) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(c.name);
-    Net net = CopyNet(c.categories);
-    std::vector<Record> records;
-    for (std::size_t i = 0; i < c.outputs.size(); ++i)
-      records.push_back(Rec(c.outputs[i], c.targets[i]));
-    Source source(records);
-    NNOutputStatistics s;
-    ASSERT_EQ(ComputeOutputStats(*net, source, c.maxRecords, s), VXStatus());
-    EXPECT_TRUE(s.StatsOK());
-    EXPECT_EQ(source.Rewinds(), 1);
-    EXPECT_EQ(source.Position(), 0u);
-    EXPECT_EQ(s.GetNumCategories(), c.categories);
+  for (int threads : kThreadCounts)
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+      PassScope scope(threads, FastKernel());
+      Net net = CopyNet(c.categories);
+      std::vector<Record> records;
+      for (std::size_t i = 0; i < c.outputs.size(); ++i)
+        records.push_back(Rec(c.outputs[i], c.targets[i]));
+      Source source(records);
+      NNOutputStatistics s;
+      ASSERT_EQ(ComputeOutputStats(*net, source, c.maxRecords, s), VXStatus());
+      EXPECT_TRUE(s.StatsOK());
+      EXPECT_EQ(source.Rewinds(), 1);
+      EXPECT_EQ(source.Position(), 0u);
+      EXPECT_EQ(s.GetNumCategories(), c.categories);
 
-    std::vector<int> catCategories;
-    for (int n : c.categories)
-      if (n > 1) catCategories.push_back(n);
-    EXPECT_EQ(s.GetNumCatCategories(), catCategories);
-    for (std::size_t k = 0; k < c.matrices.size(); ++k) {
-      const int kk = static_cast<int>(k), n = catCategories[k];
-      const std::vector<int>& want = c.matrices[k];
-      // Every view shows the same counts, row by row.
-      std::vector<int> rows, row, elements;
-      for (const auto& r : s.GetMisClassMatrixAsVecOfRows(kk))
-        rows.insert(rows.end(), r.begin(), r.end());
-      for (int i = 0; i < n; ++i) {
-        const std::vector<int> r = s.GetMisClassRow(kk, i);
-        row.insert(row.end(), r.begin(), r.end());
-        for (int j = 0; j < n; ++j) elements.push_back(s.GetMisClassElement(kk, i, j));
+      std::vector<int> catCategories;
+      for (int n : c.categories)
+        if (n > 1) catCategories.push_back(n);
+      EXPECT_EQ(s.GetNumCatCategories(), catCategories);
+      for (std::size_t k = 0; k < c.matrices.size(); ++k) {
+        const int kk = static_cast<int>(k), n = catCategories[k];
+        const std::vector<int>& want = c.matrices[k];
+        // Every view shows the same counts, row by row.
+        std::vector<int> rows, row, elements;
+        for (const auto& r : s.GetMisClassMatrixAsVecOfRows(kk))
+          rows.insert(rows.end(), r.begin(), r.end());
+        for (int i = 0; i < n; ++i) {
+          const std::vector<int> r = s.GetMisClassRow(kk, i);
+          row.insert(row.end(), r.begin(), r.end());
+          for (int j = 0; j < n; ++j) elements.push_back(s.GetMisClassElement(kk, i, j));
+        }
+        for (const auto& view : {s.GetMisClassMatrixInOneVec(kk), rows, row, elements})
+          EXPECT_EQ(view, want) << "output " << k;
+        // Indices out of range read nothing.
+        EXPECT_EQ(s.GetMisClassElement(kk, n, 0) + s.GetMisClassElement(kk, 0, -1), 0);
+        EXPECT_TRUE(s.GetMisClassRow(kk, n).empty());
       }
-      for (const auto& view : {s.GetMisClassMatrixInOneVec(kk), rows, row, elements})
-        EXPECT_EQ(view, want) << "output " << k;
-      // Indices out of range read nothing.
-      EXPECT_EQ(s.GetMisClassElement(kk, n, 0) + s.GetMisClassElement(kk, 0, -1), 0);
-      EXPECT_TRUE(s.GetMisClassRow(kk, n).empty());
-    }
-    const int past = static_cast<int>(catCategories.size());
-    EXPECT_TRUE(s.GetMisClassMatrixInOneVec(past).empty() && s.GetMisClassRow(-1, 0).empty());
-    EXPECT_TRUE(s.GetMisClassMatrixAsVecOfRows(past).empty());
-    EXPECT_EQ(s.GetPercentsCorrect(), c.percentsCorrect);
-    double incorrect = 0.0;
-    for (double p : c.percentsCorrect) incorrect += (100.0 - p) / c.percentsCorrect.size();
-    EXPECT_NEAR(s.GetAvgPercentIncorrect(), incorrect, 1e-12);
+      const int past = static_cast<int>(catCategories.size());
+      EXPECT_TRUE(s.GetMisClassMatrixInOneVec(past).empty() && s.GetMisClassRow(-1, 0).empty());
+      EXPECT_TRUE(s.GetMisClassMatrixAsVecOfRows(past).empty());
+      EXPECT_EQ(s.GetPercentsCorrect(), c.percentsCorrect);
+      double incorrect = 0.0;
+      for (double p : c.percentsCorrect) incorrect += (100.0 - p) / c.percentsCorrect.size();
+      EXPECT_NEAR(s.GetAvgPercentIncorrect(), incorrect, 1e-12);
 
-    ASSERT_EQ(s.GetRelativeErrors().size(), c.relative.size());
-    for (std::size_t k = 0; k < c.relative.size(); ++k)
-      EXPECT_NEAR(s.GetRelativeErrors()[k], c.relative[k], 1e-12);
-    if (std::isnan(c.total)) continue;
-    EXPECT_NEAR(s.GetTotalError(), c.total, 1e-12);
-    EXPECT_NEAR(s.GetAvgRelativeError(), c.pooled, 1e-12);
-  }
+      ASSERT_EQ(s.GetRelativeErrors().size(), c.relative.size());
+      for (std::size_t k = 0; k < c.relative.size(); ++k)
+        EXPECT_NEAR(s.GetRelativeErrors()[k], c.relative[k], 1e-12);
+      if (std::isnan(c.total)) continue;
+      EXPECT_NEAR(s.GetTotalError(), c.total, 1e-12);
+      EXPECT_NEAR(s.GetAvgRelativeError(), c.pooled, 1e-12);
+    }
 }
 
 // Inputs: continuous, categorical (3), continuous, categorical (2).
@@ -331,24 +366,26 @@ TEST(Sensitivity, ScenariosAgreeWithHandWorkedImportance) {
        1, ok, 0, 1, {0, 0, 0, 0}},
   };
   // clang-format on
-  for (const Scenario& c : scenarios) {
-    SCOPED_TRACE(c.name);
-    Net net = c.make();
-    Cancel cancel(c.cancelAfter);
-    net.settings->SetCancelPointer(&cancel);
-    Source trainSource(c.train), testSource(c.test);
-    std::vector<double> importance = {5.0};
-    EXPECT_EQ(ComputeSensitivity(*net, trainSource, c.test.empty() ? nullptr : &testSource,
-                                 c.nTrain, c.nTest, static_cast<int>(c.cats.size()), c.cats,
-                                 !c.lo.empty(), c.lo, c.hi, importance),
-              c.status);
-    EXPECT_EQ(trainSource.Rewinds(), c.rewinds);
-    EXPECT_EQ(testSource.Rewinds(), c.test.empty() ? 0 : c.rewinds);
-    EXPECT_EQ(net->GetSensRecordsProcessed(), c.probed);
-    ASSERT_EQ(importance.size(), c.worked.size());
-    for (std::size_t v = 0; v < c.worked.size(); ++v)
-      EXPECT_NEAR(importance[v], c.worked[v], 1e-12) << v;
-  }
+  for (int threads : kThreadCounts)
+    for (const Scenario& c : scenarios) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+      PassScope scope(threads, FastKernel());
+      Net net = c.make();
+      Cancel cancel(c.cancelAfter);
+      net.settings->SetCancelPointer(&cancel);
+      Source trainSource(c.train), testSource(c.test);
+      std::vector<double> importance = {5.0};
+      EXPECT_EQ(ComputeSensitivity(*net, trainSource, c.test.empty() ? nullptr : &testSource,
+                                   c.nTrain, c.nTest, static_cast<int>(c.cats.size()), c.cats,
+                                   !c.lo.empty(), c.lo, c.hi, importance),
+                c.status);
+      EXPECT_EQ(trainSource.Rewinds(), c.rewinds);
+      EXPECT_EQ(testSource.Rewinds(), c.test.empty() ? 0 : c.rewinds);
+      EXPECT_EQ(net->GetSensRecordsProcessed(), c.probed);
+      ASSERT_EQ(importance.size(), c.worked.size());
+      for (std::size_t v = 0; v < c.worked.size(); ++v)
+        EXPECT_NEAR(importance[v], c.worked[v], 1e-12) << v;
+    }
 }
 
 TEST(Sensitivity, ArgumentsThatDoNotDescribeTheInputsAreRefused) {
@@ -456,6 +493,199 @@ TEST(SensitivityByFirstLayerUpdate, AgreesWithTheFullForwardPass) {
       ASSERT_EQ(full.size(), 4u);
       for (std::size_t v = 0; v < 4; ++v) ExpectSame(fast[v], full[v], std::to_string(v));
     }
+  }
+}
+
+// Every field of the statistics, doubles as their bits.
+std::vector<double> Fields(const NNOutputStatistics& s) {
+  std::vector<double> f = {static_cast<double>(s.GetStatus()), s.GetTotalError(),
+                           s.GetAvgRelativeError(), s.GetAvgPercentIncorrect()};
+  f.insert(f.end(), s.GetRelativeErrors().begin(), s.GetRelativeErrors().end());
+  f.insert(f.end(), s.GetPercentsCorrect().begin(), s.GetPercentsCorrect().end());
+  for (int k = 0; k < static_cast<int>(s.GetNumCatCategories().size()); ++k)
+    for (int n : s.GetMisClassMatrixInOneVec(k)) f.push_back(n);
+  return f;
+}
+
+// The records are run forward on as many threads as the passes use, each
+// on a network of its own, and added up in record order: the statistics
+// are the same bits for any thread count under every kernel, over 2500
+// records (several chunks' worth), and agree with figures worked here from
+// each record's outputs by the plain formulas (means first, then the
+// squared deviations from them). A record whose categorical target has no
+// active unit, late in the pass, ends it with 50008 at any count; a cancel
+// request ends it with no record read after the yes.
+TEST(OutputStatisticsThreads, SameBitsForAnyThreadCountAndKernel) {
+  struct Net2 {
+    const char* name;
+    std::function<Net()> make;
+    std::vector<int> targets;
+  };
+  const Net2 nets[] = {
+      {"MLP, TanH, SoftMax",
+       [] {
+         return Build({"", false, {5}, kTanH, kSoftMax, {3}, false});
+       },
+       {3}},
+      {"MLP, mixed targets",
+       [] {
+         return Build({"", false, {4}, kSigmoid, kIdentity, {1, 2}, false});
+       },
+       {1, 2}},
+      {"RBF",
+       [] {
+         return Build({"", true, {4}, kNRB, kIdentity, {3}, false});
+       },
+       {3}},
+  };
+  for (const Net2& n : nets) {
+    Net net = n.make();
+    std::mt19937 gen(5);
+    std::vector<Record> records;
+    for (const Record& r : ProbeRecords(2500, 41, false)) {
+      std::vector<double> targets;
+      for (int k : n.targets) {
+        if (k == 1) {
+          targets.push_back(std::uniform_real_distribution<double>(-1.0, 2.0)(gen));
+        } else {
+          std::vector<double> one(static_cast<std::size_t>(k), 0.0);
+          one[gen() % static_cast<unsigned>(k)] = 1.0;
+          targets.insert(targets.end(), one.begin(), one.end());
+        }
+      }
+      records.push_back(Rec(std::vector<double>(r.GetAll(), r.GetAll() + kColumns), targets));
+    }
+    // The figures worked from each record's outputs.
+    const std::size_t units = records[0].Size() - kColumns;
+    std::vector<std::vector<double>> outputs;
+    std::vector<double> mean(units, 0.0), sse(units, 0.0), dev(units, 0.0);
+    for (const Record& r : records) {
+      net->ResetUnitValues();
+      net->ForwardPass(r.GetAll(), true);
+      const double* o = net->GetLayer(net->GetNumLayers())->GetUnitValues();
+      outputs.emplace_back(o, o + units);
+      for (std::size_t u = 0; u < units; ++u) mean[u] += r[kColumns + u] / records.size();
+    }
+    std::vector<double> relative;
+    int wrong = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      for (std::size_t u = 0; u < units; ++u) {
+        const double t = records[i][kColumns + u];
+        sse[u] += (t - outputs[i][u]) * (t - outputs[i][u]);
+        dev[u] += (t - mean[u]) * (t - mean[u]);
+      }
+      const std::size_t first = n.targets[0] == 1 ? 1 : 0;
+      const auto best = [&](const double* v) { return std::max_element(v + first, v + units) - v; };
+      if (units - first > 1 && best(&outputs[i][0]) != best(records[i].GetAll() + kColumns))
+        ++wrong;
+    }
+    const double pooled =
+        std::accumulate(sse.begin(), sse.end(), 0.0) / std::accumulate(dev.begin(), dev.end(), 0.0);
+
+    std::vector<Record> invalid = records;
+    for (std::size_t u = 0; u < units; ++u)
+      if (n.targets.back() > 1) invalid[1700][kColumns + u] = 0.0;
+    for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels()) {
+      std::vector<double> first;
+      for (int threads : kThreadCounts) {
+        SCOPED_TRACE(std::string(n.name) + ", " + VXNeural::PassKernelName(kernel) + ", " +
+                     std::to_string(threads) + " threads");
+        PassScope scope(threads, kernel);
+        Source source(records);
+        NNOutputStatistics stats;
+        ASSERT_EQ(ComputeOutputStats(*net, source, 5000, stats), VXStatus());
+        if (threads == 1) {
+          first = Fields(stats);
+          EXPECT_NEAR(stats.GetAvgRelativeError(), pooled, 1e-9 * pooled);
+          if (n.targets[0] == 1) {
+            EXPECT_NEAR(stats.GetRelativeErrors().at(0), sse[0] / dev[0], 1e-9);
+          }
+          EXPECT_NEAR(stats.GetPercentsCorrect().at(0), 100.0 - 100.0 * wrong / 2500, 1e-9);
+        } else {
+          EXPECT_TRUE(SameBits(Fields(stats), first));
+        }
+
+        Source bad(invalid);
+        EXPECT_EQ(ComputeOutputStats(*net, bad, 5000, stats), VXStatus(50008, false));
+        EXPECT_FALSE(stats.StatsOK());
+
+        // The network latches the answer: a fresh one (the same weights).
+        Net cancelled = n.make();
+        Cancel cancel(1100);
+        cancelled.settings->SetCancelPointer(&cancel);
+        Source cut(records);
+        EXPECT_EQ(ComputeOutputStats(*cancelled, cut, 5000, stats), VXStatus());
+        EXPECT_FALSE(stats.StatsOK());
+        EXPECT_EQ(cut.Position(), 1100u);
+        EXPECT_EQ(cancel.fQueries, 1101);
+      }
+    }
+  }
+}
+
+// Records are probed on as many threads as the passes use, each on a
+// network of its own, and their contributions added in record order: the
+// importance is the same bits for any thread count, under every kernel and
+// both methods, and agrees with the plain form (the full forward pass under
+// the reference kernel, on one thread) within the kernel's rounding. The
+// records (850, several chunks' worth) are read on the calling thread, as
+// the reports are made there, at the same counts; the probes only read the
+// weights, so no stamp moves.
+TEST(SensitivityThreads, SameBitsForAnyThreadCountAndKernel) {
+  const std::vector<double> lo = {-2.0, -1.5}, hi = {2.0, 1.0};
+  const std::vector<Record> train = ProbeRecords(700, 31, true), test = ProbeRecords(150, 32, true);
+  const std::thread::id caller = std::this_thread::get_id();
+  for (const Shape& s : kShapes) {
+    Net net = Build(s);
+    std::vector<double> plain;
+    {
+      PassScope scope(1, VXNeural::PassKernel::kReference);
+      Source trainSource(train), testSource(test);
+      ASSERT_TRUE(ComputeSensitivity(*net, trainSource, &testSource, 700, 150, 4, kCats, true, lo,
+                                     hi, plain, SensitivityMethod::kFullForward)
+                      .IsOK());
+    }
+    for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels())
+      for (SensitivityMethod method :
+           {SensitivityMethod::kFirstLayerUpdate, SensitivityMethod::kFullForward}) {
+        std::vector<double> first;
+        for (int threads : kThreadCounts) {
+          SCOPED_TRACE(std::string(s.name) + ", " + VXNeural::PassKernelName(kernel) +
+                       (method == SensitivityMethod::kFullForward ? ", full forward" : ", update") +
+                       ", " + std::to_string(threads) + " threads");
+          PassScope scope(threads, kernel);
+          std::vector<int> reports;
+          host_doubles::FunctionListener listener([&](VXCommon_1_2::ProgressReport& r) {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            reports.push_back(r.DiscreteMeasure("records"));
+          });
+          net.settings->SetProgressListener(&listener);
+          std::vector<std::uint64_t> stamps;
+          for (int l = 1; !s.rbf && l <= net->GetNumLayers(); ++l)
+            stamps.push_back(static_cast<MLPLayer*>(net->GetLayer(l))->GetWeightStamp());
+          Source trainSource(train), testSource(test);
+          std::vector<double> importance;
+          ASSERT_TRUE(ComputeSensitivity(*net, trainSource, &testSource, 700, 150, 4, kCats, true,
+                                         lo, hi, importance, method)
+                          .IsOK());
+          net.settings->SetProgressListener(nullptr);
+          EXPECT_EQ(net->GetSensRecordsProcessed(), 850);
+          for (int l = 1; !s.rbf && l <= net->GetNumLayers(); ++l)
+            EXPECT_EQ(static_cast<MLPLayer*>(net->GetLayer(l))->GetWeightStamp(),
+                      stamps[static_cast<std::size_t>(l - 1)])
+                << "layer " << l;
+          // The first record, then the last (fewer than 900 between them).
+          EXPECT_EQ(reports, (std::vector<int>{1, 850}));
+          if (threads == 1) {
+            first = importance;
+            ASSERT_EQ(importance.size(), plain.size());
+            for (std::size_t v = 0; v < plain.size(); ++v)
+              ExpectSame(importance[v], plain[v], std::to_string(v));
+          } else {
+            EXPECT_TRUE(SameBits(importance, first));
+          }
+        }
+      }
   }
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -1309,6 +1310,61 @@ TEST(KernelScore, FollowsEveryChangeOfTheWeights) {
       for (std::size_t j = 0; j < ref.size(); ++j) ExpectSame(got[j], ref[j], std::to_string(j));
     }
   }
+}
+
+// Scoring re-packs its copy of a layer's weights when the layer's stamp
+// moves: every way of writing them must move it, and no read may (a read
+// that did would make every score after it re-pack).
+TEST(WeightStamp, ReadsLeaveItAndWritesMoveIt) {
+  auto settings = MakeSettings(6, {3, 1}, {5}, VXNNCommon::kTanH, VXNNCommon::kIdentity);
+  VXRandom rng(4, true);
+  const struct {
+    const char* name;
+    bool writes;
+    std::function<void(MLPLayer&)> use;
+  } uses[] = {
+      {"const GetWeights", false,
+       [](MLPLayer& l) { EXPECT_NE(static_cast<const INLayer&>(l).GetWeights(), nullptr); }},
+      {"GetWeightData", false,
+       [](MLPLayer& l) { EXPECT_NE(static_cast<const INLayer&>(l).GetWeightData(), nullptr); }},
+      {"GetWeights into a vector", false,
+       [](MLPLayer& l) {
+         std::valarray<double> v(static_cast<std::size_t>(l.GetNumWeights()));
+         EXPECT_EQ(l.GetWeights(v, 0), l.GetNumWeights());
+       }},
+      {"GetUnitParameters", false,
+       [](MLPLayer& l) {
+         std::vector<double> p;
+         double extra = 0.0;
+         l.GetUnitParameters(0, p, extra);
+         EXPECT_FALSE(p.empty());
+       }},
+      {"const GetUnitValues", false,
+       [](MLPLayer& l) { static_cast<const INLayer&>(l).GetUnitValues(); }},
+      {"ComputeUnitValues", false, [](MLPLayer& l) { l.ComputeUnitValues(false); }},
+      {"writable GetWeights", true, [](MLPLayer& l) { l.GetWeights(); }},
+      {"SetWeights", true,
+       [](MLPLayer& l) {
+         l.SetWeights(std::valarray<double>(0.5, static_cast<std::size_t>(l.GetNumWeights())), 0);
+       }},
+      {"RandomizeWeights", true, [&](MLPLayer& l) { l.RandomizeWeights(rng, -1.0, 1.0); }},
+      {"ResetAll", true, [](MLPLayer& l) { l.ResetAll(); }},
+  };
+  for (const auto& u : uses) {
+    SCOPED_TRACE(u.name);
+    NNetwork net(*settings);
+    net.SetWeights(RandomWeights(net.GetNumWeights(), 1, -1.0, 1.0));
+    for (int index : {1, 2}) {
+      auto& layer = static_cast<MLPLayer&>(*net.GetLayer(index));
+      const std::uint64_t before = layer.GetWeightStamp();
+      u.use(layer);
+      EXPECT_EQ(layer.GetWeightStamp() != before, u.writes) << "layer " << index;
+    }
+  }
+  // The read-only view is the array the writable one hands out.
+  NNetwork net(*settings);
+  INLayer& layer = *net.GetLayer(1);
+  EXPECT_EQ(static_cast<const INLayer&>(layer).GetWeights(), layer.GetWeights());
 }
 
 // Encoding for scoring reads the inputs' linear maps from a copy, in runs
