@@ -14,9 +14,9 @@ int CsvTable::Column(const std::string& name) const {
 }
 
 struct CsvReader::State {
-  State(std::istream& in, const std::string& name) : fIn(in), fName(name) {}
+  State(std::istream* in, const std::string& name) : fIn(in), fName(name) {}
 
-  std::istream& fIn;
+  std::istream* fIn;  // null when the text is in memory
   std::string fName;
   csv_parser fParser;
   bool fParserLive = false;
@@ -35,7 +35,12 @@ struct CsvReader::State {
   long fLastLine = 0;
   std::string fError;
   bool fFinished = false;
-  std::vector<char> fBuf = std::vector<char>(1 << 16);
+  std::vector<char> fBuf;
+  // The text being parsed: fBuf filled from the stream, or the caller's
+  // memory, handed over whole on the first feed.
+  const char* fData = nullptr;
+  std::size_t fMemLen = 0;
+  bool fMemGiven = false;
   std::size_t fBufLen = 0, fBufPos = 0;
 
   void Fail(const std::string& what) {
@@ -106,9 +111,12 @@ void CsvReader::State::Feed() {
   while (fReadyCount == 0 && !fFinished && fError.empty()) {
     if (fBufPos == fBufLen) {
       fBufPos = fBufLen = 0;
-      if (fIn) {
-        fIn.read(fBuf.data(), static_cast<std::streamsize>(fBuf.size()));
-        fBufLen = static_cast<std::size_t>(fIn.gcount());
+      if (!fIn) {
+        if (!fMemGiven) fBufLen = fMemLen;
+        fMemGiven = true;
+      } else if (*fIn) {
+        fIn->read(fBuf.data(), static_cast<std::streamsize>(fBuf.size()));
+        fBufLen = static_cast<std::size_t>(fIn->gcount());
       }
       if (fBufLen == 0) {
         fFinished = true;
@@ -120,7 +128,7 @@ void CsvReader::State::Feed() {
     }
     // Fed one line at a time so that the line count is exact whenever the
     // parser ends a row, for messages that name the line.
-    const char* buf = fBuf.data();
+    const char* buf = fData;
     std::size_t end = fBufPos;
     while (end < fBufLen && buf[end] != '\n') ++end;
     if (end < fBufLen) ++end;
@@ -134,15 +142,54 @@ void CsvReader::State::Feed() {
   }
 }
 
-CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
-    : fState(std::make_unique<State>(in, sourceName)) {
-  State& st = *fState;
+namespace {
+
+void StartParser(CsvReader::State& st) {
   if (csv_init(&st.fParser, CSV_STRICT | CSV_STRICT_FINI) != 0)
-    throw InputError(sourceName + ": cannot start the CSV reader");
+    throw InputError(st.fName + ": cannot start the CSV reader");
   st.fParserLive = true;
+}
+
+}  // namespace
+
+CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
+    : fState(std::make_unique<State>(&in, sourceName)) {
+  State& st = *fState;
+  st.fBuf.resize(1 << 16);
+  st.fData = st.fBuf.data();
+  StartParser(st);
+  ReadHeader();
+}
+
+CsvReader::CsvReader(const char* text, std::size_t size, const std::string& sourceName)
+    : fState(std::make_unique<State>(nullptr, sourceName)) {
+  State& st = *fState;
+  st.fData = text;
+  st.fMemLen = size;
+  StartParser(st);
+  ReadHeader();
+}
+
+CsvReader::CsvReader(const char* text, std::size_t size, const std::string& sourceName,
+                     const std::vector<std::string>& header, long firstLine)
+    : fState(std::make_unique<State>(nullptr, sourceName)) {
+  State& st = *fState;
+  st.fData = text;
+  st.fMemLen = size;
+  st.fHeader = header;
+  st.fHaveHeader = true;
+  // As if the lines above had been read: the parser met the end of a row
+  // on the line before, so the next row begins on firstLine.
+  st.fLine = firstLine;
+  st.fNewlines = firstLine - 1;
+  StartParser(st);
+}
+
+void CsvReader::ReadHeader() {
+  State& st = *fState;
   while (!st.fHaveHeader && !st.fFinished && st.fError.empty()) st.Feed();
   if (!st.fError.empty()) st.Throw();
-  if (!st.fHaveHeader) throw InputError(sourceName + ": the file is empty (no header row)");
+  if (!st.fHaveHeader) throw InputError(st.fName + ": the file is empty (no header row)");
 }
 
 CsvReader::~CsvReader() = default;
@@ -181,29 +228,33 @@ CsvTable ReadCsvFile(const std::string& path) {
   return ReadCsv(in, path);
 }
 
-void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i) out << ',';
-    const std::string& f = fields[i];
-    // The reader trims unquoted fields of spaces and tabs, so a field that
-    // begins or ends with either is quoted too; and it skips blank lines, so
-    // a row of one empty field is written as "".
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!f.empty() && (blank(f.front()) || blank(f.back()))) ||
-                       (f.empty() && fields.size() == 1);
-    if (!quote) {
-      out << f;
-      continue;
-    }
-    out << '"';
-    for (const char c : f) {
-      if (c == '"') out << '"';
-      out << c;
-    }
-    out << '"';
+void AppendCsvField(std::string& out, const std::string& f, bool sole) {
+  // The reader trims unquoted fields of spaces and tabs, so a field that
+  // begins or ends with either is quoted too; and it skips blank lines, so
+  // a row of one empty field is written as "".
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!f.empty() && (blank(f.front()) || blank(f.back()))) || (f.empty() && sole);
+  if (!quote) {
+    out += f;
+    return;
   }
-  out << '\n';
+  out += '"';
+  for (const char c : f) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) line += ',';
+    AppendCsvField(line, fields[i], fields.size() == 1);
+  }
+  line += '\n';
+  out << line;
 }
 
 }  // namespace vxnn
