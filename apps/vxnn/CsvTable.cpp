@@ -2,6 +2,7 @@
 
 #include <csv.h>
 
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -52,8 +53,17 @@ struct CsvReader::State {
   ~State() {
     if (fParserLive) csv_free(&fParser);
   }
+  // Whether lines may still be read without the parser: true while the
+  // parser stands at the start of a row, as it does at the start of a
+  // piece, and every line since has been read that way.
+  bool fQuick = false;
   // Parses input until at least one row is complete or the input ends.
   void Feed();
+  // A line (without its line feed) that holds neither quotes nor blanks
+  // nor carriage returns, but for one at its end, read as the parser
+  // reads it: a row of the texts between its commas, or nothing when it
+  // is empty. False, with nothing read, for any other line.
+  bool QuickLine(const char* line, std::size_t size);
 };
 
 namespace {
@@ -107,6 +117,25 @@ void OnRow(int, void* ctx) {
 
 }  // namespace
 
+bool CsvReader::State::QuickLine(const char* line, std::size_t size) {
+  if (size > 0 && line[size - 1] == '\r') --size;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char c = line[i];
+    if (c == '"' || c == ' ' || c == '\t' || c == '\r') return false;
+  }
+  if (size == 0) return true;  // a blank line, which the parser skips
+  const char* end = line + size;
+  for (const char* field = line;;) {
+    const auto* comma = static_cast<const char*>(std::memchr(field, ',', end - field));
+    const char* stop = comma ? comma : end;
+    OnField(const_cast<char*>(field), static_cast<std::size_t>(stop - field), this);
+    if (!comma) break;
+    field = comma + 1;
+  }
+  OnRow('\n', this);
+  return true;
+}
+
 void CsvReader::State::Feed() {
   while (fReadyCount == 0 && !fFinished && fError.empty()) {
     if (fBufPos == fBufLen) {
@@ -129,9 +158,15 @@ void CsvReader::State::Feed() {
     // Fed one line at a time so that the line count is exact whenever the
     // parser ends a row, for messages that name the line.
     const char* buf = fData;
-    std::size_t end = fBufPos;
-    while (end < fBufLen && buf[end] != '\n') ++end;
-    if (end < fBufLen) ++end;
+    const auto* nl = static_cast<const char*>(std::memchr(buf + fBufPos, '\n', fBufLen - fBufPos));
+    const std::size_t end = nl ? static_cast<std::size_t>(nl - buf) + 1 : fBufLen;
+    if (fQuick && nl && QuickLine(buf + fBufPos, end - 1 - fBufPos)) {
+      ++fNewlines;
+      fBufPos = end;
+      continue;
+    }
+    // The parser may now stand anywhere in a row at the start of a line.
+    fQuick = false;
     if (csv_parse(&fParser, buf + fBufPos, end - fBufPos, OnField, OnRow, this) != end - fBufPos) {
       Fail("malformed CSV near line " + std::to_string(fNewlines + 1) + " (" +
            csv_strerror(csv_error(&fParser)) + ")");
@@ -182,6 +217,7 @@ CsvReader::CsvReader(const char* text, std::size_t size, const std::string& sour
   // on the line before, so the next row begins on firstLine.
   st.fLine = firstLine;
   st.fNewlines = firstLine - 1;
+  st.fQuick = true;
   StartParser(st);
 }
 
@@ -233,8 +269,11 @@ void AppendCsvField(std::string& out, const std::string& f, bool sole) {
   // begins or ends with either is quoted too; and it skips blank lines, so
   // a row of one empty field is written as "".
   const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                     (!f.empty() && (blank(f.front()) || blank(f.back()))) || (f.empty() && sole);
+  bool quote = (!f.empty() && (blank(f.front()) || blank(f.back()))) || (f.empty() && sole);
+  for (std::size_t i = 0; i < f.size() && !quote; ++i) {
+    const char c = f[i];
+    quote = c == ',' || c == '"' || c == '\r' || c == '\n';
+  }
   if (!quote) {
     out += f;
     return;

@@ -52,6 +52,7 @@ TEST(ScorePieces, ReadAsTheWholeFileReads) {
       "a,b\n\n\n1,2\n  \n3,4\n\t\n5,6\n",                     // lines of blanks
       "a,b\n\"x\ny\",2\n\"p,\nq\n\",3\n4,\"\"\"\n\"\n5,6\n",  // line feeds in quotes
       " \"a\" , b \n \"1\" ,\"say \"\"hi\"\"\"\n3,4\n",       // blanks around quotes
+      "a,b\n1,\n,2\n,\n1,2\r3,4\n",                           // empty fields, a carriage return
       "a,b\n1,2\n3\n5,6\n",                                   // a short row
       "a,b\n1,2\n\"x\"y,2\n5,6\n7,8\n",                       // broken quoting
       "a,b\n1,2\n3,4\n\"open,2\n5,6\n",                       // a quote never closed
