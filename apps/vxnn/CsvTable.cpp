@@ -2,6 +2,7 @@
 
 #include <csv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -30,6 +31,10 @@ struct CsvReader::State {
   // Rows completed by the last feed, not yet handed out, with their lines.
   std::vector<std::vector<std::string>> fReady;
   std::vector<long> fReadyLine;
+  // Per ready row, its line's text when QuickLine read it, else empty.
+  std::vector<std::string_view> fReadyPlain;
+  std::string_view fPlain;  // the line QuickLine is reading
+  std::string_view fLastPlain;
   std::size_t fReadyCount = 0, fReadPos = 0;
   long fLine = 1;  // line where the current row started
   long fNewlines = 0;
@@ -53,10 +58,15 @@ struct CsvReader::State {
   ~State() {
     if (fParserLive) csv_free(&fParser);
   }
-  // Whether lines may still be read without the parser: true while the
-  // parser stands at the start of a row, as it does at the start of a
-  // piece, and every line since has been read that way.
+  // Whether lines may be read without the parser (a piece's reader), when
+  // the parser stands at the start of a row: at the start of the piece,
+  // and after a line feed that follows an even number of quotes. The
+  // parser in its strict mode takes a quote only to open or close a
+  // quoted field or, doubled, inside one, and stops at any other, so an
+  // even count means no quoted field is open, and the line feed ended the
+  // row.
   bool fQuick = false;
+  bool fOddQuotes = false;
   // Parses input until at least one row is complete or the input ends.
   void Feed();
   // A line (without its line feed) that holds neither quotes nor blanks
@@ -109,9 +119,11 @@ void OnRow(int, void* ctx) {
   if (st->fReadyCount == st->fReady.size()) {
     st->fReady.emplace_back();
     st->fReadyLine.push_back(0);
+    st->fReadyPlain.emplace_back();
   }
   st->fReady[st->fReadyCount].swap(st->fRow);
   st->fReadyLine[st->fReadyCount] = line;
+  st->fReadyPlain[st->fReadyCount] = st->fPlain;
   ++st->fReadyCount;
 }
 
@@ -132,7 +144,9 @@ bool CsvReader::State::QuickLine(const char* line, std::size_t size) {
     if (!comma) break;
     field = comma + 1;
   }
+  fPlain = std::string_view(line, size);
   OnRow('\n', this);
+  fPlain = {};
   return true;
 }
 
@@ -160,13 +174,12 @@ void CsvReader::State::Feed() {
     const char* buf = fData;
     const auto* nl = static_cast<const char*>(std::memchr(buf + fBufPos, '\n', fBufLen - fBufPos));
     const std::size_t end = nl ? static_cast<std::size_t>(nl - buf) + 1 : fBufLen;
-    if (fQuick && nl && QuickLine(buf + fBufPos, end - 1 - fBufPos)) {
+    if (fQuick && !fOddQuotes && nl && QuickLine(buf + fBufPos, end - 1 - fBufPos)) {
       ++fNewlines;
       fBufPos = end;
       continue;
     }
-    // The parser may now stand anywhere in a row at the start of a line.
-    fQuick = false;
+    if (std::count(buf + fBufPos, buf + end, '"') % 2 != 0) fOddQuotes = !fOddQuotes;
     if (csv_parse(&fParser, buf + fBufPos, end - fBufPos, OnField, OnRow, this) != end - fBufPos) {
       Fail("malformed CSV near line " + std::to_string(fNewlines + 1) + " (" +
            csv_strerror(csv_error(&fParser)) + ")");
@@ -234,6 +247,8 @@ const std::vector<std::string>& CsvReader::Header() const { return fState->fHead
 
 long CsvReader::Line() const { return fState->fLastLine; }
 
+std::string_view CsvReader::PlainText() const { return fState->fLastPlain; }
+
 const std::vector<std::string>* CsvReader::Next() {
   State& st = *fState;
   if (st.fReadPos == st.fReadyCount) {
@@ -244,6 +259,7 @@ const std::vector<std::string>* CsvReader::Next() {
   // error surfaces at the row that caused it.
   if (st.fReadPos < st.fReadyCount) {
     st.fLastLine = st.fReadyLine[st.fReadPos];
+    st.fLastPlain = st.fReadyPlain[st.fReadPos];
     return &st.fReady[st.fReadPos++];
   }
   if (!st.fError.empty()) st.Throw();

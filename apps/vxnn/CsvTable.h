@@ -7,6 +7,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vxnn {
@@ -50,6 +51,11 @@ class CsvReader {
   const std::vector<std::string>* Next();
   // The line where the row last handed out began.
   long Line() const;
+  // The text of the row last handed out, when it stood on a line of its
+  // own without quotes, blanks or carriage returns (but for one at the
+  // end, not included): the row as WriteCsvRow writes it back. Empty for
+  // any other row. Valid while the reader's text is.
+  std::string_view PlainText() const;
 
   // The parser's state, public only for its call-backs.
   struct State;

@@ -105,9 +105,14 @@ class PieceScorer {
         // The input cells pass through as they were read, before the
         // predictions; the row is never one field alone.
         const bool sole = row->size() + fColumns == 1;
-        for (std::size_t j = 0; j < row->size(); ++j) {
-          if (j) fEcho += ',';
-          AppendCsvField(fEcho, (*row)[j], sole);
+        const std::string_view plain = reader.PlainText();
+        if (!plain.empty() && !sole) {
+          fEcho.append(plain.data(), plain.size());
+        } else {
+          for (std::size_t j = 0; j < row->size(); ++j) {
+            if (j) fEcho += ',';
+            AppendCsvField(fEcho, (*row)[j], sole);
+          }
         }
         fEchoEnd.push_back(fEcho.size());
         int imputed = 0, unknown = 0;

@@ -37,8 +37,14 @@ using Rows = std::vector<std::pair<long, std::vector<std::string>>>;
 // Every row of a reader with the line it began on, added to rows as read,
 // so that the rows before an error are there when it is thrown.
 void ReadRows(CsvReader& reader, Rows& rows) {
-  while (const std::vector<std::string>* row = reader.Next())
+  while (const std::vector<std::string>* row = reader.Next()) {
     rows.emplace_back(reader.Line(), *row);
+    // A row's plain text, when given, is the row as the writer writes it.
+    if (reader.PlainText().empty()) continue;
+    std::ostringstream written;
+    vxnn::WriteCsvRow(written, *row);
+    EXPECT_EQ(std::string(reader.PlainText()) + "\n", written.str());
+  }
 }
 
 // Cut into pieces of `rows` rows and read piece by piece, a text gives the
