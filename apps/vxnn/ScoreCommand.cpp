@@ -6,7 +6,6 @@
 #include <exception>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,6 +38,8 @@ bool OutputsAreProbabilities(const NeuralSettings& s) {
 }
 
 constexpr std::size_t kProblemKinds = 4;  // the values of CellProblem
+static_assert(static_cast<std::size_t>(CellProblem::kNotANumber) + 1 == kProblemKinds,
+              "a count per kind of problem");
 
 // One piece of the data file and what scoring it gave: the output rows in
 // CSV form, the counts, and what ended it early.
@@ -103,7 +104,7 @@ class PieceScorer {
       while (const std::vector<std::string>* row = reader.Next()) {
         ++piece.fRead;
         // The input cells pass through as they were read, before the
-        // predictions; the row is never one field alone.
+        // predictions; a plain line is those cells as the writer writes them.
         const bool sole = row->size() + fColumns == 1;
         const std::string_view plain = reader.PlainText();
         if (!plain.empty() && !sole) {
@@ -159,6 +160,7 @@ class PieceScorer {
   }
 
  private:
+  // ScoreRows gives every unit of a record it refuses the missing value.
   bool Refused(const double* units) const {
     for (int u = 0; u < fUnits; ++u)
       if (units[u] != VXMV::gMissingValue) return false;
