@@ -2,6 +2,7 @@
 // in an InputError (or Interrupted after Ctrl-C) that the caller reports.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -37,6 +38,12 @@ struct ScoreCommand {
   MissingInputs fMissingInputs = MissingInputs::kImpute;
   UnknownCategories fUnknownCategories = UnknownCategories::kImpute;
 };
+// Scores the file in pieces of this many rows, on GetPassThreads() threads
+// (a thread of its own for each beside the caller's, which reads and
+// writes), with a few pieces per thread in flight: enough that no thread
+// waits for another's piece, few enough that memory stays flat. The output
+// is the same, byte for byte, for any number of threads.
+constexpr std::size_t kScoreChunkRows = 4096;
 int RunScore(const ScoreCommand& command, std::ostream& out, std::ostream& err);
 
 // Columns `vxnn score` appends for a model: per target "predicted_<name>",

@@ -2,6 +2,8 @@
 
 #include <csv.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <set>
 
@@ -14,9 +16,9 @@ int CsvTable::Column(const std::string& name) const {
 }
 
 struct CsvReader::State {
-  State(std::istream& in, const std::string& name) : fIn(in), fName(name) {}
+  State(std::istream* in, const std::string& name) : fIn(in), fName(name) {}
 
-  std::istream& fIn;
+  std::istream* fIn;  // null when the text is in memory
   std::string fName;
   csv_parser fParser;
   bool fParserLive = false;
@@ -29,13 +31,22 @@ struct CsvReader::State {
   // Rows completed by the last feed, not yet handed out, with their lines.
   std::vector<std::vector<std::string>> fReady;
   std::vector<long> fReadyLine;
+  // Per ready row, its line's text when QuickLine read it, else empty.
+  std::vector<std::string_view> fReadyPlain;
+  std::string_view fPlain;  // the line QuickLine is reading
+  std::string_view fLastPlain;
   std::size_t fReadyCount = 0, fReadPos = 0;
   long fLine = 1;  // line where the current row started
   long fNewlines = 0;
   long fLastLine = 0;
   std::string fError;
   bool fFinished = false;
-  std::vector<char> fBuf = std::vector<char>(1 << 16);
+  std::vector<char> fBuf;
+  // The text being parsed: fBuf filled from the stream, or the caller's
+  // memory, handed over whole on the first feed.
+  const char* fData = nullptr;
+  std::size_t fMemLen = 0;
+  bool fMemGiven = false;
   std::size_t fBufLen = 0, fBufPos = 0;
 
   void Fail(const std::string& what) {
@@ -47,8 +58,22 @@ struct CsvReader::State {
   ~State() {
     if (fParserLive) csv_free(&fParser);
   }
+  // Whether lines may be read without the parser (a piece's reader), when
+  // the parser stands at the start of a row: at the start of the piece,
+  // and after a line feed that follows an even number of quotes. The
+  // parser in its strict mode takes a quote only to open or close a
+  // quoted field or, doubled, inside one, and stops at any other, so an
+  // even count means no quoted field is open, and the line feed ended the
+  // row.
+  bool fQuick = false;
+  bool fOddQuotes = false;
   // Parses input until at least one row is complete or the input ends.
   void Feed();
+  // A line (without its line feed) that holds neither quotes nor blanks
+  // nor carriage returns, but for one at its end, read as the parser
+  // reads it: a row of the texts between its commas, or nothing when it
+  // is empty. False, with nothing read, for any other line.
+  bool QuickLine(const char* line, std::size_t size);
 };
 
 namespace {
@@ -94,21 +119,47 @@ void OnRow(int, void* ctx) {
   if (st->fReadyCount == st->fReady.size()) {
     st->fReady.emplace_back();
     st->fReadyLine.push_back(0);
+    st->fReadyPlain.emplace_back();
   }
   st->fReady[st->fReadyCount].swap(st->fRow);
   st->fReadyLine[st->fReadyCount] = line;
+  st->fReadyPlain[st->fReadyCount] = st->fPlain;
   ++st->fReadyCount;
 }
 
 }  // namespace
 
+bool CsvReader::State::QuickLine(const char* line, std::size_t size) {
+  if (size > 0 && line[size - 1] == '\r') --size;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char c = line[i];
+    if (c == '"' || c == ' ' || c == '\t' || c == '\r') return false;
+  }
+  if (size == 0) return true;  // a blank line, which the parser skips
+  const char* end = line + size;
+  for (const char* field = line;;) {
+    const auto* comma = static_cast<const char*>(std::memchr(field, ',', end - field));
+    const char* stop = comma ? comma : end;
+    OnField(const_cast<char*>(field), static_cast<std::size_t>(stop - field), this);
+    if (!comma) break;
+    field = comma + 1;
+  }
+  fPlain = std::string_view(line, size);
+  OnRow('\n', this);
+  fPlain = {};
+  return true;
+}
+
 void CsvReader::State::Feed() {
   while (fReadyCount == 0 && !fFinished && fError.empty()) {
     if (fBufPos == fBufLen) {
       fBufPos = fBufLen = 0;
-      if (fIn) {
-        fIn.read(fBuf.data(), static_cast<std::streamsize>(fBuf.size()));
-        fBufLen = static_cast<std::size_t>(fIn.gcount());
+      if (!fIn) {
+        if (!fMemGiven) fBufLen = fMemLen;
+        fMemGiven = true;
+      } else if (*fIn) {
+        fIn->read(fBuf.data(), static_cast<std::streamsize>(fBuf.size()));
+        fBufLen = static_cast<std::size_t>(fIn->gcount());
       }
       if (fBufLen == 0) {
         fFinished = true;
@@ -120,10 +171,15 @@ void CsvReader::State::Feed() {
     }
     // Fed one line at a time so that the line count is exact whenever the
     // parser ends a row, for messages that name the line.
-    const char* buf = fBuf.data();
-    std::size_t end = fBufPos;
-    while (end < fBufLen && buf[end] != '\n') ++end;
-    if (end < fBufLen) ++end;
+    const char* buf = fData;
+    const auto* nl = static_cast<const char*>(std::memchr(buf + fBufPos, '\n', fBufLen - fBufPos));
+    const std::size_t end = nl ? static_cast<std::size_t>(nl - buf) + 1 : fBufLen;
+    if (fQuick && !fOddQuotes && nl && QuickLine(buf + fBufPos, end - 1 - fBufPos)) {
+      ++fNewlines;
+      fBufPos = end;
+      continue;
+    }
+    if (std::count(buf + fBufPos, buf + end, '"') % 2 != 0) fOddQuotes = !fOddQuotes;
     if (csv_parse(&fParser, buf + fBufPos, end - fBufPos, OnField, OnRow, this) != end - fBufPos) {
       Fail("malformed CSV near line " + std::to_string(fNewlines + 1) + " (" +
            csv_strerror(csv_error(&fParser)) + ")");
@@ -134,15 +190,55 @@ void CsvReader::State::Feed() {
   }
 }
 
-CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
-    : fState(std::make_unique<State>(in, sourceName)) {
-  State& st = *fState;
+namespace {
+
+void StartParser(CsvReader::State& st) {
   if (csv_init(&st.fParser, CSV_STRICT | CSV_STRICT_FINI) != 0)
-    throw InputError(sourceName + ": cannot start the CSV reader");
+    throw InputError(st.fName + ": cannot start the CSV reader");
   st.fParserLive = true;
+}
+
+}  // namespace
+
+CsvReader::CsvReader(std::istream& in, const std::string& sourceName)
+    : fState(std::make_unique<State>(&in, sourceName)) {
+  State& st = *fState;
+  st.fBuf.resize(1 << 16);
+  st.fData = st.fBuf.data();
+  StartParser(st);
+  ReadHeader();
+}
+
+CsvReader::CsvReader(const char* text, std::size_t size, const std::string& sourceName)
+    : fState(std::make_unique<State>(nullptr, sourceName)) {
+  State& st = *fState;
+  st.fData = text;
+  st.fMemLen = size;
+  StartParser(st);
+  ReadHeader();
+}
+
+CsvReader::CsvReader(const char* text, std::size_t size, const std::string& sourceName,
+                     const std::vector<std::string>& header, long firstLine)
+    : fState(std::make_unique<State>(nullptr, sourceName)) {
+  State& st = *fState;
+  st.fData = text;
+  st.fMemLen = size;
+  st.fHeader = header;
+  st.fHaveHeader = true;
+  // As if the lines above had been read: the parser met the end of a row
+  // on the line before, so the next row begins on firstLine.
+  st.fLine = firstLine;
+  st.fNewlines = firstLine - 1;
+  st.fQuick = true;
+  StartParser(st);
+}
+
+void CsvReader::ReadHeader() {
+  State& st = *fState;
   while (!st.fHaveHeader && !st.fFinished && st.fError.empty()) st.Feed();
   if (!st.fError.empty()) st.Throw();
-  if (!st.fHaveHeader) throw InputError(sourceName + ": the file is empty (no header row)");
+  if (!st.fHaveHeader) throw InputError(st.fName + ": the file is empty (no header row)");
 }
 
 CsvReader::~CsvReader() = default;
@@ -150,6 +246,8 @@ CsvReader::~CsvReader() = default;
 const std::vector<std::string>& CsvReader::Header() const { return fState->fHeader; }
 
 long CsvReader::Line() const { return fState->fLastLine; }
+
+std::string_view CsvReader::PlainText() const { return fState->fLastPlain; }
 
 const std::vector<std::string>* CsvReader::Next() {
   State& st = *fState;
@@ -161,6 +259,7 @@ const std::vector<std::string>* CsvReader::Next() {
   // error surfaces at the row that caused it.
   if (st.fReadPos < st.fReadyCount) {
     st.fLastLine = st.fReadyLine[st.fReadPos];
+    st.fLastPlain = st.fReadyPlain[st.fReadPos];
     return &st.fReady[st.fReadPos++];
   }
   if (!st.fError.empty()) st.Throw();
@@ -181,29 +280,36 @@ CsvTable ReadCsvFile(const std::string& path) {
   return ReadCsv(in, path);
 }
 
-void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i) out << ',';
-    const std::string& f = fields[i];
-    // The reader trims unquoted fields of spaces and tabs, so a field that
-    // begins or ends with either is quoted too; and it skips blank lines, so
-    // a row of one empty field is written as "".
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    const bool quote = f.find_first_of(",\"\r\n") != std::string::npos ||
-                       (!f.empty() && (blank(f.front()) || blank(f.back()))) ||
-                       (f.empty() && fields.size() == 1);
-    if (!quote) {
-      out << f;
-      continue;
-    }
-    out << '"';
-    for (const char c : f) {
-      if (c == '"') out << '"';
-      out << c;
-    }
-    out << '"';
+void AppendCsvField(std::string& out, const std::string& f, bool sole) {
+  // The reader trims unquoted fields of spaces and tabs, so a field that
+  // begins or ends with either is quoted too; and it skips blank lines, so
+  // a row of one empty field is written as "".
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  bool quote = (!f.empty() && (blank(f.front()) || blank(f.back()))) || (f.empty() && sole);
+  for (std::size_t i = 0; i < f.size() && !quote; ++i) {
+    const char c = f[i];
+    quote = c == ',' || c == '"' || c == '\r' || c == '\n';
   }
-  out << '\n';
+  if (!quote) {
+    out += f;
+    return;
+  }
+  out += '"';
+  for (const char c : f) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields) {
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) line += ',';
+    AppendCsvField(line, fields[i], fields.size() == 1);
+  }
+  line += '\n';
+  out << line;
 }
 
 }  // namespace vxnn

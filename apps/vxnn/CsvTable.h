@@ -7,6 +7,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vxnn {
@@ -33,6 +34,13 @@ class CsvReader {
  public:
   // Throws InputError as ReadCsv does.
   CsvReader(std::istream& in, const std::string& sourceName);
+  // The same over text in memory, which must outlive the reader.
+  CsvReader(const char* text, std::size_t size, const std::string& sourceName);
+  // The rows of a piece of a file cut where a row ends (see CsvChunker),
+  // read as the rows of the whole file would be: under header, the first
+  // row's line counted as firstLine, with the same errors and lines.
+  CsvReader(const char* text, std::size_t size, const std::string& sourceName,
+            const std::vector<std::string>& header, long firstLine);
   ~CsvReader();
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
@@ -43,11 +51,18 @@ class CsvReader {
   const std::vector<std::string>* Next();
   // The line where the row last handed out began.
   long Line() const;
+  // The text of the row last handed out, when it stood on a line of its
+  // own without quotes, blanks or carriage returns (but for one at the
+  // end, not included): the row as WriteCsvRow writes it back. Empty for
+  // any other row. Valid while the reader's text is.
+  std::string_view PlainText() const;
 
   // The parser's state, public only for its call-backs.
   struct State;
 
  private:
+  void ReadHeader();
+
   std::unique_ptr<State> fState;
 };
 
@@ -61,5 +76,8 @@ CsvTable ReadCsvFile(const std::string& path);
 // a quote, a line break or leading or trailing spaces or tabs is quoted, with its
 // quotes doubled.
 void WriteCsvRow(std::ostream& out, const std::vector<std::string>& fields);
+// One field of such a row appended to out, quoted as WriteCsvRow quotes it;
+// sole tells a row of that one field. The caller writes the commas.
+void AppendCsvField(std::string& out, const std::string& field, bool sole);
 
 }  // namespace vxnn

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -15,6 +16,17 @@ NumberText ReadNumber(const std::string& text, double& value) {
   const char* p = text.c_str();
   while (*p == ' ' || *p == '\t') ++p;
   if (*p == '\0') return NumberText::kText;
+  // A plain decimal number, the common case, read several times faster
+  // than strtod reads it and to the same double (both round correctly).
+  // Anything else (a sign "+", hexadecimal, blanks after, an overflow, a
+  // subnormal) takes strtod's slower way, which has the last word.
+  const char* last = text.c_str() + text.size();
+  double quick = 0;
+  const auto [stop, ec] = std::from_chars(p, last, quick);
+  if (ec == std::errc() && stop == last && std::isfinite(quick)) {
+    value = quick;
+    return NumberText::kFinite;
+  }
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(p, &end);
