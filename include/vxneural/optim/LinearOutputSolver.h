@@ -6,8 +6,10 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <iosfwd>
 #include <memory>
+#include <vector>
 
 #include "vxcommon/Record.h"
 #include "vxneural/VXNNCommon.h"
@@ -59,6 +61,16 @@ class LinearOutputSolver {
   // neither good nor end of data) gives 50014 (error), state Inconsistent,
   // and the output weights as they were.
   void AddRecord(const double* record);
+  // Reads records of source from where it stands, while fewer than limit
+  // have been read, it is good and stop() (asked before every record) says
+  // no, and adds each to every solver as AddRecord would (a short record
+  // counts towards the limit and is skipped). The solvers share the
+  // numbers of inputs and outputs of their networks; one that AddRecord
+  // would refuse is left out. Returns the records read. The source and
+  // stop are used on the calling thread only.
+  static int AddRecords(const std::vector<LinearOutputSolver*>& solvers,
+                        VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                        const std::function<bool()>& stop);
   VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
                                    bool rewindFirst);
   VXCommon_1_2::VXStatus Solve();

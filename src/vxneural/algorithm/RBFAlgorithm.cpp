@@ -556,11 +556,9 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
 
   // Every candidate's least-squares sums from the same pass.
   fTrainData->Rewind();
-  for (int read = 0; read < fSearchRecords && fTrainData->IsGood() && !IsCanceled(); ++read) {
-    const VXCommon_1_2::Record* record = fTrainData->Next();
-    if (record == nullptr) break;
-    for (Candidate& c : candidates) c.solver->AddRecord(*record);
-  }
+  std::vector<RBFLinReg*> solvers;
+  for (Candidate& c : candidates) solvers.push_back(c.solver.get());
+  RBFLinReg::AddRecords(solvers, *fTrainData, fSearchRecords, [this] { return IsCanceled(); });
   ++fNDataPasses;
   const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();
