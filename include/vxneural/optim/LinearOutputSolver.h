@@ -25,6 +25,12 @@ namespace VXNeural {
 // output unit t is the p coefficients of dependent variable t (the bias
 // first when the model has the constant), so the whole layer is set by
 // copying them block by block.
+//
+// With a vector kernel (PassKernel.h) the passes over a source form their
+// sums in fixed blocks of records on the pass threads (PassThreads.h), the
+// same bits for any thread count; the source and the cancel object are used
+// on the calling thread only. The reference kernel adds one record at a
+// time on the calling thread.
 class LinearOutputSolver {
  public:
   // Hidden activations of an RBF network, or the network inputs of an MLP
