@@ -2,7 +2,8 @@
 // training pass (forward pass, error and back-propagation with gradient
 // accumulation), on three network sizes. Then one full gradient pass over
 // 1797 records (the size of the peer comparison, bench/compare_pass.sh)
-// with each pass kernel this machine runs, an error-only pass with a host
+// with each pass kernel this machine runs (on one thread, and on 1, 2 and
+// 4 threads in wall-clock time), an error-only pass with a host
 // cancel object (what polling it before every record costs), and the core's
 // peak measured with each kernel's instructions.
 //
@@ -21,6 +22,7 @@
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
 #include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 
 namespace {
@@ -79,9 +81,11 @@ const std::vector<Case> kPassCases = {{64, 32, 10}, {64, 128, 10}, {200, 50, 1}}
 // records, with the kernel given pinned and the host cancel object given (or
 // none) in the settings; returns the network's weight count.
 int TimeCasePasses(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel,
-                   bool errorOnly, VXCommon_1_2::VXQueryCancel* cancel) {
+                   bool errorOnly, VXCommon_1_2::VXQueryCancel* cancel, int threads = 1) {
   const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  const int threadsBefore = VXNeural::GetPassThreads();
   VXNeural::SetPassKernel(kernel);
+  VXNeural::SetPassThreads(threads);
   MLPSettings settings(c.inputs, std::vector<int>{c.outputs}, kPassRecords);
   settings.SetNumHiddenUnits(c.hidden, 1);
   if (cancel != nullptr) settings.SetCancelPointer(cancel);
@@ -92,12 +96,23 @@ int TimeCasePasses(benchmark::State& state, const Case& c, VXNeural::PassKernel 
   auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
   bench::TimePasses(state, net, source, kPassRecords, errorOnly);
   VXNeural::SetPassKernel(before);
+  VXNeural::SetPassThreads(threadsBefore);
   return net.GetNumWeights();
 }
 
 // One full gradient pass with the kernel given (pinned for this benchmark).
 void GradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel) {
   const int weights = TimeCasePasses(state, c, kernel, false, nullptr);
+  state.counters["record_weights/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kPassRecords * weights,
+                         benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
+}
+
+// The same pass on `threads` threads (bench/thread_pass.sh sets it against
+// one thread; timed in wall-clock time, as threads share the work).
+void ThreadedGradientPass(benchmark::State& state, const Case& c, VXNeural::PassKernel kernel,
+                          int threads) {
+  const int weights = TimeCasePasses(state, c, kernel, false, nullptr, threads);
   state.counters["record_weights/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * kPassRecords * weights,
                          benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
@@ -147,6 +162,13 @@ int main(int argc, char** argv) {
     for (const Case& c : kPassCases)
       benchmark::RegisterBenchmark(("GradientPass/" + bench::ShapeName(c) + "/" + kernel).c_str(),
                                    GradientPass, c, k);
+    for (const Case& c : kPassCases)
+      for (int threads : {1, 2, 4})
+        benchmark::RegisterBenchmark(("ThreadedGradientPass/" + bench::ShapeName(c) + "/" + kernel +
+                                      "/" + std::to_string(threads))
+                                         .c_str(),
+                                     ThreadedGradientPass, c, k, threads)
+            ->UseRealTime();
     for (const Case& c : {bench::Case{10, 8, 3}, bench::Case{64, 32, 10}})
       benchmark::RegisterBenchmark(
           ("CancelPolledPass/" + bench::ShapeName(c) + "/" + kernel).c_str(), CancelPolledPass, c,

@@ -85,11 +85,15 @@ BENCHMARK(BM_RegressionSolve)->Args({10, 3})->Args({50, 5})->Args({200, 10});
 // error) over 1797 records with the kernel given, as bench/compare_pass.sh
 // sets it against numpy. record_weights/s counts the centres, widths and
 // output weights.
+// With `threads` given, the pass runs on that many threads (wall-clock
+// time: bench/thread_pass.sh).
 void RBFPass(benchmark::State& state, int inputs, int hidden, int outputs,
-             VXNeural::PassKernel kernel) {
+             VXNeural::PassKernel kernel, int threads = 1) {
   constexpr int kPassRecords = 1797;
   const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  const int threadsBefore = VXNeural::GetPassThreads();
   VXNeural::SetPassKernel(kernel);
+  VXNeural::SetPassThreads(threads);
   RBFSettings settings(inputs, std::vector<int>{outputs}, kPassRecords);
   settings.SetNumHiddenUnits(hidden, 1);
   NNetwork net(settings);
@@ -104,6 +108,7 @@ void RBFPass(benchmark::State& state, int inputs, int hidden, int outputs,
       benchmark::Counter(double(state.iterations()) * kPassRecords * weights,
                          benchmark::Counter::kIsRate, benchmark::Counter::OneK::kIs1000);
   VXNeural::SetPassKernel(before);
+  VXNeural::SetPassThreads(threadsBefore);
 }
 
 // The output solver's pass (hidden units of every record, their
@@ -143,7 +148,17 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark(("RBFPass/" + std::to_string(s[0]) + "-" + std::to_string(s[1]) +
                                     "-" + std::to_string(s[2]) + "/" + VXNeural::PassKernelName(k))
                                        .c_str(),
-                                   RBFPass, s[0], s[1], s[2], k);
+                                   RBFPass, s[0], s[1], s[2], k, 1);
+  for (VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
+    for (const auto& s : shapes)
+      for (int threads : {1, 2, 4})
+        benchmark::RegisterBenchmark(
+            ("ThreadedRBFPass/" + std::to_string(s[0]) + "-" + std::to_string(s[1]) + "-" +
+             std::to_string(s[2]) + "/" + VXNeural::PassKernelName(k) + "/" +
+             std::to_string(threads))
+                .c_str(),
+            [=](benchmark::State& state) { RBFPass(state, s[0], s[1], s[2], k, threads); })
+            ->UseRealTime();
   for (VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
     for (int threads : {1, 2})
       benchmark::RegisterBenchmark(

@@ -1,11 +1,13 @@
 #include "Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <functional>
 
 #include "Commands.h"
 #include "Demo.h"
 #include "HtmlReport.h"
+#include "vxneural/network/PassThreads.h"
 
 namespace vxnn {
 
@@ -261,6 +263,16 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   CLI::App app{"vxnn: neural-network models from CSV files"};
   app.require_subcommand(1);
+  // Before or after the command's name: `vxnn --threads 2 train ...` or
+  // `vxnn train ... --threads 2`.
+  app.fallthrough();
+  int threads = 0;
+  app.add_option("--threads", threads,
+                 "Threads for the passes over records, the size selection's fits and scoring "
+                 "(default: every core this process may use, " +
+                     std::to_string(VXNeural::UsableCores()) +
+                     " here). The results are the same for any number")
+      ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
 
   TrainCommand train;
   TrainScratch scratch;
@@ -338,6 +350,14 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     err << "vxnn: error: " << e.what() << " (see vxnn --help)\n";
     return 2;
   }
+
+  // The library's own default is the caller's thread alone (and what the
+  // environment variable VXNN_THREADS says); a command-line user wants
+  // every core unless told otherwise.
+  if (threads > 0)
+    VXNeural::SetPassThreads(threads);
+  else if (!std::getenv("VXNN_THREADS"))
+    VXNeural::SetPassThreads(VXNeural::UsableCores());
 
   try {
     if (trainCmd->parsed()) {

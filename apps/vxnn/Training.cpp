@@ -15,6 +15,7 @@
 #include "vxcommon/VXMissing.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/RBFAlgorithm.h"
+#include "vxneural/network/PassThreads.h"
 
 namespace vxnn {
 
@@ -763,7 +764,7 @@ SizeCandidate Sized(int units, double overlap, bool toStopRules = false) {
 
 unsigned SelectionThreads(const TrainOptions& o) {
   if (o.fSelectionThreads > 0) return static_cast<unsigned>(o.fSelectionThreads);
-  return std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<unsigned>(VXNeural::GetPassThreads());
 }
 
 // The options that fit one candidate size.
@@ -888,7 +889,11 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   auto runTasks = [&](std::size_t count, const std::function<void(std::size_t)>& task) {
     std::vector<std::exception_ptr> failures(count);
     std::atomic<std::size_t> next{0};
+    const unsigned threads = std::min<std::size_t>(SelectionThreads(o), count);
     auto work = [&] {
+      // With the fits side by side on every thread, each fit's passes stay
+      // on its own thread.
+      if (threads > 1) VXNeural::SetPassThreadsOnThisThread(1);
       for (std::size_t i; (i = next.fetch_add(1)) < count;) {
         try {
           task(i);
@@ -898,10 +903,10 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
         }
       }
     };
-    const unsigned threads = std::min<std::size_t>(SelectionThreads(o), count);
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
     work();
+    VXNeural::SetPassThreadsOnThisThread(0);
     for (std::thread& t : pool) t.join();
     for (const std::exception_ptr& failure : failures)
       if (failure) std::rethrow_exception(failure);

@@ -94,8 +94,9 @@ struct TrainOptions {
   // a selection the perceptron stops early.
   std::optional<bool> fEarlyStopping;
   std::optional<int> fFolds;  // unset: FoldsFor
-  // Threads that fit the size selection's folds side by side; 0: one per
-  // core. The selection chooses the same for any number.
+  // Threads that fit the size selection's folds side by side; 0: as many
+  // as the passes use (--threads). The selection chooses the same for any
+  // number.
   int fSelectionThreads = 0;
   // Set by TrainModel, not by the user: the end of the run is decided by
   // the test records (or, in a refit, by the passes they chose), so the

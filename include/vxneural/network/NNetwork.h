@@ -23,6 +23,7 @@ namespace VXNeural {
 namespace detail {
 class MLPBlockPass;
 class RBFBlockPass;
+class BlockSlots;
 class RowScorer;
 }  // namespace detail
 }  // namespace VXNeural
@@ -238,9 +239,11 @@ class NNetwork {
   void BuildRBF(const NeuralSettings& settings, VXNNCommon::ActivationFunction hidden);
   bool IsSingleHiddenMLP() const;
   // The error of one record from output values o, and its accumulation
-  // (AccumulateError's work for any row of output values).
+  // (AccumulateError's work for any row of output values); AddRecordError
+  // is the accumulation of a record whose error e is known.
   double RecordErrorOf(const double* o, const double* targets) const;
   double AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy);
+  void AddRecordError(double e, const double* o, const double* targets, bool computeAccuracy);
   // The record-by-record and the blocked body of ProcessRecords; each
   // returns the number of records processed.
   // Sizes the blocked pass's buffers for the current layers (MLP only), so
@@ -248,9 +251,12 @@ class NNetwork {
   void ReserveBlockPass();
   int ProcessEach(VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
                   bool computeAccuracy);
-  template <typename Pass>
-  int ProcessBlocks(Pass& pass, VXCommon_1_2::RecordIterator& source, int maxRecords,
-                    bool errorOnly, bool computeAccuracy);
+  // begin(pass) starts a pass of any of the passes; helpers are the passes
+  // of the threads beside the caller's, made as the thread count wants.
+  template <typename Pass, typename Begin>
+  int ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& helpers, Begin&& begin,
+                    VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
+                    bool computeAccuracy);
   INLayer* OutputLayer() const { return fLayers.back(); }
   void DeleteLayers();
 
@@ -283,4 +289,9 @@ class NNetwork {
   // MLP network has the first, an RBF network the second.
   std::unique_ptr<VXNeural::detail::MLPBlockPass> fMLPBlockPass;
   std::unique_ptr<VXNeural::detail::RBFBlockPass> fRBFBlockPass;
+  // The other threads' passes and the blocks in flight, kept from pass to
+  // pass so that passes over one shape allocate once.
+  std::vector<std::unique_ptr<VXNeural::detail::MLPBlockPass>> fMLPHelperPasses;
+  std::vector<std::unique_ptr<VXNeural::detail::RBFBlockPass>> fRBFHelperPasses;
+  std::unique_ptr<VXNeural::detail::BlockSlots> fBlockSlots;
 };

@@ -55,7 +55,8 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   }
   fNOutputs = fUnits[nl - 1];
   fCategories = static_cast<const MLPLayer*>(layers[nl - 1])->GetNOutputCategories();
-  for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias})
+  for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias,
+                  &fSumGrad, &fSumGradBias})
     v->resize(nl);
   Fit(fTargets, static_cast<std::size_t>(kBlock) * fNOutputs);
   Fit(fInputTail, static_cast<std::size_t>(kBlock) * kPad);
@@ -74,6 +75,8 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
     Fit(fWeightsN[l], units * ldLower);
     Fit(fGrad[l], units * ldLower);
     Fit(fGradBias[l], ld);
+    Fit(fSumGrad[l], units * ldLower);
+    Fit(fSumGradBias[l], ld);
   }
 }
 
@@ -86,8 +89,8 @@ void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
   Pack(layers);
   for (std::size_t l = 1; l < layers.size(); ++l) {
     const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
-    std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
-    std::fill(fGradBias[l].begin(), fGradBias[l].begin() + fLd[l], 0.0);
+    std::fill(fSumGrad[l].begin(), fSumGrad[l].begin() + units * ldLower, 0.0);
+    std::fill(fSumGradBias[l].begin(), fSumGradBias[l].begin() + fLd[l], 0.0);
   }
 }
 
@@ -362,7 +365,13 @@ void TimesDerivative(VXNNCommon::ActivationFunction f, double* d, const double* 
 }  // namespace
 
 void MLPBlockPass::Backward(int n) {
-  fHasGradient = true;
+  // The products below add to the gradient buffers: they start each block
+  // at 0, so that they hold the block's own sums for AddBlockGradientTo.
+  for (int l = 1; l <= fNLayers; ++l) {
+    const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
+    std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
+    std::fill(fGradBias[l].begin(), fGradBias[l].begin() + fLd[l], 0.0);
+  }
   const int out = fNLayers;
   {
     const std::ptrdiff_t ld = fLd[out];
@@ -424,21 +433,39 @@ void MLPBlockPass::InputGradient(int n, const double* d, std::ptrdiff_t ld) {
   fKernel->gemm(units, kPad, n, d, 1, ld, tail, kPad, g + whole, ldG, true);
 }
 
-void MLPBlockPass::End(const std::vector<INLayer*>& layers, int last) {
-  for (int l = 0; l <= fNLayers; ++l) {
-    const std::size_t row = static_cast<std::size_t>(last) * fLd[l];
-    if (last >= 0)
-      layers[l]->SetUnitValues(
-          l == 0 ? fInputRows[static_cast<std::size_t>(last)] : &fValues[l][row], fUnits[l]);
-    if (l == 0 || !fHasGradient) continue;
+void MLPBlockPass::AddBlockGradientTo(MLPBlockPass& total) const {
+  total.fHasGradient = true;
+  for (int l = 1; l <= fNLayers; ++l) {
+    const std::size_t count = static_cast<std::size_t>(fUnits[l]) * fLd[l - 1];
+    const double* g = fGrad[l].data();
+    double* sum = total.fSumGrad[l].data();
+    for (std::size_t i = 0; i < count; ++i) sum[i] += g[i];
+    const double* gb = fGradBias[l].data();
+    double* sumBias = total.fSumGradBias[l].data();
+    for (int j = 0; j < fUnits[l]; ++j) sumBias[j] += gb[j];
+  }
+}
+
+void MLPBlockPass::AddGradientTo(const std::vector<INLayer*>& layers) const {
+  if (!fHasGradient) return;
+  for (int l = 1; l <= fNLayers; ++l) {
     const std::size_t units = fUnits[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
-    double* g = static_cast<MLPLayer*>(layers[l])->GetAccumGradientData();
-    const double* gp = fGrad[l].data();
+    double* g = static_cast<MLPLayer*>(layers[static_cast<std::size_t>(l)])->GetAccumGradientData();
+    const double* gp = fSumGrad[l].data();
     for (std::size_t j = 0; j < units; ++j) {
       double* row = g + j * (lower + 1);
-      row[0] += fGradBias[l][j];
+      row[0] += fSumGradBias[l][j];
       for (std::size_t i = 0; i < lower; ++i) row[1 + i] += gp[j * ldLower + i];
     }
+  }
+}
+
+void MLPBlockPass::LeaveUnitValues(const std::vector<INLayer*>& layers, int last) const {
+  if (last < 0) return;
+  for (int l = 0; l <= fNLayers; ++l) {
+    const std::size_t row = static_cast<std::size_t>(last) * fLd[l];
+    layers[static_cast<std::size_t>(l)]->SetUnitValues(
+        l == 0 ? fInputRows[static_cast<std::size_t>(last)] : &fValues[l][row], fUnits[l]);
   }
 }
 
@@ -504,7 +531,7 @@ void RBFBlockPass::Forward(int n) {
           ldH, fY.data(), ldO, true);
 }
 
-void RBFBlockPass::End(const std::vector<INLayer*>& layers, int last) {
+void RBFBlockPass::LeaveUnitValues(const std::vector<INLayer*>& layers, int last) const {
   if (last < 0) return;
   const std::size_t r = static_cast<std::size_t>(last);
   std::copy_n(fInputRows[r], fNInputs, layers[0]->GetUnitValues());

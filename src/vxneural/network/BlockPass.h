@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "network/kernels/AlignedBuffer.h"
@@ -64,9 +65,14 @@ class MLPBlockPass {
   // activation is the one ScoreRecord applies, so that the two differ only
   // in the order each unit's sum is added up in.
   void ForwardScores(int n);
-  // Back-propagation of the first n rows against their targets; the
-  // gradient is summed in the pass's own buffers.
+  // Back-propagation of the first n rows against their targets: the
+  // block's gradient, and its alone, in the pass's own buffers.
   void Backward(int n);
+  // Adds the gradient of the block that last went through Backward to
+  // total's sum for the pass (total may be this pass). The blocks' sums
+  // are added one block at a time, in block order, whichever pass formed
+  // them, so that the sum does not depend on how many passes share them.
+  void AddBlockGradientTo(MLPBlockPass& total) const;
   // Scores one encoded record (its first input values at x) into the
   // output units' probabilities or values, out[0 .. outputs), as the
   // network's record-by-record Score does, with the layers given. Reuses
@@ -76,10 +82,12 @@ class MLPBlockPass {
   // shape grew.
   void ScoreRecord(const KernelTable& kernel, const std::vector<INLayer*>& layers, const double* x,
                    double* out);
-  // Ends a pass: adds the pass's gradient (when Backward ran) to the
-  // layers' accumulated gradients and leaves in each layer the unit values
-  // of row `last` of the last block, as a record-by-record pass would.
-  void End(const std::vector<INLayer*>& layers, int last);
+  // Ends a pass: adds the pass's summed gradient (when a block's was added
+  // to it) to the layers' accumulated gradients.
+  void AddGradientTo(const std::vector<INLayer*>& layers) const;
+  // Leaves in each layer the unit values of row `last` of the block that
+  // went through this pass last, as a record-by-record pass would.
+  void LeaveUnitValues(const std::vector<INLayer*>& layers, int last) const;
 
  private:
   using Buffer = AlignedBuffer;
@@ -117,8 +125,10 @@ class MLPBlockPass {
   std::vector<Buffer> fWeightsN;  // per layer: units x fLd[lower], W less bias
   std::vector<Buffer> fGrad;      // per layer: units x fLd[lower]
   std::vector<Buffer> fGradBias;  // per layer: fLd
-  Buffer fTargets;                // kBlock x outputs
-  Buffer fInputTail;              // kBlock x kPad: inputs past the last whole vector
+  std::vector<Buffer> fSumGrad;   // per layer: the pass's sum of fGrad
+  std::vector<Buffer> fSumGradBias;
+  Buffer fTargets;    // kBlock x outputs
+  Buffer fInputTail;  // kBlock x kPad: inputs past the last whole vector
   std::array<const double*, kBlock> fInputRows{};  // the block's input values
   std::array<const double*, kBlock> fRows{};       // rows of a layer's values
   std::vector<std::uint64_t> fStamps;              // per layer: weight stamp when packed
@@ -153,7 +163,7 @@ class RBFBlockPass {
   void Forward(int n);
   const double* OutputRow(int r) const { return &fY[static_cast<std::size_t>(r) * fLdOut]; }
   // Leaves the unit values of row `last` of the last block in the layers.
-  void End(const std::vector<INLayer*>& layers, int last);
+  void LeaveUnitValues(const std::vector<INLayer*>& layers, int last) const;
 
  private:
   using Buffer = AlignedBuffer;
@@ -169,6 +179,73 @@ class RBFBlockPass {
   Buffer fWeightsT;   // hidden x fLdOut
   Buffer fWeightsN;   // outputs x fLdHidden, the weights row by row
   Buffer fBias;       // fLdOut
+};
+
+// One block of records on its way through a pass: where each record's
+// values lie (in the source, or copied into values when the source reuses
+// its record), and the errors the pass found for them.
+struct BlockSlot {
+  static constexpr int kBlock = MLPBlockPass::kBlock;
+  AlignedBuffer values;  // kBlock records' values, when copied
+  std::array<const double*, kBlock> rows{};
+  std::array<double, kBlock> errors{};
+  int n = 0;            // records in the block
+  long long index = 0;  // the block's place in the pass
+  // The buffer for kBlock copied records of `width` values.
+  double* Values(int width) {
+    const std::size_t count = static_cast<std::size_t>(kBlock) * width;
+    if (values.size() < count) values.assign(count, 0.0);
+    return values.data();
+  }
+};
+
+// The blocks of a threaded pass: those free to be read into, and those
+// read and waiting to go through the network, oldest first. Kept from pass
+// to pass, so that a pass allocates nothing once the count has been seen.
+class BlockSlots {
+ public:
+  // The blocks a pass on `threads` threads keeps in flight: enough that no
+  // thread waits for the reader, and no more, as each holds a block of
+  // copied records.
+  static std::size_t CountFor(int threads) {
+    return threads <= 1 ? 1 : 2 * static_cast<std::size_t>(threads) + 2;
+  }
+  // Makes room for `count` blocks of records `width` values wide, so that
+  // passes with no more allocate nothing.
+  void Reserve(std::size_t count, int width) {
+    Reset(count);
+    for (std::size_t i = 0; i < count; ++i) fSlots[i]->Values(width);
+  }
+  // Makes `count` blocks, all free.
+  void Reset(std::size_t count) {
+    while (fSlots.size() < count) fSlots.push_back(std::make_unique<BlockSlot>());
+    fFree.clear();
+    for (std::size_t i = count; i-- > 0;) fFree.push_back(i);
+    fWaiting.assign(count, 0);
+    fHead = fCount = 0;
+  }
+  BlockSlot& operator[](std::size_t i) { return *fSlots[i]; }
+  bool HasFree() const { return !fFree.empty(); }
+  std::size_t TakeFree() {
+    const std::size_t i = fFree.back();
+    fFree.pop_back();
+    return i;
+  }
+  void PutFree(std::size_t i) { fFree.push_back(i); }
+  bool HasWaiting() const { return fCount > 0; }
+  void PutWaiting(std::size_t i) { fWaiting[(fHead + fCount++) % fWaiting.size()] = i; }
+  std::size_t TakeWaiting() {
+    const std::size_t i = fWaiting[fHead];
+    fHead = (fHead + 1) % fWaiting.size();
+    --fCount;
+    return i;
+  }
+
+ private:
+  std::vector<std::unique_ptr<BlockSlot>> fSlots;
+  std::vector<std::size_t> fFree;
+  std::vector<std::size_t> fWaiting;  // a ring of fCount from fHead
+  std::size_t fHead = 0, fCount = 0;
 };
 
 }  // namespace detail

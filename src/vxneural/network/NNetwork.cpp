@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +13,7 @@
 
 #include "network/ArrayData.h"
 #include "network/BlockPass.h"
+#include "network/PassWorkers.h"
 #include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
@@ -20,6 +22,7 @@
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/network/RBFInputLayer.h"
 #include "vxneural/network/RBFOutputLayer.h"
@@ -271,6 +274,12 @@ double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
 
 double NNetwork::AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy) {
   const double e = RecordErrorOf(o, targets);
+  AddRecordError(e, o, targets, computeAccuracy);
+  return e;
+}
+
+void NNetwork::AddRecordError(double e, const double* o, const double* targets,
+                              bool computeAccuracy) {
   fAccumError += e;
   const double* t = targets;
   const double* a = Data(fOutputAverages);
@@ -317,7 +326,6 @@ double NNetwork::AccumulateErrorOf(const double* o, const double* targets, bool 
       first += n;
     }
   }
-  return e;
 }
 
 void NNetwork::BackPropagate(const double* targets) {
@@ -338,11 +346,16 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   if (fLayers.empty()) return;
   const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
   if (kernel && fMLPBlockPass) {
-    fMLPBlockPass->Begin(*kernel, fLayers, fErrorFunction == VXNNCommon::kCrossEntropy);
-    nProcessed = ProcessBlocks(*fMLPBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+    const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy;
+    nProcessed = ProcessBlocks(
+        *fMLPBlockPass, fMLPHelperPasses,
+        [&](VXNeural::detail::MLPBlockPass& p) { p.Begin(*kernel, fLayers, logOutputs); }, source,
+        maxRecords, errorOnly, computeAccuracy);
   } else if (kernel && fRBFBlockPass) {
-    fRBFBlockPass->Begin(*kernel, fLayers);
-    nProcessed = ProcessBlocks(*fRBFBlockPass, source, maxRecords, errorOnly, computeAccuracy);
+    nProcessed = ProcessBlocks(
+        *fRBFBlockPass, fRBFHelperPasses,
+        [&](VXNeural::detail::RBFBlockPass& p) { p.Begin(*kernel, fLayers); }, source, maxRecords,
+        errorOnly, computeAccuracy);
   } else {
     nProcessed = ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
   }
@@ -375,15 +388,34 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
 
 void NNetwork::ReserveBlockPass() {
   // A reader may have turned an MLP network into an RBF one or back.
-  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) fMLPBlockPass.reset();
-  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) fRBFBlockPass.reset();
+  if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) {
+    fMLPBlockPass.reset();
+    fMLPHelperPasses.clear();
+  }
+  if (fAlgorithmType != VXNNCommon::kRBF || fLayers.size() != 3) {
+    fRBFBlockPass.reset();
+    fRBFHelperPasses.clear();
+  }
+  // For as many threads as the passes use now; a pass at a higher count
+  // makes the rest when it starts.
+  const int threads = VXNeural::GetPassThreads();
   if (fAlgorithmType == VXNNCommon::kMLP && fLayers.size() >= 2) {
     if (!fMLPBlockPass) fMLPBlockPass = std::make_unique<VXNeural::detail::MLPBlockPass>();
     fMLPBlockPass->Reserve(fLayers);
+    while (fMLPHelperPasses.size() + 1 < static_cast<std::size_t>(threads))
+      fMLPHelperPasses.push_back(std::make_unique<VXNeural::detail::MLPBlockPass>());
+    for (auto& p : fMLPHelperPasses) p->Reserve(fLayers);
   } else if (fAlgorithmType == VXNNCommon::kRBF && fLayers.size() == 3) {
     if (!fRBFBlockPass) fRBFBlockPass = std::make_unique<VXNeural::detail::RBFBlockPass>();
     fRBFBlockPass->Reserve(fLayers);
+    while (fRBFHelperPasses.size() + 1 < static_cast<std::size_t>(threads))
+      fRBFHelperPasses.push_back(std::make_unique<VXNeural::detail::RBFBlockPass>());
+    for (auto& p : fRBFHelperPasses) p->Reserve(fLayers);
+  } else {
+    return;
   }
+  if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
+  fBlockSlots->Reserve(VXNeural::detail::BlockSlots::CountFor(threads), fNInputs + fNOutputs);
 }
 
 int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly,
@@ -402,78 +434,204 @@ int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly
       });
 }
 
-template <typename Pass>
-int NNetwork::ProcessBlocks(Pass& pass, RecordIterator& source, int maxRecords, bool errorOnly,
+namespace {
+
+// Reads a pass's records a block at a time, on the calling thread, as the
+// record-by-record pass reads them: at most maxRecords, the cancel object
+// asked before every record, records shorter than width passed over. A
+// source that keeps its records in place hands them out one by one and the
+// pass reads them where they are (they stay put until the source is
+// rewound, so a block of them is still there when it goes through the
+// network); any other source may reuse its record for the next one, and
+// its values are copied into the block.
+template <typename Cancelled>
+class BlockReader {
+ public:
+  BlockReader(RecordIterator& source, int maxRecords, int width, Cancelled& cancelled)
+      : fSource(source),
+        fInPlace(dynamic_cast<VXCommon_1_2::RecordRowSource*>(&source)),
+        fMax(maxRecords),
+        fWidth(width),
+        fCancelled(cancelled) {}
+
+  // Fills the slot with the next records (none when the pass is over).
+  void Fill(VXNeural::detail::BlockSlot& slot) {
+    slot.n = 0;
+    while (slot.n < VXNeural::detail::BlockSlot::kBlock && !fDone) {
+      if (!fSource.IsGood() || fRead >= fMax) {
+        fDone = true;
+        break;
+      }
+      // A source that refused to hand out in place part way has had this
+      // record's poll already.
+      if (fPolled) {
+        fPolled = false;
+      } else if (fCancelled()) {
+        fDone = true;
+        break;
+      }
+      if (fInPlace) {
+        const double* row = nullptr;
+        const int got = fInPlace->NextRows(&row, 1, fWidth);
+        if (got < 0) {
+          fInPlace = nullptr;
+          fPolled = true;
+          continue;
+        }
+        if (got == 0) {
+          fDone = true;
+          break;
+        }
+        slot.rows[static_cast<std::size_t>(slot.n++)] = row;
+      } else {
+        const Record* record = fSource.Next();
+        if (!record) {
+          fDone = true;
+          break;
+        }
+        if (record->Size() < fWidth) continue;
+        double* copy = slot.Values(fWidth) + static_cast<std::size_t>(slot.n) * fWidth;
+        std::copy_n(record->GetAll(), fWidth, copy);
+        slot.rows[static_cast<std::size_t>(slot.n++)] = copy;
+      }
+      ++fRead;
+    }
+  }
+  bool Done() const { return fDone; }
+  int Read() const { return fRead; }
+
+ private:
+  RecordIterator& fSource;
+  VXCommon_1_2::RecordRowSource* fInPlace;
+  const int fMax;
+  const int fWidth;
+  Cancelled& fCancelled;
+  int fRead = 0;
+  bool fPolled = false;
+  bool fDone = false;
+};
+
+}  // namespace
+
+// The blocked pass on the pass threads. The calling thread reads the
+// records into blocks (it alone touches the source and the cancel object);
+// every thread, the caller's included, takes the oldest block waiting and
+// runs it through the network with a pass of its own. Then, in block
+// order, each block's records have their errors, accuracy and averages
+// added in record order, and its gradient is added to the first pass's
+// sum: one block at a time, whichever thread formed it, so that the
+// results are the same bit for bit for any number of threads.
+template <typename Pass, typename Begin>
+int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& helpers, Begin&& begin,
+                            RecordIterator& source, int maxRecords, bool errorOnly,
                             bool computeAccuracy) {
+  using VXNeural::detail::BlockSlot;
+  constexpr bool kMLP = std::is_same_v<Pass, VXNeural::detail::MLPBlockPass>;
+  const bool backward = kMLP && !errorOnly;
+  const int threads = VXNeural::GetPassThreads();
+  begin(first);
+  for (int w = 1; w < threads; ++w) {
+    if (helpers.size() < static_cast<std::size_t>(w)) helpers.push_back(std::make_unique<Pass>());
+    begin(*helpers[static_cast<std::size_t>(w - 1)]);
+  }
+  if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
+  VXNeural::detail::BlockSlots& slots = *fBlockSlots;
+  slots.Reset(VXNeural::detail::BlockSlots::CountFor(threads));
+
   double* averages = Data(fOutputAverages);
-  int filled = 0;
-  int last = -1;
-  // Forward pass of the block, then the records' errors in record order,
-  // then back-propagation of the block.
-  auto flush = [&] {
-    pass.Forward(filled);
-    for (int r = 0; r < filled; ++r) {
-      const double* targets = pass.TargetRow(r);
-      AccumulateErrorOf(pass.OutputRow(r), targets, computeAccuracy);
+  auto cancelled = [this] { return IsCanceled(); };
+  BlockReader<decltype(cancelled)> reader(source, maxRecords, fNInputs + fNOutputs, cancelled);
+
+  // Block k lies in slot k % count. Blocks are read, taken and added in
+  // order: `read` blocks have been read, `taken` handed to threads, `added`
+  // added up; `total` is the number of blocks once the reader is done, -1
+  // before. A block is a few microseconds of work, so the threads wait for
+  // each other by spinning (then yielding) rather than through the kernel.
+  const long long count = static_cast<long long>(VXNeural::detail::BlockSlots::CountFor(threads));
+  std::atomic<long long> read{0}, taken{0}, added{0}, total{-1};
+  Pass* lastPass = nullptr;
+  int lastRow = -1;
+
+  auto forward = [&](Pass& p, BlockSlot& b) {
+    for (int r = 0; r < b.n; ++r) {
+      const double* row = b.rows[static_cast<std::size_t>(r)];
+      p.UseInputRow(r, row);
+      std::copy_n(row + fNInputs, fNOutputs, p.TargetRow(r));
+    }
+    p.Forward(b.n);
+    for (int r = 0; r < b.n; ++r)
+      b.errors[static_cast<std::size_t>(r)] = RecordErrorOf(p.OutputRow(r), p.TargetRow(r));
+    if constexpr (kMLP) {
+      if (backward) p.Backward(b.n);
+    }
+  };
+  // Only the thread whose turn it is runs this.
+  auto add = [&](Pass& p, const BlockSlot& b) {
+    for (int r = 0; r < b.n; ++r) {
+      const double* targets = p.TargetRow(r);
+      AddRecordError(b.errors[static_cast<std::size_t>(r)], p.OutputRow(r), targets,
+                     computeAccuracy);
       if (fComputeAverages)
         for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
     }
-    if constexpr (std::is_same_v<Pass, VXNeural::detail::MLPBlockPass>) {
-      if (!errorOnly) pass.Backward(filled);
+    if constexpr (kMLP) {
+      if (backward) p.AddBlockGradientTo(first);
     }
-    last = filled - 1;
-    filled = 0;
+    lastPass = &p;
+    lastRow = b.n - 1;
   };
-  const int width = fNInputs + fNOutputs;
-  // Either way the cancel object is asked before every record, as the
-  // record-by-record pass asks it: a pass that asked once per block read up
-  // to a block of records after the host had said stop.
-  int n = 0;
-  auto* inPlace = dynamic_cast<VXCommon_1_2::RecordRowSource*>(&source);
-  bool copy = inPlace == nullptr;
-  if (inPlace && source.IsGood()) {
-    // A source that keeps its records in place hands them out one by one
-    // and the pass reads their inputs where they are; the rows stay put
-    // until the source is rewound, so a block of them is still there when
-    // it goes through the network (and its last row for End).
-    while (n < maxRecords && !IsCanceled()) {
-      const double* row = nullptr;
-      const int got = inPlace->NextRows(&row, 1, width);
-      if (got <= 0) {
-        copy = got < 0;
-        break;
-      }
-      pass.UseInputRow(filled, row);
-      std::copy_n(row + fNInputs, fNOutputs, pass.TargetRow(filled));
-      ++n;
-      if (++filled == Pass::kBlock) flush();
-      if (!source.IsGood()) break;
+  // The reader (the calling thread): reads the next block into its slot
+  // once the block that held the slot has been added. With `wait` false it
+  // leaves the slot alone when that has not happened yet.
+  auto readNext = [&](bool wait) {
+    const long long k = read.load(std::memory_order_relaxed);
+    for (VXNeural::detail::Backoff backoff;
+         added.load(std::memory_order_acquire) < k - count + 1;) {
+      if (!wait) return;
+      backoff.Pause();
     }
-    if (filled > 0) flush();
+    BlockSlot& b = slots[static_cast<std::size_t>(k % count)];
+    reader.Fill(b);
+    if (b.n > 0) {
+      b.index = k;
+      read.store(k + 1, std::memory_order_release);
+    }
+    if (reader.Done()) total.store(read.load(std::memory_order_relaxed), std::memory_order_release);
+  };
+  auto work = [&](int w) {
+    Pass& p = w == 0 ? first : *helpers[static_cast<std::size_t>(w - 1)];
+    for (;;) {
+      if (w == 0)
+        while (total.load(std::memory_order_relaxed) < 0 &&
+               added.load(std::memory_order_acquire) >=
+                   read.load(std::memory_order_relaxed) - count + 1)
+          readNext(false);
+      const long long k = taken.fetch_add(1, std::memory_order_relaxed);
+      for (VXNeural::detail::Backoff backoff; read.load(std::memory_order_acquire) <= k;) {
+        const long long t = total.load(std::memory_order_acquire);
+        if (t >= 0 && k >= t) return;  // the pass ended before block k
+        if (w == 0)
+          readNext(true);
+        else
+          backoff.Pause();
+      }
+      BlockSlot& b = slots[static_cast<std::size_t>(k % count)];
+      forward(p, b);
+      for (VXNeural::detail::Backoff backoff; added.load(std::memory_order_acquire) != k;)
+        backoff.Pause();
+      add(p, b);
+      added.store(k + 1, std::memory_order_release);
+    }
+  };
+  // A std::function of one pointer is held without allocating.
+  auto* task = &work;
+  VXNeural::detail::RunWorkers(threads, [task](int w) { (*task)(w); });
+
+  if (lastPass) lastPass->LeaveUnitValues(fLayers, lastRow);
+  if constexpr (kMLP) {
+    if (backward) first.AddGradientTo(fLayers);
   }
-  if (copy) {
-    // The source may reuse its record for the next one: copy the values.
-    // When it refused to hand out in place part way, the record it refused
-    // has had its poll already.
-    bool polled = inPlace != nullptr;
-    n += ForEachRecord(
-        source, maxRecords - n, width,
-        [&] {
-          if (polled) {
-            polled = false;
-            return false;
-          }
-          return IsCanceled();
-        },
-        [&](const double* values) {
-          std::copy(values, values + fNInputs, pass.InputRow(filled));
-          std::copy(values + fNInputs, values + width, pass.TargetRow(filled));
-          if (++filled == Pass::kBlock) flush();
-        });
-    if (filled > 0) flush();
-  }
-  pass.End(fLayers, last);
-  return n;
+  return reader.Read();
 }
 
 void NNetwork::ProcessRecord(VXStatus& status, const Record& record) {

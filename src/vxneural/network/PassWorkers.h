@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <thread>
 
 namespace VXNeural {
 namespace detail {
@@ -18,6 +19,20 @@ namespace detail {
 // so several callers at once (or a task that calls RunWorkers) cannot
 // deadlock, and a task may find nothing left to do. Tasks must not throw.
 void RunWorkers(int workers, const std::function<void(int)>& task);
+
+// Waiting for another thread of a pass, a few microseconds away: spins a
+// while, then yields the core (to the thread waited for, when the machine
+// has fewer cores than threads).
+class Backoff {
+ public:
+  void Pause() {
+    if (++fSpins > kSpins) std::this_thread::yield();
+  }
+
+ private:
+  static constexpr int kSpins = 200;
+  int fSpins = 0;
+};
 
 }  // namespace detail
 }  // namespace VXNeural

@@ -1,0 +1,153 @@
+// The model does not depend on the number of threads the passes use: the
+// same training with 1, 2, 3 and 8 threads saves the same bytes, under
+// every pass kernel, for every training method, with the encoded records
+// in memory and in temporary files.
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "common/scratch_dir.h"
+#include "rbf_fixtures.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
+#include "vxneural/optim/IOptimizationAlgorithm.h"
+#include "vxneural/optim/RBFLinReg.h"
+
+namespace {
+
+using namespace mlpdriver;
+using VXNeural::PassKernel;
+
+// Puts back the kernel and the thread count a test found.
+struct PassGuard {
+  PassKernel kernel = VXNeural::GetPassKernel();
+  int threads = VXNeural::GetPassThreads();
+  ~PassGuard() {
+    VXNeural::SetPassKernel(kernel);
+    VXNeural::SetPassThreads(threads);
+  }
+};
+
+struct Method {
+  const char* name;
+  bool rbf;
+  Targets targets;
+  std::function<void(NeuralSettings&)> adjust;
+};
+
+void PrintTo(const Method& m, std::ostream* os) { *os << m.name; }
+
+void Gd(NeuralSettings& s, VXNNCommon::TrainingType type) {
+  auto& m = dynamic_cast<MLPSettings&>(s);
+  m.SetTrainingMethodAndType(VXNNCommon::kGradientDescent, type);
+}
+
+const std::vector<Method>& Methods() {
+  static const std::vector<Method> methods{
+      {"ScaledConjugateGradient", false, kBothTargets, {}},
+      {"ScgTwoHiddenLayers", false, kCategoricalTarget,
+       [](NeuralSettings& s) {
+         auto& m = dynamic_cast<MLPSettings&>(s);
+         m.SetNumHiddenLayers(2);
+         m.SetNumHiddenUnits(9, 1);
+         m.SetNumHiddenUnits(4, 2);
+       }},
+      {"GradientDescentBatch", false, kCategoricalTarget,
+       [](NeuralSettings& s) { Gd(s, VXNNCommon::kBatch); }},
+      {"GradientDescentMiniBatch", false, kContinuousTarget,
+       [](NeuralSettings& s) {
+         Gd(s, VXNNCommon::kMiniBatch);
+         dynamic_cast<MLPSettings&>(s).SetMiniBatchSize(150);
+       }},
+      {"GradientDescentOnline", false, kCategoricalTarget,
+       [](NeuralSettings& s) { Gd(s, VXNNCommon::kOnline); }},
+      {"RbfNormalized", true, kBothTargets, {}},
+      {"RbfPlain", true, kCategoricalTarget,
+       [](NeuralSettings& s) { s.SetActivFnHiddenLayer(VXNNCommon::kRadialBasis); }},
+  };
+  return methods;
+}
+
+// Trains the method's model on 500 records (six blocks, the last one
+// partial) with 120 test records, and returns its saved binary form.
+std::string TrainedBytes(const Method& method, bool spilled, const std::string& dir) {
+  AnyModel m = MakeAny(method.rbf, method.targets, 500, 120, [&](NeuralSettings& s) {
+    if (method.adjust) method.adjust(s);
+    s.SetComputeSensitivity(true);
+    if (spilled) {
+      s.SetTempFileDir(dir);
+      s.SetMaxRecordsInMemory(1);
+    }
+  });
+  INeuralAlgorithm* a = m.Algorithm().get();
+  EXPECT_NE(a, nullptr);
+  if (!a) return {};
+  EXPECT_TRUE(a->Train(500, 120).IsOK());
+  // The processor times of a run are saved with its model, and differ from
+  // run to run whatever the thread count: they are zeroed in the bytes.
+  std::vector<double> times{a->GetElapsedTime()};
+  if (auto* mlp = dynamic_cast<MLPAlgorithm*>(a)) {
+    times.push_back(mlp->GetOptimizer()->GetElapsedTime());
+    mlp->GetOptimizer()->SetElapsedTime(0.0);
+  } else if (auto* rbf = dynamic_cast<RBFAlgorithm*>(a)) {
+    times.push_back(rbf->GetOptimizer()->GetElapsedTime());
+  }
+  std::ostringstream out;
+  EXPECT_TRUE(a->SaveState(out).IsOK());
+  std::string bytes = out.str();
+  for (double t : times) {
+    if (t == 0.0) continue;
+    char pattern[sizeof t];
+    std::memcpy(pattern, &t, sizeof t);
+    for (std::size_t at = bytes.find(pattern, 0, sizeof t); at != std::string::npos;
+         at = bytes.find(pattern, at, sizeof t))
+      std::fill_n(&bytes[at], sizeof t, '\0');
+  }
+  return bytes;
+}
+
+class ThreadCount : public ::testing::TestWithParam<Method> {};
+
+TEST_P(ThreadCount, SavesTheSameBytesForAnyCount) {
+  PassGuard guard;
+  scratch_dir::ScratchDir dir;
+  for (PassKernel kernel : VXNeural::AvailablePassKernels()) {
+    ASSERT_TRUE(VXNeural::SetPassKernel(kernel));
+    for (bool spilled : {false, true}) {
+      SCOPED_TRACE(std::string(VXNeural::PassKernelName(kernel)) +
+                   (spilled ? ", in files" : ", in memory"));
+      ASSERT_TRUE(VXNeural::SetPassThreads(1));
+      const std::string one = TrainedBytes(GetParam(), spilled, dir.Path());
+      ASSERT_GT(one.size(), 100u);
+      for (int threads : {2, 3, 8}) {
+        ASSERT_TRUE(VXNeural::SetPassThreads(threads));
+        const std::string many = TrainedBytes(GetParam(), spilled, dir.Path());
+        // EXPECT_EQ on the strings would print kilobytes of bytes.
+        EXPECT_TRUE(many == one) << threads << " threads";
+      }
+      EXPECT_EQ(dir.Count(), 0);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, ThreadCount, ::testing::ValuesIn(Methods()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PassThreads, TakesCountsInRangeOnly) {
+  PassGuard guard;
+  const struct {
+    int threads;
+    bool taken;
+  } cases[] = {{1, true},  {2, true},   {VXNeural::kMaxPassThreads, true},
+               {0, false}, {-1, false}, {VXNeural::kMaxPassThreads + 1, false}};
+  ASSERT_TRUE(VXNeural::SetPassThreads(3));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.threads);
+    const int before = VXNeural::GetPassThreads();
+    EXPECT_EQ(VXNeural::SetPassThreads(c.threads), c.taken);
+    EXPECT_EQ(VXNeural::GetPassThreads(), c.taken ? c.threads : before);
+  }
+  EXPECT_GE(VXNeural::UsableCores(), 1);
+}
+
+}  // namespace
