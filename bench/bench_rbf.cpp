@@ -18,6 +18,7 @@
 #include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/MultiVariateRegression.h"
+#include "vxneural/optim/RBFLinReg.h"
 
 namespace {
 
@@ -110,6 +111,34 @@ void RBFPass(benchmark::State& state, int inputs, int hidden, int outputs,
   VXNeural::SetPassThreads(threadsBefore);
 }
 
+// The output solver's pass (hidden units of every record, their
+// cross-products with the targets, the solve) over 20000 records of the
+// job benchmark's shape (28 input units, 64 normalised centres, 4
+// classes), with the kernel and thread count given. records/s counts the
+// records of the pass.
+void SolverPass(benchmark::State& state, VXNeural::PassKernel kernel, int threads) {
+  constexpr int kPassRecords = 20000;
+  constexpr int kInputs = 28, kHidden = 64, kOutputs = 4;
+  const VXNeural::PassKernel before = VXNeural::GetPassKernel();
+  const int threadsBefore = VXNeural::GetPassThreads();
+  VXNeural::SetPassKernel(kernel);
+  VXNeural::SetPassThreads(threads);
+  RBFSettings settings(kInputs, std::vector<int>{kOutputs}, kPassRecords);
+  settings.SetNumHiddenUnits(kHidden, 1);
+  NNetwork net(settings);
+  VXRandom rng(12345, true);
+  net.RandomizeWeights(rng, -1.0, 1.0);
+  std::vector<VXCommon_1_2::Record> records;
+  for (auto& r : Rows(kPassRecords, kInputs + kOutputs, 7)) records.emplace_back(std::move(r));
+  auto source = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  RBFLinReg solver(&settings, &net);
+  for (auto _ : state) benchmark::DoNotOptimize(solver.TrainPass(source, kPassRecords));
+  state.counters["records/s"] =
+      benchmark::Counter(double(state.iterations()) * kPassRecords, benchmark::Counter::kIsRate);
+  VXNeural::SetPassKernel(before);
+  VXNeural::SetPassThreads(threadsBefore);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +159,15 @@ int main(int argc, char** argv) {
                 .c_str(),
             [=](benchmark::State& state) { RBFPass(state, s[0], s[1], s[2], k, threads); })
             ->UseRealTime();
+  for (VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
+    for (int threads : {1, 2})
+      benchmark::RegisterBenchmark(
+          ("RBFSolverPass/28-64-4/" + std::string(VXNeural::PassKernelName(k)) +
+           "/threads:" + std::to_string(threads))
+              .c_str(),
+          SolverPass, k, threads)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

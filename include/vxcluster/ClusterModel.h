@@ -66,6 +66,9 @@
 // the iterators number them 0, 1, ... in that order.
 //
 // Threading: a model is used from one thread at a time; models are independent.
+// The merging may share its searches with threads the host lends through
+// the settings (ClusterSettings::SetThreads, SetRunner); the results are the
+// same for any count.
 #pragma once
 
 #include <memory>

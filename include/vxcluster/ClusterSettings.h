@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <utility>
 
 #include "vxcluster/ClusterStatus.h"
 
@@ -52,6 +54,29 @@ class ClusterSettings {
   double GetDistanceRatio() const { return fDistanceRatio; }
   void SetDistanceRatio(double r) { fDistanceRatio = r; }
 
+  // Threads that share the merging of the leaf entries (default 1, 1 ..
+  // kMaxThreads), and how their work is run. The library has no threads of its
+  // own: it hands its work to the runner, which must call task(w) once for
+  // every w in [0, workers) (in any order, on any threads, task(0) may be on
+  // the caller's) and return when all have returned; the tasks share out
+  // the work themselves and may find none left. A host that pools its
+  // threads passes its pool here; without a runner each call starts
+  // workers - 1 threads of its own. Whatever the count, the results are the
+  // same bit for bit: the work is cut into pieces that do not depend on it,
+  // and the pieces' results are combined in a fixed order.
+  //
+  // The pre-clustering stays on the caller's thread whatever the count:
+  // where each record goes depends on the summary every earlier record
+  // left, so the records are placed one after another. The mixture fits of
+  // AutoCluster work on the leaf entries (at most GetMaxLeafEntries), a few
+  // per cent of a clustering's time; they stay on the caller's thread too.
+  static constexpr int kMaxThreads = 256;
+  using Runner = std::function<void(int workers, const std::function<void(int)>& task)>;
+  int GetThreads() const { return fThreads; }
+  void SetThreads(int n) { fThreads = n; }
+  const Runner& GetRunner() const { return fRunner; }
+  void SetRunner(Runner runner) { fRunner = std::move(runner); }
+
   // OK, or error kClusterInvalidSettings (datum 1: which setting, numbered
   // in the order above from 0) when a value is outside its range.
   VXCommon_1_2::VXStatus Check() const;
@@ -63,4 +88,6 @@ class ClusterSettings {
   double fInitialThreshold = 0.0;
   double fVarianceFloor = 1e-4;
   double fDistanceRatio = 1.15;
+  int fThreads = 1;
+  Runner fRunner;
 };

@@ -64,7 +64,8 @@ class ClusterModel::Impl {
   bool fHierarchyBuilt = false;  // merged on the first clustering call
 
   void BuildHierarchy() {
-    if (!fHierarchyBuilt) fHierarchy.Build(fLayout, fEntries);
+    if (!fHierarchyBuilt)
+      fHierarchy.Build(fLayout, fEntries, fSettings.GetThreads(), fSettings.GetRunner());
     fHierarchyBuilt = true;
   }
   long long fNRecords = 0;

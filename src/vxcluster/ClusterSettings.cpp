@@ -12,7 +12,8 @@ VXStatus ClusterSettings::Check() const {
                      fBranchingFactor >= 2 && fBranchingFactor <= 64,
                      std::isfinite(fInitialThreshold) && fInitialThreshold >= 0.0,
                      std::isfinite(fVarianceFloor) && fVarianceFloor > 0.0,
-                     std::isfinite(fDistanceRatio) && fDistanceRatio >= 1.0};
+                     std::isfinite(fDistanceRatio) && fDistanceRatio >= 1.0,
+                     fThreads >= 1 && fThreads <= kMaxThreads};
   for (int i = 0; i < static_cast<int>(sizeof ok / sizeof ok[0]); ++i) {
     if (ok[i]) continue;
     VXStatus s(VXCluster::kClusterInvalidSettings, false);

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <numeric>
+
+#include "Workers.h"
 
 namespace VXCluster {
 
@@ -213,7 +216,8 @@ class DistanceBound {
 
 }  // namespace
 
-void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& entries) {
+void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& entries, int threads,
+                      const ClusterSettings::Runner& runner, int sharedFrom) {
   const std::size_t w = static_cast<std::size_t>(layout.Width());
   const int m = static_cast<int>(entries.size() / w);
   fM = m;
@@ -268,12 +272,24 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
     nearest[static_cast<std::size_t>(i)] = best;
     nearestDist[static_cast<std::size_t>(i)] = best < 0 ? 0.0 : bestDist;
   };
+  // The searches run in pieces of kPiece active entries, fixed whatever the
+  // thread count; a sweep over fewer than kSharedFrom entries is too short
+  // to be worth handing out.
+  auto share = [&](int pieces, int work, const std::function<void(int)>& piece) {
+    ForPieces(work >= sharedFrom ? threads : 1, runner, pieces, piece);
+  };
   // Entries come in the order of the summary tree's leaves, where neighbours
-  // tend to be alike: the next one is the seed.
-  for (int i = 0; i < m; ++i) {
-    const int seed = !pruning || m < 2 ? -1 : i + 1 < m ? i + 1 : i - 1;
-    findNearest(i, seed, seed < 0 ? 0.0 : dist(i, seed));
-  }
+  // tend to be alike: the next one is the seed. Each entry's search writes
+  // only its own nearest.
+  share((m + kPiece - 1) / kPiece, m, [&](int p) {
+    for (int i = p * kPiece; i < std::min(m, (p + 1) * kPiece); ++i) {
+      const int seed = !pruning || m < 2 ? -1 : i + 1 < m ? i + 1 : i - 1;
+      findNearest(i, seed, seed < 0 ? 0.0 : dist(i, seed));
+    }
+  });
+  std::vector<int> pieceBest;
+  std::vector<double> pieceBestDist;
+  std::vector<int> rescans;
 
   for (int left = m; left > 1; --left) {
     int i = -1;
@@ -297,40 +313,66 @@ void Hierarchy::Build(const SummaryLayout& layout, const std::vector<double>& en
     // Only distances to the merged cluster changed. Entries whose nearest
     // was one of the pair look again from scratch (below); the others
     // compare the merged cluster with their current nearest. The merged
-    // cluster's own nearest is found in the same sweep.
+    // cluster's own nearest is found in the same sweep, each piece finding
+    // its own nearest and the pieces' taken in order, ties to the first:
+    // the lowest number, as one sweep finds it. (A piece rules out fewer
+    // entries than one sweep would, but only those certainly farther.)
+    const int nAlive = static_cast<int>(alive.size());
+    const int pieces = (nAlive + kPiece - 1) / kPiece;
+    pieceBest.assign(static_cast<std::size_t>(pieces), -1);
+    pieceBestDist.assign(static_cast<std::size_t>(pieces), 0.0);
+    share(pieces, nAlive, [&](int p) {
+      int bestKept = -1;
+      double bestKeptDist = 0.0;
+      for (int at = p * kPiece; at < std::min(nAlive, (p + 1) * kPiece); ++at) {
+        const int k = alive[static_cast<std::size_t>(at)];
+        if (k == kept) continue;
+        const std::size_t ek = static_cast<std::size_t>(k);
+        const int nk = nearest[ek];
+        rescan[ek] = nk == kept || nk == gone;
+        known[ek] = 0;
+        if (bestKept >= 0 &&
+            farther(kept, k, rescan[ek] ? bestKeptDist : std::max(bestKeptDist, nearestDist[ek])))
+          continue;
+        const double dk = dist(k, kept);
+        toKept[ek] = dk;
+        known[ek] = 1;
+        if (bestKept < 0 || dk < bestKeptDist) {
+          bestKept = k;
+          bestKeptDist = dk;
+        }
+        if (!rescan[ek] && (dk < nearestDist[ek] || (dk == nearestDist[ek] && kept < nk))) {
+          nearest[ek] = kept;
+          nearestDist[ek] = dk;
+        }
+      }
+      pieceBest[static_cast<std::size_t>(p)] = bestKept;
+      pieceBestDist[static_cast<std::size_t>(p)] = bestKeptDist;
+    });
     int bestKept = -1;
     double bestKeptDist = 0.0;
-    for (int k : alive) {
-      if (k == kept) continue;
-      const std::size_t ek = static_cast<std::size_t>(k);
-      const int nk = nearest[ek];
-      rescan[ek] = nk == kept || nk == gone;
-      known[ek] = 0;
-      if (bestKept >= 0 &&
-          farther(kept, k, rescan[ek] ? bestKeptDist : std::max(bestKeptDist, nearestDist[ek])))
-        continue;
-      const double dk = dist(k, kept);
-      toKept[ek] = dk;
-      known[ek] = 1;
-      if (bestKept < 0 || dk < bestKeptDist) {
-        bestKept = k;
-        bestKeptDist = dk;
-      }
-      if (!rescan[ek] && (dk < nearestDist[ek] || (dk == nearestDist[ek] && kept < nk))) {
-        nearest[ek] = kept;
-        nearestDist[ek] = dk;
+    for (int p = 0; p < pieces; ++p) {
+      const int b = pieceBest[static_cast<std::size_t>(p)];
+      const double d = pieceBestDist[static_cast<std::size_t>(p)];
+      if (b >= 0 && (bestKept < 0 || d < bestKeptDist)) {
+        bestKept = b;
+        bestKeptDist = d;
       }
     }
     nearest[static_cast<std::size_t>(kept)] = bestKept;
     nearestDist[static_cast<std::size_t>(kept)] = bestKept < 0 ? 0.0 : bestKeptDist;
-    for (int k : alive) {
+    // Each search writes only its own entry's nearest.
+    rescans.clear();
+    for (int k : alive)
+      if (k != kept && rescan[static_cast<std::size_t>(k)]) rescans.push_back(k);
+    share(static_cast<int>(rescans.size()), nAlive * static_cast<int>(rescans.size()), [&](int r) {
+      const int k = rescans[static_cast<std::size_t>(r)];
       const std::size_t ek = static_cast<std::size_t>(k);
-      if (k == kept || !rescan[ek]) continue;
       if (!pruning)
         findNearest(k, -1, 0.0);
       else
         findNearest(k, kept, known[ek] ? toKept[ek] : dist(k, kept));
-    }
+    });
   }
   Shares(entries, static_cast<int>(w));
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Summary.h"
+#include "vxcluster/ClusterSettings.h"
 
 namespace VXCluster {
 
@@ -19,7 +20,14 @@ class Hierarchy {
 
   // Merges the m entries (m x width doubles) down to one cluster. Each step
   // joins the pair of least distance; ties go to the lowest entry numbers.
-  void Build(const SummaryLayout& layout, const std::vector<double>& entries);
+  // The searches for nearest entries run in pieces of kPiece entries,
+  // shared by up to `threads` threads through the runner (Workers.h) when
+  // a sweep covers at least sharedFrom entries; the merges are the same for
+  // any count.
+  static constexpr int kPiece = 128;
+  static constexpr int kSharedFrom = 512;
+  void Build(const SummaryLayout& layout, const std::vector<double>& entries, int threads = 1,
+             const ClusterSettings::Runner& runner = {}, int sharedFrom = kSharedFrom);
 
   int NumEntries() const { return fM; }
   // merges()[t] takes the clustering from M - t clusters to M - t - 1.

@@ -241,6 +241,32 @@ std::vector<VXCluster::Hierarchy::Merge> Reference(const VXCluster::SummaryLayou
   return merges;
 }
 
+// Enough entries for the searches to run in several pieces, shared by 1, 2,
+// 3 and 8 threads from the first sweep on: every count merges as measuring
+// every pair does.
+TEST(Hierarchy, SharedSearchesMergeAsMeasuringEveryPair) {
+  const VXCluster::SummaryLayout layout(MakeVars(3, 1), 1e-4);
+  const int w = layout.Width(), m = VXCluster::Hierarchy::kPiece + 40;
+  const Planted p = MakePlanted(4, m / 4, 3, 1, 9);
+  std::vector<double> entries(static_cast<std::size_t>(m) * w);
+  for (int e = 0; e < m; ++e) {
+    VXCluster::Record rec(4);
+    for (int v = 0; v < 4; ++v) rec[v] = p.rows[e][v];
+    ASSERT_TRUE(layout.FromRecord(rec, &entries[static_cast<std::size_t>(e) * w]).IsOK());
+  }
+  const auto expected = Reference(layout, entries);
+  for (int threads : {1, 2, 3, 8}) {
+    SCOPED_TRACE(threads);
+    VXCluster::Hierarchy h;
+    h.Build(layout, entries, threads, {}, 0);
+    ASSERT_EQ(h.Merges().size(), expected.size());
+    for (std::size_t t = 0; t < expected.size(); ++t)
+      ASSERT_EQ(std::make_tuple(h.Merges()[t].fKept, h.Merges()[t].fGone, h.Merges()[t].fDistance),
+                std::make_tuple(expected[t].fKept, expected[t].fGone, expected[t].fDistance))
+          << "merge " << t;
+  }
+}
+
 TEST(Hierarchy, MergesAsMeasuringEveryPair) {
   const struct {
     const char* name;

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <iosfwd>
 #include <memory>
+#include <vector>
 
 #include "vxcommon/Record.h"
 #include "vxneural/VXNNCommon.h"
@@ -23,6 +25,12 @@ namespace VXNeural {
 // output unit t is the p coefficients of dependent variable t (the bias
 // first when the model has the constant), so the whole layer is set by
 // copying them block by block.
+//
+// With a vector kernel (PassKernel.h) the passes over a source form their
+// sums in fixed blocks of records on the pass threads (PassThreads.h), the
+// same bits for any thread count; the source and the cancel object are used
+// on the calling thread only. The reference kernel adds one record at a
+// time on the calling thread.
 class LinearOutputSolver {
  public:
   // Hidden activations of an RBF network, or the network inputs of an MLP
@@ -59,6 +67,16 @@ class LinearOutputSolver {
   // neither good nor end of data) gives 50014 (error), state Inconsistent,
   // and the output weights as they were.
   void AddRecord(const double* record);
+  // Reads records of source from where it stands, while fewer than limit
+  // have been read, it is good and stop() (asked before every record) says
+  // no, and adds each to every solver as AddRecord would (a short record
+  // counts towards the limit and is skipped). The solvers share the
+  // numbers of inputs and outputs of their networks; one that AddRecord
+  // would refuse is left out. Returns the records read. The source and
+  // stop are used on the calling thread only.
+  static int AddRecords(const std::vector<LinearOutputSolver*>& solvers,
+                        VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                        const std::function<bool()>& stop);
   VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
                                    bool rewindFirst);
   VXCommon_1_2::VXStatus Solve();

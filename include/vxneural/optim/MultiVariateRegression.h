@@ -50,6 +50,11 @@ class MultiVariateRegression {
   // Takes a record added earlier out again (accumulation with weight -w).
   // Removing from a model with one case resets it. Returns the case count.
   int RemoveRecord(const double* x, int nx, const double* y, int ny, double w);
+  // Adds the sums of `cases` records with weight 1 formed elsewhere: packed
+  // holds the (p + q)(p + q + 1) / 2 entries of their sum of z z^T in the
+  // matrix's own layout. The case count grows by cases; with cases above 0
+  // the status becomes 1. Nothing happens for cases <= 0.
+  void AddCrossProducts(const double* packed, int cases);
   // Matrix, case count, pivots, coefficients and residual sums to 0; status
   // initial.
   void Reset();

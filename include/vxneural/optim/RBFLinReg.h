@@ -65,6 +65,12 @@ class RBFLinReg {
   // record is skipped.
   void AddRecord(const VXCommon_1_2::Record& record);
   void AddRecord(const double* record) { fSolver.AddRecord(record); }
+  // The records of one pass added to many solvers (networks with the same
+  // inputs and outputs), each record read once: LinearOutputSolver's
+  // AddRecords. Returns the records read.
+  static int AddRecords(const std::vector<RBFLinReg*>& solvers,
+                        VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                        const std::function<bool()>& stop);
   // Rewinds source, accumulates at most limit records (polling the cancel
   // object before each), rewinds again, then solves and sets the output
   // weights, the network's error and fEstError. Status Trained, stop reason

@@ -13,6 +13,7 @@
 #include "algorithm/NeuralAlgorithmWith.h"
 #include "algorithm/RBFContext.h"
 #include "data/SourceCheck.h"
+#include "network/PassWorkers.h"
 #include "persist/Display.h"
 #include "vxcluster/ClusterModel.h"
 #include "vxcommon/VXMissing.h"
@@ -20,6 +21,7 @@
 #include "vxneural/algorithm/RBFExpertReporter.h"
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassThreads.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/optim/RBFLinReg.h"
 #include "vxneural/variables/NNVarList.h"
@@ -96,7 +98,13 @@ class RBFAlgorithm::Clustering {
       for (int i = 0; i < algorithm.fNetwork->GetNumInputs(); ++i) Add(false, 1, true);
       for (int n : algorithm.fNetwork->GetNumOutputCategories()) Add(n > 1, n, false);
     }
-    fModel = std::make_unique<ClusterModel>(ClusterSettings(), fVars);
+    // The clustering library takes the pass threads as a setting and runs
+    // its work on the passes' own pool, so a process keeps one set of
+    // threads; its results are the same for any count.
+    ClusterSettings settings;
+    settings.SetThreads(VXNeural::GetPassThreads());
+    settings.SetRunner(&VXNeural::detail::RunWorkers);
+    fModel = std::make_unique<ClusterModel>(settings, fVars);
   }
 
   ClusterModel& Model() { return *fModel; }
@@ -556,11 +564,9 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
 
   // Every candidate's least-squares sums from the same pass.
   fTrainData->Rewind();
-  for (int read = 0; read < fSearchRecords && fTrainData->IsGood() && !IsCanceled(); ++read) {
-    const VXCommon_1_2::Record* record = fTrainData->Next();
-    if (record == nullptr) break;
-    for (Candidate& c : candidates) c.solver->AddRecord(*record);
-  }
+  std::vector<RBFLinReg*> solvers;
+  for (Candidate& c : candidates) solvers.push_back(c.solver.get());
+  RBFLinReg::AddRecords(solvers, *fTrainData, fSearchRecords, [this] { return IsCanceled(); });
   ++fNDataPasses;
   const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();

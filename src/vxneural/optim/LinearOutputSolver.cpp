@@ -8,6 +8,8 @@
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
+#include "network/kernels/KernelTable.h"
+#include "optim/SolverBlocks.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -203,6 +205,19 @@ double LinearOutputSolver::ReadRecords(MultiPassRecordIter& source, int limit, b
   const int width = Width();
   double error = 0.0;
   nRead = 0;
+  // The vector kernels sum the records in blocks on the pass threads; the
+  // reference kernel keeps to one record at a time on this thread.
+  if (const detail::KernelTable* kernel = detail::ActiveKernelTable()) {
+    std::vector<detail::SolverFeed> feed(1);
+    feed[0].regression = fRegression.get();
+    feed[0].network = fNetwork;
+    feed[0].hidden = fRegressors == kHiddenActivations;
+    feed[0].predictionError = predictionError;
+    int counted = 0;
+    nRead = detail::AccumulateBlocks(
+        *kernel, feed, source, limit, false, [this] { return IsCanceled(); }, counted);
+    return feed[0].squaredError;
+  }
   while (source.IsGood() && nRead < limit && !IsCanceled()) {
     const Record* record = source.Next();
     if (record == nullptr) break;
@@ -211,6 +226,46 @@ double LinearOutputSolver::ReadRecords(MultiPassRecordIter& source, int limit, b
     ++nRead;
   }
   return error;
+}
+
+int LinearOutputSolver::AddRecords(const std::vector<LinearOutputSolver*>& solvers,
+                                   MultiPassRecordIter& source, int limit,
+                                   const std::function<bool()>& stop) {
+  // Solvers that could not take a record one by one take none here either.
+  std::vector<LinearOutputSolver*> fed;
+  for (LinearOutputSolver* s : solvers)
+    if (s != nullptr && s->fNetwork != nullptr && s->fRegression && s->Fits(*s->fRegression))
+      fed.push_back(s);
+  int counted = 0;
+  if (fed.empty()) {
+    // Nothing to add to, but the records are still read, as a pass for
+    // solvers that do not take them would read them.
+    while (counted < limit && source.IsGood() && !stop()) {
+      if (source.Next() == nullptr) break;
+      ++counted;
+    }
+    return counted;
+  }
+  const int width = fed[0]->Width();
+  if (const detail::KernelTable* kernel = detail::ActiveKernelTable()) {
+    std::vector<detail::SolverFeed> feeds(fed.size());
+    for (std::size_t i = 0; i < fed.size(); ++i) {
+      feeds[i].regression = fed[i]->fRegression.get();
+      feeds[i].network = fed[i]->fNetwork;
+      feeds[i].hidden = fed[i]->fRegressors == kHiddenActivations;
+    }
+    const int added = detail::AccumulateBlocks(*kernel, feeds, source, limit, true, stop, counted);
+    for (LinearOutputSolver* s : fed) s->fNRecordsProcessed += added;
+    return counted;
+  }
+  while (counted < limit && source.IsGood() && !stop()) {
+    const Record* record = source.Next();
+    if (record == nullptr) break;
+    ++counted;
+    if (record->Size() < width) continue;
+    for (LinearOutputSolver* s : fed) s->AddRecord(record->GetAll());
+  }
+  return counted;
 }
 
 double LinearOutputSolver::EstimateError() {

@@ -108,6 +108,15 @@ int MultiVariateRegression::RemoveRecord(const double* x, int nx, const double* 
   return fCaseCount;
 }
 
+void MultiVariateRegression::AddCrossProducts(const double* packed, int cases) {
+  if (cases <= 0) return;
+  double* a = Data(fMatrix);
+  const std::size_t n = fMatrix.size();
+  for (std::size_t i = 0; i < n; ++i) a[i] += packed[i];
+  fCaseCount += cases;
+  fStatus = kMatrixBuilt;
+}
+
 void MultiVariateRegression::Reset() {
   fMatrix = 0.0;
   fCaseCount = 0;

@@ -25,3 +25,13 @@ void RBFLinReg::AddRecord(const VXCommon_1_2::Record& record) {
     return;
   fSolver.AddRecord(record.GetAll());
 }
+
+int RBFLinReg::AddRecords(const std::vector<RBFLinReg*>& solvers,
+                          VXCommon_1_2::MultiPassRecordIter& source, int limit,
+                          const std::function<bool()>& stop) {
+  std::vector<VXNeural::LinearOutputSolver*> engines;
+  engines.reserve(solvers.size());
+  for (RBFLinReg* s : solvers)
+    if (s != nullptr) engines.push_back(&s->fSolver);
+  return VXNeural::LinearOutputSolver::AddRecords(engines, source, limit, stop);
+}

@@ -1,0 +1,84 @@
+// A whole RBF training (clustering, centres and widths, the output
+// solver's pass) on 1, 2, 3 and 8 pass threads saves the same binary model
+// byte for byte, with every kernel, with the encoded records in memory and
+// in temporary files: by Train and by the candidate search of
+// SelectArchitecture.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/scratch_dir.h"
+#include "rbf_fixtures.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
+
+namespace {
+
+using namespace mlpdriver;
+
+class PassSettingsGuard {
+ public:
+  PassSettingsGuard() : fKernel(VXNeural::GetPassKernel()), fThreads(VXNeural::GetPassThreads()) {}
+  ~PassSettingsGuard() {
+    VXNeural::SetPassKernel(fKernel);
+    VXNeural::SetPassThreads(fThreads);
+  }
+
+ private:
+  VXNeural::PassKernel fKernel;
+  int fThreads;
+};
+
+// The saved model with its two processor-time readings set to 0: the
+// algorithm's (after its tag, five 32-bit counts) and the solver's (after
+// its tag, status and stop reason), which differ between any two runs.
+std::string WithoutTimes(std::string bytes) {
+  const std::string algorithm = "RBFAlgorithm 1.00";
+  const std::size_t a = bytes.find(algorithm);
+  const std::size_t s = bytes.rfind("LRG");
+  if (a == std::string::npos || s == std::string::npos || bytes.compare(s + 39, 3, "MVR") != 0)
+    return "no model";
+  bytes.replace(a + algorithm.size() + 20, 8, 8, '\0');
+  bytes.replace(s + 3 + 8, 8, 8, '\0');
+  return bytes;
+}
+
+std::string TrainAndSave(bool search, bool inFiles, const std::string& dir) {
+  auto m = MakeRbf(kBothTargets, 500, 0, [&](RBFSettings& s) {
+    s.SetTempFileDir(dir);
+    s.SetMaxRecordsInMemory(inFiles ? 10 : 100000);
+    if (search) s.SetNHiddenUnitsRange(2, 9);
+  });
+  if (!m->algorithm) return "not built";
+  const VXStatus status =
+      search ? m->algorithm->SelectArchitecture() : m->algorithm->Train(500, -1);
+  if (!status.IsOK()) return "not trained";
+  return WithoutTimes(Save(*m->algorithm, false));
+}
+
+TEST(RbfTrainingThreads, SavedModelIsTheSameBytesForAnyThreadCount) {
+  PassSettingsGuard guard;
+  scratch_dir::ScratchDir scratch;
+  for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels())
+    for (bool search : {false, true})
+      for (bool inFiles : {false, true}) {
+        SCOPED_TRACE(std::string(VXNeural::PassKernelName(kernel)) +
+                     (search ? ", candidate search" : ", training") +
+                     (inFiles ? ", records in files" : ", records in memory"));
+        ASSERT_TRUE(VXNeural::SetPassKernel(kernel));
+        std::string first;
+        for (int threads : {1, 2, 3, 8}) {
+          ASSERT_TRUE(VXNeural::SetPassThreads(threads));
+          const std::string saved = TrainAndSave(search, inFiles, scratch.Path());
+          ASSERT_GT(saved.size(), 100u) << saved;
+          if (threads == 1)
+            first = saved;
+          else
+            EXPECT_TRUE(saved == first) << threads << " threads";
+        }
+        // Every temporary file went with its algorithm.
+        EXPECT_EQ(scratch.Count(), 0);
+      }
+}
+
+}  // namespace
