@@ -2,8 +2,8 @@
 # The whole job as a new user runs it, against scikit-learn's standard
 # pipeline on the same file and the same cores: a CSV of ROWS rows from
 # bench/job_data.py (20 numeric inputs with 1% missing cells, a text column
-# `group`, a 4-class target `class`) and a held-out file of ROWS / 10 rows
-# drawn with another seed.
+# `group`, a 4-class target `class`) and a held-out file of ROWS / 10 more
+# rows of the same rule.
 #
 #   vxnn:          `vxnn train FILE --target class` with its defaults, its
 #                  summary's time line, then `vxnn eval` on the held-out file.
@@ -52,8 +52,15 @@ else
 fi
 train="$data/job_$rows.csv"
 test="$data/job_${rows}_test.csv"
-[ -s "$train" ] || /usr/bin/python3 "$root/bench/job_data.py" "$rows" "$train" 2026
-[ -s "$test" ] || /usr/bin/python3 "$root/bench/job_data.py" "$((rows / 10))" "$test" 2027
+# The generator's seed draws the rule that decides the class as well as the
+# rows, so the held-out rows come from the same run of it: ROWS + ROWS / 10
+# rows, the last tenth set aside.
+if [ ! -s "$train" ] || [ ! -s "$test" ]; then
+  /usr/bin/python3 "$root/bench/job_data.py" "$((rows + rows / 10))" "$data/job_all.csv" 2026
+  head -n "$((rows + 1))" "$data/job_all.csv" >"$train"
+  { head -n 1 "$data/job_all.csv"; tail -n +"$((rows + 2))" "$data/job_all.csv"; } >"$test"
+  rm -f "$data/job_all.csv"
+fi
 
 /usr/bin/python3 - "$build/bin/vxnn" "$work" "$train" "$test" "$threads" "$budget" "$sklearn" <<'PY'
 import json, os, subprocess, sys, time

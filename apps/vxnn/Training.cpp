@@ -849,6 +849,8 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     return o;
   }
   sel.fFolds = folds;
+  // Timed only when it runs: the summary leaves a skipped selection out.
+  const JobClock::Scope selecting = r.fTimes.Enter(Phase::kSelection);
 
   std::vector<Record> records = Collect(*r.fTrainSource);
   if (r.fTestSource && r.fTestCounts.fKept > 0) {
@@ -1171,9 +1173,7 @@ Fit FitOne(Candidate which, const TrainOptions& o, TrainResult& r,
   // Options the library refuses are reported for the records the kept
   // model trains on, before any fold is fitted.
   SettingsFor(which, o, *r.fList, static_cast<int>(r.fTrainCounts.fKept));
-  JobClock::Scope selecting = r.fTimes.Enter(Phase::kSelection);
   const TrainOptions chosen = SelectSize(which, o, r, progress);
-  selecting.End();
   Fit fit = FitOn(which, chosen, r, *r.fTrainSource, static_cast<int>(r.fTrainCounts.fKept), test,
                   static_cast<int>(r.fTestCounts.fKept), Purpose::kMeasure, progress);
   const SizeSelection& sel = r.fSizeSelections.back();

@@ -1,5 +1,6 @@
 // The summary's time line: the job clock's charging of time to phases, and
 // the phases `vxnn train` shows for each set of options, in both forms.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -241,5 +242,30 @@ INSTANTIATE_TEST_SUITE_P(
                 2 + 1 + 1 + 1 + 1,
                 0}),
     [](const testing::TestParamInfo<Options>& info) { return info.param.fName; });
+
+// Too few records to cross-validate: the selection is skipped, and the
+// time line does not show it.
+TEST(TimeLineOf, ASkippedSelectionIsLeftOut) {
+  const testhost::Scratch dir;
+  std::string csv = "x,y\n";
+  for (int i = 0; i < 15; ++i) csv += std::to_string(i) + (i < 8 ? ",low\n" : ",high\n");
+  dir.Write("few.csv", csv);
+  std::string out, err;
+  ASSERT_EQ(dir.Run("train @few.csv --target y --no-progress --no-save --no-importance "
+                    "--summary-json @summary.json",
+                    &out, &err),
+            0)
+      << err;
+  const nlohmann::ordered_json summary =
+      nlohmann::ordered_json::parse(testhost::Slurp(dir / "summary.json"));
+  ASSERT_TRUE(summary["size_selection"].is_array());
+  EXPECT_TRUE(summary["size_selection"][0]["skipped"].is_string());
+  std::vector<std::string> shown;
+  for (const auto& [name, seconds] : summary["time"]["phases"].items()) shown.push_back(name);
+  EXPECT_EQ(shown, (std::vector<std::string>{"reading", "training", "measuring", "refit"}));
+  const std::size_t at = out.find("\nTime: ");
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_THAT(out.substr(at), testing::Not(testing::HasSubstr("selection")));
+}
 
 }  // namespace
