@@ -15,7 +15,8 @@
 # the environment otherwise; OpenBLAS's threads through threadpoolctl). Prints
 # the wall time of every phase, the held-out accuracy and the ratio of the
 # wall times (scikit-learn's over vxnn's: the target is at least 2 at equal
-# or better accuracy). With BUDGET set, vxnn also runs once more on the most
+# or better accuracy), and of the processor times, steadier on a machine
+# shared with other work. With BUDGET set, vxnn also runs once more on the most
 # threads with --memory-budget BUDGET, to show what the temporary files of
 # the default budget cost.
 #
@@ -63,7 +64,7 @@ if [ ! -s "$train" ] || [ ! -s "$test" ]; then
 fi
 
 /usr/bin/python3 - "$build/bin/vxnn" "$work" "$train" "$test" "$threads" "$budget" "$sklearn" <<'PY'
-import json, os, subprocess, sys, time
+import json, os, resource, subprocess, sys, time
 
 vxnn, work, train, test, threads, budget, sklearn = sys.argv[1:8]
 threads = [int(t) for t in threads.split()]
@@ -71,6 +72,14 @@ threads = [int(t) for t in threads.split()]
 
 def load():
     return " ".join(f"{x:.2f}" for x in os.getloadavg())
+
+
+def children_cpu():
+    """Processor seconds (user and system) of the children that have ended:
+    on a machine shared with other work the wall times vary with the load,
+    the processor times much less."""
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
 
 
 has_threads = "--threads" in subprocess.run([vxnn, "train", "--help"], capture_output=True,
@@ -88,11 +97,11 @@ def run_vxnn(n, *extra):
         option = ["--threads", str(n)]
     else:
         env["VXNN_THREADS"] = str(n)
-    started = time.perf_counter()
+    started, cpu = time.perf_counter(), children_cpu()
     out = subprocess.run([vxnn, *option, "train", train, "--target", "class", "--no-progress",
                           "--model", model, "--summary-json", summary, *extra],
                          check=True, capture_output=True, text=True, env=env).stdout
-    trained = time.perf_counter() - started
+    trained, cpu = time.perf_counter() - started, children_cpu() - cpu
     line = next((l for l in out.splitlines() if l.startswith("Time:")), "(no time line)")
     with open(summary) as f:
         phases = json.load(f).get("time", {}).get("phases", {})
@@ -101,7 +110,7 @@ def run_vxnn(n, *extra):
                          capture_output=True, text=True, env=env).stdout
     evaluated = time.perf_counter() - started
     accuracy = json.loads(out)["targets"][0]["accuracy"]
-    return trained, evaluated, accuracy, line, phases
+    return trained, cpu, evaluated, accuracy, line, phases
 
 
 SKLEARN = r'''
@@ -116,7 +125,7 @@ from sklearn.preprocessing import OneHotEncoder, StandardScaler
 
 train, test, n = sys.argv[1], sys.argv[2], int(sys.argv[3])
 with threadpool_limits(limits=n):
-    t0 = time.perf_counter()
+    t0, c0 = time.perf_counter(), time.process_time()
     df = pd.read_csv(train)
     t1 = time.perf_counter()
     numeric = [c for c in df.columns if c.startswith("x")]
@@ -126,11 +135,11 @@ with threadpool_limits(limits=n):
     ])
     model = Pipeline([("prep", prep), ("mlp", MLPClassifier())])
     model.fit(df.drop(columns="class"), df["class"])
-    t2 = time.perf_counter()
+    t2, c2 = time.perf_counter(), time.process_time()
     held = pd.read_csv(test)
     accuracy = (model.predict(held.drop(columns="class")) == held["class"]).mean()
     t3 = time.perf_counter()
-print(t1 - t0, t2 - t1, t3 - t2, accuracy, model[-1].n_iter_)
+print(t1 - t0, t2 - t1, t3 - t2, accuracy, model[-1].n_iter_, c2 - c0)
 '''
 
 
@@ -146,22 +155,24 @@ print(f"{os.path.basename(train)}: {sum(1 for _ in open(train)) - 1} rows; held 
       f"{'--threads' if has_threads else 'VXNN_THREADS (no --threads yet)'}; load {load()}")
 rows = []
 for n in threads:
-    trained, evaluated, accuracy, line, phases = run_vxnn(n)
-    print(f"\nvxnn, {n} thread(s): train {trained:.1f} s, eval {evaluated:.1f} s, "
-          f"held-out accuracy {accuracy:.4f}; load {load()}\n  {line}")
+    trained, cpu, evaluated, accuracy, line, phases = run_vxnn(n)
+    print(f"\nvxnn, {n} thread(s): train {trained:.1f} s ({cpu:.1f} s of processor time), "
+          f"eval {evaluated:.1f} s, held-out accuracy {accuracy:.4f}; load {load()}\n  {line}")
     rows.append((n, "vxnn", trained, evaluated, accuracy))
     if sklearn != "0":
-        read, fit, predict, sk_accuracy, epochs = run_sklearn(n)
+        read, fit, predict, sk_accuracy, epochs, sk_cpu = run_sklearn(n)
         print(f"scikit-learn, {n} thread(s): read {read:.1f} s, fit {fit:.1f} s "
-              f"({epochs:.0f} epochs), read and predict held out {predict:.1f} s, "
-              f"held-out accuracy {sk_accuracy:.4f}; load {load()}")
+              f"({epochs:.0f} epochs; read and fit {sk_cpu:.1f} s of processor time), "
+              f"read and predict held out {predict:.1f} s, held-out accuracy "
+              f"{sk_accuracy:.4f}; load {load()}")
         print(f"  ratio of wall times, scikit-learn / vxnn: training "
               f"{(read + fit) / trained:.2f}, with the held-out scoring "
               f"{(read + fit + predict) / (trained + evaluated):.2f}; accuracy "
-              f"{accuracy - sk_accuracy:+.4f}")
+              f"{accuracy - sk_accuracy:+.4f}; processor times, training {sk_cpu / cpu:.2f}")
 if budget:
     n = max(threads)
-    trained, evaluated, accuracy, line, phases = run_vxnn(n, "--memory-budget", budget)
-    print(f"\nvxnn, {n} thread(s), --memory-budget {budget}: train {trained:.1f} s, "
+    trained, cpu, evaluated, accuracy, line, phases = run_vxnn(n, "--memory-budget", budget)
+    print(f"\nvxnn, {n} thread(s), --memory-budget {budget}: train {trained:.1f} s "
+          f"({cpu:.1f} s of processor time), "
           f"held-out accuracy {accuracy:.4f}; load {load()}\n  {line}")
 PY
