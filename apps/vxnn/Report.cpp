@@ -422,6 +422,57 @@ std::vector<TargetFigures> TargetsOf(const NNVarList& list, const NNOutputStatis
   return targets;
 }
 
+namespace {
+
+// The phases of a job that ran, with their seconds, in the order they run;
+// the whole; and the runs that read their encoded training records from
+// temporary files, with their data passes.
+struct TimeLine {
+  std::vector<std::pair<Phase, double>> fPhases;
+  int fFilePasses = 0;
+  double fTotal = 0.0;
+  long long fMemoryBudget = 0;
+  std::vector<std::pair<const char*, int>> fSpilled;  // "training" or "refit", data passes
+};
+
+TimeLine TimeLineOf(const TrainResult& r) {
+  TimeLine t;
+  for (int p = 1; p < kPhaseCount; ++p) {
+    const Phase phase = static_cast<Phase>(p);
+    if (r.fTimes.Ran(phase)) t.fPhases.emplace_back(phase, r.fTimes.Seconds(phase));
+  }
+  t.fFilePasses = r.fTimes.Passes();
+  t.fTotal = r.fTimes.Total();
+  const INeuralAlgorithm& m = r.MeasuredModel();
+  t.fMemoryBudget = m.GetSettings()->GetMaxRecordsInMemory();
+  if (TrainsFromTemporaryFile(m)) t.fSpilled.emplace_back("training", m.GetNumberOfDataPasses());
+  if (r.fHeldOutModel && TrainsFromTemporaryFile(*r.fAlgorithm))
+    t.fSpilled.emplace_back("refit", r.fAlgorithm->GetNumberOfDataPasses());
+  return t;
+}
+
+}  // namespace
+
+void PrintTimeLine(std::ostream& out, const TrainResult& r) {
+  const TimeLine t = TimeLineOf(r);
+  std::vector<std::string> phases;
+  for (const auto& [phase, seconds] : t.fPhases) {
+    std::string text = std::string(PhaseName(phase)) + " " + Fixed(seconds, 2) + " s";
+    if (phase == Phase::kReading)
+      text += " (" + Plural(t.fFilePasses, "pass", "passes") + " over the file)";
+    phases.push_back(text);
+  }
+  out << "Time: " << Join(phases) << "; " << Fixed(t.fTotal, 2) << " s in all";
+  if (!t.fSpilled.empty()) {
+    std::vector<std::string> runs;
+    for (const auto& [run, passes] : t.fSpilled)
+      runs.push_back(std::string(run) + " on " + Plural(passes, "data pass", "data passes"));
+    out << "; encoded records read from temporary files (the memory budget is "
+        << Plural(t.fMemoryBudget, "record") << "): " << Join(runs);
+  }
+  out << "\n";
+}
+
 std::vector<std::pair<std::string, double>> RankImportance(const NNVarList& list,
                                                            const std::vector<double>& importance) {
   std::vector<std::string> inputs, outputs;
@@ -505,8 +556,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
       << Plural(m.GetNumberOfDataPasses(), "data pass", "data passes")
       << (measuredMlp ? " (" + Plural(measuredMlp->GetNumberOfIterations(), "iteration") + ")"
                       : std::string())
-      << "; " << Fixed(m.GetElapsedTime(), 2) << " s of processor time, "
-      << Fixed(r.fWallSeconds, 2) << " s in all\n";
+      << "; " << Fixed(m.GetElapsedTime(), 2) << " s of processor time\n";
   out << "Error (" << ShapeOf(m).fError << ", summed over records): training "
       << General(m.GetTrainingError());
   // An RBF network trained directly measures no test error while it
@@ -546,6 +596,8 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
   PrintImportance(out, list, r);
   if (!saved.fPath.empty())
     out << "\nModel saved to " << saved.fPath << " (" << FormatName(saved.fFormat) << ")\n";
+  out << "\n";
+  PrintTimeLine(out, r);
 }
 
 void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& saved) {
@@ -673,6 +725,23 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
     j.Field("importance_records", static_cast<long>(r.fImportanceRecords));
     j.Field("importance_of_records", static_cast<long>(r.fImportanceOf));
   }
+  const TimeLine t = TimeLineOf(r);
+  j.Key("time").BeginObject();
+  j.Key("phases").BeginObject();
+  for (const auto& [phase, seconds] : t.fPhases) j.Field(PhaseName(phase), seconds);
+  j.EndObject();
+  j.Field("file_passes", t.fFilePasses);
+  j.Key("temporary_files");
+  if (t.fSpilled.empty()) {
+    j.Null();
+  } else {
+    j.BeginObject();
+    j.Key("memory_budget").Integer(t.fMemoryBudget);
+    for (const auto& [run, passes] : t.fSpilled) j.Field(std::string(run) + "_passes", passes);
+    j.EndObject();
+  }
+  j.Field("seconds", t.fTotal);
+  j.EndObject();
   if (saved.fPath.empty()) {
     j.Key("model_file").Null();
   } else {

@@ -44,6 +44,10 @@ struct SavedAs {
 };
 
 void PrintTrainSummary(std::ostream& out, const TrainResult& result, const SavedAs& saved);
+// "Time: reading 3.10 s (5 passes over the file), training 20.10 s, ...;
+// 55.30 s in all": the wall time of every phase of the job that ran (see
+// JobClock), and which runs read their encoded records from temporary files.
+void PrintTimeLine(std::ostream& out, const TrainResult& result);
 void WriteTrainJson(std::ostream& out, const TrainResult& result, const SavedAs& saved);
 
 // The figures of a model on a data set (`vxnn eval`).

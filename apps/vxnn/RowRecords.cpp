@@ -18,6 +18,7 @@ RowRecordIter::RowRecordIter(std::unique_ptr<RowSource> rows, const RecordMaker&
 
 void RowRecordIter::Advance() {
   if (!fError.empty()) return;
+  const JobClock::Scope reading = JobClock::Enter(fClock, Phase::kReading);
   try {
     while (const std::vector<std::string>* row = fRows->Next()) {
       if (fSide != RowSide::kAll && fSplit->NextIsTest() != (fSide == RowSide::kTest)) continue;
@@ -53,6 +54,7 @@ const Record* RowRecordIter::Next() {
 
 int RowRecordIter::Rewind() {
   if (!fError.empty()) return fStatus;
+  const JobClock::Scope reading = JobClock::Enter(fClock, Phase::kReading);
   try {
     fRows->Rewind();
   } catch (const InputError& e) {

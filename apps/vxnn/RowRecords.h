@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "JobClock.h"
 #include "Partition.h"
 #include "Records.h"
 #include "RowSource.h"
@@ -52,6 +53,9 @@ class RowRecordIter : public VXCommon_1_2::MultiPassRecordIter {
   // The counts of the current pass so far (of the whole side once a pass
   // has reached the end).
   const PassCounts& Counts() const { return fCounts; }
+  // Charges the time spent reading and converting rows to kReading of clock
+  // (which must outlive the source); null: not timed.
+  void SetClock(JobClock* clock) { fClock = clock; }
 
  private:
   void Advance();
@@ -65,6 +69,7 @@ class RowRecordIter : public VXCommon_1_2::MultiPassRecordIter {
   int fStatus = kEndOfData;
   std::string fError;
   PassCounts fCounts;
+  JobClock* fClock = nullptr;
 };
 
 // Reads every record of the source from the top: the counts of the side,

@@ -32,10 +32,13 @@ int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
 
   SavedAs saved;
   if (c.fSave) {
+    const JobClock::Scope saving = result->fTimes.Enter(Phase::kSaving);
     saved.fPath = modelPath;
     saved.fFormat = c.fFormat;
     SaveModel(*result->fAlgorithm, saved.fPath, saved.fFormat, out);
   }
+  // Every form of the summary shows the same times.
+  result->fTimes.Stop();
   if (!c.fSummaryJson.empty()) {
     std::ostringstream json;
     WriteTrainJson(json, *result, saved);

@@ -516,6 +516,11 @@ std::string HiddenChoiceText(const HiddenChoice& c) {
   }
 }
 
+bool TrainsFromTemporaryFile(const INeuralAlgorithm& algorithm) {
+  const NeuralSettings& s = *algorithm.GetSettings();
+  return s.GetNTrainRecords() >= s.GetMaxRecordsInMemory();
+}
+
 void ThrowIfSourceFailed(VXCommon_1_2::MultiPassRecordIter* source) {
   if (const auto* rows = dynamic_cast<const RowRecordIter*>(source)) rows->ThrowIfFailed();
 }
@@ -538,13 +543,37 @@ SetFigures Evaluate(INeuralAlgorithm& algorithm, VXCommon_1_2::MultiPassRecordIt
 
 namespace {
 
+// The rows of another source, each pass read to the end counted on the
+// job's clock: the summary says how often the file was read.
+class CountedRows : public RowSource {
+ public:
+  CountedRows(std::unique_ptr<RowSource> rows, JobClock& clock)
+      : fRows(std::move(rows)), fClock(clock) {}
+  const std::vector<std::string>& Header() const override { return fRows->Header(); }
+  const std::string& Name() const override { return fRows->Name(); }
+  void Rewind() override { fRows->Rewind(); }
+  const std::vector<std::string>* Next() override {
+    const std::vector<std::string>* row = fRows->Next();
+    if (!row) fClock.CountPass();
+    return row;
+  }
+
+ private:
+  std::unique_ptr<RowSource> fRows;
+  JobClock& fClock;
+};
+
 // A source of the usable records of one side: the records themselves when
-// held in memory, the rows re-read on every pass otherwise.
+// held in memory, the rows re-read on every pass otherwise, their reading
+// charged to clock.
 std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> MakeSource(const RowOpener& open,
                                                               const RecordMaker& maker,
                                                               const SplitDraw& split, RowSide side,
-                                                              bool inMemory, PassCounts& counts) {
+                                                              bool inMemory, PassCounts& counts,
+                                                              JobClock& clock) {
+  const JobClock::Scope reading = clock.Enter(Phase::kReading);
   auto rows = std::make_unique<RowRecordIter>(open(), maker, true, split, side);
+  rows->SetClock(&clock);
   if (!inMemory) {
     counts = ReadAll(*rows);
     return rows;
@@ -628,8 +657,12 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
     throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
   INeuralAlgorithm& a = *fit.fAlgorithm;
   const auto* mlp = rbf ? nullptr : static_cast<const MLPSettings*>(a.GetSettings());
+  // Only the run the summary describes is timed: the selection's fits run
+  // on other threads, and a refit is timed whole by its caller.
+  JobClock* clock = purpose == Purpose::kMeasure ? &r.fTimes : nullptr;
 
   if (o.fSelectArchitecture) {
+    const JobClock::Scope selecting = JobClock::Enter(clock, Phase::kSelection);
     progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
     const VXStatus status = a.SelectArchitecture();
     progress.Finish();
@@ -675,6 +708,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
                                        a.GetStopReason() == VXNNCommon::kStoppedVerifyingCycle);
   if (purpose == Purpose::kSelect) return fit;
 
+  const JobClock::Scope measuring = JobClock::Enter(clock, Phase::kMeasuring);
   fit.fTrain = Evaluate(a, train, nTrain);
   if (test) fit.fTest = Evaluate(a, *test, nTest);
   return fit;
@@ -818,6 +852,8 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     return o;
   }
   sel.fFolds = folds;
+  // Timed only when it runs: the summary leaves a skipped selection out.
+  const JobClock::Scope selecting = r.fTimes.Enter(Phase::kSelection);
 
   std::vector<Record> records = Collect(*r.fTrainSource);
   if (r.fTestSource && r.fTestCounts.fKept > 0) {
@@ -1467,10 +1503,16 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   const auto started = std::chrono::steady_clock::now();
   if (!(o.fTestFraction >= 0.0 && o.fTestFraction < 1.0))
     throw InputError("--test-fraction must lie in [0, 1)");
-  const std::unique_ptr<RowSource> rows = open();
+  auto result = std::make_unique<TrainResult>();
+  JobClock& clock = result->fTimes;
+  // Every reader of the rows below counts its complete passes.
+  const RowOpener counted = [&open, &clock] {
+    return std::make_unique<CountedRows>(open(), clock);
+  };
+  JobClock::Scope reading = clock.Enter(Phase::kReading);
+  const std::unique_ptr<RowSource> rows = counted();
   const std::string sourceName = rows->Name();
 
-  auto result = std::make_unique<TrainResult>();
   result->fCancel.SetRequest(o.fCancelRequest);
   result->fSource = sourceName;
   result->fTestFraction = o.fTestFraction;
@@ -1494,13 +1536,13 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   result->fMaker = std::make_unique<RecordMaker>(*result->fList, rows->Header(), true, sourceName,
                                                  o.fMissingInputs);
   result->fMaker->DeclareMissing(o.fDescribe.fMissing);
-  result->fTrainSource =
-      MakeSource(open, *result->fMaker, split, RowSide::kTrain, inMemory, result->fTrainCounts);
+  result->fTrainSource = MakeSource(counted, *result->fMaker, split, RowSide::kTrain, inMemory,
+                                    result->fTrainCounts, clock);
   result->fTrainLeftOut.assign(result->fTrainCounts.fLeftOut.begin(),
                                result->fTrainCounts.fLeftOut.end());
   if (result->fTestRows > 0) {
-    result->fTestSource =
-        MakeSource(open, *result->fMaker, split, RowSide::kTest, inMemory, result->fTestCounts);
+    result->fTestSource = MakeSource(counted, *result->fMaker, split, RowSide::kTest, inMemory,
+                                     result->fTestCounts, clock);
     result->fTestLeftOut.assign(result->fTestCounts.fLeftOut.begin(),
                                 result->fTestCounts.fLeftOut.end());
   }
@@ -1510,8 +1552,10 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     throw InputError(sourceName + ": every training record has a missing or unusable value");
   VXCommon_1_2::MultiPassRecordIter* test = nTest > 0 ? result->fTestSource.get() : nullptr;
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
+  reading.End();
 
   TrainOptions run = o;
+  JobClock::Scope training = clock.Enter(Phase::kTraining);
   run.fTestErrorDecides = test != nullptr && o.fEarlyStopping.value_or(true);
   Fit fit;
   if (o.fAutoNetwork && test) {
@@ -1524,15 +1568,17 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
         o.fNetwork == NetworkKind::kRBF && !o.fAutoNetwork ? Candidate::kRBF : Candidate::kMLP, run,
         *result, test, progress);
   }
+  training.End();
   const bool rbf = fit.fKind == NetworkKind::kRBF;
   if (o.fRefit && test && (rbf || fit.fLinear || fit.fToStopRules || fit.fBestPasses >= 0)) {
+    const JobClock::Scope refitting = clock.Enter(Phase::kRefit);
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the
     // records, which on small data is worth more than the early stop
     // loses by running blind for the same number of passes.
     PassCounts allCounts;
     result->fAllSource =
-        MakeSource(open, *result->fMaker, split, RowSide::kAll, inMemory, allCounts);
+        MakeSource(counted, *result->fMaker, split, RowSide::kAll, inMemory, allCounts, clock);
     const int nAll = static_cast<int>(allCounts.fKept);
     RefitLimit limit;
     if (!fit.fLinear && !rbf && !fit.fToStopRules)
@@ -1556,6 +1602,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   result->fTest = std::move(fit.fTest);
 
   if (o.fImportance) {
+    const JobClock::Scope importance = clock.Enter(Phase::kImportance);
     // The records the model learnt from: every record after a refit, else
     // the training records and the test records it watched.
     std::vector<std::pair<VXCommon_1_2::MultiPassRecordIter*, std::size_t>> population;

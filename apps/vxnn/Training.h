@@ -14,6 +14,7 @@
 #include "CsvTable.h"
 #include "Dataset.h"
 #include "Factories.h"
+#include "JobClock.h"
 #include "Partition.h"
 #include "Records.h"
 #include "RowRecords.h"
@@ -271,6 +272,11 @@ struct NetworkTried {
 };
 
 struct TrainResult {
+  // Where the job's wall time went, from the start of TrainModel; declared
+  // first so that it outlives the sources that charge their reading to it.
+  // The command that saves the model times the saving too, and stops the
+  // clock before any summary is written.
+  JobClock fTimes;
   std::string fSource;
   std::size_t fRecordsRead = 0;
   double fTestFraction = 0.0;
@@ -345,6 +351,11 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& rows, const TrainOption
 // A table already in memory.
 std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string& sourceName,
                                         const TrainOptions& options, ProgressBar& progress);
+
+// Whether the library keeps a run's encoded training records in a temporary
+// file, read again on every data pass, rather than in memory: it does from
+// its memory budget of records up.
+bool TrainsFromTemporaryFile(const INeuralAlgorithm& algorithm);
 
 // The figures of a model on count records of a raw record source (which
 // is rewound). Throws InputError when the library refuses or the source
