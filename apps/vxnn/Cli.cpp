@@ -85,6 +85,7 @@ struct TrainScratch {
   double fMaxSelectionTime = 0, fOverlap = 0;
   long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
+  bool fRefit = false;
   std::string fSizeSelection = "auto";
   std::string fEarlyStopping = "auto";
   int fFolds = 0;
@@ -114,8 +115,11 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
   train->add_option("--partition-seed", o.fPartitionSeed,
                     "Seed of the training/test split (default 12345)");
   train->add_flag("--no-refit", s.fNoRefit,
-                  "Keep the network trained on the training share (by default it is trained "
-                  "again on every record: a perceptron for the passes the test records chose)");
+                  "Keep the network trained on the training share (by default, below " +
+                      std::to_string(kRefitAutoMaxRecords) +
+                      " training records, it is trained again on every record: a perceptron "
+                      "for the passes the test records chose)");
+  train->add_flag("--refit", s.fRefit, "Train again on every record however many there are");
 
   train->add_option("--model", c.fModelPath,
                     "Where to save the model (default <data>.model; -: standard output)");
@@ -257,7 +261,9 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
   c.fSave = !s.fNoSave;
   c.fProgress = !s.fNoProgress;
   c.fTrain.fImportance = !s.fNoImportance;
-  c.fTrain.fRefit = !s.fNoRefit;
+  if (s.fNoRefit && s.fRefit) throw InputError("--refit and --no-refit contradict each other");
+  if (s.fNoRefit) c.fTrain.fRefit = false;
+  if (s.fRefit) c.fTrain.fRefit = true;
   c.fTrain.fSizeSelection = s.fSizeSelection == "cv"     ? SizeSelectionMode::kCV
                             : s.fSizeSelection == "rule" ? SizeSelectionMode::kRule
                                                          : SizeSelectionMode::kAuto;

@@ -573,6 +573,10 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
           << ", after " << a.GetNumberOfDataPasses() << ")";
     out << "; the figures here are those of the run on the " << r.fTrain.fRecords
         << " training records (--no-refit keeps that model)\n";
+  } else if (r.fRefitSkippedForSize) {
+    out << "Not refitted: " << r.fTrain.fRecords << " training records are enough (the model is "
+        << "trained again on every record below " << kRefitAutoMaxRecords
+        << "; --refit forces it)\n";
   }
   PrintSizeSelections(out, r);
   PrintNetworksCompared(out, r);
@@ -671,6 +675,7 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   j.Field("training_error", m.GetTrainingError());
   j.Field("test_error", r.fTest.fRecords > 0 ? m.GetTestingError() : VXMV::gMissingValue);
   j.EndObject();
+  j.Field("refit_skipped_for_size", r.fRefitSkippedForSize);
   j.Key("refit");
   if (r.fHeldOutModel) {
     j.BeginObject();

@@ -1570,7 +1570,10 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   }
   training.End();
   const bool rbf = fit.fKind == NetworkKind::kRBF;
-  if (o.fRefit && test && (rbf || fit.fLinear || fit.fToStopRules || fit.fBestPasses >= 0)) {
+  const bool refittable = test && (rbf || fit.fLinear || fit.fToStopRules || fit.fBestPasses >= 0);
+  const bool bigEnough = result->fTrainCounts.fKept >= kRefitAutoMaxRecords;
+  result->fRefitSkippedForSize = refittable && !o.fRefit && bigEnough;
+  if (refittable && o.fRefit.value_or(!bigEnough)) {
     const JobClock::Scope refitting = clock.Enter(Phase::kRefit);
     // The held-out records have done their work (when to stop, and which
     // network): fit again on them too, 1 / (1 - test fraction) times the

@@ -210,6 +210,7 @@ TrainOptions OptionsOf(const py::dict& d) {
     o.fSizeSelection = SizeSelectionMode::kRule;
   else
     throw py::value_error("size_selection must be auto, cv or rule");
+  // None (refit="auto") leaves vxnn's default.
   if (auto v = Get<bool>(d, "refit")) o.fRefit = *v;
   if (auto v = Get<bool>(d, "importance")) o.fImportance = *v;
   o.fMemoryBudget = Get<long>(d, "memory_budget");

@@ -244,8 +244,11 @@ class _Network(BaseEstimator):
             raise ValueError("cv must be None or a whole number of folds, 2 or more")
         if self.handle_unknown not in ("impute", "error"):
             raise ValueError("handle_unknown must be 'impute' or 'error'")
+        if isinstance(self.refit, str) and self.refit != "auto":
+            raise ValueError("refit must be 'auto', True or False")
+        refit = None if isinstance(self.refit, str) else bool(self.refit)
         return dict(network=self._network, test_fraction=float(self.validation_fraction),
-                    size_selection=self.size_selection, folds=self.cv, refit=bool(self.refit),
+                    size_selection=self.size_selection, folds=self.cv, refit=refit,
                     importance=bool(self.compute_importances), **self._seeds())
 
     # ---- fitting
@@ -590,8 +593,10 @@ _COMMON_DOC = """
         and 'auto' up to 20000 rows) or by the size rules.
     cv : None or int
         Folds of the size selection; None: 5 up to 1000 rows, else 3.
-    refit : bool
-        Train the chosen model again on every row.
+    refit : 'auto' or bool
+        Train the chosen model again on every row: 'auto' while the rows
+        fitted on are fewer than 20000 (beyond that the refit costs a
+        second training and buys nothing measurable), True always.
     categorical_features : None, list of names or indices, or a mask
         Numeric features to read as categories. pandas category, object,
         string and bool columns and text are categorical anyway.
@@ -628,7 +633,7 @@ class MLPClassifier(_MLPOptions, _ClassifierBase):
     def __init__(self, hidden_layer_sizes=None, activation="tanh", solver="scg",
                  batch_size=None, learning_rate_init=None, momentum=None, max_iter=None,
                  tol=None, max_time=None, early_stopping="auto", input_scaling=None,
-                 validation_fraction=0.3, size_selection="auto", cv=None, refit=True,
+                 validation_fraction=0.3, size_selection="auto", cv=None, refit="auto",
                  categorical_features=None, handle_unknown="impute", compute_importances=True,
                  random_state=None, verbose=0, callback=None):
         _keep_parameters(self, locals())
@@ -642,7 +647,7 @@ class RBFClassifier(_RBFOptions, _ClassifierBase):
     _network = "rbf"
 
     def __init__(self, n_centers=None, activation="normalized-radial-basis", overlap=None,
-                 validation_fraction=0.3, size_selection="auto", cv=None, refit=True,
+                 validation_fraction=0.3, size_selection="auto", cv=None, refit="auto",
                  categorical_features=None, handle_unknown="impute", compute_importances=True,
                  random_state=None, verbose=0, callback=None):
         _keep_parameters(self, locals())

@@ -645,4 +645,52 @@ TEST(AutoNetwork, OptionsOfOneKindLeaveTheOthersOut) {
   EXPECT_THROW(Auto(iris, o), vxnn::InputError);
 }
 
+// The refit's default: below kRefitAutoMaxRecords training records the
+// model kept is trained again on every record; from that count on, only
+// when --refit asks; never with --no-refit. The summary says which.
+TEST(Refit, DefaultStopsAtTheRecordCountAndTheOptionsOverrideIt) {
+  // 2 records of 3 go to training (test fraction 1/3), so 29,998 records
+  // put 19,999 in training and 30,000 put 20,000 there.
+  auto table = [](int n) {
+    std::string text = "x,y\n";
+    for (int i = 0; i < n; ++i)
+      text += std::to_string(i % 97) + "," + (i % 97 < 40 ? "a" : "b") + "\n";
+    return testhost::CsvFromText(text);
+  };
+  const struct {
+    int rows;
+    const char* flag;  // "", "--refit" or "--no-refit"
+    bool refitted, skippedForSize;
+  } cases[] = {
+      {29998, "", true, false},
+      {30000, "", false, true},
+      {30000, "--refit", true, false},
+      {29998, "--no-refit", false, false},
+      {30000, "--no-refit", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rows) + " " + c.flag);
+    TrainOptions o = ForTarget("y");
+    o.fTestFraction = 1.0 / 3.0;
+    o.fSizeSelection = vxnn::SizeSelectionMode::kRule;
+    o.fMaxDataPasses = 2;
+    if (std::string(c.flag) == "--refit") o.fRefit = true;
+    if (std::string(c.flag) == "--no-refit") o.fRefit = false;
+    const auto r = testhost::Train(table(c.rows), o);
+    const long training = r->fTrainCounts.fKept;
+    EXPECT_EQ(training, c.rows == 29998 ? 19999 : 20000);
+    EXPECT_EQ(r->fHeldOutModel != nullptr, c.refitted);
+    EXPECT_EQ(r->fRefitSkippedForSize, c.skippedForSize);
+    if (c.refitted) {
+      EXPECT_EQ(r->fRefitRecords, c.rows);
+    }
+    std::ostringstream text;
+    vxnn::PrintTrainSummary(text, *r, vxnn::SavedAs{});
+    EXPECT_EQ(text.str().find("Not refitted: " + std::to_string(training) +
+                              " training records are enough") != std::string::npos,
+              c.skippedForSize);
+    EXPECT_EQ(text.str().find("Refitted: the model kept") != std::string::npos, c.refitted);
+  }
+}
+
 }  // namespace

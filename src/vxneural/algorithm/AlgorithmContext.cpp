@@ -1,5 +1,7 @@
 #include "algorithm/AlgorithmContext.h"
 
+#include <utility>
+
 #include "algorithm/AlgorithmCodes.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralAlgorithmBase.h"
@@ -49,7 +51,8 @@ NNStructImp* AlgorithmContext::BuildStructure() {
     Unavailable();
     return nullptr;
   }
-  return fAlgorithm->fNetwork->CreateStructure(fAlgorithm->fDataPreparator->GetVarList());
+  return fAlgorithm->fNetwork->CreateStructure(
+      std::as_const(*fAlgorithm->fDataPreparator).GetVarList());
 }
 
 VXStatus AlgorithmContext::DoExport(std::ostream& out, const VXApplicInfo4XML* info,

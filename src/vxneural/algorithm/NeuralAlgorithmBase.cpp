@@ -5,6 +5,7 @@
 #include <exception>
 #include <istream>
 #include <ostream>
+#include <utility>
 
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/AlgorithmContext.h"
@@ -116,7 +117,7 @@ void NeuralAlgorithmBase::Initialize() {
   // The variable list carries the category values and labels the
   // predictions are given in; without one only the counts are known.
   if (fDataPreparator) {
-    fOutList = NNOutputList(fDataPreparator->GetVarList());
+    fOutList = NNOutputList(std::as_const(*fDataPreparator).GetVarList());
   } else {
     fOutList = NNOutputList(settings.GetNumOutCategories());
   }
@@ -261,7 +262,7 @@ void NeuralAlgorithmBase::SetProgressListener(ProgressListener* listener) {
 void NeuralAlgorithmBase::RemoveProgressListener() { MutableSettings().RemoveProgressListener(); }
 
 const NNVarList* NeuralAlgorithmBase::GetVarList() const {
-  return fDataPreparator ? &fDataPreparator->GetVarList() : nullptr;
+  return fDataPreparator ? &std::as_const(*fDataPreparator).GetVarList() : nullptr;
 }
 
 bool NeuralAlgorithmBase::IsCanceled() const {
@@ -385,7 +386,7 @@ VXStatus NeuralAlgorithmBase::ComputeSensitivity(std::vector<double>& importance
   // Without a preparator there is no variable list to take the inputs from.
   if (!fDataPreparator) return Store(VXStatus(codes::kNotAvailable, true));
   if (!GetSettings()->GetComputeSensitivity()) return VXStatus();
-  const NNVarList& list = fDataPreparator->GetVarList();
+  const NNVarList& list = std::as_const(*fDataPreparator).GetVarList();
   std::vector<double> mins;
   std::vector<double> maxs;
   list.GetInpContMinMax(mins, maxs);
@@ -404,7 +405,7 @@ VXStatus NeuralAlgorithmBase::ComputeSensitivity(int nInputVars, const std::vect
   const std::vector<double>* useMins = &mins;
   const std::vector<double>* useMaxs = &maxs;
   if (fDataPreparator) {
-    const NNVarList& list = fDataPreparator->GetVarList();
+    const NNVarList& list = std::as_const(*fDataPreparator).GetVarList();
     if (nInputVars != list.GetNumInputVars() || nInputCats != list.GetNInputCats()) {
       return Store(VXStatus(codes::kSensitivityArgumentsDiffer, false));
     }
@@ -475,7 +476,7 @@ VXStatus NeuralAlgorithmBase::ScoreRows(const double* in, int n, int inStride, d
   using VXNeural::detail::RowScorer;
   if (n < 0 || (n > 0 && in == nullptr)) return VXStatus(codes::kInputCountDiffers, false);
   if (n > 0 && out == nullptr) return VXStatus(codes::kOutputCategoriesDiffer, false);
-  const int width = fDataPreparator ? fDataPreparator->GetVarList().GetNumInputVars()
+  const int width = fDataPreparator ? std::as_const(*fDataPreparator).GetVarList().GetNumInputVars()
                                     : (fNetwork ? fNetwork->GetNumInputs() : 0);
   const int outputs = fNetwork ? std::max(fNetwork->GetNumOutputs(), 0) : 0;
   if (inStride < 0 || inStride < width) return VXStatus(codes::kInputCountDiffers, false);
@@ -656,12 +657,12 @@ VXStatus NeuralAlgorithmBase::Save(std::ostream& out, bool xml) {
     docType->Write(out, VXXML_1_2::ExportFormat());
     VXXML_1_2::StartRoot(out, SavedModelNotice());
     settings.WriteObjectXML(out);
-    if (fDataPreparator) fDataPreparator->GetVarList().WriteObjectXML(out, 1);
+    if (fDataPreparator) std::as_const(*fDataPreparator).GetVarList().WriteObjectXML(out, 1);
     WriteBlock(out, status, true);
     VXXML_1_2::EndRoot(out);
   } else {
     settings.WriteObject(out);
-    if (fDataPreparator) fDataPreparator->GetVarList().WriteObject(out);
+    if (fDataPreparator) std::as_const(*fDataPreparator).GetVarList().WriteObject(out);
     WriteBlock(out, status, false);
   }
   SetContext(context, status);

@@ -85,7 +85,7 @@ class RBFAlgorithm::Clustering {
  public:
   explicit Clustering(const RBFAlgorithm& algorithm) : fVars(1) {
     if (algorithm.fDataPreparator) {
-      const NNVarList& list = algorithm.fDataPreparator->GetVarList();
+      const NNVarList& list = std::as_const(*algorithm.fDataPreparator).GetVarList();
       for (INNVariable::VariableRole role : {INNVariable::kInput, INNVariable::kOutput}) {
         for (int i = 0; i < static_cast<int>(list.Size()); ++i) {
           const INNVariable* var = list.GetVarAt(i);
