@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/pass_settings.h"
 #include "common/scratch_dir.h"
 #include "rbf_fixtures.h"
 #include "vxneural/network/PassKernel.h"
@@ -15,19 +16,6 @@
 namespace {
 
 using namespace mlpdriver;
-
-class PassSettingsGuard {
- public:
-  PassSettingsGuard() : fKernel(VXNeural::GetPassKernel()), fThreads(VXNeural::GetPassThreads()) {}
-  ~PassSettingsGuard() {
-    VXNeural::SetPassKernel(fKernel);
-    VXNeural::SetPassThreads(fThreads);
-  }
-
- private:
-  VXNeural::PassKernel fKernel;
-  int fThreads;
-};
 
 // The saved model with its two processor-time readings set to 0: the
 // algorithm's (after its tag, five 32-bit counts) and the solver's (after
@@ -57,7 +45,7 @@ std::string TrainAndSave(bool search, bool inFiles, const std::string& dir) {
 }
 
 TEST(RbfTrainingThreads, SavedModelIsTheSameBytesForAnyThreadCount) {
-  PassSettingsGuard guard;
+  pass_settings::Restore guard;
   scratch_dir::ScratchDir scratch;
   for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels())
     for (bool search : {false, true})

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/pass_settings.h"
 #include "common/scratch_dir.h"
 #include "rbf_fixtures.h"
 #include "vxneural/network/PassKernel.h"
@@ -17,16 +18,6 @@ namespace {
 
 using namespace mlpdriver;
 using VXNeural::PassKernel;
-
-// Puts back the kernel and the thread count a test found.
-struct PassGuard {
-  PassKernel kernel = VXNeural::GetPassKernel();
-  int threads = VXNeural::GetPassThreads();
-  ~PassGuard() {
-    VXNeural::SetPassKernel(kernel);
-    VXNeural::SetPassThreads(threads);
-  }
-};
 
 struct Method {
   const char* name;
@@ -109,7 +100,7 @@ std::string TrainedBytes(const Method& method, bool spilled, const std::string& 
 class ThreadCount : public ::testing::TestWithParam<Method> {};
 
 TEST_P(ThreadCount, SavesTheSameBytesForAnyCount) {
-  PassGuard guard;
+  pass_settings::Restore restore;
   scratch_dir::ScratchDir dir;
   for (PassKernel kernel : VXNeural::AvailablePassKernels()) {
     ASSERT_TRUE(VXNeural::SetPassKernel(kernel));
@@ -134,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Methods, ThreadCount, ::testing::ValuesIn(Methods()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PassThreads, TakesCountsInRangeOnly) {
-  PassGuard guard;
+  pass_settings::Restore restore;
   const struct {
     int threads;
     bool taken;

@@ -32,6 +32,7 @@
 #include <fstream>
 
 #include "common/host_doubles.h"
+#include "common/pass_settings.h"
 #include "common/scratch_dir.h"
 #include "vxneural/algorithm/rbf_fixtures.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
@@ -525,10 +526,7 @@ class CancelEveryPoll : public testing::TestWithParam<int> {};
 
 TEST_P(CancelEveryPoll, EveryPollOfEveryOperationCancelsCleanly) {
   using namespace VXNNCommon;
-  struct ThreadsGuard {
-    int before = VXNeural::GetPassThreads();
-    ~ThreadsGuard() { VXNeural::SetPassThreads(before); }
-  } guard;
+  pass_settings::Restore restore;
   ASSERT_TRUE(VXNeural::SetPassThreads(GetParam()));
   constexpr auto kCat = kCategoricalTarget, kCont = kContinuousTarget, kBoth = kBothTargets;
   const Case more[] = {

@@ -32,6 +32,7 @@
 
 #include "common/alloc_counter.h"
 #include "common/host_doubles.h"
+#include "common/pass_settings.h"
 #include "common/saved_forms.h"
 #include "common/stream_faults.h"
 #include "network/RowScorer.h"
@@ -271,10 +272,7 @@ TEST(NetworkArchitecture, AddingThenRemovingAHiddenUnitRestoresTheNetwork) {
 
 TEST(NoAllocation, InPassesScoringAndTheWeightExchange) {
   // On one thread: more start the pool's threads at their first pass.
-  struct ThreadsGuard {
-    int before = VXNeural::GetPassThreads();
-    ~ThreadsGuard() { VXNeural::SetPassThreads(before); }
-  } guard;
+  pass_settings::Restore restore;
   VXNeural::SetPassThreads(1);
   auto settings = MakeSettings(64, {10}, {32}, VXNNCommon::kTanH, VXNNCommon::kSoftMax);
   auto mixedSettings = MakeSettings(8, {3, 1}, {6, 4}, VXNNCommon::kSigmoid, VXNNCommon::kIdentity);

@@ -15,6 +15,7 @@
 #include <valarray>
 #include <vector>
 
+#include "common/pass_settings.h"
 #include "vxcommon/Record.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -36,20 +37,6 @@ using VXCommon_1_2::VectorRecordIter;
 using VXCommon_1_2::VXStatus;
 
 const int kThreadCounts[] = {1, 2, 3, 8};
-
-// Puts the kernel and thread count back as they were.
-class PassSettingsGuard {
- public:
-  PassSettingsGuard() : fKernel(VXNeural::GetPassKernel()), fThreads(VXNeural::GetPassThreads()) {}
-  ~PassSettingsGuard() {
-    VXNeural::SetPassKernel(fKernel);
-    VXNeural::SetPassThreads(fThreads);
-  }
-
- private:
-  VXNeural::PassKernel fKernel;
-  int fThreads;
-};
 
 // Everything a pass leaves that must not depend on the thread count.
 struct Outcome {
@@ -148,7 +135,7 @@ struct RbfCase {
 };
 
 TEST(SolverPassThreads, RbfTrainingPassIsTheSameBitsForAnyThreadCount) {
-  PassSettingsGuard guard;
+  pass_settings::Restore guard;
   // 1000 records: ten whole blocks and a part, read in batches whose size
   // follows the thread count.
   const std::vector<Record> records = network_fixtures::MakeRecords(5, {1, 3}, 1000, 21);
@@ -202,7 +189,7 @@ std::vector<Record> FollowingPlanted(int n, unsigned seed) {
 }
 
 TEST(SolverPassThreads, UpdatesAndInputRegressionsAreTheSameBitsForAnyThreadCount) {
-  PassSettingsGuard guard;
+  pass_settings::Restore guard;
   const std::vector<Record> first = network_fixtures::MakeRecords(3, {1, 2}, 500, 1),
                             later = FollowingPlanted(400, 2);
   std::vector<Record> all = first;
@@ -253,7 +240,7 @@ TEST(SolverPassThreads, UpdatesAndInputRegressionsAreTheSameBitsForAnyThreadCoun
 // Several candidates fed by one pass, as the centre search feeds them: each
 // gets the sums its own training pass would form, for any thread count.
 TEST(SolverPassThreads, OnePassForManySolversGivesEachItsOwnPassSums) {
-  PassSettingsGuard guard;
+  pass_settings::Restore guard;
   const std::vector<Record> records = network_fixtures::MakeRecords(5, {1, 3}, 700, 8);
   for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels()) {
     SCOPED_TRACE(VXNeural::PassKernelName(kernel));
@@ -302,7 +289,7 @@ TEST(SolverPassThreads, OnePassForManySolversGivesEachItsOwnPassSums) {
 // record is read after the yes: stopping at the 150th question leaves 149
 // records read and added, whatever the thread count.
 TEST(SolverPassThreads, StopsBeforeTheRecordAfterTheYes) {
-  PassSettingsGuard guard;
+  pass_settings::Restore guard;
   const std::vector<Record> records = network_fixtures::MakeRecords(5, {1, 3}, 400, 3);
   for (VXNeural::PassKernel kernel : VXNeural::AvailablePassKernels())
     for (int threads : kThreadCounts) {
