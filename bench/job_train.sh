@@ -82,7 +82,7 @@ def children_cpu():
     return r.ru_utime + r.ru_stime
 
 
-has_threads = "--threads" in subprocess.run([vxnn, "train", "--help"], capture_output=True,
+has_threads = "--threads" in subprocess.run([vxnn, "--help"], capture_output=True,
                                             text=True).stdout
 
 
