@@ -530,10 +530,6 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   const bool backward = kMLP && !errorOnly;
   const int threads = VXNeural::GetPassThreads();
   begin(first);
-  for (int w = 1; w < threads; ++w) {
-    if (helpers.size() < static_cast<std::size_t>(w)) helpers.push_back(std::make_unique<Pass>());
-    begin(*helpers[static_cast<std::size_t>(w - 1)]);
-  }
   if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
   VXNeural::detail::BlockSlots& slots = *fBlockSlots;
   slots.Reset(VXNeural::detail::BlockSlots::CountFor(threads));
@@ -629,6 +625,12 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   if (threads == 1 || total.load(std::memory_order_relaxed) >= 0) {
     work(0);
   } else {
+    // The other threads' passes pack their weights only for a pass they
+    // share, on this thread, before they start.
+    for (int w = 1; w < threads; ++w) {
+      if (helpers.size() < static_cast<std::size_t>(w)) helpers.push_back(std::make_unique<Pass>());
+      begin(*helpers[static_cast<std::size_t>(w - 1)]);
+    }
     // A std::function of one pointer is held without allocating.
     auto* task = &work;
     VXNeural::detail::RunWorkers(threads, [task](int w) { (*task)(w); });
