@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/pass_settings.h"
+#include "common/saved_times.h"
 #include "common/scratch_dir.h"
 #include "rbf_fixtures.h"
 #include "vxneural/network/PassKernel.h"
@@ -16,20 +17,6 @@
 namespace {
 
 using namespace mlpdriver;
-
-// The saved model with its two processor-time readings set to 0: the
-// algorithm's (after its tag, five 32-bit counts) and the solver's (after
-// its tag, status and stop reason), which differ between any two runs.
-std::string WithoutTimes(std::string bytes) {
-  const std::string algorithm = "RBFAlgorithm 1.00";
-  const std::size_t a = bytes.find(algorithm);
-  const std::size_t s = bytes.rfind("LRG");
-  if (a == std::string::npos || s == std::string::npos || bytes.compare(s + 39, 3, "MVR") != 0)
-    return "no model";
-  bytes.replace(a + algorithm.size() + 20, 8, 8, '\0');
-  bytes.replace(s + 3 + 8, 8, 8, '\0');
-  return bytes;
-}
 
 std::string TrainAndSave(bool search, bool inFiles, const std::string& dir) {
   auto m = MakeRbf(kBothTargets, 500, 0, [&](RBFSettings& s) {
@@ -41,7 +28,7 @@ std::string TrainAndSave(bool search, bool inFiles, const std::string& dir) {
   const VXStatus status =
       search ? m->algorithm->SelectArchitecture() : m->algorithm->Train(500, -1);
   if (!status.IsOK()) return "not trained";
-  return WithoutTimes(Save(*m->algorithm, false));
+  return saved_times::SavedWithoutTimes(*m->algorithm);
 }
 
 TEST(RbfTrainingThreads, SavedModelIsTheSameBytesForAnyThreadCount) {
