@@ -28,6 +28,7 @@
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/network/NNStructure.h"
 #include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/data/BinaryRecordIterator.h"
