@@ -3,6 +3,7 @@
 // averages).
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@ namespace detail {
 class MLPBlockPass;
 class RBFBlockPass;
 class BlockSlots;
+class BlockTree;
 class RowScorer;
 }  // namespace detail
 }  // namespace VXNeural
@@ -91,10 +93,13 @@ class NNetwork {
   //
   // The pass runs with the kernel PassKernel.h selects:
   // record by record (the reference), or in blocks of records as matrix
-  // products. Both give the same sums up to the order of additions; errors,
-  // accuracy and averages are accumulated record by record, in record
-  // order, either way. Afterwards each layer holds the unit values of the
-  // last record.
+  // products. Both give the same sums up to the order of additions: the
+  // reference adds every record's error, accuracy and gradient to the
+  // pass's in record order; the blocked pass sums each block's records in
+  // record order and adds the blocks' sums up in a fixed tree over the
+  // blocks (BlockTree.h), which is what lets a pass be shared between
+  // threads or processes without changing a bit. Afterwards each layer
+  // holds the unit values of the last record.
   void ProcessRecords(VXCommon_1_2::VXStatus& status, VXCommon_1_2::RecordIterator& source,
                       int maxRecords, int& nProcessed, bool errorOnly, bool computeAccuracy);
   // Forward pass and error of one record, without accuracy or gradient.
@@ -240,10 +245,15 @@ class NNetwork {
   bool IsSingleHiddenMLP() const;
   // The error of one record from output values o, and its accumulation
   // (AccumulateError's work for any row of output values); AddRecordError
-  // is the accumulation of a record whose error e is known.
+  // adds a record whose error e is known to sums laid out as below (and
+  // its targets to the continuous targets' ranges).
   double RecordErrorOf(const double* o, const double* targets) const;
   double AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy);
-  void AddRecordError(double e, const double* o, const double* targets, bool computeAccuracy);
+  static constexpr std::size_t kRecordSumsError = 0;
+  static constexpr std::size_t kRecordSumsErrorAverages = 1;
+  static constexpr std::size_t kRecordSumsFirstAccuracy = 2;  // one per output variable
+  void AddRecordError(double* sums, double e, const double* o, const double* targets,
+                      bool computeAccuracy);
   // The record-by-record and the blocked body of ProcessRecords; each
   // returns the number of records processed.
   // Sizes the blocked pass's buffers for the current layers (MLP only), so
@@ -294,4 +304,11 @@ class NNetwork {
   std::vector<std::unique_ptr<VXNeural::detail::MLPBlockPass>> fMLPHelperPasses;
   std::vector<std::unique_ptr<VXNeural::detail::RBFBlockPass>> fRBFHelperPasses;
   std::unique_ptr<VXNeural::detail::BlockSlots> fBlockSlots;
+  // The blocked passes' sums, block by block, and the pass's total; one
+  // record's sums on the record-by-record path.
+  std::unique_ptr<VXNeural::detail::BlockTree> fBlockTree;
+  // Open nodes reserved: passes of up to 255 blocks allocate nothing.
+  static constexpr int kReservedTreeNodes = 8;
+  std::vector<double> fPassTotal;
+  std::vector<double> fRecordSums;
 };

@@ -55,8 +55,7 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
   }
   fNOutputs = fUnits[nl - 1];
   fCategories = static_cast<const MLPLayer*>(layers[nl - 1])->GetNOutputCategories();
-  for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias,
-                  &fSumGrad, &fSumGradBias})
+  for (auto* v : {&fValues, &fSums, &fDeltas, &fWeightsT, &fBias, &fWeightsN, &fGrad, &fGradBias})
     v->resize(nl);
   Fit(fTargets, static_cast<std::size_t>(kBlock) * fNOutputs);
   Fit(fInputTail, static_cast<std::size_t>(kBlock) * kPad);
@@ -75,8 +74,6 @@ void MLPBlockPass::Reserve(const std::vector<INLayer*>& layers) {
     Fit(fWeightsN[l], units * ldLower);
     Fit(fGrad[l], units * ldLower);
     Fit(fGradBias[l], ld);
-    Fit(fSumGrad[l], units * ldLower);
-    Fit(fSumGradBias[l], ld);
   }
 }
 
@@ -84,14 +81,8 @@ void MLPBlockPass::Begin(const KernelTable& kernel, const std::vector<INLayer*>&
                          bool logOutputs) {
   fKernel = &kernel;
   fLogOutputs = logOutputs;
-  fHasGradient = false;
   Reserve(layers);
   Pack(layers);
-  for (std::size_t l = 1; l < layers.size(); ++l) {
-    const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
-    std::fill(fSumGrad[l].begin(), fSumGrad[l].begin() + units * ldLower, 0.0);
-    std::fill(fSumGradBias[l].begin(), fSumGradBias[l].begin() + fLd[l], 0.0);
-  }
 }
 
 void MLPBlockPass::Pack(const std::vector<INLayer*>& layers) {
@@ -366,7 +357,7 @@ void TimesDerivative(VXNNCommon::ActivationFunction f, double* d, const double* 
 
 void MLPBlockPass::Backward(int n) {
   // The products below add to the gradient buffers: they start each block
-  // at 0, so that they hold the block's own sums for AddBlockGradientTo.
+  // at 0, so that they hold the block's own sums for CopyBlockGradient.
   for (int l = 1; l <= fNLayers; ++l) {
     const std::size_t units = fUnits[l], ldLower = fLd[l - 1];
     std::fill(fGrad[l].begin(), fGrad[l].begin() + units * ldLower, 0.0);
@@ -433,30 +424,31 @@ void MLPBlockPass::InputGradient(int n, const double* d, std::ptrdiff_t ld) {
   fKernel->gemm(units, kPad, n, d, 1, ld, tail, kPad, g + whole, ldG, true);
 }
 
-void MLPBlockPass::AddBlockGradientTo(MLPBlockPass& total) const {
-  total.fHasGradient = true;
+std::size_t MLPBlockPass::GradientValues() const {
+  std::size_t n = 0;
+  for (int l = 1; l <= fNLayers; ++l)
+    n += static_cast<std::size_t>(fUnits[l]) * static_cast<std::size_t>(fUnits[l - 1] + 1);
+  return n;
+}
+
+void MLPBlockPass::CopyBlockGradient(double* out) const {
   for (int l = 1; l <= fNLayers; ++l) {
-    const std::size_t count = static_cast<std::size_t>(fUnits[l]) * fLd[l - 1];
+    const std::size_t units = fUnits[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
     const double* g = fGrad[l].data();
-    double* sum = total.fSumGrad[l].data();
-    for (std::size_t i = 0; i < count; ++i) sum[i] += g[i];
     const double* gb = fGradBias[l].data();
-    double* sumBias = total.fSumGradBias[l].data();
-    for (int j = 0; j < fUnits[l]; ++j) sumBias[j] += gb[j];
+    for (std::size_t j = 0; j < units; ++j) {
+      *out++ = gb[j];
+      out = std::copy_n(g + j * ldLower, lower, out);
+    }
   }
 }
 
-void MLPBlockPass::AddGradientTo(const std::vector<INLayer*>& layers) const {
-  if (!fHasGradient) return;
+void MLPBlockPass::AddGradientTo(const std::vector<INLayer*>& layers, const double* sum) const {
   for (int l = 1; l <= fNLayers; ++l) {
-    const std::size_t units = fUnits[l], lower = fUnits[l - 1], ldLower = fLd[l - 1];
+    const std::size_t count = static_cast<std::size_t>(fUnits[l]) * (fUnits[l - 1] + 1);
     double* g = static_cast<MLPLayer*>(layers[static_cast<std::size_t>(l)])->GetAccumGradientData();
-    const double* gp = fSumGrad[l].data();
-    for (std::size_t j = 0; j < units; ++j) {
-      double* row = g + j * (lower + 1);
-      row[0] += fSumGradBias[l][j];
-      for (std::size_t i = 0; i < lower; ++i) row[1 + i] += gp[j * ldLower + i];
-    }
+    for (std::size_t i = 0; i < count; ++i) g[i] += sum[i];
+    sum += count;
   }
 }
 

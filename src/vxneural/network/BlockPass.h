@@ -68,11 +68,13 @@ class MLPBlockPass {
   // Back-propagation of the first n rows against their targets: the
   // block's gradient, and its alone, in the pass's own buffers.
   void Backward(int n);
-  // Adds the gradient of the block that last went through Backward to
-  // total's sum for the pass (total may be this pass). The blocks' sums
-  // are added one block at a time, in block order, whichever pass formed
-  // them, so that the sum does not depend on how many passes share them.
-  void AddBlockGradientTo(MLPBlockPass& total) const;
+  // The number of gradient values CopyBlockGradient writes: per layer
+  // above the inputs, per unit, its bias's then its weights', as the
+  // layers hold their accumulated gradients.
+  std::size_t GradientValues() const;
+  // Writes the gradient of the block that last went through Backward, in
+  // that layout.
+  void CopyBlockGradient(double* out) const;
   // Scores one encoded record (its first input values at x) into the
   // output units' probabilities or values, out[0 .. outputs), as the
   // network's record-by-record Score does, with the layers given. Reuses
@@ -82,9 +84,9 @@ class MLPBlockPass {
   // shape grew.
   void ScoreRecord(const KernelTable& kernel, const std::vector<INLayer*>& layers, const double* x,
                    double* out);
-  // Ends a pass: adds the pass's summed gradient (when a block's was added
-  // to it) to the layers' accumulated gradients.
-  void AddGradientTo(const std::vector<INLayer*>& layers) const;
+  // Ends a pass: adds the blocks' summed gradients, in CopyBlockGradient's
+  // layout, to the layers' accumulated gradients.
+  void AddGradientTo(const std::vector<INLayer*>& layers, const double* sum) const;
   // Leaves in each layer the unit values of row `last` of the block that
   // went through this pass last, as a record-by-record pass would.
   void LeaveUnitValues(const std::vector<INLayer*>& layers, int last) const;
@@ -110,7 +112,6 @@ class MLPBlockPass {
   void ScoreSoftMaxRows(int n);
   const KernelTable* fKernel = nullptr;
   bool fLogOutputs = false;
-  bool fHasGradient = false;
   int fNLayers = 0;
   int fNOutputs = 0;
   std::vector<int> fUnits;        // per layer, input layer first
@@ -125,10 +126,8 @@ class MLPBlockPass {
   std::vector<Buffer> fWeightsN;  // per layer: units x fLd[lower], W less bias
   std::vector<Buffer> fGrad;      // per layer: units x fLd[lower]
   std::vector<Buffer> fGradBias;  // per layer: fLd
-  std::vector<Buffer> fSumGrad;   // per layer: the pass's sum of fGrad
-  std::vector<Buffer> fSumGradBias;
-  Buffer fTargets;    // kBlock x outputs
-  Buffer fInputTail;  // kBlock x kPad: inputs past the last whole vector
+  Buffer fTargets;                // kBlock x outputs
+  Buffer fInputTail;              // kBlock x kPad: inputs past the last whole vector
   std::array<const double*, kBlock> fInputRows{};  // the block's input values
   std::array<const double*, kBlock> fRows{};       // rows of a layer's values
   std::vector<std::uint64_t> fStamps;              // per layer: weight stamp when packed

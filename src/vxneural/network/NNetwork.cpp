@@ -13,6 +13,7 @@
 
 #include "network/ArrayData.h"
 #include "network/BlockPass.h"
+#include "network/BlockTree.h"
 #include "network/PassWorkers.h"
 #include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
@@ -274,13 +275,21 @@ double NNetwork::AccumulateError(const double* targets, bool computeAccuracy) {
 
 double NNetwork::AccumulateErrorOf(const double* o, const double* targets, bool computeAccuracy) {
   const double e = RecordErrorOf(o, targets);
-  AddRecordError(e, o, targets, computeAccuracy);
+  // The record's own sums first, then added to the pass's: the additions
+  // the pass makes are those of a record-by-record accumulation.
+  fRecordSums.assign(kRecordSumsFirstAccuracy + fAccuracyValues.size(), 0.0);
+  AddRecordError(fRecordSums.data(), e, o, targets, computeAccuracy);
+  fAccumError += fRecordSums[kRecordSumsError];
+  fErrorAverages += fRecordSums[kRecordSumsErrorAverages];
+  if (computeAccuracy)
+    for (std::size_t v = 0; v < fAccuracyValues.size(); ++v)
+      fAccuracyValues[v] += fRecordSums[kRecordSumsFirstAccuracy + v];
   return e;
 }
 
-void NNetwork::AddRecordError(double e, const double* o, const double* targets,
+void NNetwork::AddRecordError(double* sums, double e, const double* o, const double* targets,
                               bool computeAccuracy) {
-  fAccumError += e;
+  sums[kRecordSumsError] += e;
   const double* t = targets;
   const double* a = Data(fOutputAverages);
   if (fComputeErrorAverages) {
@@ -299,9 +308,10 @@ void NNetwork::AddRecordError(double e, const double* o, const double* targets,
       }
       eAvg = -s;
     }
-    fErrorAverages += eAvg;
+    sums[kRecordSumsErrorAverages] += eAvg;
   }
   if (computeAccuracy) {
+    double* accuracy = sums + kRecordSumsFirstAccuracy;
     int first = 0;
     for (int v = 0; v < fNOutputVariables; ++v) {
       const int n = fNOutputCategories[static_cast<std::size_t>(v)];
@@ -316,10 +326,10 @@ void NNetwork::AddRecordError(double e, const double* o, const double* targets,
         int predicted = first;
         for (int u = first + 1; u < first + n; ++u)
           if (o[u] > o[predicted]) predicted = u;
-        if (truth == predicted) fAccuracyValues[static_cast<std::size_t>(v)] += 1.0;
+        if (truth == predicted) accuracy[v] += 1.0;
       } else if (n == 1) {
         const std::size_t vi = static_cast<std::size_t>(v);
-        fAccuracyValues[vi] += std::fabs(t[first] - o[first]);
+        accuracy[v] += std::fabs(t[first] - o[first]);
         if (t[first] < fMinTargets[vi]) fMinTargets[vi] = t[first];
         if (t[first] > fMaxTargets[vi]) fMaxTargets[vi] = t[first];
       }
@@ -387,6 +397,7 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
 }
 
 void NNetwork::ReserveBlockPass() {
+  fRecordSums.reserve(kRecordSumsFirstAccuracy + fAccuracyValues.size());
   // A reader may have turned an MLP network into an RBF one or back.
   if (fAlgorithmType != VXNNCommon::kMLP || fLayers.size() < 2) {
     fMLPBlockPass.reset();
@@ -416,6 +427,13 @@ void NNetwork::ReserveBlockPass() {
   }
   if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
   fBlockSlots->Reserve(VXNeural::detail::BlockSlots::CountFor(threads), fNInputs + fNOutputs);
+  // The widest sums a pass adds up: the record sums, the output averages
+  // and the gradient.
+  std::size_t width = kRecordSumsFirstAccuracy + fAccuracyValues.size() + fNOutputs;
+  if (fMLPBlockPass) width += fMLPBlockPass->GradientValues();
+  if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
+  fBlockTree->Reserve(width, kReservedTreeNodes);
+  fPassTotal.reserve(width);
 }
 
 int NNetwork::ProcessEach(RecordIterator& source, int maxRecords, bool errorOnly,
@@ -534,7 +552,19 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   VXNeural::detail::BlockSlots& slots = *fBlockSlots;
   slots.Reset(VXNeural::detail::BlockSlots::CountFor(threads));
 
-  double* averages = Data(fOutputAverages);
+  // Each block's sums go into a tree over the blocks' places (BlockTree.h),
+  // so that the total does not depend on which thread formed which block.
+  const std::size_t averagesAt = kRecordSumsFirstAccuracy + fAccuracyValues.size();
+  const std::size_t gradientAt = averagesAt + (fComputeAverages ? fNOutputs : 0);
+  std::size_t width = gradientAt;
+  if constexpr (kMLP) {
+    if (backward) width += first.GradientValues();
+  }
+  const std::size_t sumsWidth = width;
+  if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
+  VXNeural::detail::BlockTree& tree = *fBlockTree;
+  tree.Reset(width, 0);
+
   auto cancelled = [this] { return IsCanceled(); };
   BlockReader<decltype(cancelled)> reader(source, maxRecords, fNInputs + fNOutputs, cancelled);
 
@@ -561,18 +591,23 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
       if (backward) p.Backward(b.n);
     }
   };
-  // Only the thread whose turn it is runs this.
+  // Only the thread whose turn it is runs this: the block's own sums, laid
+  // out as the record sums, then the output averages, then the gradient.
   auto add = [&](Pass& p, const BlockSlot& b) {
+    double* sums = tree.Next();
+    std::fill_n(sums, sumsWidth, 0.0);
+    double* blockAverages = sums + averagesAt;
     for (int r = 0; r < b.n; ++r) {
       const double* targets = p.TargetRow(r);
-      AddRecordError(b.errors[static_cast<std::size_t>(r)], p.OutputRow(r), targets,
+      AddRecordError(sums, b.errors[static_cast<std::size_t>(r)], p.OutputRow(r), targets,
                      computeAccuracy);
       if (fComputeAverages)
-        for (int k = 0; k < fNOutputs; ++k) averages[k] += targets[k];
+        for (int k = 0; k < fNOutputs; ++k) blockAverages[k] += targets[k];
     }
     if constexpr (kMLP) {
-      if (backward) p.AddBlockGradientTo(first);
+      if (backward) p.CopyBlockGradient(sums + gradientAt);
     }
+    tree.Add();
     lastPass = &p;
     lastRow = b.n - 1;
   };
@@ -637,8 +672,22 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   }
 
   if (lastPass) lastPass->LeaveUnitValues(fLayers, lastRow);
-  if constexpr (kMLP) {
-    if (backward) first.AddGradientTo(fLayers);
+  if (tree.Nodes() > 0) {
+    fPassTotal.resize(width);
+    double* total = fPassTotal.data();
+    tree.Total(total);
+    fAccumError += total[kRecordSumsError];
+    fErrorAverages += total[kRecordSumsErrorAverages];
+    if (computeAccuracy)
+      for (std::size_t v = 0; v < fAccuracyValues.size(); ++v)
+        fAccuracyValues[v] += total[kRecordSumsFirstAccuracy + v];
+    if (fComputeAverages) {
+      double* averages = Data(fOutputAverages);
+      for (int k = 0; k < fNOutputs; ++k) averages[k] += total[averagesAt + k];
+    }
+    if constexpr (kMLP) {
+      if (backward) first.AddGradientTo(fLayers, total + gradientAt);
+    }
   }
   return reader.Read();
 }
