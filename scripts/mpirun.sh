@@ -36,6 +36,11 @@ else
 fi
 export OMPI_MCA_btl_vader_single_copy_mechanism=${OMPI_MCA_btl_vader_single_copy_mechanism:-none}
 export OMPI_MCA_hwloc_base_binding_policy=${OMPI_MCA_hwloc_base_binding_policy:-none}
+# A process that dies or fails must end the whole run: its peers would
+# otherwise wait for it for ever inside an exchange, since shared memory
+# gives them no word of its death. This is mpirun's default; it is set
+# here so that no environment can turn it off.
+export OMPI_MCA_orte_abort_on_non_zero_status=1
 
 extra=(--oversubscribe)
 # mpirun refuses to start as root unless told that is meant (containers

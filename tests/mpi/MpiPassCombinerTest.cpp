@@ -128,6 +128,18 @@ TEST(MpiPassCombiner, StaysOnTheCommunicatorItIsGiven) {
   MPI_Comm_free(&half);
 }
 
+// No communicator: nothing to exchange over, and every process refuses
+// alike, without an exchange that could leave another waiting.
+TEST(MpiPassCombiner, WithoutACommunicatorEveryExchangeFails) {
+  MpiPassCombiner combiner(MPI_Comm_c2f(MPI_COMM_NULL));
+  EXPECT_FALSE(combiner.Ok());
+  EXPECT_EQ(combiner.Rank(), 0);
+  EXPECT_EQ(combiner.Size(), 1);
+  std::vector<double> all;
+  std::vector<int> counts;
+  EXPECT_FALSE(combiner.AllGather({1.0}, all, counts));
+}
+
 // ShareOf's rule worked out another way: the blocks are dealt out one by
 // one in turn, which gives the first (blocks mod size) processes one block
 // more, and then each process takes its count of blocks in rank order.
