@@ -17,6 +17,7 @@ packages=(
   python3-numpy python3-pandas python3-sklearn  # ... and what it works with
   python3-pytest          # its tests
   python3-setuptools python3-wheel python3-venv  # pip install ./python
+  libopenmpi-dev openmpi-bin  # vxneural::mpi (data-parallel runs) and its tests
 )
 
 missing=()
