@@ -24,6 +24,12 @@ inline constexpr int32_t kStreamNotGood = 50016;
 inline constexpr int32_t kRestoreNotStarted = 50017;
 inline constexpr int32_t kMissingInput = 50018;
 inline constexpr int32_t kWeightCountDiffers = 50019;
+// Data-parallel runs (vxneural/network/PassCombiner.h), both errors: a
+// process's records are not its share of the whole, or a pass over a
+// shared source cannot be shared (the reference kernel's record-by-record
+// pass); an exchange between the processes failed.
+inline constexpr int32_t kSharesDoNotMatch = 50020;
+inline constexpr int32_t kExchangeFailed = 50021;
 
 }  // namespace codes
 }  // namespace VXNeural

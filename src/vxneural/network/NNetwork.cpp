@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cfloat>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "algorithm/AlgorithmCodes.h"
 #include "network/ArrayData.h"
 #include "network/BlockPass.h"
 #include "network/BlockTree.h"
@@ -23,6 +25,7 @@
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/network/MLPLayer.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassThreads.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/network/RBFInputLayer.h"
@@ -355,19 +358,30 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   nProcessed = 0;
   if (fLayers.empty()) return;
   const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
+  const SharedSource* shared = nullptr;
+  for (const SharedSource& s : fSharedSources)
+    if (s.source == &source) shared = &s;
   if (kernel && fMLPBlockPass) {
     const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy;
     nProcessed = ProcessBlocks(
         *fMLPBlockPass, fMLPHelperPasses,
         [&](VXNeural::detail::MLPBlockPass& p) { p.Begin(*kernel, fLayers, logOutputs); }, source,
-        maxRecords, errorOnly, computeAccuracy);
+        maxRecords, errorOnly, computeAccuracy, shared);
   } else if (kernel && fRBFBlockPass) {
     nProcessed = ProcessBlocks(
         *fRBFBlockPass, fRBFHelperPasses,
         [&](VXNeural::detail::RBFBlockPass& p) { p.Begin(*kernel, fLayers); }, source, maxRecords,
-        errorOnly, computeAccuracy);
+        errorOnly, computeAccuracy, shared);
+  } else if (shared) {
+    // The record-by-record pass has no blocks to exchange.
+    nProcessed = -VXNeural::codes::kSharesDoNotMatch;
   } else {
     nProcessed = ProcessEach(source, maxRecords, errorOnly, computeAccuracy);
+  }
+  if (nProcessed < 0) {
+    status = VXStatus(-nProcessed, false);
+    nProcessed = 0;
+    return;
   }
 
   if (fComputeAverages && !IsCanceled() && nProcessed > 0)
@@ -542,7 +556,7 @@ class BlockReader {
 template <typename Pass, typename Begin>
 int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& helpers, Begin&& begin,
                             RecordIterator& source, int maxRecords, bool errorOnly,
-                            bool computeAccuracy) {
+                            bool computeAccuracy, const SharedSource* shared) {
   using VXNeural::detail::BlockSlot;
   constexpr bool kMLP = std::is_same_v<Pass, VXNeural::detail::MLPBlockPass>;
   const bool backward = kMLP && !errorOnly;
@@ -563,7 +577,7 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   const std::size_t sumsWidth = width;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   VXNeural::detail::BlockTree& tree = *fBlockTree;
-  tree.Reset(width, 0);
+  tree.Reset(width, shared ? shared->firstBlock : 0);
 
   auto cancelled = [this] { return IsCanceled(); };
   BlockReader<decltype(cancelled)> reader(source, maxRecords, fNInputs + fNOutputs, cancelled);
@@ -672,6 +686,11 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   }
 
   if (lastPass) lastPass->LeaveUnitValues(fLayers, lastRow);
+  int records = reader.Read();
+  if (shared) {
+    const int failure = CombineSharedPass(*shared, records);
+    if (failure != 0) return -failure;
+  }
   if (tree.Nodes() > 0) {
     fPassTotal.resize(width);
     double* total = fPassTotal.data();
@@ -689,7 +708,76 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
       if (backward) first.AddGradientTo(fLayers, total + gradientAt);
     }
   }
-  return reader.Read();
+  return records;
+}
+
+void NNetwork::SetSharedSource(const RecordIterator* source, long long first,
+                               VXNeural::PassCombiner* combiner) {
+  fSharedSources.erase(std::remove_if(fSharedSources.begin(), fSharedSources.end(),
+                                      [&](const SharedSource& s) { return s.source == source; }),
+                       fSharedSources.end());
+  if (combiner && source)
+    fSharedSources.push_back({source, first / VXNeural::detail::MLPBlockPass::kBlock, combiner});
+}
+
+// Every process hands its record count, whether it was cancelled, its open
+// nodes (their places, then their sums) and its continuous targets' ranges;
+// each then puts all the nodes together in sequence order, as the one
+// process holding every block would have formed them.
+int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
+  VXNeural::detail::BlockTree& tree = *fBlockTree;
+  const std::size_t width = tree.Width(), ranges = fMinTargets.size();
+  std::vector<double>& out = fExchangeOut;
+  out.clear();
+  out.push_back(records);
+  out.push_back(fCanceled ? 1.0 : 0.0);
+  out.push_back(tree.Nodes());
+  for (int i = 0; i < tree.Nodes(); ++i) {
+    out.push_back(static_cast<double>(tree.NodeStart(i)));
+    out.push_back(static_cast<double>(tree.NodeBlocks(i)));
+  }
+  for (int i = 0; i < tree.Nodes(); ++i)
+    out.insert(out.end(), tree.NodeValues(i), tree.NodeValues(i) + width);
+  out.insert(out.end(), fMinTargets.begin(), fMinTargets.end());
+  out.insert(out.end(), fMaxTargets.begin(), fMaxTargets.end());
+  if (!shared.combiner->AllGather(out, fExchangeIn, fExchangeCounts) ||
+      fExchangeCounts.size() != static_cast<std::size_t>(shared.combiner->Size()))
+    return VXNeural::codes::kExchangeFailed;
+
+  tree.Reset(width, 0);
+  long long total = 0, next = 0;
+  bool cancelled = false;
+  const double* m = fExchangeIn.data();
+  for (int count : fExchangeCounts) {
+    if (count < 3) return VXNeural::codes::kExchangeFailed;
+    const std::size_t nodes = static_cast<std::size_t>(m[2]);
+    if (static_cast<std::size_t>(count) != 3 + nodes * (2 + width) + 2 * ranges)
+      return VXNeural::codes::kExchangeFailed;
+    total += static_cast<long long>(m[0]);
+    cancelled = cancelled || m[1] != 0.0;
+    const double* places = m + 3;
+    const double* sums = places + 2 * nodes;
+    for (std::size_t i = 0; i < nodes; ++i) {
+      const long long start = static_cast<long long>(places[2 * i]);
+      const long long blocks = static_cast<long long>(places[2 * i + 1]);
+      // A gap or an overlap: the processes do not hold the shares of one
+      // sequence.
+      if (start != next) return VXNeural::codes::kSharesDoNotMatch;
+      tree.AddNode(start, blocks, sums + i * width);
+      next = start + blocks;
+    }
+    const double* lows = sums + nodes * width;
+    const double* highs = lows + ranges;
+    for (std::size_t v = 0; v < ranges; ++v) {
+      fMinTargets[v] = std::min(fMinTargets[v], lows[v]);
+      fMaxTargets[v] = std::max(fMaxTargets[v], highs[v]);
+    }
+    m += count;
+  }
+  if (total > INT_MAX) return VXNeural::codes::kSharesDoNotMatch;
+  records = static_cast<int>(total);
+  if (cancelled) fCanceled = true;
+  return 0;
 }
 
 void NNetwork::ProcessRecord(VXStatus& status, const Record& record) {

@@ -1,0 +1,198 @@
+// A pass shared between processes, each holding its share of the records,
+// leaves on every process the sums one process holding all the records
+// forms: the error, the gradient, the accuracy, the output averages, the
+// mean model's error and the record count, bit for bit, for any number of
+// processes and every blocked kernel. The processes are threads here
+// (tests/common/in_process_combiner.h); the MPI tests run the same over MPI.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <valarray>
+#include <vector>
+
+#include "common/in_process_combiner.h"
+#include "common/pass_settings.h"
+#include "network_fixtures.h"
+#include "vxcommon/Record.h"
+#include "vxneural/algorithm/MLPSettings.h"
+#include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
+#include "vxneural/network/PassKernel.h"
+#include "vxneural/network/PassThreads.h"
+#include "vxneural/network/RBFHiddenLayer.h"
+#include "vxneural/network/VXRandom.h"
+
+namespace {
+
+using VXCommon_1_2::Record;
+using VXCommon_1_2::VectorRecordIter;
+using VXCommon_1_2::VXStatus;
+using VXNeural::PassKernel;
+
+// What a gradient pass and an error-only pass leave, as bits.
+struct Sums {
+  int records = 0, errorOnlyRecords = 0;
+  std::vector<double> values;  // error, accuracy, errors of both passes' extras, averages, gradient
+  int status = 0;
+};
+
+Sums Passes(NNetwork& net, VectorRecordIter& source, bool gradient) {
+  Sums s;
+  VXStatus status;
+  net.ResetDerivatives();
+  net.SetComputeAverages(true);
+  net.ProcessRecords(status, source, 1 << 30, s.records, !gradient, true);
+  net.SetComputeAverages(false);
+  s.status = status.GetErrorCode();
+  s.values = {net.GetAccumError(), net.GetAccuracy()};
+  const std::valarray<double>& averages = net.GetOutputAverages();
+  s.values.insert(s.values.end(), std::begin(averages), std::end(averages));
+  if (gradient) {
+    std::valarray<double> g;
+    net.GetGradient(g);
+    s.values.insert(s.values.end(), std::begin(g), std::end(g));
+  }
+  source.Rewind();
+  net.ResetDerivatives();
+  net.SetComputeErrorAverages(true);
+  net.ProcessRecords(status, source, 1 << 30, s.errorOnlyRecords, true, false);
+  net.SetComputeErrorAverages(false);
+  if (s.status == 0) s.status = status.GetErrorCode();
+  s.values.push_back(net.GetAccumError());
+  s.values.push_back(net.GetErrorAverages());
+  return s;
+}
+
+bool SameBits(const Sums& a, const Sums& b) {
+  return a.records == b.records && a.errorOnlyRecords == b.errorOnlyRecords &&
+         a.values.size() == b.values.size() &&
+         std::memcmp(a.values.data(), b.values.data(), a.values.size() * sizeof(double)) == 0;
+}
+
+struct Shape {
+  const char* name;
+  bool rbf;
+  int inputs;
+  std::vector<int> categories;  // units per target
+  std::vector<int> hidden;
+};
+
+std::unique_ptr<NeuralSettings> SettingsOf(const Shape& shape) {
+  if (shape.rbf) {
+    auto s = std::make_unique<RBFSettings>(shape.inputs, shape.categories, 100);
+    s->SetNumHiddenUnits(shape.hidden[0], 1);
+    return s;
+  }
+  auto s = std::make_unique<MLPSettings>(shape.inputs, shape.categories, 100);
+  s->SetNumHiddenLayers(static_cast<int>(shape.hidden.size()));
+  for (std::size_t l = 0; l < shape.hidden.size(); ++l)
+    s->SetNumHiddenUnits(shape.hidden[l], static_cast<int>(l) + 1);
+  return s;
+}
+
+// The network every process builds: the same weights everywhere.
+std::unique_ptr<NNetwork> NetworkOf(const NeuralSettings& settings) {
+  auto net = std::make_unique<NNetwork>(settings);
+  VXRandom rng(3, true);
+  net->RandomizeWeights(rng, -1.0, 1.0);
+  if (RBFHiddenLayer* hidden = net->GetRBFHiddenLayer())
+    hidden->SetNumCenters(hidden->GetNumUnits());
+  return net;
+}
+
+const std::vector<Shape>& Shapes() {
+  static const std::vector<Shape> shapes{
+      {"mlp categorical and continuous", false, 6, {3, 1}, {5}},
+      {"mlp two hidden layers", false, 37, {10}, {33, 14}},
+      {"mlp continuous", false, 4, {1}, {3}},
+      {"rbf", true, 5, {3, 1}, {12}},
+  };
+  return shapes;
+}
+
+TEST(SharedPass, EveryProcessEndsWithTheOneProcessSums) {
+  pass_settings::Restore restore;
+  // Nine whole blocks and part of a tenth: shares of 4, 3, 3 blocks for
+  // three processes, and one process left with nothing among eleven.
+  const int n = 9 * 96 + 40;
+  for (PassKernel kernel : VXNeural::AvailablePassKernels()) {
+    if (kernel == PassKernel::kReference) continue;
+    ASSERT_TRUE(VXNeural::SetPassKernel(kernel));
+    for (const Shape& shape : Shapes()) {
+      auto settings = SettingsOf(shape);
+      const auto records = network_fixtures::MakeRecords(shape.inputs, shape.categories, n, 17);
+      auto whole = NetworkOf(*settings);
+      auto all = VectorRecordIter::Borrow(records);
+      const Sums expected = Passes(*whole, all, !shape.rbf);
+      ASSERT_EQ(expected.records, n);
+      for (int size : {1, 2, 3, 11}) {
+        SCOPED_TRACE(std::string(VXNeural::PassKernelName(kernel)) + ", " + shape.name + ", " +
+                     std::to_string(size) + " processes");
+        std::vector<Sums> got(static_cast<std::size_t>(size));
+        in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+          VXNeural::SetPassThreadsOnThisThread(rank % 2 + 1);
+          const VXNeural::RecordShare share = VXNeural::ShareOf(n, rank, size);
+          const std::vector<Record> mine(records.begin() + share.first,
+                                         records.begin() + share.end);
+          auto source = VectorRecordIter::Borrow(mine);
+          auto net = NetworkOf(*settings);
+          net->SetSharedSource(&source, share.first, &combiner);
+          got[static_cast<std::size_t>(rank)] = Passes(*net, source, !shape.rbf);
+          VXNeural::SetPassThreadsOnThisThread(0);
+        });
+        for (int r = 0; r < size; ++r) {
+          EXPECT_EQ(got[static_cast<std::size_t>(r)].status, 0) << "rank " << r;
+          EXPECT_TRUE(SameBits(got[static_cast<std::size_t>(r)], expected)) << "rank " << r;
+        }
+      }
+    }
+  }
+}
+
+// The record-by-record pass cannot be shared; a failed exchange and shares
+// that leave a gap are errors, and the pass then adds nothing.
+TEST(SharedPass, RefusesWhatCannotBeShared) {
+  pass_settings::Restore restore;
+  const Shape& shape = Shapes()[0];
+  auto settings = SettingsOf(shape);
+  const auto records = network_fixtures::MakeRecords(shape.inputs, shape.categories, 300, 4);
+  const struct {
+    const char* name;
+    PassKernel kernel;
+    int failAt;       // the combiner's call that fails, 0 for none
+    long long first;  // the share's first record as registered
+    int code;
+  } cases[] = {
+      {"reference kernel", PassKernel::kReference, 0, 0, 50020},
+      {"failed exchange", PassKernel::kBaseline, 1, 0, 50021},
+      {"a gap before the share", PassKernel::kBaseline, 0, 96, 50020},
+      {"a whole one-process pass", PassKernel::kBaseline, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(VXNeural::SetPassKernel(c.kernel));
+    in_process::RunProcesses(1, [&](int, in_process::Combiner& combiner) {
+      combiner.FailAt(c.failAt);
+      auto source = VectorRecordIter::Borrow(records);
+      auto net = NetworkOf(*settings);
+      net->SetSharedSource(&source, c.first, &combiner);
+      VXStatus status;
+      int processed = -1;
+      net->ResetDerivatives();
+      net->ProcessRecords(status, source, 1 << 30, processed, false, true);
+      EXPECT_EQ(status.GetErrorCode(), c.code);
+      EXPECT_EQ(processed, c.code == 0 ? 300 : 0);
+      EXPECT_EQ(net->GetAccumError() > 0.0, c.code == 0);
+      // Sharing ended, the same source's pass is the process's own again.
+      net->SetSharedSource(&source, 0, nullptr);
+      source.Rewind();
+      net->ProcessRecords(status, source, 1 << 30, processed, false, true);
+      EXPECT_EQ(processed, 300);
+      EXPECT_EQ(status.GetErrorCode(), 0);
+    });
+  }
+}
+
+}  // namespace
