@@ -10,6 +10,7 @@
 
 #include "common/pass_settings.h"
 #include "common/pass_sums.h"
+#include "network/SharedRun.h"
 #include "vxneural/mpi/MpiPassCombiner.h"
 #include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassKernel.h"
@@ -46,8 +47,9 @@ TEST(MpiSharedPass, EveryProcessEndsWithTheOneProcessSums) {
       const std::vector<Record> mine(records.begin() + share.first, records.begin() + share.end);
       auto source = VectorRecordIter::Borrow(mine);
       auto net = NetworkOf(*settings);
-      net->SetSharedSource(&source, share.first, &combiner);
+      VXNeural::detail::ShareSource(&source, share.first, &combiner);
       const Sums got = Passes(*net, source, !shape.rbf);
+      VXNeural::detail::ShareSource(&source, 0, nullptr);
       EXPECT_EQ(got.status, 0);
       EXPECT_TRUE(SameBits(got, expected)) << "rank " << rank << " of " << size;
     }

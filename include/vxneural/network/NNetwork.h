@@ -27,6 +27,7 @@ class MLPBlockPass;
 class RBFBlockPass;
 class BlockSlots;
 class BlockTree;
+struct SharedSource;
 class RowScorer;
 }  // namespace detail
 }  // namespace VXNeural
@@ -101,23 +102,17 @@ class NNetwork {
   // blocks (BlockTree.h), which is what lets a pass be shared between
   // threads or processes without changing a bit. Afterwards each layer
   // holds the unit values of the last record.
+  //
+  // When the calling thread shares source with other processes
+  // (network/SharedRun.h), the pass is this process's part of a
+  // data-parallel pass: it exchanges its blocks' sums with the others and
+  // leaves on every process the error, gradient, accuracy, averages and
+  // record count of the whole sequence, bit for bit those of one process
+  // holding it all; a cancel on any process cancels it on all. It needs a
+  // blocked pass (not the reference kernel): else, and when an exchange
+  // fails, status is an error (codes 50020, 50021) and nothing is added.
   void ProcessRecords(VXCommon_1_2::VXStatus& status, VXCommon_1_2::RecordIterator& source,
                       int maxRecords, int& nProcessed, bool errorOnly, bool computeAccuracy);
-  // Makes every later pass over `source` this process's part of a
-  // data-parallel pass (PassCombiner.h): source holds the records of a
-  // whole sequence from record `first` on (a multiple of the block size,
-  // ShareOf's first), and the other processes of `combiner` hold the rest.
-  // Such a pass exchanges its blocks' sums with the others, and leaves on
-  // every process the error, gradient, accuracy, averages and record count
-  // of the whole sequence, bit for bit those of one process holding it
-  // all. A pass every process makes together: a cancel on any of them
-  // cancels it on all. It needs a blocked pass (not the reference kernel);
-  // else, and when an exchange fails, ProcessRecords gives an error status
-  // (codes 50020, 50021) and nothing is added. A null combiner ends
-  // source's sharing.
-  void SetSharedSource(const VXCommon_1_2::RecordIterator* source, long long first,
-                       VXNeural::PassCombiner* combiner);
-
   // Forward pass and error of one record, without accuracy or gradient.
   void ProcessRecord(VXCommon_1_2::VXStatus& status, const VXCommon_1_2::Record& record);
   // Forward pass; fills outputs[0..fNOutputs) with the output values, as
@@ -277,11 +272,7 @@ class NNetwork {
   void ReserveBlockPass();
   int ProcessEach(VXCommon_1_2::RecordIterator& source, int maxRecords, bool errorOnly,
                   bool computeAccuracy);
-  struct SharedSource {
-    const VXCommon_1_2::RecordIterator* source;
-    long long firstBlock;
-    VXNeural::PassCombiner* combiner;
-  };
+  using SharedSource = VXNeural::detail::SharedSource;
   // begin(pass) starts a pass of any of the passes; helpers are the passes
   // of the threads beside the caller's, made as the thread count wants;
   // shared, when the source's pass is shared. Returns the records
@@ -334,8 +325,6 @@ class NNetwork {
   static constexpr int kReservedTreeNodes = 8;
   std::vector<double> fPassTotal;
   std::vector<double> fRecordSums;
-  // The sources whose passes are shared, their first blocks, combiners.
-  std::vector<SharedSource> fSharedSources;
   // The shared pass's exchange: this process's nodes and counts out, the
   // whole sequence's in (the BlockTree, records, the targets' ranges). 0,
   // or the code of the failure.

@@ -17,6 +17,7 @@
 #include "network/BlockPass.h"
 #include "network/BlockTree.h"
 #include "network/PassWorkers.h"
+#include "network/SharedRun.h"
 #include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
@@ -358,9 +359,7 @@ void NNetwork::ProcessRecords(VXStatus& status, RecordIterator& source, int maxR
   nProcessed = 0;
   if (fLayers.empty()) return;
   const VXNeural::detail::KernelTable* kernel = VXNeural::detail::ActiveKernelTable();
-  const SharedSource* shared = nullptr;
-  for (const SharedSource& s : fSharedSources)
-    if (s.source == &source) shared = &s;
+  const SharedSource* shared = VXNeural::detail::FindSharedSource(&source);
   if (kernel && fMLPBlockPass) {
     const bool logOutputs = fErrorFunction == VXNNCommon::kCrossEntropy;
     nProcessed = ProcessBlocks(
@@ -709,15 +708,6 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
     }
   }
   return records;
-}
-
-void NNetwork::SetSharedSource(const RecordIterator* source, long long first,
-                               VXNeural::PassCombiner* combiner) {
-  fSharedSources.erase(std::remove_if(fSharedSources.begin(), fSharedSources.end(),
-                                      [&](const SharedSource& s) { return s.source == source; }),
-                       fSharedSources.end());
-  if (combiner && source)
-    fSharedSources.push_back({source, first / VXNeural::detail::MLPBlockPass::kBlock, combiner});
 }
 
 // Every process hands its record count, whether it was cancelled, its open

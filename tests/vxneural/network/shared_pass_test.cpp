@@ -14,6 +14,7 @@
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/pass_sums.h"
+#include "network/SharedRun.h"
 #include "network_fixtures.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -60,8 +61,9 @@ TEST(SharedPass, EveryProcessEndsWithTheOneProcessSums) {
                                          records.begin() + share.end);
           auto source = VectorRecordIter::Borrow(mine);
           auto net = NetworkOf(*settings);
-          net->SetSharedSource(&source, share.first, &combiner);
+          VXNeural::detail::ShareSource(&source, share.first, &combiner);
           got[static_cast<std::size_t>(rank)] = Passes(*net, source, !shape.rbf);
+          VXNeural::detail::ShareSource(&source, 0, nullptr);
           VXNeural::SetPassThreadsOnThisThread(0);
         });
         for (int r = 0; r < size; ++r) {
@@ -99,7 +101,7 @@ TEST(SharedPass, RefusesWhatCannotBeShared) {
       combiner.FailAt(c.failAt);
       auto source = VectorRecordIter::Borrow(records);
       auto net = NetworkOf(*settings);
-      net->SetSharedSource(&source, c.first, &combiner);
+      VXNeural::detail::ShareSource(&source, c.first, &combiner);
       VXStatus status;
       int processed = -1;
       net->ResetDerivatives();
@@ -108,7 +110,7 @@ TEST(SharedPass, RefusesWhatCannotBeShared) {
       EXPECT_EQ(processed, c.code == 0 ? 300 : 0);
       EXPECT_EQ(net->GetAccumError() > 0.0, c.code == 0);
       // Sharing ended, the same source's pass is the process's own again.
-      net->SetSharedSource(&source, 0, nullptr);
+      VXNeural::detail::ShareSource(&source, 0, nullptr);
       source.Rewind();
       net->ProcessRecords(status, source, 1 << 30, processed, false, true);
       EXPECT_EQ(processed, 300);

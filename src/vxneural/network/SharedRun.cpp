@@ -1,0 +1,42 @@
+#include "network/SharedRun.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "network/BlockPass.h"
+
+namespace VXNeural {
+namespace detail {
+
+namespace {
+thread_local std::vector<SharedSource> tShared;
+thread_local PassCombiner* tCombiner = nullptr;
+}  // namespace
+
+void ShareSource(const VXCommon_1_2::RecordIterator* source, long long first,
+                 PassCombiner* combiner) {
+  tShared.erase(std::remove_if(tShared.begin(), tShared.end(),
+                               [&](const SharedSource& s) { return s.source == source; }),
+                tShared.end());
+  if (combiner && source) tShared.push_back({source, first / MLPBlockPass::kBlock, combiner});
+}
+
+const SharedSource* FindSharedSource(const VXCommon_1_2::RecordIterator* source) {
+  for (const SharedSource& s : tShared)
+    if (s.source == source) return &s;
+  return nullptr;
+}
+
+void SetRunCombiner(PassCombiner* combiner) { tCombiner = combiner; }
+PassCombiner* RunCombiner() { return tCombiner; }
+
+double AgreedSeconds(double local) {
+  if (!tCombiner) return local;
+  std::vector<double> all;
+  std::vector<int> counts;
+  if (!tCombiner->AllGather({local}, all, counts) || all.empty()) return local;
+  return *std::max_element(all.begin(), all.end());
+}
+
+}  // namespace detail
+}  // namespace VXNeural

@@ -1,0 +1,41 @@
+// The data-parallel run the calling thread takes part in (PassCombiner.h):
+// the combiner it exchanges through, and the sources whose passes it
+// shares with the other processes. Per thread: a training runs its passes
+// from one thread, and a test may play several processes on threads of
+// one process. The other threads of a pass never look here.
+#pragma once
+
+#include "vxcommon/Record.h"
+#include "vxneural/network/PassCombiner.h"
+
+namespace VXNeural {
+namespace detail {
+
+struct SharedSource {
+  const VXCommon_1_2::RecordIterator* source = nullptr;
+  long long firstBlock = 0;  // of the source's first record in the whole sequence
+  PassCombiner* combiner = nullptr;
+};
+
+// Makes the calling thread's passes over source this process's part of a
+// shared pass: source holds the records of the whole sequence from record
+// `first` on (a multiple of the block size, ShareOf's first). A null
+// combiner ends source's sharing.
+void ShareSource(const VXCommon_1_2::RecordIterator* source, long long first,
+                 PassCombiner* combiner);
+// The calling thread's entry for source; null when its passes are its own.
+const SharedSource* FindSharedSource(const VXCommon_1_2::RecordIterator* source);
+
+// The combiner of the calling thread's run, null outside one.
+void SetRunCombiner(PassCombiner* combiner);
+PassCombiner* RunCombiner();
+
+// The processor seconds the processes of the calling thread's run agree
+// on: the largest of their `local` readings, so that a time limit stops
+// every process after the same pass and the saved times are the same.
+// Every process must ask at the same point of the run. Outside a run, or
+// when the exchange fails (the next pass then fails too), local.
+double AgreedSeconds(double local);
+
+}  // namespace detail
+}  // namespace VXNeural
