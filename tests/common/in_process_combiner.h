@@ -3,6 +3,7 @@
 // others' at a barrier. For tests of shared passes without MPI.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -20,32 +21,48 @@ class Exchange {
   int Size() const { return fSize; }
 
   // Every process's values in rank order once all have handed theirs.
+  // False once a process has waited 20 s for the others: processes whose
+  // runs went different ways would otherwise wait for ever, and a test
+  // must fail, not hang.
   bool AllGather(int rank, const std::vector<double>& local, std::vector<double>& all,
                  std::vector<int>& counts) {
-    fSlots[static_cast<std::size_t>(rank)] = local;
-    Barrier();
-    all.clear();
-    counts.clear();
-    for (const auto& slot : fSlots) {
-      all.insert(all.end(), slot.begin(), slot.end());
-      counts.push_back(static_cast<int>(slot.size()));
+    {
+      std::lock_guard<std::mutex> lock(fMutex);
+      fSlots[static_cast<std::size_t>(rank)] = local;
+    }
+    if (!Barrier()) return false;
+    {
+      std::lock_guard<std::mutex> lock(fMutex);
+      all.clear();
+      counts.clear();
+      for (const auto& slot : fSlots) {
+        all.insert(all.end(), slot.begin(), slot.end());
+        counts.push_back(static_cast<int>(slot.size()));
+      }
     }
     // No slot is written again before every process has read them all.
-    Barrier();
-    return true;
+    return Barrier();
   }
 
  private:
-  void Barrier() {
+  bool Barrier() {
     std::unique_lock<std::mutex> lock(fMutex);
+    if (fBroken) return false;
     const long generation = fGeneration;
     if (++fArrived == fSize) {
       fArrived = 0;
       ++fGeneration;
       fChanged.notify_all();
-    } else {
-      fChanged.wait(lock, [&] { return fGeneration != generation; });
+      return true;
     }
+    if (!fChanged.wait_for(lock, std::chrono::seconds(20),
+                           [&] { return fGeneration != generation || fBroken; }) ||
+        fBroken) {
+      fBroken = true;
+      fChanged.notify_all();
+      return false;
+    }
+    return true;
   }
   const int fSize;
   std::vector<std::vector<double>> fSlots;
@@ -53,6 +70,7 @@ class Exchange {
   std::condition_variable fChanged;
   int fArrived = 0;
   long fGeneration = 0;
+  bool fBroken = false;
 };
 
 class Combiner : public VXNeural::PassCombiner {

@@ -19,6 +19,11 @@
 class IOptimizationAlgorithm;
 class NNDataPreparator;
 class NNetwork;
+namespace VXNeural {
+namespace detail {
+struct SharedRecords;
+}  // namespace detail
+}  // namespace VXNeural
 
 // The state machine, the gate, scoring and the saved framing are those of
 // every driver (NeuralAlgorithmBase). What the MLP adds: the sample-based
@@ -113,5 +118,7 @@ class MLPAlgorithm : public NeuralAlgorithmWith<IOptimizationAlgorithm> {
 
   MLPSettings fSettings;
   bool fReinitializeWeights = true;
+  // The shares of the data-parallel training running, null otherwise.
+  const VXNeural::detail::SharedRecords* fShared = nullptr;
   int fNIterations = 0;
 };

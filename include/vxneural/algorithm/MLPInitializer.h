@@ -18,6 +18,13 @@ class IOptimizationAlgorithm;
 class MLPSettings;
 class NNetwork;
 class VXRandom;
+namespace VXNeural {
+class PassCombiner;
+struct RecordShare;
+namespace detail {
+struct SharedRecords;
+}  // namespace detail
+}  // namespace VXNeural
 
 // Sizes of the two in-memory sample buffers. With fromTestSource the second
 // buffer is drawn from the test source, otherwise both come from the
@@ -70,6 +77,8 @@ class MLPInitializer {
     double& elapsedTime;
     double& trainingError;
     double& testingError;
+    // The shares of a data-parallel training, null for a process's own.
+    const VXNeural::detail::SharedRecords* shared = nullptr;
   };
 
   // What only the algorithm can do. The search calls these; the algorithm
@@ -166,15 +175,21 @@ class MLPInitializer {
   // pass, whose sample is then incomplete and must not be used. failed,
   // when given, tells whether the source failed during the pass (its status
   // neither good nor end of data), which makes the sample as incomplete.
+  //
+  // With a share, source holds records [share.first, share.end) of the
+  // nRecords and the others are elsewhere: every record still draws, so
+  // the records taken are the ones the whole source would give, and only
+  // this process's go into the buffer (the count returned is of all).
   static int SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                           VXNeural::RecordBufferIter& buffer,
-                          const std::function<bool()>& cancelled = {}, bool* failed = nullptr);
+                          const std::function<bool()>& cancelled = {}, bool* failed = nullptr,
+                          const VXNeural::RecordShare* share = nullptr);
   // The same into two buffers at once from one source; their capacities are
   // the numbers wanted. nFirst and nSecond receive the numbers added.
   static void SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                            VXNeural::RecordBufferIter& first, VXNeural::RecordBufferIter& second,
                            int& nFirst, int& nSecond, const std::function<bool()>& cancelled = {},
-                           bool* failed = nullptr);
+                           bool* failed = nullptr, const VXNeural::RecordShare* share = nullptr);
 
   // Draws the sample the searches use, sized by `sizing` (records in
   // memory, training and test counts; an unknown test count, below 1, is
@@ -191,6 +206,8 @@ class MLPInitializer {
   // Deletes the optimizer and builds a new one for the current network and
   // settings; false when there is none.
   bool RebuildOptimizer();
+  bool GatherSample(VXNeural::PassCombiner& combiner, MLPSample& sample, bool& trainFailed,
+                    bool& testFailed);
   // Error-only pass without accuracy, as the Expert state measures errors.
   double ErrorOn(VXCommon_1_2::MultiPassRecordIter& records, int n);
   // Adds or removes units (always the first) until the hidden layer has

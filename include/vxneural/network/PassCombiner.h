@@ -55,12 +55,14 @@ struct RecordShare {
 // training records and of its test records, in their order.
 RecordShare ShareOf(long long records, int rank, int size);
 
-// Hands the library the combiner its training runs use from now on
-// (nullptr, the default: none). A training run with a combiner expects its
-// training and test sources to give this process's ShareOf each set, and
-// every process of the run to train with the same settings. The caller
-// keeps the combiner alive while a run may use it. Process-wide, as the
-// thread count is.
+// Hands the library the combiner the trainings the calling thread runs
+// use from now on (nullptr, the default: none). A training with a combiner
+// expects its training and test sources to give this process's ShareOf
+// each set, and every process of the run to train with the same settings
+// (the counts of records in them the counts of the whole sets). The caller
+// keeps the combiner alive while a training may use it. Per thread: one
+// thread runs one process's training, and a host may run other trainings,
+// its own, on other threads.
 void SetPassCombiner(PassCombiner* combiner);
 PassCombiner* GetPassCombiner();
 

@@ -11,6 +11,8 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/MLPContext.h"
 #include "algorithm/NeuralAlgorithmWith.h"
+#include "algorithm/SharedTraining.h"
+#include "network/SharedRun.h"
 #include "persist/Display.h"
 #include "vxneural/algorithm/MLPExpertReporter.h"
 #include "vxneural/algorithm/MLPInitializer.h"
@@ -29,10 +31,8 @@ namespace codes = VXNeural::codes;
 
 namespace {
 
-double SecondsSince(std::clock_t start) {
-  const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
-  return milliseconds / 1000.0;
-}
+// The optimizers' clock, which a shared training's processes agree on.
+double SecondsSince(std::clock_t start) { return VXNeural::detail::ProcessorSecondsSince(start); }
 
 }  // namespace
 
@@ -43,10 +43,10 @@ class MLPAlgorithm::InitializerHooks : public MLPInitializer::Hooks {
   MLPInitializer::Parts Parts() {
     MLPAlgorithm& a = fAlgorithm;
     return MLPInitializer::Parts{
-        a.fSettings,    a.fNetwork,       a.fOptimizer,   a.fRandomGenerator,
-        a.fTrainData,   a.fTestData,      a.fStatus,      a.fReinitializeWeights,
-        a.fStopReason,  a.fNDataPasses,   a.fNIterations, a.fNHiddenUnits,
-        a.fElapsedTime, a.fTrainingError, a.fTestingError};
+        a.fSettings,    a.fNetwork,       a.fOptimizer,    a.fRandomGenerator,
+        a.fTrainData,   a.fTestData,      a.fStatus,       a.fReinitializeWeights,
+        a.fStopReason,  a.fNDataPasses,   a.fNIterations,  a.fNHiddenUnits,
+        a.fElapsedTime, a.fTrainingError, a.fTestingError, a.fShared};
   }
 
   bool IsCanceled() override { return fAlgorithm.IsCanceled(); }
@@ -200,8 +200,10 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
   if (nTest == -1 && fTestData != nullptr) nTest = fSettings.GetNTestRecords();
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
-  VXStatus status;
-  if (initialRun && fReinitializeWeights) {
+  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
+  VXStatus status = shared.Begin();
+  fShared = shared.Records();
+  if (status.IsOK() && initialRun && fReinitializeWeights) {
     const std::clock_t before = std::clock();
     status = Store(ComputeSampleWeights());
     nTest = fSettings.GetNTestRecords();
@@ -224,8 +226,10 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
     fTrainingError = fOptimizer->GetTrainError();
     fTestingError = fOptimizer->GetTestError();
   } else {
+    Store(status);
     fAlgorithmStatus = VXNNCommon::kInconsistent;
   }
+  fShared = nullptr;
   CheckCancel();
   return fStatus;
 }

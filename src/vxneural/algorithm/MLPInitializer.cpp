@@ -5,10 +5,13 @@
 #include <cstdlib>
 
 #include "algorithm/AlgorithmCodes.h"
+#include "algorithm/SharedTraining.h"
 #include "data/SourceCheck.h"
+#include "network/SharedRun.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/VXRandom.h"
 #include "vxneural/optim/IOptimizationAlgorithm.h"
 
@@ -36,11 +39,8 @@ constexpr double kLargest = DBL_MAX;
 // "No optimizer could be built".
 constexpr int kNoOptimizer = 50001;
 
-// Seconds from the processor clock read in milliseconds.
-double SecondsSince(std::clock_t start) {
-  const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
-  return milliseconds / 1000.0;
-}
+// The optimizers' clock, which a shared training's processes agree on.
+double SecondsSince(std::clock_t start) { return VXNeural::detail::ProcessorSecondsSince(start); }
 
 int TrainShare(long n) { return static_cast<int>(n * kSampleTrainShare + 0.5); }
 
@@ -99,19 +99,34 @@ MLPSampleSizes MLPInitializer::ComputeSampleSizes(long maxRecordsInMemory, int n
   return sizes;
 }
 
+namespace {
+
+// The record at place `at` of a sampling pass: read from the source when it
+// is this process's (null at the source's end), else `elsewhere`.
+const Record* SampleRecord(MultiPassRecordIter& source, int at, const VXNeural::RecordShare* share,
+                           const Record* elsewhere) {
+  if (share && (at < share->first || at >= share->end)) return elsewhere;
+  return source.IsGood() ? source.Next() : nullptr;
+}
+
+}  // namespace
+
 int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
                                  RecordBufferIter& buffer, const std::function<bool()>& cancelled,
-                                 bool* failed) {
+                                 bool* failed, const VXNeural::RecordShare* share) {
   const int wanted = buffer.GetCapacity() - buffer.GetCount();
   int need = wanted;
+  const Record elsewhere;
   // Every record is read and draws, also once the buffer is full, so that
   // the generator ends where the sampling of the whole source leaves it.
-  for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
+  for (int remaining = nRecords, at = 0; remaining > 0; --remaining, ++at) {
     if (cancelled && cancelled()) break;
-    const Record* record = source.Next();
+    const Record* record = SampleRecord(source, at, share, &elsewhere);
     if (record == nullptr) break;
     const double u = rng.Uniform();
-    if (u <= static_cast<double>(need) / remaining && need > 0 && buffer.Add(record)) --need;
+    if (u <= static_cast<double>(need) / remaining && need > 0 &&
+        (record == &elsewhere || buffer.Add(record)))
+      --need;
   }
   if (failed) *failed = VXNeural::detail::SourceFailed(source);
   source.Rewind();
@@ -121,22 +136,24 @@ int MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int
 void MLPInitializer::SelectSample(VXRandom& rng, MultiPassRecordIter& source, int nRecords,
                                   RecordBufferIter& first, RecordBufferIter& second, int& nFirst,
                                   int& nSecond, const std::function<bool()>& cancelled,
-                                  bool* failed) {
+                                  bool* failed, const VXNeural::RecordShare* share) {
   const int wantedA = first.GetCapacity() - first.GetCount();
   const int wantedB = second.GetCapacity() - second.GetCount();
   int needA = wantedA;
   int needB = wantedB;
-  for (int remaining = nRecords; remaining > 0 && source.IsGood(); --remaining) {
+  const Record elsewhere;
+  for (int remaining = nRecords, at = 0; remaining > 0; --remaining, ++at) {
     if (cancelled && cancelled()) break;
-    const Record* record = source.Next();
+    const Record* record = SampleRecord(source, at, share, &elsewhere);
     if (record == nullptr) break;
     const double u = rng.Uniform();
     const double shareA = static_cast<double>(needA) / remaining;
     const double shareB = static_cast<double>(needB) / remaining;
+    const bool taken = record == &elsewhere;
     if (u <= shareA && needA >= 1) {
-      if (first.Add(record)) --needA;
+      if (taken || first.Add(record)) --needA;
     } else if (u <= shareB + shareA && needB > 0) {
-      if (second.Add(record)) --needB;
+      if (taken || second.Add(record)) --needB;
     }
   }
   if (failed) *failed = VXNeural::detail::SourceFailed(source);
@@ -149,9 +166,10 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   MultiPassRecordIter* test = fParts.testData;
   bool trainFailed = false;
   bool testFailed = false;
+  const VXNeural::detail::SharedRecords* shared = fParts.shared;
   if (test != nullptr && sizing.GetNTestRecords() < 1) {
-    int count = 0;
-    testFailed = !VXNeural::detail::CountRecords(*test, count);
+    int count = static_cast<int>(shared ? shared->nTest : 0);
+    if (!shared) testFailed = !VXNeural::detail::CountRecords(*test, count);
     sizing.SetNTestRecords(count);
   }
   const int nTestRecords = test != nullptr ? sizing.GetNTestRecords() : 0;
@@ -167,22 +185,69 @@ MLPSample MLPInitializer::DrawSample(MLPSettings& sizing) {
   // The sample pass reads the whole training source, which may be far
   // larger than memory: a host's cancel must not wait for its end.
   const std::function<bool()> cancelled = [this] { return Canceled(); };
+  const VXNeural::RecordShare* trainShare = shared ? &shared->train : nullptr;
+  const VXNeural::RecordShare* testShare = shared ? &shared->test : nullptr;
   if (fParts.trainData != nullptr && !testFailed) {
     if (sizes.fromTestSource) {
       sample.nTrain = SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train,
-                                   cancelled, &trainFailed);
-      sample.nTest =
-          SelectSample(fParts.random, *test, nTestRecords, *sample.test, cancelled, &testFailed);
+                                   cancelled, &trainFailed, trainShare);
+      sample.nTest = SelectSample(fParts.random, *test, nTestRecords, *sample.test, cancelled,
+                                  &testFailed, testShare);
     } else {
       SelectSample(fParts.random, *fParts.trainData, nTrainRecords, *sample.train, *sample.test,
-                   sample.nTrain, sample.nTest, cancelled, &trainFailed);
+                   sample.nTrain, sample.nTest, cancelled, &trainFailed, trainShare);
     }
   }
-  sample.sourceFailure = trainFailed  ? VXNeural::codes::kTrainSourceNotGood
-                         : testFailed ? VXNeural::codes::kTestSourceNotGood
-                                      : 0;
+  if (shared && !GatherSample(*shared->combiner, sample, trainFailed, testFailed))
+    sample.sourceFailure = VXNeural::codes::kExchangeFailed;
+  if (sample.sourceFailure == 0)
+    sample.sourceFailure = trainFailed  ? VXNeural::codes::kTrainSourceNotGood
+                           : testFailed ? VXNeural::codes::kTestSourceNotGood
+                                        : 0;
   fParts.random.SetSeed(sizing.GetRandomSeed());
   return sample;
+}
+
+// Each process drew the records of the whole sample and kept its own; all
+// of them hand theirs over (with their sources' failures), and each puts
+// the sample together in rank order, which is the order of the records in
+// the whole sources. False when the exchange failed.
+bool MLPInitializer::GatherSample(VXNeural::PassCombiner& combiner, MLPSample& sample,
+                                  bool& trainFailed, bool& testFailed) {
+  RecordBufferIter* buffers[2] = {sample.train.get(), sample.test.get()};
+  std::vector<double> out{trainFailed ? 1.0 : 0.0, testFailed ? 1.0 : 0.0};
+  for (RecordBufferIter* b : buffers) out.push_back(b->GetCount());
+  for (RecordBufferIter* b : buffers)
+    for (int i = 0; i < b->GetCount(); ++i) {
+      const Record* r = b->GetRecordAt(i);
+      out.insert(out.end(), r->GetAll(), r->GetAll() + r->Size());
+    }
+  std::vector<double> all;
+  std::vector<int> counts;
+  if (!combiner.AllGather(out, all, counts)) return false;
+  const int width = buffers[0]->GetWidth();
+  RecordBufferIter gathered[2] = {{width, buffers[0]->GetCapacity()},
+                                  {width, buffers[1]->GetCapacity()}};
+  std::vector<double> values(static_cast<std::size_t>(width));
+  const double* m = all.data();
+  for (int count : counts) {
+    if (count < 4) return false;
+    trainFailed = trainFailed || m[0] != 0.0;
+    testFailed = testFailed || m[1] != 0.0;
+    const int n[2] = {static_cast<int>(m[2]), static_cast<int>(m[3])};
+    if (count != 4 + (n[0] + n[1]) * width) return false;
+    const double* v = m + 4;
+    for (int b = 0; b < 2; ++b)
+      for (int i = 0; i < n[b]; ++i, v += width)
+        if (!gathered[b].Add(Record(std::vector<double>(v, v + width)))) return false;
+    m += count;
+  }
+  for (int b = 0; b < 2; ++b) {
+    buffers[b]->Empty();
+    for (int i = 0; i < gathered[b].GetCount(); ++i) buffers[b]->Add(gathered[b].GetRecordAt(i));
+    buffers[b]->Rewind();
+  }
+  return true;
 }
 
 bool MLPInitializer::RebuildOptimizer() {

@@ -1,13 +1,11 @@
 #include "vxneural/network/PassCombiner.h"
 
-#include <atomic>
-
 #include "network/BlockPass.h"
 
 namespace VXNeural {
 
 namespace {
-std::atomic<PassCombiner*> gCombiner{nullptr};
+thread_local PassCombiner* tCombiner = nullptr;
 }  // namespace
 
 RecordShare ShareOf(long long records, int rank, int size) {
@@ -24,7 +22,7 @@ RecordShare ShareOf(long long records, int rank, int size) {
   return share;
 }
 
-void SetPassCombiner(PassCombiner* combiner) { gCombiner.store(combiner); }
-PassCombiner* GetPassCombiner() { return gCombiner.load(); }
+void SetPassCombiner(PassCombiner* combiner) { tCombiner = combiner; }
+PassCombiner* GetPassCombiner() { return tCombiner; }
 
 }  // namespace VXNeural

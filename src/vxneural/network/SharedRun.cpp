@@ -38,5 +38,10 @@ double AgreedSeconds(double local) {
   return *std::max_element(all.begin(), all.end());
 }
 
+double ProcessorSecondsSince(std::clock_t start) {
+  const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
+  return AgreedSeconds(milliseconds / 1000.0);
+}
+
 }  // namespace detail
 }  // namespace VXNeural

@@ -5,6 +5,8 @@
 // one process. The other threads of a pass never look here.
 #pragma once
 
+#include <ctime>
+
 #include "vxcommon/Record.h"
 #include "vxneural/network/PassCombiner.h"
 
@@ -36,6 +38,10 @@ PassCombiner* RunCombiner();
 // Every process must ask at the same point of the run. Outside a run, or
 // when the exchange fails (the next pass then fails too), local.
 double AgreedSeconds(double local);
+// The seconds since start on the processor clock (read in milliseconds),
+// agreed on as above: the clock of every training's time limit and saved
+// times.
+double ProcessorSecondsSince(std::clock_t start);
 
 }  // namespace detail
 }  // namespace VXNeural

@@ -9,6 +9,7 @@
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
+#include "network/SharedRun.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/XmlIO.h"
@@ -78,9 +79,10 @@ IOptimizationAlgorithm::RunLimits IOptimizationAlgorithm::ReadRunLimits(
   return limits;
 }
 
+// The processes of a shared training must stop after the same pass and
+// save the same times: they take the largest of their readings.
 double IOptimizationAlgorithm::SecondsSince(std::clock_t start) {
-  const double milliseconds = static_cast<double>(std::clock() - start) * 1000.0 / CLOCKS_PER_SEC;
-  return milliseconds / 1000.0;
+  return VXNeural::detail::ProcessorSecondsSince(start);
 }
 
 VXNNCommon::StopReason IOptimizationAlgorithm::FirstStopRule(const RunLimits& limits,

@@ -1,0 +1,66 @@
+#include "algorithm/SharedTraining.h"
+
+#include <vector>
+
+#include "algorithm/AlgorithmCodes.h"
+#include "data/SourceCheck.h"
+#include "network/SharedRun.h"
+
+namespace VXNeural {
+namespace detail {
+
+SharedTraining::~SharedTraining() {
+  if (!fActive) return;
+  ShareSource(fTrain, 0, nullptr);
+  if (fTest) ShareSource(fTest, 0, nullptr);
+  SetRunCombiner(nullptr);
+}
+
+VXCommon_1_2::VXStatus SharedTraining::Begin() {
+  PassCombiner* combiner = GetPassCombiner();
+  if (!combiner || !fTrain || fActive) return VXCommon_1_2::VXStatus();
+  // A failed count still takes part in the exchange, as -1: every process
+  // must reach it, and all then refuse together.
+  int nTrain = 0, nTest = 0;
+  const bool trainCounted = CountRecords(*fTrain, nTrain);
+  const bool testCounted = !fTest || CountRecords(*fTest, nTest);
+  const std::vector<double> mine{trainCounted ? nTrain : -1.0,
+                                 fTest ? (testCounted ? nTest : -1.0) : -2.0};
+  std::vector<double> all;
+  std::vector<int> counts;
+  const int size = combiner->Size();
+  if (!combiner->AllGather(mine, all, counts) || counts.size() != static_cast<std::size_t>(size) ||
+      all.size() != 2 * counts.size())
+    return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
+  long long totalTrain = 0, totalTest = 0;
+  for (int r = 0; r < size; ++r) {
+    const double train = all[2 * static_cast<std::size_t>(r)];
+    const double test = all[2 * static_cast<std::size_t>(r) + 1];
+    // Every process has a test source or none has; no count failed.
+    if (train < 0 || test == -1.0 || (test == -2.0) != (fTest == nullptr))
+      return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
+    totalTrain += static_cast<long long>(train);
+    if (fTest) totalTest += static_cast<long long>(test);
+  }
+  for (int r = 0; r < size; ++r) {
+    const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
+    if (all[2 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
+        (fTest &&
+         all[2 * static_cast<std::size_t>(r) + 1] != static_cast<double>(test.end - test.first)))
+      return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
+  }
+  const int rank = combiner->Rank();
+  fRecords.combiner = combiner;
+  fRecords.nTrain = totalTrain;
+  fRecords.nTest = totalTest;
+  fRecords.train = ShareOf(totalTrain, rank, size);
+  fRecords.test = ShareOf(totalTest, rank, size);
+  ShareSource(fTrain, fRecords.train.first, combiner);
+  if (fTest) ShareSource(fTest, fRecords.test.first, combiner);
+  SetRunCombiner(combiner);
+  fActive = true;
+  return VXCommon_1_2::VXStatus();
+}
+
+}  // namespace detail
+}  // namespace VXNeural

@@ -1,0 +1,48 @@
+// One process's part of a data-parallel training (PassCombiner.h), for
+// the length of one training operation on the calling thread.
+//
+// Begin finds the combiner the host set for this thread (none: a training
+// of its own, and nothing here does anything), exchanges the processes'
+// record counts, checks that each holds its ShareOf the training and test
+// sets, and makes the thread's passes over the two sources shared. The
+// scope's end makes them the process's own again.
+#pragma once
+
+#include "vxcommon/Record.h"
+#include "vxcommon/VXStatus.h"
+#include "vxneural/network/PassCombiner.h"
+
+namespace VXNeural {
+namespace detail {
+
+// The shares of a running data-parallel training.
+struct SharedRecords {
+  PassCombiner* combiner = nullptr;
+  RecordShare train, test;
+  long long nTrain = 0, nTest = 0;  // the whole sets
+};
+
+class SharedTraining {
+ public:
+  SharedTraining(VXCommon_1_2::MultiPassRecordIter* train, VXCommon_1_2::MultiPassRecordIter* test)
+      : fTrain(train), fTest(test) {}
+  SharedTraining(const SharedTraining&) = delete;
+  SharedTraining& operator=(const SharedTraining&) = delete;
+  ~SharedTraining();
+
+  // OK without a combiner. Errors: 50020 when a process's records are not
+  // its share (or a source failed while counted), 50021 when the exchange
+  // failed; every process sees the same outcome.
+  VXCommon_1_2::VXStatus Begin();
+  // The shares, null when the training is the process's own.
+  const SharedRecords* Records() const { return fActive ? &fRecords : nullptr; }
+
+ private:
+  VXCommon_1_2::MultiPassRecordIter* fTrain;
+  VXCommon_1_2::MultiPassRecordIter* fTest;
+  SharedRecords fRecords;
+  bool fActive = false;
+};
+
+}  // namespace detail
+}  // namespace VXNeural

@@ -1,0 +1,124 @@
+// A training spread over processes, each holding its share of the
+// training and test records, trains on every process the model one process
+// holding all of them trains: the same saved bytes (but for the processor
+// times), for 1, 2 and 3 processes, with the methods whose passes are
+// shared. The processes are threads here (tests/common/in_process_combiner.h).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/in_process_combiner.h"
+#include "common/pass_settings.h"
+#include "common/saved_times.h"
+#include "network/SharedRun.h"
+#include "rbf_fixtures.h"
+#include "vxneural/network/PassCombiner.h"
+
+namespace {
+
+using namespace mlpdriver;
+
+struct Method {
+  const char* name;
+  std::function<void(NeuralSettings&)> adjust;
+  // Without one the sample's test part comes from the training records.
+  bool testSet = true;
+};
+
+const std::vector<Method>& Methods() {
+  static const std::vector<Method> methods{
+      {"scaled conjugate gradient", {}},
+      {"scaled conjugate gradient without a test set", {}, false},
+      {"batch gradient descent",
+       [](NeuralSettings& s) {
+         dynamic_cast<MLPSettings&>(s).SetTrainingMethodAndType(VXNNCommon::kGradientDescent,
+                                                                VXNNCommon::kBatch);
+       }},
+  };
+  return methods;
+}
+
+constexpr int kTrain = 500, kTest = 300;
+
+int TestCount(const Method& method) { return method.testSet ? kTest : 0; }
+
+AnyModel ModelFor(const Method& method) {
+  return MakeAny(false, kBothTargets, kTrain, TestCount(method), method.adjust, true);
+}
+
+// The records of a share.
+std::vector<Record> Part(const std::vector<Record>& all, VXNeural::RecordShare share) {
+  return {all.begin() + share.first, all.begin() + share.end};
+}
+
+// Trains process `rank`'s model over the given shares; its saved form, or
+// the training's error code as text.
+std::string TrainShare(const Method& method, in_process::Combiner& combiner,
+                       VXNeural::RecordShare train, VXNeural::RecordShare test) {
+  AnyModel m = ModelFor(method);
+  const std::vector<Record> trainPart = Part(m.Records(false), train),
+                            testPart = Part(m.Records(true), test);
+  VectorRecordIter trainSource(trainPart), testSource(testPart);
+  INeuralAlgorithm* a = m.Rebuild(trainSource, method.testSet ? &testSource : nullptr);
+  if (!a) return "not built";
+  VXNeural::SetPassCombiner(&combiner);
+  const VXStatus status = a->Train(kTrain, TestCount(method));
+  VXNeural::SetPassCombiner(nullptr);
+  if (!status.IsOK()) return "code " + std::to_string(status.GetErrorCode());
+  return saved_times::SavedWithoutTimes(*a);
+}
+
+TEST(SharedTraining, EveryProcessTrainsTheOneProcessModel) {
+  pass_settings::Restore restore;
+  for (const Method& method : Methods()) {
+    AnyModel whole = ModelFor(method);
+    ASSERT_TRUE(whole.Algorithm()->Train(kTrain, TestCount(method)).IsOK());
+    const std::string expected = saved_times::SavedWithoutTimes(*whole.Algorithm());
+    ASSERT_GT(expected.size(), 100u);
+    for (int size : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(method.name) + ", " + std::to_string(size) + " processes");
+      std::vector<std::string> saved(static_cast<std::size_t>(size));
+      in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+        saved[static_cast<std::size_t>(rank)] =
+            TrainShare(method, combiner, VXNeural::ShareOf(kTrain, rank, size),
+                       VXNeural::ShareOf(TestCount(method), rank, size));
+      });
+      for (int r = 0; r < size; ++r)
+        EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
+            << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 40);
+    }
+  }
+}
+
+// Records that are not the processes' shares (one block too few on the
+// first, one too many on the second) stop every process with 50020 before
+// any pass.
+TEST(SharedTraining, SharesThatDoNotMatchStopEveryProcess) {
+  pass_settings::Restore restore;
+  std::vector<std::string> saved(2);
+  in_process::RunProcesses(2, [&](int rank, in_process::Combiner& combiner) {
+    const VXNeural::RecordShare train =
+        rank == 0 ? VXNeural::RecordShare{0, 192} : VXNeural::RecordShare{192, kTrain};
+    saved[static_cast<std::size_t>(rank)] =
+        TrainShare(Methods()[0], combiner, train, VXNeural::ShareOf(kTest, rank, 2));
+  });
+  EXPECT_EQ(saved[0], "code 50020");
+  EXPECT_EQ(saved[1], "code 50020");
+}
+
+// A time limit must stop every process after the same pass: the processes
+// read the largest of their clocks; outside a run a process reads its own.
+TEST(SharedTraining, ProcessesAgreeOnTheLargestReading) {
+  std::vector<double> agreed(3);
+  in_process::RunProcesses(3, [&](int rank, in_process::Combiner& combiner) {
+    VXNeural::detail::SetRunCombiner(&combiner);
+    agreed[static_cast<std::size_t>(rank)] =
+        VXNeural::detail::AgreedSeconds(rank == 1 ? 7.5 : 0.25 * rank);
+    VXNeural::detail::SetRunCombiner(nullptr);
+  });
+  EXPECT_EQ(agreed, (std::vector<double>{7.5, 7.5, 7.5}));
+  EXPECT_EQ(VXNeural::detail::AgreedSeconds(0.125), 0.125);
+}
+
+}  // namespace
