@@ -203,6 +203,11 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
   VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
   VXStatus status = shared.Begin();
   fShared = shared.Records();
+  // Online and mini-batch descent change the weights within a pass: their
+  // passes cannot be shared.
+  if (status.IsOK() && fShared && fSettings.GetTrainingMethod() == VXNNCommon::kGradientDescent &&
+      fSettings.GetTrainType() != VXNNCommon::kBatch)
+    status = VXStatus(codes::kSharesDoNotMatch, false);
   if (status.IsOK() && initialRun && fReinitializeWeights) {
     const std::clock_t before = std::clock();
     status = Store(ComputeSampleWeights());

@@ -107,6 +107,24 @@ TEST(SharedTraining, SharesThatDoNotMatchStopEveryProcess) {
   EXPECT_EQ(saved[1], "code 50020");
 }
 
+// Online and mini-batch descent update the weights within a pass, which
+// processes cannot share: every process refuses them with 50020.
+TEST(SharedTraining, RefusesDescentThatUpdatesWithinAPass) {
+  pass_settings::Restore restore;
+  for (VXNNCommon::TrainingType type : {VXNNCommon::kOnline, VXNNCommon::kMiniBatch}) {
+    const Method method{"descent", [type](NeuralSettings& s) {
+                          dynamic_cast<MLPSettings&>(s).SetTrainingMethodAndType(
+                              VXNNCommon::kGradientDescent, type);
+                        }};
+    std::vector<std::string> saved(2);
+    in_process::RunProcesses(2, [&](int rank, in_process::Combiner& combiner) {
+      saved[static_cast<std::size_t>(rank)] = TrainShare(
+          method, combiner, VXNeural::ShareOf(kTrain, rank, 2), VXNeural::ShareOf(kTest, rank, 2));
+    });
+    EXPECT_EQ(saved, (std::vector<std::string>{"code 50020", "code 50020"})) << type;
+  }
+}
+
 // A time limit must stop every process after the same pass: the processes
 // read the largest of their clocks; outside a run a process reads its own.
 TEST(SharedTraining, ProcessesAgreeOnTheLargestReading) {
