@@ -153,6 +153,8 @@ class NeuralAlgorithmBase : public INeuralAlgorithm {
                       VXCommon_1_2::MultiPassRecordIter* test);
 
   bool IsCanceled() const override;
+  // The host's cancel object asked now, whatever the training.
+  bool HostCanceled() const;
 
   // --- What each driver provides.
   // The driver's copy of its settings.

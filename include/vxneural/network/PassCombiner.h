@@ -60,7 +60,10 @@ RecordShare ShareOf(long long records, int rank, int size);
 // expects its training and test sources to give this process's ShareOf
 // each set, and every process of the run to train with the same settings
 // (the counts of records in them the counts of the whole sets). The caller
-// keeps the combiner alive while a training may use it. Per thread: one
+// keeps the combiner alive while a training may use it. While a combiner
+// is set, the host's cancel object is asked when a training starts and at
+// each pass's exchange, and a cancel on any process cancels the training
+// on all of them after that pass. Per thread: one
 // thread runs one process's training, and a host may run other trainings,
 // its own, on other threads.
 void SetPassCombiner(PassCombiner* combiner);

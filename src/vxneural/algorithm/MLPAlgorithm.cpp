@@ -195,13 +195,17 @@ void MLPAlgorithm::DisplayFields(std::ostream& out) const {
 // The work of the states
 
 VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
+  // A process of a shared training cancelled before the start takes its
+  // cancel to the first exchange, rather than leave the others waiting
+  // there.
+  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
+  const VXStatus sharing = shared.Begin(HostCanceled());
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   if (nTest == -1 && fTestData != nullptr) nTest = fSettings.GetNTestRecords();
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
-  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
-  VXStatus status = shared.Begin();
+  VXStatus status = sharing;
   fShared = shared.Records();
   // Online and mini-batch descent change the weights within a pass: their
   // passes cannot be shared.

@@ -11,6 +11,7 @@
 #include "algorithm/AlgorithmContext.h"
 #include "data/SourceCheck.h"
 #include "network/RowScorer.h"
+#include "network/SharedRun.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
 #include "persist/PMMLExport.h"
@@ -24,6 +25,7 @@
 #include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/NNStructure.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
 using VXCommon_1_2::ProgressListener;
@@ -266,6 +268,17 @@ const NNVarList* NeuralAlgorithmBase::GetVarList() const {
 }
 
 bool NeuralAlgorithmBase::IsCanceled() const {
+  // In a shared training the host is asked at the passes' exchanges only,
+  // and before one starts by the training itself (HostCanceled), so that
+  // every process stops together: a process stopped alone would leave the
+  // others waiting at the next exchange.
+  if (VXNeural::detail::RunCombiner())
+    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
+  if (VXNeural::GetPassCombiner()) return fCanceled;
+  return HostCanceled();
+}
+
+bool NeuralAlgorithmBase::HostCanceled() const {
   VXCommon_1_2::VXQueryCancel* cancel = GetSettings()->GetCancelPointer();
   if (!fCanceled && cancel != nullptr) fCanceled = cancel->QueryCancel();
   return fCanceled;

@@ -14,9 +14,10 @@ SharedTraining::~SharedTraining() {
   ShareSource(fTrain, 0, nullptr);
   if (fTest) ShareSource(fTest, 0, nullptr);
   SetRunCombiner(nullptr);
+  SetRunCanceled(false);
 }
 
-VXCommon_1_2::VXStatus SharedTraining::Begin() {
+VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   PassCombiner* combiner = GetPassCombiner();
   if (!combiner || !fTrain || fActive) return VXCommon_1_2::VXStatus();
   // A failed count still takes part in the exchange, as -1: every process
@@ -25,17 +26,18 @@ VXCommon_1_2::VXStatus SharedTraining::Begin() {
   const bool trainCounted = CountRecords(*fTrain, nTrain);
   const bool testCounted = !fTest || CountRecords(*fTest, nTest);
   const std::vector<double> mine{trainCounted ? nTrain : -1.0,
-                                 fTest ? (testCounted ? nTest : -1.0) : -2.0};
+                                 fTest ? (testCounted ? nTest : -1.0) : -2.0, canceled ? 1.0 : 0.0};
   std::vector<double> all;
   std::vector<int> counts;
   const int size = combiner->Size();
   if (!combiner->AllGather(mine, all, counts) || counts.size() != static_cast<std::size_t>(size) ||
-      all.size() != 2 * counts.size())
+      all.size() != 3 * counts.size())
     return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
   long long totalTrain = 0, totalTest = 0;
   for (int r = 0; r < size; ++r) {
-    const double train = all[2 * static_cast<std::size_t>(r)];
-    const double test = all[2 * static_cast<std::size_t>(r) + 1];
+    const double train = all[3 * static_cast<std::size_t>(r)];
+    const double test = all[3 * static_cast<std::size_t>(r) + 1];
+    canceled = canceled || all[3 * static_cast<std::size_t>(r) + 2] != 0.0;
     // Every process has a test source or none has; no count failed.
     if (train < 0 || test == -1.0 || (test == -2.0) != (fTest == nullptr))
       return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
@@ -44,9 +46,9 @@ VXCommon_1_2::VXStatus SharedTraining::Begin() {
   }
   for (int r = 0; r < size; ++r) {
     const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
-    if (all[2 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
+    if (all[3 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
         (fTest &&
-         all[2 * static_cast<std::size_t>(r) + 1] != static_cast<double>(test.end - test.first)))
+         all[3 * static_cast<std::size_t>(r) + 1] != static_cast<double>(test.end - test.first)))
       return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
   }
   const int rank = combiner->Rank();
@@ -58,6 +60,7 @@ VXCommon_1_2::VXStatus SharedTraining::Begin() {
   ShareSource(fTrain, fRecords.train.first, combiner);
   if (fTest) ShareSource(fTest, fRecords.test.first, combiner);
   SetRunCombiner(combiner);
+  SetRunCanceled(canceled);
   fActive = true;
   return VXCommon_1_2::VXStatus();
 }

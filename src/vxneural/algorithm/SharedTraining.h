@@ -32,8 +32,10 @@ class SharedTraining {
 
   // OK without a combiner. Errors: 50020 when a process's records are not
   // its share (or a source failed while counted), 50021 when the exchange
-  // failed; every process sees the same outcome.
-  VXCommon_1_2::VXStatus Begin();
+  // failed; every process sees the same outcome. `canceled`: whether this
+  // process's host cancelled before the start, which then cancels every
+  // process (RunCanceled), rather than leave the others waiting here.
+  VXCommon_1_2::VXStatus Begin(bool canceled);
   // The shares, null when the training is the process's own.
   const SharedRecords* Records() const { return fActive ? &fRecords : nullptr; }
 

@@ -720,7 +720,13 @@ int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
   std::vector<double>& out = fExchangeOut;
   out.clear();
   out.push_back(records);
-  out.push_back(fCanceled ? 1.0 : 0.0);
+  // In a shared training this is where the host's cancel object is asked.
+  bool canceled = fCanceled;
+  if (!canceled && VXNeural::detail::RunCombiner() && fSettings) {
+    VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
+    canceled = cancel && cancel->QueryCancel();
+  }
+  out.push_back(canceled ? 1.0 : 0.0);
   out.push_back(tree.Nodes());
   for (int i = 0; i < tree.Nodes(); ++i) {
     out.push_back(static_cast<double>(tree.NodeStart(i)));
@@ -766,7 +772,10 @@ int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
   }
   if (total > INT_MAX) return VXNeural::codes::kSharesDoNotMatch;
   records = static_cast<int>(total);
-  if (cancelled) fCanceled = true;
+  if (cancelled) {
+    fCanceled = true;
+    if (VXNeural::detail::RunCombiner()) VXNeural::detail::SetRunCanceled(true);
+  }
   return 0;
 }
 
@@ -911,6 +920,9 @@ void NNetwork::SetComputeAverages(bool on) {
 }
 
 bool NNetwork::IsCanceled() {
+  // In a shared training the host is asked at the exchanges only.
+  if (VXNeural::detail::RunCombiner())
+    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
   if (!fCanceled && fSettings) {
     VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
     if (cancel) fCanceled = cancel->QueryCancel();

@@ -11,6 +11,7 @@ namespace detail {
 namespace {
 thread_local std::vector<SharedSource> tShared;
 thread_local PassCombiner* tCombiner = nullptr;
+thread_local bool tCanceled = false;
 }  // namespace
 
 void ShareSource(const VXCommon_1_2::RecordIterator* source, long long first,
@@ -29,6 +30,9 @@ const SharedSource* FindSharedSource(const VXCommon_1_2::RecordIterator* source)
 
 void SetRunCombiner(PassCombiner* combiner) { tCombiner = combiner; }
 PassCombiner* RunCombiner() { return tCombiner; }
+
+void SetRunCanceled(bool canceled) { tCanceled = canceled; }
+bool RunCanceled() { return tCanceled; }
 
 double AgreedSeconds(double local) {
   if (!tCombiner) return local;

@@ -32,6 +32,14 @@ const SharedSource* FindSharedSource(const VXCommon_1_2::RecordIterator* source)
 void SetRunCombiner(PassCombiner* combiner);
 PassCombiner* RunCombiner();
 
+// Whether a process of the calling thread's run has been cancelled by its
+// host. In a run the host's cancel object is asked at each shared pass's
+// exchange only, and a cancel there cancels every process at once: asked
+// anywhere else it would stop one process between passes while the others
+// wait for it at the next exchange.
+void SetRunCanceled(bool canceled);
+bool RunCanceled();
+
 // The processor seconds the processes of the calling thread's run agree
 // on: the largest of their `local` readings, so that a time limit stops
 // every process after the same pass and the saved times are the same.

@@ -42,6 +42,9 @@ bool ValidReason(int v) {
 }  // namespace
 
 bool IOptimizationAlgorithm::IsCanceled() {
+  // In a shared training the host is asked at the passes' exchanges only.
+  if (VXNeural::detail::RunCombiner())
+    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
   if (!fCanceled && fCancel != nullptr) fCanceled = fCancel->QueryCancel();
   return fCanceled;
 }

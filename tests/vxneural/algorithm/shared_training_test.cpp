@@ -55,8 +55,15 @@ std::vector<Record> Part(const std::vector<Record>& all, VXNeural::RecordShare s
 // Trains process `rank`'s model over the given shares; its saved form, or
 // the training's error code as text.
 std::string TrainShare(const Method& method, in_process::Combiner& combiner,
-                       VXNeural::RecordShare train, VXNeural::RecordShare test) {
-  AnyModel m = ModelFor(method);
+                       VXNeural::RecordShare train, VXNeural::RecordShare test,
+                       VXCommon_1_2::VXQueryCancel* cancel = nullptr) {
+  AnyModel m = MakeAny(
+      false, kBothTargets, kTrain, TestCount(method),
+      [&](NeuralSettings& s) {
+        if (method.adjust) method.adjust(s);
+        if (cancel) s.SetCancelPointer(cancel);
+      },
+      true);
   const std::vector<Record> trainPart = Part(m.Records(false), train),
                             testPart = Part(m.Records(true), test);
   VectorRecordIter trainSource(trainPart), testSource(testPart);
@@ -122,6 +129,28 @@ TEST(SharedTraining, RefusesDescentThatUpdatesWithinAPass) {
           method, combiner, VXNeural::ShareOf(kTrain, rank, 2), VXNeural::ShareOf(kTest, rank, 2));
     });
     EXPECT_EQ(saved, (std::vector<std::string>{"code 50020", "code 50020"})) << type;
+  }
+}
+
+// A host's cancel on one process cancels the training on every process, at
+// the end of a pass: none goes on alone and leaves the others waiting.
+struct CancelAfter : VXCommon_1_2::VXQueryCancel {
+  explicit CancelAfter(int n) : left(n) {}
+  bool QueryCancel() override { return --left < 0; }
+  int left;
+};
+
+TEST(SharedTraining, ACancelOnOneProcessCancelsAll) {
+  pass_settings::Restore restore;
+  for (int asked : {0, 3, 12}) {
+    std::vector<std::string> saved(3);
+    in_process::RunProcesses(3, [&](int rank, in_process::Combiner& combiner) {
+      CancelAfter cancel(asked);
+      saved[static_cast<std::size_t>(rank)] =
+          TrainShare(Methods()[0], combiner, VXNeural::ShareOf(kTrain, rank, 3),
+                     VXNeural::ShareOf(kTest, rank, 3), rank == 1 ? &cancel : nullptr);
+    });
+    EXPECT_EQ(saved, (std::vector<std::string>(3, "code 1"))) << "cancel after " << asked;
   }
 }
 
