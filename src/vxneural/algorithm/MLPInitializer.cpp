@@ -228,7 +228,6 @@ bool MLPInitializer::GatherSample(VXNeural::PassCombiner& combiner, MLPSample& s
   const int width = buffers[0]->GetWidth();
   RecordBufferIter gathered[2] = {{width, buffers[0]->GetCapacity()},
                                   {width, buffers[1]->GetCapacity()}};
-  std::vector<double> values(static_cast<std::size_t>(width));
   const double* m = all.data();
   for (int count : counts) {
     if (count < 4) return false;

@@ -569,11 +569,11 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   // so that the total does not depend on which thread formed which block.
   const std::size_t averagesAt = kRecordSumsFirstAccuracy + fAccuracyValues.size();
   const std::size_t gradientAt = averagesAt + (fComputeAverages ? fNOutputs : 0);
-  std::size_t width = gradientAt;
+  std::size_t gradientValues = 0;
   if constexpr (kMLP) {
-    if (backward) width += first.GradientValues();
+    if (backward) gradientValues = first.GradientValues();
   }
-  const std::size_t sumsWidth = width;
+  const std::size_t width = gradientAt + gradientValues;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   VXNeural::detail::BlockTree& tree = *fBlockTree;
   tree.Reset(width, shared ? shared->firstBlock : 0);
@@ -608,7 +608,7 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
   // out as the record sums, then the output averages, then the gradient.
   auto add = [&](Pass& p, const BlockSlot& b) {
     double* sums = tree.Next();
-    std::fill_n(sums, sumsWidth, 0.0);
+    std::fill_n(sums, width, 0.0);
     double* blockAverages = sums + averagesAt;
     for (int r = 0; r < b.n; ++r) {
       const double* targets = p.TargetRow(r);
