@@ -102,6 +102,25 @@ class ClusterModel {
   // Allocates nothing per record.
   VXCommon_1_2::VXStatus PreCluster(VXCluster::RecordIterator& source);
 
+  // The pre-clustering in turns, for records that several readers hold one
+  // after another (the processes of a data-parallel run, each with its run
+  // of the records): Begin empties the summary; each Continue reads a source
+  // to its end into the summary as PreCluster reads (an empty source is
+  // fine; records are numbered on from the earlier ones in the statuses);
+  // GetPreClusterState saves the summary so far, and SetPreClusterState
+  // makes another model of the same variables and settings go on from it;
+  // End makes the summary ready for clustering. Begin, Continue on every
+  // source in turn, End gives exactly what PreCluster gives on all the
+  // records in that order. Errors: Continue, those of PreCluster but the
+  // empty source, after which the model holds no summary (Begin again);
+  // End, kClusterEmptySource when no record was read; SetPreClusterState,
+  // kClusterInvalidState (the model unchanged).
+  void BeginPreCluster();
+  VXCommon_1_2::VXStatus ContinuePreCluster(VXCluster::RecordIterator& source);
+  VXCommon_1_2::VXStatus EndPreCluster();
+  void GetPreClusterState(std::vector<double>& state) const;
+  VXCommon_1_2::VXStatus SetPreClusterState(const std::vector<double>& state);
+
   // Forms k clusters, or as many as there are leaf entries when that is fewer
   // (warning kClusterFewerClusters; the results are valid). Errors:
   // kClusterNotPreClustered, kClusterBadClusterCount (k < 1); a refused call

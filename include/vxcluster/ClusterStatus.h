@@ -46,6 +46,9 @@ enum ClusterStatusCode {
   // fewer leaf entries than that. GetNumOfClusters tells how many; the result
   // clusters are valid. Datum 2: the number asked.
   kClusterFewerClusters = 60010,
+  // Error: SetPreClusterState was handed a state that another model (of
+  // other variables or settings) saved, or numbers that are no state.
+  kClusterInvalidState = 60011,
 };
 
 }  // namespace VXCluster

@@ -307,4 +307,101 @@ void CFTree::Rebuild() {
   ++fNRebuilds;
 }
 
+namespace {
+
+// threshold, branching, width, capacity, nodes, summaries, root, height,
+// leaf entries, rebuilds.
+constexpr std::size_t kStateHeader = 10;
+
+// A whole number in [lo, hi], as every int of a state must be before it is
+// converted (a double outside int's range would make the conversion
+// undefined).
+bool IntIn(double v, int lo, int hi, int& out) {
+  if (!(v >= lo && v <= hi) || v != std::floor(v)) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+void CFTree::SaveState(std::vector<double>& out) const {
+  const std::size_t b = static_cast<std::size_t>(fB + 1);
+  const std::size_t nodes = static_cast<std::size_t>(fNodesUsed);
+  const std::size_t summaries = static_cast<std::size_t>(fSummariesUsed);
+  out.reserve(out.size() + kStateHeader + summaries * (static_cast<std::size_t>(fWidth) + 1) +
+              nodes * (2 + 2 * b));
+  for (double v : {fThreshold, double(fB), double(fWidth), double(fCapacity), double(fNodesUsed),
+                   double(fSummariesUsed), double(fRoot), double(fHeight), double(fNLeafEntries),
+                   double(fNRebuilds)})
+    out.push_back(v);
+  out.insert(out.end(), fPool.begin(),
+             fPool.begin() + static_cast<std::ptrdiff_t>(summaries * fWidth));
+  out.insert(out.end(), fLL.begin(), fLL.begin() + static_cast<std::ptrdiff_t>(summaries));
+  for (std::size_t n = 0; n < nodes; ++n) {
+    out.push_back(fCount[n]);
+    out.push_back(fLeaf[n] ? 1.0 : 0.0);
+    for (std::size_t i = 0; i < b; ++i) out.push_back(fSlots[n * b + i]);
+    for (std::size_t i = 0; i < b; ++i) out.push_back(fChildren[n * b + i]);
+  }
+}
+
+bool CFTree::LoadState(const double* state, std::size_t n) {
+  // The threshold may have risen to infinity (every record absorbed).
+  if (n < kStateHeader || !(state[0] >= 0.0)) return false;
+  int b = 0, width = 0, capacity = 0, nodes = 0, summaries = 0, root = 0, height = 0, leaves = 0,
+      rebuilds = 0;
+  if (!IntIn(state[1], fB, fB, b) || !IntIn(state[2], fWidth, fWidth, width) ||
+      !IntIn(state[3], fCapacity, fCapacity, capacity) || !IntIn(state[4], 0, fMaxNodes, nodes) ||
+      !IntIn(state[5], 0, fMaxSummaries, summaries) || !IntIn(state[6], -1, nodes - 1, root) ||
+      !IntIn(state[7], 0, nodes, height) || !IntIn(state[8], 0, fCapacity, leaves) ||
+      !IntIn(state[9], 0, 2147483647, rebuilds))
+    return false;
+  if ((root < 0) != (nodes == 0) || (root < 0) != (height == 0)) return false;
+  const std::size_t slots = static_cast<std::size_t>(fB + 1);
+  const std::size_t pool = static_cast<std::size_t>(summaries) * static_cast<std::size_t>(fWidth);
+  const std::size_t perNode = 2 + 2 * slots;
+  if (n != kStateHeader + pool + static_cast<std::size_t>(summaries) +
+               static_cast<std::size_t>(nodes) * perNode)
+    return false;
+  const double* values = state + kStateHeader;
+  const double* ll = values + pool;
+  const double* node = ll + summaries;
+  // Every number of the nodes is checked before anything is changed.
+  for (int k = 0; k < nodes; ++k) {
+    const double* at = node + static_cast<std::size_t>(k) * perNode;
+    int count = 0, leaf = 0, v = 0;
+    if (!IntIn(at[0], 0, fB + 1, count) || !IntIn(at[1], 0, 1, leaf)) return false;
+    for (std::size_t i = 0; i < slots; ++i) {
+      // The slots in use name summaries and children; the others hold
+      // whatever an earlier node left there, still ints.
+      const bool used = static_cast<int>(i) < count;
+      if (!IntIn(at[2 + i], used ? 0 : -2147483647, used ? summaries - 1 : 2147483647, v) ||
+          !IntIn(at[2 + slots + i], used && !leaf ? 0 : -2147483647,
+                 used && !leaf ? nodes - 1 : 2147483647, v))
+        return false;
+    }
+  }
+  GrowNodes(static_cast<std::size_t>(nodes));
+  GrowSummaries(static_cast<std::size_t>(summaries));
+  fThreshold = state[0];
+  fNodesUsed = nodes;
+  fSummariesUsed = summaries;
+  fRoot = root;
+  fHeight = height;
+  fNLeafEntries = leaves;
+  fNRebuilds = rebuilds;
+  std::copy(values, values + pool, fPool.begin());
+  std::copy(ll, ll + summaries, fLL.begin());
+  for (std::size_t k = 0; k < static_cast<std::size_t>(nodes); ++k) {
+    const double* at = node + k * perNode;
+    fCount[k] = static_cast<int>(at[0]);
+    fLeaf[k] = at[1] != 0.0;
+    for (std::size_t i = 0; i < slots; ++i) {
+      fSlots[k * slots + i] = static_cast<int>(at[2 + i]);
+      fChildren[k * slots + i] = static_cast<int>(at[2 + slots + i]);
+    }
+  }
+  return true;
+}
+
 }  // namespace VXCluster

@@ -44,6 +44,16 @@ class CFTree {
   // Copies the leaf entries, left to right, into out (NumEntries() x width).
   void CollectEntries(std::vector<double>& out) const;
 
+  // The whole tree (its shape, summaries, threshold and rebuild count) as
+  // doubles appended to out, every int exact in a double; LoadState makes a
+  // tree of the same layout and capacity continue exactly where the saved
+  // one stopped, so that records read in turn by several readers are
+  // summarised as one reader summarises them. LoadState refuses (false,
+  // tree unchanged) a state of another layout or capacity, or whose numbers
+  // do not describe a tree.
+  void SaveState(std::vector<double>& out) const;
+  bool LoadState(const double* state, std::size_t n);
+
  private:
   enum class Result { kDone, kSplit, kFull };
 

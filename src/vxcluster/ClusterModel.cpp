@@ -27,6 +27,15 @@ class ClusterModel::Impl {
   // clustering of the entries (each entry's label the lowest entry of its
   // cluster).
   void Form(int c);
+  // No summary ready and no results: the state before a pre-clustering.
+  void ForgetSummary() {
+    fPreClustered = false;
+    fResults.clear();
+    fResultPointers.clear();
+    fResultSums.clear();
+    fResultLogLikelihoods.clear();
+    fBIC = VXMV::gMissingValue;
+  }
   void Form(const std::vector<int>& labels);
   // The clustering AutoCluster keeps, as nodes of the merge tree.
   std::vector<int> ChoosePartition(int least, int most) const;
@@ -106,17 +115,24 @@ ClusterModel::~ClusterModel() = default;
 VXStatus ClusterModel::GetStatus() const { return fImpl->fStatus; }
 
 VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
+  if (fImpl->fStatus.IsError()) return fImpl->fStatus;
+  BeginPreCluster();
+  const VXStatus status = ContinuePreCluster(source);
+  if (status.IsError()) return status;
+  return EndPreCluster();
+}
+
+void ClusterModel::BeginPreCluster() {
   Impl& m = *fImpl;
-  if (m.fStatus.IsError()) return m.fStatus;
-  m.fPreClustered = false;
-  m.fResults.clear();
-  m.fResultPointers.clear();
-  m.fResultSums.clear();
-  m.fResultLogLikelihoods.clear();
-  m.fBIC = VXMV::gMissingValue;
+  if (m.fStatus.IsError()) return;
+  m.ForgetSummary();
   m.fNRecords = 0;
   m.fTree->Reset(m.fSettings.GetInitialThreshold());
+}
 
+VXStatus ClusterModel::ContinuePreCluster(VXCluster::RecordIterator& source) {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
   VXStatus status;
   for (;;) {
     const VXCluster::Record* r = source.Next();
@@ -124,8 +140,6 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
       const int s = source.GetStatus();
       if (s != VXCluster::RecordIterator::kGood && s != VXCluster::RecordIterator::kEndOfData)
         status = Error(VXCluster::kClusterSourceFailed);
-      else if (m.fNRecords == 0)
-        status = Error(VXCluster::kClusterEmptySource);
       break;
     }
     if (r->Size() != m.fVars.Size()) {
@@ -144,15 +158,41 @@ VXStatus ClusterModel::PreCluster(VXCluster::RecordIterator& source) {
   }
   if (status.GetErrorCode() == VXCluster::kClusterSourceFailed)
     status.SetDiscreteDatum(0, static_cast<int>(std::min<long long>(m.fNRecords, 2147483647)));
-  if (status.IsError()) {
-    m.fTree->Reset(m.fSettings.GetInitialThreshold());
-    m.fNRecords = 0;
-    return status;
+  if (status.IsError()) BeginPreCluster();
+  return status;
+}
+
+VXStatus ClusterModel::EndPreCluster() {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
+  if (m.fNRecords == 0) {
+    BeginPreCluster();
+    return Error(VXCluster::kClusterEmptySource);
   }
   m.fTree->CollectEntries(m.fEntries);
   m.fHierarchyBuilt = false;
   m.fPreClustered = true;
-  return status;
+  return VXStatus();
+}
+
+void ClusterModel::GetPreClusterState(std::vector<double>& state) const {
+  const Impl& m = *fImpl;
+  state.clear();
+  if (m.fStatus.IsError()) return;
+  state.push_back(static_cast<double>(m.fNRecords));
+  m.fTree->SaveState(state);
+}
+
+VXStatus ClusterModel::SetPreClusterState(const std::vector<double>& state) {
+  Impl& m = *fImpl;
+  if (m.fStatus.IsError()) return m.fStatus;
+  // Record counts are exact in a double up to 2^53.
+  if (state.empty() || !(state[0] >= 0.0 && state[0] <= 9007199254740992.0) ||
+      state[0] != std::floor(state[0]) || !m.fTree->LoadState(state.data() + 1, state.size() - 1))
+    return Error(VXCluster::kClusterInvalidState);
+  m.ForgetSummary();
+  m.fNRecords = static_cast<long long>(state[0]);
+  return VXStatus();
 }
 
 void ClusterModel::Impl::Form(int c) {
