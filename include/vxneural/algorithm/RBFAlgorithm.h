@@ -21,6 +21,12 @@ class NNDataPreparator;
 class NNetwork;
 class RBFLinReg;
 
+namespace VXNeural {
+namespace detail {
+struct SharedRecords;
+}  // namespace detail
+}  // namespace VXNeural
+
 // The state machine, the gate, scoring and the saved framing are those of
 // every driver (NeuralAlgorithmBase); this class adds how a model is
 // trained.
@@ -190,4 +196,6 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   bool fKeepClusters = false;
   std::unique_ptr<Clustering> fKeptClusters;
   int fKeptTrainRecords = 0;
+  // The shares of a data-parallel training while one runs, else null.
+  const VXNeural::detail::SharedRecords* fShared = nullptr;
 };

@@ -55,8 +55,11 @@ class LinearOutputSolver {
   // held already fits the network.
   void ReInitialize();
 
-  // Polls the settings' cancel object while not cancelled; latches.
+  // Polls the settings' cancel object while not cancelled; latches. In a
+  // shared training, the run's cancel (the host is asked at exchanges).
   bool IsCanceled();
+  // The settings' cancel object's answer now.
+  bool HostCanceled() const;
   bool CancelFlag() const { return fCancelled; }
 
   // The operations below return code 50001 (error) and change nothing when
@@ -76,7 +79,8 @@ class LinearOutputSolver {
   // stop are used on the calling thread only.
   static int AddRecords(const std::vector<LinearOutputSolver*>& solvers,
                         VXCommon_1_2::MultiPassRecordIter& source, int limit,
-                        const std::function<bool()>& stop);
+                        const std::function<bool()>& stop,
+                        const std::function<bool()>& askHost = {});
   VXCommon_1_2::VXStatus TrainPass(VXCommon_1_2::MultiPassRecordIter& source, int limit,
                                    bool rewindFirst);
   VXCommon_1_2::VXStatus Solve();

@@ -67,10 +67,13 @@ class RBFLinReg {
   void AddRecord(const double* record) { fSolver.AddRecord(record); }
   // The records of one pass added to many solvers (networks with the same
   // inputs and outputs), each record read once: LinearOutputSolver's
-  // AddRecords. Returns the records read.
+  // AddRecords. Returns the records read; in a data-parallel pass, those
+  // of every process, askHost asked at the exchange, and minus the code
+  // when the exchange failed.
   static int AddRecords(const std::vector<RBFLinReg*>& solvers,
                         VXCommon_1_2::MultiPassRecordIter& source, int limit,
-                        const std::function<bool()>& stop);
+                        const std::function<bool()>& stop,
+                        const std::function<bool()>& askHost = {});
   // Rewinds source, accumulates at most limit records (polling the cancel
   // object before each), rewinds again, then solves and sets the output
   // weights, the network's error and fEstError. Status Trained, stop reason

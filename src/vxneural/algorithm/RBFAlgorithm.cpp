@@ -12,8 +12,11 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/NeuralAlgorithmWith.h"
 #include "algorithm/RBFContext.h"
+#include "algorithm/SharedClustering.h"
+#include "algorithm/SharedTraining.h"
 #include "data/SourceCheck.h"
 #include "network/PassWorkers.h"
+#include "network/kernels/KernelTable.h"
 #include "persist/Display.h"
 #include "vxcluster/ClusterModel.h"
 #include "vxcommon/VXMissing.h"
@@ -21,6 +24,7 @@
 #include "vxneural/algorithm/RBFExpertReporter.h"
 #include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassThreads.h"
 #include "vxneural/network/RBFHiddenLayer.h"
 #include "vxneural/optim/RBFLinReg.h"
@@ -42,6 +46,16 @@ double SecondsSince(std::clock_t start) {
 VXStatus ClusteringFailure(const char* call, const VXStatus& status) {
   std::cerr << call << " returned error code " << status.GetErrorCode() << '\n';
   return VXStatus(status.GetErrorCode(), false);
+}
+
+// The outcome of a shared training's start: its own error, or 50020 when
+// the passes cannot be shared because the reference kernel, which has no
+// blocks, is in use.
+VXStatus SharedStatus(const VXStatus& sharing, const VXNeural::detail::SharedRecords* shared) {
+  if (!sharing.IsOK() || shared == nullptr) return sharing;
+  if (VXNeural::detail::ActiveKernelTable() == nullptr)
+    return VXStatus(codes::kSharesDoNotMatch, false);
+  return VXStatus();
 }
 
 // A candidate's score can make it the best: a number, and for a test error
@@ -294,11 +308,28 @@ bool RBFAlgorithm::PreCluster(Clustering& clustering) {
   fTrainData->Rewind();
   NNClusterAdapter adapter(fTrainData, clustering.AllWidths(), clustering.AllCategorical(),
                            [this] { return IsCanceled(); });
-  const VXStatus status = clustering.Model().PreCluster(adapter);
-  const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
+  VXStatus status;
+  bool failed = false;
+  if (fShared) {
+    // The processes read their shares into the one summary in turn.
+    const VXNeural::detail::SharedPreClusterOutcome outcome = VXNeural::detail::PreClusterInTurns(
+        clustering.Model(), adapter, *fShared->combiner,
+        [this] { return VXNeural::detail::SourceFailed(*fTrainData); });
+    status = outcome.status;
+    failed = outcome.sourceFailed;
+    clustering.fRecords =
+        static_cast<int>(std::min<long long>(clustering.Model().GetNumRecords(), INT_MAX));
+  } else {
+    status = clustering.Model().PreCluster(adapter);
+    failed = VXNeural::detail::SourceFailed(*fTrainData);
+    clustering.fRecords = adapter.GetCount();
+  }
   fTrainData->Rewind();
   ++fNDataPasses;
-  clustering.fRecords = adapter.GetCount();
+  if (status.GetErrorCode() == codes::kExchangeFailed) {
+    Store(status);
+    return false;
+  }
   if (IsCanceled()) return false;
   // Centres from part of the records would pass for a model of them all.
   if (failed) {
@@ -331,16 +362,22 @@ void RBFAlgorithm::ResizeHiddenLayer(int k) {
 VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   // Called back by a listener during the search (see RunArchitectureSearch).
   if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
+  // A process of a shared training cancelled before the start takes its
+  // cancel to the first exchange, rather than leave the others waiting
+  // there.
+  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
+  const VXStatus sharing = shared.Begin(HostCanceled());
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
-  Store(VXStatus());
+  Store(SharedStatus(sharing, shared.Records()));
+  fShared = shared.Records();
   fKeptClusters.reset();
   auto kept = std::make_unique<Clustering>(*this);
   Clustering& clustering = *kept;
   bool placed = false;
-  if (PreCluster(clustering)) {
+  if (fStatus.IsOK() && PreCluster(clustering)) {
     const int records = clustering.fRecords;
     ClusterModel& model = clustering.Model();
     const int units = fNetwork->GetRBFHiddenLayer()->GetNumUnits();
@@ -382,15 +419,22 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
     fKeptClusters = std::move(kept);
     fKeptTrainRecords = nTrain;
   }
-  return FinishRun(nTrain);
+  FinishRun(nTrain);
+  fShared = nullptr;
+  return fStatus;
 }
 
 VXStatus RBFAlgorithm::RetrainAtOverlap(double overlap) {
+  // The solve's pass is shared in a data-parallel training.
+  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
+  const VXStatus sharing = shared.Begin(HostCanceled());
   if (CheckCancel()) return fStatus;
   if (!fKeptClusters || fAlgorithmStatus != VXNNCommon::kTrained)
     return Store(VXStatus(codes::kNotAvailable, true));
   if (!(overlap > 0.0 && std::isfinite(overlap)))
     return Store(VXStatus(codes::kNotAvailable, true));
+  const VXStatus refused = SharedStatus(sharing, shared.Records());
+  if (!refused.IsOK()) return Store(refused);
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   Store(VXStatus());
   fSettings.SetOverlapFactor(overlap);
@@ -467,6 +511,10 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   // back into the algorithm; a second search or a training run started from
   // there would replace the candidate being scored under the search.
   if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
+  // The search counts and scores on the process's own records: it is not
+  // spread over processes, and refuses alike on every one of them.
+  if (VXNeural::GetPassCombiner() != nullptr)
+    return Store(VXStatus(codes::kSharesDoNotMatch, false));
   SearchFlag searching(fSearching);
   fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();

@@ -8,6 +8,7 @@
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
+#include "network/SharedRun.h"
 #include "network/kernels/KernelTable.h"
 #include "optim/SolverBlocks.h"
 #include "persist/BinaryIO.h"
@@ -148,11 +149,16 @@ void LinearOutputSolver::ReInitialize() {
 }
 
 bool LinearOutputSolver::IsCanceled() {
-  if (!fCancelled && fSettings != nullptr) {
-    VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
-    if (cancel != nullptr && cancel->QueryCancel()) fCancelled = true;
-  }
+  // In a shared training the host is asked at the passes' exchanges only,
+  // so that every process stops after the same pass.
+  if (detail::RunCombiner()) return fCancelled = fCancelled || detail::RunCanceled();
+  if (!fCancelled && HostCanceled()) fCancelled = true;
   return fCancelled;
+}
+
+bool LinearOutputSolver::HostCanceled() const {
+  VXCommon_1_2::VXQueryCancel* cancel = fSettings ? fSettings->GetCancelPointer() : nullptr;
+  return cancel != nullptr && cancel->QueryCancel();
 }
 
 void LinearOutputSolver::StartClock() { fStartTicks = std::clock(); }
@@ -215,7 +221,8 @@ double LinearOutputSolver::ReadRecords(MultiPassRecordIter& source, int limit, b
     feed[0].predictionError = predictionError;
     int counted = 0;
     nRead = detail::AccumulateBlocks(
-        *kernel, feed, source, limit, false, [this] { return IsCanceled(); }, counted);
+        *kernel, feed, source, limit, false, [this] { return IsCanceled(); }, counted,
+        [this] { return HostCanceled(); });
     return feed[0].squaredError;
   }
   while (source.IsGood() && nRead < limit && !IsCanceled()) {
@@ -230,7 +237,8 @@ double LinearOutputSolver::ReadRecords(MultiPassRecordIter& source, int limit, b
 
 int LinearOutputSolver::AddRecords(const std::vector<LinearOutputSolver*>& solvers,
                                    MultiPassRecordIter& source, int limit,
-                                   const std::function<bool()>& stop) {
+                                   const std::function<bool()>& stop,
+                                   const std::function<bool()>& askHost) {
   // Solvers that could not take a record one by one take none here either.
   std::vector<LinearOutputSolver*> fed;
   for (LinearOutputSolver* s : solvers)
@@ -254,7 +262,9 @@ int LinearOutputSolver::AddRecords(const std::vector<LinearOutputSolver*>& solve
       feeds[i].network = fed[i]->fNetwork;
       feeds[i].hidden = fed[i]->fRegressors == kHiddenActivations;
     }
-    const int added = detail::AccumulateBlocks(*kernel, feeds, source, limit, true, stop, counted);
+    const int added =
+        detail::AccumulateBlocks(*kernel, feeds, source, limit, true, stop, counted, askHost);
+    if (added < 0) return added;
     for (LinearOutputSolver* s : fed) s->fNRecordsProcessed += added;
     return counted;
   }
@@ -313,11 +323,16 @@ VXStatus LinearOutputSolver::TrainPass(MultiPassRecordIter& source, int limit, b
   fRegression->Reset();
   int nRead = 0;
   ReadRecords(source, limit, false, nRead);
-  fNRecordsProcessed = nRead;
   const bool failed = detail::SourceFailed(source);
   source.Rewind();
   ++fNDataPasses;
   StopClock();
+  if (nRead < 0) {
+    // A shared pass whose exchange failed: every process stops here.
+    fStatus = VXNNCommon::kInconsistent;
+    return VXStatus(-nRead, false);
+  }
+  fNRecordsProcessed = nRead;
   if (failed && !IsCanceled()) return SourceFailure();
   return SolveAccumulated();
 }

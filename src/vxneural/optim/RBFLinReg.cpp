@@ -28,10 +28,10 @@ void RBFLinReg::AddRecord(const VXCommon_1_2::Record& record) {
 
 int RBFLinReg::AddRecords(const std::vector<RBFLinReg*>& solvers,
                           VXCommon_1_2::MultiPassRecordIter& source, int limit,
-                          const std::function<bool()>& stop) {
+                          const std::function<bool()>& stop, const std::function<bool()>& askHost) {
   std::vector<VXNeural::LinearOutputSolver*> engines;
   engines.reserve(solvers.size());
   for (RBFLinReg* s : solvers)
     if (s != nullptr) engines.push_back(&s->fSolver);
-  return VXNeural::LinearOutputSolver::AddRecords(engines, source, limit, stop);
+  return VXNeural::LinearOutputSolver::AddRecords(engines, source, limit, stop, askHost);
 }

@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstddef>
 
+#include "algorithm/AlgorithmCodes.h"
+#include "network/BlockPass.h"
+#include "network/BlockTree.h"
 #include "network/PassWorkers.h"
+#include "network/SharedRun.h"
+#include "network/TreeExchange.h"
 #include "network/kernels/AlignedBuffer.h"
 #include "network/kernels/KernelTable.h"
 #include "vxneural/VXNNCommon.h"
@@ -132,7 +138,10 @@ void BlockSums(const KernelTable& kernel, const Plan& plan, const double* const*
 
 int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
                      VXCommon_1_2::MultiPassRecordIter& source, int limit, bool countShort,
-                     const std::function<bool()>& stop, int& counted) {
+                     const std::function<bool()>& stop, int& counted,
+                     const std::function<bool()>& askHost) {
+  static_assert(kSolverBlock == MLPBlockPass::kBlock,
+                "a shared pass places blocks in the passes' units");
   counted = 0;
   if (feeds.empty()) return 0;
   const int nFeeds = static_cast<int>(feeds.size());
@@ -177,8 +186,22 @@ int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
     s.c.assign(cMax, 0.0);
   }
 
+  // Each block's sums of every feed (packed cross-products, then the
+  // squared error) form one row of the tree.
+  std::vector<std::size_t> rowOf(feeds.size());
+  std::size_t rowWidth = 0;
+  for (std::size_t f = 0; f < feeds.size(); ++f) {
+    rowOf[f] = rowWidth;
+    rowWidth += plans[f].packed + 1;
+  }
+  const SharedSource* shared = FindSharedSource(&source);
+  BlockTree tree;
+  tree.Reserve(rowWidth, 1);
+  tree.Reset(rowWidth, shared ? shared->firstBlock : 0);
+
   int filled = 0;
   int added = 0;
+  bool shortRecord = false;
   auto flush = [&] {
     const int nBlocks = (filled + kSolverBlock - 1) / kSolverBlock;
     const int pieces = nBlocks * nFeeds;
@@ -194,15 +217,17 @@ int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
                   &errors[f * static_cast<std::size_t>(blocks) + static_cast<std::size_t>(b)]);
       }
     });
-    for (std::size_t f = 0; f < feeds.size(); ++f) {
-      for (int b = 0; b < nBlocks; ++b) {
-        const int n = std::min(kSolverBlock, filled - b * kSolverBlock);
-        feeds[f].regression->AddCrossProducts(
-            &slots[slotOf[f] + static_cast<std::size_t>(b) * plans[f].packed], n);
-        if (feeds[f].predictionError)
-          feeds[f].squaredError +=
-              errors[f * static_cast<std::size_t>(blocks) + static_cast<std::size_t>(b)];
+    for (int b = 0; b < nBlocks; ++b) {
+      double* row = tree.Next();
+      for (std::size_t f = 0; f < feeds.size(); ++f) {
+        const double* sums = &slots[slotOf[f] + static_cast<std::size_t>(b) * plans[f].packed];
+        std::copy_n(sums, plans[f].packed, row + rowOf[f]);
+        row[rowOf[f] + plans[f].packed] =
+            feeds[f].predictionError
+                ? errors[f * static_cast<std::size_t>(blocks) + static_cast<std::size_t>(b)]
+                : 0.0;
       }
+      tree.Add();
     }
     added += filled;
     filled = 0;
@@ -213,6 +238,7 @@ int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
     if (record == nullptr) break;
     if (record->Size() < width) {
       if (countShort) ++counted;
+      shortRecord = true;
       continue;
     }
     std::copy_n(record->GetAll(), width, &records[static_cast<std::size_t>(filled) * width]);
@@ -220,6 +246,33 @@ int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
     if (++filled == capacity) flush();
   }
   if (filled > 0) flush();
+  if (shared) {
+    TreeExchangeTotals totals;
+    totals.sums = {static_cast<double>(added), static_cast<double>(counted)};
+    // A skipped record moves the later blocks' places off the sequence's.
+    totals.any = {stop() || (askHost && askHost()), shortRecord};
+    TreeExchangeBuffers buffers;
+    int failure = ExchangeTree(*shared->combiner, tree, totals, buffers);
+    // A cancel on any process cancels every process, whose passes may
+    // then have stopped anywhere: the sums are not used.
+    if (failure != codes::kExchangeFailed && totals.any[0]) {
+      if (RunCombiner()) SetRunCanceled(true);
+      return 0;
+    }
+    if (failure == 0 && totals.any[1]) failure = codes::kSharesDoNotMatch;
+    if (failure == 0 && (totals.sums[0] > INT_MAX || totals.sums[1] > INT_MAX))
+      failure = codes::kSharesDoNotMatch;
+    if (failure != 0) return -failure;
+    added = static_cast<int>(totals.sums[0]);
+    counted = static_cast<int>(totals.sums[1]);
+  }
+  if (tree.Nodes() == 0) return added;
+  std::vector<double> total(rowWidth);
+  tree.Total(total.data());
+  for (std::size_t f = 0; f < feeds.size(); ++f) {
+    feeds[f].regression->AddCrossProducts(&total[rowOf[f]], added);
+    if (feeds[f].predictionError) feeds[f].squaredError += total[rowOf[f] + plans[f].packed];
+  }
   return added;
 }
 

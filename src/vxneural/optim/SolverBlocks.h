@@ -3,12 +3,15 @@
 //
 // The records are cut into blocks of kBlock, in the order the source gives
 // them from where it stands. Each block's cross-products (and, on request,
-// its squared prediction errors) are summed on their own, and the blocks'
-// sums are added to the regression in block order, so the result is the
-// same bit for bit whatever the number of threads: the count decides only
-// which thread forms which block. The records are read, and the stop
-// predicate asked, on the calling thread only; the other threads work on
-// copies of the records and on buffers of their own.
+// its squared prediction errors) are summed on their own, the blocks' sums
+// are added up in the fixed tree of BlockTree.h over their places, and the
+// pass's total is added to the regression, so the result is the same bit
+// for bit whatever the number of threads: the count decides only which
+// thread forms which block. When the source is this process's share of a
+// data-parallel pass (PassCombiner.h), the processes exchange their tree
+// nodes at the end, and every process adds the whole sequence's total. The records are read, and
+// the stop predicate asked, on the calling thread only; the other threads work on copies of the
+// records and on buffers of their own.
 //
 // This is the arithmetic of the vector kernels: the hidden units come from
 // the kernel's radial rows and the cross-products from its matrix product,
@@ -54,9 +57,17 @@ constexpr int kSolverBlock = 96;
 // towards the limit only with countShort. Returns the records added;
 // counted receives the records counted towards the limit. The feeds share
 // the network's numbers of inputs and outputs.
+//
+// A shared pass adds and counts the records of every process, and asks
+// askHost (the host's cancel object) once, at the exchange: a yes on any
+// process cancels the run on all of them (RunCanceled). It returns minus
+// codes::kExchangeFailed or codes::kSharesDoNotMatch (a short record, which
+// would shift the blocks' places, or shares that leave a gap) on every
+// process, the feeds then unchanged.
 int AccumulateBlocks(const KernelTable& kernel, std::vector<SolverFeed>& feeds,
                      VXCommon_1_2::MultiPassRecordIter& source, int limit, bool countShort,
-                     const std::function<bool()>& stop, int& counted);
+                     const std::function<bool()>& stop, int& counted,
+                     const std::function<bool()>& askHost = {});
 
 }  // namespace detail
 }  // namespace VXNeural
