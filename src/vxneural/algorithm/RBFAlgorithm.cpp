@@ -511,10 +511,8 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   // back into the algorithm; a second search or a training run started from
   // there would replace the candidate being scored under the search.
   if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
-  // The search counts and scores on the process's own records: it is not
-  // spread over processes, and refuses alike on every one of them.
-  if (VXNeural::GetPassCombiner() != nullptr)
-    return Store(VXStatus(codes::kSharesDoNotMatch, false));
+  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
+  const VXStatus sharing = shared.Begin(HostCanceled());
   SearchFlag searching(fSearching);
   fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();
@@ -530,14 +528,22 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   if (fTestData != nullptr) {
     nTest = fSettings.GetNTestRecords();
     if (nTest <= 0) {
-      testFailed = !VXNeural::detail::CountRecords(*fTestData, nTest);
+      // In a shared search the whole test set's count, which the start
+      // exchanged.
+      if (shared.Records())
+        nTest = static_cast<int>(std::min<long long>(shared.Records()->nTest, INT_MAX));
+      else
+        testFailed = !VXNeural::detail::CountRecords(*fTestData, nTest);
       if (!testFailed) fSettings.SetNTestRecords(nTest);
     }
   }
   fNRecords = nTrain + nTest;
-  Store(VXStatus());
+  Store(SharedStatus(sharing, shared.Records()));
+  fShared = shared.Records();
   Clustering clustering(*this);
-  if (testFailed) {
+  if (!fStatus.IsOK()) {
+    // The processes could not share the search: every one refuses it.
+  } else if (testFailed) {
     Store(VXStatus(codes::kTestSourceNotGood, false));
   } else if (IsCanceled()) {
     Store(VXStatus(codes::kCancelled, false));
@@ -567,6 +573,7 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
       }
     }
   }
+  fShared = nullptr;
   if (IsCanceled()) {
     DoCancel();
     return fStatus;
@@ -575,12 +582,12 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
     fElapsedTime = SecondsSince(fSearchStart);
     SetContext(fTrainedContext.get(), VXNNCommon::kTrained);
   } else {
-    // A failed source keeps its own code; any other failure means no
-    // candidate could be built.
+    // A failed source or exchange keeps its own code; any other failure
+    // means no candidate could be built.
     const int code = fStatus.GetErrorCode();
-    const bool sourceFailed =
-        code == codes::kTrainSourceNotGood || code == codes::kTestSourceNotGood;
-    EnterFailedRestart(sourceFailed ? fStatus : VXStatus(codes::kNoOptimizer, false));
+    const bool ownCode = code == codes::kTrainSourceNotGood || code == codes::kTestSourceNotGood ||
+                         code == codes::kSharesDoNotMatch || code == codes::kExchangeFailed;
+    EnterFailedRestart(ownCode ? fStatus : VXStatus(codes::kNoOptimizer, false));
   }
   return fStatus;
 }
@@ -614,10 +621,14 @@ VXStatus RBFAlgorithm::SearchOnePass(Clustering& clustering, int lo, int hi, int
   fTrainData->Rewind();
   std::vector<RBFLinReg*> solvers;
   for (Candidate& c : candidates) solvers.push_back(c.solver.get());
-  RBFLinReg::AddRecords(solvers, *fTrainData, fSearchRecords, [this] { return IsCanceled(); });
+  const int read = RBFLinReg::AddRecords(
+      solvers, *fTrainData, fSearchRecords, [this] { return IsCanceled(); },
+      [this] { return HostCanceled(); });
   ++fNDataPasses;
   const bool failed = VXNeural::detail::SourceFailed(*fTrainData);
   fTrainData->Rewind();
+  // A shared pass whose exchange failed.
+  if (read < 0) return Store(VXStatus(-read, false));
   if (IsCanceled()) return Store(VXStatus(codes::kCancelled, false));
   if (failed) return Store(VXStatus(codes::kTrainSourceNotGood, false));
 

@@ -183,18 +183,55 @@ TEST(SharedRBFTraining, TheHostIsAskedAtTheExchangesOnly) {
   }
 }
 
-// The search scores candidates on each process's own records: with a
-// combiner it is refused on every process.
-TEST(SharedRBFTraining, TheSearchIsRefused) {
+// The search of the number of hidden units, spread over processes, keeps
+// on every process the candidate and model one process keeps: with a test
+// set (scored by test error) and without (by BIC), one pass for every
+// candidate or a pass each.
+TEST(SharedRBFTraining, TheSearchKeepsTheOneProcessModel) {
   pass_settings::Restore restore;
-  std::vector<int> codes(2);
-  in_process::RunProcesses(2, [&](int rank, in_process::Combiner& combiner) {
-    AnyModel m = ModelFor(Cases()[1]);
-    VXNeural::SetPassCombiner(&combiner);
-    codes[static_cast<std::size_t>(rank)] = m.Algorithm()->SelectArchitecture().GetErrorCode();
-    VXNeural::SetPassCombiner(nullptr);
-  });
-  EXPECT_EQ(codes, (std::vector<int>{50020, 50020}));
+  struct Search {
+    const char* name;
+    bool testSet;
+    bool onePass;
+  };
+  for (const Search& search :
+       {Search{"one pass, test error", true, true}, Search{"a pass each, test error", true, false},
+        Search{"one pass, BIC", false, true}, Search{"a pass each, BIC", false, false}}) {
+    const Case c{search.name,
+                 [&](NeuralSettings& s) {
+                   auto& r = dynamic_cast<RBFSettings&>(s);
+                   r.SetNHiddenUnitsRange(3, 9);
+                   r.SetExpertOneDataPass(search.onePass);
+                 },
+                 search.testSet};
+    auto searched = [&](INeuralAlgorithm& a) {
+      const VXStatus status = a.SelectArchitecture();
+      if (!status.IsOK()) return "code " + std::to_string(status.GetErrorCode());
+      return saved_times::SavedWithoutTimes(a);
+    };
+    AnyModel whole = ModelFor(c);
+    const std::string expected = searched(*whole.Algorithm());
+    ASSERT_GT(expected.size(), 100u) << c.name << ": " << expected;
+    for (int size : {2, 3}) {
+      SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(size) + " processes");
+      std::vector<std::string> saved(static_cast<std::size_t>(size));
+      in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+        AnyModel m = ModelFor(c);
+        const std::vector<Record> trainPart =
+                                      Part(m.Records(false), VXNeural::ShareOf(kTrain, rank, size)),
+                                  testPart = Part(m.Records(true),
+                                                  VXNeural::ShareOf(TestCount(c), rank, size));
+        VectorRecordIter trainSource(trainPart), testSource(testPart);
+        INeuralAlgorithm* a = m.Rebuild(trainSource, c.testSet ? &testSource : nullptr);
+        VXNeural::SetPassCombiner(&combiner);
+        saved[static_cast<std::size_t>(rank)] = a ? searched(*a) : "not built";
+        VXNeural::SetPassCombiner(nullptr);
+      });
+      for (int r = 0; r < size; ++r)
+        EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
+            << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 40);
+    }
+  }
 }
 
 }  // namespace
