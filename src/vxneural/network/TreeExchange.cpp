@@ -1,5 +1,6 @@
 #include "network/TreeExchange.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -20,10 +21,13 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
                  TreeExchangeBuffers& buffers) {
   const std::size_t width = tree.Width();
   const std::size_t nSums = totals.sums.size(), nAny = totals.any.size();
-  const std::size_t head = nSums + nAny + 1;
+  const std::size_t nLows = totals.lows.size(), nHighs = totals.highs.size();
+  const std::size_t head = nSums + nAny + nLows + nHighs + 1;
   std::vector<double>& out = buffers.out;
   out.assign(totals.sums.begin(), totals.sums.end());
   for (bool b : totals.any) out.push_back(b ? 1.0 : 0.0);
+  out.insert(out.end(), totals.lows.begin(), totals.lows.end());
+  out.insert(out.end(), totals.highs.begin(), totals.highs.end());
   out.push_back(tree.Nodes());
   for (int i = 0; i < tree.Nodes(); ++i) {
     out.push_back(static_cast<double>(tree.NodeStart(i)));
@@ -51,6 +55,10 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
       return codes::kExchangeFailed;
     for (std::size_t s = 0; s < nSums; ++s) totals.sums[s] += m[s];
     for (std::size_t a = 0; a < nAny; ++a) totals.any[a] = totals.any[a] || m[nSums + a] != 0.0;
+    const double* lows = m + nSums + nAny;
+    const double* highs = lows + nLows;
+    for (std::size_t v = 0; v < nLows; ++v) totals.lows[v] = std::min(totals.lows[v], lows[v]);
+    for (std::size_t v = 0; v < nHighs; ++v) totals.highs[v] = std::max(totals.highs[v], highs[v]);
     at += n;
     left -= n;
   }

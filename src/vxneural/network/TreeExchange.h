@@ -17,6 +17,9 @@ namespace detail {
 struct TreeExchangeTotals {
   std::vector<double> sums;  // e.g. records read
   std::vector<bool> any;     // e.g. cancelled
+  // Smallest and largest over the processes (e.g. targets' ranges); as
+  // many of each on every process.
+  std::vector<double> lows, highs;
 };
 
 // Replaces tree's nodes with the whole sequence's and `totals` with the

@@ -74,6 +74,7 @@ struct Outcome {
   std::vector<double> total;
   double records = 0.0;
   bool cancelled = false;
+  double low = 0.0, high = 0.0;
 };
 
 // Process r sums blocks [runs[r], runs[r + 1]) (the runs as given, gaps
@@ -96,6 +97,9 @@ std::vector<Outcome> Exchange(const std::vector<std::pair<long long, long long>>
     TreeExchangeTotals totals;
     totals.sums = {static_cast<double>(end - first)};
     totals.any = {rank == cancelRank};
+    // Ranges: process r's lowest is 10 - r, its highest 20 + r.
+    totals.lows = {10.0 - rank};
+    totals.highs = {20.0 + rank};
     TreeExchangeBuffers buffers;
     Damaging through(combiner, rank == 1 ? damage : nullptr);
     Outcome& o = out[static_cast<std::size_t>(rank)];
@@ -103,6 +107,8 @@ std::vector<Outcome> Exchange(const std::vector<std::pair<long long, long long>>
     o.total = TotalOf(tree);
     o.records = totals.sums[0];
     o.cancelled = totals.any[0];
+    o.low = totals.lows[0];
+    o.high = totals.highs[0];
   });
   return out;
 }
@@ -123,6 +129,9 @@ TEST(TreeExchange, AdjacentRunsGiveTheOneRunTreeOnEveryProcess) {
       EXPECT_EQ(std::memcmp(o.total.data(), expected.data(), kWidth * sizeof(double)), 0);
       EXPECT_EQ(o.records, 13.0);
       EXPECT_TRUE(o.cancelled);
+      const double processes = static_cast<double>(runs.size());
+      EXPECT_EQ(o.low, 10.0 - (processes - 1));
+      EXPECT_EQ(o.high, 20.0 + (processes - 1));
     }
   }
 }
@@ -137,30 +146,30 @@ TEST(TreeExchange, GapsOverlapsAndDamagedMessagesAreRefusedEverywhere) {
     std::function<void(std::vector<double>&)> damage;
     int code;
   };
-  // Process 1's message: [records, cancel, nodes, (start, blocks) ..., values ...];
-  // its run 6..13 is nodes 6+2, 8+4, 12+1.
+  // Process 1's message: [records, cancel, low, high, nodes, (start, blocks)
+  // ..., values ...]; its run 6..13 is nodes 6+2, 8+4, 12+1.
   const std::vector<Case> cases = {
       {"gap", {{0, 6}, {7, 13}, {13, 16}}, {}, kSharesDoNotMatch},
       {"overlap", {{0, 6}, {5, 13}, {13, 16}}, {}, kSharesDoNotMatch},
       {"out of order", {{6, 13}, {0, 6}, {13, 16}}, {}, kSharesDoNotMatch},
-      {"huge node count", good, [](auto& m) { m[2] = 1e300; }, kExchangeFailed},
-      {"negative node count", good, [](auto& m) { m[2] = -1.0; }, kExchangeFailed},
+      {"huge node count", good, [](auto& m) { m[4] = 1e300; }, kExchangeFailed},
+      {"negative node count", good, [](auto& m) { m[4] = -1.0; }, kExchangeFailed},
       // 3.5 would pass for 3, the true count, if converted unchecked.
-      {"fractional node count", good, [](auto& m) { m[2] = 3.5; }, kExchangeFailed},
-      {"NaN node count", good, [](auto& m) { m[2] = std::nan(""); }, kExchangeFailed},
+      {"fractional node count", good, [](auto& m) { m[4] = 3.5; }, kExchangeFailed},
+      {"NaN node count", good, [](auto& m) { m[4] = std::nan(""); }, kExchangeFailed},
       {"one value short", good, [](auto& m) { m.pop_back(); }, kExchangeFailed},
       {"empty message", good, [](auto& m) { m.clear(); }, kExchangeFailed},
-      {"fractional start", good, [](auto& m) { m[3] = 6.5; }, kExchangeFailed},
-      {"huge start", good, [](auto& m) { m[3] = 1e300; }, kExchangeFailed},
+      {"fractional start", good, [](auto& m) { m[5] = 6.5; }, kExchangeFailed},
+      {"huge start", good, [](auto& m) { m[5] = 1e300; }, kExchangeFailed},
       // Nodes 6+3 and 9+3, adjacent and each aligned to its size.
       {"nodes not a power of 2", good,
        [](auto& m) {
-         m[4] = 3.0;
-         m[5] = 9.0;
          m[6] = 3.0;
+         m[7] = 9.0;
+         m[8] = 3.0;
        },
        kSharesDoNotMatch},
-      {"node past the one before", good, [](auto& m) { m[5] = 9.0; }, kSharesDoNotMatch},
+      {"node past the one before", good, [](auto& m) { m[7] = 9.0; }, kSharesDoNotMatch},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
