@@ -80,84 +80,94 @@
 #include "vxcluster/ClusterStatus.h"
 #include "vxcluster/ClusterVarList.h"
 
+/// A clustering model (how it works: the comment at the top of this file).
 class ClusterModel {
  public:
+  /// Walks the result clusters, each a ClusterStats*.
   using ResultIterator = std::vector<ClusterStats*>::const_iterator;
 
-  // Keeps copies of the settings and the list. An invalid list or settings
-  // make every later call return their error (GetStatus tells at once).
+  ///@{
+  /// Keeps copies of the settings and the list. An invalid list or settings
+  /// make every later call return their error (GetStatus tells at once).
   ClusterModel(ClusterSettings settings, ClusterVarList& vars);
   ~ClusterModel();
   ClusterModel(const ClusterModel&) = delete;
   ClusterModel& operator=(const ClusterModel&) = delete;
+  ///@}
 
-  // OK, or the error that makes the model unusable (invalid list or settings).
+  /// OK, or the error that makes the model unusable (invalid list or settings).
   VXCommon_1_2::VXStatus GetStatus() const;
 
-  // Reads source until Next returns null and summarises the records; a second
-  // call starts afresh and drops earlier results. Errors: the model's own
-  // (kClusterInvalidVarList, kClusterInvalidSettings), kClusterEmptySource,
-  // kClusterSourceFailed, kClusterWrongRecordSize, kClusterCategoryOutOfRange,
-  // kClusterInfiniteValue; after an error the model holds no summary.
-  // Allocates nothing per record.
+  /// Reads source until Next returns null and summarises the records; a second
+  /// call starts afresh and drops earlier results. Errors: the model's own
+  /// (kClusterInvalidVarList, kClusterInvalidSettings), kClusterEmptySource,
+  /// kClusterSourceFailed, kClusterWrongRecordSize, kClusterCategoryOutOfRange,
+  /// kClusterInfiniteValue; after an error the model holds no summary.
+  /// Allocates nothing per record.
   VXCommon_1_2::VXStatus PreCluster(VXCluster::RecordIterator& source);
 
-  // The pre-clustering in turns, for records that several readers hold one
-  // after another (the processes of a data-parallel run, each with its run
-  // of the records): Begin empties the summary; each Continue reads a source
-  // to its end into the summary as PreCluster reads (an empty source is
-  // fine; records are numbered on from the earlier ones in the statuses);
-  // GetPreClusterState saves the summary so far, and SetPreClusterState
-  // makes another model of the same variables and settings go on from it;
-  // End makes the summary ready for clustering. Begin, Continue on every
-  // source in turn, End gives exactly what PreCluster gives on all the
-  // records in that order. Errors: Continue, those of PreCluster but the
-  // empty source, after which the model holds no summary (Begin again);
-  // End, kClusterEmptySource when no record was read; SetPreClusterState,
-  // kClusterInvalidState (the model unchanged).
+  ///@{
+  /// The pre-clustering in turns, for records that several readers hold one
+  /// after another (the processes of a data-parallel run, each with its run
+  /// of the records): Begin empties the summary; each Continue reads a source
+  /// to its end into the summary as PreCluster reads (an empty source is
+  /// fine; records are numbered on from the earlier ones in the statuses);
+  /// GetPreClusterState saves the summary so far, and SetPreClusterState
+  /// makes another model of the same variables and settings go on from it;
+  /// End makes the summary ready for clustering. Begin, Continue on every
+  /// source in turn, End gives exactly what PreCluster gives on all the
+  /// records in that order. Errors: Continue, those of PreCluster but the
+  /// empty source, after which the model holds no summary (Begin again);
+  /// End, kClusterEmptySource when no record was read; SetPreClusterState,
+  /// kClusterInvalidState (the model unchanged).
   void BeginPreCluster();
   VXCommon_1_2::VXStatus ContinuePreCluster(VXCluster::RecordIterator& source);
   VXCommon_1_2::VXStatus EndPreCluster();
   void GetPreClusterState(std::vector<double>& state) const;
   VXCommon_1_2::VXStatus SetPreClusterState(const std::vector<double>& state);
+  ///@}
 
-  // Forms k clusters, or as many as there are leaf entries when that is fewer
-  // (warning kClusterFewerClusters; the results are valid). Errors:
-  // kClusterNotPreClustered, kClusterBadClusterCount (k < 1); a refused call
-  // keeps the previous results.
+  /// Forms k clusters, or as many as there are leaf entries when that is fewer
+  /// (warning kClusterFewerClusters; the results are valid). Errors:
+  /// kClusterNotPreClustered, kClusterBadClusterCount (k < 1); a refused call
+  /// keeps the previous results.
   VXCommon_1_2::VXStatus Cluster(int k);
 
-  // Chooses the number of clusters between least and most (both included)
-  // and forms them. most is capped at the number of leaf entries without
-  // comment; when least exceeds it, that many clusters are formed with warning
-  // kClusterFewerClusters. Errors: kClusterNotPreClustered,
-  // kClusterBadClusterCount (least < 1 or most < least).
+  /// Chooses the number of clusters between least and most (both included)
+  /// and forms them. most is capped at the number of leaf entries without
+  /// comment; when least exceeds it, that many clusters are formed with warning
+  /// kClusterFewerClusters. Errors: kClusterNotPreClustered,
+  /// kClusterBadClusterCount (least < 1 or most < least).
   VXCommon_1_2::VXStatus AutoCluster(int least, int most);
 
-  // Clusters of the last successful Cluster or AutoCluster (0 before any).
+  /// Clusters of the last successful Cluster or AutoCluster (0 before any).
   int GetNumOfClusters() const;
-  // The result clusters, each a ClusterStats*, in the documented order. Valid
-  // until the next PreCluster, Cluster or AutoCluster or the model's end.
+  ///@{
+  /// The result clusters, each a ClusterStats*, in the documented order. Valid
+  /// until the next PreCluster, Cluster or AutoCluster or the model's end.
   ResultIterator BeginResultClusters() const;
   ResultIterator EndResultClusters() const;
+  ///@}
 
-  // The result cluster (its number in the result order) that loses the least
-  // log-likelihood by taking in the record, ties to the lower number: how a
-  // training or a new record is assigned after clustering. -1 before any
-  // result, or for a record of the wrong size or with a bad value.
+  /// The result cluster (its number in the result order) that loses the least
+  /// log-likelihood by taking in the record, ties to the lower number: how a
+  /// training or a new record is assigned after clustering. -1 before any
+  /// result, or for a record of the wrong size or with a bad value.
   int AssignRecord(const VXCluster::Record& record) const;
 
-  // After PreCluster: records read, leaf entries kept, tree rebuilds, and the
-  // absorption threshold reached.
+  ///@{
+  /// After PreCluster: records read, leaf entries kept, tree rebuilds, and the
+  /// absorption threshold reached.
   long long GetNumRecords() const;
   int GetNumLeafEntries() const;
   int GetNumRebuilds() const;
   double GetThreshold() const;
-  // BIC of the last clustering's result, each record counted in its own
-  // cluster: -2 (log-likelihood + sum over the clusters of n ln(n / N), n
-  // their records and N all) + (count x parameters per cluster + count - 1)
-  // ln(N), the log-likelihood up to a constant that depends only on the data;
-  // or VXMV::gMissingValue before any.
+  ///@}
+  /// BIC of the last clustering's result, each record counted in its own
+  /// cluster: -2 (log-likelihood + sum over the clusters of n ln(n / N), n
+  /// their records and N all) + (count x parameters per cluster + count - 1)
+  /// ln(N), the log-likelihood up to a constant that depends only on the data;
+  /// or VXMV::gMissingValue before any.
   double GetBIC() const;
 
  private:

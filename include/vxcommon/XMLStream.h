@@ -35,23 +35,25 @@
 
 namespace VXXML_1_2 {
 
-// Every value sub-element takes at least this many bytes, so a reader can
-// bound a count of values by what remains in the stream.
+/// Every value sub-element takes at least this many bytes, so a reader can
+/// bound a count of values by what remains in the stream.
 inline constexpr std::size_t kMinValueBytes = 8;
 
-// Longest string a reader accepts, so that a hostile stream cannot make it
-// allocate without bound.
+/// Longest string a reader accepts, so that a hostile stream cannot make it
+/// allocate without bound.
 inline constexpr std::size_t kMaxStringBytes = std::size_t{1} << 26;
 
-// Name of the root element of every saved-object document.
+/// Name of the root element of every saved-object document.
 inline constexpr const char* kRootName = "VXXMLRoot";
 
+/// The writer of one object: its start mark, its values, its end mark.
 class XMLObj {
  public:
-  // level is the nesting depth, used for indentation only.
+  /// level is the nesting depth, used for indentation only.
   XMLObj(std::string name, int level);
 
-  // Each returns whether the stream is still good afterwards.
+  ///@{
+  /// Each returns whether the stream is still good afterwards.
   bool StartObj(std::ostream& out) const;
   bool WriteSubElement(std::ostream& out, int value) const;
   bool WriteSubElement(std::ostream& out, long value) const;
@@ -59,11 +61,15 @@ class XMLObj {
   bool WriteSubElement(std::ostream& out, double value) const;
   bool WriteSubElement(std::ostream& out, bool value) const;
   bool WriteSubElement(std::ostream& out, const std::string& value) const;
-  // Without this a string literal would silently pick the bool overload.
+  /// Without this a string literal would silently pick the bool overload.
   bool WriteSubElement(std::ostream& out, const char* value) const;
+  ///@}
+  /// The end mark; whether the stream is still good afterwards.
   bool EndObj(std::ostream& out) const;
 
+  /// The object's name.
   const std::string& Name() const { return fName; }
+  /// The nesting depth given.
   int Level() const { return fLevel; }
 
  private:
@@ -71,12 +77,13 @@ class XMLObj {
   int fLevel;
 };
 
-// Readers. Each consumes exactly its own construct (and any comments or
-// white space before it) and returns false, without throwing, on anything
-// else: end of input, malformed markup, a different object name, a value of
-// another type, a number out of range for the target type. After a false
-// return the stream position is unspecified; callers abandon the read.
-bool ParseStartXML(std::istream& in);  // prolog, document type, root start
+///@{
+/// Readers. Each consumes exactly its own construct (and any comments or
+/// white space before it) and returns false, without throwing, on anything
+/// else: end of input, malformed markup, a different object name, a value of
+/// another type, a number out of range for the target type. After a false
+/// return the stream position is unspecified; callers abandon the read.
+bool ParseStartXML(std::istream& in);  ///< prolog, document type, root start
 bool ParseStartObj(std::istream& in, const std::string& name);
 bool ParseValue(std::istream& in, int& value);
 bool ParseValue(std::istream& in, long& value);
@@ -85,6 +92,7 @@ bool ParseValue(std::istream& in, double& value);
 bool ParseValue(std::istream& in, bool& value);
 bool ParseValue(std::istream& in, std::string& value);
 bool ParseEndObj(std::istream& in);
-bool ParseEndXML(std::istream& in);  // root end
+bool ParseEndXML(std::istream& in);  ///< root end
+///@}
 
 }  // namespace VXXML_1_2
