@@ -52,7 +52,8 @@ std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassReco
   std::vector<long long> counts;
   for (VXCommon_1_2::MultiPassRecordIter* source : sources) {
     int n = 0;
-    counts.push_back(source && CountRecords(*source, n) ? n : -1);
+    // An absent source holds no record.
+    counts.push_back(!source || CountRecords(*source, n) ? n : -1);
   }
   return counts;
 }

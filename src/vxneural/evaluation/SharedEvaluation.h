@@ -75,7 +75,7 @@ VXCommon_1_2::VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
                                       const std::vector<long long>& counts, int32_t failure,
                                       Shares& shares, const std::vector<double>& extra = {});
 // This process's counts of the sources (-1 for one that failed while
-// counted); each is rewound.
+// counted, 0 for an absent one); each is rewound.
 std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassRecordIter*>& sources);
 
 // Takes part in a shared computation's share exchange for a process that
