@@ -900,3 +900,40 @@ TEST(SharedEvaluation, RefusalsFailuresAndCancelsReachEveryProcess) {
     }
   }
 }
+
+// Importance over shares of training and test records, with the ranges
+// found from the records (every process's smallest and largest values) or
+// given, is the one-process importance bit for bit.
+TEST(SharedEvaluation, ImportanceOverSharesIsTheOneProcessImportance) {
+  const std::vector<Record> train = MixedRecords(4 * 96 + 10, 5, 2.0),
+                            test = MixedRecords(150, 6, 1.0);
+  const std::vector<double> lo = {-1.0, -2.0}, hi = {1.5, 0.5};
+  for (bool given : {false, true}) {
+    Net whole = MixedNet();
+    Source wholeTrain(train), wholeTest(test);
+    std::vector<double> expected;
+    ASSERT_EQ(ComputeSensitivity(*whole, wholeTrain, &wholeTest, 1000, 1000, 4, kCats, given, lo,
+                                 hi, expected),
+              VXStatus());
+    for (int size : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(given ? "given" : "found") + " ranges, " + std::to_string(size) +
+                   " processes");
+      std::vector<std::vector<double>> importance(static_cast<std::size_t>(size));
+      in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+        const VXNeural::RecordShare t = VXNeural::ShareOf(static_cast<long long>(train.size()),
+                                                          rank, size),
+                                    s = VXNeural::ShareOf(static_cast<long long>(test.size()), rank,
+                                                          size);
+        Source trainPart({train.begin() + t.first, train.begin() + t.end});
+        Source testPart({test.begin() + s.first, test.begin() + s.end});
+        Net net = MixedNet();
+        VXNeural::SetPassCombiner(&combiner);
+        EXPECT_EQ(ComputeSensitivity(*net, trainPart, &testPart, 1000, 1000, 4, kCats, given, lo,
+                                     hi, importance[static_cast<std::size_t>(rank)]),
+                  VXStatus());
+        VXNeural::SetPassCombiner(nullptr);
+      });
+      for (const std::vector<double>& got : importance) EXPECT_TRUE(SameBits(got, expected));
+    }
+  }
+}
