@@ -457,7 +457,8 @@ VXStatus NeuralAlgorithmBase::ComputeOutputStats(MultiPassRecordIter& records, i
   if (!encoded) {
     // The other processes wait for this one at the exchange of the counts:
     // it comes, with its failure, and all of them answer with it.
-    if (shared && fNetwork) return Store(VXNeural::detail::RefuseShared(*fNetwork, 1, fStatus));
+    if (shared && fNetwork)
+      return Store(VXNeural::detail::RefuseSharedOutputStats(*fNetwork, fStatus));
     return fStatus;
   }
   return fCurrentContext->ComputeOutputStats(*encoded, shared ? nRecords : written, stats);

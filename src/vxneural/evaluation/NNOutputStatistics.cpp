@@ -275,6 +275,10 @@ struct SumsLayout {
   const std::size_t squaredError, shifted, shiftedSquares, misclassified, cell, width;
 };
 
+// What each process adds to the exchange of the counts: whether it holds
+// a full record, then the first one's targets.
+std::size_t ShiftExtraSize(int nOutputs) { return Index(nOutputs) + 1; }
+
 // Counts a shared pass's source and finds its first record of at least
 // `width` values: its targets are the shift when this process holds the
 // start of the sequence. -1 when the source failed on the way.
@@ -325,6 +329,21 @@ VXStatus ClosePass(PassCombiner* combiner, NNetwork& network, detail::BlockTree&
 
 }  // namespace
 
+namespace detail {
+
+VXStatus RefuseSharedOutputStats(NNetwork& network, const VXStatus& failure) {
+  PassCombiner* combiner = GetPassCombiner();
+  if (!combiner) return failure;
+  SharedRunScope scope;
+  Shares shares;
+  const VXStatus exchanged =
+      ExchangeShares(*combiner, network, {-1}, failure.GetErrorCode(), shares,
+                     std::vector<double>(ShiftExtraSize(network.GetNumOutputs()), 0.0));
+  return exchanged.GetErrorCode() == codes::kExchangeFailed ? exchanged : failure;
+}
+
+}  // namespace detail
+
 VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int maxRecords,
                             NNOutputStatistics& stats) {
   network.ResetDerivatives();
@@ -360,7 +379,7 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
     // Each process tells whether it holds a full record and its first
     // one's targets; the first process in rank order that does holds the
     // sequence's first record.
-    std::vector<double> extra(Index(nOutputs) + 1, 0.0);
+    std::vector<double> extra(ShiftExtraSize(nOutputs), 0.0);
     if (!firstTargets.empty()) {
       extra[0] = 1.0;
       std::copy(firstTargets.begin(), firstTargets.end(), extra.begin() + 1);

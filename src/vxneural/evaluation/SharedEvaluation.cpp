@@ -105,16 +105,6 @@ VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
   return VXStatus();
 }
 
-VXStatus RefuseShared(NNetwork& network, std::size_t sources, const VXStatus& failure) {
-  PassCombiner* combiner = GetPassCombiner();
-  if (!combiner) return failure;
-  SharedRunScope scope;
-  Shares shares;
-  const VXStatus exchanged = ExchangeShares(*combiner, network, std::vector<long long>(sources, -1),
-                                            failure.GetErrorCode(), shares);
-  return exchanged.GetErrorCode() == codes::kExchangeFailed ? exchanged : failure;
-}
-
 BlockSums::BlockSums(BlockTree& tree, std::size_t width, long long first)
     : fTree(tree), fWidth(width), fBlock(first / kEvalBlock) {
   fTree.Reset(width, fBlock);

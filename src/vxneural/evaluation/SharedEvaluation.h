@@ -78,11 +78,12 @@ VXCommon_1_2::VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
 // counted, 0 for an absent one); each is rewound.
 std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassRecordIter*>& sources);
 
-// Takes part in a shared computation's share exchange for a process that
-// failed before it could read its `sources` sources (failure, an error):
-// every process then answers with that failure. Returns it.
-VXCommon_1_2::VXStatus RefuseShared(NNetwork& network, std::size_t sources,
-                                    const VXCommon_1_2::VXStatus& failure);
+// Takes part in the share exchange of a shared output statistics pass
+// (NNOutputStatistics.h) for a process that failed before it could read its
+// records (failure, an error): every process then answers with that
+// failure. Returns it. Defined beside the pass, whose exchange it matches.
+VXCommon_1_2::VXStatus RefuseSharedOutputStats(NNetwork& network,
+                                               const VXCommon_1_2::VXStatus& failure);
 
 // Sums records block by block into a tree: a record's sums go into the
 // block of its place in the whole sequence, blocks are added to the tree
