@@ -398,9 +398,10 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
   }
   const long long limit = std::max(0LL, static_cast<long long>(maxRecords) - first);
 
-  // Every figure is a sum over the records, formed block by block and added up in the fixed tree
-  // over the blocks' places, so any cut of the records between processes, and any number of
-  // threads, gives the same bits.
+  // Every figure is a sum over the records, formed block by block and
+  // added up in the fixed tree over the blocks' places, so any cut of the
+  // records between processes, and any number of threads, gives the same
+  // bits.
   const SumsLayout at(Index(nOutputs), Index(stats.fNCatOutputs), cells);
   detail::BlockTree tree;
   detail::BlockSums sums(tree, at.width, first);
@@ -466,8 +467,10 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
   if (count > 0)
     for (std::size_t u = 0; u < squaredDeviation.size(); ++u) {
       const double d = total[at.shifted + u];
-      // Rounding may leave a constant target a hair below 0.
-      squaredDeviation[u] = std::max(0.0, total[at.shiftedSquares + u] - d * d / count);
+      const double deviation = total[at.shiftedSquares + u] - d * d / count;
+      // Rounding may leave a constant target a hair below 0; a NaN target
+      // leaves NaN, which no figure takes for a deviation.
+      squaredDeviation[u] = deviation < 0.0 ? 0.0 : deviation;
     }
 
   double pooledError = 0.0;
