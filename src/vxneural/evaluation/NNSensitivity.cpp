@@ -192,9 +192,9 @@ class RecordProber {
 //
 // The calling thread reads a chunk of records (asking the host's cancel
 // object before each), the pass threads probe them into one row of
-// contributions per record, and the calling thread adds the rows to the
-// importance in record order, as one thread probing record after record
-// would: the result is the same bits for any number of threads.
+// contributions per record, and the calling thread adds the rows in record
+// order into the sums of their blocks: the result is the same bits for any
+// number of threads.
 class SensitivityRun {
  public:
   SensitivityRun(NNetwork& network, const std::vector<int>& categories, SensitivityMethod method)
@@ -400,9 +400,9 @@ class SensitivityRun {
   detail::PassNetworks fNetworks;
   std::vector<std::unique_ptr<RecordProber>> fProbers;
   // The chunk: input columns of each record, its place in the whole
-  // sequence, its contributions
-  // and whether every categorical input had an active column (a byte per
-  // record: threads write neighbouring ones at once).
+  // sequence, its contributions and whether every categorical input had an
+  // active column (a byte per record: threads write neighbouring ones at
+  // once).
   std::vector<double> fRecords;
   std::vector<long long> fPlaces;
   std::vector<double> fContributions;
