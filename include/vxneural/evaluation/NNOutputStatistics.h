@@ -32,10 +32,29 @@ namespace VXNeural {
 // with zeros and missing values, and does not rewind the source.
 //
 // The records are read on the calling thread and run forward on the pass
-// threads (vxneural/network/PassThreads.h), each on a copy of the network;
-// their figures are added up in record order, so the result is the same
-// bits for any thread count. Afterwards the network's unit values are
-// those of some record of the pass.
+// threads (vxneural/network/PassThreads.h), each on a copy of the network.
+// Every figure is a sum over the records: the records' terms are added in
+// order within fixed blocks of 96 records, and the blocks' sums in the
+// fixed binary tree over the blocks' places (network/BlockTree.h), so the
+// result is the same bits for any thread count and any cut of the records
+// between processes. The targets' squared deviations from their means are
+// summed after a shift by the first record's targets. Afterwards the
+// network's unit values are those of some record of the pass.
+//
+// Shared over processes (vxneural/network/PassCombiner.h): with a combiner
+// set on the calling thread, source holds this process's ShareOf the whole
+// set, in order (possibly none of it), and maxRecords bounds the whole set
+// as it bounds one process's records: every process of the run calls this
+// together, with the same network and maxRecords, and every process gets
+// the statistics one process on one thread computes over the whole set,
+// bit for bit. The processes first exchange their record counts (the
+// source is read once more to count it): code 50020 (error) on every
+// process when the counts are not the shares, 50021 when an exchange
+// fails, and a process's own failure (a source that failed, 50008) is
+// every process's answer. The host's cancel object is asked at the two
+// exchanges only (before and after the pass), never between records, and a
+// cancel on any process cancels all of them: OK, the object left at status
+// 0, the network's cancel latched.
 //
 // Code 50008 (error): a record's categorical target has no indicator unit
 // set (every unit 0.0 or NaN); the pass ends and the object is left at

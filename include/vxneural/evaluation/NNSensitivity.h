@@ -59,9 +59,29 @@ enum class SensitivityMethod { kFirstLayerUpdate, kFullForward };
 //
 // The records are read, the cancel object asked and the listener called on
 // the calling thread; the probes run on the pass threads
-// (vxneural/network/PassThreads.h), each on a copy of the network, and each
-// record's contributions are added in record order, so the importance is
-// the same bits for any thread count. The first layer's tanh is the pass
+// (vxneural/network/PassThreads.h), each on a copy of the network. The
+// records' contributions are added in order within fixed blocks of 96
+// records and the blocks' sums in the fixed binary tree over the blocks'
+// places (network/BlockTree.h), the training records' tree and the test
+// records' tree apart, then the two added: the importance is the same bits
+// for any thread count and any cut of the records between processes.
+//
+// Shared over processes (vxneural/network/PassCombiner.h): with a combiner
+// set on the calling thread, train and test hold this process's ShareOf
+// the whole training and test sets, in order, and nTrain and nTest bound
+// the whole sets: every process of the run calls this together with the
+// same network and arguments, and every process gets the importance one
+// process on one thread computes over all the records, bit for bit. Every
+// process reads its own records, which is where the time goes (each record
+// costs a forward pass per probe), and the processes exchange their counts
+// first (each source read once more), then their ranges when they are
+// found, then the blocks' sums after each source. Code 50020 (error) when
+// the counts are not the shares, 50021 when an exchange fails; a process's
+// own failure is every process's answer. The host's cancel object is asked
+// at the exchanges only, and a cancel on any process cancels all of them.
+// The listener sees this process's records. The host's PMML export
+// computes importance this way too: with a combiner set, every process
+// must export together. The first layer's tanh is the pass
 // kernel's (PassKernel.h), within a few units in the last place of the
 // scalar one, which the reference kernel keeps.
 //

@@ -10,6 +10,8 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "algorithm/AlgorithmContext.h"
 #include "data/SourceCheck.h"
+#include "evaluation/EvaluationCodes.h"
+#include "evaluation/SharedEvaluation.h"
 #include "network/RowScorer.h"
 #include "network/SharedRun.h"
 #include "persist/BinaryIO.h"
@@ -21,6 +23,7 @@
 #include "vxcommon/XMLTree.h"
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/NNStructure.h"
@@ -439,11 +442,26 @@ VXStatus NeuralAlgorithmBase::ComputeOutputStats(MultiPassRecordIter& records, i
                                                  NNOutputStatistics& stats) {
   if (Gated()) return VXStatus();
   if (!fDataPreparator) return fCurrentContext->ComputeOutputStats(records, nRecords, stats);
+  // In a shared computation the records are this process's share of the
+  // set, all of them encoded, and nRecords bounds the whole set.
+  const bool shared = VXNeural::GetPassCombiner() != nullptr;
   int written = 0;
-  std::unique_ptr<MultiPassRecordIter> encoded = Encode(records, nRecords, written);
+  std::unique_ptr<MultiPassRecordIter> encoded =
+      Encode(records, shared ? INT_MAX : nRecords, written);
   records.Rewind();
-  if (!encoded) return fStatus;
-  return fCurrentContext->ComputeOutputStats(*encoded, written, stats);
+  if (!encoded && shared && fStatus.GetErrorCode() == VXNeural::codes::kNoRecordWritten) {
+    // A share may hold no record: it still takes part in the exchanges.
+    encoded = std::make_unique<VXNeural::RecordBufferIter>(fDataPreparator->GetRecordWidth(), 0);
+    fStatus = VXStatus();
+  }
+  if (!encoded) {
+    // The other processes wait for this one at the exchange of the counts:
+    // it comes, with its failure, and all of them answer with it.
+    if (shared && fNetwork)
+      return Store(VXNeural::detail::RefuseSharedOutputStats(*fNetwork, fStatus));
+    return fStatus;
+  }
+  return fCurrentContext->ComputeOutputStats(*encoded, shared ? nRecords : written, stats);
 }
 
 const Record* NeuralAlgorithmBase::NetworkInputs(const Record& in, VXStatus& status) const {
@@ -591,6 +609,8 @@ double NeuralAlgorithmBase::RunErrorPass(RecordIterator& records, int n, bool co
 VXStatus NeuralAlgorithmBase::RunOutputStats(MultiPassRecordIter& records, int n,
                                              NNOutputStatistics& stats) {
   if (fNetwork == nullptr || CheckCancel()) return fStatus;
+  // Shared: a cancel comes from the exchanges, on every process at once.
+  VXNeural::detail::SharedRunScope run;
   Store(VXNeural::ComputeOutputStats(*fNetwork, records, n, stats));
   CheckCancel();
   return fStatus;
@@ -605,6 +625,8 @@ VXStatus NeuralAlgorithmBase::RunSensitivity(int nInputVars, const std::vector<i
   // algorithm status stays Trained.
   AlgorithmContext* previous = fCurrentContext;
   fCurrentContext = fTrainingContext.get();
+  // Shared: a cancel comes from the exchanges, on every process at once.
+  VXNeural::detail::SharedRunScope run;
   const NeuralSettings& settings = *GetSettings();
   const VXStatus status = VXNeural::ComputeSensitivity(
       *fNetwork, *fTrainData, fTestData, settings.GetNTrainRecords(), settings.GetNTestRecords(),

@@ -9,6 +9,9 @@
 namespace VXNeural {
 namespace codes {
 
+// error: encoding wrote no record (in a shared computation: a share that
+// holds none, which still takes part).
+inline constexpr int32_t kNoRecordWritten = 50004;
 // error: a categorical unit group of an encoded record has no active unit.
 inline constexpr int32_t kNoActiveCategory = 50008;
 

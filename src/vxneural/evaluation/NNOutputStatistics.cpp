@@ -11,12 +11,15 @@
 #include "data/SourceCheck.h"
 #include "evaluation/EvaluationCodes.h"
 #include "evaluation/PassNetworks.h"
+#include "evaluation/SharedEvaluation.h"
 #include "network/PassWorkers.h"
+#include "network/TreeExchange.h"
 #include "network/kernels/KernelTable.h"
 #include "persist/Display.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassThreads.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
@@ -181,12 +184,14 @@ class ForwardChunk {
     fChunk = static_cast<int>(std::min<double>(kMostChunkRecords, kChunkWork / work));
     fChunk = std::max(fChunk, fThreads);
     fRecords.resize(Index(fChunk) * fWidth);
+    fPlaces.resize(Index(fChunk));
     fOutputs.resize(Index(fChunk) * fNOutputs);
     fErrors.resize(Index(fChunk));
   }
 
   int Capacity() const { return fChunk; }
   double* Record(int r) { return &fRecords[Index(r) * fWidth]; }
+  long long& Place(int r) { return fPlaces[Index(r)]; }
   const double* Outputs(int r) const { return &fOutputs[Index(r) * fNOutputs]; }
   double Error(int r) const { return fErrors[Index(r)]; }
 
@@ -215,9 +220,129 @@ class ForwardChunk {
   int fThreads = 1;
   int fChunk = 1;
   std::vector<double> fRecords, fOutputs, fErrors;
+  std::vector<long long> fPlaces;
 };
 
+// Reads one pass's records on the calling thread: at most `limit` records
+// of at least `width` values (shorter ones are passed over but keep their
+// place), the cancel object asked before each through the network.
+class PassReader {
+ public:
+  PassReader(MultiPassRecordIter& source, NNetwork& network, int width, long long limit,
+             long long first)
+      : fSource(source), fNetwork(network), fWidth(width), fLimit(limit), fPlace(first) {}
+
+  // The next record and its place in the whole sequence; null at the end.
+  const double* Next(long long& place) {
+    while (fRead < fLimit && fSource.IsGood()) {
+      if (fNetwork.IsCanceled()) return nullptr;
+      const Record* record = fSource.Next();
+      if (record == nullptr) return nullptr;
+      place = fPlace++;
+      if (record->Size() < fWidth) continue;
+      ++fRead;
+      return record->GetAll();
+    }
+    return nullptr;
+  }
+
+ private:
+  MultiPassRecordIter& fSource;
+  NNetwork& fNetwork;
+  const int fWidth;
+  const long long fLimit;
+  long long fPlace;
+  long long fRead = 0;
+};
+
+// Where each figure sits among a block's sums. Counts are held as doubles:
+// they stay exact far beyond any number of records a pass can read.
+//
+// The targets' squared deviations from their mean are not a sum over the
+// records; their sums after a shift by the whole sequence's first targets
+// are: with d = t - shift, the deviations sum to sum(d^2) - sum(d)^2 / c.
+// The shift keeps the two terms close to the deviations' own size (so
+// little cancels); indicator units shift by 0 or 1 and stay exact.
+struct SumsLayout {
+  SumsLayout(std::size_t outputs, std::size_t categorical, std::size_t cells)
+      : squaredError(2),
+        shifted(squaredError + outputs),
+        shiftedSquares(shifted + outputs),
+        misclassified(shiftedSquares + outputs),
+        cell(misclassified + categorical),
+        width(cell + cells) {}
+  static constexpr std::size_t kError = 0, kCount = 1;
+  const std::size_t squaredError, shifted, shiftedSquares, misclassified, cell, width;
+};
+
+// What each process adds to the exchange of the counts: whether it holds
+// a full record, then the first one's targets.
+std::size_t ShiftExtraSize(int nOutputs) { return Index(nOutputs) + 1; }
+
+// Counts a shared pass's source and finds its first record of at least
+// `width` values: its targets are the shift when this process holds the
+// start of the sequence. -1 when the source failed on the way.
+long long CountWithFirst(MultiPassRecordIter& source, int width, int nInputs,
+                         std::vector<double>& first) {
+  long long count = 0;
+  first.clear();
+  while (source.IsGood()) {
+    const Record* record = source.Next();
+    if (record == nullptr) break;
+    ++count;
+    if (first.empty() && record->Size() >= width)
+      first.assign(record->GetAll() + nInputs, record->GetAll() + width);
+  }
+  const bool failed = detail::SourceFailed(source);
+  source.Rewind();
+  return failed ? -1 : count;
+}
+
+// The failure of a pass that read its source to the end (or its limit):
+// a source that failed half way would pass figures over part of the
+// records for the whole (asked before the rewind, which may clear a host
+// source's failure).
+int32_t PassFailure(MultiPassRecordIter& source, bool invalidTarget) {
+  if (detail::SourceFailed(source)) return codes::kTrainSourceNotGood;
+  return invalidTarget ? codes::kNoActiveCategory : 0;
+}
+
+// Ends one pass: in a shared pass the processes put their trees together
+// and agree on a cancel and a failure. The returned status is the pass's
+// outcome; `canceled` tells the caller to stop quietly.
+VXStatus ClosePass(PassCombiner* combiner, NNetwork& network, detail::BlockTree& tree,
+                   int32_t failure, bool& canceled) {
+  canceled = false;
+  if (!combiner) {
+    canceled = network.IsCanceled();
+    return failure != 0 && !canceled ? VXStatus(failure, false) : VXStatus();
+  }
+  std::vector<double> heads;
+  const std::vector<double> head = detail::ExchangeHead(network, failure);
+  const int exchanged = detail::ExchangeTree(*combiner, tree, head, heads);
+  if (exchanged != 0) return VXStatus(exchanged, false);
+  const detail::Agreement agreed = detail::Agree(heads, head.size());
+  canceled = agreed.canceled;
+  if (canceled) network.IsCanceled();  // latches the run's cancel
+  return agreed.failure != 0 && !canceled ? VXStatus(agreed.failure, false) : VXStatus();
+}
+
 }  // namespace
+
+namespace detail {
+
+VXStatus RefuseSharedOutputStats(NNetwork& network, const VXStatus& failure) {
+  PassCombiner* combiner = GetPassCombiner();
+  if (!combiner) return failure;
+  SharedRunScope scope;
+  Shares shares;
+  const VXStatus exchanged =
+      ExchangeShares(*combiner, network, {-1}, failure.GetErrorCode(), shares,
+                     std::vector<double>(ShiftExtraSize(network.GetNumOutputs()), 0.0));
+  return exchanged.GetErrorCode() == codes::kExchangeFailed ? exchanged : failure;
+}
+
+}  // namespace detail
 
 VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int maxRecords,
                             NNOutputStatistics& stats) {
@@ -231,59 +356,82 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
   const std::vector<int>& categories = stats.fNCategories;
   // The category counts may not describe more units than the network has.
   int described = 0;
+  std::size_t cells = 0;
   for (int n : categories) {
     if (n < 1) return VXStatus(codes::kNotAvailable, true);
     described += n;
+    if (n > 1) cells += Index(n) * Index(n);
   }
   if (described > nOutputs || outputLayer->GetNumUnits() < nOutputs)
     return VXStatus(codes::kNotAvailable, true);
 
-  std::vector<double> squaredError(Index(nOutputs), 0.0);
-  std::vector<double> targetMean(Index(nOutputs), 0.0);
-  std::vector<double> squaredDeviation(Index(nOutputs), 0.0);
-  std::vector<int> misclassified(Index(stats.fNCatOutputs), 0);
-  int count = 0;
-  double totalError = 0.0;
-  bool invalidTarget = false;
-
-  // The calling thread reads a chunk of records (asking the cancel object
-  // before each), the pass threads run them forward, and the calling
-  // thread adds them up in record order, as one thread would record after
-  // record.
+  // In a shared pass the source holds this process's share, and maxRecords
+  // bounds the whole sequence, as it bounds one process's records.
+  detail::SharedRunScope run;
+  PassCombiner* combiner = GetPassCombiner();
   const int width = nInputs + nOutputs;
+  long long first = 0;
+  std::vector<double> shift;
+  if (combiner) {
+    detail::Shares shares;
+    std::vector<double> firstTargets;
+    const long long count = CountWithFirst(source, width, nInputs, firstTargets);
+    // Each process tells whether it holds a full record and its first
+    // one's targets; the first process in rank order that does holds the
+    // sequence's first record.
+    std::vector<double> extra(ShiftExtraSize(nOutputs), 0.0);
+    if (!firstTargets.empty()) {
+      extra[0] = 1.0;
+      std::copy(firstTargets.begin(), firstTargets.end(), extra.begin() + 1);
+    }
+    const VXStatus begun = detail::ExchangeShares(*combiner, network, {count}, 0, shares, extra);
+    if (shares.canceled) network.IsCanceled();
+    if (!begun.IsOK() || shares.canceled) {
+      stats.Reset();
+      return begun;
+    }
+    first = shares.mine[0].first;
+    for (std::size_t at = 0; at < shares.extras.size() && shift.empty(); at += extra.size())
+      if (shares.extras[at] != 0.0)
+        shift.assign(shares.extras.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                     shares.extras.begin() + static_cast<std::ptrdiff_t>(at + extra.size()));
+  }
+  const long long limit = std::max(0LL, static_cast<long long>(maxRecords) - first);
+
+  // Every figure is a sum over the records, formed block by block and
+  // added up in the fixed tree over the blocks' places, so any cut of the
+  // records between processes, and any number of threads, gives the same
+  // bits.
+  const SumsLayout at(Index(nOutputs), Index(stats.fNCatOutputs), cells);
+  detail::BlockTree tree;
+  detail::BlockSums sums(tree, at.width, first);
   ForwardChunk chunk(network, width, nOutputs);
-  int read = 0;
+  PassReader reader(source, network, width, limit, first);
+  bool invalidTarget = false;
   bool more = true;
   while (more && !invalidTarget) {
     int got = 0;
-    while (got < chunk.Capacity() && read < maxRecords && source.IsGood()) {
-      if (network.IsCanceled()) break;
-      const Record* record = source.Next();
-      if (record == nullptr) break;
-      if (record->Size() < width) continue;
-      ++read;
-      std::copy(record->GetAll(), record->GetAll() + width, chunk.Record(got++));
-    }
+    for (const double* values;
+         got < chunk.Capacity() && (values = reader.Next(chunk.Place(got))) != nullptr;)
+      std::copy(values, values + width, chunk.Record(got++));
     more = got == chunk.Capacity();
     chunk.Run(got, nInputs);
     for (int r = 0; r < got && !invalidTarget; ++r) {
-      ++count;
+      double* s = sums.At(chunk.Place(r));
       const double* targets = chunk.Record(r) + nInputs;
-      totalError += chunk.Error(r);
       const double* outputs = chunk.Outputs(r);
-
-      const double c = count;
+      if (shift.empty()) shift.assign(targets, targets + nOutputs);
+      s[SumsLayout::kError] += chunk.Error(r);
+      s[SumsLayout::kCount] += 1.0;
       for (std::size_t u = 0; u < Index(nOutputs); ++u) {
-        const double t = targets[u];
-        const double e = t - outputs[u];
-        squaredError[u] += e * e;
-        const double m = targetMean[u];
-        targetMean[u] = m + (t - m) / c;
-        squaredDeviation[u] += (c - 1.0) / c * (t - m) * (t - m);
+        const double e = targets[u] - outputs[u];
+        const double d = targets[u] - shift[u];
+        s[at.squaredError + u] += e * e;
+        s[at.shifted + u] += d;
+        s[at.shiftedSquares + u] += d * d;
       }
-
       int offset = 0;
-      int k = 0;
+      std::size_t k = 0, cell = at.cell;
       for (int n : categories) {
         if (n > 1) {
           const int target = TargetCategory(targets + offset, n);
@@ -292,59 +440,69 @@ VXStatus ComputeOutputStats(NNetwork& network, MultiPassRecordIter& source, int 
             break;
           }
           const int predicted = PredictedCategory(outputs + offset, n);
-          if (predicted != target) ++misclassified[Index(k)];
-          if (predicted >= 0) ++stats.fMisClassMatrices[Index(k)][Index(target * n + predicted)];
+          if (predicted != target) s[at.misclassified + k] += 1.0;
+          if (predicted >= 0) s[cell + Index(target * n + predicted)] += 1.0;
+          cell += Index(n) * Index(n);
           ++k;
         }
         offset += n;
       }
     }
   }
+  sums.Finish();
+  bool canceled = false;
+  // A cancelled pass leaves the source where it stopped.
+  const int32_t failure = network.IsCanceled() ? 0 : PassFailure(source, invalidTarget);
+  if (!network.IsCanceled()) source.Rewind();
+  VXStatus status = ClosePass(combiner, network, tree, failure, canceled);
+  if (canceled || !status.IsOK()) {
+    stats.Reset();
+    return status;
+  }
+  std::vector<double> total(at.width);
+  tree.Total(total.data());
+  const double count = total[SumsLayout::kCount];
 
-  if (network.IsCanceled()) {
-    stats.Reset();
-    return VXStatus();
-  }
-  // Figures over part of the records would pass for the whole: a source
-  // that failed half way answers with the error instead (asked before the
-  // rewind, which may clear a host source's failure).
-  if (detail::SourceFailed(source)) {
-    stats.Reset();
-    source.Rewind();
-    return VXStatus(codes::kTrainSourceNotGood, false);
-  }
-  source.Rewind();
-  if (invalidTarget) {
-    stats.Reset();
-    return VXStatus(codes::kNoActiveCategory, false);
-  }
+  std::vector<double> squaredDeviation(Index(nOutputs), 0.0);
+  if (count > 0)
+    for (std::size_t u = 0; u < squaredDeviation.size(); ++u) {
+      const double d = total[at.shifted + u];
+      const double deviation = total[at.shiftedSquares + u] - d * d / count;
+      // Rounding may leave a constant target a hair below 0; a NaN target
+      // leaves NaN, which no figure takes for a deviation.
+      squaredDeviation[u] = deviation < 0.0 ? 0.0 : deviation;
+    }
 
   double pooledError = 0.0;
   double pooledDeviation = 0.0;
   for (std::size_t u = 0; u < Index(nOutputs); ++u) {
-    pooledError += squaredError[u];
+    pooledError += total[at.squaredError + u];
     pooledDeviation += squaredDeviation[u];
   }
   int offset = 0;
   std::size_t continuous = 0;
   std::size_t categorical = 0;
+  std::size_t cell = at.cell;
   double percentIncorrectSum = 0.0;
   for (int n : categories) {
     if (n == 1) {
       const std::size_t u = Index(offset);
       if (squaredDeviation[u] > 0.0)
-        stats.fRelativeErrors[continuous] = squaredError[u] / squaredDeviation[u];
+        stats.fRelativeErrors[continuous] = total[at.squaredError + u] / squaredDeviation[u];
       ++continuous;
     } else {
       const double incorrect =
-          count > 0 ? 100.0 * (static_cast<double>(misclassified[categorical]) / count) : 0.0;
+          count > 0 ? 100.0 * (total[at.misclassified + categorical] / count) : 0.0;
       stats.fPercentsCorrect[categorical] = 100.0 - incorrect;
       percentIncorrectSum += incorrect;
+      std::vector<int>& matrix = stats.fMisClassMatrices[categorical];
+      for (std::size_t i = 0; i < matrix.size(); ++i) matrix[i] = static_cast<int>(total[cell + i]);
+      cell += matrix.size();
       ++categorical;
     }
     offset += n;
   }
-  stats.fTotalError = totalError;
+  stats.fTotalError = total[SumsLayout::kError];
   if (pooledDeviation > 0.0) stats.fAvgRelativeError = pooledError / pooledDeviation;
   stats.fAvgPercentIncorrect =
       stats.fNCatOutputs > 0 ? percentIncorrectSum / stats.fNCatOutputs : 0.0;

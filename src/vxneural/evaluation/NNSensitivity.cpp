@@ -13,7 +13,9 @@
 #include "evaluation/EvaluationCodes.h"
 #include "evaluation/FirstLayerProber.h"
 #include "evaluation/PassNetworks.h"
+#include "evaluation/SharedEvaluation.h"
 #include "network/PassWorkers.h"
+#include "network/TreeExchange.h"
 #include "network/kernels/KernelTable.h"
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/VXMissing.h"
@@ -21,6 +23,7 @@
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/network/INLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassThreads.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
@@ -189,17 +192,15 @@ class RecordProber {
 //
 // The calling thread reads a chunk of records (asking the host's cancel
 // object before each), the pass threads probe them into one row of
-// contributions per record, and the calling thread adds the rows to the
-// importance in record order, as one thread probing record after record
-// would: the result is the same bits for any number of threads.
+// contributions per record, and the calling thread adds the rows in record
+// order into the sums of their blocks: the result is the same bits for any
+// number of threads.
 class SensitivityRun {
  public:
-  SensitivityRun(NNetwork& network, const std::vector<int>& categories,
-                 std::vector<double>& importance, SensitivityMethod method)
+  SensitivityRun(NNetwork& network, const std::vector<int>& categories, SensitivityMethod method)
       : fNetwork(network),
         fMethod(method),
         fCategories(categories),
-        fImportance(importance),
         fWidth(Index(network.GetNumInputs())),
         fNetworks(network),
         fStart(std::clock()) {
@@ -216,9 +217,9 @@ class SensitivityRun {
 
   // Range of each continuous input from the records (missing values
   // ignored). False when cancelled.
-  bool FindRanges(MultiPassRecordIter& source, int maxRecords) {
+  bool FindRanges(MultiPassRecordIter& source, long long maxRecords) {
     const int width = fNetwork.GetNumInputs();
-    int n = 0;
+    long long n = 0;
     bool cancelled = false;
     while (n < maxRecords && source.IsGood()) {
       if (fNetwork.IsCanceled()) {
@@ -252,6 +253,16 @@ class SensitivityRun {
   // would be silently wrong).
   bool SourceFailed() const { return fSourceFailed; }
 
+  const std::vector<double>& Lo() const { return fLo; }
+  const std::vector<double>& Hi() const { return fHi; }
+  // Takes in another process's smallest and largest values.
+  void Widen(const double* lo, const double* hi) {
+    for (std::size_t c = 0; c < fLo.size(); ++c) {
+      fLo[c] = std::min(fLo[c], lo[c]);
+      fHi[c] = std::max(fHi[c], hi[c]);
+    }
+  }
+
   void SetRanges(std::vector<double> lo, std::vector<double> hi) {
     fLo = std::move(lo);
     fHi = std::move(hi);
@@ -269,12 +280,19 @@ class SensitivityRun {
   // Outcome of reading one source.
   enum Outcome { kDone, kCancelled, kNoActiveCategory, kSourceFailed };
 
-  Outcome Probe(MultiPassRecordIter& source, int maxRecords) {
+  // Probes the records of source (at most maxRecords) whose places in the
+  // whole sequence start at `first`: each record's contributions, and a
+  // count, go into the sums of its block of `tree`.
+  Outcome Probe(MultiPassRecordIter& source, long long maxRecords, long long first,
+                detail::BlockTree& tree) {
     const std::size_t nVars = fCategories.size();
     fRecords.resize(Index(fChunk) * fWidth);
+    fPlaces.resize(Index(fChunk));
     fContributions.resize(Index(fChunk) * nVars);
     fComplete.resize(Index(fChunk));
-    int n = 0;
+    detail::BlockSums sums(tree, nVars + 1, first);
+    long long n = 0;
+    long long place = first;
     Outcome outcome = kDone;
     bool more = true;
     while (more && outcome == kDone) {
@@ -286,27 +304,32 @@ class SensitivityRun {
         }
         const Record* record = source.Next();
         if (record == nullptr) break;
+        const long long at = place++;
         if (record->Size() < static_cast<int>(fWidth)) continue;
         ++n;
         std::copy(record->GetAll(), record->GetAll() + fWidth, &fRecords[Index(got) * fWidth]);
+        fPlaces[Index(got)] = at;
         ++got;
       }
       more = got == fChunk;
       ProbeChunk(got);
       for (int r = 0; r < got; ++r) {
         const double* c = &fContributions[Index(r) * nVars];
-        for (std::size_t v = 0; v < nVars; ++v) fImportance[v] += c[v];
+        double* s = sums.At(fPlaces[Index(r)]);
+        for (std::size_t v = 0; v < nVars; ++v) s[v] += c[v];
         // The records after it were read but are not counted.
         if (!fComplete[Index(r)]) {
           outcome = kNoActiveCategory;
           break;
         }
+        s[nVars] += 1.0;
         ++fProcessed;
         fNetwork.SetSensRecordsProcessed(fProcessed);
         fNetwork.SetSensElapsedTime(Elapsed());
         MaybeReport();
       }
     }
+    sums.Finish();
     // Asked before the rewind, which may clear a host source's failure.
     if (outcome == kDone && detail::SourceFailed(source)) outcome = kSourceFailed;
     source.Rewind();
@@ -369,7 +392,6 @@ class SensitivityRun {
   NNetwork& fNetwork;
   const SensitivityMethod fMethod;
   const std::vector<int>& fCategories;
-  std::vector<double>& fImportance;
   const std::size_t fWidth;
   int fThreads = 1;
   int fChunk = 1;
@@ -377,10 +399,12 @@ class SensitivityRun {
   std::vector<double> fHi;
   detail::PassNetworks fNetworks;
   std::vector<std::unique_ptr<RecordProber>> fProbers;
-  // The chunk: input columns of each record, each record's contributions
-  // and whether every categorical input had an active column (a byte per
-  // record: threads write neighbouring ones at once).
+  // The chunk: input columns of each record, its place in the whole
+  // sequence, its contributions and whether every categorical input had an
+  // active column (a byte per record: threads write neighbouring ones at
+  // once).
   std::vector<double> fRecords;
+  std::vector<long long> fPlaces;
   std::vector<double> fContributions;
   std::vector<unsigned char> fComplete;
   ProgressListener* fListener = nullptr;
@@ -390,6 +414,31 @@ class SensitivityRun {
   int fReportedAt = 0;
   double fReportedTime = 0.0;
 };
+
+// Probes one source into tree and, in a shared computation, puts the
+// processes' trees together. `canceled`: the computation was cancelled
+// (on any process), which is no error.
+VXStatus ProbeSource(SensitivityRun& run, NNetwork& network, PassCombiner* combiner,
+                     MultiPassRecordIter& source, long long limit, long long first,
+                     detail::BlockTree& tree, int32_t sourceFailedCode, bool& canceled) {
+  const SensitivityRun::Outcome outcome = run.Probe(source, limit, first, tree);
+  const int32_t failure = outcome == SensitivityRun::kSourceFailed       ? sourceFailedCode
+                          : outcome == SensitivityRun::kNoActiveCategory ? codes::kNoActiveCategory
+                                                                         : 0;
+  canceled = outcome == SensitivityRun::kCancelled;
+  if (!combiner) return failure != 0 ? VXStatus(failure, false) : VXStatus();
+  std::vector<double> heads;
+  const std::vector<double> head = detail::ExchangeHead(network, failure);
+  const int exchanged = detail::ExchangeTree(*combiner, tree, head, heads);
+  if (exchanged != 0) return VXStatus(exchanged, false);
+  const detail::Agreement agreed = detail::Agree(heads, head.size());
+  canceled = agreed.canceled;
+  if (canceled) {
+    network.IsCanceled();
+    return VXStatus();
+  }
+  return agreed.failure != 0 ? VXStatus(agreed.failure, false) : VXStatus();
+}
 
 }  // namespace
 
@@ -420,7 +469,25 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
   network.SetSensRecordsProcessed(0);
   network.SetSensElapsedTime(0.0);
   importance.assign(Index(nInputVars), 0.0);
-  SensitivityRun run(network, nInputCats, importance, method);
+  SensitivityRun run(network, nInputCats, method);
+
+  // In a shared computation each source holds this process's share of its
+  // whole set, and nTrain and nTest bound the whole sets, as they bound one
+  // process's records.
+  detail::SharedRunScope scope;
+  PassCombiner* combiner = GetPassCombiner();
+  long long trainFirst = 0, testFirst = 0;
+  if (combiner) {
+    detail::Shares shares;
+    const VXStatus begun =
+        detail::ExchangeShares(*combiner, network, detail::CountShares({&train, test}), 0, shares);
+    if (shares.canceled) network.IsCanceled();
+    if (!begun.IsOK() || shares.canceled) return begun;
+    trainFirst = shares.mine[0].first;
+    testFirst = test ? shares.mine[1].first : 0;
+  }
+  const long long trainLimit = std::max(0LL, static_cast<long long>(nTrain) - trainFirst);
+  const long long testLimit = std::max(0LL, static_cast<long long>(nTest) - testFirst);
 
   if (useGivenRanges) {
     const auto n = static_cast<std::ptrdiff_t>(nContinuous);
@@ -429,29 +496,70 @@ VXStatus ComputeSensitivity(NNetwork& network, MultiPassRecordIter& train,
   } else {
     run.StartRangeSearch(nContinuous);
     if (nContinuous > 0) {
-      if (!run.FindRanges(train, nTrain)) return VXStatus();
-      if (run.SourceFailed()) return VXStatus(codes::kTrainSourceNotGood, false);
-      if (test && !run.FindRanges(*test, nTest)) return VXStatus();
-      if (run.SourceFailed()) return VXStatus(codes::kTestSourceNotGood, false);
+      int32_t failure = 0;
+      bool found = run.FindRanges(train, trainLimit);
+      if (found && run.SourceFailed()) failure = codes::kTrainSourceNotGood;
+      if (found && failure == 0 && test) {
+        found = run.FindRanges(*test, testLimit);
+        if (found && run.SourceFailed()) failure = codes::kTestSourceNotGood;
+      }
+      if (combiner) {
+        // The smallest and largest values of every process: exact, in any
+        // order.
+        std::vector<double> head = detail::ExchangeHead(network, failure);
+        head.insert(head.end(), run.Lo().begin(), run.Lo().end());
+        head.insert(head.end(), run.Hi().begin(), run.Hi().end());
+        detail::BlockTree none;
+        none.Reset(0, 0);
+        std::vector<double> heads;
+        const int exchanged = detail::ExchangeTree(*combiner, none, head, heads);
+        if (exchanged != 0) return VXStatus(exchanged, false);
+        const detail::Agreement agreed = detail::Agree(heads, head.size());
+        if (agreed.canceled) {
+          network.IsCanceled();
+          return VXStatus();
+        }
+        failure = agreed.failure;
+        found = true;
+        for (std::size_t at = 0; at < heads.size(); at += head.size())
+          run.Widen(&heads[at + 2], &heads[at + 2 + nContinuous]);
+      }
+      if (!found) return VXStatus();
+      if (failure != 0) return VXStatus(failure, false);
     }
     run.CloseRanges();
   }
 
-  SensitivityRun::Outcome outcome = run.Probe(train, nTrain);
-  if (outcome == SensitivityRun::kSourceFailed) return VXStatus(codes::kTrainSourceNotGood, false);
-  if (outcome == SensitivityRun::kDone && test) {
-    outcome = run.Probe(*test, nTest);
-    if (outcome == SensitivityRun::kSourceFailed) return VXStatus(codes::kTestSourceNotGood, false);
-  }
-  if (outcome == SensitivityRun::kCancelled) return VXStatus();
+  // The contributions are summed block by block in a fixed tree over the
+  // blocks' places, the training records' tree and then the test records',
+  // so any cut of the records between processes gives the same bits.
+  const std::size_t nVars = Index(nInputVars);
+  detail::BlockTree trainTree, testTree;
+  trainTree.Reset(nVars + 1, 0);
+  testTree.Reset(nVars + 1, 0);
+  bool canceled = false;
+  VXStatus status = ProbeSource(run, network, combiner, train, trainLimit, trainFirst, trainTree,
+                                codes::kTrainSourceNotGood, canceled);
+  if (status.IsOK() && !canceled && test)
+    status = ProbeSource(run, network, combiner, *test, testLimit, testFirst, testTree,
+                         codes::kTestSourceNotGood, canceled);
+  // A stop leaves the sums of the records probed so far, unscaled.
+  std::vector<double> sums(nVars + 1), testSums(nVars + 1);
+  trainTree.Total(sums.data());
+  testTree.Total(testSums.data());
+  for (std::size_t v = 0; v <= nVars; ++v) sums[v] += testSums[v];
+  std::copy(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(nVars), importance.begin());
+  if (canceled) return VXStatus();
+  const bool probedToEnd = status.IsOK() || status.GetErrorCode() == codes::kNoActiveCategory;
+  if (!probedToEnd) return status;
   run.FinalReport();
-  if (outcome == SensitivityRun::kNoActiveCategory)
-    return VXStatus(codes::kNoActiveCategory, false);
+  if (!status.IsOK()) return status;
 
-  if (run.Processed() > 0) {
+  const double processed = sums[nVars];
+  if (processed > 0) {
     double sum = 0.0;
     for (double& v : importance) {
-      v /= run.Processed();
+      v /= processed;
       sum += v;
     }
     if (sum > 0.0)

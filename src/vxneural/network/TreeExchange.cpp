@@ -11,23 +11,18 @@ namespace detail {
 
 namespace {
 
-// A whole number in [0, most]: every count in a message is checked before
-// it is converted or used to size anything.
+// A whole number in [0, most].
 bool CountIn(double v, double most) { return v >= 0.0 && v <= most && v == std::floor(v); }
 
 }  // namespace
 
-int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& totals,
-                 TreeExchangeBuffers& buffers) {
-  const std::size_t width = tree.Width();
-  const std::size_t nSums = totals.sums.size(), nAny = totals.any.size();
-  const std::size_t nLows = totals.lows.size(), nHighs = totals.highs.size();
-  const std::size_t head = nSums + nAny + nLows + nHighs + 1;
-  std::vector<double>& out = buffers.out;
-  out.assign(totals.sums.begin(), totals.sums.end());
-  for (bool b : totals.any) out.push_back(b ? 1.0 : 0.0);
-  out.insert(out.end(), totals.lows.begin(), totals.lows.end());
-  out.insert(out.end(), totals.highs.begin(), totals.highs.end());
+int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<double>& head,
+                 std::vector<double>& heads, TreeExchangeBuffers* buffers) {
+  TreeExchangeBuffers local;
+  TreeExchangeBuffers& b = buffers ? *buffers : local;
+  const std::size_t width = tree.Width(), headSize = head.size();
+  std::vector<double>& out = b.out;
+  out.assign(head.begin(), head.end());
   out.push_back(tree.Nodes());
   for (int i = 0; i < tree.Nodes(); ++i) {
     out.push_back(static_cast<double>(tree.NodeStart(i)));
@@ -35,39 +30,36 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
   }
   for (int i = 0; i < tree.Nodes(); ++i)
     out.insert(out.end(), tree.NodeValues(i), tree.NodeValues(i) + width);
-  if (!combiner.AllGather(out, buffers.in, buffers.counts) ||
-      buffers.counts.size() != static_cast<std::size_t>(combiner.Size()))
+  heads.clear();
+  if (!combiner.AllGather(out, b.in, b.counts) ||
+      b.counts.size() != static_cast<std::size_t>(combiner.Size()))
     return codes::kExchangeFailed;
 
-  // First every message's frame and totals, so that a cancel is known
-  // even when a cancelled process's blocks stop short of its share.
-  std::fill(totals.sums.begin(), totals.sums.end(), 0.0);
-  std::fill(totals.any.begin(), totals.any.end(), false);
-  std::size_t left = buffers.in.size();
-  for (std::size_t r = 0, at = 0; r < buffers.counts.size(); ++r) {
-    const int count = buffers.counts[r];
+  // Every message's frame first: a malformed one must not leave a half-built
+  // tree behind, and the heads are known even when the nodes do not fit.
+  std::size_t at = 0;
+  for (int count : b.counts) {
     const std::size_t n = static_cast<std::size_t>(count);
-    if (count < 0 || n > left || n < head) return codes::kExchangeFailed;
-    const double* m = buffers.in.data() + at;
-    // Nodes are at most one per bit of a block count.
-    if (!CountIn(m[head - 1], 128.0) ||
-        n != head + static_cast<std::size_t>(m[head - 1]) * (2 + width))
+    if (count < 0 || n < headSize + 1 || n > b.in.size() - at) {
+      heads.clear();
       return codes::kExchangeFailed;
-    for (std::size_t s = 0; s < nSums; ++s) totals.sums[s] += m[s];
-    for (std::size_t a = 0; a < nAny; ++a) totals.any[a] = totals.any[a] || m[nSums + a] != 0.0;
-    const double* lows = m + nSums + nAny;
-    const double* highs = lows + nLows;
-    for (std::size_t v = 0; v < nLows; ++v) totals.lows[v] = std::min(totals.lows[v], lows[v]);
-    for (std::size_t v = 0; v < nHighs; ++v) totals.highs[v] = std::max(totals.highs[v], highs[v]);
+    }
+    const double* m = b.in.data() + at;
+    // Nodes are at most one per bit of a block count.
+    if (!CountIn(m[headSize], 128.0) ||
+        n != headSize + 1 + static_cast<std::size_t>(m[headSize]) * (2 + width)) {
+      heads.clear();
+      return codes::kExchangeFailed;
+    }
+    heads.insert(heads.end(), m, m + headSize);
     at += n;
-    left -= n;
   }
   tree.Reset(width, 0);
   long long next = 0;
-  const double* m = buffers.in.data();
-  for (int count : buffers.counts) {
-    const std::size_t nodes = static_cast<std::size_t>(m[head - 1]);
-    const double* places = m + head;
+  const double* m = b.in.data();
+  for (int count : b.counts) {
+    const std::size_t nodes = static_cast<std::size_t>(m[headSize]);
+    const double* places = m + headSize + 1;
     const double* sums = places + 2 * nodes;
     for (std::size_t i = 0; i < nodes; ++i) {
       if (!CountIn(places[2 * i], 9.0e15) || !CountIn(places[2 * i + 1], 9.0e15))
@@ -84,6 +76,32 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
     m += count;
   }
   return 0;
+}
+
+int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& totals,
+                 TreeExchangeBuffers& buffers) {
+  const std::size_t nSums = totals.sums.size(), nAny = totals.any.size();
+  const std::size_t nLows = totals.lows.size(), nHighs = totals.highs.size();
+  std::vector<double> head(totals.sums);
+  for (bool flag : totals.any) head.push_back(flag ? 1.0 : 0.0);
+  head.insert(head.end(), totals.lows.begin(), totals.lows.end());
+  head.insert(head.end(), totals.highs.begin(), totals.highs.end());
+  const std::size_t headSize = head.size();
+  std::vector<double> heads;
+  const int answer = ExchangeTree(combiner, tree, head, heads, &buffers);
+  if (heads.empty() && headSize > 0) return answer;
+  std::fill(totals.sums.begin(), totals.sums.end(), 0.0);
+  std::fill(totals.any.begin(), totals.any.end(), false);
+  for (std::size_t at = 0; at + headSize <= heads.size() && headSize > 0; at += headSize) {
+    const double* h = heads.data() + at;
+    for (std::size_t s = 0; s < nSums; ++s) totals.sums[s] += h[s];
+    for (std::size_t a = 0; a < nAny; ++a) totals.any[a] = totals.any[a] || h[nSums + a] != 0.0;
+    const double* lows = h + nSums + nAny;
+    const double* highs = lows + nLows;
+    for (std::size_t v = 0; v < nLows; ++v) totals.lows[v] = std::min(totals.lows[v], lows[v]);
+    for (std::size_t v = 0; v < nHighs; ++v) totals.highs[v] = std::max(totals.highs[v], highs[v]);
+  }
+  return answer;
 }
 
 }  // namespace detail

@@ -1,7 +1,7 @@
 // The exchange that ends a shared pass over blocks summed in a BlockTree
-// (PassCombiner.h): every process hands its open nodes, with a few counts
-// and flags of its own, and every process rebuilds from all of them the
-// tree one process holding every block would have formed.
+// (PassCombiner.h): every process hands its tree's open nodes, with a few
+// values of its own (flags, counts), and every process rebuilds from all
+// of them the tree one process holding every block would have formed.
 #pragma once
 
 #include <vector>
@@ -12,8 +12,28 @@
 namespace VXNeural {
 namespace detail {
 
-// What each process adds to its nodes: counts summed over the processes
-// and flags or-ed over them.
+// The messages' storage, kept from pass to pass by a caller that exchanges
+// often.
+struct TreeExchangeBuffers {
+  std::vector<double> out, in;
+  std::vector<int> counts;
+};
+
+// Every process hands its tree's open nodes and `head`, values of its own
+// whose number every process agrees on. On return `heads` holds every
+// process's head in rank order, and on success (0) `tree` holds every
+// process's nodes, so that its Total is the sum of every block of the
+// sequence. kExchangeFailed when the exchange failed or a message is
+// malformed (`heads` then empty); kSharesDoNotMatch when the nodes leave a
+// gap or overlap, so the processes do not hold the shares of one sequence
+// from block 0 on (`heads` still filled, so that a cancel carried there is
+// known). Every process gets the same answer. Every count in a message is
+// checked before it is converted or used.
+int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<double>& head,
+                 std::vector<double>& heads, TreeExchangeBuffers* buffers = nullptr);
+
+// The common heads: counts summed over the processes, flags or-ed, ranges
+// widened.
 struct TreeExchangeTotals {
   std::vector<double> sums;  // e.g. records read
   std::vector<bool> any;     // e.g. cancelled
@@ -22,17 +42,8 @@ struct TreeExchangeTotals {
   std::vector<double> lows, highs;
 };
 
-// Replaces tree's nodes with the whole sequence's and `totals` with the
-// sums and or-s over every process. Returns 0, or codes::kExchangeFailed
-// when the exchange failed or a message is malformed, or
-// codes::kSharesDoNotMatch when the processes' blocks leave a gap or
-// overlap (totals still summed over every process). Every process of a
-// run gets the same outcome. `buffers` keeps
-// the messages' storage from pass to pass.
-struct TreeExchangeBuffers {
-  std::vector<double> out, in;
-  std::vector<int> counts;
-};
+// ExchangeTree with `totals` as the head, replaced by the totals over every
+// process (also when the answer is kSharesDoNotMatch).
 int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& totals,
                  TreeExchangeBuffers& buffers);
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "common/host_doubles.h"
+#include "common/in_process_combiner.h"
 #include "evaluation/FirstLayerProber.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
@@ -36,6 +37,7 @@
 #include "vxneural/evaluation/NNSensitivity.h"
 #include "vxneural/network/MLPLayer.h"
 #include "vxneural/network/NNetwork.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/network/PassKernel.h"
 #include "vxneural/network/PassThreads.h"
 #include "vxneural/network/VXRandom.h"
@@ -770,3 +772,168 @@ TEST(Sensitivity, NormalisedRBFFarFromEveryCentreAgreesWithADirectComputation) {
 }
 
 }  // namespace
+
+// The blocks' sums are added up in the fixed binary tree over their places:
+// (b0 + b1) + (b2 + b3), then the partial fifth block. One huge error in
+// block 0 and small ones in blocks 2 and 3 tell the tree from a sum from
+// the left, which loses the small ones against the huge one.
+double TreeSum(const std::vector<double>& blocks, std::size_t first, std::size_t n) {
+  if (n == 1) return blocks[first];
+  return TreeSum(blocks, first, n / 2) + TreeSum(blocks, first + n / 2, n / 2);
+}
+
+// The whole sequence: its largest aligned power-of-two runs, from the left.
+double SequenceSum(const std::vector<double>& blocks) {
+  double total = 0.0;
+  for (std::size_t first = 0; first < blocks.size();) {
+    std::size_t n = 1;
+    while (2 * n <= blocks.size() - first) n *= 2;
+    total = first == 0 ? TreeSum(blocks, first, n) : total + TreeSum(blocks, first, n);
+    first += n;
+  }
+  return total;
+}
+
+TEST(OutputStatistics, BlockSumsAddUpInTheTreeOverTheirPlaces) {
+  constexpr std::size_t kBlock = 96, kRecords = 4 * kBlock + 10;
+  // A copy network outputs its input: the error of (x, t) is (t - x)^2 / 2.
+  std::vector<double> x(kRecords, 0.5);
+  x[0] = std::ldexp(1.0, 28);
+  for (std::size_t r : {2 * kBlock, 2 * kBlock + 1, 3 * kBlock, 3 * kBlock + 1}) x[r] = 2.0;
+  for (std::size_t r = 4 * kBlock; r < kRecords; ++r) x[r] = 1.0;
+  std::vector<Record> records;
+  std::vector<double> blocks;
+  for (std::size_t r = 0; r < kRecords; ++r) {
+    const double t = x[r] == 0.5 ? 0.5 : 0.0;
+    records.push_back(Rec({x[r]}, {t}));
+    if (r % kBlock == 0) blocks.push_back(0.0);
+    blocks.back() += 0.5 * (t - x[r]) * (t - x[r]);
+  }
+  double fromTheLeft = 0.0;
+  for (double b : blocks) fromTheLeft += b;
+  const double expected = SequenceSum(blocks);
+  ASSERT_NE(fromTheLeft, expected);
+  for (int threads : kThreadCounts) {
+    PassScope scope(threads, FastKernel());
+    Net net = CopyNet({1});
+    Source source(records);
+    NNOutputStatistics s;
+    ASSERT_EQ(ComputeOutputStats(*net, source, 1000, s), VXStatus());
+    EXPECT_EQ(s.GetTotalError(), expected) << threads << " threads";
+  }
+}
+
+// The processes of a shared computation, played by threads: each runs
+// `what` (0 output statistics, 1 importance) over its part of the records.
+struct SharedCase {
+  const char* name;
+  int what;
+  std::vector<long long> cut;  // the parts' bounds; empty: ShareOf
+  int processes;
+  int failAt;        // the exchange (from 1) that fails on every process; 0 none
+  int cancelRank;    // the process whose host cancels; -1 none
+  long cancelAfter;  // its queries answered false first
+  VXStatus status;
+};
+
+TEST(SharedEvaluation, RefusalsFailuresAndCancelsReachEveryProcess) {
+  constexpr long long kRecords = 394;
+  std::vector<Record> records;
+  for (const Record& r : MixedRecords(static_cast<int>(kRecords), 5))
+    records.push_back(Rec(std::vector<double>(r.GetAll(), r.GetAll() + r.Size()), {0.3, -0.2}));
+  const VXStatus ok, mismatch(50020, false), broken(50021, false);
+  // Output statistics exchange twice (the counts, the pass); importance
+  // three times (the counts, the ranges, the training records).
+  // clang-format off
+  const std::vector<SharedCase> cases = {
+      {"statistics, parts that are not the shares", 0, {0, 96, kRecords}, 2, 0, -1, 0, mismatch},
+      {"importance, parts that are not the shares", 1, {0, 288, 384, kRecords}, 3, 0, -1, 0, mismatch},
+      {"statistics, the counts' exchange fails", 0, {}, 3, 1, -1, 0, broken},
+      {"statistics, the pass's exchange fails", 0, {}, 2, 2, -1, 0, broken},
+      {"importance, the ranges' exchange fails", 1, {}, 2, 2, -1, 0, broken},
+      {"importance, the pass's exchange fails", 1, {}, 3, 3, -1, 0, broken},
+      {"statistics, cancelled before the pass", 0, {}, 3, 0, 1, 0, ok},
+      {"statistics, cancelled at the pass's end", 0, {}, 3, 0, 2, 1, ok},
+      {"importance, cancelled at the ranges", 1, {}, 2, 0, 0, 1, ok},
+      {"importance, cancelled at the pass's end", 1, {}, 3, 0, 1, 2, ok},
+  };
+  // clang-format on
+  for (const SharedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t n = static_cast<std::size_t>(c.processes);
+    std::vector<VXStatus> statuses(n);
+    std::vector<int> canceled(n), computed(n);
+    long queries = 0;
+    in_process::RunProcesses(c.processes, [&](int rank, in_process::Combiner& combiner) {
+      const std::size_t r = static_cast<std::size_t>(rank);
+      const VXNeural::RecordShare share = c.cut.empty()
+                                              ? VXNeural::ShareOf(kRecords, rank, c.processes)
+                                              : VXNeural::RecordShare{c.cut[r], c.cut[r + 1]};
+      Source part({records.begin() + share.first, records.begin() + share.end});
+      Net net = MixedNet();
+      Cancel cancel(rank == c.cancelRank ? c.cancelAfter : -1);
+      net.settings->SetCancelPointer(&cancel);
+      combiner.FailAt(c.failAt);
+      VXNeural::SetPassCombiner(&combiner);
+      if (c.what == 0) {
+        NNOutputStatistics stats;
+        statuses[r] = ComputeOutputStats(*net, part, 1000, stats);
+        computed[r] = stats.StatsOK();
+      } else {
+        std::vector<double> importance;
+        statuses[r] =
+            ComputeSensitivity(*net, part, nullptr, 1000, 0, 4, kCats, false, {}, {}, importance);
+        computed[r] = statuses[r].IsOK() && !net->IsCanceled();
+      }
+      VXNeural::SetPassCombiner(nullptr);
+      canceled[r] = net->IsCanceled();
+      if (rank == c.cancelRank) queries = cancel.fQueries;
+    });
+    EXPECT_EQ(statuses, std::vector<VXStatus>(n, c.status));
+    const bool cancels = c.cancelRank >= 0;
+    EXPECT_EQ(canceled, std::vector<int>(n, cancels));
+    EXPECT_EQ(computed, std::vector<int>(n, 0));
+    // The host is asked at the exchanges only: once at each up to the one
+    // that cancels, never between records.
+    if (cancels) {
+      EXPECT_EQ(queries, c.cancelAfter + 1);
+    }
+  }
+}
+
+// Importance over shares of training and test records, with the ranges
+// found from the records (every process's smallest and largest values) or
+// given, is the one-process importance bit for bit.
+TEST(SharedEvaluation, ImportanceOverSharesIsTheOneProcessImportance) {
+  const std::vector<Record> train = MixedRecords(4 * 96 + 10, 5, 2.0),
+                            test = MixedRecords(150, 6, 1.0);
+  const std::vector<double> lo = {-1.0, -2.0}, hi = {1.5, 0.5};
+  for (bool given : {false, true}) {
+    Net whole = MixedNet();
+    Source wholeTrain(train), wholeTest(test);
+    std::vector<double> expected;
+    ASSERT_EQ(ComputeSensitivity(*whole, wholeTrain, &wholeTest, 1000, 1000, 4, kCats, given, lo,
+                                 hi, expected),
+              VXStatus());
+    for (int size : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(given ? "given" : "found") + " ranges, " + std::to_string(size) +
+                   " processes");
+      std::vector<std::vector<double>> importance(static_cast<std::size_t>(size));
+      in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+        const VXNeural::RecordShare t = VXNeural::ShareOf(static_cast<long long>(train.size()),
+                                                          rank, size),
+                                    s = VXNeural::ShareOf(static_cast<long long>(test.size()), rank,
+                                                          size);
+        Source trainPart({train.begin() + t.first, train.begin() + t.end});
+        Source testPart({test.begin() + s.first, test.begin() + s.end});
+        Net net = MixedNet();
+        VXNeural::SetPassCombiner(&combiner);
+        EXPECT_EQ(ComputeSensitivity(*net, trainPart, &testPart, 1000, 1000, 4, kCats, given, lo,
+                                     hi, importance[static_cast<std::size_t>(rank)]),
+                  VXStatus());
+        VXNeural::SetPassCombiner(nullptr);
+      });
+      for (const std::vector<double>& got : importance) EXPECT_TRUE(SameBits(got, expected));
+    }
+  }
+}
