@@ -20,9 +20,15 @@ later block may use a file an earlier one wrote:
           libraries of --lib-dir, then run.
 
 The first failing block of a document ends that document; the script
-prints its file and line and exits 1 once every document is done. With
---only LANG it runs that language's blocks alone; when every block it was
-asked for was skipped it exits 77 (CTest's SKIP_RETURN_CODE).
+prints its file and line and exits 1 once every document is done. A
+skipped python block skips the rest of its document too, since later
+blocks may need its files.
+
+--only python runs the documents that hold a python block, every block of
+them, as one unit (their other blocks may need the package); --only sh or
+--only cpp runs that language's blocks of the other documents. When every
+block it was asked for was skipped the script exits 77 (CTest's
+SKIP_RETURN_CODE).
 
 Plain Python 3 standard library.
 """
@@ -100,13 +106,15 @@ class Runner:
     def __init__(self, args):
         self.args = args
         self.env = dict(os.environ)
-        self.env["PATH"] = os.path.dirname(os.path.abspath(args.vxnn)) + os.pathsep + self.env["PATH"]
+        program_dir = os.path.dirname(os.path.abspath(args.vxnn))
+        self.env["PATH"] = program_dir + os.pathsep + self.env["PATH"]
         # One thread unless the caller says otherwise: the machines that run
         # the tests are shared, and the models are the same for any count.
         self.env.setdefault("VXNN_THREADS", "1")
         if args.python_path:
-            self.env["PYTHONPATH"] = os.pathsep.join(
-                [args.python_path] + ([self.env["PYTHONPATH"]] if self.env.get("PYTHONPATH") else []))
+            first = [os.path.abspath(args.python_path)]
+            rest = [self.env["PYTHONPATH"]] if self.env.get("PYTHONPATH") else []
+            self.env["PYTHONPATH"] = os.pathsep.join(first + rest)
         self._python_reason = None
         self._python_checked = False
 
@@ -167,7 +175,9 @@ def main():
     parser.add_argument("--lib-dir", help="folder of the built libraries (cpp blocks)")
     parser.add_argument("--cxx", default="c++", help="C++ compiler for cpp blocks")
     parser.add_argument("--python-path", help="folder put first on PYTHONPATH (python blocks)")
-    parser.add_argument("--only", choices=LANGUAGES, help="run the blocks of one language")
+    parser.add_argument("--only", choices=LANGUAGES,
+                        help="python: the documents with python blocks; sh, cpp: those blocks "
+                             "of the other documents")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per block")
     parser.add_argument("files", nargs="*",
                         help="Markdown files relative to --root (default README.md docs/*.md)")
@@ -182,16 +192,23 @@ def main():
     runner = Runner(args)
     failures, ran, skipped = [], 0, 0
     for name in files:
-        blocks = [b for b in read_blocks(os.path.join(args.root, name), name)
-                  if b.runnable and (args.only is None or b.language == args.only)]
+        blocks = [b for b in read_blocks(os.path.join(args.root, name), name) if b.runnable]
+        python_document = any(b.language == "python" for b in blocks)
+        if args.only == "python" and not python_document:
+            continue
+        if args.only in ("sh", "cpp"):
+            blocks = [] if python_document else [b for b in blocks if b.language == args.only]
         if not blocks:
             continue
         with tempfile.TemporaryDirectory(prefix="doc_blocks_") as folder:
             shutil.copytree(os.path.join(args.root, "data"), os.path.join(folder, "data"))
+            skip_rest = None
             for block in blocks:
-                if block.language == "python" and runner.python_unavailable():
-                    print(f"SKIP {block.where()}: python block: {runner.python_unavailable()}; "
-                          "build the package (make python) to run it")
+                if skip_rest is None and block.language == "python" and runner.python_unavailable():
+                    skip_rest = (f"{runner.python_unavailable()}; build the package "
+                                 "(make python) to run it")
+                if skip_rest is not None:
+                    print(f"SKIP {block.where()}: {block.language} block: {skip_rest}")
                     skipped += 1
                     continue
                 if block.language == "cpp" and not args.lib_dir:
