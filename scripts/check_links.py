@@ -41,7 +41,9 @@ def prose_lines(path, keep_code=False):
                 continue
             if inside is None:
                 line = line.rstrip("\n")
-                yield number, line if keep_code else CODE_SPAN.sub(lambda s: " " * len(s.group(0)), line)
+                if not keep_code:
+                    line = CODE_SPAN.sub(lambda span: " " * len(span.group(0)), line)
+                yield number, line
 
 
 def slug(heading):
@@ -107,7 +109,8 @@ def main():
     args = parser.parse_args()
     root = os.path.abspath(args.root)
     files = args.files or ["README.md"] + sorted(
-        os.path.join("docs", n) for n in os.listdir(os.path.join(root, "docs")) if n.endswith(".md"))
+        os.path.join("docs", n) for n in os.listdir(os.path.join(root, "docs"))
+        if n.endswith(".md"))
     problems, count = [], 0
     for name in files:
         count += sum(1 for _ in links(os.path.join(root, name)))

@@ -75,10 +75,14 @@ def read_blocks(path, shown):
                 current[3].append(line)
     if current is not None:
         raise SystemExit(f"{shown}:{current[0]}: the block is never closed")
-    # An output block belongs to the runnable block just before it.
-    for before, block in zip(blocks, blocks[1:]):
-        if block.is_output and before.runnable:
-            before.expected = [l.strip() for l in block.text.splitlines() if l.strip()]
+    # An output block belongs to the runnable block just before it; one
+    # anywhere else would check nothing.
+    for i, block in enumerate(blocks):
+        if not block.is_output:
+            continue
+        if i == 0 or not blocks[i - 1].runnable:
+            raise SystemExit(f"{block.where()}: an output block must follow a runnable block")
+        blocks[i - 1].expected = [t.strip() for t in block.text.splitlines() if t.strip()]
     for block in blocks:
         if block.runnable and block.language not in LANGUAGES:
             raise SystemExit(f"{block.where()}: runnable block of unknown language "
@@ -89,7 +93,7 @@ def read_blocks(path, shown):
 def missing_output(expected, out):
     """The first expected line not found, in order, among the output's
     lines; None when every one is there."""
-    lines = [l.strip() for l in out.splitlines()]
+    lines = [t.strip() for t in out.splitlines()]
     at = 0
     for want in expected:
         if want == "...":
@@ -164,7 +168,8 @@ class Runner:
             absent = missing_output(block.expected, done.stdout)
             if absent is not None:
                 tail = "\n".join(done.stdout.strip().splitlines()[-15:])
-                return f"printed no line \"{absent}\" (the output block after it shows one):\n{tail}"
+                return (f"printed no line \"{absent}\" (the output block after it shows "
+                        f"one):\n{tail}")
         return None
 
 
