@@ -66,6 +66,13 @@ class INeuralAlgorithm {
   virtual double GetErrorOnData(VXCommon_1_2::RecordIterator& records, int nRecords) = 0;
   // The accuracy of the last error or training pass, a percentage.
   virtual double GetAccuracy() const = 0;
+  // Importance and output statistics. With a pass combiner set on the
+  // calling thread (PassCombiner.h), each is one operation of a run: every
+  // process calls it together, with the same arguments, over its own
+  // ShareOf the records (the training and test sources it was built with,
+  // or `records`), and every process gets the figures of the whole set;
+  // nRecords then bounds the whole set. A PMML export that ranks the
+  // predictors computes the importance, so every process exports together.
   virtual VXCommon_1_2::VXStatus ComputeSensitivity(std::vector<double>& importance) const = 0;
   virtual VXCommon_1_2::VXStatus ComputeSensitivity(int nInputVars,
                                                     const std::vector<int>& nInputCats,
