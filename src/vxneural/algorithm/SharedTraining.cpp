@@ -44,6 +44,10 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
     totalTrain += static_cast<long long>(train);
     if (fTest) totalTest += static_cast<long long>(test);
   }
+  // A process's share may be empty, the whole set not: the codes are those
+  // one process holding every record gets for an empty source.
+  if (totalTrain == 0) return VXCommon_1_2::VXStatus(codes::kTrainSourceNotGood, false);
+  if (fTest && totalTest == 0) return VXCommon_1_2::VXStatus(codes::kTestSourceNotGood, false);
   for (int r = 0; r < size; ++r) {
     const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
     if (all[3 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||

@@ -11,8 +11,10 @@
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/saved_times.h"
+#include "common/scratch_dir.h"
 #include "network/SharedRun.h"
 #include "rbf_fixtures.h"
+#include "shared_prepared.h"
 #include "vxneural/network/PassCombiner.h"
 
 namespace {
@@ -95,6 +97,69 @@ TEST(SharedTraining, EveryProcessTrainsTheOneProcessModel) {
         EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
             << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 40);
     }
+  }
+}
+
+// Through a variable list, in memory and spilled to temporary files: every
+// process's preparator encodes its share of the raw records.
+TEST(SharedTraining, PreparedSharesTrainTheOneProcessModel) {
+  pass_settings::Restore restore;
+  scratch_dir::ScratchDir dir;
+  for (const shared_prepared::Layout& layout : shared_prepared::Layouts()) {
+    const std::string expected =
+        shared_prepared::TrainPrepared(layout, nullptr, kTrain, kTest, dir.Path());
+    ASSERT_GT(expected.size(), 100u) << layout.name << ": " << expected;
+    for (int size : {1, 2, 3}) {
+      SCOPED_TRACE(std::string(layout.name) + ", " + std::to_string(size) + " processes");
+      std::vector<std::string> saved(static_cast<std::size_t>(size));
+      in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
+        saved[static_cast<std::size_t>(rank)] =
+            shared_prepared::TrainPrepared(layout, &combiner, kTrain, kTest, dir.Path());
+      });
+      for (int r = 0; r < size; ++r)
+        EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
+            << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 40);
+    }
+    EXPECT_EQ(dir.Count(), 0) << layout.name;
+  }
+}
+
+// Sets of fewer blocks than processes leave some processes without a share
+// of them: 150 training records (two blocks) and 60 test records (one) over
+// three processes. Those processes still train the one-process model. An
+// empty whole set is refused on every process with the code one process
+// holding it gets.
+TEST(SharedTraining, EmptySharesTrainTheOneProcessModel) {
+  pass_settings::Restore restore;
+  scratch_dir::ScratchDir dir;
+  constexpr int kFewTrain = 150, kFewTest = 60;
+  for (const shared_prepared::Layout& layout : shared_prepared::Layouts()) {
+    SCOPED_TRACE(layout.name);
+    const std::string expected =
+        shared_prepared::TrainPrepared(layout, nullptr, kFewTrain, kFewTest, dir.Path());
+    ASSERT_GT(expected.size(), 100u) << expected;
+    struct Case {
+      int heldTrain, heldTest;
+      std::string one;  // what one process holding the sets gets
+    };
+    for (const Case& c : {Case{kFewTrain, kFewTest, expected}, Case{0, kFewTest, "code 50014"},
+                          Case{kFewTrain, 0, "code 50015"}}) {
+      if (c.heldTrain == 0 || c.heldTest == 0) {
+        EXPECT_EQ(shared_prepared::TrainPrepared(layout, nullptr, kFewTrain, kFewTest, dir.Path(),
+                                                 c.heldTrain, c.heldTest),
+                  "not built, " + c.one);
+      }
+      std::vector<std::string> saved(3);
+      in_process::RunProcesses(3, [&](int rank, in_process::Combiner& combiner) {
+        saved[static_cast<std::size_t>(rank)] = shared_prepared::TrainPrepared(
+            layout, &combiner, kFewTrain, kFewTest, dir.Path(), c.heldTrain, c.heldTest);
+      });
+      for (int r = 0; r < 3; ++r)
+        EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == c.one)
+            << "holding " << c.heldTrain << " and " << c.heldTest << ", rank " << r << ": "
+            << saved[static_cast<std::size_t>(r)].substr(0, 40);
+    }
+    EXPECT_EQ(dir.Count(), 0);
   }
 }
 
