@@ -5,9 +5,33 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
 #include "network/SharedRun.h"
+#include "vxneural/data/NNDataPreparator.h"
 
 namespace VXNeural {
 namespace detail {
+
+namespace {
+
+// The records source holds: `known` where it is known, else counted with a
+// pass over it. False when the source failed while counted.
+bool RecordsIn(VXCommon_1_2::MultiPassRecordIter& source, int known, int& count) {
+  if (known < 0) return CountRecords(source, count);
+  count = known;
+  return true;
+}
+
+}  // namespace
+
+KnownRecords PreparedRecords(NNDataPreparator* preparator,
+                             const VXCommon_1_2::MultiPassRecordIter* train,
+                             const VXCommon_1_2::MultiPassRecordIter* test) {
+  KnownRecords known;
+  if (!preparator) return known;
+  if (train && train == preparator->GetTrainData())
+    known.train = preparator->GetNTrainRecordsWritten();
+  if (test && test == preparator->GetTestData()) known.test = preparator->GetNTestRecordsWritten();
+  return known;
+}
 
 SharedTraining::~SharedTraining() {
   if (!fActive) return;
@@ -23,8 +47,8 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   // A failed count still takes part in the exchange, as -1: every process
   // must reach it, and all then refuse together.
   int nTrain = 0, nTest = 0;
-  const bool trainCounted = CountRecords(*fTrain, nTrain);
-  const bool testCounted = !fTest || CountRecords(*fTest, nTest);
+  const bool trainCounted = RecordsIn(*fTrain, fKnown.train, nTrain);
+  const bool testCounted = !fTest || RecordsIn(*fTest, fKnown.test, nTest);
   const std::vector<double> mine{trainCounted ? nTrain : -1.0,
                                  fTest ? (testCounted ? nTest : -1.0) : -2.0, canceled ? 1.0 : 0.0};
   std::vector<double> all;

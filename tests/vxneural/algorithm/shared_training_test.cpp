@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "algorithm/SharedTraining.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/saved_times.h"
@@ -15,6 +16,7 @@
 #include "network/SharedRun.h"
 #include "rbf_fixtures.h"
 #include "shared_prepared.h"
+#include "vxneural/data/NNDataPreparator.h"
 #include "vxneural/network/PassCombiner.h"
 
 namespace {
@@ -216,6 +218,88 @@ TEST(SharedTraining, ACancelOnOneProcessCancelsAll) {
                      VXNeural::ShareOf(kTest, rank, 3), rank == 1 ? &cancel : nullptr);
     });
     EXPECT_EQ(saved, (std::vector<std::string>(3, "code 1"))) << "cancel after " << asked;
+  }
+}
+
+// A source that counts the records it hands out and its rewinds.
+class CountingSource : public VectorRecordIter {
+ public:
+  using VectorRecordIter::VectorRecordIter;
+  const Record* Next() override {
+    ++nexts;
+    return VectorRecordIter::Next();
+  }
+  int Rewind() override {
+    ++rewinds;
+    return VectorRecordIter::Rewind();
+  }
+  int nexts = 0, rewinds = 0;
+};
+
+// The start of a shared training reads a source to count its records only
+// when the count is not known (a spilled set would be read through its file
+// once more): a known count is what the processes exchange, unread.
+TEST(SharedTraining, CountsOnlyTheRecordsItDoesNotKnow) {
+  using VXNeural::detail::KnownRecords;
+  constexpr int kUnknown = VXNeural::detail::kUnknownRecords;
+  const std::vector<Record> train(200, Record(3)), test(60, Record(3));
+  struct Case {
+    KnownRecords known;
+    std::vector<long long> whole;  // the sets' records the processes agree on
+    std::vector<int> reads;        // training nexts and rewinds, then the test's
+  };
+  const std::vector<Case> cases{
+      {{kUnknown, kUnknown}, {200, 60}, {200, 1, 60, 1}},
+      {{200, kUnknown}, {200, 60}, {0, 0, 60, 1}},
+      {{kUnknown, 60}, {200, 60}, {200, 1, 0, 0}},
+      {{200, 60}, {200, 60}, {0, 0, 0, 0}},
+      // A known count is taken as it is.
+      {{150, 40}, {150, 40}, {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    in_process::RunProcesses(1, [&](int, in_process::Combiner& combiner) {
+      CountingSource trainSource(train), testSource(test);
+      VXNeural::SetPassCombiner(&combiner);
+      VXNeural::detail::SharedTraining shared(&trainSource, &testSource, c.known);
+      const VXStatus status = shared.Begin(false);
+      VXNeural::SetPassCombiner(nullptr);
+      const VXNeural::detail::SharedRecords* records = shared.Records();
+      std::vector<long long> whole;
+      if (records) whole = {records->nTrain, records->nTest};
+      EXPECT_TRUE(status.IsOK());
+      EXPECT_EQ(whole, c.whole) << c.known.train << ", " << c.known.test;
+      EXPECT_EQ((std::vector<int>{trainSource.nexts, trainSource.rewinds, testSource.nexts,
+                                  testSource.rewinds}),
+                c.reads)
+          << c.known.train << ", " << c.known.test;
+    });
+  }
+}
+
+// What a training over a variable list knows: the records its preparator
+// encoded into its own sources, in memory or in files; nothing of others.
+TEST(SharedTraining, KnowsTheRecordsItsPreparatorEncoded) {
+  scratch_dir::ScratchDir dir;
+  for (bool spilled : {false, true}) {
+    SCOPED_TRACE(spilled ? "spilled" : "in memory");
+    std::unique_ptr<Model> m = MakeModel(kBothTargets, 230, 70);
+    if (spilled) {
+      m->settings.SetTempFileDir(dir.Path());
+      m->settings.SetMaxRecordsInMemory(1);
+    }
+    NNDataPreparator preparator(m->list, m->settings, m->train.get(), m->test.get());
+    ASSERT_TRUE(preparator.Prepare(m->settings).IsOK());
+    auto known = [](const VXNeural::detail::KnownRecords& k) {
+      return std::vector<int>{k.train, k.test};
+    };
+    EXPECT_EQ(known(VXNeural::detail::PreparedRecords(&preparator, preparator.GetTrainData(),
+                                                      preparator.GetTestData())),
+              (std::vector<int>{230, 70}));
+    EXPECT_EQ(known(VXNeural::detail::PreparedRecords(&preparator, m->train.get(), nullptr)),
+              (std::vector<int>{-1, -1}));
+    EXPECT_EQ(known(VXNeural::detail::PreparedRecords(nullptr, preparator.GetTrainData(),
+                                                      preparator.GetTestData())),
+              (std::vector<int>{-1, -1}));
   }
 }
 
