@@ -920,14 +920,8 @@ void NNetwork::SetComputeAverages(bool on) {
 }
 
 bool NNetwork::IsCanceled() {
-  // In a shared training the host is asked at the exchanges only.
-  if (VXNeural::detail::RunCombiner())
-    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
-  if (!fCanceled && fSettings) {
-    VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
-    if (cancel) fCanceled = cancel->QueryCancel();
-  }
-  return fCanceled;
+  return fCanceled = VXNeural::detail::CancelAnswer(
+             fCanceled, fSettings ? fSettings->GetCancelPointer() : nullptr);
 }
 
 std::string NNetwork::GetStopReasonName() const {

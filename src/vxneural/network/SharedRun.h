@@ -7,6 +7,7 @@
 
 #include <ctime>
 
+#include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
 #include "vxneural/network/PassCombiner.h"
 
@@ -39,6 +40,13 @@ PassCombiner* RunCombiner();
 // wait for it at the next exchange.
 void SetRunCanceled(bool canceled);
 bool RunCanceled();
+
+// What the cancel readers of a training's parts (algorithm, optimizer,
+// network) answer, `canceled` being what the reader has latched: in a run,
+// the run's cancel (RunCanceled), the host not asked; outside one, the
+// host's cancel object (null: none), asked until it first says yes. The
+// reader latches the answer.
+bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host);
 
 // The processor seconds the processes of the calling thread's run agree
 // on: the largest of their `local` readings, so that a time limit stops
