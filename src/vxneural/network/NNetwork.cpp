@@ -47,6 +47,19 @@ constexpr int kXmlLevel = 1;
 // The smallest saved MLP layer: tag, four ints, two doubles, a count.
 constexpr std::size_t kMinLayerBytes = 42;
 
+// Where a block's sums lie, after the record sums (recordSums values):
+// the output averages when the pass keeps them, then the gradient's
+// gradientValues when it forms one. Sizing the passes' buffers and forming
+// a pass's sums must agree on it.
+struct BlockSumsLayout {
+  std::size_t averagesAt, gradientAt, width;
+};
+BlockSumsLayout BlockSumsOf(std::size_t recordSums, int outputs, bool averages,
+                            std::size_t gradientValues) {
+  const std::size_t gradientAt = recordSums + (averages ? static_cast<std::size_t>(outputs) : 0);
+  return {recordSums, gradientAt, gradientAt + gradientValues};
+}
+
 int ReadLayerCount(VXNeural::detail::BinReader& r) {
   return r.Count(VXNeural::detail::kMaxVariables, kMinLayerBytes);
 }
@@ -440,10 +453,12 @@ void NNetwork::ReserveBlockPass() {
   }
   if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
   fBlockSlots->Reserve(VXNeural::detail::BlockSlots::CountFor(threads), fNInputs + fNOutputs);
-  // The widest sums a pass adds up: the record sums, the output averages
-  // and the gradient.
-  std::size_t width = kRecordSumsFirstAccuracy + fAccuracyValues.size() + fNOutputs;
-  if (fMLPBlockPass) width += fMLPBlockPass->GradientValues();
+  // The widest sums a pass adds up: with the output averages and the
+  // gradient.
+  const std::size_t width =
+      BlockSumsOf(kRecordSumsFirstAccuracy + fAccuracyValues.size(), fNOutputs, true,
+                  fMLPBlockPass ? fMLPBlockPass->GradientValues() : 0)
+          .width;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   fBlockTree->Reserve(width, kReservedTreeNodes);
   fPassTotal.reserve(width);
@@ -567,13 +582,14 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
 
   // Each block's sums go into a tree over the blocks' places (BlockTree.h),
   // so that the total does not depend on which thread formed which block.
-  const std::size_t averagesAt = kRecordSumsFirstAccuracy + fAccuracyValues.size();
-  const std::size_t gradientAt = averagesAt + (fComputeAverages ? fNOutputs : 0);
   std::size_t gradientValues = 0;
   if constexpr (kMLP) {
     if (backward) gradientValues = first.GradientValues();
   }
-  const std::size_t width = gradientAt + gradientValues;
+  const BlockSumsLayout layout = BlockSumsOf(kRecordSumsFirstAccuracy + fAccuracyValues.size(),
+                                             fNOutputs, fComputeAverages, gradientValues);
+  const std::size_t averagesAt = layout.averagesAt, gradientAt = layout.gradientAt,
+                    width = layout.width;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   VXNeural::detail::BlockTree& tree = *fBlockTree;
   tree.Reset(width, shared ? shared->firstBlock : 0);
