@@ -1,5 +1,6 @@
 #include "algorithm/SharedTraining.h"
 
+#include <climits>
 #include <vector>
 
 #include "algorithm/AlgorithmCodes.h"
@@ -61,7 +62,14 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   for (int r = 0; r < size; ++r) {
     const double train = all[3 * static_cast<std::size_t>(r)];
     const double test = all[3 * static_cast<std::size_t>(r) + 1];
-    canceled = canceled || all[3 * static_cast<std::size_t>(r) + 2] != 0.0;
+    const double flag = all[3 * static_cast<std::size_t>(r) + 2];
+    // Not what a process sends: a count that is neither a failure's mark
+    // nor a whole number of records, or a flag other than 0 or 1.
+    if ((train != -1.0 && !WholeIn(train, 0.0, INT_MAX)) ||
+        (test != -2.0 && test != -1.0 && !WholeIn(test, 0.0, INT_MAX)) ||
+        (flag != 0.0 && flag != 1.0))
+      return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
+    canceled = canceled || flag != 0.0;
     // Every process has a test source or none has; no count failed.
     if (train < 0 || test == -1.0 || (test == -2.0) != (fTest == nullptr))
       return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);

@@ -5,6 +5,7 @@
 // one process. The other threads of a pass never look here.
 #pragma once
 
+#include <cmath>
 #include <ctime>
 
 #include "vxcommon/Callbacks.h"
@@ -47,6 +48,14 @@ bool RunCanceled();
 // host's cancel object (null: none), asked until it first says yes. The
 // reader latches the answer.
 bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host);
+
+// Whether v, a value of a message another process sent, is a whole number
+// from lo to hi (never NaN). Counts and places are checked so before they
+// become integers: a damaged message must end the run with an error, and a
+// double outside an integer's range does not convert to one.
+inline bool WholeIn(double v, double lo, double hi) {
+  return v >= lo && v <= hi && std::floor(v) == v;
+}
 
 // The processor seconds the processes of the calling thread's run agree
 // on: the largest of their `local` readings, so that a time limit stops

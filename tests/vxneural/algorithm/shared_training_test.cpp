@@ -5,10 +5,12 @@
 // shared. The processes are threads here (tests/common/in_process_combiner.h).
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "algorithm/SharedTraining.h"
+#include "common/damaging_combiner.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/saved_times.h"
@@ -273,6 +275,36 @@ TEST(SharedTraining, CountsOnlyTheRecordsItDoesNotKnow) {
                 c.reads)
           << c.known.train << ", " << c.known.test;
     });
+  }
+}
+
+// The start's message, [training records, test records, cancel], damaged
+// on the way: 50021, never a conversion of a value no process sends. A
+// failed count (-1) is the processes' shares not matching.
+TEST(SharedTraining, RefusesADamagedStart) {
+  const std::vector<Record> train(200, Record(3)), test(60, Record(3));
+  const struct {
+    std::size_t at;
+    double value;
+    int code;
+  } cases[] = {
+      {0, 200, 0},
+      {0, -1, 50020},
+      {0, std::numeric_limits<double>::quiet_NaN(), 50021},
+      {0, 1e300, 50021},
+      {0, 199.5, 50021},
+      {1, -3, 50021},
+      {1, std::numeric_limits<double>::infinity(), 50021},
+      {2, 0.5, 50021},
+  };
+  for (const auto& c : cases) {
+    damaging_combiner::Combiner combiner(c.at, c.value);
+    VectorRecordIter trainSource(train), testSource(test);
+    VXNeural::SetPassCombiner(&combiner);
+    VXNeural::detail::SharedTraining shared(&trainSource, &testSource, {200, 60});
+    const VXStatus status = shared.Begin(false);
+    VXNeural::SetPassCombiner(nullptr);
+    EXPECT_EQ(status.GetErrorCode(), c.code) << c.at << ": " << c.value;
   }
 }
 

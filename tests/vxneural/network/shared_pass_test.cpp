@@ -6,11 +6,14 @@
 // (tests/common/in_process_combiner.h); the MPI tests run the same over MPI.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <valarray>
 #include <vector>
 
+#include "common/damaging_combiner.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/pass_sums.h"
@@ -116,6 +119,65 @@ TEST(SharedPass, RefusesWhatCannotBeShared) {
       EXPECT_EQ(processed, 300);
       EXPECT_EQ(status.GetErrorCode(), 0);
     });
+  }
+}
+
+// A message damaged on the way fails the pass with 50021 (a gap in the
+// blocks with 50020), never a crash or an allocation sized by the damage.
+// One process sends [records, cancel, nodes, (start, blocks) per node, the
+// nodes' sums, the continuous targets' lows and highs]: for 300 records,
+// one node of the four blocks, from block 0.
+TEST(SharedPass, RefusesADamagedMessage) {
+  pass_settings::Restore restore;
+  ASSERT_TRUE(VXNeural::SetPassKernel(PassKernel::kBaseline));
+  const Shape& shape = Shapes()[0];
+  auto settings = SettingsOf(shape);
+  const auto records = network_fixtures::MakeRecords(shape.inputs, shape.categories, 300, 4);
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kHuge = 1e300;
+  const struct {
+    const char* name;
+    std::size_t at;
+    double value;
+    int countError;
+    int code;
+  } cases[] = {
+      {"undamaged", 0, 300, 0, 0},
+      {"negative records", 0, -1, 0, 50021},
+      {"huge records", 0, kHuge, 0, 50021},
+      {"records not whole", 0, 299.5, 0, 50021},
+      {"records not a number", 0, kNaN, 0, 50021},
+      {"a cancel flag neither 0 nor 1", 1, 0.5, 0, 50021},
+      {"negative nodes", 2, -1, 0, 50021},
+      {"huge nodes", 2, kHuge, 0, 50021},
+      {"nodes not whole", 2, 1.5, 0, 50021},
+      {"nodes not a number", 2, kNaN, 0, 50021},
+      {"nodes beyond the message", 2, 2, 0, 50021},
+      {"no nodes in a message that holds one", 2, 0, 0, 50021},
+      {"a node after a gap", 3, 1, 0, 50020},
+      {"a node's start not a number", 3, kNaN, 0, 50020},
+      {"a node of no blocks", 4, 0, 0, 50021},
+      {"a node of 3 blocks", 4, 3, 0, 50021},
+      {"a node of negative blocks", 4, -4, 0, 50021},
+      {"a node of huge blocks", 4, kHuge, 0, 50021},
+      {"a node's blocks not a number", 4, kNaN, 0, 50021},
+      {"a count beyond what arrived", 99999, 0, 5, 50021},
+      {"a count short of what arrived", 99999, 0, -1, 50021},
+      {"a negative count", 99999, 0, -100000, 50021},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    damaging_combiner::Combiner combiner(c.at, c.value, c.countError);
+    auto source = VectorRecordIter::Borrow(records);
+    auto net = NetworkOf(*settings);
+    VXNeural::detail::ShareSource(&source, 0, &combiner);
+    VXStatus status;
+    int processed = -1;
+    net->ResetDerivatives();
+    net->ProcessRecords(status, source, 1 << 30, processed, false, true);
+    VXNeural::detail::ShareSource(&source, 0, nullptr);
+    EXPECT_EQ(status.GetErrorCode(), c.code);
+    EXPECT_EQ(processed, c.code == 0 ? 300 : 0);
   }
 }
 
