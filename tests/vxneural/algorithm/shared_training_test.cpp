@@ -5,6 +5,7 @@
 // shared. The processes are threads here (tests/common/in_process_combiner.h).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
@@ -298,13 +299,56 @@ TEST(SharedTraining, RefusesADamagedStart) {
       {2, 0.5, 50021},
   };
   for (const auto& c : cases) {
-    damaging_combiner::Combiner combiner(c.at, c.value);
+    damaging_combiner::Combiner combiner(damaging_combiner::Replace(c.at, c.value));
     VectorRecordIter trainSource(train), testSource(test);
     VXNeural::SetPassCombiner(&combiner);
     VXNeural::detail::SharedTraining shared(&trainSource, &testSource, {200, 60});
     const VXStatus status = shared.Begin(false);
     VXNeural::SetPassCombiner(nullptr);
     EXPECT_EQ(status.GetErrorCode(), c.code) << c.at << ": " << c.value;
+  }
+}
+
+// The exchange of the initial weights' sample, [failures, training and
+// test sample counts, the records], damaged on the way: the training ends
+// with 50021, and no count sizes a read of records that did not arrive
+// (counts that add up to the message's length included).
+TEST(SharedTraining, RefusesADamagedSample) {
+  using damaging_combiner::Damage;
+  // The sample's exchange is the second, after the start's; the records
+  // are 8 units wide.
+  auto sample = [](const Damage& damage) -> Damage {
+    return [damage](std::vector<double>& m, int& count) {
+      EXPECT_EQ(m.size(), 4 + (m[2] + m[3]) * 8);
+      damage(m, count);
+    };
+  };
+  const struct {
+    const char* name;
+    Damage damage;
+    int code;
+  } cases[] = {
+      {"undamaged", damaging_combiner::Replace(0, 0.0), 0},
+      {"a negative count, the other one more",
+       [](std::vector<double>& m, int&) {
+         m[3] += m[2] + 1;
+         m[2] = -1;
+       },
+       50021},
+      {"a count not a number", damaging_combiner::Replace(2, std::nan("")), 50021},
+      {"a huge count", damaging_combiner::Replace(3, 1e300), 50021},
+      {"a count not whole", damaging_combiner::Replace(2, 1.5), 50021},
+      {"more than arrived", damaging_combiner::Replace(0, 0.0, 8), 50021},
+      {"a record more than the counts cover",
+       [](std::vector<double>& m, int&) { m.insert(m.end(), 8, 0.0); }, 50021},
+  };
+  for (const auto& c : cases) {
+    AnyModel m = ModelFor(Methods()[0]);
+    damaging_combiner::Combiner combiner(sample(c.damage), 2);
+    VXNeural::SetPassCombiner(&combiner);
+    const VXStatus status = m.Algorithm()->Train(kTrain, kTest);
+    VXNeural::SetPassCombiner(nullptr);
+    EXPECT_EQ(status.GetErrorCode(), c.code) << c.name;
   }
 }
 

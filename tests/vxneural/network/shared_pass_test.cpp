@@ -135,39 +135,40 @@ TEST(SharedPass, RefusesADamagedMessage) {
   const auto records = network_fixtures::MakeRecords(shape.inputs, shape.categories, 300, 4);
   constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   constexpr double kHuge = 1e300;
+  using damaging_combiner::Replace;
   const struct {
     const char* name;
-    std::size_t at;
-    double value;
-    int countError;
+    damaging_combiner::Damage damage;
     int code;
   } cases[] = {
-      {"undamaged", 0, 300, 0, 0},
-      {"negative records", 0, -1, 0, 50021},
-      {"huge records", 0, kHuge, 0, 50021},
-      {"records not whole", 0, 299.5, 0, 50021},
-      {"records not a number", 0, kNaN, 0, 50021},
-      {"a cancel flag neither 0 nor 1", 1, 0.5, 0, 50021},
-      {"negative nodes", 2, -1, 0, 50021},
-      {"huge nodes", 2, kHuge, 0, 50021},
-      {"nodes not whole", 2, 1.5, 0, 50021},
-      {"nodes not a number", 2, kNaN, 0, 50021},
-      {"nodes beyond the message", 2, 2, 0, 50021},
-      {"no nodes in a message that holds one", 2, 0, 0, 50021},
-      {"a node after a gap", 3, 1, 0, 50020},
-      {"a node's start not a number", 3, kNaN, 0, 50020},
-      {"a node of no blocks", 4, 0, 0, 50021},
-      {"a node of 3 blocks", 4, 3, 0, 50021},
-      {"a node of negative blocks", 4, -4, 0, 50021},
-      {"a node of huge blocks", 4, kHuge, 0, 50021},
-      {"a node's blocks not a number", 4, kNaN, 0, 50021},
-      {"a count beyond what arrived", 99999, 0, 5, 50021},
-      {"a count short of what arrived", 99999, 0, -1, 50021},
-      {"a negative count", 99999, 0, -100000, 50021},
+      {"undamaged", Replace(0, 300), 0},
+      {"negative records", Replace(0, -1), 50021},
+      {"huge records", Replace(0, kHuge), 50021},
+      {"records not whole", Replace(0, 299.5), 50021},
+      {"records not a number", Replace(0, kNaN), 50021},
+      {"a cancel flag neither 0 nor 1", Replace(1, 0.5), 50021},
+      {"negative nodes", Replace(2, -1), 50021},
+      {"huge nodes", Replace(2, kHuge), 50021},
+      {"nodes not whole", Replace(2, 1.5), 50021},
+      {"nodes not a number", Replace(2, kNaN), 50021},
+      {"nodes beyond the message", Replace(2, 2), 50021},
+      {"no nodes in a message that holds one", Replace(2, 0), 50021},
+      {"a node after a gap", Replace(3, 1), 50020},
+      {"a node's start not a number", Replace(3, kNaN), 50020},
+      {"a node of no blocks", Replace(4, 0), 50021},
+      {"a node of 3 blocks", Replace(4, 3), 50021},
+      {"a node of negative blocks", Replace(4, -4), 50021},
+      {"a node of huge blocks", Replace(4, kHuge), 50021},
+      {"a node's blocks not a number", Replace(4, kNaN), 50021},
+      {"a count beyond what arrived", Replace(99999, 0, 5), 50021},
+      {"a count short of what arrived", Replace(99999, 0, -1), 50021},
+      {"a negative count", Replace(99999, 0, -100000), 50021},
+      {"more than the count covers",
+       [](std::vector<double>& m, int&) { m.insert(m.end(), 4, 0.0); }, 50021},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    damaging_combiner::Combiner combiner(c.at, c.value, c.countError);
+    damaging_combiner::Combiner combiner(c.damage);
     auto source = VectorRecordIter::Borrow(records);
     auto net = NetworkOf(*settings);
     VXNeural::detail::ShareSource(&source, 0, &combiner);
