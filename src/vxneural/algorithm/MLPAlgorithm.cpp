@@ -201,7 +201,7 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
   VXNeural::detail::SharedTraining shared(
       fTrainData, fTestData,
       VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
-  const VXStatus sharing = shared.Begin(HostCanceled());
+  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   if (nTest == -1 && fTestData != nullptr) nTest = fSettings.GetNTestRecords();

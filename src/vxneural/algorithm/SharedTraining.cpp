@@ -6,6 +6,7 @@
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
 #include "network/SharedRun.h"
+#include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/data/NNDataPreparator.h"
 
 namespace VXNeural {
@@ -42,7 +43,7 @@ SharedTraining::~SharedTraining() {
   SetRunCanceled(false);
 }
 
-VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
+VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled, NeuralSettings* settings) {
   PassCombiner* combiner = GetPassCombiner();
   if (!combiner || !fTrain || fActive) return VXCommon_1_2::VXStatus();
   // A failed count still takes part in the exchange, as -1: every process
@@ -80,6 +81,9 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   // one process holding every record gets for an empty source.
   if (totalTrain == 0) return VXCommon_1_2::VXStatus(codes::kTrainSourceNotGood, false);
   if (fTest && totalTest == 0) return VXCommon_1_2::VXStatus(codes::kTestSourceNotGood, false);
+  // One process counts a set's records in an int.
+  if (totalTrain > INT_MAX || totalTest > INT_MAX)
+    return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
   for (int r = 0; r < size; ++r) {
     const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
     if (all[3 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
@@ -93,6 +97,7 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   fRecords.nTest = totalTest;
   fRecords.train = ShareOf(totalTrain, rank, size);
   fRecords.test = ShareOf(totalTest, rank, size);
+  if (settings && fTest) settings->SetNTestRecords(static_cast<int>(totalTest));
   ShareSource(fTrain, fRecords.train.first, combiner);
   if (fTest) ShareSource(fTest, fRecords.test.first, combiner);
   SetRunCombiner(combiner);

@@ -13,6 +13,7 @@
 #include "vxneural/network/PassCombiner.h"
 
 class NNDataPreparator;
+class NeuralSettings;
 
 namespace VXNeural {
 namespace detail {
@@ -54,7 +55,11 @@ class SharedTraining {
   // failed; every process sees the same outcome. `canceled`: whether this
   // process's host cancelled before the start, which then cancels every
   // process (RunCanceled), rather than leave the others waiting here.
-  VXCommon_1_2::VXStatus Begin(bool canceled);
+  // `settings`, the training's (none: left alone), take the whole test
+  // set's count: a factory that counted the test records (the host left
+  // their count to it) counted this process's share alone, and every
+  // process must train, and save, the one process's settings.
+  VXCommon_1_2::VXStatus Begin(bool canceled, NeuralSettings* settings = nullptr);
   // The shares, null when the training is the process's own.
   const SharedRecords* Records() const { return fActive ? &fRecords : nullptr; }
 

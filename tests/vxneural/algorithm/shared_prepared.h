@@ -30,12 +30,13 @@ inline const std::vector<Layout>& Layouts() {
   return layouts;
 }
 
-// Trains a model of nTrain training and nTest test records (the settings'
-// counts) through the list, which holds the whole training set's
-// statistics, over this process's share of the records the host holds: the
-// first heldTrain and heldTest of them (-1: all). Without a combiner the
-// process holds them all. The saved form, "code N" when the training
-// failed, "not built, code N" when the factory refused.
+// Trains a model of nTrain training and nTest test records through the
+// list, which holds the whole training set's statistics, over this
+// process's share of the records the host holds: the first heldTrain and
+// heldTest of them (-1: all); without a combiner the process holds them
+// all. The settings say nTrain; their test count is left to the factory.
+// The saved form, "code N" when the training failed, "not built, code N"
+// when the factory refused.
 inline std::string TrainPrepared(const Layout& layout, VXNeural::PassCombiner* combiner, int nTrain,
                                  int nTest, const std::string& dir, int heldTrain = -1,
                                  int heldTest = -1) {
@@ -54,6 +55,11 @@ inline std::string TrainPrepared(const Layout& layout, VXNeural::PassCombiner* c
   const std::vector<Record> trainPart = part(false, heldTrain), testPart = part(true, heldTest);
   VectorRecordIter trainSource(trainPart), testSource(testPart);
   m.Algorithm().reset();
+  // As a host's settings made afresh: the factory counts the test records
+  // it is given, which on a process of a run are its share.
+  NeuralSettings& settings =
+      m.rbf ? static_cast<NeuralSettings&>(m.rbf->settings) : m.mlp->settings;
+  settings.SetNTestRecords(0);
   VXNeural::SetPassCombiner(combiner);
   m.Algorithm().reset(m.rbf ? m.rbf->factory.CreateNeuralAlgorithm(
                                   m.rbf->settings, m.rbf->list, trainSource, &testSource, nullptr)
