@@ -59,13 +59,16 @@ std::vector<Record> Part(const std::vector<Record>& all, VXNeural::RecordShare s
   return {all.begin() + share.first, all.begin() + share.end};
 }
 
-// Trains process `rank`'s model over the given shares; its saved form, or
-// the training's error code as text.
+// Trains process `rank`'s model over the given shares of nTrain training
+// and nTest test records (the method's without a test set: none); its saved
+// form, or the error code as text.
 std::string TrainShare(const Method& method, in_process::Combiner& combiner,
                        VXNeural::RecordShare train, VXNeural::RecordShare test,
-                       VXCommon_1_2::VXQueryCancel* cancel = nullptr) {
+                       VXCommon_1_2::VXQueryCancel* cancel = nullptr, int nTrain = kTrain,
+                       int nTest = kTest) {
+  if (!method.testSet) nTest = 0;
   AnyModel m = MakeAny(
-      false, kBothTargets, kTrain, TestCount(method),
+      false, kBothTargets, nTrain, nTest,
       [&](NeuralSettings& s) {
         if (method.adjust) method.adjust(s);
         if (cancel) s.SetCancelPointer(cancel);
@@ -74,11 +77,11 @@ std::string TrainShare(const Method& method, in_process::Combiner& combiner,
   const std::vector<Record> trainPart = Part(m.Records(false), train),
                             testPart = Part(m.Records(true), test);
   VectorRecordIter trainSource(trainPart), testSource(testPart);
-  INeuralAlgorithm* a = m.Rebuild(trainSource, method.testSet ? &testSource : nullptr);
-  if (!a) return "not built";
   VXNeural::SetPassCombiner(&combiner);
-  const VXStatus status = a->Train(kTrain, TestCount(method));
+  INeuralAlgorithm* a = m.Rebuild(trainSource, method.testSet ? &testSource : nullptr);
+  const VXStatus status = a ? a->Train(nTrain, nTest) : VXStatus();
   VXNeural::SetPassCombiner(nullptr);
+  if (!a) return "not built";
   if (!status.IsOK()) return "code " + std::to_string(status.GetErrorCode());
   return saved_times::SavedWithoutTimes(*a);
 }
@@ -166,6 +169,27 @@ TEST(SharedTraining, EmptySharesTrainTheOneProcessModel) {
     }
     EXPECT_EQ(dir.Count(), 0);
   }
+}
+
+// The same from encoded records, which the factory hands the algorithm as
+// they are: two processes of three hold no training records, two no test
+// records.
+TEST(SharedTraining, EmptyEncodedSharesTrainTheOneProcessModel) {
+  pass_settings::Restore restore;
+  constexpr int kFewTrain = 150, kFewTest = 60;
+  const Method& method = Methods()[0];
+  AnyModel whole = MakeAny(false, kBothTargets, kFewTrain, kFewTest, {}, true);
+  ASSERT_TRUE(whole.Algorithm()->Train(kFewTrain, kFewTest).IsOK());
+  const std::string expected = saved_times::SavedWithoutTimes(*whole.Algorithm());
+  std::vector<std::string> saved(3);
+  in_process::RunProcesses(3, [&](int rank, in_process::Combiner& combiner) {
+    saved[static_cast<std::size_t>(rank)] =
+        TrainShare(method, combiner, VXNeural::ShareOf(kFewTrain, rank, 3),
+                   VXNeural::ShareOf(kFewTest, rank, 3), nullptr, kFewTrain, kFewTest);
+  });
+  for (int r = 0; r < 3; ++r)
+    EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
+        << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 40);
 }
 
 // Records that are not the processes' shares (one block too few on the
