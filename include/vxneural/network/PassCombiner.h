@@ -58,8 +58,10 @@ RecordShare ShareOf(long long records, int rank, int size);
 // Hands the library the combiner the trainings the calling thread runs
 // use from now on (nullptr, the default: none). A training with a combiner
 // expects its training and test sources to give this process's ShareOf
-// each set, and every process of the run to train with the same settings
-// (the counts of records in them the counts of the whole sets). The caller
+// each set (a share may be empty, a whole set not), and every process of
+// the run to train with the same settings (the counts of records in them
+// the counts of the whole sets; a test count left to the factory to count
+// becomes the whole set's when the training starts). The caller
 // keeps the combiner alive while a training may use it. While a combiner
 // is set, the host's cancel object is asked when a training starts and at
 // each pass's exchange, and a cancel on any process cancels the training

@@ -198,8 +198,10 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
   // A process of a shared training cancelled before the start takes its
   // cancel to the first exchange, rather than leave the others waiting
   // there.
-  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
-  const VXStatus sharing = shared.Begin(HostCanceled());
+  VXNeural::detail::SharedTraining shared(
+      fTrainData, fTestData,
+      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
+  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   if (nTest == -1 && fTestData != nullptr) nTest = fSettings.GetNTestRecords();

@@ -229,18 +229,25 @@ bool MLPInitializer::GatherSample(VXNeural::PassCombiner& combiner, MLPSample& s
   RecordBufferIter gathered[2] = {{width, buffers[0]->GetCapacity()},
                                   {width, buffers[1]->GetCapacity()}};
   const double* m = all.data();
+  const double* const end = m + all.size();
+  using VXNeural::detail::WholeIn;
   for (int count : counts) {
-    if (count < 4) return false;
+    // A damaged message fails the exchange before its counts size a read.
+    if (count < 4 || count > end - m ||
+        !WholeIn(m[2], 0.0, static_cast<double>(buffers[0]->GetCapacity())) ||
+        !WholeIn(m[3], 0.0, static_cast<double>(buffers[1]->GetCapacity())))
+      return false;
     trainFailed = trainFailed || m[0] != 0.0;
     testFailed = testFailed || m[1] != 0.0;
     const int n[2] = {static_cast<int>(m[2]), static_cast<int>(m[3])};
-    if (count != 4 + (n[0] + n[1]) * width) return false;
+    if (count != 4 + (static_cast<long long>(n[0]) + n[1]) * width) return false;
     const double* v = m + 4;
     for (int b = 0; b < 2; ++b)
       for (int i = 0; i < n[b]; ++i, v += width)
         if (!gathered[b].Add(Record(std::vector<double>(v, v + width)))) return false;
     m += count;
   }
+  if (m != end) return false;
   for (int b = 0; b < 2; ++b) {
     buffers[b]->Empty();
     for (int i = 0; i < gathered[b].GetCount(); ++i) buffers[b]->Add(gathered[b].GetRecordAt(i));

@@ -274,11 +274,10 @@ bool NeuralAlgorithmBase::IsCanceled() const {
   // In a shared training the host is asked at the passes' exchanges only,
   // and before one starts by the training itself (HostCanceled), so that
   // every process stops together: a process stopped alone would leave the
-  // others waiting at the next exchange.
-  if (VXNeural::detail::RunCombiner())
-    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
-  if (VXNeural::GetPassCombiner()) return fCanceled;
-  return HostCanceled();
+  // others waiting at the next exchange. Between a run's trainings it is
+  // not asked either, for the same reason.
+  if (VXNeural::GetPassCombiner() && !VXNeural::detail::RunCombiner()) return fCanceled;
+  return fCanceled = VXNeural::detail::CancelAnswer(fCanceled, GetSettings()->GetCancelPointer());
 }
 
 bool NeuralAlgorithmBase::HostCanceled() const {

@@ -18,6 +18,7 @@
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/NeuralFactory.h"
 #include "vxneural/data/NNDataPreparator.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/variables/NNVarList.h"
 #include "vxneural/variables/VXVarAdapter.h"
 
@@ -34,14 +35,32 @@ void NeuralFactory<Settings, Algorithm>::ReleaseKept() {
   fRestoredSettings = nullptr;
 }
 
+namespace VXNeural {
+namespace detail {
+
+// A process of a data-parallel run may hold none of a set's records: its
+// share is empty when the set has fewer blocks than there are processes.
+// Refusing it here would stop that process alone while the others wait for
+// it at the training's first exchange; whether the whole set is empty is
+// settled there, where every process learns the others' counts and all
+// refuse alike. A source that failed is refused all the same.
+inline bool SourceUsable(VXCommon_1_2::MultiPassRecordIter& source) {
+  if (source.IsGood()) return true;
+  return GetPassCombiner() != nullptr &&
+         source.GetStatus() == VXCommon_1_2::RecordIterator::kEndOfData;
+}
+
+}  // namespace detail
+}  // namespace VXNeural
+
 template <class Settings, class Algorithm>
 bool NeuralFactory<Settings, Algorithm>::SourcesGood(VXCommon_1_2::MultiPassRecordIter& train,
                                                      VXCommon_1_2::MultiPassRecordIter* test) {
-  if (!train.IsGood()) {
+  if (!VXNeural::detail::SourceUsable(train)) {
     fStatus = VXCommon_1_2::VXStatus(VXNeural::codes::kTrainSourceNotGood, false);
     return false;
   }
-  if (test != nullptr && !test->IsGood()) {
+  if (test != nullptr && !VXNeural::detail::SourceUsable(*test)) {
     fStatus = VXCommon_1_2::VXStatus(VXNeural::codes::kTestSourceNotGood, false);
     return false;
   }

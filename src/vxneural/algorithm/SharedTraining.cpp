@@ -1,13 +1,39 @@
 #include "algorithm/SharedTraining.h"
 
+#include <climits>
 #include <vector>
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
 #include "network/SharedRun.h"
+#include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/data/NNDataPreparator.h"
 
 namespace VXNeural {
 namespace detail {
+
+namespace {
+
+// The records source holds: `known` where it is known, else counted with a
+// pass over it. False when the source failed while counted.
+bool RecordsIn(VXCommon_1_2::MultiPassRecordIter& source, int known, int& count) {
+  if (known < 0) return CountRecords(source, count);
+  count = known;
+  return true;
+}
+
+}  // namespace
+
+KnownRecords PreparedRecords(NNDataPreparator* preparator,
+                             const VXCommon_1_2::MultiPassRecordIter* train,
+                             const VXCommon_1_2::MultiPassRecordIter* test) {
+  KnownRecords known;
+  if (!preparator) return known;
+  if (train && train == preparator->GetTrainData())
+    known.train = preparator->GetNTrainRecordsWritten();
+  if (test && test == preparator->GetTestData()) known.test = preparator->GetNTestRecordsWritten();
+  return known;
+}
 
 SharedTraining::~SharedTraining() {
   if (!fActive) return;
@@ -17,14 +43,14 @@ SharedTraining::~SharedTraining() {
   SetRunCanceled(false);
 }
 
-VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
+VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled, NeuralSettings* settings) {
   PassCombiner* combiner = GetPassCombiner();
   if (!combiner || !fTrain || fActive) return VXCommon_1_2::VXStatus();
   // A failed count still takes part in the exchange, as -1: every process
   // must reach it, and all then refuse together.
   int nTrain = 0, nTest = 0;
-  const bool trainCounted = CountRecords(*fTrain, nTrain);
-  const bool testCounted = !fTest || CountRecords(*fTest, nTest);
+  const bool trainCounted = RecordsIn(*fTrain, fKnown.train, nTrain);
+  const bool testCounted = !fTest || RecordsIn(*fTest, fKnown.test, nTest);
   const std::vector<double> mine{trainCounted ? nTrain : -1.0,
                                  fTest ? (testCounted ? nTest : -1.0) : -2.0, canceled ? 1.0 : 0.0};
   std::vector<double> all;
@@ -37,13 +63,27 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   for (int r = 0; r < size; ++r) {
     const double train = all[3 * static_cast<std::size_t>(r)];
     const double test = all[3 * static_cast<std::size_t>(r) + 1];
-    canceled = canceled || all[3 * static_cast<std::size_t>(r) + 2] != 0.0;
+    const double flag = all[3 * static_cast<std::size_t>(r) + 2];
+    // Not what a process sends: a count that is neither a failure's mark
+    // nor a whole number of records, or a flag other than 0 or 1.
+    if ((train != -1.0 && !WholeIn(train, 0.0, INT_MAX)) ||
+        (test != -2.0 && test != -1.0 && !WholeIn(test, 0.0, INT_MAX)) ||
+        (flag != 0.0 && flag != 1.0))
+      return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
+    canceled = canceled || flag != 0.0;
     // Every process has a test source or none has; no count failed.
     if (train < 0 || test == -1.0 || (test == -2.0) != (fTest == nullptr))
       return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
     totalTrain += static_cast<long long>(train);
     if (fTest) totalTest += static_cast<long long>(test);
   }
+  // A process's share may be empty, the whole set not: the codes are those
+  // one process holding every record gets for an empty source.
+  if (totalTrain == 0) return VXCommon_1_2::VXStatus(codes::kTrainSourceNotGood, false);
+  if (fTest && totalTest == 0) return VXCommon_1_2::VXStatus(codes::kTestSourceNotGood, false);
+  // One process counts a set's records in an int.
+  if (totalTrain > INT_MAX || totalTest > INT_MAX)
+    return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
   for (int r = 0; r < size; ++r) {
     const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
     if (all[3 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
@@ -57,6 +97,7 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled) {
   fRecords.nTest = totalTest;
   fRecords.train = ShareOf(totalTrain, rank, size);
   fRecords.test = ShareOf(totalTest, rank, size);
+  if (settings && fTest) settings->SetNTestRecords(static_cast<int>(totalTest));
   ShareSource(fTrain, fRecords.train.first, combiner);
   if (fTest) ShareSource(fTest, fRecords.test.first, combiner);
   SetRunCombiner(combiner);

@@ -12,8 +12,25 @@
 #include "vxcommon/VXStatus.h"
 #include "vxneural/network/PassCombiner.h"
 
+class NNDataPreparator;
+class NeuralSettings;
+
 namespace VXNeural {
 namespace detail {
+
+// The records a training's sources are known to hold, where the caller
+// knows them without reading the sources; kUnknownRecords where not.
+inline constexpr int kUnknownRecords = -1;
+struct KnownRecords {
+  int train = kUnknownRecords;
+  int test = kUnknownRecords;
+};
+
+// What the preparator encoded into the sources that are its own (the
+// training and test sources of an algorithm built over a variable list).
+KnownRecords PreparedRecords(NNDataPreparator* preparator,
+                             const VXCommon_1_2::MultiPassRecordIter* train,
+                             const VXCommon_1_2::MultiPassRecordIter* test);
 
 // The shares of a running data-parallel training.
 struct SharedRecords {
@@ -24,8 +41,11 @@ struct SharedRecords {
 
 class SharedTraining {
  public:
-  SharedTraining(VXCommon_1_2::MultiPassRecordIter* train, VXCommon_1_2::MultiPassRecordIter* test)
-      : fTrain(train), fTest(test) {}
+  // Begin reads a source to count its records only where `known` does
+  // not give them: over a spilled set that is a pass through its file.
+  SharedTraining(VXCommon_1_2::MultiPassRecordIter* train, VXCommon_1_2::MultiPassRecordIter* test,
+                 KnownRecords known = {})
+      : fTrain(train), fTest(test), fKnown(known) {}
   SharedTraining(const SharedTraining&) = delete;
   SharedTraining& operator=(const SharedTraining&) = delete;
   ~SharedTraining();
@@ -35,13 +55,18 @@ class SharedTraining {
   // failed; every process sees the same outcome. `canceled`: whether this
   // process's host cancelled before the start, which then cancels every
   // process (RunCanceled), rather than leave the others waiting here.
-  VXCommon_1_2::VXStatus Begin(bool canceled);
+  // `settings`, the training's (none: left alone), take the whole test
+  // set's count: a factory that counted the test records (the host left
+  // their count to it) counted this process's share alone, and every
+  // process must train, and save, the one process's settings.
+  VXCommon_1_2::VXStatus Begin(bool canceled, NeuralSettings* settings = nullptr);
   // The shares, null when the training is the process's own.
   const SharedRecords* Records() const { return fActive ? &fRecords : nullptr; }
 
  private:
   VXCommon_1_2::MultiPassRecordIter* fTrain;
   VXCommon_1_2::MultiPassRecordIter* fTest;
+  KnownRecords fKnown;
   SharedRecords fRecords;
   bool fActive = false;
 };

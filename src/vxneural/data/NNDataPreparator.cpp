@@ -15,6 +15,7 @@
 #include "vxneural/algorithm/NeuralSettings.h"
 #include "vxneural/data/BinaryRecordIterator.h"
 #include "vxneural/data/RecordBufferIter.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/variables/INNVariable.h"
 
 using VXCommon_1_2::MultiPassRecordIter;
@@ -395,6 +396,11 @@ VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, 
                                         bool& wentToFile) {
   encoded.reset();
   written = 0;
+  // In a data-parallel run a process's share of a set may be empty (fewer
+  // blocks than processes): it is held as an empty buffer, and whether the
+  // whole set has records is settled when training starts, where every
+  // process learns the others' counts.
+  const bool shareMayBeEmpty = VXNeural::GetPassCombiner() != nullptr;
   if (!toFile) {
     auto buffer = std::make_unique<VXNeural::RecordBufferIter>(fRecordWidth, maxRecords);
     // Memory refused for the buffer: the file is the other place records
@@ -406,7 +412,7 @@ VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, 
           source, maxRecords, [&target](const Record& record) { return target.Add(record); });
       wentToFile = false;
       if (pass.sourceFailed) return VXStatus(sourceFailedCode, false);
-      if (pass.kept == 0) return VXStatus(kNoRecordWritten, false);
+      if (pass.kept == 0 && !shareMayBeEmpty) return VXStatus(kNoRecordWritten, false);
       encoded = std::move(buffer);
       written = pass.kept;
       return pass.skipped ? VXStatus(kCodeOutOfRange, true) : VXStatus();
@@ -416,6 +422,11 @@ VXStatus NNDataPreparator::EncodeSource(RecordIterator& source, int maxRecords, 
   MultiPassRecordIter* fileSource = nullptr;
   const VXStatus status = EncodeToFile(source, maxRecords, fileSource, written, sourceFailedCode);
   encoded.reset(fileSource);
+  if (shareMayBeEmpty && status.GetErrorCode() == kNoRecordWritten) {
+    encoded = std::make_unique<VXNeural::RecordBufferIter>(fRecordWidth, 0);
+    wentToFile = false;
+    return fStatus = VXStatus();
+  }
   return status;
 }
 

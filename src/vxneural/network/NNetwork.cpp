@@ -44,8 +44,23 @@ constexpr const char* kClassName = "NNetwork";
 constexpr const char* kBinaryTag = "NNet";
 // The network's XML object sits inside the algorithm's (level 0).
 constexpr int kXmlLevel = 1;
+// More blocks than any shared sequence holds.
+constexpr double kMostSharedBlocks = 1099511627776.0;  // 2^40
 // The smallest saved MLP layer: tag, four ints, two doubles, a count.
 constexpr std::size_t kMinLayerBytes = 42;
+
+// Where a block's sums lie, after the record sums (recordSums values):
+// the output averages when the pass keeps them, then the gradient's
+// gradientValues when it forms one. Sizing the passes' buffers and forming
+// a pass's sums must agree on it.
+struct BlockSumsLayout {
+  std::size_t averagesAt, gradientAt, width;
+};
+BlockSumsLayout BlockSumsOf(std::size_t recordSums, int outputs, bool averages,
+                            std::size_t gradientValues) {
+  const std::size_t gradientAt = recordSums + (averages ? static_cast<std::size_t>(outputs) : 0);
+  return {recordSums, gradientAt, gradientAt + gradientValues};
+}
 
 int ReadLayerCount(VXNeural::detail::BinReader& r) {
   return r.Count(VXNeural::detail::kMaxVariables, kMinLayerBytes);
@@ -440,10 +455,12 @@ void NNetwork::ReserveBlockPass() {
   }
   if (!fBlockSlots) fBlockSlots = std::make_unique<VXNeural::detail::BlockSlots>();
   fBlockSlots->Reserve(VXNeural::detail::BlockSlots::CountFor(threads), fNInputs + fNOutputs);
-  // The widest sums a pass adds up: the record sums, the output averages
-  // and the gradient.
-  std::size_t width = kRecordSumsFirstAccuracy + fAccuracyValues.size() + fNOutputs;
-  if (fMLPBlockPass) width += fMLPBlockPass->GradientValues();
+  // The widest sums a pass adds up: with the output averages and the
+  // gradient.
+  const std::size_t width =
+      BlockSumsOf(kRecordSumsFirstAccuracy + fAccuracyValues.size(), fNOutputs, true,
+                  fMLPBlockPass ? fMLPBlockPass->GradientValues() : 0)
+          .width;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   fBlockTree->Reserve(width, kReservedTreeNodes);
   fPassTotal.reserve(width);
@@ -567,13 +584,14 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
 
   // Each block's sums go into a tree over the blocks' places (BlockTree.h),
   // so that the total does not depend on which thread formed which block.
-  const std::size_t averagesAt = kRecordSumsFirstAccuracy + fAccuracyValues.size();
-  const std::size_t gradientAt = averagesAt + (fComputeAverages ? fNOutputs : 0);
   std::size_t gradientValues = 0;
   if constexpr (kMLP) {
     if (backward) gradientValues = first.GradientValues();
   }
-  const std::size_t width = gradientAt + gradientValues;
+  const BlockSumsLayout layout = BlockSumsOf(kRecordSumsFirstAccuracy + fAccuracyValues.size(),
+                                             fNOutputs, fComputeAverages, gradientValues);
+  const std::size_t averagesAt = layout.averagesAt, gradientAt = layout.gradientAt,
+                    width = layout.width;
   if (!fBlockTree) fBlockTree = std::make_unique<VXNeural::detail::BlockTree>();
   VXNeural::detail::BlockTree& tree = *fBlockTree;
   tree.Reset(width, shared ? shared->firstBlock : 0);
@@ -743,24 +761,41 @@ int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
   tree.Reset(width, 0);
   long long total = 0, next = 0;
   bool cancelled = false;
+  using VXNeural::detail::WholeIn;
   const double* m = fExchangeIn.data();
+  const double* const end = m + fExchangeIn.size();
+  const std::size_t fixed = 3 + 2 * ranges;
   for (int count : fExchangeCounts) {
-    if (count < 3) return VXNeural::codes::kExchangeFailed;
+    // Every value is checked before it is used: a message that is not
+    // what a process sends (a count beyond what arrived, a record or node
+    // count that is negative, huge or not whole) fails the exchange rather
+    // than size an allocation or a read by it.
+    if (count < 0 || static_cast<std::size_t>(count) < fixed || count > end - m)
+      return VXNeural::codes::kExchangeFailed;
+    const double mostNodes = static_cast<double>((count - fixed) / (2 + width));
+    if (!WholeIn(m[0], 0.0, INT_MAX) || (m[1] != 0.0 && m[1] != 1.0) ||
+        !WholeIn(m[2], 0.0, mostNodes))
+      return VXNeural::codes::kExchangeFailed;
     const std::size_t nodes = static_cast<std::size_t>(m[2]);
-    if (static_cast<std::size_t>(count) != 3 + nodes * (2 + width) + 2 * ranges)
+    if (static_cast<std::size_t>(count) != fixed + nodes * (2 + width))
       return VXNeural::codes::kExchangeFailed;
     total += static_cast<long long>(m[0]);
     cancelled = cancelled || m[1] != 0.0;
     const double* places = m + 3;
     const double* sums = places + 2 * nodes;
     for (std::size_t i = 0; i < nodes; ++i) {
-      const long long start = static_cast<long long>(places[2 * i]);
-      const long long blocks = static_cast<long long>(places[2 * i + 1]);
       // A gap or an overlap: the processes do not hold the shares of one
       // sequence.
-      if (start != next) return VXNeural::codes::kSharesDoNotMatch;
-      tree.AddNode(start, blocks, sums + i * width);
-      next = start + blocks;
+      if (places[2 * i] != static_cast<double>(next)) return VXNeural::codes::kSharesDoNotMatch;
+      // A node is a power of 2 of blocks at a multiple of its size, and no
+      // sequence comes near 2^40 blocks (int's records fill 2^25).
+      const double blocks = places[2 * i + 1];
+      if (!WholeIn(blocks, 1.0, kMostSharedBlocks - static_cast<double>(next)))
+        return VXNeural::codes::kExchangeFailed;
+      const long long n = static_cast<long long>(blocks);
+      if ((n & (n - 1)) != 0 || next % n != 0) return VXNeural::codes::kExchangeFailed;
+      tree.AddNode(next, n, sums + i * width);
+      next += n;
     }
     const double* lows = sums + nodes * width;
     const double* highs = lows + ranges;
@@ -770,6 +805,7 @@ int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
     }
     m += count;
   }
+  if (m != end) return VXNeural::codes::kExchangeFailed;
   if (total > INT_MAX) return VXNeural::codes::kSharesDoNotMatch;
   records = static_cast<int>(total);
   if (cancelled) {
@@ -920,14 +956,8 @@ void NNetwork::SetComputeAverages(bool on) {
 }
 
 bool NNetwork::IsCanceled() {
-  // In a shared training the host is asked at the exchanges only.
-  if (VXNeural::detail::RunCombiner())
-    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
-  if (!fCanceled && fSettings) {
-    VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
-    if (cancel) fCanceled = cancel->QueryCancel();
-  }
-  return fCanceled;
+  return fCanceled = VXNeural::detail::CancelAnswer(
+             fCanceled, fSettings ? fSettings->GetCancelPointer() : nullptr);
 }
 
 std::string NNetwork::GetStopReasonName() const {

@@ -34,6 +34,12 @@ PassCombiner* RunCombiner() { return tCombiner; }
 void SetRunCanceled(bool canceled) { tCanceled = canceled; }
 bool RunCanceled() { return tCanceled; }
 
+bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host) {
+  if (canceled) return true;
+  if (tCombiner) return tCanceled;
+  return host && host->QueryCancel();
+}
+
 double AgreedSeconds(double local) {
   if (!tCombiner) return local;
   std::vector<double> all;

@@ -5,8 +5,10 @@
 // one process. The other threads of a pass never look here.
 #pragma once
 
+#include <cmath>
 #include <ctime>
 
+#include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
 #include "vxneural/network/PassCombiner.h"
 
@@ -39,6 +41,21 @@ PassCombiner* RunCombiner();
 // wait for it at the next exchange.
 void SetRunCanceled(bool canceled);
 bool RunCanceled();
+
+// What the cancel readers of a training's parts (algorithm, optimizer,
+// network) answer, `canceled` being what the reader has latched: in a run,
+// the run's cancel (RunCanceled), the host not asked; outside one, the
+// host's cancel object (null: none), asked until it first says yes. The
+// reader latches the answer.
+bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host);
+
+// Whether v, a value of a message another process sent, is a whole number
+// from lo to hi (never NaN). Counts and places are checked so before they
+// become integers: a damaged message must end the run with an error, and a
+// double outside an integer's range does not convert to one.
+inline bool WholeIn(double v, double lo, double hi) {
+  return v >= lo && v <= hi && std::floor(v) == v;
+}
 
 // The processor seconds the processes of the calling thread's run agree
 // on: the largest of their `local` readings, so that a time limit stops

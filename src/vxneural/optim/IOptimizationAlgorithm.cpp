@@ -42,11 +42,7 @@ bool ValidReason(int v) {
 }  // namespace
 
 bool IOptimizationAlgorithm::IsCanceled() {
-  // In a shared training the host is asked at the passes' exchanges only.
-  if (VXNeural::detail::RunCombiner())
-    return fCanceled = fCanceled || VXNeural::detail::RunCanceled();
-  if (!fCanceled && fCancel != nullptr) fCanceled = fCancel->QueryCancel();
-  return fCanceled;
+  return fCanceled = VXNeural::detail::CancelAnswer(fCanceled, fCancel);
 }
 
 bool IOptimizationAlgorithm::CheckSource(VXCommon_1_2::RecordIterator& source, int code) {

@@ -6,11 +6,14 @@
 // (tests/common/in_process_combiner.h); the MPI tests run the same over MPI.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <valarray>
 #include <vector>
 
+#include "common/damaging_combiner.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/pass_sums.h"
@@ -116,6 +119,66 @@ TEST(SharedPass, RefusesWhatCannotBeShared) {
       EXPECT_EQ(processed, 300);
       EXPECT_EQ(status.GetErrorCode(), 0);
     });
+  }
+}
+
+// A message damaged on the way fails the pass with 50021 (a gap in the
+// blocks with 50020), never a crash or an allocation sized by the damage.
+// One process sends [records, cancel, nodes, (start, blocks) per node, the
+// nodes' sums, the continuous targets' lows and highs]: for 300 records,
+// one node of the four blocks, from block 0.
+TEST(SharedPass, RefusesADamagedMessage) {
+  pass_settings::Restore restore;
+  ASSERT_TRUE(VXNeural::SetPassKernel(PassKernel::kBaseline));
+  const Shape& shape = Shapes()[0];
+  auto settings = SettingsOf(shape);
+  const auto records = network_fixtures::MakeRecords(shape.inputs, shape.categories, 300, 4);
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kHuge = 1e300;
+  using damaging_combiner::Replace;
+  const struct {
+    const char* name;
+    damaging_combiner::Damage damage;
+    int code;
+  } cases[] = {
+      {"undamaged", Replace(0, 300), 0},
+      {"negative records", Replace(0, -1), 50021},
+      {"huge records", Replace(0, kHuge), 50021},
+      {"records not whole", Replace(0, 299.5), 50021},
+      {"records not a number", Replace(0, kNaN), 50021},
+      {"a cancel flag neither 0 nor 1", Replace(1, 0.5), 50021},
+      {"negative nodes", Replace(2, -1), 50021},
+      {"huge nodes", Replace(2, kHuge), 50021},
+      {"nodes not whole", Replace(2, 1.5), 50021},
+      {"nodes not a number", Replace(2, kNaN), 50021},
+      {"nodes beyond the message", Replace(2, 2), 50021},
+      {"no nodes in a message that holds one", Replace(2, 0), 50021},
+      {"a node after a gap", Replace(3, 1), 50020},
+      {"a node's start not a number", Replace(3, kNaN), 50020},
+      {"a node of no blocks", Replace(4, 0), 50021},
+      {"a node of 3 blocks", Replace(4, 3), 50021},
+      {"a node of negative blocks", Replace(4, -4), 50021},
+      {"a node of huge blocks", Replace(4, kHuge), 50021},
+      {"a node's blocks not a number", Replace(4, kNaN), 50021},
+      {"a count beyond what arrived", Replace(99999, 0, 5), 50021},
+      {"a count short of what arrived", Replace(99999, 0, -1), 50021},
+      {"a negative count", Replace(99999, 0, -100000), 50021},
+      {"more than the count covers",
+       [](std::vector<double>& m, int&) { m.insert(m.end(), 4, 0.0); }, 50021},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    damaging_combiner::Combiner combiner(c.damage);
+    auto source = VectorRecordIter::Borrow(records);
+    auto net = NetworkOf(*settings);
+    VXNeural::detail::ShareSource(&source, 0, &combiner);
+    VXStatus status;
+    int processed = -1;
+    net->ResetDerivatives();
+    net->ProcessRecords(status, source, 1 << 30, processed, false, true);
+    VXNeural::detail::ShareSource(&source, 0, nullptr);
+    EXPECT_EQ(status.GetErrorCode(), c.code);
+    EXPECT_EQ(processed, c.code == 0 ? 300 : 0);
   }
 }
 
