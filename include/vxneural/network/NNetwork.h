@@ -28,6 +28,7 @@ class RBFBlockPass;
 class BlockSlots;
 class BlockTree;
 struct SharedSource;
+struct TreeExchangeBuffers;
 class RowScorer;
 }  // namespace detail
 }  // namespace VXNeural
@@ -329,6 +330,6 @@ class NNetwork {
   // whole sequence's in (the BlockTree, records, the targets' ranges). 0,
   // or the code of the failure.
   int CombineSharedPass(const SharedSource& shared, int& records);
-  std::vector<double> fExchangeOut, fExchangeIn;
-  std::vector<int> fExchangeCounts;
+  std::vector<double> fExchangeHead, fExchangeHeads;
+  std::unique_ptr<VXNeural::detail::TreeExchangeBuffers> fExchange;
 };

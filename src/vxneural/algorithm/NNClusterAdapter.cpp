@@ -21,7 +21,10 @@ NNClusterAdapter::NNClusterAdapter(MultiPassRecordIter* source, std::vector<int>
   for (std::size_t v = 0; described && v < fWidths.size(); ++v) {
     described = fCategorical[v] ? fWidths[v] >= 1 : fWidths[v] == 1;
   }
-  if (fSource == nullptr || !fSource->IsGood() || !described) fStatus = kError;
+  // A source that has simply ended holds no record (a process's empty share
+  // of a shared training); only one that failed is an error.
+  if (fSource == nullptr || !described || VXNeural::detail::SourceFailed(*fSource))
+    fStatus = kError;
 }
 
 NNClusterAdapter::~NNClusterAdapter() = default;

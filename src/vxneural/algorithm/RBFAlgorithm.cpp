@@ -365,8 +365,10 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   // A process of a shared training cancelled before the start takes its
   // cancel to the first exchange, rather than leave the others waiting
   // there.
-  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
-  const VXStatus sharing = shared.Begin(HostCanceled());
+  VXNeural::detail::SharedTraining shared(
+      fTrainData, fTestData,
+      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
+  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   // The outcome of this run alone: a warning stored by an earlier call must
@@ -426,8 +428,10 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
 
 VXStatus RBFAlgorithm::RetrainAtOverlap(double overlap) {
   // The solve's pass is shared in a data-parallel training.
-  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
-  const VXStatus sharing = shared.Begin(HostCanceled());
+  VXNeural::detail::SharedTraining shared(
+      fTrainData, fTestData,
+      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
+  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   if (!fKeptClusters || fAlgorithmStatus != VXNNCommon::kTrained)
     return Store(VXStatus(codes::kNotAvailable, true));
@@ -511,8 +515,10 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   // back into the algorithm; a second search or a training run started from
   // there would replace the candidate being scored under the search.
   if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
-  VXNeural::detail::SharedTraining shared(fTrainData, fTestData);
-  const VXStatus sharing = shared.Begin(HostCanceled());
+  VXNeural::detail::SharedTraining shared(
+      fTrainData, fTestData,
+      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
+  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
   SearchFlag searching(fSearching);
   fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();

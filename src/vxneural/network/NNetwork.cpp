@@ -18,6 +18,7 @@
 #include "network/BlockTree.h"
 #include "network/PassWorkers.h"
 #include "network/SharedRun.h"
+#include "network/TreeExchange.h"
 #include "network/kernels/KernelTable.h"
 #include "persist/BinaryIO.h"
 #include "persist/Display.h"
@@ -44,8 +45,6 @@ constexpr const char* kClassName = "NNetwork";
 constexpr const char* kBinaryTag = "NNet";
 // The network's XML object sits inside the algorithm's (level 0).
 constexpr int kXmlLevel = 1;
-// More blocks than any shared sequence holds.
-constexpr double kMostSharedBlocks = 1099511627776.0;  // 2^40
 // The smallest saved MLP layer: tag, four ints, two doubles, a count.
 constexpr std::size_t kMinLayerBytes = 42;
 
@@ -733,79 +732,43 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
 // each then puts all the nodes together in sequence order, as the one
 // process holding every block would have formed them.
 int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
-  VXNeural::detail::BlockTree& tree = *fBlockTree;
-  const std::size_t width = tree.Width(), ranges = fMinTargets.size();
-  std::vector<double>& out = fExchangeOut;
-  out.clear();
-  out.push_back(records);
+  const std::size_t ranges = fMinTargets.size();
   // In a shared training this is where the host's cancel object is asked.
   bool canceled = fCanceled;
   if (!canceled && VXNeural::detail::RunCombiner() && fSettings) {
     VXCommon_1_2::VXQueryCancel* cancel = fSettings->GetCancelPointer();
     canceled = cancel && cancel->QueryCancel();
   }
-  out.push_back(canceled ? 1.0 : 0.0);
-  out.push_back(tree.Nodes());
-  for (int i = 0; i < tree.Nodes(); ++i) {
-    out.push_back(static_cast<double>(tree.NodeStart(i)));
-    out.push_back(static_cast<double>(tree.NodeBlocks(i)));
-  }
-  for (int i = 0; i < tree.Nodes(); ++i)
-    out.insert(out.end(), tree.NodeValues(i), tree.NodeValues(i) + width);
-  out.insert(out.end(), fMinTargets.begin(), fMinTargets.end());
-  out.insert(out.end(), fMaxTargets.begin(), fMaxTargets.end());
-  if (!shared.combiner->AllGather(out, fExchangeIn, fExchangeCounts) ||
-      fExchangeCounts.size() != static_cast<std::size_t>(shared.combiner->Size()))
-    return VXNeural::codes::kExchangeFailed;
-
-  tree.Reset(width, 0);
-  long long total = 0, next = 0;
+  // Each process's head: its records, its cancel, its continuous targets'
+  // lows and highs.
+  std::vector<double>& head = fExchangeHead;
+  head.assign({static_cast<double>(records), canceled ? 1.0 : 0.0});
+  head.insert(head.end(), fMinTargets.begin(), fMinTargets.end());
+  head.insert(head.end(), fMaxTargets.begin(), fMaxTargets.end());
+  if (!fExchange) fExchange = std::make_unique<VXNeural::detail::TreeExchangeBuffers>();
+  std::vector<double>& heads = fExchangeHeads;
+  const int answer =
+      VXNeural::detail::ExchangeTree(*shared.combiner, *fBlockTree, head, heads, fExchange.get());
+  if (answer != 0) return answer;
+  long long total = 0;
   bool cancelled = false;
-  using VXNeural::detail::WholeIn;
-  const double* m = fExchangeIn.data();
-  const double* const end = m + fExchangeIn.size();
-  const std::size_t fixed = 3 + 2 * ranges;
-  for (int count : fExchangeCounts) {
-    // Every value is checked before it is used: a message that is not
-    // what a process sends (a count beyond what arrived, a record or node
-    // count that is negative, huge or not whole) fails the exchange rather
-    // than size an allocation or a read by it.
-    if (count < 0 || static_cast<std::size_t>(count) < fixed || count > end - m)
+  const std::size_t headSize = head.size();
+  for (std::size_t at = 0; at < heads.size(); at += headSize) {
+    // Every value is checked before it is used: a record count that is
+    // negative, huge or not whole, or a flag other than 0 or 1, is no
+    // process's message.
+    const double* h = heads.data() + at;
+    if (!VXNeural::detail::WholeIn(h[0], 0.0, INT_MAX) || (h[1] != 0.0 && h[1] != 1.0))
       return VXNeural::codes::kExchangeFailed;
-    const double mostNodes = static_cast<double>((count - fixed) / (2 + width));
-    if (!WholeIn(m[0], 0.0, INT_MAX) || (m[1] != 0.0 && m[1] != 1.0) ||
-        !WholeIn(m[2], 0.0, mostNodes))
-      return VXNeural::codes::kExchangeFailed;
-    const std::size_t nodes = static_cast<std::size_t>(m[2]);
-    if (static_cast<std::size_t>(count) != fixed + nodes * (2 + width))
-      return VXNeural::codes::kExchangeFailed;
-    total += static_cast<long long>(m[0]);
-    cancelled = cancelled || m[1] != 0.0;
-    const double* places = m + 3;
-    const double* sums = places + 2 * nodes;
-    for (std::size_t i = 0; i < nodes; ++i) {
-      // A gap or an overlap: the processes do not hold the shares of one
-      // sequence.
-      if (places[2 * i] != static_cast<double>(next)) return VXNeural::codes::kSharesDoNotMatch;
-      // A node is a power of 2 of blocks at a multiple of its size, and no
-      // sequence comes near 2^40 blocks (int's records fill 2^25).
-      const double blocks = places[2 * i + 1];
-      if (!WholeIn(blocks, 1.0, kMostSharedBlocks - static_cast<double>(next)))
-        return VXNeural::codes::kExchangeFailed;
-      const long long n = static_cast<long long>(blocks);
-      if ((n & (n - 1)) != 0 || next % n != 0) return VXNeural::codes::kExchangeFailed;
-      tree.AddNode(next, n, sums + i * width);
-      next += n;
-    }
-    const double* lows = sums + nodes * width;
+    total += static_cast<long long>(h[0]);
+    cancelled = cancelled || h[1] != 0.0;
+    const double* lows = h + 2;
     const double* highs = lows + ranges;
     for (std::size_t v = 0; v < ranges; ++v) {
       fMinTargets[v] = std::min(fMinTargets[v], lows[v]);
       fMaxTargets[v] = std::max(fMaxTargets[v], highs[v]);
     }
-    m += count;
   }
-  if (m != end) return VXNeural::codes::kExchangeFailed;
   if (total > INT_MAX) return VXNeural::codes::kSharesDoNotMatch;
   records = static_cast<int>(total);
   if (cancelled) {

@@ -14,6 +14,9 @@ namespace {
 // A whole number in [0, most].
 bool CountIn(double v, double most) { return v >= 0.0 && v <= most && v == std::floor(v); }
 
+// No sequence comes near 2^40 blocks (int's records fill 2^25).
+constexpr double kMostBlocks = 1099511627776.0;
+
 }  // namespace
 
 int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<double>& head,
@@ -54,6 +57,10 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<doub
     heads.insert(heads.end(), m, m + headSize);
     at += n;
   }
+  if (at != b.in.size()) {
+    heads.clear();
+    return codes::kExchangeFailed;
+  }
   tree.Reset(width, 0);
   long long next = 0;
   const double* m = b.in.data();
@@ -62,16 +69,18 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<doub
     const double* places = m + headSize + 1;
     const double* sums = places + 2 * nodes;
     for (std::size_t i = 0; i < nodes; ++i) {
-      if (!CountIn(places[2 * i], 9.0e15) || !CountIn(places[2 * i + 1], 9.0e15))
-        return codes::kExchangeFailed;
-      const long long start = static_cast<long long>(places[2 * i]);
-      const long long blocks = static_cast<long long>(places[2 * i + 1]);
       // A gap or an overlap: the processes do not hold the shares of one
-      // sequence. A node is a power of 2 of blocks, aligned to its size.
-      if (start != next || blocks < 1 || (blocks & (blocks - 1)) != 0 || start % blocks != 0)
-        return codes::kSharesDoNotMatch;
-      tree.AddNode(start, blocks, sums + i * width);
-      next = start + blocks;
+      // sequence.
+      if (places[2 * i] != static_cast<double>(next)) return codes::kSharesDoNotMatch;
+      // A node is a power of 2 of blocks at a multiple of its size: any
+      // other is no process's message.
+      if (!CountIn(places[2 * i + 1], kMostBlocks - static_cast<double>(next)))
+        return codes::kExchangeFailed;
+      const long long blocks = static_cast<long long>(places[2 * i + 1]);
+      if (blocks < 1 || (blocks & (blocks - 1)) != 0 || next % blocks != 0)
+        return codes::kExchangeFailed;
+      tree.AddNode(next, blocks, sums + i * width);
+      next += blocks;
     }
     m += count;
   }

@@ -24,10 +24,12 @@ struct TreeExchangeBuffers {
 // process's head in rank order, and on success (0) `tree` holds every
 // process's nodes, so that its Total is the sum of every block of the
 // sequence. kExchangeFailed when the exchange failed or a message is
-// malformed (`heads` then empty); kSharesDoNotMatch when the nodes leave a
-// gap or overlap, so the processes do not hold the shares of one sequence
-// from block 0 on (`heads` still filled, so that a cancel carried there is
-// known). Every process gets the same answer. Every count in a message is
+// malformed (counts that do not cover what arrived, a node count or a
+// node's blocks that are not whole numbers, a node that is not a power of 2
+// of blocks at a multiple of its size; `heads` empty when the frame itself
+// is wrong); kSharesDoNotMatch when the nodes leave a gap or overlap, so
+// the processes do not hold the shares of one sequence from block 0 on
+// (`heads` filled, so that a cancel carried there is known). Every process gets the same answer. Every count in a message is
 // checked before it is converted or used.
 int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<double>& head,
                  std::vector<double>& heads, TreeExchangeBuffers* buffers = nullptr);

@@ -151,9 +151,8 @@ void LinearOutputSolver::ReInitialize() {
 bool LinearOutputSolver::IsCanceled() {
   // In a shared training the host is asked at the passes' exchanges only,
   // so that every process stops after the same pass.
-  if (detail::RunCombiner()) return fCancelled = fCancelled || detail::RunCanceled();
-  if (!fCancelled && HostCanceled()) fCancelled = true;
-  return fCancelled;
+  return fCancelled = detail::CancelAnswer(
+             fCancelled, fSettings ? fSettings->GetCancelPointer() : nullptr);
 }
 
 bool LinearOutputSolver::HostCanceled() const {

@@ -26,6 +26,8 @@ inline const std::vector<Layout>& Layouts() {
   static const std::vector<Layout> layouts{
       {"MLP in memory", false, false},
       {"MLP spilled", false, true},
+      {"RBF in memory", true, false},
+      {"RBF spilled", true, true},
   };
   return layouts;
 }

@@ -124,9 +124,9 @@ TEST(SharedPass, RefusesWhatCannotBeShared) {
 
 // A message damaged on the way fails the pass with 50021 (a gap in the
 // blocks with 50020), never a crash or an allocation sized by the damage.
-// One process sends [records, cancel, nodes, (start, blocks) per node, the
-// nodes' sums, the continuous targets' lows and highs]: for 300 records,
-// one node of the four blocks, from block 0.
+// One process sends [records, cancel, the targets' lows and highs, nodes,
+// (start, blocks) per node, the nodes' sums]: for 300 records and two
+// targets, one node of the four blocks, from block 0, its count at 6.
 TEST(SharedPass, RefusesADamagedMessage) {
   pass_settings::Restore restore;
   ASSERT_TRUE(VXNeural::SetPassKernel(PassKernel::kBaseline));
@@ -147,19 +147,20 @@ TEST(SharedPass, RefusesADamagedMessage) {
       {"records not whole", Replace(0, 299.5), 50021},
       {"records not a number", Replace(0, kNaN), 50021},
       {"a cancel flag neither 0 nor 1", Replace(1, 0.5), 50021},
-      {"negative nodes", Replace(2, -1), 50021},
-      {"huge nodes", Replace(2, kHuge), 50021},
-      {"nodes not whole", Replace(2, 1.5), 50021},
-      {"nodes not a number", Replace(2, kNaN), 50021},
-      {"nodes beyond the message", Replace(2, 2), 50021},
-      {"no nodes in a message that holds one", Replace(2, 0), 50021},
-      {"a node after a gap", Replace(3, 1), 50020},
-      {"a node's start not a number", Replace(3, kNaN), 50020},
-      {"a node of no blocks", Replace(4, 0), 50021},
-      {"a node of 3 blocks", Replace(4, 3), 50021},
-      {"a node of negative blocks", Replace(4, -4), 50021},
-      {"a node of huge blocks", Replace(4, kHuge), 50021},
-      {"a node's blocks not a number", Replace(4, kNaN), 50021},
+      {"negative nodes", Replace(6, -1), 50021},
+      {"huge nodes", Replace(6, kHuge), 50021},
+      {"nodes not whole", Replace(6, 1.5), 50021},
+      {"nodes not a number", Replace(6, kNaN), 50021},
+      {"nodes beyond the message", Replace(6, 2), 50021},
+      {"no nodes in a message that holds one", Replace(6, 0), 50021},
+      {"a node after a gap", Replace(7, 1), 50020},
+      {"a node's start not a number", Replace(7, kNaN), 50020},
+      {"a node of no blocks", Replace(8, 0), 50021},
+      {"a node of 3 blocks", Replace(8, 3), 50021},
+      {"a node of negative blocks", Replace(8, -4), 50021},
+      {"a node of huge blocks", Replace(8, kHuge), 50021},
+      {"a node's blocks not a number", Replace(8, kNaN), 50021},
+      {"a node's blocks not whole", Replace(8, 4.5), 50021},
       {"a count beyond what arrived", Replace(99999, 0, 5), 50021},
       {"a count short of what arrived", Replace(99999, 0, -1), 50021},
       {"a negative count", Replace(99999, 0, -100000), 50021},
