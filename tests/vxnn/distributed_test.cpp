@@ -5,6 +5,7 @@
 // times it saves.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,9 +16,20 @@
 
 namespace {
 
-// The diabetes data with a categorical input and gaps in two columns.
+// The diabetes data three times over, each copy's continuous values moved
+// a little so that no two rows repeat, with gaps in two columns: enough
+// records that three processes each hold some of every set (96-record
+// blocks), and a categorical input.
 vxnn::CsvTable Gappy() {
-  vxnn::CsvTable t = testhost::Shipped("diabetes.csv");
+  const vxnn::CsvTable base = testhost::Shipped("diabetes.csv");
+  vxnn::CsvTable t;
+  t.fHeader = base.fHeader;
+  for (int copy = 0; copy < 3; ++copy)
+    for (std::vector<std::string> row : base.fRows) {
+      row[0] = std::to_string(std::stoi(row[0]) + copy);
+      row[2] = std::to_string(std::stod(row[2]) + 0.25 * copy);
+      t.fRows.push_back(row);
+    }
   for (std::size_t i = 0; i < t.fRows.size(); ++i) {
     if (i % 17 == 3) t.fRows[i][2].clear();
     if (i % 23 == 5) t.fRows[i][4].clear();
@@ -25,10 +37,42 @@ vxnn::CsvTable Gappy() {
   return t;
 }
 
-vxnn::TrainOptions Options() {
+struct Case {
+  const char* name;
+  std::function<void(vxnn::TrainOptions&)> adjust;
+};
+
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases{
+      // Early stopping on the test records, then the refit on every record.
+      {"held out, refit", {}},
+      {"no test records", [](vxnn::TrainOptions& o) { o.fTestFraction = 0.0; }},
+      {"trained to the stop rules, importance on a sample",
+       [](vxnn::TrainOptions& o) {
+         o.fEarlyStopping = false;
+         o.fRefit = false;
+         o.fImportance = true;
+         o.fImportanceSample = 300;
+       }},
+      // The library keeps its encoded records in temporary files.
+      {"spilled", [](vxnn::TrainOptions& o) { o.fMemoryBudget = 100; }},
+      // Every fold fitted shared where its sets can be shared.
+      {"size selection",
+       [](vxnn::TrainOptions& o) {
+         o.fHiddenUnits.clear();
+         o.fFolds = 2;
+         o.fRefit = false;
+       }},
+  };
+  return cases;
+}
+
+vxnn::TrainOptions Options(const Case& c) {
   vxnn::TrainOptions o = testhost::ForTarget("progression");
   o.fDescribe.fCategorical = {"sex"};
   o.fHiddenUnits = {5};
+  o.fMaxDataPasses = 30;
+  if (c.adjust) c.adjust(o);
   return o;
 }
 
@@ -39,37 +83,84 @@ std::unique_ptr<vxnn::TrainResult> TrainOn(const vxnn::CsvTable& t, const vxnn::
   return vxnn::TrainModel(vxnn::TableOpener(t, "t.csv"), o, progress, inMemory);
 }
 
-// Each process's saved model (processor times zeroed), or its error.
-std::vector<std::string> TrainShared(const vxnn::CsvTable& t, const vxnn::TrainOptions& o,
-                                     bool inMemory, int size) {
-  std::vector<std::string> saved(static_cast<std::size_t>(size));
+long long Held(VXCommon_1_2::MultiPassRecordIter* source) {
+  if (!source) return 0;
+  long long n = 0;
+  source->Rewind();
+  while (source->Next()) ++n;
+  source->Rewind();
+  return n;
+}
+
+// What one process ended with: its saved model (processor times zeroed) or
+// its error, and the training and test records it held.
+struct Outcome {
+  std::string fSaved;
+  long long fTrainHeld = 0, fTestHeld = 0;
+  std::size_t fTrain = 0, fTest = 0;  // the whole sets' usable records
+};
+
+std::vector<Outcome> TrainShared(const vxnn::CsvTable& t, const vxnn::TrainOptions& o,
+                                 bool inMemory, int size) {
+  std::vector<Outcome> outcomes(static_cast<std::size_t>(size));
   in_process::RunProcesses(size, [&](int rank, in_process::Combiner& combiner) {
     vxnn::TrainOptions mine = o;
     mine.fCombiner = &combiner;
+    Outcome& out = outcomes[static_cast<std::size_t>(rank)];
     try {
-      saved[static_cast<std::size_t>(rank)] =
-          saved_times::SavedWithoutTimes(*TrainOn(t, mine, inMemory)->fAlgorithm);
+      const std::unique_ptr<vxnn::TrainResult> r = TrainOn(t, mine, inMemory);
+      out.fSaved = saved_times::SavedWithoutTimes(*r->fAlgorithm);
+      out.fTrainHeld = Held(r->fTrainSource.get());
+      out.fTestHeld = Held(r->fTestSource.get());
+      out.fTrain = r->fTrainCounts.fKept;
+      out.fTest = r->fTestCounts.fKept;
     } catch (const std::exception& e) {
-      saved[static_cast<std::size_t>(rank)] = e.what();
+      out.fSaved = e.what();
     }
   });
-  return saved;
+  return outcomes;
 }
 
-TEST(DistributedTraining, EveryProcessSavesTheOneProcessModel) {
+TEST(DistributedTraining, EveryProcessSavesTheOneProcessModelFromItsShare) {
   const vxnn::CsvTable t = Gappy();
-  const vxnn::TrainOptions o = Options();
-  for (bool inMemory : {true, false}) {
-    const std::string expected =
-        saved_times::SavedWithoutTimes(*TrainOn(t, o, inMemory)->fAlgorithm);
-    ASSERT_GT(expected.size(), 100u);
-    for (int size : {1, 2, 3}) {
-      SCOPED_TRACE((inMemory ? "in memory, " : "streamed, ") + std::to_string(size) + " processes");
-      const std::vector<std::string> saved = TrainShared(t, o, inMemory, size);
-      for (int r = 0; r < size; ++r)
-        EXPECT_TRUE(saved[static_cast<std::size_t>(r)] == expected)
-            << "rank " << r << ": " << saved[static_cast<std::size_t>(r)].substr(0, 60);
+  for (const Case& c : Cases()) {
+    const vxnn::TrainOptions o = Options(c);
+    for (bool inMemory : {true, false}) {
+      const std::string expected =
+          saved_times::SavedWithoutTimes(*TrainOn(t, o, inMemory)->fAlgorithm);
+      ASSERT_GT(expected.size(), 100u) << c.name;
+      for (int size : {1, 2, 3}) {
+        SCOPED_TRACE(std::string(c.name) + (inMemory ? ", in memory, " : ", streamed, ") +
+                     std::to_string(size) + " processes");
+        const std::vector<Outcome> outcomes = TrainShared(t, o, inMemory, size);
+        for (int r = 0; r < size; ++r) {
+          const Outcome& out = outcomes[static_cast<std::size_t>(r)];
+          EXPECT_TRUE(out.fSaved == expected) << "rank " << r << ": " << out.fSaved.substr(0, 60);
+          const VXNeural::RecordShare train =
+              VXNeural::ShareOf(static_cast<long long>(out.fTrain), r, size);
+          const VXNeural::RecordShare test =
+              VXNeural::ShareOf(static_cast<long long>(out.fTest), r, size);
+          EXPECT_EQ(out.fTrainHeld, train.end - train.first) << "rank " << r;
+          EXPECT_EQ(out.fTestHeld, test.end - test.first) << "rank " << r;
+          EXPECT_GT(out.fTrainHeld, 0) << "rank " << r;
+        }
+      }
     }
+  }
+}
+
+// Too few records for every process to hold some: each trains on all of
+// them alone, and still saves the one-process model.
+TEST(DistributedTraining, TooFewRecordsToShareTrainEveryProcessAlone) {
+  vxnn::CsvTable t = testhost::Shipped("diabetes.csv");
+  t.fRows.resize(200);  // 140 training records, 60 test records: 1 block
+  const vxnn::TrainOptions o = Options(Cases()[0]);
+  const std::string expected = saved_times::SavedWithoutTimes(*TrainOn(t, o, false)->fAlgorithm);
+  const std::vector<Outcome> outcomes = TrainShared(t, o, false, 2);
+  for (const Outcome& out : outcomes) {
+    EXPECT_TRUE(out.fSaved == expected) << out.fSaved.substr(0, 60);
+    EXPECT_EQ(out.fTrainHeld, 140);
+    EXPECT_EQ(out.fTestHeld, 60);
   }
 }
 
