@@ -501,7 +501,8 @@ int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
       at += count;
       if (!had) continue;
       any = true;
-      if (file) Deliver(piece, file->Stream(), totals);
+      if (file)
+        Deliver(piece, file->Stream(), totals);
       else {
         totals.Add(piece);
         if (!piece.fInputError.empty()) throw InputError(piece.fInputError);

@@ -34,8 +34,8 @@ int WriteData(const char* path, long rows) {
     char line[160];
     // Every 13th row misses x2, every 29th its colour.
     std::snprintf(line, sizeof line, "%.6f,%s,%s,%.6f,%.6f\n", x1,
-                  i % 13 == 4 ? "" : std::to_string(x2).c_str(), i % 29 == 7 ? "" : colours[c],
-                  x3, y);
+                  i % 13 == 4 ? "" : std::to_string(x2).c_str(), i % 29 == 7 ? "" : colours[c], x3,
+                  y);
     out << line;
   }
   return out ? 0 : 1;

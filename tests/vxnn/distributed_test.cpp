@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Cli.h"
 #include "TestHost.h"
 #include "common/in_process_combiner.h"
 #include "common/saved_times.h"
@@ -162,6 +163,111 @@ TEST(DistributedTraining, TooFewRecordsToShareTrainEveryProcessAlone) {
     EXPECT_EQ(out.fTrainHeld, 140);
     EXPECT_EQ(out.fTestHeld, 60);
   }
+}
+
+// The command line's side of --distributed: without MPI, or with a
+// command that has no distributed form, one line and exit code 2 before
+// anything starts; a group that does not start, one line and 1.
+struct FakeGroup : vxnn::ProcessGroup {
+  explicit FakeGroup(std::vector<int>& aborts) : fAborts(aborts) {}
+  VXNeural::PassCombiner& Combiner() override { return fCombiner; }
+  void Abort(int code) override { fAborts.push_back(code); }
+  in_process::Exchange fExchange{1};
+  in_process::Combiner fCombiner{fExchange, 0};
+  std::vector<int>& fAborts;
+};
+
+int RunWith(const std::string& line, const vxnn::ProcessGroupStarter& start, std::string& out,
+            std::string& err) {
+  std::vector<std::string> args = testhost::Args(line);
+  args.insert(args.begin(), "vxnn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  std::ostringstream o, e;
+  const int code = vxnn::RunCli(static_cast<int>(argv.size()), argv.data(), o, e, start);
+  out = o.str();
+  err = e.str();
+  return code;
+}
+
+TEST(DistributedCommandLine, RefusalsAndFailuresAreOneLine) {
+  std::vector<int> aborts;
+  int started = 0;
+  const vxnn::ProcessGroupStarter fake = [&](std::string&) {
+    ++started;
+    return std::make_unique<FakeGroup>(aborts);
+  };
+  const vxnn::ProcessGroupStarter failing = [&](std::string& why) {
+    ++started;
+    why = "no MPI here";
+    return std::unique_ptr<vxnn::ProcessGroup>();
+  };
+  const std::string iris = "train data/iris.csv --target species --no-save --distributed";
+  struct Row {
+    std::string line;
+    const vxnn::ProcessGroupStarter* start;
+    int code, starts;
+    std::vector<int> aborts;
+    std::string err;
+  };
+  const vxnn::ProcessGroupStarter none;
+  const std::vector<Row> rows{
+      {iris,
+       &none,
+       2,
+       0,
+       {},
+       "vxnn: error: --distributed needs vxnn built with MPI (the CMake option VXNN_MPI, with "
+       "OpenMPI installed)\n"},
+      {"--distributed eval m.model data/iris.csv",
+       &fake,
+       2,
+       0,
+       {},
+       "vxnn: error: --distributed applies to train and score\n"},
+      {iris, &failing, 1, 1, {}, "vxnn: error: --distributed: no MPI here\n"},
+      // A failure on the first process: said once, and the run ended.
+      {iris + " --hidden-units 0",
+       &fake,
+       1,
+       1,
+       {1},
+       "vxnn: error: --hidden-units: every layer needs at least 1 unit\n"},
+      {iris + " --select-architecture",
+       &fake,
+       1,
+       1,
+       {1},
+       "vxnn: error: --select-architecture does not run with --distributed; give "
+       "--hidden-units, or let the size selection choose\n"},
+  };
+  for (const Row& row : rows) {
+    aborts.clear();
+    started = 0;
+    std::string out, err;
+    EXPECT_EQ(RunWith(row.line, *row.start, out, err), row.code) << row.line;
+    EXPECT_EQ(err, row.err) << row.line;
+    EXPECT_EQ(started, row.starts) << row.line;
+    EXPECT_EQ(aborts, row.aborts) << row.line;
+  }
+}
+
+// One process of one: the command runs as without --distributed.
+TEST(DistributedCommandLine, OneProcessTrainsAndWrites) {
+  std::vector<int> aborts;
+  const testhost::Scratch scratch;
+  const std::string model = (scratch.fDir / "m.model").string();
+  std::string out, err;
+  ASSERT_EQ(RunWith(
+                "train data/iris.csv --target species --hidden-units 4 --no-progress "
+                "--max-data-passes 10 --model " +
+                    model + " --distributed",
+                [&](std::string&) { return std::make_unique<FakeGroup>(aborts); }, out, err),
+            0)
+      << err;
+  EXPECT_TRUE(aborts.empty());
+  EXPECT_EQ(testhost::Count(out, "Model saved to " + model), 1);
+  EXPECT_TRUE(std::filesystem::exists(model));
 }
 
 }  // namespace
