@@ -1365,6 +1365,20 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
                           : r.fNetworksTried[triedOf[kept]].fName + ", the first trained,") +
                      " is kept";
   }
+  if (o.fCombiner) {
+    // Every process of a --distributed run must go on with the same
+    // network, or their exchanges part ways: the first process's choice
+    // stands. Its figures are every process's once the measurements are
+    // shared, so this only guards against a difference.
+    std::vector<double> all;
+    std::vector<int> counts;
+    if (!o.fCombiner->AllGather({static_cast<double>(triedOf[kept])}, all, counts) || all.empty())
+      throw InputError("the processes' exchange failed");
+    const auto chosen = std::find(triedOf.begin(), triedOf.end(), static_cast<std::size_t>(all[0]));
+    if (chosen == triedOf.end())
+      throw InputError("the processes could not train the same networks");
+    kept = static_cast<std::size_t>(chosen - triedOf.begin());
+  }
   r.fNetworksTried[triedOf[kept]].fKept = true;
   return std::move(fits[kept]);
 }
