@@ -1,8 +1,11 @@
 #include "Cli.h"
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdlib>
+#include <exception>
 #include <functional>
+#include <thread>
 
 #include "Commands.h"
 #include "Demo.h"
@@ -272,9 +275,71 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
     throw InputError("--folds must lie between 2 and 20");
 }
 
+// The exit code and the error line's text for what a command threw.
+int Describe(const std::exception_ptr& failure, std::string& message) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Interrupted&) {
+    message = "interrupted; nothing was saved";
+    return 130;
+  } catch (const InputError& e) {
+    message = e.what();
+    return 1;
+  } catch (const std::bad_alloc&) {
+    message = "out of memory";
+    return 1;
+  } catch (const std::exception& e) {
+    message = e.what();
+    return 1;
+  }
+}
+
+// How long a process other than the first waits before it reports its own
+// failure and ends the run. Most failures (a bad option, a malformed row,
+// a refusal by the library) meet every process at the same point; the
+// first process then reports and ends the run within this time, so that
+// the error is said once. A failure of one process alone (its copy of the
+// file missing) is reported by that process after the wait, since the
+// first process cannot know of it.
+constexpr std::chrono::milliseconds kPeerReportDelay{1500};
+
+// A --distributed command on this process of the run: only the first
+// process writes (files, summary, progress); a failure anywhere ends every
+// process with one error line and a nonzero exit code.
+int RunDistributed(
+    const ProcessGroupStarter& start,
+    const std::function<int(std::ostream&, std::ostream&, VXNeural::PassCombiner&)>& command,
+    std::ostream& out, std::ostream& err) {
+  std::string why;
+  const std::unique_ptr<ProcessGroup> group = start(why);
+  if (!group) {
+    err << "vxnn: error: --distributed: " << why << "\n";
+    return 1;
+  }
+  const int rank = group->Combiner().Rank();
+  std::ostream quiet(nullptr);  // the other processes' writes go nowhere
+  std::exception_ptr failure;
+  int code = 0;
+  try {
+    code = command(rank == 0 ? out : quiet, rank == 0 ? err : quiet, group->Combiner());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  if (!failure) return code;
+  std::string message;
+  code = Describe(failure, message);
+  if (rank != 0) std::this_thread::sleep_for(kPeerReportDelay);
+  err << "vxnn: error: " << (rank != 0 ? "process " + std::to_string(rank) + ": " : "") << message
+      << "\n";
+  err.flush();
+  group->Abort(code);
+  return code;
+}
+
 }  // namespace
 
-int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
+           const ProcessGroupStarter& startProcesses) {
   CLI::App app{"vxnn: neural-network models from CSV files"};
   app.require_subcommand(1);
   // Before or after the command's name: `vxnn --threads 2 train ...` or
@@ -287,6 +352,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                      std::to_string(VXNeural::UsableCores()) +
                      " here). The results are the same for any number")
       ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
+  bool distributed = false;
+  app.add_flag("--distributed", distributed,
+               "train, score: spread the work over the processes of an MPI run started by "
+               "scripts/mpirun.sh; the model and the output are those of one process");
 
   TrainCommand train;
   TrainScratch scratch;
@@ -373,44 +442,62 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   else if (!std::getenv("VXNN_THREADS"))
     VXNeural::SetPassThreads(VXNeural::UsableCores());
 
-  try {
+  if (distributed) {
+    if (!startProcesses) {
+      err << "vxnn: error: --distributed needs vxnn built with MPI (the CMake option VXNN_MPI, "
+             "with OpenMPI installed)\n";
+      return 2;
+    }
+    if (!trainCmd->parsed() && !scoreCmd->parsed()) {
+      err << "vxnn: error: --distributed applies to train and score\n";
+      return 2;
+    }
+  }
+  // The command given, writing to o and e; it throws what the commands
+  // throw. combiner: the exchange of a --distributed run, else null.
+  auto command = [&](std::ostream& o, std::ostream& e, VXNeural::PassCombiner* combiner) {
     if (trainCmd->parsed()) {
       for (const auto& f : finish) f();
       FinishTrainOptions(train, scratch);
-      return RunTrain(train, out, err);
+      train.fTrain.fCombiner = combiner;
+      return RunTrain(train, o, e);
     }
     if (scoreCmd->parsed()) {
       score.fMissingInputs = MissingInputsOf(scoreMissing);
       score.fUnknownCategories = UnknownCategoriesOf(scoreUnknown);
-      return RunScore(score, out, err);
+      score.fCombiner = combiner;
+      return RunScore(score, o, e);
     }
     if (evalCmd->parsed()) {
       eval.fMissingInputs = MissingInputsOf(evalMissing);
       eval.fUnknownCategories = UnknownCategoriesOf(evalUnknown);
-      return RunEval(eval, out, err);
+      return RunEval(eval, o, e);
     }
-    if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, out);
-    if (exportCmd->parsed()) return RunExport(exportModel, out, err);
+    if (inspectCmd->parsed()) return RunInspect(inspectModel, inspectJson, inspectWeights, o);
+    if (exportCmd->parsed()) return RunExport(exportModel, o, e);
     if (reportCmd->parsed()) {
       report.fMissingInputs = MissingInputsOf(reportMissing);
       report.fUnknownCategories = UnknownCategoriesOf(reportUnknown);
-      return RunReport(report, out, err);
+      return RunReport(report, o, e);
     }
-    if (demoCmd->parsed()) return RunDemo(out, err);
-  } catch (const Interrupted&) {
-    err << "vxnn: error: interrupted; nothing was saved\n";
-    return 130;
-  } catch (const InputError& e) {
-    err << "vxnn: error: " << e.what() << "\n";
-    return 1;
-  } catch (const std::bad_alloc&) {
-    err << "vxnn: error: out of memory\n";
-    return 1;
-  } catch (const std::exception& e) {
-    err << "vxnn: error: " << e.what() << "\n";
-    return 1;
+    if (demoCmd->parsed()) return RunDemo(o, e);
+    return 0;
+  };
+  if (distributed)
+    return RunDistributed(
+        startProcesses,
+        [&](std::ostream& o, std::ostream& e, VXNeural::PassCombiner& combiner) {
+          return command(o, e, &combiner);
+        },
+        out, err);
+  try {
+    return command(out, err, nullptr);
+  } catch (...) {
+    std::string message;
+    const int code = Describe(std::current_exception(), message);
+    err << "vxnn: error: " << message << "\n";
+    return code;
   }
-  return 0;
 }
 
 }  // namespace vxnn

@@ -37,6 +37,10 @@ struct ScoreCommand {
   std::string fOutput;  // empty or "-": standard output
   MissingInputs fMissingInputs = MissingInputs::kImpute;
   UnknownCategories fUnknownCategories = UnknownCategories::kImpute;
+  // --distributed: the exchange of the run's processes, each of which
+  // scores every size-th piece of kScoreChunkRows rows (from its rank on),
+  // while the first writes the one output; null: this process alone.
+  VXNeural::PassCombiner* fCombiner = nullptr;
 };
 // Scores the file in pieces of this many rows, on GetPassThreads() threads
 // (a thread of its own for each beside the caller's, which reads and

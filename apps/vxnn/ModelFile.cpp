@@ -3,6 +3,7 @@
 #include <climits>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 
 #include "CsvTable.h"
@@ -16,7 +17,11 @@ namespace vxnn {
 
 namespace {
 
-// Collects what the library writes to std::cerr while it lives.
+// Collects what the library writes to std::cerr while it lives. One
+// capture at a time in the process: std::cerr is one stream, and captures
+// on several threads at once (the processes of a --distributed test played
+// by threads, or a host's own threads) would put back each other's buffers
+// out of order and leave std::cerr writing into a freed one.
 class CerrCapture {
  public:
   CerrCapture() : fPrevious(std::cerr.rdbuf(fBuffer.rdbuf())) {}
@@ -30,6 +35,12 @@ class CerrCapture {
   }
 
  private:
+  static std::recursive_mutex& Lock() {
+    static std::recursive_mutex lock;
+    return lock;
+  }
+  // Declared first: held from before the swap to after it is undone.
+  std::lock_guard<std::recursive_mutex> fHeld{Lock()};
   std::ostringstream fBuffer;
   std::streambuf* fPrevious;
 };

@@ -20,12 +20,29 @@ void RowRecordIter::Advance() {
   if (!fError.empty()) return;
   const JobClock::Scope reading = JobClock::Enter(fClock, Phase::kReading);
   try {
-    while (const std::vector<std::string>* row = fRows->Next()) {
+    // A share ends where its last record was found, or at once when the
+    // process holds none; the rest of the file is not read.
+    const bool shareDone = fShared && (fShare.first >= fShare.end || fUsable >= fShare.end ||
+                                       (fRowsKnown && fSideRow >= fRowEnd));
+    while (const std::vector<std::string>* row = shareDone ? nullptr : fRows->Next()) {
       if (fSide != RowSide::kAll && fSplit->NextIsTest() != (fSide == RowSide::kTest)) continue;
+      const std::size_t sideRow = fSideRow++;
+      if (fShared && fRowsKnown && sideRow < fRowFirst) continue;
       int imputed = 0, unknown = 0;
       if (const RecordIssue issue = fMaker.Make(*row, fAhead, fCheckTargets, &imputed, &unknown)) {
         ++fCounts.fLeftOut[issue.fProblem];
         continue;
+      }
+      if (fShared && !fRowsKnown) {
+        const long long usable = fUsable++;
+        if (usable < fShare.first) continue;
+        if (usable == fShare.first) fRowFirst = sideRow;
+        if (usable + 1 == fShare.end) {
+          fRowEnd = sideRow + 1;
+          fRowsKnown = true;
+        }
+      } else if (fShared) {
+        ++fUsable;
       }
       fCounts.fImputedCells += imputed;
       fCounts.fImputedRecords += imputed > 0;
@@ -63,8 +80,16 @@ int RowRecordIter::Rewind() {
   }
   if (fSplit) fSplit->Restart();
   fCounts = PassCounts();
+  fSideRow = 0;
+  fUsable = fRowsKnown ? fShare.first : 0;
   Advance();
   return fStatus;
+}
+
+void RowRecordIter::KeepShare(VXNeural::RecordShare share) {
+  fShared = true;
+  fShare = share;
+  fRowsKnown = false;
 }
 
 void RowRecordIter::ThrowIfFailed() const {

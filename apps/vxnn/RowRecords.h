@@ -14,6 +14,7 @@
 #include "Records.h"
 #include "RowSource.h"
 #include "vxcommon/Record.h"
+#include "vxneural/network/PassCombiner.h"
 
 namespace vxnn {
 
@@ -56,6 +57,13 @@ class RowRecordIter : public VXCommon_1_2::MultiPassRecordIter {
   // Charges the time spent reading and converting rows to kReading of clock
   // (which must outlive the source); null: not timed.
   void SetClock(JobClock* clock) { fClock = clock; }
+  // From the next Rewind on, hands out only the usable records
+  // [share.first, share.end) of the side, in order: a process's share of a
+  // training spread over processes. A row's usability is known only once
+  // it is converted, so the first pass converts every row up to the
+  // share's end; it notes where the share's rows lie, and later passes
+  // skip the rows before them unconverted and stop reading at their end.
+  void KeepShare(VXNeural::RecordShare share);
 
  private:
   void Advance();
@@ -70,6 +78,14 @@ class RowRecordIter : public VXCommon_1_2::MultiPassRecordIter {
   std::string fError;
   PassCounts fCounts;
   JobClock* fClock = nullptr;
+  // KeepShare: the usable records kept, and once a pass has found them the
+  // rows of the side (counted from 0) they lie in, [fRowFirst, fRowEnd).
+  bool fShared = false;
+  VXNeural::RecordShare fShare;
+  bool fRowsKnown = false;
+  std::size_t fRowFirst = 0, fRowEnd = 0;
+  std::size_t fSideRow = 0;  // the side's rows met in this pass
+  long long fUsable = 0;     // the side's usable records met in this pass
 };
 
 // Reads every record of the source from the top: the counts of the side,

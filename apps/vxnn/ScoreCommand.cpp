@@ -2,6 +2,7 @@
 #include <array>
 #include <charconv>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <fstream>
@@ -333,7 +334,191 @@ std::vector<std::string> PredictionColumns(const NNVarList& list, bool probabili
   return columns;
 }
 
+namespace {
+
+// The counts and messages of a whole run on err.
+void ReportTotals(const ScoreTotals& totals, std::ostream& err) {
+  if (totals.fImputedCells > 0)
+    err << "vxnn: " << totals.fImputedCells << " missing input"
+        << (totals.fImputedCells == 1 ? "" : "s") << " in " << totals.fImputedRecords << " record"
+        << (totals.fImputedRecords == 1 ? "" : "s")
+        << " filled in with the training mean, or most frequent category\n";
+  if (totals.fUnknownCells > 0)
+    err << "vxnn: " << totals.fUnknownCells << " input" << (totals.fUnknownCells == 1 ? "" : "s")
+        << " in " << totals.fUnknownRecords << " record" << (totals.fUnknownRecords == 1 ? "" : "s")
+        << " with a value the model does not know (a new category, or text in a numeric "
+           "column) filled in with the most frequent training category, or the training mean\n";
+
+  std::vector<std::pair<CellProblem, int>> leftOut;
+  for (std::size_t k = 0; k < kProblemKinds; ++k)
+    if (totals.fProblems[k] > 0)
+      leftOut.emplace_back(static_cast<CellProblem>(k), totals.fProblems[k]);
+  int unscored = totals.fRefused;
+  for (const auto& p : leftOut) unscored += p.second;
+  if (unscored > 0) {
+    std::string why = LeftOutText(leftOut);
+    if (totals.fRefused > 0)
+      why += std::string(why.empty() ? "" : ", ") + std::to_string(totals.fRefused) +
+             " refused by the model";
+    err << "vxnn: " << unscored << " of " << totals.fRead
+        << " records could not be scored and have empty predictions (" << why << ")\n";
+  }
+}
+
+// Text carried in the doubles of an exchange, eight bytes to a double.
+void PackText(const std::string& text, std::vector<double>& out) {
+  const std::size_t at = out.size();
+  out.resize(at + (text.size() + 7) / 8, 0.0);
+  if (!text.empty()) std::memcpy(out.data() + at, text.data(), text.size());
+}
+
+// One process's piece of a round of a --distributed score, as exchanged:
+// whether it had one, its counts, how it ended, and its output rows.
+constexpr std::size_t kPieceHead = 9 + kProblemKinds;
+
+void PackPiece(bool has, const ScoredPiece& p, std::vector<double>& out) {
+  out.clear();
+  std::string failure = p.fInputError;
+  if (p.fFailure) {
+    try {
+      std::rethrow_exception(p.fFailure);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    } catch (...) {
+      failure = "scoring failed";
+    }
+  }
+  out.push_back(has ? 1.0 : 0.0);
+  out.push_back(static_cast<double>(p.fRead));
+  out.push_back(p.fRefused);
+  for (int n : p.fProblems) out.push_back(n);
+  out.push_back(static_cast<double>(p.fImputedCells));
+  out.push_back(static_cast<double>(p.fImputedRecords));
+  out.push_back(static_cast<double>(p.fUnknownCells));
+  out.push_back(static_cast<double>(p.fUnknownRecords));
+  out.push_back(static_cast<double>(p.fOut.size()));
+  out.push_back(static_cast<double>(failure.size()));
+  PackText(p.fOut, out);
+  PackText(failure, out);
+}
+
+// A piece of count doubles from PackPiece: false when it had none.
+// Throws InputError when the values are not a piece.
+bool UnpackPiece(const double* at, std::size_t count, ScoredPiece& p) {
+  if (count < kPieceHead) throw InputError("the processes' exchange was malformed");
+  if (at[0] == 0.0) return false;
+  std::size_t i = 1;
+  p.fRead = static_cast<std::size_t>(at[i++]);
+  p.fRefused = static_cast<int>(at[i++]);
+  for (int& n : p.fProblems) n = static_cast<int>(at[i++]);
+  p.fImputedCells = static_cast<long>(at[i++]);
+  p.fImputedRecords = static_cast<long>(at[i++]);
+  p.fUnknownCells = static_cast<long>(at[i++]);
+  p.fUnknownRecords = static_cast<long>(at[i++]);
+  const auto outBytes = static_cast<std::size_t>(at[i++]);
+  const auto failureBytes = static_cast<std::size_t>(at[i++]);
+  const std::size_t outDoubles = (outBytes + 7) / 8, failureDoubles = (failureBytes + 7) / 8;
+  if (count != kPieceHead + outDoubles + failureDoubles)
+    throw InputError("the processes' exchange was malformed");
+  p.fOut.assign(reinterpret_cast<const char*>(at + i), outBytes);
+  p.fInputError.assign(reinterpret_cast<const char*>(at + i + outDoubles), failureBytes);
+  return true;
+}
+
+// `vxnn score --distributed`: the file's pieces of kScoreChunkRows rows are
+// dealt out in turn, piece k to process k % size; each process reads the
+// whole file but parses and scores only its own pieces. A round scores one
+// piece on every process, and one exchange brings every piece of the round
+// to every process in rank order, which is the file's: the first process
+// writes them out as it goes, so no process holds more than a round of
+// output, and every process learns of a malformed row where one process
+// would meet it, and stops there too.
+int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
+  VXNeural::PassCombiner& combiner = *c.fCombiner;
+  const int rank = combiner.Rank(), size = combiner.Size();
+  LoadedModel model = LoadModel(c.fModel);
+  std::ifstream in(c.fData, std::ios::binary);
+  if (!in) throw InputError(c.fData + ": cannot open the file");
+  CsvChunker chunker(in);
+  ScoredPiece first;
+  if (!chunker.Next(1 + kScoreChunkRows, first.fText, first.fFirstLine)) first.fText.clear();
+  CsvReader firstReader(first.fText.data(), first.fText.size(), c.fData);
+  const std::vector<std::string> input = firstReader.Header();
+  const NNVarList& list = model.VarList();
+  const RecordMaker maker(list, input, false, c.fData, c.fMissingInputs, c.fUnknownCategories);
+  std::vector<std::string> header = input;
+  const std::vector<std::string> columns =
+      PredictionColumns(list, OutputsAreProbabilities(model.Settings()));
+  header.insert(header.end(), columns.begin(), columns.end());
+
+  std::unique_ptr<OutputFile> file;
+  if (rank == 0) {
+    file = std::make_unique<OutputFile>(c.fOutput.empty() ? "-" : c.fOutput, out,
+                                        "cannot write the predictions");
+    WriteCsvRow(file->Stream(), header);
+  }
+  PieceScorer scorer(model, maker, input, c.fData, columns.size());
+  ScoreTotals totals;
+  std::vector<double> local, all;
+  std::vector<int> counts;
+  for (bool firstRound = true;; firstRound = false) {
+    if (InterruptCancel::Interrupted()) throw Interrupted("interrupted");
+    // This round's pieces, one per process; the first piece, which holds
+    // the header, is the first process's.
+    ScoredPiece mine;
+    bool has = false;
+    for (int r = 0; r < size; ++r) {
+      ScoredPiece piece;
+      if (firstRound && r == 0) {
+        if (rank == 0) {
+          has = true;
+          try {
+            scorer.Score(firstReader, first);
+          } catch (...) {
+            first.fFailure = std::current_exception();
+          }
+        }
+        continue;
+      }
+      if (!chunker.Next(kScoreChunkRows, piece.fText, piece.fFirstLine)) break;
+      if (r != rank) continue;
+      has = true;
+      try {
+        scorer.Score(piece);
+      } catch (...) {
+        piece.fFailure = std::current_exception();
+      }
+      mine = std::move(piece);
+    }
+    PackPiece(has, firstRound && rank == 0 ? first : mine, local);
+    if (!combiner.AllGather(local, all, counts) || counts.size() != static_cast<std::size_t>(size))
+      throw InputError("the processes' exchange failed");
+    bool any = false;
+    const double* at = all.data();
+    for (int count : counts) {
+      ScoredPiece piece;
+      const bool had = UnpackPiece(at, static_cast<std::size_t>(count), piece);
+      at += count;
+      if (!had) continue;
+      any = true;
+      if (file)
+        Deliver(piece, file->Stream(), totals);
+      else {
+        totals.Add(piece);
+        if (!piece.fInputError.empty()) throw InputError(piece.fInputError);
+      }
+    }
+    if (!any) break;
+  }
+  if (file) file->Commit();
+  ReportTotals(totals, err);
+  return 0;
+}
+
+}  // namespace
+
 int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
+  if (c.fCombiner) return ScoreShared(c, out, err);
   LoadedModel model = LoadModel(c.fModel);
   // The file is cut into pieces of whole rows, scored apart and written in
   // the file's order: memory holds a few pieces per thread whatever the
@@ -406,31 +591,7 @@ int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
     }
   }
   file.Commit();
-  if (totals.fImputedCells > 0)
-    err << "vxnn: " << totals.fImputedCells << " missing input"
-        << (totals.fImputedCells == 1 ? "" : "s") << " in " << totals.fImputedRecords << " record"
-        << (totals.fImputedRecords == 1 ? "" : "s")
-        << " filled in with the training mean, or most frequent category\n";
-  if (totals.fUnknownCells > 0)
-    err << "vxnn: " << totals.fUnknownCells << " input" << (totals.fUnknownCells == 1 ? "" : "s")
-        << " in " << totals.fUnknownRecords << " record" << (totals.fUnknownRecords == 1 ? "" : "s")
-        << " with a value the model does not know (a new category, or text in a numeric "
-           "column) filled in with the most frequent training category, or the training mean\n";
-
-  std::vector<std::pair<CellProblem, int>> leftOut;
-  for (std::size_t k = 0; k < kProblemKinds; ++k)
-    if (totals.fProblems[k] > 0)
-      leftOut.emplace_back(static_cast<CellProblem>(k), totals.fProblems[k]);
-  int unscored = totals.fRefused;
-  for (const auto& p : leftOut) unscored += p.second;
-  if (unscored > 0) {
-    std::string why = LeftOutText(leftOut);
-    if (totals.fRefused > 0)
-      why += std::string(why.empty() ? "" : ", ") + std::to_string(totals.fRefused) +
-             " refused by the model";
-    err << "vxnn: " << unscored << " of " << totals.fRead
-        << " records could not be scored and have empty predictions (" << why << ")\n";
-  }
+  ReportTotals(totals, err);
   return 0;
 }
 

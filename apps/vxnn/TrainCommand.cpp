@@ -14,7 +14,17 @@ std::string DefaultModelPath(const std::string& dataPath) {
   return name + ".model";
 }
 
-int RunTrain(const TrainCommand& c, std::ostream& out, std::ostream& err) {
+int RunTrain(const TrainCommand& command, std::ostream& out, std::ostream& err) {
+  TrainCommand c = command;
+  const VXNeural::PassCombiner* combiner = c.fTrain.fCombiner;
+  if (combiner && combiner->Rank() != 0) {
+    // In a --distributed run the first process alone writes: the model,
+    // the summaries and the progress. The others train the same model.
+    c.fSave = false;
+    c.fSummaryJson.clear();
+    c.fReport.clear();
+    c.fProgress = false;
+  }
   const std::string modelPath =
       c.fSave ? (c.fModelPath.empty() ? DefaultModelPath(c.fData) : c.fModelPath) : std::string();
   // Refused before the training, not after it.

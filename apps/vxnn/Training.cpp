@@ -583,6 +583,62 @@ std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> MakeSource(const RowOpener& o
   return std::make_unique<VectorRecordIter>(std::move(records));
 }
 
+std::vector<Record> Collect(VXCommon_1_2::MultiPassRecordIter& source);
+
+// Whether every process of a --distributed run would hold some of n
+// records: the library cannot train a process on none.
+bool Shareable(long long n, const VXNeural::PassCombiner& combiner) {
+  const VXNeural::RecordShare last = VXNeural::ShareOf(n, combiner.Size() - 1, combiner.Size());
+  return last.first < last.end;
+}
+
+// This process's ShareOf the count records of a source MakeSource made,
+// which is what the library's shared trainings expect of it.
+std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> ShareOfSource(
+    std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> whole, std::size_t count,
+    const VXNeural::PassCombiner& combiner) {
+  const VXNeural::RecordShare share =
+      VXNeural::ShareOf(static_cast<long long>(count), combiner.Rank(), combiner.Size());
+  if (auto* rows = dynamic_cast<RowRecordIter*>(whole.get())) {
+    rows->KeepShare(share);
+    rows->Rewind();
+    return whole;
+  }
+  std::vector<Record> records = Collect(*whole);
+  records = std::vector<Record>(records.begin() + share.first, records.begin() + share.end);
+  return std::make_unique<VectorRecordIter>(std::move(records));
+}
+
+// Makes the calling thread's trainings and measurements part of a
+// --distributed run for the life of the object; nothing without a
+// combiner. Set only around what the processes share: a measurement of
+// records every process holds whole (the size selection's folds) stays
+// each process's own.
+class SharedScope {
+ public:
+  explicit SharedScope(VXNeural::PassCombiner* combiner) : fOn(combiner != nullptr) {
+    if (fOn) VXNeural::SetPassCombiner(combiner);
+  }
+  ~SharedScope() {
+    if (fOn) VXNeural::SetPassCombiner(nullptr);
+  }
+  SharedScope(const SharedScope&) = delete;
+  SharedScope& operator=(const SharedScope&) = delete;
+
+ private:
+  bool fOn;
+};
+
+// The positions of a set of records this process holds: its ShareOf them
+// in a --distributed run, all of them otherwise.
+std::vector<std::size_t> HeldOf(const std::vector<std::size_t>& at,
+                                VXNeural::PassCombiner* combiner) {
+  if (!combiner) return at;
+  const VXNeural::RecordShare share =
+      VXNeural::ShareOf(static_cast<long long>(at.size()), combiner->Rank(), combiner->Size());
+  return {at.begin() + share.first, at.begin() + share.end};
+}
+
 // One network trained on the prepared records, with its figures.
 struct Fit {
   std::unique_ptr<INeuralAlgorithm> fAlgorithm;
@@ -646,6 +702,9 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   // measure it afterwards.
   fit.fToStopRules = !rbf && !fit.fLinear && !o.fEarlyStopping.value_or(true);
   VXCommon_1_2::MultiPassRecordIter* watched = fit.fToStopRules ? nullptr : test;
+  // The factory counts the test records the settings leave unknown: in a
+  // --distributed run it would count this process's share alone.
+  if (watched && o.fCombiner) settings->SetNTestRecords(nTest);
   const std::unique_ptr<ModelFactory> factory = FactoryFor(fit.fKind);
   fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, watched));
   if (auto* radial = dynamic_cast<RBFAlgorithm*>(fit.fAlgorithm.get()))
@@ -662,6 +721,10 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   JobClock* clock = purpose == Purpose::kMeasure ? &r.fTimes : nullptr;
 
   if (o.fSelectArchitecture) {
+    if (o.fCombiner)
+      throw InputError(
+          "--select-architecture does not run with --distributed; give --hidden-units, or let "
+          "the size selection choose");
     const JobClock::Scope selecting = JobClock::Enter(clock, Phase::kSelection);
     progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
     const VXStatus status = a.SelectArchitecture();
@@ -690,7 +753,11 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
                                                  : "training",
                    mlp ? mlp->GetMaxNDataPasses() : 0, mlp ? mlp->GetMaxTime() : 0.0,
                    allCategorical);
-    const VXStatus status = a.Train(nTrain, -1);
+    VXStatus status;
+    {
+      const SharedScope shared(o.fCombiner);
+      status = a.Train(nTrain, -1);
+    }
     progress.Finish();
     ThrowIfSourceFailed(&train);
     ThrowIfSourceFailed(test);
@@ -709,6 +776,8 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   if (purpose == Purpose::kSelect) return fit;
 
   const JobClock::Scope measuring = JobClock::Enter(clock, Phase::kMeasuring);
+  // Over the shares, each process's figures are the whole sets'.
+  const SharedScope shared(o.fCombiner);
   fit.fTrain = Evaluate(a, train, nTrain);
   if (test) fit.fTest = Evaluate(a, *test, nTest);
   return fit;
@@ -799,6 +868,9 @@ SizeCandidate Sized(int units, double overlap, bool toStopRules = false) {
 }
 
 unsigned SelectionThreads(const TrainOptions& o) {
+  // A combiner serves the one thread it was set on: a --distributed run's
+  // fits follow each other, each shared by every process.
+  if (o.fCombiner) return 1;
   if (o.fSelectionThreads > 0) return static_cast<unsigned>(o.fSelectionThreads);
   return static_cast<unsigned>(VXNeural::GetPassThreads());
 }
@@ -855,9 +927,14 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
   // Timed only when it runs: the summary leaves a skipped selection out.
   const JobClock::Scope selecting = r.fTimes.Enter(Phase::kSelection);
 
-  std::vector<Record> records = Collect(*r.fTrainSource);
+  // A --distributed run's sources hold shares: every process reads the
+  // whole sets for the folds (few records, or the selection would not
+  // run), so that each can cut every fold as one process does, hand its
+  // shared fits its ShareOf each fold, and measure the folds alone.
+  std::vector<Record> records =
+      o.fCombiner ? r.fWholeSide(RowSide::kTrain) : Collect(*r.fTrainSource);
   if (r.fTestSource && r.fTestCounts.fKept > 0) {
-    std::vector<Record> test = Collect(*r.fTestSource);
+    std::vector<Record> test = o.fCombiner ? r.fWholeSide(RowSide::kTest) : Collect(*r.fTestSource);
     records.insert(records.end(), std::make_move_iterator(test.begin()),
                    std::make_move_iterator(test.end()));
   }
@@ -890,17 +967,30 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
         (inner[k] == 0 ? innerStop : innerTrain)[f].push_back(outFold[f][k]);
     }
   }
-  auto fitFold = [&](const TrainOptions& t, std::size_t f, ProgressBar& own) {
-    IndexedRecordIter all(records, outFold[f]);
-    if (rbf || !t.fEarlyStopping.value_or(true))
-      return FitOn(which, t, r, all, all.Count(), nullptr, 0, Purpose::kSelect, own);
-    IndexedRecordIter train(records, innerTrain[f]), stop(records, innerStop[f]);
-    const Fit held =
-        FitOn(which, t, r, train, train.Count(), &stop, stop.Count(), Purpose::kSelect, own);
+  auto fitFold = [&](const TrainOptions& given, std::size_t f, ProgressBar& own) {
+    const bool inner = !rbf && given.fEarlyStopping.value_or(true);
+    // Every process holds every record here: a fold too small for each
+    // process to hold some of each of its sets is fitted by every process
+    // alone, which gives the same fit.
+    TrainOptions t = given;
+    if (t.fCombiner &&
+        !(Shareable(static_cast<long long>(outFold[f].size()), *t.fCombiner) &&
+          (!inner || (Shareable(static_cast<long long>(innerTrain[f].size()), *t.fCombiner) &&
+                      Shareable(static_cast<long long>(innerStop[f].size()), *t.fCombiner)))))
+      t.fCombiner = nullptr;
+    const std::vector<std::size_t> allAt = HeldOf(outFold[f], t.fCombiner);
+    const int nAll = static_cast<int>(outFold[f].size());
+    IndexedRecordIter all(records, allAt);
+    if (!inner) return FitOn(which, t, r, all, nAll, nullptr, 0, Purpose::kSelect, own);
+    const std::vector<std::size_t> trainAt = HeldOf(innerTrain[f], t.fCombiner),
+                                   stopAt = HeldOf(innerStop[f], t.fCombiner);
+    IndexedRecordIter train(records, trainAt), stop(records, stopAt);
+    const Fit held = FitOn(which, t, r, train, static_cast<int>(innerTrain[f].size()), &stop,
+                           static_cast<int>(innerStop[f].size()), Purpose::kSelect, own);
     const RefitLimit limit = RefitLimitFor(
         static_cast<const MLPSettings&>(*held.fAlgorithm->GetSettings()), held.fBestPasses);
-    return FitOn(which, RefitOptions(t, held, limit), r, all, all.Count(), nullptr, 0,
-                 Purpose::kRefit, own);
+    return FitOn(which, RefitOptions(t, held, limit), r, all, nAll, nullptr, 0, Purpose::kRefit,
+                 own);
   };
   // The folds' fits report through the bar of the whole run, one at a
   // time, as the selection's, whatever step of a fold reports: a host's
@@ -1275,6 +1365,20 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
                           : r.fNetworksTried[triedOf[kept]].fName + ", the first trained,") +
                      " is kept";
   }
+  if (o.fCombiner) {
+    // Every process of a --distributed run must go on with the same
+    // network, or their exchanges part ways: the first process's choice
+    // stands. Its figures are every process's once the measurements are
+    // shared, so this only guards against a difference.
+    std::vector<double> all;
+    std::vector<int> counts;
+    if (!o.fCombiner->AllGather({static_cast<double>(triedOf[kept])}, all, counts) || all.empty())
+      throw InputError("the processes' exchange failed");
+    const auto chosen = std::find(triedOf.begin(), triedOf.end(), static_cast<std::size_t>(all[0]));
+    if (chosen == triedOf.end())
+      throw InputError("the processes could not train the same networks");
+    kept = static_cast<std::size_t>(chosen - triedOf.begin());
+  }
   r.fNetworksTried[triedOf[kept]].fKept = true;
   return std::move(fits[kept]);
 }
@@ -1442,6 +1546,31 @@ std::vector<std::size_t> SamplePositions(std::size_t total, std::size_t n, std::
 
 namespace {
 
+// Every process's records, in rank order, on every process of a
+// --distributed run. Throws InputError when the exchange fails.
+std::vector<Record> GatherRecords(VXNeural::PassCombiner& combiner,
+                                  const std::vector<Record>& mine) {
+  // Each record as its width and its values: the raw records of one list
+  // all have the same width, but a process may hold none.
+  std::vector<double> local;
+  for (const Record& record : mine) {
+    local.push_back(record.Size());
+    local.insert(local.end(), record.GetAll(), record.GetAll() + record.Size());
+  }
+  std::vector<double> all;
+  std::vector<int> counts;
+  if (!combiner.AllGather(local, all, counts)) throw InputError("the processes' exchange failed");
+  std::vector<Record> records;
+  for (std::size_t i = 0; i < all.size();) {
+    const auto width = static_cast<std::size_t>(all[i]);
+    if (width > all.size() - i - 1) throw InputError("the processes' exchange was malformed");
+    records.emplace_back(std::vector<double>(all.begin() + static_cast<long>(i) + 1,
+                                             all.begin() + static_cast<long>(i + 1 + width)));
+    i += 1 + width;
+  }
+  return records;
+}
+
 // The kept model's predictor importance over the records it learnt from,
 // each source of population read up to its count in turn (the order the
 // library's own computation reads them in), or over a fixed-seed sample of
@@ -1465,26 +1594,57 @@ void ComputeImportance(
     std::vector<Record> records;
     records.reserve(positions.size());
     std::size_t at = 0;
+    std::size_t next = 0;  // the first position not yet reached
     for (const auto& [source, count] : population) {
+      // In a --distributed run a source holds its ShareOf the count: the
+      // sample's records of the share are read here, and every process
+      // gathers the others' below.
+      VXNeural::RecordShare held{0, static_cast<long long>(count)};
+      if (o.fCombiner)
+        held = VXNeural::ShareOf(static_cast<long long>(count), o.fCombiner->Rank(),
+                                 o.fCombiner->Size());
+      const std::size_t end = at + count;
+      at += static_cast<std::size_t>(held.first);
+      while (next < positions.size() && positions[next] < at) ++next;
+      std::vector<Record> mine;
       source->Rewind();
-      for (std::size_t i = 0; i < count && records.size() < positions.size() && source->IsGood();
+      for (long long i = held.first; i < held.end && next < positions.size() && source->IsGood();
            ++i, ++at) {
         const Record* record = source->Next();
         if (record == nullptr) break;
-        if (at == positions[records.size()]) records.push_back(*record);
+        if (at == positions[next]) {
+          mine.push_back(*record);
+          ++next;
+        }
       }
       ThrowIfSourceFailed(source);
       source->Rewind();
       if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+      if (o.fCombiner) mine = GatherRecords(*o.fCombiner, mine);
+      records.insert(records.end(), std::make_move_iterator(mine.begin()),
+                     std::make_move_iterator(mine.end()));
+      at = end;
+      while (next < positions.size() && positions[next] < at) ++next;
     }
     r.fImportanceRecords = records.size();
+    if (o.fCombiner) {
+      // The library's importance over a shared run takes each process's
+      // ShareOf the sample.
+      const VXNeural::RecordShare share = VXNeural::ShareOf(
+          static_cast<long long>(records.size()), o.fCombiner->Rank(), o.fCombiner->Size());
+      records = std::vector<Record>(records.begin() + share.first, records.begin() + share.end);
+    }
     copy = CopyWithImportance(a, r.fKind, r.fSource, [&](const NNVarList&) {
       return std::make_unique<VectorRecordIter>(std::move(records));
     });
     over = copy.fAlgorithm.get();
   }
   r.fImportanceOf = total;
-  const VXStatus s = over->ComputeSensitivity(r.fImportance);
+  VXStatus s;
+  {
+    const SharedScope shared(o.fCombiner);
+    s = over->ComputeSensitivity(r.fImportance);
+  }
   if (r.fCancel.Requested()) throw Interrupted("training cancelled");
   if (!s.IsOK() || !over->GetStatus().IsOK())
     throw InputError("predictor importance could not be computed (" +
@@ -1498,8 +1658,9 @@ std::unique_ptr<TrainResult> TrainModel(const CsvTable& table, const std::string
   return TrainModel(TableOpener(table, sourceName), o, progress, true);
 }
 
-std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOptions& o,
+std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOptions& given,
                                         ProgressBar& progress, bool inMemory) {
+  TrainOptions o = given;
   const auto started = std::chrono::steady_clock::now();
   if (!(o.fTestFraction >= 0.0 && o.fTestFraction < 1.0))
     throw InputError("--test-fraction must lie in [0, 1)");
@@ -1550,6 +1711,26 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
   const int nTest = static_cast<int>(result->fTestCounts.fKept);
   if (nTrain == 0)
     throw InputError(sourceName + ": every training record has a missing or unusable value");
+  // A --distributed run: every process has counted the whole sides as one
+  // process does, and keeps its share of each. When the records are too
+  // few for every process to hold some, each trains on all of them alone,
+  // which gives the same model.
+  if (o.fCombiner &&
+      !(Shareable(nTrain, *o.fCombiner) && (nTest == 0 || Shareable(nTest, *o.fCombiner))))
+    o.fCombiner = nullptr;
+  if (o.fCombiner) {
+    result->fTrainSource =
+        ShareOfSource(std::move(result->fTrainSource), result->fTrainCounts.fKept, *o.fCombiner);
+    if (nTest > 0)
+      result->fTestSource =
+          ShareOfSource(std::move(result->fTestSource), result->fTestCounts.fKept, *o.fCombiner);
+    result->fWholeSide = [counted, maker = result->fMaker.get(), split, &clock](RowSide side) {
+      PassCounts counts;
+      std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> whole =
+          MakeSource(counted, *maker, split, side, true, counts, clock);
+      return Collect(*whole);
+    };
+  }
   VXCommon_1_2::MultiPassRecordIter* test = nTest > 0 ? result->fTestSource.get() : nullptr;
   result->fTempNames = std::make_unique<VXCommon_1_2::VXDefaultTempFileNameMaker>(o.fTempDir);
   reading.End();
@@ -1583,6 +1764,9 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     result->fAllSource =
         MakeSource(counted, *result->fMaker, split, RowSide::kAll, inMemory, allCounts, clock);
     const int nAll = static_cast<int>(allCounts.fKept);
+    if (o.fCombiner)
+      result->fAllSource =
+          ShareOfSource(std::move(result->fAllSource), allCounts.fKept, *o.fCombiner);
     RefitLimit limit;
     if (!fit.fLinear && !rbf && !fit.fToStopRules)
       limit = RefitLimitFor(static_cast<const MLPSettings&>(*fit.fAlgorithm->GetSettings()),
@@ -1618,6 +1802,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     }
     ComputeImportance(*result, o, population);
   }
+  result->fWholeSide = nullptr;  // it reads through this call's opener
   result->fWallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return result;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
+#include "vxneural/network/PassCombiner.h"
 #include "vxneural/variables/NNVarList.h"
 
 namespace vxnn {
@@ -147,6 +149,11 @@ struct TrainOptions {
   // A host's own request to cancel this run, besides Ctrl-C (see
   // InterruptCancel); it must outlive TrainModel. Null: Ctrl-C only.
   const std::atomic<bool>* fCancelRequest = nullptr;
+  // --distributed: the exchange of the processes that train together, each
+  // reading the whole file but holding only its share of the records
+  // (TrainModel); every process ends with the model one process trains.
+  // Null: this process alone.
+  VXNeural::PassCombiner* fCombiner = nullptr;
 };
 
 // Settings for a list and a number of training records, with the options
@@ -309,6 +316,9 @@ struct TrainResult {
   // The refit's default left it out: the training share had
   // kRefitAutoMaxRecords records or more.
   bool fRefitSkippedForSize = false;
+  // --distributed: every usable record of a side, read whole (the sources
+  // above hold this process's share); set and used during TrainModel only.
+  std::function<std::vector<VXCommon_1_2::Record>(RowSide)> fWholeSide;
   // Both sides together, for the refit (see TrainOptions::fRefit).
   std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> fAllSource;
   InterruptCancel fCancel;

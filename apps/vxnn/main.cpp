@@ -2,5 +2,14 @@
 #include <iostream>
 
 #include "Cli.h"
+#ifdef VXNN_WITH_MPI
+#include "mpi/MpiGroup.h"
+#endif
 
-int main(int argc, char** argv) { return vxnn::RunCli(argc, argv, std::cout, std::cerr); }
+int main(int argc, char** argv) {
+#ifdef VXNN_WITH_MPI
+  return vxnn::RunCli(argc, argv, std::cout, std::cerr, vxnn::MpiGroupStarter(&argc, &argv));
+#else
+  return vxnn::RunCli(argc, argv, std::cout, std::cerr);
+#endif
+}
