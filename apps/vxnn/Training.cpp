@@ -1123,10 +1123,21 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
       }
       cells[f].fSeconds = seconds();
       auto& a = dynamic_cast<RBFAlgorithm&>(*fit.fAlgorithm);
+      // The retrain solves the output weights over the fold's records: shared
+      // when the fold's fit was, so that every process keeps the same weights.
+      VXNeural::PassCombiner* sharedFit =
+          o.fCombiner && Shareable(static_cast<long long>(outFold[f].size()), *o.fCombiner)
+              ? o.fCombiner
+              : nullptr;
       for (std::size_t c = 1; c < round.size(); ++c) {
         Cell& cell = cells[c * nFolds + f];
         try {
-          if (a.RetrainAtOverlap(round[c].fOverlap).IsOK()) {
+          bool retrained = false;
+          {
+            const SharedScope shared(sharedFit);
+            retrained = a.RetrainAtOverlap(round[c].fOverlap).IsOK();
+          }
+          if (retrained) {
             cell.fLoss = lossOn(a, f);
           } else {
             const Fit again = fitFold(CandidateOptions(o, which, round[c]), f, own);
