@@ -425,6 +425,39 @@ bool UnpackPiece(const double* at, std::size_t count, ScoredPiece& p) {
   return true;
 }
 
+// What every scoring run begins with. The file is cut into pieces of whole
+// rows, scored apart and written in the file's order: memory holds a few
+// pieces per thread whatever the size of the file. The first piece holds
+// the header and the first rows; reading the header reads the first row
+// too, so a malformed first row is reported before anything is written.
+struct ScoreStart {
+  explicit ScoreStart(const ScoreCommand& c)
+      : model(LoadModel(c.fModel)), in(c.fData, std::ios::binary) {
+    if (!in) throw InputError(c.fData + ": cannot open the file");
+    chunker = std::make_unique<CsvChunker>(in);
+    if (!chunker->Next(1 + kScoreChunkRows, first.fText, first.fFirstLine)) first.fText.clear();
+    firstReader = std::make_unique<CsvReader>(first.fText.data(), first.fText.size(), c.fData);
+    input = firstReader->Header();
+    maker = std::make_unique<RecordMaker>(model.VarList(), input, false, c.fData, c.fMissingInputs,
+                                          c.fUnknownCategories);
+    columns = PredictionColumns(model.VarList(), OutputsAreProbabilities(model.Settings()));
+    header = input;
+    header.insert(header.end(), columns.begin(), columns.end());
+  }
+  ScoreStart(const ScoreStart&) = delete;
+  ScoreStart& operator=(const ScoreStart&) = delete;
+
+  LoadedModel model;
+  std::ifstream in;
+  std::unique_ptr<CsvChunker> chunker;
+  ScoredPiece first;
+  std::unique_ptr<CsvReader> firstReader;
+  std::vector<std::string> input;  // the file's columns
+  std::unique_ptr<RecordMaker> maker;
+  std::vector<std::string> columns;  // the predictions'
+  std::vector<std::string> header;   // the output's: input, then columns
+};
+
 // `vxnn score --distributed`: the file's pieces of kScoreChunkRows rows are
 // dealt out in turn, piece k to process k % size; each process reads the
 // whole file but parses and scores only its own pieces. A round scores one
@@ -436,28 +469,17 @@ bool UnpackPiece(const double* at, std::size_t count, ScoredPiece& p) {
 int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   VXNeural::PassCombiner& combiner = *c.fCombiner;
   const int rank = combiner.Rank(), size = combiner.Size();
-  LoadedModel model = LoadModel(c.fModel);
-  std::ifstream in(c.fData, std::ios::binary);
-  if (!in) throw InputError(c.fData + ": cannot open the file");
-  CsvChunker chunker(in);
-  ScoredPiece first;
-  if (!chunker.Next(1 + kScoreChunkRows, first.fText, first.fFirstLine)) first.fText.clear();
-  CsvReader firstReader(first.fText.data(), first.fText.size(), c.fData);
-  const std::vector<std::string> input = firstReader.Header();
-  const NNVarList& list = model.VarList();
-  const RecordMaker maker(list, input, false, c.fData, c.fMissingInputs, c.fUnknownCategories);
-  std::vector<std::string> header = input;
-  const std::vector<std::string> columns =
-      PredictionColumns(list, OutputsAreProbabilities(model.Settings()));
-  header.insert(header.end(), columns.begin(), columns.end());
+  ScoreStart start(c);
+  const LoadedModel& model = start.model;
+  CsvChunker& chunker = *start.chunker;
 
   std::unique_ptr<OutputFile> file;
   if (rank == 0) {
     file = std::make_unique<OutputFile>(c.fOutput.empty() ? "-" : c.fOutput, out,
                                         "cannot write the predictions");
-    WriteCsvRow(file->Stream(), header);
+    WriteCsvRow(file->Stream(), start.header);
   }
-  PieceScorer scorer(model, maker, input, c.fData, columns.size());
+  PieceScorer scorer(model, *start.maker, start.input, c.fData, start.columns.size());
   ScoreTotals totals;
   std::vector<double> local, all;
   std::vector<int> counts;
@@ -473,9 +495,9 @@ int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
         if (rank == 0) {
           has = true;
           try {
-            scorer.Score(firstReader, first);
+            scorer.Score(*start.firstReader, start.first);
           } catch (...) {
-            first.fFailure = std::current_exception();
+            start.first.fFailure = std::current_exception();
           }
         }
         continue;
@@ -490,7 +512,7 @@ int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
       }
       mine = std::move(piece);
     }
-    PackPiece(has, firstRound && rank == 0 ? first : mine, local);
+    PackPiece(has, firstRound && rank == 0 ? start.first : mine, local);
     if (!combiner.AllGather(local, all, counts) || counts.size() != static_cast<std::size_t>(size))
       throw InputError("the processes' exchange failed");
     bool any = false;
@@ -519,41 +541,25 @@ int ScoreShared(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
 
 int RunScore(const ScoreCommand& c, std::ostream& out, std::ostream& err) {
   if (c.fCombiner) return ScoreShared(c, out, err);
-  LoadedModel model = LoadModel(c.fModel);
-  // The file is cut into pieces of whole rows, scored apart and written in
-  // the file's order: memory holds a few pieces per thread whatever the
-  // size of the file.
-  std::ifstream in(c.fData, std::ios::binary);
-  if (!in) throw InputError(c.fData + ": cannot open the file");
-  CsvChunker chunker(in);
-  // The first piece holds the header and the first rows; reading the
-  // header reads the first row too, so a malformed first row is reported
-  // before anything is written.
-  ScoredPiece first;
-  if (!chunker.Next(1 + kScoreChunkRows, first.fText, first.fFirstLine)) first.fText.clear();
-  CsvReader firstReader(first.fText.data(), first.fText.size(), c.fData);
-  const std::vector<std::string> input = firstReader.Header();
-  const NNVarList& list = model.VarList();
-  const RecordMaker maker(list, input, false, c.fData, c.fMissingInputs, c.fUnknownCategories);
+  ScoreStart start(c);
+  const LoadedModel& model = start.model;
+  CsvChunker& chunker = *start.chunker;
 
   // A run that stops half way (a malformed row far down a large file, or
   // Ctrl-C) leaves the output file as it was.
   OutputFile file(c.fOutput.empty() ? "-" : c.fOutput, out, "cannot write the predictions");
   std::ostream& sink = file.Stream();
 
-  std::vector<std::string> header = input;
-  const std::vector<std::string> columns =
-      PredictionColumns(list, OutputsAreProbabilities(model.Settings()));
-  header.insert(header.end(), columns.begin(), columns.end());
-  WriteCsvRow(sink, header);
+  WriteCsvRow(sink, start.header);
 
   const auto makeScorer = [&] {
-    return std::make_unique<PieceScorer>(model, maker, input, c.fData, columns.size());
+    return std::make_unique<PieceScorer>(model, *start.maker, start.input, c.fData,
+                                         start.columns.size());
   };
   ScoreTotals totals;
   if (InterruptCancel::Interrupted()) throw Interrupted("interrupted");
-  makeScorer()->Score(firstReader, first);
-  Deliver(first, sink, totals);
+  makeScorer()->Score(*start.firstReader, start.first);
+  Deliver(start.first, sink, totals);
   const int threads = VXNeural::GetPassThreads();
   if (threads <= 1) {
     // One thread: the same pieces, scored where they are read.

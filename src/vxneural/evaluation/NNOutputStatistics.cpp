@@ -317,11 +317,10 @@ VXStatus ClosePass(PassCombiner* combiner, NNetwork& network, detail::BlockTree&
     canceled = network.IsCanceled();
     return failure != 0 && !canceled ? VXStatus(failure, false) : VXStatus();
   }
-  std::vector<double> heads;
-  const std::vector<double> head = detail::ExchangeHead(network, failure);
-  const int exchanged = detail::ExchangeTree(*combiner, tree, head, heads);
+  int exchanged = 0;
+  const detail::Agreement agreed =
+      detail::ExchangePass(*combiner, tree, network, failure, exchanged);
   if (exchanged != 0) return VXStatus(exchanged, false);
-  const detail::Agreement agreed = detail::Agree(heads, head.size());
   canceled = agreed.canceled;
   if (canceled) network.IsCanceled();  // latches the run's cancel
   return agreed.failure != 0 && !canceled ? VXStatus(agreed.failure, false) : VXStatus();

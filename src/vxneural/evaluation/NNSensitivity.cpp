@@ -427,11 +427,10 @@ VXStatus ProbeSource(SensitivityRun& run, NNetwork& network, PassCombiner* combi
                                                                          : 0;
   canceled = outcome == SensitivityRun::kCancelled;
   if (!combiner) return failure != 0 ? VXStatus(failure, false) : VXStatus();
-  std::vector<double> heads;
-  const std::vector<double> head = detail::ExchangeHead(network, failure);
-  const int exchanged = detail::ExchangeTree(*combiner, tree, head, heads);
+  int exchanged = 0;
+  const detail::Agreement agreed =
+      detail::ExchangePass(*combiner, tree, network, failure, exchanged);
   if (exchanged != 0) return VXStatus(exchanged, false);
-  const detail::Agreement agreed = detail::Agree(heads, head.size());
   canceled = agreed.canceled;
   if (canceled) {
     network.IsCanceled();

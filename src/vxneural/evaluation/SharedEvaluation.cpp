@@ -1,6 +1,7 @@
 #include "evaluation/SharedEvaluation.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
@@ -42,10 +43,23 @@ Agreement Agree(const std::vector<double>& heads, std::size_t headSize) {
   Agreement agreed;
   for (std::size_t at = 0; at + headSize <= heads.size() && headSize >= 2; at += headSize) {
     agreed.canceled = agreed.canceled || heads[at] != 0.0;
-    if (agreed.failure == 0) agreed.failure = static_cast<int32_t>(heads[at + 1]);
+    // A code that is not an int is no process's message.
+    if (agreed.failure == 0)
+      agreed.failure = WholeIn(heads[at + 1], INT32_MIN, INT32_MAX)
+                           ? static_cast<int32_t>(heads[at + 1])
+                           : codes::kExchangeFailed;
   }
   if (agreed.canceled) SetRunCanceled(true);
   return agreed;
+}
+
+Agreement ExchangePass(PassCombiner& combiner, BlockTree& tree, NNetwork& network, int32_t failure,
+                       int& exchanged) {
+  std::vector<double> heads;
+  const std::vector<double> head = ExchangeHead(network, failure);
+  exchanged = ExchangeTree(combiner, tree, head, heads);
+  if (exchanged != 0) return Agreement();
+  return Agree(heads, head.size());
 }
 
 std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassRecordIter*>& sources) {

@@ -56,6 +56,11 @@ std::vector<double> ExchangeHead(NNetwork& network, int32_t failure);
 // ExchangeHead made them) and, on a cancel, cancels the calling thread's
 // run, which the network then latches.
 Agreement Agree(const std::vector<double>& heads, std::size_t headSize);
+// The end of a shared pass: hands tree with this process's ExchangeHead,
+// rebuilds the whole sequence's tree and agrees. `exchanged`: 0, or the
+// exchange's own failure (the agreement then empty).
+Agreement ExchangePass(PassCombiner& combiner, BlockTree& tree, NNetwork& network, int32_t failure,
+                       int& exchanged);
 
 // The shares of a shared pass's sources: the processes exchange their
 // record counts (-1: this process could not count, with `failure` its

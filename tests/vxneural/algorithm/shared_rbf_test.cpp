@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cancel_after.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
 #include "common/saved_times.h"
@@ -122,12 +123,6 @@ TEST(SharedRBFTraining, PassThreadsChangeNothing) {
     EXPECT_TRUE(saved[0] == expected && saved[1] == expected) << threads << " threads";
   }
 }
-
-struct CancelAfter : VXCommon_1_2::VXQueryCancel {
-  explicit CancelAfter(int n) : left(n) {}
-  bool QueryCancel() override { return --left < 0; }
-  int left;
-};
 
 // What every process must end with alike: a refusal, a cancel.
 TEST(SharedRBFTraining, RefusalsAndCancelsEndEveryProcessAlike) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "algorithm/SharedTraining.h"
+#include "common/cancel_after.h"
 #include "common/damaging_combiner.h"
 #include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
@@ -228,11 +229,6 @@ TEST(SharedTraining, RefusesDescentThatUpdatesWithinAPass) {
 
 // A host's cancel on one process cancels the training on every process, at
 // the end of a pass: none goes on alone and leaves the others waiting.
-struct CancelAfter : VXCommon_1_2::VXQueryCancel {
-  explicit CancelAfter(int n) : left(n) {}
-  bool QueryCancel() override { return --left < 0; }
-  int left;
-};
 
 TEST(SharedTraining, ACancelOnOneProcessCancelsAll) {
   pass_settings::Restore restore;
