@@ -6,7 +6,7 @@ TSAN_DIR     ?= build-tsan
 BENCH_DIR    ?= build-bench
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build test sanitize tsan demo python bench format clean
+.PHONY: all deps configure build test sanitize tsan demo python bench docs format clean
 
 all: build
 
@@ -52,6 +52,12 @@ bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DVXNN_BUILD_TESTS=OFF -DVXNN_BUILD_BENCH=ON
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@for b in $(BENCH_DIR)/bin/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+# The API reference from the public headers' comments, in
+# $(BUILD_DIR)/docs/html; an undocumented public declaration fails it.
+docs: deps
+	mkdir -p $(BUILD_DIR)/docs
+	DOXYGEN_OUTPUT=$(BUILD_DIR)/docs doxygen docs/Doxyfile
 
 format:
 	find include src apps tests bench -name '*.h' -o -name '*.cpp' | xargs clang-format -i

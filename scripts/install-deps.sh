@@ -18,6 +18,7 @@ packages=(
   python3-pytest          # its tests
   python3-setuptools python3-wheel python3-venv  # pip install ./python
   libopenmpi-dev openmpi-bin  # vxneural::mpi (data-parallel runs) and its tests
+  doxygen                 # make docs: the API reference
 )
 
 missing=()
