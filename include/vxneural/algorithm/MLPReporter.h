@@ -8,15 +8,15 @@
 
 class IOptimizationAlgorithm;
 
-// Reads the optimizer, which it does not own, at the moment of each query.
-// Built on the stack just before the listener's Report and valid only during
-// that call.
-//
-// Discrete keys: "records" (records processed), "dataPasses". Scale keys:
-// "gradNorm", "trainError", "testError", "relChangeError", "errorRatio",
-// "elapsedTime" (seconds), "accuracy" (a percentage). Keys are exact and
-// case-sensitive; any other key (or a null optimizer) answers -1 (discrete)
-// or VXMV::gMissingValue (scale).
+/// Reads the optimizer, which it does not own, at the moment of each query.
+/// Built on the stack just before the listener's Report and valid only during
+/// that call.
+///
+/// Discrete keys: "records" (records processed), "dataPasses". Scale keys:
+/// "gradNorm", "trainError", "testError", "relChangeError", "errorRatio",
+/// "elapsedTime" (seconds), "accuracy" (a percentage). Keys are exact and
+/// case-sensitive; any other key (or a null optimizer) answers -1 (discrete)
+/// or VXMV::gMissingValue (scale).
 class MLPReporter : public VXCommon_1_2::ProgressReport {
  public:
   explicit MLPReporter(IOptimizationAlgorithm* optimizer) : fOptimizer(optimizer) {}

@@ -4,7 +4,7 @@
 
 #include <iosfwd>
 
-// The abstract stop-rule object the settings and the algorithms pass around.
+/// The abstract stop-rule object the settings and the algorithms pass around.
 class INNStopRules {
  public:
   virtual ~INNStopRules() = default;
@@ -15,11 +15,11 @@ class INNStopRules {
   virtual void Display(std::ostream& out) const = 0;
 };
 
-// Thresholds of the MLP optimizers. The setters store without checking.
-// Binary record: "MLPStR" and eleven values, 70 bytes. XML: an object named
-// "MLPStopRules" nested in the settings. A failed read writes
-// "Error reading MLPStopRules!\n" to standard error and throws a new
-// VXNeural::IOException by pointer, leaving the rules unchanged.
+/// Thresholds of the MLP optimizers. The setters store without checking.
+/// Binary record: "MLPStR" and eleven values, 70 bytes. XML: an object named
+/// "MLPStopRules" nested in the settings. A failed read writes
+/// "Error reading MLPStopRules!\n" to standard error and throws a new
+/// VXNeural::IOException by pointer, leaving the rules unchanged.
 class MLPStopRules : public INNStopRules {
  public:
   MLPStopRules();
@@ -27,8 +27,8 @@ class MLPStopRules : public INNStopRules {
   MLPStopRules& operator=(const MLPStopRules&) = default;
   ~MLPStopRules() override = default;
 
-  // Back to the defaults, including the "data-pass limit set by the user"
-  // flag.
+  /// Back to the defaults, including the "data-pass limit set by the user"
+  /// flag.
   void SetDefaults();
 
   double GetMinRelativeChangeError() const { return fMinRelativeChangeError; }
@@ -37,12 +37,14 @@ class MLPStopRules : public INNStopRules {
   void SetMinErrorRatio(double v) { fMinErrorRatio = v; }
   double GetGradientNormLimit() const { return fGradientNormLimit; }
   void SetGradientNormLimit(double v) { fGradientNormLimit = v; }
-  // Percent.
+  ///@{
+  /// Percent.
   double GetAccuracy() const { return fAccuracy; }
   void SetAccuracy(double v) { fAccuracy = v; }
   int GetMaxNDataPasses() const { return fMaxNDataPasses; }
-  // Also marks the limit as chosen by the user, so that the settings stop
-  // deriving it from the weight count.
+  ///@}
+  /// Also marks the limit as chosen by the user, so that the settings stop
+  /// deriving it from the weight count.
   void SetMaxNDataPasses(int v) {
     fMaxNDataPasses = v;
     fMaxNDataPassesSet = true;
@@ -50,17 +52,21 @@ class MLPStopRules : public INNStopRules {
   int GetMaxNStepsTrackError() const { return fMaxNStepsTrackError; }
   void SetMaxNStepsTrackError(int v) { fMaxNStepsTrackError = v; }
   bool GetMaxNDataPassesSet() const { return fMaxNDataPassesSet; }
-  // Seconds.
+  ///@{
+  /// Seconds.
   double GetMaxTime() const { return fMaxTime; }
   void SetMaxTime(double v) { fMaxTime = v; }
   bool GetCheckTrainErrVerifyingCycle() const { return fCheckTrainErrVerifyingCycle; }
   void SetCheckTrainErrVerifyingCycle(bool v) { fCheckTrainErrVerifyingCycle = v; }
-  // Seconds allowed for architecture selection.
+  ///@}
+  ///@{
+  /// Seconds allowed for architecture selection.
   double GetTimeForExpertArch() const { return fTimeForExpertArch; }
   void SetTimeForExpertArch(double v) { fTimeForExpertArch = v; }
+  ///@}
 
-  // Unless the user set the data-pass limit, it becomes
-  // max(100, 2 * nWeights + 1).
+  /// Unless the user set the data-pass limit, it becomes
+  /// max(100, 2 * nWeights + 1).
   void ComputeDefaultMaxDataPasses(int nWeights);
 
   bool operator==(const MLPStopRules& other) const;
