@@ -25,6 +25,10 @@ struct SharedRecords;
 }  // namespace detail
 }  // namespace VXNeural
 
+extern template class NeuralAlgorithmWith<IOptimizationAlgorithm>;
+
+/// The multi-layer perceptron driver.
+///
 /// The state machine, the gate, scoring and the saved framing are those of
 /// every driver (NeuralAlgorithmBase). What the MLP adds: the sample-based
 /// initialisation before the first run, the optimizer the settings' training
@@ -32,8 +36,6 @@ struct SharedRecords;
 /// always train by gradient descent in mini-batches (or online): other
 /// settings are switched over and the optimizer replaced, carrying its
 /// counters.
-extern template class NeuralAlgorithmWith<IOptimizationAlgorithm>;
-
 class MLPAlgorithm : public NeuralAlgorithmWith<IOptimizationAlgorithm> {
  public:
   /// Encoded records: the network reads train and test directly; the outputs
@@ -60,25 +62,38 @@ class MLPAlgorithm : public NeuralAlgorithmWith<IOptimizationAlgorithm> {
   /// encoded sources.
   MLPAlgorithm(std::istream& in, const MLPSettings& settings, NNDataPreparator* preparator,
                VXCommon_1_2::MultiPassRecordIter& train, VXCommon_1_2::MultiPassRecordIter* test);
+  /// The same from the XML saved form (failures give code 50007).
   MLPAlgorithm(XMLStream, std::istream& in, const MLPSettings& settings,
                NNDataPreparator* preparator, VXCommon_1_2::MultiPassRecordIter& train,
                VXCommon_1_2::MultiPassRecordIter* test);
+  /// Not copyable.
   MLPAlgorithm(const MLPAlgorithm&) = delete;
+  /// Not assignable.
   MLPAlgorithm& operator=(const MLPAlgorithm&) = delete;
+  /// Destroys the optimizer, then the network and the preparator.
   ~MLPAlgorithm() override;
 
   std::string GetComponentVersion() const override;
-  /// The MLP computes no BIC: GetTrainingBIC is always the missing value.
+  /// Always kMLP. (The MLP computes no BIC: GetTrainingBIC is the missing
+  /// value unless a saved model brought one.)
   VXNNCommon::AlgorithmType GetAlgorithmType() const override { return VXNNCommon::kMLP; }
   void SetStopRules(INNStopRules* rules) override;
   INNStopRules* GetStopRules() override;
   const NeuralSettings* GetSettings() const override { return &fSettings; }
 
+  /// Replaces the algorithm's copy of its settings, unchecked; the network
+  /// and the optimizer are not rebuilt.
   void SetMLPSettings(const MLPSettings& settings) { fSettings = settings; }
+  /// The algorithm's own copy of its settings.
   const MLPSettings& GetMLPSettings() const { return fSettings; }
+  /// Optimizer iterations summed over the training runs.
   int GetNumberOfIterations() const { return fNIterations; }
+  /// Whether the first training run initialises the weights from a sample
+  /// (false when the algorithm was given its weights).
   bool GetReinitializeWeights() const { return fReinitializeWeights; }
+  /// The optimizer, owned by the algorithm; null when none was built.
   const IOptimizationAlgorithm* GetOptimizer() const { return fOptimizer; }
+  /// The optimizer, owned by the algorithm; null when none was built.
   IOptimizationAlgorithm* GetOptimizer() { return fOptimizer; }
 
  private:
@@ -118,9 +133,8 @@ class MLPAlgorithm : public NeuralAlgorithmWith<IOptimizationAlgorithm> {
 
   MLPSettings fSettings;
   bool fReinitializeWeights = true;
-  ///@{
   /// The shares of the data-parallel training running, null otherwise.
   const VXNeural::detail::SharedRecords* fShared = nullptr;
+  /// What GetNumberOfIterations returns.
   int fNIterations = 0;
-  ///@}
 };
