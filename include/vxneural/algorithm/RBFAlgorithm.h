@@ -27,6 +27,10 @@ struct SharedRecords;
 }  // namespace detail
 }  // namespace VXNeural
 
+extern template class NeuralAlgorithmWith<RBFLinReg>;
+
+/// The radial basis function driver.
+///
 /// The state machine, the gate, scoring and the saved framing are those of
 /// every driver (NeuralAlgorithmBase); this class adds how a model is
 /// trained.
@@ -83,8 +87,6 @@ struct SharedRecords;
 /// stop reason, data passes, records, hidden units, elapsed time, training
 /// error, testing error, BIC, then the random generator, the network and the
 /// least-squares solver.
-extern template class NeuralAlgorithmWith<RBFLinReg>;
-
 class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
  public:
   /// Encoded records: the network reads train and test directly; the outputs
@@ -108,11 +110,15 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   /// (XML) and the FailedRestart state.
   RBFAlgorithm(std::istream& in, const RBFSettings& settings, NNDataPreparator* preparator,
                VXCommon_1_2::MultiPassRecordIter& train, VXCommon_1_2::MultiPassRecordIter* test);
+  /// The same from the XML saved form (failures give code 50007).
   RBFAlgorithm(XMLStream, std::istream& in, const RBFSettings& settings,
                NNDataPreparator* preparator, VXCommon_1_2::MultiPassRecordIter& train,
                VXCommon_1_2::MultiPassRecordIter* test);
+  /// Not copyable.
   RBFAlgorithm(const RBFAlgorithm&) = delete;
+  /// Not assignable.
   RBFAlgorithm& operator=(const RBFAlgorithm&) = delete;
+  /// Destroys the solver, then the network and the preparator.
   ~RBFAlgorithm() override;
 
   std::string GetComponentVersion() const override;
@@ -125,12 +131,13 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   INNStopRules* GetStopRules() override;
   const NeuralSettings* GetSettings() const override { return &fSettings; }
 
+  /// The algorithm's own copy of its settings.
   const RBFSettings& GetRBFSettings() const { return fSettings; }
-  ///@{
   /// Records used by the training runs and updates.
   int GetNumberOfRecords() const { return fNRecords; }
+  /// The least-squares solver, owned by the algorithm; null when none was
+  /// built.
   const RBFLinReg* GetOptimizer() const { return fOptimizer; }
-  ///@}
 
   /// Whether the next training runs keep their clusters (off by default:
   /// the clustering's summary costs memory), so that RetrainAtOverlap can
@@ -176,34 +183,34 @@ class RBFAlgorithm : public NeuralAlgorithmWith<RBFLinReg> {
   /// Makes the network k hidden units wide (settings and counters follow)
   /// and fits the solver to it.
   void ResizeHiddenLayer(int k);
-  ///@{
-  /// The candidate's score: its BIC without test data (N records), its test
-  /// error with; the missing value when it cannot be scored.
+  /// The candidate's test error over at most nTest test records.
   double TestError(int nTest);
+  /// The candidate's BIC for k hidden units over nRecords records.
   double BIC(int k, double error, int nRecords) const;
+  /// Updates the elapsed time and calls the progress listener, if any, with
+  /// an RBFExpertReporter.
   void ReportCandidate();
+  /// The search with every candidate's sums gathered in one data pass.
   VXCommon_1_2::VXStatus SearchOnePass(Clustering& clustering, int lo, int hi, int nTest);
+  /// The search with a data pass per candidate.
   VXCommon_1_2::VXStatus SearchPassPerCandidate(Clustering& clustering, int lo, int hi, int nTest);
-  ///@}
 
   RBFSettings fSettings;
   int fNRecords = 0;
-  ///@{
-  /// The search's clock start and records per candidate (the records the
-  /// pre-clustering read).
+  /// The search's clock start.
   std::clock_t fSearchStart = 0;
+  /// The search's records per candidate (the records the pre-clustering
+  /// read).
   int fSearchRecords = 0;
-  ///@}
   /// Set while SelectArchitecture runs: a listener calling Train or
   /// SelectArchitecture back is refused (code 6, warning).
   bool fSearching = false;
-  ///@{
-  /// The clusters of the last training run, kept when asked
-  /// (SetKeepClusters), with the records it trained on.
+  /// Whether training runs keep their clusters (SetKeepClusters).
   bool fKeepClusters = false;
+  /// The clusters of the last training run, when kept.
   std::unique_ptr<Clustering> fKeptClusters;
+  /// The records the last training run with kept clusters trained on.
   int fKeptTrainRecords = 0;
-  ///@}
   /// The shares of a data-parallel training while one runs, else null.
   const VXNeural::detail::SharedRecords* fShared = nullptr;
 };
