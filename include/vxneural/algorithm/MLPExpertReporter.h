@@ -23,8 +23,12 @@ class MLPAlgorithm;
 /// VXMV::gMissingValue (scale).
 class MLPExpertReporter : public VXCommon_1_2::ProgressReport {
  public:
+  /// A report on `algorithm`, which may be null (every query then answers
+  /// -1 or VXMV::gMissingValue).
   explicit MLPExpertReporter(MLPAlgorithm* algorithm) : fAlgorithm(algorithm) {}
+  /// Reports on the same object.
   MLPExpertReporter(const MLPExpertReporter&) = default;
+  /// Reports on the same object.
   MLPExpertReporter& operator=(const MLPExpertReporter&) = default;
   ~MLPExpertReporter() override;
 

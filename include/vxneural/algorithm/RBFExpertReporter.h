@@ -21,8 +21,12 @@ class RBFAlgorithm;
 /// null algorithm answers -1 (discrete) or VXMV::gMissingValue (scale).
 class RBFExpertReporter : public VXCommon_1_2::ProgressReport {
  public:
+  /// A report on `algorithm`, which may be null (every query then answers
+  /// -1 or VXMV::gMissingValue).
   explicit RBFExpertReporter(RBFAlgorithm* algorithm) : fAlgorithm(algorithm) {}
+  /// Reports on the same object.
   RBFExpertReporter(const RBFExpertReporter&) = default;
+  /// Reports on the same object.
   RBFExpertReporter& operator=(const RBFExpertReporter&) = default;
   ~RBFExpertReporter() override;
 
