@@ -39,14 +39,15 @@ class NNVarList;
 template <class Settings, class Algorithm>
 class NeuralFactory {
  public:
+  /// A factory with an OK status and nothing kept.
   NeuralFactory() = default;
-  ///@{
-  /// The factory owns what a first restore step keeps; copying it would
-  /// share that.
+  /// Not copyable: the factory owns what a first restore step keeps, and a
+  /// copy would share that.
   NeuralFactory(const NeuralFactory&) = delete;
+  /// Not assignable, for the same reason.
   NeuralFactory& operator=(const NeuralFactory&) = delete;
+  /// Releases the settings and variable list a first restore step kept.
   ~NeuralFactory();
-  ///@}
 
   /// Records already encoded (the network's inputs, then its targets).
   INeuralAlgorithm* CreateNeuralAlgorithm(Settings& settings,
@@ -69,35 +70,40 @@ class NeuralFactory {
                                           VXCommon_1_2::MultiPassRecordIter* test,
                                           const std::valarray<double>* weights);
 
-  ///@{
-  /// One-step restore of a model saved with SaveState (SaveStateXML). A model
-  /// saved with a variable list is rebuilt over raw records from the sources,
-  /// one without over encoded records.
+  /// One-step restore of a model saved with SaveState. A model saved with a
+  /// variable list is rebuilt over raw records from the sources, one without
+  /// over encoded records.
   INeuralAlgorithm* RestoreNeuralAlgorithmFromBinary(std::istream& in,
                                                      VXCommon_1_2::MultiPassRecordIter& train,
                                                      VXCommon_1_2::MultiPassRecordIter* test);
+  /// One-step restore of a model saved with SaveStateXML, as the binary
+  /// form; the sources are not checked up front (the algorithm's own checks
+  /// apply).
   INeuralAlgorithm* RestoreNeuralAlgorithmFromXML(std::istream& in,
                                                   VXCommon_1_2::MultiPassRecordIter& train,
                                                   VXCommon_1_2::MultiPassRecordIter* test);
-  ///@}
 
-  ///@{
-  /// Two-step restore. The first step reads the settings and, when the model
-  /// has one, the variable list, keeps both, and returns the list (owned by
-  /// the factory, valid until the second step or the factory's end; null when
-  /// the model has none or on a refusal), so that the host can build sources
-  /// to match. The second step reads the rest and releases what the first
-  /// kept, whatever its outcome.
+  /// Two-step restore, first step, binary form. The first step reads the settings and, when the
+  /// model has one, the variable list, keeps both, and returns the list (owned by the factory,
+  /// valid until the second step or the factory's end; null when the model has none or on a
+  /// refusal), so that the host can build sources to match. The second step reads the rest and
+  /// releases what the first kept, whatever its outcome.
   const NNVarList* RestoreNNVarListFromBinary(std::istream& in);
+  /// Two-step restore, first step, XML form (see RestoreNNVarListFromBinary).
   const NNVarList* RestoreNNVarListFromXML(std::istream& in);
+  /// Two-step restore, second step, binary form: the algorithm over the
+  /// sources, or null with the reason in GetStatus (50017 without a first
+  /// step).
   INeuralAlgorithm* FinishRestoringAlgorithmFromBinary(std::istream& in,
                                                        VXCommon_1_2::MultiPassRecordIter& train,
                                                        VXCommon_1_2::MultiPassRecordIter* test);
+  /// Two-step restore, second step, XML form (see
+  /// FinishRestoringAlgorithmFromBinary).
   INeuralAlgorithm* FinishRestoringAlgorithmFromXML(std::istream& in,
                                                     VXCommon_1_2::MultiPassRecordIter& train,
                                                     VXCommon_1_2::MultiPassRecordIter* test);
-  ///@}
 
+  /// The outcome of the last operation: OK, or the reason it returned null.
   VXCommon_1_2::VXStatus GetStatus() const { return fStatus; }
 
  private:
@@ -113,27 +119,26 @@ class NeuralFactory {
   /// kept objects; false with the status set on a read failure. The XML
   /// form reads the document start first.
   bool ReadHead(std::istream& in, bool xml);
-  ///@{
   /// Steps 3 to 5 of a restore from the kept settings and list, which it
   /// releases.
   INeuralAlgorithm* RestoreBody(std::istream& in, bool xml,
                                 VXCommon_1_2::MultiPassRecordIter& train,
                                 VXCommon_1_2::MultiPassRecordIter* test);
+  /// The one-step restore in either stream form.
   INeuralAlgorithm* RestoreInOneStep(std::istream& in, bool xml,
                                      VXCommon_1_2::MultiPassRecordIter& train,
                                      VXCommon_1_2::MultiPassRecordIter* test);
+  /// The first step of a two-step restore in either stream form.
   const NNVarList* StartRestoring(std::istream& in, bool xml);
-  ///@}
   /// The second step of a restore in either stream form.
   INeuralAlgorithm* FinishRestoring(std::istream& in, bool xml,
                                     VXCommon_1_2::MultiPassRecordIter& train,
                                     VXCommon_1_2::MultiPassRecordIter* test);
-  ///@{
   /// The algorithm, or null when its status (which becomes the factory's)
   /// is an error; it is then destroyed.
   INeuralAlgorithm* Hand(INeuralAlgorithm* algorithm);
+  /// Deletes the kept variable list and settings.
   void ReleaseKept();
-  ///@}
 
   NNVarList* fRestoredVarList = nullptr;
   Settings* fRestoredSettings = nullptr;
