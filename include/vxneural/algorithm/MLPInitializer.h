@@ -30,18 +30,18 @@ struct SharedRecords;
 /// buffer is drawn from the test source, otherwise both come from the
 /// training source.
 struct MLPSampleSizes {
-  int nTrain = 0;
-  int nTest = 0;
-  bool fromTestSource = false;
+  int nTrain = 0;               ///< Records wanted in the training buffer.
+  int nTest = 0;                ///< Records wanted in the test buffer.
+  bool fromTestSource = false;  ///< Whether the test buffer is drawn from the test source.
 };
 
 /// The records drawn for a search: a training and a test buffer, each of
 /// record width inputs + output units, and how many records each holds.
 struct MLPSample {
-  std::unique_ptr<VXNeural::RecordBufferIter> train;
-  std::unique_ptr<VXNeural::RecordBufferIter> test;
-  int nTrain = 0;
-  int nTest = 0;
+  std::unique_ptr<VXNeural::RecordBufferIter> train;  ///< The training buffer.
+  std::unique_ptr<VXNeural::RecordBufferIter> test;   ///< The test buffer.
+  int nTrain = 0;                                     ///< Records in the training buffer.
+  int nTest = 0;                                      ///< Records in the test buffer.
   /// 50014 (50015) when the training (test) source failed while sampling:
   /// the sample then holds part of the data and must not be used. 0 else.
   int sourceFailure = 0;
@@ -59,28 +59,22 @@ class MLPInitializer {
   /// deleted through these references and the new ones (made by the hooks)
   /// are stored back. testData may be null.
   struct Parts {
-    MLPSettings& settings;
-    NNetwork*& network;
-    IOptimizationAlgorithm*& optimizer;
-    VXRandom& random;
-    VXCommon_1_2::MultiPassRecordIter* trainData;
-    VXCommon_1_2::MultiPassRecordIter* testData;
-    ///@{
-    /// The algorithm's stored status (fStatus).
-    VXCommon_1_2::VXStatus& status;
-    bool& reinitializeWeights;
-    VXNNCommon::StopReason& stopReason;
-    int& nDataPasses;
-    int& nIterations;
-    ///@}
+    MLPSettings& settings;                         ///< The algorithm's settings.
+    NNetwork*& network;                            ///< The algorithm's network pointer.
+    IOptimizationAlgorithm*& optimizer;            ///< The algorithm's optimizer pointer.
+    VXRandom& random;                              ///< The algorithm's random generator.
+    VXCommon_1_2::MultiPassRecordIter* trainData;  ///< The training source.
+    VXCommon_1_2::MultiPassRecordIter* testData;   ///< The test source; may be null.
+    VXCommon_1_2::VXStatus& status;                ///< The algorithm's stored status (fStatus).
+    bool& reinitializeWeights;                     ///< The algorithm's re-initialise flag.
+    VXNNCommon::StopReason& stopReason;            ///< The algorithm's stop reason.
+    int& nDataPasses;                              ///< The algorithm's data-pass count.
+    int& nIterations;                              ///< The algorithm's iteration count.
     /// Units of the first hidden layer.
     int& nHiddenUnits;
-    ///@{
-    /// Seconds.
-    double& elapsedTime;
-    double& trainingError;
-    double& testingError;
-    ///@}
+    double& elapsedTime;    ///< The algorithm's elapsed time, seconds.
+    double& trainingError;  ///< The algorithm's training error.
+    double& testingError;   ///< The algorithm's test error.
     /// The shares of a data-parallel training, null for a process's own.
     const VXNeural::detail::SharedRecords* shared = nullptr;
   };
@@ -110,12 +104,12 @@ class MLPInitializer {
     virtual void ReportExpertProgress(VXCommon_1_2::ProgressListener& listener) = 0;
   };
 
-  ///@{
-  /// Both must outlive the initializer.
+  /// Works on `parts` through `hooks`; both must outlive the initializer.
   MLPInitializer(const Parts& parts, Hooks& hooks);
+  /// Not copyable.
   MLPInitializer(const MLPInitializer&) = delete;
+  /// Not assignable.
   MLPInitializer& operator=(const MLPInitializer&) = delete;
-  ///@}
 
   /// The starting weights of the first training run: on a sample, with the
   /// default training method (scaled conjugate gradient, batch) and stop
@@ -173,7 +167,6 @@ class MLPInitializer {
   static MLPSampleSizes ComputeSampleSizes(long maxRecordsInMemory, int nTrainRecords,
                                            int nTestRecords);
 
-  ///@{
   /// Selection sampling in one pass: each of the first nRecords records of
   /// source is added to buffer with probability need / remaining, so that
   /// min(capacity, nRecords) records are taken from a source that has that
@@ -191,15 +184,12 @@ class MLPInitializer {
                           VXNeural::RecordBufferIter& buffer,
                           const std::function<bool()>& cancelled = {}, bool* failed = nullptr,
                           const VXNeural::RecordShare* share = nullptr);
-  ///@}
-  ///@{
   /// The same into two buffers at once from one source; their capacities are
   /// the numbers wanted. nFirst and nSecond receive the numbers added.
   static void SelectSample(VXRandom& rng, VXCommon_1_2::MultiPassRecordIter& source, int nRecords,
                            VXNeural::RecordBufferIter& first, VXNeural::RecordBufferIter& second,
                            int& nFirst, int& nSecond, const std::function<bool()>& cancelled = {},
                            bool* failed = nullptr, const VXNeural::RecordShare* share = nullptr);
-  ///@}
 
   /// Draws the sample the searches use, sized by `sizing` (records in
   /// memory, training and test counts; an unknown test count, below 1, is
@@ -213,13 +203,13 @@ class MLPInitializer {
   struct Candidate;
 
   bool Canceled() { return fHooks.IsCanceled(); }
-  ///@{
   /// Deletes the optimizer and builds a new one for the current network and
   /// settings; false when there is none.
   bool RebuildOptimizer();
+  /// In a shared training, puts the processes' sample parts together in rank
+  /// order; false when the exchange failed.
   bool GatherSample(VXNeural::PassCombiner& combiner, MLPSample& sample, bool& trainFailed,
                     bool& testFailed);
-  ///@}
   /// Error-only pass without accuracy, as the Expert state measures errors.
   double ErrorOn(VXCommon_1_2::MultiPassRecordIter& records, int n);
   /// Adds or removes units (always the first) until the hidden layer has

@@ -33,7 +33,9 @@ class NNClusterAdapter : public VXCluster::RecordIterator {
   /// records with status 2, so that the clustering stops at once.
   NNClusterAdapter(VXCommon_1_2::MultiPassRecordIter* source, std::vector<int> widths,
                    std::vector<bool> categorical, std::function<bool()> stop = nullptr);
+  /// Not copyable: the adapter reads its source from where it stands.
   NNClusterAdapter(const NNClusterAdapter&) = delete;
+  /// Not assignable.
   NNClusterAdapter& operator=(const NNClusterAdapter&) = delete;
   ~NNClusterAdapter() override;
 
@@ -50,9 +52,8 @@ class NNClusterAdapter : public VXCluster::RecordIterator {
   int fStatus;
   VXCluster::Record fRecord;
   int fCount = 0;
-  ///@{
   /// Encoded columns the widths cover.
   int fColumns = 0;
+  /// The stop question; empty when none was given.
   std::function<bool()> fStop;
-  ///@}
 };
