@@ -20,6 +20,8 @@ class NNOutputList;
 class NNOutputStatistics;
 class NNVarList;
 
+/// The one object through which a host drives a model.
+///
 /// Algorithms come from a factory; the host owns the object it is handed and
 /// must keep its record sources and call-back objects alive while it uses
 /// the algorithm.
@@ -172,7 +174,8 @@ class INeuralAlgorithm {
   virtual void RemoveProgressListener() = 0;
   /// Copies the values of the rules into the settings' own.
   virtual void SetStopRules(INNStopRules* rules) = 0;
-  /// The settings' own stop rules, owned by the algorithm.
+  /// The settings' own stop rules, owned by the algorithm; null for an RBF
+  /// network, which has none.
   virtual INNStopRules* GetStopRules() = 0;
   /// The algorithm's settings, owned by the algorithm.
   virtual const NeuralSettings* GetSettings() const = 0;

@@ -24,6 +24,8 @@ class AlgorithmContext;
 class NNDataPreparator;
 class NNetwork;
 
+/// What the multi-layer perceptron and radial basis function drivers share.
+///
 /// States and the AlgorithmStatus they stand for: Init 0 (Not Started),
 /// Training 1 (In Progress; 8 Inconsistent after a failed run), Trained 2,
 /// Save 4 (Saving, only while a save runs), Expert 7 (during the search of
