@@ -9,4 +9,5 @@
 
 extern template class NeuralFactory<MLPSettings, MLPAlgorithm>;
 
+/// The factory of multi-layer perceptron algorithms (see NeuralFactory).
 class MLPFactory : public NeuralFactory<MLPSettings, MLPAlgorithm> {};

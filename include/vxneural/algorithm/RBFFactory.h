@@ -9,4 +9,5 @@
 
 extern template class NeuralFactory<RBFSettings, RBFAlgorithm>;
 
+/// The factory of radial basis function algorithms (see NeuralFactory).
 class RBFFactory : public NeuralFactory<RBFSettings, RBFAlgorithm> {};
