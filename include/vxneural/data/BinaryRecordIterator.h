@@ -66,7 +66,6 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
   int fWidth;
   std::string fFileName;
   int fStatus;
-  ///@{
   /// Whole records read from the file, fBlockRecords of them, the next
   /// unread one at fBlockNext. fAtEnd: the file has nothing after this
   /// block; the status then becomes fEndStatus (1, or 3 for a read error or
@@ -76,14 +75,11 @@ class BinaryRecordIterator : public VXCommon_1_2::MultiPassRecordIter {
   std::size_t fBlockNext;
   bool fAtEnd;
   int fEndStatus;
-  ///@}
-  ///@{
   /// The count the file was written with (negative: not known), the records
   /// read ahead in this pass, and whether a read has failed for good.
   long long fExpectedRecords;
   long long fRecordsThisPass;
   bool fFailed;
-  ///@}
 };
 
 }  // namespace VXNeural
