@@ -5,6 +5,7 @@
 
 namespace VXNNCommon {
 
+/// A layer's activation function; the last two are RBF hidden units.
 enum ActivationFunction {
   kTanH = 0,
   kSigmoid,
@@ -13,6 +14,7 @@ enum ActivationFunction {
   kRadialBasis,
   kNormalizedRadialBasis
 };
+/// The state of an algorithm or optimizer.
 enum AlgorithmStatus {
   kNotStarted = 0,
   kInProgress,
@@ -24,14 +26,25 @@ enum AlgorithmStatus {
   kExpert,
   kInconsistent
 };
+/// The kind of network: multi-layer perceptron or radial basis function.
 enum AlgorithmType { kUnknownAlgorithm = 0, kMLP, kRBF };
+/// The error a network minimises.
 enum ErrorFunction { kSumOfSquares = 0, kCrossEntropy };
+/// A layer's place in the network (kRBFLayer: an RBF network's layer).
 enum LayerType { kInputLayer = 0, kHiddenLayer, kOutputLayer, kRBFLayer };
+/// The optimizer an MLP is trained with.
 enum MLPTrainingMethod { kScaledConjugateGradient = 0, kGradientDescent, kLinearRegression };
+/// Whether the targets are all continuous, all categorical or both.
 enum NetworkOutputType { kContinuousOutput = 0, kCategoricalOutput, kMixedOutput };
+/// The state of an NNOutputStatistics: rebuilt, computed, or invalid (new).
 enum OutStatStatus { kOutStatDefault = 0, kOutStatComputed, kOutStatInvalid };
+/// A criterion for choosing among candidate models: BIC or test data.
+/// Within the library only DisplayText reads it.
 enum SelectionCriterion { kBIC = 0, kTestData };
+/// How a continuous variable is scaled to its unit: none, to mean 0 and
+/// standard deviation 1, onto 0..1, or onto -1..1 over its range.
 enum Standardization { kNoStandardization = 0, kMeanStdDev, kMinRange, kMinRangeSymmetric };
+/// The rule that ended a training run (kStoppedComputed: a direct solve).
 enum StopReason {
   kStoppedUndefined = 0,
   kStoppedMaxTime,
@@ -43,6 +56,7 @@ enum StopReason {
   kStoppedAccuracy,
   kStoppedComputed
 };
+/// How records are grouped per weight step: all, mini-batches, or one.
 enum TrainingType { kBatch = 0, kMiniBatch, kOnline };
 
 ///@{

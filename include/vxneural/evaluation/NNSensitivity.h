@@ -20,7 +20,10 @@ namespace VXNeural {
 /// kFullForward runs the whole network for every probe; it is the plain
 /// form of the computation, kept to check the other against. The two agree
 /// up to the rounding of the update.
-enum class SensitivityMethod { kFirstLayerUpdate, kFullForward };
+enum class SensitivityMethod {
+  kFirstLayerUpdate,  ///< Updates each record's first-layer sums per probe.
+  kFullForward        ///< Runs the whole network for every probe.
+};
 
 /// Works on any network through its forward pass alone. Reads at most nTrain
 /// encoded records of train and then at most nTest of test (which may be

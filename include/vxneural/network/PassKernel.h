@@ -24,6 +24,7 @@
 
 namespace VXNeural {
 
+/// The arithmetic kernels of the passes (see the top of this file).
 enum class PassKernel { kReference = 0, kBaseline = 1, kAvx2 = 2, kAvx512 = 3 };
 
 /// Whether this build and this processor can run the kernel.
