@@ -111,11 +111,11 @@ class GradientDescentMBO : public IOptimizationAlgorithm {
   /// Shows the latched cancel flag; it does not poll the host.
   void Display(std::ostream& out) const override;
 
-  /// c: the mini-batch size (mini-batch mode) or block size (online) the
-  /// optimizer was made with (a negative capacity reads 0).
+  /// c: the mini-batch size (mini-batch mode) or block size (online), as
+  /// made (a negative capacity reads 0) or as a saved form restored it.
   int GetMiniBatchSize() const { return fMiniBatchSize; }
-  /// The buffer of encoded records the steps are computed from (always
-  /// present; width and capacity as given to the constructor, negatives as 0).
+  /// The buffer of encoded records the steps are computed from; always
+  /// present, replaced whole by a successful read.
   const VXNeural::RecordBufferIter& GetRecordBuffer() const { return *fRecordBuffer; }
 
  private:

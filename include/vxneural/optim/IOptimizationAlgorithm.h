@@ -253,8 +253,8 @@ class BatchOptimizer : public IOptimizationAlgorithm {
 
   /// The mini-batch buffer; null before the first mini-batch update.
   const VXNeural::RecordBufferIter* GetRecordBuffer() const { return fRecordBuffer.get(); }
-  /// The records per mini-batch of the mini-batch update; 0 before the
-  /// first one.
+  /// The records per mini-batch of the mini-batch update (from the
+  /// settings at its first call, or as a saved form restored it); 0 before.
   int GetMiniBatchSize() const { return fMiniBatchSize; }
   /// The accumulated error the optimizer keeps from its last pass.
   double GetAccumError() const { return fAccumError; }
