@@ -9,17 +9,20 @@
 
 class NNetwork;
 
-// Reads the network, which it does not own and which must outlive it, at
-// the moment of each query.
-//
-// Discrete key "records": the records processed so far. Scale key
-// "elapsedTime": seconds since the computation started. Keys are exact and
-// case-sensitive; any other key answers -1 (discrete) or VXMV::gMissingValue
-// (scale).
+/// Reads the network, which it does not own and which must outlive it, at
+/// the moment of each query.
+///
+/// Discrete key "records": the records processed so far. Scale key
+/// "elapsedTime": seconds since the computation started. Keys are exact and
+/// case-sensitive; any other key answers -1 (discrete) or VXMV::gMissingValue
+/// (scale).
 class NNSensReporter : public VXCommon_1_2::ProgressReport {
  public:
+  /// Reports on `network`, which must outlive the reporter.
   explicit NNSensReporter(const NNetwork& network) : fNetwork(&network) {}
+  /// The copy reads the same network.
   NNSensReporter(const NNSensReporter&) = default;
+  /// The copy reads the same network.
   NNSensReporter& operator=(const NNSensReporter&) = default;
   ~NNSensReporter() override;
 

@@ -24,19 +24,20 @@
 
 namespace VXNeural {
 
+/// The arithmetic kernels of the passes (see the top of this file).
 enum class PassKernel { kReference = 0, kBaseline = 1, kAvx2 = 2, kAvx512 = 3 };
 
-// Whether this build and this processor can run the kernel.
+/// Whether this build and this processor can run the kernel.
 bool IsPassKernelAvailable(PassKernel kernel);
-// The available kernels, narrowest first (the reference kernel first).
+/// The available kernels, narrowest first (the reference kernel first).
 std::vector<PassKernel> AvailablePassKernels();
-// The kernel the passes use now.
+/// The kernel the passes use now.
 PassKernel GetPassKernel();
-// Pins a kernel; false (and no change) when it is not available.
+/// Pins a kernel; false (and no change) when it is not available.
 bool SetPassKernel(PassKernel kernel);
-// "reference", "baseline", "avx2", "avx512"; "unknown" for anything else.
+/// "reference", "baseline", "avx2", "avx512"; "unknown" for anything else.
 const char* PassKernelName(PassKernel kernel);
-// The kernel of that name; false when the name is none of the above.
+/// The kernel of that name; false when the name is none of the above.
 bool ParsePassKernel(const std::string& name, PassKernel& kernel);
 
 }  // namespace VXNeural

@@ -25,24 +25,24 @@
 
 namespace VXNeural {
 
-// The largest count SetPassThreads takes.
+/// The largest count SetPassThreads takes.
 constexpr int kMaxPassThreads = 256;
 
-// The number of threads the passes the calling thread starts use now (at
-// least 1).
+/// The number of threads the passes the calling thread starts use now (at
+/// least 1).
 int GetPassThreads();
-// Sets the count; false (and no change) unless 1 <= threads <=
-// kMaxPassThreads.
+/// Sets the count; false (and no change) unless 1 <= threads <=
+/// kMaxPassThreads.
 bool SetPassThreads(int threads);
-// Sets a count for the passes the calling thread starts, over the
-// process-wide one; 0 gives it back to the process-wide count. For a host
-// that runs several trainings side by side, each on a thread of its own:
-// with every core busy already, each training's passes had best stay on
-// its own thread. False (and no change) unless 0 <= threads <=
-// kMaxPassThreads.
+/// Sets a count for the passes the calling thread starts, over the
+/// process-wide one; 0 gives it back to the process-wide count. For a host
+/// that runs several trainings side by side, each on a thread of its own:
+/// with every core busy already, each training's passes had best stay on
+/// its own thread. False (and no change) unless 0 <= threads <=
+/// kMaxPassThreads.
 bool SetPassThreadsOnThisThread(int threads);
-// The number of cores this process may run on (its processor affinity
-// where the system tells it, else the machine's count; at least 1).
+/// The number of cores this process may run on (its processor affinity
+/// where the system tells it, else the machine's count; at least 1).
 int UsableCores();
 
 }  // namespace VXNeural

@@ -8,15 +8,15 @@
 
 #include "vxneural/network/INLayer.h"
 
-// Saved forms: binary "RBFInp" and the unit count (10 bytes); XML object
-// "RBFInputLayer" with the unit count. Readers fail with "Error reading
-// RBFInputLayer!\n" / "Failure reading RBFInputLayer!\n" and leave the
-// layer unchanged.
+/// Saved forms: binary "RBFInp" and the unit count (10 bytes); XML object
+/// "RBFInputLayer" with the unit count. Readers fail with "Error reading
+/// RBFInputLayer!\n" / "Failure reading RBFInputLayer!\n" and leave the
+/// layer unchanged.
 class RBFInputLayer : public INLayer {
  public:
-  // No units; readers fill it.
+  /// No units; readers fill it.
   RBFInputLayer();
-  // units encoded inputs, all 0.
+  /// units encoded inputs, all 0.
   explicit RBFInputLayer(int units);
   RBFInputLayer(const RBFInputLayer&) = delete;
   RBFInputLayer& operator=(const RBFInputLayer&) = delete;
@@ -34,7 +34,7 @@ class RBFInputLayer : public INLayer {
   void ResetUnitValues() override;
   void SetUnitValues(const double* values, int n) override;
   double* GetUnitValues() override;
-  // The empty weight array: null.
+  /// The empty weight array: null.
   double* GetWeights() override { return nullptr; }
   void ComputeUnitValues(bool) override {}
   int SetWeights(const std::valarray<double>&, int) override { return 0; }
@@ -48,15 +48,17 @@ class RBFInputLayer : public INLayer {
   int ReadObject(std::istream& in) override;
   int WriteObjectXML(std::ostream& out) const override;
   int ReadObjectXML(std::istream& in) override;
-  // No element: null, nWeights 0.
+  /// No element: null, nWeights 0.
   VXXML_1_2::XMLElement* CreatePMMLLayer(int firstNeuronId, bool withActivation, int targetIndex,
                                          int& nWeights) const override;
-  // params emptied, extra 0.
+  /// params emptied, extra 0.
   void GetUnitParameters(int unit, std::vector<double>& params, double& extra) const override;
   void Display(std::ostream& out) const override;
   const double* GetWeightData() const override { return nullptr; }
 
+  /// The read-only unit values view of INLayer, next to the writable one.
   using INLayer::GetUnitValues;
+  /// The read-only weights view of INLayer, next to the writable ones.
   using INLayer::GetWeights;
 
  private:
