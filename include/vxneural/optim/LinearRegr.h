@@ -16,8 +16,11 @@ class NNetwork;
 /// and one weight per input; the dependent variables are the encoded
 /// targets. There are no iterations, learning rates or stop rules: Train
 /// reads the training records once (from where the iterator stands, at most
-/// nTrain) and solves; test data are not used. Cancellation is the only
-/// failure (code 1, error severity, status Cancelled, weights unchanged).
+/// nTrain) and solves; test data are not used. It fails (error severity,
+/// weights unchanged) when cancelled (code 1, status Cancelled), when the
+/// solver has no network or its regression does not fit it (50001), when
+/// the source fails (50014), and in a shared training when the exchange
+/// fails or the shares do not match (50021, 50020).
 ///
 /// The settings and the network are not owned and must outlive the solver.
 ///

@@ -151,8 +151,8 @@ void LinearOutputSolver::ReInitialize() {
 bool LinearOutputSolver::IsCanceled() {
   // In a shared training the host is asked at the passes' exchanges only,
   // so that every process stops after the same pass.
-  return fCancelled = detail::CancelAnswer(
-             fCancelled, fSettings ? fSettings->GetCancelPointer() : nullptr);
+  return fCancelled =
+             detail::CancelAnswer(fCancelled, fSettings ? fSettings->GetCancelPointer() : nullptr);
 }
 
 bool LinearOutputSolver::HostCanceled() const {
@@ -367,6 +367,14 @@ VXStatus LinearOutputSolver::Update(MultiPassRecordIter& source, int limit, bool
   fStatus = VXNNCommon::kUpdating;
   int nRead = 0;
   const double newError = 0.5 * ReadRecords(source, limit, true, nRead);
+  if (nRead < 0) {
+    // A shared pass whose exchange failed (an update is not shared today,
+    // but the reader's contract allows it): nothing is solved.
+    source.Rewind();
+    fStatus = VXNNCommon::kInconsistent;
+    fElapsedTime = previous + Seconds(fStartTicks, std::clock());
+    return VXStatus(-nRead, false);
+  }
   // Weights never solved have no known error on the old records: any fit
   // of the data beats them.
   const double oldError = VXMV::IsMissing(fEstError) ? DBL_MAX : fEstError + newError;

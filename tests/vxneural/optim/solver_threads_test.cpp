@@ -15,7 +15,9 @@
 #include <valarray>
 #include <vector>
 
+#include "common/in_process_combiner.h"
 #include "common/pass_settings.h"
+#include "network/SharedRun.h"
 #include "vxcommon/Record.h"
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
@@ -316,6 +318,44 @@ TEST(SolverPassThreads, StopsBeforeTheRecordAfterTheYes) {
       ASSERT_NE(next, nullptr);
       EXPECT_EQ(std::memcmp(next->GetAll(), records[149].GetAll(), records[149].Size() * 8), 0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A shared solver pass whose exchange fails (a broken connection) ends the
+// training pass and an update alike with 50021: neither solves with the
+// sums of one process's share, and an update keeps the weights it had.
+TEST(SolverPass, AFailedExchangeSolvesNothing) {
+  pass_settings::Restore guard;
+  ASSERT_TRUE(VXNeural::SetPassKernel(VXNeural::PassKernel::kBaseline));
+  const std::vector<Record> records = network_fixtures::MakeRecords(5, {1, 3}, 300, 8);
+  RbfCase c(VXNNCommon::kRadialBasis);
+  RBFLinReg solver(&c.settings, c.net.get());
+  VectorRecordIter source(records);
+  ASSERT_EQ(solver.TrainPass(source, 100000), VXStatus());
+  std::valarray<double> before;
+  c.net->GetWeights(before);
+  VXStatus trained, updated;
+  bool changed = true;
+  in_process::RunProcesses(1, [&](int, in_process::Combiner& combiner) {
+    combiner.FailAt(1);
+    VXNeural::detail::SetRunCombiner(&combiner);
+    VXNeural::detail::ShareSource(&source, 0, &combiner);
+    updated = solver.Update(source, 100000, changed);
+    combiner.FailAt(2);
+    trained = solver.TrainPass(source, 100000);
+    VXNeural::detail::ShareSource(&source, 0, nullptr);
+    VXNeural::detail::SetRunCombiner(nullptr);
+  });
+  EXPECT_EQ(updated.GetErrorCode(), 50021);
+  EXPECT_TRUE(updated.IsError());
+  EXPECT_FALSE(changed);
+  std::valarray<double> after;
+  c.net->GetWeights(after);
+  EXPECT_EQ(std::memcmp(&before[0], &after[0], before.size() * sizeof(double)), 0);
+  EXPECT_EQ(trained.GetErrorCode(), 50021);
 }
 
 }  // namespace
