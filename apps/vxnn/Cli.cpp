@@ -10,6 +10,7 @@
 #include "Commands.h"
 #include "Demo.h"
 #include "HtmlReport.h"
+#include "Version.h"
 #include "vxneural/network/PassThreads.h"
 
 namespace vxnn {
@@ -352,6 +353,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
                      std::to_string(VXNeural::UsableCores()) +
                      " here). The results are the same for any number")
       ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
+  app.set_version_flag(
+      "--version", [] { return VersionText(); },
+      "Print the program's release, the library components' versions and the arithmetic kernel "
+      "the passes use here (with the ones this build can run), then exit");
   bool distributed = false;
   app.add_flag("--distributed", distributed,
                "train, score: spread the work over the processes of an MPI run started by "
@@ -429,6 +434,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
     return app.exit(e, out, err);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e, out, err);
+  } catch (const CLI::CallForVersion& e) {
+    out << e.what();
+    return 0;
   } catch (const CLI::ParseError& e) {
     err << "vxnn: error: " << e.what() << " (see vxnn --help)\n";
     return 2;

@@ -12,6 +12,8 @@
 
 #include "Partition.h"
 #include "TestHost.h"
+#include "Version.h"
+#include "vxneural/network/PassKernel.h"
 
 namespace fs = std::filesystem;
 
@@ -458,6 +460,46 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   EXPECT_FALSE(fs::exists(fDir / "p.html"));
   for (const auto& entry : fs::directory_iterator(fDir))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+// --version: the release, the banners of the two components as models
+// trained in this process give them, and the kernel choice as the library
+// states it here, in the program's own environment and with VXNN_KERNEL
+// pinning the reference kernel.
+TEST_F(Vxnn, VersionNamesTheComponentsAndTheKernel) {
+  std::vector<std::string> banners;
+  for (const vxnn::NetworkKind kind : {vxnn::NetworkKind::kMLP, vxnn::NetworkKind::kRBF}) {
+    vxnn::TrainOptions o = testhost::ForTarget("species");
+    o.fNetwork = kind;
+    banners.push_back(
+        testhost::Train(testhost::Shipped("iris.csv"), o)->fAlgorithm->GetComponentVersion());
+  }
+  ASSERT_NE(banners[0], banners[1]);
+  std::string available;
+  for (const VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
+    available += std::string(available.empty() ? "" : ", ") + VXNeural::PassKernelName(k);
+  const auto expected = [&](const char* kernel) {
+    return "vxnn " + std::string(vxnn::ProgramVersion()) + "\n" + banners[0] + "\n" + banners[1] +
+           "\npass kernel: " + kernel + " (available: " + available + ")\n";
+  };
+  EXPECT_THAT(vxnn::ProgramVersion(), testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
+
+  const char* pinned = std::getenv("VXNN_KERNEL");
+  const std::string saved = pinned ? pinned : "";
+  unsetenv("VXNN_KERNEL");
+  Outcome r = Go("--version");
+  EXPECT_EQ(r.fCode, 0) << r.fErr;
+  EXPECT_EQ(r.fErr, "");
+  // Unpinned, the widest kernel the processor runs: the last one listed.
+  EXPECT_EQ(r.fOut, expected(VXNeural::PassKernelName(VXNeural::AvailablePassKernels().back())));
+  setenv("VXNN_KERNEL", "reference", 1);
+  r = Go("--version");
+  EXPECT_EQ(r.fCode, 0) << r.fErr;
+  EXPECT_EQ(r.fOut, expected("reference"));
+  if (pinned)
+    setenv("VXNN_KERNEL", saved.c_str(), 1);
+  else
+    unsetenv("VXNN_KERNEL");
 }
 
 TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
