@@ -22,12 +22,13 @@ using Finishers = std::vector<std::function<void()>>;
 
 // An option whose value reaches the optional only when the user gave it.
 template <typename T>
-void Optional(CLI::App* app, Finishers& finish, const std::string& name, std::optional<T>& target,
-              T& scratch, const std::string& help) {
+CLI::Option* Optional(CLI::App* app, Finishers& finish, const std::string& name,
+                      std::optional<T>& target, T& scratch, const std::string& help) {
   CLI::Option* option = app->add_option(name, scratch, help);
   finish.push_back([option, &target, &scratch] {
     if (option->count() > 0) target = scratch;
   });
+  return option;
 }
 
 // One value per occurrence, so that a positional argument after the option
@@ -155,9 +156,11 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                    "compared on the test records, the best kept")
       ->check(CLI::IsMember({"mlp", "rbf", "auto"}));
   Optional(train, finish, "--method", o.fMethod, s.fMethod,
-           "scg (scaled conjugate gradient, default) or gd (gradient descent)");
+           "scg (scaled conjugate gradient, default) or gd (gradient descent)")
+      ->check(CLI::IsMember(kMethodValues));
   Optional(train, finish, "--training-type", o.fTrainingType, s.fTrainingType,
-           "batch (default), minibatch or online");
+           "batch (default), minibatch or online")
+      ->check(CLI::IsMember(kTrainingTypeValues));
   Optional(train, finish, "--mini-batch-size", o.fMiniBatchSize, s.fMiniBatchSize,
            "Records per mini-batch");
   Optional(train, finish, "--hidden-layers", o.fHiddenLayers, s.fHiddenLayers,
@@ -168,14 +171,17 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
       ->delimiter(',');
   Optional(train, finish, "--hidden-activation", o.fHiddenActivation, s.fHiddenActivation,
            "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
-           "radial-basis");
+           "radial-basis")
+      ->check(CLI::IsMember(kHiddenActivationValues));
   Optional(train, finish, "--input-scaling", o.fInputScaling, s.fInputScaling,
            "standard (mean 0, sd 1) or range (-1..1) for continuous inputs (default: range "
            "for a perceptron with " +
-               std::to_string(kHostRangeScalingInputs) + " input units or more, else standard)");
+               std::to_string(kHostRangeScalingInputs) + " input units or more, else standard)")
+      ->check(CLI::IsMember(kInputScalingValues));
   Optional(train, finish, "--output-activation", o.fOutputActivation, s.fOutputActivation,
            "softmax, identity, tanh or sigmoid (default: softmax when every target is "
-           "categorical, else identity)");
+           "categorical, else identity)")
+      ->check(CLI::IsMember(kOutputActivationValues));
   Optional(train, finish, "--seed", o.fSeed, s.fSeed,
            "Seed of the initial weights (default 12345)");
   Optional(train, finish, "--sampling-seed", o.fSamplingSeed, s.fSamplingSeed,

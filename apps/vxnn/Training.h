@@ -56,6 +56,20 @@ constexpr std::uint64_t kImportanceSeed = 20261207;
 // when n >= total.
 std::vector<std::size_t> SamplePositions(std::size_t total, std::size_t n, std::uint64_t seed);
 
+// The values of the training options that take one of a fixed list, as the
+// command line spells them. The command line refuses any other value while
+// it parses (exit code 2); MakeSettings and MakeRBFSettings refuse one from
+// any other host with an InputError. Whether a listed value suits the
+// network and the other options (sigmoid hidden units on an RBF network,
+// say) is decided when the settings are built.
+inline const std::vector<std::string> kMethodValues{"scg", "gd"};
+inline const std::vector<std::string> kTrainingTypeValues{"batch", "minibatch", "online"};
+inline const std::vector<std::string> kHiddenActivationValues{"tanh", "sigmoid", "radial-basis",
+                                                              "normalized-radial-basis"};
+inline const std::vector<std::string> kOutputActivationValues{"softmax", "identity", "tanh",
+                                                              "sigmoid"};
+inline const std::vector<std::string> kInputScalingValues{"standard", "range"};
+
 // Every training setting the command line offers. An unset optional keeps
 // the library's default.
 struct TrainOptions {

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 
 #include <cmath>
+#include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -392,7 +394,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"train constant.csv --target t", 1, "target \"t\" is constant"},
       {"+ --continuous species", 1, "column \"species\" holds text and cannot be continuous"},
       {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
-      {"+ --method newton", 1, "--method must be scg or gd"},
+      {"+ --method newton", 2, "--method: newton not in {scg,gd}"},
       {"+ --method scg --training-type online", 1,
        "--method scg trains in batch only; use --method gd for online training"},
       {"+ --mini-batch-size 10", 1, "--mini-batch-size applies to --training-type minibatch"},
@@ -401,7 +403,10 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"+ --hidden-units 3,2,1", 1, "--hidden-units: at most 2 hidden layers"},
       {"+ --hidden-layers 1 --hidden-units 3,2", 1,
        "--hidden-units gives 2 layer sizes for 1 hidden layers"},
-      {"+ --hidden-activation softmax", 1, "--hidden-activation must be tanh or sigmoid"},
+      {"+ --hidden-activation softmax", 2,
+       "--hidden-activation: softmax not in {tanh,sigmoid,radial-basis,normalized-radial-basis}"},
+      {"+ --hidden-activation radial-basis", 1,
+       "--hidden-activation radial-basis applies to --network rbf"},
       {"+ --max-data-passes 0", 1, "--max-data-passes must be at least 1"},
       {"+ --overlap 1.5", 1, "--overlap applies to --network rbf"},
       {"+ --search-pass-per-candidate", 1, "--search-pass-per-candidate applies to --network rbf"},
@@ -504,6 +509,64 @@ TEST_F(Vxnn, VersionNamesTheComponentsAndTheKernel) {
     setenv("VXNN_KERNEL", saved.c_str(), 1);
   else
     unsetenv("VXNN_KERNEL");
+}
+
+// One rule for a value outside an option's fixed list: the command line
+// refuses it while it parses (exit code 2), in one line that names the
+// option, the value and the values allowed. The table is every option with
+// a fixed list; each command's help must show exactly these lists, so that
+// an option losing its check, or a new one with a list, fails here.
+TEST_F(Vxnn, EveryFixedListRefusesOtherValuesWhileParsing) {
+  const struct {
+    const char* fCommand;  // with its required arguments
+    const char* fOption;
+    const char* fValues;
+  } cases[] = {
+      {"train data/iris.csv --target species", "--network", "mlp,rbf,auto"},
+      {"train data/iris.csv --target species", "--format", "binary,xml"},
+      {"train data/iris.csv --target species", "--missing-inputs", "impute,drop"},
+      {"train data/iris.csv --target species", "--size-selection", "auto,cv,rule"},
+      {"train data/iris.csv --target species", "--early-stopping", "auto,on,off"},
+      {"train data/iris.csv --target species", "--method", "scg,gd"},
+      {"train data/iris.csv --target species", "--training-type", "batch,minibatch,online"},
+      {"train data/iris.csv --target species", "--hidden-activation",
+       "tanh,sigmoid,radial-basis,normalized-radial-basis"},
+      {"train data/iris.csv --target species", "--output-activation",
+       "softmax,identity,tanh,sigmoid"},
+      {"train data/iris.csv --target species", "--input-scaling", "standard,range"},
+      {"score m.model data/iris.csv", "--missing-inputs", "impute,drop"},
+      {"score m.model data/iris.csv", "--unknown-categories", "impute,drop"},
+      {"eval m.model data/iris.csv", "--missing-inputs", "impute,drop"},
+      {"eval m.model data/iris.csv", "--unknown-categories", "impute,drop"},
+      {"report m.model data/iris.csv -o p.html", "--missing-inputs", "impute,drop"},
+      {"report m.model data/iris.csv -o p.html", "--unknown-categories", "impute,drop"},
+  };
+  std::map<std::string, std::set<std::string>> listed, shown;
+  for (const auto& c : cases) {
+    const std::string command = c.fCommand;
+    const std::string name = command.substr(0, command.find(' '));
+    listed[name].insert(std::string(c.fOption) + " TEXT:{" + c.fValues + "}");
+    for (const std::string value : {"Impute", "tree", "scg,gd"}) {
+      const std::string line = command + " " + c.fOption + "=" + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 2);
+      EXPECT_EQ(r.fOut, "");
+      EXPECT_EQ(r.fErr, "vxnn: error: " + std::string(c.fOption) + ": " + value + " not in {" +
+                            c.fValues + "} (see vxnn --help)\n");
+    }
+  }
+  for (const char* name : {"train", "score", "eval", "inspect", "export", "report", "demo"}) {
+    const Outcome help = Go(std::string(name) + " --help");
+    ASSERT_EQ(help.fCode, 0);
+    std::istringstream lines(help.fOut);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t start = line.find("--"), open = line.find(":{");
+      if (start != std::string::npos && open != std::string::npos)
+        shown[name].insert(line.substr(start, line.find('}', open) + 1 - start));
+    }
+    EXPECT_EQ(shown[name], listed[name]) << name;
+  }
 }
 
 TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
