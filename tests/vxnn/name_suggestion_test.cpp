@@ -17,18 +17,18 @@ TEST(EditDistance, CountsInsertionsDeletionsReplacementsAndNeighbourSwaps) {
     std::size_t fDistance;
   } cases[] = {
       {"", "", 0},
-      {"", "abc", 3},                 // three insertions
+      {"", "abc", 3},  // three insertions
       {"species", "species", 0},
-      {"specis", "species", 1},       // insert e
-      {"speciess", "species", 1},     // delete s
-      {"spacies", "species", 1},      // a -> e
-      {"sepcies", "species", 1},      // swap e and p
-      {"Species", "species", 1},      // S -> s: bytes, not letters
-      {"ab", "ba", 1},                // one swap
-      {"abc", "cba", 2},              // a and c are not neighbours: two replacements
-      {"ab", "bca", 3},               // a swapped pair takes no further edit
-      {"kitten", "sitting", 3},       // k -> s, e -> i, insert g
-      {"flaw", "lawn", 2},            // delete f, insert n
+      {"specis", "species", 1},             // insert e
+      {"speciess", "species", 1},           // delete s
+      {"spacies", "species", 1},            // a -> e
+      {"sepcies", "species", 1},            // swap e and p
+      {"Species", "species", 1},            // S -> s: bytes, not letters
+      {"ab", "ba", 1},                      // one swap
+      {"abc", "cba", 2},                    // a and c are not neighbours: two replacements
+      {"ab", "bca", 3},                     // a swapped pair takes no further edit
+      {"kitten", "sitting", 3},             // k -> s, e -> i, insert g
+      {"flaw", "lawn", 2},                  // delete f, insert n
       {"sepal_length", "petal_length", 2},  // s -> p, p -> t
       {"x", "", 1},
   };
@@ -50,11 +50,11 @@ TEST(OneEditAway, NamesTheOnlyColumnOneEditAway) {
       {iris, "sepal_widht", "sepal_width"},
       {iris, "petal_lengths", "petal_length"},
       {iris, "Petal_width", "petal_width"},
-      {iris, "colour", ""},         // nothing near
-      {iris, "spcis", ""},          // two edits
-      {iris, "species", ""},        // a column is no edit away
-      {{"x1", "x2"}, "x3", ""},     // two columns one edit away: no guess
-      {{"x1", "x1"}, "x2", "x1"},   // one column, named twice
+      {iris, "colour", ""},        // nothing near
+      {iris, "spcis", ""},         // two edits
+      {iris, "species", ""},       // a column is no edit away
+      {{"x1", "x2"}, "x3", ""},    // two columns one edit away: no guess
+      {{"x1", "x1"}, "x2", "x1"},  // one column, named twice
       {{}, "a", ""},
   };
   for (const auto& c : cases) {
