@@ -308,14 +308,16 @@ struct TrainResult {
   // The command that saves the model times the saving too, and stops the
   // clock before any summary is written.
   JobClock fTimes;
+  // The options the run was given, as given (the summaries read the test
+  // fraction, the partition seed and the handling of missing inputs from
+  // here). Their two pointers, fCancelRequest and fCombiner, are not for
+  // use once TrainModel has returned.
+  TrainOptions fOptions;
   std::string fSource;
   std::size_t fRecordsRead = 0;
-  double fTestFraction = 0.0;
-  unsigned fPartitionSeed = 0;
   std::size_t fTrainRows = 0, fTestRows = 0;  // rows on each side of the split
   // Every field's kind and why.
   std::vector<FieldPlan> fFields;
-  MissingInputs fMissingInputs = MissingInputs::kImpute;
   // Records of each set that were left out, by reason, and inputs imputed.
   std::vector<std::pair<CellProblem, int>> fTrainLeftOut, fTestLeftOut;
   PassCounts fTrainCounts, fTestCounts;

@@ -8,8 +8,8 @@
 
 #include <cmath>
 #include <map>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "Partition.h"
@@ -567,6 +567,25 @@ TEST_F(Vxnn, EveryFixedListRefusesOtherValuesWhileParsing) {
     }
     EXPECT_EQ(shown[name], listed[name]) << name;
   }
+}
+
+// The options a run was given reach the model and the summary: those read
+// straight into the training options (seeds, the hidden units) and those
+// the summary reports from the options the result holds (the split, the
+// handling of missing inputs).
+TEST_F(Vxnn, TrainOptionsReachTheSummaryAsGiven) {
+  const nlohmann::json j = Json(
+      "+ --no-progress --json --test-fraction 0.2 --partition-seed 5 --missing-inputs drop "
+      "--seed 7 --sampling-seed 9 --hidden-units 6");
+  const vxnn::Partition split = vxnn::SplitRecords(150, 0.2, 5);
+  EXPECT_EQ(j["data"]["test_fraction"], 0.2);
+  EXPECT_EQ(j["data"]["partition_seed"], 5);
+  EXPECT_EQ(j["data"]["training_records"], split.fTrain.size());
+  EXPECT_EQ(j["data"]["test_records"], split.fTest.size());
+  EXPECT_EQ(j["data"]["missing_inputs"], "drop");
+  EXPECT_EQ(j["training"]["weight_seed"], 7);
+  EXPECT_EQ(j["training"]["sampling_seed"], 9);
+  EXPECT_EQ(j["network"]["units_per_layer"], nlohmann::json::parse("[4, 6, 3]"));
 }
 
 TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {
