@@ -10,24 +10,12 @@
 #include "Commands.h"
 #include "Demo.h"
 #include "HtmlReport.h"
+#include "Version.h"
 #include "vxneural/network/PassThreads.h"
 
 namespace vxnn {
 
 namespace {
-
-// Steps run after parsing.
-using Finishers = std::vector<std::function<void()>>;
-
-// An option whose value reaches the optional only when the user gave it.
-template <typename T>
-void Optional(CLI::App* app, Finishers& finish, const std::string& name, std::optional<T>& target,
-              T& scratch, const std::string& help) {
-  CLI::Option* option = app->add_option(name, scratch, help);
-  finish.push_back([option, &target, &scratch] {
-    if (option->count() > 0) target = scratch;
-  });
-}
 
 // One value per occurrence, so that a positional argument after the option
 // is not taken as a second value; every occurrence is kept.
@@ -74,28 +62,25 @@ void AddImportanceRecords(CLI::App* app, long& limit) {
       ->check(CLI::NonNegativeNumber);
 }
 
+// What `train` reads in another form than TrainOptions holds it: words that
+// become enumerations, flags that say "no", COLUMN=VALUE pairs and -o,
+// turned into the options by FinishTrainOptions. Every other option binds
+// straight to its TrainOptions field; an optional one stays unset unless
+// given, keeping the library's default. A new option is therefore added in
+// two places: its TrainOptions field and its line in AddTrainOptions.
 struct TrainScratch {
   std::vector<std::string> fMissing;
   std::string fMissingInputs = "impute";
   std::string fFormat = "binary";
   std::string fNetwork = "mlp";
-  std::string fMethod, fTrainingType, fHiddenActivation, fOutputActivation, fInputScaling;
-  int fMiniBatchSize = 0, fHiddenLayers = 0, fMaxDataPasses = 0, fSteps = 0;
-  int fMinHidden = 0, fMaxHidden = 0;
-  unsigned fSeed = 0, fSamplingSeed = 0;
-  double fLearningRate = 0, fMinLearningRate = 0, fMomentum = 0, fWeightRange = 0;
-  double fMaxTime = 0, fErrorChange = 0, fErrorRatio = 0, fGradientNorm = 0, fStopAccuracy = 0;
-  double fMaxSelectionTime = 0, fOverlap = 0;
-  long fMemoryBudget = 0;
   bool fNoSave = false, fNoImportance = false, fNoProgress = false, fNoRefit = false;
   bool fRefit = false;
   std::string fSizeSelection = "auto";
   std::string fEarlyStopping = "auto";
-  int fFolds = 0;
   std::string fOutput;  // -o
 };
 
-void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainScratch& s) {
+void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
   TrainOptions& o = c.fTrain;
   train->add_option("data", c.fData, "CSV file with a header row")->required();
   Repeatable(
@@ -153,56 +138,60 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                    "network), or auto: the linear model, the perceptron and the RBF network "
                    "compared on the test records, the best kept")
       ->check(CLI::IsMember({"mlp", "rbf", "auto"}));
-  Optional(train, finish, "--method", o.fMethod, s.fMethod,
-           "scg (scaled conjugate gradient, default) or gd (gradient descent)");
-  Optional(train, finish, "--training-type", o.fTrainingType, s.fTrainingType,
-           "batch (default), minibatch or online");
-  Optional(train, finish, "--mini-batch-size", o.fMiniBatchSize, s.fMiniBatchSize,
-           "Records per mini-batch");
-  Optional(train, finish, "--hidden-layers", o.fHiddenLayers, s.fHiddenLayers,
-           "0, 1 (default) or 2");
+  train
+      ->add_option("--method", o.fMethod,
+                   "scg (scaled conjugate gradient, default) or gd (gradient descent)")
+      ->check(CLI::IsMember(kMethodValues));
+  train->add_option("--training-type", o.fTrainingType, "batch (default), minibatch or online")
+      ->check(CLI::IsMember(kTrainingTypeValues));
+  train->add_option("--mini-batch-size", o.fMiniBatchSize, "Records per mini-batch");
+  train->add_option("--hidden-layers", o.fHiddenLayers, "0, 1 (default) or 2");
   Repeatable(
       train->add_option("--hidden-units", o.fHiddenUnits,
                         "Units per hidden layer, e.g. 8 or 8,4 (rbf: the number of centres)"))
       ->delimiter(',');
-  Optional(train, finish, "--hidden-activation", o.fHiddenActivation, s.fHiddenActivation,
-           "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
-           "radial-basis");
-  Optional(train, finish, "--input-scaling", o.fInputScaling, s.fInputScaling,
-           "standard (mean 0, sd 1) or range (-1..1) for continuous inputs (default: range "
-           "for a perceptron with " +
-               std::to_string(kHostRangeScalingInputs) + " input units or more, else standard)");
-  Optional(train, finish, "--output-activation", o.fOutputActivation, s.fOutputActivation,
-           "softmax, identity, tanh or sigmoid (default: softmax when every target is "
-           "categorical, else identity)");
-  Optional(train, finish, "--seed", o.fSeed, s.fSeed,
-           "Seed of the initial weights (default 12345)");
-  Optional(train, finish, "--sampling-seed", o.fSamplingSeed, s.fSamplingSeed,
-           "Seed of the samples drawn for initialisation (default 12345)");
-  Optional(train, finish, "--learning-rate", o.fLearningRate, s.fLearningRate,
-           "Initial learning rate of gradient descent (default 0.4)");
-  Optional(train, finish, "--min-learning-rate", o.fMinLearningRate, s.fMinLearningRate,
-           "Lowest learning rate of gradient descent (default 0.001)");
-  Optional(train, finish, "--momentum", o.fMomentum, s.fMomentum,
-           "Momentum of gradient descent (default 0.9)");
-  Optional(train, finish, "--weight-range", o.fWeightRange, s.fWeightRange,
-           "Architecture search draws initial weights from [-R, R] (default 0.5)");
+  train
+      ->add_option("--hidden-activation", o.fHiddenActivation,
+                   "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
+                   "radial-basis")
+      ->check(CLI::IsMember(kHiddenActivationValues));
+  train
+      ->add_option("--input-scaling", o.fInputScaling,
+                   "standard (mean 0, sd 1) or range (-1..1) for continuous inputs (default: range "
+                   "for a perceptron with " +
+                       std::to_string(kHostRangeScalingInputs) +
+                       " input units or more, else standard)")
+      ->check(CLI::IsMember(kInputScalingValues));
+  train
+      ->add_option("--output-activation", o.fOutputActivation,
+                   "softmax, identity, tanh or sigmoid (default: softmax when every target is "
+                   "categorical, else identity)")
+      ->check(CLI::IsMember(kOutputActivationValues));
+  train->add_option("--seed", o.fSeed, "Seed of the initial weights (default 12345)");
+  train->add_option("--sampling-seed", o.fSamplingSeed,
+                    "Seed of the samples drawn for initialisation (default 12345)");
+  train->add_option("--learning-rate", o.fLearningRate,
+                    "Initial learning rate of gradient descent (default 0.4)");
+  train->add_option("--min-learning-rate", o.fMinLearningRate,
+                    "Lowest learning rate of gradient descent (default 0.001)");
+  train->add_option("--momentum", o.fMomentum, "Momentum of gradient descent (default 0.9)");
+  train->add_option("--weight-range", o.fWeightRange,
+                    "Architecture search draws initial weights from [-R, R] (default 0.5)");
 
-  Optional(train, finish, "--max-data-passes", o.fMaxDataPasses, s.fMaxDataPasses,
-           "Stop after this many passes (default max(100, 2 x weights + 1))");
-  Optional(train, finish, "--max-time", o.fMaxTime, s.fMaxTime,
-           "Stop after this many seconds (default 600)");
-  Optional(train, finish, "--error-change", o.fErrorChange, s.fErrorChange,
-           "Stop when the relative change of the error falls below this (default 1e-4)");
-  Optional(train, finish, "--error-ratio", o.fErrorRatio, s.fErrorRatio,
-           "Stop when the error ratio falls below this (default 0.001)");
-  Optional(train, finish, "--gradient-norm", o.fGradientNorm, s.fGradientNorm,
-           "Stop when the gradient norm falls below this (default 1e-6)");
-  Optional(train, finish, "--stop-accuracy", o.fStopAccuracy, s.fStopAccuracy,
-           "Stop when the training accuracy reaches this percentage (default 100)");
-  Optional(train, finish, "--steps-without-improvement", o.fStepsWithoutImprovement, s.fSteps,
-           "With test records: stop after this many steps without a better test error "
-           "(default 5)");
+  train->add_option("--max-data-passes", o.fMaxDataPasses,
+                    "Stop after this many passes (default max(100, 2 x weights + 1))");
+  train->add_option("--max-time", o.fMaxTime, "Stop after this many seconds (default 600)");
+  train->add_option("--error-change", o.fErrorChange,
+                    "Stop when the relative change of the error falls below this (default 1e-4)");
+  train->add_option("--error-ratio", o.fErrorRatio,
+                    "Stop when the error ratio falls below this (default 0.001)");
+  train->add_option("--gradient-norm", o.fGradientNorm,
+                    "Stop when the gradient norm falls below this (default 1e-6)");
+  train->add_option("--stop-accuracy", o.fStopAccuracy,
+                    "Stop when the training accuracy reaches this percentage (default 100)");
+  train->add_option("--steps-without-improvement", o.fStepsWithoutImprovement,
+                    "With test records: stop after this many steps without a better test error "
+                    "(default 5)");
   train->add_flag("--check-training-error", o.fCheckTrainingError,
                   "With test records: also watch the training error when deciding to stop");
 
@@ -210,11 +199,12 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                   "Search the number of hidden units before training (rbf: fit every candidate "
                   "number of centres and keep the best by test error, or by BIC without test "
                   "records)");
-  Optional(train, finish, "--min-hidden-units", o.fMinHiddenUnits, s.fMinHidden,
-           "Smallest hidden layer the search tries (default 1; rbf: also bounds the "
-           "clustering's own choice)");
-  Optional(train, finish, "--max-hidden-units", o.fMaxHiddenUnits, s.fMaxHidden,
-           "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
+  train->add_option("--min-hidden-units", o.fMinHiddenUnits,
+                    "Smallest hidden layer the search tries (default 1; rbf: also bounds the "
+                    "clustering's own choice)");
+  train->add_option(
+      "--max-hidden-units", o.fMaxHiddenUnits,
+      "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
   train
       ->add_option("--size-selection", s.fSizeSelection,
                    "auto (default): unless the options fix the size, choose the hidden units "
@@ -228,17 +218,17 @@ void AddTrainOptions(CLI::App* train, Finishers& finish, TrainCommand& c, TrainS
                    "the stop rules; the test records only measure), or auto (default: the "
                    "size selection tries both; on when it does not run)")
       ->check(CLI::IsMember({"auto", "on", "off"}));
-  Optional(train, finish, "--folds", o.fFolds, s.fFolds,
-           "Folds of the size selection (default 5 up to 1000 records, else 3)");
-  Optional(train, finish, "--overlap", o.fOverlap, s.fOverlap,
-           "rbf: factor on the variance of each cluster that gives its centre's width "
-           "(default 1 + 0.1 x input units)");
+  train->add_option("--folds", o.fFolds,
+                    "Folds of the size selection (default 5 up to 1000 records, else 3)");
+  train->add_option("--overlap", o.fOverlap,
+                    "rbf: factor on the variance of each cluster that gives its centre's width "
+                    "(default 1 + 0.1 x input units)");
   train->add_flag("--search-pass-per-candidate", o.fSearchPassPerCandidate,
                   "rbf search: one data pass per candidate instead of one pass for all");
-  Optional(train, finish, "--max-selection-time", o.fMaxSelectionTime, s.fMaxSelectionTime,
-           "Seconds allowed for the search (default 600)");
-  Optional(train, finish, "--memory-budget", o.fMemoryBudget, s.fMemoryBudget,
-           "Encoded records kept in memory; more go to temporary files (default 1000)");
+  train->add_option("--max-selection-time", o.fMaxSelectionTime,
+                    "Seconds allowed for the search (default 600)");
+  train->add_option("--memory-budget", o.fMemoryBudget,
+                    "Encoded records kept in memory; more go to temporary files (default 1000)");
   train->add_option("--temp-dir", o.fTempDir, "Directory for temporary files");
 }
 
@@ -352,6 +342,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
                      std::to_string(VXNeural::UsableCores()) +
                      " here). The results are the same for any number")
       ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
+  app.set_version_flag(
+      "--version", [] { return VersionText(); },
+      "Print the program's release, the library components' versions and the arithmetic kernel "
+      "the passes use here (with the ones this build can run), then exit");
   bool distributed = false;
   app.add_flag("--distributed", distributed,
                "train, score: spread the work over the processes of an MPI run started by "
@@ -360,8 +354,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
   TrainCommand train;
   TrainScratch scratch;
   CLI::App* trainCmd = app.add_subcommand("train", "Train a model on a CSV file and save it");
-  Finishers finish;
-  AddTrainOptions(trainCmd, finish, train, scratch);
+  AddTrainOptions(trainCmd, train, scratch);
 
   ScoreCommand score;
   CLI::App* scoreCmd =
@@ -429,6 +422,9 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
     return app.exit(e, out, err);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e, out, err);
+  } catch (const CLI::CallForVersion& e) {
+    out << e.what();
+    return 0;
   } catch (const CLI::ParseError& e) {
     err << "vxnn: error: " << e.what() << " (see vxnn --help)\n";
     return 2;
@@ -457,7 +453,6 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
   // throw. combiner: the exchange of a --distributed run, else null.
   auto command = [&](std::ostream& o, std::ostream& e, VXNeural::PassCombiner* combiner) {
     if (trainCmd->parsed()) {
-      for (const auto& f : finish) f();
       FinishTrainOptions(train, scratch);
       train.fTrain.fCombiner = combiner;
       return RunTrain(train, o, e);

@@ -8,6 +8,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "NameSuggestion.h"
 #include "vxcommon/VXMissing.h"
 
 namespace vxnn {
@@ -81,7 +82,8 @@ void CheckNamesExist(const std::vector<std::string>& header, const std::vector<s
                      const char* option) {
   for (const std::string& n : names)
     if (!Contains(header, n))
-      throw InputError(std::string(option) + " names \"" + n + "\", which is not a column");
+      throw InputError(std::string(option) + " names \"" + n + "\", which is not a column" +
+                       DidYouMean(n, header));
 }
 
 bool IsMissingText(const std::string& cell, const std::vector<std::string>* declared) {
@@ -157,7 +159,8 @@ std::vector<FieldPlan> PlanFields(RowSource& rows, const DescribeOptions& option
   CheckNamesExist(header, options.fIgnore, "--ignore");
   for (const auto& m : options.fMissing)
     if (!Contains(header, m.first))
-      throw InputError("--missing names \"" + m.first + "\", which is not a column");
+      throw InputError("--missing names \"" + m.first + "\", which is not a column" +
+                       DidYouMean(m.first, header));
   if (options.fTargets.empty()) throw InputError("no target column given");
 
   const std::size_t limit = static_cast<std::size_t>(options.fMaxCategoricalLevels);

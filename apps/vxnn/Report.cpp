@@ -494,7 +494,7 @@ void PrintTrainSummary(std::ostream& out, const TrainResult& r, const SavedAs& s
 
   out << "Data: " << r.fSource << ", " << Plural(static_cast<long>(r.fRecordsRead), "record")
       << ": " << r.fTrainRows << " for training, " << r.fTestRows << " for testing (partition seed "
-      << r.fPartitionSeed << ")\n";
+      << r.fOptions.fPartitionSeed << ")\n";
   const std::string trainOut = LeftOutText(r.fTrainLeftOut), testOut = LeftOutText(r.fTestLeftOut);
   if (!trainOut.empty()) out << "  left out of training: " << trainOut << "\n";
   if (!testOut.empty()) out << "  left out of testing: " << testOut << "\n";
@@ -614,8 +614,8 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   j.Field("records", static_cast<long>(r.fRecordsRead));
   j.Field("training_records", static_cast<long>(r.fTrainRows));
   j.Field("test_records", static_cast<long>(r.fTestRows));
-  j.Field("test_fraction", r.fTestFraction);
-  j.Key("partition_seed").Integer(r.fPartitionSeed);
+  j.Field("test_fraction", r.fOptions.fTestFraction);
+  j.Key("partition_seed").Integer(r.fOptions.fPartitionSeed);
   j.Key("left_out_of_training");
   LeftOutJson(j, r.fTrainLeftOut);
   j.Key("left_out_of_test");
@@ -623,7 +623,8 @@ void WriteTrainJson(std::ostream& out, const TrainResult& r, const SavedAs& save
   j.Key("unused_constant_inputs").BeginArray();
   for (const auto& n : r.fUnusedConstant) j.String(n);
   j.EndArray();
-  j.Field("missing_inputs", r.fMissingInputs == MissingInputs::kImpute ? "impute" : "drop");
+  j.Field("missing_inputs",
+          r.fOptions.fMissingInputs == MissingInputs::kImpute ? "impute" : "drop");
   j.Key("imputed_training");
   ImputedJson(j, r.fTrainCounts);
   j.Key("imputed_test");

@@ -1687,9 +1687,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
 
   result->fCancel.SetRequest(o.fCancelRequest);
   result->fSource = sourceName;
-  result->fTestFraction = o.fTestFraction;
-  result->fPartitionSeed = o.fPartitionSeed;
-  result->fMissingInputs = o.fMissingInputs;
+  result->fOptions = given;
   std::size_t n = 0;
   result->fFields = PlanFields(*rows, o.fDescribe, &n);
   if (n == 0) throw InputError(sourceName + ": no records below the header");

@@ -56,6 +56,20 @@ constexpr std::uint64_t kImportanceSeed = 20261207;
 // when n >= total.
 std::vector<std::size_t> SamplePositions(std::size_t total, std::size_t n, std::uint64_t seed);
 
+// The values of the training options that take one of a fixed list, as the
+// command line spells them. The command line refuses any other value while
+// it parses (exit code 2); MakeSettings and MakeRBFSettings refuse one from
+// any other host with an InputError. Whether a listed value suits the
+// network and the other options (sigmoid hidden units on an RBF network,
+// say) is decided when the settings are built.
+inline const std::vector<std::string> kMethodValues{"scg", "gd"};
+inline const std::vector<std::string> kTrainingTypeValues{"batch", "minibatch", "online"};
+inline const std::vector<std::string> kHiddenActivationValues{"tanh", "sigmoid", "radial-basis",
+                                                              "normalized-radial-basis"};
+inline const std::vector<std::string> kOutputActivationValues{"softmax", "identity", "tanh",
+                                                              "sigmoid"};
+inline const std::vector<std::string> kInputScalingValues{"standard", "range"};
+
 // Every training setting the command line offers. An unset optional keeps
 // the library's default.
 struct TrainOptions {
@@ -294,14 +308,16 @@ struct TrainResult {
   // The command that saves the model times the saving too, and stops the
   // clock before any summary is written.
   JobClock fTimes;
+  // The options the run was given, as given (the summaries read the test
+  // fraction, the partition seed and the handling of missing inputs from
+  // here). Their two pointers, fCancelRequest and fCombiner, are not for
+  // use once TrainModel has returned.
+  TrainOptions fOptions;
   std::string fSource;
   std::size_t fRecordsRead = 0;
-  double fTestFraction = 0.0;
-  unsigned fPartitionSeed = 0;
   std::size_t fTrainRows = 0, fTestRows = 0;  // rows on each side of the split
   // Every field's kind and why.
   std::vector<FieldPlan> fFields;
-  MissingInputs fMissingInputs = MissingInputs::kImpute;
   // Records of each set that were left out, by reason, and inputs imputed.
   std::vector<std::pair<CellProblem, int>> fTrainLeftOut, fTestLeftOut;
   PassCounts fTrainCounts, fTestCounts;

@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 
 #include <cmath>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <thread>
 
 #include "Partition.h"
 #include "TestHost.h"
+#include "Version.h"
+#include "vxneural/network/PassKernel.h"
 
 namespace fs = std::filesystem;
 
@@ -383,10 +387,14 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"train header.csv --target t", 1, "no records below the header"},
       {"train data/iris.csv --target colour", 1,
        "--target names \"colour\", which is not a column"},
+      {"train data/iris.csv --target specis", 1,
+       "--target names \"specis\", which is not a column (did you mean \"species\"?)"},
+      {"+ --missing Species=?", 1,
+       "--missing names \"Species\", which is not a column (did you mean \"species\"?)"},
       {"train constant.csv --target t", 1, "target \"t\" is constant"},
       {"+ --continuous species", 1, "column \"species\" holds text and cannot be continuous"},
       {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
-      {"+ --method newton", 1, "--method must be scg or gd"},
+      {"+ --method newton", 2, "--method: newton not in {scg,gd}"},
       {"+ --method scg --training-type online", 1,
        "--method scg trains in batch only; use --method gd for online training"},
       {"+ --mini-batch-size 10", 1, "--mini-batch-size applies to --training-type minibatch"},
@@ -395,7 +403,10 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"+ --hidden-units 3,2,1", 1, "--hidden-units: at most 2 hidden layers"},
       {"+ --hidden-layers 1 --hidden-units 3,2", 1,
        "--hidden-units gives 2 layer sizes for 1 hidden layers"},
-      {"+ --hidden-activation softmax", 1, "--hidden-activation must be tanh or sigmoid"},
+      {"+ --hidden-activation softmax", 2,
+       "--hidden-activation: softmax not in {tanh,sigmoid,radial-basis,normalized-radial-basis}"},
+      {"+ --hidden-activation radial-basis", 1,
+       "--hidden-activation radial-basis applies to --network rbf"},
       {"+ --max-data-passes 0", 1, "--max-data-passes must be at least 1"},
       {"+ --overlap 1.5", 1, "--overlap applies to --network rbf"},
       {"+ --search-pass-per-candidate", 1, "--search-pass-per-candidate applies to --network rbf"},
@@ -458,6 +469,123 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
   EXPECT_FALSE(fs::exists(fDir / "p.html"));
   for (const auto& entry : fs::directory_iterator(fDir))
     EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+// --version: the release, the banners of the two components as models
+// trained in this process give them, and the kernel choice as the library
+// states it here, in the program's own environment and with VXNN_KERNEL
+// pinning the reference kernel.
+TEST_F(Vxnn, VersionNamesTheComponentsAndTheKernel) {
+  std::vector<std::string> banners;
+  for (const vxnn::NetworkKind kind : {vxnn::NetworkKind::kMLP, vxnn::NetworkKind::kRBF}) {
+    vxnn::TrainOptions o = testhost::ForTarget("species");
+    o.fNetwork = kind;
+    banners.push_back(
+        testhost::Train(testhost::Shipped("iris.csv"), o)->fAlgorithm->GetComponentVersion());
+  }
+  ASSERT_NE(banners[0], banners[1]);
+  std::string available;
+  for (const VXNeural::PassKernel k : VXNeural::AvailablePassKernels())
+    available += std::string(available.empty() ? "" : ", ") + VXNeural::PassKernelName(k);
+  const auto expected = [&](const char* kernel) {
+    return "vxnn " + std::string(vxnn::ProgramVersion()) + "\n" + banners[0] + "\n" + banners[1] +
+           "\npass kernel: " + kernel + " (available: " + available + ")\n";
+  };
+  EXPECT_THAT(vxnn::ProgramVersion(), testing::MatchesRegex("[0-9]+\\.[0-9]+\\.[0-9]+"));
+
+  const char* pinned = std::getenv("VXNN_KERNEL");
+  const std::string saved = pinned ? pinned : "";
+  unsetenv("VXNN_KERNEL");
+  Outcome r = Go("--version");
+  EXPECT_EQ(r.fCode, 0) << r.fErr;
+  EXPECT_EQ(r.fErr, "");
+  // Unpinned, the widest kernel the processor runs: the last one listed.
+  EXPECT_EQ(r.fOut, expected(VXNeural::PassKernelName(VXNeural::AvailablePassKernels().back())));
+  setenv("VXNN_KERNEL", "reference", 1);
+  r = Go("--version");
+  EXPECT_EQ(r.fCode, 0) << r.fErr;
+  EXPECT_EQ(r.fOut, expected("reference"));
+  if (pinned)
+    setenv("VXNN_KERNEL", saved.c_str(), 1);
+  else
+    unsetenv("VXNN_KERNEL");
+}
+
+// One rule for a value outside an option's fixed list: the command line
+// refuses it while it parses (exit code 2), in one line that names the
+// option, the value and the values allowed. The table is every option with
+// a fixed list; each command's help must show exactly these lists, so that
+// an option losing its check, or a new one with a list, fails here.
+TEST_F(Vxnn, EveryFixedListRefusesOtherValuesWhileParsing) {
+  const struct {
+    const char* fCommand;  // with its required arguments
+    const char* fOption;
+    const char* fValues;
+  } cases[] = {
+      {"train data/iris.csv --target species", "--network", "mlp,rbf,auto"},
+      {"train data/iris.csv --target species", "--format", "binary,xml"},
+      {"train data/iris.csv --target species", "--missing-inputs", "impute,drop"},
+      {"train data/iris.csv --target species", "--size-selection", "auto,cv,rule"},
+      {"train data/iris.csv --target species", "--early-stopping", "auto,on,off"},
+      {"train data/iris.csv --target species", "--method", "scg,gd"},
+      {"train data/iris.csv --target species", "--training-type", "batch,minibatch,online"},
+      {"train data/iris.csv --target species", "--hidden-activation",
+       "tanh,sigmoid,radial-basis,normalized-radial-basis"},
+      {"train data/iris.csv --target species", "--output-activation",
+       "softmax,identity,tanh,sigmoid"},
+      {"train data/iris.csv --target species", "--input-scaling", "standard,range"},
+      {"score m.model data/iris.csv", "--missing-inputs", "impute,drop"},
+      {"score m.model data/iris.csv", "--unknown-categories", "impute,drop"},
+      {"eval m.model data/iris.csv", "--missing-inputs", "impute,drop"},
+      {"eval m.model data/iris.csv", "--unknown-categories", "impute,drop"},
+      {"report m.model data/iris.csv -o p.html", "--missing-inputs", "impute,drop"},
+      {"report m.model data/iris.csv -o p.html", "--unknown-categories", "impute,drop"},
+  };
+  std::map<std::string, std::set<std::string>> listed, shown;
+  for (const auto& c : cases) {
+    const std::string command = c.fCommand;
+    const std::string name = command.substr(0, command.find(' '));
+    listed[name].insert(std::string(c.fOption) + " TEXT:{" + c.fValues + "}");
+    for (const std::string value : {"Impute", "tree", "scg,gd"}) {
+      const std::string line = command + " " + c.fOption + "=" + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 2);
+      EXPECT_EQ(r.fOut, "");
+      EXPECT_EQ(r.fErr, "vxnn: error: " + std::string(c.fOption) + ": " + value + " not in {" +
+                            c.fValues + "} (see vxnn --help)\n");
+    }
+  }
+  for (const char* name : {"train", "score", "eval", "inspect", "export", "report", "demo"}) {
+    const Outcome help = Go(std::string(name) + " --help");
+    ASSERT_EQ(help.fCode, 0);
+    std::istringstream lines(help.fOut);
+    for (std::string line; std::getline(lines, line);) {
+      const std::size_t start = line.find("--"), open = line.find(":{");
+      if (start != std::string::npos && open != std::string::npos)
+        shown[name].insert(line.substr(start, line.find('}', open) + 1 - start));
+    }
+    EXPECT_EQ(shown[name], listed[name]) << name;
+  }
+}
+
+// The options a run was given reach the model and the summary: those read
+// straight into the training options (seeds, the hidden units) and those
+// the summary reports from the options the result holds (the split, the
+// handling of missing inputs).
+TEST_F(Vxnn, TrainOptionsReachTheSummaryAsGiven) {
+  const nlohmann::json j = Json(
+      "+ --no-progress --json --test-fraction 0.2 --partition-seed 5 --missing-inputs drop "
+      "--seed 7 --sampling-seed 9 --hidden-units 6");
+  const vxnn::Partition split = vxnn::SplitRecords(150, 0.2, 5);
+  EXPECT_EQ(j["data"]["test_fraction"], 0.2);
+  EXPECT_EQ(j["data"]["partition_seed"], 5);
+  EXPECT_EQ(j["data"]["training_records"], split.fTrain.size());
+  EXPECT_EQ(j["data"]["test_records"], split.fTest.size());
+  EXPECT_EQ(j["data"]["missing_inputs"], "drop");
+  EXPECT_EQ(j["training"]["weight_seed"], 7);
+  EXPECT_EQ(j["training"]["sampling_seed"], 9);
+  EXPECT_EQ(j["network"]["units_per_layer"], nlohmann::json::parse("[4, 6, 3]"));
 }
 
 TEST_F(Vxnn, CtrlCCancelsTrainingAndLeavesNoFileBehind) {

@@ -122,9 +122,9 @@ struct Model {
     }
     const vxnn::RecordMaker maker(list, table.fHeader, true, "iris", vxnn::MissingInputs::kImpute);
     std::vector<VXCommon_1_2::Record> records;
-    for (std::size_t row :
-         vxnn::SplitRecords(table.fRows.size(), trained->fTestFraction, trained->fPartitionSeed)
-             .fTrain) {
+    for (std::size_t row : vxnn::SplitRecords(table.fRows.size(), trained->fOptions.fTestFraction,
+                                              trained->fOptions.fPartitionSeed)
+                               .fTrain) {
       VXCommon_1_2::Record record;
       if (!maker.Make(table.fRows[row], record, true)) records.push_back(record);
     }
@@ -206,9 +206,9 @@ TEST_P(PmmlScores, IndependentScorerReproducesTheLibrary) {
   std::vector<int> winners;
   VXCommon_1_2::Record record;
   vxnn::ScoringRecord inputs(list);
-  for (std::size_t row :
-       vxnn::SplitRecords(table.fRows.size(), m.trained->fTestFraction, m.trained->fPartitionSeed)
-           .fTest) {
+  for (std::size_t row : vxnn::SplitRecords(table.fRows.size(), m.trained->fOptions.fTestFraction,
+                                            m.trained->fOptions.fPartitionSeed)
+                             .fTest) {
     const std::vector<std::string>& cells = table.fRows[row];
     if (maker.Make(cells, record, true)) continue;
     for (int v = 0; v < static_cast<int>(list.Size()); ++v) {
