@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "CsvTable.h"
-#include "Dataset.h"
 #include "FuzzCommon.h"
-#include "Records.h"
+#include "data/CsvTable.h"
+#include "data/Dataset.h"
+#include "data/Records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
   using namespace vxnn;

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "CsvTable.h"
-#include "Dataset.h"
-#include "Records.h"
-#include "Training.h"
+#include "data/CsvTable.h"
+#include "data/Dataset.h"
+#include "data/Records.h"
+#include "training/Training.h"
 #include "vxcommon/Record.h"
 #include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/algorithm/RBFFactory.h"

@@ -1,7 +1,7 @@
 // vxnn: a command-line host for the vxneural library.
 #include <iostream>
 
-#include "Cli.h"
+#include "cli/Cli.h"
 #ifdef VXNN_WITH_MPI
 #include "mpi/MpiGroup.h"
 #endif

@@ -21,14 +21,14 @@
 #include <thread>
 #include <unordered_map>
 
-#include "Console.h"
-#include "CsvTable.h"
-#include "ModelFile.h"
-#include "OutputFile.h"
-#include "Records.h"
-#include "Report.h"
-#include "RowSource.h"
-#include "Training.h"
+#include "cli/Console.h"
+#include "data/CsvTable.h"
+#include "data/OutputFile.h"
+#include "data/Records.h"
+#include "data/RowSource.h"
+#include "model/ModelFile.h"
+#include "report/Report.h"
+#include "training/Training.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/NNOutputList.h"
 #include "vxneural/network/PassThreads.h"

@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
-#include "ModelFile.h"
 #include "common/saved_times.h"
+#include "model/ModelFile.h"
 
 namespace {
 

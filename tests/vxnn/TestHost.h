@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
-#include "Console.h"
-#include "CsvTable.h"
-#include "Dataset.h"
-#include "Training.h"
+#include "cli/Cli.h"
+#include "cli/Console.h"
+#include "data/CsvTable.h"
+#include "data/Dataset.h"
+#include "training/Training.h"
 
 namespace testhost {
 

@@ -12,9 +12,9 @@
 #include <set>
 #include <thread>
 
-#include "Partition.h"
 #include "TestHost.h"
-#include "Version.h"
+#include "cli/Version.h"
+#include "data/Partition.h"
 #include "vxneural/network/PassKernel.h"
 
 namespace fs = std::filesystem;

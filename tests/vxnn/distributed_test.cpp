@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
-#include "Commands.h"
 #include "TestHost.h"
+#include "cli/Cli.h"
+#include "commands/Commands.h"
 #include "common/in_process_combiner.h"
 #include "common/saved_times.h"
 

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <set>
 
-#include "Commands.h"
-#include "Partition.h"
-#include "Records.h"
 #include "TestHost.h"
+#include "commands/Commands.h"
+#include "data/Partition.h"
+#include "data/Records.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/variables/NNCatNumEncoder.h"
 #include "vxneural/variables/NNCatVar.h"

@@ -12,10 +12,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "HtmlReport.h"
-#include "ModelFile.h"
-#include "Records.h"
 #include "TestHost.h"
+#include "data/Records.h"
+#include "model/ModelFile.h"
+#include "report/HtmlReport.h"
 #include "vxcommon/VXMissing.h"
 
 namespace fs = std::filesystem;

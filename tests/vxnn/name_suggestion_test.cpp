@@ -2,8 +2,8 @@
 // edit away, and the error line of every option that names a column.
 #include <gmock/gmock.h>
 
-#include "NameSuggestion.h"
 #include "TestHost.h"
+#include "data/NameSuggestion.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <thread>
 
-#include "ModelFile.h"
-#include "OutputFile.h"
 #include "TestHost.h"
+#include "data/OutputFile.h"
+#include "model/ModelFile.h"
 
 namespace fs = std::filesystem;
 

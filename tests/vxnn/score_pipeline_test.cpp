@@ -10,10 +10,10 @@
 #include <cstring>
 #include <sstream>
 
-#include "Commands.h"
-#include "CsvChunks.h"
-#include "Records.h"
 #include "TestHost.h"
+#include "commands/Commands.h"
+#include "data/CsvChunks.h"
+#include "data/Records.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"
 #include "vxneural/network/NNOutputList.h"

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <sstream>
 
-#include "Report.h"
-#include "SizeSelection.h"
 #include "TestHost.h"
-#include "Training.h"
+#include "report/Report.h"
+#include "training/SizeSelection.h"
+#include "training/Training.h"
 #include "vxcommon/VXMissing.h"
 
 using namespace vxnn;

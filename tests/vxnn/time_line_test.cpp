@@ -9,8 +9,8 @@
 #include <regex>
 #include <tuple>
 
-#include "JobClock.h"
 #include "TestHost.h"
+#include "training/JobClock.h"
 
 namespace {
 

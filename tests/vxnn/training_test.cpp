@@ -14,10 +14,10 @@
 #include <sstream>
 #include <utility>
 
-#include "HtmlReport.h"
-#include "ModelFile.h"
-#include "Report.h"
 #include "TestHost.h"
+#include "model/ModelFile.h"
+#include "report/HtmlReport.h"
+#include "report/Report.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNContOutput.h"

@@ -9,9 +9,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "Commands.h"
-#include "Partition.h"
 #include "TestHost.h"
+#include "commands/Commands.h"
+#include "data/Partition.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/variables/NNContVar.h"
 

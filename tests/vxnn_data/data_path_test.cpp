@@ -5,9 +5,9 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "Json.h"
-#include "Records.h"
-#include "RowRecords.h"
+#include "data/Records.h"
+#include "data/RowRecords.h"
+#include "report/Json.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/network/NNCategOutput.h"
 #include "vxneural/network/NNOutputList.h"

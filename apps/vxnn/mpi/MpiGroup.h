@@ -1,7 +1,7 @@
 // Starts the processes of a --distributed run over MPI (vxneural::mpi).
 #pragma once
 
-#include "ProcessGroup.h"
+#include "cli/ProcessGroup.h"
 
 namespace vxnn {
 

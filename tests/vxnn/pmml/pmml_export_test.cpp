@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <map>
 
-#include "Records.h"
+#include "data/Records.h"
 #include "vxcommon/XMLTree.h"
 #include "vxneural/algorithm/MLPFactory.h"
 #include "vxneural/algorithm/MLPSettings.h"
