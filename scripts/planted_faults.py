@@ -26,6 +26,14 @@ tests are the only ones to catch a fault.
     scripts/planted_faults.py --full --out matrix.json
     scripts/planted_faults.py --full --table hand.json --out hand-results.json
     scripts/planted_faults.py --catchers matrix.json hand-results.json
+
+--check builds nothing: it looks every fault of the fixed table and of the
+given tables up in its file and fails if any text is not found exactly once,
+naming the file where a moved text is found now. CTest runs it over every
+table in bench/planted_faults, so that a change of the code a fault aims at
+moves the fault with it.
+
+    scripts/planted_faults.py --check bench/planted_faults/*-table.json
 """
 
 import argparse
@@ -604,6 +612,62 @@ def catchers(paths):
     return 0
 
 
+def read_table(path):
+    """The faults of a JSON table, in the fixed table's tuple form."""
+    with open(path, encoding="utf-8") as f:
+        return [(e["id"], e["library"], e["file"],
+                 tuple(e["old"]) if isinstance(e["old"], list) else e["old"],
+                 tuple(e["new"]) if isinstance(e["new"], list) else e["new"], e["kind"])
+                for e in json.load(f)]
+
+
+def source_files(root):
+    for top in ("src", "include", "apps", "python", "tests"):
+        for folder, _, names in os.walk(os.path.join(root, top)):
+            for name in names:
+                if name.endswith((".h", ".cpp", ".in", ".py", ".txt", ".cmake")):
+                    yield os.path.join(folder, name)
+
+
+def check(root, tables):
+    """Every fault's text found exactly once in its file; 1 if not."""
+    sources = None
+    bad = 0
+    ids = {}
+    for label, faults in [("fixed table", FAULTS)] + [(t, read_table(t)) for t in tables]:
+        for fid, _, path, old, new, _ in faults:
+            olds = old if isinstance(old, tuple) else (old,)
+            news = new if isinstance(new, tuple) else (new,)
+            problems = []
+            if fid in ids:
+                problems.append("id also in %s" % ids[fid])
+            ids[fid] = label
+            if len(olds) != len(news):
+                problems.append("%d old texts, %d new" % (len(olds), len(news)))
+            full = os.path.join(root, path)
+            text = open(full, encoding="utf-8").read() if os.path.exists(full) else None
+            for o in olds:
+                n = text.count(o) if text is not None else 0
+                if n == 1:
+                    continue
+                if n > 1:
+                    problems.append("text found %d times" % n)
+                    continue
+                if sources is None:
+                    sources = {}
+                    for f in source_files(root):
+                        with open(f, encoding="utf-8", errors="replace") as h:
+                            sources[os.path.relpath(f, root)] = h.read()
+                now = [f for f, t in sources.items() if t.count(o) == 1]
+                problems.append("text not in %s%s" % (path, "; found once in " + ", ".join(now)
+                                                      if now else ""))
+            if problems:
+                bad += 1
+                print("%s: %s: %s" % (label, fid, "; ".join(problems)))
+    print("%d faults out of place" % bad)
+    return 1 if bad else 0
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--root", default=".", help="source tree (default: .)")
@@ -627,6 +691,9 @@ def main():
     p.add_argument("--list", action="store_true", help="print the table and stop")
     p.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
                    help="compare two results files on the faults both ran, and stop")
+    p.add_argument("--check", nargs="*", metavar="TABLE",
+                   help="find every fault's text (fixed table and these tables) exactly once in "
+                   "its file, build nothing, and stop")
     p.add_argument("--catchers", nargs="+", metavar="RESULTS",
                    help="per test case of results made with --full: the faults it catches "
                    "and those it alone catches, and stop")
@@ -635,6 +702,8 @@ def main():
         return compare(*args.compare)
     if args.catchers:
         return catchers(args.catchers)
+    if args.check is not None:
+        return check(os.path.abspath(args.root), args.check)
     if args.dropped_file:
         with open(args.dropped_file, encoding="utf-8") as f:
             args.dropped = f.read().strip()
@@ -647,11 +716,7 @@ def main():
         # Faults planted by hand for one question, e.g. whether a test is the
         # only one to catch what it was written for; kept out of the fixed
         # table so that runs before and after a change stay comparable.
-        with open(args.table, encoding="utf-8") as f:
-            faults = [(e["id"], e["library"], e["file"],
-                       tuple(e["old"]) if isinstance(e["old"], list) else e["old"],
-                       tuple(e["new"]) if isinstance(e["new"], list) else e["new"], e["kind"])
-                      for e in json.load(f)]
+        faults = read_table(args.table)
     if args.only:
         faults = [f for f in faults if f[1] == args.only or f[1].startswith(args.only + "/")]
     if args.ids:
