@@ -1,6 +1,7 @@
 #include "evaluation/SharedEvaluation.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 
 #include "algorithm/AlgorithmCodes.h"
@@ -97,7 +98,11 @@ VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
   for (int r = 0; r < size; ++r)
     for (std::size_t s = 0; s < nSources; ++s) {
       const double n = heads[static_cast<std::size_t>(r) * headSize + 2 + s];
-      if (n < 0) return VXStatus(codes::kSharesDoNotMatch, false);
+      // A process that could not count: the shares cannot be checked.
+      if (n == -1.0) return VXStatus(codes::kSharesDoNotMatch, false);
+      // Not what a process sends: a count is a whole number of records
+      // that one process counts in an int. Checked before it is converted.
+      if (!WholeIn(n, 0.0, INT_MAX)) return VXStatus(codes::kExchangeFailed, false);
       shares.totals[s] += static_cast<long long>(n);
     }
   for (int r = 0; r < size; ++r)

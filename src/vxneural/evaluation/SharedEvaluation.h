@@ -66,10 +66,11 @@ Agreement ExchangePass(PassCombiner& combiner, BlockTree& tree, NNetwork& networ
 // record counts (-1: this process could not count, with `failure` its
 // code) and each checks that every process holds its ShareOf each whole
 // set. Errors, the same on every process: the first process's failure,
-// else 50020 when the counts are not the shares, 50021 when the exchange
-// failed. A cancel on any process comes back as OK with `canceled`.
-// `extra`: values of the caller's own, as many on every process, handed
-// to every process in rank order.
+// else 50020 when the counts are not the shares (or a process could not
+// count), 50021 when the exchange failed or a count arrived damaged (neither
+// -1 nor a whole number from 0 to INT_MAX). A cancel on any process comes
+// back as OK with `canceled`. `extra`: values of the caller's own, as many
+// on every process, handed to every process in rank order.
 struct Shares {
   std::vector<RecordShare> mine;  // this process's, per source
   std::vector<long long> totals;  // the whole sets, per source

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <random>
@@ -25,6 +26,7 @@
 #include <valarray>
 #include <vector>
 
+#include "common/damaging_combiner.h"
 #include "common/host_doubles.h"
 #include "common/in_process_combiner.h"
 #include "evaluation/FirstLayerProber.h"
@@ -897,6 +899,49 @@ TEST(SharedEvaluation, RefusalsFailuresAndCancelsReachEveryProcess) {
     // that cancels, never between records.
     if (cancels) {
       EXPECT_EQ(queries, c.cancelAfter + 1);
+    }
+  }
+}
+
+// The exchange of the counts that starts a shared computation, damaged on
+// the way: a count no process sends is 50021, never converted to an
+// integer; -1, a process that could not count, is 50020 (the shares cannot
+// match). Both computations send [cancel, failure, records, ...] first.
+TEST(SharedEvaluation, RefusesADamagedCount) {
+  constexpr int kRecords = 394;
+  std::vector<Record> records;
+  for (const Record& r : MixedRecords(kRecords, 5))
+    records.push_back(Rec(std::vector<double>(r.GetAll(), r.GetAll() + r.Size()), {0.3, -0.2}));
+  const double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double count;
+    int code;
+  } cases[] = {
+      {kRecords, 0},  {-1, 50020},    {-3, 50021},  {kNaN, 50021},         {kInf, 50021},
+      {-kInf, 50021}, {1e300, 50021}, {2.5, 50021}, {2147483648.0, 50021},
+  };
+  for (int what : {0, 1}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << (what == 0 ? "statistics, " : "importance, ") << c.count);
+      damaging_combiner::Combiner combiner(damaging_combiner::Replace(2, c.count));
+      Source source(records);
+      Net net = MixedNet();
+      VXNeural::SetPassCombiner(&combiner);
+      VXStatus status;
+      bool computed = false;
+      if (what == 0) {
+        NNOutputStatistics stats;
+        status = ComputeOutputStats(*net, source, 1000, stats);
+        computed = stats.StatsOK();
+      } else {
+        std::vector<double> importance;
+        status =
+            ComputeSensitivity(*net, source, nullptr, 1000, 0, 4, kCats, false, {}, {}, importance);
+        computed = status.IsOK();
+      }
+      VXNeural::SetPassCombiner(nullptr);
+      EXPECT_EQ(status.GetErrorCode(), c.code);
+      EXPECT_EQ(computed, c.code == 0);
     }
   }
 }
