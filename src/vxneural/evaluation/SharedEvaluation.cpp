@@ -1,7 +1,6 @@
 #include "evaluation/SharedEvaluation.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 
 #include "algorithm/AlgorithmCodes.h"
@@ -94,24 +93,10 @@ VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
 
   const int size = combiner.Size();
   const std::size_t nSources = counts.size();
-  shares.totals.assign(nSources, 0);
-  for (int r = 0; r < size; ++r)
-    for (std::size_t s = 0; s < nSources; ++s) {
-      const double n = heads[static_cast<std::size_t>(r) * headSize + 2 + s];
-      // A process that could not count: the shares cannot be checked.
-      if (n == -1.0) return VXStatus(codes::kSharesDoNotMatch, false);
-      // Not what a process sends: a count is a whole number of records
-      // that one process counts in an int. Checked before it is converted.
-      if (!WholeIn(n, 0.0, INT_MAX)) return VXStatus(codes::kExchangeFailed, false);
-      shares.totals[s] += static_cast<long long>(n);
-    }
-  for (int r = 0; r < size; ++r)
-    for (std::size_t s = 0; s < nSources; ++s) {
-      const RecordShare share = ShareOf(shares.totals[s], r, size);
-      if (heads[static_cast<std::size_t>(r) * headSize + 2 + s] !=
-          static_cast<double>(share.end - share.first))
-        return VXStatus(codes::kSharesDoNotMatch, false);
-    }
+  const ShareCounts sent{heads.data() + 2, headSize, size, nSources};
+  const int read = WholeSets(sent, shares.totals);
+  if (read != 0) return VXStatus(read, false);
+  if (!AreTheShares(sent, shares.totals)) return VXStatus(codes::kSharesDoNotMatch, false);
   shares.mine.clear();
   for (std::size_t s = 0; s < nSources; ++s)
     shares.mine.push_back(ShareOf(shares.totals[s], combiner.Rank(), size));
