@@ -365,16 +365,14 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
   // A process of a shared training cancelled before the start takes its
   // cancel to the first exchange, rather than leave the others waiting
   // there.
-  VXNeural::detail::SharedTraining shared(
-      fTrainData, fTestData,
-      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
-  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
+  const VXNeural::detail::StartedSharedTraining shares(fDataPreparator.get(), fTrainData, fTestData,
+                                                       HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
-  Store(SharedStatus(sharing, shared.Records()));
-  fShared = shared.Records();
+  Store(SharedStatus(shares.begun, shares.shared.Records()));
+  fShared = shares.shared.Records();
   fKeptClusters.reset();
   auto kept = std::make_unique<Clustering>(*this);
   Clustering& clustering = *kept;
@@ -428,16 +426,14 @@ VXStatus RBFAlgorithm::RunTraining(bool, int nTrain, int) {
 
 VXStatus RBFAlgorithm::RetrainAtOverlap(double overlap) {
   // The solve's pass is shared in a data-parallel training.
-  VXNeural::detail::SharedTraining shared(
-      fTrainData, fTestData,
-      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
-  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
+  const VXNeural::detail::StartedSharedTraining shares(fDataPreparator.get(), fTrainData, fTestData,
+                                                       HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   if (!fKeptClusters || fAlgorithmStatus != VXNNCommon::kTrained)
     return Store(VXStatus(codes::kNotAvailable, true));
   if (!(overlap > 0.0 && std::isfinite(overlap)))
     return Store(VXStatus(codes::kNotAvailable, true));
-  const VXStatus refused = SharedStatus(sharing, shared.Records());
+  const VXStatus refused = SharedStatus(shares.begun, shares.shared.Records());
   if (!refused.IsOK()) return Store(refused);
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   Store(VXStatus());
@@ -515,10 +511,8 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
   // back into the algorithm; a second search or a training run started from
   // there would replace the candidate being scored under the search.
   if (fSearching) return Store(VXStatus(codes::kNotAvailable, true));
-  VXNeural::detail::SharedTraining shared(
-      fTrainData, fTestData,
-      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
-  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
+  const VXNeural::detail::StartedSharedTraining shares(fDataPreparator.get(), fTrainData, fTestData,
+                                                       HostCanceled(), &fSettings);
   SearchFlag searching(fSearching);
   fSearchStart = std::clock();
   int lo = fSettings.GetMinNHiddenUnits();
@@ -536,16 +530,16 @@ VXStatus RBFAlgorithm::RunArchitectureSearch() {
     if (nTest <= 0) {
       // In a shared search the whole test set's count, which the start
       // exchanged.
-      if (shared.Records())
-        nTest = static_cast<int>(std::min<long long>(shared.Records()->nTest, INT_MAX));
+      if (shares.shared.Records())
+        nTest = static_cast<int>(std::min<long long>(shares.shared.Records()->nTest, INT_MAX));
       else
         testFailed = !VXNeural::detail::CountRecords(*fTestData, nTest);
       if (!testFailed) fSettings.SetNTestRecords(nTest);
     }
   }
   fNRecords = nTrain + nTest;
-  Store(SharedStatus(sharing, shared.Records()));
-  fShared = shared.Records();
+  Store(SharedStatus(shares.begun, shares.shared.Records()));
+  fShared = shares.shared.Records();
   Clustering clustering(*this);
   if (!fStatus.IsOK()) {
     // The processes could not share the search: every one refuses it.

@@ -59,24 +59,27 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled, NeuralSettings* sett
   if (!combiner->AllGather(mine, all, counts) || counts.size() != static_cast<std::size_t>(size) ||
       all.size() != 3 * counts.size())
     return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
-  long long totalTrain = 0, totalTest = 0;
   for (int r = 0; r < size; ++r) {
-    const double train = all[3 * static_cast<std::size_t>(r)];
     const double test = all[3 * static_cast<std::size_t>(r) + 1];
     const double flag = all[3 * static_cast<std::size_t>(r) + 2];
-    // Not what a process sends: a count that is neither a failure's mark
-    // nor a whole number of records, or a flag other than 0 or 1.
-    if ((train != -1.0 && !WholeIn(train, 0.0, INT_MAX)) ||
-        (test != -2.0 && test != -1.0 && !WholeIn(test, 0.0, INT_MAX)) ||
-        (flag != 0.0 && flag != 1.0))
-      return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
+    // Not what a process sends: a flag other than 0 or 1.
+    if (flag != 0.0 && flag != 1.0) return VXCommon_1_2::VXStatus(codes::kExchangeFailed, false);
     canceled = canceled || flag != 0.0;
-    // Every process has a test source or none has; no count failed.
-    if (train < 0 || test == -1.0 || (test == -2.0) != (fTest == nullptr))
-      return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
-    totalTrain += static_cast<long long>(train);
-    if (fTest) totalTest += static_cast<long long>(test);
+    // Every process has a test source (a count, read below) or none has
+    // (-2, no count).
+    if (fTest && test == -2.0) return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
+    if (!fTest && test != -2.0)
+      return VXCommon_1_2::VXStatus(test == -1.0 || WholeIn(test, 0.0, INT_MAX)
+                                        ? codes::kSharesDoNotMatch
+                                        : codes::kExchangeFailed,
+                                    false);
   }
+  // The counts, the training set's and then the test set's where there is one.
+  const ShareCounts sent{all.data(), 3, size, fTest ? 2u : 1u};
+  std::vector<long long> totals;
+  const int read = WholeSets(sent, totals);
+  if (read != 0) return VXCommon_1_2::VXStatus(read, false);
+  const long long totalTrain = totals[0], totalTest = fTest ? totals[1] : 0;
   // A process's share may be empty, the whole set not: the codes are those
   // one process holding every record gets for an empty source.
   if (totalTrain == 0) return VXCommon_1_2::VXStatus(codes::kTrainSourceNotGood, false);
@@ -84,13 +87,7 @@ VXCommon_1_2::VXStatus SharedTraining::Begin(bool canceled, NeuralSettings* sett
   // One process counts a set's records in an int.
   if (totalTrain > INT_MAX || totalTest > INT_MAX)
     return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
-  for (int r = 0; r < size; ++r) {
-    const RecordShare train = ShareOf(totalTrain, r, size), test = ShareOf(totalTest, r, size);
-    if (all[3 * static_cast<std::size_t>(r)] != static_cast<double>(train.end - train.first) ||
-        (fTest &&
-         all[3 * static_cast<std::size_t>(r) + 1] != static_cast<double>(test.end - test.first)))
-      return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
-  }
+  if (!AreTheShares(sent, totals)) return VXCommon_1_2::VXStatus(codes::kSharesDoNotMatch, false);
   const int rank = combiner->Rank();
   fRecords.combiner = combiner;
   fRecords.nTrain = totalTrain;

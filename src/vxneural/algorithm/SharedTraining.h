@@ -71,5 +71,19 @@ class SharedTraining {
   bool fActive = false;
 };
 
+// A training step's part in a data-parallel training over an algorithm's
+// sources, begun as it is made: the records the preparator encoded into
+// them are known (PreparedRecords), and `begun` is what Begin answered
+// with `canceled` and `settings`.
+struct StartedSharedTraining {
+  StartedSharedTraining(NNDataPreparator* preparator, VXCommon_1_2::MultiPassRecordIter* train,
+                        VXCommon_1_2::MultiPassRecordIter* test, bool canceled,
+                        NeuralSettings* settings)
+      : shared(train, test, PreparedRecords(preparator, train, test)),
+        begun(shared.Begin(canceled, settings)) {}
+  SharedTraining shared;
+  const VXCommon_1_2::VXStatus begun;
+};
+
 }  // namespace detail
 }  // namespace VXNeural

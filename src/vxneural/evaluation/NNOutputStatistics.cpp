@@ -281,12 +281,16 @@ std::size_t ShiftExtraSize(int nOutputs) { return Index(nOutputs) + 1; }
 
 // Counts a shared pass's source and finds its first record of at least
 // `width` values: its targets are the shift when this process holds the
-// start of the sequence. -1 when the source failed on the way.
+// start of the sequence. A source that tells its count (RecordsKnownTo) is
+// read from its first record up to that record only. -1 when the source
+// failed on the way.
 long long CountWithFirst(MultiPassRecordIter& source, int width, int nInputs,
                          std::vector<double>& first) {
+  const long long known = detail::RecordsKnownTo(&source);
+  if (known >= 0) source.Rewind();
   long long count = 0;
   first.clear();
-  while (source.IsGood()) {
+  while (source.IsGood() && (known < 0 || first.empty())) {
     const Record* record = source.Next();
     if (record == nullptr) break;
     ++count;
@@ -295,7 +299,8 @@ long long CountWithFirst(MultiPassRecordIter& source, int width, int nInputs,
   }
   const bool failed = detail::SourceFailed(source);
   source.Rewind();
-  return failed ? -1 : count;
+  if (failed) return -1;
+  return known >= 0 ? known : count;
 }
 
 // The failure of a pass that read its source to the end (or its limit):

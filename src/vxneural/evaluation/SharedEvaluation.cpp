@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <typeinfo>
 
 #include "algorithm/AlgorithmCodes.h"
 #include "data/SourceCheck.h"
@@ -9,6 +10,7 @@
 #include "network/TreeExchange.h"
 #include "vxcommon/Callbacks.h"
 #include "vxneural/algorithm/NeuralSettings.h"
+#include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/network/NNetwork.h"
 
 using VXCommon_1_2::VXStatus;
@@ -62,9 +64,25 @@ Agreement ExchangePass(PassCombiner& combiner, BlockTree& tree, NNetwork& networ
   return Agree(heads, head.size());
 }
 
+long long RecordsKnownTo(VXCommon_1_2::MultiPassRecordIter* source) {
+  if (!source || SourceFailed(*source)) return -1;
+  const std::type_info& type = typeid(*source);
+  if (type == typeid(VXCommon_1_2::VectorRecordIter))
+    return static_cast<long long>(static_cast<VXCommon_1_2::VectorRecordIter*>(source)->Count());
+  if (type == typeid(RecordBufferIter)) return static_cast<RecordBufferIter*>(source)->GetCount();
+  return -1;
+}
+
 std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassRecordIter*>& sources) {
   std::vector<long long> counts;
   for (VXCommon_1_2::MultiPassRecordIter* source : sources) {
+    const long long known = RecordsKnownTo(source);
+    if (known >= 0) {
+      // Left as a count would leave it: at its first record.
+      source->Rewind();
+      counts.push_back(known);
+      continue;
+    }
     int n = 0;
     // An absent source holds no record.
     counts.push_back(!source || CountRecords(*source, n) ? n : -1);
@@ -93,20 +111,10 @@ VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
 
   const int size = combiner.Size();
   const std::size_t nSources = counts.size();
-  shares.totals.assign(nSources, 0);
-  for (int r = 0; r < size; ++r)
-    for (std::size_t s = 0; s < nSources; ++s) {
-      const double n = heads[static_cast<std::size_t>(r) * headSize + 2 + s];
-      if (n < 0) return VXStatus(codes::kSharesDoNotMatch, false);
-      shares.totals[s] += static_cast<long long>(n);
-    }
-  for (int r = 0; r < size; ++r)
-    for (std::size_t s = 0; s < nSources; ++s) {
-      const RecordShare share = ShareOf(shares.totals[s], r, size);
-      if (heads[static_cast<std::size_t>(r) * headSize + 2 + s] !=
-          static_cast<double>(share.end - share.first))
-        return VXStatus(codes::kSharesDoNotMatch, false);
-    }
+  const ShareCounts sent{heads.data() + 2, headSize, size, nSources};
+  const int read = WholeSets(sent, shares.totals);
+  if (read != 0) return VXStatus(read, false);
+  if (!AreTheShares(sent, shares.totals)) return VXStatus(codes::kSharesDoNotMatch, false);
   shares.mine.clear();
   for (std::size_t s = 0; s < nSources; ++s)
     shares.mine.push_back(ShareOf(shares.totals[s], combiner.Rank(), size));

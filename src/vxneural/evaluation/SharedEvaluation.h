@@ -66,10 +66,11 @@ Agreement ExchangePass(PassCombiner& combiner, BlockTree& tree, NNetwork& networ
 // record counts (-1: this process could not count, with `failure` its
 // code) and each checks that every process holds its ShareOf each whole
 // set. Errors, the same on every process: the first process's failure,
-// else 50020 when the counts are not the shares, 50021 when the exchange
-// failed. A cancel on any process comes back as OK with `canceled`.
-// `extra`: values of the caller's own, as many on every process, handed
-// to every process in rank order.
+// else 50020 when the counts are not the shares (or a process could not
+// count), 50021 when the exchange failed or a count arrived damaged (neither
+// -1 nor a whole number from 0 to INT_MAX). A cancel on any process comes
+// back as OK with `canceled`. `extra`: values of the caller's own, as many
+// on every process, handed to every process in rank order.
 struct Shares {
   std::vector<RecordShare> mine;  // this process's, per source
   std::vector<long long> totals;  // the whole sets, per source
@@ -79,8 +80,16 @@ struct Shares {
 VXCommon_1_2::VXStatus ExchangeShares(PassCombiner& combiner, NNetwork& network,
                                       const std::vector<long long>& counts, int32_t failure,
                                       Shares& shares, const std::vector<double>& extra = {});
-// This process's counts of the sources (-1 for one that failed while
-// counted, 0 for an absent one); each is rewound.
+// The records source holds from its first, when it tells them without
+// being read: a source over records in memory, a VectorRecordIter or a
+// RecordBufferIter (not a class derived from one, whose Next may hand out
+// something else), that has not failed. -1 for any other source, and for
+// none.
+long long RecordsKnownTo(VXCommon_1_2::MultiPassRecordIter* source);
+// This process's counts of the sources: the known count (RecordsKnownTo)
+// of a source that tells it, else counted with a pass over the source (-1
+// for one that failed while counted); 0 for an absent one. Each is
+// rewound.
 std::vector<long long> CountShares(const std::vector<VXCommon_1_2::MultiPassRecordIter*>& sources);
 
 // Takes part in the share exchange of a shared output statistics pass

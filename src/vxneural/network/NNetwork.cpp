@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cfloat>
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -732,7 +731,6 @@ int NNetwork::ProcessBlocks(Pass& first, std::vector<std::unique_ptr<Pass>>& hel
 // each then puts all the nodes together in sequence order, as the one
 // process holding every block would have formed them.
 int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
-  const std::size_t ranges = fMinTargets.size();
   // In a shared training this is where the host's cancel object is asked.
   bool canceled = fCanceled;
   if (!canceled && VXNeural::detail::RunCombiner() && fSettings) {
@@ -740,38 +738,21 @@ int NNetwork::CombineSharedPass(const SharedSource& shared, int& records) {
     canceled = cancel && cancel->QueryCancel();
   }
   // Each process's head: its records, its cancel, its continuous targets'
-  // lows and highs.
-  std::vector<double>& head = fExchangeHead;
-  head.assign({static_cast<double>(records), canceled ? 1.0 : 0.0});
-  head.insert(head.end(), fMinTargets.begin(), fMinTargets.end());
-  head.insert(head.end(), fMaxTargets.begin(), fMaxTargets.end());
+  // lows and highs; every value a process sent is checked before it is
+  // used (TreeExchange.h).
+  VXNeural::detail::TreeExchangeTotals totals;
+  totals.sums = {static_cast<double>(records)};
+  totals.any = {canceled};
+  totals.lows = fMinTargets;
+  totals.highs = fMaxTargets;
   if (!fExchange) fExchange = std::make_unique<VXNeural::detail::TreeExchangeBuffers>();
-  std::vector<double>& heads = fExchangeHeads;
   const int answer =
-      VXNeural::detail::ExchangeTree(*shared.combiner, *fBlockTree, head, heads, fExchange.get());
+      VXNeural::detail::ExchangeTree(*shared.combiner, *fBlockTree, totals, *fExchange);
   if (answer != 0) return answer;
-  long long total = 0;
-  bool cancelled = false;
-  const std::size_t headSize = head.size();
-  for (std::size_t at = 0; at < heads.size(); at += headSize) {
-    // Every value is checked before it is used: a record count that is
-    // negative, huge or not whole, or a flag other than 0 or 1, is no
-    // process's message.
-    const double* h = heads.data() + at;
-    if (!VXNeural::detail::WholeIn(h[0], 0.0, INT_MAX) || (h[1] != 0.0 && h[1] != 1.0))
-      return VXNeural::codes::kExchangeFailed;
-    total += static_cast<long long>(h[0]);
-    cancelled = cancelled || h[1] != 0.0;
-    const double* lows = h + 2;
-    const double* highs = lows + ranges;
-    for (std::size_t v = 0; v < ranges; ++v) {
-      fMinTargets[v] = std::min(fMinTargets[v], lows[v]);
-      fMaxTargets[v] = std::max(fMaxTargets[v], highs[v]);
-    }
-  }
-  if (total > INT_MAX) return VXNeural::codes::kSharesDoNotMatch;
-  records = static_cast<int>(total);
-  if (cancelled) {
+  records = static_cast<int>(totals.sums[0]);
+  fMinTargets = totals.lows;
+  fMaxTargets = totals.highs;
+  if (totals.any[0]) {
     fCanceled = true;
     if (VXNeural::detail::RunCombiner()) VXNeural::detail::SetRunCanceled(true);
   }

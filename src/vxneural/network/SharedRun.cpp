@@ -1,8 +1,10 @@
 #include "network/SharedRun.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
+#include "algorithm/AlgorithmCodes.h"
 #include "network/BlockPass.h"
 
 namespace VXNeural {
@@ -38,6 +40,30 @@ bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host) {
   if (canceled) return true;
   if (tCombiner) return tCanceled;
   return host && host->QueryCancel();
+}
+
+int WholeSets(const ShareCounts& shares, std::vector<long long>& totals) {
+  totals.assign(shares.sets, 0);
+  for (int r = 0; r < shares.processes; ++r)
+    for (std::size_t s = 0; s < shares.sets; ++s) {
+      const double n = shares.counts[static_cast<std::size_t>(r) * shares.stride + s];
+      if (n == -1.0) return codes::kSharesDoNotMatch;
+      // One process counts its records in an int.
+      if (!WholeIn(n, 0.0, INT_MAX)) return codes::kExchangeFailed;
+      totals[s] += static_cast<long long>(n);
+    }
+  return 0;
+}
+
+bool AreTheShares(const ShareCounts& shares, const std::vector<long long>& totals) {
+  for (int r = 0; r < shares.processes; ++r)
+    for (std::size_t s = 0; s < shares.sets; ++s) {
+      const RecordShare share = ShareOf(totals[s], r, shares.processes);
+      if (shares.counts[static_cast<std::size_t>(r) * shares.stride + s] !=
+          static_cast<double>(share.end - share.first))
+        return false;
+    }
+  return true;
 }
 
 double AgreedSeconds(double local) {

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <ctime>
+#include <vector>
 
 #include "vxcommon/Callbacks.h"
 #include "vxcommon/Record.h"
@@ -56,6 +58,26 @@ bool CancelAnswer(bool canceled, VXCommon_1_2::VXQueryCancel* host);
 inline bool WholeIn(double v, double lo, double hi) {
   return v >= lo && v <= hi && std::floor(v) == v;
 }
+
+// Every process's record counts of its share of some sets, as they came
+// in the processes' messages: process r's count of set s (of `sets`) at
+// counts[r * stride + s], -1 when that process could not count.
+struct ShareCounts {
+  const double* counts;
+  std::size_t stride;
+  int processes;
+  std::size_t sets;
+};
+// The whole sets' records, per set, into `totals`, each count checked
+// before it is converted. 0; kSharesDoNotMatch when a process could not
+// count; kExchangeFailed when a count is neither -1 nor a whole number
+// from 0 to INT_MAX, which no process sends. Between two faults the first
+// in rank order decides, so every process reading the same messages gets
+// the same answer.
+int WholeSets(const ShareCounts& shares, std::vector<long long>& totals);
+// Whether every process holds its ShareOf every whole set (the totals
+// WholeSets found).
+bool AreTheShares(const ShareCounts& shares, const std::vector<long long>& totals);
 
 // The processor seconds the processes of the calling thread's run agree
 // on: the largest of their `local` readings, so that a time limit stops

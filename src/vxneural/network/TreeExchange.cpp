@@ -1,6 +1,7 @@
 #include "network/TreeExchange.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstddef>
 
@@ -91,17 +92,25 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
                  TreeExchangeBuffers& buffers) {
   const std::size_t nSums = totals.sums.size(), nAny = totals.any.size();
   const std::size_t nLows = totals.lows.size(), nHighs = totals.highs.size();
-  std::vector<double> head(totals.sums);
+  std::vector<double>& head = buffers.head;
+  head.assign(totals.sums.begin(), totals.sums.end());
   for (bool flag : totals.any) head.push_back(flag ? 1.0 : 0.0);
   head.insert(head.end(), totals.lows.begin(), totals.lows.end());
   head.insert(head.end(), totals.highs.begin(), totals.highs.end());
   const std::size_t headSize = head.size();
-  std::vector<double> heads;
-  const int answer = ExchangeTree(combiner, tree, head, heads, &buffers);
-  if (heads.empty() && headSize > 0) return answer;
+  std::vector<double>& heads = buffers.heads;
+  int answer = ExchangeTree(combiner, tree, head, heads, &buffers);
+  if (headSize == 0 || heads.empty()) return answer;
+  for (std::size_t at = 0; at + headSize <= heads.size(); at += headSize) {
+    const double* h = heads.data() + at;
+    for (std::size_t s = 0; s < nSums; ++s)
+      if (!CountIn(h[s], INT_MAX)) return codes::kExchangeFailed;
+    for (std::size_t a = 0; a < nAny; ++a)
+      if (h[nSums + a] != 0.0 && h[nSums + a] != 1.0) return codes::kExchangeFailed;
+  }
   std::fill(totals.sums.begin(), totals.sums.end(), 0.0);
   std::fill(totals.any.begin(), totals.any.end(), false);
-  for (std::size_t at = 0; at + headSize <= heads.size() && headSize > 0; at += headSize) {
+  for (std::size_t at = 0; at + headSize <= heads.size(); at += headSize) {
     const double* h = heads.data() + at;
     for (std::size_t s = 0; s < nSums; ++s) totals.sums[s] += h[s];
     for (std::size_t a = 0; a < nAny; ++a) totals.any[a] = totals.any[a] || h[nSums + a] != 0.0;
@@ -110,6 +119,8 @@ int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& to
     for (std::size_t v = 0; v < nLows; ++v) totals.lows[v] = std::min(totals.lows[v], lows[v]);
     for (std::size_t v = 0; v < nHighs; ++v) totals.highs[v] = std::max(totals.highs[v], highs[v]);
   }
+  for (double sum : totals.sums)
+    if (answer == 0 && sum > INT_MAX) answer = codes::kSharesDoNotMatch;
   return answer;
 }
 

@@ -17,6 +17,7 @@ namespace detail {
 struct TreeExchangeBuffers {
   std::vector<double> out, in;
   std::vector<int> counts;
+  std::vector<double> head, heads;  // the totals form's (below)
 };
 
 // Every process hands its tree's open nodes and `head`, values of its own
@@ -29,23 +30,31 @@ struct TreeExchangeBuffers {
 // of blocks at a multiple of its size; `heads` empty when the frame itself
 // is wrong); kSharesDoNotMatch when the nodes leave a gap or overlap, so
 // the processes do not hold the shares of one sequence from block 0 on
-// (`heads` filled, so that a cancel carried there is known). Every process gets the same answer. Every count in a message is
-// checked before it is converted or used.
+// (`heads` filled, so that a cancel carried there is known). Every process gets the same answer.
+// Every count in a message is checked before it is converted or used.
 int ExchangeTree(PassCombiner& combiner, BlockTree& tree, const std::vector<double>& head,
                  std::vector<double>& heads, TreeExchangeBuffers* buffers = nullptr);
 
 // The common heads: counts summed over the processes, flags or-ed, ranges
 // widened.
 struct TreeExchangeTotals {
-  std::vector<double> sums;  // e.g. records read
-  std::vector<bool> any;     // e.g. cancelled
+  // Records (read, added): each process's a whole number from 0 to
+  // INT_MAX, as one process counts them in an int.
+  std::vector<double> sums;
+  std::vector<bool> any;  // e.g. cancelled
   // Smallest and largest over the processes (e.g. targets' ranges); as
   // many of each on every process.
   std::vector<double> lows, highs;
 };
 
-// ExchangeTree with `totals` as the head, replaced by the totals over every
-// process (also when the answer is kSharesDoNotMatch).
+// ExchangeTree with `totals` as the head (laid out as sums, any as 0 or 1,
+// lows, highs), replaced by the totals over every process (also when the
+// answer is kSharesDoNotMatch). Every process's values are checked before
+// they are used: a count that is not a whole number from 0 to INT_MAX or a
+// flag other than 0 or 1 is no process's message, kExchangeFailed, the
+// totals left as they were. A summed count beyond INT_MAX is
+// kSharesDoNotMatch: one process holding every record could not count
+// them.
 int ExchangeTree(PassCombiner& combiner, BlockTree& tree, TreeExchangeTotals& totals,
                  TreeExchangeBuffers& buffers);
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <numeric>
 #include <random>
@@ -25,13 +26,16 @@
 #include <valarray>
 #include <vector>
 
+#include "common/damaging_combiner.h"
 #include "common/host_doubles.h"
 #include "common/in_process_combiner.h"
 #include "evaluation/FirstLayerProber.h"
+#include "evaluation/SharedEvaluation.h"
 #include "vxcommon/Record.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/data/RecordBufferIter.h"
 #include "vxneural/evaluation/NNOutputStatistics.h"
 #include "vxneural/evaluation/NNSensReporter.h"
 #include "vxneural/evaluation/NNSensitivity.h"
@@ -898,6 +902,161 @@ TEST(SharedEvaluation, RefusalsFailuresAndCancelsReachEveryProcess) {
     if (cancels) {
       EXPECT_EQ(queries, c.cancelAfter + 1);
     }
+  }
+}
+
+// The exchange of the counts that starts a shared computation, damaged on
+// the way: a count no process sends is 50021, never converted to an
+// integer; -1, a process that could not count, is 50020 (the shares cannot
+// match). Both computations send [cancel, failure, records, ...] first.
+TEST(SharedEvaluation, RefusesADamagedCount) {
+  constexpr int kRecords = 394;
+  std::vector<Record> records;
+  for (const Record& r : MixedRecords(kRecords, 5))
+    records.push_back(Rec(std::vector<double>(r.GetAll(), r.GetAll() + r.Size()), {0.3, -0.2}));
+  const double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double count;
+    int code;
+  } cases[] = {
+      {kRecords, 0},  {-1, 50020},    {-3, 50021},  {kNaN, 50021},         {kInf, 50021},
+      {-kInf, 50021}, {1e300, 50021}, {2.5, 50021}, {2147483648.0, 50021},
+  };
+  for (int what : {0, 1}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << (what == 0 ? "statistics, " : "importance, ") << c.count);
+      damaging_combiner::Combiner combiner(damaging_combiner::Replace(2, c.count));
+      Source source(records);
+      Net net = MixedNet();
+      VXNeural::SetPassCombiner(&combiner);
+      VXStatus status;
+      bool computed = false;
+      if (what == 0) {
+        NNOutputStatistics stats;
+        status = ComputeOutputStats(*net, source, 1000, stats);
+        computed = stats.StatsOK();
+      } else {
+        std::vector<double> importance;
+        status =
+            ComputeSensitivity(*net, source, nullptr, 1000, 0, 4, kCats, false, {}, {}, importance);
+        computed = status.IsOK();
+      }
+      VXNeural::SetPassCombiner(nullptr);
+      EXPECT_EQ(status.GetErrorCode(), c.code);
+      EXPECT_EQ(computed, c.code == 0);
+    }
+  }
+}
+
+// A source over records in memory tells how many it holds, and a shared
+// computation takes that count instead of reading the source through to
+// count it: a source read part way first still counts all its records (a
+// count read from where it stood would be 2 short). Any other source, a
+// class derived from one that tells (its Next may skip records) included,
+// is read to count, from where it stands; every source is left rewound.
+TEST(SharedEvaluation, CountsOnlySourcesThatDoNotTellTheirRecords) {
+  const std::vector<Record> records = MixedRecords(5, 3);
+  // Counts the records it hands out.
+  struct Derived : VXCommon_1_2::VectorRecordIter {
+    using VectorRecordIter::VectorRecordIter;
+    const Record* Next() override {
+      ++nexts;
+      return VectorRecordIter::Next();
+    }
+    int nexts = 0;
+  };
+  VXCommon_1_2::VectorRecordIter copied(records);
+  auto borrowed = VXCommon_1_2::VectorRecordIter::Borrow(records);
+  VXNeural::RecordBufferIter buffer(static_cast<int>(records[0].Size()), 8);
+  for (const Record& r : records) ASSERT_TRUE(buffer.Add(r));
+  VXNeural::RecordBufferIter unusable(-1, 8);
+  Source counting(records);
+  Derived derived(records);
+  const struct {
+    const char* name;
+    VXCommon_1_2::MultiPassRecordIter* source;
+    long long known, counted;
+  } cases[] = {
+      {"a vector", &copied, 5, 5},
+      {"a borrowed vector", &borrowed, 5, 5},
+      {"a buffer", &buffer, 5, 5},
+      {"an unusable buffer", &unusable, -1, -1},
+      {"a host's source", &counting, -1, 3},
+      {"a class derived from a vector", &derived, -1, 3},
+      {"none", nullptr, -1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.source) {
+      c.source->Rewind();
+      c.source->Next();
+      c.source->Next();
+    }
+    EXPECT_EQ(VXNeural::detail::RecordsKnownTo(c.source), c.known);
+    EXPECT_EQ(VXNeural::detail::CountShares({c.source}), std::vector<long long>{c.counted});
+    if (c.source && c.counted > 0) {
+      const Record* first = c.source->Next();
+      ASSERT_NE(first, nullptr);
+      EXPECT_EQ(first->GetAll()[0], records[0].GetAll()[0]);
+    }
+  }
+  // The counting source and the derived one were read to count, the others
+  // not at all.
+  EXPECT_EQ(counting.Position(), 1u);
+  EXPECT_EQ(counting.Rewinds(), 2);
+  EXPECT_EQ(derived.nexts, 2 + 3 + 1);
+}
+
+// Shares held in memory are counted without reading them through, and the
+// figures are still the one process's: shares read part way before the
+// computation starts give every process the figures over all the records.
+TEST(SharedEvaluation, SharesThatTellTheirRecordsGiveTheOneProcessFigures) {
+  constexpr int kRecords = 394;
+  std::vector<Record> records;
+  for (const Record& r : MixedRecords(kRecords, 5)) {
+    const double t = static_cast<double>(records.size() % 7);
+    records.push_back(
+        Rec(std::vector<double>(r.GetAll(), r.GetAll() + r.Size()), {0.3 + 0.1 * t, -0.2 * t}));
+  }
+  Net whole = MixedNet();
+  Source all(records);
+  NNOutputStatistics expected;
+  ASSERT_EQ(ComputeOutputStats(*whole, all, 1000, expected), VXStatus());
+  std::vector<double> expectedImportance;
+  ASSERT_EQ(ComputeSensitivity(*whole, all, nullptr, 1000, 0, 4, kCats, false, {}, {},
+                               expectedImportance),
+            VXStatus());
+  constexpr int kSize = 3;
+  // The total error, then the relative errors (whose sums are shifted by
+  // the sequence's first targets).
+  const auto figures = [](const NNOutputStatistics& stats) {
+    std::vector<double> f{stats.GetTotalError(), stats.GetAvgRelativeError()};
+    f.insert(f.end(), stats.GetRelativeErrors().begin(), stats.GetRelativeErrors().end());
+    return f;
+  };
+  std::vector<std::vector<double>> got(kSize), importance(kSize);
+  std::vector<VXStatus> statuses(2 * kSize);
+  in_process::RunProcesses(kSize, [&](int rank, in_process::Combiner& combiner) {
+    const std::size_t r = static_cast<std::size_t>(rank);
+    const VXNeural::RecordShare share = VXNeural::ShareOf(kRecords, rank, kSize);
+    VXCommon_1_2::VectorRecordIter part(
+        {records.begin() + share.first, records.begin() + share.end});
+    Net net = MixedNet();
+    VXNeural::SetPassCombiner(&combiner);
+    NNOutputStatistics stats;
+    part.Next();
+    statuses[r] = ComputeOutputStats(*net, part, 1000, stats);
+    got[r] = figures(stats);
+    part.Next();
+    statuses[kSize + r] =
+        ComputeSensitivity(*net, part, nullptr, 1000, 0, 4, kCats, false, {}, {}, importance[r]);
+    VXNeural::SetPassCombiner(nullptr);
+  });
+  EXPECT_EQ(statuses, std::vector<VXStatus>(2 * kSize));
+  for (int r = 0; r < kSize; ++r) {
+    EXPECT_TRUE(SameBits(got[static_cast<std::size_t>(r)], figures(expected))) << "rank " << r;
+    EXPECT_TRUE(SameBits(importance[static_cast<std::size_t>(r)], expectedImportance))
+        << "rank " << r;
   }
 }
 

@@ -171,6 +171,17 @@ TEST(TreeExchange, GapsOverlapsAndDamagedMessagesAreRefusedEverywhere) {
        },
        kExchangeFailed},
       {"node past the one before", good, [](auto& m) { m[7] = 9.0; }, kSharesDoNotMatch},
+      // The head: a count of records and a flag, checked before they are
+      // used.
+      {"records not a number", good, [](auto& m) { m[0] = std::nan(""); }, kExchangeFailed},
+      {"infinite records", good, [](auto& m) { m[0] = HUGE_VAL; }, kExchangeFailed},
+      {"huge records", good, [](auto& m) { m[0] = 1e300; }, kExchangeFailed},
+      {"negative records", good, [](auto& m) { m[0] = -1.0; }, kExchangeFailed},
+      {"records not whole", good, [](auto& m) { m[0] = 6.5; }, kExchangeFailed},
+      {"records beyond an int", good, [](auto& m) { m[0] = 2147483648.0; }, kExchangeFailed},
+      // Every process's count fits an int, their total does not.
+      {"a total beyond an int", good, [](auto& m) { m[0] = 2147483647.0; }, kSharesDoNotMatch},
+      {"a cancel flag neither 0 nor 1", good, [](auto& m) { m[1] = 0.5; }, kExchangeFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
