@@ -47,8 +47,9 @@ namespace VXNeural {
 /// as it bounds one process's records: every process of the run calls this
 /// together, with the same network and maxRecords, and every process gets
 /// the statistics one process on one thread computes over the whole set,
-/// bit for bit. The processes first exchange their record counts (the
-/// source is read once more to count it): code 50020 (error) on every
+/// bit for bit. The processes first exchange their record counts (a
+/// source over records in memory tells its count; any other is read once
+/// more to count it): code 50020 (error) on every
 /// process when the counts are not the shares, 50021 when an exchange
 /// fails, and a process's own failure (a source that failed, 50008) is
 /// every process's answer. The host's cancel object is asked at the two

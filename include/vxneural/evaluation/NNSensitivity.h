@@ -77,7 +77,8 @@ enum class SensitivityMethod {
 /// process on one thread computes over all the records, bit for bit. Every
 /// process reads its own records, which is where the time goes (each record
 /// costs a forward pass per probe), and the processes exchange their counts
-/// first (each source read once more), then their ranges when they are
+/// first (a source over records in memory tells its count; any other is
+/// read once more), then their ranges when they are
 /// found, then the blocks' sums after each source. Code 50020 (error) when
 /// the counts are not the shares, 50021 when an exchange fails; a process's
 /// own failure is every process's answer. The host's cancel object is asked

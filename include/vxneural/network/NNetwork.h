@@ -370,6 +370,5 @@ class NNetwork {
   /// whole sequence's in (the BlockTree, records, the targets' ranges). 0,
   /// or the code of the failure.
   int CombineSharedPass(const SharedSource& shared, int& records);
-  std::vector<double> fExchangeHead, fExchangeHeads;
   std::unique_ptr<VXNeural::detail::TreeExchangeBuffers> fExchange;
 };

@@ -198,17 +198,15 @@ VXStatus MLPAlgorithm::RunTraining(bool initialRun, int nTrain, int nTest) {
   // A process of a shared training cancelled before the start takes its
   // cancel to the first exchange, rather than leave the others waiting
   // there.
-  VXNeural::detail::SharedTraining shared(
-      fTrainData, fTestData,
-      VXNeural::detail::PreparedRecords(fDataPreparator.get(), fTrainData, fTestData));
-  const VXStatus sharing = shared.Begin(HostCanceled(), &fSettings);
+  const VXNeural::detail::StartedSharedTraining shares(fDataPreparator.get(), fTrainData, fTestData,
+                                                       HostCanceled(), &fSettings);
   if (CheckCancel()) return fStatus;
   SetContext(fTrainingContext.get(), VXNNCommon::kInProgress);
   if (nTest == -1 && fTestData != nullptr) nTest = fSettings.GetNTestRecords();
   // The outcome of this run alone: a warning stored by an earlier call must
   // not stop it.
-  VXStatus status = sharing;
-  fShared = shared.Records();
+  VXStatus status = shares.begun;
+  fShared = shares.shared.Records();
   // Online and mini-batch descent change the weights within a pass: their
   // passes cannot be shared.
   if (status.IsOK() && fShared && fSettings.GetTrainingMethod() == VXNNCommon::kGradientDescent &&
