@@ -107,7 +107,6 @@ class MLPSettings : public NeuralSettings {
   /// The training type of an update (Update on new records).
   VXNNCommon::TrainingType GetUpdateType() const { return fUpdateType; }
   /// Accepted only under training type Batch and for Batch or MiniBatch.
-  /// Accepted only under training type Batch and for Batch or MiniBatch.
   void SetUpdateType(VXNNCommon::TrainingType t);
   /// Records per mini-batch; 0 when neither training nor update uses mini-batches.
   int GetMiniBatchSize() const { return fMiniBatchSize; }
@@ -161,8 +160,10 @@ class MLPSettings : public NeuralSettings {
   double GetEtaLow() const { return fEtaLow; }
   /// Sets the lowest learning rate.
   void SetEtaLow(double v) { fEtaLow = v; }
-  /// Gradient descent: the highest learning rate (0.15 by default). Stored and
-  /// saved; no optimizer reads it.
+  /// Gradient descent: a highest learning rate (0.15 by default). Kept so
+  /// that saved models keep their form: it has its place in both saved forms
+  /// and is read back, but no optimizer reads it: it bounds no learning
+  /// rate.
   double GetEtaHigh() const { return fEtaHigh; }
   /// Sets the highest learning rate.
   void SetEtaHigh(double v) { fEtaHigh = v; }
@@ -179,8 +180,10 @@ class MLPSettings : public NeuralSettings {
   double GetNEpochs() const { return fNEpochs; }
   /// Sets the epochs of the learning-rate decay.
   void SetNEpochs(double v) { fNEpochs = v; }
-  /// Gradient descent: beta (0.02 by default). Stored and saved; no optimizer
-  /// reads it.
+  /// Gradient descent: an initial decay factor (0.02 by default). Kept so
+  /// that saved models keep their form: it has its place in both saved forms
+  /// and is read back, but no optimizer reads it (the learning-rate decay of
+  /// mini-batch training follows from GetEtaInit, GetEtaLow and GetNEpochs).
   double GetBetaInit() const { return fBetaInit; }
   /// Sets beta.
   void SetBetaInit(double v) { fBetaInit = v; }
