@@ -124,7 +124,7 @@ class MLPSettings : public NeuralSettings {
   /// MiniBatch update twice the weights; never more than the records in memory.
   void ComputeDefaultMinibatchSize();
 
-  /// Scaled conjugate gradient.
+  // Scaled conjugate gradient.
   /// Scaled conjugate gradient: the initial lambda (5e-7 by default).
   double GetLambdaInit() const { return fLambdaInit; }
   /// Sets the initial lambda of scaled conjugate gradient.
@@ -150,7 +150,7 @@ class MLPSettings : public NeuralSettings {
   /// Sets the lambda reduction factor of scaled conjugate gradient.
   void SetLambdaReduction(double v) { fLambdaReduction = v; }
 
-  /// Gradient descent with momentum.
+  // Gradient descent with momentum.
   /// Gradient descent: the initial learning rate (0.4 by default).
   double GetEtaInit() const { return fEtaInit; }
   /// Sets the initial learning rate.
@@ -185,7 +185,7 @@ class MLPSettings : public NeuralSettings {
   /// and is read back, but no optimizer reads it (the learning-rate decay of
   /// mini-batch training follows from GetEtaInit, GetEtaLow and GetNEpochs).
   double GetBetaInit() const { return fBetaInit; }
-  /// Sets beta.
+  /// Sets the initial decay factor.
   void SetBetaInit(double v) { fBetaInit = v; }
 
   /// The smallest hidden-unit count the architecture search tries (1 by
