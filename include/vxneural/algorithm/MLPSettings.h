@@ -81,7 +81,11 @@ class MLPSettings : public NeuralSettings {
   /// second-layer size. With hidden layers, linear regression becomes
   /// gradient descent (non-batch types) or SCG; without any, Identity outputs
   /// select linear regression. Negative n, or the current count, is ignored.
-  /// Does not recompute the weight count.
+  /// Then recomputes the default mini-batch size and, unless the user set
+  /// it, the data-pass limit, from the weight count as last computed: this
+  /// call does not recompute the weight count. A host that wants the
+  /// defaults to follow the new layout then sets a layer's size with
+  /// SetNumHiddenUnits, which recomputes the weight count and both defaults.
   void SetNumHiddenLayers(int n);
 
   /// The correction applied to continuous statistics when a factory converts
