@@ -38,8 +38,11 @@ enum MLPTrainingMethod { kScaledConjugateGradient = 0, kGradientDescent, kLinear
 enum NetworkOutputType { kContinuousOutput = 0, kCategoricalOutput, kMixedOutput };
 /// The state of an NNOutputStatistics: rebuilt, computed, or invalid (new).
 enum OutStatStatus { kOutStatDefault = 0, kOutStatComputed, kOutStatInvalid };
-/// A criterion for choosing among candidate models: BIC or test data.
-/// Within the library only DisplayText reads it.
+/// The two ways the RBF search for the number of hidden units ranks its
+/// candidates: by BIC when there are no test data, by the test error when
+/// there are. The search chooses by whether test data exist and does not
+/// take this enumeration; it names the criterion for displays and hosts
+/// (DisplayText gives "BIC" and "Test Data").
 enum SelectionCriterion { kBIC = 0, kTestData };
 /// How a continuous variable is scaled to its unit: none, to mean 0 and
 /// standard deviation 1, onto 0..1, or onto -1..1 over its range.

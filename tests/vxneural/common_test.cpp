@@ -1,7 +1,12 @@
 // Status values: every other test compares them, so their equality must
-// itself be checked.
+// itself be checked. The display texts of the shared enumerations.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "vxneural/VXNNCommon.h"
 #include "vxneural/VXStatus.h"
 
 using VXCommon_1_2::VXStatus;
@@ -27,4 +32,19 @@ TEST(VXStatus, EqualityComparesCodeSeverityAndAllData) {
   a.SetDiscreteDatum(3, 9);
   EXPECT_EQ(a.GetDiscreteDatum(3), 0);
   EXPECT_EQ(a.GetScaleDatum(-1), 0.0);
+}
+
+// Each value's text, and past the end of the list the enumeration's
+// fallback: the number, "Unrecognized" or nothing.
+TEST(DisplayText, SelectionCriterionAndEachKindOfFallback) {
+  using namespace VXNNCommon;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {DisplayText(kBIC), "BIC"},
+      {DisplayText(kTestData), "Test Data"},
+      {DisplayText(static_cast<SelectionCriterion>(2)), "2"},
+      {DisplayText(static_cast<SelectionCriterion>(-1)), "-1"},
+      {DisplayText(static_cast<ActivationFunction>(6)), "Unrecognized"},
+      {DisplayText(static_cast<TrainingType>(3)), ""},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(text, expected);
 }

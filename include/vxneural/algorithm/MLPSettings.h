@@ -81,7 +81,11 @@ class MLPSettings : public NeuralSettings {
   /// second-layer size. With hidden layers, linear regression becomes
   /// gradient descent (non-batch types) or SCG; without any, Identity outputs
   /// select linear regression. Negative n, or the current count, is ignored.
-  /// Does not recompute the weight count.
+  /// Then recomputes the default mini-batch size and, unless the user set
+  /// it, the data-pass limit, from the weight count as last computed: this
+  /// call does not recompute the weight count. A host that wants the
+  /// defaults to follow the new layout then sets a layer's size with
+  /// SetNumHiddenUnits, which recomputes the weight count and both defaults.
   void SetNumHiddenLayers(int n);
 
   /// The correction applied to continuous statistics when a factory converts
@@ -107,7 +111,6 @@ class MLPSettings : public NeuralSettings {
   /// The training type of an update (Update on new records).
   VXNNCommon::TrainingType GetUpdateType() const { return fUpdateType; }
   /// Accepted only under training type Batch and for Batch or MiniBatch.
-  /// Accepted only under training type Batch and for Batch or MiniBatch.
   void SetUpdateType(VXNNCommon::TrainingType t);
   /// Records per mini-batch; 0 when neither training nor update uses mini-batches.
   int GetMiniBatchSize() const { return fMiniBatchSize; }
@@ -125,7 +128,7 @@ class MLPSettings : public NeuralSettings {
   /// MiniBatch update twice the weights; never more than the records in memory.
   void ComputeDefaultMinibatchSize();
 
-  /// Scaled conjugate gradient.
+  // Scaled conjugate gradient.
   /// Scaled conjugate gradient: the initial lambda (5e-7 by default).
   double GetLambdaInit() const { return fLambdaInit; }
   /// Sets the initial lambda of scaled conjugate gradient.
@@ -151,7 +154,7 @@ class MLPSettings : public NeuralSettings {
   /// Sets the lambda reduction factor of scaled conjugate gradient.
   void SetLambdaReduction(double v) { fLambdaReduction = v; }
 
-  /// Gradient descent with momentum.
+  // Gradient descent with momentum.
   /// Gradient descent: the initial learning rate (0.4 by default).
   double GetEtaInit() const { return fEtaInit; }
   /// Sets the initial learning rate.
@@ -161,8 +164,10 @@ class MLPSettings : public NeuralSettings {
   double GetEtaLow() const { return fEtaLow; }
   /// Sets the lowest learning rate.
   void SetEtaLow(double v) { fEtaLow = v; }
-  /// Gradient descent: the highest learning rate (0.15 by default). Stored and
-  /// saved; no optimizer reads it.
+  /// Gradient descent: a highest learning rate (0.15 by default). Kept so
+  /// that saved models keep their form: it has its place in both saved forms
+  /// and is read back, but no optimizer reads it: it bounds no learning
+  /// rate.
   double GetEtaHigh() const { return fEtaHigh; }
   /// Sets the highest learning rate.
   void SetEtaHigh(double v) { fEtaHigh = v; }
@@ -179,10 +184,12 @@ class MLPSettings : public NeuralSettings {
   double GetNEpochs() const { return fNEpochs; }
   /// Sets the epochs of the learning-rate decay.
   void SetNEpochs(double v) { fNEpochs = v; }
-  /// Gradient descent: beta (0.02 by default). Stored and saved; no optimizer
-  /// reads it.
+  /// Gradient descent: an initial decay factor (0.02 by default). Kept so
+  /// that saved models keep their form: it has its place in both saved forms
+  /// and is read back, but no optimizer reads it (the learning-rate decay of
+  /// mini-batch training follows from GetEtaInit, GetEtaLow and GetNEpochs).
   double GetBetaInit() const { return fBetaInit; }
-  /// Sets beta.
+  /// Sets the initial decay factor.
   void SetBetaInit(double v) { fBetaInit = v; }
 
   /// The smallest hidden-unit count the architecture search tries (1 by

@@ -101,8 +101,11 @@ class NeuralSettings {
   /// An empty vector leaves the stored one in place.
   void SetUISettings(const UISettings& settings);
 
-  /// The list-wise deletion flag (false by default). Stored and saved; the
-  /// library itself does not act on it.
+  /// The list-wise deletion flag (false by default): the host's record of
+  /// whether it dropped records with a missing value before training. The
+  /// library never reads it (the data preparator encodes the records it is
+  /// given, whatever the flag); it is saved with the model and compared by
+  /// operator== so that the host's choice travels with the model.
   bool GetListWiseDeletion() const { return fbListWiseDeletion; }
   /// Sets the list-wise deletion flag.
   void SetListWiseDeletion(bool v) { fbListWiseDeletion = v; }
@@ -125,8 +128,10 @@ class NeuralSettings {
   bool GetOutputMEInfo() const { return fbOutputMEInfo; }
   /// Sets whether a PMML export adds the model-explanation information.
   void SetOutputMEInfo(bool v) { fbOutputMEInfo = v; }
-  /// The XML-as-retraining flag (true by default). Not saved; the library
-  /// itself does not act on it.
+  /// The XML-as-retraining flag (true by default), kept for the host: the
+  /// library never reads it and does not save it, so settings read from a
+  /// saved model have it true again and a host that wants false sets it
+  /// after restoring.
   bool GetInputXMLAsRetraining() const { return fbInputXMLAsRetraining; }
   /// Sets the XML-as-retraining flag.
   void SetInputXMLAsRetraining(bool v) { fbInputXMLAsRetraining = v; }

@@ -64,11 +64,18 @@ class RBFSettings : public NeuralSettings {
   double GetOverlapFactor() const { return fOverlapFactor; }
   /// Sets the overlap factor, unchecked.
   void SetOverlapFactor(double v) { fOverlapFactor = v; }
-  /// The output layer's weight count as last computed: hidden units x output
-  /// units, plus a bias per output unless the basis is normalized. Centres
-  /// and widths are not counted.
+  /// The output layer's weights only, as last computed: output units x
+  /// hidden units with the Normalized Radial Basis, output units x (hidden
+  /// units + 1) with Radial Basis (a bias per output). These are the weights
+  /// the least-squares solve fits. The centres' coordinates and the widths,
+  /// placed by clustering, are not counted here; the network's own count
+  /// (NNetwork::GetNumWeights) adds inputs + 1 per centre in use. Saved with
+  /// the settings and
+  /// read back as saved.
   int GetNWeights() const { return fNWeights; }
-  /// Recomputes the count GetNWeights returns.
+  /// Recomputes the count GetNWeights returns from the first hidden layer's
+  /// size, the output units and the hidden activation (SetNumHiddenUnits
+  /// calls it; SetActivFnHiddenLayer does not).
   void ComputeNWeights();
   /// The smallest hidden-unit count the search tries (1 by default).
   int GetMinNHiddenUnits() const { return fMinNHiddenUnits; }

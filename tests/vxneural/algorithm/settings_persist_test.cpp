@@ -13,6 +13,7 @@
 #include "vxneural/VXNNCommon.h"
 #include "vxneural/algorithm/MLPSettings.h"
 #include "vxneural/algorithm/RBFSettings.h"
+#include "vxneural/network/NNetwork.h"
 
 using namespace VXNNCommon;
 using saved_forms::Saved;
@@ -240,4 +241,41 @@ TEST(MLPSettingsDefaults, HiddenUnitRulesAndOutputs) {
             (Ints{kMLP, 10, 1, 1, kBatch, kMiniBatch, kScaledConjugateGradient}));
   EXPECT_FALSE(s.GetUserSetNHidUnits() || s.GetUserSetMiniBatchSize() ||
                s.GetStopRules()->GetMaxNDataPassesSet());
+}
+
+// An RBF settings object counts the output layer's weights only; the
+// network built from it adds a centre of `inputs` coordinates and a width
+// per hidden unit. The default hidden size is (inputs + output units + 1)
+// / 2.
+TEST(RBFSettingsDefaults, WeightCountIsTheOutputLayersOnly) {
+  const struct {
+    int inputs;
+    std::vector<int> categories;
+    int units;    // SetNumHiddenUnits(units, 2) first; 0: the default size
+    bool radial;  // Radial Basis instead of the Normalized one
+    int settingsWeights, networkWeights;
+  } cases[] = {
+      // 3 output units, (6 + 3 + 1) / 2 = 5 hidden: 3 x 5 = 15, and
+      // 7 x 5 = 35 for the centres and widths.
+      {6, {2, 1}, 0, false, 15, 50},
+      // Any layer given sets layer 1: 3 x 11 = 33, plus 7 x 11 = 77.
+      {6, {2, 1}, 11, false, 33, 110},
+      // A bias per output: 3 x (5 + 1) = 18, plus 35.
+      {6, {2, 1}, 0, true, 18, 53},
+      // (4 + 1 + 1) / 2 = 3 hidden, 1 output: 3, plus 5 x 3 = 15.
+      {4, {1}, 0, false, 3, 18},
+      // 7 output units, (10 + 7 + 1) / 2 = 9 hidden: 63, plus 11 x 9 = 99.
+      {10, {4, 3}, 0, false, 63, 162},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.inputs << " inputs, " << c.units << " units");
+    RBFSettings s(c.inputs, c.categories, 100);
+    if (c.units > 0) s.SetNumHiddenUnits(c.units, 2);
+    if (c.radial) {
+      s.SetActivFnHiddenLayer(kRadialBasis);
+      s.ComputeNWeights();
+    }
+    EXPECT_EQ((Ints{s.GetNWeights(), NNetwork(s).GetNumWeights()}),
+              (Ints{c.settingsWeights, c.networkWeights}));
+  }
 }
