@@ -50,8 +50,7 @@ Fit FitBest(const TrainOptions& o, TrainResult& r, VXCommon_1_2::MultiPassRecord
       r.fNetworksTried.push_back(tried);
       continue;
     }
-    tried.fSeconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    tried.fSeconds = SecondsSince(started);
     tried.fHiddenUnits = fit.fAlgorithm->GetNumberOfHiddenUnits();
     tried.fTest = fit.fTest;
     tried.fLoss = HeldOutLoss(fit.fTest.fStats);

@@ -294,8 +294,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
       } catch (const InputError& e) {
         cell.fLeftOut = e.what();
       }
-      cell.fSeconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      cell.fSeconds = SecondsSince(started);
     });
     collect(round, cells);
   };
@@ -354,7 +353,7 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
         } catch (const InputError& e) {
           cell.fLeftOut = e.what();
         }
-        if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+        ThrowIfCancelled(r);
         cell.fSeconds = seconds();
       }
     });
@@ -364,6 +363,9 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
 
   const int foldTrain = n - (n + folds - 1) / folds;
   int ruleIndex = -1;  // the rule's size, trained the better way
+  // The size the rules give without a selection, which the others must beat.
+  TrainOptions ruled = o;
+  ruled.fSizeSelection = SizeSelectionMode::kRule;
   if (rbf) {
     const double base =
         o.fOverlap ? *o.fOverlap : MakeRBFSettings(o, *r.fList, n).GetOverlapFactor();
@@ -371,8 +373,6 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     // encoded inputs, which on wide data can place more centres than the
     // grid's third of the records, and sometimes that is what the data want.
     std::vector<int> counts = RbfCentreGrid(foldTrain);
-    TrainOptions ruled = o;
-    ruled.fSizeSelection = SizeSelectionMode::kRule;
     sel.fRuleUnits =
         std::min(MakeRBFSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept))
                      .GetNumHiddenUnits(1),
@@ -422,8 +422,6 @@ TrainOptions SelectSize(Candidate which, const TrainOptions& o, TrainResult& r,
     // First how to train, at the size the rules give: stopped early on the
     // held-out fold, or to the stop rules. Then the other sizes, trained
     // the better way; the rule's size stays the default to beat.
-    TrainOptions ruled = o;
-    ruled.fSizeSelection = SizeSelectionMode::kRule;
     sel.fRuleUnits =
         MakeSettings(ruled, *r.fList, static_cast<int>(r.fTrainCounts.fKept)).GetNumHiddenUnits(1);
     std::vector<SizeCandidate> ways;

@@ -11,6 +11,14 @@ using VXCommon_1_2::VXStatus;
 
 std::string Code(const VXStatus& status) { return "code " + std::to_string(status.GetErrorCode()); }
 
+void ThrowIfCancelled(const TrainResult& r) {
+  if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point started) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
 std::string Decimals(double value, int digits) {
   char text[48];
   std::snprintf(text, sizeof text, "%.*f", digits, value);

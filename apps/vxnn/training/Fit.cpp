@@ -42,7 +42,7 @@ HiddenChoice ChoiceOf(const TrainOptions& o, const NeuralSettings& used, int nTr
     int lo = r.GetMinNHiddenUnits(), hi = r.GetMaxNHiddenUnits();
     if (hi < lo) {
       lo = 1;
-      hi = 2 * (r.GetNumInputs() + r.GetNumOutUnits());
+      hi = HostRBFCentres(r);
     }
     c = {HiddenChoice::kClustering, std::min(lo, nTrain), std::min(hi, nTrain)};
   }
@@ -143,9 +143,13 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
   fit.fAlgorithm.reset(factory->Create(*settings, *r.fList, train, watched));
   if (auto* radial = dynamic_cast<RBFAlgorithm*>(fit.fAlgorithm.get()))
     radial->SetKeepClusters(o.fKeepClusters);
-  ThrowIfSourceFailed(&train);
-  ThrowIfSourceFailed(test);
-  if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+  // After each call into the library: a source's own failure, then Ctrl-C.
+  auto throwIfStopped = [&] {
+    ThrowIfSourceFailed(&train);
+    ThrowIfSourceFailed(test);
+    ThrowIfCancelled(r);
+  };
+  throwIfStopped();
   if (!fit.fAlgorithm)
     throw InputError("the library refused the data (" + Code(factory->GetStatus()) + ")");
   INeuralAlgorithm& a = *fit.fAlgorithm;
@@ -163,9 +167,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
     progress.Begin("selecting", 0, mlp ? mlp->GetTimeForExpertArch() : 0.0, false);
     const VXStatus status = a.SelectArchitecture();
     progress.Finish();
-    ThrowIfSourceFailed(&train);
-    ThrowIfSourceFailed(test);
-    if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+    throwIfStopped();
     if (!status.IsOK() || !a.GetStatus().IsOK())
       throw InputError("the architecture search failed (" +
                        Code(status.IsOK() ? a.GetStatus() : status) + ")");
@@ -193,9 +195,7 @@ Fit FitOn(Candidate which, const TrainOptions& o, TrainResult& r,
       status = a.Train(nTrain, -1);
     }
     progress.Finish();
-    ThrowIfSourceFailed(&train);
-    ThrowIfSourceFailed(test);
-    if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+    throwIfStopped();
     if (!status.IsOK() || a.GetAlgorithmStatus() != VXNNCommon::kTrained)
       throw InputError("training failed (" + Code(status.IsOK() ? a.GetStatus() : status) + ")");
   }

@@ -92,9 +92,7 @@ void ComputeImportance(
       // sample's records of the share are read here, and every process
       // gathers the others' below.
       VXNeural::RecordShare held{0, static_cast<long long>(count)};
-      if (o.fCombiner)
-        held = VXNeural::ShareOf(static_cast<long long>(count), o.fCombiner->Rank(),
-                                 o.fCombiner->Size());
+      if (o.fCombiner) held = OwnShare(static_cast<long long>(count), *o.fCombiner);
       const std::size_t end = at + count;
       at += static_cast<std::size_t>(held.first);
       while (next < positions.size() && positions[next] < at) ++next;
@@ -111,7 +109,7 @@ void ComputeImportance(
       }
       ThrowIfSourceFailed(source);
       source->Rewind();
-      if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+      ThrowIfCancelled(r);
       if (o.fCombiner) mine = GatherRecords(*o.fCombiner, mine);
       records.insert(records.end(), std::make_move_iterator(mine.begin()),
                      std::make_move_iterator(mine.end()));
@@ -122,8 +120,8 @@ void ComputeImportance(
     if (o.fCombiner) {
       // The library's importance over a shared run takes each process's
       // ShareOf the sample.
-      const VXNeural::RecordShare share = VXNeural::ShareOf(
-          static_cast<long long>(records.size()), o.fCombiner->Rank(), o.fCombiner->Size());
+      const VXNeural::RecordShare share =
+          OwnShare(static_cast<long long>(records.size()), *o.fCombiner);
       records = std::vector<Record>(records.begin() + share.first, records.begin() + share.end);
     }
     copy = CopyWithImportance(a, r.fKind, r.fSource, [&](const NNVarList&) {
@@ -137,7 +135,7 @@ void ComputeImportance(
     const SharedScope shared(o.fCombiner);
     s = over->ComputeSensitivity(r.fImportance);
   }
-  if (r.fCancel.Requested()) throw Interrupted("training cancelled");
+  ThrowIfCancelled(r);
   if (!s.IsOK() || !over->GetStatus().IsOK())
     throw InputError("predictor importance could not be computed (" +
                      Code(s.IsOK() ? over->GetStatus() : s) + ")");

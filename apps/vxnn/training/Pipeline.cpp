@@ -145,6 +145,10 @@ std::vector<Record> Collect(VXCommon_1_2::MultiPassRecordIter& source) {
   return records;
 }
 
+VXNeural::RecordShare OwnShare(long long n, const VXNeural::PassCombiner& combiner) {
+  return VXNeural::ShareOf(n, combiner.Rank(), combiner.Size());
+}
+
 bool Shareable(long long n, const VXNeural::PassCombiner& combiner) {
   const VXNeural::RecordShare last = VXNeural::ShareOf(n, combiner.Size() - 1, combiner.Size());
   return last.first < last.end;
@@ -153,8 +157,7 @@ bool Shareable(long long n, const VXNeural::PassCombiner& combiner) {
 std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> ShareOfSource(
     std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> whole, std::size_t count,
     const VXNeural::PassCombiner& combiner) {
-  const VXNeural::RecordShare share =
-      VXNeural::ShareOf(static_cast<long long>(count), combiner.Rank(), combiner.Size());
+  const VXNeural::RecordShare share = OwnShare(static_cast<long long>(count), combiner);
   if (auto* rows = dynamic_cast<RowRecordIter*>(whole.get())) {
     rows->KeepShare(share);
     rows->Rewind();
@@ -168,8 +171,7 @@ std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> ShareOfSource(
 std::vector<std::size_t> HeldOf(const std::vector<std::size_t>& at,
                                 VXNeural::PassCombiner* combiner) {
   if (!combiner) return at;
-  const VXNeural::RecordShare share =
-      VXNeural::ShareOf(static_cast<long long>(at.size()), combiner->Rank(), combiner->Size());
+  const VXNeural::RecordShare share = OwnShare(static_cast<long long>(at.size()), *combiner);
   return {at.begin() + share.first, at.begin() + share.end};
 }
 

@@ -139,6 +139,12 @@ unsigned LibrarySeed(unsigned seed) {
 
 namespace {
 
+// The range the hidden units are searched or clustered in.
+void RequireHiddenUnitRange(int lo, int hi) {
+  if (lo < 1 || hi < lo)
+    throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
+}
+
 void ApplyStopRules(const TrainOptions& o, MLPSettings& s) {
   Require(o.fMaxDataPasses, o.fMaxDataPasses && *o.fMaxDataPasses >= 1,
           "--max-data-passes must be at least 1");
@@ -171,8 +177,7 @@ void ApplyStopRules(const TrainOptions& o, MLPSettings& s) {
 
   const int lo = o.fMinHiddenUnits.value_or(s.GetMinNHiddenUnits());
   const int hi = o.fMaxHiddenUnits.value_or(s.GetMaxNHiddenUnits());
-  if (lo < 1 || hi < lo)
-    throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
+  RequireHiddenUnitRange(lo, hi);
   s.SetNHiddenUnitsRange(lo, hi);
   Require(o.fMaxSelectionTime, o.fMaxSelectionTime && *o.fMaxSelectionTime > 0,
           "--max-selection-time must be above 0 seconds");
@@ -364,10 +369,8 @@ RBFSettings MakeRBFSettings(const TrainOptions& o, const NNVarList& list, int nT
     // With one bound given, the other is the one the clustering would use
     // by itself: from 1 up to twice the input and output units.
     const int lo = o.fMinHiddenUnits.value_or(1);
-    const int hi =
-        o.fMaxHiddenUnits.value_or(std::max(lo, 2 * (s.GetNumInputs() + s.GetNumOutUnits())));
-    if (lo < 1 || hi < lo)
-      throw InputError("the hidden-unit range needs 1 <= --min-hidden-units <= --max-hidden-units");
+    const int hi = o.fMaxHiddenUnits.value_or(std::max(lo, HostRBFCentres(s)));
+    RequireHiddenUnitRange(lo, hi);
     s.SetNHiddenUnitsRange(lo, hi);
   }
   if (o.fHiddenUnits.empty() && !range && !o.fSelectArchitecture) {

@@ -58,8 +58,7 @@ std::unique_ptr<TrainResult> TrainModel(const RowOpener& open, const TrainOption
     MeasureImportance(*result, o, !fit.fToStopRules);
   }
   result->fWholeSide = nullptr;  // it reads through this call's opener
-  result->fWallSeconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  result->fWallSeconds = SecondsSince(started);
   return result;
 }
 

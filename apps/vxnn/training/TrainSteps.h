@@ -12,6 +12,7 @@
 //   Figures.cpp          a model's figures on a set, and the losses
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ namespace vxnn {
 std::string Code(const VXCommon_1_2::VXStatus& status);
 // value with the given number of decimals, for the summary's texts.
 std::string Decimals(double value, int digits);
+// Throws Interrupted once the run was cancelled (Ctrl-C, or the host's
+// request): every step checks after each long call into the library.
+void ThrowIfCancelled(const TrainResult& r);
+// The seconds since started, by the steady clock.
+double SecondsSince(std::chrono::steady_clock::time_point started);
 
 // --- Pipeline.cpp ---
 
@@ -57,6 +63,8 @@ std::unique_ptr<VXCommon_1_2::MultiPassRecordIter> MakeSource(const RowOpener& o
 // Every record of a source, read into memory.
 std::vector<VXCommon_1_2::Record> Collect(VXCommon_1_2::MultiPassRecordIter& source);
 
+// This process's ShareOf n records in a --distributed run.
+VXNeural::RecordShare OwnShare(long long n, const VXNeural::PassCombiner& combiner);
 // Whether every process of a --distributed run would hold some of n
 // records: the library cannot train a process on none.
 bool Shareable(long long n, const VXNeural::PassCombiner& combiner);
