@@ -569,6 +569,47 @@ TEST_F(Vxnn, EveryFixedListRefusesOtherValuesWhileParsing) {
   }
 }
 
+// A number's range that the command line checks while it parses is
+// refused with exit code 2, before any file is read, in one line that
+// states the range and the value given. The bounds themselves pass the
+// parser (the run then stops at the missing file).
+TEST_F(Vxnn, ParsedRangesStateTheRuleAndTheValue) {
+  const struct {
+    const char* fCommand;  // with its required arguments
+    const char* fOption;
+    const char* fRule;                 // what the error line says of the range
+    std::vector<const char*> fOut;     // values outside it
+    std::vector<const char*> fBounds;  // values at its edges, inside it
+  } cases[] = {
+      {"train", "--importance-sample", "must be at least 0", {"-1"}, {"0"}},
+      {"train", "--threads", "must lie between 1 and 256", {"0", "257"}, {"1", "256"}},
+      {"report", "--importance-records", "must be at least 0", {"-1"}, {"0"}},
+      {"export", "--importance-records", "must be at least 0", {"-1"}, {"0"}},
+  };
+  const std::map<std::string, std::string> required = {
+      {"train", "train absent.csv --target species"},
+      {"report", "report absent.model absent.csv -o p.html"},
+      {"export", "export absent.model --pmml p.pmml --data absent.csv"}};
+  for (const auto& c : cases) {
+    for (const char* value : c.fOut) {
+      const std::string line = required.at(c.fCommand) + " " + c.fOption + " " + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 2);
+      EXPECT_EQ(r.fOut, "");
+      EXPECT_EQ(r.fErr, "vxnn: error: " + std::string(c.fOption) + ": " + c.fRule + ", not " +
+                            value + " (see vxnn --help)\n");
+    }
+    for (const char* value : c.fBounds) {
+      const std::string line = required.at(c.fCommand) + " " + c.fOption + " " + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 1) << r.fErr;
+      EXPECT_THAT(r.fErr, HasSubstr("absent."));
+    }
+  }
+}
+
 // The options a run was given reach the model and the summary: those read
 // straight into the training options (seeds, the hidden units) and those
 // the summary reports from the options the result holds (the split, the

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <limits>
+#include <sstream>
 #include <thread>
 
 #include "cli/Version.h"
@@ -16,6 +18,41 @@
 namespace vxnn {
 
 namespace {
+
+// Bounds as people write them: 0, 1, 0.5, 100.
+std::string Number(double x) {
+  std::ostringstream text;
+  text << x;
+  return text.str();
+}
+constexpr double kNoBound = std::numeric_limits<double>::infinity();
+
+// A number's range that does not depend on the data, checked while the
+// command line parses (exit code 2, before any file is read) in a line that
+// states the rule and the value given ("--importance-sample: must be at
+// least 0, not -1"). A value that is not a number passes here and is
+// refused by its conversion to the option's type. --help shows the range
+// after the option's type as an interval, as it shows a fixed list:
+// "--threads INT:[1, 256]".
+CLI::Validator NumberRange(double low, bool lowOpen, double high, bool highOpen,
+                           const std::string& rule) {
+  return CLI::Validator(
+      [=](std::string& value) -> std::string {
+        double x = 0.0;
+        if (!CLI::detail::lexical_cast(value, x)) return "";
+        const bool in = (lowOpen ? x > low : x >= low) && (highOpen ? x < high : x <= high);
+        return in ? "" : rule + ", not " + value;
+      },
+      std::string(lowOpen ? "(" : "[") + Number(low) + ", " +
+          (high == kNoBound ? std::string("inf)") : Number(high) + (highOpen ? ")" : "]")));
+}
+CLI::Validator AtLeast(double low) {
+  return NumberRange(low, false, kNoBound, false, "must be at least " + Number(low));
+}
+CLI::Validator Between(double low, double high) {
+  return NumberRange(low, false, high, false,
+                     "must lie between " + Number(low) + " and " + Number(high));
+}
 
 // One value per occurrence, so that a positional argument after the option
 // is not taken as a second value; every occurrence is kept.
@@ -59,7 +96,7 @@ void AddImportanceRecords(CLI::App* app, long& limit) {
                   "Compute the predictor importance over the first N complete records of the "
                   "data file (default " +
                       std::to_string(kImportanceRecords) + "; 0: all of them)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(AtLeast(0));
 }
 
 // What `train` reads in another form than TrainOptions holds it: words that
@@ -130,7 +167,7 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
                        std::to_string(kImportanceSample) +
                        ", which keeps it well under a tenth of the training's time; 0: every "
                        "record). The summary says when it came from a sample")
-      ->check(CLI::NonNegativeNumber);
+      ->check(AtLeast(0));
 
   train
       ->add_option("--network", s.fNetwork,
@@ -341,7 +378,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "(default: every core this process may use, " +
                      std::to_string(VXNeural::UsableCores()) +
                      " here). The results are the same for any number")
-      ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
+      ->check(Between(1, VXNeural::kMaxPassThreads));
   app.set_version_flag(
       "--version", [] { return VersionText(); },
       "Print the program's release, the library components' versions and the arithmetic kernel "
