@@ -393,7 +393,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
        "--missing names \"Species\", which is not a column (did you mean \"species\"?)"},
       {"train constant.csv --target t", 1, "target \"t\" is constant"},
       {"+ --continuous species", 1, "column \"species\" holds text and cannot be continuous"},
-      {"+ --test-fraction 1.5", 1, "--test-fraction must lie in [0, 1)"},
+      {"+ --test-fraction 1.5", 2, "--test-fraction: must lie in [0, 1), not 1.5"},
       {"+ --method newton", 2, "--method: newton not in {scg,gd}"},
       {"+ --method scg --training-type online", 1,
        "--method scg trains in batch only; use --method gd for online training"},
@@ -407,7 +407,7 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
        "--hidden-activation: softmax not in {tanh,sigmoid,radial-basis,normalized-radial-basis}"},
       {"+ --hidden-activation radial-basis", 1,
        "--hidden-activation radial-basis applies to --network rbf"},
-      {"+ --max-data-passes 0", 1, "--max-data-passes must be at least 1"},
+      {"+ --max-data-passes 0", 2, "--max-data-passes: must be at least 1, not 0"},
       {"+ --overlap 1.5", 1, "--overlap applies to --network rbf"},
       {"+ --search-pass-per-candidate", 1, "--search-pass-per-candidate applies to --network rbf"},
       {"+ --network rbf --method gd", 1,
@@ -416,8 +416,8 @@ TEST_F(Vxnn, ExitCodesAndOneLineErrors) {
       {"+ --network rbf --hidden-layers 2", 1, "--network rbf has exactly one hidden layer"},
       {"+ --network rbf --hidden-activation tanh", 1,
        "--hidden-activation must be radial-basis or normalized-radial-basis for --network rbf"},
-      {"+ --network rbf --overlap 0", 1, "--overlap must be above 0"},
-      {"+ --network rbf --hidden-units 0", 1, "--hidden-units: at least 1 centre"},
+      {"+ --network rbf --overlap 0", 2, "--overlap: must be finite and above 0, not 0"},
+      {"+ --network rbf --hidden-units 0", 2, "--hidden-units: must be at least 1, not 0"},
       {"+ --network rbf --hidden-units 4 --max-hidden-units 6", 1,
        "--hidden-units sets the number of centres; drop --select-architecture, "
        "--min-hidden-units and --max-hidden-units"},
@@ -566,6 +566,68 @@ TEST_F(Vxnn, EveryFixedListRefusesOtherValuesWhileParsing) {
         shown[name].insert(line.substr(start, line.find('}', open) + 1 - start));
     }
     EXPECT_EQ(shown[name], listed[name]) << name;
+  }
+}
+
+// A number's range that does not depend on the data is checked while the
+// command line parses, as a fixed list is: exit code 2, before any file is
+// read, in one line that states the range and the value given. The bounds
+// themselves pass the parser (the run then stops at the missing file).
+TEST_F(Vxnn, ParsedRangesStateTheRuleAndTheValue) {
+  const struct {
+    const char* fCommand;  // with its required arguments
+    const char* fOption;
+    const char* fRule;                 // what the error line says of the range
+    std::vector<const char*> fOut;     // values outside it
+    std::vector<const char*> fBounds;  // values at its edges, inside it
+  } cases[] = {
+      {"train", "--test-fraction", "must lie in [0, 1)", {"1.5", "1", "-0.1"}, {"0", "0.99"}},
+      {"train", "--folds", "must lie between 2 and 20", {"1", "21"}, {"2", "20"}},
+      {"train", "--max-levels", "must be at least 0", {"-1"}, {"0"}},
+      {"train", "--hidden-layers", "must lie between 0 and 2", {"-1", "3"}, {"0", "2"}},
+      {"train", "--hidden-units", "must be at least 1", {"0", "-3"}, {"1", "1,1"}},
+      {"train", "--learning-rate", "must be above 0", {"0", "-1"}, {"1e-9"}},
+      {"train", "--min-learning-rate", "must be above 0", {"0"}, {"1e-9"}},
+      {"train", "--momentum", "must lie in [0, 1)", {"1", "-0.5"}, {"0", "0.999"}},
+      {"train", "--weight-range", "must be above 0", {"0"}, {"0.001"}},
+      {"train", "--max-data-passes", "must be at least 1", {"0"}, {"1"}},
+      {"train", "--max-time", "must be above 0", {"0"}, {"0.5"}},
+      {"train", "--error-change", "must be at least 0", {"-1e-9"}, {"0"}},
+      {"train", "--error-ratio", "must be at least 0", {"-1"}, {"0"}},
+      {"train", "--gradient-norm", "must be at least 0", {"-1"}, {"0"}},
+      {"train", "--stop-accuracy", "must lie in (0, 100]", {"0", "100.5"}, {"0.5", "100"}},
+      {"train", "--steps-without-improvement", "must be at least 1", {"0"}, {"1"}},
+      {"train", "--min-hidden-units", "must be at least 1", {"0"}, {"1"}},
+      {"train", "--max-hidden-units", "must be at least 1", {"0"}, {"1"}},
+      {"train", "--overlap", "must be finite and above 0", {"0", "-2", "inf"}, {"0.01"}},
+      {"train", "--max-selection-time", "must be above 0", {"0"}, {"0.5"}},
+      {"train", "--memory-budget", "must be at least 1", {"0"}, {"1"}},
+      {"train", "--importance-sample", "must be at least 0", {"-1"}, {"0"}},
+      {"train", "--threads", "must lie between 1 and 256", {"0", "257"}, {"1", "256"}},
+      {"report", "--importance-records", "must be at least 0", {"-1"}, {"0"}},
+      {"export", "--importance-records", "must be at least 0", {"-1"}, {"0"}},
+  };
+  const std::map<std::string, std::string> required = {
+      {"train", "train absent.csv --target species"},
+      {"report", "report absent.model absent.csv -o p.html"},
+      {"export", "export absent.model --pmml p.pmml --data absent.csv"}};
+  for (const auto& c : cases) {
+    for (const char* value : c.fOut) {
+      const std::string line = required.at(c.fCommand) + " " + c.fOption + " " + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 2);
+      EXPECT_EQ(r.fOut, "");
+      EXPECT_EQ(r.fErr, "vxnn: error: " + std::string(c.fOption) + ": " + c.fRule + ", not " +
+                            value + " (see vxnn --help)\n");
+    }
+    for (const char* value : c.fBounds) {
+      const std::string line = required.at(c.fCommand) + " " + c.fOption + " " + value;
+      SCOPED_TRACE(line);
+      const Outcome r = Go(line);
+      EXPECT_EQ(r.fCode, 1) << r.fErr;
+      EXPECT_THAT(r.fErr, HasSubstr("absent."));
+    }
   }
 }
 

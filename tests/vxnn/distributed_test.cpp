@@ -348,13 +348,15 @@ TEST(DistributedCommandLine, RefusalsAndFailuresAreOneLine) {
        {},
        "vxnn: error: --distributed applies to train and score\n"},
       {iris, &failing, 1, 1, {}, "vxnn: error: --distributed: no MPI here\n"},
-      // A failure on the first process: said once, and the run ended.
-      {iris + " --hidden-units 0",
+      // A failure on the first process: said once, and the run ended. (A
+      // number out of its range never gets here: the command line refuses
+      // it before any process starts.)
+      {iris + " --hidden-units 3,2,1",
        &fake,
        1,
        1,
        {1},
-       "vxnn: error: --hidden-units: every layer needs at least 1 unit\n"},
+       "vxnn: error: --hidden-units: at most 2 hidden layers\n"},
       {iris + " --select-architecture",
        &fake,
        1,

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <exception>
 #include <functional>
+#include <limits>
+#include <sstream>
 #include <thread>
 
 #include "cli/Version.h"
@@ -16,6 +18,57 @@
 namespace vxnn {
 
 namespace {
+
+// Bounds as people write them: 0, 1, 0.5, 100.
+std::string Number(double x) {
+  std::ostringstream text;
+  text << x;
+  return text.str();
+}
+constexpr double kNoBound = std::numeric_limits<double>::infinity();
+
+// A number's range that does not depend on the data, checked while the
+// command line parses (exit code 2, before any file is read) in a line that
+// states the rule and the value given ("--importance-sample: must be at
+// least 0, not -1"). A value that is not a number passes here and is
+// refused by its conversion to the option's type. --help shows the range
+// after the option's type as an interval, as it shows a fixed list:
+// "--threads INT:[1, 256]".
+// The training settings check most of these ranges again, for hosts that
+// fill TrainOptions themselves; a range that depends on the data
+// (--mini-batch-size) is left to them.
+CLI::Validator NumberRange(double low, bool lowOpen, double high, bool highOpen,
+                           const std::string& rule) {
+  return CLI::Validator(
+      [=](std::string& value) -> std::string {
+        double x = 0.0;
+        if (!CLI::detail::lexical_cast(value, x)) return "";
+        const bool in = (lowOpen ? x > low : x >= low) && (highOpen ? x < high : x <= high);
+        return in ? "" : rule + ", not " + value;
+      },
+      std::string(lowOpen ? "(" : "[") + Number(low) + ", " +
+          (high == kNoBound ? std::string("inf)") : Number(high) + (highOpen ? ")" : "]")));
+}
+CLI::Validator AtLeast(double low) {
+  return NumberRange(low, false, kNoBound, false, "must be at least " + Number(low));
+}
+CLI::Validator Above(double low) {
+  return NumberRange(low, true, kNoBound, false, "must be above " + Number(low));
+}
+// Above low and finite.
+CLI::Validator FiniteAbove(double low) {
+  return NumberRange(low, true, kNoBound, true, "must be finite and above " + Number(low));
+}
+CLI::Validator Between(double low, double high) {
+  return NumberRange(low, false, high, false,
+                     "must lie between " + Number(low) + " and " + Number(high));
+}
+// An interval with its ends written as [ or ( and ] or ).
+CLI::Validator Interval(double low, bool lowOpen, double high, bool highOpen) {
+  return NumberRange(low, lowOpen, high, highOpen,
+                     std::string("must lie in ") + (lowOpen ? "(" : "[") + Number(low) + ", " +
+                         Number(high) + (highOpen ? ")" : "]"));
+}
 
 // One value per occurrence, so that a positional argument after the option
 // is not taken as a second value; every occurrence is kept.
@@ -59,7 +112,7 @@ void AddImportanceRecords(CLI::App* app, long& limit) {
                   "Compute the predictor importance over the first N complete records of the "
                   "data file (default " +
                       std::to_string(kImportanceRecords) + "; 0: all of them)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(AtLeast(0));
 }
 
 // What `train` reads in another form than TrainOptions holds it: words that
@@ -93,13 +146,17 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
   Repeatable(train->add_option("--ignore", o.fDescribe.fIgnore, "Leave a column out"));
   Repeatable(
       train->add_option("--missing", s.fMissing, "COLUMN=VALUE: a value that counts as missing"));
-  train->add_option("--max-levels", o.fDescribe.fMaxCategoricalLevels,
-                    "A whole-number target with at most this many values is categorical "
-                    "(default 10); numeric inputs are continuous unless --categorical");
+  train
+      ->add_option("--max-levels", o.fDescribe.fMaxCategoricalLevels,
+                   "A whole-number target with at most this many values is categorical "
+                   "(default 10); numeric inputs are continuous unless --categorical")
+      ->check(AtLeast(0));
   AddMissingInputs(train, s.fMissingInputs);
 
-  train->add_option("--test-fraction", o.fTestFraction,
-                    "Fraction of the records held out for testing (default 0.3)");
+  train
+      ->add_option("--test-fraction", o.fTestFraction,
+                   "Fraction of the records held out for testing (default 0.3)")
+      ->check(Interval(0, false, 1, true));
   train->add_option("--partition-seed", o.fPartitionSeed,
                     "Seed of the training/test split (default 12345)");
   train->add_flag("--no-refit", s.fNoRefit,
@@ -130,7 +187,7 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
                        std::to_string(kImportanceSample) +
                        ", which keeps it well under a tenth of the training's time; 0: every "
                        "record). The summary says when it came from a sample")
-      ->check(CLI::NonNegativeNumber);
+      ->check(AtLeast(0));
 
   train
       ->add_option("--network", s.fNetwork,
@@ -145,11 +202,13 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
   train->add_option("--training-type", o.fTrainingType, "batch (default), minibatch or online")
       ->check(CLI::IsMember(kTrainingTypeValues));
   train->add_option("--mini-batch-size", o.fMiniBatchSize, "Records per mini-batch");
-  train->add_option("--hidden-layers", o.fHiddenLayers, "0, 1 (default) or 2");
+  train->add_option("--hidden-layers", o.fHiddenLayers, "0, 1 (default) or 2")
+      ->check(Between(0, 2));
   Repeatable(
       train->add_option("--hidden-units", o.fHiddenUnits,
                         "Units per hidden layer, e.g. 8 or 8,4 (rbf: the number of centres)"))
-      ->delimiter(',');
+      ->delimiter(',')
+      ->check(AtLeast(1));
   train
       ->add_option("--hidden-activation", o.fHiddenActivation,
                    "mlp: tanh (default) or sigmoid; rbf: normalized-radial-basis (default) or "
@@ -170,28 +229,48 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
   train->add_option("--seed", o.fSeed, "Seed of the initial weights (default 12345)");
   train->add_option("--sampling-seed", o.fSamplingSeed,
                     "Seed of the samples drawn for initialisation (default 12345)");
-  train->add_option("--learning-rate", o.fLearningRate,
-                    "Initial learning rate of gradient descent (default 0.4)");
-  train->add_option("--min-learning-rate", o.fMinLearningRate,
-                    "Lowest learning rate of gradient descent (default 0.001)");
-  train->add_option("--momentum", o.fMomentum, "Momentum of gradient descent (default 0.9)");
-  train->add_option("--weight-range", o.fWeightRange,
-                    "Architecture search draws initial weights from [-R, R] (default 0.5)");
+  train
+      ->add_option("--learning-rate", o.fLearningRate,
+                   "Initial learning rate of gradient descent (default 0.4)")
+      ->check(Above(0));
+  train
+      ->add_option("--min-learning-rate", o.fMinLearningRate,
+                   "Lowest learning rate of gradient descent (default 0.001)")
+      ->check(Above(0));
+  train->add_option("--momentum", o.fMomentum, "Momentum of gradient descent (default 0.9)")
+      ->check(Interval(0, false, 1, true));
+  train
+      ->add_option("--weight-range", o.fWeightRange,
+                   "Architecture search draws initial weights from [-R, R] (default 0.5)")
+      ->check(Above(0));
 
-  train->add_option("--max-data-passes", o.fMaxDataPasses,
-                    "Stop after this many passes (default max(100, 2 x weights + 1))");
-  train->add_option("--max-time", o.fMaxTime, "Stop after this many seconds (default 600)");
-  train->add_option("--error-change", o.fErrorChange,
-                    "Stop when the relative change of the error falls below this (default 1e-4)");
-  train->add_option("--error-ratio", o.fErrorRatio,
-                    "Stop when the error ratio falls below this (default 0.001)");
-  train->add_option("--gradient-norm", o.fGradientNorm,
-                    "Stop when the gradient norm falls below this (default 1e-6)");
-  train->add_option("--stop-accuracy", o.fStopAccuracy,
-                    "Stop when the training accuracy reaches this percentage (default 100)");
-  train->add_option("--steps-without-improvement", o.fStepsWithoutImprovement,
-                    "With test records: stop after this many steps without a better test error "
-                    "(default 5)");
+  train
+      ->add_option("--max-data-passes", o.fMaxDataPasses,
+                   "Stop after this many passes (default max(100, 2 x weights + 1))")
+      ->check(AtLeast(1));
+  train->add_option("--max-time", o.fMaxTime, "Stop after this many seconds (default 600)")
+      ->check(Above(0));
+  train
+      ->add_option("--error-change", o.fErrorChange,
+                   "Stop when the relative change of the error falls below this (default 1e-4)")
+      ->check(AtLeast(0));
+  train
+      ->add_option("--error-ratio", o.fErrorRatio,
+                   "Stop when the error ratio falls below this (default 0.001)")
+      ->check(AtLeast(0));
+  train
+      ->add_option("--gradient-norm", o.fGradientNorm,
+                   "Stop when the gradient norm falls below this (default 1e-6)")
+      ->check(AtLeast(0));
+  train
+      ->add_option("--stop-accuracy", o.fStopAccuracy,
+                   "Stop when the training accuracy reaches this percentage (default 100)")
+      ->check(Interval(0, true, 100, false));
+  train
+      ->add_option("--steps-without-improvement", o.fStepsWithoutImprovement,
+                   "With test records: stop after this many steps without a better test error "
+                   "(default 5)")
+      ->check(AtLeast(1));
   train->add_flag("--check-training-error", o.fCheckTrainingError,
                   "With test records: also watch the training error when deciding to stop");
 
@@ -199,12 +278,15 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
                   "Search the number of hidden units before training (rbf: fit every candidate "
                   "number of centres and keep the best by test error, or by BIC without test "
                   "records)");
-  train->add_option("--min-hidden-units", o.fMinHiddenUnits,
-                    "Smallest hidden layer the search tries (default 1; rbf: also bounds the "
-                    "clustering's own choice)");
-  train->add_option(
-      "--max-hidden-units", o.fMaxHiddenUnits,
-      "Largest hidden layer the search tries (default 50; rbf: chosen from the data)");
+  train
+      ->add_option("--min-hidden-units", o.fMinHiddenUnits,
+                   "Smallest hidden layer the search tries (default 1; rbf: also bounds the "
+                   "clustering's own choice)")
+      ->check(AtLeast(1));
+  train
+      ->add_option("--max-hidden-units", o.fMaxHiddenUnits,
+                   "Largest hidden layer the search tries (default 50; rbf: chosen from the data)")
+      ->check(AtLeast(1));
   train
       ->add_option("--size-selection", s.fSizeSelection,
                    "auto (default): unless the options fix the size, choose the hidden units "
@@ -218,23 +300,29 @@ void AddTrainOptions(CLI::App* train, TrainCommand& c, TrainScratch& s) {
                    "the stop rules; the test records only measure), or auto (default: the "
                    "size selection tries both; on when it does not run)")
       ->check(CLI::IsMember({"auto", "on", "off"}));
-  train->add_option("--folds", o.fFolds,
-                    "Folds of the size selection (default 5 up to 1000 records, else 3)");
-  train->add_option("--overlap", o.fOverlap,
-                    "rbf: factor on the variance of each cluster that gives its centre's width "
-                    "(default 1 + 0.1 x input units)");
+  train
+      ->add_option("--folds", o.fFolds,
+                   "Folds of the size selection (default 5 up to 1000 records, else 3)")
+      ->check(Between(2, 20));
+  train
+      ->add_option("--overlap", o.fOverlap,
+                   "rbf: factor on the variance of each cluster that gives its centre's width "
+                   "(default 1 + 0.1 x input units)")
+      ->check(FiniteAbove(0));
   train->add_flag("--search-pass-per-candidate", o.fSearchPassPerCandidate,
                   "rbf search: one data pass per candidate instead of one pass for all");
-  train->add_option("--max-selection-time", o.fMaxSelectionTime,
-                    "Seconds allowed for the search (default 600)");
-  train->add_option("--memory-budget", o.fMemoryBudget,
-                    "Encoded records kept in memory; more go to temporary files (default 1000)");
+  train
+      ->add_option("--max-selection-time", o.fMaxSelectionTime,
+                   "Seconds allowed for the search (default 600)")
+      ->check(Above(0));
+  train
+      ->add_option("--memory-budget", o.fMemoryBudget,
+                   "Encoded records kept in memory; more go to temporary files (default 1000)")
+      ->check(AtLeast(1));
   train->add_option("--temp-dir", o.fTempDir, "Directory for temporary files");
 }
 
 void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
-  if (c.fTrain.fDescribe.fMaxCategoricalLevels < 0)
-    throw InputError("--max-levels must be at least 0");
   for (const std::string& m : s.fMissing) {
     const std::size_t eq = m.find('=');
     if (eq == std::string::npos || eq == 0)
@@ -261,8 +349,6 @@ void FinishTrainOptions(TrainCommand& c, const TrainScratch& s) {
                             : s.fSizeSelection == "rule" ? SizeSelectionMode::kRule
                                                          : SizeSelectionMode::kAuto;
   if (s.fEarlyStopping != "auto") c.fTrain.fEarlyStopping = s.fEarlyStopping == "on";
-  if (c.fTrain.fFolds && (*c.fTrain.fFolds < 2 || *c.fTrain.fFolds > 20))
-    throw InputError("--folds must lie between 2 and 20");
 }
 
 // The exit code and the error line's text for what a command threw.
@@ -341,7 +427,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err,
                  "(default: every core this process may use, " +
                      std::to_string(VXNeural::UsableCores()) +
                      " here). The results are the same for any number")
-      ->check(CLI::Range(1, VXNeural::kMaxPassThreads));
+      ->check(Between(1, VXNeural::kMaxPassThreads));
   app.set_version_flag(
       "--version", [] { return VersionText(); },
       "Print the program's release, the library components' versions and the arithmetic kernel "

@@ -3,7 +3,7 @@
 // of an RBF network, each candidate measured by k-fold cross-validation on
 // every usable record of the file. The rules here (folds, candidate grids, the choice)
 // are pure functions of counts and losses, so that they can be checked
-// without training anything; Training.cpp fits the candidates.
+// without training anything; CrossValidation.cpp fits the candidates.
 #pragma once
 
 #include <string>
