@@ -228,7 +228,10 @@ def main():
         except jsonschema.exceptions.SchemaError as e:
             print(file_name + ": not a valid draft 2020-12 schema: " + e.message)
             errors += 1
-        validators[command] = jsonschema.Draft202012Validator(schemas[command])
+        else:
+            validators[command] = jsonschema.Draft202012Validator(schemas[command])
+    if errors:
+        return 1  # documents are not validated against a broken schema
 
     with tempfile.TemporaryDirectory() as scratch:
         work = os.path.abspath(options.work) if options.work else scratch
@@ -249,7 +252,7 @@ def main():
             document = json.loads(out)
             checked += 1
             document_members(document, "", seen.setdefault(command, set()))
-            for e in sorted(validators[command].iter_errors(document), key=lambda e: list(e.path)):
+            for e in sorted(validators[command].iter_errors(document), key=lambda e: [str(p) for p in e.path]):
                 where = "/".join(str(p) for p in e.absolute_path) or "(the document)"
                 print(name + ": " + where + ": " + e.message)
                 errors += 1
