@@ -10,6 +10,7 @@
 
 #include "report/EvalSummary.h"
 #include "report/Format.h"
+#include "report/InspectSummary.h"
 #include "report/Json.h"
 #include "report/TrainSummary.h"
 #include "vxcommon/VXMissing.h"
@@ -184,6 +185,117 @@ TEST(SummaryWriters, TimeLineTextFromTheTimeLineAlone) {
     vxnn::PrintTimeLine(text, c.fTime);
     EXPECT_EQ(text.str(), c.fText);
   }
+}
+
+// An RBF network's description: its centre settings in words and as
+// members, and no perceptron setting and no iteration count in either form.
+TEST(SummaryWriters, InspectTextAndJsonComeFromTheSummaryAlone) {
+  vxnn::InspectSummary s;
+  s.fModelFile = "r.model";
+  s.fFormat = vxnn::ModelFormat::kXML;
+  s.fVersion = "v9";
+  s.fStatus = "Trained";
+  vxnn::FieldDescription x;
+  x.fName = "x";
+  x.fRole = "input";
+  x.fKindText = "continuous";
+  x.fContinuous = vxnn::ContinuousStatistics{-1.0, 3.0, 1.0, 4.0};
+  x.fDeclaredMissing = 2;
+  vxnn::FieldDescription y;
+  y.fName = "colour";
+  y.fRole = "target";
+  y.fKindText = "categorical (text)";
+  y.fCategorical = true;
+  y.fCategoryCount = 2;
+  y.fCategories = {"red", "blue"};
+  s.fFields = {x, y};
+  s.fNetwork.fKind = vxnn::NetworkKind::kRBF;
+  s.fNetwork.fUnits = {1, 3, 2};
+  s.fNetwork.fActivations = {"Radial Basis", "Identity"};
+  s.fNetwork.fWeights = 8;
+  s.fNetwork.fError = "sum of squares";
+  s.fNetwork.fOverlap = 1.5;
+  s.fMethod = "clustering and least squares";
+  s.fMemoryBudget = 1000;
+  s.fInputScaling = "Values are not changed";
+  s.fTargetScaling = "Values are not changed";
+  s.fRBF = vxnn::RBFCentreSettings{"Radial Basis", 1.5, 2, 1, false};
+  s.fTrainingRecords = 7;
+  s.fTestRecords = 3;
+  s.fStopReason = VXNNCommon::kStoppedComputed;
+  s.fDataPasses = 2;
+  s.fProcessorSeconds = 0.5;
+  s.fTrainingError = 1.25;
+  s.fTestError = VXMV::gMissingValue;
+
+  std::ostringstream text, document;
+  vxnn::PrintModel(text, s);
+  vxnn::WriteModelJson(document, s);
+  EXPECT_EQ(text.str(),
+            "Model: r.model (XML), v9\n"
+            "Status: Trained\n"
+            "\n"
+            "Fields (2):\n"
+            "  x       input    continuous            min -1, max 3, mean 1, sd 2; 2 declared "
+            "missing values\n"
+            "  colour  target   categorical (text)    2 categories: red, blue\n"
+            "\n"
+            "Network: RBF, 1 input unit, 3 centres (Radial Basis, overlap factor 1.5), 2 output "
+            "units (Identity); 8 output weights; error function sum of squares\n"
+            "\n"
+            "Settings:\n"
+            "  method clustering and least squares\n"
+            "  hidden activation radial basis, overlap factor 1.5\n"
+            "  number of centres: range left to the data; candidate search: a data pass per "
+            "candidate\n"
+            "  memory budget 1000 records\n"
+            "  inputs: values are not changed; continuous targets: values are not changed\n"
+            "\n"
+            "Training:\n"
+            "  7 training records, 3 test records\n"
+            "  stopped: the weights were computed directly\n"
+            "  2 data passes, 0.50 s of processor time\n"
+            "  error (summed over records): training 1.25, test n/a\n");
+  const json expected = {{"model_file", "r.model"},
+                         {"model_format", "xml"},
+                         {"status", "Trained"},
+                         {"fields",
+                          {{{"name", "x"},
+                            {"role", "input"},
+                            {"kind", "continuous"},
+                            {"min", -1.0},
+                            {"max", 3.0},
+                            {"mean", 1.0},
+                            {"variance", 4.0}},
+                           {{"name", "colour"},
+                            {"role", "target"},
+                            {"kind", "categorical"},
+                            {"categories", {"red", "blue"}}}}},
+                         {"network",
+                          {{"kind", "rbf"},
+                           {"units_per_layer", {1, 3, 2}},
+                           {"activations", {"Radial Basis", "Identity"}},
+                           {"weights", 8},
+                           {"error_function", "sum of squares"},
+                           {"centres", 3},
+                           {"overlap_factor", 1.5}}},
+                         {"settings",
+                          {{"method", "clustering and least squares"},
+                           {"memory_budget", 1000},
+                           {"hidden_activation", "Radial Basis"},
+                           {"overlap_factor", 1.5},
+                           {"min_hidden_units", 2},
+                           {"max_hidden_units", 1},
+                           {"search_one_data_pass", false}}},
+                         {"training",
+                          {{"training_records", 7},
+                           {"test_records", 3},
+                           {"stop_reason", "Stopped Computed"},
+                           {"data_passes", 2},
+                           {"processor_seconds", 0.5},
+                           {"training_error", 1.25},
+                           {"test_error", nullptr}}}};
+  EXPECT_EQ(json::parse(document.str()), expected);
 }
 
 // The members another writer put in a document land in the open object in
