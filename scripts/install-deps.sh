@@ -16,6 +16,7 @@ packages=(
   python3-dev pybind11-dev python3-pybind11  # the Python package's extension module
   python3-numpy python3-pandas python3-sklearn  # ... and what it works with
   python3-pytest          # its tests
+  python3-jsonschema      # the JSON summaries checked against docs/schema/
   python3-setuptools python3-wheel python3-venv  # pip install ./python
   libopenmpi-dev openmpi-bin  # vxneural::mpi (data-parallel runs) and its tests
   doxygen                 # make docs: the API reference

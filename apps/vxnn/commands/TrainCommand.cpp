@@ -49,17 +49,18 @@ int RunTrain(const TrainCommand& command, std::ostream& out, std::ostream& err) 
   }
   // Every form of the summary shows the same times.
   result->fTimes.Stop();
+  const TrainSummary summary = SummarizeTraining(*result, saved);
   if (!c.fSummaryJson.empty()) {
     std::ostringstream json;
-    WriteTrainJson(json, *result, saved);
+    WriteTrainJson(json, summary);
     WriteOutput(c.fSummaryJson, json.str(), out, "cannot write the summary");
   }
   if (!c.fReport.empty())
     SaveHtmlReport(TrainingReport(*result, saved, progress.TrainingSteps()), c.fReport, out);
   if (c.fJson)
-    WriteTrainJson(said, *result, saved);
+    WriteTrainJson(said, summary);
   else
-    PrintTrainSummary(said, *result, saved);
+    PrintTrainSummary(said, summary);
   if (!c.fJson && !c.fReport.empty()) said << "Report written to " << c.fReport << "\n";
   return 0;
 }
