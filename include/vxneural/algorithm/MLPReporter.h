@@ -14,10 +14,10 @@ class IOptimizationAlgorithm;
 ///
 /// Discrete keys: "records" (records processed), "dataPasses". Scale keys:
 /// "gradNorm", "trainError", "testError", "relChangeError", "errorRatio",
-/// "elapsedTime" (seconds), "accuracy" (a percentage; VXMV::gMissingValue
-/// while the optimizer has measured none). Keys are exact and
-/// case-sensitive; any other key (or a null optimizer) answers -1 (discrete)
-/// or VXMV::gMissingValue (scale).
+/// "elapsedTime" (seconds), "accuracy" (a percentage; before any accuracy
+/// is measured, the missing value times 100, which is minus infinity and not
+/// the missing value). Keys are exact and case-sensitive; any other key (or
+/// a null optimizer) answers -1 (discrete) or VXMV::gMissingValue (scale).
 class MLPReporter : public VXCommon_1_2::ProgressReport {
  public:
   /// A report on `optimizer`, which may be null (every query then answers

