@@ -9,7 +9,8 @@
 //   AutoNetwork.cpp      --network auto: every kind trained, one kept
 //   Refit.cpp            the kept network trained again on every record
 //   Importance.cpp       the kept model's predictor importance
-//   Figures.cpp          a model's figures on a set, and the losses
+//   Losses.cpp           a model's figures on a set, and the losses that
+//                        compare models on the held-out records
 #pragma once
 
 #include <chrono>
