@@ -408,7 +408,7 @@ FAULTS = [
     ("vxnn-partition-draw", "vxnn", "apps/vxnn/data/Partition.cpp",
      "Below(fRng, left) < wanted) {", "Below(fRng, left) <= wanted) {",
      "off-by-one"),
-    ("vxnn-json-imputed", "vxnn", "apps/vxnn/report/Report.cpp",
+    ("vxnn-json-imputed", "vxnn", "apps/vxnn/report/Figures.cpp",
      "j.Field(\"records\", c.fImputedRecords);", "j.Field(\"records\", c.fImputedCells);",
      "constant changed"),
     ("vxnn-usage-exit", "vxnn", "apps/vxnn/cli/Cli.cpp",
