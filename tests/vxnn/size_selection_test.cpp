@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <sstream>
+#include <tuple>
 
 #include "TestHost.h"
 #include "report/Report.h"
+#include "report/TrainSummary.h"
 #include "training/SizeSelection.h"
 #include "training/Training.h"
 #include "vxcommon/VXMissing.h"
@@ -237,6 +239,45 @@ TEST(SizeSelection, SameChoiceAndModelForAnyNumberOfThreads) {
         EXPECT_EQ(mine, losses) << threads << " threads";
         EXPECT_EQ(scored, outputs) << threads << " threads";
       }
+    }
+  }
+}
+
+// The summary shows each selection as the result holds it: every size
+// tried, with its mean loss, time and whether it was kept, in the order
+// tried, for a perceptron (early stopping or not) and for an RBF network
+// (centres and overlaps).
+TEST(SizeSelection, SummaryCarriesEverySizeTried) {
+  std::ostringstream csv;
+  csv << "x,y,label\n";
+  for (int i = 0; i < 90; ++i)
+    csv << std::sin(0.37 * i) << "," << std::cos(0.91 * i) << ","
+        << (std::sin(0.37 * i) * std::cos(0.91 * i) > 0 ? "p" : "q") << "\n";
+  const CsvTable table = testhost::CsvFromText(csv.str());
+  for (const NetworkKind kind : {NetworkKind::kMLP, NetworkKind::kRBF}) {
+    TrainOptions o;
+    o.fDescribe.fTargets = {"label"};
+    o.fNetwork = kind;
+    o.fImportance = false;
+    ProgressBar quiet(std::cerr, false);
+    const auto r = TrainModel(table, "xy.csv", o, quiet);
+    const TrainSummary s = SummarizeTraining(*r, {});
+    ASSERT_EQ(r->fSizeSelections.size(), 1u);
+    ASSERT_EQ(s.fSizeSelections.size(), 1u);
+    const SizeSelection& made = r->fSizeSelections[0];
+    const SizeSelectionSummary& shown = s.fSizeSelections[0];
+    EXPECT_EQ(shown.fNetwork, kind == NetworkKind::kRBF ? "rbf" : "mlp");
+    EXPECT_EQ(std::make_tuple(shown.fRecords, shown.fFolds, shown.fKeptBecause, shown.fSkipped),
+              std::make_tuple(90, 5, made.fKeptBecause, std::string()));
+    ASSERT_EQ(shown.fSizes.size(), made.fCandidates.size());
+    for (std::size_t i = 0; i < made.fCandidates.size(); ++i) {
+      const SizeCandidate& c = made.fCandidates[i];
+      const SizeTried& t = shown.fSizes[i];
+      EXPECT_EQ(std::make_tuple(t.fUnits, t.fOverlap, t.fToStopRules, t.fLeftOut, t.fMeanLoss,
+                                t.fSeconds, t.fKept),
+                std::make_tuple(c.fUnits, c.fOverlap, c.fToStopRules, c.fLeftOut, c.fLoss,
+                                c.fSeconds, c.fKept))
+          << i;
     }
   }
 }

@@ -3,6 +3,7 @@
 // here, line by line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -298,31 +299,255 @@ TEST(SummaryWriters, InspectTextAndJsonComeFromTheSummaryAlone) {
   EXPECT_EQ(json::parse(document.str()), expected);
 }
 
-// The members another writer put in a document land in the open object in
-// their order, with their values as written.
-TEST(SummaryWriters, MembersOfAnotherDocumentKeepOrderAndValues) {
-  std::ostringstream inner;
+// A categorical and a continuous target's figures on the test records.
+std::vector<vxnn::TargetFigures> LabelAndPrice(double percentCorrect, double relativeError) {
+  vxnn::TargetFigures label;
+  label.fName = "label";
+  label.fCategorical = true;
+  label.fPercentCorrect = percentCorrect;
+  return {label, Continuous(relativeError)};
+}
+
+vxnn::SizeTried Size(int units, double overlap, bool toStopRules, double loss, double seconds,
+                     bool kept, const std::string& leftOut = "") {
+  vxnn::SizeTried t;
+  t.fUnits = units;
+  t.fOverlap = overlap;
+  t.fToStopRules = toStopRules;
+  t.fMeanLoss = loss;
+  t.fSeconds = seconds;
+  t.fKept = kept;
+  t.fLeftOut = leftOut;
+  return t;
+}
+
+vxnn::SizeSelectionSummary SkippedRbf() {
+  vxnn::SizeSelectionSummary s;
+  s.fNetwork = "rbf";
+  s.fRecords = 12;
+  s.fSkipped = "too few records (12)";
+  return s;
+}
+
+const json kSkippedRbfJson = {{"network", "rbf"},
+                              {"records", 12},
+                              {"skipped", "too few records (12)"},
+                              {"folds", 0},
+                              {"candidates", json::array()},
+                              {"kept_because", nullptr}};
+
+// A train summary's size selections and --network auto comparison, made by
+// hand: the text lines they add after the training's lines, and the JSON
+// members, in their place between "refit" and "targets".
+TEST(SummaryWriters, SizeSelectionAndComparisonFromTheSummaryAlone) {
+  struct Case {
+    const char* fName;
+    std::vector<vxnn::SizeSelectionSummary> fSelections;
+    vxnn::NetworkComparison fComparison;
+    std::string fText;  // the lines added
+    json fSizeSelection, fCompared, fBaselineLoss, fKeptBecause;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"neither", {}, {}, "", nullptr, nullptr, nullptr, nullptr});
   {
-    vxnn::JsonWriter j(inner);
-    j.BeginObject();
-    j.Field("zeta", 0.1);
-    j.Key("alpha").Null();
-    j.Key("list").BeginArray();
-    j.Integer(3);
-    j.String("x");
-    j.EndArray();
-    j.EndObject();
+    // A perceptron's sizes, singular and plural, early stopping or not; a
+    // loss not measured; a size left out.
+    vxnn::SizeSelectionSummary s;
+    s.fNetwork = "mlp";
+    s.fRecords = 150;
+    s.fFolds = 5;
+    s.fSizes = {Size(4, 0.0, false, 0.04, 1.234, true),
+                Size(1, 0.0, true, VXMV::gMissingValue, 0.5, false),
+                Size(16, 0.0, false, VXMV::gMissingValue, 0.0, false, "too many weights")};
+    s.fKeptBecause = "the lowest loss";
+    cases.push_back(
+        {"perceptron sizes",
+         {s},
+         {},
+         "Size selection (mlp), 5-fold cross-validation on all 150 records (training and test); "
+         "mean held-out loss (share misclassified, or relative error):\n"
+         "  4 hidden units, stopped early: 0.0400; 1.23 s  (kept)\n"
+         "  1 hidden unit, trained to the stop rules: n/a; 0.50 s\n"
+         "  16 hidden units, stopped early: left out (too many weights); 0.00 s\n"
+         "  kept: the lowest loss\n",
+         {{{"network", "mlp"},
+           {"records", 150},
+           {"skipped", nullptr},
+           {"folds", 5},
+           {"candidates",
+            {{{"hidden_units", 4},
+              {"early_stopping", true},
+              {"mean_held_out_loss", 0.04},
+              {"seconds", 1.234},
+              {"kept", true}},
+             {{"hidden_units", 1},
+              {"early_stopping", false},
+              {"mean_held_out_loss", nullptr},
+              {"seconds", 0.5},
+              {"kept", false}},
+             {{"hidden_units", 16},
+              {"early_stopping", true},
+              {"left_out", "too many weights"},
+              {"mean_held_out_loss", nullptr},
+              {"seconds", 0.0},
+              {"kept", false}}}},
+           {"kept_because", "the lowest loss"}}},
+         nullptr,
+         nullptr,
+         nullptr});
   }
-  std::ostringstream outer;
-  vxnn::JsonWriter j(outer);
-  j.BeginObject();
-  j.Field("first", 1);
-  j.Members(inner.str());
-  j.Field("last", true);
-  j.EndObject();
-  EXPECT_EQ(outer.str(),
-            "{\n  \"first\": 1,\n  \"zeta\": 0.1,\n  \"alpha\": null,\n  \"list\": [\n    3,\n"
-            "    \"x\"\n  ],\n  \"last\": true\n}\n");
+  {
+    // An RBF network's centres and overlaps (four significant digits in
+    // the text), after a selection that did not run.
+    vxnn::SizeSelectionSummary s;
+    s.fNetwork = "rbf";
+    s.fRecords = 30;
+    s.fFolds = 3;
+    s.fSizes = {Size(1, 2.5, false, 0.12346, 0.25, true),
+                Size(8, 0.123456, false, 0.5, 2.0, false)};
+    s.fKeptBecause = "one centre";
+    cases.push_back(
+        {"rbf sizes after a skipped selection",
+         {SkippedRbf(), s},
+         {},
+         "Size selection (rbf): not run, too few records (12); the size rule applies\n"
+         "Size selection (rbf), 3-fold cross-validation on all 30 records (training and test); "
+         "mean held-out loss (share misclassified, or relative error):\n"
+         "  1 centre, overlap 2.5: 0.1235; 0.25 s  (kept)\n"
+         "  8 centres, overlap 0.1235: 0.5000; 2.00 s\n"
+         "  kept: one centre\n",
+         {kSkippedRbfJson,
+          {{"network", "rbf"},
+           {"records", 30},
+           {"skipped", nullptr},
+           {"folds", 3},
+           {"candidates",
+            {{{"centres", 1},
+              {"overlap", 2.5},
+              {"mean_held_out_loss", 0.12346},
+              {"seconds", 0.25},
+              {"kept", true}},
+             {{"centres", 8},
+              {"overlap", 0.123456},
+              {"mean_held_out_loss", 0.5},
+              {"seconds", 2.0},
+              {"kept", false}}}},
+           {"kept_because", "one centre"}}},
+         nullptr,
+         nullptr,
+         nullptr});
+  }
+  {
+    // Every network's label; figures not measured; one left out. The size
+    // selection comes first.
+    vxnn::NetworkComparison c;
+    c.fTestRecords = 40;
+    c.fNetworks.resize(4);
+    c.fNetworks[0].fName = "linear";
+    c.fNetworks[0].fSeconds = 0.1;
+    c.fNetworks[0].fLoss = 0.2;
+    c.fNetworks[0].fTest = LabelAndPrice(87.5, 0.4567);
+    c.fNetworks[1].fName = "mlp";
+    c.fNetworks[1].fHiddenUnits = 3;
+    c.fNetworks[1].fSeconds = 2.5;
+    c.fNetworks[1].fLoss = 0.05;
+    c.fNetworks[1].fTest = LabelAndPrice(100.0, 0.1234);
+    c.fNetworks[1].fKept = true;
+    c.fNetworks[2].fName = "rbf";
+    c.fNetworks[2].fHiddenUnits = 1;
+    c.fNetworks[2].fLoss = VXMV::gMissingValue;
+    c.fNetworks[2].fTest = LabelAndPrice(VXMV::gMissingValue, VXMV::gMissingValue);
+    c.fNetworks[3].fName = "rbf";
+    c.fNetworks[3].fHiddenUnits = 5;
+    c.fNetworks[3].fLeftOut = "the options fix the network";
+    c.fBaselineLoss = 0.6;
+    c.fKeptBecause = "mlp, for the lowest test loss";
+    cases.push_back(
+        {"networks compared",
+         {SkippedRbf()},
+         c,
+         "Size selection (rbf): not run, too few records (12); the size rule applies\n"
+         "Networks compared on the 40 test records:\n"
+         "  linear: label accuracy 87.5%, price relative error 0.457; 0.10 s\n"
+         "  mlp, 3 hidden units: label accuracy 100.0%, price relative error 0.123; 2.50 s  "
+         "(kept)\n"
+         "  rbf, 1 centre: label accuracy n/a%, price relative error n/a; 0.00 s\n"
+         "  rbf: left out (the options fix the network)\n"
+         "  kept: mlp, for the lowest test loss\n",
+         {kSkippedRbfJson},
+         {{{"network", "linear"},
+           {"kept", false},
+           {"hidden_units", 0},
+           {"seconds", 0.1},
+           {"held_out_loss", 0.2},
+           {"test",
+            {{{"name", "label"}, {"accuracy", 0.875}},
+             {{"name", "price"}, {"relative_error", 0.4567}}}}},
+          {{"network", "mlp"},
+           {"kept", true},
+           {"hidden_units", 3},
+           {"seconds", 2.5},
+           {"held_out_loss", 0.05},
+           {"test",
+            {{{"name", "label"}, {"accuracy", 1.0}},
+             {{"name", "price"}, {"relative_error", 0.1234}}}}},
+          {{"network", "rbf"},
+           {"kept", false},
+           {"hidden_units", 1},
+           {"seconds", 0.0},
+           {"held_out_loss", nullptr},
+           {"test",
+            {{{"name", "label"}, {"accuracy", nullptr}},
+             {{"name", "price"}, {"relative_error", nullptr}}}}},
+          {{"network", "rbf"}, {"left_out", "the options fix the network"}}},
+         0.6,
+         "mlp, for the lowest test loss"});
+  }
+  {
+    vxnn::NetworkComparison c;
+    c.fWithoutTest = true;
+    cases.push_back({"--network auto without test records",
+                     {},
+                     c,
+                     "Networks compared: none, since no records are held out for testing "
+                     "(--test-fraction 0); the perceptron was trained\n",
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     nullptr});
+  }
+
+  // The lines of a summary without either, which the cases' lines follow.
+  std::ostringstream plainText;
+  vxnn::PrintTrainSummary(plainText, vxnn::TrainSummary());
+  const std::string plain = plainText.str();
+  const std::size_t end = plain.find("\n\n") + 1;  // after the training's lines
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fName);
+    vxnn::TrainSummary s;
+    s.fSizeSelections = c.fSelections;
+    s.fComparison = c.fComparison;
+    std::ostringstream text, document;
+    vxnn::PrintTrainSummary(text, s);
+    vxnn::WriteTrainJson(document, s);
+    EXPECT_EQ(text.str(), plain.substr(0, end) + c.fText + plain.substr(end));
+    const nlohmann::ordered_json written = nlohmann::ordered_json::parse(document.str());
+    EXPECT_EQ(json(written["size_selection"]), c.fSizeSelection);
+    EXPECT_EQ(json(written["networks_compared"]), c.fCompared);
+    EXPECT_EQ(json(written["comparison_baseline_loss"]), c.fBaselineLoss);
+    EXPECT_EQ(json(written["comparison_kept_because"]), c.fKeptBecause);
+    std::vector<std::string> keys;
+    for (const auto& member : written.items()) keys.push_back(member.key());
+    const std::vector<std::string> order = {"refit",
+                                            "size_selection",
+                                            "networks_compared",
+                                            "comparison_baseline_loss",
+                                            "comparison_kept_because",
+                                            "targets"};
+    const auto at = std::find(keys.begin(), keys.end(), "refit");
+    ASSERT_LE(order.size(), static_cast<std::size_t>(keys.end() - at));
+    EXPECT_EQ(std::vector<std::string>(at, at + order.size()), order);
+  }
 }
 
 }  // namespace

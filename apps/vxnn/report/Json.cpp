@@ -76,12 +76,4 @@ void JsonWriter::Bool(bool value) { fDoc->Add(value); }
 
 void JsonWriter::Null() { fDoc->Add(nullptr); }
 
-void JsonWriter::Members(const std::string& objectText) {
-  const Json members = Json::parse(objectText);
-  for (const auto& member : members.items()) {
-    Key(member.key());
-    fDoc->Add(member.value());
-  }
-}
-
 }  // namespace vxnn

@@ -32,9 +32,6 @@ class JsonWriter {
   void Integer(long long value);
   void Bool(bool value);
   void Null();
-  // Every member of a JSON object given as text (another writer's whole
-  // document), in its order, into the object open here.
-  void Members(const std::string& objectText);
 
   // Shorthands for a key with a value.
   void Field(const std::string& key, const std::string& value) { Key(key).String(value); }

@@ -105,6 +105,92 @@ void TrainingJson(JsonWriter& j, const TrainSummary& s) {
   }
 }
 
+// The "size_selection" member: one object per network whose size was left
+// to the selection, or null when the options fixed every size.
+void SizeSelectionsJson(JsonWriter& j, const std::vector<SizeSelectionSummary>& selections) {
+  j.Key("size_selection");
+  if (selections.empty()) {
+    j.Null();
+    return;
+  }
+  j.BeginArray();
+  for (const SizeSelectionSummary& s : selections) {
+    const bool rbf = s.fNetwork == "rbf";
+    j.BeginObject();
+    j.Field("network", s.fNetwork);
+    j.Field("records", s.fRecords);
+    j.Key("skipped");
+    if (s.fSkipped.empty())
+      j.Null();
+    else
+      j.String(s.fSkipped);
+    j.Field("folds", s.fFolds);
+    j.Key("candidates").BeginArray();
+    for (const SizeTried& t : s.fSizes) {
+      j.BeginObject();
+      j.Field(rbf ? "centres" : "hidden_units", t.fUnits);
+      if (rbf)
+        j.Field("overlap", t.fOverlap);
+      else
+        j.Field("early_stopping", !t.fToStopRules);
+      if (!t.fLeftOut.empty()) j.Field("left_out", t.fLeftOut);
+      j.Field("mean_held_out_loss", t.fMeanLoss);
+      j.Field("seconds", t.fSeconds);
+      j.Field("kept", t.fKept);
+      j.EndObject();
+    }
+    j.EndArray();
+    j.Key("kept_because");
+    if (s.fKeptBecause.empty())
+      j.Null();
+    else
+      j.String(s.fKeptBecause);
+    j.EndObject();
+  }
+  j.EndArray();
+}
+
+// "networks_compared" (an array), "comparison_baseline_loss" and
+// "comparison_kept_because"; all three null without a comparison.
+void NetworksComparedJson(JsonWriter& j, const NetworkComparison& c) {
+  j.Key("networks_compared");
+  if (c.fNetworks.empty()) {
+    j.Null();
+    j.Key("comparison_baseline_loss").Null();
+    j.Key("comparison_kept_because").Null();
+    return;
+  }
+  j.BeginArray();
+  for (const ComparedNetwork& n : c.fNetworks) {
+    j.BeginObject();
+    j.Field("network", n.fName);
+    if (!n.fLeftOut.empty()) {
+      j.Field("left_out", n.fLeftOut);
+      j.EndObject();
+      continue;
+    }
+    j.Field("kept", n.fKept);
+    j.Field("hidden_units", n.fHiddenUnits);
+    j.Field("seconds", n.fSeconds);
+    j.Field("held_out_loss", n.fLoss);
+    j.Key("test").BeginArray();
+    for (const TargetFigures& f : n.fTest) {
+      j.BeginObject();
+      j.Field("name", f.fName);
+      if (f.fCategorical)
+        j.Field("accuracy", Fraction(f.fPercentCorrect));
+      else
+        j.Field("relative_error", f.fRelativeError);
+      j.EndObject();
+    }
+    j.EndArray();
+    j.EndObject();
+  }
+  j.EndArray();
+  j.Field("comparison_baseline_loss", c.fBaselineLoss);
+  j.Field("comparison_kept_because", c.fKeptBecause);
+}
+
 void TargetJson(JsonWriter& j, const TargetFigures& t) {
   j.BeginObject();
   if (t.fCategorical)
@@ -187,7 +273,8 @@ void WriteTrainJson(std::ostream& out, const TrainSummary& s) {
   DataJson(j, s);
   ShapeJson(j, s.fNetwork);
   TrainingJson(j, s);
-  j.Members(s.fComparisonsJson);
+  SizeSelectionsJson(j, s.fSizeSelections);
+  NetworksComparedJson(j, s.fComparison);
   TargetsJson(j, s);
   ImportanceJson(j, s);
   TimeJson(j, s.fTime);

@@ -1,8 +1,5 @@
 #include "report/TrainSummary.h"
 
-#include <sstream>
-
-#include "training/NetworkComparison.h"
 #include "vxcommon/VXMissing.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
 
@@ -108,19 +105,44 @@ void SummarizeTrainingRun(const TrainResult& r, TrainSummary& s) {
   }
 }
 
-// The size selection and the comparison, as the training's writers put them.
+// The sizes the selection tried, and the networks --network auto compared.
 void SummarizeComparisons(const TrainResult& r, TrainSummary& s) {
-  std::ostringstream text;
-  PrintSizeSelections(text, r);
-  PrintNetworksCompared(text, r);
-  s.fComparisonsText = text.str();
-  std::ostringstream json;
-  JsonWriter j(json);
-  j.BeginObject();
-  SizeSelectionsJson(j, r);
-  NetworksComparedJson(j, r);
-  j.EndObject();
-  s.fComparisonsJson = json.str();
+  for (const SizeSelection& selection : r.fSizeSelections) {
+    SizeSelectionSummary sel;
+    sel.fNetwork = selection.fNetwork;
+    sel.fRecords = selection.fRecords;
+    sel.fFolds = selection.fFolds;
+    for (const SizeCandidate& c : selection.fCandidates) {
+      SizeTried t;
+      t.fUnits = c.fUnits;
+      t.fOverlap = c.fOverlap;
+      t.fToStopRules = c.fToStopRules;
+      t.fLeftOut = c.fLeftOut;
+      t.fMeanLoss = c.fLoss;
+      t.fSeconds = c.fSeconds;
+      t.fKept = c.fKept;
+      sel.fSizes.push_back(t);
+    }
+    sel.fKeptBecause = selection.fKeptBecause;
+    sel.fSkipped = selection.fSkipped;
+    s.fSizeSelections.push_back(sel);
+  }
+  NetworkComparison& c = s.fComparison;
+  c.fWithoutTest = r.fAutoWithoutTest;
+  c.fTestRecords = r.fTest.fRecords;
+  for (const NetworkTried& tried : r.fNetworksTried) {
+    ComparedNetwork n;
+    n.fName = tried.fName;
+    n.fLeftOut = tried.fLeftOut;
+    n.fHiddenUnits = tried.fHiddenUnits;
+    n.fSeconds = tried.fSeconds;
+    n.fLoss = tried.fLoss;
+    if (tried.fLeftOut.empty()) n.fTest = TargetsOf(*r.fList, tried.fTest.fStats);
+    n.fKept = tried.fKept;
+    c.fNetworks.push_back(n);
+  }
+  c.fBaselineLoss = r.fBaselineLoss;
+  c.fKeptBecause = r.fKeptBecause;
 }
 
 void SummarizeFigures(const TrainResult& r, TrainSummary& s) {

@@ -88,6 +88,53 @@ struct TargetPair {
   std::optional<TargetFigures> fTest;
 };
 
+// A size the selection tried, with the mean over the folds of its
+// held-out loss (share misclassified, or relative error).
+struct SizeTried {
+  int fUnits = 0;             // hidden units, or centres
+  double fOverlap = 0.0;      // an RBF network's overlap factor
+  bool fToStopRules = false;  // a perceptron trained to the stop rules, not stopped early
+  std::string fLeftOut;       // why it could not be fitted; empty when it was
+  double fMeanLoss = 0.0;     // the missing value when a fold could not be measured
+  double fSeconds = 0.0;
+  bool fKept = false;
+};
+
+// The size selection of one network ("mlp" or "rbf"): the sizes it tried
+// by cross-validation on every record, and the one kept; or why it did not
+// run (fSkipped) when the options left the size open.
+struct SizeSelectionSummary {
+  std::string fNetwork;
+  int fRecords = 0;  // the records the folds were drawn from, training and test
+  int fFolds = 0;
+  std::vector<SizeTried> fSizes;
+  std::string fKeptBecause;
+  std::string fSkipped;
+};
+
+// A network --network auto trained on the training records and measured on
+// the test records, or left out with the reason.
+struct ComparedNetwork {
+  std::string fName;     // "linear", "mlp" or "rbf"
+  std::string fLeftOut;  // why it was not trained; empty when it was
+  int fHiddenUnits = 0;
+  double fSeconds = 0.0;
+  double fLoss = 0.0;                // its held-out loss on the test records
+  std::vector<TargetFigures> fTest;  // per target, on the test records
+  bool fKept = false;
+};
+
+// The comparison of --network auto: empty networks without it, and when no
+// records were held out for testing (fWithoutTest), where the perceptron is
+// trained uncompared.
+struct NetworkComparison {
+  bool fWithoutTest = false;
+  int fTestRecords = 0;
+  std::vector<ComparedNetwork> fNetworks;
+  double fBaselineLoss = 0.0;
+  std::string fKeptBecause;
+};
+
 struct TrainSummary {
   // The data and how it was split.
   std::string fSource;
@@ -117,12 +164,10 @@ struct TrainSummary {
   bool fRefitSkippedForSize = false;
   std::optional<Refit> fRefit;
 
-  // The size selection and the comparison of --network auto, as the
-  // training's own writers (training/NetworkComparison.h) put them: the
-  // text, and the JSON members ("size_selection", "networks_compared",
-  // "comparison_baseline_loss", "comparison_kept_because") as one object.
-  std::string fComparisonsText;
-  std::string fComparisonsJson;
+  // One per network whose size was left to the selection; empty when the
+  // options fixed the size.
+  std::vector<SizeSelectionSummary> fSizeSelections;
+  NetworkComparison fComparison;
 
   std::vector<TargetPair> fTargetFigures;
 

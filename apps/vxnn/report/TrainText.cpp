@@ -92,7 +92,69 @@ void PrintTraining(std::ostream& out, const TrainSummary& s) {
         << "trained again on every record below " << kRefitAutoMaxRecords
         << "; --refit forces it)\n";
   }
-  out << s.fComparisonsText;
+}
+
+// "16 hidden units, stopped early", "8 centres, overlap 2.4".
+std::string SizeLabel(const SizeSelectionSummary& s, const SizeTried& t) {
+  if (s.fNetwork == "rbf") return Plural(t.fUnits, "centre") + ", overlap " + General(t.fOverlap);
+  return Plural(t.fUnits, "hidden unit") +
+         (t.fToStopRules ? ", trained to the stop rules" : ", stopped early");
+}
+
+// Every size the selection tried, with its mean held-out loss over the
+// folds, and the one kept; nothing when the options fixed the size.
+void PrintSizeSelections(std::ostream& out, const std::vector<SizeSelectionSummary>& selections) {
+  for (const SizeSelectionSummary& s : selections) {
+    if (!s.fSkipped.empty()) {
+      out << "Size selection (" << s.fNetwork << "): not run, " << s.fSkipped
+          << "; the size rule applies\n";
+      continue;
+    }
+    out << "Size selection (" << s.fNetwork << "), " << s.fFolds << "-fold cross-validation on all "
+        << s.fRecords
+        << " records (training and test); mean held-out loss (share misclassified, or relative "
+           "error):\n";
+    for (const SizeTried& t : s.fSizes) {
+      out << "  " << SizeLabel(s, t) << ": "
+          << (t.fLeftOut.empty() ? Fixed(t.fMeanLoss, 4) : "left out (" + t.fLeftOut + ")") << "; "
+          << Fixed(t.fSeconds, 2) << " s" << (t.fKept ? "  (kept)" : "") << "\n";
+    }
+    out << "  kept: " << s.fKeptBecause << "\n";
+  }
+}
+
+// "mlp, 6 hidden units", "rbf, 14 centres", "linear".
+std::string NetworkLabel(const ComparedNetwork& n) {
+  if (n.fName == "linear" || !n.fLeftOut.empty()) return n.fName;
+  if (n.fName == "rbf") return "rbf, " + Plural(n.fHiddenUnits, "centre");
+  return "mlp, " + Plural(n.fHiddenUnits, "hidden unit");
+}
+
+// Each network --network auto compared, with its figures on the test
+// records and its time, and which was kept; nothing without --network auto.
+void PrintNetworksCompared(std::ostream& out, const NetworkComparison& c) {
+  if (c.fWithoutTest) {
+    out << "Networks compared: none, since no records are held out for testing (--test-fraction "
+           "0); the perceptron was trained\n";
+    return;
+  }
+  if (c.fNetworks.empty()) return;
+  out << "Networks compared on the " << c.fTestRecords << " test records:\n";
+  for (const ComparedNetwork& n : c.fNetworks) {
+    out << "  " << NetworkLabel(n) << ": ";
+    if (!n.fLeftOut.empty()) {
+      out << "left out (" << n.fLeftOut << ")\n";
+      continue;
+    }
+    std::vector<std::string> figures;
+    for (const TargetFigures& f : n.fTest)
+      figures.push_back(f.fName + " " +
+                        (f.fCategorical ? "accuracy " + Fixed(f.fPercentCorrect, 1) + "%"
+                                        : "relative error " + Fixed(f.fRelativeError, 3)));
+    out << Join(figures) << "; " << Fixed(n.fSeconds, 2) << " s" << (n.fKept ? "  (kept)" : "")
+        << "\n";
+  }
+  out << "  kept: " << c.fKeptBecause << "\n";
 }
 
 void PrintTargets(std::ostream& out, const TrainSummary& s) {
@@ -154,6 +216,8 @@ void PrintTimeLine(std::ostream& out, const TimeLine& t) {
 void PrintTrainSummary(std::ostream& out, const TrainSummary& s) {
   PrintData(out, s);
   PrintTraining(out, s);
+  PrintSizeSelections(out, s.fSizeSelections);
+  PrintNetworksCompared(out, s.fComparison);
   PrintTargets(out, s);
   PrintImportance(out, s);
   if (!s.fSaved.fPath.empty())

@@ -1,6 +1,6 @@
 // --network auto: the linear model, the perceptron and the RBF network
 // each trained and measured on the same test records, and one kept
-// (NetworkComparison.cpp writes what was compared into the summary).
+// (report/TrainSummary.cpp gathers what was compared for the summaries).
 #include <algorithm>
 #include <chrono>
 
