@@ -70,8 +70,7 @@ class RBFSettings : public NeuralSettings {
   /// the least-squares solve fits. The centres' coordinates and the widths,
   /// placed by clustering, are not counted here; the network's own count
   /// (NNetwork::GetNumWeights) adds inputs + 1 per centre in use. Saved with
-  /// the settings and
-  /// read back as saved.
+  /// the settings and read back as saved.
   int GetNWeights() const { return fNWeights; }
   /// Recomputes the count GetNWeights returns from the first hidden layer's
   /// size, the output units and the hidden activation (SetNumHiddenUnits
