@@ -247,7 +247,7 @@ TEST(SizeSelection, SameChoiceAndModelForAnyNumberOfThreads) {
 // tried, with its mean loss, time and whether it was kept, in the order
 // tried, for a perceptron (early stopping or not) and for an RBF network
 // (centres and overlaps).
-TEST(SizeSelection, SummaryCarriesEverySizeTried) {
+TEST(SizeSelection, SummaryCarriesEverySizeCandidate) {
   std::ostringstream csv;
   csv << "x,y,label\n";
   for (int i = 0; i < 90; ++i)
@@ -265,15 +265,15 @@ TEST(SizeSelection, SummaryCarriesEverySizeTried) {
     ASSERT_EQ(r->fSizeSelections.size(), 1u);
     ASSERT_EQ(s.fSizeSelections.size(), 1u);
     const SizeSelection& made = r->fSizeSelections[0];
-    const SizeSelectionSummary& shown = s.fSizeSelections[0];
+    const SizeSelection& shown = s.fSizeSelections[0];
     EXPECT_EQ(shown.fNetwork, kind == NetworkKind::kRBF ? "rbf" : "mlp");
     EXPECT_EQ(std::make_tuple(shown.fRecords, shown.fFolds, shown.fKeptBecause, shown.fSkipped),
               std::make_tuple(90, 5, made.fKeptBecause, std::string()));
-    ASSERT_EQ(shown.fSizes.size(), made.fCandidates.size());
+    ASSERT_EQ(shown.fCandidates.size(), made.fCandidates.size());
     for (std::size_t i = 0; i < made.fCandidates.size(); ++i) {
       const SizeCandidate& c = made.fCandidates[i];
-      const SizeTried& t = shown.fSizes[i];
-      EXPECT_EQ(std::make_tuple(t.fUnits, t.fOverlap, t.fToStopRules, t.fLeftOut, t.fMeanLoss,
+      const SizeCandidate& t = shown.fCandidates[i];
+      EXPECT_EQ(std::make_tuple(t.fUnits, t.fOverlap, t.fToStopRules, t.fLeftOut, t.fLoss,
                                 t.fSeconds, t.fKept),
                 std::make_tuple(c.fUnits, c.fOverlap, c.fToStopRules, c.fLeftOut, c.fLoss,
                                 c.fSeconds, c.fKept))

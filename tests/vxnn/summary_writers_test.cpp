@@ -11,8 +11,8 @@
 
 #include "report/EvalSummary.h"
 #include "report/Format.h"
-#include "report/InspectSummary.h"
 #include "report/Json.h"
+#include "report/InspectSummary.h"
 #include "report/TrainSummary.h"
 #include "vxcommon/VXMissing.h"
 
@@ -308,21 +308,21 @@ std::vector<vxnn::TargetFigures> LabelAndPrice(double percentCorrect, double rel
   return {label, Continuous(relativeError)};
 }
 
-vxnn::SizeTried Size(int units, double overlap, bool toStopRules, double loss, double seconds,
-                     bool kept, const std::string& leftOut = "") {
-  vxnn::SizeTried t;
+vxnn::SizeCandidate Size(int units, double overlap, bool toStopRules, double loss, double seconds,
+                         bool kept, const std::string& leftOut = "") {
+  vxnn::SizeCandidate t;
   t.fUnits = units;
   t.fOverlap = overlap;
   t.fToStopRules = toStopRules;
-  t.fMeanLoss = loss;
+  t.fLoss = loss;
   t.fSeconds = seconds;
   t.fKept = kept;
   t.fLeftOut = leftOut;
   return t;
 }
 
-vxnn::SizeSelectionSummary SkippedRbf() {
-  vxnn::SizeSelectionSummary s;
+vxnn::SizeSelection SkippedRbf() {
+  vxnn::SizeSelection s;
   s.fNetwork = "rbf";
   s.fRecords = 12;
   s.fSkipped = "too few records (12)";
@@ -342,7 +342,7 @@ const json kSkippedRbfJson = {{"network", "rbf"},
 TEST(SummaryWriters, SizeSelectionAndComparisonFromTheSummaryAlone) {
   struct Case {
     const char* fName;
-    std::vector<vxnn::SizeSelectionSummary> fSelections;
+    std::vector<vxnn::SizeSelection> fSelections;
     vxnn::NetworkComparison fComparison;
     std::string fText;  // the lines added
     json fSizeSelection, fCompared, fBaselineLoss, fKeptBecause;
@@ -352,13 +352,13 @@ TEST(SummaryWriters, SizeSelectionAndComparisonFromTheSummaryAlone) {
   {
     // A perceptron's sizes, singular and plural, early stopping or not; a
     // loss not measured; a size left out.
-    vxnn::SizeSelectionSummary s;
+    vxnn::SizeSelection s;
     s.fNetwork = "mlp";
     s.fRecords = 150;
     s.fFolds = 5;
-    s.fSizes = {Size(4, 0.0, false, 0.04, 1.234, true),
-                Size(1, 0.0, true, VXMV::gMissingValue, 0.5, false),
-                Size(16, 0.0, false, VXMV::gMissingValue, 0.0, false, "too many weights")};
+    s.fCandidates = {Size(4, 0.0, false, 0.04, 1.234, true),
+                     Size(1, 0.0, true, VXMV::gMissingValue, 0.5, false),
+                     Size(16, 0.0, false, VXMV::gMissingValue, 0.0, false, "too many weights")};
     s.fKeptBecause = "the lowest loss";
     cases.push_back(
         {"perceptron sizes",
@@ -399,12 +399,12 @@ TEST(SummaryWriters, SizeSelectionAndComparisonFromTheSummaryAlone) {
   {
     // An RBF network's centres and overlaps (four significant digits in
     // the text), after a selection that did not run.
-    vxnn::SizeSelectionSummary s;
+    vxnn::SizeSelection s;
     s.fNetwork = "rbf";
     s.fRecords = 30;
     s.fFolds = 3;
-    s.fSizes = {Size(1, 2.5, false, 0.12346, 0.25, true),
-                Size(8, 0.123456, false, 0.5, 2.0, false)};
+    s.fCandidates = {Size(1, 2.5, false, 0.12346, 0.25, true),
+                     Size(8, 0.123456, false, 0.5, 2.0, false)};
     s.fKeptBecause = "one centre";
     cases.push_back(
         {"rbf sizes after a skipped selection",

@@ -107,14 +107,14 @@ void TrainingJson(JsonWriter& j, const TrainSummary& s) {
 
 // The "size_selection" member: one object per network whose size was left
 // to the selection, or null when the options fixed every size.
-void SizeSelectionsJson(JsonWriter& j, const std::vector<SizeSelectionSummary>& selections) {
+void SizeSelectionsJson(JsonWriter& j, const std::vector<SizeSelection>& selections) {
   j.Key("size_selection");
   if (selections.empty()) {
     j.Null();
     return;
   }
   j.BeginArray();
-  for (const SizeSelectionSummary& s : selections) {
+  for (const SizeSelection& s : selections) {
     const bool rbf = s.fNetwork == "rbf";
     j.BeginObject();
     j.Field("network", s.fNetwork);
@@ -126,7 +126,7 @@ void SizeSelectionsJson(JsonWriter& j, const std::vector<SizeSelectionSummary>& 
       j.String(s.fSkipped);
     j.Field("folds", s.fFolds);
     j.Key("candidates").BeginArray();
-    for (const SizeTried& t : s.fSizes) {
+    for (const SizeCandidate& t : s.fCandidates) {
       j.BeginObject();
       j.Field(rbf ? "centres" : "hidden_units", t.fUnits);
       if (rbf)
@@ -134,7 +134,7 @@ void SizeSelectionsJson(JsonWriter& j, const std::vector<SizeSelectionSummary>& 
       else
         j.Field("early_stopping", !t.fToStopRules);
       if (!t.fLeftOut.empty()) j.Field("left_out", t.fLeftOut);
-      j.Field("mean_held_out_loss", t.fMeanLoss);
+      j.Field("mean_held_out_loss", t.fLoss);
       j.Field("seconds", t.fSeconds);
       j.Field("kept", t.fKept);
       j.EndObject();

@@ -107,26 +107,7 @@ void SummarizeTrainingRun(const TrainResult& r, TrainSummary& s) {
 
 // The sizes the selection tried, and the networks --network auto compared.
 void SummarizeComparisons(const TrainResult& r, TrainSummary& s) {
-  for (const SizeSelection& selection : r.fSizeSelections) {
-    SizeSelectionSummary sel;
-    sel.fNetwork = selection.fNetwork;
-    sel.fRecords = selection.fRecords;
-    sel.fFolds = selection.fFolds;
-    for (const SizeCandidate& c : selection.fCandidates) {
-      SizeTried t;
-      t.fUnits = c.fUnits;
-      t.fOverlap = c.fOverlap;
-      t.fToStopRules = c.fToStopRules;
-      t.fLeftOut = c.fLeftOut;
-      t.fMeanLoss = c.fLoss;
-      t.fSeconds = c.fSeconds;
-      t.fKept = c.fKept;
-      sel.fSizes.push_back(t);
-    }
-    sel.fKeptBecause = selection.fKeptBecause;
-    sel.fSkipped = selection.fSkipped;
-    s.fSizeSelections.push_back(sel);
-  }
+  s.fSizeSelections = r.fSizeSelections;
   NetworkComparison& c = s.fComparison;
   c.fWithoutTest = r.fAutoWithoutTest;
   c.fTestRecords = r.fTest.fRecords;

@@ -88,30 +88,6 @@ struct TargetPair {
   std::optional<TargetFigures> fTest;
 };
 
-// A size the selection tried, with the mean over the folds of its
-// held-out loss (share misclassified, or relative error).
-struct SizeTried {
-  int fUnits = 0;             // hidden units, or centres
-  double fOverlap = 0.0;      // an RBF network's overlap factor
-  bool fToStopRules = false;  // a perceptron trained to the stop rules, not stopped early
-  std::string fLeftOut;       // why it could not be fitted; empty when it was
-  double fMeanLoss = 0.0;     // the missing value when a fold could not be measured
-  double fSeconds = 0.0;
-  bool fKept = false;
-};
-
-// The size selection of one network ("mlp" or "rbf"): the sizes it tried
-// by cross-validation on every record, and the one kept; or why it did not
-// run (fSkipped) when the options left the size open.
-struct SizeSelectionSummary {
-  std::string fNetwork;
-  int fRecords = 0;  // the records the folds were drawn from, training and test
-  int fFolds = 0;
-  std::vector<SizeTried> fSizes;
-  std::string fKeptBecause;
-  std::string fSkipped;
-};
-
 // A network --network auto trained on the training records and measured on
 // the test records, or left out with the reason.
 struct ComparedNetwork {
@@ -164,9 +140,10 @@ struct TrainSummary {
   bool fRefitSkippedForSize = false;
   std::optional<Refit> fRefit;
 
-  // One per network whose size was left to the selection; empty when the
-  // options fixed the size.
-  std::vector<SizeSelectionSummary> fSizeSelections;
+  // One per network whose size was left to the selection, as the training
+  // recorded it (training/SizeSelection.h); empty when the options fixed
+  // the size.
+  std::vector<SizeSelection> fSizeSelections;
   NetworkComparison fComparison;
 
   std::vector<TargetPair> fTargetFigures;

@@ -95,7 +95,7 @@ void PrintTraining(std::ostream& out, const TrainSummary& s) {
 }
 
 // "16 hidden units, stopped early", "8 centres, overlap 2.4".
-std::string SizeLabel(const SizeSelectionSummary& s, const SizeTried& t) {
+std::string SizeLabel(const SizeSelection& s, const SizeCandidate& t) {
   if (s.fNetwork == "rbf") return Plural(t.fUnits, "centre") + ", overlap " + General(t.fOverlap);
   return Plural(t.fUnits, "hidden unit") +
          (t.fToStopRules ? ", trained to the stop rules" : ", stopped early");
@@ -103,8 +103,8 @@ std::string SizeLabel(const SizeSelectionSummary& s, const SizeTried& t) {
 
 // Every size the selection tried, with its mean held-out loss over the
 // folds, and the one kept; nothing when the options fixed the size.
-void PrintSizeSelections(std::ostream& out, const std::vector<SizeSelectionSummary>& selections) {
-  for (const SizeSelectionSummary& s : selections) {
+void PrintSizeSelections(std::ostream& out, const std::vector<SizeSelection>& selections) {
+  for (const SizeSelection& s : selections) {
     if (!s.fSkipped.empty()) {
       out << "Size selection (" << s.fNetwork << "): not run, " << s.fSkipped
           << "; the size rule applies\n";
@@ -114,9 +114,9 @@ void PrintSizeSelections(std::ostream& out, const std::vector<SizeSelectionSumma
         << s.fRecords
         << " records (training and test); mean held-out loss (share misclassified, or relative "
            "error):\n";
-    for (const SizeTried& t : s.fSizes) {
+    for (const SizeCandidate& t : s.fCandidates) {
       out << "  " << SizeLabel(s, t) << ": "
-          << (t.fLeftOut.empty() ? Fixed(t.fMeanLoss, 4) : "left out (" + t.fLeftOut + ")") << "; "
+          << (t.fLeftOut.empty() ? Fixed(t.fLoss, 4) : "left out (" + t.fLeftOut + ")") << "; "
           << Fixed(t.fSeconds, 2) << " s" << (t.fKept ? "  (kept)" : "") << "\n";
     }
     out << "  kept: " << s.fKeptBecause << "\n";
