@@ -3,7 +3,7 @@
 
 docs/schema/ holds one JSON Schema (draft 2020-12) for each summary vxnn
 writes as JSON: `train --json` (train-summary.schema.json), `eval --json`
-(eval-summary.schema.json) and `inspect --json` (inspect.schema.json).
+(eval-summary.schema.json) and `inspect --json` (model-summary.schema.json).
 The schemas are strict (every member named, no other allowed), so a
 member the program writes and the schema does not know fails here, as
 does one the schema requires and the program left out, or a value of
@@ -39,7 +39,7 @@ import tempfile
 SCHEMAS = {
     "train": "train-summary.schema.json",
     "eval": "eval-summary.schema.json",
-    "inspect": "inspect.schema.json",
+    "inspect": "model-summary.schema.json",
 }
 
 # (name, arguments after "vxnn train"); {work} is the folder of the run.

@@ -12,7 +12,7 @@
 #include "report/EvalSummary.h"
 #include "report/Format.h"
 #include "report/Json.h"
-#include "report/InspectSummary.h"
+#include "report/ModelSummary.h"
 #include "report/TrainSummary.h"
 #include "vxcommon/VXMissing.h"
 
@@ -191,7 +191,7 @@ TEST(SummaryWriters, TimeLineTextFromTheTimeLineAlone) {
 // An RBF network's description: its centre settings in words and as
 // members, and no perceptron setting and no iteration count in either form.
 TEST(SummaryWriters, InspectTextAndJsonComeFromTheSummaryAlone) {
-  vxnn::InspectSummary s;
+  vxnn::ModelSummary s;
   s.fModelFile = "r.model";
   s.fFormat = vxnn::ModelFormat::kXML;
   s.fVersion = "v9";

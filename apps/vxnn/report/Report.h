@@ -1,7 +1,7 @@
 // What the commands print: the training summary, the figures of a model on
 // a data set and the description of a saved model, as text or as JSON.
 // Each is a summary structure made from the command's result
-// (TrainSummary.h, EvalSummary.h, InspectSummary.h) and written by a text
+// (TrainSummary.h, EvalSummary.h, ModelSummary.h) and written by a text
 // and a JSON writer that read only that structure; the functions here make
 // the summary and write it in one call.
 #pragma once
@@ -13,8 +13,8 @@
 #include "model/ModelFile.h"
 #include "report/EvalSummary.h"
 #include "report/Figures.h"
-#include "report/InspectSummary.h"
 #include "report/Json.h"
+#include "report/ModelSummary.h"
 #include "report/TrainSummary.h"
 #include "training/Training.h"
 #include "vxneural/algorithm/INeuralAlgorithm.h"

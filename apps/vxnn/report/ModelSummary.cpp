@@ -1,4 +1,4 @@
-#include "report/InspectSummary.h"
+#include "report/ModelSummary.h"
 
 #include "data/Records.h"
 #include "vxneural/algorithm/MLPAlgorithm.h"
@@ -29,11 +29,11 @@ FieldDescription Describe(const INNVariable& var) {
 
 }  // namespace
 
-InspectSummary SummarizeModel(const std::string& path, ModelFormat format,
-                              const INeuralAlgorithm& a) {
+ModelSummary SummarizeModel(const std::string& path, ModelFormat format,
+                            const INeuralAlgorithm& a) {
   const NeuralSettings& settings = *a.GetSettings();
   const NNVarList& list = *a.GetVarList();
-  InspectSummary s;
+  ModelSummary s;
   s.fModelFile = path;
   s.fFormat = format;
   s.fVersion = a.GetComponentVersion();

@@ -1,12 +1,12 @@
 // The text and the JSON description of a saved model (`vxnn inspect`),
-// from the InspectSummary alone.
+// from the ModelSummary alone.
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 
 #include "report/Figures.h"
 #include "report/Format.h"
-#include "report/InspectSummary.h"
+#include "report/ModelSummary.h"
 
 namespace vxnn {
 
@@ -43,7 +43,7 @@ std::string RBFSettingsText(const RBFCentreSettings& s) {
 
 }  // namespace
 
-void PrintModel(std::ostream& out, const InspectSummary& s) {
+void PrintModel(std::ostream& out, const ModelSummary& s) {
   out << "Model: " << s.fModelFile << " (" << FormatName(s.fFormat) << "), " << s.fVersion << "\n";
   out << "Status: " << s.fStatus << "\n";
   out << "\nFields (" << s.fFields.size() << "):\n";
@@ -85,7 +85,7 @@ void PrintModel(std::ostream& out, const InspectSummary& s) {
       << General(s.fTestError) << "\n";
 }
 
-void WriteModelJson(std::ostream& out, const InspectSummary& s,
+void WriteModelJson(std::ostream& out, const ModelSummary& s,
                     const std::function<void(JsonWriter&)>& more) {
   JsonWriter j(out);
   j.BeginObject();

@@ -1,8 +1,8 @@
 // What `vxnn inspect` tells about a saved model, gathered once from the
-// algorithm: the text and the JSON description (InspectWriters.cpp) read
+// algorithm: the text and the JSON description (ModelWriters.cpp) read
 // this structure and nothing else. The model's structure, layer by layer,
 // is StructureView's. The JSON document's shape is
-// docs/schema/inspect.schema.json.
+// docs/schema/model-summary.schema.json.
 #pragma once
 
 #include <functional>
@@ -61,7 +61,7 @@ struct RBFCentreSettings {
   bool fSearchOneDataPass = false;
 };
 
-struct InspectSummary {
+struct ModelSummary {
   std::string fModelFile;
   ModelFormat fFormat = ModelFormat::kBinary;
   std::string fVersion;  // of the component that wrote the model
@@ -84,12 +84,12 @@ struct InspectSummary {
   double fTrainingError = 0.0, fTestError = 0.0;
 };
 
-InspectSummary SummarizeModel(const std::string& path, ModelFormat format,
-                              const INeuralAlgorithm& algorithm);
+ModelSummary SummarizeModel(const std::string& path, ModelFormat format,
+                            const INeuralAlgorithm& algorithm);
 
-void PrintModel(std::ostream& out, const InspectSummary& summary);
+void PrintModel(std::ostream& out, const ModelSummary& summary);
 // more, when given, adds members at the end of the model's object.
-void WriteModelJson(std::ostream& out, const InspectSummary& summary,
+void WriteModelJson(std::ostream& out, const ModelSummary& summary,
                     const std::function<void(JsonWriter&)>& more = {});
 
 }  // namespace vxnn
